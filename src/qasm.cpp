@@ -1,0 +1,155 @@
+#include "src/qasm.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace kestrel {
+namespace {
+
+// Length of the Unicode White_Space character that `text` starts with, or 0.
+std::size_t leading_space(std::string_view t) {
+  if (t.empty()) return 0;
+  const auto b0 = static_cast<unsigned char>(t[0]);
+  if ((b0 >= 9 && b0 <= 13) || b0 == 32) return 1;
+  if (t.size() >= 2 && b0 == 0xC2) {
+    const auto b1 = static_cast<unsigned char>(t[1]);
+    if (b1 == 0x85 || b1 == 0xA0) return 2;  // U+0085, U+00A0
+  }
+  if (t.size() >= 3) {
+    const auto b1 = static_cast<unsigned char>(t[1]);
+    const auto b2 = static_cast<unsigned char>(t[2]);
+    if (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) return 3;  // U+1680
+    if (b0 == 0xE2 && b1 == 0x80 &&
+        ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF))
+      return 3;  // U+2000..U+200A, U+2028, U+2029, U+202F
+    if (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) return 3;  // U+205F
+    if (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80) return 3;  // U+3000
+  }
+  return 0;
+}
+
+// Length of the Unicode White_Space character that `text` ends with, or 0.
+std::size_t trailing_space(std::string_view t) {
+  for (std::size_t len = 1; len <= 3 && len <= t.size(); ++len) {
+    const std::string_view tail = t.substr(t.size() - len);
+    if (leading_space(tail) == len) return len;
+  }
+  return 0;
+}
+
+std::string_view trim(std::string_view line) {
+  while (std::size_t n = leading_space(line)) line.remove_prefix(n);
+  while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
+  return line;
+}
+
+struct Prefix {
+  std::string_view text;  // what the trimmed line begins with
+  OpKind gate;            // the gate it stands for
+};
+
+// Tried in order; only H also accepts a tab after its name (below).
+constexpr std::array<Prefix, 8> kPrefixes = {{{"h ", OpKind::H},
+                                              {"s ", OpKind::S},
+                                              {"sdg ", OpKind::Sdg},
+                                              {"t ", OpKind::T},
+                                              {"tdg ", OpKind::Tdg},
+                                              {"x ", OpKind::X},
+                                              {"z ", OpKind::Z},
+                                              {"cx ", OpKind::CNOT}}};
+
+std::optional<OpKind> classify(std::string_view line) {
+  if (line.size() <= 1) return std::nullopt;
+  for (std::string_view header : {"//", "OPENQASM", "include", "qreg"}) {
+    if (line.starts_with(header)) return std::nullopt;
+  }
+  if (line.starts_with("h\t")) return OpKind::H;
+  for (const Prefix& p : kPrefixes) {
+    if (line.starts_with(p.text)) return p.gate;
+  }
+  return std::nullopt;
+}
+
+constexpr std::string_view line_text(OpKind gate) {
+  switch (gate) {
+    case OpKind::H: return "h q[0];";
+    case OpKind::S: return "s q[0];";
+    case OpKind::Sdg: return "sdg q[0];";
+    case OpKind::T: return "t q[0];";
+    case OpKind::Tdg: return "tdg q[0];";
+    case OpKind::X: return "x q[0];";
+    case OpKind::Z: return "z q[0];";
+    case OpKind::RZ1: return "rz(pi/2) q[0];";
+    case OpKind::RZ2: return "rz(pi/4) q[0];";
+    case OpKind::CNOT: return "cx q[0],q[0];";
+    case OpKind::I: return "";
+    case OpKind::Seq:
+    case OpKind::Par: break;
+  }
+  fault("internal error: entered unreachable code");
+}
+
+std::vector<Op> gate_list(const RecExpr<Op>& expr) {
+  std::vector<Op> gates;
+  emit(expr.root(), expr, gates);
+  return gates;
+}
+
+}  // namespace
+
+RecExpr<Op> parse_qasm(std::string_view text) {
+  RecExpr<Op> expr;
+  expr.reserve(2 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
+  std::optional<Id> root;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (const auto gate = classify(trim(line))) {
+      const Id leaf = expr.add(Op(*gate));
+      root = root ? expr.add(Op::seq(*root, leaf)) : leaf;
+    }
+  }
+  if (!root) expr.add(Op(OpKind::I));
+  return expr;
+}
+
+void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates) {
+  std::vector<Id> todo{id};
+  while (!todo.empty()) {
+    Op node = expr[todo.back()];
+    todo.pop_back();
+    while (!node.is_leaf()) {
+      todo.push_back(node.children()[1]);
+      node = expr[node.children()[0]];
+    }
+    if (node.op() != OpKind::I) gates.push_back(node);
+  }
+}
+
+CircuitStats stats(const RecExpr<Op>& expr) {
+  const std::vector<Op> gates = gate_list(expr);
+  CircuitStats s;
+  s.t = static_cast<std::uint64_t>(std::count_if(gates.begin(), gates.end(), [](Op g) {
+    return g.op() == OpKind::T || g.op() == OpKind::Tdg;
+  }));
+  s.gates = s.depth = gates.size();
+  return s;
+}
+
+std::string print_qasm(const RecExpr<Op>& expr) {
+  const std::vector<Op> gates = gate_list(expr);
+  std::size_t size = kQasmHeader.size();
+  for (Op g : gates) size += line_text(g.op()).size() + 1;
+  std::string out;
+  out.reserve(size);
+  out += kQasmHeader;
+  for (Op g : gates) {
+    out += line_text(g.op());
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace kestrel

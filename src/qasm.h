@@ -1,0 +1,46 @@
+// OpenQASM 2.0 text in and out, and the statistics of a circuit.
+//
+// The reader is a line-oriented prefix matcher, not a parser of the grammar:
+// "h q[0];" is H, "cx q[0],q[1];" is CNOT, and every line it does not
+// recognise (measurements, registers, rz, unknown gates) is ignored. The
+// writer prints the gate list under a one-qubit header. Both walk circuits
+// with explicit stacks, so a chain of a million gates needs no call stack.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/language.h"
+#include "src/lang.h"
+
+namespace kestrel {
+
+// T count, gate count and depth of a circuit. `depth` is the length of the
+// gate list, equal to `gates`, for `Par` too.
+struct CircuitStats {
+  std::uint64_t t = 0;      // T and Tdg gates
+  std::uint64_t gates = 0;  // gates other than I
+  std::uint64_t depth = 0;  // length of the gate list
+  bool operator==(const CircuitStats&) const = default;
+};
+
+// The header every written program starts with.
+inline constexpr std::string_view kQasmHeader =
+    "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[1];\n";
+
+// Reads the gate lines of `text` into the left-leaning chain of `Seq` nodes,
+// root last. Never fails; a text without a recognised gate reads as `I`.
+RecExpr<Op> parse_qasm(std::string_view text);
+
+// Appends to `gates` the leaves other than `I` under node `id`, first child
+// before second, for `Seq` and `Par` alike.
+void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates);
+
+CircuitStats stats(const RecExpr<Op>& expr);
+
+// The circuit as OpenQASM 2.0 text: the header, then one line per gate.
+std::string print_qasm(const RecExpr<Op>& expr);
+
+}  // namespace kestrel
