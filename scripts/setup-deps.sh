@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(libboost1.81-dev libgtest-dev cmake ninja-build g++ python3-venv)
+packages=(libboost1.81-dev libgtest-dev g++)
 if [[ "${KESTREL_FUZZ:-1}" == 1 ]]; then
   packages+=(clang-14 libclang-rt-14-dev)
 fi
