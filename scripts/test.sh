@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up everything and runs every test: the C++ tests through CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+python3 -m venv build/venv
+build/venv/bin/pip install -q --upgrade pip
+build/venv/bin/pip install -q "cmake>=3.26" ninja
+export PATH="$PWD/build/venv/bin:$PATH"
+
+cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/cpp
+ctest --test-dir build/cpp --output-on-failure -j 2
