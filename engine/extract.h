@@ -1,0 +1,111 @@
+// Extraction: the cheapest term of an e-class under a cost function.
+//
+// Creation computes, for every class, the least cost of any term it holds and
+// one node that reaches it, by sweeping all classes in id order until a sweep
+// improves nothing; a recorded cost is replaced only by a strictly smaller
+// one, so among equal costs the node found first stays. `best_term` then lays
+// the chosen nodes out as a `RecExpr`. For a class {T, Seq(a, b)} where a and
+// b hold T under a T-counting cost, the leaf T wins.
+//
+// The cost function is a type with a member type `Cost` (compared with `<`)
+// and `Cost cost(const L& node, F&& child_cost)`, where `child_cost(id)`
+// returns the recorded cost of a child's class. It is called only when every
+// child class has a cost.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/egraph.h"
+#include "engine/fault.h"
+#include "engine/language.h"
+
+namespace kestrel {
+
+template <class CF, class L>
+concept CostFunction = Language<L> && requires(CF& cf, const L& node, const typename CF::Cost& c) {
+  { c < c } -> std::convertible_to<bool>;
+  { cf.cost(node, [&](Id) -> const typename CF::Cost& { return c; }) }
+      -> std::same_as<typename CF::Cost>;
+};
+
+template <Language L, class CF>
+  requires CostFunction<CF, L>
+class Extractor {
+ public:
+  using Cost = typename CF::Cost;
+
+  // Computes the best cost of every class of `egraph`, which must stay
+  // unchanged while the extractor lives.
+  Extractor(const EGraph<L>& egraph, CF cost_function)
+      : egraph_(egraph), cost_function_(std::move(cost_function)), best_(egraph.id_count()) {
+    find_costs();
+  }
+  Extractor(const Extractor&) = delete;
+  Extractor& operator=(const Extractor&) = delete;
+
+  // The recorded cost of the class of `id` and its cheapest term, root last.
+  std::pair<Cost, RecExpr<L>> best_term(Id id) const {
+    const Entry& root = entry(egraph_.find(id));
+    RecExpr<L> expr =
+        build_recexpr(root.node, [&](Id child) { return entry(egraph_.find(child)).node; });
+    return {root.cost, std::move(expr)};
+  }
+
+  // The cost of `node` if every child class has a recorded cost.
+  std::optional<Cost> node_total_cost(const L& node) const {
+    const bool ready = all_children(node, [&](Id child) { return best_[egraph_.find(child)].has_value(); });
+    if (!ready) return std::nullopt;
+    return cost_function_.cost(node, [&](Id child) -> const Cost& {
+      return best_[egraph_.find(child)]->cost;
+    });
+  }
+
+ private:
+  struct Entry {
+    Cost cost;  // the least cost found for the class
+    L node;     // a member of the class that reaches it
+  };
+
+  const Entry& entry(Id canonical) const {
+    const auto& slot = best_[checked_index(best_.size(), canonical)];
+    if (!slot) fault("no entry found for key");
+    return *slot;
+  }
+
+  // The cheapest node of `c` under the current table; the first one wins ties.
+  std::optional<Entry> best_node(const EClass<L>& c) const {
+    if (c.nodes.empty()) fault("Can't extract, eclass is empty: " + c.debug());
+    std::optional<Entry> best;
+    for (const L& node : c.nodes) {
+      std::optional<Cost> cost = node_total_cost(node);
+      if (cost && (!best || *cost < best->cost)) best = Entry{std::move(*cost), node};
+    }
+    return best;
+  }
+
+  void find_costs() {
+    bool changed = true;
+    while (changed) {
+      changed = false;
+      for (const EClass<L>& c : egraph_.classes()) {
+        std::optional<Entry> found = best_node(c);
+        if (!found) continue;
+        std::optional<Entry>& slot = best_[c.id];
+        if (!slot || found->cost < slot->cost) {
+          slot = std::move(found);
+          changed = true;
+        }
+      }
+    }
+  }
+
+  const EGraph<L>& egraph_;          // borrowed, read only
+  mutable CF cost_function_;         // stateless in practice; called from const members
+  std::vector<std::optional<Entry>> best_;  // per class id, the best (cost, node) so far
+};
+
+}  // namespace kestrel
