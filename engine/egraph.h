@@ -136,6 +136,7 @@ class EGraph {
 
     Class absorbed = std::move(classes_[other]);
     classes_[other] = Class{};
+    classes_[other].id = other;  // the slot keeps its id; it is dead because `other` is no root
     Class& kept = classes_[root];
     check(kept.id == root, "left == right");
     pending_.insert(pending_.end(), absorbed.parents.begin(), absorbed.parents.end());

@@ -26,11 +26,12 @@
 namespace kestrel {
 
 template <class CF, class L>
-concept CostFunction = Language<L> && requires(CF& cf, const L& node, const typename CF::Cost& c) {
-  { c < c } -> std::convertible_to<bool>;
-  { cf.cost(node, [&](Id) -> const typename CF::Cost& { return c; }) }
-      -> std::same_as<typename CF::Cost>;
-};
+concept CostFunction =
+    Language<L> && requires(const CF& cf, const L& node, const typename CF::Cost& c,
+                            const typename CF::Cost& (*child_cost)(Id)) {
+      { c < c } -> std::convertible_to<bool>;
+      { cf.cost(node, child_cost) } -> std::same_as<typename CF::Cost>;
+    };
 
 template <Language L, class CF>
   requires CostFunction<CF, L>
@@ -104,7 +105,7 @@ class Extractor {
   }
 
   const EGraph<L>& egraph_;          // borrowed, read only
-  mutable CF cost_function_;         // stateless in practice; called from const members
+  CF cost_function_;                 // how a node is costed from its children
   std::vector<std::optional<Entry>> best_;  // per class id, the best (cost, node) so far
 };
 
