@@ -1,0 +1,365 @@
+// Pattern matching by a compiled program run on a backtracking machine.
+//
+// A pattern is compiled once into a short list of instructions over
+// registers that hold class ids; register 0 holds the class searched. For
+// (seq ?a (seq ?b ?c)) the program is
+//
+//   Bind Seq([0, 0]) i=0 out=1    each seq node of r0: r1, r2 = its children
+//   Bind Seq([0, 0]) i=2 out=3    each seq node of r2: r3, r4 = its children
+//
+// with ?a in r1, ?b in r3 and ?c in r4. A fully bound subterm such as
+// (seq H Z) is not enumerated but rebuilt through the hash-cons (`Lookup`),
+// and a variable used twice is checked with `Compare`. The machine runs the
+// program depth-first and reports each complete match to a callback. The
+// compiler's working state lives only in machine.h's `Compiler`; matching
+// only reads the e-graph.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <span>
+#include <map>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "engine/egraph.h"
+#include "engine/fault.h"
+#include "engine/language.h"
+#include "engine/pattern_node.h"
+#include "engine/subst.h"
+
+namespace kestrel {
+
+// A register: a position in the machine's stack of class ids.
+using Reg = std::uint32_t;
+
+enum class InstKind : std::uint8_t {
+  Bind,     // for each node of class r[i] matching `node`: cut to `out`, push its children, go on
+  Compare,  // go on only if r[i] and r[j] are the same class
+  Lookup,   // rebuild the term `terms[begin, begin+size)` by hash-cons; go on if it is r[i]'s class
+  Scan,     // for each class of the e-graph: cut to `out`, push its id, go on
+};
+
+// One entry of a `Lookup` term: a node whose children are earlier entries of
+// the same term, or the class held in a register.
+template <Language L>
+struct ENodeOrReg {
+  L node{};            // the node, when `is_reg` is false
+  Reg reg = 0;         // the register, when `is_reg` is true
+  bool is_reg = false;
+  bool operator==(const ENodeOrReg&) const = default;
+};
+
+template <Language L>
+struct Instruction {
+  InstKind kind = InstKind::Bind;
+  Reg i = 0;         // the register read (Bind, Compare, Lookup)
+  Reg j = 0;         // the other register of a Compare
+  Reg out = 0;       // the first register written (Bind, Scan)
+  L node{};          // Bind: the operator to match, children all 0
+  std::uint32_t term_begin = 0;  // Lookup: first entry in `Program::terms`
+  std::uint32_t term_size = 0;   // Lookup: number of entries, root last
+  bool operator==(const Instruction&) const = default;
+};
+
+
+// A compiled pattern. Immutable once built.
+template <Language L>
+struct Program {
+  std::vector<Instruction<L>> instructions;  // executed in order
+  std::vector<ENodeOrReg<L>> terms;          // the entries of all Lookup terms
+  // For every variable, the register of its first binding (stored as the id),
+  // in the order the compiler bound them.
+  Subst subst;
+
+  // The program as text, one instruction a line, then the variable registers.
+  std::string dump() const
+    requires requires(const L& n) { n.debug(); }
+  {
+    std::string out;
+    for (const Instruction<L>& inst : instructions) {
+      switch (inst.kind) {
+        case InstKind::Bind:
+          out += "Bind " + inst.node.debug() + " i=" + std::to_string(inst.i) +
+                 " out=" + std::to_string(inst.out);
+          break;
+        case InstKind::Compare:
+          out += "Compare i=" + std::to_string(inst.i) + " j=" + std::to_string(inst.j);
+          break;
+        case InstKind::Lookup:
+          out += "Lookup [";
+          for (std::uint32_t k = 0; k < inst.term_size; ++k) {
+            const ENodeOrReg<L>& e = terms[inst.term_begin + k];
+            out += (k ? ", " : "") + (e.is_reg ? "r" + std::to_string(e.reg) : e.node.debug());
+          }
+          out += "] i=" + std::to_string(inst.i);
+          break;
+        case InstKind::Scan:
+          out += "Scan out=" + std::to_string(inst.out);
+          break;
+      }
+      out += '\n';
+    }
+    return out + subst.text() + '\n';
+  }
+
+  // Every match of the pattern in class `eclass`, at most `limit` of them,
+  // in depth-first order. Faults on an e-graph with pending changes.
+  std::vector<Subst> run_with_limit(const EGraph<L>& egraph, Id eclass, std::size_t limit) const;
+};
+
+enum class Control { Continue, Stop };
+
+// The backtracking interpreter. One machine serves one run.
+template <Language L>
+class Machine {
+ public:
+  Machine() = default;
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  std::vector<Id> reg;  // the register stack; r0 is the class searched
+
+  // Runs `program` from its first instruction, calling `on_match(*this)` for
+  // each complete match; `on_match` returns Stop to end the whole run.
+  template <class F>
+  Control run(const EGraph<L>& egraph, const Program<L>& program, F&& on_match) {
+    return run_from(egraph, program, 0, on_match);
+  }
+
+ private:
+  // Nodes below this count are scanned; from it on, binary-searched.
+  static constexpr std::size_t kScanLimit = 50;
+
+  Id read(Reg r) const { return reg[checked_index(reg.size(), r)]; }
+
+  void cut(Reg out) {
+    check(reg.size() >= out, "self.reg.len() >= out");
+    reg.resize(out);
+  }
+
+  template <class F>
+  Control run_from(const EGraph<L>& egraph, const Program<L>& program, std::size_t pc,
+                   F& on_match) {
+    const auto& instructions = program.instructions;
+    for (; pc < instructions.size(); ++pc) {
+      const Instruction<L>& inst = instructions[pc];
+      switch (inst.kind) {
+        case InstKind::Bind: {
+          const auto& nodes = egraph[read(inst.i)].nodes;
+          auto first = nodes.begin();
+          if (nodes.size() >= kScanLimit) {
+            first = std::lower_bound(nodes.begin(), nodes.end(), inst.node);
+            while (first != nodes.begin() && std::prev(first)->kind() == inst.node.kind()) --first;
+          }
+          for (auto it = first; it != nodes.end(); ++it) {
+            if (!it->matches(inst.node)) {
+              if (nodes.size() >= kScanLimit) break;  // past the run of this operator
+              continue;
+            }
+            cut(inst.out);
+            for (Id child : it->children()) reg.push_back(child);
+            if (run_from(egraph, program, pc + 1, on_match) == Control::Stop) return Control::Stop;
+          }
+          return Control::Continue;
+        }
+        case InstKind::Compare:
+          if (egraph.find(read(inst.i)) != egraph.find(read(inst.j))) return Control::Continue;
+          break;
+        case InstKind::Lookup: {
+          lookup_.clear();
+          for (std::uint32_t k = 0; k < inst.term_size; ++k) {
+            const ENodeOrReg<L>& e = program.terms[inst.term_begin + k];
+            if (e.is_reg) {
+              lookup_.push_back(egraph.find(read(e.reg)));
+              continue;
+            }
+            L node = map_children(e.node, [&](Id c) { return lookup_[checked_index(lookup_.size(), c)]; });
+            const auto found = egraph.lookup(node);
+            if (!found) return Control::Continue;
+            lookup_.push_back(*found);
+          }
+          if (lookup_.empty() || lookup_.back() != egraph.find(read(inst.i))) return Control::Continue;
+          break;
+        }
+        case InstKind::Scan:
+          for (const auto& c : egraph.classes()) {
+            cut(inst.out);
+            reg.push_back(c.id);
+            if (run_from(egraph, program, pc + 1, on_match) == Control::Stop) return Control::Stop;
+          }
+          return Control::Continue;
+      }
+    }
+    return on_match(*this);
+  }
+
+  std::vector<Id> lookup_;  // ids of the Lookup term being rebuilt, reused
+};
+
+template <Language L>
+std::vector<Subst> Program<L>::run_with_limit(const EGraph<L>& egraph, Id eclass,
+                                              std::size_t limit) const {
+  if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
+  std::vector<Subst> found;
+  if (limit == 0) return found;
+  Machine<L> machine;
+  machine.reg.push_back(eclass);
+  machine.run(egraph, *this, [&](Machine<L>& m) {
+    Subst s;
+    s.reserve(subst.size());
+    for (const auto& [var, r] : subst.pairs()) s.insert(var, m.reg[checked_index(m.reg.size(), r)]);
+    found.push_back(std::move(s));
+    return --limit == 0 ? Control::Stop : Control::Continue;
+  });
+  return found;
+}
+
+namespace detail {
+
+// Compiles one pattern; lives for one `compile_from_pat`.
+template <Language L>
+class Compiler {
+ public:
+  using PNode = ENodeOrVar<L>;
+
+  explicit Compiler(std::span<const PNode> pattern) : pattern_(pattern) {
+    free_vars_.resize(pattern.size());
+    sizes_.resize(pattern.size());
+    for (std::size_t k = 0; k < pattern.size(); ++k) {
+      const PNode& n = pattern[k];
+      if (n.is_var()) {
+        free_vars_[k] = {n.var()};
+        continue;
+      }
+      std::size_t size = 1;
+      for (Id c : n.children()) {
+        checked_index(k, c);  // children point to earlier entries
+        for (Var v : free_vars_[c]) {
+          if (std::find(free_vars_[k].begin(), free_vars_[k].end(), v) == free_vars_[k].end())
+            free_vars_[k].push_back(v);
+        }
+        size += sizes_[c];
+      }
+      sizes_[k] = size;
+    }
+  }
+
+  Program<L> compile() && {
+    if (pattern_.empty()) fault_index(0, 0);
+    add_todo(static_cast<Id>(pattern_.size() - 1), 0);
+    while (!todo_.empty()) {
+      auto best = todo_.begin();
+      for (auto it = todo_.begin(); it != todo_.end(); ++it) {
+        if (key(it->first.first) >= key(best->first.first)) best = it;
+      }
+      const auto [index, reg] = best->first;
+      const L node = best->second;
+      todo_.erase(best);
+      if (all_bound(index) && !node.children().empty()) {
+        emit_lookup(index, reg);
+      } else {
+        emit_bind(node, reg);
+      }
+    }
+    for (const auto& [var, reg] : var_regs_) program_.subst.insert(var, reg);
+    return std::move(program_);
+  }
+
+ private:
+  bool all_bound(Id index) const {
+    return std::all_of(free_vars_[index].begin(), free_vars_[index].end(),
+                       [&](Var v) { return reg_of(v).has_value(); });
+  }
+
+  // Fully bound first; then the most unbound variables; then the smaller subterm.
+  std::tuple<bool, std::size_t, std::int64_t> key(Id index) const {
+    const auto unbound = static_cast<std::size_t>(
+        std::count_if(free_vars_[index].begin(), free_vars_[index].end(),
+                      [&](Var v) { return !reg_of(v).has_value(); }));
+    return {unbound == 0, unbound, -static_cast<std::int64_t>(sizes_[index])};
+  }
+
+  std::optional<Reg> reg_of(Var v) const {
+    for (const auto& [var, reg] : var_regs_) {
+      if (var == v) return reg;
+    }
+    return std::nullopt;
+  }
+
+  void add_todo(Id index, Reg reg) {
+    const PNode& n = pattern_[checked_index(pattern_.size(), index)];
+    if (n.is_var()) {
+      if (auto bound = reg_of(n.var())) {
+        Instruction<L> inst;
+        inst.kind = InstKind::Compare;
+        inst.i = reg;
+        inst.j = *bound;
+        program_.instructions.push_back(inst);
+      } else {
+        var_regs_.emplace_back(n.var(), reg);
+      }
+      return;
+    }
+    todo_[{index, reg}] = n.node();
+  }
+
+  void emit_bind(const L& node, Reg reg) {
+    Instruction<L> inst;
+    inst.kind = InstKind::Bind;
+    inst.i = reg;
+    inst.out = next_reg_;
+    inst.node = map_children(node, [](Id) { return Id{0}; });
+    program_.instructions.push_back(inst);
+    next_reg_ += static_cast<Reg>(node.children().size());
+    Reg k = 0;
+    for (Id child : node.children()) add_todo(child, inst.out + k++);
+  }
+
+  void emit_lookup(Id index, Reg reg) {
+    const RecExpr<PNode> term = build_recexpr(
+        pattern_[index], [&](Id c) { return pattern_[checked_index(pattern_.size(), c)]; });
+    Instruction<L> inst;
+    inst.kind = InstKind::Lookup;
+    inst.i = reg;
+    inst.term_begin = static_cast<std::uint32_t>(program_.terms.size());
+    inst.term_size = static_cast<std::uint32_t>(term.size());
+    for (const PNode& n : term.nodes()) {
+      ENodeOrReg<L> entry;
+      if (n.is_var()) {
+        entry.is_reg = true;
+        entry.reg = *reg_of(n.var());
+      } else {
+        entry.node = n.node();
+      }
+      program_.terms.push_back(entry);
+    }
+    program_.instructions.push_back(inst);
+  }
+
+  std::span<const PNode> pattern_;           // the compacted pattern, root last
+  std::vector<std::vector<Var>> free_vars_;  // per pattern index, the variables below it
+  std::vector<std::size_t> sizes_;           // per pattern index, non-variable nodes below it
+  std::map<std::pair<Id, Reg>, L> todo_;     // (pattern index, register) -> node to match there
+  std::vector<std::pair<Var, Reg>> var_regs_;  // each variable's first register, in binding order
+  Program<L> program_;                       // the program under construction
+  Reg next_reg_ = 1;                         // the first register not yet handed out
+};
+
+}  // namespace detail
+
+// Compiles a compacted pattern (children point to earlier entries, root
+// last) into a matching program.
+template <Language L>
+Program<L> compile_from_pat(std::span<const ENodeOrVar<L>> pattern) {
+  return detail::Compiler<L>(pattern).compile();
+}
+
+}  // namespace kestrel
