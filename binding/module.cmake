@@ -1,0 +1,27 @@
+# The Python extension module `kestrel`, built only by the wheel build.
+#
+# The module is installed as the `__init__` of a package directory so that the
+# stub and the py.typed marker beside it are found by type checkers, which
+# read py.typed only inside a package. The import system loads an extension
+# module named `__init__` as the package itself, so `import kestrel` still
+# runs PyInit_kestrel and the functions stay `kestrel.optimize_qasm` and
+# `kestrel.cli`.
+find_package(Python 3.10 REQUIRED
+             COMPONENTS Interpreter Development.Module ${SKBUILD_SABI_COMPONENT})
+
+file(GLOB KESTREL_BINDING_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/binding/*.cpp)
+python_add_library(kestrel MODULE ${KESTREL_BINDING_SOURCES} WITH_SOABI USE_SABI 3.10)
+target_link_libraries(kestrel PRIVATE kestrel_core)
+set_target_properties(kestrel PROPERTIES
+  OUTPUT_NAME __init__
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+# PyInit_kestrel is the only symbol the module exports; the core library's
+# symbols stay inside.
+target_link_options(kestrel PRIVATE
+  LINKER:--version-script=${PROJECT_SOURCE_DIR}/binding/exports.map)
+set_property(TARGET kestrel APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/binding/exports.map)
+
+install(TARGETS kestrel LIBRARY DESTINATION kestrel)
+install(FILES ${PROJECT_SOURCE_DIR}/binding/kestrel.pyi DESTINATION kestrel RENAME __init__.pyi)
+install(FILES ${PROJECT_SOURCE_DIR}/binding/py.typed DESTINATION kestrel)
