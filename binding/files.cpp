@@ -1,0 +1,120 @@
+#include "binding/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "binding/boundary.h"
+
+namespace kestrel::binding {
+namespace {
+
+// Closes a file descriptor on every path out of a scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now, reporting the error that a delayed write may surface here.
+  int close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;  // owned descriptor, or -1
+};
+
+// Writes all of `text` to `fd`; returns 0 or the errno value of the failure.
+int write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+void print_to(int fd, std::string_view text, const char* stream) {
+  if (const int error = write_all(fd, text)) {
+    throw OsError::from_errno(error, std::string("failed printing to ") + stream + ": ");
+  }
+}
+
+}  // namespace
+
+std::string read_utf8_file(const std::string& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) throw OsError::from_errno(errno);
+  std::string content;
+  struct stat info {};
+  if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    content.reserve(static_cast<std::size_t>(info.st_size));
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw OsError::from_errno(errno);
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (!is_utf8(content)) throw OsError("stream did not contain valid UTF-8");
+  return content;
+}
+
+void write_file(const std::string& path, std::string_view text) {
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (file.get() < 0) throw OsError::from_errno(errno);
+  if (const int error = write_all(file.get(), text)) throw OsError::from_errno(error);
+  if (file.close() < 0) throw OsError::from_errno(errno);
+}
+
+void print_stdout(std::string_view text) { print_to(STDOUT_FILENO, text, "stdout"); }
+
+void print_stderr(std::string_view text) { print_to(STDERR_FILENO, text, "stderr"); }
+
+bool is_utf8(std::string_view bytes) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  auto continuation = [&](std::size_t k) { return k < n && (at(k) & 0xC0) == 0x80; };
+  while (i < n) {
+    const unsigned char b0 = at(i);
+    if (b0 < 0x80) {
+      ++i;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+      if (!continuation(i + 1)) return false;
+      i += 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      if (!continuation(i + 1) || !continuation(i + 2)) return false;
+      const unsigned char b1 = at(i + 1);
+      if (b0 == 0xE0 && b1 < 0xA0) return false;   // overlong
+      if (b0 == 0xED && b1 >= 0xA0) return false;  // surrogate
+      i += 3;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      if (!continuation(i + 1) || !continuation(i + 2) || !continuation(i + 3)) return false;
+      const unsigned char b1 = at(i + 1);
+      if (b0 == 0xF0 && b1 < 0x90) return false;   // overlong
+      if (b0 == 0xF4 && b1 >= 0x90) return false;  // past U+10FFFF
+      i += 4;
+    } else {
+      return false;  // a stray continuation byte, C0, C1 or F5..FF
+    }
+  }
+  return true;
+}
+
+}  // namespace kestrel::binding

@@ -1,0 +1,107 @@
+// Module definition and initialisation.
+//
+// The module uses single-phase initialisation: the first import creates it,
+// and every later initialisation in the same interpreter (say, after
+// `del sys.modules["kestrel"]`) returns that same object. The module
+// remembers the interpreter that created it and refuses any other, since its
+// state, `PanicException` included, belongs to that interpreter.
+#include "binding/module.h"
+
+#include <cstdint>
+#include <new>
+
+namespace kestrel::binding {
+namespace {
+
+int traverse(PyObject* module, visitproc visit, void* arg) {
+  Py_VISIT(module_state(module).panic_type);
+  return 0;
+}
+
+int clear(PyObject* module) {
+  Py_CLEAR(module_state(module).panic_type);
+  return 0;
+}
+
+void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
+
+PyMethodDef methods[] = {
+    {"optimize_qasm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(optimize_qasm)),
+     METH_VARARGS | METH_KEYWORDS,
+     "optimize_qasm(qasm)\n--\n\n"
+     "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)"},
+    {"cli", cli, METH_NOARGS,
+     "cli()\n--\n\n"
+     "CLI entrypoint with no Python args (usable via console_scripts).\n"
+     "Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef definition = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "kestrel",
+    .m_doc = "",
+    .m_size = sizeof(ModuleState),
+    .m_methods = methods,
+    .m_slots = nullptr,
+    .m_traverse = traverse,
+    .m_clear = clear,
+    .m_free = free_module,
+};
+
+PyObject* the_module = nullptr;          // created by the first import, never released
+std::int64_t module_interpreter = -1;    // id of the interpreter that created it
+
+// Creates the module object with its functions and `PanicException`.
+PyObject* create_module() {
+  PyObject* module = PyModule_Create(&definition);
+  if (module == nullptr) return nullptr;
+  ModuleState& state = module_state(module);
+  new (&state) ModuleState();
+  state.panic_type = PyErr_NewExceptionWithDoc(
+      "kestrel.PanicException",
+      "An internal fault of kestrel. It derives from BaseException, so that "
+      "`except Exception` does not catch it.",
+      PyExc_BaseException, nullptr);
+  if (state.panic_type == nullptr) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  Py_INCREF(state.panic_type);
+  if (PyModule_AddObject(module, "PanicException", state.panic_type) < 0) {
+    Py_DECREF(state.panic_type);
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}
+
+}  // namespace
+
+ModuleState& module_state(PyObject* module) {
+  return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
+
+}  // namespace kestrel::binding
+
+PyMODINIT_FUNC PyInit_kestrel() {
+  using namespace kestrel::binding;
+  PyInterpreterState* interpreter = PyInterpreterState_Get();
+  const std::int64_t id = PyInterpreterState_GetID(interpreter);
+  if (id < 0) return nullptr;
+  if (the_module != nullptr) {
+    if (id != module_interpreter) {
+      PyErr_SetString(PyExc_ImportError,
+                      "kestrel does not support subinterpreters: it is already loaded in "
+                      "another interpreter of this process");
+      return nullptr;
+    }
+    Py_INCREF(the_module);
+    return the_module;
+  }
+  the_module = create_module();
+  if (the_module == nullptr) return nullptr;
+  module_interpreter = id;
+  Py_INCREF(the_module);
+  return the_module;
+}
