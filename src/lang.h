@@ -69,8 +69,15 @@ class Op {
 
   // Leaves keep both child slots at 0, so comparing all three words
   // compares the variant and, for Seq and Par, the children in order.
-  constexpr bool operator==(const Op&) const = default;
-  constexpr auto operator<=>(const Op&) const = default;
+  // Written out word by word: these run on every hash-cons probe.
+  constexpr bool operator==(const Op& o) const noexcept {
+    return kind_ == o.kind_ && children_[0] == o.children_[0] && children_[1] == o.children_[1];
+  }
+  constexpr std::strong_ordering operator<=>(const Op& o) const noexcept {
+    if (kind_ != o.kind_) return kind_ <=> o.kind_;
+    if (children_[0] != o.children_[0]) return children_[0] <=> o.children_[0];
+    return children_[1] <=> o.children_[1];
+  }
 
   // The debug form used in fault messages: "T", "Seq([3, 4])".
   std::string debug() const;
