@@ -1,6 +1,7 @@
 """The command line: options from the process's argument vector, files and
 streams, run through `python -c` and through the installed console script."""
 
+import ast
 import os
 import subprocess
 import sys
@@ -10,7 +11,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from conftest import HEADER, USAGE, qasm, run
+from conftest import EXAMPLES, HEADER, USAGE, console_script, qasm, run
 
 # A circuit no rule simplifies: the output equals the input under the header.
 PLAIN = qasm("h q[0];", "t q[0];", "sdg q[0];", "x q[0];", "tdg q[0];", "h q[0];")
@@ -198,3 +199,21 @@ def test_input_is_accepted_exactly_when_it_is_utf8(tmp_path_factory, noise):
     else:
         assert result.returncode == 0, result.stderr
         assert result.stdout.decode() == qasm("h q[0];")
+
+
+GATE_PREFIXES = ("h ", "h\t", "s ", "sdg ", "t ", "tdg ", "x ", "z ", "cx ")
+
+
+@pytest.mark.parametrize("example", sorted(EXAMPLES.rglob("*.qasm")),
+                         ids=lambda path: str(path.relative_to(EXAMPLES)))
+def test_examples_run_and_count_their_gate_lines(example, tmp_path):
+    result = run([str(console_script()), "--in", str(example), "--stats", "--out", "out.qasm"],
+                 tmp_path)
+    assert result.returncode == 0, result.stderr
+    stats = ast.literal_eval(result.stderr.decode())
+    lines = [line.strip() for line in example.read_text().splitlines()]
+    assert stats["gates_before"] == sum(line.startswith(GATE_PREFIXES) for line in lines)
+    assert stats["t_before"] == sum(line.startswith(("t ", "tdg ")) for line in lines)
+    out = (tmp_path / "out.qasm").read_text()
+    assert out.startswith(HEADER)
+    assert len(out[len(HEADER):].splitlines()) == stats["gates_after"]
