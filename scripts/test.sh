@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up everything and runs every test: the C++ tests through CTest.
+# Sets up everything and runs every test: the C++ tests through CTest, then
+# the Python tests against the module installed into build/venv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +13,8 @@ export PATH="$PWD/build/venv/bin:$PATH"
 cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/cpp
 ctest --test-dir build/cpp --output-on-failure -j 2
+
+# --force-reinstall rebuilds the module even when the version is unchanged.
+build/venv/bin/pip install -q --force-reinstall --no-deps .
+build/venv/bin/pip install -q ".[test]"
+build/venv/bin/python -m pytest tests/python -q
