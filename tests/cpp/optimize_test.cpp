@@ -1,0 +1,149 @@
+#include "src/optimize.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "engine/run.h"
+#include "src/qasm.h"
+#include "src/rules.h"
+
+namespace kestrel {
+namespace {
+
+std::string gates(std::initializer_list<const char*> lines) {
+  std::string text(kQasmHeader);
+  for (const char* line : lines) text += std::string(line) + "\n";
+  return text;
+}
+
+std::string optimized(const std::string& text) {
+  return print_qasm(optimize_expr(parse_qasm(text)));
+}
+
+TEST(Rules, NamesInOrderAndDistinct) {
+  const auto set = rules();
+  const std::vector<std::string> expected = {
+      "id-left",  "id-right", "seq-assoc-lr", "seq-assoc-rl", "t-t-to-s", "t-tdg-id",
+      "tdg-t-id", "s-s-to-z", "hzh-x",        "hxh-z",        "cnot-cancel"};
+  ASSERT_EQ(set.size(), expected.size());
+  std::set<std::uint32_t> handles;
+  for (std::size_t k = 0; k < set.size(); ++k) {
+    EXPECT_EQ(set[k].name.as_str(), expected[k]);
+    handles.insert(set[k].name.handle());
+  }
+  EXPECT_EQ(handles.size(), set.size());
+}
+
+// Loads `text`, runs the rules with the default limits, and reports whether
+// the root class holds the leaf `kind`.
+bool root_holds(const std::string& text, OpKind kind, std::size_t iter_limit = 30) {
+  EGraph<Op> g;
+  const Id root = g.add_expr_internal(parse_qasm(text));
+  Runner<Op> runner;
+  runner.with_egraph(std::move(g)).with_iter_limit(iter_limit);
+  const auto set = rules();
+  runner.run(set);
+  for (const Op& n : runner.egraph[root].nodes) {
+    if (n.op() == kind) return true;
+  }
+  return false;
+}
+
+TEST(Rules, GateIdentitiesReachTheRootClass) {
+  EXPECT_TRUE(root_holds(gates({"t q[0];", "t q[0];"}), OpKind::S, 1));
+  EXPECT_TRUE(root_holds(gates({"t q[0];", "t q[0];", "t q[0];", "t q[0];"}), OpKind::Z));
+  EXPECT_TRUE(root_holds(gates({"h q[0];", "x q[0];", "h q[0];"}), OpKind::Z));
+  EXPECT_TRUE(root_holds(gates({"cx q[0],q[1];", "cx q[0],q[1];"}), OpKind::I));
+  EXPECT_FALSE(root_holds(gates({"s q[0];", "sdg q[0];"}), OpKind::I));
+}
+
+TEST(Rules, RightNestedHzhReachesX) {
+  RecExpr<Op> e;
+  const Id h1 = e.add(Op(OpKind::H));
+  const Id z = e.add(Op(OpKind::Z));
+  const Id h2 = e.add(Op(OpKind::H));
+  const Id zh = e.add(Op::seq(z, h2));
+  e.add(Op::seq(h1, zh));
+  const auto best = optimize_expr(e);
+  ASSERT_EQ(best.size(), 1u);
+  EXPECT_EQ(best[0], Op(OpKind::X));
+}
+
+TEST(Rules, UntouchedGatesGainNoLeaf) {
+  RecExpr<Op> e;
+  Id root = e.add(Op(OpKind::Sdg));
+  for (OpKind k : {OpKind::RZ1, OpKind::RZ2, OpKind::Sdg, OpKind::RZ2}) {
+    root = e.add(Op::seq(root, e.add(Op(k))));
+  }
+  EGraph<Op> g;
+  g.add_expr_internal(e);
+  Runner<Op> runner;
+  runner.with_egraph(std::move(g));
+  const auto set = rules();
+  runner.run(set);
+  for (const auto& c : runner.egraph.classes()) {
+    for (const Op& n : c.nodes) {
+      if (n.is_leaf()) {
+        EXPECT_TRUE(n.op() == OpKind::Sdg || n.op() == OpKind::RZ1 || n.op() == OpKind::RZ2)
+            << n.debug();
+      }
+    }
+  }
+}
+
+TEST(Optimize, WorkedExamples) {
+  EXPECT_EQ(optimized(gates({"t q[0];", "t q[0];"})), gates({"s q[0];"}));
+  EXPECT_EQ(optimized(gates({"t q[0];", "tdg q[0];"})), std::string(kQasmHeader));
+  EXPECT_EQ(optimized(gates({"tdg q[0];", "t q[0];"})), std::string(kQasmHeader));
+  EXPECT_EQ(optimized(gates({"t q[0];", "t q[0];", "t q[0];", "t q[0];"})), gates({"z q[0];"}));
+  EXPECT_EQ(optimized(gates({"t q[0];", "t q[0];", "t q[0];", "t q[0];", "t q[0];", "t q[0];",
+                             "t q[0];", "t q[0];"})),
+            gates({"z q[0];", "z q[0];"}));
+  EXPECT_EQ(optimized(gates({"h q[0];", "s q[0];", "x q[0];"})),
+            gates({"h q[0];", "s q[0];", "x q[0];"}));
+  EXPECT_EQ(optimized(gates({"s q[0];", "s q[0];"})), gates({"z q[0];"}));
+  EXPECT_EQ(optimized(gates({"cx q[0],q[1];", "cx q[0],q[1];"})), std::string(kQasmHeader));
+}
+
+TEST(Optimize, ALoneTSurvives) {
+  const auto best = optimize_expr(
+      parse_qasm(gates({"h q[0];", "s q[0];", "t q[0];", "x q[0];", "h q[0];", "z q[0];"})));
+  EXPECT_EQ(stats(best).t, 1u);
+  EXPECT_EQ(print_qasm(best),
+            gates({"h q[0];", "s q[0];", "t q[0];", "x q[0];", "h q[0];", "z q[0];"}));
+}
+
+TEST(Optimize, PrefersLowerTCountThenDepth) {
+  // T, H, T: no rule joins the two T gates, so both stay; T, T, H: S, H.
+  EXPECT_EQ(stats(optimize_expr(parse_qasm(gates({"t q[0];", "h q[0];", "t q[0];"})))).t, 2u);
+  const auto best = optimize_expr(parse_qasm(gates({"t q[0];", "t q[0];", "h q[0];"})));
+  EXPECT_EQ(stats(best), (CircuitStats{0, 2, 2}));
+  // H X H collapses to Z: depth 1 beats depth 3 at equal T count.
+  EXPECT_EQ(stats(optimize_expr(parse_qasm(gates({"h q[0];", "x q[0];", "h q[0];"})))),
+            (CircuitStats{0, 1, 1}));
+}
+
+TEST(Optimize, InputIsLeftUnchanged) {
+  const RecExpr<Op> input = parse_qasm(gates({"t q[0];", "t q[0];", "h q[0];"}));
+  const RecExpr<Op> copy = input;
+  optimize_expr(input);
+  EXPECT_EQ(input, copy);
+  EXPECT_EQ(stats(input), (CircuitStats{2, 3, 3}));
+}
+
+TEST(Optimize, EmptyProgramStaysEmpty) {
+  EXPECT_EQ(optimized(""), std::string(kQasmHeader));
+  EXPECT_EQ(optimized(std::string(kQasmHeader)), std::string(kQasmHeader));
+}
+
+TEST(Optimize, LargeChainIsOptimisedWithoutRecursion) {
+  std::string text(kQasmHeader);
+  for (int k = 0; k < 200'000; ++k) text += k % 2 ? "t q[0];\n" : "h q[0];\n";
+  const auto best = optimize_expr(parse_qasm(text));
+  EXPECT_EQ(stats(best).gates, 200'000u);  // above the node limit: nothing is rewritten
+}
+
+}  // namespace
+}  // namespace kestrel
