@@ -14,7 +14,6 @@ cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/cpp
 ctest --test-dir build/cpp --output-on-failure -j 2
 
-# --force-reinstall rebuilds the module even when the version is unchanged.
-build/venv/bin/pip install -q --force-reinstall --no-deps .
+# pip rebuilds and reinstalls a local project even when its version is unchanged.
 build/venv/bin/pip install -q ".[test]"
 build/venv/bin/python -m pytest tests/python -q
