@@ -97,7 +97,13 @@ struct Program {
           out += "Lookup [";
           for (std::uint32_t k = 0; k < inst.term_size; ++k) {
             const ENodeOrReg<L>& e = terms[inst.term_begin + k];
-            out += (k ? ", " : "") + (e.is_reg ? "r" + std::to_string(e.reg) : e.node.debug());
+            if (k) out += ", ";
+            if (e.is_reg) {
+              out += 'r';
+              out += std::to_string(e.reg);
+            } else {
+              out += e.node.debug();
+            }
           }
           out += "] i=" + std::to_string(inst.i);
           break;
@@ -214,7 +220,6 @@ std::vector<Subst> Program<L>::run_with_limit(const EGraph<L>& egraph, Id eclass
   machine.reg.push_back(eclass);
   machine.run(egraph, *this, [&](Machine<L>& m) {
     Subst s;
-    s.reserve(subst.size());
     for (const auto& [var, r] : subst.pairs()) s.insert(var, m.reg[checked_index(m.reg.size(), r)]);
     found.push_back(std::move(s));
     return --limit == 0 ? Control::Stop : Control::Continue;

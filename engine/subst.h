@@ -6,11 +6,14 @@
 // three pairs are stored inline, which covers every rule of the system.
 #pragma once
 
-#include <boost/container/small_vector.hpp>
-
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/fault.h"
 #include "engine/language.h"
@@ -24,7 +27,7 @@ class Subst {
 
   // The class of `var`, if bound.
   std::optional<Id> get(Var var) const {
-    for (const Pair& p : pairs_) {
+    for (const Pair& p : pairs()) {
       if (p.first == var) return p.second;
     }
     return std::nullopt;
@@ -33,10 +36,16 @@ class Subst {
   // Binds `var` to `id`; an existing pair keeps its place and its old id is
   // returned.
   std::optional<Id> insert(Var var, Id id) {
-    for (Pair& p : pairs_) {
+    for (Pair& p : mutable_pairs()) {
       if (p.first == var) return std::exchange(p.second, id);
     }
-    pairs_.emplace_back(var, id);
+    if (size_ < kInline) {
+      inline_[size_] = {var, id};
+    } else {
+      if (size_ == kInline) heap_.assign(inline_.begin(), inline_.end());
+      heap_.emplace_back(var, id);
+    }
+    ++size_;
     return std::nullopt;
   }
 
@@ -47,24 +56,38 @@ class Subst {
     fault("Var '" + name + "=" + name + "' not found in " + text());
   }
 
-  std::size_t size() const noexcept { return pairs_.size(); }
-  const auto& pairs() const noexcept { return pairs_; }
-  void reserve(std::size_t n) { pairs_.reserve(n); }
+  std::size_t size() const noexcept { return size_; }
+  // The pairs in binding order.
+  std::span<const Pair> pairs() const noexcept {
+    return size_ <= kInline ? std::span<const Pair>(inline_.data(), size_) : std::span<const Pair>(heap_);
+  }
 
   // {?a: 3, ?b: 4}
   std::string text() const {
     std::string out = "{";
-    for (std::size_t i = 0; i < pairs_.size(); ++i) {
+    const auto all = pairs();
+    for (std::size_t i = 0; i < all.size(); ++i) {
       if (i) out += ", ";
-      out += std::string(pairs_[i].first.as_str()) + ": " + std::to_string(pairs_[i].second);
+      out += std::string(all[i].first.as_str()) + ": " + std::to_string(all[i].second);
     }
     return out + "}";
   }
 
-  bool operator==(const Subst&) const = default;
+  bool operator==(const Subst& other) const {
+    const auto a = pairs(), b = other.pairs();
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
 
  private:
-  boost::container::small_vector<Pair, 3> pairs_;  // in binding order
+  static constexpr std::uint32_t kInline = 3;
+
+  std::span<Pair> mutable_pairs() noexcept {
+    return size_ <= kInline ? std::span<Pair>(inline_.data(), size_) : std::span<Pair>(heap_);
+  }
+
+  std::uint32_t size_ = 0;            // number of pairs
+  std::array<Pair, kInline> inline_;  // the pairs while there are at most three
+  std::vector<Pair> heap_;            // all pairs once there are more
 };
 
 }  // namespace kestrel
