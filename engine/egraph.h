@@ -85,7 +85,10 @@ class EGraph {
   // A node already present changes nothing, not even the clean flag.
   Id add_internal(L& node) {
     update_children(node, [&](Id child) { return find(child); });
-    if (auto it = memo_.find(node); it != memo_.end()) return it->second;
+    // One probe: the key is entered with the id the new class will get.
+    const auto next = static_cast<Id>(uf_.size());
+    const auto [it, inserted] = memo_.try_emplace(node, next);
+    if (!inserted) return it->second;
     const Id id = uf_.make_set();
     for (Id child : node.children()) {
       class_at(find_mut(child)).parents.push_back({node, id});
@@ -95,7 +98,6 @@ class EGraph {
     created.id = id;
     created.nodes.push_back(node);
     ++class_count_;
-    check(memo_.emplace(node, id).second, "self.memo.insert(enode, id).is_none()");
     clean_ = false;
     return id;
   }
@@ -105,6 +107,10 @@ class EGraph {
   Id add_expr_internal(const RecExpr<L>& expr) {
     std::vector<Id> ids;
     ids.reserve(expr.size());
+    // At most one class per node. Reserving the bound up front spares the
+    // copies of growth; the pages past the classes actually made stay untouched.
+    classes_.reserve(classes_.size() + expr.size());
+    pending_.reserve(pending_.size() + expr.size());
     for (L node : expr.nodes()) {
       update_children(node, [&](Id child) { return ids[checked_index(ids.size(), child)]; });
       ids.push_back(add_internal(node));
@@ -133,6 +139,7 @@ class EGraph {
     if (classes_[root].parents.size() < classes_[other].parents.size()) std::swap(root, other);
     uf_.union_roots(root, other);
     --class_count_;
+    ++merges_since_rebuild_;
 
     Class absorbed = std::move(classes_[other]);
     classes_[other] = Class{};
@@ -150,6 +157,7 @@ class EGraph {
   std::size_t rebuild() {
     const std::size_t merges = process_unions();
     rebuild_classes();
+    merges_since_rebuild_ = 0;
     clean_ = true;
     return merges;
   }
@@ -198,6 +206,13 @@ class EGraph {
   }
 
   std::size_t process_unions() {
+    if (merges_since_rebuild_ == 0) {
+      // Every pending entry was queued by `add_internal` since the last
+      // rebuild with canonical children, no class has merged since, and its
+      // `memo` value is still its own id: re-entering it would change nothing.
+      pending_.clear();
+      return 0;
+    }
     std::size_t merges = 0;
     while (!pending_.empty()) {
       auto [node, id] = pending_.back();
@@ -237,6 +252,7 @@ class EGraph {
   // Per operator kind, the classes holding a node of it, ascending.
   std::array<std::vector<Id>, L::kNumKinds> classes_by_kind_;
   bool clean_ = false;                // true from a rebuild until the next change
+  std::size_t merges_since_rebuild_ = 0;  // class merges since the last rebuild
 };
 
 }  // namespace kestrel

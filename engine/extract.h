@@ -51,8 +51,8 @@ class Extractor {
   // The recorded cost of the class of `id` and its cheapest term, root last.
   std::pair<Cost, RecExpr<L>> best_term(Id id) const {
     const Entry& root = entry(egraph_.find(id));
-    RecExpr<L> expr =
-        build_recexpr(root.node, [&](Id child) { return entry(egraph_.find(child)).node; });
+    RecExpr<L> expr = build_recexpr(
+        root.node, [&](Id child) { return entry(egraph_.find(child)).node; }, egraph_.id_count());
     return {root.cost, std::move(expr)};
   }
 

@@ -119,17 +119,49 @@ class RecExpr {
   std::vector<L> nodes_;  // children point to earlier positions; root last
 };
 
+namespace detail {
+
+// Where each source id was laid out: a hash map for sparse ids, a vector for
+// ids known to be below a bound.
+class PositionTable {
+ public:
+  explicit PositionTable(std::size_t dense_bound) {
+    if (dense_bound > 0) dense_.assign(dense_bound, kNone);
+  }
+  bool contains(Id id) const {
+    if (dense_.empty()) return sparse_.contains(id);
+    return dense_[checked_index(dense_.size(), id)] != kNone;
+  }
+  Id at(Id id) const { return dense_.empty() ? sparse_.find(id)->second : dense_[id]; }
+  void set(Id id, Id position) {
+    if (dense_.empty()) {
+      sparse_.emplace(id, position);
+    } else {
+      dense_[id] = position;
+    }
+  }
+
+ private:
+  static constexpr Id kNone = ~Id{0};
+  std::vector<Id> dense_;              // id -> position, or kNone
+  HashMap<Id, Id, IntHash> sparse_;    // id -> position
+};
+
+}  // namespace detail
+
 // Lays out the term rooted at `root` as a `RecExpr`. `node_for_id` maps a
 // child id of the source (an e-class, a pattern position) to the node that
 // stands for it. The walk uses an explicit stack, so deep terms need no call
 // stack. A child id reached several times is laid out once; the last child's
 // subterm comes before the first child's; nodes that become equal after
 // renumbering share one position; the root is always last and never merged.
+// When every source id is known to be below `dense_bound` (non-zero), the
+// positions are kept in a vector instead of a hash map; the result is the same.
 template <Language L, class F>
-RecExpr<L> build_recexpr(L root, F&& node_for_id) {
+RecExpr<L> build_recexpr(L root, F&& node_for_id, std::size_t dense_bound = 0) {
   std::vector<Id> todo(root.children().begin(), root.children().end());
-  HashMap<Id, Id, IntHash> position;  // source id -> position in the result
-  IndexedSet<L, NodeHash<L>> done;    // laid-out nodes in insertion order
+  detail::PositionTable position(dense_bound);  // source id -> position in the result
+  IndexedSet<L, NodeHash<L>> done;              // laid-out nodes in insertion order
   while (!todo.empty()) {
     const Id id = todo.back();
     if (position.contains(id)) {
@@ -145,13 +177,13 @@ RecExpr<L> build_recexpr(L root, F&& node_for_id) {
       }
     }
     if (!pushed) {
-      update_children(node, [&](Id child) { return position.find(child)->second; });
-      position.emplace(id, done.insert(node).first);
+      update_children(node, [&](Id child) { return position.at(child); });
+      position.set(id, done.insert(node).first);
       todo.pop_back();
     }
   }
   std::vector<L> nodes = std::move(done).take();
-  update_children(root, [&](Id child) { return position.find(child)->second; });
+  update_children(root, [&](Id child) { return position.at(child); });
   nodes.push_back(root);
   return RecExpr<L>(std::move(nodes));
 }
