@@ -1,0 +1,36 @@
+"""kestrel's results on the benchmark circuits stay as bench/golden.json
+recorded them: every output text and statistics dictionary, byte for byte.
+
+A change meant only to make the engine faster must leave this passing. A
+change that is meant to alter results re-records the file with
+`python bench/run.py --record` and says so in its commit. The circuits of
+131,072 gates and more, and the thread-scaling batch of 256 circuits, are
+left to `python bench/run.py --check`, which takes a little longer.
+"""
+
+import sys
+
+import pytest
+
+import kestrel
+from conftest import REPO
+
+sys.path.insert(0, str(REPO / "bench"))
+import circuits  # noqa: E402
+
+MAX_GATES = 32_768
+GOLDEN = circuits.load_golden()
+
+
+@pytest.mark.parametrize("key, family, gates", list(circuits.keys(MAX_GATES)))
+def test_circuit_result_is_unchanged(key, family, gates):
+    text = circuits.circuit(family, gates)
+    assert circuits.sha256(text) == GOLDEN[key]["input_sha256"], "the generator changed"
+    output, stats = kestrel.optimize_qasm(text)
+    assert stats == GOLDEN[key]["stats"]
+    assert circuits.sha256(output) == GOLDEN[key]["output_sha256"]
+
+
+def test_golden_file_covers_every_circuit():
+    expected = {key for key, _, _ in circuits.keys()} | {circuits.batch_key()}
+    assert set(GOLDEN) == expected
