@@ -1,0 +1,651 @@
+"""Times kestrel and its peers on seeded random Clifford+T circuits.
+
+    python bench/run.py                  # everything; writes bench/results.{md,json,png}
+    python bench/run.py --quick          # sizes up to 4,096, under a minute; writes build/bench-quick/
+    python bench/run.py --update-readme  # also puts the tables into README.md
+    python bench/run.py --report bench/results.json --update-readme  # reports again, no runs
+    python bench/run.py --record         # writes kestrel's result digests to bench/golden.json
+    python bench/run.py --check          # compares kestrel's results with bench/golden.json
+
+Every measurement runs in a fresh child process of the running interpreter:
+one per tool and size for the times (the median of several runs of the whole
+text-to-text pipeline, after one untimed warm-up on an 8-gate circuit), two
+per size and trial for kestrel's peak memory (one that reads the text and
+optimises it, one that only reads it), and one for the thread scaling. A
+peer whose single run takes longer than the time limit is stopped and shown
+as cut off, and so is every larger size of it. The peers run when they are
+installed (`pip install .[bench]`); the others are reported as not installed.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import platform
+import queue
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from datetime import datetime, timezone
+from pathlib import Path
+from typing import Any
+
+BENCH = Path(__file__).resolve().parent
+REPO = BENCH.parent
+sys.path.insert(0, str(BENCH))
+
+import circuits  # noqa: E402
+import tools  # noqa: E402
+
+
+class Settings:
+    """How hard one run of the suite measures."""
+
+    def __init__(self, quick: bool):
+        self.quick = quick
+        self.sizes = circuits.QUICK_SIZES if quick else circuits.SIZES
+        self.min_runs = 3 if quick else 5          # runs per cell, at least ...
+        self.max_runs = 21 if quick else 51        # ... and at most
+        self.budget = 0.3 if quick else 10.0       # seconds of runs after which min_runs suffice
+        self.stop_at = 3.0 if quick else 60.0      # no run starts that would end past this
+        self.run_limit = 10.0 if quick else 120.0  # a single run over this is cut off
+        self.memory_trials = 1 if quick else 3     # memory children per size, median taken
+        self.batch = 32 if quick else circuits.BATCH_SIZE  # circuits in the thread batch
+        self.thread_reps = 1 if quick else 3       # timings of the batch per thread count
+        self.out = REPO / "build" / "bench-quick" if quick else BENCH
+
+
+# ---------------------------------------------------------------------------
+# Children. Each prints JSON lines on standard output and nothing else there.
+
+def emit(record: dict[str, Any]) -> None:
+    print(json.dumps(record), flush=True)
+
+
+def worker(tool: str, path: str, family: str, min_runs: int, max_runs: int, budget: float,
+           stop_at: float) -> None:
+    """Times one tool on one text: a line after the warm-up, then one per run."""
+    run = tools.pipeline(tool)
+    run(circuits.circuit(family, 8, index=1))
+    text = Path(path).read_text()
+    emit({"ready": True})
+    spent, last = 0.0, 0.0
+    for n in range(max_runs):
+        if n >= min_runs and spent >= budget:
+            break
+        if n > 0 and spent + last > stop_at:
+            break
+        start = time.perf_counter()
+        output, result = run(text)
+        last = time.perf_counter() - start
+        spent += last
+        record: dict[str, Any] = {"seconds": last}
+        if n == 0:
+            record.update(tools.counts(tool, result))
+            if tool == "kestrel":
+                record["digest"] = circuits.digest(text, output, result)
+        emit(record)
+        del output, result
+
+
+def peak_resident_bytes() -> int:
+    """The process's peak resident set size (VmHWM).
+
+    A child's ru_maxrss on Linux starts at the peak of the parent it was
+    spawned from, since the parent's memory is charged to it until it execs;
+    VmHWM belongs to the child's own address space only.
+    """
+    with open("/proc/self/status") as status:
+        for row in status:
+            if row.startswith("VmHWM:"):
+                return int(row.split()[1]) * 1024
+    import resource
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+
+
+def memory_child(path: str, mode: str) -> None:
+    import kestrel
+
+    text = Path(path).read_text()
+    result = kestrel.optimize_qasm(text) if mode == "optimise" else None
+    emit({"peak": peak_resident_bytes(), "kept": result is not None})
+
+
+def threads_child(count: int, reps: int) -> None:
+    """Times a batch on one and on two threads; checks both give the sequential results."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    import kestrel
+
+    texts = circuits.batch_texts()[:count]
+    expected = [kestrel.optimize_qasm(t) for t in texts]
+    times: dict[int, list[float]] = {1: [], 2: []}
+    cpu: dict[int, list[float]] = {1: [], 2: []}
+    same = True
+    for _ in range(reps):
+        for workers in (1, 2):
+            with ThreadPoolExecutor(max_workers=workers) as pool:
+                start, start_cpu = time.perf_counter(), time.process_time()
+                results = list(pool.map(kestrel.optimize_qasm, texts))
+                times[workers].append(time.perf_counter() - start)
+                cpu[workers].append(time.process_time() - start_cpu)
+            same = same and results == expected
+    record: dict[str, Any] = {"count": count, "gates": circuits.BATCH_GATES,
+                              "seconds_1": times[1], "seconds_2": times[2],
+                              "cpu_seconds_1": cpu[1], "cpu_seconds_2": cpu[2], "same": same}
+    if count == circuits.BATCH_SIZE:
+        record["digest"] = circuits.batch_digest(texts, expected)
+    emit(record)
+
+
+# ---------------------------------------------------------------------------
+# The parent.
+
+def child_command(*args: str) -> list[str]:
+    return [sys.executable, str(Path(__file__).resolve()), *args]
+
+
+def time_cell(tool: str, path: Path, family: str, s: Settings) -> dict[str, Any]:
+    """Runs a worker, stopping it when a line is overdue; returns the cell."""
+    command = child_command("--worker", tool, str(path), family, str(s.min_runs),
+                            str(s.max_runs), str(s.budget), str(s.stop_at))
+    with tempfile.TemporaryFile() as errors:
+        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=errors, text=True)
+        lines: queue.Queue[str | None] = queue.Queue()
+
+        def read() -> None:
+            assert process.stdout is not None
+            for row in process.stdout:
+                lines.put(row)
+            lines.put(None)
+
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
+        cell: dict[str, Any] = {"status": "ok", "runs": []}
+        # Importing and warming up gets the same allowance as one run.
+        while True:
+            try:
+                row = lines.get(timeout=s.run_limit)
+            except queue.Empty:
+                process.kill()
+                process.wait()
+                if not cell["runs"]:
+                    cell["status"] = "cut off"
+                break
+            if row is None:
+                break
+            record = json.loads(row)
+            if "seconds" in record:
+                cell["runs"].append(record.pop("seconds"))
+                cell.update(record)
+        reader.join(timeout=10)
+        code = process.wait()
+        if cell["status"] == "ok" and (code != 0 or not cell["runs"]):
+            errors.seek(0)
+            tail = errors.read().decode(errors="replace").strip().splitlines()
+            cell = {"status": "failed", "runs": [],
+                    "error": tail[-1] if tail else f"exit status {code}"}
+    if cell["runs"]:
+        cell["median"] = statistics.median(cell["runs"])
+    return cell
+
+
+def measure_memory(path: Path, s: Settings) -> dict[str, Any]:
+    """Median over trials of (peak with one optimisation - peak without it)."""
+    differences = []
+    for _ in range(s.memory_trials):
+        peaks = {}
+        for mode in ("baseline", "optimise"):
+            out = subprocess.run(child_command("--memory-child", str(path), mode),
+                                 capture_output=True, text=True, check=True)
+            peaks[mode] = json.loads(out.stdout)["peak"]
+        differences.append(peaks["optimise"] - peaks["baseline"])
+    return {"extra_bytes": statistics.median(differences), "trials": differences}
+
+
+def measure_threads(s: Settings) -> dict[str, Any]:
+    out = subprocess.run(child_command("--threads-child", str(s.batch), str(s.thread_reps)),
+                         capture_output=True, text=True, check=True)
+    record = json.loads(out.stdout)
+    record["median_1"] = statistics.median(record["seconds_1"])
+    record["median_2"] = statistics.median(record["seconds_2"])
+    record["ratio"] = record["median_1"] / record["median_2"]
+    record["cores_2"] = statistics.median(
+        c / w for c, w in zip(record["cpu_seconds_2"], record["seconds_2"]))
+    return record
+
+
+def machine() -> dict[str, Any]:
+    model = platform.processor() or platform.machine()
+    try:
+        for row in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
+            if row.startswith("Model name:"):
+                model = row.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    return {"cpu": model, "cores": os.cpu_count(), "memory_gib": round(memory / 2**30),
+            "python": platform.python_version(), "system": platform.platform(terse=True)}
+
+
+def git_state() -> str:
+    def git(*args: str) -> str:
+        return subprocess.run(["git", *args], cwd=REPO, capture_output=True,
+                              text=True).stdout.strip()
+
+    commit = git("rev-parse", "--short", "HEAD") or "unknown"
+    changed = git("status", "--porcelain", "--", "engine", "src", "binding", "CMakeLists.txt",
+                  "pyproject.toml")
+    return commit + (" with uncommitted engine changes" if changed else "")
+
+
+def log(message: str) -> None:
+    print(message, file=sys.stderr, flush=True)
+
+
+def run_suite(s: Settings, wanted: list[str]) -> dict[str, Any]:
+    started = time.time()
+    peers = [p for p in tools.PEERS if p in wanted]
+    present = {name: tools.available(name) for name in ["kestrel", *peers]}
+    if not present["kestrel"]:
+        sys.exit("kestrel is not installed in this interpreter")
+    results: dict[str, Any] = {
+        "quick": s.quick,
+        "date": datetime.now(timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "machine": machine(),
+        "commit": git_state(),
+        "versions": {tools.DISTRIBUTION[n]: tools.version(n) for n, ok in present.items() if ok},
+        "settings": {k: v for k, v in vars(s).items() if k != "out"},
+        "tools": {n: {"label": tools.TOOLS[n][0], "pipeline": tools.TOOLS[n][1],
+                      "installed": present[n]} for n in present},
+        "cells": [], "memory": {}, "threads": None,
+        "load": [os.getloadavg()[0]],
+    }
+    with tempfile.TemporaryDirectory(prefix="kestrel-bench-") as scratch:
+        paths = {}
+        for family in circuits.FAMILIES:
+            for gates in s.sizes:
+                text = circuits.circuit(family, gates)
+                path = Path(scratch) / f"{family}-{gates}.qasm"
+                path.write_text(text)
+                paths[family, gates] = (path, circuits.t_count(text))
+
+        def cell(tool: str, family: str, gates: int, body: dict[str, Any]) -> None:
+            body.update(tool=tool, family=family, gates=gates,
+                        t_before=paths[family, gates][1])
+            results["cells"].append(body)
+            shown = f"{body['median'] * 1e3:.3f} ms" if "median" in body else body["status"]
+            log(f"  {tool:10} {family:10} {gates:>9} gates: {shown}")
+
+        log("timing kestrel")
+        for family in circuits.FAMILIES:
+            for gates in s.sizes:
+                cell("kestrel", family, gates,
+                     time_cell("kestrel", paths[family, gates][0], family, s))
+        for peer in peers:
+            log(f"timing {peer}")
+            stopped = False
+            for gates in s.sizes:
+                if not present[peer]:
+                    body = {"status": "not installed", "runs": []}
+                elif stopped:
+                    body = {"status": "cut off", "skipped": True, "runs": []}
+                else:
+                    body = time_cell(peer, paths["clifford_t", gates][0], "clifford_t", s)
+                    stopped = body["status"] in ("cut off", "failed")
+                cell(peer, "clifford_t", gates, body)
+        log("measuring kestrel's peak memory")
+        for family in circuits.FAMILIES:
+            for gates in s.sizes:
+                m = measure_memory(paths[family, gates][0], s)
+                m["bytes_per_gate"] = m["extra_bytes"] / gates
+                results["memory"][f"{family}/{gates}"] = m
+                log(f"  {family:10} {gates:>9} gates: {m['bytes_per_gate']:.1f} bytes/gate")
+    log(f"thread scaling on a batch of {s.batch} circuits of {circuits.BATCH_GATES} gates")
+    results["threads"] = measure_threads(s)
+    log(f"  1 thread / 2 threads: {results['threads']['ratio']:.2f}")
+
+    found = {f"{c['family']}/{c['gates']}": c["digest"] for c in results["cells"]
+             if c["tool"] == "kestrel" and "digest" in c}
+    if "digest" in results["threads"]:
+        found[circuits.batch_key()] = results["threads"]["digest"]
+    if circuits.GOLDEN.exists():
+        results["golden"] = {"compared": len(found),
+                             "problems": circuits.compare(found, circuits.load_golden())}
+    results["load"].append(os.getloadavg()[0])
+    results["seconds"] = time.time() - started
+    return results
+
+
+# ---------------------------------------------------------------------------
+# Reports.
+
+def fmt_time(seconds: float) -> str:
+    if seconds < 1e-3:
+        return f"{seconds * 1e6:.0f} µs"
+    if seconds < 1:
+        return f"{seconds * 1e3:.3g} ms"
+    return f"{seconds:.3g} s"
+
+
+def fmt_duration(seconds: float) -> str:
+    return f"{seconds:.0f} s" if seconds < 120 else f"{seconds / 60:.0f} minutes"
+
+
+def fmt_number(x: float) -> str:
+    return f"{x:,.0f}" if x >= 100 else f"{x:.3g}"
+
+
+def fmt_ratio(ratio: float) -> str:
+    return f"{ratio:.2g}×" if ratio < 10 else f"{ratio:,.0f}×"
+
+
+def cells_of(results: dict[str, Any]) -> dict[tuple[str, str, int], dict[str, Any]]:
+    return {(c["tool"], c["family"], c["gates"]): c for c in results["cells"]}
+
+
+def t_after_text(c: dict[str, Any]) -> str:
+    if "t_after" not in c:
+        return c["status"]
+    text = f"{c['t_after']:,}"
+    if c.get("rotations"):
+        text += f" + {c['rotations']:,} rot."
+    return text
+
+
+def tables(results: dict[str, Any], heading: str, notes: str) -> str:
+    """The markdown tables of a run; `heading` is the markdown of their level,
+    `notes` where the reader finds how things were counted."""
+    cells = cells_of(results)
+    sizes = sorted({c["gates"] for c in results["cells"]})
+    names = [n for n in results["tools"] if n == "kestrel" or results["tools"][n]["installed"]]
+    peers = [n for n in names if n != "kestrel"]
+    label = {n: results["tools"][n]["label"] for n in results["tools"]}
+    m = results["machine"]
+    about = [f"Measured on {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB memory, "
+             f"{m['system']}, Python {m['python']}",
+             f"kestrel at commit {results['commit']}"]
+    about += [f"{d} {v}" for d, v in results["versions"].items() if d != "kestrel"]
+    about.append(f"{results['date']}; load average {results['load'][0]:.1f} at the start, "
+                 f"{results['load'][1]:.1f} at the end")
+    out = ["; ".join(about) + "."
+           + (" A quick run: fewer sizes and runs." if results["quick"] else ""), ""]
+
+    out += [f"{heading} kestrel", "",
+            "Median wall time of `optimize_qasm` over the runs, and the peak resident "
+            "memory one call adds, per gate.", "",
+            "| Gates | Circuits | Median time | µs/gate | Peak bytes/gate | T before | T after "
+            "| Runs |",
+            "|---:|---|---:|---:|---:|---:|---:|---:|"]
+    for family in circuits.FAMILIES:
+        for gates in sizes:
+            c = cells.get(("kestrel", family, gates))
+            if not c:
+                continue
+            mem = results["memory"].get(f"{family}/{gates}", {})
+            kind = "Clifford+T" if family == "clifford_t" else "Clifford+T with cx"
+            if "median" in c:
+                out.append(f"| {gates:,} | {kind} | {fmt_time(c['median'])} | "
+                           f"{fmt_number(c['median'] / gates * 1e6)} | "
+                           f"{mem.get('bytes_per_gate', float('nan')):,.0f} | "
+                           f"{c['t_before']:,} | {c['t_after']:,} | {len(c['runs'])} |")
+            else:
+                out.append(f"| {gates:,} | {kind} | {c['status']} | | | {c['t_before']:,} | | |")
+    out.append("")
+
+    if peers:
+        out += [f"{heading} Against the peers", "",
+                "Median wall time of each pipeline from QASM text to QASM text on the "
+                "Clifford+T circuits, and in brackets its ratio to kestrel's (above 1: "
+                "kestrel is faster).", "",
+                "| Gates | " + " | ".join(label[n] for n in names) + " |",
+                "|---:|" + "---:|" * len(names)]
+        for gates in sizes:
+            k = cells.get(("kestrel", "clifford_t", gates), {})
+            row = [f"{gates:,}"]
+            for n in names:
+                c = cells.get((n, "clifford_t", gates), {})
+                if "median" not in c:
+                    row.append(c.get("status", ""))
+                elif n == "kestrel" or "median" not in k:
+                    row.append(fmt_time(c["median"]))
+                else:
+                    row.append(f"{fmt_time(c['median'])} ({fmt_ratio(c['median'] / k['median'])})")
+            out.append("| " + " | ".join(row) + " |")
+        out.append("")
+        out += [f"{heading} T count after", "",
+                "T and T-dagger gates in each result (\"rot.\": general rotations that "
+                "are no Clifford+T gate; see " + notes + ").", "",
+                "| Gates | T before | " + " | ".join(label[n] for n in names) + " |",
+                "|---:|---:|" + "---:|" * len(names)]
+        for gates in sizes:
+            k = cells.get(("kestrel", "clifford_t", gates), {})
+            row = [f"{gates:,}", f"{k.get('t_before', 0):,}"]
+            row += [t_after_text(cells.get((n, "clifford_t", gates), {"status": ""}))
+                    for n in names]
+            out.append("| " + " | ".join(row) + " |")
+        out.append("")
+        missing = [label[n] for n in results["tools"] if not results["tools"][n]["installed"]]
+        if missing:
+            out += ["Not installed, so not run: " + ", ".join(missing) + ".", ""]
+
+    th = results["threads"]
+    if th:
+        out += [f"{heading} Threads", "",
+                f"A batch of {th['count']} circuits of {th['gates']} gates through a "
+                f"`ThreadPoolExecutor`: {fmt_time(th['median_1'])} on one thread, "
+                f"{fmt_time(th['median_2'])} on two (medians of {len(th['seconds_1'])}), "
+                f"so two threads give {th['ratio']:.2f} times the throughput of one. "
+                f"The process used {th['cores_2']:.2f} cores' worth of CPU time on two "
+                f"threads (processor time over wall time). "
+                + ("Both give the same results as calls one after another."
+                   if th["same"] else "**The threaded results differ from sequential ones.**"),
+                ""]
+    return "\n".join(out)
+
+
+NOTES = """\
+## How it is measured
+
+- Circuits: `bench/circuits.py` draws each gate uniformly from h, s, sdg, t, tdg, x
+  and z (Clifford+T), or from those and cx (kestrel only, since it reads a
+  multi-qubit program as one wire), with a fixed 64-bit mixing function, so
+  every run and machine sees the same texts.
+- Time: each tool and size runs in a fresh process; after an untimed warm-up
+  on an 8-gate circuit the whole text-to-text pipeline runs at least {min_runs}
+  times, more while their total is under {budget:g} s (at most {max_runs}), and
+  no run starts that would take the total past {stop_at:g} s; the table shows
+  the median. A run over {run_limit:g} s is stopped: that size and every larger
+  one of the tool are "cut off".
+- Memory: a child that imports kestrel, reads the text and optimises it once,
+  minus a child that does all but the optimisation; their peak resident sets
+  (VmHWM; a child's ru_maxrss would start from the parent's peak), median of
+  {memory_trials}, divided by the gates.
+- kestrel stops saturating once its e-graph holds more than 10,000 nodes, so
+  from 32,768 gates on it returns the input unchanged: those rows time reading,
+  loading and writing.
+- Peers: {pipelines}
+- T count: T and T-dagger gates of the result. PyZX counts phase gates with an
+  odd multiple of pi/4. pytket's FullPeepholeOptimise merges a one-qubit circuit
+  into one general rotation (TK1, written as u3) whose angles are usually no
+  multiple of pi/4: such a gate is counted as one "rot." rather than as T gates,
+  since writing it in Clifford+T is an approximation pytket does not make.
+  Qiskit level 3 resynthesises the merged single-qubit runs into the discrete
+  basis, which can raise the T count.
+- Threads: the batch runs through `ThreadPoolExecutor` with one and with two
+  workers, {thread_reps} times each, alternating; the ratio compares medians.
+"""
+
+
+def notes(results: dict[str, Any]) -> str:
+    pipelines = "; ".join(f"{v['label']}: {v['pipeline']}" for n, v in results["tools"].items()
+                          if n != "kestrel")
+    return NOTES.format(pipelines=pipelines or "none", **results["settings"])
+
+
+def golden_text(results: dict[str, Any]) -> str:
+    g = results.get("golden")
+    if g is None:
+        return "No bench/golden.json to compare kestrel's results with.\n"
+    if not g["problems"]:
+        return (f"kestrel's output texts and statistics for all {g['compared']} measured "
+                "circuits match bench/golden.json.\n")
+    return ("**kestrel's results differ from bench/golden.json:**\n\n"
+            + "\n".join(f"- {p}" for p in g["problems"]) + "\n")
+
+
+def plot(results: dict[str, Any], path: Path) -> None:
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, ax = plt.subplots(figsize=(8, 5.5), dpi=120)
+    limit = results["settings"]["run_limit"]
+    styles = {"kestrel": "o-", "qiskit-l3": "s-", "qiskit-1q": "D-", "pyzx": "^-",
+              "pytket": "v-"}
+    series = [(n, "clifford_t") for n in results["tools"] if results["tools"][n]["installed"]]
+    series.insert(1, ("kestrel", "with_cx"))
+    cut_any = False
+    for tool, family in series:
+        cells = sorted((c for c in results["cells"]
+                        if c["tool"] == tool and c["family"] == family), key=lambda c: c["gates"])
+        xs = [c["gates"] for c in cells if "median" in c]
+        ys = [c["median"] for c in cells if "median" in c]
+        label = results["tools"][tool]["label"]
+        if family == "with_cx":
+            label += " (with cx)"
+        style = styles.get(tool, "o-") if family == "clifford_t" else "o--"
+        (line,) = ax.plot(xs, ys, style, label=label, markersize=5,
+                          alpha=0.6 if family == "with_cx" else 1.0)
+        cut = [c["gates"] for c in cells if c["status"] == "cut off"]
+        if cut:
+            cut_any = True
+            ax.plot(cut, [limit] * len(cut), "x", color=line.get_color(), markersize=9,
+                    markeredgewidth=2)
+    if cut_any:
+        ax.axhline(limit, color="grey", linestyle=":", linewidth=1)
+        ax.text(circuits.SIZES[0], limit * 1.15, f"cut off (x): a run over {limit:g} s",
+                color="grey", fontsize=9)
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    sizes = sorted({c["gates"] for c in results["cells"]})
+    ax.set_xticks(sizes, [f"{n:,}" for n in sizes], fontsize=8)
+    ax.minorticks_off()
+    ax.set_xlabel("gates in the circuit")
+    ax.set_ylabel("median wall time per circuit (s)")
+    m = results["machine"]
+    ax.set_title(f"QASM text to simplified text, random Clifford+T circuits\n"
+                 f"{m['cpu']}, {m['cores']} cores", fontsize=11)
+    ax.grid(True, which="major", alpha=0.3)
+    ax.legend(loc="upper left", fontsize=9)
+    fig.tight_layout()
+    fig.savefig(path)
+    plt.close(fig)
+
+
+def write_reports(results: dict[str, Any], out: Path) -> None:
+    out.mkdir(parents=True, exist_ok=True)
+    (out / "results.json").write_text(json.dumps(results, indent=1) + "\n")
+    command = "bash scripts/bench.sh" + (" --quick" if results["quick"] else "")
+    body = [f"# Benchmark results", "",
+            f"Written by `{command}` in {fmt_duration(results['seconds'])}.", "",
+            tables(results, "##", "the notes below"), "![time against size](results.png)", "",
+            "## Results unchanged", "", golden_text(results), notes(results)]
+    (out / "results.md").write_text("\n".join(body))
+    try:
+        plot(results, out / "results.png")
+    except ImportError:
+        log("matplotlib is not installed: no plot")
+
+
+BEGIN = "<!-- benchmark tables: written by bench/run.py --update-readme -->"
+END = "<!-- end of benchmark tables -->"
+
+
+def update_readme(results: dict[str, Any]) -> None:
+    readme = REPO / "README.md"
+    text = readme.read_text()
+    if BEGIN not in text or END not in text:
+        sys.exit("README.md has no benchmark markers")
+    head, rest = text.split(BEGIN, 1)
+    _, tail = rest.split(END, 1)
+    block = tables(results, "###", "bench/results.md") + "\n![Median time against circuit size](bench/results.png)\n"
+    readme.write_text(head + BEGIN + "\n\n" + block + "\n" + END + tail)
+
+
+# ---------------------------------------------------------------------------
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true",
+                        help="sizes up to 4,096 and fewer runs; writes to build/bench-quick")
+    parser.add_argument("--out", type=Path, help="where the results go")
+    parser.add_argument("--tools", default=",".join(tools.TOOLS),
+                        help="comma-separated subset of " + ", ".join(tools.TOOLS))
+    parser.add_argument("--update-readme", action="store_true",
+                        help="also replace the benchmark tables in README.md")
+    parser.add_argument("--record", action="store_true",
+                        help="write kestrel's result digests to bench/golden.json")
+    parser.add_argument("--check", action="store_true",
+                        help="compare kestrel's results with bench/golden.json")
+    parser.add_argument("--max-gates", type=int, help="with --record/--check: sizes up to this")
+    parser.add_argument("--report", type=Path, metavar="JSON",
+                        help="measure nothing: write the reports again from a results.json")
+    parser.add_argument("--worker", nargs=7, help=argparse.SUPPRESS)
+    parser.add_argument("--memory-child", nargs=2, help=argparse.SUPPRESS)
+    parser.add_argument("--threads-child", nargs=2, type=int, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+
+    if args.worker:
+        tool, path, family, lo, hi, budget, stop_at = args.worker
+        worker(tool, path, family, int(lo), int(hi), float(budget), float(stop_at))
+        return
+    if args.memory_child:
+        memory_child(*args.memory_child)
+        return
+    if args.threads_child:
+        threads_child(*args.threads_child)
+        return
+    if args.record or args.check:
+        import kestrel
+        found = circuits.compute_digests(kestrel.optimize_qasm, args.max_gates)
+        if args.record:
+            circuits.save_golden(found)
+            print(f"recorded {len(found)} digests in {circuits.GOLDEN}")
+            return
+        problems = circuits.compare(found, circuits.load_golden())
+        for problem in problems:
+            print(problem)
+        print(f"{len(found) - len(problems)} of {len(found)} circuits match {circuits.GOLDEN}")
+        sys.exit(1 if problems else 0)
+
+    s = Settings(args.quick)
+    if args.out:
+        s.out = args.out
+    if args.report:
+        results = json.loads(args.report.read_text())
+        write_reports(results, args.out or args.report.resolve().parent)
+        if args.update_readme:
+            update_readme(results)
+        return
+    wanted = [t for t in args.tools.split(",") if t]
+    unknown = set(wanted) - set(tools.TOOLS)
+    if unknown:
+        parser.error("unknown tools: " + ", ".join(sorted(unknown)))
+    results = run_suite(s, wanted)
+    write_reports(results, s.out)
+    if args.update_readme:
+        update_readme(results)
+    log(f"wrote {s.out / 'results.md'} in {results['seconds']:.0f} s")
+    g = results.get("golden")
+    if g and g["problems"]:
+        log("kestrel's results differ from bench/golden.json:\n  " + "\n  ".join(g["problems"]))
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
