@@ -51,8 +51,11 @@ class Extractor {
   // The recorded cost of the class of `id` and its cheapest term, root last.
   std::pair<Cost, RecExpr<L>> best_term(Id id) const {
     const Entry& root = entry(egraph_.find(id));
+    // In a rebuilt e-graph no two classes hold equal nodes, so the chosen
+    // nodes of distinct classes stay distinct after renumbering.
+    const LayoutHints hints{.dense_bound = egraph_.id_count(), .distinct_nodes = egraph_.clean()};
     RecExpr<L> expr = build_recexpr(
-        root.node, [&](Id child) { return entry(egraph_.find(child)).node; }, egraph_.id_count());
+        root.node, [&](Id child) { return entry(egraph_.find(child)).node; }, hints);
     return {root.cost, std::move(expr)};
   }
 

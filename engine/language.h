@@ -149,19 +149,29 @@ class PositionTable {
 
 }  // namespace detail
 
+// How `build_recexpr` may keep its tables; the result is the same either way.
+struct LayoutHints {
+  // Non-zero when every source id is below it: positions go in a vector
+  // instead of a hash map.
+  std::size_t dense_bound = 0;
+  // True when distinct source ids are known to give nodes that stay distinct
+  // after renumbering (the ids of a hash-consed term, the classes of a
+  // rebuilt e-graph): the search for equal nodes can be skipped.
+  bool distinct_nodes = false;
+};
+
 // Lays out the term rooted at `root` as a `RecExpr`. `node_for_id` maps a
 // child id of the source (an e-class, a pattern position) to the node that
 // stands for it. The walk uses an explicit stack, so deep terms need no call
 // stack. A child id reached several times is laid out once; the last child's
 // subterm comes before the first child's; nodes that become equal after
 // renumbering share one position; the root is always last and never merged.
-// When every source id is known to be below `dense_bound` (non-zero), the
-// positions are kept in a vector instead of a hash map; the result is the same.
 template <Language L, class F>
-RecExpr<L> build_recexpr(L root, F&& node_for_id, std::size_t dense_bound = 0) {
+RecExpr<L> build_recexpr(L root, F&& node_for_id, LayoutHints hints = {}) {
   std::vector<Id> todo(root.children().begin(), root.children().end());
-  detail::PositionTable position(dense_bound);  // source id -> position in the result
-  IndexedSet<L, NodeHash<L>> done;              // laid-out nodes in insertion order
+  detail::PositionTable position(hints.dense_bound);  // source id -> position in the result
+  IndexedSet<L, NodeHash<L>> done;                    // laid-out nodes, when they may repeat
+  std::vector<L> nodes;                               // laid-out nodes, when they are distinct
   while (!todo.empty()) {
     const Id id = todo.back();
     if (position.contains(id)) {
@@ -178,11 +188,16 @@ RecExpr<L> build_recexpr(L root, F&& node_for_id, std::size_t dense_bound = 0) {
     }
     if (!pushed) {
       update_children(node, [&](Id child) { return position.at(child); });
-      position.set(id, done.insert(node).first);
+      if (hints.distinct_nodes) {
+        position.set(id, static_cast<Id>(nodes.size()));
+        nodes.push_back(node);
+      } else {
+        position.set(id, done.insert(node).first);
+      }
       todo.pop_back();
     }
   }
-  std::vector<L> nodes = std::move(done).take();
+  if (!hints.distinct_nodes) nodes = std::move(done).take();
   update_children(root, [&](Id child) { return position.at(child); });
   nodes.push_back(root);
   return RecExpr<L>(std::move(nodes));

@@ -29,6 +29,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/egraph.h"
 #include "engine/fault.h"
 #include "engine/language.h"
@@ -131,7 +133,11 @@ class Machine {
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
-  std::vector<Id> reg;  // the register stack; r0 is the class searched
+  // The register stack; r0 is the class searched. Patterns need few
+  // registers, so they are kept inline.
+  boost::container::small_vector<Id, 8> reg;
+
+  Id read(Reg r) const { return reg[checked_index(reg.size(), r)]; }
 
   // Runs `program` from its first instruction, calling `on_match(*this)` for
   // each complete match; `on_match` returns Stop to end the whole run.
@@ -143,8 +149,6 @@ class Machine {
  private:
   // Nodes below this count are scanned; from it on, binary-searched.
   static constexpr std::size_t kScanLimit = 50;
-
-  Id read(Reg r) const { return reg[checked_index(reg.size(), r)]; }
 
   void cut(Reg out) {
     check(reg.size() >= out, "self.reg.len() >= out");
@@ -207,7 +211,7 @@ class Machine {
     return on_match(*this);
   }
 
-  std::vector<Id> lookup_;  // ids of the Lookup term being rebuilt, reused
+  boost::container::small_vector<Id, 8> lookup_;  // ids of the Lookup term being rebuilt, reused
 };
 
 template <Language L>
@@ -220,7 +224,7 @@ std::vector<Subst> Program<L>::run_with_limit(const EGraph<L>& egraph, Id eclass
   machine.reg.push_back(eclass);
   machine.run(egraph, *this, [&](Machine<L>& m) {
     Subst s;
-    for (const auto& [var, r] : subst.pairs()) s.insert(var, m.reg[checked_index(m.reg.size(), r)]);
+    for (const auto& [var, r] : subst.pairs()) s.insert(var, m.read(r));
     found.push_back(std::move(s));
     return --limit == 0 ? Control::Stop : Control::Continue;
   });

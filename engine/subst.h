@@ -3,14 +3,15 @@
 // A `Subst` is an ordered list of (variable, class) pairs, at most one per
 // variable, looked up from the front. Matching (seq ?a (seq ?b ?c)) against
 // Seq(3, 7) where class 7 holds Seq(4, 5) gives {?a: 3, ?b: 4, ?c: 5}. Up to
-// three pairs are stored inline, which covers every rule of the system.
+// three pairs are stored inline, which covers every rule of the system; a
+// search makes one substitution per match, so they must be cheap to build.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <span>
+#include <ranges>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,32 +19,29 @@
 #include "engine/fault.h"
 #include "engine/language.h"
 #include "engine/pattern_node.h"
+#include "engine/symbol.h"
 
 namespace kestrel {
 
 class Subst {
  public:
-  using Pair = std::pair<Var, Id>;
-
   // The class of `var`, if bound.
   std::optional<Id> get(Var var) const {
-    for (const Pair& p : pairs()) {
-      if (p.first == var) return p.second;
-    }
-    return std::nullopt;
+    const Slot* slot = find(var.symbol().handle());
+    if (slot == nullptr) return std::nullopt;
+    return slot->id;
   }
 
   // Binds `var` to `id`; an existing pair keeps its place and its old id is
   // returned.
   std::optional<Id> insert(Var var, Id id) {
-    for (Pair& p : mutable_pairs()) {
-      if (p.first == var) return std::exchange(p.second, id);
-    }
+    const std::uint32_t handle = var.symbol().handle();
+    if (Slot* slot = const_cast<Slot*>(find(handle))) return std::exchange(slot->id, id);
     if (size_ < kInline) {
-      inline_[size_] = {var, id};
+      inline_[size_] = {handle, id};
     } else {
       if (size_ == kInline) heap_.assign(inline_.begin(), inline_.end());
-      heap_.emplace_back(var, id);
+      heap_.push_back({handle, id});
     }
     ++size_;
     return std::nullopt;
@@ -57,37 +55,55 @@ class Subst {
   }
 
   std::size_t size() const noexcept { return size_; }
-  // The pairs in binding order.
-  std::span<const Pair> pairs() const noexcept {
-    return size_ <= kInline ? std::span<const Pair>(inline_.data(), size_) : std::span<const Pair>(heap_);
+
+  // The pairs in binding order, as (variable, class) values.
+  auto pairs() const {
+    return std::views::iota(std::size_t{0}, std::size_t{size_}) |
+           std::views::transform([this](std::size_t i) {
+             const Slot& s = slots()[i];
+             return std::pair<Var, Id>(Var(GlobalSymbol::from_handle(s.var)), s.id);
+           });
   }
 
   // {?a: 3, ?b: 4}
   std::string text() const {
     std::string out = "{";
-    const auto all = pairs();
-    for (std::size_t i = 0; i < all.size(); ++i) {
-      if (i) out += ", ";
-      out += std::string(all[i].first.as_str()) + ": " + std::to_string(all[i].second);
+    for (const auto& [var, id] : pairs()) {
+      if (out.size() > 1) out += ", ";
+      out += var.as_str();
+      out += ": ";
+      out += std::to_string(id);
     }
     return out + "}";
   }
 
   bool operator==(const Subst& other) const {
-    const auto a = pairs(), b = other.pairs();
-    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    if (size_ != other.size_) return false;
+    return std::equal(slots(), slots() + size_, other.slots(),
+                      [](const Slot& a, const Slot& b) { return a.var == b.var && a.id == b.id; });
   }
 
  private:
   static constexpr std::uint32_t kInline = 3;
 
-  std::span<Pair> mutable_pairs() noexcept {
-    return size_ <= kInline ? std::span<Pair>(inline_.data(), size_) : std::span<Pair>(heap_);
+  struct Slot {
+    std::uint32_t var;  // the variable's symbol handle
+    Id id;              // the class it stands for
+  };
+
+  const Slot* slots() const noexcept { return size_ <= kInline ? inline_.data() : heap_.data(); }
+
+  const Slot* find(std::uint32_t handle) const noexcept {
+    const Slot* all = slots();
+    for (std::uint32_t i = 0; i < size_; ++i) {
+      if (all[i].var == handle) return &all[i];
+    }
+    return nullptr;
   }
 
   std::uint32_t size_ = 0;            // number of pairs
-  std::array<Pair, kInline> inline_;  // the pairs while there are at most three
-  std::vector<Pair> heap_;            // all pairs once there are more
+  std::array<Slot, kInline> inline_{};  // the pairs while there are at most three
+  std::vector<Slot> heap_;            // all pairs once there are more
 };
 
 }  // namespace kestrel

@@ -5,7 +5,9 @@
 #include <set>
 #include <string>
 
+#include "engine/extract.h"
 #include "engine/run.h"
+#include "src/cost.h"
 #include "src/qasm.h"
 #include "src/rules.h"
 
@@ -143,6 +145,44 @@ TEST(Optimize, LargeChainIsOptimisedWithoutRecursion) {
   for (int k = 0; k < 200'000; ++k) text += k % 2 ? "t q[0];\n" : "h q[0];\n";
   const auto best = optimize_expr(parse_qasm(text));
   EXPECT_EQ(stats(best).gates, 200'000u);  // above the node limit: nothing is rewritten
+}
+
+// The driver's steps spelled out: load, run with the defaults, extract.
+RecExpr<Op> load_run_extract(const RecExpr<Op>& expr) {
+  EGraph<Op> g;
+  const Id root = g.find(g.add_expr_internal(expr));
+  Runner<Op> runner;
+  runner.with_egraph(std::move(g));
+  const auto set = rules();
+  runner.run(set);
+  return Extractor<Op, TCost>(runner.egraph, TCost{}).best_term(runner.egraph.find(root)).second;
+}
+
+TEST(Optimize, InputsPastTheNodeLimitMatchTheFullRun) {
+  // Around the limit of 10000 loaded nodes: a chain of n gates loads as
+  // n Seq classes plus one class per distinct gate.
+  for (std::size_t n : {9'990u, 9'994u, 9'995u, 9'996u, 10'003u, 12'000u}) {
+    std::string text(kQasmHeader);
+    std::uint64_t state = n;
+    const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n", "cx q[0],q[1];\n"};
+    for (std::size_t k = 0; k < n; ++k) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      text += lines[(state >> 33) % 5];
+    }
+    const RecExpr<Op> expr = parse_qasm(text);
+    EXPECT_EQ(optimize_expr(expr), load_run_extract(expr)) << n;
+  }
+  // Shared subterms and a root that repeats an earlier node.
+  RecExpr<Op> shared;
+  Id prev = shared.add(Op(OpKind::T));
+  for (int k = 0; k < 6'000; ++k) {
+    const Id leaf = shared.add(Op(k % 2 ? OpKind::H : OpKind::X));
+    const Id seq = shared.add(Op::seq(prev, leaf));
+    shared.add(Op::par(seq, prev));
+    prev = seq;
+  }
+  shared.add(Op(OpKind::T));
+  EXPECT_EQ(optimize_expr(shared), load_run_extract(shared));
 }
 
 }  // namespace
