@@ -121,6 +121,33 @@ struct Program {
   // Every match of the pattern in class `eclass`, at most `limit` of them,
   // in depth-first order. Faults on an e-graph with pending changes.
   std::vector<Subst> run_with_limit(const EGraph<L>& egraph, Id eclass, std::size_t limit) const;
+
+  // True for the program of a pattern without variables whose root has
+  // children: one Lookup of a term that reads no register, so it matches
+  // exactly the class of that term, whichever class is searched.
+  bool is_ground_lookup() const {
+    if (instructions.size() != 1 || instructions[0].kind != InstKind::Lookup) return false;
+    const Instruction<L>& inst = instructions[0];
+    return std::none_of(terms.begin() + inst.term_begin,
+                        terms.begin() + inst.term_begin + inst.term_size,
+                        [](const ENodeOrReg<L>& e) { return e.is_reg; });
+  }
+
+  // For a ground Lookup program, the canonical class of its term, if the
+  // e-graph holds it.
+  std::optional<Id> ground_class(const EGraph<L>& egraph) const {
+    const Instruction<L>& inst = instructions.at(0);
+    boost::container::small_vector<Id, 8> ids;
+    for (std::uint32_t k = 0; k < inst.term_size; ++k) {
+      L node = map_children(terms[inst.term_begin + k].node,
+                            [&](Id c) { return ids[checked_index(ids.size(), c)]; });
+      const auto found = egraph.lookup(node);
+      if (!found) return std::nullopt;
+      ids.push_back(*found);
+    }
+    if (ids.empty()) return std::nullopt;
+    return ids.back();
+  }
 };
 
 enum class Control { Continue, Stop };

@@ -133,7 +133,9 @@ class Pattern final : public Searcher<L>, public Applier<L> {
 
   // Compacts `ast` (root last, not empty) and compiles its program.
   explicit Pattern(const PatternAst<L>& ast)
-      : ast_(compact(ast)), program_(compile_from_pat<L>(ast_.nodes())) {}
+      : ast_(compact(ast)),
+        program_(compile_from_pat<L>(ast_.nodes())),
+        ground_(program_.is_ground_lookup()) {}
 
   // Reads a pattern such as "(seq ?a (seq ?b ?c))".
   static std::variant<Pattern, ParseError> from_str(std::string_view text) {
@@ -163,8 +165,17 @@ class Pattern final : public Searcher<L>, public Applier<L> {
       for (const auto& c : egraph.classes()) all.push_back(c.id);
       return search_eclasses_with_limit<L>(*this, egraph, all, limit);
     }
-    return search_eclasses_with_limit<L>(*this, egraph, egraph.classes_by_kind(root.node().kind()),
-                                         limit);
+    const std::vector<Id>& candidates = egraph.classes_by_kind(root.node().kind());
+    if (ground_ && limit > 0 && !candidates.empty()) {
+      // Every candidate would rebuild the same term and compare it with
+      // itself; only the term's own class matches, and in a clean e-graph it
+      // is among the candidates, since it holds the term's root node.
+      if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
+      const std::optional<Id> eclass = program_.ground_class(egraph);
+      if (!eclass) return {};
+      return {SearchMatches{*eclass, {Subst{}}}};
+    }
+    return search_eclasses_with_limit<L>(*this, egraph, candidates, limit);
   }
 
   std::vector<Id> apply_matches(EGraph<L>& egraph, std::span<const SearchMatches> matches,
@@ -203,6 +214,7 @@ class Pattern final : public Searcher<L>, public Applier<L> {
  private:
   PatternAst<L> ast_;    // compacted, root last
   Program<L> program_;   // compiled from ast_
+  bool ground_;          // program_ is one Lookup of a term without variables
 };
 
 }  // namespace kestrel

@@ -140,5 +140,41 @@ TEST(Rewrite, RejectsUnboundApplierVariables) {
   EXPECT_EQ(rule.applier->apply_matches(c.g, matches, rule.name).size(), 2u);
 }
 
+bool same(const std::vector<SearchMatches>& a, const std::vector<SearchMatches>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (a[k].eclass != b[k].eclass || a[k].substs != b[k].substs) return false;
+  }
+  return true;
+}
+
+TEST(Pattern, GroundPatternsFindTheClassOfTheirTerm) {
+  // H Z H three times over, with one occurrence merged into X.
+  EGraph<Op> g;
+  Op h(OpKind::H), z(OpKind::Z), x(OpKind::X);
+  const Id hi = g.add_internal(h), zi = g.add_internal(z), xi = g.add_internal(x);
+  Op hz = Op::seq(hi, zi);
+  const Id hzi = g.add_internal(hz);
+  Op hzh = Op::seq(hzi, hi);
+  const Id hzhi = g.add_internal(hzh);
+  Op other = Op::seq(hzhi, hzhi);
+  g.add_internal(other);
+  g.union_(hzhi, xi);
+  g.rebuild();
+  for (const char* text : {"(seq (seq H Z) H)", "(seq H Z)", "(seq T T)", "(seq X X)"}) {
+    const Pattern<Op> p = pat(text);
+    const auto& candidates = g.classes_by_kind(static_cast<std::size_t>(OpKind::Seq));
+    for (std::size_t limit : {0u, 1u, 100u}) {
+      EXPECT_TRUE(same(p.search_with_limit(g, limit),
+                       search_eclasses_with_limit<Op>(p, g, candidates, limit)))
+          << text << " " << limit;
+    }
+  }
+  EXPECT_EQ(pat("(seq X X)").search_with_limit(g, 10).size(), 1u);
+  Op t(OpKind::T);
+  g.add_internal(t);
+  EXPECT_THROW(pat("(seq H Z)").search_with_limit(g, 10), Fault);  // dirty
+}
+
 }  // namespace
 }  // namespace kestrel
