@@ -3,9 +3,9 @@
 //
 // A run repeats iterations of searching every rule, applying every kept match
 // and rebuilding, until an iteration changes nothing (`Saturated`) or a time,
-// node or iteration limit is reached. Running associativity of seq over a long
-// chain, for example, grows the e-graph in every iteration and ends with
-// `IterationLimit(30)` and thirty reports under the defaults.
+// node or iteration limit is reached. Under the defaults, the rule
+// (seq ?a ?b) => (seq (par ?a ?b) ?b) over (seq T T) adds a node in every
+// iteration and the run ends with `IterationLimit(30)` and thirty reports.
 //
 // The scheduler decides what a search passes on. `BackoffScheduler` bans a
 // rule whose search finds more than its threshold (1000 substitutions at

@@ -74,8 +74,9 @@ std::size_t applied(const Iteration& it, std::string_view name) {
 }
 
 // A backoff scheduler that notes the iterations in which `can_stop` and
-// `search_rewrite` were called.
+// `search_rewrite` were called, and can take its time over every search.
 struct RecordingScheduler : BackoffScheduler<Op> {
+  std::chrono::milliseconds search_delay{0};
   std::shared_ptr<std::vector<std::size_t>> can_stop_calls =
       std::make_shared<std::vector<std::size_t>>();
   std::shared_ptr<std::vector<std::size_t>> search_calls =
@@ -88,6 +89,7 @@ struct RecordingScheduler : BackoffScheduler<Op> {
   std::vector<SearchMatches> search_rewrite(std::size_t iteration, const EGraph<Op>& egraph,
                                             const Rewrite<Op>& rewrite) override {
     search_calls->push_back(iteration);
+    std::this_thread::sleep_for(search_delay);
     return BackoffScheduler<Op>::search_rewrite(iteration, egraph, rewrite);
   }
 };
@@ -360,7 +362,10 @@ TEST(Runner, OtherRulesKeepApplyingWhileOneIsBanned) {
   g.add_internal(hh);
   auto sched = std::make_unique<RecordingScheduler>();
   auto can_stop_calls = sched->can_stop_calls;
-  Runner<Op> runner = Runner<Op>().with_egraph(std::move(g)).with_scheduler(std::move(sched)).with_iter_limit(7);
+  Runner<Op> runner = Runner<Op>()
+                          .with_egraph(std::move(g))
+                          .with_scheduler(std::move(sched))
+                          .with_iter_limit(7);
   runner.run(rules);
   ASSERT_EQ(runner.iterations.size(), 7u);
   for (std::size_t i = 0; i < 7; ++i) {
@@ -389,6 +394,23 @@ TEST(Runner, GrowingGraphStopsAtTheIterationLimit) {
   ASSERT_EQ(one.iterations.size(), 1u);
   EXPECT_EQ(one.stop_reason, StopReason::iteration_limit(1));
   EXPECT_EQ(applied(one.iterations[0], "grow"), 1u);
+
+  // A limit reached before the first iteration still gives one report, in
+  // which neither hooks nor rules ran.
+  int hook_calls = 0;
+  Runner<Op> none = Runner<Op>()
+                        .with_egraph(graph_of("(seq T T)"))
+                        .with_iter_limit(0)
+                        .with_hook([&hook_calls](Runner<Op>&) -> std::optional<std::string> {
+                          ++hook_calls;
+                          return std::nullopt;
+                        })
+                        .run(rules);
+  ASSERT_EQ(none.iterations.size(), 1u);
+  EXPECT_EQ(none.stop_reason, StopReason::iteration_limit(0));
+  EXPECT_EQ(none.iterations[0].stop_reason, StopReason::iteration_limit(0));
+  EXPECT_TRUE(none.iterations[0].applied.empty());
+  EXPECT_EQ(hook_calls, 0);
 }
 
 TEST(Runner, AssociativityOnALongChainRunsToTheIterationLimit) {
@@ -470,6 +492,29 @@ TEST(Runner, TimeLimitInTheFirstIterationStillReports) {
   EXPECT_TRUE(runner.iterations[0].applied.empty());
   EXPECT_LE(search_calls->size(), 1u);  // the second rule is never searched
   EXPECT_FALSE(contains(runner.egraph, "S"));
+}
+
+TEST(Runner, TimeLimitIsTestedAfterEverySearch) {
+  // The first search alone outlasts the limit: the second rule is never
+  // searched and nothing is applied.
+  const std::vector<Rewrite<Op>> rules = {rule("t-t-s", "(seq T T)", "S"),
+                                          rule("t-t-x", "(seq T T)", "X")};
+  auto sched = std::make_unique<RecordingScheduler>();
+  sched->search_delay = 250ms;
+  auto search_calls = sched->search_calls;
+  Runner<Op> runner = Runner<Op>()
+                          .with_egraph(graph_of("(seq T T)"))
+                          .with_time_limit(200ms)
+                          .with_scheduler(std::move(sched));
+  runner.run(rules);
+  ASSERT_EQ(runner.iterations.size(), 1u);
+  ASSERT_TRUE(runner.stop_reason.has_value());
+  EXPECT_EQ(runner.stop_reason->kind, Kind::TimeLimit);
+  EXPECT_GT(runner.stop_reason->seconds, 0.25);
+  EXPECT_EQ(*search_calls, std::vector<std::size_t>{0});
+  EXPECT_TRUE(runner.iterations[0].applied.empty());
+  EXPECT_GE(runner.iterations[0].search_time, 0.25);
+  EXPECT_GE(runner.iterations[0].total_time, runner.iterations[0].search_time);
 }
 
 TEST(Runner, HookErrorEndsTheRunAfterTheRebuild) {
