@@ -438,7 +438,9 @@ TEST(Runner, AssociativityOnALongChainRunsToTheIterationLimit) {
     const Iteration& it = runner.iterations[i];
     EXPECT_FALSE(it.stop_reason.has_value()) << i;
     if (it.applied.empty()) ++idle;
-    if (i > 0) EXPECT_GE(it.egraph_nodes, runner.iterations[i - 1].egraph_nodes) << i;
+    if (i > 0) {
+      EXPECT_GE(it.egraph_nodes, runner.iterations[i - 1].egraph_nodes) << i;
+    }
   }
   EXPECT_GT(idle, 0u);
   EXPECT_GT(runner.egraph.node_count(), 10 * runner.iterations[0].egraph_nodes);
