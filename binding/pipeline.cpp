@@ -11,9 +11,12 @@
 namespace kestrel::binding {
 namespace {
 
-// Copies the UTF-8 encoding of the argument `qasm` into `text`. Returns false
-// with an exception set when `qasm` is not a str or cannot be encoded.
-bool utf8_argument(PyObject* qasm, std::string& text) {
+// Points `text` at the UTF-8 encoding of the argument `qasm`, which the str
+// caches and keeps until it is freed; the caller's reference keeps it alive
+// and a str never changes, so it can be read without the interpreter lock.
+// Returns false with an exception set when `qasm` is not a str or cannot be
+// encoded.
+bool utf8_argument(PyObject* qasm, std::string_view& text) {
   if (!PyUnicode_Check(qasm)) {
     PyObject* type_name =
         PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(qasm)), "__name__");
@@ -26,7 +29,7 @@ bool utf8_argument(PyObject* qasm, std::string& text) {
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(qasm, &size);
   if (utf8 == nullptr) return false;  // lone surrogates: UnicodeEncodeError as raised
-  text.assign(utf8, static_cast<std::size_t>(size));
+  text = std::string_view(utf8, static_cast<std::size_t>(size));
   return true;
 }
 
@@ -107,7 +110,7 @@ PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* qasm = nullptr;
   if (!match_arguments(args, kwargs, qasm)) return nullptr;
   return guarded(module, [&]() -> PyObject* {
-    std::string text;
+    std::string_view text;
     if (!utf8_argument(qasm, text)) return nullptr;
 
     PipelineResult result;
