@@ -544,9 +544,10 @@ def plot(results: dict[str, Any], path: Path) -> None:
         ax.axhline(limit, color="grey", linestyle=":", linewidth=1)
         ax.text(circuits.SIZES[0], limit * 1.25, f"cut off (x): a run over {limit:g} s",
                 color="grey", fontsize=9)
-        ax.set_ylim(top=limit * 4)
     ax.set_xscale("log")
     ax.set_yscale("log")
+    if cut_any:
+        ax.set_ylim(top=limit * 4)
     sizes = sorted({c["gates"] for c in results["cells"]})
     ax.set_xticks(sizes, [f"{n:,}" for n in sizes], fontsize=8)
     ax.minorticks_off()
