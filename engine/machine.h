@@ -251,7 +251,7 @@ std::vector<Subst> Program<L>::run_with_limit(const EGraph<L>& egraph, Id eclass
   machine.reg.push_back(eclass);
   machine.run(egraph, *this, [&](Machine<L>& m) {
     Subst s;
-    for (const auto& [var, r] : subst.pairs()) s.insert(var, m.read(r));
+    for (const auto& [var, r] : subst.pairs()) s.append_unbound(var, m.read(r));
     found.push_back(std::move(s));
     return --limit == 0 ? Control::Stop : Control::Continue;
   });

@@ -37,14 +37,21 @@ class Subst {
   std::optional<Id> insert(Var var, Id id) {
     const std::uint32_t handle = var.symbol().handle();
     if (Slot* slot = const_cast<Slot*>(find(handle))) return std::exchange(slot->id, id);
+    append_unbound(var, id);
+    return std::nullopt;
+  }
+
+  // Appends a pair for `var`, which must not be bound yet; the matcher uses
+  // it to fill a substitution whose variables are known to be distinct.
+  void append_unbound(Var var, Id id) {
+    const Slot slot{var.symbol().handle(), id};
     if (size_ < kInline) {
-      inline_[size_] = {handle, id};
+      inline_[size_] = slot;
     } else {
       if (size_ == kInline) heap_.assign(inline_.begin(), inline_.end());
-      heap_.push_back({handle, id});
+      heap_.push_back(slot);
     }
     ++size_;
-    return std::nullopt;
   }
 
   // The class of `var`; faults when it is not bound.
