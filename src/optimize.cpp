@@ -4,7 +4,7 @@
 
 #include "engine/egraph.h"
 #include "engine/extract.h"
-#include "engine/indexed_set.h"
+#include "engine/hashing.h"
 #include "engine/run.h"
 #include "src/cost.h"
 #include "src/rules.h"
@@ -21,16 +21,57 @@ struct HashConsed {
   Id root = 0;            // the position of the root
 };
 
+// A node with a child that no earlier node used cannot have occurred before,
+// so it is appended without a hash lookup. Only nodes whose children are all
+// in use already are looked up; for that, every node that may equal one of
+// them is entered into the hash index first: the nodes appended through the
+// index, and, entered on demand, the first user of each of their children.
+// A chain read from text (each Seq uses the previous one, once) so never
+// touches the index but for its leaves, and hash-consing it is a linear walk.
 HashConsed hash_cons(const RecExpr<Op>& expr) {
-  IndexedSet<Op, NodeHash<Op>> distinct;
-  std::vector<Id> renumbered;
+  constexpr Id kNone = ~Id{0};
+  HashConsed out;
+  std::vector<Id> first_user;  // per distinct node, the first node that has it as a child
+  std::vector<bool> indexed;   // per distinct node, whether `index` holds it
+  HashMap<Op, Id> index;       // distinct nodes that a lookup may need to find
+  std::vector<Id> renumbered;  // position in `expr` -> distinct position
   renumbered.reserve(expr.size());
+
+  const auto append = [&](const Op& node) {
+    const auto position = static_cast<Id>(out.nodes.size());
+    out.nodes.push_back(node);
+    first_user.push_back(kNone);
+    indexed.push_back(false);
+    for (Id child : node.children()) {
+      if (first_user[child] == kNone) first_user[child] = position;
+    }
+    return position;
+  };
+
   for (Op node : expr.nodes()) {
     update_children(node, [&](Id c) { return renumbered[checked_index(renumbered.size(), c)]; });
-    renumbered.push_back(distinct.insert(node).first);
+    const bool fresh =
+        !all_children(node, [&](Id child) { return first_user[child] != kNone; });
+    if (fresh) {
+      renumbered.push_back(append(node));
+      continue;
+    }
+    for (Id child : node.children()) {
+      const Id user = first_user[child];
+      if (!indexed[user]) {
+        index.emplace(out.nodes[user], user);
+        indexed[user] = true;
+      }
+    }
+    const auto [it, inserted] = index.try_emplace(node, static_cast<Id>(out.nodes.size()));
+    if (inserted) {
+      append(node);
+      indexed.back() = true;
+    }
+    renumbered.push_back(it->second);
   }
-  const Id root = renumbered[checked_index(renumbered.size(), expr.size() - 1)];
-  return {std::move(distinct).take(), root};
+  out.root = renumbered[checked_index(renumbered.size(), expr.size() - 1)];
+  return out;
 }
 
 }  // namespace

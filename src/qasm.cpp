@@ -90,10 +90,21 @@ constexpr std::string_view line_text(OpKind gate) {
   fault("internal error: entered unreachable code");
 }
 
-std::vector<Op> gate_list(const RecExpr<Op>& expr) {
-  std::vector<Op> gates;
-  emit(expr.root(), expr, gates);
-  return gates;
+// Calls `f` on each leaf other than I under node `id`, in circuit order:
+// the whole first child before the second, for Seq and Par alike. The walk
+// keeps the pending second children on a stack of its own.
+template <class F>
+void for_each_gate(Id id, const RecExpr<Op>& expr, F&& f) {
+  std::vector<Id> todo{id};
+  while (!todo.empty()) {
+    Op node = expr[todo.back()];
+    todo.pop_back();
+    while (!node.is_leaf()) {
+      todo.push_back(node.children()[1]);
+      node = expr[node.children()[0]];
+    }
+    if (node.op() != OpKind::I) f(node);
+  }
 }
 
 }  // namespace
@@ -116,39 +127,31 @@ RecExpr<Op> parse_qasm(std::string_view text) {
 }
 
 void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates) {
-  std::vector<Id> todo{id};
-  while (!todo.empty()) {
-    Op node = expr[todo.back()];
-    todo.pop_back();
-    while (!node.is_leaf()) {
-      todo.push_back(node.children()[1]);
-      node = expr[node.children()[0]];
-    }
-    if (node.op() != OpKind::I) gates.push_back(node);
-  }
+  for_each_gate(id, expr, [&](Op gate) { gates.push_back(gate); });
 }
 
+// Both walk the gates in place rather than collecting them first: on a long
+// circuit the list would cost more than the walk.
 CircuitStats stats(const RecExpr<Op>& expr) {
-  const std::vector<Op> gates = gate_list(expr);
   CircuitStats s;
-  s.t = static_cast<std::uint64_t>(std::count_if(gates.begin(), gates.end(), [](Op g) {
-    return g.op() == OpKind::T || g.op() == OpKind::Tdg;
-  }));
-  s.gates = s.depth = gates.size();
+  for_each_gate(expr.root(), expr, [&](Op gate) {
+    s.t += gate.op() == OpKind::T || gate.op() == OpKind::Tdg;
+    ++s.gates;
+  });
+  s.depth = s.gates;
   return s;
 }
 
 std::string print_qasm(const RecExpr<Op>& expr) {
-  const std::vector<Op> gates = gate_list(expr);
   std::size_t size = kQasmHeader.size();
-  for (Op g : gates) size += line_text(g.op()).size() + 1;
+  for_each_gate(expr.root(), expr, [&](Op gate) { size += line_text(gate.op()).size() + 1; });
   std::string out;
   out.reserve(size);
   out += kQasmHeader;
-  for (Op g : gates) {
-    out += line_text(g.op());
+  for_each_gate(expr.root(), expr, [&](Op gate) {
+    out += line_text(gate.op());
     out += '\n';
-  }
+  });
   return out;
 }
 
