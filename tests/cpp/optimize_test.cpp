@@ -183,6 +183,26 @@ TEST(Optimize, InputsPastTheNodeLimitMatchTheFullRun) {
   }
   shared.add(Op(OpKind::T));
   EXPECT_EQ(optimize_expr(shared), load_run_extract(shared));
+
+  // Random terms over few leaves, rich in repeated subterms, both with
+  // children drawn from anywhere and from the last few nodes.
+  for (std::uint64_t seed : {1u, 2u, 3u}) {
+    RecExpr<Op> e;
+    std::uint64_t state = seed;
+    const auto draw = [&](std::uint64_t n) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      return (state >> 33) % n;
+    };
+    for (int k = 0; k < 3; ++k) e.add(Op(static_cast<OpKind>(draw(11))));
+    while (e.size() < 40'000) {
+      const auto size = static_cast<Id>(e.size());
+      const Id window = seed == 3 ? std::min<Id>(size, 8) : size;
+      const Id a = size - 1 - static_cast<Id>(draw(window));
+      const Id b = size - 1 - static_cast<Id>(draw(window));
+      e.add(draw(4) == 0 ? Op::par(a, b) : Op::seq(a, b));
+    }
+    EXPECT_EQ(optimize_expr(e), load_run_extract(e)) << seed;
+  }
 }
 
 }  // namespace
