@@ -3,8 +3,10 @@
 set -euo pipefail
 
 packages=(libboost1.81-dev libgtest-dev g++)
+# clang and its libFuzzer runtime for scripts/fuzz.sh. Clang 16, since
+# clang 14 lacks the builtin behind the standard library's source_location.
 if [[ "${KESTREL_FUZZ:-1}" == 1 ]]; then
-  packages+=(clang-14 libclang-rt-14-dev)
+  packages+=(clang-16 libclang-rt-16-dev)
 fi
 
 missing=()

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of fuzz/ with clang into build/fuzz and runs
+# them side by side, each for the given number of seconds (default 60):
+#
+#   qasm_fuzz     bytes as a QASM program through read, optimise, measure, write
+#   pattern_fuzz  bytes as pattern text through the readers, compaction,
+#                 the pattern compiler and the matching machine
+#
+# Each keeps the inputs that reach new code in build/fuzz/corpus/<target>,
+# so a later run goes on from there. A crash, a broken invariant or an input
+# that runs longer than a minute fails the script; the input is saved under
+# build/fuzz/artifacts/<target>/ and the target's log is printed. Needs cmake
+# (3.26 or newer) and ninja on PATH, as scripts/test.sh sets them up.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+CXX=clang++-16 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKESTREL_FUZZ=ON >/dev/null
+cmake --build build/fuzz
+
+# run <target> <seed directory>: runs fuzz/<target>_fuzz.cpp's program.
+run() {
+  local target=$1 seeds=$2
+  mkdir -p "build/fuzz/corpus/$target" "build/fuzz/artifacts/$target"
+  "build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=60 \
+    -dict="fuzz/$target.dict" -artifact_prefix="build/fuzz/artifacts/$target/" \
+    -print_final_stats=1 "build/fuzz/corpus/$target" "$seeds" >"build/fuzz/$target.log" 2>&1
+}
+
+run qasm examples &
+qasm=$!
+run pattern fuzz/seeds/pattern &
+pattern=$!
+
+status=0
+for target in qasm pattern; do
+  if wait "${!target}"; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "build/fuzz/$target.log")
+    echo "${target}_fuzz: ${runs:-?} inputs in ${seconds} s, nothing found"
+  else
+    status=1
+    echo "${target}_fuzz FAILED; the input is in build/fuzz/artifacts/$target/" >&2
+    tail -n 80 "build/fuzz/$target.log" >&2
+  fi
+done
+exit "$status"
