@@ -11,6 +11,8 @@ HEADER = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n'
 USAGE = "Usage: kestrel --in <file.qasm> [--out out.qasm] [--stats]\n"
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
+# Set by scripts/long-checks.sh: stress sizes and example counts grow.
+LONG_CHECKS = os.environ.get("KESTREL_LONG_CHECKS") == "1"
 
 # Runs cli() in a fresh interpreter; the options follow the code string.
 CLI_CODE = "import kestrel; kestrel.cli()"
@@ -30,6 +32,11 @@ except BaseException as error:
 def qasm(*gate_lines: str) -> str:
     """The header followed by `gate_lines`, each ended by a line feed."""
     return HEADER + "".join(line + "\n" for line in gate_lines)
+
+
+def scaled(quick, long):
+    """`quick` in the test run, `long` under scripts/long-checks.sh."""
+    return long if LONG_CHECKS else quick
 
 
 def console_script() -> Path:

@@ -1,0 +1,68 @@
+"""A plain model of the circuits kestrel reads and writes: gate matrices and
+the unitary of a gate list.
+
+Every one-qubit gate acts on qubit 0 of a two-qubit space and CNOT has
+control 0 and target 1, so each identity of the rule set holds exactly,
+global phase included: T·T = S, S·S = Z, T·T† = I, H·Z·H = X, H·X·H = Z,
+CNOT·CNOT = I. An optimised circuit must therefore be the same matrix as its
+input, not just the same up to phase.
+"""
+
+import numpy as np
+
+from conftest import HEADER
+
+R = 1 / np.sqrt(2)
+W = np.exp(1j * np.pi / 4)
+ONE_QUBIT = {
+    "h": np.array([[R, R], [R, -R]]),
+    "s": np.diag([1, 1j]),
+    "sdg": np.diag([1, -1j]),
+    "t": np.diag([1, W]),
+    "tdg": np.diag([1, np.conj(W)]),
+    "x": np.array([[0, 1], [1, 0]]),
+    "z": np.diag([1, -1]),
+}
+# Basis index q0 + 2 * q1: a one-qubit gate on q0 is kron(I, G); CNOT with
+# control q0 flips q1 when q0 is 1, swapping |01> and |11>.
+GATES = {name: np.kron(np.eye(2), m) for name, m in ONE_QUBIT.items()}
+GATES["cx"] = np.eye(4)[[0, 3, 2, 1]]
+NAMES = sorted(GATES)
+
+# The lines the writer produces, one per gate.
+WRITTEN = {f"{name} q[0];": name for name in ONE_QUBIT} | {"cx q[0],q[0];": "cx"}
+
+_INDEX = {name: k for k, name in enumerate(NAMES)}
+_MATRICES = np.stack([GATES[name] for name in NAMES]).astype(complex)
+
+
+def unitary(gates):
+    """The matrix of the gate names `gates` applied first to last. Products
+    are taken pairwise, so a million gates take a moment and lose little
+    precision."""
+    if not gates:
+        return np.eye(4, dtype=complex)
+    mats = _MATRICES[np.fromiter((_INDEX[g] for g in gates), dtype=np.intp, count=len(gates))]
+    while len(mats) > 1:
+        odd = mats[-1:] if len(mats) % 2 else mats[:0]
+        mats = np.concatenate([mats[1::2] @ mats[0:len(mats) - 1:2], odd])
+    return mats[0]
+
+
+def same_unitary(a, b):
+    return np.allclose(unitary(a), unitary(b), rtol=0, atol=1e-9)
+
+
+def written_gates(text):
+    """The gate names of a text the writer produced, line by line."""
+    assert text.startswith(HEADER) and text.endswith("\n")
+    return [WRITTEN[line] for line in text[len(HEADER):].splitlines()]
+
+
+def gate_text(gates):
+    """Gate lines for `gates`, CNOTs written with two qubits."""
+    return "".join("cx q[0],q[1];\n" if g == "cx" else f"{g} q[0];\n" for g in gates)
+
+
+def t_count(gates):
+    return sum(name in ("t", "tdg") for name in gates)
