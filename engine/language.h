@@ -172,6 +172,7 @@ RecExpr<L> build_recexpr(L root, F&& node_for_id, LayoutHints hints = {}) {
   detail::PositionTable position(hints.dense_bound);  // source id -> position in the result
   IndexedSet<L, NodeHash<L>> done;                    // laid-out nodes, when they may repeat
   std::vector<L> nodes;                               // laid-out nodes, when they are distinct
+  if (hints.distinct_nodes) nodes.reserve(hints.dense_bound + 1);
   while (!todo.empty()) {
     const Id id = todo.back();
     if (position.contains(id)) {

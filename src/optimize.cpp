@@ -35,7 +35,12 @@ HashConsed hash_cons(const RecExpr<Op>& expr) {
   std::vector<bool> indexed;   // per distinct node, whether `index` holds it
   HashMap<Op, Id> index;       // distinct nodes that a lookup may need to find
   std::vector<Id> renumbered;  // position in `expr` -> distinct position
+  // There are at most as many distinct nodes as nodes; reserving that bound
+  // spares the copies of growth, and pages never written are never touched.
   renumbered.reserve(expr.size());
+  out.nodes.reserve(expr.size());
+  first_user.reserve(expr.size());
+  indexed.reserve(expr.size());
 
   const auto append = [&](const Op& node) {
     const auto position = static_cast<Id>(out.nodes.size());
