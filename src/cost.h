@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <compare>
 #include <cstdint>
+#include <limits>
 
 #include "engine/language.h"
 #include "src/lang.h"
@@ -17,6 +18,15 @@ namespace kestrel {
 
 class TCost {
  public:
+  // Costs add up as a term is unfolded into a tree, and a term that shares
+  // subterms can stand for a tree of astronomical size; sums therefore stop
+  // at the largest value instead of overflowing.
+  static constexpr std::int64_t add(std::int64_t a, std::int64_t b) noexcept {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum)) return std::numeric_limits<std::int64_t>::max();
+    return sum;
+  }
+
   struct Cost {
     std::int64_t t = 0;      // T and Tdg gates
     std::int64_t depth = 0;  // Seq adds depths; Par takes the deeper side plus one
@@ -35,9 +45,9 @@ class TCost {
       case OpKind::Par: {
         const Cost a = child_cost(node.children()[0]);
         const Cost b = child_cost(node.children()[1]);
-        const std::int64_t depth =
-            node.op() == OpKind::Seq ? a.depth + b.depth : std::max(a.depth, b.depth) + 1;
-        return {a.t + b.t, depth, a.gates + b.gates};
+        const std::int64_t depth = node.op() == OpKind::Seq ? add(a.depth, b.depth)
+                                                            : add(std::max(a.depth, b.depth), 1);
+        return {add(a.t, b.t), depth, add(a.gates, b.gates)};
       }
       default: return {0, 1, 1};
     }

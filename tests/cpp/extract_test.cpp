@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "src/cost.h"
 #include "src/lang.h"
 
@@ -34,6 +36,17 @@ TEST(TCost, CostTriples) {
   RecExpr<Op> par_ii;
   par_ii.add(Op::par(par_ii.add(Op(OpKind::I)), 0));
   EXPECT_EQ(cost_of(par_ii), (Cost{0, 1, 0}));
+}
+
+TEST(TCost, SharedTermsSaturateInsteadOfOverflowing) {
+  // Seq(x, x) nested 70 times stands for 2^70 T gates.
+  RecExpr<Op> e;
+  Id x = e.add(Op(OpKind::T));
+  for (int k = 0; k < 70; ++k) x = e.add(Op::seq(x, x));
+  const Cost c = cost_of(e);
+  EXPECT_EQ(c.t, std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(c.gates, std::numeric_limits<std::int64_t>::max());
+  EXPECT_LT((Cost{0, 0, 0}), c);
 }
 
 TEST(TCost, LexicographicOrder) {
