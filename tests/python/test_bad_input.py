@@ -150,6 +150,12 @@ class TestCommandLineOutput:
         assert result.stderr.decode() == STATS + f"OSError|builtins|{message}\n"
         assert (tt / "tt.qasm").read_text() == qasm("t q[0];", "t q[0];")
 
+    def test_output_over_its_own_input(self, tt):
+        # The input is read whole before the output is truncated.
+        result = run([sys.executable, "-c", CLI_CODE, "--in", "tt.qasm", "--out", "tt.qasm"], tt)
+        assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
+        assert (tt / "tt.qasm").read_text() == qasm("s q[0];")
+
     def test_closed_stdout_descriptor(self, tt):
         code = ("import sys, kestrel\ntry:\n    kestrel.cli()\n"
                 "except BaseException as error:\n"
