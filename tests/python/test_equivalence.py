@@ -20,8 +20,10 @@ from model import NAMES, gate_text, same_unitary, t_count, written_gates
 # How a gate line may be written and still be read as its gate: other
 # operands, no semicolon, extra blanks, a trailing comment.
 def gate_spellings(name):
-    operands = ["q[0],q[1];", "q[1], q[0];", "q[0],q[0]"] if name == "cx" else ["q[0];", "q[1];",
-                                                                                 "q[0]"]
+    if name == "cx":
+        operands = ["q[0],q[1];", "q[1], q[0];", "q[0],q[0]"]
+    else:
+        operands = ["q[0];", "q[1];", "q[0]"]
     spellings = [f"{name} {op}" for op in operands]
     spellings += [f"{name}  q[0];", f"{name} q[0]; // {name} again", f"{name} q[0]; t q[0];"]
     if name == "h":
@@ -47,7 +49,10 @@ LINE_ENDS = ["\n", "\r\n"]
 REDEXES = [["t", "t"], ["t", "t", "t", "t"], ["s", "s"], ["t", "tdg"], ["tdg", "t"],
            ["h", "z", "h"], ["h", "x", "h"], ["cx", "cx"], ["h", "t", "t", "t", "t", "h"]]
 
-# A program item: (line text, gate name or None).
+
+# A program item is (line text, gate name or None); a group is a list of
+# items: one gate, a redex with at most one junk line after each gate, or one
+# junk line.
 def gate_item(name):
     return gate_spellings(name).map(lambda line: (line, name))
 
