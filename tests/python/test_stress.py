@@ -5,9 +5,11 @@ size and count here grows (`scaled`).
 """
 
 import resource
+import signal
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -85,6 +87,46 @@ class TestCommandLine:
         result = self.run_small_stack(["--in", "nested.qasm"], tmp_path)
         assert result.returncode == 0, result.stderr[-2000:]
         assert result.stdout.decode() == qasm("h q[0];", "s q[0];")
+
+
+class TestInterrupts:
+    """Ctrl-C during a call: the process keeps running, KeyboardInterrupt
+    arrives once the call is back, and nothing is lost or cut short."""
+
+    def test_interrupt_during_optimisation(self):
+        code = (
+            "import sys, kestrel\n"
+            f"text = {HEADER!r} + 't q[0];\\nh q[0];\\n' * 2_000_000\n"
+            "print('ready', flush=True)\n"
+            "try:\n"
+            "    kestrel.optimize_qasm(text)\n"
+            "    sys.stdin.read()  # the interrupt arrives here at the latest\n"
+            "except KeyboardInterrupt:\n"
+            "    print('interrupted')\n"
+            f"print(kestrel.optimize_qasm({qasm('t q[0];', 't q[0];')!r})[0] == {qasm('s q[0];')!r})\n")
+        with subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE) as process:
+            assert process.stdout.readline() == b"ready\n"
+            time.sleep(0.3)
+            process.send_signal(signal.SIGINT)
+            stdout, stderr = process.communicate(timeout=120)
+        assert (process.returncode, stdout, stderr) == (0, b"interrupted\nTrue\n", b"")
+
+    def test_interrupt_while_writing_to_a_full_pipe(self, tmp_path):
+        # The text is far larger than a pipe holds and nobody reads until
+        # after the signal, so the write is blocked when it comes: the write
+        # must go on after the interruption and deliver every byte.
+        gates = ["h", "t", "x"] * 200_000
+        (tmp_path / "in.qasm").write_text(HEADER + gate_text(gates))
+        code = ("import sys, kestrel\ntry:\n    kestrel.cli()\n"
+                "except KeyboardInterrupt:\n    sys.stderr.write('interrupted\\n')\n")
+        with subprocess.Popen([sys.executable, "-c", code, "--in", "in.qasm"], cwd=tmp_path,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE) as process:
+            time.sleep(2)
+            process.send_signal(signal.SIGINT)
+            stdout, stderr = process.communicate(timeout=120)
+        assert (process.returncode, stderr) == (0, b"interrupted\n")
+        assert written_gates(stdout.decode()) == gates
 
 
 INPUTS = [
