@@ -70,14 +70,6 @@ TEST(QasmReader, HeaderThenThreeGatesGiveLeftLeaningChain) {
   EXPECT_EQ(parse_qasm(text), expected);
 }
 
-TEST(QasmReader, ChainHasTwoNodesPerFurtherGate) {
-  EXPECT_EQ(parse_qasm("z q[0];"), RecExpr<Op>({kZ}));
-  // Equal gates are never shared.
-  EXPECT_EQ(parse_qasm("x q[0];\nx q[0];\ns q[0];\nsdg q[0];\n"),
-            RecExpr<Op>({kX, kX, Op::seq(0, 1), kS, Op::seq(2, 3), Op(OpKind::Sdg),
-                         Op::seq(4, 5)}));
-}
-
 TEST(QasmReader, GatelessTextReadsAsIdentity) {
   for (std::string_view text :
        {std::string_view(""), std::string_view("\n"), std::string_view("\n\n\r\n \t\n"),
@@ -265,14 +257,6 @@ TEST(QasmReader, LineEnds) {
 
 // ---------------------------------------------------------------- writer
 
-TEST(QasmWriter, HeaderIsFortySevenBytes) {
-  EXPECT_EQ(kQasmHeader.size(), 47u);
-  EXPECT_EQ(kQasmHeader, "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[1];\n");
-  const std::string text = print_qasm(RecExpr<Op>({kI}));
-  EXPECT_EQ(text, kQasmHeader);
-  EXPECT_EQ(text.size(), 47u);
-}
-
 TEST(QasmWriter, LineForEachGate) {
   // Seq over every leaf, built by hand, with I in the middle.
   RecExpr<Op> expr;
@@ -312,15 +296,6 @@ TEST(QasmWriter, ParIsWrittenFirstSideThenSecond) {
   EXPECT_EQ(stats(expr), (CircuitStats{.t = 0, .gates = 4, .depth = 4}));
 }
 
-TEST(QasmWriter, IdentityAddsNothing) {
-  // Seq(Seq(T, Tdg), I).
-  const RecExpr<Op> expr({kT, kTdg, Op::seq(0, 1), kI, Op::seq(2, 3)});
-  EXPECT_EQ(stats(expr), (CircuitStats{.t = 2, .gates = 2, .depth = 2}));
-  EXPECT_EQ(print_qasm(expr), std::string(kQasmHeader) + "t q[0];\ntdg q[0];\n");
-  // Par(I, I) is empty too.
-  EXPECT_EQ(print_qasm(RecExpr<Op>({kI, Op::par(0, 0)})), kQasmHeader);
-}
-
 TEST(QasmWriter, RotationsAndCnotAreGatesButNotTGates) {
   // Seq(Par(RZ1, RZ2), CNOT).
   const RecExpr<Op> expr({Op(OpKind::RZ1), Op(OpKind::RZ2), Op::par(0, 1), Op(OpKind::CNOT),
@@ -350,16 +325,6 @@ TEST(QasmWriter, RegroupingGivesSameTextAndStats) {
     EXPECT_EQ(print_qasm(*expr), text);
     EXPECT_EQ(stats(*expr), (CircuitStats{.t = 2, .gates = 4, .depth = 4}));
   }
-}
-
-TEST(QasmWriter, EmitFromInnerNodeListsItsSubcircuitOnly) {
-  const RecExpr<Op> expr({kT, kH, Op::seq(0, 1), kTdg, Op::par(2, 3), kX, Op::seq(4, 5)});
-  std::vector<Op> gates = {kZ};  // emit appends
-  emit(4, expr, gates);
-  EXPECT_EQ(gates, std::vector<Op>({kZ, kT, kH, kTdg}));
-  gates.clear();
-  emit(3, expr, gates);
-  EXPECT_EQ(gates, std::vector<Op>({kTdg}));
 }
 
 TEST(QasmWriter, ChildPastTheEndFaults) {

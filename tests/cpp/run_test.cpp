@@ -103,22 +103,6 @@ std::size_t total_substs(const std::vector<SearchMatches>& matches) {
 // ---------------------------------------------------------------------------
 // The backoff scheduler on its own.
 
-TEST(Backoff, RuleStatsCreatesRecordsOnceInOrderOfFirstUse) {
-  BackoffScheduler<Op> s;
-  EXPECT_EQ(s.default_match_limit, 1000u);
-  EXPECT_EQ(s.default_ban_length, 5u);
-  EXPECT_EQ(s.rule_stats(GlobalSymbol("b")), (RuleStats{0, 0, 0, 1000, 5}));
-  s.rule_stats(GlobalSymbol("b")).banned_until = 7;
-  s.default_match_limit = 3;
-  EXPECT_EQ(s.rule_stats(GlobalSymbol("a")), (RuleStats{0, 0, 0, 3, 5}));
-  EXPECT_EQ(s.rule_stats(GlobalSymbol("b")).banned_until, 7u);  // kept, not recreated
-  EXPECT_EQ(s.rule_stats(GlobalSymbol("b")).match_limit, 1000u);
-  const auto keys = s.all_stats().keys();
-  ASSERT_EQ(keys.size(), 2u);
-  EXPECT_EQ(keys[0], GlobalSymbol("b"));
-  EXPECT_EQ(keys[1], GlobalSymbol("a"));
-}
-
 TEST(Backoff, ThresholdIsInclusive) {
   const Rewrite<Op> r = rule("t-left", "(seq T ?x)", "(seq Z ?x)");
   for (std::size_t seqs : {999u, 1000u}) {
@@ -207,31 +191,6 @@ TEST(Backoff, PlainSchedulerNeverBansAndApplyReturnsChangedClasses) {
 
 // ---------------------------------------------------------------------------
 // The runner.
-
-TEST(Runner, Defaults) {
-  Runner<Op> runner;
-  EXPECT_EQ(runner.iter_limit, 30u);
-  EXPECT_EQ(runner.node_limit, 10000u);
-  EXPECT_EQ(runner.time_limit, 5s);
-  EXPECT_FALSE(runner.start_time.has_value());
-  EXPECT_FALSE(runner.stop_reason.has_value());
-  EXPECT_TRUE(runner.iterations.empty());
-  EXPECT_EQ(runner.egraph.node_count(), 0u);
-  auto* backoff = dynamic_cast<BackoffScheduler<Op>*>(runner.scheduler.get());
-  ASSERT_NE(backoff, nullptr);
-  EXPECT_EQ(backoff->default_match_limit, 1000u);
-  EXPECT_EQ(backoff->default_ban_length, 5u);
-
-  Runner<Op> built = Runner<Op>()
-                         .with_egraph(graph_of("(seq T T)"))
-                         .with_iter_limit(3)
-                         .with_node_limit(4)
-                         .with_time_limit(2ms);
-  EXPECT_EQ(built.egraph.node_count(), 2u);
-  EXPECT_EQ(built.iter_limit, 3u);
-  EXPECT_EQ(built.node_limit, 4u);
-  EXPECT_EQ(built.time_limit, 2ms);
-}
 
 TEST(Runner, RulesThatChangeNothingSaturateAfterOneIteration) {
   const std::vector<Rewrite<Op>> rules = {
@@ -583,16 +542,6 @@ TEST(Runner, RunningTwiceFaults) {
   } catch (const Fault& f) {
     EXPECT_EQ(f.message(), "assertion failed: self.stop_reason.is_none()");
   }
-}
-
-TEST(Runner, StopReasonDebugText) {
-  EXPECT_EQ(StopReason::saturated().debug(), "Saturated");
-  EXPECT_EQ(StopReason::iteration_limit(30).debug(), "IterationLimit(30)");
-  EXPECT_EQ(StopReason::node_limit(10001).debug(), "NodeLimit(10001)");
-  EXPECT_EQ(StopReason::time_limit(5.25).debug(), "TimeLimit(5.25)");
-  EXPECT_EQ(StopReason::time_limit(6).debug(), "TimeLimit(6.0)");
-  EXPECT_EQ(StopReason::other("hook \"x\" failed").debug(), "Other(\"hook \\\"x\\\" failed\")");
-  EXPECT_NE(StopReason::node_limit(3), StopReason::iteration_limit(3));
 }
 
 }  // namespace
