@@ -28,8 +28,14 @@ void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
 PyMethodDef methods[] = {
     {"optimize_qasm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(optimize_qasm)),
      METH_VARARGS | METH_KEYWORDS,
-     "optimize_qasm(qasm)\n--\n\n"
-     "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)"},
+     "optimize_qasm(qasm, *, method='saturation', per_qubit=False, iter_limit=30, "
+     "node_limit=10000, time_limit=5.0)\n--\n\n"
+     "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)\n\n"
+     "method: 'saturation' (equality saturation with the gate identities) or\n"
+     "'normal-form' (the T-optimal normal form of every single-qubit run).\n"
+     "per_qubit: read the text as a whole multi-qubit program and optimise\n"
+     "every qubit's runs of single-qubit gates, keeping everything else.\n"
+     "iter_limit, node_limit, time_limit: where saturation stops."},
     {"cli", cli, METH_NOARGS,
      "cli()\n--\n\n"
      "CLI entrypoint with no Python args (usable via console_scripts).\n"

@@ -4,18 +4,12 @@
 #include <cstdint>
 #include <utility>
 
+#include "binding/arguments.h"
 #include "binding/boundary.h"
 #include "binding/module.h"
-#include "src/optimize.h"
 
 namespace kestrel::binding {
-namespace {
 
-// Points `text` at the UTF-8 encoding of the argument `qasm`, which the str
-// caches and keeps until it is freed; the caller's reference keeps it alive
-// and a str never changes, so it can be read without the interpreter lock.
-// Returns false with an exception set when `qasm` is not a str or cannot be
-// encoded.
 bool utf8_argument(PyObject* qasm, std::string_view& text) {
   if (!PyUnicode_Check(qasm)) {
     PyObject* type_name =
@@ -31,55 +25,6 @@ bool utf8_argument(PyObject* qasm, std::string_view& text) {
   if (utf8 == nullptr) return false;  // lone surrogates: UnicodeEncodeError as raised
   text = std::string_view(utf8, static_cast<std::size_t>(size));
   return true;
-}
-
-// Matches the call's arguments against the one parameter `qasm`, with the
-// messages of a function written in Python as `def optimize_qasm(qasm)`.
-// Sets `qasm` to a borrowed reference, or returns false with TypeError set.
-bool match_arguments(PyObject* args, PyObject* kwargs, PyObject*& qasm) {
-  const Py_ssize_t positional = PyTuple_Size(args);
-  if (positional < 0) return false;
-  if (positional > 1) {
-    PyErr_Format(PyExc_TypeError,
-                 "optimize_qasm() takes 1 positional argument but %zd were given", positional);
-    return false;
-  }
-  if (positional == 1) qasm = PyTuple_GetItem(args, 0);
-  if (kwargs != nullptr) {
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(kwargs, &position, &key, &value)) {
-      if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, "qasm") != 0) {
-        PyErr_Format(PyExc_TypeError,
-                     "optimize_qasm() got an unexpected keyword argument '%S'", key);
-        return false;
-      }
-      if (qasm != nullptr) {
-        PyErr_SetString(PyExc_TypeError, "optimize_qasm() got multiple values for argument 'qasm'");
-        return false;
-      }
-      qasm = value;
-    }
-  }
-  if (qasm == nullptr) {
-    PyErr_SetString(PyExc_TypeError,
-                    "optimize_qasm() missing 1 required positional argument: 'qasm'");
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-PipelineResult run_pipeline(std::string_view text) {
-  const RecExpr<Op> expr = parse_qasm(text);
-  const RecExpr<Op> best = optimize_expr(expr);
-  PipelineResult result;
-  result.before = stats(expr);
-  result.after = stats(best);
-  result.qasm = print_qasm(best);
-  return result;
 }
 
 PyObject* stats_dict(const PipelineResult& result) {
@@ -107,14 +52,16 @@ PyObject* stats_dict(const PipelineResult& result) {
 }
 
 PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
-  PyObject* qasm = nullptr;
-  if (!match_arguments(args, kwargs, qasm)) return nullptr;
+  Arguments arguments;
+  if (!parse_arguments("optimize_qasm", OptionSet::AllOptions, args, kwargs, arguments)) {
+    return nullptr;
+  }
   return guarded(module, [&]() -> PyObject* {
     std::string_view text;
-    if (!utf8_argument(qasm, text)) return nullptr;
+    if (!utf8_argument(arguments.qasm, text)) return nullptr;
 
     PipelineResult result;
-    if (auto error = without_gil([&] { result = run_pipeline(text); })) {
+    if (auto error = without_gil([&] { result = run_pipeline(text, arguments.options); })) {
       return raise_exception(module, std::move(error));
     }
 
@@ -126,15 +73,7 @@ PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
       Py_DECREF(dict);
       return nullptr;
     }
-    PyObject* pair = PyTuple_New(2);
-    if (pair == nullptr) {
-      Py_DECREF(out);
-      Py_DECREF(dict);
-      return nullptr;
-    }
-    PyTuple_SetItem(pair, 0, out);  // steals
-    PyTuple_SetItem(pair, 1, dict);
-    return pair;
+    return Py_BuildValue("(NN)", out, dict);  // steals both, also on failure
   });
 }
 

@@ -81,8 +81,11 @@ HashConsed hash_cons(const RecExpr<Op>& expr) {
 
 }  // namespace
 
-RecExpr<Op> optimize_expr(const RecExpr<Op>& expr) {
+RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits) {
   Runner<Op> runner;
+  runner.with_iter_limit(limits.iter_limit)
+      .with_node_limit(limits.node_limit)
+      .with_time_limit(limits.time_limit);
 
   // A circuit whose loaded e-graph already holds more nodes than the runner's
   // node limit is not rewritten at all: the run stops at its first limit test,

@@ -5,13 +5,23 @@
 // costs no T gate. The cost ranks T count first, then depth, then gate count.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+
 #include "engine/language.h"
 #include "src/lang.h"
 
 namespace kestrel {
 
+// Where a run stops saturating; the defaults are the optimiser's own.
+struct RunLimits {
+  std::size_t iter_limit = 30;      // iterations after which the run stops
+  std::size_t node_limit = 10000;   // e-graph nodes above which the run stops
+  std::chrono::nanoseconds time_limit = std::chrono::seconds(5);  // run time it may take
+};
+
 // The cheapest circuit equivalent to `expr` under the rule set, root last.
 // `expr` must be non-empty; it is not changed.
-RecExpr<Op> optimize_expr(const RecExpr<Op>& expr);
+RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits = {});
 
 }  // namespace kestrel

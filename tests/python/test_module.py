@@ -18,9 +18,11 @@ class TestModule:
         assert callable(kestrel.optimize_qasm) and callable(kestrel.cli)
 
     def test_text_signatures_and_docstrings(self):
-        assert str(inspect.signature(kestrel.optimize_qasm)) == "(qasm)"
-        assert kestrel.optimize_qasm.__doc__ == (
-            "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)")
+        assert str(inspect.signature(kestrel.optimize_qasm)) == (
+            "(qasm, *, method='saturation', per_qubit=False, iter_limit=30, node_limit=10000,"
+            " time_limit=5.0)")
+        assert kestrel.optimize_qasm.__doc__.startswith(
+            "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)\n")
         assert str(inspect.signature(kestrel.cli)) == "()"
         assert kestrel.cli.__doc__ == (
             "CLI entrypoint with no Python args (usable via console_scripts).\n"

@@ -1,0 +1,163 @@
+#include "binding/arguments.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+namespace kestrel::binding {
+namespace {
+
+// The keyword options in their order of declaration; `per_qubit` and
+// `method` only where the set has them.
+constexpr const char* kOptionNames[] = {"method", "per_qubit", "iter_limit", "node_limit",
+                                        "time_limit"};
+constexpr std::size_t kOptionCount = std::size(kOptionNames);
+constexpr std::size_t kFirstLimit = 2;  // options before this one are not limits
+
+// Sets TypeError "<name> must be <what>, not '<type>'" and returns false.
+bool wrong_type(const char* name, const char* what, PyObject* value) {
+  PyObject* type_name =
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__");
+  if (type_name == nullptr) return false;
+  PyErr_Format(PyExc_TypeError, "%s must be %s, not '%U'", name, what, type_name);
+  Py_DECREF(type_name);
+  return false;
+}
+
+// A whole number of at least 1; numbers past the range of size_t mean "no limit".
+bool count_option(const char* name, PyObject* value, std::size_t& out) {
+  if (!PyLong_Check(value) || PyBool_Check(value)) return wrong_type(name, "an int", value);
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+  if (n == -1 && PyErr_Occurred()) return false;
+  if (overflow > 0) {
+    out = std::numeric_limits<std::size_t>::max();
+    return true;
+  }
+  if (overflow < 0 || n < 1) {
+    PyErr_Format(PyExc_ValueError, "%s must be at least 1, not %R", name, value);
+    return false;
+  }
+  out = static_cast<std::size_t>(n);
+  return true;
+}
+
+// A positive finite number of seconds, int or float; past the range of the
+// clock's nanoseconds it means "no limit".
+bool seconds_option(const char* name, PyObject* value, std::chrono::nanoseconds& out) {
+  if ((!PyFloat_Check(value) && !PyLong_Check(value)) || PyBool_Check(value)) {
+    return wrong_type(name, "a number of seconds", value);
+  }
+  double seconds = 0;
+  if (PyLong_Check(value)) {
+    int overflow = 0;  // the sign of an int beyond long long
+    const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (n == -1 && PyErr_Occurred()) return false;
+    seconds = overflow > 0   ? std::numeric_limits<double>::max()
+              : overflow < 0 ? -1.0
+                             : static_cast<double>(n);
+  } else {
+    seconds = PyFloat_AsDouble(value);
+    if (seconds == -1.0 && PyErr_Occurred()) return false;
+  }
+  if (!std::isfinite(seconds) || seconds <= 0) {
+    PyErr_Format(PyExc_ValueError, "%s must be a positive finite number of seconds, not %R",
+                 name, value);
+    return false;
+  }
+  constexpr double kMaxNanoseconds = 9.0e18;  // below the largest int64
+  const double nanoseconds = seconds * 1e9;
+  out = std::chrono::nanoseconds(nanoseconds >= kMaxNanoseconds
+                                     ? static_cast<std::int64_t>(kMaxNanoseconds)
+                                     : static_cast<std::int64_t>(nanoseconds));
+  return true;
+}
+
+bool method_option(const char* name, PyObject* value, Method& out) {
+  if (!PyUnicode_Check(value)) return wrong_type(name, "a str", value);
+  if (PyUnicode_CompareWithASCIIString(value, "saturation") == 0) {
+    out = Method::Saturation;
+  } else if (PyUnicode_CompareWithASCIIString(value, "normal-form") == 0) {
+    out = Method::NormalForm;
+  } else {
+    PyErr_Format(PyExc_ValueError, "%s must be 'saturation' or 'normal-form', not %R", name,
+                 value);
+    return false;
+  }
+  return true;
+}
+
+bool flag_option(const char* name, PyObject* value, bool& out) {
+  if (!PyBool_Check(value)) return wrong_type(name, "a bool", value);
+  out = value == Py_True;
+  return true;
+}
+
+// Converts the given value of option `k` into `options`.
+bool convert_option(std::size_t k, PyObject* value, PipelineOptions& options) {
+  const char* name = kOptionNames[k];
+  switch (k) {
+    case 0: return method_option(name, value, options.method);
+    case 1: return flag_option(name, value, options.per_qubit);
+    case 2: return count_option(name, value, options.limits.iter_limit);
+    case 3: return count_option(name, value, options.limits.node_limit);
+    default: return seconds_option(name, value, options.limits.time_limit);
+  }
+}
+
+}  // namespace
+
+bool parse_arguments(const char* function, OptionSet set, PyObject* args, PyObject* kwargs,
+                     Arguments& out) {
+  const Py_ssize_t positional = PyTuple_Size(args);
+  if (positional < 0) return false;
+  if (positional > 1) {
+    PyErr_Format(PyExc_TypeError, "%s() takes 1 positional argument but %zd were given",
+                 function, positional);
+    return false;
+  }
+  if (positional == 1) out.qasm = PyTuple_GetItem(args, 0);
+
+  PyObject* given[kOptionCount] = {};  // borrowed values of the options passed
+  const std::size_t first = set == OptionSet::AllOptions ? 0 : kFirstLimit;
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(kwargs, &position, &key, &value)) {
+      if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "qasm") == 0) {
+        if (out.qasm != nullptr) {
+          PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument 'qasm'",
+                       function);
+          return false;
+        }
+        out.qasm = value;
+        continue;
+      }
+      std::size_t k = first;
+      while (k < kOptionCount &&
+             !(PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, kOptionNames[k]) == 0)) {
+        ++k;
+      }
+      if (k == kOptionCount) {
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function,
+                     key);
+        return false;
+      }
+      given[k] = value;
+    }
+  }
+  if (out.qasm == nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: 'qasm'",
+                 function);
+    return false;
+  }
+  for (std::size_t k = first; k < kOptionCount; ++k) {
+    if (given[k] != nullptr && !convert_option(k, given[k], out.options)) return false;
+  }
+  return true;
+}
+
+}  // namespace kestrel::binding

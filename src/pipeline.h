@@ -1,0 +1,40 @@
+// One optimisation of a QASM text: read, optimise, measure, write.
+//
+// This is what the Python module and the command line run. With the default
+// options the text is read as one wire and optimised by equality saturation:
+// two "t q[0];" lines come back as the header plus "s q[0];", with T 2 -> 0,
+// depth 2 -> 1 and gates 2 -> 1. The options choose another method, keep a
+// multi-qubit program whole, or set the saturation's limits.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "src/optimize.h"
+#include "src/qasm.h"
+
+namespace kestrel {
+
+// How the gates of a wire are optimised.
+enum class Method {
+  Saturation,  // equality saturation with the gate identities (the default)
+  NormalForm,  // the T-optimal normal form of every single-qubit run
+};
+
+struct PipelineOptions {
+  Method method = Method::Saturation;  // how runs of gates are optimised
+  bool per_qubit = false;              // keep the program whole, optimise every wire
+  RunLimits limits;                    // where saturation stops
+};
+
+struct PipelineResult {
+  std::string qasm;     // the optimised program as QASM text
+  CircuitStats before;  // the circuit read from the input
+  CircuitStats after;   // the optimised circuit
+};
+
+// Reads `text`, optimises it as `options` say and writes it back. Throws only
+// `Fault` and `std::bad_alloc`.
+PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {});
+
+}  // namespace kestrel
