@@ -40,21 +40,33 @@ PyObject* raise_panic(PyObject* module, const std::string& message) {
   return nullptr;
 }
 
-PyObject* raise_os_error(const std::string& message) {
-  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                        "replace");
-  if (text == nullptr) return nullptr;
-  PyErr_SetObject(PyExc_OSError, text);
-  Py_DECREF(text);
+// Calling OSError(errno, strerror, filename) makes the subclass for errno.
+PyObject* raise_os_error(const OsError& error) {
+  PyObject* filename = nullptr;
+  if (const auto& path = error.filename()) {
+    filename = PyUnicode_DecodeFSDefaultAndSize(path->data(), static_cast<Py_ssize_t>(path->size()));
+    if (filename == nullptr) return nullptr;
+  }
+  const std::string& text = error.strerror();
+  PyObject* exception =
+      filename == nullptr
+          ? PyObject_CallFunction(PyExc_OSError, "is#", error.code(), text.data(),
+                                  static_cast<Py_ssize_t>(text.size()))
+          : PyObject_CallFunction(PyExc_OSError, "is#O", error.code(), text.data(),
+                                  static_cast<Py_ssize_t>(text.size()), filename);
+  Py_XDECREF(filename);
+  if (exception == nullptr) return nullptr;
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
+  Py_DECREF(exception);
   return nullptr;
 }
 
 }  // namespace
 
-OsError OsError::from_errno(int error, const std::string& context) {
-  return OsError(context + std::system_category().message(error) + " (os error " +
-                 std::to_string(error) + ")");
-}
+OsError::OsError(int code, std::optional<std::string> filename, std::string strerror)
+    : code_(code),
+      strerror_(strerror.empty() ? std::system_category().message(code) : std::move(strerror)),
+      filename_(std::move(filename)) {}
 
 PyObject* raise_exception(PyObject* module, std::exception_ptr error) noexcept {
   try {
@@ -68,7 +80,7 @@ PyObject* raise_exception(PyObject* module, std::exception_ptr error) noexcept {
     } catch (const std::bad_alloc&) {
       return PyErr_NoMemory();
     } catch (const OsError& os_error) {
-      return raise_os_error(os_error.message());
+      return raise_os_error(os_error);
     } catch (const std::exception& other) {
       report(std::string("kestrel: internal fault: ") + other.what() + "\n");
       return raise_panic(module, other.what());

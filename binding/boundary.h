@@ -8,7 +8,8 @@
 //
 //   kestrel::Fault      -> kestrel.PanicException(message), after a report on fd 2
 //   std::bad_alloc      -> MemoryError
-//   OsError             -> OSError(message)
+//   OsError             -> OSError(errno, strerror[, filename]): the subclass the
+//                          interpreter picks for errno, such as FileNotFoundError
 //   anything else       -> kestrel.PanicException(what)
 #pragma once
 
@@ -16,25 +17,31 @@
 #include <Python.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
 namespace kestrel::binding {
 
-// A failed operating-system call or stream, raised as `OSError` whose single
-// argument is `message()`: "<system description> (os error N)" or a fixed
-// text such as "stream did not contain valid UTF-8".
+// A failed operating-system call on a file or stream, raised as the `OSError`
+// that the interpreter itself would raise for its errno value, with `errno`,
+// `strerror` and `filename` set: "[Errno 2] No such file or directory:
+// 'missing.qasm'".
 class OsError : public std::exception {
  public:
-  explicit OsError(std::string message) : message_(std::move(message)) {}
-  // The error of errno value `error`, with `context` (if any) before it.
-  static OsError from_errno(int error, const std::string& context = "");
+  // `strerror` is the system's text for `code` unless given.
+  OsError(int code, std::optional<std::string> filename, std::string strerror = {});
 
-  const char* what() const noexcept override { return message_.c_str(); }
-  const std::string& message() const noexcept { return message_; }
+  const char* what() const noexcept override { return strerror_.c_str(); }
+  int code() const noexcept { return code_; }
+  const std::string& strerror() const noexcept { return strerror_; }
+  // The path as the operating system's bytes, absent for a stream.
+  const std::optional<std::string>& filename() const noexcept { return filename_; }
 
  private:
-  std::string message_;  // the exception's text, UTF-8
+  int code_;                               // the errno value
+  std::string strerror_;                   // its description, UTF-8
+  std::optional<std::string> filename_;    // the file it concerns
 };
 
 // Sets the Python exception for the C++ exception `error` and returns NULL.

@@ -1,13 +1,18 @@
-// cli(): the command line of the console script.
+// cli(): the command line of the console script and of `python -m kestrel`.
 //
 //   kestrel --in circuit.qasm --stats > optimised.qasm
+//   kestrel --in circuit.qasm --out circuit.qasm --report --dot egraph.dot
 //
 // The options come from the process's own argument vector (sys.orig_argv,
 // turned back into the bytes the process was given), not from sys.argv, so a
 // launcher script's path or an interpreter option such as "-c" is just one
-// more element to ignore. Output goes to file descriptors 1 and 2 directly,
-// after the interpreter's sys.stdout and sys.stderr are flushed so that
-// anything printed before keeps its place.
+// more element to ignore. An option that takes a value takes the next element
+// whatever it is; unknown elements are ignored. Output goes to file
+// descriptors 1 and 2 directly, after the interpreter's sys.stdout and
+// sys.stderr are flushed so that anything printed before keeps its place.
+#include <charconv>
+#include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +23,7 @@
 #include "binding/files.h"
 #include "binding/module.h"
 #include "binding/pipeline.h"
+#include "src/report.h"
 
 namespace kestrel::binding {
 namespace {
@@ -25,29 +31,126 @@ namespace {
 constexpr std::string_view kUsage =
     "Usage: kestrel --in <file.qasm> [--out out.qasm] [--stats]\n";
 
+constexpr std::string_view kHelp =
+    "\n"
+    "Simplifies the Clifford+T circuit of an OpenQASM 2.0 file.\n"
+    "\n"
+    "  --in FILE             the OpenQASM 2.0 file to read (required)\n"
+    "  --out FILE            write the result to FILE, replacing it whole, not to standard output\n"
+    "  --stats               print the before and after statistics on standard error\n"
+    "  --method NAME         saturation (the default: equality saturation) or normal-form\n"
+    "  --per-qubit           keep a multi-qubit program whole and optimise every qubit\n"
+    "  --iter-limit N        stop saturating after N iterations (default 30)\n"
+    "  --node-limit N        stop saturating above N e-graph nodes (default 10000)\n"
+    "  --time-limit SECONDS  stop saturating after SECONDS seconds (default 5)\n"
+    "  --report              print what the saturation run did on standard error\n"
+    "  --dot FILE            write the final e-graph to FILE in Graphviz's dot language\n"
+    "  --help                print this help and exit\n"
+    "  --version             print the version and exit\n";
+
 struct Options {
   std::optional<std::string> in;   // input path, absent until given
   std::optional<std::string> out;  // output path; absent means standard output
+  std::optional<std::string> dot;  // where to draw the final e-graph
   bool stats = false;              // print the statistics to standard error
+  bool report = false;             // print the run's report to standard error
+  bool help = false;               // print the help instead of running
+  bool version = false;            // print the version instead of running
+  PipelineOptions pipeline;        // method, mode and limits
+  std::optional<std::string> error;  // why a value was refused, the first one only
 };
 
-// Walks the elements after the program path once. "--in" and "--out" take
-// the next element whatever it is; a later one replaces an earlier one, and
-// one at the very end leaves its path absent. Everything else is ignored.
+// A whole number of at least 1; beyond the range of size_t it means "no limit".
+std::optional<std::size_t> count_value(std::string_view text) {
+  std::size_t n = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (end != text.data() + text.size() || text.empty()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) return std::numeric_limits<std::size_t>::max();
+  if (error != std::errc() || n < 1) return std::nullopt;
+  return n;
+}
+
+// A positive finite number of seconds, as nanoseconds.
+std::optional<std::chrono::nanoseconds> seconds_value(std::string_view text) {
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (end != text.data() + text.size() || text.empty()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) return std::nullopt;  // overflow or underflow
+  if (error != std::errc() || !std::isfinite(seconds) || seconds <= 0) return std::nullopt;
+  constexpr double kMaxNanoseconds = 9.0e18;  // below the largest int64
+  const double nanoseconds = std::min(seconds * 1e9, kMaxNanoseconds);
+  return std::chrono::nanoseconds(static_cast<std::int64_t>(nanoseconds));
+}
+
+// Applies the option `name` with `value` (absent when it ended the vector),
+// noting the first refused value in `options.error`.
+void take_value(Options& options, const std::string& name, const std::string* value) {
+  auto refuse = [&](const std::string& reason) {
+    if (!options.error) options.error = reason;
+  };
+  if (name == "--in" || name == "--out" || name == "--dot") {
+    std::optional<std::string>& path =
+        name == "--in" ? options.in : name == "--out" ? options.out : options.dot;
+    if (value != nullptr) {
+      path = *value;
+    } else {
+      path.reset();
+    }
+    return;
+  }
+  if (value == nullptr) return refuse(name + " needs a value");
+  const std::string quoted = "'" + *value + "'";
+  if (name == "--method") {
+    if (*value == "saturation") {
+      options.pipeline.method = Method::Saturation;
+    } else if (*value == "normal-form") {
+      options.pipeline.method = Method::NormalForm;
+    } else {
+      refuse("--method must be saturation or normal-form, not " + quoted);
+    }
+  } else if (name == "--time-limit") {
+    if (auto seconds = seconds_value(*value)) {
+      options.pipeline.limits.time_limit = *seconds;
+    } else {
+      refuse("--time-limit must be a positive number of seconds, not " + quoted);
+    }
+  } else {
+    std::size_t& limit = name == "--iter-limit" ? options.pipeline.limits.iter_limit
+                                                : options.pipeline.limits.node_limit;
+    if (auto n = count_value(*value)) {
+      limit = *n;
+    } else {
+      refuse(name + " must be a whole number of at least 1, not " + quoted);
+    }
+  }
+}
+
+// Walks the elements after the program path once. Options with a value take
+// the next element whatever it is; a later one replaces an earlier one.
 Options parse_options(const std::vector<std::string>& argv) {
+  static const std::vector<std::string> kWithValue = {
+      "--in", "--out", "--dot", "--method", "--iter-limit", "--node-limit", "--time-limit"};
   Options options;
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& element = argv[i];
-    if (element == "--in" || element == "--out") {
-      std::optional<std::string>& path = element == "--in" ? options.in : options.out;
-      if (i + 1 < argv.size()) {
-        path = argv[++i];
-      } else {
-        path.reset();
-      }
+    if (std::find(kWithValue.begin(), kWithValue.end(), element) != kWithValue.end()) {
+      take_value(options, element, i + 1 < argv.size() ? &argv[++i] : nullptr);
     } else if (element == "--stats") {
       options.stats = true;
+    } else if (element == "--report") {
+      options.report = true;
+    } else if (element == "--per-qubit") {
+      options.pipeline.per_qubit = true;
+    } else if (element == "--help") {
+      options.help = true;
+    } else if (element == "--version") {
+      options.version = true;
     }
+  }
+  if (!options.error && (options.report || options.dot) &&
+      (options.pipeline.per_qubit || options.pipeline.method != Method::Saturation)) {
+    options.error = "--report and --dot describe a saturation run on one wire, not --per-qubit "
+                    "or --method normal-form";
   }
   return options;
 }
@@ -107,6 +210,67 @@ bool stats_text(const PipelineResult& result, std::string& line) {
   return true;
 }
 
+// Writes `text` to `fd` 1 or 2 after flushing the Python stream above it.
+PyObject* print(PyObject* module, int fd, std::string_view text) {
+  if (!flush_python_stream(fd == 1 ? "stdout" : "stderr")) return nullptr;
+  if (auto error = without_gil([&] { fd == 1 ? print_stdout(text) : print_stderr(text); })) {
+    return raise_exception(module, std::move(error));
+  }
+  Py_RETURN_NONE;
+}
+
+// What the drawing step says on standard error instead of writing a file.
+std::optional<std::string> undrawn_reason(const RunReport& report) {
+  if (report.skipped) {
+    return "kestrel: no e-graph was built (the input alone has " + std::to_string(report.nodes) +
+           " nodes, above the node limit); no dot file written\n";
+  }
+  if (!report.dot) {
+    return "kestrel: the e-graph has " + std::to_string(report.drawn_nodes) +
+           " nodes, too many to draw (at most " + std::to_string(kMaxDrawnNodes) +
+           "); no dot file written\n";
+  }
+  return std::nullopt;
+}
+
+PyObject* run(PyObject* module, const Options& options) {
+  PipelineResult result;
+  RunReport report;
+  const bool reporting = options.report || options.dot.has_value();
+  const ReportRequest request{.report = reporting ? &report : nullptr,
+                              .draw = options.dot.has_value()};
+  if (auto error = without_gil([&] {
+        result = run_pipeline(read_utf8_file(*options.in), options.pipeline, request);
+      })) {
+    return raise_exception(module, std::move(error));
+  }
+
+  std::string diagnostics;  // everything for standard error, in order
+  if (options.stats) {
+    if (!stats_text(result, diagnostics)) return nullptr;
+    diagnostics += '\n';
+  }
+  if (options.report) diagnostics += format_report(report);
+  if (options.dot) {
+    if (auto reason = undrawn_reason(report)) diagnostics += *reason;
+  }
+  if (!diagnostics.empty() && !flush_python_stream("stderr")) return nullptr;
+  if (!options.out && !flush_python_stream("stdout")) return nullptr;
+
+  if (auto error = without_gil([&] {
+        if (!diagnostics.empty()) print_stderr(diagnostics);
+        if (options.dot && report.dot) replace_file(*options.dot, *report.dot);
+        if (options.out) {
+          replace_file(*options.out, result.qasm);
+        } else {
+          print_stdout(result.qasm);
+        }
+      })) {
+    return raise_exception(module, std::move(error));
+  }
+  Py_RETURN_NONE;
+}
+
 }  // namespace
 
 PyObject* cli(PyObject* module, PyObject* /*unused*/) {
@@ -115,38 +279,31 @@ PyObject* cli(PyObject* module, PyObject* /*unused*/) {
     if (!process_argv(argv)) return nullptr;
     const Options options = parse_options(argv);
 
-    if (!options.in) {
-      if (!flush_python_stream("stderr")) return nullptr;
-      if (auto error = without_gil([] { print_stderr(kUsage); })) {
-        return raise_exception(module, std::move(error));
+    PyObject* done = nullptr;
+    if (options.help) {
+      done = print(module, 1, std::string(kUsage) + std::string(kHelp));
+    } else if (options.version) {
+      done = print(module, 1, "kestrel " KESTREL_VERSION "\n");
+    } else if (options.error) {
+      done = print(module, 2, std::string(kUsage) + "kestrel: " + *options.error + "\n");
+      if (done != nullptr) {
+        Py_DECREF(done);
+        done = nullptr;
+        PyObject* status = PyLong_FromLong(2);
+        if (status != nullptr) {
+          PyErr_SetObject(PyExc_SystemExit, status);
+          Py_DECREF(status);
+        }
       }
-      Py_RETURN_NONE;
+    } else if (!options.in) {
+      done = print(module, 2, kUsage);
+    } else {
+      done = run(module, options);
     }
-
-    PipelineResult result;
-    if (auto error = without_gil([&] { result = run_pipeline(read_utf8_file(*options.in)); })) {
-      return raise_exception(module, std::move(error));
-    }
-
-    std::string stats_line;
-    if (options.stats) {
-      if (!stats_text(result, stats_line)) return nullptr;
-      stats_line += '\n';
-      if (!flush_python_stream("stderr")) return nullptr;
-    }
-    if (!options.out && !flush_python_stream("stdout")) return nullptr;
-
-    if (auto error = without_gil([&] {
-          if (options.stats) print_stderr(stats_line);
-          if (options.out) {
-            write_file(*options.out, result.qasm);
-          } else {
-            print_stdout(result.qasm);
-          }
-        })) {
-      return raise_exception(module, std::move(error));
-    }
-    Py_RETURN_NONE;
+    // A Ctrl-C that came while the lock was released surfaces here, from
+    // this call, rather than at some later point of the caller's code.
+    if (done != nullptr && PyErr_CheckSignals() < 0) Py_CLEAR(done);
+    return done;
   });
 }
 

@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
 
 #include "binding/boundary.h"
 
@@ -47,15 +51,36 @@ int write_all(int fd, std::string_view text) {
 
 void print_to(int fd, std::string_view text, const char* stream) {
   if (const int error = write_all(fd, text)) {
-    throw OsError::from_errno(error, std::string("failed printing to ") + stream + ": ");
+    throw OsError(error, std::nullopt,
+                  std::string("failed printing to ") + stream + ": " +
+                      std::system_category().message(error));
   }
+}
+
+// Writes `text` to the file at `path` opened with `flags`, closing it.
+// Returns 0 or the errno value of the failure.
+int write_to(const std::string& path, int flags, std::string_view text) {
+  FileDescriptor file(::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC, 0666));
+  if (file.get() < 0) return errno;
+  if (const int error = write_all(file.get(), text)) return error;
+  return file.close() < 0 ? errno : 0;
+}
+
+// A name for a new file in the folder of `target`, unlikely to be taken:
+// ".<name>.<pid>-<count>.tmp".
+std::string temporary_name(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  const std::size_t slash = target.rfind('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  return target.substr(0, start) + "." + target.substr(start) + "." +
+         std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
 }
 
 }  // namespace
 
 std::string read_utf8_file(const std::string& path) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw OsError::from_errno(errno);
+  if (file.get() < 0) throw OsError(errno, path);
   std::string content;
   struct stat info {};
   if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
@@ -66,20 +91,54 @@ std::string read_utf8_file(const std::string& path) {
     const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw OsError::from_errno(errno);
+      throw OsError(errno, path);
     }
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
   }
-  if (!is_utf8(content)) throw OsError("stream did not contain valid UTF-8");
+  if (!is_utf8(content)) throw OsError(EILSEQ, path, "stream did not contain valid UTF-8");
   return content;
 }
 
-void write_file(const std::string& path, std::string_view text) {
-  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (file.get() < 0) throw OsError::from_errno(errno);
-  if (const int error = write_all(file.get(), text)) throw OsError::from_errno(error);
-  if (file.close() < 0) throw OsError::from_errno(errno);
+void replace_file(const std::string& path, std::string_view text) {
+  std::string target = path;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+      target = resolved;
+      std::free(resolved);
+    }
+  }
+  const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
+    // A device, a FIFO or a folder: nothing to rename over; write in place
+    // (a folder then fails to open, as it should).
+    if (const int error = write_to(target, O_TRUNC, text)) throw OsError(error, path);
+    return;
+  }
+
+  // A file that may not be written is not replaced either.
+  if (exists && ::access(target.c_str(), W_OK) < 0) throw OsError(errno, path);
+
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    temporary = temporary_name(target);
+    // The mode is the usual 0666 less the umask, unless the old file's is kept below.
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt == 100)) throw OsError(errno, path);
+  }
+  FileDescriptor file(fd);
+  int error = 0;
+  if (exists && ::fchmod(file.get(), info.st_mode & 07777) < 0) error = errno;
+  if (error == 0) error = write_all(file.get(), text);
+  if (error == 0 && ::fsync(file.get()) < 0) error = errno;
+  if (file.close() < 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) < 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    throw OsError(error, path);
+  }
 }
 
 void print_stdout(std::string_view text) { print_to(STDOUT_FILENO, text, "stdout"); }

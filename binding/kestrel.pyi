@@ -1,7 +1,24 @@
-"""Simplifies one-qubit Clifford+T circuits written in OpenQASM 2.0."""
+"""Simplifies Clifford+T circuits written in OpenQASM 2.0."""
 
-def optimize_qasm(qasm: str) -> tuple[str, dict[str, int]]:
+from typing import Literal
+
+__version__: str
+
+def optimize_qasm(
+    qasm: str,
+    *,
+    method: Literal["saturation", "normal-form"] = "saturation",
+    per_qubit: bool = False,
+    iter_limit: int = 30,
+    node_limit: int = 10000,
+    time_limit: float = 5.0,
+) -> tuple[str, dict[str, int]]:
     """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)"""
+
+def explain(
+    qasm: str, *, iter_limit: int = 30, node_limit: int = 10000, time_limit: float = 5.0
+) -> Report:
+    """Optimises `qasm` as optimize_qasm does and reports the saturation run."""
 
 def cli() -> None:
     """CLI entrypoint with no Python args (usable via console_scripts).
@@ -10,3 +27,59 @@ def cli() -> None:
 class PanicException(BaseException):
     """An internal fault of kestrel. It derives from BaseException, so that
     `except Exception` does not catch it."""
+
+class Iteration:
+    """One iteration of a saturation run."""
+
+    @property
+    def nodes(self) -> int:
+        """E-graph nodes at the iteration's start."""
+    @property
+    def classes(self) -> int:
+        """E-graph classes at the iteration's start."""
+    @property
+    def applied(self) -> dict[str, int]:
+        """The rules that changed the e-graph, with their counts, in rule order."""
+    @property
+    def banned(self) -> list[str]:
+        """The rules the scheduler banned in this iteration."""
+    @property
+    def search_time(self) -> float:
+        """Seconds of the search phase."""
+    @property
+    def apply_time(self) -> float:
+        """Seconds of the apply phase."""
+    @property
+    def rebuild_time(self) -> float:
+        """Seconds of the closing rebuild."""
+
+class Report:
+    """What explain() found: the result with a report of the saturation run."""
+
+    @property
+    def text(self) -> str:
+        """The optimised text, as optimize_qasm returns it."""
+    @property
+    def stats(self) -> dict[str, int]:
+        """The statistics, as optimize_qasm returns them."""
+    @property
+    def stop_reason(self) -> Literal["saturated", "iteration limit", "node limit", "time limit"]:
+        """Why the run stopped."""
+    @property
+    def stop_value(self) -> int | float | None:
+        """Iterations or nodes at a limit of those, seconds at the time limit."""
+    @property
+    def skipped(self) -> bool:
+        """True when the input alone exceeded the node limit: no e-graph was built."""
+    @property
+    def nodes(self) -> int:
+        """Nodes of the final e-graph, as the node limit counts them."""
+    @property
+    def classes(self) -> int:
+        """Classes of the final e-graph."""
+    @property
+    def iterations(self) -> list[Iteration]:
+        """One record per iteration, in order."""
+    @property
+    def dot(self) -> str | None:
+        """The final e-graph in Graphviz's dot language; None above 2,000 nodes."""

@@ -12,6 +12,7 @@ find_package(Python 3.10 REQUIRED
 file(GLOB KESTREL_BINDING_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/binding/*.cpp)
 python_add_library(kestrel MODULE ${KESTREL_BINDING_SOURCES} WITH_SOABI USE_SABI 3.10)
 target_link_libraries(kestrel PRIVATE kestrel_core)
+target_compile_definitions(kestrel PRIVATE KESTREL_VERSION="${KESTREL_VERSION}")
 set_target_properties(kestrel PROPERTIES
   OUTPUT_NAME __init__
   CXX_VISIBILITY_PRESET hidden
@@ -25,3 +26,4 @@ set_property(TARGET kestrel APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/b
 install(TARGETS kestrel LIBRARY DESTINATION kestrel)
 install(FILES ${PROJECT_SOURCE_DIR}/binding/kestrel.pyi DESTINATION kestrel RENAME __init__.pyi)
 install(FILES ${PROJECT_SOURCE_DIR}/binding/py.typed DESTINATION kestrel)
+install(FILES ${PROJECT_SOURCE_DIR}/binding/main.py DESTINATION kestrel RENAME __main__.py)

@@ -10,16 +10,24 @@
 #include <cstdint>
 #include <new>
 
+#include "binding/explain.h"
+
 namespace kestrel::binding {
 namespace {
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
-  Py_VISIT(module_state(module).panic_type);
+  const ModuleState& state = module_state(module);
+  Py_VISIT(state.panic_type);
+  Py_VISIT(state.report_type);
+  Py_VISIT(state.iteration_type);
   return 0;
 }
 
 int clear(PyObject* module) {
-  Py_CLEAR(module_state(module).panic_type);
+  ModuleState& state = module_state(module);
+  Py_CLEAR(state.panic_type);
+  Py_CLEAR(state.report_type);
+  Py_CLEAR(state.iteration_type);
   return 0;
 }
 
@@ -36,6 +44,12 @@ PyMethodDef methods[] = {
      "per_qubit: read the text as a whole multi-qubit program and optimise\n"
      "every qubit's runs of single-qubit gates, keeping everything else.\n"
      "iter_limit, node_limit, time_limit: where saturation stops."},
+    {"explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(explain)),
+     METH_VARARGS | METH_KEYWORDS,
+     "explain(qasm, *, iter_limit=30, node_limit=10000, time_limit=5.0)\n--\n\n"
+     "explain(qasm: str) -> Report\n\n"
+     "Optimises `qasm` as optimize_qasm does and reports the saturation run:\n"
+     "why it stopped, the final e-graph and what each iteration did."},
     {"cli", cli, METH_NOARGS,
      "cli()\n--\n\n"
      "CLI entrypoint with no Python args (usable via console_scripts).\n"
@@ -46,7 +60,10 @@ PyMethodDef methods[] = {
 PyModuleDef definition = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "kestrel",
-    .m_doc = "",
+    .m_doc = "Simplifies Clifford+T circuits written in OpenQASM 2.0.\n\n"
+             "optimize_qasm(text) returns the optimised text and before/after\n"
+             "statistics; explain(text) also reports what the saturation run did;\n"
+             "cli() is the command line (python -m kestrel --help).",
     .m_size = sizeof(ModuleState),
     .m_methods = methods,
     .m_slots = nullptr,
@@ -73,9 +90,9 @@ PyObject* create_module() {
     Py_DECREF(module);
     return nullptr;
   }
-  Py_INCREF(state.panic_type);
-  if (PyModule_AddObject(module, "PanicException", state.panic_type) < 0) {
-    Py_DECREF(state.panic_type);
+  if (PyModule_AddObjectRef(module, "PanicException", state.panic_type) < 0 ||
+      !add_report_types(module, state) ||
+      PyModule_AddStringConstant(module, "__version__", KESTREL_VERSION) < 0) {
     Py_DECREF(module);
     return nullptr;
   }

@@ -15,7 +15,9 @@
 namespace kestrel::binding {
 
 struct ModuleState {
-  PyObject* panic_type = nullptr;  // kestrel.PanicException, strong reference
+  PyObject* panic_type = nullptr;      // kestrel.PanicException, strong reference
+  PyObject* report_type = nullptr;     // kestrel.Report, strong reference
+  PyObject* iteration_type = nullptr;  // kestrel.Iteration, strong reference
 };
 
 // The state of the kestrel module object `module`.

@@ -59,6 +59,9 @@ class Extractor {
     return {root.cost, std::move(expr)};
   }
 
+  // The node chosen for the class of `id`: the first of its cheapest.
+  const L& best_node(Id id) const { return entry(egraph_.find(id)).node; }
+
   // The cost of `node` if every child class has a recorded cost.
   std::optional<Cost> node_total_cost(const L& node) const {
     const bool ready = all_children(node, [&](Id child) { return best_[egraph_.find(child)].has_value(); });

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the tests need, when missing: GoogleTest and
+# g++ for the C++ tests, Graphviz to check the e-graph drawings, and clang 16
+# with its libFuzzer runtime for scripts/fuzz.sh (clang 14 lacks the builtin
+# behind the standard library's source_location). Building and installing
+# the module needs none of them: pip brings what it needs.
 set -euo pipefail
 
-packages=(libboost1.81-dev libgtest-dev g++)
-# clang and its libFuzzer runtime for scripts/fuzz.sh. Clang 16, since
-# clang 14 lacks the builtin behind the standard library's source_location.
+packages=(libgtest-dev g++ graphviz)
 if [[ "${KESTREL_FUZZ:-1}" == 1 ]]; then
   packages+=(clang-16 libclang-rt-16-dev)
 fi

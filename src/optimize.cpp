@@ -1,7 +1,10 @@
 #include "src/optimize.h"
 
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "engine/dot.h"
 #include "engine/egraph.h"
 #include "engine/extract.h"
 #include "engine/hashing.h"
@@ -79,9 +82,49 @@ HashConsed hash_cons(const RecExpr<Op>& expr) {
   return out;
 }
 
+// The backoff scheduler, also noting which rules it bans in which iteration.
+class ReportingScheduler : public BackoffScheduler<Op> {
+ public:
+  std::vector<SearchMatches> search_rewrite(std::size_t iteration, const EGraph<Op>& egraph,
+                                            const Rewrite<Op>& rewrite) override {
+    const std::size_t bans = rule_stats(rewrite.name).times_banned;
+    std::vector<SearchMatches> matches =
+        BackoffScheduler<Op>::search_rewrite(iteration, egraph, rewrite);
+    if (rule_stats(rewrite.name).times_banned != bans) {
+      if (banned.size() <= iteration) banned.resize(iteration + 1);
+      banned[iteration].emplace_back(rewrite.name.as_str());
+    }
+    return matches;
+  }
+
+  std::vector<std::vector<std::string>> banned;  // per iteration, the rules banned in it
+};
+
+void fill_report(const Runner<Op>& runner, const ReportingScheduler& scheduler,
+                 RunReport& report) {
+  report.stop_reason = *runner.stop_reason;
+  report.nodes = runner.egraph.node_count();
+  report.classes = runner.egraph.class_count();
+  report.drawn_nodes = drawn_node_count(runner.egraph);
+  for (std::size_t i = 0; i < runner.iterations.size(); ++i) {
+    const Iteration& it = runner.iterations[i];
+    IterationReport& entry = report.iterations.emplace_back();
+    entry.nodes = it.egraph_nodes;
+    entry.classes = it.egraph_classes;
+    for (std::size_t k = 0; k < it.applied.size(); ++k) {
+      entry.applied.emplace_back(it.applied.keys()[k].as_str(), it.applied.values()[k]);
+    }
+    if (i < scheduler.banned.size()) entry.banned = scheduler.banned[i];
+    entry.search_time = it.search_time;
+    entry.apply_time = it.apply_time;
+    entry.rebuild_time = it.rebuild_time;
+  }
+}
+
 }  // namespace
 
-RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits) {
+RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits,
+                          ReportRequest request) {
   Runner<Op> runner;
   runner.with_iter_limit(limits.iter_limit)
       .with_node_limit(limits.node_limit)
@@ -95,6 +138,13 @@ RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits) {
   if (expr.size() > runner.node_limit) {
     HashConsed dag = hash_cons(expr);
     if (dag.nodes.size() > runner.node_limit) {
+      if (request.report != nullptr) {
+        *request.report = RunReport{};
+        request.report->stop_reason = StopReason::node_limit(dag.nodes.size());
+        request.report->skipped = true;
+        request.report->nodes = request.report->classes = dag.nodes.size();
+        request.report->drawn_nodes = dag.nodes.size();
+      }
       const LayoutHints hints{.dense_bound = dag.nodes.size(), .distinct_nodes = true};
       return build_recexpr(dag.nodes[dag.root], [&](Id c) { return dag.nodes[c]; }, hints);
     }
@@ -103,12 +153,28 @@ RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits) {
   EGraph<Op> egraph;
   const Id root = egraph.find(egraph.add_expr_internal(expr));
   runner.with_egraph(std::move(egraph));
+  ReportingScheduler* scheduler = nullptr;  // owned by the runner
+  if (request.report != nullptr) {
+    auto owned = std::make_unique<ReportingScheduler>();
+    scheduler = owned.get();
+    runner.with_scheduler(std::move(owned));
+  }
   {
     const std::vector<Rewrite<Op>> rule_set = rules();
     runner.run(rule_set);
   }
 
   const Extractor<Op, TCost> extractor(runner.egraph, TCost{});
+  if (request.report != nullptr) {
+    RunReport& report = *request.report;
+    report = RunReport{};
+    fill_report(runner, *scheduler, report);
+    if (request.draw && report.drawn_nodes <= kMaxDrawnNodes) {
+      report.dot = to_dot(
+          runner.egraph, root, [](const Op& node) { return std::string(op_name(node.op())); },
+          [&](Id id) -> const Op& { return extractor.best_node(id); });
+    }
+  }
   return extractor.best_term(runner.egraph.find(root)).second;
 }
 

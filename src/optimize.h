@@ -10,6 +10,7 @@
 
 #include "engine/language.h"
 #include "src/lang.h"
+#include "src/report.h"
 
 namespace kestrel {
 
@@ -20,8 +21,15 @@ struct RunLimits {
   std::chrono::nanoseconds time_limit = std::chrono::seconds(5);  // run time it may take
 };
 
+// What the caller wants to know of the run besides its result.
+struct ReportRequest {
+  RunReport* report = nullptr;  // filled when not null
+  bool draw = false;            // with the final e-graph in dot, if small enough
+};
+
 // The cheapest circuit equivalent to `expr` under the rule set, root last.
 // `expr` must be non-empty; it is not changed.
-RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits = {});
+RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits = {},
+                          ReportRequest request = {});
 
 }  // namespace kestrel

@@ -33,8 +33,10 @@ struct PipelineResult {
   CircuitStats after;   // the optimised circuit
 };
 
-// Reads `text`, optimises it as `options` say and writes it back. Throws only
-// `Fault` and `std::bad_alloc`.
-PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {});
+// Reads `text`, optimises it as `options` say and writes it back. A report
+// can be asked of a one-wire saturation run only. Throws only `Fault` and
+// `std::bad_alloc`.
+PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
+                            ReportRequest request = {});
 
 }  // namespace kestrel

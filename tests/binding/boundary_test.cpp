@@ -141,15 +141,34 @@ TEST_F(Boundary, BadAllocBecomesMemoryError) {
   EXPECT_EQ(take_exception().type, PyExc_MemoryError);
 }
 
-TEST_F(Boundary, OsErrorBecomesOSErrorWithItsText) {
-  PyObject* result = guarded(the_module, []() -> PyObject* {
-    throw OsError::from_errno(ENOENT, "failed printing to stdout: ");
-  });
-  EXPECT_EQ(result, nullptr);
-  const Raised raised = take_exception();
-  EXPECT_EQ(raised.type, PyExc_OSError);
-  EXPECT_EQ(raised.arg_count, 1);
-  EXPECT_EQ(raised.first_arg, "failed printing to stdout: No such file or directory (os error 2)");
+TEST_F(Boundary, OsErrorBecomesTheOSErrorSubclassOfItsErrno) {
+  const struct {
+    OsError error;
+    PyObject* type;
+    const char* text;  // str() of the exception
+  } cases[] = {
+      {OsError(ENOENT, "missing.qasm"), PyExc_FileNotFoundError,
+       "[Errno 2] No such file or directory: 'missing.qasm'"},
+      {OsError(EACCES, "\xff.qasm"), PyExc_PermissionError,
+       "[Errno 13] Permission denied: '\\udcff.qasm'"},
+      {OsError(EPIPE, std::nullopt, "failed printing to stdout: Broken pipe"),
+       PyExc_BrokenPipeError, "[Errno 32] failed printing to stdout: Broken pipe"},
+      {OsError(EILSEQ, "in.qasm", "stream did not contain valid UTF-8"), PyExc_OSError,
+       "[Errno 84] stream did not contain valid UTF-8: 'in.qasm'"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(guarded(the_module, [&]() -> PyObject* { throw c.error; }), nullptr);
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    EXPECT_EQ(type, c.type) << c.text;
+    PyObject* text = PyObject_Str(value);
+    EXPECT_STREQ(PyUnicode_AsUTF8AndSize(text, nullptr), c.text);
+    Py_DECREF(text);
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(traceback);
+  }
 }
 
 TEST_F(Boundary, OtherExceptionsBecomePanicException) {

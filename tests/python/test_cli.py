@@ -94,7 +94,7 @@ class TestRuns:
         assert result.stdout.decode() == PLAIN
 
     def test_unknown_elements_are_ignored(self, launcher, plain):
-        args = ["--help", "-v", "stray.qasm", "--in", plain.name, "--OUT", "o.qasm", "-", "--stats"]
+        args = ["-h", "-v", "stray.qasm", "--in", plain.name, "--OUT", "o.qasm", "-", "--stats"]
         result = run(launcher + args, plain.parent)
         assert result.returncode == 0
         assert result.stderr.decode() == PLAIN_STATS
@@ -137,26 +137,29 @@ class TestErrors:
         assert result.returncode == 3
         assert result.stdout == b""
         assert result.stderr.decode() == (
-            "OSError|builtins|No such file or directory (os error 2)\n")
+            "FileNotFoundError|builtins|[Errno 2] No such file or directory: 'missing.qasm'\n")
         assert list(tmp_path.iterdir()) == []
 
     def test_directory_as_input(self, reporting, tmp_path):
         (tmp_path / "dir").mkdir()
         result = run(reporting + ["--in", "dir"], tmp_path)
-        assert result.stderr.decode() == "OSError|builtins|Is a directory (os error 21)\n"
+        assert result.stderr.decode() == (
+            "IsADirectoryError|builtins|[Errno 21] Is a directory: 'dir'\n")
 
     def test_input_that_is_not_utf8(self, reporting, tmp_path):
         (tmp_path / "latin1.qasm").write_bytes(HEADER.encode() + b"// caf\xe9\nh q[0];\n")
         result = run(reporting + ["--in", "latin1.qasm", "--stats"], tmp_path)
         assert result.stdout == b""
-        assert result.stderr.decode() == "OSError|builtins|stream did not contain valid UTF-8\n"
+        assert result.stderr.decode() == (
+            "OSError|builtins|[Errno 84] stream did not contain valid UTF-8: 'latin1.qasm'\n")
 
     def test_output_that_cannot_be_created(self, reporting, plain):
         result = run(reporting + ["--in", plain.name, "--out", "no/such/dir.qasm", "--stats"],
                      plain.parent)
         assert result.stdout == b""
         assert result.stderr.decode() == (
-            PLAIN_STATS + "OSError|builtins|No such file or directory (os error 2)\n")
+            PLAIN_STATS + "FileNotFoundError|builtins|[Errno 2] No such file or directory: "
+            "'no/such/dir.qasm'\n")
 
     def test_closed_stdout_is_os_error(self, reporting, plain):
         read_end, write_end = os.pipe()
@@ -166,7 +169,7 @@ class TestErrors:
         finally:
             os.close(write_end)
         assert result.stderr.decode() == (
-            "OSError|builtins|failed printing to stdout: Broken pipe (os error 32)\n")
+            "BrokenPipeError|builtins|[Errno 32] failed printing to stdout: Broken pipe\n")
 
     def test_closed_stderr_is_os_error(self, plain):
         code = ("import os, kestrel\ntry:\n    kestrel.cli()\n"
@@ -174,14 +177,14 @@ class TestErrors:
         result = run([sys.executable, "-c", code, "--in", plain.name, "--stats"], plain.parent,
                      stderr=subprocess.DEVNULL, preexec_fn=lambda: os.close(2))
         assert result.stdout.decode() == (
-            "OSError failed printing to stderr: Bad file descriptor (os error 9)\n")
+            "OSError [Errno 9] failed printing to stderr: Bad file descriptor\n")
 
     def test_full_disk_is_os_error(self, reporting, plain):
         if not os.path.exists("/dev/full"):
             pytest.skip("no /dev/full")
         result = run(reporting + ["--in", plain.name, "--out", "/dev/full"], plain.parent)
         assert result.stderr.decode() == (
-            "OSError|builtins|No space left on device (os error 28)\n")
+            "OSError|builtins|[Errno 28] No space left on device: '/dev/full'\n")
 
 
 @settings(max_examples=25, deadline=None)
