@@ -95,6 +95,8 @@ def test_type_checkers_see_the_stub(tmp_path: Path):
             pass
         except kestrel.PanicException as panic:
             reveal_type(panic)
+        reveal_type(kestrel.explain("t q[0];", node_limit=5).iterations[0].applied)
+        kestrel.optimize_qasm("t q[0];", method="fast")
     """))
     result = subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "use.py"],
                             cwd=tmp_path, capture_output=True, text=True, timeout=300,
@@ -107,3 +109,5 @@ def test_type_checkers_see_the_stub(tmp_path: Path):
     assert 'use.py:12: note: Revealed type is "kestrel.PanicException"' in out, out
     assert 'use.py:7: error: Incompatible types in assignment (expression has type "int"' in out
     assert 'use.py:8: error: Argument 1 to "optimize_qasm" has incompatible type "bytes"' in out
+    assert 'use.py:13: note: Revealed type is "dict[str, int]"' in out, out
+    assert 'use.py:14: error: Argument "method" to "optimize_qasm" has incompatible type' in out

@@ -1,0 +1,143 @@
+"""The command line as a program: python -m kestrel, exit statuses, --help,
+--version, and --out that never loses data."""
+
+import importlib.metadata
+import os
+import re
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+import kestrel
+from conftest import HEADER, REPO, USAGE, console_script, qasm, run
+
+TT = qasm("t q[0];", "t q[0];")
+PROGRAMS = {"module": [sys.executable, "-m", "kestrel"], "script": [str(console_script())]}
+
+
+@pytest.fixture(params=sorted(PROGRAMS))
+def program(request):
+    return PROGRAMS[request.param]
+
+
+@pytest.fixture
+def tt(tmp_path):
+    (tmp_path / "tt.qasm").write_text(TT)
+    return tmp_path
+
+
+def test_module_and_script_run_the_same_command_line(tt):
+    results = [run(command + ["--in", "tt.qasm", "--stats"], tt) for command in PROGRAMS.values()]
+    assert results[0].returncode == results[1].returncode == 0
+    assert results[0].stdout == results[1].stdout == qasm("s q[0];").encode()
+    assert results[0].stderr == results[1].stderr != b""
+
+
+def test_version_matches_the_package_metadata(program, tmp_path):
+    assert kestrel.__version__ == importlib.metadata.version("kestrel")
+    result = run(program + ["--version"], tmp_path)
+    assert (result.returncode, result.stdout, result.stderr) == (
+        0, f"kestrel {kestrel.__version__}\n".encode(), b"")
+
+
+def test_help_lists_every_option_the_readme_documents(program, tmp_path):
+    result = run(program + ["--in", "tt.qasm", "--help"], tmp_path)
+    assert (result.returncode, result.stderr) == (0, b"")
+    help_text = result.stdout.decode()
+    assert help_text.startswith(USAGE)
+    listed = re.findall(r"^  (--[a-z-]+)", help_text, re.MULTILINE)
+    readme = (REPO / "README.md").read_text()
+    documented = set(re.findall(r"^\| `(--[a-z-]+)", readme, re.MULTILINE))
+    assert len(listed) == len(set(listed)) and set(listed) == documented
+
+
+@pytest.mark.parametrize("args, error", [
+    (["--in", "missing.qasm"], "[Errno 2] No such file or directory: 'missing.qasm'"),
+    (["--in", "."], "[Errno 21] Is a directory: '.'"),
+    (["--in", "tt.qasm", "--out", "no/such/out.qasm"],
+     "[Errno 2] No such file or directory: 'no/such/out.qasm'"),
+    (["--in", "latin1.qasm"], "[Errno 84] stream did not contain valid UTF-8: 'latin1.qasm'"),
+])
+def test_a_file_error_is_one_line_and_status_1(program, tt, args, error):
+    (tt / "latin1.qasm").write_bytes(b"// caf\xe9\n")
+    result = run(program + args, tt)
+    assert (result.returncode, result.stdout) == (1, b"")
+    assert result.stderr.decode() == f"kestrel: {error}\n"
+
+
+def test_cli_called_from_python_still_raises(tt):
+    code = ("import kestrel\ntry:\n    kestrel.cli()\nexcept FileNotFoundError as e:\n"
+            "    print(e.errno, e.strerror, e.filename)\n")
+    result = run([sys.executable, "-c", code, "--in", "missing.qasm"], tt)
+    assert result.stdout.decode() == "2 No such file or directory missing.qasm\n"
+
+
+def catches_sigint(pid: int) -> bool:
+    """Whether the process has installed its own handler for SIGINT."""
+    status = Path(f"/proc/{pid}/status").read_text()
+    caught = int(re.search(r"^SigCgt:\s*([0-9a-f]+)", status, re.MULTILINE).group(1), 16)
+    return bool(caught & (1 << (signal.SIGINT - 1)))
+
+
+def test_ctrl_c_exits_with_status_130_without_a_traceback(program, tmp_path):
+    (tmp_path / "long.qasm").write_text(HEADER + "t q[0];\nh q[0];\n" * 1_500_000)
+    with subprocess.Popen(program + ["--in", "long.qasm"], cwd=tmp_path, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE) as process:
+        while not catches_sigint(process.pid):
+            time.sleep(0.01)
+        time.sleep(0.2)  # into the run, which takes over a second
+        process.send_signal(signal.SIGINT)
+        stdout, stderr = process.communicate(timeout=120)
+    assert (process.returncode, stderr) == (130, b"")
+    assert stdout.startswith(HEADER.encode())  # what had begun is finished
+
+
+class TestOutputIsReplacedWhole:
+    def test_permissions_of_an_existing_file_are_kept(self, tt):
+        (tt / "out.qasm").write_text("old")
+        (tt / "out.qasm").chmod(0o640)
+        assert run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"],
+                   tt).returncode == 0
+        assert (tt / "out.qasm").read_text() == qasm("s q[0];")
+        assert stat.S_IMODE((tt / "out.qasm").stat().st_mode) == 0o640
+        assert sorted(p.name for p in tt.iterdir()) == ["out.qasm", "tt.qasm"]
+
+    def test_a_link_is_followed_and_kept(self, tt):
+        (tt / "real.qasm").write_text("old")
+        (tt / "link.qasm").symlink_to("real.qasm")
+        run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "link.qasm"], tt)
+        assert (tt / "link.qasm").is_symlink()
+        assert (tt / "real.qasm").read_text() == qasm("s q[0];")
+
+    def test_the_input_file_as_output(self, tt):
+        run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "tt.qasm"], tt)
+        assert (tt / "tt.qasm").read_text() == qasm("s q[0];")
+
+    def test_a_device_is_written_in_place(self, tt):
+        result = run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "/dev/full"],
+                     tt)
+        assert result.returncode == 1
+        assert result.stderr == b"kestrel: [Errno 28] No space left on device: '/dev/full'\n"
+
+    @pytest.mark.skipif(shutil.which("unshare") is None, reason="no unshare")
+    def test_a_full_file_system_leaves_the_old_file_and_no_temporary(self, tmp_path):
+        # A 64 KiB tmpfs in a mount namespace of its own; the result is
+        # larger than that, so writing it fails part-way.
+        (tmp_path / "big.qasm").write_text(HEADER + "h q[0];\nt q[0];\n" * 20_000)
+        disk = tmp_path / "disk"
+        disk.mkdir()
+        script = (f'mount -t tmpfs -o size=64k tmpfs "{disk}" && echo old > "{disk}/out.qasm" && '
+                  f'{sys.executable} -m kestrel --in big.qasm --out "{disk}/out.qasm"; '
+                  f'echo "status $?"; ls -A "{disk}"; cat "{disk}/out.qasm"')
+        result = run(["unshare", "--mount", "--map-root-user", "sh", "-c", script], tmp_path)
+        if b"status" not in result.stdout:
+            pytest.skip(f"cannot mount a tmpfs here: {result.stderr.decode().strip()}")
+        assert result.stdout.decode() == "status 1\nout.qasm\nold\n"
+        assert result.stderr.decode() == (
+            f"kestrel: [Errno 28] No space left on device: '{disk}/out.qasm'\n")

@@ -1,0 +1,195 @@
+"""Limits as options, explain() and its report, --report and --dot."""
+
+import random
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import kestrel
+from conftest import EXAMPLES, USAGE, qasm, run
+
+T_PAIRS = (EXAMPLES / "t_pairs.qasm").read_text()
+# Long enough that the default node limit leaves it untouched.
+LONG = "".join(f"{g} q[0];\n" for g in random.Random(1).choices(
+    ["h", "s", "t", "tdg", "x", "z", "t", "t"], k=12_000))
+INPUTS = [T_PAIRS, qasm("t q[0];", "tdg q[0];", "cx q[0],q[1];", "cx q[0],q[1];", "s q[0];"),
+          (EXAMPLES / "cancellations.qasm").read_text(), ""]
+
+
+@pytest.mark.parametrize("text", INPUTS)
+def test_defaults_and_explain_give_the_result_of_a_plain_call(text):
+    plain = kestrel.optimize_qasm(text)
+    assert kestrel.optimize_qasm(text, iter_limit=30, node_limit=10000, time_limit=5.0) == plain
+    report = kestrel.explain(text)
+    assert (report.text, report.stats) == plain
+
+
+@pytest.mark.parametrize("options, reason, value", [
+    ({"iter_limit": 2}, "iteration limit", 2),
+    ({"iter_limit": 1}, "iteration limit", 1),
+    ({"node_limit": 40}, "node limit", None),
+    ({"time_limit": 1e-9}, "time limit", None),
+    ({}, "saturated", None),
+])
+def test_each_limit_stops_the_run_with_its_reason(options, reason, value):
+    report = kestrel.explain(T_PAIRS, **options)
+    assert report.stop_reason == reason
+    if value is not None:
+        assert report.stop_value == value == len(report.iterations)
+    if reason == "node limit":
+        # The closing rebuild of the last iteration may enter a few more nodes.
+        assert report.nodes >= report.stop_value > options["node_limit"]
+    if reason == "time limit":
+        assert isinstance(report.stop_value, float) and report.stop_value > 1e-9
+    if reason == "saturated":
+        assert report.stop_value is None and report.iterations[-1].applied == {}
+    assert (report.text, report.stats) == kestrel.optimize_qasm(T_PAIRS, **options)
+
+
+def test_a_higher_node_limit_lets_a_long_circuit_lose_t_gates():
+    default = kestrel.explain(LONG)
+    assert default.skipped and default.iterations == [] and default.stop_reason == "node limit"
+    assert default.stats["t_after"] == default.stats["t_before"]
+    raised = kestrel.explain(LONG, node_limit=30_000)
+    assert not raised.skipped and raised.iterations
+    assert raised.stats["t_after"] < default.stats["t_after"]
+
+
+def test_the_report_agrees_with_itself():
+    report = kestrel.explain(T_PAIRS)
+    sizes = [(it.nodes, it.classes) for it in report.iterations] + [
+        (report.nodes, report.classes)]
+    assert [n for n, _ in sizes] == sorted(n for n, _ in sizes)  # nodes are never removed
+    # An iteration that applies nothing leaves the e-graph as it found it.
+    for it, (nodes, classes) in zip(report.iterations, sizes[1:]):
+        if not it.applied:
+            assert (it.nodes, it.classes) == (nodes, classes)
+    rule_order = ["seq-assoc-lr", "seq-assoc-rl", "t-t-to-s", "s-s-to-z"]
+    for it in report.iterations:
+        assert list(it.applied) == [r for r in rule_order if r in it.applied]
+        assert all(count > 0 for count in it.applied.values())
+        assert min(it.search_time, it.apply_time, it.rebuild_time) >= 0
+    first = report.iterations[0]
+    # Eight gate lines: the leaves H and T once each, and seven seq nodes.
+    assert (first.nodes, first.classes) == (9, 9)
+    assert repr(report).startswith("Report(stop_reason='saturated', stop_value=None,")
+    assert repr(first).startswith("Iteration(nodes=9, classes=9, applied={'seq-assoc-lr': 6},")
+
+
+def test_a_rule_that_matches_too_often_is_banned():
+    # Associativity on a long chain finds more than the first threshold of
+    # 1000 matches, so the scheduler bans it in the first iteration.
+    report = kestrel.explain(qasm(*["h q[0];", "t q[0];"] * 800), node_limit=1_000_000)
+    assert "seq-assoc-lr" in report.iterations[0].banned
+    assert "seq-assoc-lr" not in report.iterations[0].applied
+
+
+def svg_counts(dot: str) -> tuple[int, int]:
+    """The clusters and boxes Graphviz draws for `dot`."""
+    svg = subprocess.run(["dot", "-Tsvg"], input=dot, capture_output=True, text=True,
+                         check=True, timeout=60).stdout
+    return svg.count('class="cluster"'), svg.count('class="node"')
+
+
+@pytest.mark.skipif(shutil.which("dot") is None, reason="Graphviz is not installed")
+@pytest.mark.parametrize("text", [T_PAIRS, qasm("h q[0];", "z q[0];", "h q[0];"),
+                                  qasm("t q[0];", "tdg q[0];")])
+def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
+    report = kestrel.explain(text)
+    dot = report.dot
+    boxes = re.findall(r"^    n(\d+)_\d+ \[label=\"(\w+)\"", dot, re.MULTILINE)
+    assert svg_counts(dot) == (report.classes, len(boxes))
+    assert len(boxes) <= report.nodes
+    # One filled box in each class: the node extraction chose.
+    assert dot.count("fillcolor") == report.classes
+    assert dot.count("(root)") == 1
+
+
+def test_a_large_e_graph_is_not_drawn():
+    report = kestrel.explain(LONG, node_limit=30_000)
+    assert report.dot is None
+    assert kestrel.explain(LONG).dot is None  # skipped: there is no e-graph
+
+
+@pytest.mark.parametrize("options, error, message", [
+    ({"iter_limit": 0}, ValueError, "iter_limit must be at least 1, not 0"),
+    ({"node_limit": -5}, ValueError, "node_limit must be at least 1, not -5"),
+    ({"iter_limit": 2.0}, TypeError, "iter_limit must be an int, not 'float'"),
+    ({"node_limit": True}, TypeError, "node_limit must be an int, not 'bool'"),
+    ({"time_limit": 0}, ValueError, "time_limit must be a positive finite number of seconds, not 0"),
+    ({"time_limit": float("inf")}, ValueError,
+     "time_limit must be a positive finite number of seconds, not inf"),
+    ({"time_limit": float("nan")}, ValueError,
+     "time_limit must be a positive finite number of seconds, not nan"),
+    ({"time_limit": "5"}, TypeError, "time_limit must be a number of seconds, not 'str'"),
+    ({"method": "fast"}, ValueError, "method must be 'saturation' or 'normal-form', not 'fast'"),
+    ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
+    ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
+])
+def test_bad_options_name_the_argument(options, error, message):
+    with pytest.raises(error) as caught:
+        kestrel.optimize_qasm(T_PAIRS, **options)
+    assert str(caught.value) == message
+    if "method" not in options and "per_qubit" not in options:
+        with pytest.raises(error):
+            kestrel.explain(T_PAIRS, **options)
+
+
+def test_explain_takes_only_the_limits():
+    with pytest.raises(TypeError, match=r"explain\(\) got an unexpected keyword argument 'method'"):
+        kestrel.explain(T_PAIRS, method="saturation")
+
+
+def test_huge_limits_mean_no_limit():
+    assert kestrel.optimize_qasm(T_PAIRS, iter_limit=10**30, time_limit=1e300) == (
+        kestrel.optimize_qasm(T_PAIRS))
+
+
+class TestCommandLine:
+    def test_limits_report_and_drawing(self, tmp_path):
+        (tmp_path / "in.qasm").write_text(T_PAIRS)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--stats", "--report",
+                      "--iter-limit", "2", "--node-limit", "500", "--time-limit", "9.5",
+                      "--dot", "e.dot"], tmp_path)
+        assert result.returncode == 0, result.stderr
+        report = kestrel.explain(T_PAIRS, iter_limit=2, node_limit=500, time_limit=9.5)
+        assert result.stdout.decode() == report.text
+        stats, header, *rows, last = result.stderr.decode().splitlines()
+        assert stats == str(report.stats)
+        assert header.split() == ["iteration", "nodes", "classes", "search", "ms", "apply", "ms",
+                                  "rebuild", "ms", "applied", "banned"]
+        assert [row.split()[:3] for row in rows] == [
+            [str(k + 1), str(it.nodes), str(it.classes)] for k, it in enumerate(report.iterations)]
+        assert last == (f"stopped: iteration limit (2) after 2 iterations; final e-graph: "
+                        f"{report.nodes} nodes in {report.classes} classes")
+        assert (tmp_path / "e.dot").read_text() == report.dot
+
+    def test_too_large_to_draw_says_so_and_writes_nothing(self, tmp_path):
+        (tmp_path / "in.qasm").write_text(LONG)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--dot", "e.dot",
+                      "--node-limit", "30000"], tmp_path)
+        assert result.returncode == 0
+        assert re.fullmatch(rb"kestrel: the e-graph has \d+ nodes, too many to draw \(at most "
+                            rb"2000\); no dot file written\n", result.stderr)
+        assert not (tmp_path / "e.dot").exists()
+
+    @pytest.mark.parametrize("args, reason", [
+        (["--iter-limit", "0"], "--iter-limit must be a whole number of at least 1, not '0'"),
+        (["--node-limit", "1e4"], "--node-limit must be a whole number of at least 1, not '1e4'"),
+        (["--time-limit", "-1"], "--time-limit must be a positive number of seconds, not '-1'"),
+        (["--time-limit", "nan"], "--time-limit must be a positive number of seconds, not 'nan'"),
+        (["--method", "fast"], "--method must be saturation or normal-form, not 'fast'"),
+        (["--iter-limit"], "--iter-limit needs a value"),
+        (["--report", "--per-qubit"], "--report and --dot describe a saturation run on one wire, "
+                                      "not --per-qubit or --method normal-form"),
+    ])
+    def test_bad_values_print_the_usage_and_exit_2(self, tmp_path, args, reason):
+        (tmp_path / "in.qasm").write_text(T_PAIRS)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--out", "o.qasm"] + args,
+                     tmp_path)
+        assert (result.returncode, result.stdout) == (2, b"")
+        assert result.stderr.decode() == USAGE + f"kestrel: {reason}\n"
+        assert not (tmp_path / "o.qasm").exists()
