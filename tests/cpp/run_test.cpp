@@ -388,8 +388,13 @@ TEST(Runner, AssociativityOnALongChainRunsToTheIterationLimit) {
       rule("seq-assoc-rl", "(seq ?a (seq ?b ?c))", "(seq (seq ?a ?b) ?c)"),
       rule("seq-assoc-lr", "(seq (seq ?a ?b) ?c)", "(seq ?a (seq ?b ?c))"),
   };
-  Runner<Op> runner =
-      Runner<Op>().with_egraph(std::move(g)).with_node_limit(1'000'000).run(rules);
+  // The time limit is out of reach, so that a slow machine or a sanitizer
+  // build cannot stop the run first.
+  Runner<Op> runner = Runner<Op>()
+                          .with_egraph(std::move(g))
+                          .with_node_limit(1'000'000)
+                          .with_time_limit(std::chrono::hours(1))
+                          .run(rules);
   EXPECT_EQ(runner.stop_reason, StopReason::iteration_limit(30));
   ASSERT_EQ(runner.iterations.size(), 30u);
   std::size_t idle = 0;
