@@ -19,7 +19,10 @@ bash scripts/setup-deps.sh
 for venv in build/venv build/asan-venv; do
   python3 -m venv "$venv"
   "$venv/bin/pip" install -q --upgrade pip
-  "$venv/bin/pip" install -q "cmake>=3.26" ninja
+  # CMake and Ninja, and the build requirements of pyproject.toml (the Boost
+  # headers among them) for the fuzz targets' build.
+  "$venv/bin/pip" install -q "cmake>=3.26" ninja $("$venv/bin/python" -c \
+    'import tomllib; print(" ".join(tomllib.load(open("pyproject.toml", "rb"))["build-system"]["requires"]))')
 done
 export PATH="$PWD/build/venv/bin:$PATH"
 
