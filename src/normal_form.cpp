@@ -291,26 +291,29 @@ struct PathState {
 };
 static_assert(std::is_trivially_copyable_v<PathState>);
 
-// The fewest gates up to entering frame j of rotation `b` after `from`, or
-// before it when it is the first (`from` null).
-constexpr std::uint8_t entering(const PathState* from, std::uint8_t b, std::uint8_t j) {
-  if (from == nullptr) return kLead[b][j];
-  std::uint32_t best = kFar;
-  for (std::uint8_t r = 0; r < kFrames; ++r) {
-    best = std::min<std::uint32_t>(best, from->left[r] + kBetween[from->axis][b][r][j]);
+// The fewest gates up to entering each frame of rotation `b` after `from`,
+// or before it when it is the first (`from` null).
+constexpr Costs entering(const PathState* from, std::uint8_t b) {
+  if (from == nullptr) return kLead[b];
+  Costs entered{};
+  for (std::uint8_t j = 0; j < kFrames; ++j) {
+    std::uint32_t best = kFar;
+    for (std::uint8_t r = 0; r < kFrames; ++r) {
+      best = std::min<std::uint32_t>(best, from->left[r] + kBetween[from->axis][b][r][j]);
+    }
+    entered[j] = static_cast<std::uint8_t>(best);
   }
-  return static_cast<std::uint8_t>(best);
+  return entered;
 }
 
-// The state after rotation `b` following `from`.
-constexpr PathState leaving(const PathState* from, std::uint8_t b) {
+// The state after rotation `b` entered at costs `entered`.
+constexpr PathState leaving(std::uint8_t b, const Costs& entered) {
   PathState next{b, {}};
   next.left.fill(kFar);
   for (std::uint8_t j = 0; j < kFrames; ++j) {
-    const auto cost = static_cast<std::uint8_t>(entering(from, b, j) + 1);
     for (std::uint8_t g = 0; g < 2; ++g) {
       std::uint8_t& left = next.left[kTurn[b][j][g]];
-      left = std::min(left, cost);
+      left = std::min(left, static_cast<std::uint8_t>(entered[j] + 1));
     }
   }
   const std::uint8_t least = *std::min_element(next.left.begin(), next.left.end());
@@ -318,24 +321,80 @@ constexpr PathState leaving(const PathState* from, std::uint8_t b) {
   return next;
 }
 
+constexpr std::size_t kMaxPathStates = 64;
+
+struct Automaton {
+  std::array<PathState, kMaxPathStates> state{};  // the states met, in order
+  std::size_t size = 0;                            // how many there are
+  std::array<std::uint8_t, 3> first{};             // the state after one rotation, per axis
+  // The state after a rotation about each axis; unused for the state's own axis.
+  std::array<std::array<std::uint8_t, 3>, kMaxPathStates> next{};
+};
+
+constexpr std::uint8_t find_or_add(Automaton& m, const PathState& s) {
+  for (std::size_t k = 0; k < m.size; ++k) {
+    if (m.state[k] == s) return static_cast<std::uint8_t>(k);
+  }
+  if (m.size == kMaxPathStates) throw "too many path states";
+  m.state[m.size] = s;
+  return static_cast<std::uint8_t>(m.size++);
+}
+
+constexpr Automaton make_automaton() {
+  Automaton m;
+  for (std::uint8_t a = 0; a < 3; ++a) {
+    m.first[a] = find_or_add(m, leaving(a, entering(nullptr, a)));
+  }
+  for (std::size_t k = 0; k < m.size; ++k) {
+    for (std::uint8_t b = 0; b < 3; ++b) {
+      if (b == m.state[k].axis) continue;
+      const PathState from = m.state[k];
+      m.next[k][b] = find_or_add(m, leaving(b, entering(&from, b)));
+    }
+  }
+  return m;
+}
+constexpr Automaton kPath = make_automaton();
+
+// Per state, the frame the last rotation is left in before each trailing
+// Clifford.
+constexpr auto make_lasts() {
+  std::array<std::array<std::uint8_t, kCliffords>, kMaxPathStates> t{};
+  for (std::size_t k = 0; k < kPath.size; ++k) {
+    const PathState& from = kPath.state[k];
+    for (std::uint8_t c = 0; c < kCliffords; ++c) {
+      std::uint32_t best = kFar;
+      for (std::uint8_t f = 0; f < kFrames; ++f) {
+        const std::uint32_t cost = from.left[f] + kTrail[c][from.axis][f];
+        if (cost < best) {
+          best = cost;
+          t[k][c] = f;
+        }
+      }
+    }
+  }
+  return t;
+}
+constexpr auto kLast = make_lasts();
+
 // One step back from rotation `b` left in frame r, after `from` (null for
-// the first rotation): the frame j it was entered in and its gate g, as
-// 2 j + g, and the frame the rotation before it is left in.
+// the first rotation) and entered at costs `entered`: the frame j it was
+// entered in and its gate g, as 2 j + g, and the frame the rotation before
+// it is left in.
 struct Back {
   std::uint8_t taken = 0;     // 2 j + g
   std::uint8_t previous = 0;  // the frame the rotation before is left in
 };
 static_assert(std::is_trivially_copyable_v<Back>);
 
-constexpr Back back_step(const PathState* from, std::uint8_t b, std::uint8_t r) {
+constexpr Back back_step(const PathState* from, std::uint8_t b, const Costs& entered,
+                         std::uint8_t r) {
   Back back;
   std::uint32_t best = kFar;
   for (std::uint8_t j = 0; j < kFrames; ++j) {
     for (std::uint8_t g = 0; g < 2; ++g) {
-      if (kTurn[b][j][g] != r) continue;
-      const std::uint32_t cost = entering(from, b, j);
-      if (cost < best) {
-        best = cost;
+      if (kTurn[b][j][g] == r && entered[j] < best) {
+        best = entered[j];
         back.taken = static_cast<std::uint8_t>(2 * j + g);
       }
     }
@@ -352,63 +411,43 @@ constexpr Back back_step(const PathState* from, std::uint8_t b, std::uint8_t r) 
   return back;
 }
 
-constexpr std::size_t kMaxPathStates = 64;
-
 using BackTable = std::array<std::array<Back, kFrames>, 3>;  // per axis and frame left
 
-struct Automaton {
-  std::array<PathState, kMaxPathStates> state{};  // the states met, in order
-  std::size_t size = 0;                            // how many there are
-  std::array<std::uint8_t, 3> first{};             // the state after one rotation, per axis
-  // The state after a rotation about each axis; unused for the state's own axis.
-  std::array<std::array<std::uint8_t, 3>, kMaxPathStates> next{};
-  // Per state, the frame the last rotation is left in before each trailing Clifford.
-  std::array<std::array<std::uint8_t, kCliffords>, kMaxPathStates> last{};
-  BackTable back_first{};                          // back from the first rotation
-  std::array<BackTable, kMaxPathStates> back{};    // back from a rotation after each state
+struct BackTables {
+  BackTable first{};                               // from the first rotation
+  std::array<BackTable, kMaxPathStates> after{};   // from a rotation after each state
 };
 
-constexpr std::uint8_t find_or_add(Automaton& m, const PathState& s) {
-  for (std::size_t k = 0; k < m.size; ++k) {
-    if (m.state[k] == s) return static_cast<std::uint8_t>(k);
+// Per state and next axis, the fewest gates up to entering each frame.
+constexpr auto make_entered() {
+  std::array<std::array<Costs, 3>, kMaxPathStates> t{};
+  for (std::size_t k = 0; k < kPath.size; ++k) {
+    for (std::uint8_t b = 0; b < 3; ++b) {
+      if (b != kPath.state[k].axis) t[k][b] = entering(&kPath.state[k], b);
+    }
   }
-  if (m.size == kMaxPathStates) throw "too many path states";
-  m.state[m.size] = s;
-  return static_cast<std::uint8_t>(m.size++);
+  return t;
 }
+constexpr auto kEntered = make_entered();
 
-constexpr Automaton make_automaton() {
-  Automaton m;
-  for (std::uint8_t a = 0; a < 3; ++a) m.first[a] = find_or_add(m, leaving(nullptr, a));
-  for (std::size_t k = 0; k < m.size; ++k) {
-    for (std::uint8_t b = 0; b < 3; ++b) {
-      if (b == m.state[k].axis) continue;
-      const PathState from = m.state[k];
-      m.next[k][b] = find_or_add(m, leaving(&from, b));
-    }
+constexpr BackTables make_backs() {
+  BackTables t;
+  for (std::uint8_t b = 0; b < 3; ++b) {
+    const Costs entered = entering(nullptr, b);
+    for (std::uint8_t r = 0; r < kFrames; ++r) t.first[b][r] = back_step(nullptr, b, entered, r);
   }
-  for (std::size_t k = 0; k < m.size; ++k) {
-    const PathState& from = m.state[k];
-    for (std::uint8_t c = 0; c < kCliffords; ++c) {
-      std::uint32_t best = kFar;
-      for (std::uint8_t f = 0; f < kFrames; ++f) {
-        const std::uint32_t cost = from.left[f] + kTrail[c][from.axis][f];
-        if (cost < best) {
-          best = cost;
-          m.last[k][c] = f;
-        }
-      }
-    }
+  for (std::size_t k = 0; k < kPath.size; ++k) {
+    const PathState& from = kPath.state[k];
     for (std::uint8_t b = 0; b < 3; ++b) {
+      if (b == from.axis) continue;
       for (std::uint8_t r = 0; r < kFrames; ++r) {
-        if (b != from.axis) m.back[k][b][r] = back_step(&from, b, r);
-        if (k == 0) m.back_first[b][r] = back_step(nullptr, b, r);
+        t.after[k][b][r] = back_step(&from, b, kEntered[k][b], r);
       }
     }
   }
-  return m;
+  return t;
 }
-constexpr Automaton kPath = make_automaton();
+constexpr BackTables kBack = make_backs();
 
 void append_word(std::uint8_t c, std::vector<OpKind>& out) {
   const Word& w = kGroup.word[c];
@@ -434,9 +473,9 @@ void write_form(std::span<const std::uint8_t> axes, std::uint8_t clifford,
   }
   // Back from the end, rotation i leaves in frame r; path[i] becomes
   // 16 r + 2 j + g, j the frame it is entered in and g its gate.
-  std::uint8_t r = kPath.last[state][clifford];
+  std::uint8_t r = kLast[state][clifford];
   for (std::size_t i = k; i-- > 0;) {
-    const Back back = i > 0 ? kPath.back[path[i - 1]][axes[i]][r] : kPath.back_first[axes[0]][r];
+    const Back back = i > 0 ? kBack.after[path[i - 1]][axes[i]][r] : kBack.first[axes[0]][r];
     path[i] = static_cast<std::uint8_t>(16 * r + back.taken);
     r = back.previous;
   }
