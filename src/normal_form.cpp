@@ -1,8 +1,12 @@
+// The normal form's tables, all computed by the compiler from the 24
+// Clifford operators (products, inverses, shortest words, what each gate does
+// to a run, and the writer's shortest-path automaton), and the wire's
+// reading and writing, which only look them up.
 #include "src/normal_form.h"
 
 #include <algorithm>
 #include <array>
-#include <limits>
+#include <type_traits>
 
 #include "engine/fault.h"
 
@@ -22,6 +26,7 @@ struct Tableau {
   Pauli z = kZ;  // the image of Z
   constexpr bool operator==(const Tableau&) const = default;
 };
+static_assert(std::is_trivially_copyable_v<Tableau>);
 
 // C P C^-1. Y = iXZ goes to i (C X C^-1)(C Z C^-1) = i s1 s2 P1 P2, and
 // P1 P2 = i P3 when X, Y, Z lists P1 then P2 cyclically, else -i P3.
@@ -68,6 +73,7 @@ struct Word {
   std::array<OpKind, kMaxWord> gates{};  // the first `size` are used
   std::uint8_t size = 0;                 // its length
 };
+static_assert(std::is_trivially_copyable_v<Word>);
 
 // The 24 Clifford operators, numbered in the order a breadth-first search
 // from the identity meets them, so 0 is the identity and a lower number
@@ -532,10 +538,12 @@ void NormalFormWire::write(std::vector<OpKind>& out) const {
   for (std::size_t k = 0; k < runs_.size(); ++k) {
     const Run& run = runs_[k];
     const bool last = k + 1 == runs_.size();
-    const std::span<const std::uint8_t> axes(
-        axes_.data() + run.axes_begin, (last ? axes_.size() : runs_[k + 1].axes_begin) - run.axes_begin);
-    const std::span<const std::uint8_t> read(
-        read_.data() + run.read_begin, (last ? read_.size() : runs_[k + 1].read_begin) - run.read_begin);
+    const std::size_t axes_end = last ? axes_.size() : runs_[k + 1].axes_begin;
+    const std::size_t read_end = last ? read_.size() : runs_[k + 1].read_begin;
+    const std::span<const std::uint8_t> axes(axes_.data() + run.axes_begin,
+                                             axes_end - run.axes_begin);
+    const std::span<const std::uint8_t> read(read_.data() + run.read_begin,
+                                             read_end - run.read_begin);
     if (k > 0) out.push_back(OpKind::CNOT);
     const std::size_t start = out.size();
     write_form(axes, run.clifford, path, out);

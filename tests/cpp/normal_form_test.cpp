@@ -48,7 +48,9 @@ Ring times(const Ring& x, const Ring& y) {
   return out;
 }
 
-Ring plus(const Ring& x, const Ring& y) { return {x[0] + y[0], x[1] + y[1], x[2] + y[2], x[3] + y[3]}; }
+Ring plus(const Ring& x, const Ring& y) {
+  return {x[0] + y[0], x[1] + y[1], x[2] + y[2], x[3] + y[3]};
+}
 
 // x * sqrt2, with sqrt2 = w - w^3.
 Ring times_sqrt2(const Ring& x) { return {x[1] - x[3], x[0] + x[2], x[1] + x[3], x[2] - x[0]}; }
@@ -176,7 +178,8 @@ Cheapest search_group(std::size_t max_t) {
   return cheapest;
 }
 
-const PipelineOptions kNormalForm = {.method = Method::NormalForm, .per_qubit = false, .limits = {}};
+const PipelineOptions kNormalForm = {
+    .method = Method::NormalForm, .per_qubit = false, .limits = {}};
 
 std::vector<OpKind> normal_form(const std::vector<OpKind>& gates) {
   NormalFormWire wire;
@@ -251,7 +254,9 @@ std::vector<std::string> result_lines(std::string_view text) {
 
 std::string lines_of(std::initializer_list<const char*> gates) {
   std::string text(kQasmHeader);
-  for (const char* g : gates) text += std::string(g) + (g == std::string("cx") ? " q[0],q[1];\n" : " q[0];\n");
+  for (const char* g : gates) {
+    text += std::string(g) + (g == std::string_view("cx") ? " q[0],q[1];\n" : " q[0];\n");
+  }
   return text;
 }
 
