@@ -7,7 +7,8 @@
 // over the group from the identity, cheapest first, gives each operator's
 // fewest T gates and, among circuits with that many, fewest gates. Every
 // circuit of up to six gates must come back as the same operator with
-// exactly those two counts.
+// exactly those two counts, and circuits for the same operator as the same
+// gates.
 #include "src/normal_form.h"
 
 #include <gtest/gtest.h>
@@ -195,13 +196,14 @@ std::string show(const std::vector<OpKind>& gates) {
   return "[" + out + "]";
 }
 
-TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalAndShortest) {
+TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalShortestAndCanonical) {
   constexpr std::size_t kMaxGates = 6;
   const Cheapest cheapest = search_group(kMaxGates);
   // Clifford+T operators needing at most k T gates: 24 (1 + 3 (2^k - 1)).
   EXPECT_EQ(cheapest.size(), 24u * (1 + 3 * ((1u << kMaxGates) - 1)));
 
   std::size_t circuits = 0;
+  std::map<Key, std::vector<OpKind>> written;  // the first result for each operator
   std::vector<std::size_t> digits;  // the circuit in base 7, least significant first
   while (digits.size() <= kMaxGates) {
     std::vector<OpKind> in;
@@ -212,6 +214,8 @@ TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalAndShortest) {
     const auto [t, gates] = cheapest.at(k);
     ASSERT_EQ(t_count(out), t) << show(in) << " -> " << show(out);
     ASSERT_EQ(out.size(), gates) << show(in) << " -> " << show(out);
+    const auto [first, inserted] = written.emplace(k, out);
+    ASSERT_EQ(show(first->second), show(out)) << show(in);
     ++circuits;
     // The next circuit: count up in base 7, growing by a digit on overflow.
     std::size_t i = 0;
