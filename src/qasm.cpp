@@ -160,7 +160,7 @@ CircuitStats stats(std::span<const OpKind> gates) {
 
 std::string print_qasm(std::span<const OpKind> gates) {
   std::size_t size = kQasmHeader.size();
-  for (OpKind gate : gates) size += line_text(gate).size() + 1;
+  for (OpKind gate : gates) size += gate == OpKind::I ? 0 : line_text(gate).size() + 1;
   std::string out;
   out.reserve(size);
   out += kQasmHeader;
