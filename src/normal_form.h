@@ -4,8 +4,7 @@
 // exactly one way a sequence of pi/4 rotations R_a about Pauli axes a (X, Y or
 // Z), no two neighbours about the same axis, followed by one of the 24
 // one-qubit Clifford operators; the number of rotations is then the fewest T
-// gates of any Clifford+T circuit for it (Matsumoto and Amano, 2008, count
-// these forms). Reading keeps the rotations on a stack and the trailing
+// gates of any Clifford+T circuit for it (Matsumoto and Amano, 2008). Reading keeps the rotations on a stack and the trailing
 // Clifford as an index: a Clifford gate multiplies the index; a T gate
 // becomes a rotation about the axis that the trailing Clifford carries Z to,
 // pushed, or folded into the Clifford when the top of the stack has the same
@@ -15,8 +14,8 @@
 //
 // Writing picks, for each rotation, T or T-dagger and the Clifford frame it
 // is written in so that the whole run has the fewest gates of all circuits
-// with that many T gates: a pass over the stack with eight frames per
-// rotation and a back-track, still linear.
+// with that many T gates: a shortest path with eight frames per rotation,
+// which a precomputed automaton follows forward and then back, still linear.
 //
 // `NormalFormWire` reads a whole wire: CNOT gates stay where they are and
 // split the runs; a run between two CNOTs that comes to nothing lets them
