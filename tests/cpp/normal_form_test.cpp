@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <queue>
 #include <random>
 #include <string>
@@ -150,33 +151,41 @@ std::size_t t_count(const std::vector<OpKind>& gates) {
   return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(), is_t));
 }
 
-// The fewest T gates, then the fewest gates, of any circuit for each
-// operator that needs at most `max_t` T gates.
-using Cheapest = std::map<Key, std::pair<std::size_t, std::size_t>>;
+// The operators that need at most `max_t` T gates, each with the fewest T
+// gates, then the fewest gates, of any circuit for it.
+struct Group {
+  std::vector<Unitary> unitary;                      // each operator, by number
+  std::vector<std::pair<std::size_t, std::size_t>> cheapest;  // its T gates and gates
+  std::map<Key, std::size_t> number;                 // the number of each operator
+};
 
-Cheapest search_group(std::size_t max_t) {
-  using Entry = std::tuple<std::size_t, std::size_t, Key>;  // T gates, gates, operator
-  Cheapest cheapest;
-  std::map<Key, Unitary> found;
+Group search_group(std::size_t max_t) {
+  using Entry = std::tuple<std::size_t, std::size_t, std::size_t>;  // T gates, gates, number
+  Group group;
+  std::vector<bool> settled;
   std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
-  const Unitary identity = unitary({});
-  found.emplace(key(identity), identity);
-  queue.emplace(0, 0, key(identity));
+  const auto reach = [&](const Unitary& u, std::size_t t, std::size_t gates) {
+    const auto [it, added] = group.number.emplace(key(u), group.unitary.size());
+    if (added) {
+      group.unitary.push_back(u);
+      group.cheapest.emplace_back(t, gates);
+      settled.push_back(false);
+    }
+    if (!settled[it->second]) queue.emplace(t, gates, it->second);
+  };
+  reach(unitary({}), 0, 0);
   while (!queue.empty()) {
-    const auto [t, gates, k] = queue.top();
+    const auto [t, gates, n] = queue.top();
     queue.pop();
-    if (!cheapest.emplace(k, std::pair(t, gates)).second) continue;
+    if (settled[n]) continue;
+    settled[n] = true;
+    group.cheapest[n] = {t, gates};
     for (OpKind g : kGates) {
       const std::size_t next_t = t + (is_t(g) ? 1 : 0);
-      if (next_t > max_t) continue;
-      const Unitary next = then(found.at(k), g);
-      const Key next_key = key(next);
-      if (cheapest.contains(next_key)) continue;
-      found.emplace(next_key, next);
-      queue.emplace(next_t, gates + 1, next_key);
+      if (next_t <= max_t) reach(then(group.unitary[n], g), next_t, gates + 1);
     }
   }
-  return cheapest;
+  return group;
 }
 
 const PipelineOptions kNormalForm = {
@@ -198,29 +207,46 @@ std::string show(const std::vector<OpKind>& gates) {
 
 TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalShortestAndCanonical) {
   constexpr std::size_t kMaxGates = 6;
-  const Cheapest cheapest = search_group(kMaxGates);
+  const Group group = search_group(kMaxGates);
   // Clifford+T operators needing at most k T gates: 24 (1 + 3 (2^k - 1)).
-  EXPECT_EQ(cheapest.size(), 24u * (1 + 3 * ((1u << kMaxGates) - 1)));
+  ASSERT_EQ(group.unitary.size(), 24u * (1 + 3 * ((1u << kMaxGates) - 1)));
 
+  // The operator of a circuit one gate longer, looked up once per operator
+  // and gate; and the first result written for each operator. Every other
+  // circuit for that operator must come back as the same gates.
+  constexpr std::size_t kUnknown = ~std::size_t{0};
+  std::vector<std::array<std::size_t, 7>> longer(group.unitary.size());
+  for (auto& row : longer) row.fill(kUnknown);
+  std::vector<std::optional<std::vector<OpKind>>> written(group.unitary.size());
+
+  struct Circuit {
+    std::vector<OpKind> gates;  // the circuit
+    std::size_t op = 0;         // its operator's number
+  };
+  std::vector<Circuit> todo{{{}, group.number.at(key(unitary({})))}};
   std::size_t circuits = 0;
-  std::map<Key, std::vector<OpKind>> written;  // the first result for each operator
-  std::vector<std::size_t> digits;  // the circuit in base 7, least significant first
-  while (digits.size() <= kMaxGates) {
-    std::vector<OpKind> in;
-    for (std::size_t d : digits) in.push_back(kGates[d]);
-    const std::vector<OpKind> out = normal_form(in);
-    const Key k = key(unitary(in));
-    ASSERT_EQ(key(unitary(out)), k) << show(in) << " -> " << show(out);
-    const auto [t, gates] = cheapest.at(k);
-    ASSERT_EQ(t_count(out), t) << show(in) << " -> " << show(out);
-    ASSERT_EQ(out.size(), gates) << show(in) << " -> " << show(out);
-    const auto [first, inserted] = written.emplace(k, out);
-    ASSERT_EQ(show(first->second), show(out)) << show(in);
+  while (!todo.empty()) {
+    const Circuit c = std::move(todo.back());
+    todo.pop_back();
     ++circuits;
-    // The next circuit: count up in base 7, growing by a digit on overflow.
-    std::size_t i = 0;
-    while (i < digits.size() && ++digits[i] == kGates.size()) digits[i++] = 0;
-    if (i == digits.size()) digits.push_back(0);
+    const std::vector<OpKind> out = normal_form(c.gates);
+    if (written[c.op]) {
+      ASSERT_EQ(show(out), show(*written[c.op])) << show(c.gates);
+    } else {
+      ASSERT_EQ(group.number.at(key(unitary(out))), c.op) << show(c.gates) << " -> " << show(out);
+      const auto [t, gates] = group.cheapest[c.op];
+      ASSERT_EQ(t_count(out), t) << show(c.gates) << " -> " << show(out);
+      ASSERT_EQ(out.size(), gates) << show(c.gates) << " -> " << show(out);
+      written[c.op] = out;
+    }
+    if (c.gates.size() == kMaxGates) continue;
+    for (std::size_t g = 0; g < kGates.size(); ++g) {
+      std::size_t& next = longer[c.op][g];
+      if (next == kUnknown) next = group.number.at(key(then(group.unitary[c.op], kGates[g])));
+      Circuit child{c.gates, next};
+      child.gates.push_back(kGates[g]);
+      todo.push_back(std::move(child));
+    }
   }
   EXPECT_EQ(circuits, 137'257u);
 }
