@@ -6,7 +6,7 @@ the whole pipeline (read, simplify, write), as `kestrel.optimize_qasm` does it
 in one call. Counting the gates of the result happens afterwards, untimed.
 
 The result's T count is what each tool's output holds of T and T-dagger:
-- kestrel: `t_after` of its statistics;
+- kestrel, with either method: `t_after` of its statistics;
 - Qiskit: `t` and `tdg` instructions; any instruction outside the Clifford+T
   names below counts as a general rotation;
 - PyZX: `Circuit.tcount()`, the phase gates whose phase is an odd multiple
@@ -28,6 +28,7 @@ from typing import Any, Callable
 # name -> (label in reports, description of the pipeline)
 TOOLS = {
     "kestrel": ("kestrel", "kestrel.optimize_qasm"),
+    "kestrel-nf": ("kestrel normal form", "kestrel.optimize_qasm(method=\"normal-form\")"),
     "qiskit-l3": ("Qiskit level 3",
                   "qiskit.qasm2.loads; transpile(optimization_level=3, basis_gates="
                   "[h, s, sdg, t, tdg, x, z]); qasm2.dumps"),
@@ -40,8 +41,12 @@ TOOLS = {
     "pytket": ("pytket",
                "qasm.circuit_from_qasm_str; FullPeepholeOptimise().apply; "
                "circuit_to_qasm_str"),
+    # The circuits are in Clifford+T names already, which is what the pass
+    # reads, so no translation runs before it.
+    "qiskit-ct": ("Qiskit OptimizeCliffordT",
+                  "qiskit.qasm2.loads; PassManager([OptimizeCliffordT]); qasm2.dumps"),
 }
-PEERS = ["qiskit-l3", "qiskit-1q", "pyzx", "pytket"]
+PEERS = ["qiskit-l3", "qiskit-1q", "pyzx", "pytket", "qiskit-ct"]
 
 CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z"]
 QISKIT_CLIFFORD = {"h", "s", "sdg", "x", "y", "z", "sx", "sxdg", "id", "cx", "barrier",
@@ -51,8 +56,8 @@ Pipeline = Callable[[str], tuple[str, Any]]
 
 
 # The distribution that provides each tool.
-DISTRIBUTION = {"kestrel": "kestrel", "qiskit-l3": "qiskit", "qiskit-1q": "qiskit",
-                "pyzx": "pyzx", "pytket": "pytket"}
+DISTRIBUTION = {"kestrel": "kestrel", "kestrel-nf": "kestrel", "qiskit-l3": "qiskit",
+                "qiskit-1q": "qiskit", "pyzx": "pyzx", "pytket": "pytket", "qiskit-ct": "qiskit"}
 
 
 def version(name: str) -> str:
@@ -83,6 +88,16 @@ def _kestrel() -> Pipeline:
 
     def run(text: str) -> tuple[str, Any]:
         output, stats = kestrel.optimize_qasm(text)
+        return output, stats
+
+    return run
+
+
+def _kestrel_nf() -> Pipeline:
+    import kestrel
+
+    def run(text: str) -> tuple[str, Any]:
+        output, stats = kestrel.optimize_qasm(text, method="normal-form")
         return output, stats
 
     return run
@@ -121,6 +136,19 @@ def _qiskit_1q() -> Pipeline:
             OptimizeCliffordT(),
         ])
         out = manager.run(circuit)
+        return qiskit.qasm2.dumps(out), out
+
+    return run
+
+
+def _qiskit_ct() -> Pipeline:
+    import qiskit.qasm2
+    from qiskit.transpiler import PassManager
+    from qiskit.transpiler.passes import OptimizeCliffordT
+
+    def run(text: str) -> tuple[str, Any]:
+        circuit = qiskit.qasm2.loads(text)
+        out = PassManager([OptimizeCliffordT()]).run(circuit)
         return qiskit.qasm2.dumps(out), out
 
     return run

@@ -5,6 +5,9 @@
 // identity when a one-qubit gate acts on qubit 0 of two and CNOT has control
 // 0 and target 1), it costs no more than the input, its statistics agree with
 // its gate list, and writing it then reading it back gives the same gates.
+// The normal-form method runs on every input too: its result is the same
+// unitary up to a global phase, has no more T gates than the default's, and
+// a second pass over its text changes nothing.
 #include <array>
 #include <complex>
 #include <cstddef>
@@ -18,6 +21,7 @@
 
 #include "src/lang.h"
 #include "src/optimize.h"
+#include "src/pipeline.h"
 #include "src/qasm.h"
 
 namespace kestrel {
@@ -85,6 +89,45 @@ std::vector<Op> gate_list(const RecExpr<Op>& expr) {
   return gates;
 }
 
+// Whether a = z b for a complex z of modulus 1.
+bool same_up_to_phase(const Matrix& a, const Matrix& b) {
+  int row = 0, col = 0;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      if (std::abs(b[r][c]) > std::abs(b[row][col])) row = r, col = c;
+    }
+  }
+  const Complex phase = a[row][col] / b[row][col];
+  if (std::abs(std::abs(phase) - 1) > 1e-9) return false;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      if (std::abs(a[r][c] - phase * b[r][c]) > 1e-9) return false;
+    }
+  }
+  return true;
+}
+
+void check_normal_form(std::string_view text, const std::vector<Op>& in_gates,
+                       const CircuitStats& before, const CircuitStats& default_after) {
+  const PipelineOptions options{.method = Method::NormalForm, .per_qubit = false, .limits = {}};
+  const PipelineResult result = run_pipeline(text, options);
+  const RecExpr<Op> read_back = parse_qasm(result.qasm);
+  const std::vector<Op> out_gates = gate_list(read_back);
+  require(result.before == before, "normal form: the input's statistics");
+  require(result.after == stats(read_back), "normal form: the statistics of the text");
+  require(result.after.t <= default_after.t, "normal form: no more T gates than the default");
+  require(result.qasm.starts_with(kQasmHeader), "normal form: the header");
+  for (Op g : out_gates) {
+    require(g.op() != OpKind::RZ1 && g.op() != OpKind::RZ2, "normal form: no rotation");
+  }
+  require(run_pipeline(result.qasm, options).qasm == result.qasm,
+          "normal form: a second pass changes nothing");
+  if (in_gates.size() <= 20'000) {
+    require(same_up_to_phase(unitary(in_gates), unitary(out_gates)),
+            "normal form: the same unitary up to phase");
+  }
+}
+
 void run_one(std::string_view text) {
   const RecExpr<Op> expr = parse_qasm(text);
   const RecExpr<Op> copy = expr;
@@ -117,6 +160,7 @@ void run_one(std::string_view text) {
       }
     }
   }
+  check_normal_form(text, in_gates, before, after);
 }
 
 }  // namespace

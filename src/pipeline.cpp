@@ -1,12 +1,36 @@
 #include "src/pipeline.h"
 
+#include <optional>
+
+#include "src/normal_form.h"
+
 namespace kestrel {
+namespace {
+
+// The normal-form method on a text read as one wire. The gates go straight
+// from the lines into the wire, with no expression in between.
+PipelineResult normal_form_pipeline(std::string_view text) {
+  PipelineResult result;
+  NormalFormWire wire;
+  for_each_gate_line(text, [&](OpKind gate) {
+    result.before.t += gate == OpKind::T || gate == OpKind::Tdg;
+    ++result.before.gates;
+    wire.add(gate);
+  });
+  result.before.depth = result.before.gates;
+  std::vector<OpKind> gates;
+  wire.write(gates);
+  result.after = stats(gates);
+  result.qasm = print_qasm(gates);
+  return result;
+}
+
+}  // namespace
 
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options,
                             ReportRequest request) {
-  if (options.method != Method::Saturation || options.per_qubit) {
-    fault("internal error: entered unreachable code");
-  }
+  if (options.per_qubit) fault("internal error: entered unreachable code");
+  if (options.method == Method::NormalForm) return normal_form_pipeline(text);
   const RecExpr<Op> expr = parse_qasm(text);
   const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
   PipelineResult result;
@@ -14,6 +38,30 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
   result.after = stats(best);
   result.qasm = print_qasm(best);
   return result;
+}
+
+std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options) {
+  std::vector<Op> out;
+  if (options.method == Method::NormalForm) {
+    NormalFormWire wire;
+    for (const Op& gate : run) wire.add(gate.op());
+    std::vector<OpKind> gates;
+    wire.write(gates);
+    out.reserve(gates.size());
+    for (OpKind gate : gates) out.emplace_back(gate);
+    return out;
+  }
+  RecExpr<Op> chain;
+  chain.reserve(2 * run.size() + 1);
+  std::optional<Id> root;
+  for (const Op& gate : run) {
+    const Id leaf = chain.add(Op(gate.op()));
+    root = root ? chain.add(Op::seq(*root, leaf)) : leaf;
+  }
+  if (!root) return out;
+  const RecExpr<Op> best = optimize_expr(chain, options.limits);
+  emit(best.root(), best, out);
+  return out;
 }
 
 }  // namespace kestrel

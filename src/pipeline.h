@@ -4,11 +4,15 @@
 // options the text is read as one wire and optimised by equality saturation:
 // two "t q[0];" lines come back as the header plus "s q[0];", with T 2 -> 0,
 // depth 2 -> 1 and gates 2 -> 1. The options choose another method, keep a
-// multi-qubit program whole, or set the saturation's limits.
+// multi-qubit program whole, or set the saturation's limits. With
+// `Method::NormalForm` the same two lines come back as "s q[0];" as well, by
+// way of the normal form of src/normal_form.h.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "src/optimize.h"
 #include "src/qasm.h"
@@ -38,5 +42,11 @@ struct PipelineResult {
 // `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
                             ReportRequest request = {});
+
+// Optimises one wire's gates (leaves, as the reader makes them) with
+// `options.method` and returns the result's gates; `per_qubit` is not read.
+// Saturation sees them as the reader's chain would hold them; the normal form
+// keeps each CNOT in place but for pairs that cancel.
+std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options);
 
 }  // namespace kestrel

@@ -1,7 +1,6 @@
 #include "src/qasm.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 
 namespace kestrel {
@@ -38,35 +37,45 @@ std::size_t trailing_space(std::string_view t) {
   return 0;
 }
 
+// A byte that is a whole character and no white space.
+constexpr bool printable(char c) { return c > ' ' && c < '\x7f'; }
+
 std::string_view trim(std::string_view line) {
+  // Almost every line starts and ends with such a byte; white space never does.
+  if (!line.empty() && printable(line.front()) && printable(line.back())) return line;
   while (std::size_t n = leading_space(line)) line.remove_prefix(n);
   while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
   return line;
 }
 
-struct Prefix {
-  std::string_view text;  // what the trimmed line begins with
-  OpKind gate;            // the gate it stands for
-};
-
-// Tried in order; only H also accepts a tab after its name (below).
-constexpr std::array<Prefix, 8> kPrefixes = {{{"h ", OpKind::H},
-                                              {"s ", OpKind::S},
-                                              {"sdg ", OpKind::Sdg},
-                                              {"t ", OpKind::T},
-                                              {"tdg ", OpKind::Tdg},
-                                              {"x ", OpKind::X},
-                                              {"z ", OpKind::Z},
-                                              {"cx ", OpKind::CNOT}}};
-
+// A gate line starts with the gate's name and a space, or a tab after "h".
+// The header's lines ("//", "OPENQASM", "include", "qreg") start with no
+// gate's name, and every other line is ignored as well.
 std::optional<OpKind> classify(std::string_view line) {
   if (line.size() <= 1) return std::nullopt;
-  for (std::string_view header : {"//", "OPENQASM", "include", "qreg"}) {
-    if (line.starts_with(header)) return std::nullopt;
-  }
-  if (line.starts_with("h\t")) return OpKind::H;
-  for (const Prefix& p : kPrefixes) {
-    if (line.starts_with(p.text)) return p.gate;
+  const char next = line[1];
+  switch (line[0]) {
+    case 'h':
+      if (next == ' ' || next == '\t') return OpKind::H;
+      break;
+    case 's':
+      if (next == ' ') return OpKind::S;
+      if (line.starts_with("sdg ")) return OpKind::Sdg;
+      break;
+    case 't':
+      if (next == ' ') return OpKind::T;
+      if (line.starts_with("tdg ")) return OpKind::Tdg;
+      break;
+    case 'x':
+      if (next == ' ') return OpKind::X;
+      break;
+    case 'z':
+      if (next == ' ') return OpKind::Z;
+      break;
+    case 'c':
+      if (line.starts_with("cx ")) return OpKind::CNOT;
+      break;
+    default: break;
   }
   return std::nullopt;
 }
@@ -109,19 +118,16 @@ void for_each_gate(Id id, const RecExpr<Op>& expr, F&& f) {
 
 }  // namespace
 
+std::optional<OpKind> read_gate_line(std::string_view line) { return classify(trim(line)); }
+
 RecExpr<Op> parse_qasm(std::string_view text) {
   RecExpr<Op> expr;
   expr.reserve(2 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
   std::optional<Id> root;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (const auto gate = classify(trim(line))) {
-      const Id leaf = expr.add(Op(*gate));
-      root = root ? expr.add(Op::seq(*root, leaf)) : leaf;
-    }
-  }
+  for_each_gate_line(text, [&](OpKind gate) {
+    const Id leaf = expr.add(Op(gate));
+    root = root ? expr.add(Op::seq(*root, leaf)) : leaf;
+  });
   if (!root) expr.add(Op(OpKind::I));
   return expr;
 }
@@ -140,6 +146,30 @@ CircuitStats stats(const RecExpr<Op>& expr) {
   });
   s.depth = s.gates;
   return s;
+}
+
+CircuitStats stats(std::span<const OpKind> gates) {
+  CircuitStats s;
+  for (OpKind gate : gates) {
+    s.t += gate == OpKind::T || gate == OpKind::Tdg;
+    s.gates += gate != OpKind::I;
+  }
+  s.depth = s.gates;
+  return s;
+}
+
+std::string print_qasm(std::span<const OpKind> gates) {
+  std::size_t size = kQasmHeader.size();
+  for (OpKind gate : gates) size += gate == OpKind::I ? 0 : line_text(gate).size() + 1;
+  std::string out;
+  out.reserve(size);
+  out += kQasmHeader;
+  for (OpKind gate : gates) {
+    if (gate == OpKind::I) continue;
+    out += line_text(gate);
+    out += '\n';
+  }
+  return out;
 }
 
 std::string print_qasm(const RecExpr<Op>& expr) {

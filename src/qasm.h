@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +32,21 @@ struct CircuitStats {
 inline constexpr std::string_view kQasmHeader =
     "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[1];\n";
 
+// The gate that one line (without its line feed) stands for, or nothing for
+// a line the reader ignores.
+std::optional<OpKind> read_gate_line(std::string_view line);
+
+// Calls `f(OpKind)` for each gate line of `text`, in order.
+template <class F>
+void for_each_gate_line(std::string_view text, F&& f) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (const std::optional<OpKind> gate = read_gate_line(line)) f(*gate);
+  }
+}
+
 // Reads the gate lines of `text` into the left-leaning chain of `Seq` nodes,
 // root last. Never fails; a text without a recognised gate reads as `I`.
 RecExpr<Op> parse_qasm(std::string_view text);
@@ -39,8 +56,12 @@ RecExpr<Op> parse_qasm(std::string_view text);
 void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates);
 
 CircuitStats stats(const RecExpr<Op>& expr);
+// The same for a gate list; `I` entries are no gates.
+CircuitStats stats(std::span<const OpKind> gates);
 
 // The circuit as OpenQASM 2.0 text: the header, then one line per gate.
 std::string print_qasm(const RecExpr<Op>& expr);
+// The same for a gate list, which must hold leaves only.
+std::string print_qasm(std::span<const OpKind> gates);
 
 }  // namespace kestrel
