@@ -39,6 +39,20 @@ def test_module_and_script_run_the_same_command_line(tt):
     assert results[0].stderr == results[1].stderr != b""
 
 
+@pytest.mark.parametrize("args, options", [
+    (["--method", "normal-form"], {"method": "normal-form"}),
+    (["--method", "saturation", "--iter-limit", "2", "--node-limit", "20"],
+     {"iter_limit": 2, "node_limit": 20}),
+])
+def test_options_give_what_the_keywords_give(tmp_path, args, options):
+    text = (REPO / "examples" / "t_pairs.qasm").read_text()
+    (tmp_path / "in.qasm").write_text(text)
+    result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--stats"] + args, tmp_path)
+    optimized, stats = kestrel.optimize_qasm(text, **options)
+    assert (result.stdout.decode(), result.stderr.decode()) == (optimized, f"{stats}\n")
+    assert optimized != kestrel.optimize_qasm(text)[0]
+
+
 def test_version_matches_the_package_metadata(program, tmp_path):
     assert kestrel.__version__ == importlib.metadata.version("kestrel")
     result = run(program + ["--version"], tmp_path)
