@@ -2,6 +2,7 @@
 #include "binding/pipeline.h"
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "binding/arguments.h"
@@ -63,6 +64,15 @@ PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
     PipelineResult result;
     if (auto error = without_gil([&] { result = run_pipeline(text, arguments.options); })) {
       return raise_exception(module, std::move(error));
+    }
+    if (result.error) {
+      const std::string message = result.error->text();
+      PyObject* text = PyUnicode_DecodeUTF8(message.data(),
+                                            static_cast<Py_ssize_t>(message.size()), "replace");
+      if (text == nullptr) return nullptr;
+      PyErr_SetObject(PyExc_ValueError, text);
+      Py_DECREF(text);
+      return nullptr;
     }
 
     PyObject* dict = stats_dict(result);

@@ -7,11 +7,16 @@
 // multi-qubit program whole, or set the saturation's limits.
 #pragma once
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "src/lang.h"
 #include "src/optimize.h"
 #include "src/qasm.h"
+#include "src/statements.h"
 
 namespace kestrel {
 
@@ -28,13 +33,20 @@ struct PipelineOptions {
 };
 
 struct PipelineResult {
-  std::string qasm;     // the optimised program as QASM text
-  CircuitStats before;  // the circuit read from the input
-  CircuitStats after;   // the optimised circuit
+  std::string qasm;                  // the optimised program as QASM text
+  CircuitStats before;               // the circuit read from the input
+  CircuitStats after;                // the optimised circuit
+  std::optional<InputError> error;   // per-qubit mode: why the text could not be read;
+                                     // then nothing else is set
 };
 
-// Reads `text`, optimises it as `options` say and writes it back. Throws only
-// `Fault` and `std::bad_alloc`.
+// Reads `text`, optimises it as `options` say and writes it back. Only the
+// per-qubit mode rejects a text (in `error`); the default reads any text.
+// Throws only `Fault` and `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {});
+
+// One qubit's run of one-qubit gates optimised by `options.method`: an
+// equivalent gate list, first gate first. An empty run gives an empty list.
+std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options);
 
 }  // namespace kestrel
