@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "engine/fault.h"
@@ -113,7 +115,7 @@ PerQubitResult PerQubit::run() {
   const auto& statements = program_.statements;
   for (std::uint32_t s = 0; s < statements.size(); ++s) {
     const Statement& st = statements[s];
-    if (in_run(st, program_)) {
+    if (st.kind == StatementKind::RunGate) {
       const std::uint32_t q = bit(program_.operands[st.first_operand], 0);
       Wire& wire = wires_[checked_index(wires_.size(), q)];
       wire.run.push_back(static_cast<char>(st.gate));
@@ -124,6 +126,7 @@ PerQubitResult PerQubit::run() {
       continue;
     }
     switch (st.kind) {
+      case StatementKind::RunGate:
       case StatementKind::Declaration: break;
       case StatementKind::Barrier: barrier(st); break;
       case StatementKind::Gate:
@@ -246,56 +249,67 @@ Line own_line(std::string_view text, const Statement& st) {
 
 std::string PerQubit::write() const {
   const std::size_t first_line_end = text_.find('\n');
-  const std::string_view newline =
-      first_line_end != std::string_view::npos && first_line_end > 0 && text_[first_line_end - 1] == '\r'
-          ? "\r\n"
-          : "\n";
-  std::string out;
-  out.reserve(text_.size() + text_.size() / 8);
-  std::size_t copied = 0;  // the text before this offset is written or dropped
+  const std::string_view newline = first_line_end != std::string_view::npos &&
+                                           first_line_end > 0 && text_[first_line_end - 1] == '\r'
+                                       ? "\r\n"
+                                       : "\n";
+  // Written through a cursor into a buffer sized ahead: pieces are a few
+  // bytes each, and a million appends with their checks would cost more
+  // than the copying itself.
+  std::string out(text_.size() + 64, '\0');
+  std::size_t used = 0;
+  const auto room = [&](std::size_t n) {
+    if (used + n > out.size()) out.resize(std::max(2 * out.size(), used + n));
+    return out.data() + used;
+  };
+  const auto copy = [&](std::string_view piece) {
+    std::memcpy(room(piece.size()), piece.data(), piece.size());
+    used += piece.size();
+  };
+  std::string operand;      // " q[3];" for the run at hand
+  std::size_t copied = 0;   // the text before this offset is written or dropped
   const auto& statements = program_.statements;
   for (std::uint32_t s = 0; s < statements.size(); ++s) {
     const Statement& st = statements[s];
-    if (!in_run(st, program_)) continue;
+    if (st.kind != StatementKind::RunGate) continue;
     const Line line = own_line(text_, st);
     const RunResult* result = placed_[s] == kNone ? nullptr : &results_[placed_[s]];
     if (result == nullptr || result->gates.empty()) {
-      if (line.start != kNone) {
-        out.append(text_, copied, line.start - copied);
-        copied = line.end;
-      } else {
-        out.append(text_, copied, st.begin - copied);
-        copied = st.end;
-      }
+      const bool whole_line = line.start != kNone;
+      copy(text_.substr(copied, (whole_line ? line.start : st.begin) - copied));
+      copied = whole_line ? line.end : st.end;
       continue;
     }
-    out.append(text_, copied, st.begin - copied);
+    copy(text_.substr(copied, st.begin - copied));
     copied = st.end;
     const Operand& op = program_.operands[st.first_operand];
-    const std::string operand = std::string(program_.registers[op.reg].name) + "[" +
-                                std::to_string(op.index) + "];";
+    char digits[16];  // the index in decimal; an index has at most 7 digits
+    const auto digits_end = std::to_chars(digits, digits + sizeof digits, op.index).ptr;
+    operand.assign(" ");
+    operand += program_.registers[op.reg].name;
+    operand += '[';
+    operand.append(digits, digits_end);
+    operand += "];";
     const std::string_view indent =
         line.start == kNone ? std::string_view() : text_.substr(line.start, st.begin - line.start);
     for (std::size_t k = 0; k < result->gates.size(); ++k) {
       if (k > 0) {
-        out += newline;
-        out += indent;
+        copy(newline);
+        copy(indent);
       }
-      out += gate_name(static_cast<OpKind>(result->gates[k]));
-      out += ' ';
-      out += operand;
+      const std::string_view name = gate_name(static_cast<OpKind>(result->gates[k]));
+      char* at = room(name.size() + operand.size());
+      for (char c : name) *at++ = c;
+      std::memcpy(at, operand.data(), operand.size());
+      used += name.size() + operand.size();
     }
   }
-  out.append(text_, copied);
+  copy(text_.substr(copied));
+  out.resize(used);
   return out;
 }
 
 }  // namespace
-
-bool in_run(const Statement& st, const Program& program) {
-  return st.kind == StatementKind::Gate && st.condition == kNoCondition && st.operand_count == 1 &&
-         is_run_gate(st.gate) && program.operands[st.first_operand].index != kWholeRegister;
-}
 
 PerQubitResult optimize_per_qubit(std::string_view text, const Program& program,
                                   const RunOptimizer& optimize) {

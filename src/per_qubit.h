@@ -52,8 +52,4 @@ struct PerQubitResult {
 PerQubitResult optimize_per_qubit(std::string_view text, const Program& program,
                                   const RunOptimizer& optimize);
 
-// Whether `st` is a gate of a run: an unconditioned application of qelib1's
-// h, s, sdg, t, tdg, x or z to one indexed qubit.
-bool in_run(const Statement& st, const Program& program);
-
 }  // namespace kestrel

@@ -15,6 +15,8 @@
 namespace kestrel {
 namespace {
 
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
 enum class Tok : std::uint8_t {
   End,        // the end of the text (also after a lexical error)
   Word,       // [A-Za-z_][A-Za-z0-9_]*: identifiers and keywords
@@ -44,9 +46,17 @@ struct Token {
   std::uint32_t end = 0;    // offset past its last byte
 };
 
-struct TextHash {
-  using is_avalanching = void;  // hash_bytes mixes its result
-  std::size_t operator()(std::string_view text) const noexcept { return hash_bytes(text); }
+// Names are short: one of up to eight bytes is hashed as one word.
+struct NameHash {
+  using is_avalanching = void;  // both ways end in a mix
+  std::size_t operator()(std::string_view name) const noexcept {
+    if (name.size() > 8) return hash_bytes(name);
+    std::uint64_t word = name.size() * 0x9e3779b97f4a7c15ULL;
+    for (std::size_t k = 0; k < name.size(); ++k) {
+      word ^= static_cast<std::uint64_t>(static_cast<unsigned char>(name[k])) << (8 * k);
+    }
+    return mix64(word);
+  }
 };
 
 // A name of the global scope: a register or a gate.
@@ -93,7 +103,21 @@ constexpr std::array<std::string_view, 6> kFunctions = {"sin", "cos", "tan", "ex
 
 constexpr bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool is_word_char(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
+
+// Per byte: whether it is a blank between tokens, and whether it may
+// continue a word. One table look-up per byte keeps the lexer's loops short.
+enum CharClass : std::uint8_t { kBlankChar = 1, kWordChar = 2 };
+constexpr std::array<std::uint8_t, 256> kCharClass = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const auto ch = static_cast<char>(c);
+    if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r') table[c] = kBlankChar;
+    if (is_letter(ch) || is_digit(ch) || ch == '_') table[c] = kWordChar;
+  }
+  return table;
+}();
+constexpr bool is_blank(char c) { return kCharClass[static_cast<unsigned char>(c)] == kBlankChar; }
+constexpr bool is_word_char(char c) { return kCharClass[static_cast<unsigned char>(c)] == kWordChar; }
 
 template <std::size_t N>
 constexpr bool one_of(std::string_view word, const std::array<std::string_view, N>& words) {
@@ -118,6 +142,7 @@ class Reader {
   // The lexer.
   void advance();
   void lex_number(std::size_t p);
+  void lex_error(std::uint32_t at);
   bool is(Tok kind) const { return tok_.kind == kind; }
   std::string_view token_text() const { return text_.substr(tok_.begin, tok_.end - tok_.begin); }
   bool is_word(std::string_view word) const { return is(Tok::Word) && token_text() == word; }
@@ -144,10 +169,13 @@ class Reader {
   bool conditional(Statement& st);
   bool operation(Statement& st);
   bool measure(Statement& st);
-  bool application(Statement& st);
+  bool application(Statement& st, const Symbol& gate);
   bool parameters(std::uint32_t& count);
   bool expression();
   bool operand(bool quantum, Operand& out);
+  std::uint32_t find_register(std::string_view name);
+  bool plain_operands();
+  bool broadcast_operands(std::uint32_t& instances, bool& broadcast);
   bool distinct_qubits(const Statement& st, std::uint32_t instances);
   const Symbol* gate_symbol(std::string_view name);
 
@@ -156,11 +184,12 @@ class Reader {
   Token tok_;              // the current token
   std::uint32_t last_end_ = 0;  // the end of the token before `tok_`
   Program program_;        // what has been read so far
-  HashMap<std::string_view, Symbol, TextHash> symbols_;  // registers and gates by name
-  HashMap<std::string_view, Local, TextHash> locals_;    // the gate definition being read
+  HashMap<std::string_view, Symbol, NameHash> symbols_;  // registers and gates by name
+  HashMap<std::string_view, Local, NameHash> locals_;    // the gate definition being read
   std::uint32_t local_stamp_ = 0;  // one per application in a gate body
   std::vector<std::uint32_t> qubit_stamps_;  // per qubit, the last instance that named it
   std::uint32_t qubit_stamp_ = 0;            // one per broadcast instance
+  std::uint32_t last_register_ = kNone;  // the register an operand named last
   bool qelib1_ = false;                      // whether qelib1.inc was included
   std::optional<InputError> error_;          // the first error found
 };
@@ -173,9 +202,7 @@ void Reader::advance() {
   const std::size_t n = text_.size();
   std::size_t p = pos_;
   for (;;) {
-    while (p < n && (text_[p] == ' ' || text_[p] == '\t' || text_[p] == '\n' || text_[p] == '\r')) {
-      ++p;
-    }
+    while (p < n && is_blank(text_[p])) ++p;
     if (p + 1 < n && text_[p] == '/' && text_[p + 1] == '/') {
       const std::size_t line_end = text_.find('\n', p);
       p = line_end == std::string_view::npos ? n : line_end;
@@ -200,12 +227,7 @@ void Reader::advance() {
   } else if (c == '"' || c == '\'') {
     std::size_t q = p + 1;
     while (q < n && text_[q] != c && text_[q] != '\n') ++q;
-    if (q == n || text_[q] != c) {
-      fail(at, std::string("expected a closing ") + c + " on the line of the string");
-      tok_ = {Tok::End, at, at};
-      pos_ = n;
-      return;
-    }
+    if (q == n || text_[q] != c) return lex_error(at);
     tok_ = {Tok::String, at, static_cast<std::uint32_t>(q + 1)};
   } else {
     switch (c) {
@@ -234,23 +256,32 @@ void Reader::advance() {
           break;
         }
         [[fallthrough]];
-      default: {
-        const auto byte = static_cast<unsigned char>(c);
-        std::string what;
-        if (byte >= 0x21 && byte < 0x7f) {
-          what = std::string("'") + c + "'";
-        } else {
-          constexpr char kHex[] = "0123456789ABCDEF";
-          what = std::string("the byte 0x") + kHex[byte >> 4] + kHex[byte & 15];
-        }
-        fail(at, "expected a token of OpenQASM 2.0, found " + what);
-        tok_ = {Tok::End, at, at};
-        pos_ = n;
-        return;
-      }
+      default: return lex_error(at);
     }
   }
   pos_ = tok_.end;
+}
+
+// Records why no token starts at `at` (the lexer found an unclosed string
+// or a byte that starts no token) and ends the token stream there. Kept out
+// of line: the lexer's loop stays small.
+[[gnu::noinline]] void Reader::lex_error(std::uint32_t at) {
+  const char c = text_[at];
+  if (c == '"' || c == '\'') {
+    fail(at, std::string("expected a closing ") + c + " on the line of the string");
+  } else {
+    const auto byte = static_cast<unsigned char>(c);
+    std::string what;
+    if (byte >= 0x21 && byte < 0x7f) {
+      what = std::string("'") + c + "'";
+    } else {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      what = std::string("the byte 0x") + kHex[byte >> 4] + kHex[byte & 15];
+    }
+    fail(at, "expected a token of OpenQASM 2.0, found " + what);
+  }
+  tok_ = {Tok::End, at, at};
+  pos_ = text_.size();
 }
 
 void Reader::lex_number(std::size_t p) {
@@ -373,6 +404,10 @@ bool Reader::statement() {
     return expected("a statement (no gate body is open)");
   } else if (!is(Tok::Word)) {
     return expected("a statement");
+  } else if (const auto it = symbols_.find(token_text());
+             it != symbols_.end() && !it->second.is_register) {
+    // No keyword but U and CX is ever a name, so gates are looked up first.
+    ok = application(st, it->second);
   } else if (is_word("OPENQASM")) {
     ok = version();
   } else if (is_word("include")) {
@@ -612,7 +647,8 @@ bool Reader::operation(Statement& st) {
     st.kind = StatementKind::Reset;
     return expect(Tok::Semicolon, "';'");
   }
-  return application(st);
+  const Symbol* gate = gate_symbol(token_text());
+  return gate != nullptr && application(st, *gate);
 }
 
 bool Reader::measure(Statement& st) {
@@ -639,16 +675,44 @@ bool Reader::measure(Statement& st) {
   return expect(Tok::Semicolon, "';'");
 }
 
-bool Reader::application(Statement& st) {
+bool Reader::application(Statement& st, const Symbol& gate) {
+  const Symbol* symbol = &gate;
   const std::uint32_t name_at = tok_.begin;
   const std::string_view name = token_text();
-  const Symbol* symbol = gate_symbol(name);
-  if (symbol == nullptr) return false;
-  advance();
   std::uint32_t params = 0;
-  if (is(Tok::LParen) && !parameters(params)) return false;
   std::uint32_t instances = 1;
   bool broadcast = false;
+  if (plain_operands()) {
+    advance();
+  } else {
+    advance();
+    if (is(Tok::LParen) && !parameters(params)) return false;
+    if (!broadcast_operands(instances, broadcast)) return false;
+    if (!expect(Tok::Semicolon, "',' or ';'")) return false;
+  }
+  const std::uint32_t qubits =
+      static_cast<std::uint32_t>(program_.operands.size()) - st.first_operand;
+  if (params != symbol->params || qubits != symbol->qubits) {
+    return fail(name_at, "expected " + std::to_string(symbol->params) + " parameters and " +
+                             std::to_string(symbol->qubits) + " qubits for '" +
+                             std::string(name) + "', found " + std::to_string(params) +
+                             " and " + std::to_string(qubits));
+  }
+  st.gate = symbol->gate;
+  st.kind = st.gate != OpKind::I && !broadcast && st.condition == kNoCondition
+                ? StatementKind::RunGate
+                : StatementKind::Gate;
+  st.operand_count = qubits;
+  if (!distinct_qubits(st, instances)) {
+    return fail(name_at, "expected distinct qubits in each application of '" +
+                             std::string(name) + "'");
+  }
+  return true;
+}
+
+// Reads a gate's qubit operands up to the token after the last one; whole
+// registers (broadcast) must agree in size, which becomes `instances`.
+bool Reader::broadcast_operands(std::uint32_t& instances, bool& broadcast) {
   for (;;) {
     const std::uint32_t operand_at = tok_.begin;
     Operand op{};
@@ -663,31 +727,18 @@ bool Reader::application(Statement& st) {
       instances = size;
     }
     program_.operands.push_back(op);
-    if (!is(Tok::Comma)) break;
+    if (!is(Tok::Comma)) return true;
     advance();
   }
-  if (!expect(Tok::Semicolon, "',' or ';'")) return false;
-  const std::uint32_t qubits =
-      static_cast<std::uint32_t>(program_.operands.size()) - st.first_operand;
-  if (params != symbol->params || qubits != symbol->qubits) {
-    return fail(name_at, "expected " + std::to_string(symbol->params) + " parameters and " +
-                             std::to_string(symbol->qubits) + " qubits for '" +
-                             std::string(name) + "', found " + std::to_string(params) +
-                             " and " + std::to_string(qubits));
-  }
-  st.kind = StatementKind::Gate;
-  st.gate = symbol->gate;
-  st.operand_count = qubits;
-  if (!distinct_qubits(st, instances)) {
-    return fail(name_at, "expected distinct qubits in each application of '" +
-                             std::string(name) + "'");
-  }
-  return true;
 }
 
 // Whether each broadcast instance of gate statement `st` names distinct qubits.
 bool Reader::distinct_qubits(const Statement& st, std::uint32_t instances) {
   if (st.operand_count < 2) return true;
+  const Operand* ops = program_.operands.data() + st.first_operand;
+  if (st.operand_count == 2 && ops[0].index != kWholeRegister && ops[1].index != kWholeRegister) {
+    return ops[0].reg != ops[1].reg || ops[0].index != ops[1].index;  // the common cx a[i],b[j]
+  }
   for (std::uint32_t i = 0; i < instances; ++i) {
     if (qubit_stamp_ == std::numeric_limits<std::uint32_t>::max()) {
       std::fill(qubit_stamps_.begin(), qubit_stamps_.end(), 0);
@@ -771,15 +822,85 @@ bool Reader::expression() {
 }
 
 // Reads `name` or `name[index]`, a declared register of the given kind.
+// The position of the register called `name`, or kNone. Programs name the
+// same register over and over: the last one found is tried before the table.
+std::uint32_t Reader::find_register(std::string_view name) {
+  if (last_register_ < program_.registers.size() &&
+      program_.registers[last_register_].name == name) {
+    return last_register_;
+  }
+  const auto it = symbols_.find(name);
+  if (it == symbols_.end() || !it->second.is_register) return kNone;
+  last_register_ = it->second.reg;
+  return last_register_;
+}
+
+// The operands of a gate application written the common way, "q[1],r[2];"
+// after the name and one blank, with at most one blank after each comma:
+// read byte by byte and appended, with tok_ left on the ';'. Anything else,
+// errors included, leaves no trace and returns false for the tokens to read.
+bool Reader::plain_operands() {
+  const std::size_t n = text_.size();
+  const std::size_t first = program_.operands.size();
+  std::size_t p = tok_.end;
+  if (p >= n || text_[p] != ' ') return false;
+  ++p;
+  for (;;) {
+    std::size_t q = p;
+    while (q < n && is_word_char(text_[q])) ++q;
+    const std::uint32_t position = find_register(text_.substr(p, q - p));
+    if (position == kNone || !program_.registers[position].quantum || q + 2 >= n ||
+        text_[q] != '[' || !is_digit(text_[q + 1]) || (text_[q + 1] == '0' && is_digit(text_[q + 2]))) {
+      break;
+    }
+    const std::uint32_t size = program_.registers[position].size;
+    std::uint64_t index = 0;
+    ++q;
+    while (q < n && is_digit(text_[q]) && index < size) {
+      index = index * 10 + static_cast<std::uint64_t>(text_[q] - '0');
+      ++q;
+    }
+    if (q + 1 >= n || text_[q] != ']' || index >= size) break;
+    program_.operands.push_back({position, static_cast<std::uint32_t>(index)});
+    q += 1;
+    if (text_[q] == ';') {
+      tok_ = {Tok::Semicolon, static_cast<std::uint32_t>(q), static_cast<std::uint32_t>(q + 1)};
+      pos_ = q + 1;
+      return true;
+    }
+    if (text_[q] != ',') break;
+    p = q + 1 + (q + 1 < n && text_[q + 1] == ' ');
+  }
+  program_.operands.resize(first);
+  return false;
+}
+
 bool Reader::operand(bool quantum, Operand& out) {
-  const auto it = is(Tok::Word) ? symbols_.find(token_text()) : symbols_.end();
-  if (it == symbols_.end() || !it->second.is_register ||
-      program_.registers[it->second.reg].quantum != quantum) {
+  const std::uint32_t position = is(Tok::Word) ? find_register(token_text()) : kNone;
+  if (position == kNone || program_.registers[position].quantum != quantum) {
     return expected(quantum ? "a quantum register declared before this statement"
                             : "a classical register declared before this statement");
   }
-  const Register& reg = program_.registers[it->second.reg];
-  out = {it->second.reg, kWholeRegister};
+  const Register& reg = program_.registers[position];
+  out = {position, kWholeRegister};
+  // The common "q[12]" with nothing between its tokens is read in one step.
+  std::size_t p = tok_.end;
+  if (p + 2 < text_.size() && text_[p] == '[' && is_digit(text_[p + 1]) &&
+      (text_[p + 1] != '0' || !is_digit(text_[p + 2]))) {
+    std::uint64_t index = 0;
+    std::size_t q = p + 1;
+    while (q < text_.size() && is_digit(text_[q]) && index < reg.size) {
+      index = index * 10 + static_cast<std::uint64_t>(text_[q] - '0');
+      ++q;
+    }
+    if (q < text_.size() && text_[q] == ']' && index < reg.size) {
+      out.index = static_cast<std::uint32_t>(index);
+      pos_ = q + 1;
+      tok_.end = static_cast<std::uint32_t>(q + 1);
+      advance();
+      return true;
+    }
+  }
   advance();
   if (!is(Tok::LBracket)) return true;
   advance();

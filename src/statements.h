@@ -11,7 +11,7 @@
 //
 // it records five statements with their byte spans (comments and blanks lie
 // between spans), the registers q (qubits 0 and 1) and c (clbits 0 and 1),
-// and each statement's operands: `h q[0]` is the H gate on (q, 0), and
+// and each statement's operands: `h q[0]` is a run gate, H on (q, 0), and
 // `measure q -> c` has the whole-register operands (q, all) and (c, all).
 //
 // Contract: `read_program` either returns a program in which every operand
@@ -38,7 +38,8 @@ namespace kestrel {
 // What a statement does to the circuit.
 enum class StatementKind : std::uint8_t {
   Declaration,  // the header, include, qreg, creg, gate, opaque or ';': acts on no bit
-  Gate,         // a gate application, once per broadcast instance
+  RunGate,      // h, s, sdg, t, tdg, x or z of qelib1 on one indexed qubit, unconditioned
+  Gate,         // any other gate application, once per broadcast instance
   Measure,      // measure qubit -> clbit, once per broadcast instance
   Reset,        // reset a qubit, once per broadcast instance
   Barrier,      // one barrier over all its qubits (every qubit when it names none)
@@ -74,6 +75,7 @@ struct Statement {
   std::uint32_t condition;      // the creg of `if (c==n)`, or kNoCondition
   StatementKind kind;           // what it does
   OpKind gate;                  // for qelib1's h, s, sdg, t, tdg, x and z that gate; else I
+                                // (also for those gates broadcast or conditioned)
 };
 static_assert(std::is_trivially_copyable_v<Statement>);
 
