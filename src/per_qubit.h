@@ -14,8 +14,9 @@
 //
 // q[0] has the run T·T and q[1] the run H, both ended by the cx; with the
 // saturation method the result is " h q[1];\ns q[0];\ncx q[0],q[1];\n": the
-// first T went with the line it shared (only its statement), the second
-// became the S, and a line that held nothing but a removed gate is removed.
+// first T's statement is gone from the line it shared, and the S stands
+// where the second T stood. A line that held nothing but removed gates goes
+// whole.
 //
 // Contract: `program` is what `read_program(text)` returned for `text`.
 // `optimize` gets each distinct run once per call and returns an equivalent

@@ -721,7 +721,9 @@ bool Reader::broadcast_operands(std::uint32_t& instances, bool& broadcast) {
       const std::uint32_t size = program_.registers[op.reg].size;
       if (broadcast && size != instances) {
         return fail(operand_at, "expected a register of size " + std::to_string(instances) +
-                                    ", like the register before it");
+                                    ", like the register before it, found '" +
+                                    std::string(program_.registers[op.reg].name) + "' of size " +
+                                    std::to_string(size));
       }
       broadcast = true;
       instances = size;
