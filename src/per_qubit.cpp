@@ -263,6 +263,7 @@ std::string PerQubit::write() const {
     return out.data() + used;
   };
   const auto copy = [&](std::string_view piece) {
+    if (piece.empty()) return;  // an empty view may have no data pointer
     std::memcpy(room(piece.size()), piece.data(), piece.size());
     used += piece.size();
   };
