@@ -81,6 +81,8 @@ class PerQubit {
   void instance(const Statement& st, std::uint32_t i);
   void barrier(const Statement& st);
   void boundary(bool adds_level);
+  void begin_condition(const Statement& st);
+  void end_condition();
   void end_run(std::uint32_t qubit);
   std::uint32_t bit(const Operand& op, std::uint32_t i) const;
   std::string write() const;
@@ -95,6 +97,11 @@ class PerQubit {
   HashMap<std::string, std::uint32_t, TextHash> known_;  // run codes -> position in results_
   std::vector<RunResult> results_;        // the distinct runs' results
   std::vector<std::uint32_t> touched_;    // the bits of the operation at hand
+  struct Condition {
+    std::uint32_t first = 0;                // the condition register's bits: [first, end)
+    std::uint32_t end = 0;                  // equal to `first` when there is none
+    std::array<std::uint64_t, 2> level{};   // where they all stand, before and after
+  } condition_;                             // of the conditional statement at hand
   CircuitStats stats_before_;             // counted as the statements are read
   CircuitStats stats_after_;              // likewise
 };
@@ -138,7 +145,9 @@ PerQubitResult PerQubit::run() {
           const Operand& op = program_.operands[st.first_operand + k];
           if (op.index == kWholeRegister) instances = program_.registers[op.reg].size;
         }
+        begin_condition(st);
         for (std::uint32_t i = 0; i < instances; ++i) instance(st, i);
+        end_condition();
         break;
       }
     }
@@ -158,10 +167,6 @@ void PerQubit::instance(const Statement& st, std::uint32_t i) {
   touched_.clear();
   for (std::uint32_t k = 0; k < st.operand_count; ++k) {
     touched_.push_back(bit(program_.operands[st.first_operand + k], i));
-  }
-  if (st.condition != kNoCondition) {
-    const Register& reg = program_.registers[st.condition];
-    for (std::uint32_t b = 0; b < reg.size; ++b) touched_.push_back(program_.qubits + reg.first + b);
   }
   boundary(true);
   if (st.kind == StatementKind::Gate) {
@@ -184,17 +189,53 @@ void PerQubit::barrier(const Statement& st) {
   boundary(false);
 }
 
-// Ends the runs of the touched qubits, then moves every touched bit to one
-// level past the deepest of them (to the deepest, for a barrier).
+// An `if (c==n)` takes every bit of c in each broadcast instance, so between
+// instances all of them stand at one level: that level is kept as one
+// number per side while the instances go, and written to the bits at the
+// end. An instance then costs its operands, not the register's size.
+void PerQubit::begin_condition(const Statement& st) {
+  condition_ = {};
+  if (st.condition == kNoCondition) return;
+  const Register& reg = program_.registers[checked_index(program_.registers.size(), st.condition)];
+  if (reg.size == 0) return;
+  condition_.first = program_.qubits + reg.first;
+  condition_.end = condition_.first + reg.size;
+  for (std::size_t side = 0; side < 2; ++side) {
+    const std::vector<std::uint64_t>& levels = side == 0 ? before_ : after_;
+    condition_.level[side] = *std::max_element(levels.begin() + condition_.first,
+                                               levels.begin() + condition_.end);
+  }
+}
+
+void PerQubit::end_condition() {
+  if (condition_.first == condition_.end) return;
+  std::fill(before_.begin() + condition_.first, before_.begin() + condition_.end,
+            condition_.level[0]);
+  std::fill(after_.begin() + condition_.first, after_.begin() + condition_.end,
+            condition_.level[1]);
+  condition_ = {};
+}
+
+// Ends the runs of the touched qubits, then moves every touched bit (and the
+// condition's register) to one level past the deepest of them (to the
+// deepest, for a barrier).
 void PerQubit::boundary(bool adds_level) {
   for (std::uint32_t b : touched_) {
     if (b < program_.qubits) end_run(b);
   }
-  for (std::vector<std::uint64_t>* levels : {&before_, &after_}) {
-    std::uint64_t level = 0;
-    for (std::uint32_t b : touched_) level = std::max(level, (*levels)[checked_index(levels->size(), b)]);
+  const bool conditioned = condition_.first != condition_.end;
+  const auto in_condition = [&](std::uint32_t b) {
+    return b >= condition_.first && b < condition_.end;
+  };
+  for (std::size_t side = 0; side < 2; ++side) {
+    std::vector<std::uint64_t>& levels = side == 0 ? before_ : after_;
+    std::uint64_t level = conditioned ? condition_.level[side] : 0;
+    for (std::uint32_t b : touched_) {
+      if (!in_condition(b)) level = std::max(level, levels[checked_index(levels.size(), b)]);
+    }
     level += adds_level;
-    for (std::uint32_t b : touched_) (*levels)[b] = level;
+    for (std::uint32_t b : touched_) levels[b] = level;
+    if (conditioned) condition_.level[side] = level;
   }
 }
 

@@ -121,6 +121,9 @@ TEST(PerQubitPass, StatisticsOfWholePrograms) {
       // An `if` takes every bit of its register; a conditional T is a T.
       {"measure q[0] -> c[1]; if (c==1) t q[2];", {1, 1, 2}},
       {"h q[1]; h q[1]; if (c==0) measure q[0] -> c[0]; h q[2];", {0, 3, 2}},
+      {"if (c==1) h q;", {0, 3, 3}},
+      {"h q[1]; if (c==0) measure q[1] -> c[1]; measure q[0] -> c[0];", {0, 1, 3}},
+      {"h q[0]; h q[0]; if(c==0) reset q[2]; creg d[1]; if (d==0) h q[1];", {0, 3, 2}},
   };
   for (const StatsCase& c : cases) {
     const std::string in = std::string(kHead) + "creg c[2];\n" + std::string(c.in);
