@@ -121,12 +121,6 @@ def qasmbench() -> list[Path]:
     return []
 
 
-def program_t_count(text: str) -> int:
-    """T and T-dagger applications of a program written one statement a line
-    to indexed qubits (the QASMBench programs and per_qubit_program are)."""
-    return sum(1 for row in text.splitlines() if row.split(" ", 1)[0] in T_GATES)
-
-
 def t_count(text: str) -> int:
     """T and T-dagger gate lines of a text written by `circuit`."""
     return sum(1 for row in text.splitlines() if row.split(" ", 1)[0] in T_GATES)

@@ -98,7 +98,7 @@ def _kestrel() -> Pipeline:
 
 
 def _count_kestrel_pq(stats: dict[str, int]) -> dict[str, int]:
-    return {"t_after": stats["t_after"], "rotations": 0}
+    return {"t_before": stats["t_before"], "t_after": stats["t_after"], "rotations": 0}
 
 
 def _count_kestrel(stats: dict[str, int]) -> dict[str, int]:
