@@ -41,6 +41,11 @@ T_GATES = {"t", "tdg"}
 
 GOLDEN = Path(__file__).resolve().parent / "golden.json"
 
+# The per-qubit mode's random programs: statements over PER_QUBIT_QUBITS qubits.
+PER_QUBIT_SIZES = [10_000, 100_000, 1_000_000]
+QUICK_PER_QUBIT_SIZES = [10_000]
+PER_QUBIT_QUBITS = 100
+
 _MASK = (1 << 64) - 1
 
 
@@ -80,6 +85,40 @@ def circuit(family: str, gates: int, index: int = 0) -> str:
     """The QASM text of circuit `index` of `family` with `gates` gates."""
     lines = {name: line(name) for name in GATES[family]}
     return HEADERS[family] + "".join(lines[n] for n in gate_names(family, gates, index))
+
+
+def per_qubit_program(statements: int, qubits: int = PER_QUBIT_QUBITS) -> str:
+    """A seeded random program over `qubits` qubits, one statement a line:
+    with probability 3/20 a cx between two distinct random qubits, else one of
+    h, s, sdg, t, tdg, x and z on a random qubit. Each qubit sees a run of
+    about three gates between two cx, so runs repeat often."""
+    names = GATES["clifford_t"]
+    lines = [f'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[{qubits}];\n']
+    state = _mix(statements * 1_000_003 + qubits)
+    for _ in range(statements):
+        state = _mix(state)
+        x, kind = divmod(state, 20)
+        if kind < 3:
+            x, a = divmod(x, qubits)
+            b = x % (qubits - 1)
+            b += b >= a
+            lines.append(f"cx q[{a}],q[{b}];\n")
+        else:
+            x, name = divmod(x, len(names))
+            lines.append(f"{names[name]} q[{x % qubits}];\n")
+    return "".join(lines)
+
+
+def qasmbench() -> list[Path]:
+    """The QASMBench programs of the shared data beside the repository (for
+    a work tree, a folder further up), or of $KESTREL_QASMBENCH."""
+    import os
+    candidates = [Path(os.environ["KESTREL_QASMBENCH"])] if "KESTREL_QASMBENCH" in os.environ else []
+    candidates += [d / "shared" / "data" / "qasmbench" for d in Path(__file__).resolve().parents]
+    for folder in candidates:
+        if folder.is_dir():
+            return sorted(folder.glob("*.qasm"))
+    return []
 
 
 def t_count(text: str) -> int:

@@ -73,7 +73,8 @@ def worker(tool: str, path: str, family: str, min_runs: int, max_runs: int, budg
            stop_at: float) -> None:
     """Times one tool on one text: a line after the warm-up, then one per run."""
     run = tools.pipeline(tool)
-    run(circuits.circuit(family, 8, index=1))
+    run(circuits.per_qubit_program(64) if family == "per_qubit"
+        else circuits.circuit(family, 8, index=1))
     text = Path(path).read_text()
     emit({"ready": True})
     spent, last = 0.0, 0.0
@@ -266,6 +267,58 @@ def log(message: str) -> None:
     print(message, file=sys.stderr, flush=True)
 
 
+def run_per_qubit(s: Settings) -> list[dict[str, Any]]:
+    """The per-qubit mode beside Qiskit's OptimizeCliffordT on the QASMBench
+    programs and on random 100-qubit programs: one row per program."""
+    log("timing the per-qubit mode")
+    programs = [(p.stem, p.read_text()) for p in circuits.qasmbench()]
+    sizes = circuits.QUICK_PER_QUBIT_SIZES if s.quick else circuits.PER_QUBIT_SIZES
+    programs += [(f"random {n:,}", circuits.per_qubit_program(n)) for n in sizes]
+    rows = []
+    with tempfile.TemporaryDirectory(prefix="kestrel-bench-pq-") as scratch:
+        for name, text in programs:
+            path = Path(scratch) / (name.replace(" ", "_").replace(",", "") + ".qasm")
+            path.write_text(text)
+            row: dict[str, Any] = {"program": name, "statements": text.count(";")}
+            for tool in tools.PER_QUBIT_TOOLS:
+                if not tools.available(tool):
+                    row[tool] = {"status": "not installed", "runs": []}
+                    continue
+                row[tool] = time_cell(tool, path, "per_qubit", s)
+                if "t_before" in row[tool]:
+                    row["t_before"] = row[tool].pop("t_before")
+                shown = (f"{row[tool]['median'] * 1e3:.3f} ms" if "median" in row[tool]
+                         else row[tool]["status"])
+                log(f"  {tool:10} {name:16} {row['statements']:>9} statements: {shown}")
+            rows.append(row)
+    return rows
+
+
+def per_qubit_table(rows: list[dict[str, Any]], heading: str) -> list[str]:
+    labels = [tools.PER_QUBIT_TOOLS[t][0] for t in tools.PER_QUBIT_TOOLS]
+    out = [f"{heading} The per-qubit mode", "",
+           "Whole programs, each qubit's runs optimised (`per_qubit=True`, saturation), beside "
+           "Qiskit's `OptimizeCliffordT` pass on the same text: median wall time from text to "
+           "text, microseconds per statement, and the T count after (T before: kestrel's "
+           "`t_before`, T and T-dagger applications outside gate definitions).", "",
+           "| Program | Statements | T before | " +
+           " | ".join(f"{label} | µs/statement | T after" for label in labels) + " |",
+           "|---|---:|---:|" + "---:|---:|---:|" * len(labels)]
+    for row in rows:
+        t_before = f"{row['t_before']:,}" if "t_before" in row else ""
+        cells = [row["program"], f"{row['statements']:,}", t_before]
+        for tool in tools.PER_QUBIT_TOOLS:
+            c = row[tool]
+            if "median" in c:
+                cells += [fmt_time(c["median"]),
+                          fmt_number(c["median"] / row["statements"] * 1e6), f"{c['t_after']:,}"]
+            else:
+                cells += [c["status"], "", ""]
+        out.append("| " + " | ".join(cells) + " |")
+    out.append("")
+    return out
+
+
 def run_suite(s: Settings, wanted: list[str]) -> dict[str, Any]:
     started = time.time()
     peers = [p for p in tools.PEERS if p in wanted]
@@ -330,6 +383,7 @@ def run_suite(s: Settings, wanted: list[str]) -> dict[str, Any]:
                     m["bytes_per_gate"] = m["extra_bytes"] / gates
                     results[key][f"{family}/{gates}"] = m
                     log(f"  {family:10} {gates:>9} gates: {m['bytes_per_gate']:.1f} bytes/gate")
+    results["per_qubit"] = run_per_qubit(s)
     log(f"thread scaling on a batch of {s.batch} circuits of {circuits.BATCH_GATES} gates")
     results["threads"] = measure_threads(s)
     log(f"  throughput of 2 threads / 1 thread: {results['threads']['ratio']:.2f}, "
@@ -461,6 +515,8 @@ def tables(results: dict[str, Any], heading: str, notes: str) -> str:
             out += ["Not installed, so not run: " + ", ".join(missing) + ".", ""]
 
     out += normal_form_tables(results, heading)
+    if results.get("per_qubit"):
+        out += per_qubit_table(results["per_qubit"], heading)
 
     th = results["threads"]
     if th:
@@ -721,6 +777,8 @@ def main() -> None:
     parser.add_argument("--max-gates", type=int, help="with --record/--check: sizes up to this")
     parser.add_argument("--report", type=Path, metavar="JSON",
                         help="measure nothing: write the reports again from a results.json")
+    parser.add_argument("--per-qubit-only", action="store_true",
+                        help="time only the per-qubit mode and its peer; prints the table")
     parser.add_argument("--worker", nargs=7, help=argparse.SUPPRESS)
     parser.add_argument("--memory-child", nargs=2, help=argparse.SUPPRESS)
     parser.add_argument("--threads-child", nargs=2, type=int, help=argparse.SUPPRESS)
@@ -752,6 +810,10 @@ def main() -> None:
     s = Settings(args.quick)
     if args.out:
         s.out = args.out
+    if args.per_qubit_only:
+        rows = run_per_qubit(s)
+        print("\n".join(per_qubit_table(rows, "##")))
+        return
     if args.report:
         results = json.loads(args.report.read_text())
         write_reports(results, args.out or args.report.resolve().parent)

@@ -48,6 +48,13 @@ TOOLS = {
 }
 PEERS = ["qiskit-l3", "qiskit-1q", "pyzx", "pytket", "qiskit-ct"]
 
+# The per-qubit mode and the peer it is set beside, on whole programs.
+PER_QUBIT_TOOLS = {
+    "kestrel-pq": ("kestrel per-qubit", "kestrel.optimize_qasm(per_qubit=True)"),
+    "qiskit-ct": ("Qiskit OptimizeCliffordT",
+                  "qiskit.qasm2.loads; PassManager([OptimizeCliffordT()]); qasm2.dumps"),
+}
+
 CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z"]
 QISKIT_CLIFFORD = {"h", "s", "sdg", "x", "y", "z", "sx", "sxdg", "id", "cx", "barrier",
                    "measure"}
@@ -56,8 +63,9 @@ Pipeline = Callable[[str], tuple[str, Any]]
 
 
 # The distribution that provides each tool.
-DISTRIBUTION = {"kestrel": "kestrel", "kestrel-nf": "kestrel", "qiskit-l3": "qiskit",
-                "qiskit-1q": "qiskit", "pyzx": "pyzx", "pytket": "pytket", "qiskit-ct": "qiskit"}
+DISTRIBUTION = {"kestrel": "kestrel", "kestrel-nf": "kestrel", "kestrel-pq": "kestrel",
+                "qiskit-l3": "qiskit", "qiskit-1q": "qiskit", "pyzx": "pyzx", "pytket": "pytket",
+                "qiskit-ct": "qiskit"}
 
 
 def version(name: str) -> str:
@@ -80,7 +88,8 @@ def pipeline(name: str) -> Pipeline:
 
 def counts(name: str, result: Any) -> dict[str, int]:
     """{"t_after": T gates of the result, "rotations": general rotations}."""
-    return globals()["_count_" + name.split("-")[0]](result)
+    key = name if name == "kestrel-pq" else name.split("-")[0]
+    return globals()["_count_" + key.replace("-", "_")](result)
 
 
 def _kestrel() -> Pipeline:
@@ -103,8 +112,34 @@ def _kestrel_nf() -> Pipeline:
     return run
 
 
+def _count_kestrel_pq(stats: dict[str, int]) -> dict[str, int]:
+    return {"t_before": stats["t_before"], "t_after": stats["t_after"], "rotations": 0}
+
+
 def _count_kestrel(stats: dict[str, int]) -> dict[str, int]:
     return {"t_after": stats["t_after"], "rotations": 0}
+
+
+def _kestrel_pq() -> Pipeline:
+    import kestrel
+
+    def run(text: str) -> tuple[str, Any]:
+        return kestrel.optimize_qasm(text, per_qubit=True)
+
+    return run
+
+
+def _qiskit_ct() -> Pipeline:
+    import qiskit.qasm2
+    from qiskit.transpiler import PassManager
+    from qiskit.transpiler.passes import OptimizeCliffordT
+
+    def run(text: str) -> tuple[str, Any]:
+        circuit = qiskit.qasm2.loads(text)
+        out = PassManager([OptimizeCliffordT()]).run(circuit)
+        return qiskit.qasm2.dumps(out), out
+
+    return run
 
 
 def _qiskit_l3() -> Pipeline:
@@ -136,19 +171,6 @@ def _qiskit_1q() -> Pipeline:
             OptimizeCliffordT(),
         ])
         out = manager.run(circuit)
-        return qiskit.qasm2.dumps(out), out
-
-    return run
-
-
-def _qiskit_ct() -> Pipeline:
-    import qiskit.qasm2
-    from qiskit.transpiler import PassManager
-    from qiskit.transpiler.passes import OptimizeCliffordT
-
-    def run(text: str) -> tuple[str, Any]:
-        circuit = qiskit.qasm2.loads(text)
-        out = PassManager([OptimizeCliffordT()]).run(circuit)
         return qiskit.qasm2.dumps(out), out
 
     return run

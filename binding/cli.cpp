@@ -219,6 +219,21 @@ PyObject* print(PyObject* module, int fd, std::string_view text) {
   Py_RETURN_NONE;
 }
 
+// A path's bytes as text, for a message: what is not UTF-8 shows as U+FFFD.
+std::string path_text(const std::string& path) {
+  PyObject* text = PyUnicode_DecodeUTF8(path.data(), static_cast<Py_ssize_t>(path.size()),
+                                        "replace");
+  if (text == nullptr) {
+    PyErr_Clear();
+    return path;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  std::string out = utf8 == nullptr ? path : std::string(utf8, static_cast<std::size_t>(size));
+  Py_DECREF(text);
+  return out;
+}
+
 // What the drawing step says on standard error instead of writing a file.
 std::optional<std::string> undrawn_reason(const RunReport& report) {
   if (report.skipped) {
@@ -244,6 +259,7 @@ PyObject* run(PyObject* module, const Options& options) {
       })) {
     return raise_exception(module, std::move(error));
   }
+  if (result.error) return raise_input_error(*result.error, path_text(*options.in) + ": ");
 
   std::string diagnostics;  // everything for standard error, in order
   if (options.stats) {

@@ -2,6 +2,7 @@
 #include "binding/pipeline.h"
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "binding/arguments.h"
@@ -25,6 +26,16 @@ bool utf8_argument(PyObject* qasm, std::string_view& text) {
   if (utf8 == nullptr) return false;  // lone surrogates: UnicodeEncodeError as raised
   text = std::string_view(utf8, static_cast<std::size_t>(size));
   return true;
+}
+
+PyObject* raise_input_error(const InputError& error, const std::string& where) {
+  const std::string message = where + error.text();
+  PyObject* text =
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+  if (text == nullptr) return nullptr;
+  PyErr_SetObject(PyExc_ValueError, text);
+  Py_DECREF(text);
+  return nullptr;
 }
 
 PyObject* stats_dict(const PipelineResult& result) {
@@ -64,6 +75,7 @@ PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
     if (auto error = without_gil([&] { result = run_pipeline(text, arguments.options); })) {
       return raise_exception(module, std::move(error));
     }
+    if (result.error) return raise_input_error(*result.error);
 
     PyObject* dict = stats_dict(result);
     if (dict == nullptr) return nullptr;

@@ -10,6 +10,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <string>
 #include <string_view>
 
 #include "src/pipeline.h"
@@ -22,6 +23,10 @@ namespace kestrel::binding {
 // Returns false with an exception set when `qasm` is not a str or cannot be
 // encoded.
 bool utf8_argument(PyObject* qasm, std::string_view& text);
+
+// Raises ValueError for a text the per-qubit reader refused, its message
+// `where` followed by "line 3, column 5: expected ...". Returns NULL.
+PyObject* raise_input_error(const InputError& error, const std::string& where = {});
 
 // A new dict with the keys t_before, t_after, depth_before, depth_after,
 // gates_before, gates_after in this order, or NULL with an exception set.

@@ -1,8 +1,11 @@
 #include "src/pipeline.h"
 
 #include <optional>
+#include <utility>
+#include <variant>
 
 #include "src/normal_form.h"
+#include "src/per_qubit.h"
 
 namespace kestrel {
 namespace {
@@ -25,11 +28,28 @@ PipelineResult normal_form_pipeline(std::string_view text) {
   return result;
 }
 
+// The whole program kept, each qubit's runs optimised by `options.method`.
+PipelineResult per_qubit_pipeline(std::string_view text, const PipelineOptions& options) {
+  PipelineResult result;
+  auto read = read_program(text);
+  if (auto* error = std::get_if<InputError>(&read)) {
+    result.error = std::move(*error);
+    return result;
+  }
+  PerQubitResult out =
+      optimize_per_qubit(text, std::get<QasmProgram>(read),
+                         [&](std::span<const Op> run) { return optimize_run(run, options); });
+  result.qasm = std::move(out.qasm);
+  result.before = out.before;
+  result.after = out.after;
+  return result;
+}
+
 }  // namespace
 
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options,
                             ReportRequest request) {
-  if (options.per_qubit) fault("internal error: entered unreachable code");
+  if (options.per_qubit) return per_qubit_pipeline(text, options);
   if (options.method == Method::NormalForm) return normal_form_pipeline(text);
   const RecExpr<Op> expr = parse_qasm(text);
   const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
@@ -51,6 +71,7 @@ std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& opt
     for (OpKind gate : gates) out.emplace_back(gate);
     return out;
   }
+  // The chain the line reader builds: Seq(Seq(g0, g1), g2) ...
   RecExpr<Op> chain;
   chain.reserve(2 * run.size() + 1);
   std::optional<Id> root;

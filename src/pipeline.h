@@ -9,13 +9,16 @@
 // way of the normal form of src/normal_form.h.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "src/lang.h"
 #include "src/optimize.h"
 #include "src/qasm.h"
+#include "src/statements.h"
 
 namespace kestrel {
 
@@ -32,21 +35,25 @@ struct PipelineOptions {
 };
 
 struct PipelineResult {
-  std::string qasm;     // the optimised program as QASM text
-  CircuitStats before;  // the circuit read from the input
-  CircuitStats after;   // the optimised circuit
+  std::string qasm;                  // the optimised program as QASM text
+  CircuitStats before;               // the circuit read from the input
+  CircuitStats after;                // the optimised circuit
+  std::optional<InputError> error;   // per-qubit mode: why the text could not be read;
+                                     // then nothing else is set
 };
 
-// Reads `text`, optimises it as `options` say and writes it back. A report
-// can be asked of a one-wire saturation run only. Throws only `Fault` and
-// `std::bad_alloc`.
+// Reads `text`, optimises it as `options` say and writes it back. Only the
+// per-qubit mode rejects a text (in `error`); the default reads any text. A
+// report can be asked of a one-wire saturation run only. Throws only `Fault`
+// and `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
                             ReportRequest request = {});
 
-// Optimises one wire's gates (leaves, as the reader makes them) with
-// `options.method` and returns the result's gates; `per_qubit` is not read.
-// Saturation sees them as the reader's chain would hold them; the normal form
-// keeps each CNOT in place but for pairs that cancel.
+// One qubit's run of one-qubit gates optimised by `options.method`: an
+// equivalent gate list, first gate first; `per_qubit` is not read. An empty
+// run gives an empty list. Saturation sees the gates as the reader's chain
+// would hold them; the normal form keeps each CNOT in place but for pairs
+// that cancel.
 std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options);
 
 }  // namespace kestrel

@@ -18,6 +18,7 @@ import kestrel
 from conftest import HEADER, REPO, USAGE, console_script, qasm, run
 
 TT = qasm("t q[0];", "t q[0];")
+NO_REGISTER = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nt q[0];\n"
 PROGRAMS = {"module": [sys.executable, "-m", "kestrel"], "script": [str(console_script())]}
 
 
@@ -43,6 +44,8 @@ def test_module_and_script_run_the_same_command_line(tt):
     (["--method", "normal-form"], {"method": "normal-form"}),
     (["--method", "saturation", "--iter-limit", "2", "--node-limit", "20"],
      {"iter_limit": 2, "node_limit": 20}),
+    (["--per-qubit"], {"per_qubit": True}),
+    (["--per-qubit", "--method", "normal-form"], {"per_qubit": True, "method": "normal-form"}),
 ])
 def test_options_give_what_the_keywords_give(tmp_path, args, options):
     text = (REPO / "examples" / "t_pairs.qasm").read_text()
@@ -77,9 +80,13 @@ def test_help_lists_every_option_the_readme_documents(program, tmp_path):
     (["--in", "tt.qasm", "--out", "no/such/out.qasm"],
      "[Errno 2] No such file or directory: 'no/such/out.qasm'"),
     (["--in", "latin1.qasm"], "[Errno 84] stream did not contain valid UTF-8: 'latin1.qasm'"),
+    (["--in", "tt.qasm", "--per-qubit"],
+     "tt.qasm: line 3, column 3: expected a quantum register declared before this "
+     "statement, found 'q'"),
 ])
-def test_a_file_error_is_one_line_and_status_1(program, tt, args, error):
+def test_an_input_error_is_one_line_and_status_1(program, tt, args, error):
     (tt / "latin1.qasm").write_bytes(b"// caf\xe9\n")
+    (tt / "tt.qasm").write_text(NO_REGISTER)
     result = run(program + args, tt)
     assert (result.returncode, result.stdout) == (1, b"")
     assert result.stderr.decode() == f"kestrel: {error}\n"

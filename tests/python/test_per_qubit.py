@@ -1,0 +1,274 @@
+"""The per-qubit mode against Qiskit, on real programs and random ones.
+
+Each output must be a program Qiskit reads, keep every statement that is no
+run gate unchanged and in order, be the input's circuit up to a global phase,
+and come with statistics that are Qiskit's figures for the input and the
+output. Equivalence is checked two ways: with dense operators where the
+program is small and unitary once its final measurements are gone, and, for
+every program, segment by segment: between two operations that are not run
+gates, each qubit's run must be the same 2x2 matrix up to phase, and the
+operations themselves must be the same. The second holds for any size and
+for measurements, resets and conditions in the middle of a program.
+"""
+
+import os
+import re
+from pathlib import Path
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from qiskit import qasm2
+from qiskit.quantum_info import Operator
+
+import kestrel
+from conftest import EXAMPLES, REPO, scaled
+
+# One row per method; normal-form joins as a row of its own.
+METHODS = ["saturation", "normal-form"]
+
+# The QASMBench programs of the shared data beside the repository (for a
+# work tree, a folder further up), or where KESTREL_QASMBENCH points.
+QASMBENCH = next((p for p in [Path(os.environ.get("KESTREL_QASMBENCH", "/nonexistent"))] +
+                  [d / "shared" / "data" / "qasmbench" for d in REPO.parents] if p.is_dir()),
+                 None)
+# examples/qasmbench/ holds all but the largest of them; each program once.
+PROGRAMS = sorted(EXAMPLES.glob("**/*.qasm"))
+PROGRAMS += sorted(p for p in (QASMBENCH.glob("*.qasm") if QASMBENCH else [])
+                   if p.name not in {q.name for q in PROGRAMS})
+# Too many qubits for a dense operator, or measurements and conditions in the
+# middle of the program: checked segment by segment only.
+NOT_DENSE = {"adder_n433": "433 qubits", "wstate_n380": "380 qubits", "bwt_n21": "21 qubits",
+             "inverseqft_n4": "measurements and conditions in the middle"}
+# Programs that Qiskit rejects too.
+REJECTED = {"cancellations": "line 8, column 1: expected distinct qubits in each application "
+                             "of 'cx'"}
+
+R = 1 / np.sqrt(2)
+W = np.exp(1j * np.pi / 4)
+RUN_GATES = {
+    "h": np.array([[R, R], [R, -R]]), "s": np.diag([1, 1j]), "sdg": np.diag([1, -1j]),
+    "t": np.diag([1, W]), "tdg": np.diag([1, np.conj(W)]), "x": np.array([[0, 1], [1, 0]]),
+    "z": np.diag([1, -1]),
+}
+RUN_STATEMENT = re.compile(r"(h|s|sdg|t|tdg|x|z)\s+[a-z]\w*\s*\[\s*\d+\s*\]\s*;")
+
+
+def statements(text):
+    """The statements of a program text, comments removed and ends stripped:
+    a statement ends at a ';' outside braces or at the '}' closing a body."""
+    text = re.sub(r"//[^\n]*", "", text)
+    out, start, depth = [], 0, 0
+    for i, ch in enumerate(text):
+        if ch == "{":
+            depth += 1
+        elif ch == "}":
+            depth -= 1
+            if depth == 0:
+                out.append(text[start:i + 1].strip())
+                start = i + 1
+        elif ch == ";" and depth == 0:
+            out.append(text[start:i + 1].strip())
+            start = i + 1
+    assert not text[start:].strip(), "the text ends inside a statement"
+    return out
+
+
+def kept(text):
+    """The statements that are no run gates: what the mode must keep."""
+    return [s for s in statements(text) if not RUN_STATEMENT.fullmatch(s)]
+
+
+def load(text):
+    return qasm2.loads(text, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
+
+
+def figures(circuit):
+    """Qiskit's counts for a circuit: T applications, gate applications (a
+    conditional gate counts as its gate; measure, reset and barrier do not)
+    and depth."""
+    t = gates = 0
+    for instruction in circuit.data:
+        name = instruction.operation.name
+        if name == "if_else":
+            name = instruction.operation.blocks[0].data[0].operation.name
+        if name in ("measure", "reset", "barrier"):
+            continue
+        gates += 1
+        t += name in ("t", "tdg")
+    return {"t": t, "gates": gates, "depth": circuit.depth()}
+
+
+def segments(circuit):
+    """Per qubit, the product of each run of one-qubit Clifford+T gates
+    between the other operations; and the other operations in order."""
+    index = {qubit: k for k, qubit in enumerate(circuit.qubits)}
+    clbits = {clbit: k for k, clbit in enumerate(circuit.clbits)}
+    current = [np.eye(2, dtype=complex) for _ in circuit.qubits]
+    runs = [[] for _ in circuit.qubits]
+    others = []
+    for instruction in circuit.data:
+        op = instruction.operation
+        qubits = [index[q] for q in instruction.qubits]
+        if op.name in RUN_GATES and len(qubits) == 1:
+            current[qubits[0]] = RUN_GATES[op.name] @ current[qubits[0]]
+            continue
+        for k in qubits:
+            runs[k].append(current[k])
+            current[k] = np.eye(2, dtype=complex)
+        params = tuple(round(float(p), 12) for p in op.params if isinstance(p, (int, float)))
+        others.append((op.name, tuple(qubits), tuple(clbits[c] for c in instruction.clbits),
+                       params))
+    for k, matrix in enumerate(current):
+        runs[k].append(matrix)
+    return runs, others
+
+
+def same_up_to_phase(a, b):
+    k = np.argmax(np.abs(a))
+    if abs(b.flat[k]) < 1e-9:
+        return False
+    return np.allclose(a * (b.flat[k] / a.flat[k]), b, atol=1e-9)
+
+
+def check_output(text, out, stats, dense):
+    """Everything the mode promises about `out`, the result for `text`."""
+    assert kept(out) == kept(text)
+    before, after = load(text), load(out)
+    assert {k: stats[k + "_before"] for k in ("t", "gates", "depth")} == figures(before)
+    assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(after)
+
+    runs_in, others_in = segments(before)
+    runs_out, others_out = segments(after)
+    assert others_in == others_out
+    for qubit, (a, b) in enumerate(zip(runs_in, runs_out)):
+        assert len(a) == len(b)
+        for k, (m, n) in enumerate(zip(a, b)):
+            assert same_up_to_phase(m, n), f"qubit {qubit}, run {k}"
+    if dense:
+        a = Operator(before.remove_final_measurements(inplace=False))
+        b = Operator(after.remove_final_measurements(inplace=False))
+        assert a.equiv(b)
+
+
+@pytest.mark.parametrize("method", METHODS)
+@pytest.mark.parametrize("path", PROGRAMS, ids=lambda p: p.stem)
+def test_real_programs(path, method):
+    text = path.read_text()
+    if path.stem in REJECTED:
+        with pytest.raises(ValueError, match=re.escape(REJECTED[path.stem])):
+            kestrel.optimize_qasm(text, per_qubit=True, method=method)
+        with pytest.raises(qasm2.QASM2ParseError):
+            load(text)
+        return
+    out, stats = kestrel.optimize_qasm(text, per_qubit=True, method=method)
+    check_output(text, out, stats, dense=path.stem not in NOT_DENSE)
+
+
+def test_the_programs_are_there():
+    assert QASMBENCH is not None, "no shared/data/qasmbench beside the repository"
+    assert len(PROGRAMS) >= 12 + 4
+    assert set(NOT_DENSE) | set(REJECTED) <= {p.stem for p in PROGRAMS}
+
+
+# ---------------------------------------------------------------------------
+# Random programs: two quantum registers over 1 to 6 qubits, one classical
+# register, run gates (often in runs that some identity rewrites), cx, ccx,
+# rz, barriers, whole-register gates, a defined gate, final measurements,
+# comments, and several statements on a line.
+
+REDEXES = [["t", "t"], ["t", "t", "t", "t"], ["s", "s"], ["t", "tdg"], ["tdg", "t"],
+           ["h", "z", "h"], ["h", "x", "h"]]
+SEPARATORS = [" ", "\n", "\n", "\n", " // note\n", "\n\n", "\t", "  \n"]
+
+
+@st.composite
+def programs(draw):
+    n = draw(st.integers(1, 6))
+    k = draw(st.integers(1, n))
+    registers = [("q", k)] + ([("r", n - k)] if n > k else [])
+    qubits = [f"{name}[{i}]" for name, size in registers for i in range(size)]
+    defined = n >= 2 and draw(st.booleans())
+    head = ["OPENQASM 2.0;", "include \"qelib1.inc\";", "// random program\n"]
+    head += [f"qreg {name}[{size}];" for name, size in registers] + [f"creg c[{n}];"]
+    if defined:
+        head.append("gate g(theta) a, b { cx a, b; rz(theta) b; t a; }")
+
+    def one():
+        choice = draw(st.integers(0, 9))
+        if choice <= 3:
+            return [f"{draw(st.sampled_from(sorted(RUN_GATES)))} {draw(st.sampled_from(qubits))};"]
+        if choice == 4:
+            qubit = draw(st.sampled_from(qubits))
+            return [f"{g} {qubit};" for g in draw(st.sampled_from(REDEXES))]
+        if choice == 5 and n >= 2:
+            a, b = draw(st.permutations(qubits))[:2]
+            return [f"cx {a},{b};"]
+        if choice == 6 and n >= 3:
+            a, b, c = draw(st.permutations(qubits))[:3]
+            return [f"ccx {a},{b},{c};"]
+        if choice == 7:
+            angle = draw(st.sampled_from(["pi/4", "-pi/2", "0.3", "2*pi/3"]))
+            return [f"rz({angle}) {draw(st.sampled_from(qubits))};"]
+        if choice == 8:
+            if draw(st.booleans()):
+                return [f"barrier {draw(st.sampled_from([r for r, _ in registers]))};"]
+            return [f"{draw(st.sampled_from(['h', 't', 'x']))} {registers[0][0]};"]
+        if defined:
+            a, b = draw(st.permutations(qubits))[:2]
+            return [f"g(pi/8) {a}, {b};"]
+        return ["barrier " + ",".join(draw(st.permutations(qubits))[:2]) + ";"]
+
+    body = [s for _ in range(draw(st.integers(0, 30))) for s in one()]
+    if draw(st.booleans()):
+        body += [f"measure {q} -> c[{i}];" for i, q in enumerate(qubits)]
+    parts = []
+    for statement in head + body:
+        parts += [statement, draw(st.sampled_from(SEPARATORS))]
+    return "".join(parts)
+
+
+@pytest.mark.parametrize("method", METHODS)
+@settings(max_examples=scaled(150, 1500), deadline=None)
+@given(text=programs())
+def test_random_programs(text, method):
+    out, stats = kestrel.optimize_qasm(text, per_qubit=True, method=method)
+    check_output(text, out, stats, dense=True)
+
+
+# ---------------------------------------------------------------------------
+# Texts that are no programs raise ValueError at their position; the C++
+# tests hold the full table of messages.
+
+HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\n'
+
+
+@pytest.mark.parametrize("text, message", [
+    (HEAD + "gate g a { h a;\n", "line 5, column 1: expected '}' closing the body opened at "
+                                 "line 4, column 10, found the end of the text"),
+    (HEAD + "h q[0]; }\n", "line 4, column 9: expected a statement (no gate body is open)"),
+    (HEAD + "h r[0];\n", "line 4, column 3: expected a quantum register declared before"),
+    (HEAD + "x q[2];\n", "line 4, column 5: expected an index below 2, the size of 'q'"),
+    (HEAD + "h q[0]", "line 4, column 7: expected ',' or ';', found the end of the text"),
+    (HEAD + "h q[0]\nt q[1];\n", "line 5, column 1: expected ',' or ';', found 't'"),
+    (HEAD + "cx q[1], q[1];\n", "line 4, column 1: expected distinct qubits"),
+    (HEAD + "creg c[2];\nmeasure q -> c[0];\n", "line 5, column 14: expected a whole classical"),
+    (HEAD + "u9 q[0];\n", "line 4, column 1: expected a gate defined before this statement"),
+    ("qreg q[1];\nh q[0];\n", "line 2, column 1: expected a gate defined before this statement"),
+    (HEAD + "include \"qelib2.inc\";\n", "line 4, column 9: expected \"qelib1.inc\""),
+    (HEAD + "h q[0]; // fine\n\u00e9", "line 5, column 1: expected a token of OpenQASM 2.0, "
+                                       "found the byte 0xC3"),
+], ids=["unclosed-body", "stray-brace", "undeclared", "out-of-range", "unended", "unended-line",
+        "same-qubit", "measure-shapes", "unknown-gate", "no-library", "other-include",
+        "non-ascii"])
+@pytest.mark.parametrize("method", METHODS)
+def test_texts_that_are_no_programs(text, message, method):
+    with pytest.raises(ValueError) as caught:
+        kestrel.optimize_qasm(text, per_qubit=True, method=method)
+    assert str(caught.value).startswith(message)
+
+
+def test_the_default_mode_still_reads_anything():
+    text = HEAD + "gate g a { h a;\nt q[0];\nt q[0];\n"
+    assert kestrel.optimize_qasm(text)[1]["t_before"] == 2
