@@ -27,7 +27,10 @@ namespace kestrel {
 // A position inside a `RecExpr`, or an e-class inside the e-graph.
 using Id = std::uint32_t;
 
-// What the engine requires of a node type.
+// What the engine requires of a node type. Beyond what the compiler checks:
+// the order sorts by `kind()` first, so that a sorted list keeps each kind's
+// nodes together (the e-graph checks this whenever it sorts a class), and
+// nodes that match have the same kind.
 template <class L>
 concept Language = std::regular<L> && std::totally_ordered<L> &&
                    std::is_trivially_copyable_v<L> &&
