@@ -161,11 +161,14 @@ class EGraph {
   // are being applied, the matches it counted in the clean e-graph.
   std::span<const L> laid_out_nodes(Id id) const {
     const std::uint32_t index = slot_[checked_index(slot_.size(), id)];
-    if (index == kNotLaidOut) fault("Invalid id " + std::to_string(id));
-    return class_at(index).nodes;
+    if (index == kNotLaidOut) [[unlikely]] fault_invalid_id(id);
+    const std::uint32_t begin = begin_[index];
+    return {class_nodes_.data() + begin, begin_[index + 1] - begin};
   }
   // The live classes of the last rebuild, in ascending id order.
   std::span<const Id> laid_out_classes() const noexcept { return live_; }
+  // Counts the layouts made; equal numbers mean the same classes and nodes.
+  std::uint64_t layout_generation() const noexcept { return layouts_; }
 
   // Distinct nodes ever entered, keys no longer canonical included.
   std::size_t node_count() const noexcept { return memo_.size() + stale_keys_; }
@@ -227,6 +230,10 @@ class EGraph {
 
   static constexpr std::uint32_t kNotLaidOut = ~std::uint32_t{0};  // the slot of a dead id
 
+  [[noreturn, gnu::noinline, gnu::cold]] static void fault_invalid_id(Id id) {
+    fault("Invalid id " + std::to_string(id));
+  }
+
   Class class_at(std::size_t index) const {
     const std::uint32_t begin = begin_[index];
     return {live_[index], std::span<const L>(class_nodes_.data() + begin, begin_[index + 1] - begin)};
@@ -265,6 +272,7 @@ class EGraph {
   // its id is in the class of its node: `memo` holds exactly the nodes of
   // the classes.
   void lay_out_classes() {
+    ++layouts_;
     const std::vector<L>& keys = *keys_;
     const auto n = static_cast<Id>(keys.size());
     live_.clear();
@@ -320,6 +328,7 @@ class EGraph {
   bool changed_ = false;              // a class was added or merged since the last layout
 
   // The layout of the last rebuild.
+  std::uint64_t layouts_ = 0;            // layouts made so far
   std::vector<Id> live_;                 // the live classes, ascending
   std::vector<std::uint32_t> slot_;      // per id laid out, its class's index in `live_` or kNotLaidOut
   std::vector<std::uint32_t> begin_;     // per index, its first node in `class_nodes_`; one more at the end

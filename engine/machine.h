@@ -169,36 +169,49 @@ enum class Control { Continue, Stop };
 // hash-cons, cannot run on the layout.
 enum class Source { EGraph, Layout };
 
-// The backtracking interpreter. A machine keeps its registers and its stack
-// of open choices from one run to the next, so a search over many classes
-// allocates nothing once they have grown.
+// The backtracking interpreter of one program. A machine keeps its
+// registers and its stack of open choices from one run to the next, so a
+// search over many classes allocates nothing once they have grown.
 template <Language L>
 class Machine {
  public:
-  Machine() = default;
+  // A machine for `program`, which must outlive it.
+  explicit Machine(const Program<L>& program) : program_(program) {
+    std::size_t registers = 1;
+    std::size_t choices = 0;
+    for (const Instruction<L>& inst : program.instructions) {
+      if (inst.kind == InstKind::Bind) {
+        registers = std::max<std::size_t>(registers, inst.out + inst.node.children().size());
+        ++choices;
+      } else if (inst.kind == InstKind::Scan) {
+        registers = std::max<std::size_t>(registers, inst.out + 1);
+        ++choices;
+      }
+    }
+    reg_.resize(registers);
+    choices_.resize(choices);
+  }
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
   // Register `r`; r0 is the class searched.
   Id read(Reg r) const { return reg_[checked_index(top_, r)]; }
 
-  // Runs `program` on class `eclass` (put in r0), calling `on_match(*this)`
+  // Runs the program on class `eclass` (put in r0), calling `on_match(*this)`
   // for each complete match in depth-first order; `on_match` returns Stop to
   // end the whole run.
   template <class F>
-  Control run(const EGraph<L>& egraph, const Program<L>& program, Id eclass, Source source,
-              F&& on_match) {
+  Control run(const EGraph<L>& egraph, Id eclass, Source source, F&& on_match) {
     std::size_t unused = 0;
-    return walk<false>(egraph, program, eclass, source, on_match, unused, 0);
+    return walk<false>(egraph, eclass, source, on_match, unused, 0);
   }
 
   // The number of matches `run` would report, at most `limit`. The nodes a
   // final Bind would bind are counted, not visited one by one.
-  std::size_t count(const EGraph<L>& egraph, const Program<L>& program, Id eclass, Source source,
-                    std::size_t limit) {
+  std::size_t count(const EGraph<L>& egraph, Id eclass, Source source, std::size_t limit) {
     std::size_t counted = 0;
     const auto ignore = [](const Machine&) { return Control::Continue; };
-    if (limit > 0) walk<true>(egraph, program, eclass, source, ignore, counted, limit);
+    if (limit > 0) walk<true>(egraph, eclass, source, ignore, counted, limit);
     return counted;
   }
 
@@ -215,8 +228,8 @@ class Machine {
   // `run` and `count` in one: with kCount, matches are counted up to
   // `limit` in `counted` instead of reported.
   template <bool kCount, class F>
-  Control walk(const EGraph<L>& egraph, const Program<L>& program, Id eclass, Source source,
-               const F& on_match, std::size_t& counted, std::size_t limit);
+  Control walk(const EGraph<L>& egraph, Id eclass, Source source, const F& on_match,
+               std::size_t& counted, std::size_t limit);
 
   void cut(Reg out) {
     check(top_ >= out, "self.reg.len() >= out");
@@ -242,16 +255,19 @@ class Machine {
     return !lookup_.empty() && lookup_.back() == egraph.find(read(inst.i));
   }
 
+  const Program<L>& program_;    // the program run
   std::vector<Id> reg_;          // the register stack, as long as the program needs
   std::size_t top_ = 0;          // the registers in use
-  std::vector<Choice> choices_;  // open choices, innermost last
+  std::vector<Choice> choices_;  // room for one open choice per Bind and Scan
+  std::size_t open_ = 0;         // the open choices, innermost last
   std::vector<Id> lookup_;       // ids of the Lookup term being rebuilt
 };
 
 // The nodes of `nodes` (sorted, so grouped by kind) whose kind is `kind`, as
 // a range of indices.
 template <Language L>
-std::pair<std::uint32_t, std::uint32_t> kind_range(std::span<const L> nodes, std::size_t kind) {
+[[gnu::always_inline]] inline std::pair<std::uint32_t, std::uint32_t> kind_range(
+    std::span<const L> nodes, std::size_t kind) {
   // Most classes hold a few nodes, where a scan beats a binary search.
   constexpr std::size_t kScanLimit = 16;
   auto first = nodes.begin();
@@ -270,20 +286,13 @@ std::pair<std::uint32_t, std::uint32_t> kind_range(std::span<const L> nodes, std
 
 template <Language L>
 template <bool kCount, class F>
-Control Machine<L>::walk(const EGraph<L>& egraph, const Program<L>& program, Id eclass,
-                         Source source, const F& on_match, std::size_t& counted,
-                         std::size_t limit) {
-  const std::vector<Instruction<L>>& instructions = program.instructions;
+Control Machine<L>::walk(const EGraph<L>& egraph, Id eclass, Source source, const F& on_match,
+                         std::size_t& counted, std::size_t limit) {
+  const std::vector<Instruction<L>>& instructions = program_.instructions;
   const bool layout = source == Source::Layout;
-  std::size_t registers = 1;
-  for (const Instruction<L>& inst : instructions) {
-    if (inst.kind == InstKind::Bind) registers = std::max<std::size_t>(registers, inst.out + inst.node.children().size());
-    if (inst.kind == InstKind::Scan) registers = std::max<std::size_t>(registers, inst.out + 1);
-  }
-  if (reg_.size() < registers) reg_.resize(registers);
   reg_[0] = eclass;
   top_ = 1;
-  choices_.clear();
+  open_ = 0;
   std::size_t pc = 0;
   bool forward = true;  // false: backtrack to the innermost open choice
   while (true) {
@@ -307,11 +316,19 @@ Control Machine<L>::walk(const EGraph<L>& egraph, const Program<L>& program, Id 
               layout ? egraph.laid_out_nodes(bound) : egraph[bound].nodes;
           const auto [first, last] = kind_range(nodes, inst.node.kind());
           if (kCount && pc + 1 == instructions.size()) {
-            for (std::uint32_t k = first; k < last; ++k) {
-              if (nodes[k].matches(inst.node) && ++counted == limit) return Control::Stop;
+            if constexpr (matches_by_kind<L>()) {
+              counted += last - first;
+              if (counted >= limit) {
+                counted = limit;
+                return Control::Stop;
+              }
+            } else {
+              for (std::uint32_t k = first; k < last; ++k) {
+                if (nodes[k].matches(inst.node) && ++counted == limit) return Control::Stop;
+              }
             }
           } else {
-            choices_.push_back({static_cast<std::uint32_t>(pc), first, last, nodes.data()});
+            choices_[open_++] = {static_cast<std::uint32_t>(pc), first, last, nodes.data()};
           }
           forward = false;
           continue;
@@ -322,11 +339,11 @@ Control Machine<L>::walk(const EGraph<L>& egraph, const Program<L>& program, Id 
           break;
         case InstKind::Lookup:
           if (layout) fault("a Lookup cannot read the layout");
-          forward = lookup_matches(egraph, program, inst);
+          forward = lookup_matches(egraph, program_, inst);
           break;
         case InstKind::Scan: {
           const auto count = static_cast<std::uint32_t>(egraph.laid_out_classes().size());
-          choices_.push_back({static_cast<std::uint32_t>(pc), 0, count, nullptr});
+          choices_[open_++] = {static_cast<std::uint32_t>(pc), 0, count, nullptr};
           forward = false;
           continue;
         }
@@ -335,16 +352,16 @@ Control Machine<L>::walk(const EGraph<L>& egraph, const Program<L>& program, Id 
       continue;
     }
     // Backtrack: the innermost choice with a candidate left takes it.
-    if (choices_.empty()) return Control::Continue;
-    Choice& choice = choices_.back();
+    if (open_ == 0) return Control::Continue;
+    Choice& choice = choices_[open_ - 1];
     const Instruction<L>& inst = instructions[choice.pc];
-    if (inst.kind == InstKind::Bind) {
+    if (!matches_by_kind<L>() && inst.kind == InstKind::Bind) {
       while (choice.next < choice.end && !choice.nodes[choice.next].matches(inst.node)) {
         ++choice.next;
       }
     }
     if (choice.next == choice.end) {
-      choices_.pop_back();
+      --open_;
       continue;
     }
     const std::uint32_t taken = choice.next++;
@@ -365,8 +382,8 @@ std::vector<Subst> Program<L>::run_with_limit(const EGraph<L>& egraph, Id eclass
   if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
   std::vector<Subst> found;
   if (limit == 0) return found;
-  Machine<L> machine;
-  machine.run(egraph, *this, eclass, Source::EGraph, [&](const Machine<L>& m) {
+  Machine<L> machine(*this);
+  machine.run(egraph, eclass, Source::EGraph, [&](const Machine<L>& m) {
     Subst s;
     for (const auto& [var, r] : subst.pairs()) s.append_unbound(var, m.read(r));
     found.push_back(std::move(s));

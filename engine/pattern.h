@@ -46,6 +46,18 @@ struct SearchMatches {
 template <Language L>
 using PatternAst = RecExpr<ENodeOrVar<L>>;
 
+// What a deferred search has counted on one layout of an e-graph. A later
+// search of the same layout (the e-graph unchanged since) goes on from it
+// instead of counting again: with the same limit it counts nothing, with a
+// larger one, after a ban, only the classes past where the first one stopped.
+struct CountedMatches {
+  static constexpr std::uint64_t kNoLayout = ~std::uint64_t{0};
+  std::uint64_t layout = kNoLayout;  // the layout generation counted on
+  std::vector<SearchMatches> found;  // deferred records of classes counted in full, in order
+  std::size_t total = 0;             // substitutions in `found`
+  std::size_t next = 0;              // the first candidate class not counted in full
+};
+
 // What finds the places where a rule applies.
 template <Language L>
 class Searcher {
@@ -72,10 +84,17 @@ class Searcher {
                                                        std::size_t limit) const = 0;
   // As `search_with_limit`, but the substitutions may be deferred: counted
   // only, and produced by `fill_deferred` when they are needed, which must
-  // be before the next rebuild.
+  // be before the next rebuild. `counted` carries the counting from one
+  // search to the next; a fresh one counts from scratch.
   virtual std::vector<SearchMatches> search_with_limit_deferred(const EGraph<L>& egraph,
-                                                                std::size_t limit) const {
+                                                                std::size_t limit,
+                                                                CountedMatches& /*counted*/) const {
     return search_with_limit(egraph, limit);
+  }
+  std::vector<SearchMatches> search_with_limit_deferred(const EGraph<L>& egraph,
+                                                        std::size_t limit) const {
+    CountedMatches fresh;
+    return search_with_limit_deferred(egraph, limit, fresh);
   }
   // Produces the deferred substitutions among `matches`, in the order and
   // number the search found them, however the e-graph has changed since.
@@ -187,7 +206,7 @@ class Pattern final : public Searcher<L>, public Applier<L> {
                                                         std::size_t limit) const override {
     if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
     if (limit == 0) return std::nullopt;
-    Machine<L> machine;
+    Machine<L> machine(program_);
     SearchMatches found = search_one(machine, egraph, eclass, Source::EGraph, limit);
     if (found.substs.empty()) return std::nullopt;
     return found;
@@ -219,22 +238,56 @@ class Pattern final : public Searcher<L>, public Applier<L> {
     return out;
   }
 
+  using Searcher<L>::search_with_limit_deferred;
+
   // As `search_with_limit` when the program reads only the layout, which
   // stays put until the next rebuild; the matches are counted, not stored.
+  // Classes are counted in full, one past the limit where needed, so that
+  // `counted` can go on where this search stopped.
   std::vector<SearchMatches> search_with_limit_deferred(const EGraph<L>& egraph,
-                                                        std::size_t limit) const override {
+                                                        std::size_t limit,
+                                                        CountedMatches& counted) const override {
     if (ground_ || !program_.reads_layout_only()) return search_with_limit(egraph, limit);
+    if (limit == 0 || !any_candidate(egraph)) return {};
+    if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
+    if (counted.layout != egraph.layout_generation()) {
+      counted = CountedMatches();
+      counted.layout = egraph.layout_generation();
+    }
+    const std::span<const Id> classes = candidates(egraph);
+    // Count on, class by class, while the limit is not reached; a class with
+    // more matches than are still wanted is cut and counted again next time.
+    Machine<L> machine(program_);
+    std::size_t cut = 0;  // the matches of a class cut short, if any
+    while (counted.next < classes.size() && counted.total < limit) {
+      const Id eclass = classes[counted.next];
+      const std::size_t wanted = limit - counted.total;
+      const std::size_t n = machine.count(egraph, eclass, Source::Layout, wanted + 1);
+      if (n > wanted) {
+        cut = wanted;
+        break;
+      }
+      if (n > 0) counted.found.push_back({eclass, SubstList::deferred(vars_, n)});
+      counted.total += n;
+      ++counted.next;
+    }
+    // The records up to the limit: what a fresh search stopping there finds.
     std::vector<SearchMatches> out;
-    for_each_candidate(egraph, limit, [&](Machine<L>& machine, Id eclass, std::size_t wanted) {
-      const std::size_t n = machine.count(egraph, program_, eclass, Source::Layout, wanted);
-      if (n > 0) out.push_back({eclass, SubstList::deferred(vars_, n)});
-      return n;
-    });
+    std::size_t total = 0;
+    for (const SearchMatches& m : counted.found) {
+      if (total == limit) break;
+      const std::size_t n = std::min(m.substs.size(), limit - total);
+      out.push_back({m.eclass, SubstList::deferred(vars_, n)});
+      total += n;
+    }
+    if (cut > 0 && total < limit) {
+      out.push_back({classes[counted.next], SubstList::deferred(vars_, cut)});
+    }
     return out;
   }
 
   void fill_deferred(const EGraph<L>& egraph, std::span<SearchMatches> matches) const override {
-    Machine<L> machine;
+    Machine<L> machine(program_);
     for (SearchMatches& m : matches) {
       if (!m.substs.deferred()) continue;
       SearchMatches found = search_one(machine, egraph, m.eclass, Source::Layout, m.substs.size());
@@ -301,6 +354,7 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   SearchMatches search_one(Machine<L>& machine, const EGraph<L>& egraph, Id eclass, Source source,
                            std::size_t limit) const {
     SearchMatches found{eclass, SubstList(vars_)};
+    if (source == Source::Layout) found.substs.reserve(limit);  // the count found before
     std::array<Id, 8> inline_row;
     std::vector<Id> long_row;
     std::span<Id> row(inline_row.data(), regs_.size());
@@ -308,12 +362,27 @@ class Pattern final : public Searcher<L>, public Applier<L> {
       long_row.resize(regs_.size());
       row = long_row;
     }
-    machine.run(egraph, program_, eclass, source, [&](const Machine<L>& m) {
+    machine.run(egraph, eclass, source, [&](const Machine<L>& m) {
       for (std::size_t k = 0; k < regs_.size(); ++k) row[k] = m.read(regs_[k]);
       found.substs.push_back(row);
       return --limit == 0 ? Control::Stop : Control::Continue;
     });
     return found;
+  }
+
+  // Whether the e-graph has a class the search would try.
+  bool any_candidate(const EGraph<L>& egraph) const {
+    const ENodeOrVar<L>& root = ast_[ast_.root()];
+    if (root.is_var()) return egraph.class_count() > 0;
+    return !egraph.classes_by_kind(root.node().kind()).empty();
+  }
+
+  // The classes a search tries, in order: those holding the root's
+  // operator, or every class for a variable root; as of the last rebuild.
+  std::span<const Id> candidates(const EGraph<L>& egraph) const {
+    const ENodeOrVar<L>& root = ast_[ast_.root()];
+    if (root.is_var()) return egraph.laid_out_classes();
+    return egraph.classes_by_kind(root.node().kind());
   }
 
   // Calls `visit(machine, eclass, wanted)` on the classes a search tries, in
@@ -322,17 +391,11 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   // matches it found, at most `wanted`.
   template <class F>
   void for_each_candidate(const EGraph<L>& egraph, std::size_t limit, F&& visit) const {
-    const ENodeOrVar<L>& root = ast_[ast_.root()];
-    if (limit == 0) return;
-    if (root.is_var() ? egraph.class_count() == 0
-                      : egraph.classes_by_kind(root.node().kind()).empty()) {
-      return;
-    }
+    if (limit == 0 || !any_candidate(egraph)) return;
     if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
-    const std::span<const Id> candidates =
-        root.is_var() ? egraph.laid_out_classes() : egraph.classes_by_kind(root.node().kind());
-    Machine<L> machine;
-    for (Id eclass : candidates) {
+    const std::span<const Id> classes = candidates(egraph);
+    Machine<L> machine(program_);
+    for (Id eclass : classes) {
       if (limit == 0) break;
       limit -= visit(machine, eclass, limit);
     }

@@ -19,6 +19,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <iostream>
 #include <limits>
@@ -258,7 +259,10 @@ class BackoffScheduler : public RewriteScheduler<L> {
     const std::size_t limit = threshold == std::numeric_limits<std::size_t>::max()
                                   ? threshold
                                   : threshold + 1;
-    std::vector<SearchMatches> matches = rewrite.searcher->search_with_limit_deferred(egraph, limit);
+    CountedMatches& counted =
+        counted_[reinterpret_cast<std::uintptr_t>(rewrite.searcher.get())];
+    std::vector<SearchMatches> matches =
+        rewrite.searcher->search_with_limit_deferred(egraph, limit, counted);
     std::size_t total = 0;
     for (const SearchMatches& m : matches) total += m.substs.size();
 
@@ -273,6 +277,9 @@ class BackoffScheduler : public RewriteScheduler<L> {
 
  private:
   SymbolMap<RuleStats> stats_;  // one record per rule name, in order of first search
+  // Per searcher, what its deferred searches have counted on the current
+  // layout; an iteration that changes nothing leaves them to the next one.
+  HashMap<std::uintptr_t, CountedMatches, IntHash> counted_;
 };
 
 // Runs rewrites over an owned e-graph until saturation or a limit. A runner
@@ -295,8 +302,10 @@ class Runner {
   std::chrono::nanoseconds time_limit = std::chrono::seconds(5);
   std::optional<Clock::time_point> start_time;  // set by the first iteration
   std::unique_ptr<RewriteScheduler<L>> scheduler = std::make_unique<BackoffScheduler<L>>();
+  static constexpr std::size_t kDefaultNodeLimit = 10000;
+
   std::size_t iter_limit = 30;    // reports at which the run stops
-  std::size_t node_limit = 10000;  // node count above which the run stops
+  std::size_t node_limit = kDefaultNodeLimit;  // node count above which the run stops
 
   Runner() = default;
   Runner(Runner&&) noexcept = default;

@@ -13,14 +13,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <ranges>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <boost/container/small_vector.hpp>
 
 #include "engine/fault.h"
 #include "engine/language.h"
@@ -127,7 +126,13 @@ class Subst {
 class SubstList {
  public:
   SubstList() = default;
-  explicit SubstList(std::span<const Var> vars) : vars_(vars.begin(), vars.end()) {}
+  explicit SubstList(std::span<const Var> vars) : var_count_(vars.size()) {
+    if (vars.size() <= kInlineVars) {
+      std::copy(vars.begin(), vars.end(), inline_vars_.begin());
+    } else {
+      more_vars_ = std::make_shared<const std::vector<Var>>(vars.begin(), vars.end());
+    }
+  }
 
   // `rows` substitutions counted but not stored: the searcher that counted
   // them produces them again before they are read (`Searcher::fill_deferred`).
@@ -142,17 +147,23 @@ class SubstList {
   bool empty() const noexcept { return rows_ == 0; }
   bool deferred() const noexcept { return deferred_; }
   // The variables every row binds, in binding order.
-  std::span<const Var> vars() const noexcept { return vars_; }
+  std::span<const Var> vars() const noexcept {
+    if (more_vars_) return *more_vars_;
+    return {inline_vars_.data(), var_count_};
+  }
   // The ids of row `row`, one per variable.
   std::span<const Id> row(std::size_t row) const {
     checked_index(rows_, row);
     if (deferred_) fault("the substitutions were counted, not stored");
-    return std::span<const Id>(ids_).subspan(row * vars_.size(), vars_.size());
+    return std::span<const Id>(ids_).subspan(row * var_count_, var_count_);
   }
+
+  // Makes room for `rows` more rows.
+  void reserve(std::size_t rows) { ids_.reserve(ids_.size() + rows * var_count_); }
 
   // Appends a row; `ids` holds one id per variable.
   void push_back(std::span<const Id> ids) {
-    check(ids.size() == vars_.size() && !deferred_, "ids.len() == vars.len()");
+    check(ids.size() == var_count_ && !deferred_, "ids.len() == vars.len()");
     for (Id id : ids) ids_.push_back(id);  // cheaper than a range insert for a few ids
     ++rows_;
   }
@@ -160,7 +171,8 @@ class SubstList {
   Subst operator[](std::size_t index) const {
     const std::span<const Id> ids = row(index);
     Subst s;
-    for (std::size_t k = 0; k < ids.size(); ++k) s.append_unbound(vars_[k], ids[k]);
+    const std::span<const Var> names = vars();
+    for (std::size_t k = 0; k < ids.size(); ++k) s.append_unbound(names[k], ids[k]);
     return s;
   }
 
@@ -195,11 +207,18 @@ class SubstList {
     if (rows_ != other.rows_) return false;
     if (rows_ == 0) return true;
     if (deferred_ || other.deferred_) return false;
-    return std::ranges::equal(vars_, other.vars_) && ids_ == other.ids_;
+    return std::ranges::equal(vars(), other.vars()) && ids_ == other.ids_;
   }
 
  private:
-  boost::container::small_vector<Var, 3> vars_;  // the variables of every row
+  // The variables of every row: up to four inline, so that a list is cheap
+  // to copy, more in a shared array. Unused places hold handle 0, not a
+  // default Var, which would look the empty text up in the symbol table.
+  static constexpr std::size_t kInlineVars = 4;
+  static constexpr Var kUnused{GlobalSymbol::from_handle(0)};
+  std::array<Var, kInlineVars> inline_vars_{kUnused, kUnused, kUnused, kUnused};
+  std::size_t var_count_ = 0;
+  std::shared_ptr<const std::vector<Var>> more_vars_;
   std::vector<Id> ids_;                          // the rows, one after another
   std::size_t rows_ = 0;                         // number of rows (the ids say it only with variables)
   bool deferred_ = false;                        // rows counted, ids not stored

@@ -92,6 +92,30 @@ TEST(DeferredSearch, CountsAndThenProducesWhatTheSearchFinds) {
   }
 }
 
+// One count carried across searches of an unchanged e-graph, with limits
+// that shrink and grow, gives what a fresh search gives each time; once the
+// e-graph has changed and been rebuilt, it starts over.
+TEST(DeferredSearch, CarriedCountsMatchFreshSearches) {
+  EGraph<Op> g = regrouped_chain();
+  const Pattern<Op> p = pat("(seq (seq ?a ?b) ?c)");
+  const auto summary = [](const std::vector<SearchMatches>& found) {
+    std::vector<std::pair<Id, std::size_t>> out;
+    for (const SearchMatches& m : found) out.emplace_back(m.eclass, m.substs.size());
+    return out;
+  };
+  CountedMatches counted;
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t limit : {5u, 1u, 40u, 13u, 10'000u, 2u}) {
+      EXPECT_EQ(summary(p.search_with_limit_deferred(g, limit, counted)),
+                summary(p.search_with_limit(g, limit)))
+          << round << " " << limit;
+    }
+    Op t(OpKind::T), s(OpKind::S);
+    g.union_(g.add_internal(t), g.add_internal(s));
+    g.rebuild();
+  }
+}
+
 TEST(DeferredSearch, HashConsLookupsAreNotDeferred) {
   EGraph<Op> g = regrouped_chain();
   for (const char* text : {"(seq T T)", "(seq (seq ?a ?b) (seq T H))"}) {
