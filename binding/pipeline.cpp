@@ -6,6 +6,7 @@
 
 #include "binding/boundary.h"
 #include "binding/module.h"
+#include "engine/run.h"
 #include "src/optimize.h"
 
 namespace kestrel::binding {
@@ -73,6 +74,15 @@ bool match_arguments(PyObject* args, PyObject* kwargs, PyObject*& qasm) {
 }  // namespace
 
 PipelineResult run_pipeline(std::string_view text) {
+  // A circuit too long to be rewritten comes back as it was read: its gates
+  // are copied from the text without building the chain.
+  const GateTally tally = tally_gates(text);
+  if (past_node_limit(tally, Runner<Op>::kDefaultNodeLimit)) {
+    PipelineResult result;
+    result.before = result.after = tally.stats;
+    result.qasm = rewrite_gates(text, tally.qasm_size);
+    return result;
+  }
   const RecExpr<Op> expr = parse_qasm(text);
   const RecExpr<Op> best = optimize_expr(expr);
   PipelineResult result;

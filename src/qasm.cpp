@@ -107,23 +107,54 @@ void for_each_gate(Id id, const RecExpr<Op>& expr, F&& f) {
   }
 }
 
+// Calls `f` on the gate of each line of `text` that the reader recognises,
+// in order.
+template <class F>
+void for_each_gate_line(std::string_view text, F&& f) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (const auto gate = classify(trim(line))) f(*gate);
+  }
+}
+
 }  // namespace
 
 RecExpr<Op> parse_qasm(std::string_view text) {
   RecExpr<Op> expr;
   expr.reserve(2 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
   std::optional<Id> root;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (const auto gate = classify(trim(line))) {
-      const Id leaf = expr.add(Op(*gate));
-      root = root ? expr.add(Op::seq(*root, leaf)) : leaf;
-    }
-  }
+  for_each_gate_line(text, [&](OpKind gate) {
+    const Id leaf = expr.add(Op(gate));
+    root = root ? expr.add(Op::seq(*root, leaf)) : leaf;
+  });
   if (!root) expr.add(Op(OpKind::I));
   return expr;
+}
+
+GateTally tally_gates(std::string_view text) {
+  GateTally tally;
+  tally.qasm_size = kQasmHeader.size();
+  for_each_gate_line(text, [&](OpKind gate) {
+    ++tally.stats.gates;
+    tally.stats.t += gate == OpKind::T || gate == OpKind::Tdg;
+    tally.kinds |= 1u << static_cast<unsigned>(gate);
+    tally.qasm_size += line_text(gate).size() + 1;
+  });
+  tally.stats.depth = tally.stats.gates;
+  return tally;
+}
+
+std::string rewrite_gates(std::string_view text, std::size_t size) {
+  std::string out;
+  out.reserve(size);
+  out += kQasmHeader;
+  for_each_gate_line(text, [&](OpKind gate) {
+    out += line_text(gate);
+    out += '\n';
+  });
+  return out;
 }
 
 void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates) {

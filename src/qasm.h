@@ -7,6 +7,7 @@
 // with explicit stacks, so a chain of a million gates needs no call stack.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,6 +34,19 @@ inline constexpr std::string_view kQasmHeader =
 // Reads the gate lines of `text` into the left-leaning chain of `Seq` nodes,
 // root last. Never fails; a text without a recognised gate reads as `I`.
 RecExpr<Op> parse_qasm(std::string_view text);
+
+// The gates `parse_qasm` reads from a text, counted in one pass without
+// building the chain.
+struct GateTally {
+  CircuitStats stats;         // of the circuit read
+  std::uint32_t kinds = 0;    // bit k set when a gate of OpKind k was read
+  std::size_t qasm_size = 0;  // the length of `print_qasm` of the circuit read
+};
+GateTally tally_gates(std::string_view text);
+
+// `print_qasm(parse_qasm(text))` written straight from the text, without the
+// chain; `size`, the tally's `qasm_size`, is reserved up front.
+std::string rewrite_gates(std::string_view text, std::size_t size);
 
 // Appends to `gates` the leaves other than `I` under node `id`, first child
 // before second, for `Seq` and `Par` alike.
