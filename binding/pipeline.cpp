@@ -75,12 +75,12 @@ bool match_arguments(PyObject* args, PyObject* kwargs, PyObject*& qasm) {
 
 PipelineResult run_pipeline(std::string_view text) {
   // A circuit too long to be rewritten comes back as it was read: its gates
-  // are copied from the text without building the chain.
-  const GateTally tally = tally_gates(text);
+  // are written from the text in one pass, without building the chain.
+  GateTally tally = tally_gates(text);
   if (past_node_limit(tally, Runner<Op>::kDefaultNodeLimit)) {
     PipelineResult result;
     result.before = result.after = tally.stats;
-    result.qasm = rewrite_gates(text, tally.qasm_size);
+    result.qasm = std::move(tally.qasm);
     return result;
   }
   const RecExpr<Op> expr = parse_qasm(text);

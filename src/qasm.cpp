@@ -38,37 +38,55 @@ std::size_t trailing_space(std::string_view t) {
   return 0;
 }
 
-std::string_view trim(std::string_view line) {
-  while (std::size_t n = leading_space(line)) line.remove_prefix(n);
-  while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
-  return line;
-}
-
-struct Prefix {
-  std::string_view text;  // what the trimmed line begins with
-  OpKind gate;            // the gate it stands for
-};
-
-// Tried in order; only H also accepts a tab after its name (below).
-constexpr std::array<Prefix, 8> kPrefixes = {{{"h ", OpKind::H},
-                                              {"s ", OpKind::S},
-                                              {"sdg ", OpKind::Sdg},
-                                              {"t ", OpKind::T},
-                                              {"tdg ", OpKind::Tdg},
-                                              {"x ", OpKind::X},
-                                              {"z ", OpKind::Z},
-                                              {"cx ", OpKind::CNOT}}};
-
+// The gate a line stands for. The first rule that applies to the line,
+// trimmed of White_Space at both ends, decides: an empty or one-byte line,
+// a comment ("//") and the header lines ("OPENQASM", "include", "qreg") are
+// ignored; then a line beginning with "h " or "h\t", "s ", "sdg ", "t ",
+// "tdg ", "x ", "z " or "cx " is that gate; anything else is ignored. No
+// gate prefix begins like an ignored line, so only the gate prefixes are
+// tried, by the first byte; and since each ends in a blank, the trimmed line
+// begins with one only if something other than White_Space follows it.
 std::optional<OpKind> classify(std::string_view line) {
-  if (line.size() <= 1) return std::nullopt;
-  for (std::string_view header : {"//", "OPENQASM", "include", "qreg"}) {
-    if (line.starts_with(header)) return std::nullopt;
+  while (std::size_t n = leading_space(line)) line.remove_prefix(n);
+  if (line.size() < 2) return std::nullopt;
+  std::string_view prefix;
+  OpKind gate = OpKind::I;
+  switch (line[0]) {
+    case 'h':
+      prefix = line[1] == '\t' ? "h\t" : "h ";
+      gate = OpKind::H;
+      break;
+    case 's':
+      prefix = line[1] == 'd' ? "sdg " : "s ";
+      gate = line[1] == 'd' ? OpKind::Sdg : OpKind::S;
+      break;
+    case 't':
+      prefix = line[1] == 'd' ? "tdg " : "t ";
+      gate = line[1] == 'd' ? OpKind::Tdg : OpKind::T;
+      break;
+    case 'x':
+      prefix = "x ";
+      gate = OpKind::X;
+      break;
+    case 'z':
+      prefix = "z ";
+      gate = OpKind::Z;
+      break;
+    case 'c':
+      prefix = "cx ";
+      gate = OpKind::CNOT;
+      break;
+    default:
+      return std::nullopt;
   }
-  if (line.starts_with("h\t")) return OpKind::H;
-  for (const Prefix& p : kPrefixes) {
-    if (line.starts_with(p.text)) return p.gate;
+  if (!line.starts_with(prefix)) return std::nullopt;
+  // Most lines end in a printable ASCII byte, which no trimming removes.
+  const auto last = static_cast<unsigned char>(line.back());
+  if (last <= 32 || last >= 127) {
+    while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
+    if (line.size() <= prefix.size()) return std::nullopt;
   }
-  return std::nullopt;
+  return gate;
 }
 
 constexpr std::string_view line_text(OpKind gate) {
@@ -115,7 +133,7 @@ void for_each_gate_line(std::string_view text, F&& f) {
     const std::size_t end = text.find('\n');
     const std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (const auto gate = classify(trim(line))) f(*gate);
+    if (const auto gate = classify(line)) f(*gate);
   }
 }
 
@@ -135,26 +153,17 @@ RecExpr<Op> parse_qasm(std::string_view text) {
 
 GateTally tally_gates(std::string_view text) {
   GateTally tally;
-  tally.qasm_size = kQasmHeader.size();
+  tally.qasm.reserve(kQasmHeader.size() + text.size());
+  tally.qasm += kQasmHeader;
   for_each_gate_line(text, [&](OpKind gate) {
     ++tally.stats.gates;
     tally.stats.t += gate == OpKind::T || gate == OpKind::Tdg;
     tally.kinds |= 1u << static_cast<unsigned>(gate);
-    tally.qasm_size += line_text(gate).size() + 1;
+    tally.qasm += line_text(gate);
+    tally.qasm += '\n';
   });
   tally.stats.depth = tally.stats.gates;
   return tally;
-}
-
-std::string rewrite_gates(std::string_view text, std::size_t size) {
-  std::string out;
-  out.reserve(size);
-  out += kQasmHeader;
-  for_each_gate_line(text, [&](OpKind gate) {
-    out += line_text(gate);
-    out += '\n';
-  });
-  return out;
 }
 
 void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates) {

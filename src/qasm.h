@@ -36,17 +36,14 @@ inline constexpr std::string_view kQasmHeader =
 RecExpr<Op> parse_qasm(std::string_view text);
 
 // The gates `parse_qasm` reads from a text, counted in one pass without
-// building the chain.
+// building the chain, and the circuit written on the way as `print_qasm`
+// writes that chain.
 struct GateTally {
-  CircuitStats stats;         // of the circuit read
-  std::uint32_t kinds = 0;    // bit k set when a gate of OpKind k was read
-  std::size_t qasm_size = 0;  // the length of `print_qasm` of the circuit read
+  CircuitStats stats;       // of the circuit read
+  std::uint32_t kinds = 0;  // bit k set when a gate of OpKind k was read
+  std::string qasm;         // print_qasm(parse_qasm(text))
 };
 GateTally tally_gates(std::string_view text);
-
-// `print_qasm(parse_qasm(text))` written straight from the text, without the
-// chain; `size`, the tally's `qasm_size`, is reserved up front.
-std::string rewrite_gates(std::string_view text, std::size_t size);
 
 // Appends to `gates` the leaves other than `I` under node `id`, first child
 // before second, for `Seq` and `Par` alike.
