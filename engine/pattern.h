@@ -288,11 +288,23 @@ class Pattern final : public Searcher<L>, public Applier<L> {
 
   void fill_deferred(const EGraph<L>& egraph, std::span<SearchMatches> matches) const override {
     Machine<L> machine(program_);
+    std::array<Id, 8> inline_row;
+    std::vector<Id> long_row;
+    std::span<Id> row(inline_row.data(), regs_.size());
+    if (regs_.size() > inline_row.size()) {
+      long_row.resize(regs_.size());
+      row = long_row;
+    }
     for (SearchMatches& m : matches) {
       if (!m.substs.deferred()) continue;
-      SearchMatches found = search_one(machine, egraph, m.eclass, Source::Layout, m.substs.size());
-      check(found.substs.size() == m.substs.size(), "the matches counted are found again");
-      m.substs = std::move(found.substs);
+      std::size_t wanted = m.substs.store();
+      const std::size_t counted = wanted;
+      machine.run(egraph, m.eclass, Source::Layout, [&](const Machine<L>& found) {
+        for (std::size_t k = 0; k < regs_.size(); ++k) row[k] = found.read(regs_[k]);
+        m.substs.push_back(row);
+        return --wanted == 0 ? Control::Stop : Control::Continue;
+      });
+      check(m.substs.size() == counted, "the matches counted are found again");
     }
   }
 

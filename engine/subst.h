@@ -143,6 +143,17 @@ class SubstList {
     return list;
   }
 
+  // Turns a deferred list into an empty stored one with room for its rows;
+  // returns the number of rows it had.
+  std::size_t store() {
+    check(deferred_, "the substitutions are deferred");
+    const std::size_t rows = rows_;
+    deferred_ = false;
+    rows_ = 0;
+    ids_.reserve(rows * var_count_);
+    return rows;
+  }
+
   std::size_t size() const noexcept { return rows_; }
   bool empty() const noexcept { return rows_ == 0; }
   bool deferred() const noexcept { return deferred_; }
