@@ -148,9 +148,9 @@ std::vector<SearchMatches> search_eclasses_with_limit(const Searcher<L>& searche
 }
 
 // Adds `pattern` instantiated with `bound(k, var)` for the variable at each
-// position k and returns
-// the id of its root: canonical for an operator root, the bound id as it is
-// for a variable root. `buffer` must be as long as `pattern`.
+// position k and returns the id of its root: canonical for an operator root,
+// the bound id as it is for a variable root. `buffer` must be as long as
+// `pattern`.
 template <Language L, class B>
 Id instantiate(std::span<Id> buffer, std::span<const ENodeOrVar<L>> pattern, EGraph<L>& egraph,
                B&& bound) {
@@ -288,22 +288,10 @@ class Pattern final : public Searcher<L>, public Applier<L> {
 
   void fill_deferred(const EGraph<L>& egraph, std::span<SearchMatches> matches) const override {
     Machine<L> machine(program_);
-    std::array<Id, 8> inline_row;
-    std::vector<Id> long_row;
-    std::span<Id> row(inline_row.data(), regs_.size());
-    if (regs_.size() > inline_row.size()) {
-      long_row.resize(regs_.size());
-      row = long_row;
-    }
     for (SearchMatches& m : matches) {
       if (!m.substs.deferred()) continue;
-      std::size_t wanted = m.substs.store();
-      const std::size_t counted = wanted;
-      machine.run(egraph, m.eclass, Source::Layout, [&](const Machine<L>& found) {
-        for (std::size_t k = 0; k < regs_.size(); ++k) row[k] = found.read(regs_[k]);
-        m.substs.push_back(row);
-        return --wanted == 0 ? Control::Stop : Control::Continue;
-      });
+      const std::size_t counted = m.substs.store();
+      produce(machine, egraph, m.eclass, Source::Layout, counted, m.substs);
       check(m.substs.size() == counted, "the matches counted are found again");
     }
   }
@@ -366,7 +354,14 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   SearchMatches search_one(Machine<L>& machine, const EGraph<L>& egraph, Id eclass, Source source,
                            std::size_t limit) const {
     SearchMatches found{eclass, SubstList(vars_)};
-    if (source == Source::Layout) found.substs.reserve(limit);  // the count found before
+    produce(machine, egraph, eclass, source, limit, found.substs);
+    return found;
+  }
+
+  // Appends to `into` the matches in `eclass`, at most `limit` of them (at
+  // least one), each as the row of its variables' registers.
+  void produce(Machine<L>& machine, const EGraph<L>& egraph, Id eclass, Source source,
+               std::size_t limit, SubstList& into) const {
     std::array<Id, 8> inline_row;
     std::vector<Id> long_row;
     std::span<Id> row(inline_row.data(), regs_.size());
@@ -376,10 +371,9 @@ class Pattern final : public Searcher<L>, public Applier<L> {
     }
     machine.run(egraph, eclass, source, [&](const Machine<L>& m) {
       for (std::size_t k = 0; k < regs_.size(); ++k) row[k] = m.read(regs_[k]);
-      found.substs.push_back(row);
+      into.push_back(row);
       return --limit == 0 ? Control::Stop : Control::Continue;
     });
-    return found;
   }
 
   // Whether the e-graph has a class the search would try.

@@ -169,9 +169,6 @@ class SubstList {
     return std::span<const Id>(ids_).subspan(row * var_count_, var_count_);
   }
 
-  // Makes room for `rows` more rows.
-  void reserve(std::size_t rows) { ids_.reserve(ids_.size() + rows * var_count_); }
-
   // Appends a row; `ids` holds one id per variable.
   void push_back(std::span<const Id> ids) {
     check(ids.size() == var_count_ && !deferred_, "ids.len() == vars.len()");
