@@ -5,7 +5,8 @@
     python bench/run.py --update-readme  # also puts the tables into README.md
     python bench/run.py --report bench/results.json --update-readme  # reports again, no runs
     python bench/run.py --record         # writes kestrel's result digests to bench/golden.json
-    python bench/run.py --check          # compares kestrel's results with bench/golden.json
+                                         # and bench/small_golden.json (bench/digests.py)
+    python bench/run.py --check          # compares kestrel's results with both files
 
 Every measurement runs in a fresh child process of the running interpreter:
 one per tool and size for the times (the median of several runs of the whole
@@ -42,6 +43,7 @@ REPO = BENCH.parent
 sys.path.insert(0, str(BENCH))
 
 import circuits  # noqa: E402
+import digests  # noqa: E402
 import tools  # noqa: E402
 
 
@@ -771,9 +773,10 @@ def main() -> None:
     parser.add_argument("--update-readme", action="store_true",
                         help="also replace the benchmark tables in README.md")
     parser.add_argument("--record", action="store_true",
-                        help="write kestrel's result digests to bench/golden.json")
+                        help="write kestrel's result digests to bench/golden.json and "
+                             "bench/small_golden.json")
     parser.add_argument("--check", action="store_true",
-                        help="compare kestrel's results with bench/golden.json")
+                        help="compare kestrel's results with both digest files")
     parser.add_argument("--max-gates", type=int, help="with --record/--check: sizes up to this")
     parser.add_argument("--report", type=Path, metavar="JSON",
                         help="measure nothing: write the reports again from a results.json")
@@ -797,15 +800,21 @@ def main() -> None:
     if args.record or args.check:
         import kestrel
         found = circuits.compute_digests(kestrel.optimize_qasm, args.max_gates)
+        small = digests.compute(kestrel.optimize_qasm)
         if args.record:
             circuits.save_golden(found)
-            print(f"recorded {len(found)} digests in {circuits.GOLDEN}")
+            digests.save(small)
+            print(f"recorded {len(found)} digests in {circuits.GOLDEN} and {len(small)} group "
+                  f"digests in {digests.SMALL_GOLDEN}")
             return
         problems = circuits.compare(found, circuits.load_golden())
-        for problem in problems:
+        small_problems = digests.compare(small, digests.load())
+        for problem in problems + small_problems:
             print(problem)
         print(f"{len(found) - len(problems)} of {len(found)} circuits match {circuits.GOLDEN}")
-        sys.exit(1 if problems else 0)
+        print(f"{len(small) - len(small_problems)} of {len(small)} groups of small circuits "
+              f"match {digests.SMALL_GOLDEN}")
+        sys.exit(1 if problems or small_problems else 0)
 
     s = Settings(args.quick)
     if args.out:

@@ -39,10 +39,11 @@ class Extractor {
  public:
   using Cost = typename CF::Cost;
 
-  // Computes the best cost of every class of `egraph`, which must stay
-  // unchanged while the extractor lives.
+  // Computes the best cost of every class of `egraph`, which must be clean
+  // and stay unchanged while the extractor lives.
   Extractor(const EGraph<L>& egraph, CF cost_function)
-      : egraph_(egraph), cost_function_(std::move(cost_function)), best_(egraph.id_count()) {
+      : egraph_(egraph), cost_function_(std::move(cost_function)), best_(egraph.class_count()) {
+    if (!egraph.clean()) fault("Tried to read the classes of a dirty e-graph!");
     find_costs();
   }
   Extractor(const Extractor&) = delete;
@@ -50,24 +51,29 @@ class Extractor {
 
   // The recorded cost of the class of `id` and its cheapest term, root last.
   std::pair<Cost, RecExpr<L>> best_term(Id id) const {
-    const Entry& root = entry(egraph_.find(id));
-    // In a rebuilt e-graph no two classes hold equal nodes, so the chosen
-    // nodes of distinct classes stay distinct after renumbering.
-    const LayoutHints hints{.dense_bound = egraph_.id_count(), .distinct_nodes = egraph_.clean()};
+    const Entry& root = entry(egraph_.class_index(id));
+    // The term is laid out over class indices, which are dense. In a rebuilt
+    // e-graph no two classes hold equal nodes, so the chosen nodes of
+    // distinct classes stay distinct after renumbering.
+    const auto to_index = [&](const L& node) {
+      return map_children(node, [&](Id child) { return static_cast<Id>(egraph_.class_index(child)); });
+    };
+    const LayoutHints hints{.dense_bound = best_.size(), .distinct_nodes = true};
     RecExpr<L> expr = build_recexpr(
-        root.node, [&](Id child) { return entry(egraph_.find(child)).node; }, hints);
+        to_index(root.node), [&](Id index) { return to_index(entry(index).node); }, hints);
     return {root.cost, std::move(expr)};
   }
 
   // The node chosen for the class of `id`: the first of its cheapest.
-  const L& best_node(Id id) const { return entry(egraph_.find(id)).node; }
+  const L& best_node(Id id) const { return entry(egraph_.class_index(id)).node; }
 
   // The cost of `node` if every child class has a recorded cost.
   std::optional<Cost> node_total_cost(const L& node) const {
-    const bool ready = all_children(node, [&](Id child) { return best_[egraph_.find(child)].has_value(); });
+    const bool ready =
+        all_children(node, [&](Id child) { return best_[egraph_.class_index(child)].has_value(); });
     if (!ready) return std::nullopt;
     return cost_function_.cost(node, [&](Id child) -> const Cost& {
-      return best_[egraph_.find(child)]->cost;
+      return best_[egraph_.class_index(child)]->cost;
     });
   }
 
@@ -77,15 +83,15 @@ class Extractor {
     L node;     // a member of the class that reaches it
   };
 
-  const Entry& entry(Id canonical) const {
-    const auto& slot = best_[checked_index(best_.size(), canonical)];
+  const Entry& entry(std::size_t index) const {
+    const auto& slot = best_[checked_index(best_.size(), index)];
     if (!slot) fault("no entry found for key");
     return *slot;
   }
 
   // The cheapest node of `c` under the current table; the first one wins ties.
   std::optional<Entry> best_node(const EClass<L>& c) const {
-    if (c.nodes.empty()) fault("Can't extract, eclass is empty: " + c.debug());
+    if (c.nodes.empty()) fault("Can't extract, eclass is empty: " + egraph_.class_debug(c.id));
     std::optional<Entry> best;
     for (const L& node : c.nodes) {
       std::optional<Cost> cost = node_total_cost(node);
@@ -98,10 +104,11 @@ class Extractor {
     bool changed = true;
     while (changed) {
       changed = false;
+      std::size_t index = 0;
       for (const EClass<L>& c : egraph_.classes()) {
         std::optional<Entry> found = best_node(c);
+        std::optional<Entry>& slot = best_[index++];
         if (!found) continue;
-        std::optional<Entry>& slot = best_[c.id];
         if (!slot || found->cost < slot->cost) {
           slot = std::move(found);
           changed = true;
@@ -112,7 +119,7 @@ class Extractor {
 
   const EGraph<L>& egraph_;          // borrowed, read only
   CF cost_function_;                 // how a node is costed from its children
-  std::vector<std::optional<Entry>> best_;  // per class id, the best (cost, node) so far
+  std::vector<std::optional<Entry>> best_;  // per class index, the best (cost, node) so far
 };
 
 }  // namespace kestrel

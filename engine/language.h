@@ -27,7 +27,12 @@ namespace kestrel {
 // A position inside a `RecExpr`, or an e-class inside the e-graph.
 using Id = std::uint32_t;
 
-// What the engine requires of a node type.
+// What the engine requires of a node type. Beyond what the compiler checks:
+// the order sorts by `kind()` first, so that a sorted list keeps each kind's
+// nodes together (the e-graph checks this whenever it sorts a class), and
+// nodes that match have the same kind. A type whose `matches` is exactly
+// kind equality may say so with `static constexpr bool kMatchesByKind =
+// true`; the matcher then counts a run of one kind without testing each node.
 template <class L>
 concept Language = std::regular<L> && std::totally_ordered<L> &&
                    std::is_trivially_copyable_v<L> &&
@@ -44,6 +49,16 @@ concept Language = std::regular<L> && std::totally_ordered<L> &&
                      // A fixed hash of operator and children.
                      { node.hash() } -> std::same_as<std::uint64_t>;
                    };
+
+// Whether nodes of L match exactly when their kinds are equal.
+template <Language L>
+constexpr bool matches_by_kind() {
+  if constexpr (requires { L::kMatchesByKind; }) {
+    return L::kMatchesByKind;
+  } else {
+    return false;
+  }
+}
 
 // Calls `f` on each child id, first child first.
 template <Language L, class F>

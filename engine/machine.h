@@ -10,19 +10,21 @@
 // with ?a in r1, ?b in r3 and ?c in r4. A fully bound subterm such as
 // (seq H Z) is not enumerated but rebuilt through the hash-cons (`Lookup`),
 // and a variable used twice is checked with `Compare`. The machine runs the
-// program depth-first and reports each complete match to a callback. The
-// compiler's working state lives only in machine.h's `Compiler`; matching
-// only reads the e-graph.
+// program depth-first, with an explicit stack of open choices, and reports
+// each complete match to a callback, or only counts the matches: then the
+// nodes a final Bind would bind are counted without being visited. A
+// program without Lookup can also run on the classes as the last rebuild
+// laid them out, which stay put while rules are applied, so its matches can
+// be counted in the clean e-graph and produced later. The compiler's working
+// state lives only in machine.h's `Compiler`; matching only reads the e-graph.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
-#include <limits>
+#include <map>
 #include <optional>
 #include <span>
-#include <map>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -122,6 +124,13 @@ struct Program {
   // in depth-first order. Faults on an e-graph with pending changes.
   std::vector<Subst> run_with_limit(const EGraph<L>& egraph, Id eclass, std::size_t limit) const;
 
+  // True when no instruction reads the hash-cons, so the program can run on
+  // the layout (`Source::Layout`).
+  bool reads_layout_only() const {
+    return std::none_of(instructions.begin(), instructions.end(),
+                        [](const Instruction<L>& inst) { return inst.kind == InstKind::Lookup; });
+  }
+
   // True for the program of a pattern without variables whose root has
   // children: one Lookup of a term that reads no register, so it matches
   // exactly the class of that term, whichever class is searched.
@@ -152,94 +161,220 @@ struct Program {
 
 enum class Control { Continue, Stop };
 
-// The backtracking interpreter. One machine serves one run.
+// Where a machine reads the classes. `EGraph`: a clean e-graph, through
+// `find`. `Layout`: the classes as the last rebuild laid them out, with the
+// registers' ids taken as they are, which stays valid while rules are being
+// applied; the same program on the same class then finds the same matches in
+// the same order as it did in the clean e-graph. Lookup, which reads the
+// hash-cons, cannot run on the layout.
+enum class Source { EGraph, Layout };
+
+// The backtracking interpreter of one program. A machine keeps its
+// registers and its stack of open choices from one run to the next, so a
+// search over many classes allocates nothing once they have grown.
 template <Language L>
 class Machine {
  public:
-  Machine() = default;
+  // A machine for `program`, which must outlive it.
+  explicit Machine(const Program<L>& program) : program_(program) {
+    std::size_t registers = 1;
+    std::size_t choices = 0;
+    for (const Instruction<L>& inst : program.instructions) {
+      if (inst.kind == InstKind::Bind) {
+        registers = std::max<std::size_t>(registers, inst.out + inst.node.children().size());
+        ++choices;
+      } else if (inst.kind == InstKind::Scan) {
+        registers = std::max<std::size_t>(registers, inst.out + 1);
+        ++choices;
+      }
+    }
+    reg_.resize(registers);
+    choices_.resize(choices);
+  }
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
-  // The register stack; r0 is the class searched. Patterns need few
-  // registers, so they are kept inline.
-  boost::container::small_vector<Id, 8> reg;
+  // Register `r`; r0 is the class searched.
+  Id read(Reg r) const { return reg_[checked_index(top_, r)]; }
 
-  Id read(Reg r) const { return reg[checked_index(reg.size(), r)]; }
-
-  // Runs `program` from its first instruction, calling `on_match(*this)` for
-  // each complete match; `on_match` returns Stop to end the whole run.
+  // Runs the program on class `eclass` (put in r0), calling `on_match(*this)`
+  // for each complete match in depth-first order; `on_match` returns Stop to
+  // end the whole run.
   template <class F>
-  Control run(const EGraph<L>& egraph, const Program<L>& program, F&& on_match) {
-    return run_from(egraph, program, 0, on_match);
+  Control run(const EGraph<L>& egraph, Id eclass, Source source, F&& on_match) {
+    std::size_t unused = 0;
+    return walk<false>(egraph, eclass, source, on_match, unused, 0);
+  }
+
+  // The number of matches `run` would report, at most `limit`. The nodes a
+  // final Bind would bind are counted, not visited one by one.
+  std::size_t count(const EGraph<L>& egraph, Id eclass, Source source, std::size_t limit) {
+    std::size_t counted = 0;
+    const auto ignore = [](const Machine&) { return Control::Continue; };
+    if (limit > 0) walk<true>(egraph, eclass, source, ignore, counted, limit);
+    return counted;
   }
 
  private:
-  // Nodes below this count are scanned; from it on, binary-searched.
-  static constexpr std::size_t kScanLimit = 50;
+  // A Bind or Scan instruction whose candidates are not all tried yet: the
+  // nodes of one kind of a class, or the classes of the e-graph.
+  struct Choice {
+    std::uint32_t pc;    // the instruction
+    std::uint32_t next;  // the next candidate: a node of `nodes`, or a class index
+    std::uint32_t end;   // one past the last candidate
+    const L* nodes;      // Bind: the nodes of the class bound
+  };
+
+  // `run` and `count` in one: with kCount, matches are counted up to
+  // `limit` in `counted` instead of reported.
+  template <bool kCount, class F>
+  Control walk(const EGraph<L>& egraph, Id eclass, Source source, const F& on_match,
+               std::size_t& counted, std::size_t limit);
 
   void cut(Reg out) {
-    check(reg.size() >= out, "self.reg.len() >= out");
-    reg.resize(out);
+    check(top_ >= out, "self.reg.len() >= out");
+    top_ = out;
   }
 
-  template <class F>
-  Control run_from(const EGraph<L>& egraph, const Program<L>& program, std::size_t pc,
-                   F& on_match) {
-    const auto& instructions = program.instructions;
-    for (; pc < instructions.size(); ++pc) {
+  // Whether the term of Lookup `inst`, rebuilt through the hash-cons with
+  // the registers' classes, is the class of r[inst.i].
+  bool lookup_matches(const EGraph<L>& egraph, const Program<L>& program,
+                      const Instruction<L>& inst) {
+    lookup_.clear();
+    for (std::uint32_t k = 0; k < inst.term_size; ++k) {
+      const ENodeOrReg<L>& e = program.terms[inst.term_begin + k];
+      if (e.is_reg) {
+        lookup_.push_back(egraph.find(read(e.reg)));
+        continue;
+      }
+      L node = map_children(e.node, [&](Id c) { return lookup_[checked_index(lookup_.size(), c)]; });
+      const auto found = egraph.lookup(node);
+      if (!found) return false;
+      lookup_.push_back(*found);
+    }
+    return !lookup_.empty() && lookup_.back() == egraph.find(read(inst.i));
+  }
+
+  const Program<L>& program_;    // the program run
+  std::vector<Id> reg_;          // the register stack, as long as the program needs
+  std::size_t top_ = 0;          // the registers in use
+  std::vector<Choice> choices_;  // room for one open choice per Bind and Scan
+  std::size_t open_ = 0;         // the open choices, innermost last
+  std::vector<Id> lookup_;       // ids of the Lookup term being rebuilt
+};
+
+// The nodes of `nodes` (sorted, so grouped by kind) whose kind is `kind`, as
+// a range of indices.
+template <Language L>
+[[gnu::always_inline]] inline std::pair<std::uint32_t, std::uint32_t> kind_range(
+    std::span<const L> nodes, std::size_t kind) {
+  // Most classes hold a few nodes, where a scan beats a binary search.
+  constexpr std::size_t kScanLimit = 16;
+  auto first = nodes.begin();
+  auto last = nodes.end();
+  if (nodes.size() < kScanLimit) {
+    while (first != last && first->kind() < kind) ++first;
+    last = first;
+    while (last != nodes.end() && last->kind() == kind) ++last;
+  } else {
+    first = std::partition_point(first, last, [&](const L& n) { return n.kind() < kind; });
+    last = std::partition_point(first, last, [&](const L& n) { return n.kind() == kind; });
+  }
+  return {static_cast<std::uint32_t>(first - nodes.begin()),
+          static_cast<std::uint32_t>(last - nodes.begin())};
+}
+
+template <Language L>
+template <bool kCount, class F>
+Control Machine<L>::walk(const EGraph<L>& egraph, Id eclass, Source source, const F& on_match,
+                         std::size_t& counted, std::size_t limit) {
+  const std::vector<Instruction<L>>& instructions = program_.instructions;
+  const bool layout = source == Source::Layout;
+  reg_[0] = eclass;
+  top_ = 1;
+  open_ = 0;
+  std::size_t pc = 0;
+  bool forward = true;  // false: backtrack to the innermost open choice
+  while (true) {
+    if (forward) {
+      if (pc == instructions.size()) {
+        if constexpr (kCount) {
+          if (++counted == limit) return Control::Stop;
+        } else {
+          if (on_match(*this) == Control::Stop) return Control::Stop;
+        }
+        forward = false;
+        continue;
+      }
       const Instruction<L>& inst = instructions[pc];
       switch (inst.kind) {
         case InstKind::Bind: {
-          const auto& nodes = egraph[read(inst.i)].nodes;
-          auto first = nodes.begin();
-          if (nodes.size() >= kScanLimit) {
-            first = std::lower_bound(nodes.begin(), nodes.end(), inst.node);
-            while (first != nodes.begin() && std::prev(first)->kind() == inst.node.kind()) --first;
-          }
-          for (auto it = first; it != nodes.end(); ++it) {
-            if (!it->matches(inst.node)) {
-              if (nodes.size() >= kScanLimit) break;  // past the run of this operator
-              continue;
+          // Only nodes of the operator's kind can match it; within that run
+          // each is tested, since `matches` may be finer than the kind.
+          const Id bound = read(inst.i);
+          const std::span<const L> nodes =
+              layout ? egraph.laid_out_nodes(bound) : egraph[bound].nodes;
+          const auto [first, last] = kind_range(nodes, inst.node.kind());
+          if (kCount && pc + 1 == instructions.size()) {
+            if constexpr (matches_by_kind<L>()) {
+              counted += last - first;
+              if (counted >= limit) {
+                counted = limit;
+                return Control::Stop;
+              }
+            } else {
+              for (std::uint32_t k = first; k < last; ++k) {
+                if (nodes[k].matches(inst.node) && ++counted == limit) return Control::Stop;
+              }
             }
-            cut(inst.out);
-            for (Id child : it->children()) reg.push_back(child);
-            if (run_from(egraph, program, pc + 1, on_match) == Control::Stop) return Control::Stop;
+          } else {
+            choices_[open_++] = {static_cast<std::uint32_t>(pc), first, last, nodes.data()};
           }
-          return Control::Continue;
+          forward = false;
+          continue;
         }
         case InstKind::Compare:
-          if (egraph.find(read(inst.i)) != egraph.find(read(inst.j))) return Control::Continue;
+          forward = layout ? read(inst.i) == read(inst.j)
+                           : egraph.find(read(inst.i)) == egraph.find(read(inst.j));
           break;
-        case InstKind::Lookup: {
-          lookup_.clear();
-          for (std::uint32_t k = 0; k < inst.term_size; ++k) {
-            const ENodeOrReg<L>& e = program.terms[inst.term_begin + k];
-            if (e.is_reg) {
-              lookup_.push_back(egraph.find(read(e.reg)));
-              continue;
-            }
-            L node = map_children(e.node, [&](Id c) { return lookup_[checked_index(lookup_.size(), c)]; });
-            const auto found = egraph.lookup(node);
-            if (!found) return Control::Continue;
-            lookup_.push_back(*found);
-          }
-          if (lookup_.empty() || lookup_.back() != egraph.find(read(inst.i))) return Control::Continue;
+        case InstKind::Lookup:
+          if (layout) fault("a Lookup cannot read the layout");
+          forward = lookup_matches(egraph, program_, inst);
           break;
+        case InstKind::Scan: {
+          const auto count = static_cast<std::uint32_t>(egraph.laid_out_classes().size());
+          choices_[open_++] = {static_cast<std::uint32_t>(pc), 0, count, nullptr};
+          forward = false;
+          continue;
         }
-        case InstKind::Scan:
-          for (const auto& c : egraph.classes()) {
-            cut(inst.out);
-            reg.push_back(c.id);
-            if (run_from(egraph, program, pc + 1, on_match) == Control::Stop) return Control::Stop;
-          }
-          return Control::Continue;
+      }
+      if (forward) ++pc;
+      continue;
+    }
+    // Backtrack: the innermost choice with a candidate left takes it.
+    if (open_ == 0) return Control::Continue;
+    Choice& choice = choices_[open_ - 1];
+    const Instruction<L>& inst = instructions[choice.pc];
+    if (!matches_by_kind<L>() && inst.kind == InstKind::Bind) {
+      while (choice.next < choice.end && !choice.nodes[choice.next].matches(inst.node)) {
+        ++choice.next;
       }
     }
-    return on_match(*this);
+    if (choice.next == choice.end) {
+      --open_;
+      continue;
+    }
+    const std::uint32_t taken = choice.next++;
+    cut(inst.out);
+    if (inst.kind == InstKind::Bind) {
+      for (Id child : choice.nodes[taken].children()) reg_[top_++] = child;
+    } else {
+      reg_[top_++] = egraph.laid_out_classes()[taken];
+    }
+    pc = choice.pc + 1;
+    forward = true;
   }
-
-  boost::container::small_vector<Id, 8> lookup_;  // ids of the Lookup term being rebuilt, reused
-};
+}
 
 template <Language L>
 std::vector<Subst> Program<L>::run_with_limit(const EGraph<L>& egraph, Id eclass,
@@ -247,9 +382,8 @@ std::vector<Subst> Program<L>::run_with_limit(const EGraph<L>& egraph, Id eclass
   if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
   std::vector<Subst> found;
   if (limit == 0) return found;
-  Machine<L> machine;
-  machine.reg.push_back(eclass);
-  machine.run(egraph, *this, [&](Machine<L>& m) {
+  Machine<L> machine(*this);
+  machine.run(egraph, eclass, Source::EGraph, [&](const Machine<L>& m) {
     Subst s;
     for (const auto& [var, r] : subst.pairs()) s.append_unbound(var, m.read(r));
     found.push_back(std::move(s));

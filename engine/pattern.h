@@ -6,8 +6,16 @@
 // instantiated under a substitution and merges it with the matched class.
 // For the rule (seq T T) => S, searching finds the classes holding
 // Seq(t, t) with t the class of T, and applying adds S to each of them.
+//
+// A search may defer its substitutions: it counts them in the clean e-graph
+// and produces them just before they are applied, from the classes as that
+// rebuild laid them out. The runner's scheduler searches this way, so a
+// search that finds too many matches, and is dropped, stores none, and an
+// applied one never holds all of its matches at once.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -31,12 +39,24 @@ namespace kestrel {
 
 // The matches of one searcher in one class.
 struct SearchMatches {
-  Id eclass = 0;              // the class searched, as the searcher was given it
-  std::vector<Subst> substs;  // never empty; in the order found
+  Id eclass = 0;      // the class searched, as the searcher was given it
+  SubstList substs;   // never empty; in the order found
 };
 
 template <Language L>
 using PatternAst = RecExpr<ENodeOrVar<L>>;
+
+// What a deferred search has counted on one layout of an e-graph. A later
+// search of the same layout (the e-graph unchanged since) goes on from it
+// instead of counting again: with the same limit it counts nothing, with a
+// larger one, after a ban, only the classes past where the first one stopped.
+struct CountedMatches {
+  static constexpr std::uint64_t kNoLayout = ~std::uint64_t{0};
+  std::uint64_t layout = kNoLayout;  // the layout generation counted on
+  std::vector<SearchMatches> found;  // deferred records of classes counted in full, in order
+  std::size_t total = 0;             // substitutions in `found`
+  std::size_t next = 0;              // the first candidate class not counted in full
+};
 
 // What finds the places where a rule applies.
 template <Language L>
@@ -62,6 +82,27 @@ class Searcher {
   // The matches with at most `limit` substitutions in total.
   virtual std::vector<SearchMatches> search_with_limit(const EGraph<L>& egraph,
                                                        std::size_t limit) const = 0;
+  // As `search_with_limit`, but the substitutions may be deferred: counted
+  // only, and produced by `fill_deferred` when they are needed, which must
+  // be before the next rebuild. `counted` carries the counting from one
+  // search to the next; a fresh one counts from scratch.
+  virtual std::vector<SearchMatches> search_with_limit_deferred(const EGraph<L>& egraph,
+                                                                std::size_t limit,
+                                                                CountedMatches& /*counted*/) const {
+    return search_with_limit(egraph, limit);
+  }
+  std::vector<SearchMatches> search_with_limit_deferred(const EGraph<L>& egraph,
+                                                        std::size_t limit) const {
+    CountedMatches fresh;
+    return search_with_limit_deferred(egraph, limit, fresh);
+  }
+  // Produces the deferred substitutions among `matches`, in the order and
+  // number the search found them, however the e-graph has changed since.
+  virtual void fill_deferred(const EGraph<L>& /*egraph*/, std::span<SearchMatches> matches) const {
+    for (const SearchMatches& m : matches) {
+      if (m.substs.deferred()) fault("the substitutions were counted, not stored");
+    }
+  }
   std::size_t n_matches(const EGraph<L>& egraph) const {
     std::size_t n = 0;
     for (const SearchMatches& m : search(egraph)) n += m.substs.size();
@@ -106,17 +147,18 @@ std::vector<SearchMatches> search_eclasses_with_limit(const Searcher<L>& searche
   return out;
 }
 
-// Adds `pattern` instantiated under `subst` to the e-graph and returns the id
-// of its root: canonical for an operator root, the substitution's id as it
-// is for a variable root. `buffer` must be as long as `pattern`.
-template <Language L>
-Id apply_pat(std::span<Id> buffer, std::span<const ENodeOrVar<L>> pattern, EGraph<L>& egraph,
-             const Subst& subst) {
+// Adds `pattern` instantiated with `bound(k, var)` for the variable at each
+// position k and returns the id of its root: canonical for an operator root,
+// the bound id as it is for a variable root. `buffer` must be as long as
+// `pattern`.
+template <Language L, class B>
+Id instantiate(std::span<Id> buffer, std::span<const ENodeOrVar<L>> pattern, EGraph<L>& egraph,
+               B&& bound) {
   check(buffer.size() == pattern.size(), "ids.len() == pat.len()");
   for (std::size_t k = 0; k < pattern.size(); ++k) {
     const ENodeOrVar<L>& p = pattern[k];
     if (p.is_var()) {
-      buffer[k] = subst[p.var()];
+      buffer[k] = bound(k, p.var());
       continue;
     }
     L node = map_children(p.node(), [&](Id c) { return buffer[checked_index(k, c)]; });
@@ -124,6 +166,14 @@ Id apply_pat(std::span<Id> buffer, std::span<const ENodeOrVar<L>> pattern, EGrap
   }
   if (buffer.empty()) fault_index(0, 0);
   return buffer.back();
+}
+
+// Adds `pattern` instantiated under `subst` to the e-graph and returns the id
+// of its root, as `instantiate` does.
+template <Language L>
+Id apply_pat(std::span<Id> buffer, std::span<const ENodeOrVar<L>> pattern, EGraph<L>& egraph,
+             const Subst& subst) {
+  return instantiate<L>(buffer, pattern, egraph, [&](std::size_t, Var v) { return subst[v]; });
 }
 
 template <Language L>
@@ -135,7 +185,12 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   explicit Pattern(const PatternAst<L>& ast)
       : ast_(compact(ast)),
         program_(compile_from_pat<L>(ast_.nodes())),
-        ground_(program_.is_ground_lookup()) {}
+        ground_(program_.is_ground_lookup()) {
+    for (const auto& [var, reg] : program_.subst.pairs()) {
+      vars_.push_back(var);
+      regs_.push_back(reg);
+    }
+  }
 
   // Reads a pattern such as "(seq ?a (seq ?b ?c))".
   static std::variant<Pattern, ParseError> from_str(std::string_view text) {
@@ -149,9 +204,12 @@ class Pattern final : public Searcher<L>, public Applier<L> {
 
   std::optional<SearchMatches> search_eclass_with_limit(const EGraph<L>& egraph, Id eclass,
                                                         std::size_t limit) const override {
-    std::vector<Subst> substs = program_.run_with_limit(egraph, eclass, limit);
-    if (substs.empty()) return std::nullopt;
-    return SearchMatches{eclass, std::move(substs)};
+    if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
+    if (limit == 0) return std::nullopt;
+    Machine<L> machine(program_);
+    SearchMatches found = search_one(machine, egraph, eclass, Source::EGraph, limit);
+    if (found.substs.empty()) return std::nullopt;
+    return found;
   }
 
   // Only classes holding the root's operator are tried; a variable root
@@ -159,32 +217,112 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   std::vector<SearchMatches> search_with_limit(const EGraph<L>& egraph,
                                                std::size_t limit) const override {
     const ENodeOrVar<L>& root = ast_[ast_.root()];
-    if (root.is_var()) {
-      std::vector<Id> all;
-      all.reserve(egraph.class_count());
-      for (const auto& c : egraph.classes()) all.push_back(c.id);
-      return search_eclasses_with_limit<L>(*this, egraph, all, limit);
-    }
-    const std::vector<Id>& candidates = egraph.classes_by_kind(root.node().kind());
-    if (ground_ && limit > 0 && !candidates.empty()) {
+    if (ground_ && limit > 0 && !egraph.classes_by_kind(root.node().kind()).empty()) {
       // Every candidate would rebuild the same term and compare it with
       // itself; only the term's own class matches, and in a clean e-graph it
       // is among the candidates, since it holds the term's root node.
       if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
       const std::optional<Id> eclass = program_.ground_class(egraph);
       if (!eclass) return {};
-      return {SearchMatches{*eclass, {Subst{}}}};
+      SearchMatches found{*eclass, SubstList()};
+      found.substs.push_back({});
+      return {std::move(found)};
     }
-    return search_eclasses_with_limit<L>(*this, egraph, candidates, limit);
+    std::vector<SearchMatches> out;
+    for_each_candidate(egraph, limit, [&](Machine<L>& machine, Id eclass, std::size_t wanted) {
+      SearchMatches found = search_one(machine, egraph, eclass, Source::EGraph, wanted);
+      const std::size_t n = found.substs.size();
+      if (n > 0) out.push_back(std::move(found));
+      return n;
+    });
+    return out;
   }
 
+  using Searcher<L>::search_with_limit_deferred;
+
+  // As `search_with_limit` when the program reads only the layout, which
+  // stays put until the next rebuild; the matches are counted, not stored.
+  // Classes are counted in full, one past the limit where needed, so that
+  // `counted` can go on where this search stopped.
+  std::vector<SearchMatches> search_with_limit_deferred(const EGraph<L>& egraph,
+                                                        std::size_t limit,
+                                                        CountedMatches& counted) const override {
+    if (ground_ || !program_.reads_layout_only()) return search_with_limit(egraph, limit);
+    if (limit == 0 || !any_candidate(egraph)) return {};
+    if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
+    if (counted.layout != egraph.layout_generation()) {
+      counted = CountedMatches();
+      counted.layout = egraph.layout_generation();
+    }
+    const std::span<const Id> classes = candidates(egraph);
+    // Count on, class by class, while the limit is not reached; a class with
+    // more matches than are still wanted is cut and counted again next time.
+    Machine<L> machine(program_);
+    std::size_t cut = 0;  // the matches of a class cut short, if any
+    while (counted.next < classes.size() && counted.total < limit) {
+      const Id eclass = classes[counted.next];
+      const std::size_t wanted = limit - counted.total;
+      const std::size_t n = machine.count(egraph, eclass, Source::Layout, wanted + 1);
+      if (n > wanted) {
+        cut = wanted;
+        break;
+      }
+      if (n > 0) counted.found.push_back({eclass, SubstList::deferred(vars_, n)});
+      counted.total += n;
+      ++counted.next;
+    }
+    // The records up to the limit: what a fresh search stopping there finds.
+    std::vector<SearchMatches> out;
+    std::size_t total = 0;
+    for (const SearchMatches& m : counted.found) {
+      if (total == limit) break;
+      const std::size_t n = std::min(m.substs.size(), limit - total);
+      out.push_back({m.eclass, SubstList::deferred(vars_, n)});
+      total += n;
+    }
+    if (cut > 0 && total < limit) {
+      out.push_back({classes[counted.next], SubstList::deferred(vars_, cut)});
+    }
+    return out;
+  }
+
+  void fill_deferred(const EGraph<L>& egraph, std::span<SearchMatches> matches) const override {
+    Machine<L> machine(program_);
+    for (SearchMatches& m : matches) {
+      if (!m.substs.deferred()) continue;
+      const std::size_t counted = m.substs.store();
+      produce(machine, egraph, m.eclass, Source::Layout, counted, m.substs);
+      check(m.substs.size() == counted, "the matches counted are found again");
+    }
+  }
+
+  // Instantiates the pattern for every substitution of `matches` and merges
+  // it with the class the substitution was found in.
   std::vector<Id> apply_matches(EGraph<L>& egraph, std::span<const SearchMatches> matches,
                                 GlobalSymbol) const override {
     std::vector<Id> changed;
     std::vector<Id> buffer(ast_.size());
+    // Per position of a variable in ast_, its column in the rows of the
+    // substitutions, worked out for the variables `columns_of`.
+    std::vector<std::size_t> columns(ast_.size());
+    std::optional<std::span<const Var>> columns_of;
     for (const SearchMatches& m : matches) {
-      for (const Subst& s : m.substs) {
-        const Id id = apply_pat<L>(buffer, ast_.nodes(), egraph, s);
+      if (m.substs.empty()) continue;
+      const std::span<const Var> vars = m.substs.vars();
+      if (!columns_of || !std::ranges::equal(vars, *columns_of)) {
+        columns_of = vars;
+        for (std::size_t k = 0; k < ast_.size(); ++k) {
+          if (!ast_.nodes()[k].is_var()) continue;
+          const Var var = ast_.nodes()[k].var();
+          const auto at = std::ranges::find(vars, var);
+          if (at == vars.end()) (void)m.substs[0][var];  // faults: the variable is not bound
+          columns[k] = static_cast<std::size_t>(at - vars.begin());
+        }
+      }
+      for (std::size_t r = 0; r < m.substs.size(); ++r) {
+        const std::span<const Id> row = m.substs.row(r);
+        const Id id = instantiate<L>(buffer, ast_.nodes(), egraph,
+                                     [&](std::size_t k, Var) { return row[columns[k]]; });
         if (egraph.union_(id, m.eclass)) changed.push_back(id);
       }
     }
@@ -212,9 +350,68 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   }
 
  private:
+  // The matches in `eclass`, at most `limit` of them (at least one).
+  SearchMatches search_one(Machine<L>& machine, const EGraph<L>& egraph, Id eclass, Source source,
+                           std::size_t limit) const {
+    SearchMatches found{eclass, SubstList(vars_)};
+    produce(machine, egraph, eclass, source, limit, found.substs);
+    return found;
+  }
+
+  // Appends to `into` the matches in `eclass`, at most `limit` of them (at
+  // least one), each as the row of its variables' registers.
+  void produce(Machine<L>& machine, const EGraph<L>& egraph, Id eclass, Source source,
+               std::size_t limit, SubstList& into) const {
+    std::array<Id, 8> inline_row;
+    std::vector<Id> long_row;
+    std::span<Id> row(inline_row.data(), regs_.size());
+    if (regs_.size() > inline_row.size()) {
+      long_row.resize(regs_.size());
+      row = long_row;
+    }
+    machine.run(egraph, eclass, source, [&](const Machine<L>& m) {
+      for (std::size_t k = 0; k < regs_.size(); ++k) row[k] = m.read(regs_[k]);
+      into.push_back(row);
+      return --limit == 0 ? Control::Stop : Control::Continue;
+    });
+  }
+
+  // Whether the e-graph has a class the search would try.
+  bool any_candidate(const EGraph<L>& egraph) const {
+    const ENodeOrVar<L>& root = ast_[ast_.root()];
+    if (root.is_var()) return egraph.class_count() > 0;
+    return !egraph.classes_by_kind(root.node().kind()).empty();
+  }
+
+  // The classes a search tries, in order: those holding the root's
+  // operator, or every class for a variable root; as of the last rebuild.
+  std::span<const Id> candidates(const EGraph<L>& egraph) const {
+    const ENodeOrVar<L>& root = ast_[ast_.root()];
+    if (root.is_var()) return egraph.laid_out_classes();
+    return egraph.classes_by_kind(root.node().kind());
+  }
+
+  // Calls `visit(machine, eclass, wanted)` on the classes a search tries, in
+  // order, while matches are wanted: the classes holding the root's
+  // operator, or every class for a variable root. `visit` returns the
+  // matches it found, at most `wanted`.
+  template <class F>
+  void for_each_candidate(const EGraph<L>& egraph, std::size_t limit, F&& visit) const {
+    if (limit == 0 || !any_candidate(egraph)) return;
+    if (!egraph.clean()) fault("Tried to search a dirty e-graph!");
+    const std::span<const Id> classes = candidates(egraph);
+    Machine<L> machine(program_);
+    for (Id eclass : classes) {
+      if (limit == 0) break;
+      limit -= visit(machine, eclass, limit);
+    }
+  }
+
   PatternAst<L> ast_;    // compacted, root last
   Program<L> program_;   // compiled from ast_
   bool ground_;          // program_ is one Lookup of a term without variables
+  std::vector<Var> vars_;  // the program's variables in binding order
+  std::vector<Reg> regs_;  // the register of each of vars_
 };
 
 }  // namespace kestrel

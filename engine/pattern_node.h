@@ -31,7 +31,7 @@ class Var {
   // equals no variable read from text.
   Var() = default;
   // Wraps `symbol` unchecked; its text should qualify as for `from_str`.
-  explicit Var(GlobalSymbol symbol) noexcept : symbol_(symbol) {}
+  constexpr explicit Var(GlobalSymbol symbol) noexcept : symbol_(symbol) {}
 
   // A variable when `text` has at least two characters and starts with "?"
   // (interning the whole text); otherwise a copy of `text` as the error.

@@ -19,6 +19,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <iostream>
 #include <limits>
@@ -170,11 +171,27 @@ class RewriteScheduler {
   }
 
   // Applies `matches`; returns the number of class ids the applier reports
-  // as changed.
+  // as changed. Deferred substitutions are produced a batch of classes at a
+  // time, just before they are applied, and released after, so that a
+  // search of a million matches never holds them all.
   virtual std::size_t apply_rewrite(std::size_t /*iteration*/, EGraph<L>& egraph,
                                     const Rewrite<L>& rewrite,
                                     std::vector<SearchMatches> matches) {
-    return rewrite.applier->apply_matches(egraph, matches, rewrite.name).size();
+    constexpr std::size_t kBatch = 4096;  // substitutions per batch, unless one class has more
+    std::size_t changed = 0;
+    for (std::size_t begin = 0; begin < matches.size();) {
+      std::size_t end = begin + 1;
+      std::size_t substs = matches[begin].substs.size();
+      while (end < matches.size() && substs + matches[end].substs.size() <= kBatch) {
+        substs += matches[end++].substs.size();
+      }
+      const std::span<SearchMatches> batch(matches.data() + begin, end - begin);
+      rewrite.searcher->fill_deferred(egraph, batch);
+      changed += rewrite.applier->apply_matches(egraph, batch, rewrite.name).size();
+      for (SearchMatches& m : batch) m.substs = SubstList();
+      begin = end;
+    }
+    return changed;
   }
 };
 
@@ -228,9 +245,10 @@ class BackoffScheduler : public RewriteScheduler<L> {
   }
 
   // Nothing while the rule is banned. Otherwise searches for at most
-  // threshold + 1 substitutions, threshold = match_limit << times_banned; a
-  // search that exceeds the threshold bans the rule for
-  // ban_length << times_banned iterations and its matches are dropped.
+  // threshold + 1 substitutions, threshold = match_limit << times_banned,
+  // deferring them where the searcher can; a search that exceeds the
+  // threshold bans the rule for ban_length << times_banned iterations and
+  // its matches are dropped.
   std::vector<SearchMatches> search_rewrite(std::size_t iteration, const EGraph<L>& egraph,
                                             const Rewrite<L>& rewrite) override {
     RuleStats& stats = rule_stats(rewrite.name);
@@ -241,7 +259,10 @@ class BackoffScheduler : public RewriteScheduler<L> {
     const std::size_t limit = threshold == std::numeric_limits<std::size_t>::max()
                                   ? threshold
                                   : threshold + 1;
-    std::vector<SearchMatches> matches = rewrite.searcher->search_with_limit(egraph, limit);
+    CountedMatches& counted =
+        counted_[reinterpret_cast<std::uintptr_t>(rewrite.searcher.get())];
+    std::vector<SearchMatches> matches =
+        rewrite.searcher->search_with_limit_deferred(egraph, limit, counted);
     std::size_t total = 0;
     for (const SearchMatches& m : matches) total += m.substs.size();
 
@@ -256,6 +277,9 @@ class BackoffScheduler : public RewriteScheduler<L> {
 
  private:
   SymbolMap<RuleStats> stats_;  // one record per rule name, in order of first search
+  // Per searcher, what its deferred searches have counted on the current
+  // layout; an iteration that changes nothing leaves them to the next one.
+  HashMap<std::uintptr_t, CountedMatches, IntHash> counted_;
 };
 
 // Runs rewrites over an owned e-graph until saturation or a limit. A runner
@@ -278,8 +302,10 @@ class Runner {
   std::chrono::nanoseconds time_limit = std::chrono::seconds(5);
   std::optional<Clock::time_point> start_time;  // set by the first iteration
   std::unique_ptr<RewriteScheduler<L>> scheduler = std::make_unique<BackoffScheduler<L>>();
+  static constexpr std::size_t kDefaultNodeLimit = 10000;
+
   std::size_t iter_limit = 30;    // reports at which the run stops
-  std::size_t node_limit = 10000;  // node count above which the run stops
+  std::size_t node_limit = kDefaultNodeLimit;  // node count above which the run stops
 
   Runner() = default;
   Runner(Runner&&) noexcept = default;

@@ -24,6 +24,7 @@ class UnionFind {
   }
 
   std::size_t size() const noexcept { return parents_.size(); }
+  void reserve(std::size_t n) { parents_.reserve(n); }
 
   Id parent(Id id) const { return parents_[checked_index(parents_.size(), id)]; }
   bool is_root(Id id) const { return parent(id) == id; }

@@ -42,6 +42,7 @@ enum class OpKind : std::uint32_t {
 class Op {
  public:
   static constexpr std::size_t kNumKinds = 13;
+  static constexpr bool kMatchesByKind = true;  // `matches` compares the variant only
 
   constexpr Op() = default;
   // A leaf; faults if `kind` is `Seq` or `Par`.

@@ -10,6 +10,7 @@
 
 #include "engine/language.h"
 #include "src/lang.h"
+#include "src/qasm.h"
 #include "src/report.h"
 
 namespace kestrel {
@@ -28,8 +29,15 @@ struct ReportRequest {
 };
 
 // The cheapest circuit equivalent to `expr` under the rule set, root last.
-// `expr` must be non-empty; it is not changed.
+// `expr` must be non-empty; it is not changed. A circuit too large to be
+// rewritten (its e-graph starts past the node limit) comes back as it is.
 RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits = {},
                           ReportRequest request = {});
+
+// Whether the chain that `parse_qasm` reads from a text with this tally
+// starts past `node_limit`, so that `optimize_expr` would return it as it
+// is: a chain of n gates of k kinds loads as n - 1 distinct Seq nodes and one
+// leaf per kind. The pipeline then writes the text's gates straight through.
+bool past_node_limit(const GateTally& tally, std::size_t node_limit);
 
 }  // namespace kestrel

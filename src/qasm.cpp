@@ -132,6 +132,21 @@ RecExpr<Op> parse_qasm(std::string_view text) {
   return expr;
 }
 
+GateTally tally_gates(std::string_view text) {
+  GateTally tally;
+  tally.qasm.reserve(kQasmHeader.size() + text.size());
+  tally.qasm += kQasmHeader;
+  for_each_gate_line(text, [&](OpKind gate) {
+    ++tally.stats.gates;
+    tally.stats.t += gate == OpKind::T || gate == OpKind::Tdg;
+    tally.kinds |= 1u << static_cast<unsigned>(gate);
+    tally.qasm += line_text(gate);
+    tally.qasm += '\n';
+  });
+  tally.stats.depth = tally.stats.gates;
+  return tally;
+}
+
 void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates) {
   for_each_gate(id, expr, [&](Op gate) { gates.push_back(gate); });
 }

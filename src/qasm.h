@@ -7,6 +7,7 @@
 // with explicit stacks, so a chain of a million gates needs no call stack.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -50,6 +51,16 @@ void for_each_gate_line(std::string_view text, F&& f) {
 // Reads the gate lines of `text` into the left-leaning chain of `Seq` nodes,
 // root last. Never fails; a text without a recognised gate reads as `I`.
 RecExpr<Op> parse_qasm(std::string_view text);
+
+// The gates `parse_qasm` reads from a text, counted in one pass without
+// building the chain, and the circuit written on the way as `print_qasm`
+// writes that chain.
+struct GateTally {
+  CircuitStats stats;       // of the circuit read
+  std::uint32_t kinds = 0;  // bit k set when a gate of OpKind k was read
+  std::string qasm;         // print_qasm(parse_qasm(text))
+};
+GateTally tally_gates(std::string_view text);
 
 // Appends to `gates` the leaves other than `I` under node `id`, first child
 // before second, for `Seq` and `Par` alike.

@@ -193,14 +193,14 @@ class TestThreads:
 
 def test_exhausted_memory_raises_memory_error():
     # The address space is capped just above what the process uses, then a
-    # text is given whose circuit needs far more: the C++ allocation fails,
-    # and the process must survive it as a MemoryError.
+    # text is given whose result alone needs more (32 MB of output text): the
+    # C++ allocation fails, and the process must survive it as a MemoryError.
     code = """
 import resource, kestrel
 text = "t q[0];\\n" * 4_000_000
 with open("/proc/self/statm") as statm:
     used = int(statm.read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + 96 * 2**20, resource.RLIM_INFINITY))
+resource.setrlimit(resource.RLIMIT_AS, (used + 16 * 2**20, resource.RLIM_INFINITY))
 try:
     kestrel.optimize_qasm(text)
 except MemoryError:

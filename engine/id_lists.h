@@ -1,0 +1,134 @@
+// Many growing lists of ids in one buffer: the parent lists of the e-graph.
+//
+// Most e-classes have one or two parents, a few have thousands, and when two
+// classes merge one list is appended to the other. A list is a `Head` that
+// its owner stores (8 bytes): a list of one id keeps the id in the head
+// itself; a longer list owns a block of the shared buffer whose capacity is
+// the next power of two of its length. Blocks given up by growing or by
+// appending a list elsewhere are kept per capacity and reused by the next
+// list of that capacity, so a steady state allocates nothing.
+//
+// Appending 7, 8 and 9 to an empty head gives a block of capacity 4 holding
+// 7, 8, 9; appending that list to a head holding 3 gives 3, 7, 8, 9 and
+// leaves the other head empty.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "engine/fault.h"
+#include "engine/language.h"
+
+namespace kestrel {
+
+class IdLists {
+ public:
+  struct Head {
+    std::uint32_t size = 0;  // ids in the list
+    std::uint32_t data = 0;  // the id itself when size is 1; else the block's offset
+  };
+  static_assert(std::is_trivially_copyable_v<Head>);
+
+  // The ids of `head`, first appended first. Valid until `head` or any list
+  // changes; a one-id list points into `head` itself.
+  std::span<const Id> view(const Head& head) const {
+    if (head.size <= 1) return {&head.data, head.size};
+    return {buffer_.get() + head.data, head.size};
+  }
+
+  void push_back(Head& head, Id id) {
+    if (head.size == 0) {
+      head = {1, id};
+      return;
+    }
+    // A block is full when the size is a power of two.
+    if ((head.size & (head.size - 1)) == 0) grow(head, head.size + 1);
+    buffer_[head.data + head.size] = id;
+    ++head.size;
+  }
+
+  // Appends the ids of `from` to `to`, in order, and empties `from`.
+  void splice(Head& to, Head& from) {
+    if (from.size == 0) return;
+    if (to.size == 0) {
+      to = from;
+      from = {};
+      return;
+    }
+    const std::uint32_t total = to.size + from.size;
+    check(total > to.size, "total > to.size");  // no 32-bit overflow
+    if (to.size == 1 || capacity_of(to.size) < total) grow(to, total);
+    if (from.size == 1) {
+      buffer_[to.data + to.size] = from.data;
+    } else {
+      copy(from.data, from.size, to.data + to.size);
+      release(from.data, capacity_of(from.size));
+    }
+    to.size = total;
+    from = {};
+  }
+
+ private:
+  // The block capacity of a list of `size` ids (at least 2).
+  static std::uint32_t capacity_of(std::uint32_t size) {
+    return std::bit_ceil(std::max<std::uint32_t>(size, 2));
+  }
+
+  // Moves `head` into a block that holds at least `size` ids.
+  void grow(Head& head, std::uint32_t size) {
+    const std::uint32_t offset = allocate(capacity_of(size));
+    if (head.size == 1) {
+      buffer_[offset] = head.data;
+    } else {
+      copy(head.data, head.size, offset);
+      release(head.data, capacity_of(head.size));
+    }
+    head.data = offset;
+  }
+
+  // Copies `size` ids from offset `from` to offset `to`; most lists are
+  // short, where a plain loop beats a call to memmove.
+  void copy(std::uint32_t from, std::uint32_t size, std::uint32_t to) {
+    Id* const ids = buffer_.get();
+    for (std::uint32_t k = 0; k < size; ++k) ids[to + k] = ids[from + k];
+  }
+
+  std::uint32_t allocate(std::uint32_t capacity) {
+    std::vector<std::uint32_t>& free = free_[std::countr_zero(capacity)];
+    if (!free.empty()) {
+      const std::uint32_t offset = free.back();
+      free.pop_back();
+      return offset;
+    }
+    const std::size_t offset = used_;
+    check(offset + capacity <= UINT32_MAX, "offset + capacity <= u32::MAX");
+    used_ += capacity;
+    if (used_ > capacity_) {
+      // Doubling, without writing the spare room, so its pages stay untouched.
+      const std::size_t grown = std::max(used_, 2 * capacity_);
+      auto larger = std::make_unique_for_overwrite<Id[]>(grown);
+      std::copy_n(buffer_.get(), offset, larger.get());
+      buffer_ = std::move(larger);
+      capacity_ = grown;
+    }
+    return static_cast<std::uint32_t>(offset);
+  }
+
+  void release(std::uint32_t offset, std::uint32_t capacity) {
+    free_[std::countr_zero(capacity)].push_back(offset);
+  }
+
+  std::unique_ptr<Id[]> buffer_;  // the blocks of all lists of two ids or more, then spare room
+  std::size_t used_ = 0;          // the ids of `buffer_` taken by blocks
+  std::size_t capacity_ = 0;      // the ids `buffer_` has room for
+  std::array<std::vector<std::uint32_t>, 32> free_;  // per log2 capacity, unused blocks
+};
+
+}  // namespace kestrel

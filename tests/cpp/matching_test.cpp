@@ -1,0 +1,129 @@
+// The matching machine's reading of large classes, and searches whose
+// matches are counted first and produced again from the layout while rules
+// are being applied.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/machine.h"
+#include "engine/parser.h"
+#include "engine/pattern.h"
+#include "src/lang.h"
+
+namespace kestrel {
+namespace {
+
+Pattern<Op> pat(std::string_view text) {
+  auto p = Pattern<Op>::from_str(text);
+  if (auto* e = std::get_if<1>(&p)) ADD_FAILURE() << text << ": " << e->debug();
+  return std::get<0>(std::move(p));
+}
+
+// A Bind of one variable over a class of 60 pattern variables: every
+// variable has the same kind, and `matches` tells them apart, so a scan that
+// stopped at the first non-matching node of the kind would miss most of them.
+TEST(Machine, BindTestsEveryNodeOfItsKindInALargeClass) {
+  using P = ENodeOrVar<Op>;
+  EGraph<P> g;
+  std::vector<Id> ids;
+  for (int k = 0; k < 60; ++k) {
+    P v(Var(GlobalSymbol("?v" + std::to_string(k))));
+    ids.push_back(g.add_internal(v));
+  }
+  for (Id id : ids) g.union_(ids[0], id);
+  g.rebuild();
+  const Id c = g.find(ids[0]);
+  ASSERT_EQ(g[c].nodes.size(), 60u);
+  for (int k : {0, 1, 30, 59}) {
+    Program<P> program;
+    Instruction<P> bind;
+    bind.node = P(Var(GlobalSymbol("?v" + std::to_string(k))));
+    program.instructions = {bind};
+    EXPECT_EQ(program.run_with_limit(g, c, 10).size(), 1u) << k;
+  }
+}
+
+// seq-assoc over a chain of 12 gates merged with regroupings: classes with
+// several Seq nodes, so matches nest.
+EGraph<Op> regrouped_chain() {
+  EGraph<Op> g;
+  const auto chain = std::get<0>(from_str<Op>(
+      "(seq (seq (seq (seq (seq (seq (seq (seq (seq (seq (seq H T) T) H) S) T) H) T) T) X) Z) H)"));
+  g.add_expr_internal(chain);
+  g.rebuild();
+  const Pattern<Op> lhs = pat("(seq (seq ?a ?b) ?c)");
+  const Pattern<Op> rhs = pat("(seq ?a (seq ?b ?c))");
+  for (int round = 0; round < 2; ++round) {
+    rhs.apply_matches(g, lhs.search_with_limit(g, 10'000), GlobalSymbol("r"));
+    g.rebuild();
+  }
+  return g;
+}
+
+TEST(DeferredSearch, CountsAndThenProducesWhatTheSearchFinds) {
+  EGraph<Op> g = regrouped_chain();
+  for (const char* text : {"(seq (seq ?a ?b) ?c)", "(seq ?a (seq ?b ?c))", "(seq ?x ?x)", "?x"}) {
+    const Pattern<Op> p = pat(text);
+    const std::size_t all = p.n_matches(g);
+    for (std::size_t limit : {0u, 1u, 7u, 10'000u}) {
+      const std::vector<SearchMatches> found = p.search_with_limit(g, limit);
+      std::size_t total = 0;
+      for (const SearchMatches& m : found) total += m.substs.size();
+      EXPECT_EQ(total, std::min(limit, all)) << text << " " << limit;
+      std::vector<SearchMatches> deferred = p.search_with_limit_deferred(g, limit);
+      ASSERT_EQ(deferred.size(), found.size()) << text << " " << limit;
+      for (std::size_t k = 0; k < found.size(); ++k) {
+        EXPECT_EQ(deferred[k].eclass, found[k].eclass);
+        EXPECT_EQ(deferred[k].substs.size(), found[k].substs.size());
+      }
+      // The e-graph changes before the substitutions are produced, as
+      // when earlier rules of an iteration are applied.
+      Op x(OpKind::X), z(OpKind::Z);
+      g.union_(g.add_internal(x), g.add_internal(z));
+      p.fill_deferred(g, deferred);
+      for (std::size_t k = 0; k < found.size(); ++k) {
+        EXPECT_FALSE(deferred[k].substs.deferred());
+        EXPECT_EQ(deferred[k].substs, found[k].substs) << text << " " << limit << " " << k;
+      }
+      g.rebuild();
+    }
+  }
+}
+
+// One count carried across searches of an unchanged e-graph, with limits
+// that shrink and grow, gives what a fresh search gives each time; once the
+// e-graph has changed and been rebuilt, it starts over.
+TEST(DeferredSearch, CarriedCountsMatchFreshSearches) {
+  EGraph<Op> g = regrouped_chain();
+  const Pattern<Op> p = pat("(seq (seq ?a ?b) ?c)");
+  const auto summary = [](const std::vector<SearchMatches>& found) {
+    std::vector<std::pair<Id, std::size_t>> out;
+    for (const SearchMatches& m : found) out.emplace_back(m.eclass, m.substs.size());
+    return out;
+  };
+  CountedMatches counted;
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t limit : {5u, 1u, 40u, 13u, 10'000u, 2u}) {
+      EXPECT_EQ(summary(p.search_with_limit_deferred(g, limit, counted)),
+                summary(p.search_with_limit(g, limit)))
+          << round << " " << limit;
+    }
+    Op t(OpKind::T), s(OpKind::S);
+    g.union_(g.add_internal(t), g.add_internal(s));
+    g.rebuild();
+  }
+}
+
+TEST(DeferredSearch, HashConsLookupsAreNotDeferred) {
+  EGraph<Op> g = regrouped_chain();
+  for (const char* text : {"(seq T T)", "(seq (seq ?a ?b) (seq T H))"}) {
+    for (const SearchMatches& m : pat(text).search_with_limit_deferred(g, 100)) {
+      EXPECT_FALSE(m.substs.deferred()) << text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrel
