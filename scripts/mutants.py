@@ -321,7 +321,8 @@ def sync_tree(tree: Path, files: dict[str, bytes]):
 class Runner:
     """The copy of the tree, its builds and the suite."""
 
-    def __init__(self, work: Path, timeout: int):
+    def __init__(self, work: Path, timeout: int, ctest_exclude: str | None = None):
+        self.ctest_exclude = ["-E", ctest_exclude] if ctest_exclude else []
         self.work = work
         self.tree = work / "tree"
         self.venv = work / "venv"
@@ -369,7 +370,7 @@ class Runner:
         if error:
             return "build failed", error, time.monotonic() - start
         status, out = sh(["ctest", "--test-dir", str(self.cpp), "-j", "2", "--stop-on-failure",
-                          "--timeout", "600", "--output-on-failure"], self.tree,
+                          "--timeout", "600", "--output-on-failure", *self.ctest_exclude], self.tree,
                          timeout=self.timeout, env=self.env())
         if status != 0:
             first = re.findall(r"^\s*\d+ - (\S+) \((.*)\)", out, re.M)
@@ -392,7 +393,7 @@ def run_mutants(args):
     work = Path(args.work).resolve()
     code = git_files(args.code, PRODUCT)
     tests = git_files(args.tests, ["tests"])
-    runner = Runner(work, args.timeout)
+    runner = Runner(work, args.timeout, args.ctest_exclude)
     sync_tree(runner.tree, {**code, **tests})
     runner.setup()
     chosen = [m for m in MUTANTS if not args.only or m.id in args.only.split(",")]
@@ -461,6 +462,7 @@ def main():
     parser.add_argument("--work", default=str(REPO / "build" / "mutants"), help="work directory")
     parser.add_argument("--out", help="results file (default: <work>/results-<tests>.json)")
     parser.add_argument("--timeout", type=int, default=3600, help="seconds per suite run")
+    parser.add_argument("--ctest-exclude", metavar="REGEX", help="C++ tests not to run (ctest -E)")
     parser.add_argument("--skip-baseline", action="store_true", help="do not run the unmutated suite first")
     parser.add_argument("--list", action="store_true", help="list the mutants and whether they apply")
     parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"), help="compare two results files")
