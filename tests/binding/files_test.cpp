@@ -1,0 +1,64 @@
+// Whole-file reads and writes for the command line, and the UTF-8 check.
+#include "binding/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "binding/boundary.h"
+
+namespace kestrel::binding {
+namespace {
+
+TEST(Files, Utf8IsWellFormedUtf8Only) {
+  const struct {
+    std::string_view bytes;
+    bool utf8;
+  } cases[] = {
+      {"", true}, {"\x7f\xc2\x80", true}, {"\xed\x9f\xbf\xee\x80\x80", true}, {"\xef\xbf\xbf", true},
+      {"\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", true},  // the edges of each length
+      {"\x80", false},              // a lone continuation byte
+      {"\xc0\xaf", false},          // overlong forms
+      {"\xe0\x9f\xbf", false},
+      {"\xf0\x8f\xbf\xbf", false},
+      {"\xed\xa0\x80", false},      // an encoded surrogate
+      {"\xf4\x90\x80\x80", false},  // past U+10FFFF
+      {"\xf5\x80\x80\x80", false},
+      {"a\xc3", false},             // cut short
+      {"\xe2\x82", false},
+      {"\xf0\x9f\x98", false},
+      {"\xe2\x28\xa1", false},      // a continuation missing in the middle
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_utf8(c.bytes), c.utf8) << testing::PrintToString(c.bytes);
+}
+
+// The OsError message `f` throws, or "no error".
+template <class F>
+std::string os_error_of(F&& f) {
+  try {
+    f();
+  } catch (const OsError& error) {
+    return error.message();
+  }
+  return "no error";
+}
+
+TEST(Files, ReadAndWriteWholeFiles) {
+  const std::string path = ::testing::TempDir() + "kestrel-files-test.qasm";
+  write_file(path, std::string(10'000, 'x'));
+  write_file(path, "t q[0];\n");  // replaces the longer content
+  EXPECT_EQ(read_utf8_file(path), "t q[0];\n");
+  EXPECT_EQ(read_utf8_file("/dev/null"), "");
+  write_file(path, "// caf\xe9\n");
+  EXPECT_EQ(os_error_of([&] { read_utf8_file(path); }), "stream did not contain valid UTF-8");
+  std::remove(path.c_str());
+  EXPECT_EQ(os_error_of([&] { read_utf8_file(path); }), "No such file or directory (os error 2)");
+  EXPECT_EQ(os_error_of([] { read_utf8_file("/"); }), "Is a directory (os error 21)");
+  EXPECT_EQ(os_error_of([] { write_file("/", ""); }), "Is a directory (os error 21)");
+  EXPECT_EQ(os_error_of([] { write_file("/dev/full", "t q[0];\n"); }), "No space left on device (os error 28)");
+}
+
+}  // namespace
+}  // namespace kestrel::binding

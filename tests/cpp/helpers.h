@@ -1,0 +1,72 @@
+// What the C++ tests share: terms, patterns and rules read from text, and
+// the text forms the tests compare against golden strings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "engine/egraph.h"
+#include "engine/parser.h"
+#include "engine/pattern.h"
+#include "engine/rewrite.h"
+#include "src/lang.h"
+
+namespace kestrel {
+
+// The expression read from `text`; a test failure when it does not read.
+template <class L = Op>
+RecExpr<L> read(std::string_view text) {
+  auto result = from_str<L>(text);
+  if (auto* error = std::get_if<1>(&result)) {
+    ADD_FAILURE() << text << ": " << error->debug();
+    return {};
+  }
+  return std::get<0>(std::move(result));
+}
+
+inline Pattern<Op> pat(std::string_view text) { return Pattern<Op>(read<ENodeOrVar<Op>>(text)); }
+
+inline Rewrite<Op> rule(std::string name, std::string_view lhs, std::string_view rhs) {
+  auto made = Rewrite<Op>::new_(std::move(name), pat(lhs), pat(rhs));
+  if (auto* error = std::get_if<std::string>(&made)) ADD_FAILURE() << *error;
+  return std::get<0>(std::move(made));
+}
+
+// Adds the term `text` to `g`; returns its canonical class.
+inline Id add(EGraph<Op>& g, std::string_view text) { return g.find(g.add_expr_internal(read(text))); }
+
+// The nodes of an expression in order: "[T, Seq([0, 0])]".
+template <class L>
+std::string show(const RecExpr<L>& expr) {
+  std::string out = "[";
+  for (const L& node : expr.nodes()) out += (out.size() > 1 ? ", " : "") + node.debug();
+  return out + "]";
+}
+
+// The live classes and their nodes: "0={H, X} 1={T} 2={Seq([0, 1])}".
+inline std::string show(const EGraph<Op>& g) {
+  std::string out;
+  for (const auto& c : g.classes()) {
+    out += (out.empty() ? "" : " ") + std::to_string(c.id) + "={";
+    for (std::size_t k = 0; k < c.nodes.size(); ++k) out += (k ? ", " : "") + c.nodes[k].debug();
+    out += "}";
+  }
+  return out;
+}
+
+// The message of the Fault that `f` throws, or "no fault".
+inline std::string fault_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Fault& fault) {
+    return fault.what();
+  }
+  return "no fault";
+}
+
+}  // namespace kestrel
