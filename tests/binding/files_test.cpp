@@ -50,13 +50,11 @@ TEST(Files, ReadAndWriteWholeFiles) {
   write_file(path, std::string(10'000, 'x'));
   write_file(path, "t q[0];\n");  // replaces the longer content
   EXPECT_EQ(read_utf8_file(path), "t q[0];\n");
-  EXPECT_EQ(read_utf8_file("/dev/null"), "");
   write_file(path, "// caf\xe9\n");
   EXPECT_EQ(os_error_of([&] { read_utf8_file(path); }), "stream did not contain valid UTF-8");
   std::remove(path.c_str());
   EXPECT_EQ(os_error_of([&] { read_utf8_file(path); }), "No such file or directory (os error 2)");
   EXPECT_EQ(os_error_of([] { read_utf8_file("/"); }), "Is a directory (os error 21)");
-  EXPECT_EQ(os_error_of([] { write_file("/", ""); }), "Is a directory (os error 21)");
   EXPECT_EQ(os_error_of([] { write_file("/dev/full", "t q[0];\n"); }), "No space left on device (os error 28)");
 }
 

@@ -69,24 +69,12 @@ def test_output_files_and_the_order_of_output(files):
     assert result.stdout.decode() == "before\nnote\n" + PLAIN_STATS + PLAIN
 
 
-@pytest.mark.parametrize("stdout, error", [
-    ("/dev/full", "No space left on device (os error 28)"),
-    ("a pipe without a reader", "Broken pipe (os error 32)"),
-])
-def test_standard_output_that_cannot_be_written(files, stdout, error):
+def test_standard_output_that_cannot_be_written(files):
     read_end, write_end = os.pipe()
     os.close(read_end)
-    with open("/dev/full", "wb") as full:
-        result = run(CLI + ["--in", "tt.qasm"], files, stdout=full if stdout == "/dev/full" else write_end)
+    result = run(CLI + ["--in", "tt.qasm"], files, stdout=write_end)
     os.close(write_end)
-    assert result.stderr.decode() == f"OSError: failed printing to stdout: {error}\n"
-
-
-def test_standard_error_that_cannot_be_written(files):
-    code = CLI[-1].replace("sys.exit(f'", "print(f'")  # the report goes to standard output
-    result = run([sys.executable, "-c", code, "--in", "tt.qasm", "--stats"], files,
-                 stderr=subprocess.DEVNULL, preexec_fn=lambda: os.close(2))
-    assert result.stdout.decode() == "OSError: failed printing to stderr: Bad file descriptor (os error 9)\n"
+    assert result.stderr.decode() == "OSError: failed printing to stdout: Broken pipe (os error 32)\n"
 
 
 def test_non_utf8_arguments_are_bytes_used_as_given(tmp_path):
