@@ -12,9 +12,9 @@
 # under build/coverage/tree. Everything is built at -O0 into build/coverage/
 # so that every line is its own; the summary per directory and in total is
 # printed and written to build/coverage/summary-<tests>.txt, the per-file
-# report to build/coverage/files-<tests>.txt. --compare lists the lines that
-# the BEFORE run covered and the AFTER run did not (labels as given to earlier
-# runs). Not part of the test command.
+# report to files-<tests>.txt and every line's counts to lines-<tests>.json.
+# --compare lists the lines that the BEFORE run covered and the AFTER run did
+# not (labels as given to earlier runs). Not part of the test command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -67,7 +67,20 @@ cmake -S "$tree" -B "$cpp" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 cmake --build "$cpp" --target kestrel_tests kestrel_boundary_tests
 (cd "$tree" && pip install -q --no-deps --no-build-isolation -C build-dir="$wheel" \
   -C cmake.build-type=Debug -C cmake.define.CMAKE_CXX_FLAGS_DEBUG="-O0 -g --coverage" .)
+# Counters start from zero; notes of sources deleted since an earlier build go.
 find "$cpp" "$wheel" -name '*.gcda' -delete
+python3 - "$tree" "$cpp" "$wheel" <<'EOF'
+import re, sys
+from pathlib import Path
+tree = Path(sys.argv[1])
+for build in map(Path, sys.argv[2:]):
+    for notes in build.rglob("*.gcno"):
+        # <build>/<dir>/CMakeFiles/<target>.dir/<path>.gcno, ".." written "__"
+        rel = notes.relative_to(build).as_posix()
+        source = re.sub(r"CMakeFiles/[^/]+\.dir/", "", rel)[: -len(".gcno")].replace("__", "..")
+        if not (tree / source).resolve().is_file():
+            notes.unlink()
+EOF
 
 # A failing test still counts what it ran; the failure is reported.
 ctest --test-dir "$cpp" -j 2 --output-on-failure || echo "coverage.sh: some C++ tests failed" >&2
@@ -77,17 +90,22 @@ ctest --test-dir "$cpp" -j 2 --output-on-failure || echo "coverage.sh: some C++ 
 # gcovr sums the counts of a header's lines over every object that includes it.
 gcovr -r "$tree" --filter "$tree/engine/" --filter "$tree/src/" --filter "$tree/binding/" \
   --gcov-ignore-parse-errors=negative_hits.warn \
-  --json-summary "$work/summary-$label.json" --json "$work/lines-$label.json" \
+  --json "$work/lines-$label.json" \
   --txt "$work/files-$label.txt" "$cpp" "$wheel"
-python3 - "$work/summary-$label.json" <<'EOF' | tee "$work/summary-$label.txt"
+# A line counts once, covered when any instantiation of it ran (gcovr's own
+# totals count a template's lines once per instantiation).
+python3 - "$work/lines-$label.json" <<'EOF' | tee "$work/summary-$label.txt"
 import json, sys
-files = json.load(open(sys.argv[1]))["files"]
+lines = {}
+for f in json.load(open(sys.argv[1]))["files"]:
+    for line in f["lines"]:
+        key = (f["file"], line["line_number"])
+        lines[key] = lines.get(key, False) or line["count"] > 0
 rows = {}
-for f in files:
-    d = f["filename"].split("/")[0]
-    covered, total = rows.get(d, (0, 0))
-    rows[d] = (covered + f["line_covered"], total + f["line_total"])
-rows["total"] = tuple(map(sum, zip(*rows.values())))
-for d, (covered, total) in rows.items():
-    print(f"{d:8} {covered:5} of {total:5} lines  {100 * covered / total:5.1f}%")
+for (file, _), covered in lines.items():
+    for d in (file.split("/")[0], "total"):
+        hit, total = rows.get(d, (0, 0))
+        rows[d] = (hit + covered, total + 1)
+for d, (hit, total) in sorted(rows.items(), key=lambda r: r[0] == "total"):
+    print(f"{d:8} {hit:5} of {total:5} lines  {100 * hit / total:5.1f}%")
 EOF
