@@ -36,7 +36,7 @@ TEST(Op, SortsByVariantThenFirstChildThenSecond) {
   EXPECT_EQ(ops, (std::vector<Op>{Op(OpKind::I), Op(OpKind::H), Op(OpKind::T), Op(OpKind::CNOT),
                                   Op::seq(0, 1), Op::seq(0, 5), Op::seq(3, 0),
                                   Op::seq(0x80000000u, 0), Op::par(0, 7), Op::par(2, 1)}));
-  std::vector<Id> seen;
+  std::vector<Id> seen;  // and children are visited in their order
   for_each_child(Op::seq(8, 1), [&](Id c) { seen.push_back(c); });
   EXPECT_EQ(seen, (std::vector<Id>{8, 1}));
 }
