@@ -6,8 +6,8 @@ import resource
 import signal
 import subprocess
 import sys
-import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -86,22 +86,13 @@ INPUTS = [qasm("t q[0];", "t q[0];"),
 
 def test_eight_threads_give_the_sequential_results():
     expected = [kestrel.optimize_qasm(text) for text in INPUTS]
-    calls = scaled(60, 3_000)
-    outcomes = [None] * 8
 
-    def work(slot):
-        try:  # each thread its own order
-            outcomes[slot] = all(kestrel.optimize_qasm(INPUTS[i]) == expected[i] for i in
-                                 ((slot + k * (slot + 1)) % len(INPUTS) for k in range(calls)))
-        except BaseException as error:  # reported below, not lost in the thread
-            outcomes[slot] = error
+    def work(slot):  # each thread its own order
+        order = ((slot + k * (slot + 1)) % len(INPUTS) for k in range(scaled(60, 3_000)))
+        return all(kestrel.optimize_qasm(INPUTS[i]) == expected[i] for i in order)
 
-    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert outcomes == [True] * 8
+    with ThreadPoolExecutor(max_workers=8) as pool:
+        assert list(pool.map(work, range(8))) == [True] * 8
 
 
 LEAK_CHECK = """
