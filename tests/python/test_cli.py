@@ -60,13 +60,14 @@ def test_output_files_and_the_order_of_output(files):
     # The input is read whole before the output replaces it.
     run(CLI + ["--in", "tt.qasm", "--out", "tt.qasm"], files)
     assert (files / "tt.qasm").read_text() == qasm("s q[0];")
-    # What Python buffered comes first, then the statistics, then the text;
-    # the options are the process's own, not sys.argv.
+    # What Python wrote comes first, buffered or not, then the statistics,
+    # then the text; the options are the process's own, not sys.argv.
     code = ("import sys, kestrel; sys.argv[1:] = ['--in', 'missing.qasm']; print('before');"
             "sys.stderr.write('note\\n'); kestrel.cli()")
+    buffered = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
     result = run([sys.executable, "-c", code, "--in", "plain.qasm", "--stats"], files,
-                 stderr=subprocess.STDOUT)
-    assert result.stdout.decode() == "before\nnote\n" + PLAIN_STATS + PLAIN
+                 stderr=subprocess.STDOUT, env=buffered)
+    assert result.stdout.decode() == "note\nbefore\n" + PLAIN_STATS + PLAIN
 
 
 def test_standard_output_that_cannot_be_written(files):

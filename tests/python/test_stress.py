@@ -65,14 +65,17 @@ def test_interrupt_during_optimisation():
 
 
 def test_interrupt_while_writing_to_a_full_pipe(tmp_path):
-    # Nobody reads the pipe until after the signal, so the write is blocked
-    # when it comes: it must go on after the interruption, every byte.
+    # Nobody reads the pipe until after the signals, so the write is blocked
+    # when they come. The first ends a write call part-way; the second comes
+    # while the next call has written nothing, which fails with EINTR. The
+    # write must go on after both, every byte.
     gates = ["h", "t", "x"] * 200_000
     (tmp_path / "in.qasm").write_text(HEADER + gate_text(gates))
     with subprocess.Popen(CLI + ["--in", "in.qasm"], cwd=tmp_path,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE) as process:
-        time.sleep(2)
-        process.send_signal(signal.SIGINT)
+        for pause in (2, 0.5):
+            time.sleep(pause)
+            process.send_signal(signal.SIGINT)
         stdout, stderr = process.communicate(timeout=120)
     assert (process.returncode, stderr) == (1, b"KeyboardInterrupt: \n")
     assert written_gates(stdout.decode()) == gates
