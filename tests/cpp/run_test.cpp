@@ -123,12 +123,14 @@ TEST(Runner, Hooks) {
   EXPECT_EQ(r.hooks.size(), 3u);
 }
 
-// A backoff scheduler whose every search takes 2 ms, counting them.
+// A backoff scheduler whose every search takes 150 ms, counting them. The
+// time limit of the test below is 100 ms: a loaded machine may well pause a
+// thread for a millisecond between two statements, hardly for 100.
 struct SlowScheduler : BackoffScheduler<Op> {
   std::shared_ptr<int> searches = std::make_shared<int>(0);
   std::vector<SearchMatches> search_rewrite(std::size_t i, const EGraph<Op>& g, const Rewrite<Op>& r) override {
     ++*searches;
-    std::this_thread::sleep_for(2ms);
+    std::this_thread::sleep_for(150ms);
     return BackoffScheduler<Op>::search_rewrite(i, g, r);
   }
 };
@@ -136,7 +138,7 @@ struct SlowScheduler : BackoffScheduler<Op> {
 TEST(Runner, TimeLimitIsTestedAfterEverySearch) {
   auto slow = std::make_unique<SlowScheduler>();
   const auto searches = slow->searches;
-  Runner<Op> r = Runner<Op>().with_egraph(graph("(seq T T)")).with_time_limit(1ms).with_scheduler(std::move(slow));
+  Runner<Op> r = Runner<Op>().with_egraph(graph("(seq T T)")).with_time_limit(100ms).with_scheduler(std::move(slow));
   EXPECT_EQ(trace(r.run(std::vector{kTTS, rule("t-t-x", "(seq T T)", "X")})).substr(0, 16), "2/2 | TimeLimit(");
   EXPECT_EQ(*searches, 1);
   EXPECT_EQ(r.iterations[0].stop_reason, r.stop_reason);  // found within the iteration
