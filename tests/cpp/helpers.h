@@ -22,14 +22,19 @@ RecExpr<L> read(std::string_view text) {
   return std::get<0>(from_str<L>(text));
 }
 
-inline Pattern<Op> pat(std::string_view text) { return Pattern<Op>(read<ENodeOrVar<Op>>(text)); }
+// These are templates only so that a test that does not call them does not
+// compile what they use.
+template <class L = Op>
+Pattern<L> pat(std::string_view text) { return Pattern<L>(read<ENodeOrVar<L>>(text)); }
 
-inline Rewrite<Op> rule(std::string name, std::string_view lhs, std::string_view rhs) {
-  return std::get<0>(Rewrite<Op>::new_(std::move(name), pat(lhs), pat(rhs)));
+template <class L = Op>
+Rewrite<L> rule(std::string name, std::string_view lhs, std::string_view rhs) {
+  return std::get<0>(Rewrite<L>::new_(std::move(name), pat<L>(lhs), pat<L>(rhs)));
 }
 
 // Adds the term `text` to `g`; returns its canonical class.
-inline Id add(EGraph<Op>& g, std::string_view text) { return g.find(g.add_expr_internal(read(text))); }
+template <class L>
+Id add(EGraph<L>& g, std::string_view text) { return g.find(g.add_expr_internal(read<L>(text))); }
 
 // The nodes of an expression in order: "[T, Seq([0, 0])]".
 template <class L>
@@ -40,7 +45,8 @@ std::string show(const RecExpr<L>& expr) {
 }
 
 // The live classes and their nodes: "0={H, X} 1={T} 2={Seq([0, 1])}".
-inline std::string show(const EGraph<Op>& g) {
+template <class L>
+std::string show(const EGraph<L>& g) {
   std::string out;
   for (const auto& c : g.classes()) {
     out += (out.empty() ? "" : " ") + std::to_string(c.id) + "={";
