@@ -1,123 +1,80 @@
+// Extraction, and the layout of terms as flat expressions that it uses.
 #include "engine/extract.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "src/cost.h"
-#include "src/lang.h"
+#include "tests/cpp/helpers.h"
 
 namespace kestrel {
 namespace {
 
-using Cost = TCost::Cost;
-
-Cost cost_of(const RecExpr<Op>& e) {
+// The cheapest term of the class of `root`, after merging the classes of
+// each pair of terms in `merges`, and its cost: "[Z] 0,1,1".
+std::string extract(const char* root, std::vector<std::pair<const char*, const char*>> merges = {}) {
   EGraph<Op> g;
-  const Id root = g.add_expr_internal(e);
+  const Id r = add(g, root);
+  for (const auto& [a, b] : merges) g.union_(add(g, a), add(g, b));
   g.rebuild();
-  return Extractor<Op, TCost>(g, TCost{}).best_term(root).first;
+  const auto [cost, term] = Extractor<Op, TCost>(g, TCost{}).best_term(r);
+  return show(term) + " " + std::to_string(cost.t) + "," + std::to_string(cost.depth) + "," +
+         std::to_string(cost.gates);
 }
 
-TEST(TCost, CostTriples) {
-  RecExpr<Op> e;
-  const Id h = e.add(Op(OpKind::H));
-  const Id t1 = e.add(Op(OpKind::T));
-  const Id ht = e.add(Op::seq(h, t1));
-  const Id t2 = e.add(Op(OpKind::T));
-  const Id x = e.add(Op(OpKind::X));
-  const Id tx = e.add(Op::par(t2, x));
-  e.add(Op::seq(ht, tx));
-  EXPECT_EQ(cost_of(e), (Cost{2, 4, 4}));
-
-  RecExpr<Op> seq_ii;
-  seq_ii.add(Op::seq(seq_ii.add(Op(OpKind::I)), 0));
-  EXPECT_EQ(cost_of(seq_ii), (Cost{0, 0, 0}));
-  RecExpr<Op> par_ii;
-  par_ii.add(Op::par(par_ii.add(Op(OpKind::I)), 0));
-  EXPECT_EQ(cost_of(par_ii), (Cost{0, 1, 0}));
+TEST(Extractor, CheapestTermAndItsCost) {
+  // Costs are (T gates, depth, gates): Seq adds depths, Par is one deeper
+  // than its deeper side, I is free. The last child is laid out first.
+  EXPECT_EQ(extract("(seq (seq H T) (par T X))"),
+            "[X, T, Par([1, 0]), H, Seq([3, 1]), Seq([4, 2])] 2,4,4");
+  EXPECT_EQ(extract("(seq I I)"), "[I, Seq([0, 0])] 0,0,0");
+  EXPECT_EQ(extract("(par I I)"), "[I, Par([0, 0])] 0,1,0");
+  EXPECT_EQ(extract("(seq Tdg CNOT)"), "[CNOT, Tdg, Seq([1, 0])] 1,2,2");
+  // Seq(X, Z) is costed only in the second sweep, since its children come
+  // after its class; the lower cost then replaces the first and reaches the root.
+  EXPECT_EQ(extract("(seq (seq T T) H)", {{"(seq T T)", "(seq X Z)"}}), "[H, Z, X, Seq([2, 1]), Seq([3, 0])] 0,3,3");
+  // On equal costs the first node of the sorted class wins: Z before Seq.
+  EXPECT_EQ(extract("(seq I S)", {{"(seq I S)", "Z"}}), "[Z] 0,1,1");
 }
 
-TEST(TCost, SharedTermsSaturateInsteadOfOverflowing) {
+TEST(Extractor, SharedTermsSaturateTheCostInsteadOfOverflowing) {
   // Seq(x, x) nested 70 times stands for 2^70 T gates.
   RecExpr<Op> e;
   Id x = e.add(Op(OpKind::T));
   for (int k = 0; k < 70; ++k) x = e.add(Op::seq(x, x));
-  const Cost c = cost_of(e);
-  EXPECT_EQ(c.t, std::numeric_limits<std::int64_t>::max());
-  EXPECT_EQ(c.gates, std::numeric_limits<std::int64_t>::max());
-  EXPECT_LT((Cost{0, 0, 0}), c);
-}
-
-TEST(TCost, LexicographicOrder) {
-  EXPECT_LT((Cost{0, 9, 9}), (Cost{1, 0, 0}));
-  EXPECT_LT((Cost{1, 1, 9}), (Cost{1, 2, 0}));
-  EXPECT_LT((Cost{1, 2, 2}), (Cost{1, 2, 3}));
-}
-
-TEST(Extractor, SingleLeaf) {
-  RecExpr<Op> e;
-  e.add(Op(OpKind::CNOT));
   EGraph<Op> g;
   const Id root = g.add_expr_internal(e);
   g.rebuild();
-  const auto [cost, term] = Extractor<Op, TCost>(g, TCost{}).best_term(root);
-  EXPECT_EQ(term, e);
-  EXPECT_EQ(cost, (Cost{0, 1, 1}));
+  const TCost::Cost cost = Extractor<Op, TCost>(g, TCost{}).best_term(root).first;
+  EXPECT_EQ(cost.t, std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(cost.gates, std::numeric_limits<std::int64_t>::max());
 }
 
-TEST(Extractor, SharedChildIsLaidOutOnce) {
-  RecExpr<Op> e;
-  const Id t1 = e.add(Op(OpKind::T));
-  const Id t2 = e.add(Op(OpKind::T));
-  e.add(Op::seq(t1, t2));
-  EGraph<Op> g;
-  const Id root = g.add_expr_internal(e);
-  g.rebuild();
-  const auto [cost, term] = Extractor<Op, TCost>(g, TCost{}).best_term(root);
-  ASSERT_EQ(term.size(), 2u);
-  EXPECT_EQ(term[0], Op(OpKind::T));
-  EXPECT_EQ(term[1], Op::seq(0, 0));
-  EXPECT_EQ(cost, (Cost{2, 2, 2}));
-}
-
-TEST(Extractor, LeafWinsATieWithSeq) {
-  // Class {Z, Seq(Iclass, Zclass')} where the Seq costs exactly what Z costs.
-  EGraph<Op> g;
-  Op i = Op(OpKind::I), s = Op(OpKind::S), z = Op(OpKind::Z);
-  const Id ii = g.add_internal(i);
-  const Id si = g.add_internal(s);
-  Op seq = Op::seq(ii, si);
-  const Id seqi = g.add_internal(seq);
-  const Id zi = g.add_internal(z);
-  g.union_(seqi, zi);
-  g.rebuild();
-  const auto [cost, term] = Extractor<Op, TCost>(g, TCost{}).best_term(zi);
-  EXPECT_EQ(cost, (Cost{0, 1, 1}));
-  ASSERT_EQ(term.size(), 1u);
-  EXPECT_EQ(term[0], Op(OpKind::Z));
-}
-
-TEST(Extractor, CheaperNodePropagatesToParents) {
-  // Seq(A, H) where A = {Seq(T, T)} is later merged with S: the root must pick
-  // up the cheaper child whichever sweep notices it.
-  EGraph<Op> g;
-  Op t = Op(OpKind::T), h = Op(OpKind::H), s = Op(OpKind::S);
-  const Id ti = g.add_internal(t);
-  Op tt = Op::seq(ti, ti);
-  const Id tti = g.add_internal(tt);
-  const Id hi = g.add_internal(h);
-  Op root = Op::seq(tti, hi);
-  const Id rooti = g.add_internal(root);
-  const Id si = g.add_internal(s);
-  g.union_(si, tti);
-  g.rebuild();
-  const auto [cost, term] = Extractor<Op, TCost>(g, TCost{}).best_term(rooti);
-  EXPECT_EQ(cost, (Cost{0, 2, 2}));
-  ASSERT_EQ(term.size(), 3u);
-  EXPECT_EQ(term[0], Op(OpKind::H));  // the last child is laid out first
-  EXPECT_EQ(term[1], Op(OpKind::S));
-  EXPECT_EQ(term[2], Op::seq(1, 0));
+TEST(BuildRecExpr, LaysOutEachSourceOnceLastChildFirst) {
+  const struct {
+    Op root;
+    std::map<Id, Op> source;  // the node standing for each source id
+    const char* expected;
+  } cases[] = {
+      {Op(OpKind::CNOT), {}, "[CNOT]"},
+      {Op::seq(42, 42), {{42, Op(OpKind::T)}}, "[T, Seq([0, 0])]"},
+      // Seq(Par(H, X), Seq(T, Z)): within each subterm the last child comes first too.
+      {Op::seq(10, 20),
+       {{10, Op::par(11, 12)}, {11, Op(OpKind::H)}, {12, Op(OpKind::X)},
+        {20, Op::seq(21, 22)}, {21, Op(OpKind::T)}, {22, Op(OpKind::Z)}},
+       "[Z, T, Seq([1, 0]), X, H, Par([4, 3]), Seq([5, 2])]"},
+      // Distinct sources whose nodes are equal after renumbering share a position.
+      {Op::par(3, 4),
+       {{1, Op(OpKind::T)}, {2, Op(OpKind::T)}, {3, Op::seq(1, 2)}, {4, Op::seq(2, 1)}},
+       "[T, Seq([0, 0]), Par([1, 1])]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(show(build_recexpr(c.root, [&](Id id) { return c.source.at(id); })), c.expected);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ CNOT·CNOT = I. An optimised circuit must therefore be the same matrix as its
 input, not just the same up to phase.
 """
 
+import functools
+
 import numpy as np
 
 from conftest import HEADER
@@ -32,21 +34,10 @@ NAMES = sorted(GATES)
 # The lines the writer produces, one per gate.
 WRITTEN = {f"{name} q[0];": name for name in ONE_QUBIT} | {"cx q[0],q[0];": "cx"}
 
-_INDEX = {name: k for k, name in enumerate(NAMES)}
-_MATRICES = np.stack([GATES[name] for name in NAMES]).astype(complex)
-
 
 def unitary(gates):
-    """The matrix of the gate names `gates` applied first to last. Products
-    are taken pairwise, so a million gates take a moment and lose little
-    precision."""
-    if not gates:
-        return np.eye(4, dtype=complex)
-    mats = _MATRICES[np.fromiter((_INDEX[g] for g in gates), dtype=np.intp, count=len(gates))]
-    while len(mats) > 1:
-        odd = mats[-1:] if len(mats) % 2 else mats[:0]
-        mats = np.concatenate([mats[1::2] @ mats[0:len(mats) - 1:2], odd])
-    return mats[0]
+    """The matrix of the gate names `gates` applied first to last."""
+    return functools.reduce(lambda u, gate: GATES[gate] @ u, gates, np.eye(4, dtype=complex))
 
 
 def same_unitary(a, b):

@@ -1,0 +1,62 @@
+// Whole-file reads and writes for the command line, and the UTF-8 check.
+#include "binding/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "binding/boundary.h"
+
+namespace kestrel::binding {
+namespace {
+
+TEST(Files, Utf8IsWellFormedUtf8Only) {
+  const struct {
+    std::string_view bytes;
+    bool utf8;
+  } cases[] = {
+      {"", true}, {"\x7f\xc2\x80", true}, {"\xed\x9f\xbf\xee\x80\x80", true}, {"\xef\xbf\xbf", true},
+      {"\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", true},  // the edges of each length
+      {"\x80", false},              // a lone continuation byte
+      {"\xc0\xaf", false},          // overlong forms
+      {"\xe0\x9f\xbf", false},
+      {"\xf0\x8f\xbf\xbf", false},
+      {"\xed\xa0\x80", false},      // an encoded surrogate
+      {"\xf4\x90\x80\x80", false},  // past U+10FFFF
+      {"\xf5\x80\x80\x80", false},
+      {"a\xc3", false},             // cut short
+      {"\xe2\x82", false},
+      {"\xf0\x9f\x98", false},
+      {"\xe2\x28\xa1", false},      // a continuation missing in the middle
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_utf8(c.bytes), c.utf8) << testing::PrintToString(c.bytes);
+}
+
+// The errno and text of the OsError `f` throws, or "no error".
+template <class F>
+std::string os_error_of(F&& f) {
+  try {
+    f();
+  } catch (const OsError& error) {
+    return std::to_string(error.code()) + " " + error.strerror();
+  }
+  return "no error";
+}
+
+TEST(Files, ReadAndReplaceWholeFiles) {
+  const std::string path = ::testing::TempDir() + "kestrel-files-test.qasm";
+  replace_file(path, std::string(10'000, 'x'));
+  replace_file(path, "t q[0];\n");  // replaces the longer content
+  EXPECT_EQ(read_utf8_file(path), "t q[0];\n");
+  replace_file(path, "// caf\xe9\n");
+  EXPECT_EQ(os_error_of([&] { read_utf8_file(path); }), "84 stream did not contain valid UTF-8");
+  std::remove(path.c_str());
+  EXPECT_EQ(os_error_of([&] { read_utf8_file(path); }), "2 No such file or directory");
+  EXPECT_EQ(os_error_of([] { read_utf8_file("/"); }), "21 Is a directory");
+  EXPECT_EQ(os_error_of([] { replace_file("/dev/full", "t q[0];\n"); }), "28 No space left on device");
+}
+
+}  // namespace
+}  // namespace kestrel::binding

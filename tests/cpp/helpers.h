@@ -1,0 +1,69 @@
+// What the C++ tests share: terms, patterns and rules read from text, and
+// the text forms the tests compare against golden strings.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "engine/egraph.h"
+#include "engine/parser.h"
+#include "engine/pattern.h"
+#include "engine/rewrite.h"
+#include "src/lang.h"
+
+namespace kestrel {
+
+// The expression read from `text`; throws when it does not read.
+template <class L = Op>
+RecExpr<L> read(std::string_view text) {
+  return std::get<0>(from_str<L>(text));
+}
+
+// These are templates only so that a test that does not call them does not
+// compile what they use.
+template <class L = Op>
+Pattern<L> pat(std::string_view text) { return Pattern<L>(read<ENodeOrVar<L>>(text)); }
+
+template <class L = Op>
+Rewrite<L> rule(std::string name, std::string_view lhs, std::string_view rhs) {
+  return std::get<0>(Rewrite<L>::new_(std::move(name), pat<L>(lhs), pat<L>(rhs)));
+}
+
+// Adds the term `text` to `g`; returns its canonical class.
+template <class L>
+Id add(EGraph<L>& g, std::string_view text) { return g.find(g.add_expr_internal(read<L>(text))); }
+
+// The nodes of an expression in order: "[T, Seq([0, 0])]".
+template <class L>
+std::string show(const RecExpr<L>& expr) {
+  std::string out = "[";
+  for (const L& node : expr.nodes()) out += (out.size() > 1 ? ", " : "") + node.debug();
+  return out + "]";
+}
+
+// The live classes and their nodes: "0={H, X} 1={T} 2={Seq([0, 1])}".
+template <class L>
+std::string show(const EGraph<L>& g) {
+  std::string out;
+  for (const auto& c : g.classes()) {
+    out += (out.empty() ? "" : " ") + std::to_string(c.id) + "={";
+    for (std::size_t k = 0; k < c.nodes.size(); ++k) out += (k ? ", " : "") + c.nodes[k].debug();
+    out += "}";
+  }
+  return out;
+}
+
+// The message of the Fault that `f` throws, or "no fault".
+inline std::string fault_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Fault& fault) {
+    return fault.what();
+  }
+  return "no fault";
+}
+
+}  // namespace kestrel
