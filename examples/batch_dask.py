@@ -75,7 +75,7 @@ def summary(outcomes: list[Outcome], wall: float) -> str:
     rows = [("files", f"{len(done)} of {len(outcomes)}"),
             ("gates before / after", f"{total('gates_before'):,} / {total('gates_after'):,}"),
             ("T before / after", f"{total('t_before'):,} / {total('t_after'):,}"),
-            ("time", f"{wall:.2f} s ({sum(o.seconds for o in done):.2f} s in kestrel)")]
+            ("time", f"{wall:.2f} s ({sum(o.seconds for o in done):.3g} s in kestrel)")]
     width = max(len(name) for name, _ in rows)
     return "\n".join(f"{name:<{width}}  {value}" for name, value in rows)
 
