@@ -43,6 +43,7 @@ sys.path.insert(0, str(BENCH))
 
 import circuits  # noqa: E402
 import digests  # noqa: E402
+from run import fmt_time  # noqa: E402
 
 SIZES = [8, 64, 512, 4_096, 131_072, 1_048_576]
 
@@ -150,14 +151,6 @@ def run_child(python: str, *args: str) -> Any:
     out = subprocess.run([python, str(Path(__file__).resolve()), *args], check=True,
                          capture_output=True, text=True)
     return json.loads(out.stdout)
-
-
-def fmt_time(seconds: float) -> str:
-    if seconds < 1e-3:
-        return f"{seconds * 1e6:.0f} µs"
-    if seconds < 1:
-        return f"{seconds * 1e3:.3g} ms"
-    return f"{seconds:.3g} s"
 
 
 def fmt_mib(n: float) -> str:

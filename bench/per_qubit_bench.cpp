@@ -17,16 +17,13 @@
 #include <string>
 #include <variant>
 
+#include "bench/measure.h"
 #include "src/per_qubit.h"
 #include "src/statements.h"
 
+using namespace kestrel::bench;
+
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 std::string program(std::size_t statements) {
   const char* names[] = {"h", "s", "sdg", "t", "tdg", "x", "z"};

@@ -10,27 +10,11 @@
 #include <fstream>
 #include <string>
 
+#include "bench/measure.h"
 #include "src/optimize.h"
 #include "src/qasm.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-long peak_rss_kb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return 0;
-}
-
-}  // namespace
+using namespace kestrel::bench;
 
 int main(int argc, char** argv) {
   const std::size_t gates = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'048'576;
