@@ -162,3 +162,18 @@ class TestOutputIsReplacedWhole:
         assert result.stdout.decode() == "status 1\nout.qasm\nold\n"
         assert result.stderr.decode() == (
             f"kestrel: [Errno 28] No space left on device: '{disk}/out.qasm'\n")
+
+    @pytest.mark.skipif(shutil.which("unshare") is None, reason="no unshare")
+    def test_a_read_only_file_is_refused_and_kept(self, tt):
+        # Root may write any file; mapped to an ordinary user in a user
+        # namespace of its own, the process owns the files but has no
+        # privilege over them, as a user running kestrel would.
+        (tt / "out.qasm").write_text("old")
+        (tt / "out.qasm").chmod(0o444)
+        result = run(["unshare", "--user", "--map-user=1000", "--map-group=1000", sys.executable,
+                      "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"], tt)
+        if b"kestrel" not in result.stderr:
+            pytest.skip(f"cannot run in a user namespace here: {result.stderr.decode().strip()}")
+        assert (result.returncode, result.stderr) == (
+            1, b"kestrel: [Errno 13] Permission denied: 'out.qasm'\n")
+        assert (tt / "out.qasm").read_text() == "old"
