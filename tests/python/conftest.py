@@ -1,6 +1,7 @@
 """Helpers shared by the Python tests."""
 
 import os
+import signal
 import subprocess
 import sys
 from pathlib import Path
@@ -39,3 +40,10 @@ def run(argv, cwd, **kwargs) -> subprocess.CompletedProcess:
     kwargs.setdefault("stdout", subprocess.PIPE)
     kwargs.setdefault("stderr", subprocess.PIPE)
     return subprocess.run(argv, cwd=cwd, timeout=300, check=False, **kwargs)
+
+
+def default_sigint() -> None:
+    """For a child that is to be interrupted: SIGINT back to its default
+    action, which a shell's background job starts without (ignored), so
+    that the child's Python installs its KeyboardInterrupt handler."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)

@@ -15,7 +15,7 @@ from pathlib import Path
 import pytest
 
 import kestrel
-from conftest import HEADER, REPO, USAGE, console_script, qasm, run
+from conftest import HEADER, REPO, USAGE, console_script, default_sigint, qasm, run
 
 TT = qasm("t q[0];", "t q[0];")
 NO_REGISTER = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nt q[0];\n"
@@ -109,7 +109,7 @@ def catches_sigint(pid: int) -> bool:
 def test_ctrl_c_exits_with_status_130_without_a_traceback(program, tmp_path):
     (tmp_path / "long.qasm").write_text(HEADER + "t q[0];\nh q[0];\n" * 1_500_000)
     with subprocess.Popen(program + ["--in", "long.qasm"], cwd=tmp_path, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE) as process:
+                          stderr=subprocess.PIPE, preexec_fn=default_sigint) as process:
         while not catches_sigint(process.pid):
             time.sleep(0.01)
         time.sleep(0.2)  # into the run, which takes over a second

@@ -12,7 +12,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 import kestrel
-from conftest import CLI, HEADER, console_script, qasm, run, scaled
+from conftest import CLI, HEADER, console_script, default_sigint, qasm, run, scaled
 from model import gate_text, t_count, written_gates
 
 
@@ -56,7 +56,8 @@ def test_interrupt_during_optimisation():
             "except KeyboardInterrupt:\n    print('interrupted')\n"
             f"print(kestrel.optimize_qasm({qasm('t q[0];', 't q[0];')!r})[0] == {qasm('s q[0];')!r})\n")
     with subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.PIPE,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE) as process:
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          preexec_fn=default_sigint) as process:
         assert process.stdout.readline() == b"ready\n"
         time.sleep(0.3)
         process.send_signal(signal.SIGINT)
@@ -71,8 +72,8 @@ def test_interrupt_while_writing_to_a_full_pipe(tmp_path):
     # write must go on after both, every byte.
     gates = ["h", "t", "x"] * 200_000
     (tmp_path / "in.qasm").write_text(HEADER + gate_text(gates))
-    with subprocess.Popen(CLI + ["--in", "in.qasm"], cwd=tmp_path,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE) as process:
+    with subprocess.Popen(CLI + ["--in", "in.qasm"], cwd=tmp_path, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, preexec_fn=default_sigint) as process:
         for pause in (2, 0.5):
             time.sleep(pause)
             process.send_signal(signal.SIGINT)
