@@ -250,12 +250,17 @@ class EGraph {
       pending_.pop_back();
       L node = keys[id];
       update_children(node, [&](Id child) { return find_mut(child); });
-      if (node != keys[id]) {
-        // The old key has a child that is canonical no more: never found
-        // again, so it leaves the set and only its count stays.
-        stale_keys_ += memo_.erase(keys[id]);
-        keys[id] = node;
-      }
+      // A key whose children are all still canonical is in the set, for an
+      // id of this node's class: children never become canonical again, so
+      // it was canonical when it was last entered and has not been dropped
+      // since, and entering it merged the id found with the one entered.
+      // Entering it once more would only make the entry name the other of
+      // two ids of one class, and whoever reads an entry's id canonicalises it.
+      if (node == keys[id]) continue;
+      // The old key has a child that is canonical no more: never found
+      // again, so it leaves the set and only its count stays.
+      stale_keys_ += memo_.erase(keys[id]);
+      keys[id] = node;
       const auto [it, inserted] = memo_.insert(id);
       if (inserted) continue;
       // The entry now names this node's class, as a map from key to the
