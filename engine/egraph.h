@@ -110,6 +110,19 @@ class EGraph {
     return ids.back();
   }
 
+  // Makes room for `more` nodes beyond those present without further
+  // growth of the per-id arrays. The room is only reserved: pages past the
+  // nodes actually added stay untouched, so a generous bound costs address
+  // space, not memory, and spares the copies and the doubled footprint of
+  // growing step by step.
+  void reserve_more(std::size_t more) {
+    constexpr std::size_t kMaxReserve = std::size_t{1} << 24;  // a sane bound on address space
+    more = std::min(more, kMaxReserve);
+    keys_->reserve(keys_->size() + more);
+    parents_.reserve(parents_.size() + more);
+    uf_.reserve(uf_.size() + more);
+  }
+
   // The canonical class holding `node`, if any. Canonicalises `node` in place.
   std::optional<Id> lookup(L& node) const {
     update_children(node, [&](Id child) { return find(child); });

@@ -123,6 +123,8 @@ class Applier {
   virtual std::vector<Id> apply_matches(EGraph<L>& egraph, std::span<const SearchMatches> matches,
                                         GlobalSymbol rule) const = 0;
   virtual const PatternAst<L>* get_pattern_ast() const { return nullptr; }
+  // At most how many nodes one substitution adds, or 0 when unknown.
+  virtual std::size_t max_nodes_per_match() const { return 0; }
   virtual std::vector<Id> apply_one(EGraph<L>& egraph, Id eclass, const Subst& subst,
                                     GlobalSymbol rule) const = 0;
   virtual std::vector<Var> vars() const = 0;
@@ -338,6 +340,12 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   }
 
   const PatternAst<L>* get_pattern_ast() const override { return &ast_; }
+
+  // Every operator node of the pattern may be new.
+  std::size_t max_nodes_per_match() const override {
+    return static_cast<std::size_t>(std::ranges::count_if(
+        ast_.nodes(), [](const ENodeOrVar<L>& n) { return !n.is_var(); }));
+  }
 
   // The distinct variables in order of first occurrence.
   std::vector<Var> vars() const override {

@@ -178,6 +178,14 @@ class RewriteScheduler {
                                     const Rewrite<L>& rewrite,
                                     std::vector<SearchMatches> matches) {
     constexpr std::size_t kBatch = 4096;  // substitutions per batch, unless one class has more
+    std::size_t total = 0;
+    for (const SearchMatches& m : matches) total += m.substs.size();
+    const std::size_t per_match = rewrite.applier->max_nodes_per_match();
+    if (per_match > 0 && total > 0) {
+      // Saturating: a bound past any real size only caps the room reserved.
+      const std::size_t bound = total > SIZE_MAX / per_match ? SIZE_MAX : total * per_match;
+      egraph.reserve_more(bound);
+    }
     std::size_t changed = 0;
     for (std::size_t begin = 0; begin < matches.size();) {
       std::size_t end = begin + 1;
