@@ -168,13 +168,20 @@ class EGraph {
     return slot_[find(id)];
   }
 
+  // The position among `classes()` of `id`, a class live at the last layout,
+  // without canonicalising it: the children of laid-out nodes are such ids.
+  std::size_t laid_out_index(Id id) const {
+    const std::uint32_t index = slot_[checked_index(slot_.size(), id)];
+    if (index == kNotLaidOut) [[unlikely]] fault_invalid_id(id);
+    return index;
+  }
+
   // The nodes of class `id` as the last rebuild laid them out, whatever has
   // changed since: `id` must have been canonical at that rebuild, and no
   // `find` is applied. Matching reads this to produce again, while rules
   // are being applied, the matches it counted in the clean e-graph.
   std::span<const L> laid_out_nodes(Id id) const {
-    const std::uint32_t index = slot_[checked_index(slot_.size(), id)];
-    if (index == kNotLaidOut) [[unlikely]] fault_invalid_id(id);
+    const std::size_t index = laid_out_index(id);
     const std::uint32_t begin = begin_[index];
     return {class_nodes_.data() + begin, begin_[index + 1] - begin};
   }
