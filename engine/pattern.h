@@ -52,8 +52,13 @@ using PatternAst = RecExpr<ENodeOrVar<L>>;
 // larger one, after a ban, only the classes past where the first one stopped.
 struct CountedMatches {
   static constexpr std::uint64_t kNoLayout = ~std::uint64_t{0};
+  // A class counted in full and its number of matches, when not zero.
+  struct Found {
+    Id eclass = 0;
+    std::size_t matches = 0;
+  };
   std::uint64_t layout = kNoLayout;  // the layout generation counted on
-  std::vector<SearchMatches> found;  // deferred records of classes counted in full, in order
+  std::vector<Found> found;          // the classes counted in full that match, in order
   std::size_t total = 0;             // substitutions in `found`
   std::size_t next = 0;              // the first candidate class not counted in full
 };
@@ -269,16 +274,17 @@ class Pattern final : public Searcher<L>, public Applier<L> {
         cut = wanted;
         break;
       }
-      if (n > 0) counted.found.push_back({eclass, SubstList::deferred(vars_, n)});
+      if (n > 0) counted.found.push_back({eclass, n});
       counted.total += n;
       ++counted.next;
     }
     // The records up to the limit: what a fresh search stopping there finds.
     std::vector<SearchMatches> out;
+    out.reserve(counted.found.size() + (cut > 0 ? 1 : 0));
     std::size_t total = 0;
-    for (const SearchMatches& m : counted.found) {
+    for (const CountedMatches::Found& m : counted.found) {
       if (total == limit) break;
-      const std::size_t n = std::min(m.substs.size(), limit - total);
+      const std::size_t n = std::min(m.matches, limit - total);
       out.push_back({m.eclass, SubstList::deferred(vars_, n)});
       total += n;
     }
