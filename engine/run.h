@@ -186,6 +186,13 @@ class RewriteScheduler {
       const std::size_t bound = total > SIZE_MAX / per_match ? SIZE_MAX : total * per_match;
       egraph.reserve_more(bound);
     }
+    // Two patterns need no batches: each substitution is applied as it is
+    // produced, in the order the batches would take.
+    const auto* lhs = dynamic_cast<const Pattern<L>*>(rewrite.searcher.get());
+    const auto* rhs = dynamic_cast<const Pattern<L>*>(rewrite.applier.get());
+    if (lhs != nullptr && rhs != nullptr) {
+      if (const std::optional<std::size_t> n = rhs->apply_as_found(*lhs, egraph, matches)) return *n;
+    }
     std::size_t changed = 0;
     for (std::size_t begin = 0; begin < matches.size();) {
       std::size_t end = begin + 1;

@@ -125,5 +125,63 @@ TEST(DeferredSearch, HashConsLookupsAreNotDeferred) {
   }
 }
 
+// The live classes and their nodes, for comparing two e-graphs.
+std::string layout_text(const EGraph<Op>& g) {
+  std::string out;
+  for (const auto& c : g.classes()) {
+    out += std::to_string(c.id) + "={";
+    for (const Op& node : c.nodes) out += node.debug() + ",";
+    out += "} ";
+  }
+  return out;
+}
+
+// Applying each substitution as the layout yields it does what producing
+// the deferred substitutions and then applying them does: the same merges,
+// ids, classes and nodes, including searches cut short by their limit and
+// matches that are stored rather than deferred. An applier variable that
+// the searcher does not bind leaves the e-graph untouched.
+TEST(DeferredSearch, ApplyingAsFoundEqualsProducingThenApplying) {
+  struct Case {
+    const char* lhs;
+    const char* rhs;
+    std::size_t limit;
+  };
+  const Case cases[] = {
+      {"(seq (seq ?a ?b) ?c)", "(seq ?a (seq ?b ?c))", 10'000},
+      {"(seq ?a (seq ?b ?c))", "(seq (seq ?a ?b) ?c)", 10'000},
+      {"(seq (seq ?a ?b) ?c)", "(seq ?a (seq ?b ?c))", 5},
+      {"(seq ?x ?y)", "(par ?y ?x)", 10'000},
+      {"(seq ?x ?x)", "I", 10'000},
+      {"(seq T T)", "S", 10'000},
+      {"(seq (seq ?a ?b) (seq T H))", "(seq ?b ?a)", 10'000},
+  };
+  for (const Case& c : cases) {
+    const Pattern<Op> lhs = pat(c.lhs), rhs = pat(c.rhs);
+    EGraph<Op> two_steps = regrouped_chain();
+    EGraph<Op> as_found = regrouped_chain();
+    std::vector<SearchMatches> found = lhs.search_with_limit_deferred(two_steps, c.limit);
+    ASSERT_FALSE(found.empty()) << c.lhs;
+    const std::vector<SearchMatches> same = lhs.search_with_limit_deferred(as_found, c.limit);
+    lhs.fill_deferred(two_steps, found);
+    const std::size_t merged = rhs.apply_matches(two_steps, found, GlobalSymbol("r")).size();
+    EXPECT_EQ(rhs.apply_as_found(lhs, as_found, same), merged) << c.lhs;
+    EXPECT_EQ(as_found.id_count(), two_steps.id_count()) << c.lhs;
+    EXPECT_EQ(as_found.rebuild(), two_steps.rebuild()) << c.lhs;
+    EXPECT_EQ(layout_text(as_found), layout_text(two_steps)) << c.lhs;
+    EXPECT_EQ(as_found.node_count(), two_steps.node_count()) << c.lhs;
+  }
+
+  EGraph<Op> g = regrouped_chain();
+  const std::string before = layout_text(g);
+  const std::size_t ids = g.id_count();
+  const Pattern<Op> lhs = pat("(seq ?a ?b)");
+  EXPECT_EQ(pat("(seq ?a ?z)").apply_as_found(lhs, g, lhs.search_with_limit_deferred(g, 100)),
+            std::nullopt);
+  EXPECT_EQ(g.id_count(), ids);
+  EXPECT_TRUE(g.clean());
+  EXPECT_EQ(layout_text(g), before);
+}
+
 }  // namespace
 }  // namespace kestrel
