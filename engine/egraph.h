@@ -110,6 +110,19 @@ class EGraph {
     return ids.back();
   }
 
+  // Makes room for `more` nodes beyond those present without further
+  // growth of the per-id arrays. The room is only reserved: pages past the
+  // nodes actually added stay untouched, so a generous bound costs address
+  // space, not memory, and spares the copies and the doubled footprint of
+  // growing step by step.
+  void reserve_more(std::size_t more) {
+    constexpr std::size_t kMaxReserve = std::size_t{1} << 24;  // a sane bound on address space
+    more = std::min(more, kMaxReserve);
+    keys_->reserve(keys_->size() + more);
+    parents_.reserve(parents_.size() + more);
+    uf_.reserve(uf_.size() + more);
+  }
+
   // The canonical class holding `node`, if any. Canonicalises `node` in place.
   std::optional<Id> lookup(L& node) const {
     update_children(node, [&](Id child) { return find(child); });
@@ -155,13 +168,20 @@ class EGraph {
     return slot_[find(id)];
   }
 
+  // The position among `classes()` of `id`, a class live at the last layout,
+  // without canonicalising it: the children of laid-out nodes are such ids.
+  std::size_t laid_out_index(Id id) const {
+    const std::uint32_t index = slot_[checked_index(slot_.size(), id)];
+    if (index == kNotLaidOut) [[unlikely]] fault_invalid_id(id);
+    return index;
+  }
+
   // The nodes of class `id` as the last rebuild laid them out, whatever has
   // changed since: `id` must have been canonical at that rebuild, and no
   // `find` is applied. Matching reads this to produce again, while rules
   // are being applied, the matches it counted in the clean e-graph.
   std::span<const L> laid_out_nodes(Id id) const {
-    const std::uint32_t index = slot_[checked_index(slot_.size(), id)];
-    if (index == kNotLaidOut) [[unlikely]] fault_invalid_id(id);
+    const std::size_t index = laid_out_index(id);
     const std::uint32_t begin = begin_[index];
     return {class_nodes_.data() + begin, begin_[index + 1] - begin};
   }
@@ -250,12 +270,17 @@ class EGraph {
       pending_.pop_back();
       L node = keys[id];
       update_children(node, [&](Id child) { return find_mut(child); });
-      if (node != keys[id]) {
-        // The old key has a child that is canonical no more: never found
-        // again, so it leaves the set and only its count stays.
-        stale_keys_ += memo_.erase(keys[id]);
-        keys[id] = node;
-      }
+      // A key whose children are all still canonical is in the set, for an
+      // id of this node's class: children never become canonical again, so
+      // it was canonical when it was last entered and has not been dropped
+      // since, and entering it merged the id found with the one entered.
+      // Entering it once more would only make the entry name the other of
+      // two ids of one class, and whoever reads an entry's id canonicalises it.
+      if (node == keys[id]) continue;
+      // The old key has a child that is canonical no more: never found
+      // again, so it leaves the set and only its count stays.
+      stale_keys_ += memo_.erase(keys[id]);
+      keys[id] = node;
       const auto [it, inserted] = memo_.insert(id);
       if (inserted) continue;
       // The entry now names this node's class, as a map from key to the

@@ -94,10 +94,21 @@ class Extractor {
     if (c.nodes.empty()) fault("Can't extract, eclass is empty: " + egraph_.class_debug(c.id));
     std::optional<Entry> best;
     for (const L& node : c.nodes) {
-      std::optional<Cost> cost = node_total_cost(node);
+      std::optional<Cost> cost = laid_out_cost(node);
       if (cost && (!best || *cost < best->cost)) best = Entry{std::move(*cost), node};
     }
     return best;
+  }
+
+  // `node_total_cost` for a node as the e-graph laid it out: its children
+  // are live classes already, so their positions need no `find`.
+  std::optional<Cost> laid_out_cost(const L& node) const {
+    const bool ready = all_children(
+        node, [&](Id child) { return best_[egraph_.laid_out_index(child)].has_value(); });
+    if (!ready) return std::nullopt;
+    return cost_function_.cost(node, [&](Id child) -> const Cost& {
+      return best_[egraph_.laid_out_index(child)]->cost;
+    });
   }
 
   void find_costs() {

@@ -190,6 +190,15 @@ class Machine {
     }
     reg_.resize(registers);
     choices_.resize(choices);
+    // Two Binds, the second on a child of the node the first binds: such a
+    // program's matches in a class are, per node the first binds, the nodes
+    // of the child's class that the second binds.
+    const auto& code = program.instructions;
+    if (matches_by_kind<L>() && code.size() == 2 && code[0].kind == InstKind::Bind &&
+        code[1].kind == InstKind::Bind && code[0].i == 0 && code[1].i >= code[0].out &&
+        code[1].i < code[0].out + code[0].node.children().size()) {
+      child_of_first_ = code[1].i - code[0].out;
+    }
   }
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
@@ -209,6 +218,9 @@ class Machine {
   // The number of matches `run` would report, at most `limit`. The nodes a
   // final Bind would bind are counted, not visited one by one.
   std::size_t count(const EGraph<L>& egraph, Id eclass, Source source, std::size_t limit) {
+    if (limit > 0 && source == Source::Layout && child_of_first_ != kNoShortcut) {
+      return count_two_binds(egraph, eclass, limit);
+    }
     std::size_t counted = 0;
     const auto ignore = [](const Machine&) { return Control::Continue; };
     if (limit > 0) walk<true>(egraph, eclass, source, ignore, counted, limit);
@@ -216,6 +228,13 @@ class Machine {
   }
 
  private:
+  static constexpr std::size_t kNoShortcut = ~std::size_t{0};
+
+  // What `walk<true>` counts for a program of two Binds (see the
+  // constructor), without the interpreter: per node of the first Bind's
+  // kind, the nodes of the second's kind in the class of its child.
+  std::size_t count_two_binds(const EGraph<L>& egraph, Id eclass, std::size_t limit) const;
+
   // A Bind or Scan instruction whose candidates are not all tried yet: the
   // nodes of one kind of a class, or the classes of the e-graph.
   struct Choice {
@@ -261,6 +280,7 @@ class Machine {
   std::vector<Choice> choices_;  // room for one open choice per Bind and Scan
   std::size_t open_ = 0;         // the open choices, innermost last
   std::vector<Id> lookup_;       // ids of the Lookup term being rebuilt
+  std::size_t child_of_first_ = kNoShortcut;  // for two Binds: the child the second one reads
 };
 
 // The nodes of `nodes` (sorted, so grouped by kind) whose kind is `kind`, as
@@ -282,6 +302,24 @@ template <Language L>
   }
   return {static_cast<std::uint32_t>(first - nodes.begin()),
           static_cast<std::uint32_t>(last - nodes.begin())};
+}
+
+template <Language L>
+std::size_t Machine<L>::count_two_binds(const EGraph<L>& egraph, Id eclass,
+                                        std::size_t limit) const {
+  const Instruction<L>& outer = program_.instructions[0];
+  const Instruction<L>& inner = program_.instructions[1];
+  const std::span<const L> nodes = egraph.laid_out_nodes(eclass);
+  const auto [first, last] = kind_range(nodes, outer.node.kind());
+  std::size_t counted = 0;
+  for (std::uint32_t k = first; k < last; ++k) {
+    const std::span<const Id> children = nodes[k].children();
+    const Id child = children[checked_index(children.size(), child_of_first_)];
+    const auto [from, to] = kind_range(egraph.laid_out_nodes(child), inner.node.kind());
+    counted += to - from;
+    if (counted >= limit) return limit;
+  }
+  return counted;
 }
 
 template <Language L>

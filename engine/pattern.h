@@ -52,8 +52,13 @@ using PatternAst = RecExpr<ENodeOrVar<L>>;
 // larger one, after a ban, only the classes past where the first one stopped.
 struct CountedMatches {
   static constexpr std::uint64_t kNoLayout = ~std::uint64_t{0};
+  // A class counted in full and its number of matches, when not zero.
+  struct Found {
+    Id eclass = 0;
+    std::size_t matches = 0;
+  };
   std::uint64_t layout = kNoLayout;  // the layout generation counted on
-  std::vector<SearchMatches> found;  // deferred records of classes counted in full, in order
+  std::vector<Found> found;          // the classes counted in full that match, in order
   std::size_t total = 0;             // substitutions in `found`
   std::size_t next = 0;              // the first candidate class not counted in full
 };
@@ -123,6 +128,8 @@ class Applier {
   virtual std::vector<Id> apply_matches(EGraph<L>& egraph, std::span<const SearchMatches> matches,
                                         GlobalSymbol rule) const = 0;
   virtual const PatternAst<L>* get_pattern_ast() const { return nullptr; }
+  // At most how many nodes one substitution adds, or 0 when unknown.
+  virtual std::size_t max_nodes_per_match() const { return 0; }
   virtual std::vector<Id> apply_one(EGraph<L>& egraph, Id eclass, const Subst& subst,
                                     GlobalSymbol rule) const = 0;
   virtual std::vector<Var> vars() const = 0;
@@ -267,16 +274,17 @@ class Pattern final : public Searcher<L>, public Applier<L> {
         cut = wanted;
         break;
       }
-      if (n > 0) counted.found.push_back({eclass, SubstList::deferred(vars_, n)});
+      if (n > 0) counted.found.push_back({eclass, n});
       counted.total += n;
       ++counted.next;
     }
     // The records up to the limit: what a fresh search stopping there finds.
     std::vector<SearchMatches> out;
+    out.reserve(counted.found.size() + (cut > 0 ? 1 : 0));
     std::size_t total = 0;
-    for (const SearchMatches& m : counted.found) {
+    for (const CountedMatches::Found& m : counted.found) {
       if (total == limit) break;
-      const std::size_t n = std::min(m.substs.size(), limit - total);
+      const std::size_t n = std::min(m.matches, limit - total);
       out.push_back({m.eclass, SubstList::deferred(vars_, n)});
       total += n;
     }
@@ -329,6 +337,56 @@ class Pattern final : public Searcher<L>, public Applier<L> {
     return changed;
   }
 
+  // Applies this pattern to the matches of `lhs` in `matches`: deferred
+  // records are produced from the layout one substitution at a time and
+  // each is applied as soon as it is produced; stored records are applied
+  // as `apply_matches` applies them. The layout stays put while nodes are
+  // added and classes merged, so the substitutions and the order of the
+  // additions and merges are those of `lhs.fill_deferred` followed by
+  // `apply_matches`, without holding the substitutions. Returns the number
+  // of merges, or nothing, having changed nothing, when this pattern uses a
+  // variable that `lhs` does not bind.
+  std::optional<std::size_t> apply_as_found(const Pattern& lhs, EGraph<L>& egraph,
+                                            std::span<const SearchMatches> matches) const {
+    // Per position of a variable in ast_, its column in the rows of `lhs`.
+    std::vector<std::size_t> columns(ast_.size());
+    for (std::size_t k = 0; k < ast_.size(); ++k) {
+      if (!ast_.nodes()[k].is_var()) continue;
+      const auto at = std::ranges::find(lhs.vars_, ast_.nodes()[k].var());
+      if (at == lhs.vars_.end()) return std::nullopt;
+      columns[k] = static_cast<std::size_t>(at - lhs.vars_.begin());
+    }
+    std::size_t changed = 0;
+    std::vector<Id> buffer(ast_.size());
+    std::array<Id, 8> inline_row;
+    std::vector<Id> long_row;
+    std::span<Id> row(inline_row.data(), lhs.regs_.size());
+    if (lhs.regs_.size() > inline_row.size()) {
+      long_row.resize(lhs.regs_.size());
+      row = long_row;
+    }
+    Machine<L> machine(lhs.program_);
+    for (const SearchMatches& m : matches) {
+      if (!m.substs.deferred()) {
+        changed += apply_matches(egraph, std::span<const SearchMatches>(&m, 1), {}).size();
+        continue;
+      }
+      const std::size_t counted = m.substs.size();
+      std::size_t produced = 0;
+      if (counted > 0) {
+        machine.run(egraph, m.eclass, Source::Layout, [&](const Machine<L>& found) {
+          for (std::size_t k = 0; k < lhs.regs_.size(); ++k) row[k] = found.read(lhs.regs_[k]);
+          const Id id = instantiate<L>(buffer, ast_.nodes(), egraph,
+                                       [&](std::size_t k, Var) { return row[columns[k]]; });
+          if (egraph.union_(id, m.eclass)) ++changed;
+          return ++produced == counted ? Control::Stop : Control::Continue;
+        });
+      }
+      check(produced == counted, "the matches counted are found again");
+    }
+    return changed;
+  }
+
   std::vector<Id> apply_one(EGraph<L>& egraph, Id eclass, const Subst& subst,
                             GlobalSymbol) const override {
     std::vector<Id> buffer(ast_.size());
@@ -338,6 +396,12 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   }
 
   const PatternAst<L>* get_pattern_ast() const override { return &ast_; }
+
+  // Every operator node of the pattern may be new.
+  std::size_t max_nodes_per_match() const override {
+    return static_cast<std::size_t>(std::ranges::count_if(
+        ast_.nodes(), [](const ENodeOrVar<L>& n) { return !n.is_var(); }));
+  }
 
   // The distinct variables in order of first occurrence.
   std::vector<Var> vars() const override {

@@ -178,6 +178,21 @@ class RewriteScheduler {
                                     const Rewrite<L>& rewrite,
                                     std::vector<SearchMatches> matches) {
     constexpr std::size_t kBatch = 4096;  // substitutions per batch, unless one class has more
+    std::size_t total = 0;
+    for (const SearchMatches& m : matches) total += m.substs.size();
+    const std::size_t per_match = rewrite.applier->max_nodes_per_match();
+    if (per_match > 0 && total > 0) {
+      // Saturating: a bound past any real size only caps the room reserved.
+      const std::size_t bound = total > SIZE_MAX / per_match ? SIZE_MAX : total * per_match;
+      egraph.reserve_more(bound);
+    }
+    // Two patterns need no batches: each substitution is applied as it is
+    // produced, in the order the batches would take.
+    const auto* lhs = dynamic_cast<const Pattern<L>*>(rewrite.searcher.get());
+    const auto* rhs = dynamic_cast<const Pattern<L>*>(rewrite.applier.get());
+    if (lhs != nullptr && rhs != nullptr) {
+      if (const std::optional<std::size_t> n = rhs->apply_as_found(*lhs, egraph, matches)) return *n;
+    }
     std::size_t changed = 0;
     for (std::size_t begin = 0; begin < matches.size();) {
       std::size_t end = begin + 1;
