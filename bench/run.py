@@ -299,8 +299,9 @@ def run_per_qubit(s: Settings) -> list[dict[str, Any]]:
 def per_qubit_table(rows: list[dict[str, Any]], heading: str) -> list[str]:
     labels = [tools.PER_QUBIT_TOOLS[t][0] for t in tools.PER_QUBIT_TOOLS]
     out = [f"{heading} The per-qubit mode", "",
-           "Whole programs, each qubit's runs optimised (`per_qubit=True`, saturation), beside "
-           "Qiskit's `OptimizeCliffordT` pass on the same text: median wall time from text to "
+           "Whole programs, each qubit's runs brought to their normal form (`per_qubit=True, "
+           "method=\"normal-form\"`), beside Qiskit's `OptimizeCliffordT` pass on the same "
+           "text, both T-optimal on each run: median wall time from text to "
            "text, microseconds per statement, and the T count after (T before: kestrel's "
            "`t_before`, T and T-dagger applications outside gate definitions).", "",
            "| Program | Statements | T before | " +

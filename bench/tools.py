@@ -50,7 +50,8 @@ PEERS = ["qiskit-l3", "qiskit-1q", "pyzx", "pytket", "qiskit-ct"]
 
 # The per-qubit mode and the peer it is set beside, on whole programs.
 PER_QUBIT_TOOLS = {
-    "kestrel-pq": ("kestrel per-qubit", "kestrel.optimize_qasm(per_qubit=True)"),
+    "kestrel-pq": ("kestrel per-qubit, normal form",
+                   "kestrel.optimize_qasm(per_qubit=True, method=\"normal-form\")"),
     "qiskit-ct": ("Qiskit OptimizeCliffordT",
                   "qiskit.qasm2.loads; PassManager([OptimizeCliffordT()]); qasm2.dumps"),
 }
@@ -124,7 +125,7 @@ def _kestrel_pq() -> Pipeline:
     import kestrel
 
     def run(text: str) -> tuple[str, Any]:
-        return kestrel.optimize_qasm(text, per_qubit=True)
+        return kestrel.optimize_qasm(text, per_qubit=True, method="normal-form")
 
     return run
 
