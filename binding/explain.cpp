@@ -75,6 +75,23 @@ PyObject* report_repr(PyObject* self) {
       PyList_Size(iterations), record_field(self, kStats));
 }
 
+// A new list of `make(item)` for each of `items`, or NULL with an exception set.
+template <class Items, class Make>
+PyObject* new_list(const Items& items, Make make) {
+  PyObject* list = PyList_New(0);
+  if (list == nullptr) return nullptr;
+  for (const auto& item : items) {
+    PyObject* element = make(item);
+    if (element == nullptr || PyList_Append(list, element) < 0) {
+      Py_XDECREF(element);
+      Py_DECREF(list);
+      return nullptr;
+    }
+    Py_DECREF(element);
+  }
+  return list;
+}
+
 PyObject* iteration_record(const ModuleState& state, const IterationReport& it) {
   Fields fields;
   fields.add([&] { return PyLong_FromSize_t(it.nodes); });
@@ -93,19 +110,8 @@ PyObject* iteration_record(const ModuleState& state, const IterationReport& it) 
     }
     return applied;
   });
-  fields.add([&]() -> PyObject* {
-    PyObject* banned = PyList_New(0);
-    if (banned == nullptr) return nullptr;
-    for (const std::string& name : it.banned) {
-      PyObject* text = new_str(name);
-      if (text == nullptr || PyList_Append(banned, text) < 0) {
-        Py_XDECREF(text);
-        Py_DECREF(banned);
-        return nullptr;
-      }
-      Py_DECREF(text);
-    }
-    return banned;
+  fields.add([&] {
+    return new_list(it.banned, [](const std::string& name) { return new_str(name); });
   });
   fields.add([&] { return PyFloat_FromDouble(it.search_time); });
   fields.add([&] { return PyFloat_FromDouble(it.apply_time); });
@@ -135,19 +141,9 @@ PyObject* report_record(const ModuleState& state, const PipelineResult& result,
   fields.add([&] { return PyBool_FromLong(report.skipped); });
   fields.add([&] { return PyLong_FromSize_t(report.nodes); });
   fields.add([&] { return PyLong_FromSize_t(report.classes); });
-  fields.add([&]() -> PyObject* {
-    PyObject* iterations = PyList_New(0);
-    if (iterations == nullptr) return nullptr;
-    for (const IterationReport& it : report.iterations) {
-      PyObject* record = iteration_record(state, it);
-      if (record == nullptr || PyList_Append(iterations, record) < 0) {
-        Py_XDECREF(record);
-        Py_DECREF(iterations);
-        return nullptr;
-      }
-      Py_DECREF(record);
-    }
-    return iterations;
+  fields.add([&] {
+    return new_list(report.iterations,
+                    [&](const IterationReport& it) { return iteration_record(state, it); });
   });
   fields.add([&]() -> PyObject* {
     if (!report.dot) Py_RETURN_NONE;
