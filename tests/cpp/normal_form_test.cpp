@@ -19,7 +19,6 @@
 #include <map>
 #include <optional>
 #include <queue>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -322,51 +321,6 @@ TEST(NormalFormWire, StatisticsAndIgnoredLinesAsInTheDefault) {
   const PipelineResult empty = run_pipeline("creg c[1];\n", kNormalForm);
   EXPECT_EQ(empty.qasm, kQasmHeader);
   EXPECT_EQ(empty.after, CircuitStats{});
-}
-
-// Long random runs, with CNOTs: the same operator run by run, never more T
-// gates per run, and a second pass changes nothing. Runs stay short enough
-// for the model's 64-bit integers: the reduced numerators grow with the T
-// count of the normal form, which random runs keep small.
-TEST(NormalFormWire, RandomWiresKeepTheirOperators) {
-  std::mt19937_64 random(14);
-  for (int trial = 0; trial < 300; ++trial) {
-    std::vector<OpKind> in;
-    const std::size_t size = random() % 400;
-    for (std::size_t k = 0; k < size; ++k) {
-      in.push_back(random() % 16 == 0 ? OpKind::CNOT : kGates[random() % kGates.size()]);
-    }
-    const std::vector<Op> first = optimize_run(std::vector<Op>(in.begin(), in.end()),
-                                               kNormalForm);
-    std::vector<OpKind> out;
-    for (Op g : first) out.push_back(g.op());
-    // Cancel CNOT pairs around runs of nothing in the input, as the model of
-    // what the result must be: runs between CNOTs, equal up to phase.
-    std::vector<std::vector<OpKind>> expected{{}};
-    for (OpKind g : in) {
-      if (g != OpKind::CNOT) {
-        expected.back().push_back(g);
-      } else if (expected.size() > 1 && key(unitary(expected.back())) == key(unitary({}))) {
-        expected.pop_back();
-      } else {
-        expected.emplace_back();
-      }
-    }
-    std::vector<std::vector<OpKind>> got{{}};
-    for (OpKind g : out) {
-      if (g == OpKind::CNOT) {
-        got.emplace_back();
-      } else {
-        got.back().push_back(g);
-      }
-    }
-    ASSERT_EQ(got.size(), expected.size()) << show(in) << " -> " << show(out);
-    for (std::size_t k = 0; k < got.size(); ++k) {
-      ASSERT_EQ(key(unitary(got[k])), key(unitary(expected[k]))) << show(in) << " -> " << show(out);
-      ASSERT_LE(t_count(got[k]), t_count(expected[k]));
-    }
-    EXPECT_EQ(optimize_run(first, kNormalForm), first);
-  }
 }
 
 TEST(OptimizeRun, SaturationGivesWhatThePipelineGives) {

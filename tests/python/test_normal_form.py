@@ -165,36 +165,9 @@ def test_short_wires(gates):
     check_result(gates, *normal_form(gates))
 
 
-@pytest.mark.parametrize("gates, expected", [
-    (["t", "t", "t", "t"], ["z"]),
-    (["t", "tdg"], []),
-    (["h", "h"], []),
-    (["x", "x"], []),
-    (["s", "s", "s", "s"], []),
-    (["t", "h", "t"], ["t", "h", "t"]),
-    (["t", "x", "t"], ["x"]),
-    (["cx", "t", "tdg", "cx"], []),
-    (["t", "cx", "h", "h", "cx", "t"], ["s"]),
-], ids=["tttt", "t-tdg", "hh", "xx", "ssss", "tht", "txt", "cx-around-nothing", "runs-join"])
-def test_known_wires(gates, expected):
-    text, _ = normal_form(gates)
-    assert written_gates(text) == expected
-
-
 def test_default_method_is_unchanged_by_the_option():
     text = HEADER + gate_text(["t", "h", "h", "t"])
     assert kestrel.optimize_qasm(text, method="saturation") == kestrel.optimize_qasm(text)
     # The default does not cancel H H; the normal form does.
     assert written_gates(kestrel.optimize_qasm(text)[0]) == ["t", "h", "h", "t"]
     assert written_gates(normal_form(["t", "h", "h", "t"])[0]) == ["s"]
-
-
-@pytest.mark.parametrize("method, error, message", [
-    ("fast", ValueError, "method must be 'saturation' or 'normal-form', not 'fast'"),
-    ("Normal-Form", ValueError, "method must be 'saturation' or 'normal-form', not 'Normal-Form'"),
-    (1, TypeError, "method must be a str, not 'int'"),
-])
-def test_bad_method(method, error, message):
-    with pytest.raises(error) as caught:
-        kestrel.optimize_qasm(HEADER, method=method)
-    assert str(caught.value) == message
