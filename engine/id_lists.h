@@ -4,9 +4,11 @@
 // classes merge one list is appended to the other. A list is a `Head` that
 // its owner stores (8 bytes): a list of one id keeps the id in the head
 // itself; a longer list owns a block of the shared buffer whose capacity is
-// the next power of two of its length. Blocks given up by growing or by
-// appending a list elsewhere are kept per capacity and reused by the next
-// list of that capacity, so a steady state allocates nothing.
+// the next power of two of its length. A block that ends the used part of
+// the buffer grows in place. Blocks given up by growing or by appending a
+// list elsewhere are kept per capacity and reused by the next list of that
+// capacity or, split in halves, of a smaller one, so a steady state
+// allocates nothing.
 //
 // Appending 7, 8 and 9 to an empty head gives a block of capacity 4 holding
 // 7, 8, 9; appending that list to a head holding 3 gives 3, 7, 8, 9 and
@@ -18,6 +20,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <span>
 #include <type_traits>
@@ -81,9 +85,18 @@ class IdLists {
     return std::bit_ceil(std::max<std::uint32_t>(size, 2));
   }
 
-  // Moves `head` into a block that holds at least `size` ids.
+  // Moves `head` into a block that holds at least `size` ids. A block that
+  // ends the used part of the buffer grows where it is.
   void grow(Head& head, std::uint32_t size) {
-    const std::uint32_t offset = allocate(capacity_of(size));
+    const std::uint32_t capacity = capacity_of(size);
+    if (head.size > 1) {
+      const std::uint32_t old_capacity = capacity_of(head.size);
+      if (head.data + std::size_t{old_capacity} == used_) {
+        extend(capacity - old_capacity);
+        return;
+      }
+    }
+    const std::uint32_t offset = allocate(capacity);
     if (head.size == 1) {
       buffer_[offset] = head.data;
     } else {
@@ -100,35 +113,69 @@ class IdLists {
     for (std::uint32_t k = 0; k < size; ++k) ids[to + k] = ids[from + k];
   }
 
+  // A block of `capacity` ids: a free one of that capacity, else the first
+  // half of the smallest larger free block, whose other halves become free
+  // blocks of the capacities between, else new room at the end.
   std::uint32_t allocate(std::uint32_t capacity) {
-    std::vector<std::uint32_t>& free = free_[std::countr_zero(capacity)];
-    if (!free.empty()) {
+    const int log = std::countr_zero(capacity);
+    const std::uint32_t fitting = nonempty_ & (~std::uint32_t{0} << log);
+    if (fitting != 0) {
+      const int larger = std::countr_zero(fitting);
+      std::vector<std::uint32_t>& free = free_[larger];
       const std::uint32_t offset = free.back();
       free.pop_back();
+      if (free.empty()) nonempty_ &= ~(std::uint32_t{1} << larger);
+      for (int half = larger - 1; half >= log; --half) {
+        release(offset + (std::uint32_t{1} << half), std::uint32_t{1} << half);
+      }
       return offset;
     }
     const std::size_t offset = used_;
-    check(offset + capacity <= UINT32_MAX, "offset + capacity <= u32::MAX");
-    used_ += capacity;
-    if (used_ > capacity_) {
-      // Doubling, without writing the spare room, so its pages stay untouched.
-      const std::size_t grown = std::max(used_, 2 * capacity_);
-      auto larger = std::make_unique_for_overwrite<Id[]>(grown);
-      std::copy_n(buffer_.get(), offset, larger.get());
-      buffer_ = std::move(larger);
-      capacity_ = grown;
-    }
+    extend(capacity);
     return static_cast<std::uint32_t>(offset);
   }
 
-  void release(std::uint32_t offset, std::uint32_t capacity) {
-    free_[std::countr_zero(capacity)].push_back(offset);
+  // Takes `more` ids of room at the end of the used part.
+  void extend(std::size_t more) {
+    const std::size_t offset = used_;
+    check(offset + more <= UINT32_MAX, "offset + more <= u32::MAX");
+    used_ += more;
+    if (used_ > capacity_) {
+      // Doubling, without writing the spare room, so its pages stay
+      // untouched. `realloc` may move a large buffer's pages instead of
+      // copying them, so that the old and the new buffer are never both
+      // resident.
+      const std::size_t grown = std::max(used_, 2 * capacity_);
+      void* const larger = std::realloc(buffer_.get(), grown * sizeof(Id));
+      if (larger == nullptr) throw std::bad_alloc();
+      static_cast<void>(buffer_.release());
+      buffer_.reset(static_cast<Id*>(larger));
+      capacity_ = grown;
+    }
   }
 
-  std::unique_ptr<Id[]> buffer_;  // the blocks of all lists of two ids or more, then spare room
+  // Gives a block back: the end of the used part shrinks past a last
+  // block; any other block waits in the free list of its capacity.
+  void release(std::uint32_t offset, std::uint32_t capacity) {
+    if (offset + std::size_t{capacity} == used_) {
+      used_ = offset;
+      return;
+    }
+    const int log = std::countr_zero(capacity);
+    free_[log].push_back(offset);
+    nonempty_ |= std::uint32_t{1} << log;
+  }
+
+  struct Free {
+    void operator()(Id* ids) const noexcept { std::free(ids); }
+  };
+  static_assert(std::is_trivially_copyable_v<Id>);  // moved by `realloc`
+
+  std::unique_ptr<Id[], Free> buffer_;  // the blocks of all lists of two ids or more, then spare room
   std::size_t used_ = 0;          // the ids of `buffer_` taken by blocks
   std::size_t capacity_ = 0;      // the ids `buffer_` has room for
   std::array<std::vector<std::uint32_t>, 32> free_;  // per log2 capacity, unused blocks
+  std::uint32_t nonempty_ = 0;    // bit k set when free_[k] holds a block
 };
 
 }  // namespace kestrel
