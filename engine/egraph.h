@@ -140,7 +140,7 @@ class EGraph {
     Id root = find_mut(id1);
     Id other = find_mut(id2);
     if (root == other) return false;
-    if (parents_[root].size < parents_[other].size) std::swap(root, other);
+    if (lists_.size(parents_[root]) < lists_.size(parents_[other])) std::swap(root, other);
     uf_.union_roots(root, other);
     --class_count_;
     changed_ = true;

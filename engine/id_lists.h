@@ -2,16 +2,16 @@
 //
 // Most e-classes have one or two parents, a few have thousands, and when two
 // classes merge one list is appended to the other. A list is a `Head` that
-// its owner stores (8 bytes): a list of one id keeps the id in the head
-// itself; a longer list owns a block of the shared buffer whose capacity is
-// the next power of two of its length. A block that ends the used part of
+// its owner stores (4 bytes): a list of one id keeps the id in the head
+// itself; a longer list owns a block of the shared buffer, its length then
+// its ids, whose capacity is the next power of two of that. A block that ends the used part of
 // the buffer grows in place. Blocks given up by growing or by appending a
 // list elsewhere are kept per capacity and reused by the next list of that
 // capacity or, split in halves, of a smaller one, so a steady state
 // allocates nothing.
 //
 // Appending 7, 8 and 9 to an empty head gives a block of capacity 4 holding
-// 7, 8, 9; appending that list to a head holding 3 gives 3, 7, 8, 9 and
+// 3 (the length), 7, 8, 9; appending that list to a head holding 3 gives 3, 7, 8, 9 and
 // leaves the other head empty.
 #pragma once
 
@@ -34,76 +34,99 @@ namespace kestrel {
 
 class IdLists {
  public:
+  // A list as its owner stores it, in one word: kEmpty; an id below kBlock,
+  // the list of that one id; or kBlock plus the offset of the list's block,
+  // whose first word is the length and the ids follow.
   struct Head {
-    std::uint32_t size = 0;  // ids in the list
-    std::uint32_t data = 0;  // the id itself when size is 1; else the block's offset
+    std::uint32_t word = kEmpty;
   };
   static_assert(std::is_trivially_copyable_v<Head>);
 
   // The ids of `head`, first appended first. Valid until `head` or any list
   // changes; a one-id list points into `head` itself.
   std::span<const Id> view(const Head& head) const {
-    if (head.size <= 1) return {&head.data, head.size};
-    return {buffer_.get() + head.data, head.size};
+    if (head.word < kBlock) return {&head.word, 1};
+    if (head.word == kEmpty) return {};
+    const Id* const block = buffer_.get() + (head.word - kBlock);
+    return {block + 1, block[0]};
+  }
+
+  // The number of ids of `head`.
+  std::uint32_t size(const Head& head) const {
+    if (head.word < kBlock) return 1;
+    if (head.word == kEmpty) return 0;
+    return buffer_[head.word - kBlock];
   }
 
   void push_back(Head& head, Id id) {
-    if (head.size == 0) {
-      head = {1, id};
+    check(id < kBlock, "id < IdLists::kBlock");
+    if (head.word == kEmpty) {
+      head.word = id;
       return;
     }
-    // A block is full when the size is a power of two.
-    if ((head.size & (head.size - 1)) == 0) grow(head, head.size + 1);
-    buffer_[head.data + head.size] = id;
-    ++head.size;
+    const std::uint32_t n = size(head);
+    // A block is full when its length plus the length word is a power of two.
+    if (head.word < kBlock || ((n + 1) & n) == 0) grow(head, n + 1);
+    Id* const block = buffer_.get() + (head.word - kBlock);
+    block[1 + n] = id;
+    block[0] = n + 1;
   }
 
   // Appends the ids of `from` to `to`, in order, and empties `from`.
   void splice(Head& to, Head& from) {
-    if (from.size == 0) return;
-    if (to.size == 0) {
+    if (from.word == kEmpty) return;
+    if (to.word == kEmpty) {
       to = from;
       from = {};
       return;
     }
-    const std::uint32_t total = to.size + from.size;
-    check(total > to.size, "total > to.size");  // no 32-bit overflow
-    if (to.size == 1 || capacity_of(to.size) < total) grow(to, total);
-    if (from.size == 1) {
-      buffer_[to.data + to.size] = from.data;
+    const std::uint32_t to_size = size(to);
+    const std::uint32_t from_size = size(from);
+    const std::uint32_t total = to_size + from_size;
+    check(total > to_size && total < kBlock, "total < IdLists::kBlock");  // no overflow
+    if (to.word < kBlock || capacity_of(to_size) < capacity_of(total)) grow(to, total);
+    const std::uint32_t to_offset = to.word - kBlock;
+    if (from.word < kBlock) {
+      buffer_[to_offset + 1 + to_size] = from.word;
     } else {
-      copy(from.data, from.size, to.data + to.size);
-      release(from.data, capacity_of(from.size));
+      const std::uint32_t from_offset = from.word - kBlock;
+      copy(from_offset + 1, from_size, to_offset + 1 + to_size);
+      release(from_offset, capacity_of(from_size));
     }
-    to.size = total;
+    buffer_[to_offset] = total;
     from = {};
   }
 
- private:
-  // The block capacity of a list of `size` ids (at least 2).
-  static std::uint32_t capacity_of(std::uint32_t size) {
-    return std::bit_ceil(std::max<std::uint32_t>(size, 2));
-  }
+  static constexpr std::uint32_t kBlock = std::uint32_t{1} << 31;  // the first head word naming a block
+  static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};       // the head word of an empty list
 
-  // Moves `head` into a block that holds at least `size` ids. A block that
-  // ends the used part of the buffer grows where it is.
+ private:
+  // The block capacity, length word included, of a list of `size` ids
+  // (at least 2).
+  static std::uint32_t capacity_of(std::uint32_t size) { return std::bit_ceil(size + 1); }
+
+  // Moves `head` into a block that holds at least `size` ids; the length
+  // word keeps the old length. A block that ends the used part of the
+  // buffer grows where it is.
   void grow(Head& head, std::uint32_t size) {
     const std::uint32_t capacity = capacity_of(size);
-    if (head.size > 1) {
-      const std::uint32_t old_capacity = capacity_of(head.size);
-      if (head.data + std::size_t{old_capacity} == used_) {
-        extend(capacity - old_capacity);
-        return;
-      }
+    if (head.word < kBlock) {
+      const std::uint32_t offset = allocate(capacity);
+      buffer_[offset] = 1;
+      buffer_[offset + 1] = head.word;
+      head.word = kBlock + offset;
+      return;
+    }
+    const std::uint32_t old_offset = head.word - kBlock;
+    const std::uint32_t old_capacity = capacity_of(buffer_[old_offset]);
+    if (old_offset + std::size_t{old_capacity} == used_) {
+      extend(capacity - old_capacity);
+      return;
     }
     const std::uint32_t offset = allocate(capacity);
-    if (head.size == 1) {
-      buffer_[offset] = head.data;
-    } else {
-      copy(head.data, head.size, offset);
-      release(head.data, capacity_of(head.size));
-    }
-    head.data = offset;
+    copy(old_offset, 1 + buffer_[old_offset], offset);
+    release(old_offset, old_capacity);
+    head.word = kBlock + offset;
   }
 
   // Copies `size` ids from offset `from` to offset `to`; most lists are
@@ -138,7 +161,7 @@ class IdLists {
   // Takes `more` ids of room at the end of the used part.
   void extend(std::size_t more) {
     const std::size_t offset = used_;
-    check(offset + more <= UINT32_MAX, "offset + more <= u32::MAX");
+    check(offset + more < kBlock, "offset + more < IdLists::kBlock");
     used_ += more;
     if (used_ > capacity_) {
       // Doubling, without writing the spare room, so its pages stay
