@@ -59,14 +59,23 @@ class IdLists {
   }
 
   void push_back(Head& head, Id id) {
-    check(id < kBlock, "id < IdLists::kBlock");
-    if (head.word == kEmpty) {
+    const std::uint32_t word = head.word;
+    if (word >= kBlock && word != kEmpty) {
+      Id* const block = buffer_.get() + (word - kBlock);
+      const std::uint32_t n = block[0];
+      // A block is full when its length plus the length word is a power of two.
+      if (((n + 1) & n) != 0) {
+        block[1 + n] = id;
+        block[0] = n + 1;
+        return;
+      }
+    } else if (word == kEmpty) {
+      check(id < kBlock, "id < IdLists::kBlock");  // a head word names a block from kBlock on
       head.word = id;
       return;
     }
     const std::uint32_t n = size(head);
-    // A block is full when its length plus the length word is a power of two.
-    if (head.word < kBlock || ((n + 1) & n) == 0) grow(head, n + 1);
+    grow(head, n + 1);
     Id* const block = buffer_.get() + (head.word - kBlock);
     block[1 + n] = id;
     block[0] = n + 1;
