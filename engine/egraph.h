@@ -140,7 +140,7 @@ class EGraph {
     Id root = find_mut(id1);
     Id other = find_mut(id2);
     if (root == other) return false;
-    if (parents_[root].size < parents_[other].size) std::swap(root, other);
+    if (lists_.size(parents_[root]) < lists_.size(parents_[other])) std::swap(root, other);
     uf_.union_roots(root, other);
     --class_count_;
     changed_ = true;
@@ -153,6 +153,7 @@ class EGraph {
   // merges that congruence caused.
   std::size_t rebuild() {
     const std::size_t merges = process_unions();
+    release_slack();
     if (changed_) lay_out_classes();
     changed_ = false;
     clean_ = true;
@@ -289,6 +290,19 @@ class EGraph {
       if (perform_union(old, id)) ++merges;
     }
     return merges;
+  }
+
+  // Gives back room that the rebuild has left empty, before the layout
+  // allocates its own: the stack of queued nodes, when large, and the part
+  // of `memo` whose keys `process_unions` dropped. A rebuild that merged much
+  // leaves `memo` several times larger than its keys need, and the largest
+  // state of a run is usually reached at its last rebuild and extraction.
+  // `memo` is a set, so its new size changes no result; only the layout
+  // walks it, and that sorts what it reads.
+  void release_slack() {
+    constexpr std::size_t kLargeStack = std::size_t{1} << 14;  // ids; smaller stacks are kept for reuse
+    if (pending_.capacity() > kLargeStack) std::vector<Id>().swap(pending_);
+    if (memo_.bucket_count() / 4 > memo_.size()) memo_.rehash(0);
   }
 
   // Lays the live classes out in ascending id order, each class's nodes

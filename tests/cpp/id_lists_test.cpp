@@ -20,9 +20,9 @@ TEST(IdLists, WorkedExample) {
   lists.push_back(b, 3);
   lists.splice(b, a);
   EXPECT_EQ(ids_of(lists, b), (std::vector<Id>{3, 7, 8, 9}));
-  EXPECT_EQ(a.size, 0u);
+  EXPECT_EQ(lists.size(a), 0u);
   lists.splice(b, a);  // an empty list appends nothing
-  EXPECT_EQ(b.size, 4u);
+  EXPECT_EQ(lists.size(b), 4u);
 }
 
 // Many lists grown and spliced at random, against plain vectors: the ids
@@ -56,7 +56,7 @@ TEST(IdLists, RandomGrowthAndSplicesMatchVectors) {
   }
   for (int k = 0; k < kLists; ++k) {
     EXPECT_EQ(ids_of(lists, heads[k]), model[k]);
-    EXPECT_EQ(heads[k].size, model[k].size());
+    EXPECT_EQ(lists.size(heads[k]), model[k].size());
   }
 }
 
