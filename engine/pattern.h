@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <span>
@@ -348,23 +349,26 @@ class Pattern final : public Searcher<L>, public Applier<L> {
   // variable that `lhs` does not bind.
   std::optional<std::size_t> apply_as_found(const Pattern& lhs, EGraph<L>& egraph,
                                             std::span<const SearchMatches> matches) const {
-    // Per position of a variable in ast_, its column in the rows of `lhs`.
-    std::vector<std::size_t> columns(ast_.size());
-    for (std::size_t k = 0; k < ast_.size(); ++k) {
-      if (!ast_.nodes()[k].is_var()) continue;
-      const auto at = std::ranges::find(lhs.vars_, ast_.nodes()[k].var());
+    // The pattern as a plan over the registers of `lhs`: each variable
+    // position reads the register its variable is bound in, each operator
+    // node is added with its children taken from earlier positions, in
+    // position order, as `instantiate` adds them.
+    const std::span<const ENodeOrVar<L>> nodes = ast_.nodes();
+    if (nodes.empty()) fault_index(0, 0);
+    std::vector<std::pair<std::uint32_t, Reg>> vars;  // (position, register)
+    std::vector<std::uint32_t> ops;                    // positions of operator nodes
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+      if (!nodes[k].is_var()) {
+        for (Id c : nodes[k].node().children()) checked_index(k, c);
+        ops.push_back(static_cast<std::uint32_t>(k));
+        continue;
+      }
+      const auto at = std::ranges::find(lhs.vars_, nodes[k].var());
       if (at == lhs.vars_.end()) return std::nullopt;
-      columns[k] = static_cast<std::size_t>(at - lhs.vars_.begin());
+      vars.emplace_back(static_cast<std::uint32_t>(k), lhs.regs_[at - lhs.vars_.begin()]);
     }
     std::size_t changed = 0;
-    std::vector<Id> buffer(ast_.size());
-    std::array<Id, 8> inline_row;
-    std::vector<Id> long_row;
-    std::span<Id> row(inline_row.data(), lhs.regs_.size());
-    if (lhs.regs_.size() > inline_row.size()) {
-      long_row.resize(lhs.regs_.size());
-      row = long_row;
-    }
+    std::vector<Id> buffer(nodes.size());
     Machine<L> machine(lhs.program_);
     for (const SearchMatches& m : matches) {
       if (!m.substs.deferred()) {
@@ -375,10 +379,13 @@ class Pattern final : public Searcher<L>, public Applier<L> {
       std::size_t produced = 0;
       if (counted > 0) {
         machine.run(egraph, m.eclass, Source::Layout, [&](const Machine<L>& found) {
-          for (std::size_t k = 0; k < lhs.regs_.size(); ++k) row[k] = found.read(lhs.regs_[k]);
-          const Id id = instantiate<L>(buffer, ast_.nodes(), egraph,
-                                       [&](std::size_t k, Var) { return row[columns[k]]; });
-          if (egraph.union_(id, m.eclass)) ++changed;
+          for (const auto& [k, reg] : vars) buffer[k] = found.read(reg);
+          for (const std::uint32_t k : ops) {
+            L node = nodes[k].node();
+            update_children(node, [&](Id c) { return buffer[c]; });
+            buffer[k] = egraph.find(egraph.add_internal(node));
+          }
+          if (egraph.union_(buffer.back(), m.eclass)) ++changed;
           return ++produced == counted ? Control::Stop : Control::Continue;
         });
       }
