@@ -211,6 +211,9 @@ class Machine {
   // end the whole run.
   template <class F>
   Control run(const EGraph<L>& egraph, Id eclass, Source source, F&& on_match) {
+    if (source == Source::Layout && child_of_first_ != kNoShortcut) {
+      return run_two_binds(egraph, eclass, on_match);
+    }
     std::size_t unused = 0;
     return walk<false>(egraph, eclass, source, on_match, unused, 0);
   }
@@ -233,7 +236,13 @@ class Machine {
   // What `walk<true>` counts for a program of two Binds (see the
   // constructor), without the interpreter: per node of the first Bind's
   // kind, the nodes of the second's kind in the class of its child.
-  std::size_t count_two_binds(const EGraph<L>& egraph, Id eclass, std::size_t limit) const;
+  std::size_t count_two_binds(const EGraph<L>& egraph, Id eclass, std::size_t limit);
+
+  // What `walk<false>` reports for a program of two Binds on the layout,
+  // in the same order and with the same registers: per node of the first
+  // Bind's kind, each node of the second's kind in its child's class.
+  template <class F>
+  Control run_two_binds(const EGraph<L>& egraph, Id eclass, const F& on_match);
 
   // A Bind or Scan instruction whose candidates are not all tried yet: the
   // nodes of one kind of a class, or the classes of the e-graph.
@@ -281,6 +290,10 @@ class Machine {
   std::size_t open_ = 0;         // the open choices, innermost last
   std::vector<Id> lookup_;       // ids of the Lookup term being rebuilt
   std::size_t child_of_first_ = kNoShortcut;  // for two Binds: the child the second one reads
+  static constexpr std::uint32_t kUnknownRun = ~std::uint32_t{0};
+  std::vector<std::uint32_t> runs_;  // for two Binds: per class index, its nodes the second binds
+  const EGraph<L>* runs_of_ = nullptr;  // the e-graph and layout `runs_` describes
+  std::uint64_t runs_layout_ = 0;
 };
 
 // The nodes of `nodes` (sorted, so grouped by kind) whose kind is `kind`, as
@@ -305,21 +318,55 @@ template <Language L>
 }
 
 template <Language L>
-std::size_t Machine<L>::count_two_binds(const EGraph<L>& egraph, Id eclass,
-                                        std::size_t limit) const {
+std::size_t Machine<L>::count_two_binds(const EGraph<L>& egraph, Id eclass, std::size_t limit) {
   const Instruction<L>& outer = program_.instructions[0];
   const Instruction<L>& inner = program_.instructions[1];
+  // A class is the child of many nodes: its number of nodes of the second
+  // Bind's kind is worked out once per layout.
+  if (runs_of_ != &egraph || runs_layout_ != egraph.layout_generation()) {
+    runs_of_ = &egraph;
+    runs_layout_ = egraph.layout_generation();
+    runs_.assign(egraph.laid_out_classes().size(), kUnknownRun);
+  }
   const std::span<const L> nodes = egraph.laid_out_nodes(eclass);
   const auto [first, last] = kind_range(nodes, outer.node.kind());
   std::size_t counted = 0;
   for (std::uint32_t k = first; k < last; ++k) {
     const std::span<const Id> children = nodes[k].children();
     const Id child = children[checked_index(children.size(), child_of_first_)];
-    const auto [from, to] = kind_range(egraph.laid_out_nodes(child), inner.node.kind());
-    counted += to - from;
+    const std::size_t index = egraph.laid_out_index(child);
+    std::uint32_t& run = runs_[index];
+    if (run == kUnknownRun) {
+      const auto [from, to] = kind_range(egraph.laid_out_nodes(child), inner.node.kind());
+      run = to - from;
+    }
+    counted += run;
     if (counted >= limit) return limit;
   }
   return counted;
+}
+
+template <Language L>
+template <class F>
+Control Machine<L>::run_two_binds(const EGraph<L>& egraph, Id eclass, const F& on_match) {
+  const Instruction<L>& outer = program_.instructions[0];
+  const Instruction<L>& inner = program_.instructions[1];
+  const std::span<const L> nodes = egraph.laid_out_nodes(eclass);
+  const auto [first, last] = kind_range(nodes, outer.node.kind());
+  reg_[0] = eclass;
+  open_ = 0;
+  for (std::uint32_t k = first; k < last; ++k) {
+    top_ = outer.out;
+    for (Id child : nodes[k].children()) reg_[top_++] = child;
+    const std::span<const L> inner_nodes = egraph.laid_out_nodes(read(inner.i));
+    const auto [from, to] = kind_range(inner_nodes, inner.node.kind());
+    for (std::uint32_t m = from; m < to; ++m) {
+      top_ = inner.out;
+      for (Id child : inner_nodes[m].children()) reg_[top_++] = child;
+      if (on_match(*this) == Control::Stop) return Control::Stop;
+    }
+  }
+  return Control::Continue;
 }
 
 template <Language L>
