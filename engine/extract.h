@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -111,17 +112,37 @@ class Extractor {
     });
   }
 
+  // Sweeps until nothing improves. A class none of whose children's
+  // entries has changed since its last pass is skipped: the pass would
+  // find what it found then, which changed its entry then or could not.
   void find_costs() {
+    // Per class index: `changed_at` the step of its entry's last change,
+    // `passed_at` the step at its last pass, 0 before the first.
+    std::vector<std::uint64_t> changed_at(best_.size(), 0);
+    std::vector<std::uint64_t> passed_at(best_.size(), 0);
+    std::uint64_t step = 1;
+    const auto stale = [&](const EClass<L>& c, std::uint64_t since) {
+      for (const L& node : c.nodes) {
+        for (Id child : node.children()) {
+          if (changed_at[egraph_.laid_out_index(child)] > since) return true;
+        }
+      }
+      return false;
+    };
     bool changed = true;
     while (changed) {
       changed = false;
       std::size_t index = 0;
       for (const EClass<L>& c : egraph_.classes()) {
+        const std::size_t at = index++;
+        if (passed_at[at] != 0 && !stale(c, passed_at[at])) continue;
+        passed_at[at] = step;
         std::optional<Entry> found = best_node(c);
-        std::optional<Entry>& slot = best_[index++];
+        std::optional<Entry>& slot = best_[at];
         if (!found) continue;
         if (!slot || found->cost < slot->cost) {
           slot = std::move(found);
+          changed_at[at] = ++step;
           changed = true;
         }
       }
