@@ -250,6 +250,9 @@ class EGraph {
   using Memo = boost::unordered_flat_set<Id, KeyHash, KeyEqual>;
 
   static constexpr std::uint32_t kNotLaidOut = ~std::uint32_t{0};  // the slot of a dead id
+  // Scratch lists up to this many entries are kept for the next rebuild;
+  // larger ones are given back.
+  static constexpr std::size_t kKeptScratch = std::size_t{1} << 14;
 
   [[noreturn, gnu::noinline, gnu::cold]] static void fault_invalid_id(Id id) {
     fault("Invalid id " + std::to_string(id));
@@ -300,9 +303,26 @@ class EGraph {
   // `memo` is a set, so its new size changes no result; only the layout
   // walks it, and that sorts what it reads.
   void release_slack() {
-    constexpr std::size_t kLargeStack = std::size_t{1} << 14;  // ids; smaller stacks are kept for reuse
-    if (pending_.capacity() > kLargeStack) std::vector<Id>().swap(pending_);
+    if (pending_.capacity() > kKeptScratch) std::vector<Id>().swap(pending_);
     if (memo_.bucket_count() / 4 > memo_.size()) memo_.rehash(0);
+  }
+
+  // Sorts the nodes of one class, which are distinct, so any sort gives the
+  // same order; most classes hold a few nodes, where inserting each in turn
+  // beats the general sort.
+  template <class It>
+  static void sort_nodes(It first, It last) {
+    constexpr std::ptrdiff_t kInsertionLimit = 16;
+    if (last - first > kInsertionLimit) {
+      std::sort(first, last);
+      return;
+    }
+    for (It it = first + (first != last); it < last; ++it) {
+      const L node = *it;
+      It hole = it;
+      for (; hole != first && node < *(hole - 1); --hole) *hole = *(hole - 1);
+      *hole = node;
+    }
   }
 
   // Lays the live classes out in ascending id order, each class's nodes
@@ -326,18 +346,27 @@ class EGraph {
     }
     // A counting sort of the nodes by class: begin_[s] .. begin_[s + 1] are
     // the nodes of class live_[s].
+    // One walk of `memo` notes each key's class; the placing pass then
+    // reads the notes in order.
     begin_.assign(live_.size() + 1, 0);
-    for (Id id : memo_) ++begin_[slot_[find_mut(id)] + 1];
+    placed_.resize(memo_.size());
+    std::size_t k = 0;
+    for (Id id : memo_) {
+      const std::uint32_t s = slot_[find_mut(id)];
+      ++begin_[s + 1];
+      placed_[k++] = {s, id};
+    }
     std::partial_sum(begin_.begin(), begin_.end(), begin_.begin());
     cursor_.assign(begin_.begin(), begin_.end() - 1);
     class_nodes_.resize(memo_.size());
-    for (Id id : memo_) class_nodes_[cursor_[slot_[find(id)]]++] = keys[id];
+    for (const auto& [s, id] : placed_) class_nodes_[cursor_[s]++] = keys[id];
+    if (placed_.capacity() > kKeptScratch) std::vector<std::pair<std::uint32_t, Id>>().swap(placed_);
 
     for (std::vector<Id>& ids : by_kind_) ids.clear();
     for (std::size_t s = 0; s < live_.size(); ++s) {
       const auto first = class_nodes_.begin() + begin_[s];
       const auto last = class_nodes_.begin() + begin_[s + 1];
-      std::sort(first, last);
+      sort_nodes(first, last);
       // The node order must keep each kind together: the matcher takes a
       // class's nodes of one kind as one run.
       std::size_t last_kind = L::kNumKinds;
@@ -374,6 +403,7 @@ class EGraph {
   std::vector<L> class_nodes_;           // every live class's nodes, one class after another
   std::array<std::vector<Id>, L::kNumKinds> by_kind_;  // per operator kind, the classes holding it
   std::vector<std::uint32_t> cursor_;    // scratch of the layout: per index, the next free place
+  std::vector<std::pair<std::uint32_t, Id>> placed_;  // scratch of the layout: (class index, key id)
 };
 
 }  // namespace kestrel
