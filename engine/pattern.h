@@ -27,6 +27,8 @@
 #include <variant>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/egraph.h"
 #include "engine/fault.h"
 #include "engine/language.h"
@@ -355,8 +357,8 @@ class Pattern final : public Searcher<L>, public Applier<L> {
     // position order, as `instantiate` adds them.
     const std::span<const ENodeOrVar<L>> nodes = ast_.nodes();
     if (nodes.empty()) fault_index(0, 0);
-    std::vector<std::pair<std::uint32_t, Reg>> vars;  // (position, register)
-    std::vector<std::uint32_t> ops;                    // positions of operator nodes
+    boost::container::small_vector<std::pair<std::uint32_t, Reg>, 8> vars;  // (position, register)
+    boost::container::small_vector<std::uint32_t, 8> ops;  // positions of operator nodes
     for (std::size_t k = 0; k < nodes.size(); ++k) {
       if (!nodes[k].is_var()) {
         for (Id c : nodes[k].node().children()) checked_index(k, c);
@@ -368,7 +370,7 @@ class Pattern final : public Searcher<L>, public Applier<L> {
       vars.emplace_back(static_cast<std::uint32_t>(k), lhs.regs_[at - lhs.vars_.begin()]);
     }
     std::size_t changed = 0;
-    std::vector<Id> buffer(nodes.size());
+    boost::container::small_vector<Id, 8> buffer(nodes.size());
     Machine<L> machine(lhs.program_);
     for (const SearchMatches& m : matches) {
       if (!m.substs.deferred()) {
