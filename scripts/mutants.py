@@ -34,6 +34,7 @@ import shutil
 import subprocess
 import sys
 import time
+import tomllib
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -314,9 +315,14 @@ class Runner:
         if not py.exists():
             subprocess.run([sys.executable, "-m", "venv", str(self.venv)], check=True)
             subprocess.run([str(py), "-m", "pip", "install", "-q", "--upgrade", "pip"], check=True)
-            subprocess.run([str(py), "-m", "pip", "install", "-q", "cmake>=3.26", "ninja",
-                            "scikit-build-core>=0.10", "pytest", "hypothesis", "mypy", "numpy"],
-                           check=True)
+        # What the module's build and its tests need, as pyproject.toml says
+        # (checked on every run, so a venv made before a new test dependency
+        # gets it).
+        with open(REPO / "pyproject.toml", "rb") as f:
+            project = tomllib.load(f)
+        needs = ["cmake>=3.26", "ninja", *project["build-system"]["requires"],
+                 *project["project"]["optional-dependencies"]["test"]]
+        subprocess.run([str(py), "-m", "pip", "install", "-q", *needs], check=True)
         status, out = sh(["cmake", "-S", ".", "-B", str(self.cpp), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
                           f"-DCMAKE_CXX_FLAGS_RELEASE={OPTIMIZE}"], self.tree, env=self.env())
         if status != 0:
