@@ -1,4 +1,4 @@
-"""The benchmark's circuits and the digests that pin kestrel's results.
+"""The benchmark's circuits: seeded random texts, and where the real programs are.
 
 Every circuit is a seeded random gate sequence written as OpenQASM 2.0 text;
 the same family, size and index always give the same text, on any machine
@@ -9,17 +9,15 @@ eight gates drawn from h, s, sdg, t, tdg, x and z on one qubit, and
 two qubits so that the text stays valid for any reader (kestrel reads the
 gate names only and treats the program as one wire).
 
-A digest records what kestrel returned for a circuit: the SHA-256 of the
-output text and the statistics dictionary. `bench/golden.json` keeps one per
-circuit, so a change to the engine can show that it changed no result.
+Whole programs are random too (`per_qubit_program`, many qubits) or real
+ones from the shared data beside the repository (`shared_programs`). What
+kestrel returns for the random circuits and the thread batch is recorded
+and checked by bench/golden.py.
 """
 
 from __future__ import annotations
 
-import hashlib
-import json
 from pathlib import Path
-from typing import Any, Iterator
 
 SIZES = [8, 64, 512, 4_096, 32_768, 131_072, 1_048_576]
 QUICK_SIZES = [8, 64, 512, 4_096]
@@ -38,8 +36,6 @@ GATES = {
     "with_cx": ["h", "s", "sdg", "t", "tdg", "x", "z", "cx"],
 }
 T_GATES = {"t", "tdg"}
-
-GOLDEN = Path(__file__).resolve().parent / "golden.json"
 
 # The per-qubit mode's random programs: statements over PER_QUBIT_QUBITS qubits.
 PER_QUBIT_SIZES = [10_000, 100_000, 1_000_000]
@@ -109,12 +105,15 @@ def per_qubit_program(statements: int, qubits: int = PER_QUBIT_QUBITS) -> str:
     return "".join(lines)
 
 
-def qasmbench() -> list[Path]:
-    """The QASMBench programs of the shared data beside the repository (for
-    a work tree, a folder further up), or of $KESTREL_QASMBENCH."""
+def shared_programs(name: str) -> list[Path]:
+    """The .qasm programs of the shared data folder `name` beside the
+    repository (for a work tree, a folder further up), or of the folder
+    $KESTREL_<NAME> names: `shared_programs("qasmbench")` reads
+    ../shared/data/qasmbench/ unless $KESTREL_QASMBENCH is set."""
     import os
-    candidates = [Path(os.environ["KESTREL_QASMBENCH"])] if "KESTREL_QASMBENCH" in os.environ else []
-    candidates += [d / "shared" / "data" / "qasmbench" for d in Path(__file__).resolve().parents]
+    variable = "KESTREL_" + name.upper()
+    candidates = [Path(os.environ[variable])] if variable in os.environ else []
+    candidates += [d / "shared" / "data" / name for d in Path(__file__).resolve().parents]
     for folder in candidates:
         if folder.is_dir():
             return sorted(folder.glob("*.qasm"))
@@ -126,84 +125,6 @@ def t_count(text: str) -> int:
     return sum(1 for row in text.splitlines() if row.split(" ", 1)[0] in T_GATES)
 
 
-def sha256(text: str) -> str:
-    return hashlib.sha256(text.encode()).hexdigest()
-
-
-def digest(text: str, output: str, stats: dict[str, int]) -> dict[str, Any]:
-    """What golden.json keeps for one circuit."""
-    return {"input_sha256": sha256(text), "output_sha256": sha256(output), "stats": dict(stats)}
-
-
 def batch_texts() -> list[str]:
     return [circuit("clifford_t", BATCH_GATES, i) for i in range(BATCH_SIZE)]
 
-
-def batch_digest(texts: list[str], results: list[tuple[str, dict[str, int]]]) -> dict[str, Any]:
-    """One digest for the whole thread-scaling batch, its statistics summed."""
-    inputs, outputs = hashlib.sha256(), hashlib.sha256()
-    totals: dict[str, int] = {}
-    for text, (output, stats) in zip(texts, results):
-        inputs.update(sha256(text).encode())
-        outputs.update(sha256(output).encode())
-        outputs.update(json.dumps(stats).encode())
-        for key, value in stats.items():
-            totals[key] = totals.get(key, 0) + value
-    return {"input_sha256": inputs.hexdigest(), "output_sha256": outputs.hexdigest(),
-            "stats": totals}
-
-
-def batch_key() -> str:
-    return f"batch/{BATCH_SIZE}x{BATCH_GATES}"
-
-
-def keys(max_gates: int | None = None) -> Iterator[tuple[str, str, int]]:
-    """(key, family, gates) of every single benchmark circuit up to `max_gates`."""
-    for family in FAMILIES:
-        for gates in SIZES:
-            if max_gates is None or gates <= max_gates:
-                yield f"{family}/{gates}", family, gates
-
-
-def compute_digests(optimize, max_gates: int | None = None) -> dict[str, dict[str, Any]]:
-    """Runs `optimize` (kestrel.optimize_qasm) over every circuit up to
-    `max_gates`, and over the batch when its circuits are that small."""
-    out: dict[str, dict[str, Any]] = {}
-    for key, family, gates in keys(max_gates):
-        text = circuit(family, gates)
-        output, stats = optimize(text)
-        out[key] = digest(text, output, stats)
-    if max_gates is None or BATCH_GATES <= max_gates:
-        texts = batch_texts()
-        out[batch_key()] = batch_digest(texts, [optimize(t) for t in texts])
-    return out
-
-
-def load_golden(path: Path = GOLDEN) -> dict[str, dict[str, Any]]:
-    return json.loads(path.read_text())["circuits"]
-
-
-def save_golden(digests: dict[str, dict[str, Any]], path: Path = GOLDEN) -> None:
-    document = {
-        "about": "kestrel.optimize_qasm on every benchmark circuit of bench/circuits.py: "
-                 "SHA-256 of the input and output texts and the statistics. "
-                 "Written by `bench/run.py --record`, compared by `bench/run.py --check`.",
-        "circuits": digests,
-    }
-    path.write_text(json.dumps(document, indent=1) + "\n")
-
-
-def compare(found: dict[str, dict[str, Any]], golden: dict[str, dict[str, Any]]) -> list[str]:
-    """One line per circuit of `found` whose digest differs from `golden`."""
-    problems = []
-    for key, value in found.items():
-        expected = golden.get(key)
-        if expected is None:
-            problems.append(f"{key}: not in the golden file")
-        elif expected["input_sha256"] != value["input_sha256"]:
-            problems.append(f"{key}: the input text changed (the generator, not the engine)")
-        elif expected != value:
-            problems.append(f"{key}: stats {value['stats']} output {value['output_sha256'][:12]}, "
-                            f"golden stats {expected['stats']} output "
-                            f"{expected['output_sha256'][:12]}")
-    return problems

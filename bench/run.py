@@ -43,7 +43,7 @@ REPO = BENCH.parent
 sys.path.insert(0, str(BENCH))
 
 import circuits  # noqa: E402
-import digests  # noqa: E402
+import golden  # noqa: E402
 import tools  # noqa: E402
 
 
@@ -93,7 +93,7 @@ def worker(tool: str, path: str, family: str, min_runs: int, max_runs: int, budg
         if n == 0:
             record.update(tools.counts(tool, result))
             if tool == "kestrel":
-                record["digest"] = circuits.digest(text, output, result)
+                record["digest"] = golden.digest(text, output, result)
         emit(record)
         del output, result
 
@@ -157,7 +157,7 @@ def threads_child(count: int, reps: int) -> None:
     record: dict[str, Any] = {"count": count, "gates": circuits.BATCH_GATES, "seconds": times,
                               "cpu_seconds": cpu, "same": same}
     if count == circuits.BATCH_SIZE:
-        record["digest"] = circuits.batch_digest(texts, expected)
+        record["digest"] = golden.batch_digest(texts, expected)
     emit(record)
 
 
@@ -273,7 +273,7 @@ def run_per_qubit(s: Settings) -> list[dict[str, Any]]:
     """The per-qubit mode beside Qiskit's OptimizeCliffordT on the QASMBench
     programs and on random 100-qubit programs: one row per program."""
     log("timing the per-qubit mode")
-    programs = [(p.stem, p.read_text()) for p in circuits.qasmbench()]
+    programs = [(p.stem, p.read_text()) for p in circuits.shared_programs("qasmbench")]
     sizes = circuits.QUICK_PER_QUBIT_SIZES if s.quick else circuits.PER_QUBIT_SIZES
     programs += [(f"random {n:,}", circuits.per_qubit_program(n)) for n in sizes]
     rows = []
@@ -392,13 +392,8 @@ def run_suite(s: Settings, wanted: list[str]) -> dict[str, Any]:
     log(f"  throughput of 2 threads / 1 thread: {results['threads']['ratio']:.2f}, "
         f"of 2 processes / 1 thread: {results['threads']['ratio_processes']:.2f}")
 
-    found = {f"{c['family']}/{c['gates']}": c["digest"] for c in results["cells"]
-             if c["tool"] == "kestrel" and "digest" in c}
-    if "digest" in results["threads"]:
-        found[circuits.batch_key()] = results["threads"]["digest"]
-    if circuits.GOLDEN.exists():
-        results["golden"] = {"compared": len(found),
-                             "problems": circuits.compare(found, circuits.load_golden())}
+    if golden.GOLDEN.exists():
+        results["golden"] = golden.check_run(results)
     results["load"].append(os.getloadavg()[0])
     results["seconds"] = time.time() - started
     return results
@@ -798,24 +793,11 @@ def main() -> None:
     if args.threads_child:
         threads_child(*args.threads_child)
         return
-    if args.record or args.check:
-        import kestrel
-        found = circuits.compute_digests(kestrel.optimize_qasm, args.max_gates)
-        small = digests.compute(kestrel.optimize_qasm)
-        if args.record:
-            circuits.save_golden(found)
-            digests.save(small)
-            print(f"recorded {len(found)} digests in {circuits.GOLDEN} and {len(small)} group "
-                  f"digests in {digests.SMALL_GOLDEN}")
-            return
-        problems = circuits.compare(found, circuits.load_golden())
-        small_problems = digests.compare(small, digests.load())
-        for problem in problems + small_problems:
-            print(problem)
-        print(f"{len(found) - len(problems)} of {len(found)} circuits match {circuits.GOLDEN}")
-        print(f"{len(small) - len(small_problems)} of {len(small)} groups of small circuits "
-              f"match {digests.SMALL_GOLDEN}")
-        sys.exit(1 if problems or small_problems else 0)
+    if args.record:
+        golden.record(args.max_gates)
+        return
+    if args.check:
+        sys.exit(0 if golden.check(args.max_gates) else 1)
 
     s = Settings(args.quick)
     if args.out:

@@ -17,20 +17,21 @@ from conftest import REPO
 
 sys.path.insert(0, str(REPO / "bench"))
 import circuits  # noqa: E402
+import golden  # noqa: E402
 
 MAX_GATES = 32_768
-GOLDEN = circuits.load_golden()
+GOLDEN = golden.load_golden()
 
 
-@pytest.mark.parametrize("key, family, gates", list(circuits.keys(MAX_GATES)))
+@pytest.mark.parametrize("key, family, gates", list(golden.keys(MAX_GATES)))
 def test_circuit_result_is_unchanged(key, family, gates):
     text = circuits.circuit(family, gates)
-    assert circuits.sha256(text) == GOLDEN[key]["input_sha256"], "the generator changed"
+    assert golden.sha256(text) == GOLDEN[key]["input_sha256"], "the generator changed"
     output, stats = kestrel.optimize_qasm(text)
     assert stats == GOLDEN[key]["stats"]
-    assert circuits.sha256(output) == GOLDEN[key]["output_sha256"]
+    assert golden.sha256(output) == GOLDEN[key]["output_sha256"]
 
 
 def test_golden_file_covers_every_circuit():
-    expected = {key for key, _, _ in circuits.keys()} | {circuits.batch_key()}
+    expected = {key for key, _, _ in golden.keys()} | {golden.batch_key()}
     assert set(GOLDEN) == expected
