@@ -5,9 +5,9 @@ each of them, recorded in bench/golden.json and compared with a new run.
     python bench/run.py --check    # compares kestrel's results with both files
 
 A digest records what kestrel returned for one circuit of bench/circuits.py:
-the SHA-256 of the input and output texts and the statistics dictionary, for
-example `{"input_sha256": "5e1f...", "output_sha256": "9a0c...", "stats":
-{"gates_before": 8, ...}}` under the key "clifford_t/8". The thread-scaling
+the SHA-256 of the input and output texts and the statistics dictionary; the
+one under "clifford_t/8" is {"input_sha256": "13706d4e...", "output_sha256":
+"50a4b427...", "stats": {"t_before": 3, "t_after": 1, ...}}. The thread-scaling
 batch has one digest for all its circuits. `record` and `check` also cover
 bench/small_golden.json, whose small circuits bench/digests.py digests; a
 benchmark run compares the digests its kestrel cells and thread batch
