@@ -5,20 +5,21 @@
     python bench/run.py --update-readme  # also puts the tables into README.md
     python bench/run.py --report bench/results.json --update-readme  # reports again, no runs
     python bench/run.py --record         # writes kestrel's result digests to bench/golden.json
-                                         # and bench/small_golden.json (bench/digests.py)
+                                         # and bench/small_golden.json (bench/golden.py)
     python bench/run.py --check          # compares kestrel's results with both files
 
-Every measurement runs in a fresh child process of the running interpreter:
-one per tool and size for the times (the median of several runs of the whole
-text-to-text pipeline, after one untimed warm-up on an 8-gate circuit), two
-per size, trial and method for kestrel's peak memory (one that reads the
-text and optimises it, one that only reads it), and one for the thread
-scaling. kestrel's normal-form method (`method="normal-form"`) is timed on
-the same circuits as its default and set beside Qiskit's OptimizeCliffordT
-pass, which is also T-optimal on one-qubit chains. A
-peer whose single run takes longer than the time limit is stopped and shown
-as cut off, and so is every larger size of it. The peers run when they are
-installed (`pip install .[bench]`); the others are reported as not installed.
+Every measurement runs in a fresh child process of the running interpreter
+(bench/children.py, started by bench/harness.py): one per tool and size for
+the times (the median of several runs of the whole text-to-text pipeline,
+after one untimed warm-up on an 8-gate circuit), two per size, trial and
+method for kestrel's peak memory (one that reads the text and optimises it,
+one that only reads it), and one for the thread scaling. kestrel's
+normal-form method (`method="normal-form"`) is timed on the same circuits as
+its default and set beside Qiskit's OptimizeCliffordT pass, which is also
+T-optimal on one-qubit chains. A peer whose single run takes longer than the
+time limit is stopped and shown as cut off, and so is every larger size of
+it. The peers run when they are installed (`pip install .[bench]`); the
+others are reported as not installed.
 """
 
 from __future__ import annotations
@@ -26,13 +27,9 @@ from __future__ import annotations
 import argparse
 import json
 import os
-import platform
-import queue
 import statistics
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 from datetime import datetime, timezone
 from pathlib import Path
@@ -43,195 +40,18 @@ REPO = BENCH.parent
 sys.path.insert(0, str(BENCH))
 
 import circuits  # noqa: E402
+import environment  # noqa: E402
 import golden  # noqa: E402
 import tools  # noqa: E402
-
-
-class Settings:
-    """How hard one run of the suite measures."""
-
-    def __init__(self, quick: bool):
-        self.quick = quick
-        self.sizes = circuits.QUICK_SIZES if quick else circuits.SIZES
-        self.min_runs = 3 if quick else 5          # runs per cell, at least ...
-        self.max_runs = 21 if quick else 51        # ... and at most
-        self.budget = 0.3 if quick else 10.0       # seconds of runs after which min_runs suffice
-        self.stop_at = 3.0 if quick else 60.0      # no run starts that would end past this
-        self.run_limit = 10.0 if quick else 120.0  # a single run over this is cut off
-        self.memory_trials = 1 if quick else 3     # memory children per size, median taken
-        self.batch = 32 if quick else circuits.BATCH_SIZE  # circuits in the thread batch
-        self.thread_reps = 1 if quick else 3       # timings of the batch per thread count
-        self.out = REPO / "build" / "bench-quick" if quick else BENCH
-
-
-# ---------------------------------------------------------------------------
-# Children. Each prints JSON lines on standard output and nothing else there.
-
-def emit(record: dict[str, Any]) -> None:
-    print(json.dumps(record), flush=True)
-
-
-def worker(tool: str, path: str, family: str, min_runs: int, max_runs: int, budget: float,
-           stop_at: float) -> None:
-    """Times one tool on one text: a line after the warm-up, then one per run."""
-    run = tools.pipeline(tool)
-    run(circuits.per_qubit_program(64) if family == "per_qubit"
-        else circuits.circuit(family, 8, index=1))
-    text = Path(path).read_text()
-    emit({"ready": True})
-    spent, last = 0.0, 0.0
-    for n in range(max_runs):
-        if n >= min_runs and spent >= budget:
-            break
-        if n > 0 and spent + last > stop_at:
-            break
-        start, start_cpu = time.perf_counter(), time.process_time()
-        output, result = run(text)
-        last = time.perf_counter() - start
-        spent += last
-        record: dict[str, Any] = {"seconds": last, "cpu": time.process_time() - start_cpu}
-        if n == 0:
-            record.update(tools.counts(tool, result))
-            if tool == "kestrel":
-                record["digest"] = golden.digest(text, output, result)
-        emit(record)
-        del output, result
-
-
-def peak_resident_bytes() -> int:
-    """The process's peak resident set size (VmHWM).
-
-    A child's ru_maxrss on Linux starts at the peak of the parent it was
-    spawned from, since the parent's memory is charged to it until it execs;
-    VmHWM belongs to the child's own address space only.
-    """
-    with open("/proc/self/status") as status:
-        for row in status:
-            if row.startswith("VmHWM:"):
-                return int(row.split()[1]) * 1024
-    import resource
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-
-
-def memory_child(path: str, mode: str) -> None:
-    """Reads the text and, for mode "optimise" or "normal-form", optimises it
-    with the default or the normal-form method."""
-    import kestrel
-
-    text = Path(path).read_text()
-    result = None
-    if mode == "optimise":
-        result = kestrel.optimize_qasm(text)
-    elif mode == "normal-form":
-        result = kestrel.optimize_qasm(text, method="normal-form")
-    emit({"peak": peak_resident_bytes(), "kept": result is not None})
-
-
-def threads_child(count: int, reps: int) -> None:
-    """Times a batch on one and on two threads, and on two processes for
-    comparison; checks that all give the results of calls one after another."""
-    from concurrent.futures import Executor, ProcessPoolExecutor, ThreadPoolExecutor
-
-    import kestrel
-
-    texts = circuits.batch_texts()[:count]
-    expected = [kestrel.optimize_qasm(t) for t in texts]
-    kinds = ["threads_1", "threads_2", "processes_2"]
-    times: dict[str, list[float]] = {k: [] for k in kinds}
-    cpu: dict[str, list[float]] = {k: [] for k in kinds}
-    same = True
-    with ProcessPoolExecutor(max_workers=2) as processes:
-        list(processes.map(kestrel.optimize_qasm, texts[:2]))  # starts both workers
-        for _ in range(reps):
-            for kind in kinds:
-                pool: Executor = processes
-                if kind.startswith("threads"):
-                    pool = ThreadPoolExecutor(max_workers=int(kind[-1]))
-                start, start_cpu = time.perf_counter(), time.process_time()
-                results = list(pool.map(kestrel.optimize_qasm, texts, chunksize=4))
-                times[kind].append(time.perf_counter() - start)
-                cpu[kind].append(time.process_time() - start_cpu)
-                if pool is not processes:
-                    pool.shutdown()
-                same = same and results == expected
-    record: dict[str, Any] = {"count": count, "gates": circuits.BATCH_GATES, "seconds": times,
-                              "cpu_seconds": cpu, "same": same}
-    if count == circuits.BATCH_SIZE:
-        record["digest"] = golden.batch_digest(texts, expected)
-    emit(record)
+from harness import log, measure_memory, run_child, time_cell  # noqa: E402
+from settings import Settings  # noqa: E402
 
 
 # ---------------------------------------------------------------------------
 # The parent.
 
-def child_command(*args: str) -> list[str]:
-    return [sys.executable, str(Path(__file__).resolve()), *args]
-
-
-def time_cell(tool: str, path: Path, family: str, s: Settings) -> dict[str, Any]:
-    """Runs a worker, stopping it when a line is overdue; returns the cell."""
-    command = child_command("--worker", tool, str(path), family, str(s.min_runs),
-                            str(s.max_runs), str(s.budget), str(s.stop_at))
-    with tempfile.TemporaryFile() as errors:
-        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=errors, text=True)
-        lines: queue.Queue[str | None] = queue.Queue()
-
-        def read() -> None:
-            assert process.stdout is not None
-            for row in process.stdout:
-                lines.put(row)
-            lines.put(None)
-
-        reader = threading.Thread(target=read, daemon=True)
-        reader.start()
-        cell: dict[str, Any] = {"status": "ok", "runs": []}
-        # Importing and warming up gets the same allowance as one run.
-        while True:
-            try:
-                row = lines.get(timeout=s.run_limit)
-            except queue.Empty:
-                process.kill()
-                process.wait()
-                if not cell["runs"]:
-                    cell["status"] = "cut off"
-                break
-            if row is None:
-                break
-            record = json.loads(row)
-            if "seconds" in record:
-                cell["runs"].append(record.pop("seconds"))
-                cell.setdefault("cpu_runs", []).append(record.pop("cpu"))
-                cell.update(record)
-        reader.join(timeout=10)
-        code = process.wait()
-        if cell["status"] == "ok" and (code != 0 or not cell["runs"]):
-            errors.seek(0)
-            tail = errors.read().decode(errors="replace").strip().splitlines()
-            cell = {"status": "failed", "runs": [],
-                    "error": tail[-1] if tail else f"exit status {code}"}
-    if cell["runs"]:
-        cell["median"] = statistics.median(cell["runs"])
-        cell["cpu_median"] = statistics.median(cell["cpu_runs"])
-    return cell
-
-
-def measure_memory(path: Path, s: Settings, mode: str = "optimise") -> dict[str, Any]:
-    """Median over trials of (peak with one optimisation - peak without it)."""
-    differences = []
-    for _ in range(s.memory_trials):
-        peaks = {}
-        for child in ("baseline", mode):
-            out = subprocess.run(child_command("--memory-child", str(path), child),
-                                 capture_output=True, text=True, check=True)
-            peaks[child] = json.loads(out.stdout)["peak"]
-        differences.append(peaks[mode] - peaks["baseline"])
-    return {"extra_bytes": statistics.median(differences), "trials": differences}
-
-
 def measure_threads(s: Settings) -> dict[str, Any]:
-    out = subprocess.run(child_command("--threads-child", str(s.batch), str(s.thread_reps)),
-                         capture_output=True, text=True, check=True)
-    record = json.loads(out.stdout)
+    record = run_child("threads", str(s.batch), str(s.thread_reps))
     median = {k: statistics.median(v) for k, v in record["seconds"].items()}
     record["median"] = median
     record["ratio"] = median["threads_1"] / median["threads_2"]
@@ -239,34 +59,6 @@ def measure_threads(s: Settings) -> dict[str, Any]:
     record["cores_2"] = statistics.median(
         c / w for c, w in zip(record["cpu_seconds"]["threads_2"], record["seconds"]["threads_2"]))
     return record
-
-
-def machine() -> dict[str, Any]:
-    model = platform.processor() or platform.machine()
-    try:
-        for row in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
-            if row.startswith("Model name:"):
-                model = row.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
-    return {"cpu": model, "cores": os.cpu_count(), "memory_gib": round(memory / 2**30),
-            "python": platform.python_version(), "system": platform.platform(terse=True)}
-
-
-def git_state() -> str:
-    def git(*args: str) -> str:
-        return subprocess.run(["git", *args], cwd=REPO, capture_output=True,
-                              text=True).stdout.strip()
-
-    commit = git("rev-parse", "--short", "HEAD") or "unknown"
-    changed = git("status", "--porcelain", "--", "engine", "src", "binding", "CMakeLists.txt",
-                  "pyproject.toml")
-    return commit + (" with uncommitted engine changes" if changed else "")
-
-
-def log(message: str) -> None:
-    print(message, file=sys.stderr, flush=True)
 
 
 def run_per_qubit(s: Settings) -> list[dict[str, Any]]:
@@ -332,10 +124,10 @@ def run_suite(s: Settings, wanted: list[str]) -> dict[str, Any]:
     results: dict[str, Any] = {
         "quick": s.quick,
         "date": datetime.now(timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
-        "machine": machine(),
-        "commit": git_state(),
-        "versions": {tools.DISTRIBUTION[n]: tools.version(n) for n, ok in present.items() if ok},
-        "settings": {k: v for k, v in vars(s).items() if k != "out"},
+        "machine": environment.machine(),
+        "commit": environment.git_state(),
+        "versions": environment.versions(list(present)),
+        "settings": s.recorded(),
         "tools": {n: {"label": tools.TOOLS[n][0], "pipeline": tools.TOOLS[n][1],
                       "installed": present[n]} for n in present},
         "cells": [], "memory": {}, "memory_nf": {}, "threads": None,
@@ -778,21 +570,8 @@ def main() -> None:
                         help="measure nothing: write the reports again from a results.json")
     parser.add_argument("--per-qubit-only", action="store_true",
                         help="time only the per-qubit mode and its peer; prints the table")
-    parser.add_argument("--worker", nargs=7, help=argparse.SUPPRESS)
-    parser.add_argument("--memory-child", nargs=2, help=argparse.SUPPRESS)
-    parser.add_argument("--threads-child", nargs=2, type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
 
-    if args.worker:
-        tool, path, family, lo, hi, budget, stop_at = args.worker
-        worker(tool, path, family, int(lo), int(hi), float(budget), float(stop_at))
-        return
-    if args.memory_child:
-        memory_child(*args.memory_child)
-        return
-    if args.threads_child:
-        threads_child(*args.threads_child)
-        return
     if args.record:
         golden.record(args.max_gates)
         return
