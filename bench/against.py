@@ -43,7 +43,7 @@ sys.path.insert(0, str(BENCH))
 
 import circuits  # noqa: E402
 import digests  # noqa: E402
-from run import fmt_time  # noqa: E402
+from formats import fmt_time  # noqa: E402
 
 SIZES = [8, 64, 512, 4_096, 131_072, 1_048_576]
 
