@@ -9,10 +9,12 @@ eight gates drawn from h, s, sdg, t, tdg, x and z on one qubit, and
 two qubits so that the text stays valid for any reader (kestrel reads the
 gate names only and treats the program as one wire).
 
-Whole programs are random too (`per_qubit_program`, many qubits) or real
-ones from the shared data beside the repository (`shared_programs`). What
-kestrel returns for the random circuits and the thread batch is recorded
-and checked by bench/golden.py.
+Whole programs are random too (`per_qubit_program`, many qubits;
+`whole_program`, Clifford+T or only cx, t and tdg on up to thousands of
+qubits, cx between any two qubits or only near ones) or real ones from the
+shared data beside the repository (`shared_programs`). What kestrel returns
+for the random circuits and the thread batch is recorded and checked by
+bench/golden.py.
 """
 
 from __future__ import annotations
@@ -41,6 +43,23 @@ T_GATES = {"t", "tdg"}
 PER_QUBIT_SIZES = [10_000, 100_000, 1_000_000]
 QUICK_PER_QUBIT_SIZES = [10_000]
 PER_QUBIT_QUBITS = 100
+
+# The rotation-merging suite's random programs (`whole_program`): two
+# families on ROTATION_QUBITS qubits at ROTATION_SIZES gates, and the
+# Clifford+T family at WIDTH_GATES gates on each of WIDTHS qubits, with cx
+# between any two qubits and between qubits at most LOCAL_REACH apart.
+PROGRAM_FAMILIES = {
+    "clifford_t_cx": ["h", "s", "sdg", "t", "tdg", "x", "z"],
+    "cx_t": ["t", "tdg"],
+}
+CX_IN_20 = 7  # 35% of the gates are cx
+ROTATION_QUBITS = 64
+ROTATION_SIZES = [131_072, 1_048_576]
+QUICK_ROTATION_SIZES = [8_192, 65_536]
+WIDTHS = [64, 256, 1_024, 4_096]
+WIDTH_GATES = 200_000
+QUICK_WIDTH_GATES = 20_000
+LOCAL_REACH = 8
 
 _MASK = (1 << 64) - 1
 
@@ -102,6 +121,37 @@ def per_qubit_program(statements: int, qubits: int = PER_QUBIT_QUBITS) -> str:
         else:
             x, name = divmod(x, len(names))
             lines.append(f"{names[name]} q[{x % qubits}];\n")
+    return "".join(lines)
+
+
+def whole_program(family: str, gates: int, qubits: int, reach: int | None = None) -> str:
+    """A seeded random program of `gates` gates on `qubits` qubits, one a
+    line: with probability 7/20 a cx between two distinct random qubits (at
+    most `reach` apart when it is given), else a gate drawn uniformly from
+    PROGRAM_FAMILIES[family] on a random qubit. `whole_program("cx_t", 8, 64)`
+    holds only cx, t and tdg, whose rotations all commute."""
+    if reach is not None and not 0 < reach < qubits // 2:
+        raise ValueError(f"reach {reach} needs 0 < reach < qubits / 2")
+    names = PROGRAM_FAMILIES[family]
+    seed = list(PROGRAM_FAMILIES).index(family) * 1_000_003 + gates * 7_919 + qubits
+    state = _mix(seed * 31 + (reach or 0))
+    lines = [f'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[{qubits}];\n']
+    for _ in range(gates):
+        state = _mix(state)
+        x, kind = divmod(state, 20)
+        x, a = divmod(x, qubits)
+        if kind >= CX_IN_20:
+            lines.append(f"{names[x % len(names)]} q[{a}];\n")
+            continue
+        if reach is None:
+            b = x % (qubits - 1)
+            b += b >= a
+        else:
+            # An offset of 1 to `reach` either way, turned back at the ends.
+            x, step = divmod(x, reach)
+            step = step + 1 if x % 2 else -step - 1
+            b = a + step if 0 <= a + step < qubits else a - step
+        lines.append(f"cx q[{a}],q[{b}];\n")
     return "".join(lines)
 
 
