@@ -10,8 +10,9 @@ times one tool of bench/tools.py on the text in PATH: a line {"ready": true}
 after an untimed warm-up, then one line per run ({"seconds": 0.0012, "cpu":
 0.0011}, the first also with the result's T counts and, for kestrel, its
 digest). `memory` prints the process's peak resident set after reading the
-text and, for MODE "optimise" or "normal-form", optimising it with the
-default or the normal-form method ("baseline" only reads). `threads` times a
+text and, for MODE "optimise", "normal-form" or "rotation-merging",
+optimising it with the default, the normal-form or the whole-program T-count
+method ("baseline" only reads). `threads` times a
 batch on one and on two threads and on two processes, and prints one line.
 """
 
@@ -34,9 +35,12 @@ def emit(record: dict[str, Any]) -> None:
 
 def warm_up_text(kind: str) -> str:
     """What a timing child runs once untimed: the 8-gate circuit of a family
-    of bench/circuits.py, or for "per_qubit" a 64-statement program."""
+    of bench/circuits.py, for "per_qubit" a 64-statement program, or for
+    "whole_program" 64 gates of Clifford+T and cx on 8 qubits."""
     if kind == "per_qubit":
         return circuits.per_qubit_program(64)
+    if kind == "whole_program":
+        return circuits.whole_program("clifford_t_cx", 64, 8)
     return circuits.circuit(kind, 8, index=1)
 
 
@@ -82,8 +86,8 @@ def peak_resident_bytes() -> int:
 
 
 def memory(path: str, mode: str) -> None:
-    """Reads the text and, for mode "optimise" or "normal-form", optimises it
-    with the default or the normal-form method."""
+    """Reads the text and, for mode "optimise", "normal-form" or
+    "rotation-merging", optimises it with that method."""
     import kestrel
 
     text = Path(path).read_text()
@@ -92,6 +96,8 @@ def memory(path: str, mode: str) -> None:
         result = kestrel.optimize_qasm(text)
     elif mode == "normal-form":
         result = kestrel.optimize_qasm(text, method="normal-form")
+    elif mode == "rotation-merging":
+        result = kestrel.optimize_qasm(text, **tools.ROTATION_MERGING)
     emit({"peak": peak_resident_bytes(), "kept": result is not None})
 
 
