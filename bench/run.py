@@ -1,9 +1,10 @@
-"""Times kestrel, with both methods, and its peers on seeded random Clifford+T
-circuits, whole programs and a batch on two threads; or checks that kestrel's
-results are unchanged.
+"""Times kestrel, with each method, and its peers on seeded random Clifford+T
+circuits, whole programs (among them the T-count benchmark programs, beside
+PyZX and quizx) and a batch on two threads; or checks that kestrel's results
+are unchanged.
 
     python bench/run.py                  # everything; writes bench/results.{md,json,png}
-    python bench/run.py --quick          # sizes up to 4,096, under a minute; writes build/bench-quick/
+    python bench/run.py --quick          # sizes up to 4,096, a few minutes; writes build/bench-quick/
     python bench/run.py --update-readme  # also puts the tables into README.md
     python bench/run.py --report bench/results.json --update-readme  # reports again, no runs
     python bench/run.py --only per_qubit # runs one suite and prints its tables
@@ -46,6 +47,7 @@ import golden  # noqa: E402
 import orchestration  # noqa: E402
 import per_qubit  # noqa: E402
 import random_circuits  # noqa: E402
+import rotation_merging  # noqa: E402
 import readme  # noqa: E402
 import report  # noqa: E402
 import threads  # noqa: E402
@@ -53,7 +55,7 @@ import tools  # noqa: E402
 from harness import log  # noqa: E402
 from settings import Settings  # noqa: E402
 
-SUITES = [random_circuits, per_qubit, threads]
+SUITES = [random_circuits, per_qubit, rotation_merging, threads]
 
 
 def publish(results: dict[str, Any], out: Path, update_readme: bool) -> None:
