@@ -2,7 +2,7 @@
 # Installs kestrel from this tree and the peers (the bench extra) into
 # build/bench-venv, kept apart from the test venv, and runs the benchmark
 # suite. Arguments go to bench/run.py: none for the full run (writes
-# bench/results.md, .json and .png), --quick for a run under a minute,
+# bench/results.md, .json and .png), --quick for a shorter run,
 # --update-readme to put the tables into README.md as well.
 set -euo pipefail
 cd "$(dirname "$0")/.."
