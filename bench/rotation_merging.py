@@ -312,11 +312,12 @@ NOTES = """\
 - Whole programs: the T-count programs of `../shared/data/tcount/` (its
   README says where they come from and how they were converted). Each tool
   runs in a fresh process per program, after an untimed warm-up on a program
-  of 64 gates on 8 qubits, timed as the other suites are. {pipelines}.
-  quizx's time stops at its simplified graph: turning that back into a
-  circuit is not counted. A peer's run over {run_limit:g} s is cut off, and
-  that peer then skips the programs with more statements; "> N×" is the
-  speed-up that the time limit proves.
+  of 64 gates on 8 qubits, timed as the other suites are. quizx's time stops
+  at its simplified graph: turning that back into a circuit is not counted.
+  A peer's run over {run_limit:g} s is cut off, and that peer then skips the
+  programs with more statements; "> N×" is the speed-up that the time limit
+  proves. The pipelines:
+{pipelines}
 - T count: kestrel's `t_after`; PyZX's `Circuit.tcount()` of its circuit;
   quizx's, the spiders of its graph whose phase is an odd multiple of pi/4.
   The targets compare kestrel with the least of the peers' counts measured
@@ -333,5 +334,6 @@ def notes(results: dict[str, Any]) -> str:
     section = results.get("rotation_merging")
     if not section:
         return ""
-    pipelines = "; ".join(f"{v['label']}: {v['pipeline']}" for v in section["tools"].values())
+    pipelines = "\n".join(f"  - {v['label']}: `{v['pipeline']}`"
+                          for v in section["tools"].values())
     return NOTES.format(pipelines=pipelines, **results["settings"])

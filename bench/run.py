@@ -4,7 +4,7 @@ PyZX and quizx) and a batch on two threads; or checks that kestrel's results
 are unchanged.
 
     python bench/run.py                  # everything; writes bench/results.{md,json,png}
-    python bench/run.py --quick          # sizes up to 4,096, a few minutes; writes build/bench-quick/
+    python bench/run.py --quick          # smaller sizes, fewer runs; writes build/bench-quick/
     python bench/run.py --update-readme  # also puts the tables into README.md
     python bench/run.py --report bench/results.json --update-readme  # reports again, no runs
     python bench/run.py --only per_qubit # runs one suite and prints its tables

@@ -90,7 +90,8 @@ RESULTS = {
              "pyzx-tr": cell(status="cut off", skipped=True), "quizx": cell(status="cut off")},
         ],
         "families": [
-            {"family": "cx_t", "qubits": 64, "gates": g, "cell": cell(g // 3, g * 1e-7 * f, t_before=g // 2),
+            {"family": "cx_t", "qubits": 64, "gates": g,
+             "cell": cell(g // 3, g * 1e-7 * f, t_before=g // 2),
              "memory": {"bytes_per_gate": 120.0}} for g, f in [(8_192, 1.0), (65_536, 1.25)]],
         "widths": [
             {"qubits": q, "reach": None, "gates": 1_000, "cell": cell(1, m)}
