@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "src/optimize.h"
-#include "src/qasm.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
 
 int main(int argc, char** argv) {
   int reps = 1;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "src/optimize.h"
-#include "src/qasm.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
 
 namespace {
 

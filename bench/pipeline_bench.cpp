@@ -11,8 +11,8 @@
 #include <string>
 
 #include "bench/measure.h"
-#include "src/optimize.h"
-#include "src/qasm.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
 
 using namespace kestrel::bench;
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "src/qasm.h"
+#include "src/text/qasm.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "src/pipeline.h"
+#include "src/pipeline/pipeline.h"
 
 namespace kestrel::binding {
 

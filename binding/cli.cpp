@@ -23,7 +23,7 @@
 #include "binding/files.h"
 #include "binding/module.h"
 #include "binding/pipeline.h"
-#include "src/report.h"
+#include "src/saturation/report.h"
 
 namespace kestrel::binding {
 namespace {

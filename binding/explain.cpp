@@ -8,7 +8,7 @@
 #include "binding/boundary.h"
 #include "binding/pipeline.h"
 #include "binding/record.h"
-#include "src/report.h"
+#include "src/saturation/report.h"
 
 namespace kestrel::binding {
 namespace {

@@ -17,8 +17,8 @@
 #include <variant>
 #include <vector>
 
-#include "src/per_qubit.h"
-#include "src/statements.h"
+#include "src/per_qubit/per_qubit.h"
+#include "src/program/program.h"
 
 namespace kestrel {
 namespace {

@@ -19,10 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#include "src/lang.h"
-#include "src/optimize.h"
-#include "src/pipeline.h"
-#include "src/qasm.h"
+#include "src/circuit/op.h"
+#include "src/saturation/optimize.h"
+#include "src/pipeline/pipeline.h"
+#include "src/text/qasm.h"
 
 namespace kestrel {
 namespace {

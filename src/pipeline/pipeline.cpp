@@ -1,0 +1,99 @@
+#include "src/pipeline/pipeline.h"
+
+#include <optional>
+#include <utility>
+#include <variant>
+
+#include "src/normal_form/normal_form.h"
+#include "src/per_qubit/per_qubit.h"
+
+namespace kestrel {
+namespace {
+
+// The normal-form method on a text read as one wire. The gates go straight
+// from the lines into the wire, with no expression in between.
+PipelineResult normal_form_pipeline(std::string_view text) {
+  PipelineResult result;
+  NormalFormWire wire;
+  for_each_gate_line(text, [&](OpKind gate) {
+    result.before.t += gate == OpKind::T || gate == OpKind::Tdg;
+    ++result.before.gates;
+    wire.add(gate);
+  });
+  result.before.depth = result.before.gates;
+  std::vector<OpKind> gates;
+  wire.write(gates);
+  result.after = stats(gates);
+  result.qasm = print_qasm(gates);
+  return result;
+}
+
+// The whole program kept, each qubit's runs optimised by `options.method`.
+PipelineResult per_qubit_pipeline(std::string_view text, const PipelineOptions& options) {
+  PipelineResult result;
+  auto read = read_program(text);
+  if (auto* error = std::get_if<InputError>(&read)) {
+    result.error = std::move(*error);
+    return result;
+  }
+  PerQubitResult out =
+      optimize_per_qubit(text, std::get<QasmProgram>(read),
+                         [&](std::span<const Op> run) { return optimize_run(run, options); });
+  result.qasm = std::move(out.qasm);
+  result.before = out.before;
+  result.after = out.after;
+  return result;
+}
+
+}  // namespace
+
+PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options,
+                            ReportRequest request) {
+  if (options.per_qubit) return per_qubit_pipeline(text, options);
+  if (options.method == Method::NormalForm) return normal_form_pipeline(text);
+  if (request.report == nullptr) {
+    // A circuit too long to be rewritten comes back as it was read: its gates
+    // are written from the text in one pass, without building the chain.
+    GateTally tally = tally_gates(text);
+    if (past_node_limit(tally, options.limits.node_limit)) {
+      PipelineResult result;
+      result.before = result.after = tally.stats;
+      result.qasm = std::move(tally.qasm);
+      return result;
+    }
+  }
+  const RecExpr<Op> expr = parse_qasm(text);
+  const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
+  PipelineResult result;
+  result.before = stats(expr);
+  result.after = stats(best);
+  result.qasm = print_qasm(best);
+  return result;
+}
+
+std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options) {
+  std::vector<Op> out;
+  if (options.method == Method::NormalForm) {
+    NormalFormWire wire;
+    for (const Op& gate : run) wire.add(gate.op());
+    std::vector<OpKind> gates;
+    wire.write(gates);
+    out.reserve(gates.size());
+    for (OpKind gate : gates) out.emplace_back(gate);
+    return out;
+  }
+  // The chain the line reader builds: Seq(Seq(g0, g1), g2) ...
+  RecExpr<Op> chain;
+  chain.reserve(2 * run.size() + 1);
+  std::optional<Id> root;
+  for (const Op& gate : run) {
+    const Id leaf = chain.add(Op(gate.op()));
+    root = root ? chain.add(Op::seq(*root, leaf)) : leaf;
+  }
+  if (!root) return out;
+  const RecExpr<Op> best = optimize_expr(chain, options.limits);
+  emit(best.root(), best, out);
+  return out;
+}
+
+}  // namespace kestrel
