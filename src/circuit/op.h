@@ -1,9 +1,16 @@
-// The gate language: one node of a one-qubit circuit.
+// The gate language: one node of a one-qubit circuit, and the one table of
+// its gates.
 //
 // A circuit is a `RecExpr<Op>`: leaves are gates (H, T, CNOT, ...) and the two
 // inner variants combine two sub-circuits, `Seq` one after the other and `Par`
 // side by side. Reading "h q[0];" then twice "t q[0];" gives
 // [H, T, Seq(0, 1), T, Seq(2, 3)]: the left-leaning chain Seq(Seq(H, T), T).
+//
+// `kKinds` says, per variant, its names and what it is: the seven one-qubit
+// gates h, s, sdg, t, tdg, x and z that every method optimises (the "run
+// gates", OpKind::H to OpKind::Z), which of them are T gates, and how each
+// leaf is written in OpenQASM 2.0. Every reader, writer and method takes
+// these facts from here.
 #pragma once
 
 #include <array>
@@ -98,7 +105,36 @@ static_assert(std::is_trivially_copyable_v<Op>);
 static_assert(sizeof(Op) == 12);
 static_assert(Language<Op>);
 
+// What a variant is and how it is named.
+struct KindInfo {
+  std::string_view op_name;     // as `from_op` and patterns take it ("seq" in lower case)
+  std::string_view debug_name;  // as fault messages show it ("Seq")
+  std::string_view qasm_name;   // the OpenQASM 2.0 gate it is written as, or "" for none
+  bool run_gate;                // one of the seven one-qubit gates every method optimises
+  bool t;                       // a T or T-dagger gate
+};
+
+inline constexpr std::array<KindInfo, Op::kNumKinds> kKinds = {{
+    {"I", "I", "", false, false},
+    {"H", "H", "h", true, false},
+    {"S", "S", "s", true, false},
+    {"Sdg", "Sdg", "sdg", true, false},
+    {"T", "T", "t", true, true},
+    {"Tdg", "Tdg", "tdg", true, true},
+    {"X", "X", "x", true, false},
+    {"Z", "Z", "z", true, false},
+    {"RZ1", "RZ1", "rz(pi/2)", false, false},
+    {"RZ2", "RZ2", "rz(pi/4)", false, false},
+    {"CNOT", "CNOT", "cx", false, false},
+    {"seq", "Seq", "", false, false},
+    {"par", "Par", "", false, false},
+}};
+
+constexpr const KindInfo& kind_info(OpKind kind) { return kKinds[static_cast<std::size_t>(kind)]; }
+constexpr bool is_run_gate(OpKind kind) { return kind_info(kind).run_gate; }
+constexpr bool is_t(OpKind kind) { return kind_info(kind).t; }
+
 // The name of a variant as `from_op` accepts it ("seq", "par" in lower case).
-std::string_view op_name(OpKind kind);
+constexpr std::string_view op_name(OpKind kind) { return kind_info(kind).op_name; }
 
 }  // namespace kestrel

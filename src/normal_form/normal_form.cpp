@@ -155,12 +155,16 @@ struct Step {
 };
 static_assert(std::is_trivially_copyable_v<Step>);
 
-// The gates a step table has columns for: h, s, sdg, t, tdg, x, z.
+// A step table has a column per run gate, in the order of the variants;
+// RZ1 and RZ2 read as S and T, which they equal up to a phase.
 constexpr std::size_t kColumns = 7;
-constexpr std::array<std::uint8_t, Op::kNumKinds> kColumn = {
-    0xFF, 0, 1, 2, 3, 4, 5, 6,  // I, H, S, Sdg, T, Tdg, X, Z
-    1, 3,                       // RZ1 as S, RZ2 as T
-    0xFF, 0xFF, 0xFF};          // CNOT, Seq, Par: no column
+constexpr std::size_t column(OpKind gate) {
+  if (gate == OpKind::RZ1) gate = OpKind::S;
+  if (gate == OpKind::RZ2) gate = OpKind::T;
+  return static_cast<std::size_t>(gate) - static_cast<std::size_t>(OpKind::H);
+}
+static_assert(column(OpKind::Z) + 1 == kColumns && is_run_gate(OpKind::H) &&
+              is_run_gate(OpKind::Z) && !is_run_gate(OpKind::I) && !is_run_gate(OpKind::RZ1));
 
 // A Clifford gate G makes C into G C. A T gate after C is C (C^-1 T C), and
 // C^-1 T C is the pi/4 rotation about P = C^-1 Z C. When P is -a, that is
@@ -173,7 +177,7 @@ constexpr std::array<std::array<Step, kColumns>, kCliffords> make_steps() {
     const Tableau tableau = kGroup.element[c];
     for (const Generator& gen : kGenerators) {
       const std::uint8_t next = number(compose(gen.tableau, tableau));
-      t[c][kColumn[static_cast<std::size_t>(gen.gate)]] = {kNoAxis, next, next};
+      t[c][column(gen.gate)] = {kNoAxis, next, next};
     }
     const Pauli p = conjugate(kGroup.element[kInverse[c]], kZ);
     for (const bool dagger : {false, true}) {
@@ -182,8 +186,7 @@ constexpr std::array<std::array<Step, kColumns>, kCliffords> make_steps() {
       const bool negative = q & 1;
       const std::uint8_t pushed = negative ? number(compose(tableau, kQuarterBack[a])) : c;
       const std::uint8_t folded = negative ? c : number(compose(tableau, kQuarter[a]));
-      t[c][kColumn[static_cast<std::size_t>(dagger ? OpKind::Tdg : OpKind::T)]] = {a, pushed,
-                                                                                   folded};
+      t[c][column(dagger ? OpKind::Tdg : OpKind::T)] = {a, pushed, folded};
     }
   }
   return t;
@@ -518,7 +521,7 @@ void NormalFormWire::add(OpKind gate) {
     default: break;
   }
   read_.push_back(static_cast<std::uint8_t>(gate));
-  const Step step = kStep[run.clifford][kColumn[static_cast<std::size_t>(gate)]];
+  const Step step = kStep[run.clifford][column(gate)];
   if (step.axis == kNoAxis) {
     run.clifford = step.pushed;
     return;

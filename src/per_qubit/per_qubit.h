@@ -18,15 +18,16 @@
 // where the second T stood. A line that held nothing but removed gates goes
 // whole.
 //
+// The pass is three steps: collect the runs (src/per_qubit/runs.h),
+// optimise each distinct run once, and give the edits that place each run's
+// result at its last gate and remove its other gates to the program's
+// statistics and writer (src/program/stats.h, src/program/writer.h).
+//
 // Contract: `program` is what `read_program(text)` returned for `text`.
-// `optimize` gets each distinct run once per call and returns an equivalent
-// gate list made of the same seven gates; anything else is a fault. The
-// statistics describe the whole program before and after, as Qiskit counts
-// them: `t` the T and T-dagger applications, `gates` the gate applications
-// (each broadcast instance, conditional ones too; not measure, reset or
-// barrier), `depth` the circuit depth (a barrier aligns its qubits without
-// adding a level; a measurement takes its clbit; an `if` takes every bit of
-// its register; a custom gate is one operation).
+// `optimize` gets each distinct run once per call, in the order the runs
+// end, and returns an equivalent gate list made of the same seven gates;
+// anything else is a fault. The statistics describe the whole program before
+// and after, as src/program/stats.h counts them.
 #pragma once
 
 #include <functional>
@@ -36,7 +37,7 @@
 #include <vector>
 
 #include "src/circuit/op.h"
-#include "src/text/qasm.h"
+#include "src/circuit/stats.h"
 #include "src/program/program.h"
 
 namespace kestrel {

@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "src/circuit/chain.h"
 #include "src/normal_form/normal_form.h"
 #include "src/per_qubit/per_qubit.h"
 
@@ -16,14 +17,13 @@ PipelineResult normal_form_pipeline(std::string_view text) {
   PipelineResult result;
   NormalFormWire wire;
   for_each_gate_line(text, [&](OpKind gate) {
-    result.before.t += gate == OpKind::T || gate == OpKind::Tdg;
-    ++result.before.gates;
+    result.before.add(gate);
     wire.add(gate);
   });
   result.before.depth = result.before.gates;
   std::vector<OpKind> gates;
   wire.write(gates);
-  result.after = stats(gates);
+  result.after = wire_stats(gates);
   result.qasm = print_qasm(gates);
   return result;
 }
@@ -65,8 +65,8 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
   const RecExpr<Op> expr = parse_qasm(text);
   const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
   PipelineResult result;
-  result.before = stats(expr);
-  result.after = stats(best);
+  result.before = wire_stats(expr);
+  result.after = wire_stats(best);
   result.qasm = print_qasm(best);
   return result;
 }
@@ -83,15 +83,10 @@ std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& opt
     return out;
   }
   // The chain the line reader builds: Seq(Seq(g0, g1), g2) ...
-  RecExpr<Op> chain;
-  chain.reserve(2 * run.size() + 1);
-  std::optional<Id> root;
-  for (const Op& gate : run) {
-    const Id leaf = chain.add(Op(gate.op()));
-    root = root ? chain.add(Op::seq(*root, leaf)) : leaf;
-  }
-  if (!root) return out;
-  const RecExpr<Op> best = optimize_expr(chain, options.limits);
+  Chain chain(run.size());
+  for (const Op& gate : run) chain.add(gate.op());
+  if (chain.empty()) return out;
+  const RecExpr<Op> best = optimize_expr(std::move(chain).take(), options.limits);
   emit(best.root(), best, out);
   return out;
 }

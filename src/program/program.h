@@ -1,6 +1,6 @@
-// An OpenQASM 2.0 program read as statements, for the per-qubit mode.
+// An OpenQASM 2.0 program read as statements, for the whole-program methods.
 //
-// Where the default reader (src/qasm.h) looks at lines, this one reads the
+// Where the one-wire reader (src/text/qasm.h) looks at lines, this one reads the
 // language: statements end at ';' (several may share a line, one may span
 // lines), `gate` and `opaque` definitions, registers of any names, operands
 // with and without an index, `measure`, `reset`, `barrier` and `if`. For
@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "src/circuit/op.h"
+#include "src/program/library.h"
 
 namespace kestrel {
 
@@ -67,6 +68,12 @@ struct Operand {
 };
 static_assert(std::is_trivially_copyable_v<Operand>);
 
+// One statement. A gate application tells which gate it applies twice over:
+// `library` names any gate of qelib1 or the built-ins U and CX, and `gate`
+// is that gate in the gate language where it has one (the seven run gates,
+// and CNOT for cx and CX), so `st.kind == StatementKind::Gate &&
+// st.gate == OpKind::CNOT` finds every cx, and `st.library == QasmGate::cz`
+// every cz.
 struct Statement {
   std::uint32_t begin;          // offset of its first byte (of `if` when conditional)
   std::uint32_t end;            // offset just past its ';' or its body's '}'
@@ -74,10 +81,11 @@ struct Statement {
   std::uint32_t operand_count;  // qubit operands, then for Measure the clbit operand
   std::uint32_t condition;      // the creg of `if (c==n)`, or kNoCondition
   StatementKind kind;           // what it does
-  OpKind gate;                  // for qelib1's h, s, sdg, t, tdg, x and z that gate; else I
-                                // (also for those gates broadcast or conditioned)
+  QasmGate library;             // for RunGate and Gate, the library gate applied, or None
+  OpKind gate;                  // for RunGate and Gate, `library_op(library)`; else I
 };
 static_assert(std::is_trivially_copyable_v<Statement>);
+static_assert(sizeof(Statement) == 28);
 
 struct QasmProgram {
   std::vector<Register> registers;    // in order of declaration

@@ -1,7 +1,12 @@
+// The line reader's matching, and the writer's lines.
 #include "src/text/qasm.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
+
+#include "engine/fault.h"
+#include "src/circuit/chain.h"
 
 namespace kestrel {
 namespace {
@@ -48,72 +53,57 @@ std::string_view trim(std::string_view line) {
   return line;
 }
 
+// The gates a line may stand for, the seven run gates and cx, per first
+// byte of their OpenQASM names: at most two share one (s and sdg, t and
+// tdg), the shorter first; I fills the rest.
+constexpr std::array<std::array<OpKind, 2>, 256> kByFirstByte = [] {
+  std::array<std::array<OpKind, 2>, 256> table{};
+  for (std::size_t k = 0; k < Op::kNumKinds; ++k) {
+    if (!kKinds[k].run_gate && static_cast<OpKind>(k) != OpKind::CNOT) continue;
+    auto& slot = table[static_cast<unsigned char>(kKinds[k].qasm_name[0])];
+    slot[slot[0] == OpKind::I ? 0 : 1] = static_cast<OpKind>(k);
+  }
+  return table;
+}();
+
 // A gate line starts with the gate's name and a space, or a tab after "h".
 // The header's lines ("//", "OPENQASM", "include", "qreg") start with no
 // gate's name, and every other line is ignored as well.
 std::optional<OpKind> classify(std::string_view line) {
   if (line.size() <= 1) return std::nullopt;
-  const char next = line[1];
-  switch (line[0]) {
-    case 'h':
-      if (next == ' ' || next == '\t') return OpKind::H;
-      break;
-    case 's':
-      if (next == ' ') return OpKind::S;
-      if (line.starts_with("sdg ")) return OpKind::Sdg;
-      break;
-    case 't':
-      if (next == ' ') return OpKind::T;
-      if (line.starts_with("tdg ")) return OpKind::Tdg;
-      break;
-    case 'x':
-      if (next == ' ') return OpKind::X;
-      break;
-    case 'z':
-      if (next == ' ') return OpKind::Z;
-      break;
-    case 'c':
-      if (line.starts_with("cx ")) return OpKind::CNOT;
-      break;
-    default: break;
+  for (OpKind gate : kByFirstByte[static_cast<unsigned char>(line[0])]) {
+    if (gate == OpKind::I) break;
+    const std::string_view name = kind_info(gate).qasm_name;
+    if (line.size() <= name.size() || !line.starts_with(name)) continue;
+    const char after = line[name.size()];
+    if (after == ' ' || (after == '\t' && gate == OpKind::H)) return gate;
   }
   return std::nullopt;
 }
 
-constexpr std::string_view line_text(OpKind gate) {
-  switch (gate) {
-    case OpKind::H: return "h q[0];";
-    case OpKind::S: return "s q[0];";
-    case OpKind::Sdg: return "sdg q[0];";
-    case OpKind::T: return "t q[0];";
-    case OpKind::Tdg: return "tdg q[0];";
-    case OpKind::X: return "x q[0];";
-    case OpKind::Z: return "z q[0];";
-    case OpKind::RZ1: return "rz(pi/2) q[0];";
-    case OpKind::RZ2: return "rz(pi/4) q[0];";
-    case OpKind::CNOT: return "cx q[0],q[0];";
-    case OpKind::I: return "";
-    case OpKind::Seq:
-    case OpKind::Par: break;
+// Each leaf's line on the one qubit q[0], from its OpenQASM name; I has none.
+struct LineText {
+  std::array<char, 16> text{};  // the first `size` bytes are used
+  std::size_t size = 0;
+  constexpr std::string_view view() const { return {text.data(), size}; }
+};
+constexpr std::array<LineText, Op::kNumKinds> kLines = [] {
+  std::array<LineText, Op::kNumKinds> lines{};
+  for (std::size_t k = 0; k < Op::kNumKinds; ++k) {
+    const std::string_view name = kKinds[k].qasm_name;
+    if (name.empty()) continue;
+    const std::string_view operands =
+        static_cast<OpKind>(k) == OpKind::CNOT ? " q[0],q[0];" : " q[0];";
+    LineText& line = lines[k];
+    for (char c : name) line.text[line.size++] = c;
+    for (char c : operands) line.text[line.size++] = c;
   }
-  fault("internal error: entered unreachable code");
-}
+  return lines;
+}();
 
-// Calls `f` on each leaf other than I under node `id`, in circuit order:
-// the whole first child before the second, for Seq and Par alike. The walk
-// keeps the pending second children on a stack of its own.
-template <class F>
-void for_each_gate(Id id, const RecExpr<Op>& expr, F&& f) {
-  std::vector<Id> todo{id};
-  while (!todo.empty()) {
-    Op node = expr[todo.back()];
-    todo.pop_back();
-    while (!node.is_leaf()) {
-      todo.push_back(node.children()[1]);
-      node = expr[node.children()[0]];
-    }
-    if (node.op() != OpKind::I) f(node);
-  }
+std::string_view line_text(OpKind gate) {
+  if (gate == OpKind::Seq || gate == OpKind::Par) fault("internal error: entered unreachable code");
+  return kLines[static_cast<std::size_t>(gate)].view();
 }
 
 }  // namespace
@@ -121,15 +111,9 @@ void for_each_gate(Id id, const RecExpr<Op>& expr, F&& f) {
 std::optional<OpKind> read_gate_line(std::string_view line) { return classify(trim(line)); }
 
 RecExpr<Op> parse_qasm(std::string_view text) {
-  RecExpr<Op> expr;
-  expr.reserve(2 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
-  std::optional<Id> root;
-  for_each_gate_line(text, [&](OpKind gate) {
-    const Id leaf = expr.add(Op(gate));
-    root = root ? expr.add(Op::seq(*root, leaf)) : leaf;
-  });
-  if (!root) expr.add(Op(OpKind::I));
-  return expr;
+  Chain chain(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+  for_each_gate_line(text, [&](OpKind gate) { chain.add(gate); });
+  return std::move(chain).take();
 }
 
 GateTally tally_gates(std::string_view text) {
@@ -137,40 +121,13 @@ GateTally tally_gates(std::string_view text) {
   tally.qasm.reserve(kQasmHeader.size() + text.size());
   tally.qasm += kQasmHeader;
   for_each_gate_line(text, [&](OpKind gate) {
-    ++tally.stats.gates;
-    tally.stats.t += gate == OpKind::T || gate == OpKind::Tdg;
+    tally.stats.add(gate);
     tally.kinds |= 1u << static_cast<unsigned>(gate);
     tally.qasm += line_text(gate);
     tally.qasm += '\n';
   });
   tally.stats.depth = tally.stats.gates;
   return tally;
-}
-
-void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates) {
-  for_each_gate(id, expr, [&](Op gate) { gates.push_back(gate); });
-}
-
-// Both walk the gates in place rather than collecting them first: on a long
-// circuit the list would cost more than the walk.
-CircuitStats stats(const RecExpr<Op>& expr) {
-  CircuitStats s;
-  for_each_gate(expr.root(), expr, [&](Op gate) {
-    s.t += gate.op() == OpKind::T || gate.op() == OpKind::Tdg;
-    ++s.gates;
-  });
-  s.depth = s.gates;
-  return s;
-}
-
-CircuitStats stats(std::span<const OpKind> gates) {
-  CircuitStats s;
-  for (OpKind gate : gates) {
-    s.t += gate == OpKind::T || gate == OpKind::Tdg;
-    s.gates += gate != OpKind::I;
-  }
-  s.depth = s.gates;
-  return s;
 }
 
 std::string print_qasm(std::span<const OpKind> gates) {

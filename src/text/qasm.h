@@ -1,10 +1,11 @@
-// OpenQASM 2.0 text in and out, and the statistics of a circuit.
+// One wire's OpenQASM 2.0 text in and out: the line reader and the writer.
 //
 // The reader is a line-oriented prefix matcher, not a parser of the grammar:
 // "h q[0];" is H, "cx q[0],q[1];" is CNOT, and every line it does not
 // recognise (measurements, registers, rz, unknown gates) is ignored. The
 // writer prints the gate list under a one-qubit header. Both walk circuits
 // with explicit stacks, so a chain of a million gates needs no call stack.
+// A whole program is read by src/program/program.h instead.
 #pragma once
 
 #include <cstddef>
@@ -17,17 +18,9 @@
 
 #include "engine/language.h"
 #include "src/circuit/op.h"
+#include "src/circuit/stats.h"
 
 namespace kestrel {
-
-// T count, gate count and depth of a circuit. `depth` is the length of the
-// gate list, equal to `gates`, for `Par` too.
-struct CircuitStats {
-  std::uint64_t t = 0;      // T and Tdg gates
-  std::uint64_t gates = 0;  // gates other than I
-  std::uint64_t depth = 0;  // length of the gate list
-  bool operator==(const CircuitStats&) const = default;
-};
 
 // The header every written program starts with.
 inline constexpr std::string_view kQasmHeader =
@@ -56,19 +49,11 @@ RecExpr<Op> parse_qasm(std::string_view text);
 // building the chain, and the circuit written on the way as `print_qasm`
 // writes that chain.
 struct GateTally {
-  CircuitStats stats;       // of the circuit read
+  CircuitStats stats;       // of the circuit read (its depth the gate count)
   std::uint32_t kinds = 0;  // bit k set when a gate of OpKind k was read
   std::string qasm;         // print_qasm(parse_qasm(text))
 };
 GateTally tally_gates(std::string_view text);
-
-// Appends to `gates` the leaves other than `I` under node `id`, first child
-// before second, for `Seq` and `Par` alike.
-void emit(Id id, const RecExpr<Op>& expr, std::vector<Op>& gates);
-
-CircuitStats stats(const RecExpr<Op>& expr);
-// The same for a gate list; `I` entries are no gates.
-CircuitStats stats(std::span<const OpKind> gates);
 
 // The circuit as OpenQASM 2.0 text: the header, then one line per gate.
 std::string print_qasm(const RecExpr<Op>& expr);

@@ -23,6 +23,7 @@
 #include <tuple>
 #include <vector>
 
+#include "src/circuit/chain.h"
 #include "src/pipeline/pipeline.h"
 #include "src/text/qasm.h"
 
@@ -144,10 +145,8 @@ Key key(Unitary u) {
 const std::vector<OpKind> kGates = {OpKind::H,   OpKind::S, OpKind::Sdg, OpKind::T,
                                     OpKind::Tdg, OpKind::X, OpKind::Z};
 
-bool is_t(OpKind g) { return g == OpKind::T || g == OpKind::Tdg; }
-
 std::size_t t_count(const std::vector<OpKind>& gates) {
-  return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(), is_t));
+  return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(), [](OpKind g) { return is_t(g); }));
 }
 
 // The operators that need at most `max_t` T gates, each with the fewest T

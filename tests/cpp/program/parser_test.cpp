@@ -36,7 +36,8 @@ std::string dump(std::string_view text) {
     const std::string_view body = text.substr(st.begin, st.end - st.begin);
     if (body.starts_with("OPENQASM") || body.starts_with("include")) continue;
     out += kind_name(st.kind);
-    if (st.gate != OpKind::I) out += "(" + std::string(op_name(st.gate)) + ")";
+    if (st.library != QasmGate::None) out += "(" + std::string(library_name(st.library)) + ")";
+    EXPECT_EQ(st.gate, library_op(st.library)) << body;
     out += " '" + std::string(body) + "'";
     for (std::uint32_t k = 0; k < st.operand_count; ++k) {
       const Operand& op = program.operands[st.first_operand + k];
@@ -60,22 +61,27 @@ TEST(StatementReader, WhatProgramsReadAs) {
   const Case cases[] = {
       // Several statements on a line, one over two lines, comments between.
       {"qreg q[2]; creg c[2];\nh q[0]; cx q[0],\n  q[1]; // entangle\nmeasure q -> c;\n",
-       "decl 'qreg q[2];'\ndecl 'creg c[2];'\nrun(H) 'h q[0];' q[0]\n"
-       "gate 'cx q[0],\n  q[1];' q[0] q[1]\nmeasure 'measure q -> c;' q c\n"},
+       "decl 'qreg q[2];'\ndecl 'creg c[2];'\nrun(h) 'h q[0];' q[0]\n"
+       "gate(cx) 'cx q[0],\n  q[1];' q[0] q[1]\nmeasure 'measure q -> c;' q c\n"},
       // Blanks inside operands and several registers.
       {"qreg a[1];qreg b [ 3 ] ;\ntdg b [ 2 ] ;\ncx a[0] , b[1];\n",
-       "decl 'qreg a[1];'\ndecl 'qreg b [ 3 ] ;'\nrun(Tdg) 'tdg b [ 2 ] ;' b[2]\n"
-       "gate 'cx a[0] , b[1];' a[0] b[1]\n"},
+       "decl 'qreg a[1];'\ndecl 'qreg b [ 3 ] ;'\nrun(tdg) 'tdg b [ 2 ] ;' b[2]\n"
+       "gate(cx) 'cx a[0] , b[1];' a[0] b[1]\n"},
       // A whole register, a condition and parameters make a run gate a plain gate.
       {"qreg q[2]; creg c[1];\nt q; if (c==1) t q[1]; rz(pi/4) q[0]; sdg q[1];\n",
-       "decl 'qreg q[2];'\ndecl 'creg c[1];'\ngate(T) 't q;' q\ngate(T) 'if (c==1) t q[1];' q[1] if c\n"
-       "gate 'rz(pi/4) q[0];' q[0]\nrun(Sdg) 'sdg q[1];' q[1]\n"},
+       "decl 'qreg q[2];'\ndecl 'creg c[1];'\ngate(t) 't q;' q\ngate(t) 'if (c==1) t q[1];' q[1] if c\n"
+       "gate(rz) 'rz(pi/4) q[0];' q[0]\nrun(sdg) 'sdg q[1];' q[1]\n"},
       // Definitions are declarations; their gates are plain gates.
       {"gate g(theta) a, b { cx a, b; rz(-theta*2^sin(pi)) b; barrier a, b; }\n"
        "opaque o a;\nqreg q[2];\ng(0.5e-1) q[1], q[0]; o q[0];\n",
        "decl 'gate g(theta) a, b { cx a, b; rz(-theta*2^sin(pi)) b; barrier a, b; }'\n"
        "decl 'opaque o a;'\ndecl 'qreg q[2];'\ngate 'g(0.5e-1) q[1], q[0];' q[1] q[0]\n"
        "gate 'o q[0];' q[0]\n"},
+      // Every library gate is told apart, the seven run gates' variants as well.
+      {"qreg q[2];\ny q[0]; cz q[0],q[1]; swap q[1],q[0]; id q[1]; x q; cu(1,2,3,4) q[0],q[1];\n",
+       "decl 'qreg q[2];'\ngate(y) 'y q[0];' q[0]\ngate(cz) 'cz q[0],q[1];' q[0] q[1]\n"
+       "gate(swap) 'swap q[1],q[0];' q[1] q[0]\ngate(id) 'id q[1];' q[1]\ngate(x) 'x q;' q\n"
+       "gate(cu) 'cu(1,2,3,4) q[0],q[1];' q[0] q[1]\n"},
       // `barrier;` spans the quantum registers declared before it.
       {"qreg a[1]; creg c[1]; barrier; qreg b[1]; barrier a, b[0]; reset a; ;\n",
        "decl 'qreg a[1];'\ndecl 'creg c[1];'\nbarrier 'barrier;' a\ndecl 'qreg b[1];'\n"
@@ -84,8 +90,8 @@ TEST(StatementReader, WhatProgramsReadAs) {
       {"qreg q[2]; creg c[2];\nif(c==3) measure q[0] -> c[1];\nif (c == 0) reset q[1];\n"
        "U(0,0,pi) q[0]; CX q[0],q[1];\n",
        "decl 'qreg q[2];'\ndecl 'creg c[2];'\nmeasure 'if(c==3) measure q[0] -> c[1];' q[0] c[1] if c\n"
-       "reset 'if (c == 0) reset q[1];' q[1] if c\ngate 'U(0,0,pi) q[0];' q[0]\n"
-       "gate 'CX q[0],q[1];' q[0] q[1]\n"},
+       "reset 'if (c == 0) reset q[1];' q[1] if c\ngate(U) 'U(0,0,pi) q[0];' q[0]\n"
+       "gate(CX) 'CX q[0],q[1];' q[0] q[1]\n"},
   };
   for (const Case& c : cases) {
     const std::string text = std::string(kHead) + std::string(c.text);

@@ -10,6 +10,7 @@
 
 #include "engine/extract.h"
 #include "engine/run.h"
+#include "src/circuit/chain.h"
 #include "src/saturation/cost.h"
 #include "src/text/qasm.h"
 #include "src/saturation/rules.h"

@@ -24,7 +24,7 @@ TEST(PastNodeLimit, TallyReadsAndWritesAsTheReaderAndWriterDo) {
   for (const std::string& text : cases) {
     const RecExpr<Op> expr = parse_qasm(text);
     const GateTally tally = tally_gates(text);
-    EXPECT_EQ(tally.stats, stats(expr)) << text;
+    EXPECT_EQ(tally.stats, wire_stats(expr)) << text;
     EXPECT_EQ(tally.qasm, print_qasm(expr)) << text;
   }
 }

@@ -1,4 +1,4 @@
-// The QASM reader, the writer and the circuit statistics.
+// The one-wire reader and writer, and the one-wire statistics.
 #include "src/text/qasm.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "src/circuit/chain.h"
 #include "tests/cpp/helpers.h"
 
 namespace kestrel {
@@ -65,12 +66,12 @@ TEST(QasmWriter, ALineForEachGateInCircuitOrder) {
   EXPECT_EQ(print_qasm(all), std::string(kQasmHeader) +
                                  "h q[0];\ns q[0];\nsdg q[0];\nt q[0];\ntdg q[0];\nx q[0];\nz q[0];\n"
                                  "rz(pi/2) q[0];\nrz(pi/4) q[0];\ncx q[0],q[0];\n");
-  EXPECT_EQ(stats(all), (CircuitStats{.t = 2, .gates = 10, .depth = 10}));
+  EXPECT_EQ(wire_stats(all), (CircuitStats{.t = 2, .gates = 10, .depth = 10}));
   // Par too is written first child first; a shared node at each use.
   const RecExpr<Op> par = read("(par (seq T (seq X Z)) (seq T (seq X Z)))");
   EXPECT_EQ(show(compact(par)), "[T, X, Z, Seq([1, 2]), Seq([0, 3]), Par([4, 4])]");
   EXPECT_EQ(print_qasm(compact(par)), std::string(kQasmHeader) + "t q[0];\nx q[0];\nz q[0];\nt q[0];\nx q[0];\nz q[0];\n");
-  EXPECT_EQ(stats(compact(par)), (CircuitStats{.t = 2, .gates = 6, .depth = 6}));
+  EXPECT_EQ(wire_stats(compact(par)), (CircuitStats{.t = 2, .gates = 6, .depth = 6}));
 }
 
 }  // namespace
