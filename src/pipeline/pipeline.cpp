@@ -36,9 +36,11 @@ PipelineResult per_qubit_pipeline(std::string_view text, const PipelineOptions& 
     result.error = std::move(*error);
     return result;
   }
-  PerQubitResult out =
-      optimize_per_qubit(text, std::get<QasmProgram>(read),
-                         [&](std::span<const Op> run) { return optimize_run(run, options); });
+  // One time limit for the whole call, not one per run.
+  const Deadline deadline(options.limits.time_limit);
+  PerQubitResult out = optimize_per_qubit(
+      text, std::get<QasmProgram>(read),
+      [&](std::span<const Op> run) { return optimize_run(run, options, &deadline); });
   result.qasm = std::move(out.qasm);
   result.before = out.before;
   result.after = out.after;
@@ -71,7 +73,8 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
   return result;
 }
 
-std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options) {
+std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,
+                             const Deadline* deadline) {
   std::vector<Op> out;
   if (options.method == Method::NormalForm) {
     NormalFormWire wire;
@@ -83,10 +86,16 @@ std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& opt
     return out;
   }
   // The chain the line reader builds: Seq(Seq(g0, g1), g2) ...
+  RunLimits limits = options.limits;
+  if (deadline != nullptr) {
+    const std::optional<std::chrono::nanoseconds> left = deadline->left(limits.time_limit);
+    if (!left) return std::vector<Op>(run.begin(), run.end());
+    limits.time_limit = *left;
+  }
   Chain chain(run.size());
   for (const Op& gate : run) chain.add(gate.op());
   if (chain.empty()) return out;
-  const RecExpr<Op> best = optimize_expr(std::move(chain).take(), options.limits);
+  const RecExpr<Op> best = optimize_expr(std::move(chain).take(), limits);
   emit(best.root(), best, out);
   return out;
 }

@@ -16,17 +16,12 @@
 #include <vector>
 
 #include "src/circuit/op.h"
+#include "src/pipeline/options.h"
 #include "src/saturation/optimize.h"
 #include "src/text/qasm.h"
 #include "src/program/program.h"
 
 namespace kestrel {
-
-// How the gates of a wire are optimised.
-enum class Method {
-  Saturation,  // equality saturation with the gate identities (the default)
-  NormalForm,  // the T-optimal normal form of every single-qubit run
-};
 
 struct PipelineOptions {
   Method method = Method::Saturation;  // how runs of gates are optimised
@@ -52,8 +47,10 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
 // One qubit's run of one-qubit gates optimised by `options.method`: an
 // equivalent gate list, first gate first; `per_qubit` is not read. An empty
 // run gives an empty list. Saturation sees the gates as the reader's chain
-// would hold them; the normal form keeps each CNOT in place but for pairs
-// that cancel.
-std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options);
+// would hold them, and stops at the time limit or at `deadline`, whichever
+// comes first; a run reached after the deadline comes back as it is. The
+// normal form keeps each CNOT in place but for pairs that cancel.
+std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,
+                             const Deadline* deadline = nullptr);
 
 }  // namespace kestrel

@@ -5,8 +5,10 @@
 // costs no T gate. The cost ranks T count first, then depth, then gate count.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <optional>
 
 #include "engine/language.h"
 #include "src/circuit/op.h"
@@ -20,6 +22,29 @@ struct RunLimits {
   std::size_t iter_limit = 30;      // iterations after which the run stops
   std::size_t node_limit = 10000;   // e-graph nodes above which the run stops
   std::chrono::nanoseconds time_limit = std::chrono::seconds(5);  // run time it may take
+};
+
+// The moment by which a call that runs saturation many times must be done:
+// each run is given what is left of one time limit. A limit too long for
+// the clock means no deadline at all.
+class Deadline {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit Deadline(std::chrono::nanoseconds limit, Clock::time_point start = Clock::now()) {
+    if (limit < Clock::time_point::max() - start) at_ = start + limit;
+  }
+  // The time left at `now`, the whole limit when there is no deadline, or
+  // nothing once it has passed.
+  std::optional<std::chrono::nanoseconds> left(std::chrono::nanoseconds limit,
+                                               Clock::time_point now = Clock::now()) const {
+    if (!at_) return limit;
+    if (now >= *at_) return std::nullopt;
+    return std::min(limit, std::chrono::nanoseconds(*at_ - now));
+  }
+
+ private:
+  std::optional<Clock::time_point> at_;  // none: no deadline
 };
 
 // What the caller wants to know of the run besides its result.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "src/pipeline/pipeline.h"
 
 namespace kestrel {
 namespace {
@@ -57,6 +58,10 @@ TEST(PerQubitPass, WhereResultsAreWritten) {
       {"an empty result removes lines that held only gates",
        "  t q[0];\n\t tdg q[0] ;\r\nx q[1]; cx q[1],q[2];\n", nothing,
        " cx q[1],q[2];\n"},
+      {"also lines that held several of them", "  t q[0];  tdg q[0]; \nh q[1];\th q[1];\n// c\n",
+       nothing, "// c\n"},
+      {"but not a line that holds something else too", "t q[0]; h q[1]; // c\nh q[0];\n", nothing,
+       "  // c\n"},
       {"several gates are written one per line, indented like the last",
        "h q[0];\n   t q[0];\ncx q[0],q[1];\n", unchanged, "   h q[0];\n   t q[0];\ncx q[0],q[1];\n"},
       {"a gate in a definition's body is not a run", "gate g a { t a; t a; }\ng q[0];\n", one_s,
@@ -93,6 +98,23 @@ TEST(PerQubitPass, EachDistinctRunIsOptimisedOnce) {
   const Op h(OpKind::H), t(OpKind::T);
   const std::vector<std::vector<Op>> expected = {{h, t}, {t}};
   EXPECT_EQ(seen, expected);
+}
+
+TEST(PerQubitPass, SaturationAfterTheCallsDeadlineLeavesRunsAsTheyWere) {
+  const std::vector<Op> run = {Op(OpKind::T), Op(OpKind::T)};
+  const PipelineOptions options;
+  const Deadline passed(std::chrono::seconds(1), Deadline::Clock::now() - std::chrono::hours(1));
+  EXPECT_EQ(optimize_run(run, options, &passed), run);
+  const Deadline ahead(std::chrono::hours(1));
+  EXPECT_EQ(optimize_run(run, options, &ahead), std::vector<Op>{Op(OpKind::S)});
+  EXPECT_EQ(optimize_run(run, options), std::vector<Op>{Op(OpKind::S)});
+  // What a run is given is what is left, and a limit past the clock's range is no deadline.
+  const auto now = Deadline::Clock::now();
+  const Deadline soon(std::chrono::seconds(10), now);
+  EXPECT_EQ(soon.left(std::chrono::seconds(5), now + std::chrono::seconds(7)), std::chrono::seconds(3));
+  EXPECT_EQ(soon.left(std::chrono::seconds(5), now), std::chrono::seconds(5));
+  const Deadline never(std::chrono::nanoseconds::max(), now);
+  EXPECT_EQ(never.left(std::chrono::seconds(5), now + std::chrono::hours(1)), std::chrono::seconds(5));
 }
 
 TEST(PerQubitPass, AResultOutsideTheSevenGatesIsAFault) {

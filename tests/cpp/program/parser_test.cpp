@@ -155,6 +155,15 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
                                        "found 'pi'"},
       {"qreg q[2];\nrz(theta) q[0];", "line 4, column 4: expected a number, 'pi', a parameter, "
                                       "a function or '(', found 'theta'"},
+      // A definition's parameters and qubit arguments end with it.
+      {"gate g(theta) a { rz(theta) a; }\nqreg q[1];\nrz(theta) q[0];",
+       "line 5, column 4: expected a number, 'pi', a parameter, a function or '(', found 'theta'"},
+      {"opaque o(theta) a;\nqreg q[1];\nrz(theta) q[0];",
+       "line 5, column 4: expected a number, 'pi', a parameter, a function or '(', found 'theta'"},
+      {"gate g(theta) a { }\ngate f b { rz(theta) b; }",
+       "line 4, column 15: expected a number, 'pi', a parameter, a function or '(', found 'theta'"},
+      {"gate g a { }\nqreg q[1];\nh a;",
+       "line 5, column 3: expected a quantum register declared before this statement, found 'a'"},
       {"gate g(x) a { h x; }", "line 3, column 17: expected a qubit argument of 'g', found 'x'"},
       {"gate g a, a { }", "line 3, column 11: expected a name not used before in this "
                           "definition, found 'a'"},
