@@ -34,6 +34,7 @@ PerQubitResult optimize_per_qubit(std::string_view text, const QasmProgram& prog
 
   // Every run gate goes; each run's result stands at its last gate.
   const auto& statements = program.statements;
+  edits.list.reserve(statements.size());
   for (std::uint32_t s = 0; s < statements.size(); ++s) {
     if (statements[s].kind != StatementKind::RunGate) continue;
     const std::uint32_t run = runs.ending[s];

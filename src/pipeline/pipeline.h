@@ -1,12 +1,17 @@
-// One optimisation of a QASM text: read, optimise, measure, write.
+// The pipeline that picks a method: `run_pipeline` reads a QASM text,
+// optimises it, measures it and writes it; `optimize_run` is the per-run
+// adapter through which the per-qubit pass calls the chosen method.
 //
 // This is what the Python module and the command line run. With the default
 // options the text is read as one wire and optimised by equality saturation:
 // two "t q[0];" lines come back as the header plus "s q[0];", with T 2 -> 0,
-// depth 2 -> 1 and gates 2 -> 1. The options choose another method, keep a
-// multi-qubit program whole, or set the saturation's limits. With
-// `Method::NormalForm` the same two lines come back as "s q[0];" as well, by
-// way of the normal form of src/normal_form.h.
+// depth 2 -> 1 and gates 2 -> 1. The options (src/pipeline/options.h) choose
+// another method, keep a multi-qubit program whole, or set the saturation's
+// limits. With `Method::NormalForm` the same two lines come back as
+// "s q[0];" as well, by way of the normal form of
+// src/normal_form/normal_form.h. In the per-qubit mode one time limit bounds
+// the whole call: the runs share it, and a run reached after it is written
+// as it was.
 #pragma once
 
 #include <optional>

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
+#include <vector>
 
 #include "engine/hashing.h"
 #include "src/circuit/op.h"
@@ -70,7 +71,15 @@ class Scopes {
   // The position of the register called `name` in `registers`, or
   // kNotFound. Programs name the same register over and over: the last one
   // found is tried before the table.
-  std::uint32_t find_register(std::string_view name, const std::vector<Register>& registers);
+  std::uint32_t find_register(std::string_view name, const std::vector<Register>& registers) {
+    if (last_register_ < registers.size() && registers[last_register_].name == name) {
+      return last_register_;
+    }
+    const Symbol* symbol = find(name);
+    if (symbol == nullptr || !symbol->is_register) return kNotFound;
+    last_register_ = symbol->reg;
+    return last_register_;
+  }
 
   // Opens the local scope of a gate definition, empty.
   void open_definition() {
