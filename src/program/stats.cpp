@@ -57,7 +57,10 @@ ProgramStats Counter::count(const Edits& edits) {
     const Statement& st = statements[s];
     const Edit* edit = cursor.at(s, st.kind);
     if (st.kind == StatementKind::RunGate) {
-      const std::uint32_t q = bit(program_.operands[st.first_operand], 0);
+      // One indexed qubit: its register's first qubit plus the index.
+      const Operand& op = program_.operands[st.first_operand];
+      const std::uint32_t q =
+          program_.registers[checked_index(program_.registers.size(), op.reg)].first + op.index;
       levels_[0][checked_index(bits, q)] += 1;
       stats_.before.add(st.gate);
       if (edit == nullptr) {
