@@ -1,3 +1,4 @@
+// Matching optimize_qasm's and explain's arguments and converting the options.
 #include "binding/arguments.h"
 
 #include <chrono>

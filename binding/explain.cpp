@@ -1,3 +1,4 @@
+// explain() and its Report and Iteration record types.
 #include "binding/explain.h"
 
 #include <array>

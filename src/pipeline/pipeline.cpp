@@ -1,3 +1,5 @@
+// The pipeline's three ways through a text (one wire by saturation or by the
+// normal form, or a whole program per qubit) and the per-run adapter.
 #include "src/pipeline/pipeline.h"
 
 #include <optional>

@@ -1,3 +1,5 @@
+// One saturation run: the rule set, the run with its limits and optional
+// report, and extraction of the cheapest circuit.
 #include "src/saturation/optimize.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// The report of a saturation run as a table for people.
 #include "src/saturation/report.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The rule set's text, read into rewrites.
 #include "src/saturation/rules.h"
 
 #include <array>

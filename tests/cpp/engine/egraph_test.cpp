@@ -1,3 +1,4 @@
+// The e-graph: merging, rebuilding and congruence on small graphs.
 #include "engine/egraph.h"
 
 #include <gtest/gtest.h>

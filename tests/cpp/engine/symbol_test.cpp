@@ -1,3 +1,4 @@
+// Symbols: one handle per text, and interning from many threads at once.
 #include "engine/symbol.h"
 
 #include <gtest/gtest.h>

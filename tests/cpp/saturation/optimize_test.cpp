@@ -1,3 +1,5 @@
+// The optimiser end to end: the rule set on worked examples, inputs past the
+// node limit, and extraction against whole sweeps.
 #include "src/saturation/optimize.h"
 
 #include <gtest/gtest.h>
