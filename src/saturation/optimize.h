@@ -32,7 +32,9 @@ class Deadline {
   using Clock = std::chrono::steady_clock;
 
   explicit Deadline(std::chrono::nanoseconds limit, Clock::time_point start = Clock::now()) {
-    if (limit < Clock::time_point::max() - start) at_ = start + limit;
+    // The room above `start` overflows when `start` lies before the clock's epoch.
+    const Clock::duration since = start.time_since_epoch();
+    if (since.count() < 0 || limit < Clock::duration::max() - since) at_ = start + limit;
   }
   // The time left at `now`, the whole limit when there is no deadline, or
   // nothing once it has passed.
