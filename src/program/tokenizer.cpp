@@ -5,24 +5,6 @@
 #include <array>
 
 namespace kestrel {
-namespace {
-
-// Per byte: whether it is a blank between tokens, and whether it may
-// continue a word. One table look-up per byte keeps the lexer's loops short.
-enum CharClass : std::uint8_t { kBlankChar = 1, kWordChar = 2 };
-constexpr std::array<std::uint8_t, 256> kCharClass = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (int c = 0; c < 256; ++c) {
-    const auto ch = static_cast<char>(c);
-    if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r') table[c] = kBlankChar;
-    if (is_letter(ch) || is_digit(ch) || ch == '_') table[c] = kWordChar;
-  }
-  return table;
-}();
-constexpr bool is_blank(char c) { return kCharClass[static_cast<unsigned char>(c)] == kBlankChar; }
-constexpr bool is_word_char(char c) { return kCharClass[static_cast<unsigned char>(c)] == kWordChar; }
-
-}  // namespace
 
 void Tokenizer::advance() {
   last_end_ = tok_.end;

@@ -13,6 +13,7 @@
 // tokenizer exactly where the tokens would have left it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -56,6 +57,21 @@ struct Token {
 
 constexpr bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Per byte: whether it is a blank between tokens, and whether it may
+// continue a word. One table look-up per byte keeps the lexer's loops short.
+enum CharClass : std::uint8_t { kBlankChar = 1, kWordChar = 2 };
+inline constexpr std::array<std::uint8_t, 256> kCharClass = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const auto ch = static_cast<char>(c);
+    if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r') table[c] = kBlankChar;
+    if (is_letter(ch) || is_digit(ch) || ch == '_') table[c] = kWordChar;
+  }
+  return table;
+}();
+constexpr bool is_blank(char c) { return kCharClass[static_cast<unsigned char>(c)] == kBlankChar; }
+constexpr bool is_word_char(char c) { return kCharClass[static_cast<unsigned char>(c)] == kWordChar; }
 
 class Tokenizer {
  public:
@@ -126,7 +142,7 @@ bool Tokenizer::plain_operands(F&& operand) {
   ++p;
   for (;;) {
     std::size_t q = p;
-    while (q < n && (is_letter(text_[q]) || is_digit(text_[q]) || text_[q] == '_')) ++q;
+    while (q < n && is_word_char(text_[q])) ++q;
     const std::string_view name = text_.substr(p, q - p);
     if (q + 2 >= n || text_[q] != '[' || !is_digit(text_[q + 1]) ||
         (text_[q + 1] == '0' && is_digit(text_[q + 2]))) {

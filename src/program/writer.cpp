@@ -13,19 +13,19 @@ namespace {
 
 constexpr std::size_t kNoLine = std::numeric_limits<std::size_t>::max();
 
-constexpr bool is_blank(char c) { return c == ' ' || c == '\t'; }
+constexpr bool is_space_or_tab(char c) { return c == ' ' || c == '\t'; }
 
 // The start of the line of the byte at `at` when only blanks stand between
 // them, else kNoLine.
 std::size_t line_start_before(std::string_view text, std::size_t at) {
-  while (at > 0 && is_blank(text[at - 1])) --at;
+  while (at > 0 && is_space_or_tab(text[at - 1])) --at;
   return at == 0 || text[at - 1] == '\n' ? at : kNoLine;
 }
 
 // The offset after the line end of the byte at `at` when only blanks (and
 // a '\r') stand between them, or the text's end; else kNoLine.
 std::size_t line_end_after(std::string_view text, std::size_t at) {
-  while (at < text.size() && (is_blank(text[at]) || text[at] == '\r')) ++at;
+  while (at < text.size() && (is_space_or_tab(text[at]) || text[at] == '\r')) ++at;
   if (at == text.size()) return at;
   return text[at] == '\n' ? at + 1 : kNoLine;
 }
@@ -81,7 +81,7 @@ std::uint32_t Writer::removed_line(std::uint32_t s, std::size_t start) {
     if (last + 1 == statements.size()) return kNoStatement;
     const Statement& next = statements[last + 1];
     std::size_t at = statements[last].end;
-    while (at < next.begin && is_blank(text_[at])) ++at;
+    while (at < next.begin && is_space_or_tab(text_[at])) ++at;
     const Edit* edit = cursor_.peek(ahead, last + 1);
     if (at != next.begin || edit == nullptr || edit->count != 0) return kNoStatement;
     ++last;
