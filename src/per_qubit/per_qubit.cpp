@@ -12,8 +12,12 @@
 
 namespace kestrel {
 
-PerQubitResult optimize_per_qubit(std::string_view text, const QasmProgram& program,
-                                  const RunOptimizer& optimize) {
+namespace {
+
+// The edits of the pass: every run gate removed but each run's last, which
+// becomes the result of its distinct run. The runs are let go on return,
+// before the program is counted and written.
+Edits run_edits(const QasmProgram& program, const RunOptimizer& optimize) {
   const Runs runs = collect_runs(program);
   Edits edits;
   std::vector<std::uint32_t> first;  // per distinct run: where its result starts in edits.gates
@@ -32,7 +36,6 @@ PerQubitResult optimize_per_qubit(std::string_view text, const QasmProgram& prog
   }
   first.push_back(static_cast<std::uint32_t>(edits.gates.size()));
 
-  // Every run gate goes; each run's result stands at its last gate.
   const auto& statements = program.statements;
   edits.list.reserve(statements.size());
   for (std::uint32_t s = 0; s < statements.size(); ++s) {
@@ -44,6 +47,14 @@ PerQubitResult optimize_per_qubit(std::string_view text, const QasmProgram& prog
       edits.add(s, first[run], first[run + 1] - first[run]);
     }
   }
+  return edits;
+}
+
+}  // namespace
+
+PerQubitResult optimize_per_qubit(std::string_view text, const QasmProgram& program,
+                                  const RunOptimizer& optimize) {
+  const Edits edits = run_edits(program, optimize);
   const ProgramStats stats = program_stats(program, edits);
   return {write_program(text, program, edits), stats.before, stats.after};
 }
