@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engine/egraph.h"
-#include "src/lang.h"
+#include "src/circuit/op.h"
 
 namespace {
 

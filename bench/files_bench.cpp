@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "src/optimize.h"
-#include "src/qasm.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
 
 int main(int argc, char** argv) {
   int reps = 1;
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
       const auto start = std::chrono::steady_clock::now();
       const auto expr = kestrel::parse_qasm(text);
       const auto result = kestrel::optimize_expr(expr);
-      const auto before = kestrel::stats(expr), after = kestrel::stats(result);
+      const auto before = kestrel::wire_stats(expr), after = kestrel::wire_stats(result);
       const std::string out = kestrel::print_qasm(result);
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
       best = std::min(best, took.count());

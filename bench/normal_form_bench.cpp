@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "bench/measure.h"
-#include "src/normal_form.h"
-#include "src/pipeline.h"
-#include "src/qasm.h"
+#include "src/normal_form/normal_form.h"
+#include "src/pipeline/pipeline.h"
+#include "src/text/qasm.h"
 
 using namespace kestrel::bench;
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "src/optimize.h"
-#include "src/qasm.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int main() {
   for (std::size_t n : {20u, 50u, 100u, 200u}) {
     const auto e = random_chain(n, 7, true);
     const double s = best_seconds(e, 5);
-    const auto before = kestrel::stats(e), after = kestrel::stats(kestrel::optimize_expr(e));
+    const auto before = kestrel::wire_stats(e), after = kestrel::wire_stats(kestrel::optimize_expr(e));
     std::printf("  %8zu gates  %9.2f ms  %7.3f us/gate  T %llu -> %llu\n", n, s * 1e3,
                 s * 1e6 / n, static_cast<unsigned long long>(before.t),
                 static_cast<unsigned long long>(after.t));

@@ -18,8 +18,8 @@
 #include <variant>
 
 #include "bench/measure.h"
-#include "src/per_qubit.h"
-#include "src/statements.h"
+#include "src/per_qubit/per_qubit.h"
+#include "src/program/program.h"
 
 using namespace kestrel::bench;
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "bench/measure.h"
-#include "src/optimize.h"
-#include "src/qasm.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
 
 using namespace kestrel::bench;
 
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     const auto best = kestrel::optimize_expr(expr);
     optimise = std::min(optimise, ms_since(start));
     start = Clock::now();
-    const auto before = kestrel::stats(expr), after = kestrel::stats(best);
+    const auto before = kestrel::wire_stats(expr), after = kestrel::wire_stats(best);
     measure = std::min(measure, ms_since(start));
     start = Clock::now();
     const std::string out = kestrel::print_qasm(best);

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "src/qasm.h"
+#include "src/text/qasm.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ int main() {
   using namespace kestrel;
   const std::string text = make_program();
   const RecExpr<Op> expr = parse_qasm(text);
-  const CircuitStats measured = stats(expr);
+  const CircuitStats measured = wire_stats(expr);
   if (measured.gates != kGates || expr.size() != 2 * kGates - 1) {
     std::fprintf(stderr, "read %llu gates, expected %zu\n",
                  static_cast<unsigned long long>(measured.gates), kGates);
@@ -63,11 +63,11 @@ int main() {
   }
 
   const double parse_ns = best_ns_per_gate([&] { return parse_qasm(text).size(); });
-  const double stats_ns = best_ns_per_gate([&] { return stats(expr).t; });
+  const double stats_ns = best_ns_per_gate([&] { return wire_stats(expr).t; });
   const double print_ns = best_ns_per_gate([&] { return print_qasm(expr).size(); });
   const double all_ns = best_ns_per_gate([&] {
     const RecExpr<Op> read = parse_qasm(text);
-    return stats(read).t + print_qasm(read).size();
+    return wire_stats(read).t + print_qasm(read).size();
   });
 
   std::printf("program: %zu gates, %zu bytes, %llu T gates; best of %d runs\n", kGates,

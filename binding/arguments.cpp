@@ -1,10 +1,12 @@
+// Matching optimize_qasm's and explain's arguments and converting the options.
 #include "binding/arguments.h"
 
 #include <chrono>
-#include <cmath>
-#include <cstdint>
-#include <limits>
+#include <optional>
+#include <string>
 #include <string_view>
+
+#include "src/pipeline/options.h"
 
 namespace kestrel::binding {
 namespace {
@@ -26,67 +28,67 @@ bool wrong_type(const char* name, const char* what, PyObject* value) {
   return false;
 }
 
-// A whole number of at least 1; numbers past the range of size_t mean "no limit".
+// Raises ValueError with `message` when there is one; returns whether
+// there was none.
+bool accepted(const std::optional<std::string>& message) {
+  if (!message) return true;
+  PyErr_SetString(PyExc_ValueError, message->c_str());
+  return false;
+}
+
+// repr(value) as UTF-8 into `out`, as a message shows the value.
+bool repr_text(PyObject* value, std::string& out) {
+  PyObject* repr = PyObject_Repr(value);
+  if (repr == nullptr) return false;
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(repr, &size);
+  if (utf8 != nullptr) out.assign(utf8, static_cast<std::size_t>(size));
+  Py_DECREF(repr);
+  return utf8 != nullptr;
+}
+
+// An int, whatever its size; src/pipeline/options.h checks its value.
 bool count_option(const char* name, PyObject* value, std::size_t& out) {
   if (!PyLong_Check(value) || PyBool_Check(value)) return wrong_type(name, "an int", value);
   int overflow = 0;
   const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
   if (n == -1 && PyErr_Occurred()) return false;
-  if (overflow > 0) {
-    out = std::numeric_limits<std::size_t>::max();
-    return true;
-  }
-  if (overflow < 0 || n < 1) {
-    PyErr_Format(PyExc_ValueError, "%s must be at least 1, not %R", name, value);
-    return false;
-  }
-  out = static_cast<std::size_t>(n);
-  return true;
+  std::string shown;
+  if (!repr_text(value, shown)) return false;
+  return accepted(set_count(name, WholeNumber{n, overflow}, shown, out));
 }
 
-// A positive finite number of seconds, int or float; past the range of the
-// clock's nanoseconds it means "no limit".
+// An int or a float, as seconds.
 bool seconds_option(const char* name, PyObject* value, std::chrono::nanoseconds& out) {
   if ((!PyFloat_Check(value) && !PyLong_Check(value)) || PyBool_Check(value)) {
     return wrong_type(name, "a number of seconds", value);
   }
-  double seconds = 0;
+  Seconds seconds;
   if (PyLong_Check(value)) {
     int overflow = 0;  // the sign of an int beyond long long
     const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
     if (n == -1 && PyErr_Occurred()) return false;
-    seconds = overflow > 0   ? std::numeric_limits<double>::max()
-              : overflow < 0 ? -1.0
-                             : static_cast<double>(n);
+    seconds.too_large = overflow > 0;
+    seconds.value = overflow < 0 ? -1.0 : static_cast<double>(n);
   } else {
-    seconds = PyFloat_AsDouble(value);
-    if (seconds == -1.0 && PyErr_Occurred()) return false;
+    seconds.value = PyFloat_AsDouble(value);
+    if (seconds.value == -1.0 && PyErr_Occurred()) return false;
   }
-  if (!std::isfinite(seconds) || seconds <= 0) {
-    PyErr_Format(PyExc_ValueError, "%s must be a positive finite number of seconds, not %R",
-                 name, value);
-    return false;
-  }
-  constexpr double kMaxNanoseconds = 9.0e18;  // below the largest int64
-  const double nanoseconds = seconds * 1e9;
-  out = std::chrono::nanoseconds(nanoseconds >= kMaxNanoseconds
-                                     ? static_cast<std::int64_t>(kMaxNanoseconds)
-                                     : static_cast<std::int64_t>(nanoseconds));
-  return true;
+  std::string shown;
+  if (!repr_text(value, shown)) return false;
+  return accepted(set_seconds(name, seconds, shown, out));
 }
 
 bool method_option(const char* name, PyObject* value, Method& out) {
   if (!PyUnicode_Check(value)) return wrong_type(name, "a str", value);
-  if (PyUnicode_CompareWithASCIIString(value, "saturation") == 0) {
-    out = Method::Saturation;
-  } else if (PyUnicode_CompareWithASCIIString(value, "normal-form") == 0) {
-    out = Method::NormalForm;
-  } else {
-    PyErr_Format(PyExc_ValueError, "%s must be 'saturation' or 'normal-form', not %R", name,
-                 value);
-    return false;
-  }
-  return true;
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+  if (utf8 == nullptr) PyErr_Clear();  // lone surrogates: no method's name
+  const std::string_view text =
+      utf8 == nullptr ? std::string_view() : std::string_view(utf8, static_cast<std::size_t>(size));
+  std::string shown;
+  if (!repr_text(value, shown)) return false;
+  return accepted(set_method(name, text, shown, out));
 }
 
 bool flag_option(const char* name, PyObject* value, bool& out) {

@@ -5,14 +5,16 @@
 //
 // Argument errors use the interpreter's own wording for a function written in
 // Python with this signature ("optimize_qasm() got an unexpected keyword
-// argument 'x'"); a bad option value raises TypeError or ValueError with a
-// message that names the option ("iter_limit must be at least 1, not 0").
+// argument 'x'"); a value of the wrong type raises TypeError naming the
+// option, and a bad value ValueError with the message the command line gives
+// as well (src/pipeline/options.h): "iter_limit must be a whole number of at
+// least 1, not 0".
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "src/pipeline.h"
+#include "src/pipeline/pipeline.h"
 
 namespace kestrel::binding {
 

@@ -1,3 +1,4 @@
+// Turning C++ exceptions into Python exceptions at the module boundary.
 #include "binding/boundary.h"
 
 #include <unistd.h>

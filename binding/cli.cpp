@@ -12,6 +12,7 @@
 // sys.stderr are flushed so that anything printed before keeps its place.
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -23,7 +24,7 @@
 #include "binding/files.h"
 #include "binding/module.h"
 #include "binding/pipeline.h"
-#include "src/report.h"
+#include "src/saturation/report.h"
 
 namespace kestrel::binding {
 namespace {
@@ -31,6 +32,7 @@ namespace {
 constexpr std::string_view kUsage =
     "Usage: kestrel --in <file.qasm> [--out out.qasm] [--stats]\n";
 
+// The help after the usage line; "%s" stands for the methods.
 constexpr std::string_view kHelp =
     "\n"
     "Simplifies the Clifford+T circuit of an OpenQASM 2.0 file.\n"
@@ -38,15 +40,23 @@ constexpr std::string_view kHelp =
     "  --in FILE             the OpenQASM 2.0 file to read (required)\n"
     "  --out FILE            write the result to FILE, replacing it whole, not to standard output\n"
     "  --stats               print the before and after statistics on standard error\n"
-    "  --method NAME         saturation (the default: equality saturation) or normal-form\n"
+    "  --method NAME         %s\n"
     "  --per-qubit           keep a multi-qubit program whole and optimise every qubit\n"
     "  --iter-limit N        stop saturating after N iterations (default 30)\n"
     "  --node-limit N        stop saturating above N e-graph nodes (default 10000)\n"
-    "  --time-limit SECONDS  stop saturating after SECONDS seconds (default 5)\n"
+    "  --time-limit SECONDS  stop saturating after SECONDS seconds (default 5; with\n"
+    "                        --per-qubit, for the whole run)\n"
     "  --report              print what the saturation run did on standard error\n"
     "  --dot FILE            write the final e-graph to FILE in Graphviz's dot language\n"
     "  --help                print this help and exit\n"
     "  --version             print the version and exit\n";
+
+std::string help_text() {
+  const std::string methods = method_list("") + " (default " + std::string(kMethods[0].name) + ")";
+  std::string help(kHelp);
+  help.replace(help.find("%s"), 2, methods);
+  return help;
+}
 
 struct Options {
   std::optional<std::string> in;   // input path, absent until given
@@ -60,26 +70,32 @@ struct Options {
   std::optional<std::string> error;  // why a value was refused, the first one only
 };
 
-// A whole number of at least 1; beyond the range of size_t it means "no limit".
-std::optional<std::size_t> count_value(std::string_view text) {
-  std::size_t n = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (end != text.data() + text.size() || text.empty()) return std::nullopt;
-  if (error == std::errc::result_out_of_range) return std::numeric_limits<std::size_t>::max();
-  if (error != std::errc() || n < 1) return std::nullopt;
+// The text of a whole number, or nothing when it is none.
+std::optional<WholeNumber> whole_number(std::string_view text) {
+  WholeNumber n;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n.value);
+  if (text.empty() || end != text.data() + text.size()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) {
+    n = {0, text.front() == '-' ? -1 : 1};
+  } else if (error != std::errc()) {
+    return std::nullopt;
+  }
   return n;
 }
 
-// A positive finite number of seconds, as nanoseconds.
-std::optional<std::chrono::nanoseconds> seconds_value(std::string_view text) {
-  double seconds = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (end != text.data() + text.size() || text.empty()) return std::nullopt;
-  if (error == std::errc::result_out_of_range) return std::nullopt;  // overflow or underflow
-  if (error != std::errc() || !std::isfinite(seconds) || seconds <= 0) return std::nullopt;
-  constexpr double kMaxNanoseconds = 9.0e18;  // below the largest int64
-  const double nanoseconds = std::min(seconds * 1e9, kMaxNanoseconds);
-  return std::chrono::nanoseconds(static_cast<std::int64_t>(nanoseconds));
+// The text of a number, or nothing when it is none. One too large for a
+// double is kept as such, one too small reads as 0.
+std::optional<Seconds> seconds_number(std::string_view text) {
+  Seconds s;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), s.value);
+  if (text.empty() || end != text.data() + text.size()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) {
+    const double rounded = std::strtod(std::string(text).c_str(), nullptr);
+    s = {std::isinf(rounded) && rounded < 0 ? -1.0 : 0.0, std::isinf(rounded) && rounded > 0};
+  } else if (error != std::errc()) {
+    return std::nullopt;
+  }
+  return s;
 }
 
 // Applies the option `name` with `value` (absent when it ended the vector),
@@ -100,29 +116,18 @@ void take_value(Options& options, const std::string& name, const std::string* va
   }
   if (value == nullptr) return refuse(name + " needs a value");
   const std::string quoted = "'" + *value + "'";
+  PipelineOptions& pipeline = options.pipeline;
+  std::optional<std::string> refused;
   if (name == "--method") {
-    if (*value == "saturation") {
-      options.pipeline.method = Method::Saturation;
-    } else if (*value == "normal-form") {
-      options.pipeline.method = Method::NormalForm;
-    } else {
-      refuse("--method must be saturation or normal-form, not " + quoted);
-    }
+    refused = set_method(name, *value, quoted, pipeline.method);
   } else if (name == "--time-limit") {
-    if (auto seconds = seconds_value(*value)) {
-      options.pipeline.limits.time_limit = *seconds;
-    } else {
-      refuse("--time-limit must be a positive number of seconds, not " + quoted);
-    }
+    refused = set_seconds(name, seconds_number(*value), quoted, pipeline.limits.time_limit);
   } else {
-    std::size_t& limit = name == "--iter-limit" ? options.pipeline.limits.iter_limit
-                                                : options.pipeline.limits.node_limit;
-    if (auto n = count_value(*value)) {
-      limit = *n;
-    } else {
-      refuse(name + " must be a whole number of at least 1, not " + quoted);
-    }
+    std::size_t& limit =
+        name == "--iter-limit" ? pipeline.limits.iter_limit : pipeline.limits.node_limit;
+    refused = set_count(name, whole_number(*value), quoted, limit);
   }
+  if (refused) refuse(*refused);
 }
 
 // Walks the elements after the program path once. Options with a value take
@@ -297,7 +302,7 @@ PyObject* cli(PyObject* module, PyObject* /*unused*/) {
 
     PyObject* done = nullptr;
     if (options.help) {
-      done = print(module, 1, std::string(kUsage) + std::string(kHelp));
+      done = print(module, 1, std::string(kUsage) + help_text());
     } else if (options.version) {
       done = print(module, 1, "kestrel " KESTREL_VERSION "\n");
     } else if (options.error) {

@@ -1,3 +1,4 @@
+// explain() and its Report and Iteration record types.
 #include "binding/explain.h"
 
 #include <array>
@@ -8,7 +9,7 @@
 #include "binding/boundary.h"
 #include "binding/pipeline.h"
 #include "binding/record.h"
-#include "src/report.h"
+#include "src/saturation/report.h"
 
 namespace kestrel::binding {
 namespace {

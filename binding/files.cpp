@@ -1,3 +1,5 @@
+// Reading and replacing whole files, printing to the standard streams, and
+// checking UTF-8.
 #include "binding/files.h"
 
 #include <fcntl.h>

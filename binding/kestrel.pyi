@@ -13,7 +13,11 @@ def optimize_qasm(
     node_limit: int = 10000,
     time_limit: float = 5.0,
 ) -> tuple[str, dict[str, int]]:
-    """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)"""
+    """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)
+
+    iter_limit, node_limit, time_limit: where saturation stops. With
+    per_qubit=True the time limit bounds the whole call: the runs share it,
+    and a run not reached before it comes back as it was."""
 
 def explain(
     qasm: str, *, iter_limit: int = 30, node_limit: int = 10000, time_limit: float = 5.0

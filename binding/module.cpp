@@ -43,7 +43,9 @@ PyMethodDef methods[] = {
      "'normal-form' (the T-optimal normal form of every single-qubit run).\n"
      "per_qubit: read the text as a whole multi-qubit program and optimise\n"
      "every qubit's runs of single-qubit gates, keeping everything else.\n"
-     "iter_limit, node_limit, time_limit: where saturation stops."},
+     "iter_limit, node_limit, time_limit: where saturation stops. With\n"
+     "per_qubit=True the time limit bounds the whole call: the runs share it,\n"
+     "and a run not reached before it comes back as it was."},
     {"explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(explain)),
      METH_VARARGS | METH_KEYWORDS,
      "explain(qasm, *, iter_limit=30, node_limit=10000, time_limit=5.0)\n--\n\n"

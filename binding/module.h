@@ -1,9 +1,10 @@
-// The extension module `kestrel`: its state and its two functions.
+// The extension module `kestrel`: its state and its three functions.
 //
 // The module is created once per process by PyInit_kestrel and kept; it owns
-// the `PanicException` type in its state. `optimize_qasm(qasm)` returns the
-// optimised text with six counts, and `cli()` runs the same pipeline on a
-// file named on the command line:
+// the `PanicException`, `Report` and `Iteration` types in its state.
+// `optimize_qasm(qasm)` returns the optimised text with six counts,
+// `explain(qasm)` (binding/explain.h) also reports the saturation run, and
+// `cli()` runs the same pipeline on a file named on the command line:
 //
 //   >>> kestrel.optimize_qasm(header + "t q[0];\nt q[0];\n")
 //   ('OPENQASM 2.0;\n...s q[0];\n', {'t_before': 2, 't_after': 0, ...})

@@ -1,7 +1,7 @@
 // optimize_qasm: the text and options in, the optimised text and the
 // statistics dictionary out.
 //
-// The pipeline itself (src/pipeline.h) is pure C++ and runs without the
+// The pipeline itself (src/pipeline/pipeline.h) is pure C++ and runs without the
 // interpreter lock; only the results are turned into Python objects with it
 // held. For the text of two "t q[0];" lines the result is the header plus
 // "s q[0];", with t 2 -> 0, depth 2 -> 1 and gates 2 -> 1.
@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "src/pipeline.h"
+#include "src/pipeline/pipeline.h"
 
 namespace kestrel::binding {
 

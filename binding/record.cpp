@@ -1,3 +1,4 @@
+// The read-only record type: creation, field access, repr and garbage collection.
 #include "binding/record.h"
 
 #include <structmember.h>

@@ -1,3 +1,4 @@
+// Raising a Fault with its fixed message and the place of the broken invariant.
 #include "engine/fault.h"
 
 namespace kestrel {

@@ -1,3 +1,4 @@
+// Reading pattern text: Unicode white space trimmed before a pattern is parsed.
 #include "engine/parser.h"
 
 #include <cstdint>

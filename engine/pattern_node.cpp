@@ -1,3 +1,4 @@
+// Reading a pattern variable from text, and the debug form of a node error.
 #include "engine/pattern_node.h"
 
 namespace kestrel {

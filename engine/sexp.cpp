@@ -1,3 +1,4 @@
+// The s-expression reader and the debug forms of expressions and their errors.
 #include "engine/sexp.h"
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The process-wide symbol table: interning text into handles and resolving them.
 #include "engine/symbol.h"
 
 #include <cstdio>

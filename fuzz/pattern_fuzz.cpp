@@ -28,8 +28,8 @@
 #include "engine/pattern.h"
 #include "engine/run.h"
 #include "engine/sexp.h"
-#include "src/lang.h"
-#include "src/rules.h"
+#include "src/circuit/op.h"
+#include "src/saturation/rules.h"
 
 namespace kestrel {
 namespace {

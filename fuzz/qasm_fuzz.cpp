@@ -19,10 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "src/lang.h"
-#include "src/optimize.h"
-#include "src/pipeline.h"
-#include "src/qasm.h"
+#include "src/circuit/chain.h"
+#include "src/circuit/op.h"
+#include "src/saturation/optimize.h"
+#include "src/pipeline/pipeline.h"
+#include "src/text/qasm.h"
 
 namespace kestrel {
 namespace {
@@ -114,7 +115,7 @@ void check_normal_form(std::string_view text, const std::vector<Op>& in_gates,
   const RecExpr<Op> read_back = parse_qasm(result.qasm);
   const std::vector<Op> out_gates = gate_list(read_back);
   require(result.before == before, "normal form: the input's statistics");
-  require(result.after == stats(read_back), "normal form: the statistics of the text");
+  require(result.after == wire_stats(read_back), "normal form: the statistics of the text");
   require(result.after.t <= default_after.t, "normal form: no more T gates than the default");
   require(result.qasm.starts_with(kQasmHeader), "normal form: the header");
   for (Op g : out_gates) {
@@ -133,8 +134,8 @@ void run_one(std::string_view text) {
   const RecExpr<Op> copy = expr;
   const RecExpr<Op> best = optimize_expr(expr);
   require(expr == copy, "the input expression is left unchanged");
-  const CircuitStats before = stats(expr);
-  const CircuitStats after = stats(best);
+  const CircuitStats before = wire_stats(expr);
+  const CircuitStats after = wire_stats(best);
   const std::string out = print_qasm(best);
 
   const std::vector<Op> in_gates = gate_list(expr);

@@ -12,7 +12,7 @@
 #include "engine/parser.h"
 #include "engine/pattern.h"
 #include "engine/rewrite.h"
-#include "src/lang.h"
+#include "src/circuit/op.h"
 
 namespace kestrel {
 

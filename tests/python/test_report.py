@@ -115,8 +115,8 @@ def test_a_large_e_graph_is_not_drawn():
 
 
 @pytest.mark.parametrize("options, error, message", [
-    ({"iter_limit": 0}, ValueError, "iter_limit must be at least 1, not 0"),
-    ({"node_limit": -5}, ValueError, "node_limit must be at least 1, not -5"),
+    ({"iter_limit": 0}, ValueError, "iter_limit must be a whole number of at least 1, not 0"),
+    ({"node_limit": -5}, ValueError, "node_limit must be a whole number of at least 1, not -5"),
     ({"iter_limit": 2.0}, TypeError, "iter_limit must be an int, not 'float'"),
     ({"node_limit": True}, TypeError, "node_limit must be an int, not 'bool'"),
     ({"time_limit": 0}, ValueError, "time_limit must be a positive finite number of seconds, not 0"),
@@ -168,6 +168,16 @@ class TestCommandLine:
                         f"{report.nodes} nodes in {report.classes} classes")
         assert (tmp_path / "e.dot").read_text() == report.dot
 
+    def test_values_too_large_for_the_machine_mean_no_limit_as_in_python(self, tmp_path):
+        (tmp_path / "in.qasm").write_text(T_PAIRS)
+        huge = "1" + "0" * 400
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--time-limit", huge,
+                      "--iter-limit", huge, "--node-limit", huge], tmp_path)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.decode() == kestrel.optimize_qasm(
+            T_PAIRS, time_limit=10**400, iter_limit=10**400, node_limit=10**400)[0]
+        assert result.stdout.decode() == kestrel.optimize_qasm(T_PAIRS)[0]
+
     def test_too_large_to_draw_says_so_and_writes_nothing(self, tmp_path):
         (tmp_path / "in.qasm").write_text(LONG)
         result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--dot", "e.dot",
@@ -180,9 +190,13 @@ class TestCommandLine:
     @pytest.mark.parametrize("args, reason", [
         (["--iter-limit", "0"], "--iter-limit must be a whole number of at least 1, not '0'"),
         (["--node-limit", "1e4"], "--node-limit must be a whole number of at least 1, not '1e4'"),
-        (["--time-limit", "-1"], "--time-limit must be a positive number of seconds, not '-1'"),
-        (["--time-limit", "nan"], "--time-limit must be a positive number of seconds, not 'nan'"),
-        (["--method", "fast"], "--method must be saturation or normal-form, not 'fast'"),
+        (["--time-limit", "-1"],
+         "--time-limit must be a positive finite number of seconds, not '-1'"),
+        (["--time-limit", "nan"],
+         "--time-limit must be a positive finite number of seconds, not 'nan'"),
+        (["--time-limit", "1e-400"],
+         "--time-limit must be a positive finite number of seconds, not '1e-400'"),
+        (["--method", "fast"], "--method must be 'saturation' or 'normal-form', not 'fast'"),
         (["--iter-limit"], "--iter-limit needs a value"),
         (["--report", "--per-qubit"], "--report and --dot describe a saturation run on one wire, "
                                       "not --per-qubit or --method normal-form"),

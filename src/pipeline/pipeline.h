@@ -1,0 +1,61 @@
+// The pipeline that picks a method: `run_pipeline` reads a QASM text,
+// optimises it, measures it and writes it; `optimize_run` is the per-run
+// adapter through which the per-qubit pass calls the chosen method.
+//
+// This is what the Python module and the command line run. With the default
+// options the text is read as one wire and optimised by equality saturation:
+// two "t q[0];" lines come back as the header plus "s q[0];", with T 2 -> 0,
+// depth 2 -> 1 and gates 2 -> 1. The options (src/pipeline/options.h) choose
+// another method, keep a multi-qubit program whole, or set the saturation's
+// limits. With `Method::NormalForm` the same two lines come back as
+// "s q[0];" as well, by way of the normal form of
+// src/normal_form/normal_form.h. In the per-qubit mode one time limit bounds
+// the whole call: the runs share it, and a run reached after it is written
+// as it was.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/circuit/op.h"
+#include "src/pipeline/options.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
+#include "src/program/program.h"
+
+namespace kestrel {
+
+struct PipelineOptions {
+  Method method = Method::Saturation;  // how runs of gates are optimised
+  bool per_qubit = false;              // keep the program whole, optimise every wire
+  RunLimits limits;                    // where saturation stops
+};
+
+struct PipelineResult {
+  std::string qasm;                  // the optimised program as QASM text
+  CircuitStats before;               // the circuit read from the input
+  CircuitStats after;                // the optimised circuit
+  std::optional<InputError> error;   // per-qubit mode: why the text could not be read;
+                                     // then nothing else is set
+};
+
+// Reads `text`, optimises it as `options` say and writes it back. Only the
+// per-qubit mode rejects a text (in `error`); the default reads any text. A
+// report can be asked of a one-wire saturation run only. Throws only `Fault`
+// and `std::bad_alloc`.
+PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
+                            ReportRequest request = {});
+
+// One qubit's run of one-qubit gates optimised by `options.method`: an
+// equivalent gate list, first gate first; `per_qubit` is not read. An empty
+// run gives an empty list. Saturation sees the gates as the reader's chain
+// would hold them, and stops at the time limit or at `deadline`, whichever
+// comes first; a run reached after the deadline comes back as it is. The
+// normal form keeps each CNOT in place but for pairs that cancel.
+std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,
+                             const Deadline* deadline = nullptr);
+
+}  // namespace kestrel

@@ -1,0 +1,29 @@
+// The statistics of a whole program, before and after edits.
+//
+// They count as Qiskit counts a circuit: `t` the T and T-dagger
+// applications, `gates` the gate applications (each broadcast instance,
+// conditional ones too; not measure, reset or barrier), `depth` the circuit
+// depth (a barrier aligns its qubits without adding a level; a measurement
+// takes its clbit; an `if` takes every bit of its register; a custom gate is
+// one operation). "after" is the program as `write_program` writes it with
+// the same edits: each replacement gate one level on its statement's qubit.
+// For "t q[0]; t q[0]; cx q[0],q[1];" with the edits {0 -> []}, {1 -> [S]}
+// the statistics are t 2, gates 3, depth 3 before and t 0, gates 2, depth 2
+// after.
+#pragma once
+
+#include "src/circuit/stats.h"
+#include "src/program/edits.h"
+#include "src/program/program.h"
+
+namespace kestrel {
+
+struct ProgramStats {
+  CircuitStats before;  // of the program read
+  CircuitStats after;   // of the program with the edits made
+};
+
+// `edits` must name statements of `program` (see src/program/edits.h).
+ProgramStats program_stats(const QasmProgram& program, const Edits& edits);
+
+}  // namespace kestrel

@@ -1,0 +1,158 @@
+// The writer copies the text between edited statements in large pieces and
+// writes each replacement through a cursor into a buffer sized ahead.
+#include "src/program/writer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace kestrel {
+namespace {
+
+constexpr std::size_t kNoLine = std::numeric_limits<std::size_t>::max();
+
+constexpr bool is_space_or_tab(char c) { return c == ' ' || c == '\t'; }
+
+// The start of the line of the byte at `at` when only blanks stand between
+// them, else kNoLine.
+std::size_t line_start_before(std::string_view text, std::size_t at) {
+  while (at > 0 && is_space_or_tab(text[at - 1])) --at;
+  return at == 0 || text[at - 1] == '\n' ? at : kNoLine;
+}
+
+// The offset after the line end of the byte at `at` when only blanks (and
+// a '\r') stand between them, or the text's end; else kNoLine.
+std::size_t line_end_after(std::string_view text, std::size_t at) {
+  while (at < text.size() && (is_space_or_tab(text[at]) || text[at] == '\r')) ++at;
+  if (at == text.size()) return at;
+  return text[at] == '\n' ? at + 1 : kNoLine;
+}
+
+class Writer {
+ public:
+  Writer(std::string_view text, const QasmProgram& program, const Edits& edits)
+      : text_(text), program_(program), cursor_(edits) {}
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  std::string write();
+
+ private:
+  char* room(std::size_t n) {
+    if (used_ + n > out_.size()) out_.resize(std::max(2 * out_.size(), used_ + n));
+    return out_.data() + used_;
+  }
+  void copy(std::string_view piece) {
+    if (piece.empty()) return;  // an empty view may have no data pointer
+    std::memcpy(room(piece.size()), piece.data(), piece.size());
+    used_ += piece.size();
+  }
+  std::uint32_t removed_line(std::uint32_t s, std::size_t start);
+  void replace(const Statement& st, const Edit& edit, std::string_view newline);
+
+  std::string_view text_;        // the program's text
+  const QasmProgram& program_;   // its statements
+  EditCursor cursor_;            // the edits, walked with the statements
+  std::string out_;              // the output, valid up to `used_`
+  std::size_t used_ = 0;         // bytes written
+  std::size_t copied_ = 0;       // the text before this offset is written or dropped
+  std::string operand_;          // " q[3];" for the statement at hand
+};
+
+// When removed statement `s` starts the line that begins at `start`, and
+// that line holds nothing but it and further removed statements, drops the
+// line whole and returns the last statement on it; else returns kNoStatement.
+constexpr std::uint32_t kNoStatement = std::numeric_limits<std::uint32_t>::max();
+
+std::uint32_t Writer::removed_line(std::uint32_t s, std::size_t start) {
+  const auto& statements = program_.statements;
+  std::uint32_t last = s;
+  for (std::size_t ahead = 0;; ++ahead) {
+    const std::size_t end = line_end_after(text_, statements[last].end);
+    if (end != kNoLine) {
+      copy(text_.substr(copied_, start - copied_));
+      copied_ = end;
+      for (std::uint32_t k = s + 1; k <= last; ++k) cursor_.at(k, statements[k].kind);
+      return last;
+    }
+    // The next statement must follow on the line after blanks only, and go too.
+    if (last + 1 == statements.size()) return kNoStatement;
+    const Statement& next = statements[last + 1];
+    std::size_t at = statements[last].end;
+    while (at < next.begin && is_space_or_tab(text_[at])) ++at;
+    const Edit* edit = cursor_.peek(ahead, last + 1);
+    if (at != next.begin || edit == nullptr || edit->count != 0) return kNoStatement;
+    ++last;
+  }
+}
+
+// Writes `edit`'s gates in the place of statement `st`.
+void Writer::replace(const Statement& st, const Edit& edit, std::string_view newline) {
+  copy(text_.substr(copied_, st.begin - copied_));
+  copied_ = st.end;
+  const Operand& op = program_.operands[st.first_operand];
+  char digits[16];  // the index in decimal; an index has at most 7 digits
+  const auto digits_end = std::to_chars(digits, digits + sizeof digits, op.index).ptr;
+  operand_.assign(" ");
+  operand_ += program_.registers[op.reg].name;
+  operand_ += '[';
+  operand_.append(digits, digits_end);
+  operand_ += "];";
+  const std::size_t start = line_start_before(text_, st.begin);
+  const bool own_line = start != kNoLine && line_end_after(text_, st.end) != kNoLine;
+  const std::string_view indent = own_line ? text_.substr(start, st.begin - start) : "";
+  for (std::uint32_t k = 0; k < edit.count; ++k) {
+    if (k > 0) {
+      copy(newline);
+      copy(indent);
+    }
+    const std::string_view name = kind_info(cursor_.gate(edit, k)).qasm_name;
+    char* at = room(name.size() + operand_.size());
+    for (char c : name) *at++ = c;  // one to three bytes: no call
+    std::memcpy(at, operand_.data(), operand_.size());
+    used_ += name.size() + operand_.size();
+  }
+}
+
+std::string Writer::write() {
+  const std::size_t first_line_end = text_.find('\n');
+  const std::string_view newline = first_line_end != std::string_view::npos &&
+                                           first_line_end > 0 && text_[first_line_end - 1] == '\r'
+                                       ? "\r\n"
+                                       : "\n";
+  // Pieces are a few bytes each, and a million appends with their checks
+  // would cost more than the copying itself.
+  out_.assign(text_.size() + 64, '\0');
+  const auto& statements = program_.statements;
+  for (std::uint32_t s = 0; s < statements.size(); ++s) {
+    const Statement& st = statements[s];
+    const Edit* edit = cursor_.at(s, st.kind);
+    if (edit == nullptr) continue;
+    if (edit->count > 0) {
+      replace(st, *edit, newline);
+      continue;
+    }
+    if (const std::size_t start = line_start_before(text_, st.begin); start != kNoLine) {
+      if (const std::uint32_t last = removed_line(s, start); last != kNoStatement) {
+        s = last;
+        continue;
+      }
+    }
+    copy(text_.substr(copied_, st.begin - copied_));
+    copied_ = st.end;
+  }
+  cursor_.finish();
+  copy(text_.substr(copied_));
+  out_.resize(used_);
+  return std::move(out_);
+}
+
+}  // namespace
+
+std::string write_program(std::string_view text, const QasmProgram& program, const Edits& edits) {
+  return Writer(text, program, edits).write();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,81 @@
+// Extraction, and the layout of terms as flat expressions that it uses.
+#include "engine/extract.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "src/saturation/cost.h"
+#include "tests/cpp/helpers.h"
+
+namespace kestrel {
+namespace {
+
+// The cheapest term of the class of `root`, after merging the classes of
+// each pair of terms in `merges`, and its cost: "[Z] 0,1,1".
+std::string extract(const char* root, std::vector<std::pair<const char*, const char*>> merges = {}) {
+  EGraph<Op> g;
+  const Id r = add(g, root);
+  for (const auto& [a, b] : merges) g.union_(add(g, a), add(g, b));
+  g.rebuild();
+  const auto [cost, term] = Extractor<Op, TCost>(g, TCost{}).best_term(r);
+  return show(term) + " " + std::to_string(cost.t) + "," + std::to_string(cost.depth) + "," +
+         std::to_string(cost.gates);
+}
+
+TEST(Extractor, CheapestTermAndItsCost) {
+  // Costs are (T gates, depth, gates): Seq adds depths, Par is one deeper
+  // than its deeper side, I is free. The last child is laid out first.
+  EXPECT_EQ(extract("(seq (seq H T) (par T X))"),
+            "[X, T, Par([1, 0]), H, Seq([3, 1]), Seq([4, 2])] 2,4,4");
+  EXPECT_EQ(extract("(seq I I)"), "[I, Seq([0, 0])] 0,0,0");
+  EXPECT_EQ(extract("(par I I)"), "[I, Par([0, 0])] 0,1,0");
+  EXPECT_EQ(extract("(seq Tdg CNOT)"), "[CNOT, Tdg, Seq([1, 0])] 1,2,2");
+  // Seq(X, Z) is costed only in the second sweep, since its children come
+  // after its class; the lower cost then replaces the first and reaches the root.
+  EXPECT_EQ(extract("(seq (seq T T) H)", {{"(seq T T)", "(seq X Z)"}}), "[H, Z, X, Seq([2, 1]), Seq([3, 0])] 0,3,3");
+  // On equal costs the first node of the sorted class wins: Z before Seq.
+  EXPECT_EQ(extract("(seq I S)", {{"(seq I S)", "Z"}}), "[Z] 0,1,1");
+}
+
+TEST(Extractor, SharedTermsSaturateTheCostInsteadOfOverflowing) {
+  // Seq(x, x) nested 70 times stands for 2^70 T gates.
+  RecExpr<Op> e;
+  Id x = e.add(Op(OpKind::T));
+  for (int k = 0; k < 70; ++k) x = e.add(Op::seq(x, x));
+  EGraph<Op> g;
+  const Id root = g.add_expr_internal(e);
+  g.rebuild();
+  const TCost::Cost cost = Extractor<Op, TCost>(g, TCost{}).best_term(root).first;
+  EXPECT_EQ(cost.t, std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(cost.gates, std::numeric_limits<std::int64_t>::max());
+}
+
+TEST(BuildRecExpr, LaysOutEachSourceOnceLastChildFirst) {
+  const struct {
+    Op root;
+    std::map<Id, Op> source;  // the node standing for each source id
+    const char* expected;
+  } cases[] = {
+      {Op(OpKind::CNOT), {}, "[CNOT]"},
+      {Op::seq(42, 42), {{42, Op(OpKind::T)}}, "[T, Seq([0, 0])]"},
+      // Seq(Par(H, X), Seq(T, Z)): within each subterm the last child comes first too.
+      {Op::seq(10, 20),
+       {{10, Op::par(11, 12)}, {11, Op(OpKind::H)}, {12, Op(OpKind::X)},
+        {20, Op::seq(21, 22)}, {21, Op(OpKind::T)}, {22, Op(OpKind::Z)}},
+       "[Z, T, Seq([1, 0]), X, H, Par([4, 3]), Seq([5, 2])]"},
+      // Distinct sources whose nodes are equal after renumbering share a position.
+      {Op::par(3, 4),
+       {{1, Op(OpKind::T)}, {2, Op(OpKind::T)}, {3, Op::seq(1, 2)}, {4, Op::seq(2, 1)}},
+       "[T, Seq([0, 0]), Par([1, 1])]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(show(build_recexpr(c.root, [&](Id id) { return c.source.at(id); })), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace kestrel

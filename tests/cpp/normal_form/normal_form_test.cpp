@@ -1,0 +1,339 @@
+// Tests of the normal form against a plain exact model of one-qubit gates.
+//
+// The model holds a unitary as M / sqrt2^k with the entries of M in Z[w],
+// w = e^(i pi/4), written a + b w + c w^2 + d w^3 with integers: every gate
+// of the language is exact there, and two products are equal up to a global
+// phase exactly when their reduced forms differ by a power of w. A search
+// over the group from the identity, cheapest first, gives each operator's
+// fewest T gates and, among circuits with that many, fewest gates. Every
+// circuit of up to six gates must come back as the same operator with
+// exactly those two counts, and circuits for the same operator as the same
+// gates.
+#include "src/normal_form/normal_form.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <queue>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "src/circuit/chain.h"
+#include "src/pipeline/pipeline.h"
+#include "src/text/qasm.h"
+
+namespace kestrel {
+namespace {
+
+// a + b w + c w^2 + d w^3, w^4 = -1.
+using Ring = std::array<std::int64_t, 4>;
+
+Ring times_w(const Ring& x) { return {-x[3], x[0], x[1], x[2]}; }
+
+Ring times(const Ring& x, const Ring& y) {
+  Ring out{};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      const std::int64_t p = x[i] * y[j];
+      if (i + j < 4) {
+        out[i + j] += p;
+      } else {
+        out[i + j - 4] -= p;
+      }
+    }
+  }
+  return out;
+}
+
+Ring plus(const Ring& x, const Ring& y) {
+  return {x[0] + y[0], x[1] + y[1], x[2] + y[2], x[3] + y[3]};
+}
+
+// x * sqrt2, with sqrt2 = w - w^3.
+Ring times_sqrt2(const Ring& x) { return {x[1] - x[3], x[0] + x[2], x[1] + x[3], x[2] - x[0]}; }
+
+// M / sqrt2^k.
+struct Unitary {
+  std::array<std::array<Ring, 2>, 2> m{};  // the numerator
+  int k = 0;                               // the power of sqrt2 below it
+};
+
+Unitary gate_matrix(OpKind gate) {
+  const Ring zero{}, one{1, 0, 0, 0}, minus_one{-1, 0, 0, 0};
+  const auto diagonal = [&](Ring d) { return Unitary{{{{one, zero}, {zero, d}}}, 0}; };
+  switch (gate) {
+    case OpKind::H: return Unitary{{{{one, one}, {one, minus_one}}}, 1};
+    case OpKind::S: return diagonal({0, 0, 1, 0});
+    case OpKind::Sdg: return diagonal({0, 0, -1, 0});
+    case OpKind::T: return diagonal({0, 1, 0, 0});
+    case OpKind::Tdg: return diagonal({0, 0, 0, -1});
+    case OpKind::X: return Unitary{{{{zero, one}, {one, zero}}}, 0};
+    case OpKind::Z: return diagonal(minus_one);
+    default: break;
+  }
+  ADD_FAILURE() << "no matrix for " << Op(gate).debug();
+  return {};
+}
+
+// Divides the numerator by sqrt2 while it can: the same unitary, with the
+// smallest k, which makes the form unique.
+void reduce(Unitary& u) {
+  while (true) {
+    Unitary half = u;
+    bool even = true;
+    for (auto& row : half.m) {
+      for (Ring& x : row) {
+        x = times_sqrt2(x);  // x / sqrt2 = x sqrt2 / 2
+        for (std::int64_t& coefficient : x) {
+          even = even && coefficient % 2 == 0;
+          coefficient /= 2;
+        }
+      }
+    }
+    if (!even) return;
+    u = half;
+    --u.k;
+  }
+}
+
+// g * u: the gate applied after u.
+Unitary then(const Unitary& u, OpKind gate) {
+  const Unitary g = gate_matrix(gate);
+  Unitary out;
+  out.k = u.k + g.k;
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 2; ++c) {
+      out.m[r][c] = plus(times(g.m[r][0], u.m[0][c]), times(g.m[r][1], u.m[1][c]));
+    }
+  }
+  if (g.k > 0) reduce(out);
+  return out;
+}
+
+Unitary unitary(const std::vector<OpKind>& gates) {
+  Unitary u;
+  u.m[0][0] = u.m[1][1] = Ring{1, 0, 0, 0};
+  for (OpKind g : gates) u = then(u, g);
+  return u;
+}
+
+// The same operator for every global phase: the least of the reduced
+// form's eight multiples by powers of w.
+using Key = std::array<std::int64_t, 17>;
+
+Key key(Unitary u) {
+  Key best{};
+  for (int phase = 0; phase < 8; ++phase) {
+    Key k{};
+    k[0] = u.k;
+    for (int r = 0; r < 2; ++r) {
+      for (int c = 0; c < 2; ++c) {
+        for (int i = 0; i < 4; ++i) k[1 + 8 * r + 4 * c + i] = u.m[r][c][i];
+        u.m[r][c] = times_w(u.m[r][c]);
+      }
+    }
+    if (phase == 0 || k < best) best = k;
+  }
+  return best;
+}
+
+const std::vector<OpKind> kGates = {OpKind::H,   OpKind::S, OpKind::Sdg, OpKind::T,
+                                    OpKind::Tdg, OpKind::X, OpKind::Z};
+
+std::size_t t_count(const std::vector<OpKind>& gates) {
+  return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(), [](OpKind g) { return is_t(g); }));
+}
+
+// The operators that need at most `max_t` T gates, each with the fewest T
+// gates, then the fewest gates, of any circuit for it.
+struct Group {
+  std::vector<Unitary> unitary;                      // each operator, by number
+  std::vector<std::pair<std::size_t, std::size_t>> cheapest;  // its T gates and gates
+  std::map<Key, std::size_t> number;                 // the number of each operator
+};
+
+Group search_group(std::size_t max_t) {
+  using Entry = std::tuple<std::size_t, std::size_t, std::size_t>;  // T gates, gates, number
+  Group group;
+  std::vector<bool> settled;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
+  const auto reach = [&](const Unitary& u, std::size_t t, std::size_t gates) {
+    const auto [it, added] = group.number.emplace(key(u), group.unitary.size());
+    if (added) {
+      group.unitary.push_back(u);
+      group.cheapest.emplace_back(t, gates);
+      settled.push_back(false);
+    }
+    if (!settled[it->second]) queue.emplace(t, gates, it->second);
+  };
+  reach(unitary({}), 0, 0);
+  while (!queue.empty()) {
+    const auto [t, gates, n] = queue.top();
+    queue.pop();
+    if (settled[n]) continue;
+    settled[n] = true;
+    group.cheapest[n] = {t, gates};
+    for (OpKind g : kGates) {
+      const std::size_t next_t = t + (is_t(g) ? 1 : 0);
+      if (next_t <= max_t) reach(then(group.unitary[n], g), next_t, gates + 1);
+    }
+  }
+  return group;
+}
+
+const PipelineOptions kNormalForm = {
+    .method = Method::NormalForm, .per_qubit = false, .limits = {}};
+
+std::vector<OpKind> normal_form(const std::vector<OpKind>& gates) {
+  NormalFormWire wire;
+  for (OpKind g : gates) wire.add(g);
+  std::vector<OpKind> out;
+  wire.write(out);
+  return out;
+}
+
+std::string show(const std::vector<OpKind>& gates) {
+  std::string out;
+  for (OpKind g : gates) out += std::string(out.empty() ? "" : " ") + Op(g).debug();
+  return "[" + out + "]";
+}
+
+TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalShortestAndCanonical) {
+  constexpr std::size_t kMaxGates = 6;
+  const Group group = search_group(kMaxGates);
+  // Clifford+T operators needing at most k T gates: 24 (1 + 3 (2^k - 1)).
+  ASSERT_EQ(group.unitary.size(), 24u * (1 + 3 * ((1u << kMaxGates) - 1)));
+
+  // The operator of a circuit one gate longer, looked up once per operator
+  // and gate; and the first result written for each operator. Every other
+  // circuit for that operator must come back as the same gates.
+  constexpr std::size_t kUnknown = ~std::size_t{0};
+  std::vector<std::array<std::size_t, 7>> longer(group.unitary.size());
+  for (auto& row : longer) row.fill(kUnknown);
+  std::vector<std::optional<std::vector<OpKind>>> written(group.unitary.size());
+
+  struct Circuit {
+    std::vector<OpKind> gates;  // the circuit
+    std::size_t op = 0;         // its operator's number
+  };
+  std::vector<Circuit> todo{{{}, group.number.at(key(unitary({})))}};
+  std::size_t circuits = 0;
+  while (!todo.empty()) {
+    const Circuit c = std::move(todo.back());
+    todo.pop_back();
+    ++circuits;
+    const std::vector<OpKind> out = normal_form(c.gates);
+    if (written[c.op]) {
+      ASSERT_EQ(show(out), show(*written[c.op])) << show(c.gates);
+    } else {
+      ASSERT_EQ(group.number.at(key(unitary(out))), c.op) << show(c.gates) << " -> " << show(out);
+      const auto [t, gates] = group.cheapest[c.op];
+      ASSERT_EQ(t_count(out), t) << show(c.gates) << " -> " << show(out);
+      ASSERT_EQ(out.size(), gates) << show(c.gates) << " -> " << show(out);
+      written[c.op] = out;
+    }
+    if (c.gates.size() == kMaxGates) continue;
+    for (std::size_t g = 0; g < kGates.size(); ++g) {
+      std::size_t& next = longer[c.op][g];
+      if (next == kUnknown) next = group.number.at(key(then(group.unitary[c.op], kGates[g])));
+      Circuit child{c.gates, next};
+      child.gates.push_back(kGates[g]);
+      todo.push_back(std::move(child));
+    }
+  }
+  EXPECT_EQ(circuits, 137'257u);
+}
+
+struct RunCase {
+  std::vector<OpKind> in;   // a run
+  std::vector<OpKind> out;  // its normal form
+};
+
+TEST(NormalForm, KnownRuns) {
+  using enum OpKind;
+  const RunCase cases[] = {
+      {{T, T, T, T}, {Z}},           // four pi/4 turns are a Z
+      {{T, Tdg}, {}},                //
+      {{H, H}, {}},                  //
+      {{X, X}, {}},                  //
+      {{S, S, S, S}, {}},            //
+      {{T, H, T}, {T, H, T}},        // different axes: both T gates stay
+      {{T, X, T}, {X}},              // X turns the second T into a T-dagger
+      {{Tdg}, {Tdg}},                // a T-dagger is written as one
+      {{H, T, H, H, T, H}, {H, S, H}},  // the same axis after the Cliffords
+      {{RZ2, RZ1, I, RZ2}, {Z}},     // rotations read as T and S, the identity as nothing
+  };
+  for (const RunCase& c : cases) EXPECT_EQ(show(normal_form(c.in)), show(c.out)) << show(c.in);
+}
+
+// Each line the writer prints for the gates of `text` after the header.
+std::vector<std::string> result_lines(std::string_view text) {
+  const std::string out = run_pipeline(text, kNormalForm).qasm;
+  EXPECT_TRUE(out.starts_with(kQasmHeader)) << out;
+  std::vector<std::string> lines;
+  for_each_gate_line(out, [&](OpKind g) { lines.push_back(std::string(op_name(g))); });
+  return lines;
+}
+
+std::string lines_of(std::initializer_list<const char*> gates) {
+  std::string text(kQasmHeader);
+  for (const char* g : gates) {
+    text += std::string(g) + (g == std::string_view("cx") ? " q[0],q[1];\n" : " q[0];\n");
+  }
+  return text;
+}
+
+struct WireCase {
+  std::initializer_list<const char*> in;  // gate names of a one-wire program
+  std::vector<std::string> out;           // the names of the result's gates
+};
+
+TEST(NormalFormWire, CnotsSplitRunsAndCancelAroundNothing) {
+  const WireCase cases[] = {
+      {{"cx", "t", "tdg", "cx"}, {}},                       // the run between comes to nothing
+      {{"t", "cx", "h", "h", "cx", "t"}, {"S"}},            // ... and the runs around it join
+      {{"cx", "h", "cx", "cx", "h", "cx"}, {}},             // pairs inside pairs
+      {{"cx", "cx", "cx"}, {"CNOT"}},                       //
+      {{"h", "cx", "t", "cx", "h"}, {"H", "CNOT", "T", "CNOT", "H"}},  // a T between stays
+      {{"t", "cx", "t", "x", "t", "cx", "t"}, {"T", "CNOT", "X", "CNOT", "T"}},  // runs fold apart
+      {{"h", "h", "cx", "t", "t"}, {"CNOT", "S"}},          // a first run of nothing keeps the cx
+  };
+  for (const WireCase& c : cases) {
+    const std::string text = lines_of(c.in);
+    EXPECT_EQ(result_lines(text), c.out) << text;
+  }
+}
+
+TEST(NormalFormWire, StatisticsAndIgnoredLinesAsInTheDefault) {
+  const std::string text =
+      "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\ncreg c[2];\n"
+      "t q[0];\nrz(pi/4) q[0];\nt q[1];\nmeasure q[0] -> c[0];\ncx q[0],q[1];\n";
+  const PipelineResult result = run_pipeline(text, kNormalForm);
+  EXPECT_EQ(result.qasm, std::string(kQasmHeader) + "s q[0];\ncx q[0],q[0];\n");
+  EXPECT_EQ(result.before, (CircuitStats{.t = 2, .gates = 3, .depth = 3}));
+  EXPECT_EQ(result.after, (CircuitStats{.t = 0, .gates = 2, .depth = 2}));
+  const PipelineResult empty = run_pipeline("creg c[1];\n", kNormalForm);
+  EXPECT_EQ(empty.qasm, kQasmHeader);
+  EXPECT_EQ(empty.after, CircuitStats{});
+}
+
+TEST(OptimizeRun, SaturationGivesWhatThePipelineGives) {
+  const std::string text = lines_of({"h", "t", "t", "cx", "cx", "h", "x", "h", "t", "tdg", "s"});
+  const RecExpr<Op> read = parse_qasm(text);
+  std::vector<Op> gates;
+  emit(read.root(), read, gates);
+  const std::vector<Op> out = optimize_run(gates, {});
+  const std::string written = run_pipeline(text).qasm;
+  std::vector<Op> expected;
+  for_each_gate_line(written, [&](OpKind g) { expected.emplace_back(g); });
+  EXPECT_EQ(out, expected);
+  EXPECT_TRUE(optimize_run({}, {}).empty());
+}
+
+}  // namespace
+}  // namespace kestrel

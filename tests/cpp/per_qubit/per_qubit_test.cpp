@@ -1,0 +1,167 @@
+// Tests of the per-qubit pass with model run optimisers: where runs end and
+// where their results are written, what happens to the text around removed
+// gates, that each distinct run is optimised once, and the statistics.
+#include "src/per_qubit/per_qubit.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "engine/fault.h"
+#include "src/pipeline/pipeline.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kHead = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[3];\n";
+
+// Returns each run as it is.
+std::vector<Op> unchanged(std::span<const Op> run) { return {run.begin(), run.end()}; }
+
+// Returns S for every run: shows where each run's result is written.
+std::vector<Op> one_s(std::span<const Op>) { return {Op(OpKind::S)}; }
+
+// Returns nothing for every run.
+std::vector<Op> nothing(std::span<const Op>) { return {}; }
+
+PerQubitResult run(std::string_view text, const RunOptimizer& optimize) {
+  auto read = read_program(text);
+  if (const auto* error = std::get_if<InputError>(&read)) {
+    ADD_FAILURE() << error->text();
+    return {};
+  }
+  return optimize_per_qubit(text, std::get<QasmProgram>(read), optimize);
+}
+
+struct WriteCase {
+  std::string_view name;       // what the row shows
+  std::string_view in;         // after kHead
+  std::vector<Op> (*optimize)(std::span<const Op>);
+  std::string_view out;        // after kHead
+};
+
+TEST(PerQubitPass, WhereResultsAreWritten) {
+  const WriteCase cases[] = {
+      {"each run at its last gate", "t q[0];\nh q[1];\nt q[0];\ncx q[0],q[1];\nx q[1];\n", one_s,
+       "s q[1];\ns q[0];\ncx q[0],q[1];\ns q[1];\n"},
+      {"a statement sharing a line leaves its blanks", "t q[0]; t q[0];\nh q[1]; // why\n",
+       one_s, " s q[0];\ns q[1]; // why\n"},
+      {"a run ends at each statement naming its qubit, and only there",
+       "h q[0];\nbarrier q;\nh q[0];\nmeasure q[0] -> c[0];\nh q[0];\nreset q[0];\n"
+       "h q[0];\nif (c==1) x q[2];\nh q[0];\nt q;\nh q[0];\n",
+       one_s,
+       "s q[0];\nbarrier q;\ns q[0];\nmeasure q[0] -> c[0];\ns q[0];\nreset q[0];\n"
+       "if (c==1) x q[2];\ns q[0];\nt q;\ns q[0];\n"},
+      {"an empty result removes lines that held only gates",
+       "  t q[0];\n\t tdg q[0] ;\r\nx q[1]; cx q[1],q[2];\n", nothing,
+       " cx q[1],q[2];\n"},
+      {"also lines that held several of them", "  t q[0];  tdg q[0]; \nh q[1];\th q[1];\n// c\n",
+       nothing, "// c\n"},
+      {"but not a line that holds something else too", "t q[0]; h q[1]; // c\nh q[0];\n", nothing,
+       "  // c\n"},
+      {"several gates are written one per line, indented like the last",
+       "h q[0];\n   t q[0];\ncx q[0],q[1];\n", unchanged, "   h q[0];\n   t q[0];\ncx q[0],q[1];\n"},
+      {"a gate in a definition's body is not a run", "gate g a { t a; t a; }\ng q[0];\n", one_s,
+       "gate g a { t a; t a; }\ng q[0];\n"},
+      {"the operand is written plainly", "t q [ 2 ] ;", unchanged, "t q[2];"},
+  };
+  for (const WriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string in = std::string(kHead);
+    if (c.in.find("c[") != std::string_view::npos || c.in.find("c==") != std::string_view::npos) {
+      in += "creg c[1];\n";
+    }
+    const std::string head = in;
+    in += c.in;
+    EXPECT_EQ(run(in, c.optimize).qasm, head + std::string(c.out));
+  }
+}
+
+TEST(PerQubitPass, WindowsLineEndsJoinWrittenGates) {
+  const std::string in = "OPENQASM 2.0;\r\ninclude \"qelib1.inc\";\r\nqreg q[1];\r\nh q[0];\r\nt q[0];\r\n";
+  EXPECT_EQ(run(in, unchanged).qasm, in);
+}
+
+TEST(PerQubitPass, EachDistinctRunIsOptimisedOnce) {
+  std::vector<std::vector<Op>> seen;
+  const RunOptimizer recording = [&](std::span<const Op> r) {
+    seen.emplace_back(r.begin(), r.end());
+    return std::vector<Op>(r.begin(), r.end());
+  };
+  const std::string in = std::string(kHead) +
+                         "h q[0]; t q[0]; h q[1]; t q[1]; cx q[0],q[1];\n"
+                         "h q[0]; t q[0]; t q[1]; cx q[0],q[1];\nh q[2]; t q[2]; t q[1];\n";
+  run(in, recording);
+  const Op h(OpKind::H), t(OpKind::T);
+  const std::vector<std::vector<Op>> expected = {{h, t}, {t}};
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(PerQubitPass, SaturationAfterTheCallsDeadlineLeavesRunsAsTheyWere) {
+  const std::vector<Op> run = {Op(OpKind::T), Op(OpKind::T)};
+  const PipelineOptions options;
+  const Deadline passed(std::chrono::seconds(1), Deadline::Clock::now() - std::chrono::hours(1));
+  EXPECT_EQ(optimize_run(run, options, &passed), run);
+  const Deadline ahead(std::chrono::hours(1));
+  EXPECT_EQ(optimize_run(run, options, &ahead), std::vector<Op>{Op(OpKind::S)});
+  EXPECT_EQ(optimize_run(run, options), std::vector<Op>{Op(OpKind::S)});
+  // What a run is given is what is left, and a limit past the clock's range is no deadline.
+  const auto now = Deadline::Clock::now();
+  const Deadline soon(std::chrono::seconds(10), now);
+  EXPECT_EQ(soon.left(std::chrono::seconds(5), now + std::chrono::seconds(7)), std::chrono::seconds(3));
+  EXPECT_EQ(soon.left(std::chrono::seconds(5), now), std::chrono::seconds(5));
+  const Deadline never(std::chrono::nanoseconds::max(), now);
+  EXPECT_EQ(never.left(std::chrono::seconds(5), now + std::chrono::hours(1)), std::chrono::seconds(5));
+}
+
+TEST(PerQubitPass, AResultOutsideTheSevenGatesIsAFault) {
+  const RunOptimizer bad = [](std::span<const Op>) { return std::vector<Op>{Op(OpKind::CNOT)}; };
+  EXPECT_THROW(run(std::string(kHead) + "t q[0];\n", bad), Fault);
+}
+
+struct StatsCase {
+  std::string_view in;  // after the head and "creg c[2];"
+  CircuitStats stats;   // before, and after with `unchanged`
+};
+
+TEST(PerQubitPass, StatisticsOfWholePrograms) {
+  const StatsCase cases[] = {
+      {"", {0, 0, 0}},
+      {"t q[0]; h q[1]; tdg q[0];", {2, 3, 2}},
+      // A barrier adds no level but aligns its qubits.
+      {"h q[0]; h q[0]; barrier q[0],q[1]; h q[1];", {0, 3, 3}},
+      {"h q[0]; barrier q; h q[2];", {0, 2, 2}},
+      // Broadcasts count once per instance; a custom gate is one operation.
+      {"t q; cx q[0],q[1];", {3, 4, 2}},
+      {"gate g a, b { h a; t b; cx a, b; } g q[0], q[1]; g q[1], q[2];", {0, 2, 2}},
+      // A measurement takes its clbit; measure, reset and barrier are no gates.
+      {"measure q[0] -> c[0]; measure q[1] -> c[0];", {0, 0, 2}},
+      {"reset q[0]; reset q;", {0, 0, 2}},
+      // An `if` takes every bit of its register; a conditional T is a T.
+      {"measure q[0] -> c[1]; if (c==1) t q[2];", {1, 1, 2}},
+      {"h q[1]; h q[1]; if (c==0) measure q[0] -> c[0]; h q[2];", {0, 3, 2}},
+      {"if (c==1) h q;", {0, 3, 3}},
+      {"h q[1]; if (c==0) measure q[1] -> c[1]; measure q[0] -> c[0];", {0, 1, 3}},
+      {"h q[0]; h q[0]; if(c==0) reset q[2]; creg d[1]; if (d==0) h q[1];", {0, 3, 2}},
+  };
+  for (const StatsCase& c : cases) {
+    const std::string in = std::string(kHead) + "creg c[2];\n" + std::string(c.in);
+    SCOPED_TRACE(in);
+    const PerQubitResult result = run(in, unchanged);
+    EXPECT_EQ(result.before, c.stats);
+    EXPECT_EQ(result.after, c.stats);
+  }
+}
+
+TEST(PerQubitPass, AfterCountsTheResults) {
+  const std::string in = std::string(kHead) + "t q[0]; t q[0]; t q[0]; cx q[0],q[1]; t q[1];\n";
+  const PerQubitResult result = run(in, one_s);
+  EXPECT_EQ(result.before, (CircuitStats{4, 5, 5}));
+  EXPECT_EQ(result.after, (CircuitStats{0, 3, 3}));
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,55 @@
+// Circuits past the node limit: the pipeline writes their gates straight
+// from the text, which must be what reading, optimising and writing gives.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "engine/egraph.h"
+#include "src/saturation/optimize.h"
+#include "src/text/qasm.h"
+
+namespace kestrel {
+namespace {
+
+TEST(PastNodeLimit, TallyReadsAndWritesAsTheReaderAndWriterDo) {
+  const std::string cases[] = {
+      "",
+      std::string(kQasmHeader),
+      "h q[0];\n",
+      "OPENQASM 2.0;\r\nqreg q[2];\r\n  t q[0];\r\ncx q[0],q[1];\r\nmeasure q[0] -> c[0];\r\nt q[0]",
+      "h\tq[0];\ns\tq[0];\n// t q[0];\nsdg q[0];\ntdg q[0]; // trailing\nx q[0];\nz q[0];\nrz(pi/2) q[0];\n",
+      "\u3000x q[0];\u3000\n\nh\n",
+  };
+  for (const std::string& text : cases) {
+    const RecExpr<Op> expr = parse_qasm(text);
+    const GateTally tally = tally_gates(text);
+    EXPECT_EQ(tally.stats, wire_stats(expr)) << text;
+    EXPECT_EQ(tally.qasm, print_qasm(expr)) << text;
+  }
+}
+
+// Chains around the limit, over one to eight gate kinds: the tally says
+// past the limit exactly when the loaded e-graph holds more nodes.
+TEST(PastNodeLimit, AgreesWithTheLoadedEGraph) {
+  const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n",
+                         "cx q[0],q[1];\n", "sdg q[0];\n", "tdg q[0];\n", "z q[0];\n"};
+  constexpr std::size_t kLimit = 10'000;
+  std::uint64_t state = 1;
+  for (std::size_t kinds = 1; kinds <= 8; ++kinds) {
+    for (std::size_t n = kLimit - 8; n <= kLimit + 2; ++n) {
+      std::string text(kQasmHeader);
+      for (std::size_t k = 0; k < n; ++k) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        text += lines[k < kinds ? k : (state >> 33) % kinds];
+      }
+      EGraph<Op> g;
+      g.add_expr_internal(parse_qasm(text));
+      EXPECT_EQ(past_node_limit(tally_gates(text), kLimit), g.node_count() > kLimit)
+          << kinds << " kinds, " << n << " gates";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrel
