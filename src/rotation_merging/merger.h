@@ -36,7 +36,12 @@
 //
 // A search costs a hash look-up for the matching group and a walk back
 // through a `SupportIndex` to the newest item it anticommutes with, which
-// skips runs of items that surely commute with it.
+// skips runs of items that surely commute with it. In a wide program, where
+// testing an item costs many words, the search first walks back through the
+// program itself with its product in the local frame (`LocalPauli`), a few
+// bit operations a gate, and asks the index only past a number of gates
+// proportional to the qubits: most rotations find their group or their
+// blocker within the recent gates.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +51,7 @@
 #include <vector>
 
 #include "engine/hashing.h"
+#include "src/rotation_merging/local_pauli.h"
 #include "src/rotation_merging/support_index.h"
 #include "src/rotation_merging/tableau.h"
 
@@ -72,9 +78,7 @@ class RotationMerger {
   RotationMerger& operator=(const RotationMerger&) = delete;
 
   // Reads a Clifford gate (Tableau::apply).
-  void clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b = 0) {
-    tableau_.apply(gate, a, b);
-  }
+  void clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b = 0);
   // Reads a T gate, or a T-dagger when `dagger`, on qubit `qubit`.
   void rotation(std::uint32_t qubit, bool dagger);
   // Reads an operation the method does not follow, acting on these qubits
@@ -101,8 +105,40 @@ class RotationMerger {
   };
 
   const std::uint64_t* item_row(std::uint32_t item) const { return index_.row(item); }
+  // What one way of searching settled for a rotation: it joined a group,
+  // it starts its own, or the search gave up and another way goes on.
+  enum class Found : std::uint8_t { Merged, Own, Unknown };
+  // An operation of the program as the walk reads it.
+  enum class EventKind : std::uint8_t { Clifford, Group, Boundary };
+  struct Event {
+    EventKind kind;        // what it is
+    CliffordGate gate;     // for a Clifford gate
+    std::uint32_t a;       // its qubit, a group's qubit, or a boundary's first qubit in boundary_qubits_
+    std::uint32_t b;       // its second qubit, or a boundary's number of qubits
+    std::uint32_t item;    // for a group or boundary: its first item
+    std::uint32_t before_a;  // the event before it on qubit a, or kNone
+    std::uint32_t before_b;  // the event before it on qubit b, or kNone
+  };
+  // A qubit of the walking product and its next event back, in a heap.
+  struct Cursor {
+    std::uint32_t event;   // an event on the qubit
+    std::uint32_t qubit;   // the qubit
+    bool operator<(const Cursor& o) const { return event < o.event; }
+  };
+
   std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t group);
-  std::uint32_t match(std::uint32_t below) const;
+  std::uint32_t match(std::uint32_t below);
+  void record(Event event);
+  void follow(std::uint32_t qubit, std::uint32_t event);
+  void join(std::uint32_t item, std::uint8_t phase, int sign, std::uint32_t number);
+  bool pass(std::uint32_t item, std::uint8_t& phase);
+  // The search as the probe (in phase `phase`) stands below item `below`,
+  // asking the index with at most `tests` single tests per query.
+  Found search_index(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below,
+                     std::size_t tests);
+  Found quick_search(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below);
+  Found walk(std::uint32_t qubit, int sign, std::uint32_t number, std::uint8_t& phase,
+             std::uint32_t& below);
   void wall();
 
   // Items with the same bits, newest first, chained through Item::same: the
@@ -130,6 +166,16 @@ class RotationMerger {
   SupportIndex index_;                   // the items' products, numbered as the items
   boost::unordered_flat_map<std::uint32_t, std::uint32_t, BitsHash, BitsEqual> newest_;
                                          // first item with some bits -> newest group item with them
+  std::uint32_t hashed_ = 0;             // items entered into newest_ (groups only)
+  bool walks_;                           // whether searches walk the program first
+  std::size_t walk_budget_ = 0;          // gates a walk goes back at most
+  std::vector<Event> events_;            // walks: the operations since the last wall
+  std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
+  std::vector<std::uint32_t> boundary_before_;  // walks: beside each, its event before on that qubit
+  std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
+  std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
+  std::vector<Cursor> cursors_;          // walks: a heap, newest event first
+  LocalPauli local_;                     // walks: the walking rotation's product
   std::vector<std::int8_t> written_;     // per rotation, as MergeResult::written
   std::vector<std::uint64_t> probe_;     // the searching rotation's product
   std::vector<std::uint32_t> stamps_;    // per qubit: the last boundary that named it

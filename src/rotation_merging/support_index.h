@@ -24,6 +24,7 @@ namespace kestrel {
 class SupportIndex {
  public:
   static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::uint32_t kUnknown = kNone - 1;  // a search that gave up
 
   // An empty index of products with `words` words a half row (pauli.h).
   explicit SupportIndex(std::size_t words);
@@ -35,8 +36,11 @@ class SupportIndex {
   std::uint32_t size() const noexcept { return size_; }
 
   // The newest product numbered from `above` + 1 (from 0 when `above` is
-  // kNone) to `below` - 1 that anticommutes with `row`, or kNone.
-  std::uint32_t latest(const std::uint64_t* row, std::uint32_t below, std::uint32_t above) const;
+  // kNone) to `below` - 1 that anticommutes with `row`, or kNone; or
+  // kUnknown once it has tested `tests` products one by one (runs skipped
+  // whole are not counted) without finding it.
+  std::uint32_t latest(const std::uint64_t* row, std::uint32_t below, std::uint32_t above,
+                       std::size_t tests = std::numeric_limits<std::size_t>::max());
 
   // Forgets every product.
   void clear();
@@ -51,9 +55,11 @@ class SupportIndex {
   static constexpr unsigned kLevels = 7;  // up to runs of 2^28
 
   bool run_commutes(const std::uint64_t* row, unsigned level, std::uint32_t run) const;
+  void unite();
 
   std::size_t words_;                           // words per half row
   std::uint32_t size_ = 0;                      // products appended
+  std::uint32_t united_ = 0;                    // products or-ed into the unions
   std::vector<std::uint64_t> rows_;             // the products, 2 * words_ words each
   std::vector<std::uint64_t> unions_[kLevels];  // per level, per run: its X bits' and Z bits' unions
 };

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "src/rotation_merging/pauli.h"
 #include "tests/cpp/rotation_merging/dense.h"
 
 namespace kestrel {
@@ -176,6 +177,144 @@ TEST(MergerTest, AfterStopSearchingRotationsStayAsTheyWere) {
   const MergeResult result = merger.finish();
   EXPECT_EQ(result.written, (std::vector<std::int8_t>{2, MergeResult::kMerged, 1, -1}));
   EXPECT_EQ(result.phase, 0);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// The search as stated, for comparison: every group and boundary row kept
+// in a list, searched newest first one by one.
+class PlainMerger {
+ public:
+  explicit PlainMerger(std::uint32_t qubits) : frame_(qubits), words_(frame_.words()) {}
+
+  void clifford(CliffordGate g, std::uint32_t a, std::uint32_t b = 0) { frame_.apply(g, a, b); }
+
+  void boundary(const std::vector<std::uint32_t>& qubits) {
+    for (std::uint32_t q : qubits) {
+      add(frame_.x_row(q), frame_.x_phase(q), -1);
+      add(frame_.z_row(q), frame_.z_phase(q), -1);
+    }
+  }
+
+  void rotation(std::uint32_t q, bool dagger) {
+    const int sign = dagger ? -1 : 1;
+    written_.push_back(static_cast<std::int8_t>(sign));
+    std::vector<std::uint64_t> p(frame_.z_row(q), frame_.z_row(q) + 2 * words_);
+    std::uint8_t k = frame_.z_phase(q);
+    for (std::size_t i = items_.size(); i-- > 0;) {
+      Item& item = items_[i];
+      if (item.group >= 0 && same_bits(p.data(), item.row.data(), words_)) {
+        Group& g = groups_[static_cast<std::size_t>(item.group)];
+        g.angle = (g.angle + (((k - item.phase) & 3) == 0 ? sign : -sign)) & 15;
+        written_.back() = MergeResult::kMerged;
+        return;
+      }
+      if (!anticommute(p.data(), item.row.data(), words_)) continue;
+      if (item.group < 0) break;
+      const int angle = groups_[static_cast<std::size_t>(item.group)].angle & 7;
+      if (angle & 1) break;
+      if (angle == 4) k = (k + 2) & 3;
+      if (angle == 2 || angle == 6) {
+        k = multiply_left(item.row.data(), item.phase, p.data(), k, words_);
+        k = (k + (angle == 2 ? 1 : 3)) & 3;
+      }
+    }
+    groups_.push_back(Group{written_.size() - 1, sign & 15});
+    add(frame_.z_row(q), frame_.z_phase(q), static_cast<int>(groups_.size() - 1));
+  }
+
+  std::vector<std::int8_t> written() const {
+    std::vector<std::int8_t> out = written_;
+    for (const Group& g : groups_) {
+      const int r = g.angle & 7;
+      out[g.first] = static_cast<std::int8_t>(r <= 4 ? r : r - 8);
+    }
+    return out;
+  }
+
+ private:
+  struct Group {
+    std::size_t first;
+    int angle;
+  };
+  struct Item {
+    std::vector<std::uint64_t> row;
+    std::uint8_t phase;
+    int group;  // -1 for a boundary row
+  };
+  void add(const std::uint64_t* row, std::uint8_t phase, int group) {
+    items_.push_back(Item{std::vector<std::uint64_t>(row, row + 2 * words_), phase, group});
+  }
+
+  Tableau frame_;
+  std::size_t words_;
+  std::vector<Item> items_;
+  std::vector<Group> groups_;
+  std::vector<std::int8_t> written_;
+};
+
+TEST(MergerTest, AgreesWithThePlainSearchAtEveryWidth) {
+  // 300 qubits are wide enough for the searches to walk the program first.
+  struct Width {
+    std::uint32_t qubits;
+    int programs;
+    int length;
+    int active;  // qubits the program uses
+  };
+  // The long programs on many active qubits make walks reach their limit
+  // and products spread past the walk's light cone.
+  const Width widths[] = {{3, 200, 60, 3},   {70, 60, 400, 6},    {300, 40, 400, 6},
+                          {300, 4, 8000, 6}, {300, 4, 8000, 120}};
+  std::mt19937 rng(17);
+  for (const Width& w : widths) {
+    for (int trial = 0; trial < w.programs; ++trial) {
+      // A few active qubits, spread over the words, so that groups meet.
+      std::vector<std::uint32_t> active;
+      for (int k = 0; k < w.active; ++k) active.push_back(rng() % w.qubits);
+      RotationMerger fast(w.qubits);
+      PlainMerger plain(w.qubits);
+      // Some programs have only cx, t and tdg (diagonal rotations), some
+      // only cx and h t h (rotations about products of X), whose rotations
+      // all commute: there searches go far back.
+      const int shape = trial % 4;
+      const auto rotate = [&](std::uint32_t q, bool dagger) {
+        if (shape == 1) {
+          fast.clifford(CliffordGate::H, q);
+          plain.clifford(CliffordGate::H, q);
+        }
+        fast.rotation(q, dagger);
+        plain.rotation(q, dagger);
+        if (shape == 1) {
+          fast.clifford(CliffordGate::H, q);
+          plain.clifford(CliffordGate::H, q);
+        }
+      };
+      for (int k = 0; k < w.length; ++k) {
+        const std::uint32_t a = active[rng() % active.size()];
+        std::uint32_t b = active[rng() % active.size()];
+        const unsigned pick = rng() % (shape < 2 ? 3 : 12);
+        if (pick == 0 || pick == 1) {
+          rotate(a, pick == 1);
+        } else if (pick == 11 && rng() % 3 == 0) {
+          const std::vector<std::uint32_t> qubits{a};
+          fast.boundary(qubits);
+          plain.boundary(qubits);
+        } else {
+          CliffordGate g = kCliffords[shape < 2 ? 6 : rng() % std::size(kCliffords)].second;
+          const bool pair = g == CliffordGate::CX || g == CliffordGate::CZ || g == CliffordGate::Swap;
+          if (pair && a == b) b = (a + 1) % w.qubits;
+          fast.clifford(g, a, b);
+          plain.clifford(g, a, b);
+        }
+      }
+      EXPECT_EQ(fast.finish().written, plain.written())
+          << w.qubits << " qubits, program " << trial;
+    }
+  }
 }
 
 }  // namespace
