@@ -45,7 +45,8 @@ constexpr std::string_view kHelp =
     "  --iter-limit N        stop saturating after N iterations (default 30)\n"
     "  --node-limit N        stop saturating above N e-graph nodes (default 10000)\n"
     "  --time-limit SECONDS  stop saturating after SECONDS seconds (default 5; with\n"
-    "                        --per-qubit, for the whole run)\n"
+    "                        --per-qubit, for the whole run; rotation merging keeps\n"
+    "                        the T gates it reads after it as they are)\n"
     "  --report              print what the saturation run did on standard error\n"
     "  --dot FILE            write the final e-graph to FILE in Graphviz's dot language\n"
     "  --help                print this help and exit\n"
@@ -155,7 +156,7 @@ Options parse_options(const std::vector<std::string>& argv) {
   if (!options.error && (options.report || options.dot) &&
       (options.pipeline.per_qubit || options.pipeline.method != Method::Saturation)) {
     options.error = "--report and --dot describe a saturation run on one wire, not --per-qubit "
-                    "or --method normal-form";
+                    "or another --method";
   }
   return options;
 }
@@ -264,7 +265,7 @@ PyObject* run(PyObject* module, const Options& options) {
       })) {
     return raise_exception(module, std::move(error));
   }
-  if (result.error) return raise_input_error(*result.error, path_text(*options.in) + ": ");
+  if (raise_refusal(result, path_text(*options.in) + ": ")) return nullptr;
 
   std::string diagnostics;  // everything for standard error, in order
   if (options.stats) {

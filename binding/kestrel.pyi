@@ -7,7 +7,7 @@ __version__: str
 def optimize_qasm(
     qasm: str,
     *,
-    method: Literal["saturation", "normal-form"] = "saturation",
+    method: Literal["saturation", "normal-form", "rotation-merging"] = "saturation",
     per_qubit: bool = False,
     iter_limit: int = 30,
     node_limit: int = 10000,
@@ -15,9 +15,14 @@ def optimize_qasm(
 ) -> tuple[str, dict[str, int]]:
     """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)
 
+    method: 'saturation' (equality saturation with the gate identities),
+    'normal-form' (the T-optimal normal form of every single-qubit run) or
+    'rotation-merging' (the T gates of a whole program merged across its
+    Clifford gates; always reads the text as a whole program).
     iter_limit, node_limit, time_limit: where saturation stops. With
     per_qubit=True the time limit bounds the whole call: the runs share it,
-    and a run not reached before it comes back as it was."""
+    and a run not reached before it comes back as it was. With rotation
+    merging, T gates read after the time limit stay as they are."""
 
 def explain(
     qasm: str, *, iter_limit: int = 30, node_limit: int = 10000, time_limit: float = 5.0

@@ -39,13 +39,16 @@ PyMethodDef methods[] = {
      "optimize_qasm(qasm, *, method='saturation', per_qubit=False, iter_limit=30, "
      "node_limit=10000, time_limit=5.0)\n--\n\n"
      "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)\n\n"
-     "method: 'saturation' (equality saturation with the gate identities) or\n"
-     "'normal-form' (the T-optimal normal form of every single-qubit run).\n"
+     "method: 'saturation' (equality saturation with the gate identities),\n"
+     "'normal-form' (the T-optimal normal form of every single-qubit run) or\n"
+     "'rotation-merging' (the T gates of a whole program merged across its\n"
+     "Clifford gates; always reads the text as a whole program).\n"
      "per_qubit: read the text as a whole multi-qubit program and optimise\n"
      "every qubit's runs of single-qubit gates, keeping everything else.\n"
      "iter_limit, node_limit, time_limit: where saturation stops. With\n"
      "per_qubit=True the time limit bounds the whole call: the runs share it,\n"
-     "and a run not reached before it comes back as it was."},
+     "and a run not reached before it comes back as it was. With rotation\n"
+     "merging, T gates read after the time limit stay as they are."},
     {"explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(explain)),
      METH_VARARGS | METH_KEYWORDS,
      "explain(qasm, *, iter_limit=30, node_limit=10000, time_limit=5.0)\n--\n\n"

@@ -28,14 +28,15 @@ bool utf8_argument(PyObject* qasm, std::string_view& text) {
   return true;
 }
 
-PyObject* raise_input_error(const InputError& error, const std::string& where) {
-  const std::string message = where + error.text();
+bool raise_refusal(const PipelineResult& result, const std::string& where) {
+  if (!result.error && !result.refusal) return false;
+  const std::string message = where + (result.error ? result.error->text() : *result.refusal);
   PyObject* text =
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
-  if (text == nullptr) return nullptr;
+  if (text == nullptr) return true;
   PyErr_SetObject(PyExc_ValueError, text);
   Py_DECREF(text);
-  return nullptr;
+  return true;
 }
 
 PyObject* stats_dict(const PipelineResult& result) {
@@ -75,7 +76,7 @@ PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
     if (auto error = without_gil([&] { result = run_pipeline(text, arguments.options); })) {
       return raise_exception(module, std::move(error));
     }
-    if (result.error) return raise_input_error(*result.error);
+    if (raise_refusal(result)) return nullptr;
 
     PyObject* dict = stats_dict(result);
     if (dict == nullptr) return nullptr;

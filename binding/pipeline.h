@@ -24,9 +24,11 @@ namespace kestrel::binding {
 // encoded.
 bool utf8_argument(PyObject* qasm, std::string_view& text);
 
-// Raises ValueError for a text the per-qubit reader refused, its message
-// `where` followed by "line 3, column 5: expected ...". Returns NULL.
-PyObject* raise_input_error(const InputError& error, const std::string& where = {});
+// Raises ValueError when the pipeline refused the text: one the statement
+// reader could not read ("line 3, column 5: expected ..."), or a program
+// too large for rotation merging; the message follows `where`. Returns
+// whether it raised.
+bool raise_refusal(const PipelineResult& result, const std::string& where = {});
 
 // A new dict with the keys t_before, t_after, depth_before, depth_after,
 // gates_before, gates_after in this order, or NULL with an exception set.

@@ -25,6 +25,7 @@ namespace kestrel {
 enum class Method {
   Saturation,  // equality saturation with the gate identities (the default)
   NormalForm,  // the T-optimal normal form of every single-qubit run
+  RotationMerging,  // T gates of the whole program merged as pi/8 Pauli rotations
 };
 
 // The methods by name, the default first: a new method is one line here
@@ -33,9 +34,10 @@ struct MethodName {
   std::string_view name;  // as the option takes it
   Method method;          // what it selects
 };
-inline constexpr std::array<MethodName, 2> kMethods = {{
+inline constexpr std::array<MethodName, 3> kMethods = {{
     {"saturation", Method::Saturation},
     {"normal-form", Method::NormalForm},
+    {"rotation-merging", Method::RotationMerging},
 }};
 
 // The method names for people: "'saturation' or 'normal-form'" with

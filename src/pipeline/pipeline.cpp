@@ -6,9 +6,13 @@
 #include <utility>
 #include <variant>
 
+#include "engine/fault.h"
 #include "src/circuit/chain.h"
 #include "src/normal_form/normal_form.h"
 #include "src/per_qubit/per_qubit.h"
+#include "src/program/stats.h"
+#include "src/program/writer.h"
+#include "src/rotation_merging/rotation_merging.h"
 
 namespace kestrel {
 namespace {
@@ -49,10 +53,39 @@ PipelineResult per_qubit_pipeline(std::string_view text, const PipelineOptions& 
   return result;
 }
 
+// The whole program, its T gates merged across it. `per_qubit` changes
+// nothing: the method always keeps the program whole.
+PipelineResult rotation_merging_pipeline(std::string_view text, const PipelineOptions& options) {
+  PipelineResult result;
+  auto read = read_program(text);
+  if (auto* error = std::get_if<InputError>(&read)) {
+    result.error = std::move(*error);
+    return result;
+  }
+  const QasmProgram& program = std::get<QasmProgram>(read);
+  if (auto why = too_large_for_rotation_merging(program)) {
+    result.refusal = std::move(*why);
+    return result;
+  }
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  const auto now = std::chrono::steady_clock::now();
+  if (options.limits.time_limit < std::chrono::steady_clock::time_point::max() - now) {
+    deadline = now + options.limits.time_limit;
+  }
+  const RotationMergingResult merged = merge_rotations(program, deadline);
+  const ProgramStats stats = program_stats(program, merged.edits);
+  result.qasm = write_program(text, program, merged.edits);
+  result.before = stats.before;
+  result.after = stats.after;
+  result.phase = merged.phase;
+  return result;
+}
+
 }  // namespace
 
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options,
                             ReportRequest request) {
+  if (options.method == Method::RotationMerging) return rotation_merging_pipeline(text, options);
   if (options.per_qubit) return per_qubit_pipeline(text, options);
   if (options.method == Method::NormalForm) return normal_form_pipeline(text);
   if (request.report == nullptr) {
@@ -77,6 +110,7 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
 
 std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,
                              const Deadline* deadline) {
+  check(options.method != Method::RotationMerging, "rotation merging reads whole programs");
   std::vector<Op> out;
   if (options.method == Method::NormalForm) {
     NormalFormWire wire;

@@ -38,18 +38,27 @@ struct PipelineResult {
   std::string qasm;                  // the optimised program as QASM text
   CircuitStats before;               // the circuit read from the input
   CircuitStats after;                // the optimised circuit
-  std::optional<InputError> error;   // per-qubit mode: why the text could not be read;
-                                     // then nothing else is set
+  std::optional<InputError> error;   // per-qubit mode and rotation merging: why the text
+                                     // could not be read; then nothing else is set
+  std::optional<std::string> refusal;  // rotation merging: why a program read is too large
+                                       // for it; then nothing else is set
+  // The global phase by which the result differs, where the method knows
+  // it: the input equals e^(i phase pi/8) times the result (0 to 15).
+  std::optional<std::uint8_t> phase;
 };
 
 // Reads `text`, optimises it as `options` say and writes it back. Only the
-// per-qubit mode rejects a text (in `error`); the default reads any text. A
+// per-qubit mode and rotation merging, which read the text as a whole
+// program, reject a text (in `error`, or in `refusal` for a program too
+// large for rotation merging); the default reads any text. A
 // report can be asked of a one-wire saturation run only. Throws only `Fault`
 // and `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
                             ReportRequest request = {});
 
-// One qubit's run of one-qubit gates optimised by `options.method`: an
+// One qubit's run of one-qubit gates optimised by `options.method`, which
+// must be a method of runs (not rotation merging, which reads whole
+// programs; a fault otherwise): an
 // equivalent gate list, first gate first; `per_qubit` is not read. An empty
 // run gives an empty list. Saturation sees the gates as the reader's chain
 // would hold them, and stops at the time limit or at `deadline`, whichever

@@ -11,9 +11,7 @@ operations themselves must be the same. The second holds for any size and
 for measurements, resets and conditions in the middle of a program.
 """
 
-import os
 import re
-from pathlib import Path
 
 import numpy as np
 import pytest
@@ -23,16 +21,13 @@ from qiskit import qasm2
 from qiskit.quantum_info import Operator
 
 import kestrel
-from conftest import EXAMPLES, REPO, scaled
+from conftest import EXAMPLES, scaled
+from programs import figures, load, shared_programs, statements
 
 # One row per method; normal-form joins as a row of its own.
 METHODS = ["saturation", "normal-form"]
 
-# The QASMBench programs of the shared data beside the repository (for a
-# work tree, a folder further up), or where KESTREL_QASMBENCH points.
-QASMBENCH = next((p for p in [Path(os.environ.get("KESTREL_QASMBENCH", "/nonexistent"))] +
-                  [d / "shared" / "data" / "qasmbench" for d in REPO.parents] if p.is_dir()),
-                 None)
+QASMBENCH = shared_programs("qasmbench")
 # examples/qasmbench/ holds all but the largest of them; each program once.
 PROGRAMS = sorted(EXAMPLES.glob("**/*.qasm"))
 PROGRAMS += sorted(p for p in (QASMBENCH.glob("*.qasm") if QASMBENCH else [])
@@ -55,49 +50,9 @@ RUN_GATES = {
 RUN_STATEMENT = re.compile(r"(h|s|sdg|t|tdg|x|z)\s+[a-z]\w*\s*\[\s*\d+\s*\]\s*;")
 
 
-def statements(text):
-    """The statements of a program text, comments removed and ends stripped:
-    a statement ends at a ';' outside braces or at the '}' closing a body."""
-    text = re.sub(r"//[^\n]*", "", text)
-    out, start, depth = [], 0, 0
-    for i, ch in enumerate(text):
-        if ch == "{":
-            depth += 1
-        elif ch == "}":
-            depth -= 1
-            if depth == 0:
-                out.append(text[start:i + 1].strip())
-                start = i + 1
-        elif ch == ";" and depth == 0:
-            out.append(text[start:i + 1].strip())
-            start = i + 1
-    assert not text[start:].strip(), "the text ends inside a statement"
-    return out
-
-
 def kept(text):
     """The statements that are no run gates: what the mode must keep."""
     return [s for s in statements(text) if not RUN_STATEMENT.fullmatch(s)]
-
-
-def load(text):
-    return qasm2.loads(text, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
-
-
-def figures(circuit):
-    """Qiskit's counts for a circuit: T applications, gate applications (a
-    conditional gate counts as its gate; measure, reset and barrier do not)
-    and depth."""
-    t = gates = 0
-    for instruction in circuit.data:
-        name = instruction.operation.name
-        if name == "if_else":
-            name = instruction.operation.blocks[0].data[0].operation.name
-        if name in ("measure", "reset", "barrier"):
-            continue
-        gates += 1
-        t += name in ("t", "tdg")
-    return {"t": t, "gates": gates, "depth": circuit.depth()}
 
 
 def segments(circuit):

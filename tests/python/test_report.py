@@ -125,7 +125,7 @@ def test_a_large_e_graph_is_not_drawn():
     ({"time_limit": float("nan")}, ValueError,
      "time_limit must be a positive finite number of seconds, not nan"),
     ({"time_limit": "5"}, TypeError, "time_limit must be a number of seconds, not 'str'"),
-    ({"method": "fast"}, ValueError, "method must be 'saturation' or 'normal-form', not 'fast'"),
+    ({"method": "fast"}, ValueError, "method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"),
     ({"method": 1}, TypeError, "method must be a str, not 'int'"),
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
@@ -196,10 +196,10 @@ class TestCommandLine:
          "--time-limit must be a positive finite number of seconds, not 'nan'"),
         (["--time-limit", "1e-400"],
          "--time-limit must be a positive finite number of seconds, not '1e-400'"),
-        (["--method", "fast"], "--method must be 'saturation' or 'normal-form', not 'fast'"),
+        (["--method", "fast"], "--method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"),
         (["--iter-limit"], "--iter-limit needs a value"),
         (["--report", "--per-qubit"], "--report and --dot describe a saturation run on one wire, "
-                                      "not --per-qubit or --method normal-form"),
+                                      "not --per-qubit or another --method"),
     ])
     def test_bad_values_print_the_usage_and_exit_2(self, tmp_path, args, reason):
         (tmp_path / "in.qasm").write_text(T_PAIRS)

@@ -1,0 +1,348 @@
+// The search of one rotation: the newest group with its bits comes from a
+// hash table, the newest item it anticommutes with from the support index;
+// a Clifford group met on the way changes the rotation's product, and the
+// search goes on below it. A boundary on every qubit ends all searches at
+// once: everything before it is dropped.
+#include "src/rotation_merging/merger.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "engine/fault.h"
+#include "src/rotation_merging/pauli.h"
+
+namespace kestrel {
+namespace {
+
+// Programs wider than this many words a half row walk before they ask the
+// index: there an item's test reads many words, a walk's step a few bits.
+constexpr std::size_t kWalkWords = 4;
+// A walk goes back at most this many gates per qubit (and at least 1,024).
+constexpr std::size_t kWalkGatesPerQubit = 16;
+constexpr std::size_t kAllTests = std::numeric_limits<std::size_t>::max();
+// While the walking product acts on at most this many qubits, the walk
+// follows only the operations on them; past it, every operation in turn.
+constexpr std::uint32_t kLightCone = 64;
+
+}  // namespace
+
+std::size_t RotationMerger::hash_row(const std::uint64_t* row) const {
+  std::uint64_t h = 0;
+  for (std::size_t w = 0; w < 2 * words_; ++w) h = (h ^ row[w]) * 0x9e3779b97f4a7c15ULL;
+  return mix64(h);
+}
+
+std::size_t RotationMerger::BitsHash::operator()(std::uint32_t item) const {
+  return owner->hash_row(owner->item_row(item));
+}
+std::size_t RotationMerger::BitsHash::operator()(const std::uint64_t* row) const {
+  return owner->hash_row(row);
+}
+bool RotationMerger::BitsEqual::operator()(std::uint32_t a, std::uint32_t b) const {
+  return same_bits(owner->item_row(a), owner->item_row(b), owner->words_);
+}
+bool RotationMerger::BitsEqual::operator()(const std::uint64_t* row, std::uint32_t b) const {
+  return same_bits(row, owner->item_row(b), owner->words_);
+}
+
+RotationMerger::RotationMerger(std::uint32_t qubits)
+    : tableau_(qubits),
+      words_(tableau_.words()),
+      index_(words_),
+      newest_(0, BitsHash{this}, BitsEqual{this}),
+      walks_(words_ > kWalkWords),
+      walk_budget_(std::max<std::size_t>(1024, kWalkGatesPerQubit * qubits)),
+      last_event_(walks_ ? qubits : 0, kNone),
+      next_event_(walks_ ? qubits : 0, kNone),
+      local_(walks_ ? qubits : 0),
+      probe_(2 * words_),
+      stamps_(qubits, 0) {}
+
+void RotationMerger::clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b) {
+  tableau_.apply(gate, a, b);
+  if (walks_ && searching_) record(Event{EventKind::Clifford, gate, a, b, kNone, kNone, kNone});
+}
+
+// Appends an event, chained to the events before it on its qubits.
+void RotationMerger::record(Event event) {
+  const auto e = static_cast<std::uint32_t>(events_.size());
+  check(e != kNone, "fewer events than an index can number");
+  if (event.kind == EventKind::Boundary) {
+    for (std::uint32_t k = 0; k < event.b; ++k) {
+      std::uint32_t& last = last_event_[boundary_qubits_[event.a + k]];
+      boundary_before_.push_back(last);
+      last = e;
+    }
+  } else {
+    event.before_a = std::exchange(last_event_[event.a], e);
+    const bool pair = event.kind == EventKind::Clifford &&
+                      (event.gate == CliffordGate::CX || event.gate == CliffordGate::CZ ||
+                       event.gate == CliffordGate::Swap);
+    if (pair) event.before_b = std::exchange(last_event_[event.b], e);
+  }
+  events_.push_back(event);
+}
+
+// After an event on `qubit`: where its walk goes on, if the product still
+// acts on it.
+void RotationMerger::follow(std::uint32_t qubit, std::uint32_t event) {
+  if (!local_.x(qubit) && !local_.z(qubit)) event = kNone;
+  next_event_[qubit] = event;
+  if (event == kNone) return;
+  cursors_.push_back(Cursor{event, qubit});
+  std::push_heap(cursors_.begin(), cursors_.end());
+}
+
+std::uint32_t RotationMerger::add_item(const std::uint64_t* row, std::uint8_t phase,
+                                       std::uint32_t group) {
+  const auto item = static_cast<std::uint32_t>(items_.size());
+  check(item != kNone, "fewer items than the stamps can count");
+  items_.push_back(Item{group, kNone, phase});
+  index_.push_back(row);
+  return item;
+}
+
+// The newest group item below `below` with the bits of the probe, or kNone.
+std::uint32_t RotationMerger::match(std::uint32_t below) {
+  // Groups enter the table when a search first needs it.
+  for (; hashed_ < items_.size(); ++hashed_) {
+    if (items_[hashed_].group == kNone) continue;
+    const auto [it, added] = newest_.try_emplace(hashed_, hashed_);
+    if (!added) {
+      items_[hashed_].same = it->second;
+      it->second = hashed_;
+    }
+  }
+  const auto it = newest_.find(probe_.data());
+  if (it == newest_.end()) return kNone;
+  std::uint32_t item = it->second;
+  while (item != kNone && item >= below) item = items_[item].same;
+  return item;
+}
+
+// The rotation `number`, whose product is `phase` times that of group item
+// `item`'s first member up to sign, joins that group.
+void RotationMerger::join(std::uint32_t item, std::uint8_t phase, int sign, std::uint32_t number) {
+  Group& g = groups_[items_[item].group];
+  const int relative = (phase - items_[item].phase) & 3;  // 0: +P1, 2: -P1
+  check(relative == 0 || relative == 2, "a Hermitian product differs from another by a sign");
+  g.angle = static_cast<std::uint8_t>((g.angle + (relative == 0 ? sign : -sign)) & 15);
+  written_[number] = MergeResult::kMerged;
+}
+
+// Passes item `item`, which anticommutes with the probe: a Clifford group's
+// rotation R changes the probe to R^-1 P R (and the walk's local product
+// alike); a T group or a boundary cannot be passed.
+bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
+  const Item& it = items_[item];
+  if (it.group == kNone) return false;  // a boundary
+  const std::uint8_t angle = groups_[it.group].angle & 7;
+  if (angle & 1) return false;  // a T rotation: no identity passes it
+  if (angle == 4) {
+    phase = (phase + 2) & 3;  // a Pauli: R^-1 P R = -P
+  } else if (angle != 0) {
+    // exp(-i pi/4 G) and its inverse: R^-1 P R = +-i G P.
+    phase = multiply_left(item_row(item), it.phase, probe_.data(), phase, words_);
+    phase = (phase + (angle == 2 ? 1 : 3)) & 3;
+  }
+  return true;
+}
+
+RotationMerger::Found RotationMerger::search_index(int sign, std::uint32_t number,
+                                                   std::uint8_t& phase, std::uint32_t& below,
+                                                   std::size_t tests) {
+  for (;;) {
+    const std::uint32_t group = match(below);
+    const std::uint32_t blocker = index_.latest(probe_.data(), below, group, tests);
+    if (blocker == SupportIndex::kUnknown) return Found::Unknown;
+    if (group != kNone && blocker == kNone) {
+      join(group, phase, sign, number);
+      return Found::Merged;
+    }
+    if (blocker == kNone || !pass(blocker, phase)) return Found::Own;
+    below = blocker;
+  }
+}
+
+// Before a walk: a diagonal product (Z bits only, as the rotations of the
+// phase-polynomial parts of a program are) commutes with every diagonal
+// item, and the index skips runs of those at once, where a walk would go
+// far. Settles the search only when no single test is needed.
+RotationMerger::Found RotationMerger::quick_search(int sign, std::uint32_t number,
+                                                   std::uint8_t& phase, std::uint32_t& below) {
+  const bool diagonal =
+      std::all_of(probe_.begin(), probe_.begin() + static_cast<std::ptrdiff_t>(words_),
+                  [](std::uint64_t w) { return w == 0; });
+  if (!diagonal || index_.latest(probe_.data(), below, kNone, 0) != kNone) return Found::Unknown;
+  const std::uint32_t group = match(below);
+  if (group == kNone) return Found::Own;
+  join(group, phase, sign, number);
+  return Found::Merged;
+}
+
+// Walks back from the newest operation with the rotation's product in the
+// local frame, where a group's first member is Z_a and a boundary's rows are
+// the X and Z of its qubits, so each test reads a bit or two. While the
+// product acts on few qubits the walk follows the chains of events on those
+// qubits only, newest first: the others act where the product is the
+// identity. Keeps the probe (the product in the frame of the program's
+// start) in step, and `below` at the first item not yet passed, for the
+// index to go on from.
+RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::uint32_t number,
+                                          std::uint8_t& phase, std::uint32_t& below) {
+  local_.reset(qubit);
+  cursors_.clear();
+  follow(qubit, last_event_[qubit]);
+  std::size_t steps = 0;
+  std::size_t position = kNone;  // walking every event: the last one walked
+  for (;;) {
+    std::uint32_t e = kNone;
+    if (position == kNone) {
+      // The newest event a cursor stands for; stale cursors are dropped.
+      while (!cursors_.empty()) {
+        std::pop_heap(cursors_.begin(), cursors_.end());
+        const Cursor c = cursors_.back();
+        cursors_.pop_back();
+        if (next_event_[c.qubit] == c.event && c.event != e) {
+          e = c.event;
+          break;
+        }
+      }
+      if (e == kNone) return Found::Own;  // no operation before reaches the product
+    } else {
+      if (position == 0) return Found::Own;
+      e = static_cast<std::uint32_t>(--position);
+    }
+    if (++steps > walk_budget_) return Found::Unknown;
+    const Event& event = events_[e];
+    switch (event.kind) {
+      case EventKind::Clifford:
+        local_.step_back(event.gate, event.a, event.b);
+        if (position == kNone) {
+          follow(event.a, event.before_a);
+          if (event.before_b != kNone || event.gate == CliffordGate::CX ||
+              event.gate == CliffordGate::CZ || event.gate == CliffordGate::Swap) {
+            follow(event.b, event.before_b);
+          }
+        }
+        break;
+      case EventKind::Group: {
+        below = event.item;
+        if (local_.is_z(event.a)) {
+          join(event.item, phase, sign, number);
+          return Found::Merged;
+        }
+        if (local_.x(event.a)) {  // anticommutes with Z_a
+          if (!pass(event.item, phase)) return Found::Own;
+          const std::uint8_t angle = groups_[items_[event.item].group].angle & 7;
+          if (angle == 4) {
+            local_.times_i(2);
+          } else if (angle != 0) {
+            local_.times_z(event.a);
+            local_.times_i(angle == 2 ? 1 : 3);
+          }
+        }
+        if (position == kNone) follow(event.a, event.before_a);
+        break;
+      }
+      case EventKind::Boundary:
+        below = event.item;
+        for (std::uint32_t k = 0; k < event.b; ++k) {
+          const std::uint32_t q = boundary_qubits_[event.a + k];
+          if (local_.x(q) || local_.z(q)) return Found::Own;
+        }
+        break;
+    }
+    if (position == kNone && local_.weight() > kLightCone) position = e;
+  }
+}
+
+void RotationMerger::rotation(std::uint32_t qubit, bool dagger) {
+  checked_index(tableau_.qubits(), qubit);
+  const int sign = dagger ? -1 : 1;
+  phase_ += sign;
+  const auto number = static_cast<std::uint32_t>(written_.size());
+  written_.push_back(static_cast<std::int8_t>(sign));
+  const std::uint64_t* own = tableau_.z_row(qubit);
+  const std::uint8_t own_phase = tableau_.z_phase(qubit);
+
+  if (searching_) {
+    std::copy(own, own + 2 * words_, probe_.begin());
+    std::uint8_t phase = own_phase;
+    auto below = static_cast<std::uint32_t>(items_.size());
+    Found found = walks_ ? quick_search(sign, number, phase, below)
+                         : search_index(sign, number, phase, below, kAllTests);
+    if (found == Found::Unknown) found = walk(qubit, sign, number, phase, below);
+    if (found == Found::Unknown) found = search_index(sign, number, phase, below, kAllTests);
+    if (found == Found::Merged) return;
+  }
+
+  const auto group = static_cast<std::uint32_t>(groups_.size());
+  groups_.push_back(Group{number, static_cast<std::uint8_t>(sign & 15)});
+  if (!searching_) return;
+  const std::uint32_t item = add_item(own, own_phase, group);
+  if (walks_) record(Event{EventKind::Group, CliffordGate::H, qubit, 0, item, kNone, kNone});
+}
+
+void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
+  if (!searching_) return;
+  if (++stamp_ == 0) {
+    std::fill(stamps_.begin(), stamps_.end(), 0);
+    stamp_ = 1;
+  }
+  std::size_t distinct = 0;
+  for (std::uint32_t q : qubits) {
+    std::uint32_t& seen = stamps_[checked_index(stamps_.size(), q)];
+    distinct += seen != stamp_;
+    seen = stamp_;
+  }
+  if (distinct == tableau_.qubits()) return wall();
+  if (walks_) {
+    for (std::uint32_t q : qubits) {
+      if (stamps_[q] == stamp_) boundary_qubits_.push_back(q);
+    }
+    record(Event{EventKind::Boundary, CliffordGate::H,
+                 static_cast<std::uint32_t>(boundary_qubits_.size() - distinct),
+                 static_cast<std::uint32_t>(distinct), static_cast<std::uint32_t>(items_.size()),
+                 kNone, kNone});
+  }
+  for (std::uint32_t q : qubits) {
+    if (stamps_[q] != stamp_) continue;  // added already
+    stamps_[q] = stamp_ - 1;
+    add_item(tableau_.x_row(q), tableau_.x_phase(q), kNone);
+    add_item(tableau_.z_row(q), tableau_.z_phase(q), kNone);
+  }
+}
+
+// A boundary on every qubit: its rows span every product, so no search
+// passes it, and nothing before it is looked at again.
+void RotationMerger::wall() {
+  items_.clear();
+  index_.clear();
+  newest_.clear();
+  hashed_ = 0;
+  events_.clear();
+  boundary_qubits_.clear();
+  boundary_before_.clear();
+  std::fill(last_event_.begin(), last_event_.end(), kNone);
+}
+
+MergeResult RotationMerger::finish() {
+  MergeResult result;
+  int phase = phase_;
+  for (const Group& g : groups_) {
+    const int residue = g.angle & 7;
+    const int written = residue <= 4 ? residue : residue - 8;  // -3 to 4
+    // diag(1, e^(i r pi/4)) = e^(i r pi/8) exp(-i r pi/8 Z); r and the
+    // group's angle differ by 0 or 8 eighths, and exp(-i pi Z) = -1.
+    phase -= written;
+    if (((written - g.angle) & 15) == 8) phase += 8;
+    written_[g.first] = static_cast<std::int8_t>(written);
+  }
+  result.written = std::move(written_);
+  result.phase = static_cast<std::uint8_t>(phase & 15);
+  return result;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,187 @@
+// Rotation merging: the T gates of a whole program as pi/8 rotations about
+// Pauli products, merged where the products match.
+//
+// Read in order, a program is Clifford gates, T and T-dagger gates, and
+// operations the method does not follow (boundaries). With C the product of
+// the Clifford gates read before it, a T gate on qubit q is, up to a global
+// phase, the rotation exp(-i pi/8 P) with P = C^-1 Z_q C (a T-dagger the
+// rotation by -pi/8) placed before all the Clifford gates; the Clifford
+// gates then multiply to the same C at the end, whatever is done to the
+// rotations. A rotation searches back through the groups of rotations kept
+// so far, newest first:
+//
+// - a group whose product is +-P takes it: the group's angle, kept relative
+//   to the signed product P1 of its first member, grows by +-pi/8;
+// - a group whose product commutes with P is passed;
+// - a group whose angle is a multiple of pi/4 (a Clifford rotation R) is
+//   passed too, the rotation's product becoming R^-1 P R for the rest of the
+//   search (R P = R^-1 P R R, exactly); any other group that anticommutes
+//   with P ends the search;
+// - a boundary on qubits A, with D the product of the Clifford gates before
+//   it, is passed only when P commutes with D^-1 X_a D and D^-1 Z_a D for
+//   every a in A: then D P D^-1 is the identity on A, so the rotation and
+//   the boundary act on different qubits at that point and commute, whatever
+//   the boundary does (a measurement, a reset, a gate controlled by bits);
+//
+// and a rotation that joins no group starts its own, with its own product.
+// Every step is an identity of the whole product, so the groups' rotations,
+// each written as the phase gate for its angle at its first member's place
+// (in that member's frame, where P1 is Z_q), equal the program up to the
+// global phase that `MergeResult::phase` records.
+//
+// For `t q[0]; cx q[1],q[0]; t q[0]; cx q[1],q[0]; t q[0];` the products are
+// Z_0, Z_0 Z_1 and Z_0: the third rotation passes the second (they commute)
+// and joins the first, which is written as `s q[0];` at its place; the third
+// T goes, the second stays.
+//
+// A search costs a hash look-up for the matching group and a walk back
+// through a `SupportIndex` to the newest item it anticommutes with, which
+// skips runs of items that surely commute with it. In a wide program, where
+// testing an item costs many words, the search first walks back through the
+// program itself with its product in the local frame (`LocalPauli`), a few
+// bit operations a gate, and asks the index only past a number of gates
+// proportional to the qubits: most rotations find their group or their
+// blocker within the recent gates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "engine/hashing.h"
+#include "src/rotation_merging/local_pauli.h"
+#include "src/rotation_merging/support_index.h"
+#include "src/rotation_merging/tableau.h"
+
+namespace kestrel {
+
+struct MergeResult {
+  static constexpr std::int8_t kMerged = std::numeric_limits<std::int8_t>::min();
+
+  // Per rotation, in the order read: kMerged where it went into an earlier
+  // rotation's group; else the phase gate its group writes at its place, as
+  // the power r of e^(i pi/4) that the gate diag(1, e^(i r pi/4)) applies
+  // to |1>, from -3 to 4: 1 is t, 2 s, 3 s and t, 4 z, -1 tdg, -2 sdg, -3
+  // sdg and tdg, 0 nothing.
+  std::vector<std::int8_t> written;
+  // The program read equals e^(i phase pi/8) times the program written,
+  // from 0 to 15.
+  std::uint8_t phase = 0;
+};
+
+class RotationMerger {
+ public:
+  explicit RotationMerger(std::uint32_t qubits);
+  RotationMerger(const RotationMerger&) = delete;
+  RotationMerger& operator=(const RotationMerger&) = delete;
+
+  // Reads a Clifford gate (Tableau::apply).
+  void clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b = 0);
+  // Reads a T gate, or a T-dagger when `dagger`, on qubit `qubit`.
+  void rotation(std::uint32_t qubit, bool dagger);
+  // Reads an operation the method does not follow, acting on these qubits
+  // (in any order, repeats allowed).
+  void boundary(std::span<const std::uint32_t> qubits);
+  // From now on every rotation read stays as it was; for a deadline.
+  void stop_searching() { searching_ = false; }
+
+  // The rotations' fates and the global phase. Call once, last.
+  MergeResult finish();
+
+ private:
+  static constexpr std::uint32_t kNone = SupportIndex::kNone;
+
+  struct Group {
+    std::uint32_t first;  // the number of its first rotation
+    std::uint8_t angle;   // in eighths of pi, mod 16, relative to its first member's product
+  };
+  // A product the search looks at: a group's, or a boundary's row.
+  struct Item {
+    std::uint32_t group;  // its group in groups_, or kNone for a boundary's row
+    std::uint32_t same;   // for a group: the item of the group before it with the same bits, or kNone
+    std::uint8_t phase;   // the power of i of its product
+  };
+
+  const std::uint64_t* item_row(std::uint32_t item) const { return index_.row(item); }
+  // What one way of searching settled for a rotation: it joined a group,
+  // it starts its own, or the search gave up and another way goes on.
+  enum class Found : std::uint8_t { Merged, Own, Unknown };
+  // An operation of the program as the walk reads it.
+  enum class EventKind : std::uint8_t { Clifford, Group, Boundary };
+  struct Event {
+    EventKind kind;        // what it is
+    CliffordGate gate;     // for a Clifford gate
+    std::uint32_t a;       // its qubit, a group's qubit, or a boundary's first qubit in boundary_qubits_
+    std::uint32_t b;       // its second qubit, or a boundary's number of qubits
+    std::uint32_t item;    // for a group or boundary: its first item
+    std::uint32_t before_a;  // the event before it on qubit a, or kNone
+    std::uint32_t before_b;  // the event before it on qubit b, or kNone
+  };
+  // A qubit of the walking product and its next event back, in a heap.
+  struct Cursor {
+    std::uint32_t event;   // an event on the qubit
+    std::uint32_t qubit;   // the qubit
+    bool operator<(const Cursor& o) const { return event < o.event; }
+  };
+
+  std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t group);
+  std::uint32_t match(std::uint32_t below);
+  void record(Event event);
+  void follow(std::uint32_t qubit, std::uint32_t event);
+  void join(std::uint32_t item, std::uint8_t phase, int sign, std::uint32_t number);
+  bool pass(std::uint32_t item, std::uint8_t& phase);
+  // The search as the probe (in phase `phase`) stands below item `below`,
+  // asking the index with at most `tests` single tests per query.
+  Found search_index(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below,
+                     std::size_t tests);
+  Found quick_search(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below);
+  Found walk(std::uint32_t qubit, int sign, std::uint32_t number, std::uint8_t& phase,
+             std::uint32_t& below);
+  void wall();
+
+  // Items with the same bits, newest first, chained through Item::same: the
+  // table maps the bits to the newest one.
+  struct BitsHash {
+    using is_transparent = void;
+    using is_avalanching = void;
+    const RotationMerger* owner;
+    std::size_t operator()(std::uint32_t item) const;
+    std::size_t operator()(const std::uint64_t* row) const;
+  };
+  struct BitsEqual {
+    using is_transparent = void;
+    const RotationMerger* owner;
+    bool operator()(std::uint32_t a, std::uint32_t b) const;
+    bool operator()(const std::uint64_t* row, std::uint32_t b) const;
+    bool operator()(std::uint32_t a, const std::uint64_t* row) const { return (*this)(row, a); }
+  };
+  std::size_t hash_row(const std::uint64_t* row) const;
+
+  Tableau tableau_;                      // the Clifford frame
+  std::size_t words_;                    // words per half row
+  std::vector<Group> groups_;            // every group, in order of their first members
+  std::vector<Item> items_;              // the groups and boundary rows a search may meet, in order
+  SupportIndex index_;                   // the items' products, numbered as the items
+  boost::unordered_flat_map<std::uint32_t, std::uint32_t, BitsHash, BitsEqual> newest_;
+                                         // first item with some bits -> newest group item with them
+  std::uint32_t hashed_ = 0;             // items entered into newest_ (groups only)
+  bool walks_;                           // whether searches walk the program first
+  std::size_t walk_budget_ = 0;          // gates a walk goes back at most
+  std::vector<Event> events_;            // walks: the operations since the last wall
+  std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
+  std::vector<std::uint32_t> boundary_before_;  // walks: beside each, its event before on that qubit
+  std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
+  std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
+  std::vector<Cursor> cursors_;          // walks: a heap, newest event first
+  LocalPauli local_;                     // walks: the walking rotation's product
+  std::vector<std::int8_t> written_;     // per rotation, as MergeResult::written
+  std::vector<std::uint64_t> probe_;     // the searching rotation's product
+  std::vector<std::uint32_t> stamps_;    // per qubit: the last boundary that named it
+  std::uint32_t stamp_ = 0;              // one per boundary
+  int phase_ = 0;                        // eighths of pi: +1 per T read, -1 per T-dagger
+  bool searching_ = true;                // whether rotations still search
+};
+
+}  // namespace kestrel

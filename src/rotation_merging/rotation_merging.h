@@ -1,0 +1,54 @@
+// The rotation-merging method on a whole program: its T gates merged across
+// the program's Clifford gates (src/rotation_merging/merger.h), written back
+// in place.
+//
+// The statements are read in order. h, s, sdg, x, y, z, sx, sxdg, id, cx, CX,
+// cy, cz and swap applied without a condition are Clifford gates the frame
+// follows, broadcast ones once per instance; t and tdg on one indexed qubit
+// without a condition are rotations; every other statement that acts on
+// qubits (a measurement, a reset, a barrier, a conditioned gate, a gate
+// with parameters, a defined or opaque gate, ccx, and t or tdg applied to a
+// whole register) is a boundary on the qubits it names. A barrier or any
+// other statement on every qubit ends all searches.
+//
+// Each group is written at its first member's statement as the phase gates
+// for its angle (t, s, z, sdg, tdg, `s` then `t`, `sdg` then `tdg`, or
+// nothing); its other members are removed. Every other statement stays as
+// it was. For
+//
+//   t q[0]; cx q[1],q[0]; t q[0]; cx q[1],q[0]; t q[0];
+//
+// the edits are {0 -> [S]} and {8 -> []}: the first T becomes S, the last
+// goes, and the middle T (about Z_0 Z_1, which commutes) stays.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "src/program/edits.h"
+#include "src/program/program.h"
+
+namespace kestrel {
+
+struct RotationMergingResult {
+  Edits edits;            // the T statements replaced or removed
+  std::uint8_t phase = 0; // the program read is e^(i phase pi/8) times the program written
+};
+
+// The memory the method may take for the Pauli products it keeps.
+inline constexpr std::uint64_t kRotationMergingBytes = std::uint64_t{1} << 32;
+
+// Why `program` is too large for the method (its products would take more
+// than kRotationMergingBytes), or nothing.
+std::optional<std::string> too_large_for_rotation_merging(const QasmProgram& program);
+
+// Merges the rotations of `program`, which must not be too large. Past
+// `deadline`, every rotation read stays as it is.
+RotationMergingResult merge_rotations(
+    const QasmProgram& program,
+    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+
+}  // namespace kestrel

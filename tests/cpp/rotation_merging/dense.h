@@ -1,0 +1,121 @@
+// Circuits on a few qubits as dense unitary matrices: the plain model the
+// rotation-merging tests check the frame and the merged programs against.
+//
+// Qubit q is bit q of a basis state's index. Every gate multiplies the
+// matrix on the left, so after h q[0]; t q[0]; the matrix is T H.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <numbers>
+#include <vector>
+
+namespace kestrel::testing {
+
+using Complex = std::complex<double>;
+using Gate1 = std::array<Complex, 4>;  // row-major 2x2
+
+inline const Complex kI{0, 1};
+inline Gate1 gate_h() {
+  const double r = 1 / std::numbers::sqrt2;
+  return {r, r, r, -r};
+}
+inline Gate1 phase_gate(double angle) { return {1, 0, 0, std::exp(kI * angle)}; }
+inline Gate1 gate_x() { return {0, 1, 1, 0}; }
+inline Gate1 gate_y() { return {0, -kI, kI, 0}; }
+inline Gate1 gate_z() { return {1, 0, 0, -1}; }
+inline Gate1 gate_rx(double a) {  // a gate no Clifford frame follows
+  return {std::cos(a), -kI * std::sin(a), -kI * std::sin(a), std::cos(a)};
+}
+
+class Dense {
+ public:
+  explicit Dense(int qubits) : qubits_(qubits), dim_(std::size_t{1} << qubits), m_(dim_ * dim_) {
+    for (std::size_t i = 0; i < dim_; ++i) at(i, i) = 1;
+  }
+
+  Complex& at(std::size_t r, std::size_t c) { return m_[r * dim_ + c]; }
+  Complex at(std::size_t r, std::size_t c) const { return m_[r * dim_ + c]; }
+  std::size_t dim() const { return dim_; }
+
+  // Multiplies by a one-qubit gate on qubit q from the left.
+  void apply(const Gate1& g, int q) {
+    const std::size_t bit = std::size_t{1} << q;
+    for (std::size_t c = 0; c < dim_; ++c) {
+      for (std::size_t r = 0; r < dim_; ++r) {
+        if (r & bit) continue;
+        const Complex a = at(r, c), b = at(r | bit, c);
+        at(r, c) = g[0] * a + g[1] * b;
+        at(r | bit, c) = g[2] * a + g[3] * b;
+      }
+    }
+  }
+  // Multiplies by a gate controlled on qubit c, acting with g on qubit t.
+  void apply_controlled(const Gate1& g, int control, int target) {
+    const std::size_t cbit = std::size_t{1} << control, tbit = std::size_t{1} << target;
+    for (std::size_t c = 0; c < dim_; ++c) {
+      for (std::size_t r = 0; r < dim_; ++r) {
+        if (!(r & cbit) || (r & tbit)) continue;
+        const Complex a = at(r, c), b = at(r | tbit, c);
+        at(r, c) = g[0] * a + g[1] * b;
+        at(r | tbit, c) = g[2] * a + g[3] * b;
+      }
+    }
+  }
+  void apply_swap(int a, int b) {
+    apply_controlled(gate_x(), a, b);
+    apply_controlled(gate_x(), b, a);
+    apply_controlled(gate_x(), a, b);
+  }
+
+  // this = e^(i phase) other, entry by entry.
+  bool equals(const Dense& other, double phase = 0) const {
+    const Complex factor = std::exp(kI * phase);
+    for (std::size_t k = 0; k < m_.size(); ++k) {
+      if (std::abs(m_[k] - factor * other.m_[k]) > 1e-9) return false;
+    }
+    return true;
+  }
+
+  // The matrix of i^k X^x Z^z over `qubits` qubits, from a packed row whose
+  // halves are one word each.
+  static Dense pauli(int qubits, const std::uint64_t* row, std::uint8_t k) {
+    Dense p(qubits);
+    for (std::size_t i = 0; i < p.dim_ * p.dim_; ++i) p.m_[i] = 0;
+    const Complex phase = std::pow(kI, static_cast<int>(k));
+    for (std::size_t b = 0; b < p.dim_; ++b) {
+      const int sign = __builtin_parityll(row[1] & b) ? -1 : 1;  // Z^z |b>
+      p.at(b ^ row[0], b) = phase * static_cast<double>(sign);   // then X^x
+    }
+    return p;
+  }
+
+  Dense times(const Dense& o) const {
+    Dense out(qubits_);
+    for (std::size_t r = 0; r < dim_; ++r) {
+      for (std::size_t c = 0; c < dim_; ++c) {
+        Complex sum = 0;
+        for (std::size_t k = 0; k < dim_; ++k) sum += at(r, k) * o.at(k, c);
+        out.at(r, c) = sum;
+      }
+    }
+    return out;
+  }
+  Dense adjoint() const {
+    Dense out(qubits_);
+    for (std::size_t r = 0; r < dim_; ++r) {
+      for (std::size_t c = 0; c < dim_; ++c) out.at(r, c) = std::conj(at(c, r));
+    }
+    return out;
+  }
+
+ private:
+  int qubits_;
+  std::size_t dim_;
+  std::vector<Complex> m_;
+};
+
+}  // namespace kestrel::testing

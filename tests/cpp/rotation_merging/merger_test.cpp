@@ -1,0 +1,321 @@
+// Rotation merging on small programs: a table of cases that show each kind
+// of merge, pass and stop, and random programs whose written form is
+// checked against the input as dense matrices, global phase included.
+#include "src/rotation_merging/merger.h"
+
+#include <gtest/gtest.h>
+
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "src/rotation_merging/pauli.h"
+#include "tests/cpp/rotation_merging/dense.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Dense;
+
+// One operation of a test program: "h 0", "cx 1 0", "t 2", "tdg 0", and
+// "b 0 1" for a boundary on qubits 0 and 1.
+struct Operation {
+  std::string name;
+  std::vector<std::uint32_t> qubits;
+};
+
+std::vector<Operation> parse(const std::string& text) {
+  std::vector<Operation> out;
+  std::istringstream statements(text);
+  std::string statement;
+  while (std::getline(statements, statement, ';')) {
+    std::istringstream words(statement);
+    Operation op;
+    if (!(words >> op.name)) continue;
+    for (std::uint32_t q; words >> q;) op.qubits.push_back(q);
+    out.push_back(op);
+  }
+  return out;
+}
+
+const std::pair<const char*, CliffordGate> kCliffords[] = {
+    {"h", CliffordGate::H},   {"s", CliffordGate::S},   {"sdg", CliffordGate::Sdg},
+    {"x", CliffordGate::X},   {"y", CliffordGate::Y},   {"z", CliffordGate::Z},
+    {"cx", CliffordGate::CX}, {"cz", CliffordGate::CZ}, {"swap", CliffordGate::Swap}};
+
+MergeResult merge(std::uint32_t qubits, const std::vector<Operation>& program) {
+  RotationMerger merger(qubits);
+  for (const Operation& op : program) {
+    if (op.name == "t" || op.name == "tdg") {
+      merger.rotation(op.qubits[0], op.name == "tdg");
+    } else if (op.name == "b") {
+      merger.boundary(op.qubits);
+    } else {
+      bool known = false;
+      for (const auto& [name, gate] : kCliffords) {
+        if (op.name != name) continue;
+        merger.clifford(gate, op.qubits[0], op.qubits.size() > 1 ? op.qubits[1] : 0);
+        known = true;
+      }
+      EXPECT_TRUE(known) << op.name;
+    }
+  }
+  return merger.finish();
+}
+
+TEST(MergerTest, Cases) {
+  constexpr std::int8_t M = MergeResult::kMerged;
+  struct Case {
+    const char* why;
+    std::uint32_t qubits;
+    const char* program;
+    std::vector<std::int8_t> written;  // per rotation
+  };
+  const Case cases[] = {
+      {"two T gates are one S", 1, "t 0; t 0", {2, M}},
+      {"T and T-dagger cancel", 1, "t 0; tdg 0", {0, M}},
+      {"eight T gates are nothing", 1, "t 0; t 0; t 0; t 0; t 0; t 0; t 0; t 0",
+       {0, M, M, M, M, M, M, M}},
+      {"five T gates: Z then T", 1, "t 0; t 0; t 0; t 0; t 0", {-3, M, M, M, M}},
+      {"X between flips the sign", 1, "t 0; x 0; t 0", {0, M}},
+      {"merged across a CNOT pair, passing a commuting rotation", 2,
+       "t 0; cx 1 0; t 0; cx 1 0; t 0", {2, 1, M}},
+      {"rotations about X and Z do not merge", 1, "t 0; h 0; t 0", {1, 1}},
+      {"C^-1 Z C, not C Z C^-1: h t h s h t stays", 1, "h 0; t 0; h 0; s 0; h 0; t 0", {1, 1}},
+      {"a group of angle pi/4 is passed with the product conjugated", 1,
+       "t 0; h 0; s 0; t 0; t 0; h 0; t 0", {0, 2, M, M}},
+      {"a boundary on an unrelated qubit is passed", 2, "t 0; b 1; t 0", {2, M}},
+      {"a boundary on the rotation's qubit stops it", 1, "t 0; b 0; t 0", {1, 1}},
+      {"a reset between two CNOTs stops it, though the T gates are on q1", 2,
+       "t 1; cx 0 1; b 0; cx 0 1; t 1", {1, 1}},
+      {"a boundary on every qubit stops every search", 2, "t 0; b 0 1; t 0", {1, 1}},
+      {"a boundary whose qubits the product does not reach is passed", 3,
+       "t 0; cx 1 2; b 2; cx 1 2; t 0", {2, M}},
+  };
+  for (const Case& c : cases) {
+    const MergeResult result = merge(c.qubits, parse(c.program));
+    EXPECT_EQ(result.written, c.written) << c.why;
+  }
+}
+
+// The phase gate diag(1, e^(i r pi/4)) of a written rotation.
+testing::Gate1 written_gate(int r) { return testing::phase_gate(r * std::numbers::pi / 4); }
+
+// Applies a boundary on `qubits`: gates no Clifford frame follows.
+void apply_boundary(Dense& d, const std::vector<std::uint32_t>& qubits) {
+  if (qubits.size() >= 2) d.apply_controlled(testing::gate_rx(0.9), qubits[0], qubits[1]);
+  for (std::uint32_t q : qubits) d.apply(testing::gate_rx(0.37 + q), q);
+}
+
+void apply_clifford(Dense& d, const Operation& op) {
+  const int a = static_cast<int>(op.qubits[0]);
+  const int b = op.qubits.size() > 1 ? static_cast<int>(op.qubits[1]) : 0;
+  if (op.name == "h") d.apply(testing::gate_h(), a);
+  if (op.name == "s") d.apply(testing::phase_gate(std::numbers::pi / 2), a);
+  if (op.name == "sdg") d.apply(testing::phase_gate(-std::numbers::pi / 2), a);
+  if (op.name == "x") d.apply(testing::gate_x(), a);
+  if (op.name == "y") d.apply(testing::gate_y(), a);
+  if (op.name == "z") d.apply(testing::gate_z(), a);
+  if (op.name == "cx") d.apply_controlled(testing::gate_x(), a, b);
+  if (op.name == "cz") d.apply_controlled(testing::gate_z(), a, b);
+  if (op.name == "swap") d.apply_swap(a, b);
+}
+
+TEST(MergerTest, RandomProgramsEqualTheirWrittenFormTimesThePhase) {
+  std::mt19937 rng(3);
+  const char* names[] = {"h", "s", "sdg", "x", "y", "z", "cx", "cz", "swap",
+                         "t", "t", "tdg", "t", "tdg", "b"};
+  int merged = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    const std::uint32_t qubits = 1 + rng() % 4;
+    std::vector<Operation> program;
+    const int length = 1 + static_cast<int>(rng() % 40);
+    for (int k = 0; k < length; ++k) {
+      Operation op{names[rng() % std::size(names)], {}};
+      const bool pair = op.name == "cx" || op.name == "cz" || op.name == "swap";
+      if (pair && qubits < 2) continue;
+      if (op.name == "b" && rng() % 4 != 0) continue;  // boundaries are rarer
+      const std::uint32_t a = rng() % qubits;
+      op.qubits.push_back(a);
+      if (pair) op.qubits.push_back((a + 1 + rng() % (qubits - 1)) % qubits);
+      if (op.name == "b" && qubits > 1 && rng() % 2) op.qubits.push_back((a + 1) % qubits);
+      program.push_back(op);
+    }
+    const MergeResult result = merge(qubits, program);
+    Dense in(static_cast<int>(qubits)), out(static_cast<int>(qubits));
+    std::size_t rotation = 0;
+    for (const Operation& op : program) {
+      if (op.name == "t" || op.name == "tdg") {
+        in.apply(written_gate(op.name == "t" ? 1 : -1), static_cast<int>(op.qubits[0]));
+        const std::int8_t w = result.written.at(rotation++);
+        merged += w == MergeResult::kMerged;
+        if (w != MergeResult::kMerged) out.apply(written_gate(w), static_cast<int>(op.qubits[0]));
+      } else if (op.name == "b") {
+        apply_boundary(in, op.qubits);
+        apply_boundary(out, op.qubits);
+      } else {
+        apply_clifford(in, op);
+        apply_clifford(out, op);
+      }
+    }
+    ASSERT_EQ(rotation, result.written.size());
+    ASSERT_LT(result.phase, 16);
+    EXPECT_TRUE(in.equals(out, result.phase * std::numbers::pi / 8)) << "trial " << trial;
+  }
+  EXPECT_GT(merged, 100);  // the programs do exercise merging
+}
+
+TEST(MergerTest, AfterStopSearchingRotationsStayAsTheyWere) {
+  RotationMerger merger(1);
+  merger.rotation(0, false);
+  merger.rotation(0, false);  // merges: the group is an S
+  merger.stop_searching();
+  merger.rotation(0, false);
+  merger.rotation(0, true);
+  const MergeResult result = merger.finish();
+  EXPECT_EQ(result.written, (std::vector<std::int8_t>{2, MergeResult::kMerged, 1, -1}));
+  EXPECT_EQ(result.phase, 0);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// The search as stated, for comparison: every group and boundary row kept
+// in a list, searched newest first one by one.
+class PlainMerger {
+ public:
+  explicit PlainMerger(std::uint32_t qubits) : frame_(qubits), words_(frame_.words()) {}
+
+  void clifford(CliffordGate g, std::uint32_t a, std::uint32_t b = 0) { frame_.apply(g, a, b); }
+
+  void boundary(const std::vector<std::uint32_t>& qubits) {
+    for (std::uint32_t q : qubits) {
+      add(frame_.x_row(q), frame_.x_phase(q), -1);
+      add(frame_.z_row(q), frame_.z_phase(q), -1);
+    }
+  }
+
+  void rotation(std::uint32_t q, bool dagger) {
+    const int sign = dagger ? -1 : 1;
+    written_.push_back(static_cast<std::int8_t>(sign));
+    std::vector<std::uint64_t> p(frame_.z_row(q), frame_.z_row(q) + 2 * words_);
+    std::uint8_t k = frame_.z_phase(q);
+    for (std::size_t i = items_.size(); i-- > 0;) {
+      Item& item = items_[i];
+      if (item.group >= 0 && same_bits(p.data(), item.row.data(), words_)) {
+        Group& g = groups_[static_cast<std::size_t>(item.group)];
+        g.angle = (g.angle + (((k - item.phase) & 3) == 0 ? sign : -sign)) & 15;
+        written_.back() = MergeResult::kMerged;
+        return;
+      }
+      if (!anticommute(p.data(), item.row.data(), words_)) continue;
+      if (item.group < 0) break;
+      const int angle = groups_[static_cast<std::size_t>(item.group)].angle & 7;
+      if (angle & 1) break;
+      if (angle == 4) k = (k + 2) & 3;
+      if (angle == 2 || angle == 6) {
+        k = multiply_left(item.row.data(), item.phase, p.data(), k, words_);
+        k = (k + (angle == 2 ? 1 : 3)) & 3;
+      }
+    }
+    groups_.push_back(Group{written_.size() - 1, sign & 15});
+    add(frame_.z_row(q), frame_.z_phase(q), static_cast<int>(groups_.size() - 1));
+  }
+
+  std::vector<std::int8_t> written() const {
+    std::vector<std::int8_t> out = written_;
+    for (const Group& g : groups_) {
+      const int r = g.angle & 7;
+      out[g.first] = static_cast<std::int8_t>(r <= 4 ? r : r - 8);
+    }
+    return out;
+  }
+
+ private:
+  struct Group {
+    std::size_t first;
+    int angle;
+  };
+  struct Item {
+    std::vector<std::uint64_t> row;
+    std::uint8_t phase;
+    int group;  // -1 for a boundary row
+  };
+  void add(const std::uint64_t* row, std::uint8_t phase, int group) {
+    items_.push_back(Item{std::vector<std::uint64_t>(row, row + 2 * words_), phase, group});
+  }
+
+  Tableau frame_;
+  std::size_t words_;
+  std::vector<Item> items_;
+  std::vector<Group> groups_;
+  std::vector<std::int8_t> written_;
+};
+
+TEST(MergerTest, AgreesWithThePlainSearchAtEveryWidth) {
+  // 300 qubits are wide enough for the searches to walk the program first.
+  struct Width {
+    std::uint32_t qubits;
+    int programs;
+    int length;
+    int active;  // qubits the program uses
+  };
+  // The long programs on many active qubits make walks reach their limit
+  // and products spread past the walk's light cone.
+  const Width widths[] = {{3, 200, 60, 3},   {70, 60, 400, 6},    {300, 40, 400, 6},
+                          {300, 4, 8000, 6}, {300, 4, 8000, 120}};
+  std::mt19937 rng(17);
+  for (const Width& w : widths) {
+    for (int trial = 0; trial < w.programs; ++trial) {
+      // A few active qubits, spread over the words, so that groups meet.
+      std::vector<std::uint32_t> active;
+      for (int k = 0; k < w.active; ++k) active.push_back(rng() % w.qubits);
+      RotationMerger fast(w.qubits);
+      PlainMerger plain(w.qubits);
+      // Some programs have only cx, t and tdg (diagonal rotations), some
+      // only cx and h t h (rotations about products of X), whose rotations
+      // all commute: there searches go far back.
+      const int shape = trial % 4;
+      const auto rotate = [&](std::uint32_t q, bool dagger) {
+        if (shape == 1) {
+          fast.clifford(CliffordGate::H, q);
+          plain.clifford(CliffordGate::H, q);
+        }
+        fast.rotation(q, dagger);
+        plain.rotation(q, dagger);
+        if (shape == 1) {
+          fast.clifford(CliffordGate::H, q);
+          plain.clifford(CliffordGate::H, q);
+        }
+      };
+      for (int k = 0; k < w.length; ++k) {
+        const std::uint32_t a = active[rng() % active.size()];
+        std::uint32_t b = active[rng() % active.size()];
+        const unsigned pick = rng() % (shape < 2 ? 3 : 12);
+        if (pick == 0 || pick == 1) {
+          rotate(a, pick == 1);
+        } else if (pick == 11 && rng() % 3 == 0) {
+          const std::vector<std::uint32_t> qubits{a};
+          fast.boundary(qubits);
+          plain.boundary(qubits);
+        } else {
+          CliffordGate g = kCliffords[shape < 2 ? 6 : rng() % std::size(kCliffords)].second;
+          const bool pair = g == CliffordGate::CX || g == CliffordGate::CZ || g == CliffordGate::Swap;
+          if (pair && a == b) b = (a + 1) % w.qubits;
+          fast.clifford(g, a, b);
+          plain.clifford(g, a, b);
+        }
+      }
+      EXPECT_EQ(fast.finish().written, plain.written())
+          << w.qubits << " qubits, program " << trial;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrel
