@@ -61,10 +61,8 @@ PER_QUBIT_TOOLS = {
                   "qiskit.qasm2.loads; PassManager([OptimizeCliffordT()]); qasm2.dumps"),
 }
 
-# The options of kestrel's whole-program T-count method. Until it is in the
-# module, the per-qubit normal form stands in, so that the suite runs end to
-# end; its T counts and times are then not the method's.
-ROTATION_MERGING: dict[str, Any] = {"method": "normal-form", "per_qubit": True}
+# The options of kestrel's whole-program T-count method.
+ROTATION_MERGING: dict[str, Any] = {"method": "rotation-merging"}
 
 # The rotation-merging suite's tools, on whole programs.
 ROTATION_MERGING_TOOLS = {
