@@ -1,67 +1,116 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang into build/fuzz and runs
-# them side by side, each for the given number of seconds (default 60):
+# them two at a time (the machine has two cores), each for the given number
+# of seconds (default 20):
 #
-#   qasm_fuzz     bytes as a QASM program through read, optimise, measure, write
-#   pattern_fuzz  bytes as pattern text through the readers, compaction,
-#                 the pattern compiler and the matching machine
-#   per_qubit_fuzz  bytes through the statement reader and the per-qubit pass,
-#                 seeded with the QASMBench programs of ../shared/data (or of
-#                 $KESTREL_QASMBENCH) and examples/, copied at run time
+#   qasm_fuzz        one wire through saturation at small limits, against
+#                    its 4x4 unitary; its report and drawing as explain gives
+#   normal_form_fuzz one wire through the normal form, against its unitary
+#   pattern_fuzz     pattern text through the readers, compaction, the
+#                    pattern compiler and the matching machine
+#   per_qubit_fuzz, per_qubit_normal_form_fuzz, rotation_merging_fuzz
+#                    whole programs through the per-qubit mode with each
+#                    method and through rotation merging, against a
+#                    state-vector simulation on up to six qubits
 #
-# Each keeps the inputs that reach new code in build/fuzz/corpus/<target>,
-# so a later run goes on from there. A crash, a broken invariant or an input
-# that runs longer than a minute fails the script; the input is saved under
+# Each starts from the inputs kept in fuzz/corpus/<target> and in
+# build/fuzz/corpus/<target>, where it keeps the inputs that reach new code,
+# with seeds from examples/ and the programs of ../shared/data (qasmbench
+# and tcount, or $KESTREL_DATA), copied at run time. It ends with one line
+# per target: inputs run, inputs per second, new coverage, findings. A
+# crash, a broken invariant, a leak or an input that runs longer than a
+# minute stops that target and fails the script (the lines are also kept in
+# build/fuzz/summary.txt); the input is saved under
 # build/fuzz/artifacts/<target>/ and the target's log is printed. Needs cmake
 # (3.26 or newer) and ninja on PATH, as scripts/test.sh sets them up.
+#
+#   bash scripts/fuzz.sh [seconds per target]
+#   bash scripts/fuzz.sh --share <seconds in all, shared out among the targets>
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-60}
 CXX=clang++-16 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTREL_FUZZ=ON >/dev/null
-cmake --build build/fuzz
+cmake --build build/fuzz -j 2
 
-# run <target> <seed directory> [options]: runs fuzz/<target>_fuzz.cpp's program. The
-# memory limit is above libFuzzer's 2 GB: under AddressSanitizer the resident
-# memory of a long run creeps up (its allocator's quarantine and caches; the
-# same inputs without the sanitizer stay flat at 36 MB).
-run() {
-  local target=$1 seeds=$2
-  shift 2
-  mkdir -p "build/fuzz/corpus/$target" "build/fuzz/artifacts/$target"
-  "build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=8192 \
-    -dict="fuzz/$target.dict" -artifact_prefix="build/fuzz/artifacts/$target/" \
-    -print_final_stats=1 "$@" "build/fuzz/corpus/$target" "$seeds" >"build/fuzz/$target.log" 2>&1
-}
-
-seeds=build/fuzz/seeds/per_qubit
+# The seeds: the example programs and the real programs of the shared data.
+seeds=build/fuzz/seeds/programs
 rm -rf "$seeds" && mkdir -p "$seeds"
 cp examples/*.qasm examples/*/*.qasm "$seeds"/
-for dir in "${KESTREL_QASMBENCH:-}" ../shared/data/qasmbench ../../shared/data/qasmbench; do
-  if [[ -n "$dir" && -d "$dir" ]]; then
-    cp "$dir"/*.qasm "$seeds"/
+for data in "${KESTREL_DATA:-}" ../shared/data ../../shared/data; do
+  if [[ -n "$data" && -d "$data/qasmbench" ]]; then
+    cp "$data"/qasmbench/*.qasm "$data"/tcount/*.qasm "$seeds"/
     break
   fi
 done
 
-run qasm examples &
-qasm=$!
-run pattern fuzz/seeds/pattern &
-pattern=$!
-# The largest seeds are long programs; their first 8 KiB are seeds enough.
-run per_qubit "$seeds" -max_len=8192 &
-per_qubit=$!
+# target dictionary seeds max_len: what each target is given. The one-wire
+# saturation target reads only its first 160 bytes (fuzz/qasm_fuzz.cpp).
+targets=(
+  "qasm qasm $seeds 160"
+  "normal_form qasm $seeds 4096"
+  "pattern pattern fuzz/seeds/pattern 4096"
+  "per_qubit program $seeds 4096"
+  "per_qubit_normal_form program $seeds 4096"
+  "rotation_merging program $seeds 4096"
+)
+if [[ "${1:-}" == --share ]]; then
+  seconds=$(( $2 / ${#targets[@]} ))
+else
+  seconds=${1:-20}
+fi
+
+# run <target> <dictionary> <seeds> <max_len>: the target's run, its log in
+# build/fuzz/<target>.log. The memory limit is above libFuzzer's 2 GB: under
+# AddressSanitizer the resident memory of a long run creeps up (its
+# allocator's quarantine and caches).
+run() {
+  local target=$1 dict=$2 seed_dir=$3 max_len=$4
+  local kept="fuzz/corpus/$target"
+  mkdir -p "build/fuzz/corpus/$target" "build/fuzz/artifacts/$target"
+  [[ -d "$kept" ]] || kept=
+  "build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=8192 \
+    -max_len="$max_len" -dict="fuzz/$dict.dict" -artifact_prefix="build/fuzz/artifacts/$target/" \
+    -print_final_stats=1 "build/fuzz/corpus/$target" $kept "$seed_dir" \
+    >"build/fuzz/$target.log" 2>&1
+}
+
+# summary <target> <status>: the target's line from its log.
+summary() {
+  local target=$1 status=$2 log="build/fuzz/$1.log"
+  local runs first last added findings
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  added=$(sed -n 's/^stat::new_units_added: *//p' "$log")
+  first=$(grep -m1 -o 'INITED cov: [0-9]*' "$log" | grep -o '[0-9]*$' || true)
+  last=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*$' || true)
+  findings=$([[ $status == 0 ]] && echo 0 || echo 1)
+  printf '%-26s %9s inputs in %4s s, %6s inputs/s, new coverage %s edges (%s -> %s) in %s new inputs, findings %s\n' \
+    "${target}_fuzz" "${runs:-?}" "$seconds" "$(( ${runs:-0} / seconds ))" \
+    "$(( ${last:-0} - ${first:-0} ))" "${first:-?}" "${last:-?}" "${added:-?}" "$findings"
+}
 
 status=0
-for target in qasm pattern per_qubit; do
-  if wait "${!target}"; then
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "build/fuzz/$target.log")
-    echo "${target}_fuzz: ${runs:-?} inputs in ${seconds} s, nothing found"
-  else
-    status=1
-    echo "${target}_fuzz FAILED; the input is in build/fuzz/artifacts/$target/" >&2
-    tail -n 80 "build/fuzz/$target.log" >&2
-  fi
+lines=()
+for ((k = 0; k < ${#targets[@]}; k += 2)); do
+  pids=()
+  names=()
+  for spec in "${targets[@]:k:2}"; do
+    read -r target dict seed_dir max_len <<<"$spec"
+    run "$target" "$dict" "$seed_dir" "$max_len" &
+    pids+=($!)
+    names+=("$target")
+  done
+  for i in "${!pids[@]}"; do
+    target=${names[$i]}
+    if wait "${pids[$i]}"; then
+      lines+=("$(summary "$target" 0)")
+    else
+      status=1
+      lines+=("$(summary "$target" 1)")
+      echo "${target}_fuzz FAILED; the input is in build/fuzz/artifacts/$target/" >&2
+      tail -n 80 "build/fuzz/$target.log" >&2
+    fi
+  done
 done
+printf '%s\n' "${lines[@]}" | tee build/fuzz/summary.txt
 exit "$status"

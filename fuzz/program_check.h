@@ -1,0 +1,125 @@
+// What the fuzz targets of the whole-program methods check of one input,
+// with the method and mode as options (the per-qubit mode with saturation or
+// the normal form, rotation merging).
+//
+// A text is either an input error, the statement reader's own with a
+// position inside the text and a message saying what was expected, or a
+// program. For a program the method's text must read again as a program on
+// the same registers that keeps the statements it does not rewrite byte for
+// byte and in order; its statistics before and after are those counted by
+// fuzz/program_model.h on the two programs; the T count never grows; and on
+// up to kModelQubits qubits the two programs map two pseudo-random states
+// to the same states, on the branches of the likelier and of the rarer
+// outcomes, up to one global phase: none for saturation, whose rules are
+// exact identities, the recorded one for rotation merging, any for the
+// normal form.
+#pragma once
+
+#include <cmath>
+#include <numbers>
+#include <optional>
+#include <cstddef>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "fuzz/invariant.h"
+#include "fuzz/program_model.h"
+#include "src/pipeline/pipeline.h"
+#include "src/program/program.h"
+#include "src/program/writer.h"
+
+namespace kestrel {
+
+// Whether a method may rewrite statement `st` (its text may change or go):
+// the run gates in the per-qubit mode; t and tdg, and the phase gates a
+// group may be written as, in rotation merging.
+inline bool rewritable(const Statement& st, Method method) {
+  if (st.kind != StatementKind::RunGate) return false;
+  if (method != Method::RotationMerging) return true;
+  switch (st.library) {
+    case QasmGate::t: case QasmGate::tdg: case QasmGate::s: case QasmGate::sdg: case QasmGate::z:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The texts of the statements a method keeps, in order.
+inline std::vector<std::string_view> kept(std::string_view text, const QasmProgram& program,
+                                          Method method) {
+  std::vector<std::string_view> out;
+  for (const Statement& st : program.statements) {
+    if (!rewritable(st, method)) out.push_back(text.substr(st.begin, st.end - st.begin));
+  }
+  return out;
+}
+
+// The global phase between the programs' runs on one branch: out = phase in.
+inline Complex phase_between(const Amplitudes& in, const Amplitudes& out) {
+  Complex overlap = 0;
+  for (std::size_t k = 0; k < in.size(); ++k) overlap += std::conj(in[k]) * out[k];
+  return overlap;  // `in` has norm 1
+}
+
+inline bool equal_states(const Amplitudes& a, const Amplitudes& b) {
+  double distance = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) distance += std::norm(a[k] - b[k]);
+  return std::sqrt(distance) < 1e-7;
+}
+
+// Checks the method's result on `text`, as the header says.
+inline void check_program_method(std::string_view text, const PipelineOptions& options) {
+  const PipelineResult result = run_pipeline(text, options);
+  const bool merging = options.method == Method::RotationMerging;
+  const auto read = read_program(text);
+  if (const auto* error = std::get_if<InputError>(&read)) {
+    require(result.error == *error, "the reader's error");
+    require(error->line >= 1 && error->column >= 1, "an error position is 1-based");
+    require(error->message.starts_with("expected "), "an error says what was expected");
+    require(result.qasm.empty() && !result.phase, "nothing else of an input error");
+    return;
+  }
+  require(!result.error, "a program is no input error");
+  if (result.refusal) {
+    require(merging, "only rotation merging refuses a program");
+    return;
+  }
+  const QasmProgram& program = std::get<QasmProgram>(read);
+  require(write_program(text, program, Edits{}) == text, "no edits write the text as it is");
+  require(result.phase.has_value() == merging, "rotation merging alone records a phase");
+
+  const auto again = read_program(result.qasm);
+  require(std::holds_alternative<QasmProgram>(again), "the output reads as a program");
+  const QasmProgram& written = std::get<QasmProgram>(again);
+  require(written.qubits == program.qubits && written.clbits == program.clbits,
+          "the same registers");
+  require(kept(text, program, options.method) == kept(result.qasm, written, options.method),
+          "the statements not rewritten are kept, in order");
+  require(result.before == program_counts(program), "the statistics of the input");
+  require(result.after == program_counts(written), "the statistics of the output");
+  require(result.after.t <= result.before.t, "the T count never grows");
+  if (merging) require(result.after.gates <= result.before.gates, "merging never adds gates");
+
+  const ProgramModel in(text, program), out(result.qasm, written);
+  if (!in.covered()) return;
+  const std::optional<Complex> expected =
+      merging ? std::optional(std::polar(1.0, -*result.phase * std::numbers::pi / 8))
+      : options.method == Method::Saturation ? std::optional(Complex(1))
+                                             : std::nullopt;
+  std::optional<Complex> phase = expected;
+  for (const Pick pick : {Pick::Likelier, Pick::Rarer}) {
+    const Amplitudes start = in.random_state(pick == Pick::Likelier ? 1 : 2);
+    std::vector<Outcome> outcomes;
+    const Amplitudes a = *in.run(start, pick, outcomes, false);
+    const std::optional<Amplitudes> b = out.run(start, pick, outcomes, true);
+    require(b.has_value(), "the same measurements and resets");
+    if (!phase) phase = phase_between(a, *b);
+    require(std::abs(std::abs(*phase) - 1) < 1e-7, "a phase of modulus 1");
+    std::vector<Complex> turned(a.size());
+    for (std::size_t k = 0; k < a.size(); ++k) turned[k] = *phase * a[k];
+    require(equal_states(turned, *b), "the same states up to the global phase");
+  }
+}
+
+}  // namespace kestrel
