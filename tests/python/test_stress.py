@@ -2,12 +2,16 @@
 no drift. The sizes are those a test run affords; scripts/long-checks.sh
 runs them larger (`scaled`)."""
 
+import os
+import random
 import resource
 import signal
 import subprocess
 import sys
+import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
 
 import pytest
 
@@ -90,20 +94,185 @@ INPUTS = [qasm("t q[0];", "t q[0];"),
           qasm(*["t q[0];", "h q[0];", "tdg q[0];", "s q[0];", "t q[0];", "t q[0];"] * 4),
           HEADER + gate_text(["t", "h", "s", "x", "tdg"] * 10_000), "", "// nothing\n"]
 
+HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
+
+
+def random_program(seed, qubits, gates):
+    """A seeded Clifford+T program with measurements, resets and conditions."""
+    rng = random.Random(seed)
+    lines = [f"qreg q[{qubits}];", f"creg c[{qubits}];"]
+    for _ in range(gates):
+        a, b = rng.sample(range(qubits), 2)
+        lines.append(rng.choice([f"t q[{a}];", f"tdg q[{a}];", f"h q[{a}];", f"s q[{a}];",
+                                 f"cx q[{a}],q[{b}];", f"cx q[{a}],q[{b}];", f"x q[{a}];"]))
+        if rng.random() < 0.02:
+            lines.append(rng.choice([f"measure q[{a}] -> c[{a}];", f"reset q[{a}];",
+                                     f"if (c=={rng.randrange(4)}) t q[{b}];", "barrier q;"]))
+    return HEAD + "\n".join(lines) + "\n"
+
+
+PROGRAMS = [HEAD + "qreg q[3];\ncreg c[3];\nt q[0];\ncx q[1],q[0];\nt q[0];\ncx q[1],q[0];\n"
+            "t q[0];\nh q[2];\nt q[2];\nt q[2];\nmeasure q -> c;\n",
+            random_program(1, 5, 400), random_program(2, 12, 2_000),
+            HEAD + "qreg q[2];\nh q[2];\n"]  # the last raises ValueError
+
+# Every method and mode, and explain: (function, text, options).
+CALLS = ([(kestrel.optimize_qasm, text, {}) for text in INPUTS]
+         + [(kestrel.optimize_qasm, text, {"method": "normal-form"}) for text in INPUTS]
+         + [(kestrel.explain, text, {}) for text in INPUTS[:3]]
+         + [(kestrel.optimize_qasm, text, options) for text in PROGRAMS
+            for options in ({"per_qubit": True}, {"per_qubit": True, "method": "normal-form"},
+                            {"method": "rotation-merging"})])
+
+
+def outcome(function, text, options):
+    """What a call gives, as a value to compare: its result, the fields of a
+    report but for its times, or the message of its ValueError."""
+    try:
+        result = function(text, **options)
+    except ValueError as error:
+        return "ValueError", str(error)
+    if isinstance(result, kestrel.Report):
+        return (result.text, result.stats, result.stop_reason, result.skipped, result.nodes,
+                result.classes, result.dot,
+                [(i.nodes, i.classes, i.applied, i.banned) for i in result.iterations])
+    return result
+
 
 def test_eight_threads_give_the_sequential_results():
-    expected = [kestrel.optimize_qasm(text) for text in INPUTS]
+    expected = [outcome(*call) for call in CALLS]
+    assert [e for e in expected if e[0] == "ValueError"] and [e for e in expected if e[6:7] != (None,)]
 
     def work(slot):  # each thread its own order
-        order = ((slot + k * (slot + 1)) % len(INPUTS) for k in range(scaled(60, 3_000)))
-        return all(kestrel.optimize_qasm(INPUTS[i]) == expected[i] for i in order)
+        order = ((slot + k * (slot + 1)) % len(CALLS) for k in range(scaled(120, 3_000)))
+        return all(outcome(*CALLS[i]) == expected[i] for i in order)
 
     with ThreadPoolExecutor(max_workers=8) as pool:
         assert list(pool.map(work, range(8))) == [True] * 8
 
 
+CLI_THREADS = """
+import sys, threading, kestrel
+threads = [threading.Thread(target=lambda: [kestrel.cli() for _ in range(20)]) for _ in range(8)]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
+"""
+
+
+def test_the_command_line_in_eight_threads_writes_what_one_call_writes(tmp_path):
+    # Eight threads, one text, the same two files written over and over: each
+    # written whole, the text and drawing of a single call, that of explain.
+    text = qasm("t q[0];", "h q[0];", "t q[0];", "x q[0];", "tdg q[0];")
+    (tmp_path / "in.qasm").write_text(text)
+    files = ["--in", "in.qasm", "--out", "out.qasm", "--dot", "drawing.dot"]
+    for code in (CLI, [sys.executable, "-c", CLI_THREADS]):
+        result = run(code + files, tmp_path)
+        assert (result.returncode, result.stderr) == (0, b"")
+        assert (tmp_path / "out.qasm").read_text() == kestrel.optimize_qasm(text)[0]
+        assert (tmp_path / "drawing.dot").read_text() == kestrel.explain(text).dot
+        (tmp_path / "out.qasm").unlink()
+        (tmp_path / "drawing.dot").unlink()
+
+
+# Calls that each last long enough for another thread to be scheduled, and
+# the function to watch: a real saturation run, under the node limit (its
+# report shows the iterations), then the other methods and modes.
+def saturating():
+    rng = random.Random(40)
+    return qasm(*(rng.choice(["h", "t", "s", "tdg", "sdg", "x", "z"]) + " q[0];" for _ in range(40)))
+
+
+LONG_CALLS = {
+    "saturation": lambda: (kestrel.explain, saturating(), {"node_limit": 100_000, "time_limit": 600}),
+    "past the node limit": lambda: (kestrel.optimize_qasm, INPUTS[3] * 40, {}),
+    "normal form": lambda: (kestrel.optimize_qasm, INPUTS[3] * 40, {"method": "normal-form"}),
+    "per qubit": lambda: (kestrel.optimize_qasm, random_program(3, 8, 2_000), {"per_qubit": True}),
+    "per qubit, normal form": lambda: (kestrel.optimize_qasm, random_program(3, 8, 400_000),
+                                       {"per_qubit": True, "method": "normal-form"}),
+    "rotation merging": lambda: (kestrel.optimize_qasm, random_program(3, 64, 400_000),
+                                 {"method": "rotation-merging"}),
+}
+
+
+@pytest.mark.parametrize("name", LONG_CALLS)
+def test_a_second_thread_runs_while_a_call_works(name):
+    # The switch interval is made so long that the calling thread gives up
+    # the interpreter lock only where it releases it itself. Its profile hook
+    # raises a flag just before the call and another just after. The main
+    # thread, woken by the first, can take the lock before the second only
+    # if the call released it; it then makes progress of its own (calls of
+    # the module, each also releasing the lock) and notes whether the call
+    # was still on when it began. No clock is read.
+    function, text, options = LONG_CALLS[name]()
+    called, returned, results = threading.Event(), [], []
+
+    def hook(frame, event, arg):
+        if arg is function and event == "c_call":
+            called.set()
+        elif arg is function:
+            returned.append(event)
+
+    def work():
+        sys.setprofile(hook)
+        try:
+            results.append(function(text, **options))
+        finally:
+            sys.setprofile(None)
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1_000)
+    try:
+        thread = threading.Thread(target=work)
+        thread.start()
+        assert called.wait(timeout=600)
+        still_on = not returned
+        progress = [kestrel.optimize_qasm(INPUTS[0])[1]["t_after"] for _ in range(3)]
+        thread.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert still_on and progress == [0, 0, 0] and returned == ["c_return"]
+    if function is kestrel.explain:
+        report = results[0]
+        assert not report.skipped and report.stop_reason == "node limit"
+        assert len(report.iterations) > 10
+
+
+# The statement reader's texts that are no programs, one for each of its
+# messages (after HEAD): a call that raises keeps nothing either.
+NO_PROGRAMS = [
+    "gate g a { h a;\n", "}\n", "gate g a { gate f b { } }", "gate g a { h a; { }",
+    "qreg q[2];\nh r[0];", "qreg q[2];\nh q[2];", "qreg q[2]; creg c[2];\nh c[0];",
+    "qreg q[2];\nh q[01];", "qreg q[2];\nh q[-1];", "qreg q[2];\ncx q[0],q[0];",
+    "qreg q[2];\ncx q[1],q;", "qreg q[2]; qreg r[3];\ncx q,r;",
+    "qreg q[2]; creg c[2];\nmeasure q[0] -> c;", "qreg q[2]; creg c[3];\nmeasure q -> c;",
+    "qreg q[2];\nh q[0]", "qreg q[2]\nh q[0];", "qreg q[2];\nh q[0] h q[1];",
+    "qreg q[2];\nfoo q[0];", "qreg q[2];\ncx q[0];", "qreg q[2];\nrz q[0];",
+    "qreg q[2];\nq q[0];", "qreg q[2];\nrz(pi/) q[0];", "qreg q[2];\nrz(pi q[0];",
+    "qreg q[2];\nrz(sin pi) q[0];", "qreg q[2];\nrz(theta) q[0];",
+    "gate g(theta) a { rz(theta) a; }\nqreg q[1];\nrz(theta) q[0];",
+    "opaque o(theta) a;\nqreg q[1];\nrz(theta) q[0];",
+    "gate g(theta) a { }\ngate f b { rz(theta) b; }", "gate g a { }\nqreg q[1];\nh a;",
+    "gate g(x) a { h x; }", "gate g a, a { }", "gate g a { g a; }", "gate h a { }",
+    "qreg q[1]; creg q[1];", "qreg Q[1];", "qreg measure[1];", "qreg q[1048577];",
+    "qreg q[1]; creg c[1];\nif (q==1) x q[0];", "qreg q[1]; creg c[1];\nif (c==1) barrier q;",
+    "qreg q[1]; creg c[1];\nif (c[0]==1) x q[0];", "OPENQASM 2.0;", "include \"other.inc\";",
+    "include \"qelib1.inc\";", "include \"qelib1.inc;\n", "qreg q[1];\x0ch q[0];",
+    "qreg q[1]; // \u00e9\nh\u00a0q[0];", "qreg q[1]; h q[0]; @",
+]
+
+
+def test_every_text_that_is_no_program_raises():
+    for text in NO_PROGRAMS:
+        for options in ({"per_qubit": True}, {"method": "rotation-merging"}):
+            with pytest.raises(ValueError, match=r"^line \d+, column \d+: expected "):
+                kestrel.optimize_qasm(HEAD + text, **options)
+
+
 LEAK_CHECK = """
 import sys, resource, kestrel
+from test_stress import CALLS, HEAD, NO_PROGRAMS
 H = 'OPENQASM 2.0;\\ninclude "qelib1.inc";\\nqreg q[1];\\n'
 calls = [lambda: kestrel.optimize_qasm(H + "t q[0];\\nt q[0];\\n"),
          lambda: kestrel.optimize_qasm(qasm=H + "h q[0];\\nz q[0];\\nh q[0];\\ncx q[0],q[0];\\n"),
@@ -111,26 +280,34 @@ calls = [lambda: kestrel.optimize_qasm(H + "t q[0];\\nt q[0];\\n"),
          lambda: kestrel.optimize_qasm(), lambda: kestrel.optimize_qasm("a", qasm="b")]
 if sys.argv[1] == "cli":
     calls = [kestrel.cli, kestrel.cli, kestrel.cli, lambda: kestrel.cli(1)]
+if sys.argv[1] == "methods":  # every method and mode, explain, every reading error
+    calls = [lambda f=f, t=t, o=o: f(t, **o) for f, t, o in CALLS if len(t) < 2_000]
+    calls += [lambda t=t, o=o: kestrel.optimize_qasm(HEAD + t, **o) for t in NO_PROGRAMS
+              for o in ({"per_qubit": True}, {"method": "rotation-merging"})]
+total = int(sys.argv[2]) * len(calls) if sys.argv[1] == "methods" else int(sys.argv[2])
 rss = []
-for k in range(int(sys.argv[2])):
+for k in range(total):
     try:
         calls[k % len(calls)]()
-    except (TypeError, UnicodeEncodeError):
+    except (TypeError, UnicodeEncodeError, ValueError):
         pass
-    if k in (1000, int(sys.argv[2]) - 1):
+    if k in (max(1000, total // 10), total - 1):
         with open("/proc/self/statm") as statm:
             rss.append(int(statm.read().split()[1]) * resource.getpagesize())
 print(*rss)
 """
 
 
+# The calls in all for optimize_qasm and cli, and of each kind for "methods".
 @pytest.mark.parametrize("entry, calls", [("optimize_qasm", scaled(100_000, 1_000_000)),
-                                          ("cli", scaled(20_000, 200_000))])
+                                          ("cli", scaled(20_000, 200_000)),
+                                          ("methods", scaled(1_000, 100_000))])
 def test_resident_memory_stays_flat(tmp_path, entry, calls):
     (tmp_path / "in.qasm").write_text(qasm("t q[0];", "t q[0];", "h q[0];"))
     result = subprocess.run([sys.executable, "-c", LEAK_CHECK, entry, str(calls), "--in", "in.qasm",
                              "--out", "out.qasm"], cwd=tmp_path, capture_output=True, text=True,
-                            timeout=1800, check=False)
+                            timeout=3600, check=False,
+                            env=dict(os.environ, PYTHONPATH=str(Path(__file__).parent)))
     assert result.returncode == 0, result.stderr
     after_warm, after_all = map(int, result.stdout.split())
     assert after_all - after_warm < 1 << 20, (after_warm, after_all)

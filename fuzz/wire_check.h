@@ -1,0 +1,33 @@
+// What the fuzz targets of the one-wire methods check of every result: no
+// error, refusal or phase (one wire reads any text), the statistics of the
+// gates read and of the gates written (fuzz/wire_model.h counts them), a T
+// count that never grows, no rotation gates and the written text's frame.
+#pragma once
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "fuzz/invariant.h"
+#include "fuzz/wire_model.h"
+#include "src/pipeline/pipeline.h"
+#include "src/text/qasm.h"
+
+namespace kestrel {
+
+// The gates read from `text` and from the result's text, once checked.
+inline std::pair<std::vector<Op>, std::vector<Op>> check_wire_result(std::string_view text,
+                                                                     const PipelineResult& result) {
+  std::vector<Op> in = wire_gates(text);
+  std::vector<Op> out = wire_gates(result.qasm);
+  require(!result.error && !result.refusal && !result.phase, "one wire reads any text");
+  require(result.before == wire_counts(in), "the statistics of the input");
+  require(result.after == wire_counts(out), "the statistics of the written text");
+  require(result.after.t <= result.before.t, "the T count never grows");
+  for (Op g : out) require(g.op() != OpKind::RZ1 && g.op() != OpKind::RZ2, "no rotation gate");
+  require(result.qasm.starts_with(kQasmHeader) && result.qasm.ends_with('\n'),
+          "the written text's frame");
+  return {std::move(in), std::move(out)};
+}
+
+}  // namespace kestrel
