@@ -142,7 +142,7 @@ bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
     phase = (phase + 2) & 3;  // a Pauli: R^-1 P R = -P
   } else if (angle != 0) {
     // exp(-i pi/4 G) and its inverse: R^-1 P R = +-i G P.
-    phase = multiply_left(item_row(item), it.phase, probe_.data(), phase, words_);
+    phase = multiply(item_row(item), it.phase, probe_.data(), phase, probe_.data(), words_);
     phase = (phase + (angle == 2 ? 1 : 3)) & 3;
   }
   return true;
