@@ -65,13 +65,15 @@ fi
 # run <target> <dictionary> <seeds> <max_len>: the target's run, its log in
 # build/fuzz/<target>.log. The memory limit is above libFuzzer's 2 GB: under
 # AddressSanitizer the resident memory of a long run creeps up (its
-# allocator's quarantine and caches).
+# allocator's quarantine and caches). One allocation may take 4.5 GiB:
+# rotation merging takes up to 4 GiB for a program's Pauli products (a
+# 124-byte text declaring 82,604 qubits asks 3.4 GB) and refuses more.
 run() {
   local target=$1 dict=$2 seed_dir=$3 max_len=$4
   local kept="fuzz/corpus/$target"
   mkdir -p "build/fuzz/corpus/$target" "build/fuzz/artifacts/$target"
   [[ -d "$kept" ]] || kept=
-  "build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=8192 \
+  "build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=8192 -malloc_limit_mb=4608 \
     -max_len="$max_len" -dict="fuzz/$dict.dict" -artifact_prefix="build/fuzz/artifacts/$target/" \
     -print_final_stats=1 "build/fuzz/corpus/$target" $kept "$seed_dir" \
     >"build/fuzz/$target.log" 2>&1
