@@ -1,8 +1,9 @@
 // The search of one rotation: the newest group with its bits comes from a
 // hash table, the newest item it anticommutes with from the support index;
 // a Clifford group met on the way changes the rotation's product, and the
-// search goes on below it. A boundary on every qubit ends all searches at
-// once: everything before it is dropped.
+// search goes on below it. In wide programs the search first walks back
+// through the operations on the qubits its product reaches. A boundary on
+// every qubit ends all searches at once: everything before it is dropped.
 #include "src/rotation_merging/merger.h"
 
 #include <algorithm>
@@ -69,11 +70,9 @@ void RotationMerger::record(Event event) {
   const auto e = static_cast<std::uint32_t>(events_.size());
   check(e != kNone, "fewer events than an index can number");
   if (event.kind == EventKind::Boundary) {
-    for (std::uint32_t k = 0; k < event.b; ++k) {
-      std::uint32_t& last = last_event_[boundary_qubits_[event.a + k]];
-      boundary_before_.push_back(last);
-      last = e;
-    }
+    // A walk that reaches a boundary by one of its qubits stops there, so
+    // the boundary needs no link to the events before it.
+    for (std::uint32_t k = 0; k < event.b; ++k) last_event_[boundary_qubits_[event.a + k]] = e;
   } else {
     event.before_a = std::exchange(last_event_[event.a], e);
     const bool pair = event.kind == EventKind::Clifford &&
@@ -143,7 +142,7 @@ bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
     phase = (phase + 2) & 3;  // a Pauli: R^-1 P R = -P
   } else if (angle != 0) {
     // exp(-i pi/4 G) and its inverse: R^-1 P R = +-i G P.
-    phase = multiply_left(item_row(item), it.phase, probe_.data(), phase, words_);
+    phase = multiply(item_row(item), it.phase, probe_.data(), phase, probe_.data(), words_);
     phase = (phase + (angle == 2 ? 1 : 3)) & 3;
   }
   return true;
@@ -324,7 +323,6 @@ void RotationMerger::wall() {
   hashed_ = 0;
   events_.clear();
   boundary_qubits_.clear();
-  boundary_before_.clear();
   std::fill(last_event_.begin(), last_event_.end(), kNone);
 }
 

@@ -48,6 +48,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "engine/hashing.h"
@@ -125,6 +126,8 @@ class RotationMerger {
     std::uint32_t qubit;   // the qubit
     bool operator<(const Cursor& o) const { return event < o.event; }
   };
+  static_assert(std::is_trivially_copyable_v<Group> && std::is_trivially_copyable_v<Item> &&
+                std::is_trivially_copyable_v<Event> && std::is_trivially_copyable_v<Cursor>);
 
   std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t group);
   std::uint32_t match(std::uint32_t below);
@@ -171,7 +174,6 @@ class RotationMerger {
   std::size_t walk_budget_ = 0;          // gates a walk goes back at most
   std::vector<Event> events_;            // walks: the operations since the last wall
   std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
-  std::vector<std::uint32_t> boundary_before_;  // walks: beside each, its event before on that qubit
   std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
   std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
   std::vector<Cursor> cursors_;          // walks: a heap, newest event first

@@ -40,27 +40,18 @@ inline bool anticommute(const std::uint64_t* a, const std::uint64_t* b, std::siz
   return parity(odd);
 }
 
-// Multiplies row `a` (phase `ka`) by row `b` on the right: a <- a * b.
-// Returns the new phase.
-inline std::uint8_t multiply_right(std::uint64_t* a, std::uint8_t ka, const std::uint64_t* b,
-                                   std::uint8_t kb, std::size_t words) {
+// Writes the product of rows `a` (phase `ka`) and `b` (phase `kb`), a * b,
+// to `out`, which may be `a` or `b`. Returns its phase.
+inline std::uint8_t multiply(const std::uint64_t* a, std::uint8_t ka, const std::uint64_t* b,
+                             std::uint8_t kb, std::uint64_t* out, std::size_t words) {
   std::uint64_t swaps = 0;  // z_a . x_b, mod 2 as the parity of this word
   for (std::size_t w = 0; w < words; ++w) {
-    swaps ^= a[words + w] & b[w];
-    a[w] ^= b[w];
-    a[words + w] ^= b[words + w];
-  }
-  return static_cast<std::uint8_t>((ka + kb + 2 * parity(swaps)) & 3);
-}
-
-// Multiplies row `b` by row `a` on the left: b <- a * b. Returns the new phase.
-inline std::uint8_t multiply_left(const std::uint64_t* a, std::uint8_t ka, std::uint64_t* b,
-                                  std::uint8_t kb, std::size_t words) {
-  std::uint64_t swaps = 0;  // z_a . x_b, mod 2 as the parity of this word
-  for (std::size_t w = 0; w < words; ++w) {
-    swaps ^= a[words + w] & b[w];
-    b[w] ^= a[w];
-    b[words + w] ^= a[words + w];
+    // Each step reads and writes words w and words + w only, so `out` may
+    // be either factor.
+    const std::uint64_t ax = a[w], az = a[words + w], bx = b[w], bz = b[words + w];
+    swaps ^= az & bx;
+    out[w] = ax ^ bx;
+    out[words + w] = az ^ bz;
   }
   return static_cast<std::uint8_t>((ka + kb + 2 * parity(swaps)) & 3);
 }

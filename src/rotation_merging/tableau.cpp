@@ -36,7 +36,7 @@ void Tableau::apply(CliffordGate gate, std::uint32_t a, std::uint32_t b) {
     case CliffordGate::H: swap_rows(xa, za); return;
     case CliffordGate::S:
     case CliffordGate::Sdg: {
-      const std::uint8_t k = multiply_right(row(xa), phases_[xa], row(za), phases_[za], words_);
+      const std::uint8_t k = multiply(row(xa), phases_[xa], row(za), phases_[za], row(xa), words_);
       phases_[xa] = (k + (gate == CliffordGate::S ? 3 : 1)) & 3;  // times -i or i
       return;
     }
@@ -52,12 +52,12 @@ void Tableau::apply(CliffordGate gate, std::uint32_t a, std::uint32_t b) {
   const std::size_t xb = 2 * std::size_t{b}, zb = xb + 1;
   switch (gate) {
     case CliffordGate::CX:
-      phases_[xa] = multiply_right(row(xa), phases_[xa], row(xb), phases_[xb], words_);
-      phases_[zb] = multiply_left(row(za), phases_[za], row(zb), phases_[zb], words_);
+      phases_[xa] = multiply(row(xa), phases_[xa], row(xb), phases_[xb], row(xa), words_);
+      phases_[zb] = multiply(row(za), phases_[za], row(zb), phases_[zb], row(zb), words_);
       return;
     case CliffordGate::CZ:
-      phases_[xa] = multiply_right(row(xa), phases_[xa], row(zb), phases_[zb], words_);
-      phases_[xb] = multiply_left(row(za), phases_[za], row(xb), phases_[xb], words_);
+      phases_[xa] = multiply(row(xa), phases_[xa], row(zb), phases_[zb], row(xa), words_);
+      phases_[xb] = multiply(row(za), phases_[za], row(xb), phases_[xb], row(xb), words_);
       return;
     case CliffordGate::Swap:
       swap_rows(xa, xb);

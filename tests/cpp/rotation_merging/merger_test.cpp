@@ -219,7 +219,7 @@ class PlainMerger {
       if (angle & 1) break;
       if (angle == 4) k = (k + 2) & 3;
       if (angle == 2 || angle == 6) {
-        k = multiply_left(item.row.data(), item.phase, p.data(), k, words_);
+        k = multiply(item.row.data(), item.phase, p.data(), k, p.data(), words_);
         k = (k + (angle == 2 ? 1 : 3)) & 3;
       }
     }
