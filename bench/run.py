@@ -46,6 +46,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import golden  # noqa: E402
 import orchestration  # noqa: E402
 import per_qubit  # noqa: E402
+import qiskit_pass  # noqa: E402
 import random_circuits  # noqa: E402
 import rotation_merging  # noqa: E402
 import readme  # noqa: E402
@@ -55,7 +56,7 @@ import tools  # noqa: E402
 from harness import log  # noqa: E402
 from settings import Settings  # noqa: E402
 
-SUITES = [random_circuits, per_qubit, rotation_merging, threads]
+SUITES = [random_circuits, per_qubit, rotation_merging, qiskit_pass, threads]
 
 
 def publish(results: dict[str, Any], out: Path, update_readme: bool) -> None:

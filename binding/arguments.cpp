@@ -1,22 +1,34 @@
-// Matching optimize_qasm's and explain's arguments and converting the options.
+// Matching the functions' arguments and converting the options.
 #include "binding/arguments.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "src/pipeline/options.h"
 
 namespace kestrel::binding {
 namespace {
 
-// The keyword options in their order of declaration; `per_qubit` and
-// `method` only where the set has them.
-constexpr const char* kOptionNames[] = {"method", "per_qubit", "iter_limit", "node_limit",
-                                        "time_limit"};
+// The keyword options in their order of declaration; those before the
+// limits only where the set has them.
+constexpr const char* kOptionNames[] = {"method",     "per_qubit",  "phase",
+                                        "iter_limit", "node_limit", "time_limit"};
 constexpr std::size_t kOptionCount = std::size(kOptionNames);
-constexpr std::size_t kFirstLimit = 2;  // options before this one are not limits
+constexpr std::size_t kFirstLimit = 3;  // options before this one are not limits
+
+// Whether functions taking `set` take option `k`.
+bool takes(OptionSet set, std::size_t k) {
+  switch (set) {
+    case OptionSet::Limits: return k >= kFirstLimit;
+    case OptionSet::Methods: return k == 0 || k >= kFirstLimit;
+    case OptionSet::AllOptions: return true;
+  }
+  return false;
+}
 
 // Sets TypeError "<name> must be <what>, not '<type>'" and returns false.
 bool wrong_type(const char* name, const char* what, PyObject* value) {
@@ -103,46 +115,49 @@ bool convert_option(std::size_t k, PyObject* value, PipelineOptions& options) {
   switch (k) {
     case 0: return method_option(name, value, options.method);
     case 1: return flag_option(name, value, options.per_qubit);
-    case 2: return count_option(name, value, options.limits.iter_limit);
-    case 3: return count_option(name, value, options.limits.node_limit);
+    case 2: return flag_option(name, value, options.phase);
+    case 3: return count_option(name, value, options.limits.iter_limit);
+    case 4: return count_option(name, value, options.limits.node_limit);
     default: return seconds_option(name, value, options.limits.time_limit);
   }
 }
 
 }  // namespace
 
-bool parse_arguments(const char* function, OptionSet set, PyObject* args, PyObject* kwargs,
-                     Arguments& out) {
+bool parse_arguments(const char* function, std::span<const char* const> names, OptionSet set,
+                     PyObject* args, PyObject* kwargs, Arguments& out) {
+  const std::size_t required = std::min(names.size(), kMaxPositional);
   const Py_ssize_t positional = PyTuple_Size(args);
   if (positional < 0) return false;
-  if (positional > 1) {
-    PyErr_Format(PyExc_TypeError, "%s() takes 1 positional argument but %zd were given",
-                 function, positional);
+  if (static_cast<std::size_t>(positional) > required) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd were given",
+                 function, required, required == 1 ? "" : "s", positional);
     return false;
   }
-  if (positional == 1) out.qasm = PyTuple_GetItem(args, 0);
+  for (Py_ssize_t k = 0; k < positional; ++k) out.positional[k] = PyTuple_GetItem(args, k);
 
   PyObject* given[kOptionCount] = {};  // borrowed values of the options passed
-  const std::size_t first = set == OptionSet::AllOptions ? 0 : kFirstLimit;
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(kwargs, &position, &key, &value)) {
-      if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "qasm") == 0) {
-        if (out.qasm != nullptr) {
-          PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument 'qasm'",
-                       function);
+      const auto is = [&](const char* name) {
+        return PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0;
+      };
+      std::size_t p = 0;
+      while (p < required && !is(names[p])) ++p;
+      if (p < required) {
+        if (out.positional[p] != nullptr) {
+          PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
+                       names[p]);
           return false;
         }
-        out.qasm = value;
+        out.positional[p] = value;
         continue;
       }
-      std::size_t k = first;
-      while (k < kOptionCount &&
-             !(PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, kOptionNames[k]) == 0)) {
-        ++k;
-      }
+      std::size_t k = 0;
+      while (k < kOptionCount && !(takes(set, k) && is(kOptionNames[k]))) ++k;
       if (k == kOptionCount) {
         PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function,
                      key);
@@ -151,12 +166,23 @@ bool parse_arguments(const char* function, OptionSet set, PyObject* args, PyObje
       given[k] = value;
     }
   }
-  if (out.qasm == nullptr) {
-    PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: 'qasm'",
-                 function);
+  // "missing 2 required positional arguments: 'qubits' and 'width'", as the
+  // interpreter words it.
+  std::vector<const char*> missing;
+  for (std::size_t p = 0; p < required; ++p) {
+    if (out.positional[p] == nullptr) missing.push_back(names[p]);
+  }
+  if (!missing.empty()) {
+    std::string list;
+    for (std::size_t m = 0; m < missing.size(); ++m) {
+      if (m > 0) list += m + 1 == missing.size() ? (m > 1 ? ", and " : " and ") : ", ";
+      list += std::string("'") + missing[m] + "'";
+    }
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s",
+                 function, missing.size(), missing.size() == 1 ? "" : "s", list.c_str());
     return false;
   }
-  for (std::size_t k = first; k < kOptionCount; ++k) {
+  for (std::size_t k = 0; k < kOptionCount; ++k) {
     if (given[k] != nullptr && !convert_option(k, given[k], out.options)) return false;
   }
   return true;

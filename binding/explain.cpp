@@ -178,10 +178,13 @@ bool add_report_types(PyObject* module, ModuleState& state) {
 
 PyObject* explain(PyObject* module, PyObject* args, PyObject* kwargs) {
   Arguments arguments;
-  if (!parse_arguments("explain", OptionSet::Limits, args, kwargs, arguments)) return nullptr;
+  static constexpr const char* kNames[] = {"qasm"};
+  if (!parse_arguments("explain", kNames, OptionSet::Limits, args, kwargs, arguments)) {
+    return nullptr;
+  }
   return guarded(module, [&]() -> PyObject* {
     std::string_view text;
-    if (!utf8_argument(arguments.qasm, text)) return nullptr;
+    if (!utf8_argument(arguments.positional[0], text)) return nullptr;
 
     PipelineResult result;
     RunReport report;

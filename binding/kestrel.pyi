@@ -9,6 +9,7 @@ def optimize_qasm(
     *,
     method: Literal["saturation", "normal-form", "rotation-merging"] = "saturation",
     per_qubit: bool = False,
+    phase: bool = False,
     iter_limit: int = 30,
     node_limit: int = 10000,
     time_limit: float = 5.0,
@@ -22,7 +23,23 @@ def optimize_qasm(
     iter_limit, node_limit, time_limit: where saturation stops. With
     per_qubit=True the time limit bounds the whole call: the runs share it,
     and a run not reached before it comes back as it was. With rotation
-    merging, T gates read after the time limit stay as they are."""
+    merging, T gates read after the time limit stay as they are.
+    phase: add 'phase' to the statistics, the exact global phase k (0 to 15)
+    with input = e^(i k pi/8) * result."""
+
+def _optimize_gates(
+    gates: bytes,
+    qubits: bytes,
+    width: int,
+    *,
+    method: Literal["saturation", "normal-form", "rotation-merging"] = "saturation",
+    iter_limit: int = 30,
+    node_limit: int = 10000,
+    time_limit: float = 5.0,
+) -> tuple[list[tuple[int, bytes]], int]:
+    """For kestrel.qiskit: a circuit as gate codes and qubits optimised."""
+
+_gate_codes: dict[str, int]
 
 def explain(
     qasm: str, *, iter_limit: int = 30, node_limit: int = 10000, time_limit: float = 5.0

@@ -5,7 +5,8 @@
 # read py.typed only inside a package. The import system loads an extension
 # module named `__init__` as the package itself, so `import kestrel` still
 # runs PyInit_kestrel and the functions stay `kestrel.optimize_qasm` and
-# `kestrel.cli`.
+# `kestrel.cli`. Beside it, `kestrel.qiskit` is a pure-Python module that
+# imports Qiskit only when it is imported itself.
 find_package(Python 3.10 REQUIRED
              COMPONENTS Interpreter Development.Module ${SKBUILD_SABI_COMPONENT})
 
@@ -27,3 +28,4 @@ install(TARGETS kestrel LIBRARY DESTINATION kestrel)
 install(FILES ${PROJECT_SOURCE_DIR}/binding/kestrel.pyi DESTINATION kestrel RENAME __init__.pyi)
 install(FILES ${PROJECT_SOURCE_DIR}/binding/py.typed DESTINATION kestrel)
 install(FILES ${PROJECT_SOURCE_DIR}/binding/main.py DESTINATION kestrel RENAME __main__.py)
+install(FILES ${PROJECT_SOURCE_DIR}/binding/qiskit.py DESTINATION kestrel)

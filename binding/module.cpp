@@ -11,6 +11,7 @@
 #include <new>
 
 #include "binding/explain.h"
+#include "binding/gates.h"
 
 namespace kestrel::binding {
 namespace {
@@ -36,8 +37,8 @@ void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
 PyMethodDef methods[] = {
     {"optimize_qasm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(optimize_qasm)),
      METH_VARARGS | METH_KEYWORDS,
-     "optimize_qasm(qasm, *, method='saturation', per_qubit=False, iter_limit=30, "
-     "node_limit=10000, time_limit=5.0)\n--\n\n"
+     "optimize_qasm(qasm, *, method='saturation', per_qubit=False, phase=False, "
+     "iter_limit=30, node_limit=10000, time_limit=5.0)\n--\n\n"
      "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)\n\n"
      "method: 'saturation' (equality saturation with the gate identities),\n"
      "'normal-form' (the T-optimal normal form of every single-qubit run) or\n"
@@ -45,10 +46,18 @@ PyMethodDef methods[] = {
      "Clifford gates; always reads the text as a whole program).\n"
      "per_qubit: read the text as a whole multi-qubit program and optimise\n"
      "every qubit's runs of single-qubit gates, keeping everything else.\n"
+     "phase: add 'phase' to the statistics, the exact global phase k\n"
+     "(0 to 15) with input = e^(i k pi/8) * result.\n"
      "iter_limit, node_limit, time_limit: where saturation stops. With\n"
      "per_qubit=True the time limit bounds the whole call: the runs share it,\n"
      "and a run not reached before it comes back as it was. With rotation\n"
      "merging, T gates read after the time limit stay as they are."},
+    {"_optimize_gates", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(optimize_gates)),
+     METH_VARARGS | METH_KEYWORDS,
+     "_optimize_gates(gates, qubits, width, *, method='saturation', iter_limit=30, "
+     "node_limit=10000, time_limit=5.0)\n--\n\n"
+     "A circuit given as gate codes and qubits optimised: (edits, phase).\n"
+     "For kestrel.qiskit; not a public interface."},
     {"explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(explain)),
      METH_VARARGS | METH_KEYWORDS,
      "explain(qasm, *, iter_limit=30, node_limit=10000, time_limit=5.0)\n--\n\n"
@@ -101,6 +110,13 @@ PyObject* create_module() {
     Py_DECREF(module);
     return nullptr;
   }
+  PyObject* codes = gate_codes();
+  if (codes == nullptr || PyModule_AddObjectRef(module, "_gate_codes", codes) < 0) {
+    Py_XDECREF(codes);
+    Py_DECREF(module);
+    return nullptr;
+  }
+  Py_DECREF(codes);
   return module;
 }
 

@@ -1,4 +1,5 @@
-// The extension module `kestrel`: its state and its three functions.
+// The extension module `kestrel`: its state and its three public functions
+// (and `_optimize_gates`, binding/gates.h, for kestrel.qiskit).
 //
 // The module is created once per process by PyInit_kestrel and kept; it owns
 // the `PanicException`, `Report` and `Iteration` types in its state.

@@ -47,7 +47,9 @@ PyObject* stats_dict(const PipelineResult& result) {
   };
   PyObject* dict = PyDict_New();
   if (dict == nullptr) return nullptr;
-  for (const auto& [key, count] : entries) {
+  for (std::size_t k = 0; k < std::size(entries) + (result.phase ? 1 : 0); ++k) {
+    const auto [key, count] =
+        k < std::size(entries) ? entries[k] : std::pair<const char*, std::uint64_t>{"phase", *result.phase};
     PyObject* value = PyLong_FromUnsignedLongLong(count);
     if (value == nullptr) {
       Py_DECREF(dict);
@@ -65,12 +67,13 @@ PyObject* stats_dict(const PipelineResult& result) {
 
 PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
   Arguments arguments;
-  if (!parse_arguments("optimize_qasm", OptionSet::AllOptions, args, kwargs, arguments)) {
+  static constexpr const char* kNames[] = {"qasm"};
+  if (!parse_arguments("optimize_qasm", kNames, OptionSet::AllOptions, args, kwargs, arguments)) {
     return nullptr;
   }
   return guarded(module, [&]() -> PyObject* {
     std::string_view text;
-    if (!utf8_argument(arguments.qasm, text)) return nullptr;
+    if (!utf8_argument(arguments.positional[0], text)) return nullptr;
 
     PipelineResult result;
     if (auto error = without_gil([&] { result = run_pipeline(text, arguments.options); })) {

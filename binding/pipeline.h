@@ -31,8 +31,8 @@ bool utf8_argument(PyObject* qasm, std::string_view& text);
 bool raise_refusal(const PipelineResult& result, const std::string& where = {});
 
 // A new dict with the keys t_before, t_after, depth_before, depth_after,
-// gates_before, gates_after in this order, or NULL with an exception set.
-// Requires the interpreter lock.
+// gates_before, gates_after in this order, then phase where the result has
+// one, or NULL with an exception set. Requires the interpreter lock.
 PyObject* stats_dict(const PipelineResult& result);
 
 }  // namespace kestrel::binding

@@ -22,6 +22,10 @@
 // optimise each distinct run once, and give the edits that place each run's
 // result at its last gate and remove its other gates to the program's
 // statistics and writer (src/program/stats.h, src/program/writer.h).
+// `per_qubit_edits` stops before the last step, for callers that apply the
+// edits elsewhere (a circuit given as a gate list rather than text); asked
+// to, it also gives the exact global phase between the program and its
+// edited form, the sum of its runs' phases (src/circuit/global_phase.h).
 //
 // Contract: `program` is what `read_program(text)` returned for `text`.
 // `optimize` gets each distinct run once per call, in the order the runs
@@ -30,7 +34,9 @@
 // and after, as src/program/stats.h counts them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,6 +44,7 @@
 
 #include "src/circuit/op.h"
 #include "src/circuit/stats.h"
+#include "src/program/edits.h"
 #include "src/program/program.h"
 
 namespace kestrel {
@@ -50,6 +57,15 @@ struct PerQubitResult {
   CircuitStats before;  // of the program read
   CircuitStats after;   // of the program written
 };
+
+struct PerQubitEdits {
+  Edits edits;                        // every run gate replaced or removed
+  std::optional<std::uint8_t> phase;  // when asked: the program read is e^(i phase pi/8)
+                                      // times the program edited
+};
+
+PerQubitEdits per_qubit_edits(const QasmProgram& program, const RunOptimizer& optimize,
+                              bool want_phase);
 
 PerQubitResult optimize_per_qubit(std::string_view text, const QasmProgram& program,
                                   const RunOptimizer& optimize);

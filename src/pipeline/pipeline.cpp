@@ -1,5 +1,6 @@
-// The pipeline's three ways through a text (one wire by saturation or by the
-// normal form, or a whole program per qubit) and the per-run adapter.
+// The pipeline's ways through a text (one wire by saturation or by the
+// normal form, or a whole program), the methods on a program read, and the
+// per-run adapter.
 #include "src/pipeline/pipeline.h"
 
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "engine/fault.h"
 #include "src/circuit/chain.h"
+#include "src/circuit/global_phase.h"
 #include "src/normal_form/normal_form.h"
 #include "src/per_qubit/per_qubit.h"
 #include "src/program/stats.h"
@@ -18,44 +20,44 @@ namespace kestrel {
 namespace {
 
 // The normal-form method on a text read as one wire. The gates go straight
-// from the lines into the wire, with no expression in between.
-PipelineResult normal_form_pipeline(std::string_view text) {
+// from the lines into the wire, with no expression in between. Its phase
+// holds whatever two-qubit gate each CNOT stands for, as long as two in a
+// row cancel (the wire changes nothing else about them), so it is the phase
+// between the one-qubit gates read and written with every CNOT left out.
+PipelineResult normal_form_pipeline(std::string_view text, bool want_phase) {
   PipelineResult result;
   NormalFormWire wire;
+  GateProduct before;
   for_each_gate_line(text, [&](OpKind gate) {
     result.before.add(gate);
     wire.add(gate);
+    if (want_phase && gate != OpKind::CNOT) before.add(gate);
   });
   result.before.depth = result.before.gates;
   std::vector<OpKind> gates;
   wire.write(gates);
+  if (want_phase) {
+    GateProduct after;
+    for (OpKind gate : gates) {
+      if (gate != OpKind::CNOT) after.add(gate);
+    }
+    result.phase = phase_between(before, after);
+  }
   result.after = wire_stats(gates);
   result.qasm = print_qasm(gates);
   return result;
 }
 
-// The whole program kept, each qubit's runs optimised by `options.method`.
-PipelineResult per_qubit_pipeline(std::string_view text, const PipelineOptions& options) {
-  PipelineResult result;
-  auto read = read_program(text);
-  if (auto* error = std::get_if<InputError>(&read)) {
-    result.error = std::move(*error);
-    return result;
-  }
-  // One time limit for the whole call, not one per run.
-  const Deadline deadline(options.limits.time_limit);
-  PerQubitResult out = optimize_per_qubit(
-      text, std::get<QasmProgram>(read),
-      [&](std::span<const Op> run) { return optimize_run(run, options, &deadline); });
-  result.qasm = std::move(out.qasm);
-  result.before = out.before;
-  result.after = out.after;
-  return result;
+// The time by which rotation merging stops searching, if the clock can hold it.
+std::optional<std::chrono::steady_clock::time_point> merging_deadline(
+    std::chrono::nanoseconds limit) {
+  const auto now = std::chrono::steady_clock::now();
+  if (limit < std::chrono::steady_clock::time_point::max() - now) return now + limit;
+  return std::nullopt;
 }
 
-// The whole program, its T gates merged across it. `per_qubit` changes
-// nothing: the method always keeps the program whole.
-PipelineResult rotation_merging_pipeline(std::string_view text, const PipelineOptions& options) {
+// A whole program read, optimised by `options.method`, counted and written.
+PipelineResult program_pipeline(std::string_view text, const PipelineOptions& options) {
   PipelineResult result;
   auto read = read_program(text);
   if (auto* error = std::get_if<InputError>(&read)) {
@@ -63,21 +65,16 @@ PipelineResult rotation_merging_pipeline(std::string_view text, const PipelineOp
     return result;
   }
   const QasmProgram& program = std::get<QasmProgram>(read);
-  if (auto why = too_large_for_rotation_merging(program)) {
-    result.refusal = std::move(*why);
+  ProgramEdits edited = optimize_program(program, options);
+  if (edited.refusal) {
+    result.refusal = std::move(edited.refusal);
     return result;
   }
-  std::optional<std::chrono::steady_clock::time_point> deadline;
-  const auto now = std::chrono::steady_clock::now();
-  if (options.limits.time_limit < std::chrono::steady_clock::time_point::max() - now) {
-    deadline = now + options.limits.time_limit;
-  }
-  const RotationMergingResult merged = merge_rotations(program, deadline);
-  const ProgramStats stats = program_stats(program, merged.edits);
-  result.qasm = write_program(text, program, merged.edits);
+  const ProgramStats stats = program_stats(program, edited.edits);
+  result.qasm = write_program(text, program, edited.edits);
   result.before = stats.before;
   result.after = stats.after;
-  result.phase = merged.phase;
+  result.phase = edited.phase;
   return result;
 }
 
@@ -85,9 +82,13 @@ PipelineResult rotation_merging_pipeline(std::string_view text, const PipelineOp
 
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options,
                             ReportRequest request) {
-  if (options.method == Method::RotationMerging) return rotation_merging_pipeline(text, options);
-  if (options.per_qubit) return per_qubit_pipeline(text, options);
-  if (options.method == Method::NormalForm) return normal_form_pipeline(text);
+  if (options.method == Method::RotationMerging || options.per_qubit) {
+    return program_pipeline(text, options);
+  }
+  if (options.method == Method::NormalForm) return normal_form_pipeline(text, options.phase);
+  // Saturation's identities hold exactly, global phase included.
+  const std::optional<std::uint8_t> phase =
+      options.phase ? std::optional<std::uint8_t>(0) : std::nullopt;
   if (request.report == nullptr) {
     // A circuit too long to be rewritten comes back as it was read: its gates
     // are written from the text in one pass, without building the chain.
@@ -96,6 +97,7 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
       PipelineResult result;
       result.before = result.after = tally.stats;
       result.qasm = std::move(tally.qasm);
+      result.phase = phase;
       return result;
     }
   }
@@ -105,7 +107,32 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
   result.before = wire_stats(expr);
   result.after = wire_stats(best);
   result.qasm = print_qasm(best);
+  result.phase = phase;
   return result;
+}
+
+ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options) {
+  ProgramEdits out;
+  if (options.method == Method::RotationMerging) {
+    // `per_qubit` changes nothing: the method always keeps the program whole.
+    if (auto why = too_large_for_rotation_merging(program)) {
+      out.refusal = std::move(*why);
+      return out;
+    }
+    RotationMergingResult merged =
+        merge_rotations(program, merging_deadline(options.limits.time_limit));
+    out.edits = std::move(merged.edits);
+    if (options.phase) out.phase = merged.phase;
+    return out;
+  }
+  // One time limit for the whole call, not one per run.
+  const Deadline deadline(options.limits.time_limit);
+  PerQubitEdits edited = per_qubit_edits(
+      program, [&](std::span<const Op> run) { return optimize_run(run, options, &deadline); },
+      options.phase);
+  out.edits = std::move(edited.edits);
+  out.phase = edited.phase;
+  return out;
 }
 
 std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,

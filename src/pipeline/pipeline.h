@@ -11,7 +11,10 @@
 // "s q[0];" as well, by way of the normal form of
 // src/normal_form/normal_form.h. In the per-qubit mode one time limit bounds
 // the whole call: the runs share it, and a run reached after it is written
-// as it was.
+// as it was. With `phase` set, every method reports the exact global phase
+// between the text read and the text written: rotation merging records it,
+// saturation's identities hold exactly (phase 0), and the normal form's is
+// found by comparing each run with its result (src/circuit/global_phase.h).
 #pragma once
 
 #include <optional>
@@ -24,6 +27,7 @@
 #include "src/pipeline/options.h"
 #include "src/saturation/optimize.h"
 #include "src/text/qasm.h"
+#include "src/program/edits.h"
 #include "src/program/program.h"
 
 namespace kestrel {
@@ -32,6 +36,7 @@ struct PipelineOptions {
   Method method = Method::Saturation;  // how runs of gates are optimised
   bool per_qubit = false;              // keep the program whole, optimise every wire
   RunLimits limits;                    // where saturation stops
+  bool phase = false;                  // report the exact global phase in the result
 };
 
 struct PipelineResult {
@@ -42,9 +47,17 @@ struct PipelineResult {
                                      // could not be read; then nothing else is set
   std::optional<std::string> refusal;  // rotation merging: why a program read is too large
                                        // for it; then nothing else is set
-  // The global phase by which the result differs, where the method knows
-  // it: the input equals e^(i phase pi/8) times the result (0 to 15).
+  // The global phase by which the result differs, when `options.phase`
+  // asked for it: the input equals
+  // e^(i phase pi/8) times the result (0 to 15).
   std::optional<std::uint8_t> phase;
+};
+
+// What a method makes of a program already read (`optimize_program`).
+struct ProgramEdits {
+  Edits edits;                          // the statements replaced or removed
+  std::optional<std::uint8_t> phase;    // as in PipelineResult
+  std::optional<std::string> refusal;   // as in PipelineResult; then nothing else is set
 };
 
 // Reads `text`, optimises it as `options` say and writes it back. Only the
@@ -55,6 +68,13 @@ struct PipelineResult {
 // and `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
                             ReportRequest request = {});
+
+// `program` optimised by `options.method` without its text: rotation
+// merging over the whole program, saturation and the normal form on every
+// qubit's runs (`per_qubit` is not read); the saturation time limit bounds
+// the whole call. The text pipelines of whole programs and a program given
+// as a gate list (src/program/gate_list.h) both come here.
+ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options);
 
 // One qubit's run of one-qubit gates optimised by `options.method`, which
 // must be a method of runs (not rotation merging, which reads whole

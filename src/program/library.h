@@ -6,7 +6,8 @@
 // OpenQASM, so that `QasmGate::cz` reads as the text it stands for.
 // `library_op` gives the gate-language variant of a gate where it has one:
 // `library_op(QasmGate::t)` is OpKind::T, `library_op(QasmGate::cx)` and
-// `library_op(QasmGate::CX)` are OpKind::CNOT, and every other gate is I.
+// `library_op(QasmGate::CX)` are OpKind::CNOT, and every other gate is I;
+// `library_gate` goes back from a run gate to its library gate.
 #pragma once
 
 #include <array>
@@ -87,6 +88,18 @@ constexpr OpKind library_op(QasmGate gate) {
   }
   return OpKind::I;
 }
+
+// The library gate that run gate `kind` is written as (QasmGate::t for
+// OpKind::T), or None for a variant that is no run gate.
+constexpr QasmGate library_gate(OpKind kind) {
+  if (!is_run_gate(kind)) return QasmGate::None;
+  for (const LibraryGate& gate : kQelib1) {
+    if (library_op(gate.id) == kind) return gate.id;
+  }
+  return QasmGate::None;
+}
+
+static_assert(library_gate(OpKind::Tdg) == QasmGate::tdg && library_gate(OpKind::CNOT) == QasmGate::None);
 
 static_assert(library_op(QasmGate::sdg) == OpKind::Sdg && library_op(QasmGate::y) == OpKind::I &&
               library_op(QasmGate::rz) == OpKind::I && library_op(QasmGate::CX) == OpKind::CNOT);

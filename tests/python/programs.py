@@ -1,12 +1,13 @@
 """What the tests of whole-program methods share: where the shared program
-folders are, a program's statements as text, Qiskit's reading of a program
-and Qiskit's counts of it."""
+folders are, a program's statements as text, Qiskit's reading of a program,
+Qiskit's counts of it and its deferral into one unitary."""
 
 import os
 import re
 from pathlib import Path
 
-from qiskit import qasm2
+from qiskit import QuantumCircuit, QuantumRegister, qasm2
+from qiskit.circuit import Clbit
 
 from conftest import REPO
 
@@ -59,3 +60,49 @@ def figures(circuit):
         gates += 1
         t += name in ("t", "tdg")
     return {"t": t, "gates": gates, "depth": circuit.depth()}
+
+
+def deferred(circuit):
+    """The circuit with each measurement a CX onto a fresh qubit, each reset
+    a swap with a fresh qubit and each condition the gate controlled by the
+    qubits that hold its bits last: a unitary on more qubits. The k-th
+    measurement or reset on a qubit gets the same fresh qubit whatever the
+    order of the operations on other wires."""
+    places = []  # (qubit, k) per measurement or reset, k counting per qubit
+    seen = {}
+    for instruction in circuit.data:
+        if instruction.operation.name in ("measure", "reset"):
+            q = circuit.find_bit(instruction.qubits[0]).index
+            places.append((q, seen.get(q, 0)))
+            seen[q] = seen.get(q, 0) + 1
+    fresh = QuantumRegister(len(places), "fresh")
+    index = {place: k for k, place in enumerate(sorted(places))}
+    out = QuantumCircuit(*circuit.qregs, fresh, global_phase=circuit.global_phase)
+    holder = {}  # clbit -> the fresh qubit its last measurement went to
+    next_place = iter(places)
+    for instruction in circuit.data:
+        op = instruction.operation
+        if op.name == "measure":
+            target = fresh[index[next(next_place)]]
+            out.cx(instruction.qubits[0], target)
+            holder[instruction.clbits[0]] = target
+        elif op.name == "reset":
+            out.swap(instruction.qubits[0], fresh[index[next(next_place)]])
+        elif op.name == "if_else":
+            (register, value), body = op.condition, op.blocks[0]
+            register = [register] if isinstance(register, Clbit) else list(register)
+            value = int(value)
+            wanted = [(value >> k) & 1 for k in range(len(register))]
+            # A bit never measured is 0: it fixes the condition or drops out.
+            if any(holder.get(bit) is None and w for bit, w in zip(register, wanted)):
+                continue
+            controls = [(holder[bit], w) for bit, w in zip(register, wanted) if bit in holder]
+            state = "".join(str(w) for _, w in reversed(controls))
+            for inner in body.data:
+                targets = [instruction.qubits[body.qubits.index(q)] for q in inner.qubits]
+                gate = inner.operation.control(len(controls), ctrl_state=state) if controls \
+                    else inner.operation
+                out.append(gate, [q for q, _ in controls] + targets)
+        else:
+            out.append(op, instruction.qubits)
+    return out

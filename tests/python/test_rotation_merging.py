@@ -21,13 +21,11 @@ import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from qiskit import QuantumCircuit, QuantumRegister
-from qiskit.circuit.library import XGate
 from qiskit.quantum_info import Operator
 
 import kestrel
 from conftest import scaled
-from programs import figures, load, shared_programs, statements
+from programs import deferred, figures, load, shared_programs, statements
 
 TCOUNT = shared_programs("tcount")
 PROGRAMS = sorted(TCOUNT.glob("*.qasm")) if TCOUNT else []
@@ -237,42 +235,6 @@ def programs(draw):
             boundaries += 1
             lines.append(boundary())
     return "\n".join(lines) + "\n"
-
-
-def deferred(circuit):
-    """The circuit with each measurement a CX onto a fresh qubit, each reset
-    a swap with a fresh qubit and each condition the gate controlled by the
-    qubits that hold its bits last: a unitary on more qubits."""
-    fresh = QuantumRegister(sum(i.operation.name in ("measure", "reset") for i in circuit.data),
-                            "fresh")
-    out = QuantumCircuit(*circuit.qregs, fresh)
-    holder = {}  # clbit -> the fresh qubit its last measurement went to
-    used = 0
-    for instruction in circuit.data:
-        op = instruction.operation
-        if op.name == "measure":
-            out.cx(instruction.qubits[0], fresh[used])
-            holder[instruction.clbits[0]] = fresh[used]
-            used += 1
-        elif op.name == "reset":
-            out.swap(instruction.qubits[0], fresh[used])
-            used += 1
-        elif op.name == "if_else":
-            (register, value), body = op.condition, op.blocks[0]
-            wanted = [(value >> k) & 1 for k in range(len(register))]
-            # A bit never measured is 0: it fixes the condition or drops out.
-            if any(holder.get(bit) is None and w for bit, w in zip(register, wanted)):
-                continue
-            controls = [(holder[bit], w) for bit, w in zip(register, wanted) if bit in holder]
-            state = "".join(str(w) for _, w in reversed(controls))
-            for inner in body.data:
-                targets = [instruction.qubits[body.qubits.index(q)] for q in inner.qubits]
-                gate = inner.operation.control(len(controls), ctrl_state=state) if controls \
-                    else inner.operation
-                out.append(gate, [q for q, _ in controls] + targets)
-        else:
-            out.append(op, instruction.qubits)
-    return out
 
 
 @settings(max_examples=scaled(120, 1200), deadline=None)

@@ -1,0 +1,209 @@
+"""kestrel inside Qiskit: a transpiler pass and an optimization-stage plugin.
+
+`KestrelOptimize` runs one of kestrel's methods on a `DAGCircuit` and edits
+it in place: it walks the DAG once, hands kestrel each operation as a gate
+code and its qubits, removes or replaces the operations kestrel names, and
+adds the exact global phase kestrel reports to `global_phase`, so that the
+result's `Operator` equals the input's, phase included:
+
+    >>> from qiskit import QuantumCircuit
+    >>> from qiskit.transpiler import PassManager
+    >>> qc = QuantumCircuit(2)
+    >>> _ = qc.t(1); _ = qc.cx(0, 1); _ = qc.t(1); _ = qc.cx(0, 1); _ = qc.t(1)
+    >>> PassManager(KestrelOptimize()).run(qc).count_ops()["t"]
+    1
+
+Only h, s, sdg, t, tdg, x, y, z, sx, sxdg, id, cx, cy, cz and swap as
+Qiskit's standard gates are read as gates; every other operation (measure,
+reset, barrier, delay, control flow, gates with parameters, custom gates,
+controlled gates with another control state) is a boundary on its qubits and
+stays as it was and where it was, as do registers, `name`, `metadata` and
+layouts. kestrel removes operations and replaces one-qubit gates with h, s,
+sdg, t, tdg, x and z on the same qubit; it never moves or adds a two-qubit
+gate.
+
+`KestrelStage` is the stage plugin registered as `kestrel` under the entry
+point group `qiskit.transpiler.optimization`, for
+`transpile(circuit, optimization_method="kestrel", optimization_level=L)`.
+
+Importing this module imports Qiskit; `import kestrel` alone does not.
+"""
+
+from __future__ import annotations
+
+import functools
+import itertools
+import math
+from array import array
+from typing import Literal
+
+from qiskit.circuit import Gate, QuantumCircuit
+from qiskit.circuit.equivalence_library import SessionEquivalenceLibrary
+from qiskit.circuit.library import (CXGate, CYGate, CZGate, HGate, SdgGate, SGate, SwapGate,
+                                    TdgGate, TGate, XGate, ZGate)
+from qiskit.converters import circuit_to_dag
+from qiskit.dagcircuit import DAGCircuit, DAGOpNode
+from qiskit.passmanager.base_tasks import Task
+from qiskit.passmanager.flow_controllers import DoWhileController
+from qiskit.transpiler import PassManager, PassManagerConfig
+from qiskit.transpiler.basepasses import TransformationPass
+from qiskit.transpiler.passes import BasisTranslator, FixedPoint, InverseCancellation, Size
+from qiskit.transpiler.preset_passmanagers.plugin import (PassManagerStagePlugin,
+                                                         PassManagerStagePluginManager)
+
+import kestrel
+
+__all__ = ["KestrelOptimize", "KestrelStage", "Method"]
+
+Method = Literal["rotation-merging", "normal-form", "saturation"]
+
+# The gate codes kestrel takes: its library gates without parameters, by name.
+_CODES: dict[str, int] = kestrel._gate_codes
+# The gates kestrel writes, by code.
+_WRITTEN: dict[int, Gate] = {
+    _CODES[gate.name]: gate
+    for gate in (HGate(), SGate(), SdgGate(), TGate(), TdgGate(), XGate(), ZGate())
+}
+# The gates kestrel writes; a target lacking one gets the result translated.
+WRITTEN_GATES = frozenset(gate.name for gate in _WRITTEN.values())
+
+
+class KestrelOptimize(TransformationPass):
+    """Lowers the T count of a circuit with one of kestrel's methods.
+
+    method: "rotation-merging" (the default: the T gates of the whole circuit
+    merged as pi/8 Pauli rotations across its Clifford gates), "normal-form"
+    (every qubit's runs of one-qubit gates in T-optimal normal form) or
+    "saturation" (every qubit's runs by equality saturation with the gate
+    identities, within iter_limit, node_limit and time_limit). time_limit
+    bounds the whole pass; with rotation merging, T gates reached after it
+    stay as they are.
+
+    The result equals the input exactly: kestrel's global phase is added to
+    the DAG's. Raises ValueError for an unknown method or a bad limit when
+    made, and for a circuit too large for rotation merging when run.
+    """
+
+    def __init__(self, method: Method = "rotation-merging", *, iter_limit: int = 30,
+                 node_limit: int = 10000, time_limit: float = 5.0) -> None:
+        super().__init__()
+        self.method = method
+        self.iter_limit = iter_limit
+        self.node_limit = node_limit
+        self.time_limit = time_limit
+        self._optimize(b"", b"", 0)  # the options checked now, as kestrel checks them
+
+    def _optimize(self, gates: bytes, qubits: bytes, width: int) -> tuple[list[tuple[int, bytes]], int]:
+        return kestrel._optimize_gates(gates, qubits, width, method=self.method,
+                                       iter_limit=self.iter_limit, node_limit=self.node_limit,
+                                       time_limit=self.time_limit)
+
+    def run(self, dag: DAGCircuit) -> DAGCircuit:
+        """Optimises `dag` in place and returns it."""
+        index = {bit: k for k, bit in enumerate(dag.qubits)}
+        nodes = list(dag.topological_op_nodes())
+        # A custom gate may share a standard gate's name: it is a boundary.
+        codes = bytes([_CODES.get(node.name, 0) if node.is_standard_gate() else 0
+                       for node in nodes])
+        qargs = [node.qargs for node in nodes]
+        if 0 in codes:
+            # A boundary gives its number of qubits first; one on no qubit
+            # is left out, as nothing could move past it.
+            kept = [k for k, q in enumerate(qargs) if q]
+            words: list[int] = []
+            for k in kept:
+                if codes[k] == 0:
+                    words.append(len(qargs[k]))
+                words.extend([index[q] for q in qargs[k]])
+            nodes = [nodes[k] for k in kept]
+            codes = bytes([codes[k] for k in kept])
+            qubits = array("I", words)
+        else:
+            qubits = array("I", map(index.__getitem__, itertools.chain.from_iterable(qargs)))
+        if not codes:
+            return dag
+        edits, phase = self._optimize(bytes(codes), qubits.tobytes(), len(dag.qubits))
+        for position, replacement in edits:
+            node = nodes[position]
+            if not replacement:
+                dag.remove_op_node(node)
+            elif len(replacement) == 1:
+                dag.substitute_node(node, _WRITTEN[replacement[0]])
+            else:
+                dag.substitute_node_with_dag(node, _one_qubit_dag(replacement))
+        if phase:
+            dag.global_phase += phase * math.pi / 8
+        return dag
+
+
+@functools.lru_cache(maxsize=256)
+def _one_qubit_dag(codes: bytes) -> DAGCircuit:
+    """The gates of `codes`, first to last, as a one-qubit DAG (read, never changed)."""
+    circuit = QuantumCircuit(1)
+    for code in codes:
+        circuit.append(_WRITTEN[code], [0])
+    return circuit_to_dag(circuit)
+
+
+class KestrelStage(PassManagerStagePlugin):
+    """The optimization stage `kestrel`.
+
+    Level 0 does nothing. Level 1 merges rotations over the whole circuit.
+    Level 2 then puts every qubit's runs of one-qubit gates in T-optimal
+    normal form. Level 3 repeats rotation merging, the normal form and the
+    cancellation of adjacent inverse pairs (cx, cy, cz, swap) while the
+    circuit keeps shrinking. kestrel writes h, s, sdg, t, tdg, x and z: on a
+    target or basis that lacks any of them but has t and tdg, the stage ends
+    with Qiskit's basis translation back into it. A target or basis without
+    t or tdg cannot hold a T gate for kestrel to merge (the translation stage
+    has already turned them into rotations), so there the stage is Qiskit's
+    own default optimization stage at the same level.
+    """
+
+    def pass_manager(self, pass_manager_config: PassManagerConfig,
+                     optimization_level: int | None = None) -> PassManager:
+        level = 2 if optimization_level is None else optimization_level
+        if level > 0 and not _holds_t(pass_manager_config):
+            return PassManagerStagePluginManager().get_passmanager_stage(
+                "optimization", "default", pass_manager_config, level)
+        manager = PassManager()
+        if level <= 0:
+            return manager
+        rounds: list[Task] = [KestrelOptimize("rotation-merging")]
+        if level >= 2:
+            rounds.append(KestrelOptimize("normal-form"))
+        if level >= 3:
+            # Each round lowers the T count or, at the same T count, the size:
+            # the loop ends.
+            rounds += [InverseCancellation([CXGate(), CYGate(), CZGate(), SwapGate()]),
+                       Size(), FixedPoint("size")]
+            manager.append(DoWhileController(
+                rounds, do_while=lambda property_set: not property_set["size_fixed_point"]))
+        else:
+            manager.append(rounds)
+        basis = _basis(pass_manager_config)
+        if basis is not None:
+            manager.append(BasisTranslator(SessionEquivalenceLibrary, basis,
+                                           pass_manager_config.target))
+        return manager
+
+
+def _holds_t(config: PassManagerConfig) -> bool:
+    """Whether the target or basis (if any) has both t and tdg."""
+    if config.target is not None:
+        return all(config.target.instruction_supported(name) for name in ("t", "tdg"))
+    return config.basis_gates is None or {"t", "tdg"} <= set(config.basis_gates)
+
+
+def _basis(config: PassManagerConfig) -> list[str] | None:
+    """The gates of the target or basis when it lacks one that kestrel writes, else None.
+
+    The target that transpile makes when given neither a backend nor basis
+    gates supports every gate."""
+    target = config.target
+    if target is not None:
+        lacking = not all(target.instruction_supported(name) for name in WRITTEN_GATES)
+        return sorted(target.operation_names) if lacking else None
+    if config.basis_gates is not None and not WRITTEN_GATES <= set(config.basis_gates):
+        return list(config.basis_gates)
+    return None

@@ -1,0 +1,368 @@
+"""kestrel.qiskit, the transpiler pass and the optimization stage, against
+Qiskit's own Operator, global phase included.
+
+Every method must return a circuit whose Operator equals the input's exactly:
+on the shared QASMBench and T-count programs of at most 10 qubits, and on
+random circuits of Clifford+T gates mixed with barriers and parameterised
+gates. Circuits with mid-circuit measurements, resets, conditions or unbound
+parameters are compared after the same rewrite of both sides (deferral, and
+the same random values bound). Everything that is no h, s, sdg, t, tdg, x or
+z gate must come back unchanged and in order on every wire, with the
+circuit's name, metadata and registers, and the T count never grows. The
+stage is found through the installed wheel's entry point and checked at
+every level, with and without a target or basis gates. The exact phase that
+optimize_qasm(..., phase=True) reports is checked the same way.
+"""
+
+import math
+import subprocess
+import sys
+from importlib.metadata import entry_points
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from qiskit import QuantumCircuit, QuantumRegister, ClassicalRegister, transpile
+from qiskit.circuit import Parameter
+from qiskit.circuit.library import CXGate
+from qiskit.converters import circuit_to_dag, dag_to_circuit
+from qiskit.providers.fake_provider import GenericBackendV2
+from qiskit.quantum_info import Operator
+from qiskit.transpiler import PassManager
+from qiskit.transpiler.preset_passmanagers.plugin import list_stage_plugins
+
+import kestrel
+from conftest import scaled
+from kestrel.qiskit import KestrelOptimize
+from programs import deferred, load, shared_programs
+
+METHODS = ["rotation-merging", "normal-form", "saturation"]
+RUN_GATES = {"h", "s", "sdg", "t", "tdg", "x", "z"}  # the gates kestrel removes and writes
+CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx"]
+
+
+def small_programs(folders=("qasmbench", "tcount"), count=None, most_qubits=10):
+    """The shared programs of at most `most_qubits` qubits, as parameters (the text)."""
+    out = []
+    for name in folders:
+        folder = shared_programs(name)
+        for path in sorted(folder.glob("*.qasm")) if folder else []:
+            text = path.read_text()
+            if load(text).num_qubits <= most_qubits:
+                out.append(pytest.param(text, id=f"{name}/{path.stem}"))
+    return out[:count]
+
+
+def optimized(circuit, method="rotation-merging", **limits):
+    return PassManager(KestrelOptimize(method, **limits)).run(circuit)
+
+
+def t_count(circuit):
+    ops = circuit.count_ops()
+    return ops.get("t", 0) + ops.get("tdg", 0)
+
+
+def unitary_of(circuit):
+    """The Operator of the circuit with final measurements removed and the
+    others deferred."""
+    return Operator(deferred(circuit.remove_final_measurements(inplace=False)))
+
+
+def wires(circuit):
+    """Per qubit and clbit, what acts on it that kestrel must keep: every
+    operation but h, s, sdg, t, tdg, x and z, with its bits, in order."""
+    out = {}
+    for instruction in circuit.data:
+        if instruction.operation.name in RUN_GATES:
+            continue
+        bits = tuple(circuit.find_bit(b).index for b in instruction.qubits), \
+            tuple(circuit.find_bit(b).index for b in instruction.clbits)
+        for bit in (*instruction.qubits, *instruction.clbits):
+            out.setdefault(bit, []).append((instruction.operation, bits))
+    return out
+
+
+def check_pass(circuit, result):
+    """Everything the pass promises besides equality."""
+    assert wires(result) == wires(circuit)
+    assert (result.name, result.metadata, result.qregs, result.cregs) == \
+        (circuit.name, circuit.metadata, circuit.qregs, circuit.cregs)
+    assert t_count(result) <= t_count(circuit)
+    shift = (float(result.global_phase) - float(circuit.global_phase)) / (math.pi / 8)
+    assert abs(shift - round(shift)) < 1e-9
+
+
+@pytest.mark.parametrize("method", METHODS)
+@pytest.mark.parametrize("text", small_programs())
+def test_shared_programs(text, method):
+    circuit = load(text)
+    result = optimized(circuit, method)
+    check_pass(circuit, result)
+    assert unitary_of(result) == unitary_of(circuit)
+
+
+def test_rotation_merging_lowers_the_t_counts():
+    """The pass finds what optimize_qasm finds on the same programs."""
+    folder = shared_programs("tcount")
+    if folder is None:
+        pytest.skip("no shared T-count programs")
+    for path in sorted(folder.glob("*.qasm"))[:12]:
+        text = path.read_text()
+        _, stats = kestrel.optimize_qasm(text, method="rotation-merging")
+        assert t_count(optimized(load(text))) == stats["t_after"] < stats["t_before"], path.stem
+
+
+# ---------------------------------------------------------------------------
+# Random circuits.
+
+CLIFFORD_T = ["h", "s", "sdg", "t", "tdg", "x", "y", "z", "sx", "sxdg", "id"]
+TWO_QUBIT = ["cx", "cy", "cz", "swap"]
+
+
+@st.composite
+def circuits(draw, boundaries=("barrier", "rz", "u", "ccx", "custom", "cx0", "fake h"),
+             most_qubits=6, most_boundaries=10):
+    """Clifford+T circuits of 2 to `most_qubits` qubits with at most
+    `most_boundaries` of the boundaries named mixed in."""
+    n = draw(st.integers(2, most_qubits))
+    qc = QuantumCircuit(QuantumRegister(n, "q"), ClassicalRegister(2, "c"), name="random",
+                        metadata={"seed": draw(st.integers(0, 9))})
+    qc.global_phase = draw(st.sampled_from([0.0, 0.25, math.pi / 8]))
+    custom = QuantumCircuit(2, name="g")
+    custom.cx(0, 1)
+    custom.t(1)
+    fake_h = QuantumCircuit(1, name="h")  # a custom gate named as a standard one
+    fake_h.x(0)
+    theta = Parameter("theta")
+    placed = 0
+    for _ in range(draw(st.integers(1, 40))):
+        order = draw(st.permutations(range(n)))
+        a, b, c = order[0], order[1], order[2] if n > 2 else None
+        kind = draw(st.integers(0, 9))
+        if kind <= 5:
+            getattr(qc, draw(st.sampled_from(CLIFFORD_T + ["t", "tdg"])))(a)
+        elif kind <= 7:
+            getattr(qc, draw(st.sampled_from(TWO_QUBIT)))(a, b)
+        elif placed < most_boundaries:
+            placed += 1
+            what = draw(st.sampled_from(boundaries))
+            if what == "barrier":
+                qc.barrier([a, b])
+            elif what == "rz":
+                qc.rz(draw(st.sampled_from([0.3, math.pi / 4])), a)
+            elif what == "u":
+                qc.u(0.1, 0.2, 0.3, a)
+            elif what == "ccx" and c is not None:
+                qc.ccx(a, b, c)
+            elif what == "custom":
+                qc.append(custom.to_gate(), [a, b])
+            elif what == "fake h":
+                qc.append(fake_h.to_gate(), [a])
+            elif what == "cx0":
+                qc.append(CXGate(ctrl_state=0), [a, b])
+            elif what == "measure":
+                qc.measure(a, b % 2)
+            elif what == "reset":
+                qc.reset(a)
+            elif what == "if":
+                with qc.if_test((qc.clbits[b % 2], 1)):
+                    qc.t(a)
+            elif what == "param":
+                qc.rz(theta, a)
+    return qc
+
+
+@settings(max_examples=scaled(60, 600), deadline=None)
+@given(circuit=circuits(), method=st.sampled_from(METHODS))
+def test_random_circuits(circuit, method):
+    result = optimized(circuit.copy(), method)
+    check_pass(circuit, result)
+    assert Operator(result) == Operator(circuit)
+
+
+@settings(max_examples=scaled(60, 600), deadline=None)
+@given(circuit=circuits(boundaries=("measure", "reset", "if", "param", "barrier"), most_qubits=4,
+                        most_boundaries=3),
+       method=st.sampled_from(METHODS), value=st.floats(-3, 3))
+def test_random_circuits_with_measurements_and_parameters(circuit, method, value):
+    result = optimized(circuit.copy(), method)
+    check_pass(circuit, result)
+    # Every measurement deferred on both sides: one that the result leaves
+    # last on its qubit may not be last in the input.
+    same = lambda c: Operator(deferred(c.assign_parameters({p: value for p in c.parameters})))
+    assert same(result) == same(circuit)
+
+
+def test_the_pass_edits_in_place_and_keeps_layouts():
+    qc = QuantumCircuit(3)
+    qc.t(1)
+    qc.cx(0, 1)
+    qc.t(1)
+    qc.cx(0, 1)
+    qc.t(1)
+    qc.t(2)
+    qc.t(2)
+    qc.tdg(0)
+    qc.tdg(0)
+    qc.tdg(0)
+    dag = circuit_to_dag(qc)
+    assert KestrelOptimize().run(dag) is dag
+    # t(1) ... t(1) merge to s; t t becomes s; tdg tdg tdg becomes sdg tdg.
+    assert t_count(dag_to_circuit(dag)) == 2
+    # Through transpile, onto a line of three qubits with a Clifford+T basis:
+    # the layout and routing stand, the optimised circuit fits them.
+    backend = GenericBackendV2(3, basis_gates=CLIFFORD_T_BASIS, coupling_map=[[0, 1], [1, 2]],
+                               seed=1)
+    result = transpile(qc, backend, optimization_method="kestrel", optimization_level=2,
+                       seed_transpiler=1)
+    assert result.layout is not None and t_count(result) == 2
+    assert Operator.from_circuit(result) == Operator(qc)
+
+
+def test_nothing_to_do():
+    empty = QuantumCircuit(2)
+    assert optimized(empty) == empty
+    measured = QuantumCircuit(1, 1)
+    measured.measure(0, 0)
+    assert optimized(measured.copy()) == measured
+
+
+def test_options_are_checked_when_the_pass_is_made():
+    with pytest.raises(ValueError, match="method must be"):
+        KestrelOptimize("fast")  # type: ignore[arg-type]
+    with pytest.raises(ValueError, match="iter_limit must be a whole number of at least 1"):
+        KestrelOptimize("saturation", iter_limit=0)
+    with pytest.raises(TypeError, match="time_limit must be a number of seconds"):
+        KestrelOptimize(time_limit="1")  # type: ignore[arg-type]
+
+
+# ---------------------------------------------------------------------------
+# The private entry point the pass calls.
+
+def codes(*names):
+    return bytes(kestrel._gate_codes.get(n, 0) for n in names)
+
+
+def words(*qubits):
+    return np.array(qubits, dtype=np.uint32).tobytes()
+
+
+@pytest.mark.parametrize("args, error, message", [
+    ((bytes([21]), words(0), 1), ValueError, "operation 0: expected the code of a library gate"),  # rz
+    ((codes("h"), words(1), 1), ValueError, "operation 0: expected a qubit below 1, not 1"),
+    ((codes("h"), b"\0\0", 1), ValueError, "qubits must hold 32-bit integers"),
+    ((codes("h"), words(0), 1 << 21), ValueError, "expected at most 1048576 qubits"),
+    (("h", words(0), 1), TypeError, "gates must be bytes"),
+    ((codes("h"), words(0)), TypeError, "missing 1 required positional argument: 'width'"),
+])
+def test_gate_list_refusals(args, error, message):
+    with pytest.raises(error, match=message):
+        kestrel._optimize_gates(*args)
+
+
+def test_gate_list_edits():
+    # t t on qubit 0, a boundary on both, then t, cx, t on qubit 1.
+    gates = codes("t", "t", "measure", "t", "cx", "t")
+    qubits = words(0, 0, 2, 0, 1, 1, 0, 1, 1)
+    edits, phase = kestrel._optimize_gates(gates, qubits, 2, method="normal-form")
+    s = kestrel._gate_codes["s"]
+    assert (edits, phase) == ([(0, b""), (1, bytes([s])), (3, kestrel._gate_codes["t"].to_bytes(1, "little")),
+                               (5, kestrel._gate_codes["t"].to_bytes(1, "little"))], 0)
+    edits, phase = kestrel._optimize_gates(gates, qubits, 2, method="rotation-merging")
+    assert (edits, phase) == ([(0, bytes([s])), (1, b"")], 0)
+
+
+# ---------------------------------------------------------------------------
+# The stage.
+
+def test_the_stage_is_found_through_the_entry_point():
+    found = entry_points(group="qiskit.transpiler.optimization")
+    assert [e.value for e in found if e.name == "kestrel"] == ["kestrel.qiskit:KestrelStage"]
+    assert "kestrel" in list_stage_plugins("optimization")
+
+
+@pytest.mark.parametrize("level", [0, 1, 2, 3])
+@pytest.mark.parametrize("basis", [None, CLIFFORD_T_BASIS + ["y", "measure"],
+                                   ["h", "s", "t", "tdg", "x", "cx"], ["rz", "sx", "x", "cx"]],
+                         ids=["any", "clifford+t", "no sdg or z", "no t"])
+@pytest.mark.parametrize("text", small_programs(["tcount"], 3, most_qubits=7))
+def test_transpile(text, basis, level):
+    circuit = load(text)
+    result = transpile(circuit, basis_gates=basis, optimization_method="kestrel",
+                       optimization_level=level, seed_transpiler=3)
+    assert Operator(result) == Operator(circuit)
+    if basis is not None:
+        assert set(result.count_ops()) <= set(basis)
+    if basis is None or "t" in basis:
+        default = transpile(circuit, basis_gates=basis, optimization_level=level,
+                            seed_transpiler=3)
+        if level == 0:
+            assert t_count(result) == t_count(default)
+        else:
+            assert t_count(result) < t_count(circuit)
+    if level >= 2 and basis is not None and "t" in basis:
+        assert t_count(result) <= t_count(transpile(circuit, basis_gates=basis, optimization_method="kestrel",
+                                                    optimization_level=1, seed_transpiler=3))
+
+
+def test_a_target_without_t_is_left_to_qiskits_own_stage():
+    qc = QuantumCircuit(2)
+    for _ in range(3):
+        qc.t(0)
+        qc.cx(0, 1)
+    backend = GenericBackendV2(2, seed=5)
+    for level in (1, 3):
+        theirs = transpile(qc, backend, optimization_level=level, seed_transpiler=5)
+        mine = transpile(qc, backend, optimization_method="kestrel", optimization_level=level,
+                         seed_transpiler=5)
+        assert mine == theirs
+
+
+# ---------------------------------------------------------------------------
+# optimize_qasm's phase.
+
+HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
+
+
+@pytest.mark.parametrize("method, per_qubit", [
+    ("rotation-merging", False), ("normal-form", True), ("saturation", True)])
+@pytest.mark.parametrize("text", small_programs(["tcount"], 8, most_qubits=7))
+def test_optimize_qasm_phase(text, method, per_qubit):
+    out, stats = kestrel.optimize_qasm(text, method=method, per_qubit=per_qubit, phase=True)
+    before, after = Operator(load(text)), Operator(load(out))
+    assert before == np.exp(1j * math.pi * stats["phase"] / 8) * after
+    assert kestrel.optimize_qasm(text, method=method, per_qubit=per_qubit)[1] == \
+        {k: v for k, v in stats.items() if k != "phase"}
+
+
+@settings(max_examples=scaled(100, 1000), deadline=None)
+@given(gates=st.lists(st.sampled_from(sorted(RUN_GATES)), max_size=40))
+def test_one_wire_phase(gates):
+    text = HEAD + "qreg q[1];\n" + "".join(f"{g} q[0];\n" for g in gates)
+    for method in ("normal-form", "saturation"):
+        out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
+        assert Operator(load(text)) == np.exp(1j * math.pi * stats["phase"] / 8) * Operator(load(out))
+
+
+def test_phase_must_be_a_bool():
+    with pytest.raises(TypeError, match="phase must be a bool, not 'int'"):
+        kestrel.optimize_qasm(HEAD + "qreg q[1];\n", phase=1)
+
+
+def test_import_kestrel_does_not_import_qiskit():
+    done = subprocess.run([sys.executable, "-c", "import sys, kestrel\n"
+                           "print(any(m.split('.')[0] == 'qiskit' for m in sys.modules))"],
+                          capture_output=True, text=True, check=True)
+    assert done.stdout == "False\n"
+
+
+def test_type_checkers_see_the_pass(tmp_path):
+    (tmp_path / "use.py").write_text(
+        "from kestrel.qiskit import KestrelOptimize\n"
+        "KestrelOptimize('normal-form', time_limit=1.0)\n"
+        "KestrelOptimize('fast')\n")
+    done = subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "use.py"],
+                          cwd=tmp_path, capture_output=True, text=True)
+    assert "Found 1 error in 1 file" in done.stdout, done.stdout
+    assert 'use.py:3: error: Argument 1 to "KestrelOptimize" has incompatible type' in done.stdout
