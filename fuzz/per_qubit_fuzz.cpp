@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static constexpr PipelineOptions kOptions{
       .method = Method::Saturation,
       .per_qubit = true,
-      .limits = {.iter_limit = 6, .node_limit = 4000, .time_limit = std::chrono::seconds(1)}};
+      .limits = {.iter_limit = 6, .node_limit = 4000, .time_limit = std::chrono::seconds(1)},
+      .phase = true};
   check_program_method(std::string_view(reinterpret_cast<const char*>(data), size), kOptions);
   return 0;
 }

@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kestrel;
   static constexpr PipelineOptions kOptions{
-      .method = Method::RotationMerging, .per_qubit = false, .limits = {}};
+      .method = Method::RotationMerging, .per_qubit = false, .limits = {}, .phase = true};
   check_program_method(std::string_view(reinterpret_cast<const char*>(data), size), kOptions);
   return 0;
 }

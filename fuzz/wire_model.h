@@ -13,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <numbers>
 #include <string_view>
 #include <vector>
@@ -90,19 +91,12 @@ inline WireMatrix wire_unitary(const std::vector<Op>& gates) {
   return u;
 }
 
-// Whether a = z b for a complex z of modulus 1 (`exactly`: z = 1).
-inline bool same_unitary(const WireMatrix& a, const WireMatrix& b, bool exactly) {
-  int row = 0, col = 0;
+// Whether a = z b, for the global phase z = e^(i phase pi/8).
+inline bool same_unitary(const WireMatrix& a, const WireMatrix& b, std::uint8_t phase) {
+  const std::complex<double> z = std::polar(1.0, phase * std::numbers::pi / 8);
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 4; ++c) {
-      if (std::abs(b[r][c]) > std::abs(b[row][col])) row = r, col = c;
-    }
-  }
-  const std::complex<double> phase = exactly ? 1.0 : a[row][col] / b[row][col];
-  if (std::abs(std::abs(phase) - 1) > 1e-9) return false;
-  for (int r = 0; r < 4; ++r) {
-    for (int c = 0; c < 4; ++c) {
-      if (std::abs(a[r][c] - phase * b[r][c]) > 1e-9) return false;
+      if (std::abs(a[r][c] - z * b[r][c]) > 1e-9) return false;
     }
   }
   return true;
