@@ -55,12 +55,6 @@ inline std::vector<std::string_view> kept(std::string_view text, const QasmProgr
   return out;
 }
 
-inline bool equal_states(const Amplitudes& a, const Amplitudes& b) {
-  double distance = 0;
-  for (std::size_t k = 0; k < a.size(); ++k) distance += std::norm(a[k] - b[k]);
-  return std::sqrt(distance) < 1e-7;
-}
-
 // Checks the method's result on `text`, as the header says.
 inline void check_program_method(std::string_view text, const PipelineOptions& options) {
   const PipelineResult result = run_pipeline(text, options);
@@ -104,9 +98,7 @@ inline void check_program_method(std::string_view text, const PipelineOptions& o
     const Amplitudes a = *in.run(start, pick, outcomes, false);
     const std::optional<Amplitudes> b = out.run(start, pick, outcomes, true);
     require(b.has_value(), "the same measurements and resets");
-    std::vector<Complex> turned(a.size());
-    for (std::size_t k = 0; k < a.size(); ++k) turned[k] = phase * a[k];
-    require(equal_states(turned, *b), "the same states up to the global phase");
+    require(same_states(a, *b, phase), "the same states up to the global phase");
   }
 }
 

@@ -11,7 +11,10 @@
 // statement's text and instance. A method keeps such a statement's text, so
 // both sides apply the same matrix, and a method that moved anything across
 // it would be caught as it would be on some real gate. A barrier is the
-// identity; `if (c==n)` applies its gate when the bits of c read n.
+// identity; `if (c==n)` applies its gate when the bits of c read n. A run
+// may replace statements by run gates as a method's edits say; a program
+// given as a gate list has no text, and its unknown gates are drawn from
+// their places instead.
 //
 // A measurement or a reset projects the state on one outcome, which a run
 // picks (the likelier one, or the rarer one while it has any weight),
@@ -34,6 +37,7 @@
 #include <vector>
 
 #include "src/circuit/stats.h"
+#include "src/program/edits.h"
 #include "src/program/program.h"
 
 namespace kestrel {
@@ -200,6 +204,20 @@ inline std::optional<std::array<Complex, 4>> one_qubit_matrix(QasmGate gate) {
   }
 }
 
+// The library gate of a run gate.
+inline QasmGate run_gate(OpKind gate) {
+  switch (gate) {
+    case OpKind::H: return QasmGate::h;
+    case OpKind::S: return QasmGate::s;
+    case OpKind::Sdg: return QasmGate::sdg;
+    case OpKind::T: return QasmGate::t;
+    case OpKind::Tdg: return QasmGate::tdg;
+    case OpKind::X: return QasmGate::x;
+    case OpKind::Z: return QasmGate::z;
+    default: return QasmGate::None;
+  }
+}
+
 // The matrix of a gate of the Clifford+T set on its operands, or none: a
 // controlled gate has its controls first (cx: control 0, target 1).
 inline std::optional<GateMatrix> known_matrix(QasmGate gate) {
@@ -302,6 +320,13 @@ struct Outcome {
   double norm;
 };
 
+// Whether `out` = `phase` times `in`, for states of norm 1.
+inline bool same_states(const Amplitudes& in, const Amplitudes& out, Complex phase) {
+  double distance = 0;
+  for (std::size_t k = 0; k < in.size(); ++k) distance += std::norm(phase * in[k] - out[k]);
+  return std::sqrt(distance) < 1e-7;
+}
+
 class ProgramModel {
  public:
   ProgramModel(std::string_view text, const QasmProgram& program) : text_(text), program_(program) {}
@@ -320,13 +345,23 @@ class ProgramModel {
   // `pick` says and appends it to `outcomes`; with `replay` true, takes the
   // outcomes from there in order. Nothing when a replay runs out of
   // outcomes or leaves some over: the programs measure differently.
+  // With `edits`, each statement they name is replaced by its run gates.
   std::optional<Amplitudes> run(Amplitudes state, Pick pick, std::vector<Outcome>& outcomes,
-                                bool replay) const {
+                                bool replay, const Edits* edits = nullptr) const {
     std::vector<std::uint8_t> clbits(program_.clbits, 0);
     std::size_t next = 0;
     std::vector<std::uint32_t> qubits;
+    const Edits none;
+    EditCursor cursor(edits != nullptr ? *edits : none);
     for (std::uint32_t s = 0; s < program_.statements.size(); ++s) {
       const Statement& st = program_.statements[s];
+      if (const Edit* edit = cursor.at(s, st.kind)) {
+        const std::uint32_t q = operand_bit(program_, program_.operands[st.first_operand], 0);
+        for (std::uint32_t k = 0; k < edit->count; ++k) {
+          apply(state, std::span(&q, 1), *known_matrix(run_gate(cursor.gate(*edit, k))));
+        }
+        continue;
+      }
       if (st.kind == StatementKind::Declaration || st.kind == StatementKind::Barrier) continue;
       if (st.condition != kNoCondition && !holds(st, clbits)) continue;
       const std::span<const Operand> ops = operands_of(program_, st);
@@ -349,11 +384,14 @@ class ProgramModel {
         if (const std::optional<GateMatrix> m = known_matrix(st.library)) {
           apply(state, qubits, *m);
         } else {
-          const std::uint64_t seed = text_hash(statement_text(st)) ^ (k * 0x9e3779b97f4a7c15u);
+          // A program without text (a gate list) keeps its statements' places.
+          const std::uint64_t seed = (text_.empty() ? s : text_hash(statement_text(st))) ^
+                                     (k * 0x9e3779b97f4a7c15u);
           apply(state, qubits, random_unitary(qubits.size(), seed));
         }
       }
     }
+    cursor.finish();
     if (replay && next != outcomes.size()) return std::nullopt;
     return state;
   }

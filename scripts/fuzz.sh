@@ -12,6 +12,8 @@
 #                    whole programs through the per-qubit mode with each
 #                    method and through rotation merging, against a
 #                    state-vector simulation on up to six qubits
+#   gate_list_fuzz   programs given as gate lists through every method,
+#                    against the same simulation
 #
 # Each starts from the inputs kept in fuzz/corpus/<target> (those of an
 # hour's run that reached new code, merged with -merge=1 and cut to 2 KiB,
@@ -47,7 +49,13 @@ for data in "${KESTREL_DATA:-}" ../shared/data ../../shared/data; do
   fi
 done
 
-# target dictionary seeds max_len: what each target is given. The one-wire
+# A gate list: width 3, five operations (t, cx, t, a boundary, tdg; the
+# codes of src/program/library.h), then their qubits.
+mkdir -p build/fuzz/seeds/gate_list
+printf '\x03\x05\x11\x06\x11\x00\x12\x00\x01\x00\x00\x02\x00\x02\x00' \
+  >build/fuzz/seeds/gate_list/t_cx_t
+
+# target dictionary (- for none) seeds max_len: what each target is given. The one-wire
 # saturation target reads only its first 160 bytes (fuzz/qasm_fuzz.cpp).
 targets=(
   "qasm qasm $seeds 160"
@@ -56,6 +64,7 @@ targets=(
   "per_qubit program $seeds 4096"
   "per_qubit_normal_form program $seeds 4096"
   "rotation_merging program $seeds 4096"
+  "gate_list - build/fuzz/seeds/gate_list 1024"
 )
 if [[ "${1:-}" == --share ]]; then
   seconds=$(( $2 / ${#targets[@]} ))
@@ -70,12 +79,12 @@ fi
 # rotation merging takes up to 4 GiB for a program's Pauli products (a
 # 124-byte text declaring 82,604 qubits asks 3.4 GB) and refuses more.
 run() {
-  local target=$1 dict=$2 seed_dir=$3 max_len=$4
+  local target=$1 dict=${2#-} seed_dir=$3 max_len=$4
   local kept="fuzz/corpus/$target"
   mkdir -p "build/fuzz/corpus/$target" "build/fuzz/artifacts/$target"
   [[ -d "$kept" ]] || kept=
   "build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=8192 -malloc_limit_mb=4608 \
-    -max_len="$max_len" -dict="fuzz/$dict.dict" -artifact_prefix="build/fuzz/artifacts/$target/" \
+    -max_len="$max_len" ${dict:+-dict=fuzz/$dict.dict} -artifact_prefix="build/fuzz/artifacts/$target/" \
     -print_final_stats=1 "build/fuzz/corpus/$target" $kept "$seed_dir" \
     >"build/fuzz/$target.log" 2>&1
 }
