@@ -3,7 +3,7 @@
 # abi3 wheel, checked with abi3audit and auditwheel; the Python tests against
 # that wheel installed into build/venv; then the quick reliability checks: the
 # C++ tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# each fuzz target for 20 seconds, two at a time (a minute for the six).
+# each fuzz target for 20 seconds, two at a time (80 seconds for the seven).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
