@@ -2,7 +2,7 @@
 
 The T-count benchmark programs must come back with at most the T count the
 peers reach (the published figures of PyZX's teleport_reduce and quizx's
-full_simp), and equivalent: by Qiskit's Operator where they have at most 7
+full_simp), and equivalent: by Qiskit's Operator where they have at most 10
 qubits, by MQT QCEC where they are larger. Random programs over the
 Clifford+T gates with boundaries mixed in (measurements, resets, conditions,
 barriers, gates the method does not follow) are checked with Operator after
@@ -72,7 +72,7 @@ def test_tcount_programs(path):
     assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(after)
     # Only T statements change: every other one stays, in order.
     assert non_phase_statements(out) == non_phase_statements(text)
-    if before.num_qubits <= 7:
+    if before.num_qubits <= 10:
         assert Operator(before).equiv(Operator(after))
     elif path.stem not in SLOW_TO_CHECK or scaled(False, True):
         assert equivalent_by_qcec(before, after)
