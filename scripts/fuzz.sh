@@ -18,7 +18,7 @@
 # Each starts from the inputs kept in fuzz/corpus/<target> (those of an
 # hour's run that reached new code, merged with -merge=1 and cut to 2 KiB,
 # but for the few that declare 10,000 bits or more, which rotation merging
-# takes seconds and gigabytes over: about 1 MB in all) and in
+# takes seconds and gigabytes over: about 1.4 MB in all) and in
 # build/fuzz/corpus/<target>, where it keeps the inputs that reach new code,
 # with seeds from examples/ and the programs of ../shared/data (qasmbench
 # and tcount, or $KESTREL_DATA), copied at run time. It ends with one line
