@@ -104,7 +104,8 @@ NOTES = """\
   optimization stage and kestrel's level-3 stage are timed from the circuit,
   as a pass manager's run does it; optimize_qasm from the program's text; the
   round trip is qasm2.dumps then qasm2.loads. Each is run at least three
-  times, after one untimed run, in one child process per program."""
+  times, after one untimed run, in one child process per program.
+"""
 
 
 def notes(results: dict[str, Any]) -> str:
