@@ -8,9 +8,10 @@
 #    measure memory, which the sanitizer's own bookkeeping would fail;
 # 3. the stress and equivalence tests against the release module with their
 #    long sizes (KESTREL_LONG_CHECKS=1): four-million-gate programs, 400 MB
-#    lines, a million calls watched for leaks (100,000 of each method, mode,
-#    explain and failing call), 8 threads of 3,000 calls, ten times the
-#    random examples.
+#    lines, calls watched for leaks (a million of optimize_qasm, 200,000 of
+#    the command line, at least 100,000 of each method, mode, explain and
+#    failing text: 5.6 million, about half an hour), 8 threads of 3,000
+#    calls, ten times the random examples.
 #
 # It ends with the fuzz targets' lines (inputs run, inputs per second, new
 # coverage, findings), and fails when a target found something or a test
