@@ -288,13 +288,13 @@ if sys.argv[1] == "methods":  # every method and mode, explain, every reading er
     calls += [lambda t=t, o=o: kestrel.optimize_qasm(HEAD + t, **o) for t in NO_PROGRAMS
               for o in ({"per_qubit": True}, {"method": "rotation-merging"})]
 total = int(sys.argv[2]) * len(calls) if sys.argv[1] == "methods" else int(sys.argv[2])
-rss = []
+rss = []  # resident bytes after each hundredth of the calls
 for k in range(total):
     try:
         calls[k % len(calls)]()
     except (TypeError, UnicodeEncodeError, ValueError):
         pass
-    if k in (max(1000, total // 10), total - 1):
+    if (k + 1) % max(1, total // 100) == 0:
         with open("/proc/self/statm") as statm:
             rss.append(int(statm.read().split()[1]) * resource.getpagesize())
 print(*rss)
@@ -316,8 +316,14 @@ def test_resident_memory_stays_flat(tmp_path, entry, calls):
                             timeout=scaled(3_600, 4 * 3_600), check=False,
                             env=dict(os.environ, PYTHONPATH=str(Path(__file__).parent)))
     assert result.returncode == 0, result.stderr
-    after_warm, after_all = map(int, result.stdout.split())
-    assert after_all - after_warm < 1 << 20, (after_warm, after_all)
+    rss = list(map(int, result.stdout.split()))
+    # The floor of the last quarter of the calls against that of the second:
+    # a leak raises the floor, while the allocator's heap grows and shrinks
+    # by a megabyte or two around it (a report's text is large) and settles
+    # its caches in the first calls.
+    quarter = len(rss) // 4
+    second, last = min(rss[quarter:2 * quarter]), min(rss[-quarter:])
+    assert last - second < 1 << 20, (second, last)
 
 
 def test_arguments_keep_their_reference_counts():
