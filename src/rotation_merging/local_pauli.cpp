@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "src/rotation_merging/pauli.h"
+#include "src/pauli/pauli.h"
 
 namespace kestrel {
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "src/rotation_merging/tableau.h"
+#include "src/pauli/tableau.h"
 
 namespace kestrel {
 

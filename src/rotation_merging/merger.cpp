@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "engine/fault.h"
-#include "src/rotation_merging/pauli.h"
+#include "src/pauli/pauli.h"
 
 namespace kestrel {
 namespace {

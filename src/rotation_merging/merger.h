@@ -54,7 +54,7 @@
 #include "engine/hashing.h"
 #include "src/rotation_merging/local_pauli.h"
 #include "src/rotation_merging/support_index.h"
-#include "src/rotation_merging/tableau.h"
+#include "src/pauli/tableau.h"
 
 namespace kestrel {
 

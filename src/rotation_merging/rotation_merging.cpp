@@ -7,7 +7,7 @@
 
 #include "engine/fault.h"
 #include "src/rotation_merging/merger.h"
-#include "src/rotation_merging/pauli.h"
+#include "src/pauli/pauli.h"
 
 namespace kestrel {
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "engine/fault.h"
-#include "src/rotation_merging/pauli.h"
+#include "src/pauli/pauli.h"
 
 namespace kestrel {
 

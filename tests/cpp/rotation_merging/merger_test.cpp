@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "src/rotation_merging/pauli.h"
-#include "tests/cpp/rotation_merging/dense.h"
+#include "src/pauli/pauli.h"
+#include "tests/cpp/pauli/dense.h"
 
 namespace kestrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "src/rotation_merging/pauli.h"
+#include "src/pauli/pauli.h"
 
 namespace kestrel {
 namespace {

@@ -1,7 +1,7 @@
 // The Clifford frame against two plain models: dense matrices on three
 // qubits (C^-1 X_q C and C^-1 Z_q C computed as products), and Pauli strings
 // multiplied letter by letter on 130 qubits, where rows span three words.
-#include "src/rotation_merging/tableau.h"
+#include "src/pauli/tableau.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "src/rotation_merging/pauli.h"
-#include "tests/cpp/rotation_merging/dense.h"
+#include "src/pauli/pauli.h"
+#include "tests/cpp/pauli/dense.h"
 
 namespace kestrel {
 namespace {

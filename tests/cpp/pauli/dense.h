@@ -1,5 +1,5 @@
 // Circuits on a few qubits as dense unitary matrices: the plain model the
-// rotation-merging tests check the frame and the merged programs against.
+// tests check the Clifford frame and the whole-program methods against.
 //
 // Qubit q is bit q of a basis state's index. Every gate multiplies the
 // matrix on the left, so after h q[0]; t q[0]; the matrix is T H.

@@ -2,12 +2,12 @@
 // written as a product of the old rows: H exchanges X and Z; S^-1 X S = -iXZ
 // and S X S^-1 = iXZ; X, Y and Z negate the rows they anticommute with;
 // CX takes X_c to X_c X_t and Z_t to Z_c Z_t; CZ takes X_a to X_a Z_b.
-#include "src/rotation_merging/tableau.h"
+#include "src/pauli/tableau.h"
 
 #include <algorithm>
 
 #include "engine/fault.h"
-#include "src/rotation_merging/pauli.h"
+#include "src/pauli/pauli.h"
 
 namespace kestrel {
 
