@@ -1,0 +1,99 @@
+// The frame read backwards against dense matrices on three qubits (C P C^-1
+// computed as a product), and against the forward frame on 130 qubits,
+// where moving each forward row back to the point reached must give the
+// plain X_q and Z_q again.
+#include "src/pauli/inverse_tableau.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "src/pauli/pauli.h"
+#include "src/pauli/tableau.h"
+#include "tests/cpp/pauli/dense.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Dense;
+
+struct GatePair {
+  Elementary elementary;
+  CliffordGate clifford;
+};
+constexpr GatePair kGates[] = {
+    {Elementary::H, CliffordGate::H},   {Elementary::S, CliffordGate::S},
+    {Elementary::Sdg, CliffordGate::Sdg}, {Elementary::X, CliffordGate::X},
+    {Elementary::Y, CliffordGate::Y},   {Elementary::Z, CliffordGate::Z},
+    {Elementary::CX, CliffordGate::CX}, {Elementary::CZ, CliffordGate::CZ},
+    {Elementary::Swap, CliffordGate::Swap}};
+
+void apply_dense(Dense& d, Elementary g, int a, int b) {
+  switch (g) {
+    case Elementary::H: d.apply(testing::gate_h(), a); break;
+    case Elementary::S: d.apply(testing::phase_gate(std::numbers::pi / 2), a); break;
+    case Elementary::Sdg: d.apply(testing::phase_gate(-std::numbers::pi / 2), a); break;
+    case Elementary::X: d.apply(testing::gate_x(), a); break;
+    case Elementary::Y: d.apply(testing::gate_y(), a); break;
+    case Elementary::Z: d.apply(testing::gate_z(), a); break;
+    case Elementary::CX: d.apply_controlled(testing::gate_x(), a, b); break;
+    case Elementary::CZ: d.apply_controlled(testing::gate_z(), a, b); break;
+    case Elementary::Swap: d.apply_swap(a, b); break;
+    default: FAIL() << "not a Clifford gate";
+  }
+}
+
+TEST(InverseTableauTest, ImagesAreTheConjugatedProductsOfDenseMatrices) {
+  constexpr int kQubits = 3;
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 300; ++trial) {
+    InverseTableau frame(kQubits);
+    Dense c(kQubits);
+    const int length = trial % 14;
+    for (int k = 0; k < length; ++k) {
+      const Elementary g = kGates[rng() % std::size(kGates)].elementary;
+      const int a = static_cast<int>(rng() % kQubits);
+      const int b = (a + 1 + static_cast<int>(rng() % (kQubits - 1))) % kQubits;
+      frame.apply(g, a, b);
+      apply_dense(c, g, a, b);
+    }
+    // A Hermitian product: k = x.z mod 2, with a random sign.
+    std::uint64_t p[2] = {rng() % 8, rng() % 8};
+    const std::uint8_t k = static_cast<std::uint8_t>((__builtin_popcountll(p[0] & p[1]) & 1) +
+                                                     2 * (rng() % 2));
+    std::uint64_t out[2];
+    const std::uint8_t phase = frame.image(p, k, out);
+    const Dense expected = c.times(Dense::pauli(kQubits, p, k)).times(c.adjoint());
+    EXPECT_TRUE(expected.equals(Dense::pauli(kQubits, out, phase))) << "trial " << trial;
+  }
+}
+
+TEST(InverseTableauTest, UndoesTheForwardFrameOnManyQubits) {
+  constexpr std::uint32_t kQubits = 130;
+  std::mt19937 rng(5);
+  Tableau forward(kQubits);
+  InverseTableau backward(kQubits);
+  for (int k = 0; k < 4000; ++k) {
+    const GatePair g = kGates[rng() % std::size(kGates)];
+    const std::uint32_t a = rng() % kQubits;
+    const std::uint32_t b = (a + 1 + rng() % (kQubits - 1)) % kQubits;
+    forward.apply(g.clifford, a, b);
+    backward.apply(g.elementary, a, b);
+  }
+  const std::size_t words = backward.words();
+  std::vector<std::uint64_t> out(2 * words), plain(2 * words);
+  for (std::uint32_t q = 0; q < kQubits; ++q) {
+    for (int half = 0; half < 2; ++half) {
+      const std::uint64_t* row = half == 0 ? forward.x_row(q) : forward.z_row(q);
+      const std::uint8_t k = half == 0 ? forward.x_phase(q) : forward.z_phase(q);
+      EXPECT_EQ(backward.image(row, k, out.data()), 0) << "qubit " << q << " half " << half;
+      std::fill(plain.begin(), plain.end(), 0);
+      plain[half * words + q / 64] = std::uint64_t{1} << (q % 64);
+      EXPECT_EQ(out, plain) << "qubit " << q << " half " << half;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrel
