@@ -1,0 +1,116 @@
+// Terms kept by parity, and the multilinear coefficients of a polynomial
+// modulo 8: L_i = sum_j c_j a_ij and Q_ik = -2 sum_j c_j a_ij a_kj. Their
+// differences between f and g are the Clifford's S powers (L / 2) and CZ
+// gates (Q / 4).
+#include "src/phase_polynomial/polynomial.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "engine/fault.h"
+#include "src/pauli/pauli.h"
+
+namespace kestrel {
+
+PhasePolynomial::PhasePolynomial(std::uint32_t variables)
+    : variables_(variables),
+      words_(pauli_words(variables)),
+      index_(0, ParityHash{this}, ParityEqual{this}) {}
+
+std::size_t PhasePolynomial::ParityHash::operator()(const std::uint64_t* parity) const {
+  std::uint64_t h = 0;
+  for (std::size_t w = 0; w < owner->words_; ++w) h = hash_combine(h, parity[w]);
+  return h;
+}
+
+bool PhasePolynomial::ParityEqual::operator()(const std::uint64_t* parity, std::uint32_t b) const {
+  return std::equal(parity, parity + owner->words_, owner->parity(b));
+}
+
+void PhasePolynomial::add(const std::uint64_t* parity, std::uint8_t c) {
+  if (auto found = index_.find(parity); found != index_.end()) {
+    coefficients_[*found] = static_cast<std::uint8_t>((coefficients_[*found] + c) & 7);
+    return;
+  }
+  const auto term = static_cast<std::uint32_t>(coefficients_.size());
+  parities_.insert(parities_.end(), parity, parity + words_);
+  coefficients_.push_back(c & 7);
+  index_.insert(term);
+}
+
+std::vector<std::uint64_t> PhasePolynomial::odd_parities() const {
+  std::vector<std::uint64_t> out;
+  for (std::size_t j = 0; j < terms(); ++j) {
+    if (coefficients_[j] & 1) out.insert(out.end(), parity(j), parity(j) + words_);
+  }
+  return out;
+}
+
+std::size_t PhasePolynomial::odd_terms() const {
+  return static_cast<std::size_t>(
+      std::count_if(coefficients_.begin(), coefficients_.end(), [](std::uint8_t c) { return c & 1; }));
+}
+
+namespace {
+
+// Adds c times the linear and quadratic coefficients of one parity.
+class Coefficients {
+ public:
+  explicit Coefficients(std::uint32_t n) : n_(n), linear_(n, 0), quadratic_(std::size_t{n} * n, 0) {}
+
+  void add(const std::uint64_t* parity, std::size_t words, std::uint8_t c) {
+    bits_.clear();
+    for (std::size_t w = 0; w < words; ++w) {
+      for (std::uint64_t b = parity[w]; b != 0; b &= b - 1) {
+        bits_.push_back(static_cast<std::uint32_t>(64 * w + std::countr_zero(b)));
+      }
+    }
+    for (std::size_t u = 0; u < bits_.size(); ++u) {
+      const std::uint32_t i = checked_index(n_, bits_[u]);
+      linear_[i] = static_cast<std::uint8_t>(linear_[i] + c);
+      for (std::size_t v = u + 1; v < bits_.size(); ++v) {
+        std::uint8_t& q = quadratic_[std::size_t{i} * n_ + bits_[v]];
+        q = static_cast<std::uint8_t>(q - 2 * c);
+      }
+    }
+  }
+  std::uint8_t linear(std::uint32_t i) const { return linear_[i] & 7; }
+  std::uint8_t quadratic(std::uint32_t i, std::uint32_t k) const {
+    return quadratic_[std::size_t{i} * n_ + k] & 7;
+  }
+
+ private:
+  std::uint32_t n_;                       // variables
+  std::vector<std::uint8_t> linear_;      // L_i, mod 256
+  std::vector<std::uint8_t> quadratic_;   // Q_ik for i < k, row-major, mod 256
+  std::vector<std::uint32_t> bits_;       // the parity's variables
+};
+
+}  // namespace
+
+DiagonalClifford clifford_difference(const PhasePolynomial& f,
+                                     std::span<const std::uint64_t> parities) {
+  const std::uint32_t n = f.variables();
+  const std::size_t words = f.words();
+  check(words > 0 || parities.empty(), "parities of a polynomial over no variable");
+  Coefficients difference(n);
+  for (std::size_t j = 0; j < f.terms(); ++j) difference.add(f.parity(j), words, f.coefficient(j));
+  for (std::size_t at = 0; at + words <= parities.size(); at += words) {
+    difference.add(parities.data() + at, words, 7);  // minus 1
+  }
+  DiagonalClifford out;
+  out.s_powers.resize(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::uint8_t l = difference.linear(i);
+    check(l % 2 == 0, "the difference of two polynomials with one signature is a Clifford");
+    out.s_powers[i] = l / 2;
+    for (std::uint32_t k = i + 1; k < n; ++k) {
+      const std::uint8_t q = difference.quadratic(i, k);
+      check(q % 4 == 0, "the difference of two polynomials with one signature is a Clifford");
+      if (q == 4) out.cz.emplace_back(i, k);
+    }
+  }
+  return out;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,55 @@
+// The rotations of a program rewritten block by block with fewer T gates.
+//
+// Each block of commuting rotations (blocks.h) is moved to its anchor, the
+// step of its first rotation: with C the Clifford gates read before the
+// anchor, a rotation about the product P at the program's start is the
+// rotation about Q = C P C^-1 there. A Clifford E (diagonalise.h) makes every
+// Q of the block diagonal, E Q E^-1 = +-Z^a, so the block is E^-1 w^f(x) E
+// for the phase polynomial f = sum_j c_j (a_j . x) (polynomial.h). The
+// parities of f with odd coefficient are reduced (reduction.h) to a table
+// with the same signature tensor and fewer columns, and the block is written
+// at its anchor as E, then the new parities' T gates with the Clifford
+// difference (parity_network.h), then E^-1; its rotations go from their
+// places. A block whose table does not shrink keeps its rotations where
+// they are, so the program's other gates never change.
+//
+// For `cx q[0],q[1]; t q[1]; cx q[0],q[1]; t q[0]; t q[1];` ... the block
+// holds the parities x1 ^ x0 ... (see the tests).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "src/circuit/elementary.h"
+#include "src/phase_polynomial/steps.h"
+
+namespace kestrel {
+
+// A block written anew at the step it is anchored to, before that step's
+// place (the anchor itself is one of its rotations, which goes).
+struct Insertion {
+  std::uint32_t step;               // the anchor
+  std::vector<PlacedGate> gates;    // E, the reduced polynomial, E^-1, in time order
+};
+
+struct StepsRewrite {
+  std::vector<bool> removed;            // per step: a rotation that goes (its block is written anew)
+  std::vector<Insertion> insertions;    // by increasing step
+  std::uint8_t phase = 0;               // the steps read equal e^(i phase pi/8) times the steps written
+  std::uint64_t t_before = 0;           // rotations read
+  std::uint64_t t_after = 0;            // T and T-dagger gates written
+};
+
+struct RewriteOptions {
+  // Blocks reached after it stay as they are.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  // Write every block anew, even one whose table does not shrink (tests).
+  bool every_block = false;
+};
+
+// Rewrites the blocks of `program`, in order.
+StepsRewrite rewrite_blocks(const ProgramSteps& program, const RewriteOptions& options = {});
+
+}  // namespace kestrel
