@@ -12,9 +12,9 @@
 // both sides apply the same matrix, and a method that moved anything across
 // it would be caught as it would be on some real gate. A barrier is the
 // identity; `if (c==n)` applies its gate when the bits of c read n. A run
-// may replace statements by run gates as a method's edits say; a program
-// given as a gate list has no text, and its unknown gates are drawn from
-// their places instead.
+// may replace statements by run gates or placed gates as a method's edits
+// say; a program given as a gate list has no text, and its unknown gates are
+// drawn from their places instead.
 //
 // A measurement or a reset projects the state on one outcome, which a run
 // picks (the likelier one, or the rarer one while it has any weight),
@@ -352,13 +352,20 @@ class ProgramModel {
     std::size_t next = 0;
     std::vector<std::uint32_t> qubits;
     const Edits none;
-    EditCursor cursor(edits != nullptr ? *edits : none);
+    EditCursor cursor(edits != nullptr ? *edits : none, program_.qubits);
     for (std::uint32_t s = 0; s < program_.statements.size(); ++s) {
       const Statement& st = program_.statements[s];
-      if (const Edit* edit = cursor.at(s, st.kind)) {
+      if (const Edit* edit = cursor.at(s, st)) {
         const std::uint32_t q = operand_bit(program_, program_.operands[st.first_operand], 0);
         for (std::uint32_t k = 0; k < edit->count; ++k) {
-          apply(state, std::span(&q, 1), *known_matrix(run_gate(cursor.gate(*edit, k))));
+          if (edit->kind == EditKind::Placed) {
+            const PlacedGate g = cursor.placed(*edit, k);
+            const std::array<std::uint32_t, 2> on = {g.a, g.b};
+            apply(state, std::span(on.data(), elementary_info(g.gate).qubits),
+                  *known_matrix(library_gate(g.gate)));
+          } else {
+            apply(state, std::span(&q, 1), *known_matrix(run_gate(cursor.gate(*edit, k))));
+          }
         }
         continue;
       }

@@ -12,6 +12,7 @@
 #include <span>
 
 #include "engine/language.h"
+#include "src/circuit/elementary.h"
 #include "src/circuit/op.h"
 
 namespace kestrel {
@@ -25,6 +26,10 @@ struct CircuitStats {
   constexpr void add(OpKind gate) {
     gates += 1;
     t += is_t(gate);
+  }
+  constexpr void add(Elementary gate) {
+    gates += 1;
+    t += elementary_info(gate).t;
   }
   bool operator==(const CircuitStats&) const = default;
 };

@@ -6,7 +6,8 @@
 namespace kestrel {
 
 void EditCursor::bad_edit() {
-  fault("an edit names no RunGate statement in order, or no run gates within its list");
+  fault("an edit names a statement its kind cannot replace, comes out of order, or holds a gate "
+        "its kind does not allow");
 }
 
 }  // namespace kestrel

@@ -7,13 +7,15 @@
 // `library_op` gives the gate-language variant of a gate where it has one:
 // `library_op(QasmGate::t)` is OpKind::T, `library_op(QasmGate::cx)` and
 // `library_op(QasmGate::CX)` are OpKind::CNOT, and every other gate is I;
-// `library_gate` goes back from a run gate to its library gate.
+// `library_gate` goes back from a run gate or an elementary gate to its
+// library gate.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "src/circuit/elementary.h"
 #include "src/circuit/op.h"
 
 namespace kestrel {
@@ -100,6 +102,18 @@ constexpr QasmGate library_gate(OpKind kind) {
 }
 
 static_assert(library_gate(OpKind::Tdg) == QasmGate::tdg && library_gate(OpKind::CNOT) == QasmGate::None);
+
+// The library gate that elementary gate `gate` is written as (QasmGate::cx
+// for Elementary::CX).
+constexpr QasmGate library_gate(Elementary gate) {
+  for (const LibraryGate& g : kQelib1) {
+    if (g.name == elementary_info(gate).qasm_name) return g.id;
+  }
+  return QasmGate::None;
+}
+
+static_assert(library_gate(Elementary::Swap) == QasmGate::swap &&
+              library_gate(Elementary::Sdg) == QasmGate::sdg);
 
 static_assert(library_op(QasmGate::sdg) == OpKind::Sdg && library_op(QasmGate::y) == OpKind::I &&
               library_op(QasmGate::rz) == OpKind::I && library_op(QasmGate::CX) == OpKind::CNOT);

@@ -22,9 +22,10 @@ class Counter {
   ProgramStats count(const Edits& edits);
 
  private:
-  void instance(const Statement& st, std::uint32_t i);
+  void instance(const Statement& st, std::uint32_t i, std::size_t sides);
   void barrier(const Statement& st);
-  void boundary(bool adds_level);
+  void boundary(bool adds_level, std::size_t sides);
+  void place(const EditCursor& cursor, const Edit& edit);
   void begin_condition(const Statement& st);
   void end_condition();
   std::uint32_t bit(const Operand& op, std::uint32_t i) const;
@@ -51,11 +52,11 @@ ProgramStats Counter::count(const Edits& edits) {
   const std::size_t bits = std::size_t{program_.qubits} + program_.clbits;
   levels_[0].assign(bits, 0);
   levels_[1].assign(bits, 0);
-  EditCursor cursor(edits);
+  EditCursor cursor(edits, program_.qubits);
   const auto& statements = program_.statements;
   for (std::uint32_t s = 0; s < statements.size(); ++s) {
     const Statement& st = statements[s];
-    const Edit* edit = cursor.at(s, st.kind);
+    const Edit* edit = cursor.at(s, st);
     if (st.kind == StatementKind::RunGate) {
       // One indexed qubit: its register's first qubit plus the index.
       const Operand& op = program_.operands[st.first_operand];
@@ -66,6 +67,10 @@ ProgramStats Counter::count(const Edits& edits) {
       if (edit == nullptr) {
         levels_[1][q] += 1;
         stats_.after.add(st.gate);
+        continue;
+      }
+      if (edit->kind == EditKind::Placed) {
+        place(cursor, *edit);
         continue;
       }
       levels_[1][q] += edit->count;
@@ -85,9 +90,12 @@ ProgramStats Counter::count(const Edits& edits) {
           const Operand& op = program_.operands[st.first_operand + k];
           if (op.index == kWholeRegister) instances = program_.registers[op.reg].size;
         }
+        // A placed edit replaces the statement on the after side only.
+        const std::size_t sides = edit == nullptr ? 2 : 1;
         begin_condition(st);
-        for (std::uint32_t i = 0; i < instances; ++i) instance(st, i);
+        for (std::uint32_t i = 0; i < instances; ++i) instance(st, i, sides);
         end_condition();
+        if (edit != nullptr) place(cursor, *edit);
         break;
       }
     }
@@ -101,16 +109,31 @@ ProgramStats Counter::count(const Edits& edits) {
   return stats_;
 }
 
-// One broadcast instance `i` of a gate, measurement or reset.
-void Counter::instance(const Statement& st, std::uint32_t i) {
+// One broadcast instance `i` of a gate, measurement or reset, counted on
+// the first `sides` sides (before, after).
+void Counter::instance(const Statement& st, std::uint32_t i, std::size_t sides) {
   touched_.clear();
   for (std::uint32_t k = 0; k < st.operand_count; ++k) {
     touched_.push_back(bit(program_.operands[st.first_operand + k], i));
   }
-  boundary(true);
+  boundary(true, sides);
   if (st.kind == StatementKind::Gate) {
     stats_.before.add(st.gate);
-    stats_.after.add(st.gate);
+    if (sides == 2) stats_.after.add(st.gate);
+  }
+}
+
+// The gates of a placed edit, each a level on its qubits after the edits.
+void Counter::place(const EditCursor& cursor, const Edit& edit) {
+  std::vector<std::uint64_t>& levels = levels_[1];
+  for (std::uint32_t k = 0; k < edit.count; ++k) {
+    const PlacedGate g = cursor.placed(edit, k);
+    if (elementary_info(g.gate).qubits == 2) {
+      levels[g.a] = levels[g.b] = std::max(levels[g.a], levels[g.b]) + 1;
+    } else {
+      levels[g.a] += 1;
+    }
+    stats_.after.add(g.gate);
   }
 }
 
@@ -123,7 +146,7 @@ void Counter::barrier(const Statement& st) {
     const std::uint32_t count = op.index == kWholeRegister ? program_.registers[op.reg].size : 1;
     for (std::uint32_t i = 0; i < count; ++i) touched_.push_back(bit(op, i));
   }
-  boundary(false);
+  boundary(false, 2);
 }
 
 // An `if (c==n)` takes every bit of c in each broadcast instance, so between
@@ -154,13 +177,14 @@ void Counter::end_condition() {
 }
 
 // Moves every touched bit (and the condition's register) to one level past
-// the deepest of them (to the deepest, for a barrier).
-void Counter::boundary(bool adds_level) {
+// the deepest of them (to the deepest, for a barrier), on the first `sides`
+// sides.
+void Counter::boundary(bool adds_level, std::size_t sides) {
   const bool conditioned = condition_.first != condition_.end;
   const auto in_condition = [&](std::uint32_t b) {
     return b >= condition_.first && b < condition_.end;
   };
-  for (std::size_t side = 0; side < 2; ++side) {
+  for (std::size_t side = 0; side < sides; ++side) {
     std::vector<std::uint64_t>& levels = levels_[side];
     std::uint64_t level = conditioned ? condition_.level[side] : 0;
     for (std::uint32_t b : touched_) {

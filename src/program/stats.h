@@ -6,7 +6,8 @@
 // depth (a barrier aligns its qubits without adding a level; a measurement
 // takes its clbit; an `if` takes every bit of its register; a custom gate is
 // one operation). "after" is the program as `write_program` writes it with
-// the same edits: each replacement gate one level on its statement's qubit.
+// the same edits: each run gate of a replacement one level on its
+// statement's qubit, each placed gate one level on its own qubits.
 // For "t q[0]; t q[0]; cx q[0],q[1];" with the edits {0 -> []}, {1 -> [S]}
 // the statistics are t 2, gates 3, depth 3 before and t 0, gates 2, depth 2
 // after.

@@ -1,5 +1,7 @@
 // The writer copies the text between edited statements in large pieces and
-// writes each replacement through a cursor into a buffer sized ahead.
+// writes each replacement through a cursor into a buffer sized ahead. A
+// placed gate's qubits are named through a table of the quantum registers,
+// made when the first placed edit comes.
 #include "src/program/writer.h"
 
 #include <algorithm>
@@ -7,6 +9,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
+
+#include "engine/fault.h"
 
 namespace kestrel {
 namespace {
@@ -33,7 +38,7 @@ std::size_t line_end_after(std::string_view text, std::size_t at) {
 class Writer {
  public:
   Writer(std::string_view text, const QasmProgram& program, const Edits& edits)
-      : text_(text), program_(program), cursor_(edits) {}
+      : text_(text), program_(program), cursor_(edits, program.qubits) {}
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
@@ -49,8 +54,15 @@ class Writer {
     std::memcpy(room(piece.size()), piece.data(), piece.size());
     used_ += piece.size();
   }
+  void decimal(std::uint32_t value) {
+    char buffer[16];  // an index has at most 7 digits
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    copy(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+  }
   std::uint32_t removed_line(std::uint32_t s, std::size_t start);
   void replace(const Statement& st, const Edit& edit, std::string_view newline);
+  void placed_gate(PlacedGate gate);
+  void qubit(std::uint32_t q);
 
   std::string_view text_;        // the program's text
   const QasmProgram& program_;   // its statements
@@ -59,6 +71,7 @@ class Writer {
   std::size_t used_ = 0;         // bytes written
   std::size_t copied_ = 0;       // the text before this offset is written or dropped
   std::string operand_;          // " q[3];" for the statement at hand
+  std::vector<const Register*> quantum_;  // the quantum registers with bits, by first qubit
 };
 
 // When removed statement `s` starts the line that begins at `start`, and
@@ -74,7 +87,7 @@ std::uint32_t Writer::removed_line(std::uint32_t s, std::size_t start) {
     if (end != kNoLine) {
       copy(text_.substr(copied_, start - copied_));
       copied_ = end;
-      for (std::uint32_t k = s + 1; k <= last; ++k) cursor_.at(k, statements[k].kind);
+      for (std::uint32_t k = s + 1; k <= last; ++k) cursor_.at(k, statements[k]);
       return last;
     }
     // The next statement must follow on the line after blanks only, and go too.
@@ -88,10 +101,55 @@ std::uint32_t Writer::removed_line(std::uint32_t s, std::size_t start) {
   }
 }
 
+// Writes program qubit `q` as its register's name and index: "anc[0]".
+void Writer::qubit(std::uint32_t q) {
+  if (quantum_.empty()) {
+    for (const Register& reg : program_.registers) {
+      if (reg.quantum && reg.size > 0) quantum_.push_back(&reg);
+    }
+  }
+  // The last register that starts at or before q holds it (the cursor
+  // checked that q is below the program's qubits).
+  const auto after = std::upper_bound(quantum_.begin(), quantum_.end(), q,
+                                      [](std::uint32_t v, const Register* r) { return v < r->first; });
+  check(after != quantum_.begin(), "a placed gate's qubit lies in a register");
+  const Register& reg = **(after - 1);
+  copy(reg.name);
+  copy("[");
+  decimal(q - reg.first);
+  copy("]");
+}
+
+// Writes a placed gate as one statement: "cx q[1],anc[0];".
+void Writer::placed_gate(PlacedGate gate) {
+  const ElementaryInfo& info = elementary_info(gate.gate);
+  copy(info.qasm_name);
+  copy(" ");
+  qubit(gate.a);
+  if (info.qubits == 2) {
+    copy(",");
+    qubit(gate.b);
+  }
+  copy(";");
+}
+
 // Writes `edit`'s gates in the place of statement `st`.
 void Writer::replace(const Statement& st, const Edit& edit, std::string_view newline) {
   copy(text_.substr(copied_, st.begin - copied_));
   copied_ = st.end;
+  const std::size_t start = line_start_before(text_, st.begin);
+  const bool own_line = start != kNoLine && line_end_after(text_, st.end) != kNoLine;
+  const std::string_view indent = own_line ? text_.substr(start, st.begin - start) : "";
+  if (edit.kind == EditKind::Placed) {
+    for (std::uint32_t k = 0; k < edit.count; ++k) {
+      if (k > 0) {
+        copy(newline);
+        copy(indent);
+      }
+      placed_gate(cursor_.placed(edit, k));
+    }
+    return;
+  }
   const Operand& op = program_.operands[st.first_operand];
   char digits[16];  // the index in decimal; an index has at most 7 digits
   const auto digits_end = std::to_chars(digits, digits + sizeof digits, op.index).ptr;
@@ -100,9 +158,6 @@ void Writer::replace(const Statement& st, const Edit& edit, std::string_view new
   operand_ += '[';
   operand_.append(digits, digits_end);
   operand_ += "];";
-  const std::size_t start = line_start_before(text_, st.begin);
-  const bool own_line = start != kNoLine && line_end_after(text_, st.end) != kNoLine;
-  const std::string_view indent = own_line ? text_.substr(start, st.begin - start) : "";
   for (std::uint32_t k = 0; k < edit.count; ++k) {
     if (k > 0) {
       copy(newline);
@@ -128,7 +183,7 @@ std::string Writer::write() {
   const auto& statements = program_.statements;
   for (std::uint32_t s = 0; s < statements.size(); ++s) {
     const Statement& st = statements[s];
-    const Edit* edit = cursor_.at(s, st.kind);
+    const Edit* edit = cursor_.at(s, st);
     if (edit == nullptr) continue;
     if (edit->count > 0) {
       replace(st, *edit, newline);

@@ -11,7 +11,9 @@
 //   t q[0]; h q[1];
 //     t q[0];
 //
-// is written " h q[1];\n  s q[0];\n".
+// is written " h q[1];\n  s q[0];\n". A placed gate names its qubits with
+// the program's own registers, "cx q[1],anc[0];", each gate a statement
+// "name operand;" or "name operand,operand;".
 #pragma once
 
 #include <string>

@@ -1,7 +1,7 @@
 // The program's writer and statistics with edit lists made by hand, as a
 // method other than the per-qubit pass makes them: a group's gates placed at
-// its first member and the other members removed, and lists that break the
-// rules.
+// its first member and the other members removed, statements replaced by
+// placed gates, and lists that break the rules.
 #include "src/program/edits.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "engine/fault.h"
 #include "src/program/stats.h"
@@ -43,6 +44,63 @@ TEST(Edits, AGroupWrittenAtItsFirstMember) {
   EXPECT_EQ(program_stats(program, Edits{}).after, stats.before);
 }
 
+struct PlacedCase {
+  std::string_view body;                 // after a head declaring q[2] and anc[1]
+  std::uint32_t statement;               // the statement replaced, counted in the body
+  std::vector<PlacedGate> gates;         // its replacement
+  std::string_view written;              // the body as written
+  CircuitStats after;                    // the statistics after the edit
+};
+
+TEST(Edits, PlacedGatesAreWrittenOneALineWithTheProgramsRegisters) {
+  constexpr std::string_view head = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\nqreg anc[1];\n";
+  using E = Elementary;
+  const PlacedCase cases[] = {
+      // A gate on three qubits of two registers, on its own indented line.
+      {"  ccx q[0],q[1],anc[0];\nh q[0];\n", 0,
+       {{E::H, 2, 0}, {E::CX, 1, 2}, {E::Tdg, 2, 0}, {E::Swap, 0, 2}},
+       "  h anc[0];\n  cx q[1],anc[0];\n  tdg anc[0];\n  swap q[0],anc[0];\nh q[0];\n",
+       {1, 5, 5}},
+      // A broadcast statement sharing its line: the first gate where it
+      // stood, the others on lines of their own without an indent.
+      {"x anc[0]; h q; t q[1];\n", 1, {{E::H, 0, 0}, {E::S, 1, 0}},
+       "x anc[0]; h q[0];\ns q[1]; t q[1];\n", {1, 4, 2}},
+      // A run gate replaced by placed gates on other qubits too.
+      {"t q[0];\n  t q[1];\n", 1, {{E::CZ, 1, 0}, {E::T, 1, 0}},
+       "t q[0];\n  cz q[1],q[0];\n  t q[1];\n", {2, 3, 3}},
+      // No gates: the statement goes, and its line with it.
+      {"h q[0];\n   cswap anc[0],q[0],q[1];  \nh q[1];\n", 1, {}, "h q[0];\nh q[1];\n",
+       {0, 2, 1}},
+  };
+  for (const PlacedCase& c : cases) {
+    const std::string text = std::string(head) + std::string(c.body);
+    SCOPED_TRACE(text);
+    const QasmProgram program = read(text);
+    Edits edits;
+    edits.place(4 + c.statement, c.gates);
+    EXPECT_EQ(write_program(text, program, edits), std::string(head) + std::string(c.written));
+    EXPECT_EQ(program_stats(program, edits).after, c.after);
+    // The statistics after are those of the text written.
+    const std::string written = write_program(text, program, edits);
+    EXPECT_EQ(program_stats(read(written), Edits{}).before, c.after);
+  }
+}
+
+TEST(Edits, RunGateAndPlacedEditsMix) {
+  const std::string text = std::string(kHead) + "t q[0];\ncz q[0],q[1];\nt q[1];\n";
+  const QasmProgram program = read(text);  // statements 3, 4, 5
+  Edits edits;
+  edits.gates = {OpKind::S};
+  edits.add(3, 0, 1);
+  const PlacedGate expansion[] = {{Elementary::H, 1, 0}, {Elementary::CX, 0, 1}, {Elementary::H, 1, 0}};
+  edits.place(4, expansion);
+  edits.add(5, 0, 0);
+  EXPECT_EQ(write_program(text, program, edits),
+            std::string(kHead) + "s q[0];\nh q[1];\ncx q[0],q[1];\nh q[1];\n");
+  EXPECT_EQ(program_stats(program, edits).before, (CircuitStats{2, 3, 3}));
+  EXPECT_EQ(program_stats(program, edits).after, (CircuitStats{0, 4, 3}));
+}
+
 TEST(Edits, AListThatBreaksTheRulesIsAFault) {
   const std::string text = std::string(kHead) + "t q[0]; cx q[0],q[1]; t q[1];\n";
   const QasmProgram program = read(text);  // statements 3, 4, 5
@@ -59,6 +117,35 @@ TEST(Edits, AListThatBreaksTheRulesIsAFault) {
       edits({{9, 0, 0}}, {}),                         // past the last statement
       edits({{3, 0, 2}}, {OpKind::S}),                // past the gates
       edits({{3, 0, 1}}, {OpKind::CNOT}),             // not a run gate
+  };
+  for (const Edits& e : bad) {
+    EXPECT_THROW(write_program(text, program, e), Fault);
+    EXPECT_THROW(program_stats(program, e), Fault);
+  }
+}
+
+TEST(Edits, APlacedEditThatBreaksTheRulesIsAFault) {
+  const std::string text = std::string(kHead) +
+                           "creg c[1];\nh q[0];\nif (c==1) h q[1];\nmeasure q[0] -> c[0];\n";
+  const QasmProgram program = read(text);  // statements 4 (h), 5 (if), 6 (measure)
+  using E = Elementary;
+  const auto placed = [](std::uint32_t statement, std::vector<PlacedGate> gates) {
+    Edits e;
+    e.place(statement, gates);
+    return e;
+  };
+  Edits past;
+  past.list.push_back({4, 0, 1, EditKind::Placed});  // no placed gates at all
+  const Edits bad[] = {
+      placed(3, {}),                                  // a declaration
+      placed(5, {{E::H, 1, 0}}),                      // a conditioned gate
+      placed(6, {}),                                  // a measurement
+      placed(4, {{E::H, 2, 0}}),                      // past the program's qubits
+      placed(4, {{E::CX, 1, 1}}),                     // one qubit twice
+      placed(4, {{E::CX, 0, 2}}),                     // a second qubit past the last
+      placed(4, {{E::H, 0, 1}}),                      // a second qubit on a one-qubit gate
+      placed(4, {{static_cast<E>(kElementary.size()), 0, 0}}),  // no gate
+      past,
   };
   for (const Edits& e : bad) {
     EXPECT_THROW(write_program(text, program, e), Fault);
