@@ -118,8 +118,13 @@ void Counter::instance(const Statement& st, std::uint32_t i, std::size_t sides) 
   }
   boundary(true, sides);
   if (st.kind == StatementKind::Gate) {
+    const bool wide = st.operand_count >= 2;
     stats_.before.add(st.gate);
-    if (sides == 2) stats_.after.add(st.gate);
+    stats_.before.two_qubit += wide;
+    if (sides == 2) {
+      stats_.after.add(st.gate);
+      stats_.after.two_qubit += wide;
+    }
   }
 }
 

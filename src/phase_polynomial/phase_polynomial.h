@@ -1,0 +1,52 @@
+// The phase-polynomial method on a whole program: rotation merging first
+// (src/rotation_merging/rotation_merging.h), then every block of commuting
+// rotations whose phase polynomial can be written with fewer T gates
+// written anew at its first rotation (src/phase_polynomial/rewrite.h).
+//
+// The program is read as rotation merging reads it, after its edits: the
+// Clifford gates it follows, its T and T-dagger gates, and boundaries.
+// Statements holding no rotation of a rewritten block keep rotation
+// merging's result (their text, or its phase gates); a statement holding
+// one is replaced by its gates with that rotation left out and, at the
+// block's first rotation, the block's new circuit in its place. Every
+// Clifford gate and every boundary stays where it was. For
+//
+//   cx q[0],q[1]; t q[1]; ... (a block whose table shrinks)
+//
+// the first T's line becomes the block's circuit, one gate a line, and the
+// block's other T lines go.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "src/program/edits.h"
+#include "src/program/program.h"
+
+namespace kestrel {
+
+struct PhasePolynomialResult {
+  Edits edits;             // the statements replaced or removed
+  std::uint8_t phase = 0;  // the program read is e^(i phase pi/8) times the program written
+};
+
+// Why `program` is too large for the method, or nothing.
+std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& program);
+
+struct PhasePolynomialOptions {
+  // Rotation merging stops searching here, and blocks reached after it
+  // stay as rotation merging left them.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  // Write every block anew, even one whose table does not shrink (tests).
+  bool every_block = false;
+};
+
+// The method on `program`, which must not be too large. Where the result
+// would have no fewer T gates than rotation merging's, it is rotation
+// merging's (unless `every_block`).
+PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
+                                               const PhasePolynomialOptions& options = {});
+
+}  // namespace kestrel
