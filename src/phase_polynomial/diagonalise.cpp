@@ -1,0 +1,243 @@
+// Diagonalising commuting products: elimination on the X parts of an
+// independent subset, then each product conjugated through the gates found.
+#include "src/phase_polynomial/diagonalise.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "engine/fault.h"
+#include "src/pauli/pauli.h"
+
+namespace kestrel {
+
+void conjugate_by(const PlacedGate& gate, std::uint64_t* row, std::uint8_t& phase,
+                  std::size_t words) {
+  const auto x = [&](std::uint32_t q) -> unsigned { return (row[q / 64] >> (q % 64)) & 1; };
+  const auto z = [&](std::uint32_t q) -> unsigned {
+    return (row[words + q / 64] >> (q % 64)) & 1;
+  };
+  const auto flip_x = [&](std::uint32_t q, unsigned on) {
+    row[q / 64] ^= std::uint64_t{on} << (q % 64);
+  };
+  const auto flip_z = [&](std::uint32_t q, unsigned on) {
+    row[words + q / 64] ^= std::uint64_t{on} << (q % 64);
+  };
+  const std::uint32_t a = gate.a, b = gate.b;
+  check(a / 64 < words, "a gate on a qubit of the products");
+  unsigned k = phase;
+  switch (gate.gate) {
+    case Elementary::H: {  // X^x Z^z -> Z^x X^z = (-1)^(xz) X^z Z^x
+      const unsigned xa = x(a), za = z(a);
+      k += 2 * (xa & za);
+      flip_x(a, xa ^ za);
+      flip_z(a, xa ^ za);
+      break;
+    }
+    case Elementary::S:  // X -> Y = iXZ
+      k += x(a);
+      flip_z(a, x(a));
+      break;
+    case Elementary::Sdg:  // X -> -Y = -iXZ
+      k += 3 * x(a);
+      flip_z(a, x(a));
+      break;
+    case Elementary::X: k += 2 * z(a); break;
+    case Elementary::Y: k += 2 * (x(a) ^ z(a)); break;
+    case Elementary::Z: k += 2 * x(a); break;
+    case Elementary::CX:
+    case Elementary::CZ:
+    case Elementary::Swap: {
+      check(b / 64 < words && a != b, "a two-qubit gate names two qubits of the products");
+      const unsigned xa = x(a), xb = x(b), za = z(a), zb = z(b);
+      if (gate.gate == Elementary::CX) {  // X_a -> X_a X_b, Z_b -> Z_a Z_b
+        flip_x(b, xa);
+        flip_z(a, zb);
+      } else if (gate.gate == Elementary::CZ) {  // X_a -> X_a Z_b, X_b -> Z_a X_b
+        k += 2 * (xa & xb);
+        flip_z(b, xa);
+        flip_z(a, xb);
+      } else {
+        flip_x(a, xa ^ xb), flip_x(b, xa ^ xb);
+        flip_z(a, za ^ zb), flip_z(b, za ^ zb);
+      }
+      break;
+    }
+    default: fault("a Clifford gate conjugates a Pauli product");
+  }
+  phase = static_cast<std::uint8_t>(k & 3);
+}
+
+std::vector<PlacedGate> inverse_gates(std::span<const PlacedGate> gates) {
+  std::vector<PlacedGate> inverse(gates.rbegin(), gates.rend());
+  for (PlacedGate& g : inverse) {
+    switch (g.gate) {
+      case Elementary::S: g.gate = Elementary::Sdg; break;
+      case Elementary::Sdg: g.gate = Elementary::S; break;
+      case Elementary::T: g.gate = Elementary::Tdg; break;
+      case Elementary::Tdg: g.gate = Elementary::T; break;
+      default: break;
+    }
+  }
+  return inverse;
+}
+
+namespace {
+
+constexpr std::uint32_t kNone = 0xffffffffu;
+
+bool bit(const std::uint64_t* bits, std::uint32_t q) { return (bits[q / 64] >> (q % 64)) & 1; }
+
+// The X parts of the products in reduced row echelon form: independent
+// products (up to phase, which E does not depend on), each with a pivot qubit
+// where it alone has an X bit.
+struct Echelon {
+  std::size_t words;                    // words per half row
+  std::vector<std::uint64_t> rows;      // 2 * words words each
+  std::vector<std::uint32_t> pivots;    // per row
+  std::vector<std::uint32_t> row_of;    // per qubit: the row it is the pivot of, or kNone
+  std::vector<std::uint64_t> is_pivot;  // words bits
+
+  std::uint64_t* row(std::size_t i) { return rows.data() + i * 2 * words; }
+  std::size_t size() const { return pivots.size(); }
+
+  void add(const std::uint64_t* product, std::vector<std::uint64_t>& v) {
+    v.assign(product, product + 2 * words);
+    // Row i has no X bit on any other pivot, so clearing the pivots met
+    // first, all at once, is exact.
+    for (std::size_t w = 0; w < words; ++w) {
+      for (std::uint64_t met = v[w] & is_pivot[w]; met != 0; met &= met - 1) {
+        const std::uint64_t* r = row(row_of[64 * w + std::countr_zero(met)]);
+        for (std::size_t u = 0; u < 2 * words; ++u) v[u] ^= r[u];
+      }
+    }
+    std::size_t w = 0;
+    while (w < words && v[w] == 0) ++w;
+    if (w == words) return;
+    const std::uint32_t pivot = static_cast<std::uint32_t>(64 * w + std::countr_zero(v[w]));
+    for (std::size_t i = 0; i < size(); ++i) {
+      std::uint64_t* r = row(i);
+      if (bit(r, pivot)) {
+        for (std::size_t u = 0; u < 2 * words; ++u) r[u] ^= v[u];
+      }
+    }
+    rows.insert(rows.end(), v.begin(), v.end());
+    row_of[pivot] = static_cast<std::uint32_t>(pivots.size());
+    pivots.push_back(pivot);
+    is_pivot[pivot / 64] |= std::uint64_t{1} << (pivot % 64);
+  }
+};
+
+}  // namespace
+
+Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t> rows,
+                            std::span<const std::uint8_t> phases) {
+  const std::size_t words = pauli_words(qubits), r = phases.size();
+  check(rows.size() == r * 2 * words, "one row of 2 * (qubits + 63) / 64 words per phase");
+  for (std::size_t j = 0; j < r; ++j) {
+    const std::uint64_t* p = rows.data() + j * 2 * words;
+    std::uint64_t meet = 0;
+    for (std::size_t w = 0; w < words; ++w) meet ^= p[w] & p[words + w];
+    check(phases[j] < 4 && (phases[j] & 1) == parity(meet), "the products are Hermitian");
+    if (words > 0 && qubits % 64 != 0) {
+      const std::uint64_t outside = ~std::uint64_t{0} << (qubits % 64);
+      check(((p[words - 1] | p[2 * words - 1]) & outside) == 0,
+            "a product acts on the qubits below the count only");
+    }
+  }
+
+  Diagonalisation out;
+  out.words = words;
+  Echelon echelon{words, {}, {}, std::vector<std::uint32_t>(qubits, kNone),
+                  std::vector<std::uint64_t>(words, 0)};
+  std::vector<std::uint64_t> scratch;
+  for (std::size_t j = 0; j < r; ++j) {
+    const std::uint64_t* p = rows.data() + j * 2 * words;
+    if (std::any_of(p, p + words, [](std::uint64_t w) { return w != 0; })) {
+      echelon.add(p, scratch);
+    }
+  }
+  const std::size_t k = echelon.size();
+  const auto apply = [&](PlacedGate g) {
+    out.gates.push_back(g);
+    std::uint8_t ignored = 0;
+    for (std::size_t i = 0; i < k; ++i) conjugate_by(g, echelon.row(i), ignored, words);
+  };
+
+  if (k > 0) {
+    // The X part column by column: bit i of column q = row i has X on q.
+    const std::size_t kw = (k + 63) / 64;
+    std::vector<std::uint64_t> columns(std::size_t{qubits} * kw, 0);
+    for (std::size_t i = 0; i < k; ++i) {
+      const std::uint64_t* x = echelon.row(i);
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t word = x[w]; word != 0; word &= word - 1) {
+          const std::size_t q = 64 * w + std::countr_zero(word);
+          columns[q * kw + i / 64] |= std::uint64_t{1} << (i % 64);
+        }
+      }
+    }
+    const auto column = [&](std::uint32_t q) { return columns.data() + std::size_t{q} * kw; };
+    const auto distance = [&](std::uint32_t q, std::uint32_t c) {
+      std::size_t d = 0;
+      for (std::size_t w = 0; w < kw; ++w) d += std::popcount(column(q)[w] ^ column(c)[w]);
+      return d;
+    };
+    for (std::uint32_t q = 0; q < qubits; ++q) {
+      if (echelon.row_of[q] != kNone) continue;
+      for (;;) {
+        std::size_t left = 0;
+        for (std::size_t w = 0; w < kw; ++w) left += std::popcount(column(q)[w]);
+        if (left == 0) break;
+        std::uint32_t nearest = kNone;
+        std::size_t best = left;
+        for (std::uint32_t c = 0; c < qubits; ++c) {
+          if (c == q) continue;
+          const std::size_t d = distance(q, c);
+          if (d < best) {
+            best = d;
+            nearest = c;
+          }
+        }
+        check(nearest != kNone, "a pivot column is nearer than the column itself");
+        for (std::size_t w = 0; w < kw; ++w) column(q)[w] ^= column(nearest)[w];
+        apply({Elementary::CX, nearest, q});
+      }
+    }
+    // Row i is now X on its pivot times Z bits; row i's Z bit on pivot l
+    // must equal row l's on pivot i, as they commute.
+    for (std::size_t i = 0; i < k; ++i) {
+      for (std::size_t l = i + 1; l < k; ++l) {
+        const bool il = bit(echelon.row(i) + words, echelon.pivots[l]);
+        const bool li = bit(echelon.row(l) + words, echelon.pivots[i]);
+        check(il == li, "the products commute");
+        if (il) apply({Elementary::CZ, echelon.pivots[i], echelon.pivots[l]});
+      }
+    }
+    for (std::size_t i = 0; i < k; ++i) {
+      if (bit(echelon.row(i) + words, echelon.pivots[i])) {
+        apply({Elementary::S, echelon.pivots[i], 0});
+      }
+    }
+    for (std::size_t i = 0; i < k; ++i) apply({Elementary::H, echelon.pivots[i], 0});
+  }
+
+  out.z_bits.resize(r * words);
+  out.signs.resize(r);
+  std::vector<std::uint64_t> image(2 * words);
+  for (std::size_t j = 0; j < r; ++j) {
+    const std::uint64_t* p = rows.data() + j * 2 * words;
+    std::copy(p, p + 2 * words, image.begin());
+    std::uint8_t phase = phases[j];
+    for (const PlacedGate& g : out.gates) conjugate_by(g, image.data(), phase, words);
+    check(std::all_of(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(words),
+                      [](std::uint64_t w) { return w == 0; }),
+          "the products commute");
+    std::copy(image.begin() + static_cast<std::ptrdiff_t>(words), image.end(),
+              out.z_bits.begin() + static_cast<std::ptrdiff_t>(j * words));
+    check(phase % 2 == 0, "a Hermitian product stays Hermitian");
+    out.signs[j] = phase == 0 ? 1 : -1;
+  }
+  return out;
+}
+
+}  // namespace kestrel

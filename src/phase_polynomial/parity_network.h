@@ -1,0 +1,65 @@
+// Diagonal phase operators written as cx gates and phase gates (a parity
+// network).
+//
+// The operator is U|x> = omega^f(x) |x>, omega = e^(i pi/4), for a phase
+// polynomial f(x) = sum_j c_j (a_j . x) mod 8: each term a parity a_j of the
+// wires (a bit vector over qubits 0 to n - 1, its value a_j . x read as 0 or
+// 1) with a coefficient c_j in 0..7. A cx(s, t) adds wire s into wire t, so
+// cx gates can bring any parity onto some wire, where a phase gate then
+// applies omega^c_j exactly: t (c = 1), s (2), s then t (3), z (4), z then t
+// (5), sdg (6), tdg (7). The terms x0, x1 and, with coefficient 7, x0 + x1
+// make a controlled S (x0 + x1 - (x0 xor x1) = 2 x0 x1), written
+// `t q[0]; t q[1]; cx q[1],q[0]; tdg q[0]; cx q[1],q[0];`.
+//
+// The gates are chosen to make the cx count small: two searches run and the
+// one with fewer cx gates in all wins. One is a binary split of the terms by
+// one wire's bit at a time, depth first (GraySynth: Amy, Azimzadeh and Mosca,
+// "On the CNOT-complexity of CNOT-phase circuits", 2018), which adds one
+// wire into a target wire whenever every term of a group holds both; the
+// other brings the term nearest to the wires' present values (fewest cx) onto
+// a wire, one after the other. Either leaves the wires holding some
+// invertible map of the inputs, which is then undone by
+// `synthesise_linear`, or by the network's cx gates read backwards where
+// that is shorter. Terms with equal parities add up; a zero parity or a zero
+// coefficient writes nothing (the result has no global phase).
+//
+// The work per cx gate is about (terms / 64) words plus the terms that hold
+// its target, and each group of the split costs a bit per wire and term: a
+// table of n = 385 wires and 65,000 terms is written in a fraction of a
+// second.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "src/circuit/elementary.h"
+#include "src/phase_polynomial/linear_synthesis.h"
+
+namespace kestrel {
+
+// A network that need not end with the wires at their inputs' values: after
+// `gates`, wire i holds row i of `map` times the inputs, and the phase is
+// omega^f(x) of the inputs x.
+struct OpenParityNetwork {
+  std::vector<PlacedGate> gates;  // cx and phase gates in time order
+  BitMatrix map;                  // the wires' final values as parities of the inputs
+};
+
+// The network of the terms given as `columns` (one column per term,
+// (qubits + 63) / 64 words each, bit i of a column = qubit i takes part; no
+// bit at or past `qubits`) and `coefficients` (one per column, 0 to 7), with
+// every wire back at its input's value at the end. Faults when the sizes
+// disagree or a value is out of range.
+std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
+                                                  std::span<const std::uint64_t> columns,
+                                                  std::span<const std::uint8_t> coefficients);
+
+// The same without the final cx gates that bring the wires back, for a
+// caller that folds that linear map into the Clifford gates that follow.
+OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
+                                                 std::span<const std::uint64_t> columns,
+                                                 std::span<const std::uint8_t> coefficients);
+
+}  // namespace kestrel

@@ -1,0 +1,302 @@
+// Diagonalisation against two independent models. Up to 8 qubits, dense
+// matrices: E P_j = s_j Z^(a_j) E for every product, and the rotation
+// exp(-i theta P_j) = E^-1 exp(-i theta s_j Z^(a_j)) E in full up to 5
+// qubits. Beyond, the Clifford frame (src/pauli/tableau.h) read through E
+// gives E^-1 Z_q E, and s_j times their product over a_j must be P_j, phase
+// and all. The commuting sets are images of random signed Z products under
+// random Clifford circuits (so they include dependent products, repeats and
+// -I), some touching only a few qubits, as in the common case.
+#include "src/phase_polynomial/diagonalise.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/fault.h"
+#include "src/pauli/pauli.h"
+#include "src/pauli/tableau.h"
+#include "tests/cpp/helpers.h"
+#include "tests/cpp/pauli/dense.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Complex;
+using testing::Dense;
+
+constexpr Elementary kCliffords[] = {Elementary::H, Elementary::S,  Elementary::Sdg,
+                                     Elementary::X, Elementary::Y,  Elementary::Z,
+                                     Elementary::CX, Elementary::CZ, Elementary::Swap};
+
+CliffordGate frame_gate(Elementary g) {
+  switch (g) {
+    case Elementary::H: return CliffordGate::H;
+    case Elementary::S: return CliffordGate::S;
+    case Elementary::Sdg: return CliffordGate::Sdg;
+    case Elementary::X: return CliffordGate::X;
+    case Elementary::Y: return CliffordGate::Y;
+    case Elementary::Z: return CliffordGate::Z;
+    case Elementary::CX: return CliffordGate::CX;
+    case Elementary::CZ: return CliffordGate::CZ;
+    case Elementary::Swap: return CliffordGate::Swap;
+    default: ADD_FAILURE() << "not a Clifford gate"; return CliffordGate::H;
+  }
+}
+
+void apply_dense(Dense& d, const PlacedGate& g) {
+  const int a = static_cast<int>(g.a), b = static_cast<int>(g.b);
+  switch (g.gate) {
+    case Elementary::H: d.apply(testing::gate_h(), a); break;
+    case Elementary::S: d.apply(testing::phase_gate(std::numbers::pi / 2), a); break;
+    case Elementary::Sdg: d.apply(testing::phase_gate(-std::numbers::pi / 2), a); break;
+    case Elementary::X: d.apply(testing::gate_x(), a); break;
+    case Elementary::Y: d.apply(testing::gate_y(), a); break;
+    case Elementary::Z: d.apply(testing::gate_z(), a); break;
+    case Elementary::CX: d.apply_controlled(testing::gate_x(), a, b); break;
+    case Elementary::CZ: d.apply_controlled(testing::gate_z(), a, b); break;
+    case Elementary::Swap: d.apply_swap(a, b); break;
+    default: ADD_FAILURE() << "not a Clifford gate";
+  }
+}
+
+// Commuting Hermitian products: rows and phases as diagonalise takes them.
+struct Products {
+  std::uint32_t n;
+  std::size_t words;
+  std::vector<std::uint64_t> rows;
+  std::vector<std::uint8_t> phases;
+
+  std::size_t size() const { return phases.size(); }
+  const std::uint64_t* row(std::size_t j) const { return rows.data() + j * 2 * words; }
+};
+
+// `count` products C^-1 (s Z^a) C for random signs s and bits a (one in
+// `sparsity` set), C random gates on qubits below `reach`.
+Products random_commuting(std::uint32_t n, std::size_t count, std::uint32_t reach,
+                          std::size_t gates, std::uint32_t sparsity, std::mt19937_64& rng) {
+  Tableau frame(n);
+  for (std::size_t k = 0; k < gates; ++k) {
+    const Elementary g = kCliffords[rng() % std::size(kCliffords)];
+    const std::uint32_t a = rng() % reach;
+    const std::uint32_t b = reach < 2 ? a : (a + 1 + rng() % (reach - 1)) % reach;
+    if (elementary_info(g).qubits == 2 && a == b) continue;
+    frame.apply(frame_gate(g), a, b);
+  }
+  Products out{n, pauli_words(n), {}, {}};
+  std::vector<std::uint64_t> row(2 * out.words);
+  for (std::size_t j = 0; j < count; ++j) {
+    std::fill(row.begin(), row.end(), 0);
+    std::uint8_t phase = rng() % 2 ? 2 : 0;
+    for (std::uint32_t q = 0; q < n; ++q) {
+      if (rng() % sparsity == 0) phase = multiply(row.data(), phase, frame.z_row(q), frame.z_phase(q), row.data(), out.words);
+    }
+    out.rows.insert(out.rows.end(), row.begin(), row.end());
+    out.phases.push_back(phase);
+  }
+  return out;
+}
+
+// E P_j = s_j Z^(a_j) E entry by entry, and for up to 5 qubits the rotation.
+void check_dense(const Products& p, const Diagonalisation& d, const std::string& name) {
+  const int n = static_cast<int>(p.n);
+  Dense e(n);
+  for (const PlacedGate& g : d.gates) apply_dense(e, g);
+  const std::size_t dim = e.dim();
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    const std::uint64_t x = p.row(j)[0], z = p.row(j)[1], a = d.z_bits[j];
+    const Complex ik = std::pow(testing::kI, static_cast<int>(p.phases[j]));
+    for (std::size_t r = 0; r < dim; ++r) {
+      for (std::size_t c = 0; c < dim; ++c) {
+        const Complex ep = e.at(r, c ^ x) * ik * (__builtin_parityll(z & c) ? -1.0 : 1.0);
+        const Complex ze = e.at(r, c) * (__builtin_parityll(a & r) ? -1.0 : 1.0) *
+                           static_cast<double>(d.signs[j]);
+        ASSERT_LT(std::abs(ep - ze), 1e-9) << name << ", product " << j;
+      }
+    }
+    if (n > 5) continue;
+    const double theta = std::numbers::pi / 8;
+    Dense rotation(n), diagonal(n);
+    const Dense pauli = Dense::pauli(n, p.row(j), p.phases[j]);
+    for (std::size_t r = 0; r < dim; ++r) {
+      for (std::size_t c = 0; c < dim; ++c) {
+        rotation.at(r, c) = (r == c ? std::cos(theta) : 0.0) - testing::kI * std::sin(theta) * pauli.at(r, c);
+      }
+      const double z_value = (__builtin_parityll(a & r) ? -1.0 : 1.0) * d.signs[j];
+      diagonal.at(r, r) = std::exp(-testing::kI * theta * z_value);
+    }
+    EXPECT_TRUE(rotation.equals(e.adjoint().times(diagonal).times(e))) << name << ", rotation " << j;
+  }
+}
+
+// s_j times the product over a_j of E^-1 Z_q E (the frame read through E)
+// is P_j exactly.
+void check_frame(const Products& p, const Diagonalisation& d, const std::string& name) {
+  Tableau frame(p.n);
+  for (const PlacedGate& g : d.gates) frame.apply(frame_gate(g.gate), g.a, g.b);
+  std::vector<std::uint64_t> row(2 * p.words);
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    std::fill(row.begin(), row.end(), 0);
+    std::uint8_t phase = d.signs[j] == 1 ? 0 : 2;
+    for (std::uint32_t q = 0; q < p.n; ++q) {
+      if ((d.z_bits[j * p.words + q / 64] >> (q % 64)) & 1) {
+        phase = multiply(row.data(), phase, frame.z_row(q), frame.z_phase(q), row.data(), p.words);
+      }
+    }
+    ASSERT_TRUE(same_bits(row.data(), p.row(j), p.words)) << name << ", product " << j;
+    ASSERT_EQ(phase, p.phases[j]) << name << ", sign of product " << j;
+  }
+}
+
+std::size_t with_x(const Products& p) {
+  std::size_t count = 0;
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    const std::uint64_t* r = p.row(j);
+    count += std::any_of(r, r + p.words, [](std::uint64_t w) { return w != 0; });
+  }
+  return count;
+}
+
+TEST(DiagonaliseTest, RandomCommutingSetsAgainstDenseMatrices) {
+  std::mt19937_64 rng(23);
+  for (std::uint32_t n = 1; n <= 8; ++n) {
+    for (int trial = 0; trial < 12; ++trial) {
+      const std::uint32_t reach = trial % 3 == 0 ? std::min<std::uint32_t>(n, 2) : n;
+      const Products p = random_commuting(n, 1 + trial % 7 + n, reach, 4 * n, 2, rng);
+      const Diagonalisation d = diagonalise(n, p.rows, p.phases);
+      const std::string name = std::to_string(n) + " qubits, trial " + std::to_string(trial);
+      check_dense(p, d, name);
+      check_frame(p, d, name);
+      if (with_x(p) == 0) {
+        EXPECT_TRUE(d.gates.empty()) << name;
+      }
+    }
+  }
+}
+
+TEST(DiagonaliseTest, RandomCommutingSetsAgainstTheFrame) {
+  struct Case {
+    std::uint32_t n;
+    std::size_t count;
+    std::uint32_t reach;  // the Clifford acts below this qubit
+    std::size_t gates;
+    std::uint32_t sparsity;
+  };
+  const Case cases[] = {
+      {64, 100, 64, 500, 2},    // dense products, every qubit mixed
+      {70, 200, 3, 10, 4},      // mostly diagonal: a few qubits mixed
+      {130, 300, 130, 2000, 30},
+      {200, 50, 200, 3000, 2},
+      {130, 400, 0, 0, 3},      // diagonal only
+  };
+  std::mt19937_64 rng(29);
+  for (const Case& c : cases) {
+    const Products p = random_commuting(c.n, c.count, std::max<std::uint32_t>(c.reach, 1), c.gates, c.sparsity, rng);
+    const Diagonalisation d = diagonalise(c.n, p.rows, p.phases);
+    const std::string name = std::to_string(c.n) + " qubits, reach " + std::to_string(c.reach);
+    check_frame(p, d, name);
+    if (with_x(p) == 0) {
+      EXPECT_TRUE(d.gates.empty()) << name;
+    }
+  }
+}
+
+std::string show(const std::vector<PlacedGate>& gates) {
+  std::string out;
+  for (const PlacedGate& g : gates) {
+    out += std::string(elementary_info(g.gate).qasm_name) + " q[" + std::to_string(g.a) + "]";
+    if (elementary_info(g.gate).qubits == 2) out += ",q[" + std::to_string(g.b) + "]";
+    out += "; ";
+  }
+  return out;
+}
+
+TEST(DiagonaliseTest, SmallSetsTakeTheGatesExpected) {
+  struct Case {
+    const char* name;
+    std::uint32_t n;
+    std::vector<std::pair<std::string, std::uint8_t>> products;  // letters, qubit 0 first; phase
+    const char* gates;
+    std::vector<std::uint64_t> z_bits;
+    std::vector<std::int8_t> signs;
+  };
+  const Case cases[] = {
+      {"diagonal", 3, {{"ZZI", 0}, {"IIZ", 2}, {"III", 2}}, "", {0b011, 0b100, 0}, {1, -1, -1}},
+      {"-Y", 1, {{"Y", 3}}, "s q[0]; h q[0]; ", {1}, {1}},
+      {"Y", 1, {{"Y", 1}}, "s q[0]; h q[0]; ", {1}, {-1}},
+      {"X with diagonal ones", 4, {{"ZZII", 0}, {"IIZI", 0}, {"ZIIX", 0}}, "h q[3]; ",
+       {0b0011, 0b0100, 0b1001}, {1, 1, 1}},
+      {"XX and ZZ", 2, {{"XX", 0}, {"ZZ", 0}}, "cx q[0],q[1]; h q[0]; ", {0b01, 0b10}, {1, 1}},
+      {"-XX and YY", 2, {{"XX", 2}, {"YY", 2}}, "cx q[0],q[1]; h q[0]; ", {0b01, 0b11}, {-1, -1}},
+  };
+  for (const Case& c : cases) {
+    Products p{c.n, pauli_words(c.n), {}, {}};
+    for (const auto& [letters, phase] : c.products) {
+      std::uint64_t x = 0, z = 0;
+      for (std::size_t q = 0; q < letters.size(); ++q) {
+        x |= std::uint64_t{letters[q] == 'X' || letters[q] == 'Y'} << q;
+        z |= std::uint64_t{letters[q] == 'Z' || letters[q] == 'Y'} << q;
+      }
+      p.rows.push_back(x);
+      p.rows.push_back(z);
+      p.phases.push_back(phase);
+    }
+    const Diagonalisation d = diagonalise(c.n, p.rows, p.phases);
+    EXPECT_EQ(show(d.gates), c.gates) << c.name;
+    EXPECT_EQ(d.z_bits, c.z_bits) << c.name;
+    EXPECT_EQ(d.signs, c.signs) << c.name;
+    check_dense(p, d, c.name);
+  }
+}
+
+TEST(DiagonaliseTest, InverseGatesUndoTheCircuit) {
+  std::mt19937_64 rng(31);
+  for (int trial = 0; trial < 20; ++trial) {
+    std::vector<PlacedGate> gates;
+    for (int k = 0; k < 15; ++k) {
+      const Elementary g = trial % 2 ? kCliffords[rng() % std::size(kCliffords)]
+                                     : (rng() % 2 ? Elementary::T : Elementary::Tdg);
+      const std::uint32_t a = rng() % 3, b = (a + 1 + rng() % 2) % 3;
+      gates.push_back({g, a, elementary_info(g).qubits == 2 ? b : 0});
+    }
+    Dense forward(3), both(3);
+    for (const PlacedGate& g : gates) {
+      if (g.gate == Elementary::T || g.gate == Elementary::Tdg) {
+        const double angle = (g.gate == Elementary::T ? 1 : -1) * std::numbers::pi / 4;
+        forward.apply(testing::phase_gate(angle), static_cast<int>(g.a));
+      } else {
+        apply_dense(forward, g);
+      }
+    }
+    both = forward;
+    for (const PlacedGate& g : inverse_gates(gates)) {
+      if (g.gate == Elementary::T || g.gate == Elementary::Tdg) {
+        const double angle = (g.gate == Elementary::T ? 1 : -1) * std::numbers::pi / 4;
+        both.apply(testing::phase_gate(angle), static_cast<int>(g.a));
+      } else {
+        apply_dense(both, g);
+      }
+    }
+    EXPECT_TRUE(both.equals(Dense(3))) << "trial " << trial;
+  }
+}
+
+TEST(DiagonaliseTest, RefusesWhatItCannotDiagonalise) {
+  const std::vector<std::uint64_t> x_and_z = {1, 0, 0, 1};  // X, Z on one qubit
+  const std::vector<std::uint8_t> zero2 = {0, 0};
+  EXPECT_NE(fault_of([&] { diagonalise(1, x_and_z, zero2); }), "no fault");
+  const std::vector<std::uint64_t> x = {1, 0};
+  const std::vector<std::uint8_t> odd = {1};
+  EXPECT_NE(fault_of([&] { diagonalise(1, x, odd); }), "no fault");  // iX is not Hermitian
+  EXPECT_NE(fault_of([&] { diagonalise(1, x, zero2); }), "no fault");
+  const std::vector<std::uint64_t> outside = {0b10, 0};
+  const std::vector<std::uint8_t> zero1 = {0};
+  EXPECT_NE(fault_of([&] { diagonalise(1, outside, zero1); }), "no fault");
+}
+
+}  // namespace
+}  // namespace kestrel

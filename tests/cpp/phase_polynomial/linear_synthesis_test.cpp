@@ -1,0 +1,159 @@
+// Linear synthesis against a plain model: the cx gates played on the wires'
+// parities, one row addition each, must leave exactly the matrix asked for;
+// and the gate count against plain Gauss-Jordan elimination.
+#include "src/phase_polynomial/linear_synthesis.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "engine/fault.h"
+#include "tests/cpp/helpers.h"
+
+namespace kestrel {
+namespace {
+
+// The parities the wires hold after `gates`, as rows of bools.
+std::vector<std::vector<bool>> play(const std::vector<PlacedGate>& gates, std::uint32_t n) {
+  std::vector<std::vector<bool>> wires(n, std::vector<bool>(n, false));
+  for (std::uint32_t i = 0; i < n; ++i) wires[i][i] = true;
+  for (const PlacedGate& g : gates) {
+    EXPECT_EQ(g.gate, Elementary::CX);
+    EXPECT_LT(g.a, n);
+    EXPECT_LT(g.b, n);
+    EXPECT_NE(g.a, g.b);
+    if (g.a >= n || g.b >= n) break;
+    for (std::uint32_t c = 0; c < n; ++c) wires[g.b][c] = wires[g.b][c] != wires[g.a][c];
+  }
+  return wires;
+}
+
+bool same(const std::vector<std::vector<bool>>& wires, const BitMatrix& m) {
+  for (std::uint32_t r = 0; r < m.size(); ++r) {
+    for (std::uint32_t c = 0; c < m.size(); ++c) {
+      if (wires[r][c] != m.get(r, c)) return false;
+    }
+  }
+  return true;
+}
+
+// A random invertible matrix: a random lower unitriangular times a random
+// upper unitriangular one, rows permuted.
+BitMatrix random_invertible(std::uint32_t n, std::mt19937_64& rng) {
+  std::vector<std::vector<bool>> lower(n, std::vector<bool>(n)), upper = lower;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    for (std::uint32_t j = 0; j < n; ++j) {
+      lower[i][j] = i == j || (j < i && rng() % 2);
+      upper[i][j] = i == j || (j > i && rng() % 2);
+    }
+  }
+  std::vector<std::uint32_t> perm(n);
+  for (std::uint32_t i = 0; i < n; ++i) perm[i] = i;
+  std::shuffle(perm.begin(), perm.end(), rng);
+  BitMatrix m(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    for (std::uint32_t j = 0; j < n; ++j) {
+      bool v = false;
+      for (std::uint32_t k = 0; k < n; ++k) v = v != (lower[perm[i]][k] && upper[k][j]);
+      m.set(i, j, v);
+    }
+  }
+  return m;
+}
+
+// The row additions plain Gauss-Jordan elimination takes.
+std::size_t gauss_jordan_additions(BitMatrix m) {
+  std::size_t additions = 0;
+  const std::uint32_t n = m.size();
+  for (std::uint32_t c = 0; c < n; ++c) {
+    if (!m.get(c, c)) {
+      std::uint32_t r = c + 1;
+      while (!m.get(r, c)) ++r;
+      m.add_row(c, r);
+      ++additions;
+    }
+    for (std::uint32_t r = 0; r < n; ++r) {
+      if (r != c && m.get(r, c)) {
+        m.add_row(r, c);
+        ++additions;
+      }
+    }
+  }
+  return additions;
+}
+
+TEST(LinearSynthesisTest, RandomMatricesComeOutExactly) {
+  std::mt19937_64 rng(11);
+  for (std::uint32_t n : {1u, 2u, 3u, 5u, 8u, 17u, 63u, 64u, 65u, 130u}) {
+    for (int trial = 0; trial < (n < 64 ? 20 : 3); ++trial) {
+      const BitMatrix m = random_invertible(n, rng);
+      const std::vector<PlacedGate> gates = synthesise_linear(m);
+      EXPECT_TRUE(same(play(gates, n), m)) << "n " << n << ", trial " << trial;
+      EXPECT_EQ(linear_map_of(gates, n), m);
+    }
+  }
+}
+
+TEST(LinearSynthesisTest, SimpleMapsTakeFewGates) {
+  struct Case {
+    const char* name;
+    std::uint32_t n;
+    std::vector<PlacedGate> made_by;  // a circuit that makes the map
+    std::size_t at_most;              // gates the synthesis may take
+  };
+  const Case cases[] = {
+      {"identity", 6, {}, 0},
+      {"one cx", 6, {{Elementary::CX, 4, 1}}, 1},
+      {"one cx across words", 70, {{Elementary::CX, 3, 68}}, 1},
+      {"a swap", 5, {{Elementary::Swap, 0, 4}}, 3},
+      {"fan-out", 8, {{Elementary::CX, 0, 1}, {Elementary::CX, 0, 2}, {Elementary::CX, 0, 3}}, 3},
+  };
+  for (const Case& c : cases) {
+    const BitMatrix m = linear_map_of(c.made_by, c.n);
+    const std::vector<PlacedGate> gates = synthesise_linear(m);
+    EXPECT_TRUE(same(play(gates, c.n), m)) << c.name;
+    EXPECT_LE(gates.size(), c.at_most) << c.name;
+  }
+}
+
+TEST(LinearSynthesisTest, FewerGatesThanPlainElimination) {
+  std::mt19937_64 rng(3);
+  for (std::uint32_t n : {16u, 60u, 128u}) {
+    const BitMatrix m = random_invertible(n, rng);
+    const std::size_t ours = synthesise_linear(m).size();
+    const std::size_t plain = gauss_jordan_additions(m);
+    EXPECT_LT(ours, plain) << "n " << n;
+  }
+}
+
+TEST(LinearSynthesisTest, InverseAndTransposeAgreeWithTheModel) {
+  std::mt19937_64 rng(5);
+  for (std::uint32_t n : {3u, 64u, 100u}) {
+    const BitMatrix m = random_invertible(n, rng);
+    const BitMatrix inv = m.inverse().value();
+    const BitMatrix t = m.transposed();
+    for (std::uint32_t i = 0; i < n; ++i) {
+      for (std::uint32_t j = 0; j < n; ++j) {
+        bool product = false;
+        for (std::uint32_t k = 0; k < n; ++k) product = product != (m.get(i, k) && inv.get(k, j));
+        ASSERT_EQ(product, i == j);
+        ASSERT_EQ(t.get(i, j), m.get(j, i));
+      }
+    }
+  }
+}
+
+TEST(LinearSynthesisTest, RefusesWhatIsNotInvertibleOrLinear) {
+  BitMatrix singular = BitMatrix::identity(4);
+  singular.set(2, 2, false);
+  EXPECT_FALSE(singular.inverse().has_value());
+  EXPECT_NE(fault_of([&] { synthesise_linear(singular); }), "no fault");
+  const std::vector<PlacedGate> h = {{Elementary::H, 0, 0}};
+  EXPECT_NE(fault_of([&] { linear_map_of(h, 2); }), "no fault");
+  const std::vector<PlacedGate> outside = {{Elementary::CX, 0, 2}};
+  EXPECT_NE(fault_of([&] { linear_map_of(outside, 2); }), "no fault");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,201 @@
+// Parity networks against a diagonal model: a network of cx and phase gates
+// sends each basis state x to a basis state with a phase, so playing it on x
+// (wires as bits, the phase in eighths of 2 pi) gives its whole action. Every
+// x must come back to itself with phase sum_j c_j (a_j . x) mod 8: on every x
+// up to 10 qubits, on random ones beyond.
+#include "src/phase_polynomial/parity_network.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/fault.h"
+#include "tests/cpp/helpers.h"
+
+namespace kestrel {
+namespace {
+
+struct Table {
+  explicit Table(std::uint32_t qubits) : n(qubits) {}
+
+  std::uint32_t n;
+  std::vector<std::uint64_t> columns;      // (n + 63) / 64 words per term
+  std::vector<std::uint8_t> coefficients;  // per term
+
+  std::size_t words() const { return (n + 63) / 64; }
+  void add(const std::vector<std::uint32_t>& qubits, std::uint8_t c) {
+    const std::size_t at = columns.size();
+    columns.resize(at + words(), 0);
+    for (std::uint32_t q : qubits) columns[at + q / 64] ^= std::uint64_t{1} << (q % 64);
+    coefficients.push_back(c);
+  }
+  void add_ccz(std::uint32_t i, std::uint32_t j, std::uint32_t k) {
+    add({i}, 1), add({j}, 1), add({k}, 1), add({i, j}, 7), add({i, k}, 7), add({j, k}, 7);
+    add({i, j, k}, 1);
+  }
+  // The phase the table gives basis state x, in eighths.
+  unsigned phase(const std::vector<bool>& x) const {
+    unsigned sum = 0;
+    for (std::size_t p = 0; p < coefficients.size(); ++p) {
+      bool parity = false;
+      for (std::uint32_t q = 0; q < n; ++q) {
+        parity = parity != (x[q] && ((columns[p * words() + q / 64] >> (q % 64)) & 1));
+      }
+      sum += parity ? coefficients[p] : 0;
+    }
+    return sum % 8;
+  }
+};
+
+// Plays `gates` on basis state x: the wires' final bits and the phase.
+unsigned play(const std::vector<PlacedGate>& gates, std::vector<bool>& wires) {
+  unsigned phase = 0;
+  for (const PlacedGate& g : gates) {
+    if (g.a >= wires.size() || (g.gate == Elementary::CX && g.b >= wires.size())) {
+      ADD_FAILURE() << "a gate outside the wires";
+      return 0;
+    }
+    const unsigned on = wires[g.a] ? 1 : 0;
+    switch (g.gate) {
+      case Elementary::CX: wires[g.b] = wires[g.b] != wires[g.a]; break;
+      case Elementary::T: phase += on; break;
+      case Elementary::S: phase += 2 * on; break;
+      case Elementary::Z: phase += 4 * on; break;
+      case Elementary::Sdg: phase += 6 * on; break;
+      case Elementary::Tdg: phase += 7 * on; break;
+      default: ADD_FAILURE() << "a gate that is neither cx nor a phase gate";
+    }
+  }
+  return phase % 8;
+}
+
+// Checks the closed and the open network of `table` on its basis states.
+void check_table(const Table& table, const std::string& name) {
+  const std::vector<PlacedGate> closed =
+      synthesise_parity_network(table.n, table.columns, table.coefficients);
+  const OpenParityNetwork open =
+      synthesise_open_parity_network(table.n, table.columns, table.coefficients);
+  std::mt19937_64 rng(table.n);
+  const bool every = table.n <= 10;
+  const std::size_t states = every ? std::size_t{1} << table.n : 200;
+  for (std::size_t s = 0; s < states; ++s) {
+    std::vector<bool> x(table.n);
+    for (std::uint32_t q = 0; q < table.n; ++q) x[q] = every ? (s >> q) & 1 : rng() % 2;
+    const unsigned want = table.phase(x);
+    std::vector<bool> wires = x;
+    ASSERT_EQ(play(closed, wires), want) << name << ", state " << s;
+    ASSERT_EQ(wires, x) << name << ": a wire does not come back, state " << s;
+    wires = x;
+    ASSERT_EQ(play(open.gates, wires), want) << name << " (open), state " << s;
+    for (std::uint32_t i = 0; i < table.n; ++i) {
+      bool parity = false;
+      for (std::uint32_t q = 0; q < table.n; ++q) parity = parity != (x[q] && open.map.get(i, q));
+      ASSERT_EQ(wires[i], parity) << name << " (open): wire " << i << ", state " << s;
+    }
+  }
+}
+
+std::size_t cx_in(const std::vector<PlacedGate>& gates) {
+  return std::count_if(gates.begin(), gates.end(),
+                       [](const PlacedGate& g) { return g.gate == Elementary::CX; });
+}
+
+std::string show(const std::vector<PlacedGate>& gates) {
+  std::string out;
+  for (const PlacedGate& g : gates) {
+    out += std::string(elementary_info(g.gate).qasm_name) + " q[" + std::to_string(g.a) + "]";
+    if (elementary_info(g.gate).qubits == 2) out += ",q[" + std::to_string(g.b) + "]";
+    out += "; ";
+  }
+  return out;
+}
+
+TEST(ParityNetworkTest, TablesComeOutExactly) {
+  std::mt19937_64 rng(17);
+  const auto random_qubits = [&](std::uint32_t n, std::uint32_t weight) {
+    std::vector<std::uint32_t> qubits;
+    for (std::uint32_t k = 0; k < weight; ++k) qubits.push_back(static_cast<std::uint32_t>(rng() % n));
+    return qubits;  // repeats cancel: the weight is at most `weight`
+  };
+  struct Case {
+    std::string name;
+    Table table;
+  };
+  std::vector<Case> cases;
+  for (std::uint32_t coefficient = 1; coefficient < 8; ++coefficient) {
+    Table t(3);
+    t.add({0, 2}, static_cast<std::uint8_t>(coefficient));
+    t.add({1}, static_cast<std::uint8_t>(8 - coefficient));
+    cases.push_back({"coefficient " + std::to_string(coefficient), t});
+  }
+  {
+    Table t(1);
+    t.add({0}, 3);
+    cases.push_back({"one qubit", t});
+  }
+  {
+    Table t(3);
+    t.add_ccz(0, 1, 2);
+    cases.push_back({"one ccz", t});
+  }
+  for (std::uint32_t n : {4u, 6u, 8u, 10u}) {
+    Table t(n);
+    for (std::uint32_t k = 0; k < 3 * n; ++k) {
+      const std::uint32_t i = rng() % n, j = (i + 1 + rng() % (n - 1)) % n;
+      std::uint32_t l = rng() % n;
+      while (l == i || l == j) l = (l + 1) % n;
+      t.add_ccz(i, j, l);
+    }
+    cases.push_back({"ccz sum on " + std::to_string(n), t});
+  }
+  for (std::uint32_t n : {5u, 10u}) {
+    Table sparse(n), dense(n);
+    for (int k = 0; k < 40; ++k) sparse.add(random_qubits(n, 3), rng() % 8);
+    for (int k = 0; k < 300; ++k) dense.add(random_qubits(n, n), rng() % 8);  // repeats too
+    cases.push_back({"sparse on " + std::to_string(n), sparse});
+    cases.push_back({"dense on " + std::to_string(n), dense});
+  }
+  for (std::uint32_t n : {64u, 70u, 130u}) {
+    Table t(n);
+    for (int k = 0; k < 150; ++k) t.add(random_qubits(n, 1 + k % 6), 1 + rng() % 7);
+    for (int k = 0; k < 10; ++k) t.add_ccz(k, n - 1 - k, 63);
+    cases.push_back({"several words, " + std::to_string(n), t});
+  }
+  for (const Case& c : cases) check_table(c.table, c.name);
+}
+
+TEST(ParityNetworkTest, NothingToWriteWritesNothing) {
+  Table t(4);
+  t.add({1, 2}, 3);
+  t.add({1, 2}, 5);  // the same parity: 3 + 5 = 8, no phase
+  t.add({}, 1);      // the zero parity: a global phase of nothing
+  t.add({0, 3}, 0);
+  EXPECT_TRUE(synthesise_parity_network(4, t.columns, t.coefficients).empty());
+  EXPECT_TRUE(synthesise_parity_network(0, {}, {}).empty());
+}
+
+TEST(ParityNetworkTest, SmallNetworksAsExpected) {
+  Table controlled_s(2);
+  controlled_s.add({0}, 1), controlled_s.add({1}, 1), controlled_s.add({0, 1}, 7);
+  EXPECT_EQ(show(synthesise_parity_network(2, controlled_s.columns, controlled_s.coefficients)),
+            "t q[0]; t q[1]; cx q[1],q[0]; tdg q[0]; cx q[1],q[0]; ");
+  // A ccz's seven parities need six cx gates with a Gray code.
+  Table ccz(3);
+  ccz.add_ccz(0, 1, 2);
+  EXPECT_LE(cx_in(synthesise_parity_network(3, ccz.columns, ccz.coefficients)), 6u);
+}
+
+TEST(ParityNetworkTest, RefusesMalformedTables) {
+  const std::vector<std::uint64_t> one = {0b11};
+  const std::vector<std::uint8_t> eight = {8}, two = {1, 1};
+  EXPECT_NE(fault_of([&] { synthesise_parity_network(2, one, eight); }), "no fault");
+  EXPECT_NE(fault_of([&] { synthesise_parity_network(2, one, two); }), "no fault");
+  const std::vector<std::uint8_t> fine = {1};
+  EXPECT_NE(fault_of([&] { synthesise_parity_network(1, one, fine); }), "no fault");
+  EXPECT_EQ(fault_of([&] { synthesise_parity_network(2, one, fine); }), "no fault");
+}
+
+}  // namespace
+}  // namespace kestrel
