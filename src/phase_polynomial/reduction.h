@@ -1,0 +1,77 @@
+// Fewer T gates for a phase polynomial: a parity table with the same
+// signature tensor and fewer columns.
+//
+// The signature tensor of a table A (n variables, columns a_j) is
+// S_abc = sum_j a_aj a_bj a_cj mod 2 over all index triples, repeats
+// allowed. Two tables with the same tensor differ, as phase polynomials, by
+// S, Z and CZ terms only (a Clifford the caller computes and writes), so a
+// table with fewer columns is a circuit with fewer T gates.
+//
+// The moves: let L(A) be A stacked on the rows A_a * A_b (a < b, elementwise
+// products). For y in the kernel of L(A) over GF(2) and any z, replacing a_j
+// by a_j + z wherever y_j = 1, and appending z when |y| is odd, keeps S;
+// columns that become equal cancel in pairs and zero columns go. With
+// z = a_i + a_k, y_i = 1 and y_k = 0, column i becomes a_k and both go. A
+// y solved with the kernel of L(A) widened by the columns z ^ e_k keeps S
+// only with that z. The first kind of move is taken while any gains (the
+// kernel's own moves), then the widened kind while time allows.
+//
+// Example: the seven parities of a doubly controlled Z, x0, x1, x2, x0+x1,
+// x0+x2, x1+x2, x0+x1+x2, have a rank-7 L(A) and stay as they are; the 2n^2
+// + ... parities of a multiplier over GF(2^n) shrink by a quarter.
+//
+// Deterministic: the same table gives the same result on every run, unless
+// the deadline cuts the work, and then the result is the best table reached.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "src/phase_polynomial/parity_table.h"
+
+namespace kestrel {
+
+struct ReductionOptions {
+  // Whether widened moves follow the kernel's own (more time, fewer columns).
+  bool widened = true;
+  // Past this point the reduction stops and returns the best table so far.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+};
+
+struct ReductionStats {
+  std::size_t columns_before = 0;       // columns of the table given
+  std::size_t after_kernel_moves = 0;   // columns once no kernel move gained
+  std::size_t kernel_moves = 0;         // kernel moves taken
+  std::size_t widened_moves = 0;        // widened moves taken
+  bool cut = false;                     // the deadline stopped the work
+};
+
+struct Reduction {
+  ParityTable table;     // the reduced table: distinct nonzero columns
+  ReductionStats stats;
+};
+
+// The table `table` (distinct nonzero columns) with as few columns as the
+// moves find, every column distinct and nonzero, and the same signature
+// tensor. Its size must fit (reduction_fits); faults otherwise.
+Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& options = {});
+
+// The most bytes of working memory a reduction of `columns` columns over
+// `variables` variables takes: the echelon form of L(A) (at most
+// min(m, n(n+1)/2) vectors of n(n+1)/2 + m bits), the columns and their
+// index, the kernel matrix and the pair counts.
+std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns);
+
+// The budget the phase-polynomial method gives a reduction: 2 GiB, which
+// holds the largest multiplier over GF(2^128) (385 variables, 65,664
+// columns) with room to spare.
+inline constexpr std::size_t kReductionBudget = std::size_t{2} << 30;
+
+inline bool reduction_fits(std::uint32_t variables, std::size_t columns,
+                           std::size_t budget = kReductionBudget) {
+  return reduction_bytes(variables, columns) <= budget;
+}
+
+}  // namespace kestrel
