@@ -90,6 +90,33 @@ Terms merge_terms(std::uint32_t qubits, std::span<const std::uint64_t> columns,
   return terms;
 }
 
+// Takes the terms with coefficient 4 out of `terms` and returns them as z
+// gates: omega^(4 (a . x)) = (-1)^(a . x) is z on each wire of a, where the
+// network would spend cx gates to bring a onto one wire.
+std::vector<PlacedGate> take_z_terms(Terms& terms) {
+  const std::size_t words = terms.words;
+  std::vector<std::uint64_t> flips(words, 0);
+  std::size_t kept = 0;
+  for (std::size_t p = 0; p < terms.size(); ++p) {
+    const std::uint64_t* c = terms.column(p);
+    if (terms.coefficients[p] == 4) {
+      for (std::size_t w = 0; w < words; ++w) flips[w] ^= c[w];
+      continue;
+    }
+    std::copy(c, c + words, terms.columns.begin() + static_cast<std::ptrdiff_t>(kept * words));
+    terms.coefficients[kept++] = terms.coefficients[p];
+  }
+  terms.columns.resize(kept * words);
+  terms.coefficients.resize(kept);
+  std::vector<PlacedGate> gates;
+  for (std::size_t w = 0; w < words; ++w) {
+    for (std::uint64_t word = flips[w]; word != 0; word &= word - 1) {
+      gates.push_back({Elementary::Z, static_cast<std::uint32_t>(64 * w + std::countr_zero(word)), 0});
+    }
+  }
+  return gates;
+}
+
 // What both searches share: the terms in the wires' present values (bit p of
 // row j: term p includes wire j), which terms are still to be written, the
 // gates so far and the wires' values as parities of the inputs.
@@ -427,6 +454,215 @@ std::size_t cx_count(std::span<const PlacedGate> gates) {
       std::count_if(gates.begin(), gates.end(), [](const PlacedGate& g) { return g.gate == Elementary::CX; }));
 }
 
+// The star search: every wire but one target keeps its input value, and each
+// target visits its terms one after the other. A term goes to the wire of
+// its parity that the most terms include; a term a with target t is then the
+// set a \ {t} of the other wires, and holding the target at t + (the sum of a
+// set) costs one cx per wire the set gains or loses from the last one. So
+// each target walks from the empty set through its sets and back, and the
+// network is the sum of these walks, with the wires at their inputs between
+// them: no linear map is left to undo. The walk takes the nearest of the
+// next 64 sets in the order of the reflected binary Gray code (the wires in
+// the most terms as the most significant bits), and of the wires to flip,
+// first one that lands on another set still to visit.
+OpenParityNetwork star_search(const Terms& terms) {
+  const std::uint32_t n = terms.qubits;
+  const std::size_t m = terms.size(), words = terms.words;
+  constexpr std::size_t kWindow = 64;
+  OpenParityNetwork out{{}, BitMatrix::identity(n)};
+  std::vector<std::size_t> frequency(n, 0);
+  for (std::size_t p = 0; p < m; ++p) {
+    const std::uint64_t* c = terms.column(p);
+    for (std::size_t w = 0; w < words; ++w) {
+      for (std::uint64_t word = c[w]; word != 0; word &= word - 1) {
+        ++frequency[64 * w + std::countr_zero(word)];
+      }
+    }
+  }
+  // Each term's target; a term of one wire is written on it at once.
+  std::vector<std::uint32_t> target(m, kNone), per_target(n + 1, 0);
+  for (std::size_t p = 0; p < m; ++p) {
+    const std::uint64_t* c = terms.column(p);
+    std::uint32_t best = kNone, weight = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+      for (std::uint64_t word = c[w]; word != 0; word &= word - 1) {
+        const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(word));
+        ++weight;
+        if (best == kNone || frequency[q] > frequency[best]) best = q;
+      }
+    }
+    if (weight == 1) {
+      write_phase(out.gates, terms.coefficients[p], best);
+    } else {
+      target[p] = best;
+      ++per_target[best + 1];
+    }
+  }
+  for (std::uint32_t t = 0; t < n; ++t) per_target[t + 1] += per_target[t];
+  std::vector<std::uint32_t> by_target(per_target[n]);
+  {
+    std::vector<std::uint32_t> at(per_target.begin(), per_target.end() - 1);
+    for (std::size_t p = 0; p < m; ++p) {
+      if (target[p] != kNone) by_target[at[target[p]]++] = static_cast<std::uint32_t>(p);
+    }
+  }
+  // The wires from the most significant: those in the most terms first.
+  std::vector<std::uint32_t> significance(n);
+  std::iota(significance.begin(), significance.end(), 0u);
+  std::stable_sort(significance.begin(), significance.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return frequency[a] > frequency[b]; });
+
+  std::vector<std::uint64_t> sets, ranks, current(words), hashes, keys(n);
+  std::vector<std::uint32_t> walk_order, table;
+  std::vector<bool> visited;
+  std::vector<PlacedGate> walked[2];
+  for (std::uint32_t q = 0; q < n; ++q) {
+    std::uint64_t z = 0x9e3779b97f4a7c15ULL * (q + 1);  // splitmix64
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    keys[q] = z ^ (z >> 31);
+  }
+  for (std::uint32_t t = 0; t < n; ++t) {
+    const std::size_t k = per_target[t + 1] - per_target[t];
+    if (k == 0) continue;
+    const std::uint32_t* group = by_target.data() + per_target[t];
+    sets.assign(k * words, 0);
+    ranks.assign(k * words, 0);
+    for (std::size_t s = 0; s < k; ++s) {
+      std::uint64_t* set = sets.data() + s * words;
+      std::copy(terms.column(group[s]), terms.column(group[s]) + words, set);
+      set[t / 64] &= ~(std::uint64_t{1} << (t % 64));
+      // Gray rank: bit i (from the top) is the parity of the set's first i + 1
+      // wires in significance order.
+      std::uint64_t* rank = ranks.data() + s * words;
+      unsigned parity_so_far = 0;
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t q = significance[i];
+        parity_so_far ^= (set[q / 64] >> (q % 64)) & 1;
+        rank[i / 64] |= std::uint64_t{parity_so_far} << (63 - i % 64);
+      }
+    }
+    const auto set_of = [&](std::uint32_t s) { return sets.data() + std::size_t{s} * words; };
+    const auto less_words = [&](const std::uint64_t* a, const std::uint64_t* b) {
+      return std::lexicographical_compare(a, a + words, b, b + words);
+    };
+    walk_order.resize(k);
+    std::iota(walk_order.begin(), walk_order.end(), 0u);
+    std::stable_sort(walk_order.begin(), walk_order.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return less_words(ranks.data() + std::size_t{a} * words, ranks.data() + std::size_t{b} * words);
+    });
+    // The sets by hash (the xor of a random key per wire), for finding the
+    // set a flip lands on in constant time.
+    std::size_t slots = 4;
+    while (slots < 2 * k) slots *= 2;
+    table.assign(slots, kNone);
+    hashes.resize(k);
+    for (std::uint32_t s = 0; s < k; ++s) {
+      std::uint64_t h = 0;
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t word = set_of(s)[w]; word != 0; word &= word - 1) {
+          h ^= keys[64 * w + std::countr_zero(word)];
+        }
+      }
+      hashes[s] = h;
+      std::size_t slot = h & (slots - 1);
+      while (table[slot] != kNone) slot = (slot + 1) & (slots - 1);
+      table[slot] = s;
+    }
+    // Walks the target through its sets and back; the walk that lands on a
+    // set one flip away whenever there is one, and the one that keeps to
+    // the window, are both tried and the shorter kept.
+    const auto walk = [&](bool one_flip_first, std::vector<PlacedGate>& gates) {
+      visited.assign(k, false);
+      std::fill(current.begin(), current.end(), 0);
+      std::uint64_t current_hash = 0;
+      // The set still to visit that `current` with wire q flipped (none: as it
+      // is) equals, or kNone.
+      const auto unvisited_after = [&](std::uint32_t q) -> std::uint32_t {
+        const std::uint64_t h = q == kNone ? current_hash : current_hash ^ keys[q];
+        for (std::size_t slot = h & (slots - 1); table[slot] != kNone; slot = (slot + 1) & (slots - 1)) {
+          const std::uint32_t s = table[slot];
+          if (hashes[s] != h || visited[s]) continue;
+          bool equal = true;
+          for (std::size_t w = 0; w < words && equal; ++w) {
+            const std::uint64_t flipped = q != kNone && q / 64 == w ? std::uint64_t{1} << (q % 64) : 0;
+            equal = set_of(s)[w] == (current[w] ^ flipped);
+          }
+          if (equal) return s;
+        }
+        return kNone;
+      };
+      std::size_t cursor = 0, left = k;
+      const auto flip = [&](std::uint32_t q) {
+        current[q / 64] ^= std::uint64_t{1} << (q % 64);
+        current_hash ^= keys[q];
+        gates.push_back({Elementary::CX, q, t});
+        const std::uint32_t s = unvisited_after(kNone);
+        if (s != kNone) {
+          visited[s] = true;
+          --left;
+          write_phase(gates, terms.coefficients[group[s]], t);
+        }
+      };
+      while (left > 0) {
+        // A set one flip away if there is one, else the nearest in the window.
+        std::uint32_t step = kNone;
+        for (std::uint32_t q = 0; one_flip_first && q < n && step == kNone; ++q) {
+          if (q != t && unvisited_after(q) != kNone) step = q;
+        }
+        if (step != kNone) {
+          flip(step);
+          continue;
+        }
+        while (visited[walk_order[cursor]]) ++cursor;
+        std::uint32_t next = kNone;
+        std::size_t nearest = 0;
+        for (std::size_t i = cursor, seen = 0; i < k && seen < kWindow; ++i) {
+          const std::uint32_t s = walk_order[i];
+          if (visited[s]) continue;
+          ++seen;
+          std::size_t d = 0;
+          for (std::size_t w = 0; w < words; ++w) d += std::popcount(set_of(s)[w] ^ current[w]);
+          if (next == kNone || d < nearest) {
+            next = s;
+            nearest = d;
+          }
+        }
+        while (!visited[next]) {
+          // Of the wires to flip, one that lands on a set still to visit if any.
+          std::uint32_t chosen = kNone;
+          for (std::size_t w = 0; w < words; ++w) {
+            for (std::uint64_t diff = set_of(next)[w] ^ current[w]; diff != 0; diff &= diff - 1) {
+              const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(diff));
+              if (chosen == kNone) chosen = q;
+              if (unvisited_after(q) != kNone) {
+                chosen = q;
+                w = words;
+                break;
+              }
+            }
+          }
+          flip(chosen);
+        }
+      }
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t word = current[w]; word != 0; word &= word - 1) {
+          gates.push_back({Elementary::CX, static_cast<std::uint32_t>(64 * w + std::countr_zero(word)), t});
+        }
+      }
+    };
+    walked[0].clear();
+    walked[1].clear();
+    walk(false, walked[0]);
+    walk(true, walked[1]);
+    const std::vector<PlacedGate>& shorter =
+        cx_count(walked[1]) < cx_count(walked[0]) ? walked[1] : walked[0];
+    out.gates.insert(out.gates.end(), shorter.begin(), shorter.end());
+  }
+  return out;
+}
+
+
 // The cx gates that bring the wires of `network` back to their inputs: the
 // synthesis of the inverse map, or the network's cx gates backwards.
 std::vector<PlacedGate> closing_gates(const OpenParityNetwork& network) {
@@ -448,15 +684,22 @@ struct Candidate {
 };
 
 Candidate best_network(std::uint32_t qubits, std::span<const std::uint64_t> columns,
-                       std::span<const std::uint8_t> coefficients) {
-  const Terms terms = merge_terms(qubits, columns, coefficients);
+                       std::span<const std::uint8_t> coefficients, NetworkSearch which) {
+  Terms terms = merge_terms(qubits, columns, coefficients);
+  const std::vector<PlacedGate> z_gates = take_z_terms(terms);
   std::optional<Candidate> best;
-  for (auto search : {split_search, nearest_search}) {
-    Candidate c{search(terms), {}, 0};
+  for (NetworkSearch search : {NetworkSearch::Star, NetworkSearch::Split, NetworkSearch::Nearest}) {
+    if (which != NetworkSearch::Best && which != search) continue;
+    Candidate c{search == NetworkSearch::Star    ? star_search(terms)
+                : search == NetworkSearch::Split ? split_search(terms)
+                                                 : nearest_search(terms),
+                {},
+                0};
     c.closing = closing_gates(c.open);
     c.cx = cx_count(c.open.gates) + c.closing.size();
     if (!best || c.cx < best->cx) best = std::move(c);
   }
+  best->open.gates.insert(best->open.gates.begin(), z_gates.begin(), z_gates.end());
   return std::move(*best);
 }
 
@@ -464,8 +707,9 @@ Candidate best_network(std::uint32_t qubits, std::span<const std::uint64_t> colu
 
 std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
                                                   std::span<const std::uint64_t> columns,
-                                                  std::span<const std::uint8_t> coefficients) {
-  Candidate best = best_network(qubits, columns, coefficients);
+                                                  std::span<const std::uint8_t> coefficients,
+                                                  NetworkSearch search) {
+  Candidate best = best_network(qubits, columns, coefficients, search);
   std::vector<PlacedGate> gates = std::move(best.open.gates);
   gates.insert(gates.end(), best.closing.begin(), best.closing.end());
   return gates;
@@ -473,8 +717,9 @@ std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
 
 OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
                                                  std::span<const std::uint64_t> columns,
-                                                 std::span<const std::uint8_t> coefficients) {
-  return std::move(best_network(qubits, columns, coefficients).open);
+                                                 std::span<const std::uint8_t> coefficients,
+                                                 NetworkSearch search) {
+  return std::move(best_network(qubits, columns, coefficients, search).open);
 }
 
 }  // namespace kestrel

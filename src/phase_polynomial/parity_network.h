@@ -39,6 +39,15 @@
 
 namespace kestrel {
 
+// Which search writes the network: the one that takes fewer cx gates in all
+// (the default), or one of them alone, for tests and measurements.
+enum class NetworkSearch : std::uint8_t {
+  Best,     // all three, the fewest cx gates win (the first on a tie)
+  Star,     // every wire but one at its input, one target's terms at a time
+  Split,    // the binary split of the terms (GraySynth)
+  Nearest,  // the nearest term next
+};
+
 // A network that need not end with the wires at their inputs' values: after
 // `gates`, wire i holds row i of `map` times the inputs, and the phase is
 // omega^f(x) of the inputs x.
@@ -54,12 +63,14 @@ struct OpenParityNetwork {
 // disagree or a value is out of range.
 std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
                                                   std::span<const std::uint64_t> columns,
-                                                  std::span<const std::uint8_t> coefficients);
+                                                  std::span<const std::uint8_t> coefficients,
+                                                  NetworkSearch search = NetworkSearch::Best);
 
 // The same without the final cx gates that bring the wires back, for a
 // caller that folds that linear map into the Clifford gates that follow.
 OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
                                                  std::span<const std::uint64_t> columns,
-                                                 std::span<const std::uint8_t> coefficients);
+                                                 std::span<const std::uint8_t> coefficients,
+                                                 NetworkSearch search = NetworkSearch::Best);
 
 }  // namespace kestrel

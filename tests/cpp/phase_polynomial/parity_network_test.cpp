@@ -53,30 +53,32 @@ struct Table {
 unsigned play(const std::vector<PlacedGate>& gates, std::vector<bool>& wires) {
   unsigned phase = 0;
   for (const PlacedGate& g : gates) {
-    if (g.a >= wires.size() || (g.gate == Elementary::CX && g.b >= wires.size())) {
+    const bool two = g.gate == Elementary::CX || g.gate == Elementary::CZ;
+    if (g.a >= wires.size() || (two && g.b >= wires.size())) {
       ADD_FAILURE() << "a gate outside the wires";
       return 0;
     }
     const unsigned on = wires[g.a] ? 1 : 0;
     switch (g.gate) {
       case Elementary::CX: wires[g.b] = wires[g.b] != wires[g.a]; break;
+      case Elementary::CZ: phase += wires[g.b] ? 4 * on : 0; break;
       case Elementary::T: phase += on; break;
       case Elementary::S: phase += 2 * on; break;
       case Elementary::Z: phase += 4 * on; break;
       case Elementary::Sdg: phase += 6 * on; break;
       case Elementary::Tdg: phase += 7 * on; break;
-      default: ADD_FAILURE() << "a gate that is neither cx nor a phase gate";
+      default: ADD_FAILURE() << "a gate that is neither cx, cz nor a phase gate";
     }
   }
   return phase % 8;
 }
 
 // Checks the closed and the open network of `table` on its basis states.
-void check_table(const Table& table, const std::string& name) {
+void check_table(const Table& table, const std::string& name, NetworkSearch search) {
   const std::vector<PlacedGate> closed =
-      synthesise_parity_network(table.n, table.columns, table.coefficients);
+      synthesise_parity_network(table.n, table.columns, table.coefficients, search);
   const OpenParityNetwork open =
-      synthesise_open_parity_network(table.n, table.columns, table.coefficients);
+      synthesise_open_parity_network(table.n, table.columns, table.coefficients, search);
   std::mt19937_64 rng(table.n);
   const bool every = table.n <= 10;
   const std::size_t states = every ? std::size_t{1} << table.n : 200;
@@ -163,7 +165,12 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     for (int k = 0; k < 10; ++k) t.add_ccz(k, n - 1 - k, 63);
     cases.push_back({"several words, " + std::to_string(n), t});
   }
-  for (const Case& c : cases) check_table(c.table, c.name);
+  for (const Case& c : cases) {
+    check_table(c.table, c.name + ", star", NetworkSearch::Star);
+    check_table(c.table, c.name + ", split", NetworkSearch::Split);
+    check_table(c.table, c.name + ", nearest", NetworkSearch::Nearest);
+    check_table(c.table, c.name, NetworkSearch::Best);
+  }
 }
 
 TEST(ParityNetworkTest, NothingToWriteWritesNothing) {
