@@ -6,6 +6,7 @@
 #include <bit>
 
 #include "engine/fault.h"
+#include "src/phase_polynomial/bits.h"
 #include "src/pauli/pauli.h"
 
 namespace kestrel {
@@ -179,14 +180,14 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
     const auto column = [&](std::uint32_t q) { return columns.data() + std::size_t{q} * kw; };
     const auto distance = [&](std::uint32_t q, std::uint32_t c) {
       std::size_t d = 0;
-      for (std::size_t w = 0; w < kw; ++w) d += std::popcount(column(q)[w] ^ column(c)[w]);
+      for (std::size_t w = 0; w < kw; ++w) d += count_ones(column(q)[w] ^ column(c)[w]);
       return d;
     };
     for (std::uint32_t q = 0; q < qubits; ++q) {
       if (echelon.row_of[q] != kNone) continue;
       for (;;) {
         std::size_t left = 0;
-        for (std::size_t w = 0; w < kw; ++w) left += std::popcount(column(q)[w]);
+        for (std::size_t w = 0; w < kw; ++w) left += count_ones(column(q)[w]);
         if (left == 0) break;
         std::uint32_t nearest = kNone;
         std::size_t best = left;

@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <bit>
 #include <numeric>
+#include <limits>
 #include <optional>
 
 #include "engine/fault.h"
+#include "src/pauli/pauli.h"
+#include "src/phase_polynomial/bits.h"
 
 namespace kestrel {
 namespace {
@@ -511,11 +514,24 @@ OpenParityNetwork star_search(const Terms& terms) {
   std::iota(significance.begin(), significance.end(), 0u);
   std::stable_sort(significance.begin(), significance.end(),
                    [&](std::uint32_t a, std::uint32_t b) { return frequency[a] > frequency[b]; });
+  std::vector<std::uint32_t> position(n), positions;
+  for (std::uint32_t i = 0; i < n; ++i) position[significance[i]] = i;
 
   std::vector<std::uint64_t> sets, ranks, current(words), hashes, keys(n);
   std::vector<std::uint32_t> walk_order, table;
   std::vector<bool> visited;
   std::vector<PlacedGate> walked[2];
+  struct Below {
+    std::uint64_t hash;  // of the set less `wire`
+    std::uint32_t wire;
+    std::uint32_t set;
+    auto operator<=>(const Below&) const = default;
+  };
+  std::vector<Below> below;
+  std::vector<std::uint32_t> held, set_weight;  // wires of the current set; weight per set
+  const auto bit_of = [](const std::vector<std::uint64_t>& bits, std::uint32_t q) {
+    return (bits[q / 64] >> (q % 64)) & 1;
+  };
   for (std::uint32_t q = 0; q < n; ++q) {
     std::uint64_t z = 0x9e3779b97f4a7c15ULL * (q + 1);  // splitmix64
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
@@ -533,13 +549,21 @@ OpenParityNetwork star_search(const Terms& terms) {
       std::copy(terms.column(group[s]), terms.column(group[s]) + words, set);
       set[t / 64] &= ~(std::uint64_t{1} << (t % 64));
       // Gray rank: bit i (from the top) is the parity of the set's first i + 1
-      // wires in significance order.
+      // wires in significance order, so ones run from the first wire of the
+      // set to the second, from the third to the fourth, and so on.
       std::uint64_t* rank = ranks.data() + s * words;
-      unsigned parity_so_far = 0;
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t q = significance[i];
-        parity_so_far ^= (set[q / 64] >> (q % 64)) & 1;
-        rank[i / 64] |= std::uint64_t{parity_so_far} << (63 - i % 64);
+      positions.clear();
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t word = set[w]; word != 0; word &= word - 1) {
+          positions.push_back(position[64 * w + std::countr_zero(word)]);
+        }
+      }
+      std::sort(positions.begin(), positions.end());
+      positions.push_back(n);
+      for (std::size_t r = 0; r + 1 < positions.size(); r += 2) {
+        for (std::uint32_t i = positions[r]; i < positions[r + 1]; ++i) {
+          rank[i / 64] |= std::uint64_t{1} << (63 - i % 64);
+        }
       }
     }
     const auto set_of = [&](std::uint32_t s) { return sets.data() + std::size_t{s} * words; };
@@ -557,6 +581,7 @@ OpenParityNetwork star_search(const Terms& terms) {
     while (slots < 2 * k) slots *= 2;
     table.assign(slots, kNone);
     hashes.resize(k);
+    set_weight.resize(k);
     for (std::uint32_t s = 0; s < k; ++s) {
       std::uint64_t h = 0;
       for (std::size_t w = 0; w < words; ++w) {
@@ -565,10 +590,24 @@ OpenParityNetwork star_search(const Terms& terms) {
         }
       }
       hashes[s] = h;
+      set_weight[s] = 0;
+      for (std::size_t w = 0; w < words; ++w) set_weight[s] += count_ones(set_of(s)[w]);
       std::size_t slot = h & (slots - 1);
       while (table[slot] != kNone) slot = (slot + 1) & (slots - 1);
       table[slot] = s;
     }
+    // Each set T under the hash of T less one of its wires q: the sets one
+    // added wire away from a set are then found under its own hash.
+    below.clear();
+    for (std::uint32_t s = 0; s < k; ++s) {
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t word = set_of(s)[w]; word != 0; word &= word - 1) {
+          const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(word));
+          below.push_back({hashes[s] ^ keys[q], q, s});
+        }
+      }
+    }
+    std::sort(below.begin(), below.end());
     // Walks the target through its sets and back; the walk that lands on a
     // set one flip away whenever there is one, and the one that keeps to
     // the window, are both tried and the shorter kept.
@@ -607,8 +646,21 @@ OpenParityNetwork star_search(const Terms& terms) {
       while (left > 0) {
         // A set one flip away if there is one, else the nearest in the window.
         std::uint32_t step = kNone;
-        for (std::uint32_t q = 0; one_flip_first && q < n && step == kNone; ++q) {
-          if (q != t && unvisited_after(q) != kNone) step = q;
+        if (one_flip_first) {
+          for (std::size_t w = 0; w < words; ++w) {
+            for (std::uint64_t word = current[w]; word != 0; word &= word - 1) {
+              const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(word));
+              if (q < step && unvisited_after(q) != kNone) step = q;
+            }
+          }
+          const Below key{current_hash, 0, 0};
+          for (auto it = std::lower_bound(below.begin(), below.end(), key);
+               it != below.end() && it->hash == current_hash; ++it) {
+            if (it->wire < step && !visited[it->set] && !bit_of(current, it->wire) &&
+                unvisited_after(it->wire) == it->set) {
+              step = it->wire;
+            }
+          }
         }
         if (step != kNone) {
           flip(step);
@@ -617,28 +669,45 @@ OpenParityNetwork star_search(const Terms& terms) {
         while (visited[walk_order[cursor]]) ++cursor;
         std::uint32_t next = kNone;
         std::size_t nearest = 0;
+        // |s xor current| = |s| + |current| - 2 |s and current|, the last
+        // counted over current's wires when it has few.
+        held.clear();
+        for (std::size_t w = 0; w < words && held.size() <= words; ++w) {
+          for (std::uint64_t word = current[w]; word != 0 && held.size() <= words; word &= word - 1) {
+            held.push_back(static_cast<std::uint32_t>(64 * w + std::countr_zero(word)));
+          }
+        }
+        const bool few = held.size() <= words;
         for (std::size_t i = cursor, seen = 0; i < k && seen < kWindow; ++i) {
           const std::uint32_t s = walk_order[i];
           if (visited[s]) continue;
           ++seen;
           std::size_t d = 0;
-          for (std::size_t w = 0; w < words; ++w) d += std::popcount(set_of(s)[w] ^ current[w]);
+          if (few) {
+            std::size_t both = 0;
+            for (std::uint32_t q : held) both += (set_of(s)[q / 64] >> (q % 64)) & 1;
+            d = set_weight[s] + held.size() - 2 * both;
+          } else {
+            for (std::size_t w = 0; w < words; ++w) d += count_ones(set_of(s)[w] ^ current[w]);
+          }
           if (next == kNone || d < nearest) {
             next = s;
             nearest = d;
           }
         }
         while (!visited[next]) {
-          // Of the wires to flip, one that lands on a set still to visit if any.
+          // Of the wires to flip (the first 16), one that lands on a set still
+          // to visit if any.
           std::uint32_t chosen = kNone;
-          for (std::size_t w = 0; w < words; ++w) {
-            for (std::uint64_t diff = set_of(next)[w] ^ current[w]; diff != 0; diff &= diff - 1) {
+          std::size_t tried = 0;
+          for (std::size_t w = 0; w < words && tried < 16; ++w) {
+            for (std::uint64_t diff = set_of(next)[w] ^ current[w]; diff != 0 && tried < 16; diff &= diff - 1) {
               const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(diff));
               if (chosen == kNone) chosen = q;
+              ++tried;
               if (unvisited_after(q) != kNone) {
                 chosen = q;
-                w = words;
-                break;
+                tried = 16;
               }
             }
           }
@@ -663,9 +732,11 @@ OpenParityNetwork star_search(const Terms& terms) {
 }
 
 
-// The cx gates that bring the wires of `network` back to their inputs: the
-// synthesis of the inverse map, or the network's cx gates backwards.
-std::vector<PlacedGate> closing_gates(const OpenParityNetwork& network) {
+// The cx gates that bring the wires of `network` back to their inputs, if
+// fewer than `limit`: the synthesis of the inverse map, or the network's cx
+// gates backwards, whichever is shorter.
+std::optional<std::vector<PlacedGate>> closing_gates(const OpenParityNetwork& network,
+                                                     std::size_t limit) {
   std::vector<PlacedGate> backwards;
   for (auto it = network.gates.rbegin(); it != network.gates.rend(); ++it) {
     if (it->gate == Elementary::CX) backwards.push_back(*it);
@@ -673,9 +744,87 @@ std::vector<PlacedGate> closing_gates(const OpenParityNetwork& network) {
   if (backwards.empty()) return backwards;
   const std::optional<BitMatrix> inverse = network.map.inverse();
   check(inverse.has_value(), "cx gates make an invertible map");
-  std::vector<PlacedGate> synthesised = synthesise_linear(*inverse);
-  return synthesised.size() < backwards.size() ? synthesised : backwards;
+  std::optional<std::vector<PlacedGate>> synthesised =
+      synthesise_linear_within(*inverse, std::min(backwards.size(), limit));
+  if (synthesised) return synthesised;
+  if (backwards.size() < limit) return backwards;
+  return std::nullopt;
 }
+
+// The terms in a basis of their own span: independent terms, the lightest
+// first, each put on a wire of its own (wire i then holds row i of `map`
+// times the inputs; the others keep theirs), and every term written in the
+// new wires' values. Three terms x0 + x1, x1 + x2 and x0 + x2 + x3, say,
+// become single wires and a parity of those three. Nothing when the basis
+// would be the inputs themselves.
+struct Rebased {
+  BitMatrix map;
+  Terms terms;
+};
+std::optional<Rebased> in_own_basis(const Terms& terms) {
+  const std::uint32_t n = terms.qubits;
+  const std::size_t words = terms.words, m = terms.size();
+  std::vector<std::uint32_t> order(m);
+  std::iota(order.begin(), order.end(), 0u);
+  const auto weight = [&](std::uint32_t p) {
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < words; ++i) w += count_ones(terms.column(p)[i]);
+    return w;
+  };
+  std::vector<std::size_t> weights(m);
+  for (std::uint32_t p = 0; p < m; ++p) weights[p] = weight(p);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return weights[a] < weights[b]; });
+  BitMatrix map = BitMatrix::identity(n);
+  std::vector<std::uint64_t> reduced;            // echelon rows, `words` each
+  std::vector<std::uint32_t> row_of(n, kNone);   // per pivot wire
+  std::vector<std::uint64_t> v(words);
+  std::uint32_t rank = 0;
+  bool moved = false;
+  for (std::size_t k = 0; k < m && rank < n; ++k) {
+    const std::uint64_t* a = terms.column(order[k]);
+    std::copy(a, a + words, v.begin());
+    std::uint32_t pivot = kNone;
+    for (std::size_t w = 0; w < words && pivot == kNone;) {
+      if (v[w] == 0) {
+        ++w;
+        continue;
+      }
+      const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(v[w]));
+      if (row_of[q] == kNone) {
+        pivot = q;
+      } else {
+        const std::uint64_t* r = reduced.data() + std::size_t{row_of[q]} * words;
+        for (std::size_t i = 0; i < words; ++i) v[i] ^= r[i];
+      }
+    }
+    if (pivot == kNone) continue;
+    row_of[pivot] = rank++;
+    reduced.insert(reduced.end(), v.begin(), v.end());
+    std::copy(a, a + words, map.row(pivot));
+    moved = moved || weights[order[k]] > 1;
+  }
+  if (!moved) return std::nullopt;
+  const std::optional<BitMatrix> inverse = map.inverse();
+  check(inverse.has_value(), "independent terms on their pivot wires make an invertible map");
+  // Term a is a . x = c . (map x) for c = map^-T a.
+  const BitMatrix to_new = inverse->transposed();
+  Rebased out{std::move(map), Terms{n, words, std::vector<std::uint64_t>(m * words, 0), terms.coefficients}};
+  for (std::size_t p = 0; p < m; ++p) {
+    const std::uint64_t* a = terms.column(p);
+    std::uint64_t* c = out.terms.columns.data() + p * words;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint64_t* r = to_new.row(i);
+      std::uint64_t meet = 0;
+      for (std::size_t w = 0; w < words; ++w) meet ^= r[w] & a[w];
+      c[i / 64] |= std::uint64_t{static_cast<unsigned>(parity(meet))} << (i % 64);
+    }
+  }
+  return out;
+}
+
+// Tables of at most this many wire-term bits (n times m) get every search.
+constexpr std::size_t kSmallTable = std::size_t{1} << 16;
 
 struct Candidate {
   OpenParityNetwork open;
@@ -687,18 +836,47 @@ Candidate best_network(std::uint32_t qubits, std::span<const std::uint64_t> colu
                        std::span<const std::uint8_t> coefficients, NetworkSearch which) {
   Terms terms = merge_terms(qubits, columns, coefficients);
   const std::vector<PlacedGate> z_gates = take_z_terms(terms);
+  // The star search runs on every table; the others, whose work grows
+  // faster with the table and which win by a few percent on small blocks
+  // only, where they are cheap.
+  const bool small = std::size_t{qubits} * terms.size() <= kSmallTable;
+  const auto runs = [&](NetworkSearch search) {
+    return which == search || (which == NetworkSearch::Best && (search == NetworkSearch::Star || small));
+  };
   std::optional<Candidate> best;
   for (NetworkSearch search : {NetworkSearch::Star, NetworkSearch::Split, NetworkSearch::Nearest}) {
-    if (which != NetworkSearch::Best && which != search) continue;
+    if (!runs(search)) continue;
     Candidate c{search == NetworkSearch::Star    ? star_search(terms)
                 : search == NetworkSearch::Split ? split_search(terms)
                                                  : nearest_search(terms),
                 {},
                 0};
-    c.closing = closing_gates(c.open);
-    c.cx = cx_count(c.open.gates) + c.closing.size();
-    if (!best || c.cx < best->cx) best = std::move(c);
+    c.cx = cx_count(c.open.gates);
+    if (best && c.cx >= best->cx) continue;  // already no shorter
+    std::optional<std::vector<PlacedGate>> closing =
+        closing_gates(c.open, best ? best->cx - c.cx : std::numeric_limits<std::size_t>::max());
+    if (!closing) continue;
+    c.closing = std::move(*closing);
+    c.cx += c.closing.size();
+    best = std::move(c);
   }
+  if (runs(NetworkSearch::Rebased)) {
+    if (std::optional<Rebased> rebased = in_own_basis(terms)) {
+      // The map there and back, around a network that leaves the new
+      // wires as it found them: at least one cx per wire it moves, each way.
+      Candidate c{star_search(rebased->terms), {}, 0};
+      c.cx = cx_count(c.open.gates);
+      if (!best || c.cx + 2 * rows_moved(rebased->map) < best->cx) {
+        std::vector<PlacedGate> gates = synthesise_linear(rebased->map);
+        c.closing.assign(gates.rbegin(), gates.rend());
+        c.cx += 2 * gates.size();
+        gates.insert(gates.end(), c.open.gates.begin(), c.open.gates.end());
+        c.open = {std::move(gates), std::move(rebased->map)};
+        if (!best || c.cx < best->cx) best = std::move(c);
+      }
+    }
+  }
+  if (!best) best = Candidate{star_search(terms), {}, 0};
   best->open.gates.insert(best->open.gates.begin(), z_gates.begin(), z_gates.end());
   return std::move(*best);
 }

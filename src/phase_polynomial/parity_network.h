@@ -46,6 +46,7 @@ enum class NetworkSearch : std::uint8_t {
   Star,     // every wire but one at its input, one target's terms at a time
   Split,    // the binary split of the terms (GraySynth)
   Nearest,  // the nearest term next
+  Rebased,  // the star search in a basis of the terms' own span
 };
 
 // A network that need not end with the wires at their inputs' values: after
