@@ -1,7 +1,9 @@
-// The two searches for a parity network, on one representation of the terms:
-// each term written in the wires' present values, kept row by row (one row
-// per wire, one bit per term), so that a cx costs a row addition of
-// terms / 64 words whatever the number of terms it touches.
+// The searches for a parity network and the choice between them. The split
+// and the nearest-term searches keep each term written in the wires' present
+// values row by row (one row per wire, one bit per term), so that a cx costs
+// a row addition of terms / 64 words whatever the number of terms it
+// touches; the star keeps every wire but its target at its input and needs
+// only each target's terms as sets of the other wires.
 #include "src/phase_polynomial/parity_network.h"
 
 #include <algorithm>
@@ -120,7 +122,7 @@ std::vector<PlacedGate> take_z_terms(Terms& terms) {
   return gates;
 }
 
-// What both searches share: the terms in the wires' present values (bit p of
+// What the split and nearest-term searches share: the terms in the wires' present values (bit p of
 // row j: term p includes wire j), which terms are still to be written, the
 // gates so far and the wires' values as parities of the inputs.
 class Network {
@@ -197,7 +199,11 @@ class Network {
 // larger side as large as it can be), and the side with the bit set, which
 // takes that wire as its target if it had none, is searched first. Groups
 // left on the stack are brought up to date when taken: the cx gates written
-// meanwhile may have changed their terms.
+// meanwhile may have changed their terms, but only alike. (A cx written for
+// the side searched first has that side's target, which its sibling shares,
+// or a target its sibling's terms all lack; so the sibling's terms keep their
+// target and keep agreeing on every wire outside its usable ones, and two
+// of them always differ on a usable wire.)
 OpenParityNetwork split_search(const Terms& terms) {
   Network net(terms);
   const std::uint32_t n = net.wires();
@@ -284,18 +290,7 @@ OpenParityNetwork split_search(const Terms& terms) {
     write_units(kNone);
     if (begin == end) continue;
 
-    if (target != kNone && count[target] != end - begin) {
-      // cx gates written since this group was made took the target out of
-      // some of its terms: those go on without a target.
-      if (count[target] == 0) {
-        target = kNone;
-      } else {
-        const std::uint32_t middle = partition(begin, end, target);
-        push(begin, middle, kNone, usable);
-        push(middle, end, target, usable);
-        continue;
-      }
-    }
+    check(target == kNone || count[target] == end - begin, "a group's terms all hold its target");
     for (;;) {
       if (target != kNone) {
         // A term written may leave a wire in all the others: scan again
@@ -341,14 +336,7 @@ OpenParityNetwork split_search(const Terms& terms) {
         split = j;
       }
     }
-    if (split == kNone) {
-      // The terms differ only on wires the split has used: each goes on alone.
-      std::vector<std::uint64_t> none(qw, 0);
-      for (std::uint32_t k = begin; k < end; ++k) {
-        push(k, k + 1, target == kNone ? some_wire[pool[k]] : target, none);
-      }
-      continue;
-    }
+    check(split != kNone, "distinct terms differ on a wire left to split on");
     const std::uint32_t middle = partition(begin, end, split);
     usable[split / 64] &= ~(std::uint64_t{1} << (split % 64));
     push(begin, middle, target, usable);
