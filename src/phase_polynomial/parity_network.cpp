@@ -452,10 +452,12 @@ std::size_t cx_count(std::span<const PlacedGate> gates) {
 // set) costs one cx per wire the set gains or loses from the last one. So
 // each target walks from the empty set through its sets and back, and the
 // network is the sum of these walks, with the wires at their inputs between
-// them: no linear map is left to undo. The walk takes the nearest of the
-// next 64 sets in the order of the reflected binary Gray code (the wires in
-// the most terms as the most significant bits), and of the wires to flip,
-// first one that lands on another set still to visit.
+// them: no linear map is left to undo. A walk goes to a set one flip away
+// when there is one (found by hash), else to the nearest of the next 64 sets
+// in the order of the reflected binary Gray code (the wires in the most terms
+// as the most significant bits), flipping first a wire that lands on another
+// set still to visit; a walk that always takes the nearest of the 64 is
+// tried as well, and each target keeps the shorter of its two walks.
 OpenParityNetwork star_search(const Terms& terms) {
   const std::uint32_t n = terms.qubits;
   const std::size_t m = terms.size(), words = terms.words;
