@@ -6,6 +6,7 @@
 #include <bit>
 
 #include "engine/fault.h"
+#include "src/phase_polynomial/bits.h"
 #include "src/pauli/pauli.h"
 
 namespace kestrel {
@@ -157,6 +158,10 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
     }
   }
   const std::size_t k = echelon.size();
+  // The gates before `layered` are conjugated one by one; the s and h gates
+  // after them form two layers, kept as masks.
+  std::size_t layered = 0;
+  std::vector<std::uint64_t> s_layer(words, 0), h_layer(words, 0);
   const auto apply = [&](PlacedGate g) {
     out.gates.push_back(g);
     std::uint8_t ignored = 0;
@@ -179,14 +184,14 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
     const auto column = [&](std::uint32_t q) { return columns.data() + std::size_t{q} * kw; };
     const auto distance = [&](std::uint32_t q, std::uint32_t c) {
       std::size_t d = 0;
-      for (std::size_t w = 0; w < kw; ++w) d += std::popcount(column(q)[w] ^ column(c)[w]);
+      for (std::size_t w = 0; w < kw; ++w) d += count_ones(column(q)[w] ^ column(c)[w]);
       return d;
     };
     for (std::uint32_t q = 0; q < qubits; ++q) {
       if (echelon.row_of[q] != kNone) continue;
       for (;;) {
         std::size_t left = 0;
-        for (std::size_t w = 0; w < kw; ++w) left += std::popcount(column(q)[w]);
+        for (std::size_t w = 0; w < kw; ++w) left += count_ones(column(q)[w]);
         if (left == 0) break;
         std::uint32_t nearest = kNone;
         std::size_t best = left;
@@ -213,12 +218,19 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
         if (il) apply({Elementary::CZ, echelon.pivots[i], echelon.pivots[l]});
       }
     }
+    layered = out.gates.size();
     for (std::size_t i = 0; i < k; ++i) {
-      if (bit(echelon.row(i) + words, echelon.pivots[i])) {
-        apply({Elementary::S, echelon.pivots[i], 0});
+      const std::uint32_t p = echelon.pivots[i];
+      if (bit(echelon.row(i) + words, p)) {
+        out.gates.push_back({Elementary::S, p, 0});
+        s_layer[p / 64] |= std::uint64_t{1} << (p % 64);
       }
     }
-    for (std::size_t i = 0; i < k; ++i) apply({Elementary::H, echelon.pivots[i], 0});
+    for (std::size_t i = 0; i < k; ++i) {
+      const std::uint32_t p = echelon.pivots[i];
+      out.gates.push_back({Elementary::H, p, 0});
+      h_layer[p / 64] |= std::uint64_t{1} << (p % 64);
+    }
   }
 
   out.z_bits.resize(r * words);
@@ -228,7 +240,21 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
     const std::uint64_t* p = rows.data() + j * 2 * words;
     std::copy(p, p + 2 * words, image.begin());
     std::uint8_t phase = phases[j];
-    for (const PlacedGate& g : out.gates) conjugate_by(g, image.data(), phase, words);
+    for (std::size_t g = 0; g < layered; ++g) conjugate_by(out.gates[g], image.data(), phase, words);
+    // The s gates, then the h gates, each on distinct pivots: a word at a
+    // time (S: X -> iXZ; H: X^x Z^z -> (-1)^(xz) Z^x X^z).
+    unsigned k4 = phase;
+    for (std::size_t w = 0; w < words; ++w) {
+      std::uint64_t& x = image[w];
+      std::uint64_t& z = image[words + w];
+      k4 += count_ones(x & s_layer[w]);
+      z ^= x & s_layer[w];
+      k4 += 2 * count_ones(x & z & h_layer[w]);
+      const std::uint64_t swap = (x ^ z) & h_layer[w];
+      x ^= swap;
+      z ^= swap;
+    }
+    phase = static_cast<std::uint8_t>(k4 & 3);
     check(std::all_of(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(words),
                       [](std::uint64_t w) { return w == 0; }),
           "the products commute");

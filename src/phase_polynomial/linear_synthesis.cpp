@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <limits>
 #include <utility>
 
 #include "engine/fault.h"
@@ -26,26 +27,6 @@ BitMatrix BitMatrix::identity(std::uint32_t n) {
   BitMatrix m(n);
   for (std::uint32_t i = 0; i < n; ++i) m.set(i, i, true);
   return m;
-}
-
-bool BitMatrix::get(std::uint32_t r, std::uint32_t c) const {
-  checked_index(n_, c);
-  return (row(r)[c / 64] >> (c % 64)) & 1;
-}
-
-void BitMatrix::set(std::uint32_t r, std::uint32_t c, bool value) {
-  checked_index(n_, c);
-  const std::uint64_t bit = std::uint64_t{1} << (c % 64);
-  std::uint64_t& word = row(r)[c / 64];
-  word = value ? (word | bit) : (word & ~bit);
-}
-
-std::uint64_t* BitMatrix::row(std::uint32_t r) {
-  return bits_.data() + checked_index(n_, r) * words_;
-}
-
-const std::uint64_t* BitMatrix::row(std::uint32_t r) const {
-  return bits_.data() + checked_index(n_, r) * words_;
 }
 
 void BitMatrix::add_row(std::uint32_t target, std::uint32_t source) {
@@ -92,6 +73,8 @@ std::optional<BitMatrix> BitMatrix::inverse() const {
 
 namespace {
 
+constexpr std::uint32_t kNone = 0xffffffffu;
+
 // A row addition r_target += r_source.
 struct RowAddition {
   std::uint32_t source;
@@ -106,71 +89,145 @@ std::uint32_t section_bits(const std::uint64_t* row, std::uint32_t c0, std::uint
   return static_cast<std::uint32_t>(bits & ((std::uint64_t{1} << width) - 1));
 }
 
-// Brings `a` to upper triangular form with unit diagonal, appending the row
-// additions made to `out`; `first_of` is scratch of 2^section entries, all
-// kNone on entry and on return.
-constexpr std::uint32_t kNone = 0xffffffffu;
-void eliminate_lower(BitMatrix& a, std::uint32_t section, std::vector<std::uint32_t>& first_of,
-                     std::vector<RowAddition>& out) {
-  const std::uint32_t n = a.size();
-  std::vector<std::uint32_t> used;
-  for (std::uint32_t start = 0; start < n; start += section) {
-    const std::uint32_t end = std::min(n, start + section);
-    // Rows equal on this section's columns: the later one is cleared there
-    // by one addition.
-    for (std::uint32_t r = start; r < n; ++r) {
-      const std::uint32_t pattern = section_bits(a.row(r), start, end - start);
-      if (pattern == 0) continue;
-      if (first_of[pattern] == kNone) {
-        first_of[pattern] = r;
-        used.push_back(pattern);
-      } else {
-        a.add_row(r, first_of[pattern]);
-        out.push_back({first_of[pattern], r});
-      }
-    }
-    for (std::uint32_t pattern : used) first_of[pattern] = kNone;
-    used.clear();
-    for (std::uint32_t c = start; c < end; ++c) {
-      bool diagonal = a.get(c, c);
-      for (std::uint32_t r = c + 1; r < n; ++r) {
-        if (!a.get(r, c)) continue;
-        if (!diagonal) {
-          a.add_row(c, r);
-          out.push_back({r, c});
-          diagonal = true;
-        }
-        a.add_row(r, c);
-        out.push_back({c, r});
-      }
-      check(diagonal, "the matrix to synthesise is invertible");
-    }
-  }
-}
+// The buffers of the eliminations of one synthesis, made once: a matrix is
+// eliminated many times (each section size, four forms), most often a small
+// one, where allocation would cost more than the work.
+struct Elimination {
+  Elimination(std::uint32_t size, std::uint32_t max_section)
+      : n(size),
+        words((std::size_t{size} + 63) / 64),
+        a(std::size_t{size} * words),
+        t(std::size_t{size} * words),
+        first_of(std::size_t{1} << max_section, kNone) {}
 
-// The cx gates of one elimination of `m` with the given section size.
-std::vector<PlacedGate> eliminate(const BitMatrix& m, std::uint32_t section,
-                                  std::vector<std::uint32_t>& first_of) {
-  BitMatrix a = m;
-  std::vector<RowAddition> lower, upper;
-  eliminate_lower(a, section, first_of, lower);
-  BitMatrix t = a.transposed();
-  eliminate_lower(t, section, first_of, upper);
-  check(t == BitMatrix::identity(m.size()), "the elimination ends at the identity");
-  std::vector<PlacedGate> gates;
-  gates.reserve(lower.size() + upper.size());
-  for (const RowAddition& u : upper) gates.push_back({Elementary::CX, u.target, u.source});
-  for (auto it = lower.rbegin(); it != lower.rend(); ++it) {
-    gates.push_back({Elementary::CX, it->source, it->target});
+  std::uint64_t* row(std::vector<std::uint64_t>& m, std::uint32_t r) { return m.data() + r * words; }
+  void add(std::vector<std::uint64_t>& m, std::uint32_t target, std::uint32_t source,
+           std::vector<RowAddition>& out) {
+    std::uint64_t* to = row(m, target);
+    const std::uint64_t* from = row(m, source);
+    for (std::size_t w = 0; w < words; ++w) to[w] ^= from[w];
+    out.push_back({source, target});
+    if (lower.size() + upper.size() >= limit) throw GaveUp{};
   }
-  return gates;
-}
+  struct GaveUp {};
+
+  // Brings `m` to upper triangular form with unit diagonal, appending the
+  // row additions made to `out`.
+  void eliminate_lower(std::vector<std::uint64_t>& m, std::uint32_t section,
+                       std::vector<RowAddition>& out) {
+    for (std::uint32_t start = 0; start < n; start += section) {
+      const std::uint32_t end = std::min(n, start + section);
+      // Rows equal on this section's columns: the later one is cleared
+      // there by one addition.
+      for (std::uint32_t r = start; r < n; ++r) {
+        const std::uint32_t pattern = section_bits(row(m, r), start, end - start);
+        if (pattern == 0) continue;
+        if (first_of[pattern] == kNone) {
+          first_of[pattern] = r;
+          used.push_back(pattern);
+        } else {
+          add(m, r, first_of[pattern], out);
+        }
+      }
+      for (std::uint32_t pattern : used) first_of[pattern] = kNone;
+      used.clear();
+      for (std::uint32_t c = start; c < end; ++c) {
+        const std::size_t w = c / 64;
+        const std::uint64_t bit = std::uint64_t{1} << (c % 64);
+        bool diagonal = row(m, c)[w] & bit;
+        for (std::uint32_t r = c + 1; r < n; ++r) {
+          if (!(row(m, r)[w] & bit)) continue;
+          if (!diagonal) {
+            add(m, c, r, out);
+            diagonal = true;
+          }
+          add(m, r, c, out);
+        }
+        check(diagonal, "the matrix to synthesise is invertible");
+      }
+    }
+  }
+
+  // Eliminates `matrix` with the given section size into `lower` and
+  // `upper`; returns the additions made, or `limit` once they reach it.
+  std::size_t run(const BitMatrix& matrix, std::uint32_t section, std::size_t at_most) {
+    lower.clear();
+    upper.clear();
+    limit = at_most;
+    try {
+      run_to_end(matrix, section);
+    } catch (const GaveUp&) {
+      for (std::uint32_t pattern : used) first_of[pattern] = kNone;
+      used.clear();
+      return limit;
+    }
+    return lower.size() + upper.size();
+  }
+  void run_to_end(const BitMatrix& matrix, std::uint32_t section) {
+    for (std::uint32_t r = 0; r < n; ++r) std::copy(matrix.row(r), matrix.row(r) + words, row(a, r));
+    eliminate_lower(a, section, lower);
+    std::fill(t.begin(), t.end(), 0);
+    for (std::uint32_t r = 0; r < n; ++r) {
+      const std::uint64_t* bits = row(a, r);
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+          row(t, static_cast<std::uint32_t>(64 * w + std::countr_zero(word)))[r / 64] |=
+              std::uint64_t{1} << (r % 64);
+        }
+      }
+    }
+    eliminate_lower(t, section, upper);
+    for (std::uint32_t r = 0; r < n; ++r) {
+      for (std::size_t w = 0; w < words; ++w) {
+        check(row(t, r)[w] == (w == r / 64 ? std::uint64_t{1} << (r % 64) : 0),
+              "the elimination ends at the identity");
+      }
+    }
+  }
+
+  // The cx gates of the last run, in time order.
+  std::vector<PlacedGate> gates() const {
+    std::vector<PlacedGate> out;
+    out.reserve(lower.size() + upper.size());
+    for (const RowAddition& u : upper) out.push_back({Elementary::CX, u.target, u.source});
+    for (auto it = lower.rbegin(); it != lower.rend(); ++it) {
+      out.push_back({Elementary::CX, it->source, it->target});
+    }
+    return out;
+  }
+
+  std::uint32_t n;
+  std::size_t words;
+  std::vector<std::uint64_t> a, t;            // the matrix and its transpose, being eliminated
+  std::vector<std::uint32_t> first_of, used;  // per section pattern: its first row; patterns set
+  std::vector<RowAddition> lower, upper;      // the additions of the two passes
+  std::size_t limit = 0;                      // a run gives up at this many additions
+};
 
 }  // namespace
 
+std::size_t rows_moved(const BitMatrix& m) {
+  std::size_t moved = 0;
+  for (std::uint32_t r = 0; r < m.size(); ++r) {
+    const std::uint64_t* row = m.row(r);
+    for (std::size_t w = 0; w < m.words(); ++w) {
+      if (row[w] != (w == r / 64 ? std::uint64_t{1} << (r % 64) : 0)) {
+        ++moved;
+        break;
+      }
+    }
+  }
+  return moved;
+}
+
 std::vector<PlacedGate> synthesise_linear(const BitMatrix& m) {
+  return *synthesise_linear_within(m, std::numeric_limits<std::size_t>::max());
+}
+
+std::optional<std::vector<PlacedGate>> synthesise_linear_within(const BitMatrix& m,
+                                                                std::size_t limit) {
   const std::uint32_t n = m.size();
-  if (m == BitMatrix::identity(n)) return {};
+  if (m == BitMatrix::identity(n)) return limit > 0 ? std::optional(std::vector<PlacedGate>{}) : std::nullopt;
   const std::optional<BitMatrix> inverse = m.inverse();
   check(inverse.has_value(), "the matrix to synthesise is invertible");
   const BitMatrix transposed = m.transposed();
@@ -187,21 +244,29 @@ std::vector<PlacedGate> synthesise_linear(const BitMatrix& m) {
                               {&*inverse, true, false},
                               {&transposed, true, true},
                               {&inverse_transposed, false, true}};
-  const std::uint32_t max_section =
-      std::min<std::uint32_t>(16, static_cast<std::uint32_t>(std::bit_width(n)));
-  std::vector<std::uint32_t> first_of(std::size_t{1} << max_section, kNone);
-  std::vector<PlacedGate> best;
-  bool found = false;
-  for (std::uint32_t section = 1; section <= max_section; ++section) {
+  // The best section size is near log2(n) / 2 (2 for 16 wires, 4 for 64
+  // and 128, 5 for 256 and 385 on random maps): three sizes around it.
+  const std::uint32_t middle = static_cast<std::uint32_t>(std::bit_width(n)) / 2;
+  const std::uint32_t min_section = std::max<std::uint32_t>(1, middle - 1);
+  const std::uint32_t max_section = std::min<std::uint32_t>(16, middle + 1);
+  Elimination elimination(n, max_section);
+  std::optional<std::vector<PlacedGate>> best;
+  std::size_t fewest = limit;
+  // Each cx changes one wire, so a map with r rows other than the
+  // identity's takes r gates at least: a circuit that short is final.
+  const std::size_t at_least = rows_moved(m);
+  if (at_least >= limit) return std::nullopt;
+  for (std::uint32_t section = min_section; section <= max_section; ++section) {
     for (const Variant& v : variants) {
-      std::vector<PlacedGate> gates = eliminate(*v.matrix, section, first_of);
-      if (found && gates.size() >= best.size()) continue;
-      if (v.reverse) std::reverse(gates.begin(), gates.end());
+      if (best && fewest == at_least) return best;
+      const std::size_t count = elimination.run(*v.matrix, section, fewest);
+      if (count >= fewest) continue;
+      best = elimination.gates();
+      fewest = count;
+      if (v.reverse) std::reverse(best->begin(), best->end());
       if (v.exchange) {
-        for (PlacedGate& g : gates) std::swap(g.a, g.b);
+        for (PlacedGate& g : *best) std::swap(g.a, g.b);
       }
-      best = std::move(gates);
-      found = true;
     }
   }
   return best;

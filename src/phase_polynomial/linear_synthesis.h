@@ -8,9 +8,10 @@
 // the parity on wire i). `synthesise_linear` writes any invertible matrix so,
 // with few gates: the elimination of Patel, Markov and Hayes (2008), which
 // clears m columns at a time by first cancelling rows that agree on them,
-// tried with every section size m up to log2(n) + 1 and on M, its inverse and
-// their transposes (a circuit for M^-1 reversed, or one for M^T reversed with
-// control and target exchanged, is one for M); the fewest gates win.
+// tried with the three section sizes m around log2(n) / 2 and on M, its
+// inverse and their transposes (a circuit for M^-1 reversed, or one for M^T
+// reversed with control and target exchanged, is one for M); the fewest
+// gates win.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/fault.h"
 #include "src/circuit/elementary.h"
 
 namespace kestrel {
@@ -34,11 +36,19 @@ class BitMatrix {
   std::uint32_t size() const noexcept { return n_; }
   std::size_t words() const noexcept { return words_; }
 
-  bool get(std::uint32_t r, std::uint32_t c) const;
-  void set(std::uint32_t r, std::uint32_t c, bool value);
+  bool get(std::uint32_t r, std::uint32_t c) const {
+    return (row(r)[checked_index(n_, c) / 64] >> (c % 64)) & 1;
+  }
+  void set(std::uint32_t r, std::uint32_t c, bool value) {
+    const std::uint64_t bit = std::uint64_t{1} << (checked_index(n_, c) % 64);
+    std::uint64_t& word = row(r)[c / 64];
+    word = value ? (word | bit) : (word & ~bit);
+  }
   // Row r: `words()` words.
-  std::uint64_t* row(std::uint32_t r);
-  const std::uint64_t* row(std::uint32_t r) const;
+  std::uint64_t* row(std::uint32_t r) { return bits_.data() + checked_index(n_, r) * words_; }
+  const std::uint64_t* row(std::uint32_t r) const {
+    return bits_.data() + checked_index(n_, r) * words_;
+  }
   // Row `target` += row `source`, the effect of cx(source, target) on the
   // parities the wires hold.
   void add_row(std::uint32_t target, std::uint32_t source);
@@ -60,6 +70,16 @@ class BitMatrix {
 // the input values, on wires 0 to n - 1. `m` must be invertible (faults
 // otherwise). The identity takes no gate.
 std::vector<PlacedGate> synthesise_linear(const BitMatrix& m);
+
+// The same when it finds a circuit of fewer than `limit` gates, else
+// nothing; each try gives up once it reaches the fewest found so far, so a
+// tight limit makes the search cheap.
+std::optional<std::vector<PlacedGate>> synthesise_linear_within(const BitMatrix& m,
+                                                                std::size_t limit);
+
+// The rows of `m` that differ from the identity's: a lower bound on the cx
+// gates of any circuit for it, as each cx changes one wire's parity.
+std::size_t rows_moved(const BitMatrix& m);
 
 // The map of the wires a circuit of cx, swap and diagonal gates (s, t, z, cz
 // and their inverses, which leave every wire's value as it is) makes on `n`

@@ -11,22 +11,32 @@
 // make a controlled S (x0 + x1 - (x0 xor x1) = 2 x0 x1), written
 // `t q[0]; t q[1]; cx q[1],q[0]; tdg q[0]; cx q[1],q[0];`.
 //
-// The gates are chosen to make the cx count small: two searches run and the
-// one with fewer cx gates in all wins. One is a binary split of the terms by
-// one wire's bit at a time, depth first (GraySynth: Amy, Azimzadeh and Mosca,
-// "On the CNOT-complexity of CNOT-phase circuits", 2018), which adds one
-// wire into a target wire whenever every term of a group holds both; the
-// other brings the term nearest to the wires' present values (fewest cx) onto
-// a wire, one after the other. Either leaves the wires holding some
-// invertible map of the inputs, which is then undone by
-// `synthesise_linear`, or by the network's cx gates read backwards where
-// that is shorter. Terms with equal parities add up; a zero parity or a zero
-// coefficient writes nothing (the result has no global phase).
+// The gates are chosen to make the cx count small. Terms with equal parities
+// add up; a zero parity or coefficient writes nothing (the result has no
+// global phase), and a term of coefficient 4 is a z on each of its wires.
+// The rest go to up to four searches, and the one with the fewest cx gates
+// in all wins:
+// - the star: every wire but one target keeps its input value while the
+//   target walks through the terms assigned to it (each term to its wire
+//   that the most terms share), one cx per wire gained or lost between
+//   consecutive terms, and back: a ccz's seven parities take the six cx of
+//   its Gray code, and no linear map is left to undo;
+// - the split of GraySynth (Amy, Azimzadeh and Mosca, "On the
+//   CNOT-complexity of CNOT-phase circuits", 2018): terms split by one
+//   wire's bit at a time, depth first, adding a wire into a group's target
+//   whenever every term of the group holds both;
+// - the nearest term next: the term with the fewest wires in the wires'
+//   present values is brought onto one of them, then the next;
+// - the star in a basis of the terms' own span, between the cx gates that
+//   put that basis on the wires and take it off again.
+// The split and the nearest-term searches leave the wires holding an
+// invertible map of the inputs, undone by `synthesise_linear` or by their cx
+// gates read backwards, whichever is shorter. The star runs on every table;
+// the other three, which win by a few percent on small blocks, only on
+// tables of at most 2^16 wire-term bits, where they are cheap.
 //
-// The work per cx gate is about (terms / 64) words plus the terms that hold
-// its target, and each group of the split costs a bit per wire and term: a
-// table of n = 385 wires and 65,000 terms is written in a fraction of a
-// second.
+// The star's work is a few hash probes per cx and a sort of the terms: a
+// table of n = 385 wires and 65,536 terms takes about a tenth of a second.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +48,16 @@
 #include "src/phase_polynomial/linear_synthesis.h"
 
 namespace kestrel {
+
+// Which search writes the network: the one that takes fewer cx gates in all
+// (the default), or one of them alone, for tests and measurements.
+enum class NetworkSearch : std::uint8_t {
+  Best,     // all three, the fewest cx gates win (the first on a tie)
+  Star,     // every wire but one at its input, one target's terms at a time
+  Split,    // the binary split of the terms (GraySynth)
+  Nearest,  // the nearest term next
+  Rebased,  // the star search in a basis of the terms' own span
+};
 
 // A network that need not end with the wires at their inputs' values: after
 // `gates`, wire i holds row i of `map` times the inputs, and the phase is
@@ -54,12 +74,14 @@ struct OpenParityNetwork {
 // disagree or a value is out of range.
 std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
                                                   std::span<const std::uint64_t> columns,
-                                                  std::span<const std::uint8_t> coefficients);
+                                                  std::span<const std::uint8_t> coefficients,
+                                                  NetworkSearch search = NetworkSearch::Best);
 
 // The same without the final cx gates that bring the wires back, for a
 // caller that folds that linear map into the Clifford gates that follow.
 OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
                                                  std::span<const std::uint64_t> columns,
-                                                 std::span<const std::uint8_t> coefficients);
+                                                 std::span<const std::uint8_t> coefficients,
+                                                 NetworkSearch search = NetworkSearch::Best);
 
 }  // namespace kestrel

@@ -253,6 +253,30 @@ TEST(DiagonaliseTest, SmallSetsTakeTheGatesExpected) {
   }
 }
 
+TEST(DiagonaliseTest, ConjugationByEachGateAgreesWithDenseMatrices) {
+  // G P G^-1 for every Clifford gate on two qubits and every signed product.
+  for (const Elementary g : kCliffords) {
+    for (const auto& [a, b] : {std::pair{0u, 1u}, {1u, 0u}}) {
+      const PlacedGate gate{g, a, elementary_info(g).qubits == 2 ? b : 0};
+      Dense matrix(2);
+      apply_dense(matrix, gate);
+      for (std::uint64_t x = 0; x < 4; ++x) {
+        for (std::uint64_t z = 0; z < 4; ++z) {
+          for (std::uint8_t sign : {0, 2}) {
+            std::uint64_t row[2] = {x, z};
+            std::uint8_t phase = static_cast<std::uint8_t>((__builtin_popcountll(x & z) + sign) % 4);
+            const Dense before = Dense::pauli(2, row, phase);
+            conjugate_by(gate, row, phase, 1);
+            const Dense after = matrix.times(before).times(matrix.adjoint());
+            EXPECT_TRUE(after.equals(Dense::pauli(2, row, phase)))
+                << elementary_info(g).qasm_name << " on " << a << ", x " << x << ", z " << z;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(DiagonaliseTest, InverseGatesUndoTheCircuit) {
   std::mt19937_64 rng(31);
   for (int trial = 0; trial < 20; ++trial) {

@@ -127,6 +127,26 @@ TEST(LinearSynthesisTest, FewerGatesThanPlainElimination) {
   }
 }
 
+TEST(LinearSynthesisTest, AWithinLimitSearchFindsOnlyShorterCircuits) {
+  std::mt19937_64 rng(7);
+  const BitMatrix m = random_invertible(40, rng);
+  const std::size_t full = synthesise_linear(m).size();
+  const std::optional<std::vector<PlacedGate>> generous = synthesise_linear_within(m, full + 1);
+  ASSERT_TRUE(generous.has_value());
+  EXPECT_EQ(generous->size(), full);
+  EXPECT_TRUE(same(play(*generous, 40), m));
+  EXPECT_FALSE(synthesise_linear_within(m, full).has_value());
+  // Every row of a fan-out moves but one: fewer gates than rows moved is
+  // refused before any search.
+  const std::vector<PlacedGate> fan = {{Elementary::CX, 0, 1}, {Elementary::CX, 0, 2}};
+  const BitMatrix f = linear_map_of(fan, 3);
+  EXPECT_EQ(rows_moved(f), 2u);
+  EXPECT_FALSE(synthesise_linear_within(f, 2).has_value());
+  EXPECT_EQ(synthesise_linear_within(f, 3)->size(), 2u);
+  EXPECT_FALSE(synthesise_linear_within(BitMatrix::identity(3), 0).has_value());
+  EXPECT_TRUE(synthesise_linear_within(BitMatrix::identity(3), 1)->empty());
+}
+
 TEST(LinearSynthesisTest, InverseAndTransposeAgreeWithTheModel) {
   std::mt19937_64 rng(5);
   for (std::uint32_t n : {3u, 64u, 100u}) {

@@ -37,13 +37,13 @@ struct Table {
   }
   // The phase the table gives basis state x, in eighths.
   unsigned phase(const std::vector<bool>& x) const {
+    std::vector<std::uint64_t> packed(words(), 0);
+    for (std::uint32_t q = 0; q < n; ++q) packed[q / 64] |= std::uint64_t{x[q]} << (q % 64);
     unsigned sum = 0;
     for (std::size_t p = 0; p < coefficients.size(); ++p) {
-      bool parity = false;
-      for (std::uint32_t q = 0; q < n; ++q) {
-        parity = parity != (x[q] && ((columns[p * words() + q / 64] >> (q % 64)) & 1));
-      }
-      sum += parity ? coefficients[p] : 0;
+      std::uint64_t meet = 0;
+      for (std::size_t w = 0; w < words(); ++w) meet ^= columns[p * words() + w] & packed[w];
+      sum += __builtin_parityll(meet) ? coefficients[p] : 0;
     }
     return sum % 8;
   }
@@ -53,30 +53,32 @@ struct Table {
 unsigned play(const std::vector<PlacedGate>& gates, std::vector<bool>& wires) {
   unsigned phase = 0;
   for (const PlacedGate& g : gates) {
-    if (g.a >= wires.size() || (g.gate == Elementary::CX && g.b >= wires.size())) {
+    const bool two = g.gate == Elementary::CX || g.gate == Elementary::CZ;
+    if (g.a >= wires.size() || (two && g.b >= wires.size())) {
       ADD_FAILURE() << "a gate outside the wires";
       return 0;
     }
     const unsigned on = wires[g.a] ? 1 : 0;
     switch (g.gate) {
       case Elementary::CX: wires[g.b] = wires[g.b] != wires[g.a]; break;
+      case Elementary::CZ: phase += wires[g.b] ? 4 * on : 0; break;
       case Elementary::T: phase += on; break;
       case Elementary::S: phase += 2 * on; break;
       case Elementary::Z: phase += 4 * on; break;
       case Elementary::Sdg: phase += 6 * on; break;
       case Elementary::Tdg: phase += 7 * on; break;
-      default: ADD_FAILURE() << "a gate that is neither cx nor a phase gate";
+      default: ADD_FAILURE() << "a gate that is neither cx, cz nor a phase gate";
     }
   }
   return phase % 8;
 }
 
 // Checks the closed and the open network of `table` on its basis states.
-void check_table(const Table& table, const std::string& name) {
+void check_table(const Table& table, const std::string& name, NetworkSearch search) {
   const std::vector<PlacedGate> closed =
-      synthesise_parity_network(table.n, table.columns, table.coefficients);
+      synthesise_parity_network(table.n, table.columns, table.coefficients, search);
   const OpenParityNetwork open =
-      synthesise_open_parity_network(table.n, table.columns, table.coefficients);
+      synthesise_open_parity_network(table.n, table.columns, table.coefficients, search);
   std::mt19937_64 rng(table.n);
   const bool every = table.n <= 10;
   const std::size_t states = every ? std::size_t{1} << table.n : 200;
@@ -163,7 +165,42 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     for (int k = 0; k < 10; ++k) t.add_ccz(k, n - 1 - k, 63);
     cases.push_back({"several words, " + std::to_string(n), t});
   }
-  for (const Case& c : cases) check_table(c.table, c.name);
+  {
+    // Beyond the size where only the star runs.
+    Table t(385);
+    for (int k = 0; k < 400; ++k) t.add_ccz(rng() % 128, 128 + rng() % 128, 256 + rng() % 129);
+    cases.push_back({"large ccz sum", t});
+  }
+  for (const Case& c : cases) {
+    for (const auto& [search, label] : {std::pair{NetworkSearch::Star, ", star"},
+                                        {NetworkSearch::Split, ", split"},
+                                        {NetworkSearch::Nearest, ", nearest"},
+                                        {NetworkSearch::Rebased, ", rebased"},
+                                        {NetworkSearch::Best, ""}}) {
+      if (c.table.n > 130 && search != NetworkSearch::Best) continue;
+      check_table(c.table, c.name + label, search);
+    }
+  }
+}
+
+TEST(ParityNetworkTest, ManySmallRandomTables) {
+  // Dense little tables: every search, every basis state, many shapes.
+  std::mt19937_64 rng(41);
+  for (int trial = 0; trial < 300; ++trial) {
+    const std::uint32_t n = 3 + trial % 6;
+    Table t(n);
+    const int m = 3 + static_cast<int>(rng() % 30);
+    for (int k = 0; k < m; ++k) {
+      std::vector<std::uint32_t> qubits;
+      for (std::uint32_t q = 0; q < n; ++q) {
+        if (rng() % 3 != 0) qubits.push_back(q);
+      }
+      t.add(qubits, static_cast<std::uint8_t>(1 + rng() % 7));
+    }
+    for (NetworkSearch search : {NetworkSearch::Split, NetworkSearch::Nearest, NetworkSearch::Star}) {
+      check_table(t, "trial " + std::to_string(trial), search);
+    }
+  }
 }
 
 TEST(ParityNetworkTest, NothingToWriteWritesNothing) {
@@ -181,10 +218,24 @@ TEST(ParityNetworkTest, SmallNetworksAsExpected) {
   controlled_s.add({0}, 1), controlled_s.add({1}, 1), controlled_s.add({0, 1}, 7);
   EXPECT_EQ(show(synthesise_parity_network(2, controlled_s.columns, controlled_s.coefficients)),
             "t q[0]; t q[1]; cx q[1],q[0]; tdg q[0]; cx q[1],q[0]; ");
-  // A ccz's seven parities need six cx gates with a Gray code.
+  // A ccz's seven parities need six cx gates with a Gray code, and so do
+  // the cczs of a multiplier, ccz(a_i, b_j, c_(i+j mod 8)), one by one.
   Table ccz(3);
   ccz.add_ccz(0, 1, 2);
   EXPECT_LE(cx_in(synthesise_parity_network(3, ccz.columns, ccz.coefficients)), 6u);
+  Table multiplier(24);
+  for (std::uint32_t i = 0; i < 8; ++i) {
+    for (std::uint32_t j = 0; j < 8; ++j) multiplier.add_ccz(i, 8 + j, 16 + (i + j) % 8);
+  }
+  EXPECT_LE(cx_in(synthesise_parity_network(24, multiplier.columns, multiplier.coefficients)),
+            6u * 64);
+  // Coefficient 4 is a z on each wire, no cx: here x0, x2 and x4 twice.
+  Table z_parities(5);
+  z_parities.add({0, 2, 4}, 4), z_parities.add({1, 2}, 4), z_parities.add({0, 4}, 4);
+  const std::vector<PlacedGate> zs =
+      synthesise_parity_network(5, z_parities.columns, z_parities.coefficients);
+  EXPECT_EQ(show(zs), "z q[1]; ");  // (-1)^(a.x) (-1)^(b.x) = (-1)^((a xor b).x)
+  check_table(z_parities, "z parities", NetworkSearch::Best);
 }
 
 TEST(ParityNetworkTest, RefusesMalformedTables) {
