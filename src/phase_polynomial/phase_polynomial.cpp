@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "src/circuit/cancellation.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/rewrite.h"
 #include "src/phase_polynomial/steps.h"
@@ -13,6 +14,8 @@
 
 namespace kestrel {
 namespace {
+
+constexpr std::uint32_t kNoItem = 0xffffffffu;  // a step that is not written
 
 // The Clifford gates a library gate applied without a condition stands for,
 // on its operands 0 and 1; none for a gate the method does not follow.
@@ -167,40 +170,58 @@ class StepReader {
   ProgramSteps out_;
 };
 
-// Rotation merging's edits with the rewritten statements replaced.
+// Rotation merging's edits with the rewritten statements replaced: the
+// blocks written at their anchors, their rotations gone, and then the pairs
+// of gates that cancel once the rotations are out (src/circuit/cancellation.h).
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite) {
-  // The statements a rewritten block touches.
-  std::vector<std::uint32_t> touched;
+  // The program as written, gate by gate: each insertion before its
+  // anchor, each step that stays; boundaries as barriers.
+  std::vector<CancelItem> items;
+  std::vector<std::uint32_t> step_item(steps.steps.size(), kNoItem);
+  std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
   std::size_t next = 0;
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
-    const bool anchored = next < rewrite.insertions.size() && rewrite.insertions[next].step == s;
-    if (anchored) ++next;
-    if (anchored || rewrite.removed[s]) {
-      const std::uint32_t statement = steps.steps[s].statement;
-      if (touched.empty() || touched.back() != statement) touched.push_back(statement);
+    if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
+      inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
+      for (const PlacedGate& g : rewrite.insertions[next++].gates) items.push_back({g, 0, 0});
     }
+    const Step& step = steps.steps[s];
+    if (rewrite.removed[s]) continue;
+    step_item[s] = static_cast<std::uint32_t>(items.size());
+    items.push_back(step.kind == StepKind::Boundary ? CancelItem{{}, step.first, step.count}
+                                                    : CancelItem{step.gate, 0, 0});
   }
+  const std::vector<bool> cancelled = cancel_pairs(steps.qubits, items, steps.boundary_qubits);
+
   Edits out;
   EditCursor cursor(merged, program.qubits);
-  std::size_t t = 0;        // the next touched statement
-  std::uint32_t step = 0;   // the first step of the statement at hand
+  std::uint32_t step = 0;  // the first step of the statement at hand
   next = 0;
   std::vector<PlacedGate> gates;
   for (std::uint32_t s = 0; s < program.statements.size(); ++s) {
     const Edit* edit = cursor.at(s, program.statements[s]);
     const std::uint32_t first = step;
     while (step < steps.steps.size() && steps.steps[step].statement == s) ++step;
-    if (t < touched.size() && touched[t] == s) {
-      ++t;
-      gates.clear();
-      for (std::uint32_t k = first; k < step; ++k) {
-        if (next < rewrite.insertions.size() && rewrite.insertions[next].step == k) {
-          const auto& block = rewrite.insertions[next++].gates;
-          gates.insert(gates.end(), block.begin(), block.end());
+    bool touched = false;
+    gates.clear();
+    for (std::uint32_t k = first; k < step; ++k) {
+      if (next < rewrite.insertions.size() && rewrite.insertions[next].step == k) {
+        touched = true;
+        const auto& block = rewrite.insertions[next].gates;
+        for (std::uint32_t g = 0; g < block.size(); ++g) {
+          if (!cancelled[inserted_item[next] + g]) gates.push_back(block[g]);
         }
-        if (!rewrite.removed[k]) gates.push_back(steps.steps[k].gate);
+        ++next;
       }
+      const std::uint32_t item = step_item[k];
+      if (item == kNoItem || cancelled[item]) {
+        touched = true;
+      } else if (steps.steps[k].kind != StepKind::Boundary) {
+        gates.push_back(steps.steps[k].gate);
+      }
+    }
+    if (touched) {
       out.place(s, gates);
       continue;
     }
@@ -211,7 +232,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     }
   }
   cursor.finish();
-  check(t == touched.size() && next == rewrite.insertions.size(), "every rewrite is placed");
+  check(next == rewrite.insertions.size(), "every rewrite is placed");
   return out;
 }
 

@@ -13,6 +13,7 @@
 #include "src/phase_polynomial/diagonalise.h"
 #include "src/phase_polynomial/parity_network.h"
 #include "src/phase_polynomial/polynomial.h"
+#include "src/phase_polynomial/reduction.h"
 
 namespace kestrel {
 namespace {
@@ -101,7 +102,14 @@ void Rewriter::rewrite(const Block& block) {
     f.add(parity.data(), static_cast<std::uint8_t>(c & 7));
   }
 
-  std::vector<std::uint64_t> reduced = f.odd_parities();  // interim: no reduction yet
+  ParityTable table(f.variables());
+  table.bits = f.odd_parities();
+  std::vector<std::uint64_t> reduced = table.bits;
+  if (reduction_fits(table.variables, table.columns())) {
+    ReductionOptions reduction;
+    reduction.deadline = options_.deadline;
+    reduced = reduce_parity_table(table, reduction).table.bits;
+  }
   const std::size_t kept = reduced.size() / std::max<std::size_t>(f.words(), 1);
   if (kept >= count && !options_.every_block) return;
 
