@@ -184,7 +184,10 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
       inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
-      for (const PlacedGate& g : rewrite.insertions[next++].gates) items.push_back({g, 0, 0});
+      for (const RegionOp& op : rewrite.insertions[next++].ops) {
+        check(op.kind == RegionOpKind::Gate, "an insertion of gates");
+        items.push_back({op.gate, 0, 0});
+      }
     }
     const Step& step = steps.steps[s];
     if (rewrite.removed[s]) continue;
@@ -208,9 +211,9 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     for (std::uint32_t k = first; k < step; ++k) {
       if (next < rewrite.insertions.size() && rewrite.insertions[next].step == k) {
         touched = true;
-        const auto& block = rewrite.insertions[next].gates;
+        const auto& block = rewrite.insertions[next].ops;
         for (std::uint32_t g = 0; g < block.size(); ++g) {
-          if (!cancelled[inserted_item[next] + g]) gates.push_back(block[g]);
+          if (!cancelled[inserted_item[next] + g]) gates.push_back(block[g].gate);
         }
         ++next;
       }

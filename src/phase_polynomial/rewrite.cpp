@@ -11,6 +11,7 @@
 #include "src/pauli/pauli.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/diagonalise.h"
+#include "src/phase_polynomial/gadgets.h"
 #include "src/phase_polynomial/parity_network.h"
 #include "src/phase_polynomial/polynomial.h"
 #include "src/phase_polynomial/reduction.h"
@@ -18,46 +19,87 @@
 namespace kestrel {
 namespace {
 
+bool past(const std::optional<std::chrono::steady_clock::time_point>& deadline) {
+  return deadline && std::chrono::steady_clock::now() >= *deadline;
+}
+
+constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
+
 class Rewriter {
  public:
   Rewriter(const ProgramSteps& program, const Blocks& blocks, const RewriteOptions& options)
-      : program_(program), blocks_(blocks), options_(options), frame_(program.qubits) {}
+      : program_(program), blocks_(blocks), options_(options) {}
 
   StepsRewrite run();
 
  private:
-  void rewrite(const Block& block);
+  // What a block, or a region starting at it, writes.
+  struct Written {
+    std::optional<std::vector<RegionOp>> ops;  // the block written anew, or nothing: kept in place
+    std::uint64_t t = 0;                       // T gates its rotations stand for
+    std::uint8_t phase = 0;                    // as StepsRewrite::phase, for its rotations
+    std::size_t end = 0;                       // a region: the block past its last
+  };
+
+  void rewrite(std::size_t b, InverseTableau& frame);
+  void regions();
+  void region(std::size_t first, std::size_t end, InverseTableau& frame);
 
   const ProgramSteps& program_;
   const Blocks& blocks_;
   const RewriteOptions& options_;
-  InverseTableau frame_;
-  StepsRewrite out_;
+  std::vector<Written> written_;             // per block, from the first pass
+  std::vector<std::optional<Written>> regions_;  // per block: the region it starts, if kept
+  std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
 };
 
 StepsRewrite Rewriter::run() {
-  out_.removed.assign(program_.steps.size(), false);
-  out_.t_before = blocks_.rotations.size();
+  written_.assign(blocks_.blocks.size(), Written{});
+  regions_.assign(blocks_.blocks.size(), std::nullopt);
+  InverseTableau frame(program_.qubits);
   std::size_t next = 0;  // the next block by anchor
   for (std::uint32_t s = 0; s < program_.steps.size(); ++s) {
     while (next < blocks_.blocks.size() && blocks_.blocks[next].anchor == s) {
-      const Block& block = blocks_.blocks[next++];
-      if (block.boundary || block.members.empty()) continue;
-      if (options_.deadline && std::chrono::steady_clock::now() >= *options_.deadline) continue;
-      rewrite(block);
+      const std::size_t b = next++;
+      const Block& block = blocks_.blocks[b];
+      written_[b].t = block.members.size();
+      if (block.boundary || block.members.empty() || past(options_.deadline)) continue;
+      rewrite(b, frame);
     }
     const Step& step = program_.steps[s];
-    if (step.kind == StepKind::Clifford) frame_.apply(step.gate.gate, step.gate.a, step.gate.b);
+    if (step.kind == StepKind::Clifford) frame.apply(step.gate.gate, step.gate.a, step.gate.b);
   }
-  out_.t_after = out_.t_before;
-  for (const Insertion& insertion : out_.insertions) {
-    for (const PlacedGate& g : insertion.gates) out_.t_after += elementary_info(g.gate).t;
+  if (options_.ancillas > 0) regions();
+
+  // Each block as the first pass wrote it, unless a region kept replaces it.
+  StepsRewrite out;
+  out.removed.assign(program_.steps.size(), false);
+  out.t_before = blocks_.rotations.size();
+  out.t_after = 0;
+  const auto take = [&](const Written& w, std::size_t first, std::size_t end) {
+    out.t_after += w.t;
+    out.phase = static_cast<std::uint8_t>((out.phase + w.phase) & 15);
+    if (!w.ops) return;
+    for (std::size_t b = first; b < end; ++b) {
+      for (std::uint32_t r : blocks_.blocks[b].members) out.removed[blocks_.rotations[r]] = true;
+    }
+    out.insertions.push_back({blocks_.blocks[first].anchor, *w.ops});
+  };
+  for (std::size_t b = 0; b < blocks_.blocks.size();) {
+    if (regions_[b]) {
+      take(*regions_[b], b, regions_[b]->end);
+      b = regions_[b]->end;
+      continue;
+    }
+    take(written_[b], b, b + 1);
+    ++b;
   }
-  for (std::size_t s = 0; s < out_.removed.size(); ++s) out_.t_after -= out_.removed[s];
-  return std::move(out_);
+  out.extra_qubits = extra_qubits_;
+  return out;
 }
 
-void Rewriter::rewrite(const Block& block) {
+void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
+  const Block& block = blocks_.blocks[b];
   const std::size_t words = blocks_.words;
   const std::uint32_t n = program_.qubits;
   const std::size_t count = block.members.size();
@@ -65,7 +107,7 @@ void Rewriter::rewrite(const Block& block) {
   std::vector<std::uint8_t> phases(count);
   for (std::size_t j = 0; j < count; ++j) {
     const std::uint32_t r = block.members[j];
-    phases[j] = frame_.image(blocks_.products.data() + std::size_t{r} * 2 * words,
+    phases[j] = frame.image(blocks_.products.data() + std::size_t{r} * 2 * words,
                              blocks_.phases[r], rows.data() + j * 2 * words);
   }
   const Diagonalisation diagonal = diagonalise(n, rows, phases);
@@ -112,33 +154,77 @@ void Rewriter::rewrite(const Block& block) {
   }
   const std::size_t kept = reduced.size() / std::max<std::size_t>(f.words(), 1);
   if (kept >= count && !options_.every_block) return;
+  written_[b].t = kept;
 
   // The reduced polynomial with its Clifford difference: the difference's
   // S powers and CZ gates, then a T gate on each new parity.
   const DiagonalClifford correction = clifford_difference(f, reduced);
-  std::vector<std::uint64_t> columns = reduced;
-  std::vector<std::uint8_t> coefficients(kept, 1);
-  const std::uint32_t variables = f.variables();
-  std::vector<PlacedGate> network = synthesise_parity_network(variables, columns, coefficients);
-  Insertion insertion;
-  insertion.step = block.anchor;
-  std::vector<PlacedGate>& gates = insertion.gates;
-  gates = diagonal.gates;
+  const std::vector<std::uint8_t> coefficients(kept, 1);
+  const std::vector<PlacedGate> network =
+      synthesise_parity_network(f.variables(), reduced, coefficients);
+  std::vector<RegionOp> ops;
+  const auto gate = [&](const PlacedGate& g) { ops.push_back({RegionOpKind::Gate, g, 0}); };
+  for (const PlacedGate& g : diagonal.gates) gate(g);
   for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
-    static constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z,
-                                              Elementary::Sdg};
-    if (correction.s_powers[v] != 0) gates.push_back({kPowers[correction.s_powers[v]], qubit_of[v], 0});
+    if (correction.s_powers[v] != 0) gate({kPowers[correction.s_powers[v]], qubit_of[v], 0});
   }
-  for (const auto& [i, k] : correction.cz) gates.push_back({Elementary::CZ, qubit_of[i], qubit_of[k]});
+  for (const auto& [i, k] : correction.cz) gate({Elementary::CZ, qubit_of[i], qubit_of[k]});
   for (const PlacedGate& g : network) {
     const bool two = elementary_info(g.gate).qubits == 2;
-    gates.push_back({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
+    gate({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
   }
-  const std::vector<PlacedGate> undo = inverse_gates(diagonal.gates);
-  gates.insert(gates.end(), undo.begin(), undo.end());
-  for (std::uint32_t r : block.members) out_.removed[blocks_.rotations[r]] = true;
-  out_.phase = static_cast<std::uint8_t>((out_.phase + phase) & 15);
-  out_.insertions.push_back(std::move(insertion));
+  for (const PlacedGate& g : inverse_gates(diagonal.gates)) gate(g);
+  written_[b].ops = std::move(ops);
+  written_[b].phase = static_cast<std::uint8_t>(phase & 15);
+}
+
+// The second pass: each run of rotation blocks between boundaries as one
+// region with gadgets, kept where it writes fewer T gates than its blocks
+// did in the first pass.
+void Rewriter::regions() {
+  InverseTableau frame(program_.qubits);
+  std::size_t b = 0;
+  for (std::uint32_t s = 0; s < program_.steps.size(); ++s) {
+    while (b < blocks_.blocks.size() && blocks_.blocks[b].anchor == s) {
+      if (blocks_.blocks[b].boundary) {
+        ++b;
+        continue;
+      }
+      std::size_t end = b;
+      while (end < blocks_.blocks.size() && !blocks_.blocks[end].boundary) ++end;
+      if (!past(options_.deadline) && extra_qubits_ < options_.ancillas) region(b, end, frame);
+      b = end;
+    }
+    const Step& step = program_.steps[s];
+    if (step.kind == StepKind::Clifford) frame.apply(step.gate.gate, step.gate.a, step.gate.b);
+  }
+}
+
+void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame) {
+  const std::size_t words = blocks_.words;
+  std::vector<RegionBlock> blocks;
+  std::uint64_t before = 0;
+  for (std::size_t b = first; b < end; ++b) {
+    const Block& block = blocks_.blocks[b];
+    before += written_[b].t;
+    if (block.members.empty()) continue;
+    RegionBlock& region_block = blocks.emplace_back();
+    region_block.rows.resize(block.members.size() * 2 * words);
+    for (std::size_t j = 0; j < block.members.size(); ++j) {
+      const std::uint32_t r = block.members[j];
+      region_block.phases.push_back(
+          frame.image(blocks_.products.data() + std::size_t{r} * 2 * words, blocks_.phases[r],
+                      region_block.rows.data() + j * 2 * words));
+      const Step& step = program_.steps[blocks_.rotations[r]];
+      region_block.degrees.push_back(step.gate.gate == Elementary::T ? 1 : -1);
+    }
+  }
+  if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of
+  RegionCircuit circuit = write_region(program_.qubits, blocks, options_.ancillas - extra_qubits_,
+                                       extra_qubits_, options_.deadline);
+  if (circuit.t >= before || circuit.gadgets == 0) return;
+  extra_qubits_ += circuit.gadgets;
+  regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, end};
 }
 
 }  // namespace

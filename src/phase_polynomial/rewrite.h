@@ -23,15 +23,18 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/phase_polynomial/gadgets.h"
 #include "src/phase_polynomial/steps.h"
 
 namespace kestrel {
 
-// A block written anew at the step it is anchored to, before that step's
-// place (the anchor itself is one of its rotations, which goes).
+// A block, or a region of blocks, written anew at the step it is anchored
+// to, before that step's place (the anchor itself is one of its rotations,
+// which goes).
 struct Insertion {
-  std::uint32_t step;               // the anchor
-  std::vector<PlacedGate> gates;    // E, the reduced polynomial, E^-1, in time order
+  std::uint32_t step;              // the anchor
+  std::vector<RegionOp> ops;       // in time order: gates, and with gadgets measurements
+                                   // and the corrections they condition
 };
 
 struct StepsRewrite {
@@ -40,6 +43,7 @@ struct StepsRewrite {
   std::uint8_t phase = 0;               // the steps read equal e^(i phase pi/8) times the steps written
   std::uint64_t t_before = 0;           // rotations read
   std::uint64_t t_after = 0;            // T and T-dagger gates written
+  std::uint32_t extra_qubits = 0;       // gadgets' extra qubits, numbered from the program's qubits
 };
 
 struct RewriteOptions {
@@ -47,6 +51,9 @@ struct RewriteOptions {
   std::optional<std::chrono::steady_clock::time_point> deadline;
   // Write every block anew, even one whose table does not shrink (tests).
   bool every_block = false;
+  // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
+  // each block is reduced on its own.
+  std::uint32_t ancillas = 0;
 };
 
 // Rewrites the blocks of `program`, in order.

@@ -1,0 +1,280 @@
+// The region's blocks diagonalised in a chain, cut where the gadget budget
+// runs out, and each stretch written from its sum over paths: the extra
+// qubits prepared, the reduced polynomial with its Clifford difference, the
+// wires brought to their final functions, then the measurements with their
+// corrections.
+#include "src/phase_polynomial/gadgets.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "engine/fault.h"
+#include "src/pauli/inverse_tableau.h"
+#include "src/pauli/pauli.h"
+#include "src/phase_polynomial/diagonalise.h"
+#include "src/phase_polynomial/linear_synthesis.h"
+#include "src/phase_polynomial/parity_network.h"
+#include "src/phase_polynomial/parity_table.h"
+#include "src/phase_polynomial/path_sum.h"
+#include "src/phase_polynomial/polynomial.h"
+#include "src/phase_polynomial/reduction.h"
+
+namespace kestrel {
+namespace {
+
+constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
+
+std::size_t hadamards(const std::vector<PlacedGate>& gates) {
+  return static_cast<std::size_t>(std::count_if(
+      gates.begin(), gates.end(), [](const PlacedGate& g) { return g.gate == Elementary::H; }));
+}
+
+bool bit(const std::uint64_t* bits, std::size_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
+void flip(std::uint64_t* bits, std::size_t i) { bits[i / 64] ^= std::uint64_t{1} << (i % 64); }
+
+class RegionWriter {
+ public:
+  RegionWriter(std::uint32_t qubits, std::span<const RegionBlock> blocks, std::uint32_t budget,
+               std::uint32_t first_extra,
+               std::optional<std::chrono::steady_clock::time_point> deadline)
+      : n_(qubits), blocks_(blocks), budget_(budget), first_extra_(first_extra),
+        deadline_(deadline), words_(pauli_words(qubits)) {}
+
+  RegionCircuit write();
+
+ private:
+  void stretch(std::size_t first, std::size_t end);
+  void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({RegionOpKind::Gate, {g, a, b}, 0}); }
+  // The program qubit or extra qubit of a wire of the stretch at hand.
+  std::uint32_t qubit_of_wire(std::uint32_t w) const {
+    return w < local_.size() ? local_[w] : n_ + first_extra_ + stretch_extra_ + (w - static_cast<std::uint32_t>(local_.size()));
+  }
+
+  std::uint32_t n_;
+  std::span<const RegionBlock> blocks_;
+  std::uint32_t budget_;
+  std::uint32_t first_extra_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  std::size_t words_;
+  std::vector<Diagonalisation> diagonal_;   // per block, in the frame of the blocks before
+  std::vector<std::uint32_t> local_;        // wire -> program qubit, for the qubits the region touches
+  std::vector<std::uint32_t> wire_of_;      // program qubit -> wire
+  std::uint32_t stretch_extra_ = 0;         // extra qubits used before the stretch at hand
+  RegionCircuit out_;
+};
+
+RegionCircuit RegionWriter::write() {
+  // The chain of frames.
+  InverseTableau chain(n_);
+  std::vector<std::uint64_t> rows;
+  std::vector<std::uint64_t> used(words_, 0);
+  for (const RegionBlock& block : blocks_) {
+    const std::size_t count = block.phases.size();
+    rows.assign(count * 2 * words_, 0);
+    std::vector<std::uint8_t> phases(count);
+    for (std::size_t j = 0; j < count; ++j) {
+      phases[j] = chain.image(block.rows.data() + j * 2 * words_, block.phases[j],
+                              rows.data() + j * 2 * words_);
+    }
+    diagonal_.push_back(diagonalise(n_, rows, phases));
+    for (const PlacedGate& g : diagonal_.back().gates) {
+      chain.apply(g.gate, g.a, g.b);
+      used[g.a / 64] |= std::uint64_t{1} << (g.a % 64);
+      if (elementary_info(g.gate).qubits == 2) used[g.b / 64] |= std::uint64_t{1} << (g.b % 64);
+    }
+    for (std::size_t w = 0; w < diagonal_.back().z_bits.size(); ++w) used[w % words_] |= diagonal_.back().z_bits[w];
+  }
+  wire_of_.assign(n_, 0);
+  for (std::uint32_t q = 0; q < n_; ++q) {
+    if (bit(used.data(), q)) {
+      wire_of_[q] = static_cast<std::uint32_t>(local_.size());
+      local_.push_back(q);
+    }
+  }
+  // The stretches: a block whose Hadamard gates would pass the budget
+  // starts a new one.
+  std::vector<std::size_t> starts = {0};
+  std::size_t spent = 0;
+  for (std::size_t k = 1; k < diagonal_.size(); ++k) {
+    const std::size_t h = hadamards(diagonal_[k].gates);
+    if (spent + h <= budget_) {
+      spent += h;
+    } else {
+      starts.push_back(k);
+    }
+  }
+  starts.push_back(diagonal_.size());
+  for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({RegionOpKind::Gate, g, 0});
+  for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
+    if (starts[s] > 0) {
+      for (const PlacedGate& g : diagonal_[starts[s]].gates) out_.ops.push_back({RegionOpKind::Gate, g, 0});
+    }
+    stretch(starts[s], starts[s + 1]);
+  }
+  std::vector<PlacedGate> all;
+  for (const Diagonalisation& d : diagonal_) all.insert(all.end(), d.gates.begin(), d.gates.end());
+  for (const PlacedGate& g : inverse_gates(all)) out_.ops.push_back({RegionOpKind::Gate, g, 0});
+  return std::move(out_);
+}
+
+void RegionWriter::stretch(std::size_t first, std::size_t end) {
+  const auto n_local = static_cast<std::uint32_t>(local_.size());
+  std::uint32_t gadgets = 0;
+  for (std::size_t k = first + 1; k < end; ++k) gadgets += static_cast<std::uint32_t>(hadamards(diagonal_[k].gates));
+  const std::uint32_t wires = n_local + gadgets;
+  PathSum sum(wires);
+  std::vector<std::uint64_t> function(sum.words());
+  int phase = 0;  // eighths of pi
+  const auto terms = [&](std::size_t k) {
+    const Diagonalisation& d = diagonal_[k];
+    const RegionBlock& block = blocks_[k];
+    for (std::size_t j = 0; j < block.degrees.size(); ++j) {
+      std::fill(function.begin(), function.end(), 0);
+      bool constant = false;
+      for (std::size_t w = 0; w < words_; ++w) {
+        for (std::uint64_t b = d.z_bits[j * words_ + w]; b != 0; b &= b - 1) {
+          const std::uint32_t wire = wire_of_[64 * w + static_cast<std::size_t>(std::countr_zero(b))];
+          const std::uint64_t* f = sum.wire(wire);
+          for (std::size_t v = 0; v < sum.words(); ++v) function[v] ^= f[v];
+          constant = constant != sum.constant(wire);
+        }
+      }
+      const int degree = block.degrees[j];
+      const bool negative = d.signs[j] < 0;
+      // T = e^(i pi/8) exp(-i pi/8 Z), exp(-i pi/8 s Z^a) = e^(-i s pi/8) w^(s a.x).
+      if (negative) phase += 2 * degree;
+      sum.add_term(static_cast<std::uint8_t>((negative ? -degree : degree) & 7), function.data(), constant);
+    }
+  };
+  std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
+  terms(first);
+  for (std::size_t k = first + 1; k < end; ++k) {
+    for (const PlacedGate& g : diagonal_[k].gates) {
+      if (g.gate == Elementary::H) {
+        const std::uint32_t extra = n_local + static_cast<std::uint32_t>(extras.size());
+        sum.gadget(wire_of_[g.a], extra);
+        extras.push_back(extra);
+      } else {
+        sum.apply(g.gate, wire_of_[g.a], elementary_info(g.gate).qubits == 2 ? wire_of_[g.b] : 0);
+      }
+    }
+    terms(k);
+  }
+  phase += 2 * sum.phase();
+
+  // The reduced polynomial and its Clifford difference.
+  const PhasePolynomial& f = sum.polynomial();
+  ParityTable table(wires);
+  table.bits = f.odd_parities();
+  std::vector<std::uint64_t> reduced = table.bits;
+  if (reduction_fits(table.variables, table.columns())) {
+    ReductionOptions options;
+    options.deadline = deadline_;
+    reduced = reduce_parity_table(table, options).table.bits;
+  }
+  const std::size_t kept = f.words() == 0 ? 0 : reduced.size() / f.words();
+  const DiagonalClifford correction = clifford_difference(f, reduced);
+
+  for (std::uint32_t extra : extras) gate(Elementary::H, qubit_of_wire(extra));
+  for (std::uint32_t v = 0; v < wires; ++v) {
+    if (correction.s_powers[v] != 0) gate(kPowers[correction.s_powers[v]], qubit_of_wire(v));
+  }
+  for (const auto& [a, b] : correction.cz) gate(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
+  const std::vector<std::uint8_t> ones(kept, 1);
+  const OpenParityNetwork network = synthesise_open_parity_network(wires, reduced, ones);
+  for (const PlacedGate& g : network.gates) {
+    gate(g.gate, qubit_of_wire(g.a), elementary_info(g.gate).qubits == 2 ? qubit_of_wire(g.b) : 0);
+  }
+  out_.t += kept;
+  // The wires from the network's map to their final functions M v + c.
+  BitMatrix final_map(wires);
+  for (std::uint32_t w = 0; w < wires; ++w) {
+    std::copy(sum.wire(w), sum.wire(w) + sum.words(), final_map.row(w));
+  }
+  const std::optional<BitMatrix> undo = network.map.inverse();
+  check(undo.has_value(), "a parity network leaves an invertible map");
+  // M N^-1: row w is the combination of the network's rows that gives M's row w.
+  BitMatrix step(wires);
+  for (std::uint32_t w = 0; w < wires; ++w) {
+    std::uint64_t* row = step.row(w);
+    for (std::uint32_t k = 0; k < wires; ++k) {
+      if (bit(final_map.row(w), k)) {
+        const std::uint64_t* u = undo->row(k);
+        for (std::size_t x = 0; x < step.words(); ++x) row[x] ^= u[x];
+      }
+    }
+  }
+  for (const PlacedGate& g : synthesise_linear(step)) gate(g.gate, qubit_of_wire(g.a), qubit_of_wire(g.b));
+  for (std::uint32_t w = 0; w < wires; ++w) {
+    if (sum.constant(w)) gate(Elementary::X, qubit_of_wire(w));
+  }
+
+  // The measurements and their corrections, in the order the gadgets came.
+  const std::optional<BitMatrix> inverse = final_map.inverse();
+  check(inverse.has_value(), "a region's wires end in an invertible map");
+  std::vector<std::uint64_t> q(sum.words());
+  const auto in_wires = [&](const std::uint64_t* linear, bool constant) {
+    // p.v with v = M^-1 (u + c): the row p M^-1 and its constant.
+    std::fill(q.begin(), q.end(), 0);
+    for (std::uint32_t j = 0; j < wires; ++j) {
+      if (!bit(linear, j)) continue;
+      const std::uint64_t* r = inverse->row(j);
+      for (std::size_t x = 0; x < q.size(); ++x) q[x] ^= r[x];
+    }
+    for (std::uint32_t w = 0; w < wires; ++w) {
+      if (bit(q.data(), w) && sum.constant(w)) constant = !constant;
+    }
+    return constant;
+  };
+  for (std::size_t t = 0; t < extras.size(); ++t) {
+    const std::uint32_t extra = extras[t];
+    const std::uint32_t measured = stretch_extra_ + static_cast<std::uint32_t>(t) + first_extra_;
+    gate(Elementary::H, qubit_of_wire(extra));
+    out_.ops.push_back({RegionOpKind::Measure, {}, measured});
+    const auto conditioned = [&](Elementary g, std::uint32_t a, std::uint32_t b = 0) {
+      out_.ops.push_back({RegionOpKind::Conditioned, {g, a, b}, measured});
+    };
+    // The wires the gadget's variable reaches.
+    for (std::uint32_t w = 0; w < wires; ++w) {
+      if (bit(sum.wire(w), extra)) conditioned(Elementary::X, qubit_of_wire(w));
+    }
+    // Delta = F(v + e) - F(v) - 4 l(v), in the wires' values.
+    PhasePolynomial delta(wires);
+    for (std::size_t j = 0; j < f.terms(); ++j) {
+      if (!bit(f.parity(j), extra)) continue;
+      const std::uint8_t c = static_cast<std::uint8_t>((8 - 2 * f.coefficient(j)) & 7);
+      const bool constant = in_wires(f.parity(j), false);
+      if (std::any_of(q.begin(), q.end(), [](std::uint64_t x) { return x != 0; }) && c != 0) {
+        delta.add(q.data(), static_cast<std::uint8_t>(constant ? (8 - c) & 7 : c));
+      }
+    }
+    in_wires(sum.wire(extra), sum.constant(extra));
+    if (std::any_of(q.begin(), q.end(), [](std::uint64_t x) { return x != 0; })) delta.add(q.data(), 4);
+    const DiagonalClifford d = clifford_difference(delta, {});
+    for (std::size_t u = 0; u <= t; ++u) {
+      check(d.s_powers[extras[u]] == 0, "a correction spares the extra qubits measured");
+      for (const auto& [a, b] : d.cz) {
+        check(a != extras[u] && b != extras[u], "a correction spares the extra qubits measured");
+      }
+    }
+    for (std::uint32_t v = 0; v < wires; ++v) {
+      const std::uint8_t s = static_cast<std::uint8_t>((4 - d.s_powers[v]) & 3);
+      if (s != 0) conditioned(kPowers[s], qubit_of_wire(v));
+    }
+    for (const auto& [a, b] : d.cz) conditioned(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
+  }
+  stretch_extra_ += gadgets;
+  out_.gadgets += gadgets;
+  out_.phase = static_cast<std::uint8_t>((out_.phase + phase) & 15);
+}
+
+}  // namespace
+
+RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
+                           std::uint32_t budget, std::uint32_t first_extra,
+                           std::optional<std::chrono::steady_clock::time_point> deadline) {
+  check(!blocks.empty(), "a region holds a block");
+  return RegionWriter(qubits, blocks, budget, first_extra, deadline).write();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,73 @@
+// A region of blocks written as one phase polynomial, its internal Hadamard
+// gates turned into gadgets on extra qubits.
+//
+// A region is a run of blocks of commuting rotations with no boundary
+// between them, all moved to the first block's anchor (rewrite.h). Its
+// blocks are diagonalised one after the other, each in the frame the ones
+// before left: the first by a Clifford D_1, block k by a Clifford G_k
+// applied after D_(k-1). The Hadamard gates of the G_k (k > 1) are the
+// region's internal ones. Each becomes a gadget (path_sum.h): an extra
+// qubit prepared with `h`, so the whole region, but for D_1 before it and
+// the inverse of all the G_k after it, is one phase polynomial F over the
+// program's wires and the gadgets' variables, reduced as one table.
+//
+// The extra qubits are measured in the X basis after the region's T gates,
+// one at a time in the order the gadgets were made, each followed by its
+// correction under the condition that it gave 1: for gadget a, the X gates
+// of the wires its variable reaches (W e_a), then w^(-Delta_a) with
+// Delta_a(v) = F(v xor e_a) - F(v) - 4 l_a(v), l_a the value the gadget
+// took over, written in the wires' values (a diagonal Clifford: S powers
+// and cz gates). A correction may act on a later extra qubit, so each is
+// applied before the next measurement.
+//
+// With `budget` gadgets at most, an internal Hadamard gate past the budget
+// stays a gate: it splits the region, and the gadgets before it are
+// measured and corrected there.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "src/circuit/elementary.h"
+
+namespace kestrel {
+
+// One operation of a region's circuit.
+enum class RegionOpKind : std::uint8_t {
+  Gate,         // `gate` on program qubits or extra qubits
+  Measure,      // extra qubit `extra` measured (in the Z basis) into its own bit
+  Conditioned,  // `gate`, applied when extra qubit `extra`'s measurement gave 1
+};
+
+struct RegionOp {
+  RegionOpKind kind = RegionOpKind::Gate;
+  PlacedGate gate{};          // for Gate and Conditioned; extra qubit i is qubit `qubits + i`
+  std::uint32_t extra = 0;    // for Measure and Conditioned: the extra qubit's number
+};
+
+// A block of the region: its rotations' products moved to the region's
+// anchor, in pauli.h's rows (2 * words words each), with their phases, and
+// per rotation +1 for T or -1 for T-dagger.
+struct RegionBlock {
+  std::vector<std::uint64_t> rows;
+  std::vector<std::uint8_t> phases;
+  std::vector<std::int8_t> degrees;
+};
+
+struct RegionCircuit {
+  std::vector<RegionOp> ops;     // in time order
+  std::uint32_t gadgets = 0;     // extra qubits used
+  std::uint64_t t = 0;           // T gates written (none is conditioned)
+  std::uint8_t phase = 0;        // the rotations equal e^(i phase pi/8) times the ops
+};
+
+// The region of `blocks` (on `qubits` qubits) with at most `budget`
+// gadgets, their extra qubits numbered from `first_extra`.
+RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
+                           std::uint32_t budget, std::uint32_t first_extra,
+                           std::optional<std::chrono::steady_clock::time_point> deadline);
+
+}  // namespace kestrel
