@@ -222,7 +222,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
   if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of
   RegionCircuit circuit = write_region(program_.qubits, blocks, options_.ancillas - extra_qubits_,
                                        extra_qubits_, options_.deadline);
-  if (circuit.t >= before || circuit.gadgets == 0) return;
+  if (circuit.gadgets == 0 || (circuit.t >= before && !options_.every_block)) return;
   extra_qubits_ += circuit.gadgets;
   regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, end};
 }

@@ -49,7 +49,8 @@ struct StepsRewrite {
 struct RewriteOptions {
   // Blocks reached after it stay as they are.
   std::optional<std::chrono::steady_clock::time_point> deadline;
-  // Write every block anew, even one whose table does not shrink (tests).
+  // Write every block anew, even one whose table does not shrink, and
+  // every region with gadgets, even one that gains nothing (tests).
   bool every_block = false;
   // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
   // each block is reduced on its own.

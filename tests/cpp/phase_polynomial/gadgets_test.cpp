@@ -1,0 +1,211 @@
+// Regions written with Hadamard gadgets, checked by deferring the
+// measurements: each measurement's conditioned corrections become gates
+// controlled by its extra qubit, the whole circuit runs on a state vector of
+// the program's qubits and the extra ones (starting in |0>), and for random
+// input states the program's qubits must end in exactly the state the
+// program read gives (up to the phase reported), the extra qubits in a state
+// that does not depend on the input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "src/phase_polynomial/rewrite.h"
+#include "tests/cpp/pauli/dense.h"
+
+namespace kestrel {
+namespace {
+
+using Complex = std::complex<double>;
+using State = std::vector<Complex>;
+using testing::Gate1;
+
+Gate1 matrix(Elementary g) {
+  switch (g) {
+    case Elementary::H: return testing::gate_h();
+    case Elementary::S: return testing::phase_gate(std::numbers::pi / 2);
+    case Elementary::Sdg: return testing::phase_gate(-std::numbers::pi / 2);
+    case Elementary::T: return testing::phase_gate(std::numbers::pi / 4);
+    case Elementary::Tdg: return testing::phase_gate(-std::numbers::pi / 4);
+    case Elementary::X: return testing::gate_x();
+    case Elementary::Y: return testing::gate_y();
+    case Elementary::Z: return testing::gate_z();
+    default: return {};
+  }
+}
+
+// g on qubit q, where every qubit of `controls` is 1.
+void apply1(State& psi, const Gate1& g, std::uint32_t q, std::vector<std::uint32_t> controls) {
+  std::size_t mask = 0;
+  for (std::uint32_t c : controls) mask |= std::size_t{1} << c;
+  const std::size_t bit = std::size_t{1} << q;
+  for (std::size_t i = 0; i < psi.size(); ++i) {
+    if ((i & bit) || (i & mask) != mask) continue;
+    const Complex a = psi[i], b = psi[i | bit];
+    psi[i] = g[0] * a + g[1] * b;
+    psi[i | bit] = g[2] * a + g[3] * b;
+  }
+}
+
+void apply(State& psi, const PlacedGate& g, std::vector<std::uint32_t> controls = {}) {
+  switch (g.gate) {
+    case Elementary::CX:
+      controls.push_back(g.a);
+      apply1(psi, testing::gate_x(), g.b, controls);
+      return;
+    case Elementary::CZ:
+      controls.push_back(g.a);
+      apply1(psi, testing::gate_z(), g.b, controls);
+      return;
+    case Elementary::Swap: {
+      std::vector<std::uint32_t> c1 = controls, c2 = controls;
+      c1.push_back(g.a);
+      c2.push_back(g.b);
+      apply1(psi, testing::gate_x(), g.b, c1);
+      apply1(psi, testing::gate_x(), g.a, c2);
+      apply1(psi, testing::gate_x(), g.b, c1);
+      return;
+    }
+    default: apply1(psi, matrix(g.gate), g.a, controls);
+  }
+}
+
+ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length, int boundaries) {
+  constexpr Elementary kClifford[] = {Elementary::H, Elementary::H, Elementary::S, Elementary::Sdg,
+                                      Elementary::X, Elementary::Z, Elementary::CX, Elementary::CX,
+                                      Elementary::CZ};
+  ProgramSteps program;
+  program.qubits = qubits;
+  for (int k = 0; k < length; ++k) {
+    Step step{};
+    step.statement = static_cast<std::uint32_t>(k);
+    const std::uint32_t a = rng() % qubits;
+    const std::uint32_t b = (a + 1 + rng() % (qubits - 1)) % qubits;
+    const int roll = static_cast<int>(rng() % 100);
+    if (roll < boundaries) {
+      step.kind = StepKind::Boundary;
+      step.first = static_cast<std::uint32_t>(program.boundary_qubits.size());
+      step.count = 1;
+      program.boundary_qubits.push_back(a);
+    } else if (roll < boundaries + 45) {
+      step.kind = StepKind::Rotation;
+      step.gate = {rng() % 3 ? Elementary::T : Elementary::Tdg, a, 0};
+    } else {
+      step.kind = StepKind::Clifford;
+      const Elementary g = kClifford[rng() % std::size(kClifford)];
+      step.gate = {g, a, elementary_info(g).qubits == 2 ? b : 0};
+    }
+    program.steps.push_back(step);
+  }
+  return program;
+}
+
+// The program read, on the program's qubits of a state of `total` qubits.
+void run_read(State& psi, const ProgramSteps& program) {
+  for (const Step& step : program.steps) {
+    if (step.kind == StepKind::Boundary) {
+      for (std::uint32_t q : program.qubits_of(step)) apply1(psi, testing::gate_rx(0.3), q, {});
+    } else {
+      apply(psi, step.gate);
+    }
+  }
+}
+
+// The program written, with its measurements deferred.
+void run_written(State& psi, const ProgramSteps& program, const StepsRewrite& rewrite) {
+  std::size_t next = 0;
+  for (std::uint32_t s = 0; s < program.steps.size(); ++s) {
+    if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
+      for (const RegionOp& op : rewrite.insertions[next++].ops) {
+        if (op.kind == RegionOpKind::Gate) apply(psi, op.gate);
+        if (op.kind == RegionOpKind::Conditioned) apply(psi, op.gate, {program.qubits + op.extra});
+      }
+    }
+    const Step& step = program.steps[s];
+    if (step.kind == StepKind::Boundary) {
+      for (std::uint32_t q : program.qubits_of(step)) apply1(psi, testing::gate_rx(0.3), q, {});
+    } else if (!rewrite.removed[s]) {
+      apply(psi, step.gate);
+    }
+  }
+}
+
+State random_state(std::mt19937& rng, std::size_t size) {
+  std::normal_distribution<double> normal;
+  State psi(size);
+  double norm = 0;
+  for (Complex& a : psi) {
+    a = {normal(rng), normal(rng)};
+    norm += std::norm(a);
+  }
+  for (Complex& a : psi) a /= std::sqrt(norm);
+  return psi;
+}
+
+struct Shape {
+  std::uint32_t qubits;
+  int length;
+  int boundaries;
+  std::uint32_t ancillas;
+};
+
+class GadgetsTest : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(GadgetsTest, TheProgramsQubitsEndAsTheProgramLeavesThem) {
+  const Shape shape = GetParam();
+  std::mt19937 rng(shape.qubits * 100 + shape.length + shape.ancillas);
+  int with_gadgets = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const ProgramSteps program = random_program(rng, shape.qubits, shape.length, shape.boundaries);
+    RewriteOptions options;
+    options.ancillas = shape.ancillas;
+    options.every_block = trial % 2 == 0;
+    const StepsRewrite rewrite = rewrite_blocks(program, options);
+    ASSERT_LE(rewrite.extra_qubits, shape.ancillas);
+    if (rewrite.extra_qubits == 0) continue;
+    ++with_gadgets;
+    if (shape.qubits + rewrite.extra_qubits > 12) continue;
+    const std::size_t inputs = std::size_t{1} << shape.qubits;
+    const std::size_t total = inputs << rewrite.extra_qubits;
+    const Complex phase = std::polar(1.0, -rewrite.phase * std::numbers::pi / 8);
+    State extras_seen;
+    for (int input = 0; input < 2; ++input) {
+      const State in = random_state(rng, inputs);
+      State expected = in, written(total, 0);
+      run_read(expected, program);
+      for (std::size_t i = 0; i < inputs; ++i) written[i] = in[i];
+      run_written(written, program, rewrite);
+      // written = phase * expected (x) extras, for one state of the extras.
+      State extras(total / inputs, 0);
+      for (std::size_t k = 0; k < extras.size(); ++k) {
+        for (std::size_t i = 0; i < inputs; ++i) extras[k] += std::conj(phase * expected[i]) * written[i + k * inputs];
+      }
+      double error = 0;
+      for (std::size_t k = 0; k < extras.size(); ++k) {
+        for (std::size_t i = 0; i < inputs; ++i) {
+          error += std::norm(written[i + k * inputs] - phase * expected[i] * extras[k]);
+        }
+      }
+      ASSERT_LT(error, 1e-9) << "trial " << trial << ", input " << input;
+      if (input == 0) {
+        extras_seen = extras;
+      } else {
+        for (std::size_t k = 0; k < extras.size(); ++k) {
+          ASSERT_LT(std::abs(extras[k] - extras_seen[k]), 1e-6) << "trial " << trial;
+        }
+      }
+    }
+  }
+  EXPECT_GT(with_gadgets, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, GadgetsTest,
+                         ::testing::Values(Shape{2, 24, 0, 6}, Shape{3, 30, 0, 8},
+                                           Shape{3, 40, 6, 8}, Shape{4, 40, 0, 2},
+                                           Shape{4, 50, 4, 1}));
+
+}  // namespace
+}  // namespace kestrel
