@@ -45,13 +45,17 @@ std::size_t trailing_space(std::string_view t) {
 // A byte that is a whole character and no white space.
 constexpr bool printable(char c) { return c > ' ' && c < '\x7f'; }
 
-std::string_view trim(std::string_view line) {
+}  // namespace
+
+std::string_view trim_line(std::string_view line) {
   // Almost every line starts and ends with such a byte; white space never does.
   if (!line.empty() && printable(line.front()) && printable(line.back())) return line;
   while (std::size_t n = leading_space(line)) line.remove_prefix(n);
   while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
   return line;
 }
+
+namespace {
 
 // The gates a line may stand for, the seven run gates and cx, per first
 // byte of their OpenQASM names: at most two share one (s and sdg, t and
@@ -108,11 +112,14 @@ std::string_view line_text(OpKind gate) {
 
 }  // namespace
 
-std::optional<OpKind> read_gate_line(std::string_view line) { return classify(trim(line)); }
+std::optional<OpKind> read_trimmed_line(std::string_view trimmed) { return classify(trimmed); }
 
-RecExpr<Op> parse_qasm(std::string_view text) {
+RecExpr<Op> parse_qasm(std::string_view text, WireFinding* wire) {
   Chain chain(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-  for_each_gate_line(text, [&](OpKind gate) { chain.add(gate); });
+  WireCheck check;
+  for_each_gate_line(text, [&](OpKind gate) { chain.add(gate); },
+                     wire != nullptr ? &check : nullptr);
+  if (wire != nullptr) *wire = std::move(check).finish();
   return std::move(chain).take();
 }
 
@@ -120,13 +127,15 @@ GateTally tally_gates(std::string_view text) {
   GateTally tally;
   tally.qasm.reserve(kQasmHeader.size() + text.size());
   tally.qasm += kQasmHeader;
+  WireCheck check;
   for_each_gate_line(text, [&](OpKind gate) {
     tally.stats.add(gate);
     tally.kinds |= 1u << static_cast<unsigned>(gate);
     tally.qasm += line_text(gate);
     tally.qasm += '\n';
-  });
+  }, &check);
   tally.stats.depth = tally.stats.gates;
+  tally.wire = std::move(check).finish();
   return tally;
 }
 
