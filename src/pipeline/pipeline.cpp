@@ -28,11 +28,13 @@ PipelineResult normal_form_pipeline(std::string_view text, bool want_phase) {
   PipelineResult result;
   NormalFormWire wire;
   GateProduct before;
+  WireCheck check;
   for_each_gate_line(text, [&](OpKind gate) {
     result.before.add(gate);
     wire.add(gate);
     if (want_phase && gate != OpKind::CNOT) before.add(gate);
-  });
+  }, &check);
+  result.wire = std::move(check).finish();
   result.before.depth = result.before.gates;
   std::vector<OpKind> gates;
   wire.write(gates);
@@ -98,12 +100,13 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
       result.before = result.after = tally.stats;
       result.qasm = std::move(tally.qasm);
       result.phase = phase;
+      result.wire = std::move(tally.wire);
       return result;
     }
   }
-  const RecExpr<Op> expr = parse_qasm(text);
-  const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
   PipelineResult result;
+  const RecExpr<Op> expr = parse_qasm(text, &result.wire);
+  const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
   result.before = wire_stats(expr);
   result.after = wire_stats(best);
   result.qasm = print_qasm(best);
