@@ -91,6 +91,7 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
   // Saturation's identities hold exactly, global phase included.
   const std::optional<std::uint8_t> phase =
       options.phase ? std::optional<std::uint8_t>(0) : std::nullopt;
+  std::optional<WireFinding> checked;  // what the tally found, when it ran
   if (request.report == nullptr) {
     // A circuit too long to be rewritten comes back as it was read: its gates
     // are written from the text in one pass, without building the chain.
@@ -103,9 +104,11 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
       result.wire = std::move(tally.wire);
       return result;
     }
+    checked = std::move(tally.wire);
   }
   PipelineResult result;
-  const RecExpr<Op> expr = parse_qasm(text, &result.wire);
+  const RecExpr<Op> expr = parse_qasm(text, checked ? nullptr : &result.wire);
+  if (checked) result.wire = std::move(*checked);
   const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
   result.before = wire_stats(expr);
   result.after = wire_stats(best);

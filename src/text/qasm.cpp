@@ -42,21 +42,6 @@ std::size_t trailing_space(std::string_view t) {
   return 0;
 }
 
-// A byte that is a whole character and no white space.
-constexpr bool printable(char c) { return c > ' ' && c < '\x7f'; }
-
-}  // namespace
-
-std::string_view trim_line(std::string_view line) {
-  // Almost every line starts and ends with such a byte; white space never does.
-  if (!line.empty() && printable(line.front()) && printable(line.back())) return line;
-  while (std::size_t n = leading_space(line)) line.remove_prefix(n);
-  while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
-  return line;
-}
-
-namespace {
-
 // The gates a line may stand for, the seven run gates and cx, per first
 // byte of their OpenQASM names: at most two share one (s and sdg, t and
 // tdg), the shorter first; I fills the rest.
@@ -73,8 +58,8 @@ constexpr std::array<std::array<OpKind, 2>, 256> kByFirstByte = [] {
 // A gate line starts with the gate's name and a space, or a tab after "h".
 // The header's lines ("//", "OPENQASM", "include", "qreg") start with no
 // gate's name, and every other line is ignored as well.
-std::optional<OpKind> classify(std::string_view line) {
-  if (line.size() <= 1) return std::nullopt;
+OpKind classify(std::string_view line) {
+  if (line.size() <= 1) return OpKind::I;
   for (OpKind gate : kByFirstByte[static_cast<unsigned char>(line[0])]) {
     if (gate == OpKind::I) break;
     const std::string_view name = kind_info(gate).qasm_name;
@@ -82,7 +67,7 @@ std::optional<OpKind> classify(std::string_view line) {
     const char after = line[name.size()];
     if (after == ' ' || (after == '\t' && gate == OpKind::H)) return gate;
   }
-  return std::nullopt;
+  return OpKind::I;
 }
 
 // Each leaf's line on the one qubit q[0], from its OpenQASM name; I has none.
@@ -112,7 +97,25 @@ std::string_view line_text(OpKind gate) {
 
 }  // namespace
 
-std::optional<OpKind> read_trimmed_line(std::string_view trimmed) { return classify(trimmed); }
+std::string_view trim_spaces(std::string_view line) {
+  while (std::size_t n = leading_space(line)) line.remove_prefix(n);
+  while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
+  return line;
+}
+
+OpKind read_trimmed_line(std::string_view trimmed) { return classify(trimmed); }
+
+OpKind read_checked_line(std::string_view trimmed, std::size_t number, WireCheck& check) {
+  if (!trimmed.empty()) {
+    for (OpKind gate : kByFirstByte[static_cast<unsigned char>(trimmed[0])]) {
+      if (gate == OpKind::I) break;
+      if (check.usual(gate, trimmed)) return gate;
+    }
+  }
+  const OpKind gate = classify(trimmed);
+  check.line(number, trimmed, gate);
+  return gate;
+}
 
 RecExpr<Op> parse_qasm(std::string_view text, WireFinding* wire) {
   Chain chain(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);

@@ -31,17 +31,19 @@ inline constexpr std::string_view kQasmHeader =
     "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[1];\n";
 
 // A line without the Unicode White_Space at either end (the reader's trim).
-std::string_view trim_line(std::string_view line);
-
-// The gate that one trimmed line stands for, or nothing for a line the
-// reader ignores.
-std::optional<OpKind> read_trimmed_line(std::string_view trimmed);
-
-// The gate that one line (without its line feed) stands for, or nothing for
-// a line the reader ignores.
-inline std::optional<OpKind> read_gate_line(std::string_view line) {
-  return read_trimmed_line(trim_line(line));
+// Almost every line starts and ends with a printable ASCII byte, which is no
+// white space: that case is decided here, the rest in `trim_spaces`.
+std::string_view trim_spaces(std::string_view line);
+inline std::string_view trim_line(std::string_view line) {
+  const auto printable = [](char c) { return c > ' ' && c < '\x7f'; };
+  if (!line.empty() && printable(line.front()) && printable(line.back())) return line;
+  return trim_spaces(line);
 }
+
+// The gate that one trimmed line stands for; I for a line the reader ignores.
+OpKind read_trimmed_line(std::string_view trimmed);
+// The same, with `check` seeing the line as line `number`.
+OpKind read_checked_line(std::string_view trimmed, std::size_t number, WireCheck& check);
 
 // Calls `f(OpKind)` for each gate line of `text`, in order, and shows every
 // line to `check` when given.
@@ -52,12 +54,10 @@ void for_each_gate_line(std::string_view text, F&& f, WireCheck* check = nullptr
     const std::size_t end = text.find('\n');
     const std::string_view line = trim_line(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    const std::optional<OpKind> gate = read_trimmed_line(line);
-    if (gate) f(*gate);
-    if (check != nullptr) {
-      check->line(++number, line, gate ? kind_info(*gate).qasm_name.size() : 0,
-                  gate == OpKind::CNOT);
-    }
+    ++number;
+    const OpKind gate = check == nullptr || check->done() ? read_trimmed_line(line)
+                                                          : read_checked_line(line, number, *check);
+    if (gate != OpKind::I) f(gate);
   }
 }
 

@@ -87,6 +87,12 @@ std::string quoted(std::string_view line) {
 
 }  // namespace
 
+void WireCheck::line(std::size_t number, std::string_view trimmed, OpKind gate) {
+  any_gate_ = any_gate_ || gate != OpKind::I;
+  if (!settled_) examine(number, trimmed, gate == OpKind::I ? 0 : kind_info(gate).qasm_name.size());
+  usual_ready_ = !settled_ && wire_known_ && depth_ == 0;
+}
+
 void WireCheck::examine(std::size_t number, std::string_view line, std::size_t name_size) {
   number_ = number;
   current_ = line;
@@ -172,8 +178,17 @@ void WireCheck::set_wire(std::string_view name, std::uint64_t index) {
   register_ = name;
   index_ = index;
   const std::string qubit = register_ + "[" + std::to_string(index) + "]";
-  operands_[0] = " " + qubit + ";";
-  operands_[1] = " " + qubit + "," + qubit + ";";
+  for (std::size_t k = 0; k < Op::kNumKinds; ++k) {
+    const auto gate = static_cast<OpKind>(k);
+    if (!is_run_gate(gate) && gate != OpKind::CNOT) continue;
+    Usual& usual = usual_[k];
+    usual.text = std::string(kKinds[k].qasm_name) + " " + qubit +
+                 (gate == OpKind::CNOT ? "," + qubit : "") + ";";
+    usual.size = usual.text.size();
+    usual.word = usual.size >= 8 ? 8 : 4;  // at least 6: "h a[0];"
+    usual.head = Usual::load(usual.text.data(), usual.word);
+    usual.tail = Usual::load(usual.text.data() + usual.size - usual.word, usual.word);
+  }
 }
 
 void WireCheck::found(WireFinding::Kind kind) {

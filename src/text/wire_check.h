@@ -21,8 +21,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+
+#include "src/circuit/op.h"
 
 namespace kestrel {
 
@@ -58,18 +61,23 @@ inline constexpr std::size_t kQuotedBytes = 80;
 // keeps the first finding.
 class WireCheck {
  public:
-  // Line `number` (from 1), trimmed as the reader trims it. `name_size` is
-  // the size of the gate name the reader read the line as, 0 for a line it
-  // drops; `two_qubit` says that gate is cx.
-  void line(std::size_t number, std::string_view trimmed, std::size_t name_size, bool two_qubit) {
-    any_gate_ = any_gate_ || name_size != 0;
-    if (settled_) return;
-    // The usual line: the gate on the wire, exactly as the lines before.
-    if (name_size != 0 && depth_ == 0 && trimmed.substr(name_size) == operands_[two_qubit]) {
-      return;
-    }
-    examine(number, trimmed, name_size);
+  // Whether `trimmed` is the usual line of `gate` (a run gate or cx): the
+  // gate on the wire, written as "t q[0];" once the wire is q[0]. The reader
+  // asks this first and, when it holds, takes the line as that gate with
+  // nothing more to check.
+  bool usual(OpKind gate, std::string_view trimmed) {
+    if (!usual_ready_ || !usual_[static_cast<std::size_t>(gate)].matches(trimmed)) return false;
+    any_gate_ = true;
+    return true;
   }
+
+  // Whether nothing the later lines hold can change the finding: a finding
+  // is made and a gate was read.
+  bool done() const { return settled_ && any_gate_; }
+
+  // Any other line: line `number` (from 1), trimmed as the reader trims it,
+  // which the reader read as `gate` (I for a line it drops).
+  void line(std::size_t number, std::string_view trimmed, OpKind gate);
 
   // The finding once every line is seen: NoGate when no line was read as a
   // gate (a file name given for the text, say), whatever else was found.
@@ -89,9 +97,35 @@ class WireCheck {
   void found(WireFinding::Kind kind);
 
   bool settled_ = false;         // a finding is made: nothing more to see
+  bool usual_ready_ = false;     // the usual line is known and may be taken as it is:
+                                 // the wire is known, no finding, outside a definition
   bool any_gate_ = false;        // a gate line was read
   std::size_t depth_ = 0;        // open braces: inside a gate definition's body
-  std::string operands_[2];      // " q[0];" and " q[0],q[0];" once the wire is known
+  // A usual line, compared as two words that overlap where the text is
+  // shorter than 16 bytes: "t q[0];", "cx q[0],q[0];".
+  struct Usual {
+    std::string text;         // "" until the wire is known, and for gates with no line
+    std::size_t size = 0;     // text.size()
+    std::size_t word = 0;     // 8, or 4 for a text shorter than 8 bytes
+    std::uint64_t head = 0;   // the text's first `word` bytes
+    std::uint64_t tail = 0;   // its last `word` bytes
+    bool matches(std::string_view rest) const {
+      if (rest.size() != size || size == 0) return false;
+      if (size > 16) return rest == text;
+      return load(rest.data(), word) == head && load(rest.data() + size - word, word) == tail;
+    }
+    // `size` (4 or 8) bytes at `at` as a word.
+    static std::uint64_t load(const char* at, std::size_t size) {
+      std::uint64_t word = 0;
+      if (size == 8) {
+        std::memcpy(&word, at, 8);
+      } else {
+        std::memcpy(&word, at, 4);
+      }
+      return word;
+    }
+  };
+  Usual usual_[Op::kNumKinds];   // by gate
   bool wire_known_ = false;      // the wire is set: by the first declaration or gate
   std::string register_;         // the wire's register
   std::uint64_t index_ = 0;      // the wire's index in it
