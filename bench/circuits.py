@@ -11,14 +11,15 @@ gate names only and treats the program as one wire).
 
 Whole programs are random too (`per_qubit_program`, many qubits;
 `whole_program`, Clifford+T or only cx, t and tdg on up to thousands of
-qubits, cx between any two qubits or only near ones) or real ones from the
-shared data beside the repository (`shared_programs`). What kestrel returns
+qubits, cx between any two qubits or only near ones) or real ones, those
+the repository holds in examples/ (`shared_programs`). What kestrel returns
 for the random circuits and the thread batch is recorded and checked by
 bench/golden.py.
 """
 
 from __future__ import annotations
 
+import gzip
 from pathlib import Path
 
 SIZES = [8, 64, 512, 4_096, 32_768, 131_072, 1_048_576]
@@ -156,18 +157,24 @@ def whole_program(family: str, gates: int, qubits: int, reach: int | None = None
 
 
 def shared_programs(name: str) -> list[Path]:
-    """The .qasm programs of the shared data folder `name` beside the
-    repository (for a work tree, a folder further up), or of the folder
-    $KESTREL_<NAME> names: `shared_programs("qasmbench")` reads
-    ../shared/data/qasmbench/ unless $KESTREL_QASMBENCH is set."""
-    import os
-    variable = "KESTREL_" + name.upper()
-    candidates = [Path(os.environ[variable])] if variable in os.environ else []
-    candidates += [d / "shared" / "data" / name for d in Path(__file__).resolve().parents]
-    for folder in candidates:
-        if folder.is_dir():
-            return sorted(folder.glob("*.qasm"))
-    return []
+    """The programs the tests and the benchmarks share, those of
+    examples/<name>/ ("qasmbench", "tcount"), as .qasm files in the order of
+    their names: a gzipped one (hwb10.qasm.gz) is unpacked once into
+    build/programs/<name>/, so that every reader takes a plain file."""
+    repo = Path(__file__).resolve().parents[1]
+    out = []
+    for path in (repo / "examples" / name).iterdir():
+        if path.name.endswith(".qasm"):
+            out.append(path)
+        elif path.name.endswith(".qasm.gz"):
+            plain = repo / "build" / "programs" / name / path.name.removesuffix(".gz")
+            if not plain.exists() or plain.stat().st_mtime < path.stat().st_mtime:
+                plain.parent.mkdir(parents=True, exist_ok=True)
+                unpacked = plain.with_name(plain.name + ".part")
+                unpacked.write_bytes(gzip.decompress(path.read_bytes()))
+                unpacked.replace(plain)
+            out.append(plain)
+    return sorted(out, key=lambda p: p.name)
 
 
 def t_count(text: str) -> int:

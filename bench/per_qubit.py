@@ -1,7 +1,7 @@
 """The per-qubit suite: whole programs through kestrel's per-qubit mode with
 the normal form, beside Qiskit's OptimizeCliffordT on the same text.
 
-The programs are the QASMBench programs of the shared data and seeded random
+The programs are the QASMBench programs of examples/qasmbench/ and seeded random
 programs over 100 qubits (bench/circuits.py), 10,000 to 1,000,000 statements
 (10,000 only in a quick run). Both tools run whatever `--tools` names. The
 suite adds the section "per_qubit" to results.json, one row per program:

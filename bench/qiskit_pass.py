@@ -19,7 +19,7 @@ runs:
 and the T count each leaves. The programs: a seeded random Clifford+T
 circuit of 100,000 gates on 8 qubits (35% cx; bench/circuits.py's
 `whole_program`; 10,000 gates in a quick run), and the T-count programs of
-../shared/data/tcount/ with the most gates (hwb10, mod_adder_1024,
+examples/tcount/ with the most gates (hwb10, mod_adder_1024,
 gf2^16_mult).
 
 It adds one section to results.json, "qiskit_pass": [{"program", "qubits",

@@ -101,6 +101,31 @@ def cells_of(results: dict[str, Any]) -> dict[tuple[str, str, int], dict[str, An
     return {(c["tool"], c["family"], c["gates"]): c for c in results["cells"]}
 
 
+# The mark of a result that is its input, returned because the circuit starts
+# past saturation's node limit: such a row times reading and writing only,
+# and is never a speed-up.
+UNCHANGED = "input returned: node limit"
+
+
+def returned_unchanged(cell: dict[str, Any]) -> bool:
+    """Whether kestrel's result was the circuit it read because the circuit
+    starts past the default node limit (its chain has a node per gate and
+    more): the limit, not the rules, decided. The statistics say it changed
+    nothing."""
+    stats = cell.get("digest", {}).get("stats")
+    same = (stats["gates_before"] == stats["gates_after"] if stats
+            else cell.get("t_after") == cell["t_before"])
+    return "median" in cell and same and cell["gates"] > default_node_limit()
+
+
+def default_node_limit() -> int:
+    """The default node limit, from kestrel's signature (its table of options)."""
+    import inspect
+
+    import kestrel
+    return inspect.signature(kestrel.optimize_qasm).parameters["node_limit"].default
+
+
 def tables(results: dict[str, Any], heading: str, notes: str) -> list[str]:
     if "cells" not in results:
         return []
@@ -125,10 +150,11 @@ def tables(results: dict[str, Any], heading: str, notes: str) -> list[str]:
             mem = results["memory"].get(f"{family}/{gates}", {})
             kind = "Clifford+T" if family == "clifford_t" else "Clifford+T with cx"
             if "median" in c:
+                t_after = f"{c['t_after']:,}" + (f" ({UNCHANGED})" if returned_unchanged(c) else "")
                 out.append(f"| {gates:,} | {kind} | {fmt_time(c['median'])} | "
                            f"{fmt_number(c['median'] / gates * 1e6)} | "
                            f"{mem.get('bytes_per_gate', float('nan')):,.0f} | "
-                           f"{c['t_before']:,} | {c['t_after']:,} | {len(c['runs'])} |")
+                           f"{c['t_before']:,} | {t_after} | {len(c['runs'])} |")
             else:
                 out.append(f"| {gates:,} | {kind} | {c['status']} | | | {c['t_before']:,} | | |")
     out.append("")
@@ -137,17 +163,22 @@ def tables(results: dict[str, Any], heading: str, notes: str) -> list[str]:
         out += [f"{heading} Against the peers", "",
                 "Median wall time of each pipeline from QASM text to QASM text on the "
                 "Clifford+T circuits, and in brackets its ratio to kestrel's (above 1: "
-                "kestrel is faster).", "",
+                "kestrel is faster). Where kestrel returned its input because the circuit "
+                f"starts past the node limit (\"{UNCHANGED}\") there is no ratio: it did "
+                "no work.", "",
                 "| Gates | " + " | ".join(label[n] for n in names) + " |",
                 "|---:|" + "---:|" * len(names)]
         for gates in sizes:
             k = cells.get(("kestrel", "clifford_t", gates), {})
+            unchanged = bool(k) and returned_unchanged(k)
             row = [f"{gates:,}"]
             for n in names:
                 c = cells.get((n, "clifford_t", gates), {})
                 if "median" not in c:
                     row.append(c.get("status", ""))
-                elif n == "kestrel" or "median" not in k:
+                elif n == "kestrel" and unchanged:
+                    row.append(f"{fmt_time(c['median'])} ({UNCHANGED})")
+                elif n == "kestrel" or "median" not in k or unchanged:
                     row.append(fmt_time(c["median"]))
                 else:
                     row.append(f"{fmt_time(c['median'])} ({fmt_ratio(c['median'] / k['median'])})")
@@ -162,6 +193,7 @@ def tables(results: dict[str, Any], heading: str, notes: str) -> list[str]:
             k = cells.get(("kestrel", "clifford_t", gates), {})
             row = [f"{gates:,}", f"{k.get('t_before', 0):,}"]
             row += [t_after_text(cells.get((n, "clifford_t", gates), {"status": ""}))
+                    + (f" ({UNCHANGED})" if n == "kestrel" and k and returned_unchanged(k) else "")
                     for n in names]
             out.append("| " + " | ".join(row) + " |")
         out.append("")
@@ -187,9 +219,10 @@ NOTES = """\
   minus a child that does all but the optimisation; their peak resident sets
   (VmHWM; a child's ru_maxrss would start from the parent's peak), median of
   {memory_trials}, divided by the gates.
-- kestrel stops saturating once its e-graph holds more than 10,000 nodes, so
-  from 32,768 gates on it returns the input unchanged: those rows time reading,
-  loading and writing.
+- kestrel stops saturating once its e-graph holds more than its node limit
+  (10,000 nodes by default), so from 32,768 gates on it returns the input
+  unchanged: those rows, marked "input returned: node limit", time reading
+  and writing only, and no speed-up is given for them.
 - Peers: {pipelines}
 - T count: T and T-dagger gates of the result. PyZX counts phase gates with an
   odd multiple of pi/4. pytket's FullPeepholeOptimise merges a one-qubit circuit

@@ -5,8 +5,8 @@ one, or --out).
 results.md is, in order: how long the run took; a line on where it ran
 (machine, commit, tool versions, date, load); each suite's tables; the plot;
 whether kestrel's results match bench/golden.json; how it is measured, from
-each suite's notes. `tables` is also what bench/readme.py puts into the
-README, with headings a level lower.
+each suite's notes. bench/readme.py puts a summary of the same results into
+the README.
 """
 
 from __future__ import annotations
@@ -27,7 +27,8 @@ def about(results: dict[str, Any]) -> str:
     parts = [f"Measured on {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB memory, "
              f"{m['system']}, Python {m['python']}",
              f"kestrel at commit {results['commit']}"]
-    parts += [f"{d} {v}" for d, v in results["versions"].items() if d != "kestrel"]
+    parts += [f"{d} {v}" for d, v in results["versions"].items()
+              if d not in ("kestrel", "kestrel-tcount")]
     parts.append(f"{results['date']}; load average {results['load'][0]:.1f} at the start, "
                  f"{results['load'][1]:.1f} at the end")
     return ("; ".join(parts) + "."

@@ -3,7 +3,7 @@
 teleport_reduce and quizx's full_simp, and alone on large generated programs,
 with the targets the method is held to stated beside the figures.
 
-- The programs of ../shared/data/tcount/: T before, the T count each tool
+- The programs of examples/tcount/: T before, the T count each tool
   leaves, the median time of each from text to text (each tool in its own
   child process; a peer whose run passes the time limit is cut off, and is
   not run on the programs with more gates), and kestrel's speed-up over each.
@@ -83,7 +83,7 @@ def show(tool: str, name: str, cell: dict[str, Any]) -> None:
 def run_programs(s: Settings) -> list[dict[str, Any]]:
     programs = circuits.shared_programs("tcount")
     if not programs:
-        log("  no shared/data/tcount beside the repository: no programs")
+        log("  no programs in examples/tcount/")
     rows = []
     for path in programs:
         text = path.read_text()
@@ -309,7 +309,7 @@ def tables(results: dict[str, Any], heading: str, notes: str) -> list[str]:
 
 
 NOTES = """\
-- Whole programs: the T-count programs of `../shared/data/tcount/` (its
+- Whole programs: the T-count programs of `examples/tcount/` (its
   README says where they come from and how they were converted). Each tool
   runs in a fresh process per program, after an untimed warm-up on a program
   of 64 gates on 8 qubits, timed as the other suites are. quizx's time stops

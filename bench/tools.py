@@ -82,10 +82,11 @@ QISKIT_CLIFFORD = {"h", "s", "sdg", "x", "y", "z", "sx", "sxdg", "id", "cx", "ba
 Pipeline = Callable[[str], tuple[str, Any]]
 
 
-# The distribution that provides each tool.
-DISTRIBUTION = {"kestrel": "kestrel", "kestrel-nf": "kestrel", "kestrel-pq": "kestrel",
+# The distribution that provides each tool (kestrel's is kestrel-tcount).
+KESTREL = "kestrel-tcount"
+DISTRIBUTION = {"kestrel": KESTREL, "kestrel-nf": KESTREL, "kestrel-pq": KESTREL,
                 "qiskit-l3": "qiskit", "qiskit-1q": "qiskit", "pyzx": "pyzx", "pytket": "pytket",
-                "qiskit-ct": "qiskit", "kestrel-rm": "kestrel", "pyzx-tr": "pyzx",
+                "qiskit-ct": "qiskit", "kestrel-rm": KESTREL, "pyzx-tr": "pyzx",
                 "quizx": "quizx"}
 # The tools whose T counts are not counted by the function of their first word.
 COUNTER = {"kestrel-pq": "kestrel_program", "kestrel-rm": "kestrel_program"}

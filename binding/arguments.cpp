@@ -13,23 +13,6 @@
 namespace kestrel::binding {
 namespace {
 
-// The keyword options in their order of declaration; those before the
-// limits only where the set has them.
-constexpr const char* kOptionNames[] = {"method",     "per_qubit",  "phase",
-                                        "iter_limit", "node_limit", "time_limit"};
-constexpr std::size_t kOptionCount = std::size(kOptionNames);
-constexpr std::size_t kFirstLimit = 3;  // options before this one are not limits
-
-// Whether functions taking `set` take option `k`.
-bool takes(OptionSet set, std::size_t k) {
-  switch (set) {
-    case OptionSet::Limits: return k >= kFirstLimit;
-    case OptionSet::Methods: return k == 0 || k >= kFirstLimit;
-    case OptionSet::AllOptions: return true;
-  }
-  return false;
-}
-
 // Sets TypeError "<name> must be <what>, not '<type>'" and returns false.
 bool wrong_type(const char* name, const char* what, PyObject* value) {
   PyObject* type_name =
@@ -59,73 +42,70 @@ bool repr_text(PyObject* value, std::string& out) {
   return utf8 != nullptr;
 }
 
-// An int, whatever its size; src/pipeline/options.h checks its value.
-bool count_option(const char* name, PyObject* value, std::size_t& out) {
-  if (!PyLong_Check(value) || PyBool_Check(value)) return wrong_type(name, "an int", value);
-  int overflow = 0;
-  const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
-  if (n == -1 && PyErr_Occurred()) return false;
+// The value of `value` for an option of `kind`, or false with TypeError set
+// when it has the wrong type. A str's text stays with the str, which the
+// call holds.
+bool python_value(const char* name, OptionKind kind, PyObject* value, OptionValue& out) {
+  switch (kind) {
+    case OptionKind::Switch:
+      if (!PyBool_Check(value)) return wrong_type(name, "a bool", value);
+      out = value == Py_True;
+      return true;
+    case OptionKind::Count: {
+      if (!PyLong_Check(value) || PyBool_Check(value)) return wrong_type(name, "an int", value);
+      int overflow = 0;  // the sign of an int beyond long long
+      const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+      if (n == -1 && PyErr_Occurred()) return false;
+      out = std::optional<WholeNumber>(WholeNumber{n, overflow});
+      return true;
+    }
+    case OptionKind::Seconds: {
+      if ((!PyFloat_Check(value) && !PyLong_Check(value)) || PyBool_Check(value)) {
+        return wrong_type(name, "a number of seconds", value);
+      }
+      Seconds seconds;
+      if (PyLong_Check(value)) {
+        int overflow = 0;
+        const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (n == -1 && PyErr_Occurred()) return false;
+        seconds.too_large = overflow > 0;
+        seconds.value = overflow < 0 ? -1.0 : static_cast<double>(n);
+      } else {
+        seconds.value = PyFloat_AsDouble(value);
+        if (seconds.value == -1.0 && PyErr_Occurred()) return false;
+      }
+      out = std::optional<Seconds>(seconds);
+      return true;
+    }
+    case OptionKind::Method:
+    case OptionKind::File: {
+      if (!PyUnicode_Check(value)) return wrong_type(name, "a str", value);
+      Py_ssize_t size = 0;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+      if (utf8 == nullptr) PyErr_Clear();  // lone surrogates: no method's name
+      out = utf8 == nullptr ? std::string_view()
+                            : std::string_view(utf8, static_cast<std::size_t>(size));
+      return true;
+    }
+  }
+  return wrong_type(name, "a value", value);
+}
+
+// Converts the given value of option `option` into `into`.
+bool convert_option(const Option& option, PyObject* value, Invocation& into) {
+  const std::string name(option.name);
+  OptionValue converted;
+  if (!python_value(name.c_str(), option.kind, value, converted)) return false;
   std::string shown;
   if (!repr_text(value, shown)) return false;
-  return accepted(set_count(name, WholeNumber{n, overflow}, shown, out));
-}
-
-// An int or a float, as seconds.
-bool seconds_option(const char* name, PyObject* value, std::chrono::nanoseconds& out) {
-  if ((!PyFloat_Check(value) && !PyLong_Check(value)) || PyBool_Check(value)) {
-    return wrong_type(name, "a number of seconds", value);
-  }
-  Seconds seconds;
-  if (PyLong_Check(value)) {
-    int overflow = 0;  // the sign of an int beyond long long
-    const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (n == -1 && PyErr_Occurred()) return false;
-    seconds.too_large = overflow > 0;
-    seconds.value = overflow < 0 ? -1.0 : static_cast<double>(n);
-  } else {
-    seconds.value = PyFloat_AsDouble(value);
-    if (seconds.value == -1.0 && PyErr_Occurred()) return false;
-  }
-  std::string shown;
-  if (!repr_text(value, shown)) return false;
-  return accepted(set_seconds(name, seconds, shown, out));
-}
-
-bool method_option(const char* name, PyObject* value, Method& out) {
-  if (!PyUnicode_Check(value)) return wrong_type(name, "a str", value);
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
-  if (utf8 == nullptr) PyErr_Clear();  // lone surrogates: no method's name
-  const std::string_view text =
-      utf8 == nullptr ? std::string_view() : std::string_view(utf8, static_cast<std::size_t>(size));
-  std::string shown;
-  if (!repr_text(value, shown)) return false;
-  return accepted(set_method(name, text, shown, out));
-}
-
-bool flag_option(const char* name, PyObject* value, bool& out) {
-  if (!PyBool_Check(value)) return wrong_type(name, "a bool", value);
-  out = value == Py_True;
-  return true;
-}
-
-// Converts the given value of option `k` into `options`.
-bool convert_option(std::size_t k, PyObject* value, PipelineOptions& options) {
-  const char* name = kOptionNames[k];
-  switch (k) {
-    case 0: return method_option(name, value, options.method);
-    case 1: return flag_option(name, value, options.per_qubit);
-    case 2: return flag_option(name, value, options.phase);
-    case 3: return count_option(name, value, options.limits.iter_limit);
-    case 4: return count_option(name, value, options.limits.node_limit);
-    default: return seconds_option(name, value, options.limits.time_limit);
-  }
+  return accepted(set_option(option, converted, shown, Spelling::Python, into));
 }
 
 }  // namespace
 
-bool parse_arguments(const char* function, std::span<const char* const> names, OptionSet set,
+bool parse_arguments(const char* function, std::span<const char* const> names, Caller caller,
                      PyObject* args, PyObject* kwargs, Arguments& out) {
+  const std::span<const Option> options = kOptions;
   const std::size_t required = std::min(names.size(), kMaxPositional);
   const Py_ssize_t positional = PyTuple_Size(args);
   if (positional < 0) return false;
@@ -136,15 +116,21 @@ bool parse_arguments(const char* function, std::span<const char* const> names, O
   }
   for (Py_ssize_t k = 0; k < positional; ++k) out.positional[k] = PyTuple_GetItem(args, k);
 
-  PyObject* given[kOptionCount] = {};  // borrowed values of the options passed
+  std::array<PyObject*, std::size(kOptions)> given{};  // borrowed values of the options passed
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(kwargs, &position, &key, &value)) {
-      const auto is = [&](const char* name) {
-        return PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0;
-      };
+      // The key's text; a key that is no str, or not UTF-8, matches nothing.
+      std::string_view keyword;
+      if (PyUnicode_Check(key)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+        if (utf8 == nullptr) PyErr_Clear();
+        if (utf8 != nullptr) keyword = std::string_view(utf8, static_cast<std::size_t>(size));
+      }
+      const auto is = [&](std::string_view name) { return !keyword.empty() && keyword == name; };
       std::size_t p = 0;
       while (p < required && !is(names[p])) ++p;
       if (p < required) {
@@ -157,8 +143,11 @@ bool parse_arguments(const char* function, std::span<const char* const> names, O
         continue;
       }
       std::size_t k = 0;
-      while (k < kOptionCount && !(takes(set, k) && is(kOptionNames[k]))) ++k;
-      if (k == kOptionCount) {
+      while (k < options.size() && !((options[k].callers & caller) != 0 &&
+                                     !options[k].name.empty() && is(options[k].name))) {
+        ++k;
+      }
+      if (k == options.size()) {
         PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function,
                      key);
         return false;
@@ -182,10 +171,13 @@ bool parse_arguments(const char* function, std::span<const char* const> names, O
                  function, missing.size(), missing.size() == 1 ? "" : "s", list.c_str());
     return false;
   }
-  for (std::size_t k = 0; k < kOptionCount; ++k) {
-    if (given[k] != nullptr && !convert_option(k, given[k], out.options)) return false;
+  OptionSet set = 0;
+  for (std::size_t k = 0; k < options.size(); ++k) {
+    if (given[k] == nullptr) continue;
+    if (!convert_option(options[k], given[k], out.options)) return false;
+    set |= OptionSet{1} << k;
   }
-  return true;
+  return accepted(check_methods(set, out.options, Spelling::Python));
 }
 
 }  // namespace kestrel::binding

@@ -1,19 +1,19 @@
 // cli(): the command line of the console script and of `python -m kestrel`.
 //
-//   kestrel --in circuit.qasm --stats > optimised.qasm
+//   kestrel circuit.qasm --stats > optimised.qasm
 //   kestrel --in circuit.qasm --out circuit.qasm --report --dot egraph.dot
 //
-// The options come from the process's own argument vector (sys.orig_argv,
-// turned back into the bytes the process was given), not from sys.argv, so a
-// launcher script's path or an interpreter option such as "-c" is just one
-// more element to ignore. An option that takes a value takes the next element
-// whatever it is; unknown elements are ignored. Output goes to file
-// descriptors 1 and 2 directly, after the interpreter's sys.stdout and
-// sys.stderr are flushed so that anything printed before keeps its place.
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
-#include <limits>
+// The words come from the process's own argument vector (sys.orig_argv,
+// turned back into the bytes the process was given), not from sys.argv: the
+// program's words are those after the interpreter's options and the script,
+// module or command they name. src/pipeline/command_line.h reads them by the
+// table of options; a usage error prints the usage line and
+// "kestrel: error: ..." on standard error and raises SystemExit(2). A
+// one-wire method's finding about the text prints "kestrel: warning: ..."
+// first on standard error, or with --strict raises ValueError before
+// anything is written. Output goes to file descriptors 1 and 2 directly,
+// after the interpreter's sys.stdout and sys.stderr are flushed so that
+// anything printed before keeps its place.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,151 +24,52 @@
 #include "binding/files.h"
 #include "binding/module.h"
 #include "binding/pipeline.h"
+#include "src/pipeline/command_line.h"
 #include "src/saturation/report.h"
 
 namespace kestrel::binding {
 namespace {
 
-constexpr std::string_view kUsage =
-    "Usage: kestrel --in <file.qasm> [--out out.qasm] [--stats]\n";
-
-// The help after the usage line; "%s" stands for the methods.
-constexpr std::string_view kHelp =
-    "\n"
-    "Simplifies the Clifford+T circuit of an OpenQASM 2.0 file.\n"
-    "\n"
-    "  --in FILE             the OpenQASM 2.0 file to read (required)\n"
-    "  --out FILE            write the result to FILE, replacing it whole, not to standard output\n"
-    "  --stats               print the before and after statistics on standard error\n"
-    "  --method NAME         %s\n"
-    "  --per-qubit           keep a multi-qubit program whole and optimise every qubit\n"
-    "  --iter-limit N        stop saturating after N iterations (default 30)\n"
-    "  --node-limit N        stop saturating above N e-graph nodes (default 10000)\n"
-    "  --time-limit SECONDS  stop saturating after SECONDS seconds (default 5; with\n"
-    "                        --per-qubit, for the whole run; rotation merging keeps\n"
-    "                        the T gates it reads after it as they are)\n"
-    "  --report              print what the saturation run did on standard error\n"
-    "  --dot FILE            write the final e-graph to FILE in Graphviz's dot language\n"
-    "  --help                print this help and exit\n"
-    "  --version             print the version and exit\n";
-
-std::string help_text() {
-  const std::string methods = method_list("") + " (default " + std::string(kMethods[0].name) + ")";
-  std::string help(kHelp);
-  help.replace(help.find("%s"), 2, methods);
-  return help;
-}
-
-struct Options {
-  std::optional<std::string> in;   // input path, absent until given
-  std::optional<std::string> out;  // output path; absent means standard output
-  std::optional<std::string> dot;  // where to draw the final e-graph
-  bool stats = false;              // print the statistics to standard error
-  bool report = false;             // print the run's report to standard error
-  bool help = false;               // print the help instead of running
-  bool version = false;            // print the version instead of running
-  PipelineOptions pipeline;        // method, mode and limits
-  std::optional<std::string> error;  // why a value was refused, the first one only
-};
-
-// The text of a whole number, or nothing when it is none.
-std::optional<WholeNumber> whole_number(std::string_view text) {
-  WholeNumber n;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n.value);
-  if (text.empty() || end != text.data() + text.size()) return std::nullopt;
-  if (error == std::errc::result_out_of_range) {
-    n = {0, text.front() == '-' ? -1 : 1};
-  } else if (error != std::errc()) {
-    return std::nullopt;
-  }
-  return n;
-}
-
-// The text of a number, or nothing when it is none. One too large for a
-// double is kept as such, one too small reads as 0.
-std::optional<Seconds> seconds_number(std::string_view text) {
-  Seconds s;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), s.value);
-  if (text.empty() || end != text.data() + text.size()) return std::nullopt;
-  if (error == std::errc::result_out_of_range) {
-    const double rounded = std::strtod(std::string(text).c_str(), nullptr);
-    s = {std::isinf(rounded) && rounded < 0 ? -1.0 : 0.0, std::isinf(rounded) && rounded > 0};
-  } else if (error != std::errc()) {
-    return std::nullopt;
-  }
-  return s;
-}
-
-// Applies the option `name` with `value` (absent when it ended the vector),
-// noting the first refused value in `options.error`.
-void take_value(Options& options, const std::string& name, const std::string* value) {
-  auto refuse = [&](const std::string& reason) {
-    if (!options.error) options.error = reason;
-  };
-  if (name == "--in" || name == "--out" || name == "--dot") {
-    std::optional<std::string>& path =
-        name == "--in" ? options.in : name == "--out" ? options.out : options.dot;
-    if (value != nullptr) {
-      path = *value;
-    } else {
-      path.reset();
+// The index in the process's argument vector `argv` of the program's first
+// word: past the interpreter (argv[0]), its options, and the script, module
+// (-m) or command (-c) they end with.
+std::size_t first_program_word(const std::vector<std::string>& argv) {
+  std::size_t i = 1;
+  while (i < argv.size()) {
+    const std::string& word = argv[i];
+    if (word == "--") return i + 2;  // then the script
+    if (word == "-" || word.size() < 2 || word[0] != '-') return i + 1;  // the script
+    if (word.starts_with("--")) {
+      if (word == "--check-hash-based-pycs") ++i;  // its value
+      ++i;
+      continue;
     }
-    return;
-  }
-  if (value == nullptr) return refuse(name + " needs a value");
-  const std::string quoted = "'" + *value + "'";
-  PipelineOptions& pipeline = options.pipeline;
-  std::optional<std::string> refused;
-  if (name == "--method") {
-    refused = set_method(name, *value, quoted, pipeline.method);
-  } else if (name == "--time-limit") {
-    refused = set_seconds(name, seconds_number(*value), quoted, pipeline.limits.time_limit);
-  } else {
-    std::size_t& limit =
-        name == "--iter-limit" ? pipeline.limits.iter_limit : pipeline.limits.node_limit;
-    refused = set_count(name, whole_number(*value), quoted, limit);
-  }
-  if (refused) refuse(*refused);
-}
-
-// Walks the elements after the program path once. Options with a value take
-// the next element whatever it is; a later one replaces an earlier one.
-Options parse_options(const std::vector<std::string>& argv) {
-  static const std::vector<std::string> kWithValue = {
-      "--in", "--out", "--dot", "--method", "--iter-limit", "--node-limit", "--time-limit"};
-  Options options;
-  for (std::size_t i = 1; i < argv.size(); ++i) {
-    const std::string& element = argv[i];
-    if (std::find(kWithValue.begin(), kWithValue.end(), element) != kWithValue.end()) {
-      take_value(options, element, i + 1 < argv.size() ? &argv[++i] : nullptr);
-    } else if (element == "--stats") {
-      options.stats = true;
-    } else if (element == "--report") {
-      options.report = true;
-    } else if (element == "--per-qubit") {
-      options.pipeline.per_qubit = true;
-    } else if (element == "--help") {
-      options.help = true;
-    } else if (element == "--version") {
-      options.version = true;
+    // One-letter options, several to a word: -c and -m end the interpreter's
+    // options with their value, -W and -X take one; either may be attached.
+    for (std::size_t j = 1; j < word.size(); ++j) {
+      const char letter = word[j];
+      if (letter == 'c' || letter == 'm') return j + 1 < word.size() ? i + 1 : i + 2;
+      if (letter == 'W' || letter == 'X') {
+        if (j + 1 == word.size()) ++i;
+        break;
+      }
     }
+    ++i;
   }
-  if (!options.error && (options.report || options.dot) &&
-      (options.pipeline.per_qubit || options.pipeline.method != Method::Saturation)) {
-    options.error = "--report and --dot describe a saturation run on one wire, not --per-qubit "
-                    "or another --method";
-  }
-  return options;
+  return argv.size();
 }
 
-// The process's argument vector as bytes, from sys.orig_argv. Returns false
-// with an exception set on failure.
-bool process_argv(std::vector<std::string>& argv) {
+// The program's words as bytes, from sys.orig_argv (sys.argv[1:] where the
+// interpreter has none). Returns false with an exception set on failure.
+bool program_words(std::vector<std::string>& words) {
   PyObject* orig_argv = PySys_GetObject("orig_argv");  // borrowed
-  if (orig_argv == nullptr || !PyList_Check(orig_argv)) return true;
-  const Py_ssize_t count = PyList_Size(orig_argv);
+  const bool original = orig_argv != nullptr && PyList_Check(orig_argv);
+  PyObject* list = original ? orig_argv : PySys_GetObject("argv");  // borrowed
+  if (list == nullptr || !PyList_Check(list)) return true;
+  std::vector<std::string> argv;
+  const Py_ssize_t count = PyList_Size(list);
   for (Py_ssize_t i = 0; i < count; ++i) {
-    PyObject* element = PyList_GetItem(orig_argv, i);  // borrowed
+    PyObject* element = PyList_GetItem(list, i);  // borrowed
     if (element == nullptr) return false;
     if (!PyUnicode_Check(element)) continue;
     // The file system encoding with surrogateescape gives back the exact
@@ -184,6 +85,8 @@ bool process_argv(std::vector<std::string>& argv) {
     argv.emplace_back(data, static_cast<std::size_t>(size));
     Py_DECREF(bytes);
   }
+  const std::size_t first = original ? first_program_word(argv) : 1;
+  if (first < argv.size()) words.assign(argv.begin() + static_cast<std::ptrdiff_t>(first), argv.end());
   return true;
 }
 
@@ -198,7 +101,7 @@ bool flush_python_stream(const char* name) {
   return true;
 }
 
-// str() of the statistics dictionary, as UTF-8, into `line`.
+// str() of the statistics dictionary, as UTF-8, appended to `line`.
 bool stats_text(const PipelineResult& result, std::string& line) {
   PyObject* dict = stats_dict(result);
   if (dict == nullptr) return false;
@@ -211,9 +114,19 @@ bool stats_text(const PipelineResult& result, std::string& line) {
     Py_DECREF(text);
     return false;
   }
-  line.assign(utf8, static_cast<std::size_t>(size));
+  line.append(utf8, static_cast<std::size_t>(size));
   Py_DECREF(text);
   return true;
+}
+
+// The statistics as one JSON object, as json.dumps writes it.
+std::string stats_json(const PipelineResult& result) {
+  std::string out = "{";
+  for (const auto& [key, count] : stats_entries(result)) {
+    if (out.size() > 1) out += ", ";
+    out += "\"" + std::string(key) + "\": " + std::to_string(count);
+  }
+  return out + "}";
 }
 
 // Writes `text` to `fd` 1 or 2 after flushing the Python stream above it.
@@ -223,6 +136,20 @@ PyObject* print(PyObject* module, int fd, std::string_view text) {
     return raise_exception(module, std::move(error));
   }
   Py_RETURN_NONE;
+}
+
+// Prints the usage line and "kestrel: error: <message>" on standard error
+// and raises SystemExit(2).
+PyObject* usage_error(PyObject* module, const std::string& message) {
+  PyObject* done = print(module, 2, usage_line() + "kestrel: error: " + message + "\n");
+  if (done == nullptr) return nullptr;
+  Py_DECREF(done);
+  PyObject* status = PyLong_FromLong(2);
+  if (status != nullptr) {
+    PyErr_SetObject(PyExc_SystemExit, status);
+    Py_DECREF(status);
+  }
+  return nullptr;
 }
 
 // A path's bytes as text, for a message: what is not UTF-8 shows as U+FFFD.
@@ -254,21 +181,35 @@ std::optional<std::string> undrawn_reason(const RunReport& report) {
   return std::nullopt;
 }
 
-PyObject* run(PyObject* module, const Options& options) {
+PyObject* run(PyObject* module, const Invocation& options) {
   PipelineResult result;
   RunReport report;
   const bool reporting = options.report || options.dot.has_value();
   const ReportRequest request{.report = reporting ? &report : nullptr,
                               .draw = options.dot.has_value()};
+  const bool standard_input = *options.in == "-";
   if (auto error = without_gil([&] {
-        result = run_pipeline(read_utf8_file(*options.in), options.pipeline, request);
+        const std::string text =
+            standard_input ? read_utf8_stdin() : read_utf8_file(*options.in);
+        result = run_pipeline(text, options.pipeline, request);
       })) {
     return raise_exception(module, std::move(error));
   }
-  if (raise_refusal(result, path_text(*options.in) + ": ")) return nullptr;
+  const std::string where = standard_input ? "<stdin>" : path_text(*options.in);
+  if (raise_refusal(result, where + ": ")) return nullptr;
 
   std::string diagnostics;  // everything for standard error, in order
-  if (options.stats) {
+  if (result.wire.kind != WireFinding::Kind::None) {
+    const std::string message = one_wire_message(result.wire, Spelling::CommandLine);
+    if (options.strict) {
+      PyErr_SetString(PyExc_ValueError, (where + ": " + message).c_str());
+      return nullptr;
+    }
+    diagnostics += "kestrel: warning: " + message + "\n";
+  }
+  if (options.json) {
+    diagnostics += stats_json(result) + "\n";
+  } else if (options.stats) {
     if (!stats_text(result, diagnostics)) return nullptr;
     diagnostics += '\n';
   }
@@ -297,30 +238,19 @@ PyObject* run(PyObject* module, const Options& options) {
 
 PyObject* cli(PyObject* module, PyObject* /*unused*/) {
   return guarded(module, [&]() -> PyObject* {
-    std::vector<std::string> argv;
-    if (!process_argv(argv)) return nullptr;
-    const Options options = parse_options(argv);
+    std::vector<std::string> words;
+    if (!program_words(words)) return nullptr;
+    const CommandLine line = read_command_line(words);
 
     PyObject* done = nullptr;
-    if (options.help) {
-      done = print(module, 1, std::string(kUsage) + help_text());
-    } else if (options.version) {
+    if (line.invocation.help) {
+      done = print(module, 1, help_text());
+    } else if (line.invocation.version) {
       done = print(module, 1, "kestrel " KESTREL_VERSION "\n");
-    } else if (options.error) {
-      done = print(module, 2, std::string(kUsage) + "kestrel: " + *options.error + "\n");
-      if (done != nullptr) {
-        Py_DECREF(done);
-        done = nullptr;
-        PyObject* status = PyLong_FromLong(2);
-        if (status != nullptr) {
-          PyErr_SetObject(PyExc_SystemExit, status);
-          Py_DECREF(status);
-        }
-      }
-    } else if (!options.in) {
-      done = print(module, 2, kUsage);
+    } else if (line.error) {
+      return usage_error(module, *line.error);
     } else {
-      done = run(module, options);
+      done = run(module, line.invocation);
     }
     // A Ctrl-C that came while the lock was released surfaces here, from
     // this call, rather than at some later point of the caller's code.

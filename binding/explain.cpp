@@ -179,7 +179,7 @@ bool add_report_types(PyObject* module, ModuleState& state) {
 PyObject* explain(PyObject* module, PyObject* args, PyObject* kwargs) {
   Arguments arguments;
   static constexpr const char* kNames[] = {"qasm"};
-  if (!parse_arguments("explain", kNames, OptionSet::Limits, args, kwargs, arguments)) {
+  if (!parse_arguments("explain", kNames, kExplain, args, kwargs, arguments)) {
     return nullptr;
   }
   return guarded(module, [&]() -> PyObject* {
@@ -189,10 +189,12 @@ PyObject* explain(PyObject* module, PyObject* args, PyObject* kwargs) {
     PipelineResult result;
     RunReport report;
     if (auto error = without_gil([&] {
-          result = run_pipeline(text, arguments.options, {.report = &report, .draw = true});
+          result = run_pipeline(text, arguments.options.pipeline,
+                                {.report = &report, .draw = true});
         })) {
       return raise_exception(module, std::move(error));
     }
+    if (!warn_one_wire(module, result.wire, arguments.options.strict)) return nullptr;
     return report_record(module_state(module), result, report);
   });
 }

@@ -8,7 +8,8 @@
 //   {'t-t-to-s': 1}
 //
 // The report's `text` and `stats` are exactly what optimize_qasm returns for
-// the same arguments; the rest describes the run: why it stopped, the final
+// the same arguments, and it warns (or with strict=True refuses) as
+// optimize_qasm does; the rest describes the run: why it stopped, the final
 // e-graph's size and drawing, and one `Iteration` record per iteration.
 #pragma once
 
@@ -23,8 +24,8 @@ namespace kestrel::binding {
 // `module`. Returns false with an exception set.
 bool add_report_types(PyObject* module, ModuleState& state);
 
-// explain(qasm, *, iter_limit=30, node_limit=10000, time_limit=5.0):
-// METH_VARARGS | METH_KEYWORDS.
+// explain(qasm, *, strict=False, iter_limit=..., node_limit=..., time_limit=...),
+// the defaults those of the table of options: METH_VARARGS | METH_KEYWORDS.
 PyObject* explain(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace kestrel::binding

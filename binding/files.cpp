@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -78,19 +79,16 @@ std::string temporary_name(const std::string& target) {
          std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
 }
 
-}  // namespace
-
-std::string read_utf8_file(const std::string& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw OsError(errno, path);
+// The rest of what `fd` holds, which must be UTF-8; `path` names it in errors.
+std::string read_utf8(int fd, const std::optional<std::string>& path) {
   std::string content;
   struct stat info {};
-  if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     content.reserve(static_cast<std::size_t>(info.st_size));
   }
   char buffer[1 << 16];
   for (;;) {
-    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw OsError(errno, path);
@@ -101,6 +99,16 @@ std::string read_utf8_file(const std::string& path) {
   if (!is_utf8(content)) throw OsError(EILSEQ, path, "stream did not contain valid UTF-8");
   return content;
 }
+
+}  // namespace
+
+std::string read_utf8_file(const std::string& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) throw OsError(errno, path);
+  return read_utf8(file.get(), path);
+}
+
+std::string read_utf8_stdin() { return read_utf8(STDIN_FILENO, std::nullopt); }
 
 void replace_file(const std::string& path, std::string_view text) {
   std::string target = path;

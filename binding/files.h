@@ -18,6 +18,10 @@ namespace kestrel::binding {
 // throws an OsError of EILSEQ, "stream did not contain valid UTF-8".
 std::string read_utf8_file(const std::string& path);
 
+// The whole of standard input (fd 0), which must be valid UTF-8, as
+// read_utf8_file reads a file; an OsError has no file name.
+std::string read_utf8_stdin();
+
 // Makes the file at `path` hold `text`: a new regular file beside it, with
 // the old file's permissions if there was one, renamed over it. A path that
 // names something other than a regular file (/dev/stdout, a FIFO) is written

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "binding/arguments.h"
+#include "src/pipeline/pipeline.h"
 #include "binding/boundary.h"
 #include "src/program/gate_list.h"
 
@@ -76,7 +77,7 @@ PyObject* edit_list(const Edits& edits) {
 PyObject* optimize_gates(PyObject* module, PyObject* args, PyObject* kwargs) {
   static constexpr const char* kNames[] = {"gates", "qubits", "width"};
   Arguments arguments;
-  if (!parse_arguments("_optimize_gates", kNames, OptionSet::Methods, args, kwargs, arguments)) {
+  if (!parse_arguments("_optimize_gates", kNames, kGateList, args, kwargs, arguments)) {
     return nullptr;
   }
   return guarded(module, [&]() -> PyObject* {
@@ -101,7 +102,7 @@ PyObject* optimize_gates(PyObject* module, PyObject* args, PyObject* kwargs) {
       return value_error("qubits must hold 32-bit integers");
     }
 
-    PipelineOptions options = arguments.options;
+    PipelineOptions options = arguments.options.pipeline;
     options.phase = true;
     ProgramEdits result;
     std::string refusal;

@@ -3,8 +3,11 @@
 // methods, answered with its edits and its exact global phase.
 //
 //   _optimize_gates(gates: bytes, qubits: bytes, width: int, *,
-//                   method="saturation", iter_limit=30, node_limit=10000,
-//                   time_limit=5.0) -> (edits, phase)
+//                   method="saturation", iter_limit=..., node_limit=...,
+//                   time_limit=...) -> (edits, phase)
+//
+// (the options and their defaults are those the table of options,
+// src/pipeline/options.h, gives this function).
 //
 // `gates` holds one code per operation, from `_gate_codes` ({"h": 14, ...},
 // the library gates without parameters) or 0 for a boundary; `qubits` the

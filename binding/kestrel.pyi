@@ -1,8 +1,13 @@
-"""Simplifies Clifford+T circuits written in OpenQASM 2.0."""
+"""Lowers the T count of Clifford+T circuits written in OpenQASM 2.0.
+
+The options and their defaults are those of kestrel's table of options;
+tests/python/test_module.py checks this file against it."""
 
 from typing import Literal
 
 __version__: str
+
+_methods: tuple[str, ...]
 
 def optimize_qasm(
     qasm: str,
@@ -10,6 +15,7 @@ def optimize_qasm(
     method: Literal["saturation", "normal-form", "rotation-merging"] = "saturation",
     per_qubit: bool = False,
     phase: bool = False,
+    strict: bool = False,
     iter_limit: int = 30,
     node_limit: int = 10000,
     time_limit: float = 5.0,
@@ -20,12 +26,16 @@ def optimize_qasm(
     'normal-form' (the T-optimal normal form of every single-qubit run) or
     'rotation-merging' (the T gates of a whole program merged across its
     Clifford gates; always reads the text as a whole program).
+    per_qubit: read the whole program and optimise every qubit's runs.
+    phase: add 'phase' to the statistics, the exact global phase k (0 to 15)
+    with input = e^(i k pi/8) * result.
+    strict: raise ValueError where a one-wire method (saturation,
+    normal-form, without per_qubit) warns with OneWireWarning that the text
+    is not one wire.
     iter_limit, node_limit, time_limit: where saturation stops. With
     per_qubit=True the time limit bounds the whole call: the runs share it,
     and a run not reached before it comes back as it was. With rotation
-    merging, T gates read after the time limit stay as they are.
-    phase: add 'phase' to the statistics, the exact global phase k (0 to 15)
-    with input = e^(i k pi/8) * result."""
+    merging, T gates read after the time limit stay as they are."""
 
 def _optimize_gates(
     gates: bytes,
@@ -42,13 +52,23 @@ def _optimize_gates(
 _gate_codes: dict[str, int]
 
 def explain(
-    qasm: str, *, iter_limit: int = 30, node_limit: int = 10000, time_limit: float = 5.0
+    qasm: str,
+    *,
+    strict: bool = False,
+    iter_limit: int = 30,
+    node_limit: int = 10000,
+    time_limit: float = 5.0,
 ) -> Report:
     """Optimises `qasm` as optimize_qasm does and reports the saturation run."""
 
 def cli() -> None:
-    """CLI entrypoint with no Python args (usable via console_scripts).
-    Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]"""
+    """The command line (the `kestrel` command, python -m kestrel): reads the
+    process's arguments, optimises the file they name and prints the result.
+    kestrel --help lists the options."""
+
+class OneWireWarning(UserWarning):
+    """A one-wire method read a text that is not one wire, or that holds lines
+    it drops: the result is not equivalent to the program."""
 
 class PanicException(BaseException):
     """An internal fault of kestrel. It derives from BaseException, so that

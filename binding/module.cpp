@@ -1,17 +1,22 @@
 // Module definition and initialisation.
 //
-// The module uses single-phase initialisation: the first import creates it,
+// The functions' docstrings, their signatures first, are written from the
+// table of options (src/pipeline/options.h) when the module is created. The
+// module uses single-phase initialisation: the first import creates it,
 // and every later initialisation in the same interpreter (say, after
 // `del sys.modules["kestrel"]`) returns that same object. The module
 // remembers the interpreter that created it and refuses any other, since its
 // state, `PanicException` included, belongs to that interpreter.
 #include "binding/module.h"
 
+#include <array>
 #include <cstdint>
 #include <new>
+#include <string>
 
 #include "binding/explain.h"
 #include "binding/gates.h"
+#include "src/pipeline/options.h"
 
 namespace kestrel::binding {
 namespace {
@@ -19,6 +24,7 @@ namespace {
 int traverse(PyObject* module, visitproc visit, void* arg) {
   const ModuleState& state = module_state(module);
   Py_VISIT(state.panic_type);
+  Py_VISIT(state.one_wire_warning);
   Py_VISIT(state.report_type);
   Py_VISIT(state.iteration_type);
   return 0;
@@ -27,6 +33,7 @@ int traverse(PyObject* module, visitproc visit, void* arg) {
 int clear(PyObject* module) {
   ModuleState& state = module_state(module);
   Py_CLEAR(state.panic_type);
+  Py_CLEAR(state.one_wire_warning);
   Py_CLEAR(state.report_type);
   Py_CLEAR(state.iteration_type);
   return 0;
@@ -34,42 +41,53 @@ int clear(PyObject* module) {
 
 void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
 
+// The docstrings are set by `write_docstrings` before the module is made.
 PyMethodDef methods[] = {
     {"optimize_qasm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(optimize_qasm)),
-     METH_VARARGS | METH_KEYWORDS,
-     "optimize_qasm(qasm, *, method='saturation', per_qubit=False, phase=False, "
-     "iter_limit=30, node_limit=10000, time_limit=5.0)\n--\n\n"
-     "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)\n\n"
-     "method: 'saturation' (equality saturation with the gate identities),\n"
-     "'normal-form' (the T-optimal normal form of every single-qubit run) or\n"
-     "'rotation-merging' (the T gates of a whole program merged across its\n"
-     "Clifford gates; always reads the text as a whole program).\n"
-     "per_qubit: read the text as a whole multi-qubit program and optimise\n"
-     "every qubit's runs of single-qubit gates, keeping everything else.\n"
-     "phase: add 'phase' to the statistics, the exact global phase k\n"
-     "(0 to 15) with input = e^(i k pi/8) * result.\n"
-     "iter_limit, node_limit, time_limit: where saturation stops. With\n"
-     "per_qubit=True the time limit bounds the whole call: the runs share it,\n"
-     "and a run not reached before it comes back as it was. With rotation\n"
-     "merging, T gates read after the time limit stay as they are."},
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {"_optimize_gates", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(optimize_gates)),
-     METH_VARARGS | METH_KEYWORDS,
-     "_optimize_gates(gates, qubits, width, *, method='saturation', iter_limit=30, "
-     "node_limit=10000, time_limit=5.0)\n--\n\n"
-     "A circuit given as gate codes and qubits optimised: (edits, phase).\n"
-     "For kestrel.qiskit; not a public interface."},
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {"explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(explain)),
-     METH_VARARGS | METH_KEYWORDS,
-     "explain(qasm, *, iter_limit=30, node_limit=10000, time_limit=5.0)\n--\n\n"
-     "explain(qasm: str) -> Report\n\n"
-     "Optimises `qasm` as optimize_qasm does and reports the saturation run:\n"
-     "why it stopped, the final e-graph and what each iteration did."},
-    {"cli", cli, METH_NOARGS,
-     "cli()\n--\n\n"
-     "CLI entrypoint with no Python args (usable via console_scripts).\n"
-     "Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]"},
+     METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"cli", cli, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
+
+// What each function's docstring says after its signature.
+constexpr const char* kOptimizeQasmDoc =
+    "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)\n\n"
+    "Lowers the T count of an OpenQASM 2.0 text. The statistics hold t_before,\n"
+    "t_after, depth_before, depth_after, gates_before and gates_after (and phase\n"
+    "with phase=True). A one-wire method (saturation, normal-form, without\n"
+    "per_qubit) reads the text as one qubit; on a text that is not one wire it\n"
+    "warns with kestrel.OneWireWarning, or with strict=True raises ValueError.\n\n";
+constexpr const char* kGatesDoc =
+    "A circuit given as gate codes and qubits optimised: (edits, phase).\n"
+    "For kestrel.qiskit; not a public interface.\n\n";
+constexpr const char* kExplainDoc =
+    "explain(qasm: str) -> Report\n\n"
+    "Optimises `qasm` as optimize_qasm does and reports the saturation run:\n"
+    "why it stopped, the final e-graph and what each iteration did.\n\n";
+
+// Writes the functions' docstrings: signature, text, then the options.
+void write_docstrings() {
+  static std::array<std::string, 4> docs;  // kept for the life of the process, as the module
+  static constexpr const char* kQasm[] = {"qasm"};
+  static constexpr const char* kGates[] = {"gates", "qubits", "width"};
+  auto doc = [](std::string_view function, std::span<const char* const> positional,
+                Caller caller, const char* text) {
+    return python_signature(function, positional, caller) + "\n--\n\n" + text +
+           python_option_help(caller);
+  };
+  docs[0] = doc("optimize_qasm", kQasm, kOptimizeQasm, kOptimizeQasmDoc);
+  docs[1] = doc("_optimize_gates", kGates, kGateList, kGatesDoc);
+  docs[2] = doc("explain", kQasm, kExplain, kExplainDoc);
+  docs[3] = "cli()\n--\n\n"
+            "The command line (the `kestrel` command, python -m kestrel): reads the\n"
+            "process's arguments, optimises the file they name and prints the result.\n"
+            "kestrel --help lists the options.";
+  for (std::size_t k = 0; k < docs.size(); ++k) methods[k].ml_doc = docs[k].c_str();
+}
 
 PyModuleDef definition = {
     .m_base = PyModuleDef_HEAD_INIT,
@@ -89,8 +107,26 @@ PyModuleDef definition = {
 PyObject* the_module = nullptr;          // created by the first import, never released
 std::int64_t module_interpreter = -1;    // id of the interpreter that created it
 
-// Creates the module object with its functions and `PanicException`.
+// A new tuple of the methods' names, the default first, or NULL with an
+// exception set.
+PyObject* method_names() {
+  PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(std::size(kMethods)));
+  if (names == nullptr) return nullptr;
+  for (std::size_t k = 0; k < std::size(kMethods); ++k) {
+    PyObject* name = PyUnicode_FromStringAndSize(
+        kMethods[k].name.data(), static_cast<Py_ssize_t>(kMethods[k].name.size()));
+    if (name == nullptr || PyTuple_SetItem(names, static_cast<Py_ssize_t>(k), name) < 0) {
+      Py_DECREF(names);  // PyTuple_SetItem took `name`, also on failure
+      return nullptr;
+    }
+  }
+  return names;
+}
+
+// Creates the module object with its functions, `PanicException` and
+// `OneWireWarning`.
 PyObject* create_module() {
+  write_docstrings();
   PyObject* module = PyModule_Create(&definition);
   if (module == nullptr) return nullptr;
   ModuleState& state = module_state(module);
@@ -104,12 +140,29 @@ PyObject* create_module() {
     Py_DECREF(module);
     return nullptr;
   }
+  state.one_wire_warning = PyErr_NewExceptionWithDoc(
+      "kestrel.OneWireWarning",
+      "A one-wire method read a text that is not one wire, or that holds lines it "
+      "drops: the result is not equivalent to the program.",
+      PyExc_UserWarning, nullptr);
+  if (state.one_wire_warning == nullptr) {
+    Py_DECREF(module);
+    return nullptr;
+  }
   if (PyModule_AddObjectRef(module, "PanicException", state.panic_type) < 0 ||
+      PyModule_AddObjectRef(module, "OneWireWarning", state.one_wire_warning) < 0 ||
       !add_report_types(module, state) ||
       PyModule_AddStringConstant(module, "__version__", KESTREL_VERSION) < 0) {
     Py_DECREF(module);
     return nullptr;
   }
+  PyObject* names = method_names();
+  if (names == nullptr || PyModule_AddObjectRef(module, "_methods", names) < 0) {
+    Py_XDECREF(names);
+    Py_DECREF(module);
+    return nullptr;
+  }
+  Py_DECREF(names);
   PyObject* codes = gate_codes();
   if (codes == nullptr || PyModule_AddObjectRef(module, "_gate_codes", codes) < 0) {
     Py_XDECREF(codes);

@@ -2,7 +2,8 @@
 // (and `_optimize_gates`, binding/gates.h, for kestrel.qiskit).
 //
 // The module is created once per process by PyInit_kestrel and kept; it owns
-// the `PanicException`, `Report` and `Iteration` types in its state.
+// the `PanicException`, `OneWireWarning`, `Report` and `Iteration` types in
+// its state.
 // `optimize_qasm(qasm)` returns the optimised text with six counts,
 // `explain(qasm)` (binding/explain.h) also reports the saturation run, and
 // `cli()` runs the same pipeline on a file named on the command line:
@@ -17,9 +18,10 @@
 namespace kestrel::binding {
 
 struct ModuleState {
-  PyObject* panic_type = nullptr;      // kestrel.PanicException, strong reference
-  PyObject* report_type = nullptr;     // kestrel.Report, strong reference
-  PyObject* iteration_type = nullptr;  // kestrel.Iteration, strong reference
+  PyObject* panic_type = nullptr;        // kestrel.PanicException, strong reference
+  PyObject* one_wire_warning = nullptr;  // kestrel.OneWireWarning, strong reference
+  PyObject* report_type = nullptr;       // kestrel.Report, strong reference
+  PyObject* iteration_type = nullptr;    // kestrel.Iteration, strong reference
 };
 
 // The state of the kestrel module object `module`.

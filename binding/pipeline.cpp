@@ -39,17 +39,30 @@ bool raise_refusal(const PipelineResult& result, const std::string& where) {
   return true;
 }
 
-PyObject* stats_dict(const PipelineResult& result) {
-  const std::pair<const char*, std::uint64_t> entries[] = {
+bool warn_one_wire(PyObject* module, const WireFinding& wire, bool strict) {
+  if (wire.kind == WireFinding::Kind::None) return true;
+  const std::string message = one_wire_message(wire, Spelling::Python);
+  if (strict) {
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    return false;
+  }
+  return PyErr_WarnEx(module_state(module).one_wire_warning, message.c_str(), 1) == 0;
+}
+
+std::vector<std::pair<const char*, std::uint64_t>> stats_entries(const PipelineResult& result) {
+  std::vector<std::pair<const char*, std::uint64_t>> entries = {
       {"t_before", result.before.t},         {"t_after", result.after.t},
       {"depth_before", result.before.depth}, {"depth_after", result.after.depth},
       {"gates_before", result.before.gates}, {"gates_after", result.after.gates},
   };
+  if (result.phase) entries.emplace_back("phase", *result.phase);
+  return entries;
+}
+
+PyObject* stats_dict(const PipelineResult& result) {
   PyObject* dict = PyDict_New();
   if (dict == nullptr) return nullptr;
-  for (std::size_t k = 0; k < std::size(entries) + (result.phase ? 1 : 0); ++k) {
-    const auto [key, count] =
-        k < std::size(entries) ? entries[k] : std::pair<const char*, std::uint64_t>{"phase", *result.phase};
+  for (const auto& [key, count] : stats_entries(result)) {
     PyObject* value = PyLong_FromUnsignedLongLong(count);
     if (value == nullptr) {
       Py_DECREF(dict);
@@ -68,7 +81,7 @@ PyObject* stats_dict(const PipelineResult& result) {
 PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
   Arguments arguments;
   static constexpr const char* kNames[] = {"qasm"};
-  if (!parse_arguments("optimize_qasm", kNames, OptionSet::AllOptions, args, kwargs, arguments)) {
+  if (!parse_arguments("optimize_qasm", kNames, kOptimizeQasm, args, kwargs, arguments)) {
     return nullptr;
   }
   return guarded(module, [&]() -> PyObject* {
@@ -76,10 +89,11 @@ PyObject* optimize_qasm(PyObject* module, PyObject* args, PyObject* kwargs) {
     if (!utf8_argument(arguments.positional[0], text)) return nullptr;
 
     PipelineResult result;
-    if (auto error = without_gil([&] { result = run_pipeline(text, arguments.options); })) {
+    if (auto error = without_gil([&] { result = run_pipeline(text, arguments.options.pipeline); })) {
       return raise_exception(module, std::move(error));
     }
     if (raise_refusal(result)) return nullptr;
+    if (!warn_one_wire(module, result.wire, arguments.options.strict)) return nullptr;
 
     PyObject* dict = stats_dict(result);
     if (dict == nullptr) return nullptr;

@@ -1,17 +1,22 @@
 // optimize_qasm: the text and options in, the optimised text and the
-// statistics dictionary out.
+// statistics dictionary out, with a kestrel.OneWireWarning when a one-wire
+// method read a text that is not one wire.
 //
 // The pipeline itself (src/pipeline/pipeline.h) is pure C++ and runs without the
-// interpreter lock; only the results are turned into Python objects with it
-// held. For the text of two "t q[0];" lines the result is the header plus
-// "s q[0];", with t 2 -> 0, depth 2 -> 1 and gates 2 -> 1.
+// interpreter lock; only the results are turned into Python objects, and the
+// warning issued, with it held. For the text of two "t q[0];" lines the
+// result is the header plus "s q[0];", with t 2 -> 0, depth 2 -> 1 and
+// gates 2 -> 1.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "src/pipeline/pipeline.h"
 
@@ -29,6 +34,16 @@ bool utf8_argument(PyObject* qasm, std::string_view& text);
 // too large for rotation merging; the message follows `where`. Returns
 // whether it raised.
 bool raise_refusal(const PipelineResult& result, const std::string& where = {});
+
+// Issues kestrel.OneWireWarning about `wire`, or with `strict` raises
+// ValueError, when it is a finding (src/text/wire_check.h). Returns false
+// with an exception set: the ValueError, or the warning turned into an
+// error by the warnings filter. Requires the interpreter lock.
+bool warn_one_wire(PyObject* module, const WireFinding& wire, bool strict);
+
+// The statistics in order: t_before, t_after, depth_before, depth_after,
+// gates_before, gates_after, then phase where the result has one.
+std::vector<std::pair<const char*, std::uint64_t>> stats_entries(const PipelineResult& result);
 
 // A new dict with the keys t_before, t_after, depth_before, depth_after,
 // gates_before, gates_after in this order, then phase where the result has

@@ -20,8 +20,8 @@
 # but for the few that declare 10,000 bits or more, which rotation merging
 # takes seconds and gigabytes over: about 1.4 MB in all) and in
 # build/fuzz/corpus/<target>, where it keeps the inputs that reach new code,
-# with seeds from examples/ and the programs of ../shared/data (qasmbench
-# and tcount, or $KESTREL_DATA), copied at run time. It ends with one line
+# with seeds from examples/ (the examples, and the QASMBench and T-count
+# programs, the gzipped ones unpacked), copied at run time. It ends with one line
 # per target: inputs run, inputs per second, new coverage, findings. A
 # crash, a broken invariant, a leak or an input that runs longer than a
 # minute stops that target and fails the script (the lines are also kept in
@@ -38,15 +38,12 @@ CXX=clang++-16 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebIn
   -DKESTREL_FUZZ=ON >/dev/null
 cmake --build build/fuzz -j 2
 
-# The seeds: the example programs and the real programs of the shared data.
+# The seeds: the example programs and the real programs beside them.
 seeds=build/fuzz/seeds/programs
 rm -rf "$seeds" && mkdir -p "$seeds"
 cp examples/*.qasm examples/*/*.qasm "$seeds"/
-for data in "${KESTREL_DATA:-}" ../shared/data ../../shared/data; do
-  if [[ -n "$data" && -d "$data/qasmbench" ]]; then
-    cp "$data"/qasmbench/*.qasm "$data"/tcount/*.qasm "$seeds"/
-    break
-  fi
+for packed in examples/*/*.qasm.gz; do
+  gzip -dc "$packed" >"$seeds/$(basename "${packed%.gz}")"
 done
 
 # A gate list: width 3, five operations (t, cx, t, a boundary, tdg; the

@@ -4,6 +4,9 @@
 # that wheel installed into build/venv; then the quick reliability checks: the
 # C++ tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and
 # each fuzz target for 20 seconds, two at a time (80 seconds for the seven).
+# It installs the Debian packages it needs (scripts/setup-deps.sh, as root);
+# the Python tests alone need pip only:
+#   pip install '.[test]' && python -m pytest tests/python
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,8 +25,9 @@ ctest --test-dir build/cpp --output-on-failure -j 2
 
 rm -rf build/wheelhouse
 pip wheel -q --no-deps . -w build/wheelhouse
-wheel=$(echo build/wheelhouse/kestrel-*.whl)
-pip uninstall -q -y kestrel 2>/dev/null || true
+wheel=$(echo build/wheelhouse/kestrel_tcount-*.whl)
+# The distribution was named kestrel before: neither may be left to share the files.
+pip uninstall -q -y kestrel kestrel-tcount 2>/dev/null || true
 pip install -q "$wheel[test,dask]"
 # No symbol outside CPython 3.10's limited API, and the manylinux policy the
 # wheel's shared-library needs meet.

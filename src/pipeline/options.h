@@ -1,14 +1,40 @@
-// The options of a run as the command line and Python give them, checked in
-// one place so that both take the same values and refuse the others with the
-// same message, the option spelled each side's way:
+// The methods and the options of a call, each in one table that every front
+// end reads: the Python argument reader (binding/arguments.h), the module's
+// signatures and docstrings, the command line and its `--help`
+// (binding/cli.cpp), and the test that compares the type stub and
+// kestrel.qiskit with them.
+//
+// A row of `kOptions` says an option's Python name, its command-line
+// spelling, its kind (which says how a value is read and checked), who takes
+// it, the methods it applies to, its help line and the field of `Invocation`
+// that holds its value; the field's initial value is the default. A value is
+// checked once, here, so both front ends take the same values and refuse the
+// others with the same message, each in its own spelling:
 //
 //   --iter-limit must be a whole number of at least 1, not '0'
 //   iter_limit must be a whole number of at least 1, not 0
 //
-// Each side reads its own syntax into the small values below (the command
-// line parses text, Python converts its objects) and gives the value as its
-// user wrote it (`shown`) for the message. A whole number or a number of
-// seconds too large for the machine means no limit on both sides.
+// A new method is a row of `kMethods` and its value of `Method` (and its
+// case in src/pipeline/pipeline.cpp). A new option is a row of `kOptions` and
+// the field it sets. A method that takes a number of extra qubits, say,
+// would be the row
+//
+//   {"phase-polynomial", Method::PhasePolynomial, Reading::WholeProgram,
+//    "the phase polynomial of each Hadamard-free block of a whole program"},
+//
+// and its option the field `std::size_t ancillas = 0;` of PipelineOptions and
+// the row
+//
+//   {.name = "ancillas", .flag = "--ancillas", .metavar = "N",
+//    .kind = OptionKind::Count, .callers = kOptimizeQasm | kGateList | kCommandLine,
+//    .methods = only(Method::PhasePolynomial), .minimum = 0,
+//    .help = "extra qubits the method may use",
+//    .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.ancillas; }},
+//
+// and then `ancillas=2` is read, checked (at least 0), refused with another
+// method, shown in the signatures and in `--help` as `--ancillas N`, and the
+// method named in the warning about one-wire texts, with no other change
+// (tests/cpp/pipeline/options_test.cpp builds such tables).
 #pragma once
 
 #include <array>
@@ -16,33 +42,212 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <variant>
+
+#include "src/saturation/optimize.h"
+#include "src/text/wire_check.h"
 
 namespace kestrel {
 
-// How the gates of a wire are optimised.
-enum class Method {
-  Saturation,  // equality saturation with the gate identities (the default)
-  NormalForm,  // the T-optimal normal form of every single-qubit run
+// How a text is optimised.
+enum class Method : std::uint8_t {
+  Saturation,       // equality saturation with the gate identities (the default)
+  NormalForm,       // the T-optimal normal form of every single-qubit run
   RotationMerging,  // T gates of the whole program merged as pi/8 Pauli rotations
 };
 
-// The methods by name, the default first: a new method is one line here
-// (and its case in `optimize_run`).
-struct MethodName {
-  std::string_view name;  // as the option takes it
-  Method method;          // what it selects
+// How a method reads a text.
+enum class Reading : std::uint8_t {
+  OneWire,       // line by line, as one wire (src/text/qasm.h), unless per_qubit asks
+                 // for the whole program, whose every qubit's runs it then optimises
+  WholeProgram,  // always as a whole program (src/program/program.h)
 };
-inline constexpr std::array<MethodName, 3> kMethods = {{
-    {"saturation", Method::Saturation},
-    {"normal-form", Method::NormalForm},
-    {"rotation-merging", Method::RotationMerging},
-}};
 
-// The method names for people: "'saturation' or 'normal-form'" with
-// `quote` "'".
-std::string method_list(std::string_view quote);
+// A method, as the options name it.
+struct MethodInfo {
+  std::string_view name;     // as the option takes it
+  Method method;             // what it selects
+  Reading reading;           // the text it accepts; its options are those of kOptions
+                             // whose `methods` hold it
+  std::string_view summary;  // what it does, for --help and the docstring
+};
+
+// The methods, the default first.
+inline constexpr MethodInfo kMethods[] = {
+    {"saturation", Method::Saturation, Reading::OneWire,
+     "equality saturation with the gate identities"},
+    {"normal-form", Method::NormalForm, Reading::OneWire,
+     "the T-optimal normal form of every single-qubit run"},
+    {"rotation-merging", Method::RotationMerging, Reading::WholeProgram,
+     "the T gates of a whole program merged across its Clifford gates"},
+};
+
+
+// A set of methods: bit k for the method of value k.
+using MethodSet = std::uint32_t;
+inline constexpr MethodSet kEveryMethod = ~MethodSet{0};
+constexpr MethodSet only(Method method) { return MethodSet{1} << static_cast<unsigned>(method); }
+
+// What a run does: the method and its settings.
+struct PipelineOptions {
+  Method method = Method::Saturation;  // how the text is optimised
+  bool per_qubit = false;              // a one-wire method reads the whole program
+  RunLimits limits;                    // where saturation stops (the defaults live there)
+  bool phase = false;                  // report the exact global phase in the result
+};
+
+// Everything one call asks for: the run, and what the caller does with its
+// result. The command line's own fields are not read elsewhere.
+struct Invocation {
+  PipelineOptions pipeline;           // the run
+  bool strict = false;                // a one-wire finding is an error, not a warning
+  std::optional<std::string> in;      // command line: the file to read, "-" standard input
+  std::optional<std::string> out;     // command line: the file to write, else standard output
+  std::optional<std::string> dot;     // command line: the file to draw the e-graph in
+  bool stats = false;                 // command line: print the statistics
+  bool json = false;                  // command line: print them as JSON
+  bool report = false;                // command line: print the saturation run's report
+  bool help = false;                  // command line: print the help and stop
+  bool version = false;               // command line: print the version and stop
+};
+
+// How an option's value is read and checked.
+enum class OptionKind : std::uint8_t {
+  Switch,   // on when given: per_qubit=True, --per-qubit
+  Count,    // a whole number of at least `minimum`; one beyond 64 bits is the largest
+            // (for a limit: no limit)
+  Seconds,  // a positive finite number of seconds; one too large for the clock: no limit
+  Method,   // the name of a method of kMethods
+  File,     // a file name, as the operating system's bytes (command line only)
+};
+
+// Who takes an option: a bit each.
+enum Caller : std::uint8_t {
+  kOptimizeQasm = 1,  // kestrel.optimize_qasm
+  kExplain = 2,       // kestrel.explain
+  kGateList = 4,      // kestrel._optimize_gates, which kestrel.qiskit's pass calls
+  kCommandLine = 8,   // kestrel, python -m kestrel
+};
+inline constexpr std::uint8_t kEveryCaller = kOptimizeQasm | kExplain | kGateList | kCommandLine;
+
+// Where an option's value goes: a field of Invocation, by kind (in the
+// order of OptionKind).
+using Slot = std::variant<bool& (*)(Invocation&), std::size_t& (*)(Invocation&),
+                          std::chrono::nanoseconds& (*)(Invocation&), Method& (*)(Invocation&),
+                          std::optional<std::string>& (*)(Invocation&)>;
+
+struct Option {
+  std::string_view name = {};       // the Python keyword; "" for the command line's own
+  std::string_view flag = {};       // the command-line spelling
+  std::string_view alias = {};      // a short spelling, or ""
+  std::string_view metavar = {};    // the value as --help names it; "" for a switch
+  OptionKind kind = OptionKind::Switch;
+  std::uint8_t callers = 0;         // the Callers that take it
+  MethodSet methods = kEveryMethod;  // the methods it applies to; given with another, refused
+  std::int64_t minimum = 0;         // Count: the least value
+  std::string_view help = {};       // one line for --help and the docstrings
+  Slot slot = {};                   // its field
+};
+
+// The options, in the order of the signatures and of --help (the command
+// line's own first and last).
+inline constexpr Option kOptions[] = {
+    {.flag = "--in", .metavar = "FILE", .kind = OptionKind::File, .callers = kCommandLine,
+     .help = "the OpenQASM 2.0 file to read; - is standard input",
+     .slot = [](Invocation& o) -> std::optional<std::string>& { return o.in; }},
+    {.flag = "--out", .metavar = "FILE", .kind = OptionKind::File, .callers = kCommandLine,
+     .help = "write the result to FILE instead of standard output",
+     .slot = [](Invocation& o) -> std::optional<std::string>& { return o.out; }},
+    {.flag = "--stats", .kind = OptionKind::Switch, .callers = kCommandLine,
+     .help = "print the statistics on standard error",
+     .slot = [](Invocation& o) -> bool& { return o.stats; }},
+    {.flag = "--json", .kind = OptionKind::Switch, .callers = kCommandLine,
+     .help = "print the statistics as a JSON object on standard error",
+     .slot = [](Invocation& o) -> bool& { return o.json; }},
+    {.name = "method", .flag = "--method", .metavar = "NAME", .kind = OptionKind::Method,
+     .callers = kOptimizeQasm | kGateList | kCommandLine,
+     .help = "how to optimise",
+     .slot = [](Invocation& o) -> Method& { return o.pipeline.method; }},
+    {.name = "per_qubit", .flag = "--per-qubit", .kind = OptionKind::Switch,
+     .callers = kOptimizeQasm | kCommandLine,
+     .help = "read the whole program, optimising each qubit's gate runs",
+     .slot = [](Invocation& o) -> bool& { return o.pipeline.per_qubit; }},
+    {.name = "phase", .flag = "--phase", .kind = OptionKind::Switch,
+     .callers = kOptimizeQasm | kCommandLine,
+     .help = "add the exact global phase to the statistics",
+     .slot = [](Invocation& o) -> bool& { return o.pipeline.phase; }},
+    {.name = "strict", .flag = "--strict", .kind = OptionKind::Switch,
+     .callers = kOptimizeQasm | kExplain | kCommandLine,
+     .help = "stop with an error where a one-wire method warns",
+     .slot = [](Invocation& o) -> bool& { return o.strict; }},
+    {.name = "iter_limit", .flag = "--iter-limit", .metavar = "N", .kind = OptionKind::Count,
+     .callers = kEveryCaller, .minimum = 1,
+     .help = "iterations of saturation at most",
+     .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.limits.iter_limit; }},
+    {.name = "node_limit", .flag = "--node-limit", .metavar = "N", .kind = OptionKind::Count,
+     .callers = kEveryCaller, .minimum = 1,
+     .help = "e-graph nodes past which saturation stops",
+     .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.limits.node_limit; }},
+    {.name = "time_limit", .flag = "--time-limit", .metavar = "SECONDS",
+     .kind = OptionKind::Seconds, .callers = kEveryCaller,
+     .help = "time a call may take, in seconds",
+     .slot = [](Invocation& o) -> std::chrono::nanoseconds& {
+       return o.pipeline.limits.time_limit;
+     }},
+    {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
+     .help = "print what the saturation run did on standard error",
+     .slot = [](Invocation& o) -> bool& { return o.report; }},
+    {.flag = "--dot", .metavar = "FILE", .kind = OptionKind::File, .callers = kCommandLine,
+     .help = "write the final e-graph to FILE as Graphviz dot",
+     .slot = [](Invocation& o) -> std::optional<std::string>& { return o.dot; }},
+    {.flag = "--help", .alias = "-h", .kind = OptionKind::Switch, .callers = kCommandLine,
+     .help = "print this help and exit",
+     .slot = [](Invocation& o) -> bool& { return o.help; }},
+    {.flag = "--version", .kind = OptionKind::Switch, .callers = kCommandLine,
+     .help = "print the version and exit",
+     .slot = [](Invocation& o) -> bool& { return o.version; }},
+};
+
+// Whether a table of options is well formed: each row's slot has its kind,
+// names and spellings are unique, and a value's kind has a metavar.
+constexpr bool well_formed(std::span<const Option> options) {
+  for (std::size_t k = 0; k < options.size(); ++k) {
+    const Option& o = options[k];
+    if (o.slot.index() != static_cast<std::size_t>(o.kind) || o.flag.empty() || o.callers == 0) {
+      return false;
+    }
+    if ((o.kind == OptionKind::Switch) != o.metavar.empty()) return false;
+    if (o.name.empty() != (o.callers == kCommandLine)) return false;
+    for (std::size_t j = 0; j < k; ++j) {
+      const Option& p = options[j];
+      if (p.flag == o.flag || (!o.name.empty() && p.name == o.name) ||
+          (!o.alias.empty() && p.alias == o.alias)) {
+        return false;
+      }
+    }
+  }
+  return options.size() <= 64;  // the given options are a 64-bit set
+}
+static_assert(well_formed(kOptions));
+
+// The two tables, as the functions below read them: kMethods and kOptions
+// unless a test gives others.
+struct Tables {
+  std::span<const MethodInfo> methods = kMethods;
+  std::span<const Option> options = kOptions;
+};
+
+// A set of options given: bit k for row k of kOptions.
+using OptionSet = std::uint64_t;
+
+// How a message spells an option: as Python names it or as the command line does.
+enum class Spelling : std::uint8_t { Python, CommandLine };
+
+// The option's name in that spelling: "iter_limit" or "--iter-limit".
+std::string_view spelled(const Option& option, Spelling spelling);
 
 // A whole number as given: its value when it fits 64 bits, else the side of
 // the range it lies beyond.
@@ -53,17 +258,56 @@ struct WholeNumber {
 
 // A number of seconds as given: a double, or a finite number too large for one.
 struct Seconds {
-  double value = 0;     // when not `too_large`; may be infinite or NaN
+  double value = 0;        // when not `too_large`; may be infinite or NaN
   bool too_large = false;  // a positive finite number beyond every double
 };
 
-// Each returns the message refusing the value of option `name`, or nothing
-// when `out` is set.
-std::optional<std::string> set_method(std::string_view name, std::string_view value,
-                                      std::string_view shown, Method& out);
-std::optional<std::string> set_count(std::string_view name, std::optional<WholeNumber> value,
-                                     std::string_view shown, std::size_t& out);
-std::optional<std::string> set_seconds(std::string_view name, std::optional<Seconds> value,
-                                       std::string_view shown, std::chrono::nanoseconds& out);
+// A value as a front end read it, before its check: nothing when it is not
+// of the option's kind at all (the command line's "--iter-limit ten").
+using OptionValue = std::variant<std::monostate, bool, std::optional<WholeNumber>,
+                                 std::optional<Seconds>, std::string_view>;
+
+// Sets option `option` from `value` in `into`; `shown` is the value as its
+// user wrote it, for the message. Returns the message refusing the value, or
+// nothing when it is set.
+std::optional<std::string> set_option(const Option& option, const OptionValue& value,
+                                      std::string_view shown, Spelling spelling,
+                                      Invocation& into, const Tables& tables = {});
+
+// The message refusing an option of `given` that does not apply to the
+// method `into` chose, or nothing when all apply:
+// "ancillas applies to method 'phase-polynomial' only, not 'saturation'".
+std::optional<std::string> check_methods(OptionSet given, const Invocation& into,
+                                         Spelling spelling, const Tables& tables = {});
+
+// The method names for people: "'saturation', 'normal-form' or
+// 'rotation-merging'" with `quote` "'".
+std::string method_list(std::string_view quote, const Tables& tables = {});
+
+// The default of an option for people, from a default Invocation: "30",
+// "5.0" or "'saturation'" for Python, "30", "5" or "saturation" for the
+// command line; "" for a file.
+std::string default_text(const Option& option, Spelling spelling, const Tables& tables = {});
+
+// The Python signature of a function of the module as its docstring's first
+// line gives it: "optimize_qasm(qasm, *, method='saturation', ...)", with the
+// options `caller` takes.
+std::string python_signature(std::string_view function, std::span<const char* const> positional,
+                             Caller caller, const Tables& tables = {});
+
+// The lines on the options `caller` takes, for its docstring: "method:
+// how to optimise: 'saturation' (equality ...), ... (default 'saturation')".
+std::string python_option_help(Caller caller, const Tables& tables = {});
+
+// `text` with its spaces turned into line breaks where a line would pass
+// `width` columns, each new line indented by `indent` spaces; the first
+// word starts at `column`.
+std::string wrap_words(std::string_view text, std::size_t width, std::size_t indent,
+                       std::size_t column);
+
+// The message for a text read as one wire with finding `wire` (not None):
+// what was found, the line, and the ways to read whole programs.
+std::string one_wire_message(const WireFinding& wire, Spelling spelling,
+                             const Tables& tables = {});
 
 }  // namespace kestrel

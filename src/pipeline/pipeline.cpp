@@ -28,11 +28,13 @@ PipelineResult normal_form_pipeline(std::string_view text, bool want_phase) {
   PipelineResult result;
   NormalFormWire wire;
   GateProduct before;
+  WireCheck check;
   for_each_gate_line(text, [&](OpKind gate) {
     result.before.add(gate);
     wire.add(gate);
     if (want_phase && gate != OpKind::CNOT) before.add(gate);
-  });
+  }, &check);
+  result.wire = std::move(check).finish();
   result.before.depth = result.before.gates;
   std::vector<OpKind> gates;
   wire.write(gates);
@@ -89,6 +91,7 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
   // Saturation's identities hold exactly, global phase included.
   const std::optional<std::uint8_t> phase =
       options.phase ? std::optional<std::uint8_t>(0) : std::nullopt;
+  std::optional<WireFinding> checked;  // what the tally found, when it ran
   if (request.report == nullptr) {
     // A circuit too long to be rewritten comes back as it was read: its gates
     // are written from the text in one pass, without building the chain.
@@ -98,12 +101,15 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
       result.before = result.after = tally.stats;
       result.qasm = std::move(tally.qasm);
       result.phase = phase;
+      result.wire = std::move(tally.wire);
       return result;
     }
+    checked = std::move(tally.wire);
   }
-  const RecExpr<Op> expr = parse_qasm(text);
-  const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
   PipelineResult result;
+  const RecExpr<Op> expr = parse_qasm(text, checked ? nullptr : &result.wire);
+  if (checked) result.wire = std::move(*checked);
+  const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
   result.before = wire_stats(expr);
   result.after = wire_stats(best);
   result.qasm = print_qasm(best);

@@ -32,13 +32,6 @@
 
 namespace kestrel {
 
-struct PipelineOptions {
-  Method method = Method::Saturation;  // how runs of gates are optimised
-  bool per_qubit = false;              // keep the program whole, optimise every wire
-  RunLimits limits;                    // where saturation stops
-  bool phase = false;                  // report the exact global phase in the result
-};
-
 struct PipelineResult {
   std::string qasm;                  // the optimised program as QASM text
   CircuitStats before;               // the circuit read from the input
@@ -51,6 +44,9 @@ struct PipelineResult {
   // asked for it: the input equals
   // e^(i phase pi/8) times the result (0 to 15).
   std::optional<std::uint8_t> phase;
+  // A text read as one wire: where that reading differs from the program
+  // (src/text/wire_check.h); Kind::None otherwise.
+  WireFinding wire;
 };
 
 // What a method makes of a program already read (`optimize_program`).

@@ -42,17 +42,6 @@ std::size_t trailing_space(std::string_view t) {
   return 0;
 }
 
-// A byte that is a whole character and no white space.
-constexpr bool printable(char c) { return c > ' ' && c < '\x7f'; }
-
-std::string_view trim(std::string_view line) {
-  // Almost every line starts and ends with such a byte; white space never does.
-  if (!line.empty() && printable(line.front()) && printable(line.back())) return line;
-  while (std::size_t n = leading_space(line)) line.remove_prefix(n);
-  while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
-  return line;
-}
-
 // The gates a line may stand for, the seven run gates and cx, per first
 // byte of their OpenQASM names: at most two share one (s and sdg, t and
 // tdg), the shorter first; I fills the rest.
@@ -69,8 +58,8 @@ constexpr std::array<std::array<OpKind, 2>, 256> kByFirstByte = [] {
 // A gate line starts with the gate's name and a space, or a tab after "h".
 // The header's lines ("//", "OPENQASM", "include", "qreg") start with no
 // gate's name, and every other line is ignored as well.
-std::optional<OpKind> classify(std::string_view line) {
-  if (line.size() <= 1) return std::nullopt;
+OpKind classify(std::string_view line) {
+  if (line.size() <= 1) return OpKind::I;
   for (OpKind gate : kByFirstByte[static_cast<unsigned char>(line[0])]) {
     if (gate == OpKind::I) break;
     const std::string_view name = kind_info(gate).qasm_name;
@@ -78,7 +67,7 @@ std::optional<OpKind> classify(std::string_view line) {
     const char after = line[name.size()];
     if (after == ' ' || (after == '\t' && gate == OpKind::H)) return gate;
   }
-  return std::nullopt;
+  return OpKind::I;
 }
 
 // Each leaf's line on the one qubit q[0], from its OpenQASM name; I has none.
@@ -108,11 +97,32 @@ std::string_view line_text(OpKind gate) {
 
 }  // namespace
 
-std::optional<OpKind> read_gate_line(std::string_view line) { return classify(trim(line)); }
+std::string_view trim_spaces(std::string_view line) {
+  while (std::size_t n = leading_space(line)) line.remove_prefix(n);
+  while (std::size_t n = trailing_space(line)) line.remove_suffix(n);
+  return line;
+}
 
-RecExpr<Op> parse_qasm(std::string_view text) {
+OpKind read_trimmed_line(std::string_view trimmed) { return classify(trimmed); }
+
+OpKind read_checked_line(std::string_view trimmed, std::size_t number, WireCheck& check) {
+  if (!trimmed.empty()) {
+    for (OpKind gate : kByFirstByte[static_cast<unsigned char>(trimmed[0])]) {
+      if (gate == OpKind::I) break;
+      if (check.usual(gate, trimmed)) return gate;
+    }
+  }
+  const OpKind gate = classify(trimmed);
+  check.line(number, trimmed, gate);
+  return gate;
+}
+
+RecExpr<Op> parse_qasm(std::string_view text, WireFinding* wire) {
   Chain chain(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-  for_each_gate_line(text, [&](OpKind gate) { chain.add(gate); });
+  WireCheck check;
+  for_each_gate_line(text, [&](OpKind gate) { chain.add(gate); },
+                     wire != nullptr ? &check : nullptr);
+  if (wire != nullptr) *wire = std::move(check).finish();
   return std::move(chain).take();
 }
 
@@ -120,13 +130,15 @@ GateTally tally_gates(std::string_view text) {
   GateTally tally;
   tally.qasm.reserve(kQasmHeader.size() + text.size());
   tally.qasm += kQasmHeader;
+  WireCheck check;
   for_each_gate_line(text, [&](OpKind gate) {
     tally.stats.add(gate);
     tally.kinds |= 1u << static_cast<unsigned>(gate);
     tally.qasm += line_text(gate);
     tally.qasm += '\n';
-  });
+  }, &check);
   tally.stats.depth = tally.stats.gates;
+  tally.wire = std::move(check).finish();
   return tally;
 }
 

@@ -7,7 +7,7 @@ import sys
 from pathlib import Path
 
 HEADER = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n'
-USAGE = "Usage: kestrel --in <file.qasm> [--out out.qasm] [--stats]\n"
+USAGE = "usage: kestrel [options] FILE\n"
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
 # Set by scripts/long-checks.sh: the sizes of test_stress.py and the example
@@ -15,8 +15,10 @@ EXAMPLES = REPO / "examples"
 LONG_CHECKS = os.environ.get("KESTREL_LONG_CHECKS") == "1"
 
 # cli() in a fresh interpreter, the options after it; an exception ends the
-# process with status 1 and "<type name>: <message>" on standard error.
+# process with status 1 and "<type name>: <message>" on standard error, but
+# SystemExit (a usage error's status 2), which ends it as it says.
 CLI = [sys.executable, "-c", "import sys, kestrel\ntry:\n    kestrel.cli()\n"
+       "except SystemExit:\n    raise\n"
        "except BaseException as e:\n    sys.exit(f'{type(e).__qualname__}: {e}')"]
 
 

@@ -1,25 +1,35 @@
-"""What the tests of whole-program methods share: where the shared program
-folders are, a program's statements as text, Qiskit's reading of a program,
-Qiskit's counts of it and its deferral into one unitary."""
+"""What the tests of whole-program methods share: the programs the
+repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
+program's statements as text, Qiskit's reading of a program, Qiskit's counts
+of it and its deferral into one unitary."""
 
-import os
+import gzip
 import re
-from pathlib import Path
 
 from qiskit import QuantumCircuit, QuantumRegister, qasm2
 from qiskit.circuit import Clbit
 
-from conftest import REPO
+from conftest import EXAMPLES
 
 
-def shared_programs(name):
-    """The folder ../shared/data/<name> beside the repository (for a work
-    tree, a folder further up), or where KESTREL_<NAME> points; None when
-    there is none."""
-    override = os.environ.get(f"KESTREL_{name.upper()}")
-    candidates = ([Path(override)] if override else []) + [
-        d / "shared" / "data" / name for d in REPO.parents]
-    return next((p for p in candidates if p.is_dir()), None)
+def program_paths(folder):
+    """The programs of examples/<folder>/ ("tcount", "qasmbench"), plain
+    (.qasm) or gzipped (.qasm.gz), in the order of their names."""
+    paths = [p for p in (EXAMPLES / folder).iterdir() if p.name.endswith((".qasm", ".qasm.gz"))]
+    return sorted(paths, key=program_name)
+
+
+def program_name(path):
+    """A program's name: "hwb10" for hwb10.qasm.gz."""
+    return path.name.removesuffix(".gz").removesuffix(".qasm")
+
+
+def program_text(path):
+    """A program's text, read through gzip where the file is compressed."""
+    if path.name.endswith(".gz"):
+        with gzip.open(path, "rt", encoding="utf-8") as file:
+            return file.read()
+    return path.read_text()
 
 
 def statements(text):

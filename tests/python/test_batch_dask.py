@@ -9,16 +9,15 @@ import kestrel
 from conftest import EXAMPLES, REPO, run
 
 pytest.importorskip("dask.distributed")
-QASMBENCH = REPO.parent / "shared" / "data" / "qasmbench"
 
 
 def test_every_result_equals_a_sequential_call_and_a_failure_does_not_stop_the_rest(tmp_path):
     inputs = tmp_path / "in"
-    for source in [EXAMPLES, QASMBENCH]:
-        for path in source.rglob("*.qasm"):
-            target = inputs / source.name / path.relative_to(source)
-            target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copyfile(path, target)
+    # The examples and QASMBench's programs, in their folders.
+    for path in [*EXAMPLES.glob("*.qasm"), *(EXAMPLES / "qasmbench").glob("*.qasm")]:
+        target = inputs / path.relative_to(EXAMPLES)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(path, target)
     (inputs / "broken.qasm").symlink_to(tmp_path / "nowhere.qasm")
     texts = {p.relative_to(inputs): p.read_text() for p in inputs.rglob("*.qasm") if p.exists()}
     assert len(texts) >= 4

@@ -9,6 +9,7 @@ left to `python bench/run.py --check`, which takes a little longer.
 """
 
 import sys
+import warnings
 
 import pytest
 
@@ -27,7 +28,12 @@ GOLDEN = golden.load_golden()
 def test_circuit_result_is_unchanged(key, family, gates):
     text = circuits.circuit(family, gates)
     assert golden.sha256(text) == GOLDEN[key]["input_sha256"], "the generator changed"
-    output, stats = kestrel.optimize_qasm(text)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        output, stats = kestrel.optimize_qasm(text)
+    # The one-qubit family is one wire; the family with cx declares two qubits.
+    assert [w.category for w in caught] == (
+        [] if family == "clifford_t" else [kestrel.OneWireWarning])
     assert stats == GOLDEN[key]["stats"]
     assert golden.sha256(output) == GOLDEN[key]["output_sha256"]
 

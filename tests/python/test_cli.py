@@ -1,15 +1,19 @@
-"""The command line: options from the process's argument vector, files,
-streams, and the errors of each."""
+"""The command line: words from the process's argument vector, the usage
+errors and what the others end with, files, streams, and the warning about
+texts that are not one wire."""
 
+import json
 import os
+import re
 import subprocess
 import sys
+import warnings
 
 import pytest
 
 import kestrel
 
-from conftest import CLI, REPO, USAGE, console_script, qasm, run
+from conftest import CLI, EXAMPLES, USAGE, console_script, qasm, run
 
 # A circuit no rule simplifies: the output equals the input.
 PLAIN = qasm("h q[0];", "t q[0];", "sdg q[0];", "x q[0];", "tdg q[0];", "h q[0];")
@@ -17,6 +21,14 @@ PLAIN_STATS = ("{'t_before': 2, 't_after': 2, 'depth_before': 6, 'depth_after': 
                "'gates_before': 6, 'gates_after': 6}\n")
 TT_STATS = ("{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, "
             "'gates_before': 2, 'gates_after': 1}\n")
+TT_JSON = ('{"t_before": 2, "t_after": 0, "depth_before": 2, "depth_after": 1, '
+           '"gates_before": 2, "gates_after": 1}\n')
+# Three qubits, read as one wire: the default warns, --strict refuses.
+WIDE = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\nt q[0];\ncx q[0],q[1];\nt q[2];\n'
+        'rz(0.3) q[1];\n')
+WIDE_WARNING = ('the input was read as one wire, but line 3 declares more than one qubit (3 in '
+                'all): "qreg q[3];". The result is not equivalent to the program; --per-qubit or '
+                '--method rotation-merging read whole programs.')
 
 
 @pytest.fixture
@@ -24,32 +36,132 @@ def files(tmp_path):
     (tmp_path / "plain.qasm").write_text(PLAIN)
     (tmp_path / "--stats").write_text(PLAIN)
     (tmp_path / "tt.qasm").write_text(qasm("t q[0];", "t q[0];"))
+    (tmp_path / "wide.qasm").write_text(WIDE)
     return tmp_path
 
 
+FILES = ["--stats", "plain.qasm", "tt.qasm", "wide.qasm"]
+
+
 @pytest.mark.parametrize("args, stdout, stderr", [
+    (["plain.qasm"], PLAIN, ""),
     (["--in", "plain.qasm"], PLAIN, ""),
-    (["--stats", "--in", "tt.qasm"], qasm("s q[0];"), TT_STATS),
-    (["--in", "plain.qasm", "--out"], PLAIN, ""),  # an --out without a path: standard output
-    (["--in", "--stats"], PLAIN, ""),  # the element after --in, whatever it is
-    (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),
-    (["-h", "-", "stray", "--in", "plain.qasm", "--OUT", "o.qasm", "--stats"], PLAIN, PLAIN_STATS),
-    ([], "", USAGE),
-    (["--in"], "", USAGE),
-    (["--in", "plain.qasm", "--in"], "", USAGE),
-    (["--stats", "--out", "o.qasm"], "", USAGE),
-    (["--in=plain.qasm", "--IN", "plain.qasm"], "", USAGE),
-    # Errors end the call with OSError; nothing is written after them.
-    (["--in", "missing.qasm", "--out", "o.qasm", "--stats"], "",
-     "FileNotFoundError: [Errno 2] No such file or directory: 'missing.qasm'\n"),
-    (["--in", "tt.qasm", "--out", "no/such/dir.qasm", "--stats"], "",
-     TT_STATS + "FileNotFoundError: [Errno 2] No such file or directory: 'no/such/dir.qasm'\n"),
+    (["--in=plain.qasm"], PLAIN, ""),
+    (["--stats", "tt.qasm"], qasm("s q[0];"), TT_STATS),
+    (["tt.qasm", "--json"], qasm("s q[0];"), TT_JSON),
+    (["tt.qasm", "--json", "--stats"], qasm("s q[0];"), TT_JSON),
+    (["tt.qasm", "--stats", "--phase"], qasm("s q[0];"), TT_STATS[:-2] + ", 'phase': 0}\n"),
+    (["--in", "--stats"], PLAIN, ""),  # the word after --in, whatever it is
+    (["--", "--stats"], PLAIN, ""),
+    (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),  # a later --in replaces
+    (["wide.qasm", "--stats"], qasm("t q[0];", "cx q[0],q[0];", "t q[0];"),
+     f"kestrel: warning: {WIDE_WARNING}\n"
+     "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 3, "
+     "'gates_after': 3}\n"),
+    (["wide.qasm", "--per-qubit"], WIDE, ""),
 ])
-def test_options_and_errors(files, args, stdout, stderr):
+def test_invocations_that_run(files, args, stdout, stderr):
     result = run(CLI + args, files)
-    assert (result.stdout.decode(), result.stderr.decode()) == (stdout, stderr)
-    assert result.returncode == (1 if "Error" in stderr else 0)
-    assert sorted(p.name for p in files.iterdir()) == ["--stats", "plain.qasm", "tt.qasm"]
+    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, stdout, stderr)
+    assert sorted(p.name for p in files.iterdir()) == FILES
+
+
+# Usage errors: status 2, the usage line and the message, nothing on
+# standard output and no file written.
+@pytest.mark.parametrize("args, message", [
+    ([], "no input file: give one as FILE or --in FILE (- is standard input)"),
+    (["--stats", "--out", "o.qasm"],
+     "no input file: give one as FILE or --in FILE (- is standard input)"),
+    (["--in"], "--in needs a value (FILE)"),
+    (["plain.qasm", "--out"], "--out needs a value (FILE)"),
+    (["plain.qasm", "--iter-limit"], "--iter-limit needs a value (N)"),
+    (["plain.qasm", "--bogus-flag"], "unknown option '--bogus-flag'"),
+    (["plain.qasm", "--per_qubit"], "unknown option '--per_qubit' (did you mean '--per-qubit'?)"),
+    (["--input", "plain.qasm"], "unknown option '--input'"),
+    (["plain.qasm", "--IN", "plain.qasm"], "unknown option '--IN'"),
+    (["plain.qasm", "-x"], "unknown option '-x'"),
+    (["plain.qasm", "stray", "--out", "o.qasm"],
+     "unexpected argument 'stray': the input is already 'plain.qasm'"),
+    (["plain.qasm", "--stats=yes"], "--stats takes no value"),
+    (["plain.qasm", "--iter-limit", "0"],
+     "--iter-limit must be a whole number of at least 1, not '0'"),
+    (["plain.qasm", "--node-limit", "1e4"],
+     "--node-limit must be a whole number of at least 1, not '1e4'"),
+    (["plain.qasm", "--time-limit", "-1"],
+     "--time-limit must be a positive finite number of seconds, not '-1'"),
+    (["plain.qasm", "--time-limit=nan"],
+     "--time-limit must be a positive finite number of seconds, not 'nan'"),
+    (["plain.qasm", "--time-limit", "1e-400"],
+     "--time-limit must be a positive finite number of seconds, not '1e-400'"),
+    (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
+     "--method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"),
+    (["plain.qasm", "--report", "--per-qubit"],
+     "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
+     "--method"),
+    (["plain.qasm", "--dot", "e.dot", "--method", "normal-form"],
+     "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
+     "--method"),
+    (["--bogus", "plain.qasm", "stray"], "unknown option '--bogus'"),  # the first one
+])
+def test_usage_errors(files, args, message):
+    for command in (CLI, [str(console_script())]):
+        result = run(command + args, files)
+        assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (
+            2, "", USAGE + f"kestrel: error: {message}\n")
+    assert sorted(p.name for p in files.iterdir()) == FILES
+
+
+# What ends a run that has begun: an exception from kestrel.cli() (status 1
+# and "<type>: <message>" through the CLI wrapper; the console script
+# prints "kestrel: <message>"), nothing written after it.
+@pytest.mark.parametrize("args, stderr", [
+    (["missing.qasm", "--out", "o.qasm", "--stats"],
+     "FileNotFoundError: [Errno 2] No such file or directory: 'missing.qasm'\n"),
+    (["tt.qasm", "--out", "no/such/dir.qasm", "--stats"],
+     TT_STATS + "FileNotFoundError: [Errno 2] No such file or directory: 'no/such/dir.qasm'\n"),
+    (["wide.qasm", "--strict", "--out", "o.qasm", "--stats"],
+     f"ValueError: wide.qasm: {WIDE_WARNING}\n"),
+])
+def test_errors_after_the_words(files, args, stderr):
+    result = run(CLI + args, files)
+    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (1, "", stderr)
+    assert sorted(p.name for p in files.iterdir()) == FILES
+
+
+def test_strict_from_the_console_script(files):
+    result = run([str(console_script()), "wide.qasm", "--strict", "--out", "o.qasm"], files)
+    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (
+        1, "", f"kestrel: wide.qasm: {WIDE_WARNING}\n")
+    assert not (files / "o.qasm").exists()
+    done = run([str(console_script()), "plain.qasm", "--strict", "--out", "o.qasm"], files)
+    assert (done.returncode, done.stderr, (files / "o.qasm").read_text()) == (0, b"", PLAIN)
+
+
+@pytest.mark.parametrize("stdin, args, stdout, stderr", [
+    (qasm("t q[0];", "t q[0];"), ["-", "--stats"], qasm("s q[0];"), TT_STATS),
+    (qasm("t q[0];", "t q[0];"), ["--in", "-"], qasm("s q[0];"), ""),
+    ("", ["-"], qasm(), "kestrel: warning: the input was read as one wire and holds no gate, so "
+                        "the result is the empty circuit\n"),
+])
+def test_standard_input(files, stdin, args, stdout, stderr):
+    result = run(CLI + args, files, input=stdin.encode())
+    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, stdout, stderr)
+
+
+def test_standard_input_that_is_not_utf8(files):
+    result = run(CLI + ["-"], files, input=b"// caf\xe9\n")
+    assert (result.returncode, result.stderr) == (
+        1, b"OSError: [Errno 84] stream did not contain valid UTF-8\n")
+
+
+def test_help_and_version_win_over_every_other_word(files):
+    help_text = run(CLI + ["--help"], files)
+    assert (help_text.returncode, help_text.stderr) == (0, b"")
+    assert help_text.stdout.decode().startswith(USAGE)
+    for args in (["-h"], ["--bogus", "-h", "stray"], ["plain.qasm", "--stats", "--help"]):
+        assert run(CLI + args, files).stdout == help_text.stdout, args
+    version = run(CLI + ["x.qasm", "--version", "--bogus"], files)
+    assert (version.returncode, version.stdout) == (0, f"kestrel {kestrel.__version__}\n".encode())
 
 
 def test_output_files_and_the_order_of_output(files):
@@ -59,14 +171,15 @@ def test_output_files_and_the_order_of_output(files):
     # The input is read whole before the output replaces it.
     run(CLI + ["--in", "tt.qasm", "--out", "tt.qasm"], files)
     assert (files / "tt.qasm").read_text() == qasm("s q[0];")
-    # What Python wrote comes first, buffered or not, then the statistics,
-    # then the text; the options are the process's own, not sys.argv.
+    # What Python wrote comes first, buffered or not, then the warning and
+    # the statistics, then the text; the words are the process's own, not
+    # sys.argv, and the interpreter's options are not among them.
     code = ("import sys, kestrel; sys.argv[1:] = ['--in', 'missing.qasm']; print('before');"
             "sys.stderr.write('note\\n'); kestrel.cli()")
     buffered = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
-    result = run([sys.executable, "-c", code, "--in", "plain.qasm", "--stats"], files,
+    result = run([sys.executable, "-I", "-X", "utf8", "-c", code, "wide.qasm", "--stats"], files,
                  stderr=subprocess.STDOUT, env=buffered)
-    assert result.stdout.decode() == "note\nbefore\n" + PLAIN_STATS + PLAIN
+    assert result.stdout.decode().startswith(f"note\nbefore\nkestrel: warning: {WIDE_WARNING}\n{{")
 
 
 def test_standard_output_that_cannot_be_written(files):
@@ -78,19 +191,38 @@ def test_standard_output_that_cannot_be_written(files):
         "BrokenPipeError: [Errno 32] failed printing to stdout: Broken pipe\n")
 
 
-def test_non_utf8_arguments_are_bytes_used_as_given(tmp_path):
+def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
     directory = os.fsencode(tmp_path)
     with open(os.path.join(directory, b"circuit-\xff.qasm"), "wb") as file:
         file.write(PLAIN.encode())
-    result = run(CLI + [b"\xc3\x28", b"--in", b"circuit-\xff.qasm", b"--out", b"out-\xfe.qasm", b"--\xff"],
-                 tmp_path)
+    result = run(CLI + [b"circuit-\xff.qasm", b"--out", b"out-\xfe.qasm"], tmp_path)
     assert (result.returncode, result.stderr) == (0, b"")
     with open(os.path.join(directory, b"out-\xfe.qasm"), "rb") as file:
         assert file.read() == PLAIN.encode()
+    refused = run(CLI + [b"circuit-\xff.qasm", b"--\xff"], tmp_path)
+    assert (refused.returncode, refused.stderr) == (
+        2, USAGE.encode() + b"kestrel: error: unknown option '--\xff'\n")
 
 
-@pytest.mark.parametrize("example", sorted((REPO / "examples").rglob("*.qasm")), ids=lambda p: p.name)
+EXAMPLE_FILES = sorted(EXAMPLES.glob("*.qasm")) + sorted((EXAMPLES / "qasmbench").glob("*.qasm"))
+
+
+@pytest.mark.parametrize("example", EXAMPLE_FILES, ids=lambda p: p.name)
 def test_examples_through_the_console_script(example):
-    result = run([str(console_script()), "--in", str(example), "--stats"], REPO)
-    text, stats = kestrel.optimize_qasm(example.read_text())
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, text, f"{stats}\n")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        text, stats = kestrel.optimize_qasm(example.read_text())
+    result = run([str(console_script()), str(example), "--stats"], EXAMPLES)
+    assert (result.returncode, result.stdout.decode()) == (0, text)
+    printed = result.stderr.decode()
+    assert printed.endswith(f"{stats}\n")
+    # The command line warns where Python does, with the same finding.
+    if caught:
+        finding = re.search(r"one wire, (.*?)\. The result", str(caught[0].message)).group(1)
+        assert printed.startswith("kestrel: warning: the input was read as one wire, " + finding)
+    else:
+        assert printed == f"{stats}\n"
+    strict = run([str(console_script()), str(example), "--strict", "--json"], EXAMPLES)
+    assert strict.returncode == (1 if caught else 0)
+    if not caught:
+        assert json.loads(strict.stderr) == stats

@@ -1,5 +1,6 @@
 """The module object, PanicException and the type stub."""
 
+import ast
 import inspect
 import subprocess
 import sys
@@ -8,6 +9,7 @@ import textwrap
 import pytest
 
 import kestrel
+from conftest import REPO
 
 
 def test_panic_exception_escapes_except_exception():
@@ -24,8 +26,52 @@ def test_panic_exception_escapes_except_exception():
 
 def test_signature_shows_the_options():
     assert str(inspect.signature(kestrel.optimize_qasm)) == (
-        "(qasm, *, method='saturation', per_qubit=False, phase=False, iter_limit=30,"
-        " node_limit=10000, time_limit=5.0)")
+        "(qasm, *, method='saturation', per_qubit=False, phase=False, strict=False, "
+        "iter_limit=30, node_limit=10000, time_limit=5.0)")
+
+
+def keyword_options(function):
+    """The keyword-only parameters of a function of the module, as its
+    signature (written from the table of options) gives them: (name, default)."""
+    return [(p.name, p.default) for p in inspect.signature(function).parameters.values()
+            if p.kind is inspect.Parameter.KEYWORD_ONLY]
+
+
+def definitions(path):
+    """The functions and classes a Python file defines at its top, by name."""
+    return {node.name: node for node in ast.parse(path.read_text()).body
+            if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
+
+
+def annotation(default):
+    """The stub's annotation for an option with this default."""
+    if isinstance(default, str):
+        return "Literal[" + ", ".join(f"'{m}'" for m in kestrel._methods) + "]"
+    return type(default).__name__
+
+
+@pytest.mark.parametrize("name", ["optimize_qasm", "explain", "_optimize_gates"])
+def test_the_stub_declares_what_the_table_gives(name):
+    stub = definitions(REPO / "binding" / "kestrel.pyi")[name].args
+    declared = [(a.arg, ast.literal_eval(d)) for a, d in zip(stub.kwonlyargs, stub.kw_defaults)]
+    assert declared == keyword_options(getattr(kestrel, name))
+    assert [ast.unparse(a.annotation) for a in stub.kwonlyargs] == [
+        annotation(default) for _, default in declared]
+    positional = [p.name for p in inspect.signature(getattr(kestrel, name)).parameters.values()
+                  if p.kind is not inspect.Parameter.KEYWORD_ONLY]
+    assert [a.arg for a in stub.args] == positional
+
+
+def test_the_qiskit_pass_takes_what_the_table_gives():
+    tree = ast.parse((REPO / "binding" / "qiskit.py").read_text())
+    method = next(node.value for node in tree.body if isinstance(node, ast.Assign)
+                  and [t.id for t in node.targets] == ["Method"])
+    assert set(ast.literal_eval(method.slice)) == set(kestrel._methods)
+    init = next(f for f in definitions(REPO / "binding" / "qiskit.py")["KestrelOptimize"].body
+                if isinstance(f, ast.FunctionDef) and f.name == "__init__").args
+    declared = [(a.arg, ast.literal_eval(d)) for a, d in zip(init.kwonlyargs, init.kw_defaults)]
+    assert [("method", "saturation")] + declared == keyword_options(kestrel._optimize_gates)
+    assert ast.literal_eval(init.defaults[0]) in kestrel._methods
 
 
 def python(code, cwd=None):

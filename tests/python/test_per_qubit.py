@@ -22,16 +22,14 @@ from qiskit.quantum_info import Operator
 
 import kestrel
 from conftest import EXAMPLES, scaled
-from programs import figures, load, shared_programs, statements
+from programs import figures, load, program_name, program_paths, program_text, statements
 
 # One row per method; normal-form joins as a row of its own.
 METHODS = ["saturation", "normal-form"]
 
-QASMBENCH = shared_programs("qasmbench")
-# examples/qasmbench/ holds all but the largest of them; each program once.
-PROGRAMS = sorted(EXAMPLES.glob("**/*.qasm"))
-PROGRAMS += sorted(p for p in (QASMBENCH.glob("*.qasm") if QASMBENCH else [])
-                   if p.name not in {q.name for q in PROGRAMS})
+# The examples and the QASMBench programs (the T-count programs hold only run
+# gates and cx: rotation merging's tests read them).
+PROGRAMS = sorted(EXAMPLES.glob("*.qasm")) + program_paths("qasmbench")
 # Too many qubits for a dense operator, or measurements and conditions in the
 # middle of the program: checked segment by segment only.
 NOT_DENSE = {"adder_n433": "433 qubits", "wstate_n380": "380 qubits", "bwt_n21": "21 qubits",
@@ -108,26 +106,23 @@ def check_output(text, out, stats, dense):
 
 
 @pytest.mark.parametrize("method", METHODS)
-@pytest.mark.parametrize("path", PROGRAMS, ids=lambda p: p.stem)
+@pytest.mark.parametrize("path", PROGRAMS, ids=program_name)
 def test_real_programs(path, method):
-    text = path.read_text()
-    if path.stem in REJECTED:
-        with pytest.raises(ValueError, match=re.escape(REJECTED[path.stem])):
+    text = program_text(path)
+    if program_name(path) in REJECTED:
+        with pytest.raises(ValueError, match=re.escape(REJECTED[program_name(path)])):
             kestrel.optimize_qasm(text, per_qubit=True, method=method)
         with pytest.raises(qasm2.QASM2ParseError):
             load(text)
         return
     out, stats = kestrel.optimize_qasm(text, per_qubit=True, method=method)
-    check_output(text, out, stats, dense=path.stem not in NOT_DENSE)
+    check_output(text, out, stats, dense=program_name(path) not in NOT_DENSE)
 
 
 def test_the_programs_are_there():
-    stems = {p.stem for p in PROGRAMS}
-    assert len(stems) >= 11 + 4
-    assert (set(NOT_DENSE) - {"bwt_n21"}) | set(REJECTED) <= stems
-    if QASMBENCH is None:
-        pytest.skip("no shared/data/qasmbench beside the repository: bwt_n21 is not checked")
-    assert "bwt_n21" in stems
+    names = {program_name(p) for p in PROGRAMS}
+    assert len(names) >= 12 + 4
+    assert set(NOT_DENSE) | set(REJECTED) <= names
 
 
 # ---------------------------------------------------------------------------

@@ -57,7 +57,7 @@ def test_options_give_what_the_keywords_give(tmp_path, args, options):
 
 
 def test_version_matches_the_package_metadata(program, tmp_path):
-    assert kestrel.__version__ == importlib.metadata.version("kestrel")
+    assert kestrel.__version__ == importlib.metadata.version("kestrel-tcount")
     result = run(program + ["--version"], tmp_path)
     assert (result.returncode, result.stdout, result.stderr) == (
         0, f"kestrel {kestrel.__version__}\n".encode(), b"")
@@ -68,7 +68,7 @@ def test_help_lists_every_option_the_readme_documents(program, tmp_path):
     assert (result.returncode, result.stderr) == (0, b"")
     help_text = result.stdout.decode()
     assert help_text.startswith(USAGE)
-    listed = re.findall(r"^  (--[a-z-]+)", help_text, re.MULTILINE)
+    listed = re.findall(r"^  (?:-[a-z], )?(--[a-z-]+)", help_text, re.MULTILINE)
     readme = (REPO / "README.md").read_text()
     documented = set(re.findall(r"^\| `(--[a-z-]+)", readme, re.MULTILINE))
     assert len(listed) == len(set(listed)) and set(listed) == documented

@@ -2,7 +2,7 @@
 Qiskit's own Operator, global phase included.
 
 Every method must return a circuit whose Operator equals the input's exactly:
-on the shared QASMBench and T-count programs of at most 10 qubits, and on
+on the repository's QASMBench and T-count programs of at most 10 qubits, and on
 random circuits of Clifford+T gates mixed with barriers and parameterised
 gates. Circuits with mid-circuit measurements, resets, conditions or unbound
 parameters are compared after the same rewrite of both sides (deferral, and
@@ -15,6 +15,7 @@ optimize_qasm(..., phase=True) reports is checked the same way.
 """
 
 import math
+import re
 import subprocess
 import sys
 from importlib.metadata import entry_points
@@ -35,7 +36,7 @@ from qiskit.transpiler.preset_passmanagers.plugin import list_stage_plugins
 import kestrel
 from conftest import scaled
 from kestrel.qiskit import KestrelOptimize
-from programs import deferred, load, shared_programs
+from programs import deferred, load, program_name, program_paths, program_text
 
 METHODS = ["rotation-merging", "normal-form", "saturation"]
 RUN_GATES = {"h", "s", "sdg", "t", "tdg", "x", "z"}  # the gates kestrel removes and writes
@@ -43,14 +44,15 @@ CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx"]
 
 
 def small_programs(folders=("qasmbench", "tcount"), count=None, most_qubits=10):
-    """The shared programs of at most `most_qubits` qubits, as parameters (the text)."""
+    """The repository's programs of at most `most_qubits` qubits, as
+    parameters (the text)."""
     out = []
     for name in folders:
-        folder = shared_programs(name)
-        for path in sorted(folder.glob("*.qasm")) if folder else []:
-            text = path.read_text()
-            if load(text).num_qubits <= most_qubits:
-                out.append(pytest.param(text, id=f"{name}/{path.stem}"))
+        for path in program_paths(name):
+            text = program_text(path)
+            qubits = sum(int(n) for n in re.findall(r"^\s*qreg\s+\w+\s*\[\s*(\d+)\s*\]", text, re.M))
+            if qubits <= most_qubits:
+                out.append(pytest.param(text, id=f"{name}/{program_name(path)}"))
     return out[:count]
 
 
@@ -95,7 +97,7 @@ def check_pass(circuit, result):
 
 @pytest.mark.parametrize("method", METHODS)
 @pytest.mark.parametrize("text", small_programs())
-def test_shared_programs(text, method):
+def test_real_programs(text, method):
     circuit = load(text)
     result = optimized(circuit, method)
     check_pass(circuit, result)
@@ -103,14 +105,12 @@ def test_shared_programs(text, method):
 
 
 def test_rotation_merging_lowers_the_t_counts():
-    """The pass finds what optimize_qasm finds on the same programs."""
-    folder = shared_programs("tcount")
-    if folder is None:
-        pytest.skip("no shared T-count programs")
-    for path in sorted(folder.glob("*.qasm"))[:12]:
-        text = path.read_text()
+    """The pass finds what optimize_qasm finds on the same programs, the
+    twelve smallest (far from the time limit)."""
+    texts = sorted((program_text(p) for p in program_paths("tcount")), key=len)[:12]
+    for text in texts:
         _, stats = kestrel.optimize_qasm(text, method="rotation-merging")
-        assert t_count(optimized(load(text))) == stats["t_after"] < stats["t_before"], path.stem
+        assert t_count(optimized(load(text))) == stats["t_after"] < stats["t_before"]
 
 
 # ---------------------------------------------------------------------------

@@ -6,10 +6,11 @@ import shutil
 import subprocess
 import sys
 
+import pydot
 import pytest
 
 import kestrel
-from conftest import EXAMPLES, USAGE, qasm, run
+from conftest import EXAMPLES, qasm, run
 
 T_PAIRS = (EXAMPLES / "t_pairs.qasm").read_text()
 # Long enough that the default node limit leaves it untouched.
@@ -87,21 +88,31 @@ def test_a_rule_that_matches_too_often_is_banned():
     assert "seq-assoc-lr" not in report.iterations[0].applied
 
 
-def svg_counts(dot: str) -> tuple[int, int]:
-    """The clusters and boxes Graphviz draws for `dot`."""
-    svg = subprocess.run(["dot", "-Tsvg"], input=dot, capture_output=True, text=True,
-                         check=True, timeout=60).stdout
-    return svg.count('class="cluster"'), svg.count('class="node"')
+def drawn_counts(dot: str) -> tuple[int, int, int]:
+    """The clusters, boxes and edges of a drawing as pydot reads the DOT text
+    (no Graphviz needed), checked against what Graphviz draws of it where its
+    `dot` program is installed (scripts/test.sh installs it)."""
+    (graph,) = pydot.graph_from_dot_data(dot)
+    clusters = [g for g in graph.get_subgraphs() if g.get_name().startswith("cluster_")]
+    counts = (len(clusters), sum(len(c.get_nodes()) for c in clusters), len(graph.get_edges()))
+    if shutil.which("dot") is not None:
+        svg = subprocess.run(["dot", "-Tsvg"], input=dot, capture_output=True, text=True,
+                             check=True, timeout=60).stdout
+        assert (svg.count('class="cluster"'), svg.count('class="node"'),
+                svg.count('class="edge"')) == counts
+    return counts
 
 
-@pytest.mark.skipif(shutil.which("dot") is None, reason="Graphviz is not installed")
 @pytest.mark.parametrize("text", [T_PAIRS, qasm("h q[0];", "z q[0];", "h q[0];"),
                                   qasm("t q[0];", "tdg q[0];")])
 def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
     report = kestrel.explain(text)
     dot = report.dot
     boxes = re.findall(r"^    n(\d+)_\d+ \[label=\"(\w+)\"", dot, re.MULTILINE)
-    assert svg_counts(dot) == (report.classes, len(boxes))
+    clusters, drawn_boxes, edges = drawn_counts(dot)
+    assert (clusters, drawn_boxes) == (report.classes, len(boxes))
+    # An edge from each seq box to each of its two children.
+    assert edges == 2 * sum(label == "seq" for _, label in boxes)
     assert len(boxes) <= report.nodes
     # One filled box in each class: the node extraction chose.
     assert dot.count("fillcolor") == report.classes
@@ -186,25 +197,3 @@ class TestCommandLine:
         assert re.fullmatch(rb"kestrel: the e-graph has \d+ nodes, too many to draw \(at most "
                             rb"2000\); no dot file written\n", result.stderr)
         assert not (tmp_path / "e.dot").exists()
-
-    @pytest.mark.parametrize("args, reason", [
-        (["--iter-limit", "0"], "--iter-limit must be a whole number of at least 1, not '0'"),
-        (["--node-limit", "1e4"], "--node-limit must be a whole number of at least 1, not '1e4'"),
-        (["--time-limit", "-1"],
-         "--time-limit must be a positive finite number of seconds, not '-1'"),
-        (["--time-limit", "nan"],
-         "--time-limit must be a positive finite number of seconds, not 'nan'"),
-        (["--time-limit", "1e-400"],
-         "--time-limit must be a positive finite number of seconds, not '1e-400'"),
-        (["--method", "fast"], "--method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"),
-        (["--iter-limit"], "--iter-limit needs a value"),
-        (["--report", "--per-qubit"], "--report and --dot describe a saturation run on one wire, "
-                                      "not --per-qubit or another --method"),
-    ])
-    def test_bad_values_print_the_usage_and_exit_2(self, tmp_path, args, reason):
-        (tmp_path / "in.qasm").write_text(T_PAIRS)
-        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--out", "o.qasm"] + args,
-                     tmp_path)
-        assert (result.returncode, result.stdout) == (2, b"")
-        assert result.stderr.decode() == USAGE + f"kestrel: {reason}\n"
-        assert not (tmp_path / "o.qasm").exists()

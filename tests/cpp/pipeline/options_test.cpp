@@ -1,0 +1,252 @@
+// The tables of methods and options as the front ends read them: values and
+// their messages in both spellings, the command line's words, the texts made
+// from the tables, the one-wire message, and a method and an option added as
+// one row each.
+#include "src/pipeline/options.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "src/pipeline/command_line.h"
+#include "src/pipeline/pipeline.h"
+
+namespace kestrel {
+namespace {
+
+const Option& row(std::string_view flag, const Tables& tables = {}) {
+  for (const Option& option : tables.options) {
+    if (option.flag == flag) return option;
+  }
+  throw std::logic_error("no row " + std::string(flag));
+}
+
+CommandLine words(std::vector<std::string> list, const Tables& tables = {}) {
+  return read_command_line(list, tables);
+}
+
+TEST(Options, ValuesAndTheirMessages) {
+  const struct {
+    std::string_view flag;
+    OptionValue value;
+    std::string_view shown;
+    Spelling spelling;
+    std::string error;  // "" when accepted
+  } cases[] = {
+      {"--iter-limit", std::optional(WholeNumber{0}), "0", Spelling::Python,
+       "iter_limit must be a whole number of at least 1, not 0"},
+      {"--iter-limit", std::optional(WholeNumber{0}), "'0'", Spelling::CommandLine,
+       "--iter-limit must be a whole number of at least 1, not '0'"},
+      {"--node-limit", std::optional<WholeNumber>(), "'ten'", Spelling::CommandLine,
+       "--node-limit must be a whole number of at least 1, not 'ten'"},
+      {"--node-limit", std::optional(WholeNumber{0, -1}), "-10**30", Spelling::Python,
+       "node_limit must be a whole number of at least 1, not -10**30"},
+      {"--node-limit", std::optional(WholeNumber{0, 1}), "10**30", Spelling::Python, ""},
+      {"--time-limit", std::optional(Seconds{0.0}), "0.0", Spelling::Python,
+       "time_limit must be a positive finite number of seconds, not 0.0"},
+      {"--time-limit", std::optional(Seconds{1.0 / 0.0}), "inf", Spelling::Python,
+       "time_limit must be a positive finite number of seconds, not inf"},
+      {"--time-limit", std::optional(Seconds{0, true}), "'1e400'", Spelling::CommandLine, ""},
+      {"--method", std::string_view("fast"), "'fast'", Spelling::Python,
+       "method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"},
+      {"--method", std::string_view("normal-form"), "'normal-form'", Spelling::CommandLine, ""},
+  };
+  for (const auto& c : cases) {
+    Invocation into;
+    const auto error = set_option(row(c.flag), c.value, c.shown, c.spelling, into);
+    EXPECT_EQ(error.value_or(""), c.error) << c.flag << " " << c.shown;
+  }
+  Invocation into;
+  EXPECT_FALSE(set_option(row("--node-limit"), std::optional(WholeNumber{0, 1}), "", Spelling::Python,
+                          into));
+  EXPECT_EQ(into.pipeline.limits.node_limit, std::numeric_limits<std::size_t>::max());
+  EXPECT_FALSE(set_option(row("--time-limit"), std::optional(Seconds{0.25}), "", Spelling::Python,
+                          into));
+  EXPECT_EQ(into.pipeline.limits.time_limit, std::chrono::milliseconds(250));
+}
+
+TEST(Options, TextsFromTheTables) {
+  const char* const qasm[] = {"qasm"};
+  const char* const gates[] = {"gates", "qubits", "width"};
+  EXPECT_EQ(python_signature("optimize_qasm", qasm, kOptimizeQasm),
+            "optimize_qasm(qasm, *, method='saturation', per_qubit=False, phase=False, "
+            "strict=False, iter_limit=30, node_limit=10000, time_limit=5.0)");
+  EXPECT_EQ(python_signature("explain", qasm, kExplain),
+            "explain(qasm, *, strict=False, iter_limit=30, node_limit=10000, time_limit=5.0)");
+  EXPECT_EQ(python_signature("_optimize_gates", gates, kGateList),
+            "_optimize_gates(gates, qubits, width, *, method='saturation', iter_limit=30, "
+            "node_limit=10000, time_limit=5.0)");
+  const std::string help = help_text();
+  for (std::string_view line :
+       {"  --iter-limit N        iterations of saturation at most (default 30)\n",
+        "  -h, --help            print this help and exit\n",
+        "  rotation-merging      the T gates of a whole program merged across its\n"}) {
+    EXPECT_NE(help.find(line), std::string::npos) << line << "\nin\n" << help;
+  }
+  for (const Option& option : kOptions) {
+    if (option.callers & kCommandLine) {
+      EXPECT_NE(help.find(option.flag), std::string::npos) << option.flag;
+    }
+  }
+}
+
+TEST(Options, MessageAboutATextThatIsNotOneWire) {
+  WireFinding wire;
+  wire.kind = WireFinding::Kind::Qubits;
+  wire.line = 3;
+  wire.text = "qreg q[3];";
+  wire.qubits = 3;
+  EXPECT_EQ(one_wire_message(wire, Spelling::Python),
+            "the text was read as one wire, but line 3 declares more than one qubit (3 in all): "
+            "\"qreg q[3];\". The result is not equivalent to the program; per_qubit=True or "
+            "method=\"rotation-merging\" read whole programs.");
+  wire.kind = WireFinding::Kind::OtherQubit;
+  wire.wire = "q[0]";
+  EXPECT_EQ(one_wire_message(wire, Spelling::CommandLine),
+            "the input was read as one wire, but line 3 applies a gate to a qubit other than "
+            "q[0]: \"qreg q[3];\". The result is not equivalent to the program; --per-qubit or "
+            "--method rotation-merging read whole programs.");
+  wire.kind = WireFinding::Kind::NoGate;
+  EXPECT_NE(one_wire_message(wire, Spelling::Python).find("open(name).read()"),
+            std::string::npos);
+}
+
+TEST(CommandLine, Words) {
+  const CommandLine plain = words({"c.qasm", "--method=normal-form", "--stats", "--iter-limit",
+                                   "7", "--in", "d.qasm", "--phase", "--strict", "--json"});
+  ASSERT_FALSE(plain.error) << *plain.error;
+  const Invocation& o = plain.invocation;
+  EXPECT_EQ(o.in, "d.qasm");  // --in replaces the file given before
+  EXPECT_EQ(o.pipeline.method, Method::NormalForm);
+  EXPECT_EQ(o.pipeline.limits.iter_limit, 7u);
+  EXPECT_TRUE(o.stats && o.json && o.strict && o.pipeline.phase);
+  EXPECT_FALSE(o.pipeline.per_qubit || o.report || o.out || o.help);
+  EXPECT_EQ(words({"-"}).invocation.in, "-");
+  EXPECT_EQ(words({"--", "--stats"}).invocation.in, "--stats");
+  EXPECT_EQ(words({"--in", "--stats"}).invocation.in, "--stats");  // the next word, whatever it is
+  EXPECT_TRUE(words({"--bogus", "-h"}).invocation.help);
+  EXPECT_FALSE(words({"--version", "--in"}).error);
+
+  const struct {
+    std::vector<std::string> words;
+    std::string error;
+  } errors[] = {
+      {{}, "no input file: give one as FILE or --in FILE (- is standard input)"},
+      {{"--stats"}, "no input file: give one as FILE or --in FILE (- is standard input)"},
+      {{"a.qasm", "--bogus-flag"}, "unknown option '--bogus-flag'"},
+      {{"a.qasm", "--per_qubit"}, "unknown option '--per_qubit' (did you mean '--per-qubit'?)"},
+      {{"a.qasm", "-iter_limit=3"}, "unknown option '-iter_limit=3' (did you mean '--iter-limit'?)"},
+      {{"a.qasm", "---"}, "unknown option '---'"},
+      {{"a.qasm", "b.qasm"}, "unexpected argument 'b.qasm': the input is already 'a.qasm'"},
+      {{"a.qasm", "--in"}, "--in needs a value (FILE)"},
+      {{"a.qasm", "--stats=yes"}, "--stats takes no value"},
+      {{"a.qasm", "--iter-limit", "0"},
+       "--iter-limit must be a whole number of at least 1, not '0'"},
+      {{"a.qasm", "--time-limit=-1"},
+       "--time-limit must be a positive finite number of seconds, not '-1'"},
+      {{"a.qasm", "--method", "fast"},
+       "--method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"},
+      {{"a.qasm", "--report", "--per-qubit"},
+       "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
+       "--method"},
+      // The first error is the one given.
+      {{"--bogus", "a.qasm", "b.qasm"}, "unknown option '--bogus'"},
+  };
+  for (const auto& c : errors) {
+    const CommandLine read = read_command_line(c.words);
+    EXPECT_EQ(read.error.value_or("(accepted)"), c.error) << c.words.size();
+  }
+}
+
+// A method and an option added as one row each, as a new method would add
+// them: the value stands in for the method's enumerator, and the option's
+// field is the test's own.
+std::size_t test_ancillas = 0;
+constexpr auto kPhasePolynomial = static_cast<Method>(3);
+
+TEST(Options, AMethodAndAnOptionAreOneRowEach) {
+  std::vector<MethodInfo> methods(std::begin(kMethods), std::end(kMethods));
+  methods.push_back({"phase-polynomial", kPhasePolynomial, Reading::WholeProgram,
+                     "the phase polynomial of each Hadamard-free block of a whole program"});
+  std::vector<Option> options(std::begin(kOptions), std::end(kOptions));
+  options.push_back({.name = "ancillas", .flag = "--ancillas", .metavar = "N",
+                     .kind = OptionKind::Count,
+                     .callers = kOptimizeQasm | kGateList | kCommandLine,
+                     .methods = only(kPhasePolynomial), .minimum = 0,
+                     .help = "extra qubits the method may use",
+                     .slot = [](Invocation&) -> std::size_t& { return test_ancillas; }});
+  ASSERT_TRUE(well_formed(options));
+  const Tables tables{methods, options};
+
+// The default is the field's value before anything sets it.
+  const char* const qasm[] = {"qasm"};
+  EXPECT_TRUE(python_signature("optimize_qasm", qasm, kOptimizeQasm, tables)
+                  .ends_with(", time_limit=5.0, ancillas=0)"));
+  EXPECT_EQ(python_signature("explain", qasm, kExplain, tables),
+            python_signature("explain", qasm, kExplain));
+  const std::string help = help_text(tables);
+  EXPECT_NE(help.find("  --ancillas N          extra qubits the method may use (default 0)\n"),
+            std::string::npos) << help;
+  EXPECT_NE(help.find("  phase-polynomial      the phase polynomial"), std::string::npos);
+  const CommandLine read =
+      words({"a.qasm", "--method", "phase-polynomial", "--ancillas", "2"}, tables);
+  ASSERT_FALSE(read.error) << *read.error;
+  EXPECT_EQ(read.invocation.pipeline.method, kPhasePolynomial);
+  EXPECT_EQ(test_ancillas, 2u);
+  EXPECT_EQ(words({"a.qasm", "--ancillas", "2"}, tables).error,
+            "--ancillas applies to method 'phase-polynomial' only, not 'saturation'");
+  EXPECT_EQ(words({"a.qasm", "--method", "phase-polynomial", "--ancillas=-1"}, tables).error,
+            "--ancillas must be a whole number of at least 0, not '-1'");
+
+  WireFinding wire;
+  wire.kind = WireFinding::Kind::Measurement;
+  EXPECT_NE(one_wire_message(wire, Spelling::Python, tables)
+                .find("per_qubit=True, method=\"rotation-merging\" or "
+                      "method=\"phase-polynomial\" read whole programs"),
+            std::string::npos);
+}
+
+TEST(Options, AMalformedTableIsRefused) {
+  constexpr Option kTwice[] = {
+      {.name = "a", .flag = "--a", .kind = OptionKind::Switch, .callers = kOptimizeQasm,
+       .slot = [](Invocation& o) -> bool& { return o.stats; }},
+      {.name = "b", .flag = "--a", .kind = OptionKind::Switch, .callers = kOptimizeQasm,
+       .slot = [](Invocation& o) -> bool& { return o.json; }},
+  };
+  static_assert(!well_formed(kTwice));
+  constexpr Option kWrongSlot[] = {
+      {.name = "a", .flag = "--a", .metavar = "N", .kind = OptionKind::Count,
+       .callers = kOptimizeQasm, .slot = [](Invocation& o) -> bool& { return o.stats; }},
+  };
+  static_assert(!well_formed(kWrongSlot));
+}
+
+// The pipeline reports a finding for every way it reads a text as one wire,
+// and none when it reads a whole program.
+TEST(Options, EveryOneWirePathReportsItsFinding) {
+  const std::string text = "OPENQASM 2.0;\nqreg q[2];\nt q[0];\ncx q[0],q[1];\nt q[0];\n";
+  for (const auto& [method, per_qubit, kind] :
+       {std::tuple{Method::Saturation, false, WireFinding::Kind::Qubits},
+        std::tuple{Method::NormalForm, false, WireFinding::Kind::Qubits},
+        std::tuple{Method::Saturation, true, WireFinding::Kind::None},
+        std::tuple{Method::RotationMerging, false, WireFinding::Kind::None}}) {
+    PipelineOptions options;
+    options.method = method;
+    options.per_qubit = per_qubit;
+    EXPECT_EQ(run_pipeline(text, options).wire.kind, kind);
+  }
+  RunReport report;
+  EXPECT_EQ(run_pipeline(text, {}, {.report = &report}).wire.kind, WireFinding::Kind::Qubits);
+  // Past the node limit the text is written as read, and checked the same way.
+  std::string long_text = "OPENQASM 2.0;\nqreg q[1];\n";
+  for (int k = 0; k < 20'000; ++k) long_text += "t q[0];\n";
+  EXPECT_EQ(run_pipeline(long_text).wire.kind, WireFinding::Kind::None);
+  EXPECT_EQ(run_pipeline(long_text + "t q[1];\n").wire.kind, WireFinding::Kind::OtherQubit);
+}
+
+}  // namespace
+}  // namespace kestrel
