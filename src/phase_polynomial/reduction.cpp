@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <bit>
 #include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 #include "engine/fault.h"
 
 namespace kestrel {
 namespace {
+struct Counters { long updates=0, fscan=0, ffound=0, hits=0, inserts=0, releases=0, holdsum=0, refresh=0, try_z=0, searches=0, pool=0; double tbuild=0, tsearch=0, tapply=0, trefresh=0; ~Counters(){ fprintf(stderr,"updates %ld fscan %ld ffound %ld hits %ld inserts %ld releases %ld holdsum %ld\n",updates,fscan,ffound,hits,inserts,releases,holdsum); fprintf(stderr,"refresh %ld try_z %ld searches %ld pool %ld build %.3f search %.3f (refresh %.3f) apply %.3f\n",refresh,try_z,searches,pool,tbuild,tsearch,trefresh,tapply);} } g_count;
+struct Timer { double& acc; std::chrono::steady_clock::time_point t0=std::chrono::steady_clock::now(); ~Timer(){ acc += std::chrono::duration<double>(std::chrono::steady_clock::now()-t0).count(); } };
 
 using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kNone = 0xffffffffu;
@@ -180,6 +184,14 @@ void support_of(const std::uint64_t* value, std::size_t words, std::vector<std::
 // slot f is free, and its kernel vector is y_f = e_f + the histories of the
 // images whose pivot row is a 1 of column f of L(A). The free slots' kernel
 // vectors are a basis of the kernel of L(A).
+//
+// A move changes L(A) by a matrix of rank at most n + 1: column j of a moved
+// slot gains l(z) + (0, a_j ^ z), where l(z) is z's own column of L(A) and
+// a ^ z has a 1 in row (u, v) where a_u z_v + a_v z_u is odd; that is, every
+// moved column gains l(z), and (0, e_u ^ z) for each variable u of a_j. The
+// echelon form follows these n + 1 terms one at a time (update), each one
+// the sum of a vector v over a set of slots c, however many columns the
+// move changes.
 class Echelon {
  public:
   enum State : std::uint8_t { kDead, kFree, kPivot };
@@ -194,10 +206,20 @@ class Echelon {
         slot_words_(bit_words(slots)),
         values_(slots * words_, 0),
         state_(slots, kDead),
+        moving_(slots, 0),
         index_(words_, slots),
         owner_(rows_, kNone),
         residual_(row_words_),
-        history_(slot_words_) {
+        history_(slot_words_),
+        mask_(row_words_),
+        column_(row_words_),
+        z_column_(row_words_),
+        term_(row_words_),
+        term_slots_(slot_words_),
+        gamma_words_(bit_words(std::size_t{table.variables} + 1)),
+        gamma_history_(gamma_words_),
+        moving_bits_(slot_words_),
+        supports_(slots) {
     for (std::size_t j = 0; j < table.columns(); ++j) {
       const std::uint64_t* v = table.column(j).data();
       check(!zero_words(v, words_) && index_.find(v) == kNone, "distinct nonzero columns");
@@ -219,10 +241,7 @@ class Echelon {
   void kernel_vector(std::size_t f, std::uint64_t* out) {
     std::fill(out, out + slot_words_, 0);
     flip_bit(out, f);
-    support_of(value(f), words_, support_);
-    monomials_.for_each_row(support_, [&](std::size_t row) {
-      if (owner_[row] != kNone) xor_words(out, history(owner_[row]), slot_words_);
-    });
+    for_each_pivot_row(f, [&](std::size_t b) { xor_words(out, history(b), slot_words_); });
   }
 
   // Applies the move (y, z): the columns of the slots in `y` become a + z,
@@ -266,16 +285,14 @@ class Echelon {
       }
     }
     for (const std::uint32_t s : gone) remove(s);
-    for (const std::uint32_t i : kept) {
-      const std::uint32_t s = moved[i];
-      if (state_[s] == kPivot) release(s);
-      std::copy(&next[i * words_], &next[i * words_] + words_, &values_[s * words_]);
-      place(s);
+    if (!kept.empty()) {
+      shift(kept, moved, z);
+      for (const std::uint32_t i : kept) {
+        std::copy(&next[i * words_], &next[i * words_] + words_, &values_[moved[i] * words_]);
+        support_of(value(moved[i]), words_, supports_[moved[i]]);
+      }
     }
-    if (append) {
-      const std::uint32_t s = add(z);
-      check(s != kNone, "a free slot for the appended column");
-    }
+    if (append) add(z);
   }
 
   // The live columns in slot order.
@@ -290,6 +307,69 @@ class Echelon {
  private:
   std::uint64_t* image(std::size_t b) { return &images_[b * row_words_]; }
   std::uint64_t* history(std::size_t b) { return &histories_[b * slot_words_]; }
+  std::uint64_t* gamma(std::size_t b) { return &gammas_[b * gamma_words_]; }
+
+  // Writes slot s's column of L(A) as it stands, mid-move for a moving slot:
+  // l(a), plus l(z) and (0, e_u ^ z) for the variables u of a below
+  // `applied_` once those terms are in.
+  void column(std::size_t s, std::uint64_t* out) {
+    std::fill(out, out + row_words_, 0);
+    monomials_.for_each_row(supports_[s], [&](std::size_t row) { flip_bit(out, row); });
+    if (!moving_[s] || !z_term_in_) return;
+    xor_words(out, z_column_.data(), row_words_);
+    for (const std::uint32_t u : supports_[s]) {
+      if (u >= applied_) break;
+      for (const std::uint32_t v : z_support_) {
+        if (v != u) flip_bit(out, u < v ? monomials_.pair(u, v) : monomials_.pair(v, u));
+      }
+    }
+  }
+
+  // Calls f(b) for every image b whose pivot row is a 1 of slot s's column.
+  template <class F>
+  void for_each_pivot_row(std::size_t s, F&& f) {
+    if (!moving_[s]) {
+      monomials_.for_each_row(supports_[s], [&](std::size_t row) {
+        if (owner_[row] != kNone) f(owner_[row]);
+      });
+      return;
+    }
+    column(s, column_.data());
+    for_each_bit(column_.data(), row_words_, [&](std::size_t row) {
+      if (owner_[row] != kNone) f(owner_[row]);
+    });
+  }
+
+  // The parity of slot s's column of L(A) on the rows of `mask`.
+  bool column_parity(std::size_t s, const std::uint64_t* mask) {
+    bool odd = false;
+    if (!moving_[s]) {
+      const std::vector<std::uint32_t>& on = supports_[s];
+      for (std::size_t i = 0; i < on.size(); ++i) {
+        odd ^= test_bit(mask, on[i]);
+        const std::size_t u = on[i];
+        const std::size_t base = n_ + u * (2 * std::size_t{n_} - u - 1) / 2 - u - 1;
+        for (std::size_t j = i + 1; j < on.size(); ++j) odd ^= test_bit(mask, base + on[j]);
+      }
+      return odd;
+    }
+    column(s, column_.data());
+    std::uint64_t bits = 0;
+    for (std::size_t w = 0; w < row_words_; ++w) bits ^= column_[w] & mask[w];
+    return std::popcount(bits) % 2 == 1;
+  }
+
+  // The lowest free slot whose kernel vector meets `c` oddly, given `mask`,
+  // the pivot rows of the images whose histories do: y_f . c is f's bit of
+  // c plus the parity of f's column on those rows. kNone if none.
+  [[gnu::noinline]] std::size_t free_meeting(const std::uint64_t* c, const std::uint64_t* mask) {
+    for (std::size_t f = 0; f < slots_; ++f) {
+      if (state_[f] != kFree) continue;
+      ++g_count.fscan;
+      if (test_bit(c, f) != column_parity(f, mask)) { ++g_count.ffound; return f; }
+    }
+    return kNone;
+  }
 
   // Puts `v` in the lowest dead slot; returns the slot.
   std::uint32_t add(const std::uint64_t* v) {
@@ -297,9 +377,14 @@ class Echelon {
     while (s < slots_ && state_[s] != kDead) ++s;
     check(s < slots_, "a dead slot for a new column");
     std::copy(v, v + words_, &values_[s * words_]);
+    support_of(v, words_, supports_[s]);
     index_.at(v, static_cast<std::uint32_t>(s));
     ++live_;
-    place(s);
+    std::fill(residual_.begin(), residual_.end(), 0);
+    monomials_.for_each_row(supports_[s], [&](std::size_t row) { flip_bit(residual_.data(), row); });
+    std::fill(history_.begin(), history_.end(), 0);
+    flip_bit(history_.data(), s);
+    state_[s] = insert() ? kPivot : kFree;
     return static_cast<std::uint32_t>(s);
   }
 
@@ -308,57 +393,112 @@ class Echelon {
     if (state_[s] == kPivot) release(s);
     state_[s] = kDead;
     std::fill(&values_[s * words_], &values_[s * words_] + words_, 0);
+    supports_[s].clear();
     --live_;
   }
 
-  // Reduces slot s's column of L(A) against the images: a zero residual
-  // leaves s free, any other joins the images with s a pivot slot.
-  void place(std::size_t s) {
-    std::fill(residual_.begin(), residual_.end(), 0);
-    std::fill(history_.begin(), history_.end(), 0);
-    flip_bit(history_.data(), s);
-    support_of(value(s), words_, support_); g_count.asize += support_.size();
-    monomials_.for_each_row(support_, [&](std::size_t row) {
-      flip_bit(residual_.data(), row);
-      if (owner_[row] != kNone) {
-        xor_words(residual_.data(), image(owner_[row]), row_words_);
-        xor_words(history_.data(), history(owner_[row]), slot_words_);
-      }
+  // Reduces residual_ (a vector of L(A)'s column space, the sum of the
+  // columns of the slots in history_) against the images. A nonzero residual
+  // joins them, with its lowest 1 as pivot row, cleared from the other
+  // images; returns whether it did. A zero one leaves history_ a kernel
+  // vector.
+  [[gnu::noinline]] bool insert() {
+    std::vector<std::uint32_t> hit;
+    for_each_bit(residual_.data(), row_words_, [&](std::size_t row) {
+      if (owner_[row] != kNone) hit.push_back(owner_[row]);
     });
+    for (const std::uint32_t b : hit) {
+      xor_words(residual_.data(), image(b), row_words_);
+      xor_words(history_.data(), history(b), slot_words_);
+      if (tracking_) xor_words(gamma_history_.data(), gamma(b), gamma_words_);
+    }
     std::size_t pivot = 0;
     while (pivot < row_words_ && residual_[pivot] == 0) ++pivot;
-    if (pivot == row_words_) {
-      state_[s] = kFree;
-      return;
-    }
+    if (pivot == row_words_) return false;
     pivot = pivot * 64 + static_cast<std::size_t>(std::countr_zero(residual_[pivot]));
-    for (std::size_t b = 0; b < rank(); ++b) { g_count.imgbits += count_bits(image(b), row_words_);      if (test_bit(image(b), pivot)) {
+    for (std::size_t b = 0; b < rank(); ++b) {
+      if (test_bit(image(b), pivot)) {
+        ++g_count.hits;
         xor_words(image(b), residual_.data(), row_words_);
         xor_words(history(b), history_.data(), slot_words_);
+        if (tracking_) xor_words(gamma(b), gamma_history_.data(), gamma_words_);
       }
     }
+    ++g_count.inserts;
     owner_[pivot] = static_cast<std::uint32_t>(rank());
     pivot_rows_.push_back(static_cast<std::uint32_t>(pivot));
     images_.insert(images_.end(), residual_.begin(), residual_.end());
     histories_.insert(histories_.end(), history_.begin(), history_.end());
-    state_[s] = kPivot;
+    if (tracking_) gammas_.insert(gammas_.end(), gamma_history_.begin(), gamma_history_.end());
+    return true;
+  }
+
+  // Drops image b, moving the last image into its place.
+  [[gnu::noinline]] void drop(std::size_t b) {
+    owner_[pivot_rows_[b]] = kNone;
+    const std::size_t last = rank() - 1;
+    if (b != last) {
+      std::copy(image(last), image(last) + row_words_, image(b));
+      std::copy(history(last), history(last) + slot_words_, history(b));
+      if (tracking_) std::copy(gamma(last), gamma(last) + gamma_words_, gamma(b));
+      pivot_rows_[b] = pivot_rows_[last];
+      owner_[pivot_rows_[b]] = static_cast<std::uint32_t>(b);
+    }
+    pivot_rows_.pop_back();
+    images_.resize(pivot_rows_.size() * row_words_);
+    histories_.resize(pivot_rows_.size() * slot_words_);
+    if (tracking_) gammas_.resize(pivot_rows_.size() * gamma_words_);
+  }
+
+  // Mid-move: the sum over the moving slots of `h` of their columns, each
+  // with a 1 appended (bit n), into `out`; bit u of gamma(b) says whether
+  // image b's history meets the slots of the term for variable u oddly, and
+  // bit n the same for the l(z) term.
+  void gamma_of(const std::uint64_t* h, std::uint64_t* out) {
+    std::fill(out, out + gamma_words_, 0);
+    for (std::size_t w = 0; w < slot_words_; ++w) {
+      for (std::uint64_t x = h[w] & moving_bits_[w]; x != 0; x &= x - 1) {
+        const std::size_t s = w * 64 + static_cast<std::size_t>(std::countr_zero(x));
+        xor_words(out, value(s), words_);
+        flip_bit(out, n_);
+      }
+    }
+  }
+
+  // The images whose histories meet `c` oddly, and their pivot rows in mask_.
+  [[gnu::noinline]] std::vector<std::uint32_t> meeting(const std::uint64_t* c) {
+    std::vector<std::uint32_t> out;
+    std::fill(mask_.begin(), mask_.end(), 0);
+    for (std::size_t b = 0; b < rank(); ++b) {
+      const std::uint64_t* h = history(b);
+      std::uint64_t odd = 0;
+      for (std::size_t w = 0; w < slot_words_; ++w) odd ^= h[w] & c[w];
+      if (std::popcount(odd) % 2 == 1) {
+        out.push_back(static_cast<std::uint32_t>(b));
+        flip_bit(mask_.data(), pivot_rows_[b]);
+      }
+    }
+    return out;
   }
 
   // Makes the pivot slot s free. If some free slot's kernel vector holds s,
   // the lowest such slot f takes its place (y_f joins every history holding
   // s; the images stay); otherwise one image holding s in its history leaves
   // and the rank drops.
-  void release(std::size_t s) {
+  [[gnu::noinline]] void release(std::size_t s) {
+    std::fill(history_.begin(), history_.end(), 0);
+    flip_bit(history_.data(), s);
     std::vector<std::uint32_t> holding;
+    std::fill(mask_.begin(), mask_.end(), 0);
     for (std::size_t b = 0; b < rank(); ++b) {
-      if (test_bit(history(b), s)) holding.push_back(static_cast<std::uint32_t>(b));
+      if (test_bit(history(b), s)) {
+        holding.push_back(static_cast<std::uint32_t>(b));
+        flip_bit(mask_.data(), pivot_rows_[b]);
+      }
     }
-    check(!holding.empty(), "a pivot slot lies in some history"); g_count.jsize += holding.size();
-    for (std::size_t f = 0; f < slots_; ++f) {
-      if (state_[f] != kFree) continue;
-      bool odd = false;
-      for (const std::uint32_t b : holding) odd ^= monomials_.holds(value(f), pivot_rows_[b]);
-      if (!odd) continue;
+    check(!holding.empty(), "a pivot slot lies in some history"); ++g_count.releases; g_count.holdsum += holding.size();
+    const std::size_t f = free_meeting(history_.data(), mask_.data());
+    if (f != kNone) {
       kernel_vector(f, history_.data());
       for (const std::uint32_t b : holding) xor_words(history(b), history_.data(), slot_words_);
       state_[f] = kPivot;
@@ -370,18 +510,115 @@ class Echelon {
       xor_words(image(holding[i]), image(gone), row_words_);
       xor_words(history(holding[i]), history(gone), slot_words_);
     }
-    owner_[pivot_rows_[gone]] = kNone;
-    const std::size_t last = rank() - 1;
-    if (gone != last) {
-      std::copy(image(last), image(last) + row_words_, image(gone));
-      std::copy(history(last), history(last) + slot_words_, history(gone));
-      pivot_rows_[gone] = pivot_rows_[last];
-      owner_[pivot_rows_[gone]] = gone;
-    }
-    pivot_rows_.pop_back();
-    images_.resize(pivot_rows_.size() * row_words_);
-    histories_.resize(pivot_rows_.size() * slot_words_);
+    drop(gone);
     state_[s] = kFree;
+  }
+
+  // L(A) gains the vector term_ in the columns of the slots in term_slots_.
+  //
+  // Histories h with h . c odd see their image change by term_. If a free
+  // slot f's kernel vector y is one, y joins the others (their images stay)
+  // and is placed with image term_, f becoming a pivot slot. Otherwise one
+  // image's history joins the others, and that image plus term_ is placed
+  // again. A vector placed that reduces to zero leaves a kernel vector: it
+  // joins every history holding f (if it holds f) or its lowest slot, which
+  // becomes free.
+  [[gnu::noinline]] void update() {
+    ++g_count.updates;
+    const std::uint64_t* c = term_slots_.data();
+    std::vector<std::uint32_t> holding;
+    std::fill(mask_.begin(), mask_.end(), 0);
+    for (std::size_t b = 0; b < rank(); ++b) {
+      if (test_bit(gamma(b), term_bit_)) {
+        holding.push_back(static_cast<std::uint32_t>(b));
+        flip_bit(mask_.data(), pivot_rows_[b]);
+      }
+    }
+    const std::size_t f = free_meeting(c, mask_.data());
+    if (f != kNone) {
+      kernel_vector(f, history_.data());
+      gamma_of(history_.data(), gamma_history_.data());
+      for (const std::uint32_t b : holding) {
+        xor_words(history(b), history_.data(), slot_words_);
+        xor_words(gamma(b), gamma_history_.data(), gamma_words_);
+      }
+      std::copy(term_.begin(), term_.end(), residual_.begin());
+    } else if (!holding.empty()) {
+      const std::uint32_t first = holding.front();
+      for (std::size_t i = 1; i < holding.size(); ++i) {
+        xor_words(image(holding[i]), image(first), row_words_);
+        xor_words(history(holding[i]), history(first), slot_words_);
+        xor_words(gamma(holding[i]), gamma(first), gamma_words_);
+      }
+      for (std::size_t w = 0; w < row_words_; ++w) residual_[w] = image(first)[w] ^ term_[w];
+      std::copy(history(first), history(first) + slot_words_, history_.begin());
+      std::copy(gamma(first), gamma(first) + gamma_words_, gamma_history_.begin());
+      drop(first);
+    } else {
+      return;
+    }
+    if (insert()) {
+      if (f != kNone) state_[f] = kPivot;
+      return;
+    }
+    std::size_t q = f;
+    if (f == kNone || !test_bit(history_.data(), f)) {
+      q = 0;
+      while (!test_bit(history_.data(), q)) ++q;
+    }
+    for (std::size_t b = 0; b < rank(); ++b) {
+      if (test_bit(history(b), q)) {
+        xor_words(history(b), history_.data(), slot_words_);
+        xor_words(gamma(b), gamma_history_.data(), gamma_words_);
+      }
+    }
+    if (q != f) {
+      state_[q] = kFree;
+      if (f != kNone) state_[f] = kPivot;
+    }
+  }
+
+  // Moves the kept slots of a move by z, term by term (see the class
+  // comment); their values change after.
+  void shift(const std::vector<std::uint32_t>& kept, const std::vector<std::uint32_t>& moved,
+             const std::uint64_t* z) {
+    std::fill(term_slots_.begin(), term_slots_.end(), 0);
+    for (const std::uint32_t i : kept) {
+      moving_[moved[i]] = 1;
+      flip_bit(term_slots_.data(), moved[i]);
+    }
+    std::copy(term_slots_.begin(), term_slots_.end(), moving_bits_.begin());
+    gammas_.assign(rank() * gamma_words_, 0);
+    for (std::size_t b = 0; b < rank(); ++b) gamma_of(history(b), gamma(b));
+    tracking_ = true;
+    support_of(z, words_, z_support_);
+    std::fill(z_column_.begin(), z_column_.end(), 0);
+    monomials_.for_each_row(z_support_, [&](std::size_t row) { flip_bit(z_column_.data(), row); });
+    applied_ = 0;
+    z_term_in_ = false;
+    std::copy(z_column_.begin(), z_column_.end(), term_.begin());
+    term_bit_ = n_;
+    update();
+    z_term_in_ = true;
+    for (std::uint32_t u = 0; u < n_; ++u) {
+      std::fill(term_slots_.begin(), term_slots_.end(), 0);
+      bool any = false;
+      for (const std::uint32_t i : kept) {
+        if (test_bit(value(moved[i]), u)) {
+          flip_bit(term_slots_.data(), moved[i]);
+          any = true;
+        }
+      }
+      std::fill(term_.begin(), term_.end(), 0);
+      for (const std::uint32_t v : z_support_) {
+        if (v != u) flip_bit(term_.data(), u < v ? monomials_.pair(u, v) : monomials_.pair(v, u));
+      }
+      term_bit_ = u;
+      if (any && !zero_words(term_.data(), row_words_)) update();
+      applied_ = u + 1;
+    }
+    for (const std::uint32_t i : kept) moving_[moved[i]] = 0;
+    tracking_ = false;
   }
 
   std::uint32_t n_;
@@ -394,14 +631,30 @@ class Echelon {
   std::size_t live_ = 0;                   // live slots
   std::vector<std::uint64_t> values_;      // each slot's column (zero when dead)
   std::vector<State> state_;               // each slot's state
+  std::vector<std::uint8_t> moving_;       // 1 for the slots a move is shifting
   WordMap index_;                          // live column -> its slot
   std::vector<std::uint64_t> images_;      // the images, row_words_ words each
   std::vector<std::uint64_t> histories_;   // their histories, slot_words_ words each
   std::vector<std::uint32_t> pivot_rows_;  // each image's pivot row
   std::vector<std::uint32_t> owner_;       // each row: the image pivoting on it, or kNone
-  std::vector<std::uint64_t> residual_;    // scratch: a reduced column of L(A)
+  std::size_t applied_ = 0;                // mid-move: the (0, e_u ^ z) terms in, u below this
+  bool z_term_in_ = false;                 // mid-move: whether the l(z) term is in
+  std::vector<std::uint32_t> z_support_;   // mid-move: z's variables
+  std::vector<std::uint64_t> residual_;    // scratch: a vector to place
   std::vector<std::uint64_t> history_;     // scratch: its history
+  std::vector<std::uint64_t> mask_;        // scratch: pivot rows of some images
+  std::vector<std::uint64_t> column_;      // scratch: a column of L(A)
+  std::vector<std::uint64_t> z_column_;    // mid-move: l(z)
+  std::vector<std::uint64_t> term_;        // the vector of the term being applied
+  std::vector<std::uint64_t> term_slots_;  // the slots it applies to
   std::vector<std::uint32_t> support_;     // scratch: a column's variables
+  bool tracking_ = false;                  // mid-move: gammas_ follow the histories
+  std::size_t gamma_words_;                // words per gamma: n + 1 bits
+  std::vector<std::uint64_t> gammas_;      // mid-move: each image's gamma (gamma_of)
+  std::vector<std::uint64_t> gamma_history_;  // scratch: gamma of history_
+  std::vector<std::uint64_t> moving_bits_;  // mid-move: the moving slots
+  std::size_t term_bit_ = 0;               // mid-move: the gamma bit of the term applied
+  std::vector<std::vector<std::uint32_t>> supports_;  // each slot's column's variables
 };
 
 // A move found by a search: the gain (columns fewer after it), the kernel
@@ -444,26 +697,36 @@ class Fingerprints {
 // columns that differ by z (the zero column counted in, so that z itself
 // pairs with it) each add the vector of kernel bits that split them (one
 // column moved, the other not) to bit-sliced counters. The candidates are a
-// pool of the z values most pairs differ by, counted over all pairs now and
-// then and tried in that order while their count can still beat the best
-// gain; when the pool gives nothing, the pairs of columns are tried in slot
-// order.
+// pool of the z values most pairs differ by, found by counting pairs now
+// and then (a sample of them when there are many), each with its list of
+// pairs kept exact from move to move; they are tried in order of their
+// pair counts while twice the count can still beat the best gain. When the
+// pool gives nothing, the pairs of columns are tried in slot order.
 class KernelSearch {
  public:
   explicit KernelSearch(Echelon& echelon)
-      : e_(echelon), fingerprints_(echelon.variables()), z_(echelon.words()) {}
+      : e_(echelon),
+        fingerprints_(echelon.variables()),
+        zero_row_(static_cast<std::uint32_t>(echelon.slots())),
+        print_(echelon.slots(), 0),
+        live_now_(echelon.slots(), 0),
+        pool_index_(1, kPool),
+        z_(echelon.words()) {}
 
   Move best() {
+    ++g_count.searches;
+    sync();
     build_rows();
     Move best;
     if (!splittable()) return best;
     bool refreshed = false;
-    if (pool_counts_.empty()) {
+    if (pool_.empty()) {
       refresh();
       refreshed = true;
     }
     try_pool(best);
-    if (!refreshed && (best.gain <= 0 || 2 * best.gain < refresh_gain_)) {
+    static const long kDrop = getenv("DROP") ? atol(getenv("DROP")) : 2;
+    if (!refreshed && (best.gain <= 0 || kDrop * best.gain < refresh_gain_)) {
       refresh();
       refreshed = true;
       best = Move{};
@@ -481,23 +744,77 @@ class KernelSearch {
   }
 
  private:
-  static constexpr std::size_t kPool = 4096;         // most candidates kept
-  static constexpr std::size_t kPairCap = 1u << 24;  // most pairs counted at once
+  using Pair = std::pair<std::uint32_t, std::uint32_t>;
+  struct Candidate {
+    std::vector<std::uint64_t> z;
+    std::vector<Pair> pairs;  // the pairs of slots differing by z, (slot, zero_row_) for z itself
+  };
+
+  static inline const std::size_t kPool = getenv("POOL") ? atol(getenv("POOL")) : 4096;         // most candidates kept
+  static inline const std::size_t kPairCap = getenv("PAIRCAP") ? atol(getenv("PAIRCAP")) : (1u << 21);  // most pairs counted to find candidates
   static constexpr std::size_t kPairTries = 64;      // z values tried pair by pair
 
   const std::uint64_t* row(std::size_t s) const { return &rows_[s * kw_]; }
+
+  // Brings the slots' fingerprints up to date and the candidates' pairs
+  // with them: pairs with a changed slot go, and each changed live slot is
+  // paired anew with every live slot.
+  [[gnu::noinline]] void sync() {
+    live_.clear();
+    std::vector<std::uint32_t> changed;
+    for (std::size_t s = 0; s < e_.slots(); ++s) {
+      const bool live = e_.state(s) != Echelon::kDead;
+      const std::uint64_t print = live ? fingerprints_.of(e_.value(s), e_.words()) : 0;
+      if (live) live_.push_back(static_cast<std::uint32_t>(s));
+      if (live != (live_now_[s] != 0) || print != print_[s]) changed.push_back(static_cast<std::uint32_t>(s));
+      live_now_[s] = live;
+      print_[s] = print;
+    }
+    if (pool_.empty() || changed.empty()) return;
+    std::vector<std::uint8_t> is_changed(e_.slots() + 1, 0);
+    for (const std::uint32_t s : changed) is_changed[s] = 1;
+    for (Candidate& c : pool_) {
+      std::erase_if(c.pairs, [&](const Pair& p) { return is_changed[p.first] || is_changed[p.second]; });
+    }
+    for (const std::uint32_t s : changed) {
+      if (!live_now_[s]) continue;
+      pair_with_pool(s, zero_row_);
+      const std::uint64_t print = print_[s];
+      for (const std::uint32_t k : live_) {
+        if (in_pool(print ^ print_[k]) && k != s && (!is_changed[k] || k > s)) pair_with_pool(s, k);
+      }
+    }
+  }
+
+  // Adds the pair (s, k) to the candidate whose z the two slots differ by
+  // (k == zero_row_: the slot's own column), if there is one.
+  inline void pair_with_pool(std::uint32_t s, std::uint32_t k) {
+    const std::uint64_t print = k == zero_row_ ? print_[s] : print_[s] ^ print_[k];
+    if (!in_pool(print)) return;
+    const std::uint32_t c = pool_index_.find(&print);
+    if (c == kNone) return;
+    const std::uint64_t* z = pool_[c].z.data();
+    for (std::size_t w = 0; w < e_.words(); ++w) {
+      if ((e_.value(s)[w] ^ (k == zero_row_ ? 0 : e_.value(k)[w])) != z[w]) return;
+    }
+    pool_[c].pairs.push_back(k == zero_row_ || s < k ? Pair{s, k} : Pair{k, s});
+  }
+
+  // Whether a candidate may have this fingerprint (a bit per bucket of
+  // fingerprints, set for the candidates').
+  bool in_pool(std::uint64_t print) const {
+    const std::uint64_t b = (print * 0x9e3779b97f4a7c15ULL) >> 48;
+    return (pool_filter_[b / 64] >> (b % 64)) & 1;
+  }
 
   // The kernel vectors' bits per slot: rows_[s] bit q is y_(free_[q]) at
   // slot s; the row of the virtual zero column holds each vector's parity.
   [[gnu::noinline]] void build_rows() {
     free_.clear();
-    live_.clear();
-    for (std::size_t s = 0; s < e_.slots(); ++s) {
-      if (e_.state(s) == Echelon::kFree) free_.push_back(static_cast<std::uint32_t>(s));
-      if (e_.state(s) != Echelon::kDead) live_.push_back(static_cast<std::uint32_t>(s));
+    for (const std::uint32_t s : live_) {
+      if (e_.state(s) == Echelon::kFree) free_.push_back(s);
     }
     kw_ = bit_words(free_.size());
-    zero_row_ = static_cast<std::uint32_t>(e_.slots());
     rows_.assign((e_.slots() + 1) * kw_, 0);
     weights_.assign(free_.size(), 0);
     std::vector<std::uint64_t> y(e_.slot_words());
@@ -513,8 +830,9 @@ class KernelSearch {
     }
   }
 
-  // Whether some kernel vector splits some pair: two live rows differ, or
-  // a live row differs from the zero column's.
+  // Whether some kernel vector splits some pair: a live row differs from
+  // the zero column's (then it differs from another live row or from the
+  // zero column itself).
   bool splittable() const {
     if (free_.empty()) return false;
     for (const std::uint32_t s : live_) {
@@ -523,45 +841,41 @@ class KernelSearch {
     return false;
   }
 
-  // Counts the pairs (the zero column among them) by the z they differ by,
-  // and keeps the z values of the most pairs, most first: by value when a
-  // column is one word, else by fingerprint, the z found again from a pair.
+  // Finds the z values most pairs differ by: counts the fingerprints of the
+  // pairs (i, k > i) and (i, zero column), of every row i or of every
+  // step-th when there are too many, sorted by bucket; keeps the kPool most
+  // counted, then lists their pairs over all pairs.
   [[gnu::noinline]] void refresh() {
+    ++g_count.refresh; Timer tm{g_count.trefresh};
     const std::size_t words = e_.words();
-    const bool direct = words == 1;
-    std::vector<std::uint64_t> key(live_.size());
-    for (std::size_t i = 0; i < live_.size(); ++i) {
-      key[i] = direct ? e_.value(live_[i])[0] : fingerprints_.of(e_.value(live_[i]), words);
-    }
-    // Rows i of the pairs (i, k > i) counted: all, or every step-th when
-    // there are too many pairs.
     const std::size_t m = live_.size();
+    std::vector<std::uint64_t> key(m);
+    for (std::size_t i = 0; i < m; ++i) key[i] = print_[live_[i]];
     std::size_t step = 1;
     while (m * (m + 1) / (2 * step) > kPairCap) ++step;
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < m; i += step) pairs += m - i;
-    const unsigned bits = std::clamp<unsigned>(std::bit_width(pairs), 1, 22);
-    const unsigned shift = 64 - bits;
-    const auto mix = [](std::uint64_t k) { return (k * 0x9e3779b97f4a7c15ULL); };
+    const auto bucket = [](std::uint64_t k) { return (k * 0x9e3779b97f4a7c15ULL) >> 48; };
     const auto each_pair = [&](auto&& f) {
       for (std::size_t i = 0; i < m; i += step) {
-        f(key[i]);
-        for (std::size_t k = i + 1; k < m; ++k) f(key[i] ^ key[k]);
+        const std::uint64_t a = key[i];
+        f(a);
+        for (std::size_t k = i + 1; k < m; ++k) f(a ^ key[k]);
       }
     };
-    std::vector<std::uint32_t> start((std::size_t{1} << bits) + 1, 0);
-    each_pair([&](std::uint64_t k) { ++start[(mix(k) >> shift) + 1]; });
+    std::vector<std::uint32_t> start((std::size_t{1} << 16) + 1, 0);
+    each_pair([&](std::uint64_t k) { ++start[bucket(k) + 1]; });
     for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
     std::vector<std::uint64_t> sorted(pairs);
     std::vector<std::uint32_t> at(start.begin(), start.end() - 1);
-    each_pair([&](std::uint64_t k) { sorted[at[mix(k) >> shift]++] = k; });
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;  // (count, key)
+    each_pair([&](std::uint64_t k) { sorted[at[bucket(k)]++] = k; });
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;  // (count, fingerprint)
     for (std::size_t b = 0; b + 1 < start.size(); ++b) {
       std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
       for (std::size_t i = start[b]; i < start[b + 1];) {
         std::size_t j = i + 1;
         while (j < start[b + 1] && sorted[j] == sorted[i]) ++j;
-        if (j - i >= 2) runs.push_back({static_cast<std::uint32_t>(j - i), sorted[i]});
+        if (j - i >= 2 && sorted[i] != 0) runs.push_back({static_cast<std::uint32_t>(j - i), sorted[i]});
         i = j;
       }
     }
@@ -573,40 +887,46 @@ class KernelSearch {
       runs.resize(kPool);
     }
     std::sort(runs.begin(), runs.end(), more);
-    pool_counts_.clear();
-    pool_zs_.assign(runs.size() * words, 0);
-    for (const auto& run : runs) pool_counts_.push_back(run.first);
-    if (direct) {
-      for (std::size_t c = 0; c < runs.size(); ++c) pool_zs_[c] = runs[c].second;
-      return;
+    g_count.pool += runs.size();
+    pool_.assign(runs.size(), Candidate{});
+    pool_index_ = WordMap(1, std::max<std::size_t>(runs.size(), 1));
+    pool_filter_.assign(std::size_t{1} << 10, 0);
+    for (std::size_t c = 0; c < runs.size(); ++c) {
+      pool_index_.at(&runs[c].second, static_cast<std::uint32_t>(c));
+      const std::uint64_t b = (runs[c].second * 0x9e3779b97f4a7c15ULL) >> 48;
+      pool_filter_[b / 64] |= std::uint64_t{1} << (b % 64);
     }
-    // The z of each kept fingerprint, from the first pair that has it.
-    WordMap wanted(1, runs.size());
-    for (std::size_t c = 0; c < runs.size(); ++c) wanted.at(&runs[c].second, static_cast<std::uint32_t>(c));
-    std::vector<bool> found(runs.size(), false);
-    std::size_t missing = runs.size();
-    for (std::size_t i = 0; i < m && missing > 0; i += step) {
-      for (std::size_t k = i; k < m && missing > 0; ++k) {
+    // The z of each candidate from its first pair, then every pair.
+    for (std::size_t i = 0; i < m; ++i) {
+      for (std::size_t k = i; k < m; ++k) {
         const std::uint64_t f = k == i ? key[i] : key[i] ^ key[k];
-        const std::uint32_t c = wanted.find(&f);
-        if (c == kNone || found[c]) continue;
-        found[c] = true;
-        --missing;
-        std::uint64_t* z = &pool_zs_[c * words];
-        for (std::size_t w = 0; w < words; ++w) {
-          z[w] = e_.value(live_[i])[w] ^ (k == i ? 0 : e_.value(live_[k])[w]);
+        if (!in_pool(f)) continue;
+        const std::uint32_t c = pool_index_.find(&f);
+        if (c == kNone) continue;
+        std::vector<std::uint64_t>& z = pool_[c].z;
+        if (z.empty()) {
+          z.resize(words);
+          for (std::size_t w = 0; w < words; ++w) {
+            z[w] = e_.value(live_[i])[w] ^ (k == i ? 0 : e_.value(live_[k])[w]);
+          }
         }
+        pair_with_pool(live_[i], k == i ? zero_row_ : live_[k]);
       }
     }
   }
 
-  // Tries the pool's candidates while their count can beat the best gain.
+  // Tries the candidates, most pairs first, while twice their count can
+  // beat the best gain.
   [[gnu::noinline]] void try_pool(Move& best) {
-    for (std::size_t c = 0; c < pool_counts_.size(); ++c) {
-      if (2 * static_cast<long>(pool_counts_[c]) < best.gain) break;
-      const std::uint64_t* z = &pool_zs_[c * e_.words()];
-      if (zero_words(z, e_.words())) continue;
-      try_z(z, best);
+    std::vector<std::uint32_t> order(pool_.size());
+    for (std::uint32_t c = 0; c < order.size(); ++c) order[c] = c;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+      return pool_[x].pairs.size() > pool_[y].pairs.size();
+    });
+    for (const std::uint32_t c : order) {
+      if (2 * static_cast<long>(pool_[c].pairs.size()) < best.gain || pool_[c].pairs.empty()) break;
+      ++g_count.try_z;
+      score(pool_[c].z.data(), pool_[c].pairs, best);
     }
   }
 
@@ -631,8 +951,8 @@ class KernelSearch {
     }
   }
 
-  // Scores z for every kernel vector.
-  [[gnu::noinline]] void try_z(const std::uint64_t* z, Move& best) {
+  // Scores z, finding its pairs by looking up each column plus z.
+  void try_z(const std::uint64_t* z, Move& best) {
     const std::size_t words = e_.words();
     pairs_.clear();
     for (const std::uint32_t i : live_) {
@@ -642,11 +962,18 @@ class KernelSearch {
     }
     const std::uint32_t column = e_.slot_of(z);
     if (column != kNone) pairs_.push_back({column, zero_row_});
-    if (pairs_.empty()) return;
+    score(z, pairs_, best);
+  }
+
+  // Scores z, the pairs differing by it given, for every kernel vector.
+  [[gnu::noinline]] void score(const std::uint64_t* z, const std::vector<Pair>& pairs, Move& best) {
+    if (pairs.empty()) return;
+    std::uint32_t column = kNone;
     std::size_t planes = 1;
-    while ((std::size_t{1} << planes) <= pairs_.size()) ++planes;
+    while ((std::size_t{1} << planes) <= pairs.size()) ++planes;
     planes_.assign(planes * kw_, 0);
-    for (const auto& [i, k] : pairs_) {
+    for (const auto& [i, k] : pairs) {
+      if (k == zero_row_) column = i;
       const std::uint64_t* a = row(i);
       const std::uint64_t* b = row(k);
       for (std::size_t w = 0; w < kw_; ++w) {
@@ -658,38 +985,57 @@ class KernelSearch {
         }
       }
     }
+    // The kernel vectors splitting the most pairs: from the top plane down,
+    // keep those with a 1 wherever some kept one has.
+    most_.assign(kw_, ~std::uint64_t{0});
+    if (free_.size() % 64 != 0) most_[kw_ - 1] = (std::uint64_t{1} << (free_.size() % 64)) - 1;
+    long split = 0;
+    for (std::size_t p = planes; p-- > 0;) {
+      bool any = false;
+      for (std::size_t w = 0; w < kw_; ++w) any |= (most_[w] & planes_[p * kw_ + w]) != 0;
+      if (!any) continue;
+      split |= long{1} << p;
+      for (std::size_t w = 0; w < kw_; ++w) most_[w] &= planes_[p * kw_ + w];
+    }
+    if (split == 0) return;
+    // One zero column left after the move goes too: the moved column equal
+    // to z or, when |y| is even, the virtual zero column.
     const std::uint64_t* zero = row(zero_row_);
-    for (std::size_t q = 0; q < free_.size(); ++q) {
-      long split = 0;
-      for (std::size_t p = 0; p < planes; ++p) split |= long{test_bit(&planes_[p * kw_], q)} << p;
-      if (split == 0) continue;
-      // One zero column left after the move goes too: the moved column
-      // equal to z or, when |y| is even, the virtual zero column.
-      const bool one_zero = column != kNone ? test_bit(row(column), q) == test_bit(zero, q)
-                                            : !test_bit(zero, q);
-      const long gain = 2 * split - 1 + (one_zero ? 1 : 0);
-      if (gain > best.gain || (gain == best.gain && gain > 0 && weights_[q] < best.weight)) {
+    const auto odd = [&](std::size_t w) { return column != kNone ? row(column)[w] ^ zero[w] : zero[w]; };
+    bool one_zero = false;
+    for (std::size_t w = 0; w < kw_; ++w) one_zero |= (most_[w] & ~odd(w)) != 0;
+    if (one_zero) {
+      for (std::size_t w = 0; w < kw_; ++w) most_[w] &= ~odd(w);
+    }
+    const long gain = 2 * split - 1 + (one_zero ? 1 : 0);
+    if (gain < best.gain) return;
+    for_each_bit(most_.data(), kw_, [&](std::size_t q) {
+      if (gain > best.gain || weights_[q] < best.weight) {
         best.gain = gain;
         best.weight = weights_[q];
         best.slot = free_[q];
-        best.z.assign(z, z + words);
+        best.z.assign(z, z + e_.words());
       }
-    }
+    });
   }
 
   Echelon& e_;
   Fingerprints fingerprints_;
-  std::vector<std::uint32_t> free_;       // the free slots, ascending
+  std::uint32_t zero_row_;                // the virtual zero column's slot number
+  std::vector<std::uint64_t> print_;      // each slot's column's fingerprint (0 when dead)
+  std::vector<std::uint8_t> live_now_;    // each slot's liveness at the last sync
   std::vector<std::uint32_t> live_;       // the live slots, ascending
+  std::vector<std::uint32_t> free_;       // the free slots, ascending
   std::size_t kw_ = 0;                    // words per row of kernel bits
-  std::uint32_t zero_row_ = 0;            // the virtual zero column's row
   std::vector<std::uint64_t> rows_;       // kernel bits per slot, then the zero row
   std::vector<std::size_t> weights_;      // each kernel vector's weight
-  std::vector<std::uint64_t> pool_zs_;    // the candidates, most pairs first
-  std::vector<std::uint32_t> pool_counts_;  // their pair counts when counted
+  std::vector<Candidate> pool_;           // the candidates
+  WordMap pool_index_;                    // a candidate's fingerprint -> its place in pool_
+  std::vector<std::uint64_t> pool_filter_ = std::vector<std::uint64_t>(std::size_t{1} << 10, 0);  // see in_pool
   long refresh_gain_ = 0;                 // the best gain right after the last count
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;  // pairs differing by z
-  std::vector<std::uint64_t> planes_;     // bit-sliced split counts
+  std::vector<Pair> pairs_;               // scratch: pairs differing by a z
+  std::vector<std::uint64_t> planes_;     // scratch: bit-sliced split counts
+  std::vector<std::uint64_t> most_;       // scratch: the kernel vectors splitting most pairs
   std::vector<std::uint64_t> z_;          // scratch: a partner column
 };
 
@@ -714,7 +1060,8 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   check(table.words == parity_words(table.variables), "table words match its variables");
   Reduction out;
   out.stats.columns_before = table.columns();
-  Echelon echelon(table, table.columns() + 1);
+  std::optional<Echelon> eo; { Timer tm{g_count.tbuild}; eo.emplace(table, table.columns() + 1); }
+  Echelon& echelon = *eo;
   KernelSearch search(echelon);
   std::vector<std::uint64_t> y;
   while (true) {
@@ -722,11 +1069,11 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
       out.stats.cut = true;
       break;
     }
-    const Move move = search.best();
+    Move move; { Timer tm{g_count.tsearch}; move = search.best(); }
     if (move.gain <= 0) break;
     search.kernel_vector(move, y);
     const std::size_t before = echelon.live();
-    echelon.apply(y.data(), move.z.data());
+    { Timer tm{g_count.tapply}; echelon.apply(y.data(), move.z.data()); }
     check(echelon.live() + move.gain == before, "a move removes what its score says");
     ++out.stats.kernel_moves;
   }
