@@ -5,15 +5,11 @@
 #include <algorithm>
 #include <bit>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
 
 #include "engine/fault.h"
 
 namespace kestrel {
 namespace {
-struct Counters { long targets=0, zwt=0, rowsused=0, maysplit=0, maypairs=0, ztests=0, zrows=0, zalive=0, zdeadrank=0, updates=0, fscan=0, ffound=0, hits=0, inserts=0, releases=0, holdsum=0, refresh=0, try_z=0, searches=0, pool=0; double tbuild=0, tsearch=0, tapply=0, trefresh=0; ~Counters(){ fprintf(stderr,"avg target %g zwt %g rows %g\n",double(targets)/ztests,double(zwt)/ztests,double(rowsused)/ztests); fprintf(stderr,"ztests %ld maysplit %ld maypairs %ld zalive %ld\n",ztests,maysplit,maypairs,zalive); fprintf(stderr,"updates %ld fscan %ld ffound %ld hits %ld inserts %ld releases %ld holdsum %ld\n",updates,fscan,ffound,hits,inserts,releases,holdsum); fprintf(stderr,"refresh %ld try_z %ld searches %ld pool %ld build %.3f search %.3f (refresh %.3f) apply %.3f\n",refresh,try_z,searches,pool,tbuild,tsearch,trefresh,tapply);} } g_count;
-struct Timer { double& acc; std::chrono::steady_clock::time_point t0=std::chrono::steady_clock::now(); ~Timer(){ acc += std::chrono::duration<double>(std::chrono::steady_clock::now()-t0).count(); } };
 
 using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kNone = 0xffffffffu;
@@ -373,11 +369,10 @@ class Echelon {
   // The lowest free slot whose kernel vector meets `c` oddly, given `mask`,
   // the pivot rows of the images whose histories do: y_f . c is f's bit of
   // c plus the parity of f's column on those rows. kNone if none.
-  [[gnu::noinline]] std::size_t free_meeting(const std::uint64_t* c, const std::uint64_t* mask) {
+  std::size_t free_meeting(const std::uint64_t* c, const std::uint64_t* mask) {
     for (std::size_t f = 0; f < slots_; ++f) {
       if (state_[f] != kFree) continue;
-      ++g_count.fscan;
-      if (test_bit(c, f) != column_parity(f, mask)) { ++g_count.ffound; return f; }
+      if (test_bit(c, f) != column_parity(f, mask)) return f;
     }
     return kNone;
   }
@@ -413,7 +408,7 @@ class Echelon {
   // joins them, with its lowest 1 as pivot row, cleared from the other
   // images; returns whether it did. A zero one leaves history_ a kernel
   // vector.
-  [[gnu::noinline]] bool insert() {
+  bool insert() {
     std::vector<std::uint32_t> hit;
     for_each_bit(residual_.data(), row_words_, [&](std::size_t row) {
       if (owner_[row] != kNone) hit.push_back(owner_[row]);
@@ -429,13 +424,11 @@ class Echelon {
     pivot = pivot * 64 + static_cast<std::size_t>(std::countr_zero(residual_[pivot]));
     for (std::size_t b = 0; b < rank(); ++b) {
       if (test_bit(image(b), pivot)) {
-        ++g_count.hits;
         xor_words(image(b), residual_.data(), row_words_);
         xor_words(history(b), history_.data(), slot_words_);
         if (tracking_) xor_words(gamma(b), gamma_history_.data(), gamma_words_);
       }
     }
-    ++g_count.inserts;
     owner_[pivot] = static_cast<std::uint32_t>(rank());
     pivot_rows_.push_back(static_cast<std::uint32_t>(pivot));
     images_.insert(images_.end(), residual_.begin(), residual_.end());
@@ -445,7 +438,7 @@ class Echelon {
   }
 
   // Drops image b, moving the last image into its place.
-  [[gnu::noinline]] void drop(std::size_t b) {
+  void drop(std::size_t b) {
     owner_[pivot_rows_[b]] = kNone;
     const std::size_t last = rank() - 1;
     if (b != last) {
@@ -477,7 +470,7 @@ class Echelon {
   }
 
   // The images whose histories meet `c` oddly, and their pivot rows in mask_.
-  [[gnu::noinline]] std::vector<std::uint32_t> meeting(const std::uint64_t* c) {
+  std::vector<std::uint32_t> meeting(const std::uint64_t* c) {
     std::vector<std::uint32_t> out;
     std::fill(mask_.begin(), mask_.end(), 0);
     for (std::size_t b = 0; b < rank(); ++b) {
@@ -496,7 +489,7 @@ class Echelon {
   // the lowest such slot f takes its place (y_f joins every history holding
   // s; the images stay); otherwise one image holding s in its history leaves
   // and the rank drops.
-  [[gnu::noinline]] void release(std::size_t s) {
+  void release(std::size_t s) {
     std::fill(history_.begin(), history_.end(), 0);
     flip_bit(history_.data(), s);
     std::vector<std::uint32_t> holding;
@@ -507,7 +500,7 @@ class Echelon {
         flip_bit(mask_.data(), pivot_rows_[b]);
       }
     }
-    check(!holding.empty(), "a pivot slot lies in some history"); ++g_count.releases; g_count.holdsum += holding.size();
+    check(!holding.empty(), "a pivot slot lies in some history");
     const std::size_t f = free_meeting(history_.data(), mask_.data());
     if (f != kNone) {
       kernel_vector(f, history_.data());
@@ -534,8 +527,7 @@ class Echelon {
   // again. A vector placed that reduces to zero leaves a kernel vector: it
   // joins every history holding f (if it holds f) or its lowest slot, which
   // becomes free.
-  [[gnu::noinline]] void update() {
-    ++g_count.updates;
+  void update() {
     const std::uint64_t* c = term_slots_.data();
     std::vector<std::uint32_t> holding;
     std::fill(mask_.begin(), mask_.end(), 0);
@@ -725,7 +717,6 @@ class KernelSearch {
         z_(echelon.words()) {}
 
   Move best() {
-    ++g_count.searches;
     sync();
     build_rows();
     Move best;
@@ -736,8 +727,7 @@ class KernelSearch {
       refreshed = true;
     }
     try_pool(best);
-    static const long kDrop = getenv("DROP") ? atol(getenv("DROP")) : 2;
-    if (!refreshed && (best.gain <= 0 || kDrop * best.gain < refresh_gain_)) {
+    if (!refreshed && (best.gain <= 0 || 2 * best.gain < refresh_gain_)) {
       refresh();
       refreshed = true;
       best = Move{};
@@ -761,8 +751,8 @@ class KernelSearch {
     std::vector<Pair> pairs;  // the pairs of slots differing by z, (slot, zero_row_) for z itself
   };
 
-  static inline const std::size_t kPool = getenv("POOL") ? atol(getenv("POOL")) : 4096;         // most candidates kept
-  static inline const std::size_t kPairCap = getenv("PAIRCAP") ? atol(getenv("PAIRCAP")) : (1u << 21);  // most pairs counted to find candidates
+  static constexpr std::size_t kPool = 4096;         // most candidates kept
+  static constexpr std::size_t kPairCap = 1u << 19;  // most pairs counted to find candidates
   static constexpr std::size_t kPairTries = 64;      // z values tried pair by pair
 
   const std::uint64_t* row(std::size_t s) const { return &rows_[s * kw_]; }
@@ -770,7 +760,7 @@ class KernelSearch {
   // Brings the slots' fingerprints up to date and the candidates' pairs
   // with them: pairs with a changed slot go, and each changed live slot is
   // paired anew with every live slot.
-  [[gnu::noinline]] void sync() {
+  void sync() {
     live_.clear();
     std::vector<std::uint32_t> changed;
     for (std::size_t s = 0; s < e_.slots(); ++s) {
@@ -820,7 +810,7 @@ class KernelSearch {
 
   // The kernel vectors' bits per slot: rows_[s] bit q is y_(free_[q]) at
   // slot s; the row of the virtual zero column holds each vector's parity.
-  [[gnu::noinline]] void build_rows() {
+  void build_rows() {
     free_.clear();
     for (const std::uint32_t s : live_) {
       if (e_.state(s) == Echelon::kFree) free_.push_back(s);
@@ -856,8 +846,7 @@ class KernelSearch {
   // pairs (i, k > i) and (i, zero column), of every row i or of every
   // step-th when there are too many, sorted by bucket; keeps the kPool most
   // counted, then lists their pairs over all pairs.
-  [[gnu::noinline]] void refresh() {
-    ++g_count.refresh; Timer tm{g_count.trefresh};
+  void refresh() {
     const std::size_t words = e_.words();
     const std::size_t m = live_.size();
     std::vector<std::uint64_t> key(m);
@@ -898,7 +887,6 @@ class KernelSearch {
       runs.resize(kPool);
     }
     std::sort(runs.begin(), runs.end(), more);
-    g_count.pool += runs.size();
     pool_.assign(runs.size(), Candidate{});
     pool_index_ = WordMap(1, std::max<std::size_t>(runs.size(), 1));
     pool_filter_.assign(std::size_t{1} << 10, 0);
@@ -928,7 +916,7 @@ class KernelSearch {
 
   // Tries the candidates, most pairs first, while twice their count can
   // beat the best gain.
-  [[gnu::noinline]] void try_pool(Move& best) {
+  void try_pool(Move& best) {
     std::vector<std::uint32_t> order(pool_.size());
     for (std::uint32_t c = 0; c < order.size(); ++c) order[c] = c;
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
@@ -936,14 +924,13 @@ class KernelSearch {
     });
     for (const std::uint32_t c : order) {
       if (2 * static_cast<long>(pool_[c].pairs.size()) < best.gain || pool_[c].pairs.empty()) break;
-      ++g_count.try_z;
       score(pool_[c].z.data(), pool_[c].pairs, best);
     }
   }
 
   // Tries the z of the pairs of columns some kernel vector splits, in slot
   // order, until kPairTries values were tried.
-  [[gnu::noinline]] void try_pairs(Move& best) {
+  void try_pairs(Move& best) {
     const std::size_t words = e_.words();
     std::size_t tries = 0;
     std::vector<std::uint64_t> z(words);
@@ -977,7 +964,7 @@ class KernelSearch {
   }
 
   // Scores z, the pairs differing by it given, for every kernel vector.
-  [[gnu::noinline]] void score(const std::uint64_t* z, const std::vector<Pair>& pairs, Move& best) {
+  void score(const std::uint64_t* z, const std::vector<Pair>& pairs, Move& best) {
     if (pairs.empty()) return;
     std::uint32_t column = kNone;
     std::size_t planes = 1;
@@ -1071,10 +1058,14 @@ class WidenedSearch {
  public:
   explicit WidenedSearch(Echelon& echelon) : e_(echelon), words_(echelon.words()) {}
 
+  // The work done so far, in units of about a machine word operation: n
+  // times the words of a column per z tried.
+  std::uint64_t work() const { return work_; }
+
   // Builds U_r for the rows r no image pivots on, and kMixed fixed
   // pseudo-random sums of them (the mixed rows), from the echelon form as
   // it stands; then the products of the mixed rows with every live column.
-  [[gnu::noinline]] void rebuild() {
+  void rebuild() {
     const std::uint32_t n = e_.variables();
     const Monomials& mono = e_.monomials();
     place_.assign(e_.rows(), kNone);
@@ -1100,6 +1091,9 @@ class WidenedSearch {
         if (place_[r] != kNone) add_pair(place_[r], pivot);
       });
     }
+    forced_.assign(words_, 0);
+    pivots_.assign(std::size_t{n} * words_, 0);
+    pivot_bit_.assign(n, 0);
     // Bare rows: pair rows (a, b) no image has a 1 in, whose constraint
     // z_b w_a + z_a w_b = 0 is taken exactly (bare_[a] holds b, bare_[b]
     // holds a); the others, dense, are taken through the mixed rows.
@@ -1128,6 +1122,7 @@ class WidenedSearch {
     // chance, so that a z whose constraints they complete is surely without
     // widened vectors.
     mixed_ = std::min<std::size_t>(dense.size(), n + kSpare);
+    block_.assign((std::size_t{n} * (n - 1) / 2 + mixed_ + 8) * words_, 0);
     mixed_u_.assign(mixed_ * block, 0);
     std::uint64_t state = 0x853c49e6748fea9bULL;
     for (std::size_t t = 0; t < mixed_; ++t) {
@@ -1190,128 +1185,108 @@ class WidenedSearch {
 
   // Whether z = a_i + a_k (k == i: z = a_i) surely has no widened vectors:
   // the mixed rows' U z span the n - 1 dimensions orthogonal to z.
-  [[gnu::noinline]] bool surely_none(std::size_t i, std::size_t k, const std::uint64_t* z) {
+  bool surely_none(std::size_t i, std::size_t k, const std::uint64_t* z) {
+    switch (words_) {
+      case 1: return sweep<1>(i, k, z);
+      case 2: return sweep<2>(i, k, z);
+      case 3: return sweep<3>(i, k, z);
+      case 4: return sweep<4>(i, k, z);
+      default: return sweep<0>(i, k, z);
+    }
+  }
+
+  // surely_none with W words a column (0: words_). The constraints are
+  // rows, each pivot clearing its bit from the rows after it, so that a
+  // row's turn finds it reduced: sweeps over independent rows rather than a
+  // chain of xors on one. Rows come in chunks, enough for the rank still
+  // missing plus a few, each chunk first swept by the pivots so far.
+  template <std::size_t W>
+  bool sweep(std::size_t i, std::size_t k, const std::uint64_t* z) {
+    const std::size_t words = W != 0 ? W : words_;
     const std::uint32_t n = e_.variables();
-    ++g_count.ztests;
+    work_ += n * words;
     // w is 0 on `forced`; the constraints bear on the other coordinates,
-    // which z spans one dimension of.
-    forced_.assign(words_, 0);
-    for_each_bit(z, words_, [&](std::size_t a) {
-      for (std::size_t w = 0; w < words_; ++w) forced_[w] |= bare_[a * words_ + w];
+    // of which z spans one dimension.
+    std::uint64_t* forced = forced_.data();
+    std::fill(forced, forced + words, 0);
+    for_each_bit(z, words, [&](std::size_t a) {
+      for (std::size_t w = 0; w < words; ++w) forced[w] |= bare_[a * words + w];
     });
-    for (std::size_t w = 0; w < words_; ++w) forced_[w] &= ~z[w];
-    const std::size_t target = n - count_bits(forced_.data(), words_) - 1;
-    g_count.targets += target; g_count.zwt += count_bits(z, words_);
-    lead_.assign(n, kNone);
-    constraints_.resize(n * words_);
-    scratch_.resize(words_);
-    std::uint64_t* v = scratch_.data();
-    std::size_t rank = 0;
-    const auto add = [&]() { return reduce_into(v, rank) && rank >= target; };
+    for (std::size_t w = 0; w < words; ++w) forced[w] &= ~z[w];
+    const std::size_t target = n - count_bits(forced, words) - 1;
     if (target == 0) return true;
-    if (words_ == 1 && !products_.empty()) return surely_none_one_word(i, k, z[0], target);
+    std::uint64_t* rows = block_.data();
+    std::size_t count = 0;
     // Bare rows inside z: w_a = w_b.
-    bool done = false;
-    for_each_bit(z, words_, [&](std::size_t a) {
-      for (std::size_t w = 0; w < words_ && !done; ++w) {
-        for (std::uint64_t x = bare_[a * words_ + w] & z[w]; x != 0 && !done; x &= x - 1) {
+    for_each_bit(z, words, [&](std::size_t a) {
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t x = bare_[a * words + w] & z[w]; x != 0; x &= x - 1) {
           const std::size_t b = w * 64 + static_cast<std::size_t>(std::countr_zero(x));
           if (b < a) continue;
-          std::fill(v, v + words_, 0);
-          flip_bit(v, a);
-          flip_bit(v, b);
-          done = add();
+          std::uint64_t* r = &rows[count++ * words];
+          std::fill(r, r + words, 0);
+          flip_bit(r, a);
+          flip_bit(r, b);
         }
       }
     });
-    if (done) return true;
-    const std::size_t per_slot = mixed_ * words_;
-    const std::size_t block = n * words_;
-    if (products_.empty()) support_of(z, words_, z_support_);
-    for (std::size_t t = 0; t < mixed_; ++t) {
-      ++g_count.rowsused;
-      if (!products_.empty()) {
-        const std::uint64_t* a = &products_[i * per_slot + t * words_];
-        const std::uint64_t* b = &products_[k * per_slot + t * words_];
-        for (std::size_t w = 0; w < words_; ++w) v[w] = (k == i ? a[w] : a[w] ^ b[w]) & ~forced_[w];
+    const std::size_t per_slot = mixed_ * words;
+    const std::size_t block = n * words;
+    const bool cached = !products_.empty();
+    if (!cached) support_of(z, words, z_support_);
+    const auto load = [&](std::size_t t, std::uint64_t* r) {
+      if (cached) {
+        const std::uint64_t* a = &products_[i * per_slot + t * words];
+        const std::uint64_t* b = &products_[k * per_slot + t * words];
+        for (std::size_t w = 0; w < words; ++w) r[w] = (k == i ? a[w] : a[w] ^ b[w]) & ~forced[w];
       } else {
-        std::fill(v, v + words_, 0);
-        for (const std::uint32_t a : z_support_) xor_words(v, &mixed_u_[t * block + a * words_], words_);
-        for (std::size_t w = 0; w < words_; ++w) v[w] &= ~forced_[w];
+        std::fill(r, r + words, 0);
+        for (const std::uint32_t a : z_support_) xor_words(r, &mixed_u_[t * block + a * words], words);
+        for (std::size_t w = 0; w < words; ++w) r[w] &= ~forced[w];
       }
-      if (add()) return true;
-    }
-    // Not surely: the forced coordinates join the constraints as units (the
-    // others have no 1 there, so the echelon form stays).
-    for_each_bit(forced_.data(), words_, [&](std::size_t b) {
-      std::fill(v, v + words_, 0);
-      flip_bit(v, b);
-      reduce_into(v, rank);
-    });
-    reduce_constraints();
-    return false;
-  }
-
-  // surely_none for columns of one word, the constraints kept by leading
-  // bit in a plain array.
-  bool surely_none_one_word(std::size_t i, std::size_t k, std::uint64_t z, std::size_t target) {
-    // Rows in a block, eliminated pivot by pivot with branch-free sweeps
-    // over the rows below (the pivot's bit cleared wherever it is set).
-    std::uint64_t* rows = block_.data();
-    std::size_t count = 0;
-    for (std::uint64_t x = z; x != 0; x &= x - 1) {
-      const int a = std::countr_zero(x);
-      for (std::uint64_t y = bare_[a] & z & ~((std::uint64_t{2} << a) - 1); y != 0; y &= y - 1) {
-        rows[count++] = (std::uint64_t{1} << a) | (y & -y);
-      }
-    }
-    const std::uint64_t keep = ~forced_[0];
-    const std::uint64_t* a = &products_[i * mixed_];
-    const std::uint64_t* b = &products_[k * mixed_];
-    std::size_t next = 0;  // mixed rows taken so far
-    std::size_t rank = 0;
-    std::size_t at = 0;    // rows below `at` were pivots or zero
-    std::uint64_t pivots[64];
-    int pivot_bit[64];
-    // Each pivot clears its bit from the rows after it, so that a row's turn
-    // finds it reduced: sweeps over independent rows, not a chain of xors
-    // on one. Rows come in chunks, enough for the rank still missing plus a
-    // few, each first swept by the pivots so far.
+    };
+    const auto bit_of = [&](const std::uint64_t* r, std::size_t bit) { return (r[bit >> 6] >> (bit & 63)) & 1; };
+    const auto clear = [&](std::uint64_t* r, const std::uint64_t* pivot, std::size_t bit) {
+      const std::uint64_t mask = 0 - bit_of(r, bit);
+      for (std::size_t w = 0; w < words; ++w) r[w] ^= pivot[w] & mask;
+    };
+    std::uint64_t* pivots = pivots_.data();
+    std::size_t rank = 0, next = 0, at = 0;
     while (true) {
       if (at == count) {
         if (next == mixed_) break;
         const std::size_t first = count;
-        while (count - first < target - rank + 4 && next < mixed_) {
-          rows[count++] = (k == i ? a[next] : a[next] ^ b[next]) & keep;
-          ++next;
-        }
+        while (count - first < target - rank + 4 && next < mixed_) load(next++, &rows[count++ * words]);
         for (std::size_t p = 0; p < rank; ++p) {
-          const std::uint64_t v = pivots[p];
-          const int bit = pivot_bit[p];
-          for (std::size_t t = first; t < count; ++t) rows[t] ^= v & -((rows[t] >> bit) & 1);
+          for (std::size_t t = first; t < count; ++t) clear(&rows[t * words], &pivots[p * words], pivot_bit_[p]);
         }
       }
-      const std::uint64_t r = rows[at++];
-      if (r == 0) continue;
-      const int bit = std::countr_zero(r);
-      for (std::size_t t = at; t < count; ++t) rows[t] ^= r & -((rows[t] >> bit) & 1);
-      pivot_bit[rank] = bit;
-      pivots[rank++] = r;
+      const std::uint64_t* r = &rows[at++ * words];
+      std::size_t w0 = 0;
+      while (w0 < words && r[w0] == 0) ++w0;
+      if (w0 == words) continue;
+      const std::size_t bit = w0 * 64 + static_cast<std::size_t>(std::countr_zero(r[w0]));
+      for (std::size_t t = at; t < count; ++t) clear(&rows[t * words], r, bit);
+      std::copy(r, r + words, &pivots[rank * words]);
+      pivot_bit_[rank++] = bit;
       if (rank >= target) return true;
     }
-    // Back-substitution: each pivot free of the later pivots' bits.
+    // Not surely: the constraints for may_split and vectors, each free of
+    // the other pivots' bits, the forced coordinates among them as units.
     for (std::size_t p = rank; p-- > 0;) {
-      for (std::size_t q = 0; q < p; ++q) pivots[q] ^= pivots[p] & -((pivots[q] >> pivot_bit[p]) & 1);
+      for (std::size_t q = 0; q < p; ++q) clear(&pivots[q * words], &pivots[p * words], pivot_bit_[p]);
     }
-    for (std::uint64_t x = forced_[0]; x != 0; x &= x - 1) {
-      pivot_bit[rank] = std::countr_zero(x);
-      pivots[rank++] = x & -x;
+    lead_.assign(n, kNone);
+    constraints_.assign(n * words, 0);
+    std::size_t c = 0;
+    for (std::size_t p = 0; p < rank; ++p, ++c) {
+      lead_[pivot_bit_[p]] = static_cast<std::uint32_t>(c);
+      std::copy(&pivots[p * words], &pivots[p * words] + words, &constraints_[c * words]);
     }
-    // Each pivot has a 1 at its bit, where no other has one.
-    for (std::size_t p = 0; p < rank; ++p) {
-      lead_[pivot_bit[p]] = static_cast<std::uint32_t>(pivot_bit[p]);
-      constraints_[pivot_bit[p]] = pivots[p];
-    }
+    for_each_bit(forced, words, [&](std::size_t b) {
+      lead_[b] = static_cast<std::uint32_t>(c);
+      flip_bit(&constraints_[c++ * words], b);
+    });
     return false;
   }
 
@@ -1324,7 +1299,7 @@ class WidenedSearch {
   // the images whose history holds s (for the zero column, those whose
   // history has odd weight); some w of the space does it unless g lies in
   // the span of the constraints.
-  [[gnu::noinline]] bool may_split(std::size_t i, std::size_t k, const std::uint64_t* z) {
+  bool may_split(std::size_t i, std::size_t k, const std::uint64_t* z) {
     const std::uint32_t n = e_.variables();
     const std::size_t other = k == i ? e_.slots() : k;
     for (const std::vector<std::uint64_t>& y : kernel_) {
@@ -1348,7 +1323,7 @@ class WidenedSearch {
   // The vectors y_w of the widened kernel of z beyond L(A)'s own, one per w
   // of a basis of the w space (every row's constraint counted); empty when
   // z has none.
-  [[gnu::noinline]] void vectors(const std::uint64_t* z, std::vector<std::vector<std::uint64_t>>& out) {
+  void vectors(const std::uint64_t* z, std::vector<std::vector<std::uint64_t>>& out) {
     out.clear();
     const std::uint32_t n = e_.variables();
     const std::size_t block = n * words_;
@@ -1364,7 +1339,6 @@ class WidenedSearch {
       reduce_into(v, rank);
     }
     if (rank + 1 >= n) return;
-    ++g_count.zalive;
     reduce_constraints();
     // A basis of the w space: for each bit f that leads nothing, e_f plus
     // the leading bits of the constraints holding f; then y_w, the
@@ -1477,14 +1451,17 @@ class WidenedSearch {
   std::vector<std::uint64_t> bare_;          // per variable a, the b of the bare rows (a, b)
   std::vector<std::uint64_t> forced_;        // scratch: coordinates where w must be 0
   std::vector<std::uint64_t> h_;             // H_s per slot, then for the zero column (may_split)
-  std::vector<std::uint64_t> block_ = std::vector<std::uint64_t>(4096);  // scratch: rows of one word
+  std::vector<std::uint64_t> block_;         // scratch: constraint rows
+  std::vector<std::uint64_t> pivots_;        // scratch: pivot rows
+  std::vector<std::size_t> pivot_bit_;       // scratch: each pivot's bit
+  std::uint64_t work_ = 0;                   // work done (work())
 };
 
 // The best widened move with z over the vectors given (the widened ones and
 // the kernel's): the combination that splits most pairs differing by z,
 // found greedily (pairs in slot order, each kept split when the earlier
 // choices allow), then scored exactly. Returns the gain; y gets the move.
-[[gnu::noinline]] long best_combination(Echelon& e, const std::uint64_t* z,
+long best_combination(Echelon& e, const std::uint64_t* z,
                       const std::vector<std::vector<std::uint64_t>>& basis, std::vector<std::uint64_t>& y) {
   const std::size_t words = e.words();
   const std::size_t k = basis.size();
@@ -1582,8 +1559,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   check(table.words == parity_words(table.variables), "table words match its variables");
   Reduction out;
   out.stats.columns_before = table.columns();
-  std::optional<Echelon> eo; { Timer tm{g_count.tbuild}; eo.emplace(table, table.columns() + 1); }
-  Echelon& echelon = *eo;
+  Echelon echelon(table, table.columns() + 1);
   KernelSearch search(echelon);
   std::vector<std::uint64_t> y;
   while (true) {
@@ -1591,11 +1567,11 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
       out.stats.cut = true;
       break;
     }
-    Move move; { Timer tm{g_count.tsearch}; move = search.best(); }
+    const Move move = search.best();
     if (move.gain <= 0) break;
     search.kernel_vector(move, y);
     const std::size_t before = echelon.live();
-    { Timer tm{g_count.tapply}; echelon.apply(y.data(), move.z.data()); }
+    echelon.apply(y.data(), move.z.data());
     check(echelon.live() + move.gain == before, "a move removes what its score says");
     ++out.stats.kernel_moves;
   }
@@ -1609,10 +1585,16 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
       ++out.stats.kernel_moves;
     }
   };
+  std::uint64_t widened_work = 0;
   if (options.widened && !out.stats.cut) {
     // The pairs (i, k), i <= k (k == i: z = a_i), in a cycle from the
     // start, until a whole cycle passes without a move.
     WidenedSearch widened(echelon);
+    struct Tally {
+      WidenedSearch& search;
+      std::uint64_t& to;
+      ~Tally() { to = search.work(); }
+    } tally{widened, widened_work};
     widened.rebuild();
     std::vector<std::vector<std::uint64_t>> basis;
     std::vector<std::uint64_t> z(echelon.words());
@@ -1622,6 +1604,10 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     for (std::size_t quiet = 0; quiet < cycle; ++quiet) {
       if (quiet % 4096 == 0 && past(options.deadline)) {
         out.stats.cut = true;
+        break;
+      }
+      if (options.widened_effort && widened.work() >= *options.widened_effort) {
+        out.stats.effort_spent = true;
         break;
       }
       const std::size_t a = i, b = k;
@@ -1655,6 +1641,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     }
   }
   out.table = echelon.table();
+  out.stats.widened_work = widened_work;
   return out;
 }
 

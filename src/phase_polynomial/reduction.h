@@ -38,6 +38,10 @@ struct ReductionOptions {
   bool widened = true;
   // Past this point the reduction stops and returns the best table so far.
   std::optional<std::chrono::steady_clock::time_point> deadline;
+  // The work the widened moves may take (ReductionStats::widened_work); a
+  // bound that, unlike the deadline, gives the same table on every machine.
+  // Unset: until no widened move gains.
+  std::optional<std::uint64_t> widened_effort;
 };
 
 struct ReductionStats {
@@ -45,7 +49,9 @@ struct ReductionStats {
   std::size_t after_kernel_moves = 0;   // columns once no kernel move gained
   std::size_t kernel_moves = 0;         // kernel moves taken
   std::size_t widened_moves = 0;        // widened moves taken
+  std::uint64_t widened_work = 0;       // work of the widened search, about a word operation a unit
   bool cut = false;                     // the deadline stopped the work
+  bool effort_spent = false;            // the widened effort ran out
 };
 
 struct Reduction {
