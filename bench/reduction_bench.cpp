@@ -8,6 +8,7 @@
 // and tdg and whose rotations all commute (the multipliers over GF(2^n)):
 // its table is read from the file, one variable per qubit.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -131,15 +132,25 @@ int main(int argc, char** argv) {
       blocks = read_blocks(std::string(tables_dir) + "/" + name + ".txt");
       std::size_t before = 0, kernel_after = 0, both_after = 0, nmax = 0;
       double t1 = 0, t2 = 0;
+      const char* limit = std::getenv("KESTREL_LIMIT");
       for (const kestrel::ParityTable& table : blocks) {
         Clock::time_point start = Clock::now();
         kestrel::ReductionOptions options;
         options.widened = false;
-        kernel_after += kestrel::reduce_parity_table(table, options).table.columns();
+        if (limit) options.deadline = start + std::chrono::milliseconds(static_cast<long>(1000 * std::atof(limit)));
+        const kestrel::Reduction k = kestrel::reduce_parity_table(table, options);
+        kernel_after += k.table.columns();
         t1 += ms_since(start) / 1000;
         start = Clock::now();
-        both_after += kestrel::reduce_parity_table(table).table.columns();
+        options.widened = true;
+        if (limit) options.deadline = start + std::chrono::milliseconds(static_cast<long>(1000 * std::atof(limit)));
+        const kestrel::Reduction b = kestrel::reduce_parity_table(table, options);
+        both_after += b.table.columns();
         t2 += ms_since(start) / 1000;
+        if (blocks.size() == 1) {
+          std::printf("  chunk passes %zu cut %d/%d moves %zu+%zu\n", b.stats.chunk_passes, k.stats.cut, b.stats.cut,
+                      b.stats.kernel_moves, b.stats.widened_moves);
+        }
         before += table.columns();
         nmax = std::max<std::size_t>(nmax, table.variables);
       }

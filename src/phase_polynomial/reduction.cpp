@@ -18,6 +18,10 @@ inline bool test_bit(const std::uint64_t* v, std::size_t i) { return (v[i >> 6] 
 inline void flip_bit(std::uint64_t* v, std::size_t i) { v[i >> 6] ^= std::uint64_t{1} << (i & 63); }
 inline std::size_t bit_words(std::size_t bits) { return (bits + 63) / 64; }
 
+bool past(const std::optional<Clock::time_point>& deadline) {
+  return deadline && Clock::now() >= *deadline;
+}
+
 inline void xor_words(std::uint64_t* dst, const std::uint64_t* src, std::size_t words) {
   for (std::size_t w = 0; w < words; ++w) dst[w] ^= src[w];
 }
@@ -196,10 +200,11 @@ class Echelon {
  public:
   enum State : std::uint8_t { kDead, kFree, kPivot };
 
-  Echelon(const ParityTable& table, std::size_t slots)
-      : n_(table.variables),
-        words_(table.words),
-        monomials_(table.variables),
+  // An empty table of n variables with room for `slots` columns.
+  Echelon(std::uint32_t n, std::size_t slots)
+      : n_(n),
+        words_(parity_words(n)),
+        monomials_(n),
         rows_(monomials_.rows()),
         row_words_(bit_words(rows_)),
         slots_(slots),
@@ -216,16 +221,10 @@ class Echelon {
         z_column_(row_words_),
         term_(row_words_),
         term_slots_(slot_words_),
-        gamma_words_(bit_words(std::size_t{table.variables} + 1)),
+        gamma_words_(bit_words(std::size_t{n} + 1)),
         gamma_history_(gamma_words_),
         moving_bits_(slot_words_),
-        supports_(slots) {
-    for (std::size_t j = 0; j < table.columns(); ++j) {
-      const std::uint64_t* v = table.column(j).data();
-      check(!zero_words(v, words_) && index_.find(v) == kNone, "distinct nonzero columns");
-      add(v);
-    }
-  }
+        supports_(slots) {}
 
   std::uint32_t variables() const { return n_; }
   std::size_t words() const { return words_; }
@@ -243,6 +242,13 @@ class Echelon {
   std::uint32_t owner(std::size_t row) const { return owner_[row]; }
   const std::uint64_t* basis_image(std::size_t b) const { return &images_[b * row_words_]; }
   const std::uint64_t* basis_history(std::size_t b) const { return &histories_[b * slot_words_]; }
+
+  // Adds the column v (nonzero, not in the table yet) in the lowest dead
+  // slot; returns the slot.
+  std::uint32_t add_column(const std::uint64_t* v) {
+    check(!zero_words(v, words_) && index_.find(v) == kNone, "distinct nonzero columns");
+    return add(v);
+  }
 
   // Writes y_f (slot_words() words) for the free slot f.
   void kernel_vector(std::size_t f, std::uint64_t* out) {
@@ -300,6 +306,50 @@ class Echelon {
       }
     }
     if (append) add(z);
+  }
+
+  // Checks every invariant of the echelon form against L(A) computed from
+  // the columns afresh; faults on the first that fails.
+  void verify() {
+    std::vector<std::uint64_t> sum(row_words_), column(row_words_);
+    const auto column_of = [&](std::size_t s, std::uint64_t* out) {
+      std::fill(out, out + row_words_, 0);
+      support_of(value(s), words_, support_);
+      monomials_.for_each_row(support_, [&](std::size_t row) { flip_bit(out, row); });
+    };
+    std::size_t live = 0, pivots = 0;
+    for (std::size_t s = 0; s < slots_; ++s) {
+      live += state_[s] != kDead;
+      pivots += state_[s] == kPivot;
+      check(state_[s] == kDead || index_.find(value(s)) == s, "the index finds every live column");
+      check(state_[s] != kDead || zero_words(value(s), words_), "dead slots hold zero");
+    }
+    check(live == live_ && pivots == rank(), "one pivot slot per image");
+    for (std::size_t b = 0; b < rank(); ++b) {
+      check(owner_[pivot_rows_[b]] == b && test_bit(image(b), pivot_rows_[b]), "an image owns its pivot row");
+      for (std::size_t c = 0; c < rank(); ++c) {
+        check(c == b || !test_bit(image(c), pivot_rows_[b]), "no other image has a 1 in a pivot row");
+      }
+      std::fill(sum.begin(), sum.end(), 0);
+      for_each_bit(history(b), slot_words_, [&](std::size_t s) {
+        check(state_[s] == kPivot, "histories lie on pivot slots");
+        column_of(s, column.data());
+        xor_words(sum.data(), column.data(), row_words_);
+      });
+      check(equal_words(sum.data(), image(b), row_words_), "an image is the sum of its history's columns");
+    }
+    std::vector<std::uint64_t> y(slot_words_);
+    for (std::size_t f = 0; f < slots_; ++f) {
+      if (state_[f] != kFree) continue;
+      kernel_vector(f, y.data());
+      std::fill(sum.begin(), sum.end(), 0);
+      for_each_bit(y.data(), slot_words_, [&](std::size_t s) {
+        check(s == f || state_[s] == kPivot, "a kernel vector holds its free slot and pivot slots");
+        column_of(s, column.data());
+        xor_words(sum.data(), column.data(), row_words_);
+      });
+      check(zero_words(sum.data(), row_words_), "a free slot's kernel vector is in the kernel");
+    }
   }
 
   // The live columns in slot order.
@@ -707,8 +757,9 @@ class Fingerprints {
 // pool gives nothing, the pairs of columns are tried in slot order.
 class KernelSearch {
  public:
-  explicit KernelSearch(Echelon& echelon)
+  KernelSearch(Echelon& echelon, std::optional<Clock::time_point> deadline)
       : e_(echelon),
+        deadline_(deadline),
         fingerprints_(echelon.variables()),
         zero_row_(static_cast<std::uint32_t>(echelon.slots())),
         print_(echelon.slots(), 0),
@@ -716,10 +767,13 @@ class KernelSearch {
         pool_index_(1, kPool),
         z_(echelon.words()) {}
 
+  // The best move found, or one of no gain when none gains or the deadline
+  // passed during the search (cut()).
   Move best() {
-    sync();
-    build_rows();
     Move best;
+    sync();
+    if (cut_) return best;
+    build_rows();
     if (!splittable()) return best;
     bool refreshed = false;
     if (pool_.empty()) {
@@ -733,10 +787,13 @@ class KernelSearch {
       best = Move{};
       try_pool(best);
     }
+    if (cut_) return Move{};
     if (refreshed) refresh_gain_ = best.gain;
     if (best.gain <= 0) try_pairs(best);
     return best;
   }
+
+  bool cut() const { return cut_; }
 
   // The kernel vector of the move's slot.
   void kernel_vector(const Move& move, std::vector<std::uint64_t>& y) {
@@ -752,7 +809,7 @@ class KernelSearch {
   };
 
   static constexpr std::size_t kPool = 4096;         // most candidates kept
-  static constexpr std::size_t kPairCap = 1u << 19;  // most pairs counted to find candidates
+  static constexpr std::size_t kPairCap = 1u << 21;  // most pairs counted to find candidates
   static constexpr std::size_t kPairTries = 64;      // z values tried pair by pair
 
   const std::uint64_t* row(std::size_t s) const { return &rows_[s * kw_]; }
@@ -777,7 +834,9 @@ class KernelSearch {
     for (Candidate& c : pool_) {
       std::erase_if(c.pairs, [&](const Pair& p) { return is_changed[p.first] || is_changed[p.second]; });
     }
-    for (const std::uint32_t s : changed) {
+    for (std::size_t c = 0; c < changed.size(); ++c) {
+      const std::uint32_t s = changed[c];
+      if (c % 64 == 63 && stop()) return;
       if (!live_now_[s]) continue;
       pair_with_pool(s, zero_row_);
       const std::uint64_t print = print_[s];
@@ -799,6 +858,15 @@ class KernelSearch {
       if ((e_.value(s)[w] ^ (k == zero_row_ ? 0 : e_.value(k)[w])) != z[w]) return;
     }
     pool_[c].pairs.push_back(k == zero_row_ || s < k ? Pair{s, k} : Pair{k, s});
+  }
+
+  // Whether the deadline passed; then the candidates go (their pairs may be
+  // half updated) and the search gives no move from now on.
+  bool stop() {
+    if (!past(deadline_)) return false;
+    cut_ = true;
+    pool_.clear();
+    return true;
   }
 
   // Whether a candidate may have this fingerprint (a bit per bucket of
@@ -858,6 +926,7 @@ class KernelSearch {
     const auto bucket = [](std::uint64_t k) { return (k * 0x9e3779b97f4a7c15ULL) >> 48; };
     const auto each_pair = [&](auto&& f) {
       for (std::size_t i = 0; i < m; i += step) {
+        if (i % 64 == 63 && stop()) return;
         const std::uint64_t a = key[i];
         f(a);
         for (std::size_t k = i + 1; k < m; ++k) f(a ^ key[k]);
@@ -865,10 +934,12 @@ class KernelSearch {
     };
     std::vector<std::uint32_t> start((std::size_t{1} << 16) + 1, 0);
     each_pair([&](std::uint64_t k) { ++start[bucket(k) + 1]; });
+    if (cut_) return;
     for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
     std::vector<std::uint64_t> sorted(pairs);
     std::vector<std::uint32_t> at(start.begin(), start.end() - 1);
     each_pair([&](std::uint64_t k) { sorted[at[bucket(k)]++] = k; });
+    if (cut_) return;
     std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;  // (count, fingerprint)
     for (std::size_t b = 0; b + 1 < start.size(); ++b) {
       std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
@@ -897,6 +968,7 @@ class KernelSearch {
     }
     // The z of each candidate from its first pair, then every pair.
     for (std::size_t i = 0; i < m; ++i) {
+      if (i % 64 == 63 && stop()) return;
       for (std::size_t k = i; k < m; ++k) {
         const std::uint64_t f = k == i ? key[i] : key[i] ^ key[k];
         if (!in_pool(f)) continue;
@@ -1018,6 +1090,8 @@ class KernelSearch {
   }
 
   Echelon& e_;
+  std::optional<Clock::time_point> deadline_;
+  bool cut_ = false;                      // the deadline passed during a search
   Fingerprints fingerprints_;
   std::uint32_t zero_row_;                // the virtual zero column's slot number
   std::vector<std::uint64_t> print_;      // each slot's column's fingerprint (0 when dead)
@@ -1056,16 +1130,18 @@ class KernelSearch {
 // stale (rebuild).
 class WidenedSearch {
  public:
-  explicit WidenedSearch(Echelon& echelon) : e_(echelon), words_(echelon.words()) {}
+  WidenedSearch(Echelon& echelon, std::optional<Clock::time_point> deadline)
+      : e_(echelon), words_(echelon.words()), deadline_(deadline) {}
 
   // The work done so far, in units of about a machine word operation: n
   // times the words of a column per z tried.
   std::uint64_t work() const { return work_; }
 
-  // Builds U_r for the rows r no image pivots on, and kMixed fixed
-  // pseudo-random sums of them (the mixed rows), from the echelon form as
-  // it stands; then the products of the mixed rows with every live column.
-  void rebuild() {
+  // Builds U_r for the rows r no image pivots on, and fixed pseudo-random
+  // sums of them (the mixed rows), from the echelon form as it stands; then
+  // the products of the mixed rows with every live column. False when the
+  // deadline passed first.
+  bool rebuild() {
     const std::uint32_t n = e_.variables();
     const Monomials& mono = e_.monomials();
     place_.assign(e_.rows(), kNone);
@@ -1123,12 +1199,20 @@ class WidenedSearch {
     // widened vectors.
     mixed_ = std::min<std::size_t>(dense.size(), n + kSpare);
     block_.assign((std::size_t{n} * (n - 1) / 2 + mixed_ + 8) * words_, 0);
+    // Each dense row joins a mixed row with chance 1/2, or about kTerms
+    // of them when there are many (sparser sums lose nothing of soundness:
+    // they only span less, and a z they leave undecided goes to the exact
+    // test).
     mixed_u_.assign(mixed_ * block, 0);
+    const std::uint64_t cut_off = dense.size() <= 2 * kTerms
+                                      ? std::uint64_t{1} << 63
+                                      : (~std::uint64_t{0} / dense.size()) * kTerms;
     std::uint64_t state = 0x853c49e6748fea9bULL;
     for (std::size_t t = 0; t < mixed_; ++t) {
+      if (past(deadline_)) return false;
       for (const std::uint32_t r : dense) {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        if ((state >> 63) != 0) xor_words(&mixed_u_[t * block], &u_[r * block], block);
+        if (state < cut_off) xor_words(&mixed_u_[t * block], &u_[r * block], block);
       }
     }
     print_.assign(e_.slots(), 0);
@@ -1155,6 +1239,7 @@ class WidenedSearch {
     h_.assign((e_.slots() + 1) * block, 0);
     std::uint64_t* h_zero = &h_[e_.slots() * block];
     for (std::size_t b = 0; b < e_.rank(); ++b) {
+      if (b % 256 == 255 && past(deadline_)) return false;
       history_odd_[b] = count_bits(e_.basis_history(b), e_.slot_words()) % 2;
       const std::size_t pivot = e_.pivot_row(b);
       if (!mono.is_pair(pivot)) continue;
@@ -1170,10 +1255,11 @@ class WidenedSearch {
     }
     products_.clear();
     const std::size_t per_slot = mixed_ * words_;
-    if (per_slot * e_.slots() > kProductWords) return;
+    if (per_slot * e_.slots() > kProductWords) return true;
     products_.assign(per_slot * e_.slots(), 0);
     std::vector<std::uint32_t> support;
     for (std::size_t s = 0; s < e_.slots(); ++s) {
+      if (s % 256 == 255 && past(deadline_)) return false;
       if (e_.state(s) == Echelon::kDead) continue;
       support_of(e_.value(s), words_, support);
       std::uint64_t* out = &products_[s * per_slot];
@@ -1181,6 +1267,7 @@ class WidenedSearch {
         for (const std::uint32_t a : support) xor_words(&out[t * words_], &mixed_u_[t * block + a * words_], words_);
       }
     }
+    return true;
   }
 
   // Whether z = a_i + a_k (k == i: z = a_i) surely has no widened vectors:
@@ -1425,10 +1512,12 @@ class WidenedSearch {
   }
 
   static constexpr std::size_t kSpare = 24;                            // mixed rows beyond n
+  static constexpr std::size_t kTerms = 24;                            // dense rows a mixed row sums, about
   static constexpr std::size_t kProductWords = std::size_t{1} << 25;  // 256 MiB of products at most
 
   Echelon& e_;
   std::size_t words_;
+  std::optional<Clock::time_point> deadline_;
   std::size_t free_rows_ = 0;                // rows no image pivots on
   std::vector<std::uint32_t> place_;         // each such row's number among them, else kNone
   std::vector<std::uint64_t> u_;             // U_r, n rows of words_ words each, per such row
@@ -1538,110 +1627,201 @@ long best_combination(Echelon& e, const std::uint64_t* z,
   return 2 * split - 1 + (one_zero ? 1 : 0);
 }
 
-bool past(const std::optional<Clock::time_point>& deadline) {
-  return deadline && Clock::now() >= *deadline;
+std::size_t rows_of(std::uint32_t n) { return n + std::size_t{n} * (n == 0 ? 0 : n - 1) / 2; }
+
+// The bytes one pass over m columns of n variables may take: the echelon
+// form (at most min(rows, m + 1) images of rows and m + 1 bits each), the
+// columns with their index and the kernel search's bits per slot and
+// candidates; with the widened search, its matrices U_r, its H_s per slot
+// and its products.
+std::size_t pass_bytes(std::uint32_t n, std::size_t m, bool widened) {
+  const std::size_t rows = rows_of(n);
+  const std::size_t slots = m + 1;
+  const std::size_t words = parity_words(n);
+  const std::size_t images = std::min(rows, slots);
+  const std::size_t echelon = 8 * images * (bit_words(rows) + bit_words(slots) + bit_words(n + 1)) + 16 * rows +
+                              slots * (16 * words + 64) + 32 * slots * (words + 1);
+  const std::size_t search = 8 * (slots + 1) * bit_words(slots) + 4096 * (8 * words + 256) + (std::size_t{1} << 22) +
+                             16 * (slots + 1) * (1 + words);
+  if (!widened) return echelon + search;
+  const std::size_t block = 8 * std::size_t{n} * words;
+  return echelon + search + block * (rows + n + 32 + slots + 1) + (std::size_t{1} << 28) + 8 * rows_of(n) * words;
+}
+
+// The most columns one pass takes at once for n variables: its working
+// memory within the budget and L(A) within kPassCells cells, beyond which
+// a pass's moves take too long to keep to a deadline. Larger tables go in
+// chunks first.
+constexpr std::size_t kPassCells = std::size_t{1} << 28;
+std::size_t pass_columns(std::uint32_t n, std::size_t budget) {
+  std::size_t m = std::max<std::size_t>(1, kPassCells / std::max<std::size_t>(1, rows_of(n)));
+  while (m > 1 && pass_bytes(n, m, false) > budget) m /= 2;
+  return m;
+}
+
+// One pass of the reduction: kernel moves until none gains, then widened
+// moves (when asked and their search fits the budget) until a cycle of z
+// values passes without one, each followed by kernel moves again. Adds to
+// the statistics.
+ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& options, bool widened,
+                        ReductionStats& stats) {
+  Echelon echelon(table.variables, table.columns() + 1);
+  for (std::size_t j = 0; j < table.columns(); ++j) {
+    if (j % 256 == 255 && past(options.deadline)) {
+      stats.cut = true;
+      return table;
+    }
+    echelon.add_column(table.column(j).data());
+  }
+  if (options.self_check) echelon.verify();
+  KernelSearch search(echelon, options.deadline);
+  std::vector<std::uint64_t> y;
+  // Applies the move (y, z), reporting it first when asked.
+  const auto take = [&](const std::uint64_t* z, long gain, bool is_widened) {
+    if (options.on_move) {
+      ReductionMove report;
+      report.before = echelon.table();
+      std::size_t column = 0;
+      for (std::size_t s = 0; s < echelon.slots(); ++s) {
+        if (echelon.state(s) == Echelon::kDead) continue;
+        if (test_bit(y.data(), s)) report.moved.push_back(column);
+        ++column;
+      }
+      report.z.assign(z, z + echelon.words());
+      report.widened = is_widened;
+      options.on_move(report);
+    }
+    const std::size_t before = echelon.live();
+    echelon.apply(y.data(), z);
+    check(echelon.live() + gain == before, "a move removes what its score says");
+    if (options.self_check) echelon.verify();
+  };
+  const auto kernel_moves = [&] {
+    while (true) {
+      if (past(options.deadline)) {
+        stats.cut = true;
+        return;
+      }
+      const Move move = search.best();
+      if (move.gain <= 0) {
+        stats.cut |= search.cut();
+        return;
+      }
+      search.kernel_vector(move, y);
+      take(move.z.data(), move.gain, false);
+      ++stats.kernel_moves;
+    }
+  };
+  kernel_moves();
+  if (!widened || stats.cut || pass_bytes(table.variables, table.columns(), true) > options.memory_budget) {
+    return echelon.table();
+  }
+  // The pairs (i, k), i <= k (k == i: z = a_i), in a cycle from the start,
+  // until a whole cycle passes without a move.
+  WidenedSearch search_widened(echelon, options.deadline);
+  if (!search_widened.rebuild()) {
+    stats.cut = true;
+    return echelon.table();
+  }
+  std::vector<std::vector<std::uint64_t>> basis;
+  std::vector<std::uint64_t> z(echelon.words());
+  const std::size_t slots = echelon.slots();
+  const std::size_t cycle = slots * (slots + 1) / 2;
+  const std::uint64_t work_before = stats.widened_work;
+  std::size_t i = 0, k = 0;
+  for (std::size_t quiet = 0; quiet < cycle; ++quiet) {
+    stats.widened_work = work_before + search_widened.work();
+    if (quiet % 4096 == 0 && past(options.deadline)) {
+      stats.cut = true;
+      break;
+    }
+    if (options.widened_effort && stats.widened_work >= *options.widened_effort) {
+      stats.effort_spent = true;
+      break;
+    }
+    const std::size_t a = i, b = k;
+    if (++k == slots) {
+      i = i + 1 == slots ? 0 : i + 1;
+      k = i;
+    }
+    if (echelon.state(a) == Echelon::kDead || echelon.state(b) == Echelon::kDead) continue;
+    for (std::size_t w = 0; w < z.size(); ++w) z[w] = echelon.value(a)[w] ^ (a == b ? 0 : echelon.value(b)[w]);
+    if (search_widened.surely_none(a, b, z.data()) || !search_widened.may_split(a, b, z.data())) continue;
+    search_widened.vectors(z.data(), basis);
+    if (basis.empty()) continue;
+    for (std::size_t f = 0; f < slots; ++f) {
+      if (echelon.state(f) != Echelon::kFree) continue;
+      basis.emplace_back(echelon.slot_words());
+      echelon.kernel_vector(f, basis.back().data());
+    }
+    const long gain = best_combination(echelon, z.data(), basis, y);
+    if (gain <= 0) continue;
+    take(z.data(), gain, true);
+    ++stats.widened_moves;
+    kernel_moves();
+    if (stats.cut) break;
+    if (!search_widened.rebuild()) {
+      stats.cut = true;
+      break;
+    }
+    quiet = 0;
+  }
+  stats.widened_work = work_before + search_widened.work();
+  return echelon.table();
+}
+
+// The columns of the tables given, each column once if it occurs an odd
+// number of times (a pair of equal columns is an S-type term, no T).
+ParityTable merged(std::uint32_t n, const std::vector<ParityTable>& parts) {
+  std::vector<std::vector<std::uint64_t>> all;
+  for (const ParityTable& part : parts) {
+    for (std::size_t j = 0; j < part.columns(); ++j) all.emplace_back(part.column(j).begin(), part.column(j).end());
+  }
+  std::sort(all.begin(), all.end());
+  ParityTable out(n);
+  for (std::size_t i = 0; i < all.size();) {
+    std::size_t j = i;
+    while (j < all.size() && all[j] == all[i]) ++j;
+    if ((j - i) % 2 == 1) out.push_back(all[i]);
+    i = j;
+  }
+  return out;
 }
 
 }  // namespace
 
 std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns) {
-  const std::size_t rows = variables + std::size_t{variables} * (variables == 0 ? 0 : variables - 1) / 2;
-  const std::size_t slots = columns + 1;
-  const std::size_t basis = std::min(rows, slots);
-  const std::size_t words = parity_words(variables);
-  const std::size_t echelon = basis * 8 * (bit_words(rows) + bit_words(slots)) + rows * 12;
-  const std::size_t table = slots * (8 * words + 1) + 2 * (4 * slots + 2) * (8 * words + 4);
-  const std::size_t kernel = (slots + 1) * 8 * bit_words(slots);
-  return echelon + table + kernel;
+  const std::size_t pass = std::min(columns, pass_columns(variables, kReductionBudget));
+  return pass_bytes(variables, pass, false) + 4 * columns * 8 * parity_words(variables);
 }
 
 Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& options) {
   check(table.words == parity_words(table.variables), "table words match its variables");
   Reduction out;
   out.stats.columns_before = table.columns();
-  Echelon echelon(table, table.columns() + 1);
-  KernelSearch search(echelon);
-  std::vector<std::uint64_t> y;
-  while (true) {
-    if (past(options.deadline)) {
-      out.stats.cut = true;
-      break;
-    }
-    const Move move = search.best();
-    if (move.gain <= 0) break;
-    search.kernel_vector(move, y);
-    const std::size_t before = echelon.live();
-    echelon.apply(y.data(), move.z.data());
-    check(echelon.live() + move.gain == before, "a move removes what its score says");
-    ++out.stats.kernel_moves;
-  }
-  out.stats.after_kernel_moves = echelon.live();
-  const auto kernel_moves = [&] {
-    while (!past(options.deadline)) {
-      const Move move = search.best();
-      if (move.gain <= 0) return;
-      search.kernel_vector(move, y);
-      echelon.apply(y.data(), move.z.data());
-      ++out.stats.kernel_moves;
-    }
-  };
-  std::uint64_t widened_work = 0;
-  if (options.widened && !out.stats.cut) {
-    // The pairs (i, k), i <= k (k == i: z = a_i), in a cycle from the
-    // start, until a whole cycle passes without a move.
-    WidenedSearch widened(echelon);
-    struct Tally {
-      WidenedSearch& search;
-      std::uint64_t& to;
-      ~Tally() { to = search.work(); }
-    } tally{widened, widened_work};
-    widened.rebuild();
-    std::vector<std::vector<std::uint64_t>> basis;
-    std::vector<std::uint64_t> z(echelon.words());
-    const std::size_t slots = echelon.slots();
-    const std::size_t cycle = slots * (slots + 1) / 2;
-    std::size_t i = 0, k = 0;
-    for (std::size_t quiet = 0; quiet < cycle; ++quiet) {
-      if (quiet % 4096 == 0 && past(options.deadline)) {
-        out.stats.cut = true;
-        break;
+  const std::uint32_t n = table.variables;
+  const std::size_t whole = pass_columns(n, options.memory_budget);
+  check(table.columns() <= whole || whole >= 64, "a table that fits its budget");
+  ParityTable current = table;
+  // Too many columns for one pass: passes over chunks of them, each chunk
+  // reduced on its own (its tensor kept, so the sum's too), the chunks
+  // doubling in size until one pass takes the rest.
+  if (current.columns() > whole) {
+    std::size_t size = std::bit_floor(whole / 2);
+    while (current.columns() > whole && size <= whole && !out.stats.cut) {
+      std::vector<ParityTable> parts;
+      for (std::size_t start = 0; start < current.columns(); start += size) {
+        ParityTable part(n);
+        for (std::size_t j = start; j < std::min(current.columns(), start + size); ++j) part.push_back(current.column(j));
+        parts.push_back(out.stats.cut ? part : reduce_pass(part, options, false, out.stats));
       }
-      if (options.widened_effort && widened.work() >= *options.widened_effort) {
-        out.stats.effort_spent = true;
-        break;
-      }
-      const std::size_t a = i, b = k;
-      if (++k == slots) {
-        i = i + 1 == slots ? 0 : i + 1;
-        k = i;
-      }
-      if (echelon.state(a) == Echelon::kDead || echelon.state(b) == Echelon::kDead) continue;
-      for (std::size_t w = 0; w < z.size(); ++w) z[w] = echelon.value(a)[w] ^ (a == b ? 0 : echelon.value(b)[w]);
-      if (widened.surely_none(a, b, z.data()) || !widened.may_split(a, b, z.data())) continue;
-      widened.vectors(z.data(), basis);
-      if (basis.empty()) continue;
-      for (std::size_t f = 0; f < slots; ++f) {
-        if (echelon.state(f) != Echelon::kFree) continue;
-        basis.emplace_back(echelon.slot_words());
-        echelon.kernel_vector(f, basis.back().data());
-      }
-      const long gain = best_combination(echelon, z.data(), basis, y);
-      if (gain <= 0) continue;
-      const std::size_t before = echelon.live();
-      echelon.apply(y.data(), z.data());
-      check(echelon.live() + gain == before, "a widened move removes what its score says");
-      ++out.stats.widened_moves;
-      kernel_moves();
-      if (past(options.deadline)) {
-        out.stats.cut = true;
-        break;
-      }
-      widened.rebuild();
-      quiet = 0;
+      current = merged(n, parts);
+      ++out.stats.chunk_passes;
+      size *= 2;
     }
   }
-  out.table = echelon.table();
-  out.stats.widened_work = widened_work;
+  if (current.columns() <= whole && !out.stats.cut) current = reduce_pass(current, options, options.widened, out.stats);
+  out.table = std::move(current);
   return out;
 }
 
