@@ -143,13 +143,16 @@ int main(int argc, char** argv) {
         t1 += ms_since(start) / 1000;
         start = Clock::now();
         options.widened = true;
-        if (limit) options.deadline = start + std::chrono::milliseconds(static_cast<long>(1000 * std::atof(limit)));
+        if (limit) {
+          options.deadline = start + std::chrono::milliseconds(static_cast<long>(1000 * std::atof(limit)));
+          options.effort = kestrel::reduction_effort(std::chrono::duration<double>(std::atof(limit)));
+        }
         const kestrel::Reduction b = kestrel::reduce_parity_table(table, options);
         both_after += b.table.columns();
         t2 += ms_since(start) / 1000;
         if (blocks.size() == 1) {
-          std::printf("  chunk passes %zu cut %d/%d moves %zu+%zu\n", b.stats.chunk_passes, k.stats.cut, b.stats.cut,
-                      b.stats.kernel_moves, b.stats.widened_moves);
+          std::printf("  chunk passes %zu cut %d/%d moves %zu+%zu orders %zu work %.1fM\n", b.stats.chunk_passes, k.stats.cut,
+                      b.stats.cut, b.stats.kernel_moves, b.stats.widened_moves, b.stats.orders, b.stats.work / 1e6);
         }
         before += table.columns();
         nmax = std::max<std::size_t>(nmax, table.variables);
@@ -170,7 +173,7 @@ int main(int argc, char** argv) {
     const kestrel::Reduction both = kestrel::reduce_parity_table(table);
     const double t2 = ms_since(start) / 1000;
     std::printf("%-14s %5u %7zu %8zu %9.3f %8zu %9.3f  moves %zu %zu work %.1fM\n", name.c_str(), table.variables, table.columns(),
-                kernel.table.columns(), t1, both.table.columns(), t2, both.stats.kernel_moves, both.stats.widened_moves, both.stats.widened_work / 1e6);
+                kernel.table.columns(), t1, both.table.columns(), t2, both.stats.kernel_moves, both.stats.widened_moves, both.stats.work / 1e6);
     std::fflush(stdout);
   }
 }

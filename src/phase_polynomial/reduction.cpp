@@ -22,6 +22,18 @@ bool past(const std::optional<Clock::time_point>& deadline) {
   return deadline && Clock::now() >= *deadline;
 }
 
+// The work a reduction has done, in units of about a machine word
+// operation, and when it must stop: at the deadline, or once the work
+// reaches the limit (set for what follows the first kernel moves).
+struct Budget {
+  std::uint64_t work = 0;
+  std::optional<std::uint64_t> limit;
+  std::optional<Clock::time_point> deadline;
+
+  bool spent() const { return limit && work >= *limit; }
+  bool stop() const { return spent() || past(deadline); }
+};
+
 inline void xor_words(std::uint64_t* dst, const std::uint64_t* src, std::size_t words) {
   for (std::size_t w = 0; w < words; ++w) dst[w] ^= src[w];
 }
@@ -200,9 +212,11 @@ class Echelon {
  public:
   enum State : std::uint8_t { kDead, kFree, kPivot };
 
-  // An empty table of n variables with room for `slots` columns.
-  Echelon(std::uint32_t n, std::size_t slots)
-      : n_(n),
+  // An empty table of n variables with room for `slots` columns; the work
+  // of its updates counts in `budget`.
+  Echelon(std::uint32_t n, std::size_t slots, Budget& budget)
+      : budget_(budget),
+        n_(n),
         words_(parity_words(n)),
         monomials_(n),
         rows_(monomials_.rows()),
@@ -422,6 +436,7 @@ class Echelon {
   std::size_t free_meeting(const std::uint64_t* c, const std::uint64_t* mask) {
     for (std::size_t f = 0; f < slots_; ++f) {
       if (state_[f] != kFree) continue;
+      budget_.work += 16;
       if (test_bit(c, f) != column_parity(f, mask)) return f;
     }
     return kNone;
@@ -472,8 +487,10 @@ class Echelon {
     while (pivot < row_words_ && residual_[pivot] == 0) ++pivot;
     if (pivot == row_words_) return false;
     pivot = pivot * 64 + static_cast<std::size_t>(std::countr_zero(residual_[pivot]));
+    budget_.work += rank();
     for (std::size_t b = 0; b < rank(); ++b) {
       if (test_bit(image(b), pivot)) {
+        budget_.work += row_words_ + slot_words_;
         xor_words(image(b), residual_.data(), row_words_);
         xor_words(history(b), history_.data(), slot_words_);
         if (tracking_) xor_words(gamma(b), gamma_history_.data(), gamma_words_);
@@ -551,6 +568,7 @@ class Echelon {
       }
     }
     check(!holding.empty(), "a pivot slot lies in some history");
+    budget_.work += rank() + holding.size() * (slot_words_ + row_words_);
     const std::size_t f = free_meeting(history_.data(), mask_.data());
     if (f != kNone) {
       kernel_vector(f, history_.data());
@@ -588,6 +606,7 @@ class Echelon {
       }
     }
     const std::size_t f = free_meeting(c, mask_.data());
+    budget_.work += rank() + holding.size() * (slot_words_ + row_words_);
     if (f != kNone) {
       kernel_vector(f, history_.data());
       gamma_of(history_.data(), gamma_history_.data());
@@ -674,6 +693,7 @@ class Echelon {
     tracking_ = false;
   }
 
+  Budget& budget_;
   std::uint32_t n_;
   std::size_t words_;                      // words per column
   Monomials monomials_;
@@ -757,9 +777,9 @@ class Fingerprints {
 // pool gives nothing, the pairs of columns are tried in slot order.
 class KernelSearch {
  public:
-  KernelSearch(Echelon& echelon, std::optional<Clock::time_point> deadline)
+  KernelSearch(Echelon& echelon, Budget& budget)
       : e_(echelon),
-        deadline_(deadline),
+        budget_(budget),
         fingerprints_(echelon.variables()),
         zero_row_(static_cast<std::uint32_t>(echelon.slots())),
         print_(echelon.slots(), 0),
@@ -829,6 +849,7 @@ class KernelSearch {
       print_[s] = print;
     }
     if (pool_.empty() || changed.empty()) return;
+    budget_.work += changed.size() * live_.size();
     std::vector<std::uint8_t> is_changed(e_.slots() + 1, 0);
     for (const std::uint32_t s : changed) is_changed[s] = 1;
     for (Candidate& c : pool_) {
@@ -863,7 +884,7 @@ class KernelSearch {
   // Whether the deadline passed; then the candidates go (their pairs may be
   // half updated) and the search gives no move from now on.
   bool stop() {
-    if (!past(deadline_)) return false;
+    if (!budget_.stop()) return false;
     cut_ = true;
     pool_.clear();
     return true;
@@ -887,6 +908,7 @@ class KernelSearch {
     rows_.assign((e_.slots() + 1) * kw_, 0);
     weights_.assign(free_.size(), 0);
     std::vector<std::uint64_t> y(e_.slot_words());
+    budget_.work += rows_.size() + free_.size() * e_.slot_words() * 8;
     for (std::size_t q = 0; q < free_.size(); ++q) {
       e_.kernel_vector(free_[q], y.data());
       std::size_t weight = 0;
@@ -923,6 +945,7 @@ class KernelSearch {
     while (m * (m + 1) / (2 * step) > kPairCap) ++step;
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < m; i += step) pairs += m - i;
+    budget_.work += 4 * pairs + m * m / 2;
     const auto bucket = [](std::uint64_t k) { return (k * 0x9e3779b97f4a7c15ULL) >> 48; };
     const auto each_pair = [&](auto&& f) {
       for (std::size_t i = 0; i < m; i += step) {
@@ -1041,6 +1064,7 @@ class KernelSearch {
     std::uint32_t column = kNone;
     std::size_t planes = 1;
     while ((std::size_t{1} << planes) <= pairs.size()) ++planes;
+    budget_.work += pairs.size() * kw_ * 2 + planes * kw_;
     planes_.assign(planes * kw_, 0);
     for (const auto& [i, k] : pairs) {
       if (k == zero_row_) column = i;
@@ -1090,8 +1114,8 @@ class KernelSearch {
   }
 
   Echelon& e_;
-  std::optional<Clock::time_point> deadline_;
-  bool cut_ = false;                      // the deadline passed during a search
+  Budget& budget_;
+  bool cut_ = false;                      // the budget ran out during a search
   Fingerprints fingerprints_;
   std::uint32_t zero_row_;                // the virtual zero column's slot number
   std::vector<std::uint64_t> print_;      // each slot's column's fingerprint (0 when dead)
@@ -1130,12 +1154,9 @@ class KernelSearch {
 // stale (rebuild).
 class WidenedSearch {
  public:
-  WidenedSearch(Echelon& echelon, std::optional<Clock::time_point> deadline)
-      : e_(echelon), words_(echelon.words()), deadline_(deadline) {}
+  WidenedSearch(Echelon& echelon, Budget& budget)
+      : e_(echelon), words_(echelon.words()), budget_(budget) {}
 
-  // The work done so far, in units of about a machine word operation: n
-  // times the words of a column per z tried.
-  std::uint64_t work() const { return work_; }
 
   // Builds U_r for the rows r no image pivots on, and fixed pseudo-random
   // sums of them (the mixed rows), from the echelon form as it stands; then
@@ -1204,12 +1225,13 @@ class WidenedSearch {
     // they only span less, and a z they leave undecided goes to the exact
     // test).
     mixed_u_.assign(mixed_ * block, 0);
+    budget_.work += mixed_ * std::min<std::size_t>(dense.size(), kTerms) * block + count * block;
     const std::uint64_t cut_off = dense.size() <= 2 * kTerms
                                       ? std::uint64_t{1} << 63
                                       : (~std::uint64_t{0} / dense.size()) * kTerms;
     std::uint64_t state = 0x853c49e6748fea9bULL;
     for (std::size_t t = 0; t < mixed_; ++t) {
-      if (past(deadline_)) return false;
+      if (budget_.stop()) return false;
       for (const std::uint32_t r : dense) {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
         if (state < cut_off) xor_words(&mixed_u_[t * block], &u_[r * block], block);
@@ -1239,7 +1261,7 @@ class WidenedSearch {
     h_.assign((e_.slots() + 1) * block, 0);
     std::uint64_t* h_zero = &h_[e_.slots() * block];
     for (std::size_t b = 0; b < e_.rank(); ++b) {
-      if (b % 256 == 255 && past(deadline_)) return false;
+      if (b % 256 == 255 && budget_.stop()) return false;
       history_odd_[b] = count_bits(e_.basis_history(b), e_.slot_words()) % 2;
       const std::size_t pivot = e_.pivot_row(b);
       if (!mono.is_pair(pivot)) continue;
@@ -1259,7 +1281,7 @@ class WidenedSearch {
     products_.assign(per_slot * e_.slots(), 0);
     std::vector<std::uint32_t> support;
     for (std::size_t s = 0; s < e_.slots(); ++s) {
-      if (s % 256 == 255 && past(deadline_)) return false;
+      if (s % 256 == 255 && budget_.stop()) return false;
       if (e_.state(s) == Echelon::kDead) continue;
       support_of(e_.value(s), words_, support);
       std::uint64_t* out = &products_[s * per_slot];
@@ -1291,7 +1313,7 @@ class WidenedSearch {
   bool sweep(std::size_t i, std::size_t k, const std::uint64_t* z) {
     const std::size_t words = W != 0 ? W : words_;
     const std::uint32_t n = e_.variables();
-    work_ += n * words;
+    budget_.work += n * words;
     // w is 0 on `forced`; the constraints bear on the other coordinates,
     // of which z spans one dimension.
     std::uint64_t* forced = forced_.data();
@@ -1517,7 +1539,7 @@ class WidenedSearch {
 
   Echelon& e_;
   std::size_t words_;
-  std::optional<Clock::time_point> deadline_;
+  Budget& budget_;
   std::size_t free_rows_ = 0;                // rows no image pivots on
   std::vector<std::uint32_t> place_;         // each such row's number among them, else kNone
   std::vector<std::uint64_t> u_;             // U_r, n rows of words_ words each, per such row
@@ -1543,7 +1565,6 @@ class WidenedSearch {
   std::vector<std::uint64_t> block_;         // scratch: constraint rows
   std::vector<std::uint64_t> pivots_;        // scratch: pivot rows
   std::vector<std::size_t> pivot_bit_;       // scratch: each pivot's bit
-  std::uint64_t work_ = 0;                   // work done (work())
 };
 
 // The best widened move with z over the vectors given (the widened ones and
@@ -1627,6 +1648,11 @@ long best_combination(Echelon& e, const std::uint64_t* z,
   return 2 * split - 1 + (one_zero ? 1 : 0);
 }
 
+// Variants of the column order tried at most (reordered).
+constexpr std::size_t kOrders = 64;
+// Work units a machine like the project's does in a second of one core.
+constexpr double kWorkPerSecond = 1e8;
+
 std::size_t rows_of(std::uint32_t n) { return n + std::size_t{n} * (n == 0 ? 0 : n - 1) / 2; }
 
 // The bytes one pass over m columns of n variables may take: the echelon
@@ -1659,22 +1685,26 @@ std::size_t pass_columns(std::uint32_t n, std::size_t budget) {
   return m;
 }
 
-// One pass of the reduction: kernel moves until none gains, then widened
-// moves (when asked and their search fits the budget) until a cycle of z
-// values passes without one, each followed by kernel moves again. Adds to
-// the statistics.
-ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& options, bool widened,
-                        ReductionStats& stats) {
-  Echelon echelon(table.variables, table.columns() + 1);
+// One pass of the reduction: kernel moves until none gains, then, with
+// `widened`, widened moves (when their search fits the memory budget) until
+// a cycle of z values passes without one, each followed by kernel moves
+// again. The budget's limit, when set, starts to count after the first
+// kernel moves when `first_free`. Adds to the statistics.
+ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& options, bool widened, bool first_free,
+                        Budget& budget, ReductionStats& stats) {
+  const std::optional<std::uint64_t> limit = budget.limit;
+  if (first_free) budget.limit.reset();
+  Echelon echelon(table.variables, table.columns() + 1, budget);
   for (std::size_t j = 0; j < table.columns(); ++j) {
-    if (j % 256 == 255 && past(options.deadline)) {
-      stats.cut = true;
+    if (j % 256 == 255 && budget.stop()) {
+      stats.cut |= !budget.spent();
+      budget.limit = limit;
       return table;
     }
     echelon.add_column(table.column(j).data());
   }
   if (options.self_check) echelon.verify();
-  KernelSearch search(echelon, options.deadline);
+  KernelSearch search(echelon, budget);
   std::vector<std::uint64_t> y;
   // Applies the move (y, z), reporting it first when asked.
   const auto take = [&](const std::uint64_t* z, long gain, bool is_widened) {
@@ -1696,49 +1726,37 @@ ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& option
     check(echelon.live() + gain == before, "a move removes what its score says");
     if (options.self_check) echelon.verify();
   };
+  // Kernel moves until none gains; false when the budget ran out.
   const auto kernel_moves = [&] {
-    while (true) {
-      if (past(options.deadline)) {
-        stats.cut = true;
-        return;
-      }
+    while (!budget.stop()) {
       const Move move = search.best();
-      if (move.gain <= 0) {
-        stats.cut |= search.cut();
-        return;
-      }
+      if (move.gain <= 0) return !search.cut();
       search.kernel_vector(move, y);
       take(move.z.data(), move.gain, false);
       ++stats.kernel_moves;
     }
+    return false;
   };
-  kernel_moves();
-  if (!widened || stats.cut || pass_bytes(table.variables, table.columns(), true) > options.memory_budget) {
+  const bool done = kernel_moves();
+  if (first_free) {
+    budget.limit = limit;
+    if (limit) budget.limit = *limit + budget.work;
+  }
+  if (!done || !widened || budget.stop() ||
+      pass_bytes(table.variables, table.columns(), true) > options.memory_budget) {
     return echelon.table();
   }
   // The pairs (i, k), i <= k (k == i: z = a_i), in a cycle from the start,
   // until a whole cycle passes without a move.
-  WidenedSearch search_widened(echelon, options.deadline);
-  if (!search_widened.rebuild()) {
-    stats.cut = true;
-    return echelon.table();
-  }
+  WidenedSearch search_widened(echelon, budget);
+  if (!search_widened.rebuild()) return echelon.table();
   std::vector<std::vector<std::uint64_t>> basis;
   std::vector<std::uint64_t> z(echelon.words());
   const std::size_t slots = echelon.slots();
   const std::size_t cycle = slots * (slots + 1) / 2;
-  const std::uint64_t work_before = stats.widened_work;
   std::size_t i = 0, k = 0;
   for (std::size_t quiet = 0; quiet < cycle; ++quiet) {
-    stats.widened_work = work_before + search_widened.work();
-    if (quiet % 4096 == 0 && past(options.deadline)) {
-      stats.cut = true;
-      break;
-    }
-    if (options.widened_effort && stats.widened_work >= *options.widened_effort) {
-      stats.effort_spent = true;
-      break;
-    }
+    if (quiet % 1024 == 0 && budget.stop()) break;
     const std::size_t a = i, b = k;
     if (++k == slots) {
       i = i + 1 == slots ? 0 : i + 1;
@@ -1758,16 +1776,38 @@ ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& option
     if (gain <= 0) continue;
     take(z.data(), gain, true);
     ++stats.widened_moves;
-    kernel_moves();
-    if (stats.cut) break;
-    if (!search_widened.rebuild()) {
-      stats.cut = true;
-      break;
-    }
+    if (!kernel_moves() || !search_widened.rebuild()) break;
     quiet = 0;
   }
-  stats.widened_work = work_before + search_widened.work();
   return echelon.table();
+}
+
+// The table's columns in the order of variant v: 1 reversed, 2 heaviest
+// first, 3 lightest first, 4 ascending as words, later ones shuffled by a
+// fixed sequence. The moves depend on the order (which columns become
+// pivot slots, and ties), and the results differ by several per cent.
+ParityTable reordered(const ParityTable& table, std::size_t v) {
+  std::vector<std::size_t> order(table.columns());
+  for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
+  const auto weight = [&](std::size_t j) { return count_bits(table.column(j).data(), table.words); };
+  const auto below = [&](std::size_t x, std::size_t y) {
+    return std::lexicographical_compare(table.column(x).begin(), table.column(x).end(), table.column(y).begin(),
+                                        table.column(y).end());
+  };
+  if (v == 1) std::reverse(order.begin(), order.end());
+  if (v == 2) std::stable_sort(order.begin(), order.end(), [&](auto x, auto y) { return weight(x) > weight(y); });
+  if (v == 3) std::stable_sort(order.begin(), order.end(), [&](auto x, auto y) { return weight(x) < weight(y); });
+  if (v == 4) std::sort(order.begin(), order.end(), below);
+  if (v >= 5) {
+    std::uint64_t state = 0x2545f4914f6cdd1dULL * v;
+    for (std::size_t j = order.size(); j > 1; --j) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      std::swap(order[j - 1], order[(state >> 33) % j]);
+    }
+  }
+  ParityTable out(table.variables);
+  for (const std::size_t j : order) out.push_back(table.column(j));
+  return out;
 }
 
 // The columns of the tables given, each column once if it occurs an odd
@@ -1802,27 +1842,60 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   const std::uint32_t n = table.variables;
   const std::size_t whole = pass_columns(n, options.memory_budget);
   check(table.columns() <= whole || whole >= 64, "a table that fits its budget");
-  ParityTable current = table;
+  Budget budget;
+  budget.deadline = options.deadline;
+  budget.limit = options.effort;
+  const auto finish = [&](ParityTable result) {
+    out.stats.work = budget.work;
+    out.stats.cut = past(options.deadline);
+    out.stats.effort_spent = budget.spent();
+    out.table = std::move(result);
+    return out;
+  };
+  if (table.columns() <= whole) {
+    // The table as given, then in other orders while the effort lasts
+    // (never without a limit); the fewest columns win, the earliest order
+    // among equals.
+    ParityTable best = reduce_pass(table, options, options.widened, true, budget, out.stats);
+    out.stats.orders = 1;
+    while (options.effort && options.widened && !budget.stop() && out.stats.orders < kOrders) {
+      ReductionStats stats;
+      ParityTable other = reduce_pass(reordered(table, out.stats.orders), options, true, false, budget, stats);
+      ++out.stats.orders;
+      if (other.columns() < best.columns()) {
+        best = std::move(other);
+        out.stats.kernel_moves = stats.kernel_moves;
+        out.stats.widened_moves = stats.widened_moves;
+      }
+    }
+    return finish(std::move(best));
+  }
   // Too many columns for one pass: passes over chunks of them, each chunk
   // reduced on its own (its tensor kept, so the sum's too), the chunks
   // doubling in size until one pass takes the rest.
-  if (current.columns() > whole) {
-    std::size_t size = std::bit_floor(whole / 2);
-    while (current.columns() > whole && size <= whole && !out.stats.cut) {
-      std::vector<ParityTable> parts;
-      for (std::size_t start = 0; start < current.columns(); start += size) {
-        ParityTable part(n);
-        for (std::size_t j = start; j < std::min(current.columns(), start + size); ++j) part.push_back(current.column(j));
-        parts.push_back(out.stats.cut ? part : reduce_pass(part, options, false, out.stats));
-      }
-      current = merged(n, parts);
-      ++out.stats.chunk_passes;
-      size *= 2;
+  ParityTable current = table;
+  std::size_t size = std::bit_floor(whole / 2);
+  while (current.columns() > whole && size <= whole && !budget.stop()) {
+    std::vector<ParityTable> parts;
+    for (std::size_t start = 0; start < current.columns(); start += size) {
+      ParityTable part(n);
+      for (std::size_t j = start; j < std::min(current.columns(), start + size); ++j) part.push_back(current.column(j));
+      parts.push_back(budget.stop() ? part : reduce_pass(part, options, false, false, budget, out.stats));
     }
+    current = merged(n, parts);
+    ++out.stats.chunk_passes;
+    size *= 2;
   }
-  if (current.columns() <= whole && !out.stats.cut) current = reduce_pass(current, options, options.widened, out.stats);
-  out.table = std::move(current);
-  return out;
+  if (current.columns() <= whole && !budget.stop()) {
+    current = reduce_pass(current, options, options.widened, false, budget, out.stats);
+  }
+  return finish(std::move(current));
+}
+
+std::uint64_t reduction_effort(std::chrono::duration<double> limit) {
+  const double seconds = limit.count();
+  const double share = seconds <= 10 ? 0.1 * seconds : 1 + 0.25 * (seconds - 10);
+  return static_cast<std::uint64_t>(share * kWorkPerSecond);
 }
 
 }  // namespace kestrel

@@ -54,10 +54,11 @@ struct ReductionOptions {
   bool widened = true;
   // Past this point the reduction stops and returns the best table so far.
   std::optional<std::chrono::steady_clock::time_point> deadline;
-  // The work the widened moves may take (ReductionStats::widened_work); a
-  // bound that, unlike the deadline, gives the same table on every machine.
-  // Unset: until no widened move gains.
-  std::optional<std::uint64_t> widened_effort;
+  // The work that may follow the first kernel moves (ReductionStats::work):
+  // widened moves, then the same moves from the columns in other orders,
+  // the best table kept. Unlike the deadline, it gives the same table on
+  // every machine. Unset: widened moves until none gains, one order only.
+  std::optional<std::uint64_t> effort;
   // For tests: called before each move with the move, and whether to
   // re-derive the echelon form of L(A) after every move and fault on any
   // difference (slow).
@@ -73,9 +74,10 @@ struct ReductionStats {
   std::size_t chunk_passes = 0;         // passes over chunks of a table too large for one
   std::size_t kernel_moves = 0;         // kernel moves taken
   std::size_t widened_moves = 0;        // widened moves taken
-  std::uint64_t widened_work = 0;       // work of the widened search, about a word operation a unit
+  std::size_t orders = 0;               // column orders tried
+  std::uint64_t work = 0;               // work done, about a machine word operation a unit
   bool cut = false;                     // the deadline stopped the work
-  bool effort_spent = false;            // the widened effort ran out
+  bool effort_spent = false;            // the effort ran out
 };
 
 struct Reduction {
@@ -94,6 +96,12 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
 // index, the kernel matrix and the pair counts.
 std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns);
 
+
+// The effort for a time limit: a tenth of it, and a quarter of what
+// exceeds 10 s, in the work one core of a machine like the project's does
+// (5 s: 0.5 s of work; 60 s: 13.5 s), so that the call ends well before the
+// limit on a loaded machine and with the same table on every machine.
+std::uint64_t reduction_effort(std::chrono::duration<double> limit);
 
 inline bool reduction_fits(std::uint32_t variables, std::size_t columns,
                            std::size_t budget = kReductionBudget) {

@@ -313,7 +313,7 @@ TEST(ReductionTest, SameTableEveryTime) {
     const Reduction a = reduce_parity_table(t);
     const Reduction b = reduce_parity_table(t);
     EXPECT_EQ(a.table, b.table);
-    EXPECT_EQ(a.stats.widened_work, b.stats.widened_work);
+    EXPECT_EQ(a.stats.work, b.stats.work);
   }
 }
 
@@ -333,7 +333,7 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
     SCOPED_TRACE(c.name);
     ReductionOptions options;
     if (c.past_deadline) options.deadline = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    options.widened_effort = c.effort;
+    options.effort = c.effort;
     const Reduction r = reduce_parity_table(t, options);
     EXPECT_EQ(signature(t.variables, columns(r.table)), s);
     if (c.past_deadline) {
