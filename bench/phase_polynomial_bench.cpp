@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(stats.before.t),
                 static_cast<unsigned long long>(merged_stats.after.t),
                 static_cast<unsigned long long>(stats.after.t),
-                static_cast<unsigned long long>(stats.before.two_qubit),
-                static_cast<unsigned long long>(stats.after.two_qubit), times[times.size() / 2]);
+                static_cast<unsigned long long>(stats.two_qubit_before),
+                static_cast<unsigned long long>(stats.two_qubit_after), times[times.size() / 2]);
     if (!out_dir.empty()) {
       std::ofstream(out_dir + "/" + name, std::ios::binary) << written;
     }

@@ -12,20 +12,24 @@ _methods: tuple[str, ...]
 def optimize_qasm(
     qasm: str,
     *,
-    method: Literal["saturation", "normal-form", "rotation-merging"] = "saturation",
+    method: Literal["saturation", "normal-form", "rotation-merging", "phase-polynomial"] = "saturation",
     per_qubit: bool = False,
     phase: bool = False,
     strict: bool = False,
     iter_limit: int = 30,
     node_limit: int = 10000,
     time_limit: float = 5.0,
+    ancillas: int = 0,
 ) -> tuple[str, dict[str, int]]:
     """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)
 
     method: 'saturation' (equality saturation with the gate identities),
-    'normal-form' (the T-optimal normal form of every single-qubit run) or
+    'normal-form' (the T-optimal normal form of every single-qubit run),
     'rotation-merging' (the T gates of a whole program merged across its
-    Clifford gates; always reads the text as a whole program).
+    Clifford gates; always reads the text as a whole program) or
+    'phase-polynomial' (rotation merging, then each block of commuting
+    rotations rewritten as a reduced phase polynomial; whole programs; its
+    statistics add two_qubit_before and two_qubit_after).
     per_qubit: read the whole program and optimise every qubit's runs.
     phase: add 'phase' to the statistics, the exact global phase k (0 to 15)
     with input = e^(i k pi/8) * result.
@@ -35,14 +39,18 @@ def optimize_qasm(
     iter_limit, node_limit, time_limit: where saturation stops. With
     per_qubit=True the time limit bounds the whole call: the runs share it,
     and a run not reached before it comes back as it was. With rotation
-    merging, T gates read after the time limit stay as they are."""
+    merging, T gates read after the time limit stay as they are.
+    ancillas: phase-polynomial only: at most this many extra qubits for
+    Hadamard gadgets, each measured at the end with a correction conditioned
+    on its outcome (statistics add extra_qubits); 0 keeps the program's
+    qubits."""
 
 def _optimize_gates(
     gates: bytes,
     qubits: bytes,
     width: int,
     *,
-    method: Literal["saturation", "normal-form", "rotation-merging"] = "saturation",
+    method: Literal["saturation", "normal-form", "rotation-merging", "phase-polynomial"] = "saturation",
     iter_limit: int = 30,
     node_limit: int = 10000,
     time_limit: float = 5.0,

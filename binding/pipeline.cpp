@@ -56,6 +56,7 @@ std::vector<std::pair<const char*, std::uint64_t>> stats_entries(const PipelineR
       {"gates_before", result.before.gates}, {"gates_after", result.after.gates},
   };
   if (result.phase) entries.emplace_back("phase", *result.phase);
+  for (const auto& [key, count] : result.figures) entries.emplace_back(key.data(), count);
   return entries;
 }
 

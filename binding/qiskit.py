@@ -55,7 +55,7 @@ import kestrel
 
 __all__ = ["KestrelOptimize", "KestrelStage", "Method"]
 
-Method = Literal["rotation-merging", "normal-form", "saturation"]
+Method = Literal["rotation-merging", "normal-form", "saturation", "phase-polynomial"]
 
 # The gate codes kestrel takes: its library gates without parameters, by name.
 _CODES: dict[str, int] = kestrel._gate_codes

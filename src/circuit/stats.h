@@ -21,7 +21,6 @@ struct CircuitStats {
   std::uint64_t t = 0;      // T and Tdg gates
   std::uint64_t gates = 0;  // gates other than I
   std::uint64_t depth = 0;  // levels of gates (for one wire, its gate count)
-  std::uint64_t two_qubit = 0;  // whole programs: gates on two or more qubits
 
   // Counts one application of `gate`.
   constexpr void add(OpKind gate) {
@@ -31,7 +30,6 @@ struct CircuitStats {
   constexpr void add(Elementary gate) {
     gates += 1;
     t += elementary_info(gate).t;
-    two_qubit += elementary_info(gate).qubits == 2;
   }
   bool operator==(const CircuitStats&) const = default;
 };

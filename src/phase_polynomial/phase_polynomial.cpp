@@ -252,6 +252,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   RewriteOptions rewrite_options;
   rewrite_options.deadline = options.deadline;
   rewrite_options.every_block = options.every_block;
+  rewrite_options.ancillas = options.ancillas;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
   if (rewrite.t_after >= rewrite.t_before && !options.every_block) {
@@ -261,6 +262,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   }
   out.edits = compose(program, merged.edits, steps, rewrite);
   out.phase = static_cast<std::uint8_t>((merged.phase + rewrite.phase) & 15);
+  out.extra_qubits = rewrite.extra_qubits;
   return out;
 }
 

@@ -28,8 +28,9 @@
 namespace kestrel {
 
 struct PhasePolynomialResult {
-  Edits edits;             // the statements replaced or removed
-  std::uint8_t phase = 0;  // the program read is e^(i phase pi/8) times the program written
+  Edits edits;                    // the statements replaced or removed
+  std::uint8_t phase = 0;         // the program read is e^(i phase pi/8) times the program written
+  std::uint32_t extra_qubits = 0; // Hadamard gadgets' extra qubits
 };
 
 // Why `program` is too large for the method, or nothing.
@@ -41,6 +42,8 @@ struct PhasePolynomialOptions {
   std::optional<std::chrono::steady_clock::time_point> deadline;
   // Write every block anew, even one whose table does not shrink (tests).
   bool every_block = false;
+  // Hadamard gadgets the method may use, an extra qubit each.
+  std::uint32_t ancillas = 0;
 };
 
 // The method on `program`, which must not be too large. Where the result

@@ -16,25 +16,11 @@
 //
 // A new method is a row of `kMethods` and its value of `Method` (and its
 // case in src/pipeline/pipeline.cpp). A new option is a row of `kOptions` and
-// the field it sets. A method that takes a number of extra qubits, say,
-// would be the row
-//
-//   {"phase-polynomial", Method::PhasePolynomial, Reading::WholeProgram,
-//    "the phase polynomial of each Hadamard-free block of a whole program"},
-//
-// and its option the field `std::size_t ancillas = 0;` of PipelineOptions and
-// the row
-//
-//   {.name = "ancillas", .flag = "--ancillas", .metavar = "N",
-//    .kind = OptionKind::Count, .callers = kOptimizeQasm | kGateList | kCommandLine,
-//    .methods = only(Method::PhasePolynomial), .minimum = 0,
-//    .help = "extra qubits the method may use",
-//    .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.ancillas; }},
-//
-// and then `ancillas=2` is read, checked (at least 0), refused with another
-// method, shown in the signatures and in `--help` as `--ancillas N`, and the
-// method named in the warning about one-wire texts, with no other change
-// (tests/cpp/pipeline/options_test.cpp builds such tables).
+// the field it sets: `ancillas`, the phase-polynomial method's own, is read,
+// checked (at least 0), refused with another method, shown in the
+// signatures and in `--help` as `--ancillas K`, and every whole-program
+// method is named in the warning about one-wire texts, from these rows
+// alone (tests/cpp/pipeline/options_test.cpp builds such tables).
 #pragma once
 
 #include <array>
@@ -57,6 +43,7 @@ enum class Method : std::uint8_t {
   Saturation,       // equality saturation with the gate identities (the default)
   NormalForm,       // the T-optimal normal form of every single-qubit run
   RotationMerging,  // T gates of the whole program merged as pi/8 Pauli rotations
+  PhasePolynomial,  // blocks of commuting rotations rewritten as reduced phase polynomials
 };
 
 // How a method reads a text.
@@ -83,8 +70,20 @@ inline constexpr MethodInfo kMethods[] = {
      "the T-optimal normal form of every single-qubit run"},
     {"rotation-merging", Method::RotationMerging, Reading::WholeProgram,
      "the T gates of a whole program merged across its Clifford gates"},
+    {"phase-polynomial", Method::PhasePolynomial, Reading::WholeProgram,
+     "rotation merging, then each block of commuting rotations as a reduced phase polynomial"},
 };
 
+
+// The row of `method` in kMethods.
+constexpr const MethodInfo& method_info(Method method) {
+  for (const MethodInfo& info : kMethods) {
+    if (info.method == method) return info;
+  }
+  return kMethods[0];  // unreachable: every method has its row (checked below)
+}
+static_assert(std::size(kMethods) == static_cast<std::size_t>(Method::PhasePolynomial) + 1 &&
+              method_info(Method::PhasePolynomial).method == Method::PhasePolynomial);
 
 // A set of methods: bit k for the method of value k.
 using MethodSet = std::uint32_t;
@@ -97,6 +96,7 @@ struct PipelineOptions {
   bool per_qubit = false;              // a one-wire method reads the whole program
   RunLimits limits;                    // where saturation stops (the defaults live there)
   bool phase = false;                  // report the exact global phase in the result
+  std::size_t ancillas = 0;            // phase-polynomial: Hadamard gadgets, one extra qubit each
 };
 
 // Everything one call asks for: the run, and what the caller does with its
@@ -197,6 +197,11 @@ inline constexpr Option kOptions[] = {
      .slot = [](Invocation& o) -> std::chrono::nanoseconds& {
        return o.pipeline.limits.time_limit;
      }},
+    {.name = "ancillas", .flag = "--ancillas", .metavar = "K", .kind = OptionKind::Count,
+     .callers = kOptimizeQasm | kCommandLine, .methods = only(Method::PhasePolynomial),
+     .minimum = 0,
+     .help = "extra qubits for Hadamard gadgets, measured at the end (phase-polynomial)",
+     .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.ancillas; }},
     {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
      .help = "print what the saturation run did on standard error",
      .slot = [](Invocation& o) -> bool& { return o.report; }},

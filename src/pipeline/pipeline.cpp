@@ -14,6 +14,7 @@
 #include "src/per_qubit/per_qubit.h"
 #include "src/program/stats.h"
 #include "src/program/writer.h"
+#include "src/phase_polynomial/phase_polynomial.h"
 #include "src/rotation_merging/rotation_merging.h"
 
 namespace kestrel {
@@ -77,6 +78,11 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
   result.before = stats.before;
   result.after = stats.after;
   result.phase = edited.phase;
+  if (options.method == Method::PhasePolynomial) {
+    result.figures.emplace_back("two_qubit_before", stats.two_qubit_before);
+    result.figures.emplace_back("two_qubit_after", stats.two_qubit_after);
+    for (const auto& figure : edited.figures) result.figures.push_back(figure);
+  }
   return result;
 }
 
@@ -84,7 +90,7 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
 
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options,
                             ReportRequest request) {
-  if (options.method == Method::RotationMerging || options.per_qubit) {
+  if (method_info(options.method).reading == Reading::WholeProgram || options.per_qubit) {
     return program_pipeline(text, options);
   }
   if (options.method == Method::NormalForm) return normal_form_pipeline(text, options.phase);
@@ -119,6 +125,20 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
 
 ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options) {
   ProgramEdits out;
+  if (options.method == Method::PhasePolynomial) {
+    if (auto why = too_large_for_phase_polynomial(program)) {
+      out.refusal = std::move(*why);
+      return out;
+    }
+    PhasePolynomialOptions method;
+    method.deadline = merging_deadline(options.limits.time_limit);
+    method.ancillas = static_cast<std::uint32_t>(std::min<std::size_t>(options.ancillas, kMaxBits));
+    PhasePolynomialResult result = reduce_phase_polynomials(program, method);
+    out.edits = std::move(result.edits);
+    if (options.phase) out.phase = result.phase;
+    out.figures.emplace_back("extra_qubits", result.extra_qubits);
+    return out;
+  }
   if (options.method == Method::RotationMerging) {
     // `per_qubit` changes nothing: the method always keeps the program whole.
     if (auto why = too_large_for_rotation_merging(program)) {
@@ -143,7 +163,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
 
 std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,
                              const Deadline* deadline) {
-  check(options.method != Method::RotationMerging, "rotation merging reads whole programs");
+  check(method_info(options.method).reading == Reading::OneWire, "a method of runs");
   std::vector<Op> out;
   if (options.method == Method::NormalForm) {
     NormalFormWire wire;

@@ -47,6 +47,9 @@ struct PipelineResult {
   // A text read as one wire: where that reading differs from the program
   // (src/text/wire_check.h); Kind::None otherwise.
   WireFinding wire;
+  // A method's own figures, in the order it reports them, after the common
+  // ones: the phase-polynomial method's two-qubit gates before and after.
+  std::vector<std::pair<std::string_view, std::uint64_t>> figures;
 };
 
 // What a method makes of a program already read (`optimize_program`).
@@ -54,6 +57,7 @@ struct ProgramEdits {
   Edits edits;                          // the statements replaced or removed
   std::optional<std::uint8_t> phase;    // as in PipelineResult
   std::optional<std::string> refusal;   // as in PipelineResult; then nothing else is set
+  std::vector<std::pair<std::string_view, std::uint64_t>> figures;  // as in PipelineResult
 };
 
 // Reads `text`, optimises it as `options` say and writes it back. Only the

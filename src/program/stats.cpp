@@ -120,10 +120,10 @@ void Counter::instance(const Statement& st, std::uint32_t i, std::size_t sides) 
   if (st.kind == StatementKind::Gate) {
     const bool wide = st.operand_count >= 2;
     stats_.before.add(st.gate);
-    stats_.before.two_qubit += wide;
+    stats_.two_qubit_before += wide;
     if (sides == 2) {
       stats_.after.add(st.gate);
-      stats_.after.two_qubit += wide;
+      stats_.two_qubit_after += wide;
     }
   }
 }
@@ -139,6 +139,7 @@ void Counter::place(const EditCursor& cursor, const Edit& edit) {
       levels[g.a] += 1;
     }
     stats_.after.add(g.gate);
+    stats_.two_qubit_after += elementary_info(g.gate).qubits == 2;
   }
 }
 

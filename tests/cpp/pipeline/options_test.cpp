@@ -52,7 +52,8 @@ TEST(Options, ValuesAndTheirMessages) {
        "time_limit must be a positive finite number of seconds, not inf"},
       {"--time-limit", std::optional(Seconds{0, true}), "'1e400'", Spelling::CommandLine, ""},
       {"--method", std::string_view("fast"), "'fast'", Spelling::Python,
-       "method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"},
+       "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', "
+       "not 'fast'"},
       {"--method", std::string_view("normal-form"), "'normal-form'", Spelling::CommandLine, ""},
   };
   for (const auto& c : cases) {
@@ -74,7 +75,7 @@ TEST(Options, TextsFromTheTables) {
   const char* const gates[] = {"gates", "qubits", "width"};
   EXPECT_EQ(python_signature("optimize_qasm", qasm, kOptimizeQasm),
             "optimize_qasm(qasm, *, method='saturation', per_qubit=False, phase=False, "
-            "strict=False, iter_limit=30, node_limit=10000, time_limit=5.0)");
+            "strict=False, iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0)");
   EXPECT_EQ(python_signature("explain", qasm, kExplain),
             "explain(qasm, *, strict=False, iter_limit=30, node_limit=10000, time_limit=5.0)");
   EXPECT_EQ(python_signature("_optimize_gates", gates, kGateList),
@@ -102,14 +103,14 @@ TEST(Options, MessageAboutATextThatIsNotOneWire) {
   wire.qubits = 3;
   EXPECT_EQ(one_wire_message(wire, Spelling::Python),
             "the text was read as one wire, but line 3 declares more than one qubit (3 in all): "
-            "\"qreg q[3];\". The result is not equivalent to the program; per_qubit=True or "
-            "method=\"rotation-merging\" read whole programs.");
+            "\"qreg q[3];\". The result is not equivalent to the program; per_qubit=True, "
+            "method=\"rotation-merging\" or method=\"phase-polynomial\" read whole programs.");
   wire.kind = WireFinding::Kind::OtherQubit;
   wire.wire = "q[0]";
   EXPECT_EQ(one_wire_message(wire, Spelling::CommandLine),
             "the input was read as one wire, but line 3 applies a gate to a qubit other than "
-            "q[0]: \"qreg q[3];\". The result is not equivalent to the program; --per-qubit or "
-            "--method rotation-merging read whole programs.");
+            "q[0]: \"qreg q[3];\". The result is not equivalent to the program; --per-qubit, "
+            "--method rotation-merging or --method phase-polynomial read whole programs.");
   wire.kind = WireFinding::Kind::NoGate;
   EXPECT_NE(one_wire_message(wire, Spelling::Python).find("open(name).read()"),
             std::string::npos);
@@ -149,7 +150,8 @@ TEST(CommandLine, Words) {
       {{"a.qasm", "--time-limit=-1"},
        "--time-limit must be a positive finite number of seconds, not '-1'"},
       {{"a.qasm", "--method", "fast"},
-       "--method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"},
+       "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', "
+       "not 'fast'"},
       {{"a.qasm", "--report", "--per-qubit"},
        "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
        "--method"},
@@ -162,49 +164,29 @@ TEST(CommandLine, Words) {
   }
 }
 
-// A method and an option added as one row each, as a new method would add
-// them: the value stands in for the method's enumerator, and the option's
-// field is the test's own.
-std::size_t test_ancillas = 0;
-constexpr auto kPhasePolynomial = static_cast<Method>(3);
-
-TEST(Options, AMethodAndAnOptionAreOneRowEach) {
-  std::vector<MethodInfo> methods(std::begin(kMethods), std::end(kMethods));
-  methods.push_back({"phase-polynomial", kPhasePolynomial, Reading::WholeProgram,
-                     "the phase polynomial of each Hadamard-free block of a whole program"});
-  std::vector<Option> options(std::begin(kOptions), std::end(kOptions));
-  options.push_back({.name = "ancillas", .flag = "--ancillas", .metavar = "N",
-                     .kind = OptionKind::Count,
-                     .callers = kOptimizeQasm | kGateList | kCommandLine,
-                     .methods = only(kPhasePolynomial), .minimum = 0,
-                     .help = "extra qubits the method may use",
-                     .slot = [](Invocation&) -> std::size_t& { return test_ancillas; }});
-  ASSERT_TRUE(well_formed(options));
-  const Tables tables{methods, options};
-
-// The default is the field's value before anything sets it.
+// A method and its own option are one row each: the phase-polynomial
+// method's `ancillas` is read, checked, refused with another method and
+// shown in the signatures, the help and the one-wire warning from its rows.
+TEST(Options, AMethodAndItsOptionAreOneRowEach) {
   const char* const qasm[] = {"qasm"};
-  EXPECT_TRUE(python_signature("optimize_qasm", qasm, kOptimizeQasm, tables)
-                  .ends_with(", time_limit=5.0, ancillas=0)"));
-  EXPECT_EQ(python_signature("explain", qasm, kExplain, tables),
-            python_signature("explain", qasm, kExplain));
-  const std::string help = help_text(tables);
-  EXPECT_NE(help.find("  --ancillas N          extra qubits the method may use (default 0)\n"),
-            std::string::npos) << help;
-  EXPECT_NE(help.find("  phase-polynomial      the phase polynomial"), std::string::npos);
-  const CommandLine read =
-      words({"a.qasm", "--method", "phase-polynomial", "--ancillas", "2"}, tables);
+  EXPECT_NE(python_signature("optimize_qasm", qasm, kOptimizeQasm).find(", ancillas=0"),
+            std::string::npos);
+  EXPECT_EQ(python_signature("explain", qasm, kExplain).find("ancillas"), std::string::npos);
+  const std::string help = help_text();
+  EXPECT_NE(help.find("  --ancillas K"), std::string::npos) << help;
+  EXPECT_NE(help.find("  phase-polynomial      rotation merging, then"), std::string::npos) << help;
+  const CommandLine read = words({"a.qasm", "--method", "phase-polynomial", "--ancillas", "2"});
   ASSERT_FALSE(read.error) << *read.error;
-  EXPECT_EQ(read.invocation.pipeline.method, kPhasePolynomial);
-  EXPECT_EQ(test_ancillas, 2u);
-  EXPECT_EQ(words({"a.qasm", "--ancillas", "2"}, tables).error,
+  EXPECT_EQ(read.invocation.pipeline.method, Method::PhasePolynomial);
+  EXPECT_EQ(read.invocation.pipeline.ancillas, 2u);
+  EXPECT_EQ(words({"a.qasm", "--ancillas", "2"}).error,
             "--ancillas applies to method 'phase-polynomial' only, not 'saturation'");
-  EXPECT_EQ(words({"a.qasm", "--method", "phase-polynomial", "--ancillas=-1"}, tables).error,
+  EXPECT_EQ(words({"a.qasm", "--method", "phase-polynomial", "--ancillas=-1"}).error,
             "--ancillas must be a whole number of at least 0, not '-1'");
 
   WireFinding wire;
   wire.kind = WireFinding::Kind::Measurement;
-  EXPECT_NE(one_wire_message(wire, Spelling::Python, tables)
+  EXPECT_NE(one_wire_message(wire, Spelling::Python)
                 .find("per_qubit=True, method=\"rotation-merging\" or "
                       "method=\"phase-polynomial\" read whole programs"),
             std::string::npos);
