@@ -44,7 +44,7 @@ class RegionWriter {
 
  private:
   void stretch(std::size_t first, std::size_t end);
-  void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({RegionOpKind::Gate, {g, a, b}, 0}); }
+  void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({OperationKind::Gate, {g, a, b}, 0}); }
   // The program qubit or extra qubit of a wire of the stretch at hand.
   std::uint32_t qubit_of_wire(std::uint32_t w) const {
     return w < local_.size() ? local_[w] : n_ + first_extra_ + stretch_extra_ + (w - static_cast<std::uint32_t>(local_.size()));
@@ -104,16 +104,16 @@ RegionCircuit RegionWriter::write() {
     }
   }
   starts.push_back(diagonal_.size());
-  for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({RegionOpKind::Gate, g, 0});
+  for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
   for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
     if (starts[s] > 0) {
-      for (const PlacedGate& g : diagonal_[starts[s]].gates) out_.ops.push_back({RegionOpKind::Gate, g, 0});
+      for (const PlacedGate& g : diagonal_[starts[s]].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
     }
     stretch(starts[s], starts[s + 1]);
   }
   std::vector<PlacedGate> all;
   for (const Diagonalisation& d : diagonal_) all.insert(all.end(), d.gates.begin(), d.gates.end());
-  for (const PlacedGate& g : inverse_gates(all)) out_.ops.push_back({RegionOpKind::Gate, g, 0});
+  for (const PlacedGate& g : inverse_gates(all)) out_.ops.push_back({OperationKind::Gate, g, 0});
   return std::move(out_);
 }
 
@@ -230,9 +230,9 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
     const std::uint32_t extra = extras[t];
     const std::uint32_t measured = stretch_extra_ + static_cast<std::uint32_t>(t) + first_extra_;
     gate(Elementary::H, qubit_of_wire(extra));
-    out_.ops.push_back({RegionOpKind::Measure, {}, measured});
+    out_.ops.push_back({OperationKind::Measure, {}, measured});
     const auto conditioned = [&](Elementary g, std::uint32_t a, std::uint32_t b = 0) {
-      out_.ops.push_back({RegionOpKind::Conditioned, {g, a, b}, measured});
+      out_.ops.push_back({OperationKind::Conditioned, {g, a, b}, measured});
     };
     // The wires the gadget's variable reaches.
     for (std::uint32_t w = 0; w < wires; ++w) {

@@ -32,21 +32,9 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/circuit/operation.h"
 
 namespace kestrel {
-
-// One operation of a region's circuit.
-enum class RegionOpKind : std::uint8_t {
-  Gate,         // `gate` on program qubits or extra qubits
-  Measure,      // extra qubit `extra` measured (in the Z basis) into its own bit
-  Conditioned,  // `gate`, applied when extra qubit `extra`'s measurement gave 1
-};
-
-struct RegionOp {
-  RegionOpKind kind = RegionOpKind::Gate;
-  PlacedGate gate{};          // for Gate and Conditioned; extra qubit i is qubit `qubits + i`
-  std::uint32_t extra = 0;    // for Measure and Conditioned: the extra qubit's number
-};
 
 // A block of the region: its rotations' products moved to the region's
 // anchor, in pauli.h's rows (2 * words words each), with their phases, and
@@ -58,7 +46,7 @@ struct RegionBlock {
 };
 
 struct RegionCircuit {
-  std::vector<RegionOp> ops;     // in time order
+  std::vector<PlacedOperation> ops;     // in time order
   std::uint32_t gadgets = 0;     // extra qubits used
   std::uint64_t t = 0;           // T gates written (none is conditioned)
   std::uint8_t phase = 0;        // the rotations equal e^(i phase pi/8) times the ops

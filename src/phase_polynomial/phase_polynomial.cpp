@@ -184,8 +184,8 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
       inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
-      for (const RegionOp& op : rewrite.insertions[next++].ops) {
-        check(op.kind == RegionOpKind::Gate, "an insertion of gates");
+      for (const PlacedOperation& op : rewrite.insertions[next++].ops) {
+        check(op.kind == OperationKind::Gate, "an insertion of gates");
         items.push_back({op.gate, 0, 0});
       }
     }

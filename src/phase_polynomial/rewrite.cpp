@@ -35,7 +35,7 @@ class Rewriter {
  private:
   // What a block, or a region starting at it, writes.
   struct Written {
-    std::optional<std::vector<RegionOp>> ops;  // the block written anew, or nothing: kept in place
+    std::optional<std::vector<PlacedOperation>> ops;  // the block written anew, or nothing: kept in place
     std::uint64_t t = 0;                       // T gates its rotations stand for
     std::uint8_t phase = 0;                    // as StepsRewrite::phase, for its rotations
     std::size_t end = 0;                       // a region: the block past its last
@@ -162,8 +162,8 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   const std::vector<std::uint8_t> coefficients(kept, 1);
   const std::vector<PlacedGate> network =
       synthesise_parity_network(f.variables(), reduced, coefficients);
-  std::vector<RegionOp> ops;
-  const auto gate = [&](const PlacedGate& g) { ops.push_back({RegionOpKind::Gate, g, 0}); };
+  std::vector<PlacedOperation> ops;
+  const auto gate = [&](const PlacedGate& g) { ops.push_back({OperationKind::Gate, g, 0}); };
   for (const PlacedGate& g : diagonal.gates) gate(g);
   for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
     if (correction.s_powers[v] != 0) gate({kPowers[correction.s_powers[v]], qubit_of[v], 0});

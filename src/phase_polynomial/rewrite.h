@@ -33,7 +33,7 @@ namespace kestrel {
 // which goes).
 struct Insertion {
   std::uint32_t step;              // the anchor
-  std::vector<RegionOp> ops;       // in time order: gates, and with gadgets measurements
+  std::vector<PlacedOperation> ops;       // in time order: gates, and with gadgets measurements
                                    // and the corrections they condition
 };
 

@@ -119,9 +119,9 @@ void run_written(State& psi, const ProgramSteps& program, const StepsRewrite& re
   std::size_t next = 0;
   for (std::uint32_t s = 0; s < program.steps.size(); ++s) {
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
-      for (const RegionOp& op : rewrite.insertions[next++].ops) {
-        if (op.kind == RegionOpKind::Gate) apply(psi, op.gate);
-        if (op.kind == RegionOpKind::Conditioned) apply(psi, op.gate, {program.qubits + op.extra});
+      for (const PlacedOperation& op : rewrite.insertions[next++].ops) {
+        if (op.kind == OperationKind::Gate) apply(psi, op.gate);
+        if (op.kind == OperationKind::Conditioned) apply(psi, op.gate, {program.qubits + op.extra});
       }
     }
     const Step& step = program.steps[s];

@@ -94,7 +94,7 @@ TEST_P(RewriteTest, EveryBlockWrittenAnewEqualsTheProgramUpToItsPhase) {
     for (std::uint32_t s = 0; s < program.steps.size(); ++s) {
       const Step& step = program.steps[s];
       if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
-        for (const RegionOp& op : rewrite.insertions[next++].ops) apply(written, op.gate);
+        for (const PlacedOperation& op : rewrite.insertions[next++].ops) apply(written, op.gate);
       }
       if (step.kind == StepKind::Boundary) {
         apply_boundary(read, program, step);
