@@ -1,6 +1,7 @@
-// Products are or-ed into the open run of every level when a search first
-// needs them, so a run's unions are ready as soon as its first product is
-// in, and a program whose searches never ask the index never builds them.
+// Products are or-ed into their run of the first level when a search first
+// needs them, and a run that its last product completes is or-ed into its
+// run one level up, so each product costs about one union of words, not one
+// per level; a program whose searches never ask the index builds nothing.
 #include "src/rotation_merging/support_index.h"
 
 #include <algorithm>
@@ -26,23 +27,36 @@ void SupportIndex::push_back(const std::uint64_t* row) {
 }
 
 void SupportIndex::unite() {
+  const std::size_t half = 2 * words_;
   for (; united_ < size_; ++united_) {
+    std::vector<std::uint64_t>& first = unions_[0];
+    const std::uint32_t run = united_ >> kShift;
+    if (first.size() == std::size_t{run} * half) first.resize(first.size() + half, 0);
+    std::uint64_t* bits = first.data() + std::size_t{run} * half;
     const std::uint64_t* product = row(united_);
-    for (unsigned level = 0; level < kLevels; ++level) {
-      const std::uint32_t run = united_ >> (kShift * (level + 1));
-      std::vector<std::uint64_t>& unions = unions_[level];
-      if (unions.size() == std::size_t{run} * 2 * words_) {
-        unions.resize(unions.size() + 2 * words_, 0);
-      }
-      std::uint64_t* bits = unions.data() + std::size_t{run} * 2 * words_;
-      for (std::size_t w = 0; w < 2 * words_; ++w) bits[w] |= product[w];
+    for (std::size_t w = 0; w < half; ++w) bits[w] |= product[w];
+    // The runs this product completes pass their unions one level up.
+    const std::uint32_t done = united_ + 1;
+    for (unsigned level = 0; level + 1 < kLevels; ++level) {
+      if (done & ((std::uint32_t{1} << (kShift * (level + 1))) - 1)) break;
+      const std::uint32_t finished = united_ >> (kShift * (level + 1));
+      const std::uint32_t parent = finished >> kShift;
+      std::vector<std::uint64_t>& up = unions_[level + 1];
+      if (up.size() == std::size_t{parent} * half) up.resize(up.size() + half, 0);
+      const std::uint64_t* from = unions_[level].data() + std::size_t{finished} * half;
+      std::uint64_t* to = up.data() + std::size_t{parent} * half;
+      for (std::size_t w = 0; w < half; ++w) to[w] |= from[w];
     }
   }
 }
 
 bool SupportIndex::run_commutes(const std::uint64_t* row, unsigned level,
                                 std::uint32_t run) const {
-  const std::uint64_t* bits = unions_[level].data() + std::size_t{run} * 2 * words_;
+  // A run none of whose sub-runs is complete has no union yet: its products
+  // so far are those of the sub-run below it, tested already.
+  const std::size_t at = std::size_t{run} * 2 * words_;
+  if (at >= unions_[level].size()) return true;
+  const std::uint64_t* bits = unions_[level].data() + at;
   for (std::size_t w = 0; w < words_; ++w) {
     if ((row[w] & bits[words_ + w]) | (row[words_ + w] & bits[w])) return false;
   }
@@ -55,8 +69,10 @@ std::uint32_t SupportIndex::latest(const std::uint64_t* row, std::uint32_t below
   const std::uint32_t end = above == kNone ? 0 : above + 1;
   std::uint32_t p = below;
   while (p > end) {
-    // The highest level whose run holding p - 1 surely commutes: the unions
-    // grow with the level, so the first that fails ends the climb.
+    // The highest level whose run holding p - 1 surely commutes. A run's
+    // union leaves out the sub-run holding p - 1 until that sub-run is
+    // complete, so each level holds only with the levels below it, and the
+    // first that fails ends the climb.
     unsigned passed = 0;
     while (passed < kLevels && run_commutes(row, passed, (p - 1) >> (kShift * (passed + 1)))) {
       ++passed;

@@ -7,11 +7,15 @@
 // ... products the index keeps the union of their X bits and the union of
 // their Z bits; a product P commutes with every product of a run when the X
 // bits of P meet none of the run's Z bits and the Z bits of P none of its X
-// bits. A search from a position back skips the largest run that passes
-// this test and otherwise tests the products themselves; a run that reaches
-// past the position only unites more bits, so its test stays sound. Among
-// diagonal products (Z bits only), the rotations of cx, t and tdg programs,
-// every run passes: a search costs a test per level, not per product.
+// bits. A run of 16 takes its products as they come, a longer run the
+// unions of its 16 shorter runs as each is completed, so the run being
+// filled lacks its newest part: a search from a position back climbs from
+// the run of 16 holding the product before the position to longer ones
+// while they pass, which covers that part, skips the longest that passed,
+// and otherwise tests the products themselves. A run that reaches past the
+// position only unites more bits, so its test stays sound. Among diagonal
+// products (Z bits only), the rotations of cx, t and tdg programs, every
+// run passes: a search costs a test per level, not per product.
 #pragma once
 
 #include <cstddef>

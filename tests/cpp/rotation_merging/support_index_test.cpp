@@ -28,12 +28,15 @@ TEST(SupportIndexTest, FindsWhatAPlainScanFinds) {
     int x_in;             // one product in x_in has X bits (0: none, 1: all)
     int density;          // one bit in `density` is set
     std::uint32_t count;  // products
+    std::uint32_t every;  // a search after every so many products
   };
   const Case cases[] = {
-      {1, 0, 4, 5000},   // diagonal only: every run is skipped
-      {1, 50, 8, 5000},  // a few products with X bits among diagonal ones
-      {1, 1, 2, 3000},   // dense: runs are never skipped
-      {3, 20, 40, 4000}, // three words, sparse
+      {1, 0, 4, 5000, 7},     // diagonal only: every run is skipped
+      {1, 50, 8, 5000, 7},    // a few products with X bits among diagonal ones
+      {1, 1, 2, 3000, 7},     // dense: runs are never skipped
+      {3, 20, 40, 4000, 7},   // three words, sparse
+      // Past 65,536 products, runs of four levels, the longest not complete.
+      {1, 3000, 4, 70000, 331},
   };
   std::mt19937_64 rng(5);
   for (const Case& c : cases) {
@@ -54,7 +57,7 @@ TEST(SupportIndexTest, FindsWhatAPlainScanFinds) {
       index.push_back(rows.back().data());
       ASSERT_EQ(index.size(), n + 1);
       ASSERT_EQ(std::vector<std::uint64_t>(index.row(n), index.row(n) + 2 * c.words), rows.back());
-      if (n % 7 != 0) continue;
+      if (n % c.every != 0) continue;
       const std::vector<std::uint64_t> probe = random_row(rng() % 2 == 0);
       const auto below = static_cast<std::uint32_t>(rng() % (n + 2));
       const std::uint32_t above =
