@@ -50,45 +50,73 @@ void SupportIndex::unite() {
   }
 }
 
-bool SupportIndex::run_commutes(const std::uint64_t* row, unsigned level,
-                                std::uint32_t run) const {
-  // A run none of whose sub-runs is complete has no union yet: its products
-  // so far are those of the sub-run below it, tested already.
-  const std::size_t at = std::size_t{run} * 2 * words_;
-  if (at >= unions_[level].size()) return true;
-  const std::uint64_t* bits = unions_[level].data() + at;
+template <bool kSparse>
+bool SupportIndex::overlaps(const std::uint64_t* row, const std::uint64_t* bits) const {
+  const auto meets = [&](std::size_t w) {
+    return ((row[w] & bits[words_ + w]) | (row[words_ + w] & bits[w])) != 0;
+  };
+  if constexpr (kSparse) return std::any_of(support_.begin(), support_.end(), meets);
   for (std::size_t w = 0; w < words_; ++w) {
-    if ((row[w] & bits[words_ + w]) | (row[words_ + w] & bits[w])) return false;
+    if (meets(w)) return true;
   }
-  return true;
+  return false;
 }
 
-std::uint32_t SupportIndex::latest(const std::uint64_t* row, std::uint32_t below,
-                                   std::uint32_t above, std::size_t tests) {
-  unite();
-  const std::uint32_t end = above == kNone ? 0 : above + 1;
+template <bool kSparse>
+bool SupportIndex::anticommutes(const std::uint64_t* row, std::uint32_t n) const {
+  if constexpr (!kSparse) return anticommute(row, this->row(n), words_);
+  const std::uint64_t* other = this->row(n);
+  std::uint64_t odd = 0;
+  for (const std::uint32_t w : support_) {
+    odd ^= (row[w] & other[words_ + w]) ^ (row[words_ + w] & other[w]);
+  }
+  return parity(odd);
+}
+
+template <bool kSparse>
+std::uint32_t SupportIndex::search(const std::uint64_t* row, std::uint32_t below,
+                                   std::uint32_t end, std::size_t tests) const {
+  // Whether the run at `level` holding product p - 1 surely commutes with
+  // `row`. A run none of whose shorter runs is complete has no union yet:
+  // its products so far are those of the shorter run, tested already.
+  const auto run_commutes = [&](unsigned level, std::uint32_t p) {
+    const std::size_t at = std::size_t{(p - 1) >> (kShift * (level + 1))} * 2 * words_;
+    return at >= unions_[level].size() || !overlaps<kSparse>(row, unions_[level].data() + at);
+  };
   std::uint32_t p = below;
   while (p > end) {
     // The highest level whose run holding p - 1 surely commutes. A run's
-    // union leaves out the sub-run holding p - 1 until that sub-run is
+    // union leaves out the shorter run holding p - 1 until that one is
     // complete, so each level holds only with the levels below it, and the
     // first that fails ends the climb.
     unsigned passed = 0;
-    while (passed < kLevels && run_commutes(row, passed, (p - 1) >> (kShift * (passed + 1)))) {
-      ++passed;
-    }
+    while (passed < kLevels && run_commutes(passed, p)) ++passed;
     const unsigned shift = kShift * (passed > 0 ? passed : 1);
     const std::uint32_t start = ((p - 1) >> shift) << shift;  // of that run, or of the failed one
     if (passed == 0) {
       for (const std::uint32_t stop = std::max(start, end); p > stop;) {
         if (tests-- == 0) return kUnknown;
         --p;
-        if (anticommute(row, this->row(p), words_)) return p;
+        if (anticommutes<kSparse>(row, p)) return p;
       }
     }
     p = start;
   }
   return kNone;
+}
+
+std::uint32_t SupportIndex::latest(const std::uint64_t* row, std::uint32_t below,
+                                   std::uint32_t above, std::size_t tests) {
+  unite();
+  const std::uint32_t end = above == kNone ? 0 : above + 1;
+  if (words_ >= kSparseWords) {
+    support_.clear();
+    for (std::uint32_t w = 0; w < words_; ++w) {
+      if (row[w] | row[words_ + w]) support_.push_back(w);
+    }
+    if (4 * support_.size() <= words_) return search<true>(row, below, end, tests);
+  }
+  return search<false>(row, below, end, tests);
 }
 
 }  // namespace kestrel

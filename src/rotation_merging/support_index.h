@@ -58,7 +58,20 @@ class SupportIndex {
   static constexpr unsigned kShift = 4;   // runs of 16^k products at level k
   static constexpr unsigned kLevels = 7;  // up to runs of 2^28
 
-  bool run_commutes(const std::uint64_t* row, unsigned level, std::uint32_t run) const;
+  // From this many words a half row, a search whose product has bits in at
+  // most a quarter of them reads only those words of the unions and rows.
+  static constexpr std::size_t kSparseWords = 8;
+
+  // Whether `row` has X bits against Z bits of the unions `bits` or Z bits
+  // against X bits on some qubit, and whether it anticommutes with product
+  // `n`; with kSparse reading only the words of support_.
+  template <bool kSparse>
+  bool overlaps(const std::uint64_t* row, const std::uint64_t* bits) const;
+  template <bool kSparse>
+  bool anticommutes(const std::uint64_t* row, std::uint32_t n) const;
+  template <bool kSparse>
+  std::uint32_t search(const std::uint64_t* row, std::uint32_t below, std::uint32_t end,
+                       std::size_t tests) const;
   void unite();
 
   std::size_t words_;                           // words per half row
@@ -66,6 +79,7 @@ class SupportIndex {
   std::uint32_t united_ = 0;                    // products or-ed into the unions
   std::vector<std::uint64_t> rows_;             // the products, 2 * words_ words each
   std::vector<std::uint64_t> unions_[kLevels];  // per level, per run: its X bits' and Z bits' unions
+  std::vector<std::uint32_t> support_;          // a search: the words where its product has bits
 };
 
 }  // namespace kestrel
