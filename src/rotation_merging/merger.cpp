@@ -28,30 +28,22 @@ constexpr std::uint32_t kLightCone = 64;
 
 }  // namespace
 
-std::size_t RotationMerger::hash_row(const std::uint64_t* row) const {
+std::uint64_t RotationMerger::hash_row(const std::uint64_t* row) const {
   std::uint64_t h = 0;
   for (std::size_t w = 0; w < 2 * words_; ++w) h = (h ^ row[w]) * 0x9e3779b97f4a7c15ULL;
   return mix64(h);
 }
 
-std::size_t RotationMerger::BitsHash::operator()(std::uint32_t item) const {
-  return owner->hash_row(owner->item_row(item));
-}
-std::size_t RotationMerger::BitsHash::operator()(const std::uint64_t* row) const {
-  return owner->hash_row(row);
-}
-bool RotationMerger::BitsEqual::operator()(std::uint32_t a, std::uint32_t b) const {
-  return same_bits(owner->item_row(a), owner->item_row(b), owner->words_);
-}
-bool RotationMerger::BitsEqual::operator()(const std::uint64_t* row, std::uint32_t b) const {
-  return same_bits(row, owner->item_row(b), owner->words_);
+std::uint64_t RotationMerger::probe_hash() {
+  if (!probe_hashed_) probe_hash_ = hash_row(probe_.data());
+  probe_hashed_ = true;
+  return probe_hash_;
 }
 
 RotationMerger::RotationMerger(std::uint32_t qubits)
     : tableau_(qubits),
       words_(tableau_.words()),
       index_(words_),
-      newest_(0, BitsHash{this}, BitsEqual{this}),
       walks_(words_ > kWalkWords),
       walk_budget_(std::max<std::size_t>(1024, kWalkGatesPerQubit * qubits)),
       last_event_(walks_ ? qubits : 0, kNone),
@@ -97,7 +89,8 @@ std::uint32_t RotationMerger::add_item(const std::uint64_t* row, std::uint8_t ph
                                        std::uint32_t group) {
   const auto item = static_cast<std::uint32_t>(items_.size());
   check(item != kNone, "fewer items than the stamps can count");
-  items_.push_back(Item{group, kNone, phase});
+  const std::uint8_t angle = group == kNone ? 0 : groups_[group].angle;
+  items_.push_back(Item{group, kNone, phase, angle});
   index_.push_back(row);
   return item;
 }
@@ -107,26 +100,29 @@ std::uint32_t RotationMerger::match(std::uint32_t below) {
   // Groups enter the table when a search first needs it.
   for (; hashed_ < items_.size(); ++hashed_) {
     if (items_[hashed_].group == kNone) continue;
-    const auto [it, added] = newest_.try_emplace(hashed_, hashed_);
+    const auto [it, added] = newest_.try_emplace(hash_row(item_row(hashed_)), hashed_);
     if (!added) {
       items_[hashed_].same = it->second;
       it->second = hashed_;
     }
   }
-  const auto it = newest_.find(probe_.data());
+  const auto it = newest_.find(probe_hash());
   if (it == newest_.end()) return kNone;
-  std::uint32_t item = it->second;
-  while (item != kNone && item >= below) item = items_[item].same;
-  return item;
+  // The chain holds every group item with the hash; other bits with the
+  // same hash are passed over.
+  for (std::uint32_t item = it->second; item != kNone; item = items_[item].same) {
+    if (item < below && same_bits(probe_.data(), item_row(item), words_)) return item;
+  }
+  return kNone;
 }
 
 // The rotation `number`, whose product is `phase` times that of group item
 // `item`'s first member up to sign, joins that group.
 void RotationMerger::join(std::uint32_t item, std::uint8_t phase, int sign, std::uint32_t number) {
-  Group& g = groups_[items_[item].group];
-  const int relative = (phase - items_[item].phase) & 3;  // 0: +P1, 2: -P1
+  Item& it = items_[item];
+  const int relative = (phase - it.phase) & 3;  // 0: +P1, 2: -P1
   check(relative == 0 || relative == 2, "a Hermitian product differs from another by a sign");
-  g.angle = static_cast<std::uint8_t>((g.angle + (relative == 0 ? sign : -sign)) & 15);
+  it.angle = static_cast<std::uint8_t>((it.angle + (relative == 0 ? sign : -sign)) & 15);
   written_[number] = MergeResult::kMerged;
 }
 
@@ -136,7 +132,7 @@ void RotationMerger::join(std::uint32_t item, std::uint8_t phase, int sign, std:
 bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
   const Item& it = items_[item];
   if (it.group == kNone) return false;  // a boundary
-  const std::uint8_t angle = groups_[it.group].angle & 7;
+  const std::uint8_t angle = it.angle & 7;
   if (angle & 1) return false;  // a T rotation: no identity passes it
   if (angle == 4) {
     phase = (phase + 2) & 3;  // a Pauli: R^-1 P R = -P
@@ -144,6 +140,7 @@ bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
     // exp(-i pi/4 G) and its inverse: R^-1 P R = +-i G P.
     phase = multiply(item_row(item), it.phase, probe_.data(), phase, probe_.data(), words_);
     phase = (phase + (angle == 2 ? 1 : 3)) & 3;
+    probe_hashed_ = false;
   }
   return true;
 }
@@ -164,16 +161,14 @@ RotationMerger::Found RotationMerger::search_index(int sign, std::uint32_t numbe
   }
 }
 
-// Before a walk: a diagonal product (Z bits only, as the rotations of the
-// phase-polynomial parts of a program are) commutes with every diagonal
-// item, and the index skips runs of those at once, where a walk would go
-// far. Settles the search only when no single test is needed.
+// Before a walk: a product that commutes with every item, as a diagonal
+// product (Z bits only) does with the diagonal items of a program's
+// phase-polynomial parts, is found so by the index at once, where a walk
+// would go far. Settles the search only when no single test is needed, and
+// so before any hash is worked out.
 RotationMerger::Found RotationMerger::quick_search(int sign, std::uint32_t number,
                                                    std::uint8_t& phase, std::uint32_t& below) {
-  const bool diagonal =
-      std::all_of(probe_.begin(), probe_.begin() + static_cast<std::ptrdiff_t>(words_),
-                  [](std::uint64_t w) { return w == 0; });
-  if (!diagonal || index_.latest(probe_.data(), below, kNone, 0) != kNone) return Found::Unknown;
+  if (index_.latest(probe_.data(), below, kNone, 0) != kNone) return Found::Unknown;
   const std::uint32_t group = match(below);
   if (group == kNone) return Found::Own;
   join(group, phase, sign, number);
@@ -234,7 +229,7 @@ RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::u
         }
         if (local_.x(event.a)) {  // anticommutes with Z_a
           if (!pass(event.item, phase)) return Found::Own;
-          const std::uint8_t angle = groups_[items_[event.item].group].angle & 7;
+          const std::uint8_t angle = items_[event.item].angle & 7;
           if (angle == 4) {
             local_.times_i(2);
           } else if (angle != 0) {
@@ -268,6 +263,7 @@ void RotationMerger::rotation(std::uint32_t qubit, bool dagger) {
 
   if (searching_) {
     std::copy(own, own + 2 * words_, probe_.begin());
+    probe_hashed_ = false;
     std::uint8_t phase = own_phase;
     auto below = static_cast<std::uint32_t>(items_.size());
     Found found = walks_ ? quick_search(sign, number, phase, below)
@@ -317,6 +313,7 @@ void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
 // A boundary on every qubit: its rows span every product, so no search
 // passes it, and nothing before it is looked at again.
 void RotationMerger::wall() {
+  settle_angles();
   items_.clear();
   index_.clear();
   newest_.clear();
@@ -326,7 +323,14 @@ void RotationMerger::wall() {
   std::fill(last_event_.begin(), last_event_.end(), kNone);
 }
 
+void RotationMerger::settle_angles() {
+  for (const Item& item : items_) {
+    if (item.group != kNone) groups_[item.group].angle = item.angle;
+  }
+}
+
 MergeResult RotationMerger::finish() {
+  settle_angles();
   MergeResult result;
   int phase = phase_;
   for (const Group& g : groups_) {

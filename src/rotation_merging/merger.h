@@ -37,9 +37,12 @@
 // A search costs a hash look-up for the matching group and a walk back
 // through a `SupportIndex` to the newest item it anticommutes with, which
 // skips runs of items that surely commute with it. In a wide program, where
-// testing an item costs many words, the search first walks back through the
-// program itself with its product in the local frame (`LocalPauli`), a few
-// bit operations a gate, and asks the index only past a number of gates
+// testing an item costs many words, the index settles first only what it
+// can settle by runs alone (a product that commutes with every item, as the
+// products of a program's phase-polynomial parts do with each other);
+// otherwise the search walks back through the program itself with its
+// product in the local frame (`LocalPauli`), a few bit operations a gate,
+// and asks the index to test single items only past a number of gates
 // proportional to the qubits: most rotations find their group or their
 // blocker within the recent gates.
 #pragma once
@@ -98,11 +101,14 @@ class RotationMerger {
     std::uint32_t first;  // the number of its first rotation
     std::uint8_t angle;   // in eighths of pi, mod 16, relative to its first member's product
   };
-  // A product the search looks at: a group's, or a boundary's row.
+  // A product the search looks at: a group's, or a boundary's row. A group's
+  // angle is kept here while it has an item (a search reads it beside the
+  // phase), and in its Group from when its item is dropped.
   struct Item {
     std::uint32_t group;  // its group in groups_, or kNone for a boundary's row
-    std::uint32_t same;   // for a group: the item of the group before it with the same bits, or kNone
+    std::uint32_t same;   // for a group: the item of the group before it with the same hash, or kNone
     std::uint8_t phase;   // the power of i of its product
+    std::uint8_t angle;   // for a group: its angle, as Group::angle
   };
 
   const std::uint64_t* item_row(std::uint32_t item) const { return index_.row(item); }
@@ -144,31 +150,25 @@ class RotationMerger {
              std::uint32_t& below);
   void wall();
 
-  // Items with the same bits, newest first, chained through Item::same: the
-  // table maps the bits to the newest one.
-  struct BitsHash {
-    using is_transparent = void;
+  // The hash of the probe's bits, worked out once for each product it takes.
+  std::uint64_t probe_hash();
+  std::uint64_t hash_row(const std::uint64_t* row) const;
+  // Copies the angles of the groups that have items into groups_.
+  void settle_angles();
+
+  // The keys are hashes already mixed: the table uses them as they are.
+  struct KeptHash {
     using is_avalanching = void;
-    const RotationMerger* owner;
-    std::size_t operator()(std::uint32_t item) const;
-    std::size_t operator()(const std::uint64_t* row) const;
+    std::size_t operator()(std::uint64_t h) const { return h; }
   };
-  struct BitsEqual {
-    using is_transparent = void;
-    const RotationMerger* owner;
-    bool operator()(std::uint32_t a, std::uint32_t b) const;
-    bool operator()(const std::uint64_t* row, std::uint32_t b) const;
-    bool operator()(std::uint32_t a, const std::uint64_t* row) const { return (*this)(row, a); }
-  };
-  std::size_t hash_row(const std::uint64_t* row) const;
 
   Tableau tableau_;                      // the Clifford frame
   std::size_t words_;                    // words per half row
   std::vector<Group> groups_;            // every group, in order of their first members
   std::vector<Item> items_;              // the groups and boundary rows a search may meet, in order
   SupportIndex index_;                   // the items' products, numbered as the items
-  boost::unordered_flat_map<std::uint32_t, std::uint32_t, BitsHash, BitsEqual> newest_;
-                                         // first item with some bits -> newest group item with them
+  boost::unordered_flat_map<std::uint64_t, std::uint32_t, KeptHash> newest_;
+                                         // hash of some bits -> newest group item with that hash
   std::uint32_t hashed_ = 0;             // items entered into newest_ (groups only)
   bool walks_;                           // whether searches walk the program first
   std::size_t walk_budget_ = 0;          // gates a walk goes back at most
@@ -180,6 +180,8 @@ class RotationMerger {
   LocalPauli local_;                     // walks: the walking rotation's product
   std::vector<std::int8_t> written_;     // per rotation, as MergeResult::written
   std::vector<std::uint64_t> probe_;     // the searching rotation's product
+  std::uint64_t probe_hash_ = 0;         // the hash of its bits, when probe_hashed_
+  bool probe_hashed_ = false;            // whether probe_hash_ is that of probe_'s bits
   std::vector<std::uint32_t> stamps_;    // per qubit: the last boundary that named it
   std::uint32_t stamp_ = 0;              // one per boundary
   int phase_ = 0;                        // eighths of pi: +1 per T read, -1 per T-dagger
