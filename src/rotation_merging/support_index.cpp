@@ -2,27 +2,44 @@
 // needs them, and a run that its last product completes is or-ed into its
 // run one level up, so each product costs about one union of words, not one
 // per level; a program whose searches never ask the index builds nothing.
+// The products lie in blocks of a fixed number of them, so that the index
+// grows without moving what it holds, and keeps its blocks when cleared.
 #include "src/rotation_merging/support_index.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "engine/fault.h"
 #include "src/pauli/pauli.h"
 
 namespace kestrel {
 
-SupportIndex::SupportIndex(std::size_t words) : words_(words) {}
+namespace {
+
+// About this many bytes of products a block: small enough to come from the
+// heap, large enough that the blocks' list stays short.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+
+}  // namespace
+
+SupportIndex::SupportIndex(std::size_t words)
+    : words_(words),
+      block_shift_(static_cast<unsigned>(
+          std::bit_width(std::max<std::size_t>(1, kBlockBytes / (16 * words))) - 1)) {}
 
 void SupportIndex::clear() {
   size_ = 0;
   united_ = 0;
-  rows_.clear();
   for (auto& level : unions_) level.clear();
 }
 
 void SupportIndex::push_back(const std::uint64_t* row) {
   check(size_ < kUnknown, "fewer products than an index can number");
-  rows_.insert(rows_.end(), row, row + 2 * words_);
+  if ((size_ >> block_shift_) == blocks_.size()) {
+    blocks_.push_back(
+        std::make_unique_for_overwrite<std::uint64_t[]>((std::size_t{2} * words_) << block_shift_));
+  }
+  std::copy(row, row + 2 * words_, slot(size_));
   ++size_;
 }
 

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace kestrel {
@@ -50,9 +51,7 @@ class SupportIndex {
   void clear();
 
   // The product numbered `n`: 2 * words words.
-  const std::uint64_t* row(std::uint32_t n) const {
-    return rows_.data() + std::size_t{n} * 2 * words_;
-  }
+  const std::uint64_t* row(std::uint32_t n) const { return slot(n); }
 
  private:
   static constexpr unsigned kShift = 4;   // runs of 16^k products at level k
@@ -73,11 +72,16 @@ class SupportIndex {
   std::uint32_t search(const std::uint64_t* row, std::uint32_t below, std::uint32_t end,
                        std::size_t tests) const;
   void unite();
+  // Where product `n` is or goes.
+  std::uint64_t* slot(std::uint32_t n) const {
+    return blocks_[n >> block_shift_].get() + (n & ((1u << block_shift_) - 1)) * 2 * words_;
+  }
 
   std::size_t words_;                           // words per half row
   std::uint32_t size_ = 0;                      // products appended
   std::uint32_t united_ = 0;                    // products or-ed into the unions
-  std::vector<std::uint64_t> rows_;             // the products, 2 * words_ words each
+  unsigned block_shift_;                        // a block holds 2^block_shift_ products
+  std::vector<std::unique_ptr<std::uint64_t[]>> blocks_;  // the products, 2 * words_ words each
   std::vector<std::uint64_t> unions_[kLevels];  // per level, per run: its X bits' and Z bits' unions
   std::vector<std::uint32_t> support_;          // a search: the words where its product has bits
 };
