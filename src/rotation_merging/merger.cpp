@@ -86,11 +86,10 @@ void RotationMerger::follow(std::uint32_t qubit, std::uint32_t event) {
 }
 
 std::uint32_t RotationMerger::add_item(const std::uint64_t* row, std::uint8_t phase,
-                                       std::uint32_t group) {
+                                       std::uint32_t first, std::uint8_t angle) {
   const auto item = static_cast<std::uint32_t>(items_.size());
   check(item != kNone, "fewer items than the stamps can count");
-  const std::uint8_t angle = group == kNone ? 0 : groups_[group].angle;
-  items_.push_back(Item{group, kNone, phase, angle});
+  items_.push_back(Item{first, kNone, phase, angle});
   index_.push_back(row);
   return item;
 }
@@ -99,17 +98,18 @@ std::uint32_t RotationMerger::add_item(const std::uint64_t* row, std::uint8_t ph
 std::uint32_t RotationMerger::match(std::uint32_t below) {
   // Groups enter the table when a search first needs it.
   for (; hashed_ < items_.size(); ++hashed_) {
-    if (items_[hashed_].group == kNone) continue;
-    const auto [it, added] = newest_.try_emplace(hash_row(item_row(hashed_)), hashed_);
+    if (items_[hashed_].first == kNone) continue;
+    const auto key = static_cast<std::uint32_t>(hash_row(item_row(hashed_)) >> 32);
+    const auto [it, added] = newest_.try_emplace(key, hashed_);
     if (!added) {
       items_[hashed_].same = it->second;
       it->second = hashed_;
     }
   }
-  const auto it = newest_.find(probe_hash());
+  const auto it = newest_.find(static_cast<std::uint32_t>(probe_hash() >> 32));
   if (it == newest_.end()) return kNone;
-  // The chain holds every group item with the hash; other bits with the
-  // same hash are passed over.
+  // The chain holds every group item whose bits have those 32 bits of hash;
+  // other bits with the same are passed over.
   for (std::uint32_t item = it->second; item != kNone; item = items_[item].same) {
     if (item < below && same_bits(probe_.data(), item_row(item), words_)) return item;
   }
@@ -131,7 +131,7 @@ void RotationMerger::join(std::uint32_t item, std::uint8_t phase, int sign, std:
 // alike); a T group or a boundary cannot be passed.
 bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
   const Item& it = items_[item];
-  if (it.group == kNone) return false;  // a boundary
+  if (it.first == kNone) return false;  // a boundary
   const std::uint8_t angle = it.angle & 7;
   if (angle & 1) return false;  // a T rotation: no identity passes it
   if (angle == 4) {
@@ -255,28 +255,24 @@ RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::u
 void RotationMerger::rotation(std::uint32_t qubit, bool dagger) {
   checked_index(tableau_.qubits(), qubit);
   const int sign = dagger ? -1 : 1;
-  phase_ += sign;
   const auto number = static_cast<std::uint32_t>(written_.size());
   written_.push_back(static_cast<std::int8_t>(sign));
+  // A rotation read after stop_searching stays as read, with no phase.
+  if (!searching_) return;
+  phase_ += sign;
   const std::uint64_t* own = tableau_.z_row(qubit);
   const std::uint8_t own_phase = tableau_.z_phase(qubit);
+  std::copy(own, own + 2 * words_, probe_.begin());
+  probe_hashed_ = false;
+  std::uint8_t phase = own_phase;
+  auto below = static_cast<std::uint32_t>(items_.size());
+  Found found = walks_ ? quick_search(sign, number, phase, below)
+                       : search_index(sign, number, phase, below, kAllTests);
+  if (found == Found::Unknown) found = walk(qubit, sign, number, phase, below);
+  if (found == Found::Unknown) found = search_index(sign, number, phase, below, kAllTests);
+  if (found == Found::Merged) return;
 
-  if (searching_) {
-    std::copy(own, own + 2 * words_, probe_.begin());
-    probe_hashed_ = false;
-    std::uint8_t phase = own_phase;
-    auto below = static_cast<std::uint32_t>(items_.size());
-    Found found = walks_ ? quick_search(sign, number, phase, below)
-                         : search_index(sign, number, phase, below, kAllTests);
-    if (found == Found::Unknown) found = walk(qubit, sign, number, phase, below);
-    if (found == Found::Unknown) found = search_index(sign, number, phase, below, kAllTests);
-    if (found == Found::Merged) return;
-  }
-
-  const auto group = static_cast<std::uint32_t>(groups_.size());
-  groups_.push_back(Group{number, static_cast<std::uint8_t>(sign & 15)});
-  if (!searching_) return;
-  const std::uint32_t item = add_item(own, own_phase, group);
+  const std::uint32_t item = add_item(own, own_phase, number, static_cast<std::uint8_t>(sign & 15));
   if (walks_) record(Event{EventKind::Group, CliffordGate::H, qubit, 0, item, kNone, kNone});
 }
 
@@ -305,15 +301,15 @@ void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
   for (std::uint32_t q : qubits) {
     if (stamps_[q] != stamp_) continue;  // added already
     stamps_[q] = stamp_ - 1;
-    add_item(tableau_.x_row(q), tableau_.x_phase(q), kNone);
-    add_item(tableau_.z_row(q), tableau_.z_phase(q), kNone);
+    add_item(tableau_.x_row(q), tableau_.x_phase(q), kNone, 0);
+    add_item(tableau_.z_row(q), tableau_.z_phase(q), kNone, 0);
   }
 }
 
 // A boundary on every qubit: its rows span every product, so no search
 // passes it, and nothing before it is looked at again.
 void RotationMerger::wall() {
-  settle_angles();
+  settle();
   items_.clear();
   index_.clear();
   newest_.clear();
@@ -323,27 +319,24 @@ void RotationMerger::wall() {
   std::fill(last_event_.begin(), last_event_.end(), kNone);
 }
 
-void RotationMerger::settle_angles() {
+void RotationMerger::settle() {
   for (const Item& item : items_) {
-    if (item.group != kNone) groups_[item.group].angle = item.angle;
+    if (item.first == kNone) continue;
+    const int residue = item.angle & 7;
+    const int written = residue <= 4 ? residue : residue - 8;  // -3 to 4
+    // diag(1, e^(i r pi/4)) = e^(i r pi/8) exp(-i r pi/8 Z); r and the
+    // group's angle differ by 0 or 8 eighths, and exp(-i pi Z) = -1.
+    phase_ -= written;
+    if (((written - item.angle) & 15) == 8) phase_ += 8;
+    written_[item.first] = static_cast<std::int8_t>(written);
   }
 }
 
 MergeResult RotationMerger::finish() {
-  settle_angles();
+  settle();
   MergeResult result;
-  int phase = phase_;
-  for (const Group& g : groups_) {
-    const int residue = g.angle & 7;
-    const int written = residue <= 4 ? residue : residue - 8;  // -3 to 4
-    // diag(1, e^(i r pi/4)) = e^(i r pi/8) exp(-i r pi/8 Z); r and the
-    // group's angle differ by 0 or 8 eighths, and exp(-i pi Z) = -1.
-    phase -= written;
-    if (((written - g.angle) & 15) == 8) phase += 8;
-    written_[g.first] = static_cast<std::int8_t>(written);
-  }
   result.written = std::move(written_);
-  result.phase = static_cast<std::uint8_t>(phase & 15);
+  result.phase = static_cast<std::uint8_t>(phase_ & 15);
   return result;
 }
 

@@ -54,6 +54,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <boost/container/deque.hpp>
+
 #include "engine/hashing.h"
 #include "src/rotation_merging/local_pauli.h"
 #include "src/rotation_merging/support_index.h"
@@ -97,18 +99,15 @@ class RotationMerger {
  private:
   static constexpr std::uint32_t kNone = SupportIndex::kNone;
 
-  struct Group {
-    std::uint32_t first;  // the number of its first rotation
-    std::uint8_t angle;   // in eighths of pi, mod 16, relative to its first member's product
-  };
-  // A product the search looks at: a group's, or a boundary's row. A group's
-  // angle is kept here while it has an item (a search reads it beside the
-  // phase), and in its Group from when its item is dropped.
+  // A product the search looks at: a group's, or a boundary's row. A group
+  // lives in the item of its product until a wall drops the items or the
+  // merger finishes; then its angle is settled as the phase gate written at
+  // its first member's place (settle).
   struct Item {
-    std::uint32_t group;  // its group in groups_, or kNone for a boundary's row
-    std::uint32_t same;   // for a group: the item of the group before it with the same hash, or kNone
+    std::uint32_t first;  // for a group: the number of its first rotation; kNone for a boundary's row
+    std::uint32_t same;   // for a group: the group item before it whose bits have the same hash, or kNone
     std::uint8_t phase;   // the power of i of its product
-    std::uint8_t angle;   // for a group: its angle, as Group::angle
+    std::uint8_t angle;   // for a group: in eighths of pi, mod 16, relative to its first member's product
   };
 
   const std::uint64_t* item_row(std::uint32_t item) const { return index_.row(item); }
@@ -132,10 +131,11 @@ class RotationMerger {
     std::uint32_t qubit;   // the qubit
     bool operator<(const Cursor& o) const { return event < o.event; }
   };
-  static_assert(std::is_trivially_copyable_v<Group> && std::is_trivially_copyable_v<Item> &&
+  static_assert(std::is_trivially_copyable_v<Item> &&
                 std::is_trivially_copyable_v<Event> && std::is_trivially_copyable_v<Cursor>);
 
-  std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t group);
+  std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t first,
+                         std::uint8_t angle);
   std::uint32_t match(std::uint32_t below);
   void record(Event event);
   void follow(std::uint32_t qubit, std::uint32_t event);
@@ -153,26 +153,24 @@ class RotationMerger {
   // The hash of the probe's bits, worked out once for each product it takes.
   std::uint64_t probe_hash();
   std::uint64_t hash_row(const std::uint64_t* row) const;
-  // Copies the angles of the groups that have items into groups_.
-  void settle_angles();
-
-  // The keys are hashes already mixed: the table uses them as they are.
-  struct KeptHash {
-    using is_avalanching = void;
-    std::size_t operator()(std::uint64_t h) const { return h; }
-  };
+  // Writes the phase gate of each group that has an item at its first
+  // member's place, with the global phase that gate leaves.
+  void settle();
 
   Tableau tableau_;                      // the Clifford frame
   std::size_t words_;                    // words per half row
-  std::vector<Group> groups_;            // every group, in order of their first members
   std::vector<Item> items_;              // the groups and boundary rows a search may meet, in order
   SupportIndex index_;                   // the items' products, numbered as the items
-  boost::unordered_flat_map<std::uint64_t, std::uint32_t, KeptHash> newest_;
-                                         // hash of some bits -> newest group item with that hash
+  HashMap<std::uint32_t, std::uint32_t, IntHash> newest_;
+                                         // 32 bits of a hash of some bits -> newest group item with them
   std::uint32_t hashed_ = 0;             // items entered into newest_ (groups only)
   bool walks_;                           // whether searches walk the program first
   std::size_t walk_budget_ = 0;          // gates a walk goes back at most
-  std::vector<Event> events_;            // walks: the operations since the last wall
+  // Walks: the operations since the last wall, in blocks of 4,096 (96 KiB),
+  // so that recording one never moves the others.
+  boost::container::deque<Event, void,
+                          boost::container::deque_options_t<boost::container::block_size<4096>>>
+      events_;
   std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
   std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
   std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
@@ -184,7 +182,8 @@ class RotationMerger {
   bool probe_hashed_ = false;            // whether probe_hash_ is that of probe_'s bits
   std::vector<std::uint32_t> stamps_;    // per qubit: the last boundary that named it
   std::uint32_t stamp_ = 0;              // one per boundary
-  int phase_ = 0;                        // eighths of pi: +1 per T read, -1 per T-dagger
+  int phase_ = 0;                        // eighths of pi: +1 per T searched, -1 per T-dagger,
+                                         // less the phase gates settled
   bool searching_ = true;                // whether rotations still search
 };
 
