@@ -131,6 +131,12 @@ class RotationMerger {
     std::uint32_t qubit;   // the qubit
     bool operator<(const Cursor& o) const { return event < o.event; }
   };
+  // A growing list in blocks of 4,096 (48 or 96 KiB here), so that adding to
+  // it never moves or copies what it holds: programs of a million gates
+  // keep hundreds of thousands of items and events.
+  template <class T>
+  using Blocks = boost::container::deque<
+      T, void, boost::container::deque_options_t<boost::container::block_size<4096>>>;
   static_assert(std::is_trivially_copyable_v<Item> &&
                 std::is_trivially_copyable_v<Event> && std::is_trivially_copyable_v<Cursor>);
 
@@ -159,18 +165,14 @@ class RotationMerger {
 
   Tableau tableau_;                      // the Clifford frame
   std::size_t words_;                    // words per half row
-  std::vector<Item> items_;              // the groups and boundary rows a search may meet, in order
+  Blocks<Item> items_;                   // the groups and boundary rows a search may meet, in order
   SupportIndex index_;                   // the items' products, numbered as the items
   HashMap<std::uint32_t, std::uint32_t, IntHash> newest_;
                                          // 32 bits of a hash of some bits -> newest group item with them
   std::uint32_t hashed_ = 0;             // items entered into newest_ (groups only)
   bool walks_;                           // whether searches walk the program first
   std::size_t walk_budget_ = 0;          // gates a walk goes back at most
-  // Walks: the operations since the last wall, in blocks of 4,096 (96 KiB),
-  // so that recording one never moves the others.
-  boost::container::deque<Event, void,
-                          boost::container::deque_options_t<boost::container::block_size<4096>>>
-      events_;
+  Blocks<Event> events_;                 // walks: the operations since the last wall
   std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
   std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
   std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
