@@ -54,7 +54,9 @@ RotationMerger::RotationMerger(std::uint32_t qubits)
 
 void RotationMerger::clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b) {
   tableau_.apply(gate, a, b);
-  if (walks_ && searching_) record(Event{EventKind::Clifford, gate, a, b, kNone, kNone, kNone});
+  if (recording_ && searching_) {
+    record(Event{EventKind::Clifford, gate, a, b, kNone, kNone, kNone});
+  }
 }
 
 // Appends an event, chained to the events before it on its qubits.
@@ -183,6 +185,13 @@ RotationMerger::Found RotationMerger::quick_search(int sign, std::uint32_t numbe
 // identity. Keeps the probe (the product in the frame of the program's
 // start) in step, and `below` at the first item not yet passed, for the
 // index to go on from.
+// A walk that has passed every operation recorded: the items from the first
+// recorded on are passed, and those before, if any, are the index's.
+RotationMerger::Found RotationMerger::recorded(std::uint32_t& below) const {
+  below = first_recorded_;
+  return below == 0 ? Found::Own : Found::Unknown;
+}
+
 RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::uint32_t number,
                                           std::uint8_t& phase, std::uint32_t& below) {
   local_.reset(qubit);
@@ -203,9 +212,9 @@ RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::u
           break;
         }
       }
-      if (e == kNone) return Found::Own;  // no operation before reaches the product
+      if (e == kNone) return recorded(below);  // no operation recorded reaches the product
     } else {
-      if (position == 0) return Found::Own;
+      if (position == 0) return recorded(below);
       e = static_cast<std::uint32_t>(--position);
     }
     if (++steps > walk_budget_) return Found::Unknown;
@@ -268,12 +277,18 @@ void RotationMerger::rotation(std::uint32_t qubit, bool dagger) {
   auto below = static_cast<std::uint32_t>(items_.size());
   Found found = walks_ ? quick_search(sign, number, phase, below)
                        : search_index(sign, number, phase, below, kAllTests);
+  if (found == Found::Unknown && !recording_) {
+    // The first search the index cannot settle by runs: from now on the
+    // operations are recorded for walks.
+    recording_ = true;
+    first_recorded_ = static_cast<std::uint32_t>(items_.size());
+  }
   if (found == Found::Unknown) found = walk(qubit, sign, number, phase, below);
   if (found == Found::Unknown) found = search_index(sign, number, phase, below, kAllTests);
   if (found == Found::Merged) return;
 
   const std::uint32_t item = add_item(own, own_phase, number, static_cast<std::uint8_t>(sign & 15));
-  if (walks_) record(Event{EventKind::Group, CliffordGate::H, qubit, 0, item, kNone, kNone});
+  if (recording_) record(Event{EventKind::Group, CliffordGate::H, qubit, 0, item, kNone, kNone});
 }
 
 void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
@@ -289,7 +304,7 @@ void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
     seen = stamp_;
   }
   if (distinct == tableau_.qubits()) return wall();
-  if (walks_) {
+  if (recording_) {
     for (std::uint32_t q : qubits) {
       if (stamps_[q] == stamp_) boundary_qubits_.push_back(q);
     }
@@ -317,6 +332,7 @@ void RotationMerger::wall() {
   events_.clear();
   boundary_qubits_.clear();
   std::fill(last_event_.begin(), last_event_.end(), kNone);
+  first_recorded_ = 0;
 }
 
 void RotationMerger::settle() {

@@ -44,7 +44,9 @@
 // product in the local frame (`LocalPauli`), a few bit operations a gate,
 // and asks the index to test single items only past a number of gates
 // proportional to the qubits: most rotations find their group or their
-// blocker within the recent gates.
+// blocker within the recent gates. The operations are recorded for walks
+// from the first search the index cannot settle by runs; a walk that passes
+// all that are recorded leaves the older items to the index.
 #pragma once
 
 #include <cstddef>
@@ -152,6 +154,7 @@ class RotationMerger {
   Found search_index(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below,
                      std::size_t tests);
   Found quick_search(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below);
+  Found recorded(std::uint32_t& below) const;
   Found walk(std::uint32_t qubit, int sign, std::uint32_t number, std::uint8_t& phase,
              std::uint32_t& below);
   void wall();
@@ -171,8 +174,11 @@ class RotationMerger {
                                          // 32 bits of a hash of some bits -> newest group item with them
   std::uint32_t hashed_ = 0;             // items entered into newest_ (groups only)
   bool walks_;                           // whether searches walk the program first
+  bool recording_ = false;               // walks: whether operations are recorded, from the
+                                         // first search the index could not settle by runs
+  std::uint32_t first_recorded_ = 0;     // walks: the first item recorded as an event
   std::size_t walk_budget_ = 0;          // gates a walk goes back at most
-  Blocks<Event> events_;                 // walks: the operations since the last wall
+  Blocks<Event> events_;                 // walks: the operations recorded since the last wall
   std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
   std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
   std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
