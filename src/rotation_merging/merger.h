@@ -178,7 +178,7 @@ class RotationMerger {
                                          // first search the index could not settle by runs
   std::uint32_t first_recorded_ = 0;     // walks: the first item recorded as an event
   std::size_t walk_budget_ = 0;          // gates a walk goes back at most
-  Blocks<Event> events_;                 // walks: the operations recorded since the last wall
+  std::vector<Event> events_;            // walks: the operations recorded since the last wall
   std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
   std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
   std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
