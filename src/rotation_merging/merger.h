@@ -133,12 +133,11 @@ class RotationMerger {
     std::uint32_t qubit;   // the qubit
     bool operator<(const Cursor& o) const { return event < o.event; }
   };
-  // A growing list in blocks of 4,096 (48 or 96 KiB here), so that adding to
-  // it never moves or copies what it holds: programs of a million gates
-  // keep hundreds of thousands of items and events.
-  template <class T>
-  using Blocks = boost::container::deque<
-      T, void, boost::container::deque_options_t<boost::container::block_size<4096>>>;
+  // The items, in blocks of 4,096 (48 KiB), so that adding one never moves
+  // or copies the others: a program of a million gates keeps a hundred
+  // thousand of them.
+  using Items = boost::container::deque<
+      Item, void, boost::container::deque_options_t<boost::container::block_size<4096>>>;
   static_assert(std::is_trivially_copyable_v<Item> &&
                 std::is_trivially_copyable_v<Event> && std::is_trivially_copyable_v<Cursor>);
 
@@ -168,7 +167,7 @@ class RotationMerger {
 
   Tableau tableau_;                      // the Clifford frame
   std::size_t words_;                    // words per half row
-  Blocks<Item> items_;                   // the groups and boundary rows a search may meet, in order
+  Items items_;                          // the groups and boundary rows a search may meet, in order
   SupportIndex index_;                   // the items' products, numbered as the items
   HashMap<std::uint32_t, std::uint32_t, IntHash> newest_;
                                          // 32 bits of a hash of some bits -> newest group item with them
