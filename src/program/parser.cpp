@@ -94,6 +94,18 @@ std::variant<QasmProgram, InputError> Parser::read() {
     return InputError{1, 1, "expected a text shorter than 4 GiB"};
   }
   for (const LibraryGate& gate : kBuiltins) scopes_.define(gate);
+  // The lists are allocated once, from a bound that nearly every program
+  // keeps (a statement ends at a ';', operands are separated by ','), so
+  // that a long program's lists are not copied as they grow: at a million
+  // statements the copies and the pages of the lists left behind cost a
+  // fifth of the reading. A few bytes of text per entry at most.
+  std::size_t semicolons = 0, commas = 0;
+  for (const char c : text_) {
+    semicolons += c == ';';
+    commas += c == ',';
+  }
+  program_.statements.reserve(std::min(semicolons, text_.size() / 4) + 1);
+  program_.operands.reserve(std::min(semicolons + commas, text_.size() / 2) + 1);
   advance();
   while (!tokens_.error() && !is(Tok::End)) statement();
   if (tokens_.error()) return std::move(*tokens_.error());
