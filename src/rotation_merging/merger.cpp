@@ -182,6 +182,13 @@ RotationMerger::Found RotationMerger::quick_search(int sign, std::uint32_t numbe
   return Found::Merged;
 }
 
+// A walk that has passed every operation recorded: the items from the first
+// recorded on are passed, and those before, if any, are the index's.
+RotationMerger::Found RotationMerger::recorded(std::uint32_t& below) const {
+  below = first_recorded_;
+  return below == 0 ? Found::Own : Found::Unknown;
+}
+
 // Walks back from the newest operation with the rotation's product in the
 // local frame, where a group's first member is Z_a and a boundary's rows are
 // the X and Z of its qubits, so each test reads a bit or two. While the
@@ -190,13 +197,6 @@ RotationMerger::Found RotationMerger::quick_search(int sign, std::uint32_t numbe
 // identity. Keeps the probe (the product in the frame of the program's
 // start) in step, and `below` at the first item not yet passed, for the
 // index to go on from.
-// A walk that has passed every operation recorded: the items from the first
-// recorded on are passed, and those before, if any, are the index's.
-RotationMerger::Found RotationMerger::recorded(std::uint32_t& below) const {
-  below = first_recorded_;
-  return below == 0 ? Found::Own : Found::Unknown;
-}
-
 RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::uint32_t number,
                                           std::uint8_t& phase, std::uint32_t& below) {
   local_.reset(qubit);
