@@ -20,12 +20,16 @@ namespace {
 // heap, large enough that the blocks' list stays short.
 constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
 
+// The power of two of products that fill about kBlockBytes: one for
+// products larger than that, and for an index of products on no qubits.
+unsigned block_shift(std::size_t words) {
+  const std::size_t products = kBlockBytes / (16 * std::max<std::size_t>(1, words));
+  return static_cast<unsigned>(std::bit_width(std::max<std::size_t>(1, products)) - 1);
+}
+
 }  // namespace
 
-SupportIndex::SupportIndex(std::size_t words)
-    : words_(words),
-      block_shift_(static_cast<unsigned>(
-          std::bit_width(std::max<std::size_t>(1, kBlockBytes / (16 * words))) - 1)) {}
+SupportIndex::SupportIndex(std::size_t words) : words_(words), block_shift_(block_shift(words)) {}
 
 void SupportIndex::clear() {
   size_ = 0;

@@ -167,6 +167,14 @@ TEST(MergerTest, RandomProgramsEqualTheirWrittenFormTimesThePhase) {
   EXPECT_GT(merged, 100);  // the programs do exercise merging
 }
 
+TEST(MergerTest, AProgramWithoutQubitsHasNothingToMerge) {
+  RotationMerger merger(0);
+  merger.boundary({});
+  const MergeResult result = merger.finish();
+  EXPECT_TRUE(result.written.empty());
+  EXPECT_EQ(result.phase, 0);
+}
+
 TEST(MergerTest, AfterStopSearchingRotationsStayAsTheyWere) {
   RotationMerger merger(1);
   merger.rotation(0, false);
