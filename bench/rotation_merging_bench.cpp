@@ -5,7 +5,7 @@
 // T-count programs for n = 32, 64 and 128 with the growth of the time from
 // each to the next (four times the gates, twice the qubits).
 //
-//   rotation_merging_bench [family] [repetitions]   (defaults all and 5)
+//   rotation_merging_bench [family|all] [repetitions]   (defaults all and 5)
 //
 // The random families are those of bench/circuits.py's whole programs: h,
 // s, sdg, t, tdg, x and z on a random qubit, or with probability 0.35 a cx
@@ -116,7 +116,7 @@ void print(const char* family, const std::string& size, const Times& t, double b
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* only = argc > 1 ? argv[1] : nullptr;
+  const char* only = argc > 1 && std::strcmp(argv[1], "all") != 0 ? argv[1] : nullptr;
   const int reps = argc > 2 ? std::atoi(argv[2]) : 5;
   const auto wanted = [&](const char* family) {
     return only == nullptr || std::strcmp(only, family) == 0;
