@@ -1,18 +1,29 @@
 // Rotation merging without Python: reading the statements, merging, counting
-// and writing, each timed, on seeded random programs of 64 qubits from
-// 131,072 to 1,048,576 gates, with the time ratio between the two sizes.
+// and writing, each timed (the best of the repetitions), on seeded random
+// programs of 64 qubits from 131,072 to 1,048,576 gates with the time ratio
+// between the two sizes, and on the multipliers over GF(2^n) of the shared
+// T-count programs for n = 32, 64 and 128 with the growth of the time from
+// each to the next (four times the gates, twice the qubits).
 //
-//   rotation_merging_bench [family] [repetitions]   (defaults both and 5)
+//   rotation_merging_bench [family|all] [repetitions]   (defaults all and 5)
 //
-// The families are those of bench/circuits.py's whole programs: h, s, sdg,
-// t, tdg, x and z on a random qubit, or with probability 0.35 a cx between
-// two distinct random qubits ("clifford_t_cx"); or only t, tdg and cx
-// ("cx_t"), whose rotations all commute.
+// The random families are those of bench/circuits.py's whole programs: h,
+// s, sdg, t, tdg, x and z on a random qubit, or with probability 0.35 a cx
+// between two distinct random qubits ("clifford_t_cx"); or only t, tdg and
+// cx ("cx_t"), whose rotations all commute. The multipliers ("gf2") are read
+// from the folder $KESTREL_TCOUNT names, else from shared/data/tcount in a
+// folder above this file, and merged under the method's default time limit
+// of 5 s, as a call without options would be.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <variant>
 
@@ -49,11 +60,23 @@ std::string program(std::size_t gates, bool clifford) {
   return text;
 }
 
+// The folder of the shared T-count programs, or nothing.
+std::optional<std::filesystem::path> tcount_folder() {
+  if (const char* named = std::getenv("KESTREL_TCOUNT")) return std::filesystem::path(named);
+  for (auto dir = std::filesystem::path(__FILE__).parent_path(); dir != dir.parent_path();
+       dir = dir.parent_path()) {
+    const auto folder = dir / "shared" / "data" / "tcount";
+    if (std::filesystem::is_directory(folder)) return folder;
+  }
+  return std::nullopt;
+}
+
 struct Times {
   double read = 1e30, merge = 1e30, stats = 1e30, write = 1e30, total = 1e30;
+  std::uint64_t t_after = 0;
 };
 
-Times measure(const std::string& text, int reps) {
+Times measure(const std::string& text, int reps, std::optional<std::chrono::seconds> limit) {
   Times best;
   for (int r = 0; r < reps; ++r) {
     const Clock::time_point start = Clock::now();
@@ -61,7 +84,8 @@ Times measure(const std::string& text, int reps) {
     const double t_read = ms_since(start);
     const auto& program = std::get<kestrel::QasmProgram>(read);
     Clock::time_point at = Clock::now();
-    const kestrel::RotationMergingResult merged = kestrel::merge_rotations(program);
+    const kestrel::RotationMergingResult merged =
+        limit ? kestrel::merge_rotations(program, at + *limit) : kestrel::merge_rotations(program);
     const double t_merge = ms_since(at);
     at = Clock::now();
     const kestrel::ProgramStats stats = kestrel::program_stats(program, merged.edits);
@@ -76,27 +100,54 @@ Times measure(const std::string& text, int reps) {
     best.stats = std::min(best.stats, t_stats);
     best.write = std::min(best.write, t_write);
     best.total = std::min(best.total, total);
+    best.t_after = stats.after.t;
   }
   return best;
+}
+
+void print(const char* family, const std::string& size, const Times& t, double before,
+           const char* change) {
+  std::printf("%-14s %12s %9.2f %9.2f %9.2f %9.2f %9.2f %9llu", family, size.c_str(), t.read,
+              t.merge, t.stats, t.write, t.total, static_cast<unsigned long long>(t.t_after));
+  if (before > 0) std::printf("   %s %.2f", change, t.total / before);
+  std::printf("\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* only = argc > 1 ? argv[1] : nullptr;
+  const char* only = argc > 1 && std::strcmp(argv[1], "all") != 0 ? argv[1] : nullptr;
   const int reps = argc > 2 ? std::atoi(argv[2]) : 5;
-  std::printf("%-14s %9s %9s %9s %9s %9s %9s\n", "family", "gates", "read ms", "merge ms",
-              "stats ms", "write ms", "total ms");
+  const auto wanted = [&](const char* family) {
+    return only == nullptr || std::strcmp(only, family) == 0;
+  };
+  std::printf("%-14s %12s %9s %9s %9s %9s %9s %9s\n", "family", "size", "read ms", "merge ms",
+              "stats ms", "write ms", "total ms", "T after");
   for (const char* family : {"clifford_t_cx", "cx_t"}) {
-    if (only != nullptr && std::strcmp(only, family) != 0) continue;
+    if (!wanted(family)) continue;
     double first = 0;
     for (std::size_t gates : {std::size_t{131072}, std::size_t{1048576}}) {
-      const Times t = measure(program(gates, std::strcmp(family, "cx_t") != 0), reps);
-      std::printf("%-14s %9zu %9.2f %9.2f %9.2f %9.2f %9.2f", family, gates, t.read, t.merge,
-                  t.stats, t.write, t.total);
-      if (first > 0) std::printf("   ratio %.2f", t.total / first);
-      std::printf("\n");
+      const Times t =
+          measure(program(gates, std::strcmp(family, "cx_t") != 0), reps, std::nullopt);
+      print(family, std::to_string(gates), t, first, "ratio");
       first = t.total;
+    }
+  }
+  if (wanted("gf2")) {
+    const auto folder = tcount_folder();
+    double before = 0;
+    for (int n : {32, 64, 128}) {
+      const std::string name = "gf2^" + std::to_string(n) + "_mult";
+      std::ifstream file(folder ? *folder / (name + ".qasm") : std::filesystem::path());
+      if (!file) {
+        std::printf("%-14s %12s not found (set KESTREL_TCOUNT)\n", "gf2", name.c_str());
+        break;
+      }
+      std::stringstream text;
+      text << file.rdbuf();
+      const Times t = measure(text.str(), reps, std::chrono::seconds(5));
+      print("gf2", name, t, before, "growth");
+      before = t.total;
     }
   }
   std::printf("peak resident memory %ld KiB\n", peak_rss_kb());

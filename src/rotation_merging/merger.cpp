@@ -28,30 +28,27 @@ constexpr std::uint32_t kLightCone = 64;
 
 }  // namespace
 
-std::size_t RotationMerger::hash_row(const std::uint64_t* row) const {
-  std::uint64_t h = 0;
-  for (std::size_t w = 0; w < 2 * words_; ++w) h = (h ^ row[w]) * 0x9e3779b97f4a7c15ULL;
-  return mix64(h);
+std::uint64_t RotationMerger::hash_row(const std::uint64_t* row) const {
+  // The X half and the Z half in two chains, which the processor runs side
+  // by side: a wide row's words are otherwise one long chain of multiplies.
+  std::uint64_t hx = 0, hz = 0;
+  for (std::size_t w = 0; w < words_; ++w) {
+    hx = (hx ^ row[w]) * 0x9e3779b97f4a7c15ULL;
+    hz = (hz ^ row[words_ + w]) * 0xc2b2ae3d27d4eb4fULL;
+  }
+  return mix64(hx ^ (hz << 31 | hz >> 33));
 }
 
-std::size_t RotationMerger::BitsHash::operator()(std::uint32_t item) const {
-  return owner->hash_row(owner->item_row(item));
-}
-std::size_t RotationMerger::BitsHash::operator()(const std::uint64_t* row) const {
-  return owner->hash_row(row);
-}
-bool RotationMerger::BitsEqual::operator()(std::uint32_t a, std::uint32_t b) const {
-  return same_bits(owner->item_row(a), owner->item_row(b), owner->words_);
-}
-bool RotationMerger::BitsEqual::operator()(const std::uint64_t* row, std::uint32_t b) const {
-  return same_bits(row, owner->item_row(b), owner->words_);
+std::uint64_t RotationMerger::probe_hash() {
+  if (!probe_hashed_) probe_hash_ = hash_row(probe_.data());
+  probe_hashed_ = true;
+  return probe_hash_;
 }
 
 RotationMerger::RotationMerger(std::uint32_t qubits)
     : tableau_(qubits),
       words_(tableau_.words()),
       index_(words_),
-      newest_(0, BitsHash{this}, BitsEqual{this}),
       walks_(words_ > kWalkWords),
       walk_budget_(std::max<std::size_t>(1024, kWalkGatesPerQubit * qubits)),
       last_event_(walks_ ? qubits : 0, kNone),
@@ -62,7 +59,9 @@ RotationMerger::RotationMerger(std::uint32_t qubits)
 
 void RotationMerger::clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b) {
   tableau_.apply(gate, a, b);
-  if (walks_ && searching_) record(Event{EventKind::Clifford, gate, a, b, kNone, kNone, kNone});
+  if (recording_ && searching_) {
+    record(Event{EventKind::Clifford, gate, a, b, kNone, kNone, kNone});
+  }
 }
 
 // Appends an event, chained to the events before it on its qubits.
@@ -94,10 +93,10 @@ void RotationMerger::follow(std::uint32_t qubit, std::uint32_t event) {
 }
 
 std::uint32_t RotationMerger::add_item(const std::uint64_t* row, std::uint8_t phase,
-                                       std::uint32_t group) {
+                                       std::uint32_t first, std::uint8_t angle) {
   const auto item = static_cast<std::uint32_t>(items_.size());
   check(item != kNone, "fewer items than the stamps can count");
-  items_.push_back(Item{group, kNone, phase});
+  items_.push_back(Item{first, kNone, phase, angle});
   index_.push_back(row);
   return item;
 }
@@ -106,27 +105,31 @@ std::uint32_t RotationMerger::add_item(const std::uint64_t* row, std::uint8_t ph
 std::uint32_t RotationMerger::match(std::uint32_t below) {
   // Groups enter the table when a search first needs it.
   for (; hashed_ < items_.size(); ++hashed_) {
-    if (items_[hashed_].group == kNone) continue;
-    const auto [it, added] = newest_.try_emplace(hashed_, hashed_);
+    if (items_[hashed_].first == kNone) continue;
+    const auto key = static_cast<std::uint32_t>(hash_row(item_row(hashed_)) >> 32);
+    const auto [it, added] = newest_.try_emplace(key, hashed_);
     if (!added) {
       items_[hashed_].same = it->second;
       it->second = hashed_;
     }
   }
-  const auto it = newest_.find(probe_.data());
+  const auto it = newest_.find(static_cast<std::uint32_t>(probe_hash() >> 32));
   if (it == newest_.end()) return kNone;
-  std::uint32_t item = it->second;
-  while (item != kNone && item >= below) item = items_[item].same;
-  return item;
+  // The chain holds every group item whose bits have those 32 bits of hash;
+  // other bits with the same are passed over.
+  for (std::uint32_t item = it->second; item != kNone; item = items_[item].same) {
+    if (item < below && same_bits(probe_.data(), item_row(item), words_)) return item;
+  }
+  return kNone;
 }
 
 // The rotation `number`, whose product is `phase` times that of group item
 // `item`'s first member up to sign, joins that group.
 void RotationMerger::join(std::uint32_t item, std::uint8_t phase, int sign, std::uint32_t number) {
-  Group& g = groups_[items_[item].group];
-  const int relative = (phase - items_[item].phase) & 3;  // 0: +P1, 2: -P1
+  Item& it = items_[item];
+  const int relative = (phase - it.phase) & 3;  // 0: +P1, 2: -P1
   check(relative == 0 || relative == 2, "a Hermitian product differs from another by a sign");
-  g.angle = static_cast<std::uint8_t>((g.angle + (relative == 0 ? sign : -sign)) & 15);
+  it.angle = static_cast<std::uint8_t>((it.angle + (relative == 0 ? sign : -sign)) & 15);
   written_[number] = MergeResult::kMerged;
 }
 
@@ -135,8 +138,8 @@ void RotationMerger::join(std::uint32_t item, std::uint8_t phase, int sign, std:
 // alike); a T group or a boundary cannot be passed.
 bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
   const Item& it = items_[item];
-  if (it.group == kNone) return false;  // a boundary
-  const std::uint8_t angle = groups_[it.group].angle & 7;
+  if (it.first == kNone) return false;  // a boundary
+  const std::uint8_t angle = it.angle & 7;
   if (angle & 1) return false;  // a T rotation: no identity passes it
   if (angle == 4) {
     phase = (phase + 2) & 3;  // a Pauli: R^-1 P R = -P
@@ -144,6 +147,7 @@ bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
     // exp(-i pi/4 G) and its inverse: R^-1 P R = +-i G P.
     phase = multiply(item_row(item), it.phase, probe_.data(), phase, probe_.data(), words_);
     phase = (phase + (angle == 2 ? 1 : 3)) & 3;
+    probe_hashed_ = false;
   }
   return true;
 }
@@ -164,20 +168,25 @@ RotationMerger::Found RotationMerger::search_index(int sign, std::uint32_t numbe
   }
 }
 
-// Before a walk: a diagonal product (Z bits only, as the rotations of the
-// phase-polynomial parts of a program are) commutes with every diagonal
-// item, and the index skips runs of those at once, where a walk would go
-// far. Settles the search only when no single test is needed.
+// Before a walk: a product that commutes with every item, as a diagonal
+// product (Z bits only) does with the diagonal items of a program's
+// phase-polynomial parts, is found so by the index at once, where a walk
+// would go far. Settles the search only when no single test is needed, and
+// so before any hash is worked out.
 RotationMerger::Found RotationMerger::quick_search(int sign, std::uint32_t number,
                                                    std::uint8_t& phase, std::uint32_t& below) {
-  const bool diagonal =
-      std::all_of(probe_.begin(), probe_.begin() + static_cast<std::ptrdiff_t>(words_),
-                  [](std::uint64_t w) { return w == 0; });
-  if (!diagonal || index_.latest(probe_.data(), below, kNone, 0) != kNone) return Found::Unknown;
+  if (index_.latest(probe_.data(), below, kNone, 0) != kNone) return Found::Unknown;
   const std::uint32_t group = match(below);
   if (group == kNone) return Found::Own;
   join(group, phase, sign, number);
   return Found::Merged;
+}
+
+// A walk that has passed every operation recorded: the items from the first
+// recorded on are passed, and those before, if any, are the index's.
+RotationMerger::Found RotationMerger::recorded(std::uint32_t& below) const {
+  below = first_recorded_;
+  return below == 0 ? Found::Own : Found::Unknown;
 }
 
 // Walks back from the newest operation with the rotation's product in the
@@ -208,9 +217,9 @@ RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::u
           break;
         }
       }
-      if (e == kNone) return Found::Own;  // no operation before reaches the product
+      if (e == kNone) return recorded(below);  // no operation recorded reaches the product
     } else {
-      if (position == 0) return Found::Own;
+      if (position == 0) return recorded(below);
       e = static_cast<std::uint32_t>(--position);
     }
     if (++steps > walk_budget_) return Found::Unknown;
@@ -234,7 +243,7 @@ RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::u
         }
         if (local_.x(event.a)) {  // anticommutes with Z_a
           if (!pass(event.item, phase)) return Found::Own;
-          const std::uint8_t angle = groups_[items_[event.item].group].angle & 7;
+          const std::uint8_t angle = items_[event.item].angle & 7;
           if (angle == 4) {
             local_.times_i(2);
           } else if (angle != 0) {
@@ -260,28 +269,31 @@ RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::u
 void RotationMerger::rotation(std::uint32_t qubit, bool dagger) {
   checked_index(tableau_.qubits(), qubit);
   const int sign = dagger ? -1 : 1;
-  phase_ += sign;
   const auto number = static_cast<std::uint32_t>(written_.size());
   written_.push_back(static_cast<std::int8_t>(sign));
+  // A rotation read after stop_searching stays as read, with no phase.
+  if (!searching_) return;
+  phase_ += sign;
   const std::uint64_t* own = tableau_.z_row(qubit);
   const std::uint8_t own_phase = tableau_.z_phase(qubit);
-
-  if (searching_) {
-    std::copy(own, own + 2 * words_, probe_.begin());
-    std::uint8_t phase = own_phase;
-    auto below = static_cast<std::uint32_t>(items_.size());
-    Found found = walks_ ? quick_search(sign, number, phase, below)
-                         : search_index(sign, number, phase, below, kAllTests);
-    if (found == Found::Unknown) found = walk(qubit, sign, number, phase, below);
-    if (found == Found::Unknown) found = search_index(sign, number, phase, below, kAllTests);
-    if (found == Found::Merged) return;
+  std::copy(own, own + 2 * words_, probe_.begin());
+  probe_hashed_ = false;
+  std::uint8_t phase = own_phase;
+  auto below = static_cast<std::uint32_t>(items_.size());
+  Found found = walks_ ? quick_search(sign, number, phase, below)
+                       : search_index(sign, number, phase, below, kAllTests);
+  if (found == Found::Unknown && !recording_) {
+    // The first search the index cannot settle by runs: from now on the
+    // operations are recorded for walks.
+    recording_ = true;
+    first_recorded_ = static_cast<std::uint32_t>(items_.size());
   }
+  if (found == Found::Unknown) found = walk(qubit, sign, number, phase, below);
+  if (found == Found::Unknown) found = search_index(sign, number, phase, below, kAllTests);
+  if (found == Found::Merged) return;
 
-  const auto group = static_cast<std::uint32_t>(groups_.size());
-  groups_.push_back(Group{number, static_cast<std::uint8_t>(sign & 15)});
-  if (!searching_) return;
-  const std::uint32_t item = add_item(own, own_phase, group);
-  if (walks_) record(Event{EventKind::Group, CliffordGate::H, qubit, 0, item, kNone, kNone});
+  const std::uint32_t item = add_item(own, own_phase, number, static_cast<std::uint8_t>(sign & 15));
+  if (recording_) record(Event{EventKind::Group, CliffordGate::H, qubit, 0, item, kNone, kNone});
 }
 
 void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
@@ -297,7 +309,7 @@ void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
     seen = stamp_;
   }
   if (distinct == tableau_.qubits()) return wall();
-  if (walks_) {
+  if (recording_) {
     for (std::uint32_t q : qubits) {
       if (stamps_[q] == stamp_) boundary_qubits_.push_back(q);
     }
@@ -309,14 +321,15 @@ void RotationMerger::boundary(std::span<const std::uint32_t> qubits) {
   for (std::uint32_t q : qubits) {
     if (stamps_[q] != stamp_) continue;  // added already
     stamps_[q] = stamp_ - 1;
-    add_item(tableau_.x_row(q), tableau_.x_phase(q), kNone);
-    add_item(tableau_.z_row(q), tableau_.z_phase(q), kNone);
+    add_item(tableau_.x_row(q), tableau_.x_phase(q), kNone, 0);
+    add_item(tableau_.z_row(q), tableau_.z_phase(q), kNone, 0);
   }
 }
 
 // A boundary on every qubit: its rows span every product, so no search
 // passes it, and nothing before it is looked at again.
 void RotationMerger::wall() {
+  settle();
   items_.clear();
   index_.clear();
   newest_.clear();
@@ -324,22 +337,27 @@ void RotationMerger::wall() {
   events_.clear();
   boundary_qubits_.clear();
   std::fill(last_event_.begin(), last_event_.end(), kNone);
+  first_recorded_ = 0;
 }
 
-MergeResult RotationMerger::finish() {
-  MergeResult result;
-  int phase = phase_;
-  for (const Group& g : groups_) {
-    const int residue = g.angle & 7;
+void RotationMerger::settle() {
+  for (const Item& item : items_) {
+    if (item.first == kNone) continue;
+    const int residue = item.angle & 7;
     const int written = residue <= 4 ? residue : residue - 8;  // -3 to 4
     // diag(1, e^(i r pi/4)) = e^(i r pi/8) exp(-i r pi/8 Z); r and the
     // group's angle differ by 0 or 8 eighths, and exp(-i pi Z) = -1.
-    phase -= written;
-    if (((written - g.angle) & 15) == 8) phase += 8;
-    written_[g.first] = static_cast<std::int8_t>(written);
+    phase_ -= written;
+    if (((written - item.angle) & 15) == 8) phase_ += 8;
+    written_[item.first] = static_cast<std::int8_t>(written);
   }
+}
+
+MergeResult RotationMerger::finish() {
+  settle();
+  MergeResult result;
   result.written = std::move(written_);
-  result.phase = static_cast<std::uint8_t>(phase & 15);
+  result.phase = static_cast<std::uint8_t>(phase_ & 15);
   return result;
 }
 

@@ -37,11 +37,16 @@
 // A search costs a hash look-up for the matching group and a walk back
 // through a `SupportIndex` to the newest item it anticommutes with, which
 // skips runs of items that surely commute with it. In a wide program, where
-// testing an item costs many words, the search first walks back through the
-// program itself with its product in the local frame (`LocalPauli`), a few
-// bit operations a gate, and asks the index only past a number of gates
+// testing an item costs many words, the index settles first only what it
+// can settle by runs alone (a product that commutes with every item, as the
+// products of a program's phase-polynomial parts do with each other);
+// otherwise the search walks back through the program itself with its
+// product in the local frame (`LocalPauli`), a few bit operations a gate,
+// and asks the index to test single items only past a number of gates
 // proportional to the qubits: most rotations find their group or their
-// blocker within the recent gates.
+// blocker within the recent gates. The operations are recorded for walks
+// from the first search the index cannot settle by runs; a walk that passes
+// all that are recorded leaves the older items to the index.
 #pragma once
 
 #include <cstddef>
@@ -50,6 +55,8 @@
 #include <span>
 #include <type_traits>
 #include <vector>
+
+#include <boost/container/deque.hpp>
 
 #include "engine/hashing.h"
 #include "src/rotation_merging/local_pauli.h"
@@ -94,15 +101,15 @@ class RotationMerger {
  private:
   static constexpr std::uint32_t kNone = SupportIndex::kNone;
 
-  struct Group {
-    std::uint32_t first;  // the number of its first rotation
-    std::uint8_t angle;   // in eighths of pi, mod 16, relative to its first member's product
-  };
-  // A product the search looks at: a group's, or a boundary's row.
+  // A product the search looks at: a group's, or a boundary's row. A group
+  // lives in the item of its product until a wall drops the items or the
+  // merger finishes; then its angle is settled as the phase gate written at
+  // its first member's place (settle).
   struct Item {
-    std::uint32_t group;  // its group in groups_, or kNone for a boundary's row
-    std::uint32_t same;   // for a group: the item of the group before it with the same bits, or kNone
+    std::uint32_t first;  // for a group: the number of its first rotation; kNone for a boundary's row
+    std::uint32_t same;   // for a group: the group item before it whose bits have the same hash, or kNone
     std::uint8_t phase;   // the power of i of its product
+    std::uint8_t angle;   // for a group: in eighths of pi, mod 16, relative to its first member's product
   };
 
   const std::uint64_t* item_row(std::uint32_t item) const { return index_.row(item); }
@@ -126,10 +133,16 @@ class RotationMerger {
     std::uint32_t qubit;   // the qubit
     bool operator<(const Cursor& o) const { return event < o.event; }
   };
-  static_assert(std::is_trivially_copyable_v<Group> && std::is_trivially_copyable_v<Item> &&
+  // The items, in blocks of 4,096 (48 KiB), so that adding one never moves
+  // or copies the others: a program of a million gates keeps a hundred
+  // thousand of them.
+  using Items = boost::container::deque<
+      Item, void, boost::container::deque_options_t<boost::container::block_size<4096>>>;
+  static_assert(std::is_trivially_copyable_v<Item> &&
                 std::is_trivially_copyable_v<Event> && std::is_trivially_copyable_v<Cursor>);
 
-  std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t group);
+  std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t first,
+                         std::uint8_t angle);
   std::uint32_t match(std::uint32_t below);
   void record(Event event);
   void follow(std::uint32_t qubit, std::uint32_t event);
@@ -140,39 +153,31 @@ class RotationMerger {
   Found search_index(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below,
                      std::size_t tests);
   Found quick_search(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below);
+  Found recorded(std::uint32_t& below) const;
   Found walk(std::uint32_t qubit, int sign, std::uint32_t number, std::uint8_t& phase,
              std::uint32_t& below);
   void wall();
 
-  // Items with the same bits, newest first, chained through Item::same: the
-  // table maps the bits to the newest one.
-  struct BitsHash {
-    using is_transparent = void;
-    using is_avalanching = void;
-    const RotationMerger* owner;
-    std::size_t operator()(std::uint32_t item) const;
-    std::size_t operator()(const std::uint64_t* row) const;
-  };
-  struct BitsEqual {
-    using is_transparent = void;
-    const RotationMerger* owner;
-    bool operator()(std::uint32_t a, std::uint32_t b) const;
-    bool operator()(const std::uint64_t* row, std::uint32_t b) const;
-    bool operator()(std::uint32_t a, const std::uint64_t* row) const { return (*this)(row, a); }
-  };
-  std::size_t hash_row(const std::uint64_t* row) const;
+  // The hash of the probe's bits, worked out once for each product it takes.
+  std::uint64_t probe_hash();
+  std::uint64_t hash_row(const std::uint64_t* row) const;
+  // Writes the phase gate of each group that has an item at its first
+  // member's place, with the global phase that gate leaves.
+  void settle();
 
   Tableau tableau_;                      // the Clifford frame
   std::size_t words_;                    // words per half row
-  std::vector<Group> groups_;            // every group, in order of their first members
-  std::vector<Item> items_;              // the groups and boundary rows a search may meet, in order
+  Items items_;                          // the groups and boundary rows a search may meet, in order
   SupportIndex index_;                   // the items' products, numbered as the items
-  boost::unordered_flat_map<std::uint32_t, std::uint32_t, BitsHash, BitsEqual> newest_;
-                                         // first item with some bits -> newest group item with them
+  HashMap<std::uint32_t, std::uint32_t, IntHash> newest_;
+                                         // 32 bits of a hash of some bits -> newest group item with them
   std::uint32_t hashed_ = 0;             // items entered into newest_ (groups only)
   bool walks_;                           // whether searches walk the program first
+  bool recording_ = false;               // walks: whether operations are recorded, from the
+                                         // first search the index could not settle by runs
+  std::uint32_t first_recorded_ = 0;     // walks: the first item recorded as an event
   std::size_t walk_budget_ = 0;          // gates a walk goes back at most
-  std::vector<Event> events_;            // walks: the operations since the last wall
+  std::vector<Event> events_;            // walks: the operations recorded since the last wall
   std::vector<std::uint32_t> boundary_qubits_;  // walks: the boundaries' qubits
   std::vector<std::uint32_t> last_event_;       // walks: per qubit, its newest event, or kNone
   std::vector<std::uint32_t> next_event_;       // walks: per qubit, the event its cursor stands for
@@ -180,9 +185,12 @@ class RotationMerger {
   LocalPauli local_;                     // walks: the walking rotation's product
   std::vector<std::int8_t> written_;     // per rotation, as MergeResult::written
   std::vector<std::uint64_t> probe_;     // the searching rotation's product
+  std::uint64_t probe_hash_ = 0;         // the hash of its bits, when probe_hashed_
+  bool probe_hashed_ = false;            // whether probe_hash_ is that of probe_'s bits
   std::vector<std::uint32_t> stamps_;    // per qubit: the last boundary that named it
   std::uint32_t stamp_ = 0;              // one per boundary
-  int phase_ = 0;                        // eighths of pi: +1 per T read, -1 per T-dagger
+  int phase_ = 0;                        // eighths of pi: +1 per T searched, -1 per T-dagger,
+                                         // less the phase gates settled
   bool searching_ = true;                // whether rotations still search
 };
 

@@ -71,3 +71,21 @@ def test_tables_state_each_target_and_what_misses_it():
 def test_tables_are_empty_without_the_suite():
     assert rotation_merging.tables({"settings": {}}, "##", "the notes") == []
     assert rotation_merging.notes({}) == ""
+
+
+def test_gf2_table_states_the_growth_per_step_and_the_count_reached():
+    programs = [
+        {"program": f"gf2^{n}_mult", "qubits": 3 * n + 1, "statements": 10 * n * n,
+         "gates": 10 * n * n, "t_before": 7 * n * n, "kestrel-rm": cell(t, m),
+         "pyzx-tr": cell(status="cut off"), "quizx": cell(status="cut off")}
+        for n, t, m in [(16, 1_040, 1e-4), (32, 4_128, 1e-3), (64, 16_448, 8e-3),
+                        (128, 70_000, 1.5)]]
+    results = {**RESULTS, "rotation_merging": {**RESULTS["rotation_merging"],
+                                               "programs": programs}}
+    text = "\n".join(rotation_merging.gf2_table(results["rotation_merging"], "##"))
+    # gf2^16_mult is below the family's first size; 8 ms to 1.5 s is 187.5 times.
+    assert "gf2^16_mult" not in text
+    assert "| gf2^128_mult | 385 | 114,688 | 70,000 | 65,664 | 1.5 s | 187.50 |" in text
+    assert "gf2^128_mult leaves 70,000 T gates, not 65,664; gf2^128_mult in 1.5 s (target " \
+           "under 1 s); growth per step 8.00, 187.50 (target at most 6)." in text
+    assert rotation_merging.gf2_table({"programs": programs[:1]}, "##") == []

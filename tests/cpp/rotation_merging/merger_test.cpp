@@ -167,6 +167,14 @@ TEST(MergerTest, RandomProgramsEqualTheirWrittenFormTimesThePhase) {
   EXPECT_GT(merged, 100);  // the programs do exercise merging
 }
 
+TEST(MergerTest, AProgramWithoutQubitsHasNothingToMerge) {
+  RotationMerger merger(0);
+  merger.boundary({});
+  const MergeResult result = merger.finish();
+  EXPECT_TRUE(result.written.empty());
+  EXPECT_EQ(result.phase, 0);
+}
+
 TEST(MergerTest, AfterStopSearchingRotationsStayAsTheyWere) {
   RotationMerger merger(1);
   merger.rotation(0, false);
@@ -266,9 +274,10 @@ TEST(MergerTest, AgreesWithThePlainSearchAtEveryWidth) {
     int active;  // qubits the program uses
   };
   // The long programs on many active qubits make walks reach their limit
-  // and products spread past the walk's light cone.
-  const Width widths[] = {{3, 200, 60, 3},   {70, 60, 400, 6},    {300, 40, 400, 6},
-                          {300, 4, 8000, 6}, {300, 4, 8000, 120}};
+  // and products spread past the walk's light cone; on 700 qubits (eleven
+  // words a half row) the index reads only the words a product reaches.
+  const Width widths[] = {{3, 200, 60, 3},   {70, 60, 400, 6},     {300, 40, 400, 6},
+                          {300, 4, 8000, 6}, {300, 4, 8000, 120},  {700, 24, 3000, 8}};
   std::mt19937 rng(17);
   for (const Width& w : widths) {
     for (int trial = 0; trial < w.programs; ++trial) {
