@@ -1648,8 +1648,12 @@ long best_combination(Echelon& e, const std::uint64_t* z,
   return 2 * split - 1 + (one_zero ? 1 : 0);
 }
 
-// Variants of the column order tried at most (reordered).
+// Variants of the column order tried at most (reordered); they take no
+// more than kOrders / 4 times the work of the first.
 constexpr std::size_t kOrders = 64;
+// Tables with fewer columns are tried in their own order only: their few
+// moves seldom depend on it.
+constexpr std::size_t kReorderColumns = 64;
 // Work units a machine like the project's does in a second of one core.
 constexpr double kWorkPerSecond = 1e8;
 
@@ -1858,7 +1862,9 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     // among equals.
     ParityTable best = reduce_pass(table, options, options.widened, true, budget, out.stats);
     out.stats.orders = 1;
-    while (options.effort && options.widened && !budget.stop() && out.stats.orders < kOrders) {
+    const std::uint64_t first = budget.work;
+    while (options.effort && options.widened && table.columns() >= kReorderColumns && !budget.stop() &&
+           out.stats.orders < kOrders && budget.work < (kOrders + 1) * first / 4) {
       ReductionStats stats;
       ParityTable other = reduce_pass(reordered(table, out.stats.orders), options, true, false, budget, stats);
       ++out.stats.orders;
@@ -1875,6 +1881,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   // doubling in size until one pass takes the rest.
   ParityTable current = table;
   std::size_t size = std::bit_floor(whole / 2);
+  budget.limit.reset();
   while (current.columns() > whole && size <= whole && !budget.stop()) {
     std::vector<ParityTable> parts;
     for (std::size_t start = 0; start < current.columns(); start += size) {
@@ -1886,8 +1893,9 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     ++out.stats.chunk_passes;
     size *= 2;
   }
+  budget.limit = options.effort;
   if (current.columns() <= whole && !budget.stop()) {
-    current = reduce_pass(current, options, options.widened, false, budget, out.stats);
+    current = reduce_pass(current, options, options.widened, true, budget, out.stats);
   }
   return finish(std::move(current));
 }
