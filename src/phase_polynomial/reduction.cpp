@@ -1683,6 +1683,8 @@ std::size_t pass_bytes(std::uint32_t n, std::size_t m, bool widened) {
 // a pass's moves take too long to keep to a deadline. Larger tables go in
 // chunks first.
 constexpr std::size_t kPassCells = std::size_t{1} << 28;
+// The fewest columns a pass takes: below that, chunks gain too little.
+constexpr std::size_t kLeastPass = 64;
 std::size_t pass_columns(std::uint32_t n, std::size_t budget) {
   std::size_t m = std::max<std::size_t>(1, kPassCells / std::max<std::size_t>(1, rows_of(n)));
   while (m > 1 && pass_bytes(n, m, false) > budget) m /= 2;
@@ -1834,9 +1836,13 @@ ParityTable merged(std::uint32_t n, const std::vector<ParityTable>& parts) {
 
 }  // namespace
 
-std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns) {
-  const std::size_t pass = std::min(columns, pass_columns(variables, kReductionBudget));
+std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns, std::size_t budget) {
+  const std::size_t pass = std::min(columns, std::max<std::size_t>(kLeastPass, pass_columns(variables, budget)));
   return pass_bytes(variables, pass, false) + 4 * columns * 8 * parity_words(variables);
+}
+
+bool reduction_fits(std::uint32_t variables, std::size_t columns, std::size_t budget) {
+  return reduction_bytes(variables, columns, budget) <= budget;
 }
 
 Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& options) {
@@ -1844,8 +1850,8 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   Reduction out;
   out.stats.columns_before = table.columns();
   const std::uint32_t n = table.variables;
-  const std::size_t whole = pass_columns(n, options.memory_budget);
-  check(table.columns() <= whole || whole >= 64, "a table that fits its budget");
+  check(reduction_fits(n, table.columns(), options.memory_budget), "a table that fits its budget");
+  const std::size_t whole = std::max(kLeastPass, pass_columns(n, options.memory_budget));
   Budget budget;
   budget.deadline = options.deadline;
   budget.limit = options.effort;

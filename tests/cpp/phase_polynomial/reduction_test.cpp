@@ -382,13 +382,20 @@ TEST(ReductionTest, RefusesRepeatedOrZeroColumns) {
 }
 
 TEST(ReductionTest, MemoryBudget) {
-  // The largest multiplier fits the budget the method gives; growing either
-  // size never needs less.
+  // The largest multiplier fits the budget the method gives, in passes over
+  // chunks of its columns; a tighter budget makes the passes smaller; too
+  // many variables, or a budget below the least pass, do not fit.
   EXPECT_TRUE(reduction_fits(385, 65664));
+  EXPECT_LT(reduction_bytes(193, 16448, std::size_t{1} << 26), reduction_bytes(193, 16448));
+  EXPECT_TRUE(reduction_fits(193, 16448, std::size_t{1} << 26));
   EXPECT_FALSE(reduction_fits(20000, 1000000));
+  EXPECT_FALSE(reduction_fits(100, 500, std::size_t{1} << 20));
   EXPECT_LE(reduction_bytes(50, 1000), reduction_bytes(51, 1000));
   EXPECT_LE(reduction_bytes(50, 1000), reduction_bytes(50, 1001));
-  EXPECT_FALSE(reduction_fits(100, 5000, reduction_bytes(100, 5000) - 1));
+  // A table that does not fit its budget is refused.
+  ReductionOptions options;
+  options.memory_budget = std::size_t{1} << 20;
+  EXPECT_THROW(reduce_parity_table(multiplier(4, 0b10011), options), Fault);
 }
 
 }  // namespace
