@@ -123,15 +123,6 @@ class WordMap {
     payloads_[i] = kNone;
   }
 
-  template <class F>
-  void for_each(F&& f) const {
-    for (std::size_t i = 0; i <= mask_; ++i) {
-      if (payloads_[i] != kNone) f(&keys_[i * words_], payloads_[i]);
-    }
-  }
-
-  std::size_t size() const { return size_; }
-
  private:
   std::size_t words_;
   std::size_t mask_ = 0;
@@ -163,11 +154,6 @@ class Monomials {
   std::uint32_t first(std::size_t row) const { return first_[row]; }
   std::uint32_t second(std::size_t row) const { return second_[row]; }
   bool is_pair(std::size_t row) const { return row >= n_; }
-
-  // Whether the column `value` has a 1 in row `row`.
-  bool holds(const std::uint64_t* value, std::size_t row) const {
-    return test_bit(value, first_[row]) && test_bit(value, second_[row]);
-  }
 
   // Calls f(row) for every row where the column with these variables
   // (ascending) has a 1.
@@ -536,22 +522,6 @@ class Echelon {
     }
   }
 
-  // The images whose histories meet `c` oddly, and their pivot rows in mask_.
-  std::vector<std::uint32_t> meeting(const std::uint64_t* c) {
-    std::vector<std::uint32_t> out;
-    std::fill(mask_.begin(), mask_.end(), 0);
-    for (std::size_t b = 0; b < rank(); ++b) {
-      const std::uint64_t* h = history(b);
-      std::uint64_t odd = 0;
-      for (std::size_t w = 0; w < slot_words_; ++w) odd ^= h[w] & c[w];
-      if (std::popcount(odd) % 2 == 1) {
-        out.push_back(static_cast<std::uint32_t>(b));
-        flip_bit(mask_.data(), pivot_rows_[b]);
-      }
-    }
-    return out;
-  }
-
   // Makes the pivot slot s free. If some free slot's kernel vector holds s,
   // the lowest such slot f takes its place (y_f joins every history holding
   // s; the images stay); otherwise one image holding s in its history leaves
@@ -633,6 +603,9 @@ class Echelon {
       if (f != kNone) state_[f] = kPivot;
       return;
     }
+    // history_ is not zero: the histories are independent, and y holds f,
+    // which no history did.
+    check(!zero_words(history_.data(), slot_words_), "a kernel vector left by an update");
     std::size_t q = f;
     if (f == kNone || !test_bit(history_.data(), f)) {
       q = 0;
