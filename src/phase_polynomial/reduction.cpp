@@ -1644,8 +1644,11 @@ std::size_t pass_bytes(std::uint32_t n, std::size_t m, bool widened) {
   const std::size_t images = std::min(rows, slots);
   const std::size_t echelon = 8 * images * (bit_words(rows) + bit_words(slots) + bit_words(n + 1)) + 16 * rows +
                               slots * (16 * words + 64) + 32 * slots * (words + 1);
-  const std::size_t search = 8 * (slots + 1) * bit_words(slots) + 4096 * (8 * words + 256) + (std::size_t{1} << 22) +
-                             16 * (slots + 1) * (1 + words);
+  // Kernel bits per slot, the candidates with their pairs, the sorted
+  // fingerprints of a count, fingerprints and scratch per slot.
+  const std::size_t search = 8 * (slots + 1) * bit_words(slots) + 4096 * (8 * words + 64) +
+                             8 * std::min(4096 * slots / 2, slots * slots / 2) + 8 * ((std::size_t{1} << 21) + slots) +
+                             (std::size_t{1} << 20) + 16 * (slots + 1) * (1 + words);
   if (!widened) return echelon + search;
   const std::size_t block = 8 * std::size_t{n} * words;
   return echelon + search + block * (rows + n + 32 + slots + 1) + (std::size_t{1} << 28) + 8 * rows_of(n) * words;

@@ -42,9 +42,9 @@ namespace kestrel {
 
 // The memory the phase-polynomial method gives a reduction: 1 GiB. The
 // largest multiplier of the T-count suite, over GF(2^128) (385 variables,
-// 65,664 columns), needs about 60 MB for its passes over chunks of its
-// columns; the widened search on the multiplier over GF(2^64) takes about
-// half of the budget.
+// 65,664 columns), needs about 130 MB for its passes over chunks of its
+// columns (in practice 330 MB of resident memory); the multiplier over
+// GF(2^64) about 350 MB, and its widened search up to 0.8 GB.
 inline constexpr std::size_t kReductionBudget = std::size_t{1} << 30;
 
 // A move as taken: the table before it, the columns it moves (indices into
@@ -108,7 +108,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
 // columns and their index, kernel bits per column and candidates, with m
 // the columns of one pass (2^28 cells of L(A) at most, and as many as fit
 // the budget), plus the table. 385 variables and 65,664 columns: about
-// 60 MB.
+// 130 MB.
 std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns,
                             std::size_t budget = kReductionBudget);
 
