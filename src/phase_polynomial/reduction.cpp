@@ -919,31 +919,55 @@ class KernelSearch {
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < m; i += step) pairs += m - i;
     budget_.work += 4 * pairs + m * m / 2;
-    const auto bucket = [](std::uint64_t k) { return (k * 0x9e3779b97f4a7c15ULL) >> 48; };
-    const auto each_pair = [&](auto&& f) {
-      for (std::size_t i = 0; i < m; i += step) {
-        if (i % 64 == 63 && stop()) return;
-        const std::uint64_t a = key[i];
-        f(a);
-        for (std::size_t k = i + 1; k < m; ++k) f(a ^ key[k]);
-      }
+    // The fingerprints, grouped by two rounds of counting sort on bits of a
+    // mix of them (11 bits, then as many as leave about four a bucket), the
+    // few in each final bucket then sorted by insertion.
+    std::vector<std::uint64_t> sorted, spare;
+    sorted.reserve(pairs);
+    for (std::size_t i = 0; i < m; i += step) {
+      if (i % 64 == 63 && stop()) return;
+      const std::uint64_t a = key[i];
+      sorted.push_back(a);
+      for (std::size_t k = i + 1; k < m; ++k) sorted.push_back(a ^ key[k]);
+    }
+    spare.resize(sorted.size());
+    constexpr unsigned kBits = 11;
+    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    const unsigned inner_bits = std::clamp<unsigned>(std::bit_width(sorted.size() >> kBits), 3, kBits + 1) - 2;
+    const auto counting_sort = [&](const std::uint64_t* from, std::uint64_t* to, std::size_t size, unsigned skip,
+                                   unsigned bits, std::uint32_t* start) {
+      const std::size_t buckets = std::size_t{1} << bits;
+      const auto digit = [&](std::uint64_t k) {
+        return ((k * 0x9e3779b97f4a7c15ULL) >> (64 - skip - bits)) & (buckets - 1);
+      };
+      std::fill(start, start + buckets + 1, 0);
+      for (std::size_t i = 0; i < size; ++i) ++start[digit(from[i]) + 1];
+      for (std::size_t d = 1; d <= buckets; ++d) start[d] += start[d - 1];
+      std::uint32_t at[kBuckets];
+      std::copy(start, start + buckets, at);
+      for (std::size_t i = 0; i < size; ++i) to[at[digit(from[i])]++] = from[i];
     };
-    std::vector<std::uint32_t> start((std::size_t{1} << 16) + 1, 0);
-    each_pair([&](std::uint64_t k) { ++start[bucket(k) + 1]; });
-    if (cut_) return;
-    for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
-    std::vector<std::uint64_t> sorted(pairs);
-    std::vector<std::uint32_t> at(start.begin(), start.end() - 1);
-    each_pair([&](std::uint64_t k) { sorted[at[bucket(k)]++] = k; });
-    if (cut_) return;
+    std::vector<std::uint32_t> outer(kBuckets + 1), inner(kBuckets + 1);
+    counting_sort(sorted.data(), spare.data(), sorted.size(), 0, kBits, outer.data());
     std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;  // (count, fingerprint)
-    for (std::size_t b = 0; b + 1 < start.size(); ++b) {
-      std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
-      for (std::size_t i = start[b]; i < start[b + 1];) {
-        std::size_t j = i + 1;
-        while (j < start[b + 1] && sorted[j] == sorted[i]) ++j;
-        if (j - i >= 2 && sorted[i] != 0) runs.push_back({static_cast<std::uint32_t>(j - i), sorted[i]});
-        i = j;
+    for (std::size_t d = 0; d < kBuckets; ++d) {
+      std::uint64_t* part = &sorted[outer[d]];
+      const std::size_t size = outer[d + 1] - outer[d];
+      counting_sort(&spare[outer[d]], part, size, kBits, inner_bits, inner.data());
+      for (std::size_t e = 0; e < (std::size_t{1} << inner_bits); ++e) {
+        const std::size_t first = inner[e], last = inner[e + 1];
+        for (std::size_t i = first + 1; i < last; ++i) {
+          const std::uint64_t v = part[i];
+          std::size_t j = i;
+          for (; j > first && part[j - 1] > v; --j) part[j] = part[j - 1];
+          part[j] = v;
+        }
+        for (std::size_t i = first; i < last;) {
+          std::size_t j = i + 1;
+          while (j < last && part[j] == part[i]) ++j;
+          if (j - i >= 2 && part[i] != 0) runs.push_back({static_cast<std::uint32_t>(j - i), part[i]});
+          i = j;
+        }
       }
     }
     const auto more = [](const auto& x, const auto& y) {
@@ -1232,6 +1256,7 @@ class WidenedSearch {
     }
     history_odd_.assign(e_.rank(), 0);
     h_.assign((e_.slots() + 1) * block, 0);
+    budget_.work += e_.rank() * e_.slot_words() * 16 + h_.size();
     std::uint64_t* h_zero = &h_[e_.slots() * block];
     for (std::size_t b = 0; b < e_.rank(); ++b) {
       if (b % 256 == 255 && budget_.stop()) return false;
@@ -1252,6 +1277,7 @@ class WidenedSearch {
     const std::size_t per_slot = mixed_ * words_;
     if (per_slot * e_.slots() > kProductWords) return true;
     products_.assign(per_slot * e_.slots(), 0);
+    budget_.work += products_.size() * 4;
     std::vector<std::uint32_t> support;
     for (std::size_t s = 0; s < e_.slots(); ++s) {
       if (s % 256 == 255 && budget_.stop()) return false;
@@ -1286,7 +1312,7 @@ class WidenedSearch {
   bool sweep(std::size_t i, std::size_t k, const std::uint64_t* z) {
     const std::size_t words = W != 0 ? W : words_;
     const std::uint32_t n = e_.variables();
-    budget_.work += n * words;
+    budget_.work += 4 * words + count_bits(z, words) * words;
     // w is 0 on `forced`; the constraints bear on the other coordinates,
     // of which z spans one dimension.
     std::uint64_t* forced = forced_.data();
@@ -1339,6 +1365,7 @@ class WidenedSearch {
         if (next == mixed_) break;
         const std::size_t first = count;
         while (count - first < target - rank + 4 && next < mixed_) load(next++, &rows[count++ * words]);
+        budget_.work += (rank + 1) * (count - first) * words;
         for (std::size_t p = 0; p < rank; ++p) {
           for (std::size_t t = first; t < count; ++t) clear(&rows[t * words], &pivots[p * words], pivot_bit_[p]);
         }
@@ -1348,6 +1375,7 @@ class WidenedSearch {
       while (w0 < words && r[w0] == 0) ++w0;
       if (w0 == words) continue;
       const std::size_t bit = w0 * 64 + static_cast<std::size_t>(std::countr_zero(r[w0]));
+      budget_.work += (count - at + 1) * words;
       for (std::size_t t = at; t < count; ++t) clear(&rows[t * words], r, bit);
       std::copy(r, r + words, &pivots[rank * words]);
       pivot_bit_[rank++] = bit;
@@ -1384,6 +1412,7 @@ class WidenedSearch {
   bool may_split(std::size_t i, std::size_t k, const std::uint64_t* z) {
     const std::uint32_t n = e_.variables();
     const std::size_t other = k == i ? e_.slots() : k;
+    budget_.work += (2 * count_bits(z, words_) + n) * words_ + kernel_.size() * e_.slot_words();
     for (const std::vector<std::uint64_t>& y : kernel_) {
       const bool at_other =
           k == i ? count_bits(y.data(), y.size()) % 2 == 1 : test_bit(y.data(), k);
@@ -1410,6 +1439,7 @@ class WidenedSearch {
     const std::uint32_t n = e_.variables();
     const std::size_t block = n * words_;
     support_of(z, words_, z_support_);
+    budget_.work += free_rows_ * (z_support_.size() + n) * words_;
     lead_.assign(n, kNone);
     constraints_.resize(n * words_);
     scratch_.resize(words_);
@@ -1432,6 +1462,7 @@ class WidenedSearch {
       w_of(f, w.data());
       std::vector<std::uint64_t> y(e_.slot_words(), 0);
       bool any = false;
+      budget_.work += e_.rank() * e_.slot_words();
       for (std::size_t b = 0; b < e_.rank(); ++b) {
         const std::size_t pivot = e_.pivot_row(b);
         if (!mono.is_pair(pivot)) continue;
@@ -1628,7 +1659,7 @@ constexpr std::size_t kOrders = 64;
 // moves seldom depend on it.
 constexpr std::size_t kReorderColumns = 64;
 // Work units a machine like the project's does in a second of one core.
-constexpr double kWorkPerSecond = 1e8;
+constexpr double kWorkPerSecond = 6e8;
 
 std::size_t rows_of(std::uint32_t n) { return n + std::size_t{n} * (n == 0 ? 0 : n - 1) / 2; }
 

@@ -43,7 +43,7 @@ namespace kestrel {
 // The memory the phase-polynomial method gives a reduction: 1 GiB. The
 // largest multiplier of the T-count suite, over GF(2^128) (385 variables,
 // 65,664 columns), needs about 130 MB for its passes over chunks of its
-// columns (in practice 330 MB of resident memory); the multiplier over
+// columns (60 MB resident in practice); the multiplier over
 // GF(2^64) about 350 MB, and its widened search up to 0.8 GB.
 inline constexpr std::size_t kReductionBudget = std::size_t{1} << 30;
 
