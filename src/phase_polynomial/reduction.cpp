@@ -1,5 +1,12 @@
-// The reduction's working state: the columns in slots, the echelon form of
-// L(A) over them, and the search for the best move.
+// The reduction of a parity table, in four parts: the columns in slots with
+// L(A) in echelon form over them, repaired move by move (Echelon); the
+// search for the best kernel move (KernelSearch); the search for widened
+// moves z by z (WidenedSearch, best_combination); and the passes that drive
+// them (reduce_pass, in chunks for tables too large for one pass, in other
+// column orders while the effort lasts).
+//
+// The work of every part is counted in word operations (Budget), so that an
+// effort bounds it the same way on every machine.
 #include "src/phase_polynomial/reduction.h"
 
 #include <algorithm>
