@@ -1282,7 +1282,7 @@ class WidenedSearch {
     }
     products_.clear();
     const std::size_t per_slot = mixed_ * words_;
-    if (per_slot * e_.slots() > kProductWords) return true;
+    if (per_slot == 0 || per_slot * e_.slots() > kProductWords) return true;
     products_.assign(per_slot * e_.slots(), 0);
     budget_.work += products_.size() * 4;
     std::vector<std::uint32_t> support;
