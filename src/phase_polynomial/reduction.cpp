@@ -1,5 +1,12 @@
-// The reduction's working state: the columns in slots, the echelon form of
-// L(A) over them, and the search for the best move.
+// The reduction of a parity table, in four parts: the columns in slots with
+// L(A) in echelon form over them, repaired move by move (Echelon); the
+// search for the best kernel move (KernelSearch); the search for widened
+// moves z by z (WidenedSearch, best_combination); and the passes that drive
+// them (reduce_pass, in chunks for tables too large for one pass, in other
+// column orders while the effort lasts).
+//
+// The work of every part is counted in word operations (Budget), so that an
+// effort bounds it the same way on every machine.
 #include "src/phase_polynomial/reduction.h"
 
 #include <algorithm>
@@ -123,15 +130,6 @@ class WordMap {
     payloads_[i] = kNone;
   }
 
-  template <class F>
-  void for_each(F&& f) const {
-    for (std::size_t i = 0; i <= mask_; ++i) {
-      if (payloads_[i] != kNone) f(&keys_[i * words_], payloads_[i]);
-    }
-  }
-
-  std::size_t size() const { return size_; }
-
  private:
   std::size_t words_;
   std::size_t mask_ = 0;
@@ -163,11 +161,6 @@ class Monomials {
   std::uint32_t first(std::size_t row) const { return first_[row]; }
   std::uint32_t second(std::size_t row) const { return second_[row]; }
   bool is_pair(std::size_t row) const { return row >= n_; }
-
-  // Whether the column `value` has a 1 in row `row`.
-  bool holds(const std::uint64_t* value, std::size_t row) const {
-    return test_bit(value, first_[row]) && test_bit(value, second_[row]);
-  }
 
   // Calls f(row) for every row where the column with these variables
   // (ascending) has a 1.
@@ -536,22 +529,6 @@ class Echelon {
     }
   }
 
-  // The images whose histories meet `c` oddly, and their pivot rows in mask_.
-  std::vector<std::uint32_t> meeting(const std::uint64_t* c) {
-    std::vector<std::uint32_t> out;
-    std::fill(mask_.begin(), mask_.end(), 0);
-    for (std::size_t b = 0; b < rank(); ++b) {
-      const std::uint64_t* h = history(b);
-      std::uint64_t odd = 0;
-      for (std::size_t w = 0; w < slot_words_; ++w) odd ^= h[w] & c[w];
-      if (std::popcount(odd) % 2 == 1) {
-        out.push_back(static_cast<std::uint32_t>(b));
-        flip_bit(mask_.data(), pivot_rows_[b]);
-      }
-    }
-    return out;
-  }
-
   // Makes the pivot slot s free. If some free slot's kernel vector holds s,
   // the lowest such slot f takes its place (y_f joins every history holding
   // s; the images stay); otherwise one image holding s in its history leaves
@@ -633,6 +610,9 @@ class Echelon {
       if (f != kNone) state_[f] = kPivot;
       return;
     }
+    // history_ is not zero: the histories are independent, and y holds f,
+    // which no history did.
+    check(!zero_words(history_.data(), slot_words_), "a kernel vector left by an update");
     std::size_t q = f;
     if (f == kNone || !test_bit(history_.data(), f)) {
       q = 0;
@@ -946,31 +926,55 @@ class KernelSearch {
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < m; i += step) pairs += m - i;
     budget_.work += 4 * pairs + m * m / 2;
-    const auto bucket = [](std::uint64_t k) { return (k * 0x9e3779b97f4a7c15ULL) >> 48; };
-    const auto each_pair = [&](auto&& f) {
-      for (std::size_t i = 0; i < m; i += step) {
-        if (i % 64 == 63 && stop()) return;
-        const std::uint64_t a = key[i];
-        f(a);
-        for (std::size_t k = i + 1; k < m; ++k) f(a ^ key[k]);
-      }
+    // The fingerprints, grouped by two rounds of counting sort on bits of a
+    // mix of them (11 bits, then as many as leave about four a bucket), the
+    // few in each final bucket then sorted by insertion.
+    std::vector<std::uint64_t> sorted, spare;
+    sorted.reserve(pairs);
+    for (std::size_t i = 0; i < m; i += step) {
+      if (i % 64 == 63 && stop()) return;
+      const std::uint64_t a = key[i];
+      sorted.push_back(a);
+      for (std::size_t k = i + 1; k < m; ++k) sorted.push_back(a ^ key[k]);
+    }
+    spare.resize(sorted.size());
+    constexpr unsigned kBits = 11;
+    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    const unsigned inner_bits = std::clamp<unsigned>(std::bit_width(sorted.size() >> kBits), 3, kBits + 1) - 2;
+    const auto counting_sort = [&](const std::uint64_t* from, std::uint64_t* to, std::size_t size, unsigned skip,
+                                   unsigned bits, std::uint32_t* start) {
+      const std::size_t buckets = std::size_t{1} << bits;
+      const auto digit = [&](std::uint64_t k) {
+        return ((k * 0x9e3779b97f4a7c15ULL) >> (64 - skip - bits)) & (buckets - 1);
+      };
+      std::fill(start, start + buckets + 1, 0);
+      for (std::size_t i = 0; i < size; ++i) ++start[digit(from[i]) + 1];
+      for (std::size_t d = 1; d <= buckets; ++d) start[d] += start[d - 1];
+      std::uint32_t at[kBuckets];
+      std::copy(start, start + buckets, at);
+      for (std::size_t i = 0; i < size; ++i) to[at[digit(from[i])]++] = from[i];
     };
-    std::vector<std::uint32_t> start((std::size_t{1} << 16) + 1, 0);
-    each_pair([&](std::uint64_t k) { ++start[bucket(k) + 1]; });
-    if (cut_) return;
-    for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
-    std::vector<std::uint64_t> sorted(pairs);
-    std::vector<std::uint32_t> at(start.begin(), start.end() - 1);
-    each_pair([&](std::uint64_t k) { sorted[at[bucket(k)]++] = k; });
-    if (cut_) return;
+    std::vector<std::uint32_t> outer(kBuckets + 1), inner(kBuckets + 1);
+    counting_sort(sorted.data(), spare.data(), sorted.size(), 0, kBits, outer.data());
     std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;  // (count, fingerprint)
-    for (std::size_t b = 0; b + 1 < start.size(); ++b) {
-      std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
-      for (std::size_t i = start[b]; i < start[b + 1];) {
-        std::size_t j = i + 1;
-        while (j < start[b + 1] && sorted[j] == sorted[i]) ++j;
-        if (j - i >= 2 && sorted[i] != 0) runs.push_back({static_cast<std::uint32_t>(j - i), sorted[i]});
-        i = j;
+    for (std::size_t d = 0; d < kBuckets; ++d) {
+      std::uint64_t* part = &sorted[outer[d]];
+      const std::size_t size = outer[d + 1] - outer[d];
+      counting_sort(&spare[outer[d]], part, size, kBits, inner_bits, inner.data());
+      for (std::size_t e = 0; e < (std::size_t{1} << inner_bits); ++e) {
+        const std::size_t first = inner[e], last = inner[e + 1];
+        for (std::size_t i = first + 1; i < last; ++i) {
+          const std::uint64_t v = part[i];
+          std::size_t j = i;
+          for (; j > first && part[j - 1] > v; --j) part[j] = part[j - 1];
+          part[j] = v;
+        }
+        for (std::size_t i = first; i < last;) {
+          std::size_t j = i + 1;
+          while (j < last && part[j] == part[i]) ++j;
+          if (j - i >= 2 && part[i] != 0) runs.push_back({static_cast<std::uint32_t>(j - i), part[i]});
+          i = j;
+        }
       }
     }
     const auto more = [](const auto& x, const auto& y) {
@@ -1259,6 +1263,7 @@ class WidenedSearch {
     }
     history_odd_.assign(e_.rank(), 0);
     h_.assign((e_.slots() + 1) * block, 0);
+    budget_.work += e_.rank() * e_.slot_words() * 16 + h_.size();
     std::uint64_t* h_zero = &h_[e_.slots() * block];
     for (std::size_t b = 0; b < e_.rank(); ++b) {
       if (b % 256 == 255 && budget_.stop()) return false;
@@ -1277,8 +1282,9 @@ class WidenedSearch {
     }
     products_.clear();
     const std::size_t per_slot = mixed_ * words_;
-    if (per_slot * e_.slots() > kProductWords) return true;
+    if (per_slot == 0 || per_slot * e_.slots() > kProductWords) return true;
     products_.assign(per_slot * e_.slots(), 0);
+    budget_.work += products_.size() * 4;
     std::vector<std::uint32_t> support;
     for (std::size_t s = 0; s < e_.slots(); ++s) {
       if (s % 256 == 255 && budget_.stop()) return false;
@@ -1313,7 +1319,7 @@ class WidenedSearch {
   bool sweep(std::size_t i, std::size_t k, const std::uint64_t* z) {
     const std::size_t words = W != 0 ? W : words_;
     const std::uint32_t n = e_.variables();
-    budget_.work += n * words;
+    budget_.work += 4 * words + count_bits(z, words) * words;
     // w is 0 on `forced`; the constraints bear on the other coordinates,
     // of which z spans one dimension.
     std::uint64_t* forced = forced_.data();
@@ -1366,6 +1372,7 @@ class WidenedSearch {
         if (next == mixed_) break;
         const std::size_t first = count;
         while (count - first < target - rank + 4 && next < mixed_) load(next++, &rows[count++ * words]);
+        budget_.work += (rank + 1) * (count - first) * words;
         for (std::size_t p = 0; p < rank; ++p) {
           for (std::size_t t = first; t < count; ++t) clear(&rows[t * words], &pivots[p * words], pivot_bit_[p]);
         }
@@ -1375,6 +1382,7 @@ class WidenedSearch {
       while (w0 < words && r[w0] == 0) ++w0;
       if (w0 == words) continue;
       const std::size_t bit = w0 * 64 + static_cast<std::size_t>(std::countr_zero(r[w0]));
+      budget_.work += (count - at + 1) * words;
       for (std::size_t t = at; t < count; ++t) clear(&rows[t * words], r, bit);
       std::copy(r, r + words, &pivots[rank * words]);
       pivot_bit_[rank++] = bit;
@@ -1411,6 +1419,7 @@ class WidenedSearch {
   bool may_split(std::size_t i, std::size_t k, const std::uint64_t* z) {
     const std::uint32_t n = e_.variables();
     const std::size_t other = k == i ? e_.slots() : k;
+    budget_.work += (2 * count_bits(z, words_) + n) * words_ + kernel_.size() * e_.slot_words();
     for (const std::vector<std::uint64_t>& y : kernel_) {
       const bool at_other =
           k == i ? count_bits(y.data(), y.size()) % 2 == 1 : test_bit(y.data(), k);
@@ -1437,6 +1446,7 @@ class WidenedSearch {
     const std::uint32_t n = e_.variables();
     const std::size_t block = n * words_;
     support_of(z, words_, z_support_);
+    budget_.work += free_rows_ * (z_support_.size() + n) * words_;
     lead_.assign(n, kNone);
     constraints_.resize(n * words_);
     scratch_.resize(words_);
@@ -1459,6 +1469,7 @@ class WidenedSearch {
       w_of(f, w.data());
       std::vector<std::uint64_t> y(e_.slot_words(), 0);
       bool any = false;
+      budget_.work += e_.rank() * e_.slot_words();
       for (std::size_t b = 0; b < e_.rank(); ++b) {
         const std::size_t pivot = e_.pivot_row(b);
         if (!mono.is_pair(pivot)) continue;
@@ -1648,10 +1659,14 @@ long best_combination(Echelon& e, const std::uint64_t* z,
   return 2 * split - 1 + (one_zero ? 1 : 0);
 }
 
-// Variants of the column order tried at most (reordered).
+// Variants of the column order tried at most (reordered); they take no
+// more than kOrders / 4 times the work of the first.
 constexpr std::size_t kOrders = 64;
+// Tables with fewer columns are tried in their own order only: their few
+// moves seldom depend on it.
+constexpr std::size_t kReorderColumns = 64;
 // Work units a machine like the project's does in a second of one core.
-constexpr double kWorkPerSecond = 1e8;
+constexpr double kWorkPerSecond = 6e8;
 
 std::size_t rows_of(std::uint32_t n) { return n + std::size_t{n} * (n == 0 ? 0 : n - 1) / 2; }
 
@@ -1667,8 +1682,11 @@ std::size_t pass_bytes(std::uint32_t n, std::size_t m, bool widened) {
   const std::size_t images = std::min(rows, slots);
   const std::size_t echelon = 8 * images * (bit_words(rows) + bit_words(slots) + bit_words(n + 1)) + 16 * rows +
                               slots * (16 * words + 64) + 32 * slots * (words + 1);
-  const std::size_t search = 8 * (slots + 1) * bit_words(slots) + 4096 * (8 * words + 256) + (std::size_t{1} << 22) +
-                             16 * (slots + 1) * (1 + words);
+  // Kernel bits per slot, the candidates with their pairs, the sorted
+  // fingerprints of a count, fingerprints and scratch per slot.
+  const std::size_t search = 8 * (slots + 1) * bit_words(slots) + 4096 * (8 * words + 64) +
+                             8 * std::min(4096 * slots / 2, slots * slots / 2) + 8 * ((std::size_t{1} << 21) + slots) +
+                             (std::size_t{1} << 20) + 16 * (slots + 1) * (1 + words);
   if (!widened) return echelon + search;
   const std::size_t block = 8 * std::size_t{n} * words;
   return echelon + search + block * (rows + n + 32 + slots + 1) + (std::size_t{1} << 28) + 8 * rows_of(n) * words;
@@ -1679,6 +1697,8 @@ std::size_t pass_bytes(std::uint32_t n, std::size_t m, bool widened) {
 // a pass's moves take too long to keep to a deadline. Larger tables go in
 // chunks first.
 constexpr std::size_t kPassCells = std::size_t{1} << 28;
+// The fewest columns a pass takes: below that, chunks gain too little.
+constexpr std::size_t kLeastPass = 64;
 std::size_t pass_columns(std::uint32_t n, std::size_t budget) {
   std::size_t m = std::max<std::size_t>(1, kPassCells / std::max<std::size_t>(1, rows_of(n)));
   while (m > 1 && pass_bytes(n, m, false) > budget) m /= 2;
@@ -1830,9 +1850,13 @@ ParityTable merged(std::uint32_t n, const std::vector<ParityTable>& parts) {
 
 }  // namespace
 
-std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns) {
-  const std::size_t pass = std::min(columns, pass_columns(variables, kReductionBudget));
+std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns, std::size_t budget) {
+  const std::size_t pass = std::min(columns, std::max<std::size_t>(kLeastPass, pass_columns(variables, budget)));
   return pass_bytes(variables, pass, false) + 4 * columns * 8 * parity_words(variables);
+}
+
+bool reduction_fits(std::uint32_t variables, std::size_t columns, std::size_t budget) {
+  return reduction_bytes(variables, columns, budget) <= budget;
 }
 
 Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& options) {
@@ -1840,8 +1864,8 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   Reduction out;
   out.stats.columns_before = table.columns();
   const std::uint32_t n = table.variables;
-  const std::size_t whole = pass_columns(n, options.memory_budget);
-  check(table.columns() <= whole || whole >= 64, "a table that fits its budget");
+  check(reduction_fits(n, table.columns(), options.memory_budget), "a table that fits its budget");
+  const std::size_t whole = std::max(kLeastPass, pass_columns(n, options.memory_budget));
   Budget budget;
   budget.deadline = options.deadline;
   budget.limit = options.effort;
@@ -1858,7 +1882,9 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     // among equals.
     ParityTable best = reduce_pass(table, options, options.widened, true, budget, out.stats);
     out.stats.orders = 1;
-    while (options.effort && options.widened && !budget.stop() && out.stats.orders < kOrders) {
+    const std::uint64_t first = budget.work;
+    while (options.effort && options.widened && table.columns() >= kReorderColumns && !budget.stop() &&
+           out.stats.orders < kOrders && budget.work < (kOrders + 1) * first / 4) {
       ReductionStats stats;
       ParityTable other = reduce_pass(reordered(table, out.stats.orders), options, true, false, budget, stats);
       ++out.stats.orders;
@@ -1875,6 +1901,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   // doubling in size until one pass takes the rest.
   ParityTable current = table;
   std::size_t size = std::bit_floor(whole / 2);
+  budget.limit.reset();
   while (current.columns() > whole && size <= whole && !budget.stop()) {
     std::vector<ParityTable> parts;
     for (std::size_t start = 0; start < current.columns(); start += size) {
@@ -1886,8 +1913,9 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     ++out.stats.chunk_passes;
     size *= 2;
   }
+  budget.limit = options.effort;
   if (current.columns() <= whole && !budget.stop()) {
-    current = reduce_pass(current, options, options.widened, false, budget, out.stats);
+    current = reduce_pass(current, options, options.widened, true, budget, out.stats);
   }
   return finish(std::move(current));
 }

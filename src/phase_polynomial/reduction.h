@@ -11,17 +11,22 @@
 // products). For y in the kernel of L(A) over GF(2) and any z, replacing a_j
 // by a_j + z wherever y_j = 1, and appending z when |y| is odd, keeps S;
 // columns that become equal cancel in pairs and zero columns go. With
-// z = a_i + a_k, y_i = 1 and y_k = 0, column i becomes a_k and both go. A
-// y solved with the kernel of L(A) widened by the columns z ^ e_k keeps S
-// only with that z. The first kind of move is taken while any gains (the
-// kernel's own moves), then the widened kind while time allows.
+// z = a_i + a_k, y_i = 1 and y_k = 0, column i becomes a_k and both go.
+// Kernel moves are taken while any gains, the best first (most columns
+// gone, then the lightest y). Then widened moves: a y with L(A) y equal to
+// (0, z ^ w) for some w, where (z ^ w) has a 1 in row (a, b) when
+// z_a w_b + z_b w_a is odd, keeps S with that z and no other; such moves are
+// sought z by z, each followed by kernel moves again, until a whole cycle of
+// z values gains nothing.
 //
-// Example: the seven parities of a doubly controlled Z, x0, x1, x2, x0+x1,
-// x0+x2, x1+x2, x0+x1+x2, have a rank-7 L(A) and stay as they are; the 2n^2
-// + ... parities of a multiplier over GF(2^n) shrink by a quarter.
+// Example: the 15 nonzero parities of 4 variables have a zero tensor and go
+// altogether; the seven parities of a doubly controlled Z stay as they are;
+// the multiplier over GF(2^16) (1,040 parities of 49 variables) comes down
+// to between 625 and 730 columns, depending on their order.
 //
-// Deterministic: the same table gives the same result on every run, unless
-// the deadline cuts the work, and then the result is the best table reached.
+// Deterministic: the same table and options give the same table on every
+// run and machine, unless the deadline cuts the work (then the result is the
+// best table reached; every table along the way is a valid one).
 #pragma once
 
 #include <chrono>
@@ -35,10 +40,12 @@
 
 namespace kestrel {
 
-// The budget the phase-polynomial method gives a reduction: 2 GiB, which
-// holds the largest multiplier over GF(2^128) (385 variables, 65,664
-// columns) with room to spare.
-inline constexpr std::size_t kReductionBudget = std::size_t{2} << 30;
+// The memory the phase-polynomial method gives a reduction: 1 GiB. The
+// largest multiplier of the T-count suite, over GF(2^128) (385 variables,
+// 65,664 columns), needs about 130 MB for its passes over chunks of its
+// columns (60 MB resident in practice); the multiplier over
+// GF(2^64) about 350 MB, and its widened search up to 0.8 GB.
+inline constexpr std::size_t kReductionBudget = std::size_t{1} << 30;
 
 // A move as taken: the table before it, the columns it moves (indices into
 // that table), z, and whether it was a widened move.
@@ -55,57 +62,65 @@ struct ReductionOptions {
   // Past this point the reduction stops and returns the best table so far.
   std::optional<std::chrono::steady_clock::time_point> deadline;
   // The work that may follow the first kernel moves (ReductionStats::work):
-  // widened moves, then the same moves from the columns in other orders,
-  // the best table kept. Unlike the deadline, it gives the same table on
-  // every machine. Unset: widened moves until none gains, one order only.
+  // widened moves, then, for tables of 64 columns or more, the same moves
+  // from the columns in other orders (up to 16 times the first order's
+  // work), the table with fewest columns kept. Unlike the deadline, it gives
+  // the same table on every machine. A caller reducing many tables under
+  // one time limit shares reduction_effort(limit) among them. Unset: widened
+  // moves until none gains, in the table's own order only.
   std::optional<std::uint64_t> effort;
+  // The working memory the reduction may take: a table with more columns
+  // than one pass can hold goes in chunks (reduction_bytes), and widened
+  // moves run only where their search fits too.
+  std::size_t memory_budget = kReductionBudget;
   // For tests: called before each move with the move, and whether to
   // re-derive the echelon form of L(A) after every move and fault on any
   // difference (slow).
   std::function<void(const ReductionMove&)> on_move;
   bool self_check = false;
-  // The working memory the reduction may take: a table with more columns
-  // than one pass can hold goes in chunks, and widened moves need more.
-  std::size_t memory_budget = kReductionBudget;
 };
 
 struct ReductionStats {
-  std::size_t columns_before = 0;       // columns of the table given
-  std::size_t chunk_passes = 0;         // passes over chunks of a table too large for one
-  std::size_t kernel_moves = 0;         // kernel moves taken
-  std::size_t widened_moves = 0;        // widened moves taken
-  std::size_t orders = 0;               // column orders tried
-  std::uint64_t work = 0;               // work done, about a machine word operation a unit
-  bool cut = false;                     // the deadline stopped the work
-  bool effort_spent = false;            // the effort ran out
+  std::size_t columns_before = 0;  // columns of the table given
+  std::size_t chunk_passes = 0;    // passes over chunks of a table too large for one
+  std::size_t kernel_moves = 0;    // kernel moves taken (in the order kept)
+  std::size_t widened_moves = 0;   // widened moves taken (in the order kept)
+  std::size_t orders = 0;          // column orders tried
+  std::uint64_t work = 0;          // work done, about a machine word operation a unit
+  bool cut = false;                // the deadline stopped the work
+  bool effort_spent = false;       // the effort ran out
 };
 
 struct Reduction {
-  ParityTable table;     // the reduced table: distinct nonzero columns
+  ParityTable table;  // distinct nonzero columns, the tensor of the table given
   ReductionStats stats;
 };
 
-// The table `table` (distinct nonzero columns) with as few columns as the
-// moves find, every column distinct and nonzero, and the same signature
-// tensor. Its size must fit (reduction_fits); faults otherwise.
+// The table `table` (distinct nonzero columns; faults otherwise) with as
+// few columns as the moves find. Tables whose passes do not fit
+// options.memory_budget (reduction_fits) fault.
 Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& options = {});
 
-// The most bytes of working memory a reduction of `columns` columns over
-// `variables` variables takes: the echelon form of L(A) (at most
-// min(m, n(n+1)/2) vectors of n(n+1)/2 + m bits), the columns and their
-// index, the kernel matrix and the pair counts.
-std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns);
+// The bytes a reduction of `columns` columns over `variables` variables
+// needs at most under `budget`, widened moves aside: the largest pass's
+// echelon form of
+// L(A) (up to min(m, n(n+1)/2) + 1 vectors of n(n+1)/2 and m + 1 bits),
+// columns and their index, kernel bits per column and candidates, with m
+// the columns of one pass (2^28 cells of L(A) at most, and as many as fit
+// the budget), plus the table. 385 variables and 65,664 columns: about
+// 130 MB.
+std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns,
+                            std::size_t budget = kReductionBudget);
 
+// Whether a reduction fits the budget (a pass of at least 64 columns, or
+// the whole table, within it).
+bool reduction_fits(std::uint32_t variables, std::size_t columns, std::size_t budget = kReductionBudget);
 
-// The effort for a time limit: a tenth of it, and a quarter of what
+// The effort for a time limit: a tenth of it, plus a quarter of what
 // exceeds 10 s, in the work one core of a machine like the project's does
-// (5 s: 0.5 s of work; 60 s: 13.5 s), so that the call ends well before the
-// limit on a loaded machine and with the same table on every machine.
+// (5 s: about 0.5 s of work; 60 s: about 13.5 s), so that the call ends well
+// before the limit on a loaded machine, with the same table on every
+// machine.
 std::uint64_t reduction_effort(std::chrono::duration<double> limit);
-
-inline bool reduction_fits(std::uint32_t variables, std::size_t columns,
-                           std::size_t budget = kReductionBudget) {
-  return reduction_bytes(variables, columns) <= budget;
-}
 
 }  // namespace kestrel

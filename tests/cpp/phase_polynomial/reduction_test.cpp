@@ -306,14 +306,58 @@ TEST(ReductionTest, LooseMovesBreakTheTensor) {
   EXPECT_GT(broken, tried / 4);
 }
 
+// A budget too small for one pass over the table: passes over chunks of
+// its columns, each move still checked, the chunks' results merged. Chunks
+// shrink a table only where they hold columns dependent in L(A): always
+// when they have more columns than L(A) has rows.
+TEST(ReductionTest, TablesTooLargeForOnePassGoInChunks) {
+  struct Case {
+    const char* name;
+    ParityTable table;
+    std::size_t pass;  // columns the budget allows a pass about
+    bool shrinks;
+  };
+  std::mt19937_64 rng(15);
+  const Case cases[] = {
+      {"doubly controlled Z terms on 9 variables", random_cczs(9, 150, rng), 64, true},
+      {"multiplier over GF(2^8)", multiplier(8, 0b100011011), 180, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::uint32_t n = c.table.variables;
+    ReductionOptions options;
+    options.memory_budget = reduction_bytes(n, c.pass, std::size_t{1} << 40) + 32 * c.table.words * c.table.columns();
+    options.self_check = true;
+    std::size_t checked = 0;
+    options.on_move = [&](const ReductionMove& move) {
+      const std::vector<Column> before = columns(move.before);
+      EXPECT_EQ(signature(n, moved_table(before, move.moved, move.z)), signature(n, before));
+      ++checked;
+    };
+    const Reduction r = reduce_parity_table(c.table, options);
+    EXPECT_GT(r.stats.chunk_passes, 0u);
+    EXPECT_EQ(signature(n, columns(r.table)), signature(n, columns(c.table)));
+    EXPECT_LE(r.table.columns(), c.table.columns());
+    if (c.shrinks) {
+      EXPECT_GT(checked, 0u);
+      EXPECT_LT(r.table.columns(), c.table.columns());
+    }
+  }
+}
+
 TEST(ReductionTest, SameTableEveryTime) {
   std::mt19937_64 rng(14);
   const ParityTable tables[] = {multiplier(6, 0b1000011), random_cczs(30, 80, rng), random_table(90, 150, 30, rng)};
   for (const ParityTable& t : tables) {
-    const Reduction a = reduce_parity_table(t);
-    const Reduction b = reduce_parity_table(t);
-    EXPECT_EQ(a.table, b.table);
-    EXPECT_EQ(a.stats.work, b.stats.work);
+    for (const std::optional<std::uint64_t> effort : {std::optional<std::uint64_t>{}, std::optional<std::uint64_t>{20000000}}) {
+      ReductionOptions options;
+      options.effort = effort;
+      const Reduction a = reduce_parity_table(t, options);
+      const Reduction b = reduce_parity_table(t, options);
+      EXPECT_EQ(a.table, b.table);
+      EXPECT_EQ(a.stats.work, b.stats.work);
+      EXPECT_EQ(a.stats.orders, b.stats.orders);
+    }
   }
 }
 
@@ -382,13 +426,20 @@ TEST(ReductionTest, RefusesRepeatedOrZeroColumns) {
 }
 
 TEST(ReductionTest, MemoryBudget) {
-  // The largest multiplier fits the budget the method gives; growing either
-  // size never needs less.
+  // The largest multiplier fits the budget the method gives, in passes over
+  // chunks of its columns; a tighter budget makes the passes smaller; too
+  // many variables, or a budget below the least pass, do not fit.
   EXPECT_TRUE(reduction_fits(385, 65664));
+  EXPECT_LT(reduction_bytes(193, 16448, std::size_t{1} << 26), reduction_bytes(193, 16448));
+  EXPECT_TRUE(reduction_fits(193, 16448, std::size_t{1} << 26));
   EXPECT_FALSE(reduction_fits(20000, 1000000));
+  EXPECT_FALSE(reduction_fits(100, 500, std::size_t{1} << 20));
   EXPECT_LE(reduction_bytes(50, 1000), reduction_bytes(51, 1000));
   EXPECT_LE(reduction_bytes(50, 1000), reduction_bytes(50, 1001));
-  EXPECT_FALSE(reduction_fits(100, 5000, reduction_bytes(100, 5000) - 1));
+  // A table that does not fit its budget is refused.
+  ReductionOptions options;
+  options.memory_budget = std::size_t{1} << 20;
+  EXPECT_THROW(reduce_parity_table(multiplier(4, 0b10011), options), Fault);
 }
 
 }  // namespace
