@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "src/phase_polynomial/phase_polynomial.h"
+#include "src/phase_polynomial/reduction.h"
 #include "src/program/program.h"
 #include "src/program/stats.h"
 #include "src/program/writer.h"
@@ -79,6 +80,7 @@ int main(int argc, char** argv) {
       kestrel::PhasePolynomialOptions options;
       options.deadline = deadline;
       options.every_block = every_block;
+      options.effort = kestrel::reduction_effort(std::chrono::duration<double>(limit));
       const auto result = kestrel::reduce_phase_polynomials(program, options);
       stats = kestrel::program_stats(program, result.edits);
       written = kestrel::write_program(text, program, result.edits);

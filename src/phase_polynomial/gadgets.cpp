@@ -36,9 +36,10 @@ class RegionWriter {
  public:
   RegionWriter(std::uint32_t qubits, std::span<const RegionBlock> blocks, std::uint32_t budget,
                std::uint32_t first_extra,
-               std::optional<std::chrono::steady_clock::time_point> deadline)
+               std::optional<std::chrono::steady_clock::time_point> deadline,
+               std::optional<std::uint64_t> effort)
       : n_(qubits), blocks_(blocks), budget_(budget), first_extra_(first_extra),
-        deadline_(deadline), words_(pauli_words(qubits)) {}
+        deadline_(deadline), effort_(effort), words_(pauli_words(qubits)) {}
 
   RegionCircuit write();
 
@@ -55,6 +56,7 @@ class RegionWriter {
   std::uint32_t budget_;
   std::uint32_t first_extra_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
+  std::optional<std::uint64_t> effort_;
   std::size_t words_;
   std::vector<Diagonalisation> diagonal_;   // per block, in the frame of the blocks before
   std::vector<std::uint32_t> local_;        // wire -> program qubit, for the qubits the region touches
@@ -170,6 +172,7 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
   if (reduction_fits(table.variables, table.columns())) {
     ReductionOptions options;
     options.deadline = deadline_;
+    options.effort = effort_;
     reduced = reduce_parity_table(table, options).table.bits;
   }
   const std::size_t kept = f.words() == 0 ? 0 : reduced.size() / f.words();
@@ -272,9 +275,10 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
 
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           std::optional<std::chrono::steady_clock::time_point> deadline) {
+                           std::optional<std::chrono::steady_clock::time_point> deadline,
+                           std::optional<std::uint64_t> effort) {
   check(!blocks.empty(), "a region holds a block");
-  return RegionWriter(qubits, blocks, budget, first_extra, deadline).write();
+  return RegionWriter(qubits, blocks, budget, first_extra, deadline, effort).write();
 }
 
 }  // namespace kestrel

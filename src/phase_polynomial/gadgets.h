@@ -53,9 +53,11 @@ struct RegionCircuit {
 };
 
 // The region of `blocks` (on `qubits` qubits) with at most `budget`
-// gadgets, their extra qubits numbered from `first_extra`.
+// gadgets, their extra qubits numbered from `first_extra`; its reductions
+// stop at `deadline` and after `effort` (reduction.h).
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           std::optional<std::chrono::steady_clock::time_point> deadline);
+                           std::optional<std::chrono::steady_clock::time_point> deadline,
+                           std::optional<std::uint64_t> effort = std::nullopt);
 
 }  // namespace kestrel

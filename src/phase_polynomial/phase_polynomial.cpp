@@ -253,6 +253,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   rewrite_options.deadline = options.deadline;
   rewrite_options.every_block = options.every_block;
   rewrite_options.ancillas = options.ancillas;
+  rewrite_options.effort = options.effort;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
   if (rewrite.t_after >= rewrite.t_before && !options.every_block) {

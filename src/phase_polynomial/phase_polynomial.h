@@ -44,6 +44,9 @@ struct PhasePolynomialOptions {
   bool every_block = false;
   // Hadamard gadgets the method may use, an extra qubit each.
   std::uint32_t ancillas = 0;
+  // The reductions' effort past their first moves (src/phase_polynomial/
+  // reduction.h), shared among the blocks; unset: bounded by the deadline only.
+  std::optional<std::uint64_t> effort;
 };
 
 // The method on `program`, which must not be too large. Where the result

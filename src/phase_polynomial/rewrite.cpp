@@ -41,6 +41,7 @@ class Rewriter {
     std::size_t end = 0;                       // a region: the block past its last
   };
 
+  std::vector<std::uint64_t> reduce(const ParityTable& table);
   void rewrite(std::size_t b, InverseTableau& frame);
   void regions();
   void region(std::size_t first, std::size_t end, InverseTableau& frame);
@@ -51,9 +52,20 @@ class Rewriter {
   std::vector<Written> written_;             // per block, from the first pass
   std::vector<std::optional<Written>> regions_;  // per block: the region it starts, if kept
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
+  std::optional<std::uint64_t> effort_;      // effort left for the reductions
 };
 
+std::vector<std::uint64_t> Rewriter::reduce(const ParityTable& table) {
+  ReductionOptions reduction;
+  reduction.deadline = options_.deadline;
+  reduction.effort = effort_;
+  Reduction reduced = reduce_parity_table(table, reduction);
+  if (effort_) *effort_ -= std::min(*effort_, reduced.stats.work);
+  return std::move(reduced.table.bits);
+}
+
 StepsRewrite Rewriter::run() {
+  effort_ = options_.effort;
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   InverseTableau frame(program_.qubits);
@@ -148,9 +160,7 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   table.bits = f.odd_parities();
   std::vector<std::uint64_t> reduced = table.bits;
   if (reduction_fits(table.variables, table.columns())) {
-    ReductionOptions reduction;
-    reduction.deadline = options_.deadline;
-    reduced = reduce_parity_table(table, reduction).table.bits;
+    reduced = reduce(table);
   }
   const std::size_t kept = reduced.size() / std::max<std::size_t>(f.words(), 1);
   if (kept >= count && !options_.every_block) return;
@@ -221,7 +231,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
   }
   if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of
   RegionCircuit circuit = write_region(program_.qubits, blocks, options_.ancillas - extra_qubits_,
-                                       extra_qubits_, options_.deadline);
+                                       extra_qubits_, options_.deadline, effort_);
   if (circuit.gadgets == 0 || (circuit.t >= before && !options_.every_block)) return;
   extra_qubits_ += circuit.gadgets;
   regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, end};

@@ -55,6 +55,10 @@ struct RewriteOptions {
   // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
   // each block is reduced on its own.
   std::uint32_t ancillas = 0;
+  // The reductions' effort past their first moves (reduction.h), shared
+  // among the blocks in order: what one spends, the next ones lack. Unset:
+  // none is bounded but by the deadline.
+  std::optional<std::uint64_t> effort;
 };
 
 // Rewrites the blocks of `program`, in order.

@@ -15,6 +15,7 @@
 #include "src/program/stats.h"
 #include "src/program/writer.h"
 #include "src/phase_polynomial/phase_polynomial.h"
+#include "src/phase_polynomial/reduction.h"
 #include "src/rotation_merging/rotation_merging.h"
 
 namespace kestrel {
@@ -133,6 +134,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
     PhasePolynomialOptions method;
     method.deadline = merging_deadline(options.limits.time_limit);
     method.ancillas = static_cast<std::uint32_t>(std::min<std::size_t>(options.ancillas, kMaxBits));
+    method.effort = reduction_effort(options.limits.time_limit);
     PhasePolynomialResult result = reduce_phase_polynomials(program, method);
     out.edits = std::move(result.edits);
     if (options.phase) out.phase = result.phase;
