@@ -1923,8 +1923,9 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
 
 std::uint64_t reduction_effort(std::chrono::duration<double> limit) {
   const double seconds = limit.count();
+  if (!(seconds > 0)) return 0;
   const double share = seconds <= 10 ? 0.1 * seconds : 1 + 0.25 * (seconds - 10);
-  return static_cast<std::uint64_t>(share * kWorkPerSecond);
+  return static_cast<std::uint64_t>(std::min(share * kWorkPerSecond, 1e18));
 }
 
 }  // namespace kestrel

@@ -419,6 +419,14 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
   }
 }
 
+TEST(ReductionTest, EffortGrowsWithTheLimit) {
+  using Seconds = std::chrono::duration<double>;
+  EXPECT_EQ(reduction_effort(Seconds(0)), 0u);
+  EXPECT_EQ(reduction_effort(Seconds(-1)), 0u);
+  EXPECT_LT(reduction_effort(Seconds(5)), reduction_effort(Seconds(60)));
+  EXPECT_LT(reduction_effort(Seconds(60)), reduction_effort(Seconds(1e300)));
+}
+
 TEST(ReductionTest, SmallAndOddTables) {
   struct Case {
     const char* name;
