@@ -1659,12 +1659,13 @@ long best_combination(Echelon& e, const std::uint64_t* z,
   return 2 * split - 1 + (one_zero ? 1 : 0);
 }
 
-// Variants of the column order tried at most (reordered); they take no
-// more than kOrders / 4 times the work of the first.
+// Variants of the column order tried at most (reordered), and the work
+// they take at most, in multiples of the first order's.
 constexpr std::size_t kOrders = 64;
+constexpr std::uint64_t kRestarts = 3;
 // Tables with fewer columns are tried in their own order only: their few
-// moves seldom depend on it.
-constexpr std::size_t kReorderColumns = 64;
+// moves seldom depend on it, and their first order takes milliseconds.
+constexpr std::size_t kReorderColumns = 128;
 // Work units a machine like the project's does in a second of one core.
 constexpr double kWorkPerSecond = 6e8;
 
@@ -1884,7 +1885,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     out.stats.orders = 1;
     const std::uint64_t first = budget.work;
     while (options.effort && options.widened && table.columns() >= kReorderColumns && !budget.stop() &&
-           out.stats.orders < kOrders && budget.work < (kOrders + 1) * first / 4) {
+           out.stats.orders < kOrders && budget.work < (kRestarts + 1) * first) {
       ReductionStats stats;
       ParityTable other = reduce_pass(reordered(table, out.stats.orders), options, true, false, budget, stats);
       ++out.stats.orders;
@@ -1922,8 +1923,9 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
 
 std::uint64_t reduction_effort(std::chrono::duration<double> limit) {
   const double seconds = limit.count();
+  if (!(seconds > 0)) return 0;
   const double share = seconds <= 10 ? 0.1 * seconds : 1 + 0.25 * (seconds - 10);
-  return static_cast<std::uint64_t>(share * kWorkPerSecond);
+  return static_cast<std::uint64_t>(std::min(share * kWorkPerSecond, 1e18));
 }
 
 }  // namespace kestrel

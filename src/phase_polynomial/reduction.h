@@ -62,8 +62,8 @@ struct ReductionOptions {
   // Past this point the reduction stops and returns the best table so far.
   std::optional<std::chrono::steady_clock::time_point> deadline;
   // The work that may follow the first kernel moves (ReductionStats::work):
-  // widened moves, then, for tables of 64 columns or more, the same moves
-  // from the columns in other orders (up to 16 times the first order's
+  // widened moves, then, for tables of 128 columns or more, the same moves
+  // from the columns in other orders (up to 3 times the first order's
   // work), the table with fewest columns kept. Unlike the deadline, it gives
   // the same table on every machine. A caller reducing many tables under
   // one time limit shares reduction_effort(limit) among them. Unset: widened

@@ -254,6 +254,34 @@ TEST(ReductionTest, ShrinksMultipliersByAFifthOrMore) {
   }
 }
 
+// The same multipliers with their variables spread over two or three words
+// a column (variable v becomes stride * v + 1), so that every part runs on
+// columns of several words.
+TEST(ReductionTest, ShrinksMultipliersOverWideColumns) {
+  struct Case {
+    std::uint32_t k;
+    std::uint64_t poly;
+    std::uint32_t stride;
+  };
+  const Case cases[] = {{5, 0b100101, 6}, {6, 0b1000011, 8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "k " << c.k << " stride " << c.stride);
+    const ParityTable narrow = multiplier(c.k, c.poly);
+    ParityTable wide(c.stride * narrow.variables + 1);
+    for (const Column& column : columns(narrow)) {
+      Column spread(wide.words, 0);
+      for (std::uint32_t v = 0; v < narrow.variables; ++v) {
+        if (bit(column, v)) spread[(c.stride * v + 1) / 64] |= std::uint64_t{1} << ((c.stride * v + 1) % 64);
+      }
+      wide.push_back(spread);
+    }
+    ASSERT_GT(wide.words, 1u);
+    const Reduction r = checked_reduction(wide, true);
+    EXPECT_LE(5 * r.table.columns(), 4 * wide.columns());
+    EXPECT_GT(r.stats.widened_moves, 0u);
+  }
+}
+
 // The model's own checks catch the two loose readings the moves must avoid:
 // a y in the kernel of A but not of L(A), and a widened y with a z it was
 // not found for.
@@ -389,6 +417,14 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
       EXPECT_EQ(r.table, kernel_only.table);
     }
   }
+}
+
+TEST(ReductionTest, EffortGrowsWithTheLimit) {
+  using Seconds = std::chrono::duration<double>;
+  EXPECT_EQ(reduction_effort(Seconds(0)), 0u);
+  EXPECT_EQ(reduction_effort(Seconds(-1)), 0u);
+  EXPECT_LT(reduction_effort(Seconds(5)), reduction_effort(Seconds(60)));
+  EXPECT_LT(reduction_effort(Seconds(60)), reduction_effort(Seconds(1e300)));
 }
 
 TEST(ReductionTest, SmallAndOddTables) {
