@@ -47,22 +47,8 @@ using Amplitudes = std::vector<Complex>;  // basis index: bit q is qubit q
 
 inline constexpr std::uint32_t kModelQubits = 6;
 
-// The bit that `operand` names in instance `k` of its statement.
-inline std::uint32_t operand_bit(const QasmProgram& program, Operand operand, std::uint32_t k) {
-  return program.registers[operand.reg].first + (operand.index == kWholeRegister ? k : operand.index);
-}
-
 inline std::span<const Operand> operands_of(const QasmProgram& program, const Statement& st) {
   return std::span(program.operands).subspan(st.first_operand, st.operand_count);
-}
-
-// Instances of a gate, measurement or reset: the size of its whole-register
-// operands (the reader made them equal), or 1.
-inline std::uint32_t instances(const QasmProgram& program, const Statement& st) {
-  for (Operand o : operands_of(program, st)) {
-    if (o.index == kWholeRegister) return program.registers[o.reg].size;
-  }
-  return 1;
 }
 
 // The qubits of a barrier: all it names, or every qubit when it names none.
@@ -101,7 +87,7 @@ inline CircuitStats program_counts(const QasmProgram& program) {
     }
     const std::span<const Operand> ops = operands_of(program, st);
     const std::size_t quantum = st.kind == StatementKind::Measure ? ops.size() - 1 : ops.size();
-    for (std::uint32_t k = 0, n = instances(program, st); k < n; ++k) {
+    for (std::uint32_t k = 0, n = statement_instances(program, st); k < n; ++k) {
       std::uint64_t level = 0;
       for (std::size_t i = 0; i < quantum; ++i) {
         level = std::max(level, qubit_level[operand_bit(program, ops[i], k)]);
@@ -372,7 +358,7 @@ class ProgramModel {
       if (st.kind == StatementKind::Declaration || st.kind == StatementKind::Barrier) continue;
       if (st.condition != kNoCondition && !holds(st, clbits)) continue;
       const std::span<const Operand> ops = operands_of(program_, st);
-      for (std::uint32_t k = 0, n = instances(program_, st); k < n; ++k) {
+      for (std::uint32_t k = 0, n = statement_instances(program_, st); k < n; ++k) {
         if (st.kind == StatementKind::Measure || st.kind == StatementKind::Reset) {
           const std::uint32_t q = operand_bit(program_, ops[0], k);
           if (replay && next == outcomes.size()) return std::nullopt;
