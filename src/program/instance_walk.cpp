@@ -130,12 +130,6 @@ std::optional<InstanceWalk::Word> InstanceWalk::Expansions::accept(
 
 std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s) {
   const Statement& st = program_.statements[s];
-  switch (st.library) {  // TEMPORARY: the gates rotation merging read before
-    case QasmGate::h: case QasmGate::s: case QasmGate::sdg: case QasmGate::x: case QasmGate::y:
-    case QasmGate::z: case QasmGate::sx: case QasmGate::sxdg: case QasmGate::cx: case QasmGate::CX:
-    case QasmGate::cz: case QasmGate::swap: case QasmGate::cy: case QasmGate::id: break;
-    default: return std::nullopt;
-  }
   GateRef gate{static_cast<std::uint32_t>(st.library), false};
   std::uint32_t params = 0;
   Found* found = nullptr;
@@ -143,6 +137,8 @@ std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s
     params = library_info(st.library).params;
     found = &library_[static_cast<std::size_t>(st.library)];
   } else {
+    // A gate list's operations of no library gate are boundaries.
+    if (program_.text.empty()) return std::nullopt;
     if (!compiled_) compile_definitions();
     // The statement starts with the gate's name (it has no condition).
     Tokenizer tokens(statement_text(st));
