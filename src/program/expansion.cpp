@@ -152,6 +152,26 @@ bool Expander::leaf(QasmGate gate, std::uint32_t values_at, std::uint32_t operan
     if (k >= 8) phase += 8;
     if (k % 8 == 6) phase += 8;
   };
+  // U(t, f, l) = p(f) ry(t) p(l), the Z and S gates at the ends of ry's
+  // forms taken into the phase gates beside them.
+  const auto u = [&](int t, int f, int l) {
+    switch (t % 8) {
+      case 0: phase_gates_for(l + f); break;
+      case 2: phase_gates_for(l + 4); put(Elementary::H); phase_gates_for(f); break;
+      case 4: phase_gates_for(l + 4); put(Elementary::X); phase_gates_for(f); break;
+      case 6: phase_gates_for(l); put(Elementary::H); phase_gates_for(f + 4); break;
+      default:
+        phase_gates_for(l - 2);
+        put(Elementary::H);
+        phase_gates_for(t);
+        put(Elementary::H);
+        phase_gates_for(f + 2);
+        phase -= t;
+        return;
+    }
+    if (t >= 8) phase += 8;
+    if (t % 8 == 6) phase += 8;
+  };
   const double* v = values_.data() + values_at;
   std::optional<std::uint8_t> k[3];
   for (std::uint32_t p = 0; p < library_info(gate).params && p < 3; ++p) {
@@ -187,15 +207,11 @@ bool Expander::leaf(QasmGate gate, std::uint32_t values_at, std::uint32_t operan
     case QasmGate::u3:
     case QasmGate::u:
       if (!k[0] || !k[1] || !k[2]) return false;
-      phase_gates_for(*k[2]);
-      ry(*k[0]);
-      phase_gates_for(*k[1]);
+      u(*k[0], *k[1], *k[2]);
       return true;
     case QasmGate::u2:
       if (!k[0] || !k[1]) return false;
-      phase_gates_for(*k[1]);
-      ry(2);
-      phase_gates_for(*k[0]);
+      u(2, *k[0], *k[1]);
       return true;
     default: fault("a library gate without a body is elementary or an angle gate");
   }

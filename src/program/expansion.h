@@ -10,7 +10,8 @@
 //   rz(t)     = e^(-i t/2) p(t)               rx(t) = H rz(t) H
 //   ry(t)     = S H rz(t) H S^-1, or for even k the shorter H Z, X Z, Z H
 //               (times -1 past a whole turn)
-//   U(t, f, l) = u3 = u = p(f) ry(t) p(l)     u2(f, l) = U(pi/2, f, l)
+//   U(t, f, l) = u3 = u = p(f) ry(t) p(l), the phase gates at the ends of
+//               ry's form merged into p(f) and p(l)    u2(f, l) = U(pi/2, f, l)
 //
 // and u0 is no gate whatever its angle. Every other gate, the library's
 // composite ones (src/program/definitions.h) and the program's own, is its
