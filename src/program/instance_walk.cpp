@@ -13,7 +13,8 @@ class InstanceWalk::Expansions {
  public:
   explicit Expansions(const QasmProgram& program) : program_(program) {}
 
-  std::optional<Word> word(std::uint32_t s);
+  // `limited`: whether the work on statements with parameters is bounded.
+  std::optional<Word> word(std::uint32_t s, bool limited);
 
  private:
   // A word found for a gate without parameters.
@@ -43,6 +44,7 @@ class InstanceWalk::Expansions {
   std::vector<double> values_;             // its parameter values
   std::vector<ExprItem> items_;            // one parameter's expression
   std::vector<double> stack_;              // evaluation
+  std::uint64_t work_ = 0;                 // gates expanded for statements with parameters
 };
 
 InstanceWalk::InstanceWalk(const QasmProgram& program, Sight sight)
@@ -50,9 +52,9 @@ InstanceWalk::InstanceWalk(const QasmProgram& program, Sight sight)
 
 InstanceWalk::~InstanceWalk() = default;
 
-std::optional<InstanceWalk::Word> InstanceWalk::word(std::uint32_t s) {
+std::optional<InstanceWalk::Word> InstanceWalk::word(std::uint32_t s, bool limited) {
   if (!expansions_) expansions_ = std::make_unique<Expansions>(program_);
-  return expansions_->word(s);
+  return expansions_->word(s, limited);
 }
 
 bool InstanceWalk::within_budget(std::uint64_t instances, std::size_t size) {
@@ -74,9 +76,11 @@ std::optional<std::uint8_t> InstanceWalk::gates_of(std::uint32_t s, std::vector<
       st.condition != kNoCondition) {
     return std::nullopt;
   }
-  const std::optional<Word> w = word(s);
+  // A statement seen through in `run` is seen through here, whatever work
+  // was done since.
+  const std::optional<Word> w = word(s, false);
   if (!w) return std::nullopt;
-  struct Phase : InstanceVisitor {
+  struct Collect : InstanceVisitor {
     std::vector<PlacedGate>* out;
     std::uint8_t eighths = 0;
     void gate(PlacedGate g, std::uint32_t, std::uint32_t) { out->push_back(g); }
@@ -128,7 +132,7 @@ std::optional<InstanceWalk::Word> InstanceWalk::Expansions::accept(
   return Word{gates, phase};
 }
 
-std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s) {
+std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s, bool limited) {
   const Statement& st = program_.statements[s];
   GateRef gate{static_cast<std::uint32_t>(st.library), false};
   std::uint32_t params = 0;
@@ -163,10 +167,16 @@ std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s
     if (!found->exact) return std::nullopt;
     return accept(std::span(stored_).subspan(found->first, found->size), found->phase);
   }
-  if (program_.text.empty() || !read_parameters(st)) return std::nullopt;
+  // Statements with parameters are expanded one by one: their work is
+  // bounded as the walk's gates are.
+  if ((limited && work_ > kMaxWalkGates) || program_.text.empty() || !read_parameters(st)) {
+    return std::nullopt;
+  }
   scratch_.clear();
   std::uint8_t phase = 0;
-  if (!expander_.expand(gate, values_, scratch_, phase)) return std::nullopt;
+  const bool exact = expander_.expand(gate, values_, scratch_, phase);
+  work_ += scratch_.size();
+  if (!exact) return std::nullopt;
   return accept(scratch_, phase);
 }
 

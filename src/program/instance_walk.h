@@ -26,7 +26,9 @@
 // (a gate list) cannot take its statements' gates back as placed edits, so
 // there a statement whose expansion holds a T gate is a boundary, but a
 // RunGate statement. Statements whose expansions would take the walk past
-// kMaxWalkGates gates from multi-gate expansions are boundaries too.
+// kMaxWalkGates gates from multi-gate expansions are boundaries too, and so
+// are statements with parameters once kMaxWalkGates gates have been
+// expanded for such statements: no input makes the walk's work unbounded.
 #pragma once
 
 #include <array>
@@ -124,8 +126,10 @@ class InstanceWalk {
     std::span<const PlacedGate> gates;  // valid until the next call of `word`
     std::uint8_t phase;                 // per instance
   };
-  // The word of gate statement `s` under CliffordT, or nothing for a boundary.
-  std::optional<Word> word(std::uint32_t s);
+  // The word of gate statement `s` under CliffordT, or nothing for a
+  // boundary; with `limited`, statements with parameters past the work
+  // bound are boundaries.
+  std::optional<Word> word(std::uint32_t s, bool limited = true);
   // Whether statement `s`'s `instances` instances of `size` gates stay
   // within the walk's budget, which they then take.
   bool within_budget(std::uint64_t instances, std::size_t size);
