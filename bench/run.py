@@ -43,6 +43,7 @@ from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import as_written  # noqa: E402
 import golden  # noqa: E402
 import orchestration  # noqa: E402
 import per_qubit  # noqa: E402
@@ -56,7 +57,7 @@ import tools  # noqa: E402
 from harness import log  # noqa: E402
 from settings import Settings  # noqa: E402
 
-SUITES = [random_circuits, per_qubit, rotation_merging, qiskit_pass, threads]
+SUITES = [random_circuits, per_qubit, rotation_merging, as_written, qiskit_pass, threads]
 
 
 def publish(results: dict[str, Any], out: Path, update_readme: bool) -> None:

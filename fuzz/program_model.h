@@ -3,18 +3,19 @@
 // programs of up to kModelQubits qubits. The fuzz targets of the
 // whole-program methods check their results against both.
 //
-// The simulation gives the gates of the Clifford+T set their exact
-// matrices (id, x, y, z, h, s, sdg, t, tdg, sx, sxdg, cx, CX, cy, cz, swap,
-// ch, ccx, cswap), broadcast ones once per instance. Every other gate (one
-// with parameters, one the program defines or declares opaque, the rest of
-// qelib1) stands for an unknown unitary: a pseudo-random one drawn from its
-// statement's text and instance. A method keeps such a statement's text, so
-// both sides apply the same matrix, and a method that moved anything across
-// it would be caught as it would be on some real gate. A barrier is the
-// identity; `if (c==n)` applies its gate when the bits of c read n. A run
-// may replace statements by run gates or placed gates as a method's edits
-// say; a program given as a gate list has no text, and its unknown gates are
-// drawn from their places instead.
+// The simulation gives every gate its matrix by definition, broadcast ones
+// once per instance: the library's from the shared model
+// (tests/model/matrices.h) with their parameters evaluated, a gate the
+// program defines as the product of its body's matrices. A gate with no
+// such matrix (opaque, or defined with a barrier in its body) stands for an
+// unknown unitary: a pseudo-random one drawn from its statement's text and
+// instance. A method keeps such a statement's text, so both sides apply the
+// same matrix, and a method that moved anything across it would be caught
+// as it would be on some real gate. A barrier is the identity; `if (c==n)`
+// applies its gate when the bits of c read n. A run may replace statements
+// by run gates or placed gates as a method's edits say; a program given as
+// a gate list has no text, and its unknown gates are drawn from their
+// places instead.
 //
 // A measurement or a reset projects the state on one outcome, which a run
 // picks (the likelier one, or the rarer one while it has any weight),
@@ -37,32 +38,22 @@
 #include <vector>
 
 #include "src/circuit/stats.h"
+#include "src/program/definitions.h"
 #include "src/program/edits.h"
+#include "src/program/expressions.h"
 #include "src/program/program.h"
+#include "tests/model/matrices.h"
 
 namespace kestrel {
 
-using Complex = std::complex<double>;
-using Amplitudes = std::vector<Complex>;  // basis index: bit q is qubit q
+using model::Complex;
+using Amplitudes = model::State;  // basis index: bit q is qubit q
+using model::apply;
 
 inline constexpr std::uint32_t kModelQubits = 6;
 
-// The bit that `operand` names in instance `k` of its statement.
-inline std::uint32_t operand_bit(const QasmProgram& program, Operand operand, std::uint32_t k) {
-  return program.registers[operand.reg].first + (operand.index == kWholeRegister ? k : operand.index);
-}
-
 inline std::span<const Operand> operands_of(const QasmProgram& program, const Statement& st) {
   return std::span(program.operands).subspan(st.first_operand, st.operand_count);
-}
-
-// Instances of a gate, measurement or reset: the size of its whole-register
-// operands (the reader made them equal), or 1.
-inline std::uint32_t instances(const QasmProgram& program, const Statement& st) {
-  for (Operand o : operands_of(program, st)) {
-    if (o.index == kWholeRegister) return program.registers[o.reg].size;
-  }
-  return 1;
 }
 
 // The qubits of a barrier: all it names, or every qubit when it names none.
@@ -101,7 +92,7 @@ inline CircuitStats program_counts(const QasmProgram& program) {
     }
     const std::span<const Operand> ops = operands_of(program, st);
     const std::size_t quantum = st.kind == StatementKind::Measure ? ops.size() - 1 : ops.size();
-    for (std::uint32_t k = 0, n = instances(program, st); k < n; ++k) {
+    for (std::uint32_t k = 0, n = statement_instances(program, st); k < n; ++k) {
       std::uint64_t level = 0;
       for (std::size_t i = 0; i < quantum; ++i) {
         level = std::max(level, qubit_level[operand_bit(program, ops[i], k)]);
@@ -155,18 +146,10 @@ inline std::uint64_t text_hash(std::string_view text) {
   return h;
 }
 
-// A square matrix of side 2^k, row-major; operand m is bit m of an index.
-struct GateMatrix {
-  std::size_t side = 0;
-  std::vector<Complex> entries;
-  Complex& at(std::size_t row, std::size_t col) { return entries[row * side + col]; }
-  Complex at(std::size_t row, std::size_t col) const { return entries[row * side + col]; }
-};
-
 // A unitary of side 2^k drawn from `seed`: random columns made orthonormal.
-inline GateMatrix random_unitary(std::size_t k, std::uint64_t seed) {
+inline model::Matrix random_unitary(std::size_t k, std::uint64_t seed) {
   Stream stream(seed);
-  GateMatrix m{std::size_t{1} << k, {}};
+  model::Matrix m{std::size_t{1} << k, {}};
   m.entries.resize(m.side * m.side);
   for (std::size_t col = 0; col < m.side; ++col) {
     for (std::size_t row = 0; row < m.side; ++row) m.at(row, col) = {stream.uniform(), stream.uniform()};
@@ -183,108 +166,88 @@ inline GateMatrix random_unitary(std::size_t k, std::uint64_t seed) {
   return m;
 }
 
-// The one-qubit matrix of a gate of the Clifford+T set, row-major, or none.
-inline std::optional<std::array<Complex, 4>> one_qubit_matrix(QasmGate gate) {
-  const double r = 1 / std::sqrt(2.0);
-  const Complex i(0, 1), t = std::polar(1.0, std::numbers::pi / 4);
-  const Complex p = (1.0 + i) / 2.0, m = (1.0 - i) / 2.0;
-  switch (gate) {
-    case QasmGate::id: return std::array<Complex, 4>{1, 0, 0, 1};
-    case QasmGate::x: return std::array<Complex, 4>{0, 1, 1, 0};
-    case QasmGate::y: return std::array<Complex, 4>{0, -i, i, 0};
-    case QasmGate::z: return std::array<Complex, 4>{1, 0, 0, -1};
-    case QasmGate::h: return std::array<Complex, 4>{r, r, r, -r};
-    case QasmGate::s: return std::array<Complex, 4>{1, 0, 0, i};
-    case QasmGate::sdg: return std::array<Complex, 4>{1, 0, 0, -i};
-    case QasmGate::t: return std::array<Complex, 4>{1, 0, 0, t};
-    case QasmGate::tdg: return std::array<Complex, 4>{1, 0, 0, std::conj(t)};
-    case QasmGate::sx: return std::array<Complex, 4>{p, m, m, p};
-    case QasmGate::sxdg: return std::array<Complex, 4>{m, p, p, m};
-    default: return std::nullopt;
-  }
-}
+// The matrices of gate applications by their definitions: library gates by
+// the shared model, their parameters evaluated from the statement's text;
+// gates the program defines as the products of their bodies. Nothing for
+// what has no such matrix: an opaque gate, a body holding a barrier, a
+// definition that would take more than kWork gate matrices to multiply out.
+class GateMatrices {
+ public:
+  static constexpr std::size_t kWork = 20000;
 
-// The library gate of a run gate.
-inline QasmGate run_gate(OpKind gate) {
-  switch (gate) {
-    case OpKind::H: return QasmGate::h;
-    case OpKind::S: return QasmGate::s;
-    case OpKind::Sdg: return QasmGate::sdg;
-    case OpKind::T: return QasmGate::t;
-    case OpKind::Tdg: return QasmGate::tdg;
-    case OpKind::X: return QasmGate::x;
-    case OpKind::Z: return QasmGate::z;
-    default: return QasmGate::None;
-  }
-}
-
-// The matrix of a gate of the Clifford+T set on its operands, or none: a
-// controlled gate has its controls first (cx: control 0, target 1).
-inline std::optional<GateMatrix> known_matrix(QasmGate gate) {
-  // `u` on operand `target` when every operand before it is 1.
-  const auto controlled = [](std::size_t target, std::array<Complex, 4> u) {
-    GateMatrix m{std::size_t{1} << (target + 1), {}};
-    m.entries.resize(m.side * m.side);
-    const std::size_t controls = (std::size_t{1} << target) - 1;
-    for (std::size_t col = 0; col < m.side; ++col) {
-      if ((col & controls) != controls) {
-        m.at(col, col) = 1;
-        continue;
+  GateMatrices(std::string_view text, const QasmProgram& program) : text_(text), program_(program) {
+    for (const Statement& st : program.statements) {
+      const std::string_view body = text.substr(st.begin, st.end - st.begin);
+      if (st.kind == StatementKind::Declaration &&
+          (body.starts_with("gate ") || body.starts_with("opaque "))) {
+        definitions_.compile(body, false);
       }
-      const std::size_t in = col >> target;  // the target's bit
-      for (std::size_t out = 0; out < 2; ++out) m.at(controls | (out << target), col) = u[out * 2 + in];
+    }
+  }
+
+  std::optional<model::Matrix> of(const Statement& st) {
+    if (text_.empty()) return model::library_matrix(st.library, {});
+    Tokenizer tokens(text_.substr(st.begin, st.end - st.begin));
+    tokens.advance();
+    if (tokens.is_word("if")) {  // if (c == n): seven tokens to the gate's name
+      for (int k = 0; k < 7; ++k) tokens.advance();
+    }
+    const std::string_view name = tokens.text();
+    tokens.advance();
+    std::vector<double> params;
+    if (tokens.is(Tok::LParen)) {
+      tokens.advance();
+      while (!tokens.is(Tok::RParen)) {
+        std::vector<ExprItem> items;
+        if (!compile_expression(tokens, {}, items)) return std::nullopt;
+        params.push_back(evaluate(items, {}, stack_));
+        if (tokens.is(Tok::Comma)) tokens.advance();
+      }
+    }
+    if (st.library != QasmGate::None) return model::library_matrix(st.library, params);
+    const std::optional<std::uint32_t> k = definitions_.find(name);
+    if (!k) return std::nullopt;
+    work_ = 0;
+    return defined(*k, params);
+  }
+
+ private:
+  // The product of definition k's body with parameter values `params`.
+  std::optional<model::Matrix> defined(std::uint32_t k, const std::vector<double>& params) {
+    const CompiledGate& g = definitions_.gates[k];
+    if (g.boundary) return std::nullopt;
+    model::Matrix m = model::Matrix::identity(std::size_t{1} << g.qubits);
+    for (std::uint32_t c = 0; c < g.calls; ++c) {
+      if (++work_ > kWork) return std::nullopt;
+      const BodyCall& call = definitions_.calls[g.first_call + c];
+      const std::uint32_t callee_params =
+          call.gate.defined ? definitions_.gates[call.gate.index].params
+                            : library_info(static_cast<QasmGate>(call.gate.index)).params;
+      const std::uint32_t callee_qubits =
+          call.gate.defined ? definitions_.gates[call.gate.index].qubits
+                            : library_info(static_cast<QasmGate>(call.gate.index)).qubits;
+      std::vector<double> values;
+      for (std::uint32_t p = 0; p < callee_params; ++p) {
+        const ItemRange r = definitions_.params[call.first_param + p];
+        values.push_back(evaluate(std::span(definitions_.items).subspan(r.begin, r.end - r.begin),
+                                  params, stack_));
+      }
+      const std::optional<model::Matrix> callee =
+          call.gate.defined ? defined(call.gate.index, values)
+                            : model::library_matrix(static_cast<QasmGate>(call.gate.index), values);
+      if (!callee) return std::nullopt;
+      const std::span<const std::uint32_t> on(definitions_.qubits.data() + call.first_qubit, callee_qubits);
+      m = model::times(model::on_operands(g.qubits, on, *callee), m);
     }
     return m;
-  };
-  const std::array<Complex, 4> x{0, 1, 1, 0};
-  switch (gate) {
-    case QasmGate::cx: case QasmGate::CX: return controlled(1, x);
-    case QasmGate::cy: return controlled(1, *one_qubit_matrix(QasmGate::y));
-    case QasmGate::cz: return controlled(1, *one_qubit_matrix(QasmGate::z));
-    case QasmGate::ch: return controlled(1, *one_qubit_matrix(QasmGate::h));
-    case QasmGate::ccx: return controlled(2, x);
-    case QasmGate::swap: case QasmGate::cswap: {
-      // Exchanges the last two operands (when the control, if any, is 1).
-      const std::size_t k = gate == QasmGate::swap ? 2 : 3, a = k - 2, b = k - 1;
-      GateMatrix m{std::size_t{1} << k, {}};
-      m.entries.resize(m.side * m.side);
-      for (std::size_t col = 0; col < m.side; ++col) {
-        const bool on = gate == QasmGate::swap || (col & 1) != 0;
-        const std::size_t bit_a = (col >> a) & 1, bit_b = (col >> b) & 1;
-        const std::size_t row =
-            on ? (col & ~((std::size_t{1} << a) | (std::size_t{1} << b))) | (bit_a << b) | (bit_b << a)
-               : col;
-        m.at(row, col) = 1;
-      }
-      return m;
-    }
-    default: break;
   }
-  if (const auto u = one_qubit_matrix(gate)) return controlled(0, *u);
-  return std::nullopt;
-}
 
-// Applies `m` to `qubits` of `state` (operand j of the matrix is qubits[j]).
-inline void apply(Amplitudes& state, std::span<const std::uint32_t> qubits, const GateMatrix& m) {
-  std::size_t mask = 0;
-  std::vector<std::size_t> offset(m.side, 0);
-  for (std::size_t j = 0; j < qubits.size(); ++j) mask |= std::size_t{1} << qubits[j];
-  for (std::size_t index = 0; index < m.side; ++index) {
-    for (std::size_t j = 0; j < qubits.size(); ++j) {
-      if ((index >> j) & 1) offset[index] |= std::size_t{1} << qubits[j];
-    }
-  }
-  std::vector<Complex> in(m.side);
-  for (std::size_t base = 0; base < state.size(); ++base) {
-    if ((base & mask) != 0) continue;
-    for (std::size_t c = 0; c < m.side; ++c) in[c] = state[base + offset[c]];
-    for (std::size_t r = 0; r < m.side; ++r) {
-      Complex sum = 0;
-      for (std::size_t c = 0; c < m.side; ++c) sum += m.at(r, c) * in[c];
-      state[base + offset[r]] = sum;
-    }
-  }
-}
+  std::string_view text_;
+  const QasmProgram& program_;
+  Definitions definitions_;
+  std::vector<double> stack_;
+  std::size_t work_ = 0;
+};
 
 // The n of `if (c==n)` at the start of `text`, or none past 64 bits.
 inline std::optional<std::uint64_t> condition_value(std::string_view text) {
@@ -353,6 +316,7 @@ class ProgramModel {
     std::vector<std::uint32_t> qubits;
     const Edits none;
     EditCursor cursor(edits != nullptr ? *edits : none, program_.qubits);
+    GateMatrices matrices(text_, program_);
     for (std::uint32_t s = 0; s < program_.statements.size(); ++s) {
       const Statement& st = program_.statements[s];
       if (const Edit* edit = cursor.at(s, st)) {
@@ -362,9 +326,9 @@ class ProgramModel {
             const PlacedGate g = cursor.placed(*edit, k);
             const std::array<std::uint32_t, 2> on = {g.a, g.b};
             apply(state, std::span(on.data(), elementary_info(g.gate).qubits),
-                  *known_matrix(library_gate(g.gate)));
+                  model::elementary_matrix(g.gate));
           } else {
-            apply(state, std::span(&q, 1), *known_matrix(run_gate(cursor.gate(*edit, k))));
+            apply(state, std::span(&q, 1), model::run_gate_matrix(cursor.gate(*edit, k)));
           }
         }
         continue;
@@ -372,7 +336,7 @@ class ProgramModel {
       if (st.kind == StatementKind::Declaration || st.kind == StatementKind::Barrier) continue;
       if (st.condition != kNoCondition && !holds(st, clbits)) continue;
       const std::span<const Operand> ops = operands_of(program_, st);
-      for (std::uint32_t k = 0, n = instances(program_, st); k < n; ++k) {
+      for (std::uint32_t k = 0, n = statement_instances(program_, st); k < n; ++k) {
         if (st.kind == StatementKind::Measure || st.kind == StatementKind::Reset) {
           const std::uint32_t q = operand_bit(program_, ops[0], k);
           if (replay && next == outcomes.size()) return std::nullopt;
@@ -382,13 +346,13 @@ class ProgramModel {
           if (st.kind == StatementKind::Measure) {
             clbits[operand_bit(program_, ops[1], k)] = o.bit;
           } else if (o.bit == 1) {
-            apply(state, std::span(&q, 1), *known_matrix(QasmGate::x));
+            apply(state, std::span(&q, 1), model::elementary_matrix(Elementary::X));
           }
           continue;
         }
         qubits.clear();
         for (Operand o : ops) qubits.push_back(operand_bit(program_, o, k));
-        if (const std::optional<GateMatrix> m = known_matrix(st.library)) {
+        if (const std::optional<model::Matrix> m = matrices.of(st)) {
           apply(state, qubits, *m);
         } else {
           // A program without text (a gate list) keeps its statements' places.

@@ -23,6 +23,7 @@
 #include "src/circuit/op.h"
 #include "src/circuit/stats.h"
 #include "src/text/qasm.h"
+#include "tests/model/matrices.h"
 
 namespace kestrel {
 
@@ -48,23 +49,12 @@ inline CircuitStats wire_counts(const std::vector<Op>& gates) {
   return stats;
 }
 
-// The 2x2 matrix of a one-qubit gate the one-wire reader produces.
+// The 2x2 matrix of a one-qubit gate the one-wire reader produces, from the
+// shared model (tests/model/matrices.h).
 inline std::array<std::array<std::complex<double>, 2>, 2> wire_gate(OpKind gate) {
-  using Complex = std::complex<double>;
-  const double r = 1 / std::sqrt(2.0);
-  const Complex t = std::polar(1.0, std::numbers::pi / 4);
-  switch (gate) {
-    case OpKind::H: return {{{r, r}, {r, -r}}};
-    case OpKind::S: return {{{1, 0}, {0, Complex(0, 1)}}};
-    case OpKind::Sdg: return {{{1, 0}, {0, Complex(0, -1)}}};
-    case OpKind::T: return {{{1, 0}, {0, t}}};
-    case OpKind::Tdg: return {{{1, 0}, {0, std::conj(t)}}};
-    case OpKind::X: return {{{0, 1}, {1, 0}}};
-    case OpKind::Z: return {{{1, 0}, {0, -1}}};
-    default: break;
-  }
-  require(false, "a one-qubit gate of the one-wire reader");
-  return {};
+  require(is_run_gate(gate), "a one-qubit gate of the one-wire reader");
+  const model::Matrix m = model::run_gate_matrix(gate);
+  return {{{m.at(0, 0), m.at(0, 1)}, {m.at(1, 0), m.at(1, 1)}}};
 }
 
 // The unitary of `gates` applied first to last.

@@ -1,12 +1,28 @@
 // The gates the whole-program methods read and write: Clifford+T gates on
-// one or two qubits of a program, each placed on its qubits.
+// one or two qubits of a program, each placed on its qubits, and the one
+// table of what each of them does.
 //
 // Where `Op` (src/circuit/op.h) is a node of a one-wire circuit expression,
 // an `Elementary` gate names what a whole-program method sees once a
 // statement is resolved to its instances: `cx q[1],q[0];` is
 // {Elementary::CX, 1, 0} (control first), `t q[2];` is {Elementary::T, 2, 0}.
+//
 // `kElementary` says, per gate, how it is written in OpenQASM 2.0, how many
-// qubits it takes and whether it is a T or T-dagger gate.
+// qubits it takes, whether it is a T or T-dagger gate, and exactly what it
+// does:
+// - a Clifford gate G by what it makes of the Pauli operators on its qubits
+//   a and b, G^-1 P G for P = X_a, Z_a, X_b, Z_b, each a Pauli product on
+//   the same qubits with a power of i: for S, S^-1 X S = -i X Z; for CX,
+//   X_a becomes X_a X_b and Z_b becomes Z_a Z_b. The Clifford frame
+//   (src/pauli/tableau.h) and the local walk of rotation merging read these;
+//   `kStepBack` extends them to every product on the two qubits.
+// - a one-qubit diagonal gate by the power r of e^(i pi/4) it puts on |1>:
+//   diag(1, e^(i r pi/4)) = e^(i r pi/8) exp(-i r pi/8 Z), so a T gate (r 1)
+//   is the rotation exp(-i pi/8 Z) times the global phase e^(i pi/8), and
+//   the methods that write phase gates for a sum of such powers find them in
+//   `kPhaseGates`.
+// - every gate by its matrix, exactly (each entry 0 or a power of e^(i pi/4)
+//   over a power of sqrt 2), for the tests' models.
 #pragma once
 
 #include <array>
@@ -31,29 +47,147 @@ enum class Elementary : std::uint8_t {
   Swap,  // exchanges two qubits
 };
 
-struct ElementaryInfo {
-  std::string_view qasm_name;  // as written in OpenQASM 2.0 with qelib1.inc
-  std::uint8_t qubits;         // 1 or 2
-  bool t;                      // a T or T-dagger gate
+// A Pauli product on a gate's qubits a and b with a power of i:
+// i^phase X_a^(bit 0) Z_a^(bit 1) X_b^(bit 2) Z_b^(bit 3), the factors in
+// that order.
+struct GatePauli {
+  std::uint8_t bits = 0;   // X_a 1, Z_a 2, X_b 4, Z_b 8
+  std::uint8_t phase = 0;  // the power of i, 0 to 3
+  constexpr bool operator==(const GatePauli&) const = default;
 };
 
-inline constexpr std::array<ElementaryInfo, 11> kElementary = {{
-    {"h", 1, false},
-    {"s", 1, false},
-    {"sdg", 1, false},
-    {"t", 1, true},
-    {"tdg", 1, true},
-    {"x", 1, false},
-    {"y", 1, false},
-    {"z", 1, false},
-    {"cx", 2, false},
-    {"cz", 2, false},
-    {"swap", 2, false},
-}};
+// One matrix entry, exactly: 0, or e^(i omega pi/4) / sqrt(2)^halves.
+struct MatrixEntry {
+  std::int8_t omega = -1;    // 0 to 7, or -1 for the entry 0
+  std::uint8_t halves = 0;   // the power of sqrt 2 dividing it
+};
+
+inline constexpr std::int8_t kNotDiagonal = -128;
+
+struct ElementaryInfo {
+  std::string_view qasm_name;   // as written in OpenQASM 2.0 with qelib1.inc
+  std::uint8_t qubits;          // 1 or 2
+  bool t;                       // a T or T-dagger gate: its T content
+  bool clifford;                // a Clifford gate: `back` holds its action
+  std::int8_t diagonal;         // a one-qubit diagonal gate's r (-3 to 4), else kNotDiagonal
+  std::array<GatePauli, 4> back;       // G^-1 P G for P = X_a, Z_a, X_b, Z_b
+  std::array<MatrixEntry, 16> matrix;  // row-major, side 2^qubits (the rest 0); basis
+                                       // bit 0 is qubit a, bit 1 qubit b
+};
+
+namespace elementary_detail {
+
+// The Pauli product with one factor `bits` and phase `phase`.
+constexpr GatePauli p(std::uint8_t bits, std::uint8_t phase = 0) { return {bits, phase}; }
+constexpr std::array<GatePauli, 4> kUnmoved = {{p(1), p(2), p(4), p(8)}};
+
+// The entries of a 4x4 matrix given as omega powers (-1 for 0).
+constexpr std::array<MatrixEntry, 16> entries(std::array<std::int8_t, 16> omega) {
+  std::array<MatrixEntry, 16> m{};
+  for (std::size_t k = 0; k < 16; ++k) m[k] = {omega[k], 0};
+  return m;
+}
+// The same for a 2x2 matrix, all divided by sqrt(2)^halves; the entries
+// past the fourth are 0.
+constexpr std::array<MatrixEntry, 16> entries(std::array<std::int8_t, 4> omega,
+                                              std::uint8_t halves = 0) {
+  std::array<MatrixEntry, 16> m{};
+  for (std::size_t k = 0; k < 4; ++k) m[k] = {omega[k], omega[k] < 0 ? std::uint8_t{0} : halves};
+  return m;
+}
+constexpr std::array<MatrixEntry, 16> diagonal_gate(std::int8_t r) {
+  return entries(std::array<std::int8_t, 4>{0, -1, -1, static_cast<std::int8_t>((r + 8) % 8)});
+}
+using Two = std::array<std::int8_t, 4>;
+constexpr std::array<GatePauli, 4> phase_back(std::uint8_t phase) {
+  return {{p(3, phase), p(2), p(4), p(8)}};
+}
+
+}  // namespace elementary_detail
+
+inline constexpr std::array<ElementaryInfo, 11> kElementary = [] {
+  using namespace elementary_detail;
+  constexpr std::int8_t o = -1;  // a zero entry
+  return std::array<ElementaryInfo, 11>{{
+      {"h", 1, false, true, kNotDiagonal, {{p(2), p(1), p(4), p(8)}}, entries(Two{0, 0, 0, 4}, 1)},
+      {"s", 1, false, true, 2, phase_back(3), diagonal_gate(2)},   // S^-1 X S = -i X Z
+      {"sdg", 1, false, true, -2, phase_back(1), diagonal_gate(-2)},
+      {"t", 1, true, false, 1, kUnmoved, diagonal_gate(1)},
+      {"tdg", 1, true, false, -1, kUnmoved, diagonal_gate(-1)},
+      {"x", 1, false, true, kNotDiagonal, {{p(1), p(2, 2), p(4), p(8)}}, entries(Two{o, 0, 0, o})},
+      {"y", 1, false, true, kNotDiagonal, {{p(1, 2), p(2, 2), p(4), p(8)}},
+       entries(Two{o, 6, 2, o})},
+      {"z", 1, false, true, 4, {{p(1, 2), p(2), p(4), p(8)}}, diagonal_gate(4)},
+      // Basis index a + 2b: CX takes |a=1, b=0> (1) to |1, 1> (3).
+      {"cx", 2, false, true, kNotDiagonal, {{p(5), p(2), p(4), p(10)}},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, o, 0, o, o, 0, o, o, 0, o, o})},
+      {"cz", 2, false, true, kNotDiagonal, {{p(9), p(2), p(6), p(8)}},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, 0, o, o, o, o, 0, o, o, o, o, 4})},
+      {"swap", 2, false, true, kNotDiagonal, {{p(4), p(8), p(1), p(2)}},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, 0, o, o, 0, o, o, o, o, o, 0})},
+  }};
+}();
 
 constexpr const ElementaryInfo& elementary_info(Elementary gate) {
   return kElementary[static_cast<std::size_t>(gate)];
 }
+
+// The product a * b of two Pauli products on a gate's qubits: moving Z past
+// X on one qubit costs -1.
+constexpr GatePauli pauli_product(GatePauli a, GatePauli b) {
+  const unsigned z_a = (a.bits >> 1) & 5u;   // a's Z bits, moved onto the X bits' places
+  const unsigned x_b = b.bits & 5u;
+  const unsigned swaps = (z_a & x_b & 1u) + ((z_a & x_b) >> 2);
+  return {static_cast<std::uint8_t>(a.bits ^ b.bits),
+          static_cast<std::uint8_t>((a.phase + b.phase + 2 * swaps) & 3u)};
+}
+
+// Per Clifford gate G and product P on its qubits (P's bits as the index,
+// phase 0), G^-1 P G: the product of the images of P's factors, in order.
+inline constexpr std::array<std::array<GatePauli, 16>, kElementary.size()> kStepBack = [] {
+  std::array<std::array<GatePauli, 16>, kElementary.size()> table{};
+  for (std::size_t g = 0; g < kElementary.size(); ++g) {
+    for (unsigned bits = 0; bits < 16; ++bits) {
+      GatePauli image{};
+      for (unsigned k = 0; k < 4; ++k) {
+        if ((bits >> k) & 1) image = pauli_product(image, kElementary[g].back[k]);
+      }
+      table[g][bits] = image;
+    }
+  }
+  return table;
+}();
+
+// The phase gates for diag(1, e^(i r pi/4)), r from -3 to 4, first first:
+// 1 t, 2 s, 3 s then t, 4 z, -1 tdg, -2 sdg, -3 sdg then tdg, 0 none.
+struct PhaseGates {
+  std::uint8_t count;                  // 0 to 2
+  std::array<Elementary, 2> gates;     // the first `count`
+};
+inline constexpr std::array<PhaseGates, 8> kPhaseGates = {{
+    {2, {Elementary::Sdg, Elementary::Tdg}},  // -3
+    {1, {Elementary::Sdg}},                   // -2
+    {1, {Elementary::Tdg}},                   // -1
+    {0, {}},                                  // 0
+    {1, {Elementary::T}},                     // 1
+    {1, {Elementary::S}},                     // 2
+    {2, {Elementary::S, Elementary::T}},      // 3
+    {1, {Elementary::Z}},                     // 4
+}};
+constexpr const PhaseGates& phase_gates(int r) {
+  return kPhaseGates[static_cast<std::size_t>(((r + 3) % 8 + 8) % 8)];
+}
+
+constexpr bool phase_gates_match_the_table() {
+  for (int r = -3; r <= 4; ++r) {
+    const PhaseGates& w = phase_gates(r);
+    int sum = 0;
+    for (std::size_t k = 0; k < w.count; ++k) sum += elementary_info(w.gates[k]).diagonal;
+    if (sum != r) return false;
+  }
+  return true;
+}
+static_assert(phase_gates_match_the_table());
 
 // One gate on qubits of a whole program (numbered across its quantum
 // registers in order of declaration). `b` is 0 for a one-qubit gate.

@@ -79,13 +79,15 @@ class EditCursor {
   const Edit* at(std::uint32_t s, const Statement& st) {
     if (next_ == edits_.list.size() || edits_.list[next_].statement != s) return nullptr;
     const Edit& edit = edits_.list[next_++];
-    const bool placed = edit.kind == EditKind::Placed;
-    const bool fits = placed ? (st.kind == StatementKind::RunGate ||
-                                (st.kind == StatementKind::Gate && st.condition == kNoCondition))
-                             : st.kind == StatementKind::RunGate;
-    const std::size_t size = placed ? edits_.placed.size() : edits_.gates.size();
-    if (!fits || (!placed && edit.kind != EditKind::RunGates) || edit.first > size ||
-        edit.count > size - edit.first) {
+    if (edit.kind == EditKind::RunGates) {
+      if (st.kind != StatementKind::RunGate || edit.first > edits_.gates.size() ||
+          edit.count > edits_.gates.size() - edit.first) {
+        bad_edit();
+      }
+    } else if (edit.kind != EditKind::Placed || edit.first > edits_.placed.size() ||
+               edit.count > edits_.placed.size() - edit.first ||
+               !(st.kind == StatementKind::RunGate ||
+                 (st.kind == StatementKind::Gate && st.condition == kNoCondition))) {
       bad_edit();
     }
     return &edit;

@@ -72,11 +72,16 @@ constexpr bool ids_follow_the_file() {
 }
 static_assert(ids_follow_the_file());
 
+// The entry of library gate `gate`, which must not be None.
+constexpr const LibraryGate& library_info(QasmGate gate) {
+  if (gate < QasmGate::u3) return kBuiltins[static_cast<std::size_t>(gate) - 1];
+  return kQelib1[static_cast<std::size_t>(gate) - static_cast<std::size_t>(QasmGate::u3)];
+}
+
 // The name of library gate `gate` as applied; "" for None.
 constexpr std::string_view library_name(QasmGate gate) {
   if (gate == QasmGate::None) return "";
-  if (gate < QasmGate::u3) return kBuiltins[static_cast<std::size_t>(gate) - 1].name;
-  return kQelib1[static_cast<std::size_t>(gate) - static_cast<std::size_t>(QasmGate::u3)].name;
+  return library_info(gate).name;
 }
 
 // The gate-language variant of library gate `gate`: a run gate by its

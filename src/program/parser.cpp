@@ -134,6 +134,7 @@ std::variant<QasmProgram, InputError> Parser::read() {
   advance();
   while (!tokens_.error() && !is(Tok::End)) statement();
   if (tokens_.error()) return std::move(*tokens_.error());
+  program_.text = text_;
   return std::move(program_);
 }
 

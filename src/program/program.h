@@ -93,7 +93,26 @@ struct QasmProgram {
   std::vector<Statement> statements;  // in order of the text
   std::uint32_t qubits = 0;           // qubits declared by all qregs
   std::uint32_t clbits = 0;           // bits declared by all cregs
+  std::string_view text;              // the text read, which spans point into; empty for
+                                      // a program given as a gate list
 };
+
+// The broadcast instances of gate, measurement or reset statement `st`:
+// the size of its whole-register operands (the reader checked that they
+// agree), else 1.
+inline std::uint32_t statement_instances(const QasmProgram& program, const Statement& st) {
+  for (std::uint32_t k = 0; k < st.operand_count; ++k) {
+    const Operand& op = program.operands[st.first_operand + k];
+    if (op.index == kWholeRegister) return program.registers[op.reg].size;
+  }
+  return 1;
+}
+
+// The bit that operand `op` names in broadcast instance `i`, numbered among
+// the qubits or the classical bits as its register is.
+inline std::uint32_t operand_bit(const QasmProgram& program, const Operand& op, std::uint32_t i) {
+  return program.registers[op.reg].first + (op.index == kWholeRegister ? i : op.index);
+}
 
 // Where and why a text is not a program this reader understands.
 struct InputError {

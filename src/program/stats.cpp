@@ -1,6 +1,6 @@
-// The program statistics read the statements once, in order, keeping one
-// level per bit before the edits and one after. The working class is
-// private to this file.
+// The program statistics walk the statements once, in order, seeing the run
+// gates through, and keep one level per bit before the edits and one after.
+// The working class is private to this file.
 #include "src/program/stats.h"
 
 #include <algorithm>
@@ -9,31 +9,37 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "src/program/instance_walk.h"
 
 namespace kestrel {
 namespace {
 
-class Counter {
+class Counter : public InstanceVisitor {
  public:
-  explicit Counter(const QasmProgram& program) : program_(program) {}
+  Counter(const QasmProgram& program, const Edits& edits)
+      : program_(program), cursor_(edits, program.qubits) {}
   Counter(const Counter&) = delete;
   Counter& operator=(const Counter&) = delete;
 
-  ProgramStats count(const Edits& edits);
+  ProgramStats count();
+
+  // The walk's reports, inlined into it: they come once per statement.
+  [[gnu::always_inline]] void statement(std::uint32_t s);
+  [[gnu::always_inline]] void gate(PlacedGate gate, std::uint32_t s, std::uint32_t position);
+  void boundary(std::uint32_t s, std::uint32_t instance, std::span<const std::uint32_t> qubits);
 
  private:
-  void instance(const Statement& st, std::uint32_t i, std::size_t sides);
-  void barrier(const Statement& st);
-  void boundary(bool adds_level, std::size_t sides);
-  void place(const EditCursor& cursor, const Edit& edit);
+  void level(std::span<const std::uint32_t> bits, bool adds_level, std::size_t sides);
+  void place(const Edit& edit);
   void begin_condition(const Statement& st);
   void end_condition();
-  std::uint32_t bit(const Operand& op, std::uint32_t i) const;
 
   const QasmProgram& program_;            // the program counted
+  EditCursor cursor_;                     // its edits, walked with it
+  const Edit* edit_ = nullptr;            // the edit of the statement at hand, or null
   std::array<std::vector<std::uint64_t>, 2> levels_;  // per side (before, after), per qubit
                                                       // then per clbit: its depth so far
-  std::vector<std::uint32_t> touched_;    // the bits of the operation at hand
+  std::vector<std::uint32_t> touched_;    // a measurement's qubit and clbit
   struct Condition {
     std::uint32_t first = 0;                // the condition register's bits: [first, end)
     std::uint32_t end = 0;                  // equal to `first` when there is none
@@ -42,65 +48,13 @@ class Counter {
   ProgramStats stats_;                      // counted as the statements are read
 };
 
-std::uint32_t Counter::bit(const Operand& op, std::uint32_t i) const {
-  const Register& reg = program_.registers[checked_index(program_.registers.size(), op.reg)];
-  const std::uint32_t index = op.index == kWholeRegister ? i : op.index;
-  return (reg.quantum ? 0 : program_.qubits) + reg.first + index;
-}
-
-ProgramStats Counter::count(const Edits& edits) {
+ProgramStats Counter::count() {
   const std::size_t bits = std::size_t{program_.qubits} + program_.clbits;
   levels_[0].assign(bits, 0);
   levels_[1].assign(bits, 0);
-  EditCursor cursor(edits, program_.qubits);
-  const auto& statements = program_.statements;
-  for (std::uint32_t s = 0; s < statements.size(); ++s) {
-    const Statement& st = statements[s];
-    const Edit* edit = cursor.at(s, st);
-    if (st.kind == StatementKind::RunGate) {
-      // One indexed qubit: its register's first qubit plus the index.
-      const Operand& op = program_.operands[st.first_operand];
-      const std::uint32_t q =
-          program_.registers[checked_index(program_.registers.size(), op.reg)].first + op.index;
-      levels_[0][checked_index(bits, q)] += 1;
-      stats_.before.add(st.gate);
-      if (edit == nullptr) {
-        levels_[1][q] += 1;
-        stats_.after.add(st.gate);
-        continue;
-      }
-      if (edit->kind == EditKind::Placed) {
-        place(cursor, *edit);
-        continue;
-      }
-      levels_[1][q] += edit->count;
-      for (std::uint32_t k = 0; k < edit->count; ++k) stats_.after.add(cursor.gate(*edit, k));
-      continue;
-    }
-    switch (st.kind) {
-      case StatementKind::RunGate:
-      case StatementKind::Declaration: break;
-      case StatementKind::Barrier: barrier(st); break;
-      case StatementKind::Gate:
-      case StatementKind::Measure:
-      case StatementKind::Reset: {
-        // Every whole-register operand has the same size (the reader checked).
-        std::uint32_t instances = 1;
-        for (std::uint32_t k = 0; k < st.operand_count; ++k) {
-          const Operand& op = program_.operands[st.first_operand + k];
-          if (op.index == kWholeRegister) instances = program_.registers[op.reg].size;
-        }
-        // A placed edit replaces the statement on the after side only.
-        const std::size_t sides = edit == nullptr ? 2 : 1;
-        begin_condition(st);
-        for (std::uint32_t i = 0; i < instances; ++i) instance(st, i, sides);
-        end_condition();
-        if (edit != nullptr) place(cursor, *edit);
-        break;
-      }
-    }
-  }
-  cursor.finish();
+  InstanceWalk(program_, Sight::RunGates).run(*this);
+  end_condition();
+  cursor_.finish();
   for (std::size_t side = 0; side < 2; ++side) {
     const std::vector<std::uint64_t>& levels = levels_[side];
     (side == 0 ? stats_.before : stats_.after).depth =
@@ -109,14 +63,50 @@ ProgramStats Counter::count(const Edits& edits) {
   return stats_;
 }
 
-// One broadcast instance `i` of a gate, measurement or reset, counted on
-// the first `sides` sides (before, after).
-void Counter::instance(const Statement& st, std::uint32_t i, std::size_t sides) {
-  touched_.clear();
-  for (std::uint32_t k = 0; k < st.operand_count; ++k) {
-    touched_.push_back(bit(program_.operands[st.first_operand + k], i));
+// Closes the statement before (its condition's bits take their level) and
+// opens statement `s`: its edit, and its condition. A placed edit's gates
+// are counted on the after side at once, the statement itself on the
+// before side as the walk reports it.
+inline void Counter::statement(std::uint32_t s) {
+  if (condition_.first != condition_.end) end_condition();
+  const Statement& st = program_.statements[s];
+  edit_ = cursor_.at(s, st);
+  if (edit_ != nullptr && edit_->kind == EditKind::Placed) place(*edit_);
+  if (st.condition != kNoCondition) begin_condition(st);
+}
+
+// A run gate: one level on its qubit, on the after side as its edit says.
+inline void Counter::gate(PlacedGate gate, std::uint32_t, std::uint32_t) {
+  const std::uint32_t q = checked_index(program_.qubits, gate.a);
+  levels_[0][q] += 1;
+  stats_.before.add(gate.gate);
+  if (edit_ == nullptr) {
+    levels_[1][q] += 1;
+    stats_.after.add(gate.gate);
+  } else if (edit_->kind == EditKind::RunGates) {
+    levels_[1][q] += edit_->count;
+    for (std::uint32_t k = 0; k < edit_->count; ++k) stats_.after.add(cursor_.gate(*edit_, k));
   }
-  boundary(true, sides);
+}
+
+// One instance of a gate, measurement or reset (and its clbit), or a
+// barrier over its qubits.
+void Counter::boundary(std::uint32_t s, std::uint32_t instance,
+                       std::span<const std::uint32_t> qubits) {
+  const Statement& st = program_.statements[s];
+  if (st.kind == StatementKind::Barrier) {
+    level(qubits, false, 2);
+    return;
+  }
+  if (st.kind == StatementKind::Measure) {
+    touched_.assign(qubits.begin(), qubits.end());
+    const Operand& clbit = program_.operands[st.first_operand + 1];
+    touched_.push_back(program_.qubits + operand_bit(program_, clbit, instance));
+    qubits = touched_;
+  }
+  // A placed edit replaces the statement on the after side only.
+  const std::size_t sides = edit_ == nullptr ? 2 : 1;
+  level(qubits, true, sides);
   if (st.kind == StatementKind::Gate) {
     const bool wide = st.operand_count >= 2;
     stats_.before.add(st.gate);
@@ -129,10 +119,10 @@ void Counter::instance(const Statement& st, std::uint32_t i, std::size_t sides) 
 }
 
 // The gates of a placed edit, each a level on its qubits after the edits.
-void Counter::place(const EditCursor& cursor, const Edit& edit) {
+void Counter::place(const Edit& edit) {
   std::vector<std::uint64_t>& levels = levels_[1];
   for (std::uint32_t k = 0; k < edit.count; ++k) {
-    const PlacedGate g = cursor.placed(edit, k);
+    const PlacedGate g = cursor_.placed(edit, k);
     if (elementary_info(g.gate).qubits == 2) {
       levels[g.a] = levels[g.b] = std::max(levels[g.a], levels[g.b]) + 1;
     } else {
@@ -143,25 +133,12 @@ void Counter::place(const EditCursor& cursor, const Edit& edit) {
   }
 }
 
-// A barrier over its operands (the reader gives `barrier;` every quantum
-// register declared before it).
-void Counter::barrier(const Statement& st) {
-  touched_.clear();
-  for (std::uint32_t k = 0; k < st.operand_count; ++k) {
-    const Operand& op = program_.operands[st.first_operand + k];
-    const std::uint32_t count = op.index == kWholeRegister ? program_.registers[op.reg].size : 1;
-    for (std::uint32_t i = 0; i < count; ++i) touched_.push_back(bit(op, i));
-  }
-  boundary(false, 2);
-}
-
 // An `if (c==n)` takes every bit of c in each broadcast instance, so between
 // instances all of them stand at one level: that level is kept as one
 // number per side while the instances go, and written to the bits at the
 // end. An instance then costs its operands, not the register's size.
 void Counter::begin_condition(const Statement& st) {
   condition_ = {};
-  if (st.condition == kNoCondition) return;
   const Register& reg = program_.registers[checked_index(program_.registers.size(), st.condition)];
   if (reg.size == 0) return;
   condition_.first = program_.qubits + reg.first;
@@ -182,10 +159,10 @@ void Counter::end_condition() {
   condition_ = {};
 }
 
-// Moves every touched bit (and the condition's register) to one level past
+// Moves every bit of `bits` (and the condition's register) to one level past
 // the deepest of them (to the deepest, for a barrier), on the first `sides`
 // sides.
-void Counter::boundary(bool adds_level, std::size_t sides) {
+void Counter::level(std::span<const std::uint32_t> bits, bool adds_level, std::size_t sides) {
   const bool conditioned = condition_.first != condition_.end;
   const auto in_condition = [&](std::uint32_t b) {
     return b >= condition_.first && b < condition_.end;
@@ -193,11 +170,11 @@ void Counter::boundary(bool adds_level, std::size_t sides) {
   for (std::size_t side = 0; side < sides; ++side) {
     std::vector<std::uint64_t>& levels = levels_[side];
     std::uint64_t level = conditioned ? condition_.level[side] : 0;
-    for (std::uint32_t b : touched_) {
+    for (std::uint32_t b : bits) {
       if (!in_condition(b)) level = std::max(level, levels[checked_index(levels.size(), b)]);
     }
     level += adds_level;
-    for (std::uint32_t b : touched_) levels[b] = level;
+    for (std::uint32_t b : bits) levels[b] = level;
     if (conditioned) condition_.level[side] = level;
   }
 }
@@ -205,7 +182,7 @@ void Counter::boundary(bool adds_level, std::size_t sides) {
 }  // namespace
 
 ProgramStats program_stats(const QasmProgram& program, const Edits& edits) {
-  return Counter(program).count(edits);
+  return Counter(program, edits).count();
 }
 
 }  // namespace kestrel

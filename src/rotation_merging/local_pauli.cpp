@@ -1,8 +1,7 @@
-// The step-back rules, G^-1 (X^x Z^z) G on G's qubits, in the packed form:
-// H swaps x and z (-1 for Y); S^-1 X S = -i X Z and S X S^-1 = i X Z; X, Y
-// and Z negate the factors they anticommute with; CX moves x_c to the
-// target's X and z_t to the control's Z; CZ adds x_b to z_a and x_a to z_b,
-// with -1 when both qubits hold X.
+// The step back, G^-1 (X^x Z^z) G on G's qubits, looked up in the gate
+// table's `kStepBack` by the product's bits there: H swaps x and z (-1 for
+// Y); S^-1 X S = -i X Z; X, Y and Z negate the factors they anticommute
+// with; CX moves x_c to the target's X and z_t to the control's Z.
 #include "src/rotation_merging/local_pauli.h"
 
 #include <algorithm>
@@ -38,48 +37,14 @@ void LocalPauli::times_z(std::uint32_t q) {
 }
 
 void LocalPauli::step_back(CliffordGate gate, std::uint32_t a, std::uint32_t b) {
-  const bool xa = x(a), za = z(a);
-  switch (gate) {
-    case CliffordGate::H:
-      if (xa && za) times_i(2);
-      set(a, za, xa);
-      return;
-    case CliffordGate::S:
-    case CliffordGate::Sdg:
-      if (xa) {
-        times_i(gate == CliffordGate::S ? 3 : 1);
-        set(a, xa, !za);
-      }
-      return;
-    case CliffordGate::X:
-      if (za) times_i(2);
-      return;
-    case CliffordGate::Y:
-      if (xa != za) times_i(2);
-      return;
-    case CliffordGate::Z:
-      if (xa) times_i(2);
-      return;
-    case CliffordGate::CX: {
-      const bool xb = x(b), zb = z(b);
-      set(a, xa, za != zb);
-      set(b, xb != xa, zb);
-      return;
-    }
-    case CliffordGate::CZ: {
-      const bool xb = x(b), zb = z(b);
-      if (xa && xb) times_i(2);
-      set(a, xa, za != xb);
-      set(b, xb, zb != xa);
-      return;
-    }
-    case CliffordGate::Swap: {
-      const bool xb = x(b), zb = z(b);
-      set(a, xb, zb);
-      set(b, xa, za);
-      return;
-    }
-  }
+  const bool two = elementary_info(gate).qubits == 2;
+  const unsigned bits = static_cast<unsigned>(x(a)) | static_cast<unsigned>(z(a)) << 1 |
+                        (two ? static_cast<unsigned>(x(b)) << 2 | static_cast<unsigned>(z(b)) << 3
+                             : 0u);
+  const GatePauli image = kStepBack[static_cast<std::size_t>(gate)][bits];
+  times_i(image.phase);
+  set(a, image.bits & 1, image.bits & 2);
+  if (two) set(b, image.bits & 4, image.bits & 8);
 }
 
 }  // namespace kestrel

@@ -2,19 +2,22 @@
 // the program's Clifford gates (src/rotation_merging/merger.h), written back
 // in place.
 //
-// The statements are read in order. h, s, sdg, x, y, z, sx, sxdg, id, cx, CX,
-// cy, cz and swap applied without a condition are Clifford gates the frame
-// follows, broadcast ones once per instance; t and tdg on one indexed qubit
-// without a condition are rotations; every other statement that acts on
-// qubits (a measurement, a reset, a barrier, a conditioned gate, a gate
-// with parameters, a defined or opaque gate, ccx, and t or tdg applied to a
-// whole register) is a boundary on the qubits it names. A barrier or any
-// other statement on every qubit ends all searches.
+// The program is read through the instance walk (src/program/instance_walk.h)
+// with every statement that is exactly Clifford+T seen through as its
+// elementary gates: h, cx and the other Clifford gates are gates the frame
+// follows, broadcast ones once per instance; each T and T-dagger among them
+// is a rotation, whether a `t` statement or one of a ccx's seven; every other
+// statement that acts on qubits (a measurement, a reset, a barrier, anything
+// under `if`, rz(0.3), an opaque gate, ...) is a boundary on the qubits it
+// names. A barrier or any other statement on every qubit ends all searches.
 //
-// Each group is written at its first member's statement as the phase gates
-// for its angle (t, s, z, sdg, tdg, `s` then `t`, `sdg` then `tdg`, or
-// nothing); its other members are removed. Every other statement stays as
-// it was. For
+// Each group is written at its first member's place as the phase gates for
+// its angle (t, s, z, sdg, tdg, `s` then `t`, `sdg` then `tdg`, or nothing);
+// its other members are removed. A `t` or `tdg` statement whose rotation
+// changed gets those phase gates; any other statement one of whose rotations
+// changed is written as its expansion with them in it (a placed edit), and
+// its global phase is added to the one reported. Every other statement
+// stays as it was. For
 //
 //   t q[0]; cx q[1],q[0]; t q[0]; cx q[1],q[0]; t q[0];
 //

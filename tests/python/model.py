@@ -1,5 +1,5 @@
-"""A plain model of the circuits kestrel reads and writes: gate matrices and
-the unitary of a gate list.
+"""A plain model of the circuits kestrel reads and writes: gate matrices (as
+Qiskit gives them) and the unitary of a gate list.
 
 Every one-qubit gate acts on qubit 0 of a two-qubit space and CNOT has
 control 0 and target 1, so each identity of the rule set holds exactly,
@@ -11,20 +11,14 @@ input, not just the same up to phase.
 import functools
 
 import numpy as np
+from qiskit.circuit.library import (HGate, SdgGate, SGate, TdgGate, TGate, XGate,
+                                    ZGate)
 
 from conftest import HEADER
 
-R = 1 / np.sqrt(2)
-W = np.exp(1j * np.pi / 4)
-ONE_QUBIT = {
-    "h": np.array([[R, R], [R, -R]]),
-    "s": np.diag([1, 1j]),
-    "sdg": np.diag([1, -1j]),
-    "t": np.diag([1, W]),
-    "tdg": np.diag([1, np.conj(W)]),
-    "x": np.array([[0, 1], [1, 0]]),
-    "z": np.diag([1, -1]),
-}
+# The gates' matrices as Qiskit defines them.
+ONE_QUBIT = {gate.name: gate.to_matrix()
+             for gate in (HGate(), SGate(), SdgGate(), TGate(), TdgGate(), XGate(), ZGate())}
 # Basis index q0 + 2 * q1: a one-qubit gate on q0 is kron(I, G); CNOT with
 # control q0 flips q1 when q0 is 1, swapping |01> and |11>.
 GATES = {name: np.kron(np.eye(2), m) for name, m in ONE_QUBIT.items()}

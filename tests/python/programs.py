@@ -1,12 +1,14 @@
 """What the tests of whole-program methods share: the programs the
 repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
 program's statements as text, Qiskit's reading of a program, Qiskit's counts
-of it and its deferral into one unitary."""
+of it, its T gates once Qiskit has written every gate in Clifford+T terms,
+and its deferral into one unitary."""
 
 import gzip
+import math
 import re
 
-from qiskit import QuantumCircuit, QuantumRegister, qasm2
+from qiskit import QuantumCircuit, QuantumRegister, qasm2, transpile
 from qiskit.circuit import Clbit
 
 from conftest import EXAMPLES
@@ -70,6 +72,33 @@ def figures(circuit):
         gates += 1
         t += name in ("t", "tdg")
     return {"t": t, "gates": gates, "depth": circuit.depth()}
+
+
+# The gates Qiskit's basis translation is asked to write a program in: the
+# Clifford+T gates, and the rotations it cannot write in them.
+CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "y", "z", "cx", "cz", "swap", "rz", "rx",
+                    "ry", "u1", "u2", "u3", "p", "id", "measure", "reset"]
+
+
+def t_content(text):
+    """The T gates of a program once Qiskit has translated it to
+    CLIFFORD_T_BASIS (a ccx is then its seven T gates), with each rotation
+    whose angles are all multiples of pi/4 counted as its odd ones; inside
+    conditions too."""
+    def count(circuit):
+        t = 0
+        for instruction in circuit.data:
+            op = instruction.operation
+            if op.name in ("t", "tdg"):
+                t += 1
+            elif op.name == "if_else":
+                t += sum(count(block) for block in op.blocks if block is not None)
+            elif op.name in ("rz", "rx", "ry", "u1", "p", "u2", "u3"):
+                turns = [float(p) / (math.pi / 4) for p in op.params]
+                if all(abs(k - round(k)) < 1e-9 for k in turns):
+                    t += sum(round(k) % 2 for k in turns)
+        return t
+    return count(transpile(load(text), basis_gates=CLIFFORD_T_BASIS, optimization_level=0))
 
 
 def deferred(circuit):

@@ -1,5 +1,6 @@
 // Circuits on a few qubits as dense unitary matrices: the plain model the
-// tests check the Clifford frame and the whole-program methods against.
+// tests check the Clifford frame and the whole-program methods against, its
+// gates taken from the shared model of tests/model/matrices.h.
 //
 // Qubit q is bit q of a basis state's index. Every gate multiplies the
 // matrix on the left, so after h q[0]; t q[0]; the matrix is T H.
@@ -13,22 +14,26 @@
 #include <numbers>
 #include <vector>
 
+#include "tests/model/matrices.h"
+
 namespace kestrel::testing {
 
 using Complex = std::complex<double>;
 using Gate1 = std::array<Complex, 4>;  // row-major 2x2
 
 inline const Complex kI{0, 1};
-inline Gate1 gate_h() {
-  const double r = 1 / std::numbers::sqrt2;
-  return {r, r, r, -r};
+// The one-qubit gates, from the shared model (tests/model/matrices.h).
+inline Gate1 one_qubit(const model::Matrix& m) { return {m.at(0, 0), m.at(0, 1), m.at(1, 0), m.at(1, 1)}; }
+inline Gate1 library_gate_matrix(QasmGate gate, double angle = 0) {
+  return one_qubit(*model::library_matrix(gate, std::span(&angle, 1)));
 }
-inline Gate1 phase_gate(double angle) { return {1, 0, 0, std::exp(kI * angle)}; }
-inline Gate1 gate_x() { return {0, 1, 1, 0}; }
-inline Gate1 gate_y() { return {0, -kI, kI, 0}; }
-inline Gate1 gate_z() { return {1, 0, 0, -1}; }
-inline Gate1 gate_rx(double a) {  // a gate no Clifford frame follows
-  return {std::cos(a), -kI * std::sin(a), -kI * std::sin(a), std::cos(a)};
+inline Gate1 gate_h() { return library_gate_matrix(QasmGate::h); }
+inline Gate1 phase_gate(double angle) { return library_gate_matrix(QasmGate::p, angle); }
+inline Gate1 gate_x() { return library_gate_matrix(QasmGate::x); }
+inline Gate1 gate_y() { return library_gate_matrix(QasmGate::y); }
+inline Gate1 gate_z() { return library_gate_matrix(QasmGate::z); }
+inline Gate1 gate_rx(double a) {  // exp(-i a X), a gate no Clifford frame follows
+  return library_gate_matrix(QasmGate::rx, 2 * a);
 }
 
 class Dense {

@@ -1,0 +1,183 @@
+// The walk's expansions: the words of gate statements, found once per
+// library gate or definition without parameters and once per statement for
+// the rest, whose parameters are read again from the statement's text.
+#include "src/program/instance_walk.h"
+
+#include "src/program/definitions.h"
+#include "src/program/expansion.h"
+#include "src/program/tokenizer.h"
+
+namespace kestrel {
+
+class InstanceWalk::Expansions {
+ public:
+  explicit Expansions(const QasmProgram& program) : program_(program) {}
+
+  // `limited`: whether the work on statements with parameters is bounded.
+  std::optional<Word> word(std::uint32_t s, bool limited);
+
+ private:
+  // A word found for a gate without parameters.
+  struct Found {
+    std::uint32_t first = 0;  // its gates in `stored_`
+    std::uint32_t size = 0;
+    std::uint8_t phase = 0;
+    bool known = false;       // found yet
+    bool exact = false;       // Clifford+T: a word, not a boundary
+  };
+
+  void compile_definitions();
+  std::string_view statement_text(const Statement& st) const {
+    return program_.text.substr(st.begin, st.end - st.begin);
+  }
+  bool read_parameters(const Statement& st);
+  std::optional<Word> accept(std::span<const PlacedGate> gates, std::uint8_t phase) const;
+
+  const QasmProgram& program_;
+  bool compiled_ = false;                  // whether `defined_` holds the program's gates
+  Definitions defined_;                    // the gates the program defines
+  Expander expander_{&defined_};
+  std::array<Found, 256> library_{};       // per parameterless library gate
+  std::vector<Found> definitions_;         // per parameterless definition
+  std::vector<PlacedGate> stored_;         // the found words' gates
+  std::vector<PlacedGate> scratch_;        // the word of a statement with parameters
+  std::vector<double> values_;             // its parameter values
+  std::vector<ExprItem> items_;            // one parameter's expression
+  std::vector<double> stack_;              // evaluation
+  std::uint64_t work_ = 0;                 // gates expanded for statements with parameters
+};
+
+InstanceWalk::InstanceWalk(const QasmProgram& program, Sight sight)
+    : program_(program), sight_(sight) {}
+
+InstanceWalk::~InstanceWalk() = default;
+
+std::optional<InstanceWalk::Word> InstanceWalk::word(std::uint32_t s, bool limited) {
+  if (!expansions_) expansions_ = std::make_unique<Expansions>(program_);
+  return expansions_->word(s, limited);
+}
+
+bool InstanceWalk::within_budget(std::uint64_t instances, std::size_t size) {
+  if (size <= 1) return true;
+  const std::uint64_t gates = instances * size;
+  if (gates > budget_) return false;
+  budget_ -= gates;
+  return true;
+}
+
+std::optional<std::uint8_t> InstanceWalk::gates_of(std::uint32_t s, std::vector<PlacedGate>& out) {
+  const Statement& st = program_.statements[checked_index(program_.statements.size(), s)];
+  if (st.kind == StatementKind::RunGate) {
+    const Operand& op = program_.operands[st.first_operand];
+    out.push_back({run_elementary(st.gate), operand_bit(program_, op, 0), 0});
+    return 0;
+  }
+  if (st.kind != StatementKind::Gate || sight_ != Sight::CliffordT ||
+      st.condition != kNoCondition) {
+    return std::nullopt;
+  }
+  // A statement seen through in `run` is seen through here, whatever work
+  // was done since.
+  const std::optional<Word> w = word(s, false);
+  if (!w) return std::nullopt;
+  struct Collect : InstanceVisitor {
+    std::vector<PlacedGate>* out;
+    std::uint8_t eighths = 0;
+    void gate(PlacedGate g, std::uint32_t, std::uint32_t) { out->push_back(g); }
+    void phase(std::uint32_t, std::uint8_t e) { eighths = e; }
+  } visitor;
+  visitor.out = &out;
+  gates(s, st, *w, visitor);
+  return visitor.eighths;
+}
+
+void InstanceWalk::Expansions::compile_definitions() {
+  compiled_ = true;
+  for (const Statement& st : program_.statements) {
+    if (st.kind != StatementKind::Declaration) continue;
+    const std::string_view text = statement_text(st);
+    const bool gate = text.starts_with("gate") && text.size() > 4 && !is_word_char(text[4]);
+    const bool opaque = text.starts_with("opaque") && text.size() > 6 && !is_word_char(text[6]);
+    if (gate || opaque) defined_.compile(text, false);
+  }
+  definitions_.assign(defined_.gates.size(), Found{});
+}
+
+// Reads the parameter values of gate statement `st` into `values_`.
+bool InstanceWalk::Expansions::read_parameters(const Statement& st) {
+  values_.clear();
+  Tokenizer tokens(statement_text(st));
+  tokens.advance();  // the gate's name
+  tokens.advance();
+  if (!tokens.is(Tok::LParen)) return true;
+  tokens.advance();
+  while (!tokens.is(Tok::RParen)) {
+    items_.clear();
+    if (!compile_expression(tokens, {}, items_)) return false;
+    values_.push_back(evaluate(items_, {}, stack_));
+    if (tokens.is(Tok::Comma)) tokens.advance();
+  }
+  return true;
+}
+
+// The word of `gates`, unless the program has no text and it holds a T
+// gate that a placed edit would have to write.
+std::optional<InstanceWalk::Word> InstanceWalk::Expansions::accept(
+    std::span<const PlacedGate> gates, std::uint8_t phase) const {
+  if (program_.text.empty()) {
+    for (const PlacedGate& g : gates) {
+      if (elementary_info(g.gate).t) return std::nullopt;
+    }
+  }
+  return Word{gates, phase};
+}
+
+std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s, bool limited) {
+  const Statement& st = program_.statements[s];
+  GateRef gate{static_cast<std::uint32_t>(st.library), false};
+  std::uint32_t params = 0;
+  Found* found = nullptr;
+  if (st.library != QasmGate::None) {
+    params = library_info(st.library).params;
+    found = &library_[static_cast<std::size_t>(st.library)];
+  } else {
+    // A gate list's operations of no library gate are boundaries.
+    if (program_.text.empty()) return std::nullopt;
+    if (!compiled_) compile_definitions();
+    // The statement starts with the gate's name (it has no condition).
+    Tokenizer tokens(statement_text(st));
+    tokens.advance();
+    const std::optional<std::uint32_t> k = defined_.find(tokens.text());
+    check(k.has_value(), "a statement applies a gate the program defines");
+    gate = {*k, true};
+    params = defined_.gates[*k].params;
+    found = &definitions_[*k];
+  }
+  if (params == 0) {
+    if (!found->known) {
+      const auto first = static_cast<std::uint32_t>(stored_.size());
+      std::uint8_t phase = 0;
+      found->exact = expander_.expand(gate, {}, stored_, phase);
+      if (!found->exact) stored_.resize(first);
+      found->known = true;
+      found->first = first;
+      found->size = static_cast<std::uint32_t>(stored_.size()) - first;
+      found->phase = phase;
+    }
+    if (!found->exact) return std::nullopt;
+    return accept(std::span(stored_).subspan(found->first, found->size), found->phase);
+  }
+  // Statements with parameters are expanded one by one: their work is
+  // bounded as the walk's gates are.
+  if ((limited && work_ > kMaxWalkGates) || program_.text.empty() || !read_parameters(st)) {
+    return std::nullopt;
+  }
+  scratch_.clear();
+  std::uint8_t phase = 0;
+  const bool exact = expander_.expand(gate, values_, scratch_, phase);
+  work_ += scratch_.size();
+  if (!exact) return std::nullopt;
+  return accept(scratch_, phase);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,76 @@
+// Parameter expressions read and evaluated as OpenQASM 2.0 evaluates them:
+// a table of texts and their values, with the precedence that sets `^`
+// above a sign, and nesting far deeper than any stack would take.
+#include "src/program/expressions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <optional>
+#include <string>
+
+namespace kestrel {
+namespace {
+
+// The value of `text` (followed by ')'), with parameters a = 0.5, b = 3.
+std::optional<double> value(const std::string& text) {
+  const std::string full = text + ")";
+  Tokenizer tokens(full);
+  tokens.advance();
+  std::vector<ExprItem> items;
+  const std::string_view names[] = {"a", "b"};
+  if (!compile_expression(tokens, names, items) || !tokens.is(Tok::RParen)) return std::nullopt;
+  std::vector<double> stack;
+  const double params[] = {0.5, 3};
+  return evaluate(items, params, stack);
+}
+
+TEST(Expressions, ValuesAsTheLanguageHasThem) {
+  const double pi = std::numbers::pi;
+  const std::pair<std::string, double> cases[] = {
+      {"pi/4", pi / 4},
+      {"0.25*pi", pi / 4},
+      {"-pi/4+2*pi", 7 * pi / 4},
+      {"7*pi/4", 7 * pi / 4},
+      {"1e-1+.5", 0.6},
+      {"-2^2", -4},          // the sign applies to the power
+      {"2^-1", 0.5},
+      {"2^3^2", 512},        // `^` groups to the right
+      {"8/2/2", 2},          // `/` to the left
+      {"2-3-4", -5},
+      {"--+-1", -1},
+      {"a*-b", -1.5},
+      {"(a+b)*2", 7},
+      {"sin(pi/2)*pi/4", pi / 4},
+      {"cos(0)+tan(0)+exp(0)+ln(1)+sqrt(4)", 4},
+      {"-(pi)/(4)", -pi / 4},
+      {"b^a^2", std::pow(3.0, 0.25)},
+  };
+  for (const auto& [text, expected] : cases) {
+    const std::optional<double> v = value(text);
+    ASSERT_TRUE(v.has_value()) << text;
+    EXPECT_NEAR(*v, expected, 1e-12) << text;
+  }
+  EXPECT_TRUE(std::isinf(*value("1/0")));
+  EXPECT_TRUE(std::isnan(*value("ln(-1)")));
+  EXPECT_TRUE(std::isinf(*value("1" + std::string(400, '0'))));
+}
+
+TEST(Expressions, WhatIsNoExpression) {
+  for (const char* text : {"", "1+", "(1", "sin 1", "c", "1 2", "*2", "pi("}) {
+    EXPECT_FALSE(value(text).has_value()) << text;
+  }
+}
+
+TEST(Expressions, NestingCostsNoStack) {
+  constexpr int kDepth = 1000000;
+  const std::string text = std::string(kDepth, '(') + "-a" + std::string(kDepth, ')') + "*4";
+  EXPECT_EQ(value(text), -2.0);
+  std::string signs;
+  for (int k = 0; k < kDepth; ++k) signs += "-";
+  EXPECT_EQ(value(signs + "1"), 1.0);
+}
+
+}  // namespace
+}  // namespace kestrel
