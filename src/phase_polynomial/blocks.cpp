@@ -1,9 +1,6 @@
-// The cut into blocks. Each block keeps a basis of the span of its
-// products (their X and Z bits as one vector of 2n bits, reduced to
-// distinct leading bits): a product commutes with every product of the
-// block exactly when it commutes with every vector of that basis, since
-// commuting is a bilinear test. Its support (the qubits any of its products
-// touches) skips blocks a product cannot meet.
+// The cut into blocks. Each block keeps the span of its products
+// (src/pauli/span.h), which tells whether a product commutes with all of
+// them.
 #include "src/phase_polynomial/blocks.h"
 
 #include <algorithm>
@@ -11,6 +8,7 @@
 
 #include "engine/fault.h"
 #include "src/pauli/pauli.h"
+#include "src/pauli/span.h"
 #include "src/pauli/tableau.h"
 
 namespace kestrel {
@@ -31,60 +29,6 @@ CliffordGate clifford_gate(Elementary gate) {
   }
 }
 
-// The highest set bit of a row of `size` words, or -1 when it is zero.
-std::ptrdiff_t leading_bit(const std::uint64_t* row, std::size_t size) {
-  for (std::size_t w = size; w-- > 0;) {
-    if (row[w] != 0) return static_cast<std::ptrdiff_t>(64 * w + 63 - std::countl_zero(row[w]));
-  }
-  return -1;
-}
-
-// A block while the cut is made.
-class Span {
- public:
-  explicit Span(std::size_t words) : words_(words), support_(words, 0) {}
-
-  // Whether `row` anticommutes with some product of the span.
-  bool anticommutes(const std::uint64_t* row) const {
-    bool meets = false;
-    for (std::size_t w = 0; w < words_ && !meets; ++w) {
-      meets = ((row[w] | row[words_ + w]) & support_[w]) != 0;
-    }
-    if (!meets) return false;
-    for (std::size_t v = 0; v < leads_.size(); ++v) {
-      if (anticommute(row, basis_.data() + v * 2 * words_, words_)) return true;
-    }
-    return false;
-  }
-
-  void add(const std::uint64_t* row) {
-    for (std::size_t w = 0; w < words_; ++w) support_[w] |= row[w] | row[words_ + w];
-    scratch_.assign(row, row + 2 * words_);
-    // The basis is kept by decreasing leading bit, so one pass reduces.
-    for (std::size_t v = 0; v < leads_.size(); ++v) {
-      const std::size_t lead = static_cast<std::size_t>(leads_[v]);
-      if ((scratch_[lead / 64] >> (lead % 64)) & 1) {
-        const std::uint64_t* b = basis_.data() + v * 2 * words_;
-        for (std::size_t w = 0; w < 2 * words_; ++w) scratch_[w] ^= b[w];
-      }
-    }
-    const std::ptrdiff_t lead = leading_bit(scratch_.data(), 2 * words_);
-    if (lead < 0) return;
-    const std::size_t at = static_cast<std::size_t>(
-        std::upper_bound(leads_.begin(), leads_.end(), lead, std::greater<>()) - leads_.begin());
-    leads_.insert(leads_.begin() + static_cast<std::ptrdiff_t>(at), lead);
-    basis_.insert(basis_.begin() + static_cast<std::ptrdiff_t>(at * 2 * words_), scratch_.begin(),
-                  scratch_.end());
-  }
-
- private:
-  std::size_t words_;                     // words per half row
-  std::vector<std::uint64_t> support_;    // qubits any product touches
-  std::vector<std::uint64_t> basis_;      // the basis, 2 * words_ words a vector
-  std::vector<std::ptrdiff_t> leads_;     // each basis vector's leading bit, decreasing
-  std::vector<std::uint64_t> scratch_;    // the vector being reduced
-};
-
 }  // namespace
 
 std::uint64_t block_bytes(std::uint32_t qubits, std::uint64_t rotations,
@@ -102,7 +46,7 @@ Blocks cut_into_blocks(const ProgramSteps& program) {
   out.words = pauli_words(n);
   const std::size_t words = out.words;
   Tableau frame(n);
-  std::vector<Span> spans;
+  std::vector<PauliSpan> spans;
   std::size_t wall = 0;  // the newest boundary on every qubit, which stops every search
   std::vector<std::uint64_t> boundary_row(2 * words);
   for (std::uint32_t s = 0; s < program.steps.size(); ++s) {

@@ -10,6 +10,7 @@
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/rewrite.h"
 #include "src/phase_polynomial/steps.h"
+#include "src/program/instance_walk.h"
 #include "src/rotation_merging/rotation_merging.h"
 
 namespace kestrel {
@@ -17,164 +18,68 @@ namespace {
 
 constexpr std::uint32_t kNoItem = 0xffffffffu;  // a step that is not written
 
-// The Clifford gates a library gate applied without a condition stands for,
-// on its operands 0 and 1; none for a gate the method does not follow.
-struct Reading {
-  std::uint8_t size = 0;                 // gates
-  std::array<Elementary, 3> gates{};     // in time order
-  std::array<std::uint8_t, 3> on{};      // per gate: 0 the first operand, 1 the second, 2 both
-  bool known = false;                    // a gate the method follows (id: no gate)
-};
-
-// sx = H S H and sxdg = H Sdg H up to a phase; cy = Sdg on the target, CX,
-// S on the target.
-Reading reading(QasmGate gate) {
-  using E = Elementary;
-  const auto one = [](E g) { return Reading{1, {g}, {0}, true}; };
-  switch (gate) {
-    case QasmGate::h: return one(E::H);
-    case QasmGate::s: return one(E::S);
-    case QasmGate::sdg: return one(E::Sdg);
-    case QasmGate::x: return one(E::X);
-    case QasmGate::y: return one(E::Y);
-    case QasmGate::z: return one(E::Z);
-    case QasmGate::sx: return {3, {E::H, E::S, E::H}, {0, 0, 0}, true};
-    case QasmGate::sxdg: return {3, {E::H, E::Sdg, E::H}, {0, 0, 0}, true};
-    case QasmGate::cx:
-    case QasmGate::CX: return {1, {E::CX}, {2}, true};
-    case QasmGate::cz: return {1, {E::CZ}, {2}, true};
-    case QasmGate::swap: return {1, {E::Swap}, {2}, true};
-    case QasmGate::cy: return {3, {E::Sdg, E::CX, E::S}, {1, 2, 1}, true};
-    case QasmGate::id: return {0, {}, {}, true};
-    default: return {};
-  }
-}
-
-Elementary elementary_of(OpKind kind) {
-  switch (kind) {
-    case OpKind::H: return Elementary::H;
-    case OpKind::S: return Elementary::S;
-    case OpKind::Sdg: return Elementary::Sdg;
-    case OpKind::T: return Elementary::T;
-    case OpKind::Tdg: return Elementary::Tdg;
-    case OpKind::X: return Elementary::X;
-    case OpKind::Z: return Elementary::Z;
-    default: fault("internal error: entered unreachable code");
-  }
-}
-
-// The steps of `program` with rotation merging's `edits` made.
-class StepReader {
- public:
+// The steps of `program` with rotation merging's `edits` made: a statement
+// it edited is its edit's gates, any other what the instance walk sees
+// through, or a boundary. Keeps each statement's phase (the statement is
+// e^(i phase pi/8) times its gates), which a statement written anew adds.
+struct StepReader : InstanceVisitor {
   StepReader(const QasmProgram& program, const Edits& edits)
-      : program_(program), cursor_(edits, program.qubits) {}
-
-  ProgramSteps read() {
-    out_.qubits = program_.qubits;
-    const auto& statements = program_.statements;
-    for (std::uint32_t s = 0; s < statements.size(); ++s) {
-      const Statement& st = statements[s];
-      const Edit* edit = cursor_.at(s, st);
-      if (st.kind == StatementKind::Declaration) continue;
-      if (st.kind == StatementKind::RunGate) {
-        const std::uint32_t q = qubit(st, 0, 0);
-        if (edit == nullptr) {
-          gate({elementary_of(st.gate), q, 0}, s, 0);
-        } else {
-          check(edit->kind == EditKind::RunGates, "rotation merging edits run gates");
-          for (std::uint32_t k = 0; k < edit->count; ++k) {
-            gate({elementary_of(cursor_.gate(*edit, k)), q, 0}, s, k);
-          }
-        }
-        continue;
-      }
-      check(edit == nullptr, "rotation merging edits run gates");
-      const Reading r = st.kind == StatementKind::Gate && st.condition == kNoCondition
-                            ? reading(st.library)
-                            : Reading{};
-      if (!r.known) {
-        boundary(st, s);
-        continue;
-      }
-      const std::uint32_t n = instances(st);
-      std::uint32_t position = 0;
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t a = qubit(st, 0, i);
-        const std::uint32_t b = st.operand_count > 1 ? qubit(st, 1, i) : 0;
-        for (std::uint8_t g = 0; g < r.size; ++g) {
-          const PlacedGate placed = r.on[g] == 2   ? PlacedGate{r.gates[g], a, b}
-                                    : r.on[g] == 0 ? PlacedGate{r.gates[g], a, 0}
-                                                   : PlacedGate{r.gates[g], b, 0};
-          gate(placed, s, position++);
-        }
-      }
-    }
-    cursor_.finish();
-    return std::move(out_);
+      : program(program), cursor(edits, program.qubits), phases(program.statements.size(), 0) {
+    out.qubits = program.qubits;
   }
 
- private:
-  void gate(PlacedGate g, std::uint32_t statement, std::uint32_t position) {
-    const StepKind kind = elementary_info(g.gate).t ? StepKind::Rotation : StepKind::Clifford;
-    out_.steps.push_back({kind, g, statement, position, 0, 0});
-  }
-
-  // One boundary per broadcast instance; a barrier is one over all its qubits.
-  void boundary(const Statement& st, std::uint32_t s) {
-    const std::uint32_t operands = st.kind == StatementKind::Measure ? 1 : st.operand_count;
-    const auto open = [&] {
-      out_.steps.push_back({StepKind::Boundary, {}, s, 0,
-                            static_cast<std::uint32_t>(out_.boundary_qubits.size()), 0});
-    };
-    const auto add = [&](std::uint32_t q) {
-      out_.boundary_qubits.push_back(q);
-      out_.steps.back().count += 1;
-    };
-    if (st.kind == StatementKind::Barrier) {
-      open();
-      for (std::uint32_t k = 0; k < operands; ++k) {
-        const Operand& op = operand(st, k);
-        const std::uint32_t count =
-            op.index == kWholeRegister ? program_.registers[op.reg].size : 1;
-        for (std::uint32_t i = 0; i < count; ++i) add(qubit(st, k, i));
-      }
+  void statement(std::uint32_t s) {
+    const Statement& st = program.statements[s];
+    edit = cursor.at(s, st);
+    if (edit == nullptr) return;
+    if (edit->kind == EditKind::Placed) {
+      for (std::uint32_t k = 0; k < edit->count; ++k) step(cursor.placed(*edit, k), s, k);
       return;
     }
-    const std::uint32_t n = instances(st);
-    for (std::uint32_t i = 0; i < n; ++i) {
-      open();
-      for (std::uint32_t k = 0; k < operands; ++k) add(qubit(st, k, i));
+    const std::uint32_t q = operand_bit(program, program.operands[st.first_operand], 0);
+    for (std::uint32_t k = 0; k < edit->count; ++k) {
+      step({run_elementary(cursor.gate(*edit, k)), q, 0}, s, k);
     }
   }
-
-  const Operand& operand(const Statement& st, std::uint32_t k) const {
-    return program_.operands[checked_index(program_.operands.size(), st.first_operand + k)];
+  void gate(PlacedGate g, std::uint32_t s, std::uint32_t position) {
+    if (edit == nullptr) step(g, s, position);
   }
-  std::uint32_t qubit(const Statement& st, std::uint32_t k, std::uint32_t i) const {
-    const Operand& op = operand(st, k);
-    const Register& reg = program_.registers[checked_index(program_.registers.size(), op.reg)];
-    return reg.first + (op.index == kWholeRegister ? i : op.index);
+  void boundary(std::uint32_t s, std::uint32_t, std::span<const std::uint32_t> qubits) {
+    out.steps.push_back({StepKind::Boundary, {}, s, 0,
+                         static_cast<std::uint32_t>(out.boundary_qubits.size()),
+                         static_cast<std::uint32_t>(qubits.size())});
+    out.boundary_qubits.insert(out.boundary_qubits.end(), qubits.begin(), qubits.end());
   }
-  // The broadcast instances: the size of its whole-register qubit operands, else 1.
-  std::uint32_t instances(const Statement& st) const {
-    const std::uint32_t operands = st.kind == StatementKind::Measure ? 1 : st.operand_count;
-    for (std::uint32_t k = 0; k < operands; ++k) {
-      const Operand& op = operand(st, k);
-      if (op.index == kWholeRegister) return program_.registers[op.reg].size;
-    }
-    return 1;
+  void phase(std::uint32_t s, std::uint8_t eighths) {
+    if (edit == nullptr) phases[s] = eighths;
+  }
+  void step(PlacedGate g, std::uint32_t s, std::uint32_t position) {
+    const StepKind kind = elementary_info(g.gate).t ? StepKind::Rotation : StepKind::Clifford;
+    out.steps.push_back({kind, g, s, position, 0, 0});
   }
 
-  const QasmProgram& program_;
-  EditCursor cursor_;
-  ProgramSteps out_;
+  const QasmProgram& program;
+  EditCursor cursor;
+  const Edit* edit = nullptr;        // rotation merging's edit of the statement at hand
+  ProgramSteps out;
+  std::vector<std::uint8_t> phases;  // per statement not edited: its phase
 };
+
+ProgramSteps read_steps(const QasmProgram& program, const Edits& edits,
+                        std::vector<std::uint8_t>& phases) {
+  StepReader reader(program, edits);
+  InstanceWalk(program, Sight::CliffordT).run(reader);
+  reader.cursor.finish();
+  phases = std::move(reader.phases);
+  return std::move(reader.out);
+}
 
 // Rotation merging's edits with the rewritten statements replaced: the
 // blocks written at their anchors, their rotations gone, and then the pairs
 // of gates that cancel once the rotations are out (src/circuit/cancellation.h).
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
-              const StepsRewrite& rewrite) {
+              const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
+              int& phase) {
   // The program as written, gate by gate: each insertion before its
   // anchor, each step that stays; boundaries as barriers.
   std::vector<CancelItem> items;
@@ -225,10 +130,16 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
       }
     }
     if (touched) {
+      // A statement rotation merging left as it was now becomes its gates.
+      if (edit == nullptr) phase += phases[s];
       out.place(s, gates);
       continue;
     }
-    if (edit != nullptr) {
+    if (edit != nullptr && edit->kind == EditKind::Placed) {
+      gates.clear();
+      for (std::uint32_t k = 0; k < edit->count; ++k) gates.push_back(cursor.placed(*edit, k));
+      out.place(s, gates);
+    } else if (edit != nullptr) {
       const auto at = static_cast<std::uint32_t>(out.gates.size());
       for (std::uint32_t k = 0; k < edit->count; ++k) out.gates.push_back(cursor.gate(*edit, k));
       out.add(s, at, edit->count);
@@ -248,7 +159,8 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options) {
   RotationMergingResult merged = merge_rotations(program, options.deadline);
-  const ProgramSteps steps = StepReader(program, merged.edits).read();
+  std::vector<std::uint8_t> phases;
+  const ProgramSteps steps = read_steps(program, merged.edits, phases);
   RewriteOptions rewrite_options;
   rewrite_options.deadline = options.deadline;
   rewrite_options.every_block = options.every_block;
@@ -261,8 +173,9 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
     out.phase = merged.phase;
     return out;
   }
-  out.edits = compose(program, merged.edits, steps, rewrite);
-  out.phase = static_cast<std::uint8_t>((merged.phase + rewrite.phase) & 15);
+  int phase = merged.phase + rewrite.phase;
+  out.edits = compose(program, merged.edits, steps, rewrite, phases, phase);
+  out.phase = static_cast<std::uint8_t>(phase & 15);
   out.extra_qubits = rewrite.extra_qubits;
   return out;
 }

@@ -9,6 +9,7 @@
 #include "engine/fault.h"
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
+#include "src/pauli/span.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/diagonalise.h"
 #include "src/phase_polynomial/gadgets.h"
@@ -33,24 +34,35 @@ class Rewriter {
   StepsRewrite run();
 
  private:
-  // What a block, or a region starting at it, writes.
+  // What a block, or a region starting at it, would write.
   struct Written {
-    std::optional<std::vector<PlacedOperation>> ops;  // the block written anew, or nothing: kept in place
-    std::uint64_t t = 0;                       // T gates its rotations stand for
+    std::optional<std::vector<PlacedOperation>> ops;  // written anew; nothing: cannot be
+    std::uint64_t t = 0;                       // T gates then written
     std::uint8_t phase = 0;                    // as StepsRewrite::phase, for its rotations
-    std::size_t end = 0;                       // a region: the block past its last
+    bool gains = false;                        // fewer T gates than its rotations
+  };
+  // A block, or a region of blocks, with what it writes and whether it is
+  // written anew or keeps its rotations in place.
+  struct Unit {
+    std::size_t first = 0;        // its first block
+    std::size_t end = 0;          // the block past its last
+    const Written* written = nullptr;
+    bool anew = false;            // written anew at its first block's anchor
+    bool pinned = false;          // kept in place for good: it cannot be written anew
   };
 
   std::vector<std::uint64_t> reduce(const ParityTable& table);
   void rewrite(std::size_t b, InverseTableau& frame);
   void regions();
   void region(std::size_t first, std::size_t end, InverseTableau& frame);
+  void settle(std::vector<Unit>& units) const;
 
   const ProgramSteps& program_;
   const Blocks& blocks_;
   const RewriteOptions& options_;
   std::vector<Written> written_;             // per block, from the first pass
-  std::vector<std::optional<Written>> regions_;  // per block: the region it starts, if kept
+  std::vector<std::optional<Written>> regions_;  // per block: the region with gadgets it starts
+  std::vector<std::size_t> region_end_;      // per block starting a region: the block past it
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
   std::optional<std::uint64_t> effort_;      // effort left for the reductions
 };
@@ -68,6 +80,7 @@ StepsRewrite Rewriter::run() {
   effort_ = options_.effort;
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
+  region_end_.assign(blocks_.blocks.size(), 0);
   InverseTableau frame(program_.qubits);
   std::size_t next = 0;  // the next block by anchor
   for (std::uint32_t s = 0; s < program_.steps.size(); ++s) {
@@ -83,31 +96,109 @@ StepsRewrite Rewriter::run() {
   }
   if (options_.ancillas > 0) regions();
 
-  // Each block as the first pass wrote it, unless a region kept replaces it.
+  // The units: regions kept with their gadgets, else single blocks.
+  std::vector<Unit> units;
+  for (std::size_t b = 0; b < blocks_.blocks.size();) {
+    Unit unit;
+    unit.first = b;
+    if (regions_[b]) {
+      unit.end = region_end_[b];
+      unit.written = &*regions_[b];
+    } else {
+      unit.end = b + 1;
+      unit.written = &written_[b];
+    }
+    unit.anew = unit.written->ops.has_value() && unit.written->gains;
+    unit.pinned = !unit.written->ops.has_value();
+    units.push_back(unit);
+    b = unit.end;
+  }
+  settle(units);
+
   StepsRewrite out;
   out.removed.assign(program_.steps.size(), false);
   out.t_before = blocks_.rotations.size();
   out.t_after = 0;
-  const auto take = [&](const Written& w, std::size_t first, std::size_t end) {
-    out.t_after += w.t;
-    out.phase = static_cast<std::uint8_t>((out.phase + w.phase) & 15);
-    if (!w.ops) return;
-    for (std::size_t b = first; b < end; ++b) {
-      for (std::uint32_t r : blocks_.blocks[b].members) out.removed[blocks_.rotations[r]] = true;
-    }
-    out.insertions.push_back({blocks_.blocks[first].anchor, *w.ops});
-  };
-  for (std::size_t b = 0; b < blocks_.blocks.size();) {
-    if (regions_[b]) {
-      take(*regions_[b], b, regions_[b]->end);
-      b = regions_[b]->end;
+  for (const Unit& unit : units) {
+    if (!unit.anew) {
+      for (std::size_t b = unit.first; b < unit.end; ++b) out.t_after += blocks_.blocks[b].members.size();
       continue;
     }
-    take(written_[b], b, b + 1);
-    ++b;
+    out.t_after += unit.written->t;
+    out.phase = static_cast<std::uint8_t>((out.phase + unit.written->phase) & 15);
+    for (std::size_t b = unit.first; b < unit.end; ++b) {
+      for (std::uint32_t r : blocks_.blocks[b].members) out.removed[blocks_.rotations[r]] = true;
+    }
+    out.insertions.push_back({blocks_.blocks[unit.first].anchor, *unit.written->ops});
   }
-  out.extra_qubits = extra_qubits_;
+  out.extra_qubits = 0;
+  for (const Unit& unit : units) {
+    if (unit.anew && regions_[unit.first]) {
+      for (const PlacedOperation& op : *unit.written->ops) {
+        if (op.kind == OperationKind::Measure) out.extra_qubits = std::max(out.extra_qubits, op.extra + 1);
+      }
+    }
+  }
   return out;
+}
+
+// A unit written anew at its anchor moves its later rotations there, past
+// every rotation between: fine for those of blocks at or after its own
+// (each passed them, or they passed it, when the blocks were cut), but a
+// rotation of an earlier block kept in place, read after the anchor, may
+// not commute with them. Such a block is written anew as well (at its own
+// anchor, before, as the blocks' order wants), or, when it cannot be, the
+// unit keeps its rotations in place. Settled from the last unit back, until
+// nothing changes.
+void Rewriter::settle(std::vector<Unit>& units) const {
+  std::vector<std::size_t> unit_of(blocks_.blocks.size(), 0);
+  for (std::size_t u = 0; u < units.size(); ++u) {
+    for (std::size_t b = units[u].first; b < units[u].end; ++b) unit_of[b] = u;
+  }
+  std::vector<std::size_t> block_of(blocks_.rotations.size(), 0);
+  for (std::size_t b = 0; b < blocks_.blocks.size(); ++b) {
+    for (std::uint32_t r : blocks_.blocks[b].members) block_of[r] = b;
+  }
+  const std::size_t words = blocks_.words;
+  const auto product = [&](std::uint32_t r) { return blocks_.products.data() + std::size_t{r} * 2 * words; };
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (std::size_t u = units.size(); u-- > 0;) {
+      Unit& unit = units[u];
+      if (!unit.anew) continue;
+      // The unit's rotations span [first, last] in the order they were read.
+      std::uint32_t first = ~0u, last = 0;
+      for (std::size_t b = unit.first; b < unit.end; ++b) {
+        for (std::uint32_t r : blocks_.blocks[b].members) {
+          first = std::min(first, r);
+          last = std::max(last, r);
+        }
+      }
+      std::optional<PauliSpan> span;
+      std::vector<std::size_t> conflicts;
+      for (std::uint32_t r = first + 1; r < last; ++r) {
+        const std::size_t other = unit_of[block_of[r]];
+        if (block_of[r] >= unit.first || units[other].anew) continue;
+        if (!span) {
+          span.emplace(words);
+          for (std::size_t b = unit.first; b < unit.end; ++b) {
+            for (std::uint32_t m : blocks_.blocks[b].members) span->add(product(m));
+          }
+        }
+        if (span->anticommutes(product(r))) conflicts.push_back(other);
+      }
+      if (conflicts.empty()) continue;
+      changed = true;
+      const bool movable = std::all_of(conflicts.begin(), conflicts.end(),
+                                       [&](std::size_t c) { return !units[c].pinned; });
+      if (movable) {
+        for (std::size_t c : conflicts) units[c].anew = true;
+      } else {
+        unit.anew = false;
+        unit.pinned = true;
+      }
+    }
+  }
 }
 
 void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
@@ -163,8 +254,9 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     reduced = reduce(table);
   }
   const std::size_t kept = reduced.size() / std::max<std::size_t>(f.words(), 1);
-  if (kept >= count && !options_.every_block) return;
   written_[b].t = kept;
+  written_[b].gains = options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
+                                      : kept < count || options_.every_block;
 
   // The reduced polynomial with its Clifford difference: the difference's
   // S powers and CZ gates, then a T gate on each new parity.
@@ -216,7 +308,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
   std::uint64_t before = 0;
   for (std::size_t b = first; b < end; ++b) {
     const Block& block = blocks_.blocks[b];
-    before += written_[b].t;
+    before += written_[b].gains ? written_[b].t : block.members.size();
     if (block.members.empty()) continue;
     RegionBlock& region_block = blocks.emplace_back();
     region_block.rows.resize(block.members.size() * 2 * words);
@@ -234,7 +326,8 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
                                        extra_qubits_, options_.deadline, effort_);
   if (circuit.gadgets == 0 || (circuit.t >= before && !options_.every_block)) return;
   extra_qubits_ += circuit.gadgets;
-  regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, end};
+  regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, true};
+  region_end_[first] = end;
 }
 
 }  // namespace

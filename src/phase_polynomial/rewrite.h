@@ -18,6 +18,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -52,6 +53,9 @@ struct RewriteOptions {
   // Write every block anew, even one whose table does not shrink, and
   // every region with gadgets, even one that gains nothing (tests).
   bool every_block = false;
+  // For tests: which blocks (by number) to write anew, in place of whether
+  // their tables shrink; the others keep their rotations where they can.
+  std::function<bool(std::uint32_t)> choose;
   // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
   // each block is reduced on its own.
   std::uint32_t ancillas = 0;

@@ -100,12 +100,14 @@ class EditCursor {
   }
   // Gate `k` of run-gate edit `edit`'s replacement.
   OpKind gate(const Edit& edit, std::uint32_t k) const {
+    if (edit.kind != EditKind::RunGates || k >= edit.count) bad_edit();
     const OpKind g = edits_.gates[edit.first + k];
     if (!is_run_gate(g)) bad_edit();
     return g;
   }
   // Gate `k` of placed edit `edit`'s replacement.
   PlacedGate placed(const Edit& edit, std::uint32_t k) const {
+    if (edit.kind != EditKind::Placed || k >= edit.count) bad_edit();
     const PlacedGate g = edits_.placed[edit.first + k];
     if (static_cast<std::size_t>(g.gate) >= kElementary.size() || g.a >= qubits_ ||
         (elementary_info(g.gate).qubits == 2 ? g.b >= qubits_ || g.b == g.a : g.b != 0)) {
