@@ -5,7 +5,7 @@
 // result is written there under the input's name.
 //
 //   phase_polynomial_bench [--time-limit SECONDS] [--repeat N] [--out DIR]
-//                          [--every-block] FILE...
+//                          [--ancillas K] [--every-block] FILE...
 //
 // --every-block writes every block anew, gain or not (to check the writing).
 #include <algorithm>
@@ -42,6 +42,7 @@ std::string slurp(const char* path) {
 int main(int argc, char** argv) {
   double limit = 5;
   bool every_block = false;
+  std::uint32_t ancillas = 0;
   int repeat = 1;
   std::string out_dir;
   std::vector<const char*> files;
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
       limit = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
       repeat = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--ancillas") == 0 && i + 1 < argc) {
+      ancillas = static_cast<std::uint32_t>(std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--every-block") == 0) {
       every_block = true;
     } else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
@@ -58,8 +61,8 @@ int main(int argc, char** argv) {
       files.push_back(argv[i]);
     }
   }
-  std::printf("%-24s %7s %7s %7s %8s %8s %10s\n", "program", "T", "merged", "after", "2q", "2q after",
-              "seconds");
+  std::printf("%-24s %7s %7s %7s %8s %8s %6s %10s\n", "program", "T", "merged", "after", "2q",
+              "2q after", "extra", "seconds");
   for (const char* path : files) {
     const std::string text = slurp(path);
     auto read = kestrel::read_program(text);
@@ -73,6 +76,7 @@ int main(int argc, char** argv) {
     std::vector<double> times;
     std::string written;
     kestrel::ProgramStats stats;
+    std::uint32_t extra = 0;
     for (int r = 0; r < repeat; ++r) {
       const auto start = Clock::now();
       const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
@@ -80,21 +84,24 @@ int main(int argc, char** argv) {
       kestrel::PhasePolynomialOptions options;
       options.deadline = deadline;
       options.every_block = every_block;
+      options.ancillas = ancillas;
       options.effort = kestrel::reduction_effort(std::chrono::duration<double>(limit));
       const auto result = kestrel::reduce_phase_polynomials(program, options);
       stats = kestrel::program_stats(program, result.edits);
+      extra = result.extra_qubits;
       written = kestrel::write_program(text, program, result.edits);
       times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     }
     std::sort(times.begin(), times.end());
     std::string name = path;
     name = name.substr(name.find_last_of('/') + 1);
-    std::printf("%-24s %7llu %7llu %7llu %8llu %8llu %10.4f\n", name.c_str(),
+    std::printf("%-24s %7llu %7llu %7llu %8llu %8llu %6u %10.4f\n", name.c_str(),
                 static_cast<unsigned long long>(stats.before.t),
                 static_cast<unsigned long long>(merged_stats.after.t),
                 static_cast<unsigned long long>(stats.after.t),
                 static_cast<unsigned long long>(stats.two_qubit_before),
-                static_cast<unsigned long long>(stats.two_qubit_after), times[times.size() / 2]);
+                static_cast<unsigned long long>(stats.two_qubit_after), extra,
+                times[times.size() / 2]);
     if (!out_dir.empty()) {
       std::ofstream(out_dir + "/" + name, std::ios::binary) << written;
     }

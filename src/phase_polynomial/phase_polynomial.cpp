@@ -2,6 +2,7 @@
 // turning the rewritten blocks back into edits of its statements.
 #include "src/phase_polynomial/phase_polynomial.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -81,8 +82,11 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
               int& phase) {
   // The program as written, gate by gate: each insertion before its
-  // anchor, each step that stays; boundaries as barriers.
+  // anchor, each step that stays; boundaries, measurements and conditioned
+  // gates as barriers.
+  const std::uint32_t n = steps.qubits;
   std::vector<CancelItem> items;
+  std::vector<std::uint32_t> barrier_qubits = steps.boundary_qubits;
   std::vector<std::uint32_t> step_item(steps.steps.size(), kNoItem);
   std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
   std::size_t next = 0;
@@ -90,8 +94,17 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
       inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
       for (const PlacedOperation& op : rewrite.insertions[next++].ops) {
-        check(op.kind == OperationKind::Gate, "an insertion of gates");
-        items.push_back({op.gate, 0, 0});
+        if (op.kind == OperationKind::Gate) {
+          items.push_back({op.gate, 0, 0});
+          continue;
+        }
+        const auto at = static_cast<std::uint32_t>(barrier_qubits.size());
+        barrier_qubits.push_back(n + op.extra);
+        if (op.kind == OperationKind::Conditioned) {
+          barrier_qubits.push_back(op.gate.a);
+          if (elementary_info(op.gate.gate).qubits == 2) barrier_qubits.push_back(op.gate.b);
+        }
+        items.push_back({{}, at, static_cast<std::uint32_t>(barrier_qubits.size()) - at});
       }
     }
     const Step& step = steps.steps[s];
@@ -100,25 +113,28 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     items.push_back(step.kind == StepKind::Boundary ? CancelItem{{}, step.first, step.count}
                                                     : CancelItem{step.gate, 0, 0});
   }
-  const std::vector<bool> cancelled = cancel_pairs(steps.qubits, items, steps.boundary_qubits);
+  const std::vector<bool> cancelled =
+      cancel_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
 
   Edits out;
+  out.extra_qubits = rewrite.extra_qubits;
   EditCursor cursor(merged, program.qubits);
   std::uint32_t step = 0;  // the first step of the statement at hand
   next = 0;
   std::vector<PlacedGate> gates;
+  std::vector<PlacedOperation> operations;
   for (std::uint32_t s = 0; s < program.statements.size(); ++s) {
     const Edit* edit = cursor.at(s, program.statements[s]);
     const std::uint32_t first = step;
     while (step < steps.steps.size() && steps.steps[step].statement == s) ++step;
     bool touched = false;
-    gates.clear();
+    operations.clear();
     for (std::uint32_t k = first; k < step; ++k) {
       if (next < rewrite.insertions.size() && rewrite.insertions[next].step == k) {
         touched = true;
         const auto& block = rewrite.insertions[next].ops;
         for (std::uint32_t g = 0; g < block.size(); ++g) {
-          if (!cancelled[inserted_item[next] + g]) gates.push_back(block[g].gate);
+          if (!cancelled[inserted_item[next] + g]) operations.push_back(block[g]);
         }
         ++next;
       }
@@ -126,13 +142,23 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
       if (item == kNoItem || cancelled[item]) {
         touched = true;
       } else if (steps.steps[k].kind != StepKind::Boundary) {
-        gates.push_back(steps.steps[k].gate);
+        operations.push_back({OperationKind::Gate, steps.steps[k].gate, 0});
       }
     }
     if (touched) {
       // A statement rotation merging left as it was now becomes its gates.
       if (edit == nullptr) phase += phases[s];
-      out.place(s, gates);
+      const bool plain = std::all_of(operations.begin(), operations.end(), [&](const PlacedOperation& op) {
+        return op.kind == OperationKind::Gate && op.gate.a < n &&
+               (elementary_info(op.gate.gate).qubits == 1 || op.gate.b < n);
+      });
+      if (plain) {
+        gates.clear();
+        for (const PlacedOperation& op : operations) gates.push_back(op.gate);
+        out.place(s, gates);
+      } else {
+        out.operate(s, operations);
+      }
       continue;
     }
     if (edit != nullptr && edit->kind == EditKind::Placed) {

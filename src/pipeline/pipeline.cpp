@@ -83,6 +83,7 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
     result.figures.emplace_back("two_qubit_before", stats.two_qubit_before);
     result.figures.emplace_back("two_qubit_after", stats.two_qubit_after);
     for (const auto& figure : edited.figures) result.figures.push_back(figure);
+    if (options.ancillas > 0) result.figures.emplace_back("measurements", stats.measurements_after);
   }
   return result;
 }
@@ -138,7 +139,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
     PhasePolynomialResult result = reduce_phase_polynomials(program, method);
     out.edits = std::move(result.edits);
     if (options.phase) out.phase = result.phase;
-    out.figures.emplace_back("extra_qubits", result.extra_qubits);
+    if (options.ancillas > 0) out.figures.emplace_back("extra_qubits", result.extra_qubits);
     return out;
   }
   if (options.method == Method::RotationMerging) {

@@ -11,7 +11,11 @@
 // fifteen gates of its expansion with one T turned into an S. The gates of
 // edit e are `gates[e.first, e.first + e.count)` for a run-gate edit and
 // `placed[e.first, e.first + e.count)` for a placed one; a list found once
-// may serve many statements.
+// may serve many statements. A third kind, for methods that add qubits,
+// replaces a statement with operations (src/circuit/operation.h): gates on
+// the program's qubits or on `extra_qubits` extra ones (numbered from the
+// program's qubits), measurements of extra qubits, and gates conditioned on
+// them; the writer declares the extra qubits and their bits.
 //
 // `write_program` (src/program/writer.h) writes the edited text and
 // `program_stats` (src/program/stats.h) counts the program before and after.
@@ -24,6 +28,7 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/circuit/operation.h"
 #include "src/circuit/op.h"
 #include "src/program/program.h"
 
@@ -32,6 +37,7 @@ namespace kestrel {
 enum class EditKind : std::uint8_t {
   RunGates,  // run gates of `Edits::gates` on the statement's one qubit
   Placed,    // gates of `Edits::placed`, each on its own qubits
+  Operations,  // operations of `Edits::operations`, extra qubits allowed
 };
 
 struct Edit {
@@ -51,6 +57,8 @@ struct Edits {
   std::vector<Edit> list;            // by increasing statement
   std::vector<OpKind> gates;         // the run-gate replacements, shared between edits
   std::vector<PlacedGate> placed;    // the placed replacements, shared between edits
+  std::vector<PlacedOperation> operations;  // the operation replacements
+  std::uint32_t extra_qubits = 0;    // extra qubits the operations use, each measured once
 
   // Appends `count` gates of `gates` from `first` as the replacement of
   // `statement`, which must come after every statement edited so far.
@@ -63,6 +71,13 @@ struct Edits {
     list.push_back({statement, static_cast<std::uint32_t>(placed.size()),
                     static_cast<std::uint32_t>(replacement.size()), EditKind::Placed});
     placed.insert(placed.end(), replacement.begin(), replacement.end());
+  }
+  // Appends `replacement` to `operations` as the replacement of `statement`,
+  // which must come after every statement edited so far.
+  void operate(std::uint32_t statement, std::span<const PlacedOperation> replacement) {
+    list.push_back({statement, static_cast<std::uint32_t>(operations.size()),
+                    static_cast<std::uint32_t>(replacement.size()), EditKind::Operations});
+    operations.insert(operations.end(), replacement.begin(), replacement.end());
   }
 };
 
@@ -84,11 +99,15 @@ class EditCursor {
           edit.count > edits_.gates.size() - edit.first) {
         bad_edit();
       }
-    } else if (edit.kind != EditKind::Placed || edit.first > edits_.placed.size() ||
-               edit.count > edits_.placed.size() - edit.first ||
-               !(st.kind == StatementKind::RunGate ||
-                 (st.kind == StatementKind::Gate && st.condition == kNoCondition))) {
-      bad_edit();
+    } else {
+      const std::size_t size =
+          edit.kind == EditKind::Placed ? edits_.placed.size() : edits_.operations.size();
+      if ((edit.kind != EditKind::Placed && edit.kind != EditKind::Operations) ||
+          edit.first > size || edit.count > size - edit.first ||
+          !(st.kind == StatementKind::RunGate ||
+            (st.kind == StatementKind::Gate && st.condition == kNoCondition))) {
+        bad_edit();
+      }
     }
     return &edit;
   }
@@ -108,13 +127,30 @@ class EditCursor {
   // Gate `k` of placed edit `edit`'s replacement.
   PlacedGate placed(const Edit& edit, std::uint32_t k) const {
     if (edit.kind != EditKind::Placed || k >= edit.count) bad_edit();
-    const PlacedGate g = edits_.placed[edit.first + k];
-    if (static_cast<std::size_t>(g.gate) >= kElementary.size() || g.a >= qubits_ ||
-        (elementary_info(g.gate).qubits == 2 ? g.b >= qubits_ || g.b == g.a : g.b != 0)) {
-      bad_edit();
-    }
-    return g;
+    return checked(edits_.placed[edit.first + k], qubits_);
   }
+  // Operation `k` of operations edit `edit`'s replacement.
+  PlacedOperation operation(const Edit& edit, std::uint32_t k) const {
+    if (edit.kind != EditKind::Operations || k >= edit.count) bad_edit();
+    const PlacedOperation op = edits_.operations[edit.first + k];
+    const std::uint64_t all = std::uint64_t{qubits_} + edits_.extra_qubits;
+    switch (op.kind) {
+      case OperationKind::Gate:
+        checked(op.gate, all);
+        break;
+      case OperationKind::Conditioned:
+        checked(op.gate, all);
+        if (op.extra >= edits_.extra_qubits) bad_edit();
+        break;
+      case OperationKind::Measure:
+        if (op.extra >= edits_.extra_qubits) bad_edit();
+        break;
+      default: bad_edit();
+    }
+    return op;
+  }
+  // The extra qubits the operations may use.
+  std::uint32_t extra_qubits() const noexcept { return edits_.extra_qubits; }
   // Faults when an edit was never reached: it came out of order or named a
   // statement past the last.
   void finish() const {
@@ -123,6 +159,14 @@ class EditCursor {
 
  private:
   [[noreturn]] static void bad_edit();
+  // `g`, when it is a gate on distinct qubits below `qubits`.
+  static PlacedGate checked(PlacedGate g, std::uint64_t qubits) {
+    if (static_cast<std::size_t>(g.gate) >= kElementary.size() || g.a >= qubits ||
+        (elementary_info(g.gate).qubits == 2 ? g.b >= qubits || g.b == g.a : g.b != 0)) {
+      bad_edit();
+    }
+    return g;
+  }
 
   const Edits& edits_;     // the list walked
   std::uint32_t qubits_;   // the program's qubits, which placed gates must name

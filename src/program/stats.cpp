@@ -31,6 +31,8 @@ class Counter : public InstanceVisitor {
  private:
   void level(std::span<const std::uint32_t> bits, bool adds_level, std::size_t sides);
   void place(const Edit& edit);
+  void operate(const Edit& edit);
+  std::size_t level_of(std::uint32_t q) const;
   void begin_condition(const Statement& st);
   void end_condition();
 
@@ -49,7 +51,10 @@ class Counter : public InstanceVisitor {
 };
 
 ProgramStats Counter::count() {
-  const std::size_t bits = std::size_t{program_.qubits} + program_.clbits;
+  // Extra qubits, and a bit each for their measurements, come after the
+  // program's bits.
+  const std::size_t bits =
+      std::size_t{program_.qubits} + program_.clbits + 2 * std::size_t{cursor_.extra_qubits()};
   levels_[0].assign(bits, 0);
   levels_[1].assign(bits, 0);
   InstanceWalk(program_, Sight::RunGates).run(*this);
@@ -72,6 +77,7 @@ inline void Counter::statement(std::uint32_t s) {
   const Statement& st = program_.statements[s];
   edit_ = cursor_.at(s, st);
   if (edit_ != nullptr && edit_->kind == EditKind::Placed) place(*edit_);
+  if (edit_ != nullptr && edit_->kind == EditKind::Operations) operate(*edit_);
   if (st.condition != kNoCondition) begin_condition(st);
 }
 
@@ -130,6 +136,41 @@ void Counter::place(const Edit& edit) {
     }
     stats_.after.add(g.gate);
     stats_.two_qubit_after += elementary_info(g.gate).qubits == 2;
+  }
+}
+
+// Where qubit `q` of a placed operation keeps its level: a program qubit
+// at its own place, an extra qubit past the program's bits.
+std::size_t Counter::level_of(std::uint32_t q) const {
+  if (q < program_.qubits) return q;
+  return std::size_t{program_.qubits} + program_.clbits + (q - program_.qubits);
+}
+
+// The operations of an edit, on the after side: a gate a level on its
+// qubits, a measurement on its extra qubit and bit, a conditioned gate on
+// its qubits and its condition's bit (counted as a gate, as Qiskit does).
+void Counter::operate(const Edit& edit) {
+  std::vector<std::uint64_t>& levels = levels_[1];
+  const std::size_t extra_bits =
+      std::size_t{program_.qubits} + program_.clbits + cursor_.extra_qubits();
+  for (std::uint32_t k = 0; k < edit.count; ++k) {
+    const PlacedOperation op = cursor_.operation(edit, k);
+    std::uint64_t level = 0;
+    touched_.clear();
+    if (op.kind == OperationKind::Measure) {
+      touched_.push_back(static_cast<std::uint32_t>(level_of(program_.qubits + op.extra)));
+    } else {
+      touched_.push_back(static_cast<std::uint32_t>(level_of(op.gate.a)));
+      if (elementary_info(op.gate.gate).qubits == 2) {
+        touched_.push_back(static_cast<std::uint32_t>(level_of(op.gate.b)));
+      }
+      stats_.after.add(op.gate.gate);
+      stats_.two_qubit_after += elementary_info(op.gate.gate).qubits == 2;
+    }
+    if (op.kind != OperationKind::Gate) touched_.push_back(static_cast<std::uint32_t>(extra_bits + op.extra));
+    for (std::uint32_t b : touched_) level = std::max(level, levels[b]);
+    for (std::uint32_t b : touched_) levels[b] = level + 1;
+    stats_.measurements_after += op.kind == OperationKind::Measure;
   }
 }
 

@@ -24,6 +24,7 @@ struct ProgramStats {
   CircuitStats after;   // of the program with the edits made
   std::uint64_t two_qubit_before = 0;  // gate applications on two or more qubits, read
   std::uint64_t two_qubit_after = 0;   // and with the edits made
+  std::uint64_t measurements_after = 0;  // measurements the edits add
 };
 
 // `edits` must name statements of `program` (see src/program/edits.h).

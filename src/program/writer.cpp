@@ -63,7 +63,9 @@ class Writer {
   std::uint32_t removed_line(std::uint32_t s, std::size_t start);
   void replace(const Statement& st, const Edit& edit, std::string_view newline);
   void placed_gate(PlacedGate gate);
+  void operation(PlacedOperation op);
   void qubit(std::uint32_t q);
+  void declare_extras(const Statement& first, std::string_view newline);
 
   std::string_view text_;        // the program's text
   const QasmProgram& program_;   // its statements
@@ -73,7 +75,27 @@ class Writer {
   std::size_t copied_ = 0;       // the text before this offset is written or dropped
   std::string operand_;          // " q[3];" for the statement at hand
   std::vector<const Register*> quantum_;  // the quantum registers with bits, by first qubit
+  std::string extra_;            // the extra qubits' register, when there are any
 };
+
+bool identifier_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// A name for the extra qubits' register that no identifier of `text`
+// starts with, so that neither it nor the bits named after it ("anc_m0")
+// can meet a register or gate of the program: "anc", else "anc1", ...
+std::string extra_register_name(std::string_view text) {
+  for (std::uint64_t k = 0;; ++k) {
+    const std::string name = k == 0 ? "anc" : "anc" + std::to_string(k);
+    bool taken = false;
+    for (std::size_t at = text.find(name); at != std::string_view::npos && !taken;
+         at = text.find(name, at + 1)) {
+      taken = at == 0 || !identifier_char(text[at - 1]);
+    }
+    if (!taken) return name;
+  }
+}
 
 // When removed statement `s` starts the line that begins at `start`, and
 // that line holds nothing but it and further removed statements, drops the
@@ -102,8 +124,16 @@ std::uint32_t Writer::removed_line(std::uint32_t s, std::size_t start) {
   }
 }
 
-// Writes program qubit `q` as its register's name and index: "anc[0]".
+// Writes program qubit `q` as its register's name and index: "anc[0]";
+// past the program's qubits, an extra qubit.
 void Writer::qubit(std::uint32_t q) {
+  if (q >= program_.qubits) {
+    copy(extra_);
+    copy("[");
+    decimal(q - program_.qubits);
+    copy("]");
+    return;
+  }
   if (quantum_.empty()) {
     for (const Register& reg : program_.registers) {
       if (reg.quantum && reg.size > 0) quantum_.push_back(&reg);
@@ -134,6 +164,56 @@ void Writer::placed_gate(PlacedGate gate) {
   copy(";");
 }
 
+// Writes an operation as one statement: a gate, "measure anc[0] -> anc_m0[0];"
+// or "if(anc_m0==1) x q[3];".
+void Writer::operation(PlacedOperation op) {
+  if (op.kind == OperationKind::Gate) {
+    placed_gate(op.gate);
+    return;
+  }
+  if (op.kind == OperationKind::Measure) {
+    copy("measure ");
+    qubit(program_.qubits + op.extra);
+    copy(" -> ");
+  } else {
+    copy("if(");
+  }
+  copy(extra_);
+  copy("_m");
+  decimal(op.extra);
+  if (op.kind == OperationKind::Measure) {
+    copy("[0];");
+    return;
+  }
+  copy("==1) ");
+  placed_gate(op.gate);
+}
+
+// Declares the extra qubits and a bit for each one's measurement, on lines
+// of their own before statement `first`, the program's first operation.
+void Writer::declare_extras(const Statement& first, std::string_view newline) {
+  const std::size_t start = line_start_before(text_, first.begin);
+  const std::size_t at = start != kNoLine ? start : first.begin;
+  copy(text_.substr(copied_, at - copied_));
+  copied_ = at;
+  const std::uint32_t extras = cursor_.extra_qubits();
+  copy("qreg ");
+  copy(extra_);
+  copy("[");
+  decimal(extras);
+  copy("];");
+  copy(newline);
+  for (std::uint32_t i = 0; i < extras; ++i) {
+    copy("creg ");
+    copy(extra_);
+    copy("_m");
+    decimal(i);
+    copy("[1];");
+    copy(newline);
+  }
+  if (start == kNoLine) copy(" ");
+}
+
 // Writes `edit`'s gates in the place of statement `st`.
 void Writer::replace(const Statement& st, const Edit& edit, std::string_view newline) {
   copy(text_.substr(copied_, st.begin - copied_));
@@ -141,13 +221,17 @@ void Writer::replace(const Statement& st, const Edit& edit, std::string_view new
   const std::size_t start = line_start_before(text_, st.begin);
   const bool own_line = start != kNoLine && line_end_after(text_, st.end) != kNoLine;
   const std::string_view indent = own_line ? text_.substr(start, st.begin - start) : "";
-  if (edit.kind == EditKind::Placed) {
+  if (edit.kind == EditKind::Placed || edit.kind == EditKind::Operations) {
     for (std::uint32_t k = 0; k < edit.count; ++k) {
       if (k > 0) {
         copy(newline);
         copy(indent);
       }
-      placed_gate(cursor_.placed(edit, k));
+      if (edit.kind == EditKind::Placed) {
+        placed_gate(cursor_.placed(edit, k));
+      } else {
+        operation(cursor_.operation(edit, k));
+      }
     }
     return;
   }
@@ -182,8 +266,14 @@ std::string Writer::write() {
   // would cost more than the copying itself.
   out_.assign(text_.size() + 64, '\0');
   const auto& statements = program_.statements;
+  bool declared = cursor_.extra_qubits() == 0;
+  if (!declared) extra_ = extra_register_name(text_);
   for (std::uint32_t s = 0; s < statements.size(); ++s) {
     const Statement& st = statements[s];
+    if (!declared && st.kind != StatementKind::Declaration) {
+      declare_extras(st, newline);
+      declared = true;
+    }
     const Edit* edit = cursor_.at(s, st);
     if (edit == nullptr) continue;
     if (edit->count > 0) {
