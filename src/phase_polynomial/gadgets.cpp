@@ -22,6 +22,8 @@
 namespace kestrel {
 namespace {
 
+constexpr std::size_t kStretchGadgets = 256;
+
 constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
 
 std::size_t hadamards(const std::vector<PlacedGate>& gates) {
@@ -30,7 +32,6 @@ std::size_t hadamards(const std::vector<PlacedGate>& gates) {
 }
 
 bool bit(const std::uint64_t* bits, std::size_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
-void flip(std::uint64_t* bits, std::size_t i) { bits[i / 64] ^= std::uint64_t{1} << (i % 64); }
 
 class RegionWriter {
  public:
@@ -95,14 +96,19 @@ RegionCircuit RegionWriter::write() {
   }
   // The stretches: a block whose Hadamard gates would pass the budget
   // starts a new one.
+  // A stretch also joins at most kStretchGadgets gadgets: the quadratic
+  // terms of its polynomial grow with the square of its variables.
   std::vector<std::size_t> starts = {0};
   std::size_t spent = 0;
+  std::size_t in_stretch = 0;
   for (std::size_t k = 1; k < diagonal_.size(); ++k) {
     const std::size_t h = hadamards(diagonal_[k].gates);
-    if (spent + h <= budget_) {
+    if (spent + h <= budget_ && in_stretch + h <= kStretchGadgets) {
       spent += h;
+      in_stretch += h;
     } else {
       starts.push_back(k);
+      in_stretch = 0;
     }
   }
   starts.push_back(diagonal_.size());

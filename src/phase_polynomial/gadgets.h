@@ -22,7 +22,9 @@
 //
 // With `budget` gadgets at most, an internal Hadamard gate past the budget
 // stays a gate: it splits the region, and the gadgets before it are
-// measured and corrected there.
+// measured and corrected there. So does the Hadamard gate that would join
+// a 257th gadget into one polynomial: a polynomial's quadratic terms grow
+// with the square of its variables.
 #pragma once
 
 #include <chrono>

@@ -53,10 +53,12 @@ std::size_t PhasePolynomial::odd_terms() const {
 
 namespace {
 
-// Adds c times the linear and quadratic coefficients of one parity.
+// Adds c times the linear and quadratic coefficients of one parity. The
+// quadratic ones are kept by pair in a hash map, so a sum of a few short
+// parities over many variables costs what its terms cost.
 class Coefficients {
  public:
-  explicit Coefficients(std::uint32_t n) : n_(n), linear_(n, 0), quadratic_(std::size_t{n} * n, 0) {}
+  explicit Coefficients(std::uint32_t n) : n_(n), linear_(n, 0) {}
 
   void add(const std::uint64_t* parity, std::size_t words, std::uint8_t c) {
     bits_.clear();
@@ -69,20 +71,27 @@ class Coefficients {
       const std::uint32_t i = checked_index(n_, bits_[u]);
       linear_[i] = static_cast<std::uint8_t>(linear_[i] + c);
       for (std::size_t v = u + 1; v < bits_.size(); ++v) {
-        std::uint8_t& q = quadratic_[std::size_t{i} * n_ + bits_[v]];
+        std::uint8_t& q = quadratic_[std::uint64_t{i} * n_ + bits_[v]];
         q = static_cast<std::uint8_t>(q - 2 * c);
       }
     }
   }
   std::uint8_t linear(std::uint32_t i) const { return linear_[i] & 7; }
-  std::uint8_t quadratic(std::uint32_t i, std::uint32_t k) const {
-    return quadratic_[std::size_t{i} * n_ + k] & 7;
+  // The pairs (i, k), i < k, whose quadratic coefficient is not 0 mod 8,
+  // with it, by increasing pair.
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> quadratic() const {
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> out;
+    for (const auto& [pair, q] : quadratic_) {
+      if ((q & 7) != 0) out.emplace_back(pair, q & 7);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
   }
 
  private:
   std::uint32_t n_;                       // variables
   std::vector<std::uint8_t> linear_;      // L_i, mod 256
-  std::vector<std::uint8_t> quadratic_;   // Q_ik for i < k, row-major, mod 256
+  HashMap<std::uint64_t, std::uint8_t, IntHash> quadratic_;  // Q_ik by i * n + k, mod 256
   std::vector<std::uint32_t> bits_;       // the parity's variables
 };
 
@@ -104,11 +113,10 @@ DiagonalClifford clifford_difference(const PhasePolynomial& f,
     const std::uint8_t l = difference.linear(i);
     check(l % 2 == 0, "the difference of two polynomials with one signature is a Clifford");
     out.s_powers[i] = l / 2;
-    for (std::uint32_t k = i + 1; k < n; ++k) {
-      const std::uint8_t q = difference.quadratic(i, k);
-      check(q % 4 == 0, "the difference of two polynomials with one signature is a Clifford");
-      if (q == 4) out.cz.emplace_back(i, k);
-    }
+  }
+  for (const auto& [pair, q] : difference.quadratic()) {
+    check(q % 4 == 0, "the difference of two polynomials with one signature is a Clifford");
+    out.cz.emplace_back(static_cast<std::uint32_t>(pair / n), static_cast<std::uint32_t>(pair % n));
   }
   return out;
 }
