@@ -20,11 +20,11 @@
 // - `phase(s, eighths)` after the gates of a seen-through gate statement:
 //   the statement equals e^(i eighths pi/8) times its gates.
 //
-// For `qreg q[2]; h q; ccx q[0],q[1],q[2];` (with q[3]) under CliffordT the
-// visitor sees h on 0 and 1 (positions 0, 1), phase 0, then the fifteen
-// gates of the Toffoli (positions 0 to 14), phase 0. A program without text
-// (a gate list) cannot take its statements' gates back as placed edits, so
-// there a statement whose expansion holds a T gate is a boundary, but a
+// For `qreg q[3]; h q; ccx q[0],q[1],q[2];` under CliffordT the visitor
+// sees h on 0, 1 and 2 (positions 0 to 2), phase 0, then the fifteen gates of
+// the Toffoli (positions 0 to 14), phase 0. A program without text (a gate
+// list) cannot take its statements' gates back as placed edits, so there a
+// statement whose expansion holds a T gate is a boundary, unless it is a
 // RunGate statement. Statements whose expansions would take the walk past
 // kMaxWalkGates gates from multi-gate expansions are boundaries too, and so
 // are statements with parameters once kMaxWalkGates gates have been

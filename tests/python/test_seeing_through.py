@@ -13,6 +13,7 @@ the whole program is the identity times the phase.
 """
 
 import math
+import sys
 
 import numpy as np
 import pytest
@@ -22,7 +23,7 @@ from qiskit import qasm2, transpile
 from qiskit.quantum_info import Operator
 
 import kestrel
-from conftest import scaled
+from conftest import REPO, scaled
 from programs import CLIFFORD_T_BASIS as BASIS
 from programs import deferred, figures, load, shared_programs, t_content
 
@@ -221,3 +222,24 @@ def test_random_programs_seen_through(text):
     assert t_content(out) <= t_content(text)
     assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(load(out))
     assert equal(text, out, phase, defer=True)
+
+
+TCOUNT = shared_programs("tcount")
+
+
+@pytest.mark.parametrize("name", ["tof_3", "barenco_tof_4", "mod5_4", "fprenorm", "grover_5",
+                                  "qft_4", "hwb6", "vbe_adder_3", "mod_red_21"])
+def test_toffolis_as_written_reach_the_expanded_t_count(name):
+    """bench/toffolis.py's programs are their expanded files exactly, and
+    rotation merging leaves as many T gates in them as in the files."""
+    if TCOUNT is None:
+        pytest.skip("no shared T-count programs")
+    sys.path.insert(0, str(REPO / "bench"))
+    import toffolis
+    expanded = (TCOUNT / f"{name}.qasm").read_text()
+    written, count = toffolis.collapse(expanded)
+    assert count > 0
+    assert toffolis.equivalent(expanded, written).startswith("equivalent")
+    out, phase, _ = merge(written)
+    assert t_content(out) == t_content(merge(expanded)[0]) < t_content(written)
+    assert equal(written, out, phase)
