@@ -22,7 +22,7 @@
 #include "src/phase_polynomial/phase_polynomial.h"
 #include "src/phase_polynomial/reduction.h"
 #include "src/program/program.h"
-#include "src/program/stats.h"
+#include "src/program/program_stats.h"
 #include "src/program/writer.h"
 #include "src/rotation_merging/rotation_merging.h"
 

@@ -29,7 +29,7 @@
 
 #include "bench/measure.h"
 #include "src/program/program.h"
-#include "src/program/stats.h"
+#include "src/program/program_stats.h"
 #include "src/program/writer.h"
 #include "src/rotation_merging/rotation_merging.h"
 
@@ -85,7 +85,8 @@ Times measure(const std::string& text, int reps, std::optional<std::chrono::seco
     const auto& program = std::get<kestrel::QasmProgram>(read);
     Clock::time_point at = Clock::now();
     const kestrel::RotationMergingResult merged =
-        limit ? kestrel::merge_rotations(program, at + *limit) : kestrel::merge_rotations(program);
+        limit ? kestrel::merge_rotations(program, kestrel::Deadline(*limit, at))
+              : kestrel::merge_rotations(program);
     const double t_merge = ms_since(at);
     at = Clock::now();
     const kestrel::ProgramStats stats = kestrel::program_stats(program, merged.edits);

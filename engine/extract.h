@@ -68,16 +68,6 @@ class Extractor {
   // The node chosen for the class of `id`: the first of its cheapest.
   const L& best_node(Id id) const { return entry(egraph_.class_index(id)).node; }
 
-  // The cost of `node` if every child class has a recorded cost.
-  std::optional<Cost> node_total_cost(const L& node) const {
-    const bool ready =
-        all_children(node, [&](Id child) { return best_[egraph_.class_index(child)].has_value(); });
-    if (!ready) return std::nullopt;
-    return cost_function_.cost(node, [&](Id child) -> const Cost& {
-      return best_[egraph_.class_index(child)]->cost;
-    });
-  }
-
  private:
   struct Entry {
     Cost cost;  // the least cost found for the class
@@ -101,8 +91,9 @@ class Extractor {
     return best;
   }
 
-  // `node_total_cost` for a node as the e-graph laid it out: its children
-  // are live classes already, so their positions need no `find`.
+  // The cost of `node` if every child class has a recorded cost. `node` is
+  // as the e-graph laid it out: its children are live classes already, so
+  // their positions need no `find`.
   std::optional<Cost> laid_out_cost(const L& node) const {
     const bool ready = all_children(
         node, [&](Id child) { return best_[egraph_.laid_out_index(child)].has_value(); });

@@ -33,7 +33,7 @@
 #include "engine/fault.h"
 #include "engine/language.h"
 #include "engine/machine.h"
-#include "engine/parser.h"
+#include "engine/expr_reader.h"
 #include "engine/pattern_node.h"
 #include "engine/subst.h"
 #include "engine/symbol.h"

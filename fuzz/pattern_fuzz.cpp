@@ -24,7 +24,7 @@
 
 #include "engine/egraph.h"
 #include "engine/machine.h"
-#include "engine/parser.h"
+#include "engine/expr_reader.h"
 #include "engine/pattern.h"
 #include "engine/run.h"
 #include "engine/sexp.h"

@@ -37,7 +37,7 @@
 #include <string_view>
 #include <vector>
 
-#include "src/circuit/stats.h"
+#include "src/circuit/circuit_stats.h"
 #include "src/program/definitions.h"
 #include "src/program/edits.h"
 #include "src/program/expressions.h"

@@ -21,7 +21,7 @@
 #include "fuzz/invariant.h"
 #include "src/circuit/chain.h"
 #include "src/circuit/op.h"
-#include "src/circuit/stats.h"
+#include "src/circuit/circuit_stats.h"
 #include "src/text/qasm.h"
 #include "tests/model/matrices.h"
 

@@ -36,8 +36,6 @@ void GateProduct::add(OpKind gate) {
     case OpKind::Sdg: return diagonal(1.0, Complex(0, -1));
     case OpKind::T: return diagonal(1.0, eighth(2));
     case OpKind::Tdg: return diagonal(1.0, eighth(-2));
-    case OpKind::RZ1: return diagonal(eighth(-2), eighth(2));  // rz(pi/2)
-    case OpKind::RZ2: return diagonal(eighth(-1), eighth(1));  // rz(pi/4)
     default: fault("a gate product takes one-qubit gates only: " + Op(gate).debug());
   }
 }

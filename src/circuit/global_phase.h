@@ -1,8 +1,8 @@
 // The exact global phase between two one-qubit gate sequences that are equal
 // up to one.
 //
-// Every product of h, s, sdg, t, tdg, x, z, rz(pi/2) and rz(pi/4) has a
-// determinant that is a power of e^(i pi/4), so when two such products U and
+// Every product of h, s, sdg, t, tdg, x and z has a determinant that is a
+// power of e^(i pi/4), so when two such products U and
 // V satisfy U = e^(i phi) V, e^(2 i phi) is one as well and phi is a multiple
 // of pi/8. `GateProduct` multiplies the 2x2 matrices in floating point and
 // `phase_between` rounds the ratio of the two products to the nearest
@@ -13,8 +13,8 @@
 // that error, so a product of fewer than 10^13 gates is safe; a text below
 // 4 GiB holds fewer than 2^30.
 //
-// For "t; t" against "s" the phase is 0 (T T = S exactly); for "rz(pi/2)"
-// against "s" it is 14, since rz(pi/2) = e^(-i pi/4) S = e^(14 i pi/8) S.
+// For "t; t" against "s" the phase is 0 (T T = S exactly); for
+// "h; s; h; s; h; s" against nothing it is 2, since (S H)^3 = e^(i pi/4).
 #pragma once
 
 #include <array>
@@ -28,7 +28,7 @@ namespace kestrel {
 class GateProduct {
  public:
   // Multiplies the product so far by `gate` from the left (gates are given
-  // first to last). I is nothing; CNOT, Seq and Par are faults.
+  // first to last). I is nothing; every gate but the seven is a fault.
   void add(OpKind gate);
 
   // The product's entry in row r, column c.

@@ -1,6 +1,6 @@
 // The normal form's tables, all computed by the compiler from the 24
 // Clifford operators (products, inverses, shortest words, what each gate does
-// to a run, and the writer's shortest-path automaton), and the wire's
+// to a segment, and the writer's shortest-path automaton), and the wire's
 // reading and writing, which only look them up.
 #include "src/normal_form/normal_form.h"
 
@@ -147,7 +147,7 @@ constexpr std::array<std::uint8_t, kCliffords> kInverse = make_inverses();
 
 constexpr std::uint8_t kNoAxis = 3;
 
-// What reading one gate does to a run whose trailing Clifford is C.
+// What reading one gate does to a segment whose trailing Clifford is C.
 struct Step {
   std::uint8_t axis = kNoAxis;  // the rotation it adds, or kNoAxis for a Clifford gate
   std::uint8_t pushed = 0;      // the new trailing Clifford when the rotation is pushed
@@ -155,12 +155,9 @@ struct Step {
 };
 static_assert(std::is_trivially_copyable_v<Step>);
 
-// A step table has a column per run gate, in the order of the variants;
-// RZ1 and RZ2 read as S and T, which they equal up to a phase.
+// A step table has a column per run gate, in the order of the variants.
 constexpr std::size_t kColumns = 7;
 constexpr std::size_t column(OpKind gate) {
-  if (gate == OpKind::RZ1) gate = OpKind::S;
-  if (gate == OpKind::RZ2) gate = OpKind::T;
   return static_cast<std::size_t>(gate) - static_cast<std::size_t>(OpKind::H);
 }
 static_assert(column(OpKind::Z) + 1 == kColumns && is_run_gate(OpKind::H) &&
@@ -196,9 +193,9 @@ constexpr auto kStep = make_steps();
 // ---------------------------------------------------------------------------
 // Writing.
 //
-// A run R_a1, ..., R_ak, C is written as W0, g1, W1, ..., gk, Wk, each g a T
-// or a T-dagger and each W a Clifford word. Rotation i is written in a frame
-// L, a Clifford with L Z L^-1 = +-a_i, as L g L^-1; the frame after it may
+// A segment R_a1, ..., R_ak, C is written as W0, g1, W1, ..., gk, Wk, each g
+// a T or a T-dagger and each W a Clifford word. Rotation i is written in a
+// frame L, a Clifford with L Z L^-1 = +-a_i, as L g L^-1; the frame after it may
 // differ from L by an S or S-dagger, which commutes with g, since T = S
 // T-dagger: R = L for (+a, T) and (-a, T-dagger), L S for (+a, T-dagger),
 // L S-dagger for (-a, T). Then W0 = L1^-1, Wi = L(i+1)^-1 Ri and Wk = C Rk.
@@ -505,52 +502,54 @@ void write_form(std::span<const std::uint8_t> axes, std::uint8_t clifford,
 }  // namespace
 
 void NormalFormWire::add(OpKind gate) {
-  Run& run = runs_.back();
+  Segment& segment = segments_.back();
   switch (gate) {
     case OpKind::CNOT:
-      if (runs_.size() > 1 && run.clifford == 0 && axes_.size() == run.axes_begin) {
-        read_.resize(run.read_begin);
-        runs_.pop_back();
+      if (segments_.size() > 1 && segment.clifford == 0 && axes_.size() == segment.axes_begin) {
+        read_.resize(segment.read_begin);
+        segments_.pop_back();
       } else {
-        runs_.push_back(Run{axes_.size(), read_.size(), 0, 0});
+        segments_.push_back(Segment{axes_.size(), read_.size(), 0, 0});
       }
       return;
     case OpKind::I: return;
-    case OpKind::Seq:
-    case OpKind::Par: fault("internal error: entered unreachable code");
-    default: break;
+    default:
+      if (!is_run_gate(gate)) {
+        fault("a wire reads the seven gates and cx only: " + Op(gate).debug());
+      }
+      break;
   }
   read_.push_back(static_cast<std::uint8_t>(gate));
-  const Step step = kStep[run.clifford][column(gate)];
+  const Step step = kStep[segment.clifford][column(gate)];
   if (step.axis == kNoAxis) {
-    run.clifford = step.pushed;
+    segment.clifford = step.pushed;
     return;
   }
-  ++run.read_t;
-  if (axes_.size() > run.axes_begin && axes_.back() == step.axis) {
+  ++segment.read_t;
+  if (axes_.size() > segment.axes_begin && axes_.back() == step.axis) {
     axes_.pop_back();
-    run.clifford = step.folded;
+    segment.clifford = step.folded;
   } else {
     axes_.push_back(step.axis);
-    run.clifford = step.pushed;
+    segment.clifford = step.pushed;
   }
 }
 
 void NormalFormWire::write(std::vector<OpKind>& out) const {
   std::vector<std::uint8_t> path;
-  for (std::size_t k = 0; k < runs_.size(); ++k) {
-    const Run& run = runs_[k];
-    const bool last = k + 1 == runs_.size();
-    const std::size_t axes_end = last ? axes_.size() : runs_[k + 1].axes_begin;
-    const std::size_t read_end = last ? read_.size() : runs_[k + 1].read_begin;
-    const std::span<const std::uint8_t> axes(axes_.data() + run.axes_begin,
-                                             axes_end - run.axes_begin);
-    const std::span<const std::uint8_t> read(read_.data() + run.read_begin,
-                                             read_end - run.read_begin);
+  for (std::size_t k = 0; k < segments_.size(); ++k) {
+    const Segment& segment = segments_[k];
+    const bool last = k + 1 == segments_.size();
+    const std::size_t axes_end = last ? axes_.size() : segments_[k + 1].axes_begin;
+    const std::size_t read_end = last ? read_.size() : segments_[k + 1].read_begin;
+    const std::span<const std::uint8_t> axes(axes_.data() + segment.axes_begin,
+                                             axes_end - segment.axes_begin);
+    const std::span<const std::uint8_t> read(read_.data() + segment.read_begin,
+                                             read_end - segment.read_begin);
     if (k > 0) out.push_back(OpKind::CNOT);
     const std::size_t start = out.size();
-    write_form(axes, run.clifford, path, out);
-    if (axes.size() == run.read_t && out.size() - start > read.size()) {
+    write_form(axes, segment.clifford, path, out);
+    if (axes.size() == segment.read_t && out.size() - start > read.size()) {
       out.resize(start);
       for (std::uint8_t g : read) out.push_back(static_cast<OpKind>(g));
     }

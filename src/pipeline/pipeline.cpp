@@ -1,6 +1,6 @@
 // The pipeline's ways through a text (one wire by saturation or by the
 // normal form, or a whole program), the methods on a program read, and the
-// per-run adapter.
+// adapter for one qubit's segment.
 #include "src/pipeline/pipeline.h"
 
 #include <optional>
@@ -12,7 +12,7 @@
 #include "src/circuit/global_phase.h"
 #include "src/normal_form/normal_form.h"
 #include "src/per_qubit/per_qubit.h"
-#include "src/program/stats.h"
+#include "src/program/program_stats.h"
 #include "src/program/writer.h"
 #include "src/phase_polynomial/phase_polynomial.h"
 #include "src/phase_polynomial/reduction.h"
@@ -52,14 +52,6 @@ PipelineResult normal_form_pipeline(std::string_view text, bool want_phase) {
   return result;
 }
 
-// The time by which rotation merging stops searching, if the clock can hold it.
-std::optional<std::chrono::steady_clock::time_point> merging_deadline(
-    std::chrono::nanoseconds limit) {
-  const auto now = std::chrono::steady_clock::now();
-  if (limit < std::chrono::steady_clock::time_point::max() - now) return now + limit;
-  return std::nullopt;
-}
-
 // A whole program read, optimised by `options.method`, counted and written.
 PipelineResult program_pipeline(std::string_view text, const PipelineOptions& options) {
   PipelineResult result;
@@ -96,32 +88,26 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
     return program_pipeline(text, options);
   }
   if (options.method == Method::NormalForm) return normal_form_pipeline(text, options.phase);
-  // Saturation's identities hold exactly, global phase included.
-  const std::optional<std::uint8_t> phase =
-      options.phase ? std::optional<std::uint8_t>(0) : std::nullopt;
-  std::optional<WireFinding> checked;  // what the tally found, when it ran
-  if (request.report == nullptr) {
-    // A circuit too long to be rewritten comes back as it was read: its gates
-    // are written from the text in one pass, without building the chain.
-    GateTally tally = tally_gates(text);
-    if (past_node_limit(tally, options.limits.node_limit)) {
-      PipelineResult result;
-      result.before = result.after = tally.stats;
-      result.qasm = std::move(tally.qasm);
-      result.phase = phase;
-      result.wire = std::move(tally.wire);
-      return result;
-    }
-    checked = std::move(tally.wire);
-  }
+  WireGates read = read_wire(text);
   PipelineResult result;
-  const RecExpr<Op> expr = parse_qasm(text, checked ? nullptr : &result.wire);
-  if (checked) result.wire = std::move(*checked);
-  const RecExpr<Op> best = optimize_expr(expr, options.limits, request);
-  result.before = wire_stats(expr);
+  result.wire = std::move(read.wire);
+  // Saturation's identities hold exactly, global phase included.
+  if (options.phase) result.phase = 0;
+  result.before = read.stats;
+  if (request.report == nullptr && !read.gates.empty() &&
+      past_node_limit(read.gates.size() - 1, read.kinds, options.limits.node_limit)) {
+    // A circuit too long to be rewritten comes back as it was read, written
+    // without building the chain.
+    result.after = read.stats;
+    result.qasm = print_qasm(read.gates);
+    return result;
+  }
+  Chain chain(read.gates.size());
+  for (OpKind gate : read.gates) chain.add(gate);
+  std::vector<OpKind>().swap(read.gates);  // the chain holds them now
+  const RecExpr<Op> best = optimize_expr(std::move(chain).take(), options.limits, request);
   result.after = wire_stats(best);
   result.qasm = print_qasm(best);
-  result.phase = phase;
   return result;
 }
 
@@ -133,7 +119,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
       return out;
     }
     PhasePolynomialOptions method;
-    method.deadline = merging_deadline(options.limits.time_limit);
+    method.deadline = Deadline(options.limits.time_limit).at();
     method.ancillas = static_cast<std::uint32_t>(std::min<std::size_t>(options.ancillas, kMaxBits));
     method.effort = reduction_effort(options.limits.time_limit);
     PhasePolynomialResult result = reduce_phase_polynomials(program, method);
@@ -149,28 +135,29 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
       return out;
     }
     RotationMergingResult merged =
-        merge_rotations(program, merging_deadline(options.limits.time_limit));
+        merge_rotations(program, Deadline(options.limits.time_limit));
     out.edits = std::move(merged.edits);
     if (options.phase) out.phase = merged.phase;
     return out;
   }
-  // One time limit for the whole call, not one per run.
+  // One time limit for the whole call, not one per segment.
   const Deadline deadline(options.limits.time_limit);
   PerQubitEdits edited = per_qubit_edits(
-      program, [&](std::span<const Op> run) { return optimize_run(run, options, &deadline); },
+      program,
+      [&](std::span<const Op> segment) { return optimize_segment(segment, options, &deadline); },
       options.phase);
   out.edits = std::move(edited.edits);
   out.phase = edited.phase;
   return out;
 }
 
-std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,
-                             const Deadline* deadline) {
-  check(method_info(options.method).reading == Reading::OneWire, "a method of runs");
+std::vector<Op> optimize_segment(std::span<const Op> segment, const PipelineOptions& options,
+                                 const Deadline* deadline) {
+  check(method_info(options.method).reading == Reading::OneWire, "a one-wire method");
   std::vector<Op> out;
   if (options.method == Method::NormalForm) {
     NormalFormWire wire;
-    for (const Op& gate : run) wire.add(gate.op());
+    for (const Op& gate : segment) wire.add(gate.op());
     std::vector<OpKind> gates;
     wire.write(gates);
     out.reserve(gates.size());
@@ -181,11 +168,11 @@ std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& opt
   RunLimits limits = options.limits;
   if (deadline != nullptr) {
     const std::optional<std::chrono::nanoseconds> left = deadline->left(limits.time_limit);
-    if (!left) return std::vector<Op>(run.begin(), run.end());
+    if (!left) return std::vector<Op>(segment.begin(), segment.end());
     limits.time_limit = *left;
   }
-  Chain chain(run.size());
-  for (const Op& gate : run) chain.add(gate.op());
+  Chain chain(segment.size());
+  for (const Op& gate : segment) chain.add(gate.op());
   if (chain.empty()) return out;
   const RecExpr<Op> best = optimize_expr(std::move(chain).take(), limits);
   emit(best.root(), best, out);

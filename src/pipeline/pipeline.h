@@ -1,6 +1,7 @@
 // The pipeline that picks a method: `run_pipeline` reads a QASM text,
-// optimises it, measures it and writes it; `optimize_run` is the per-run
-// adapter through which the per-qubit pass calls the chosen method.
+// optimises it, measures it and writes it; `optimize_segment` is the adapter
+// through which the per-qubit pass calls the chosen method on each qubit's
+// segment (src/per_qubit/per_qubit.h).
 //
 // This is what the Python module and the command line run. With the default
 // options the text is read as one wire and optimised by equality saturation:
@@ -10,11 +11,12 @@
 // limits. With `Method::NormalForm` the same two lines come back as
 // "s q[0];" as well, by way of the normal form of
 // src/normal_form/normal_form.h. In the per-qubit mode one time limit bounds
-// the whole call: the runs share it, and a run reached after it is written
-// as it was. With `phase` set, every method reports the exact global phase
-// between the text read and the text written: rotation merging records it,
-// saturation's identities hold exactly (phase 0), and the normal form's is
-// found by comparing each run with its result (src/circuit/global_phase.h).
+// the whole call: the segments share it, and a segment reached after it is
+// written as it was. With `phase` set, every method reports the exact global
+// phase between the text read and the text written: the whole-program
+// methods record it, saturation's identities hold exactly (phase 0), and the
+// normal form's is found by comparing each segment with its result
+// (src/circuit/global_phase.h).
 #pragma once
 
 #include <optional>
@@ -29,6 +31,7 @@
 #include "src/text/qasm.h"
 #include "src/program/edits.h"
 #include "src/program/program.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -61,30 +64,28 @@ struct ProgramEdits {
 };
 
 // Reads `text`, optimises it as `options` say and writes it back. Only the
-// per-qubit mode and rotation merging, which read the text as a whole
+// per-qubit mode and the whole-program methods, which read the text as a
 // program, reject a text (in `error`, or in `refusal` for a program too
-// large for rotation merging); the default reads any text. A
-// report can be asked of a one-wire saturation run only. Throws only `Fault`
-// and `std::bad_alloc`.
+// large for the method); the default reads any text. A report can be asked
+// of one-wire saturation only. Throws only `Fault` and `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
                             ReportRequest request = {});
 
-// `program` optimised by `options.method` without its text: rotation
-// merging over the whole program, saturation and the normal form on every
-// qubit's runs (`per_qubit` is not read); the saturation time limit bounds
+// `program` optimised by `options.method` without its text: the
+// whole-program methods over the whole program, saturation and the normal
+// form on every qubit's segments (`per_qubit` is not read); the saturation time limit bounds
 // the whole call. The text pipelines of whole programs and a program given
 // as a gate list (src/program/gate_list.h) both come here.
 ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options);
 
-// One qubit's run of one-qubit gates optimised by `options.method`, which
-// must be a method of runs (not rotation merging, which reads whole
-// programs; a fault otherwise): an
-// equivalent gate list, first gate first; `per_qubit` is not read. An empty
-// run gives an empty list. Saturation sees the gates as the reader's chain
-// would hold them, and stops at the time limit or at `deadline`, whichever
-// comes first; a run reached after the deadline comes back as it is. The
-// normal form keeps each CNOT in place but for pairs that cancel.
-std::vector<Op> optimize_run(std::span<const Op> run, const PipelineOptions& options,
-                             const Deadline* deadline = nullptr);
+// One qubit's segment of one-qubit gates optimised by `options.method`,
+// which must be a one-wire method (a fault otherwise): an equivalent gate
+// list, first gate first; `per_qubit` is not read. An empty segment gives an
+// empty list. Saturation sees the gates as the reader's chain would hold
+// them, and stops at the time limit or at `deadline`, whichever comes first;
+// a segment reached after the deadline comes back as it is. The normal form
+// keeps each CNOT in place but for pairs that cancel.
+std::vector<Op> optimize_segment(std::span<const Op> segment, const PipelineOptions& options,
+                                 const Deadline* deadline = nullptr);
 
 }  // namespace kestrel

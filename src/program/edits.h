@@ -18,7 +18,7 @@
 // them; the writer declares the extra qubits and their bits.
 //
 // `write_program` (src/program/writer.h) writes the edited text and
-// `program_stats` (src/program/stats.h) counts the program before and after.
+// `program_stats` (src/program/program_stats.h) counts the program before and after.
 #pragma once
 
 #include <cstddef>

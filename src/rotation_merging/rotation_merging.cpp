@@ -38,8 +38,7 @@ std::optional<std::string> too_large_for_rotation_merging(const QasmProgram& pro
          gib(bytes) + " GiB";
 }
 
-RotationMergingResult merge_rotations(
-    const QasmProgram& program, std::optional<std::chrono::steady_clock::time_point> deadline) {
+RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline& deadline) {
   // A rotation read: where it stands in the program, and which way it turns.
   struct Rotation {
     std::uint32_t statement;
@@ -48,7 +47,7 @@ RotationMergingResult merge_rotations(
   };
   struct Reader : InstanceVisitor {
     RotationMerger* merger;
-    std::optional<std::chrono::steady_clock::time_point> deadline;
+    const Deadline* deadline;
     std::vector<Rotation> rotations;
     void gate(PlacedGate g, std::uint32_t s, std::uint32_t position) {
       if (!elementary_info(g.gate).t) {
@@ -56,8 +55,7 @@ RotationMergingResult merge_rotations(
         return;
       }
       // The clock is read once per 1,024 rotations.
-      if (deadline && rotations.size() % 1024 == 0 &&
-          std::chrono::steady_clock::now() >= *deadline) {
+      if (rotations.size() % 1024 == 0 && deadline->passed()) {
         merger->stop_searching();
       }
       rotations.push_back({s, position, g.gate == Elementary::Tdg});
@@ -71,7 +69,7 @@ RotationMergingResult merge_rotations(
   InstanceWalk walk(program, Sight::CliffordT);
   Reader reader;
   reader.merger = &merger;
-  reader.deadline = deadline;
+  reader.deadline = &deadline;
   walk.run(reader);
   const std::vector<Rotation>& rotations = reader.rotations;
 

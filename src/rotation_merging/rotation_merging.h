@@ -25,7 +25,6 @@
 // goes, and the middle T (about Z_0 Z_1, which commutes) stays.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,6 +32,7 @@
 
 #include "src/program/edits.h"
 #include "src/program/program.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -50,8 +50,6 @@ std::optional<std::string> too_large_for_rotation_merging(const QasmProgram& pro
 
 // Merges the rotations of `program`, which must not be too large. Past
 // `deadline`, every rotation read stays as it is.
-RotationMergingResult merge_rotations(
-    const QasmProgram& program,
-    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline& deadline = {});
 
 }  // namespace kestrel

@@ -66,38 +66,38 @@ void fill_report(const Runner<Op>& runner, const ReportingScheduler& scheduler,
 
 }  // namespace
 
-bool past_node_limit(const GateTally& tally, std::size_t node_limit) {
-  if (tally.stats.gates == 0) return false;
-  const std::uint64_t nodes = tally.stats.gates - 1 + std::popcount(tally.kinds);
-  return nodes > node_limit;
+bool past_node_limit(std::uint64_t joins, std::uint32_t kinds, std::size_t node_limit) {
+  return joins + std::popcount(kinds) > node_limit;
 }
 
 RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits,
                           ReportRequest request) {
-  Runner<Op> runner;
-  runner.with_iter_limit(limits.iter_limit)
-      .with_node_limit(limits.node_limit)
-      .with_time_limit(limits.time_limit);
-
-  EGraph<Op> egraph;
-  const Id root = egraph.find(egraph.add_expr_internal(expr));
-
-  // A circuit whose loaded e-graph already holds more nodes than the node
-  // limit is not rewritten at all: the run would stop at its first limit
-  // test, before any search, and extraction would find in every class its
-  // one loaded node, that is, the circuit's own term.
-  if (egraph.node_count() > runner.node_limit) {
+  std::uint64_t joins = 0;
+  std::uint32_t kinds = 0;
+  for (const Op& node : expr.nodes()) {
+    if (node.is_leaf()) {
+      kinds |= 1u << static_cast<unsigned>(node.op());
+    } else {
+      ++joins;
+    }
+  }
+  if (past_node_limit(joins, kinds, limits.node_limit)) {
     if (request.report != nullptr) {
+      const std::size_t nodes = joins + std::popcount(kinds);
       *request.report = RunReport{};
-      request.report->stop_reason = StopReason::node_limit(egraph.node_count());
+      request.report->stop_reason = StopReason::node_limit(nodes);
       request.report->skipped = true;
-      request.report->nodes = egraph.node_count();
-      request.report->classes = egraph.class_count();
-      request.report->drawn_nodes = egraph.node_count();
+      request.report->nodes = request.report->classes = request.report->drawn_nodes = nodes;
     }
     return expr;
   }
 
+  Runner<Op> runner;
+  runner.with_iter_limit(limits.iter_limit)
+      .with_node_limit(limits.node_limit)
+      .with_time_limit(limits.time_limit);
+  EGraph<Op> egraph;
+  const Id root = egraph.find(egraph.add_expr_internal(expr));
   runner.with_egraph(std::move(egraph));
   ReportingScheduler* scheduler = nullptr;  // owned by the runner
   if (request.report != nullptr) {

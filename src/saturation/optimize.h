@@ -5,10 +5,9 @@
 // costs no T gate. The cost ranks T count first, then depth, then gate count.
 #pragma once
 
-#include <algorithm>
 #include <chrono>
 #include <cstddef>
-#include <optional>
+#include <cstdint>
 
 #include "engine/language.h"
 #include "src/circuit/op.h"
@@ -24,31 +23,6 @@ struct RunLimits {
   std::chrono::nanoseconds time_limit = std::chrono::seconds(5);  // run time it may take
 };
 
-// The moment by which a call that runs saturation many times must be done:
-// each run is given what is left of one time limit. A limit too long for
-// the clock means no deadline at all.
-class Deadline {
- public:
-  using Clock = std::chrono::steady_clock;
-
-  explicit Deadline(std::chrono::nanoseconds limit, Clock::time_point start = Clock::now()) {
-    // The room above `start` overflows when `start` lies before the clock's epoch.
-    const Clock::duration since = start.time_since_epoch();
-    if (since.count() < 0 || limit < Clock::duration::max() - since) at_ = start + limit;
-  }
-  // The time left at `now`, the whole limit when there is no deadline, or
-  // nothing once it has passed.
-  std::optional<std::chrono::nanoseconds> left(std::chrono::nanoseconds limit,
-                                               Clock::time_point now = Clock::now()) const {
-    if (!at_) return limit;
-    if (now >= *at_) return std::nullopt;
-    return std::min(limit, std::chrono::nanoseconds(*at_ - now));
-  }
-
- private:
-  std::optional<Clock::time_point> at_;  // none: no deadline
-};
-
 // What the caller wants to know of the run besides its result.
 struct ReportRequest {
   RunReport* report = nullptr;  // filled when not null
@@ -57,14 +31,19 @@ struct ReportRequest {
 
 // The cheapest circuit equivalent to `expr` under the rule set, root last.
 // `expr` must be non-empty; it is not changed. A circuit too large to be
-// rewritten (its e-graph starts past the node limit) comes back as it is.
+// rewritten (`past_node_limit` of its nodes) comes back as it is, unloaded.
 RecExpr<Op> optimize_expr(const RecExpr<Op>& expr, const RunLimits& limits = {},
                           ReportRequest request = {});
 
-// Whether the chain that `parse_qasm` reads from a text with this tally
-// starts past `node_limit`, so that `optimize_expr` would return it as it
-// is: a chain of n gates of k kinds loads as n - 1 distinct Seq nodes and one
-// leaf per kind. The pipeline then writes the text's gates straight through.
-bool past_node_limit(const GateTally& tally, std::size_t node_limit);
+// Whether a circuit of `joins` Seq and Par nodes whose leaves are of the
+// kinds in `kinds` (bit k for OpKind k) is too large to be rewritten: its
+// e-graph would start with more than `node_limit` nodes, so that a
+// saturation run would stop at its first limit test, before any search, and
+// extraction would give back the circuit itself. The e-graph holds at most
+// the joins and one leaf per kind, exactly that many for a chain (n gates
+// read are n - 1 distinct Seq nodes). The one test of the node limit before
+// a run: `optimize_expr` makes it of every circuit, and the pipeline of the
+// gates it reads before it builds their chain.
+bool past_node_limit(std::uint64_t joins, std::uint32_t kinds, std::size_t node_limit);
 
 }  // namespace kestrel

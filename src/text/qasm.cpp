@@ -126,20 +126,20 @@ RecExpr<Op> parse_qasm(std::string_view text, WireFinding* wire) {
   return std::move(chain).take();
 }
 
-GateTally tally_gates(std::string_view text) {
-  GateTally tally;
-  tally.qasm.reserve(kQasmHeader.size() + text.size());
-  tally.qasm += kQasmHeader;
+WireGates read_wire(std::string_view text) {
+  WireGates read;
+  // A usual gate line takes eight bytes or more ("h q[0];\n"), so most
+  // texts need no second allocation.
+  read.gates.reserve(text.size() / 8 + 1);
   WireCheck check;
   for_each_gate_line(text, [&](OpKind gate) {
-    tally.stats.add(gate);
-    tally.kinds |= 1u << static_cast<unsigned>(gate);
-    tally.qasm += line_text(gate);
-    tally.qasm += '\n';
+    read.gates.push_back(gate);
+    read.stats.add(gate);
+    read.kinds |= 1u << static_cast<unsigned>(gate);
   }, &check);
-  tally.stats.depth = tally.stats.gates;
-  tally.wire = std::move(check).finish();
-  return tally;
+  read.stats.depth = read.stats.gates;
+  read.wire = std::move(check).finish();
+  return read;
 }
 
 std::string print_qasm(std::span<const OpKind> gates) {

@@ -21,7 +21,7 @@
 
 #include "engine/language.h"
 #include "src/circuit/op.h"
-#include "src/circuit/stats.h"
+#include "src/circuit/circuit_stats.h"
 #include "src/text/wire_check.h"
 
 namespace kestrel {
@@ -66,16 +66,16 @@ void for_each_gate_line(std::string_view text, F&& f, WireCheck* check = nullptr
 // With `wire` given, it receives what a WireCheck found in the text.
 RecExpr<Op> parse_qasm(std::string_view text, WireFinding* wire = nullptr);
 
-// The gates `parse_qasm` reads from a text, counted in one pass without
-// building the chain, the circuit written on the way as `print_qasm`
-// writes that chain, and what a WireCheck found in the text.
-struct GateTally {
-  CircuitStats stats;       // of the circuit read (its depth the gate count)
-  std::uint32_t kinds = 0;  // bit k set when a gate of OpKind k was read
-  std::string qasm;         // print_qasm(parse_qasm(text))
-  WireFinding wire;         // where the one-wire reading differs from the program
+// The gates `parse_qasm` reads from a text, read in one pass into a plain
+// list (one byte a gate) rather than the chain, with what the pipeline needs
+// to know before it builds the chain or writes the gates straight back.
+struct WireGates {
+  std::vector<OpKind> gates;  // in order, I left out
+  CircuitStats stats;         // of the circuit read (its depth the gate count)
+  std::uint32_t kinds = 0;    // bit k set when a gate of OpKind k was read
+  WireFinding wire;           // where the one-wire reading differs from the program
 };
-GateTally tally_gates(std::string_view text);
+WireGates read_wire(std::string_view text);
 
 // The circuit as OpenQASM 2.0 text: the header, then one line per gate.
 std::string print_qasm(const RecExpr<Op>& expr);

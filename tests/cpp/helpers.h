@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/egraph.h"
-#include "engine/parser.h"
+#include "engine/expr_reader.h"
 #include "engine/pattern.h"
 #include "engine/rewrite.h"
 #include "src/circuit/op.h"

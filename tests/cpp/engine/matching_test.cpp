@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/machine.h"
-#include "engine/parser.h"
+#include "engine/expr_reader.h"
 #include "engine/pattern.h"
 #include "src/circuit/op.h"
 

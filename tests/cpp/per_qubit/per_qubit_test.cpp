@@ -1,6 +1,7 @@
-// Tests of the per-qubit pass with model run optimisers: where runs end and
-// where their results are written, what happens to the text around removed
-// gates, that each distinct run is optimised once, and the statistics.
+// Tests of the per-qubit pass with model segment optimisers: where segments
+// end and where their results are written, what happens to the text around
+// removed gates, that each distinct segment is optimised once, and the
+// statistics.
 #include "src/per_qubit/per_qubit.h"
 
 #include <gtest/gtest.h>
@@ -12,28 +13,40 @@
 
 #include "engine/fault.h"
 #include "src/pipeline/pipeline.h"
+#include "src/program/program_stats.h"
+#include "src/program/writer.h"
 
 namespace kestrel {
 namespace {
 
 constexpr std::string_view kHead = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[3];\n";
 
-// Returns each run as it is.
-std::vector<Op> unchanged(std::span<const Op> run) { return {run.begin(), run.end()}; }
+// Returns each segment as it is.
+std::vector<Op> unchanged(std::span<const Op> segment) { return {segment.begin(), segment.end()}; }
 
-// Returns S for every run: shows where each run's result is written.
+// Returns S for every segment: shows where each segment's result is written.
 std::vector<Op> one_s(std::span<const Op>) { return {Op(OpKind::S)}; }
 
-// Returns nothing for every run.
+// Returns nothing for every segment.
 std::vector<Op> nothing(std::span<const Op>) { return {}; }
 
-PerQubitResult run(std::string_view text, const RunOptimizer& optimize) {
+struct Written {
+  std::string qasm;     // the program with every segment optimised
+  CircuitStats before;  // of the program read
+  CircuitStats after;   // of the program written
+};
+
+// The pass's edits on `text`, counted and written as the pipeline does.
+Written pass(std::string_view text, const SegmentOptimizer& optimize) {
   auto read = read_program(text);
   if (const auto* error = std::get_if<InputError>(&read)) {
     ADD_FAILURE() << error->text();
     return {};
   }
-  return optimize_per_qubit(text, std::get<QasmProgram>(read), optimize);
+  const QasmProgram& program = std::get<QasmProgram>(read);
+  const Edits edits = per_qubit_edits(program, optimize, false).edits;
+  const ProgramStats stats = program_stats(program, edits);
+  return {write_program(text, program, edits), stats.before, stats.after};
 }
 
 struct WriteCase {
@@ -45,11 +58,11 @@ struct WriteCase {
 
 TEST(PerQubitPass, WhereResultsAreWritten) {
   const WriteCase cases[] = {
-      {"each run at its last gate", "t q[0];\nh q[1];\nt q[0];\ncx q[0],q[1];\nx q[1];\n", one_s,
+      {"each segment at its last gate", "t q[0];\nh q[1];\nt q[0];\ncx q[0],q[1];\nx q[1];\n", one_s,
        "s q[1];\ns q[0];\ncx q[0],q[1];\ns q[1];\n"},
       {"a statement sharing a line leaves its blanks", "t q[0]; t q[0];\nh q[1]; // why\n",
        one_s, " s q[0];\ns q[1]; // why\n"},
-      {"a run ends at each statement naming its qubit, and only there",
+      {"a segment ends at each statement naming its qubit, and only there",
        "h q[0];\nbarrier q;\nh q[0];\nmeasure q[0] -> c[0];\nh q[0];\nreset q[0];\n"
        "h q[0];\nif (c==1) x q[2];\nh q[0];\nt q;\nh q[0];\n",
        one_s,
@@ -64,7 +77,7 @@ TEST(PerQubitPass, WhereResultsAreWritten) {
        "  // c\n"},
       {"several gates are written one per line, indented like the last",
        "h q[0];\n   t q[0];\ncx q[0],q[1];\n", unchanged, "   h q[0];\n   t q[0];\ncx q[0],q[1];\n"},
-      {"a gate in a definition's body is not a run", "gate g a { t a; t a; }\ng q[0];\n", one_s,
+      {"a gate in a definition's body is not a segment", "gate g a { t a; t a; }\ng q[0];\n", one_s,
        "gate g a { t a; t a; }\ng q[0];\n"},
       {"the operand is written plainly", "t q [ 2 ] ;", unchanged, "t q[2];"},
   };
@@ -76,50 +89,43 @@ TEST(PerQubitPass, WhereResultsAreWritten) {
     }
     const std::string head = in;
     in += c.in;
-    EXPECT_EQ(run(in, c.optimize).qasm, head + std::string(c.out));
+    EXPECT_EQ(pass(in, c.optimize).qasm, head + std::string(c.out));
   }
 }
 
 TEST(PerQubitPass, WindowsLineEndsJoinWrittenGates) {
   const std::string in = "OPENQASM 2.0;\r\ninclude \"qelib1.inc\";\r\nqreg q[1];\r\nh q[0];\r\nt q[0];\r\n";
-  EXPECT_EQ(run(in, unchanged).qasm, in);
+  EXPECT_EQ(pass(in, unchanged).qasm, in);
 }
 
-TEST(PerQubitPass, EachDistinctRunIsOptimisedOnce) {
+TEST(PerQubitPass, EachDistinctSegmentIsOptimisedOnce) {
   std::vector<std::vector<Op>> seen;
-  const RunOptimizer recording = [&](std::span<const Op> r) {
+  const SegmentOptimizer recording = [&](std::span<const Op> r) {
     seen.emplace_back(r.begin(), r.end());
     return std::vector<Op>(r.begin(), r.end());
   };
   const std::string in = std::string(kHead) +
                          "h q[0]; t q[0]; h q[1]; t q[1]; cx q[0],q[1];\n"
                          "h q[0]; t q[0]; t q[1]; cx q[0],q[1];\nh q[2]; t q[2]; t q[1];\n";
-  run(in, recording);
+  pass(in, recording);
   const Op h(OpKind::H), t(OpKind::T);
   const std::vector<std::vector<Op>> expected = {{h, t}, {t}};
   EXPECT_EQ(seen, expected);
 }
 
-TEST(PerQubitPass, SaturationAfterTheCallsDeadlineLeavesRunsAsTheyWere) {
-  const std::vector<Op> run = {Op(OpKind::T), Op(OpKind::T)};
+TEST(PerQubitPass, SaturationAfterTheCallsDeadlineLeavesSegmentsAsTheyWere) {
+  const std::vector<Op> segment = {Op(OpKind::T), Op(OpKind::T)};
   const PipelineOptions options;
   const Deadline passed(std::chrono::seconds(1), Deadline::Clock::now() - std::chrono::hours(1));
-  EXPECT_EQ(optimize_run(run, options, &passed), run);
+  EXPECT_EQ(optimize_segment(segment, options, &passed), segment);
   const Deadline ahead(std::chrono::hours(1));
-  EXPECT_EQ(optimize_run(run, options, &ahead), std::vector<Op>{Op(OpKind::S)});
-  EXPECT_EQ(optimize_run(run, options), std::vector<Op>{Op(OpKind::S)});
-  // What a run is given is what is left, and a limit past the clock's range is no deadline.
-  const auto now = Deadline::Clock::now();
-  const Deadline soon(std::chrono::seconds(10), now);
-  EXPECT_EQ(soon.left(std::chrono::seconds(5), now + std::chrono::seconds(7)), std::chrono::seconds(3));
-  EXPECT_EQ(soon.left(std::chrono::seconds(5), now), std::chrono::seconds(5));
-  const Deadline never(std::chrono::nanoseconds::max(), now);
-  EXPECT_EQ(never.left(std::chrono::seconds(5), now + std::chrono::hours(1)), std::chrono::seconds(5));
+  EXPECT_EQ(optimize_segment(segment, options, &ahead), std::vector<Op>{Op(OpKind::S)});
+  EXPECT_EQ(optimize_segment(segment, options), std::vector<Op>{Op(OpKind::S)});
 }
 
 TEST(PerQubitPass, AResultOutsideTheSevenGatesIsAFault) {
-  const RunOptimizer bad = [](std::span<const Op>) { return std::vector<Op>{Op(OpKind::CNOT)}; };
-  EXPECT_THROW(run(std::string(kHead) + "t q[0];\n", bad), Fault);
+  const SegmentOptimizer bad = [](std::span<const Op>) { return std::vector<Op>{Op(OpKind::CNOT)}; };
+  EXPECT_THROW(pass(std::string(kHead) + "t q[0];\n", bad), Fault);
 }
 
 struct StatsCase {
@@ -150,7 +156,7 @@ TEST(PerQubitPass, StatisticsOfWholePrograms) {
   for (const StatsCase& c : cases) {
     const std::string in = std::string(kHead) + "creg c[2];\n" + std::string(c.in);
     SCOPED_TRACE(in);
-    const PerQubitResult result = run(in, unchanged);
+    const Written result = pass(in, unchanged);
     EXPECT_EQ(result.before, c.stats);
     EXPECT_EQ(result.after, c.stats);
   }
@@ -158,7 +164,7 @@ TEST(PerQubitPass, StatisticsOfWholePrograms) {
 
 TEST(PerQubitPass, AfterCountsTheResults) {
   const std::string in = std::string(kHead) + "t q[0]; t q[0]; t q[0]; cx q[0],q[1]; t q[1];\n";
-  const PerQubitResult result = run(in, one_s);
+  const Written result = pass(in, one_s);
   EXPECT_EQ(result.before, (CircuitStats{4, 5, 5}));
   EXPECT_EQ(result.after, (CircuitStats{0, 3, 3}));
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/fault.h"
-#include "src/program/stats.h"
+#include "src/program/program_stats.h"
 #include "src/program/writer.h"
 
 namespace kestrel {

@@ -67,37 +67,37 @@ TEST(WireCheck, FirstFinding) {
       {kHeader + "measure q[0] -> c[0];\n", Kind::NoGate},
   };
   for (const Case& c : cases) {
-    const WireFinding tallied = tally_gates(c.text).wire;
+    const WireFinding listed = read_wire(c.text).wire;
     WireFinding parsed;
     parse_qasm(c.text, &parsed);
-    EXPECT_EQ(tallied.kind, c.kind) << c.text;
+    EXPECT_EQ(listed.kind, c.kind) << c.text;
     EXPECT_EQ(parsed.kind, c.kind) << c.text;
-    EXPECT_EQ(parsed.line, tallied.line) << c.text;
+    EXPECT_EQ(parsed.line, listed.line) << c.text;
     if (c.line != 0) {
-      EXPECT_EQ(tallied.line, c.line) << c.text;
+      EXPECT_EQ(listed.line, c.line) << c.text;
     }
   }
 }
 
 TEST(WireCheck, WhatAFindingHolds) {
-  const WireFinding qubits = tally_gates("qreg a[2];\nqreg b[3];\nh a[0];\n").wire;
+  const WireFinding qubits = read_wire("qreg a[2];\nqreg b[3];\nh a[0];\n").wire;
   EXPECT_EQ(qubits.kind, Kind::Qubits);
   EXPECT_EQ(qubits.line, 1u);
   EXPECT_EQ(qubits.qubits, 2u);
   EXPECT_EQ(qubits.text, "qreg a[2];");
 
-  const WireFinding other = tally_gates("qreg anc[1];\n  cx anc[0], q[1];  \n").wire;
+  const WireFinding other = read_wire("qreg anc[1];\n  cx anc[0], q[1];  \n").wire;
   EXPECT_EQ(other.kind, Kind::OtherQubit);
   EXPECT_EQ(other.wire, "anc[0]");
   EXPECT_EQ(other.text, "cx anc[0], q[1];");
 
   // Long lines are cut at a character's start; control characters escaped.
-  EXPECT_EQ(tally_gates("h q[0];\n\x01rz(1) q[0];\n").wire.text, "\\x01rz(1) q[0];");
-  const WireFinding cut = tally_gates("h q[0]; t q[0]; " + std::string(100, 'z') + "\n").wire;
+  EXPECT_EQ(read_wire("h q[0];\n\x01rz(1) q[0];\n").wire.text, "\\x01rz(1) q[0];");
+  const WireFinding cut = read_wire("h q[0]; t q[0]; " + std::string(100, 'z') + "\n").wire;
   EXPECT_EQ(cut.text.size(), kQuotedBytes + 3);
   EXPECT_TRUE(cut.text.ends_with("zz..."));
   const WireFinding accents =
-      tally_gates("h q[0];\nreset q[0]; // " + std::string(64, 'x') + "\u00e9\u00e9\u00e9\u00e9").wire;
+      read_wire("h q[0];\nreset q[0]; // " + std::string(64, 'x') + "\u00e9\u00e9\u00e9\u00e9").wire;
   EXPECT_EQ(accents.text, "reset q[0]; // " + std::string(64, 'x') + "...");  // not half an é
 }
 
@@ -107,9 +107,9 @@ TEST(WireCheck, NoFindingOnTheBenchmarksOneWireFamily) {
   for (std::string_view gate : {"h", "s", "sdg", "t", "tdg", "x", "z"}) {
     text += std::string(gate) + " q[0];\n";
   }
-  EXPECT_EQ(tally_gates(text).wire.kind, Kind::None);
+  EXPECT_EQ(read_wire(text).wire.kind, Kind::None);
   // The two-qubit family declares q[2]: it is not one wire.
-  EXPECT_EQ(tally_gates("OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\nh q[0];\n").wire.kind,
+  EXPECT_EQ(read_wire("OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\nh q[0];\n").wire.kind,
             Kind::Qubits);
 }
 

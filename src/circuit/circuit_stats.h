@@ -5,7 +5,7 @@
 // gate; `add(OpKind::I)` one gate that is not a T gate (a statement of a gate
 // outside the language). Depth is the caller's: a wire read as
 // one gate list has depth equal to its gate count (`wire_stats`), a whole
-// program counts levels per bit (src/program/stats.h).
+// program counts levels per bit (src/program/program_stats.h).
 #pragma once
 
 #include <cstdint>

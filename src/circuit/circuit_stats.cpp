@@ -1,5 +1,5 @@
 // The statistics of a gate list on one wire.
-#include "src/circuit/stats.h"
+#include "src/circuit/circuit_stats.h"
 
 #include "src/circuit/chain.h"
 

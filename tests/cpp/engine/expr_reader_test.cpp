@@ -1,5 +1,5 @@
 // Pattern nodes and variables, reading patterns from text, and compaction.
-#include "engine/parser.h"
+#include "engine/expr_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The program statistics walk the statements once, in order, seeing the run
 // gates through, and keep one level per bit before the edits and one after.
 // The working class is private to this file.
-#include "src/program/stats.h"
+#include "src/program/program_stats.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // Reading pattern text: Unicode white space trimmed before a pattern is parsed.
-#include "engine/parser.h"
+#include "engine/expr_reader.h"
 
 #include <cstdint>
 

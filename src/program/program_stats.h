@@ -13,7 +13,7 @@
 // after.
 #pragma once
 
-#include "src/circuit/stats.h"
+#include "src/circuit/circuit_stats.h"
 #include "src/program/edits.h"
 #include "src/program/program.h"
 
