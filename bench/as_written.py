@@ -2,13 +2,13 @@
 written the way their authors wrote them, with Toffolis, angle gates and
 gates of their own, beside the same programs expanded to Clifford+T.
 
-- Toffolis: each T-count program of ../shared/data/tcount/ written with `ccx`
+- Toffolis: each T-count program of examples/tcount/ written with `ccx`
   where its source had a Toffoli (bench/toffolis.py collapses the expanded
   files' fixed pattern back, and checks each against its file), and the
   expanded file itself: the T count each leaves (a `ccx` left as written
   counts its seven T gates) and the median time of each, with the ratio of
   the two. The targets: the same T count, in at most 1.5 times the time.
-- QASMBench: the programs of ../shared/data/qasmbench/ as written, and the
+- QASMBench: the programs of examples/qasmbench/ as written, and the
   same programs once Qiskit's basis translation has written them in
   Clifford+T gates (and the rotations it cannot write so): the T count each
   leaves, both counted once Qiskit has translated the result the same way

@@ -1,6 +1,6 @@
 """The T-count programs written with Toffoli gates, as their sources had them.
 
-The shared T-count programs (../shared/data/tcount/) were expanded from their
+The T-count programs (examples/tcount/) were expanded from their
 sources by PyZX, each Toffoli into H on its target around the thirteen gates
 
     cx b,c; tdg c; cx a,c; t c; cx b,c; tdg c; cx a,c; t b; t c; cx a,b; t a; tdg b; cx a,b;

@@ -27,8 +27,8 @@ TT_JSON = ('{"t_before": 2, "t_after": 0, "depth_before": 2, "depth_after": 1, '
 WIDE = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\nt q[0];\ncx q[0],q[1];\nt q[2];\n'
         'rz(0.3) q[1];\n')
 WIDE_WARNING = ('the input was read as one wire, but line 3 declares more than one qubit (3 in '
-                'all): "qreg q[3];". The result is not equivalent to the program; --per-qubit or '
-                '--method rotation-merging read whole programs.')
+                'all): "qreg q[3];". The result is not equivalent to the program; --per-qubit, '
+                '--method rotation-merging or --method phase-polynomial read whole programs.')
 
 
 @pytest.fixture
@@ -94,7 +94,7 @@ def test_invocations_that_run(files, args, stdout, stderr):
     (["plain.qasm", "--time-limit", "1e-400"],
      "--time-limit must be a positive finite number of seconds, not '1e-400'"),
     (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
-     "--method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"),
+     "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     (["plain.qasm", "--report", "--per-qubit"],
      "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
      "--method"),

@@ -27,7 +27,7 @@ def test_panic_exception_escapes_except_exception():
 def test_signature_shows_the_options():
     assert str(inspect.signature(kestrel.optimize_qasm)) == (
         "(qasm, *, method='saturation', per_qubit=False, phase=False, strict=False, "
-        "iter_limit=30, node_limit=10000, time_limit=5.0)")
+        "iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0)")
 
 
 def keyword_options(function):

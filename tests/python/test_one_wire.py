@@ -13,7 +13,8 @@ sys.path.insert(0, str(REPO / "bench"))
 import circuits  # noqa: E402
 
 HEADER3 = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\n'
-WHOLE = 'per_qubit=True or method="rotation-merging" read whole programs.'
+WHOLE = ('per_qubit=True, method="rotation-merging" or method="phase-polynomial" read whole '
+         'programs.')
 
 
 def call(text, **options):
@@ -71,8 +72,10 @@ def test_the_message_names_every_method_that_reads_whole_programs():
         kestrel.optimize_qasm(HEADER3 + "h q[0];\n", strict=True)
     # The methods of the table that read whole programs; the one-wire ones are not named.
     assert 'method="rotation-merging"' in str(refused.value)
+    assert 'method="phase-polynomial"' in str(refused.value)
     assert 'method="saturation"' not in str(refused.value)
-    assert set(kestrel._methods) == {"saturation", "normal-form", "rotation-merging"}
+    assert set(kestrel._methods) == {"saturation", "normal-form", "rotation-merging",
+                                     "phase-polynomial"}
 
 
 def test_the_warning_points_at_the_caller_and_follows_the_filters():

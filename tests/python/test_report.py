@@ -136,7 +136,7 @@ def test_a_large_e_graph_is_not_drawn():
     ({"time_limit": float("nan")}, ValueError,
      "time_limit must be a positive finite number of seconds, not nan"),
     ({"time_limit": "5"}, TypeError, "time_limit must be a number of seconds, not 'str'"),
-    ({"method": "fast"}, ValueError, "method must be 'saturation', 'normal-form' or 'rotation-merging', not 'fast'"),
+    ({"method": "fast"}, ValueError, "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     ({"method": 1}, TypeError, "method must be a str, not 'int'"),
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),

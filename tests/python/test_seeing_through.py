@@ -25,7 +25,8 @@ from qiskit.quantum_info import Operator
 import kestrel
 from conftest import REPO, scaled
 from programs import CLIFFORD_T_BASIS as BASIS
-from programs import deferred, figures, load, shared_programs, t_content
+from conftest import EXAMPLES
+from programs import deferred, figures, load, t_content
 
 HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
 
@@ -168,14 +169,12 @@ def test_untouched_statements_stay_byte_for_byte():
     assert equal(text, out, phase)
 
 
-QASMBENCH = shared_programs("qasmbench")
+QASMBENCH = EXAMPLES / "qasmbench"
 
 
 @pytest.mark.parametrize("name", ["adder_n4", "toffoli_n3", "fredkin_n3", "wstate_n3", "qft_n4",
                                   "adder_n433"])
 def test_qasmbench_as_written_reaches_its_expanded_t_count(name):
-    if QASMBENCH is None:
-        pytest.skip("no shared QASMBench programs")
     text = (QASMBENCH / f"{name}.qasm").read_text()
     expanded = qasm2.dumps(transpile(load(text), basis_gates=BASIS, optimization_level=0))
     out, phase, stats = merge(text)
@@ -224,7 +223,7 @@ def test_random_programs_seen_through(text):
     assert equal(text, out, phase, defer=True)
 
 
-TCOUNT = shared_programs("tcount")
+TCOUNT = EXAMPLES / "tcount"
 
 
 @pytest.mark.parametrize("name", ["tof_3", "barenco_tof_4", "mod5_4", "fprenorm", "grover_5",
@@ -232,8 +231,6 @@ TCOUNT = shared_programs("tcount")
 def test_toffolis_as_written_reach_the_expanded_t_count(name):
     """bench/toffolis.py's programs are their expanded files exactly, and
     rotation merging leaves as many T gates in them as in the files."""
-    if TCOUNT is None:
-        pytest.skip("no shared T-count programs")
     sys.path.insert(0, str(REPO / "bench"))
     import toffolis
     expanded = (TCOUNT / f"{name}.qasm").read_text()
