@@ -103,6 +103,14 @@ PyObject* optimize_gates(PyObject* module, PyObject* args, PyObject* kwargs) {
     }
 
     PipelineOptions options = arguments.options.pipeline;
+    // Its edits are new gates anywhere in the circuit, measurements and
+    // conditions, which the pass's edits of single gates cannot take back.
+    if (options.method == Method::PhasePolynomial) {
+      return value_error(
+          "the Qiskit pass takes method 'rotation-merging', 'normal-form' or 'saturation'; "
+          "'phase-polynomial' rewrites whole blocks: use kestrel.optimize_qasm on the "
+          "circuit's OpenQASM text");
+    }
     options.phase = true;
     ProgramEdits result;
     std::string refusal;

@@ -55,7 +55,7 @@ import kestrel
 
 __all__ = ["KestrelOptimize", "KestrelStage", "Method"]
 
-Method = Literal["rotation-merging", "normal-form", "saturation", "phase-polynomial"]
+Method = Literal["rotation-merging", "normal-form", "saturation"]
 
 # The gate codes kestrel takes: its library gates without parameters, by name.
 _CODES: dict[str, int] = kestrel._gate_codes
@@ -80,8 +80,10 @@ class KestrelOptimize(TransformationPass):
     stay as they are.
 
     The result equals the input exactly: kestrel's global phase is added to
-    the DAG's. Raises ValueError for an unknown method or a bad limit when
-    made, and for a circuit too large for rotation merging when run.
+    the DAG's. Raises ValueError for an unknown method, for
+    "phase-polynomial" (its rewrites are more than edits of single gates:
+    run kestrel.optimize_qasm on the circuit's OpenQASM text) or a bad limit
+    when made, and for a circuit too large for rotation merging when run.
     """
 
     def __init__(self, method: Method = "rotation-merging", *, iter_limit: int = 30,

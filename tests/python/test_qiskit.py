@@ -233,6 +233,9 @@ def test_options_are_checked_when_the_pass_is_made():
         KestrelOptimize("fast")  # type: ignore[arg-type]
     with pytest.raises(ValueError, match="iter_limit must be a whole number of at least 1"):
         KestrelOptimize("saturation", iter_limit=0)
+    # Its rewrites are not edits of single gates; before, it reached an internal fault.
+    with pytest.raises(ValueError, match="use kestrel.optimize_qasm"):
+        KestrelOptimize("phase-polynomial")  # type: ignore[arg-type]
     with pytest.raises(TypeError, match="time_limit must be a number of seconds"):
         KestrelOptimize(time_limit="1")  # type: ignore[arg-type]
 
