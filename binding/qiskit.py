@@ -20,7 +20,8 @@ controlled gates with another control state) is a boundary on its qubits and
 stays as it was and where it was, as do registers, `name`, `metadata` and
 layouts. kestrel removes operations and replaces one-qubit gates with h, s,
 sdg, t, tdg, x and z on the same qubit; it never moves or adds a two-qubit
-gate.
+gate. The phase-polynomial method is the exception: it rewrites blocks of
+the circuit, cx gates included, through the circuit's OpenQASM 2.0 text.
 
 `KestrelStage` is the stage plugin registered as `kestrel` under the entry
 point group `qiskit.transpiler.optimization`, for
@@ -37,11 +38,12 @@ import math
 from array import array
 from typing import Literal
 
-from qiskit.circuit import Gate, QuantumCircuit
+from qiskit import qasm2
+from qiskit.circuit import ControlFlowOp, Gate, QuantumCircuit
 from qiskit.circuit.equivalence_library import SessionEquivalenceLibrary
 from qiskit.circuit.library import (CXGate, CYGate, CZGate, HGate, SdgGate, SGate, SwapGate,
                                     TdgGate, TGate, XGate, ZGate)
-from qiskit.converters import circuit_to_dag
+from qiskit.converters import circuit_to_dag, dag_to_circuit
 from qiskit.dagcircuit import DAGCircuit, DAGOpNode
 from qiskit.passmanager.base_tasks import Task
 from qiskit.passmanager.flow_controllers import DoWhileController
@@ -51,11 +53,13 @@ from qiskit.transpiler.passes import BasisTranslator, FixedPoint, InverseCancell
 from qiskit.transpiler.preset_passmanagers.plugin import (PassManagerStagePlugin,
                                                          PassManagerStagePluginManager)
 
+from qiskit.qasm2 import QASM2ExportError
+
 import kestrel
 
 __all__ = ["KestrelOptimize", "KestrelStage", "Method"]
 
-Method = Literal["rotation-merging", "normal-form", "saturation"]
+Method = Literal["rotation-merging", "normal-form", "saturation", "phase-polynomial"]
 
 # The gate codes kestrel takes: its library gates without parameters, by name.
 _CODES: dict[str, int] = kestrel._gate_codes
@@ -75,15 +79,21 @@ class KestrelOptimize(TransformationPass):
     merged as pi/8 Pauli rotations across its Clifford gates), "normal-form"
     (every qubit's runs of one-qubit gates in T-optimal normal form) or
     "saturation" (every qubit's runs by equality saturation with the gate
-    identities, within iter_limit, node_limit and time_limit). time_limit
-    bounds the whole pass; with rotation merging, T gates reached after it
-    stay as they are.
+    identities, within iter_limit, node_limit and time_limit), or
+    "phase-polynomial" (rotation merging, then blocks of commuting rotations
+    rewritten with fewer T gates: new cx gates on any pair of qubits, so not
+    for a routed circuit). time_limit bounds the whole pass; with rotation
+    merging, T gates reached after it stay as they are.
+
+    The phase-polynomial method rewrites more than single gates: the circuit
+    goes to kestrel as OpenQASM 2.0 text and comes back as a new DAG on the
+    same qubits and bits. A circuit that text cannot carry (control flow,
+    bits outside registers, registers out of the bits' order, an operation
+    OpenQASM 2.0 cannot write) gets rotation merging instead.
 
     The result equals the input exactly: kestrel's global phase is added to
-    the DAG's. Raises ValueError for an unknown method, for
-    "phase-polynomial" (its rewrites are more than edits of single gates:
-    run kestrel.optimize_qasm on the circuit's OpenQASM text) or a bad limit
-    when made, and for a circuit too large for rotation merging when run.
+    the DAG's. Raises ValueError for an unknown method or a bad limit when
+    made, and for a circuit too large for rotation merging when run.
     """
 
     def __init__(self, method: Method = "rotation-merging", *, iter_limit: int = 30,
@@ -96,12 +106,18 @@ class KestrelOptimize(TransformationPass):
         self._optimize(b"", b"", 0)  # the options checked now, as kestrel checks them
 
     def _optimize(self, gates: bytes, qubits: bytes, width: int) -> tuple[list[tuple[int, bytes]], int]:
-        return kestrel._optimize_gates(gates, qubits, width, method=self.method,
+        method = "rotation-merging" if self.method == "phase-polynomial" else self.method
+        return kestrel._optimize_gates(gates, qubits, width, method=method,
                                        iter_limit=self.iter_limit, node_limit=self.node_limit,
                                        time_limit=self.time_limit)
 
     def run(self, dag: DAGCircuit) -> DAGCircuit:
-        """Optimises `dag` in place and returns it."""
+        """Optimises `dag` in place and returns it (a new DAG with the
+        phase-polynomial method, unless rotation merging stands in)."""
+        if self.method == "phase-polynomial":
+            written = self._through_text(dag)
+            if written is not None:
+                return written
         index = {bit: k for k, bit in enumerate(dag.qubits)}
         nodes = list(dag.topological_op_nodes())
         # A custom gate may share a standard gate's name: it is a boundary.
@@ -136,6 +152,32 @@ class KestrelOptimize(TransformationPass):
         if phase:
             dag.global_phase += phase * math.pi / 8
         return dag
+
+
+    def _through_text(self, dag: DAGCircuit) -> DAGCircuit | None:
+        """`dag` through the phase-polynomial method as OpenQASM 2.0 text, or
+        None when the text cannot carry it."""
+        circuit = dag_to_circuit(dag, copy_operations=False)
+        if (list(itertools.chain.from_iterable(circuit.qregs)) != circuit.qubits
+                or list(itertools.chain.from_iterable(circuit.cregs)) != circuit.clbits
+                or any(isinstance(i.operation, ControlFlowOp) for i in circuit.data)):
+            return None
+        try:
+            text = qasm2.dumps(circuit)
+        except QASM2ExportError:
+            return None
+        out, stats = kestrel.optimize_qasm(text, method="phase-polynomial", phase=True,
+                                           time_limit=self.time_limit)
+        written = qasm2.loads(out, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
+        result = dag.copy_empty_like()
+        for instruction in written.data:
+            result.apply_operation_back(
+                instruction.operation,
+                tuple(dag.qubits[written.find_bit(q).index] for q in instruction.qubits),
+                tuple(dag.clbits[written.find_bit(c).index] for c in instruction.clbits),
+                check=False)
+        result.global_phase = dag.global_phase + stats["phase"] * math.pi / 8
+        return result
 
 
 @functools.lru_cache(maxsize=256)

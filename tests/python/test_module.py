@@ -66,9 +66,7 @@ def test_the_qiskit_pass_takes_what_the_table_gives():
     tree = ast.parse((REPO / "binding" / "qiskit.py").read_text())
     method = next(node.value for node in tree.body if isinstance(node, ast.Assign)
                   and [t.id for t in node.targets] == ["Method"])
-    # Every method of the table but the phase-polynomial one, whose rewrites
-    # the pass's edits of single gates cannot take back.
-    assert set(ast.literal_eval(method.slice)) == set(kestrel._methods) - {"phase-polynomial"}
+    assert set(ast.literal_eval(method.slice)) == set(kestrel._methods)
     init = next(f for f in definitions(REPO / "binding" / "qiskit.py")["KestrelOptimize"].body
                 if isinstance(f, ast.FunctionDef) and f.name == "__init__").args
     declared = [(a.arg, ast.literal_eval(d)) for a, d in zip(init.kwonlyargs, init.kw_defaults)]
