@@ -22,7 +22,7 @@
 namespace kestrel {
 namespace {
 
-constexpr std::size_t kStretchGadgets = 256;
+constexpr std::uint64_t kStretchCost = std::uint64_t{1} << 27;
 
 constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
 
@@ -96,28 +96,42 @@ RegionCircuit RegionWriter::write() {
   }
   // The stretches: a block whose Hadamard gates would pass the budget
   // starts a new one.
-  // A stretch also joins at most kStretchGadgets gadgets: the quadratic
-  // terms of its polynomial grow with the square of its variables.
+  // A stretch also stays within kStretchCost of rotations times variables
+  // squared: writing its polynomial's quadratic terms and its Clifford
+  // difference costs about that.
   std::vector<std::size_t> starts = {0};
   std::size_t spent = 0;
-  std::size_t in_stretch = 0;
+  std::uint64_t gadgets = 0;
+  std::uint64_t rotations = blocks_[0].degrees.size();
+  const auto cost = [&](std::uint64_t g, std::uint64_t r) {
+    const std::uint64_t variables = local_.size() + g;
+    return r * variables * variables;
+  };
   for (std::size_t k = 1; k < diagonal_.size(); ++k) {
     const std::size_t h = hadamards(diagonal_[k].gates);
-    if (spent + h <= budget_ && in_stretch + h <= kStretchGadgets) {
+    const std::uint64_t r = blocks_[k].degrees.size();
+    if (spent + h <= budget_ && cost(gadgets + h, rotations + r) <= kStretchCost) {
       spent += h;
-      in_stretch += h;
+      gadgets += h;
+      rotations += r;
     } else {
       starts.push_back(k);
-      in_stretch = 0;
+      gadgets = 0;
+      rotations = r;
     }
   }
   starts.push_back(diagonal_.size());
   for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
+  // Once the deadline has passed, each block left is a stretch of its own,
+  // with no gadget: the cheapest way to finish writing the region.
   for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
-    if (starts[s] > 0) {
-      for (const PlacedGate& g : diagonal_[starts[s]].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
+    const bool late = deadline_ && std::chrono::steady_clock::now() >= *deadline_;
+    for (std::size_t k = starts[s]; k < starts[s + 1]; k = late ? k + 1 : starts[s + 1]) {
+      if (k > 0) {
+        for (const PlacedGate& g : diagonal_[k].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
+      }
+      stretch(k, late ? k + 1 : starts[s + 1]);
     }
-    stretch(starts[s], starts[s + 1]);
   }
   std::vector<PlacedGate> all;
   for (const Diagonalisation& d : diagonal_) all.insert(all.end(), d.gates.begin(), d.gates.end());

@@ -22,9 +22,11 @@
 //
 // With `budget` gadgets at most, an internal Hadamard gate past the budget
 // stays a gate: it splits the region, and the gadgets before it are
-// measured and corrected there. So does the Hadamard gate that would join
-// a 257th gadget into one polynomial: a polynomial's quadratic terms grow
-// with the square of its variables.
+// measured and corrected there. So does the Hadamard gate that would take
+// a stretch's rotations times its variables squared past 2^27: its
+// polynomial's quadratic terms cost about that. Once `deadline` has
+// passed, each block left is a stretch of its own, without gadgets, as
+// when the budget is spent.
 #pragma once
 
 #include <chrono>
