@@ -21,6 +21,7 @@ import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from qiskit import QuantumCircuit
 from qiskit.quantum_info import Operator, Statevector
 
 import kestrel
@@ -51,20 +52,30 @@ def equal_with_phase(text, out, phase):
 
 def equal_on_program_qubits(text, out, trials=2):
     """Whether `out`, deferred, run from a state of the program's qubits
-    with every other qubit in |0>, ends in the state `text` ends in times one
-    state of the other qubits, the same for every start (up to a global
-    phase): the extra qubits are given back, whatever the outcomes."""
-    a, b = load(text), deferred(load(out))
-    n, k = a.num_qubits, b.num_qubits - a.num_qubits
+    with every other qubit in |0>, ends in the state `text` ends in
+    (deferred too) times one state of the other qubits, the same for every
+    start (up to a global phase): the extra qubits are given back, whatever
+    the outcomes."""
+    program, written = load(text), load(out)
+    a, deferred_out = deferred(program), deferred(written)
+    n, extra = program.num_qubits, written.num_qubits - program.num_qubits
+    m = a.num_qubits - n  # fresh qubits of the program's own measurements
+    # deferred_out holds the program's qubits, the extra ones, the program's
+    # fresh qubits, the extra ones' fresh qubits: put a's qubits first.
+    order = [q if q < n else q + m if q < n + extra else q - extra if q < n + extra + m else q
+             for q in range(deferred_out.num_qubits)]
+    b = QuantumCircuit(deferred_out.num_qubits).compose(deferred_out, qubits=order)
+    k = b.num_qubits - a.num_qubits
     rng = np.random.default_rng(7)
     rest = None
     for _ in range(trials):
-        start = rng.normal(size=2 ** n) + 1j * rng.normal(size=2 ** n)
+        start = np.zeros(2 ** a.num_qubits, complex)
+        start[:2 ** n] = rng.normal(size=2 ** n) + 1j * rng.normal(size=2 ** n)
         start /= np.linalg.norm(start)
         want = Statevector(start).evolve(a).data
-        wide = np.zeros(2 ** (n + k), complex)
-        wide[:2 ** n] = start  # Qiskit's qubit 0 is the lowest bit: the program's come first
-        got = Statevector(wide).evolve(b).data.reshape(2 ** k, 2 ** n)
+        wide = np.zeros(2 ** b.num_qubits, complex)
+        wide[:2 ** a.num_qubits] = start  # Qiskit's qubit 0 is the lowest bit
+        got = Statevector(wide).evolve(b).data.reshape(2 ** k, 2 ** a.num_qubits)
         others = got @ want.conj()
         if not np.allclose(got, np.outer(others, want), atol=1e-8):
             return False
@@ -78,13 +89,16 @@ def two_qubit(circuit):
     return sum(len(i.qubits) >= 2 for i in circuit.data if i.operation.name != "barrier")
 
 
-def check_statistics(text, out, stats):
-    """The statistics are Qiskit's counts of the two programs."""
+def check_statistics(text, out, stats, ancillas=0):
+    """The statistics are Qiskit's counts of the two programs, under these keys."""
+    keys = {f"{k}_{side}" for k in ("t", "gates", "depth", "two_qubit")
+            for side in ("before", "after")}
+    assert set(stats) - {"phase"} == keys | ({"extra_qubits", "measurements"} if ancillas else set())
     before, after = load(text), load(out)
     for side, circuit in (("before", before), ("after", after)):
         assert {k: stats[f"{k}_{side}"] for k in ("t", "gates", "depth")} == figures(circuit)
         assert stats[f"two_qubit_{side}"] == two_qubit(circuit)
-    if "extra_qubits" in stats:
+    if ancillas:
         assert stats["extra_qubits"] == after.num_qubits - before.num_qubits
         measured = [c.count_ops().get("measure", 0) for c in (before, after)]
         assert stats["measurements"] == measured[1] - measured[0]
@@ -115,7 +129,7 @@ def test_gadgets_on_tcount_programs(name, k):
     assert after.qregs[:len(before.qregs)] == before.qregs
     assert 0 <= stats["extra_qubits"] <= k
     assert t_content(out) <= t_content(reduce(text)[0])
-    check_statistics(text, out, stats)
+    check_statistics(text, out, stats, k)
     assert equal_on_program_qubits(text, out)
 
 
@@ -155,13 +169,13 @@ GATES = ["h", "s", "sdg", "t", "tdg", "x", "z", "t", "tdg", "h"]
 
 
 @st.composite
-def programs(draw, boundaries=True):
-    n = draw(st.integers(2, 5 if boundaries else 4))
+def programs(draw):
+    n = draw(st.integers(2, 5))
     lines = [HEAD.strip(), f"qreg q[{n}];", "creg c[2];", "gate g a, b { cx a, b; t b; h a; }"]
-    pair = st.permutations(range(n)).map(lambda p: p[:3])
+    distinct = st.permutations(range(n)).map(lambda p: p[:3])
     measured = 0
     for _ in range(draw(st.integers(1, 30))):
-        a, b, c = (draw(pair) + [0])[:3]
+        a, b, c = (draw(distinct) + [0])[:3]
         kind = draw(st.integers(0, 9))
         if kind <= 4:
             lines.append(f"{draw(st.sampled_from(GATES))} q[{a}];")
@@ -170,7 +184,7 @@ def programs(draw, boundaries=True):
         else:
             choices = [f"rz(0.3) q[{a}];", f"rz(pi/4) q[{a}];", f"barrier q[{a}],q[{b}];",
                        f"g q[{a}],q[{b}];"] + ([f"ccx q[{a}],q[{b}],q[{c}];"] if n > 2 else [])
-            if boundaries and measured < 2:
+            if measured < 2:
                 choices += [f"measure q[{a}] -> c[{b % 2}];", f"if (c=={b % 4}) x q[{a}];",
                             f"reset q[{a}];"]
             line = draw(st.sampled_from(choices))
@@ -190,13 +204,37 @@ def test_random_programs(text):
     assert equal_with_phase(text, out, stats["phase"])
 
 
+@st.composite
+def hadamard_regions(draw):
+    """Blocks of phase gates (t, tdg, s, cx, ccx) on 2 to 4 qubits with a
+    Hadamard gate, now and then a boundary, between two blocks: the T
+    regions a gadget joins (about a third of them use one)."""
+    n = draw(st.integers(2, 4))
+    lines = [HEAD.strip(), f"qreg q[{n}];", "creg c[2];"]
+    distinct = st.permutations(range(n)).map(lambda p: p[:2])
+    phase = [f"ccx q[0],q[1],q[{n - 1}];"] if n > 2 else []
+    for region in range(draw(st.integers(2, 4))):
+        if region > 0:
+            lines.append(f"h q[{draw(st.integers(0, n - 1))}];")
+        for _ in range(draw(st.integers(2, 8))):
+            a, b = draw(distinct)
+            lines.append(draw(st.sampled_from(
+                [f"t q[{a}];", f"tdg q[{a}];", f"s q[{a}];", f"cx q[{a}],q[{b}];"] + phase)))
+        if draw(st.integers(0, 5)) == 0:
+            a, b = draw(distinct)
+            lines.append(draw(st.sampled_from([
+                f"measure q[{a}] -> c[{b % 2}];", f"if (c=={b}) x q[{a}];", f"reset q[{a}];",
+                f"barrier q[{a}],q[{b}];", f"rz(0.3) q[{a}];"])))
+    return "\n".join(lines) + "\n"
+
+
 @settings(max_examples=scaled(60, 600), deadline=None)
-@given(text=programs(boundaries=False), k=st.integers(1, 3))
+@given(text=hadamard_regions(), k=st.integers(1, 3))
 def test_random_programs_with_gadgets(text, k):
     out, stats = reduce(text, ancillas=k)
     assert stats["extra_qubits"] <= k
     assert t_content(out) <= t_content(reduce(text)[0])
-    check_statistics(text, out, stats)
+    check_statistics(text, out, stats, k)
     assert equal_on_program_qubits(text, out)
 
 
