@@ -60,11 +60,17 @@ def equal_on_program_qubits(text, out, trials=2):
     a, deferred_out = deferred(program), deferred(written)
     n, extra = program.num_qubits, written.num_qubits - program.num_qubits
     m = a.num_qubits - n  # fresh qubits of the program's own measurements
-    # deferred_out holds the program's qubits, the extra ones, the program's
-    # fresh qubits, the extra ones' fresh qubits: put a's qubits first.
-    order = [q if q < n else q + m if q < n + extra else q - extra if q < n + extra + m else q
-             for q in range(deferred_out.num_qubits)]
-    b = QuantumCircuit(deferred_out.num_qubits).compose(deferred_out, qubits=order)
+    def place(q):
+        """Where qubit q of deferred_out goes: it holds the program's qubits,
+        the extra ones, the program's fresh qubits, then the extra ones'
+        fresh qubits; b holds a's qubits first."""
+        if n <= q < n + extra:
+            return q + m
+        if n + extra <= q < n + extra + m:
+            return q - extra
+        return q
+    b = QuantumCircuit(deferred_out.num_qubits).compose(
+        deferred_out, qubits=[place(q) for q in range(deferred_out.num_qubits)])
     k = b.num_qubits - a.num_qubits
     rng = np.random.default_rng(7)
     rest = None
@@ -210,7 +216,7 @@ def programs(draw):
     return "\n".join(lines) + "\n"
 
 
-@settings(max_examples=scaled(60, 600), deadline=None)
+@settings(max_examples=scaled(100, 1000), deadline=None)
 @given(text=programs())
 def test_random_programs(text):
     out, stats = reduce(text, phase=True)
@@ -223,13 +229,13 @@ def test_random_programs(text):
 
 @st.composite
 def hadamard_regions(draw):
-    """Blocks of phase gates (t, tdg, s, cx, ccx) on 2 to 4 qubits with a
+    """Blocks of phase gates (t, tdg, s, cx, ccx, t q) on 2 to 4 qubits with a
     Hadamard gate, now and then a boundary, between two blocks: the T
     regions a gadget joins (about a third of them use one)."""
     n = draw(st.integers(2, 4))
-    lines = [HEAD.strip(), f"qreg q[{n}];", "creg c[2];"]
+    lines = [HEAD.strip(), f"qreg q[{n}];", "creg c[2];", "gate g a, b { cx a, b; t b; }"]
     distinct = st.permutations(range(n)).map(lambda p: p[:2])
-    phase = [f"ccx q[0],q[1],q[{n - 1}];"] if n > 2 else []
+    phase = ["t q;"] + ([f"ccx q[0],q[1],q[{n - 1}];"] if n > 2 else [])
     for region in range(draw(st.integers(2, 4))):
         if region > 0:
             lines.append(f"h q[{draw(st.integers(0, n - 1))}];")
@@ -241,11 +247,11 @@ def hadamard_regions(draw):
             a, b = draw(distinct)
             lines.append(draw(st.sampled_from([
                 f"measure q[{a}] -> c[{b % 2}];", f"if (c=={b}) x q[{a}];", f"reset q[{a}];",
-                f"barrier q[{a}],q[{b}];", f"rz(0.3) q[{a}];"])))
+                f"barrier q[{a}],q[{b}];", f"rz(0.3) q[{a}];", f"g q[{a}],q[{b}];"])))
     return "\n".join(lines) + "\n"
 
 
-@settings(max_examples=scaled(60, 600), deadline=None)
+@settings(max_examples=scaled(100, 1000), deadline=None)
 @given(text=hadamard_regions(), k=st.integers(1, 3))
 def test_random_programs_with_gadgets(text, k):
     out, stats = reduce(text, ancillas=k)
