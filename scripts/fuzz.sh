@@ -24,8 +24,9 @@
 # hour's run that reached new code, merged with -merge=1 and cut to 2 KiB,
 # but for the few that declare 10,000 bits or more, which rotation merging
 # takes seconds and gigabytes over: about 1.4 MB in all; for phase_polynomial,
-# three programs written for its Hadamard gadgets and the inputs of two
-# minutes' run, merged the same way) and in
+# 27 programs of at most four qubits on which its Hadamard gadgets pay (three
+# written by hand, gadget_region_* drawn as tests/python/test_phase_polynomial.py
+# draws them) and the inputs of two minutes' run, merged the same way) and in
 # build/fuzz/corpus/<target>, where it keeps the inputs that reach new code,
 # with seeds from examples/ (the examples, and the QASMBench and T-count
 # programs, the gzipped ones unpacked), copied at run time. It ends with one line
