@@ -12,13 +12,21 @@
 #                    whole programs through the per-qubit mode with each
 #                    method and through rotation merging, against a
 #                    state-vector simulation on up to six qubits
+#   phase_polynomial_fuzz
+#                    whole programs through the phase-polynomial method,
+#                    against the same simulation; with two extra qubits for
+#                    Hadamard gadgets, the program's state given back
+#                    whatever the measurements of the extra qubits give
 #   gate_list_fuzz   programs given as gate lists through every method,
 #                    against the same simulation
 #
 # Each starts from the inputs kept in fuzz/corpus/<target> (those of an
 # hour's run that reached new code, merged with -merge=1 and cut to 2 KiB,
 # but for the few that declare 10,000 bits or more, which rotation merging
-# takes seconds and gigabytes over: about 1.4 MB in all) and in
+# takes seconds and gigabytes over: about 1.4 MB in all; for phase_polynomial,
+# 27 programs of at most four qubits on which its Hadamard gadgets pay (three
+# written by hand, gadget_region_* drawn as tests/python/test_phase_polynomial.py
+# draws them) and the inputs of two minutes' run, merged the same way) and in
 # build/fuzz/corpus/<target>, where it keeps the inputs that reach new code,
 # with seeds from examples/ (the examples, and the QASMBench and T-count
 # programs, the gzipped ones unpacked), copied at run time. It ends with one line
@@ -61,6 +69,7 @@ targets=(
   "per_qubit program $seeds 4096"
   "per_qubit_normal_form program $seeds 4096"
   "rotation_merging program $seeds 4096"
+  "phase_polynomial program $seeds 4096"
   "gate_list - build/fuzz/seeds/gate_list 1024"
 )
 if [[ "${1:-}" == --share ]]; then

@@ -3,7 +3,7 @@
 # abi3 wheel, checked with abi3audit and auditwheel; the Python tests against
 # that wheel installed into build/venv; then the quick reliability checks: the
 # C++ tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# each fuzz target for 20 seconds, two at a time (80 seconds for the seven).
+# each fuzz target for 20 seconds, two at a time (80 seconds for the eight).
 # It installs the Debian packages it needs (scripts/setup-deps.sh, as root);
 # the Python tests alone need pip only:
 #   pip install '.[test]' && python -m pytest tests/python
