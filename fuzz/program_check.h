@@ -148,6 +148,10 @@ inline void check_program_method(std::string_view text, const PipelineOptions& o
     const Amplitudes start = in.random_state(pick == Pick::Likelier ? 1 : 2);
     std::vector<Outcome> outcomes;
     const Amplitudes a = *in.run(start, pick, outcomes, false);
+    // An angle the text makes infinite (pi/0) leaves the model nothing to compare.
+    for (const Complex& amplitude : a) {
+      if (!std::isfinite(amplitude.real()) || !std::isfinite(amplitude.imag())) return;
+    }
     const std::optional<Amplitudes> b = out.run(start, pick, outcomes, true);
     require(b.has_value(), "the same measurements and resets");
     require(same_states(a, *b, phase), "the same states up to the global phase");
