@@ -20,6 +20,10 @@
 namespace kestrel {
 namespace {
 
+// Up to this many gadgets, a region that gains nothing is tried again with
+// one fewer; past it, with half as many.
+constexpr std::uint32_t kFewGadgets = 8;
+
 bool past(const std::optional<std::chrono::steady_clock::time_point>& deadline) {
   return deadline && std::chrono::steady_clock::now() >= *deadline;
 }
@@ -322,12 +326,22 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
     }
   }
   if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of
-  RegionCircuit circuit = write_region(program_.qubits, blocks, options_.ancillas - extra_qubits_,
-                                       extra_qubits_, options_.deadline, effort_);
-  if (circuit.gadgets == 0 || (circuit.t >= before && !options_.every_block)) return;
-  extra_qubits_ += circuit.gadgets;
-  regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, true};
-  region_end_[first] = end;
+  // A region that gains nothing with its gadgets may gain with fewer: one
+  // fewer while they are few, half as many past that.
+  std::uint32_t budget = options_.ancillas - extra_qubits_;
+  while (true) {
+    RegionCircuit circuit =
+        write_region(program_.qubits, blocks, budget, extra_qubits_, options_.deadline, effort_);
+    if (circuit.gadgets == 0) return;
+    if (circuit.t < before || options_.every_block) {
+      extra_qubits_ += circuit.gadgets;
+      regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, true};
+      region_end_[first] = end;
+      return;
+    }
+    if (circuit.gadgets == 1 || past(options_.deadline)) return;
+    budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
+  }
 }
 
 }  // namespace
