@@ -122,12 +122,11 @@ def test_the_one_wire_examples_do_not_warn(path):
         assert kestrel.optimize_qasm(text, strict=True) == result
 
 
-def test_the_benchmarks_one_wire_family_does_not_warn():
-    # The family the golden and digest checks read as one qubit; the family
-    # with cx declares two qubits and warns (its outputs stay as recorded:
-    # test_bench_golden.py and test_small_digests.py).
+def test_the_benchmarks_families_are_one_wire():
+    # What the golden and digest checks read: both families, the one with cx
+    # written "cx q[0],q[0];", are one wire and read line by line.
     for gates in circuits.QUICK_SIZES:
         for family in circuits.FAMILIES:
             text = circuits.circuit(family, gates)
-            _, caught = call(text, method="normal-form")
-            assert len(caught) == (0 if family == "clifford_t" else 1), (family, gates)
+            (_, stats), caught = call(text, method="normal-form")
+            assert not caught and stats["gates_before"] == gates, (family, gates)
