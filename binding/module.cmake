@@ -7,6 +7,19 @@
 # runs PyInit_kestrel and the functions stay `kestrel.optimize_qasm` and
 # `kestrel.cli`. Beside it, `kestrel.qiskit` is a pure-Python module that
 # imports Qiskit only when it is imported itself.
+# pip shows nothing of a build unless asked (pip install -v), and the first
+# build of a build folder compiles the whole C++ core, for minutes: its
+# configure step says so, also on the terminal the user waits at when there
+# is one. Later builds in the same folder rebuild only what changed.
+if(NOT KESTREL_CONFIGURED_BEFORE)
+  set(KESTREL_FIRST_BUILD_NOTE
+      "kestrel: compiling C++ for a few minutes (the first build; a reinstall rebuilds only what changed)")
+  message(STATUS "${KESTREL_FIRST_BUILD_NOTE}")
+  execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${KESTREL_FIRST_BUILD_NOTE}"
+                  OUTPUT_FILE /dev/tty RESULT_VARIABLE KESTREL_TTY ERROR_QUIET)
+  set(KESTREL_CONFIGURED_BEFORE ON CACHE INTERNAL "This build folder was configured before")
+endif()
+
 find_package(Python 3.10 REQUIRED
              COMPONENTS Interpreter Development.Module ${SKBUILD_SABI_COMPONENT})
 
