@@ -188,9 +188,14 @@ class KestrelOptimize(TransformationPass):
 _MAX_DEFINITION_DEPTH = 16
 
 
+# The gates kestrel sees through in a gate list: others it takes as boundaries.
+_READ = frozenset({"h", "s", "sdg", "t", "tdg", "x", "y", "z", "sx", "sxdg", "id", "cx", "cy",
+                   "cz", "swap"})
+
+
 def _read(instruction) -> bool:
     """Whether kestrel reads the operation as a gate."""
-    return instruction.is_standard_gate() and instruction.name in _CODES
+    return instruction.is_standard_gate() and instruction.name in _READ
 
 
 def _decompose_unread(dag: DAGCircuit) -> dict[str, int]:

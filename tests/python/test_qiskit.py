@@ -417,3 +417,41 @@ def test_type_checkers_see_the_pass(tmp_path):
                           cwd=tmp_path, capture_output=True, text=True)
     assert "Found 1 error in 1 file" in done.stdout, done.stdout
     assert 'use.py:3: error: Argument 1 to "KestrelOptimize" has incompatible type' in done.stdout
+
+
+def library_circuit(kind):
+    """Circuits of Qiskit's own library and gates with definitions."""
+    import warnings
+    from qiskit.circuit.library import CDKMRippleCarryAdder, MCXGate
+    qc = QuantumCircuit(4)
+    if kind == "adder":
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", DeprecationWarning)
+            adder = CDKMRippleCarryAdder(1)
+        qc = QuantumCircuit(adder.num_qubits)
+        qc.t(0)
+        qc.append(adder.to_gate(), range(adder.num_qubits))
+        qc.tdg(0)
+        qc.append(adder.to_gate().inverse(), range(adder.num_qubits))
+    elif kind == "toffolis":
+        qc.t(0); qc.ccx(0, 1, 2); qc.ch(1, 3); qc.ccx(0, 1, 2); qc.cswap(3, 0, 1); qc.tdg(0)
+    elif kind == "mcx":
+        qc.t(3); qc.append(MCXGate(3), [0, 1, 2, 3]); qc.ccx(0, 1, 3); qc.ccx(0, 1, 3)
+    return qc
+
+
+# What the pass writes out as its gates, and what it leaves whole and names.
+@pytest.mark.parametrize("kind, left_whole", [
+    ("adder", {}), ("toffolis", {}), ("mcx", {"mcx": 1}),
+])
+def test_the_pass_writes_out_what_it_cannot_read(kind, left_whole):
+    circuit = library_circuit(kind)
+    manager = PassManager(KestrelOptimize())
+    out = manager.run(circuit)
+    assert manager.property_set["kestrel_left_whole"] == left_whole
+    assert Operator(out) == Operator(circuit)  # exactly, global phase included
+    names = set(out.count_ops())
+    assert names <= RUN_GATES | {"cx", "cy", "cz", "swap"} | set(left_whole)
+    before = t_content(qasm2.dumps(circuit.decompose(reps=8)))
+    after = sum(out.count_ops().get(g, 0) for g in ("t", "tdg"))
+    assert after < before
