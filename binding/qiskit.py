@@ -207,14 +207,21 @@ def _decompose_unread(dag: DAGCircuit) -> dict[str, int]:
         op = node.op
         if _read(node) or not isinstance(op, Gate) or isinstance(op, ControlFlowOp):
             continue
-        key = (op.name, op.num_qubits, tuple(map(float, op.params)), node.is_standard_gate())
-        if key not in written or not node.is_standard_gate():
+        # Standard gates with numeric angles are written out once each.
+        key = None
+        if node.is_standard_gate() and all(isinstance(p, (int, float)) for p in op.params):
+            key = (op.name, op.num_qubits, tuple(op.params))
+        if key is None or key not in written:
             flat = _definition_in_read_gates(op)
-            written[key] = None if flat is None else circuit_to_dag(flat)
-        if written[key] is None:
+            out = None if flat is None else circuit_to_dag(flat)
+            if key is not None:
+                written[key] = out
+        else:
+            out = written[key]
+        if out is None:
             left[op.name] = left.get(op.name, 0) + 1
         else:
-            dag.substitute_node_with_dag(node, written[key])
+            dag.substitute_node_with_dag(node, out)
     return left
 
 

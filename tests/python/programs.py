@@ -129,6 +129,28 @@ def t_gates(circuit):
     return count(circuit)
 
 
+def two_qubit_gates(circuit):
+    """The two-qubit gates (cx, cz, swap) of a circuit with every gate seen
+    through as `t_gates` sees it: a ccx holds six; an opaque gate on two or
+    more qubits is one; inside conditions too."""
+    def count(circuit):
+        n = 0
+        for instruction in circuit.data:
+            op = instruction.operation
+            if op.name in ("cx", "cz", "swap"):
+                n += 1
+            elif op.name == "if_else":
+                n += sum(count(block) for block in op.blocks if block is not None)
+            elif op.name in ("barrier", "measure", "reset") or op.num_qubits < 2:
+                continue
+            elif getattr(op, "definition", None) is not None:
+                n += count(op.definition)
+            else:
+                n += 1
+        return n
+    return count(circuit)
+
+
 def deferred(circuit):
     """The circuit with each measurement a CX onto a fresh qubit, each reset
     a swap with a fresh qubit and each condition the gate controlled by the
