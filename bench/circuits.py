@@ -5,9 +5,10 @@ the same family, size and index always give the same text, on any machine
 and Python version, because the generator is a fixed 64-bit mixing function
 rather than the `random` module. For example `circuit("clifford_t", 8)` is
 eight gates drawn from h, s, sdg, t, tdg, x and z on one qubit, and
-`circuit("with_cx", 8)` draws from the same gates and cx, over a register of
-two qubits so that the text stays valid for any reader (kestrel reads the
-gate names only and treats the program as one wire).
+`circuit("with_cx", 8)` draws from the same gates and cx, written as the
+one-wire gate language writes its CNOT, "cx q[0],q[0];": a text of one wire,
+which kestrel's default reads line by line (it is no program Qiskit reads,
+so only kestrel runs this family).
 
 Whole programs are random too (`per_qubit_program`, many qubits;
 `whole_program`, Clifford+T or only cx, t and tdg on up to thousands of
@@ -32,7 +33,7 @@ BATCH_SIZE = 256
 
 HEADERS = {
     "clifford_t": 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n',
-    "with_cx": 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\n',
+    "with_cx": 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n',
 }
 GATES = {
     "clifford_t": ["h", "s", "sdg", "t", "tdg", "x", "z"],
@@ -91,9 +92,9 @@ def gate_names(family: str, gates: int, index: int = 0) -> list[str]:
 
 
 def line(name: str) -> str:
-    """The text line of one gate: single-qubit gates on q[0], cx from q[0] to q[1]."""
+    """The text line of one gate on the one wire q[0]; cx is the wire's CNOT."""
     if name == "cx":
-        return "cx q[0],q[1];\n"
+        return "cx q[0],q[0];\n"
     return f"{name} q[0];\n"
 
 

@@ -12,7 +12,8 @@ the suites a run has, in the order of their tables):
   and returns its sections of results.json, such as {"per_qubit": rows};
 - `tables(results, heading, notes)`: its Markdown from a results document, a
   list of lines (none when the document lacks its sections); `heading` is
-  "##" in results.md and "###" in the README, `notes` names where the notes
+  "##" in results.md and "###" in a page that holds tables under its own
+  headings, `notes` names where the notes
   on how things are counted are;
 - `notes(results)`: its bullets of "How it is measured", or "".
 """

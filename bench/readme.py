@@ -1,7 +1,8 @@
-"""Puts a run's summary into README.md (`--update-readme`): everything between
-the two marker comments below is replaced by one short table, a row per
-comparison, and the rest of the README is left as it is. The full tables are
-in bench/results.md (bench/report.py).
+"""Puts a run's summary into docs/benchmarks.md (`--update-readme`, the page the
+README links for speed): everything between the two marker comments below
+is replaced by one short table, a row per comparison, and the rest of the
+page is left as it is. The full tables are in bench/results.md
+(bench/report.py).
 
 A row gives kestrel's T counts against the peer's and the range of the
 peer's time over kestrel's on the programs where both finished. A circuit
@@ -23,12 +24,15 @@ BEGIN = "<!-- benchmark summary: written by bench/run.py --update-readme -->"
 END = "<!-- end of benchmark summary -->"
 
 
+SUMMARY_PAGE = REPO / "docs" / "benchmarks.md"
+
+
 def update(summary_text: str) -> None:
-    """Replaces the README's benchmark block with `summary_text`."""
-    readme = REPO / "README.md"
+    """Replaces the summary page's benchmark block with `summary_text`."""
+    readme = SUMMARY_PAGE
     text = readme.read_text()
     if BEGIN not in text or END not in text:
-        sys.exit("README.md has no benchmark markers")
+        sys.exit(f"{readme} has no benchmark markers")
     head, rest = text.split(BEGIN, 1)
     _, tail = rest.split(END, 1)
     readme.write_text(head + BEGIN + "\n\n" + summary_text + "\n" + END + tail)

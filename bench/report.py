@@ -6,7 +6,7 @@ results.md is, in order: how long the run took; a line on where it ran
 (machine, commit, tool versions, date, load); each suite's tables; the plot;
 whether kestrel's results match bench/golden.json; how it is measured, from
 each suite's notes. bench/readme.py puts a summary of the same results into
-the README.
+docs/benchmarks.md.
 """
 
 from __future__ import annotations

@@ -5,7 +5,7 @@ are unchanged.
 
     python bench/run.py                  # everything; writes bench/results.{md,json,png}
     python bench/run.py --quick          # smaller sizes, fewer runs; writes build/bench-quick/
-    python bench/run.py --update-readme  # also puts the summary table into README.md
+    python bench/run.py --update-readme  # also puts the summary table into docs/benchmarks.md
     python bench/run.py --report bench/results.json --update-readme  # reports again, no runs
     python bench/run.py --only per_qubit # runs one suite and prints its tables
     python bench/run.py --record         # writes kestrel's result digests to bench/golden.json
@@ -30,7 +30,7 @@ below, in the order of their tables; bench/orchestration.py says what a
 suite module holds, so a new suite is one module and one entry there (and
 its tools' pipelines in bench/tools.py). bench/report.py writes results.md,
 .json and the plot (bench/plot.py); bench/readme.py puts a summary of them
-into README.md.
+into docs/benchmarks.md.
 """
 
 from __future__ import annotations
@@ -75,7 +75,7 @@ def main() -> None:
     parser.add_argument("--tools", default=",".join(tools.TOOLS),
                         help="comma-separated subset of " + ", ".join(tools.TOOLS))
     parser.add_argument("--update-readme", action="store_true",
-                        help="also replace the benchmark summary in README.md")
+                        help="also replace the benchmark summary in docs/benchmarks.md")
     parser.add_argument("--record", action="store_true",
                         help="write kestrel's result digests to bench/golden.json and "
                              "bench/small_golden.json")

@@ -11,7 +11,12 @@
 // "kestrel: error: ..." on standard error and raises SystemExit(2). A
 // one-wire method's finding about the text prints "kestrel: warning: ..."
 // first on standard error, or with --strict raises ValueError before
-// anything is written. Output goes to file descriptors 1 and 2 directly,
+// anything is written. Standard output gets the text, or with --json one
+// JSON object holding the text and the statistics, for a pipe:
+//
+//   kestrel circuit.qasm --json | jq .stats.t_after
+//
+// Output goes to file descriptors 1 and 2 directly,
 // after the interpreter's sys.stdout and sys.stderr are flushed so that
 // anything printed before keeps its place.
 #include <optional>
@@ -119,14 +124,49 @@ bool stats_text(const PipelineResult& result, std::string& line) {
   return true;
 }
 
-// The statistics as one JSON object, as json.dumps writes it.
-std::string stats_json(const PipelineResult& result) {
-  std::string out = "{";
-  for (const auto& [key, count] : stats_entries(result)) {
-    if (out.size() > 1) out += ", ";
-    out += "\"" + std::string(key) + "\": " + std::to_string(count);
+// `text` as a JSON string: quotes, backslashes and control characters
+// escaped, everything else (UTF-8 included) as it is.
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  out.reserve(text.size() + text.size() / 8 + 2);
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          constexpr char kHex[] = "0123456789abcdef";
+          out += "\\u00";
+          out += kHex[(c >> 4) & 15];
+          out += kHex[c & 15];
+        } else {
+          out += c;
+        }
+    }
   }
-  return out + "}";
+  return out + "\"";
+}
+
+// The result as one JSON object, keys in the order json.dumps keeps:
+// {"qasm": "OPENQASM 2.0;\n...", "stats": {"t_before": 2, ...}}.
+std::string result_json(const PipelineResult& result) {
+  std::string stats = "{";
+  for (const auto& [key, count] : stats_entries(result)) {
+    if (stats.size() > 1) stats += ", ";
+    stats += "\"" + std::string(key) + "\": " + std::to_string(count);
+  }
+  return "{\"qasm\": " + json_string(result.qasm) + ", \"stats\": " + stats + "}}\n";
+}
+
+// What --report prints: how the text was read, then the saturation run's
+// table; a text read per qubit had no single run.
+std::string report_text(const PipelineResult& result, const RunReport& report) {
+  if (result.reading == TextReading::OneWire) return "read as one wire\n" + format_report(report);
+  return "read per qubit, since " + finding_text(result.per_qubit_reason) +
+         "; each qubit's runs were saturated on their own, with no report of the runs\n";
 }
 
 // Writes `text` to `fd` 1 or 2 after flushing the Python stream above it.
@@ -168,7 +208,12 @@ std::string path_text(const std::string& path) {
 }
 
 // What the drawing step says on standard error instead of writing a file.
-std::optional<std::string> undrawn_reason(const RunReport& report) {
+std::optional<std::string> undrawn_reason(const PipelineResult& result,
+                                          const RunReport& report) {
+  if (result.reading != TextReading::OneWire) {
+    return std::string("kestrel: no e-graph was built (the input was read per qubit); no dot "
+                       "file written\n");
+  }
   if (report.skipped) {
     return "kestrel: no e-graph was built (the input alone has " + std::to_string(report.nodes) +
            " nodes, above the node limit); no dot file written\n";
@@ -207,25 +252,29 @@ PyObject* run(PyObject* module, const Invocation& options) {
     }
     diagnostics += "kestrel: warning: " + message + "\n";
   }
-  if (options.json) {
-    diagnostics += stats_json(result) + "\n";
-  } else if (options.stats) {
+  if (options.stats) {
     if (!stats_text(result, diagnostics)) return nullptr;
     diagnostics += '\n';
+  } else if (result.phase && !options.json) {
+    const std::string k = std::to_string(*result.phase);
+    diagnostics += "phase " + k + " (the input is e^(i*" + k + "*pi/8) times the result)\n";
   }
-  if (options.report) diagnostics += format_report(report);
+  if (options.report) diagnostics += report_text(result, report);
   if (options.dot) {
-    if (auto reason = undrawn_reason(report)) diagnostics += *reason;
+    if (auto reason = undrawn_reason(result, report)) diagnostics += *reason;
   }
+  // Standard output holds the text, or with --json the one JSON object.
+  const bool to_stdout = options.json || !options.out;
   if (!diagnostics.empty() && !flush_python_stream("stderr")) return nullptr;
-  if (!options.out && !flush_python_stream("stdout")) return nullptr;
+  if (to_stdout && !flush_python_stream("stdout")) return nullptr;
 
   if (auto error = without_gil([&] {
         if (!diagnostics.empty()) print_stderr(diagnostics);
         if (options.dot && report.dot) replace_file(*options.dot, *report.dot);
-        if (options.out) {
-          replace_file(*options.out, result.qasm);
-        } else {
+        if (options.out) replace_file(*options.out, result.qasm);
+        if (options.json) {
+          print_stdout(result_json(result));
+        } else if (!options.out) {
           print_stdout(result.qasm);
         }
       })) {

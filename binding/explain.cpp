@@ -14,16 +14,16 @@
 namespace kestrel::binding {
 namespace {
 
-constexpr const char* kReportFields[] = {"text",  "stats",   "stop_reason", "stop_value",
-                                         "skipped", "nodes", "classes",     "iterations",
-                                         "dot"};
+constexpr const char* kReportFields[] = {"text",    "stats",          "stop_reason", "stop_value",
+                                         "skipped", "nodes",          "classes",     "iterations",
+                                         "dot",     "reading",        "reading_reason"};
 constexpr const char* kIterationFields[] = {"nodes",       "classes",    "applied",
                                             "banned",      "search_time", "apply_time",
                                             "rebuild_time"};
 
 // Positions in kReportFields, for the repr.
 enum ReportField : std::size_t { kText, kStats, kStopReason, kStopValue, kSkipped, kNodes,
-                                 kClasses, kIterations, kDot };
+                                 kClasses, kIterations, kDot, kReading, kReadingReason };
 
 // The values of a record under construction. Each `add` runs its maker only
 // while every earlier one succeeded, so no Python call is made with an
@@ -65,9 +65,15 @@ PyObject* new_str(const std::string& text) {
 }
 
 // "Report(stop_reason='saturated', ..., iterations=2, stats={...})": the
-// summary fields, the number of iterations, not the text or the drawing.
+// summary fields, the number of iterations, not the text or the drawing; a
+// text read per qubit shows its reading in place of the run's fields.
 PyObject* report_repr(PyObject* self) {
   PyObject* iterations = record_field(self, kIterations);
+  if (record_field(self, kStopReason) == Py_None) {
+    return PyUnicode_FromFormat("Report(reading=%R, reading_reason=%R, stats=%R)",
+                                record_field(self, kReading),
+                                record_field(self, kReadingReason), record_field(self, kStats));
+  }
   return PyUnicode_FromFormat(
       "Report(stop_reason=%R, stop_value=%R, skipped=%R, nodes=%R, classes=%R, "
       "iterations=%zd, stats=%R)",
@@ -132,13 +138,23 @@ PyObject* stop_value(const StopReason& reason) {
   }
 }
 
+// The report of a run. A text read per qubit had no single saturation run:
+// its stop reason and value, drawing and reason are None, its counts 0 and
+// its iterations [], and `reading_reason` says why it was read so.
 PyObject* report_record(const ModuleState& state, const PipelineResult& result,
                         const RunReport& report) {
+  const bool one_wire = result.reading == TextReading::OneWire;
   Fields fields;
   fields.add([&] { return new_str(result.qasm); });
   fields.add([&] { return stats_dict(result); });
-  fields.add([&] { return new_str(stop_reason_name(report.stop_reason)); });
-  fields.add([&] { return stop_value(report.stop_reason); });
+  fields.add([&]() -> PyObject* {
+    if (!one_wire) Py_RETURN_NONE;
+    return new_str(stop_reason_name(report.stop_reason));
+  });
+  fields.add([&]() -> PyObject* {
+    if (!one_wire) Py_RETURN_NONE;
+    return stop_value(report.stop_reason);
+  });
   fields.add([&] { return PyBool_FromLong(report.skipped); });
   fields.add([&] { return PyLong_FromSize_t(report.nodes); });
   fields.add([&] { return PyLong_FromSize_t(report.classes); });
@@ -149,6 +165,11 @@ PyObject* report_record(const ModuleState& state, const PipelineResult& result,
   fields.add([&]() -> PyObject* {
     if (!report.dot) Py_RETURN_NONE;
     return new_str(*report.dot);
+  });
+  fields.add([&] { return new_str(one_wire ? "one wire" : "per qubit"); });
+  fields.add([&]() -> PyObject* {
+    if (one_wire) Py_RETURN_NONE;
+    return new_str(finding_text(result.per_qubit_reason));
   });
   return fields.make(state.report_type);
 }

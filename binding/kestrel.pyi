@@ -67,16 +67,20 @@ def explain(
     node_limit: int = 10000,
     time_limit: float = 5.0,
 ) -> Report:
-    """Optimises `qasm` as optimize_qasm does and reports the saturation run."""
+    """Optimises `qasm` as optimize_qasm does and reports how the text was read
+    and the saturation run."""
 
 def cli() -> None:
-    """The command line (the `kestrel` command, python -m kestrel): reads the
+    """CLI entrypoint with no Python args (usable via console_scripts).
+    Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]
+
+    The command line (the `kestrel` command, python -m kestrel): reads the
     process's arguments, optimises the file they name and prints the result.
     kestrel --help lists the options."""
 
 class OneWireWarning(UserWarning):
-    """A one-wire method read a text that is not one wire, or that holds lines
-    it drops: the result is not equivalent to the program."""
+    """A one-wire method read a text that holds no gate, or one that is neither
+    one wire nor a program: the result is not equivalent to the program."""
 
 class PanicException(BaseException):
     """An internal fault of kestrel. It derives from BaseException, so that
@@ -117,8 +121,18 @@ class Report:
     def stats(self) -> dict[str, int]:
         """The statistics, as optimize_qasm returns them."""
     @property
-    def stop_reason(self) -> Literal["saturated", "iteration limit", "node limit", "time limit"]:
-        """Why the run stopped."""
+    def reading(self) -> Literal["one wire", "per qubit"]:
+        """How the text was read: as one wire, or per qubit (a text that is
+        not one wire), each qubit's runs saturated on their own."""
+    @property
+    def reading_reason(self) -> str | None:
+        """Read per qubit: the line where reading the text as one wire would
+        have parted from the program, as the warnings say it; else None."""
+    @property
+    def stop_reason(
+        self,
+    ) -> Literal["saturated", "iteration limit", "node limit", "time limit"] | None:
+        """Why the run stopped; None for a text read per qubit."""
     @property
     def stop_value(self) -> int | float | None:
         """Iterations or nodes at a limit of those, seconds at the time limit."""

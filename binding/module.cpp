@@ -58,16 +58,19 @@ constexpr const char* kOptimizeQasmDoc =
     "optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)\n\n"
     "Lowers the T count of an OpenQASM 2.0 text. The statistics hold t_before,\n"
     "t_after, depth_before, depth_after, gates_before and gates_after (and phase\n"
-    "with phase=True). A one-wire method (saturation, normal-form, without\n"
-    "per_qubit) reads the text as one qubit; on a text that is not one wire it\n"
-    "warns with kestrel.OneWireWarning, or with strict=True raises ValueError.\n\n";
+    "with phase=True). A one-wire method (saturation, normal-form) reads a text\n"
+    "of one qubit as one wire and any other program per qubit, as per_qubit=True\n"
+    "does; on a text that holds no gate, or that is neither one wire nor a\n"
+    "program, it warns with kestrel.OneWireWarning, or with strict=True raises\n"
+    "ValueError.\n\n";
 constexpr const char* kGatesDoc =
     "A circuit given as gate codes and qubits optimised: (edits, phase).\n"
     "For kestrel.qiskit; not a public interface.\n\n";
 constexpr const char* kExplainDoc =
     "explain(qasm: str) -> Report\n\n"
-    "Optimises `qasm` as optimize_qasm does and reports the saturation run:\n"
-    "why it stopped, the final e-graph and what each iteration did.\n\n";
+    "Optimises `qasm` as optimize_qasm does and reports how the text was read\n"
+    "and the saturation run: why it stopped, the final e-graph and what each\n"
+    "iteration did. A text read per qubit has no single run to report.\n\n";
 
 // Writes the functions' docstrings: signature, text, then the options.
 void write_docstrings() {
@@ -83,6 +86,8 @@ void write_docstrings() {
   docs[1] = doc("_optimize_gates", kGates, kGateList, kGatesDoc);
   docs[2] = doc("explain", kQasm, kExplain, kExplainDoc);
   docs[3] = "cli()\n--\n\n"
+            "CLI entrypoint with no Python args (usable via console_scripts).\n"
+            "Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]\n\n"
             "The command line (the `kestrel` command, python -m kestrel): reads the\n"
             "process's arguments, optimises the file they name and prints the result.\n"
             "kestrel --help lists the options.";
@@ -142,8 +147,8 @@ PyObject* create_module() {
   }
   state.one_wire_warning = PyErr_NewExceptionWithDoc(
       "kestrel.OneWireWarning",
-      "A one-wire method read a text that is not one wire, or that holds lines it "
-      "drops: the result is not equivalent to the program.",
+      "A one-wire method read a text that holds no gate, or one that is neither one "
+      "wire nor a program: the result is not equivalent to the program.",
       PyExc_UserWarning, nullptr);
   if (state.one_wire_warning == nullptr) {
     Py_DECREF(module);

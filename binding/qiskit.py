@@ -13,12 +13,15 @@ result's `Operator` equals the input's, phase included:
     >>> PassManager(KestrelOptimize()).run(qc).count_ops()["t"]
     1
 
-Only h, s, sdg, t, tdg, x, y, z, sx, sxdg, id, cx, cy, cz and swap as
-Qiskit's standard gates are read as gates; every other operation (measure,
-reset, barrier, delay, control flow, gates with parameters, custom gates,
-controlled gates with another control state) is a boundary on its qubits and
-stays as it was and where it was, as do registers, `name`, `metadata` and
-layouts. kestrel removes operations and replaces one-qubit gates with h, s,
+kestrel reads h, s, sdg, t, tdg, x, y, z, sx, sxdg, id, cx, cy, cz and swap
+as Qiskit's standard gates. Any other gate (ccx, ch, cswap, a library block,
+a custom gate) is first written as its definition, again and again, down to
+those gates; one whose definition holds something else (a rotation by an
+angle, as c3x's by pi/8) is left whole, and the pass names it in
+`property_set["kestrel_left_whole"]` ({name: count}). What is left whole and
+every other operation (measure, reset, barrier, delay, control flow, gates
+with parameters) is a boundary on its qubits and stays as it was and where
+it was, as do registers, `name`, `metadata` and layouts. kestrel removes operations and replaces one-qubit gates with h, s,
 sdg, t, tdg, x and z on the same qubit; it never moves or adds a two-qubit
 gate. The phase-polynomial method is the exception: it rewrites blocks of
 the circuit, cx gates included, through the circuit's OpenQASM 2.0 text.
@@ -118,6 +121,7 @@ class KestrelOptimize(TransformationPass):
             written = self._through_text(dag)
             if written is not None:
                 return written
+        self.property_set["kestrel_left_whole"] = _decompose_unread(dag)
         index = {bit: k for k, bit in enumerate(dag.qubits)}
         nodes = list(dag.topological_op_nodes())
         # A custom gate may share a standard gate's name: it is a boundary.
@@ -178,6 +182,65 @@ class KestrelOptimize(TransformationPass):
                 check=False)
         result.global_phase = dag.global_phase + stats["phase"] * math.pi / 8
         return result
+
+
+# Rounds of definitions a gate is written through at most.
+_MAX_DEFINITION_DEPTH = 16
+
+
+# The gates kestrel sees through in a gate list: others it takes as boundaries.
+_READ = frozenset({"h", "s", "sdg", "t", "tdg", "x", "y", "z", "sx", "sxdg", "id", "cx", "cy",
+                   "cz", "swap"})
+
+
+def _read(instruction) -> bool:
+    """Whether kestrel reads the operation as a gate."""
+    return instruction.is_standard_gate() and instruction.name in _READ
+
+
+def _decompose_unread(dag: DAGCircuit) -> dict[str, int]:
+    """Writes every gate kestrel does not read as its definition, down to
+    gates it reads, in place; returns the gates left whole, by name."""
+    left: dict[str, int] = {}
+    written: dict[tuple, DAGCircuit | None] = {}  # per gate and angles
+    for node in dag.op_nodes():
+        op = node.op
+        if _read(node) or not isinstance(op, Gate) or isinstance(op, ControlFlowOp):
+            continue
+        # Standard gates with numeric angles are written out once each.
+        key = None
+        if node.is_standard_gate() and all(isinstance(p, (int, float)) for p in op.params):
+            key = (op.name, op.num_qubits, tuple(op.params))
+        if key is None or key not in written:
+            flat = _definition_in_read_gates(op)
+            out = None if flat is None else circuit_to_dag(flat)
+            if key is not None:
+                written[key] = out
+        else:
+            out = written[key]
+        if out is None:
+            left[op.name] = left.get(op.name, 0) + 1
+        else:
+            dag.substitute_node_with_dag(node, out)
+    return left
+
+
+def _definition_in_read_gates(gate: Gate) -> QuantumCircuit | None:
+    """`gate` written through its definitions as gates kestrel reads, with
+    their global phase, or None when one of them holds anything else."""
+    circuit = QuantumCircuit(gate.num_qubits)
+    circuit.append(gate, range(gate.num_qubits))
+    for _ in range(_MAX_DEFINITION_DEPTH):
+        unread = [i.operation for i in circuit.data if not _read(i)]
+        if not unread:
+            return circuit
+        # A rotation by an angle stays one: no definition makes it read.
+        if any(not isinstance(op, Gate) or op.definition is None or
+               (op.params and getattr(op, "_standard_gate", None) is not None)
+               for op in unread):
+            return None
+        circuit = circuit.decompose(gates_to_decompose=sorted({op.name for op in unread}))
+    return None
 
 
 @functools.lru_cache(maxsize=256)

@@ -87,11 +87,13 @@ CommandLine read_command_line(std::span<const std::string> words, const Tables& 
     if (!out.error) out.error = std::move(message);
   };
   const std::size_t in_row = *row_of("--in", tables);
+  // A second input, as a word or after --in, is an error; --in again replaces.
+  auto second_input = [&](std::string_view word) {
+    refuse("unexpected argument '" + std::string(word) + "': the input is already '" +
+           *into.in + "'");
+  };
   auto take_file = [&](const std::string& word) {
-    if (file_given) {
-      return refuse("unexpected argument '" + word + "': the input is already '" + *into.in +
-                    "'");
-    }
+    if (into.in) return second_input(word);
     file_given = true;
     into.in = word;
     given |= OptionSet{1} << in_row;
@@ -127,6 +129,10 @@ CommandLine read_command_line(std::span<const std::string> words, const Tables& 
     }
     if (option.kind != OptionKind::Switch && !text) {
       refuse(std::string(option.flag) + " needs a value (" + std::string(option.metavar) + ")");
+      continue;
+    }
+    if (*k == in_row && file_given) {
+      second_input(*text);
       continue;
     }
     given |= OptionSet{1} << *k;
@@ -192,8 +198,10 @@ std::string help_text(const Tables& tables) {
          "\nLowers the T count of the Clifford+T circuit in an OpenQASM 2.0 file; writes the\n"
          "result to standard output.\n\nOptions:\n" +
          lines(options) + "\nMethods (--method NAME):\n" + lines(methods) +
-         "\nA one-wire method reads the text line by line as one qubit; on a text that is\n"
-         "not one wire it warns on standard error (with --strict it stops: exit status 1).\n";
+         "\nA one-wire method reads a text of one qubit line by line, and any other program\n"
+         "per qubit, as --per-qubit does. It warns on standard error only about a text\n"
+         "that holds no gate or is no program (with --strict it stops: exit status 1).\n"
+         "--phase without --stats or --json prints the phase alone on standard error.\n";
 }
 
 }  // namespace kestrel

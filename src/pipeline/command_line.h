@@ -8,8 +8,9 @@
 // the next word, whatever it is, or the part after "=" (--iter-limit=50); a
 // later one replaces an earlier one. The one word that is no option is the
 // input file, as --in gives it; "-" is standard input, and every word after
-// "--" is a file. An unknown option, a second file or an option without its
-// value is a usage error, and so is a value its option refuses:
+// "--" is a file. An unknown option, a second input (a second file, or a file
+// and --in) or an option without its value is a usage error, and so is a
+// value its option refuses:
 //
 //   unknown option '--per_qubit' (did you mean '--per-qubit'?)
 //   unexpected argument 'b.qasm': the input is already 'a.qasm'

@@ -62,12 +62,6 @@ const MethodInfo* find_method(Method method, const Tables& tables) {
   return nullptr;
 }
 
-// The row named `name`, which the table must hold.
-const Option& option_named(std::string_view name, const Tables& tables) {
-  return *std::find_if(tables.options.begin(), tables.options.end(),
-                       [&](const Option& o) { return o.name == name; });
-}
-
 // "a, b or c".
 std::string joined(std::span<const std::string> items) {
   std::string out;
@@ -252,28 +246,24 @@ std::string python_option_help(Caller caller, const Tables& tables) {
   return out;
 }
 
-std::string one_wire_message(const WireFinding& wire, Spelling spelling, const Tables& tables) {
+std::string one_wire_message(const WireFinding& wire, Spelling spelling) {
   const bool python = spelling == Spelling::Python;
   const std::string subject = python ? "the text" : "the input";
-  if (wire.kind == WireFinding::Kind::NoGate) {
+  const std::string no_program = subject + " is no whole program either: " + wire.not_a_program;
+  if (wire.no_gate) {
     return subject + " was read as one wire and holds no gate, so the result is the empty " +
            "circuit" +
            (python ? "; a file name given in place of the file's text is the usual cause "
                      "(pass open(name).read())"
-                   : "");
+                   : "") +
+           (wire.not_a_program.empty() ? "" : ", and " + no_program);
   }
-  std::vector<std::string> ways;
-  const Option& per_qubit = option_named("per_qubit", tables);
-  ways.push_back(std::string(spelled(per_qubit, spelling)) + (python ? "=True" : ""));
-  const Option& method = option_named("method", tables);
-  for (const MethodInfo& info : tables.methods) {
-    if (info.reading != Reading::WholeProgram) continue;
-    ways.push_back(python ? std::string(method.name) + "=\"" + std::string(info.name) + "\""
-                          : std::string(method.flag) + " " + std::string(info.name));
-  }
-  return subject + " was read as one wire, but " + finding_phrase(wire) + ": \"" + wire.text +
-         "\". The result is not equivalent to the program; " + joined(ways) +
-         " read whole programs.";
+  return subject + " was read as one wire, but " + finding_text(wire) +
+         ". The result is not equivalent to the program, and " + no_program;
+}
+
+std::string finding_text(const WireFinding& wire) {
+  return finding_phrase(wire) + ": \"" + wire.text + "\"";
 }
 
 }  // namespace kestrel

@@ -18,9 +18,8 @@
 // case in src/pipeline/pipeline.cpp). A new option is a row of `kOptions` and
 // the field it sets: `ancillas`, the phase-polynomial method's own, is read,
 // checked (at least 0), refused with another method, shown in the
-// signatures and in `--help` as `--ancillas K`, and every whole-program
-// method is named in the warning about one-wire texts, from these rows
-// alone (tests/cpp/pipeline/options_test.cpp builds such tables).
+// signatures and in `--help` as `--ancillas K`, from these rows alone
+// (tests/cpp/pipeline/options_test.cpp builds such tables).
 #pragma once
 
 #include <array>
@@ -108,7 +107,7 @@ struct Invocation {
   std::optional<std::string> out;     // command line: the file to write, else standard output
   std::optional<std::string> dot;     // command line: the file to draw the e-graph in
   bool stats = false;                 // command line: print the statistics
-  bool json = false;                  // command line: print them as JSON
+  bool json = false;                  // command line: print the result and statistics as JSON
   bool report = false;                // command line: print the saturation run's report
   bool help = false;                  // command line: print the help and stop
   bool version = false;               // command line: print the version and stop
@@ -165,7 +164,8 @@ inline constexpr Option kOptions[] = {
      .help = "print the statistics on standard error",
      .slot = [](Invocation& o) -> bool& { return o.stats; }},
     {.flag = "--json", .kind = OptionKind::Switch, .callers = kCommandLine,
-     .help = "print the statistics as a JSON object on standard error",
+     .help = "print the result and its statistics as one JSON object on standard output, "
+             "{\"qasm\": ..., \"stats\": {...}}",
      .slot = [](Invocation& o) -> bool& { return o.json; }},
     {.name = "method", .flag = "--method", .metavar = "NAME", .kind = OptionKind::Method,
      .callers = kOptimizeQasm | kGateList | kCommandLine,
@@ -203,7 +203,7 @@ inline constexpr Option kOptions[] = {
      .help = "extra qubits for Hadamard gadgets, measured at the end (phase-polynomial)",
      .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.ancillas; }},
     {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
-     .help = "print what the saturation run did on standard error",
+     .help = "print how the text was read and what the saturation run did on standard error",
      .slot = [](Invocation& o) -> bool& { return o.report; }},
     {.flag = "--dot", .metavar = "FILE", .kind = OptionKind::File, .callers = kCommandLine,
      .help = "write the final e-graph to FILE as Graphviz dot",
@@ -311,8 +311,12 @@ std::string wrap_words(std::string_view text, std::size_t width, std::size_t ind
                        std::size_t column);
 
 // The message for a text read as one wire with finding `wire` (not None):
-// what was found, the line, and the ways to read whole programs.
-std::string one_wire_message(const WireFinding& wire, Spelling spelling,
-                             const Tables& tables = {});
+// that it holds no gate, or what was found, the line, and why the text is no
+// whole program either (a text that is one would have been read whole).
+std::string one_wire_message(const WireFinding& wire, Spelling spelling);
+
+// A finding (not None or NoGate) and its line, as the message above says
+// them: "line 3 declares more than one qubit (3 in all): "qreg q[3];"".
+std::string finding_text(const WireFinding& wire);
 
 }  // namespace kestrel

@@ -66,8 +66,14 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
     result.refusal = std::move(edited.refusal);
     return result;
   }
+  result.reading = method_info(options.method).reading == Reading::WholeProgram
+                       ? TextReading::Program
+                       : TextReading::PerQubit;
   const ProgramStats stats = program_stats(program, edited.edits);
-  result.qasm = write_program(text, program, edited.edits);
+  // A text without a statement (an empty file) comes back as the header, as
+  // the one-wire methods write it, so that every method gives a program.
+  result.qasm = program.statements.empty() ? std::string(kQasmHeader)
+                                           : write_program(text, program, edited.edits);
   result.before = stats.before;
   result.after = stats.after;
   result.phase = edited.phase;
@@ -80,6 +86,32 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
   return result;
 }
 
+// Whether a one-wire method reads a text whose one-wire reading found
+// `wire` per qubit instead: the text is not one wire, or holds lines the
+// one-wire reader drops. A text without any statement but those the reader
+// reads or passes over ("", the header alone) keeps its one-wire reading.
+bool not_one_wire(const WireFinding& wire) {
+  return wire.kind != WireFinding::Kind::None && wire.kind != WireFinding::Kind::NoGate;
+}
+
+// `text`, whose one-wire reading found `wire`, read per qubit by the same
+// method; nothing when the text is no program, which then keeps its
+// one-wire reading and `wire` learns why in `not_a_program`.
+std::optional<PipelineResult> per_qubit_instead(std::string_view text,
+                                                const PipelineOptions& options,
+                                                WireFinding& wire) {
+  PipelineOptions whole = options;
+  whole.per_qubit = true;
+  PipelineResult result = program_pipeline(text, whole);
+  if (result.error) {
+    wire.not_a_program =
+        result.error->text() + ": \"" + quoted_line(text, result.error->line) + "\"";
+    return std::nullopt;
+  }
+  result.per_qubit_reason = std::move(wire);
+  return result;
+}
+
 }  // namespace
 
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options,
@@ -87,8 +119,17 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
   if (method_info(options.method).reading == Reading::WholeProgram || options.per_qubit) {
     return program_pipeline(text, options);
   }
-  if (options.method == Method::NormalForm) return normal_form_pipeline(text, options.phase);
+  if (options.method == Method::NormalForm) {
+    PipelineResult result = normal_form_pipeline(text, options.phase);
+    if (not_one_wire(result.wire)) {
+      if (auto whole = per_qubit_instead(text, options, result.wire)) return std::move(*whole);
+    }
+    return result;
+  }
   WireGates read = read_wire(text);
+  if (not_one_wire(read.wire)) {
+    if (auto whole = per_qubit_instead(text, options, read.wire)) return std::move(*whole);
+  }
   PipelineResult result;
   result.wire = std::move(read.wire);
   // Saturation's identities hold exactly, global phase included.

@@ -6,7 +6,11 @@
 // This is what the Python module and the command line run. With the default
 // options the text is read as one wire and optimised by equality saturation:
 // two "t q[0];" lines come back as the header plus "s q[0];", with T 2 -> 0,
-// depth 2 -> 1 and gates 2 -> 1. The options (src/pipeline/options.h) choose
+// depth 2 -> 1 and gates 2 -> 1. A text that is not one wire, or that holds
+// lines the one-wire reader drops ("qreg q[3];", "measure q[0] -> c[0];"), is
+// read per qubit instead, as `per_qubit` asks, so that the result is always a
+// program equivalent to the one read; only a text that is no program either
+// keeps the one-wire reading, with its finding. The options (src/pipeline/options.h) choose
 // another method, keep a multi-qubit program whole, or set the saturation's
 // limits. With `Method::NormalForm` the same two lines come back as
 // "s q[0];" as well, by way of the normal form of
@@ -35,6 +39,13 @@
 
 namespace kestrel {
 
+// How a text was read.
+enum class TextReading : std::uint8_t {
+  OneWire,   // line by line, as one wire
+  PerQubit,  // as a whole program, each qubit's runs optimised on their own
+  Program,   // as a whole program, by a whole-program method
+};
+
 struct PipelineResult {
   std::string qasm;                  // the optimised program as QASM text
   CircuitStats before;               // the circuit read from the input
@@ -48,8 +59,12 @@ struct PipelineResult {
   // e^(i phase pi/8) times the result (0 to 15).
   std::optional<std::uint8_t> phase;
   // A text read as one wire: where that reading differs from the program
-  // (src/text/wire_check.h); Kind::None otherwise.
+  // (src/text/wire_check.h), to be warned about; Kind::None otherwise.
   WireFinding wire;
+  TextReading reading = TextReading::OneWire;  // how the text was read
+  // Read per qubit by a one-wire method not asked to: where reading the text
+  // as one wire would have parted from the program.
+  WireFinding per_qubit_reason;
   // A method's own figures, in the order it reports them, after the common
   // ones: the phase-polynomial method's two-qubit gates before and after.
   std::vector<std::pair<std::string_view, std::uint64_t>> figures;
@@ -67,7 +82,8 @@ struct ProgramEdits {
 // per-qubit mode and the whole-program methods, which read the text as a
 // program, reject a text (in `error`, or in `refusal` for a program too
 // large for the method); the default reads any text. A report can be asked
-// of one-wire saturation only. Throws only `Fault` and `std::bad_alloc`.
+// of one-wire saturation only, and is filled only when the text is read as
+// one wire. Throws only `Fault` and `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
                             ReportRequest request = {});
 

@@ -1,5 +1,6 @@
 // The program statistics walk the statements once, in order, seeing the run
-// gates through, and keep one level per bit before the edits and one after.
+// gates through, and keep one level per bit before the edits and one after;
+// every other gate statement counts what it holds (src/program/gate_counts.h).
 // The working class is private to this file.
 #include "src/program/program_stats.h"
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "src/program/gate_counts.h"
 #include "src/program/instance_walk.h"
 
 namespace kestrel {
@@ -17,7 +19,7 @@ namespace {
 class Counter : public InstanceVisitor {
  public:
   Counter(const QasmProgram& program, const Edits& edits)
-      : program_(program), cursor_(edits, program.qubits) {}
+      : program_(program), contents_(program), cursor_(edits, program.qubits) {}
   Counter(const Counter&) = delete;
   Counter& operator=(const Counter&) = delete;
 
@@ -36,7 +38,15 @@ class Counter : public InstanceVisitor {
   void begin_condition(const Statement& st);
   void end_condition();
 
+  // One gate application that holds `inside`.
+  static void add(CircuitStats& stats, std::uint64_t& two_qubit, const GateCounts& inside) {
+    stats.gates += 1;
+    stats.t = saturating_add(stats.t, inside.t);
+    two_qubit = saturating_add(two_qubit, inside.two_qubit);
+  }
+
   const QasmProgram& program_;            // the program counted
+  GateCounter contents_;                  // what each of its gate statements holds
   EditCursor cursor_;                     // its edits, walked with it
   const Edit* edit_ = nullptr;            // the edit of the statement at hand, or null
   std::array<std::vector<std::uint64_t>, 2> levels_;  // per side (before, after), per qubit
@@ -114,13 +124,9 @@ void Counter::boundary(std::uint32_t s, std::uint32_t instance,
   const std::size_t sides = edit_ == nullptr ? 2 : 1;
   level(qubits, true, sides);
   if (st.kind == StatementKind::Gate) {
-    const bool wide = st.operand_count >= 2;
-    stats_.before.add(st.gate);
-    stats_.two_qubit_before += wide;
-    if (sides == 2) {
-      stats_.after.add(st.gate);
-      stats_.two_qubit_after += wide;
-    }
+    const GateCounts inside = contents_.statement(s);
+    add(stats_.before, stats_.two_qubit_before, inside);
+    if (sides == 2) add(stats_.after, stats_.two_qubit_after, inside);
   }
 }
 

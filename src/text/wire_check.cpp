@@ -87,6 +87,15 @@ std::string quoted(std::string_view line) {
 
 }  // namespace
 
+std::string quoted_line(std::string_view text, std::size_t number) {
+  for (std::size_t k = 1; k < number; ++k) {
+    const std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) return {};
+    text.remove_prefix(end + 1);
+  }
+  return quoted(trim_line(text.substr(0, text.find('\n'))));
+}
+
 void WireCheck::line(std::size_t number, std::string_view trimmed, OpKind gate) {
   any_gate_ = any_gate_ || gate != OpKind::I;
   if (!settled_) examine(number, trimmed, gate == OpKind::I ? 0 : kind_info(gate).qasm_name.size());
@@ -203,11 +212,8 @@ void WireCheck::found(WireFinding::Kind kind) {
 }
 
 WireFinding WireCheck::finish() && {
-  if (!any_gate_) {
-    WireFinding empty;
-    empty.kind = WireFinding::Kind::NoGate;
-    return empty;
-  }
+  if (!settled_ && !any_gate_) finding_.kind = WireFinding::Kind::NoGate;
+  finding_.no_gate = !any_gate_;
   return std::move(finding_);
 }
 

@@ -44,18 +44,26 @@ struct WireFinding {
     UnknownStatement, // a gate the reader does not know, or another statement it drops
     DroppedGate,      // a gate statement the reader drops: not its line's first, or
                       // written otherwise than "name operands" (s\tq[0];)
-    NoGate,           // no gate at all: the result is the empty circuit (this
-                      // finding wins over the others)
+    NoGate,           // no gate and nothing else found: the result is the empty circuit
+                      // (`no_gate` says the same beside another finding)
   };
   Kind kind = Kind::None;
   std::size_t line = 0;     // the line's number, from 1 (not for None and NoGate)
   std::string text;         // that line, trimmed and cut to kQuotedBytes (and "...")
   std::uint64_t qubits = 0; // Qubits: the qubits declared up to that line
   std::string wire;         // OtherQubit: the wire's qubit, as "q[0]"
+  bool no_gate = false;     // no line was read as a gate: the result is the empty circuit
+  // Why the text, read whole, is no program either (the program reader's
+  // message), when that was tried; "" otherwise.
+  std::string not_a_program;
 };
 
 // The most bytes of a line a finding quotes.
 inline constexpr std::size_t kQuotedBytes = 80;
+
+// Line `number` (from 1) of `text` as a finding quotes it: trimmed, cut to
+// kQuotedBytes (and "..."), control characters as \xNN; "" past the end.
+std::string quoted_line(std::string_view text, std::size_t number);
 
 // Sees the lines of a text in order, as the line reader reads them, and
 // keeps the first finding.
@@ -79,8 +87,8 @@ class WireCheck {
   // which the reader read as `gate` (I for a line it drops).
   void line(std::size_t number, std::string_view trimmed, OpKind gate);
 
-  // The finding once every line is seen: NoGate when no line was read as a
-  // gate (a file name given for the text, say), whatever else was found.
+  // The finding once every line is seen: NoGate when nothing was found and
+  // no line was read as a gate (a file name given for the text, say).
   WireFinding finish() &&;
 
  private:

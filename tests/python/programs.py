@@ -1,8 +1,8 @@
 """What the tests of whole-program methods share: the programs the
 repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
 program's statements as text, Qiskit's reading of a program, Qiskit's counts
-of it, its T gates once Qiskit has written every gate in Clifford+T terms,
-and its deferral into one unitary."""
+of it, its T gates with every gate seen through, and its deferral into one
+unitary."""
 
 import gzip
 import math
@@ -59,10 +59,10 @@ def load(text):
 
 
 def figures(circuit):
-    """Qiskit's counts for a circuit: T applications, gate applications (a
-    conditional gate counts as its gate; measure, reset and barrier do not)
-    and depth."""
-    t = gates = 0
+    """Qiskit's counts for a circuit: T gates (`t_gates`: those inside every
+    gate too), gate applications (a conditional gate counts as its gate;
+    measure, reset and barrier do not) and depth."""
+    gates = 0
     for instruction in circuit.data:
         name = instruction.operation.name
         if name == "if_else":
@@ -70,8 +70,7 @@ def figures(circuit):
         if name in ("measure", "reset", "barrier"):
             continue
         gates += 1
-        t += name in ("t", "tdg")
-    return {"t": t, "gates": gates, "depth": circuit.depth()}
+    return {"t": t_gates(circuit), "gates": gates, "depth": circuit.depth()}
 
 
 # The gates Qiskit's basis translation is asked to write a program in: the
@@ -86,15 +85,30 @@ ROTATIONS = {"rz", "rx", "ry", "u1", "p", "u2", "u3", "u"}
 
 
 def t_content(text):
-    """The T gates of a program as Qiskit defines its gates: t and tdg one
-    each, a rotation whose angles are all multiples of pi/4 its odd ones (any
-    other rotation none), a Clifford gate of CLIFFORDS none, and any other
-    gate those of Qiskit's own definition of it (a ccx its seven, a c3x,
-    made of pi/8 rotations, none); inside conditions too. Each gate is
+    """The T gates of a program text (`t_gates` of Qiskit's reading)."""
+    return t_gates(load(text))
+
+
+def t_gates(circuit):
+    """The T gates of a circuit as Qiskit defines its gates: t and tdg one
+    each; a rotation whose angles are all multiples of pi/4 its odd ones (a
+    u3 turning by a whole turn about Y is the phase gate of its two other
+    angles), any other rotation none; a Clifford gate of CLIFFORDS none; and
+    any other gate those of Qiskit's own definition of it (a ccx its seven, a
+    c3x, made of pi/8 rotations, none); inside conditions too. Each gate is
     counted through its own definition, never through a translation of the
     whole program, whose choice of decompositions depends on the other gates
     the program holds."""
     known = {}  # (name, qubits, angles) -> the T gates of that gate's definition
+
+    def rotation(op):
+        turns = [float(p) / (math.pi / 4) for p in op.params]
+        if not all(abs(k - round(k)) < 1e-9 for k in turns):
+            return sum(abs(k - round(k)) < 1e-9 and round(k) % 2 for k in turns)
+        turns = [round(k) for k in turns]
+        if op.name in ("u3", "u") and turns[0] % 8 == 0:
+            return (turns[1] + turns[2]) % 2
+        return sum(k % 2 for k in turns)
 
     def count(circuit):
         t = 0
@@ -105,16 +119,36 @@ def t_content(text):
             elif op.name == "if_else":
                 t += sum(count(block) for block in op.blocks if block is not None)
             elif op.name in ROTATIONS:
-                turns = [float(p) / (math.pi / 4) for p in op.params]
-                if all(abs(k - round(k)) < 1e-9 for k in turns):
-                    t += sum(round(k) % 2 for k in turns)
+                t += rotation(op)
             elif op.name not in CLIFFORDS and getattr(op, "definition", None) is not None:
                 key = (op.name, op.num_qubits, tuple(float(p) for p in op.params))
                 if key not in known:
                     known[key] = count(op.definition)
                 t += known[key]
         return t
-    return count(load(text))
+    return count(circuit)
+
+
+def two_qubit_gates(circuit):
+    """The two-qubit gates (cx, cz, swap) of a circuit with every gate seen
+    through as `t_gates` sees it: a ccx holds six; an opaque gate on two or
+    more qubits is one; inside conditions too."""
+    def count(circuit):
+        n = 0
+        for instruction in circuit.data:
+            op = instruction.operation
+            if op.name in ("cx", "cz", "swap"):
+                n += 1
+            elif op.name == "if_else":
+                n += sum(count(block) for block in op.blocks if block is not None)
+            elif op.name in ("barrier", "measure", "reset") or op.num_qubits < 2:
+                continue
+            elif getattr(op, "definition", None) is not None:
+                n += count(op.definition)
+            else:
+                n += 1
+        return n
+    return count(circuit)
 
 
 def deferred(circuit):

@@ -1,10 +1,11 @@
 """The command line: words from the process's argument vector, the usage
-errors and what the others end with, files, streams, and the warning about
-texts that are not one wire."""
+errors and what the others end with, files, streams, --json through a pipe,
+and the warning about texts that are neither one wire nor a program."""
 
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import warnings
@@ -15,20 +16,29 @@ import kestrel
 
 from conftest import CLI, EXAMPLES, USAGE, console_script, qasm, run
 
+# The command line as a shell runs it, and a reader of its standard output
+# at the other end of a pipe, as `jq` would be.
+CLI_SHELL = [shlex.quote(word) for word in CLI]
+READER = shlex.join([sys.executable, "-c", "import json, sys; json.dump(json.load(sys.stdin), "
+                                           "sys.stdout)"])
+
 # A circuit no rule simplifies: the output equals the input.
 PLAIN = qasm("h q[0];", "t q[0];", "sdg q[0];", "x q[0];", "tdg q[0];", "h q[0];")
 PLAIN_STATS = ("{'t_before': 2, 't_after': 2, 'depth_before': 6, 'depth_after': 6, "
                "'gates_before': 6, 'gates_after': 6}\n")
 TT_STATS = ("{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, "
             "'gates_before': 2, 'gates_after': 1}\n")
-TT_JSON = ('{"t_before": 2, "t_after": 0, "depth_before": 2, "depth_after": 1, '
-           '"gates_before": 2, "gates_after": 1}\n')
-# Three qubits, read as one wire: the default warns, --strict refuses.
+TT_JSON = {"qasm": qasm("s q[0];"), "stats": {"t_before": 2, "t_after": 0, "depth_before": 2,
+                                               "depth_after": 1, "gates_before": 2,
+                                               "gates_after": 1}}
+# Three qubits: read per qubit, as --per-qubit reads it.
 WIDE = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\nt q[0];\ncx q[0],q[1];\nt q[2];\n'
         'rz(0.3) q[1];\n')
-WIDE_WARNING = ('the input was read as one wire, but line 3 declares more than one qubit (3 in '
-                'all): "qreg q[3];". The result is not equivalent to the program; --per-qubit, '
-                '--method rotation-merging or --method phase-polynomial read whole programs.')
+# No program: read as one wire, with a warning; --strict refuses.
+FOLDED = "t q[0];\nt q[2];\nt q[0];\n"
+FOLDED_WARNING = ('the input was read as one wire, but line 2 applies a gate to a qubit other '
+                  'than q[0]: "t q[2];". The result is not equivalent to the program, and the '
+                  'input is no whole program either: line 1, column 1: ')
 
 
 @pytest.fixture
@@ -37,10 +47,12 @@ def files(tmp_path):
     (tmp_path / "--stats").write_text(PLAIN)
     (tmp_path / "tt.qasm").write_text(qasm("t q[0];", "t q[0];"))
     (tmp_path / "wide.qasm").write_text(WIDE)
+    (tmp_path / "folded.qasm").write_text(FOLDED)
+    (tmp_path / "empty.qasm").write_text("")
     return tmp_path
 
 
-FILES = ["--stats", "plain.qasm", "tt.qasm", "wide.qasm"]
+FILES = ["--stats", "empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.qasm"]
 
 
 @pytest.mark.parametrize("args, stdout, stderr", [
@@ -48,22 +60,56 @@ FILES = ["--stats", "plain.qasm", "tt.qasm", "wide.qasm"]
     (["--in", "plain.qasm"], PLAIN, ""),
     (["--in=plain.qasm"], PLAIN, ""),
     (["--stats", "tt.qasm"], qasm("s q[0];"), TT_STATS),
-    (["tt.qasm", "--json"], qasm("s q[0];"), TT_JSON),
-    (["tt.qasm", "--json", "--stats"], qasm("s q[0];"), TT_JSON),
     (["tt.qasm", "--stats", "--phase"], qasm("s q[0];"), TT_STATS[:-2] + ", 'phase': 0}\n"),
+    (["tt.qasm", "--phase"], qasm("s q[0];"),
+     "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
     (["--in", "--stats"], PLAIN, ""),  # the word after --in, whatever it is
     (["--", "--stats"], PLAIN, ""),
     (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),  # a later --in replaces
-    (["wide.qasm", "--stats"], qasm("t q[0];", "cx q[0],q[0];", "t q[0];"),
-     f"kestrel: warning: {WIDE_WARNING}\n"
-     "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 3, "
-     "'gates_after': 3}\n"),
+    (["wide.qasm", "--stats"], WIDE,
+     "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, "
+     "'gates_after': 4}\n"),
     (["wide.qasm", "--per-qubit"], WIDE, ""),
+    (["folded.qasm"], qasm("t q[0];", "s q[0];"), f"kestrel: warning: {FOLDED_WARNING}"),
+    # An empty file gives the header, whatever the method.
+    (["empty.qasm", "--method", "rotation-merging"], qasm(), ""),
+    (["empty.qasm", "--method", "phase-polynomial"], qasm(), ""),
+    (["empty.qasm", "--per-qubit"], qasm(), ""),
+    (["empty.qasm", "--method", "normal-form"], qasm(),
+     "kestrel: warning: the input was read as one wire and holds no gate, so the result is the "
+     "empty circuit\n"),
 ])
 def test_invocations_that_run(files, args, stdout, stderr):
     result = run(CLI + args, files)
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, stdout, stderr)
+    printed = result.stderr.decode()
+    if stderr.endswith(": "):  # the reader's own words follow
+        printed = printed[:len(stderr)]
+    assert (result.returncode, result.stdout.decode(), printed) == (0, stdout, stderr)
     assert sorted(p.name for p in files.iterdir()) == FILES
+
+
+# --json: one JSON object on standard output, the text and the statistics,
+# for a pipe; --stats keeps its dictionary on standard error.
+@pytest.mark.parametrize("args, stderr", [
+    (["tt.qasm", "--json"], ""),
+    (["tt.qasm", "--json", "--stats"], TT_STATS),
+    (["--json", "--in", "-"], ""),
+])
+def test_json_through_a_pipe(files, args, stderr):
+    pipeline = subprocess.run(" ".join(CLI_SHELL + args) + " | " + READER, shell=True, cwd=files,
+                              input=qasm("t q[0];", "t q[0];").encode(), capture_output=True,
+                              timeout=300, check=False)
+    assert (pipeline.returncode, pipeline.stderr.decode()) == (0, stderr)
+    assert json.loads(pipeline.stdout) == TT_JSON
+
+
+def test_json_with_an_output_file(files):
+    result = run(CLI + ["wide.qasm", "--json", "--phase", "--out", "o.qasm"], files)
+    assert (files / "o.qasm").read_text() == WIDE
+    printed = json.loads(result.stdout)
+    assert printed["qasm"] == WIDE and printed["stats"]["phase"] == 0
+    assert (result.returncode, result.stderr) == (0, b"")
+    (files / "o.qasm").unlink()
 
 
 # Usage errors: status 2, the usage line and the message, nothing on
@@ -82,6 +128,10 @@ def test_invocations_that_run(files, args, stdout, stderr):
     (["plain.qasm", "-x"], "unknown option '-x'"),
     (["plain.qasm", "stray", "--out", "o.qasm"],
      "unexpected argument 'stray': the input is already 'plain.qasm'"),
+    (["--in", "plain.qasm", "stray"],
+     "unexpected argument 'stray': the input is already 'plain.qasm'"),
+    (["tt.qasm", "--in", "plain.qasm"],
+     "unexpected argument 'plain.qasm': the input is already 'tt.qasm'"),
     (["plain.qasm", "--stats=yes"], "--stats takes no value"),
     (["plain.qasm", "--iter-limit", "0"],
      "--iter-limit must be a whole number of at least 1, not '0'"),
@@ -119,22 +169,24 @@ def test_usage_errors(files, args, message):
      "FileNotFoundError: [Errno 2] No such file or directory: 'missing.qasm'\n"),
     (["tt.qasm", "--out", "no/such/dir.qasm", "--stats"],
      TT_STATS + "FileNotFoundError: [Errno 2] No such file or directory: 'no/such/dir.qasm'\n"),
-    (["wide.qasm", "--strict", "--out", "o.qasm", "--stats"],
-     f"ValueError: wide.qasm: {WIDE_WARNING}\n"),
+    (["folded.qasm", "--strict", "--out", "o.qasm", "--stats"],
+     f"ValueError: folded.qasm: {FOLDED_WARNING}"),
 ])
 def test_errors_after_the_words(files, args, stderr):
     result = run(CLI + args, files)
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (1, "", stderr)
+    assert (result.returncode, result.stdout.decode()) == (1, "")
+    assert result.stderr.decode().startswith(stderr)
     assert sorted(p.name for p in files.iterdir()) == FILES
 
 
 def test_strict_from_the_console_script(files):
-    result = run([str(console_script()), "wide.qasm", "--strict", "--out", "o.qasm"], files)
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (
-        1, "", f"kestrel: wide.qasm: {WIDE_WARNING}\n")
+    result = run([str(console_script()), "folded.qasm", "--strict", "--out", "o.qasm"], files)
+    assert (result.returncode, result.stdout.decode()) == (1, "")
+    assert result.stderr.decode().startswith(f"kestrel: folded.qasm: {FOLDED_WARNING}")
     assert not (files / "o.qasm").exists()
-    done = run([str(console_script()), "plain.qasm", "--strict", "--out", "o.qasm"], files)
-    assert (done.returncode, done.stderr, (files / "o.qasm").read_text()) == (0, b"", PLAIN)
+    for name, out in [("plain.qasm", PLAIN), ("wide.qasm", WIDE)]:
+        done = run([str(console_script()), name, "--strict", "--out", "o.qasm"], files)
+        assert (done.returncode, done.stderr, (files / "o.qasm").read_text()) == (0, b"", out)
 
 
 @pytest.mark.parametrize("stdin, args, stdout, stderr", [
@@ -177,9 +229,12 @@ def test_output_files_and_the_order_of_output(files):
     code = ("import sys, kestrel; sys.argv[1:] = ['--in', 'missing.qasm']; print('before');"
             "sys.stderr.write('note\\n'); kestrel.cli()")
     buffered = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
-    result = run([sys.executable, "-I", "-X", "utf8", "-c", code, "wide.qasm", "--stats"], files,
-                 stderr=subprocess.STDOUT, env=buffered)
-    assert result.stdout.decode().startswith(f"note\nbefore\nkestrel: warning: {WIDE_WARNING}\n{{")
+    result = run([sys.executable, "-I", "-X", "utf8", "-c", code, "folded.qasm", "--stats"],
+                 files, stderr=subprocess.STDOUT, env=buffered)
+    printed = result.stdout.decode()
+    assert printed.startswith(f"note\nbefore\nkestrel: warning: {FOLDED_WARNING}")
+    assert printed.endswith("\n{'t_before': 3, 't_after': 1, 'depth_before': 3, 'depth_after': 2, "
+                            "'gates_before': 3, 'gates_after': 2}\n" + qasm("t q[0];", "s q[0];"))
 
 
 def test_standard_output_that_cannot_be_written(files):
@@ -211,7 +266,7 @@ EXAMPLE_FILES = sorted(EXAMPLES.glob("*.qasm")) + sorted((EXAMPLES / "qasmbench"
 def test_examples_through_the_console_script(example):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        text, stats = kestrel.optimize_qasm(example.read_text())
+        text, stats = kestrel.optimize_qasm(example.read_bytes().decode())
     result = run([str(console_script()), str(example), "--stats"], EXAMPLES)
     assert (result.returncode, result.stdout.decode()) == (0, text)
     printed = result.stderr.decode()
@@ -225,4 +280,4 @@ def test_examples_through_the_console_script(example):
     strict = run([str(console_script()), str(example), "--strict", "--json"], EXAMPLES)
     assert strict.returncode == (1 if caught else 0)
     if not caught:
-        assert json.loads(strict.stderr) == stats
+        assert json.loads(strict.stdout) == {"qasm": text, "stats": stats}

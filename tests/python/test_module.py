@@ -5,6 +5,7 @@ import inspect
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 
@@ -28,6 +29,15 @@ def test_signature_shows_the_options():
     assert str(inspect.signature(kestrel.optimize_qasm)) == (
         "(qasm, *, method='saturation', per_qubit=False, phase=False, strict=False, "
         "iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0)")
+
+
+def test_the_command_line_entry_says_what_it_is():
+    assert kestrel.cli.__doc__.startswith(
+        "CLI entrypoint with no Python args (usable via console_scripts).\n"
+        "Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]")
+    assert kestrel.cli.__text_signature__ == "()"
+    stub = definitions(Path(kestrel.__file__).with_name("__init__.pyi"))["cli"]
+    assert ast.get_docstring(stub).startswith(kestrel.cli.__doc__.split("\n\n")[0])
 
 
 def keyword_options(function):

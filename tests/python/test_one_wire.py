@@ -1,20 +1,35 @@
-"""The one-wire methods on texts that are not one wire: kestrel.OneWireWarning,
-its message, strict=True, and texts that are one wire left as they were."""
+"""The one-wire methods (the default, saturation, and the normal form) on
+texts that are not one wire: a program of several qubits, or one holding
+lines the line reader drops, is read per qubit, exactly as per_qubit=True
+reads it, and the result is a program equivalent to it (Qiskit's Operator);
+explain() says which reading was used and why. Only a text that holds no
+gate, or that is neither one wire nor a program, warns with
+kestrel.OneWireWarning, and strict=True makes that an error. Texts that are
+one wire are read line by line, as always (their bytes: test_bench_golden.py
+and test_small_digests.py)."""
 
 import sys
 import warnings
 
 import pytest
+from qiskit import QuantumCircuit, qasm2
+from qiskit.quantum_info import Operator
 
 import kestrel
 from conftest import EXAMPLES, REPO, qasm
+from programs import deferred, load, program_paths, program_text
 
 sys.path.insert(0, str(REPO / "bench"))
 import circuits  # noqa: E402
 
 HEADER3 = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\n'
-WHOLE = ('per_qubit=True, method="rotation-merging" or method="phase-polynomial" read whole '
-         'programs.')
+METHODS = ["saturation", "normal-form"]
+
+
+def equivalent(text, out):
+    """Whether Qiskit reads `out` as `text`'s circuit up to a global phase,
+    measurements, resets and conditions deferred onto extra qubits."""
+    return Operator(deferred(load(out))).equiv(Operator(deferred(load(text))))
 
 
 def call(text, **options):
@@ -25,84 +40,158 @@ def call(text, **options):
     return result, [(w.category, str(w.message)) for w in caught]
 
 
-@pytest.mark.parametrize("text, finding", [
-    # The reports that brought the check: three qubits folded into one.
-    (HEADER3 + "t q[0];\ncx q[0],q[1];\nt q[2];\nrz(0.3) q[1];\n",
+# Programs the line reader would misread, and the line it would part at.
+NOT_ONE_WIRE = [
+    (HEADER3 + "t q[0];\ncx q[0],q[1];\nt q[2];\nrz(0.3) q[1];\nt q[0];\n",
      'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
-    ("t q[0];\nt q[2];\n", 'line 2 applies a gate to a qubit other than q[0]: "t q[2];"'),
-    (qasm("h q[0];", "measure q[0] -> c[0];"),
-     'line 5 holds a measurement, which the reader drops: "measure q[0] -> c[0];"'),
-    (qasm("h q[0];", "reset q[0];"), 'line 5 holds a reset, which the reader drops'),
-    (qasm("h q[0];", "if(c==1) x q[0];"), 'line 5 holds a statement under if, which'),
-    (qasm("h q[0];", "u(0,0,pi/4) q[0];"),
+    (qasm("creg c[1];", "h q[0];", "measure q[0] -> c[0];", "t q[0];", "t q[0];"),
+     'line 6 holds a measurement, which the reader drops: "measure q[0] -> c[0];"'),
+    (qasm("t q[0];", "reset q[0];", "t q[0];"), 'line 5 holds a reset, which the reader drops'),
+    (qasm("creg c[1];", "h q[0];", "if(c==1) x q[0];", "h q[0];"),
+     'line 6 holds a statement under if, which the reader drops: "if(c==1) x q[0];"'),
+    (qasm("t q[0];", "u(0,0,pi/4) q[0];", "t q[0];"),
      'line 5 holds a gate with parameters, which the reader drops: "u(0,0,pi/4) q[0];"'),
-    (qasm("h q[0];", "y q[0];"),
+    (qasm("h q[0];", "y q[0];", "h q[0];"),
      'line 5 holds a gate or statement the reader does not know, and drops: "y q[0];"'),
-    (qasm("h q[0]; t q[0];"), 'line 4 holds a gate the reader drops'),
-    (qasm("gate g a", "{", "  t a;", "}", "g q[0];"),
+    (qasm("h q[0]; t q[0];", "t q[0];"),
+     'line 4 holds a gate the reader drops (it reads the one gate a line starts with)'),
+    (qasm("gate g a", "{", "  t a;", "}", "g q[0];", "g q[0];"),
      'line 6, in a gate definition, is read as a gate of the wire: "t a;"'),
-])
-def test_a_text_that_is_not_one_wire_warns_and_strict_refuses(text, finding):
-    for options in ({}, {"method": "normal-form"}):
-        (out, stats), caught = call(text, **options)
-        assert len(caught) == 1
-        category, message = caught[0]
-        assert category is kestrel.OneWireWarning and issubclass(category, UserWarning)
-        assert message.startswith("the text was read as one wire, but " + finding)
-        assert message.endswith(". The result is not equivalent to the program; " + WHOLE)
-        with pytest.raises(ValueError) as refused:
-            kestrel.optimize_qasm(text, strict=True, **options)
-        assert str(refused.value) == message
-        # The result is what it was before the warning.
-        assert out.startswith('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n')
+    # No gate the line reader reads, but a program all the same.
+    (HEADER3 + "ccx q[0],q[1],q[2];\n",
+     'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
+    (qasm("creg c[1];", "measure q[0] -> c[0];"), 'line 5 holds a measurement'),
+]
 
 
-@pytest.mark.parametrize("text", ["", "   \n", qasm(), "examples/t_pairs.qasm"])
+@pytest.mark.parametrize("method", METHODS)
+@pytest.mark.parametrize("text, reason", NOT_ONE_WIRE)
+def test_a_program_that_is_not_one_wire_is_read_per_qubit(text, reason, method):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        result = kestrel.optimize_qasm(text, method=method, strict=True)
+    assert result == kestrel.optimize_qasm(text, method=method, per_qubit=True)
+    assert equivalent(text, result[0])
+    if method == "saturation":
+        report = kestrel.explain(text)
+        assert (report.text, report.stats) == result
+        assert report.reading == "per qubit" and report.reading_reason.startswith(reason)
+        assert (report.stop_reason, report.iterations, report.dot) == (None, [], None)
+        assert repr(report).startswith("Report(reading='per qubit', reading_reason='line ")
+
+
+def library_circuits():
+    """Circuits of Qiskit's library as qasm2.dumps writes them, their blocks
+    as gate definitions: what the default once returned unreadable."""
+    from qiskit.circuit.library import (CDKMRippleCarryAdder, HRSCumulativeMultiplier,
+                                        IntegerComparator, MCXGate, grover_operator)
+    oracle = QuantumCircuit(3)
+    oracle.h(2)
+    oracle.ccx(0, 1, 2)
+    oracle.h(2)
+    mcx = QuantumCircuit(4)
+    mcx.append(MCXGate(3), [0, 1, 2, 3])
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        made = {"ripple-carry adder": CDKMRippleCarryAdder(2),
+                "comparator": IntegerComparator(2, 1), "grover": grover_operator(oracle),
+                "mcx": mcx, "multiplier": HRSCumulativeMultiplier(1)}
+    return {name: qasm2.dumps(circuit) for name, circuit in made.items()}
+
+
+SMALL_PROGRAMS = {p.name: program_text(p) for p in
+                  [EXAMPLES / "toffoli_twice.qasm"] + program_paths("qasmbench")
+                  if load(program_text(p)).num_qubits <= 5}
+
+
+@pytest.mark.parametrize("method", METHODS)
+@pytest.mark.parametrize("name, text", list(library_circuits().items()) +
+                         list(SMALL_PROGRAMS.items()))
+def test_whole_programs_come_back_equivalent(name, text, method):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", kestrel.OneWireWarning)
+        out, stats = kestrel.optimize_qasm(text, method=method)
+    assert load(out).num_qubits == load(text).num_qubits  # Qiskit reads what was written
+    assert equivalent(text, out)
+    assert stats["gates_after"] <= stats["gates_before"]
+
+
+# Texts that are no program: the one-wire reading, with a warning that says
+# where it parts from the program and why the text is no program either.
+NO_PROGRAM = [
+    ("t q[0];\nt q[2];\n",
+     'the text was read as one wire, but line 2 applies a gate to a qubit other than q[0]: '
+     '"t q[2];". The result is not equivalent to the program, and the text is no whole program '
+     'either: line 1, column 1: expected '),
+    (HEADER3 + "h q[0];\ncx q[0],q[0];\n",
+     'the text was read as one wire, but line 3 declares more than one qubit (3 in all): '
+     '"qreg q[3];". The result is not equivalent to the program, and the text is no whole '
+     "program either: line 5, column 1: expected distinct qubits in each application of 'cx': "
+     '"cx q[0],q[0];"'),
+    # A wrong number of qubits: the line is quoted.
+    (HEADER3 + "ccx q[0],q[1];\n",
+     "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
+     "file name given in place of the file's text is the usual cause (pass open(name).read()), "
+     "and the text is no whole program either: line 4, column 1: expected 0 parameters and 3 "
+     "qubits for 'ccx', found 0 and 2: \"ccx q[0],q[1];\""),
+    ("examples/t_pairs.qasm",
+     "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
+     "file name given in place of the file's text is the usual cause (pass open(name).read()), "
+     "and the text is no whole program either: line 1, column 1: "),
+]
+
+
+@pytest.mark.parametrize("method", METHODS)
+@pytest.mark.parametrize("text, message", NO_PROGRAM)
+def test_a_text_that_is_no_program_warns_and_strict_refuses(text, message, method):
+    (out, _), caught = call(text, method=method)
+    assert len(caught) == 1
+    category, said = caught[0]
+    assert category is kestrel.OneWireWarning and issubclass(category, UserWarning)
+    assert said.startswith(message)
+    with pytest.raises(ValueError) as refused:
+        kestrel.optimize_qasm(text, method=method, strict=True)
+    assert str(refused.value) == said
+    assert out.startswith('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n')
+
+
+@pytest.mark.parametrize("text", ["", "   \n", qasm(), qasm("creg c[1];", "barrier q[0];")])
 def test_no_gate_at_all_warns_and_names_the_usual_cause(text):
     (out, stats), caught = call(text)
     assert out == qasm() and stats["gates_before"] == 0
-    assert [c for c, _ in caught] == [kestrel.OneWireWarning]
-    assert caught[0][1] == ("the text was read as one wire and holds no gate, so the result is "
-                            "the empty circuit; a file name given in place of the file's text is "
-                            "the usual cause (pass open(name).read())")
-
-
-def test_the_message_names_every_method_that_reads_whole_programs():
-    with pytest.raises(ValueError) as refused:
-        kestrel.optimize_qasm(HEADER3 + "h q[0];\n", strict=True)
-    # The methods of the table that read whole programs; the one-wire ones are not named.
-    assert 'method="rotation-merging"' in str(refused.value)
-    assert 'method="phase-polynomial"' in str(refused.value)
-    assert 'method="saturation"' not in str(refused.value)
-    assert set(kestrel._methods) == {"saturation", "normal-form", "rotation-merging",
-                                     "phase-polynomial"}
+    assert caught == [(kestrel.OneWireWarning,
+                       "the text was read as one wire and holds no gate, so the result is the "
+                       "empty circuit; a file name given in place of the file's text is the "
+                       "usual cause (pass open(name).read())")]
 
 
 def test_the_warning_points_at_the_caller_and_follows_the_filters():
+    text = "t q[0];\nt q[2];\nt q[0];\n"
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        kestrel.optimize_qasm(HEADER3)
+        kestrel.optimize_qasm(text)
     assert caught[0].filename == __file__
     with warnings.catch_warnings():
         warnings.simplefilter("error", kestrel.OneWireWarning)
         with pytest.raises(kestrel.OneWireWarning):
-            kestrel.optimize_qasm(HEADER3 + "h q[0];\n")
+            kestrel.optimize_qasm(text)
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         warnings.filterwarnings("ignore", category=kestrel.OneWireWarning)
-        assert kestrel.optimize_qasm(HEADER3 + "t q[0];\nt q[0];\n")[1]["t_after"] == 0
+        assert kestrel.optimize_qasm(text)[1]["t_after"] == 1
 
 
 def test_explain_warns_and_refuses_as_optimize_qasm_does():
-    text = HEADER3 + "t q[0];\nt q[1];\n"
-    with pytest.warns(kestrel.OneWireWarning, match="line 3 declares"):
+    text = "t q[0];\nt q[2];\nt q[0];\n"
+    with pytest.warns(kestrel.OneWireWarning, match="line 2 applies"):
         report = kestrel.explain(text)
     assert (report.text, report.stats) == call(text)[0]
-    with pytest.raises(ValueError, match="line 3 declares"):
+    assert (report.reading, report.reading_reason) == ("one wire", None)
+    with pytest.raises(ValueError, match="line 2 applies"):
         kestrel.explain(text, strict=True)
 
 
-@pytest.mark.parametrize("options", [{"per_qubit": True}, {"method": "rotation-merging"},
+@pytest.mark.parametrize("options", [{}, {"per_qubit": True}, {"method": "rotation-merging"},
                                      {"per_qubit": True, "method": "normal-form"}])
 def test_whole_program_reading_never_warns(options):
     text = HEADER3 + "t q[0];\ncx q[0],q[1];\nt q[2];\nrz(0.3) q[1];\n"
@@ -112,22 +201,22 @@ def test_whole_program_reading_never_warns(options):
 
 
 @pytest.mark.parametrize("path", sorted(EXAMPLES.glob("*.qasm")), ids=lambda p: p.name)
-def test_the_one_wire_examples_do_not_warn(path):
-    # toffoli_twice is a program of three qubits, made for the whole-program methods.
+def test_the_examples_do_not_warn(path):
+    # toffoli_twice is a program of three qubits, read per qubit; the others
+    # are one wire.
     text = path.read_text()
-    warns = path.name == "toffoli_twice.qasm"
     result, caught = call(text)
-    assert [c for c, _ in caught] == ([kestrel.OneWireWarning] if warns else [])
-    if not warns:
-        assert kestrel.optimize_qasm(text, strict=True) == result
+    assert caught == []
+    assert kestrel.optimize_qasm(text, strict=True) == result
+    per_qubit = path.name == "toffoli_twice.qasm"
+    assert kestrel.explain(text).reading == ("per qubit" if per_qubit else "one wire")
 
 
-def test_the_benchmarks_one_wire_family_does_not_warn():
-    # The family the golden and digest checks read as one qubit; the family
-    # with cx declares two qubits and warns (its outputs stay as recorded:
-    # test_bench_golden.py and test_small_digests.py).
+def test_the_benchmarks_families_are_one_wire():
+    # What the golden and digest checks read: both families, the one with cx
+    # written "cx q[0],q[0];", are one wire and read line by line.
     for gates in circuits.QUICK_SIZES:
         for family in circuits.FAMILIES:
             text = circuits.circuit(family, gates)
-            _, caught = call(text, method="normal-form")
-            assert len(caught) == (0 if family == "clifford_t" else 1), (family, gates)
+            (_, stats), caught = call(text, method="normal-form")
+            assert not caught and stats["gates_before"] == gates, (family, gates)

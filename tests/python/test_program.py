@@ -63,14 +63,14 @@ def test_version_matches_the_package_metadata(program, tmp_path):
         0, f"kestrel {kestrel.__version__}\n".encode(), b"")
 
 
-def test_help_lists_every_option_the_readme_documents(program, tmp_path):
+def test_help_lists_every_option_the_docs_document(program, tmp_path):
     result = run(program + ["--in", "tt.qasm", "--help"], tmp_path)
     assert (result.returncode, result.stderr) == (0, b"")
     help_text = result.stdout.decode()
     assert help_text.startswith(USAGE)
     listed = re.findall(r"^  (?:-[a-z], )?(--[a-z-]+)", help_text, re.MULTILINE)
-    readme = (REPO / "README.md").read_text()
-    documented = set(re.findall(r"^\| `(--[a-z-]+)", readme, re.MULTILINE))
+    page = (REPO / "docs" / "command-line.md").read_text()
+    documented = set(re.findall(r"^\| `(--[a-z-]+)", page, re.MULTILINE))
     assert len(listed) == len(set(listed)) and set(listed) == documented
 
 

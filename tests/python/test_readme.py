@@ -1,19 +1,33 @@
-"""The examples in README.md show what kestrel really prints."""
+"""The examples in README.md and in docs/ show what kestrel really prints."""
 
 import doctest
 import re
 
+import pytest
+
 from conftest import REPO, console_script, run
 
-README = REPO / "README.md"
+PAGES = [REPO / "README.md"] + sorted((REPO / "docs").glob("*.md"))
+NAMES = [str(page.relative_to(REPO)) for page in PAGES]
 
 
-def test_python_examples():
-    failures, attempted = doctest.testfile(
-        str(README), module_relative=False,
+@pytest.mark.parametrize("page", PAGES, ids=NAMES)
+def test_python_examples(page):
+    failures, _ = doctest.testfile(
+        str(page), module_relative=False,
         optionflags=doctest.NORMALIZE_WHITESPACE | doctest.ELLIPSIS)
-    assert attempted > 0
     assert failures == 0
+
+
+def test_every_page_is_linked_and_the_readme_is_short():
+    readme = PAGES[0].read_text()
+    assert len(readme.splitlines()) <= 300
+    for name in NAMES[1:]:
+        assert f"]({name})" in readme, name
+    # Each page's own links point at files that exist.
+    for page in PAGES:
+        for target in re.findall(r"\]\(([^)#:]+)(?:#[^)]*)?\)", page.read_text()):
+            assert (page.parent / target).exists(), (page.name, target)
 
 
 def comparable(text: str) -> list[list[str]]:
@@ -21,11 +35,11 @@ def comparable(text: str) -> list[list[str]]:
     return [re.sub(r"\b\d+\.\d{3}\b", "", line).split() for line in text.splitlines()]
 
 
-def test_shell_examples():
+@pytest.mark.parametrize("page", PAGES, ids=NAMES)
+def test_shell_examples(page):
     # Each block is "$ kestrel <args> [> /dev/null]", then standard error (the
     # statistics line and any report) and standard output, indented by four spaces.
-    blocks = re.findall(r"^    \$ kestrel (.*)\n((?:    .*\n)+)", README.read_text(), re.M)
-    assert blocks
+    blocks = re.findall(r"^    \$ kestrel (.*)\n((?:    .*\n)+)", page.read_text(), re.M)
     for command, shown in blocks:
         args = command.removesuffix(" > /dev/null").split()
         result = run([str(console_script())] + args, REPO)

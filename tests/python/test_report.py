@@ -169,8 +169,10 @@ class TestCommandLine:
         assert result.returncode == 0, result.stderr
         report = kestrel.explain(T_PAIRS, iter_limit=2, node_limit=500, time_limit=9.5)
         assert result.stdout.decode() == report.text
-        stats, header, *rows, last = result.stderr.decode().splitlines()
+        stats, reading, header, *rows, last = result.stderr.decode().splitlines()
         assert stats == str(report.stats)
+        assert (reading, report.reading, report.reading_reason) == (
+            "read as one wire", "one wire", None)
         assert header.split() == ["iteration", "nodes", "classes", "search", "ms", "apply", "ms",
                                   "rebuild", "ms", "applied", "banned"]
         assert [row.split()[:3] for row in rows] == [
@@ -188,6 +190,19 @@ class TestCommandLine:
         assert result.stdout.decode() == kestrel.optimize_qasm(
             T_PAIRS, time_limit=10**400, iter_limit=10**400, node_limit=10**400)[0]
         assert result.stdout.decode() == kestrel.optimize_qasm(T_PAIRS)[0]
+
+    def test_a_program_read_per_qubit_is_reported_so(self, tmp_path):
+        text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\nt q[0];\nt q[0];\n'
+                'cx q[0],q[1];\n')
+        (tmp_path / "in.qasm").write_text(text)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--report", "--dot",
+                      "e.dot"], tmp_path)
+        assert (result.returncode, result.stdout.decode()) == (0, kestrel.optimize_qasm(text)[0])
+        assert result.stderr.decode() == (
+            'read per qubit, since line 3 declares more than one qubit (2 in all): "qreg q[2];"; '
+            "each qubit's runs were saturated on their own, with no report of the runs\n"
+            "kestrel: no e-graph was built (the input was read per qubit); no dot file written\n")
+        assert not (tmp_path / "e.dot").exists()
 
     def test_too_large_to_draw_says_so_and_writes_nothing(self, tmp_path):
         (tmp_path / "in.qasm").write_text(LONG)

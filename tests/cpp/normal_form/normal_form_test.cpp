@@ -310,13 +310,15 @@ TEST(NormalFormWire, CnotsSplitRunsAndCancelAroundNothing) {
 }
 
 TEST(NormalFormWire, StatisticsAndIgnoredLinesAsInTheDefault) {
+  // Lines the one-wire reader passes over in a text that is one wire.
   const std::string text =
-      "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\ncreg c[2];\n"
-      "t q[0];\nrz(pi/4) q[0];\nt q[1];\nmeasure q[0] -> c[0];\ncx q[0],q[1];\n";
+      "qreg q[1];\ncreg c[2];\nbarrier q[0];\n// t q[0];\nt q[0];\n  tdg q[0];\nt q[0];\n"
+      "cx q[0],q[0];\nt q[0];\n";
   const PipelineResult result = run_pipeline(text, kNormalForm);
-  EXPECT_EQ(result.qasm, std::string(kQasmHeader) + "s q[0];\ncx q[0],q[0];\n");
-  EXPECT_EQ(result.before, (CircuitStats{.t = 2, .gates = 3, .depth = 3}));
-  EXPECT_EQ(result.after, (CircuitStats{.t = 0, .gates = 2, .depth = 2}));
+  EXPECT_EQ(result.qasm, std::string(kQasmHeader) + "t q[0];\ncx q[0],q[0];\nt q[0];\n");
+  EXPECT_EQ(result.before, (CircuitStats{.t = 4, .gates = 5, .depth = 5}));
+  EXPECT_EQ(result.after, (CircuitStats{.t = 2, .gates = 3, .depth = 3}));
+  EXPECT_EQ(result.reading, TextReading::OneWire);
   const PipelineResult empty = run_pipeline("creg c[1];\n", kNormalForm);
   EXPECT_EQ(empty.qasm, kQasmHeader);
   EXPECT_EQ(empty.after, CircuitStats{});

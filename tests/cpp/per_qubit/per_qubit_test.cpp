@@ -140,9 +140,10 @@ TEST(PerQubitPass, StatisticsOfWholePrograms) {
       // A barrier adds no level but aligns its qubits.
       {"h q[0]; h q[0]; barrier q[0],q[1]; h q[1];", {0, 3, 3}},
       {"h q[0]; barrier q; h q[2];", {0, 2, 2}},
-      // Broadcasts count once per instance; a custom gate is one operation.
+      // Broadcasts count once per instance; a custom gate is one operation,
+      // whose T gates count.
       {"t q; cx q[0],q[1];", {3, 4, 2}},
-      {"gate g a, b { h a; t b; cx a, b; } g q[0], q[1]; g q[1], q[2];", {0, 2, 2}},
+      {"gate g a, b { h a; t b; cx a, b; } g q[0], q[1]; g q[1], q[2];", {2, 2, 2}},
       // A measurement takes its clbit; measure, reset and barrier are no gates.
       {"measure q[0] -> c[0]; measure q[1] -> c[0];", {0, 0, 2}},
       {"reset q[0]; reset q;", {0, 0, 2}},

@@ -101,27 +101,41 @@ TEST(Options, MessageAboutATextThatIsNotOneWire) {
   wire.line = 3;
   wire.text = "qreg q[3];";
   wire.qubits = 3;
+  wire.not_a_program = "line 5, column 1: expected distinct qubits in each application of 'cx'";
   EXPECT_EQ(one_wire_message(wire, Spelling::Python),
             "the text was read as one wire, but line 3 declares more than one qubit (3 in all): "
-            "\"qreg q[3];\". The result is not equivalent to the program; per_qubit=True, "
-            "method=\"rotation-merging\" or method=\"phase-polynomial\" read whole programs.");
+            "\"qreg q[3];\". The result is not equivalent to the program, and the text is no "
+            "whole program either: line 5, column 1: expected distinct qubits in each "
+            "application of 'cx'");
   wire.kind = WireFinding::Kind::OtherQubit;
   wire.wire = "q[0]";
+  EXPECT_TRUE(one_wire_message(wire, Spelling::CommandLine)
+                  .starts_with("the input was read as one wire, but line 3 applies a gate to a "
+                               "qubit other than q[0]: \"qreg q[3];\". The result is not "
+                               "equivalent to the program, and the input is no whole program"));
+  EXPECT_EQ(finding_text(wire), "line 3 applies a gate to a qubit other than q[0]: \"qreg q[3];\"");
+  // A text with no gate the reader reads ("ccx q[0],q[1];" alone): the empty
+  // circuit, with why the text is no program.
+  wire.no_gate = true;
   EXPECT_EQ(one_wire_message(wire, Spelling::CommandLine),
-            "the input was read as one wire, but line 3 applies a gate to a qubit other than "
-            "q[0]: \"qreg q[3];\". The result is not equivalent to the program; --per-qubit, "
-            "--method rotation-merging or --method phase-polynomial read whole programs.");
+            "the input was read as one wire and holds no gate, so the result is the empty "
+            "circuit, and the input is no whole program either: line 5, column 1: expected "
+            "distinct qubits in each application of 'cx'");
   wire.kind = WireFinding::Kind::NoGate;
-  EXPECT_NE(one_wire_message(wire, Spelling::Python).find("open(name).read()"),
-            std::string::npos);
+  wire.not_a_program.clear();
+  EXPECT_EQ(one_wire_message(wire, Spelling::Python),
+            "the text was read as one wire and holds no gate, so the result is the empty "
+            "circuit; a file name given in place of the file's text is the usual cause (pass "
+            "open(name).read())");
 }
 
 TEST(CommandLine, Words) {
-  const CommandLine plain = words({"c.qasm", "--method=normal-form", "--stats", "--iter-limit",
-                                   "7", "--in", "d.qasm", "--phase", "--strict", "--json"});
+  const CommandLine plain = words({"--in", "c.qasm", "--method=normal-form", "--stats",
+                                   "--iter-limit", "7", "--in", "d.qasm", "--phase", "--strict",
+                                   "--json"});
   ASSERT_FALSE(plain.error) << *plain.error;
   const Invocation& o = plain.invocation;
-  EXPECT_EQ(o.in, "d.qasm");  // --in replaces the file given before
+  EXPECT_EQ(o.in, "d.qasm");  // a later --in replaces the earlier one
   EXPECT_EQ(o.pipeline.method, Method::NormalForm);
   EXPECT_EQ(o.pipeline.limits.iter_limit, 7u);
   EXPECT_TRUE(o.stats && o.json && o.strict && o.pipeline.phase);
@@ -143,6 +157,10 @@ TEST(CommandLine, Words) {
       {{"a.qasm", "-iter_limit=3"}, "unknown option '-iter_limit=3' (did you mean '--iter-limit'?)"},
       {{"a.qasm", "---"}, "unknown option '---'"},
       {{"a.qasm", "b.qasm"}, "unexpected argument 'b.qasm': the input is already 'a.qasm'"},
+      {{"--in", "f.qasm", "stray"}, "unexpected argument 'stray': the input is already 'f.qasm'"},
+      {{"a.qasm", "--in", "b.qasm"}, "unexpected argument 'b.qasm': the input is already 'a.qasm'"},
+      {{"a.qasm", "--in=-"}, "unexpected argument '-': the input is already 'a.qasm'"},
+      {{"--in", "a.qasm", "--", "-"}, "unexpected argument '-': the input is already 'a.qasm'"},
       {{"a.qasm", "--in"}, "--in needs a value (FILE)"},
       {{"a.qasm", "--stats=yes"}, "--stats takes no value"},
       {{"a.qasm", "--iter-limit", "0"},
@@ -166,7 +184,7 @@ TEST(CommandLine, Words) {
 
 // A method and its own option are one row each: the phase-polynomial
 // method's `ancillas` is read, checked, refused with another method and
-// shown in the signatures, the help and the one-wire warning from its rows.
+// shown in the signatures and the help from its rows.
 TEST(Options, AMethodAndItsOptionAreOneRowEach) {
   const char* const qasm[] = {"qasm"};
   EXPECT_NE(python_signature("optimize_qasm", qasm, kOptimizeQasm).find(", ancillas=0"),
@@ -183,13 +201,6 @@ TEST(Options, AMethodAndItsOptionAreOneRowEach) {
             "--ancillas applies to method 'phase-polynomial' only, not 'saturation'");
   EXPECT_EQ(words({"a.qasm", "--method", "phase-polynomial", "--ancillas=-1"}).error,
             "--ancillas must be a whole number of at least 0, not '-1'");
-
-  WireFinding wire;
-  wire.kind = WireFinding::Kind::Measurement;
-  EXPECT_NE(one_wire_message(wire, Spelling::Python)
-                .find("per_qubit=True, method=\"rotation-merging\" or "
-                      "method=\"phase-polynomial\" read whole programs"),
-            std::string::npos);
 }
 
 TEST(Options, AMalformedTableIsRefused) {
@@ -207,27 +218,44 @@ TEST(Options, AMalformedTableIsRefused) {
   static_assert(!well_formed(kWrongSlot));
 }
 
-// The pipeline reports a finding for every way it reads a text as one wire,
-// and none when it reads a whole program.
-TEST(Options, EveryOneWirePathReportsItsFinding) {
-  const std::string text = "OPENQASM 2.0;\nqreg q[2];\nt q[0];\ncx q[0],q[1];\nt q[0];\n";
-  for (const auto& [method, per_qubit, kind] :
-       {std::tuple{Method::Saturation, false, WireFinding::Kind::Qubits},
-        std::tuple{Method::NormalForm, false, WireFinding::Kind::Qubits},
-        std::tuple{Method::Saturation, true, WireFinding::Kind::None},
-        std::tuple{Method::RotationMerging, false, WireFinding::Kind::None}}) {
+// A one-wire method reads a text that is not one wire per qubit, as
+// `per_qubit` does, and says why; it warns only about a text that is no
+// program either, or that holds nothing at all.
+TEST(Options, EveryOneWirePathReadsAWholeProgramPerQubit) {
+  const std::string text = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\nt q[0];\n"
+                           "cx q[0],q[1];\nt q[0];\n";
+  for (const auto& [method, per_qubit, reading, reason] :
+       {std::tuple{Method::Saturation, false, TextReading::PerQubit, WireFinding::Kind::Qubits},
+        std::tuple{Method::NormalForm, false, TextReading::PerQubit, WireFinding::Kind::Qubits},
+        std::tuple{Method::Saturation, true, TextReading::PerQubit, WireFinding::Kind::None},
+        std::tuple{Method::RotationMerging, false, TextReading::Program,
+                   WireFinding::Kind::None}}) {
     PipelineOptions options;
     options.method = method;
     options.per_qubit = per_qubit;
-    EXPECT_EQ(run_pipeline(text, options).wire.kind, kind);
+    const PipelineResult result = run_pipeline(text, options);
+    EXPECT_EQ(result.wire.kind, WireFinding::Kind::None);
+    EXPECT_EQ(result.reading, reading);
+    EXPECT_EQ(result.per_qubit_reason.kind, reason);
+    PipelineOptions whole = options;
+    whole.per_qubit = true;
+    EXPECT_EQ(result.qasm, run_pipeline(text, whole).qasm);
   }
   RunReport report;
-  EXPECT_EQ(run_pipeline(text, {}, {.report = &report}).wire.kind, WireFinding::Kind::Qubits);
+  EXPECT_EQ(run_pipeline(text, {}, {.report = &report}).reading, TextReading::PerQubit);
+  // No program: the one-wire reading, with its finding and the reader's message.
+  const PipelineResult folded = run_pipeline("qreg q[2];\nt q[0];\nt q[1];\n");
+  EXPECT_EQ(folded.reading, TextReading::OneWire);
+  EXPECT_EQ(folded.wire.kind, WireFinding::Kind::Qubits);
+  EXPECT_NE(folded.wire.not_a_program.find("line 2"), std::string::npos)
+      << folded.wire.not_a_program;
   // Past the node limit the text is written as read, and checked the same way.
-  std::string long_text = "OPENQASM 2.0;\nqreg q[1];\n";
+  std::string long_text = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[1];\n";
   for (int k = 0; k < 20'000; ++k) long_text += "t q[0];\n";
-  EXPECT_EQ(run_pipeline(long_text).wire.kind, WireFinding::Kind::None);
-  EXPECT_EQ(run_pipeline(long_text + "t q[1];\n").wire.kind, WireFinding::Kind::OtherQubit);
+  EXPECT_EQ(run_pipeline(long_text).reading, TextReading::OneWire);
+  const PipelineResult wider = run_pipeline(long_text + "t q[1];\n");
+  EXPECT_EQ(wider.reading, TextReading::OneWire);  // q[1] is no qubit of the program
+  EXPECT_EQ(wider.wire.kind, WireFinding::Kind::OtherQubit);
 }
 
 }  // namespace

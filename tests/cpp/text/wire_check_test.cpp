@@ -37,8 +37,8 @@ TEST(WireCheck, FirstFinding) {
       // No gate at all.
       {"", Kind::NoGate},
       {kHeader, Kind::NoGate},
-      {"circuits/grover.qasm", Kind::NoGate},  // a file name given for its text
-      {"OPENQASM 2.0;\nqreg q[3];\nmeasure q[0] -> c[0];\n", Kind::NoGate},
+      {"circuits/grover.qasm", Kind::UnknownStatement, 1},  // a file name given for its text
+      {kHeader + "creg c[1];\nbarrier q[0];\n", Kind::NoGate},
       // More than one qubit.
       {"OPENQASM 2.0;\nqreg q[3];\nt q[0];\n", Kind::Qubits, 2},
       {kHeader + "qreg r[1];\nh q[0];\n", Kind::Qubits, 4},
@@ -64,7 +64,10 @@ TEST(WireCheck, FirstFinding) {
       // The first line that differs is the one found.
       {kHeader + "t q[0];\nt q[1];\nmeasure q[0] -> c[0];\n", Kind::OtherQubit, 5},
       {kHeader + "measure q[0] -> c[0];\nt q[1];\n", Kind::Measurement, 4},
-      {kHeader + "measure q[0] -> c[0];\n", Kind::NoGate},
+      // A finding wins over a text without any gate the reader reads.
+      {kHeader + "measure q[0] -> c[0];\n", Kind::Measurement, 4},
+      {"OPENQASM 2.0;\nqreg q[3];\nmeasure q[0] -> c[0];\n", Kind::Qubits, 2},
+      {kHeader + "ccx q[0],q[1];\n", Kind::UnknownStatement, 4},
   };
   for (const Case& c : cases) {
     const WireFinding listed = read_wire(c.text).wire;
@@ -85,6 +88,12 @@ TEST(WireCheck, WhatAFindingHolds) {
   EXPECT_EQ(qubits.line, 1u);
   EXPECT_EQ(qubits.qubits, 2u);
   EXPECT_EQ(qubits.text, "qreg a[2];");
+
+  // Whether a gate was read, also past the finding.
+  EXPECT_FALSE(qubits.no_gate);
+  EXPECT_TRUE(read_wire("qreg a[2];\nccx a[0],a[1];\n").wire.no_gate);
+  EXPECT_EQ(quoted_line("h q[0];\n\t ccx a[0],a[1];  \r\nt q[0];", 2), "ccx a[0],a[1];");
+  EXPECT_EQ(quoted_line("h q[0];\n", 3), "");
 
   const WireFinding other = read_wire("qreg anc[1];\n  cx anc[0], q[1];  \n").wire;
   EXPECT_EQ(other.kind, Kind::OtherQubit);
