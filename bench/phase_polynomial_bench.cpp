@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "src/phase_polynomial/phase_polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/reduction.h"
 #include "src/program/program.h"
 #include "src/program/program_stats.h"
 #include "src/program/writer.h"

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "bench/measure.h"
-#include "src/phase_polynomial/parity_table.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/parity_table.h"
+#include "src/gf2/reduction.h"
 
 using namespace kestrel::bench;
 

@@ -12,12 +12,12 @@
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/phase_polynomial/diagonalise.h"
-#include "src/phase_polynomial/linear_synthesis.h"
-#include "src/phase_polynomial/parity_network.h"
-#include "src/phase_polynomial/parity_table.h"
+#include "src/gf2/linear_synthesis.h"
+#include "src/gf2/parity_network.h"
+#include "src/gf2/parity_table.h"
 #include "src/phase_polynomial/path_sum.h"
-#include "src/phase_polynomial/polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
+#include "src/gf2/reduction.h"
 
 namespace kestrel {
 namespace {

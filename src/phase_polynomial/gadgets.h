@@ -2,7 +2,7 @@
 // gates turned into gadgets on extra qubits.
 //
 // A region is a run of blocks of commuting rotations with no boundary
-// between them, all moved to the first block's anchor (rewrite.h). Its
+// between them, all moved to the first block's anchor (rewrite_blocks.h). Its
 // blocks are diagonalised one after the other, each in the frame the ones
 // before left: the first by a Clifford D_1, block k by a Clifford G_k
 // applied after D_(k-1). The Hadamard gates of the G_k (k > 1) are the
@@ -58,7 +58,7 @@ struct RegionCircuit {
 
 // The region of `blocks` (on `qubits` qubits) with at most `budget`
 // gadgets, their extra qubits numbered from `first_extra`; its reductions
-// stop at `deadline` and after `effort` (reduction.h).
+// stop at `deadline` and after `effort` (src/gf2/reduction.h).
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
                            std::optional<std::chrono::steady_clock::time_point> deadline,

@@ -9,8 +9,8 @@
 #include "engine/fault.h"
 #include "src/circuit/cancellation.h"
 #include "src/phase_polynomial/blocks.h"
-#include "src/phase_polynomial/rewrite.h"
-#include "src/phase_polynomial/steps.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
+#include "src/phase_polynomial/program_steps.h"
 #include "src/program/instance_walk.h"
 #include "src/rotation_merging/rotation_merging.h"
 

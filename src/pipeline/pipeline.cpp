@@ -15,7 +15,7 @@
 #include "src/program/program_stats.h"
 #include "src/program/writer.h"
 #include "src/phase_polynomial/phase_polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/reduction.h"
 #include "src/rotation_merging/rotation_merging.h"
 
 namespace kestrel {

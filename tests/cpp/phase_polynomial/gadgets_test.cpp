@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "src/phase_polynomial/rewrite.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
 #include "tests/cpp/pauli/dense.h"
 
 namespace kestrel {

@@ -5,16 +5,18 @@
 // anchor, a rotation about the product P at the program's start is the
 // rotation about Q = C P C^-1 there. A Clifford E (diagonalise.h) makes every
 // Q of the block diagonal, E Q E^-1 = +-Z^a, so the block is E^-1 w^f(x) E
-// for the phase polynomial f = sum_j c_j (a_j . x) (polynomial.h). The
-// parities of f with odd coefficient are reduced (reduction.h) to a table
+// for the phase polynomial f = sum_j c_j (a_j . x) (polynomial_mod8.h). The
+// parities of f with odd coefficient are reduced (src/gf2/reduction.h) to a table
 // with the same signature tensor and fewer columns, and the block is written
 // at its anchor as E, then the new parities' T gates with the Clifford
-// difference (parity_network.h), then E^-1; its rotations go from their
+// difference (src/gf2/parity_network.h), then E^-1; its rotations go from their
 // places. A block whose table does not shrink keeps its rotations where
 // they are, so the program's other gates never change.
 //
-// For `cx q[0],q[1]; t q[1]; cx q[0],q[1]; t q[0]; t q[1];` ... the block
-// holds the parities x1 ^ x0 ... (see the tests).
+// For `cx q[0],q[1]; t q[1]; cx q[0],q[1]; t q[0]; t q[1];` the block holds
+// the parities x0 ^ x1, x0 and x1, each with coefficient 1: a controlled S,
+// whose three columns no smaller table matches, so the block keeps its
+// rotations where they are.
 #pragma once
 
 #include <chrono>
@@ -25,7 +27,7 @@
 
 #include "src/circuit/elementary.h"
 #include "src/phase_polynomial/gadgets.h"
-#include "src/phase_polynomial/steps.h"
+#include "src/phase_polynomial/program_steps.h"
 
 namespace kestrel {
 
@@ -59,7 +61,7 @@ struct RewriteOptions {
   // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
   // each block is reduced on its own.
   std::uint32_t ancillas = 0;
-  // The reductions' effort past their first moves (reduction.h), shared
+  // The reductions' effort past their first moves (src/gf2/reduction.h), shared
   // among the blocks in order: what one spends, the next ones lack. Unset:
   // none is bounded but by the deadline.
   std::optional<std::uint64_t> effort;

@@ -1,7 +1,7 @@
 // A second walk over the steps with the frame read backwards: at a block's
 // anchor its products are moved there, diagonalised, summed into a
 // polynomial, reduced and, when that pays, written anew.
-#include "src/phase_polynomial/rewrite.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,9 +13,9 @@
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/diagonalise.h"
 #include "src/phase_polynomial/gadgets.h"
-#include "src/phase_polynomial/parity_network.h"
-#include "src/phase_polynomial/polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/parity_network.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
+#include "src/gf2/reduction.h"
 
 namespace kestrel {
 namespace {

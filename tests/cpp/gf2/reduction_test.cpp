@@ -4,7 +4,7 @@
 // move's y in the kernel of L(A), a widened one's y outside it and good
 // only with its own z), on random tables, on sums of doubly controlled Z
 // terms and on multipliers over GF(2^k).
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/reduction.h"
 
 #include <gtest/gtest.h>
 

@@ -36,7 +36,7 @@
 #include <optional>
 #include <vector>
 
-#include "src/phase_polynomial/parity_table.h"
+#include "src/gf2/parity_table.h"
 
 namespace kestrel {
 
