@@ -240,7 +240,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   budget.limit = options.effort;
   const auto finish = [&](ParityTable result) {
     out.stats.work = budget.work;
-    out.stats.cut = past(options.deadline);
+    out.stats.cut = options.deadline.passed();
     out.stats.effort_spent = budget.spent();
     out.table = std::move(result);
     return out;

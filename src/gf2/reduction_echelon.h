@@ -16,15 +16,10 @@
 #include "src/gf2/bits.h"
 #include "src/gf2/parity_table.h"
 #include "src/gf2/word_map.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 namespace reduction_detail {
-
-using Clock = std::chrono::steady_clock;
-
-inline bool past(const std::optional<Clock::time_point>& deadline) {
-  return deadline && Clock::now() >= *deadline;
-}
 
 // The work a reduction has done, in units of about a machine word
 // operation, and when it must stop: at the deadline, or once the work
@@ -32,10 +27,10 @@ inline bool past(const std::optional<Clock::time_point>& deadline) {
 struct Budget {
   std::uint64_t work = 0;
   std::optional<std::uint64_t> limit;
-  std::optional<Clock::time_point> deadline;
+  Deadline deadline;
 
   bool spent() const { return limit && work >= *limit; }
-  bool stop() const { return spent() || past(deadline); }
+  bool stop() const { return spent() || deadline.passed(); }
 };
 
 // The rows of L(A): row v for the variable v (the entries a_v), then row

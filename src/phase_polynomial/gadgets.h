@@ -24,19 +24,18 @@
 // stays a gate: it splits the region, and the gadgets before it are
 // measured and corrected there. So does the Hadamard gate that would take
 // a stretch's rotations times its variables squared past 2^27: its
-// polynomial's quadratic terms cost about that. Once `deadline` has
+// polynomial's quadratic terms cost about that. Once the deadline has
 // passed, each block left is a stretch of its own, without gadgets, as
 // when the budget is spent.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
 #include "src/circuit/elementary.h"
 #include "src/circuit/operation.h"
+#include "src/phase_polynomial/reduce_and_write.h"
 
 namespace kestrel {
 
@@ -58,10 +57,10 @@ struct RegionCircuit {
 
 // The region of `blocks` (on `qubits` qubits) with at most `budget`
 // gadgets, their extra qubits numbered from `first_extra`; its reductions
-// stop at `deadline` and after `effort` (src/gf2/reduction.h).
+// stop at the allowance's deadline and after its effort, which each
+// stretch's reduction gets whole (reduce_and_write.h).
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           std::optional<std::chrono::steady_clock::time_point> deadline,
-                           std::optional<std::uint64_t> effort = std::nullopt);
+                           ReductionAllowance& allowance);
 
 }  // namespace kestrel

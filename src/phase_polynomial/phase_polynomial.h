@@ -29,13 +29,13 @@
 // (path_sum.h). This file's .cpp reads the program and writes the result.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "src/program/edits.h"
 #include "src/program/program.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -51,7 +51,7 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 struct PhasePolynomialOptions {
   // Rotation merging stops searching here, and blocks reached after it
   // stay as rotation merging left them.
-  std::optional<std::chrono::steady_clock::time_point> deadline;
+  Deadline deadline;
   // Write every block anew, even one whose table does not shrink (tests).
   bool every_block = false;
   // Hadamard gadgets the method may use, an extra qubit each.

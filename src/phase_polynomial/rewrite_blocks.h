@@ -19,14 +19,13 @@
 // rotations where they are.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <vector>
 
 #include "src/circuit/elementary.h"
 #include "src/phase_polynomial/gadgets.h"
+#include "src/phase_polynomial/phase_polynomial.h"
 #include "src/phase_polynomial/program_steps.h"
 
 namespace kestrel {
@@ -49,22 +48,19 @@ struct StepsRewrite {
   std::uint32_t extra_qubits = 0;       // gadgets' extra qubits, numbered from the program's qubits
 };
 
-struct RewriteOptions {
-  // Blocks reached after it stay as they are.
-  std::optional<std::chrono::steady_clock::time_point> deadline;
-  // Write every block anew, even one whose table does not shrink, and
-  // every region with gadgets, even one that gains nothing (tests).
-  bool every_block = false;
+// The method's options (phase_polynomial.h), read here thus: blocks reached
+// after the deadline stay as they are; `every_block` writes every block
+// anew, even one whose table does not shrink, and every region with
+// gadgets, even one that gains nothing; `ancillas` is the Hadamard gadgets
+// the rewrite may use in all (gadgets.h), with none each block is reduced
+// on its own; the reductions' `effort` (src/gf2/reduction.h) is shared among
+// the blocks in order, what one spends the next ones lack (each region's
+// stretches get whole what the blocks left: reduce_and_write.h); unset:
+// none is bounded but by the deadline.
+struct RewriteOptions : PhasePolynomialOptions {
   // For tests: which blocks (by number) to write anew, in place of whether
   // their tables shrink; the others keep their rotations where they can.
   std::function<bool(std::uint32_t)> choose;
-  // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
-  // each block is reduced on its own.
-  std::uint32_t ancillas = 0;
-  // The reductions' effort past their first moves (src/gf2/reduction.h), shared
-  // among the blocks in order: what one spends, the next ones lack. Unset:
-  // none is bounded but by the deadline.
-  std::optional<std::uint64_t> effort;
 };
 
 // Rewrites the blocks of `program`, in order.

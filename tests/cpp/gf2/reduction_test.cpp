@@ -404,7 +404,7 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ReductionOptions options;
-    if (c.past_deadline) options.deadline = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    if (c.past_deadline) options.deadline = Deadline(std::chrono::seconds(0));
     options.effort = c.effort;
     const Reduction r = reduce_parity_table(t, options);
     EXPECT_EQ(signature(t.variables, columns(r.table)), s);
