@@ -31,7 +31,7 @@ bool bit(const std::uint64_t* bits, std::size_t i) { return (bits[i / 64] >> (i 
 class RegionWriter {
  public:
   RegionWriter(std::uint32_t qubits, std::span<const RegionBlock> blocks, std::uint32_t budget,
-               std::uint32_t first_extra, ReductionAllowance allowance)
+               std::uint32_t first_extra, ReductionAllowance& allowance)
       : n_(qubits), blocks_(blocks), budget_(budget), first_extra_(first_extra),
         allowance_(allowance), words_(pauli_words(qubits)) {}
 
@@ -49,7 +49,7 @@ class RegionWriter {
   std::span<const RegionBlock> blocks_;
   std::uint32_t budget_;
   std::uint32_t first_extra_;
-  ReductionAllowance allowance_;             // what each stretch's reduction may spend
+  ReductionAllowance& allowance_;            // shared with the rest of the rewrite
   std::size_t words_;
   std::vector<Diagonalisation> diagonal_;   // per block, in the frame of the blocks before
   std::vector<std::uint32_t> local_;        // wire -> program qubit, for the qubits the region touches
@@ -178,8 +178,7 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
 
   // The reduced polynomial and its Clifford difference.
   const PhasePolynomial& f = sum.polynomial();
-  ReductionAllowance allowance = allowance_;  // each stretch gets the region's whole effort
-  const WrittenPolynomial reduced = reduce_and_write(f, allowance, true);
+  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, true);
   const OpenParityNetwork& network = reduced.network;
   const auto on_wires = [&](const PlacedGate& g) {
     gate(g.gate, qubit_of_wire(g.a), elementary_info(g.gate).qubits == 2 ? qubit_of_wire(g.b) : 0);

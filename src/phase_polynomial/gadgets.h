@@ -57,8 +57,8 @@ struct RegionCircuit {
 
 // The region of `blocks` (on `qubits` qubits) with at most `budget`
 // gadgets, their extra qubits numbered from `first_extra`; its reductions
-// stop at the allowance's deadline and after its effort, which each
-// stretch's reduction gets whole (reduce_and_write.h).
+// stop at the allowance's deadline and take their work off its effort, one
+// stretch after the other (reduce_and_write.h).
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
                            ReductionAllowance& allowance);

@@ -10,8 +10,9 @@
 
 namespace kestrel {
 
-void ReductionAllowance::charge(std::uint64_t work) {
-  if (effort) *effort -= std::min(*effort, work);
+void ReductionAllowance::charge(std::uint64_t done) {
+  work += done;
+  if (effort) *effort -= std::min(*effort, done);
 }
 
 Elementary s_power_gate(std::uint8_t power) {

@@ -27,9 +27,10 @@ namespace kestrel {
 struct ReductionAllowance {
   Deadline deadline;
   std::optional<std::uint64_t> effort;
+  std::uint64_t work = 0;  // the work charged so far, effort or not
 
-  // Takes `work` off the effort left (none once it is spent).
-  void charge(std::uint64_t work);
+  // Counts `work` and takes it off the effort left (none once it is spent).
+  void charge(std::uint64_t done);
 };
 
 struct WrittenPolynomial {

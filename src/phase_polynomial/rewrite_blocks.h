@@ -54,9 +54,9 @@ struct StepsRewrite {
 // gadgets, even one that gains nothing; `ancillas` is the Hadamard gadgets
 // the rewrite may use in all (gadgets.h), with none each block is reduced
 // on its own; the reductions' `effort` (src/gf2/reduction.h) is shared among
-// the blocks in order, what one spends the next ones lack (each region's
-// stretches get whole what the blocks left: reduce_and_write.h); unset:
-// none is bounded but by the deadline.
+// the blocks, then the regions' stretches and their retries, in order: what
+// one spends, the next ones lack (reduce_and_write.h); unset: none is
+// bounded but by the deadline.
 struct RewriteOptions : PhasePolynomialOptions {
   // For tests: which blocks (by number) to write anew, in place of whether
   // their tables shrink; the others keep their rotations where they can.
