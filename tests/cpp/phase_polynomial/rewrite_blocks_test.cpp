@@ -31,6 +31,9 @@ void apply(Dense& d, const PlacedGate& g) {
     case Elementary::CX: d.apply_controlled(testing::gate_x(), a, b); break;
     case Elementary::CZ: d.apply_controlled(testing::gate_z(), a, b); break;
     case Elementary::Swap: d.apply_swap(a, b); break;
+    case Elementary::Rz: d.apply(testing::library_gate_matrix(QasmGate::rz, g.angle), a); break;
+    case Elementary::Rx: d.apply(testing::library_gate_matrix(QasmGate::rx, g.angle), a); break;
+    case Elementary::Ry: d.apply(testing::library_gate_matrix(QasmGate::ry, g.angle), a); break;
   }
 }
 
