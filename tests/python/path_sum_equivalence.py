@@ -32,7 +32,8 @@ from dataclasses import dataclass, field
 
 from qiskit import QuantumCircuit, qasm2
 
-from path_sums import PHASES, PathSum, close_to_power
+from path_sums import PHASES, PathSum, TooLarge, close_to_power
+from path_sums_multilinear import MultilinearPathSum
 
 TOLERANCE = 1e-6
 # Inputs tried for a witness: every one up to this many qubits, else a sample.
@@ -167,17 +168,28 @@ def _candidates(ps: PathSum, n: int):
             yield x
 
 
-def _witness(ps: PathSum, n: int, phase: int | None):
-    """A witness that ps is not e^(i pi phase/8) times the identity (any
-    multiple of it where phase is None), or None; and how many inputs had
-    too many path variables left to sum."""
+def state_sum(n: int, x: int, u_ops: list[tuple], v_ops: list[tuple]) -> PathSum:
+    """V^dagger U |x> as a sum over paths, reduced after every Hadamard gate
+    of both (with the inputs fixed, U's gates reduce among themselves too)."""
+    ps = PathSum(n)
+    ps.fix_inputs([(x >> j) & 1 for j in range(n)])
+    for op in u_ops + inverse(v_ops):
+        ps.apply(op)
+        if op[0] == "h":
+            ps.reduce()
+    ps.reduce(every=True)
+    return ps
+
+
+def _witness(ps: PathSum, n: int, u_ops, v_ops, phase: int | None):
+    """A witness that V^dagger U is not e^(i pi phase/8) times the identity
+    (any multiple of it where phase is None), or None; and how many inputs
+    had too many path variables left to sum. `ps` (the reduced miter)
+    suggests the inputs to try first."""
     reference = None
     skipped = 0
     for x in _candidates(ps, n):
-        fixed = ps.copy()
-        fixed.fix_inputs([(x >> j) & 1 for j in range(n)])
-        fixed.reduce(every=True)
-        amplitudes = fixed.amplitudes()
+        amplitudes = state_sum(n, x, u_ops, v_ops).amplitudes()
         if amplitudes is None:
             skipped += 1
             continue
@@ -213,16 +225,32 @@ def check(u, v, phase: int | None = None, on_step=None) -> Result:
         return result
     n = cu.num_qubits
     result.gates = (sum(op[0] != "global" for op in u_ops), sum(op[0] != "global" for op in v_ops))
-    ps = miter(n, u_ops, v_ops, on_step)
+    try:
+        ps = miter(n, u_ops, v_ops, on_step)
+    except TooLarge as e:
+        result.reason = str(e)
+        return result
     result.left, result.rules = len(ps.paths), dict(ps.counts)
     if ps.is_identity() and (phase is None or ps.phase16 == phase % 16):
         result.verdict, result.phase16 = "equivalent", ps.phase16
-    else:
-        witness, skipped = _witness(ps, n, None if phase is None else phase % 16)
+    elif ps.paths:
+        # Rules the affine form cannot hold may finish it: nonlinear wires.
+        try:
+            general = MultilinearPathSum(ps)
+            general.reduce(on_step)
+        except TooLarge:
+            general = None
+        if general is not None:
+            result.left = len(general.paths)
+            result.rules = {k: v + general.counts[k] for k, v in result.rules.items()}
+            if general.is_identity() and (phase is None or general.phase16 == phase % 16):
+                result.verdict, result.phase16 = "equivalent", general.phase16
+    if result.verdict == "unknown":
+        witness, skipped = _witness(ps, n, u_ops, v_ops, None if phase is None else phase % 16)
         if witness is not None:
             result.verdict, result.witness = "not equivalent", witness
         else:
-            result.reason = (f"{len(ps.paths)} path variables left; no input tried gave a witness"
+            result.reason = (f"{result.left} path variables left; no input tried gave a witness"
                              f" ({skipped} had too many path variables to sum)")
     result.seconds = time.perf_counter() - start
     return result
