@@ -50,6 +50,7 @@ bool commute(const PlacedGate& g, const PlacedGate& h) {
 // Whether h g is the identity.
 bool inverse(const PlacedGate& g, const PlacedGate& h) {
   const auto same_pair = [&] { return (g.a == h.a && g.b == h.b) || (g.a == h.b && g.b == h.a); };
+  if (is_rotation(g.gate)) return false;  // boundaries here
   if (h.gate != elementary_info(g.gate).inverse) return false;
   if (!two(g)) return h.a == g.a;
   // cz and swap act alike on their two qubits either way round; cx does not.

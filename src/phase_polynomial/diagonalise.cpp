@@ -35,7 +35,10 @@ void conjugate_by(const PlacedGate& gate, std::uint64_t* row, std::uint8_t& phas
 
 std::vector<PlacedGate> inverse_gates(std::span<const PlacedGate> gates) {
   std::vector<PlacedGate> inverse(gates.rbegin(), gates.rend());
-  for (PlacedGate& g : inverse) g.gate = elementary_info(g.gate).inverse;
+  for (PlacedGate& g : inverse) {
+    g.gate = elementary_info(g.gate).inverse;
+    if (is_rotation(g.gate)) g.angle = -g.angle;
+  }
   return inverse;
 }
 

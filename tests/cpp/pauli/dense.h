@@ -124,9 +124,10 @@ class Dense {
   std::vector<Complex> m_;
 };
 
-// Applies the gate g of the gate table on qubits a (and b), its matrix
-// taken from the shared model, not from the table.
-inline void apply_elementary(Dense& d, Elementary g, int a, int b = 0) {
+// Applies the gate g of the gate table on qubits a (and b), turned by
+// `angle` if a rotation, its matrix taken from the shared model, not from
+// the table.
+inline void apply_elementary(Dense& d, Elementary g, int a, int b = 0, double angle = 0) {
   switch (g) {
     case Elementary::H: d.apply(gate_h(), a); break;
     case Elementary::S: d.apply(phase_gate(std::numbers::pi / 2), a); break;
@@ -139,6 +140,9 @@ inline void apply_elementary(Dense& d, Elementary g, int a, int b = 0) {
     case Elementary::CX: d.apply_controlled(gate_x(), a, b); break;
     case Elementary::CZ: d.apply_controlled(gate_z(), a, b); break;
     case Elementary::Swap: d.apply_swap(a, b); break;
+    case Elementary::Rz: d.apply(library_gate_matrix(QasmGate::rz, angle), a); break;
+    case Elementary::Rx: d.apply(library_gate_matrix(QasmGate::rx, angle), a); break;
+    case Elementary::Ry: d.apply(library_gate_matrix(QasmGate::ry, angle), a); break;
   }
 }
 

@@ -119,7 +119,7 @@ TEST(TableauTest, RowsAcrossWordsFollowLetterByLetterProducts) {
       case CliffordGate::CX: xs[a] = xs[a].times(xs[b]); zs[b] = zs[a].times(zs[b]); break;
       case CliffordGate::CZ: xs[a] = xs[a].times(zs[b]); xs[b] = zs[a].times(xs[b]); break;
       case CliffordGate::Swap: std::swap(xs[a], xs[b]); std::swap(zs[a], zs[b]); break;
-      case CliffordGate::T: case CliffordGate::Tdg: break;
+      default: break;
     }
   }
   for (std::uint32_t q = 0; q < kQubits; ++q) {

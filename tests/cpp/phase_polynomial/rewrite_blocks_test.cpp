@@ -18,7 +18,7 @@ namespace {
 using testing::Dense;
 
 void apply(Dense& d, const PlacedGate& g) {
-  testing::apply_elementary(d, g.gate, static_cast<int>(g.a), static_cast<int>(g.b));
+  testing::apply_elementary(d, g.gate, static_cast<int>(g.a), static_cast<int>(g.b), g.angle);
 }
 
 // A boundary: a rotation no frame follows, on each qubit it names.
