@@ -59,6 +59,7 @@ bool inverse(const PlacedGate& g, const PlacedGate& h) {
       return h.gate == g.gate && h.a == g.a;
     case Elementary::CX: return h.gate == g.gate && h.a == g.a && h.b == g.b;
     case Elementary::CZ: case Elementary::Swap: return h.gate == g.gate && same_pair();
+    case Elementary::Rz: case Elementary::Rx: case Elementary::Ry: return false;  // boundaries here
   }
   return false;
 }

@@ -1,6 +1,6 @@
 // The gates the whole-program methods read and write: Clifford+T gates on
-// one or two qubits of a program, each placed on its qubits, and the one
-// table of what each of them does.
+// one or two qubits of a program and rotations of any angle about X, Y or Z,
+// each placed on its qubits, and the one table of what each of them does.
 //
 // Where `Op` (src/circuit/op.h) is a node of a one-wire circuit expression,
 // an `Elementary` gate names what a whole-program method sees once a
@@ -23,6 +23,10 @@
 //   `kPhaseGates`.
 // - every gate by its matrix, exactly (each entry 0 or a power of e^(i pi/4)
 //   over a power of sqrt 2), for the tests' models.
+// - rz, rx and ry, the rotations exp(-i angle/2 P) about Z, X and Y, by
+//   nothing more: neither Clifford nor T, they carry their angle in
+//   `PlacedGate::angle`, and only the walk's `Sight::Rotations` and the
+//   methods that merge rotations see them (`is_rotation`).
 #pragma once
 
 #include <array>
@@ -45,6 +49,9 @@ enum class Elementary : std::uint8_t {
   CX,    // controlled NOT, first qubit the control
   CZ,    // controlled Z
   Swap,  // exchanges two qubits
+  Rz,    // exp(-i angle/2 Z), the angle in PlacedGate::angle
+  Rx,    // exp(-i angle/2 X)
+  Ry,    // exp(-i angle/2 Y)
 };
 
 // A Pauli product on a gate's qubits a and b with a power of i:
@@ -105,10 +112,10 @@ constexpr std::array<GatePauli, 4> phase_back(std::uint8_t phase) {
 
 }  // namespace elementary_detail
 
-inline constexpr std::array<ElementaryInfo, 11> kElementary = [] {
+inline constexpr std::array<ElementaryInfo, 14> kElementary = [] {
   using namespace elementary_detail;
   constexpr std::int8_t o = -1;  // a zero entry
-  return std::array<ElementaryInfo, 11>{{
+  return std::array<ElementaryInfo, 14>{{
       {"h", 1, false, true, kNotDiagonal, {{p(2), p(1), p(4), p(8)}}, entries(Two{0, 0, 0, 4}, 1)},
       {"s", 1, false, true, 2, phase_back(3), diagonal_gate(2)},   // S^-1 X S = -i X Z
       {"sdg", 1, false, true, -2, phase_back(1), diagonal_gate(-2)},
@@ -125,12 +132,19 @@ inline constexpr std::array<ElementaryInfo, 11> kElementary = [] {
        entries(std::array<std::int8_t, 16>{0, o, o, o, o, 0, o, o, o, o, 0, o, o, o, o, 4})},
       {"swap", 2, false, true, kNotDiagonal, {{p(4), p(8), p(1), p(2)}},
        entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, 0, o, o, 0, o, o, o, o, o, 0})},
+      // The rotations: no exact matrix, no action on the frame.
+      {"rz", 1, false, false, kNotDiagonal, kUnmoved, {}},
+      {"rx", 1, false, false, kNotDiagonal, kUnmoved, {}},
+      {"ry", 1, false, false, kNotDiagonal, kUnmoved, {}},
   }};
 }();
 
 constexpr const ElementaryInfo& elementary_info(Elementary gate) {
   return kElementary[static_cast<std::size_t>(gate)];
 }
+
+// Whether `gate` is a rotation of any angle (rz, rx or ry).
+constexpr bool is_rotation(Elementary gate) { return gate >= Elementary::Rz; }
 
 // The product a * b of two Pauli products on a gate's qubits: moving Z past
 // X on one qubit costs -1.
@@ -195,6 +209,7 @@ struct PlacedGate {
   Elementary gate;  // what it is
   std::uint32_t a;  // its qubit, or a two-qubit gate's first qubit (cx's control)
   std::uint32_t b;  // a two-qubit gate's second qubit (cx's target)
+  double angle = 0; // a rotation's angle in radians (finite); 0 for every other gate
 
   bool operator==(const PlacedGate&) const = default;
 };

@@ -1,7 +1,7 @@
 // Blocks written anew against dense matrices: random programs of Clifford
 // gates, T gates and boundaries on up to five qubits, every block rewritten,
 // must equal the program read up to exactly the phase reported.
-#include "src/phase_polynomial/rewrite.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +31,9 @@ void apply(Dense& d, const PlacedGate& g) {
     case Elementary::CX: d.apply_controlled(testing::gate_x(), a, b); break;
     case Elementary::CZ: d.apply_controlled(testing::gate_z(), a, b); break;
     case Elementary::Swap: d.apply_swap(a, b); break;
+    case Elementary::Rz: d.apply(testing::library_gate_matrix(QasmGate::rz, g.angle), a); break;
+    case Elementary::Rx: d.apply(testing::library_gate_matrix(QasmGate::rx, g.angle), a); break;
+    case Elementary::Ry: d.apply(testing::library_gate_matrix(QasmGate::ry, g.angle), a); break;
   }
 }
 
