@@ -1,15 +1,18 @@
 """Equivalence of two Clifford+T programs decided by a sum over paths.
 
 `check(u, v)` builds the sum over paths of V^dagger U (U's gates, then V's
-inverted in reverse order), reducing it after each Hadamard gate so that the
-path variables of matching Hadamard gates of U and V cancel as they meet
-(path_sums.py has the representation and the rules). The verdict:
+inverted in reverse order), reducing it after each of V's Hadamard gates so
+that the path variables of matching Hadamard gates of U and V cancel from
+the middle out (path_sums.py has the representation and the rules); what
+the affine form leaves goes on with nonlinear wires
+(path_sums_multilinear.py). The verdict:
 - "equivalent": the sum reduced to the identity times e^(i pi g/8), so
   U = e^(i pi g/8) V; with `phase=k` given (kestrel's `phase=True` report:
   U = e^(i k pi/8) V), g must be k too;
 - "not equivalent", with a witness: a basis state |x> for which
-  <x|V^dagger U|x> (summed exactly over the path variables left once x is
-  fixed) is not e^(i pi k/8) (phase given), has modulus below 1, or
+  <x|V^dagger U|x> (V^dagger U |x> built as a sum with x fixed, reduced,
+  then summed over the path variables left) is not e^(i pi k/8) (phase
+  given), has modulus below 1, or
   differs from another input's (the operator is then no multiple of the
   identity);
 - "unknown": the rules left path variables and no input tried gave a
