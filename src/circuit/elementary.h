@@ -80,6 +80,7 @@ struct ElementaryInfo {
   std::array<GatePauli, 4> back;       // G^-1 P G for P = X_a, Z_a, X_b, Z_b
   std::array<MatrixEntry, 16> matrix;  // row-major, side 2^qubits (the rest 0); basis
                                        // bit 0 is qubit a, bit 1 qubit b
+  Elementary inverse;                  // G^-1, on the same qubits in the same order
 };
 
 namespace elementary_detail {
@@ -116,26 +117,32 @@ inline constexpr std::array<ElementaryInfo, 14> kElementary = [] {
   using namespace elementary_detail;
   constexpr std::int8_t o = -1;  // a zero entry
   return std::array<ElementaryInfo, 14>{{
-      {"h", 1, false, true, kNotDiagonal, {{p(2), p(1), p(4), p(8)}}, entries(Two{0, 0, 0, 4}, 1)},
-      {"s", 1, false, true, 2, phase_back(3), diagonal_gate(2)},   // S^-1 X S = -i X Z
-      {"sdg", 1, false, true, -2, phase_back(1), diagonal_gate(-2)},
-      {"t", 1, true, false, 1, kUnmoved, diagonal_gate(1)},
-      {"tdg", 1, true, false, -1, kUnmoved, diagonal_gate(-1)},
-      {"x", 1, false, true, kNotDiagonal, {{p(1), p(2, 2), p(4), p(8)}}, entries(Two{o, 0, 0, o})},
+      {"h", 1, false, true, kNotDiagonal, {{p(2), p(1), p(4), p(8)}}, entries(Two{0, 0, 0, 4}, 1),
+       Elementary::H},
+      {"s", 1, false, true, 2, phase_back(3), diagonal_gate(2), Elementary::Sdg},   // S^-1 X S = -i X Z
+      {"sdg", 1, false, true, -2, phase_back(1), diagonal_gate(-2), Elementary::S},
+      {"t", 1, true, false, 1, kUnmoved, diagonal_gate(1), Elementary::Tdg},
+      {"tdg", 1, true, false, -1, kUnmoved, diagonal_gate(-1), Elementary::T},
+      {"x", 1, false, true, kNotDiagonal, {{p(1), p(2, 2), p(4), p(8)}}, entries(Two{o, 0, 0, o}),
+       Elementary::X},
       {"y", 1, false, true, kNotDiagonal, {{p(1, 2), p(2, 2), p(4), p(8)}},
-       entries(Two{o, 6, 2, o})},
-      {"z", 1, false, true, 4, {{p(1, 2), p(2), p(4), p(8)}}, diagonal_gate(4)},
+       entries(Two{o, 6, 2, o}), Elementary::Y},
+      {"z", 1, false, true, 4, {{p(1, 2), p(2), p(4), p(8)}}, diagonal_gate(4), Elementary::Z},
       // Basis index a + 2b: CX takes |a=1, b=0> (1) to |1, 1> (3).
       {"cx", 2, false, true, kNotDiagonal, {{p(5), p(2), p(4), p(10)}},
-       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, o, 0, o, o, 0, o, o, 0, o, o})},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, o, 0, o, o, 0, o, o, 0, o, o}),
+       Elementary::CX},
       {"cz", 2, false, true, kNotDiagonal, {{p(9), p(2), p(6), p(8)}},
-       entries(std::array<std::int8_t, 16>{0, o, o, o, o, 0, o, o, o, o, 0, o, o, o, o, 4})},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, 0, o, o, o, o, 0, o, o, o, o, 4}),
+       Elementary::CZ},
       {"swap", 2, false, true, kNotDiagonal, {{p(4), p(8), p(1), p(2)}},
-       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, 0, o, o, 0, o, o, o, o, o, 0})},
-      // The rotations: no exact matrix, no action on the frame.
-      {"rz", 1, false, false, kNotDiagonal, kUnmoved, {}},
-      {"rx", 1, false, false, kNotDiagonal, kUnmoved, {}},
-      {"ry", 1, false, false, kNotDiagonal, kUnmoved, {}},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, 0, o, o, 0, o, o, o, o, o, 0}),
+       Elementary::Swap},
+      // The rotations: no exact matrix, no action on the frame; the inverse of
+      // each is itself with the angle negated.
+      {"rz", 1, false, false, kNotDiagonal, kUnmoved, {}, Elementary::Rz},
+      {"rx", 1, false, false, kNotDiagonal, kUnmoved, {}, Elementary::Rx},
+      {"ry", 1, false, false, kNotDiagonal, kUnmoved, {}, Elementary::Ry},
   }};
 }();
 
@@ -145,6 +152,19 @@ constexpr const ElementaryInfo& elementary_info(Elementary gate) {
 
 // Whether `gate` is a rotation of any angle (rz, rx or ry).
 constexpr bool is_rotation(Elementary gate) { return gate >= Elementary::Rz; }
+
+// Every gate's inverse undoes it: the inverse of the inverse is the gate, on
+// as many qubits, with the negated power on |1> of a diagonal gate.
+constexpr bool inverses_match_the_table() {
+  for (const ElementaryInfo& g : kElementary) {
+    const ElementaryInfo& h = elementary_info(g.inverse);
+    if (elementary_info(h.inverse).qasm_name != g.qasm_name) return false;
+    if (h.qubits != g.qubits || h.t != g.t || h.clifford != g.clifford) return false;
+    if (g.diagonal != kNotDiagonal && (h.diagonal - -g.diagonal) % 8 != 0) return false;
+  }
+  return true;
+}
+static_assert(inverses_match_the_table());
 
 // The product a * b of two Pauli products on a gate's qubits: moving Z past
 // X on one qubit costs -1.

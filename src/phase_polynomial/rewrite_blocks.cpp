@@ -64,7 +64,7 @@ class Rewriter {
 };
 
 StepsRewrite Rewriter::run() {
-  allowance_ = {options_.deadline, options_.effort};
+  allowance_ = {options_.deadline, options_.effort, options_.cap};
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   region_end_.assign(blocks_.blocks.size(), 0);
@@ -75,7 +75,7 @@ StepsRewrite Rewriter::run() {
       const std::size_t b = next++;
       const Block& block = blocks_.blocks[b];
       written_[b].t = block.members.size();
-      if (block.boundary || block.members.empty() || options_.deadline.passed()) continue;
+      if (block.boundary || block.members.empty() || options_.deadline.passed() || allowance_.exhausted()) continue;
       rewrite(b, frame);
     }
     const Step& step = program_.steps[s];
@@ -227,7 +227,7 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     }
     const bool negative = diagonal.signs[j] < 0;
     const Step& step = program_.steps[blocks_.rotations[block.members[j]]];
-    const int d = step.gate.gate == Elementary::T ? 1 : -1;
+    const int d = elementary_info(step.gate.gate).diagonal;  // T 1, T-dagger -1
     // T = e^(i pi/8) exp(-i pi/8 Z) and exp(-i pi/8 s Z^a) = e^(-i s pi/8) w^(s a.x).
     const int c = negative ? -d : d;
     if (negative) phase += 2 * d;
@@ -268,7 +268,7 @@ void Rewriter::regions() {
       }
       std::size_t end = b;
       while (end < blocks_.blocks.size() && !blocks_.blocks[end].boundary) ++end;
-      if (!options_.deadline.passed() && extra_qubits_ < options_.ancillas) region(b, end, frame);
+      if (!options_.deadline.passed() && !allowance_.exhausted() && extra_qubits_ < options_.ancillas) region(b, end, frame);
       b = end;
     }
     const Step& step = program_.steps[s];
@@ -292,7 +292,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
           frame.image(blocks_.products.data() + std::size_t{r} * 2 * words, blocks_.phases[r],
                       region_block.rows.data() + j * 2 * words));
       const Step& step = program_.steps[blocks_.rotations[r]];
-      region_block.degrees.push_back(step.gate.gate == Elementary::T ? 1 : -1);
+      region_block.degrees.push_back(elementary_info(step.gate.gate).diagonal);
     }
   }
   if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of
@@ -309,7 +309,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
       region_end_[first] = end;
       return;
     }
-    if (circuit.gadgets == 1 || options_.deadline.passed()) return;
+    if (circuit.gadgets == 1 || options_.deadline.passed() || allowance_.exhausted()) return;
     budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
   }
 }
