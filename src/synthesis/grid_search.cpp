@@ -72,11 +72,11 @@ void GridSearch<Real>::gram_schmidt(const Basis& b, int from) {
 
 template <class Real>
 void GridSearch<Real>::reduce(Basis& b) {
-  // Textbook LLL with δ = 0.9, the Gram-Schmidt data brought up to date
+  // Textbook LLL with δ = 0.75, the Gram-Schmidt data brought up to date
   // from the first vector that changed. The step count is bounded so that
   // a basis that rounding keeps from settling still ends; any basis serves
   // the enumeration, a reduced one only makes it fast.
-  const Real delta("0.9");
+  const Real delta("0.75");
   gram_schmidt(b, 0);
   int k = 1;
   for (int steps = 0; k < 4 && steps < 20000; ++steps) {

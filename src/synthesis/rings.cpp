@@ -82,7 +82,7 @@ ZOmega ZOmega::times_root2() const {
 
 ZOmega ZOmega::divide_by_root2() const {
   ZOmega r = times_root2();
-  for (Integer& v : r.c) v /= 2;  // exact when divisible_by_root2()
+  for (Integer& v : r.c) v >>= 1;  // exact (v is even) when divisible_by_root2()
   return r;
 }
 

@@ -68,7 +68,9 @@ TEST(Factoring, SquareRootsSquareBack) {
       // Euler's criterion says whether a root exists.
       const bool square = a == 0 || boost::multiprecision::powm(a, (p - 1) / 2, p) == 1;
       ASSERT_EQ(root.has_value(), square) << a << " mod " << p;
-      if (root) EXPECT_EQ((*root * *root) % p, a) << a << " mod " << p;
+      if (root) {
+        EXPECT_EQ((*root * *root) % p, a) << a << " mod " << p;
+      }
     }
   }
 }

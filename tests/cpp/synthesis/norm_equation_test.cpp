@@ -40,7 +40,7 @@ TEST(NormEquation, RefusesWhatHasNoSolution) {
     EXPECT_FALSE(solve_norm_equation(c.xi, budget).has_value()) << c.why;
   }
   // (3 + √2)² and 7² do have solutions: the element itself.
-  for (const ZRoot2 xi : {ZRoot2{3, 1} * ZRoot2{3, 1}, ZRoot2{49, 0}, ZRoot2{0, 0}}) {
+  for (const ZRoot2& xi : {ZRoot2{3, 1} * ZRoot2{3, 1}, ZRoot2{49, 0}, ZRoot2{0, 0}}) {
     std::uint64_t budget = 1'000'000;
     const auto solved = solve_norm_equation(xi, budget);
     ASSERT_TRUE(solved.has_value());
