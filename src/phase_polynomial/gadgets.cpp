@@ -12,19 +12,14 @@
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/phase_polynomial/diagonalise.h"
-#include "src/phase_polynomial/linear_synthesis.h"
-#include "src/phase_polynomial/parity_network.h"
-#include "src/phase_polynomial/parity_table.h"
+#include "src/gf2/linear_synthesis.h"
 #include "src/phase_polynomial/path_sum.h"
-#include "src/phase_polynomial/polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
 
 namespace kestrel {
 namespace {
 
 constexpr std::uint64_t kStretchCost = std::uint64_t{1} << 27;
-
-constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
 
 std::size_t hadamards(const std::vector<PlacedGate>& gates) {
   return static_cast<std::size_t>(std::count_if(
@@ -36,16 +31,17 @@ bool bit(const std::uint64_t* bits, std::size_t i) { return (bits[i / 64] >> (i 
 class RegionWriter {
  public:
   RegionWriter(std::uint32_t qubits, std::span<const RegionBlock> blocks, std::uint32_t budget,
-               std::uint32_t first_extra,
-               std::optional<std::chrono::steady_clock::time_point> deadline,
-               std::optional<std::uint64_t> effort)
+               std::uint32_t first_extra, ReductionAllowance& allowance)
       : n_(qubits), blocks_(blocks), budget_(budget), first_extra_(first_extra),
-        deadline_(deadline), effort_(effort), words_(pauli_words(qubits)) {}
+        allowance_(allowance), words_(pauli_words(qubits)) {}
 
   RegionCircuit write();
 
  private:
   void stretch(std::size_t first, std::size_t end);
+  int add_paths(PathSum& sum, std::size_t first, std::size_t end, std::vector<std::uint32_t>& extras) const;
+  BitMatrix write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras);
+  void measure(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras);
   void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({OperationKind::Gate, {g, a, b}, 0}); }
   // The program qubit or extra qubit of a wire of the stretch at hand.
   std::uint32_t qubit_of_wire(std::uint32_t w) const {
@@ -56,8 +52,7 @@ class RegionWriter {
   std::span<const RegionBlock> blocks_;
   std::uint32_t budget_;
   std::uint32_t first_extra_;
-  std::optional<std::chrono::steady_clock::time_point> deadline_;
-  std::optional<std::uint64_t> effort_;
+  ReductionAllowance& allowance_;            // shared with the rest of the rewrite
   std::size_t words_;
   std::vector<Diagonalisation> diagonal_;   // per block, in the frame of the blocks before
   std::vector<std::uint32_t> local_;        // wire -> program qubit, for the qubits the region touches
@@ -122,10 +117,11 @@ RegionCircuit RegionWriter::write() {
   }
   starts.push_back(diagonal_.size());
   for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
-  // Once the deadline has passed, each block left is a stretch of its own,
-  // with no gadget: the cheapest way to finish writing the region.
+  // Once the deadline has passed or the cap is spent, each block left is a
+  // stretch of its own, with no gadget: the cheapest way to finish writing
+  // the region.
   for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
-    const bool late = deadline_ && std::chrono::steady_clock::now() >= *deadline_;
+    const bool late = allowance_.deadline.passed() || allowance_.exhausted();
     for (std::size_t k = starts[s]; k < starts[s + 1]; k = late ? k + 1 : starts[s + 1]) {
       if (k > 0) {
         for (const PlacedGate& g : diagonal_[k].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
@@ -139,12 +135,11 @@ RegionCircuit RegionWriter::write() {
   return std::move(out_);
 }
 
-void RegionWriter::stretch(std::size_t first, std::size_t end) {
+// Adds the stretch's rotations and gadgets to `sum`, the gadgets' extra
+// wires to `extras` in order; returns the phase, in eighths of pi.
+int RegionWriter::add_paths(PathSum& sum, std::size_t first, std::size_t end,
+                            std::vector<std::uint32_t>& extras) const {
   const auto n_local = static_cast<std::uint32_t>(local_.size());
-  std::uint32_t gadgets = 0;
-  for (std::size_t k = first + 1; k < end; ++k) gadgets += static_cast<std::uint32_t>(hadamards(diagonal_[k].gates));
-  const std::uint32_t wires = n_local + gadgets;
-  PathSum sum(wires);
   std::vector<std::uint64_t> function(sum.words());
   int phase = 0;  // eighths of pi
   const auto terms = [&](std::size_t k) {
@@ -168,7 +163,6 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
       sum.add_term(static_cast<std::uint8_t>((negative ? -degree : degree) & 7), function.data(), constant);
     }
   };
-  std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
   terms(first);
   for (std::size_t k = first + 1; k < end; ++k) {
     for (const PlacedGate& g : diagonal_[k].gates) {
@@ -183,32 +177,25 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
     terms(k);
   }
   phase += 2 * sum.phase();
+  return phase;
+}
 
+// Writes the prepared extra qubits, the reduced polynomial with its
+// Clifford difference, and the wires brought to their final functions;
+// returns those functions' linear part.
+BitMatrix RegionWriter::write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras) {
+  const std::uint32_t wires = sum.wires();
   // The reduced polynomial and its Clifford difference.
   const PhasePolynomial& f = sum.polynomial();
-  ParityTable table(wires);
-  table.bits = f.odd_parities();
-  std::vector<std::uint64_t> reduced = table.bits;
-  if (reduction_fits(table.variables, table.columns())) {
-    ReductionOptions options;
-    options.deadline = deadline_;
-    options.effort = effort_;
-    reduced = reduce_parity_table(table, options).table.bits;
-  }
-  const std::size_t kept = f.words() == 0 ? 0 : reduced.size() / f.words();
-  const DiagonalClifford correction = clifford_difference(f, reduced);
-
-  for (std::uint32_t extra : extras) gate(Elementary::H, qubit_of_wire(extra));
-  for (std::uint32_t v = 0; v < wires; ++v) {
-    if (correction.s_powers[v] != 0) gate(kPowers[correction.s_powers[v]], qubit_of_wire(v));
-  }
-  for (const auto& [a, b] : correction.cz) gate(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
-  const std::vector<std::uint8_t> ones(kept, 1);
-  const OpenParityNetwork network = synthesise_open_parity_network(wires, reduced, ones);
-  for (const PlacedGate& g : network.gates) {
+  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, true);
+  const OpenParityNetwork& network = reduced.network;
+  const auto on_wires = [&](const PlacedGate& g) {
     gate(g.gate, qubit_of_wire(g.a), elementary_info(g.gate).qubits == 2 ? qubit_of_wire(g.b) : 0);
-  }
-  out_.t += kept;
+  };
+  for (std::uint32_t extra : extras) gate(Elementary::H, qubit_of_wire(extra));
+  for (const PlacedGate& g : reduced.clifford) on_wires(g);
+  for (const PlacedGate& g : network.gates) on_wires(g);
+  out_.t += reduced.t;
   // The wires from the network's map to their final functions M v + c.
   BitMatrix final_map(wires);
   for (std::uint32_t w = 0; w < wires; ++w) {
@@ -231,8 +218,15 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
   for (std::uint32_t w = 0; w < wires; ++w) {
     if (sum.constant(w)) gate(Elementary::X, qubit_of_wire(w));
   }
+  return final_map;
+}
 
-  // The measurements and their corrections, in the order the gadgets came.
+// The measurements of the extra qubits and their corrections, in the order
+// the gadgets came.
+void RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
+                           const std::vector<std::uint32_t>& extras) {
+  const std::uint32_t wires = sum.wires();
+  const PhasePolynomial& f = sum.polynomial();
   const std::optional<BitMatrix> inverse = final_map.inverse();
   check(inverse.has_value(), "a region's wires end in an invertible map");
   std::vector<std::uint64_t> q(sum.words());
@@ -282,10 +276,21 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
     }
     for (std::uint32_t v = 0; v < wires; ++v) {
       const std::uint8_t s = static_cast<std::uint8_t>((4 - d.s_powers[v]) & 3);
-      if (s != 0) conditioned(kPowers[s], qubit_of_wire(v));
+      if (s != 0) conditioned(s_power_gate(s), qubit_of_wire(v));
     }
     for (const auto& [a, b] : d.cz) conditioned(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
   }
+}
+
+void RegionWriter::stretch(std::size_t first, std::size_t end) {
+  const auto n_local = static_cast<std::uint32_t>(local_.size());
+  std::uint32_t gadgets = 0;
+  for (std::size_t k = first + 1; k < end; ++k) gadgets += static_cast<std::uint32_t>(hadamards(diagonal_[k].gates));
+  PathSum sum(n_local + gadgets);
+  std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
+  const int phase = add_paths(sum, first, end, extras);
+  const BitMatrix final_map = write_polynomial(sum, extras);
+  measure(sum, final_map, extras);
   stretch_extra_ += gadgets;
   out_.gadgets += gadgets;
   out_.phase = static_cast<std::uint8_t>((out_.phase + phase) & 15);
@@ -295,10 +300,9 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
 
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           std::optional<std::chrono::steady_clock::time_point> deadline,
-                           std::optional<std::uint64_t> effort) {
+                           ReductionAllowance& allowance) {
   check(!blocks.empty(), "a region holds a block");
-  return RegionWriter(qubits, blocks, budget, first_extra, deadline, effort).write();
+  return RegionWriter(qubits, blocks, budget, first_extra, allowance).write();
 }
 
 }  // namespace kestrel

@@ -9,8 +9,8 @@
 #include "engine/fault.h"
 #include "src/circuit/cancellation.h"
 #include "src/phase_polynomial/blocks.h"
-#include "src/phase_polynomial/rewrite.h"
-#include "src/phase_polynomial/steps.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
+#include "src/phase_polynomial/program_steps.h"
 #include "src/program/instance_walk.h"
 #include "src/rotation_merging/rotation_merging.h"
 
@@ -55,6 +55,14 @@ struct StepReader : InstanceVisitor {
     if (edit == nullptr) phases[s] = eighths;
   }
   void step(PlacedGate g, std::uint32_t s, std::uint32_t position) {
+    if (is_rotation(g.gate)) {
+      // A rotation of any angle rotation merging wrote: a boundary on its
+      // qubit, kept in place with its gate.
+      out.steps.push_back({StepKind::Boundary, g, s, position,
+                           static_cast<std::uint32_t>(out.boundary_qubits.size()), 1});
+      out.boundary_qubits.push_back(g.a);
+      return;
+    }
     const StepKind kind = elementary_info(g.gate).t ? StepKind::Rotation : StepKind::Clifford;
     out.steps.push_back({kind, g, s, position, 0, 0});
   }
@@ -141,7 +149,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
       const std::uint32_t item = step_item[k];
       if (item == kNoItem || cancelled[item]) {
         touched = true;
-      } else if (steps.steps[k].kind != StepKind::Boundary) {
+      } else if (steps.steps[k].kind != StepKind::Boundary || is_rotation(steps.steps[k].gate.gate)) {
         operations.push_back({OperationKind::Gate, steps.steps[k].gate, 0});
       }
     }
@@ -188,10 +196,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   std::vector<std::uint8_t> phases;
   const ProgramSteps steps = read_steps(program, merged.edits, phases);
   RewriteOptions rewrite_options;
-  rewrite_options.deadline = options.deadline;
-  rewrite_options.every_block = options.every_block;
-  rewrite_options.ancillas = options.ancillas;
-  rewrite_options.effort = options.effort;
+  static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
   if (rewrite.t_after >= rewrite.t_before && !options.every_block) {
@@ -199,9 +204,9 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
     out.phase = merged.phase;
     return out;
   }
-  int phase = merged.phase + rewrite.phase;
+  int phase = merged.phase.eighths + rewrite.phase;
   out.edits = compose(program, merged.edits, steps, rewrite, phases, phase);
-  out.phase = static_cast<std::uint8_t>(phase & 15);
+  out.phase = {static_cast<std::uint8_t>(phase & 15), merged.phase.radians};
   out.extra_qubits = rewrite.extra_qubits;
   return out;
 }

@@ -1,12 +1,13 @@
 // The phase-polynomial method on a whole program: rotation merging first
 // (src/rotation_merging/rotation_merging.h), then every block of commuting
 // rotations whose phase polynomial can be written with fewer T gates
-// written anew at its first rotation (src/phase_polynomial/rewrite.h).
+// written anew at its first rotation (src/phase_polynomial/rewrite_blocks.h).
 //
 // The program is read as rotation merging reads it, after its edits: the
 // Clifford gates it follows, its T and T-dagger gates, and boundaries.
-// Statements holding no rotation of a rewritten block keep rotation
-// merging's result (their text, or its phase gates); a statement holding
+// Rotations of any angle that rotation merging writes are boundaries on
+// their qubits here, each kept in place. Statements holding no rotation of
+// a rewritten block keep rotation merging's result (their text, or its phase gates); a statement holding
 // one is replaced by its gates with that rotation left out and, at the
 // block's first rotation, the block's new circuit in its place. Every
 // Clifford gate and every boundary stays where it was. For
@@ -15,21 +16,34 @@
 //
 // the first T's line becomes the block's circuit, one gate a line, and the
 // block's other T lines go.
+//
+// The method in order, a file for each step: the program read as steps
+// (program_steps.h); the rotations cut into blocks that commute (blocks.h);
+// each block moved to its anchor and made diagonal by a Clifford
+// (diagonalise.h); its phase polynomial mod 8 (polynomial_mod8.h); the
+// table of its odd parities reduced (src/gf2/reduction.h); the reduced
+// polynomial written as a parity network (src/gf2/parity_network.h, its
+// linear maps by src/gf2/linear_synthesis.h) with the Clifford difference,
+// between the diagonalising Clifford and its inverse (rewrite_blocks.h).
+// With `ancillas`, each run of blocks between boundaries is tried once more
+// as one region with Hadamard gadgets (gadgets.h), kept as a sum over paths
+// (path_sum.h). This file's .cpp reads the program and writes the result.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "src/circuit/angle.h"
 #include "src/program/edits.h"
 #include "src/program/program.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
 struct PhasePolynomialResult {
   Edits edits;                    // the statements replaced or removed
-  std::uint8_t phase = 0;         // the program read is e^(i phase pi/8) times the program written
+  Phase phase;                    // the program read is e^(i phase) times the program written
   std::uint32_t extra_qubits = 0; // Hadamard gadgets' extra qubits
 };
 
@@ -39,14 +53,18 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 struct PhasePolynomialOptions {
   // Rotation merging stops searching here, and blocks reached after it
   // stay as rotation merging left them.
-  std::optional<std::chrono::steady_clock::time_point> deadline;
+  Deadline deadline;
   // Write every block anew, even one whose table does not shrink (tests).
   bool every_block = false;
   // Hadamard gadgets the method may use, an extra qubit each.
   std::uint32_t ancillas = 0;
-  // The reductions' effort past their first moves (src/phase_polynomial/
-  // reduction.h), shared among the blocks; unset: bounded by the deadline only.
+  // The reductions' effort past their first moves (src/gf2/reduction.h),
+  // shared among the blocks; unset: bounded by the deadline only.
   std::optional<std::uint64_t> effort;
+  // All the reductions' work in all, first moves included (src/gf2/
+  // reduction.h's cap); once it is spent, the blocks and regions left stay
+  // as rotation merging left them. Unset: bounded by the deadline only.
+  std::optional<std::uint64_t> cap;
 };
 
 // The method on `program`, which must not be too large. Where the result

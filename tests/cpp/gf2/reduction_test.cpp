@@ -4,7 +4,7 @@
 // move's y in the kernel of L(A), a widened one's y outside it and good
 // only with its own z), on random tables, on sums of doubly controlled Z
 // terms and on multipliers over GF(2^k).
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/reduction.h"
 
 #include <gtest/gtest.h>
 
@@ -404,7 +404,7 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ReductionOptions options;
-    if (c.past_deadline) options.deadline = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    if (c.past_deadline) options.deadline = Deadline(std::chrono::seconds(0));
     options.effort = c.effort;
     const Reduction r = reduce_parity_table(t, options);
     EXPECT_EQ(signature(t.variables, columns(r.table)), s);
@@ -417,6 +417,37 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
       EXPECT_EQ(r.table, kernel_only.table);
     }
   }
+}
+
+// A cap stops all the work, first kernel moves and chunk passes included,
+// at the same place every time: the table is a valid one with no fewer
+// columns than the uncapped reduction's, and a table too large for one
+// pass capped at nothing stays as it was.
+TEST(ReductionTest, CapStopsAllTheWorkAtTheSamePlace) {
+  std::mt19937_64 rng(39);
+  const ParityTable tables[] = {multiplier(6, 0b1000011), random_table(90, 150, 30, rng)};
+  for (const ParityTable& t : tables) {
+    const Reduction full = reduce_parity_table(t);
+    ASSERT_GT(full.stats.work, 3u);
+    ReductionOptions options;
+    options.cap = full.stats.work / 3;
+    const Reduction a = reduce_parity_table(t, options);
+    const Reduction b = reduce_parity_table(t, options);
+    EXPECT_EQ(a.table, b.table);
+    EXPECT_EQ(a.stats.work, b.stats.work);
+    EXPECT_TRUE(a.stats.cut);
+    EXPECT_GE(a.stats.work, *options.cap);
+    EXPECT_LT(a.stats.work, full.stats.work);
+    EXPECT_GE(a.table.columns(), full.table.columns());
+    EXPECT_EQ(signature(t.variables, columns(a.table)), signature(t.variables, columns(t)));
+  }
+}
+
+TEST(ReductionTest, CapGrowsWithTheLimit) {
+  using Seconds = std::chrono::duration<double>;
+  EXPECT_EQ(reduction_cap(Seconds(0)), 0u);
+  EXPECT_EQ(reduction_cap(Seconds(5)), 4 * reduction_effort(Seconds(5)));
+  EXPECT_LT(reduction_cap(Seconds(5)), reduction_cap(Seconds(60)));
 }
 
 TEST(ReductionTest, EffortGrowsWithTheLimit) {

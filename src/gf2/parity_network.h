@@ -6,8 +6,8 @@
 // wires (a bit vector over qubits 0 to n - 1, its value a_j . x read as 0 or
 // 1) with a coefficient c_j in 0..7. A cx(s, t) adds wire s into wire t, so
 // cx gates can bring any parity onto some wire, where a phase gate then
-// applies omega^c_j exactly: t (c = 1), s (2), s then t (3), z (4), z then t
-// (5), sdg (6), tdg (7). The terms x0, x1 and, with coefficient 7, x0 + x1
+// applies omega^c_j exactly: t (c = 1), s (2), s then t (3), z (4), sdg then
+// tdg (5), sdg (6), tdg (7). The terms x0, x1 and, with coefficient 7, x0 + x1
 // make a controlled S (x0 + x1 - (x0 xor x1) = 2 x0 x1), written
 // `t q[0]; t q[1]; cx q[1],q[0]; tdg q[0]; cx q[1],q[0];`.
 //
@@ -45,14 +45,14 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
-#include "src/phase_polynomial/linear_synthesis.h"
+#include "src/gf2/linear_synthesis.h"
 
 namespace kestrel {
 
 // Which search writes the network: the one that takes fewer cx gates in all
 // (the default), or one of them alone, for tests and measurements.
 enum class NetworkSearch : std::uint8_t {
-  Best,     // all three, the fewest cx gates win (the first on a tie)
+  Best,     // every search that runs (see above), the fewest cx gates win (the first on a tie)
   Star,     // every wire but one at its input, one target's terms at a time
   Split,    // the binary split of the terms (GraySynth)
   Nearest,  // the nearest term next

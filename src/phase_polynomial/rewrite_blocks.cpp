@@ -1,7 +1,7 @@
 // A second walk over the steps with the frame read backwards: at a block's
 // anchor its products are moved there, diagonalised, summed into a
 // polynomial, reduced and, when that pays, written anew.
-#include "src/phase_polynomial/rewrite.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,9 +13,8 @@
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/diagonalise.h"
 #include "src/phase_polynomial/gadgets.h"
-#include "src/phase_polynomial/parity_network.h"
-#include "src/phase_polynomial/polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
+#include "src/phase_polynomial/reduce_and_write.h"
 
 namespace kestrel {
 namespace {
@@ -23,12 +22,6 @@ namespace {
 // Up to this many gadgets, a region that gains nothing is tried again with
 // one fewer; past it, with half as many.
 constexpr std::uint32_t kFewGadgets = 8;
-
-bool past(const std::optional<std::chrono::steady_clock::time_point>& deadline) {
-  return deadline && std::chrono::steady_clock::now() >= *deadline;
-}
-
-constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
 
 class Rewriter {
  public:
@@ -55,7 +48,6 @@ class Rewriter {
     bool pinned = false;          // kept in place for good: it cannot be written anew
   };
 
-  std::vector<std::uint64_t> reduce(const ParityTable& table);
   void rewrite(std::size_t b, InverseTableau& frame);
   void regions();
   void region(std::size_t first, std::size_t end, InverseTableau& frame);
@@ -68,20 +60,11 @@ class Rewriter {
   std::vector<std::optional<Written>> regions_;  // per block: the region with gadgets it starts
   std::vector<std::size_t> region_end_;      // per block starting a region: the block past it
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
-  std::optional<std::uint64_t> effort_;      // effort left for the reductions
+  ReductionAllowance allowance_;             // what the reductions may still spend
 };
 
-std::vector<std::uint64_t> Rewriter::reduce(const ParityTable& table) {
-  ReductionOptions reduction;
-  reduction.deadline = options_.deadline;
-  reduction.effort = effort_;
-  Reduction reduced = reduce_parity_table(table, reduction);
-  if (effort_) *effort_ -= std::min(*effort_, reduced.stats.work);
-  return std::move(reduced.table.bits);
-}
-
 StepsRewrite Rewriter::run() {
-  effort_ = options_.effort;
+  allowance_ = {options_.deadline, options_.effort, options_.cap};
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   region_end_.assign(blocks_.blocks.size(), 0);
@@ -92,7 +75,7 @@ StepsRewrite Rewriter::run() {
       const std::size_t b = next++;
       const Block& block = blocks_.blocks[b];
       written_[b].t = block.members.size();
-      if (block.boundary || block.members.empty() || past(options_.deadline)) continue;
+      if (block.boundary || block.members.empty() || options_.deadline.passed() || allowance_.exhausted()) continue;
       rewrite(b, frame);
     }
     const Step& step = program_.steps[s];
@@ -244,41 +227,28 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     }
     const bool negative = diagonal.signs[j] < 0;
     const Step& step = program_.steps[blocks_.rotations[block.members[j]]];
-    const int d = step.gate.gate == Elementary::T ? 1 : -1;
+    const int d = elementary_info(step.gate.gate).diagonal;  // T 1, T-dagger -1
     // T = e^(i pi/8) exp(-i pi/8 Z) and exp(-i pi/8 s Z^a) = e^(-i s pi/8) w^(s a.x).
     const int c = negative ? -d : d;
     if (negative) phase += 2 * d;
     f.add(parity.data(), static_cast<std::uint8_t>(c & 7));
   }
 
-  ParityTable table(f.variables());
-  table.bits = f.odd_parities();
-  std::vector<std::uint64_t> reduced = table.bits;
-  if (reduction_fits(table.variables, table.columns())) {
-    reduced = reduce(table);
-  }
-  const std::size_t kept = reduced.size() / std::max<std::size_t>(f.words(), 1);
-  written_[b].t = kept;
-  written_[b].gains = options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
-                                      : kept < count || options_.every_block;
-
   // The reduced polynomial with its Clifford difference: the difference's
   // S powers and CZ gates, then a T gate on each new parity.
-  const DiagonalClifford correction = clifford_difference(f, reduced);
-  const std::vector<std::uint8_t> coefficients(kept, 1);
-  const std::vector<PlacedGate> network =
-      synthesise_parity_network(f.variables(), reduced, coefficients);
+  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, false);
+  written_[b].t = reduced.t;
+  written_[b].gains = options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
+                                      : reduced.t < count || options_.every_block;
   std::vector<PlacedOperation> ops;
   const auto gate = [&](const PlacedGate& g) { ops.push_back({OperationKind::Gate, g, 0}); };
-  for (const PlacedGate& g : diagonal.gates) gate(g);
-  for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
-    if (correction.s_powers[v] != 0) gate({kPowers[correction.s_powers[v]], qubit_of[v], 0});
-  }
-  for (const auto& [i, k] : correction.cz) gate({Elementary::CZ, qubit_of[i], qubit_of[k]});
-  for (const PlacedGate& g : network) {
+  const auto on_qubits = [&](const PlacedGate& g) {
     const bool two = elementary_info(g.gate).qubits == 2;
     gate({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
-  }
+  };
+  for (const PlacedGate& g : diagonal.gates) gate(g);
+  for (const PlacedGate& g : reduced.clifford) on_qubits(g);
+  for (const PlacedGate& g : reduced.network.gates) on_qubits(g);
   for (const PlacedGate& g : inverse_gates(diagonal.gates)) gate(g);
   written_[b].ops = std::move(ops);
   written_[b].phase = static_cast<std::uint8_t>(phase & 15);
@@ -298,7 +268,7 @@ void Rewriter::regions() {
       }
       std::size_t end = b;
       while (end < blocks_.blocks.size() && !blocks_.blocks[end].boundary) ++end;
-      if (!past(options_.deadline) && extra_qubits_ < options_.ancillas) region(b, end, frame);
+      if (!options_.deadline.passed() && !allowance_.exhausted() && extra_qubits_ < options_.ancillas) region(b, end, frame);
       b = end;
     }
     const Step& step = program_.steps[s];
@@ -322,7 +292,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
           frame.image(blocks_.products.data() + std::size_t{r} * 2 * words, blocks_.phases[r],
                       region_block.rows.data() + j * 2 * words));
       const Step& step = program_.steps[blocks_.rotations[r]];
-      region_block.degrees.push_back(step.gate.gate == Elementary::T ? 1 : -1);
+      region_block.degrees.push_back(elementary_info(step.gate.gate).diagonal);
     }
   }
   if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of
@@ -331,7 +301,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
   std::uint32_t budget = options_.ancillas - extra_qubits_;
   while (true) {
     RegionCircuit circuit =
-        write_region(program_.qubits, blocks, budget, extra_qubits_, options_.deadline, effort_);
+        write_region(program_.qubits, blocks, budget, extra_qubits_, allowance_);
     if (circuit.gadgets == 0) return;
     if (circuit.t < before || options_.every_block) {
       extra_qubits_ += circuit.gadgets;
@@ -339,7 +309,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
       region_end_[first] = end;
       return;
     }
-    if (circuit.gadgets == 1 || past(options_.deadline)) return;
+    if (circuit.gadgets == 1 || options_.deadline.passed() || allowance_.exhausted()) return;
     budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
   }
 }
