@@ -49,8 +49,8 @@ RzApproximation search(double angle, double epsilon) {
   theta -= four_pi * floor(theta / four_pi);  // Rz has period 4π
   const Real a0 = -theta / 2, a1 = a0 + pi<Real>() / 8;
   Target<Real> targets[2] = {
-      {cos(a0), sin(a0), false, GridSearch<Real>(cos(a0), sin(a0), eps)},
       {cos(a1), sin(a1), true, GridSearch<Real>(cos(a1), sin(a1), eps)},
+      {cos(a0), sin(a0), false, GridSearch<Real>(cos(a0), sin(a0), eps)},
   };
   const Real h = 1 / sqrt(Real(2));
   const Real inner = 1 - eps * eps / 2;
@@ -60,13 +60,14 @@ RzApproximation search(double angle, double epsilon) {
   std::vector<ZOmega> candidates;
   Real scale = 1;  // √2^k
   Integer two_k = 1;
-  for (int k = 0; k <= k_max && !(best && best->t_count <= static_cast<std::size_t>(std::max(0, 2 * k - 2)));
+  for (int k = 0; k <= k_max && !(best && best->t_count <= static_cast<std::size_t>(std::max(0, 2 * k - 3)));
        ++k, scale *= sqrt(Real(2)), two_k *= 2) {
     for (const Target<Real>& target : targets) {
-      // A solution at level k has at least 2k - 2 T gates in the first
-      // family and 2k - 1 in the second, so (k, family) pairs come in order
-      // of that bound, and the search ends when the best found meets it.
-      const std::size_t bound = static_cast<std::size_t>(std::max(0, 2 * k - (target.omega ? 1 : 2)));
+      // A solution at level k has 2k - 3 or 2k - 1 T gates in the second
+      // family and 2k - 2 or 2k in the first, so (k, family) pairs come in
+      // order of the lower bound, and the search ends when the best found
+      // meets the next pair's bound.
+      const std::size_t bound = static_cast<std::size_t>(std::max(0, 2 * k - (target.omega ? 3 : 2)));
       if (best && best->t_count <= bound) break;
       candidates.clear();
       target.grid.enumerate(k, kCandidateLimit, kNodeBudget, candidates);

@@ -8,7 +8,9 @@
 // in Z[ω] and |u|² + |t|² = 2^k; its distance to Rz(θ), up to a global phase,
 // is √(2 - 2·Re(u·z̄)/√2^k) with z = e^{-iθ/2} (first family) or
 // z = e^{-iθ/2 + iπ/8} (second). So for k = 0, 1, 2, ... the search lists
-// the u of the grid problem at level k (grid_search.h) for both families,
+// the u of the grid problem at level k (grid_search.h) for both families
+// (the second first: its T counts at level k are 2k - 3 or 2k - 1, the
+// first's 2k - 2 or 2k),
 // and for each, in order, tries to solve t†t = 2^k - |u|² (norm_equation.h);
 // the first levels that give a solution decide, and the one with the fewest
 // T gates once written out (exact_synthesis.h) is returned. Every step is
