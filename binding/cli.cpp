@@ -16,6 +16,9 @@
 //
 //   kestrel circuit.qasm --json | jq .stats.t_after
 //
+// With --rz ANGLE --epsilon E and no file it writes rz(ANGLE) as Clifford+T
+// gates instead (a one-qubit program, or with --json the gates and counts).
+//
 // Output goes to file descriptors 1 and 2 directly,
 // after the interpreter's sys.stdout and sys.stderr are flushed so that
 // anything printed before keeps its place.
@@ -34,6 +37,7 @@
 #include "binding/pipeline.h"
 #include "src/pipeline/command_line.h"
 #include "src/saturation/report.h"
+#include "src/synthesis/rz_synthesis.h"
 
 namespace kestrel::binding {
 namespace {
@@ -299,6 +303,60 @@ PyObject* run(PyObject* module, const Invocation& options) {
   Py_RETURN_NONE;
 }
 
+// A double as the shortest text that reads back as it.
+std::string number_text(double x) {
+  char buffer[32];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, x).ptr);
+}
+
+// The command line's --rz ANGLE --epsilon E: the gates as a one-qubit
+// program on standard output or in --out, or JSON with --json; --stats adds
+// the T count, distance and phase on standard error.
+PyObject* run_rz(PyObject* module, const Invocation& options) {
+  const double angle = *options.rz, epsilon = *options.epsilon;
+  if (!synthesis::valid_epsilon(epsilon)) {
+    PyErr_SetString(PyExc_ValueError, "--epsilon below 1e-30 is beyond this synthesis's precision");
+    return nullptr;
+  }
+  synthesis::RzApproximation result;
+  std::string text, diagnostics;
+  if (auto error = without_gil([&] {
+        result = synthesis::synthesize_rz(angle, epsilon);
+        std::string names;
+        for (OpKind gate : result.gates) {
+          const std::string name(kind_info(gate).qasm_name);
+          text += name + " q[0];\n";
+          names += (names.empty() ? "\"" : ", \"") + name + "\"";
+        }
+        text = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[1];\n" + text;
+        if (options.json) {
+          text = "{\"gates\": [" + names + "], \"t_count\": " + std::to_string(result.t_count) +
+                 ", \"distance\": " + number_text(result.distance) +
+                 ", \"phase\": " + number_text(result.phase) + "}\n";
+        }
+        if (options.stats) {
+          diagnostics = "t_count " + std::to_string(result.t_count) + "\ndistance " +
+                        number_text(result.distance) + "\nphase " + number_text(result.phase) +
+                        " (the gates are e^(i*phase) times rz(ANGLE), within distance)\n";
+        }
+      })) {
+    return raise_exception(module, std::move(error));
+  }
+  if (!diagnostics.empty() && !flush_python_stream("stderr")) return nullptr;
+  if ((options.json || !options.out) && !flush_python_stream("stdout")) return nullptr;
+  if (auto error = without_gil([&] {
+        if (!diagnostics.empty()) print_stderr(diagnostics);
+        if (options.out && !options.json) {
+          replace_file(*options.out, text);
+        } else {
+          print_stdout(text);
+        }
+      })) {
+    return raise_exception(module, std::move(error));
+  }
+  Py_RETURN_NONE;
+}
+
 }  // namespace
 
 PyObject* cli(PyObject* module, PyObject* /*unused*/) {
@@ -314,6 +372,8 @@ PyObject* cli(PyObject* module, PyObject* /*unused*/) {
       done = print(module, 1, "kestrel " KESTREL_VERSION "\n");
     } else if (line.error) {
       return usage_error(module, *line.error);
+    } else if (line.invocation.rz) {
+      done = run_rz(module, line.invocation);
     } else {
       done = run(module, line.invocation);
     }

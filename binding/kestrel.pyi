@@ -75,6 +75,16 @@ def explain(
     """Optimises `qasm` as optimize_qasm does and reports how the text was read
     and the saturation run."""
 
+def synthesize_rz(angle: float, epsilon: float) -> tuple[list[str], int]:
+    """synthesize_rz(angle: float, epsilon: float) -> (gates: list[str], t_count: int)
+
+    Approximates rz(angle) with Clifford+T gates within operator-norm
+    distance epsilon, up to a global phase, with the fewest T gates of any
+    such circuit without extra qubits (Ross and Selinger's method). The gates
+    are names among h, s, sdg, t, tdg, x and z in circuit order. The same
+    angle and epsilon give the same gates on every machine. epsilon must lie
+    in (0, 0.1] (and be at least 1e-30), else ValueError."""
+
 def cli() -> None:
     """CLI entrypoint with no Python args (usable via console_scripts).
     Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]

@@ -50,6 +50,8 @@ PyMethodDef methods[] = {
     {"explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(explain)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
     {"cli", cli, METH_NOARGS, nullptr},
+    {"synthesize_rz", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(synthesize_rz)),
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -74,7 +76,7 @@ constexpr const char* kExplainDoc =
 
 // Writes the functions' docstrings: signature, text, then the options.
 void write_docstrings() {
-  static std::array<std::string, 4> docs;  // kept for the life of the process, as the module
+  static std::array<std::string, 5> docs;  // kept for the life of the process, as the module
   static constexpr const char* kQasm[] = {"qasm"};
   static constexpr const char* kGates[] = {"gates", "qubits", "width"};
   auto doc = [](std::string_view function, std::span<const char* const> positional,
@@ -91,6 +93,14 @@ void write_docstrings() {
             "The command line (the `kestrel` command, python -m kestrel): reads the\n"
             "process's arguments, optimises the file they name and prints the result.\n"
             "kestrel --help lists the options.";
+  docs[4] = "synthesize_rz(angle, epsilon)\n--\n\n"
+            "synthesize_rz(angle: float, epsilon: float) -> (gates: list[str], t_count: int)\n\n"
+            "Approximates rz(angle) with Clifford+T gates within operator-norm\n"
+            "distance epsilon, up to a global phase, with the fewest T gates of any\n"
+            "such circuit without extra qubits (Ross and Selinger's method). The gates\n"
+            "are names among h, s, sdg, t, tdg, x and z in circuit order. The same\n"
+            "angle and epsilon give the same gates on every machine. epsilon must lie\n"
+            "in (0, 0.1] (and be at least 1e-30), else ValueError.";
   for (std::size_t k = 0; k < docs.size(); ++k) methods[k].ml_doc = docs[k].c_str();
 }
 
@@ -100,6 +110,7 @@ PyModuleDef definition = {
     .m_doc = "Simplifies Clifford+T circuits written in OpenQASM 2.0.\n\n"
              "optimize_qasm(text) returns the optimised text and before/after\n"
              "statistics; explain(text) also reports what the saturation run did;\n"
+             "synthesize_rz(angle, epsilon) writes one z-rotation as Clifford+T gates;\n"
              "cli() is the command line (python -m kestrel --help).",
     .m_size = sizeof(ModuleState),
     .m_methods = methods,

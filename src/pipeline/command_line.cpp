@@ -44,7 +44,8 @@ OptionValue value_of(OptionKind kind, std::string_view text) {
   switch (kind) {
     case OptionKind::Switch: return true;
     case OptionKind::Count: return whole_number(text);
-    case OptionKind::Seconds: return seconds_number(text);
+    case OptionKind::Seconds:
+    case OptionKind::Number: return seconds_number(text);
     case OptionKind::Method:
     case OptionKind::File: return text;
   }
@@ -147,6 +148,13 @@ CommandLine read_command_line(std::span<const std::string> words, const Tables& 
     out.error.reset();
     return out;
   }
+  if (into.rz || into.epsilon) {
+    // Synthesis of one rotation: no input, and both values.
+    if (!into.rz) refuse("--epsilon is the precision of --rz ANGLE, which is missing");
+    if (!into.epsilon) refuse("--rz needs --epsilon E, the precision, in (0, 0.1]");
+    if (into.in) refuse("--rz reads no input file, but '" + *into.in + "' was given");
+    return out;
+  }
   if (!into.in) refuse("no input file: give one as FILE or --in FILE (- is standard input)");
   if (auto refused = check_methods(given, into, Spelling::CommandLine, tables)) refuse(*refused);
   const PipelineOptions& run = into.pipeline;
@@ -201,7 +209,11 @@ std::string help_text(const Tables& tables) {
          "\nA one-wire method reads a text of one qubit line by line, and any other program\n"
          "per qubit, as --per-qubit does. It warns on standard error only about a text\n"
          "that holds no gate or is no program (with --strict it stops: exit status 1).\n"
-         "--phase without --stats or --json prints the phase alone on standard error.\n";
+         "--phase without --stats or --json prints the phase alone on standard error.\n"
+         "kestrel --rz ANGLE --epsilon E, with no FILE, writes rz(ANGLE) as Clifford+T\n"
+         "gates on one qubit; --stats adds the T count, distance and phase on standard\n"
+         "error; --json prints {\"gates\": [...], \"t_count\": ..., \"distance\": ...,\n"
+         "\"phase\": ...}.\n";
 }
 
 }  // namespace kestrel

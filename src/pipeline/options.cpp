@@ -54,6 +54,25 @@ std::optional<std::string> set_seconds(const Option& option, const OptionValue& 
   return std::nullopt;
 }
 
+std::optional<std::string> set_number(const Option& option, const OptionValue& value,
+                                      std::string_view shown, Spelling spelling,
+                                      std::optional<double>& out) {
+  const auto* given = std::get_if<std::optional<Seconds>>(&value);
+  const std::optional<Seconds> number = given != nullptr ? *given : std::nullopt;
+  const bool finite = number && !number->too_large && std::isfinite(number->value);
+  if (option.maximum > 0) {
+    if (!finite || !(number->value > 0 && number->value <= option.maximum)) {
+      char bound[32];
+      const auto end = std::to_chars(bound, bound + sizeof bound, option.maximum).ptr;
+      return must_be(option, spelling, "a number in (0, " + std::string(bound, end) + "]", shown);
+    }
+  } else if (!finite) {
+    return must_be(option, spelling, "a finite number", shown);
+  }
+  out = number->value;
+  return std::nullopt;
+}
+
 // The row of `method` in `tables`, or null.
 const MethodInfo* find_method(Method method, const Tables& tables) {
   for (const MethodInfo& info : tables.methods) {
@@ -148,6 +167,8 @@ std::optional<std::string> set_option(const Option& option, const OptionValue& v
             }
           }
           return must_be(option, spelling, method_list("'", tables), shown);
+        } else if constexpr (std::is_same_v<Field, std::optional<double>>) {
+          return set_number(option, value, shown, spelling, out);
         } else {
           const auto* path = std::get_if<std::string_view>(&value);
           out = path != nullptr ? std::string(*path) : std::string();

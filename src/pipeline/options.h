@@ -111,6 +111,8 @@ struct Invocation {
   bool report = false;                // command line: print the saturation run's report
   bool help = false;                  // command line: print the help and stop
   bool version = false;               // command line: print the version and stop
+  std::optional<double> rz;           // command line: synthesise rz(this angle) instead
+  std::optional<double> epsilon;      // command line: the precision of --rz
 };
 
 // How an option's value is read and checked.
@@ -121,6 +123,7 @@ enum class OptionKind : std::uint8_t {
   Seconds,  // a positive finite number of seconds; one too large for the clock: no limit
   Method,   // the name of a method of kMethods
   File,     // a file name, as the operating system's bytes (command line only)
+  Number,   // a finite number; with `maximum` above 0, one in (0, maximum]
 };
 
 // Who takes an option: a bit each.
@@ -136,7 +139,8 @@ inline constexpr std::uint8_t kEveryCaller = kOptimizeQasm | kExplain | kGateLis
 // order of OptionKind).
 using Slot = std::variant<bool& (*)(Invocation&), std::size_t& (*)(Invocation&),
                           std::chrono::nanoseconds& (*)(Invocation&), Method& (*)(Invocation&),
-                          std::optional<std::string>& (*)(Invocation&)>;
+                          std::optional<std::string>& (*)(Invocation&),
+                          std::optional<double>& (*)(Invocation&)>;
 
 struct Option {
   std::string_view name = {};       // the Python keyword; "" for the command line's own
@@ -147,6 +151,7 @@ struct Option {
   std::uint8_t callers = 0;         // the Callers that take it
   MethodSet methods = kEveryMethod;  // the methods it applies to; given with another, refused
   std::int64_t minimum = 0;         // Count: the least value
+  double maximum = 0;               // Number: when above 0, the value lies in (0, maximum]
   std::string_view help = {};       // one line for --help and the docstrings
   Slot slot = {};                   // its field
 };
@@ -202,6 +207,14 @@ inline constexpr Option kOptions[] = {
      .minimum = 0,
      .help = "extra qubits for Hadamard gadgets, measured at the end (phase-polynomial)",
      .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.ancillas; }},
+    {.flag = "--rz", .metavar = "ANGLE", .kind = OptionKind::Number, .callers = kCommandLine,
+     .help = "instead of reading a file, write rz(ANGLE) (radians) as Clifford+T gates "
+             "within --epsilon, with the fewest T gates, as a one-qubit program",
+     .slot = [](Invocation& o) -> std::optional<double>& { return o.rz; }},
+    {.flag = "--epsilon", .metavar = "E", .kind = OptionKind::Number, .callers = kCommandLine,
+     .maximum = 0.1,
+     .help = "the operator-norm distance (up to a global phase) --rz may be off by, in (0, 0.1]",
+     .slot = [](Invocation& o) -> std::optional<double>& { return o.epsilon; }},
     {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
      .help = "print how the text was read and what the saturation run did on standard error",
      .slot = [](Invocation& o) -> bool& { return o.report; }},
@@ -261,7 +274,8 @@ struct WholeNumber {
   int beyond = 0;          // +1 above the 64-bit range, -1 below it
 };
 
-// A number of seconds as given: a double, or a finite number too large for one.
+// A number of seconds (or any number) as given: a double, or a finite number
+// too large for one.
 struct Seconds {
   double value = 0;        // when not `too_large`; may be infinite or NaN
   bool too_large = false;  // a positive finite number beyond every double

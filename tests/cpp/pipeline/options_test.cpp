@@ -175,6 +175,18 @@ TEST(CommandLine, Words) {
        "--method"},
       // The first error is the one given.
       {{"--bogus", "a.qasm", "b.qasm"}, "unknown option '--bogus'"},
+      // Synthesis of one rotation: both values, no file.
+      {{"--rz", "0.5", "--epsilon", "1e-3"}, "(accepted)"},
+      {{"--rz=-2", "--epsilon=0.1"}, "(accepted)"},
+      {{"--rz", "0.5"}, "--rz needs --epsilon E, the precision, in (0, 0.1]"},
+      {{"--epsilon", "1e-3"}, "--epsilon is the precision of --rz ANGLE, which is missing"},
+      {{"--rz", "0.5", "--epsilon", "1e-3", "a.qasm"},
+       "--rz reads no input file, but 'a.qasm' was given"},
+      {{"--rz", "0.5", "--epsilon", "0.2"}, "--epsilon must be a number in (0, 0.1], not '0.2'"},
+      {{"--rz", "0.5", "--epsilon", "0"}, "--epsilon must be a number in (0, 0.1], not '0'"},
+      {{"--rz", "0.5", "--epsilon", "nan"}, "--epsilon must be a number in (0, 0.1], not 'nan'"},
+      {{"--rz", "inf", "--epsilon", "1e-3"}, "--rz must be a finite number, not 'inf'"},
+      {{"--rz", "half", "--epsilon", "1e-3"}, "--rz must be a finite number, not 'half'"},
   };
   for (const auto& c : errors) {
     const CommandLine read = read_command_line(c.words);

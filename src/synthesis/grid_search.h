@@ -1,0 +1,68 @@
+// The two-dimensional grid problem of approximate synthesis, solved as the
+// search for lattice points in an ellipsoid.
+//
+// An approximation of a z-rotation with denominator √2^k needs v in Z[ω]
+// with v/√2^k in the ε-region R (the points of the unit disk whose real
+// part, seen in the direction of the target z0, is at least 1 - ε²/2) and
+// v•/√2^k in the unit disk. Written with v's four integer coordinates x,
+// (Re v, Im v, Re v•, Im v•) is a linear map of x; R lies in an ellipse E
+// whose axes follow z0 (half-widths ε²/(2√2) across and √2·ε along the
+// circle, about its middle line 1 - ε²/4). So every solution has
+// |F·x - √2^k·g|² ≤ 2^(k+1), where F's first two rows measure v against E's
+// axes and its last two are v•, and g is E's centre: lattice points in a
+// ball whose centre and radius grow with k over the same lattice F·Z⁴.
+//
+// This shape is the point of the method: the lattice is reduced once
+// (Lenstra-Lenstra-Lovász, with each basis vector kept as exact integer
+// coordinates and recomputed from them), and then every level k is a
+// Fincke-Pohst enumeration in the reduced basis, which visits each point
+// of the ball once and few other nodes. It plays the part of Ross and
+// Selinger's grid operators, which bring the same two ellipses to upright
+// form once for all k. The caller checks every point exactly; the
+// floating-point work only decides which points are looked at, and any
+// precision lost there could only drop a point, never admit a wrong one.
+// Real is a Boost.Multiprecision binary float (deterministic, no libm).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "src/synthesis/rings.h"
+
+namespace kestrel::synthesis {
+
+template <class Real>
+class GridSearch {
+ public:
+  // The search for the target z0 = cos0 + i·sin0 (|z0| = 1) at precision epsilon.
+  GridSearch(const Real& cos0, const Real& sin0, const Real& epsilon);
+
+  // Appends to `out` the v in Z[ω] that the ball of level k holds, at most
+  // `limit` of them, after visiting at most `node_budget` nodes of the search
+  // tree (both bounds only matter for inputs far outside the useful range).
+  void enumerate(int k, std::size_t limit, std::uint64_t node_budget,
+                 std::vector<ZOmega>& out) const;
+
+ private:
+  using Vec = std::array<Real, 4>;
+  struct Basis {
+    std::array<std::array<Integer, 4>, 4> x;  // each vector's integer coordinates
+    std::array<Vec, 4> f;                     // each vector's image F·x
+  };
+
+  Vec image(const std::array<Integer, 4>& x) const;
+  // Brings star_, norm2_ and mu_ up to date for the vectors from `from` on.
+  void gram_schmidt(const Basis& b, int from);
+  void reduce(Basis& b);
+
+  std::array<Vec, 4> rows_;    // F
+  Basis basis_;                // the reduced basis
+  std::array<Vec, 4> star_;    // the Gram-Schmidt vectors b_i*
+  std::array<Real, 4> norm2_;  // |b_i*|², the Gram-Schmidt vectors' squared lengths
+  std::array<std::array<Real, 4>, 4> mu_{};  // mu_[i][j] = <b_i, b_j*> / |b_j*|², j < i
+  std::array<Real, 4> centre_;  // g in the reduced basis's coordinates, for k = 0
+};
+
+}  // namespace kestrel::synthesis

@@ -1,0 +1,123 @@
+// The search over levels and families for synthesize_rz, in the float type
+// that ε calls for.
+#include "src/synthesis/rz_synthesis.h"
+
+#include <algorithm>
+#include <boost/math/constants/constants.hpp>
+#include <cmath>
+#include <optional>
+
+#include "engine/fault.h"
+#include "src/synthesis/exact_synthesis.h"
+#include "src/synthesis/grid_search.h"
+#include "src/synthesis/norm_equation.h"
+#include "src/synthesis/real.h"
+
+namespace kestrel::synthesis {
+namespace {
+
+constexpr std::uint64_t kFactoringBudget = 4000;  // rho's squarings per candidate
+constexpr std::size_t kCandidateLimit = 4096;      // candidates per level and family
+constexpr std::uint64_t kNodeBudget = 1 << 20;     // search-tree nodes per level and family
+
+// The m with a = ω^m·b, or -1.
+int phase_power(const ExactMatrix& a, const ExactMatrix& b) {
+  const ExactMatrix ra = a.reduced(), rb = b.reduced();
+  if (ra.k != rb.k) return -1;
+  for (int m = 0; m < 8; ++m) {
+    const ZOmega w = ZOmega::omega_power(m);
+    bool same = true;
+    for (int j = 0; j < 4 && same; ++j) same = ra.e[j] == w * rb.e[j];
+    if (same) return m;
+  }
+  return -1;
+}
+
+template <class Real>
+struct Target {
+  Real cos0, sin0;   // z = cos0 + i·sin0
+  bool omega;        // the second family: det ω, z turned by π/8
+  GridSearch<Real> grid;
+};
+
+template <class Real>
+RzApproximation search(double angle, double epsilon) {
+  using boost::math::constants::pi;
+  const Real eps = epsilon;
+  const Real four_pi = 4 * pi<Real>();
+  Real theta = angle;
+  theta -= four_pi * floor(theta / four_pi);  // Rz has period 4π
+  const Real a0 = -theta / 2, a1 = a0 + pi<Real>() / 8;
+  Target<Real> targets[2] = {
+      {cos(a1), sin(a1), true, GridSearch<Real>(cos(a1), sin(a1), eps)},
+      {cos(a0), sin(a0), false, GridSearch<Real>(cos(a0), sin(a0), eps)},
+  };
+  const Real h = 1 / sqrt(Real(2));
+  const Real inner = 1 - eps * eps / 2;
+  const int k_max = 8 * static_cast<int>(std::ceil(std::log2(1 / epsilon))) + 64;
+
+  std::optional<RzApproximation> best;
+  std::vector<ZOmega> candidates;
+  Real scale = 1;  // √2^k
+  Integer two_k = 1;
+  for (int k = 0; k <= k_max && !(best && best->t_count <= static_cast<std::size_t>(std::max(0, 2 * k - 3)));
+       ++k, scale *= sqrt(Real(2)), two_k *= 2) {
+    for (const Target<Real>& target : targets) {
+      // A solution at level k has 2k - 3 or 2k - 1 T gates in the second
+      // family and 2k - 2 or 2k in the first, so (k, family) pairs come in
+      // order of the lower bound, and the search ends when the best found
+      // meets the next pair's bound.
+      const std::size_t bound = static_cast<std::size_t>(std::max(0, 2 * k - (target.omega ? 3 : 2)));
+      if (best && best->t_count <= bound) break;
+      candidates.clear();
+      target.grid.enumerate(k, kCandidateLimit, kNodeBudget, candidates);
+      for (const ZOmega& v : candidates) {
+        if (k > 0 && v.divisible_by_root2()) continue;  // seen at level k - 1
+        const ZRoot2 abs2 = v.abs2();
+        const ZRoot2 xi{two_k - abs2.a, -abs2.b};
+        if (sign(xi) < 0 || sign(xi.dot()) < 0) continue;
+        const Real re = Real(v.c[0]) + Real(v.c[1] - v.c[3]) * h;
+        const Real im = Real(v.c[2]) + Real(v.c[1] + v.c[3]) * h;
+        const Real projection = (re * target.cos0 + im * target.sin0) / scale;
+        if (projection < inner) continue;
+        std::uint64_t budget = kFactoringBudget;
+        const std::optional<ZOmega> t = solve_norm_equation(xi, budget);
+        if (!t) continue;
+        const ZOmega w = ZOmega::omega_power(target.omega ? 1 : 0);
+        const ExactMatrix u{{v, -(t->adjoint() * w), *t, v.adjoint() * w}, k};
+        RzApproximation found;
+        found.gates = synthesize_exact(u);
+        found.t_count = static_cast<std::size_t>(std::count_if(
+            found.gates.begin(), found.gates.end(),
+            [](OpKind g) { return g == OpKind::T || g == OpKind::Tdg; }));
+        if (best && best->t_count <= found.t_count) continue;
+        Real gap = 2 - 2 * projection;
+        if (gap < 0) gap = 0;
+        const Real distance = sqrt(gap);
+        check(distance <= eps, "an approximation found lies within epsilon");
+        found.distance = distance.template convert_to<double>();
+        if (Real(found.distance) < distance) found.distance = std::nextafter(found.distance, 1.0);
+        const int m = phase_power(circuit_matrix(found.gates), u);
+        check(m >= 0, "exact synthesis returns the matrix up to a power of omega");
+        Real phase = pi<Real>() * m / 4 + (target.omega ? pi<Real>() / 8 : Real(0));
+        if (phase > pi<Real>()) phase -= 2 * pi<Real>();
+        found.phase = phase.template convert_to<double>();
+        best = std::move(found);
+        if (best->t_count <= bound) break;
+      }
+    }
+  }
+  check(best.has_value(), "approximate synthesis finds an approximation");
+  return *best;
+}
+
+}  // namespace
+
+bool valid_epsilon(double epsilon) { return epsilon >= kSmallestEpsilon && epsilon <= 0.1; }
+
+RzApproximation synthesize_rz(double angle, double epsilon) {
+  check(std::isfinite(angle) && valid_epsilon(epsilon), "synthesize_rz's inputs are checked");
+  return epsilon >= kEpsilon256 ? search<Real256>(angle, epsilon) : search<Real512>(angle, epsilon);
+}
+
+}  // namespace kestrel::synthesis

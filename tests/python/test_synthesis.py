@@ -1,0 +1,110 @@
+"""kestrel.synthesize_rz against an independent computation in mpmath.
+
+Each returned gate's 2x2 matrix is multiplied out in 50-digit arithmetic and
+compared with rz(angle) = diag(e^(-i angle/2), e^(i angle/2)): the operator-norm
+distance up to a global phase (from the eigenvalues of rz(angle)^dagger U)
+must be at most epsilon, the T count must be the number of t and tdg gates,
+and close to 3 log2(1/epsilon). Bad epsilons and angles are ValueErrors.
+"""
+
+import math
+
+import mpmath
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import kestrel
+
+mpmath.mp.dps = 50
+R2 = 1 / mpmath.sqrt(2)
+W = mpmath.exp(1j * mpmath.pi / 4)
+GATES = {
+    "h": mpmath.matrix([[R2, R2], [R2, -R2]]),
+    "s": mpmath.matrix([[1, 0], [0, 1j]]),
+    "sdg": mpmath.matrix([[1, 0], [0, -1j]]),
+    "t": mpmath.matrix([[1, 0], [0, W]]),
+    "tdg": mpmath.matrix([[1, 0], [0, mpmath.conj(W)]]),
+    "x": mpmath.matrix([[0, 1], [1, 0]]),
+    "y": mpmath.matrix([[0, -1j], [1j, 0]]),
+    "z": mpmath.matrix([[1, 0], [0, -1]]),
+}
+
+
+def distance(gates, angle):
+    """min over phases p of ||U - e^(ip) rz(angle)||, U the gates' product."""
+    u = mpmath.eye(2)
+    for gate in gates:
+        u = GATES[gate] * u
+    half = mpmath.mpf(angle) / 2
+    rz_dagger = mpmath.matrix([[mpmath.exp(1j * half), 0], [0, mpmath.exp(-1j * half)]])
+    values, _ = mpmath.eig(rz_dagger * u)
+    a, b = (mpmath.arg(v) for v in values)
+    gap = abs(a - b) % (2 * mpmath.pi)
+    gap = min(gap, 2 * mpmath.pi - gap)  # the shorter arc between the eigenvalues
+    return 2 * mpmath.sin(gap / 4)
+
+
+ANGLES = [0.1, 1.0, -2.5, 3.0, 7.0, 1e-4]
+
+
+@pytest.mark.parametrize("epsilon", [1e-2, 1e-3, 1e-6, 1e-10])
+@pytest.mark.parametrize("angle", ANGLES)
+def test_within_epsilon_with_about_three_log_t_gates(angle, epsilon):
+    gates, t_count = kestrel.synthesize_rz(angle, epsilon)
+    assert set(gates) <= set(GATES)
+    assert t_count == sum(g in ("t", "tdg") for g in gates)
+    assert distance(gates, angle) <= epsilon
+    assert t_count <= 3 * math.log2(1 / epsilon) + 10
+
+
+@settings(max_examples=25, deadline=None)
+@given(st.floats(-20, 20), st.sampled_from([1e-2, 1e-4]))
+def test_any_angle_within_epsilon(angle, epsilon):
+    gates, _ = kestrel.synthesize_rz(angle, epsilon)
+    assert distance(gates, angle) <= epsilon
+
+
+@pytest.mark.parametrize("angle, t_count", [
+    (0.0, 0), (math.pi / 4, 1), (math.pi / 2, 0), (-math.pi / 4, 1), (math.pi, 0)])
+def test_clifford_t_angles_are_exact(angle, t_count):
+    gates, count = kestrel.synthesize_rz(angle, 1e-10)
+    assert count == t_count
+    assert distance(gates, angle) < 1e-15  # the double nearest the angle is off by ~1e-17
+
+
+def test_the_same_call_gives_the_same_gates():
+    assert kestrel.synthesize_rz(0.3, 1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
+    assert kestrel.synthesize_rz(angle=0.3, epsilon=1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
+
+
+@pytest.mark.parametrize("epsilon", [0.0, -1e-3, 0.2, 1.0, math.nan, math.inf, -math.inf])
+def test_epsilon_outside_the_range_is_a_value_error(epsilon):
+    with pytest.raises(ValueError, match=r"epsilon must be a number in \(0, 0.1\]"):
+        kestrel.synthesize_rz(0.5, epsilon)
+
+
+def test_other_bad_arguments():
+    with pytest.raises(ValueError, match="angle must be a finite number"):
+        kestrel.synthesize_rz(math.nan, 1e-3)
+    with pytest.raises(ValueError, match="angle must be a finite number"):
+        kestrel.synthesize_rz(math.inf, 1e-3)
+    with pytest.raises(ValueError, match="below 1e-30"):
+        kestrel.synthesize_rz(0.5, 1e-40)
+    with pytest.raises(TypeError):
+        kestrel.synthesize_rz("0.5", 1e-3)
+
+
+def test_the_command_line_writes_the_same_gates():
+    import json
+    from conftest import REPO, console_script, run
+    result = run([str(console_script()), "--rz", "0.5", "--epsilon", "1e-4", "--json"], REPO)
+    assert result.returncode == 0, result.stderr
+    printed = json.loads(result.stdout)
+    gates, t_count = kestrel.synthesize_rz(0.5, 1e-4)
+    assert (printed["gates"], printed["t_count"]) == (gates, t_count)
+    assert distance(gates, 0.5) <= printed["distance"] * (1 + 1e-12) <= 1e-4 * (1 + 1e-12)
+    program = run([str(console_script()), "--rz", "0.5", "--epsilon", "1e-4"], REPO)
+    lines = program.stdout.decode().splitlines()
+    assert lines[:3] == ["OPENQASM 2.0;", 'include "qelib1.inc";', "qreg q[1];"]
+    assert lines[3:] == [f"{g} q[0];" for g in gates]
