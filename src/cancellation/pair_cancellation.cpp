@@ -1,0 +1,154 @@
+// Each qubit keeps the items on it in order, with a link per entry to an
+// earlier entry that may still be there; following the links (and
+// shortening them as they are followed) skips the cancelled items, so each
+// search sees only the items still there.
+#include "src/cancellation/pair_cancellation.h"
+
+#include <algorithm>
+
+#include "engine/fault.h"
+
+namespace kestrel {
+namespace {
+
+// What a gate does on one of its qubits, for commuting.
+enum class Axis : std::uint8_t {
+  Z,      // diagonal there: s, sdg, t, tdg, z, cz, cx's control
+  X,      // x, or cx's target
+  Other,  // anything else: h, y, swap
+};
+
+Axis axis(const PlacedGate& g, std::uint32_t q) {
+  switch (g.gate) {
+    case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
+    case Elementary::Z: case Elementary::CZ:
+      return Axis::Z;
+    case Elementary::X: return Axis::X;
+    case Elementary::CX: return q == g.a ? Axis::Z : Axis::X;
+    default: return Axis::Other;
+  }
+}
+
+bool two(const PlacedGate& g) { return elementary_info(g.gate).qubits == 2; }
+
+bool touches(const PlacedGate& g, std::uint32_t q) { return g.a == q || (two(g) && g.b == q); }
+
+// Whether g and h surely commute: on every qubit they share, both diagonal
+// or both X-like.
+bool commute(const PlacedGate& g, const PlacedGate& h) {
+  const std::uint32_t qs[2] = {g.a, g.b};
+  for (std::size_t k = 0; k < (two(g) ? 2u : 1u); ++k) {
+    if (!touches(h, qs[k])) continue;
+    const Axis a = axis(g, qs[k]);
+    if (a == Axis::Other || a != axis(h, qs[k])) return false;
+  }
+  return true;
+}
+
+// Whether h g is the identity.
+bool inverse(const PlacedGate& g, const PlacedGate& h) {
+  const auto same_pair = [&] { return (g.a == h.a && g.b == h.b) || (g.a == h.b && g.b == h.a); };
+  switch (g.gate) {
+    case Elementary::S: return h.gate == Elementary::Sdg && h.a == g.a;
+    case Elementary::Sdg: return h.gate == Elementary::S && h.a == g.a;
+    case Elementary::T: return h.gate == Elementary::Tdg && h.a == g.a;
+    case Elementary::Tdg: return h.gate == Elementary::T && h.a == g.a;
+    case Elementary::H: case Elementary::X: case Elementary::Y: case Elementary::Z:
+      return h.gate == g.gate && h.a == g.a;
+    case Elementary::CX: return h.gate == g.gate && h.a == g.a && h.b == g.b;
+    case Elementary::CZ: case Elementary::Swap: return h.gate == g.gate && same_pair();
+  }
+  return false;
+}
+
+constexpr std::int64_t kNone = -1;
+
+// One qubit's items in order, each entry linked to an earlier entry at or
+// after the last one still there before it.
+class Line {
+ public:
+  void push(std::uint32_t item) {
+    items_.push_back(item);
+    links_.push_back(static_cast<std::int64_t>(items_.size()) - 2);
+  }
+  std::int64_t last() const { return static_cast<std::int64_t>(items_.size()) - 1; }
+  std::uint32_t item(std::int64_t k) const { return items_[static_cast<std::size_t>(k)]; }
+  // The last entry at or before k whose item is still there, or kNone.
+  std::int64_t live_at_or_before(std::int64_t k, const std::vector<bool>& removed) {
+    std::int64_t found = k;
+    while (found != kNone && removed[item(found)]) found = links_[static_cast<std::size_t>(found)];
+    // Shorten the links passed, so that no removed entry is walked twice.
+    while (k != kNone && k != found) {
+      const std::int64_t next = links_[static_cast<std::size_t>(k)];
+      links_[static_cast<std::size_t>(k)] = found;
+      k = next;
+    }
+    return found;
+  }
+
+ private:
+  std::vector<std::uint32_t> items_;
+  std::vector<std::int64_t> links_;  // per entry: an earlier entry, or kNone
+};
+
+}  // namespace
+
+std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
+                                    std::span<const std::uint32_t> barrier_qubits) {
+  std::vector<bool> removed(items.size(), false);
+  std::vector<Line> on(qubits);
+  const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
+  for (std::uint32_t i = 0; i < items.size(); ++i) {
+    const CancelItem& item = items[i];
+    if (!is_gate(i)) {
+      check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");
+      for (std::uint32_t k = 0; k < item.count; ++k) {
+        on[checked_index(qubits, barrier_qubits[item.first + k])].push(i);
+      }
+      continue;
+    }
+    const PlacedGate& g = item.gate;
+    checked_index(qubits, g.a);
+    if (two(g)) checked_index(qubits, g.b);
+    // Back along the first qubit to the inverse, past gates that commute.
+    std::int64_t partner = kNone;
+    Line& first = on[g.a];
+    std::size_t seen = 0;
+    for (std::int64_t k = first.live_at_or_before(first.last(), removed);
+         k != kNone && seen < kCancelReach; k = first.live_at_or_before(k - 1, removed), ++seen) {
+      const std::uint32_t j = first.item(k);
+      if (!is_gate(j)) break;
+      if (inverse(g, items[j].gate)) {
+        partner = j;
+        break;
+      }
+      if (!commute(g, items[j].gate)) break;
+    }
+    // The second qubit's items between the two must commute as well.
+    if (partner != kNone && two(g)) {
+      Line& second = on[g.b];
+      bool clear = false;
+      seen = 0;
+      for (std::int64_t k = second.live_at_or_before(second.last(), removed);
+           k != kNone && seen < kCancelReach; k = second.live_at_or_before(k - 1, removed), ++seen) {
+        const std::uint32_t j = second.item(k);
+        if (j == partner) {
+          clear = true;
+          break;
+        }
+        if (j < partner || !is_gate(j) || !commute(g, items[j].gate)) break;
+      }
+      if (!clear) partner = kNone;
+    }
+    if (partner != kNone) {
+      removed[static_cast<std::size_t>(partner)] = true;
+      removed[i] = true;
+      continue;
+    }
+    on[g.a].push(i);
+    if (two(g)) on[g.b].push(i);
+  }
+  return removed;
+}
+
+}  // namespace kestrel
