@@ -59,9 +59,11 @@ bool python_value(const char* name, OptionKind kind, PyObject* value, OptionValu
       out = std::optional<WholeNumber>(WholeNumber{n, overflow});
       return true;
     }
-    case OptionKind::Seconds: {
+    case OptionKind::Seconds:
+    case OptionKind::Number: {
       if ((!PyFloat_Check(value) && !PyLong_Check(value)) || PyBool_Check(value)) {
-        return wrong_type(name, "a number of seconds", value);
+        return wrong_type(name, kind == OptionKind::Seconds ? "a number of seconds" : "a number",
+                          value);
       }
       Seconds seconds;
       if (PyLong_Check(value)) {

@@ -23,11 +23,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <vector>
 
-#include "src/circuit/cancellation.h"
+#include "src/circuit/elementary.h"
 
 namespace kestrel {
+
+struct CancelItem {
+  PlacedGate gate;            // the gate, when `count` is 0
+  std::uint32_t first = 0;    // a barrier's qubits start here in the qubit list given
+  std::uint32_t count = 0;    // a barrier's number of qubits; 0 for a gate
+};
+static_assert(std::is_trivially_copyable_v<CancelItem>);
 
 // How many gates still there a search passes on one qubit.
 inline constexpr std::size_t kCancelReach = 64;

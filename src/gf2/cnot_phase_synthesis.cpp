@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "engine/fault.h"
+#include "src/cancellation/pair_cancellation.h"
 #include "src/pauli/pauli.h"
 #include "src/phase_polynomial/linear_synthesis.h"
 #include "src/phase_polynomial/parity_network.h"
@@ -164,6 +165,15 @@ void rest_of(const Terms& terms, const Replay& replay, bool in_values, std::uint
   }
 }
 
+// The gates of `guide` left once its pairs cancel among themselves.
+std::size_t left_alone(std::uint32_t n, std::span<const PlacedGate> guide) {
+  std::vector<CancelItem> items;
+  items.reserve(guide.size());
+  for (const PlacedGate& g : guide) items.push_back({g, 0, 0});
+  const std::vector<bool> removed = cancel_gate_pairs(n, items, {});
+  return static_cast<std::size_t>(std::count(removed.begin(), removed.end(), false));
+}
+
 // The network that copies the guide's first `prefix` gates, with the rest
 // written after them or before them.
 GuidedNetwork follow(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide,
@@ -182,6 +192,7 @@ GuidedNetwork follow(std::uint32_t n, const Terms& terms, std::span<const Placed
   for (std::size_t k = prefix; k-- > 0;) out.gates.push_back(guide[k]);
   out.followed = prefix;
   out.cx = count_cx(out.gates);
+  out.cx_left = out.cx - prefix + left_alone(n, guide.subspan(prefix));
   return out;
 }
 
@@ -204,6 +215,7 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
     const std::vector<PlacedGate> network = synthesise_parity_network(qubits, all, terms.coefficients);
     best.gates.insert(best.gates.end(), network.begin(), network.end());
     best.cx = count_cx(best.gates);
+    best.cx_left = best.cx + left_alone(qubits, guide);
   }
   if (terms.size() == 0 || guide.empty()) return best;
   // How far the guide brings terms onto wires.
@@ -217,7 +229,7 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
   if (useful == 0) return best;
   for (const bool rest_after : {true, false}) {
     GuidedNetwork candidate = follow(qubits, terms, guide, useful, rest_after);
-    if (candidate.cx_left() < best.cx_left()) best = std::move(candidate);
+    if (candidate.cx_left < best.cx_left) best = std::move(candidate);
   }
   return best;
 }

@@ -20,7 +20,9 @@
 // the guide's gates follow the network in the program with nothing between
 // them on their wires but gates they commute with, each pair cancels (a cx
 // followed by the same cx), so the network costs only the cx gates of its
-// middle part. For the guide `cx q[0],q[1]; cx q[1],q[2];` and the terms
+// middle part. (Without the network the guide's gates may cancel among
+// themselves instead, once the phase gates between them are gone; a
+// network is chosen by the cx gates it and the guide leave together.) For the guide `cx q[0],q[1]; cx q[1],q[2];` and the terms
 // x0 + x1 and x0 + x1 + x2, the network is
 //
 //   cx q[0],q[1]; t q[1]; cx q[1],q[2]; t q[2]; cx q[1],q[2]; cx q[0],q[1];
@@ -31,7 +33,8 @@
 // Terms with coefficient 4 are z gates on each wire of their parity (no cx
 // gate). The network is chosen among a few (the guide followed to the last
 // gate that writes a term, or not at all; the rest written after the copied
-// gates or before them) by the fewest cx gates left once the pairs cancel.
+// gates or before them) by the fewest cx gates left, of its own and the
+// guide's, once the pairs cancel (src/cancellation/pair_cancellation.h).
 #pragma once
 
 #include <cstddef>
@@ -47,9 +50,11 @@ struct GuidedNetwork {
   std::vector<PlacedGate> gates;  // cx and phase gates in time order; the wires end at x
   std::size_t followed = 0;       // the guide's first gates copied; `gates` ends with them reversed
   std::size_t cx = 0;             // cx gates in `gates`
-  // The cx gates left once the program's copies of the followed gates
-  // cancel the last ones: cx - 2 followed.
-  std::size_t cx_left() const { return cx - 2 * followed; }
+  // The cx gates left of `gates` followed by the guide once pairs cancel:
+  // those of the network's middle (cx - 2 followed), the first `followed`
+  // gates of the guide as copied, and the guide's other gates as they
+  // cancel among themselves.
+  std::size_t cx_left = 0;
 };
 
 // The network of the terms (`columns`, one per term, (qubits + 63) / 64

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/fault.h"
-#include "src/circuit/cancellation.h"
+#include "src/cancellation/pair_cancellation.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/rewrite.h"
 #include "src/phase_polynomial/steps.h"
@@ -75,12 +75,27 @@ ProgramSteps read_steps(const QasmProgram& program, const Edits& edits,
   return std::move(reader.out);
 }
 
+// What a composition leaves of the gates it reads: T gates and two-qubit
+// gates, for the cost rule (src/phase_polynomial/cost.h).
+struct Left {
+  std::uint64_t t = 0;
+  std::uint64_t two_qubit = 0;
+};
+
+// The insertion's operations: as written, or without the program's cx gates
+// followed where it has such a version.
+const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool unguided) {
+  return unguided && !insertion.unguided.empty() ? insertion.unguided : insertion.ops;
+}
+
 // Rotation merging's edits with the rewritten statements replaced: the
-// blocks written at their anchors, their rotations gone, and then the pairs
-// of gates that cancel once the rotations are out (src/circuit/cancellation.h).
+// blocks written at their anchors (`unguided`: each without the program's cx
+// gates followed, where it has such a version), their rotations gone, and
+// then the pairs of gates that cancel once the rotations are out
+// (src/cancellation/pair_cancellation.h). `left` gets what is left.
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              int& phase) {
+              bool unguided, int& phase, Left& left) {
   // The program as written, gate by gate: each insertion before its
   // anchor, each step that stays; boundaries, measurements and conditioned
   // gates as barriers.
@@ -93,7 +108,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
       inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
-      for (const PlacedOperation& op : rewrite.insertions[next++].ops) {
+      for (const PlacedOperation& op : chosen(rewrite.insertions[next++], unguided)) {
         if (op.kind == OperationKind::Gate) {
           items.push_back({op.gate, 0, 0});
           continue;
@@ -114,7 +129,13 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
                                                     : CancelItem{step.gate, 0, 0});
   }
   const std::vector<bool> cancelled =
-      cancel_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
+      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
+  left = {};
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (cancelled[i] || items[i].count != 0) continue;
+    left.t += elementary_info(items[i].gate.gate).t;
+    left.two_qubit += elementary_info(items[i].gate.gate).qubits == 2;
+  }
 
   Edits out;
   out.extra_qubits = rewrite.extra_qubits;
@@ -132,7 +153,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     for (std::uint32_t k = first; k < step; ++k) {
       if (next < rewrite.insertions.size() && rewrite.insertions[next].step == k) {
         touched = true;
-        const auto& block = rewrite.insertions[next].ops;
+        const auto& block = chosen(rewrite.insertions[next], unguided);
         for (std::uint32_t g = 0; g < block.size(); ++g) {
           if (!cancelled[inserted_item[next] + g]) operations.push_back(block[g]);
         }
@@ -191,6 +212,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   rewrite_options.deadline = options.deadline;
   rewrite_options.every_block = options.every_block;
   rewrite_options.ancillas = options.ancillas;
+  rewrite_options.two_qubit_cost = options.two_qubit_cost;
   rewrite_options.effort = options.effort;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
@@ -200,7 +222,35 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
     return out;
   }
   int phase = merged.phase + rewrite.phase;
-  out.edits = compose(program, merged.edits, steps, rewrite, phases, phase);
+  Left left;
+  out.edits = compose(program, merged.edits, steps, rewrite, phases, false, phase, left);
+  // The blocks that follow the program's cx gates may leave more gates once
+  // the pairs cancel than the plain networks would: the cost rule decides.
+  const bool followed = std::any_of(rewrite.insertions.begin(), rewrite.insertions.end(),
+                                    [](const Insertion& i) { return !i.unguided.empty(); });
+  if (followed) {
+    int plain_phase = merged.phase + rewrite.phase;
+    Left plain_left;
+    Edits plain = compose(program, merged.edits, steps, rewrite, phases, true, plain_phase, plain_left);
+    if (rewrite_pays(left.t, left.two_qubit, plain_left.t, plain_left.two_qubit,
+                     options.two_qubit_cost)) {
+      out.edits = std::move(plain);
+      phase = plain_phase;
+      left = plain_left;
+    }
+  }
+  // The blocks' estimates may miss what cancels: the whole result must pay
+  // against rotation merging's by the same rule.
+  std::uint64_t merged_two_qubit = 0;
+  for (const Step& step : steps.steps) {
+    merged_two_qubit += step.kind == StepKind::Clifford && elementary_info(step.gate.gate).qubits == 2;
+  }
+  if (!options.every_block && !rewrite_pays(rewrite.t_before, merged_two_qubit, left.t,
+                                            left.two_qubit, options.two_qubit_cost)) {
+    out.edits = std::move(merged.edits);
+    out.phase = merged.phase;
+    return out;
+  }
   out.phase = static_cast<std::uint8_t>(phase & 15);
   out.extra_qubits = rewrite.extra_qubits;
   return out;

@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 
 #include "engine/fault.h"
+#include "src/cancellation/pair_cancellation.h"
+#include "src/gf2/cnot_phase_synthesis.h"
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/pauli/span.h"
 #include "src/phase_polynomial/blocks.h"
+#include "src/phase_polynomial/cost.h"
 #include "src/phase_polynomial/diagonalise.h"
 #include "src/phase_polynomial/gadgets.h"
 #include "src/phase_polynomial/parity_network.h"
@@ -30,6 +34,25 @@ bool past(const std::optional<std::chrono::steady_clock::time_point>& deadline) 
 
 constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
 
+// The gates of `guide` left once its pairs cancel among themselves, as
+// they do when the rotations between them go.
+std::size_t guided_alone(std::span<const PlacedGate> guide) {
+  std::uint32_t n = 0;
+  for (const PlacedGate& g : guide) n = std::max({n, g.a + 1, g.b + 1});
+  std::vector<CancelItem> items;
+  for (const PlacedGate& g : guide) items.push_back({g, 0, 0});
+  const std::vector<bool> removed = cancel_gate_pairs(n, items, {});
+  return static_cast<std::size_t>(std::count(removed.begin(), removed.end(), false));
+}
+
+std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops) {
+  std::uint64_t n = 0;
+  for (const PlacedOperation& op : ops) {
+    n += op.kind != OperationKind::Measure && elementary_info(op.gate.gate).qubits == 2;
+  }
+  return n;
+}
+
 class Rewriter {
  public:
   Rewriter(const ProgramSteps& program, const Blocks& blocks, const RewriteOptions& options)
@@ -41,7 +64,9 @@ class Rewriter {
   // What a block, or a region starting at it, would write.
   struct Written {
     std::optional<std::vector<PlacedOperation>> ops;  // written anew; nothing: cannot be
+    std::vector<PlacedOperation> unguided;     // when `ops` follow the program's cx gates: without
     std::uint64_t t = 0;                       // T gates then written
+    std::uint64_t two_qubit = 0;               // two-qubit gates it adds to the program
     std::uint8_t phase = 0;                    // as StepsRewrite::phase, for its rotations
     bool gains = false;                        // fewer T gates than its rotations
   };
@@ -56,6 +81,9 @@ class Rewriter {
   };
 
   std::vector<std::uint64_t> reduce(const ParityTable& table);
+  std::vector<PlacedGate> guide(std::size_t b, std::span<const PlacedGate> diagonaliser,
+                                const std::vector<std::uint64_t>& used,
+                                const std::vector<std::uint32_t>& variable_of) const;
   void rewrite(std::size_t b, InverseTableau& frame);
   void regions();
   void region(std::size_t first, std::size_t end, InverseTableau& frame);
@@ -65,6 +93,7 @@ class Rewriter {
   const Blocks& blocks_;
   const RewriteOptions& options_;
   std::vector<Written> written_;             // per block, from the first pass
+  std::vector<bool> anchor_;                 // per step: the anchor of a block of rotations
   std::vector<std::optional<Written>> regions_;  // per block: the region with gadgets it starts
   std::vector<std::size_t> region_end_;      // per block starting a region: the block past it
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
@@ -85,6 +114,10 @@ StepsRewrite Rewriter::run() {
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   region_end_.assign(blocks_.blocks.size(), 0);
+  anchor_.assign(program_.steps.size(), false);
+  for (const Block& block : blocks_.blocks) {
+    if (!block.boundary) anchor_[block.anchor] = true;
+  }
   InverseTableau frame(program_.qubits);
   std::size_t next = 0;  // the next block by anchor
   for (std::uint32_t s = 0; s < program_.steps.size(); ++s) {
@@ -133,7 +166,8 @@ StepsRewrite Rewriter::run() {
     for (std::size_t b = unit.first; b < unit.end; ++b) {
       for (std::uint32_t r : blocks_.blocks[b].members) out.removed[blocks_.rotations[r]] = true;
     }
-    out.insertions.push_back({blocks_.blocks[unit.first].anchor, *unit.written->ops});
+    out.insertions.push_back(
+        {blocks_.blocks[unit.first].anchor, *unit.written->ops, unit.written->unguided});
   }
   out.extra_qubits = 0;
   for (const Unit& unit : units) {
@@ -259,29 +293,161 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   }
   const std::size_t kept = reduced.size() / std::max<std::size_t>(f.words(), 1);
   written_[b].t = kept;
-  written_[b].gains = options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
-                                      : kept < count || options_.every_block;
 
-  // The reduced polynomial with its Clifford difference: the difference's
-  // S powers and CZ gates, then a T gate on each new parity.
+  // The reduced polynomial with its Clifford difference, two ways: the
+  // difference's S powers and CZ gates, then a parity network for the new
+  // parities' T gates; or one network for both (a CZ on x_i, x_k is the
+  // terms 2 x_i + 2 x_k + 6 (x_i + x_k)) that follows the program's own cx
+  // gates after the anchor, whose copies then cancel its last gates. The
+  // one that adds fewer two-qubit gates is written.
   const DiagonalClifford correction = clifford_difference(f, reduced);
-  const std::vector<std::uint8_t> coefficients(kept, 1);
-  const std::vector<PlacedGate> network =
-      synthesise_parity_network(f.variables(), reduced, coefficients);
-  std::vector<PlacedOperation> ops;
-  const auto gate = [&](const PlacedGate& g) { ops.push_back({OperationKind::Gate, g, 0}); };
-  for (const PlacedGate& g : diagonal.gates) gate(g);
+  const std::vector<std::uint8_t> ones(kept, 1);
+  std::vector<PlacedGate> middle;
   for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
-    if (correction.s_powers[v] != 0) gate({kPowers[correction.s_powers[v]], qubit_of[v], 0});
+    if (correction.s_powers[v] != 0) middle.push_back({kPowers[correction.s_powers[v]], v, 0});
   }
-  for (const auto& [i, k] : correction.cz) gate({Elementary::CZ, qubit_of[i], qubit_of[k]});
-  for (const PlacedGate& g : network) {
-    const bool two = elementary_info(g.gate).qubits == 2;
-    gate({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
+  for (const auto& [i, k] : correction.cz) middle.push_back({Elementary::CZ, i, k});
+  const std::vector<PlacedGate> network = synthesise_parity_network(f.variables(), reduced, ones);
+  middle.insert(middle.end(), network.begin(), network.end());
+  std::uint64_t middle_two_qubit = 0;
+  for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
+  const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
+  std::size_t guide_gates = 0;  // the program's cx gates counted in middle_two_qubit
+  std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
+  if (!guide.empty() || !correction.cz.empty()) {
+    std::vector<std::uint64_t> columns = reduced;
+    std::vector<std::uint8_t> coefficients = ones;
+    const std::size_t fw = f.words();
+    const auto term = [&](std::initializer_list<std::uint32_t> vars, std::uint8_t c) {
+      const std::size_t at = columns.size();
+      columns.resize(at + fw, 0);
+      for (std::uint32_t v : vars) columns[at + v / 64] ^= std::uint64_t{1} << (v % 64);
+      coefficients.push_back(c);
+    };
+    for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
+      if (correction.s_powers[v] != 0) term({v}, static_cast<std::uint8_t>(2 * correction.s_powers[v]));
+    }
+    for (const auto& [i, k] : correction.cz) term({i}, 2), term({k}, 2), term({i, k}, 6);
+    GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
+    // Both ways with the guide's gates after them, as they cancel.
+    const std::size_t plain = middle_two_qubit + guided_alone(guide);
+    if (guided.cx_left < plain) {
+      unguided_middle = std::move(middle);
+      middle = std::move(guided.gates);
+      middle_two_qubit = guided.cx_left;
+    } else {
+      middle_two_qubit = plain;
+    }
+    guide_gates = guide.size();
   }
-  for (const PlacedGate& g : inverse_gates(diagonal.gates)) gate(g);
+  const auto written = [&](const std::vector<PlacedGate>& gates) {
+    std::vector<PlacedOperation> ops;
+    const auto gate = [&](const PlacedGate& g) { ops.push_back({OperationKind::Gate, g, 0}); };
+    for (const PlacedGate& g : diagonal.gates) gate(g);
+    for (const PlacedGate& g : gates) {
+      const bool two = elementary_info(g.gate).qubits == 2;
+      gate({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
+    }
+    for (const PlacedGate& g : inverse_gates(diagonal.gates)) gate(g);
+    return ops;
+  };
+  std::vector<PlacedOperation> ops = written(middle);
+  if (!unguided_middle.empty()) written_[b].unguided = written(unguided_middle);
+  // E and E^-1, and the middle with the guide's gates as they cancel,
+  // against the guide's gates as written.
+  const std::uint64_t after = 2 * two_qubit_gates({ops.data(), diagonal.gates.size()}) + middle_two_qubit;
+  written_[b].two_qubit = after - std::min<std::uint64_t>(after, guide_gates);
+  written_[b].gains =
+      options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
+                      : options_.every_block ||
+                            rewrite_pays(count, guide_gates, kept, after, options_.two_qubit_cost);
   written_[b].ops = std::move(ops);
   written_[b].phase = static_cast<std::uint8_t>(phase & 15);
+}
+
+// The program's cx gates from block b's anchor to its last rotation that a
+// network written at the anchor may copy, on the block's variables: those
+// with nothing before them on their wires since the anchor but rotations of
+// the block (which go) and other copied cx gates. Any other gate, rotation
+// or boundary closes its wires; the anchor of another block (where its
+// network may be written) ends the guide. A diagonaliser of h gates alone
+// (on distinct wires) leaves a wire it changes waiting for the program's
+// own h there, which cancels the h written after the network: the wire
+// opens after it and closes at anything else. Any other diagonaliser: no
+// guide.
+std::vector<PlacedGate> Rewriter::guide(std::size_t b, std::span<const PlacedGate> diagonaliser,
+                                        const std::vector<std::uint64_t>& used,
+                                        const std::vector<std::uint32_t>& variable_of) const {
+  std::vector<bool> waiting(program_.qubits, false);
+  for (const PlacedGate& g : diagonaliser) {
+    if (g.gate != Elementary::H || waiting[g.a]) return {};
+    waiting[g.a] = true;
+  }
+  const Block& block = blocks_.blocks[b];
+  std::vector<std::uint32_t> members;
+  for (std::uint32_t r : block.members) members.push_back(blocks_.rotations[r]);
+  std::sort(members.begin(), members.end());
+  const auto variable = [&](std::uint32_t q) { return ((used[q / 64] >> (q % 64)) & 1) != 0; };
+  // What may still pass a wire's gates since the anchor: any cx, a cx
+  // with its control there (those gates are diagonal), with its target
+  // there (they are x or cx targets), none.
+  enum class Wire : std::uint8_t { Open, Waiting, Control, Target, Closed };
+  const auto meet = [](Wire w, Wire also) { return w == Wire::Open ? also : w == also ? w : Wire::Closed; };
+  std::vector<Wire> wires(program_.qubits, Wire::Open);
+  for (std::uint32_t q = 0; q < program_.qubits; ++q) {
+    if (waiting[q]) wires[q] = Wire::Waiting;
+  }
+  std::vector<PlacedGate> out;
+  std::size_t next = 0;
+  for (std::uint32_t s = block.anchor; s <= members.back(); ++s) {
+    if (next < members.size() && members[next] == s) {
+      ++next;
+      continue;
+    }
+    if (anchor_[s]) break;
+    const Step& step = program_.steps[s];
+    if (step.kind == StepKind::Boundary) {
+      for (std::uint32_t q : program_.qubits_of(step)) wires[q] = Wire::Closed;
+      continue;
+    }
+    const PlacedGate& g = step.gate;
+    Wire& a = wires[g.a];
+    switch (g.gate) {
+      case Elementary::H:
+        a = a == Wire::Waiting ? Wire::Open : Wire::Closed;
+        break;
+      case Elementary::CX: {
+        Wire& t = wires[g.b];
+        if ((a == Wire::Open || a == Wire::Control) && (t == Wire::Open || t == Wire::Target) &&
+            variable(g.a) && variable(g.b)) {
+          out.push_back({Elementary::CX, variable_of[g.a], variable_of[g.b]});
+        } else {
+          a = meet(a, Wire::Control);
+          t = meet(t, Wire::Target);
+        }
+        break;
+      }
+      case Elementary::CZ:
+        a = meet(a, Wire::Control);
+        wires[g.b] = meet(wires[g.b], Wire::Control);
+        break;
+      case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
+      case Elementary::Z:
+        a = meet(a, Wire::Control);
+        break;
+      case Elementary::X:
+        a = meet(a, Wire::Target);
+        break;
+      case Elementary::Y:
+        a = Wire::Closed;
+        break;
+      case Elementary::Swap:
+        a = Wire::Closed;
+        wires[g.b] = Wire::Closed;
+        break;
+    }
+  }
+  return out;
 }
 
 // The second pass: each run of rotation blocks between boundaries as one
@@ -309,10 +475,11 @@ void Rewriter::regions() {
 void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame) {
   const std::size_t words = blocks_.words;
   std::vector<RegionBlock> blocks;
-  std::uint64_t before = 0;
+  std::uint64_t before = 0, before_two_qubit = 0;  // what its blocks write in the first pass
   for (std::size_t b = first; b < end; ++b) {
     const Block& block = blocks_.blocks[b];
     before += written_[b].gains ? written_[b].t : block.members.size();
+    before_two_qubit += written_[b].gains ? written_[b].two_qubit : 0;
     if (block.members.empty()) continue;
     RegionBlock& region_block = blocks.emplace_back();
     region_block.rows.resize(block.members.size() * 2 * words);
@@ -333,9 +500,11 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
     RegionCircuit circuit =
         write_region(program_.qubits, blocks, budget, extra_qubits_, options_.deadline, effort_);
     if (circuit.gadgets == 0) return;
-    if (circuit.t < before || options_.every_block) {
+    const std::uint64_t two_qubit = two_qubit_gates(circuit.ops);
+    if (options_.every_block ||
+        rewrite_pays(before, before_two_qubit, circuit.t, two_qubit, options_.two_qubit_cost)) {
       extra_qubits_ += circuit.gadgets;
-      regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, true};
+      regions_[first] = Written{std::move(circuit.ops), {}, circuit.t, two_qubit, circuit.phase, true};
       region_end_[first] = end;
       return;
     }

@@ -10,8 +10,13 @@
 // with the same signature tensor and fewer columns, and the block is written
 // at its anchor as E, then the new parities' T gates with the Clifford
 // difference (parity_network.h), then E^-1; its rotations go from their
-// places. A block whose table does not shrink keeps its rotations where
-// they are, so the program's other gates never change.
+// places. Where E is empty or h gates alone, the network may instead follow
+// the program's own cx gates after the anchor (src/gf2/cnot_phase_synthesis.h),
+// ending with copies that those cx gates cancel; of the two networks, the
+// one that leaves fewer two-qubit gates once pairs cancel is written. A
+// block is written anew only where that lowers T + c (two-qubit gates)
+// (cost.h); otherwise it keeps its rotations where they are, so the
+// program's other gates never change.
 //
 // For `cx q[0],q[1]; t q[1]; cx q[0],q[1]; t q[0]; t q[1];` ... the block
 // holds the parities x1 ^ x0 ... (see the tests).
@@ -24,6 +29,7 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/phase_polynomial/cost.h"
 #include "src/phase_polynomial/gadgets.h"
 #include "src/phase_polynomial/steps.h"
 
@@ -36,6 +42,11 @@ struct Insertion {
   std::uint32_t step;              // the anchor
   std::vector<PlacedOperation> ops;       // in time order: gates, and with gadgets measurements
                                    // and the corrections they condition
+  // When `ops` follow the program's own cx gates after the anchor (so that
+  // those cancel the network's last ones, src/gf2/cnot_phase_synthesis.h):
+  // the same block written without them, which the caller may prefer once
+  // it sees what cancels; else empty.
+  std::vector<PlacedOperation> unguided;
 };
 
 struct StepsRewrite {
@@ -56,6 +67,9 @@ struct RewriteOptions {
   // For tests: which blocks (by number) to write anew, in place of whether
   // their tables shrink; the others keep their rotations where they can.
   std::function<bool(std::uint32_t)> choose;
+  // What a two-qubit gate costs against a T gate: a block or region is
+  // written anew only where that lowers T + c (two-qubit gates) (cost.h).
+  double two_qubit_cost = kDefaultTwoQubitCost;
   // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
   // each block is reduced on its own.
   std::uint32_t ancillas = 0;

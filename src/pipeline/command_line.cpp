@@ -44,7 +44,8 @@ OptionValue value_of(OptionKind kind, std::string_view text) {
   switch (kind) {
     case OptionKind::Switch: return true;
     case OptionKind::Count: return whole_number(text);
-    case OptionKind::Seconds: return seconds_number(text);
+    case OptionKind::Seconds:
+    case OptionKind::Number: return seconds_number(text);
     case OptionKind::Method:
     case OptionKind::File: return text;
   }

@@ -54,6 +54,17 @@ std::optional<std::string> set_seconds(const Option& option, const OptionValue& 
   return std::nullopt;
 }
 
+std::optional<std::string> set_number(const Option& option, const OptionValue& value,
+                                      std::string_view shown, Spelling spelling, double& out) {
+  const auto* given = std::get_if<std::optional<Seconds>>(&value);
+  const std::optional<Seconds> number = given != nullptr ? *given : std::nullopt;
+  if (!number || number->too_large || !std::isfinite(number->value) || number->value < 0) {
+    return must_be(option, spelling, "a finite number of at least 0", shown);
+  }
+  out = number->value;
+  return std::nullopt;
+}
+
 // The row of `method` in `tables`, or null.
 const MethodInfo* find_method(Method method, const Tables& tables) {
   for (const MethodInfo& info : tables.methods) {
@@ -139,6 +150,8 @@ std::optional<std::string> set_option(const Option& option, const OptionValue& v
           return set_count(option, value, shown, spelling, out);
         } else if constexpr (std::is_same_v<Field, std::chrono::nanoseconds>) {
           return set_seconds(option, value, shown, spelling, out);
+        } else if constexpr (std::is_same_v<Field, double>) {
+          return set_number(option, value, shown, spelling, out);
         } else if constexpr (std::is_same_v<Field, Method>) {
           const auto* name = std::get_if<std::string_view>(&value);
           for (const MethodInfo& method : tables.methods) {
@@ -199,6 +212,12 @@ std::string default_text(const Option& option, Spelling spelling, const Tables& 
           char buffer[32];
           const double seconds = std::chrono::duration<double>(value).count();
           const auto end = std::to_chars(buffer, buffer + sizeof buffer, seconds).ptr;
+          std::string text(buffer, end);
+          if (python && text.find_first_of(".e") == std::string::npos) text += ".0";
+          return text;
+        } else if constexpr (std::is_same_v<Field, double>) {
+          char buffer[32];
+          const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
           std::string text(buffer, end);
           if (python && text.find_first_of(".e") == std::string::npos) text += ".0";
           return text;

@@ -32,6 +32,7 @@
 #include <string_view>
 #include <variant>
 
+#include "src/phase_polynomial/cost.h"
 #include "src/saturation/optimize.h"
 #include "src/text/wire_check.h"
 
@@ -96,6 +97,9 @@ struct PipelineOptions {
   RunLimits limits;                    // where saturation stops (the defaults live there)
   bool phase = false;                  // report the exact global phase in the result
   std::size_t ancillas = 0;            // phase-polynomial: Hadamard gadgets, one extra qubit each
+  // phase-polynomial: what a two-qubit gate costs against a T gate in the
+  // rule that keeps a rewrite (src/phase_polynomial/cost.h)
+  double two_qubit_cost = kDefaultTwoQubitCost;
 };
 
 // Everything one call asks for: the run, and what the caller does with its
@@ -121,6 +125,7 @@ enum class OptionKind : std::uint8_t {
   Seconds,  // a positive finite number of seconds; one too large for the clock: no limit
   Method,   // the name of a method of kMethods
   File,     // a file name, as the operating system's bytes (command line only)
+  Number,   // a finite number of at least 0
 };
 
 // Who takes an option: a bit each.
@@ -136,7 +141,7 @@ inline constexpr std::uint8_t kEveryCaller = kOptimizeQasm | kExplain | kGateLis
 // order of OptionKind).
 using Slot = std::variant<bool& (*)(Invocation&), std::size_t& (*)(Invocation&),
                           std::chrono::nanoseconds& (*)(Invocation&), Method& (*)(Invocation&),
-                          std::optional<std::string>& (*)(Invocation&)>;
+                          std::optional<std::string>& (*)(Invocation&), double& (*)(Invocation&)>;
 
 struct Option {
   std::string_view name = {};       // the Python keyword; "" for the command line's own
@@ -202,6 +207,12 @@ inline constexpr Option kOptions[] = {
      .minimum = 0,
      .help = "extra qubits for Hadamard gadgets, measured at the end (phase-polynomial)",
      .slot = [](Invocation& o) -> std::size_t& { return o.pipeline.ancillas; }},
+    {.name = "two_qubit_cost", .flag = "--two-qubit-cost", .metavar = "C",
+     .kind = OptionKind::Number, .callers = kOptimizeQasm | kCommandLine,
+     .methods = only(Method::PhasePolynomial),
+     .help = "keep a rewrite only where it lowers T + C x (two-qubit gates); 0 looks at T "
+             "alone (phase-polynomial)",
+     .slot = [](Invocation& o) -> double& { return o.pipeline.two_qubit_cost; }},
     {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
      .help = "print how the text was read and what the saturation run did on standard error",
      .slot = [](Invocation& o) -> bool& { return o.report; }},
