@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "src/phase_polynomial/phase_polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/reduction.h"
 #include "src/program/program.h"
 #include "src/program/program_stats.h"
 #include "src/program/writer.h"
@@ -82,10 +82,9 @@ int main(int argc, char** argv) {
     std::uint32_t extra = 0;
     for (int r = 0; r < repeat; ++r) {
       const auto start = Clock::now();
-      const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                        std::chrono::duration<double>(limit));
       kestrel::PhasePolynomialOptions options;
-      options.deadline = deadline;
+      options.deadline = kestrel::Deadline(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(limit)), start);
       options.every_block = every_block;
       options.ancillas = ancillas;
       options.two_qubit_cost = two_qubit_cost;

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "bench/measure.h"
-#include "src/phase_polynomial/parity_table.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/parity_table.h"
+#include "src/gf2/reduction.h"
 
 using namespace kestrel::bench;
 
@@ -139,7 +139,8 @@ Run reduce_all(const std::vector<kestrel::ParityTable>& blocks, bool widened, do
     kestrel::ReductionOptions options;
     options.widened = widened;
     if (limit > 0) {
-      options.deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+      options.deadline = kestrel::Deadline(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(limit)), start);
       const double share = total == 0 ? 0 : static_cast<double>(t.columns()) / static_cast<double>(total);
       options.effort = static_cast<std::uint64_t>(
           share * static_cast<double>(kestrel::reduction_effort(std::chrono::duration<double>(limit))));

@@ -41,8 +41,8 @@
 #include "src/pauli/pauli.h"
 #include "src/pauli/tableau.h"
 #include "src/phase_polynomial/diagonalise.h"
-#include "src/phase_polynomial/linear_synthesis.h"
-#include "src/phase_polynomial/parity_network.h"
+#include "src/gf2/linear_synthesis.h"
+#include "src/gf2/parity_network.h"
 
 using namespace kestrel;
 using namespace kestrel::bench;

@@ -10,9 +10,9 @@
 
 #include "engine/fault.h"
 #include "src/cancellation/pair_cancellation.h"
+#include "src/gf2/linear_synthesis.h"
+#include "src/gf2/parity_network.h"
 #include "src/pauli/pauli.h"
-#include "src/phase_polynomial/linear_synthesis.h"
-#include "src/phase_polynomial/parity_network.h"
 
 namespace kestrel {
 namespace {

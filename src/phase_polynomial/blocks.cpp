@@ -31,15 +31,6 @@ CliffordGate clifford_gate(Elementary gate) {
 
 }  // namespace
 
-std::uint64_t block_bytes(std::uint32_t qubits, std::uint64_t rotations,
-                          std::uint64_t boundary_qubits) {
-  const std::uint64_t row = 16 * pauli_words(qubits);
-  // A product and a step per rotation; two rows per boundary qubit and the
-  // frame; each block's basis holds at most 2n rows but never more than its
-  // products.
-  return (rotations + 2 * boundary_qubits + 2 * std::uint64_t{qubits}) * (2 * row + 16);
-}
-
 Blocks cut_into_blocks(const ProgramSteps& program) {
   const std::uint32_t n = program.qubits;
   Blocks out;

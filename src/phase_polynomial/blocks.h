@@ -28,7 +28,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "src/phase_polynomial/steps.h"
+#include "src/phase_polynomial/program_steps.h"
 
 namespace kestrel {
 
@@ -48,12 +48,6 @@ struct Blocks {
 
 // How many blocks a rotation searches back at most.
 inline constexpr std::size_t kSearchedBlocks = 1024;
-
-// The bytes `cut_into_blocks` keeps for a program of `qubits` qubits,
-// `rotations` rotations and `boundary_qubits` qubits named by boundaries
-// in all, about.
-std::uint64_t block_bytes(std::uint32_t qubits, std::uint64_t rotations,
-                          std::uint64_t boundary_qubits);
 
 Blocks cut_into_blocks(const ProgramSteps& program);
 

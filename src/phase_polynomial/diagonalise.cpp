@@ -6,7 +6,7 @@
 #include <bit>
 
 #include "engine/fault.h"
-#include "src/phase_polynomial/bits.h"
+#include "src/gf2/bits.h"
 #include "src/pauli/pauli.h"
 
 namespace kestrel {
@@ -84,7 +84,6 @@ std::vector<PlacedGate> inverse_gates(std::span<const PlacedGate> gates) {
 
 namespace {
 
-constexpr std::uint32_t kNone = 0xffffffffu;
 
 bool bit(const std::uint64_t* bits, std::uint32_t q) { return (bits[q / 64] >> (q % 64)) & 1; }
 

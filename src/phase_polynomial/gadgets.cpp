@@ -12,19 +12,14 @@
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/phase_polynomial/diagonalise.h"
-#include "src/phase_polynomial/linear_synthesis.h"
-#include "src/phase_polynomial/parity_network.h"
-#include "src/phase_polynomial/parity_table.h"
+#include "src/gf2/linear_synthesis.h"
 #include "src/phase_polynomial/path_sum.h"
-#include "src/phase_polynomial/polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
 
 namespace kestrel {
 namespace {
 
 constexpr std::uint64_t kStretchCost = std::uint64_t{1} << 27;
-
-constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
 
 std::size_t hadamards(const std::vector<PlacedGate>& gates) {
   return static_cast<std::size_t>(std::count_if(
@@ -36,11 +31,9 @@ bool bit(const std::uint64_t* bits, std::size_t i) { return (bits[i / 64] >> (i 
 class RegionWriter {
  public:
   RegionWriter(std::uint32_t qubits, std::span<const RegionBlock> blocks, std::uint32_t budget,
-               std::uint32_t first_extra,
-               std::optional<std::chrono::steady_clock::time_point> deadline,
-               std::optional<std::uint64_t> effort)
+               std::uint32_t first_extra, ReductionAllowance& allowance)
       : n_(qubits), blocks_(blocks), budget_(budget), first_extra_(first_extra),
-        deadline_(deadline), effort_(effort), words_(pauli_words(qubits)) {}
+        allowance_(allowance), words_(pauli_words(qubits)) {}
 
   RegionCircuit write();
 
@@ -56,8 +49,7 @@ class RegionWriter {
   std::span<const RegionBlock> blocks_;
   std::uint32_t budget_;
   std::uint32_t first_extra_;
-  std::optional<std::chrono::steady_clock::time_point> deadline_;
-  std::optional<std::uint64_t> effort_;
+  ReductionAllowance& allowance_;            // shared with the rest of the rewrite
   std::size_t words_;
   std::vector<Diagonalisation> diagonal_;   // per block, in the frame of the blocks before
   std::vector<std::uint32_t> local_;        // wire -> program qubit, for the qubits the region touches
@@ -125,7 +117,7 @@ RegionCircuit RegionWriter::write() {
   // Once the deadline has passed, each block left is a stretch of its own,
   // with no gadget: the cheapest way to finish writing the region.
   for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
-    const bool late = deadline_ && std::chrono::steady_clock::now() >= *deadline_;
+    const bool late = allowance_.deadline.passed();
     for (std::size_t k = starts[s]; k < starts[s + 1]; k = late ? k + 1 : starts[s + 1]) {
       if (k > 0) {
         for (const PlacedGate& g : diagonal_[k].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
@@ -186,29 +178,15 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
 
   // The reduced polynomial and its Clifford difference.
   const PhasePolynomial& f = sum.polynomial();
-  ParityTable table(wires);
-  table.bits = f.odd_parities();
-  std::vector<std::uint64_t> reduced = table.bits;
-  if (reduction_fits(table.variables, table.columns())) {
-    ReductionOptions options;
-    options.deadline = deadline_;
-    options.effort = effort_;
-    reduced = reduce_parity_table(table, options).table.bits;
-  }
-  const std::size_t kept = f.words() == 0 ? 0 : reduced.size() / f.words();
-  const DiagonalClifford correction = clifford_difference(f, reduced);
-
-  for (std::uint32_t extra : extras) gate(Elementary::H, qubit_of_wire(extra));
-  for (std::uint32_t v = 0; v < wires; ++v) {
-    if (correction.s_powers[v] != 0) gate(kPowers[correction.s_powers[v]], qubit_of_wire(v));
-  }
-  for (const auto& [a, b] : correction.cz) gate(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
-  const std::vector<std::uint8_t> ones(kept, 1);
-  const OpenParityNetwork network = synthesise_open_parity_network(wires, reduced, ones);
-  for (const PlacedGate& g : network.gates) {
+  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, true);
+  const OpenParityNetwork& network = reduced.network;
+  const auto on_wires = [&](const PlacedGate& g) {
     gate(g.gate, qubit_of_wire(g.a), elementary_info(g.gate).qubits == 2 ? qubit_of_wire(g.b) : 0);
-  }
-  out_.t += kept;
+  };
+  for (std::uint32_t extra : extras) gate(Elementary::H, qubit_of_wire(extra));
+  for (const PlacedGate& g : reduced.clifford) on_wires(g);
+  for (const PlacedGate& g : network.gates) on_wires(g);
+  out_.t += reduced.t;
   // The wires from the network's map to their final functions M v + c.
   BitMatrix final_map(wires);
   for (std::uint32_t w = 0; w < wires; ++w) {
@@ -282,7 +260,7 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
     }
     for (std::uint32_t v = 0; v < wires; ++v) {
       const std::uint8_t s = static_cast<std::uint8_t>((4 - d.s_powers[v]) & 3);
-      if (s != 0) conditioned(kPowers[s], qubit_of_wire(v));
+      if (s != 0) conditioned(s_power_gate(s), qubit_of_wire(v));
     }
     for (const auto& [a, b] : d.cz) conditioned(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
   }
@@ -295,10 +273,9 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
 
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           std::optional<std::chrono::steady_clock::time_point> deadline,
-                           std::optional<std::uint64_t> effort) {
+                           ReductionAllowance& allowance) {
   check(!blocks.empty(), "a region holds a block");
-  return RegionWriter(qubits, blocks, budget, first_extra, deadline, effort).write();
+  return RegionWriter(qubits, blocks, budget, first_extra, allowance).write();
 }
 
 }  // namespace kestrel

@@ -2,7 +2,7 @@
 // gates turned into gadgets on extra qubits.
 //
 // A region is a run of blocks of commuting rotations with no boundary
-// between them, all moved to the first block's anchor (rewrite.h). Its
+// between them, all moved to the first block's anchor (rewrite_blocks.h). Its
 // blocks are diagonalised one after the other, each in the frame the ones
 // before left: the first by a Clifford D_1, block k by a Clifford G_k
 // applied after D_(k-1). The Hadamard gates of the G_k (k > 1) are the
@@ -24,19 +24,18 @@
 // stays a gate: it splits the region, and the gadgets before it are
 // measured and corrected there. So does the Hadamard gate that would take
 // a stretch's rotations times its variables squared past 2^27: its
-// polynomial's quadratic terms cost about that. Once `deadline` has
+// polynomial's quadratic terms cost about that. Once the deadline has
 // passed, each block left is a stretch of its own, without gadgets, as
 // when the budget is spent.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
 #include "src/circuit/elementary.h"
 #include "src/circuit/operation.h"
+#include "src/phase_polynomial/reduce_and_write.h"
 
 namespace kestrel {
 
@@ -58,10 +57,10 @@ struct RegionCircuit {
 
 // The region of `blocks` (on `qubits` qubits) with at most `budget`
 // gadgets, their extra qubits numbered from `first_extra`; its reductions
-// stop at `deadline` and after `effort` (reduction.h).
+// stop at the allowance's deadline and take their work off its effort, one
+// stretch after the other (reduce_and_write.h).
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           std::optional<std::chrono::steady_clock::time_point> deadline,
-                           std::optional<std::uint64_t> effort = std::nullopt);
+                           ReductionAllowance& allowance);
 
 }  // namespace kestrel

@@ -2,7 +2,7 @@
 // as gadgets, kept as a sum over paths: every wire holds an affine function
 // of the variables over GF(2), and the circuit multiplies each path by
 // w^F(v), w = e^(i pi/4), for a phase polynomial F (src/phase_polynomial/
-// polynomial.h) plus a constant.
+// polynomial_mod8.h) plus a constant.
 //
 // Wire w starts holding variable w. A cx adds its control's function into
 // its target's; x adds the constant 1; a phase gate adds a term on its
@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
-#include "src/phase_polynomial/polynomial.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
 
 namespace kestrel {
 

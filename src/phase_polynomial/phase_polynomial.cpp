@@ -9,8 +9,8 @@
 #include "engine/fault.h"
 #include "src/cancellation/pair_cancellation.h"
 #include "src/phase_polynomial/blocks.h"
-#include "src/phase_polynomial/rewrite.h"
-#include "src/phase_polynomial/steps.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
+#include "src/phase_polynomial/program_steps.h"
 #include "src/program/instance_walk.h"
 #include "src/rotation_merging/rotation_merging.h"
 
@@ -209,11 +209,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   std::vector<std::uint8_t> phases;
   const ProgramSteps steps = read_steps(program, merged.edits, phases);
   RewriteOptions rewrite_options;
-  rewrite_options.deadline = options.deadline;
-  rewrite_options.every_block = options.every_block;
-  rewrite_options.ancillas = options.ancillas;
-  rewrite_options.two_qubit_cost = options.two_qubit_cost;
-  rewrite_options.effort = options.effort;
+  static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
   if (rewrite.t_after >= rewrite.t_before && !options.every_block) {

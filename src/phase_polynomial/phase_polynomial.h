@@ -2,8 +2,8 @@
 // (src/rotation_merging/rotation_merging.h), then every block of commuting
 // rotations whose phase polynomial can be written with fewer T gates, at a
 // cost in two-qubit gates the rule of cost.h accepts, written anew at its
-// first rotation (src/phase_polynomial/rewrite.h), and then the pairs of
-// gates that cancel (src/cancellation/pair_cancellation.h).
+// first rotation (src/phase_polynomial/rewrite_blocks.h), and then the pairs
+// of gates that cancel (src/cancellation/pair_cancellation.h).
 //
 // The program is read as rotation merging reads it, after its edits: the
 // Clifford gates it follows, its T and T-dagger gates, and boundaries.
@@ -20,9 +20,20 @@
 //
 // the first T's line becomes the block's circuit, one gate a line, and the
 // block's other T lines go.
+//
+// The method in order, a file for each step: the program read as steps
+// (program_steps.h); the rotations cut into blocks that commute (blocks.h);
+// each block moved to its anchor and made diagonal by a Clifford
+// (diagonalise.h); its phase polynomial mod 8 (polynomial_mod8.h); the
+// table of its odd parities reduced (src/gf2/reduction.h); the reduced
+// polynomial written as a parity network (src/gf2/parity_network.h, its
+// linear maps by src/gf2/linear_synthesis.h) with the Clifford difference,
+// between the diagonalising Clifford and its inverse (rewrite_blocks.h).
+// With `ancillas`, each run of blocks between boundaries is tried once more
+// as one region with Hadamard gadgets (gadgets.h), kept as a sum over paths
+// (path_sum.h). This file's .cpp reads the program and writes the result.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +41,7 @@
 #include "src/phase_polynomial/cost.h"
 #include "src/program/edits.h"
 #include "src/program/program.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -45,7 +57,7 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 struct PhasePolynomialOptions {
   // Rotation merging stops searching here, and blocks reached after it
   // stay as rotation merging left them.
-  std::optional<std::chrono::steady_clock::time_point> deadline;
+  Deadline deadline;
   // Write every block anew, even one whose table does not shrink (tests).
   bool every_block = false;
   // What a two-qubit gate costs against a T gate in the rule that decides
@@ -53,8 +65,8 @@ struct PhasePolynomialOptions {
   double two_qubit_cost = kDefaultTwoQubitCost;
   // Hadamard gadgets the method may use, an extra qubit each.
   std::uint32_t ancillas = 0;
-  // The reductions' effort past their first moves (src/phase_polynomial/
-  // reduction.h), shared among the blocks; unset: bounded by the deadline only.
+  // The reductions' effort past their first moves (src/gf2/reduction.h),
+  // shared among the blocks; unset: bounded by the deadline only.
   std::optional<std::uint64_t> effort;
 };
 

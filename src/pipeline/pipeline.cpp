@@ -15,7 +15,7 @@
 #include "src/program/program_stats.h"
 #include "src/program/writer.h"
 #include "src/phase_polynomial/phase_polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/gf2/reduction.h"
 #include "src/rotation_merging/rotation_merging.h"
 
 namespace kestrel {
@@ -160,7 +160,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
       return out;
     }
     PhasePolynomialOptions method;
-    method.deadline = Deadline(options.limits.time_limit).at();
+    method.deadline = Deadline(options.limits.time_limit);
     method.ancillas = static_cast<std::uint32_t>(std::min<std::size_t>(options.ancillas, kMaxBits));
     method.effort = reduction_effort(options.limits.time_limit);
     method.two_qubit_cost = options.two_qubit_cost;

@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "src/phase_polynomial/rewrite.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
 #include "tests/cpp/pauli/dense.h"
 
 namespace kestrel {
@@ -206,6 +206,38 @@ INSTANTIATE_TEST_SUITE_P(Shapes, GadgetsTest,
                          ::testing::Values(Shape{2, 24, 0, 6}, Shape{3, 30, 0, 8},
                                            Shape{3, 40, 6, 8}, Shape{4, 40, 0, 2},
                                            Shape{4, 50, 4, 1}));
+
+// A region's reductions charge their work to the allowance it is given, as
+// the blocks' do: with no effort past the first kernel moves they do less
+// work than with a large one, spend the effort they are given, and the
+// region with more effort writes no more T gates. The region: 24 rotations
+// about random Z products, then 24 about random X products (one Hadamard
+// gate per qubit between, each a gadget), on 6 qubits.
+TEST(GadgetsEffortTest, ARegionsReductionsChargeTheSharedEffort) {
+  constexpr std::uint32_t kQubits = 6;
+  std::mt19937 rng(39);
+  std::vector<RegionBlock> blocks(2);
+  for (std::size_t k = 0; k < 2; ++k) {
+    for (int j = 0; j < 24; ++j) {
+      const std::uint64_t bits = 1 + rng() % ((1u << kQubits) - 1);
+      blocks[k].rows.push_back(k == 0 ? 0 : bits);  // X bits
+      blocks[k].rows.push_back(k == 0 ? bits : 0);  // Z bits
+      blocks[k].phases.push_back(0);
+      blocks[k].degrees.push_back(rng() % 2 == 0 ? 1 : -1);
+    }
+  }
+  constexpr std::uint64_t kLarge = std::uint64_t{1} << 40;
+  ReductionAllowance none, large;
+  none.effort = 0;
+  large.effort = kLarge;
+  const RegionCircuit lean = write_region(kQubits, blocks, kQubits, 0, none);
+  const RegionCircuit full = write_region(kQubits, blocks, kQubits, 0, large);
+  ASSERT_GT(lean.gadgets, 0u);
+  EXPECT_EQ(*none.effort, 0u);
+  EXPECT_LT(none.work, large.work);
+  EXPECT_EQ(*large.effort, kLarge - large.work);
+  EXPECT_LE(full.t, lean.t);
+}
 
 }  // namespace
 }  // namespace kestrel

@@ -2,7 +2,7 @@
 // every input: f(x) = g(x) + 2 sum_i s_i x_i + 4 sum_cz x_i x_k (mod 8),
 // with g's table taken from f's odd parities after a move that keeps the
 // signature tensor (the kernel vector found by brute force).
-#include "src/phase_polynomial/polynomial.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // (wires as bits, the phase in eighths of 2 pi) gives its whole action. Every
 // x must come back to itself with phase sum_j c_j (a_j . x) mod 8: on every x
 // up to 10 qubits, on random ones beyond.
-#include "src/phase_polynomial/parity_network.h"
+#include "src/gf2/parity_network.h"
 
 #include <gtest/gtest.h>
 

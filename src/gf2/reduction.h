@@ -36,7 +36,8 @@
 #include <optional>
 #include <vector>
 
-#include "src/phase_polynomial/parity_table.h"
+#include "src/gf2/parity_table.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -60,7 +61,7 @@ struct ReductionOptions {
   // Whether widened moves follow the kernel's own (more time, fewer columns).
   bool widened = true;
   // Past this point the reduction stops and returns the best table so far.
-  std::optional<std::chrono::steady_clock::time_point> deadline;
+  Deadline deadline;
   // The work that may follow the first kernel moves (ReductionStats::work):
   // widened moves, then, for tables of 128 columns or more, the same moves
   // from the columns in other orders (up to 3 times the first order's

@@ -1,7 +1,7 @@
 // Blocks written anew against dense matrices: random programs of Clifford
 // gates, T gates and boundaries on up to five qubits, every block rewritten,
 // must equal the program read up to exactly the phase reported.
-#include "src/phase_polynomial/rewrite.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
 
 #include <gtest/gtest.h>
 

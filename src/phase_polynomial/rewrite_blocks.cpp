@@ -1,7 +1,7 @@
 // A second walk over the steps with the frame read backwards: at a block's
 // anchor its products are moved there, diagonalised, summed into a
 // polynomial, reduced and, when that pays, written anew.
-#include "src/phase_polynomial/rewrite.h"
+#include "src/phase_polynomial/rewrite_blocks.h"
 
 #include <algorithm>
 #include <bit>
@@ -17,9 +17,8 @@
 #include "src/phase_polynomial/cost.h"
 #include "src/phase_polynomial/diagonalise.h"
 #include "src/phase_polynomial/gadgets.h"
-#include "src/phase_polynomial/parity_network.h"
-#include "src/phase_polynomial/polynomial.h"
-#include "src/phase_polynomial/reduction.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
+#include "src/phase_polynomial/reduce_and_write.h"
 
 namespace kestrel {
 namespace {
@@ -27,12 +26,6 @@ namespace {
 // Up to this many gadgets, a region that gains nothing is tried again with
 // one fewer; past it, with half as many.
 constexpr std::uint32_t kFewGadgets = 8;
-
-bool past(const std::optional<std::chrono::steady_clock::time_point>& deadline) {
-  return deadline && std::chrono::steady_clock::now() >= *deadline;
-}
-
-constexpr Elementary kPowers[4] = {Elementary::Z, Elementary::S, Elementary::Z, Elementary::Sdg};
 
 // The gates of `guide` left once its pairs cancel among themselves, as
 // they do when the rotations between them go.
@@ -80,7 +73,6 @@ class Rewriter {
     bool pinned = false;          // kept in place for good: it cannot be written anew
   };
 
-  std::vector<std::uint64_t> reduce(const ParityTable& table);
   std::vector<PlacedGate> guide(std::size_t b, std::span<const PlacedGate> diagonaliser,
                                 const std::vector<std::uint64_t>& used,
                                 const std::vector<std::uint32_t>& variable_of) const;
@@ -97,20 +89,11 @@ class Rewriter {
   std::vector<std::optional<Written>> regions_;  // per block: the region with gadgets it starts
   std::vector<std::size_t> region_end_;      // per block starting a region: the block past it
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
-  std::optional<std::uint64_t> effort_;      // effort left for the reductions
+  ReductionAllowance allowance_;             // what the reductions may still spend
 };
 
-std::vector<std::uint64_t> Rewriter::reduce(const ParityTable& table) {
-  ReductionOptions reduction;
-  reduction.deadline = options_.deadline;
-  reduction.effort = effort_;
-  Reduction reduced = reduce_parity_table(table, reduction);
-  if (effort_) *effort_ -= std::min(*effort_, reduced.stats.work);
-  return std::move(reduced.table.bits);
-}
-
 StepsRewrite Rewriter::run() {
-  effort_ = options_.effort;
+  allowance_ = {options_.deadline, options_.effort};
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   region_end_.assign(blocks_.blocks.size(), 0);
@@ -125,7 +108,7 @@ StepsRewrite Rewriter::run() {
       const std::size_t b = next++;
       const Block& block = blocks_.blocks[b];
       written_[b].t = block.members.size();
-      if (block.boundary || block.members.empty() || past(options_.deadline)) continue;
+      if (block.boundary || block.members.empty() || options_.deadline.passed()) continue;
       rewrite(b, frame);
     }
     const Step& step = program_.steps[s];
@@ -285,37 +268,27 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     f.add(parity.data(), static_cast<std::uint8_t>(c & 7));
   }
 
-  ParityTable table(f.variables());
-  table.bits = f.odd_parities();
-  std::vector<std::uint64_t> reduced = table.bits;
-  if (reduction_fits(table.variables, table.columns())) {
-    reduced = reduce(table);
-  }
-  const std::size_t kept = reduced.size() / std::max<std::size_t>(f.words(), 1);
-  written_[b].t = kept;
-
   // The reduced polynomial with its Clifford difference, two ways: the
   // difference's S powers and CZ gates, then a parity network for the new
   // parities' T gates; or one network for both (a CZ on x_i, x_k is the
   // terms 2 x_i + 2 x_k + 6 (x_i + x_k)) that follows the program's own cx
   // gates after the anchor, whose copies then cancel its last gates. The
   // one that adds fewer two-qubit gates is written.
-  const DiagonalClifford correction = clifford_difference(f, reduced);
+  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, false);
+  const std::size_t kept = reduced.t;
+  written_[b].t = kept;
   const std::vector<std::uint8_t> ones(kept, 1);
-  std::vector<PlacedGate> middle;
-  for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
-    if (correction.s_powers[v] != 0) middle.push_back({kPowers[correction.s_powers[v]], v, 0});
-  }
-  for (const auto& [i, k] : correction.cz) middle.push_back({Elementary::CZ, i, k});
-  const std::vector<PlacedGate> network = synthesise_parity_network(f.variables(), reduced, ones);
-  middle.insert(middle.end(), network.begin(), network.end());
+  std::vector<PlacedGate> middle = reduced.clifford;
+  middle.insert(middle.end(), reduced.network.gates.begin(), reduced.network.gates.end());
+  const bool cz = std::any_of(reduced.clifford.begin(), reduced.clifford.end(),
+                              [](const PlacedGate& g) { return g.gate == Elementary::CZ; });
   std::uint64_t middle_two_qubit = 0;
   for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
   const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
   std::size_t guide_gates = 0;  // the program's cx gates counted in middle_two_qubit
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
-  if (!guide.empty() || !correction.cz.empty()) {
-    std::vector<std::uint64_t> columns = reduced;
+  if (!guide.empty() || cz) {
+    std::vector<std::uint64_t> columns = reduced.parities;
     std::vector<std::uint8_t> coefficients = ones;
     const std::size_t fw = f.words();
     const auto term = [&](std::initializer_list<std::uint32_t> vars, std::uint8_t c) {
@@ -324,10 +297,13 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
       for (std::uint32_t v : vars) columns[at + v / 64] ^= std::uint64_t{1} << (v % 64);
       coefficients.push_back(c);
     };
-    for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
-      if (correction.s_powers[v] != 0) term({v}, static_cast<std::uint8_t>(2 * correction.s_powers[v]));
+    for (const PlacedGate& g : reduced.clifford) {
+      if (g.gate == Elementary::CZ) {
+        term({g.a}, 2), term({g.b}, 2), term({g.a, g.b}, 6);
+      } else {
+        term({g.a}, static_cast<std::uint8_t>((elementary_info(g.gate).diagonal + 8) % 8));
+      }
     }
-    for (const auto& [i, k] : correction.cz) term({i}, 2), term({k}, 2), term({i, k}, 6);
     GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
     // Both ways with the guide's gates after them, as they cancel.
     const std::size_t plain = middle_two_qubit + guided_alone(guide);
@@ -464,7 +440,7 @@ void Rewriter::regions() {
       }
       std::size_t end = b;
       while (end < blocks_.blocks.size() && !blocks_.blocks[end].boundary) ++end;
-      if (!past(options_.deadline) && extra_qubits_ < options_.ancillas) region(b, end, frame);
+      if (!options_.deadline.passed() && extra_qubits_ < options_.ancillas) region(b, end, frame);
       b = end;
     }
     const Step& step = program_.steps[s];
@@ -498,7 +474,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
   std::uint32_t budget = options_.ancillas - extra_qubits_;
   while (true) {
     RegionCircuit circuit =
-        write_region(program_.qubits, blocks, budget, extra_qubits_, options_.deadline, effort_);
+        write_region(program_.qubits, blocks, budget, extra_qubits_, allowance_);
     if (circuit.gadgets == 0) return;
     const std::uint64_t two_qubit = two_qubit_gates(circuit.ops);
     if (options_.every_block ||
@@ -508,7 +484,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
       region_end_[first] = end;
       return;
     }
-    if (circuit.gadgets == 1 || past(options_.deadline)) return;
+    if (circuit.gadgets == 1 || options_.deadline.passed()) return;
     budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
   }
 }

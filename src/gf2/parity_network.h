@@ -45,14 +45,14 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
-#include "src/phase_polynomial/linear_synthesis.h"
+#include "src/gf2/linear_synthesis.h"
 
 namespace kestrel {
 
 // Which search writes the network: the one that takes fewer cx gates in all
 // (the default), or one of them alone, for tests and measurements.
 enum class NetworkSearch : std::uint8_t {
-  Best,     // all three, the fewest cx gates win (the first on a tie)
+  Best,     // every search that runs (see above), the fewest cx gates win (the first on a tie)
   Star,     // every wire but one at its input, one target's terms at a time
   Split,    // the binary split of the terms (GraySynth)
   Nearest,  // the nearest term next

@@ -15,10 +15,12 @@
 #include <span>
 #include <vector>
 
+#include "src/gf2/bits.h"
+
 namespace kestrel {
 
 // The number of 64-bit words that hold one bit per variable.
-constexpr std::size_t parity_words(std::size_t variables) { return (variables + 63) / 64; }
+constexpr std::size_t parity_words(std::size_t variables) { return words_for(variables); }
 
 struct ParityTable {
   std::uint32_t variables = 0;        // n: the number of variables (rows)

@@ -5,11 +5,11 @@
 // anchor, a rotation about the product P at the program's start is the
 // rotation about Q = C P C^-1 there. A Clifford E (diagonalise.h) makes every
 // Q of the block diagonal, E Q E^-1 = +-Z^a, so the block is E^-1 w^f(x) E
-// for the phase polynomial f = sum_j c_j (a_j . x) (polynomial.h). The
-// parities of f with odd coefficient are reduced (reduction.h) to a table
+// for the phase polynomial f = sum_j c_j (a_j . x) (polynomial_mod8.h). The
+// parities of f with odd coefficient are reduced (src/gf2/reduction.h) to a table
 // with the same signature tensor and fewer columns, and the block is written
 // at its anchor as E, then the new parities' T gates with the Clifford
-// difference (parity_network.h), then E^-1; its rotations go from their
+// difference (src/gf2/parity_network.h), then E^-1; its rotations go from their
 // places. Where E is empty or h gates alone, the network may instead follow
 // the program's own cx gates after the anchor (src/gf2/cnot_phase_synthesis.h),
 // ending with copies that those cx gates cancel; of the two networks, the
@@ -18,20 +18,20 @@
 // (cost.h); otherwise it keeps its rotations where they are, so the
 // program's other gates never change.
 //
-// For `cx q[0],q[1]; t q[1]; cx q[0],q[1]; t q[0]; t q[1];` ... the block
-// holds the parities x1 ^ x0 ... (see the tests).
+// For `cx q[0],q[1]; t q[1]; cx q[0],q[1]; t q[0]; t q[1];` the block holds
+// the parities x0 ^ x1, x0 and x1, each with coefficient 1: a controlled S,
+// whose three columns no smaller table matches, so the block keeps its
+// rotations where they are.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <vector>
 
 #include "src/circuit/elementary.h"
-#include "src/phase_polynomial/cost.h"
 #include "src/phase_polynomial/gadgets.h"
-#include "src/phase_polynomial/steps.h"
+#include "src/phase_polynomial/phase_polynomial.h"
+#include "src/phase_polynomial/program_steps.h"
 
 namespace kestrel {
 
@@ -58,25 +58,19 @@ struct StepsRewrite {
   std::uint32_t extra_qubits = 0;       // gadgets' extra qubits, numbered from the program's qubits
 };
 
-struct RewriteOptions {
-  // Blocks reached after it stay as they are.
-  std::optional<std::chrono::steady_clock::time_point> deadline;
-  // Write every block anew, even one whose table does not shrink, and
-  // every region with gadgets, even one that gains nothing (tests).
-  bool every_block = false;
+// The method's options (phase_polynomial.h), read here thus: blocks reached
+// after the deadline stay as they are; `every_block` writes every block
+// anew, even one whose table does not shrink, and every region with
+// gadgets, even one that gains nothing; `ancillas` is the Hadamard gadgets
+// the rewrite may use in all (gadgets.h), with none each block is reduced
+// on its own; the reductions' `effort` (src/gf2/reduction.h) is shared among
+// the blocks, then the regions' stretches and their retries, in order: what
+// one spends, the next ones lack (reduce_and_write.h); unset: none is
+// bounded but by the deadline.
+struct RewriteOptions : PhasePolynomialOptions {
   // For tests: which blocks (by number) to write anew, in place of whether
   // their tables shrink; the others keep their rotations where they can.
   std::function<bool(std::uint32_t)> choose;
-  // What a two-qubit gate costs against a T gate: a block or region is
-  // written anew only where that lowers T + c (two-qubit gates) (cost.h).
-  double two_qubit_cost = kDefaultTwoQubitCost;
-  // Hadamard gadgets the rewrite may use in all (gadgets.h); with none,
-  // each block is reduced on its own.
-  std::uint32_t ancillas = 0;
-  // The reductions' effort past their first moves (reduction.h), shared
-  // among the blocks in order: what one spends, the next ones lack. Unset:
-  // none is bounded but by the deadline.
-  std::optional<std::uint64_t> effort;
 };
 
 // Rewrites the blocks of `program`, in order.

@@ -2,7 +2,7 @@
 // modulo 8: L_i = sum_j c_j a_ij and Q_ik = -2 sum_j c_j a_ij a_kj. Their
 // differences between f and g are the Clifford's S powers (L / 2) and CZ
 // gates (Q / 4).
-#include "src/phase_polynomial/polynomial.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
 
 #include <algorithm>
 #include <bit>

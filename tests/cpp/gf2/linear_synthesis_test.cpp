@@ -1,7 +1,7 @@
 // Linear synthesis against a plain model: the cx gates played on the wires'
 // parities, one row addition each, must leave exactly the matrix asked for;
 // and the gate count against plain Gauss-Jordan elimination.
-#include "src/phase_polynomial/linear_synthesis.h"
+#include "src/gf2/linear_synthesis.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 // the second's, G_q ... G_1 (F_p ... F_1 M)^T = I, hence
 // M = F_1 ... F_p G_q^T ... G_1^T, which read from the right is the circuit:
 // the transposed G in order, then the F in reverse.
-#include "src/phase_polynomial/linear_synthesis.h"
+#include "src/gf2/linear_synthesis.h"
 
 #include <algorithm>
 #include <bit>
@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "engine/fault.h"
+#include "src/gf2/bits.h"
 
 namespace kestrel {
 
@@ -78,7 +79,6 @@ std::optional<BitMatrix> BitMatrix::inverse() const {
 
 namespace {
 
-constexpr std::uint32_t kNone = 0xffffffffu;
 
 // A row addition r_target += r_source.
 struct RowAddition {

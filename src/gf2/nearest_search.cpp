@@ -1,0 +1,114 @@
+// The nearest-term search for a parity network: the term with the fewest
+// wires in their present values is brought onto one of them, then the next
+// (parity_network_terms.h).
+#include <algorithm>
+#include <bit>
+#include <limits>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+#include "engine/fault.h"
+#include "src/gf2/bits.h"
+#include "src/gf2/parity_network_terms.h"
+
+namespace kestrel {
+namespace network_detail {
+
+// The nearest-term search: repeatedly the term with the fewest wires (in the
+// wires' present values) is brought onto one of them by cx gates from the
+// others, onto a wire that already holds something other than its input
+// where there is one (so that fewer wires wander from their inputs). Every
+// term that a cx leaves on its target alone is written on the spot. Terms
+// sit in lists by weight, so the lightest is found at once and a cx moves
+// only the terms that include its target.
+OpenParityNetwork nearest_search(const Terms& terms) {
+  Network net(terms);
+  const std::uint32_t n = net.wires();
+  const std::size_t m = net.terms();
+  std::vector<std::uint32_t> weight(m, 0), next(m, kNone), prev(m, kNone), head(n + 1, kNone);
+  std::uint32_t lightest = n + 1;
+  const auto unlink = [&](std::uint32_t p) {
+    if (prev[p] != kNone) {
+      next[prev[p]] = next[p];
+    } else {
+      head[weight[p]] = next[p];
+    }
+    if (next[p] != kNone) prev[next[p]] = prev[p];
+  };
+  const auto link = [&](std::uint32_t p) {
+    prev[p] = kNone;
+    next[p] = head[weight[p]];
+    if (next[p] != kNone) prev[next[p]] = p;
+    head[weight[p]] = p;
+    lightest = std::min(lightest, weight[p]);
+  };
+  for (std::uint32_t j = 0; j < n; ++j) {
+    for (std::size_t p = 0; p < m; ++p) weight[p] += net.bit(j, p);
+  }
+  for (std::size_t p = 0; p < m; ++p) {
+    if (weight[p] == 1) {
+      std::uint32_t j = 0;
+      while (!net.bit(j, p)) ++j;
+      net.realise(p, j);
+    } else {
+      link(static_cast<std::uint32_t>(p));
+    }
+  }
+  std::vector<bool> moved(n, false);  // wire j holds something other than x_j
+  std::vector<std::uint32_t> support;
+  const std::size_t row_words = net.row_words();
+  for (;;) {
+    while (lightest <= n && head[lightest] == kNone) ++lightest;
+    if (lightest > n) break;
+    const std::uint32_t p = head[lightest];
+    support.clear();
+    for (std::uint32_t j = 0; j < n; ++j) {
+      if (net.bit(j, p)) support.push_back(j);
+    }
+    std::uint32_t target = support.front();
+    for (std::uint32_t j : support) {
+      if (moved[j]) {
+        target = j;
+        break;
+      }
+    }
+    for (std::uint32_t control : support) {
+      if (control == target) continue;
+      net.cx(control, target);
+      const BitMatrix& map = net.map();
+      const std::uint64_t* row = map.row(target);
+      bool at_input = true;
+      for (std::size_t w = 0; w < map.words(); ++w) {
+        const std::uint64_t unit = target / 64 == w ? std::uint64_t{1} << (target % 64) : 0;
+        at_input = at_input && row[w] == unit;
+      }
+      moved[target] = !at_input;
+      // The terms including the target gained or lost the control.
+      const std::uint64_t* with_target = net.row(target);
+      const std::uint64_t* with_control = net.row(control);
+      const std::uint64_t* live = net.live_words();
+      for (std::size_t w = 0; w < row_words; ++w) {
+        for (std::uint64_t word = with_target[w] & live[w]; word != 0; word &= word - 1) {
+          const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(word));
+          unlink(q);
+          if ((with_control[w] >> (q % 64)) & 1) {
+            ++weight[q];
+          } else {
+            --weight[q];
+          }
+          if (weight[q] == 1) {
+            net.realise(q, target);
+          } else {
+            link(q);
+          }
+        }
+      }
+    }
+    check(!net.live(p), "the nearest term is written once its wires are gathered");
+  }
+  return net.take();
+}
+
+}  // namespace network_detail
+}  // namespace kestrel

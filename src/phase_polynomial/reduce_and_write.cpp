@@ -1,0 +1,52 @@
+// A phase polynomial reduced within what the method may still spend, and
+// written: the Clifford difference's gates, then the parity network.
+#include "src/phase_polynomial/reduce_and_write.h"
+
+#include <algorithm>
+
+#include "engine/fault.h"
+#include "src/gf2/parity_table.h"
+#include "src/gf2/reduction.h"
+
+namespace kestrel {
+
+void ReductionAllowance::charge(std::uint64_t done) {
+  work += done;
+  if (effort) *effort -= std::min(*effort, done);
+}
+
+Elementary s_power_gate(std::uint8_t power) {
+  check(power >= 1 && power <= 3, "an S power from 1 to 3");
+  const PhaseGates& gates = phase_gates(2 * power);
+  check(gates.count == 1, "an S power is one phase gate");
+  return gates.gates[0];
+}
+
+WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance, bool open) {
+  ParityTable table(f.variables());
+  table.bits = f.odd_parities();
+  std::vector<std::uint64_t> reduced = table.bits;
+  if (reduction_fits(table.variables, table.columns())) {
+    ReductionOptions options;
+    options.deadline = allowance.deadline;
+    options.effort = allowance.effort;
+    Reduction reduction = reduce_parity_table(table, options);
+    allowance.charge(reduction.stats.work);
+    reduced = std::move(reduction.table.bits);
+  }
+  const std::size_t t = f.words() == 0 ? 0 : reduced.size() / f.words();
+  const DiagonalClifford correction = clifford_difference(f, reduced);
+  std::vector<PlacedGate> clifford;
+  for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
+    if (correction.s_powers[v] != 0) clifford.push_back({s_power_gate(correction.s_powers[v]), v, 0});
+  }
+  for (const auto& [a, b] : correction.cz) clifford.push_back({Elementary::CZ, a, b});
+  const std::vector<std::uint8_t> ones(t, 1);
+  OpenParityNetwork network =
+      open ? synthesise_open_parity_network(f.variables(), reduced, ones)
+           : OpenParityNetwork{synthesise_parity_network(f.variables(), reduced, ones),
+                               BitMatrix::identity(f.variables())};
+  return {t, std::move(reduced), std::move(clifford), std::move(network)};
+}
+
+}  // namespace kestrel

@@ -1,0 +1,51 @@
+// The step the rewrite of a block and the rewrite of a region with gadgets
+// share: a phase polynomial's odd parities reduced (src/gf2/reduction.h) and
+// written as gates on its variables, the Clifford difference first (S powers
+// on single variables, then cz gates on pairs) and then the parity network
+// of T gates on the reduced parities (src/gf2/parity_network.h).
+//
+// The reductions of one call of the method share one effort: each takes its
+// work off what is left, so the blocks and stretches reduced first leave the
+// later ones less, the same on every machine. For f = 3 x0 (an S and a T on
+// one wire) the table keeps its one column: `s q0; t q0;`, one T gate.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "src/circuit/elementary.h"
+#include "src/gf2/parity_network.h"
+#include "src/phase_polynomial/polynomial_mod8.h"
+#include "src/timing/deadline.h"
+
+namespace kestrel {
+
+// What a method's reductions may still spend: the time limit's deadline and
+// the effort left (src/gf2/reduction.h), unset for no bound but the deadline.
+struct ReductionAllowance {
+  Deadline deadline;
+  std::optional<std::uint64_t> effort;
+  std::uint64_t work = 0;  // the work charged so far, effort or not
+
+  // Counts `work` and takes it off the effort left (none once it is spent).
+  void charge(std::uint64_t done);
+};
+
+struct WrittenPolynomial {
+  std::size_t t = 0;                // T gates: the reduced table's columns
+  std::vector<std::uint64_t> parities;  // those columns, (variables + 63) / 64 words each
+  std::vector<PlacedGate> clifford; // the Clifford difference, on the polynomial's variables
+  OpenParityNetwork network;        // the T gates' network; with `open` false, the wires
+                                    // end at their inputs (map the identity)
+};
+
+// The gate for S to the power `power` (1 to 3): s, z or sdg.
+Elementary s_power_gate(std::uint8_t power);
+
+// f reduced within `allowance` (charged with the work) where the reduction
+// fits its memory budget, else as it is, and written.
+WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance, bool open);
+
+}  // namespace kestrel
