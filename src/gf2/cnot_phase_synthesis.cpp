@@ -98,6 +98,9 @@ Terms merge(std::uint32_t qubits, std::span<const std::uint64_t> columns,
   return terms;
 }
 
+// Tables of at most this many wire-term bits get a second candidate.
+constexpr std::size_t kSmallTable = std::size_t{1} << 16;
+
 // The guide replayed on the wires' parities (row i: the parity wire i
 // holds), writing each term on the first wire that holds it.
 class Replay {
@@ -207,29 +210,31 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
     check(g.a < qubits && g.b < qubits && g.a != g.b, "a guide's cx names two wires");
   }
   const Terms terms = merge(qubits, columns, coefficients);
-  // The network that ignores the guide.
-  GuidedNetwork best;
-  {
-    std::vector<std::uint64_t> all(terms.columns);
-    best.gates = terms.z_gates;
-    const std::vector<PlacedGate> network = synthesise_parity_network(qubits, all, terms.coefficients);
-    best.gates.insert(best.gates.end(), network.begin(), network.end());
-    best.cx = count_cx(best.gates);
-    best.cx_left = best.cx + left_alone(qubits, guide);
-  }
-  if (terms.size() == 0 || guide.empty()) return best;
   // How far the guide brings terms onto wires.
   std::size_t useful = 0;
-  {
+  if (terms.size() > 0) {
     Replay replay(qubits, terms);
     for (std::size_t k = 0; k < guide.size(); ++k) {
       if (replay.cx(guide[k].a, guide[k].b)) useful = k + 1;
     }
   }
-  if (useful == 0) return best;
-  for (const bool rest_after : {true, false}) {
-    GuidedNetwork candidate = follow(qubits, terms, guide, useful, rest_after);
-    if (candidate.cx_left < best.cx_left) best = std::move(candidate);
+  if (useful == 0) {
+    // The network that ignores the guide.
+    GuidedNetwork plain;
+    plain.gates = terms.z_gates;
+    const std::vector<PlacedGate> network =
+        synthesise_parity_network(qubits, terms.columns, terms.coefficients);
+    plain.gates.insert(plain.gates.end(), network.begin(), network.end());
+    plain.cx = count_cx(plain.gates);
+    plain.cx_left = plain.cx + left_alone(qubits, guide);
+    return plain;
+  }
+  // The rest after the copied gates; before them too on small tables, where
+  // a second search is cheap.
+  GuidedNetwork best = follow(qubits, terms, guide, useful, true);
+  if (std::size_t{qubits} * terms.size() <= kSmallTable) {
+    GuidedNetwork before = follow(qubits, terms, guide, useful, false);
+    if (before.cx_left < best.cx_left) best = std::move(before);
   }
   return best;
 }

@@ -31,9 +31,10 @@
 // last two, no cx is added at all.
 //
 // Terms with coefficient 4 are z gates on each wire of their parity (no cx
-// gate). The network is chosen among a few (the guide followed to the last
-// gate that writes a term, or not at all; the rest written after the copied
-// gates or before them) by the fewest cx gates left, of its own and the
+// gate). The guide is followed to its last gate that writes a term; where
+// none does, the network is the plain one of parity_network.h. The rest is
+// written after the copied gates or, on tables of at most 2^16 wire-term
+// bits, before them if that leaves fewer cx gates, of its own and the
 // guide's, once the pairs cancel (src/cancellation/pair_cancellation.h).
 #pragma once
 

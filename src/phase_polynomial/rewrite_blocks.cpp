@@ -27,6 +27,9 @@ namespace {
 // one fewer; past it, with half as many.
 constexpr std::uint32_t kFewGadgets = 8;
 
+// How many steps past a block's anchor its guide is looked for at most.
+constexpr std::uint32_t kGuideReach = 1u << 12;
+
 // The gates of `guide` left once its pairs cancel among themselves, as
 // they do when the rotations between them go.
 std::size_t guided_alone(std::span<const PlacedGate> guide) {
@@ -280,14 +283,12 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   const std::vector<std::uint8_t> ones(kept, 1);
   std::vector<PlacedGate> middle = reduced.clifford;
   middle.insert(middle.end(), reduced.network.gates.begin(), reduced.network.gates.end());
-  const bool cz = std::any_of(reduced.clifford.begin(), reduced.clifford.end(),
-                              [](const PlacedGate& g) { return g.gate == Elementary::CZ; });
   std::uint64_t middle_two_qubit = 0;
   for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
   const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
   std::size_t guide_gates = 0;  // the program's cx gates counted in middle_two_qubit
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
-  if (!guide.empty() || cz) {
+  if (!guide.empty()) {
     std::vector<std::uint64_t> columns = reduced.parities;
     std::vector<std::uint8_t> coefficients = ones;
     const std::size_t fw = f.words();
@@ -346,7 +347,8 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
 // with nothing before them on their wires since the anchor but rotations of
 // the block (which go) and other copied cx gates. Any other gate, rotation
 // or boundary closes its wires; the anchor of another block (where its
-// network may be written) ends the guide. A diagonaliser of h gates alone
+// network may be written) ends the guide, and so does the step kGuideReach
+// past the anchor. A diagonaliser of h gates alone
 // (on distinct wires) leaves a wire it changes waiting for the program's
 // own h there, which cancels the h written after the network: the wire
 // opens after it and closes at anything else. Any other diagonaliser: no
@@ -375,7 +377,8 @@ std::vector<PlacedGate> Rewriter::guide(std::size_t b, std::span<const PlacedGat
   }
   std::vector<PlacedGate> out;
   std::size_t next = 0;
-  for (std::uint32_t s = block.anchor; s <= members.back(); ++s) {
+  const std::uint32_t end = std::min<std::uint32_t>(members.back() + 1, block.anchor + kGuideReach);
+  for (std::uint32_t s = block.anchor; s < end; ++s) {
     if (next < members.size() && members[next] == s) {
       ++next;
       continue;
