@@ -487,6 +487,10 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
       region_end_[first] = end;
       return;
     }
+    // A region that saves T gates but not enough for its two-qubit gates is
+    // not tried again: fewer gadgets save fewer, and each try costs a
+    // reduction of the whole region.
+    if (circuit.t < before) return;
     if (circuit.gadgets == 1 || options_.deadline.passed()) return;
     budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
   }
