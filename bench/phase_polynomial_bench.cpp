@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
       options.ancillas = ancillas;
       options.two_qubit_cost = two_qubit_cost;
       options.effort = kestrel::reduction_effort(std::chrono::duration<double>(limit));
+      options.cap = kestrel::reduction_cap(std::chrono::duration<double>(limit));
       const auto result = kestrel::reduce_phase_polynomials(program, options);
       stats = kestrel::program_stats(program, result.edits);
       extra = result.extra_qubits;

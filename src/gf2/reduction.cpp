@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <limits>
 #include <vector>
 
 #include "engine/fault.h"
@@ -238,9 +239,10 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   Budget budget;
   budget.deadline = options.deadline;
   budget.limit = options.effort;
+  budget.cap = options.cap;
   const auto finish = [&](ParityTable result) {
     out.stats.work = budget.work;
-    out.stats.cut = options.deadline.passed();
+    out.stats.cut = options.deadline.passed() || budget.capped();
     out.stats.effort_spent = budget.spent();
     out.table = std::move(result);
     return out;
@@ -287,6 +289,11 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     current = reduce_pass(current, options, options.widened, true, budget, out.stats);
   }
   return finish(std::move(current));
+}
+
+std::uint64_t reduction_cap(std::chrono::duration<double> limit) {
+  const std::uint64_t effort = reduction_effort(limit);
+  return effort > std::numeric_limits<std::uint64_t>::max() / 4 ? effort : 4 * effort;
 }
 
 std::uint64_t reduction_effort(std::chrono::duration<double> limit) {

@@ -25,7 +25,8 @@
 // to between 625 and 730 columns, depending on their order.
 //
 // Deterministic: the same table and options give the same table on every
-// run and machine, unless the deadline cuts the work (then the result is the
+// run and machine (the effort and the cap bound the work alike on all),
+// unless the deadline cuts the work (then the result is the
 // best table reached; every table along the way is a valid one).
 #pragma once
 
@@ -70,6 +71,12 @@ struct ReductionOptions {
   // one time limit shares reduction_effort(limit) among them. Unset: widened
   // moves until none gains, in the table's own order only.
   std::optional<std::uint64_t> effort;
+  // All the work the reduction may do, its first kernel moves and its passes
+  // over chunks included: once it is reached the reduction stops as at the
+  // deadline, with the best table so far, but at the same place on every
+  // machine. A caller under a time limit sets it (reduction_cap) so that it
+  // comes well before the deadline. Unset: none.
+  std::optional<std::uint64_t> cap;
   // The working memory the reduction may take: a table with more columns
   // than one pass can hold goes in chunks (reduction_bytes), and widened
   // moves run only where their search fits too.
@@ -88,7 +95,7 @@ struct ReductionStats {
   std::size_t widened_moves = 0;   // widened moves taken (in the order kept)
   std::size_t orders = 0;          // column orders tried
   std::uint64_t work = 0;          // work done, about a machine word operation a unit
-  bool cut = false;                // the deadline stopped the work
+  bool cut = false;                // the deadline or the cap stopped the work
   bool effort_spent = false;       // the effort ran out
 };
 
@@ -123,5 +130,10 @@ bool reduction_fits(std::uint32_t variables, std::size_t columns, std::size_t bu
 // before the limit on a loaded machine, with the same table on every
 // machine.
 std::uint64_t reduction_effort(std::chrono::duration<double> limit);
+
+// The cap on all the reductions' work for a time limit: four times its
+// effort (5 s: about 2 s of one core's work), so that on a machine up to
+// twice as slow as the project's the work ends before the deadline.
+std::uint64_t reduction_cap(std::chrono::duration<double> limit);
 
 }  // namespace kestrel

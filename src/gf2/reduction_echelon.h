@@ -22,15 +22,18 @@ namespace kestrel {
 namespace reduction_detail {
 
 // The work a reduction has done, in units of about a machine word
-// operation, and when it must stop: at the deadline, or once the work
-// reaches the limit (set for what follows the first kernel moves).
+// operation, and when it must stop: at the deadline, once the work reaches
+// the limit (set for what follows the first kernel moves), or once it
+// reaches the cap (set for all of it).
 struct Budget {
   std::uint64_t work = 0;
   std::optional<std::uint64_t> limit;
+  std::optional<std::uint64_t> cap;
   Deadline deadline;
 
   bool spent() const { return limit && work >= *limit; }
-  bool stop() const { return spent() || deadline.passed(); }
+  bool capped() const { return cap && work >= *cap; }
+  bool stop() const { return spent() || capped() || deadline.passed(); }
 };
 
 // The rows of L(A): row v for the variable v (the entries a_v), then row

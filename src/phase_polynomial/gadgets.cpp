@@ -114,10 +114,11 @@ RegionCircuit RegionWriter::write() {
   }
   starts.push_back(diagonal_.size());
   for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
-  // Once the deadline has passed, each block left is a stretch of its own,
-  // with no gadget: the cheapest way to finish writing the region.
+  // Once the deadline has passed or the cap is spent, each block left is a
+  // stretch of its own, with no gadget: the cheapest way to finish writing
+  // the region.
   for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
-    const bool late = allowance_.deadline.passed();
+    const bool late = allowance_.deadline.passed() || allowance_.exhausted();
     for (std::size_t k = starts[s]; k < starts[s + 1]; k = late ? k + 1 : starts[s + 1]) {
       if (k > 0) {
         for (const PlacedGate& g : diagonal_[k].gates) out_.ops.push_back({OperationKind::Gate, g, 0});

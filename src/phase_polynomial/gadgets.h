@@ -25,8 +25,8 @@
 // measured and corrected there. So does the Hadamard gate that would take
 // a stretch's rotations times its variables squared past 2^27: its
 // polynomial's quadratic terms cost about that. Once the deadline has
-// passed, each block left is a stretch of its own, without gadgets, as
-// when the budget is spent.
+// passed or the reductions' cap is spent, each block left is a stretch of
+// its own, without gadgets, as when the budget is spent.
 #pragma once
 
 #include <cstdint>

@@ -212,43 +212,56 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
-  if (rewrite.t_after >= rewrite.t_before && !options.every_block) {
+  const auto gains = [](const StepsRewrite& r) { return r.t_after < r.t_before; };
+  if (!options.every_block && !gains(rewrite) &&
+      std::none_of(rewrite.alternatives.begin(), rewrite.alternatives.end(), gains)) {
     out.edits = std::move(merged.edits);
     out.phase = merged.phase;
     return out;
   }
-  int phase = merged.phase + rewrite.phase;
-  Left left;
-  out.edits = compose(program, merged.edits, steps, rewrite, phases, false, phase, left);
-  // The blocks that follow the program's cx gates may leave more gates once
-  // the pairs cancel than the plain networks would: the cost rule decides.
-  const bool followed = std::any_of(rewrite.insertions.begin(), rewrite.insertions.end(),
-                                    [](const Insertion& i) { return !i.unguided.empty(); });
-  if (followed) {
-    int plain_phase = merged.phase + rewrite.phase;
-    Left plain_left;
-    Edits plain = compose(program, merged.edits, steps, rewrite, phases, true, plain_phase, plain_left);
-    if (rewrite_pays(left.t, left.two_qubit, plain_left.t, plain_left.two_qubit,
-                     options.two_qubit_cost)) {
-      out.edits = std::move(plain);
-      phase = plain_phase;
-      left = plain_left;
+  // Each choice of blocks composed, with the blocks that follow the
+  // program's cx gates written so and written plainly (either may leave
+  // more gates once the pairs cancel); the cheapest by the cost rule wins.
+  struct Composed {
+    Edits edits;
+    int phase = 0;
+    Left left;
+    const StepsRewrite* rewrite = nullptr;
+  };
+  std::optional<Composed> best;
+  const auto consider = [&](const StepsRewrite& r, bool unguided) {
+    Composed c;
+    c.phase = merged.phase + r.phase;
+    c.rewrite = &r;
+    c.edits = compose(program, merged.edits, steps, r, phases, unguided, c.phase, c.left);
+    if (!best || rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
+                              options.two_qubit_cost)) {
+      best = std::move(c);
     }
-  }
-  // The blocks' estimates may miss what cancels: the whole result must pay
-  // against rotation merging's by the same rule.
+  };
+  const auto both = [&](const StepsRewrite& r) {
+    consider(r, false);
+    if (std::any_of(r.insertions.begin(), r.insertions.end(),
+                    [](const Insertion& i) { return !i.unguided.empty(); })) {
+      consider(r, true);
+    }
+  };
+  both(rewrite);
+  for (const StepsRewrite& r : rewrite.alternatives) both(r);
+  // The whole result must pay against rotation merging's by the same rule.
   std::uint64_t merged_two_qubit = 0;
   for (const Step& step : steps.steps) {
     merged_two_qubit += step.kind == StepKind::Clifford && elementary_info(step.gate.gate).qubits == 2;
   }
-  if (!options.every_block && !rewrite_pays(rewrite.t_before, merged_two_qubit, left.t,
-                                            left.two_qubit, options.two_qubit_cost)) {
+  if (!options.every_block && !rewrite_pays(rewrite.t_before, merged_two_qubit, best->left.t,
+                                            best->left.two_qubit, options.two_qubit_cost)) {
     out.edits = std::move(merged.edits);
     out.phase = merged.phase;
     return out;
   }
-  out.phase = static_cast<std::uint8_t>(phase & 15);
-  out.extra_qubits = rewrite.extra_qubits;
+  out.edits = std::move(best->edits);
+  out.phase = static_cast<std::uint8_t>(best->phase & 15);
+  out.extra_qubits = best->rewrite->extra_qubits;
   return out;
 }
 

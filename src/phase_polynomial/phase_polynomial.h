@@ -68,6 +68,10 @@ struct PhasePolynomialOptions {
   // The reductions' effort past their first moves (src/gf2/reduction.h),
   // shared among the blocks; unset: bounded by the deadline only.
   std::optional<std::uint64_t> effort;
+  // All the reductions' work in all, first moves included (src/gf2/
+  // reduction.h's cap); once it is spent, the blocks and regions left stay
+  // as rotation merging left them. Unset: bounded by the deadline only.
+  std::optional<std::uint64_t> cap;
 };
 
 // The method on `program`, which must not be too large. Where the result

@@ -13,6 +13,7 @@ namespace kestrel {
 void ReductionAllowance::charge(std::uint64_t done) {
   work += done;
   if (effort) *effort -= std::min(*effort, done);
+  if (cap) *cap -= std::min(*cap, done);
 }
 
 Elementary s_power_gate(std::uint8_t power) {
@@ -30,6 +31,7 @@ WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance&
     ReductionOptions options;
     options.deadline = allowance.deadline;
     options.effort = allowance.effort;
+    options.cap = allowance.cap;
     Reduction reduction = reduce_parity_table(table, options);
     allowance.charge(reduction.stats.work);
     reduced = std::move(reduction.table.bits);

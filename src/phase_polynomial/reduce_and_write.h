@@ -6,7 +6,9 @@
 //
 // The reductions of one call of the method share one effort: each takes its
 // work off what is left, so the blocks and stretches reduced first leave the
-// later ones less, the same on every machine. For f = 3 x0 (an S and a T on
+// later ones less, the same on every machine; once the cap on all their
+// work is spent, the method writes what is left as it is, as at the
+// deadline. For f = 3 x0 (an S and a T on
 // one wire) the table keeps its one column: `s q0; t q0;`, one T gate.
 #pragma once
 
@@ -22,15 +24,19 @@
 
 namespace kestrel {
 
-// What a method's reductions may still spend: the time limit's deadline and
-// the effort left (src/gf2/reduction.h), unset for no bound but the deadline.
+// What a method's reductions may still spend: the time limit's deadline,
+// the effort and the cap left (src/gf2/reduction.h), each unset for no bound.
 struct ReductionAllowance {
   Deadline deadline;
   std::optional<std::uint64_t> effort;
-  std::uint64_t work = 0;  // the work charged so far, effort or not
+  std::optional<std::uint64_t> cap;
+  std::uint64_t work = 0;  // the work charged so far
 
-  // Counts `work` and takes it off the effort left (none once it is spent).
+  // Counts `done` and takes it off the effort and the cap left (none once
+  // they are spent).
   void charge(std::uint64_t done);
+  // Whether the cap is spent: what is left to write is written as it is.
+  bool exhausted() const { return cap && *cap == 0; }
 };
 
 struct WrittenPolynomial {

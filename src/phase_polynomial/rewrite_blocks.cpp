@@ -65,6 +65,9 @@ class Rewriter {
     std::uint64_t two_qubit = 0;               // two-qubit gates it adds to the program
     std::uint8_t phase = 0;                    // as StepsRewrite::phase, for its rotations
     bool gains = false;                        // fewer T gates than its rotations
+    // Pays by the rule when every two-qubit gate between its anchor and its
+    // last rotation cancels once its rotations go (the best case).
+    bool hopeful = false;
   };
   // A block, or a region of blocks, with what it writes and whether it is
   // written anew or keeps its rotations in place.
@@ -83,12 +86,14 @@ class Rewriter {
   void regions();
   void region(std::size_t first, std::size_t end, InverseTableau& frame);
   void settle(std::vector<Unit>& units) const;
+  StepsRewrite assemble(bool hopeful);
 
   const ProgramSteps& program_;
   const Blocks& blocks_;
   const RewriteOptions& options_;
   std::vector<Written> written_;             // per block, from the first pass
   std::vector<bool> anchor_;                 // per step: the anchor of a block of rotations
+  std::vector<std::uint64_t> two_qubit_steps_;  // per step s: the two-qubit gates of the steps before s
   std::vector<std::optional<Written>> regions_;  // per block: the region with gadgets it starts
   std::vector<std::size_t> region_end_;      // per block starting a region: the block past it
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
@@ -96,11 +101,17 @@ class Rewriter {
 };
 
 StepsRewrite Rewriter::run() {
-  allowance_ = {options_.deadline, options_.effort};
+  allowance_ = {options_.deadline, options_.effort, options_.cap};
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   region_end_.assign(blocks_.blocks.size(), 0);
   anchor_.assign(program_.steps.size(), false);
+  two_qubit_steps_.assign(program_.steps.size() + 1, 0);
+  for (std::size_t s = 0; s < program_.steps.size(); ++s) {
+    const Step& step = program_.steps[s];
+    two_qubit_steps_[s + 1] = two_qubit_steps_[s] + (step.kind == StepKind::Clifford &&
+                                                     elementary_info(step.gate.gate).qubits == 2);
+  }
   for (const Block& block : blocks_.blocks) {
     if (!block.boundary) anchor_[block.anchor] = true;
   }
@@ -111,14 +122,23 @@ StepsRewrite Rewriter::run() {
       const std::size_t b = next++;
       const Block& block = blocks_.blocks[b];
       written_[b].t = block.members.size();
-      if (block.boundary || block.members.empty() || options_.deadline.passed()) continue;
+      if (block.boundary || block.members.empty() || options_.deadline.passed() || allowance_.exhausted()) continue;
       rewrite(b, frame);
     }
     const Step& step = program_.steps[s];
     if (step.kind == StepKind::Clifford) frame.apply(step.gate.gate, step.gate.a, step.gate.b);
   }
   if (options_.ancillas > 0) regions();
+  StepsRewrite out = assemble(false);
+  const bool hope = std::any_of(written_.begin(), written_.end(),
+                                [](const Written& w) { return w.hopeful && !w.gains; });
+  if (hope) out.alternatives.push_back(assemble(true));
+  return out;
+}
 
+// The units (regions kept with their gadgets, else single blocks), settled,
+// as a rewrite: with `hopeful`, the blocks that pay in the best case too.
+StepsRewrite Rewriter::assemble(bool hopeful) {
   // The units: regions kept with their gadgets, else single blocks.
   std::vector<Unit> units;
   for (std::size_t b = 0; b < blocks_.blocks.size();) {
@@ -131,7 +151,8 @@ StepsRewrite Rewriter::run() {
       unit.end = b + 1;
       unit.written = &written_[b];
     }
-    unit.anew = unit.written->ops.has_value() && unit.written->gains;
+    unit.anew = unit.written->ops.has_value() &&
+                (unit.written->gains || (hopeful && unit.written->hopeful));
     unit.pinned = !unit.written->ops.has_value();
     units.push_back(unit);
     b = unit.end;
@@ -285,8 +306,8 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   middle.insert(middle.end(), reduced.network.gates.begin(), reduced.network.gates.end());
   std::uint64_t middle_two_qubit = 0;
   for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
+  std::uint64_t network_two_qubit = middle_two_qubit;  // the network's own, the program's aside
   const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
-  std::size_t guide_gates = 0;  // the program's cx gates counted in middle_two_qubit
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
   if (!guide.empty()) {
     std::vector<std::uint64_t> columns = reduced.parities;
@@ -310,12 +331,12 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     const std::size_t plain = middle_two_qubit + guided_alone(guide);
     if (guided.cx_left < plain) {
       unguided_middle = std::move(middle);
+      network_two_qubit = guided.cx - guided.followed;  // its copies replace the program's
       middle = std::move(guided.gates);
       middle_two_qubit = guided.cx_left;
     } else {
       middle_two_qubit = plain;
     }
-    guide_gates = guide.size();
   }
   const auto written = [&](const std::vector<PlacedGate>& gates) {
     std::vector<PlacedOperation> ops;
@@ -330,14 +351,25 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   };
   std::vector<PlacedOperation> ops = written(middle);
   if (!unguided_middle.empty()) written_[b].unguided = written(unguided_middle);
-  // E and E^-1, and the middle with the guide's gates as they cancel,
-  // against the guide's gates as written.
-  const std::uint64_t after = 2 * two_qubit_gates({ops.data(), diagonal.gates.size()}) + middle_two_qubit;
-  written_[b].two_qubit = after - std::min<std::uint64_t>(after, guide_gates);
+  // The rule, on the program's two-qubit gates between the block's anchor
+  // and its last rotation: as the guide's estimate has them (only those
+  // copied, or cancelling among themselves, go), and in the best case (all
+  // of them go once the rotations do: many do, a Toffoli's cx gates meet
+  // their copies); the caller composes both choices of blocks and keeps the
+  // cheaper, which must also pay against rotation merging's result.
+  const std::uint64_t diagonaliser = 2 * two_qubit_gates({ops.data(), diagonal.gates.size()});
+  const std::uint64_t after = diagonaliser + middle_two_qubit;
+  written_[b].two_qubit = after - std::min<std::uint64_t>(after, guide.size());
   written_[b].gains =
       options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
                       : options_.every_block ||
-                            rewrite_pays(count, guide_gates, kept, after, options_.two_qubit_cost);
+                            rewrite_pays(count, guide.size(), kept, after, options_.two_qubit_cost);
+  const std::uint32_t last =
+      blocks_.rotations[*std::max_element(block.members.begin(), block.members.end())];
+  const std::uint64_t span = two_qubit_steps_[last + 1] - two_qubit_steps_[block.anchor];
+  written_[b].hopeful = !options_.choose &&
+                        rewrite_pays(count, span, kept, diagonaliser + network_two_qubit,
+                                     options_.two_qubit_cost);
   written_[b].ops = std::move(ops);
   written_[b].phase = static_cast<std::uint8_t>(phase & 15);
 }
@@ -443,7 +475,7 @@ void Rewriter::regions() {
       }
       std::size_t end = b;
       while (end < blocks_.blocks.size() && !blocks_.blocks[end].boundary) ++end;
-      if (!options_.deadline.passed() && extra_qubits_ < options_.ancillas) region(b, end, frame);
+      if (!options_.deadline.passed() && !allowance_.exhausted() && extra_qubits_ < options_.ancillas) region(b, end, frame);
       b = end;
     }
     const Step& step = program_.steps[s];
@@ -491,7 +523,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
     // not tried again: fewer gadgets save fewer, and each try costs a
     // reduction of the whole region.
     if (circuit.t < before) return;
-    if (circuit.gadgets == 1 || options_.deadline.passed()) return;
+    if (circuit.gadgets == 1 || options_.deadline.passed() || allowance_.exhausted()) return;
     budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
   }
 }

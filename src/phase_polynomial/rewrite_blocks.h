@@ -56,17 +56,21 @@ struct StepsRewrite {
   std::uint64_t t_before = 0;           // rotations read
   std::uint64_t t_after = 0;            // T and T-dagger gates written
   std::uint32_t extra_qubits = 0;       // gadgets' extra qubits, numbered from the program's qubits
+  // Other choices of blocks, for the caller to compose and compare: the
+  // blocks that pay by the cost rule only if the program's two-qubit gates
+  // around them cancel (src/phase_polynomial/cost.h).
+  std::vector<StepsRewrite> alternatives;
 };
 
 // The method's options (phase_polynomial.h), read here thus: blocks reached
-// after the deadline stay as they are; `every_block` writes every block
-// anew, even one whose table does not shrink, and every region with
-// gadgets, even one that gains nothing; `ancillas` is the Hadamard gadgets
-// the rewrite may use in all (gadgets.h), with none each block is reduced
-// on its own; the reductions' `effort` (src/gf2/reduction.h) is shared among
-// the blocks, then the regions' stretches and their retries, in order: what
-// one spends, the next ones lack (reduce_and_write.h); unset: none is
-// bounded but by the deadline.
+// after the deadline, or once the reductions' `cap` is spent, stay as they
+// are; `every_block` writes every block anew, even one whose table does not
+// shrink, and every region with gadgets, even one that gains nothing;
+// `ancillas` is the Hadamard gadgets the rewrite may use in all (gadgets.h),
+// with none each block is reduced on its own; the reductions' `effort` and
+// `cap` (src/gf2/reduction.h) are shared among the blocks, then the regions'
+// stretches and their retries, in order: what one spends, the next ones
+// lack (reduce_and_write.h); unset: none is bounded but by the deadline.
 struct RewriteOptions : PhasePolynomialOptions {
   // For tests: which blocks (by number) to write anew, in place of whether
   // their tables shrink; the others keep their rotations where they can.

@@ -419,6 +419,37 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
   }
 }
 
+// A cap stops all the work, first kernel moves and chunk passes included,
+// at the same place every time: the table is a valid one with no fewer
+// columns than the uncapped reduction's, and a table too large for one
+// pass capped at nothing stays as it was.
+TEST(ReductionTest, CapStopsAllTheWorkAtTheSamePlace) {
+  std::mt19937_64 rng(39);
+  const ParityTable tables[] = {multiplier(6, 0b1000011), random_table(90, 150, 30, rng)};
+  for (const ParityTable& t : tables) {
+    const Reduction full = reduce_parity_table(t);
+    ASSERT_GT(full.stats.work, 3u);
+    ReductionOptions options;
+    options.cap = full.stats.work / 3;
+    const Reduction a = reduce_parity_table(t, options);
+    const Reduction b = reduce_parity_table(t, options);
+    EXPECT_EQ(a.table, b.table);
+    EXPECT_EQ(a.stats.work, b.stats.work);
+    EXPECT_TRUE(a.stats.cut);
+    EXPECT_GE(a.stats.work, *options.cap);
+    EXPECT_LT(a.stats.work, full.stats.work);
+    EXPECT_GE(a.table.columns(), full.table.columns());
+    EXPECT_EQ(signature(t.variables, columns(a.table)), signature(t.variables, columns(t)));
+  }
+}
+
+TEST(ReductionTest, CapGrowsWithTheLimit) {
+  using Seconds = std::chrono::duration<double>;
+  EXPECT_EQ(reduction_cap(Seconds(0)), 0u);
+  EXPECT_EQ(reduction_cap(Seconds(5)), 4 * reduction_effort(Seconds(5)));
+  EXPECT_LT(reduction_cap(Seconds(5)), reduction_cap(Seconds(60)));
+}
+
 TEST(ReductionTest, EffortGrowsWithTheLimit) {
   using Seconds = std::chrono::duration<double>;
   EXPECT_EQ(reduction_effort(Seconds(0)), 0u);
