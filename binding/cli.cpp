@@ -19,6 +19,8 @@
 // Output goes to file descriptors 1 and 2 directly,
 // after the interpreter's sys.stdout and sys.stderr are flushed so that
 // anything printed before keeps its place.
+#include <array>
+#include <charconv>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "binding/boundary.h"
+#include "src/circuit/angle.h"
 #include "binding/files.h"
 #include "binding/module.h"
 #include "binding/pipeline.h"
@@ -154,9 +157,19 @@ std::string json_string(std::string_view text) {
 // {"qasm": "OPENQASM 2.0;\n...", "stats": {"t_before": 2, ...}}.
 std::string result_json(const PipelineResult& result) {
   std::string stats = "{";
-  for (const auto& [key, count] : stats_entries(result)) {
+  for (const StatEntry& entry : stats_entries(result)) {
     if (stats.size() > 1) stats += ", ";
-    stats += "\"" + std::string(key) + "\": " + std::to_string(count);
+    stats += "\"" + std::string(entry.key) + "\": ";
+    if (entry.real) {
+      // The shortest text that reads back as the same double, as repr() writes it.
+      std::array<char, 32> digits{};
+      const auto [end, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), *entry.real);
+      const std::string_view text(digits.data(), static_cast<std::size_t>(end - digits.data()));
+      stats += text;
+      if (text.find_first_of(".e") == std::string_view::npos) stats += ".0";
+    } else {
+      stats += std::to_string(entry.count);
+    }
   }
   return "{\"qasm\": " + json_string(result.qasm) + ", \"stats\": " + stats + "}}\n";
 }
@@ -258,6 +271,9 @@ PyObject* run(PyObject* module, const Invocation& options) {
   } else if (result.phase && !options.json) {
     const std::string k = std::to_string(*result.phase);
     diagnostics += "phase " + k + " (the input is e^(i*" + k + "*pi/8) times the result)\n";
+  } else if (result.phase_radians && !options.json) {
+    const std::string r = angle_text(*result.phase_radians);
+    diagnostics += "phase_radians " + r + " (the input is e^(i*" + r + ") times the result)\n";
   }
   if (options.report) diagnostics += report_text(result, report);
   if (options.dot) {

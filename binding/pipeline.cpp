@@ -49,22 +49,25 @@ bool warn_one_wire(PyObject* module, const WireFinding& wire, bool strict) {
   return PyErr_WarnEx(module_state(module).one_wire_warning, message.c_str(), 1) == 0;
 }
 
-std::vector<std::pair<const char*, std::uint64_t>> stats_entries(const PipelineResult& result) {
-  std::vector<std::pair<const char*, std::uint64_t>> entries = {
+std::vector<StatEntry> stats_entries(const PipelineResult& result) {
+  std::vector<StatEntry> entries = {
       {"t_before", result.before.t},         {"t_after", result.after.t},
       {"depth_before", result.before.depth}, {"depth_after", result.after.depth},
       {"gates_before", result.before.gates}, {"gates_after", result.after.gates},
   };
-  if (result.phase) entries.emplace_back("phase", *result.phase);
-  for (const auto& [key, count] : result.figures) entries.emplace_back(key.data(), count);
+  if (result.phase) entries.push_back({"phase", *result.phase});
+  if (result.phase_radians) entries.push_back({"phase_radians", 0, *result.phase_radians});
+  for (const auto& [key, count] : result.figures) entries.push_back({key.data(), count});
   return entries;
 }
 
 PyObject* stats_dict(const PipelineResult& result) {
   PyObject* dict = PyDict_New();
   if (dict == nullptr) return nullptr;
-  for (const auto& [key, count] : stats_entries(result)) {
-    PyObject* value = PyLong_FromUnsignedLongLong(count);
+  for (const StatEntry& entry : stats_entries(result)) {
+    const char* key = entry.key;
+    PyObject* value = entry.real ? PyFloat_FromDouble(*entry.real)
+                                 : PyLong_FromUnsignedLongLong(entry.count);
     if (value == nullptr) {
       Py_DECREF(dict);
       return nullptr;

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <optional>
 #include <vector>
 
 #include "src/pipeline/pipeline.h"
@@ -41,9 +42,17 @@ bool raise_refusal(const PipelineResult& result, const std::string& where = {});
 // error by the warnings filter. Requires the interpreter lock.
 bool warn_one_wire(PyObject* module, const WireFinding& wire, bool strict);
 
+// One statistic: a count, or for phase_radians a real number.
+struct StatEntry {
+  const char* key;
+  std::uint64_t count = 0;
+  std::optional<double> real = std::nullopt;  // set for a real number, then `count` is unused
+};
+
 // The statistics in order: t_before, t_after, depth_before, depth_after,
-// gates_before, gates_after, then phase where the result has one.
-std::vector<std::pair<const char*, std::uint64_t>> stats_entries(const PipelineResult& result);
+// gates_before, gates_after, then phase or phase_radians where the result
+// has one, then the method's own figures.
+std::vector<StatEntry> stats_entries(const PipelineResult& result);
 
 // A new dict with the keys t_before, t_after, depth_before, depth_after,
 // gates_before, gates_after in this order, then phase where the result has

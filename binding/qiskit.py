@@ -16,15 +16,21 @@ result's `Operator` equals the input's, phase included:
 kestrel reads h, s, sdg, t, tdg, x, y, z, sx, sxdg, id, cx, cy, cz and swap
 as Qiskit's standard gates. Any other gate (ccx, ch, cswap, a library block,
 a custom gate) is first written as its definition, again and again, down to
-those gates; one whose definition holds something else (a rotation by an
-angle, as c3x's by pi/8) is left whole, and the pass names it in
-`property_set["kestrel_left_whole"]` ({name: count}). What is left whole and
-every other operation (measure, reset, barrier, delay, control flow, gates
-with parameters) is a boundary on its qubits and stays as it was and where
-it was, as do registers, `name`, `metadata` and layouts. kestrel removes operations and replaces one-qubit gates with h, s,
-sdg, t, tdg, x and z on the same qubit; it never moves or adds a two-qubit
-gate. The phase-polynomial method is the exception: it rewrites blocks of
-the circuit, cx gates included, through the circuit's OpenQASM 2.0 text.
+those gates; one whose definition holds something else (a rotation whose
+angle is an unbound parameter) is left whole, and the pass names it in
+`property_set["kestrel_left_whole"]` ({name: count}) and the unbound
+parameters in `property_set["kestrel_unbound_parameters"]` (sorted names).
+What is left whole and every other operation (measure, reset, barrier,
+delay, control flow) is a boundary on its qubits and stays as it was and
+where it was, as do registers, `name`, `metadata` and layouts. kestrel
+removes operations and replaces one-qubit gates with h, s, sdg, t, tdg, x
+and z on the same qubit; it never moves or adds a two-qubit gate.
+
+A circuit with bound angles (rz, cp, u, ...) goes to rotation merging as
+its OpenQASM 2.0 text, so that its rotations of any angle merge too; the
+result is a new DAG whose gates stand on the qubits of the gates they came
+from. The phase-polynomial method always takes that route: it rewrites
+blocks of the circuit, cx gates included.
 
 `KestrelStage` is the stage plugin registered as `kestrel` under the entry
 point group `qiskit.transpiler.optimization`, for
@@ -42,7 +48,7 @@ from array import array
 from typing import Literal
 
 from qiskit import qasm2
-from qiskit.circuit import ControlFlowOp, Gate, QuantumCircuit
+from qiskit.circuit import ControlFlowOp, Gate, ParameterExpression, QuantumCircuit
 from qiskit.circuit.equivalence_library import SessionEquivalenceLibrary
 from qiskit.circuit.library import (CXGate, CYGate, CZGate, HGate, SdgGate, SGate, SwapGate,
                                     TdgGate, TGate, XGate, ZGate)
@@ -72,7 +78,8 @@ _WRITTEN: dict[int, Gate] = {
     for gate in (HGate(), SGate(), SdgGate(), TGate(), TdgGate(), XGate(), ZGate())
 }
 # The gates kestrel writes; a target lacking one gets the result translated.
-WRITTEN_GATES = frozenset(gate.name for gate in _WRITTEN.values())
+# Rotation merging writes a rotation of any angle as rz, rx or ry.
+WRITTEN_GATES = frozenset(gate.name for gate in _WRITTEN.values()) | {"rz", "rx", "ry"}
 
 
 class KestrelOptimize(TransformationPass):
@@ -116,10 +123,15 @@ class KestrelOptimize(TransformationPass):
 
     def run(self, dag: DAGCircuit) -> DAGCircuit:
         """Optimises `dag` in place and returns it (a new DAG with the
-        phase-polynomial method, unless rotation merging stands in)."""
-        if self.method == "phase-polynomial":
+        phase-polynomial method, unless rotation merging stands in, and
+        with rotation merging on a circuit with rotations of any angle)."""
+        unbound = _unbound_parameters(dag)
+        self.property_set["kestrel_unbound_parameters"] = unbound
+        if self.method == "phase-polynomial" or (
+                self.method == "rotation-merging" and not unbound and _has_angles(dag)):
             written = self._through_text(dag)
             if written is not None:
+                self.property_set["kestrel_left_whole"] = {}
                 return written
         self.property_set["kestrel_left_whole"] = _decompose_unread(dag)
         index = {bit: k for k, bit in enumerate(dag.qubits)}
@@ -159,18 +171,19 @@ class KestrelOptimize(TransformationPass):
 
 
     def _through_text(self, dag: DAGCircuit) -> DAGCircuit | None:
-        """`dag` through the phase-polynomial method as OpenQASM 2.0 text, or
-        None when the text cannot carry it."""
+        """`dag` through the method as OpenQASM 2.0 text, or None when the
+        text cannot carry it."""
         circuit = dag_to_circuit(dag, copy_operations=False)
         if (list(itertools.chain.from_iterable(circuit.qregs)) != circuit.qubits
                 or list(itertools.chain.from_iterable(circuit.cregs)) != circuit.clbits
-                or any(isinstance(i.operation, ControlFlowOp) for i in circuit.data)):
+                or any(isinstance(i.operation, ControlFlowOp) for i in circuit.data)
+                or isinstance(dag.global_phase, ParameterExpression)):
             return None
         try:
             text = qasm2.dumps(circuit)
         except QASM2ExportError:
             return None
-        out, stats = kestrel.optimize_qasm(text, method="phase-polynomial", phase=True,
+        out, stats = kestrel.optimize_qasm(text, method=self.method, phase=True,
                                            time_limit=self.time_limit)
         written = qasm2.loads(out, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
         result = dag.copy_empty_like()
@@ -180,8 +193,25 @@ class KestrelOptimize(TransformationPass):
                 tuple(dag.qubits[written.find_bit(q).index] for q in instruction.qubits),
                 tuple(dag.clbits[written.find_bit(c).index] for c in instruction.clbits),
                 check=False)
-        result.global_phase = dag.global_phase + stats["phase"] * math.pi / 8
+        phase = (stats["phase"] * math.pi / 8 if "phase" in stats else stats["phase_radians"])
+        result.global_phase = dag.global_phase + phase
         return result
+
+
+def _unbound_parameters(dag: DAGCircuit) -> list[str]:
+    """The names of the parameters left unbound in `dag`'s operations, sorted."""
+    names: set[str] = set()
+    for node in dag.op_nodes():
+        for param in getattr(node.op, "params", ()):
+            if isinstance(param, ParameterExpression):
+                names.update(p.name for p in param.parameters)
+    return sorted(names)
+
+
+def _has_angles(dag: DAGCircuit) -> bool:
+    """Whether `dag` holds a standard gate with angles, which only the
+    OpenQASM text carries to kestrel."""
+    return any(node.is_standard_gate() and node.op.params for node in dag.op_nodes())
 
 
 # Rounds of definitions a gate is written through at most.

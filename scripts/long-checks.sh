@@ -11,7 +11,8 @@
 #    lines, calls watched for leaks (a million of optimize_qasm, 200,000 of
 #    the command line, at least 100,000 of each method, mode, explain and
 #    failing text: 5.6 million, about half an hour), 8 threads of 3,000
-#    calls, ten times the random examples.
+#    calls, ten times the random examples; and the sum-over-paths proofs of
+#    the largest results (tests/python/test_path_sums.py's slow tests).
 #
 # It ends with the fuzz targets' lines (inputs run, inputs per second, new
 # coverage, findings), and fails when a target found something or a test
@@ -50,5 +51,5 @@ LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.s
 
 build/venv/bin/pip install -q ".[test]"
 KESTREL_LONG_CHECKS=1 build/venv/bin/python -m pytest -q \
-  tests/python/test_stress.py tests/python/test_equivalence.py
+  tests/python/test_stress.py tests/python/test_equivalence.py tests/python/test_path_sums.py
 exit "$fuzz_status"

@@ -48,17 +48,11 @@ bool commute(const PlacedGate& g, const PlacedGate& h) {
 // Whether h g is the identity.
 bool inverse(const PlacedGate& g, const PlacedGate& h) {
   const auto same_pair = [&] { return (g.a == h.a && g.b == h.b) || (g.a == h.b && g.b == h.a); };
-  switch (g.gate) {
-    case Elementary::S: return h.gate == Elementary::Sdg && h.a == g.a;
-    case Elementary::Sdg: return h.gate == Elementary::S && h.a == g.a;
-    case Elementary::T: return h.gate == Elementary::Tdg && h.a == g.a;
-    case Elementary::Tdg: return h.gate == Elementary::T && h.a == g.a;
-    case Elementary::H: case Elementary::X: case Elementary::Y: case Elementary::Z:
-      return h.gate == g.gate && h.a == g.a;
-    case Elementary::CX: return h.gate == g.gate && h.a == g.a && h.b == g.b;
-    case Elementary::CZ: case Elementary::Swap: return h.gate == g.gate && same_pair();
-  }
-  return false;
+  if (is_rotation(g.gate)) return false;  // boundaries here
+  if (h.gate != elementary_info(g.gate).inverse) return false;
+  if (!two(g)) return h.a == g.a;
+  // cz and swap act alike on their two qubits either way round; cx does not.
+  return g.gate == Elementary::CX ? h.a == g.a && h.b == g.b : same_pair();
 }
 
 constexpr std::int64_t kNone = -1;

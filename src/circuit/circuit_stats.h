@@ -1,4 +1,5 @@
-// The statistics of a circuit: T count, gate count and depth.
+// The statistics of a circuit: T count, gate count, depth, and for whole
+// programs the rotations of any angle.
 //
 // `CircuitStats::add` counts gate applications, so that every reader and
 // method counts gates the same way: `add(OpKind::T)` adds one gate and one T
@@ -9,9 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "engine/language.h"
+#include "src/circuit/angle.h"
 #include "src/circuit/elementary.h"
 #include "src/circuit/op.h"
 
@@ -21,6 +24,7 @@ struct CircuitStats {
   std::uint64_t t = 0;      // T and Tdg gates
   std::uint64_t gates = 0;  // gates other than I
   std::uint64_t depth = 0;  // levels of gates (for one wire, its gate count)
+  std::uint64_t rotations = 0;  // rotations whose angle is no multiple of pi/4 (whole programs)
 
   // Counts one application of `gate`.
   constexpr void add(OpKind gate) {
@@ -30,6 +34,15 @@ struct CircuitStats {
   constexpr void add(Elementary gate) {
     gates += 1;
     t += elementary_info(gate).t;
+  }
+  // A placed gate: a rotation by an odd multiple of pi/4 (within
+  // kAngleTolerance) is a T gate, by no multiple of pi/4 a rotation.
+  void add(const PlacedGate& gate) {
+    add(gate.gate);
+    if (!is_rotation(gate.gate)) return;
+    const std::optional<std::uint8_t> k = quarter_turns(gate.angle);
+    t += k && *k % 2 == 1;
+    rotations += !k;
   }
   bool operator==(const CircuitStats&) const = default;
 };

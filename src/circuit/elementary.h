@@ -1,6 +1,6 @@
 // The gates the whole-program methods read and write: Clifford+T gates on
-// one or two qubits of a program, each placed on its qubits, and the one
-// table of what each of them does.
+// one or two qubits of a program and rotations of any angle about X, Y or Z,
+// each placed on its qubits, and the one table of what each of them does.
 //
 // Where `Op` (src/circuit/op.h) is a node of a one-wire circuit expression,
 // an `Elementary` gate names what a whole-program method sees once a
@@ -23,6 +23,10 @@
 //   `kPhaseGates`.
 // - every gate by its matrix, exactly (each entry 0 or a power of e^(i pi/4)
 //   over a power of sqrt 2), for the tests' models.
+// - rz, rx and ry, the rotations exp(-i angle/2 P) about Z, X and Y, by
+//   nothing more: neither Clifford nor T, they carry their angle in
+//   `PlacedGate::angle`, and only the walk's `Sight::Rotations` and the
+//   methods that merge rotations see them (`is_rotation`).
 #pragma once
 
 #include <array>
@@ -45,6 +49,9 @@ enum class Elementary : std::uint8_t {
   CX,    // controlled NOT, first qubit the control
   CZ,    // controlled Z
   Swap,  // exchanges two qubits
+  Rz,    // exp(-i angle/2 Z), the angle in PlacedGate::angle
+  Rx,    // exp(-i angle/2 X)
+  Ry,    // exp(-i angle/2 Y)
 };
 
 // A Pauli product on a gate's qubits a and b with a power of i:
@@ -73,6 +80,7 @@ struct ElementaryInfo {
   std::array<GatePauli, 4> back;       // G^-1 P G for P = X_a, Z_a, X_b, Z_b
   std::array<MatrixEntry, 16> matrix;  // row-major, side 2^qubits (the rest 0); basis
                                        // bit 0 is qubit a, bit 1 qubit b
+  Elementary inverse;                  // G^-1, on the same qubits in the same order
 };
 
 namespace elementary_detail {
@@ -105,32 +113,58 @@ constexpr std::array<GatePauli, 4> phase_back(std::uint8_t phase) {
 
 }  // namespace elementary_detail
 
-inline constexpr std::array<ElementaryInfo, 11> kElementary = [] {
+inline constexpr std::array<ElementaryInfo, 14> kElementary = [] {
   using namespace elementary_detail;
   constexpr std::int8_t o = -1;  // a zero entry
-  return std::array<ElementaryInfo, 11>{{
-      {"h", 1, false, true, kNotDiagonal, {{p(2), p(1), p(4), p(8)}}, entries(Two{0, 0, 0, 4}, 1)},
-      {"s", 1, false, true, 2, phase_back(3), diagonal_gate(2)},   // S^-1 X S = -i X Z
-      {"sdg", 1, false, true, -2, phase_back(1), diagonal_gate(-2)},
-      {"t", 1, true, false, 1, kUnmoved, diagonal_gate(1)},
-      {"tdg", 1, true, false, -1, kUnmoved, diagonal_gate(-1)},
-      {"x", 1, false, true, kNotDiagonal, {{p(1), p(2, 2), p(4), p(8)}}, entries(Two{o, 0, 0, o})},
+  return std::array<ElementaryInfo, 14>{{
+      {"h", 1, false, true, kNotDiagonal, {{p(2), p(1), p(4), p(8)}}, entries(Two{0, 0, 0, 4}, 1),
+       Elementary::H},
+      {"s", 1, false, true, 2, phase_back(3), diagonal_gate(2), Elementary::Sdg},   // S^-1 X S = -i X Z
+      {"sdg", 1, false, true, -2, phase_back(1), diagonal_gate(-2), Elementary::S},
+      {"t", 1, true, false, 1, kUnmoved, diagonal_gate(1), Elementary::Tdg},
+      {"tdg", 1, true, false, -1, kUnmoved, diagonal_gate(-1), Elementary::T},
+      {"x", 1, false, true, kNotDiagonal, {{p(1), p(2, 2), p(4), p(8)}}, entries(Two{o, 0, 0, o}),
+       Elementary::X},
       {"y", 1, false, true, kNotDiagonal, {{p(1, 2), p(2, 2), p(4), p(8)}},
-       entries(Two{o, 6, 2, o})},
-      {"z", 1, false, true, 4, {{p(1, 2), p(2), p(4), p(8)}}, diagonal_gate(4)},
+       entries(Two{o, 6, 2, o}), Elementary::Y},
+      {"z", 1, false, true, 4, {{p(1, 2), p(2), p(4), p(8)}}, diagonal_gate(4), Elementary::Z},
       // Basis index a + 2b: CX takes |a=1, b=0> (1) to |1, 1> (3).
       {"cx", 2, false, true, kNotDiagonal, {{p(5), p(2), p(4), p(10)}},
-       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, o, 0, o, o, 0, o, o, 0, o, o})},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, o, 0, o, o, 0, o, o, 0, o, o}),
+       Elementary::CX},
       {"cz", 2, false, true, kNotDiagonal, {{p(9), p(2), p(6), p(8)}},
-       entries(std::array<std::int8_t, 16>{0, o, o, o, o, 0, o, o, o, o, 0, o, o, o, o, 4})},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, 0, o, o, o, o, 0, o, o, o, o, 4}),
+       Elementary::CZ},
       {"swap", 2, false, true, kNotDiagonal, {{p(4), p(8), p(1), p(2)}},
-       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, 0, o, o, 0, o, o, o, o, o, 0})},
+       entries(std::array<std::int8_t, 16>{0, o, o, o, o, o, 0, o, o, 0, o, o, o, o, o, 0}),
+       Elementary::Swap},
+      // The rotations: no exact matrix, no action on the frame; the inverse of
+      // each is itself with the angle negated.
+      {"rz", 1, false, false, kNotDiagonal, kUnmoved, {}, Elementary::Rz},
+      {"rx", 1, false, false, kNotDiagonal, kUnmoved, {}, Elementary::Rx},
+      {"ry", 1, false, false, kNotDiagonal, kUnmoved, {}, Elementary::Ry},
   }};
 }();
 
 constexpr const ElementaryInfo& elementary_info(Elementary gate) {
   return kElementary[static_cast<std::size_t>(gate)];
 }
+
+// Whether `gate` is a rotation of any angle (rz, rx or ry).
+constexpr bool is_rotation(Elementary gate) { return gate >= Elementary::Rz; }
+
+// Every gate's inverse undoes it: the inverse of the inverse is the gate, on
+// as many qubits, with the negated power on |1> of a diagonal gate.
+constexpr bool inverses_match_the_table() {
+  for (const ElementaryInfo& g : kElementary) {
+    const ElementaryInfo& h = elementary_info(g.inverse);
+    if (elementary_info(h.inverse).qasm_name != g.qasm_name) return false;
+    if (h.qubits != g.qubits || h.t != g.t || h.clifford != g.clifford) return false;
+    if (g.diagonal != kNotDiagonal && (h.diagonal - -g.diagonal) % 8 != 0) return false;
+  }
+  return true;
+}
+static_assert(inverses_match_the_table());
 
 // The product a * b of two Pauli products on a gate's qubits: moving Z past
 // X on one qubit costs -1.
@@ -195,6 +229,7 @@ struct PlacedGate {
   Elementary gate;  // what it is
   std::uint32_t a;  // its qubit, or a two-qubit gate's first qubit (cx's control)
   std::uint32_t b;  // a two-qubit gate's second qubit (cx's target)
+  double angle = 0; // a rotation's angle in radians (finite); 0 for every other gate
 
   bool operator==(const PlacedGate&) const = default;
 };

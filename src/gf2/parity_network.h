@@ -6,8 +6,8 @@
 // wires (a bit vector over qubits 0 to n - 1, its value a_j . x read as 0 or
 // 1) with a coefficient c_j in 0..7. A cx(s, t) adds wire s into wire t, so
 // cx gates can bring any parity onto some wire, where a phase gate then
-// applies omega^c_j exactly: t (c = 1), s (2), s then t (3), z (4), z then t
-// (5), sdg (6), tdg (7). The terms x0, x1 and, with coefficient 7, x0 + x1
+// applies omega^c_j exactly: t (c = 1), s (2), s then t (3), z (4), sdg then
+// tdg (5), sdg (6), tdg (7). The terms x0, x1 and, with coefficient 7, x0 + x1
 // make a controlled S (x0 + x1 - (x0 xor x1) = 2 x0 x1), written
 // `t q[0]; t q[1]; cx q[1],q[0]; tdg q[0]; cx q[1],q[0];`.
 //

@@ -22,17 +22,8 @@ namespace network_detail {
 
 // Appends the phase gates of omega^c on `wire`.
 inline void write_phase(std::vector<PlacedGate>& gates, std::uint8_t c, std::uint32_t wire) {
-  const auto put = [&](Elementary g) { gates.push_back({g, wire, 0}); };
-  switch (c & 7) {
-    case 0: return;
-    case 1: put(Elementary::T); return;
-    case 2: put(Elementary::S); return;
-    case 3: put(Elementary::S); put(Elementary::T); return;
-    case 4: put(Elementary::Z); return;
-    case 5: put(Elementary::Z); put(Elementary::T); return;
-    case 6: put(Elementary::Sdg); return;
-    default: put(Elementary::Tdg); return;
-  }
+  const PhaseGates& phase = phase_gates(c & 7);
+  for (std::size_t k = 0; k < phase.count; ++k) gates.push_back({phase.gates[k], wire, 0});
 }
 
 // Terms with distinct nonzero parities and nonzero coefficients, in the order

@@ -73,7 +73,10 @@ void InverseTableau::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
     case Elementary::CZ:
     case Elementary::Swap: break;
     case Elementary::T:
-    case Elementary::Tdg: fault("internal error: entered unreachable code");
+    case Elementary::Tdg:
+    case Elementary::Rz:
+    case Elementary::Rx:
+    case Elementary::Ry: fault("internal error: entered unreachable code");
   }
   checked_index(qubits_, b);
   check(a != b, "a two-qubit gate names two qubits");

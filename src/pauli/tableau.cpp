@@ -121,7 +121,10 @@ void Tableau::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
     case E::CZ: return apply_clifford<E::CZ>(a, b);
     case E::Swap: return apply_clifford<E::Swap>(a, b);
     case E::T:
-    case E::Tdg: break;
+    case E::Tdg:
+    case E::Rz:
+    case E::Rx:
+    case E::Ry: break;
   }
   fault("the Clifford frame reads Clifford gates only");
 }

@@ -12,25 +12,6 @@
 #include "src/pauli/tableau.h"
 
 namespace kestrel {
-namespace {
-
-CliffordGate clifford_gate(Elementary gate) {
-  switch (gate) {
-    case Elementary::H: return CliffordGate::H;
-    case Elementary::S: return CliffordGate::S;
-    case Elementary::Sdg: return CliffordGate::Sdg;
-    case Elementary::X: return CliffordGate::X;
-    case Elementary::Y: return CliffordGate::Y;
-    case Elementary::Z: return CliffordGate::Z;
-    case Elementary::CX: return CliffordGate::CX;
-    case Elementary::CZ: return CliffordGate::CZ;
-    case Elementary::Swap: return CliffordGate::Swap;
-    default: fault("internal error: entered unreachable code");
-  }
-}
-
-}  // namespace
-
 Blocks cut_into_blocks(const ProgramSteps& program) {
   const std::uint32_t n = program.qubits;
   Blocks out;
@@ -43,7 +24,7 @@ Blocks cut_into_blocks(const ProgramSteps& program) {
   for (std::uint32_t s = 0; s < program.steps.size(); ++s) {
     const Step& step = program.steps[s];
     if (step.kind == StepKind::Clifford) {
-      frame.apply(clifford_gate(step.gate.gate), step.gate.a, step.gate.b);
+      frame.apply(step.gate.gate, step.gate.a, step.gate.b);
       continue;
     }
     if (step.kind == StepKind::Boundary) {

@@ -11,73 +11,33 @@
 
 namespace kestrel {
 
+// G P G^-1 is the step back by G^-1 (G^-1)^-1 P G^-1: the gate table's
+// kStepBack for the inverse gate, looked up by P's bits on the gate's qubits.
 void conjugate_by(const PlacedGate& gate, std::uint64_t* row, std::uint8_t& phase,
                   std::size_t words) {
-  const auto x = [&](std::uint32_t q) -> unsigned { return (row[q / 64] >> (q % 64)) & 1; };
-  const auto z = [&](std::uint32_t q) -> unsigned {
-    return (row[words + q / 64] >> (q % 64)) & 1;
-  };
-  const auto flip_x = [&](std::uint32_t q, unsigned on) {
-    row[q / 64] ^= std::uint64_t{on} << (q % 64);
-  };
-  const auto flip_z = [&](std::uint32_t q, unsigned on) {
-    row[words + q / 64] ^= std::uint64_t{on} << (q % 64);
-  };
+  const ElementaryInfo& info = elementary_info(gate.gate);
+  check(info.clifford, "a Clifford gate conjugates a Pauli product");
   const std::uint32_t a = gate.a, b = gate.b;
+  const bool two = info.qubits == 2;
   check(a / 64 < words, "a gate on a qubit of the products");
-  unsigned k = phase;
-  switch (gate.gate) {
-    case Elementary::H: {  // X^x Z^z -> Z^x X^z = (-1)^(xz) X^z Z^x
-      const unsigned xa = x(a), za = z(a);
-      k += 2 * (xa & za);
-      flip_x(a, xa ^ za);
-      flip_z(a, xa ^ za);
-      break;
-    }
-    case Elementary::S:  // X -> Y = iXZ
-      k += x(a);
-      flip_z(a, x(a));
-      break;
-    case Elementary::Sdg:  // X -> -Y = -iXZ
-      k += 3 * x(a);
-      flip_z(a, x(a));
-      break;
-    case Elementary::X: k += 2 * z(a); break;
-    case Elementary::Y: k += 2 * (x(a) ^ z(a)); break;
-    case Elementary::Z: k += 2 * x(a); break;
-    case Elementary::CX:
-    case Elementary::CZ:
-    case Elementary::Swap: {
-      check(b / 64 < words && a != b, "a two-qubit gate names two qubits of the products");
-      const unsigned xa = x(a), xb = x(b), za = z(a), zb = z(b);
-      if (gate.gate == Elementary::CX) {  // X_a -> X_a X_b, Z_b -> Z_a Z_b
-        flip_x(b, xa);
-        flip_z(a, zb);
-      } else if (gate.gate == Elementary::CZ) {  // X_a -> X_a Z_b, X_b -> Z_a X_b
-        k += 2 * (xa & xb);
-        flip_z(b, xa);
-        flip_z(a, xb);
-      } else {
-        flip_x(a, xa ^ xb), flip_x(b, xa ^ xb);
-        flip_z(a, za ^ zb), flip_z(b, za ^ zb);
-      }
-      break;
-    }
-    default: fault("a Clifford gate conjugates a Pauli product");
-  }
-  phase = static_cast<std::uint8_t>(k & 3);
+  check(!two || (b / 64 < words && a != b), "a two-qubit gate names two qubits of the products");
+  std::uint64_t* z = row + words;
+  const auto bit = [](const std::uint64_t* v, std::uint32_t q) { return static_cast<unsigned>(test_bit(v, q)); };
+  const unsigned bits = bit(row, a) | bit(z, a) << 1 | (two ? bit(row, b) << 2 | bit(z, b) << 3 : 0u);
+  const GatePauli image = kStepBack[static_cast<std::size_t>(info.inverse)][bits];
+  phase = static_cast<std::uint8_t>((phase + image.phase) & 3);
+  const unsigned change = bits ^ image.bits;
+  if (change & 1) flip_bit(row, a);
+  if (change & 2) flip_bit(z, a);
+  if (change & 4) flip_bit(row, b);
+  if (change & 8) flip_bit(z, b);
 }
 
 std::vector<PlacedGate> inverse_gates(std::span<const PlacedGate> gates) {
   std::vector<PlacedGate> inverse(gates.rbegin(), gates.rend());
   for (PlacedGate& g : inverse) {
-    switch (g.gate) {
-      case Elementary::S: g.gate = Elementary::Sdg; break;
-      case Elementary::Sdg: g.gate = Elementary::S; break;
-      case Elementary::T: g.gate = Elementary::Tdg; break;
-      case Elementary::Tdg: g.gate = Elementary::T; break;
-      default: break;
-    }
+    g.gate = elementary_info(g.gate).inverse;
+    if (is_rotation(g.gate)) g.angle = -g.angle;
   }
   return inverse;
 }

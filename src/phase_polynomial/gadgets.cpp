@@ -39,6 +39,9 @@ class RegionWriter {
 
  private:
   void stretch(std::size_t first, std::size_t end);
+  int add_paths(PathSum& sum, std::size_t first, std::size_t end, std::vector<std::uint32_t>& extras) const;
+  BitMatrix write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras);
+  void measure(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras);
   void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({OperationKind::Gate, {g, a, b}, 0}); }
   // The program qubit or extra qubit of a wire of the stretch at hand.
   std::uint32_t qubit_of_wire(std::uint32_t w) const {
@@ -132,12 +135,11 @@ RegionCircuit RegionWriter::write() {
   return std::move(out_);
 }
 
-void RegionWriter::stretch(std::size_t first, std::size_t end) {
+// Adds the stretch's rotations and gadgets to `sum`, the gadgets' extra
+// wires to `extras` in order; returns the phase, in eighths of pi.
+int RegionWriter::add_paths(PathSum& sum, std::size_t first, std::size_t end,
+                            std::vector<std::uint32_t>& extras) const {
   const auto n_local = static_cast<std::uint32_t>(local_.size());
-  std::uint32_t gadgets = 0;
-  for (std::size_t k = first + 1; k < end; ++k) gadgets += static_cast<std::uint32_t>(hadamards(diagonal_[k].gates));
-  const std::uint32_t wires = n_local + gadgets;
-  PathSum sum(wires);
   std::vector<std::uint64_t> function(sum.words());
   int phase = 0;  // eighths of pi
   const auto terms = [&](std::size_t k) {
@@ -161,7 +163,6 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
       sum.add_term(static_cast<std::uint8_t>((negative ? -degree : degree) & 7), function.data(), constant);
     }
   };
-  std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
   terms(first);
   for (std::size_t k = first + 1; k < end; ++k) {
     for (const PlacedGate& g : diagonal_[k].gates) {
@@ -176,7 +177,14 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
     terms(k);
   }
   phase += 2 * sum.phase();
+  return phase;
+}
 
+// Writes the prepared extra qubits, the reduced polynomial with its
+// Clifford difference, and the wires brought to their final functions;
+// returns those functions' linear part.
+BitMatrix RegionWriter::write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras) {
+  const std::uint32_t wires = sum.wires();
   // The reduced polynomial and its Clifford difference.
   const PhasePolynomial& f = sum.polynomial();
   const WrittenPolynomial reduced = reduce_and_write(f, allowance_, true);
@@ -210,8 +218,15 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
   for (std::uint32_t w = 0; w < wires; ++w) {
     if (sum.constant(w)) gate(Elementary::X, qubit_of_wire(w));
   }
+  return final_map;
+}
 
-  // The measurements and their corrections, in the order the gadgets came.
+// The measurements of the extra qubits and their corrections, in the order
+// the gadgets came.
+void RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
+                           const std::vector<std::uint32_t>& extras) {
+  const std::uint32_t wires = sum.wires();
+  const PhasePolynomial& f = sum.polynomial();
   const std::optional<BitMatrix> inverse = final_map.inverse();
   check(inverse.has_value(), "a region's wires end in an invertible map");
   std::vector<std::uint64_t> q(sum.words());
@@ -265,6 +280,17 @@ void RegionWriter::stretch(std::size_t first, std::size_t end) {
     }
     for (const auto& [a, b] : d.cz) conditioned(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
   }
+}
+
+void RegionWriter::stretch(std::size_t first, std::size_t end) {
+  const auto n_local = static_cast<std::uint32_t>(local_.size());
+  std::uint32_t gadgets = 0;
+  for (std::size_t k = first + 1; k < end; ++k) gadgets += static_cast<std::uint32_t>(hadamards(diagonal_[k].gates));
+  PathSum sum(n_local + gadgets);
+  std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
+  const int phase = add_paths(sum, first, end, extras);
+  const BitMatrix final_map = write_polynomial(sum, extras);
+  measure(sum, final_map, extras);
   stretch_extra_ += gadgets;
   out_.gadgets += gadgets;
   out_.phase = static_cast<std::uint8_t>((out_.phase + phase) & 15);

@@ -43,7 +43,10 @@ void PathSum::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
       phase_ = static_cast<std::uint8_t>((phase_ + 2) & 7);
       constants_[a] = !constants_[a];
       return;
-    case Elementary::H: fault("internal error: entered unreachable code");
+    case Elementary::H:
+    case Elementary::Rz:
+    case Elementary::Rx:
+    case Elementary::Ry: fault("internal error: entered unreachable code");
     case Elementary::CX:
     case Elementary::CZ:
     case Elementary::Swap: break;

@@ -55,6 +55,14 @@ struct StepReader : InstanceVisitor {
     if (edit == nullptr) phases[s] = eighths;
   }
   void step(PlacedGate g, std::uint32_t s, std::uint32_t position) {
+    if (is_rotation(g.gate)) {
+      // A rotation of any angle rotation merging wrote: a boundary on its
+      // qubit, kept in place with its gate.
+      out.steps.push_back({StepKind::Boundary, g, s, position,
+                           static_cast<std::uint32_t>(out.boundary_qubits.size()), 1});
+      out.boundary_qubits.push_back(g.a);
+      return;
+    }
     const StepKind kind = elementary_info(g.gate).t ? StepKind::Rotation : StepKind::Clifford;
     out.steps.push_back({kind, g, s, position, 0, 0});
   }
@@ -162,7 +170,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
       const std::uint32_t item = step_item[k];
       if (item == kNoItem || cancelled[item]) {
         touched = true;
-      } else if (steps.steps[k].kind != StepKind::Boundary) {
+      } else if (steps.steps[k].kind != StepKind::Boundary || is_rotation(steps.steps[k].gate.gate)) {
         operations.push_back({OperationKind::Gate, steps.steps[k].gate, 0});
       }
     }
@@ -231,7 +239,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   std::optional<Composed> best;
   const auto consider = [&](const StepsRewrite& r, bool unguided) {
     Composed c;
-    c.phase = merged.phase + r.phase;
+    c.phase = merged.phase.eighths + r.phase;
     c.rewrite = &r;
     c.edits = compose(program, merged.edits, steps, r, phases, unguided, c.phase, c.left);
     if (!best || rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
@@ -260,7 +268,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
     return out;
   }
   out.edits = std::move(best->edits);
-  out.phase = static_cast<std::uint8_t>(best->phase & 15);
+  out.phase = {static_cast<std::uint8_t>(best->phase & 15), merged.phase.radians};
   out.extra_qubits = best->rewrite->extra_qubits;
   return out;
 }

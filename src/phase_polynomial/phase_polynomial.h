@@ -7,8 +7,9 @@
 //
 // The program is read as rotation merging reads it, after its edits: the
 // Clifford gates it follows, its T and T-dagger gates, and boundaries.
-// Statements holding no rotation of a rewritten block keep rotation
-// merging's result (their text, or its phase gates); a statement holding
+// Rotations of any angle that rotation merging writes are boundaries on
+// their qubits here, each kept in place. Statements holding no rotation of
+// a rewritten block keep rotation merging's result (their text, or its phase gates); a statement holding
 // one is replaced by its gates with that rotation left out and, at the
 // block's first rotation, the block's new circuit in its place. Every
 // Clifford gate and every boundary stays where it was, but for the gates
@@ -38,6 +39,7 @@
 #include <optional>
 #include <string>
 
+#include "src/circuit/angle.h"
 #include "src/phase_polynomial/cost.h"
 #include "src/program/edits.h"
 #include "src/program/program.h"
@@ -47,7 +49,7 @@ namespace kestrel {
 
 struct PhasePolynomialResult {
   Edits edits;                    // the statements replaced or removed
-  std::uint8_t phase = 0;         // the program read is e^(i phase pi/8) times the program written
+  Phase phase;                    // the program read is e^(i phase) times the program written
   std::uint32_t extra_qubits = 0; // Hadamard gadgets' extra qubits
 };
 

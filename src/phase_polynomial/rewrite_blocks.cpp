@@ -285,7 +285,7 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     }
     const bool negative = diagonal.signs[j] < 0;
     const Step& step = program_.steps[blocks_.rotations[block.members[j]]];
-    const int d = step.gate.gate == Elementary::T ? 1 : -1;
+    const int d = elementary_info(step.gate.gate).diagonal;  // T 1, T-dagger -1
     // T = e^(i pi/8) exp(-i pi/8 Z) and exp(-i pi/8 s Z^a) = e^(-i s pi/8) w^(s a.x).
     const int c = negative ? -d : d;
     if (negative) phase += 2 * d;
@@ -500,7 +500,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
           frame.image(blocks_.products.data() + std::size_t{r} * 2 * words, blocks_.phases[r],
                       region_block.rows.data() + j * 2 * words));
       const Step& step = program_.steps[blocks_.rotations[r]];
-      region_block.degrees.push_back(step.gate.gate == Elementary::T ? 1 : -1);
+      region_block.degrees.push_back(elementary_info(step.gate.gate).diagonal);
     }
   }
   if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of

@@ -52,6 +52,16 @@ PipelineResult normal_form_pipeline(std::string_view text, bool want_phase) {
   return result;
 }
 
+// The phase `phase` of a whole-program method as reported: a multiple of
+// pi/8 as k, any other in radians.
+void report_phase(const Phase& phase, ProgramEdits& out) {
+  if (const std::optional<std::uint8_t> k = phase.as_eighths()) {
+    out.phase = *k;
+  } else {
+    out.phase_radians = phase.total_radians();
+  }
+}
+
 // A whole program read, optimised by `options.method`, counted and written.
 PipelineResult program_pipeline(std::string_view text, const PipelineOptions& options) {
   PipelineResult result;
@@ -77,6 +87,11 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
   result.before = stats.before;
   result.after = stats.after;
   result.phase = edited.phase;
+  result.phase_radians = edited.phase_radians;
+  if (method_info(options.method).reading == Reading::WholeProgram) {
+    result.figures.emplace_back("rotations_before", stats.before.rotations);
+    result.figures.emplace_back("rotations_after", stats.after.rotations);
+  }
   if (options.method == Method::PhasePolynomial) {
     result.figures.emplace_back("two_qubit_before", stats.two_qubit_before);
     result.figures.emplace_back("two_qubit_after", stats.two_qubit_after);
@@ -103,6 +118,8 @@ std::optional<PipelineResult> per_qubit_instead(std::string_view text,
   PipelineOptions whole = options;
   whole.per_qubit = true;
   PipelineResult result = program_pipeline(text, whole);
+  // An angle that is no finite number is refused whatever the reading.
+  if (result.error && result.error->not_finite) return result;
   if (result.error) {
     wire.not_a_program =
         result.error->text() + ": \"" + quoted_line(text, result.error->line) + "\"";
@@ -167,7 +184,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
     method.cap = reduction_cap(options.limits.time_limit);
     PhasePolynomialResult result = reduce_phase_polynomials(program, method);
     out.edits = std::move(result.edits);
-    if (options.phase) out.phase = result.phase;
+    if (options.phase) report_phase(result.phase, out);
     if (options.ancillas > 0) out.figures.emplace_back("extra_qubits", result.extra_qubits);
     return out;
   }
@@ -180,7 +197,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
     RotationMergingResult merged =
         merge_rotations(program, Deadline(options.limits.time_limit));
     out.edits = std::move(merged.edits);
-    if (options.phase) out.phase = merged.phase;
+    if (options.phase) report_phase(merged.phase, out);
     return out;
   }
   // One time limit for the whole call, not one per segment.

@@ -58,6 +58,11 @@ struct PipelineResult {
   // asked for it: the input equals
   // e^(i phase pi/8) times the result (0 to 15).
   std::optional<std::uint8_t> phase;
+  // Where a whole-program method's global phase is no multiple of pi/8
+  // (within kAngleTolerance), when `options.phase` asked for it: the input
+  // equals e^(i phase_radians) times the result, in [0, 2 pi); `phase` is
+  // then not set.
+  std::optional<double> phase_radians;
   // A text read as one wire: where that reading differs from the program
   // (src/text/wire_check.h), to be warned about; Kind::None otherwise.
   WireFinding wire;
@@ -66,7 +71,8 @@ struct PipelineResult {
   // as one wire would have parted from the program.
   WireFinding per_qubit_reason;
   // A method's own figures, in the order it reports them, after the common
-  // ones: the phase-polynomial method's two-qubit gates before and after.
+  // ones: the whole-program methods' rotations of any angle before and
+  // after, the phase-polynomial method's two-qubit gates before and after.
   std::vector<std::pair<std::string_view, std::uint64_t>> figures;
 };
 
@@ -74,6 +80,7 @@ struct PipelineResult {
 struct ProgramEdits {
   Edits edits;                          // the statements replaced or removed
   std::optional<std::uint8_t> phase;    // as in PipelineResult
+  std::optional<double> phase_radians;  // as in PipelineResult
   std::optional<std::string> refusal;   // as in PipelineResult; then nothing else is set
   std::vector<std::pair<std::string_view, std::uint64_t>> figures;  // as in PipelineResult
 };

@@ -7,14 +7,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "src/circuit/angle.h"
+
 #include "engine/fault.h"
 
 namespace kestrel {
 namespace {
-
-// Angles past this many quarter turns are never taken for exact.
-constexpr double kMaxTurns = 1 << 20;
-constexpr double kTolerance = 1e-9;  // in quarter turns
 
 // The elementary gate a library gate is, if it is one.
 std::optional<Elementary> elementary(QasmGate gate) {
@@ -22,6 +20,7 @@ std::optional<Elementary> elementary(QasmGate gate) {
   static constexpr std::array<std::uint8_t, 256> kElementaryOf = [] {
     std::array<std::uint8_t, 256> table{};
     for (std::size_t k = 0; k < kElementary.size(); ++k) {
+      if (is_rotation(static_cast<Elementary>(k))) continue;  // angle gates, below
       table[static_cast<std::size_t>(library_gate(static_cast<Elementary>(k)))] =
           static_cast<std::uint8_t>(k + 1);
     }
@@ -35,16 +34,19 @@ std::optional<Elementary> elementary(QasmGate gate) {
 
 }  // namespace
 
-std::optional<std::uint8_t> quarter_turns(double angle) {
-  const double turns = angle / (std::numbers::pi / 4);
-  if (!(std::abs(turns) <= kMaxTurns)) return std::nullopt;
-  const double k = std::nearbyint(turns);
-  if (std::abs(turns - k) > kTolerance) return std::nullopt;
-  return static_cast<std::uint8_t>(((static_cast<long long>(k) % 16) + 16) % 16);
+bool Expander::expand(GateRef gate, std::span<const double> params, std::vector<PlacedGate>& out,
+                      std::uint8_t& phase) {
+  Phase whole{phase, 0};
+  const bool exact = expand(gate, params, out, whole);
+  check(whole.exact(), "an expansion without rotations has an exact phase");
+  phase = whole.eighths;
+  return exact;
 }
 
 bool Expander::expand(GateRef gate, std::span<const double> params, std::vector<PlacedGate>& out,
-                      std::uint8_t& phase) {
+                      Phase& phase_out) {
+  const std::uint8_t phase = phase_out.eighths;
+  radians_ = phase_out.radians;
   frames_.clear();
   values_.assign(params.begin(), params.end());
   operands_.clear();
@@ -87,7 +89,8 @@ bool Expander::expand(GateRef gate, std::span<const double> params, std::vector<
     exact = enter(f.definitions, call.gate, values_at, operands_at, out, total) &&
             out.size() - start <= kMaxExpansion;
   }
-  phase = static_cast<std::uint8_t>(((total % 16) + 16) % 16);
+  phase_out.eighths = static_cast<std::uint8_t>(((total % 16) + 16) % 16);
+  phase_out.radians = radians_;
   return exact;
 }
 
@@ -176,6 +179,70 @@ bool Expander::leaf(QasmGate gate, std::uint32_t values_at, std::uint32_t operan
   std::optional<std::uint8_t> k[3];
   for (std::uint32_t p = 0; p < library_info(gate).params && p < 3; ++p) {
     k[p] = quarter_turns(v[p]);
+  }
+  if (rotations_) {
+    // A rotation whose angle is no multiple of pi/4, where one is.
+    const auto rotation = [&](Elementary e, double angle) {
+      out.push_back({e, on[0], 0, angle});
+      return true;
+    };
+    // rz(t) for an angle read as `turns` quarter turns when it is a multiple.
+    const auto rz = [&](std::optional<std::uint8_t> turns, double angle) {
+      if (!turns) return rotation(Elementary::Rz, angle);
+      phase_gates_for(*turns);
+      phase -= *turns;
+      return true;
+    };
+    // e^(i angle/2), exactly where angle is a multiple of pi/4.
+    const auto half = [&](std::optional<std::uint8_t> turns, double angle) {
+      if (turns) {
+        phase += *turns;
+      } else {
+        radians_ += angle / 2;
+      }
+    };
+    // U(t, f, l) = e^(i (f + l)/2) rz(f) ry(t) rz(l), rz(l) first.
+    const auto general_u = [&](std::optional<std::uint8_t> t, double theta,
+                               std::optional<std::uint8_t> f, double phi,
+                               std::optional<std::uint8_t> l, double lambda) {
+      if (!std::isfinite(theta) || !std::isfinite(phi) || !std::isfinite(lambda)) return false;
+      rz(l, lambda);
+      if (t) {
+        ry(*t);
+      } else {
+        rotation(Elementary::Ry, theta);
+      }
+      rz(f, phi);
+      half(f, phi);
+      half(l, lambda);
+      return true;
+    };
+    const auto finite = [&](std::uint32_t p) { return std::isfinite(v[p]); };
+    switch (gate) {
+      case QasmGate::u1:
+      case QasmGate::p:
+        if (k[0] || !finite(0)) break;
+        half(k[0], v[0]);
+        return rotation(Elementary::Rz, v[0]);
+      case QasmGate::rz:
+        if (k[0] || !finite(0)) break;
+        return rotation(Elementary::Rz, v[0]);
+      case QasmGate::rx:
+        if (k[0] || !finite(0)) break;
+        return rotation(Elementary::Rx, v[0]);
+      case QasmGate::ry:
+        if (k[0] || !finite(0)) break;
+        return rotation(Elementary::Ry, v[0]);
+      case QasmGate::U:
+      case QasmGate::u3:
+      case QasmGate::u:
+        if (k[0] && k[1] && k[2]) break;
+        return general_u(k[0], v[0], k[1], v[1], k[2], v[2]);
+      case QasmGate::u2:
+        if (k[0] && k[1]) break;
+        return general_u(std::uint8_t{2}, std::numbers::pi / 2, k[0], v[0], k[1], v[1]);
+      default: break;
+    }
   }
   switch (gate) {
     case QasmGate::id:

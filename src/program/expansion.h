@@ -4,7 +4,8 @@
 // Library gates come in three kinds. The elementary ones (h, s, sdg, t,
 // tdg, x, y, z, cx, CX, cz, swap, and id, which is no gate) are themselves.
 // The angle gates are exactly Clifford+T when every angle is a multiple
-// k pi/4 of pi/4 (within 1e-9 of k, for |k| up to 2^20):
+// k pi/4 of pi/4 (within kAngleTolerance, 1e-9 rad, for |k| up to 2^20;
+// src/circuit/angle.h):
 //
 //   p(k pi/4) = u1(k pi/4) = the phase gates for r = k (t, s, s t, z, ...)
 //   rz(t)     = e^(-i t/2) p(t)               rx(t) = H rz(t) H
@@ -22,6 +23,18 @@
 // body on those operands with phase 0; for `rz(pi/4)` it is [T] with phase
 // 15 (rz(pi/4) = e^(-i pi/8) T); `rz(pi/4+1e-6)`, `c3x`, an opaque gate or a
 // definition whose body holds a barrier is not Clifford+T.
+//
+// An expander made `with_rotations` reads every finite angle besides: an
+// angle gate whose angle is no multiple of pi/4 becomes the rotations of its
+// form, with its phase in radians:
+//
+//   p(t) = u1(t) = e^(i t/2) rz(t)      rz(t), rx(t), ry(t) themselves
+//   U(t, f, l) = u3 = u = e^(i (f + l)/2) rz(f) ry(t) rz(l)    (rz(l) first)
+//
+// each angle among them that is a multiple of pi/4 still written as its
+// Clifford+T gates, so `c3x` is the rotations by pi/8 of its body and
+// `u3(0.3, pi/2, 0)` is ry(0.3), s with phase e^(i pi/4) overall. An angle
+// that is not finite leaves the gate unread.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +42,7 @@
 #include <span>
 #include <vector>
 
+#include "src/circuit/angle.h"
 #include "src/circuit/elementary.h"
 #include "src/program/definitions.h"
 
@@ -38,15 +52,12 @@ namespace kestrel {
 // Clifford+T.
 inline constexpr std::size_t kMaxExpansion = std::size_t{1} << 16;
 
-// The k in 0..15 with `angle` = k pi/4 modulo 4 pi, within the tolerance
-// above; nothing for any other angle (NaN and infinities too).
-std::optional<std::uint8_t> quarter_turns(double angle);
-
 class Expander {
  public:
   // `program` holds the program's own definitions (null for none); it must
   // outlive the expander.
-  explicit Expander(const Definitions* program) : program_(program) {}
+  explicit Expander(const Definitions* program, bool with_rotations = false)
+      : program_(program), rotations_(with_rotations) {}
   Expander(const Expander&) = delete;
   Expander& operator=(const Expander&) = delete;
 
@@ -58,6 +69,10 @@ class Expander {
   // hold what was expanded so far.
   bool expand(GateRef gate, std::span<const double> params, std::vector<PlacedGate>& out,
               std::uint8_t& phase);
+  // The same, the phase added to `phase` with its part in radians; the
+  // expansion of an expander made with rotations.
+  bool expand(GateRef gate, std::span<const double> params, std::vector<PlacedGate>& out,
+              Phase& phase);
 
  private:
   // A body being expanded: its definitions, its gate there, the next of
@@ -76,6 +91,8 @@ class Expander {
             std::vector<PlacedGate>& out, int& phase);
 
   const Definitions* program_;         // the program's definitions, or null
+  bool rotations_;                     // whether angles of any size are read
+  double radians_ = 0;                 // the phase in radians of the expansion at hand
   std::vector<Frame> frames_;          // the bodies being expanded, outermost first
   std::vector<double> values_;         // the frames' parameter values
   std::vector<std::uint32_t> operands_;  // the frames' qubit operands, as the outer gate's

@@ -219,6 +219,7 @@ GateCounts GateCounter::Walk::leaf(QasmGate gate, std::span<const double> angles
   for (std::uint32_t p = 0; p < library_info(gate).params && p < angles.size(); ++p) {
     const std::optional<std::uint8_t> k = quarter_turns(angles[p]);
     counts.t += k && *k % 2 == 1;
+    counts.rotations += !k;
   }
   return counts;
 }

@@ -8,15 +8,15 @@
 // tdg, or a rotation by an odd multiple of pi/4 (as `quarter_turns` reads an
 // angle); an angle gate whose angles are all multiples of pi/4 counts as its
 // exact expansion (U(0,pi/4,pi/4) is S, no T gate), any other per angle, each
-// odd multiple of pi/4 one T gate and every other angle none: a rotation
-// that is no T gate. A two-qubit gate is cx, CX, cz or swap; an opaque gate
-// on two or more qubits is one. So
+// odd multiple of pi/4 one T gate and every other angle a rotation (a
+// rotation of any angle, counted in `rotations`). A two-qubit gate is cx,
+// CX, cz or swap; an opaque gate on two or more qubits is one. So
 //
 //   ccx q[0],q[1],q[2];  rz(pi/4) q[0];  rz(0.3) q[1];  c3x q[0],q[1],q[2],q[3];
 //
-// count 7, 1, 0 and 0 T gates (c3x's rotations are by pi/8) and 6, 0, 0 and
-// 14 two-qubit gates, and a program written with ccx counts as its expanded
-// text does. This is the one place where a gate's content is counted: a new
+// count 7, 1, 0 and 0 T gates, 0, 0, 1 and 15 rotations (c3x's are by
+// pi/8) and 6, 0, 0 and 14 two-qubit gates, and a program written with ccx
+// counts as its expanded text does. This is the one place where a gate's content is counted: a new
 // figure (rotations, say) is a field of `GateCounts` and a line where the
 // leaves are counted.
 #pragma once
@@ -40,11 +40,13 @@ constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 struct GateCounts {
   std::uint64_t t = 0;          // T gates
   std::uint64_t two_qubit = 0;  // gates on two qubits
+  std::uint64_t rotations = 0;  // rotations by angles that are no multiple of pi/4
 
   // Adds `other`, saturating.
   GateCounts& operator+=(const GateCounts& other) {
     t = saturating_add(t, other.t);
     two_qubit = saturating_add(two_qubit, other.two_qubit);
+    rotations = saturating_add(rotations, other.rotations);
     return *this;
   }
   bool operator==(const GateCounts&) const = default;

@@ -11,7 +11,8 @@ namespace kestrel {
 
 class InstanceWalk::Expansions {
  public:
-  explicit Expansions(const QasmProgram& program) : program_(program) {}
+  Expansions(const QasmProgram& program, bool rotations)
+      : program_(program), expander_(&defined_, rotations) {}
 
   // `limited`: whether the work on statements with parameters is bounded.
   std::optional<Word> word(std::uint32_t s, bool limited);
@@ -21,7 +22,7 @@ class InstanceWalk::Expansions {
   struct Found {
     std::uint32_t first = 0;  // its gates in `stored_`
     std::uint32_t size = 0;
-    std::uint8_t phase = 0;
+    Phase phase;
     bool known = false;       // found yet
     bool exact = false;       // Clifford+T: a word, not a boundary
   };
@@ -31,12 +32,12 @@ class InstanceWalk::Expansions {
     return program_.text.substr(st.begin, st.end - st.begin);
   }
   bool read_parameters(const Statement& st);
-  std::optional<Word> accept(std::span<const PlacedGate> gates, std::uint8_t phase) const;
+  std::optional<Word> accept(std::span<const PlacedGate> gates, Phase phase) const;
 
   const QasmProgram& program_;
   bool compiled_ = false;                  // whether `defined_` holds the program's gates
   Definitions defined_;                    // the gates the program defines
-  Expander expander_{&defined_};
+  Expander expander_;
   std::array<Found, 256> library_{};       // per parameterless library gate
   std::vector<Found> definitions_;         // per parameterless definition
   std::vector<PlacedGate> stored_;         // the found words' gates
@@ -53,7 +54,7 @@ InstanceWalk::InstanceWalk(const QasmProgram& program, Sight sight)
 InstanceWalk::~InstanceWalk() = default;
 
 std::optional<InstanceWalk::Word> InstanceWalk::word(std::uint32_t s, bool limited) {
-  if (!expansions_) expansions_ = std::make_unique<Expansions>(program_);
+  if (!expansions_) expansions_ = std::make_unique<Expansions>(program_, sight_ == Sight::Rotations);
   return expansions_->word(s, limited);
 }
 
@@ -65,14 +66,14 @@ bool InstanceWalk::within_budget(std::uint64_t instances, std::size_t size) {
   return true;
 }
 
-std::optional<std::uint8_t> InstanceWalk::gates_of(std::uint32_t s, std::vector<PlacedGate>& out) {
+std::optional<Phase> InstanceWalk::gates_of(std::uint32_t s, std::vector<PlacedGate>& out) {
   const Statement& st = program_.statements[checked_index(program_.statements.size(), s)];
   if (st.kind == StatementKind::RunGate) {
     const Operand& op = program_.operands[st.first_operand];
     out.push_back({run_elementary(st.gate), operand_bit(program_, op, 0), 0});
-    return 0;
+    return Phase{};
   }
-  if (st.kind != StatementKind::Gate || sight_ != Sight::CliffordT ||
+  if (st.kind != StatementKind::Gate || sight_ == Sight::RunGates ||
       st.condition != kNoCondition) {
     return std::nullopt;
   }
@@ -82,13 +83,14 @@ std::optional<std::uint8_t> InstanceWalk::gates_of(std::uint32_t s, std::vector<
   if (!w) return std::nullopt;
   struct Collect : InstanceVisitor {
     std::vector<PlacedGate>* out;
-    std::uint8_t eighths = 0;
+    Phase whole;
     void gate(PlacedGate g, std::uint32_t, std::uint32_t) { out->push_back(g); }
-    void phase(std::uint32_t, std::uint8_t e) { eighths = e; }
+    void phase(std::uint32_t, std::uint8_t e) { whole.eighths = e; }
+    void radians(std::uint32_t, double r) { whole.radians = r; }
   } visitor;
   visitor.out = &out;
   gates(s, st, *w, visitor);
-  return visitor.eighths;
+  return visitor.whole;
 }
 
 void InstanceWalk::Expansions::compile_definitions() {
@@ -123,10 +125,10 @@ bool InstanceWalk::Expansions::read_parameters(const Statement& st) {
 // The word of `gates`, unless the program has no text and it holds a T
 // gate that a placed edit would have to write.
 std::optional<InstanceWalk::Word> InstanceWalk::Expansions::accept(
-    std::span<const PlacedGate> gates, std::uint8_t phase) const {
+    std::span<const PlacedGate> gates, Phase phase) const {
   if (program_.text.empty()) {
     for (const PlacedGate& g : gates) {
-      if (elementary_info(g.gate).t) return std::nullopt;
+      if (elementary_info(g.gate).t || is_rotation(g.gate)) return std::nullopt;
     }
   }
   return Word{gates, phase};
@@ -156,7 +158,7 @@ std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s
   if (params == 0) {
     if (!found->known) {
       const auto first = static_cast<std::uint32_t>(stored_.size());
-      std::uint8_t phase = 0;
+      Phase phase;
       found->exact = expander_.expand(gate, {}, stored_, phase);
       if (!found->exact) stored_.resize(first);
       found->known = true;
@@ -173,7 +175,7 @@ std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s
     return std::nullopt;
   }
   scratch_.clear();
-  std::uint8_t phase = 0;
+  Phase phase;
   const bool exact = expander_.expand(gate, values_, scratch_, phase);
   work_ += scratch_.size();
   if (!exact) return std::nullopt;

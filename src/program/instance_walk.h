@@ -8,7 +8,11 @@
 // gate and every other statement a boundary. With `Sight::CliffordT` every
 // gate statement applied without a condition whose effect is exactly
 // Clifford+T (src/program/expansion.h) is its elementary gates, instance by
-// instance, and the rest are boundaries. A visitor is told, in order:
+// instance, and the rest are boundaries. `Sight::Rotations` sees as much,
+// and every such statement whose angles are finite besides, its angles that
+// are no multiple of pi/4 as rz, rx and ry gates (`rz(0.3) q[0];` is one Rz
+// gate, `cp(0.3) q[0],q[1];` three Rz gates and two cx). A visitor is told,
+// in order:
 //
 // - `statement(s)` before each statement s (declarations too);
 // - `gate(gate, s, position)` for each elementary gate of a seen-through
@@ -18,7 +22,9 @@
 //   seen through, with the qubits it names (a measurement's qubit only); a
 //   barrier is one boundary over all its qubits;
 // - `phase(s, eighths)` after the gates of a seen-through gate statement:
-//   the statement equals e^(i eighths pi/8) times its gates.
+//   the statement equals e^(i eighths pi/8) times its gates; and then,
+//   under Sight::Rotations where the statement's phase is no multiple of
+//   pi/8, `radians(s, r)`: it equals e^(i (eighths pi/8 + r)) times them.
 //
 // For `qreg q[3]; h q; ccx q[0],q[1],q[2];` under CliffordT the visitor
 // sees h on 0, 1 and 2 (positions 0 to 2), phase 0, then the fifteen gates of
@@ -39,6 +45,7 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "src/circuit/angle.h"
 #include "src/circuit/elementary.h"
 #include "src/program/library.h"
 #include "src/program/program.h"
@@ -48,6 +55,7 @@ namespace kestrel {
 enum class Sight : std::uint8_t {
   RunGates,   // RunGate statements as their gates, everything else a boundary
   CliffordT,  // every statement that is exactly Clifford+T as its gates
+  Rotations,  // the same, and rotations of any finite angle as rz, rx, ry gates
 };
 
 // Most gates a walk takes from statements that expand to more than one gate.
@@ -60,6 +68,7 @@ struct InstanceVisitor {
   void boundary(std::uint32_t /*s*/, std::uint32_t /*instance*/,
                 std::span<const std::uint32_t> /*qubits*/) {}
   void phase(std::uint32_t /*s*/, std::uint8_t /*eighths*/) {}
+  void radians(std::uint32_t /*s*/, double /*r*/) {}
 };
 
 // The elementary gate of each run gate (OpKind::H to OpKind::Z), and back;
@@ -96,7 +105,7 @@ class InstanceWalk {
     std::array<std::uint8_t, 256> table{};
     for (std::size_t k = 0; k < kElementary.size(); ++k) {
       const auto e = static_cast<Elementary>(k);
-      if (!elementary_info(e).t) table[static_cast<std::size_t>(library_gate(e))] = static_cast<std::uint8_t>(k + 1);
+      if (!elementary_info(e).t && !is_rotation(e)) table[static_cast<std::size_t>(library_gate(e))] = static_cast<std::uint8_t>(k + 1);
     }
     table[static_cast<std::size_t>(QasmGate::CX)] = static_cast<std::uint8_t>(Elementary::CX) + 1;
     return table;
@@ -116,7 +125,7 @@ class InstanceWalk {
   // qubits, appended to `out`, and the phase of the whole statement; or
   // nothing when the walk does not see through it. A statement seen through
   // in `run` is seen through here, with the same gates.
-  std::optional<std::uint8_t> gates_of(std::uint32_t s, std::vector<PlacedGate>& out);
+  std::optional<Phase> gates_of(std::uint32_t s, std::vector<PlacedGate>& out);
 
  private:
   class Expansions;
@@ -124,7 +133,7 @@ class InstanceWalk {
   // A seen-through statement's gates for one instance, on operand positions.
   struct Word {
     std::span<const PlacedGate> gates;  // valid until the next call of `word`
-    std::uint8_t phase;                 // per instance
+    Phase phase;                        // per instance
   };
   // The word of gate statement `s` under CliffordT, or nothing for a
   // boundary; with `limited`, statements with parameters past the work
@@ -171,7 +180,7 @@ void InstanceWalk::run(Visitor& visitor) {
       case StatementKind::Declaration:
       case StatementKind::RunGate: break;
       case StatementKind::Gate:
-        if (sight_ == Sight::CliffordT && st.condition == kNoCondition) {
+        if (sight_ != Sight::RunGates && st.condition == kNoCondition) {
           // The common `cx q[0],q[1];`: one elementary gate on indexed operands.
           if (const std::uint8_t e = kDirect[static_cast<std::size_t>(st.library)]; e != 0) {
             const Operand* ops = operands + st.first_operand;
@@ -210,10 +219,11 @@ void InstanceWalk::gates(std::uint32_t s, const Statement& st, const Word& w, Vi
     for (std::uint32_t k = 0; k < size; ++k) {
       const PlacedGate g = w.gates[k];
       const std::uint32_t b = elementary_info(g.gate).qubits == 2 ? qubits_[g.b] : 0;
-      visitor.gate(PlacedGate{g.gate, qubits_[g.a], b}, s, i * size + k);
+      visitor.gate(PlacedGate{g.gate, qubits_[g.a], b, g.angle}, s, i * size + k);
     }
   }
-  visitor.phase(s, static_cast<std::uint8_t>((std::uint64_t{w.phase} * n) % 16));
+  visitor.phase(s, static_cast<std::uint8_t>((std::uint64_t{w.phase.eighths} * n) % 16));
+  if (!w.phase.exact()) visitor.radians(s, w.phase.radians * n);
 }
 
 template <class Visitor>

@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "engine/fault.h"
 #include "src/program/scopes.h"
+#include "src/program/expressions.h"
 #include "src/program/tokenizer.h"
 
 namespace kestrel {
@@ -91,8 +95,9 @@ class Parser {
   bool operation(Statement& st);
   bool measure(Statement& st);
   bool application(Statement& st, const Symbol& gate);
-  bool parameters(std::uint32_t& count);
+  bool parameters(std::uint32_t& count, bool values = false);
   bool expression();
+  bool finite_value(std::uint32_t begin);
   bool operand(bool quantum, Operand& out);
   bool plain_operands();
   bool broadcast_operands(std::uint32_t& instances, bool& broadcast);
@@ -110,6 +115,9 @@ class Parser {
   std::uint32_t qubit_stamp_ = 0;            // one per broadcast instance
   std::uint32_t local_stamp_ = 0;            // one per application in a gate body
   bool qelib1_ = false;                      // whether qelib1.inc was included
+  bool not_finite_ = false;                  // whether the error is a parameter that is no finite number
+  std::vector<ExprItem> items_;              // a statement's parameter, compiled to check its value
+  std::vector<double> stack_;                // its evaluation
 };
 
 bool Parser::is_identifier() const {
@@ -133,7 +141,11 @@ std::variant<QasmProgram, InputError> Parser::read() {
   program_.operands.reserve(std::min(semicolons + commas, text_.size() / 2) + 1);
   advance();
   while (!tokens_.error() && !is(Tok::End)) statement();
-  if (tokens_.error()) return std::move(*tokens_.error());
+  if (tokens_.error()) {
+    InputError error = std::move(*tokens_.error());
+    error.not_finite = not_finite_;
+    return error;
+  }
   program_.text = text_;
   return std::move(program_);
 }
@@ -438,7 +450,7 @@ bool Parser::application(Statement& st, const Symbol& gate) {
     advance();
   } else {
     advance();
-    if (is(Tok::LParen) && !parameters(params)) return false;
+    if (is(Tok::LParen) && !parameters(params, true)) return false;
     if (!broadcast_operands(instances, broadcast)) return false;
     if (!expect(Tok::Semicolon, "',' or ';'")) return false;
   }
@@ -513,8 +525,9 @@ bool Parser::distinct_qubits(const Statement& st, std::uint32_t instances) {
   return true;
 }
 
-// Reads a parameter list from its '(' to its ')' and counts its expressions.
-bool Parser::parameters(std::uint32_t& count) {
+// Reads a parameter list from its '(' to its ')' and counts its expressions;
+// with `values` (a statement's, not a body's), each must be a finite number.
+bool Parser::parameters(std::uint32_t& count, bool values) {
   advance();
   count = 0;
   if (is(Tok::RParen)) {
@@ -522,7 +535,9 @@ bool Parser::parameters(std::uint32_t& count) {
     return true;
   }
   for (;;) {
+    const std::uint32_t begin = tok().begin;
     if (!expression()) return false;
+    if (values && !finite_value(begin)) return false;
     ++count;
     const bool more = is(Tok::Comma);
     advance();
@@ -574,6 +589,27 @@ bool Parser::expression() {
       return expected(open > 0 ? "an operator or ')'" : "an operator, ',' or ')'");
     }
   }
+}
+
+// Whether the expression from offset `begin` to the current token has a
+// finite value, as every angle must: `7*pi/0` and `1e400` are refused where
+// they are written, for every method alike.
+bool Parser::finite_value(std::uint32_t begin) {
+  const std::string_view written = text_.substr(begin, tok().begin - begin);
+  Tokenizer tokens(text_.substr(begin, tok().begin + 1 - begin));  // with its ',' or ')'
+  tokens.advance();
+  items_.clear();
+  if (compile_expression(tokens, {}, items_) && std::isfinite(evaluate(items_, {}, stack_))) {
+    return true;
+  }
+  not_finite_ = true;
+  std::size_t end = written.size();
+  while (end > 0 && (written[end - 1] == ' ' || written[end - 1] == '\t' ||
+                     written[end - 1] == '\n' || written[end - 1] == '\r')) {
+    --end;
+  }
+  return fail(begin, "expected a parameter whose value is a finite number, found '" +
+                         std::string(written.substr(0, end)) + "'");
 }
 
 // The operands of a gate application written the common way, read by the

@@ -119,6 +119,9 @@ struct InputError {
   std::uint32_t line = 1;    // 1-based
   std::uint32_t column = 1;  // 1-based, counted in characters
   std::string message;       // what was expected there and what was found
+  // A parameter whose value is no finite number: refused by every method,
+  // whatever way of reading a text it would fall back on.
+  bool not_finite = false;
 
   // "line 3, column 5: expected ';' after the statement, found 'h'"
   std::string text() const;

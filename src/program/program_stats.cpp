@@ -42,6 +42,7 @@ class Counter : public InstanceVisitor {
   static void add(CircuitStats& stats, std::uint64_t& two_qubit, const GateCounts& inside) {
     stats.gates += 1;
     stats.t = saturating_add(stats.t, inside.t);
+    stats.rotations = saturating_add(stats.rotations, inside.rotations);
     two_qubit = saturating_add(two_qubit, inside.two_qubit);
   }
 
@@ -140,7 +141,7 @@ void Counter::place(const Edit& edit) {
     } else {
       levels[g.a] += 1;
     }
-    stats_.after.add(g.gate);
+    stats_.after.add(g);
     stats_.two_qubit_after += elementary_info(g.gate).qubits == 2;
   }
 }
@@ -170,7 +171,7 @@ void Counter::operate(const Edit& edit) {
       if (elementary_info(op.gate.gate).qubits == 2) {
         touched_.push_back(static_cast<std::uint32_t>(level_of(op.gate.b)));
       }
-      stats_.after.add(op.gate.gate);
+      stats_.after.add(op.gate);
       stats_.two_qubit_after += elementary_info(op.gate.gate).qubits == 2;
     }
     if (op.kind != OperationKind::Gate) touched_.push_back(static_cast<std::uint32_t>(extra_bits + op.extra));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "src/circuit/angle.h"
 
 namespace kestrel {
 namespace {
@@ -151,10 +152,15 @@ void Writer::qubit(std::uint32_t q) {
   copy("]");
 }
 
-// Writes a placed gate as one statement: "cx q[1],anc[0];".
+// Writes a placed gate as one statement: "cx q[1],anc[0];", "rz(pi/8) q[0];".
 void Writer::placed_gate(PlacedGate gate) {
   const ElementaryInfo& info = elementary_info(gate.gate);
   copy(info.qasm_name);
+  if (is_rotation(gate.gate)) {
+    copy("(");
+    copy(angle_text(gate.angle));
+    copy(")");
+  }
   copy(" ");
   qubit(gate.a);
   if (info.qubits == 2) {

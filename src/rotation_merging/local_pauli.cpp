@@ -20,6 +20,14 @@ void LocalPauli::reset(std::uint32_t q) {
   weight_ = 1;
 }
 
+void LocalPauli::reset(std::uint32_t q, RotationAxis axis) {
+  reset(q);
+  if (axis == RotationAxis::Z) return;
+  row_[q / 64] |= std::uint64_t{1} << (q % 64);
+  if (axis == RotationAxis::X) row_[words_ + q / 64] = 0;
+  phase_ = axis == RotationAxis::Y ? 1 : 0;
+}
+
 void LocalPauli::set(std::uint32_t q, bool x, bool z) {
   const std::uint64_t bit = std::uint64_t{1} << (q % 64);
   std::uint64_t& xw = row_[q / 64];

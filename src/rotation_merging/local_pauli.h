@@ -17,6 +17,11 @@
 
 #include "src/pauli/tableau.h"
 
+// The axis a rotation of any angle is read about, on its qubit.
+namespace kestrel {
+enum class RotationAxis : std::uint8_t { Z, X, Y };
+}  // namespace kestrel
+
 namespace kestrel {
 
 class LocalPauli {
@@ -25,6 +30,8 @@ class LocalPauli {
 
   // Becomes Z_q.
   void reset(std::uint32_t q);
+  // Becomes Z_q, X_q or Y_q (i X_q Z_q).
+  void reset(std::uint32_t q, RotationAxis axis);
 
   bool x(std::uint32_t q) const { return (row_[q / 64] >> (q % 64)) & 1; }
   bool z(std::uint32_t q) const { return (row_[words_ + q / 64] >> (q % 64)) & 1; }
@@ -32,6 +39,19 @@ class LocalPauli {
   std::uint32_t weight() const { return weight_; }
   // Whether it is +-Z_q.
   bool is_z(std::uint32_t q) const { return weight_ == 1 && z(q) && !x(q); }
+  // Whether it is +-A_q for the axis A.
+  bool is_axis(std::uint32_t q, RotationAxis axis) const {
+    return weight_ == 1 && x(q) == (axis != RotationAxis::Z) && z(q) == (axis != RotationAxis::X);
+  }
+  // Whether it anticommutes with A_q.
+  bool anticommutes(std::uint32_t q, RotationAxis axis) const {
+    switch (axis) {
+      case RotationAxis::Z: return x(q);
+      case RotationAxis::X: return z(q);
+      case RotationAxis::Y: return x(q) != z(q);
+    }
+    return true;
+  }
 
   // P <- G^-1 P G for the Clifford gate G on a (and b).
   void step_back(CliffordGate gate, std::uint32_t a, std::uint32_t b);
@@ -39,6 +59,18 @@ class LocalPauli {
   void times_i(unsigned k) { phase_ = static_cast<std::uint8_t>((phase_ + k) & 3); }
   // P <- Z_q P.
   void times_z(std::uint32_t q);
+  // P <- A_q P for the axis A (Y = i X Z).
+  void times_axis(std::uint32_t q, RotationAxis axis) {
+    if (axis == RotationAxis::X) {
+      set(q, !x(q), z(q));
+      return;
+    }
+    times_z(q);
+    if (axis == RotationAxis::Y) {
+      set(q, !x(q), z(q));
+      times_i(1);
+    }
+  }
 
  private:
   void set(std::uint32_t q, bool x, bool z);

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <numbers>
+#include <optional>
 #include <utility>
 
 #include "engine/fault.h"
+#include "src/circuit/angle.h"
 #include "src/pauli/pauli.h"
 
 namespace kestrel {
@@ -54,6 +57,7 @@ RotationMerger::RotationMerger(std::uint32_t qubits)
       last_event_(walks_ ? qubits : 0, kNone),
       next_event_(walks_ ? qubits : 0, kNone),
       local_(walks_ ? qubits : 0),
+      y_row_(2 * words_),
       probe_(2 * words_),
       stamps_(qubits, 0) {}
 
@@ -96,7 +100,7 @@ std::uint32_t RotationMerger::add_item(const std::uint64_t* row, std::uint8_t ph
                                        std::uint32_t first, std::uint8_t angle) {
   const auto item = static_cast<std::uint32_t>(items_.size());
   check(item != kNone, "fewer items than the stamps can count");
-  items_.push_back(Item{first, kNone, phase, angle});
+  items_.push_back(Item{first, kNone, phase, angle, RotationAxis::Z, false, false, 0.0});
   index_.push_back(row);
   return item;
 }
@@ -125,20 +129,44 @@ std::uint32_t RotationMerger::match(std::uint32_t below) {
 
 // The rotation `number`, whose product is `phase` times that of group item
 // `item`'s first member up to sign, joins that group.
-void RotationMerger::join(std::uint32_t item, std::uint8_t phase, int sign, std::uint32_t number) {
+void RotationMerger::join(std::uint32_t item, std::uint8_t phase, const Turn& turn,
+                          std::uint32_t number) {
   Item& it = items_[item];
   const int relative = (phase - it.phase) & 3;  // 0: +P1, 2: -P1
   check(relative == 0 || relative == 2, "a Hermitian product differs from another by a sign");
-  it.angle = static_cast<std::uint8_t>((it.angle + (relative == 0 ? sign : -sign)) & 15);
+  const int sign = relative == 0 ? 1 : -1;
+  it.angle = static_cast<std::uint8_t>((it.angle + sign * turn.eighths) & 15);
+  if (turn.arbitrary) {
+    it.radians += sign * turn.radians;
+    it.arbitrary = true;
+  }
+  it.joined = true;
   written_[number] = MergeResult::kMerged;
+}
+
+// The angle of a group's rotation exp(-i sum/2 P1): its rotations of any
+// angle, then its T gates.
+double RotationMerger::group_sum(const Item& item) {
+  const int signed_eighths = item.angle <= 8 ? item.angle : item.angle - 16;
+  return item.radians + signed_eighths * (std::numbers::pi / 4);
 }
 
 // Passes item `item`, which anticommutes with the probe: a Clifford group's
 // rotation R changes the probe to R^-1 P R (and the walk's local product
 // alike); a T group or a boundary cannot be passed.
 bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
-  const Item& it = items_[item];
+  Item& it = items_[item];
   if (it.first == kNone) return false;  // a boundary
+  if (it.arbitrary) {
+    // A group of rotations of any angle is passed only where its sum is
+    // an even multiple of pi/4 (within the tolerance): it becomes exactly
+    // that Clifford rotation, as it would be written.
+    const std::optional<std::uint8_t> k = quarter_turns(group_sum(it));
+    if (!k || *k % 2 == 1) return false;
+    it.angle = *k;
+    it.radians = 0;
+    it.arbitrary = false;
+  }
   const std::uint8_t angle = it.angle & 7;
   if (angle & 1) return false;  // a T rotation: no identity passes it
   if (angle == 4) {
@@ -152,7 +180,7 @@ bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
   return true;
 }
 
-RotationMerger::Found RotationMerger::search_index(int sign, std::uint32_t number,
+RotationMerger::Found RotationMerger::search_index(const Turn& turn, std::uint32_t number,
                                                    std::uint8_t& phase, std::uint32_t& below,
                                                    std::size_t tests) {
   for (;;) {
@@ -160,7 +188,7 @@ RotationMerger::Found RotationMerger::search_index(int sign, std::uint32_t numbe
     const std::uint32_t blocker = index_.latest(probe_.data(), below, group, tests);
     if (blocker == SupportIndex::kUnknown) return Found::Unknown;
     if (group != kNone && blocker == kNone) {
-      join(group, phase, sign, number);
+      join(group, phase, turn, number);
       return Found::Merged;
     }
     if (blocker == kNone || !pass(blocker, phase)) return Found::Own;
@@ -173,12 +201,12 @@ RotationMerger::Found RotationMerger::search_index(int sign, std::uint32_t numbe
 // phase-polynomial parts, is found so by the index at once, where a walk
 // would go far. Settles the search only when no single test is needed, and
 // so before any hash is worked out.
-RotationMerger::Found RotationMerger::quick_search(int sign, std::uint32_t number,
+RotationMerger::Found RotationMerger::quick_search(const Turn& turn, std::uint32_t number,
                                                    std::uint8_t& phase, std::uint32_t& below) {
   if (index_.latest(probe_.data(), below, kNone, 0) != kNone) return Found::Unknown;
   const std::uint32_t group = match(below);
   if (group == kNone) return Found::Own;
-  join(group, phase, sign, number);
+  join(group, phase, turn, number);
   return Found::Merged;
 }
 
@@ -197,9 +225,10 @@ RotationMerger::Found RotationMerger::recorded(std::uint32_t& below) const {
 // identity. Keeps the probe (the product in the frame of the program's
 // start) in step, and `below` at the first item not yet passed, for the
 // index to go on from.
-RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::uint32_t number,
+RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, RotationAxis axis,
+                                          const Turn& turn, std::uint32_t number,
                                           std::uint8_t& phase, std::uint32_t& below) {
-  local_.reset(qubit);
+  local_.reset(qubit, axis);
   cursors_.clear();
   follow(qubit, last_event_[qubit]);
   std::size_t steps = 0;
@@ -237,17 +266,18 @@ RotationMerger::Found RotationMerger::walk(std::uint32_t qubit, int sign, std::u
         break;
       case EventKind::Group: {
         below = event.item;
-        if (local_.is_z(event.a)) {
-          join(event.item, phase, sign, number);
+        const RotationAxis group_axis = items_[event.item].axis;
+        if (local_.is_axis(event.a, group_axis)) {
+          join(event.item, phase, turn, number);
           return Found::Merged;
         }
-        if (local_.x(event.a)) {  // anticommutes with Z_a
+        if (local_.anticommutes(event.a, group_axis)) {
           if (!pass(event.item, phase)) return Found::Own;
           const std::uint8_t angle = items_[event.item].angle & 7;
           if (angle == 4) {
             local_.times_i(2);
           } else if (angle != 0) {
-            local_.times_z(event.a);
+            local_.times_axis(event.a, group_axis);
             local_.times_i(angle == 2 ? 1 : 3);
           }
         }
@@ -271,28 +301,62 @@ void RotationMerger::rotation(std::uint32_t qubit, bool dagger) {
   const int sign = dagger ? -1 : 1;
   const auto number = static_cast<std::uint32_t>(written_.size());
   written_.push_back(static_cast<std::int8_t>(sign));
+  angles_.push_back(0);
   // A rotation read after stop_searching stays as read, with no phase.
   if (!searching_) return;
   phase_ += sign;
+  search(qubit, RotationAxis::Z, tableau_.z_row(qubit), tableau_.z_phase(qubit),
+         Turn{sign, 0.0, false}, number);
+}
+
+void RotationMerger::rotation(std::uint32_t qubit, RotationAxis axis, double angle) {
+  checked_index(tableau_.qubits(), qubit);
+  const auto number = static_cast<std::uint32_t>(written_.size());
+  written_.push_back(MergeResult::kRotation);
+  angles_.push_back(angle);
+  if (!searching_) return;
   const std::uint64_t* own = tableau_.z_row(qubit);
-  const std::uint8_t own_phase = tableau_.z_phase(qubit);
+  std::uint8_t own_phase = tableau_.z_phase(qubit);
+  if (axis == RotationAxis::X) {
+    own = tableau_.x_row(qubit);
+    own_phase = tableau_.x_phase(qubit);
+  } else if (axis == RotationAxis::Y) {
+    // Y = i X Z, in the frame alike.
+    own_phase = multiply(tableau_.x_row(qubit), tableau_.x_phase(qubit), tableau_.z_row(qubit),
+                         tableau_.z_phase(qubit), y_row_.data(), words_);
+    own_phase = (own_phase + 1) & 3;
+    own = y_row_.data();
+  }
+  search(qubit, axis, own, own_phase, Turn{0, angle, true}, number);
+}
+
+// The search of rotation `number` about `axis` on `qubit`, whose product in
+// the frame of the program's start is `own` with phase `own_phase`: it
+// joins a group or starts its own.
+void RotationMerger::search(std::uint32_t qubit, RotationAxis axis, const std::uint64_t* own,
+                            std::uint8_t own_phase, Turn turn, std::uint32_t number) {
   std::copy(own, own + 2 * words_, probe_.begin());
   probe_hashed_ = false;
   std::uint8_t phase = own_phase;
   auto below = static_cast<std::uint32_t>(items_.size());
-  Found found = walks_ ? quick_search(sign, number, phase, below)
-                       : search_index(sign, number, phase, below, kAllTests);
+  Found found = walks_ ? quick_search(turn, number, phase, below)
+                       : search_index(turn, number, phase, below, kAllTests);
   if (found == Found::Unknown && !recording_) {
     // The first search the index cannot settle by runs: from now on the
     // operations are recorded for walks.
     recording_ = true;
     first_recorded_ = static_cast<std::uint32_t>(items_.size());
   }
-  if (found == Found::Unknown) found = walk(qubit, sign, number, phase, below);
-  if (found == Found::Unknown) found = search_index(sign, number, phase, below, kAllTests);
+  if (found == Found::Unknown) found = walk(qubit, axis, turn, number, phase, below);
+  if (found == Found::Unknown) found = search_index(turn, number, phase, below, kAllTests);
   if (found == Found::Merged) return;
 
-  const std::uint32_t item = add_item(own, own_phase, number, static_cast<std::uint8_t>(sign & 15));
+  const std::uint32_t item =
+      add_item(own, own_phase, number, static_cast<std::uint8_t>(turn.eighths & 15));
+  Item& it = items_[item];
+  it.axis = axis;
+  it.arbitrary = turn.arbitrary;
+  it.radians = turn.radians;
   if (recording_) record(Event{EventKind::Group, CliffordGate::H, qubit, 0, item, kNone, kNone});
 }
 
@@ -343,12 +407,25 @@ void RotationMerger::wall() {
 void RotationMerger::settle() {
   for (const Item& item : items_) {
     if (item.first == kNone) continue;
-    const int residue = item.angle & 7;
+    int turns = item.angle;  // the group's angle in eighths of pi, mod 16
+    if (item.arbitrary) {
+      // A lone rotation stays as read.
+      if (!item.joined) continue;
+      const double sum = group_sum(item);
+      const std::optional<std::uint8_t> k = quarter_turns(sum);
+      if (!k) {
+        written_[item.first] = MergeResult::kRotation;
+        angles_[item.first] = reduced_angle(sum);
+        continue;
+      }
+      turns = *k;
+    }
+    const int residue = turns & 7;
     const int written = residue <= 4 ? residue : residue - 8;  // -3 to 4
     // diag(1, e^(i r pi/4)) = e^(i r pi/8) exp(-i r pi/8 Z); r and the
     // group's angle differ by 0 or 8 eighths, and exp(-i pi Z) = -1.
     phase_ -= written;
-    if (((written - item.angle) & 15) == 8) phase_ += 8;
+    if (((written - turns) & 15) == 8) phase_ += 8;
     written_[item.first] = static_cast<std::int8_t>(written);
   }
 }
@@ -357,6 +434,7 @@ MergeResult RotationMerger::finish() {
   settle();
   MergeResult result;
   result.written = std::move(written_);
+  result.angles = std::move(angles_);
   result.phase = static_cast<std::uint8_t>(phase_ & 15);
   return result;
 }

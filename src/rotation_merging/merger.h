@@ -1,5 +1,6 @@
 // Rotation merging: the T gates of a whole program as pi/8 rotations about
-// Pauli products, merged where the products match.
+// Pauli products, and its rotations of any angle alike, merged where the
+// products match.
 //
 // Read in order, a program is Clifford gates, T and T-dagger gates, and
 // operations the method does not follow (boundaries). With C the product of
@@ -24,6 +25,15 @@
 //   the boundary does (a measurement, a reset, a gate controlled by bits);
 //
 // and a rotation that joins no group starts its own, with its own product.
+//
+// A rotation of any angle, exp(-i angle/2 A_q) for A = X, Y or Z, searches
+// the same way with P = C^-1 A_q C, and its group keeps the sum of such
+// angles in radians beside its eighths; the sums are formed in the order
+// the rotations are read. Such a group is passed as a Clifford rotation
+// only while its sum is an even multiple of pi/4 within kAngleTolerance
+// (it becomes exactly that rotation then); any other is never passed. A
+// group is written as phase gates where its sum is a multiple of pi/4
+// within the tolerance, else as one rotation about its first member's axis.
 // Every step is an identity of the whole product, so the groups' rotations,
 // each written as the phase gate for its angle at its first member's place
 // (in that member's frame, where P1 is Z_q), equal the program up to the
@@ -67,13 +77,20 @@ namespace kestrel {
 
 struct MergeResult {
   static constexpr std::int8_t kMerged = std::numeric_limits<std::int8_t>::min();
+  // A rotation written as one rotation of angle `angles[number]` about the
+  // axis it was read with (rz, rx or ry).
+  static constexpr std::int8_t kRotation = std::numeric_limits<std::int8_t>::max();
 
   // Per rotation, in the order read: kMerged where it went into an earlier
-  // rotation's group; else the phase gate its group writes at its place, as
-  // the power r of e^(i pi/4) that the gate diag(1, e^(i r pi/4)) applies
-  // to |1>, from -3 to 4: 1 is t, 2 s, 3 s and t, 4 z, -1 tdg, -2 sdg, -3
-  // sdg and tdg, 0 nothing.
+  // rotation's group; kRotation where its group writes a rotation of any
+  // angle at its place; else the phase gate its group writes at its place,
+  // as the power r of e^(i pi/4) that the gate diag(1, e^(i r pi/4))
+  // applies to |1>, from -3 to 4: 1 is t, 2 s, 3 s and t, 4 z, -1 tdg, -2
+  // sdg, -3 sdg and tdg, 0 nothing (about the rotation's own axis: for a
+  // group about X or Y, those gates turned by h, or by sdg, h and h, s).
   std::vector<std::int8_t> written;
+  // Per rotation: where `written` is kRotation, the angle written.
+  std::vector<double> angles;
   // The program read equals e^(i phase pi/8) times the program written,
   // from 0 to 15.
   std::uint8_t phase = 0;
@@ -89,6 +106,9 @@ class RotationMerger {
   void clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b = 0);
   // Reads a T gate, or a T-dagger when `dagger`, on qubit `qubit`.
   void rotation(std::uint32_t qubit, bool dagger);
+  // Reads exp(-i angle/2 A_qubit) for the axis A; `angle` is finite and no
+  // multiple of pi/4 (those come as T gates and Clifford gates).
+  void rotation(std::uint32_t qubit, RotationAxis axis, double angle);
   // Reads an operation the method does not follow, acting on these qubits
   // (in any order, repeats allowed).
   void boundary(std::span<const std::uint32_t> qubits);
@@ -105,11 +125,17 @@ class RotationMerger {
   // lives in the item of its product until a wall drops the items or the
   // merger finishes; then its angle is settled as the phase gate written at
   // its first member's place (settle).
+  // A group's angle is exp(-i (angle pi/8 + radians/2) P1) for its first
+  // member's product P1.
   struct Item {
     std::uint32_t first;  // for a group: the number of its first rotation; kNone for a boundary's row
     std::uint32_t same;   // for a group: the group item before it whose bits have the same hash, or kNone
     std::uint8_t phase;   // the power of i of its product
     std::uint8_t angle;   // for a group: in eighths of pi, mod 16, relative to its first member's product
+    RotationAxis axis;    // for a group: the axis its first member was read about
+    bool arbitrary;       // for a group: whether its angle has a part in radians
+    bool joined;          // for a group: whether a rotation joined it
+    double radians;       // for a group: the sum of its rotations of any angle, in order
   };
 
   const std::uint64_t* item_row(std::uint32_t item) const { return index_.row(item); }
@@ -133,7 +159,7 @@ class RotationMerger {
     std::uint32_t qubit;   // the qubit
     bool operator<(const Cursor& o) const { return event < o.event; }
   };
-  // The items, in blocks of 4,096 (48 KiB), so that adding one never moves
+  // The items, in blocks of 4,096 (96 KiB), so that adding one never moves
   // or copies the others: a program of a million gates keeps a hundred
   // thousand of them.
   using Items = boost::container::deque<
@@ -143,19 +169,29 @@ class RotationMerger {
 
   std::uint32_t add_item(const std::uint64_t* row, std::uint8_t phase, std::uint32_t first,
                          std::uint8_t angle);
+  // What a searching rotation adds to the group it joins.
+  struct Turn {
+    int eighths;       // +-1 for a T gate, else 0
+    double radians;    // a rotation of any angle's angle, else 0
+    bool arbitrary;    // whether it is one
+  };
+  void search(std::uint32_t qubit, RotationAxis axis, const std::uint64_t* own,
+              std::uint8_t own_phase, Turn turn, std::uint32_t number);
   std::uint32_t match(std::uint32_t below);
   void record(Event event);
   void follow(std::uint32_t qubit, std::uint32_t event);
-  void join(std::uint32_t item, std::uint8_t phase, int sign, std::uint32_t number);
+  void join(std::uint32_t item, std::uint8_t phase, const Turn& turn, std::uint32_t number);
   bool pass(std::uint32_t item, std::uint8_t& phase);
+  static double group_sum(const Item& item);
   // The search as the probe (in phase `phase`) stands below item `below`,
   // asking the index with at most `tests` single tests per query.
-  Found search_index(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below,
-                     std::size_t tests);
-  Found quick_search(int sign, std::uint32_t number, std::uint8_t& phase, std::uint32_t& below);
+  Found search_index(const Turn& turn, std::uint32_t number, std::uint8_t& phase,
+                     std::uint32_t& below, std::size_t tests);
+  Found quick_search(const Turn& turn, std::uint32_t number, std::uint8_t& phase,
+                     std::uint32_t& below);
   Found recorded(std::uint32_t& below) const;
-  Found walk(std::uint32_t qubit, int sign, std::uint32_t number, std::uint8_t& phase,
-             std::uint32_t& below);
+  Found walk(std::uint32_t qubit, RotationAxis axis, const Turn& turn, std::uint32_t number,
+             std::uint8_t& phase, std::uint32_t& below);
   void wall();
 
   // The hash of the probe's bits, worked out once for each product it takes.
@@ -184,6 +220,8 @@ class RotationMerger {
   std::vector<Cursor> cursors_;          // walks: a heap, newest event first
   LocalPauli local_;                     // walks: the walking rotation's product
   std::vector<std::int8_t> written_;     // per rotation, as MergeResult::written
+  std::vector<double> angles_;           // per rotation, as MergeResult::angles
+  std::vector<std::uint64_t> y_row_;     // a Y product's row, worked out for its search
   std::vector<std::uint64_t> probe_;     // the searching rotation's product
   std::uint64_t probe_hash_ = 0;         // the hash of its bits, when probe_hashed_
   bool probe_hashed_ = false;            // whether probe_hash_ is that of probe_'s bits

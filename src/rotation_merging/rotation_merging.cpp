@@ -18,13 +18,15 @@ std::optional<std::string> too_large_for_rotation_merging(const QasmProgram& pro
   // qubit a boundary names, with the index's unions (a fifteenth more).
   struct Rows : InstanceVisitor {
     std::uint64_t rows = 0;
-    void gate(PlacedGate g, std::uint32_t, std::uint32_t) { rows += elementary_info(g.gate).t; }
+    void gate(PlacedGate g, std::uint32_t, std::uint32_t) {
+      rows += elementary_info(g.gate).t || is_rotation(g.gate);
+    }
     void boundary(std::uint32_t, std::uint32_t, std::span<const std::uint32_t> qubits) {
       rows += 2 * qubits.size();
     }
   } count;
   count.rows = 2 * std::uint64_t{program.qubits};
-  InstanceWalk(program, Sight::CliffordT).run(count);
+  InstanceWalk(program, Sight::Rotations).run(count);
   const std::uint64_t rows = count.rows;
   const std::uint64_t row_bytes = 16 * pauli_words(program.qubits);
   const std::uint64_t bytes = rows * (row_bytes + row_bytes / 15 + 48);
@@ -38,19 +40,44 @@ std::optional<std::string> too_large_for_rotation_merging(const QasmProgram& pro
          gib(bytes) + " GiB";
 }
 
+namespace {
+
+RotationAxis axis_of(Elementary gate) {
+  if (gate == Elementary::Rx) return RotationAxis::X;
+  if (gate == Elementary::Ry) return RotationAxis::Y;
+  return RotationAxis::Z;
+}
+
+// Appends the gates of diag(1, e^(i r pi/4)) turned to `axis` on qubit `q`:
+// rx(k pi/4) = H rz(k pi/4) H and ry(k pi/4) = S H rz(k pi/4) H S^-1, with
+// the phase of rz's form.
+void put_phase_gates(std::vector<PlacedGate>& out, int r, RotationAxis axis, std::uint32_t q) {
+  const PhaseGates& gates = phase_gates(r);
+  if (gates.count == 0) return;
+  if (axis == RotationAxis::Y) out.push_back({Elementary::Sdg, q, 0});
+  if (axis != RotationAxis::Z) out.push_back({Elementary::H, q, 0});
+  for (std::size_t j = 0; j < gates.count; ++j) out.push_back({gates.gates[j], q, 0});
+  if (axis != RotationAxis::Z) out.push_back({Elementary::H, q, 0});
+  if (axis == RotationAxis::Y) out.push_back({Elementary::S, q, 0});
+}
+
+}  // namespace
+
 RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline& deadline) {
-  // A rotation read: where it stands in the program, and which way it turns.
+  // A rotation read: where it stands in the program, and what it was.
   struct Rotation {
     std::uint32_t statement;
     std::uint32_t position;  // in the statement's expansion
-    bool dagger;
+    Elementary gate;         // T, Tdg, or a rotation of any angle
+    double angle;            // for a rotation of any angle
   };
   struct Reader : InstanceVisitor {
     RotationMerger* merger;
     const Deadline* deadline;
     std::vector<Rotation> rotations;
     void gate(PlacedGate g, std::uint32_t s, std::uint32_t position) {
-      if (!elementary_info(g.gate).t) {
+      const bool rotation = is_rotation(g.gate);
+      if (!elementary_info(g.gate).t && !rotation) {
         merger->clifford(g.gate, g.a, g.b);
         return;
       }
@@ -58,15 +85,19 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
       if (rotations.size() % 1024 == 0 && deadline->passed()) {
         merger->stop_searching();
       }
-      rotations.push_back({s, position, g.gate == Elementary::Tdg});
-      merger->rotation(g.a, g.gate == Elementary::Tdg);
+      rotations.push_back({s, position, g.gate, g.angle});
+      if (rotation) {
+        merger->rotation(g.a, axis_of(g.gate), g.angle);
+      } else {
+        merger->rotation(g.a, g.gate == Elementary::Tdg);
+      }
     }
     void boundary(std::uint32_t, std::uint32_t, std::span<const std::uint32_t> qubits) {
       merger->boundary(qubits);
     }
   };
   RotationMerger merger(program.qubits);
-  InstanceWalk walk(program, Sight::CliffordT);
+  InstanceWalk walk(program, Sight::Rotations);
   Reader reader;
   reader.merger = &merger;
   reader.deadline = &deadline;
@@ -75,6 +106,25 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
 
   MergeResult merged = merger.finish();
   check(merged.written.size() == rotations.size(), "one fate per rotation");
+  // Whether rotation k is written as it was read.
+  const auto unchanged = [&](std::size_t k) {
+    const Rotation& r = rotations[k];
+    if (is_rotation(r.gate)) {
+      return merged.written[k] == MergeResult::kRotation && merged.angles[k] == r.angle;
+    }
+    return merged.written[k] == (r.gate == Elementary::Tdg ? -1 : 1);
+  };
+  // Appends what rotation k becomes, on qubit q.
+  const auto put = [&](std::vector<PlacedGate>& out, std::size_t k, std::uint32_t q) {
+    const std::int8_t r = merged.written[k];
+    if (r == MergeResult::kMerged) return;
+    const Elementary gate = rotations[k].gate;
+    if (r == MergeResult::kRotation) {
+      out.push_back({is_rotation(gate) ? gate : Elementary::Rz, q, 0, merged.angles[k]});
+      return;
+    }
+    put_phase_gates(out, r, axis_of(gate), q);
+  };
   RotationMergingResult result;
   int phase = merged.phase;
   std::vector<PlacedGate> expansion, written;
@@ -84,13 +134,14 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
     std::size_t end = k;
     bool changed = false;
     for (; end < rotations.size() && rotations[end].statement == s; ++end) {
-      changed = changed || merged.written[end] != (rotations[end].dagger ? -1 : 1);
+      changed = changed || !unchanged(end);
     }
     if (!changed) {
       k = end;
       continue;
     }
-    if (program.statements[s].kind == StatementKind::RunGate) {
+    const Statement& st = program.statements[s];
+    if (st.kind == StatementKind::RunGate && merged.written[k] != MergeResult::kRotation) {
       const std::int8_t r = merged.written[k];
       const auto first = static_cast<std::uint32_t>(result.edits.gates.size());
       if (r != MergeResult::kMerged) {
@@ -103,12 +154,13 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
       k = end;
       continue;
     }
-    // The statement's expansion with each rotation's phase gates at its place.
+    // The statement's expansion with each rotation's gates at its place.
     expansion.clear();
     written.clear();
-    const std::optional<std::uint8_t> statement_phase = walk.gates_of(s, expansion);
+    const std::optional<Phase> statement_phase = walk.gates_of(s, expansion);
     check(statement_phase.has_value(), "a statement holding rotations is seen through");
-    phase += *statement_phase;
+    phase += statement_phase->eighths;
+    result.phase.radians += statement_phase->radians;
     std::size_t next = k;
     for (std::uint32_t position = 0; position < expansion.size(); ++position) {
       const PlacedGate g = expansion[position];
@@ -116,16 +168,13 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
         written.push_back(g);
         continue;
       }
-      const std::int8_t r = merged.written[next++];
-      if (r == MergeResult::kMerged) continue;
-      const PhaseGates& gates = phase_gates(r);
-      for (std::size_t j = 0; j < gates.count; ++j) written.push_back({gates.gates[j], g.a, 0});
+      put(written, next++, g.a);
     }
     check(next == end, "every rotation lies in its statement's expansion");
     result.edits.place(s, written);
     k = end;
   }
-  result.phase = static_cast<std::uint8_t>(phase % 16);
+  result.phase.add_eighths(phase);
   return result;
 }
 

@@ -6,6 +6,7 @@ import subprocess
 import sys
 from pathlib import Path
 
+import pytest
 from hypothesis import settings
 
 HEADER = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n'
@@ -22,6 +23,23 @@ LONG_CHECKS = os.environ.get("KESTREL_LONG_CHECKS") == "1"
 settings.register_profile("fixed", derandomize=True)
 settings.register_profile("exploring", derandomize=False)
 settings.load_profile("exploring" if LONG_CHECKS else "fixed")
+
+
+
+def pytest_addoption(parser):
+    parser.addoption("--run-slow", action="store_true",
+                     help="also run the tests marked slow (the long checks always do)")
+
+
+def pytest_collection_modifyitems(config, items):
+    """Tests marked slow are skipped unless --run-slow or the long checks ask."""
+    if config.getoption("--run-slow") or LONG_CHECKS:
+        return
+    skip = pytest.mark.skip(reason="slow: run with --run-slow")
+    for item in items:
+        if "slow" in item.keywords:
+            item.add_marker(skip)
+
 
 # cli() in a fresh interpreter, the options after it; an exception ends the
 # process with status 1 and "<type name>: <message>" on standard error, but

@@ -97,7 +97,7 @@ def two_qubit(circuit):
 
 def check_statistics(text, out, stats, ancillas=0):
     """The statistics are Qiskit's counts of the two programs, under these keys."""
-    keys = {f"{k}_{side}" for k in ("t", "gates", "depth", "two_qubit")
+    keys = {f"{k}_{side}" for k in ("t", "gates", "depth", "two_qubit", "rotations")
             for side in ("before", "after")}
     assert set(stats) - {"phase"} == keys | ({"extra_qubits", "measurements"} if ancillas else set())
     before, after = load(text), load(out)

@@ -14,6 +14,7 @@
 #include <numbers>
 #include <vector>
 
+#include "src/circuit/elementary.h"
 #include "tests/model/matrices.h"
 
 namespace kestrel::testing {
@@ -122,5 +123,27 @@ class Dense {
   std::size_t dim_;
   std::vector<Complex> m_;
 };
+
+// Applies the gate g of the gate table on qubits a (and b), turned by
+// `angle` if a rotation, its matrix taken from the shared model, not from
+// the table.
+inline void apply_elementary(Dense& d, Elementary g, int a, int b = 0, double angle = 0) {
+  switch (g) {
+    case Elementary::H: d.apply(gate_h(), a); break;
+    case Elementary::S: d.apply(phase_gate(std::numbers::pi / 2), a); break;
+    case Elementary::Sdg: d.apply(phase_gate(-std::numbers::pi / 2), a); break;
+    case Elementary::T: d.apply(phase_gate(std::numbers::pi / 4), a); break;
+    case Elementary::Tdg: d.apply(phase_gate(-std::numbers::pi / 4), a); break;
+    case Elementary::X: d.apply(gate_x(), a); break;
+    case Elementary::Y: d.apply(gate_y(), a); break;
+    case Elementary::Z: d.apply(gate_z(), a); break;
+    case Elementary::CX: d.apply_controlled(gate_x(), a, b); break;
+    case Elementary::CZ: d.apply_controlled(gate_z(), a, b); break;
+    case Elementary::Swap: d.apply_swap(a, b); break;
+    case Elementary::Rz: d.apply(library_gate_matrix(QasmGate::rz, angle), a); break;
+    case Elementary::Rx: d.apply(library_gate_matrix(QasmGate::rx, angle), a); break;
+    case Elementary::Ry: d.apply(library_gate_matrix(QasmGate::ry, angle), a); break;
+  }
+}
 
 }  // namespace kestrel::testing

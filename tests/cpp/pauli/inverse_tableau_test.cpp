@@ -30,18 +30,8 @@ constexpr GatePair kGates[] = {
     {Elementary::Swap, CliffordGate::Swap}};
 
 void apply_dense(Dense& d, Elementary g, int a, int b) {
-  switch (g) {
-    case Elementary::H: d.apply(testing::gate_h(), a); break;
-    case Elementary::S: d.apply(testing::phase_gate(std::numbers::pi / 2), a); break;
-    case Elementary::Sdg: d.apply(testing::phase_gate(-std::numbers::pi / 2), a); break;
-    case Elementary::X: d.apply(testing::gate_x(), a); break;
-    case Elementary::Y: d.apply(testing::gate_y(), a); break;
-    case Elementary::Z: d.apply(testing::gate_z(), a); break;
-    case Elementary::CX: d.apply_controlled(testing::gate_x(), a, b); break;
-    case Elementary::CZ: d.apply_controlled(testing::gate_z(), a, b); break;
-    case Elementary::Swap: d.apply_swap(a, b); break;
-    default: FAIL() << "not a Clifford gate";
-  }
+  ASSERT_TRUE(elementary_info(g).clifford) << "not a Clifford gate";
+  testing::apply_elementary(d, g, a, b);
 }
 
 TEST(InverseTableauTest, ImagesAreTheConjugatedProductsOfDenseMatrices) {

@@ -22,19 +22,8 @@ constexpr CliffordGate kGates[] = {CliffordGate::H,  CliffordGate::S,  CliffordG
                                    CliffordGate::CX, CliffordGate::CZ, CliffordGate::Swap};
 
 void apply_dense(Dense& d, CliffordGate g, int a, int b) {
-  switch (g) {
-    case CliffordGate::H: d.apply(testing::gate_h(), a); break;
-    case CliffordGate::S: d.apply(testing::phase_gate(std::numbers::pi / 2), a); break;
-    case CliffordGate::Sdg: d.apply(testing::phase_gate(-std::numbers::pi / 2), a); break;
-    case CliffordGate::X: d.apply(testing::gate_x(), a); break;
-    case CliffordGate::Y: d.apply(testing::gate_y(), a); break;
-    case CliffordGate::Z: d.apply(testing::gate_z(), a); break;
-    case CliffordGate::CX: d.apply_controlled(testing::gate_x(), a, b); break;
-    case CliffordGate::CZ: d.apply_controlled(testing::gate_z(), a, b); break;
-    case CliffordGate::Swap: d.apply_swap(a, b); break;
-    case CliffordGate::T:
-    case CliffordGate::Tdg: FAIL() << "no Clifford gate";
-  }
+  ASSERT_TRUE(elementary_info(g).clifford) << "no Clifford gate";
+  testing::apply_elementary(d, g, a, b);
 }
 
 TEST(TableauTest, RowsAreTheConjugatedPaulisOfDenseMatrices) {
@@ -130,7 +119,7 @@ TEST(TableauTest, RowsAcrossWordsFollowLetterByLetterProducts) {
       case CliffordGate::CX: xs[a] = xs[a].times(xs[b]); zs[b] = zs[a].times(zs[b]); break;
       case CliffordGate::CZ: xs[a] = xs[a].times(zs[b]); xs[b] = zs[a].times(xs[b]); break;
       case CliffordGate::Swap: std::swap(xs[a], xs[b]); std::swap(zs[a], zs[b]); break;
-      case CliffordGate::T: case CliffordGate::Tdg: break;
+      default: break;
     }
   }
   for (std::uint32_t q = 0; q < kQubits; ++q) {

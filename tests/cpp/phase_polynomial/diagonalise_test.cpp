@@ -49,19 +49,8 @@ CliffordGate frame_gate(Elementary g) {
 }
 
 void apply_dense(Dense& d, const PlacedGate& g) {
-  const int a = static_cast<int>(g.a), b = static_cast<int>(g.b);
-  switch (g.gate) {
-    case Elementary::H: d.apply(testing::gate_h(), a); break;
-    case Elementary::S: d.apply(testing::phase_gate(std::numbers::pi / 2), a); break;
-    case Elementary::Sdg: d.apply(testing::phase_gate(-std::numbers::pi / 2), a); break;
-    case Elementary::X: d.apply(testing::gate_x(), a); break;
-    case Elementary::Y: d.apply(testing::gate_y(), a); break;
-    case Elementary::Z: d.apply(testing::gate_z(), a); break;
-    case Elementary::CX: d.apply_controlled(testing::gate_x(), a, b); break;
-    case Elementary::CZ: d.apply_controlled(testing::gate_z(), a, b); break;
-    case Elementary::Swap: d.apply_swap(a, b); break;
-    default: ADD_FAILURE() << "not a Clifford gate";
-  }
+  ASSERT_TRUE(elementary_info(g.gate).clifford) << "not a Clifford gate";
+  testing::apply_elementary(d, g.gate, static_cast<int>(g.a), static_cast<int>(g.b));
 }
 
 // Commuting Hermitian products: rows and phases as diagonalise takes them.

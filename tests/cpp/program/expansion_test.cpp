@@ -125,7 +125,8 @@ TEST(Expansion, QuarterTurns) {
   EXPECT_EQ(quarter_turns(-q + 2 * std::numbers::pi), 7);
   EXPECT_EQ(quarter_turns(17 * q), 1);
   EXPECT_EQ(quarter_turns(q * (1 + 1e-12)), 1);
-  EXPECT_EQ(quarter_turns(q + 1e-9), std::nullopt);
+  EXPECT_EQ(quarter_turns(q + 0.9e-9), 1);  // within kAngleTolerance, in radians
+  EXPECT_EQ(quarter_turns(q + 1.1e-9), std::nullopt);
   EXPECT_EQ(quarter_turns((1 << 20) * q + q), std::nullopt);
 }
 

@@ -121,10 +121,11 @@ TEST(InstanceWalk, GatesOfAStatementAreThoseTheWalkReports) {
   int seen = 0;
   for (std::uint32_t s = 0; s < program.statements.size(); ++s) {
     std::vector<PlacedGate> gates;
-    const std::optional<std::uint8_t> phase = walk.gates_of(s, gates);
+    const std::optional<Phase> phase = walk.gates_of(s, gates);
     EXPECT_EQ(gates, collect.gates[s]) << s;
     if (collect.phases[s] >= 0) {
-      EXPECT_EQ(phase, collect.phases[s]) << s;
+      ASSERT_TRUE(phase.has_value()) << s;
+      EXPECT_EQ(phase->eighths, collect.phases[s]) << s;
       ++seen;
     }
   }

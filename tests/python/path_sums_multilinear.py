@@ -1,0 +1,213 @@
+"""The sums over paths of path_sums.py with nonlinear wires: the second stage
+of the equivalence check, for what the affine stage leaves.
+
+Where two circuits hold their Toffoli gates in different places, a path
+variable y can meet a phase 4 y (z + a b): summing it sets z := a b, which
+no affine wire holds. Here each wire is a polynomial over GF(2) (a set of
+monomials, each a bit mask of its variables; 0 is the constant 1) and the
+phase a multilinear polynomial mod 8 (monomial -> coefficient), the unique
+form of a function of bits, so that the rules read it directly:
+- elimination: y in no term sums to a factor 2;
+- HH: every term holding y has coefficient 4 (y alone: 0 or 4), the sum
+  over y is 2 [R = 0] with R the sum mod 2 of those terms without y (plus 1
+  where y stands alone); a path variable v alone in R and in no other
+  monomial of it is set to the rest of R everywhere, its lift to the
+  integers (sum over subsets S of R's monomials of (-2)^(|S|-1) times
+  their product, zero mod 8 past three) replacing it in the phase;
+- omega: 2y (or 6y) alone plus terms 4 y Q: sqrt(2) w^(1 - 2Q) (or
+  w^(-1 + 2Q)), Q lifted.
+`from_affine` takes an affine sum as it is; the phase's terms are then
+expanded once. A phase past MAX_TERMS terms gives up (TooLarge).
+"""
+
+from __future__ import annotations
+
+from path_sums import MAX_TERMS, TooLarge, Vanishing, multilinear, variables
+
+
+def lifted(f: set[int]) -> dict[int, int]:
+    """f (a sum mod 2 of monomials) lifted to the integers mod 8 (the
+    constant under key 0)."""
+    terms = sorted(f)
+    out: dict[int, int] = {}
+
+    def put(mono: int, c: int) -> None:
+        v = (out.get(mono, 0) + c) % 8
+        if v:
+            out[mono] = v
+        else:
+            out.pop(mono, None)
+
+    for i, a in enumerate(terms):
+        put(a, 1)
+        for j in range(i + 1, len(terms)):
+            ab = a | terms[j]
+            put(ab, 6)
+            for k in range(j + 1, len(terms)):
+                put(ab | terms[k], 4)
+    return out
+
+
+class MultilinearPathSum:
+    """A sum over paths with nonlinear wires (see the module's comment)."""
+
+    def __init__(self, affine):
+        """The same sum as `affine` (a path_sums.PathSum)."""
+        self.n, self.paths = affine.n, set(affine.paths)
+        self.phase16, self.scale = affine.phase16, affine.scale
+        self.wires = [{1 << v for v in variables(p)} | ({0} if k else set())
+                      for p, k in affine.wires]
+        self.poly: dict[int, int] = {}
+        self.holding: dict[int, set[int]] = {}
+        self.on_wires: dict[int, int] = {}
+        self.touched: set[int] = set()
+        self.counts = {"elimination": 0, "HH": 0, "omega": 0}
+        for q, f in enumerate(self.wires):
+            for mono in f:
+                for v in variables(mono):
+                    self.on_wires[v] = self.on_wires.get(v, 0) + 1
+        for mono, c in multilinear(affine.poly).items():
+            self.add(mono, c)
+
+    def add(self, mono: int, c: int) -> None:
+        """P += c mono (mod 8); a constant goes to the global phase."""
+        c %= 8
+        if not c:
+            return
+        if mono == 0:
+            self.phase16 = (self.phase16 + 2 * c) % 16
+            return
+        old = self.poly.get(mono, 0)
+        new = (old + c) % 8
+        for v in variables(mono):
+            self.touched.add(v)
+            if not new:
+                self.holding[v].discard(mono)
+            elif not old:
+                self.holding.setdefault(v, set()).add(mono)
+        if new:
+            self.poly[mono] = new
+        else:
+            del self.poly[mono]
+        if len(self.poly) > MAX_TERMS:
+            raise TooLarge(f"more than {MAX_TERMS} phase terms")
+
+    def toggle(self, q: int, mono: int) -> None:
+        """f_q += mono (mod 2)."""
+        f = self.wires[q]
+        step = -1 if mono in f else 1
+        f ^= {mono}
+        for v in variables(mono):
+            self.on_wires[v] = self.on_wires.get(v, 0) + step
+            self.touched.add(v)
+
+    def substitute(self, x: int, r: set[int]) -> None:
+        """x := r (a polynomial over GF(2) without x) in the phase and the wires."""
+        bit = 1 << x
+        if self.on_wires.get(x, 0):
+            for q, f in enumerate(self.wires):
+                for m in [m for m in f if m & bit]:
+                    self.toggle(q, m)
+                    for s in r:
+                        self.toggle(q, (m & ~bit) | s)
+        hits = [(m, self.poly[m]) for m in self.holding.get(x, ())]
+        if hits:
+            lift = lifted(r)
+            for m, c in hits:
+                self.add(m, -c)
+                for s, k in lift.items():
+                    self.add((m & ~bit) | s, c * k)
+        self.holding.pop(x, None)
+        self.on_wires.pop(x, None)
+
+    def _pivot(self, r: set[int]) -> int | None:
+        """The newest path variable alone in r and in no other monomial of it."""
+        inside = 0
+        for m in r:
+            if m & (m - 1):
+                inside |= m
+        best = None
+        for m in r:
+            if m and not m & (m - 1) and not inside & m:
+                v = m.bit_length() - 1
+                if v in self.paths and (best is None or v > best):
+                    best = v
+        return best
+
+    def try_reduce(self, y: int) -> str | None:
+        """Applies a rule to path variable y if one fits; its name or None."""
+        if y not in self.paths or self.on_wires.get(y, 0):
+            return None
+        bit = 1 << y
+        terms = [(m, self.poly[m]) for m in self.holding.get(y, ())]
+        alone = self.poly.get(bit, 0)
+        rest = [(m, c) for m, c in terms if m != bit]
+        if any(c != 4 for _, c in rest) or alone % 2:
+            return None
+        q: set[int] = set()
+        for m, _ in rest:
+            q ^= {m & ~bit}
+        if alone in (0, 4):
+            if alone:
+                q ^= {0}
+            pivot = self._pivot(q)
+            if pivot is None and q:
+                if q == {0}:
+                    raise Vanishing(f"path variable {y} sums to zero")
+                return None
+        for m, c in terms:
+            self.add(m, -c)
+        self.paths.discard(y)
+        self.holding.pop(y, None)
+        self.on_wires.pop(y, None)
+        if alone in (0, 4):
+            self.scale -= 2
+            if not q:
+                return "elimination"
+            q.discard(1 << pivot)
+            self.paths.discard(pivot)
+            self.substitute(pivot, q)
+            return "HH"
+        self.scale -= 1
+        sign = 1 if alone == 2 else -1
+        self.phase16 = (self.phase16 + 2 * sign) % 16
+        for mono, k in lifted(q).items():
+            self.add(mono, -2 * sign * k)
+        return "omega"
+
+    def reduce(self, on_step=None) -> None:
+        """Applies rules to every path variable until none fits."""
+        self.touched |= self.paths
+        while self.touched:
+            y = self.touched.pop()
+            rule = self.try_reduce(y)
+            if rule:
+                self.counts[rule] += 1
+                if on_step:
+                    on_step(rule, y)
+
+    def is_identity(self) -> bool:
+        """Whether it is the identity times e^(i pi g/8)."""
+        return (not self.paths and not self.poly and self.scale == 0
+                and all(f == {1 << j} for j, f in enumerate(self.wires)))
+
+    def matrix(self):
+        """The operator as a dense matrix, by summing every path (a few
+        qubits and path variables only); bit j of an index is qubit j."""
+        import numpy as np
+        ys = sorted(self.paths)
+        size = 1 << self.n
+        out = np.zeros((size, size), dtype=complex)
+
+        def value(f: set[int], assignment: int) -> int:
+            return sum(1 for m in f if m & assignment == m) % 2
+
+        for col in range(size):
+            for choice in range(1 << len(ys)):
+                assignment = col
+                for i, y in enumerate(ys):
+                    assignment |= ((choice >> i) & 1) << y
+                phase = sum(c for m, c in self.poly.items() if m & assignment == m)
+                row = sum(value(f, assignment) << j for j, f in enumerate(self.wires))
+                out[row, col] += np.exp(1j * np.pi * (2 * phase + self.phase16) / 8)
+        return out * 2.0 ** (-self.scale / 2)

@@ -1,0 +1,261 @@
+"""Rotations of any angle in the whole-program methods: every gate with
+parameters read with its exact phase, rotations merged across Clifford
+frames and boundaries, the statistics, angles that are no finite number
+refused by every method, and the angle programs of examples/angles/
+equivalent to their results (Qiskit's Operator up to 10 qubits, state
+vectors up to 16, MQT QCEC above)."""
+
+import math
+import re
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from qiskit import QuantumCircuit, qasm2
+from qiskit.quantum_info import Operator, Statevector
+
+import kestrel
+from conftest import EXAMPLES
+
+WHOLE = ["rotation-merging", "phase-polynomial"]
+ANGLES = EXAMPLES / "angles"
+
+
+def program(qubits, *lines):
+    return (f'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[{qubits}];\n'
+            + "".join(line + "\n" for line in lines))
+
+
+def load(text):
+    return qasm2.loads(text, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
+
+
+def phase_of(stats):
+    """The global phase the result reports, in radians."""
+    if "phase" in stats:
+        assert "phase_radians" not in stats
+        return stats["phase"] * math.pi / 8
+    return stats["phase_radians"]
+
+
+def exactly_equal(text, out, stats):
+    """Whether the input equals e^(i phase) times the output, as matrices."""
+    a = Operator(load(text)).data
+    b = Operator(load(out)).data
+    return np.allclose(a, np.exp(1j * phase_of(stats)) * b, atol=1e-9)
+
+
+def two_qubit(circuit):
+    """cx gates, those of the controlled rotations counted in."""
+    ops = circuit.count_ops()
+    return ops.get("cx", 0) + 2 * sum(ops.get(g, 0) for g in ("cp", "crz", "rzz"))
+
+
+def rotations(circuit):
+    """Non-Clifford rotations as the angle folder's README counts them."""
+    n = 0
+    for instruction in circuit.data:
+        if instruction.operation.name in ("rz", "rx", "ry", "p", "u1"):
+            angle = float(instruction.operation.params[0])
+            k = round(angle / (math.pi / 4))
+            n += abs(angle - k * math.pi / 4) > 1e-9
+    return n
+
+
+# Each gate applied twice, with two angles (the second an inverse of the
+# first where that merges everything), beside Clifford gates: read through
+# the gate-meaning table, merged, written back, with the exact phase.
+GATES = [
+    ("rz", "rz(0.3) q[0];", "rz(0.4) q[0];"),
+    ("p", "p(0.3) q[0];", "p(-0.3) q[0];"),
+    ("u1", "u1(1.2) q[0];", "u1(pi/4-1.2) q[0];"),
+    ("rx", "rx(0.3) q[0];", "rx(0.5) q[0];"),
+    ("ry", "ry(0.3) q[0];", "ry(2.1) q[0];"),
+    ("u3", "u3(0.3,0.2,0.1) q[0];", "u3(0.5,-0.1,0.7) q[0];"),
+    ("u", "u(0.3,pi/2,0.1) q[0];", "u(1.5,0.25,-0.25) q[0];"),
+    ("U", "U(0.3,0.2,0.1) q[0];", "U(-0.3,0.2,0.1) q[0];"),
+    ("u2", "u2(0.2,0.1) q[0];", "u2(-0.1,0.9) q[0];"),
+    ("crz", "crz(0.3) q[0],q[1];", "crz(0.4) q[0],q[1];"),
+    ("crx", "crx(0.3) q[0],q[1];", "crx(0.4) q[0],q[1];"),
+    ("cry", "cry(0.3) q[0],q[1];", "cry(-0.3) q[0],q[1];"),
+    ("cp", "cp(0.3) q[0],q[1];", "cp(0.4) q[1],q[0];"),
+    ("cu1", "cu1(0.3) q[0],q[1];", "cu1(-0.3) q[0],q[1];"),
+    ("rzz", "rzz(0.3) q[0],q[1];", "rzz(0.4) q[1],q[0];"),
+    ("rxx", "rxx(0.3) q[0],q[1];", "rxx(0.4) q[0],q[1];"),
+    ("cu3", "cu3(0.3,0.2,0.1) q[0],q[1];", "cu3(0.3,0.2,0.1) q[0],q[1];"),
+    ("cu", "cu(0.3,0.2,0.1,0.4) q[0],q[1];", "cu(0.1,0.2,0.3,0.4) q[0],q[1];"),
+    ("c3x", "c3x q[0],q[1],q[2],q[3];", "c3x q[0],q[1],q[2],q[3];"),
+    ("c3sqrtx", "c3sqrtx q[0],q[1],q[2],q[3];", "c3sqrtx q[0],q[1],q[2],q[3];"),
+    ("c4x", "c4x q[0],q[1],q[2],q[3],q[4];", "c4x q[0],q[1],q[2],q[3],q[4];"),
+    ("defined", "gate g(a,b) x,y { rz(a) x; cx x,y; ry(b/2) y; }\ng(0.3,0.4) q[0],q[1];",
+     "g(-0.3,1.1) q[0],q[1];"),
+]
+
+
+@pytest.mark.parametrize("method", WHOLE)
+@pytest.mark.parametrize("name,first,second", GATES, ids=[g[0] for g in GATES])
+def test_every_gate_with_parameters_reads_and_merges_with_its_phase(name, first, second, method):
+    text = program(5, "h q[1];", first, "cx q[2],q[3];", second, "h q[1];")
+    out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
+    assert exactly_equal(text, out, stats), out
+    assert stats["rotations_after"] <= stats["rotations_before"]
+
+
+@pytest.mark.parametrize("method", WHOLE)
+def test_merges_across_cnot_frames_and_past_boundaries_elsewhere(method):
+    text = program(3, "rz(0.1) q[0];", "cx q[1],q[0];", "rz(0.2) q[0];", "measure q[2] -> c[0];",
+                   "cx q[1],q[0];", "rz(0.3) q[0];").replace("qreg q[3];", "qreg q[3];\ncreg c[1];")
+    out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
+    assert (stats["rotations_before"], stats["rotations_after"]) == (3, 2)
+    assert "rz(0.4) q[0];" in out  # 0.1 + 0.3, written at the first rotation's place
+    assert out.count("measure") == 1
+
+
+@pytest.mark.parametrize("lines,written,t_after,rotations_after", [
+    # Sums that land on multiples of pi/4 become phase gates or nothing.
+    (["rz(0.3) q[0];", "rz(-0.3) q[0];"], [], 0, 0),
+    (["rz(0.3) q[0];", "rz(pi/4-0.3) q[0];"], ["t q[0];"], 1, 0),
+    (["rz(0.3) q[0];", "t q[0];", "rz(pi/4-0.3) q[0];"], ["s q[0];"], 0, 0),
+    (["rx(1.0) q[0];", "rx(pi/2-1.0) q[0];"], ["h q[0];", "s q[0];", "h q[0];"], 0, 0),
+    # A sum that lands elsewhere is one rotation about the first one's axis.
+    (["t q[0];", "rz(0.25) q[0];"], ["rz(1.0353981633974483) q[0];"], 0, 1),
+    (["ry(pi/8) q[0];", "ry(pi/8) q[0];", "ry(pi/8) q[0];"], ["ry(3*pi/8) q[0];"], 0, 1),
+])
+def test_sums_are_written_at_the_first_rotations_place(lines, written, t_after, rotations_after):
+    text = program(1, *lines)
+    out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
+    assert out == program(1, *written)
+    assert (stats["t_after"], stats["rotations_after"]) == (t_after, rotations_after)
+    assert exactly_equal(text, out, stats)
+
+
+def test_statistics_count_rotations_and_give_a_phase_in_radians():
+    text = program(2, "p(0.3) q[0];", "cx q[0],q[1];", "rz(pi/4) q[1];", "rz(0.2) q[0];")
+    out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
+    assert (stats["t_before"], stats["rotations_before"]) == (1, 2)
+    assert "phase" not in stats and 0 <= stats["phase_radians"] < 2 * math.pi
+    assert exactly_equal(text, out, stats)
+    # A phase that is a multiple of pi/8 stays k.
+    _, stats = kestrel.optimize_qasm(program(1, "rz(0.3) q[0];", "rz(0.4) q[0];"),
+                                     method="rotation-merging", phase=True)
+    assert stats["phase"] == 0 and "phase_radians" not in stats
+
+
+@pytest.mark.parametrize("method", ["rotation-merging", "phase-polynomial", "normal-form",
+                                    "saturation"])
+@pytest.mark.parametrize("angle,column", [("7*pi/0", 4), ("1e400", 4), ("pi/(1-1)", 4)])
+def test_an_angle_that_is_no_finite_number_is_refused_with_its_place(method, angle, column):
+    text = program(1, "h q[0];", f"rz({angle}) q[0];")
+    with pytest.raises(ValueError, match=rf"line 5, column {column}: .*finite.*'{re.escape(angle)}'"):
+        kestrel.optimize_qasm(text, method=method)
+
+
+def test_default_results_of_texts_without_angles_keep_no_new_statistics():
+    text = program(1, "t q[0];", "t q[0];")
+    assert "rotations_before" not in kestrel.optimize_qasm(text)[1]
+    out, stats = kestrel.optimize_qasm(text, method="rotation-merging")
+    assert (stats["rotations_before"], stats["rotations_after"]) == (0, 0)
+    assert out == program(1, "s q[0];")
+
+
+# Random programs mixing T gates, Clifford gates and rotations of any angle.
+GATE_CHOICES = ["h", "s", "t", "tdg", "x", "cx", "rz", "rx", "ry", "p", "cp", "crz", "u3", "rzz"]
+ANGLE_CHOICES = [0.3, -0.3, 0.7, math.pi / 8, math.pi / 4 - 0.3, 1e-3, 2.5]
+
+
+@st.composite
+def mixed_programs(draw):
+    qubits = draw(st.integers(2, 4))
+    lines = []
+    for _ in range(draw(st.integers(1, 30))):
+        gate = draw(st.sampled_from(GATE_CHOICES))
+        a = draw(st.integers(0, qubits - 1))
+        b = (a + draw(st.integers(1, qubits - 1))) % qubits
+        angle = draw(st.sampled_from(ANGLE_CHOICES))
+        if gate in ("h", "s", "t", "tdg", "x"):
+            lines.append(f"{gate} q[{a}];")
+        elif gate == "cx":
+            lines.append(f"cx q[{a}],q[{b}];")
+        elif gate in ("cp", "crz", "rzz"):
+            lines.append(f"{gate}({angle!r}) q[{a}],q[{b}];")
+        elif gate == "u3":
+            lines.append(f"u3({angle!r},{-angle / 2!r},0.1) q[{a}];")
+        else:
+            lines.append(f"{gate}({angle!r}) q[{a}];")
+    return program(qubits, *lines)
+
+
+@settings(max_examples=150, deadline=None)
+@given(text=mixed_programs(), method=st.sampled_from(WHOLE))
+def test_random_programs_with_angles_are_equal_with_their_phase(text, method):
+    out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
+    assert exactly_equal(text, out, stats)
+    merged = stats["rotations_before"] - stats["rotations_after"]
+    assert stats["rotations_after"] <= stats["rotations_before"]
+    assert stats["t_after"] <= stats["t_before"] + merged
+    assert two_qubit(load(out)) <= two_qubit(load(text))
+
+
+def angle_programs():
+    return sorted(ANGLES.glob("*.qasm"))
+
+
+@pytest.mark.parametrize("path", angle_programs(), ids=lambda p: p.stem)
+def test_angle_programs_are_equal_to_their_results(path):
+    text = path.read_text()
+    out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
+    a, b = load(text), load(out)
+    assert rotations(a) == stats["rotations_before"]
+    assert rotations(b) == stats["rotations_after"] <= stats["rotations_before"]
+    assert b.count_ops().get("cx", 0) <= a.count_ops().get("cx", 0)
+    if out == text:
+        return
+    phase = np.exp(1j * phase_of(stats))
+    if a.num_qubits <= 10:
+        assert np.allclose(Operator(a).data, phase * Operator(b).data, atol=1e-8)
+    elif a.num_qubits <= 16:
+        rng = np.random.default_rng(35)
+        state = rng.normal(size=2 ** a.num_qubits) + 1j * rng.normal(size=2 ** a.num_qubits)
+        start = Statevector(state / np.linalg.norm(state))
+        assert np.allclose(start.evolve(a).data, phase * start.evolve(b).data, atol=1e-8)
+    else:
+        qcec = pytest.importorskip("mqt.qcec")
+        answer = str(qcec.verify(a, b).equivalence).rsplit(".", 1)[-1]
+        assert answer in ("equivalent", "equivalent_up_to_global_phase")
+
+
+def test_the_qiskit_pass_merges_bound_angles_with_the_exact_phase():
+    pytest.importorskip("qiskit")
+    from qiskit.circuit import Parameter
+    from qiskit.synthesis import synth_qft_full
+    from qiskit.transpiler import PassManager
+    from kestrel.qiskit import KestrelOptimize
+
+    qft = synth_qft_full(5, do_swaps=False)
+    manager = PassManager(KestrelOptimize())
+    out = manager.run(qft)
+    assert Operator(out) == Operator(qft)
+    assert rotations(out) < rotations(qft.decompose())
+    assert manager.property_set["kestrel_unbound_parameters"] == []
+    # A circuit with an unbound parameter keeps that gate whole and says so.
+    theta = Parameter("theta")
+    qc = QuantumCircuit(2)
+    qc.t(0); qc.rz(theta, 1); qc.cx(0, 1); qc.t(0); qc.p(0.3, 1)
+    out = manager.run(qc)
+    assert manager.property_set["kestrel_unbound_parameters"] == ["theta"]
+    assert out.count_ops()["rz"] == 1 and out.count_ops()["s"] == 1
+    assert Operator(out.assign_parameters([0.7])) == Operator(qc.assign_parameters([0.7]))
+
+
+def test_the_stage_translates_merged_rotations_back_into_the_basis():
+    pytest.importorskip("qiskit")
+    from qiskit import transpile
+    from qiskit.synthesis import synth_qft_full
+
+    qft = synth_qft_full(4)
+    basis = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx", "u1"]
+    out = transpile(qft, basis_gates=basis, optimization_method="kestrel",
+                    optimization_level=2, seed_transpiler=0)
+    assert set(out.count_ops()) <= set(basis)
+    assert Operator.from_circuit(out).equiv(Operator(qft))
