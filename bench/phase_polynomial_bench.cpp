@@ -5,7 +5,7 @@
 // result is written there under the input's name.
 //
 //   phase_polynomial_bench [--time-limit SECONDS] [--repeat N] [--out DIR]
-//                          [--ancillas K] [--every-block] FILE...
+//                          [--ancillas K] [--two-qubit-cost C] [--every-block] FILE...
 //
 // --every-block writes every block anew, gain or not (to check the writing).
 #include <algorithm>
@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   double limit = 5;
   bool every_block = false;
   std::uint32_t ancillas = 0;
+  double two_qubit_cost = kestrel::kDefaultTwoQubitCost;
   int repeat = 1;
   std::string out_dir;
   std::vector<const char*> files;
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
       limit = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
       repeat = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--two-qubit-cost") == 0 && i + 1 < argc) {
+      two_qubit_cost = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--ancillas") == 0 && i + 1 < argc) {
       ancillas = static_cast<std::uint32_t>(std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--every-block") == 0) {
@@ -84,6 +87,7 @@ int main(int argc, char** argv) {
           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(limit)), start);
       options.every_block = every_block;
       options.ancillas = ancillas;
+      options.two_qubit_cost = two_qubit_cost;
       options.effort = kestrel::reduction_effort(std::chrono::duration<double>(limit));
       options.cap = kestrel::reduction_cap(std::chrono::duration<double>(limit));
       const auto result = kestrel::reduce_phase_polynomials(program, options);

@@ -20,6 +20,7 @@ def optimize_qasm(
     node_limit: int = 10000,
     time_limit: float = 5.0,
     ancillas: int = 0,
+    two_qubit_cost: float = 0.01,
 ) -> tuple[str, dict[str, int]]:
     """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)
 
@@ -48,7 +49,10 @@ def optimize_qasm(
     ancillas: phase-polynomial only: at most this many extra qubits for
     Hadamard gadgets, each measured at the end with a correction conditioned
     on its outcome (statistics add extra_qubits); 0 keeps the program's
-    qubits."""
+    qubits.
+    two_qubit_cost: phase-polynomial only: a block (or a region with
+    gadgets) is rewritten only where that lowers T + two_qubit_cost *
+    (two-qubit gates); 0 looks at T alone."""
 
 def _optimize_gates(
     gates: bytes,

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/fault.h"
-#include "src/circuit/cancellation.h"
+#include "src/cancellation/pair_cancellation.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/rewrite_blocks.h"
 #include "src/phase_polynomial/program_steps.h"
@@ -83,12 +83,27 @@ ProgramSteps read_steps(const QasmProgram& program, const Edits& edits,
   return std::move(reader.out);
 }
 
+// What a composition leaves of the gates it reads: T gates and two-qubit
+// gates, for the cost rule (src/phase_polynomial/cost.h).
+struct Left {
+  std::uint64_t t = 0;
+  std::uint64_t two_qubit = 0;
+};
+
+// The insertion's operations: as written, or without the program's cx gates
+// followed where it has such a version.
+const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool unguided) {
+  return unguided && !insertion.unguided.empty() ? insertion.unguided : insertion.ops;
+}
+
 // Rotation merging's edits with the rewritten statements replaced: the
-// blocks written at their anchors, their rotations gone, and then the pairs
-// of gates that cancel once the rotations are out (src/circuit/cancellation.h).
+// blocks written at their anchors (`unguided`: each without the program's cx
+// gates followed, where it has such a version), their rotations gone, and
+// then the pairs of gates that cancel once the rotations are out
+// (src/cancellation/pair_cancellation.h). `left` gets what is left.
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              int& phase) {
+              bool unguided, int& phase, Left& left) {
   // The program as written, gate by gate: each insertion before its
   // anchor, each step that stays; boundaries, measurements and conditioned
   // gates as barriers.
@@ -101,7 +116,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
       inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
-      for (const PlacedOperation& op : rewrite.insertions[next++].ops) {
+      for (const PlacedOperation& op : chosen(rewrite.insertions[next++], unguided)) {
         if (op.kind == OperationKind::Gate) {
           items.push_back({op.gate, 0, 0});
           continue;
@@ -122,7 +137,13 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
                                                     : CancelItem{step.gate, 0, 0});
   }
   const std::vector<bool> cancelled =
-      cancel_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
+      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
+  left = {};
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (cancelled[i] || items[i].count != 0) continue;
+    left.t += elementary_info(items[i].gate.gate).t;
+    left.two_qubit += elementary_info(items[i].gate.gate).qubits == 2;
+  }
 
   Edits out;
   out.extra_qubits = rewrite.extra_qubits;
@@ -140,7 +161,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     for (std::uint32_t k = first; k < step; ++k) {
       if (next < rewrite.insertions.size() && rewrite.insertions[next].step == k) {
         touched = true;
-        const auto& block = rewrite.insertions[next].ops;
+        const auto& block = chosen(rewrite.insertions[next], unguided);
         for (std::uint32_t g = 0; g < block.size(); ++g) {
           if (!cancelled[inserted_item[next] + g]) operations.push_back(block[g]);
         }
@@ -199,15 +220,56 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
-  if (rewrite.t_after >= rewrite.t_before && !options.every_block) {
+  const auto gains = [](const StepsRewrite& r) { return r.t_after < r.t_before; };
+  if (!options.every_block && !gains(rewrite) &&
+      std::none_of(rewrite.alternatives.begin(), rewrite.alternatives.end(), gains)) {
     out.edits = std::move(merged.edits);
     out.phase = merged.phase;
     return out;
   }
-  int phase = merged.phase.eighths + rewrite.phase;
-  out.edits = compose(program, merged.edits, steps, rewrite, phases, phase);
-  out.phase = {static_cast<std::uint8_t>(phase & 15), merged.phase.radians};
-  out.extra_qubits = rewrite.extra_qubits;
+  // Each choice of blocks composed, with the blocks that follow the
+  // program's cx gates written so and written plainly (either may leave
+  // more gates once the pairs cancel); the cheapest by the cost rule wins.
+  struct Composed {
+    Edits edits;
+    int phase = 0;
+    Left left;
+    const StepsRewrite* rewrite = nullptr;
+  };
+  std::optional<Composed> best;
+  const auto consider = [&](const StepsRewrite& r, bool unguided) {
+    Composed c;
+    c.phase = merged.phase.eighths + r.phase;
+    c.rewrite = &r;
+    c.edits = compose(program, merged.edits, steps, r, phases, unguided, c.phase, c.left);
+    if (!best || rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
+                              options.two_qubit_cost)) {
+      best = std::move(c);
+    }
+  };
+  const auto both = [&](const StepsRewrite& r) {
+    consider(r, false);
+    if (std::any_of(r.insertions.begin(), r.insertions.end(),
+                    [](const Insertion& i) { return !i.unguided.empty(); })) {
+      consider(r, true);
+    }
+  };
+  both(rewrite);
+  for (const StepsRewrite& r : rewrite.alternatives) both(r);
+  // The whole result must pay against rotation merging's by the same rule.
+  std::uint64_t merged_two_qubit = 0;
+  for (const Step& step : steps.steps) {
+    merged_two_qubit += step.kind == StepKind::Clifford && elementary_info(step.gate.gate).qubits == 2;
+  }
+  if (!options.every_block && !rewrite_pays(rewrite.t_before, merged_two_qubit, best->left.t,
+                                            best->left.two_qubit, options.two_qubit_cost)) {
+    out.edits = std::move(merged.edits);
+    out.phase = merged.phase;
+    return out;
+  }
+  out.edits = std::move(best->edits);
+  out.phase = {static_cast<std::uint8_t>(best->phase & 15), merged.phase.radians};
+  out.extra_qubits = best->rewrite->extra_qubits;
   return out;
 }
 

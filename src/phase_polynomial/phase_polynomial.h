@@ -1,7 +1,9 @@
 // The phase-polynomial method on a whole program: rotation merging first
 // (src/rotation_merging/rotation_merging.h), then every block of commuting
-// rotations whose phase polynomial can be written with fewer T gates
-// written anew at its first rotation (src/phase_polynomial/rewrite_blocks.h).
+// rotations whose phase polynomial can be written with fewer T gates, at a
+// cost in two-qubit gates the rule of cost.h accepts, written anew at its
+// first rotation (src/phase_polynomial/rewrite_blocks.h), and then the pairs
+// of gates that cancel (src/cancellation/pair_cancellation.h).
 //
 // The program is read as rotation merging reads it, after its edits: the
 // Clifford gates it follows, its T and T-dagger gates, and boundaries.
@@ -10,7 +12,10 @@
 // a rewritten block keep rotation merging's result (their text, or its phase gates); a statement holding
 // one is replaced by its gates with that rotation left out and, at the
 // block's first rotation, the block's new circuit in its place. Every
-// Clifford gate and every boundary stays where it was. For
+// Clifford gate and every boundary stays where it was, but for the gates
+// the cancellation of pairs removes (a gate and its inverse with only
+// gates they commute with between them: mostly a network's last cx gates
+// and the program's copies of them). For
 //
 //   cx q[0],q[1]; t q[1]; ... (a block whose table shrinks)
 //
@@ -35,6 +40,7 @@
 #include <string>
 
 #include "src/circuit/angle.h"
+#include "src/phase_polynomial/cost.h"
 #include "src/program/edits.h"
 #include "src/program/program.h"
 #include "src/timing/deadline.h"
@@ -56,6 +62,9 @@ struct PhasePolynomialOptions {
   Deadline deadline;
   // Write every block anew, even one whose table does not shrink (tests).
   bool every_block = false;
+  // What a two-qubit gate costs against a T gate in the rule that decides
+  // which rewrites are kept (src/phase_polynomial/cost.h).
+  double two_qubit_cost = kDefaultTwoQubitCost;
   // Hadamard gadgets the method may use, an extra qubit each.
   std::uint32_t ancillas = 0;
   // The reductions' effort past their first moves (src/gf2/reduction.h),

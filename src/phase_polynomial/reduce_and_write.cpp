@@ -48,7 +48,7 @@ WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance&
       open ? synthesise_open_parity_network(f.variables(), reduced, ones)
            : OpenParityNetwork{synthesise_parity_network(f.variables(), reduced, ones),
                                BitMatrix::identity(f.variables())};
-  return {t, std::move(clifford), std::move(network)};
+  return {t, std::move(reduced), std::move(clifford), std::move(network)};
 }
 
 }  // namespace kestrel

@@ -41,6 +41,7 @@ struct ReductionAllowance {
 
 struct WrittenPolynomial {
   std::size_t t = 0;                // T gates: the reduced table's columns
+  std::vector<std::uint64_t> parities;  // those columns, (variables + 63) / 64 words each
   std::vector<PlacedGate> clifford; // the Clifford difference, on the polynomial's variables
   OpenParityNetwork network;        // the T gates' network; with `open` false, the wires
                                     // end at their inputs (map the identity)

@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 
 #include "engine/fault.h"
+#include "src/cancellation/pair_cancellation.h"
+#include "src/gf2/cnot_phase_synthesis.h"
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/pauli/span.h"
 #include "src/phase_polynomial/blocks.h"
+#include "src/phase_polynomial/cost.h"
 #include "src/phase_polynomial/diagonalise.h"
 #include "src/phase_polynomial/gadgets.h"
 #include "src/phase_polynomial/polynomial_mod8.h"
@@ -23,6 +27,28 @@ namespace {
 // one fewer; past it, with half as many.
 constexpr std::uint32_t kFewGadgets = 8;
 
+// How many steps past a block's anchor its guide is looked for at most.
+constexpr std::uint32_t kGuideReach = 1u << 12;
+
+// The gates of `guide` left once its pairs cancel among themselves, as
+// they do when the rotations between them go.
+std::size_t guided_alone(std::span<const PlacedGate> guide) {
+  std::uint32_t n = 0;
+  for (const PlacedGate& g : guide) n = std::max({n, g.a + 1, g.b + 1});
+  std::vector<CancelItem> items;
+  for (const PlacedGate& g : guide) items.push_back({g, 0, 0});
+  const std::vector<bool> removed = cancel_gate_pairs(n, items, {});
+  return static_cast<std::size_t>(std::count(removed.begin(), removed.end(), false));
+}
+
+std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops) {
+  std::uint64_t n = 0;
+  for (const PlacedOperation& op : ops) {
+    n += op.kind != OperationKind::Measure && elementary_info(op.gate.gate).qubits == 2;
+  }
+  return n;
+}
+
 class Rewriter {
  public:
   Rewriter(const ProgramSteps& program, const Blocks& blocks, const RewriteOptions& options)
@@ -34,9 +60,14 @@ class Rewriter {
   // What a block, or a region starting at it, would write.
   struct Written {
     std::optional<std::vector<PlacedOperation>> ops;  // written anew; nothing: cannot be
+    std::vector<PlacedOperation> unguided;     // when `ops` follow the program's cx gates: without
     std::uint64_t t = 0;                       // T gates then written
+    std::uint64_t two_qubit = 0;               // two-qubit gates it adds to the program
     std::uint8_t phase = 0;                    // as StepsRewrite::phase, for its rotations
     bool gains = false;                        // fewer T gates than its rotations
+    // Pays by the rule when every two-qubit gate between its anchor and its
+    // last rotation cancels once its rotations go (the best case).
+    bool hopeful = false;
   };
   // A block, or a region of blocks, with what it writes and whether it is
   // written anew or keeps its rotations in place.
@@ -48,15 +79,21 @@ class Rewriter {
     bool pinned = false;          // kept in place for good: it cannot be written anew
   };
 
+  std::vector<PlacedGate> guide(std::size_t b, std::span<const PlacedGate> diagonaliser,
+                                const std::vector<std::uint64_t>& used,
+                                const std::vector<std::uint32_t>& variable_of) const;
   void rewrite(std::size_t b, InverseTableau& frame);
   void regions();
   void region(std::size_t first, std::size_t end, InverseTableau& frame);
   void settle(std::vector<Unit>& units) const;
+  StepsRewrite assemble(bool hopeful);
 
   const ProgramSteps& program_;
   const Blocks& blocks_;
   const RewriteOptions& options_;
   std::vector<Written> written_;             // per block, from the first pass
+  std::vector<bool> anchor_;                 // per step: the anchor of a block of rotations
+  std::vector<std::uint64_t> two_qubit_steps_;  // per step s: the two-qubit gates of the steps before s
   std::vector<std::optional<Written>> regions_;  // per block: the region with gadgets it starts
   std::vector<std::size_t> region_end_;      // per block starting a region: the block past it
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
@@ -68,6 +105,16 @@ StepsRewrite Rewriter::run() {
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   region_end_.assign(blocks_.blocks.size(), 0);
+  anchor_.assign(program_.steps.size(), false);
+  two_qubit_steps_.assign(program_.steps.size() + 1, 0);
+  for (std::size_t s = 0; s < program_.steps.size(); ++s) {
+    const Step& step = program_.steps[s];
+    two_qubit_steps_[s + 1] = two_qubit_steps_[s] + (step.kind == StepKind::Clifford &&
+                                                     elementary_info(step.gate.gate).qubits == 2);
+  }
+  for (const Block& block : blocks_.blocks) {
+    if (!block.boundary) anchor_[block.anchor] = true;
+  }
   InverseTableau frame(program_.qubits);
   std::size_t next = 0;  // the next block by anchor
   for (std::uint32_t s = 0; s < program_.steps.size(); ++s) {
@@ -82,7 +129,16 @@ StepsRewrite Rewriter::run() {
     if (step.kind == StepKind::Clifford) frame.apply(step.gate.gate, step.gate.a, step.gate.b);
   }
   if (options_.ancillas > 0) regions();
+  StepsRewrite out = assemble(false);
+  const bool hope = std::any_of(written_.begin(), written_.end(),
+                                [](const Written& w) { return w.hopeful && !w.gains; });
+  if (hope) out.alternatives.push_back(assemble(true));
+  return out;
+}
 
+// The units (regions kept with their gadgets, else single blocks), settled,
+// as a rewrite: with `hopeful`, the blocks that pay in the best case too.
+StepsRewrite Rewriter::assemble(bool hopeful) {
   // The units: regions kept with their gadgets, else single blocks.
   std::vector<Unit> units;
   for (std::size_t b = 0; b < blocks_.blocks.size();) {
@@ -95,7 +151,8 @@ StepsRewrite Rewriter::run() {
       unit.end = b + 1;
       unit.written = &written_[b];
     }
-    unit.anew = unit.written->ops.has_value() && unit.written->gains;
+    unit.anew = unit.written->ops.has_value() &&
+                (unit.written->gains || (hopeful && unit.written->hopeful));
     unit.pinned = !unit.written->ops.has_value();
     units.push_back(unit);
     b = unit.end;
@@ -116,7 +173,8 @@ StepsRewrite Rewriter::run() {
     for (std::size_t b = unit.first; b < unit.end; ++b) {
       for (std::uint32_t r : blocks_.blocks[b].members) out.removed[blocks_.rotations[r]] = true;
     }
-    out.insertions.push_back({blocks_.blocks[unit.first].anchor, *unit.written->ops});
+    out.insertions.push_back(
+        {blocks_.blocks[unit.first].anchor, *unit.written->ops, unit.written->unguided});
   }
   out.extra_qubits = 0;
   for (const Unit& unit : units) {
@@ -234,24 +292,173 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     f.add(parity.data(), static_cast<std::uint8_t>(c & 7));
   }
 
-  // The reduced polynomial with its Clifford difference: the difference's
-  // S powers and CZ gates, then a T gate on each new parity.
+  // The reduced polynomial with its Clifford difference, two ways: the
+  // difference's S powers and CZ gates, then a parity network for the new
+  // parities' T gates; or one network for both (a CZ on x_i, x_k is the
+  // terms 2 x_i + 2 x_k + 6 (x_i + x_k)) that follows the program's own cx
+  // gates after the anchor, whose copies then cancel its last gates. The
+  // one that adds fewer two-qubit gates is written.
   const WrittenPolynomial reduced = reduce_and_write(f, allowance_, false);
-  written_[b].t = reduced.t;
-  written_[b].gains = options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
-                                      : reduced.t < count || options_.every_block;
-  std::vector<PlacedOperation> ops;
-  const auto gate = [&](const PlacedGate& g) { ops.push_back({OperationKind::Gate, g, 0}); };
-  const auto on_qubits = [&](const PlacedGate& g) {
-    const bool two = elementary_info(g.gate).qubits == 2;
-    gate({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
+  const std::size_t kept = reduced.t;
+  written_[b].t = kept;
+  const std::vector<std::uint8_t> ones(kept, 1);
+  std::vector<PlacedGate> middle = reduced.clifford;
+  middle.insert(middle.end(), reduced.network.gates.begin(), reduced.network.gates.end());
+  std::uint64_t middle_two_qubit = 0;
+  for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
+  std::uint64_t network_two_qubit = middle_two_qubit;  // the network's own, the program's aside
+  const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
+  std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
+  if (!guide.empty()) {
+    std::vector<std::uint64_t> columns = reduced.parities;
+    std::vector<std::uint8_t> coefficients = ones;
+    const std::size_t fw = f.words();
+    const auto term = [&](std::initializer_list<std::uint32_t> vars, std::uint8_t c) {
+      const std::size_t at = columns.size();
+      columns.resize(at + fw, 0);
+      for (std::uint32_t v : vars) columns[at + v / 64] ^= std::uint64_t{1} << (v % 64);
+      coefficients.push_back(c);
+    };
+    for (const PlacedGate& g : reduced.clifford) {
+      if (g.gate == Elementary::CZ) {
+        term({g.a}, 2), term({g.b}, 2), term({g.a, g.b}, 6);
+      } else {
+        term({g.a}, static_cast<std::uint8_t>((elementary_info(g.gate).diagonal + 8) % 8));
+      }
+    }
+    GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
+    // Both ways with the guide's gates after them, as they cancel.
+    const std::size_t plain = middle_two_qubit + guided_alone(guide);
+    if (guided.cx_left < plain) {
+      unguided_middle = std::move(middle);
+      network_two_qubit = guided.cx - guided.followed;  // its copies replace the program's
+      middle = std::move(guided.gates);
+      middle_two_qubit = guided.cx_left;
+    } else {
+      middle_two_qubit = plain;
+    }
+  }
+  const auto written = [&](const std::vector<PlacedGate>& gates) {
+    std::vector<PlacedOperation> ops;
+    const auto gate = [&](const PlacedGate& g) { ops.push_back({OperationKind::Gate, g, 0}); };
+    for (const PlacedGate& g : diagonal.gates) gate(g);
+    for (const PlacedGate& g : gates) {
+      const bool two = elementary_info(g.gate).qubits == 2;
+      gate({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
+    }
+    for (const PlacedGate& g : inverse_gates(diagonal.gates)) gate(g);
+    return ops;
   };
-  for (const PlacedGate& g : diagonal.gates) gate(g);
-  for (const PlacedGate& g : reduced.clifford) on_qubits(g);
-  for (const PlacedGate& g : reduced.network.gates) on_qubits(g);
-  for (const PlacedGate& g : inverse_gates(diagonal.gates)) gate(g);
+  std::vector<PlacedOperation> ops = written(middle);
+  if (!unguided_middle.empty()) written_[b].unguided = written(unguided_middle);
+  // The rule, on the program's two-qubit gates between the block's anchor
+  // and its last rotation: as the guide's estimate has them (only those
+  // copied, or cancelling among themselves, go), and in the best case (all
+  // of them go once the rotations do: many do, a Toffoli's cx gates meet
+  // their copies); the caller composes both choices of blocks and keeps the
+  // cheaper, which must also pay against rotation merging's result.
+  const std::uint64_t diagonaliser = 2 * two_qubit_gates({ops.data(), diagonal.gates.size()});
+  const std::uint64_t after = diagonaliser + middle_two_qubit;
+  written_[b].two_qubit = after - std::min<std::uint64_t>(after, guide.size());
+  written_[b].gains =
+      options_.choose ? options_.choose(static_cast<std::uint32_t>(b))
+                      : options_.every_block ||
+                            rewrite_pays(count, guide.size(), kept, after, options_.two_qubit_cost);
+  const std::uint32_t last =
+      blocks_.rotations[*std::max_element(block.members.begin(), block.members.end())];
+  const std::uint64_t span = two_qubit_steps_[last + 1] - two_qubit_steps_[block.anchor];
+  written_[b].hopeful = !options_.choose &&
+                        rewrite_pays(count, span, kept, diagonaliser + network_two_qubit,
+                                     options_.two_qubit_cost);
   written_[b].ops = std::move(ops);
   written_[b].phase = static_cast<std::uint8_t>(phase & 15);
+}
+
+// The program's cx gates from block b's anchor to its last rotation that a
+// network written at the anchor may copy, on the block's variables: those
+// with nothing before them on their wires since the anchor but rotations of
+// the block (which go) and other copied cx gates. Any other gate, rotation
+// or boundary closes its wires; the anchor of another block (where its
+// network may be written) ends the guide, and so does the step kGuideReach
+// past the anchor. A diagonaliser of h gates alone
+// (on distinct wires) leaves a wire it changes waiting for the program's
+// own h there, which cancels the h written after the network: the wire
+// opens after it and closes at anything else. Any other diagonaliser: no
+// guide.
+std::vector<PlacedGate> Rewriter::guide(std::size_t b, std::span<const PlacedGate> diagonaliser,
+                                        const std::vector<std::uint64_t>& used,
+                                        const std::vector<std::uint32_t>& variable_of) const {
+  std::vector<bool> waiting(program_.qubits, false);
+  for (const PlacedGate& g : diagonaliser) {
+    if (g.gate != Elementary::H || waiting[g.a]) return {};
+    waiting[g.a] = true;
+  }
+  const Block& block = blocks_.blocks[b];
+  std::vector<std::uint32_t> members;
+  for (std::uint32_t r : block.members) members.push_back(blocks_.rotations[r]);
+  std::sort(members.begin(), members.end());
+  const auto variable = [&](std::uint32_t q) { return ((used[q / 64] >> (q % 64)) & 1) != 0; };
+  // What may still pass a wire's gates since the anchor: any cx, a cx
+  // with its control there (those gates are diagonal), with its target
+  // there (they are x or cx targets), none.
+  enum class Wire : std::uint8_t { Open, Waiting, Control, Target, Closed };
+  const auto meet = [](Wire w, Wire also) { return w == Wire::Open ? also : w == also ? w : Wire::Closed; };
+  std::vector<Wire> wires(program_.qubits, Wire::Open);
+  for (std::uint32_t q = 0; q < program_.qubits; ++q) {
+    if (waiting[q]) wires[q] = Wire::Waiting;
+  }
+  std::vector<PlacedGate> out;
+  std::size_t next = 0;
+  const std::uint32_t end = std::min<std::uint32_t>(members.back() + 1, block.anchor + kGuideReach);
+  for (std::uint32_t s = block.anchor; s < end; ++s) {
+    if (next < members.size() && members[next] == s) {
+      ++next;
+      continue;
+    }
+    if (anchor_[s]) break;
+    const Step& step = program_.steps[s];
+    if (step.kind == StepKind::Boundary) {
+      for (std::uint32_t q : program_.qubits_of(step)) wires[q] = Wire::Closed;
+      continue;
+    }
+    const PlacedGate& g = step.gate;
+    Wire& a = wires[g.a];
+    switch (g.gate) {
+      case Elementary::H:
+        a = a == Wire::Waiting ? Wire::Open : Wire::Closed;
+        break;
+      case Elementary::CX: {
+        Wire& t = wires[g.b];
+        if ((a == Wire::Open || a == Wire::Control) && (t == Wire::Open || t == Wire::Target) &&
+            variable(g.a) && variable(g.b)) {
+          out.push_back({Elementary::CX, variable_of[g.a], variable_of[g.b]});
+        } else {
+          a = meet(a, Wire::Control);
+          t = meet(t, Wire::Target);
+        }
+        break;
+      }
+      case Elementary::CZ:
+        a = meet(a, Wire::Control);
+        wires[g.b] = meet(wires[g.b], Wire::Control);
+        break;
+      case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
+      case Elementary::Z:
+        a = meet(a, Wire::Control);
+        break;
+      case Elementary::X:
+        a = meet(a, Wire::Target);
+        break;
+      case Elementary::Y:
+        a = Wire::Closed;
+        break;
+      case Elementary::Swap:
+        a = Wire::Closed;
+        wires[g.b] = Wire::Closed;
+        break;
+    }
+  }
+  return out;
 }
 
 // The second pass: each run of rotation blocks between boundaries as one
@@ -279,10 +486,11 @@ void Rewriter::regions() {
 void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame) {
   const std::size_t words = blocks_.words;
   std::vector<RegionBlock> blocks;
-  std::uint64_t before = 0;
+  std::uint64_t before = 0, before_two_qubit = 0;  // what its blocks write in the first pass
   for (std::size_t b = first; b < end; ++b) {
     const Block& block = blocks_.blocks[b];
     before += written_[b].gains ? written_[b].t : block.members.size();
+    before_two_qubit += written_[b].gains ? written_[b].two_qubit : 0;
     if (block.members.empty()) continue;
     RegionBlock& region_block = blocks.emplace_back();
     region_block.rows.resize(block.members.size() * 2 * words);
@@ -303,12 +511,18 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
     RegionCircuit circuit =
         write_region(program_.qubits, blocks, budget, extra_qubits_, allowance_);
     if (circuit.gadgets == 0) return;
-    if (circuit.t < before || options_.every_block) {
+    const std::uint64_t two_qubit = two_qubit_gates(circuit.ops);
+    if (options_.every_block ||
+        rewrite_pays(before, before_two_qubit, circuit.t, two_qubit, options_.two_qubit_cost)) {
       extra_qubits_ += circuit.gadgets;
-      regions_[first] = Written{std::move(circuit.ops), circuit.t, circuit.phase, true};
+      regions_[first] = Written{std::move(circuit.ops), {}, circuit.t, two_qubit, circuit.phase, true};
       region_end_[first] = end;
       return;
     }
+    // A region that saves T gates but not enough for its two-qubit gates is
+    // not tried again: fewer gadgets save fewer, and each try costs a
+    // reduction of the whole region.
+    if (circuit.t < before) return;
     if (circuit.gadgets == 1 || options_.deadline.passed() || allowance_.exhausted()) return;
     budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
   }

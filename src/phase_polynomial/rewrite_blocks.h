@@ -10,8 +10,13 @@
 // with the same signature tensor and fewer columns, and the block is written
 // at its anchor as E, then the new parities' T gates with the Clifford
 // difference (src/gf2/parity_network.h), then E^-1; its rotations go from their
-// places. A block whose table does not shrink keeps its rotations where
-// they are, so the program's other gates never change.
+// places. Where E is empty or h gates alone, the network may instead follow
+// the program's own cx gates after the anchor (src/gf2/cnot_phase_synthesis.h),
+// ending with copies that those cx gates cancel; of the two networks, the
+// one that leaves fewer two-qubit gates once pairs cancel is written. A
+// block is written anew only where that lowers T + c (two-qubit gates)
+// (cost.h); otherwise it keeps its rotations where they are, so the
+// program's other gates never change.
 //
 // For `cx q[0],q[1]; t q[1]; cx q[0],q[1]; t q[0]; t q[1];` the block holds
 // the parities x0 ^ x1, x0 and x1, each with coefficient 1: a controlled S,
@@ -37,6 +42,11 @@ struct Insertion {
   std::uint32_t step;              // the anchor
   std::vector<PlacedOperation> ops;       // in time order: gates, and with gadgets measurements
                                    // and the corrections they condition
+  // When `ops` follow the program's own cx gates after the anchor (so that
+  // those cancel the network's last ones, src/gf2/cnot_phase_synthesis.h):
+  // the same block written without them, which the caller may prefer once
+  // it sees what cancels; else empty.
+  std::vector<PlacedOperation> unguided;
 };
 
 struct StepsRewrite {
@@ -46,6 +56,10 @@ struct StepsRewrite {
   std::uint64_t t_before = 0;           // rotations read
   std::uint64_t t_after = 0;            // T and T-dagger gates written
   std::uint32_t extra_qubits = 0;       // gadgets' extra qubits, numbered from the program's qubits
+  // Other choices of blocks, for the caller to compose and compare: the
+  // blocks that pay by the cost rule only if the program's two-qubit gates
+  // around them cancel (src/phase_polynomial/cost.h).
+  std::vector<StepsRewrite> alternatives;
 };
 
 // The method's options (phase_polynomial.h), read here thus: blocks reached

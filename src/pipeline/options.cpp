@@ -66,6 +66,10 @@ std::optional<std::string> set_number(const Option& option, const OptionValue& v
       const auto end = std::to_chars(bound, bound + sizeof bound, option.maximum).ptr;
       return must_be(option, spelling, "a number in (0, " + std::string(bound, end) + "]", shown);
     }
+  } else if (option.nonnegative) {
+    if (!finite || number->value < 0) {
+      return must_be(option, spelling, "a finite number of at least 0", shown);
+    }
   } else if (!finite) {
     return must_be(option, spelling, "a finite number", shown);
   }
@@ -158,6 +162,11 @@ std::optional<std::string> set_option(const Option& option, const OptionValue& v
           return set_count(option, value, shown, spelling, out);
         } else if constexpr (std::is_same_v<Field, std::chrono::nanoseconds>) {
           return set_seconds(option, value, shown, spelling, out);
+        } else if constexpr (std::is_same_v<Field, double>) {
+          std::optional<double> number;
+          auto error = set_number(option, value, shown, spelling, number);
+          if (!error) out = *number;
+          return error;
         } else if constexpr (std::is_same_v<Field, Method>) {
           const auto* name = std::get_if<std::string_view>(&value);
           for (const MethodInfo& method : tables.methods) {
@@ -220,6 +229,12 @@ std::string default_text(const Option& option, Spelling spelling, const Tables& 
           char buffer[32];
           const double seconds = std::chrono::duration<double>(value).count();
           const auto end = std::to_chars(buffer, buffer + sizeof buffer, seconds).ptr;
+          std::string text(buffer, end);
+          if (python && text.find_first_of(".e") == std::string::npos) text += ".0";
+          return text;
+        } else if constexpr (std::is_same_v<Field, double>) {
+          char buffer[32];
+          const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
           std::string text(buffer, end);
           if (python && text.find_first_of(".e") == std::string::npos) text += ".0";
           return text;

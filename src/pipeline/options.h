@@ -32,6 +32,7 @@
 #include <string_view>
 #include <variant>
 
+#include "src/phase_polynomial/cost.h"
 #include "src/saturation/optimize.h"
 #include "src/text/wire_check.h"
 
@@ -96,6 +97,9 @@ struct PipelineOptions {
   RunLimits limits;                    // where saturation stops (the defaults live there)
   bool phase = false;                  // report the exact global phase in the result
   std::size_t ancillas = 0;            // phase-polynomial: Hadamard gadgets, one extra qubit each
+  // phase-polynomial: what a two-qubit gate costs against a T gate in the
+  // rule that keeps a rewrite (src/phase_polynomial/cost.h)
+  double two_qubit_cost = kDefaultTwoQubitCost;
 };
 
 // Everything one call asks for: the run, and what the caller does with its
@@ -123,7 +127,8 @@ enum class OptionKind : std::uint8_t {
   Seconds,  // a positive finite number of seconds; one too large for the clock: no limit
   Method,   // the name of a method of kMethods
   File,     // a file name, as the operating system's bytes (command line only)
-  Number,   // a finite number; with `maximum` above 0, one in (0, maximum]
+  Number,   // a finite number; with `maximum` above 0, one in (0, maximum]; with
+            // `nonnegative`, one of at least 0
 };
 
 // Who takes an option: a bit each.
@@ -140,7 +145,7 @@ inline constexpr std::uint8_t kEveryCaller = kOptimizeQasm | kExplain | kGateLis
 using Slot = std::variant<bool& (*)(Invocation&), std::size_t& (*)(Invocation&),
                           std::chrono::nanoseconds& (*)(Invocation&), Method& (*)(Invocation&),
                           std::optional<std::string>& (*)(Invocation&),
-                          std::optional<double>& (*)(Invocation&)>;
+                          std::optional<double>& (*)(Invocation&), double& (*)(Invocation&)>;
 
 struct Option {
   std::string_view name = {};       // the Python keyword; "" for the command line's own
@@ -152,6 +157,7 @@ struct Option {
   MethodSet methods = kEveryMethod;  // the methods it applies to; given with another, refused
   std::int64_t minimum = 0;         // Count: the least value
   double maximum = 0;               // Number: when above 0, the value lies in (0, maximum]
+  bool nonnegative = false;         // Number: the value is at least 0
   std::string_view help = {};       // one line for --help and the docstrings
   Slot slot = {};                   // its field
 };
@@ -215,6 +221,12 @@ inline constexpr Option kOptions[] = {
      .maximum = 0.1,
      .help = "the operator-norm distance (up to a global phase) --rz may be off by, in (0, 0.1]",
      .slot = [](Invocation& o) -> std::optional<double>& { return o.epsilon; }},
+    {.name = "two_qubit_cost", .flag = "--two-qubit-cost", .metavar = "C",
+     .kind = OptionKind::Number, .callers = kOptimizeQasm | kCommandLine,
+     .methods = only(Method::PhasePolynomial),
+     .help = "keep a rewrite only where it lowers T + C x (two-qubit gates); 0 looks at T "
+             "alone (phase-polynomial)",
+     .slot = [](Invocation& o) -> double& { return o.pipeline.two_qubit_cost; }},
     {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
      .help = "print how the text was read and what the saturation run did on standard error",
      .slot = [](Invocation& o) -> bool& { return o.report; }},

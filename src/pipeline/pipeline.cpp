@@ -180,6 +180,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
     method.deadline = Deadline(options.limits.time_limit);
     method.ancillas = static_cast<std::uint32_t>(std::min<std::size_t>(options.ancillas, kMaxBits));
     method.effort = reduction_effort(options.limits.time_limit);
+    method.two_qubit_cost = options.two_qubit_cost;
     method.cap = reduction_cap(options.limits.time_limit);
     PhasePolynomialResult result = reduce_phase_polynomials(program, method);
     out.edits = std::move(result.edits);

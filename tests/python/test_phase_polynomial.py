@@ -358,3 +358,76 @@ def test_nothing_to_do(text, k):
     out, stats = reduce(text, ancillas=k)
     assert out == (text or 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n')
     assert stats["t_after"] == stats["t_before"]
+
+
+# ---------------------------------------------------------------------------
+# The cost rule: a rewrite is kept only where it lowers T + c (two-qubit gates).
+
+def cost(stats, c, side="after"):
+    return stats[f"t_{side}"] + c * stats[f"two_qubit_{side}"]
+
+
+@pytest.mark.parametrize("name", ["adder_8", "csla_mux_3", "qcla_mod_7", "gf2^4_mult", "hwb6"])
+@pytest.mark.parametrize("c, k", [(0.0, 0), (0.01, 0), (0.1, 0), (1000.0, 0), (0.01, 1000),
+                                  (0.1, 1000)])
+def test_the_result_pays_by_the_rule(name, c, k):
+    # Never worse by the rule than rotation merging, which the method starts
+    # from; the statistics are Qiskit's counts.
+    text = tcount(name)
+    merged_text = kestrel.optimize_qasm(text, method="rotation-merging")[0]
+    out, stats = reduce(text, two_qubit_cost=c, ancillas=k)
+    check_statistics(text, out, stats, k)
+    assert cost(stats, c) <= t_content(merged_text) + c * two_qubit(load(merged_text))
+    if k == 0:
+        # T alone never rises with a lower cost, nor falls with a higher one.
+        assert stats["t_after"] <= reduce(text, two_qubit_cost=1000.0)[1]["t_after"]
+        assert stats["t_after"] >= reduce(text, two_qubit_cost=0.0)[1]["t_after"]
+
+
+def test_a_high_cost_keeps_only_rewrites_that_add_no_two_qubit_gate():
+    # At 1000 per two-qubit gate no block may add one: the result has at
+    # most the two-qubit gates rotation merging leaves.
+    for name in ["adder_8", "qcla_adder_10", "gf2^4_mult"]:
+        text = tcount(name)
+        _, stats = reduce(text, two_qubit_cost=1000.0, ancillas=1000)
+        merged = load(kestrel.optimize_qasm(text, method="rotation-merging")[0])
+        assert stats["two_qubit_after"] <= two_qubit(merged), name
+        assert stats.get("extra_qubits", 0) == 0, name
+
+
+def test_the_default_cost_turns_down_gadgets_that_cost_too_many_two_qubit_gates():
+    # adder_8's region with gadgets saves 47 T gates for some 950 more
+    # two-qubit gates: kept at 0.01 (47 > 9.5), turned down at 0.1 (47 < 95).
+    text = tcount("adder_8")
+    _, cheap = reduce(text, ancillas=1000)
+    _, dear = reduce(text, ancillas=1000, two_qubit_cost=0.1)
+    assert cheap["extra_qubits"] > 0 and dear["extra_qubits"] == 0
+    assert cheap["t_after"] < dear["t_after"] and cheap["two_qubit_after"] > dear["two_qubit_after"]
+
+
+@pytest.mark.parametrize("value, error, message", [
+    (-0.5, ValueError, "two_qubit_cost must be a finite number of at least 0, not -0.5"),
+    (float("inf"), ValueError, "two_qubit_cost must be a finite number of at least 0, not inf"),
+    (float("nan"), ValueError, "two_qubit_cost must be a finite number of at least 0, not nan"),
+    ("1", TypeError, "two_qubit_cost must be a number, not 'str'"),
+    (True, TypeError, "two_qubit_cost must be a number, not 'bool'"),
+])
+def test_bad_two_qubit_costs_are_refused(value, error, message):
+    with pytest.raises(error, match=re.escape(message)):
+        reduce(tcount("tof_3"), two_qubit_cost=value)
+
+
+def test_two_qubit_cost_with_another_method_is_refused():
+    with pytest.raises(ValueError, match="two_qubit_cost applies to method 'phase-polynomial' only, "
+                                         "not 'rotation-merging'"):
+        kestrel.optimize_qasm(tcount("tof_3"), method="rotation-merging", two_qubit_cost=0.0)
+
+
+def test_two_qubit_cost_on_the_command_line(tmp_path):
+    (tmp_path / "a.qasm").write_text(tcount("adder_8"))
+    done = subprocess.run([str(console_script()), "a.qasm", "--method", "phase-polynomial",
+                           "--two-qubit-cost", "0.1", "--json"], cwd=tmp_path,
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    out, stats = reduce(tcount("adder_8"), two_qubit_cost=0.1)
+    assert json.loads(done.stdout) == {"qasm": out, "stats": stats}

@@ -55,6 +55,15 @@ TEST(Options, ValuesAndTheirMessages) {
        "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', "
        "not 'fast'"},
       {"--method", std::string_view("normal-form"), "'normal-form'", Spelling::CommandLine, ""},
+      {"--two-qubit-cost", std::optional(Seconds{-0.5}), "-0.5", Spelling::Python,
+       "two_qubit_cost must be a finite number of at least 0, not -0.5"},
+      {"--two-qubit-cost", std::optional(Seconds{1.0 / 0.0}), "'inf'", Spelling::CommandLine,
+       "--two-qubit-cost must be a finite number of at least 0, not 'inf'"},
+      {"--two-qubit-cost", std::optional(Seconds{0, true}), "'1e400'", Spelling::CommandLine,
+       "--two-qubit-cost must be a finite number of at least 0, not '1e400'"},
+      {"--two-qubit-cost", std::optional<Seconds>(), "'cheap'", Spelling::CommandLine,
+       "--two-qubit-cost must be a finite number of at least 0, not 'cheap'"},
+      {"--two-qubit-cost", std::optional(Seconds{0.0}), "0", Spelling::Python, ""},
   };
   for (const auto& c : cases) {
     Invocation into;
@@ -68,6 +77,10 @@ TEST(Options, ValuesAndTheirMessages) {
   EXPECT_FALSE(set_option(row("--time-limit"), std::optional(Seconds{0.25}), "", Spelling::Python,
                           into));
   EXPECT_EQ(into.pipeline.limits.time_limit, std::chrono::milliseconds(250));
+  EXPECT_EQ(into.pipeline.two_qubit_cost, 0.01);
+  EXPECT_FALSE(set_option(row("--two-qubit-cost"), std::optional(Seconds{2.5}), "", Spelling::Python,
+                          into));
+  EXPECT_EQ(into.pipeline.two_qubit_cost, 2.5);
 }
 
 TEST(Options, TextsFromTheTables) {
@@ -75,7 +88,8 @@ TEST(Options, TextsFromTheTables) {
   const char* const gates[] = {"gates", "qubits", "width"};
   EXPECT_EQ(python_signature("optimize_qasm", qasm, kOptimizeQasm),
             "optimize_qasm(qasm, *, method='saturation', per_qubit=False, phase=False, "
-            "strict=False, iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0)");
+            "strict=False, iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0, "
+            "two_qubit_cost=0.01)");
   EXPECT_EQ(python_signature("explain", qasm, kExplain),
             "explain(qasm, *, strict=False, iter_limit=30, node_limit=10000, time_limit=5.0)");
   EXPECT_EQ(python_signature("_optimize_gates", gates, kGateList),
@@ -213,6 +227,14 @@ TEST(Options, AMethodAndItsOptionAreOneRowEach) {
             "--ancillas applies to method 'phase-polynomial' only, not 'saturation'");
   EXPECT_EQ(words({"a.qasm", "--method", "phase-polynomial", "--ancillas=-1"}).error,
             "--ancillas must be a whole number of at least 0, not '-1'");
+  // The method's real-number option, the same way.
+  EXPECT_NE(help.find("  --two-qubit-cost C"), std::string::npos) << help;
+  EXPECT_NE(help.find("0.01)\n"), std::string::npos) << help;  // the default, wrapped
+  const CommandLine cost = words({"a.qasm", "--method", "phase-polynomial", "--two-qubit-cost", "0.5"});
+  ASSERT_FALSE(cost.error) << *cost.error;
+  EXPECT_EQ(cost.invocation.pipeline.two_qubit_cost, 0.5);
+  EXPECT_EQ(words({"a.qasm", "--two-qubit-cost", "0"}).error,
+            "--two-qubit-cost applies to method 'phase-polynomial' only, not 'saturation'");
 }
 
 TEST(Options, AMalformedTableIsRefused) {

@@ -1,7 +1,8 @@
-// Each qubit keeps the items on it in order; a gate walks back along the
-// list of its first qubit to its inverse, then checks the other qubit's
-// list between the two. Removed items stay in the lists and are skipped.
-#include "src/circuit/cancellation.h"
+// Each qubit keeps the items on it in order, with a link per entry to an
+// earlier entry that may still be there; following the links (and
+// shortening them as they are followed) skips the cancelled items, so each
+// search sees only the items still there.
+#include "src/cancellation/pair_cancellation.h"
 
 #include <algorithm>
 
@@ -9,9 +10,6 @@
 
 namespace kestrel {
 namespace {
-
-// How far back a search goes along one qubit, in items.
-constexpr std::size_t kReach = 64;  // items seen, removed ones included
 
 // What a gate does on one of its qubits, for commuting.
 enum class Axis : std::uint8_t {
@@ -57,19 +55,49 @@ bool inverse(const PlacedGate& g, const PlacedGate& h) {
   return g.gate == Elementary::CX ? h.a == g.a && h.b == g.b : same_pair();
 }
 
+constexpr std::int64_t kNone = -1;
+
+// One qubit's items in order, each entry linked to an earlier entry at or
+// after the last one still there before it.
+class Line {
+ public:
+  void push(std::uint32_t item) {
+    items_.push_back(item);
+    links_.push_back(static_cast<std::int64_t>(items_.size()) - 2);
+  }
+  std::int64_t last() const { return static_cast<std::int64_t>(items_.size()) - 1; }
+  std::uint32_t item(std::int64_t k) const { return items_[static_cast<std::size_t>(k)]; }
+  // The last entry at or before k whose item is still there, or kNone.
+  std::int64_t live_at_or_before(std::int64_t k, const std::vector<bool>& removed) {
+    std::int64_t found = k;
+    while (found != kNone && removed[item(found)]) found = links_[static_cast<std::size_t>(found)];
+    // Shorten the links passed, so that no removed entry is walked twice.
+    while (k != kNone && k != found) {
+      const std::int64_t next = links_[static_cast<std::size_t>(k)];
+      links_[static_cast<std::size_t>(k)] = found;
+      k = next;
+    }
+    return found;
+  }
+
+ private:
+  std::vector<std::uint32_t> items_;
+  std::vector<std::int64_t> links_;  // per entry: an earlier entry, or kNone
+};
+
 }  // namespace
 
-std::vector<bool> cancel_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
-                               std::span<const std::uint32_t> barrier_qubits) {
+std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
+                                    std::span<const std::uint32_t> barrier_qubits) {
   std::vector<bool> removed(items.size(), false);
-  std::vector<std::vector<std::uint32_t>> on(qubits);  // per qubit: its items, in order
+  std::vector<Line> on(qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     const CancelItem& item = items[i];
     if (!is_gate(i)) {
       check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");
       for (std::uint32_t k = 0; k < item.count; ++k) {
-        on[checked_index(qubits, barrier_qubits[item.first + k])].push_back(i);
+        on[checked_index(qubits, barrier_qubits[item.first + k])].push(i);
       }
       continue;
     }
@@ -77,13 +105,12 @@ std::vector<bool> cancel_pairs(std::uint32_t qubits, std::span<const CancelItem>
     checked_index(qubits, g.a);
     if (two(g)) checked_index(qubits, g.b);
     // Back along the first qubit to the inverse, past gates that commute.
-    std::int64_t partner = -1;
-    const std::vector<std::uint32_t>& first = on[g.a];
+    std::int64_t partner = kNone;
+    Line& first = on[g.a];
     std::size_t seen = 0;
-    for (std::size_t k = first.size(); k-- > 0 && seen < kReach;) {
-      const std::uint32_t j = first[k];
-      ++seen;
-      if (removed[j]) continue;
+    for (std::int64_t k = first.live_at_or_before(first.last(), removed);
+         k != kNone && seen < kCancelReach; k = first.live_at_or_before(k - 1, removed), ++seen) {
+      const std::uint32_t j = first.item(k);
       if (!is_gate(j)) break;
       if (inverse(g, items[j].gate)) {
         partner = j;
@@ -92,29 +119,28 @@ std::vector<bool> cancel_pairs(std::uint32_t qubits, std::span<const CancelItem>
       if (!commute(g, items[j].gate)) break;
     }
     // The second qubit's items between the two must commute as well.
-    if (partner >= 0 && two(g)) {
-      const std::vector<std::uint32_t>& second = on[g.b];
-      seen = 0;
+    if (partner != kNone && two(g)) {
+      Line& second = on[g.b];
       bool clear = false;
-      for (std::size_t k = second.size(); k-- > 0 && seen < kReach;) {
-        const std::uint32_t j = second[k];
-        ++seen;
-        if (removed[j]) continue;
+      seen = 0;
+      for (std::int64_t k = second.live_at_or_before(second.last(), removed);
+           k != kNone && seen < kCancelReach; k = second.live_at_or_before(k - 1, removed), ++seen) {
+        const std::uint32_t j = second.item(k);
         if (j == partner) {
           clear = true;
           break;
         }
         if (j < partner || !is_gate(j) || !commute(g, items[j].gate)) break;
       }
-      if (!clear) partner = -1;
+      if (!clear) partner = kNone;
     }
-    if (partner >= 0) {
+    if (partner != kNone) {
       removed[static_cast<std::size_t>(partner)] = true;
       removed[i] = true;
       continue;
     }
-    on[g.a].push_back(i);
-    if (two(g)) on[g.b].push_back(i);
+    on[g.a].push(i);
+    if (two(g)) on[g.b].push(i);
   }
   return removed;
 }

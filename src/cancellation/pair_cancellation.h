@@ -1,0 +1,48 @@
+// Pairs of gates that cancel over a whole program: a gate and its inverse on
+// the same qubits with nothing between them but gates they commute with.
+//
+// A method that writes parity networks into a program leaves cx gates that
+// meet their own copies: `cx q[0],q[2]; cx q[1],q[2]; t q[0]; cx q[1],q[2];
+// cx q[0],q[2];` is `t q[0];`, since the two cx gates share a target and the
+// t sits on a control. `cancel_gate_pairs` reads the gates in order; each
+// looks back along its first qubit, over the gates still there (those
+// already cancelled are skipped at no cost, so a network's last gates meet
+// the program's copies however many pairs cancelled between them), for its
+// inverse, passing only gates it surely commutes with: on every qubit they
+// share, both diagonal there (s, t, z, cz, a cx's control) or both X-like
+// there (x, a cx's target). The other qubit of a two-qubit gate must be
+// clear between the two in the same way. Every removal is an exact identity,
+// global phase included, so no count ever rises.
+//
+// Items that are no gate (a boundary on some qubits: a measurement, a
+// conditioned gate, a statement the method does not see through) stop every
+// search on their qubits. A search passes at most `kCancelReach` gates still
+// there, so the time is linear in the items.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "src/circuit/elementary.h"
+
+namespace kestrel {
+
+struct CancelItem {
+  PlacedGate gate;            // the gate, when `count` is 0
+  std::uint32_t first = 0;    // a barrier's qubits start here in the qubit list given
+  std::uint32_t count = 0;    // a barrier's number of qubits; 0 for a gate
+};
+static_assert(std::is_trivially_copyable_v<CancelItem>);
+
+// How many gates still there a search passes on one qubit.
+inline constexpr std::size_t kCancelReach = 64;
+
+// Per item, whether it goes. `barrier_qubits` holds the barriers' qubits;
+// every qubit must be below `qubits`.
+std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
+                                    std::span<const std::uint32_t> barrier_qubits);
+
+}  // namespace kestrel

@@ -1,0 +1,201 @@
+// The pair cancellation on tables of gates that commute or do not, with and
+// without boundaries, and on random gate lists against a dense model: the
+// gates kept must multiply to the same 2^n x 2^n matrix as those given
+// (global phase included), with matrices written here from their definitions.
+#include "src/cancellation/pair_cancellation.h"
+
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/cpp/helpers.h"
+
+namespace kestrel {
+namespace {
+
+using Complex = std::complex<double>;
+using Matrix = std::vector<Complex>;  // row-major, side 2^n
+
+PlacedGate g1(Elementary e, std::uint32_t q) { return {e, q, 0}; }
+PlacedGate g2(Elementary e, std::uint32_t a, std::uint32_t b) { return {e, a, b}; }
+CancelItem gate(PlacedGate g) { return {g, 0, 0}; }
+
+// The matrix of `gates` on n qubits (basis bit q: qubit q), applied to the
+// columns of the identity one gate at a time.
+Matrix matrix_of(const std::vector<PlacedGate>& gates, std::uint32_t n) {
+  const std::size_t d = std::size_t{1} << n;
+  Matrix m(d * d, 0);
+  for (std::size_t i = 0; i < d; ++i) m[i * d + i] = 1;
+  const double r = 1 / std::sqrt(2.0);
+  const Complex w = std::polar(1.0, M_PI / 4), I(0, 1);
+  for (const PlacedGate& g : gates) {
+    Matrix next(d * d, 0);
+    for (std::size_t col = 0; col < d; ++col) {
+      for (std::size_t x = 0; x < d; ++x) {
+        const Complex v = m[x * d + col];
+        if (v == Complex(0)) continue;
+        const std::size_t a = (x >> g.a) & 1, b = (x >> g.b) & 1;
+        const auto put = [&](std::size_t y, Complex c) { next[y * d + col] += c * v; };
+        switch (g.gate) {
+          case Elementary::H:
+            put(x & ~(std::size_t{1} << g.a), r);
+            put(x | (std::size_t{1} << g.a), a ? -r : r);
+            break;
+          case Elementary::X: put(x ^ (std::size_t{1} << g.a), 1); break;
+          case Elementary::Y: put(x ^ (std::size_t{1} << g.a), a ? -I : I); break;
+          case Elementary::Z: put(x, a ? -1.0 : 1.0); break;
+          case Elementary::S: put(x, a ? I : 1.0); break;
+          case Elementary::Sdg: put(x, a ? -I : 1.0); break;
+          case Elementary::T: put(x, a ? w : 1.0); break;
+          case Elementary::Tdg: put(x, a ? std::conj(w) : 1.0); break;
+          case Elementary::CX: put(a ? x ^ (std::size_t{1} << g.b) : x, 1); break;
+          case Elementary::CZ: put(x, a && b ? -1.0 : 1.0); break;
+          case Elementary::Swap:
+            put(a == b ? x : x ^ (std::size_t{1} << g.a) ^ (std::size_t{1} << g.b), 1);
+            break;
+        }
+      }
+    }
+    m = std::move(next);
+  }
+  return m;
+}
+
+// Whether two matrices agree to rounding.
+bool same(const Matrix& a, const Matrix& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (std::abs(a[k] - b[k]) > 1e-9) return false;
+  }
+  return true;
+}
+
+// The gates kept, barriers left out.
+std::vector<PlacedGate> kept_gates(const std::vector<CancelItem>& items, const std::vector<bool>& removed) {
+  std::vector<PlacedGate> out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!removed[i] && items[i].count == 0) out.push_back(items[i].gate);
+  }
+  return out;
+}
+
+TEST(PairCancellation, PairsThroughCommutingAndBlockingGates) {
+  using E = Elementary;
+  struct Case {
+    std::string name;
+    std::vector<PlacedGate> gates;
+    std::size_t left;  // gates kept
+  };
+  const std::vector<Case> cases = {
+      {"adjacent cx", {g2(E::CX, 0, 1), g2(E::CX, 0, 1)}, 0},
+      {"cx reversed is no inverse", {g2(E::CX, 0, 1), g2(E::CX, 1, 0)}, 2},
+      {"through a shared control", {g2(E::CX, 0, 1), g2(E::CX, 0, 2), g2(E::CX, 0, 1)}, 1},
+      {"through a shared target", {g2(E::CX, 0, 2), g2(E::CX, 1, 2), g2(E::CX, 0, 2)}, 1},
+      {"through t on the control", {g2(E::CX, 0, 1), g1(E::T, 0), g2(E::CX, 0, 1)}, 1},
+      {"not through t on the target", {g2(E::CX, 0, 1), g1(E::T, 1), g2(E::CX, 0, 1)}, 3},
+      {"through x on the target", {g2(E::CX, 0, 1), g1(E::X, 1), g2(E::CX, 0, 1)}, 1},
+      {"not through x on the control", {g2(E::CX, 0, 1), g1(E::X, 0), g2(E::CX, 0, 1)}, 3},
+      {"not through a target on the control", {g2(E::CX, 0, 1), g2(E::CX, 2, 0), g2(E::CX, 0, 1)}, 3},
+      {"not through h", {g2(E::CX, 0, 1), g1(E::H, 1), g2(E::CX, 0, 1)}, 3},
+      {"cz either way round, through s", {g2(E::CZ, 0, 1), g1(E::S, 1), g2(E::CZ, 1, 0)}, 1},
+      {"nested pairs", {g2(E::CX, 0, 1), g2(E::CX, 1, 2), g2(E::CX, 1, 2), g2(E::CX, 0, 1)}, 0},
+      {"one-qubit inverses", {g1(E::T, 0), g1(E::Tdg, 0), g1(E::S, 1), g1(E::Sdg, 1), g1(E::H, 2), g1(E::H, 2)}, 0},
+      {"t t is no pair", {g1(E::T, 0), g1(E::T, 0)}, 2},
+      {"swap either way round", {g2(E::Swap, 0, 1), g2(E::Swap, 1, 0)}, 0},
+  };
+  // The model tells apart what the pass must not confuse.
+  EXPECT_FALSE(same(matrix_of({g2(E::CX, 0, 1)}, 3), matrix_of({g2(E::CX, 1, 0)}, 3)));
+  EXPECT_FALSE(same(matrix_of({g1(E::T, 0), g1(E::T, 0)}, 3), matrix_of({}, 3)));
+  EXPECT_FALSE(same(matrix_of({g1(E::S, 0), g1(E::S, 0)}, 3), matrix_of({}, 3)));  // z, not 1
+  for (const Case& c : cases) {
+    std::vector<CancelItem> items;
+    for (const PlacedGate& g : c.gates) items.push_back(gate(g));
+    const std::vector<bool> removed = cancel_gate_pairs(3, items, {});
+    const std::vector<PlacedGate> kept = kept_gates(items, removed);
+    EXPECT_EQ(kept.size(), c.left) << c.name;
+    EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(c.gates, 3))) << c.name;
+  }
+}
+
+TEST(PairCancellation, BoundariesStopTheSearchOnTheirQubitsOnly) {
+  using E = Elementary;
+  const std::vector<std::uint32_t> qubits = {1, 2};  // a barrier on qubit 1, one on qubit 2
+  const std::vector<CancelItem> on_target = {gate(g2(E::CX, 0, 1)), {{}, 0, 1}, gate(g2(E::CX, 0, 1))};
+  EXPECT_EQ(kept_gates(on_target, cancel_gate_pairs(3, on_target, qubits)).size(), 2u);
+  const std::vector<CancelItem> elsewhere = {gate(g2(E::CX, 0, 1)), {{}, 1, 1}, gate(g2(E::CX, 0, 1))};
+  EXPECT_EQ(kept_gates(elsewhere, cancel_gate_pairs(3, elsewhere, qubits)).size(), 0u);
+  EXPECT_NE(fault_of([&] { cancel_gate_pairs(2, elsewhere, qubits); }), "no fault");
+  const std::vector<CancelItem> outside = {gate(g2(E::CX, 0, 5))};
+  EXPECT_NE(fault_of([&] { cancel_gate_pairs(3, outside, {}); }), "no fault");
+}
+
+TEST(PairCancellation, LongNetworksMeetTheirCopiesHoweverManyPairsCancelBetween) {
+  // A chain of k cx gates of which no two neighbours commute, then the same
+  // k reversed and the k again: the reversed ones cancel the copies after
+  // them, pair after pair, far past the reach of one search (each qubit
+  // holds some 130 cancelled gates between the last pair's two gates).
+  std::vector<CancelItem> items;
+  const std::uint32_t n = 6;
+  std::vector<PlacedGate> chain;
+  for (std::uint32_t k = 0; k < 200; ++k) chain.push_back(g2(Elementary::CX, k % n, (k + 1) % n));
+  for (const PlacedGate& g : chain) items.push_back(gate(g));
+  for (std::size_t k = chain.size(); k-- > 0;) items.push_back(gate(chain[k]));
+  for (const PlacedGate& g : chain) items.push_back(gate(g));
+  const std::vector<bool> removed = cancel_gate_pairs(n, items, {});
+  EXPECT_EQ(kept_gates(items, removed).size(), chain.size());
+}
+
+TEST(PairCancellation, RandomListsKeepTheirMatrix) {
+  using E = Elementary;
+  const E one[] = {E::H, E::S, E::Sdg, E::T, E::Tdg, E::X, E::Y, E::Z};
+  const E two_qubit[] = {E::CX, E::CZ, E::Swap};
+  std::mt19937_64 rng(2026);
+  const std::uint32_t n = 3;
+  std::size_t removed_in_all = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::vector<CancelItem> items;
+    std::vector<std::uint32_t> barrier_qubits;
+    const std::size_t length = 4 + rng() % 20;
+    for (std::size_t k = 0; k < length; ++k) {
+      const std::uint32_t a = static_cast<std::uint32_t>(rng() % n);
+      const std::uint32_t b = (a + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
+      const unsigned pick = rng() % 10;
+      if (pick < 5) {
+        // Mostly cx and cz, and often a repeat of a recent gate.
+        if (!items.empty() && rng() % 2 && items.back().count == 0) {
+          items.push_back(items[items.size() - 1 - rng() % std::min<std::size_t>(items.size(), 3)]);
+        } else {
+          items.push_back(gate(g2(rng() % 4 ? two_qubit[rng() % 2] : E::Swap, a, b)));
+        }
+      } else if (pick < 9) {
+        items.push_back(gate(g1(one[rng() % 8], a)));
+      } else {
+        items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), 1});
+        barrier_qubits.push_back(a);
+      }
+    }
+    const std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits);
+    // Barriers are never removed; the gates kept multiply to the product
+    // of those given (where barriers stop a pair is the table's test).
+    std::vector<PlacedGate> given, kept;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (items[i].count != 0) continue;
+      given.push_back(items[i].gate);
+      if (!removed[i]) kept.push_back(items[i].gate);
+      removed_in_all += removed[i];
+    }
+    ASSERT_TRUE(same(matrix_of(kept, n), matrix_of(given, n))) << "round " << round;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (items[i].count != 0) {
+        EXPECT_FALSE(removed[i]);
+      }
+    }
+  }
+  EXPECT_GT(removed_in_all, 100u);  // the lists do have pairs to cancel
+}
+
+}  // namespace
+}  // namespace kestrel

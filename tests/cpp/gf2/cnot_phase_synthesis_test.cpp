@@ -1,0 +1,192 @@
+// Guided parity networks against a diagonal model: a network of cx and phase
+// gates sends each basis state x to a basis state with a phase, so playing
+// it on every x (wires as bits, the phase in eighths of 2 pi) gives its whole
+// action. Each network must bring every x back to itself with phase
+// sum_j c_j (a_j . x) mod 8, end with the guide's first `followed` gates
+// reversed, and, once the program's own copies of the guide's gates follow
+// it and the pairs cancel (src/cancellation/pair_cancellation.h), leave at
+// most `cx_left` cx gates of the two together.
+#include "src/gf2/cnot_phase_synthesis.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "src/cancellation/pair_cancellation.h"
+#include "tests/cpp/helpers.h"
+
+namespace kestrel {
+namespace {
+
+struct Terms {
+  std::uint32_t n = 0;
+  std::vector<std::uint64_t> columns;  // one word per term (n <= 64 here)
+  std::vector<std::uint8_t> coefficients;
+
+  void add(std::uint64_t parity, std::uint8_t c) {
+    columns.push_back(parity);
+    coefficients.push_back(c);
+  }
+  unsigned phase(std::uint64_t x) const {
+    unsigned sum = 0;
+    for (std::size_t p = 0; p < columns.size(); ++p) {
+      sum += __builtin_parityll(columns[p] & x) ? coefficients[p] : 0;
+    }
+    return sum % 8;
+  }
+};
+
+// Plays cx and phase gates on basis state x (bit q: wire q); returns the
+// phase in eighths and leaves the wires' values in x.
+unsigned play(const std::vector<PlacedGate>& gates, std::uint64_t& x) {
+  unsigned phase = 0;
+  for (const PlacedGate& g : gates) {
+    const unsigned on = (x >> g.a) & 1;
+    switch (g.gate) {
+      case Elementary::CX: x ^= std::uint64_t{on} << g.b; break;
+      case Elementary::T: phase += on; break;
+      case Elementary::S: phase += 2 * on; break;
+      case Elementary::Z: phase += 4 * on; break;
+      case Elementary::Sdg: phase += 6 * on; break;
+      case Elementary::Tdg: phase += 7 * on; break;
+      default: ADD_FAILURE() << "a gate that is neither cx nor a phase gate";
+    }
+  }
+  return phase % 8;
+}
+
+std::size_t cx_in(const std::vector<PlacedGate>& gates) {
+  std::size_t c = 0;
+  for (const PlacedGate& g : gates) c += g.gate == Elementary::CX;
+  return c;
+}
+
+// Every property the header promises, on every basis state.
+void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, const std::string& name) {
+  SCOPED_TRACE(name);
+  const GuidedNetwork net = synthesise_guided_network(terms.n, terms.columns, terms.coefficients, guide);
+  EXPECT_EQ(net.cx, cx_in(net.gates));
+  ASSERT_LE(net.followed, guide.size());
+  ASSERT_LE(2 * net.followed, net.cx);
+  for (std::size_t k = 0; k < net.followed; ++k) {
+    const PlacedGate& g = net.gates[net.gates.size() - 1 - k];
+    EXPECT_TRUE(g.gate == Elementary::CX && g.a == guide[k].a && g.b == guide[k].b) << k;
+  }
+  for (std::uint64_t x = 0; x < (std::uint64_t{1} << terms.n); ++x) {
+    std::uint64_t wires = x;
+    ASSERT_EQ(play(net.gates, wires), terms.phase(x)) << "x = " << x;
+    ASSERT_EQ(wires, x) << "x = " << x;
+  }
+  // The network, then the whole guide as the program has it: the pairs
+  // cancel down to the guide's gates and the network's cx_left.
+  std::vector<CancelItem> items;
+  for (const PlacedGate& g : net.gates) items.push_back({g, 0, 0});
+  for (const PlacedGate& g : guide) items.push_back({g, 0, 0});
+  const std::vector<bool> removed = cancel_gate_pairs(terms.n, items, {});
+  std::vector<PlacedGate> kept;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!removed[i]) kept.push_back(items[i].gate);
+  }
+  EXPECT_LE(cx_in(kept), net.cx_left);
+  std::vector<PlacedGate> all(net.gates);
+  all.insert(all.end(), guide.begin(), guide.end());
+  for (std::uint64_t x = 0; x < (std::uint64_t{1} << terms.n); ++x) {
+    std::uint64_t a = x, b = x;
+    ASSERT_EQ(play(kept, a), play(all, b)) << "x = " << x;
+    ASSERT_EQ(a, b);
+  }
+}
+
+PlacedGate cx(std::uint32_t c, std::uint32_t t) { return {Elementary::CX, c, t}; }
+
+Terms ccz() {
+  Terms t{3, {}, {}};
+  t.add(0b001, 1), t.add(0b010, 1), t.add(0b100, 1), t.add(0b011, 7), t.add(0b101, 7);
+  t.add(0b110, 7), t.add(0b111, 1);
+  return t;
+}
+
+TEST(GuidedNetwork, AGuideThatWritesEveryTermAddsNoCx) {
+  // The guide brings x1+x2, x0+x1+x2, x0+x2 and x0+x1 onto wires: with the
+  // three single wires, all seven parities of the ccz.
+  const std::vector<PlacedGate> guide = {cx(1, 2), cx(0, 2), cx(1, 2), cx(0, 1)};
+  const GuidedNetwork net = synthesise_guided_network(3, ccz().columns, ccz().coefficients, guide);
+  EXPECT_EQ(net.followed, 4u);
+  EXPECT_EQ(net.cx_left, guide.size());  // the guide's own four, as copied
+  check_network(ccz(), guide, "ccz guided");
+}
+
+TEST(GuidedNetwork, GuideGatesPastTheLastTermWrittenAreNotFollowed) {
+  Terms t{3, {}, {}};
+  t.add(0b011, 1);
+  const std::vector<PlacedGate> guide = {cx(0, 1), cx(1, 2), cx(0, 2)};
+  const GuidedNetwork net = synthesise_guided_network(3, t.columns, t.coefficients, guide);
+  EXPECT_EQ(net.followed, 1u);
+  EXPECT_EQ(net.cx_left, 3u);  // the guide's three
+  check_network(t, guide, "one term");
+}
+
+TEST(GuidedNetwork, WithoutAUsefulGuideItIsAPlainNetwork) {
+  // No guide, a guide that never makes a term, terms of coefficient 4 and 0
+  // only (z gates, nothing), equal parities that add up.
+  Terms wide = ccz();
+  wide.n = 4;  // a fourth wire, which the guide alone moves
+  Terms zs{3, {}, {}};
+  zs.add(0b011, 4), zs.add(0b110, 0), zs.add(0b101, 3), zs.add(0b101, 5);
+  for (const auto& [terms, guide, name] :
+       {std::tuple{ccz(), std::vector<PlacedGate>{}, "no guide"},
+        std::tuple{wide, std::vector<PlacedGate>{cx(0, 3), cx(1, 3)}, "useless guide"},
+        std::tuple{zs, std::vector<PlacedGate>{cx(0, 1)}, "z terms"}}) {
+    const GuidedNetwork net = synthesise_guided_network(terms.n, terms.columns, terms.coefficients, guide);
+    EXPECT_EQ(net.followed, 0u) << name;
+    check_network(terms, guide, name);
+  }
+  const GuidedNetwork z = synthesise_guided_network(3, zs.columns, zs.coefficients, {});
+  EXPECT_EQ(z.cx, 0u);
+  EXPECT_EQ(z.gates.size(), 2u);  // a z on wire 0 and one on wire 1
+}
+
+TEST(GuidedNetwork, FaultsOnBadInput) {
+  const Terms t = ccz();
+  EXPECT_NE(fault_of([&] { synthesise_guided_network(3, t.columns, t.coefficients, std::vector{cx(0, 3)}); }),
+            "no fault");
+  EXPECT_NE(fault_of([&] {
+              synthesise_guided_network(3, t.columns, t.coefficients,
+                                        std::vector<PlacedGate>{{Elementary::H, 0, 0}});
+            }),
+            "no fault");
+  const std::vector<std::uint8_t> bad(t.columns.size(), 8);
+  EXPECT_NE(fault_of([&] { synthesise_guided_network(3, t.columns, bad, {}); }), "no fault");
+}
+
+TEST(GuidedNetwork, RandomTermsAndGuides) {
+  std::mt19937_64 rng(37);
+  for (int round = 0; round < 300; ++round) {
+    Terms terms;
+    terms.n = 2 + static_cast<std::uint32_t>(rng() % 7);
+    std::vector<PlacedGate> guide;
+    const std::size_t length = rng() % 12;
+    for (std::size_t k = 0; k < length; ++k) {
+      const std::uint32_t c = static_cast<std::uint32_t>(rng() % terms.n);
+      const std::uint32_t t = static_cast<std::uint32_t>((c + 1 + rng() % (terms.n - 1)) % terms.n);
+      guide.push_back(cx(c, t));
+    }
+    // Half the terms are parities the guide makes, so that it is followed.
+    std::vector<std::uint64_t> made;
+    std::vector<std::uint64_t> wires(terms.n);
+    for (std::uint32_t q = 0; q < terms.n; ++q) wires[q] = std::uint64_t{1} << q;
+    for (const PlacedGate& g : guide) made.push_back(wires[g.b] ^= wires[g.a]);
+    const std::size_t count = rng() % 10;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint64_t parity = !made.empty() && rng() % 2 ? made[rng() % made.size()]
+                                                             : rng() & ((std::uint64_t{1} << terms.n) - 1);
+      terms.add(parity, static_cast<std::uint8_t>(rng() % 8));
+    }
+    check_network(terms, guide, "round " + std::to_string(round));
+  }
+}
+
+}  // namespace
+}  // namespace kestrel
