@@ -141,7 +141,8 @@ enum Caller : std::uint8_t {
 inline constexpr std::uint8_t kEveryCaller = kOptimizeQasm | kExplain | kGateList | kCommandLine;
 
 // Where an option's value goes: a field of Invocation, by kind (in the
-// order of OptionKind).
+// order of OptionKind; a Number's field is an optional, or a plain number
+// with a default, the last alternative).
 using Slot = std::variant<bool& (*)(Invocation&), std::size_t& (*)(Invocation&),
                           std::chrono::nanoseconds& (*)(Invocation&), Method& (*)(Invocation&),
                           std::optional<std::string>& (*)(Invocation&),
@@ -223,7 +224,7 @@ inline constexpr Option kOptions[] = {
      .slot = [](Invocation& o) -> std::optional<double>& { return o.epsilon; }},
     {.name = "two_qubit_cost", .flag = "--two-qubit-cost", .metavar = "C",
      .kind = OptionKind::Number, .callers = kOptimizeQasm | kCommandLine,
-     .methods = only(Method::PhasePolynomial),
+     .methods = only(Method::PhasePolynomial), .nonnegative = true,
      .help = "keep a rewrite only where it lowers T + C x (two-qubit gates); 0 looks at T "
              "alone (phase-polynomial)",
      .slot = [](Invocation& o) -> double& { return o.pipeline.two_qubit_cost; }},
@@ -246,7 +247,11 @@ inline constexpr Option kOptions[] = {
 constexpr bool well_formed(std::span<const Option> options) {
   for (std::size_t k = 0; k < options.size(); ++k) {
     const Option& o = options[k];
-    if (o.slot.index() != static_cast<std::size_t>(o.kind) || o.flag.empty() || o.callers == 0) {
+    // A Number fills an optional (given or not) or a plain number with a default.
+    const std::size_t kind = o.slot.index() == std::variant_size_v<Slot> - 1
+                                 ? static_cast<std::size_t>(OptionKind::Number)
+                                 : o.slot.index();
+    if (kind != static_cast<std::size_t>(o.kind) || o.flag.empty() || o.callers == 0) {
       return false;
     }
     if ((o.kind == OptionKind::Switch) != o.metavar.empty()) return false;
