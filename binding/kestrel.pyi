@@ -25,14 +25,19 @@ def optimize_qasm(
 
     method: 'saturation' (equality saturation with the gate identities),
     'normal-form' (the T-optimal normal form of every single-qubit run),
-    'rotation-merging' (the T gates of a whole program merged across its
-    Clifford gates; always reads the text as a whole program) or
-    'phase-polynomial' (rotation merging, then each block of commuting
-    rotations rewritten as a reduced phase polynomial; whole programs; its
-    statistics add two_qubit_before and two_qubit_after).
+    'rotation-merging' (the T gates and rotations of any angle of a whole
+    program merged across its Clifford gates; always reads the text as a
+    whole program) or 'phase-polynomial' (rotation merging, then each block
+    of commuting rotations rewritten as a reduced phase polynomial; whole
+    programs; its statistics add two_qubit_before and two_qubit_after). The
+    whole-program methods' statistics add rotations_before and
+    rotations_after, the rotations whose angle is no multiple of pi/4.
+    An angle that is no finite number raises ValueError, for every method.
     per_qubit: read the whole program and optimise every qubit's runs.
     phase: add 'phase' to the statistics, the exact global phase k (0 to 15)
-    with input = e^(i k pi/8) * result.
+    with input = e^(i k pi/8) * result; where a whole-program method's phase
+    is no multiple of pi/8, 'phase_radians' (a float r, input = e^(i r) *
+    result) instead.
     strict: raise ValueError where a one-wire method (saturation,
     normal-form, without per_qubit) warns with OneWireWarning that the text
     is not one wire.

@@ -1,6 +1,7 @@
 // Reading an angle as quarter turns, and writing one back as text.
 #include "src/circuit/angle.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -21,6 +22,16 @@ std::optional<std::uint8_t> quarter_turns(double angle) {
   const double k = std::nearbyint(turns);
   if (std::abs(angle - k * (kPi / 4)) > kAngleTolerance) return std::nullopt;
   return static_cast<std::uint8_t>(((static_cast<long long>(k) % 16) + 16) % 16);
+}
+
+std::optional<std::uint8_t> exact_quarter_turns(double angle) {
+  const std::optional<std::uint8_t> k = quarter_turns(angle);
+  if (!k) return std::nullopt;
+  const double turns = std::nearbyint(angle / (kPi / 4));
+  if (std::abs(angle - turns * (kPi / 4)) > 1e-14 * std::max(1.0, std::abs(turns))) {
+    return std::nullopt;
+  }
+  return k;
 }
 
 double reduced_angle(double angle) {

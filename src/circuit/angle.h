@@ -30,6 +30,11 @@ inline constexpr double kAngleTolerance = 1e-9;
 // infinities too).
 std::optional<std::uint8_t> quarter_turns(double angle);
 
+// The same, where `angle` is k pi/4 to the precision of a double (within
+// 1e-14 of it per quarter turn): how rotations of any angle are read, so
+// that an angle near a multiple of pi/4 stays itself until a sum is written.
+std::optional<std::uint8_t> exact_quarter_turns(double angle);
+
 // `angle` reduced modulo 4 pi into (-2 pi, 2 pi] (exactly, by fmod).
 double reduced_angle(double angle);
 

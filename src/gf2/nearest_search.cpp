@@ -15,6 +15,52 @@
 namespace kestrel {
 namespace network_detail {
 
+namespace {
+
+// The live terms in lists by weight, so that the lightest is found at once.
+struct WeightLists {
+  WeightLists(std::uint32_t n, std::size_t m) : weight(m, 0), next(m, kNone), prev(m, kNone), head(n + 1, kNone),
+                                                lightest(n + 1) {}
+
+  void unlink(std::uint32_t p) {
+    if (prev[p] != kNone) {
+      next[prev[p]] = next[p];
+    } else {
+      head[weight[p]] = next[p];
+    }
+    if (next[p] != kNone) prev[next[p]] = prev[p];
+  }
+  void link(std::uint32_t p) {
+    prev[p] = kNone;
+    next[p] = head[weight[p]];
+    if (next[p] != kNone) prev[next[p]] = p;
+    head[weight[p]] = p;
+    lightest = std::min(lightest, weight[p]);
+  }
+  // The lightest term listed, or kNone.
+  std::uint32_t first() {
+    const auto n = static_cast<std::uint32_t>(head.size() - 1);
+    while (lightest <= n && head[lightest] == kNone) ++lightest;
+    return lightest > n ? kNone : head[lightest];
+  }
+
+  std::vector<std::uint32_t> weight, next, prev, head;
+  std::uint32_t lightest;
+};
+
+// Whether wire `wire` of `map` holds its input.
+bool at_input(const BitMatrix& map, std::uint32_t wire) {
+  const std::uint64_t* row = map.row(wire);
+  bool at = true;
+  for (std::size_t w = 0; w < map.words(); ++w) {
+    const std::uint64_t unit = wire / 64 == w ? std::uint64_t{1} << (wire % 64) : 0;
+    at = at && row[w] == unit;
+  }
+  return at;
+}
+
+}  // namespace
+
 // The nearest-term search: repeatedly the term with the fewest wires (in the
 // wires' present values) is brought onto one of them by cx gates from the
 // others, onto a wire that already holds something other than its input
@@ -26,23 +72,8 @@ OpenParityNetwork nearest_search(const Terms& terms) {
   Network net(terms);
   const std::uint32_t n = net.wires();
   const std::size_t m = net.terms();
-  std::vector<std::uint32_t> weight(m, 0), next(m, kNone), prev(m, kNone), head(n + 1, kNone);
-  std::uint32_t lightest = n + 1;
-  const auto unlink = [&](std::uint32_t p) {
-    if (prev[p] != kNone) {
-      next[prev[p]] = next[p];
-    } else {
-      head[weight[p]] = next[p];
-    }
-    if (next[p] != kNone) prev[next[p]] = prev[p];
-  };
-  const auto link = [&](std::uint32_t p) {
-    prev[p] = kNone;
-    next[p] = head[weight[p]];
-    if (next[p] != kNone) prev[next[p]] = p;
-    head[weight[p]] = p;
-    lightest = std::min(lightest, weight[p]);
-  };
+  WeightLists lists(n, m);
+  std::vector<std::uint32_t>& weight = lists.weight;
   for (std::uint32_t j = 0; j < n; ++j) {
     for (std::size_t p = 0; p < m; ++p) weight[p] += net.bit(j, p);
   }
@@ -52,16 +83,13 @@ OpenParityNetwork nearest_search(const Terms& terms) {
       while (!net.bit(j, p)) ++j;
       net.realise(p, j);
     } else {
-      link(static_cast<std::uint32_t>(p));
+      lists.link(static_cast<std::uint32_t>(p));
     }
   }
   std::vector<bool> moved(n, false);  // wire j holds something other than x_j
   std::vector<std::uint32_t> support;
   const std::size_t row_words = net.row_words();
-  for (;;) {
-    while (lightest <= n && head[lightest] == kNone) ++lightest;
-    if (lightest > n) break;
-    const std::uint32_t p = head[lightest];
+  for (std::uint32_t p = lists.first(); p != kNone; p = lists.first()) {
     support.clear();
     for (std::uint32_t j = 0; j < n; ++j) {
       if (net.bit(j, p)) support.push_back(j);
@@ -76,14 +104,7 @@ OpenParityNetwork nearest_search(const Terms& terms) {
     for (std::uint32_t control : support) {
       if (control == target) continue;
       net.cx(control, target);
-      const BitMatrix& map = net.map();
-      const std::uint64_t* row = map.row(target);
-      bool at_input = true;
-      for (std::size_t w = 0; w < map.words(); ++w) {
-        const std::uint64_t unit = target / 64 == w ? std::uint64_t{1} << (target % 64) : 0;
-        at_input = at_input && row[w] == unit;
-      }
-      moved[target] = !at_input;
+      moved[target] = !at_input(net.map(), target);
       // The terms including the target gained or lost the control.
       const std::uint64_t* with_target = net.row(target);
       const std::uint64_t* with_control = net.row(control);
@@ -91,7 +112,7 @@ OpenParityNetwork nearest_search(const Terms& terms) {
       for (std::size_t w = 0; w < row_words; ++w) {
         for (std::uint64_t word = with_target[w] & live[w]; word != 0; word &= word - 1) {
           const std::uint32_t q = static_cast<std::uint32_t>(64 * w + std::countr_zero(word));
-          unlink(q);
+          lists.unlink(q);
           if ((with_control[w] >> (q % 64)) & 1) {
             ++weight[q];
           } else {
@@ -100,7 +121,7 @@ OpenParityNetwork nearest_search(const Terms& terms) {
           if (weight[q] == 1) {
             net.realise(q, target);
           } else {
-            link(q);
+            lists.link(q);
           }
         }
       }

@@ -75,71 +75,31 @@ std::size_t pass_columns(std::uint32_t n, std::size_t budget) {
   return m;
 }
 
-// One pass of the reduction: kernel moves until none gains, then, with
-// `widened`, widened moves (when their search fits the memory budget) until
-// a cycle of z values passes without one, each followed by kernel moves
-// again. The budget's limit, when set, starts to count after the first
-// kernel moves when `first_free`. Adds to the statistics.
-ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& options, bool widened, bool first_free,
-                        Budget& budget, ReductionStats& stats) {
-  const std::optional<std::uint64_t> limit = budget.limit;
-  if (first_free) budget.limit.reset();
-  Echelon echelon(table.variables, table.columns() + 1, budget);
-  for (std::size_t j = 0; j < table.columns(); ++j) {
-    if (j % 256 == 255 && budget.stop()) {
-      stats.cut |= !budget.spent();
-      budget.limit = limit;
-      return table;
-    }
-    echelon.add_column(table.column(j).data());
+// The move (y, z) as a test sees it: the table before it and the columns it
+// moves.
+ReductionMove move_report(const Echelon& echelon, const std::vector<std::uint64_t>& y, const std::uint64_t* z,
+                          bool widened) {
+  ReductionMove report;
+  report.before = echelon.table();
+  std::size_t column = 0;
+  for (std::size_t s = 0; s < echelon.slots(); ++s) {
+    if (echelon.state(s) == Echelon::kDead) continue;
+    if (test_bit(y.data(), s)) report.moved.push_back(column);
+    ++column;
   }
-  if (options.self_check) echelon.verify();
-  KernelSearch search(echelon, budget);
-  std::vector<std::uint64_t> y;
-  // Applies the move (y, z), reporting it first when asked.
-  const auto take = [&](const std::uint64_t* z, long gain, bool is_widened) {
-    if (options.on_move) {
-      ReductionMove report;
-      report.before = echelon.table();
-      std::size_t column = 0;
-      for (std::size_t s = 0; s < echelon.slots(); ++s) {
-        if (echelon.state(s) == Echelon::kDead) continue;
-        if (test_bit(y.data(), s)) report.moved.push_back(column);
-        ++column;
-      }
-      report.z.assign(z, z + echelon.words());
-      report.widened = is_widened;
-      options.on_move(report);
-    }
-    const std::size_t before = echelon.live();
-    echelon.apply(y.data(), z);
-    check(echelon.live() + gain == before, "a move removes what its score says");
-    if (options.self_check) echelon.verify();
-  };
-  // Kernel moves until none gains; false when the budget ran out.
-  const auto kernel_moves = [&] {
-    while (!budget.stop()) {
-      const Move move = search.best();
-      if (move.gain <= 0) return !search.cut();
-      search.kernel_vector(move, y);
-      take(move.z.data(), move.gain, false);
-      ++stats.kernel_moves;
-    }
-    return false;
-  };
-  const bool done = kernel_moves();
-  if (first_free) {
-    budget.limit = limit;
-    if (limit) budget.limit = *limit + budget.work;
-  }
-  if (!done || !widened || budget.stop() ||
-      pass_bytes(table.variables, table.columns(), true) > options.memory_budget) {
-    return echelon.table();
-  }
-  // The pairs (i, k), i <= k (k == i: z = a_i), in a cycle from the start,
-  // until a whole cycle passes without a move.
+  report.z.assign(z, z + echelon.words());
+  report.widened = widened;
+  return report;
+}
+
+// Widened moves: the pairs (i, k), i <= k (k == i: z = a_i), in a cycle
+// from the start, until a whole cycle passes without a move; each move
+// taken by `take` and followed by `kernel_moves`.
+template <class Take, class KernelMoves>
+void widened_cycle(Echelon& echelon, Budget& budget, std::vector<std::uint64_t>& y, const Take& take,
+                   const KernelMoves& kernel_moves, ReductionStats& stats) {
   WidenedSearch search_widened(echelon, budget);
-  if (!search_widened.rebuild()) return echelon.table();
+  if (!search_widened.rebuild()) return;
   std::vector<std::vector<std::uint64_t>> basis;
   std::vector<std::uint64_t> z(echelon.words());
   const std::size_t slots = echelon.slots();
@@ -169,6 +129,58 @@ ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& option
     if (!kernel_moves() || !search_widened.rebuild()) break;
     quiet = 0;
   }
+}
+
+// One pass of the reduction: kernel moves until none gains, then, with
+// `widened`, widened moves (when their search fits the memory budget) until
+// a cycle of z values passes without one, each followed by kernel moves
+// again. The budget's limit, when set, starts to count after the first
+// kernel moves when `first_free`. Adds to the statistics.
+ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& options, bool widened, bool first_free,
+                        Budget& budget, ReductionStats& stats) {
+  const std::optional<std::uint64_t> limit = budget.limit;
+  if (first_free) budget.limit.reset();
+  Echelon echelon(table.variables, table.columns() + 1, budget);
+  for (std::size_t j = 0; j < table.columns(); ++j) {
+    if (j % 256 == 255 && budget.stop()) {
+      stats.cut |= !budget.spent();
+      budget.limit = limit;
+      return table;
+    }
+    echelon.add_column(table.column(j).data());
+  }
+  if (options.self_check) echelon.verify();
+  KernelSearch search(echelon, budget);
+  std::vector<std::uint64_t> y;
+  // Applies the move (y, z), reporting it first when asked.
+  const auto take = [&](const std::uint64_t* z, long gain, bool is_widened) {
+    if (options.on_move) options.on_move(move_report(echelon, y, z, is_widened));
+    const std::size_t before = echelon.live();
+    echelon.apply(y.data(), z);
+    check(echelon.live() + gain == before, "a move removes what its score says");
+    if (options.self_check) echelon.verify();
+  };
+  // Kernel moves until none gains; false when the budget ran out.
+  const auto kernel_moves = [&] {
+    while (!budget.stop()) {
+      const Move move = search.best();
+      if (move.gain <= 0) return !search.cut();
+      search.kernel_vector(move, y);
+      take(move.z.data(), move.gain, false);
+      ++stats.kernel_moves;
+    }
+    return false;
+  };
+  const bool done = kernel_moves();
+  if (first_free) {
+    budget.limit = limit;
+    if (limit) budget.limit = *limit + budget.work;
+  }
+  if (!done || !widened || budget.stop() ||
+      pass_bytes(table.variables, table.columns(), true) > options.memory_budget) {
+    return echelon.table();
+  }
+  widened_cycle(echelon, budget, y, take, kernel_moves, stats);
   return echelon.table();
 }
 

@@ -14,6 +14,185 @@
 namespace kestrel {
 namespace network_detail {
 
+namespace {
+
+class SplitSearch {
+ public:
+  explicit SplitSearch(const Terms& terms)
+      : net_(terms), n_(net_.wires()), m_(net_.terms()), qw_(words_for(n_)), pool_(m_), usable_(qw_, 0),
+        count_(n_), weight_(m_), some_wire_(m_) {
+    std::iota(pool_.begin(), pool_.end(), 0u);
+    for (std::uint32_t j = 0; j < n_; ++j) set_bit(usable_.data(), j);
+    push(0, static_cast<std::uint32_t>(m_), kNone);
+  }
+
+  OpenParityNetwork run() {
+    while (!stack_.empty()) {
+      if (!take_group()) continue;
+      count_wires();
+      write_units(kNone);
+      if (begin_ == end_) continue;
+      check(target_ == kNone || count_[target_] == end_ - begin_, "a group's terms all hold its target");
+      gather();
+      if (begin_ == end_) continue;
+      split();
+    }
+    return net_.take();
+  }
+
+ private:
+  struct Group {
+    std::uint32_t begin, end;  // its terms: pool_[begin, end)
+    std::uint32_t target;      // a wire or kNone
+  };
+
+  bool usable(std::uint32_t j) const { return test_bit(usable_.data(), j); }
+  void drop(std::uint32_t j) { usable_[j / 64] &= ~(std::uint64_t{1} << (j % 64)); }
+
+  // Puts a group on the stack with the wires usable now.
+  void push(std::uint32_t begin, std::uint32_t end, std::uint32_t target) {
+    if (begin == end) return;
+    stack_.push_back({begin, end, target});
+    usable_stack_.insert(usable_stack_.end(), usable_.begin(), usable_.end());
+  }
+
+  // Takes the group on top of the stack, its terms written meanwhile left
+  // out; false when none is left.
+  bool take_group() {
+    const Group group = stack_.back();
+    stack_.pop_back();
+    std::copy(usable_stack_.end() - static_cast<std::ptrdiff_t>(qw_), usable_stack_.end(), usable_.begin());
+    usable_stack_.resize(usable_stack_.size() - qw_);
+    begin_ = group.begin;
+    end_ = group.begin;
+    target_ = group.target;
+    for (std::uint32_t k = group.begin; k < group.end; ++k) {
+      if (net_.live(pool_[k])) pool_[end_++] = pool_[k];
+    }
+    return begin_ != end_;
+  }
+
+  // Each term's weight and the number of terms including each wire.
+  void count_wires() {
+    for (std::uint32_t k = begin_; k < end_; ++k) weight_[pool_[k]] = 0;
+    for (std::uint32_t j = 0; j < n_; ++j) {
+      const std::uint64_t* row = net_.row(j);
+      std::uint32_t c = 0;
+      for (std::uint32_t k = begin_; k < end_; ++k) {
+        const std::uint32_t p = pool_[k];
+        const std::uint32_t b = (row[p / 64] >> (p % 64)) & 1;
+        c += b;
+        weight_[p] += b;
+        if (b) some_wire_[p] = j;
+      }
+      count_[j] = c;
+    }
+  }
+
+  // Drops the terms written; a term of weight one is on `wire_or_none`, or
+  // on some_wire_ with none.
+  void write_units(std::uint32_t wire_or_none) {
+    std::uint32_t out = begin_;
+    for (std::uint32_t k = begin_; k < end_; ++k) {
+      const std::uint32_t p = pool_[k];
+      if (weight_[p] == 1) {
+        const std::uint32_t wire = wire_or_none == kNone ? some_wire_[p] : wire_or_none;
+        net_.realise(p, wire);
+        --count_[wire];
+      } else {
+        pool_[out++] = p;
+      }
+    }
+    end_ = out;
+  }
+
+  // While some wire is in every term of the group, a cx from it onto the
+  // target (a wire in every term becomes the target when there is none).
+  void gather() {
+    for (;;) {
+      if (target_ != kNone) {
+        // A term written may leave a wire in all the others: scan again
+        // after each cx.
+        for (std::uint32_t j = 0; j < n_ && begin_ != end_;) {
+          if (j == target_ || count_[j] != end_ - begin_) {
+            ++j;
+            continue;
+          }
+          net_.cx(j, target_);
+          count_[j] = 0;
+          for (std::uint32_t k = begin_; k < end_; ++k) --weight_[pool_[k]];
+          write_units(target_);
+          j = 0;
+        }
+        if (begin_ == end_) return;
+      }
+      for (std::uint32_t j = 0; j < n_; ++j) {
+        if (usable(j) && count_[j] == 0) drop(j);
+      }
+      if (target_ == kNone) {
+        std::uint32_t all = kNone;
+        for (std::uint32_t j = 0; j < n_ && all == kNone; ++j) {
+          if (usable(j) && count_[j] == end_ - begin_) all = j;
+        }
+        if (all != kNone) {
+          target_ = all;
+          drop(all);
+          continue;
+        }
+      }
+      return;
+    }
+  }
+
+  // Splits the group by the usable wire whose bit is most uneven, the side
+  // with the bit set on top of the stack.
+  void split() {
+    std::uint32_t wire = kNone, best = 0;
+    const std::uint32_t size = end_ - begin_;
+    for (std::uint32_t j = 0; j < n_; ++j) {
+      if (!usable(j) || count_[j] == 0 || count_[j] == size) continue;
+      const std::uint32_t larger = std::max(count_[j], size - count_[j]);
+      if (larger > best) {
+        best = larger;
+        wire = j;
+      }
+    }
+    check(wire != kNone, "distinct terms differ on a wire left to split on");
+    const std::uint32_t middle = partition(wire);
+    drop(wire);
+    push(begin_, middle, target_);
+    push(middle, end_, target_ == kNone ? wire : target_);
+  }
+
+  // Moves the group's terms without wire j to the front, keeping their
+  // order; returns where the others start.
+  std::uint32_t partition(std::uint32_t j) {
+    scratch_.clear();
+    std::uint32_t out = begin_;
+    for (std::uint32_t k = begin_; k < end_; ++k) {
+      if (net_.bit(j, pool_[k])) {
+        scratch_.push_back(pool_[k]);
+      } else {
+        pool_[out++] = pool_[k];
+      }
+    }
+    std::copy(scratch_.begin(), scratch_.end(), pool_.begin() + out);
+    return out;
+  }
+
+  Network net_;
+  std::uint32_t n_;
+  std::size_t m_, qw_;
+  std::vector<std::uint32_t> pool_;          // the terms, groups as ranges of it
+  std::vector<Group> stack_;
+  std::vector<std::uint64_t> usable_stack_;  // per group on the stack, qw_ words
+  std::vector<std::uint64_t> usable_;        // the wires the group at hand may split on
+  std::vector<std::uint32_t> count_, weight_, some_wire_, scratch_;
+  std::uint32_t begin_ = 0, end_ = 0, target_ = kNone;  // the group at hand
+};
+
+}  // namespace
+
 // The split search. A group is a set of terms (a range of `pool`), the wires
 // its split may still use, and its target wire: a wire every term of the
 // group includes, or none. While some other wire is included in every term of
@@ -28,146 +207,7 @@ namespace network_detail {
 // or a target its sibling's terms all lack; so the sibling's terms keep their
 // target and keep agreeing on every wire outside its usable ones, and two
 // of them always differ on a usable wire.)
-OpenParityNetwork split_search(const Terms& terms) {
-  Network net(terms);
-  const std::uint32_t n = net.wires();
-  const std::size_t m = net.terms(), qw = words_for(n);
-  struct Group {
-    std::uint32_t begin, end;  // its terms: pool[begin, end)
-    std::uint32_t target;      // a wire or kNone
-  };
-  std::vector<std::uint32_t> pool(m);
-  std::iota(pool.begin(), pool.end(), 0u);
-  std::vector<Group> stack;
-  std::vector<std::uint64_t> usable_stack;  // per group on the stack, qw words
-  std::vector<std::uint64_t> usable(qw, 0);
-  for (std::uint32_t j = 0; j < n; ++j) usable[j / 64] |= std::uint64_t{1} << (j % 64);
-  const auto push = [&](std::uint32_t begin, std::uint32_t end, std::uint32_t target,
-                        const std::vector<std::uint64_t>& wires) {
-    if (begin == end) return;
-    stack.push_back({begin, end, target});
-    usable_stack.insert(usable_stack.end(), wires.begin(), wires.end());
-  };
-  push(0, static_cast<std::uint32_t>(m), kNone, usable);
-
-  std::vector<std::uint32_t> count(n), weight(m), some_wire(m), scratch;
-  const auto has = [](const std::vector<std::uint64_t>& set, std::uint32_t j) {
-    return (set[j / 64] >> (j % 64)) & 1;
-  };
-  // Moves the terms of [begin, end) without wire j to the front, keeping
-  // their order; returns where the others start.
-  const auto partition = [&](std::uint32_t begin, std::uint32_t end, std::uint32_t j) {
-    scratch.clear();
-    std::uint32_t out = begin;
-    for (std::uint32_t k = begin; k < end; ++k) {
-      if (net.bit(j, pool[k])) {
-        scratch.push_back(pool[k]);
-      } else {
-        pool[out++] = pool[k];
-      }
-    }
-    std::copy(scratch.begin(), scratch.end(), pool.begin() + out);
-    return out;
-  };
-
-  while (!stack.empty()) {
-    const Group group = stack.back();
-    stack.pop_back();
-    std::copy(usable_stack.end() - static_cast<std::ptrdiff_t>(qw), usable_stack.end(),
-              usable.begin());
-    usable_stack.resize(usable_stack.size() - qw);
-    std::uint32_t begin = group.begin, end = group.begin, target = group.target;
-    for (std::uint32_t k = group.begin; k < group.end; ++k) {
-      if (net.live(pool[k])) pool[end++] = pool[k];
-    }
-    if (begin == end) continue;
-
-    // Each term's weight and the number of terms including each wire.
-    for (std::uint32_t k = begin; k < end; ++k) weight[pool[k]] = 0;
-    for (std::uint32_t j = 0; j < n; ++j) {
-      const std::uint64_t* row = net.row(j);
-      std::uint32_t c = 0;
-      for (std::uint32_t k = begin; k < end; ++k) {
-        const std::uint32_t p = pool[k];
-        const std::uint32_t b = (row[p / 64] >> (p % 64)) & 1;
-        c += b;
-        weight[p] += b;
-        if (b) some_wire[p] = j;
-      }
-      count[j] = c;
-    }
-    // Drops the terms written; a term of weight one is on some_wire now.
-    const auto write_units = [&](std::uint32_t wire_or_none) {
-      std::uint32_t out = begin;
-      for (std::uint32_t k = begin; k < end; ++k) {
-        const std::uint32_t p = pool[k];
-        if (weight[p] == 1) {
-          const std::uint32_t wire = wire_or_none == kNone ? some_wire[p] : wire_or_none;
-          net.realise(p, wire);
-          --count[wire];
-        } else {
-          pool[out++] = p;
-        }
-      }
-      end = out;
-    };
-    write_units(kNone);
-    if (begin == end) continue;
-
-    check(target == kNone || count[target] == end - begin, "a group's terms all hold its target");
-    for (;;) {
-      if (target != kNone) {
-        // A term written may leave a wire in all the others: scan again
-        // after each cx.
-        for (std::uint32_t j = 0; j < n && begin != end;) {
-          if (j == target || count[j] != end - begin) {
-            ++j;
-            continue;
-          }
-          net.cx(j, target);
-          count[j] = 0;
-          for (std::uint32_t k = begin; k < end; ++k) --weight[pool[k]];
-          write_units(target);
-          j = 0;
-        }
-        if (begin == end) break;
-      }
-      for (std::uint32_t j = 0; j < n; ++j) {
-        if (has(usable, j) && count[j] == 0) usable[j / 64] &= ~(std::uint64_t{1} << (j % 64));
-      }
-      if (target == kNone) {
-        std::uint32_t all = kNone;
-        for (std::uint32_t j = 0; j < n && all == kNone; ++j) {
-          if (has(usable, j) && count[j] == end - begin) all = j;
-        }
-        if (all != kNone) {
-          target = all;
-          usable[all / 64] &= ~(std::uint64_t{1} << (all % 64));
-          continue;
-        }
-      }
-      break;
-    }
-    if (begin == end) continue;
-
-    std::uint32_t split = kNone, best = 0;
-    const std::uint32_t size = end - begin;
-    for (std::uint32_t j = 0; j < n; ++j) {
-      if (!has(usable, j) || count[j] == 0 || count[j] == size) continue;
-      const std::uint32_t larger = std::max(count[j], size - count[j]);
-      if (larger > best) {
-        best = larger;
-        split = j;
-      }
-    }
-    check(split != kNone, "distinct terms differ on a wire left to split on");
-    const std::uint32_t middle = partition(begin, end, split);
-    usable[split / 64] &= ~(std::uint64_t{1} << (split % 64));
-    push(begin, middle, target, usable);
-    push(middle, end, target == kNone ? split : target, usable);
-  }
-  return net.take();
-}
+OpenParityNetwork split_search(const Terms& terms) { return SplitSearch(terms).run(); }
 
 }  // namespace network_detail
 }  // namespace kestrel

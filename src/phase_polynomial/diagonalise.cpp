@@ -87,10 +87,8 @@ struct Echelon {
   }
 };
 
-}  // namespace
-
-Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t> rows,
-                            std::span<const std::uint8_t> phases) {
+// Faults unless every product is Hermitian and on the qubits below the count.
+void check_products(std::uint32_t qubits, std::span<const std::uint64_t> rows, std::span<const std::uint8_t> phases) {
   const std::size_t words = pauli_words(qubits), r = phases.size();
   check(rows.size() == r * 2 * words, "one row of 2 * (qubits + 63) / 64 words per phase");
   for (std::size_t j = 0; j < r; ++j) {
@@ -104,7 +102,98 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
             "a product acts on the qubits below the count only");
     }
   }
+}
 
+// Appends g to `out` and conjugates the echelon form's rows by it.
+void apply(Diagonalisation& out, Echelon& echelon, PlacedGate g) {
+  out.gates.push_back(g);
+  std::uint8_t ignored = 0;
+  for (std::size_t i = 0; i < echelon.size(); ++i) conjugate_by(g, echelon.row(i), ignored, echelon.words);
+}
+
+// The cx gates that clear every non-pivot qubit's X column: each adds the
+// nearest column into it until it is empty.
+void clear_x_columns(std::uint32_t qubits, Echelon& echelon, Diagonalisation& out) {
+  const std::size_t k = echelon.size(), words = echelon.words;
+  // The X part column by column: bit i of column q = row i has X on q.
+  const std::size_t kw = (k + 63) / 64;
+  std::vector<std::uint64_t> columns(std::size_t{qubits} * kw, 0);
+  for (std::size_t i = 0; i < k; ++i) {
+    const std::uint64_t* x = echelon.row(i);
+    for (std::size_t w = 0; w < words; ++w) {
+      for (std::uint64_t word = x[w]; word != 0; word &= word - 1) {
+        const std::size_t q = 64 * w + std::countr_zero(word);
+        columns[q * kw + i / 64] |= std::uint64_t{1} << (i % 64);
+      }
+    }
+  }
+  const auto column = [&](std::uint32_t q) { return columns.data() + std::size_t{q} * kw; };
+  const auto distance = [&](std::uint32_t q, std::uint32_t c) {
+    std::size_t d = 0;
+    for (std::size_t w = 0; w < kw; ++w) d += count_ones(column(q)[w] ^ column(c)[w]);
+    return d;
+  };
+  for (std::uint32_t q = 0; q < qubits; ++q) {
+    if (echelon.row_of[q] != kNone) continue;
+    for (;;) {
+      std::size_t left = 0;
+      for (std::size_t w = 0; w < kw; ++w) left += count_ones(column(q)[w]);
+      if (left == 0) break;
+      std::uint32_t nearest = kNone;
+      std::size_t best = left;
+      for (std::uint32_t c = 0; c < qubits; ++c) {
+        if (c == q) continue;
+        const std::size_t d = distance(q, c);
+        if (d < best) {
+          best = d;
+          nearest = c;
+        }
+      }
+      check(nearest != kNone, "a pivot column is nearer than the column itself");
+      for (std::size_t w = 0; w < kw; ++w) column(q)[w] ^= column(nearest)[w];
+      apply(out, echelon, {Elementary::CX, nearest, q});
+    }
+  }
+}
+
+// Product j's image through the gates before `layered`, then the s and h
+// layers, written into out's z_bits and signs.
+void write_image(std::size_t j, std::span<const std::uint64_t> rows, std::uint8_t phase, std::size_t layered,
+                 const std::vector<std::uint64_t>& s_layer, const std::vector<std::uint64_t>& h_layer,
+                 std::vector<std::uint64_t>& image, Diagonalisation& out) {
+  const std::size_t words = out.words;
+  const std::uint64_t* p = rows.data() + j * 2 * words;
+  std::copy(p, p + 2 * words, image.begin());
+  for (std::size_t g = 0; g < layered; ++g) conjugate_by(out.gates[g], image.data(), phase, words);
+  // The s gates, then the h gates, each on distinct pivots: a word at a
+  // time (S: X -> iXZ; H: X^x Z^z -> (-1)^(xz) Z^x X^z).
+  unsigned k4 = phase;
+  for (std::size_t w = 0; w < words; ++w) {
+    std::uint64_t& x = image[w];
+    std::uint64_t& z = image[words + w];
+    k4 += count_ones(x & s_layer[w]);
+    z ^= x & s_layer[w];
+    k4 += 2 * count_ones(x & z & h_layer[w]);
+    const std::uint64_t swap = (x ^ z) & h_layer[w];
+    x ^= swap;
+    z ^= swap;
+  }
+  phase = static_cast<std::uint8_t>(k4 & 3);
+  check(std::all_of(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(words),
+                    [](std::uint64_t w) { return w == 0; }),
+        "the products commute");
+  std::copy(image.begin() + static_cast<std::ptrdiff_t>(words), image.end(),
+            out.z_bits.begin() + static_cast<std::ptrdiff_t>(j * words));
+  check(phase % 2 == 0, "a Hermitian product stays Hermitian");
+  out.signs[j] = phase == 0 ? 1 : -1;
+}
+
+}  // namespace
+
+Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t> rows,
+                            std::span<const std::uint8_t> phases) {
+  check_products(qubits, rows, phases);
+  const std::size_t words = pauli_words(qubits), r = phases.size();
   Diagonalisation out;
   out.words = words;
   Echelon echelon{words, {}, {}, std::vector<std::uint32_t>(qubits, kNone),
@@ -121,52 +210,8 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
   // after them form two layers, kept as masks.
   std::size_t layered = 0;
   std::vector<std::uint64_t> s_layer(words, 0), h_layer(words, 0);
-  const auto apply = [&](PlacedGate g) {
-    out.gates.push_back(g);
-    std::uint8_t ignored = 0;
-    for (std::size_t i = 0; i < k; ++i) conjugate_by(g, echelon.row(i), ignored, words);
-  };
-
   if (k > 0) {
-    // The X part column by column: bit i of column q = row i has X on q.
-    const std::size_t kw = (k + 63) / 64;
-    std::vector<std::uint64_t> columns(std::size_t{qubits} * kw, 0);
-    for (std::size_t i = 0; i < k; ++i) {
-      const std::uint64_t* x = echelon.row(i);
-      for (std::size_t w = 0; w < words; ++w) {
-        for (std::uint64_t word = x[w]; word != 0; word &= word - 1) {
-          const std::size_t q = 64 * w + std::countr_zero(word);
-          columns[q * kw + i / 64] |= std::uint64_t{1} << (i % 64);
-        }
-      }
-    }
-    const auto column = [&](std::uint32_t q) { return columns.data() + std::size_t{q} * kw; };
-    const auto distance = [&](std::uint32_t q, std::uint32_t c) {
-      std::size_t d = 0;
-      for (std::size_t w = 0; w < kw; ++w) d += count_ones(column(q)[w] ^ column(c)[w]);
-      return d;
-    };
-    for (std::uint32_t q = 0; q < qubits; ++q) {
-      if (echelon.row_of[q] != kNone) continue;
-      for (;;) {
-        std::size_t left = 0;
-        for (std::size_t w = 0; w < kw; ++w) left += count_ones(column(q)[w]);
-        if (left == 0) break;
-        std::uint32_t nearest = kNone;
-        std::size_t best = left;
-        for (std::uint32_t c = 0; c < qubits; ++c) {
-          if (c == q) continue;
-          const std::size_t d = distance(q, c);
-          if (d < best) {
-            best = d;
-            nearest = c;
-          }
-        }
-        check(nearest != kNone, "a pivot column is nearer than the column itself");
-        for (std::size_t w = 0; w < kw; ++w) column(q)[w] ^= column(nearest)[w];
-        apply({Elementary::CX, nearest, q});
-      }
-    }
+    clear_x_columns(qubits, echelon, out);
     // Row i is now X on its pivot times Z bits; row i's Z bit on pivot l
     // must equal row l's on pivot i, as they commute.
     for (std::size_t i = 0; i < k; ++i) {
@@ -174,7 +219,7 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
         const bool il = bit(echelon.row(i) + words, echelon.pivots[l]);
         const bool li = bit(echelon.row(l) + words, echelon.pivots[i]);
         check(il == li, "the products commute");
-        if (il) apply({Elementary::CZ, echelon.pivots[i], echelon.pivots[l]});
+        if (il) apply(out, echelon, {Elementary::CZ, echelon.pivots[i], echelon.pivots[l]});
       }
     }
     layered = out.gates.size();
@@ -191,38 +236,10 @@ Diagonalisation diagonalise(std::uint32_t qubits, std::span<const std::uint64_t>
       h_layer[p / 64] |= std::uint64_t{1} << (p % 64);
     }
   }
-
   out.z_bits.resize(r * words);
   out.signs.resize(r);
   std::vector<std::uint64_t> image(2 * words);
-  for (std::size_t j = 0; j < r; ++j) {
-    const std::uint64_t* p = rows.data() + j * 2 * words;
-    std::copy(p, p + 2 * words, image.begin());
-    std::uint8_t phase = phases[j];
-    for (std::size_t g = 0; g < layered; ++g) conjugate_by(out.gates[g], image.data(), phase, words);
-    // The s gates, then the h gates, each on distinct pivots: a word at a
-    // time (S: X -> iXZ; H: X^x Z^z -> (-1)^(xz) Z^x X^z).
-    unsigned k4 = phase;
-    for (std::size_t w = 0; w < words; ++w) {
-      std::uint64_t& x = image[w];
-      std::uint64_t& z = image[words + w];
-      k4 += count_ones(x & s_layer[w]);
-      z ^= x & s_layer[w];
-      k4 += 2 * count_ones(x & z & h_layer[w]);
-      const std::uint64_t swap = (x ^ z) & h_layer[w];
-      x ^= swap;
-      z ^= swap;
-    }
-    phase = static_cast<std::uint8_t>(k4 & 3);
-    check(std::all_of(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(words),
-                      [](std::uint64_t w) { return w == 0; }),
-          "the products commute");
-    std::copy(image.begin() + static_cast<std::ptrdiff_t>(words), image.end(),
-              out.z_bits.begin() + static_cast<std::ptrdiff_t>(j * words));
-    check(phase % 2 == 0, "a Hermitian product stays Hermitian");
-    out.signs[j] = phase == 0 ? 1 : -1;
-  }
+  for (std::size_t j = 0; j < r; ++j) write_image(j, rows, phases[j], layered, s_layer, h_layer, image, out);
   return out;
 }
-
 }  // namespace kestrel

@@ -121,6 +121,9 @@ def test_merges_across_cnot_frames_and_past_boundaries_elsewhere(method):
     # A sum that lands elsewhere is one rotation about the first one's axis.
     (["t q[0];", "rz(0.25) q[0];"], ["rz(1.0353981633974483) q[0];"], 0, 1),
     (["ry(pi/8) q[0];", "ry(pi/8) q[0];", "ry(pi/8) q[0];"], ["ry(3*pi/8) q[0];"], 0, 1),
+    # Angles near a multiple of pi/4 are read as themselves: only sums are rounded.
+    (["rz(1e-12) q[0];", "t q[0];", "rz(-1e-12) q[0];"], ["t q[0];"], 1, 0),
+    (["rz(1e-12) q[0];", "h q[0];"], ["rz(1e-12) q[0];", "h q[0];"], 0, 0),
 ])
 def test_sums_are_written_at_the_first_rotations_place(lines, written, t_after, rotations_after):
     text = program(1, *lines)
