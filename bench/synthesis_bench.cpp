@@ -3,7 +3,7 @@
 //
 //   synthesis_bench [tcount-folder] [repetitions] [tables]
 //
-// (defaults ../shared/data/tcount, 3 and slp: s synthetic, l linear, p programs)
+// (defaults examples/tcount, run from the top of the repository, 3 and slp: s synthetic, l linear, p programs)
 //
 // Three tables, in Markdown:
 // 1. Sums of doubly controlled Z gates (seven parities each) on random
@@ -383,7 +383,7 @@ void linear_table(int reps) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string folder = argc > 1 ? argv[1] : "../shared/data/tcount";
+  const std::string folder = argc > 1 ? argv[1] : "examples/tcount";
   const int reps = argc > 2 ? std::atoi(argv[2]) : 3;
   const std::string tables = argc > 3 ? argv[3] : "slp";
   if (tables.find('s') != std::string::npos) synthetic_table(reps);
