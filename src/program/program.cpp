@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -30,33 +29,6 @@ constexpr std::array<std::string_view, 19> kKeywords = {
     "CX"};
 
 constexpr std::array<std::string_view, 6> kFunctions = {"sin", "cos", "tan", "exp", "ln", "sqrt"};
-
-// How many of the eight bytes of `word` equal the byte repeated in
-// `pattern`: a byte equal to it leaves x = 0, the only byte whose top bit
-// stays clear in (x & 0x7f) + 0x7f and in x; a multiply adds up the flags.
-constexpr unsigned bytes_equal(std::uint64_t word, std::uint64_t pattern) {
-  constexpr std::uint64_t low = 0x7f7f7f7f7f7f7f7fULL, ones = 0x0101010101010101ULL;
-  const std::uint64_t x = word ^ pattern;
-  const std::uint64_t zero = ~(((x & low) + low) | x | low);
-  return static_cast<unsigned>(((zero >> 7) * ones) >> 56);
-}
-
-// The ';' and ',' of a text, eight bytes at a time.
-std::pair<std::size_t, std::size_t> separators(std::string_view text) {
-  constexpr std::uint64_t ones = 0x0101010101010101ULL;
-  std::size_t semicolons = 0, commas = 0, i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    semicolons += bytes_equal(word, ones * ';');
-    commas += bytes_equal(word, ones * ',');
-  }
-  for (; i < text.size(); ++i) {
-    semicolons += text[i] == ';';
-    commas += text[i] == ',';
-  }
-  return {semicolons, commas};
-}
 
 template <std::size_t N>
 constexpr bool one_of(std::string_view word, const std::array<std::string_view, N>& words) {
@@ -136,7 +108,7 @@ std::variant<QasmProgram, InputError> Parser::read() {
   // that a long program's lists are not copied as they grow: at a million
   // statements the copies and the pages of the lists left behind cost a
   // fifth of the reading. A few bytes of text per entry at most.
-  const auto [semicolons, commas] = separators(text_);
+  const auto [semicolons, commas] = count_separators(text_);
   program_.statements.reserve(std::min(semicolons, text_.size() / 4) + 1);
   program_.operands.reserve(std::min(semicolons + commas, text_.size() / 2) + 1);
   advance();

@@ -1,5 +1,6 @@
 // The statement reader's tokens: a lexer that makes one token at a time,
-// the positions of errors, and the byte-level fast paths for operands.
+// the positions of errors, and the byte-level fast paths for operands and
+// for counting separators.
 //
 // For "h q[0];" the tokens are Word "h", Word "q", LBracket, Int "0",
 // RBracket and Semicolon, each a kind and a byte span; blanks and "//"
@@ -171,5 +172,9 @@ bool Tokenizer::plain_operands(F&& operand) {
     p = q + 1 + (q + 1 < n && text_[q + 1] == ' ');
   }
 }
+
+// How many ';' and ',' a text holds, read eight bytes at a time: the
+// parser reserves its statements and operands from them.
+std::pair<std::size_t, std::size_t> count_separators(std::string_view text);
 
 }  // namespace kestrel
