@@ -58,7 +58,6 @@ class GateCounter::Walk {
   std::vector<Frame> frames_;  // the bodies being counted, outermost first
   std::vector<double> values_;  // the frames' parameter values
   std::vector<double> stack_;   // expression evaluation
-  std::vector<ExprItem> items_;  // one parameter's expression
   std::vector<PlacedGate> gates_;  // a leaf's expansion
   HashMap<std::string, GateCounts, BytesHash> known_;  // body and values -> its counts
   std::uint64_t work_ = 0;     // body calls walked
@@ -107,33 +106,34 @@ bool GateCounter::Walk::read_statement(const Statement& st, GateRef& gate) {
       if (gate_word || opaque) defined_.compile(text, false);
     }
   }
-  Tokenizer tokens(program_.text.substr(st.begin, st.end - st.begin));
-  tokens.advance();
-  if (tokens.is_word("if")) {  // if ( c == n ) gate ...
-    while (!tokens.is(Tok::RParen) && !tokens.is(Tok::End)) tokens.advance();
-    tokens.advance();
-  }
   if (!library) {
+    Tokenizer tokens(program_.text.substr(st.begin, st.end - st.begin));
+    tokens.advance();
+    if (tokens.is_word("if")) {  // if ( c == n ) gate ...
+      while (!tokens.is(Tok::RParen) && !tokens.is(Tok::End)) tokens.advance();
+      tokens.advance();
+    }
     const std::optional<std::uint32_t> k = defined_.find(tokens.text());
     check(k.has_value(), "a statement applies a gate the program defines");
     gate = {*k, true};
   }
-  tokens.advance();
-  if (!tokens.is(Tok::LParen)) return true;
-  tokens.advance();
-  while (!tokens.is(Tok::RParen)) {
-    items_.clear();
-    if (!compile_expression(tokens, {}, items_)) return false;
-    values_.push_back(evaluate(items_, {}, stack_));
-    if (tokens.is(Tok::Comma)) tokens.advance();
-  }
+  // The values as the reader evaluated them.
+  const std::uint32_t params =
+      library ? library_info(st.library).params : defined_.gates[gate.index].params;
+  check(st.first_value <= program_.values.size() &&
+            params <= program_.values.size() - st.first_value,
+        "a gate statement's parameter values were read with it");
+  values_.assign(program_.values.begin() + st.first_value,
+                 program_.values.begin() + st.first_value + params);
   return true;
 }
 
 std::optional<GateCounts> GateCounter::Walk::gate(const Definitions* program, GateRef gate,
                                                   std::span<const double> params) {
-  std::vector<double> values(params.begin(), params.end());  // `params` may be `values_`
-  values_ = std::move(values);
+  if (params.data() != values_.data() || params.size() != values_.size()) {
+    std::vector<double> values(params.begin(), params.end());  // `params` may lie in `values_`
+    values_ = std::move(values);
+  }
   frames_.clear();
   GateCounts result;
   if (!enter(program, gate, 0, result)) return result;

@@ -1,6 +1,6 @@
 // The walk's expansions: the words of gate statements, found once per
 // library gate or definition without parameters and once per statement for
-// the rest, whose parameters are read again from the statement's text.
+// the rest, with the parameter values the reader kept.
 #include "src/program/instance_walk.h"
 
 #include "src/program/definitions.h"
@@ -31,7 +31,7 @@ class InstanceWalk::Expansions {
   std::string_view statement_text(const Statement& st) const {
     return program_.text.substr(st.begin, st.end - st.begin);
   }
-  bool read_parameters(const Statement& st);
+  std::span<const double> parameters(const Statement& st, std::uint32_t count) const;
   std::optional<Word> accept(std::span<const PlacedGate> gates, Phase phase) const;
 
   const QasmProgram& program_;
@@ -42,9 +42,6 @@ class InstanceWalk::Expansions {
   std::vector<Found> definitions_;         // per parameterless definition
   std::vector<PlacedGate> stored_;         // the found words' gates
   std::vector<PlacedGate> scratch_;        // the word of a statement with parameters
-  std::vector<double> values_;             // its parameter values
-  std::vector<ExprItem> items_;            // one parameter's expression
-  std::vector<double> stack_;              // evaluation
   std::uint64_t work_ = 0;                 // gates expanded for statements with parameters
 };
 
@@ -105,21 +102,14 @@ void InstanceWalk::Expansions::compile_definitions() {
   definitions_.assign(defined_.gates.size(), Found{});
 }
 
-// Reads the parameter values of gate statement `st` into `values_`.
-bool InstanceWalk::Expansions::read_parameters(const Statement& st) {
-  values_.clear();
-  Tokenizer tokens(statement_text(st));
-  tokens.advance();  // the gate's name
-  tokens.advance();
-  if (!tokens.is(Tok::LParen)) return true;
-  tokens.advance();
-  while (!tokens.is(Tok::RParen)) {
-    items_.clear();
-    if (!compile_expression(tokens, {}, items_)) return false;
-    values_.push_back(evaluate(items_, {}, stack_));
-    if (tokens.is(Tok::Comma)) tokens.advance();
-  }
-  return true;
+// The `count` parameter values of gate statement `st`, as the reader
+// evaluated them.
+std::span<const double> InstanceWalk::Expansions::parameters(const Statement& st,
+                                                             std::uint32_t count) const {
+  check(st.first_value <= program_.values.size() &&
+            count <= program_.values.size() - st.first_value,
+        "a gate statement's parameter values were read with it");
+  return std::span(program_.values).subspan(st.first_value, count);
 }
 
 // The word of `gates`, unless the program has no text and it holds a T
@@ -171,12 +161,10 @@ std::optional<InstanceWalk::Word> InstanceWalk::Expansions::word(std::uint32_t s
   }
   // Statements with parameters are expanded one by one: their work is
   // bounded as the walk's gates are.
-  if ((limited && work_ > kMaxWalkGates) || program_.text.empty() || !read_parameters(st)) {
-    return std::nullopt;
-  }
+  if ((limited && work_ > kMaxWalkGates) || program_.text.empty()) return std::nullopt;
   scratch_.clear();
   Phase phase;
-  const bool exact = expander_.expand(gate, values_, scratch_, phase);
+  const bool exact = expander_.expand(gate, parameters(st, params), scratch_, phase);
   work_ += scratch_.size();
   if (!exact) return std::nullopt;
   return accept(scratch_, phase);

@@ -130,6 +130,7 @@ bool Parser::statement() {
   st.kind = StatementKind::Declaration;
   st.library = QasmGate::None;
   st.gate = OpKind::I;
+  st.first_value = static_cast<std::uint32_t>(program_.values.size());
 
   bool ok = true;
   if (is(Tok::Semicolon)) {
@@ -565,14 +566,16 @@ bool Parser::expression() {
 
 // Whether the expression from offset `begin` to the current token has a
 // finite value, as every angle must: `7*pi/0` and `1e400` are refused where
-// they are written, for every method alike.
+// they are written, for every method alike. The value is kept in the
+// program's values, where the methods and the statistics read it.
 bool Parser::finite_value(std::uint32_t begin) {
   const std::string_view written = text_.substr(begin, tok().begin - begin);
   Tokenizer tokens(text_.substr(begin, tok().begin + 1 - begin));  // with its ',' or ')'
   tokens.advance();
   items_.clear();
-  if (compile_expression(tokens, {}, items_) && std::isfinite(evaluate(items_, {}, stack_))) {
-    return true;
+  if (compile_expression(tokens, {}, items_)) {
+    program_.values.push_back(evaluate(items_, {}, stack_));
+    if (std::isfinite(program_.values.back())) return true;
   }
   not_finite_ = true;
   std::size_t end = written.size();

@@ -83,14 +83,18 @@ struct Statement {
   StatementKind kind;           // what it does
   QasmGate library;             // for RunGate and Gate, the library gate applied, or None
   OpKind gate;                  // for RunGate and Gate, `library_op(library)`; else I
+  std::uint32_t first_value;    // for Gate, its parameter values start here in
+                                // `QasmProgram::values`
 };
 static_assert(std::is_trivially_copyable_v<Statement>);
-static_assert(sizeof(Statement) == 28);
+static_assert(sizeof(Statement) == 32);
 
 struct QasmProgram {
   std::vector<Register> registers;    // in order of declaration
   std::vector<Operand> operands;      // of all statements, in order
   std::vector<Statement> statements;  // in order of the text
+  std::vector<double> values;         // the gate statements' parameter values, in order of
+                                      // the text, each as the reader evaluated it (finite)
   std::uint32_t qubits = 0;           // qubits declared by all qregs
   std::uint32_t clbits = 0;           // bits declared by all cregs
   std::string_view text;              // the text read, which spans point into; empty for
