@@ -22,6 +22,7 @@ constexpr PipelineOptions kOptions{
 
 void run_one(std::string_view text) {
   const PipelineResult result = run_pipeline(text, kOptions);
+  if (read_per_qubit(text, result, kOptions)) return;
   const auto [in, out] = check_wire_result(text, result);
   require(run_pipeline(result.qasm, kOptions).qasm == result.qasm,
           "a second pass changes nothing");

@@ -32,6 +32,7 @@
 #include "src/program/instance_walk.h"
 #include "src/program/program.h"
 #include "src/program/writer.h"
+#include "src/text/qasm.h"
 
 namespace kestrel {
 
@@ -119,6 +120,12 @@ inline void check_program_method(std::string_view text, const PipelineOptions& o
   }
   const QasmProgram& program = std::get<QasmProgram>(read);
   require(write_program(text, program, Edits{}) == text, "no edits write the text as it is");
+  if (program.statements.empty()) {
+    // A text with no statement (an empty file, blanks, comments) comes back
+    // as the header the one-wire methods write, on one qubit.
+    require(result.qasm == kQasmHeader, "a text with no statement gives the header");
+    return;
+  }
   require(result.phase.has_value() != result.phase_radians.has_value(), "the phase asked for");
   const auto again = read_program(result.qasm);
   require(std::holds_alternative<QasmProgram>(again), "the output reads as a program");
@@ -127,13 +134,14 @@ inline void check_program_method(std::string_view text, const PipelineOptions& o
           "the same registers");
   require(keeps_its_statements(text, program, result.qasm, written, options.method),
           "the statements not rewritten are kept, in order");
-  // Rotations of any angle are counted by the statistics alone.
-  const auto without_rotations = [](CircuitStats stats) {
-    stats.rotations = 0;
-    return stats;
+  // Gates and depth as the model counts them; the T gates inside other gates
+  // (a ccx's seven, a rotation by pi/4) and rotations of any angle are counted
+  // by the statistics alone, so the model's t and tdg statements are a floor.
+  const auto agree = [](const CircuitStats& stats, const CircuitStats& model) {
+    return stats.gates == model.gates && stats.depth == model.depth && stats.t >= model.t;
   };
-  require(without_rotations(result.before) == program_counts(program), "the statistics of the input");
-  require(without_rotations(result.after) == program_counts(written), "the statistics of the output");
+  require(agree(result.before, program_counts(program)), "the statistics of the input");
+  require(agree(result.after, program_counts(written)), "the statistics of the output");
   if (merging) {
     // Counted with the gates of every statement merging sees through.
     const CircuitStats before = content(program), after = content(written);

@@ -37,6 +37,7 @@ constexpr PipelineOptions kOptions{
 void run_one(std::string_view text) {
   text = text.substr(0, kMaxBytes);
   const PipelineResult result = run_pipeline(text, kOptions);
+  if (read_per_qubit(text, result, kOptions)) return;
   const auto [in, out] = check_wire_result(text, result);
   require(result.after.t < result.before.t || result.after.gates <= result.before.gates,
           "the result never costs more");

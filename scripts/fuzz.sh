@@ -49,7 +49,13 @@ cmake --build build/fuzz -j 2
 # The seeds: the example programs and the real programs beside them.
 seeds=build/fuzz/seeds/programs
 rm -rf "$seeds" && mkdir -p "$seeds"
-cp examples/*.qasm examples/*/*.qasm "$seeds"/
+# Folders may hold files of the same name (qft_4.qasm in angles/ and tcount/):
+# each seed is named after its folder too.
+cp examples/*.qasm "$seeds"/
+for example in examples/*/*.qasm; do
+  folder=$(basename "$(dirname "$example")")
+  cp "$example" "$seeds/${folder}_$(basename "$example")"
+done
 for packed in examples/*/*.qasm.gz; do
   gzip -dc "$packed" >"$seeds/$(basename "${packed%.gz}")"
 done
