@@ -450,6 +450,9 @@ std::vector<PlacedGate> Rewriter::guide(std::size_t b, std::span<const PlacedGat
         a = meet(a, Wire::Target);
         break;
       case Elementary::Y:
+      case Elementary::Rz:  // rotations of any angle are boundary steps; closed if ever met
+      case Elementary::Rx:
+      case Elementary::Ry:
         a = Wire::Closed;
         break;
       case Elementary::Swap:
