@@ -1,7 +1,9 @@
-// What the C++ tests share: terms, patterns and rules read from text, and
-// the text forms the tests compare against golden strings.
+// What the C++ tests share: terms, patterns and rules read from text, the
+// text forms the tests compare against golden strings, and a seeded
+// generator whose draws are the same on every platform.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -55,6 +57,16 @@ std::string show(const EGraph<L>& g) {
   }
   return out;
 }
+
+// Draws in [0, n) from a linear congruential sequence: unlike the
+// standard distributions, the same on every platform and library.
+struct Lcg {
+  std::uint64_t state;
+  std::uint64_t operator()(std::uint64_t n) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (state >> 33) % n;
+  }
+};
 
 // The message of the Fault that `f` throws, or "no fault".
 inline std::string fault_of(const std::function<void()>& f) {

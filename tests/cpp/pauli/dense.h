@@ -124,6 +124,11 @@ class Dense {
   std::vector<Complex> m_;
 };
 
+// The Clifford gates of the gate table.
+inline constexpr Elementary kCliffordGates[] = {
+    Elementary::H, Elementary::S,  Elementary::Sdg, Elementary::X,   Elementary::Y,
+    Elementary::Z, Elementary::CX, Elementary::CZ,  Elementary::Swap};
+
 // Applies the gate g of the gate table on qubits a (and b), turned by
 // `angle` if a rotation, its matrix taken from the shared model, not from
 // the table.
