@@ -46,6 +46,18 @@ std::string show(const RecExpr<L>& expr) {
   return out + "]";
 }
 
+// The gates of a one-wire term in circuit order, a letter each: ".hsStTxz12c"
+// for I to CNOT (Sdg and Tdg upper case). The caller includes
+// src/circuit/chain.h.
+template <class L>
+std::string gate_letters(const RecExpr<L>& expr) {
+  std::vector<L> gates;
+  emit(expr.root(), expr, gates);
+  std::string out;
+  for (const L& g : gates) out += std::string_view(".hsStTxz12c")[g.kind()];
+  return out;
+}
+
 // The live classes and their nodes: "0={H, X} 1={T} 2={Seq([0, 1])}".
 template <class L>
 std::string show(const EGraph<L>& g) {
