@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "src/circuit/elementary.h"
@@ -149,6 +150,22 @@ inline void apply_elementary(Dense& d, Elementary g, int a, int b = 0, double an
     case Elementary::Rx: d.apply(library_gate_matrix(QasmGate::rx, angle), a); break;
     case Elementary::Ry: d.apply(library_gate_matrix(QasmGate::ry, angle), a); break;
   }
+}
+
+// Applies `length` Clifford gates drawn by `rng` to `frame` (a Tableau or an
+// InverseTableau, anything with apply(gate, a, b)) on `qubits` qubits, at
+// least two; returns their product as a matrix.
+template <class Frame>
+Dense random_cliffords(std::mt19937& rng, int qubits, int length, Frame& frame) {
+  Dense c(qubits);
+  for (int k = 0; k < length; ++k) {
+    const Elementary g = kCliffordGates[rng() % std::size(kCliffordGates)];
+    const int a = static_cast<int>(rng() % qubits);
+    const int b = (a + 1 + static_cast<int>(rng() % (qubits - 1))) % qubits;
+    frame.apply(g, a, b);
+    apply_elementary(c, g, a, b);
+  }
+  return c;
 }
 
 }  // namespace kestrel::testing

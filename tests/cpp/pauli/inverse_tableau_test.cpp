@@ -24,15 +24,7 @@ TEST(InverseTableauTest, ImagesAreTheConjugatedProductsOfDenseMatrices) {
   std::mt19937 rng(11);
   for (int trial = 0; trial < 300; ++trial) {
     InverseTableau frame(kQubits);
-    Dense c(kQubits);
-    const int length = trial % 14;
-    for (int k = 0; k < length; ++k) {
-      const Elementary g = kCliffordGates[rng() % std::size(kCliffordGates)];
-      const int a = static_cast<int>(rng() % kQubits);
-      const int b = (a + 1 + static_cast<int>(rng() % (kQubits - 1))) % kQubits;
-      frame.apply(g, a, b);
-      testing::apply_elementary(c, g, a, b);
-    }
+    const Dense c = testing::random_cliffords(rng, kQubits, trial % 14, frame);
     // A Hermitian product: k = x.z mod 2, with a random sign.
     std::uint64_t p[2] = {rng() % 8, rng() % 8};
     const std::uint8_t k = static_cast<std::uint8_t>((__builtin_popcountll(p[0] & p[1]) & 1) +

@@ -23,15 +23,7 @@ TEST(TableauTest, RowsAreTheConjugatedPaulisOfDenseMatrices) {
   std::mt19937 rng(7);
   for (int trial = 0; trial < 200; ++trial) {
     Tableau frame(kQubits);
-    Dense c(kQubits);
-    const int length = 1 + trial % 12;
-    for (int k = 0; k < length; ++k) {
-      const CliffordGate g = kCliffordGates[rng() % std::size(kCliffordGates)];
-      const int a = static_cast<int>(rng() % kQubits);
-      const int b = (a + 1 + static_cast<int>(rng() % (kQubits - 1))) % kQubits;
-      frame.apply(g, a, b);
-      testing::apply_elementary(c, g, a, b);
-    }
+    const Dense c = testing::random_cliffords(rng, kQubits, 1 + trial % 12, frame);
     for (int q = 0; q < kQubits; ++q) {
       std::uint64_t x_bit[2] = {1u << q, 0}, z_bit[2] = {0, 1u << q};
       const Dense x = c.adjoint().times(Dense::pauli(kQubits, x_bit, 0)).times(c);
