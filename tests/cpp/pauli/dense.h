@@ -1,6 +1,7 @@
 // Circuits on a few qubits as dense unitary matrices: the plain model the
 // tests check the Clifford frame and the whole-program methods against, its
-// gates taken from the shared model of tests/model/matrices.h.
+// gates taken from the shared model of tests/model/matrices.h, and random
+// Clifford products applied to a frame and to a matrix alike.
 //
 // Qubit q is bit q of a basis state's index. Every gate multiplies the
 // matrix on the left, so after h q[0]; t q[0]; the matrix is T H.
