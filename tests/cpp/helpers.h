@@ -1,7 +1,9 @@
-// What the C++ tests share: terms, patterns and rules read from text, and
-// the text forms the tests compare against golden strings.
+// What the C++ tests share: terms, patterns and rules read from text, the
+// text forms the tests compare against golden strings, and a seeded
+// generator whose draws are the same on every platform.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,18 @@ std::string show(const RecExpr<L>& expr) {
   return out + "]";
 }
 
+// The gates of a one-wire term in circuit order, a letter each: ".hsStTxz12c"
+// for I to CNOT (Sdg and Tdg upper case). The caller includes
+// src/circuit/chain.h.
+template <class L>
+std::string gate_letters(const RecExpr<L>& expr) {
+  std::vector<L> gates;
+  emit(expr.root(), expr, gates);
+  std::string out;
+  for (const L& g : gates) out += std::string_view(".hsStTxz12c")[g.kind()];
+  return out;
+}
+
 // The live classes and their nodes: "0={H, X} 1={T} 2={Seq([0, 1])}".
 template <class L>
 std::string show(const EGraph<L>& g) {
@@ -55,6 +69,16 @@ std::string show(const EGraph<L>& g) {
   }
   return out;
 }
+
+// Draws in [0, n) from a linear congruential sequence: unlike the
+// standard distributions, the same on every platform and library.
+struct Lcg {
+  std::uint64_t state;
+  std::uint64_t operator()(std::uint64_t n) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (state >> 33) % n;
+  }
+};
 
 // The message of the Fault that `f` throws, or "no fault".
 inline std::string fault_of(const std::function<void()>& f) {

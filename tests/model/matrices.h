@@ -1,6 +1,7 @@
 // The reference model of gates that the C++ tests and the fuzz targets
 // check the optimisers against: each gate's matrix as its definition gives
-// it, and the plain arithmetic of applying matrices to states.
+// it, the plain arithmetic of applying matrices to states, and the product
+// of a list of placed gates.
 //
 // The elementary gates' matrices come from the gate table
 // (src/circuit/elementary.h), where they are written exactly; every other
@@ -259,6 +260,26 @@ inline std::optional<Matrix> library_matrix(QasmGate gate, std::span<const doubl
     case QasmGate::c4x: return controlled(4, e(E::X));
   }
   return std::nullopt;
+}
+
+// The matrix of a placed gate, a rotation turned by its angle.
+inline Matrix placed_matrix(const PlacedGate& g) {
+  switch (g.gate) {
+    case Elementary::Rz: return detail::rz(g.angle);
+    case Elementary::Rx: return detail::rx(g.angle);
+    case Elementary::Ry: return detail::ry(g.angle);
+    default: return elementary_matrix(g.gate);
+  }
+}
+
+// The product of placed gates on `operands` operands, first gate first.
+inline Matrix product(std::size_t operands, std::span<const PlacedGate> gates) {
+  Matrix m = Matrix::identity(std::size_t{1} << operands);
+  for (const PlacedGate& g : gates) {
+    const std::uint32_t on[] = {g.a, g.b};
+    m = times(on_operands(operands, std::span(on, elementary_info(g.gate).qubits), placed_matrix(g)), m);
+  }
+  return m;
 }
 
 }  // namespace kestrel::model

@@ -240,7 +240,7 @@ def check(u, v, phase: int | None = None, on_step=None) -> Result:
         # Rules the affine form cannot hold may finish it: nonlinear wires.
         try:
             general = MultilinearPathSum(ps)
-            general.reduce(on_step)
+            general.reduce(every=True, on_step=on_step)
         except TooLarge:
             general = None
         if general is not None:

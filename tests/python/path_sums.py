@@ -63,34 +63,79 @@ def variables(mask: int):
         mask ^= low
 
 
-def multilinear(poly: dict[int, int]) -> dict[int, int]:
-    """The phase sum c_p [p] as its unique multilinear polynomial mod 8
-    (monomial bit mask -> coefficient; the constant under 0): [a1 + ... + am]
-    is the sum over nonempty subsets S of (-2)^(|S|-1) times their product,
-    zero mod 8 past three factors."""
-    out: dict[int, int] = {}
+def put(out: dict[int, int], key: int, c: int) -> None:
+    """out[key] += c (mod 8), a zero removed."""
+    v = (out.get(key, 0) + c) % 8
+    if v:
+        out[key] = v
+    else:
+        out.pop(key, None)
 
-    def put(mono: int, c: int) -> None:
-        v = (out.get(mono, 0) + c) % 8
-        if v:
-            out[mono] = v
-        else:
-            out.pop(mono, None)
 
-    for p, c in poly.items():
-        vs = [1 << v for v in variables(p)]
-        for i, a in enumerate(vs):
-            put(a, c)
-            if c % 4:
-                for j in range(i + 1, len(vs)):
-                    put(a | vs[j], -2 * c)
-                    if c % 2:
-                        for k in range(j + 1, len(vs)):
-                            put(a | vs[j] | vs[k], 4 * c)
+def lifted(monomials, c: int = 1, out: dict[int, int] | None = None) -> dict[int, int]:
+    """c times the sum mod 2 of `monomials` (bit masks; 0 is the constant)
+    lifted to the integers mod 8, added into `out`: [a1 + ... + am] is the
+    sum over nonempty subsets S of (-2)^(|S|-1) times their product, zero
+    mod 8 past three factors."""
+    out = {} if out is None else out
+    terms = sorted(monomials)
+    for i, a in enumerate(terms):
+        put(out, a, c)
+        if c % 4:
+            for j in range(i + 1, len(terms)):
+                put(out, a | terms[j], -2 * c)
+                if c % 2:
+                    for k in range(j + 1, len(terms)):
+                        put(out, a | terms[j] | terms[k], 4 * c)
     return out
 
 
-class PathSum:
+def multilinear(poly: dict[int, int]) -> dict[int, int]:
+    """The phase sum c_p [p] as its unique multilinear polynomial mod 8
+    (monomial bit mask -> coefficient; the constant under 0)."""
+    out: dict[int, int] = {}
+    for p, c in poly.items():
+        lifted([1 << v for v in variables(p)], c, out)
+    return out
+
+
+class Sum:
+    """What both stages share: the phase with its index of the terms that
+    hold each variable, the rules' counts and the loop that applies them."""
+
+    def _term(self, key: int, c: int) -> None:
+        """poly[key] += c (mod 8), c nonzero mod 8, the index kept."""
+        old = self.poly.get(key, 0)
+        new = (old + c) % 8
+        if new:
+            self.poly[key] = new
+        else:
+            del self.poly[key]
+        for v in variables(key):
+            self.touched.add(v)
+            if not new:
+                self.holding[v].discard(key)
+            elif not old:
+                self.holding.setdefault(v, set()).add(key)
+        if len(self.poly) > MAX_TERMS:
+            raise TooLarge(f"more than {MAX_TERMS} phase terms")
+
+    def reduce(self, every: bool = False, on_step=None) -> None:
+        """Applies rules until none fits, to the variables touched since the
+        last call (every path variable with `every`); on_step(rule, y)
+        after each."""
+        if every:
+            self.touched |= self.paths
+        while self.touched:
+            y = self.touched.pop()
+            rule = self.try_reduce(y)
+            if rule:
+                self.counts[rule] += 1
+                if on_step:
+                    on_step(rule, y)
+
+
+class PathSum(Sum):
     """A sum over paths on `n` qubits, starting as the identity; inputs are
     variables 0..n-1, path variables get the next numbers."""
 
@@ -117,22 +162,8 @@ class PathSum:
         if const:   # [1 + p] = 1 - [p]
             self.phase16 = (self.phase16 + 2 * c) % 16
             c = -c % 8
-        if not p:
-            return
-        old = self.poly.get(p, 0)
-        new = (old + c) % 8
-        if new:
-            self.poly[p] = new
-        else:
-            del self.poly[p]
-        for v in variables(p):
-            self.touched.add(v)
-            if not new:
-                self.holding[v].discard(p)
-            elif not old:
-                self.holding.setdefault(v, set()).add(p)
-        if len(self.poly) > MAX_TERMS:
-            raise TooLarge(f"more than {MAX_TERMS} phase terms")
+        if p:
+            self._term(p, c)
 
     def add_product(self, fs: list[list[int]], c: int) -> None:
         """P += c * 2^(len(fs)-1) * (product of the affine fs), written as
@@ -291,20 +322,6 @@ class PathSum:
             self.add(p ^ bit, c)
         self.holding.pop(y, None)
         self.on_wires.pop(y, None)
-
-    def reduce(self, every: bool = False, on_step=None) -> None:
-        """Applies rules until none fits, to the variables touched since the
-        last call (every path variable with `every`); on_step(rule, y)
-        after each."""
-        if every:
-            self.touched |= self.paths
-        while self.touched:
-            y = self.touched.pop()
-            rule = self.try_reduce(y)
-            if rule:
-                self.counts[rule] += 1
-                if on_step:
-                    on_step(rule, y)
 
     # --- reading it -------------------------------------------------------
 

@@ -22,33 +22,10 @@ expanded once. A phase past MAX_TERMS terms gives up (TooLarge).
 
 from __future__ import annotations
 
-from path_sums import MAX_TERMS, TooLarge, Vanishing, multilinear, variables
+from path_sums import Sum, Vanishing, lifted, multilinear, variables
 
 
-def lifted(f: set[int]) -> dict[int, int]:
-    """f (a sum mod 2 of monomials) lifted to the integers mod 8 (the
-    constant under key 0)."""
-    terms = sorted(f)
-    out: dict[int, int] = {}
-
-    def put(mono: int, c: int) -> None:
-        v = (out.get(mono, 0) + c) % 8
-        if v:
-            out[mono] = v
-        else:
-            out.pop(mono, None)
-
-    for i, a in enumerate(terms):
-        put(a, 1)
-        for j in range(i + 1, len(terms)):
-            ab = a | terms[j]
-            put(ab, 6)
-            for k in range(j + 1, len(terms)):
-                put(ab | terms[k], 4)
-    return out
-
-
-class MultilinearPathSum:
+class MultilinearPathSum(Sum):
     """A sum over paths with nonlinear wires (see the module's comment)."""
 
     def __init__(self, affine):
@@ -77,20 +54,7 @@ class MultilinearPathSum:
         if mono == 0:
             self.phase16 = (self.phase16 + 2 * c) % 16
             return
-        old = self.poly.get(mono, 0)
-        new = (old + c) % 8
-        for v in variables(mono):
-            self.touched.add(v)
-            if not new:
-                self.holding[v].discard(mono)
-            elif not old:
-                self.holding.setdefault(v, set()).add(mono)
-        if new:
-            self.poly[mono] = new
-        else:
-            del self.poly[mono]
-        if len(self.poly) > MAX_TERMS:
-            raise TooLarge(f"more than {MAX_TERMS} phase terms")
+        self._term(mono, c)
 
     def toggle(self, q: int, mono: int) -> None:
         """f_q += mono (mod 2)."""
@@ -174,17 +138,6 @@ class MultilinearPathSum:
         for mono, k in lifted(q).items():
             self.add(mono, -2 * sign * k)
         return "omega"
-
-    def reduce(self, on_step=None) -> None:
-        """Applies rules to every path variable until none fits."""
-        self.touched |= self.paths
-        while self.touched:
-            y = self.touched.pop()
-            rule = self.try_reduce(y)
-            if rule:
-                self.counts[rule] += 1
-                if on_step:
-                    on_step(rule, y)
 
     def is_identity(self) -> bool:
         """Whether it is the identity times e^(i pi g/8)."""

@@ -2,14 +2,16 @@
 repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
 program's statements as text, Qiskit's reading of a program, Qiskit's counts
 of it, its T gates with every gate seen through, and its deferral into one
-unitary."""
+unitary by which two programs are compared."""
 
 import gzip
 import math
 import re
 
+import numpy as np
 from qiskit import QuantumCircuit, QuantumRegister, qasm2
 from qiskit.circuit import Clbit
+from qiskit.quantum_info import Operator
 
 from conftest import EXAMPLES
 
@@ -195,3 +197,13 @@ def deferred(circuit):
         else:
             out.append(op, instruction.qubits)
     return out
+
+
+def same_operator(text, out, phase=None):
+    """Whether Qiskit reads program `text` as e^(i phase pi/8) times program
+    `out` (times any global phase where `phase` is None), measurements,
+    resets and conditions deferred onto extra qubits on both sides."""
+    a, b = Operator(deferred(load(text))), Operator(deferred(load(out)))
+    if phase is None:
+        return a.equiv(b)
+    return np.allclose(a.data, np.exp(1j * phase * math.pi / 8) * b.data, atol=1e-9)

@@ -90,7 +90,7 @@ def test_every_reduction_step_keeps_the_operator(qc):
         ps.matrix(), want, atol=1e-9, err_msg=f"after {rule} on {y}"))
     general = MultilinearPathSum(ps)
     np.testing.assert_allclose(general.matrix(), want, atol=1e-9)
-    general.reduce(lambda rule, y: np.testing.assert_allclose(
+    general.reduce(every=True, on_step=lambda rule, y: np.testing.assert_allclose(
         general.matrix(), want, atol=1e-9, err_msg=f"after {rule} on {y}"))
 
 
@@ -111,7 +111,7 @@ def test_every_rule_is_exercised():
         ps = path_sum(qc)
         g = MultilinearPathSum(ps)
         ps.reduce(every=True)
-        g.reduce()
+        g.reduce(every=True)
         for k in affine:
             affine[k] += ps.counts[k]
             general[k] += g.counts[k]
@@ -126,14 +126,14 @@ def test_elimination_and_a_vanishing_sum(stage):
     ps.fresh()
     ps.scale += 2   # 1/2 times a sum of two equal terms: the identity
     ps = ps if stage == "affine" else MultilinearPathSum(ps)
-    ps.reduce(**({"every": True} if stage == "affine" else {}))
+    ps.reduce(every=True)
     assert ps.counts["elimination"] == 1 and ps.is_identity()
     ps = PathSum(1)
     y = ps.fresh()
     ps.add(1 << y, 4)
     ps = ps if stage == "affine" else MultilinearPathSum(ps)
     with pytest.raises(Vanishing):
-        ps.reduce(**({"every": True} if stage == "affine" else {}))
+        ps.reduce(every=True)
 
 
 def phase_between(u, v):

@@ -190,36 +190,11 @@ def test_random_programs(text, method):
     check_output(text, out, stats, dense=True)
 
 
-# ---------------------------------------------------------------------------
-# Texts that are no programs raise ValueError at their position; the C++
-# tests hold the full table of messages.
+# Texts that are no programs raise ValueError in this mode too
+# (test_stress.py), at the positions and with the messages of the C++ tests;
+# the default mode reads them line by line.
 
 HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\n'
-
-
-@pytest.mark.parametrize("text, message", [
-    (HEAD + "gate g a { h a;\n", "line 5, column 1: expected '}' closing the body opened at "
-                                 "line 4, column 10, found the end of the text"),
-    (HEAD + "h q[0]; }\n", "line 4, column 9: expected a statement (no gate body is open)"),
-    (HEAD + "h r[0];\n", "line 4, column 3: expected a quantum register declared before"),
-    (HEAD + "x q[2];\n", "line 4, column 5: expected an index below 2, the size of 'q'"),
-    (HEAD + "h q[0]", "line 4, column 7: expected ',' or ';', found the end of the text"),
-    (HEAD + "h q[0]\nt q[1];\n", "line 5, column 1: expected ',' or ';', found 't'"),
-    (HEAD + "cx q[1], q[1];\n", "line 4, column 1: expected distinct qubits"),
-    (HEAD + "creg c[2];\nmeasure q -> c[0];\n", "line 5, column 14: expected a whole classical"),
-    (HEAD + "u9 q[0];\n", "line 4, column 1: expected a gate defined before this statement"),
-    ("qreg q[1];\nh q[0];\n", "line 2, column 1: expected a gate defined before this statement"),
-    (HEAD + "include \"qelib2.inc\";\n", "line 4, column 9: expected \"qelib1.inc\""),
-    (HEAD + "h q[0]; // fine\n\u00e9", "line 5, column 1: expected a token of OpenQASM 2.0, "
-                                       "found the byte 0xC3"),
-], ids=["unclosed-body", "stray-brace", "undeclared", "out-of-range", "unended", "unended-line",
-        "same-qubit", "measure-shapes", "unknown-gate", "no-library", "other-include",
-        "non-ascii"])
-@pytest.mark.parametrize("method", METHODS)
-def test_texts_that_are_no_programs(text, message, method):
-    with pytest.raises(ValueError) as caught:
-        kestrel.optimize_qasm(text, per_qubit=True, method=method)
-    assert str(caught.value).startswith(message)
 
 
 def test_the_default_mode_still_reads_anything():

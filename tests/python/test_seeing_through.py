@@ -15,18 +15,15 @@ the whole program is the identity times the phase.
 import math
 import sys
 
-import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 from qiskit import qasm2, transpile
-from qiskit.quantum_info import Operator
 
 import kestrel
-from conftest import REPO, scaled
+from conftest import EXAMPLES, REPO, scaled
 from programs import CLIFFORD_T_BASIS as BASIS
-from conftest import EXAMPLES
-from programs import deferred, figures, load, t_content
+from programs import figures, load, same_operator, t_content
 
 HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
 
@@ -37,15 +34,6 @@ def merge(text):
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
     phase = stats["phase"] if "phase" in stats else stats["phase_radians"] * 8 / math.pi
     return out, phase, stats
-
-
-def equal(text, out, phase, defer=False):
-    """Whether the program read is e^(i phase pi/8) times the program written."""
-    a, b = load(text), load(out)
-    if defer:
-        a, b = deferred(a), deferred(b)
-    return np.allclose(Operator(a).data, np.exp(1j * phase * math.pi / 8) * Operator(b).data,
-                       atol=1e-9)
 
 
 def inverse_lines(line, qubits):
@@ -73,7 +61,7 @@ def test_each_gate_is_its_matrix(line, qubits):
     text = HEAD + f"qreg q[{qubits}];\n{line}\n" + inverse_lines(line, qubits)
     out, phase, _ = merge(text)
     assert line not in out  # seen through and written back as its gates
-    assert equal(text, out, phase)
+    assert same_operator(text, out, phase)
 
 
 # Clifford gates have no T gate to change: the frame must still follow them
@@ -90,7 +78,7 @@ def test_cliffords_are_followed(line, around):
     text = HEAD + "qreg q[2];\n" + around.format(line)
     out, phase, _ = merge(text)
     assert line in out
-    assert equal(text, out, phase)
+    assert same_operator(text, out, phase)
 
 
 WRITTEN = ["pi/4", "0.25*pi", "-pi/4+2*pi", "7*pi/4", "pi/4+4*pi", "sin(pi/2)*pi/4", "pi/2^3*2",
@@ -103,7 +91,7 @@ def test_angles_as_the_language_writes_them(angle, gate):
     text = HEAD + f"qreg q[1];\nh q[0];\n{gate}({angle}) q[0];\nt q[0];\nt q[0];\n"
     out, phase, stats = merge(text)
     assert stats["t_after"] < stats["t_before"] or f"{gate}({angle})" not in out
-    assert equal(text, out, phase)
+    assert same_operator(text, out, phase)
 
 
 NEAR_MISSES = ["pi/4+1e-6", "pi/4*1.000001", "0.785398", "0.3", "pi/8"]
@@ -118,7 +106,7 @@ def test_near_misses_are_rotations_not_t_gates(angle):
     assert (stats["t_before"], stats["rotations_before"]) == (2, 1)
     assert (stats["t_after"], stats["rotations_after"]) == (0, 1)
     assert out.count("\n") == text.count("\n") - 2
-    assert equal(text, out, phase)
+    assert same_operator(text, out, phase)
 
 
 DEFINED = ("gate g1(a) x { rz(a) x; h x; }\n"
@@ -137,30 +125,28 @@ def test_defined_gates_nested_with_parameters(body):
     text = HEAD + DEFINED + "qreg q[3];\n" + body
     out, phase, _ = merge(text)
     assert out != text
-    assert equal(text, out, phase)
+    assert same_operator(text, out, phase)
 
 
-@pytest.mark.parametrize("definition, line", [
-    ("gate b x, y { t x; barrier x, y; t y; }", "b q[0],q[1];"),
-    ("opaque b x;", "b q[0];"),
-    ("", "if (c==1) ccx q[0],q[1],q[2];"),
+@pytest.mark.parametrize("definition, line, boundary", [
+    # What holds a boundary stays one, and nothing merges across it.
+    ("gate b x, y { t x; barrier x, y; t y; }", "b q[0],q[1];", True),
+    ("opaque b x;", "b q[0];", True),
+    ("", "if (c==1) ccx q[0],q[1],q[2];", True),
+    # Rotations of any angle in a gate are seen through.
+    ("gate b x { rz(0.3) x; }", "b q[0];", False),
+    ("gate a x { rz(0.3) x; }\ngate b x, y { t x; a y; }", "b q[0],q[1];", False),
+    ("", "c3x q[0],q[1],q[2],q[3];", False),
 ])
-def test_what_holds_a_boundary_stays_one(definition, line):
+def test_boundaries_and_rotations_inside_gates(definition, line, boundary):
     text = HEAD + definition + "\nqreg q[4];\ncreg c[1];\nt q[0];\n" + line + "\nt q[0];\n"
-    out, _, _ = merge(text)
-    assert out == text
-
-
-@pytest.mark.parametrize("definition, line", [
-    ("gate b x { rz(0.3) x; }", "b q[0];"),
-    ("gate a x { rz(0.3) x; }\ngate b x, y { t x; a y; }", "b q[0],q[1];"),
-    ("", "c3x q[0],q[1],q[2],q[3];"),
-])
-def test_rotations_of_any_angle_in_a_gate_are_seen_through(definition, line):
-    text = HEAD + definition + "\nqreg q[4];\nt q[0];\n" + line + "\nt q[0];\n"
     out, phase, stats = merge(text)
-    assert stats["t_after"] < stats["t_before"] or stats["rotations_after"] < stats["rotations_before"]
-    assert equal(text, out, phase)
+    if boundary:
+        assert out == text
+    else:
+        assert (stats["t_after"] < stats["t_before"]
+                or stats["rotations_after"] < stats["rotations_before"])
+        assert same_operator(text, out, phase)
 
 
 def test_untouched_statements_stay_byte_for_byte():
@@ -182,7 +168,7 @@ def test_untouched_statements_stay_byte_for_byte():
     # The T gates inside the gates count: two ccx of seven and a cu1(pi/2) of
     # three, beside the two T lines; after, S T and the first ccx's six.
     assert (stats["t_before"], stats["t_after"]) == (19, 17)
-    assert equal(text, out, phase)
+    assert same_operator(text, out, phase)
 
 
 QASMBENCH = EXAMPLES / "qasmbench"
@@ -197,7 +183,7 @@ def test_qasmbench_as_written_reaches_its_expanded_t_count(name):
     assert t_content(out) == t_content(merge(expanded)[0])
     assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(load(out))
     if load(text).num_qubits <= 5:
-        assert equal(text, out, phase, defer=True)
+        assert same_operator(text, out, phase)
 
 
 # Random programs over the gates merging sees through and the boundaries
@@ -234,9 +220,11 @@ def seen_programs(draw):
 @given(text=seen_programs())
 def test_random_programs_seen_through(text):
     out, phase, stats = merge(text)
-    assert t_content(out) <= t_content(text)
+    # T gates come only from T gates, or from rotations of other angles that
+    # merged into them (the thirty pi/8 rotations of two c3x sum to fifteen).
+    assert t_content(out) <= t_content(text) + stats["rotations_before"] - stats["rotations_after"]
     assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(load(out))
-    assert equal(text, out, phase, defer=True)
+    assert same_operator(text, out, phase)
 
 
 TCOUNT = EXAMPLES / "tcount"
@@ -255,4 +243,4 @@ def test_toffolis_as_written_reach_the_expanded_t_count(name):
     assert toffolis.equivalent(expanded, written).startswith("equivalent")
     out, phase, _ = merge(written)
     assert t_content(out) == t_content(merge(expanded)[0]) < t_content(written)
-    assert equal(written, out, phase)
+    assert same_operator(written, out, phase)

@@ -244,13 +244,16 @@ def test_a_second_thread_runs_while_a_call_works(name):
 
 
 # The statement reader's texts that are no programs, one for each of its
-# messages (after HEAD): a call that raises keeps nothing either.
+# messages (after HEAD; the messages are in tests/cpp/program/program_test.cpp):
+# every reading of a whole program refuses them, and a call that raises
+# keeps nothing either.
 NO_PROGRAMS = [
     "gate g a { h a;\n", "}\n", "gate g a { gate f b { } }", "gate g a { h a; { }",
     "qreg q[2];\nh r[0];", "qreg q[2];\nh q[2];", "qreg q[2]; creg c[2];\nh c[0];",
     "qreg q[2];\nh q[01];", "qreg q[2];\nh q[-1];", "qreg q[2];\ncx q[0],q[0];",
     "qreg q[2];\ncx q[1],q;", "qreg q[2]; qreg r[3];\ncx q,r;",
     "qreg q[2]; creg c[2];\nmeasure q[0] -> c;", "qreg q[2]; creg c[3];\nmeasure q -> c;",
+    "qreg q[2]; creg c[2];\nmeasure q -> c[0];",
     "qreg q[2];\nh q[0]", "qreg q[2]\nh q[0];", "qreg q[2];\nh q[0] h q[1];",
     "qreg q[2];\nfoo q[0];", "qreg q[2];\ncx q[0];", "qreg q[2];\nrz q[0];",
     "qreg q[2];\nq q[0];", "qreg q[2];\nrz(pi/) q[0];", "qreg q[2];\nrz(pi q[0];",
@@ -269,7 +272,8 @@ NO_PROGRAMS = [
 
 def test_every_text_that_is_no_program_raises():
     for text in NO_PROGRAMS:
-        for options in ({"per_qubit": True}, {"method": "rotation-merging"}):
+        for options in ({"per_qubit": True}, {"per_qubit": True, "method": "normal-form"},
+                        {"method": "rotation-merging"}):
             with pytest.raises(ValueError, match=r"^line \d+, column \d+: expected "):
                 kestrel.optimize_qasm(HEAD + text, **options)
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/cpp/helpers.h"
+
 namespace kestrel {
 namespace {
 
@@ -34,11 +36,8 @@ TEST(IdLists, RandomGrowthAndSplicesMatchVectors) {
   IdLists lists;
   std::vector<IdLists::Head> heads(kLists);
   std::vector<std::vector<Id>> model(kLists);
-  std::uint64_t state = 7;
-  const auto draw = [&](std::uint64_t n) {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<int>((state >> 33) % n);
-  };
+  Lcg lcg{7};
+  const auto draw = [&](std::uint64_t n) { return static_cast<int>(lcg(n)); };
   for (int step = 0; step < 20'000; ++step) {
     const int to = draw(kLists);
     if (draw(8) == 0) {

@@ -11,15 +11,10 @@
 #include "engine/expr_reader.h"
 #include "engine/pattern.h"
 #include "src/circuit/op.h"
+#include "tests/cpp/helpers.h"
 
 namespace kestrel {
 namespace {
-
-Pattern<Op> pat(std::string_view text) {
-  auto p = Pattern<Op>::from_str(text);
-  if (auto* e = std::get_if<1>(&p)) ADD_FAILURE() << text << ": " << e->debug();
-  return std::get<0>(std::move(p));
-}
 
 // A Bind of one variable over a class of 60 pattern variables: every
 // variable has the same kind, and `matches` tells them apart, so a scan that
@@ -49,9 +44,8 @@ TEST(Machine, BindTestsEveryNodeOfItsKindInALargeClass) {
 // several Seq nodes, so matches nest.
 EGraph<Op> regrouped_chain() {
   EGraph<Op> g;
-  const auto chain = std::get<0>(from_str<Op>(
+  g.add_expr_internal(read(
       "(seq (seq (seq (seq (seq (seq (seq (seq (seq (seq (seq H T) T) H) S) T) H) T) T) X) Z) H)"));
-  g.add_expr_internal(chain);
   g.rebuild();
   const Pattern<Op> lhs = pat("(seq (seq ?a ?b) ?c)");
   const Pattern<Op> rhs = pat("(seq ?a (seq ?b ?c))");
@@ -130,17 +124,6 @@ TEST(DeferredSearch, HashConsLookupsAreNotDeferred) {
   }
 }
 
-// The live classes and their nodes, for comparing two e-graphs.
-std::string layout_text(const EGraph<Op>& g) {
-  std::string out;
-  for (const auto& c : g.classes()) {
-    out += std::to_string(c.id) + "={";
-    for (const Op& node : c.nodes) out += node.debug() + ",";
-    out += "} ";
-  }
-  return out;
-}
-
 // Applying each substitution as the layout yields it does what producing
 // the deferred substitutions and then applying them does: the same merges,
 // ids, classes and nodes, including searches cut short by their limit and
@@ -173,19 +156,19 @@ TEST(DeferredSearch, ApplyingAsFoundEqualsProducingThenApplying) {
     EXPECT_EQ(rhs.apply_as_found(lhs, as_found, same), merged) << c.lhs;
     EXPECT_EQ(as_found.id_count(), two_steps.id_count()) << c.lhs;
     EXPECT_EQ(as_found.rebuild(), two_steps.rebuild()) << c.lhs;
-    EXPECT_EQ(layout_text(as_found), layout_text(two_steps)) << c.lhs;
+    EXPECT_EQ(show(as_found), show(two_steps)) << c.lhs;
     EXPECT_EQ(as_found.node_count(), two_steps.node_count()) << c.lhs;
   }
 
   EGraph<Op> g = regrouped_chain();
-  const std::string before = layout_text(g);
+  const std::string before = show(g);
   const std::size_t ids = g.id_count();
   const Pattern<Op> lhs = pat("(seq ?a ?b)");
   EXPECT_EQ(pat("(seq ?a ?z)").apply_as_found(lhs, g, lhs.search_with_limit_deferred(g, 100)),
             std::nullopt);
   EXPECT_EQ(g.id_count(), ids);
   EXPECT_TRUE(g.clean());
-  EXPECT_EQ(layout_text(g), before);
+  EXPECT_EQ(show(g), before);
 }
 
 }  // namespace

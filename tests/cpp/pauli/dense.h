@@ -1,6 +1,7 @@
 // Circuits on a few qubits as dense unitary matrices: the plain model the
 // tests check the Clifford frame and the whole-program methods against, its
-// gates taken from the shared model of tests/model/matrices.h.
+// gates taken from the shared model of tests/model/matrices.h, and random
+// Clifford products applied to a frame and to a matrix alike.
 //
 // Qubit q is bit q of a basis state's index. Every gate multiplies the
 // matrix on the left, so after h q[0]; t q[0]; the matrix is T H.
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "src/circuit/elementary.h"
@@ -124,6 +126,11 @@ class Dense {
   std::vector<Complex> m_;
 };
 
+// The Clifford gates of the gate table.
+inline constexpr Elementary kCliffordGates[] = {
+    Elementary::H, Elementary::S,  Elementary::Sdg, Elementary::X,   Elementary::Y,
+    Elementary::Z, Elementary::CX, Elementary::CZ,  Elementary::Swap};
+
 // Applies the gate g of the gate table on qubits a (and b), turned by
 // `angle` if a rotation, its matrix taken from the shared model, not from
 // the table.
@@ -144,6 +151,22 @@ inline void apply_elementary(Dense& d, Elementary g, int a, int b = 0, double an
     case Elementary::Rx: d.apply(library_gate_matrix(QasmGate::rx, angle), a); break;
     case Elementary::Ry: d.apply(library_gate_matrix(QasmGate::ry, angle), a); break;
   }
+}
+
+// Applies `length` Clifford gates drawn by `rng` to `frame` (a Tableau or an
+// InverseTableau, anything with apply(gate, a, b)) on `qubits` qubits, at
+// least two; returns their product as a matrix.
+template <class Frame>
+Dense random_cliffords(std::mt19937& rng, int qubits, int length, Frame& frame) {
+  Dense c(qubits);
+  for (int k = 0; k < length; ++k) {
+    const Elementary g = kCliffordGates[rng() % std::size(kCliffordGates)];
+    const int a = static_cast<int>(rng() % qubits);
+    const int b = (a + 1 + static_cast<int>(rng() % (qubits - 1))) % qubits;
+    frame.apply(g, a, b);
+    apply_elementary(c, g, a, b);
+  }
+  return c;
 }
 
 }  // namespace kestrel::testing

@@ -17,37 +17,14 @@ namespace kestrel {
 namespace {
 
 using testing::Dense;
-
-struct GatePair {
-  Elementary elementary;
-  CliffordGate clifford;
-};
-constexpr GatePair kGates[] = {
-    {Elementary::H, CliffordGate::H},   {Elementary::S, CliffordGate::S},
-    {Elementary::Sdg, CliffordGate::Sdg}, {Elementary::X, CliffordGate::X},
-    {Elementary::Y, CliffordGate::Y},   {Elementary::Z, CliffordGate::Z},
-    {Elementary::CX, CliffordGate::CX}, {Elementary::CZ, CliffordGate::CZ},
-    {Elementary::Swap, CliffordGate::Swap}};
-
-void apply_dense(Dense& d, Elementary g, int a, int b) {
-  ASSERT_TRUE(elementary_info(g).clifford) << "not a Clifford gate";
-  testing::apply_elementary(d, g, a, b);
-}
+using testing::kCliffordGates;
 
 TEST(InverseTableauTest, ImagesAreTheConjugatedProductsOfDenseMatrices) {
   constexpr int kQubits = 3;
   std::mt19937 rng(11);
   for (int trial = 0; trial < 300; ++trial) {
     InverseTableau frame(kQubits);
-    Dense c(kQubits);
-    const int length = trial % 14;
-    for (int k = 0; k < length; ++k) {
-      const Elementary g = kGates[rng() % std::size(kGates)].elementary;
-      const int a = static_cast<int>(rng() % kQubits);
-      const int b = (a + 1 + static_cast<int>(rng() % (kQubits - 1))) % kQubits;
-      frame.apply(g, a, b);
-      apply_dense(c, g, a, b);
-    }
+    const Dense c = testing::random_cliffords(rng, kQubits, trial % 14, frame);
     // A Hermitian product: k = x.z mod 2, with a random sign.
     std::uint64_t p[2] = {rng() % 8, rng() % 8};
     const std::uint8_t k = static_cast<std::uint8_t>((__builtin_popcountll(p[0] & p[1]) & 1) +
@@ -65,11 +42,11 @@ TEST(InverseTableauTest, UndoesTheForwardFrameOnManyQubits) {
   Tableau forward(kQubits);
   InverseTableau backward(kQubits);
   for (int k = 0; k < 4000; ++k) {
-    const GatePair g = kGates[rng() % std::size(kGates)];
+    const Elementary g = kCliffordGates[rng() % std::size(kCliffordGates)];
     const std::uint32_t a = rng() % kQubits;
     const std::uint32_t b = (a + 1 + rng() % (kQubits - 1)) % kQubits;
-    forward.apply(g.clifford, a, b);
-    backward.apply(g.elementary, a, b);
+    forward.apply(g, a, b);
+    backward.apply(g, a, b);
   }
   const std::size_t words = backward.words();
   std::vector<std::uint64_t> out(2 * words), plain(2 * words);

@@ -16,30 +16,14 @@ namespace kestrel {
 namespace {
 
 using testing::Dense;
-
-constexpr CliffordGate kGates[] = {CliffordGate::H,  CliffordGate::S,  CliffordGate::Sdg,
-                                   CliffordGate::X,  CliffordGate::Y,  CliffordGate::Z,
-                                   CliffordGate::CX, CliffordGate::CZ, CliffordGate::Swap};
-
-void apply_dense(Dense& d, CliffordGate g, int a, int b) {
-  ASSERT_TRUE(elementary_info(g).clifford) << "no Clifford gate";
-  testing::apply_elementary(d, g, a, b);
-}
+using testing::kCliffordGates;
 
 TEST(TableauTest, RowsAreTheConjugatedPaulisOfDenseMatrices) {
   constexpr int kQubits = 3;
   std::mt19937 rng(7);
   for (int trial = 0; trial < 200; ++trial) {
     Tableau frame(kQubits);
-    Dense c(kQubits);
-    const int length = 1 + trial % 12;
-    for (int k = 0; k < length; ++k) {
-      const CliffordGate g = kGates[rng() % std::size(kGates)];
-      const int a = static_cast<int>(rng() % kQubits);
-      const int b = (a + 1 + static_cast<int>(rng() % (kQubits - 1))) % kQubits;
-      frame.apply(g, a, b);
-      apply_dense(c, g, a, b);
-    }
+    const Dense c = testing::random_cliffords(rng, kQubits, 1 + trial % 12, frame);
     for (int q = 0; q < kQubits; ++q) {
       std::uint64_t x_bit[2] = {1u << q, 0}, z_bit[2] = {0, 1u << q};
       const Dense x = c.adjoint().times(Dense::pauli(kQubits, x_bit, 0)).times(c);
@@ -102,7 +86,7 @@ TEST(TableauTest, RowsAcrossWordsFollowLetterByLetterProducts) {
   // Gates near the word boundaries 63/64 and 127/128, and anywhere.
   const std::uint32_t hot[] = {0, 62, 63, 64, 65, 127, 128, 129};
   for (int k = 0; k < 3000; ++k) {
-    const CliffordGate g = kGates[rng() % std::size(kGates)];
+    const CliffordGate g = kCliffordGates[rng() % std::size(kCliffordGates)];
     const std::uint32_t a = k % 3 ? hot[rng() % std::size(hot)] : rng() % kQubits;
     std::uint32_t b = hot[rng() % std::size(hot)];
     if (b == a) b = (a + 1) % kQubits;

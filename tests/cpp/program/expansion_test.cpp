@@ -17,17 +17,7 @@
 namespace kestrel {
 namespace {
 
-// The matrix of `gates` on `operands` operands, first gate first.
-model::Matrix product(std::size_t operands, const std::vector<PlacedGate>& gates) {
-  model::Matrix m = model::Matrix::identity(std::size_t{1} << operands);
-  for (const PlacedGate& g : gates) {
-    const std::uint32_t on[] = {g.a, g.b};
-    m = model::times(model::on_operands(operands, std::span(on, elementary_info(g.gate).qubits),
-                                        model::elementary_matrix(g.gate)),
-                     m);
-  }
-  return m;
-}
+using model::product;
 
 struct Expanded {
   bool exact = false;
@@ -115,19 +105,6 @@ TEST(Expansion, AnglesOffAQuarterTurnAreNoCliffordT) {
   }
   // u0's angle is a duration, not a rotation.
   check(QasmGate::u0, {0.3}, true);
-}
-
-TEST(Expansion, QuarterTurns) {
-  const double q = std::numbers::pi / 4;
-  EXPECT_EQ(quarter_turns(0), 0);
-  EXPECT_EQ(quarter_turns(q), 1);
-  EXPECT_EQ(quarter_turns(-q), 15);
-  EXPECT_EQ(quarter_turns(-q + 2 * std::numbers::pi), 7);
-  EXPECT_EQ(quarter_turns(17 * q), 1);
-  EXPECT_EQ(quarter_turns(q * (1 + 1e-12)), 1);
-  EXPECT_EQ(quarter_turns(q + 0.9e-9), 1);  // within kAngleTolerance, in radians
-  EXPECT_EQ(quarter_turns(q + 1.1e-9), std::nullopt);
-  EXPECT_EQ(quarter_turns((1 << 20) * q + q), std::nullopt);
 }
 
 }  // namespace

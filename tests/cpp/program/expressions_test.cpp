@@ -1,6 +1,7 @@
 // Parameter expressions read and evaluated as OpenQASM 2.0 evaluates them:
 // a table of texts and their values, with the precedence that sets `^`
-// above a sign, and nesting far deeper than any stack would take.
+// above a sign, angles as the writer writes them read back exactly, and
+// nesting far deeper than any stack would take.
 #include "src/program/expressions.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,10 @@
 #include <cmath>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <string>
+
+#include "src/circuit/angle.h"
 
 namespace kestrel {
 namespace {
@@ -60,6 +64,31 @@ TEST(Expressions, ValuesAsTheLanguageHasThem) {
 TEST(Expressions, WhatIsNoExpression) {
   for (const char* text : {"", "1+", "(1", "sin 1", "c", "1 2", "*2", "pi("}) {
     EXPECT_FALSE(value(text).has_value()) << text;
+  }
+}
+
+// The text an angle is written as reads back as the same double.
+TEST(Expressions, AnglesAsWrittenReadBackExactly) {
+  constexpr double kPi = std::numbers::pi;
+  const struct {
+    double angle;
+    const char* text;
+  } cases[] = {
+      {kPi / 4, "pi/4"},        {-3 * kPi / 8, "-3*pi/8"}, {kPi, "pi"},
+      {-kPi, "-pi"},            {0.3, "0.3"},              {1e-5, "1.0e-05"},
+      {0, "0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(angle_text(c.angle), c.text);
+    EXPECT_EQ(value(angle_text(c.angle)), c.angle) << c.text;
+  }
+  std::mt19937_64 rng(35);
+  std::uniform_real_distribution<double> any(-20, 20);
+  for (int k = 0; k < 2000; ++k) {
+    const double angle = k % 2 ? any(rng) : std::ldexp(any(rng), -(k % 60));
+    const std::string text = angle_text(angle);
+    EXPECT_EQ(value(text), angle) << text;
+    EXPECT_LE(text.size(), 25u) << text;  // 17 significant digits at most, sign and exponent
   }
 }
 

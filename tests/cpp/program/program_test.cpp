@@ -106,6 +106,8 @@ TEST(StatementReader, WhatProgramsReadAs) {
 TEST(StatementReader, AGateNamedLikeALibraryGateIsNoRunGateWithoutTheLibrary) {
   EXPECT_EQ(dump("OPENQASM 2.0;\ngate t a { U(0,0,pi/4) a; }\nqreg q[1];\nt q[0];\n"),
             "decl 'gate t a { U(0,0,pi/4) a; }'\ndecl 'qreg q[1];'\ngate 't q[0];' q[0]\n");
+  EXPECT_EQ(dump("OPENQASM 2.0;\nqreg q[1];\nh q[0];"),
+            "error line 3, column 1: expected a gate defined before this statement, found 'h'");
 }
 
 TEST(StatementReader, TextsThatAreNoPrograms) {
@@ -139,6 +141,8 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
       {"qreg q[2]; creg c[3];\nmeasure q -> c;", "line 4, column 14: expected a classical "
                                                  "register of size 2, the size of the "
                                                  "quantum register"},
+      {"qreg q[2]; creg c[2];\nmeasure q -> c[0];", "line 4, column 14: expected a whole "
+                                                   "classical register, as the qubits are one"},
       // Statements that do not end.
       {"qreg q[2];\nh q[0]", "line 4, column 7: expected ',' or ';', found the end of the text"},
       {"qreg q[2]\nh q[0];", "line 4, column 1: expected ';', found 'h'"},

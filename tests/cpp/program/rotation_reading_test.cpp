@@ -16,25 +16,7 @@
 namespace kestrel {
 namespace {
 
-model::Matrix gate_matrix(const PlacedGate& g) {
-  switch (g.gate) {
-    case Elementary::Rz: return model::detail::rz(g.angle);
-    case Elementary::Rx: return model::detail::rx(g.angle);
-    case Elementary::Ry: return model::detail::ry(g.angle);
-    default: return model::elementary_matrix(g.gate);
-  }
-}
-
-model::Matrix product(std::size_t operands, const std::vector<PlacedGate>& gates) {
-  model::Matrix m = model::Matrix::identity(std::size_t{1} << operands);
-  for (const PlacedGate& g : gates) {
-    const std::uint32_t on[] = {g.a, g.b};
-    m = model::times(model::on_operands(operands, std::span(on, elementary_info(g.gate).qubits),
-                                        gate_matrix(g)),
-                     m);
-  }
-  return m;
-}
+using model::product;
 
 struct Case {
   QasmGate gate;

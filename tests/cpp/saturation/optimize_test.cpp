@@ -24,7 +24,7 @@ namespace {
 TEST(Optimize, RuleSetOnWorkedExamples) {
   const struct {
     const char* circuit;
-    const char* result;  // the gate lines written, one letter each
+    const char* result;  // the gates, one letter each (gate_letters)
   } cases[] = {
       {"(seq T T)", "s"},
       {"(seq (seq (seq T T) T) T)", "z"},
@@ -43,15 +43,7 @@ TEST(Optimize, RuleSetOnWorkedExamples) {
       {"(seq (seq H S) (seq T (seq X (seq H Z))))", "hstxhz"},
       {"I", ""},
   };
-  const std::string letters = ".hsStTxz12c";  // by variant, I to CNOT
-  for (const auto& c : cases) {
-    std::vector<Op> gates;
-    const RecExpr<Op> best = optimize_expr(read(c.circuit));
-    emit(best.root(), best, gates);
-    std::string result;
-    for (Op g : gates) result += letters[g.kind()];
-    EXPECT_EQ(result, c.result) << c.circuit;
-  }
+  for (const auto& c : cases) EXPECT_EQ(gate_letters(optimize_expr(read(c.circuit))), c.result) << c.circuit;
 }
 
 // The optimiser's steps spelled out: load, run the rules with the runner's
@@ -67,11 +59,7 @@ RecExpr<Op> load_run_extract(const RecExpr<Op>& expr) {
 // children drawn from the last `window` nodes.
 RecExpr<Op> random_term(std::uint64_t seed, std::size_t size, Id window) {
   RecExpr<Op> e;
-  std::uint64_t state = seed;
-  const auto draw = [&](std::uint64_t n) {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (state >> 33) % n;
-  };
+  Lcg draw{seed};
   for (int k = 0; k < 3; ++k) e.add(Op(static_cast<OpKind>(draw(11))));
   while (e.size() < size) {
     const auto n = static_cast<Id>(e.size());
@@ -97,11 +85,8 @@ TEST(Optimize, InputsPastTheNodeLimitComeBackAsTheyAre) {
   for (std::size_t n : {9'995u, 9'996u, 9'997u, 12'000u}) {
     const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n", "cx q[0],q[1];\n"};
     std::string text;
-    std::uint64_t state = n;
-    for (std::size_t k = 0; k < n; ++k) {
-      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-      text += lines[(state >> 33) % 5];
-    }
+    Lcg draw{n};
+    for (std::size_t k = 0; k < n; ++k) text += lines[draw(5)];
     const RecExpr<Op> expr = parse_qasm(text);
     EXPECT_TRUE(same_term(optimize_expr(expr), load_run_extract(expr))) << n;
   }
@@ -165,11 +150,7 @@ TEST(Optimize, ExtractionRecordsWhatWholeSweepsRecord) {
   std::vector<EGraph<Op>> graphs;
   for (std::uint64_t seed = 1; seed <= 12; ++seed) {
     std::string text;
-    std::uint64_t state = seed;
-    const auto draw = [&](std::uint64_t n) {
-      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-      return (state >> 33) % n;
-    };
+    Lcg draw{seed};
     for (std::uint64_t k = 0; k < 40 * seed; ++k) text += lines[draw(7)];
     EGraph<Op> g;
     g.add_expr_internal(parse_qasm(text));

@@ -9,6 +9,7 @@
 #include "engine/egraph.h"
 #include "src/saturation/optimize.h"
 #include "src/text/qasm.h"
+#include "tests/cpp/helpers.h"
 
 namespace kestrel {
 namespace {
@@ -37,14 +38,11 @@ TEST(PastNodeLimit, AgreesWithTheLoadedEGraph) {
   const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n",
                          "cx q[0],q[1];\n", "sdg q[0];\n", "tdg q[0];\n", "z q[0];\n"};
   constexpr std::size_t kLimit = 10'000;
-  std::uint64_t state = 1;
+  Lcg draw{1};
   for (std::size_t kinds = 1; kinds <= 8; ++kinds) {
     for (std::size_t n = kLimit - 8; n <= kLimit + 2; ++n) {
       std::string text(kQasmHeader);
-      for (std::size_t k = 0; k < n; ++k) {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        text += lines[k < kinds ? k : (state >> 33) % kinds];
-      }
+      for (std::size_t k = 0; k < n; ++k) text += lines[k < kinds ? k : draw(kinds)];
       EGraph<Op> g;
       g.add_expr_internal(parse_qasm(text));
       const WireGates read = read_wire(text);

@@ -13,17 +13,8 @@
 namespace kestrel {
 namespace {
 
-constexpr std::string_view kLetters = ".hsStTxz12c";  // a letter per gate, I to CNOT
-
 // The gates read from `text`, a letter each.
-std::string gates_read(std::string_view text) {
-  const RecExpr<Op> expr = parse_qasm(text);
-  std::vector<Op> gates;
-  emit(expr.root(), expr, gates);
-  std::string out;
-  for (Op g : gates) out += kLetters[g.kind()];
-  return out;
-}
+std::string gates_read(std::string_view text) { return gate_letters(parse_qasm(text)); }
 
 TEST(QasmReader, GateLines) {
   EXPECT_EQ(show(parse_qasm(std::string(kQasmHeader) + "h q[0];\nt q[0];\nt q[0];\n")),
