@@ -13,17 +13,17 @@ namespace {
 
 // What a gate does on one of its qubits, for commuting.
 enum class Axis : std::uint8_t {
-  Z,      // diagonal there: s, sdg, t, tdg, z, cz, cx's control
-  X,      // x, or cx's target
+  Z,      // diagonal there: s, sdg, t, tdg, z, cz, rz, cx's control
+  X,      // x, rx, or cx's target
   Other,  // anything else: h, y, swap
 };
 
 Axis axis(const PlacedGate& g, std::uint32_t q) {
   switch (g.gate) {
     case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
-    case Elementary::Z: case Elementary::CZ:
+    case Elementary::Z: case Elementary::CZ: case Elementary::Rz:
       return Axis::Z;
-    case Elementary::X: return Axis::X;
+    case Elementary::X: case Elementary::Rx: return Axis::X;
     case Elementary::CX: return q == g.a ? Axis::Z : Axis::X;
     default: return Axis::Other;
   }
@@ -88,8 +88,18 @@ class Line {
 }  // namespace
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
-                                    std::span<const std::uint32_t> barrier_qubits) {
+                                    std::span<const std::uint32_t> barrier_qubits,
+                                    std::vector<Elementary>* merged) {
   std::vector<bool> removed(items.size(), false);
+  std::vector<Elementary> now;  // with `merged`: each item's gate as left
+  if (merged != nullptr) {
+    for (const CancelItem& item : items) now.push_back(item.gate.gate);
+  }
+  const auto gate_of = [&](std::uint32_t i) {
+    PlacedGate g = items[i].gate;
+    if (merged != nullptr) g.gate = now[i];
+    return g;
+  };
   std::vector<Line> on(qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
   for (std::uint32_t i = 0; i < items.size(); ++i) {
@@ -101,7 +111,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
       }
       continue;
     }
-    const PlacedGate& g = item.gate;
+    const PlacedGate g = gate_of(i);
     checked_index(qubits, g.a);
     if (two(g)) checked_index(qubits, g.b);
     // Back along the first qubit to the inverse, past gates that commute.
@@ -112,12 +122,19 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
          k != kNone && seen < kCancelReach; k = first.live_at_or_before(k - 1, removed), ++seen) {
       const std::uint32_t j = first.item(k);
       if (!is_gate(j)) break;
-      if (inverse(g, items[j].gate)) {
+      const PlacedGate h = gate_of(j);
+      if (inverse(g, h)) {
         partner = j;
         break;
       }
-      if (!commute(g, items[j].gate)) break;
+      if (merged != nullptr && h.gate == g.gate && elementary_info(g.gate).t) {
+        now[j] = g.gate == Elementary::T ? Elementary::S : Elementary::Sdg;
+        removed[i] = true;
+        break;
+      }
+      if (!commute(g, h)) break;
     }
+    if (removed[i]) continue;
     // The second qubit's items between the two must commute as well.
     if (partner != kNone && two(g)) {
       Line& second = on[g.b];
@@ -130,7 +147,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
           clear = true;
           break;
         }
-        if (j < partner || !is_gate(j) || !commute(g, items[j].gate)) break;
+        if (j < partner || !is_gate(j) || !commute(g, gate_of(j))) break;
       }
       if (!clear) partner = kNone;
     }
@@ -142,6 +159,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     on[g.a].push(i);
     if (two(g)) on[g.b].push(i);
   }
+  if (merged != nullptr) *merged = std::move(now);
   return removed;
 }
 
