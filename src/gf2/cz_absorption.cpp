@@ -15,7 +15,7 @@ namespace kestrel {
 namespace {
 
 // The elimination's work (word operations) stays under this.
-constexpr std::uint64_t kWork = std::uint64_t{1} << 27;
+constexpr std::uint64_t kWork = std::uint64_t{1} << 28;
 
 // A parity the circuit visits: after gate `at`, on `wire`; `flip` when the
 // gate at `at` is a T or T-dagger on that wire, changed in place.
