@@ -85,11 +85,59 @@ class Line {
   std::vector<std::int64_t> links_;  // per entry: an earlier entry, or kNone
 };
 
+// What lies between a two-qubit gate g and its inverse `partner` on g's
+// second qubit: only gates g commutes with (`clear`), or only s, sdg and z
+// gates (`diagonal`, with their S powers summed, mod 4), or neither.
+struct Between {
+  bool clear = false;
+  bool diagonal = false;
+  int power = 0;
+};
+
+template <class IsGate, class GateOf>
+Between between_on(Line& line, const std::vector<bool>& removed, std::uint32_t partner,
+                   const IsGate& is_gate, const GateOf& gate_of, const PlacedGate& g) {
+  Between out{true, true, 0};
+  std::size_t seen = 0;
+  for (std::int64_t k = line.live_at_or_before(line.last(), removed);
+       k != kNone && seen < kCancelReach; k = line.live_at_or_before(k - 1, removed), ++seen) {
+    const std::uint32_t j = line.item(k);
+    if (j == partner) return out;
+    if (j < partner || !is_gate(j)) break;
+    const PlacedGate h = gate_of(j);
+    out.clear = out.clear && commute(g, h);
+    const std::int8_t d = elementary_info(h.gate).diagonal;
+    const bool clifford_phase = (h.gate == Elementary::S || h.gate == Elementary::Sdg ||
+                                 h.gate == Elementary::Z) && h.a == g.b;
+    out.diagonal = out.diagonal && clifford_phase;
+    if (clifford_phase) out.power = (out.power + d / 2 + 4) % 4;
+    if (!out.clear && !out.diagonal) break;
+  }
+  return {};
+}
+
+// cx(a, b), S^k on b, cx(a, b) is S^k on a, S^k on b and, for odd k, a cz
+// on a and b: the first cx becomes that cz (or goes), the second the S^k on
+// a (or goes).
+void join_sandwich(std::vector<Elementary>& now, std::vector<bool>& removed, std::uint32_t first,
+                   std::uint32_t second, int power) {
+  if (power % 2 == 1) {
+    now[first] = Elementary::CZ;
+  } else {
+    removed[first] = true;
+  }
+  if (power == 0) {
+    removed[second] = true;
+    return;
+  }
+  now[second] = power == 1 ? Elementary::S : power == 2 ? Elementary::Z : Elementary::Sdg;
+}
+
 }  // namespace
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                     std::span<const std::uint32_t> barrier_qubits,
-                                    std::vector<Elementary>* merged) {
+                                    std::vector<Elementary>* merged, bool sandwiches) {
   std::vector<bool> removed(items.size(), false);
   std::vector<Elementary> now;  // with `merged`: each item's gate as left
   if (merged != nullptr) {
@@ -135,21 +183,18 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
       if (!commute(g, h)) break;
     }
     if (removed[i]) continue;
-    // The second qubit's items between the two must commute as well.
+    // The second qubit's items between the two must commute as well; with
+    // `sandwiches`, s, sdg and z gates alone on a cx's target will do too.
     if (partner != kNone && two(g)) {
-      Line& second = on[g.b];
-      bool clear = false;
-      seen = 0;
-      for (std::int64_t k = second.live_at_or_before(second.last(), removed);
-           k != kNone && seen < kCancelReach; k = second.live_at_or_before(k - 1, removed), ++seen) {
-        const std::uint32_t j = second.item(k);
-        if (j == partner) {
-          clear = true;
-          break;
-        }
-        if (j < partner || !is_gate(j) || !commute(g, gate_of(j))) break;
+      const Between between = between_on(on[g.b], removed, static_cast<std::uint32_t>(partner),
+                                         [&](std::uint32_t j) { return is_gate(j); }, gate_of, g);
+      if (!between.clear && sandwiches && merged != nullptr && g.gate == Elementary::CX &&
+          between.diagonal) {
+        join_sandwich(now, removed, static_cast<std::uint32_t>(partner), i, between.power);
+        on[g.a].push(i);
+        continue;
       }
-      if (!clear) partner = kNone;
+      if (!between.clear) partner = kNone;
     }
     if (partner != kNone) {
       removed[static_cast<std::size_t>(partner)] = true;

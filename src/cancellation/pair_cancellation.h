@@ -43,10 +43,16 @@ inline constexpr std::size_t kCancelReach = 64;
 // Per item, whether it goes. `barrier_qubits` holds the barriers' qubits;
 // every qubit must be below `qubits`. With `merged`, two T gates (or two
 // T-dagger gates) that meet so join as well: the first becomes an s (an
-// sdg) and the second goes, and `merged` gets each item's gate as left
-// (for a barrier, its gate as given).
+// sdg) and the second goes; and a cx that meets its copy with only s, sdg
+// and z gates between on its target (S^k in all) goes with it, as
+// cx S^k cx = S^k on the control, S^k on the target and, for odd k, a cz:
+// the first becomes that cz (or goes), the second the S^k on the control
+// (or goes), where `sandwiches` asks for it (a cz there may stop a later
+// pair that the cx would have let pass). `merged` gets each item's gate as left, on its qubits (for a
+// barrier, its gate as given).
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                     std::span<const std::uint32_t> barrier_qubits,
-                                    std::vector<Elementary>* merged = nullptr);
+                                    std::vector<Elementary>* merged = nullptr,
+                                    bool sandwiches = false);
 
 }  // namespace kestrel

@@ -90,6 +90,14 @@ struct Left {
   std::uint64_t two_qubit = 0;
 };
 
+// Gate g as the cancellation of pairs left it: `now` on its qubits (a cx
+// may become a one-qubit gate on its control).
+PlacedGate as_left(PlacedGate g, Elementary now) {
+  g.gate = now;
+  if (elementary_info(now).qubits == 1) g.b = 0;
+  return g;
+}
+
 // The insertion's operations: as written, or without the program's cx gates
 // followed where it has such a version.
 const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool unguided) {
@@ -99,11 +107,12 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
 // Rotation merging's edits with the rewritten statements replaced: the
 // blocks written at their anchors (`unguided`: each without the program's cx
 // gates followed, where it has such a version), their rotations gone, and
-// then the pairs of gates that cancel once the rotations are out
+// then the pairs of gates that cancel once the rotations are out, T gates
+// joined (and, with `sandwiches`, cx pairs around S powers made cz gates)
 // (src/cancellation/pair_cancellation.h). `left` gets what is left.
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              bool unguided, int& phase, Left& left) {
+              bool unguided, bool sandwiches, int& phase, Left& left) {
   // The program as written, gate by gate: each insertion before its
   // anchor, each step that stays; boundaries, measurements and conditioned
   // gates as barriers.
@@ -140,7 +149,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
   }
   std::vector<Elementary> now;  // each item's gate once pairs cancel and T gates join
   const std::vector<bool> cancelled =
-      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &now);
+      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &now, sandwiches);
   left = {};
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (cancelled[i] || items[i].count != 0) continue;
@@ -169,7 +178,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
           const std::uint32_t item = inserted_item[next] + g;
           if (cancelled[item]) continue;
           operations.push_back(block[g]);
-          if (block[g].kind == OperationKind::Gate) operations.back().gate.gate = now[item];
+          if (block[g].kind == OperationKind::Gate) operations.back().gate = as_left(block[g].gate, now[item]);
         }
         ++next;
       }
@@ -177,9 +186,8 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
       if (item == kNoItem || cancelled[item]) {
         touched = true;
       } else if (steps.steps[k].kind != StepKind::Boundary || is_rotation(steps.steps[k].gate.gate)) {
-        operations.push_back({OperationKind::Gate, steps.steps[k].gate, 0});
+        operations.push_back({OperationKind::Gate, as_left(steps.steps[k].gate, now[item]), 0});
         touched |= now[item] != steps.steps[k].gate.gate;
-        operations.back().gate.gate = now[item];
       }
     }
     if (touched) {
@@ -243,15 +251,19 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   none.removed.assign(steps.steps.size(), false);
   none.t_before = none.t_after = rewrite.t_before;
   std::optional<Composed> best;
+  // Each composed with cx pairs around S powers made cz gates and without
+  // (a cz may stop a later pair).
   const auto consider = [&](const StepsRewrite& r, bool unguided) {
-    Composed c;
-    c.phase = merged.phase.eighths + r.phase;
-    c.rewrite = &r;
-    c.edits = compose(program, merged.edits, steps, r, phases, unguided, c.phase, c.left);
-    if (!best || (options.every_block && best->rewrite == &none) ||
-        rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
-                     options.two_qubit_cost)) {
-      best = std::move(c);
+    for (bool sandwiches : {false, true}) {
+      Composed c;
+      c.phase = merged.phase.eighths + r.phase;
+      c.rewrite = &r;
+      c.edits = compose(program, merged.edits, steps, r, phases, unguided, sandwiches, c.phase, c.left);
+      if (!best || (options.every_block && best->rewrite == &none) ||
+          rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
+                       options.two_qubit_cost)) {
+        best = std::move(c);
+      }
     }
   };
   const auto both = [&](const StepsRewrite& r) {

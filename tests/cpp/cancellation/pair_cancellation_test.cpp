@@ -131,7 +131,7 @@ TEST(PairCancellation, PairsThroughCommutingAndBlockingGates) {
   }
 }
 
-TEST(PairCancellation, TGatesThatMeetJoin) {
+TEST(PairCancellation, JoiningTGatesAndCxAroundSGates) {
   using E = Elementary;
   struct Case {
     std::string name;
@@ -145,12 +145,25 @@ TEST(PairCancellation, TGatesThatMeetJoin) {
       {"t tdg still cancel", {g1(E::T, 0), g1(E::S, 0), g1(E::Tdg, 0)}, {E::S}},
       {"t t t: s then t", {g1(E::T, 0), g1(E::T, 0), g1(E::T, 0)}, {E::S, E::T}},
       {"s s is no pair to join", {g1(E::S, 0), g1(E::S, 0)}, {E::S, E::S}},
+      {"cx s cx is cz, s, s", {g2(E::CX, 0, 1), g1(E::S, 1), g2(E::CX, 0, 1)}, {E::CZ, E::S, E::S}},
+      {"cx z cx is z z", {g2(E::CX, 0, 1), g1(E::Z, 1), g2(E::CX, 0, 1)}, {E::Z, E::Z}},
+      {"cx s sdg cx: the s pair goes first, then the cx pair",
+       {g2(E::CX, 0, 1), g1(E::S, 1), g1(E::Sdg, 1), g2(E::CX, 0, 1)}, {}},
+      {"cx sdg sdg s cx past t on the control",
+       {g2(E::CX, 0, 1), g1(E::T, 0), g1(E::Sdg, 1), g1(E::Sdg, 1), g1(E::S, 1), g2(E::CX, 0, 1)},
+       {E::CZ, E::T, E::Sdg, E::Sdg}},
+      {"not around a t", {g2(E::CX, 0, 1), g1(E::S, 1), g1(E::T, 1), g2(E::CX, 0, 1)},
+       {E::CX, E::S, E::T, E::CX}},
+      {"not around an x", {g2(E::CX, 0, 1), g1(E::S, 1), g1(E::X, 1), g2(E::CX, 0, 1)},
+       {E::CX, E::S, E::X, E::CX}},
+      {"not with h on the control", {g2(E::CX, 0, 1), g1(E::H, 0), g1(E::S, 1), g2(E::CX, 0, 1)},
+       {E::CX, E::H, E::S, E::CX}},
   };
   for (const Case& c : cases) {
     std::vector<CancelItem> items;
     for (const PlacedGate& g : c.gates) items.push_back(gate(g));
     std::vector<Elementary> now;
-    const std::vector<bool> removed = cancel_gate_pairs(3, items, {}, &now);
+    const std::vector<bool> removed = cancel_gate_pairs(3, items, {}, &now, true);
     ASSERT_EQ(now.size(), items.size()) << c.name;
     std::vector<PlacedGate> kept;
     std::vector<Elementary> names;
@@ -221,10 +234,11 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
         barrier_qubits.push_back(a);
       }
     }
-    // Every other round with T gates joined.
+    // Every other round with T gates joined, half of those with cx pairs
+    // around S powers made cz gates too.
     std::vector<Elementary> now;
     const std::vector<bool> removed =
-        cancel_gate_pairs(n, items, barrier_qubits, round % 2 ? &now : nullptr);
+        cancel_gate_pairs(n, items, barrier_qubits, round % 2 ? &now : nullptr, round % 4 == 3);
     // Barriers are never removed; the gates kept multiply to the product
     // of those given (where barriers stop a pair is the table's test).
     std::vector<PlacedGate> given, kept;
@@ -232,7 +246,7 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
       if (items[i].count != 0) continue;
       given.push_back(items[i].gate);
       if (!removed[i]) kept.push_back(items[i].gate);
-      if (!removed[i] && round % 2) kept.back().gate = now[i];
+      if (!removed[i] && round % 2) kept.back().gate = now[i];  // a one-qubit gate acts on `a`
       removed_in_all += removed[i];
     }
     ASSERT_TRUE(same(matrix_of(kept, n), matrix_of(given, n))) << "round " << round;
