@@ -13,17 +13,17 @@ namespace {
 
 // What a gate does on one of its qubits, for commuting.
 enum class Axis : std::uint8_t {
-  Z,      // diagonal there: s, sdg, t, tdg, z, cz, cx's control
-  X,      // x, or cx's target
+  Z,      // diagonal there: s, sdg, t, tdg, z, cz, rz, cx's control
+  X,      // x, rx, or cx's target
   Other,  // anything else: h, y, swap
 };
 
 Axis axis(const PlacedGate& g, std::uint32_t q) {
   switch (g.gate) {
     case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
-    case Elementary::Z: case Elementary::CZ:
+    case Elementary::Z: case Elementary::CZ: case Elementary::Rz:
       return Axis::Z;
-    case Elementary::X: return Axis::X;
+    case Elementary::X: case Elementary::Rx: return Axis::X;
     case Elementary::CX: return q == g.a ? Axis::Z : Axis::X;
     default: return Axis::Other;
   }
@@ -85,11 +85,69 @@ class Line {
   std::vector<std::int64_t> links_;  // per entry: an earlier entry, or kNone
 };
 
+// What lies between a two-qubit gate g and its inverse `partner` on g's
+// second qubit: only gates g commutes with (`clear`), or only s, sdg and z
+// gates (`diagonal`, with their S powers summed, mod 4), or neither.
+struct Between {
+  bool clear = false;
+  bool diagonal = false;
+  int power = 0;
+};
+
+template <class IsGate, class GateOf>
+Between between_on(Line& line, const std::vector<bool>& removed, std::uint32_t partner,
+                   const IsGate& is_gate, const GateOf& gate_of, const PlacedGate& g) {
+  Between out{true, true, 0};
+  std::size_t seen = 0;
+  for (std::int64_t k = line.live_at_or_before(line.last(), removed);
+       k != kNone && seen < kCancelReach; k = line.live_at_or_before(k - 1, removed), ++seen) {
+    const std::uint32_t j = line.item(k);
+    if (j == partner) return out;
+    if (j < partner || !is_gate(j)) break;
+    const PlacedGate h = gate_of(j);
+    out.clear = out.clear && commute(g, h);
+    const std::int8_t d = elementary_info(h.gate).diagonal;
+    const bool clifford_phase = (h.gate == Elementary::S || h.gate == Elementary::Sdg ||
+                                 h.gate == Elementary::Z) && h.a == g.b;
+    out.diagonal = out.diagonal && clifford_phase;
+    if (clifford_phase) out.power = (out.power + d / 2 + 4) % 4;
+    if (!out.clear && !out.diagonal) break;
+  }
+  return {};
+}
+
+// cx(a, b), S^k on b, cx(a, b) is S^k on a, S^k on b and, for odd k, a cz
+// on a and b: the first cx becomes that cz (or goes), the second the S^k on
+// a (or goes).
+void join_sandwich(std::vector<Elementary>& now, std::vector<bool>& removed, std::uint32_t first,
+                   std::uint32_t second, int power) {
+  if (power % 2 == 1) {
+    now[first] = Elementary::CZ;
+  } else {
+    removed[first] = true;
+  }
+  if (power == 0) {
+    removed[second] = true;
+    return;
+  }
+  now[second] = power == 1 ? Elementary::S : power == 2 ? Elementary::Z : Elementary::Sdg;
+}
+
 }  // namespace
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
-                                    std::span<const std::uint32_t> barrier_qubits) {
+                                    std::span<const std::uint32_t> barrier_qubits,
+                                    std::vector<Elementary>* merged, bool sandwiches) {
   std::vector<bool> removed(items.size(), false);
+  std::vector<Elementary> now;  // with `merged`: each item's gate as left
+  if (merged != nullptr) {
+    for (const CancelItem& item : items) now.push_back(item.gate.gate);
+  }
+  const auto gate_of = [&](std::uint32_t i) {
+    PlacedGate g = items[i].gate;
+    if (merged != nullptr) g.gate = now[i];
+    return g;
+  };
   std::vector<Line> on(qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
   for (std::uint32_t i = 0; i < items.size(); ++i) {
@@ -101,7 +159,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
       }
       continue;
     }
-    const PlacedGate& g = item.gate;
+    const PlacedGate g = gate_of(i);
     checked_index(qubits, g.a);
     if (two(g)) checked_index(qubits, g.b);
     // Back along the first qubit to the inverse, past gates that commute.
@@ -112,27 +170,31 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
          k != kNone && seen < kCancelReach; k = first.live_at_or_before(k - 1, removed), ++seen) {
       const std::uint32_t j = first.item(k);
       if (!is_gate(j)) break;
-      if (inverse(g, items[j].gate)) {
+      const PlacedGate h = gate_of(j);
+      if (inverse(g, h)) {
         partner = j;
         break;
       }
-      if (!commute(g, items[j].gate)) break;
-    }
-    // The second qubit's items between the two must commute as well.
-    if (partner != kNone && two(g)) {
-      Line& second = on[g.b];
-      bool clear = false;
-      seen = 0;
-      for (std::int64_t k = second.live_at_or_before(second.last(), removed);
-           k != kNone && seen < kCancelReach; k = second.live_at_or_before(k - 1, removed), ++seen) {
-        const std::uint32_t j = second.item(k);
-        if (j == partner) {
-          clear = true;
-          break;
-        }
-        if (j < partner || !is_gate(j) || !commute(g, items[j].gate)) break;
+      if (merged != nullptr && h.gate == g.gate && elementary_info(g.gate).t) {
+        now[j] = g.gate == Elementary::T ? Elementary::S : Elementary::Sdg;
+        removed[i] = true;
+        break;
       }
-      if (!clear) partner = kNone;
+      if (!commute(g, h)) break;
+    }
+    if (removed[i]) continue;
+    // The second qubit's items between the two must commute as well; with
+    // `sandwiches`, s, sdg and z gates alone on a cx's target will do too.
+    if (partner != kNone && two(g)) {
+      const Between between = between_on(on[g.b], removed, static_cast<std::uint32_t>(partner),
+                                         [&](std::uint32_t j) { return is_gate(j); }, gate_of, g);
+      if (!between.clear && sandwiches && merged != nullptr && g.gate == Elementary::CX &&
+          between.diagonal) {
+        join_sandwich(now, removed, static_cast<std::uint32_t>(partner), i, between.power);
+        on[g.a].push(i);
+        continue;
+      }
+      if (!between.clear) partner = kNone;
     }
     if (partner != kNone) {
       removed[static_cast<std::size_t>(partner)] = true;
@@ -142,6 +204,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     on[g.a].push(i);
     if (two(g)) on[g.b].push(i);
   }
+  if (merged != nullptr) *merged = std::move(now);
   return removed;
 }
 

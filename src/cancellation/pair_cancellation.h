@@ -9,10 +9,11 @@
 // already cancelled are skipped at no cost, so a network's last gates meet
 // the program's copies however many pairs cancelled between them), for its
 // inverse, passing only gates it surely commutes with: on every qubit they
-// share, both diagonal there (s, t, z, cz, a cx's control) or both X-like
-// there (x, a cx's target). The other qubit of a two-qubit gate must be
+// share, both diagonal there (s, t, z, cz, rz, a cx's control) or both
+// X-like there (x, rx, a cx's target). The other qubit of a two-qubit gate must be
 // clear between the two in the same way. Every removal is an exact identity,
-// global phase included, so no count ever rises.
+// global phase included, and neither T nor two-qubit gates ever grow in
+// number (a cx pair made a cz and an s, below, adds one one-qubit gate).
 //
 // Items that are no gate (a boundary on some qubits: a measurement, a
 // conditioned gate, a statement the method does not see through) stop every
@@ -41,8 +42,18 @@ static_assert(std::is_trivially_copyable_v<CancelItem>);
 inline constexpr std::size_t kCancelReach = 64;
 
 // Per item, whether it goes. `barrier_qubits` holds the barriers' qubits;
-// every qubit must be below `qubits`.
+// every qubit must be below `qubits`. With `merged`, two T gates (or two
+// T-dagger gates) that meet so join as well: the first becomes an s (an
+// sdg) and the second goes; and a cx that meets its copy with only s, sdg
+// and z gates between on its target (S^k in all) goes with it, as
+// cx S^k cx = S^k on the control, S^k on the target and, for odd k, a cz:
+// the first becomes that cz (or goes), the second the S^k on the control
+// (or goes), where `sandwiches` asks for it (a cz there may stop a later
+// pair that the cx would have let pass). `merged` gets each item's gate as left, on its qubits (for a
+// barrier, its gate as given).
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
-                                    std::span<const std::uint32_t> barrier_qubits);
+                                    std::span<const std::uint32_t> barrier_qubits,
+                                    std::vector<Elementary>* merged = nullptr,
+                                    bool sandwiches = false);
 
 }  // namespace kestrel

@@ -90,6 +90,14 @@ struct Left {
   std::uint64_t two_qubit = 0;
 };
 
+// Gate g as the cancellation of pairs left it: `now` on its qubits (a cx
+// may become a one-qubit gate on its control).
+PlacedGate as_left(PlacedGate g, Elementary now) {
+  g.gate = now;
+  if (elementary_info(now).qubits == 1) g.b = 0;
+  return g;
+}
+
 // The insertion's operations: as written, or without the program's cx gates
 // followed where it has such a version.
 const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool unguided) {
@@ -99,11 +107,12 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
 // Rotation merging's edits with the rewritten statements replaced: the
 // blocks written at their anchors (`unguided`: each without the program's cx
 // gates followed, where it has such a version), their rotations gone, and
-// then the pairs of gates that cancel once the rotations are out
+// then the pairs of gates that cancel once the rotations are out, T gates
+// joined (and, with `sandwiches`, cx pairs around S powers made cz gates)
 // (src/cancellation/pair_cancellation.h). `left` gets what is left.
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              bool unguided, int& phase, Left& left) {
+              bool unguided, bool sandwiches, int& phase, Left& left) {
   // The program as written, gate by gate: each insertion before its
   // anchor, each step that stays; boundaries, measurements and conditioned
   // gates as barriers.
@@ -133,16 +142,19 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     const Step& step = steps.steps[s];
     if (rewrite.removed[s]) continue;
     step_item[s] = static_cast<std::uint32_t>(items.size());
-    items.push_back(step.kind == StepKind::Boundary ? CancelItem{{}, step.first, step.count}
-                                                    : CancelItem{step.gate, 0, 0});
+    // A rotation of any angle is a gate here: gates pass it as they pass
+    // a z or an x.
+    const bool barrier = step.kind == StepKind::Boundary && !is_rotation(step.gate.gate);
+    items.push_back(barrier ? CancelItem{{}, step.first, step.count} : CancelItem{step.gate, 0, 0});
   }
+  std::vector<Elementary> now;  // each item's gate once pairs cancel and T gates join
   const std::vector<bool> cancelled =
-      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
+      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &now, sandwiches);
   left = {};
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (cancelled[i] || items[i].count != 0) continue;
-    left.t += elementary_info(items[i].gate.gate).t;
-    left.two_qubit += elementary_info(items[i].gate.gate).qubits == 2;
+    left.t += elementary_info(now[i]).t;
+    left.two_qubit += elementary_info(now[i]).qubits == 2;
   }
 
   Edits out;
@@ -163,7 +175,10 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
         touched = true;
         const auto& block = chosen(rewrite.insertions[next], unguided);
         for (std::uint32_t g = 0; g < block.size(); ++g) {
-          if (!cancelled[inserted_item[next] + g]) operations.push_back(block[g]);
+          const std::uint32_t item = inserted_item[next] + g;
+          if (cancelled[item]) continue;
+          operations.push_back(block[g]);
+          if (block[g].kind == OperationKind::Gate) operations.back().gate = as_left(block[g].gate, now[item]);
         }
         ++next;
       }
@@ -171,7 +186,8 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
       if (item == kNoItem || cancelled[item]) {
         touched = true;
       } else if (steps.steps[k].kind != StepKind::Boundary || is_rotation(steps.steps[k].gate.gate)) {
-        operations.push_back({OperationKind::Gate, steps.steps[k].gate, 0});
+        operations.push_back({OperationKind::Gate, as_left(steps.steps[k].gate, now[item]), 0});
+        touched |= now[item] != steps.steps[k].gate.gate;
       }
     }
     if (touched) {
@@ -220,31 +236,34 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
-  const auto gains = [](const StepsRewrite& r) { return r.t_after < r.t_before; };
-  if (!options.every_block && !gains(rewrite) &&
-      std::none_of(rewrite.alternatives.begin(), rewrite.alternatives.end(), gains)) {
-    out.edits = std::move(merged.edits);
-    out.phase = merged.phase;
-    return out;
-  }
   // Each choice of blocks composed, with the blocks that follow the
   // program's cx gates written so and written plainly (either may leave
   // more gates once the pairs cancel); the cheapest by the cost rule wins.
+  // The first choice writes no block anew: rotation merging's result with
+  // its pairs cancelled, which every rewrite must beat.
   struct Composed {
     Edits edits;
     int phase = 0;
     Left left;
     const StepsRewrite* rewrite = nullptr;
   };
+  StepsRewrite none;
+  none.removed.assign(steps.steps.size(), false);
+  none.t_before = none.t_after = rewrite.t_before;
   std::optional<Composed> best;
+  // Each composed with cx pairs around S powers made cz gates and without
+  // (a cz may stop a later pair).
   const auto consider = [&](const StepsRewrite& r, bool unguided) {
-    Composed c;
-    c.phase = merged.phase.eighths + r.phase;
-    c.rewrite = &r;
-    c.edits = compose(program, merged.edits, steps, r, phases, unguided, c.phase, c.left);
-    if (!best || rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
-                              options.two_qubit_cost)) {
-      best = std::move(c);
+    for (bool sandwiches : {false, true}) {
+      Composed c;
+      c.phase = merged.phase.eighths + r.phase;
+      c.rewrite = &r;
+      c.edits = compose(program, merged.edits, steps, r, phases, unguided, sandwiches, c.phase, c.left);
+      if (!best || (options.every_block && best->rewrite == &none) ||
+          rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
+                       options.two_qubit_cost)) {
+        best = std::move(c);
+      }
     }
   };
   const auto both = [&](const StepsRewrite& r) {
@@ -254,15 +273,16 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
       consider(r, true);
     }
   };
-  both(rewrite);
+  consider(none, false);
+  if (options.every_block || !rewrite.insertions.empty()) both(rewrite);
   for (const StepsRewrite& r : rewrite.alternatives) both(r);
-  // The whole result must pay against rotation merging's by the same rule.
+  // Where nothing is rewritten and nothing cancels, rotation merging's
+  // edits as they are.
   std::uint64_t merged_two_qubit = 0;
   for (const Step& step : steps.steps) {
     merged_two_qubit += step.kind == StepKind::Clifford && elementary_info(step.gate.gate).qubits == 2;
   }
-  if (!options.every_block && !rewrite_pays(rewrite.t_before, merged_two_qubit, best->left.t,
-                                            best->left.two_qubit, options.two_qubit_cost)) {
+  if (best->rewrite == &none && best->left.two_qubit == merged_two_qubit) {
     out.edits = std::move(merged.edits);
     out.phase = merged.phase;
     return out;

@@ -15,7 +15,8 @@
 // Clifford gate and every boundary stays where it was, but for the gates
 // the cancellation of pairs removes (a gate and its inverse with only
 // gates they commute with between them: mostly a network's last cx gates
-// and the program's copies of them). For
+// and the program's copies of them; two T gates that meet so join into an
+// s). For
 //
 //   cx q[0],q[1]; t q[1]; ... (a block whose table shrinks)
 //
@@ -76,9 +77,9 @@ struct PhasePolynomialOptions {
   std::optional<std::uint64_t> cap;
 };
 
-// The method on `program`, which must not be too large. Where the result
-// would have no fewer T gates than rotation merging's, it is rotation
-// merging's (unless `every_block`).
+// The method on `program`, which must not be too large. Where no rewrite
+// lowers T + c (two-qubit gates) below rotation merging's result with its
+// pairs cancelled, it is that result (unless `every_block`).
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options = {});
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/fault.h"
+#include "src/gf2/cz_absorption.h"
 #include "src/gf2/parity_table.h"
 #include "src/gf2/reduction.h"
 
@@ -38,17 +39,20 @@ WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance&
   }
   const std::size_t t = f.words() == 0 ? 0 : reduced.size() / f.words();
   const DiagonalClifford correction = clifford_difference(f, reduced);
-  std::vector<PlacedGate> clifford;
-  for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
-    if (correction.s_powers[v] != 0) clifford.push_back({s_power_gate(correction.s_powers[v]), v, 0});
-  }
-  for (const auto& [a, b] : correction.cz) clifford.push_back({Elementary::CZ, a, b});
   const std::vector<std::uint8_t> ones(t, 1);
   OpenParityNetwork network =
       open ? synthesise_open_parity_network(f.variables(), reduced, ones)
            : OpenParityNetwork{synthesise_parity_network(f.variables(), reduced, ones),
                                BitMatrix::identity(f.variables())};
-  return {t, std::move(reduced), std::move(clifford), std::move(network)};
+  CzAbsorption folded = absorb_cz(f.variables(), network.gates, correction.cz);
+  network.gates = std::move(folded.gates);
+  std::vector<PlacedGate> clifford;
+  for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
+    const auto power = static_cast<std::uint8_t>((correction.s_powers[v] + folded.s_powers[v]) % 4);
+    if (power != 0) clifford.push_back({s_power_gate(power), v, 0});
+  }
+  for (const auto& [a, b] : folded.cz) clifford.push_back({Elementary::CZ, a, b});
+  return {t, std::move(reduced), std::move(clifford), correction, std::move(network)};
 }
 
 }  // namespace kestrel

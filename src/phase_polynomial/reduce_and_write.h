@@ -2,7 +2,8 @@
 // share: a phase polynomial's odd parities reduced (src/gf2/reduction.h) and
 // written as gates on its variables, the Clifford difference first (S powers
 // on single variables, then cz gates on pairs) and then the parity network
-// of T gates on the reduced parities (src/gf2/parity_network.h).
+// of T gates on the reduced parities (src/gf2/parity_network.h), with as
+// many cz gates as it can folded into its phase gates (src/gf2/cz_absorption.h).
 //
 // The reductions of one call of the method share one effort: each takes its
 // work off what is left, so the blocks and stretches reduced first leave the
@@ -42,7 +43,8 @@ struct ReductionAllowance {
 struct WrittenPolynomial {
   std::size_t t = 0;                // T gates: the reduced table's columns
   std::vector<std::uint64_t> parities;  // those columns, (variables + 63) / 64 words each
-  std::vector<PlacedGate> clifford; // the Clifford difference, on the polynomial's variables
+  std::vector<PlacedGate> clifford; // the Clifford difference left, on the polynomial's variables
+  DiagonalClifford difference;      // the whole Clifford difference, before cz gates are folded
   OpenParityNetwork network;        // the T gates' network; with `open` false, the wires
                                     // end at their inputs (map the identity)
 };

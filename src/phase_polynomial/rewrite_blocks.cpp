@@ -10,6 +10,7 @@
 #include "engine/fault.h"
 #include "src/cancellation/pair_cancellation.h"
 #include "src/gf2/cnot_phase_synthesis.h"
+#include "src/gf2/cz_absorption.h"
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/pauli/span.h"
@@ -47,6 +48,39 @@ std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops) {
     n += op.kind != OperationKind::Measure && elementary_info(op.gate.gate).qubits == 2;
   }
   return n;
+}
+
+// The guided network (src/gf2/cnot_phase_synthesis.h) of the reduced
+// polynomial's T gates and its Clifford difference's S powers, with the
+// difference's cz gates folded into its phase gates before the copied gates
+// at its end (src/gf2/cz_absorption.h), where they can be, and the others
+// written first; `cx_left` counts those too.
+GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
+                             std::span<const PlacedGate> guide) {
+  const std::size_t fw = f.words();
+  std::vector<std::uint64_t> columns = reduced.parities;
+  std::vector<std::uint8_t> coefficients(reduced.t, 1);
+  const std::vector<std::uint8_t>& powers = reduced.difference.s_powers;
+  for (std::uint32_t v = 0; v < powers.size(); ++v) {
+    if (powers[v] == 0) continue;
+    columns.resize(columns.size() + fw, 0);
+    columns[columns.size() - fw + v / 64] |= std::uint64_t{1} << (v % 64);
+    coefficients.push_back(static_cast<std::uint8_t>(2 * powers[v]));
+  }
+  GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
+  const std::size_t middle = guided.gates.size() - guided.followed;
+  const CzAbsorption folded =
+      absorb_cz(f.variables(), {guided.gates.data(), middle}, reduced.difference.cz);
+  std::vector<PlacedGate> gates;
+  for (std::uint32_t v = 0; v < folded.s_powers.size(); ++v) {
+    if (folded.s_powers[v] != 0) gates.push_back({s_power_gate(folded.s_powers[v]), v, 0});
+  }
+  for (const auto& [a, b] : folded.cz) gates.push_back({Elementary::CZ, a, b});
+  gates.insert(gates.end(), folded.gates.begin(), folded.gates.end());
+  gates.insert(gates.end(), guided.gates.begin() + static_cast<std::ptrdiff_t>(middle), guided.gates.end());
+  guided.gates = std::move(gates);
+  guided.cx_left += folded.cz.size();
+  return guided;
 }
 
 class Rewriter {
@@ -301,7 +335,6 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   const WrittenPolynomial reduced = reduce_and_write(f, allowance_, false);
   const std::size_t kept = reduced.t;
   written_[b].t = kept;
-  const std::vector<std::uint8_t> ones(kept, 1);
   std::vector<PlacedGate> middle = reduced.clifford;
   middle.insert(middle.end(), reduced.network.gates.begin(), reduced.network.gates.end());
   std::uint64_t middle_two_qubit = 0;
@@ -310,23 +343,7 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
   if (!guide.empty()) {
-    std::vector<std::uint64_t> columns = reduced.parities;
-    std::vector<std::uint8_t> coefficients = ones;
-    const std::size_t fw = f.words();
-    const auto term = [&](std::initializer_list<std::uint32_t> vars, std::uint8_t c) {
-      const std::size_t at = columns.size();
-      columns.resize(at + fw, 0);
-      for (std::uint32_t v : vars) columns[at + v / 64] ^= std::uint64_t{1} << (v % 64);
-      coefficients.push_back(c);
-    };
-    for (const PlacedGate& g : reduced.clifford) {
-      if (g.gate == Elementary::CZ) {
-        term({g.a}, 2), term({g.b}, 2), term({g.a, g.b}, 6);
-      } else {
-        term({g.a}, static_cast<std::uint8_t>((elementary_info(g.gate).diagonal + 8) % 8));
-      }
-    }
-    GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
+    GuidedNetwork guided = guided_network(f, reduced, guide);
     // Both ways with the guide's gates after them, as they cancel.
     const std::size_t plain = middle_two_qubit + guided_alone(guide);
     if (guided.cx_left < plain) {

@@ -1,7 +1,8 @@
 // The pair cancellation on tables of gates that commute or do not, with and
 // without boundaries, and on random gate lists against a dense model: the
 // gates kept must multiply to the same 2^n x 2^n matrix as those given
-// (global phase included), with matrices written here from their definitions.
+// (global phase included), with matrices written here from their definitions;
+// with T gates joined, the gates as left.
 #include "src/cancellation/pair_cancellation.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ using Matrix = std::vector<Complex>;  // row-major, side 2^n
 PlacedGate g1(Elementary e, std::uint32_t q) { return {e, q, 0}; }
 PlacedGate g2(Elementary e, std::uint32_t a, std::uint32_t b) { return {e, a, b}; }
 CancelItem gate(PlacedGate g) { return {g, 0, 0}; }
+PlacedGate rotation(Elementary e, std::uint32_t q) { return {e, q, 0, 0.3}; }
 
 // The matrix of `gates` on n qubits (basis bit q: qubit q), applied to the
 // columns of the identity one gate at a time.
@@ -56,6 +58,12 @@ Matrix matrix_of(const std::vector<PlacedGate>& gates, std::uint32_t n) {
           case Elementary::Swap:
             put(a == b ? x : x ^ (std::size_t{1} << g.a) ^ (std::size_t{1} << g.b), 1);
             break;
+          case Elementary::Rz: put(x, std::polar(1.0, a ? g.angle / 2 : -g.angle / 2)); break;
+          case Elementary::Rx:
+            put(x, std::cos(g.angle / 2));
+            put(x ^ (std::size_t{1} << g.a), -I * std::sin(g.angle / 2));
+            break;
+          case Elementary::Ry: ADD_FAILURE() << "no ry here"; break;
         }
       }
     }
@@ -105,6 +113,9 @@ TEST(PairCancellation, PairsThroughCommutingAndBlockingGates) {
       {"one-qubit inverses", {g1(E::T, 0), g1(E::Tdg, 0), g1(E::S, 1), g1(E::Sdg, 1), g1(E::H, 2), g1(E::H, 2)}, 0},
       {"t t is no pair", {g1(E::T, 0), g1(E::T, 0)}, 2},
       {"swap either way round", {g2(E::Swap, 0, 1), g2(E::Swap, 1, 0)}, 0},
+      {"through rz on the control", {g2(E::CX, 0, 1), rotation(E::Rz, 0), g2(E::CX, 0, 1)}, 1},
+      {"not through rz on the target", {g2(E::CX, 0, 1), rotation(E::Rz, 1), g2(E::CX, 0, 1)}, 3},
+      {"through rx on the target", {g2(E::CX, 0, 1), rotation(E::Rx, 1), g2(E::CX, 0, 1)}, 1},
   };
   // The model tells apart what the pass must not confuse.
   EXPECT_FALSE(same(matrix_of({g2(E::CX, 0, 1)}, 3), matrix_of({g2(E::CX, 1, 0)}, 3)));
@@ -116,6 +127,52 @@ TEST(PairCancellation, PairsThroughCommutingAndBlockingGates) {
     const std::vector<bool> removed = cancel_gate_pairs(3, items, {});
     const std::vector<PlacedGate> kept = kept_gates(items, removed);
     EXPECT_EQ(kept.size(), c.left) << c.name;
+    EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(c.gates, 3))) << c.name;
+  }
+}
+
+TEST(PairCancellation, JoiningTGatesAndCxAroundSGates) {
+  using E = Elementary;
+  struct Case {
+    std::string name;
+    std::vector<PlacedGate> gates;
+    std::vector<Elementary> left;  // the gates kept, in order
+  };
+  const std::vector<Case> cases = {
+      {"t t is s", {g1(E::T, 0), g1(E::T, 0)}, {E::S}},
+      {"tdg tdg through a control is sdg", {g1(E::Tdg, 0), g2(E::CX, 0, 1), g1(E::Tdg, 0)}, {E::Sdg, E::CX}},
+      {"t t not through a target", {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::T, 1)}, {E::T, E::CX, E::T}},
+      {"t tdg still cancel", {g1(E::T, 0), g1(E::S, 0), g1(E::Tdg, 0)}, {E::S}},
+      {"t t t: s then t", {g1(E::T, 0), g1(E::T, 0), g1(E::T, 0)}, {E::S, E::T}},
+      {"s s is no pair to join", {g1(E::S, 0), g1(E::S, 0)}, {E::S, E::S}},
+      {"cx s cx is cz, s, s", {g2(E::CX, 0, 1), g1(E::S, 1), g2(E::CX, 0, 1)}, {E::CZ, E::S, E::S}},
+      {"cx z cx is z z", {g2(E::CX, 0, 1), g1(E::Z, 1), g2(E::CX, 0, 1)}, {E::Z, E::Z}},
+      {"cx s sdg cx: the s pair goes first, then the cx pair",
+       {g2(E::CX, 0, 1), g1(E::S, 1), g1(E::Sdg, 1), g2(E::CX, 0, 1)}, {}},
+      {"cx sdg sdg s cx past t on the control",
+       {g2(E::CX, 0, 1), g1(E::T, 0), g1(E::Sdg, 1), g1(E::Sdg, 1), g1(E::S, 1), g2(E::CX, 0, 1)},
+       {E::CZ, E::T, E::Sdg, E::Sdg}},
+      {"not around a t", {g2(E::CX, 0, 1), g1(E::S, 1), g1(E::T, 1), g2(E::CX, 0, 1)},
+       {E::CX, E::S, E::T, E::CX}},
+      {"not around an x", {g2(E::CX, 0, 1), g1(E::S, 1), g1(E::X, 1), g2(E::CX, 0, 1)},
+       {E::CX, E::S, E::X, E::CX}},
+      {"not with h on the control", {g2(E::CX, 0, 1), g1(E::H, 0), g1(E::S, 1), g2(E::CX, 0, 1)},
+       {E::CX, E::H, E::S, E::CX}},
+  };
+  for (const Case& c : cases) {
+    std::vector<CancelItem> items;
+    for (const PlacedGate& g : c.gates) items.push_back(gate(g));
+    std::vector<Elementary> now;
+    const std::vector<bool> removed = cancel_gate_pairs(3, items, {}, &now, true);
+    ASSERT_EQ(now.size(), items.size()) << c.name;
+    std::vector<PlacedGate> kept;
+    std::vector<Elementary> names;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (removed[i]) continue;
+      kept.push_back({now[i], items[i].gate.a, items[i].gate.b});
+      names.push_back(now[i]);
+    }
+    EXPECT_EQ(names, c.left) << c.name;
     EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(c.gates, 3))) << c.name;
   }
 }
@@ -171,13 +228,17 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
           items.push_back(gate(g2(rng() % 4 ? two_qubit[rng() % 2] : E::Swap, a, b)));
         }
       } else if (pick < 9) {
-        items.push_back(gate(g1(one[rng() % 8], a)));
+        items.push_back(gate(rng() % 8 ? g1(one[rng() % 8], a) : rotation(rng() % 2 ? E::Rz : E::Rx, a)));
       } else {
         items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), 1});
         barrier_qubits.push_back(a);
       }
     }
-    const std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits);
+    // Every other round with T gates joined, half of those with cx pairs
+    // around S powers made cz gates too.
+    std::vector<Elementary> now;
+    const std::vector<bool> removed =
+        cancel_gate_pairs(n, items, barrier_qubits, round % 2 ? &now : nullptr, round % 4 == 3);
     // Barriers are never removed; the gates kept multiply to the product
     // of those given (where barriers stop a pair is the table's test).
     std::vector<PlacedGate> given, kept;
@@ -185,6 +246,7 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
       if (items[i].count != 0) continue;
       given.push_back(items[i].gate);
       if (!removed[i]) kept.push_back(items[i].gate);
+      if (!removed[i] && round % 2) kept.back().gate = now[i];  // a one-qubit gate acts on `a`
       removed_in_all += removed[i];
     }
     ASSERT_TRUE(same(matrix_of(kept, n), matrix_of(given, n))) << "round " << round;

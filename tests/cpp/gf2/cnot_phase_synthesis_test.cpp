@@ -5,8 +5,10 @@
 // sum_j c_j (a_j . x) mod 8, end with the guide's first `followed` gates
 // reversed, and, once the program's own copies of the guide's gates follow
 // it and the pairs cancel (src/cancellation/pair_cancellation.h), leave at
-// most `cx_left` cx gates of the two together.
+// most `cx_left` cx gates of the two together. CZ gates folded into a
+// network's phase gates (src/gf2/cz_absorption.h) are held to the same model.
 #include "src/gf2/cnot_phase_synthesis.h"
+#include "src/gf2/cz_absorption.h"
 
 #include <gtest/gtest.h>
 
@@ -185,6 +187,90 @@ TEST(GuidedNetwork, RandomTermsAndGuides) {
       terms.add(parity, static_cast<std::uint8_t>(rng() % 8));
     }
     check_network(terms, guide, "round " + std::to_string(round));
+  }
+}
+
+using Pairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// The phase of the cz gates on x, in eighths.
+unsigned cz_phase(const Pairs& cz, std::uint64_t x) {
+  unsigned phase = 0;
+  for (const auto& [a, b] : cz) phase += 4 * ((x >> a) & (x >> b) & 1);
+  return phase % 8;
+}
+
+// The folded circuit is the cz gates then the circuit, on every basis
+// state; it leaves fewer cz gates, or returns everything as it was given.
+void check_folding(std::uint32_t n, const std::vector<PlacedGate>& gates, const Pairs& cz,
+                   const std::string& name) {
+  SCOPED_TRACE(name);
+  const CzAbsorption folded = absorb_cz(n, gates, cz);
+  ASSERT_EQ(folded.s_powers.size(), n);
+  if (folded.cz.size() >= cz.size()) {
+    EXPECT_EQ(folded.cz, cz);
+    EXPECT_EQ(folded.gates.size(), gates.size());
+  }
+  EXPECT_EQ(cx_in(folded.gates), cx_in(gates));
+  for (std::uint64_t x = 0; x < (std::uint64_t{1} << n); ++x) {
+    std::uint64_t a = x, b = x;
+    unsigned want = cz_phase(cz, x) + play(gates, a);
+    unsigned got = cz_phase(folded.cz, x) + play(folded.gates, b);
+    for (std::uint32_t q = 0; q < n; ++q) got += 2 * folded.s_powers[q] * ((x >> q) & 1);
+    ASSERT_EQ(got % 8, want % 8) << "x = " << x;
+    ASSERT_EQ(a, b);
+  }
+}
+
+TEST(CzAbsorption, Table) {
+  const PlacedGate t{Elementary::T, 1, 0}, tdg{Elementary::Tdg, 1, 0};
+  struct Case {
+    const char* name;
+    std::uint32_t n;
+    std::vector<PlacedGate> gates;
+    Pairs cz;
+    std::size_t left;  // cz gates left
+  };
+  const std::vector<Case> cases = {
+      {"a t on x0 + x1 turns into a tdg", 2, {cx(0, 1), t, cx(0, 1)}, {{0, 1}}, 0},
+      {"a tdg on x0 + x1 turns into a t", 2, {cx(0, 1), tdg, cx(0, 1)}, {{0, 1}}, 0},
+      {"an sdg after a cx with no phase gate", 3, {cx(0, 2), cx(1, 2), cx(1, 2), cx(0, 2)}, {{0, 2}}, 0},
+      {"x0 + x1 + x2 writes a triangle", 3, {cx(0, 2), cx(1, 2), cx(1, 2), cx(0, 2)},
+       {{0, 1}, {0, 2}, {1, 2}}, 0},
+      {"a pair no wire ever holds stays", 3, {cx(0, 1), t, cx(0, 1)}, {{1, 2}}, 1},
+      {"no gate: nothing to fold into", 2, {}, {{0, 1}}, 1},
+      {"no cz", 2, {cx(0, 1), t, cx(0, 1)}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    check_folding(c.n, c.gates, c.cz, c.name);
+    EXPECT_EQ(absorb_cz(c.n, c.gates, c.cz).cz.size(), c.left) << c.name;
+  }
+  EXPECT_NE(fault_of([] { absorb_cz(2, std::vector<PlacedGate>{{Elementary::H, 0, 0}}, Pairs{{0, 1}}); }),
+            "no fault");
+  EXPECT_NE(fault_of([] { absorb_cz(2, std::vector<PlacedGate>{cx(0, 1)}, Pairs{{1, 0}}); }), "no fault");
+}
+
+TEST(CzAbsorption, RandomNetworksAndGraphs) {
+  std::mt19937_64 rng(41);
+  const Elementary phases[] = {Elementary::T, Elementary::Tdg, Elementary::S, Elementary::Z};
+  for (int round = 0; round < 300; ++round) {
+    const std::uint32_t n = 2 + static_cast<std::uint32_t>(rng() % 6);
+    std::vector<PlacedGate> gates;
+    const std::size_t length = rng() % 16;
+    for (std::size_t k = 0; k < length; ++k) {
+      const std::uint32_t c = static_cast<std::uint32_t>(rng() % n);
+      if (rng() % 3 == 0) {
+        gates.push_back({phases[rng() % 4], c, 0});
+        continue;
+      }
+      gates.push_back(cx(c, static_cast<std::uint32_t>((c + 1 + rng() % (n - 1)) % n)));
+    }
+    Pairs cz;
+    for (std::uint32_t a = 0; a < n; ++a) {
+      for (std::uint32_t b = a + 1; b < n; ++b) {
+        if (rng() % 2) cz.emplace_back(a, b);
+      }
+    }
+    check_folding(n, gates, cz, "round " + std::to_string(round));
   }
 }
 

@@ -1,0 +1,97 @@
+"""The phase-polynomial method's T and two-qubit gates on the T-count
+programs of examples/tcount/, beside an earlier commit's and the published
+counts of Nam, Ross, Su, Childs and Maslov's heavy optimisation.
+
+    python bench/two_qubit_table.py [--before REF] [--write]
+
+Per program: T / two-qubit gates of the input, of the method at REF (read
+from tests/python/tcount_digests.json as that commit recorded it), of the
+method now (at the default limits and `two_qubit_cost`, through
+`optimize_qasm`), of Nam's heavy optimisation
+(`two_qubit_published.nam_heavy` in examples/tcount/frontier.json, where
+recorded), and with `ancillas=1000000` at REF and now. Programs the digest
+file leaves out of a mode (at REF) are left out of that mode's columns;
+gf2^128_mult is left out. Prints the markdown table; `--write` puts it in
+place of the table of the section "The phase-polynomial method's two-qubit
+gates" of bench/results.md.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gzip
+import json
+import subprocess
+from pathlib import Path
+
+import kestrel
+
+ROOT = Path(__file__).resolve().parents[1]
+PROGRAMS = ROOT / "examples" / "tcount"
+DIGESTS = "tests/python/tcount_digests.json"
+RESULTS = ROOT / "bench" / "results.md"
+SECTION = "## The phase-polynomial method's two-qubit gates"
+LEFT_OUT = {"gf2^128_mult"}
+MODES = {"phase-polynomial": {}, "gadgets": {"ancillas": 1_000_000}}
+
+
+def text_of(path: Path) -> str:
+    return gzip.open(path, "rt").read() if path.suffix == ".gz" else path.read_text()
+
+
+def pair(t, two_qubit) -> str:
+    return "" if t is None else f"{t:,} / {two_qubit:,}"
+
+
+def rows(before: dict) -> list[str]:
+    frontier = json.loads((PROGRAMS / "frontier.json").read_text())
+    out = []
+    for path in sorted(PROGRAMS.glob("*.qasm*")):
+        name = path.name.split(".qasm")[0]
+        if name in LEFT_OUT:
+            continue
+        text = text_of(path)
+        cells = []
+        for mode, options in MODES.items():
+            old = before.get(f"{name}/{mode}")
+            if old is None:
+                cells.append(("", ""))
+                continue
+            _, stats = kestrel.optimize_qasm(text, method="phase-polynomial", **options)
+            cells.append((pair(old["t"], old["two_qubit"]),
+                          pair(stats["t_after"], stats["two_qubit_after"])))
+            given = (stats["t_before"], stats["two_qubit_before"])
+        nam = frontier.get(name, {}).get("two_qubit_published", {}).get("nam_heavy", {})
+        out.append(f"| {name} | {pair(*given)} | {cells[0][0]} | {cells[0][1]} | "
+                   f"{pair(nam.get('t'), nam.get('two_qubit'))} | {cells[1][0]} | {cells[1][1]} |")
+    return out
+
+
+def table(before_ref: str) -> str:
+    before = json.loads(subprocess.check_output(["git", "show", f"{before_ref}:{DIGESTS}"], cwd=ROOT))
+    head = ("| program | input T / 2q | before T / 2q | now T / 2q | Nam heavy T / 2q "
+            "| gadgets before T / 2q | gadgets now T / 2q |\n|---|---:|---:|---:|---:|---:|---:|")
+    return head + "\n" + "\n".join(rows(before))
+
+
+def write(new_table: str) -> None:
+    text = RESULTS.read_text()
+    start = text.index(SECTION)
+    first = text.index("\n| program |", start) + 1
+    end = text.index("\n\n", first)
+    RESULTS.write_text(text[:first] + new_table + text[end:])
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--before", default="HEAD", help="the commit whose digests are 'before'")
+    parser.add_argument("--write", action="store_true", help="replace the table in bench/results.md")
+    args = parser.parse_args()
+    new_table = table(args.before)
+    print(new_table)
+    if args.write:
+        write(new_table)
+
+
+if __name__ == "__main__":
+    main()
