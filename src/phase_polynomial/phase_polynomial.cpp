@@ -213,13 +213,14 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options) {
-  RotationMergingResult merged = merge_rotations(program, options.deadline);
+  RotationMergingResult merged = merge_rotations(program, options.deadline, options.tolerance);
   std::vector<std::uint8_t> phases;
   const ProgramSteps steps = read_steps(program, merged.edits, phases);
   RewriteOptions rewrite_options;
   static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
+  out.rounded = merged.rounded;
   const auto gains = [](const StepsRewrite& r) { return r.t_after < r.t_before; };
   if (!options.every_block && !gains(rewrite) &&
       std::none_of(rewrite.alternatives.begin(), rewrite.alternatives.end(), gains)) {

@@ -51,6 +51,7 @@ struct PhasePolynomialResult {
   Edits edits;                    // the statements replaced or removed
   Phase phase;                    // the program read is e^(i phase) times the program written
   std::uint32_t extra_qubits = 0; // Hadamard gadgets' extra qubits
+  double rounded = 0;             // rotation merging's roundings (RotationMergingResult)
 };
 
 // Why `program` is too large for the method, or nothing.
@@ -74,6 +75,8 @@ struct PhasePolynomialOptions {
   // reduction.h's cap); once it is spent, the blocks and regions left stay
   // as rotation merging left them. Unset: bounded by the deadline only.
   std::optional<std::uint64_t> cap;
+  // Rotation merging's tolerance (merge_rotations).
+  double tolerance = kAngleTolerance;
 };
 
 // The method on `program`, which must not be too large. Where the result

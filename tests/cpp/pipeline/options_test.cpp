@@ -193,7 +193,12 @@ TEST(CommandLine, Words) {
       {{"--rz", "0.5", "--epsilon", "1e-3"}, "(accepted)"},
       {{"--rz=-2", "--epsilon=0.1"}, "(accepted)"},
       {{"--rz", "0.5"}, "--rz needs --epsilon E, the precision, in (0, 0.1]"},
-      {{"--epsilon", "1e-3"}, "--epsilon is the precision of --rz ANGLE, which is missing"},
+      // With a file, the precision of the whole-program methods' synthesis.
+      {{"a.qasm", "--epsilon", "1e-3"},
+       "--epsilon applies to method 'rotation-merging' or 'phase-polynomial' only, not "
+       "'saturation'"},
+      {{"a.qasm", "--method", "phase-polynomial", "--epsilon", "1e-3"}, "(accepted)"},
+      {{"--epsilon", "1e-3"}, "no input file: give one as FILE or --in FILE (- is standard input)"},
       {{"--rz", "0.5", "--epsilon", "1e-3", "a.qasm"},
        "--rz reads no input file, but 'a.qasm' was given"},
       {{"--rz", "0.5", "--epsilon", "0.2"}, "--epsilon must be a number in (0, 0.1], not '0.2'"},

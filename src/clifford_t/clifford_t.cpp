@@ -1,0 +1,138 @@
+// Writing a program's gates in Clifford+T: the rotation cache and the walk
+// over the statements.
+#include "src/clifford_t/clifford_t.h"
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <optional>
+
+#include "engine/fault.h"
+#include "src/program/instance_walk.h"
+#include "src/synthesis/rz_synthesis.h"
+
+namespace kestrel {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+// Appends S^k (k mod 4) on qubit q: nothing, s, z or sdg.
+void append_quarter_turns(long long k, std::uint32_t q, std::vector<PlacedGate>& out) {
+  static constexpr Elementary kPowers[] = {Elementary::S, Elementary::Z, Elementary::Sdg};
+  const auto power = static_cast<std::size_t>(((k % 4) + 4) % 4);
+  if (power != 0) out.push_back({kPowers[power - 1], q, 0});
+}
+
+}  // namespace
+
+RotationSynthesiser::RotationSynthesiser(double epsilon) : epsilon_(epsilon) {
+  check(synthesis::valid_epsilon(epsilon), "a precision the synthesis takes");
+}
+
+RotationSynthesiser::Sequence RotationSynthesiser::synthesised(double angle, double epsilon) const {
+  const synthesis::RzApproximation approximation = synthesis::synthesize_rz(angle, epsilon);
+  Sequence sequence{{}, approximation.phase, approximation.distance};
+  sequence.gates.reserve(approximation.gates.size());
+  for (const OpKind gate : approximation.gates) sequence.gates.push_back(run_elementary(gate));
+  return sequence;
+}
+
+const RotationSynthesiser::Sequence& RotationSynthesiser::sequence(double magnitude) {
+  const auto found = cache_.find(magnitude);
+  if (found != cache_.end()) return found->second;
+  const double identity_distance = 2 * std::sin(magnitude / 4);
+  Sequence sequence;
+  if (identity_distance <= epsilon_) {
+    sequence = Sequence{{}, 0, identity_distance};
+  } else if (magnitude < kSmallAngle) {
+    // rz(r) = rz(pi/8 + r) rz(pi/8)^-1; the two commute. (At the smallest
+    // epsilons each half takes epsilon itself; the distance says so.)
+    const double half = synthesis::valid_epsilon(epsilon_ / 2) ? epsilon_ / 2 : epsilon_;
+    sequence = synthesised(kPi / 8 + magnitude, half);
+    const Sequence eighth = synthesised(kPi / 8, half);
+    for (auto it = eighth.gates.rbegin(); it != eighth.gates.rend(); ++it) {
+      sequence.gates.push_back(elementary_info(*it).inverse);
+    }
+    sequence.phase -= eighth.phase;
+    sequence.distance += eighth.distance;
+  } else {
+    sequence = synthesised(magnitude, epsilon_);
+  }
+  return cache_.emplace(magnitude, std::move(sequence)).first->second;
+}
+
+double RotationSynthesiser::append(const PlacedGate& rotation, std::vector<PlacedGate>& out) {
+  check(is_rotation(rotation.gate) && std::isfinite(rotation.angle), "a rotation of finite angle");
+  const std::uint32_t q = rotation.a;
+  // rz(t) = rz(r) e^(-i k pi/4) S^k with t = r + k pi/2; the double r is off
+  // from the exact one by the roundings of k pi/2 and of the difference.
+  const double k = std::nearbyint(rotation.angle / (kPi / 2));
+  const double r = rotation.angle - k * (kPi / 2);
+  const double off = (std::abs(k) + 1) * 4 * std::numeric_limits<double>::epsilon();
+  const Sequence& s = sequence(std::abs(r));
+  // Conjugated into an x or y rotation: rx = H rz H, ry = S H rz H S^-1.
+  if (rotation.gate == Elementary::Ry) out.push_back({Elementary::Sdg, q, 0});
+  if (rotation.gate != Elementary::Rz) out.push_back({Elementary::H, q, 0});
+  append_quarter_turns(static_cast<long long>(std::fmod(k, 4.0)), q, out);
+  if (r >= 0) {
+    for (const Elementary gate : s.gates) out.push_back({gate, q, 0});
+  } else {
+    // rz(-|r|) is rz(|r|)^-1: the gates reversed and inverted, the phase negated.
+    for (auto it = s.gates.rbegin(); it != s.gates.rend(); ++it) {
+      out.push_back({elementary_info(*it).inverse, q, 0});
+    }
+  }
+  if (rotation.gate != Elementary::Rz) out.push_back({Elementary::H, q, 0});
+  if (rotation.gate == Elementary::Ry) out.push_back({Elementary::S, q, 0});
+  error_ += s.distance + off / 2;  // an angle off by d moves a rotation by d/2 at most
+  return (r >= 0 ? s.phase : -s.phase) + std::fmod(k, 8.0) * (kPi / 4);
+}
+
+bool written_as_clifford_t(const Statement& st) {
+  switch (st.library) {
+    case QasmGate::h: case QasmGate::s: case QasmGate::sdg: case QasmGate::t:
+    case QasmGate::tdg: case QasmGate::x: case QasmGate::y: case QasmGate::z:
+    case QasmGate::cx: case QasmGate::cz:
+      return true;
+    default:
+      return false;
+  }
+}
+
+CliffordTResult write_clifford_t(const QasmProgram& program, double epsilon) {
+  RotationSynthesiser synthesiser(epsilon);
+  InstanceWalk walk(program, Sight::Rotations);
+  CliffordTResult result;
+  int eighths = 0;
+  std::vector<PlacedGate> expansion, written;
+  for (std::uint32_t s = 0; s < program.statements.size(); ++s) {
+    const Statement& st = program.statements[s];
+    if (st.kind != StatementKind::Gate || written_as_clifford_t(st)) continue;
+    expansion.clear();
+    const std::optional<Phase> phase = walk.gates_of(s, expansion);
+    if (!phase) continue;  // opaque, conditioned or not finite: a boundary, kept
+    eighths += phase->eighths;
+    result.phase.radians += phase->radians;
+    written.clear();
+    for (const PlacedGate& g : expansion) {
+      if (is_rotation(g.gate)) {
+        // The statement holds the rotation, e^(-i p) times the gates for it.
+        result.phase.radians -= synthesiser.append(g, written);
+        ++result.rotations;
+      } else if (g.gate == Elementary::Swap) {
+        written.push_back({Elementary::CX, g.a, g.b});
+        written.push_back({Elementary::CX, g.b, g.a});
+        written.push_back({Elementary::CX, g.a, g.b});
+      } else {
+        written.push_back(g);
+      }
+    }
+    result.edits.place(s, written);
+  }
+  result.phase.add_eighths(eighths);
+  result.error = synthesiser.error();
+  result.distinct = synthesiser.distinct();
+  return result;
+}
+
+}  // namespace kestrel
