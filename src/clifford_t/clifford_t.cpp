@@ -3,6 +3,7 @@
 #include "src/clifford_t/clifford_t.h"
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <numbers>
 #include <optional>
@@ -37,9 +38,16 @@ RotationSynthesiser::Sequence RotationSynthesiser::synthesised(double angle, dou
   return sequence;
 }
 
-const RotationSynthesiser::Sequence& RotationSynthesiser::sequence(double magnitude) {
-  const auto found = cache_.find(magnitude);
-  if (found != cache_.end()) return found->second;
+const RotationSynthesiser::Sequence& RotationSynthesiser::sequence(double magnitude,
+                                                                   double& off) {
+  // The nearest cached angles, below and above, while they stay within epsilon.
+  const auto above = cache_.lower_bound(magnitude);
+  for (auto it : {above, above == cache_.begin() ? cache_.end() : std::prev(above)}) {
+    if (it == cache_.end()) continue;
+    off = 2 * std::sin(std::abs(it->first - magnitude) / 4);
+    if (it->second.distance + off <= epsilon_) return it->second;
+  }
+  off = 0;
   const double identity_distance = 2 * std::sin(magnitude / 4);
   Sequence sequence;
   if (identity_distance <= epsilon_) {
@@ -69,7 +77,8 @@ double RotationSynthesiser::append(const PlacedGate& rotation, std::vector<Place
   const double k = std::nearbyint(rotation.angle / (kPi / 2));
   const double r = rotation.angle - k * (kPi / 2);
   const double off = (std::abs(k) + 1) * 4 * std::numeric_limits<double>::epsilon();
-  const Sequence& s = sequence(std::abs(r));
+  double near = 0;
+  const Sequence& s = sequence(std::abs(r), near);
   // Conjugated into an x or y rotation: rx = H rz H, ry = S H rz H S^-1.
   if (rotation.gate == Elementary::Ry) out.push_back({Elementary::Sdg, q, 0});
   if (rotation.gate != Elementary::Rz) out.push_back({Elementary::H, q, 0});
@@ -84,7 +93,7 @@ double RotationSynthesiser::append(const PlacedGate& rotation, std::vector<Place
   }
   if (rotation.gate != Elementary::Rz) out.push_back({Elementary::H, q, 0});
   if (rotation.gate == Elementary::Ry) out.push_back({Elementary::S, q, 0});
-  error_ += s.distance + off / 2;  // an angle off by d moves a rotation by d/2 at most
+  error_ += s.distance + near + off / 2;  // an angle off by d moves a rotation by d/2 at most
   return (r >= 0 ? s.phase : -s.phase) + std::fmod(k, 8.0) * (kPi / 4);
 }
 

@@ -16,7 +16,10 @@
 //
 // since rz(t) = rz(r) (e^(-i k pi/4) S^k) for t = r + k pi/2, |r| <= pi/4:
 // each distinct |r| is synthesised once per call (a cache), rz(-r) being the
-// inverse of rz(r)'s sequence, gates reversed and inverted. An |r| whose
+// inverse of rz(r)'s sequence, gates reversed and inverted. An |r| within
+// d of one already synthesised takes its sequence where the distance that
+// sequence achieved plus 2 sin(d/4) is still at most epsilon (sums of the
+// same angles formed in another order differ in their last bits). An |r| whose
 // rotation lies within epsilon of the identity is written as nothing; one
 // below kSmallAngle, where the search of src/synthesis/ may find no
 // approximation or take seconds, as rz(pi/8 + |r|) rz(-pi/8), each within
@@ -27,7 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <map>
 #include <vector>
 
 #include "src/circuit/angle.h"
@@ -65,13 +68,14 @@ class RotationSynthesiser {
     double phase;                   // gates = e^(i phase) rz(r), near enough
     double distance;                // how near, up to that phase
   };
-  // The sequence for rz(magnitude) within epsilon_.
-  const Sequence& sequence(double magnitude);
+  // The sequence for rz(magnitude) within epsilon_: one of the cache, whose
+  // angle is off by a distance of `off` (added to its own), or a new one.
+  const Sequence& sequence(double magnitude, double& off);
   // synthesize_rz's sequence for rz(angle) within `epsilon`.
   Sequence synthesised(double angle, double epsilon) const;
 
   double epsilon_;                                  // the precision of every sequence
-  std::unordered_map<double, Sequence> cache_;      // by |r|
+  std::map<double, Sequence> cache_;                // by |r|
   double error_ = 0;                                // as error()
 };
 

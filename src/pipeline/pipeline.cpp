@@ -84,11 +84,37 @@ QasmProgram read_written(std::string_view text) {
   return std::get<QasmProgram>(std::move(read));
 }
 
+// Rounds of rotation merging on a program in Clifford+T at most: each may
+// bring gates together that the next merges (the sequences of small angles
+// share their last gates), and the rounds end where the T count stops falling.
+constexpr int kMergeRounds = 4;
+
+// `text` (a program in Clifford+T) merged by `run` (rotation merging) again
+// and again, in place, its phase added to `phase` and its roundings to
+// `error`; returns the program read from the final text, which points into
+// `text`.
+QasmProgram merge_again(std::string& text, const PipelineOptions& run, Phase& phase,
+                        double& error) {
+  QasmProgram program = read_written(text);
+  for (int round = 0; round < kMergeRounds; ++round) {
+    const ProgramEdits merged = optimize_program(program, run);
+    if (merged.refusal) break;  // too large to read again: kept as written
+    const ProgramStats stats = program_stats(program, merged.edits);
+    if (stats.after.t >= stats.before.t) break;
+    phase += phase_of(merged);
+    error += merged.rounded;
+    std::string next = write_program(text, program, merged.edits);
+    text = std::move(next);
+    program = read_written(text);
+  }
+  return program;
+}
+
 // A whole program through a whole-program method with `options.epsilon`:
 // the method (its merging's tolerance min(kAngleTolerance, 2 epsilon)), the
 // rotations its result holds written in Clifford+T, and rotation merging on
-// that, for the T gates the sequences and their neighbours share. Each step
-// reads the text the step before wrote. (The phase-polynomial method run
+// that (merge_again), for the T gates the sequences and their neighbours
+// share. Each step reads the text the step before wrote. (The phase-polynomial method run
 // again instead found no T gate more on the shared programs with angles,
 // at 60 times rotation merging's time.)
 PipelineResult clifford_t_pipeline(std::string_view text, const QasmProgram& program,
@@ -113,21 +139,15 @@ PipelineResult clifford_t_pipeline(std::string_view text, const QasmProgram& pro
   const CliffordTResult written = write_clifford_t(merged_program, epsilon);
   phase += written.phase;
   error += written.error;
-  const std::string synthesised = write_program(merged, merged_program, written.edits);
-  const QasmProgram synthesised_program = read_written(synthesised);
+  std::string synthesised = write_program(merged, merged_program, written.edits);
   run.epsilon.reset();
   run.method = Method::RotationMerging;
-  ProgramEdits last = optimize_program(synthesised_program, run);
-  if (last.refusal) last = ProgramEdits{};  // too large to read again: the sequences as written
-  phase += phase_of(last);
-  error += last.rounded;
+  const QasmProgram last = merge_again(synthesised, run, phase, error);
 
-  result.reading = TextReading::Program;
-  result.qasm = program.statements.empty()
-                    ? std::string(kQasmHeader)
-                    : write_program(synthesised, synthesised_program, last.edits);
   const ProgramStats before = program_stats(program, Edits{});
-  const ProgramStats after = program_stats(synthesised_program, last.edits);
+  const ProgramStats after = program_stats(last, Edits{});  // before `last`'s text moves
+  result.reading = TextReading::Program;
+  result.qasm = program.statements.empty() ? std::string(kQasmHeader) : std::move(synthesised);
   result.before = before.before;
   result.after = after.after;
   if (options.phase) result.phase_radians = phase.total_radians();

@@ -89,7 +89,7 @@ TEST(Options, TextsFromTheTables) {
   EXPECT_EQ(python_signature("optimize_qasm", qasm, kOptimizeQasm),
             "optimize_qasm(qasm, *, method='saturation', per_qubit=False, phase=False, "
             "strict=False, iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0, "
-            "two_qubit_cost=0.01)");
+            "epsilon=None, two_qubit_cost=0.01)");
   EXPECT_EQ(python_signature("explain", qasm, kExplain),
             "explain(qasm, *, strict=False, iter_limit=30, node_limit=10000, time_limit=5.0)");
   EXPECT_EQ(python_signature("_optimize_gates", gates, kGateList),
