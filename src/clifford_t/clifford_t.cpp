@@ -48,20 +48,23 @@ const RotationSynthesiser::Sequence& RotationSynthesiser::sequence(double magnit
     if (it->second.distance + off <= epsilon_) return it->second;
   }
   off = 0;
-  const double identity_distance = 2 * std::sin(magnitude / 4);
+  // The multiple of pi/4 nearest (0 or pi/4), exactly rz(0) = 1 or
+  // rz(pi/4) = e^(-i pi/8) T, and how far rz(magnitude) is from it.
+  const bool quarter = magnitude > kPi / 8;
+  const double near = magnitude - (quarter ? kPi / 4 : 0);
+  const double exact_distance = 2 * std::sin(std::abs(near) / 4);
   Sequence sequence;
-  if (identity_distance <= epsilon_) {
-    sequence = Sequence{{}, 0, identity_distance};
-  } else if (magnitude < kSmallAngle) {
-    // rz(r) = rz(pi/8 + r) rz(pi/8)^-1; the two commute. (At the smallest
+  if (exact_distance <= epsilon_) {
+    sequence = quarter ? Sequence{{Elementary::T}, kPi / 8, exact_distance}
+                       : Sequence{{}, 0, exact_distance};
+  } else if (std::abs(near) < kSmallAngle) {
+    // rz(r) = rz(r - pi/8) rz(pi/8); the two commute. (At the smallest
     // epsilons each half takes epsilon itself; the distance says so.)
     const double half = synthesis::valid_epsilon(epsilon_ / 2) ? epsilon_ / 2 : epsilon_;
-    sequence = synthesised(kPi / 8 + magnitude, half);
+    sequence = synthesised(magnitude - kPi / 8, half);
     const Sequence eighth = synthesised(kPi / 8, half);
-    for (auto it = eighth.gates.rbegin(); it != eighth.gates.rend(); ++it) {
-      sequence.gates.push_back(elementary_info(*it).inverse);
-    }
-    sequence.phase -= eighth.phase;
+    sequence.gates.insert(sequence.gates.end(), eighth.gates.begin(), eighth.gates.end());
+    sequence.phase += eighth.phase;
     sequence.distance += eighth.distance;
   } else {
     sequence = synthesised(magnitude, epsilon_);
@@ -77,8 +80,8 @@ double RotationSynthesiser::append(const PlacedGate& rotation, std::vector<Place
   const double k = std::nearbyint(rotation.angle / (kPi / 2));
   const double r = rotation.angle - k * (kPi / 2);
   const double off = (std::abs(k) + 1) * 4 * std::numeric_limits<double>::epsilon();
-  double near = 0;
-  const Sequence& s = sequence(std::abs(r), near);
+  double reused = 0;  // how far a cached sequence's angle is, as a distance
+  const Sequence& s = sequence(std::abs(r), reused);
   // Conjugated into an x or y rotation: rx = H rz H, ry = S H rz H S^-1.
   if (rotation.gate == Elementary::Ry) out.push_back({Elementary::Sdg, q, 0});
   if (rotation.gate != Elementary::Rz) out.push_back({Elementary::H, q, 0});
@@ -93,7 +96,7 @@ double RotationSynthesiser::append(const PlacedGate& rotation, std::vector<Place
   }
   if (rotation.gate != Elementary::Rz) out.push_back({Elementary::H, q, 0});
   if (rotation.gate == Elementary::Ry) out.push_back({Elementary::S, q, 0});
-  error_ += s.distance + near + off / 2;  // an angle off by d moves a rotation by d/2 at most
+  error_ += s.distance + reused + off / 2;  // an angle off by d moves a rotation by d/2 at most
   return (r >= 0 ? s.phase : -s.phase) + std::fmod(k, 8.0) * (kPi / 4);
 }
 

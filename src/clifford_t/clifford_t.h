@@ -20,10 +20,11 @@
 // d of one already synthesised takes its sequence where the distance that
 // sequence achieved plus 2 sin(d/4) is still at most epsilon (sums of the
 // same angles formed in another order differ in their last bits). An |r| whose
-// rotation lies within epsilon of the identity is written as nothing; one
-// below kSmallAngle, where the search of src/synthesis/ may find no
-// approximation or take seconds, as rz(pi/8 + |r|) rz(-pi/8), each within
-// epsilon/2 (about twice the T gates of a direct approximation). The sum of the
+// rotation lies within epsilon of the identity or of rz(pi/4) is written as
+// nothing or as t; one within kSmallAngle of them, where the search of
+// src/synthesis/ may find no approximation or take seconds, as
+// rz(|r| - pi/8) rz(pi/8), each within epsilon/2 (about twice the T gates
+// of a direct approximation). The sum of the
 // distances achieved, one per rotation written, bounds the distance between
 // the program read and the program written (up to the phase reported).
 #pragma once
@@ -40,8 +41,8 @@
 
 namespace kestrel {
 
-// Below this |r| (radians), rz(r) is approximated as two rotations of
-// ordinary size.
+// Within this many radians of 0 or pi/4, rz(r) is approximated as two
+// rotations of ordinary size.
 inline constexpr double kSmallAngle = 1e-6;
 
 // Clifford+T sequences for rotations within one precision, each distinct

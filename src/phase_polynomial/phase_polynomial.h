@@ -75,7 +75,9 @@ struct PhasePolynomialOptions {
   // reduction.h's cap); once it is spent, the blocks and regions left stay
   // as rotation merging left them. Unset: bounded by the deadline only.
   std::optional<std::uint64_t> cap;
-  // Rotation merging's tolerance (merge_rotations).
+  // Rotation merging's tolerance (merge_rotations); below kAngleTolerance,
+  // the blocks read an angle as a multiple of pi/4 only where it is one to a
+  // double's precision, so that no angle is rounded uncounted.
   double tolerance = kAngleTolerance;
 };
 

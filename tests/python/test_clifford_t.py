@@ -95,6 +95,22 @@ def test_a_sum_near_zero_is_kept_below_the_default_tolerance():
     assert stats["synthesis_error"] <= 1e-11
 
 
+# Rotations near 0 and pi/4: within epsilon of the identity or of t they are
+# nothing or t; a little further, two rotations of ordinary size.
+@pytest.mark.parametrize("angle, epsilon, t_count", [
+    ("1e-12", 1e-10, 0), ("pi/4+5e-12", 1e-11, 1),
+    ("3e-8", 1e-10, None), ("pi/4+5e-10", 1e-11, None), ("-pi/4-2e-9", 1e-10, None),
+])
+def test_angles_near_a_multiple_of_pi_4(angle, epsilon, t_count):
+    text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\n'
+            f'h q[1];\nrz({angle}) q[0];\ncx q[0],q[1];\nrx({angle}) q[1];\n')
+    stats = check_written(text, "phase-polynomial", epsilon)
+    if t_count is not None:
+        assert stats["t_after"] == 2 * t_count
+    else:
+        assert stats["t_after"] > 100
+
+
 def test_qft_32_keeps_its_three_smallest_rotations():
     text = (ANGLES / "qft_32.qasm").read_text()
     merged = kestrel.optimize_qasm(text, method="rotation-merging")[1]["rotations_after"]
