@@ -175,7 +175,7 @@ bool parse_arguments(const char* function, std::span<const char* const> names, C
   }
   OptionSet set = 0;
   for (std::size_t k = 0; k < options.size(); ++k) {
-    if (given[k] == nullptr) continue;
+    if (given[k] == nullptr || (given[k] == Py_None && unset_unless_given(options[k]))) continue;
     if (!convert_option(options[k], given[k], out.options)) return false;
     set |= OptionSet{1} << k;
   }

@@ -313,7 +313,7 @@ std::string number_text(double x) {
 // program on standard output or in --out, or JSON with --json; --stats adds
 // the T count, distance and phase on standard error.
 PyObject* run_rz(PyObject* module, const Invocation& options) {
-  const double angle = *options.rz, epsilon = *options.epsilon;
+  const double angle = *options.rz, epsilon = *options.pipeline.epsilon;
   if (!synthesis::valid_epsilon(epsilon)) {
     PyErr_SetString(PyExc_ValueError, "--epsilon below 1e-30 is beyond this synthesis's precision");
     return nullptr;

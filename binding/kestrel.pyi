@@ -20,6 +20,7 @@ def optimize_qasm(
     node_limit: int = 10000,
     time_limit: float = 5.0,
     ancillas: int = 0,
+    epsilon: float | None = None,
     two_qubit_cost: float = 0.01,
 ) -> tuple[str, dict[str, int]]:
     """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)
@@ -50,6 +51,19 @@ def optimize_qasm(
     Hadamard gadgets, each measured at the end with a correction conditioned
     on its outcome (statistics add extra_qubits); 0 keeps the program's
     qubits.
+    epsilon: rotation-merging and phase-polynomial only: after the
+    method's merging, every rotation whose angle is no multiple of pi/4 is
+    replaced in place by Clifford+T gates within operator-norm distance
+    epsilon of it up to a global phase (rx and ry through h and s; gates
+    such as u3, cp or rzz expanded first), so that the result holds only h,
+    s, sdg, t, tdg, x, y, z, cx and cz besides measure, reset, if and
+    barrier; each distinct angle (modulo pi/2, up to sign) is synthesised
+    once. Merging then rounds no angle by more than min(1e-9, 2 epsilon).
+    The statistics add synthesis_error (a float: the distances achieved and
+    the roundings, summed, a bound on the distance between input and result
+    up to the phase reported), rotations_synthesised and
+    synthesised_angles; phase=True reports phase_radians. epsilon must lie
+    in (0, 0.1] (and be at least 1e-30), else ValueError.
     two_qubit_cost: phase-polynomial only: a block (or a region with
     gadgets) is rewritten only where that lowers T + two_qubit_cost *
     (two-qubit gates); 0 looks at T alone."""

@@ -57,6 +57,7 @@ std::vector<StatEntry> stats_entries(const PipelineResult& result) {
   };
   if (result.phase) entries.push_back({"phase", *result.phase});
   if (result.phase_radians) entries.push_back({"phase_radians", 0, *result.phase_radians});
+  if (result.synthesis_error) entries.push_back({"synthesis_error", 0, *result.synthesis_error});
   for (const auto& [key, count] : result.figures) entries.push_back({key.data(), count});
   return entries;
 }

@@ -51,7 +51,8 @@ struct StatEntry {
 
 // The statistics in order: t_before, t_after, depth_before, depth_after,
 // gates_before, gates_after, then phase or phase_radians where the result
-// has one, then the method's own figures.
+// has one, synthesis_error where it was written in Clifford+T, then the
+// method's own figures.
 std::vector<StatEntry> stats_entries(const PipelineResult& result);
 
 // A new dict with the keys t_before, t_after, depth_before, depth_after,

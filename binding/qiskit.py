@@ -104,16 +104,29 @@ class KestrelOptimize(TransformationPass):
     The result equals the input exactly: kestrel's global phase is added to
     the DAG's. Raises ValueError for an unknown method or a bad limit when
     made, and for a circuit too large for rotation merging when run.
+
+    With epsilon (rotation-merging and phase-polynomial only), the circuit
+    goes through the text and comes back in Clifford+T: every rotation left
+    after merging is replaced by h, s, sdg, t, tdg, x, y, z gates within
+    operator-norm distance epsilon of it up to a global phase, every other
+    gate written as h, s, sdg, t, tdg, x, y, z, cx and cz; the result then
+    equals the input within `property_set["kestrel_synthesis_error"]` (the
+    distances summed), the global phase included. A circuit the text cannot
+    carry, or with unbound parameters, raises ValueError then.
     """
 
     def __init__(self, method: Method = "rotation-merging", *, iter_limit: int = 30,
-                 node_limit: int = 10000, time_limit: float = 5.0) -> None:
+                 node_limit: int = 10000, time_limit: float = 5.0,
+                 epsilon: float | None = None) -> None:
         super().__init__()
         self.method = method
         self.iter_limit = iter_limit
         self.node_limit = node_limit
         self.time_limit = time_limit
+        self.epsilon = epsilon
         self._optimize(b"", b"", 0)  # the options checked now, as kestrel checks them
+        if epsilon is not None:
+            kestrel.optimize_qasm("", method=method, epsilon=epsilon)
 
     def _optimize(self, gates: bytes, qubits: bytes, width: int) -> tuple[list[tuple[int, bytes]], int]:
         method = "rotation-merging" if self.method == "phase-polynomial" else self.method
@@ -127,6 +140,13 @@ class KestrelOptimize(TransformationPass):
         with rotation merging on a circuit with rotations of any angle)."""
         unbound = _unbound_parameters(dag)
         self.property_set["kestrel_unbound_parameters"] = unbound
+        if self.epsilon is not None:
+            written = None if unbound else self._through_text(dag)
+            if written is None:
+                raise ValueError("KestrelOptimize with epsilon needs a circuit that OpenQASM 2.0 "
+                                 "can write, with every parameter bound")
+            self.property_set["kestrel_left_whole"] = {}
+            return written
         if self.method == "phase-polynomial" or (
                 self.method == "rotation-merging" and not unbound and _has_angles(dag)):
             written = self._through_text(dag)
@@ -184,7 +204,9 @@ class KestrelOptimize(TransformationPass):
         except QASM2ExportError:
             return None
         out, stats = kestrel.optimize_qasm(text, method=self.method, phase=True,
-                                           time_limit=self.time_limit)
+                                           time_limit=self.time_limit, epsilon=self.epsilon)
+        if "synthesis_error" in stats:
+            self.property_set["kestrel_synthesis_error"] = stats["synthesis_error"]
         written = qasm2.loads(out, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
         result = dag.copy_empty_like()
         for instruction in written.data:
@@ -295,18 +317,30 @@ class KestrelStage(PassManagerStagePlugin):
     t or tdg cannot hold a T gate for kestrel to merge (the translation stage
     has already turned them into rotations), so there the stage is Qiskit's
     own default optimization stage at the same level.
+
+    `KestrelStage(epsilon=E).pass_manager(config, level)` (the entry point
+    makes it without): at level 1 and above the first round is
+    `KestrelOptimize("rotation-merging", epsilon=E)`, which leaves the
+    circuit in Clifford+T with every two-qubit gate on the qubits of the
+    gate it came from (so a routed circuit stays routed), whatever the
+    target's rotations.
     """
+
+    def __init__(self, epsilon: float | None = None) -> None:
+        super().__init__()
+        self.epsilon = epsilon
 
     def pass_manager(self, pass_manager_config: PassManagerConfig,
                      optimization_level: int | None = None) -> PassManager:
         level = 2 if optimization_level is None else optimization_level
-        if level > 0 and not _holds_t(pass_manager_config):
+        if level > 0 and self.epsilon is None and not _holds_t(pass_manager_config):
             return PassManagerStagePluginManager().get_passmanager_stage(
                 "optimization", "default", pass_manager_config, level)
         manager = PassManager()
         if level <= 0:
             return manager
-        rounds: list[Task] = [KestrelOptimize("rotation-merging")]
+        rounds: list[Task] = [KestrelOptimize("rotation-merging") if self.epsilon is None else
+                              KestrelOptimize("rotation-merging", epsilon=self.epsilon)]
         if level >= 2:
             rounds.append(KestrelOptimize("normal-form"))
         if level >= 3:

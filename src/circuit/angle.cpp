@@ -16,11 +16,11 @@ constexpr double kMaxTurns = 1 << 20;
 
 }  // namespace
 
-std::optional<std::uint8_t> quarter_turns(double angle) {
+std::optional<std::uint8_t> quarter_turns(double angle, double tolerance) {
   const double turns = angle / (kPi / 4);
   if (!(std::abs(turns) <= kMaxTurns)) return std::nullopt;
   const double k = std::nearbyint(turns);
-  if (std::abs(angle - k * (kPi / 4)) > kAngleTolerance) return std::nullopt;
+  if (std::abs(angle - k * (kPi / 4)) > tolerance) return std::nullopt;
   return static_cast<std::uint8_t>(((static_cast<long long>(k) % 16) + 16) % 16);
 }
 
@@ -32,6 +32,11 @@ std::optional<std::uint8_t> exact_quarter_turns(double angle) {
     return std::nullopt;
   }
   return k;
+}
+
+double rounding_distance(double angle) {
+  const double d = angle - std::nearbyint(angle / (kPi / 4)) * (kPi / 4);
+  return 2 * std::sin(std::abs(d) / 4);
 }
 
 double reduced_angle(double angle) {

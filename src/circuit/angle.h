@@ -25,10 +25,16 @@ namespace kestrel {
 // pi/4.
 inline constexpr double kAngleTolerance = 1e-9;
 
-// The k in 0..15 with `angle` = k pi/4 modulo 4 pi within kAngleTolerance,
-// for angles up to 2^20 quarter turns; nothing for any other angle (NaN and
-// infinities too).
-std::optional<std::uint8_t> quarter_turns(double angle);
+// The k in 0..15 with `angle` = k pi/4 modulo 4 pi within `tolerance`
+// (kAngleTolerance unless a caller asked for a finer one), for angles up to
+// 2^20 quarter turns; nothing for any other angle (NaN and infinities too).
+std::optional<std::uint8_t> quarter_turns(double angle, double tolerance = kAngleTolerance);
+
+// The operator-norm distance, up to a global phase, between a rotation
+// exp(-i angle/2 P) and the rotation by the multiple of pi/4 nearest to
+// `angle`: 2 sin(|d|/4) for the difference d. What taking the one for the
+// other costs in precision.
+double rounding_distance(double angle);
 
 // The same, where `angle` is k pi/4 to the precision of a double (within
 // 1e-14 of it per quarter turn): how rotations of any angle are read, so

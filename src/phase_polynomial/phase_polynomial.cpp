@@ -75,9 +75,9 @@ struct StepReader : InstanceVisitor {
 };
 
 ProgramSteps read_steps(const QasmProgram& program, const Edits& edits,
-                        std::vector<std::uint8_t>& phases) {
+                        std::vector<std::uint8_t>& phases, bool exact_angles) {
   StepReader reader(program, edits);
-  InstanceWalk(program, Sight::CliffordT).run(reader);
+  InstanceWalk(program, exact_angles ? Sight::CliffordTExact : Sight::CliffordT).run(reader);
   reader.cursor.finish();
   phases = std::move(reader.phases);
   return std::move(reader.out);
@@ -229,13 +229,16 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options) {
-  RotationMergingResult merged = merge_rotations(program, options.deadline);
+  RotationMergingResult merged = merge_rotations(program, options.deadline, options.tolerance);
   std::vector<std::uint8_t> phases;
-  const ProgramSteps steps = read_steps(program, merged.edits, phases);
+  // Below the default tolerance no angle is rounded in reading either.
+  const ProgramSteps steps =
+      read_steps(program, merged.edits, phases, options.tolerance < kAngleTolerance);
   RewriteOptions rewrite_options;
   static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   PhasePolynomialResult out;
+  out.rounded = merged.rounded;
   // Each choice of blocks composed, with the blocks that follow the
   // program's cx gates written so and written plainly (either may leave
   // more gates once the pairs cancel); the cheapest by the cost rule wins.

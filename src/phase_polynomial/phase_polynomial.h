@@ -52,6 +52,7 @@ struct PhasePolynomialResult {
   Edits edits;                    // the statements replaced or removed
   Phase phase;                    // the program read is e^(i phase) times the program written
   std::uint32_t extra_qubits = 0; // Hadamard gadgets' extra qubits
+  double rounded = 0;             // rotation merging's roundings (RotationMergingResult)
 };
 
 // Why `program` is too large for the method, or nothing.
@@ -75,6 +76,10 @@ struct PhasePolynomialOptions {
   // reduction.h's cap); once it is spent, the blocks and regions left stay
   // as rotation merging left them. Unset: bounded by the deadline only.
   std::optional<std::uint64_t> cap;
+  // Rotation merging's tolerance (merge_rotations); below kAngleTolerance,
+  // the blocks read an angle as a multiple of pi/4 only where it is one to a
+  // double's precision, so that no angle is rounded uncounted.
+  double tolerance = kAngleTolerance;
 };
 
 // The method on `program`, which must not be too large. Where no rewrite

@@ -148,10 +148,9 @@ CommandLine read_command_line(std::span<const std::string> words, const Tables& 
     out.error.reset();
     return out;
   }
-  if (into.rz || into.epsilon) {
+  if (into.rz) {
     // Synthesis of one rotation: no input, and both values.
-    if (!into.rz) refuse("--epsilon is the precision of --rz ANGLE, which is missing");
-    if (!into.epsilon) refuse("--rz needs --epsilon E, the precision, in (0, 0.1]");
+    if (!into.pipeline.epsilon) refuse("--rz needs --epsilon E, the precision, in (0, 0.1]");
     if (into.in) refuse("--rz reads no input file, but '" + *into.in + "' was given");
     return out;
   }
@@ -210,6 +209,9 @@ std::string help_text(const Tables& tables) {
          "per qubit, as --per-qubit does. It warns on standard error only about a text\n"
          "that holds no gate or is no program (with --strict it stops: exit status 1).\n"
          "--phase without --stats or --json prints the phase alone on standard error.\n"
+         "--epsilon E with --method rotation-merging or phase-polynomial writes the result\n"
+         "in h, s, sdg, t, tdg, x, y, z, cx and cz (besides measure, reset, if and\n"
+         "barrier); --stats and --json add synthesis_error, the distances summed.\n"
          "kestrel --rz ANGLE --epsilon E, with no FILE, writes rz(ANGLE) as Clifford+T\n"
          "gates on one qubit; --stats adds the T count, distance and phase on standard\n"
          "error; --json prints {\"gates\": [...], \"t_count\": ..., \"distance\": ...,\n"

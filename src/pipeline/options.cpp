@@ -238,6 +238,8 @@ std::string default_text(const Option& option, Spelling spelling, const Tables& 
           std::string text(buffer, end);
           if (python && text.find_first_of(".e") == std::string::npos) text += ".0";
           return text;
+        } else if constexpr (std::is_same_v<Field, std::optional<double>>) {
+          return python ? "None" : "";  // unset unless given
         } else if constexpr (std::is_same_v<Field, Method>) {
           const MethodInfo* info = find_method(value, tables);
           const std::string name(info != nullptr ? info->name : "");

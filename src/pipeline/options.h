@@ -100,6 +100,11 @@ struct PipelineOptions {
   // phase-polynomial: what a two-qubit gate costs against a T gate in the
   // rule that keeps a rewrite (src/phase_polynomial/cost.h)
   double two_qubit_cost = kDefaultTwoQubitCost;
+  // The whole-program methods: every rotation of any angle left written in
+  // Clifford+T within this operator-norm distance (src/clifford_t/clifford_t.h),
+  // the tolerance of merging min(kAngleTolerance, 2 epsilon). For --rz, its
+  // precision.
+  std::optional<double> epsilon;
 };
 
 // Everything one call asks for: the run, and what the caller does with its
@@ -116,7 +121,6 @@ struct Invocation {
   bool help = false;                  // command line: print the help and stop
   bool version = false;               // command line: print the version and stop
   std::optional<double> rz;           // command line: synthesise rz(this angle) instead
-  std::optional<double> epsilon;      // command line: the precision of --rz
 };
 
 // How an option's value is read and checked.
@@ -218,10 +222,13 @@ inline constexpr Option kOptions[] = {
      .help = "instead of reading a file, write rz(ANGLE) (radians) as Clifford+T gates "
              "within --epsilon, with the fewest T gates, as a one-qubit program",
      .slot = [](Invocation& o) -> std::optional<double>& { return o.rz; }},
-    {.flag = "--epsilon", .metavar = "E", .kind = OptionKind::Number, .callers = kCommandLine,
-     .maximum = 0.1,
-     .help = "the operator-norm distance (up to a global phase) --rz may be off by, in (0, 0.1]",
-     .slot = [](Invocation& o) -> std::optional<double>& { return o.epsilon; }},
+    {.name = "epsilon", .flag = "--epsilon", .metavar = "E", .kind = OptionKind::Number,
+     .callers = kOptimizeQasm | kCommandLine,
+     .methods = only(Method::RotationMerging) | only(Method::PhasePolynomial), .maximum = 0.1,
+     .help = "write every rotation of any angle left as Clifford+T gates within operator-norm "
+             "distance E of it up to a global phase, in (0, 0.1] (rotation-merging, "
+             "phase-polynomial; also the precision of --rz)",
+     .slot = [](Invocation& o) -> std::optional<double>& { return o.pipeline.epsilon; }},
     {.name = "two_qubit_cost", .flag = "--two-qubit-cost", .metavar = "C",
      .kind = OptionKind::Number, .callers = kOptimizeQasm | kCommandLine,
      .methods = only(Method::PhasePolynomial), .nonnegative = true,
@@ -241,6 +248,12 @@ inline constexpr Option kOptions[] = {
      .help = "print the version and exit",
      .slot = [](Invocation& o) -> bool& { return o.version; }},
 };
+
+// Whether `option` is unset unless given: a Number without a default, which
+// Python takes as None too.
+constexpr bool unset_unless_given(const Option& option) {
+  return std::holds_alternative<std::optional<double>& (*)(Invocation&)>(option.slot);
+}
 
 // Whether a table of options is well formed: each row's slot has its kind,
 // names and spellings are unique, and a value's kind has a metavar.

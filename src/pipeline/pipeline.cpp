@@ -3,12 +3,14 @@
 // adapter for one qubit's segment.
 #include "src/pipeline/pipeline.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <variant>
 
 #include "engine/fault.h"
 #include "src/circuit/chain.h"
+#include "src/clifford_t/clifford_t.h"
 #include "src/circuit/global_phase.h"
 #include "src/normal_form/normal_form.h"
 #include "src/per_qubit/per_qubit.h"
@@ -17,6 +19,7 @@
 #include "src/phase_polynomial/phase_polynomial.h"
 #include "src/gf2/reduction.h"
 #include "src/rotation_merging/rotation_merging.h"
+#include "src/synthesis/rz_synthesis.h"
 
 namespace kestrel {
 namespace {
@@ -52,6 +55,12 @@ PipelineResult normal_form_pipeline(std::string_view text, bool want_phase) {
   return result;
 }
 
+// The tolerance of a whole-program method's merging: finer with `epsilon`,
+// so that no angle is rounded by more than the synthesis may be off by.
+double merging_tolerance(const PipelineOptions& options) {
+  return options.epsilon ? std::min(kAngleTolerance, 2 * *options.epsilon) : kAngleTolerance;
+}
+
 // The phase `phase` of a whole-program method as reported: a multiple of
 // pi/8 as k, any other in radians.
 void report_phase(const Phase& phase, ProgramEdits& out) {
@@ -60,6 +69,103 @@ void report_phase(const Phase& phase, ProgramEdits& out) {
   } else {
     out.phase_radians = phase.total_radians();
   }
+}
+
+// The phase a method reported with `phase` asked for.
+Phase phase_of(const ProgramEdits& edited) {
+  if (edited.phase_radians) return Phase{0, *edited.phase_radians};
+  return Phase{edited.phase.value_or(0), 0};
+}
+
+// `text` as a program; the text must be one (a program written by a method).
+QasmProgram read_written(std::string_view text) {
+  auto read = read_program(text);
+  check(std::holds_alternative<QasmProgram>(read), "a program written reads back");
+  return std::get<QasmProgram>(std::move(read));
+}
+
+// Rounds of rotation merging on a program in Clifford+T at most: each may
+// bring gates together that the next merges (the sequences of small angles
+// share their last gates), and the rounds end where the T count stops falling.
+constexpr int kMergeRounds = 4;
+
+// `text` (a program in Clifford+T) merged by `run` (rotation merging) again
+// and again, in place, its phase added to `phase` and its roundings to
+// `error`; returns the program read from the final text, which points into
+// `text`.
+QasmProgram merge_again(std::string& text, const PipelineOptions& run, Phase& phase,
+                        double& error) {
+  QasmProgram program = read_written(text);
+  for (int round = 0; round < kMergeRounds; ++round) {
+    const ProgramEdits merged = optimize_program(program, run);
+    if (merged.refusal) break;  // too large to read again: kept as written
+    const ProgramStats stats = program_stats(program, merged.edits);
+    if (stats.after.t >= stats.before.t) break;
+    phase += phase_of(merged);
+    error += merged.rounded;
+    std::string next = write_program(text, program, merged.edits);
+    text = std::move(next);
+    program = read_written(text);
+  }
+  return program;
+}
+
+// A whole program through a whole-program method with `options.epsilon`:
+// the method (its merging's tolerance min(kAngleTolerance, 2 epsilon)), the
+// rotations its result holds written in Clifford+T, and rotation merging on
+// that (merge_again), for the T gates the sequences and their neighbours
+// share. Each step reads the text the step before wrote. (The phase-polynomial method run
+// again instead found no T gate more on the shared programs with angles,
+// at 60 times rotation merging's time.)
+PipelineResult clifford_t_pipeline(std::string_view text, const QasmProgram& program,
+                                   const PipelineOptions& options) {
+  PipelineResult result;
+  const double epsilon = *options.epsilon;
+  if (!synthesis::valid_epsilon(epsilon)) {
+    result.refusal = "epsilon below 1e-30 is beyond this synthesis's precision";
+    return result;
+  }
+  PipelineOptions run = options;
+  run.phase = true;
+  ProgramEdits first = optimize_program(program, run);
+  if (first.refusal) {
+    result.refusal = std::move(first.refusal);
+    return result;
+  }
+  Phase phase = phase_of(first);
+  double error = first.rounded;
+  const std::string merged = write_program(text, program, first.edits);
+  const QasmProgram merged_program = read_written(merged);
+  const CliffordTResult written = write_clifford_t(merged_program, epsilon);
+  phase += written.phase;
+  error += written.error;
+  std::string synthesised = write_program(merged, merged_program, written.edits);
+  run.epsilon.reset();
+  run.method = Method::RotationMerging;
+  const QasmProgram last = merge_again(synthesised, run, phase, error);
+
+  const ProgramStats before = program_stats(program, Edits{});
+  const ProgramStats after = program_stats(last, Edits{});  // before `last`'s text moves
+  result.reading = TextReading::Program;
+  result.qasm = program.statements.empty() ? std::string(kQasmHeader) : std::move(synthesised);
+  result.before = before.before;
+  result.after = after.after;
+  if (options.phase) result.phase_radians = phase.total_radians();
+  result.synthesis_error = error;
+  result.figures.emplace_back("rotations_before", before.before.rotations);
+  result.figures.emplace_back("rotations_after", after.after.rotations);
+  if (options.method == Method::PhasePolynomial) {
+    result.figures.emplace_back("two_qubit_before", before.two_qubit_before);
+    result.figures.emplace_back("two_qubit_after", after.two_qubit_after);
+    for (const auto& figure : first.figures) result.figures.push_back(figure);
+    if (options.ancillas > 0) {
+      result.figures.emplace_back("measurements",
+                                  program_stats(program, first.edits).measurements_after);
+    }
+  }
+  result.figures.emplace_back("rotations_synthesised", written.rotations);
+  result.figures.emplace_back("synthesised_angles", written.distinct);
+  return result;
 }
 
 // A whole program read, optimised by `options.method`, counted and written.
@@ -71,6 +177,9 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
     return result;
   }
   const QasmProgram& program = std::get<QasmProgram>(read);
+  if (options.epsilon && method_info(options.method).reading == Reading::WholeProgram) {
+    return clifford_t_pipeline(text, program, options);
+  }
   ProgramEdits edited = optimize_program(program, options);
   if (edited.refusal) {
     result.refusal = std::move(edited.refusal);
@@ -182,8 +291,10 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
     method.effort = reduction_effort(options.limits.time_limit);
     method.two_qubit_cost = options.two_qubit_cost;
     method.cap = reduction_cap(options.limits.time_limit);
+    method.tolerance = merging_tolerance(options);
     PhasePolynomialResult result = reduce_phase_polynomials(program, method);
     out.edits = std::move(result.edits);
+    out.rounded = result.rounded;
     if (options.phase) report_phase(result.phase, out);
     if (options.ancillas > 0) out.figures.emplace_back("extra_qubits", result.extra_qubits);
     return out;
@@ -194,9 +305,10 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
       out.refusal = std::move(*why);
       return out;
     }
-    RotationMergingResult merged =
-        merge_rotations(program, Deadline(options.limits.time_limit));
+    RotationMergingResult merged = merge_rotations(
+        program, Deadline(options.limits.time_limit), merging_tolerance(options));
     out.edits = std::move(merged.edits);
+    out.rounded = merged.rounded;
     if (options.phase) report_phase(merged.phase, out);
     return out;
   }

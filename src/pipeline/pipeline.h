@@ -63,6 +63,10 @@ struct PipelineResult {
   // equals e^(i phase_radians) times the result, in [0, 2 pi); `phase` is
   // then not set.
   std::optional<double> phase_radians;
+  // With `options.epsilon`: the distance, up to a global phase (the one
+  // reported), that the result may be off from the input by: the synthesised
+  // sequences' distances and the roundings of merged angles, summed.
+  std::optional<double> synthesis_error;
   // A text read as one wire: where that reading differs from the program
   // (src/text/wire_check.h), to be warned about; Kind::None otherwise.
   WireFinding wire;
@@ -83,6 +87,7 @@ struct ProgramEdits {
   std::optional<double> phase_radians;  // as in PipelineResult
   std::optional<std::string> refusal;   // as in PipelineResult; then nothing else is set
   std::vector<std::pair<std::string_view, std::uint64_t>> figures;  // as in PipelineResult
+  double rounded = 0;  // the operator-norm distance the merging's roundings of angles add up to
 };
 
 // Reads `text`, optimises it as `options` say and writes it back. Only the
@@ -90,11 +95,16 @@ struct ProgramEdits {
 // program, reject a text (in `error`, or in `refusal` for a program too
 // large for the method); the default reads any text. A report can be asked
 // of one-wire saturation only, and is filled only when the text is read as
-// one wire. Throws only `Fault` and `std::bad_alloc`.
+// one wire. With `epsilon`, a whole-program method's result is written in
+// Clifford+T (src/clifford_t/clifford_t.h) and read by the method once more,
+// the phase reported in radians; an epsilon below the synthesis's smallest
+// is a refusal. Throws only `Fault` and `std::bad_alloc`.
 PipelineResult run_pipeline(std::string_view text, const PipelineOptions& options = {},
                             ReportRequest request = {});
 
-// `program` optimised by `options.method` without its text: the
+// `program` optimised by `options.method` without its text (`epsilon` only
+// sets the merging's tolerance, min(kAngleTolerance, 2 epsilon); the text
+// pipeline writes the rotations in Clifford+T): the
 // whole-program methods over the whole program, saturation and the normal
 // form on every qubit's segments (`per_qubit` is not read); the saturation time limit bounds
 // the whole call. The text pipelines of whole programs and a program given

@@ -180,7 +180,7 @@ bool Expander::leaf(QasmGate gate, std::uint32_t values_at, std::uint32_t operan
   for (std::uint32_t p = 0; p < library_info(gate).params && p < 3; ++p) {
     // Read with rotations, an angle near a multiple of pi/4 but not on it
     // is a rotation of its own angle: only a written sum is rounded.
-    k[p] = rotations_ ? exact_quarter_turns(v[p]) : quarter_turns(v[p]);
+    k[p] = rotations_ || exact_ ? exact_quarter_turns(v[p]) : quarter_turns(v[p]);
   }
   if (rotations_) {
     // A rotation whose angle is no multiple of pi/4, where one is.

@@ -55,9 +55,12 @@ inline constexpr std::size_t kMaxExpansion = std::size_t{1} << 16;
 class Expander {
  public:
   // `program` holds the program's own definitions (null for none); it must
-  // outlive the expander.
-  explicit Expander(const Definitions* program, bool with_rotations = false)
-      : program_(program), rotations_(with_rotations) {}
+  // outlive the expander. With `exact_angles`, an angle is a multiple of
+  // pi/4 only to a double's precision (exact_quarter_turns), as with
+  // rotations: nothing within kAngleTolerance of one is rounded to it.
+  explicit Expander(const Definitions* program, bool with_rotations = false,
+                    bool exact_angles = false)
+      : program_(program), rotations_(with_rotations), exact_(exact_angles) {}
   Expander(const Expander&) = delete;
   Expander& operator=(const Expander&) = delete;
 
@@ -92,6 +95,7 @@ class Expander {
 
   const Definitions* program_;         // the program's definitions, or null
   bool rotations_;                     // whether angles of any size are read
+  bool exact_;                         // whether a multiple of pi/4 must be one exactly
   double radians_ = 0;                 // the phase in radians of the expansion at hand
   std::vector<Frame> frames_;          // the bodies being expanded, outermost first
   std::vector<double> values_;         // the frames' parameter values

@@ -11,8 +11,8 @@ namespace kestrel {
 
 class InstanceWalk::Expansions {
  public:
-  Expansions(const QasmProgram& program, bool rotations)
-      : program_(program), expander_(&defined_, rotations) {}
+  Expansions(const QasmProgram& program, bool rotations, bool exact)
+      : program_(program), expander_(&defined_, rotations, exact) {}
 
   // `limited`: whether the work on statements with parameters is bounded.
   std::optional<Word> word(std::uint32_t s, bool limited);
@@ -51,7 +51,10 @@ InstanceWalk::InstanceWalk(const QasmProgram& program, Sight sight)
 InstanceWalk::~InstanceWalk() = default;
 
 std::optional<InstanceWalk::Word> InstanceWalk::word(std::uint32_t s, bool limited) {
-  if (!expansions_) expansions_ = std::make_unique<Expansions>(program_, sight_ == Sight::Rotations);
+  if (!expansions_) {
+    expansions_ = std::make_unique<Expansions>(program_, sight_ == Sight::Rotations,
+                                               sight_ == Sight::CliffordTExact);
+  }
   return expansions_->word(s, limited);
 }
 

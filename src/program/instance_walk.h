@@ -55,6 +55,8 @@ namespace kestrel {
 enum class Sight : std::uint8_t {
   RunGates,   // RunGate statements as their gates, everything else a boundary
   CliffordT,  // every statement that is exactly Clifford+T as its gates
+  CliffordTExact,  // the same, its angles multiples of pi/4 to a double's precision
+                   // only (nothing within kAngleTolerance rounded)
   Rotations,  // the same, and rotations of any finite angle as rz, rx, ry gates
 };
 

@@ -48,7 +48,7 @@ std::uint64_t RotationMerger::probe_hash() {
   return probe_hash_;
 }
 
-RotationMerger::RotationMerger(std::uint32_t qubits)
+RotationMerger::RotationMerger(std::uint32_t qubits, double tolerance)
     : tableau_(qubits),
       words_(tableau_.words()),
       index_(words_),
@@ -59,7 +59,10 @@ RotationMerger::RotationMerger(std::uint32_t qubits)
       local_(walks_ ? qubits : 0),
       y_row_(2 * words_),
       probe_(2 * words_),
-      stamps_(qubits, 0) {}
+      stamps_(qubits, 0),
+      tolerance_(tolerance) {
+  check(tolerance <= kAngleTolerance, "a tolerance no coarser than the reader's");
+}
 
 void RotationMerger::clifford(CliffordGate gate, std::uint32_t a, std::uint32_t b) {
   tableau_.apply(gate, a, b);
@@ -161,8 +164,9 @@ bool RotationMerger::pass(std::uint32_t item, std::uint8_t& phase) {
     // A group of rotations of any angle is passed only where its sum is
     // an even multiple of pi/4 (within the tolerance): it becomes exactly
     // that Clifford rotation, as it would be written.
-    const std::optional<std::uint8_t> k = quarter_turns(group_sum(it));
+    const std::optional<std::uint8_t> k = quarter_turns(group_sum(it), tolerance_);
     if (!k || *k % 2 == 1) return false;
+    rounded_ += rounding_distance(group_sum(it));
     it.angle = *k;
     it.radians = 0;
     it.arbitrary = false;
@@ -412,13 +416,14 @@ void RotationMerger::settle() {
       // A lone rotation stays as read.
       if (!item.joined) continue;
       const double sum = group_sum(item);
-      const std::optional<std::uint8_t> k = quarter_turns(sum);
+      const std::optional<std::uint8_t> k = quarter_turns(sum, tolerance_);
       if (!k) {
         written_[item.first] = MergeResult::kRotation;
         angles_[item.first] = reduced_angle(sum);
         continue;
       }
       turns = *k;
+      rounded_ += rounding_distance(sum);
     }
     const int residue = turns & 7;
     const int written = residue <= 4 ? residue : residue - 8;  // -3 to 4
@@ -436,6 +441,7 @@ MergeResult RotationMerger::finish() {
   result.written = std::move(written_);
   result.angles = std::move(angles_);
   result.phase = static_cast<std::uint8_t>(phase_ & 15);
+  result.rounded = rounded_;
   return result;
 }
 

@@ -30,10 +30,13 @@
 // the same way with P = C^-1 A_q C, and its group keeps the sum of such
 // angles in radians beside its eighths; the sums are formed in the order
 // the rotations are read. Such a group is passed as a Clifford rotation
-// only while its sum is an even multiple of pi/4 within kAngleTolerance
-// (it becomes exactly that rotation then); any other is never passed. A
-// group is written as phase gates where its sum is a multiple of pi/4
-// within the tolerance, else as one rotation about its first member's axis.
+// only while its sum is an even multiple of pi/4 within the tolerance
+// (kAngleTolerance unless the merger is made with a finer one; it becomes
+// exactly that rotation then); any other is never passed. A group is
+// written as phase gates where its sum is a multiple of pi/4 within the
+// tolerance, else as one rotation about its first member's axis; each such
+// rounding's distance (`rounding_distance`) is summed in
+// `MergeResult::rounded`.
 // Every step is an identity of the whole product, so the groups' rotations,
 // each written as the phase gate for its angle at its first member's place
 // (in that member's frame, where P1 is Z_q), equal the program up to the
@@ -69,6 +72,7 @@
 #include <boost/container/deque.hpp>
 
 #include "engine/hashing.h"
+#include "src/circuit/angle.h"
 #include "src/rotation_merging/local_pauli.h"
 #include "src/rotation_merging/support_index.h"
 #include "src/pauli/tableau.h"
@@ -94,11 +98,17 @@ struct MergeResult {
   // The program read equals e^(i phase pi/8) times the program written,
   // from 0 to 15.
   std::uint8_t phase = 0;
+  // The operator-norm distances, up to a global phase, of the sums of any
+  // angle taken for multiples of pi/4, summed: with them, the program
+  // written is within this distance of the program read.
+  double rounded = 0;
 };
 
 class RotationMerger {
  public:
-  explicit RotationMerger(std::uint32_t qubits);
+  // `tolerance`: within how many radians of a multiple of pi/4 a sum of any
+  // angle is taken for it (at most kAngleTolerance).
+  explicit RotationMerger(std::uint32_t qubits, double tolerance = kAngleTolerance);
   RotationMerger(const RotationMerger&) = delete;
   RotationMerger& operator=(const RotationMerger&) = delete;
 
@@ -230,6 +240,8 @@ class RotationMerger {
   int phase_ = 0;                        // eighths of pi: +1 per T searched, -1 per T-dagger,
                                          // less the phase gates settled
   bool searching_ = true;                // whether rotations still search
+  double tolerance_ = kAngleTolerance;   // how near a multiple of pi/4 a sum is taken for it
+  double rounded_ = 0;                   // as MergeResult::rounded
 };
 
 }  // namespace kestrel

@@ -63,7 +63,8 @@ void put_phase_gates(std::vector<PlacedGate>& out, int r, RotationAxis axis, std
 
 }  // namespace
 
-RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline& deadline) {
+RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline& deadline,
+                                      double tolerance) {
   // A rotation read: where it stands in the program, and what it was.
   struct Rotation {
     std::uint32_t statement;
@@ -96,7 +97,7 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
       merger->boundary(qubits);
     }
   };
-  RotationMerger merger(program.qubits);
+  RotationMerger merger(program.qubits, tolerance);
   InstanceWalk walk(program, Sight::Rotations);
   Reader reader;
   reader.merger = &merger;
@@ -126,6 +127,7 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
     put_phase_gates(out, r, axis_of(gate), q);
   };
   RotationMergingResult result;
+  result.rounded = merged.rounded;
   int phase = merged.phase;
   std::vector<PlacedGate> expansion, written;
   for (std::size_t k = 0; k < rotations.size();) {

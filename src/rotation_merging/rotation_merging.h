@@ -46,6 +46,8 @@ namespace kestrel {
 struct RotationMergingResult {
   Edits edits;  // the statements whose rotations changed, replaced or removed
   Phase phase;  // the program read is e^(i phase) times the program written
+  double rounded = 0;  // as MergeResult::rounded: how far the sums taken for
+                       // multiples of pi/4 were from them, summed
 };
 
 // The memory the method may take for the Pauli products it keeps.
@@ -56,7 +58,9 @@ inline constexpr std::uint64_t kRotationMergingBytes = std::uint64_t{1} << 32;
 std::optional<std::string> too_large_for_rotation_merging(const QasmProgram& program);
 
 // Merges the rotations of `program`, which must not be too large. Past
-// `deadline`, every rotation read stays as it is.
-RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline& deadline = {});
+// `deadline`, every rotation read stays as it is. A sum of any angle within
+// `tolerance` (at most kAngleTolerance) of a multiple of pi/4 is taken for it.
+RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline& deadline = {},
+                                      double tolerance = kAngleTolerance);
 
 }  // namespace kestrel

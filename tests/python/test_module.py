@@ -28,7 +28,8 @@ def test_panic_exception_escapes_except_exception():
 def test_signature_shows_the_options():
     assert str(inspect.signature(kestrel.optimize_qasm)) == (
         "(qasm, *, method='saturation', per_qubit=False, phase=False, strict=False, "
-        "iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0, two_qubit_cost=0.01)")
+        "iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0, epsilon=None, "
+        "two_qubit_cost=0.01)")
 
 
 def test_the_command_line_entry_says_what_it_is():
@@ -57,6 +58,8 @@ def annotation(default):
     """The stub's annotation for an option with this default."""
     if isinstance(default, str):
         return "Literal[" + ", ".join(f"'{m}'" for m in kestrel._methods) + "]"
+    if default is None:  # a number unset unless given
+        return "float | None"
     return type(default).__name__
 
 
@@ -80,6 +83,9 @@ def test_the_qiskit_pass_takes_what_the_table_gives():
     init = next(f for f in definitions(REPO / "binding" / "qiskit.py")["KestrelOptimize"].body
                 if isinstance(f, ast.FunctionDef) and f.name == "__init__").args
     declared = [(a.arg, ast.literal_eval(d)) for a, d in zip(init.kwonlyargs, init.kw_defaults)]
+    # epsilon takes the circuit through the text, to optimize_qasm.
+    assert ("epsilon", None) in keyword_options(kestrel.optimize_qasm)
+    declared.remove(("epsilon", None))
     assert [("method", "saturation")] + declared == keyword_options(kestrel._optimize_gates)
     assert ast.literal_eval(init.defaults[0]) in kestrel._methods
 

@@ -89,7 +89,7 @@ TEST(Options, TextsFromTheTables) {
   EXPECT_EQ(python_signature("optimize_qasm", qasm, kOptimizeQasm),
             "optimize_qasm(qasm, *, method='saturation', per_qubit=False, phase=False, "
             "strict=False, iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0, "
-            "two_qubit_cost=0.01)");
+            "epsilon=None, two_qubit_cost=0.01)");
   EXPECT_EQ(python_signature("explain", qasm, kExplain),
             "explain(qasm, *, strict=False, iter_limit=30, node_limit=10000, time_limit=5.0)");
   EXPECT_EQ(python_signature("_optimize_gates", gates, kGateList),
@@ -193,7 +193,12 @@ TEST(CommandLine, Words) {
       {{"--rz", "0.5", "--epsilon", "1e-3"}, "(accepted)"},
       {{"--rz=-2", "--epsilon=0.1"}, "(accepted)"},
       {{"--rz", "0.5"}, "--rz needs --epsilon E, the precision, in (0, 0.1]"},
-      {{"--epsilon", "1e-3"}, "--epsilon is the precision of --rz ANGLE, which is missing"},
+      // With a file, the precision of the whole-program methods' synthesis.
+      {{"a.qasm", "--epsilon", "1e-3"},
+       "--epsilon applies to method 'rotation-merging' or 'phase-polynomial' only, not "
+       "'saturation'"},
+      {{"a.qasm", "--method", "phase-polynomial", "--epsilon", "1e-3"}, "(accepted)"},
+      {{"--epsilon", "1e-3"}, "no input file: give one as FILE or --in FILE (- is standard input)"},
       {{"--rz", "0.5", "--epsilon", "1e-3", "a.qasm"},
        "--rz reads no input file, but 'a.qasm' was given"},
       {{"--rz", "0.5", "--epsilon", "0.2"}, "--epsilon must be a number in (0, 0.1], not '0.2'"},

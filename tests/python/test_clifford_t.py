@@ -1,0 +1,220 @@
+"""Programs with angles written in Clifford+T with `epsilon`, checked by Qiskit.
+
+The output must hold only h, s, sdg, t, tdg, x, y, z, cx and cz (besides what
+is no gate), with the phase-polynomial method no more two-qubit gates than the
+input, and its operator must lie
+within `synthesis_error` of the input's, both up to the best global phase and
+with the phase reported (`phase_radians`). The distance up to a phase is
+computed from the eigenvalues of A^dagger B: for unitaries, min over p of
+||A - e^(ip) B|| is 2 sin(w/4), w the shortest arc holding all eigenphases.
+"""
+
+import json
+import math
+
+import numpy as np
+import pytest
+from qiskit import qasm2
+from qiskit.circuit.random import random_circuit
+from qiskit.quantum_info import Operator
+
+import kestrel
+
+from conftest import CLI, EXAMPLES, run
+
+ANGLES = EXAMPLES / "angles"
+CLIFFORD_T = {"h", "s", "sdg", "t", "tdg", "x", "y", "z", "cx", "cz"}
+NOT_GATES = {"measure", "reset", "barrier"}
+# Float64 products of thousands of gates: what the operators may differ by
+# beyond the exact bound.
+ROUNDING = 1e-11
+
+
+def up_to_phase(a: np.ndarray, b: np.ndarray) -> float:
+    """min over p of the spectral norm of a - e^(ip) b, for unitaries a and b."""
+    phases = np.sort(np.angle(np.linalg.eigvals(a.conj().T @ b)))
+    gaps = np.diff(np.concatenate([phases, [phases[0] + 2 * math.pi]]))
+    return 2 * math.sin((2 * math.pi - gaps.max()) / 4)
+
+
+def operator(text: str) -> np.ndarray:
+    return Operator(qasm2.loads(text, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)).data
+
+
+def check_written(text: str, method: str, epsilon: float) -> dict:
+    """Runs the method with `epsilon` and checks its output against `text`."""
+    out, stats = kestrel.optimize_qasm(text, method=method, epsilon=epsilon, phase=True)
+    circuit = qasm2.loads(out, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
+    names = {i.operation.name for i in circuit.data}
+    assert names <= CLIFFORD_T | NOT_GATES, names - CLIFFORD_T
+    assert stats["rotations_after"] == 0
+    a, b = operator(text), operator(out)
+    bound = stats["synthesis_error"] + ROUNDING
+    assert up_to_phase(a, b) <= bound
+    assert np.linalg.norm(a - np.exp(1j * stats["phase_radians"]) * b, 2) <= bound
+    return stats
+
+
+# The shared programs with angles of at most 10 qubits, by method and precision.
+@pytest.mark.parametrize("name, method, epsilon", [
+    ("qft_4", "rotation-merging", 1e-10),
+    ("qft_8", "phase-polynomial", 1e-10),
+    ("qpe_6", "phase-polynomial", 1e-6),
+    ("random_6_d20", "phase-polynomial", 1e-10),
+    ("random_6_d20", "rotation-merging", 1e-3),
+    ("xxz_6_trotter4", "phase-polynomial", 1e-10),
+    ("qaoa_maxcut_8_p3", "rotation-merging", 1e-6),
+    ("draper_adder_4", "phase-polynomial", 1e-3),
+])
+def test_angle_programs_within_the_reported_error(name, method, epsilon):
+    text = (ANGLES / f"{name}.qasm").read_text()
+    stats = check_written(text, method, epsilon)
+    assert stats["t_after"] > 0
+    if method == "phase-polynomial":
+        assert stats["two_qubit_after"] <= stats["two_qubit_before"]
+
+
+# Qiskit's random circuits use u, u1, u2, u3, cu1, cu3, crz, rzz, swap, ccx,
+# cswap and gates written as definitions in the text (rzx, ecr, ...): every
+# kind of statement expanded before synthesis.
+@pytest.mark.parametrize("seed", [3, 11, 29, 47, 58])
+@pytest.mark.parametrize("method", ["rotation-merging", "phase-polynomial"])
+def test_random_programs_within_the_reported_error(seed, method):
+    circuit = random_circuit(4, 6, max_operands=3, seed=seed)
+    check_written(qasm2.dumps(circuit), method, 1e-8)
+
+
+def test_a_sum_near_zero_is_kept_below_the_default_tolerance():
+    # The two rotations merge to rz(7.3e-10), which the default tolerance
+    # (1e-9) takes for no rotation at all; at epsilon 1e-11 it is kept.
+    text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n'
+            'rz(0.3) q[0];\nrz(-0.29999999926999998) q[0];\n')
+    assert kestrel.optimize_qasm(text, method="rotation-merging")[1]["t_after"] == 0
+    stats = check_written(text, "rotation-merging", 1e-11)
+    assert stats["rotations_synthesised"] == 1 and stats["t_after"] > 0
+    assert stats["synthesis_error"] <= 1e-11
+
+
+# Rotations near 0 and pi/4: within epsilon of the identity or of t they are
+# nothing or t; a little further, two rotations of ordinary size.
+@pytest.mark.parametrize("angle, epsilon, t_count", [
+    ("1e-12", 1e-10, 0), ("pi/4+5e-12", 1e-11, 1),
+    ("3e-8", 1e-10, None), ("pi/4+5e-10", 1e-11, None), ("-pi/4-2e-9", 1e-10, None),
+])
+def test_angles_near_a_multiple_of_pi_4(angle, epsilon, t_count):
+    text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\n'
+            f'h q[1];\nrz({angle}) q[0];\ncx q[0],q[1];\nrx({angle}) q[1];\n')
+    stats = check_written(text, "phase-polynomial", epsilon)
+    if t_count is not None:
+        assert stats["t_after"] == 2 * t_count
+    else:
+        assert stats["t_after"] > 100
+
+
+def test_qft_32_keeps_its_three_smallest_rotations():
+    text = (ANGLES / "qft_32.qasm").read_text()
+    merged = kestrel.optimize_qasm(text, method="rotation-merging")[1]["rotations_after"]
+    _, stats = kestrel.optimize_qasm(text, method="rotation-merging", epsilon=1e-10)
+    # The statistics count a rotation within 1e-9 of a multiple of pi/4 as
+    # none. Of the three rz(-7.3e-10), one stands alone and is kept as read
+    # at any tolerance; the two that are sums are kept only below 7.3e-10.
+    assert stats["rotations_synthesised"] == merged + 3
+    _, coarse = kestrel.optimize_qasm(text, method="rotation-merging", epsilon=1e-3)
+    assert coarse["rotations_synthesised"] == merged + 1
+
+
+def lines_on(out: str, qubit: int) -> list[str]:
+    return [line.split()[0] for line in out.splitlines() if line.endswith(f" q[{qubit}];")]
+
+
+INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "t": "tdg", "tdg": "t", "x": "x", "z": "z"}
+
+
+def test_one_angle_is_synthesised_once():
+    # rz(-0.25) is rz(0.25) inverted, and rz(0.25 + pi/2) is rz(0.25) and an
+    # s (0.25 + pi/2 - pi/2 is 0.25 exactly in doubles, unlike 0.3).
+    text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[4];\n'
+            'rz(0.25) q[0];\nrz(0.25) q[1];\nrz(-0.25) q[2];\nrz(0.25+pi/2) q[3];\n')
+    out, stats = kestrel.optimize_qasm(text, method="rotation-merging", epsilon=1e-6)
+    assert stats["synthesised_angles"] == 1 and stats["rotations_synthesised"] == 4
+    gates, t_count = kestrel.synthesize_rz(0.25, 1e-6)
+    assert lines_on(out, 0) == lines_on(out, 1) == gates
+    assert lines_on(out, 2) == [INVERSE[g] for g in reversed(gates)]
+    assert lines_on(out, 3) == ["s"] + gates
+    assert stats["t_after"] == 4 * t_count
+
+
+@pytest.mark.parametrize("epsilon, error", [
+    (0, ValueError), (-1e-3, ValueError), (0.2, ValueError), (math.nan, ValueError),
+    (math.inf, ValueError), (1e-31, ValueError), ("0.1", TypeError),
+])
+def test_bad_epsilons_are_refused(epsilon, error):
+    text = (ANGLES / "qft_4.qasm").read_text()
+    with pytest.raises(error, match="epsilon"):
+        kestrel.optimize_qasm(text, method="phase-polynomial", epsilon=epsilon)
+
+
+@pytest.mark.parametrize("method", ["saturation", "normal-form"])
+def test_epsilon_belongs_to_the_whole_program_methods(method):
+    text = (ANGLES / "qft_4.qasm").read_text()
+    with pytest.raises(ValueError, match="epsilon applies to method"):
+        kestrel.optimize_qasm(text, method=method, epsilon=1e-3)
+    # None is the default: no synthesis, any method.
+    assert kestrel.optimize_qasm(text, method=method, epsilon=None) == kestrel.optimize_qasm(
+        text, method=method)
+
+
+def test_command_line_epsilon(tmp_path):
+    source = ANGLES / "qft_4.qasm"
+    done = run(CLI + ["--in", str(source), "--method", "phase-polynomial", "--epsilon", "1e-6",
+                      "--json", "--phase"], tmp_path)
+    assert done.returncode == 0, done.stderr
+    result = json.loads(done.stdout)
+    out, stats = kestrel.optimize_qasm(source.read_text(), method="phase-polynomial",
+                                       epsilon=1e-6, phase=True)
+    assert result == {"qasm": out, "stats": stats}
+    refused = run(CLI + ["--in", str(source), "--epsilon", "1e-6"], tmp_path)
+    assert refused.returncode == 2
+    assert b"--epsilon applies to method" in refused.stderr
+    one = run(CLI + ["--rz", "0.3", "--epsilon", "1e-6"], tmp_path)
+    gates, _ = kestrel.synthesize_rz(0.3, 1e-6)
+    assert [line.split()[0] for line in one.stdout.decode().splitlines()[3:]] == gates
+
+
+def angle_circuit():
+    from qiskit import QuantumCircuit
+    qc = QuantumCircuit(3)
+    qc.h(0); qc.rz(0.3, 0); qc.cx(0, 1); qc.rx(-1.1, 1); qc.ry(0.7, 2)
+    qc.cp(0.4, 1, 2); qc.u(0.2, 0.5, -0.9, 0); qc.rzz(0.25, 1, 2); qc.t(1)
+    qc.global_phase = 0.6
+    return qc
+
+
+def test_qiskit_pass_writes_clifford_t_within_its_error():
+    from qiskit.transpiler import PassManager
+    from kestrel.qiskit import KestrelOptimize
+    qc = angle_circuit()
+    manager = PassManager(KestrelOptimize("phase-polynomial", epsilon=1e-8))
+    out = manager.run(qc)
+    assert set(out.count_ops()) <= CLIFFORD_T
+    error = manager.property_set["kestrel_synthesis_error"]
+    assert 0 < error < 1e-6
+    # The global phase is kept: no phase freedom in the comparison.
+    assert np.linalg.norm(Operator(qc).data - Operator(out).data, 2) <= error + ROUNDING
+    with pytest.raises(ValueError, match="epsilon"):
+        KestrelOptimize("normal-form", epsilon=1e-8)
+    with pytest.raises(ValueError, match="epsilon"):
+        KestrelOptimize("phase-polynomial", epsilon=0.5)
+
+
+def test_qiskit_stage_with_epsilon_ends_in_clifford_t_on_the_same_pairs():
+    from qiskit.transpiler import PassManagerConfig
+    from kestrel.qiskit import KestrelStage
+    qc = angle_circuit()
+    out = KestrelStage(epsilon=1e-8).pass_manager(PassManagerConfig(), 3).run(qc)
+    assert set(out.count_ops()) <= CLIFFORD_T
+    assert up_to_phase(Operator(qc).data, Operator(out).data) <= 1e-6
+    def pairs(circuit):
+        return {frozenset(circuit.find_bit(q).index for q in i.qubits) for i in circuit.data
+                if len(i.qubits) == 2}
+    assert pairs(out) == pairs(qc)  # routed stays routed
