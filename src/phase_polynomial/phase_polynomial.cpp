@@ -214,6 +214,7 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options) {
   RotationMergingResult merged = merge_rotations(program, options.deadline);
+  if (options.deadline.passed()) return {std::move(merged.edits), merged.phase, 0};
   std::vector<std::uint8_t> phases;
   const ProgramSteps steps = read_steps(program, merged.edits, phases);
   RewriteOptions rewrite_options;

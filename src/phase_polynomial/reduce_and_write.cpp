@@ -23,7 +23,8 @@ Elementary s_power_gate(std::uint8_t power) {
   return gates.gates[0];
 }
 
-WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance, bool open) {
+std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
+                                                  bool open) {
   ParityTable table(f.variables());
   table.bits = f.odd_parities();
   std::vector<std::uint64_t> reduced = table.bits;
@@ -36,6 +37,7 @@ WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance&
     allowance.charge(reduction.stats.work);
     reduced = std::move(reduction.table.bits);
   }
+  if (allowance.deadline.passed()) return std::nullopt;
   const std::size_t t = f.words() == 0 ? 0 : reduced.size() / f.words();
   const DiagonalClifford correction = clifford_difference(f, reduced);
   std::vector<PlacedGate> clifford;
@@ -48,7 +50,7 @@ WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance&
       open ? synthesise_open_parity_network(f.variables(), reduced, ones)
            : OpenParityNetwork{synthesise_parity_network(f.variables(), reduced, ones),
                                BitMatrix::identity(f.variables())};
-  return {t, std::move(reduced), std::move(clifford), std::move(network)};
+  return WrittenPolynomial{t, std::move(reduced), std::move(clifford), std::move(network)};
 }
 
 }  // namespace kestrel

@@ -298,7 +298,10 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   // terms 2 x_i + 2 x_k + 6 (x_i + x_k)) that follows the program's own cx
   // gates after the anchor, whose copies then cancel its last gates. The
   // one that adds fewer two-qubit gates is written.
-  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, false);
+  // Past the deadline the block keeps its rotations, as blocks never reached do.
+  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false);
+  if (!reduced_or_late) return;
+  const WrittenPolynomial& reduced = *reduced_or_late;
   const std::size_t kept = reduced.t;
   written_[b].t = kept;
   const std::vector<std::uint8_t> ones(kept, 1);
@@ -310,6 +313,10 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
   if (!guide.empty()) {
+    if (options_.deadline.passed()) {
+      written_[b].t = count;  // kept as it was, as above
+      return;
+    }
     std::vector<std::uint64_t> columns = reduced.parities;
     std::vector<std::uint8_t> coefficients = ones;
     const std::size_t fw = f.words();
@@ -534,7 +541,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
 }  // namespace
 
 StepsRewrite rewrite_blocks(const ProgramSteps& program, const RewriteOptions& options) {
-  const Blocks blocks = cut_into_blocks(program);
+  const Blocks blocks = cut_into_blocks(program, options.deadline);
   return Rewriter(program, blocks, options).run();
 }
 
