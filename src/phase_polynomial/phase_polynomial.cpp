@@ -96,17 +96,18 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
   return unguided && !insertion.unguided.empty() ? insertion.unguided : insertion.ops;
 }
 
-// Rotation merging's edits with the rewritten statements replaced: the
-// blocks written at their anchors (`unguided`: each without the program's cx
-// gates followed, where it has such a version), their rotations gone, and
-// then the pairs of gates that cancel once the rotations are out
-// (src/cancellation/pair_cancellation.h). `left` gets what is left.
-Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
-              const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              bool unguided, int& phase, Left& left) {
-  // The program as written, gate by gate: each insertion before its
-  // anchor, each step that stays; boundaries, measurements and conditioned
-  // gates as barriers.
+// The program as written, gate by gate (each insertion before its anchor,
+// each step that stays; boundaries, measurements and conditioned gates as
+// barriers), with the pairs of gates that cancel once the rotations are out
+// (src/cancellation/pair_cancellation.h).
+struct CancelledPairs {
+  std::vector<bool> cancelled;               // per item
+  std::vector<std::uint32_t> step_item;      // per step: its item, kNoItem when removed
+  std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
+  Left left;                                 // what is left
+};
+
+CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewrite, bool unguided) {
   const std::uint32_t n = steps.qubits;
   std::vector<CancelItem> items;
   std::vector<std::uint32_t> barrier_qubits = steps.boundary_qubits;
@@ -136,20 +137,38 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     items.push_back(step.kind == StepKind::Boundary ? CancelItem{{}, step.first, step.count}
                                                     : CancelItem{step.gate, 0, 0});
   }
-  const std::vector<bool> cancelled =
-      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
-  left = {};
+  CancelledPairs out;
+  out.cancelled = cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits);
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (cancelled[i] || items[i].count != 0) continue;
-    left.t += elementary_info(items[i].gate.gate).t;
-    left.two_qubit += elementary_info(items[i].gate.gate).qubits == 2;
+    if (out.cancelled[i] || items[i].count != 0) continue;
+    out.left.t += elementary_info(items[i].gate.gate).t;
+    out.left.two_qubit += elementary_info(items[i].gate.gate).qubits == 2;
   }
+  out.step_item = std::move(step_item);
+  out.inserted_item = std::move(inserted_item);
+  return out;
+}
+
+// Rotation merging's edits with the rewritten statements replaced: the
+// blocks written at their anchors (`unguided`: each without the program's cx
+// gates followed, where it has such a version), their rotations gone, and
+// then the pairs of gates that cancel once the rotations are out. `left`
+// gets what is left.
+Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
+              const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
+              bool unguided, int& phase, Left& left) {
+  const std::uint32_t n = steps.qubits;
+  const CancelledPairs pairs = cancel_pairs(steps, rewrite, unguided);
+  const std::vector<bool>& cancelled = pairs.cancelled;
+  const std::vector<std::uint32_t>& step_item = pairs.step_item;
+  const std::vector<std::uint32_t>& inserted_item = pairs.inserted_item;
+  left = pairs.left;
 
   Edits out;
   out.extra_qubits = rewrite.extra_qubits;
   EditCursor cursor(merged, program.qubits);
   std::uint32_t step = 0;  // the first step of the statement at hand
-  next = 0;
+  std::size_t next = 0;
   std::vector<PlacedGate> gates;
   std::vector<PlacedOperation> operations;
   for (std::uint32_t s = 0; s < program.statements.size(); ++s) {
