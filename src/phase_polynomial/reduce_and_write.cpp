@@ -46,11 +46,10 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
   }
   for (const auto& [a, b] : correction.cz) clifford.push_back({Elementary::CZ, a, b});
   const std::vector<std::uint8_t> ones(t, 1);
-  OpenParityNetwork network =
-      open ? synthesise_open_parity_network(f.variables(), reduced, ones)
-           : OpenParityNetwork{synthesise_parity_network(f.variables(), reduced, ones),
-                               BitMatrix::identity(f.variables())};
-  return WrittenPolynomial{t, std::move(reduced), std::move(clifford), std::move(network)};
+  std::optional<OpenParityNetwork> network =
+      synthesise_parity_network_until(f.variables(), reduced, ones, open, allowance.deadline);
+  if (!network) return std::nullopt;
+  return WrittenPolynomial{t, std::move(reduced), std::move(clifford), std::move(*network)};
 }
 
 }  // namespace kestrel
