@@ -9,6 +9,19 @@
 #include "src/gf2/reduction.h"
 
 namespace kestrel {
+namespace {
+
+// The reduction stops once four fifths of the time left have passed, so
+// that the network of the table it reached can still be written by the
+// deadline.
+Deadline reduction_deadline(const Deadline& deadline) {
+  const std::optional<Deadline::Clock::time_point> at = deadline.at();
+  const Deadline::Clock::time_point now = Deadline::Clock::now();
+  if (!at || now >= *at) return deadline;
+  return Deadline(std::optional(now + (*at - now) * 4 / 5));
+}
+
+}  // namespace
 
 void ReductionAllowance::charge(std::uint64_t done) {
   work += done;
@@ -30,7 +43,7 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
   std::vector<std::uint64_t> reduced = table.bits;
   if (reduction_fits(table.variables, table.columns())) {
     ReductionOptions options;
-    options.deadline = allowance.deadline;
+    options.deadline = reduction_deadline(allowance.deadline);
     options.effort = allowance.effort;
     options.cap = allowance.cap;
     Reduction reduction = reduce_parity_table(table, options);
