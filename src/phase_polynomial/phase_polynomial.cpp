@@ -267,9 +267,12 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
       best = std::move(c);
     }
   };
+  // Past the deadline the first composition is the one kept.
   const auto both = [&](const StepsRewrite& r) {
+    if (best && options.deadline.passed()) return;
     consider(r, false);
-    if (std::any_of(r.insertions.begin(), r.insertions.end(),
+    if (!options.deadline.passed() &&
+        std::any_of(r.insertions.begin(), r.insertions.end(),
                     [](const Insertion& i) { return !i.unguided.empty(); })) {
       consider(r, true);
     }
