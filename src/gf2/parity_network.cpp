@@ -195,8 +195,11 @@ struct Candidate {
   std::size_t cx = 0;  // in both
 };
 
-Candidate best_network(std::uint32_t qubits, std::span<const std::uint64_t> columns,
-                       std::span<const std::uint8_t> coefficients, NetworkSearch which) {
+// The best network, or nothing once `deadline` has passed (looked at
+// before each search and inside the star searches).
+std::optional<Candidate> best_network(std::uint32_t qubits, std::span<const std::uint64_t> columns,
+                                      std::span<const std::uint8_t> coefficients, NetworkSearch which,
+                                      const Deadline& deadline) {
   Terms terms = merge_terms(qubits, columns, coefficients);
   const std::vector<PlacedGate> z_gates = take_z_terms(terms);
   // The star search runs on every table; the others, whose work grows
@@ -209,11 +212,12 @@ Candidate best_network(std::uint32_t qubits, std::span<const std::uint64_t> colu
   std::optional<Candidate> best;
   for (NetworkSearch search : {NetworkSearch::Star, NetworkSearch::Split, NetworkSearch::Nearest}) {
     if (!runs(search)) continue;
-    Candidate c{search == NetworkSearch::Star    ? star_search(terms)
-                : search == NetworkSearch::Split ? split_search(terms)
-                                                 : nearest_search(terms),
-                {},
-                0};
+    if (deadline.passed()) return std::nullopt;
+    std::optional<OpenParityNetwork> open = search == NetworkSearch::Star    ? star_search(terms, deadline)
+                                            : search == NetworkSearch::Split ? split_search(terms)
+                                                                             : nearest_search(terms);
+    if (!open) return std::nullopt;
+    Candidate c{std::move(*open), {}, 0};
     c.cx = cx_count(c.open.gates);
     if (best && c.cx >= best->cx) continue;  // already no shorter
     std::optional<std::vector<PlacedGate>> closing =
@@ -227,7 +231,9 @@ Candidate best_network(std::uint32_t qubits, std::span<const std::uint64_t> colu
     if (std::optional<Rebased> rebased = in_own_basis(terms)) {
       // The map there and back, around a network that leaves the new
       // wires as it found them: at least one cx per wire it moves, each way.
-      Candidate c{star_search(rebased->terms), {}, 0};
+      std::optional<OpenParityNetwork> open = star_search(rebased->terms, deadline);
+      if (!open) return std::nullopt;
+      Candidate c{std::move(*open), {}, 0};
       c.cx = cx_count(c.open.gates);
       if (!best || c.cx + 2 * rows_moved(rebased->map) < best->cx) {
         std::vector<PlacedGate> gates = synthesise_linear(rebased->map);
@@ -239,9 +245,13 @@ Candidate best_network(std::uint32_t qubits, std::span<const std::uint64_t> colu
       }
     }
   }
-  if (!best) best = Candidate{star_search(terms), {}, 0};
+  if (!best) {
+    std::optional<OpenParityNetwork> open = star_search(terms, deadline);
+    if (!open) return std::nullopt;
+    best = Candidate{std::move(*open), {}, 0};
+  }
   best->open.gates.insert(best->open.gates.begin(), z_gates.begin(), z_gates.end());
-  return std::move(*best);
+  return best;
 }
 
 }  // namespace
@@ -250,7 +260,7 @@ std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
                                                   std::span<const std::uint64_t> columns,
                                                   std::span<const std::uint8_t> coefficients,
                                                   NetworkSearch search) {
-  Candidate best = best_network(qubits, columns, coefficients, search);
+  Candidate best = *best_network(qubits, columns, coefficients, search, Deadline());
   std::vector<PlacedGate> gates = std::move(best.open.gates);
   gates.insert(gates.end(), best.closing.begin(), best.closing.end());
   return gates;
@@ -260,7 +270,20 @@ OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
                                                  std::span<const std::uint64_t> columns,
                                                  std::span<const std::uint8_t> coefficients,
                                                  NetworkSearch search) {
-  return std::move(best_network(qubits, columns, coefficients, search).open);
+  return std::move(best_network(qubits, columns, coefficients, search, Deadline())->open);
+}
+
+std::optional<OpenParityNetwork> synthesise_parity_network_until(std::uint32_t qubits,
+                                                                 std::span<const std::uint64_t> columns,
+                                                                 std::span<const std::uint8_t> coefficients,
+                                                                 bool open, const Deadline& deadline) {
+  std::optional<Candidate> best = best_network(qubits, columns, coefficients, NetworkSearch::Best, deadline);
+  if (!best) return std::nullopt;
+  if (!open) {
+    best->open.gates.insert(best->open.gates.end(), best->closing.begin(), best->closing.end());
+    best->open.map = BitMatrix::identity(qubits);
+  }
+  return std::move(best->open);
 }
 
 }  // namespace kestrel

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "src/circuit/elementary.h"
 #include "src/gf2/bits.h"
 #include "src/gf2/parity_network.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 namespace network_detail {
@@ -117,6 +119,9 @@ inline std::size_t cx_count(std::span<const PlacedGate> gates) {
 OpenParityNetwork split_search(const Terms& terms);
 OpenParityNetwork nearest_search(const Terms& terms);
 OpenParityNetwork star_search(const Terms& terms);
+// The star search that looks at the clock between targets: nothing once
+// `deadline` has passed.
+std::optional<OpenParityNetwork> star_search(const Terms& terms, const Deadline& deadline);
 
 }  // namespace network_detail
 }  // namespace kestrel

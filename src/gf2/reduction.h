@@ -66,7 +66,9 @@ struct ReductionOptions {
   // The work that may follow the first kernel moves (ReductionStats::work):
   // widened moves, then, for tables of 128 columns or more, the same moves
   // from the columns in other orders (up to 3 times the first order's
-  // work), the table with fewest columns kept. Unlike the deadline, it gives
+  // work), the table with fewest columns kept; none when the first order,
+  // done to the end, removed no column (a table with nothing to gain, as
+  // in a ripple-carry adder's blocks, costs one pass). Unlike the deadline, it gives
   // the same table on every machine. A caller reducing many tables under
   // one time limit shares reduction_effort(limit) among them. Unset: widened
   // moves until none gains, in the table's own order only.

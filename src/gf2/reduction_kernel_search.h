@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/fault.h"
@@ -225,7 +226,6 @@ class KernelSearch {
   // step-th when there are too many, sorted by bucket; keeps the kPool most
   // counted, then lists their pairs over all pairs.
   void refresh() {
-    const std::size_t words = e_.words();
     const std::size_t m = live_.size();
     std::vector<std::uint64_t> key(m);
     for (std::size_t i = 0; i < m; ++i) key[i] = print_[live_[i]];
@@ -234,10 +234,7 @@ class KernelSearch {
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < m; i += step) pairs += m - i;
     budget_.work += 4 * pairs + m * m / 2;
-    // The fingerprints, grouped by two rounds of counting sort on bits of a
-    // mix of them (11 bits, then as many as leave about four a bucket), the
-    // few in each final bucket then sorted by insertion.
-    std::vector<std::uint64_t> sorted, spare;
+    std::vector<std::uint64_t> sorted;
     sorted.reserve(pairs);
     for (std::size_t i = 0; i < m; i += step) {
       if (i % 64 == 63 && stop()) return;
@@ -245,30 +242,56 @@ class KernelSearch {
       sorted.push_back(a);
       for (std::size_t k = i + 1; k < m; ++k) sorted.push_back(a ^ key[k]);
     }
-    spare.resize(sorted.size());
-    constexpr unsigned kBits = 11;
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
-    const unsigned inner_bits = std::clamp<unsigned>(std::bit_width(sorted.size() >> kBits), 3, kBits + 1) - 2;
-    const auto counting_sort = [&](const std::uint64_t* from, std::uint64_t* to, std::size_t size, unsigned skip,
-                                   unsigned bits, std::uint32_t* start) {
-      const std::size_t buckets = std::size_t{1} << bits;
-      const auto digit = [&](std::uint64_t k) {
-        return ((k * 0x9e3779b97f4a7c15ULL) >> (64 - skip - bits)) & (buckets - 1);
-      };
-      std::fill(start, start + buckets + 1, 0);
-      for (std::size_t i = 0; i < size; ++i) ++start[digit(from[i]) + 1];
-      for (std::size_t d = 1; d <= buckets; ++d) start[d] += start[d - 1];
-      std::uint32_t at[kBuckets];
-      std::copy(start, start + buckets, at);
-      for (std::size_t i = 0; i < size; ++i) to[at[digit(from[i])]++] = from[i];
+    std::vector<Run> runs = repeated_prints(sorted);
+    const auto more = [](const Run& x, const Run& y) {
+      return x.first != y.first ? x.first > y.first : x.second < y.second;
     };
+    if (runs.size() > kPool) {
+      std::nth_element(runs.begin(), runs.begin() + kPool, runs.end(), more);
+      runs.resize(kPool);
+    }
+    std::sort(runs.begin(), runs.end(), more);
+    index_pool(runs);
+    pair_pool(key);
+  }
+
+  // A fingerprint and how many times it came: (count, fingerprint).
+  using Run = std::pair<std::uint32_t, std::uint64_t>;
+
+  // Sorts `from` (size values) into `to` by `bits` bits of a mix of each
+  // value, past its top `skip` bits; `start` gets each bucket's first index
+  // (2^bits + 1 entries, at most 2^kSortBits + 1).
+  static constexpr unsigned kSortBits = 11;
+  static void counting_sort(const std::uint64_t* from, std::uint64_t* to, std::size_t size, unsigned skip,
+                            unsigned bits, std::uint32_t* start) {
+    const std::size_t buckets = std::size_t{1} << bits;
+    const auto digit = [&](std::uint64_t k) {
+      return ((k * 0x9e3779b97f4a7c15ULL) >> (64 - skip - bits)) & (buckets - 1);
+    };
+    std::fill(start, start + buckets + 1, 0);
+    for (std::size_t i = 0; i < size; ++i) ++start[digit(from[i]) + 1];
+    for (std::size_t d = 1; d <= buckets; ++d) start[d] += start[d - 1];
+    std::uint32_t at[std::size_t{1} << kSortBits];
+    std::copy(start, start + buckets, at);
+    for (std::size_t i = 0; i < size; ++i) to[at[digit(from[i])]++] = from[i];
+  }
+
+  // The nonzero values of `sorted` that come at least twice, each with its
+  // count: grouped by two rounds of counting sort on bits of a mix of them
+  // (kSortBits bits, then as many as leave about four a bucket), the few in
+  // each final bucket then sorted by insertion. Leaves `sorted` grouped.
+  static std::vector<Run> repeated_prints(std::vector<std::uint64_t>& sorted) {
+    constexpr std::size_t kBuckets = std::size_t{1} << kSortBits;
+    std::vector<std::uint64_t> spare(sorted.size());
+    const unsigned inner_bits =
+        std::clamp<unsigned>(std::bit_width(sorted.size() >> kSortBits), 3, kSortBits + 1) - 2;
     std::vector<std::uint32_t> outer(kBuckets + 1), inner(kBuckets + 1);
-    counting_sort(sorted.data(), spare.data(), sorted.size(), 0, kBits, outer.data());
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;  // (count, fingerprint)
+    counting_sort(sorted.data(), spare.data(), sorted.size(), 0, kSortBits, outer.data());
+    std::vector<Run> runs;
     for (std::size_t d = 0; d < kBuckets; ++d) {
       std::uint64_t* part = &sorted[outer[d]];
       const std::size_t size = outer[d + 1] - outer[d];
-      counting_sort(&spare[outer[d]], part, size, kBits, inner_bits, inner.data());
+      counting_sort(&spare[outer[d]], part, size, kSortBits, inner_bits, inner.data());
       for (std::size_t e = 0; e < (std::size_t{1} << inner_bits); ++e) {
         const std::size_t first = inner[e], last = inner[e + 1];
         for (std::size_t i = first + 1; i < last; ++i) {
@@ -285,14 +308,12 @@ class KernelSearch {
         }
       }
     }
-    const auto more = [](const auto& x, const auto& y) {
-      return x.first != y.first ? x.first > y.first : x.second < y.second;
-    };
-    if (runs.size() > kPool) {
-      std::nth_element(runs.begin(), runs.begin() + kPool, runs.end(), more);
-      runs.resize(kPool);
-    }
-    std::sort(runs.begin(), runs.end(), more);
+    return runs;
+  }
+
+  // The pool anew: a candidate per run, in order, indexed and filtered by
+  // its fingerprint.
+  void index_pool(const std::vector<Run>& runs) {
     pool_.assign(runs.size(), Candidate{});
     pool_index_ = WordMap(1, std::max<std::size_t>(runs.size(), 1));
     pool_filter_.assign(std::size_t{1} << 10, 0);
@@ -301,7 +322,13 @@ class KernelSearch {
       const std::uint64_t b = (runs[c].second * 0x9e3779b97f4a7c15ULL) >> 48;
       pool_filter_[b / 64] |= std::uint64_t{1} << (b % 64);
     }
-    // The z of each candidate from its first pair, then every pair.
+  }
+
+  // The z of each candidate from its first pair, then every pair of the
+  // live rows (fingerprints `key`) and the zero column that differ by it.
+  void pair_pool(const std::vector<std::uint64_t>& key) {
+    const std::size_t words = e_.words();
+    const std::size_t m = live_.size();
     for (std::size_t i = 0; i < m; ++i) {
       if (i % 64 == 63 && stop()) return;
       for (std::size_t k = i; k < m; ++k) {

@@ -47,6 +47,17 @@ class WidenedSearch {
   // the products of the mixed rows with every live column. False when the
   // deadline passed first.
   bool rebuild() {
+    const std::size_t count = build_u();
+    const std::vector<std::uint32_t> dense = split_bare_rows(count);
+    if (!mix(dense, count)) return false;
+    index_live();
+    return build_histories() && build_products();
+  }
+
+ private:
+  // place_ (each row no image pivots on, numbered) and u_ (its U_r);
+  // returns how many such rows there are.
+  std::size_t build_u() {
     const std::uint32_t n = e_.variables();
     const Monomials& mono = e_.monomials();
     place_.assign(e_.rows(), kNone);
@@ -72,12 +83,19 @@ class WidenedSearch {
         if (place_[r] != kNone) add_pair(place_[r], pivot);
       });
     }
+    return count;
+  }
+
+  // Bare rows: pair rows (a, b) no image has a 1 in, whose constraint
+  // z_b w_a + z_a w_b = 0 is taken exactly (bare_[a] holds b, bare_[b]
+  // holds a); returns the others (their places among the `count`), dense,
+  // which are taken through the mixed rows.
+  std::vector<std::uint32_t> split_bare_rows(std::size_t count) {
+    const std::uint32_t n = e_.variables();
+    const Monomials& mono = e_.monomials();
     forced_.assign(words_, 0);
     pivots_.assign(std::size_t{n} * words_, 0);
     pivot_bit_.assign(n, 0);
-    // Bare rows: pair rows (a, b) no image has a 1 in, whose constraint
-    // z_b w_a + z_a w_b = 0 is taken exactly (bare_[a] holds b, bare_[b]
-    // holds a); the others, dense, are taken through the mixed rows.
     std::vector<std::uint32_t> terms(count, 0);
     for (std::size_t r = 0; r < e_.rows(); ++r) {
       if (place_[r] != kNone && mono.is_pair(r)) ++terms[place_[r]];
@@ -98,10 +116,16 @@ class WidenedSearch {
         dense.push_back(place_[r]);
       }
     }
-    // The mixed rows: fixed pseudo-random sums of the dense rows. Their U z
-    // span no more than the dense rows' do, and as much with all but tiny
-    // chance, so that a z whose constraints they complete is surely without
-    // widened vectors.
+    return dense;
+  }
+
+  // The mixed rows: fixed pseudo-random sums of the dense rows. Their U z
+  // span no more than the dense rows' do, and as much with all but tiny
+  // chance, so that a z whose constraints they complete is surely without
+  // widened vectors. False when the deadline passed first.
+  bool mix(const std::vector<std::uint32_t>& dense, std::size_t count) {
+    const std::uint32_t n = e_.variables();
+    const std::size_t block = n * words_;
     mixed_ = std::min<std::size_t>(dense.size(), n + kSpare);
     block_.assign((std::size_t{n} * (n - 1) / 2 + mixed_ + 8) * words_, 0);
     // Each dense row joins a mixed row with chance 1/2, or about kTerms
@@ -121,6 +145,12 @@ class WidenedSearch {
         if (state < cut_off) xor_words(&mixed_u_[t * block], &u_[r * block], block);
       }
     }
+    return true;
+  }
+
+  // The live columns' fingerprints with their filter, and the free slots'
+  // kernel vectors.
+  void index_live() {
     print_.assign(e_.slots(), 0);
     std::size_t live = 0;
     kernel_.clear();
@@ -141,6 +171,13 @@ class WidenedSearch {
       const std::size_t b = (print_[s] * 0x9e3779b97f4a7c15ULL) >> filter_shift_;
       filter_[b / 64] |= std::uint64_t{1} << (b % 64);
     }
+  }
+
+  // H_s per slot s and for the zero column (may_split), with the parity of
+  // each image's history. False when the deadline passed first.
+  bool build_histories() {
+    const std::size_t block = e_.variables() * words_;
+    const Monomials& mono = e_.monomials();
     history_odd_.assign(e_.rank(), 0);
     h_.assign((e_.slots() + 1) * block, 0);
     budget_.work += e_.rank() * e_.slot_words() * 16 + h_.size();
@@ -160,6 +197,14 @@ class WidenedSearch {
         flip_bit(&h_zero[c * words_], a);
       }
     }
+    return true;
+  }
+
+  // The products of the mixed rows with every live column, where they fit
+  // in kProductWords (else none: sweep computes them). False when the
+  // deadline passed first.
+  bool build_products() {
+    const std::size_t block = e_.variables() * words_;
     products_.clear();
     const std::size_t per_slot = mixed_ * words_;
     if (per_slot == 0 || per_slot * e_.slots() > kProductWords) return true;
@@ -178,6 +223,7 @@ class WidenedSearch {
     return true;
   }
 
+ public:
   // Whether z = a_i + a_k (k == i: z = a_i) surely has no widened vectors:
   // the mixed rows' U z span the n - 1 dimensions orthogonal to z.
   bool surely_none(std::size_t i, std::size_t k, const std::uint64_t* z) {
@@ -203,28 +249,10 @@ class WidenedSearch {
     // w is 0 on `forced`; the constraints bear on the other coordinates,
     // of which z spans one dimension.
     std::uint64_t* forced = forced_.data();
-    std::fill(forced, forced + words, 0);
-    for_each_bit(z, words, [&](std::size_t a) {
-      for (std::size_t w = 0; w < words; ++w) forced[w] |= bare_[a * words + w];
-    });
-    for (std::size_t w = 0; w < words; ++w) forced[w] &= ~z[w];
-    const std::size_t target = n - count_bits(forced, words) - 1;
+    const std::size_t target = n - force<W>(z, forced) - 1;
     if (target == 0) return true;
     std::uint64_t* rows = block_.data();
-    std::size_t count = 0;
-    // Bare rows inside z: w_a = w_b.
-    for_each_bit(z, words, [&](std::size_t a) {
-      for (std::size_t w = 0; w < words; ++w) {
-        for (std::uint64_t x = bare_[a * words + w] & z[w]; x != 0; x &= x - 1) {
-          const std::size_t b = w * 64 + static_cast<std::size_t>(std::countr_zero(x));
-          if (b < a) continue;
-          std::uint64_t* r = &rows[count++ * words];
-          std::fill(r, r + words, 0);
-          flip_bit(r, a);
-          flip_bit(r, b);
-        }
-      }
-    });
+    std::size_t count = bare_rows_inside<W>(z, rows);
     const std::size_t per_slot = mixed_ * words;
     const std::size_t block = n * words;
     const bool cached = !products_.empty();
@@ -269,10 +297,53 @@ class WidenedSearch {
       if (rank >= target) return true;
     }
     // Not surely: the constraints for may_split and vectors, each free of
-    // the other pivots' bits, the forced coordinates among them as units.
+    // the other pivots' bits.
     for (std::size_t p = rank; p-- > 0;) {
       for (std::size_t q = 0; q < p; ++q) clear(&pivots[q * words], &pivots[p * words], pivot_bit_[p]);
     }
+    keep_constraints(rank, forced, words);
+    return false;
+  }
+
+  // Sets `forced` to the coordinates w must be 0 on for z (a bare row
+  // reaching outside z), and returns how many there are.
+  template <std::size_t W>
+  std::size_t force(const std::uint64_t* z, std::uint64_t* forced) const {
+    const std::size_t words = W != 0 ? W : words_;
+    std::fill(forced, forced + words, 0);
+    for_each_bit(z, words, [&](std::size_t a) {
+      for (std::size_t w = 0; w < words; ++w) forced[w] |= bare_[a * words + w];
+    });
+    for (std::size_t w = 0; w < words; ++w) forced[w] &= ~z[w];
+    return count_bits(forced, words);
+  }
+
+  // Writes the bare rows inside z (w_a = w_b) as the first constraint rows
+  // of `rows`; returns how many.
+  template <std::size_t W>
+  std::size_t bare_rows_inside(const std::uint64_t* z, std::uint64_t* rows) const {
+    const std::size_t words = W != 0 ? W : words_;
+    std::size_t count = 0;
+    for_each_bit(z, words, [&](std::size_t a) {
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t x = bare_[a * words + w] & z[w]; x != 0; x &= x - 1) {
+          const std::size_t b = w * 64 + static_cast<std::size_t>(std::countr_zero(x));
+          if (b < a) continue;
+          std::uint64_t* r = &rows[count++ * words];
+          std::fill(r, r + words, 0);
+          flip_bit(r, a);
+          flip_bit(r, b);
+        }
+      }
+    });
+    return count;
+  }
+
+  // Keeps the `rank` reduced pivots as the constraints for may_split and
+  // vectors, the forced coordinates after them as units.
+  void keep_constraints(std::size_t rank, const std::uint64_t* forced, std::size_t words) {
+    const std::uint32_t n = e_.variables();
+    const std::uint64_t* pivots = pivots_.data();
     lead_.assign(n, kNone);
     constraints_.assign(n * words, 0);
     std::size_t c = 0;
@@ -284,7 +355,6 @@ class WidenedSearch {
       lead_[b] = static_cast<std::uint32_t>(c);
       flip_bit(&constraints_[c++ * words], b);
     });
-    return false;
   }
 
   // After surely_none said no for z = a_i + a_k (k == i: z = a_i, paired

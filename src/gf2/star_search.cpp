@@ -289,7 +289,9 @@ class TargetWalks {
 // as the most significant bits), flipping first a wire that lands on another
 // set still to visit; a walk that always takes the nearest of the 64 is
 // tried as well, and each target keeps the shorter of its two walks.
-OpenParityNetwork star_search(const Terms& terms) {
+OpenParityNetwork star_search(const Terms& terms) { return *star_search(terms, Deadline()); }
+
+std::optional<OpenParityNetwork> star_search(const Terms& terms, const Deadline& deadline) {
   const std::uint32_t n = terms.qubits;
   const std::size_t m = terms.size(), words = terms.words;
   OpenParityNetwork out{{}, BitMatrix::identity(n)};
@@ -331,7 +333,9 @@ OpenParityNetwork star_search(const Terms& terms) {
   TargetWalks walks(terms, std::move(position));
   for (std::uint32_t t = 0; t < n; ++t) {
     const std::size_t k = per_target[t + 1] - per_target[t];
-    if (k > 0) walks.write(t, by_target.data() + per_target[t], k, out.gates);
+    if (k == 0) continue;
+    if (deadline.passed()) return std::nullopt;
+    walks.write(t, by_target.data() + per_target[t], k, out.gates);
   }
   return out;
 }

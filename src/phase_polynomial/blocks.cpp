@@ -12,7 +12,14 @@
 #include "src/pauli/tableau.h"
 
 namespace kestrel {
-Blocks cut_into_blocks(const ProgramSteps& program) {
+namespace {
+
+// How many rotations are cut between two looks at the clock.
+constexpr std::size_t kRotationsPerLook = 256;
+
+}  // namespace
+
+Blocks cut_into_blocks(const ProgramSteps& program, const Deadline& deadline) {
   const std::uint32_t n = program.qubits;
   Blocks out;
   out.words = pauli_words(n);
@@ -46,6 +53,9 @@ Blocks cut_into_blocks(const ProgramSteps& program) {
       // Every product anticommutes with some row of a boundary on every qubit.
       if (distinct == n) wall = out.blocks.size() - 1;
       continue;
+    }
+    if (out.rotations.size() % kRotationsPerLook == kRotationsPerLook - 1 && deadline.passed()) {
+      return Blocks{words, {}, {}, {}, {}};
     }
     const std::uint32_t q = step.gate.a;
     checked_index(n, q);

@@ -21,7 +21,9 @@
 // A block's anchor is the step it is written at: its first rotation, or
 // the boundary itself. Anchors increase with the blocks. The backward
 // search of a rotation is bounded: past `kSearchedBlocks` blocks it joins
-// the oldest block it reached, which is always sound.
+// the oldest block it reached, which is always sound. Once `deadline` has
+// passed, the cut stops and gives no block and no rotation: the program
+// stays as it was read.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "src/phase_polynomial/program_steps.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -49,6 +52,6 @@ struct Blocks {
 // How many blocks a rotation searches back at most.
 inline constexpr std::size_t kSearchedBlocks = 1024;
 
-Blocks cut_into_blocks(const ProgramSteps& program);
+Blocks cut_into_blocks(const ProgramSteps& program, const Deadline& deadline = {});
 
 }  // namespace kestrel

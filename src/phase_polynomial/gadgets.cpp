@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 
 #include "engine/fault.h"
 #include "src/pauli/inverse_tableau.h"
@@ -38,9 +39,9 @@ class RegionWriter {
   RegionCircuit write();
 
  private:
-  void stretch(std::size_t first, std::size_t end);
+  bool stretch(std::size_t first, std::size_t end);
   int add_paths(PathSum& sum, std::size_t first, std::size_t end, std::vector<std::uint32_t>& extras) const;
-  BitMatrix write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras);
+  std::optional<BitMatrix> write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras);
   void measure(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras);
   void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({OperationKind::Gate, {g, a, b}, 0}); }
   // The program qubit or extra qubit of a wire of the stretch at hand.
@@ -117,16 +118,16 @@ RegionCircuit RegionWriter::write() {
   }
   starts.push_back(diagonal_.size());
   for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
-  // Once the deadline has passed or the cap is spent, each block left is a
-  // stretch of its own, with no gadget: the cheapest way to finish writing
-  // the region.
+  // Once the cap is spent, each block left is a stretch of its own, with no
+  // gadget: the cheapest way to finish writing the region. Once the
+  // deadline has passed, the region is given up.
   for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
-    const bool late = allowance_.deadline.passed() || allowance_.exhausted();
+    const bool late = allowance_.exhausted();
     for (std::size_t k = starts[s]; k < starts[s + 1]; k = late ? k + 1 : starts[s + 1]) {
       if (k > 0) {
         for (const PlacedGate& g : diagonal_[k].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
       }
-      stretch(k, late ? k + 1 : starts[s + 1]);
+      if (allowance_.deadline.passed() || !stretch(k, late ? k + 1 : starts[s + 1])) return RegionCircuit{};
     }
   }
   std::vector<PlacedGate> all;
@@ -182,12 +183,15 @@ int RegionWriter::add_paths(PathSum& sum, std::size_t first, std::size_t end,
 
 // Writes the prepared extra qubits, the reduced polynomial with its
 // Clifford difference, and the wires brought to their final functions;
-// returns those functions' linear part.
-BitMatrix RegionWriter::write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras) {
+// returns those functions' linear part, or nothing past the deadline.
+std::optional<BitMatrix> RegionWriter::write_polynomial(const PathSum& sum,
+                                                        const std::vector<std::uint32_t>& extras) {
   const std::uint32_t wires = sum.wires();
   // The reduced polynomial and its Clifford difference.
   const PhasePolynomial& f = sum.polynomial();
-  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, true);
+  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, true);
+  if (!reduced_or_late) return std::nullopt;
+  const WrittenPolynomial& reduced = *reduced_or_late;
   const OpenParityNetwork& network = reduced.network;
   const auto on_wires = [&](const PlacedGate& g) {
     gate(g.gate, qubit_of_wire(g.a), elementary_info(g.gate).qubits == 2 ? qubit_of_wire(g.b) : 0);
@@ -282,18 +286,21 @@ void RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
   }
 }
 
-void RegionWriter::stretch(std::size_t first, std::size_t end) {
+// Writes the stretch; false past the deadline.
+bool RegionWriter::stretch(std::size_t first, std::size_t end) {
   const auto n_local = static_cast<std::uint32_t>(local_.size());
   std::uint32_t gadgets = 0;
   for (std::size_t k = first + 1; k < end; ++k) gadgets += static_cast<std::uint32_t>(hadamards(diagonal_[k].gates));
   PathSum sum(n_local + gadgets);
   std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
   const int phase = add_paths(sum, first, end, extras);
-  const BitMatrix final_map = write_polynomial(sum, extras);
-  measure(sum, final_map, extras);
+  const std::optional<BitMatrix> final_map = write_polynomial(sum, extras);
+  if (!final_map) return false;
+  measure(sum, *final_map, extras);
   stretch_extra_ += gadgets;
   out_.gadgets += gadgets;
   out_.phase = static_cast<std::uint8_t>((out_.phase + phase) & 15);
+  return true;
 }
 
 }  // namespace

@@ -24,9 +24,10 @@
 // stays a gate: it splits the region, and the gadgets before it are
 // measured and corrected there. So does the Hadamard gate that would take
 // a stretch's rotations times its variables squared past 2^27: its
-// polynomial's quadratic terms cost about that. Once the deadline has
-// passed or the reductions' cap is spent, each block left is a stretch of
-// its own, without gadgets, as when the budget is spent.
+// polynomial's quadratic terms cost about that. Once the reductions' cap is
+// spent, each block left is a stretch of its own, without gadgets, as when
+// the budget is spent; once the deadline has passed, the region is given up
+// (no gadget, no gate: its blocks stay as they were).
 #pragma once
 
 #include <cstdint>
@@ -57,8 +58,8 @@ struct RegionCircuit {
 
 // The region of `blocks` (on `qubits` qubits) with at most `budget`
 // gadgets, their extra qubits numbered from `first_extra`; its reductions
-// stop at the allowance's deadline and take their work off its effort, one
-// stretch after the other (reduce_and_write.h).
+// take their work off the allowance's effort, one stretch after the other
+// (reduce_and_write.h). Past the allowance's deadline: an empty circuit.
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
                            ReductionAllowance& allowance);

@@ -27,30 +27,31 @@ void PathSum::add_term(std::uint8_t c, const std::uint64_t* linear, bool constan
   polynomial_.add(linear, static_cast<std::uint8_t>(constant ? 8 - c : c));
 }
 
+// A one-qubit gate that takes each basis state to one basis state times a
+// power of omega, as its matrix in the gate table says (no entry divided by
+// sqrt 2: not h, nor a rotation of another angle): |x> -> omega^(m0 + (m1 -
+// m0) x) |x> on the diagonal, |not x> off it, with m0 and m1 the powers in
+// the columns of |0> and |1>. For y (i|1> from |0>, -i|0> from |1>): the
+// phase 2, the term 4 x on the value before the flip, then the flip.
+void PathSum::one_qubit(const ElementaryInfo& info, std::uint32_t a) {
+  const auto& m = info.matrix;  // m[row * 2 + column]
+  const bool flips = m[0].omega < 0;
+  const MatrixEntry from0 = flips ? m[2] : m[0], from1 = flips ? m[1] : m[3];
+  check(from0.omega >= 0 && from1.omega >= 0 && from0.halves == 0 && from1.halves == 0,
+        "a gate that takes basis states to basis states");
+  phase_ = static_cast<std::uint8_t>((phase_ + from0.omega) & 7);
+  add_term(static_cast<std::uint8_t>((from1.omega - from0.omega) & 7), wire(a), constants_[a]);
+  if (flips) constants_[a] = !constants_[a];
+}
+
 void PathSum::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
   checked_index(wires_, a);
-  const auto term = [&](std::uint8_t c, std::uint32_t w) { add_term(c, wire(w), constants_[w]); };
-  switch (gate) {
-    case Elementary::T: term(1, a); return;
-    case Elementary::S: term(2, a); return;
-    case Elementary::Z: term(4, a); return;
-    case Elementary::Sdg: term(6, a); return;
-    case Elementary::Tdg: term(7, a); return;
-    case Elementary::X: constants_[a] = !constants_[a]; return;
-    case Elementary::Y:
-      // Y = i X Z: the sign of Z on the value before the flip, then the flip.
-      term(4, a);
-      phase_ = static_cast<std::uint8_t>((phase_ + 2) & 7);
-      constants_[a] = !constants_[a];
-      return;
-    case Elementary::H:
-    case Elementary::Rz:
-    case Elementary::Rx:
-    case Elementary::Ry: fault("internal error: entered unreachable code");
-    case Elementary::CX:
-    case Elementary::CZ:
-    case Elementary::Swap: break;
+  const ElementaryInfo& info = elementary_info(gate);
+  if (info.qubits == 1) {
+    one_qubit(info, a);
+    return;
   }
+  const auto term = [&](std::uint8_t c, std::uint32_t w) { add_term(c, wire(w), constants_[w]); };
   checked_index(wires_, b);
   check(a != b, "a two-qubit gate names two qubits");
   switch (gate) {

@@ -55,6 +55,8 @@ class PathSum {
 
  private:
   std::uint64_t* wire_bits(std::uint32_t w) { return linear_.data() + std::size_t{w} * words_; }
+  // A one-qubit gate of the gate table on wire a.
+  void one_qubit(const ElementaryInfo& info, std::uint32_t a);
 
   std::uint32_t wires_;                  // wires, and variables
   std::size_t words_;                    // words per affine function

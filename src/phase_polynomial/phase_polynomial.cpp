@@ -104,27 +104,30 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
   return unguided && !insertion.unguided.empty() ? insertion.unguided : insertion.ops;
 }
 
-// Rotation merging's edits with the rewritten statements replaced: the
-// blocks written at their anchors (`unguided`: each without the program's cx
-// gates followed, where it has such a version), their rotations gone, and
-// then the pairs of gates that cancel once the rotations are out, T gates
-// joined (and, with `sandwiches`, cx pairs around S powers made cz gates)
-// (src/cancellation/pair_cancellation.h). `left` gets what is left.
-Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
-              const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              bool unguided, bool sandwiches, int& phase, Left& left) {
-  // The program as written, gate by gate: each insertion before its
-  // anchor, each step that stays; boundaries, measurements and conditioned
-  // gates as barriers.
+// The program as written, gate by gate (each insertion before its anchor,
+// each step that stays; boundaries, measurements and conditioned gates as
+// barriers), with the pairs of gates that cancel once the rotations are out,
+// T gates joined (and, with `sandwiches`, cx pairs around S powers made cz
+// gates) (src/cancellation/pair_cancellation.h).
+struct CancelledPairs {
+  std::vector<bool> cancelled;               // per item
+  std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
+  std::vector<std::uint32_t> step_item;      // per step: its item, kNoItem when removed
+  std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
+  Left left;                                 // what is left
+};
+
+CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewrite, bool unguided,
+                            bool sandwiches) {
   const std::uint32_t n = steps.qubits;
   std::vector<CancelItem> items;
   std::vector<std::uint32_t> barrier_qubits = steps.boundary_qubits;
-  std::vector<std::uint32_t> step_item(steps.steps.size(), kNoItem);
-  std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
+  CancelledPairs out;
+  out.step_item.assign(steps.steps.size(), kNoItem);
   std::size_t next = 0;
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
-      inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
+      out.inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
       for (const PlacedOperation& op : chosen(rewrite.insertions[next++], unguided)) {
         if (op.kind == OperationKind::Gate) {
           items.push_back({op.gate, 0, 0});
@@ -141,27 +144,43 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     }
     const Step& step = steps.steps[s];
     if (rewrite.removed[s]) continue;
-    step_item[s] = static_cast<std::uint32_t>(items.size());
+    out.step_item[s] = static_cast<std::uint32_t>(items.size());
     // A rotation of any angle is a gate here: gates pass it as they pass
     // a z or an x.
     const bool barrier = step.kind == StepKind::Boundary && !is_rotation(step.gate.gate);
     items.push_back(barrier ? CancelItem{{}, step.first, step.count} : CancelItem{step.gate, 0, 0});
   }
-  std::vector<Elementary> now;  // each item's gate once pairs cancel and T gates join
-  const std::vector<bool> cancelled =
-      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &now, sandwiches);
-  left = {};
+  out.cancelled =
+      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches);
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (cancelled[i] || items[i].count != 0) continue;
-    left.t += elementary_info(now[i]).t;
-    left.two_qubit += elementary_info(now[i]).qubits == 2;
+    if (out.cancelled[i] || items[i].count != 0) continue;
+    out.left.t += elementary_info(out.now[i]).t;
+    out.left.two_qubit += elementary_info(out.now[i]).qubits == 2;
   }
+  return out;
+}
+
+// Rotation merging's edits with the rewritten statements replaced: the
+// blocks written at their anchors (`unguided`: each without the program's cx
+// gates followed, where it has such a version), their rotations gone, and
+// then the pairs of gates that cancel once the rotations are out
+// (cancel_pairs). `left` gets what is left.
+Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
+              const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
+              bool unguided, bool sandwiches, int& phase, Left& left) {
+  const std::uint32_t n = steps.qubits;
+  const CancelledPairs pairs = cancel_pairs(steps, rewrite, unguided, sandwiches);
+  const std::vector<bool>& cancelled = pairs.cancelled;
+  const std::vector<Elementary>& now = pairs.now;
+  const std::vector<std::uint32_t>& step_item = pairs.step_item;
+  const std::vector<std::uint32_t>& inserted_item = pairs.inserted_item;
+  left = pairs.left;
 
   Edits out;
   out.extra_qubits = rewrite.extra_qubits;
   EditCursor cursor(merged, program.qubits);
   std::uint32_t step = 0;  // the first step of the statement at hand
-  next = 0;
+  std::size_t next = 0;
   std::vector<PlacedGate> gates;
   std::vector<PlacedOperation> operations;
   for (std::uint32_t s = 0; s < program.statements.size(); ++s) {
@@ -230,6 +249,9 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options) {
   RotationMergingResult merged = merge_rotations(program, options.deadline, options.tolerance);
+  if (options.deadline.passed()) {
+    return {std::move(merged.edits), merged.phase, 0, merged.rounded};
+  }
   std::vector<std::uint8_t> phases;
   // Below the default tolerance no angle is rounded in reading either.
   const ProgramSteps steps =
@@ -269,9 +291,12 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
       }
     }
   };
+  // Past the deadline the first composition is the one kept.
   const auto both = [&](const StepsRewrite& r) {
+    if (best && options.deadline.passed()) return;
     consider(r, false);
-    if (std::any_of(r.insertions.begin(), r.insertions.end(),
+    if (!options.deadline.passed() &&
+        std::any_of(r.insertions.begin(), r.insertions.end(),
                     [](const Insertion& i) { return !i.unguided.empty(); })) {
       consider(r, true);
     }

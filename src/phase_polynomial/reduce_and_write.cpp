@@ -10,6 +10,19 @@
 #include "src/gf2/reduction.h"
 
 namespace kestrel {
+namespace {
+
+// The reduction stops once four fifths of the time left have passed, so
+// that the network of the table it reached can still be written by the
+// deadline.
+Deadline reduction_deadline(const Deadline& deadline) {
+  const std::optional<Deadline::Clock::time_point> at = deadline.at();
+  const Deadline::Clock::time_point now = Deadline::Clock::now();
+  if (!at || now >= *at) return deadline;
+  return Deadline(std::optional(now + (*at - now) * 4 / 5));
+}
+
+}  // namespace
 
 void ReductionAllowance::charge(std::uint64_t done) {
   work += done;
@@ -24,35 +37,36 @@ Elementary s_power_gate(std::uint8_t power) {
   return gates.gates[0];
 }
 
-WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance, bool open) {
+std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
+                                                  bool open) {
   ParityTable table(f.variables());
   table.bits = f.odd_parities();
   std::vector<std::uint64_t> reduced = table.bits;
   if (reduction_fits(table.variables, table.columns())) {
     ReductionOptions options;
-    options.deadline = allowance.deadline;
+    options.deadline = reduction_deadline(allowance.deadline);
     options.effort = allowance.effort;
     options.cap = allowance.cap;
     Reduction reduction = reduce_parity_table(table, options);
     allowance.charge(reduction.stats.work);
     reduced = std::move(reduction.table.bits);
   }
+  if (allowance.deadline.passed()) return std::nullopt;
   const std::size_t t = f.words() == 0 ? 0 : reduced.size() / f.words();
   const DiagonalClifford correction = clifford_difference(f, reduced);
   const std::vector<std::uint8_t> ones(t, 1);
-  OpenParityNetwork network =
-      open ? synthesise_open_parity_network(f.variables(), reduced, ones)
-           : OpenParityNetwork{synthesise_parity_network(f.variables(), reduced, ones),
-                               BitMatrix::identity(f.variables())};
-  CzAbsorption folded = absorb_cz(f.variables(), network.gates, correction.cz);
-  network.gates = std::move(folded.gates);
+  std::optional<OpenParityNetwork> network =
+      synthesise_parity_network_until(f.variables(), reduced, ones, open, allowance.deadline);
+  if (!network) return std::nullopt;
+  CzAbsorption folded = absorb_cz(f.variables(), network->gates, correction.cz);
+  network->gates = std::move(folded.gates);
   std::vector<PlacedGate> clifford;
   for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
     const auto power = static_cast<std::uint8_t>((correction.s_powers[v] + folded.s_powers[v]) % 4);
     if (power != 0) clifford.push_back({s_power_gate(power), v, 0});
   }
   for (const auto& [a, b] : folded.cz) clifford.push_back({Elementary::CZ, a, b});
-  return {t, std::move(reduced), std::move(clifford), correction, std::move(network)};
+  return WrittenPolynomial{t, std::move(reduced), std::move(clifford), correction, std::move(*network)};
 }
 
 }  // namespace kestrel

@@ -53,7 +53,12 @@ struct WrittenPolynomial {
 Elementary s_power_gate(std::uint8_t power);
 
 // f reduced within `allowance` (charged with the work) where the reduction
-// fits its memory budget, else as it is, and written.
-WrittenPolynomial reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance, bool open);
+// fits its memory budget, else as it is, and written; nothing once the
+// allowance's deadline has passed, before the network or while it is
+// searched (the caller leaves the rotations as they were). The reduction
+// itself stops at four fifths of the time left, leaving the rest for the
+// network.
+std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
+                                                  bool open);
 
 }  // namespace kestrel

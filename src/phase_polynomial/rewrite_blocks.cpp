@@ -332,7 +332,10 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   // terms 2 x_i + 2 x_k + 6 (x_i + x_k)) that follows the program's own cx
   // gates after the anchor, whose copies then cancel its last gates. The
   // one that adds fewer two-qubit gates is written.
-  const WrittenPolynomial reduced = reduce_and_write(f, allowance_, false);
+  // Past the deadline the block keeps its rotations, as blocks never reached do.
+  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false);
+  if (!reduced_or_late) return;
+  const WrittenPolynomial& reduced = *reduced_or_late;
   const std::size_t kept = reduced.t;
   written_[b].t = kept;
   std::vector<PlacedGate> middle = reduced.clifford;
@@ -343,6 +346,10 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
   if (!guide.empty()) {
+    if (options_.deadline.passed()) {
+      written_[b].t = count;  // kept as it was, as above
+      return;
+    }
     GuidedNetwork guided = guided_network(f, reduced, guide);
     // Both ways with the guide's gates after them, as they cancel.
     const std::size_t plain = middle_two_qubit + guided_alone(guide);
@@ -551,7 +558,7 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
 }  // namespace
 
 StepsRewrite rewrite_blocks(const ProgramSteps& program, const RewriteOptions& options) {
-  const Blocks blocks = cut_into_blocks(program);
+  const Blocks blocks = cut_into_blocks(program, options.deadline);
   return Rewriter(program, blocks, options).run();
 }
 

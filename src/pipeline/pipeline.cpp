@@ -169,8 +169,13 @@ PipelineResult clifford_t_pipeline(std::string_view text, const QasmProgram& pro
 }
 
 // A whole program read, optimised by `options.method`, counted and written.
+// The time limit holds from the start of the reading to the end of the
+// writing: the method must end early enough for what follows its last
+// look at the clock (composing its result, counting and writing it), which
+// takes up to about twice as long as the reading did.
 PipelineResult program_pipeline(std::string_view text, const PipelineOptions& options) {
   PipelineResult result;
+  const Deadline::Clock::time_point start = Deadline::Clock::now();
   auto read = read_program(text);
   if (auto* error = std::get_if<InputError>(&read)) {
     result.error = std::move(*error);
@@ -180,7 +185,10 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
   if (options.epsilon && method_info(options.method).reading == Reading::WholeProgram) {
     return clifford_t_pipeline(text, program, options);
   }
-  ProgramEdits edited = optimize_program(program, options);
+  const Deadline::Clock::duration reading = Deadline::Clock::now() - start;
+  const std::chrono::nanoseconds limit = options.limits.time_limit;
+  const Deadline deadline(std::max(std::chrono::nanoseconds(0), limit - 2 * reading), start);
+  ProgramEdits edited = optimize_program(program, options, deadline);
   if (edited.refusal) {
     result.refusal = std::move(edited.refusal);
     return result;
@@ -279,6 +287,11 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
 }
 
 ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options) {
+  return optimize_program(program, options, Deadline(options.limits.time_limit));
+}
+
+ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options,
+                              const Deadline& deadline) {
   ProgramEdits out;
   if (options.method == Method::PhasePolynomial) {
     if (auto why = too_large_for_phase_polynomial(program)) {
@@ -286,7 +299,7 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
       return out;
     }
     PhasePolynomialOptions method;
-    method.deadline = Deadline(options.limits.time_limit);
+    method.deadline = deadline;
     method.ancillas = static_cast<std::uint32_t>(std::min<std::size_t>(options.ancillas, kMaxBits));
     method.effort = reduction_effort(options.limits.time_limit);
     method.two_qubit_cost = options.two_qubit_cost;
@@ -305,15 +318,14 @@ ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions&
       out.refusal = std::move(*why);
       return out;
     }
-    RotationMergingResult merged = merge_rotations(
-        program, Deadline(options.limits.time_limit), merging_tolerance(options));
+    RotationMergingResult merged =
+        merge_rotations(program, deadline, merging_tolerance(options));
     out.edits = std::move(merged.edits);
     out.rounded = merged.rounded;
     if (options.phase) report_phase(merged.phase, out);
     return out;
   }
   // One time limit for the whole call, not one per segment.
-  const Deadline deadline(options.limits.time_limit);
   PerQubitEdits edited = per_qubit_edits(
       program,
       [&](std::span<const Op> segment) { return optimize_segment(segment, options, &deadline); },

@@ -107,9 +107,12 @@ PipelineResult run_pipeline(std::string_view text, const PipelineOptions& option
 // pipeline writes the rotations in Clifford+T): the
 // whole-program methods over the whole program, saturation and the normal
 // form on every qubit's segments (`per_qubit` is not read); the saturation time limit bounds
-// the whole call. The text pipelines of whole programs and a program given
-// as a gate list (src/program/gate_list.h) both come here.
+// the whole call, which ends by `deadline` (by default: the time limit from
+// now). The text pipelines of whole programs and a program given as a gate
+// list (src/program/gate_list.h) both come here.
 ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options);
+ProgramEdits optimize_program(const QasmProgram& program, const PipelineOptions& options,
+                              const Deadline& deadline);
 
 // One qubit's segment of one-qubit gates optimised by `options.method`,
 // which must be a one-wire method (a fault otherwise): an equivalent gate

@@ -318,6 +318,22 @@ def test_deterministic(k):
     assert reduce(text, ancillas=k, per_qubit=True) == reduce(text, ancillas=k)
 
 
+# A time limit too short for the work (whichever step it cuts: rotation
+# merging, the cut into blocks, a block's reduction, a region of gadgets)
+# still gives an equivalent program with no more T gates than it read.
+@pytest.mark.parametrize("limit", [1e-9, 1e-4, 1e-3, 1e-2])
+@pytest.mark.parametrize("name, k", [("hwb6", 0), ("barenco_tof_4", 0), ("hwb6", 2), ("tof_4", 2)])
+def test_a_tiny_time_limit_still_gives_a_valid_result(name, k, limit):
+    text = tcount(name)
+    out, stats = reduce(text, ancillas=k, time_limit=limit, phase=True)
+    assert t_content(out) <= t_content(text)
+    check_statistics(text, out, stats, k)
+    if k:
+        assert equal_on_program_qubits(text, out)
+    else:
+        assert equal_with_phase(text, out, stats["phase"])
+
+
 def test_command_line(tmp_path):
     (tmp_path / "tof.qasm").write_text(tcount("tof_3"))
     done = subprocess.run([str(console_script()), "tof.qasm", "--method", "phase-polynomial",

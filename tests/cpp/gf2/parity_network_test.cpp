@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -200,6 +202,33 @@ TEST(ParityNetworkTest, ManySmallRandomTables) {
     for (NetworkSearch search : {NetworkSearch::Split, NetworkSearch::Nearest, NetworkSearch::Star}) {
       check_table(t, "trial " + std::to_string(trial), search);
     }
+  }
+}
+
+// Under a deadline not yet passed the network is the one written without
+// it, closed and open; once it has passed, there is none.
+TEST(ParityNetworkTest, ADeadlineGivesTheSameNetworkOrNone) {
+  std::mt19937_64 rng(43);
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::uint32_t n = 3 + trial % 8;
+    Table t(n);
+    for (int k = 0; k < 20; ++k) {
+      std::vector<std::uint32_t> qubits;
+      for (std::uint32_t q = 0; q < n; ++q) {
+        if (rng() % 2 != 0) qubits.push_back(q);
+      }
+      t.add(qubits, static_cast<std::uint8_t>(1 + rng() % 7));
+    }
+    const Deadline later(std::chrono::hours(1)), passed(std::chrono::nanoseconds(0));
+    const auto closed = synthesise_parity_network_until(n, t.columns, t.coefficients, false, later);
+    const auto open = synthesise_parity_network_until(n, t.columns, t.coefficients, true, later);
+    ASSERT_TRUE(closed && open);
+    EXPECT_EQ(closed->gates, synthesise_parity_network(n, t.columns, t.coefficients)) << "trial " << trial;
+    EXPECT_EQ(closed->map, BitMatrix::identity(n));
+    const OpenParityNetwork plain = synthesise_open_parity_network(n, t.columns, t.coefficients);
+    EXPECT_EQ(open->gates, plain.gates) << "trial " << trial;
+    EXPECT_EQ(open->map, plain.map) << "trial " << trial;
+    EXPECT_FALSE(synthesise_parity_network_until(n, t.columns, t.coefficients, true, passed));
   }
 }
 

@@ -389,6 +389,32 @@ TEST(ReductionTest, SameTableEveryTime) {
   }
 }
 
+// A table its first order runs through without removing a column (here
+// 140 independent columns, which no move shrinks) is settled there: with
+// effort to spare, one order and no other; a table that shrinks in its
+// first order, with the same effort, goes on to other orders.
+TEST(ReductionTest, ATableThatDoesNotShrinkIsSettledByOneOrder) {
+  constexpr std::uint32_t kColumns = 140;
+  ParityTable independent(kColumns);
+  for (std::uint32_t j = 0; j < kColumns; ++j) {
+    std::vector<std::uint64_t> column(independent.words, 0);
+    column[j / 64] |= std::uint64_t{1} << (j % 64);
+    independent.push_back(column);
+  }
+  std::mt19937_64 rng(14);
+  const ParityTable shrinking = random_cczs(30, 80, rng);
+  ReductionOptions options;
+  options.effort = 20000000;
+  const Reduction settled = reduce_parity_table(independent, options);
+  EXPECT_EQ(settled.table.columns(), kColumns);
+  EXPECT_EQ(settled.stats.orders, 1u);
+  EXPECT_FALSE(settled.stats.effort_spent);
+  const Reduction reordered = reduce_parity_table(shrinking, options);
+  ASSERT_GE(shrinking.columns(), 128u);
+  EXPECT_LT(reordered.table.columns(), shrinking.columns());
+  EXPECT_GT(reordered.stats.orders, 1u);
+}
+
 TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
   const ParityTable t = multiplier(6, 0b1000011);
   const std::set<Triple> s = signature(t.variables, columns(t));

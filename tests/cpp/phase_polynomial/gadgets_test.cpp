@@ -7,6 +7,7 @@
 // that does not depend on the input.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -207,25 +208,33 @@ INSTANTIATE_TEST_SUITE_P(Shapes, GadgetsTest,
                                            Shape{3, 40, 6, 8}, Shape{4, 40, 0, 2},
                                            Shape{4, 50, 4, 1}));
 
-// A region's reductions charge their work to the allowance it is given, as
-// the blocks' do: with no effort past the first kernel moves they do less
-// work than with a large one, spend the effort they are given, and the
-// region with more effort writes no more T gates. The region: 24 rotations
-// about random Z products, then 24 about random X products (one Hadamard
-// gate per qubit between, each a gadget), on 6 qubits.
-TEST(GadgetsEffortTest, ARegionsReductionsChargeTheSharedEffort) {
-  constexpr std::uint32_t kQubits = 6;
+// A region of 24 rotations about random Z products, then 24 about random X
+// products (one Hadamard gate per qubit between, each a gadget), on
+// kRegionQubits qubits.
+constexpr std::uint32_t kRegionQubits = 6;
+
+std::vector<RegionBlock> z_then_x_region() {
   std::mt19937 rng(39);
   std::vector<RegionBlock> blocks(2);
   for (std::size_t k = 0; k < 2; ++k) {
     for (int j = 0; j < 24; ++j) {
-      const std::uint64_t bits = 1 + rng() % ((1u << kQubits) - 1);
+      const std::uint64_t bits = 1 + rng() % ((1u << kRegionQubits) - 1);
       blocks[k].rows.push_back(k == 0 ? 0 : bits);  // X bits
       blocks[k].rows.push_back(k == 0 ? bits : 0);  // Z bits
       blocks[k].phases.push_back(0);
       blocks[k].degrees.push_back(rng() % 2 == 0 ? 1 : -1);
     }
   }
+  return blocks;
+}
+
+// A region's reductions charge their work to the allowance it is given, as
+// the blocks' do: with no effort past the first kernel moves they do less
+// work than with a large one, spend the effort they are given, and the
+// region with more effort writes no more T gates.
+TEST(GadgetsEffortTest, ARegionsReductionsChargeTheSharedEffort) {
+  constexpr std::uint32_t kQubits = kRegionQubits;
+  const std::vector<RegionBlock> blocks = z_then_x_region();
   constexpr std::uint64_t kLarge = std::uint64_t{1} << 40;
   ReductionAllowance none, large;
   none.effort = 0;
@@ -237,6 +246,21 @@ TEST(GadgetsEffortTest, ARegionsReductionsChargeTheSharedEffort) {
   EXPECT_LT(none.work, large.work);
   EXPECT_EQ(*large.effort, kLarge - large.work);
   EXPECT_LE(full.t, lean.t);
+}
+
+// Past the deadline a region is given up whole, with no gate written; with
+// no deadline the same region is written with its gadgets.
+TEST(GadgetsEffortTest, PastTheDeadlineARegionIsGivenUp) {
+  const std::vector<RegionBlock> blocks = z_then_x_region();
+  ReductionAllowance late, open;
+  late.deadline = Deadline(std::chrono::nanoseconds(0));
+  const RegionCircuit given_up = write_region(kRegionQubits, blocks, kRegionQubits, 0, late);
+  EXPECT_EQ(given_up.gadgets, 0u);
+  EXPECT_TRUE(given_up.ops.empty());
+  EXPECT_EQ(late.work, 0u);
+  const RegionCircuit written = write_region(kRegionQubits, blocks, kRegionQubits, 0, open);
+  EXPECT_GT(written.gadgets, 0u);
+  EXPECT_FALSE(written.ops.empty());
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -129,6 +131,27 @@ TEST(BlocksTest, TheWorkedExampleOfTheHeader) {
   EXPECT_EQ(blocks.blocks[1].members, (std::vector<std::uint32_t>{1}));
   EXPECT_EQ(blocks.blocks[2].members, (std::vector<std::uint32_t>{3}));
   EXPECT_EQ(blocks.blocks[2].anchor, 5u);
+}
+
+// Past the deadline the cut gives no block and the rewrite writes nothing:
+// the program stays as it was read. The program holds enough rotations for
+// the cut to look at the clock.
+TEST(BlocksTest, PastTheDeadlineNothingIsCutOrWritten) {
+  std::mt19937 rng(7);
+  const ProgramSteps program = random_program(rng, 5, 2000, 50, 2);
+  const Deadline passed(std::chrono::nanoseconds(0));
+  EXPECT_FALSE(cut_into_blocks(program).blocks.empty());
+  const Blocks none = cut_into_blocks(program, passed);
+  EXPECT_TRUE(none.blocks.empty());
+  EXPECT_TRUE(none.rotations.empty());
+  RewriteOptions options;
+  options.every_block = true;
+  EXPECT_FALSE(rewrite_blocks(program, options).insertions.empty());
+  options.deadline = passed;
+  const StepsRewrite late = rewrite_blocks(program, options);
+  EXPECT_TRUE(late.insertions.empty());
+  EXPECT_EQ(std::count(late.removed.begin(), late.removed.end(), true), 0);
+  EXPECT_EQ(late.t_after, late.t_before);
 }
 
 }  // namespace
