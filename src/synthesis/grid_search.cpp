@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "src/synthesis/real.h"
@@ -77,7 +78,8 @@ void lll_double(Rows& f, Transform& t) {
 
 template <class Real>
 GridSearch<Real>::GridSearch(const Real& cos0, const Real& sin0, const Real& epsilon) {
-  const Real r2 = sqrt(Real(2)), h = 1 / r2;
+  root2_ = sqrt(Real(2));
+  const Real r2 = root2_, h = 1 / r2;
   // x = (a, b, c, d) ↦ Re v, Im v, Re v•, Im v• (ω = (1 + i)/√2, ω³ = (-1 + i)/√2).
   const Vec re{1, h, 0, -h}, im{0, h, 1, h};
   const Vec re_dot{1, -h, 0, h}, im_dot{0, -h, 1, -h};
@@ -95,7 +97,6 @@ GridSearch<Real>::GridSearch(const Real& cos0, const Real& sin0, const Real& eps
     basis_.f[i] = image(basis_.x[i]);
   }
   presize(basis_);
-  reduce(basis_);
   gram_schmidt(basis_, 0);
   for (int i = 0; i < 4; ++i) {
     norm2_d_[i] = norm2_[i].template convert_to<double>();
@@ -164,59 +165,23 @@ void GridSearch<Real>::gram_schmidt(const Basis& b, int from) {
 }
 
 template <class Real>
-void GridSearch<Real>::reduce(Basis& b) {
-  // Textbook LLL with δ = 0.75, the Gram-Schmidt data brought up to date
-  // from the first vector that changed. The step count is bounded so that
-  // a basis that rounding keeps from settling still ends; any basis serves
-  // the enumeration, a reduced one only makes it fast.
-  const Real delta("0.75");
-  gram_schmidt(b, 0);
-  int k = 1;
-  for (int steps = 0; k < 4 && steps < 20000; ++steps) {
-    bool changed = false;
-    for (int j = k - 1; j >= 0; --j) {
-      const Integer q = nearest_integer(mu_[k][j]);
-      if (q == 0) continue;
-      for (int c = 0; c < 4; ++c) b.x[k][c] -= q * b.x[j][c];
-      const Real qr(q);
-      for (int i = 0; i < j; ++i) mu_[k][i] -= qr * mu_[j][i];
-      mu_[k][j] -= qr;
-      changed = true;
-    }
-    if (changed) {  // the image and row k again from the exact coordinates
-      b.f[k] = image(b.x[k]);
-      gram_schmidt(b, k);
-    }
-    if (norm2_[k] >= (delta - mu_[k][k - 1] * mu_[k][k - 1]) * norm2_[k - 1]) {
-      ++k;
-    } else {
-      std::swap(b.x[k], b.x[k - 1]);
-      std::swap(b.f[k], b.f[k - 1]);
-      gram_schmidt(b, k - 1);
-      k = k > 1 ? k - 1 : 1;
-    }
-  }
-}
-
-template <class Real>
 void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_budget,
                                  std::vector<ZOmega>& out) const {
   // √2^k scales the centre; the squared radius is 2^(k+1).
-  Real scale = 1;
-  for (int i = 0; i < k / 2; ++i) scale *= 2;
-  if (k % 2 != 0) scale *= sqrt(Real(2));
+  Real scale = ldexp(Real(1), k / 2);
+  if (k % 2 != 0) scale *= root2_;
   const double radius2 = std::ldexp(1.0, k + 1);
   // The centre, split into the nearest integer point `base` of the basis's
   // coordinates (kept exactly) and the offset from it (small, in doubles).
+  // `base` is only made at the first leaf: most levels have none.
   std::array<double, 4> centre;
-  std::array<Integer, 4> y_base;
-  ZOmega base;
+  std::array<Real, 4> y_base;
   for (int i = 0; i < 4; ++i) {
     const Real c = centre_[i] * scale;
-    y_base[i] = nearest_integer(c);
-    centre[i] = (c - Real(y_base[i])).template convert_to<double>();
-    for (int j = 0; j < 4; ++j) base.c[j] += y_base[i] * basis_.x[i][j];
+    y_base[i] = round(c);
+    centre[i] = (c - y_base[i]).template convert_to<double>();
   }
+  std::optional<ZOmega> base;
 
   // Depth-first over y3, y2, y1, y0 (offsets from y_base) with explicit per-level state.
   std::array<double, 4> y{}, hi{};
@@ -256,7 +221,14 @@ void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_bu
       continue;
     }
     // A leaf: x = Σ (y_base_j + y_j)·x_j.
-    ZOmega v = base;
+    if (!base) {
+      base.emplace();
+      for (int j = 0; j < 4; ++j) {
+        const Integer yj = y_base[j].template convert_to<Integer>();
+        for (int c = 0; c < 4; ++c) base->c[c] += yj * basis_.x[j][c];
+      }
+    }
+    ZOmega v = *base;
     for (int j = 0; j < 4; ++j) {
       if (y[j] == 0) continue;
       const Integer yj(static_cast<long long>(y[j]));

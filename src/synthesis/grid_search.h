@@ -28,7 +28,9 @@
 // shortened, lengthening them 2^16 at a time (each stage starts from a basis
 // the last one reduced, so its numbers stay small), with the integer
 // coordinates kept exactly and the images recomputed in Real after each
-// stage, and ends with one pass in Real. The enumeration of a level rounds
+// stage; only the Gram-Schmidt data of the final basis are computed in Real
+// (any basis serves the enumeration's completeness; a reduced one makes it
+// fast). The enumeration of a level rounds
 // the ball's centre (in the basis's coordinates) to integers in Real and
 // walks the small offsets from there in doubles; the Gram-Schmidt data it
 // uses are well-conditioned (the basis is reduced), and E's 1% widening
@@ -70,8 +72,8 @@ class GridSearch {
   void presize(Basis& b) const;
   // Brings star_, norm2_ and mu_ up to date for the vectors from `from` on.
   void gram_schmidt(const Basis& b, int from);
-  void reduce(Basis& b);
 
+  Real root2_;                 // √2
   std::array<Vec, 4> rows_;    // F
   Basis basis_;                // the reduced basis
   std::array<Vec, 4> star_;    // the Gram-Schmidt vectors b_i*

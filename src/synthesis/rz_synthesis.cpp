@@ -58,16 +58,23 @@ class Search {
  public:
   explicit Search(const Real& eps) : eps_(eps), inner_(1 - eps * eps / 2) {}
 
-  // Tries u = v/√2^k for `target`, with `budget` squarings for factoring.
+  // Tries u = v/√2^k for `target`, with `budget` squarings for factoring;
+  // `bound` is the least T count the level and family can give.
   Outcome consider(const ZOmega& v, int k, const Integer& two_k, const Real& scale,
-                   const Target<Real>& target, std::uint64_t budget);
+                   const Target<Real>& target, std::uint64_t budget, std::size_t bound);
+  // The best approximation with its distance and phase.
+  RzApproximation finish() const;
 
-  std::optional<RzApproximation> best;
+  struct Best {
+    std::vector<OpKind> gates;
+    std::size_t t_count;
+    ExactMatrix u;     // the operator the gates make, up to a power of ω
+    Real projection;   // Re(u·z̄)/√2^k
+    bool omega;        // u is of the second family
+  };
+  std::optional<Best> best;
 
  private:
-  void keep(std::vector<OpKind> gates, std::size_t t_count, const ExactMatrix& u,
-            const Real& projection, bool omega);
-
   Real eps_;
   Real inner_;                          // 1 - ε²/2, the least Re(u·z̄) allowed
   Real h_ = 1 / sqrt(Real(2));          // 1/√2
@@ -75,7 +82,8 @@ class Search {
 
 template <class Real>
 Outcome Search<Real>::consider(const ZOmega& v, int k, const Integer& two_k, const Real& scale,
-                               const Target<Real>& target, std::uint64_t budget) {
+                               const Target<Real>& target, std::uint64_t budget,
+                               std::size_t bound) {
   if (k > 0 && v.divisible_by_root2()) return Outcome::kRejected;  // seen at level k - 1
   const ZRoot2 abs2 = v.abs2();
   const ZRoot2 xi{two_k - abs2.a, -abs2.b};
@@ -94,19 +102,24 @@ Outcome Search<Real>::consider(const ZOmega& v, int k, const Integer& two_k, con
     const ExactMatrix u{{v, -(tj.adjoint() * w), tj, v.adjoint() * w}, k};
     std::vector<OpKind> gates = synthesize_exact(u);
     const std::size_t t_count = count_t(gates);
-    if (!best || t_count < best->t_count) keep(std::move(gates), t_count, u, projection, target.omega);
+    if (!best || t_count < best->t_count) {
+      best = Best{std::move(gates), t_count, u, projection, target.omega};
+    }
+    if (t_count <= bound) break;  // ω·t cannot do better
   }
   return Outcome::kSolved;
 }
 
 template <class Real>
-void Search<Real>::keep(std::vector<OpKind> gates, std::size_t t_count, const ExactMatrix& u,
-                        const Real& projection, bool omega) {
+RzApproximation Search<Real>::finish() const {
   using boost::math::constants::pi;
+  check(best.has_value(), "approximate synthesis finds an approximation");
+  const ExactMatrix& u = best->u;
+  const bool omega = best->omega;
   RzApproximation found;
-  found.gates = std::move(gates);
-  found.t_count = t_count;
-  Real gap = 2 - 2 * projection;
+  found.gates = best->gates;
+  found.t_count = best->t_count;
+  Real gap = 2 - 2 * best->projection;
   if (gap < 0) gap = 0;
   const Real distance = sqrt(gap);
   check(distance <= eps_, "an approximation found lies within epsilon");
@@ -117,7 +130,7 @@ void Search<Real>::keep(std::vector<OpKind> gates, std::size_t t_count, const Ex
   Real phase = pi<Real>() * m / 4 + (omega ? pi<Real>() / 8 : Real(0));
   if (phase > pi<Real>()) phase -= 2 * pi<Real>();
   found.phase = phase.template convert_to<double>();
-  best = std::move(found);
+  return found;
 }
 
 template <class Real>
@@ -128,19 +141,21 @@ RzApproximation search(double angle, double epsilon) {
   Real theta = angle;
   theta -= four_pi * floor(theta / four_pi);  // Rz has period 4π
   const Real a0 = -theta / 2, a1 = a0 + pi<Real>() / 8;
+  const Real c0 = cos(a0), s0 = sin(a0), c1 = cos(a1), s1 = sin(a1);
   const Target<Real> targets[2] = {
-      {cos(a1), sin(a1), true, GridSearch<Real>(cos(a1), sin(a1), eps)},
-      {cos(a0), sin(a0), false, GridSearch<Real>(cos(a0), sin(a0), eps)},
+      {c1, s1, true, GridSearch<Real>(c1, s1, eps)},
+      {c0, s0, false, GridSearch<Real>(c0, s0, eps)},
   };
   const int k_max = 8 * static_cast<int>(std::ceil(std::log2(1 / epsilon))) + 64;
 
   Search<Real> s(eps);
   auto met = [&s](std::size_t bound) { return s.best && s.best->t_count <= bound; };
   std::vector<ZOmega> candidates, hard;
+  const Real root2 = sqrt(Real(2));
   Real scale = 1;  // √2^k
   Integer two_k = 1;
   for (int k = 0; k <= k_max && !met(static_cast<std::size_t>(std::max(0, 2 * k - 3)));
-       ++k, scale *= sqrt(Real(2)), two_k *= 2) {
+       ++k, scale *= root2, two_k *= 2) {
     for (const Target<Real>& target : targets) {
       // A solution at level k has 2k - 3 or 2k - 1 T gates in the second
       // family and 2k - 2 or 2k in the first, so (k, family) pairs come in
@@ -153,18 +168,17 @@ RzApproximation search(double angle, double epsilon) {
       hard.clear();
       target.grid.enumerate(k, kCandidateLimit, kNodeBudget, candidates);
       for (const ZOmega& v : candidates) {
-        const Outcome o = s.consider(v, k, two_k, scale, target, kFactoringBudget);
+        const Outcome o = s.consider(v, k, two_k, scale, target, kFactoringBudget, bound);
         if (o == Outcome::kOutOfBudget) hard.push_back(v);
         if (met(bound)) break;
       }
       for (const ZOmega& v : hard) {
         if (met(bound)) break;
-        s.consider(v, k, two_k, scale, target, kHardFactoringBudget);
+        s.consider(v, k, two_k, scale, target, kHardFactoringBudget, bound);
       }
     }
   }
-  check(s.best.has_value(), "approximate synthesis finds an approximation");
-  return *s.best;
+  return s.finish();
 }
 
 }  // namespace
