@@ -50,7 +50,7 @@ void lll_double(Rows& f, Transform& t) {
   int k = 1;
   for (int steps = 0; k < 4 && steps < 2000; ++steps) {
     for (int j = k - 1; j >= 0; --j) {
-      const double q = std::nearbyint(mu[k][j]);
+      const double q = std::round(mu[k][j]);
       if (q == 0) continue;
       if (!(std::fabs(q) < kLimit)) return;
       const auto qi = static_cast<std::int64_t>(q);
