@@ -19,8 +19,11 @@ namespace {
 constexpr std::uint64_t kFactoringBudget = 4000;  // rho's squarings per candidate, first pass
 // Rho's squarings per candidate in the second pass, which only the candidates
 // the first pass could not factor see, and only at a level whose other
-// candidates did not reach the level's least T count.
+// candidates did not reach the level's least T count. Below ε = 1e-18 the
+// numbers are twice as long and each squaring costs four times as much, so
+// the second try is shorter there.
 constexpr std::uint64_t kHardFactoringBudget = 200000;
+constexpr std::uint64_t kHardFactoringBudget512 = 20000;
 constexpr std::size_t kCandidateLimit = 4096;      // candidates per level and family
 constexpr std::uint64_t kNodeBudget = 1 << 20;     // search-tree nodes per level and family
 
@@ -149,6 +152,8 @@ RzApproximation search(double angle, double epsilon) {
   const int k_max = 8 * static_cast<int>(std::ceil(std::log2(1 / epsilon))) + 64;
 
   Search<Real> s(eps);
+  const std::uint64_t hard_budget =
+      epsilon >= kEpsilon256 ? kHardFactoringBudget : kHardFactoringBudget512;
   auto met = [&s](std::size_t bound) { return s.best && s.best->t_count <= bound; };
   std::vector<ZOmega> candidates, hard;
   const Real root2 = sqrt(Real(2));
@@ -174,7 +179,7 @@ RzApproximation search(double angle, double epsilon) {
       }
       for (const ZOmega& v : hard) {
         if (met(bound)) break;
-        s.consider(v, k, two_k, scale, target, kHardFactoringBudget, bound);
+        s.consider(v, k, two_k, scale, target, hard_budget, bound);
       }
     }
   }
