@@ -2,6 +2,7 @@
 #include "src/synthesis/exact_synthesis.h"
 
 #include <cstdint>
+#include <span>
 #include <type_traits>
 #include <utility>
 
@@ -71,50 +72,6 @@ ExactMatrix gate_matrix(OpKind gate) {
     default:
       fault("internal error: exact synthesis reads h, s, sdg, t, tdg, x and z only");
   }
-}
-
-namespace {
-
-// x·ω^m: a rotation of the coordinates (ω·(a, b, c, d) = (-d, a, b, c)).
-ZOmega times_omega_power(const ZOmega& x, int m) {
-  ZOmega out = x;
-  for (int i = 0; i < ((m % 8) + 8) % 8; ++i) out = {{-out.c[3], out.c[0], out.c[1], out.c[2]}};
-  return out;
-}
-
-// H·T^j·m, reduced: additions and rotations only.
-ExactMatrix h_t_step(const ExactMatrix& m, int j) {
-  const ZOmega w2 = times_omega_power(m.e[2], j), w3 = times_omega_power(m.e[3], j);
-  ExactMatrix out{{m.e[0] + w2, m.e[1] + w3, m.e[0] - w2, m.e[1] - w3}, m.k + 1};
-  return out.reduced();
-}
-
-}  // namespace
-
-ExactMatrix circuit_matrix(std::span<const OpKind> gates) {
-  ExactMatrix out = identity_matrix();
-  for (OpKind gate : gates) {
-    switch (gate) {
-      case OpKind::H:
-        out = h_t_step(out, 0);
-        break;
-      case OpKind::X:
-        std::swap(out.e[0], out.e[2]);
-        std::swap(out.e[1], out.e[3]);
-        break;
-      default: {  // a diagonal gate diag(1, ω^p) turns the second row
-        const int p = gate == OpKind::T     ? 1
-                      : gate == OpKind::S   ? 2
-                      : gate == OpKind::Z   ? 4
-                      : gate == OpKind::Sdg ? 6
-                      : gate == OpKind::Tdg ? 7
-                                            : (fault("internal error: exact synthesis reads h, s, sdg, t, tdg, x and z only"), 0);
-        out.e[2] = times_omega_power(out.e[2], p);
-        out.e[3] = times_omega_power(out.e[3], p);
-      }
-    }
-  }
-  return out;
 }
 
 bool equal_up_to_phase(const ExactMatrix& a, const ExactMatrix& b) {
@@ -290,7 +247,59 @@ Work<Int> work_from(const ExactMatrix& u) {
   return w;
 }
 
+// Applies the gates in circuit order to w (each on the left). Returns false
+// only in the int64 case, when a coordinate outgrew kSmallLimit.
+template <class Int>
+bool apply_gates(std::span<const OpKind> gates, Work<Int>& w) {
+  for (OpKind gate : gates) {
+    if constexpr (std::is_same_v<Int, std::int64_t>) {
+      if (!small(w)) return false;
+    }
+    if (gate == OpKind::H) {
+      w = step(w, 0);
+      continue;
+    }
+    if (gate == OpKind::X) {
+      std::swap(w.e[0], w.e[2]);
+      std::swap(w.e[1], w.e[3]);
+      continue;
+    }
+    // A diagonal gate diag(1, ω^p) turns the second row.
+    const int p = gate == OpKind::T     ? 1
+                  : gate == OpKind::S   ? 2
+                  : gate == OpKind::Z   ? 4
+                  : gate == OpKind::Sdg ? 6
+                  : gate == OpKind::Tdg ? 7
+                                        : (fault("internal error: exact synthesis reads h, s, sdg, t, tdg, x and z only"), 0);
+    for (int r = 2; r < 4; ++r) {
+      w.e[r] = rotate(w.e[r], p % 4);
+      if (p >= 4) {
+        for (Int& v : w.e[r]) v = -v;
+      }
+    }
+  }
+  return true;
+}
+
+template <class Int>
+ExactMatrix matrix_from(const Work<Int>& w) {
+  ExactMatrix out;
+  out.k = w.k;
+  for (int i = 0; i < 4; ++i) {
+    for (int c = 0; c < 4; ++c) out.e[i].c[c] = w.e[i][c];
+  }
+  return out;
+}
+
 }  // namespace
+
+ExactMatrix circuit_matrix(std::span<const OpKind> gates) {
+  Work<std::int64_t> fast = work_from<std::int64_t>(identity_matrix());
+  if (apply_gates(gates, fast)) return matrix_from(fast);
+  Work<Integer> slow = work_from<Integer>(identity_matrix());
+  apply_gates(gates, slow);
+  return matrix_from(slow);
+}
 
 std::vector<OpKind> synthesize_exact(const ExactMatrix& u) {
   const ExactMatrix start = u.reduced();

@@ -143,8 +143,11 @@ RzApproximation search(double angle, double epsilon) {
   const Real four_pi = 4 * pi<Real>();
   Real theta = angle;
   theta -= four_pi * floor(theta / four_pi);  // Rz has period 4π
-  const Real a0 = -theta / 2, a1 = a0 + pi<Real>() / 8;
-  const Real c0 = cos(a0), s0 = sin(a0), c1 = cos(a1), s1 = sin(a1);
+  const Real a0 = -theta / 2;
+  // z turned by π/8, from cos(π/8) = √(2 + √2)/2 and sin(π/8) = √(2 - √2)/2.
+  static const Real cos8 = sqrt(2 + sqrt(Real(2))) / 2, sin8 = sqrt(2 - sqrt(Real(2))) / 2;
+  const Real c0 = cos(a0), s0 = sin(a0);
+  const Real c1 = c0 * cos8 - s0 * sin8, s1 = s0 * cos8 + c0 * sin8;
   const Target<Real> targets[2] = {
       {c1, s1, true, GridSearch<Real>(c1, s1, eps)},
       {c0, s0, false, GridSearch<Real>(c0, s0, eps)},
