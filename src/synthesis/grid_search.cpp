@@ -1,5 +1,5 @@
 // The grid search: the lattice's reduction (once) and the enumeration of a
-// level's ball; instantiated for the two float types of real.h.
+// level's ball; instantiated for the three float types of real.h.
 #include "src/synthesis/grid_search.h"
 
 #include <cmath>
@@ -240,6 +240,7 @@ void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_bu
   }
 }
 
+template class GridSearch<Real128>;
 template class GridSearch<Real256>;
 template class GridSearch<Real512>;
 

@@ -195,6 +195,7 @@ bool valid_epsilon(double epsilon) { return epsilon >= kSmallestEpsilon && epsil
 
 RzApproximation synthesize_rz(double angle, double epsilon) {
   check(std::isfinite(angle) && valid_epsilon(epsilon), "synthesize_rz's inputs are checked");
+  if (epsilon >= kEpsilon128) return search<Real128>(angle, epsilon);
   return epsilon >= kEpsilon256 ? search<Real256>(angle, epsilon) : search<Real512>(angle, epsilon);
 }
 
