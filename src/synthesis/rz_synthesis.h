@@ -18,7 +18,8 @@
 // T counts can differ by 2), and a candidate whose factoring ran out of
 // budget gets a second, longer try when its level's others did not reach
 // the level's least T count. Every step is
-// exact or in Boost's multiprecision floats, so the same angle and ε give
+// exact, in Boost's multiprecision floats, or in doubles through exactly
+// rounded operations only (grid_search.h), so the same angle and ε give
 // the same gates on every machine; the work is bounded by counts (the
 // factoring budget per candidate, the candidates per level), never by time.
 // For example synthesize_rz(π/4, 1e-10) is the single gate t, and
