@@ -1,6 +1,7 @@
 // Exact one-qubit synthesis: the reduction by H·T^j and the normal form.
 #include "src/synthesis/exact_synthesis.h"
 
+#include <bit>
 #include <cstdint>
 #include <span>
 #include <type_traits>
@@ -177,18 +178,25 @@ bool reduce_to_monomial(Work<Int>& rest, std::vector<int>& steps) {
         lowered = true;
       }
     }
+    // Longer sequences in lexicographic order (the first step's j slowest),
+    // so that consecutive ones share their prefix: states[s] is the matrix
+    // after the first s steps, recomputed only from the first j that changed.
+    std::array<Work<Int>, kMaxSteps + 1> states;
+    states[0] = rest;
     for (int depth = 2; depth <= kMaxSteps && !lowered; ++depth) {
       for (int code = 0; code < (1 << (2 * depth)) && !lowered; ++code) {
-        Work<Int> next = rest;
-        for (int s = 0; s < depth; ++s) {
+        auto j_of = [&](int s) { return (code >> (2 * (depth - 1 - s))) & 3; };
+        // The highest base-4 digit that changed from code - 1 names the first step to redo.
+        const int changed = code == 0 ? 2 * depth - 1 : std::bit_width(static_cast<unsigned>(code ^ (code - 1))) - 1;
+        for (int s = depth - 1 - changed / 2; s < depth; ++s) {
           if constexpr (std::is_same_v<Int, std::int64_t>) {
-            if (!small(next)) return false;
+            if (!small(states[s])) return false;
           }
-          next = step(next, (code >> (2 * s)) & 3);
+          states[s + 1] = step(states[s], j_of(s));
         }
-        if (next.k < rest.k) {
-          rest = std::move(next);
-          for (int s = 0; s < depth; ++s) steps.push_back((code >> (2 * s)) & 3);
+        if (states[depth].k < rest.k) {
+          for (int s = 0; s < depth; ++s) steps.push_back(j_of(s));
+          rest = std::move(states[depth]);
           lowered = true;
         }
       }

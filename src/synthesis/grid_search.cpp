@@ -121,7 +121,7 @@ void GridSearch<Real>::presize(Basis& b) const {
   const Real long_rows[2] = {sqrt(dot(rows_[0], rows_[0])), sqrt(dot(rows_[1], rows_[1]))};
   const Real longest = long_rows[0] > long_rows[1] ? long_rows[0] : long_rows[1];
   const Real step = 65536;
-  for (Real cap = step;; cap *= step) {
+  for (Real cap = step * 256;; cap *= step) {
     const bool last = cap >= longest;
     Real shrink[4] = {1, 1, 1, 1};
     for (int r = 0; r < 2 && !last; ++r) {

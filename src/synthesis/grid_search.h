@@ -25,7 +25,7 @@
 //
 // Most of the work is in doubles, where their 53 bits are known to serve:
 // the reduction first runs in doubles on the lattice with its two long rows
-// shortened, lengthening them 2^16 at a time (each stage starts from a basis
+// shortened to 2^24, then lengthening them 2^16 at a time (each stage starts from a basis
 // the last one reduced, so its numbers stay small), with the integer
 // coordinates kept exactly and the images recomputed in Real after each
 // stage; only the Gram-Schmidt data of the final basis are computed in Real
