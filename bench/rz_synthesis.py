@@ -9,11 +9,16 @@ every tool's gates are multiplied out in 50-digit mpmath and their
 operator-norm distance to rz(angle), up to a global phase, is computed; the
 table gives the largest distance, the T counts (mean, max, and on how many
 angles kestrel's count is above Qiskit's) and the median time per rotation,
-each tool in the same process one after the other. kestrel runs twice: at
+each tool in the same process (the tools take turns on each angle; each
+time is the best of three calls). kestrel runs twice: at
 epsilon, and at epsilon/2 (Qiskit's outputs land within epsilon/2 of their
 target, so that row compares at equal achieved precision). pygridsynth runs
 on the first 20 angles (it is slow). The machine is shared and loaded:
 times are upper bounds; their ratios are what to read.
+
+Qiskit's outputs do not always land within epsilon/2 (at 1e-15 a few lie a
+little beyond): the notes under the table count them, and count the angles
+where kestrel at epsilon/2 is above Qiskit among the others.
 """
 
 from __future__ import annotations
@@ -79,13 +84,22 @@ def run_pygridsynth(angle, epsilon):
     return gates, text.count("T")
 
 
-def measure(tool, angles, epsilon):
-    rows = []
-    for angle in angles:
-        start = time.perf_counter()
-        gates, t = tool(angle, epsilon)
-        seconds = time.perf_counter() - start
-        rows.append((t, seconds, distance(gates, angle)))
+def measure(tools, angles, epsilon, repeats=3):
+    """Per tool (name, function, how many angles), its (T, seconds, distance)
+    per angle. The tools take turns on each angle, so that a change in the
+    machine's load falls on all of them alike, and each time is the best of
+    `repeats` calls."""
+    rows = {name: [] for name, _, _ in tools}
+    for i, angle in enumerate(angles):
+        for name, tool, count in tools:
+            if i >= count:
+                continue
+            best = math.inf
+            for _ in range(repeats):
+                start = time.perf_counter()
+                gates, t = tool(angle, epsilon)
+                best = min(best, time.perf_counter() - start)
+            rows[name].append((t, best, distance(gates, angle)))
     return rows
 
 
@@ -99,16 +113,20 @@ def main():
              f"Written by `python bench/rz_synthesis.py {args.angles}`: {args.angles} angles "
              "uniform in (0, 2 pi), numpy default_rng(2026); pygridsynth on the first 20. "
              "Distances in 50-digit mpmath (operator norm, up to a global phase). "
-             "Times: median per rotation, one process, on a shared loaded machine.", "",
+             "Times: median per rotation of the best of three calls, the tools taking turns "
+             "on each angle, one process, on a shared loaded machine.", "",
              "| epsilon | tool | max distance | mean T | max T | angles with T above Qiskit's "
              "| median time | Qiskit's time / this |",
              "|---|---|---:|---:|---:|---:|---:|---:|"]
+    notes = ["", "At equal precision, per epsilon:", ""]
     for epsilon in EPSILONS:
-        qiskit = measure(run_qiskit, angles, epsilon)
-        results = [("Qiskit gridsynth_rz", qiskit, angles),
-                   ("kestrel", measure(run_kestrel, angles, epsilon), angles),
-                   ("kestrel at epsilon/2", measure(run_kestrel, angles, epsilon / 2), angles),
-                   ("pygridsynth", measure(run_pygridsynth, angles[:20], epsilon), angles[:20])]
+        tools = [("Qiskit gridsynth_rz", run_qiskit, len(angles)),
+                 ("kestrel", run_kestrel, len(angles)),
+                 ("kestrel at epsilon/2", lambda a, e: run_kestrel(a, e / 2), len(angles)),
+                 ("pygridsynth", run_pygridsynth, 20)]
+        rows = measure(tools, angles, epsilon)
+        qiskit = rows["Qiskit gridsynth_rz"]
+        results = [(name, rows[name], angles[:count]) for name, _, count in tools]
         qiskit_time = statistics.median(r[1] for r in qiskit)
         for name, rows, used in results:
             above = sum(r[0] > q[0] for r, q in zip(rows, qiskit))
@@ -118,8 +136,15 @@ def main():
                 f"{statistics.mean(r[0] for r in rows):.2f} | {max(r[0] for r in rows)} | "
                 f"{above} of {len(used)} | {median * 1e3:.2f} ms | {qiskit_time / median:.2f} |")
             print(lines[-1], flush=True)
+        half = results[2][1]
+        within = [i for i, q in enumerate(qiskit) if q[2] <= epsilon / 2]
+        above = sum(half[i][0] > qiskit[i][0] for i in within)
+        notes.append(f"- {epsilon:g}: Qiskit's output lies within epsilon/2 on {len(within)} of "
+                     f"{len(angles)} angles; on those, kestrel at epsilon/2 is above Qiskit on "
+                     f"{above}.")
+        print(notes[-1], flush=True)
     with open(args.out, "w") as out:
-        out.write("\n".join(lines) + "\n")
+        out.write("\n".join(lines + notes) + "\n")
 
 
 if __name__ == "__main__":

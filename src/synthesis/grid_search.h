@@ -22,6 +22,21 @@
 // floating-point work only decides which points are looked at, and any
 // precision lost there could only drop a point, never admit a wrong one.
 // Real is a Boost.Multiprecision binary float (deterministic, no libm).
+//
+// Most of the work is in doubles, where their 53 bits are known to serve:
+// the reduction first runs in doubles on the lattice with its two long rows
+// shortened to 2^24, then lengthening them 2^16 at a time (each stage starts from a basis
+// the last one reduced, so its numbers stay small), with the integer
+// coordinates kept exactly and the images recomputed in Real after each
+// stage; only the Gram-Schmidt data of the final basis are computed in Real
+// (any basis serves the enumeration's completeness; a reduced one makes it
+// fast). The enumeration of a level rounds
+// the ball's centre (in the basis's coordinates) to integers in Real and
+// walks the small offsets from there in doubles; the Gram-Schmidt data it
+// uses are well-conditioned (the basis is reduced), and E's 1% widening
+// dwarfs their rounding. Only +, -, ×, /, √, floor and ceil of doubles
+// decide, all exactly rounded by IEEE 754, so every machine walks the same
+// points in the same order.
 #pragma once
 
 #include <array>
@@ -53,16 +68,20 @@ class GridSearch {
   };
 
   Vec image(const std::array<Integer, 4>& x) const;
+  // Brings b near reduction in doubles, stage by stage (see above).
+  void presize(Basis& b) const;
   // Brings star_, norm2_ and mu_ up to date for the vectors from `from` on.
   void gram_schmidt(const Basis& b, int from);
-  void reduce(Basis& b);
 
+  Real root2_;                 // √2
   std::array<Vec, 4> rows_;    // F
   Basis basis_;                // the reduced basis
   std::array<Vec, 4> star_;    // the Gram-Schmidt vectors b_i*
   std::array<Real, 4> norm2_;  // |b_i*|², the Gram-Schmidt vectors' squared lengths
   std::array<std::array<Real, 4>, 4> mu_{};  // mu_[i][j] = <b_i, b_j*> / |b_j*|², j < i
   std::array<Real, 4> centre_;  // g in the reduced basis's coordinates, for k = 0
+  std::array<double, 4> norm2_d_;                // norm2_ rounded, for the enumeration
+  std::array<std::array<double, 4>, 4> mu_d_{};  // mu_ rounded, for the enumeration
 };
 
 }  // namespace kestrel::synthesis

@@ -16,7 +16,14 @@
 namespace kestrel::synthesis {
 namespace {
 
-constexpr std::uint64_t kFactoringBudget = 4000;  // rho's squarings per candidate
+constexpr std::uint64_t kFactoringBudget = 4000;  // rho's squarings per candidate, first pass
+// Rho's squarings per candidate in the second pass, which only the candidates
+// the first pass could not factor see, and only at a level whose other
+// candidates did not reach the level's least T count. Below ε = 1e-18 the
+// numbers are twice as long and each squaring costs four times as much, so
+// the second try is shorter there.
+constexpr std::uint64_t kHardFactoringBudget = 200000;
+constexpr std::uint64_t kHardFactoringBudget512 = 20000;
 constexpr std::size_t kCandidateLimit = 4096;      // candidates per level and family
 constexpr std::uint64_t kNodeBudget = 1 << 20;     // search-tree nodes per level and family
 
@@ -33,12 +40,101 @@ int phase_power(const ExactMatrix& a, const ExactMatrix& b) {
   return -1;
 }
 
+std::size_t count_t(const std::vector<OpKind>& gates) {
+  return static_cast<std::size_t>(std::count_if(
+      gates.begin(), gates.end(), [](OpKind g) { return g == OpKind::T || g == OpKind::Tdg; }));
+}
+
 template <class Real>
 struct Target {
   Real cos0, sin0;   // z = cos0 + i·sin0
   bool omega;        // the second family: det ω, z turned by π/8
   GridSearch<Real> grid;
 };
+
+// What became of one candidate u.
+enum class Outcome { kRejected, kSolved, kOutOfBudget };
+
+// The search over levels and families, holding the best approximation yet.
+template <class Real>
+class Search {
+ public:
+  explicit Search(const Real& eps) : eps_(eps), inner_(1 - eps * eps / 2) {}
+
+  // Tries u = v/√2^k for `target`, with `budget` squarings for factoring;
+  // `bound` is the least T count the level and family can give.
+  Outcome consider(const ZOmega& v, int k, const Integer& two_k, const Real& scale,
+                   const Target<Real>& target, std::uint64_t budget, std::size_t bound);
+  // The best approximation with its distance and phase.
+  RzApproximation finish() const;
+
+  struct Best {
+    std::vector<OpKind> gates;
+    std::size_t t_count;
+    ExactMatrix u;     // the operator the gates make, up to a power of ω
+    Real projection;   // Re(u·z̄)/√2^k
+    bool omega;        // u is of the second family
+  };
+  std::optional<Best> best;
+
+ private:
+  Real eps_;
+  Real inner_;                          // 1 - ε²/2, the least Re(u·z̄) allowed
+  Real h_ = 1 / sqrt(Real(2));          // 1/√2
+};
+
+template <class Real>
+Outcome Search<Real>::consider(const ZOmega& v, int k, const Integer& two_k, const Real& scale,
+                               const Target<Real>& target, std::uint64_t budget,
+                               std::size_t bound) {
+  if (k > 0 && v.divisible_by_root2()) return Outcome::kRejected;  // seen at level k - 1
+  const ZRoot2 abs2 = v.abs2();
+  const ZRoot2 xi{two_k - abs2.a, -abs2.b};
+  if (sign(xi) < 0 || sign(xi.dot()) < 0) return Outcome::kRejected;
+  const Real re = Real(v.c[0]) + Real(v.c[1] - v.c[3]) * h_;
+  const Real im = Real(v.c[2]) + Real(v.c[1] + v.c[3]) * h_;
+  const Real projection = (re * target.cos0 + im * target.sin0) / scale;
+  if (projection < inner_) return Outcome::kRejected;
+  const std::optional<ZOmega> t = solve_norm_equation(xi, budget);
+  if (!t) return budget == 0 ? Outcome::kOutOfBudget : Outcome::kRejected;
+  // t and ω·t give operators T-conjugate to each other, whose T counts can
+  // differ by 2 (ω²·t is a Clifford conjugate, no new count): both are tried.
+  const ZOmega w = ZOmega::omega_power(target.omega ? 1 : 0);
+  for (int j = 0; j < 2; ++j) {
+    const ZOmega tj = *t * ZOmega::omega_power(j);
+    const ExactMatrix u{{v, -(tj.adjoint() * w), tj, v.adjoint() * w}, k};
+    std::vector<OpKind> gates = synthesize_exact(u);
+    const std::size_t t_count = count_t(gates);
+    if (!best || t_count < best->t_count) {
+      best = Best{std::move(gates), t_count, u, projection, target.omega};
+    }
+    if (t_count <= bound) break;  // ω·t cannot do better
+  }
+  return Outcome::kSolved;
+}
+
+template <class Real>
+RzApproximation Search<Real>::finish() const {
+  using boost::math::constants::pi;
+  check(best.has_value(), "approximate synthesis finds an approximation");
+  const ExactMatrix& u = best->u;
+  const bool omega = best->omega;
+  RzApproximation found;
+  found.gates = best->gates;
+  found.t_count = best->t_count;
+  Real gap = 2 - 2 * best->projection;
+  if (gap < 0) gap = 0;
+  const Real distance = sqrt(gap);
+  check(distance <= eps_, "an approximation found lies within epsilon");
+  found.distance = distance.template convert_to<double>();
+  if (Real(found.distance) < distance) found.distance = std::nextafter(found.distance, 1.0);
+  const int m = phase_power(circuit_matrix(found.gates), u);
+  check(m >= 0, "exact synthesis returns the matrix up to a power of omega");
+  Real phase = pi<Real>() * m / 4 + (omega ? pi<Real>() / 8 : Real(0));
+  if (phase > pi<Real>()) phase -= 2 * pi<Real>();
+  found.phase = phase.template convert_to<double>();
+  return found;
+}
 
 template <class Real>
 RzApproximation search(double angle, double epsilon) {
@@ -47,68 +143,50 @@ RzApproximation search(double angle, double epsilon) {
   const Real four_pi = 4 * pi<Real>();
   Real theta = angle;
   theta -= four_pi * floor(theta / four_pi);  // Rz has period 4π
-  const Real a0 = -theta / 2, a1 = a0 + pi<Real>() / 8;
-  Target<Real> targets[2] = {
-      {cos(a1), sin(a1), true, GridSearch<Real>(cos(a1), sin(a1), eps)},
-      {cos(a0), sin(a0), false, GridSearch<Real>(cos(a0), sin(a0), eps)},
+  const Real a0 = -theta / 2;
+  // z turned by π/8, from cos(π/8) = √(2 + √2)/2 and sin(π/8) = √(2 - √2)/2.
+  static const Real cos8 = sqrt(2 + sqrt(Real(2))) / 2, sin8 = sqrt(2 - sqrt(Real(2))) / 2;
+  const Real c0 = cos(a0), s0 = sin(a0);
+  const Real c1 = c0 * cos8 - s0 * sin8, s1 = s0 * cos8 + c0 * sin8;
+  const Target<Real> targets[2] = {
+      {c1, s1, true, GridSearch<Real>(c1, s1, eps)},
+      {c0, s0, false, GridSearch<Real>(c0, s0, eps)},
   };
-  const Real h = 1 / sqrt(Real(2));
-  const Real inner = 1 - eps * eps / 2;
   const int k_max = 8 * static_cast<int>(std::ceil(std::log2(1 / epsilon))) + 64;
 
-  std::optional<RzApproximation> best;
-  std::vector<ZOmega> candidates;
+  Search<Real> s(eps);
+  const std::uint64_t hard_budget =
+      epsilon >= kEpsilon256 ? kHardFactoringBudget : kHardFactoringBudget512;
+  auto met = [&s](std::size_t bound) { return s.best && s.best->t_count <= bound; };
+  std::vector<ZOmega> candidates, hard;
+  const Real root2 = sqrt(Real(2));
   Real scale = 1;  // √2^k
   Integer two_k = 1;
-  for (int k = 0; k <= k_max && !(best && best->t_count <= static_cast<std::size_t>(std::max(0, 2 * k - 3)));
-       ++k, scale *= sqrt(Real(2)), two_k *= 2) {
+  for (int k = 0; k <= k_max && !met(static_cast<std::size_t>(std::max(0, 2 * k - 3)));
+       ++k, scale *= root2, two_k *= 2) {
     for (const Target<Real>& target : targets) {
       // A solution at level k has 2k - 3 or 2k - 1 T gates in the second
       // family and 2k - 2 or 2k in the first, so (k, family) pairs come in
       // order of the lower bound, and the search ends when the best found
-      // meets the next pair's bound.
+      // meets the next pair's bound. The candidates factoring gave up on get
+      // a second, longer try only when the easy ones did not meet the bound.
       const std::size_t bound = static_cast<std::size_t>(std::max(0, 2 * k - (target.omega ? 3 : 2)));
-      if (best && best->t_count <= bound) break;
+      if (met(bound)) break;
       candidates.clear();
+      hard.clear();
       target.grid.enumerate(k, kCandidateLimit, kNodeBudget, candidates);
       for (const ZOmega& v : candidates) {
-        if (k > 0 && v.divisible_by_root2()) continue;  // seen at level k - 1
-        const ZRoot2 abs2 = v.abs2();
-        const ZRoot2 xi{two_k - abs2.a, -abs2.b};
-        if (sign(xi) < 0 || sign(xi.dot()) < 0) continue;
-        const Real re = Real(v.c[0]) + Real(v.c[1] - v.c[3]) * h;
-        const Real im = Real(v.c[2]) + Real(v.c[1] + v.c[3]) * h;
-        const Real projection = (re * target.cos0 + im * target.sin0) / scale;
-        if (projection < inner) continue;
-        std::uint64_t budget = kFactoringBudget;
-        const std::optional<ZOmega> t = solve_norm_equation(xi, budget);
-        if (!t) continue;
-        const ZOmega w = ZOmega::omega_power(target.omega ? 1 : 0);
-        const ExactMatrix u{{v, -(t->adjoint() * w), *t, v.adjoint() * w}, k};
-        RzApproximation found;
-        found.gates = synthesize_exact(u);
-        found.t_count = static_cast<std::size_t>(std::count_if(
-            found.gates.begin(), found.gates.end(),
-            [](OpKind g) { return g == OpKind::T || g == OpKind::Tdg; }));
-        if (best && best->t_count <= found.t_count) continue;
-        Real gap = 2 - 2 * projection;
-        if (gap < 0) gap = 0;
-        const Real distance = sqrt(gap);
-        check(distance <= eps, "an approximation found lies within epsilon");
-        found.distance = distance.template convert_to<double>();
-        if (Real(found.distance) < distance) found.distance = std::nextafter(found.distance, 1.0);
-        const int m = phase_power(circuit_matrix(found.gates), u);
-        check(m >= 0, "exact synthesis returns the matrix up to a power of omega");
-        Real phase = pi<Real>() * m / 4 + (target.omega ? pi<Real>() / 8 : Real(0));
-        if (phase > pi<Real>()) phase -= 2 * pi<Real>();
-        found.phase = phase.template convert_to<double>();
-        best = std::move(found);
-        if (best->t_count <= bound) break;
+        const Outcome o = s.consider(v, k, two_k, scale, target, kFactoringBudget, bound);
+        if (o == Outcome::kOutOfBudget) hard.push_back(v);
+        if (met(bound)) break;
+      }
+      for (const ZOmega& v : hard) {
+        if (met(bound)) break;
+        s.consider(v, k, two_k, scale, target, hard_budget, bound);
       }
     }
   }
-  check(best.has_value(), "approximate synthesis finds an approximation");
-  return *best;
+  return s.finish();
 }
 
 }  // namespace
@@ -117,6 +195,7 @@ bool valid_epsilon(double epsilon) { return epsilon >= kSmallestEpsilon && epsil
 
 RzApproximation synthesize_rz(double angle, double epsilon) {
   check(std::isfinite(angle) && valid_epsilon(epsilon), "synthesize_rz's inputs are checked");
+  if (epsilon >= kEpsilon128) return search<Real128>(angle, epsilon);
   return epsilon >= kEpsilon256 ? search<Real256>(angle, epsilon) : search<Real512>(angle, epsilon);
 }
 

@@ -13,8 +13,13 @@
 // first's 2k - 2 or 2k),
 // and for each, in order, tries to solve t†t = 2^k - |u|² (norm_equation.h);
 // the first levels that give a solution decide, and the one with the fewest
-// T gates once written out (exact_synthesis.h) is returned. Every step is
-// exact or in Boost's multiprecision floats, so the same angle and ε give
+// T gates once written out (exact_synthesis.h) is returned. A solution t is
+// written out as t and as ω·t (the two operators are T-conjugates, and their
+// T counts can differ by 2), and a candidate whose factoring ran out of
+// budget gets a second, longer try when its level's others did not reach
+// the level's least T count. Every step is
+// exact, in Boost's multiprecision floats, or in doubles through exactly
+// rounded operations only (grid_search.h), so the same angle and ε give
 // the same gates on every machine; the work is bounded by counts (the
 // factoring budget per candidate, the candidates per level), never by time.
 // For example synthesize_rz(π/4, 1e-10) is the single gate t, and

@@ -33,6 +33,24 @@ TEST(ExactSynthesis, RandomCircuitsRoundTrip) {
   }
 }
 
+TEST(ExactSynthesis, LongCircuitsRoundTripThroughWideIntegers) {
+  // 300 syllables H·T^±1 put the denominator past √2^130, where 64-bit
+  // coordinates no longer hold the entries: the reduction then runs on Integer.
+  std::mt19937 rng(31);
+  for (int it = 0; it < 4; ++it) {
+    std::vector<OpKind> gates;
+    for (int i = 0; i < 300; ++i) {
+      gates.push_back(OpKind::H);
+      gates.push_back(rng() % 2 ? OpKind::T : OpKind::Tdg);
+    }
+    const ExactMatrix m = circuit_matrix(gates);
+    ASSERT_GT(m.reduced().k, 130);
+    const std::vector<OpKind> out = synthesize_exact(m);
+    EXPECT_TRUE(equal_up_to_phase(circuit_matrix(out), m));
+    EXPECT_LE(t_count(out), t_count(gates));
+  }
+}
+
 TEST(ExactSynthesis, KnownOperators) {
   using K = OpKind;
   const struct {
