@@ -74,6 +74,7 @@ class Rewriter {
   void rewrite(std::size_t b, InverseTableau& frame);
   void regions();
   bool region(std::size_t first, std::size_t end, InverseTableau& frame);
+  void know_bound();
   bool within_bound(std::uint64_t added);
   void settle(std::vector<Unit>& units) const;
   StepsRewrite assemble(bool hopeful);
@@ -103,6 +104,7 @@ class Rewriter {
   // before any cancels) before the result passes it.
   std::uint64_t bound_ = std::numeric_limits<std::uint64_t>::max();
   std::uint64_t slack_ = std::numeric_limits<std::uint64_t>::max();
+  bool bound_known_ = false;                 // set once the first region pays
   ReductionAllowance allowance_;             // what the reductions may still spend
 };
 
@@ -138,11 +140,6 @@ StepsRewrite Rewriter::run() {
   }
   if (options_.ancillas == 0) return with_alternatives();
   const bool bounded = options_.result_two_qubit && !options_.every_block;
-  if (bounded) {
-    const std::uint64_t ancilla_free = options_.result_two_qubit(with_alternatives());
-    bound_ = gadget_two_qubit_bound(two_qubit_steps_.back(), ancilla_free);
-    slack_ = bound_ - ancilla_free;
-  }
   regions();
   const bool any_region = std::any_of(regions_.begin(), regions_.end(),
                                       [](const std::optional<Written>& r) { return r.has_value(); });
@@ -548,6 +545,16 @@ void Rewriter::regions() {
   }
 }
 
+// The bound, from the result without gadgets (composed once, when a first
+// region pays: a program no region pays on composes nothing more).
+void Rewriter::know_bound() {
+  if (bound_known_ || !options_.result_two_qubit || options_.every_block) return;
+  bound_known_ = true;
+  const std::uint64_t ancilla_free = options_.result_two_qubit(with_alternatives());
+  bound_ = gadget_two_qubit_bound(two_qubit_steps_.back(), ancilla_free);
+  slack_ = bound_ - ancilla_free;
+}
+
 // Whether the regions kept so far, with the one just written adding
 // `added` two-qubit gates by its own count, keep the result within the
 // bound: surely when that fits the slack, else as the whole result,
@@ -597,6 +604,7 @@ bool Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
     const bool pays = options_.every_block ||
                       rewrite_pays(before, before_two_qubit, circuit.t, two_qubit, options_.two_qubit_cost);
     if (pays) {
+      know_bound();
       region_before_[first] = {before, before_two_qubit, extra_qubits_};
       regions_[first] = Written{std::move(circuit.ops), {}, circuit.t, two_qubit, circuit.phase, true};
       region_end_[first] = end;
