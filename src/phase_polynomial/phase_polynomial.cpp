@@ -88,6 +88,7 @@ ProgramSteps read_steps(const QasmProgram& program, const Edits& edits,
 struct Left {
   std::uint64_t t = 0;
   std::uint64_t two_qubit = 0;
+  std::uint64_t conditioned_two_qubit = 0;  // gadgets' corrections on two qubits, apart
 };
 
 // Gate g as the cancellation of pairs left it: `now` on its qubits (a cx
@@ -134,6 +135,8 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
           continue;
         }
         const auto at = static_cast<std::uint32_t>(barrier_qubits.size());
+        out.left.conditioned_two_qubit +=
+            op.kind == OperationKind::Conditioned && elementary_info(op.gate.gate).qubits == 2;
         barrier_qubits.push_back(n + op.extra);
         if (op.kind == OperationKind::Conditioned) {
           barrier_qubits.push_back(op.gate.a);
@@ -240,41 +243,25 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
   return out;
 }
 
-}  // namespace
+// One composition of the program: its edits, phase and what it leaves, and
+// the rewrite it writes (none: rotation merging's result, its pairs
+// cancelled).
+struct Composed {
+  Edits edits;
+  int phase = 0;
+  Left left;
+  const StepsRewrite* rewrite = nullptr;
+};
 
-std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& program) {
-  return too_large_for_rotation_merging(program);
-}
-
-PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
-                                               const PhasePolynomialOptions& options) {
-  RotationMergingResult merged = merge_rotations(program, options.deadline, options.tolerance);
-  if (options.deadline.passed()) {
-    return {std::move(merged.edits), merged.phase, 0, merged.rounded};
-  }
-  std::vector<std::uint8_t> phases;
-  // Below the default tolerance no angle is rounded in reading either.
-  const ProgramSteps steps =
-      read_steps(program, merged.edits, phases, options.tolerance < kAngleTolerance);
-  RewriteOptions rewrite_options;
-  static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
-  const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
-  PhasePolynomialResult out;
-  out.rounded = merged.rounded;
-  // Each choice of blocks composed, with the blocks that follow the
-  // program's cx gates written so and written plainly (either may leave
-  // more gates once the pairs cancel); the cheapest by the cost rule wins.
-  // The first choice writes no block anew: rotation merging's result with
-  // its pairs cancelled, which every rewrite must beat.
-  struct Composed {
-    Edits edits;
-    int phase = 0;
-    Left left;
-    const StepsRewrite* rewrite = nullptr;
-  };
-  StepsRewrite none;
-  none.removed.assign(steps.steps.size(), false);
-  none.t_before = none.t_after = rewrite.t_before;
+// Each choice of blocks of `rewrite` composed, with the blocks that follow
+// the program's cx gates written so and written plainly (either may leave
+// more gates once the pairs cancel); the cheapest by the cost rule wins.
+// The first choice, `none`, writes no block anew: rotation merging's result
+// with its pairs cancelled, which every rewrite must beat.
+Composed cheapest(const QasmProgram& program, const RotationMergingResult& merged,
+                  const ProgramSteps& steps, const std::vector<std::uint8_t>& phases,
+                  const StepsRewrite& none, const StepsRewrite& rewrite,
+                  const PhasePolynomialOptions& options) {
   std::optional<Composed> best;
   // Each composed with cx pairs around S powers made cz gates and without
   // (a cz may stop a later pair).
@@ -304,20 +291,57 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   consider(none, false);
   if (options.every_block || !rewrite.insertions.empty()) both(rewrite);
   for (const StepsRewrite& r : rewrite.alternatives) both(r);
+  return std::move(*best);
+}
+
+}  // namespace
+
+std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& program) {
+  return too_large_for_rotation_merging(program);
+}
+
+PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
+                                               const PhasePolynomialOptions& options) {
+  RotationMergingResult merged = merge_rotations(program, options.deadline, options.tolerance);
+  if (options.deadline.passed()) {
+    return {std::move(merged.edits), merged.phase, 0, merged.rounded};
+  }
+  std::vector<std::uint8_t> phases;
+  // Below the default tolerance no angle is rounded in reading either.
+  const ProgramSteps steps =
+      read_steps(program, merged.edits, phases, options.tolerance < kAngleTolerance);
+  StepsRewrite none;
+  none.removed.assign(steps.steps.size(), false);
+  RewriteOptions rewrite_options;
+  static_cast<PhasePolynomialOptions&>(rewrite_options) = options;
+  if (options.ancillas > 0 && options.two_qubit_cost > 0) {
+    // Regions with gadgets are bounded by the whole result's two-qubit
+    // gates, as the choice below would make it (cost.h); at cost 0 the
+    // choice is by T alone.
+    rewrite_options.result_two_qubit = [&](const StepsRewrite& r) {
+      const Left left = cheapest(program, merged, steps, phases, none, r, options).left;
+      return left.two_qubit + left.conditioned_two_qubit;
+    };
+  }
+  const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
+  none.t_before = none.t_after = rewrite.t_before;
+  Composed best = cheapest(program, merged, steps, phases, none, rewrite, options);
+  PhasePolynomialResult out;
+  out.rounded = merged.rounded;
   // Where nothing is rewritten and nothing cancels, rotation merging's
   // edits as they are.
   std::uint64_t merged_two_qubit = 0;
   for (const Step& step : steps.steps) {
     merged_two_qubit += step.kind == StepKind::Clifford && elementary_info(step.gate.gate).qubits == 2;
   }
-  if (best->rewrite == &none && best->left.two_qubit == merged_two_qubit) {
+  if (best.rewrite == &none && best.left.two_qubit == merged_two_qubit) {
     out.edits = std::move(merged.edits);
     out.phase = merged.phase;
     return out;
   }
-  out.edits = std::move(best->edits);
-  out.phase = {static_cast<std::uint8_t>(best->phase & 15), merged.phase.radians};
-  out.extra_qubits = best->rewrite->extra_qubits;
+  out.edits = std::move(best.edits);
+  out.phase = {static_cast<std::uint8_t>(best.phase & 15), merged.phase.radians};
+  out.extra_qubits = best.rewrite->extra_qubits;
   return out;
 }
 

@@ -1,10 +1,12 @@
 // A phase polynomial reduced within what the method may still spend, and
-// written: the Clifford difference's gates, then the parity network.
+// written: the Clifford difference's gates, then the parity network, or
+// one network that follows the program's own cx gates.
 #include "src/phase_polynomial/reduce_and_write.h"
 
 #include <algorithm>
 
 #include "engine/fault.h"
+#include "src/cancellation/pair_cancellation.h"
 #include "src/gf2/cz_absorption.h"
 #include "src/gf2/parity_table.h"
 #include "src/gf2/reduction.h"
@@ -67,6 +69,50 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
   }
   for (const auto& [a, b] : folded.cz) clifford.push_back({Elementary::CZ, a, b});
   return WrittenPolynomial{t, std::move(reduced), std::move(clifford), correction, std::move(*network)};
+}
+
+// The gates of `guide` left once its pairs cancel among themselves, as
+// they do when the rotations between them go.
+std::size_t guided_alone(std::span<const PlacedGate> guide) {
+  std::uint32_t n = 0;
+  for (const PlacedGate& g : guide) n = std::max({n, g.a + 1, g.b + 1});
+  std::vector<CancelItem> items;
+  for (const PlacedGate& g : guide) items.push_back({g, 0, 0});
+  const std::vector<bool> removed = cancel_gate_pairs(n, items, {});
+  return static_cast<std::size_t>(std::count(removed.begin(), removed.end(), false));
+}
+
+// The guided network (src/gf2/cnot_phase_synthesis.h) of the reduced
+// polynomial's T gates and its Clifford difference's S powers, with the
+// difference's cz gates folded into its phase gates before the copied gates
+// at its end (src/gf2/cz_absorption.h), where they can be, and the others
+// written first; `cx_left` counts those too.
+GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
+                             std::span<const PlacedGate> guide) {
+  const std::size_t fw = f.words();
+  std::vector<std::uint64_t> columns = reduced.parities;
+  std::vector<std::uint8_t> coefficients(reduced.t, 1);
+  const std::vector<std::uint8_t>& powers = reduced.difference.s_powers;
+  for (std::uint32_t v = 0; v < powers.size(); ++v) {
+    if (powers[v] == 0) continue;
+    columns.resize(columns.size() + fw, 0);
+    columns[columns.size() - fw + v / 64] |= std::uint64_t{1} << (v % 64);
+    coefficients.push_back(static_cast<std::uint8_t>(2 * powers[v]));
+  }
+  GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
+  const std::size_t middle = guided.gates.size() - guided.followed;
+  const CzAbsorption folded =
+      absorb_cz(f.variables(), {guided.gates.data(), middle}, reduced.difference.cz);
+  std::vector<PlacedGate> gates;
+  for (std::uint32_t v = 0; v < folded.s_powers.size(); ++v) {
+    if (folded.s_powers[v] != 0) gates.push_back({s_power_gate(folded.s_powers[v]), v, 0});
+  }
+  for (const auto& [a, b] : folded.cz) gates.push_back({Elementary::CZ, a, b});
+  gates.insert(gates.end(), folded.gates.begin(), folded.gates.end());
+  gates.insert(gates.end(), guided.gates.begin() + static_cast<std::ptrdiff_t>(middle), guided.gates.end());
+  guided.gates = std::move(gates);
+  guided.cx_left += folded.cz.size();
+  return guided;
 }
 
 }  // namespace kestrel

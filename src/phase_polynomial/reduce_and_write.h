@@ -16,9 +16,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/gf2/cnot_phase_synthesis.h"
 #include "src/gf2/parity_network.h"
 #include "src/phase_polynomial/polynomial_mod8.h"
 #include "src/timing/deadline.h"
@@ -60,5 +62,17 @@ Elementary s_power_gate(std::uint8_t power);
 // network.
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
                                                   bool open);
+
+// The guided network (src/gf2/cnot_phase_synthesis.h) of `reduced`'s T
+// gates and its Clifford difference's S powers, with the difference's cz
+// gates folded into its phase gates before the copied gates at its end
+// (src/gf2/cz_absorption.h), where they can be, and the others written
+// first; `cx_left` counts those too.
+GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
+                             std::span<const PlacedGate> guide);
+
+// The gates of `guide` left once its pairs cancel among themselves, as
+// they do when the rotations between them go.
+std::size_t guided_alone(std::span<const PlacedGate> guide);
 
 }  // namespace kestrel

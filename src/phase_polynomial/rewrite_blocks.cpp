@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <limits>
 #include <span>
+#include <utility>
 
 #include "engine/fault.h"
-#include "src/cancellation/pair_cancellation.h"
-#include "src/gf2/cnot_phase_synthesis.h"
-#include "src/gf2/cz_absorption.h"
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/pauli/span.h"
@@ -31,56 +30,12 @@ constexpr std::uint32_t kFewGadgets = 8;
 // How many steps past a block's anchor its guide is looked for at most.
 constexpr std::uint32_t kGuideReach = 1u << 12;
 
-// The gates of `guide` left once its pairs cancel among themselves, as
-// they do when the rotations between them go.
-std::size_t guided_alone(std::span<const PlacedGate> guide) {
-  std::uint32_t n = 0;
-  for (const PlacedGate& g : guide) n = std::max({n, g.a + 1, g.b + 1});
-  std::vector<CancelItem> items;
-  for (const PlacedGate& g : guide) items.push_back({g, 0, 0});
-  const std::vector<bool> removed = cancel_gate_pairs(n, items, {});
-  return static_cast<std::size_t>(std::count(removed.begin(), removed.end(), false));
-}
-
 std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops) {
   std::uint64_t n = 0;
   for (const PlacedOperation& op : ops) {
     n += op.kind != OperationKind::Measure && elementary_info(op.gate.gate).qubits == 2;
   }
   return n;
-}
-
-// The guided network (src/gf2/cnot_phase_synthesis.h) of the reduced
-// polynomial's T gates and its Clifford difference's S powers, with the
-// difference's cz gates folded into its phase gates before the copied gates
-// at its end (src/gf2/cz_absorption.h), where they can be, and the others
-// written first; `cx_left` counts those too.
-GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
-                             std::span<const PlacedGate> guide) {
-  const std::size_t fw = f.words();
-  std::vector<std::uint64_t> columns = reduced.parities;
-  std::vector<std::uint8_t> coefficients(reduced.t, 1);
-  const std::vector<std::uint8_t>& powers = reduced.difference.s_powers;
-  for (std::uint32_t v = 0; v < powers.size(); ++v) {
-    if (powers[v] == 0) continue;
-    columns.resize(columns.size() + fw, 0);
-    columns[columns.size() - fw + v / 64] |= std::uint64_t{1} << (v % 64);
-    coefficients.push_back(static_cast<std::uint8_t>(2 * powers[v]));
-  }
-  GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
-  const std::size_t middle = guided.gates.size() - guided.followed;
-  const CzAbsorption folded =
-      absorb_cz(f.variables(), {guided.gates.data(), middle}, reduced.difference.cz);
-  std::vector<PlacedGate> gates;
-  for (std::uint32_t v = 0; v < folded.s_powers.size(); ++v) {
-    if (folded.s_powers[v] != 0) gates.push_back({s_power_gate(folded.s_powers[v]), v, 0});
-  }
-  for (const auto& [a, b] : folded.cz) gates.push_back({Elementary::CZ, a, b});
-  gates.insert(gates.end(), folded.gates.begin(), folded.gates.end());
-  gates.insert(gates.end(), guided.gates.begin() + static_cast<std::ptrdiff_t>(middle), guided.gates.end());
-  guided.gates = std::move(gates);
-  guided.cx_left += folded.cz.size();
-  return guided;
 }
 
 class Rewriter {
@@ -118,9 +73,13 @@ class Rewriter {
                                 const std::vector<std::uint32_t>& variable_of) const;
   void rewrite(std::size_t b, InverseTableau& frame);
   void regions();
-  void region(std::size_t first, std::size_t end, InverseTableau& frame);
+  bool region(std::size_t first, std::size_t end, InverseTableau& frame);
+  void know_bound();
+  bool within_bound(std::uint64_t added);
   void settle(std::vector<Unit>& units) const;
   StepsRewrite assemble(bool hopeful);
+  StepsRewrite with_alternatives();
+  StepsRewrite bound_regions(std::uint64_t bound);
 
   const ProgramSteps& program_;
   const Blocks& blocks_;
@@ -130,7 +89,22 @@ class Rewriter {
   std::vector<std::uint64_t> two_qubit_steps_;  // per step s: the two-qubit gates of the steps before s
   std::vector<std::optional<Written>> regions_;  // per block: the region with gadgets it starts
   std::vector<std::size_t> region_end_;      // per block starting a region: the block past it
+  // Per block starting a region: what its blocks wrote in the first pass
+  // (T and two-qubit gates), and its extra qubits' first number.
+  struct RegionBefore {
+    std::uint64_t t = 0;
+    std::uint64_t two_qubit = 0;
+    std::uint32_t first_extra = 0;
+  };
+  std::vector<RegionBefore> region_before_;
+  std::vector<bool> region_kept_;            // per block starting a region: kept with its gadgets
   std::uint32_t extra_qubits_ = 0;           // gadgets' extra qubits used so far
+  // The bound of cost.h on the whole result's two-qubit gates, and what
+  // regions with gadgets may still add by their own count (their gates
+  // before any cancels) before the result passes it.
+  std::uint64_t bound_ = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t slack_ = std::numeric_limits<std::uint64_t>::max();
+  bool bound_known_ = false;                 // set once the first region pays
   ReductionAllowance allowance_;             // what the reductions may still spend
 };
 
@@ -139,6 +113,8 @@ StepsRewrite Rewriter::run() {
   written_.assign(blocks_.blocks.size(), Written{});
   regions_.assign(blocks_.blocks.size(), std::nullopt);
   region_end_.assign(blocks_.blocks.size(), 0);
+  region_before_.assign(blocks_.blocks.size(), RegionBefore{});
+  region_kept_.assign(blocks_.blocks.size(), true);
   anchor_.assign(program_.steps.size(), false);
   two_qubit_steps_.assign(program_.steps.size() + 1, 0);
   for (std::size_t s = 0; s < program_.steps.size(); ++s) {
@@ -162,12 +138,54 @@ StepsRewrite Rewriter::run() {
     const Step& step = program_.steps[s];
     if (step.kind == StepKind::Clifford) frame.apply(step.gate.gate, step.gate.a, step.gate.b);
   }
-  if (options_.ancillas > 0) regions();
+  if (options_.ancillas == 0) return with_alternatives();
+  const bool bounded = options_.result_two_qubit && !options_.every_block;
+  regions();
+  const bool any_region = std::any_of(regions_.begin(), regions_.end(),
+                                      [](const std::optional<Written>& r) { return r.has_value(); });
+  return any_region && bounded ? bound_regions(bound_) : with_alternatives();
+}
+
+// The rewrite with the blocks that pay, and, where some pay only in the
+// best case, the choice with those too.
+StepsRewrite Rewriter::with_alternatives() {
   StepsRewrite out = assemble(false);
   const bool hope = std::any_of(written_.begin(), written_.end(),
                                 [](const Written& w) { return w.hopeful && !w.gains; });
   if (hope) out.alternatives.push_back(assemble(true));
   return out;
+}
+
+// The regions with gadgets kept, those that add the fewest two-qubit gates
+// per T gate saved first, as many as keep the whole result within the
+// bound of cost.h: all of them when that fits, else the most a bisection
+// finds (none always fits: it is the result without gadgets). Each trial is
+// one composition of the whole program, so about log2(regions) of them.
+StepsRewrite Rewriter::bound_regions(std::uint64_t bound) {
+  std::vector<std::size_t> order;
+  for (std::size_t b = 0; b < regions_.size(); ++b) {
+    if (regions_[b]) order.push_back(b);
+  }
+  // Two-qubit gates added per T gate saved; a region saving none goes last.
+  const auto price = [&](std::size_t b) {
+    const RegionBefore& before = region_before_[b];
+    const double added = static_cast<double>(regions_[b]->two_qubit) - static_cast<double>(before.two_qubit);
+    const std::uint64_t saved = before.t - std::min(before.t, regions_[b]->t);
+    return saved == 0 ? std::numeric_limits<double>::infinity() : added / static_cast<double>(saved);
+  };
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return price(x) < price(y); });
+  const auto keep = [&](std::size_t k) {
+    for (std::size_t i = 0; i < order.size(); ++i) region_kept_[order[i]] = i < k;
+    return with_alternatives();
+  };
+  StepsRewrite all = keep(order.size());
+  if (options_.result_two_qubit(all) <= bound) return all;
+  std::size_t within = 0, beyond = order.size();
+  while (beyond - within > 1) {
+    const std::size_t middle = within + (beyond - within) / 2;
+    (options_.result_two_qubit(keep(middle)) <= bound ? within : beyond) = middle;
+  }
+  return keep(within);
 }
 
 // The units (regions kept with their gadgets, else single blocks), settled,
@@ -178,7 +196,7 @@ StepsRewrite Rewriter::assemble(bool hopeful) {
   for (std::size_t b = 0; b < blocks_.blocks.size();) {
     Unit unit;
     unit.first = b;
-    if (regions_[b]) {
+    if (regions_[b] && region_kept_[b]) {
       unit.end = region_end_[b];
       unit.written = &*regions_[b];
     } else {
@@ -197,6 +215,7 @@ StepsRewrite Rewriter::assemble(bool hopeful) {
   out.removed.assign(program_.steps.size(), false);
   out.t_before = blocks_.rotations.size();
   out.t_after = 0;
+  out.extra_qubits = 0;
   for (const Unit& unit : units) {
     if (!unit.anew) {
       for (std::size_t b = unit.first; b < unit.end; ++b) out.t_after += blocks_.blocks[b].members.size();
@@ -209,13 +228,23 @@ StepsRewrite Rewriter::assemble(bool hopeful) {
     }
     out.insertions.push_back(
         {blocks_.blocks[unit.first].anchor, *unit.written->ops, unit.written->unguided});
-  }
-  out.extra_qubits = 0;
-  for (const Unit& unit : units) {
-    if (unit.anew && regions_[unit.first]) {
-      for (const PlacedOperation& op : *unit.written->ops) {
-        if (op.kind == OperationKind::Measure) out.extra_qubits = std::max(out.extra_qubits, op.extra + 1);
+    if (regions_[unit.first] && region_kept_[unit.first]) {
+      // A region's extra qubits, numbered on from those of the regions
+      // written before it (those between that are not written leave none).
+      const std::uint32_t from = region_before_[unit.first].first_extra;
+      const std::uint32_t n = program_.qubits;
+      const std::uint32_t shift = from - out.extra_qubits;
+      std::uint32_t used = 0;
+      for (PlacedOperation& op : out.insertions.back().ops) {
+        if (op.kind != OperationKind::Gate) {
+          op.extra -= shift;
+          used = std::max(used, op.extra + 1);
+        }
+        if (op.kind == OperationKind::Measure) continue;
+        if (op.gate.a >= n) op.gate.a -= shift;
+        if (elementary_info(op.gate.gate).qubits == 2 && op.gate.b >= n) op.gate.b -= shift;
       }
+      out.extra_qubits = std::max(out.extra_qubits, used);
     }
   }
   return out;
@@ -490,27 +519,67 @@ std::vector<PlacedGate> Rewriter::guide(std::size_t b, std::span<const PlacedGat
 
 // The second pass: each run of rotation blocks between boundaries as one
 // region with gadgets, kept where it writes fewer T gates than its blocks
-// did in the first pass.
+// did in the first pass. A region that pays but takes the result past the
+// bound of cost.h is cut in two halves by its blocks, each tried at its own
+// anchor: a few of a program's Toffoli gates may take gadgets where all of
+// them cannot.
 void Rewriter::regions() {
+  // Per block: the block past the run of blocks to try as a region from it
+  // (0: none starts there).
+  std::vector<std::size_t> pending(blocks_.blocks.size(), 0);
+  for (std::size_t b = 0; b < blocks_.blocks.size();) {
+    std::size_t end = b;
+    while (end < blocks_.blocks.size() && !blocks_.blocks[end].boundary) ++end;
+    if (end > b) pending[b] = end;
+    b = std::max(end, b + 1);
+  }
   InverseTableau frame(program_.qubits);
   std::size_t b = 0;
   for (std::uint32_t s = 0; s < program_.steps.size(); ++s) {
-    while (b < blocks_.blocks.size() && blocks_.blocks[b].anchor == s) {
-      if (blocks_.blocks[b].boundary) {
-        ++b;
-        continue;
+    for (; b < blocks_.blocks.size() && blocks_.blocks[b].anchor == s; ++b) {
+      while (pending[b] != 0) {
+        const std::size_t end = std::exchange(pending[b], 0);
+        if (options_.deadline.passed() || allowance_.exhausted() || extra_qubits_ >= options_.ancillas) break;
+        if (region(b, end, frame) && end - b >= 2) {
+          const std::size_t middle = b + (end - b) / 2;
+          pending[b] = middle;
+          pending[middle] = end;
+        }
       }
-      std::size_t end = b;
-      while (end < blocks_.blocks.size() && !blocks_.blocks[end].boundary) ++end;
-      if (!options_.deadline.passed() && !allowance_.exhausted() && extra_qubits_ < options_.ancillas) region(b, end, frame);
-      b = end;
     }
     const Step& step = program_.steps[s];
     if (step.kind == StepKind::Clifford) frame.apply(step.gate.gate, step.gate.a, step.gate.b);
   }
 }
 
-void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame) {
+// The bound, from the result without gadgets (composed once, when a first
+// region pays: a program no region pays on composes nothing more).
+void Rewriter::know_bound() {
+  if (bound_known_ || !options_.result_two_qubit || options_.every_block) return;
+  bound_known_ = true;
+  const std::uint64_t ancilla_free = options_.result_two_qubit(with_alternatives());
+  bound_ = gadget_two_qubit_bound(two_qubit_steps_.back(), ancilla_free);
+  slack_ = bound_ - ancilla_free;
+}
+
+// Whether the regions kept so far, with the one just written adding
+// `added` two-qubit gates by its own count, keep the result within the
+// bound: surely when that fits the slack, else as the whole result,
+// composed, has it (pairs of its gates and the program's may cancel).
+bool Rewriter::within_bound(std::uint64_t added) {
+  if (options_.every_block || added <= slack_) {
+    slack_ -= std::min(slack_, added);
+    return true;
+  }
+  const std::uint64_t total = options_.result_two_qubit(with_alternatives());
+  if (total > bound_) return false;
+  slack_ = bound_ - total;
+  return true;
+}
+
+// Tries blocks [first, end) as a region with gadgets; whether it paid but
+// took the result past the bound.
+bool Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame) {
   const std::size_t words = blocks_.words;
   std::vector<RegionBlock> blocks;
   std::uint64_t before = 0, before_two_qubit = 0;  // what its blocks write in the first pass
@@ -530,27 +599,34 @@ void Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
       region_block.degrees.push_back(elementary_info(step.gate.gate).diagonal);
     }
   }
-  if (blocks.size() < 2) return;  // no internal Hadamard gate to make a gadget of
+  if (blocks.size() < 2) return false;  // no internal Hadamard gate to make a gadget of
   // A region that gains nothing with its gadgets may gain with fewer: one
   // fewer while they are few, half as many past that.
   std::uint32_t budget = options_.ancillas - extra_qubits_;
   while (true) {
     RegionCircuit circuit =
         write_region(program_.qubits, blocks, budget, extra_qubits_, allowance_);
-    if (circuit.gadgets == 0) return;
+    if (circuit.gadgets == 0) return false;
     const std::uint64_t two_qubit = two_qubit_gates(circuit.ops);
-    if (options_.every_block ||
-        rewrite_pays(before, before_two_qubit, circuit.t, two_qubit, options_.two_qubit_cost)) {
-      extra_qubits_ += circuit.gadgets;
+    const bool pays = options_.every_block ||
+                      rewrite_pays(before, before_two_qubit, circuit.t, two_qubit, options_.two_qubit_cost);
+    if (pays) {
+      know_bound();
+      region_before_[first] = {before, before_two_qubit, extra_qubits_};
       regions_[first] = Written{std::move(circuit.ops), {}, circuit.t, two_qubit, circuit.phase, true};
       region_end_[first] = end;
-      return;
+      if (within_bound(two_qubit - std::min(two_qubit, before_two_qubit))) {
+        extra_qubits_ += circuit.gadgets;
+        return false;
+      }
+      regions_[first].reset();
+      return true;
     }
     // A region that saves T gates but not enough for its two-qubit gates is
     // not tried again: fewer gadgets save fewer, and each try costs a
     // reduction of the whole region.
-    if (circuit.t < before) return;
-    if (circuit.gadgets == 1 || options_.deadline.passed() || allowance_.exhausted()) return;
+    if (circuit.t < before) return false;
+    if (circuit.gadgets == 1 || options_.deadline.passed() || allowance_.exhausted()) return false;
     budget = circuit.gadgets <= kFewGadgets ? circuit.gadgets - 1 : circuit.gadgets / 2;
   }
 }

@@ -75,6 +75,12 @@ struct RewriteOptions : PhasePolynomialOptions {
   // For tests: which blocks (by number) to write anew, in place of whether
   // their tables shrink; the others keep their rotations where they can.
   std::function<bool(std::uint32_t)> choose;
+  // With gadgets: the two-qubit gates of the whole result a rewrite (with
+  // its alternatives) composes to, as the caller chooses among its choices.
+  // Given, the regions with gadgets are kept, fewest two-qubit gates added
+  // per T gate saved first, only while that stays within the bound of
+  // cost.h (gadget_two_qubit_bound); unset, every region that pays is kept.
+  std::function<std::uint64_t(const StepsRewrite&)> result_two_qubit;
 };
 
 // Rewrites the blocks of `program`, in order.
