@@ -18,6 +18,7 @@ namespace kestrel {
 namespace {
 
 constexpr std::uint32_t kNoItem = 0xffffffffu;  // a step that is not written
+constexpr std::uint32_t kNoQubit = kNoItem - 1;  // a boundary on no qubit (`barrier;`): kept, met by nothing
 
 // The steps of `program` with rotation merging's `edits` made: a statement
 // it edited is its edit's gates, any other what the instance walk sees
@@ -113,7 +114,7 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
 struct CancelledPairs {
   std::vector<bool> cancelled;               // per item
   std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
-  std::vector<std::uint32_t> step_item;      // per step: its item, kNoItem when removed
+  std::vector<std::uint32_t> step_item;      // per step: its item, kNoItem when removed, kNoQubit
   std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
   Left left;                                 // what is left
 };
@@ -151,6 +152,10 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
     // A rotation of any angle is a gate here: gates pass it as they pass
     // a z or an x.
     const bool barrier = step.kind == StepKind::Boundary && !is_rotation(step.gate.gate);
+    if (barrier && step.count == 0) {
+      out.step_item[s] = kNoQubit;
+      continue;
+    }
     items.push_back(barrier ? CancelItem{{}, step.first, step.count} : CancelItem{step.gate, 0, 0});
   }
   out.cancelled =
@@ -205,6 +210,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
         ++next;
       }
       const std::uint32_t item = step_item[k];
+      if (item == kNoQubit) continue;
       if (item == kNoItem || cancelled[item]) {
         touched = true;
       } else if (steps.steps[k].kind != StepKind::Boundary || is_rotation(steps.steps[k].gate.gate)) {

@@ -374,7 +374,8 @@ def test_command_line_refuses(tmp_path, args, message):
     HEAD + "qreg q[2];\ncreg c[2];\nrz(0.3) q[0];\nbarrier q;\nmeasure q -> c;\n"
            "if (c==1) x q[1];\nreset q[0];\n",
     qasm("t q[0];"),
-], ids=["empty", "declarations", "clifford", "boundaries", "one-t"])
+    HEAD + "qreg q[1];\nbarrier;\nbarrier;\n",
+], ids=["empty", "declarations", "clifford", "boundaries", "one-t", "barriers-on-no-qubit"])
 @pytest.mark.parametrize("k", [0, 2])
 def test_nothing_to_do(text, k):
     out, stats = reduce(text, ancillas=k)
