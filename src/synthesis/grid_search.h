@@ -23,9 +23,9 @@
 // also pruned by the box around R × disk (the part fixed so far, plus how
 // far the levels below can still move each coordinate, by Cauchy-Schwarz),
 // and a leaf is kept only if it passes R's chord, arc and E, and the disk:
-// the points given are the ball's points that may lie in R × disk.
-// It plays the part of Ross and Selinger's grid operators, which bring the same two ellipses to upright
-// form once for all k. The caller checks every point exactly; the
+// the points given are the ball's points that may lie in R × disk. It
+// plays the part of Ross and Selinger's grid operators, which bring the
+// same two ellipses to upright form once for all k. The caller checks every point exactly; the
 // floating-point work only decides which points are looked at, and any
 // precision lost there could only drop a point, never admit a wrong one.
 // Real is a Boost.Multiprecision binary float (deterministic, no libm).
