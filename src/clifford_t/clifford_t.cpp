@@ -48,28 +48,7 @@ const RotationSynthesiser::Sequence& RotationSynthesiser::sequence(double magnit
     if (it->second.distance + off <= epsilon_) return it->second;
   }
   off = 0;
-  // The multiple of pi/4 nearest (0 or pi/4), exactly rz(0) = 1 or
-  // rz(pi/4) = e^(-i pi/8) T, and how far rz(magnitude) is from it.
-  const bool quarter = magnitude > kPi / 8;
-  const double near = magnitude - (quarter ? kPi / 4 : 0);
-  const double exact_distance = 2 * std::sin(std::abs(near) / 4);
-  Sequence sequence;
-  if (exact_distance <= epsilon_) {
-    sequence = quarter ? Sequence{{Elementary::T}, kPi / 8, exact_distance}
-                       : Sequence{{}, 0, exact_distance};
-  } else if (std::abs(near) < kSmallAngle) {
-    // rz(r) = rz(r - pi/8) rz(pi/8); the two commute. (At the smallest
-    // epsilons each half takes epsilon itself; the distance says so.)
-    const double half = synthesis::valid_epsilon(epsilon_ / 2) ? epsilon_ / 2 : epsilon_;
-    sequence = synthesised(magnitude - kPi / 8, half);
-    const Sequence eighth = synthesised(kPi / 8, half);
-    sequence.gates.insert(sequence.gates.end(), eighth.gates.begin(), eighth.gates.end());
-    sequence.phase += eighth.phase;
-    sequence.distance += eighth.distance;
-  } else {
-    sequence = synthesised(magnitude, epsilon_);
-  }
-  return cache_.emplace(magnitude, std::move(sequence)).first->second;
+  return cache_.emplace(magnitude, synthesised(magnitude, epsilon_)).first->second;
 }
 
 double RotationSynthesiser::append(const PlacedGate& rotation, std::vector<PlacedGate>& out) {

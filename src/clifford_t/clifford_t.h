@@ -20,11 +20,9 @@
 // d of one already synthesised takes its sequence where the distance that
 // sequence achieved plus 2 sin(d/4) is still at most epsilon (sums of the
 // same angles formed in another order differ in their last bits). An |r| whose
-// rotation lies within epsilon of the identity or of rz(pi/4) is written as
-// nothing or as t; one within kSmallAngle of them, where the search of
-// src/synthesis/ may find no approximation or take seconds, as
-// rz(|r| - pi/8) rz(pi/8), each within epsilon/2 (about twice the T gates
-// of a direct approximation). The sum of the
+// rotation lies within epsilon of the identity or of rz(pi/4) comes back from
+// the synthesis as nothing or as t; one just beyond them gets a search of
+// its own like any other. The sum of the
 // distances achieved, one per rotation written, bounds the distance between
 // the program read and the program written (up to the phase reported).
 #pragma once
@@ -40,10 +38,6 @@
 #include "src/program/program.h"
 
 namespace kestrel {
-
-// Within this many radians of 0 or pi/4, rz(r) is approximated as two
-// rotations of ordinary size.
-inline constexpr double kSmallAngle = 1e-6;
 
 // Clifford+T sequences for rotations within one precision, each distinct
 // angle synthesised once.

@@ -2,8 +2,10 @@
 // level's ball; instantiated for the three float types of real.h.
 #include "src/synthesis/grid_search.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -20,6 +22,23 @@ Real dot(const std::array<Real, 4>& a, const std::array<Real, 4>& b) {
 template <class Real>
 Integer nearest_integer(const Real& r) {
   return round(r).template convert_to<Integer>();
+}
+
+// Narrows [lo, hi] to the d with a·d² + b·d + g ≤ 0 (a ≥ 0); false if
+// nothing is left.
+bool clip_quadratic(double a, double b, double g, double& lo, double& hi) {
+  if (a == 0) {
+    if (b == 0) return g <= 0;
+    (b > 0 ? hi : lo) = b > 0 ? std::min(hi, -g / b) : std::max(lo, -g / b);
+    return lo <= hi;
+  }
+  const double disc = b * b - 4 * a * g;
+  if (disc < 0) return false;
+  const double q = -0.5 * (b + std::copysign(std::sqrt(disc), b));
+  const double r1 = q / a, r2 = q != 0 ? g / q : r1;  // the roots, stably
+  lo = std::max(lo, std::min(r1, r2));
+  hi = std::min(hi, std::max(r1, r2));
+  return lo <= hi;
 }
 
 using Rows = std::array<std::array<double, 4>, 4>;
@@ -86,6 +105,8 @@ GridSearch<Real>::GridSearch(const Real& cos0, const Real& sin0, const Real& eps
   // E's half-widths, widened by 1% so that rounding cannot cut R's edge.
   const Real e2 = epsilon * epsilon;
   const Real across = e2 / (2 * r2) * Real(1.01), along = r2 * epsilon * Real(1.01);
+  chord_d_ = (e2 / 4 / across).template convert_to<double>();
+  arc_d_ = (along * along / (2 * across)).template convert_to<double>();
   for (int j = 0; j < 4; ++j) {
     rows_[0][j] = (re[j] * cos0 + im[j] * sin0) / across;
     rows_[1][j] = (im[j] * cos0 - re[j] * sin0) / along;
@@ -101,6 +122,14 @@ GridSearch<Real>::GridSearch(const Real& cos0, const Real& sin0, const Real& eps
   for (int i = 0; i < 4; ++i) {
     norm2_d_[i] = norm2_[i].template convert_to<double>();
     for (int j = 0; j < i; ++j) mu_d_[i][j] = mu_[i][j].template convert_to<double>();
+    for (int c = 0; c < 4; ++c) star_d_[i][c] = star_[i][c].template convert_to<double>();
+  }
+  for (int c = 0; c < 4; ++c) {
+    Real reach2 = 0;
+    for (int i = 1; i <= 4; ++i) {
+      reach2 += star_[i - 1][c] * star_[i - 1][c] / norm2_[i - 1];
+      reach_d_[i][c] = sqrt(reach2).template convert_to<double>();
+    }
   }
   // g = ((1 - ε²/4)/across, 0, 0, 0) in Gram-Schmidt coordinates, then in the basis's.
   const Vec g{(1 - e2 / 4) / across, 0, 0, 0};
@@ -187,6 +216,31 @@ void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_bu
   std::array<double, 4> y{}, hi{};
   std::array<double, 5> used{};  // used[i]: the squared length taken by levels above i
   std::array<double, 4> offset{};  // the shifted centre of each level
+  // R × disk in the image, about g·√2^k, with s = √2^k: |p2|² + |p3|² ≤ s²,
+  // and p0 above R's chord, below its arc (|v| ≤ s gives p0 ≤ chord·s -
+  // arc·p1²/s) and in E (|p0|² + |p1|² ≤ s²). The margin covers the
+  // doubles' rounding; the caller's exact checks decide.
+  const double s = std::sqrt(radius2 / 2), margin = s * 1e-6;
+  const std::array<double, 4> low{-chord_d_ * s, -s, -s, -s}, high{chord_d_ * s, s, s, s};
+  std::array<std::array<double, 4>, 5> fixed{};  // fixed[i]: p - g·√2^k from levels i and up
+  // Below the arc, |p1| ≤ √((chord·s - p0)·s/arc) for the least p0 still reachable.
+  auto along_bound = [&](double p0_least) {
+    return std::min(s, std::sqrt(std::max(0.0, high[0] - p0_least + margin) * s / arc_d_));
+  };
+  auto in_box = [&](int i) {
+    const double left = std::sqrt(std::max(0.0, radius2 - used[i]));
+    const double p1 = along_bound(fixed[i][0] - left * reach_d_[i][0]);
+    for (int c = 0; c < 4; ++c) {
+      const double reach = left * reach_d_[i][c];
+      const double lo = c == 1 ? -p1 : low[c], up = c == 1 ? p1 : high[c];
+      if (fixed[i][c] + reach < lo - margin || fixed[i][c] - reach > up + margin) return false;
+    }
+    if (i > 0) return true;
+    const std::array<double, 4>& p = fixed[0];
+    const double bound2 = (s + margin) * (s + margin);
+    return p[0] * p[0] + p[1] * p[1] <= bound2 && p[2] * p[2] + p[3] * p[3] <= bound2 &&
+           p[0] <= high[0] - arc_d_ * p[1] * p[1] / s + margin;
+  };
   auto open_level = [&](int i) {
     double c = centre[i];
     for (int j = i + 1; j < 4; ++j) c -= mu_d_[j][i] * (y[j] - centre[j]);
@@ -199,6 +253,40 @@ void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_bu
     if (!(std::fabs(c) + half < 0x1p50)) return false;
     y[i] = std::ceil(c - half);
     hi[i] = std::floor(c + half);
+    // The box, with the room the levels from i down share: for each
+    // coordinate, d = y - c with fixed[i + 1] + d·b_i* within reach of it.
+    const double spread = std::sqrt(room);
+    const double p1 = along_bound(fixed[i + 1][0] - spread * reach_d_[i + 1][0]);
+    for (int e = 0; e < 4; ++e) {
+      const double a = star_d_[i][e], reach = spread * reach_d_[i][e] + margin;
+      const double lo = e == 1 ? -p1 : low[e], up = e == 1 ? p1 : high[e];
+      const double from = lo - reach - fixed[i + 1][e], to = up + reach - fixed[i + 1][e];
+      if (a == 0) {
+        if (from > 0 || to < 0) return false;
+        continue;
+      }
+      y[i] = std::max(y[i], std::ceil(c + (a > 0 ? from : to) / a));
+      hi[i] = std::min(hi[i], std::floor(c + (a > 0 ? to : from) / a));
+    }
+    // Where the lattice lies in planes, a plane's points can fill the box
+    // and miss R × disk: so the disk too (a quadratic in d), and on the last
+    // level R's arc p0 + d·a0 ≤ chord·s - arc·(p1 + d·a1)²/s.
+    double lo = -std::numeric_limits<double>::infinity(), up = -lo;  // bounds on d
+    const double q2 = fixed[i + 1][2], q3 = fixed[i + 1][3], a2 = star_d_[i][2], a3 = star_d_[i][3];
+    const double r = s + spread * std::hypot(reach_d_[i][2], reach_d_[i][3]) + margin;
+    if (!clip_quadratic(a2 * a2 + a3 * a3, 2 * (q2 * a2 + q3 * a3), q2 * q2 + q3 * q3 - r * r, lo, up)) {
+      return false;
+    }
+    if (i == 0) {
+      const double bend = arc_d_ / s, p0 = fixed[1][0], p1 = fixed[1][1];
+      const double a0 = star_d_[0][0], a1 = star_d_[0][1];
+      if (!clip_quadratic(bend * a1 * a1, 2 * bend * p1 * a1 + a0, bend * p1 * p1 + p0 - high[0] - margin,
+                          lo, up)) {
+        return false;
+      }
+    }
+    y[i] = std::max(y[i], std::ceil(c + lo));
+    hi[i] = std::min(hi[i], std::floor(c + up));
     return y[i] <= hi[i];
   };
   int i = 3;
@@ -215,6 +303,11 @@ void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_bu
     if (++nodes > node_budget) return;
     const double d = y[i] - offset[i];
     used[i] = used[i + 1] + d * d * norm2_d_[i];
+    for (int c = 0; c < 4; ++c) fixed[i][c] = fixed[i + 1][c] + d * star_d_[i][c];
+    if (!in_box(i)) {
+      ++y[i];
+      continue;
+    }
     if (i > 0) {
       --i;
       open = open_level(i);

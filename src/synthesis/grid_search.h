@@ -16,9 +16,16 @@
 // (Lenstra-Lenstra-Lovász, with each basis vector kept as exact integer
 // coordinates and recomputed from them), and then every level k is a
 // Fincke-Pohst enumeration in the reduced basis, which visits each point
-// of the ball once and few other nodes. It plays the part of Ross and
-// Selinger's grid operators, which bring the same two ellipses to upright
-// form once for all k. The caller checks every point exactly; the
+// of the ball once and few other nodes. The ball holds R × disk but is
+// larger; where the ε-region lies along an axis (θ near a multiple of π/4)
+// the lattice falls into planes that a short 2D sublattice spans, and a
+// plane can cut the ball outside R with millions of points. So each node is
+// also pruned by the box around R × disk (the part fixed so far, plus how
+// far the levels below can still move each coordinate, by Cauchy-Schwarz),
+// and a leaf is kept only if it passes R's chord, arc and E, and the disk:
+// the points given are the ball's points that may lie in R × disk. It
+// plays the part of Ross and Selinger's grid operators, which bring the
+// same two ellipses to upright form once for all k. The caller checks every point exactly; the
 // floating-point work only decides which points are looked at, and any
 // precision lost there could only drop a point, never admit a wrong one.
 // Real is a Boost.Multiprecision binary float (deterministic, no libm).
@@ -82,6 +89,13 @@ class GridSearch {
   std::array<Real, 4> centre_;  // g in the reduced basis's coordinates, for k = 0
   std::array<double, 4> norm2_d_;                // norm2_ rounded, for the enumeration
   std::array<std::array<double, 4>, 4> mu_d_{};  // mu_ rounded, for the enumeration
+  std::array<std::array<double, 4>, 4> star_d_{};  // star_ rounded, for the enumeration
+  // reach_d_[i][c]: the length of the unit vector e_c projected on the span
+  // of b_0*, ..., b_{i-1}*, so how far coordinate c can still move once the
+  // levels from i up are fixed, per unit of the length left to them.
+  std::array<std::array<double, 4>, 5> reach_d_{};
+  double chord_d_ = 0;  // R's chord ε²/4 below the circle, in E's across half-widths
+  double arc_d_ = 0;    // along² / (2·across): how fast R's arc falls, in E's units
 };
 
 }  // namespace kestrel::synthesis

@@ -97,6 +97,29 @@ def test_clifford_t_angles_are_exact(angle, t_count):
     assert distance(gates, angle) < 1e-15  # the double nearest the angle is off by ~1e-17
 
 
+# Angles just beyond a multiple of pi/4, where the epsilon-region lies
+# nearly along an axis: the direct search (about 4 log2(1/epsilon) T gates
+# there), and at theta = 3 epsilon below 1e-16, where no lattice point is
+# reachable, the split into rz(theta - pi/8) rz(pi/8) at epsilon/2 each.
+@pytest.mark.parametrize("angle, epsilon, per_bit", [
+    (7.3e-10, 1e-10, 4), (-7.3e-10, 1e-10, 4), (3e-8, 1e-10, 4),
+    (math.pi / 4 + 5e-10, 1e-11, 4), (math.pi / 2 + 3e-10, 1e-10, 4),
+    (1e-13, 1e-15, 4), (2e-11, 1e-15, 4), (3e-21, 1e-21, 7), (3e-30, 1e-30, 7)])
+def test_angles_beyond_an_axis_by_a_few_epsilon(angle, epsilon, per_bit):
+    gates, count = kestrel.synthesize_rz(angle, epsilon)
+    assert distance(gates, angle) <= epsilon
+    assert 3 * math.log2(1 / epsilon) - 10 <= count <= per_bit * math.log2(1 / epsilon) + 12
+
+
+@pytest.mark.parametrize("angle, epsilon, t_count", [
+    (3e-11, 1e-10, 0), (-1e-31, 1e-30, 0), (math.pi / 4 - 1e-12, 1e-10, 1),
+    (-math.pi / 4 + 2e-11, 1e-10, 1)])
+def test_within_epsilon_of_the_identity_or_t(angle, epsilon, t_count):
+    gates, count = kestrel.synthesize_rz(angle, epsilon)
+    assert count == t_count
+    assert distance(gates, angle) <= epsilon
+
+
 def test_the_same_call_gives_the_same_gates():
     assert kestrel.synthesize_rz(0.3, 1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
     assert kestrel.synthesize_rz(angle=0.3, epsilon=1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
