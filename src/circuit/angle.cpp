@@ -7,6 +7,9 @@
 #include <cmath>
 #include <numbers>
 
+#include <boost/math/constants/constants.hpp>
+#include <boost/multiprecision/cpp_bin_float.hpp>
+
 namespace kestrel {
 namespace {
 
@@ -39,8 +42,23 @@ double rounding_distance(double angle) {
   return 2 * std::sin(std::abs(d) / 4);
 }
 
+double large_angle_reduced(double angle) {
+  if (!(std::abs(angle) >= kLargeAngle) || !std::isfinite(angle)) return angle;
+  // Every finite double is below 2^1024: 1,152 bits hold its quotient by
+  // 4 pi and leave the remainder's 53 bits exact.
+  using Wide = boost::multiprecision::number<
+      boost::multiprecision::cpp_bin_float<1152, boost::multiprecision::digit_base_2>>;
+  static const Wide four_pi = 4 * boost::math::constants::pi<Wide>();
+  const Wide x = angle;
+  const Wide r = x - four_pi * round(x / four_pi);  // [-2 pi, 2 pi]
+  double d = static_cast<double>(r);
+  if (d <= -2 * kPi) d += 4 * kPi;
+  return d;
+}
+
 double reduced_angle(double angle) {
   if (std::abs(angle) <= 2 * kPi) return angle;
+  if (std::abs(angle) >= kLargeAngle) return large_angle_reduced(angle);
   double r = std::fmod(angle, 4 * kPi);  // (-4 pi, 4 pi), exactly
   if (r > 2 * kPi) r -= 4 * kPi;
   if (r <= -2 * kPi) r += 4 * kPi;

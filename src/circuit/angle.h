@@ -41,8 +41,20 @@ double rounding_distance(double angle);
 // that an angle near a multiple of pi/4 stays itself until a sum is written.
 std::optional<std::uint8_t> exact_quarter_turns(double angle);
 
-// `angle` reduced modulo 4 pi into (-2 pi, 2 pi] (exactly, by fmod).
+// `angle` reduced modulo 4 pi into (-2 pi, 2 pi] (by fmod, whose multiple
+// of the double nearest 4 pi is off by under 1e-12 below kLargeAngle; from
+// there on by 4 pi itself, to the last bit).
 double reduced_angle(double angle);
+
+// Angles from here on are reduced by 4 pi itself: a multiple of the double
+// nearest 4 pi would be off by more than 1e-12, and a sum with a smaller
+// angle would lose that angle's bits.
+inline constexpr double kLargeAngle = 8192;
+
+// `angle` reduced modulo 4 pi, to the last bit, where it is kLargeAngle or
+// more; any other angle as it is. rz(1e60 + 0.3) and rz(1e60) rz(0.3) are
+// then the same rotation, as they are in exact arithmetic.
+double large_angle_reduced(double angle);
 
 struct Phase {
   std::uint8_t eighths = 0;  // e^(i eighths pi/8), 0 to 15

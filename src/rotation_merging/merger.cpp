@@ -331,7 +331,7 @@ void RotationMerger::rotation(std::uint32_t qubit, RotationAxis axis, double ang
     own_phase = (own_phase + 1) & 3;
     own = y_row_.data();
   }
-  search(qubit, axis, own, own_phase, Turn{0, angle, true}, number);
+  search(qubit, axis, own, own_phase, Turn{0, large_angle_reduced(angle), true}, number);
 }
 
 // The search of rotation `number` about `axis` on `qubit`, whose product in

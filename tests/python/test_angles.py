@@ -200,6 +200,21 @@ def test_random_programs_with_angles_are_equal_with_their_phase(text, method):
     assert two_qubit(load(out)) <= two_qubit(load(text))
 
 
+@pytest.mark.parametrize("method", WHOLE)
+@pytest.mark.parametrize("lines", [
+    # A sum with a far larger angle kept the small angle's bits only when
+    # each angle is first reduced by 4 pi itself, not by a double near it.
+    ("rz(1e20) q[0];", "rz(0.3) q[0];", "cx q[0],q[1];", "rz(1e20) q[1];", "rz(1e20) q[1];"),
+    ("rz(1e300) q[0];", "rz(pi/4) q[0];", "rz(-1e300) q[0];"),
+    ("rz(pi-333333333333333333333333333333333333333333333333333333333333334) q[0];",
+     "cu1(pi/8) q[1],q[0];", "rz(9000.5) q[1];", "rz(0.25) q[1];"),
+], ids=["1e20", "1e300", "3e62"])
+def test_huge_angles_merge_as_their_remainders(lines, method):
+    text = program(2, *lines)
+    out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
+    assert exactly_equal(text, out, stats), out
+
+
 def angle_programs():
     return sorted(ANGLES.glob("*.qasm"))
 
