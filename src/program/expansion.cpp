@@ -200,7 +200,7 @@ bool Expander::leaf(QasmGate gate, std::uint32_t values_at, std::uint32_t operan
       if (turns) {
         phase += *turns;
       } else {
-        radians_ += angle / 2;
+        radians_ += large_angle_reduced(angle / 2);
       }
     };
     // U(t, f, l) = e^(i (f + l)/2) rz(f) ry(t) rz(l), rz(l) first.

@@ -162,7 +162,7 @@ RotationMergingResult merge_rotations(const QasmProgram& program, const Deadline
     const std::optional<Phase> statement_phase = walk.gates_of(s, expansion);
     check(statement_phase.has_value(), "a statement holding rotations is seen through");
     phase += statement_phase->eighths;
-    result.phase.radians += statement_phase->radians;
+    result.phase.radians += large_angle_reduced(statement_phase->radians);
     std::size_t next = k;
     for (std::uint32_t position = 0; position < expansion.size(); ++position) {
       const PlacedGate g = expansion[position];

@@ -208,7 +208,8 @@ def test_random_programs_with_angles_are_equal_with_their_phase(text, method):
     ("rz(1e300) q[0];", "rz(pi/4) q[0];", "rz(-1e300) q[0];"),
     ("rz(pi-333333333333333333333333333333333333333333333333333333333333334) q[0];",
      "cu1(pi/8) q[1],q[0];", "rz(9000.5) q[1];", "rz(0.25) q[1];"),
-], ids=["1e20", "1e300", "3e62"])
+    ("h q[0];", "cu1(1e62) q[1],q[0];", "cu1(pi/3) q[0],q[1];", "h q[0];"),
+], ids=["1e20", "1e300", "3e62", "phase-of-1e62"])
 def test_huge_angles_merge_as_their_remainders(lines, method):
     text = program(2, *lines)
     out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
