@@ -29,10 +29,10 @@ import json
 from pathlib import Path
 
 import kestrel
+from results_md import replace_section
 
 ROOT = Path(__file__).resolve().parents[1]
 ANGLES = ROOT / "examples" / "angles"
-RESULTS = ROOT / "bench" / "results.md"
 HEADING = "## Rotations of any angle"
 BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx", "rz", "rx", "ry"]
 TOLERANCE = 1e-9
@@ -216,18 +216,6 @@ def generated_rows() -> list[str]:
     return rows
 
 
-def write(section: list[str]) -> None:
-    text = RESULTS.read_text()
-    body = "\n".join(section) + "\n"
-    if HEADING in text:
-        start = text.index(HEADING)
-        end = text.find("\n## ", start + len(HEADING))
-        text = text[:start] + body + (text[end:] if end >= 0 else "")
-    else:
-        text = text.rstrip("\n") + "\n\n" + body
-    RESULTS.write_text(text)
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("names", nargs="*")
@@ -247,7 +235,7 @@ def main() -> None:
         section += generated_rows()
     print("\n".join(section))
     if args.write:
-        write(section)
+        replace_section(HEADING, section)
 
 
 if __name__ == "__main__":

@@ -26,10 +26,10 @@ import time
 from pathlib import Path
 
 import kestrel
+from results_md import replace_section
 
 ROOT = Path(__file__).resolve().parents[1]
 ANGLES = ROOT / "examples" / "angles"
-RESULTS = ROOT / "bench" / "results.md"
 HEADING = "## End to end to Clifford+T"
 CLIFFORD_T = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx"]
 # Programs whose angles PyZX's reader rounds to 0 (its count is another program's).
@@ -97,18 +97,6 @@ def rows(names: list[str], epsilon: float, with_qiskit: bool) -> list[str]:
     return out
 
 
-def write(section: list[str]) -> None:
-    text = RESULTS.read_text()
-    body = "\n".join(section) + "\n"
-    if HEADING in text:
-        start = text.index(HEADING)
-        end = text.find("\n## ", start + len(HEADING))
-        text = text[:start] + body + (text[end:] if end >= 0 else "")
-    else:
-        text = text.rstrip("\n") + "\n\n" + body
-    RESULTS.write_text(text)
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("names", nargs="*")
@@ -127,7 +115,7 @@ def main() -> None:
     section += rows(args.names, args.epsilon, not args.no_qiskit)
     print("\n".join(section))
     if args.write:
-        write(section)
+        replace_section(HEADING, section)
 
 
 if __name__ == "__main__":

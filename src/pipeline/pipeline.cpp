@@ -110,6 +110,28 @@ QasmProgram merge_again(std::string& text, const PipelineOptions& run, Phase& ph
   return program;
 }
 
+// The counts of a program read and optimised (`stats`), and the figures the
+// method gave (`method_figures`), as the result reports them: the counts
+// before and after; with a whole-program method, its rotations; with the
+// phase-polynomial method, its two-qubit gates, its own figures and, with
+// extra qubits allowed, the measurements it added.
+void add_program_figures(PipelineResult& result, const PipelineOptions& options,
+                         const ProgramStats& stats,
+                         const std::vector<std::pair<std::string_view, std::uint64_t>>& method_figures) {
+  result.before = stats.before;
+  result.after = stats.after;
+  if (method_info(options.method).reading == Reading::WholeProgram) {
+    result.figures.emplace_back("rotations_before", stats.before.rotations);
+    result.figures.emplace_back("rotations_after", stats.after.rotations);
+  }
+  if (options.method == Method::PhasePolynomial) {
+    result.figures.emplace_back("two_qubit_before", stats.two_qubit_before);
+    result.figures.emplace_back("two_qubit_after", stats.two_qubit_after);
+    for (const auto& figure : method_figures) result.figures.push_back(figure);
+    if (options.ancillas > 0) result.figures.emplace_back("measurements", stats.measurements_after);
+  }
+}
+
 // A whole program through a whole-program method with `options.epsilon`:
 // the method (its merging's tolerance min(kAngleTolerance, 2 epsilon)), the
 // rotations its result holds written in Clifford+T, and rotation merging on
@@ -144,25 +166,18 @@ PipelineResult clifford_t_pipeline(std::string_view text, const QasmProgram& pro
   run.method = Method::RotationMerging;
   const QasmProgram last = merge_again(synthesised, run, phase, error);
 
-  const ProgramStats before = program_stats(program, Edits{});
+  ProgramStats stats = program_stats(program, Edits{});
   const ProgramStats after = program_stats(last, Edits{});  // before `last`'s text moves
+  stats.after = after.after;
+  stats.two_qubit_after = after.two_qubit_after;
+  if (options.ancillas > 0) {
+    stats.measurements_after = program_stats(program, first.edits).measurements_after;
+  }
   result.reading = TextReading::Program;
   result.qasm = program.statements.empty() ? std::string(kQasmHeader) : std::move(synthesised);
-  result.before = before.before;
-  result.after = after.after;
   if (options.phase) result.phase_radians = phase.total_radians();
   result.synthesis_error = error;
-  result.figures.emplace_back("rotations_before", before.before.rotations);
-  result.figures.emplace_back("rotations_after", after.after.rotations);
-  if (options.method == Method::PhasePolynomial) {
-    result.figures.emplace_back("two_qubit_before", before.two_qubit_before);
-    result.figures.emplace_back("two_qubit_after", after.two_qubit_after);
-    for (const auto& figure : first.figures) result.figures.push_back(figure);
-    if (options.ancillas > 0) {
-      result.figures.emplace_back("measurements",
-                                  program_stats(program, first.edits).measurements_after);
-    }
-  }
+  add_program_figures(result, options, stats, first.figures);
   result.figures.emplace_back("rotations_synthesised", written.rotations);
   result.figures.emplace_back("synthesised_angles", written.distinct);
   return result;
@@ -201,20 +216,9 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
   // the one-wire methods write it, so that every method gives a program.
   result.qasm = program.statements.empty() ? std::string(kQasmHeader)
                                            : write_program(text, program, edited.edits);
-  result.before = stats.before;
-  result.after = stats.after;
   result.phase = edited.phase;
   result.phase_radians = edited.phase_radians;
-  if (method_info(options.method).reading == Reading::WholeProgram) {
-    result.figures.emplace_back("rotations_before", stats.before.rotations);
-    result.figures.emplace_back("rotations_after", stats.after.rotations);
-  }
-  if (options.method == Method::PhasePolynomial) {
-    result.figures.emplace_back("two_qubit_before", stats.two_qubit_before);
-    result.figures.emplace_back("two_qubit_after", stats.two_qubit_after);
-    for (const auto& figure : edited.figures) result.figures.push_back(figure);
-    if (options.ancillas > 0) result.figures.emplace_back("measurements", stats.measurements_after);
-  }
+  add_program_figures(result, options, stats, edited.figures);
   return result;
 }
 
