@@ -32,6 +32,182 @@ std::optional<Elementary> elementary(QasmGate gate) {
   return static_cast<Elementary>(e - 1);
 }
 
+// Writes one-qubit angle gates on `qubit` as elementary gates, adding their
+// global phase to `phase` (in eighths of a turn) and to `radians`.
+struct LeafWriter {
+  std::uint32_t qubit;
+  std::vector<PlacedGate>& out;
+  int& phase;
+  double& radians;
+
+  void put(Elementary e) { out.push_back({e, qubit, 0}); }
+
+  void phase_gates_for(int r) {
+    const PhaseGates& gates = phase_gates(r);
+    for (std::size_t k = 0; k < gates.count; ++k) put(gates.gates[k]);
+  }
+
+  // ry(k pi/4), with its phase.
+  void ry(int k) {
+    switch (k % 8) {
+      case 0: break;
+      case 2: put(Elementary::Z); put(Elementary::H); break;  // H Z
+      case 4: put(Elementary::Z); put(Elementary::X); break;  // X Z
+      case 6: put(Elementary::H); put(Elementary::Z); break;  // Z H, times -1 for k = 6
+      default:
+        put(Elementary::Sdg);
+        put(Elementary::H);
+        phase_gates_for(k);
+        put(Elementary::H);
+        put(Elementary::S);
+        phase -= k;
+        return;
+    }
+    // ry(t + 2 pi) = -ry(t); ry(3 pi/2) = -Z H.
+    if (k >= 8) phase += 8;
+    if (k % 8 == 6) phase += 8;
+  }
+
+  // U(t, f, l) = p(f) ry(t) p(l), the Z and S gates at the ends of ry's
+  // forms taken into the phase gates beside them.
+  void u(int t, int f, int l) {
+    switch (t % 8) {
+      case 0: phase_gates_for(l + f); break;
+      case 2: phase_gates_for(l + 4); put(Elementary::H); phase_gates_for(f); break;
+      case 4: phase_gates_for(l + 4); put(Elementary::X); phase_gates_for(f); break;
+      case 6: phase_gates_for(l); put(Elementary::H); phase_gates_for(f + 4); break;
+      default:
+        phase_gates_for(l - 2);
+        put(Elementary::H);
+        phase_gates_for(t);
+        put(Elementary::H);
+        phase_gates_for(f + 2);
+        phase -= t;
+        return;
+    }
+    if (t >= 8) phase += 8;
+    if (t % 8 == 6) phase += 8;
+  }
+
+  // A rotation whose angle is no multiple of pi/4, where one is.
+  bool rotation_gate(Elementary e, double angle) {
+    out.push_back({e, qubit, 0, angle});
+    return true;
+  }
+
+  // rz(t) for an angle read as `turns` quarter turns when it is a multiple.
+  void rz(std::optional<std::uint8_t> turns, double angle) {
+    if (!turns) {
+      rotation_gate(Elementary::Rz, angle);
+      return;
+    }
+    phase_gates_for(*turns);
+    phase -= *turns;
+  }
+
+  // e^(i angle/2), exactly where angle is a multiple of pi/4.
+  void half(std::optional<std::uint8_t> turns, double angle) {
+    if (turns) {
+      phase += *turns;
+    } else {
+      radians += large_angle_reduced(angle / 2);
+    }
+  }
+
+  // U(t, f, l) = e^(i (f + l)/2) rz(f) ry(t) rz(l), rz(l) first.
+  bool general_u(std::optional<std::uint8_t> t, double theta, std::optional<std::uint8_t> f,
+                 double phi, std::optional<std::uint8_t> l, double lambda) {
+    if (!std::isfinite(theta) || !std::isfinite(phi) || !std::isfinite(lambda)) return false;
+    rz(l, lambda);
+    if (t) {
+      ry(*t);
+    } else {
+      rotation_gate(Elementary::Ry, theta);
+    }
+    rz(f, phi);
+    half(f, phi);
+    half(l, lambda);
+    return true;
+  }
+
+  // With rotations read: `gate` with parameter values `v` (`k`: those that
+  // are multiples of pi/4, in quarter turns) written with a rotation gate
+  // where an angle is no such multiple; nothing when every angle is one.
+  std::optional<bool> rotation(QasmGate gate, const std::optional<std::uint8_t> (&k)[3],
+                               const double* v) {
+    const auto finite = [&](std::uint32_t p) { return std::isfinite(v[p]); };
+    switch (gate) {
+      case QasmGate::u1:
+      case QasmGate::p:
+        if (k[0] || !finite(0)) break;
+        half(k[0], v[0]);
+        return rotation_gate(Elementary::Rz, v[0]);
+      case QasmGate::rz:
+        if (k[0] || !finite(0)) break;
+        return rotation_gate(Elementary::Rz, v[0]);
+      case QasmGate::rx:
+        if (k[0] || !finite(0)) break;
+        return rotation_gate(Elementary::Rx, v[0]);
+      case QasmGate::ry:
+        if (k[0] || !finite(0)) break;
+        return rotation_gate(Elementary::Ry, v[0]);
+      case QasmGate::U:
+      case QasmGate::u3:
+      case QasmGate::u:
+        if (k[0] && k[1] && k[2]) break;
+        return general_u(k[0], v[0], k[1], v[1], k[2], v[2]);
+      case QasmGate::u2:
+        if (k[0] && k[1]) break;
+        return general_u(std::uint8_t{2}, std::numbers::pi / 2, k[0], v[0], k[1], v[1]);
+      default: break;
+    }
+    return std::nullopt;
+  }
+
+  // `gate` whose angles are `k` quarter turns; false where one is not a
+  // multiple of pi/4.
+  bool quarter_turns(QasmGate gate, const std::optional<std::uint8_t> (&k)[3]) {
+    switch (gate) {
+      case QasmGate::id:
+      case QasmGate::u0: return true;
+      case QasmGate::u1:
+      case QasmGate::p:
+        if (!k[0]) return false;
+        phase_gates_for(*k[0]);
+        return true;
+      case QasmGate::rz:
+        if (!k[0]) return false;
+        phase_gates_for(*k[0]);
+        phase -= *k[0];
+        return true;
+      case QasmGate::rx:
+        if (!k[0]) return false;
+        if (*k[0] % 8 != 0) {
+          put(Elementary::H);
+          phase_gates_for(*k[0]);
+          put(Elementary::H);
+        }
+        phase -= *k[0];
+        return true;
+      case QasmGate::ry:
+        if (!k[0]) return false;
+        ry(*k[0]);
+        return true;
+      case QasmGate::U:
+      case QasmGate::u3:
+      case QasmGate::u:
+        if (!k[0] || !k[1] || !k[2]) return false;
+        u(*k[0], *k[1], *k[2]);
+        return true;
+      case QasmGate::u2:
+        if (!k[0] || !k[1]) return false;
+        u(2, *k[0], *k[1]);
+        return true;
+      default: fault("a library gate without a body is elementary or an angle gate");
+    }
+  }
+};
+
 }  // namespace
 
 bool Expander::expand(GateRef gate, std::span<const double> params, std::vector<PlacedGate>& out,
@@ -130,51 +306,6 @@ bool Expander::leaf(QasmGate gate, std::uint32_t values_at, std::uint32_t operan
     out.push_back({*e, on[0], elementary_info(*e).qubits == 2 ? on[1] : 0});
     return true;
   }
-  const auto put = [&](Elementary e) { out.push_back({e, on[0], 0}); };
-  const auto phase_gates_for = [&](int r) {
-    const PhaseGates& gates = phase_gates(r);
-    for (std::size_t k = 0; k < gates.count; ++k) put(gates.gates[k]);
-  };
-  // ry(k pi/4), with its phase.
-  const auto ry = [&](int k) {
-    switch (k % 8) {
-      case 0: break;
-      case 2: put(Elementary::Z); put(Elementary::H); break;  // H Z
-      case 4: put(Elementary::Z); put(Elementary::X); break;  // X Z
-      case 6: put(Elementary::H); put(Elementary::Z); break;  // Z H, times -1 for k = 6
-      default:
-        put(Elementary::Sdg);
-        put(Elementary::H);
-        phase_gates_for(k);
-        put(Elementary::H);
-        put(Elementary::S);
-        phase -= k;
-        return;
-    }
-    // ry(t + 2 pi) = -ry(t); ry(3 pi/2) = -Z H.
-    if (k >= 8) phase += 8;
-    if (k % 8 == 6) phase += 8;
-  };
-  // U(t, f, l) = p(f) ry(t) p(l), the Z and S gates at the ends of ry's
-  // forms taken into the phase gates beside them.
-  const auto u = [&](int t, int f, int l) {
-    switch (t % 8) {
-      case 0: phase_gates_for(l + f); break;
-      case 2: phase_gates_for(l + 4); put(Elementary::H); phase_gates_for(f); break;
-      case 4: phase_gates_for(l + 4); put(Elementary::X); phase_gates_for(f); break;
-      case 6: phase_gates_for(l); put(Elementary::H); phase_gates_for(f + 4); break;
-      default:
-        phase_gates_for(l - 2);
-        put(Elementary::H);
-        phase_gates_for(t);
-        put(Elementary::H);
-        phase_gates_for(f + 2);
-        phase -= t;
-        return;
-    }
-    if (t >= 8) phase += 8;
-    if (t % 8 == 6) phase += 8;
-  };
   const double* v = values_.data() + values_at;
   std::optional<std::uint8_t> k[3];
   for (std::uint32_t p = 0; p < library_info(gate).params && p < 3; ++p) {
@@ -182,108 +313,11 @@ bool Expander::leaf(QasmGate gate, std::uint32_t values_at, std::uint32_t operan
     // is a rotation of its own angle: only a written sum is rounded.
     k[p] = rotations_ || exact_ ? exact_quarter_turns(v[p]) : quarter_turns(v[p]);
   }
+  LeafWriter writer{on[0], out, phase, radians_};
   if (rotations_) {
-    // A rotation whose angle is no multiple of pi/4, where one is.
-    const auto rotation = [&](Elementary e, double angle) {
-      out.push_back({e, on[0], 0, angle});
-      return true;
-    };
-    // rz(t) for an angle read as `turns` quarter turns when it is a multiple.
-    const auto rz = [&](std::optional<std::uint8_t> turns, double angle) {
-      if (!turns) return rotation(Elementary::Rz, angle);
-      phase_gates_for(*turns);
-      phase -= *turns;
-      return true;
-    };
-    // e^(i angle/2), exactly where angle is a multiple of pi/4.
-    const auto half = [&](std::optional<std::uint8_t> turns, double angle) {
-      if (turns) {
-        phase += *turns;
-      } else {
-        radians_ += large_angle_reduced(angle / 2);
-      }
-    };
-    // U(t, f, l) = e^(i (f + l)/2) rz(f) ry(t) rz(l), rz(l) first.
-    const auto general_u = [&](std::optional<std::uint8_t> t, double theta,
-                               std::optional<std::uint8_t> f, double phi,
-                               std::optional<std::uint8_t> l, double lambda) {
-      if (!std::isfinite(theta) || !std::isfinite(phi) || !std::isfinite(lambda)) return false;
-      rz(l, lambda);
-      if (t) {
-        ry(*t);
-      } else {
-        rotation(Elementary::Ry, theta);
-      }
-      rz(f, phi);
-      half(f, phi);
-      half(l, lambda);
-      return true;
-    };
-    const auto finite = [&](std::uint32_t p) { return std::isfinite(v[p]); };
-    switch (gate) {
-      case QasmGate::u1:
-      case QasmGate::p:
-        if (k[0] || !finite(0)) break;
-        half(k[0], v[0]);
-        return rotation(Elementary::Rz, v[0]);
-      case QasmGate::rz:
-        if (k[0] || !finite(0)) break;
-        return rotation(Elementary::Rz, v[0]);
-      case QasmGate::rx:
-        if (k[0] || !finite(0)) break;
-        return rotation(Elementary::Rx, v[0]);
-      case QasmGate::ry:
-        if (k[0] || !finite(0)) break;
-        return rotation(Elementary::Ry, v[0]);
-      case QasmGate::U:
-      case QasmGate::u3:
-      case QasmGate::u:
-        if (k[0] && k[1] && k[2]) break;
-        return general_u(k[0], v[0], k[1], v[1], k[2], v[2]);
-      case QasmGate::u2:
-        if (k[0] && k[1]) break;
-        return general_u(std::uint8_t{2}, std::numbers::pi / 2, k[0], v[0], k[1], v[1]);
-      default: break;
-    }
+    if (const std::optional<bool> written = writer.rotation(gate, k, v)) return *written;
   }
-  switch (gate) {
-    case QasmGate::id:
-    case QasmGate::u0: return true;
-    case QasmGate::u1:
-    case QasmGate::p:
-      if (!k[0]) return false;
-      phase_gates_for(*k[0]);
-      return true;
-    case QasmGate::rz:
-      if (!k[0]) return false;
-      phase_gates_for(*k[0]);
-      phase -= *k[0];
-      return true;
-    case QasmGate::rx:
-      if (!k[0]) return false;
-      if (*k[0] % 8 != 0) {
-        put(Elementary::H);
-        phase_gates_for(*k[0]);
-        put(Elementary::H);
-      }
-      phase -= *k[0];
-      return true;
-    case QasmGate::ry:
-      if (!k[0]) return false;
-      ry(*k[0]);
-      return true;
-    case QasmGate::U:
-    case QasmGate::u3:
-    case QasmGate::u:
-      if (!k[0] || !k[1] || !k[2]) return false;
-      u(*k[0], *k[1], *k[2]);
-      return true;
-    case QasmGate::u2:
-      if (!k[0] || !k[1]) return false;
-      u(2, *k[0], *k[1]);
-      return true;
-    default: fault("a library gate without a body is elementary or an angle gate");
-  }
+  return writer.quarter_turns(gate, k);
 }
 
 }  // namespace kestrel
