@@ -2,7 +2,9 @@
 // each body application's gate, parameter expressions and qubit names.
 #include "src/program/definitions.h"
 
+#include <span>
 #include <string>
+#include <vector>
 
 #include "engine/fault.h"
 #include "src/program/tokenizer.h"
@@ -21,6 +23,56 @@ std::optional<QasmGate> library_named(std::string_view name) {
   return std::nullopt;
 }
 
+void expect(Tokenizer& tokens, Tok kind) {
+  check(tokens.is(kind), "a definition reads as the statement reader read it");
+  tokens.advance();
+}
+
+// Reads names separated by commas up to the token that is not a comma
+// after a name.
+std::vector<std::string_view> read_names(Tokenizer& tokens) {
+  std::vector<std::string_view> names;
+  for (;;) {
+    names.push_back(tokens.text());
+    expect(tokens, Tok::Word);
+    if (!tokens.is(Tok::Comma)) break;
+    tokens.advance();
+  }
+  return names;
+}
+
+// Reads one application in a body, after its gate's name, through its
+// ';': its parameter expressions over `param_names` into `d.items` and
+// `d.params`, its qubits as places in `qubit_names` into `d.qubits`.
+BodyCall read_call(Definitions& d, Tokenizer& tokens, BodyCall call,
+                   std::span<const std::string_view> param_names,
+                   std::span<const std::string_view> qubit_names) {
+  call.first_param = static_cast<std::uint32_t>(d.params.size());
+  call.first_qubit = static_cast<std::uint32_t>(d.qubits.size());
+  if (tokens.is(Tok::LParen)) {
+    tokens.advance();
+    while (!tokens.is(Tok::RParen)) {
+      const auto begin = static_cast<std::uint32_t>(d.items.size());
+      check(compile_expression(tokens, param_names, d.items), "a body's parameters are expressions");
+      d.params.push_back({begin, static_cast<std::uint32_t>(d.items.size())});
+      if (tokens.is(Tok::Comma)) tokens.advance();
+    }
+    tokens.advance();
+  }
+  for (;;) {
+    const std::string_view qubit = tokens.text();
+    expect(tokens, Tok::Word);
+    std::uint32_t k = 0;
+    while (k < qubit_names.size() && qubit_names[k] != qubit) ++k;
+    check(k < qubit_names.size(), "a body applies gates to the definition's qubits");
+    d.qubits.push_back(k);
+    if (!tokens.is(Tok::Comma)) break;
+    tokens.advance();
+  }
+  expect(tokens, Tok::Semicolon);
+  return call;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> Definitions::find(std::string_view name) const {
@@ -31,33 +83,23 @@ std::optional<std::uint32_t> Definitions::find(std::string_view name) const {
 
 void Definitions::compile(std::string_view text, bool library_only, std::uint8_t phase) {
   Tokenizer tokens(text);
-  const auto expect = [&](Tok kind) {
-    check(tokens.is(kind), "a definition reads as the statement reader read it");
-    tokens.advance();
-  };
   tokens.advance();
   const bool opaque = tokens.is_word("opaque");
   check(opaque || tokens.is_word("gate"), "a definition starts with gate or opaque");
   tokens.advance();
   const std::string_view name = tokens.text();
-  expect(Tok::Word);
+  expect(tokens, Tok::Word);
   std::vector<std::string_view> param_names;
-  std::vector<std::string_view> qubit_names;
   if (tokens.is(Tok::LParen)) {
     tokens.advance();
     while (!tokens.is(Tok::RParen)) {
       param_names.push_back(tokens.text());
-      expect(Tok::Word);
+      expect(tokens, Tok::Word);
       if (tokens.is(Tok::Comma)) tokens.advance();
     }
     tokens.advance();
   }
-  for (;;) {
-    qubit_names.push_back(tokens.text());
-    expect(Tok::Word);
-    if (!tokens.is(Tok::Comma)) break;
-    tokens.advance();
-  }
+  const std::vector<std::string_view> qubit_names = read_names(tokens);
   CompiledGate gate;
   gate.params = static_cast<std::uint32_t>(param_names.size());
   gate.qubits = static_cast<std::uint32_t>(qubit_names.size());
@@ -65,10 +107,10 @@ void Definitions::compile(std::string_view text, bool library_only, std::uint8_t
   gate.boundary = opaque;
   gate.phase = phase;
   if (!opaque) {
-    expect(Tok::LBrace);
+    expect(tokens, Tok::LBrace);
     while (!tokens.is(Tok::RBrace)) {
       const std::string_view callee = tokens.text();
-      expect(Tok::Word);
+      expect(tokens, Tok::Word);
       if (callee == "barrier") {
         gate.boundary = true;
         while (!tokens.is(Tok::Semicolon)) {
@@ -88,33 +130,10 @@ void Definitions::compile(std::string_view text, bool library_only, std::uint8_t
         const std::optional<QasmGate> library = library_named(callee);
         check(library.has_value(), "a body applies gates defined before it");
         call.gate = {static_cast<std::uint32_t>(*library), false};
-        const LibraryGate& info = library_info(*library);
-        callee_params = info.params;
-        callee_qubits = info.qubits;
+        callee_params = library_info(*library).params;
+        callee_qubits = library_info(*library).qubits;
       }
-      call.first_param = static_cast<std::uint32_t>(params.size());
-      call.first_qubit = static_cast<std::uint32_t>(qubits.size());
-      if (tokens.is(Tok::LParen)) {
-        tokens.advance();
-        while (!tokens.is(Tok::RParen)) {
-          const auto begin = static_cast<std::uint32_t>(items.size());
-          check(compile_expression(tokens, param_names, items), "a body's parameters are expressions");
-          params.push_back({begin, static_cast<std::uint32_t>(items.size())});
-          if (tokens.is(Tok::Comma)) tokens.advance();
-        }
-        tokens.advance();
-      }
-      for (;;) {
-        const std::string_view qubit = tokens.text();
-        expect(Tok::Word);
-        std::uint32_t k = 0;
-        while (k < qubit_names.size() && qubit_names[k] != qubit) ++k;
-        check(k < qubit_names.size(), "a body applies gates to the definition's qubits");
-        qubits.push_back(k);
-        if (!tokens.is(Tok::Comma)) break;
-        tokens.advance();
-      }
-      expect(Tok::Semicolon);
+      call = read_call(*this, tokens, call, param_names, qubit_names);
       check(params.size() - call.first_param == callee_params &&
                 qubits.size() - call.first_qubit == callee_qubits,
             "a body applies each gate to its numbers of parameters and qubits");
