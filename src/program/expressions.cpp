@@ -37,104 +37,140 @@ constexpr Function kFunctions[] = {{"sin", ExprOp::Sin}, {"cos", ExprOp::Cos},
                                    {"tan", ExprOp::Tan}, {"exp", ExprOp::Exp},
                                    {"ln", ExprOp::Ln},   {"sqrt", ExprOp::Sqrt}};
 
+// One expression's reading: the output items and the operators waiting.
+class ExpressionReader {
+ public:
+  ExpressionReader(Tokenizer& tokens, std::span<const std::string_view> params,
+                   std::vector<ExprItem>& out)
+      : tokens_(tokens), params_(params), out_(out) {}
+
+  bool read() {
+    for (;;) {
+      const Step step = want_operand_ ? operand() : after_operand();
+      if (step == Step::Fail) return false;
+      if (step == Step::Done) break;
+    }
+    while (!stack_.empty()) pop();
+    return true;
+  }
+
+ private:
+  enum class Step { Next, Done, Fail };
+
+  void pop() {
+    out_.push_back({stack_.back().op});
+    stack_.pop_back();
+  }
+
+  // Where an operand is wanted: a sign, an open parenthesis, or the operand.
+  Step operand() {
+    if (tokens_.is(Tok::Minus)) {
+      stack_.push_back({ExprOp::Neg, false, precedence(ExprOp::Neg)});
+      tokens_.advance();
+      return Step::Next;
+    }
+    if (tokens_.is(Tok::Plus)) {
+      tokens_.advance();
+      return Step::Next;
+    }
+    if (tokens_.is(Tok::LParen)) {
+      stack_.push_back({ExprOp::Number, true, 0});
+      ++open_;
+      tokens_.advance();
+      return Step::Next;
+    }
+    want_operand_ = false;
+    if (tokens_.is(Tok::Int) || tokens_.is(Tok::Real)) return number();
+    if (!tokens_.is(Tok::Word)) return Step::Fail;
+    return word();
+  }
+
+  Step number() {
+    const std::string_view digits = tokens_.text();
+    double value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    // Too large a number reads as infinite, which no angle gate takes.
+    if (error == std::errc::result_out_of_range) value = HUGE_VAL;
+    else if (error != std::errc() || end != digits.data() + digits.size()) return Step::Fail;
+    out_.push_back({ExprOp::Number, 0, value});
+    tokens_.advance();
+    return Step::Next;
+  }
+
+  // pi, a parameter, or a function followed by its open parenthesis.
+  Step word() {
+    const std::string_view word = tokens_.text();
+    tokens_.advance();
+    if (word == "pi") {
+      out_.push_back({ExprOp::Number, 0, std::numbers::pi});
+      return Step::Next;
+    }
+    for (std::size_t k = 0; k < params_.size(); ++k) {
+      if (params_[k] == word) {
+        out_.push_back({ExprOp::Param, static_cast<std::uint32_t>(k)});
+        return Step::Next;
+      }
+    }
+    for (const Function& f : kFunctions) {
+      if (f.name != word) continue;
+      if (!tokens_.is(Tok::LParen)) return Step::Fail;
+      tokens_.advance();
+      stack_.push_back({f.op, true, 0});
+      ++open_;
+      want_operand_ = true;
+      return Step::Next;
+    }
+    return Step::Fail;
+  }
+
+  // After an operand: a binary operator, a closing parenthesis, or the end
+  // (a ')' or ',' outside every parenthesis, left for the caller).
+  Step after_operand() {
+    ExprOp op = ExprOp::Number;
+    if (tokens_.is(Tok::Plus)) op = ExprOp::Add;
+    else if (tokens_.is(Tok::Minus)) op = ExprOp::Sub;
+    else if (tokens_.is(Tok::Star)) op = ExprOp::Mul;
+    else if (tokens_.is(Tok::Slash)) op = ExprOp::Div;
+    else if (tokens_.is(Tok::Caret)) op = ExprOp::Pow;
+    if (op != ExprOp::Number) {
+      const std::uint8_t p = precedence(op);
+      // `^` groups to the right: an equal one waiting stays.
+      while (!stack_.empty() && !stack_.back().paren &&
+             (stack_.back().precedence > p ||
+              (stack_.back().precedence == p && op != ExprOp::Pow))) {
+        pop();
+      }
+      stack_.push_back({op, false, p});
+      want_operand_ = true;
+      tokens_.advance();
+      return Step::Next;
+    }
+    if (tokens_.is(Tok::RParen) && open_ > 0) {
+      while (!stack_.back().paren) pop();
+      const ExprOp function = stack_.back().op;
+      stack_.pop_back();
+      --open_;
+      if (function != ExprOp::Number) out_.push_back({function});
+      tokens_.advance();
+      return Step::Next;
+    }
+    if ((tokens_.is(Tok::RParen) || tokens_.is(Tok::Comma)) && open_ == 0) return Step::Done;
+    return Step::Fail;
+  }
+
+  Tokenizer& tokens_;
+  std::span<const std::string_view> params_;
+  std::vector<ExprItem>& out_;
+  std::vector<Waiting> stack_;
+  std::size_t open_ = 0;  // parentheses on the stack
+  bool want_operand_ = true;
+};
+
 }  // namespace
 
 bool compile_expression(Tokenizer& tokens, std::span<const std::string_view> params,
                         std::vector<ExprItem>& out) {
-  std::vector<Waiting> stack;
-  std::size_t open = 0;  // parentheses on the stack
-  bool want_operand = true;
-  const auto pop = [&] {
-    out.push_back({stack.back().op});
-    stack.pop_back();
-  };
-  for (;;) {
-    if (want_operand) {
-      if (tokens.is(Tok::Minus)) {
-        stack.push_back({ExprOp::Neg, false, precedence(ExprOp::Neg)});
-        tokens.advance();
-        continue;
-      }
-      if (tokens.is(Tok::Plus)) {
-        tokens.advance();
-        continue;
-      }
-      if (tokens.is(Tok::LParen)) {
-        stack.push_back({ExprOp::Number, true, 0});
-        ++open;
-        tokens.advance();
-        continue;
-      }
-      want_operand = false;
-      if (tokens.is(Tok::Int) || tokens.is(Tok::Real)) {
-        const std::string_view digits = tokens.text();
-        double value = 0;
-        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        // Too large a number reads as infinite, which no angle gate takes.
-        if (error == std::errc::result_out_of_range) value = HUGE_VAL;
-        else if (error != std::errc() || end != digits.data() + digits.size()) return false;
-        out.push_back({ExprOp::Number, 0, value});
-        tokens.advance();
-        continue;
-      }
-      if (!tokens.is(Tok::Word)) return false;
-      const std::string_view word = tokens.text();
-      tokens.advance();
-      if (word == "pi") {
-        out.push_back({ExprOp::Number, 0, std::numbers::pi});
-        continue;
-      }
-      bool found = false;
-      for (std::size_t k = 0; k < params.size() && !found; ++k) {
-        if (params[k] == word) {
-          out.push_back({ExprOp::Param, static_cast<std::uint32_t>(k)});
-          found = true;
-        }
-      }
-      for (const Function& f : kFunctions) {
-        if (found || f.name != word) continue;
-        if (!tokens.is(Tok::LParen)) return false;
-        tokens.advance();
-        stack.push_back({f.op, true, 0});
-        ++open;
-        want_operand = true;
-        found = true;
-      }
-      if (!found) return false;
-      continue;
-    }
-    ExprOp op = ExprOp::Number;
-    if (tokens.is(Tok::Plus)) op = ExprOp::Add;
-    else if (tokens.is(Tok::Minus)) op = ExprOp::Sub;
-    else if (tokens.is(Tok::Star)) op = ExprOp::Mul;
-    else if (tokens.is(Tok::Slash)) op = ExprOp::Div;
-    else if (tokens.is(Tok::Caret)) op = ExprOp::Pow;
-    if (op != ExprOp::Number) {
-      const std::uint8_t p = precedence(op);
-      // `^` groups to the right: an equal one waiting stays.
-      while (!stack.empty() && !stack.back().paren &&
-             (stack.back().precedence > p || (stack.back().precedence == p && op != ExprOp::Pow))) {
-        pop();
-      }
-      stack.push_back({op, false, p});
-      want_operand = true;
-      tokens.advance();
-      continue;
-    }
-    if (tokens.is(Tok::RParen) && open > 0) {
-      while (!stack.back().paren) pop();
-      const ExprOp function = stack.back().op;
-      stack.pop_back();
-      --open;
-      if (function != ExprOp::Number) out.push_back({function});
-      tokens.advance();
-      continue;
-    }
-    if ((tokens.is(Tok::RParen) || tokens.is(Tok::Comma)) && open == 0) break;
-    return false;
-  }
-  while (!stack.empty()) pop();
-  return true;
+  return ExpressionReader(tokens, params, out).read();
 }
 
 double evaluate(std::span<const ExprItem> items, std::span<const double> params,
