@@ -76,6 +76,26 @@ std::string unknown_option(std::string_view word, const Tables& tables) {
   return message;
 }
 
+// What the options given (`given`) say together, once every word is read:
+// why they cannot run, or nothing.
+std::optional<std::string> check_together(const Invocation& into, OptionSet given,
+                                          const Tables& tables) {
+  if (into.rz) {
+    // Synthesis of one rotation: no input, and both values.
+    if (!into.pipeline.epsilon) return "--rz needs --epsilon E, the precision, in (0, 0.1]";
+    if (into.in) return "--rz reads no input file, but '" + *into.in + "' was given";
+    return std::nullopt;
+  }
+  if (!into.in) return "no input file: give one as FILE or --in FILE (- is standard input)";
+  if (auto refused = check_methods(given, into, Spelling::CommandLine, tables)) return refused;
+  const PipelineOptions& run = into.pipeline;
+  if ((into.report || into.dot) && (run.per_qubit || run.method != Method::Saturation)) {
+    return "--report and --dot describe a saturation run on one wire, not --per-qubit or "
+           "another --method";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 CommandLine read_command_line(std::span<const std::string> words, const Tables& tables) {
@@ -148,19 +168,7 @@ CommandLine read_command_line(std::span<const std::string> words, const Tables& 
     out.error.reset();
     return out;
   }
-  if (into.rz) {
-    // Synthesis of one rotation: no input, and both values.
-    if (!into.pipeline.epsilon) refuse("--rz needs --epsilon E, the precision, in (0, 0.1]");
-    if (into.in) refuse("--rz reads no input file, but '" + *into.in + "' was given");
-    return out;
-  }
-  if (!into.in) refuse("no input file: give one as FILE or --in FILE (- is standard input)");
-  if (auto refused = check_methods(given, into, Spelling::CommandLine, tables)) refuse(*refused);
-  const PipelineOptions& run = into.pipeline;
-  if ((into.report || into.dot) && (run.per_qubit || run.method != Method::Saturation)) {
-    refuse("--report and --dot describe a saturation run on one wire, not --per-qubit or "
-           "another --method");
-  }
+  if (auto refused = check_together(into, given, tables)) refuse(std::move(*refused));
   return out;
 }
 
