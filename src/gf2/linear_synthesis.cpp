@@ -112,12 +112,13 @@ struct Elimination {
     const std::uint64_t* from = row(m, source);
     for (std::size_t w = 0; w < words; ++w) to[w] ^= from[w];
     out.push_back({source, target});
-    if (lower.size() + upper.size() >= limit) throw GaveUp{};
+    gave_up = lower.size() + upper.size() >= limit;
   }
-  struct GaveUp {};
 
   // Brings `m` to upper triangular form with unit diagonal, appending the
-  // row additions made to `out`.
+  // row additions made to `out`; stops where the additions reach `limit`
+  // (`gave_up`). (A flag, not an exception: a block's many small
+  // syntheses give up often, and unwinding cost more than their work.)
   void eliminate_lower(std::vector<std::uint64_t>& m, std::uint32_t section,
                        std::vector<RowAddition>& out) {
     for (std::uint32_t start = 0; start < n; start += section) {
@@ -132,6 +133,7 @@ struct Elimination {
           used.push_back(pattern);
         } else {
           add(m, r, first_of[pattern], out);
+          if (gave_up) return;
         }
       }
       for (std::uint32_t pattern : used) first_of[pattern] = kNone;
@@ -144,9 +146,11 @@ struct Elimination {
           if (!(row(m, r)[w] & bit)) continue;
           if (!diagonal) {
             add(m, c, r, out);
+            if (gave_up) return;
             diagonal = true;
           }
           add(m, r, c, out);
+          if (gave_up) return;
         }
         check(diagonal, "the matrix to synthesise is invertible");
       }
@@ -159,9 +163,9 @@ struct Elimination {
     lower.clear();
     upper.clear();
     limit = at_most;
-    try {
-      run_to_end(matrix, section);
-    } catch (const GaveUp&) {
+    gave_up = false;
+    run_to_end(matrix, section);
+    if (gave_up) {
       for (std::uint32_t pattern : used) first_of[pattern] = kNone;
       used.clear();
       return limit;
@@ -171,6 +175,7 @@ struct Elimination {
   void run_to_end(const BitMatrix& matrix, std::uint32_t section) {
     for (std::uint32_t r = 0; r < n; ++r) std::copy(matrix.row(r), matrix.row(r) + words, row(a, r));
     eliminate_lower(a, section, lower);
+    if (gave_up) return;
     std::fill(t.begin(), t.end(), 0);
     for (std::uint32_t r = 0; r < n; ++r) {
       const std::uint64_t* bits = row(a, r);
@@ -182,6 +187,7 @@ struct Elimination {
       }
     }
     eliminate_lower(t, section, upper);
+    if (gave_up) return;
     for (std::uint32_t r = 0; r < n; ++r) {
       for (std::size_t w = 0; w < words; ++w) {
         check(row(t, r)[w] == (w == r / 64 ? std::uint64_t{1} << (r % 64) : 0),
@@ -207,6 +213,7 @@ struct Elimination {
   std::vector<std::uint32_t> first_of, used;  // per section pattern: its first row; patterns set
   std::vector<RowAddition> lower, upper;      // the additions of the two passes
   std::size_t limit = 0;                      // a run gives up at this many additions
+  bool gave_up = false;                       // the last run reached `limit`
 };
 
 }  // namespace

@@ -75,7 +75,7 @@ class KernelSearch {
         zero_row_(static_cast<std::uint32_t>(echelon.slots())),
         print_(echelon.slots(), 0),
         live_now_(echelon.slots(), 0),
-        pool_index_(1, kPool),
+        pool_index_(1, 0),  // sized when the pool is made (index_pool)
         z_(echelon.words()) {}
 
   // The best move found, or one of no gain when none gains or the deadline
