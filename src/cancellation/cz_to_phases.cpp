@@ -1,0 +1,203 @@
+// Each qubit keeps its items still there in order; a cz's stretch is found
+// by walking its two qubits' lists, and a run on a target by walking that
+// target's list from the first item inside the stretch, each walk bounded
+// by kCancelReach, so the time is linear in the items.
+#include "src/cancellation/cz_to_phases.h"
+
+#include <algorithm>
+#include <array>
+
+#include "engine/fault.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::int64_t kBefore = -1;    // a stretch open to the program's start
+constexpr std::size_t kCandidates = 8;  // targets tried per cz
+
+// The items on one qubit still there, in order.
+using Line = std::vector<std::uint32_t>;
+
+class Dissolver {
+ public:
+  Dissolver(std::uint32_t qubits, std::span<const CancelItem> items,
+            std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
+            std::vector<Elementary>& now)
+      : items_(items), removed_(removed), now_(now), on_(qubits) {
+    check(removed.size() == items.size() && now.size() == items.size(), "one state per item");
+    for (std::uint32_t i = 0; i < items.size(); ++i) {
+      if (removed[i]) continue;
+      const CancelItem& item = items[i];
+      if (item.count != 0) {
+        check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");
+        for (std::uint32_t k = 0; k < item.count; ++k) {
+          on_[checked_index(qubits, barrier_qubits[item.first + k])].push_back(i);
+        }
+        continue;
+      }
+      const PlacedGate g = gate(i);
+      on_[checked_index(qubits, g.a)].push_back(i);
+      if (two(g)) on_[checked_index(qubits, g.b)].push_back(i);
+    }
+  }
+
+  std::size_t run() {
+    std::size_t gone = 0;
+    for (std::uint32_t i = 0; i < items_.size(); ++i) {
+      if (!removed_[i] && items_[i].count == 0 && now_[i] == Elementary::CZ) gone += dissolve(i);
+    }
+    return gone;
+  }
+
+ private:
+  // Where a cz may float: strictly between two items; the cx gates its
+  // qubits control in that stretch (some of them).
+  struct Stretch {
+    std::int64_t after = kBefore;
+    std::int64_t before = 0;
+    std::vector<std::uint32_t> targets;
+  };
+  // Per parity (bit 0 the cz's first qubit, bit 1 its second) and per sign
+  // of the S power it needs, a phase gate there that takes it, or none.
+  using Slots = std::array<std::array<std::int64_t, 2>, 4>;
+
+  PlacedGate gate(std::uint32_t i) const {
+    PlacedGate g = items_[i].gate;
+    g.gate = now_[i];
+    return g;
+  }
+  static bool two(const PlacedGate& g) { return elementary_info(g.gate).qubits == 2; }
+  bool is_gate(std::uint32_t i) const { return items_[i].count == 0; }
+
+  // Whether the gate of item i is diagonal on q (a barrier is not).
+  bool diagonal_on(std::uint32_t i, std::uint32_t q) const {
+    if (!is_gate(i)) return false;
+    const PlacedGate g = gate(i);
+    if (elementary_info(g.gate).diagonal != kNotDiagonal) return true;
+    return g.gate == Elementary::Rz || g.gate == Elementary::CZ ||
+           (g.gate == Elementary::CX && g.a == q);
+  }
+
+  bool dissolve(std::uint32_t cz);
+  void bound(std::uint32_t cz, std::uint32_t q, Stretch& s);
+  bool runs_on(std::uint32_t w, std::uint32_t cz, const Stretch& s);
+  bool apply(const Slots& slots, std::uint32_t cz);
+
+  std::span<const CancelItem> items_;
+  std::vector<bool>& removed_;     // per item, whether it is gone (the caller's)
+  std::vector<Elementary>& now_;   // per item, its gate as left (the caller's)
+  std::vector<Line> on_;           // per qubit, its items at the start
+};
+
+// Narrows `s` to where the cz may float on qubit q, and notes the targets
+// of the cx gates q controls there.
+void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
+  const Line& line = on_[q];
+  const auto at = static_cast<std::size_t>(std::lower_bound(line.begin(), line.end(), cz) - line.begin());
+  // The first item each way the cz may not pass (or the last the reach
+  // allows), and the targets of cx gates q controls on the way.
+  const auto walk = [&](std::size_t k, int step, std::int64_t end) {
+    std::size_t seen = 0;
+    for (; k < line.size(); k += static_cast<std::size_t>(step)) {
+      const std::uint32_t j = line[k];
+      if (removed_[j]) continue;
+      if (++seen > kCancelReach || !diagonal_on(j, q)) return static_cast<std::int64_t>(j);
+      const PlacedGate g = gate(j);
+      if (g.gate == Elementary::CX && g.a == q) s.targets.push_back(g.b);
+    }
+    return end;
+  };
+  s.after = std::max(s.after, at == 0 ? kBefore : walk(at - 1, -1, kBefore));
+  s.before = std::min(s.before, walk(at + 1, 1, static_cast<std::int64_t>(items_.size())));
+}
+
+bool Dissolver::dissolve(std::uint32_t cz) {
+  const PlacedGate g = gate(cz);
+  Stretch s;
+  s.before = static_cast<std::int64_t>(items_.size());
+  bound(cz, g.a, s);
+  bound(cz, g.b, s);
+  std::sort(s.targets.begin(), s.targets.end());
+  s.targets.erase(std::unique(s.targets.begin(), s.targets.end()), s.targets.end());
+  for (std::size_t k = 0; k < s.targets.size() && k < kCandidates; ++k) {
+    if (runs_on(s.targets[k], cz, s)) return true;
+  }
+  return false;
+}
+
+// Walks the runs on w inside the stretch; dissolves the cz into the first
+// that holds all four parities.
+bool Dissolver::runs_on(std::uint32_t w, std::uint32_t cz, const Stretch& s) {
+  const PlacedGate g = gate(cz);
+  const Line& line = on_[w];
+  auto k = static_cast<std::size_t>(
+      std::upper_bound(line.begin(), line.end(), s.after,
+                       [](std::int64_t v, std::uint32_t j) { return v < static_cast<std::int64_t>(j); }) -
+      line.begin());
+  constexpr std::int64_t kNoSlot = -1;
+  Slots slots;
+  const auto reset = [&] {
+    for (auto& slot : slots) slot = {kNoSlot, kNoSlot};
+  };
+  reset();
+  unsigned parity = 0;  // what w holds beyond its value at the run's start
+  for (std::size_t seen = 0; k < line.size() && seen < kCancelReach; ++k) {
+    const std::uint32_t j = line[k];
+    if (static_cast<std::int64_t>(j) >= s.before) break;
+    if (removed_[j]) continue;
+    ++seen;
+    const PlacedGate h = gate(j);
+    const bool from_cz = is_gate(j) && h.gate == Elementary::CX && h.b == w && (h.a == g.a || h.a == g.b);
+    if (from_cz) {
+      parity ^= h.a == g.a ? 1u : 2u;
+      continue;
+    }
+    if (!diagonal_on(j, w)) {
+      if (apply(slots, cz)) return true;
+      reset();
+      parity = 0;
+      continue;
+    }
+    const std::int8_t r = elementary_info(h.gate).diagonal;
+    if (r == kNotDiagonal) continue;
+    for (int sign = 0; sign < 2; ++sign) {
+      // S on the parities of one variable, S-dagger on the others; or the
+      // inverses.
+      const int power = ((parity == 1 || parity == 2) == (sign == 0)) ? 2 : -2;
+      if (slots[parity][sign] == kNoSlot && phase_gates(r + power).count <= 1) slots[parity][sign] = j;
+    }
+  }
+  return apply(slots, cz);
+}
+
+// Dissolves the cz into the slots of one sign, if that sign has all four.
+bool Dissolver::apply(const Slots& slots, std::uint32_t cz) {
+  for (int sign = 0; sign < 2; ++sign) {
+    bool all = true;
+    for (const auto& slot : slots) all = all && slot[sign] >= 0;
+    if (!all) continue;
+    for (unsigned parity = 0; parity < 4; ++parity) {
+      const auto j = static_cast<std::size_t>(slots[parity][sign]);
+      const int power = ((parity == 1 || parity == 2) == (sign == 0)) ? 2 : -2;
+      const PhaseGates& left = phase_gates(elementary_info(now_[j]).diagonal + power);
+      if (left.count == 0) {
+        removed_[j] = true;
+      } else {
+        now_[j] = left.gates[0];
+      }
+    }
+    removed_[cz] = true;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::size_t cz_to_phases(std::uint32_t qubits, std::span<const CancelItem> items,
+                         std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
+                         std::vector<Elementary>& now) {
+  return Dissolver(qubits, items, barrier_qubits, removed, now).run();
+}
+
+}  // namespace kestrel
