@@ -1,7 +1,8 @@
-// Each qubit keeps its items still there in order; a cz's stretch is found
-// by walking its two qubits' lists, and a run on a target by walking that
-// target's list from the first item inside the stretch, each walk bounded
-// by kCancelReach, so the time is linear in the items.
+// Each qubit keeps its items still there at the start in order; a cz's
+// stretch is found by walking its two qubits' lists, and a run on a target
+// by walking that target's list from the first item inside the stretch,
+// each walk bounded by 2 kCancelReach entries (those this pass removed on
+// the way included), so the time is linear in the items.
 #include "src/cancellation/cz_to_phases.h"
 
 #include <algorithm>
@@ -41,6 +42,9 @@ class Dissolver {
     }
   }
 
+  Dissolver(const Dissolver&) = delete;
+  Dissolver& operator=(const Dissolver&) = delete;
+
   std::size_t run() {
     std::size_t gone = 0;
     for (std::uint32_t i = 0; i < items_.size(); ++i) {
@@ -53,9 +57,9 @@ class Dissolver {
   // Where a cz may float: strictly between two items; the cx gates its
   // qubits control in that stretch (some of them).
   struct Stretch {
-    std::int64_t after = kBefore;
-    std::int64_t before = 0;
-    std::vector<std::uint32_t> targets;
+    std::int64_t after = kBefore;            // the item it may not float back past, or kBefore
+    std::int64_t before = 0;                 // the item it may not float on past, or the count
+    std::vector<std::uint32_t> targets;      // wires a network on its qubits may run along
   };
   // Per parity (bit 0 the cz's first qubit, bit 1 its second) and per sign
   // of the S power it needs, a phase gate there that takes it, or none.
@@ -100,8 +104,9 @@ void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
     std::size_t seen = 0;
     for (; k < line.size(); k += static_cast<std::size_t>(step)) {
       const std::uint32_t j = line[k];
+      if (++seen > 2 * kCancelReach) return static_cast<std::int64_t>(j);
       if (removed_[j]) continue;
-      if (++seen > kCancelReach || !diagonal_on(j, q)) return static_cast<std::int64_t>(j);
+      if (!diagonal_on(j, q)) return static_cast<std::int64_t>(j);
       const PlacedGate g = gate(j);
       if (g.gate == Elementary::CX && g.a == q) s.targets.push_back(g.b);
     }
@@ -141,11 +146,10 @@ bool Dissolver::runs_on(std::uint32_t w, std::uint32_t cz, const Stretch& s) {
   };
   reset();
   unsigned parity = 0;  // what w holds beyond its value at the run's start
-  for (std::size_t seen = 0; k < line.size() && seen < kCancelReach; ++k) {
+  for (std::size_t seen = 0; k < line.size() && seen < 2 * kCancelReach; ++k, ++seen) {
     const std::uint32_t j = line[k];
     if (static_cast<std::int64_t>(j) >= s.before) break;
     if (removed_[j]) continue;
-    ++seen;
     const PlacedGate h = gate(j);
     const bool from_cz = is_gate(j) && h.gate == Elementary::CX && h.b == w && (h.a == g.a || h.a == g.b);
     if (from_cz) {

@@ -16,8 +16,8 @@
 //
 // `cz_to_phases` reads the gates as a pair cancellation left them. For each
 // cz it finds where it may float on its qubits (past gates diagonal there:
-// one-qubit phases, rz, cz, a cx's control; at most `kCancelReach` gates
-// still there each way), and in that stretch, along the targets of the cx
+// one-qubit phases, rz, cz, a cx's control; at most 2 `kCancelReach`
+// gates each way), and in that stretch, along the targets of the cx
 // gates its qubits control, a run of gates on the target (phases, a cx's
 // control, cx gates from the cz's two qubits) holding all four parities on
 // phase gates that take the S power as a single gate (s t would be two,
