@@ -91,6 +91,7 @@ class Dissolver {
   std::vector<bool>& removed_;     // per item, whether it is gone (the caller's)
   std::vector<Elementary>& now_;   // per item, its gate as left (the caller's)
   std::vector<Line> on_;           // per qubit, its items at the start
+  Stretch stretch_;                // the cz at hand's, kept for its buffer
 };
 
 // Narrows `s` to where the cz may float on qubit q, and notes the targets
@@ -118,8 +119,10 @@ void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
 
 bool Dissolver::dissolve(std::uint32_t cz) {
   const PlacedGate g = gate(cz);
-  Stretch s;
+  Stretch& s = stretch_;
+  s.after = kBefore;
   s.before = static_cast<std::int64_t>(items_.size());
+  s.targets.clear();
   bound(cz, g.a, s);
   bound(cz, g.b, s);
   std::sort(s.targets.begin(), s.targets.end());
@@ -201,6 +204,12 @@ bool Dissolver::apply(const Slots& slots, std::uint32_t cz) {
 std::size_t cz_to_phases(std::uint32_t qubits, std::span<const CancelItem> items,
                          std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
                          std::vector<Elementary>& now) {
+  check(removed.size() == items.size() && now.size() == items.size(), "one state per item");
+  bool any = false;
+  for (std::size_t i = 0; i < items.size() && !any; ++i) {
+    any = !removed[i] && items[i].count == 0 && now[i] == Elementary::CZ;
+  }
+  if (!any) return 0;
   return Dissolver(qubits, items, barrier_qubits, removed, now).run();
 }
 
