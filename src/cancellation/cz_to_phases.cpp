@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <iterator>
 
 #include "engine/fault.h"
 
@@ -98,13 +100,13 @@ class Dissolver {
 // of the cx gates q controls there.
 void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
   const Line& line = on_[q];
-  const auto at = static_cast<std::size_t>(std::lower_bound(line.begin(), line.end(), cz) - line.begin());
+  const std::ptrdiff_t at = std::lower_bound(line.begin(), line.end(), cz) - line.begin();
   // The first item each way the cz may not pass (or the last the reach
   // allows), and the targets of cx gates q controls on the way.
-  const auto walk = [&](std::size_t k, int step, std::int64_t end) {
+  const auto walk = [&](std::ptrdiff_t k, std::ptrdiff_t step, std::int64_t end) {
     std::size_t seen = 0;
-    for (; k < line.size(); k += static_cast<std::size_t>(step)) {
-      const std::uint32_t j = line[k];
+    for (; k >= 0 && k < std::ssize(line); k += step) {
+      const std::uint32_t j = line[static_cast<std::size_t>(k)];
       if (++seen > 2 * kCancelReach) return static_cast<std::int64_t>(j);
       if (removed_[j]) continue;
       if (!diagonal_on(j, q)) return static_cast<std::int64_t>(j);
@@ -113,7 +115,7 @@ void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
     }
     return end;
   };
-  s.after = std::max(s.after, at == 0 ? kBefore : walk(at - 1, -1, kBefore));
+  s.after = std::max(s.after, walk(at - 1, -1, kBefore));
   s.before = std::min(s.before, walk(at + 1, 1, static_cast<std::int64_t>(items_.size())));
 }
 
