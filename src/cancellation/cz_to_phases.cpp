@@ -19,28 +19,42 @@ constexpr std::int64_t kBefore = -1;    // a stretch open to the program's start
 constexpr std::size_t kCandidates = 8;  // targets tried per cz
 
 // The items on one qubit still there, in order.
-using Line = std::vector<std::uint32_t>;
+using Line = std::span<const std::uint32_t>;
 
 class Dissolver {
  public:
   Dissolver(std::uint32_t qubits, std::span<const CancelItem> items,
             std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
             std::vector<Elementary>& now)
-      : items_(items), removed_(removed), now_(now), on_(qubits) {
-    check(removed.size() == items.size() && now.size() == items.size(), "one state per item");
-    for (std::uint32_t i = 0; i < items.size(); ++i) {
-      if (removed[i]) continue;
-      const CancelItem& item = items[i];
-      if (item.count != 0) {
-        check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");
-        for (std::uint32_t k = 0; k < item.count; ++k) {
-          on_[checked_index(qubits, barrier_qubits[item.first + k])].push_back(i);
+      : items_(items), removed_(removed), now_(now), start_(qubits + std::size_t{1}, 0) {
+    // Counted first, then placed: one array for every qubit's items.
+    for (int placing = 0; placing < 2; ++placing) {
+      for (std::uint32_t i = 0; i < items.size(); ++i) {
+        if (removed[i]) continue;
+        const CancelItem& item = items[i];
+        const auto put = [&](std::uint32_t q) {
+          q = static_cast<std::uint32_t>(checked_index(qubits, q));
+          if (placing) {
+            entries_[start_[q + 1]++] = i;
+          } else {
+            ++start_[q + 1];
+          }
+        };
+        if (item.count != 0) {
+          check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");
+          for (std::uint32_t k = 0; k < item.count; ++k) put(barrier_qubits[item.first + k]);
+          continue;
         }
-        continue;
+        const PlacedGate g = gate(i);
+        put(g.a);
+        if (two(g)) put(g.b);
       }
-      const PlacedGate g = gate(i);
-      on_[checked_index(qubits, g.a)].push_back(i);
-      if (two(g)) on_[checked_index(qubits, g.b)].push_back(i);
+      if (placing) break;
+      // start_[q + 1] becomes where q's items start, and is moved on to
+      // where they end as they are placed.
+      for (std::size_t q = 1; q < start_.size(); ++q) start_[q] += start_[q - 1];
+      entries_.resize(start_.back());
+      for (std::size_t q = start_.size() - 1; q > 0; --q) start_[q] = start_[q - 1];
     }
   }
 
@@ -74,6 +88,9 @@ class Dissolver {
   }
   static bool two(const PlacedGate& g) { return elementary_info(g.gate).qubits == 2; }
   bool is_gate(std::uint32_t i) const { return items_[i].count == 0; }
+  Line on(std::uint32_t q) const {
+    return Line(entries_).subspan(start_[q], start_[q + 1] - start_[q]);
+  }
 
   // Whether the gate of item i is diagonal on q (a barrier is not).
   bool diagonal_on(std::uint32_t i, std::uint32_t q) const {
@@ -92,14 +109,15 @@ class Dissolver {
   std::span<const CancelItem> items_;
   std::vector<bool>& removed_;     // per item, whether it is gone (the caller's)
   std::vector<Elementary>& now_;   // per item, its gate as left (the caller's)
-  std::vector<Line> on_;           // per qubit, its items at the start
+  std::vector<std::size_t> start_;     // per qubit, where its items start in `entries_`, and the end
+  std::vector<std::uint32_t> entries_;  // every qubit's items still there at the start, qubit by qubit
   Stretch stretch_;                // the cz at hand's, kept for its buffer
 };
 
 // Narrows `s` to where the cz may float on qubit q, and notes the targets
 // of the cx gates q controls there.
 void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
-  const Line& line = on_[q];
+  const Line line = on(q);
   const std::ptrdiff_t at = std::lower_bound(line.begin(), line.end(), cz) - line.begin();
   // The first item each way the cz may not pass (or the last the reach
   // allows), and the targets of cx gates q controls on the way.
@@ -139,7 +157,7 @@ bool Dissolver::dissolve(std::uint32_t cz) {
 // that holds all four parities.
 bool Dissolver::runs_on(std::uint32_t w, std::uint32_t cz, const Stretch& s) {
   const PlacedGate g = gate(cz);
-  const Line& line = on_[w];
+  const Line line = on(w);
   auto k = static_cast<std::size_t>(
       std::upper_bound(line.begin(), line.end(), s.after,
                        [](std::int64_t v, std::uint32_t j) { return v < static_cast<std::int64_t>(j); }) -
