@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 #include <iterator>
 
 #include "engine/fault.h"
@@ -73,8 +74,8 @@ class Dissolver {
   // Where a cz may float: strictly between two items; the cx gates its
   // qubits control in that stretch (some of them).
   struct Stretch {
-    std::int64_t after = kBefore;            // the item it may not float back past, or kBefore
-    std::int64_t before = 0;                 // the item it may not float on past, or the count
+    std::int64_t after = kBefore;            // the item it may not float back past on either qubit
+    std::int64_t before = 0;                 // the item it may not float on past on either qubit
     std::vector<std::uint32_t> targets;      // wires a network on its qubits may run along
   };
   // Per parity (bit 0 the cz's first qubit, bit 1 its second) and per sign
@@ -101,10 +102,19 @@ class Dissolver {
            (g.gate == Elementary::CX && g.a == q);
   }
 
+  // Where a cz may float on one of its qubits: strictly between two items.
+  struct Bounds {
+    std::int64_t after = kBefore;  // the item it may not float back past, or kBefore
+    std::int64_t before = 0;       // the item it may not float on past, or the count
+  };
+
   bool dissolve(std::uint32_t cz);
-  void bound(std::uint32_t cz, std::uint32_t q, Stretch& s);
+  Bounds bound(std::uint32_t cz, std::uint32_t q, Stretch& s);
   bool runs_on(std::uint32_t w, std::uint32_t cz, const Stretch& s);
   bool apply(const Slots& slots, std::uint32_t cz);
+  bool beside_cx(std::uint32_t cz, std::uint32_t a, std::uint32_t b, Bounds on_a, Bounds on_b);
+  std::int64_t slot(std::uint32_t q, std::int64_t from, Bounds within, int power) const;
+  void join(std::uint32_t j, int power);
 
   std::span<const CancelItem> items_;
   std::vector<bool>& removed_;     // per item, whether it is gone (the caller's)
@@ -114,9 +124,9 @@ class Dissolver {
   Stretch stretch_;                // the cz at hand's, kept for its buffer
 };
 
-// Narrows `s` to where the cz may float on qubit q, and notes the targets
-// of the cx gates q controls there.
-void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
+// Where the cz may float on qubit q; notes in `s` the targets of the cx
+// gates q controls there.
+Dissolver::Bounds Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
   const Line line = on(q);
   const std::ptrdiff_t at = std::lower_bound(line.begin(), line.end(), cz) - line.begin();
   // The first item each way the cz may not pass (or the last the reach
@@ -133,24 +143,89 @@ void Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
     }
     return end;
   };
-  s.after = std::max(s.after, walk(at - 1, -1, kBefore));
-  s.before = std::min(s.before, walk(at + 1, 1, static_cast<std::int64_t>(items_.size())));
+  return {walk(at - 1, -1, kBefore), walk(at + 1, 1, static_cast<std::int64_t>(items_.size()))};
 }
 
 bool Dissolver::dissolve(std::uint32_t cz) {
   const PlacedGate g = gate(cz);
   Stretch& s = stretch_;
-  s.after = kBefore;
-  s.before = static_cast<std::int64_t>(items_.size());
   s.targets.clear();
-  bound(cz, g.a, s);
-  bound(cz, g.b, s);
+  const Bounds on_a = bound(cz, g.a, s);
+  const Bounds on_b = bound(cz, g.b, s);
+  s.after = std::max(on_a.after, on_b.after);
+  s.before = std::min(on_a.before, on_b.before);
   std::sort(s.targets.begin(), s.targets.end());
   s.targets.erase(std::unique(s.targets.begin(), s.targets.end()), s.targets.end());
   for (std::size_t k = 0; k < s.targets.size() && k < kCandidates; ++k) {
     if (runs_on(s.targets[k], cz, s)) return true;
   }
+  return beside_cx(cz, g.a, g.b, on_a, on_b) || beside_cx(cz, g.b, g.a, on_b, on_a);
+}
+
+// A cz on a and b that meets a cx from a to b on b (past gates diagonal on
+// b, and the cx within where it may float on a): with v what b holds at the
+// cz and v^a what it holds across the cx, 2av = a + v - (v^a) (mod 4), so
+// the cz is S on a, S on b on its side of the cx and S-dagger on the other
+// side (or the three inverses).
+bool Dissolver::beside_cx(std::uint32_t cz, std::uint32_t a, std::uint32_t b, Bounds on_a, Bounds on_b) {
+  for (const std::int64_t c : {on_b.after, on_b.before}) {
+    if (c < 0 || c >= static_cast<std::int64_t>(items_.size())) continue;
+    const auto cx = static_cast<std::uint32_t>(c);
+    const PlacedGate h = gate(cx);
+    if (removed_[cx] || !is_gate(cx) || h.gate != Elementary::CX || h.a != a || h.b != b) continue;
+    if (c <= on_a.after || c >= on_a.before) continue;
+    // Across the cx: from it away from the cz, while b's gates are diagonal.
+    const Bounds across = c == on_b.after ? Bounds{kBefore, c} : Bounds{c, static_cast<std::int64_t>(items_.size())};
+    for (const int sign : {1, -1}) {
+      const std::int64_t on_a_slot = slot(a, cz, on_a, 2 * sign);
+      const std::int64_t near = slot(b, cz, on_b, 2 * sign);
+      const std::int64_t far = slot(b, c, across, -2 * sign);
+      if (on_a_slot < 0 || near < 0 || far < 0) continue;
+      join(static_cast<std::uint32_t>(on_a_slot), 2 * sign);
+      join(static_cast<std::uint32_t>(near), 2 * sign);
+      join(static_cast<std::uint32_t>(far), -2 * sign);
+      removed_[cz] = true;
+      return true;
+    }
+  }
   return false;
+}
+
+// The nearest phase gate on q to item `from` (either way, strictly inside
+// `within`, past gates diagonal on q only) that takes S^(power/2) as one
+// gate, or -1.
+std::int64_t Dissolver::slot(std::uint32_t q, std::int64_t from, Bounds within, int power) const {
+  const Line line = on(q);
+  const std::ptrdiff_t at = std::lower_bound(line.begin(), line.end(), static_cast<std::uint32_t>(from)) - line.begin();
+  const bool listed = at < std::ssize(line) && line[static_cast<std::size_t>(at)] == from;
+  std::int64_t best = -1;
+  std::int64_t best_distance = 0;
+  for (const std::ptrdiff_t step : {std::ptrdiff_t{-1}, std::ptrdiff_t{1}}) {
+    std::size_t seen = 0;
+    for (std::ptrdiff_t k = step < 0 ? at - 1 : at + listed; k >= 0 && k < std::ssize(line); k += step) {
+      const std::uint32_t j = line[static_cast<std::size_t>(k)];
+      if (++seen > 2 * kCancelReach || j <= within.after || j >= within.before) break;
+      if (removed_[j]) continue;
+      if (!diagonal_on(j, q)) break;
+      const std::int8_t r = elementary_info(now_[j]).diagonal;
+      if (r == kNotDiagonal || phase_gates(r + power).count > 1) continue;
+      const std::int64_t distance = std::abs(static_cast<std::int64_t>(j) - from);
+      if (best < 0 || distance < best_distance) best = j, best_distance = distance;
+      break;
+    }
+  }
+  return best;
+}
+
+// Joins S^(power/2) into the phase gate of item j (which goes if it becomes
+// the identity).
+void Dissolver::join(std::uint32_t j, int power) {
+  const PhaseGates& left = phase_gates(elementary_info(now_[j]).diagonal + power);
+  if (left.count == 0) {
+    removed_[j] = true;
+  } else {
+    now_[j] = left.gates[0];
+  }
 }
 
 // Walks the runs on w inside the stretch; dissolves the cz into the first
@@ -204,14 +279,7 @@ bool Dissolver::apply(const Slots& slots, std::uint32_t cz) {
     for (const auto& slot : slots) all = all && slot[sign] >= 0;
     if (!all) continue;
     for (unsigned parity = 0; parity < 4; ++parity) {
-      const auto j = static_cast<std::size_t>(slots[parity][sign]);
-      const int power = ((parity == 1 || parity == 2) == (sign == 0)) ? 2 : -2;
-      const PhaseGates& left = phase_gates(elementary_info(now_[j]).diagonal + power);
-      if (left.count == 0) {
-        removed_[j] = true;
-      } else {
-        now_[j] = left.gates[0];
-      }
+      join(static_cast<std::uint32_t>(slots[parity][sign]), ((parity == 1 || parity == 2) == (sign == 0)) ? 2 : -2);
     }
     removed_[cz] = true;
     return true;

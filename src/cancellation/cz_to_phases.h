@@ -1,4 +1,4 @@
-// A cz gate written as phase gates on a wire that passes the parities of
+// A cz gate written as phase gates on wires that pass the parities of
 // its two qubits: the cz goes, and S or S-dagger powers join one-qubit
 // phase gates already there, so no gate is added.
 //
@@ -14,6 +14,14 @@
 // them (it is diagonal, q[0] and q[1] are only controls there), and the
 // four phases make them t, tdg, t, tdg: one two-qubit gate fewer.
 //
+// And a cz that meets a cx on its own qubits: where b holds v at the cz and
+// v^a across a cx from a to b, 2av = a + v - (v^a) (mod 4), so
+//
+//     t q[1]; cx q[0],q[1]; tdg q[1]; tdg q[0]; cz q[0],q[1];
+//
+// is `tdg q[1]; cx q[0],q[1]; t q[1]; t q[0];`: S on a, S on b on the cz's
+// side of the cx, S-dagger on the other side.
+//
 // `cz_to_phases` reads the gates as a pair cancellation left them. For each
 // cz it finds where it may float on its qubits (past gates diagonal there:
 // one-qubit phases, rz, cz, a cx's control; at most 2 `kCancelReach`
@@ -21,8 +29,10 @@
 // gates its qubits control, a run of gates on the target (phases, a cx's
 // control, cx gates from the cz's two qubits) holding all four parities on
 // phase gates that take the S power as a single gate (s t would be two,
-// so a t that needs an s does not serve). T gates change only to T-dagger
-// or back; two-qubit gates lose the cz; one-qubit gates never grow.
+// so a t that needs an s does not serve); failing that, a cx on its qubits
+// at the end of that stretch on one of them, with such phase gates on both
+// sides of it and on the other qubit. T gates change only to T-dagger or
+// back; two-qubit gates lose the cz; one-qubit gates never grow.
 #pragma once
 
 #include <cstddef>

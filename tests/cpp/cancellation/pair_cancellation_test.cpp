@@ -237,6 +237,18 @@ TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
       {"not across another control on the target",
        joined({{g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 3, 2), g2(E::CX, 0, 2), g1(E::T, 2),
                 g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::T, 2), g2(E::CZ, 0, 1)}}), 6},
+      {"beside a cx from its first qubit, into s and sdg gates",
+       {g1(E::S, 1), g2(E::CX, 0, 1), g1(E::Sdg, 1), g1(E::Sdg, 0), g2(E::CZ, 0, 1)}, 1},
+      {"beside a cx, into t and tdg gates",
+       {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::Tdg, 1), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 1},
+      {"before a cx from its second qubit",
+       {g1(E::Tdg, 1), g1(E::S, 0), g2(E::CZ, 0, 1), g2(E::CX, 1, 0), g1(E::Sdg, 0)}, 1},
+      {"not beside a cx with no phase gate across it",
+       {g2(E::CX, 0, 1), g1(E::Tdg, 1), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 2},
+      {"not beside a cx with h between",
+       {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::H, 1), g1(E::Tdg, 1), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 2},
+      {"not beside a cx with a target on its control between",
+       {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::Tdg, 1), g2(E::CX, 3, 0), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 3},
       {"not across h on the target",
        joined({{g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::H, 2), g1(E::T, 2),
                 g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::T, 2), g2(E::CZ, 0, 1)}}), 5},
@@ -284,7 +296,7 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
     for (std::size_t k = 0, parts = 2 + rng() % 4; k < parts; ++k) {
       std::vector<std::uint32_t> q = {0, 1, 2, 3};
       std::shuffle(q.begin(), q.end(), rng);
-      const unsigned kind = rng() % 3;
+      const unsigned kind = rng() % 4;
       if (kind == 0) {
         // Half the networks a Toffoli's phases (or their inverses), the rest
         // phases at random.
@@ -299,6 +311,14 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
         controls = {q[0], q[1]};
       } else if (kind == 1) {
         gates.push_back(rng() % 2 ? g2(E::CZ, controls[1], controls[0]) : g2(E::CZ, q[0], q[1]));
+      } else if (kind == 2) {
+        // A cx with phase gates on both sides of its target and on its
+        // control, and a cz on its qubits before or after it.
+        const auto phase = [&](std::uint32_t on) { return g1(phases[rng() % 5], on); };
+        const bool cz_first = rng() % 2;
+        if (cz_first) gates.push_back(g2(E::CZ, q[0], q[1]));
+        for (const PlacedGate& g : {phase(q[1]), g2(E::CX, q[0], q[1]), phase(q[1]), phase(q[0])}) gates.push_back(g);
+        if (!cz_first) gates.push_back(g2(E::CZ, q[1], q[0]));
       } else {
         const E e = other[rng() % 7];
         gates.push_back(elementary_info(e).qubits == 2 ? g2(e, q[0], q[1]) : g1(e, q[0]));
