@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "src/cancellation/cz_to_phases.h"
 #include "src/cancellation/pair_cancellation.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/rewrite_blocks.h"
@@ -110,7 +111,8 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
 // each step that stays; boundaries, measurements and conditioned gates as
 // barriers), with the pairs of gates that cancel once the rotations are out,
 // T gates joined (and, with `sandwiches`, cx pairs around S powers made cz
-// gates) (src/cancellation/pair_cancellation.h).
+// gates) (src/cancellation/pair_cancellation.h), then the cz gates that
+// become phases on a passing network (src/cancellation/cz_to_phases.h).
 struct CancelledPairs {
   std::vector<bool> cancelled;               // per item
   std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
@@ -160,6 +162,7 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
   }
   out.cancelled =
       cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches);
+  cz_to_phases(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (out.cancelled[i] || items[i].count != 0) continue;
     out.left.t += elementary_info(out.now[i]).t;

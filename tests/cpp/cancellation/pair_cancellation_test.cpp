@@ -2,8 +2,10 @@
 // without boundaries, and on random gate lists against a dense model: the
 // gates kept must multiply to the same 2^n x 2^n matrix as those given
 // (global phase included), with matrices written here from their definitions;
-// with T gates joined, the gates as left.
+// with T gates joined, the gates as left; then with cz gates made phases on
+// a passing network (src/cancellation/cz_to_phases.h).
 #include "src/cancellation/pair_cancellation.h"
+#include "src/cancellation/cz_to_phases.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +177,166 @@ TEST(PairCancellation, JoiningTGatesAndCxAroundSGates) {
     EXPECT_EQ(names, c.left) << c.name;
     EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(c.gates, 3))) << c.name;
   }
+}
+
+// A Toffoli's network on target w with controls a and b: w holds w^b,
+// w^a^b, w^a and w at the four phase gates `at` (in that order).
+std::vector<PlacedGate> network(std::uint32_t a, std::uint32_t b, std::uint32_t w,
+                                const std::vector<Elementary>& at) {
+  using E = Elementary;
+  return {g2(E::CX, b, w), g1(at[0], w), g2(E::CX, a, w), g1(at[1], w),
+          g2(E::CX, b, w), g1(at[2], w), g2(E::CX, a, w), g1(at[3], w)};
+}
+
+std::vector<PlacedGate> joined(std::vector<std::vector<PlacedGate>> parts) {
+  std::vector<PlacedGate> out;
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// The pair cancellation with T gates joined and cx pairs around S powers
+// made cz gates, then cz gates made phases: the gates kept, as left.
+std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::span<const std::uint32_t> barrier_qubits,
+                                  std::uint32_t n, std::size_t* dissolved = nullptr) {
+  std::vector<Elementary> now;
+  std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits, &now, true);
+  const std::size_t gone = cz_to_phases(n, items, barrier_qubits, removed, now);
+  if (dissolved != nullptr) *dissolved = gone;
+  std::vector<PlacedGate> kept;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!removed[i] && items[i].count == 0) kept.push_back({now[i], items[i].gate.a, items[i].gate.b});
+  }
+  return kept;
+}
+
+TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
+  using E = Elementary;
+  const std::vector<E> toffoli = {E::Tdg, E::T, E::Tdg, E::T};
+  const std::vector<E> inverse = {E::T, E::Tdg, E::T, E::Tdg};
+  struct Case {
+    std::string name;
+    std::vector<PlacedGate> gates;
+    std::size_t two_qubit;  // two-qubit gates kept
+  };
+  const std::vector<Case> cases = {
+      {"after the network", joined({network(0, 1, 2, toffoli), {g2(E::CZ, 0, 1)}}), 4},
+      {"before it, either way round", joined({{g2(E::CZ, 1, 0)}, network(0, 1, 2, toffoli)}), 4},
+      {"the inverse phases", joined({network(0, 1, 2, inverse), {g2(E::CZ, 0, 1)}}), 4},
+      {"past phases and controls on its qubits",
+       joined({network(0, 1, 2, toffoli), {g1(E::T, 0), g2(E::CX, 1, 3), g2(E::CZ, 0, 1)}}), 5},
+      {"s, sdg and z take either sign",
+       joined({network(0, 1, 2, {E::S, E::Sdg, E::Z, E::S}), {g2(E::CZ, 0, 1)}}), 4},
+      {"a run after h on the target", joined({{g1(E::H, 2)}, network(0, 1, 2, toffoli), {g2(E::CZ, 0, 1)}}), 4},
+      {"not past h on one of its qubits", joined({network(0, 1, 2, toffoli), {g1(E::H, 0), g2(E::CZ, 0, 1)}}), 5},
+      {"not past a target on one of its qubits",
+       joined({network(0, 1, 2, toffoli), {g2(E::CX, 3, 1), g2(E::CZ, 0, 1)}}), 6},
+      {"not where a t needs an s", joined({network(0, 1, 2, {E::T, E::T, E::Tdg, E::T}), {g2(E::CZ, 0, 1)}}), 5},
+      {"not with a parity missing",
+       joined({{g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::T, 2), g2(E::CX, 1, 2),
+                g2(E::CX, 0, 2), g1(E::T, 2), g2(E::CZ, 0, 1)}}), 5},
+      {"not across another control on the target",
+       joined({{g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 3, 2), g2(E::CX, 0, 2), g1(E::T, 2),
+                g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::T, 2), g2(E::CZ, 0, 1)}}), 6},
+      {"beside a cx from its first qubit, into s and sdg gates",
+       {g1(E::S, 1), g2(E::CX, 0, 1), g1(E::Sdg, 1), g1(E::Sdg, 0), g2(E::CZ, 0, 1)}, 1},
+      {"beside a cx, into t and tdg gates",
+       {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::Tdg, 1), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 1},
+      {"before a cx from its second qubit",
+       {g1(E::Tdg, 1), g1(E::S, 0), g2(E::CZ, 0, 1), g2(E::CX, 1, 0), g1(E::Sdg, 0)}, 1},
+      {"not beside a cx with no phase gate across it",
+       {g2(E::CX, 0, 1), g1(E::Tdg, 1), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 2},
+      {"not beside a cx with h between",
+       {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::H, 1), g1(E::Tdg, 1), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 2},
+      {"not beside a cx with a target on its control between",
+       {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::Tdg, 1), g2(E::CX, 3, 0), g1(E::Tdg, 0), g2(E::CZ, 0, 1)}, 3},
+      {"not across h on the target",
+       joined({{g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::H, 2), g1(E::T, 2),
+                g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::T, 2), g2(E::CZ, 0, 1)}}), 5},
+  };
+  for (const Case& c : cases) {
+    std::vector<CancelItem> items;
+    for (const PlacedGate& g : c.gates) items.push_back(gate(g));
+    const std::vector<PlacedGate> kept = cancelled(items, {}, 4);
+    std::size_t two_qubit = 0, t = 0, t_given = 0;
+    for (const PlacedGate& g : kept) two_qubit += elementary_info(g.gate).qubits == 2, t += elementary_info(g.gate).t;
+    for (const PlacedGate& g : c.gates) t_given += elementary_info(g.gate).t;
+    EXPECT_EQ(two_qubit, c.two_qubit) << c.name;
+    EXPECT_EQ(t, t_given) << c.name;
+    EXPECT_LE(kept.size(), c.gates.size()) << c.name;
+    EXPECT_TRUE(same(matrix_of(kept, 4), matrix_of(c.gates, 4))) << c.name;
+  }
+  // A boundary on one of the cz's qubits between it and the network, or on
+  // the target inside the network, keeps it; one elsewhere does not.
+  const std::vector<std::uint32_t> qubits = {0, 2, 3};
+  const std::size_t at[] = {8, 4, 4};  // where each goes among the network's gates
+  for (std::uint32_t on = 0; on < 3; ++on) {
+    std::vector<CancelItem> items;
+    for (const PlacedGate& g : network(0, 1, 2, toffoli)) items.push_back(gate(g));
+    items.insert(items.begin() + static_cast<std::ptrdiff_t>(at[on]), CancelItem{{}, on, 1});
+    items.push_back(gate(g2(E::CZ, 0, 1)));
+    std::size_t dissolved = 0;
+    cancelled(items, qubits, 4, &dissolved);
+    EXPECT_EQ(dissolved, on == 2 ? 1u : 0u) << "a boundary on qubit " << qubits[on];
+  }
+}
+
+TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
+  // Toffoli-like networks with random phases and controls, cz gates and
+  // other gates between: the gates kept (as left) multiply to the product of
+  // those given; T gates never grow in number, nor do two-qubit gates.
+  using E = Elementary;
+  const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
+  const E other[] = {E::H, E::T, E::Tdg, E::S, E::X, E::CX, E::CZ};
+  std::mt19937_64 rng(37);
+  const std::uint32_t n = 4;
+  std::size_t dissolved_in_all = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::vector<PlacedGate> gates;
+    std::vector<std::uint32_t> controls = {0, 1};  // the last network's
+    for (std::size_t k = 0, parts = 2 + rng() % 4; k < parts; ++k) {
+      std::vector<std::uint32_t> q = {0, 1, 2, 3};
+      std::shuffle(q.begin(), q.end(), rng);
+      const unsigned kind = rng() % 4;
+      if (kind == 0) {
+        // Half the networks a Toffoli's phases (or their inverses), the rest
+        // phases at random.
+        std::vector<E> at;
+        const bool toffoli = rng() % 2, up = rng() % 2;
+        for (int p = 0; p < 4; ++p) {
+          at.push_back(toffoli ? ((p % 2 == 0) == up ? E::Tdg : E::T)
+                               : rng() % 3 ? (rng() % 2 ? E::T : E::Tdg) : phases[rng() % 5]);
+        }
+        const auto part = network(q[0], q[1], q[2], at);
+        gates.insert(gates.end(), part.begin(), part.end());
+        controls = {q[0], q[1]};
+      } else if (kind == 1) {
+        gates.push_back(rng() % 2 ? g2(E::CZ, controls[1], controls[0]) : g2(E::CZ, q[0], q[1]));
+      } else if (kind == 2) {
+        // A cx with phase gates on both sides of its target and on its
+        // control, and a cz on its qubits before or after it.
+        const auto phase = [&](std::uint32_t on) { return g1(phases[rng() % 5], on); };
+        const bool cz_first = rng() % 2;
+        if (cz_first) gates.push_back(g2(E::CZ, q[0], q[1]));
+        for (const PlacedGate& g : {phase(q[1]), g2(E::CX, q[0], q[1]), phase(q[1]), phase(q[0])}) gates.push_back(g);
+        if (!cz_first) gates.push_back(g2(E::CZ, q[1], q[0]));
+      } else {
+        const E e = other[rng() % 7];
+        gates.push_back(elementary_info(e).qubits == 2 ? g2(e, q[0], q[1]) : g1(e, q[0]));
+      }
+    }
+    std::vector<CancelItem> items;
+    for (const PlacedGate& g : gates) items.push_back(gate(g));
+    std::size_t dissolved = 0;
+    const std::vector<PlacedGate> kept = cancelled(items, {}, n, &dissolved);
+    dissolved_in_all += dissolved;
+    std::size_t t[2] = {0, 0}, two_qubit[2] = {0, 0};
+    for (const PlacedGate& g : gates) t[0] += elementary_info(g.gate).t, two_qubit[0] += elementary_info(g.gate).qubits == 2;
+    for (const PlacedGate& g : kept) t[1] += elementary_info(g.gate).t, two_qubit[1] += elementary_info(g.gate).qubits == 2;
+    EXPECT_LE(t[1], t[0]) << "round " << round;
+    EXPECT_LE(two_qubit[1], two_qubit[0]) << "round " << round;
+    ASSERT_TRUE(same(matrix_of(kept, n), matrix_of(gates, n))) << "round " << round;
+  }
+  EXPECT_GT(dissolved_in_all, 20u);  // the lists do have cz gates to make phases
 }
 
 TEST(PairCancellation, BoundariesStopTheSearchOnTheirQubitsOnly) {
