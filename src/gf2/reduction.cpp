@@ -19,6 +19,7 @@
 #include "src/gf2/bits.h"
 #include "src/gf2/reduction_echelon.h"
 #include "src/gf2/reduction_kernel_search.h"
+#include "src/gf2/reduction_settled.h"
 #include "src/gf2/reduction_widened_search.h"
 
 namespace kestrel {
@@ -263,6 +264,13 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     return out;
   };
   if (table.columns() <= whole) {
+    // A table the cheap test shows to have no move at all (as most blocks
+    // of adders and comparators) comes back as it is, its search skipped.
+    const Settled quick = options.settle ? surely_no_move(table) : Settled{};
+    if (quick.settled) {
+      budget.work = quick.work;
+      return finish(table);
+    }
     // The table as given, then in other orders while the effort lasts
     // (never without a limit); the fewest columns win, the earliest order
     // among equals. A table the first order ran through without removing a

@@ -67,9 +67,10 @@ struct ReductionOptions {
   // widened moves, then, for tables of 128 columns or more, the same moves
   // from the columns in other orders (up to 3 times the first order's
   // work), the table with fewest columns kept; none when the first order,
-  // done to the end, removed no column (a table with nothing to gain, as
-  // in a ripple-carry adder's blocks, costs one pass). Unlike the deadline, it gives
-  // the same table on every machine. A caller reducing many tables under
+  // done to the end, removed no column (a table with nothing to gain
+  // costs one pass, or only the cheap test, as a ripple-carry adder's
+  // blocks do). Unlike the deadline, it gives the same table on every
+  // machine. A caller reducing many tables under
   // one time limit shares reduction_effort(limit) among them. Unset: widened
   // moves until none gains, in the table's own order only.
   std::optional<std::uint64_t> effort;
@@ -83,6 +84,11 @@ struct ReductionOptions {
   // than one pass can hold goes in chunks (reduction_bytes), and widened
   // moves run only where their search fits too.
   std::size_t memory_budget = kReductionBudget;
+  // Whether a table that the cheap test of src/gf2/reduction_settled.h
+  // shows to have no move comes back at once, unsearched; the table is
+  // the same either way, the work (only the test's) is not. Tests turn it
+  // off to hold the test to the search.
+  bool settle = true;
   // For tests: called before each move with the move, and whether to
   // re-derive the echelon form of L(A) after every move and fault on any
   // difference (slow).

@@ -20,7 +20,7 @@ class SplitSearch {
  public:
   explicit SplitSearch(const Terms& terms)
       : net_(terms), n_(net_.wires()), m_(net_.terms()), qw_(words_for(n_)), pool_(m_), usable_(qw_, 0),
-        count_(n_), weight_(m_), some_wire_(m_) {
+        count_(n_), weight_(m_), some_wire_(m_), mask_(words_for(m_), 0) {
     std::iota(pool_.begin(), pool_.end(), 0u);
     for (std::uint32_t j = 0; j < n_; ++j) set_bit(usable_.data(), j);
     push(0, static_cast<std::uint32_t>(m_), kNone);
@@ -72,21 +72,29 @@ class SplitSearch {
     return begin_ != end_;
   }
 
-  // Each term's weight and the number of terms including each wire.
+  // Each term's weight and the number of terms including each wire: each
+  // row masked by the group's terms, so that the work goes with the group's
+  // bits rather than with wires times terms.
   void count_wires() {
-    for (std::uint32_t k = begin_; k < end_; ++k) weight_[pool_[k]] = 0;
+    for (std::uint32_t k = begin_; k < end_; ++k) {
+      weight_[pool_[k]] = 0;
+      set_bit(mask_.data(), pool_[k]);
+    }
+    const std::size_t rw = net_.row_words();
     for (std::uint32_t j = 0; j < n_; ++j) {
       const std::uint64_t* row = net_.row(j);
       std::uint32_t c = 0;
-      for (std::uint32_t k = begin_; k < end_; ++k) {
-        const std::uint32_t p = pool_[k];
-        const std::uint32_t b = (row[p / 64] >> (p % 64)) & 1;
-        c += b;
-        weight_[p] += b;
-        if (b) some_wire_[p] = j;
+      for (std::size_t w = 0; w < rw; ++w) {
+        for (std::uint64_t x = row[w] & mask_[w]; x != 0; x &= x - 1) {
+          const std::size_t p = 64 * w + static_cast<std::size_t>(std::countr_zero(x));
+          ++c;
+          ++weight_[p];
+          some_wire_[p] = j;
+        }
       }
       count_[j] = c;
     }
+    for (std::uint32_t k = begin_; k < end_; ++k) flip_bit(mask_.data(), pool_[k]);
   }
 
   // Drops the terms written; a term of weight one is on `wire_or_none`, or
@@ -188,6 +196,7 @@ class SplitSearch {
   std::vector<std::uint64_t> usable_stack_;  // per group on the stack, qw_ words
   std::vector<std::uint64_t> usable_;        // the wires the group at hand may split on
   std::vector<std::uint32_t> count_, weight_, some_wire_, scratch_;
+  std::vector<std::uint64_t> mask_;          // the group's terms while counting, else none
   std::uint32_t begin_ = 0, end_ = 0, target_ = kNone;  // the group at hand
 };
 

@@ -38,6 +38,12 @@ void PhasePolynomial::add(const std::uint64_t* parity, std::uint8_t c) {
   index_.insert(term);
 }
 
+std::optional<std::size_t> PhasePolynomial::term(const std::uint64_t* parity) const {
+  const auto found = index_.find(parity);
+  if (found == index_.end()) return std::nullopt;
+  return *found;
+}
+
 std::vector<std::uint64_t> PhasePolynomial::odd_parities() const {
   std::vector<std::uint64_t> out;
   for (std::size_t j = 0; j < terms(); ++j) {
@@ -102,10 +108,22 @@ DiagonalClifford clifford_difference(const PhasePolynomial& f,
   const std::uint32_t n = f.variables();
   const std::size_t words = f.words();
   check(words > 0 || parities.empty(), "parities of a polynomial over no variable");
+  // g's parities that are f's too are taken off f's coefficients first:
+  // where f's parities are kept (as in a table nothing reduced), its T
+  // terms then add nothing.
   Coefficients difference(n);
-  for (std::size_t j = 0; j < f.terms(); ++j) difference.add(f.parity(j), words, f.coefficient(j));
+  std::vector<std::uint8_t> c(f.terms());
+  for (std::size_t j = 0; j < f.terms(); ++j) c[j] = f.coefficient(j);
   for (std::size_t at = 0; at + words <= parities.size(); at += words) {
-    difference.add(parities.data() + at, words, 7);  // minus 1
+    const std::optional<std::size_t> j = f.term(parities.data() + at);
+    if (j) {
+      c[*j] = static_cast<std::uint8_t>((c[*j] + 7) & 7);  // minus 1
+    } else {
+      difference.add(parities.data() + at, words, 7);
+    }
+  }
+  for (std::size_t j = 0; j < f.terms(); ++j) {
+    if (c[j] != 0) difference.add(f.parity(j), words, c[j]);
   }
   DiagonalClifford out;
   out.s_powers.resize(n);

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -41,6 +42,8 @@ class PhasePolynomial {
   std::size_t terms() const noexcept { return coefficients_.size(); }
   const std::uint64_t* parity(std::size_t j) const { return parities_.data() + j * words_; }
   std::uint8_t coefficient(std::size_t j) const { return coefficients_[j]; }
+  // The term whose parity is `parity` (`words()` words), if there is one.
+  std::optional<std::size_t> term(const std::uint64_t* parity) const;
 
   // The parities with odd coefficient, in order, `words()` words each.
   std::vector<std::uint64_t> odd_parities() const;

@@ -1,0 +1,184 @@
+// The cheap test that a parity table has no move, held to two things it
+// must never contradict: every move (y, z) with y in the kernel of A, found
+// by trying all y and z on small tables against the signature tensor
+// computed entry by entry, and the reduction's own search (run with the
+// test off) on larger tables, which must give a settled table back whole.
+#include "src/gf2/reduction_settled.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "src/gf2/reduction.h"
+
+namespace kestrel {
+namespace {
+
+// Tables of up to 64 variables and columns: a column is one word.
+using Columns = std::vector<std::uint64_t>;
+
+ParityTable table_of(std::uint32_t n, const Columns& cols) {
+  ParityTable t(n);
+  for (const std::uint64_t c : cols) t.push_back(std::vector<std::uint64_t>{c});
+  return t;
+}
+
+// S_abc for a <= b <= c, as a set of the odd entries, one entry at a time.
+std::set<std::uint32_t> tensor(std::uint32_t n, const Columns& cols) {
+  std::set<std::uint32_t> odd;
+  for (std::uint32_t a = 0; a < n; ++a) {
+    for (std::uint32_t b = a; b < n; ++b) {
+      for (std::uint32_t c = b; c < n; ++c) {
+        int s = 0;
+        for (const std::uint64_t v : cols) s += ((v >> a) & (v >> b) & (v >> c)) & 1;
+        if (s % 2 == 1) odd.insert((a * 64 + b) * 64 + c);
+      }
+    }
+  }
+  return odd;
+}
+
+// The move (y, z): the columns in y become a + z, z joins when |y| is odd,
+// equal columns cancel in pairs, zero columns go.
+Columns moved(const Columns& cols, std::uint64_t y, std::uint64_t z) {
+  std::multiset<std::uint64_t> all;
+  for (std::size_t j = 0; j < cols.size(); ++j) all.insert((y >> j) & 1 ? cols[j] ^ z : cols[j]);
+  if (std::popcount(y) % 2 == 1) all.insert(z);
+  Columns out;
+  for (auto it = all.begin(); it != all.end(); it = all.upper_bound(*it)) {
+    if (*it != 0 && all.count(*it) % 2 == 1) out.push_back(*it);
+  }
+  return out;
+}
+
+// Whether some move (y, z) with A y = 0, y and z nonzero, keeps the tensor
+// and removes a column.
+bool gaining_move(std::uint32_t n, const Columns& cols) {
+  const std::set<std::uint32_t> s = tensor(n, cols);
+  for (std::uint64_t y = 1; y < (std::uint64_t{1} << cols.size()); ++y) {
+    std::uint64_t sum = 0;
+    for (std::size_t j = 0; j < cols.size(); ++j) sum ^= (y >> j) & 1 ? cols[j] : 0;
+    if (sum != 0) continue;
+    for (std::uint64_t z = 1; z < (std::uint64_t{1} << n); ++z) {
+      const Columns after = moved(cols, y, z);
+      if (after.size() < cols.size() && tensor(n, after) == s) return true;
+    }
+  }
+  return false;
+}
+
+Columns random_columns(std::uint32_t n, std::size_t m, int density, std::mt19937_64& rng) {
+  std::set<std::uint64_t> seen;
+  Columns cols;
+  while (cols.size() < m) {
+    std::uint64_t v = 0;
+    for (std::uint32_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(static_cast<int>(rng() % density) == 0) << i;
+    if (v != 0 && seen.insert(v).second) cols.push_back(v);
+  }
+  return cols;
+}
+
+TEST(ReductionSettledTest, NoSettledTableHasAGainingMove) {
+  std::mt19937_64 rng(31);
+  int settled = 0, settled_with_kernel = 0, open = 0;
+  for (std::uint32_t n = 3; n <= 6; ++n) {
+    for (std::size_t m = n - 1; m <= n + 6 && m < (std::size_t{1} << n); ++m) {
+      for (int rep = 0; rep < 12; ++rep) {
+        const Columns cols = random_columns(n, m, 2 + rep % 3, rng);
+        const Settled result = surely_no_move(table_of(n, cols));
+        const bool gains = gaining_move(n, cols);
+        SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " rep " << rep);
+        EXPECT_FALSE(result.settled && gains) << "a table with a gaining move is settled";
+        settled += result.settled;
+        settled_with_kernel += result.settled && m > n;
+        open += !result.settled;
+      }
+    }
+  }
+  // Not blind either way: it settles tables with a kernel, and leaves some.
+  EXPECT_GT(settled_with_kernel, 20);
+  EXPECT_GT(open, 20);
+  EXPECT_GT(settled, settled_with_kernel);
+}
+
+TEST(ReductionSettledTest, SmallTables) {
+  struct Case {
+    const char* name;
+    std::uint32_t n;
+    Columns cols;
+    bool settled;  // by the test
+    bool gains;    // some move gains
+  };
+  const Case cases[] = {
+      {"independent columns", 4, {0b0001, 0b0011, 0b0110, 0b1100}, true, false},
+      {"one column", 1, {1}, true, false},
+      {"a doubly controlled Z's seven parities", 3, {1, 2, 3, 4, 5, 6, 7}, true, false},
+      {"those seven and x3: a kernel move", 4, {1, 2, 3, 4, 5, 6, 7, 8}, false, true},
+      {"those seven but x0 + x1 + x2: a kernel, no move", 3, {1, 2, 3, 4, 5, 6}, true, false},
+      {"all 15 parities of 4 variables: a kernel too large", 4,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(surely_no_move(table_of(c.n, c.cols)).settled, c.settled);
+    EXPECT_EQ(gaining_move(c.n, c.cols), c.gains);
+  }
+}
+
+// A table like a ripple-carry adder block's: a chain of doubly controlled
+// Z terms on neighbouring variables and their sums, plus random sparse
+// columns, kept distinct.
+ParityTable chain_table(std::uint32_t n, std::size_t extra, std::mt19937_64& rng) {
+  std::set<std::vector<std::uint64_t>> seen;
+  ParityTable t(n);
+  const auto add = [&](std::vector<std::uint64_t> v) {
+    if (std::any_of(v.begin(), v.end(), [](std::uint64_t w) { return w != 0; }) && seen.insert(v).second) {
+      t.push_back(v);
+    }
+  };
+  for (std::uint32_t v = 0; v < n; ++v) {
+    std::vector<std::uint64_t> col(t.words, 0);
+    col[v / 64] |= std::uint64_t{1} << (v % 64);
+    if (v + 1 < n && v % 3 == 0) col[(v + 1) / 64] |= std::uint64_t{1} << ((v + 1) % 64);
+    add(col);
+  }
+  for (std::size_t e = 0; e < extra; ++e) {
+    std::vector<std::uint64_t> col(t.words, 0);
+    for (int k = 0; k < 3; ++k) {
+      const std::uint32_t v = static_cast<std::uint32_t>(rng() % n);
+      col[v / 64] ^= std::uint64_t{1} << (v % 64);
+    }
+    add(col);
+  }
+  return t;
+}
+
+TEST(ReductionSettledTest, TheSearchGivesSettledTablesBackWhole) {
+  std::mt19937_64 rng(32);
+  int settled = 0;
+  for (const std::uint32_t n : {12u, 30u, 70u, 130u}) {
+    for (const std::size_t extra : {1u, 2u, 4u, 8u}) {
+      const ParityTable t = chain_table(n, extra, rng);
+      SCOPED_TRACE(testing::Message() << "n " << n << " extra " << extra);
+      const Settled result = surely_no_move(t);
+      ReductionOptions options;
+      options.settle = false;
+      const Reduction searched = reduce_parity_table(t, options);
+      options.settle = true;
+      const Reduction quick = reduce_parity_table(t, options);
+      EXPECT_EQ(quick.table, searched.table) << "the test changes no table";
+      if (!result.settled) continue;
+      ++settled;
+      EXPECT_EQ(searched.table, t);
+      EXPECT_EQ(searched.stats.kernel_moves + searched.stats.widened_moves, 0u);
+    }
+  }
+  EXPECT_GE(settled, 4);
+}
+
+}  // namespace
+}  // namespace kestrel
