@@ -72,6 +72,16 @@ class Rewriter {
                                 const std::vector<std::uint64_t>& used,
                                 const std::vector<std::uint32_t>& variable_of) const;
   void rewrite(std::size_t b, InverseTableau& frame);
+  // A block's diagonalisation and its variables: the qubits its diagonal
+  // products touch (`used`), renumbered (`variable_of`, `qubit_of`).
+  struct BlockVariables {
+    const Diagonalisation& diagonal;
+    const std::vector<std::uint64_t>& used;
+    const std::vector<std::uint32_t>& variable_of;
+    const std::vector<std::uint32_t>& qubit_of;
+  };
+  void write_block(std::size_t b, const PhasePolynomial& f, const BlockVariables& v,
+                   std::size_t count, int phase);
   void regions();
   bool region(std::size_t first, std::size_t end, InverseTableau& frame);
   void know_bound();
@@ -355,6 +365,16 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     f.add(parity.data(), static_cast<std::uint8_t>(c & 7));
   }
 
+  write_block(b, f, {diagonal, used, variable_of, qubit_of}, count, phase);
+}
+
+// Block b's polynomial `f` (its `count` rotations, `phase` eighths of pi
+// taken out) reduced and written on the block's variables `v`, with what
+// the choice of blocks needs to know of it (written_[b]).
+void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockVariables& v,
+                           std::size_t count, int phase) {
+  const Block& block = blocks_.blocks[b];
+  const Diagonalisation& diagonal = v.diagonal;
   // The reduced polynomial with its Clifford difference, two ways: the
   // difference's S powers and CZ gates, then a parity network for the new
   // parities' T gates; or one network for both (a CZ on x_i, x_k is the
@@ -372,7 +392,7 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
   std::uint64_t middle_two_qubit = 0;
   for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
   std::uint64_t network_two_qubit = middle_two_qubit;  // the network's own, the program's aside
-  const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, used, variable_of);
+  const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, v.used, v.variable_of);
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
   if (!guide.empty()) {
     if (options_.deadline.passed()) {
@@ -397,7 +417,7 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     for (const PlacedGate& g : diagonal.gates) gate(g);
     for (const PlacedGate& g : gates) {
       const bool two = elementary_info(g.gate).qubits == 2;
-      gate({g.gate, qubit_of[g.a], two ? qubit_of[g.b] : 0});
+      gate({g.gate, v.qubit_of[g.a], two ? v.qubit_of[g.b] : 0});
     }
     for (const PlacedGate& g : inverse_gates(diagonal.gates)) gate(g);
     return ops;
