@@ -17,7 +17,9 @@
 // written out as t and as ω·t (the two operators are T-conjugates, and their
 // T counts can differ by 2), and a candidate whose factoring ran out of
 // budget gets a second, longer try when its level's others did not reach
-// the level's least T count. Every step is
+// the level's least T count. Once an approximation is held, a candidate
+// whose T count cannot be lower (read off v alone: see least_t_count) is
+// passed over without factoring. Every step is
 // exact, in Boost's multiprecision floats, or in doubles through exactly
 // rounded operations only (grid_search.h), so the same angle and ε give
 // the same gates on every machine; the work is bounded by counts (the
