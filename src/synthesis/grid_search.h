@@ -69,6 +69,7 @@ class GridSearch {
 
  private:
   using Vec = std::array<Real, 4>;
+  class Walk;  // one level's enumeration (grid_search.cpp)
   struct Basis {
     std::array<std::array<Integer, 4>, 4> x;  // each vector's integer coordinates
     std::array<Vec, 4> f;                     // each vector's image F·x
