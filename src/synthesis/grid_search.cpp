@@ -202,7 +202,8 @@ class GridSearch<Real>::Walk {
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
 
-  void run(std::size_t limit, std::uint64_t node_budget, std::vector<ZOmega>& out);
+  // Appends the level's points to `out`; returns the nodes visited.
+  std::uint64_t run(std::size_t limit, std::uint64_t node_budget, std::vector<ZOmega>& out);
 
  private:
   // Below the arc, |p1| ≤ √((chord·s - p0)·s/arc) for the least p0 still reachable.
@@ -354,20 +355,21 @@ ZOmega GridSearch<Real>::Walk::leaf() {
 }
 
 template <class Real>
-void GridSearch<Real>::Walk::run(std::size_t limit, std::uint64_t node_budget,
-                                 std::vector<ZOmega>& out) {
+std::uint64_t GridSearch<Real>::Walk::run(std::size_t limit, std::uint64_t node_budget,
+                                          std::vector<ZOmega>& out) {
   int i = 3;
   bool open = open_level(3);
   std::uint64_t nodes = 0;
   while (true) {
     if (!open || y_[i] > hi_[i]) {
-      if (i == 3) return;
+      if (i == 3) return nodes;
       ++i;
       ++y_[i];
       open = true;
       continue;
     }
-    if (++nodes > node_budget) return;
+    if (nodes == node_budget) return nodes;
+    ++nodes;
     const double d = y_[i] - offset_[i];
     used_[i] = used_[i + 1] + d * d * grid_.norm2_d_[i];
     for (int c = 0; c < 4; ++c) fixed_[i][c] = fixed_[i + 1][c] + d * grid_.star_d_[i][c];
@@ -381,15 +383,15 @@ void GridSearch<Real>::Walk::run(std::size_t limit, std::uint64_t node_budget,
       continue;
     }
     out.push_back(leaf());
-    if (out.size() >= limit) return;
+    if (out.size() >= limit) return nodes;
     ++y_[0];
   }
 }
 
 template <class Real>
-void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_budget,
-                                 std::vector<ZOmega>& out) const {
-  Walk(*this, k).run(limit, node_budget, out);
+std::uint64_t GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_budget,
+                                          std::vector<ZOmega>& out) const {
+  return Walk(*this, k).run(limit, node_budget, out);
 }
 
 template class GridSearch<Real128>;

@@ -63,9 +63,10 @@ class GridSearch {
 
   // Appends to `out` the v in Z[ω] that the ball of level k holds, at most
   // `limit` of them, after visiting at most `node_budget` nodes of the search
-  // tree (both bounds only matter for inputs far outside the useful range).
-  void enumerate(int k, std::size_t limit, std::uint64_t node_budget,
-                 std::vector<ZOmega>& out) const;
+  // tree; returns the nodes visited. (The caller's budgets only bind where
+  // the ε-region lies within a few ε of an axis, or far outside the useful range.)
+  std::uint64_t enumerate(int k, std::size_t limit, std::uint64_t node_budget,
+                          std::vector<ZOmega>& out) const;
 
  private:
   using Vec = std::array<Real, 4>;
