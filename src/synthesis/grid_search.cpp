@@ -131,6 +131,10 @@ GridSearch<Real>::GridSearch(const Real& cos0, const Real& sin0, const Real& eps
       reach_d_[i][c] = sqrt(reach2).template convert_to<double>();
     }
   }
+  for (int i = 0; i <= 4; ++i) {
+    const Real r2 = Real(reach_d_[i][2]), r3 = Real(reach_d_[i][3]);
+    reach_disk_d_[i] = sqrt(r2 * r2 + r3 * r3).template convert_to<double>();
+  }
   // g = ((1 - ε²/4)/across, 0, 0, 0) in Gram-Schmidt coordinates, then in the basis's.
   const Vec g{(1 - e2 / 4) / across, 0, 0, 0};
   for (int i = 3; i >= 0; --i) {
@@ -319,7 +323,7 @@ bool GridSearch<Real>::Walk::clip_to_disk_and_arc(int i, double c, double spread
   double lo = -std::numeric_limits<double>::infinity(), up = -lo;  // bounds on d
   const std::array<double, 4>& above = fixed_[i + 1];
   const double q2 = above[2], q3 = above[3], a2 = grid_.star_d_[i][2], a3 = grid_.star_d_[i][3];
-  const double r = s_ + spread * std::hypot(grid_.reach_d_[i][2], grid_.reach_d_[i][3]) + margin_;
+  const double r = s_ + spread * grid_.reach_disk_d_[i] + margin_;
   if (!clip_quadratic(a2 * a2 + a3 * a3, 2 * (q2 * a2 + q3 * a3), q2 * q2 + q3 * q3 - r * r, lo, up)) {
     return false;
   }

@@ -96,6 +96,7 @@ class GridSearch {
   // of b_0*, ..., b_{i-1}*, so how far coordinate c can still move once the
   // levels from i up are fixed, per unit of the length left to them.
   std::array<std::array<double, 4>, 5> reach_d_{};
+  std::array<double, 5> reach_disk_d_{};  // |(reach_d_[i][2], reach_d_[i][3])|: the same for v•
   double chord_d_ = 0;  // R's chord ε²/4 below the circle, in E's across half-widths
   double arc_d_ = 0;    // along² / (2·across): how fast R's arc falls, in E's units
 };
