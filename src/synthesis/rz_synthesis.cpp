@@ -54,17 +54,6 @@ std::size_t count_t(const std::vector<OpKind>& gates) {
       gates.begin(), gates.end(), [](OpKind g) { return g == OpKind::T || g == OpKind::Tdg; }));
 }
 
-// The fewest T gates an operator with u = v/√2^k (v not divisible by √2)
-// can have: sde(|u|²) - 2 rounded up to the family's parity (odd for the
-// second), where sde(|u|²) is 2k, or 2k - 1 when 1 + ω divides v (the sum of
-// v's coordinates is even). So in the second family only v with 1 + ω | v
-// reach 2k - 3; the others give 2k - 1 at best.
-std::size_t least_t_count(const ZOmega& v, int k, bool omega) {
-  const bool one_plus_omega = ((v.c[0] + v.c[1] + v.c[2] + v.c[3]) & 1) == 0;
-  const int least = omega ? (one_plus_omega ? 2 * k - 3 : 2 * k - 1) : 2 * k - 2;
-  return static_cast<std::size_t>(std::max(0, least));
-}
-
 template <class Real>
 struct Target {
   Real cos0, sin0;   // z = cos0 + i·sin0
@@ -145,6 +134,8 @@ Outcome Search<Real>::consider(const ZOmega& v, int k, const Integer& two_k, con
                                const Target<Real>& target, std::uint64_t& budget,
                                std::size_t bound) {
   if (k > 0 && v.divisible_by_root2()) return Outcome::kRejected;  // seen at level k - 1
+  // In the second family only v with 1 + ω | v reach 2k - 3; the others
+  // give 2k - 1 at best, and a level can hold thousands of them.
   if (best && best->t_count <= least_t_count(v, k, target.omega)) return Outcome::kRejected;
   const ZRoot2 abs2 = v.abs2();
   const ZRoot2 xi{two_k - abs2.a, -abs2.b};
