@@ -1,6 +1,7 @@
 // Exact one-qubit synthesis: the reduction by H·T^j and the normal form.
 #include "src/synthesis/exact_synthesis.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <span>
@@ -307,6 +308,14 @@ ExactMatrix circuit_matrix(std::span<const OpKind> gates) {
   Work<Integer> slow = work_from<Integer>(identity_matrix());
   apply_gates(gates, slow);
   return matrix_from(slow);
+}
+
+std::size_t least_t_count(const ZOmega& v, int k, bool odd) {
+  const bool one_plus_omega = ((v.c[0] + v.c[1] + v.c[2] + v.c[3]) & 1) == 0;
+  const int sde = 2 * k - (one_plus_omega ? 1 : 0);
+  int least = sde - 2;
+  if ((least & 1) != (odd ? 1 : 0)) ++least;
+  return static_cast<std::size_t>(std::max(0, least));
 }
 
 std::vector<OpKind> synthesize_exact(const ExactMatrix& u) {

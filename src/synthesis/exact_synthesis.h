@@ -44,6 +44,14 @@ ExactMatrix circuit_matrix(std::span<const OpKind> gates);
 // Whether a = ω^m·b for some m.
 bool equal_up_to_phase(const ExactMatrix& a, const ExactMatrix& b);
 
+// A lower bound on the T gates of any circuit whose matrix has (0,0) entry
+// v/√2^k (v nonzero and not divisible by √2): sde(|v|²/2^k) - 2, raised to
+// the parity of the T count (odd where the determinant is an odd power of
+// ω), with sde(|v|²/2^k) = 2k, or 2k - 1 where 1 + ω divides v (the sum of
+// v's coordinates is even). Approximate synthesis uses it to pass over
+// candidates that cannot beat the best found.
+std::size_t least_t_count(const ZOmega& v, int k, bool odd);
+
 // Gates whose product equals `u` up to a power of ω, with the fewest T gates.
 // `u` must be unitary (a fault otherwise).
 std::vector<OpKind> synthesize_exact(const ExactMatrix& u);

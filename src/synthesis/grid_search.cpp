@@ -131,6 +131,10 @@ GridSearch<Real>::GridSearch(const Real& cos0, const Real& sin0, const Real& eps
       reach_d_[i][c] = sqrt(reach2).template convert_to<double>();
     }
   }
+  for (int i = 0; i <= 4; ++i) {
+    const Real r2 = Real(reach_d_[i][2]), r3 = Real(reach_d_[i][3]);
+    reach_disk_d_[i] = sqrt(r2 * r2 + r3 * r3).template convert_to<double>();
+  }
   // g = ((1 - ε²/4)/across, 0, 0, 0) in Gram-Schmidt coordinates, then in the basis's.
   const Vec g{(1 - e2 / 4) / across, 0, 0, 0};
   for (int i = 3; i >= 0; --i) {
@@ -193,119 +197,188 @@ void GridSearch<Real>::gram_schmidt(const Basis& b, int from) {
   }
 }
 
+// One level's walk: the depth-first search over the offsets y3, y2, y1, y0
+// from the rounded centre, with explicit per-level state (no recursion).
 template <class Real>
-void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_budget,
-                                 std::vector<ZOmega>& out) const {
+class GridSearch<Real>::Walk {
+ public:
+  Walk(const GridSearch& grid, int k);
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
+
+  // Appends the level's points to `out`; returns the nodes visited.
+  std::uint64_t run(std::size_t limit, std::uint64_t node_budget, std::vector<ZOmega>& out);
+
+ private:
+  // Below the arc, |p1| ≤ √((chord·s - p0)·s/arc) for the least p0 still reachable.
+  double along_bound(double p0_least) const {
+    return std::min(s_, std::sqrt(std::max(0.0, high_[0] - p0_least + margin_) * s_ / grid_.arc_d_));
+  }
+  // Whether the point fixed by the levels from i up can still reach R × disk.
+  bool in_box(int i) const;
+  // Sets level i's first offset and last (y_[i], hi_[i]); false if none is left.
+  bool open_level(int i);
+  // Narrows level i's offsets d = y - c to the box's reach; false if none is left.
+  bool clip_to_box(int i, double c, double spread);
+  // Narrows them to the disk, and on the last level to R's arc.
+  bool clip_to_disk_and_arc(int i, double c, double spread);
+  // The v of the current leaf: Σ (y_base_j + y_j)·x_j.
+  ZOmega leaf();
+
+  const GridSearch& grid_;
+  double radius2_;                 // the ball's squared radius, 2^(k+1)
+  double s_;                       // √2^k
+  double margin_;                  // covers the doubles' rounding
+  std::array<double, 4> low_{}, high_{};  // the box around R × disk, about g·√2^k
+  std::array<double, 4> centre_{};  // the centre's offset from y_base_, per coordinate
+  std::array<Real, 4> y_base_;      // the centre rounded, in the basis's coordinates
+  std::optional<ZOmega> base_;      // y_base_'s point, made at the first leaf
+  std::array<double, 4> y_{}, hi_{};  // each level's current and last offset
+  std::array<double, 5> used_{};    // used_[i]: the squared length taken by levels above i
+  std::array<double, 4> offset_{};  // the shifted centre of each level
+  std::array<std::array<double, 4>, 5> fixed_{};  // fixed_[i]: p - g·√2^k from levels i and up
+};
+
+template <class Real>
+GridSearch<Real>::Walk::Walk(const GridSearch& grid, int k) : grid_(grid) {
   // √2^k scales the centre; the squared radius is 2^(k+1).
   Real scale = ldexp(Real(1), k / 2);
-  if (k % 2 != 0) scale *= root2_;
-  const double radius2 = std::ldexp(1.0, k + 1);
-  // The centre, split into the nearest integer point `base` of the basis's
-  // coordinates (kept exactly) and the offset from it (small, in doubles).
-  // `base` is only made at the first leaf: most levels have none.
-  std::array<double, 4> centre;
-  std::array<Real, 4> y_base;
+  if (k % 2 != 0) scale *= grid.root2_;
+  radius2_ = std::ldexp(1.0, k + 1);
+  // The centre, split into the nearest integer point `y_base_` of the
+  // basis's coordinates (kept exactly) and the offset from it (small, in
+  // doubles). Its point is only made at the first leaf: most levels have none.
   for (int i = 0; i < 4; ++i) {
-    const Real c = centre_[i] * scale;
-    y_base[i] = round(c);
-    centre[i] = (c - y_base[i]).template convert_to<double>();
+    const Real c = grid.centre_[i] * scale;
+    y_base_[i] = round(c);
+    centre_[i] = (c - y_base_[i]).template convert_to<double>();
   }
-  std::optional<ZOmega> base;
-
-  // Depth-first over y3, y2, y1, y0 (offsets from y_base) with explicit per-level state.
-  std::array<double, 4> y{}, hi{};
-  std::array<double, 5> used{};  // used[i]: the squared length taken by levels above i
-  std::array<double, 4> offset{};  // the shifted centre of each level
   // R × disk in the image, about g·√2^k, with s = √2^k: |p2|² + |p3|² ≤ s²,
   // and p0 above R's chord, below its arc (|v| ≤ s gives p0 ≤ chord·s -
   // arc·p1²/s) and in E (|p0|² + |p1|² ≤ s²). The margin covers the
   // doubles' rounding; the caller's exact checks decide.
-  const double s = std::sqrt(radius2 / 2), margin = s * 1e-6;
-  const std::array<double, 4> low{-chord_d_ * s, -s, -s, -s}, high{chord_d_ * s, s, s, s};
-  std::array<std::array<double, 4>, 5> fixed{};  // fixed[i]: p - g·√2^k from levels i and up
-  // Below the arc, |p1| ≤ √((chord·s - p0)·s/arc) for the least p0 still reachable.
-  auto along_bound = [&](double p0_least) {
-    return std::min(s, std::sqrt(std::max(0.0, high[0] - p0_least + margin) * s / arc_d_));
-  };
-  auto in_box = [&](int i) {
-    const double left = std::sqrt(std::max(0.0, radius2 - used[i]));
-    const double p1 = along_bound(fixed[i][0] - left * reach_d_[i][0]);
-    for (int c = 0; c < 4; ++c) {
-      const double reach = left * reach_d_[i][c];
-      const double lo = c == 1 ? -p1 : low[c], up = c == 1 ? p1 : high[c];
-      if (fixed[i][c] + reach < lo - margin || fixed[i][c] - reach > up + margin) return false;
+  s_ = std::sqrt(radius2_ / 2);
+  margin_ = s_ * 1e-6;
+  low_ = {-grid.chord_d_ * s_, -s_, -s_, -s_};
+  high_ = {grid.chord_d_ * s_, s_, s_, s_};
+}
+
+template <class Real>
+bool GridSearch<Real>::Walk::in_box(int i) const {
+  const double left = std::sqrt(std::max(0.0, radius2_ - used_[i]));
+  const double p1 = along_bound(fixed_[i][0] - left * grid_.reach_d_[i][0]);
+  for (int c = 0; c < 4; ++c) {
+    const double reach = left * grid_.reach_d_[i][c];
+    const double lo = c == 1 ? -p1 : low_[c], up = c == 1 ? p1 : high_[c];
+    if (fixed_[i][c] + reach < lo - margin_ || fixed_[i][c] - reach > up + margin_) return false;
+  }
+  if (i > 0) return true;
+  const std::array<double, 4>& p = fixed_[0];
+  const double bound2 = (s_ + margin_) * (s_ + margin_);
+  return p[0] * p[0] + p[1] * p[1] <= bound2 && p[2] * p[2] + p[3] * p[3] <= bound2 &&
+         p[0] <= high_[0] - grid_.arc_d_ * p[1] * p[1] / s_ + margin_;
+}
+
+template <class Real>
+bool GridSearch<Real>::Walk::open_level(int i) {
+  double c = centre_[i];
+  for (int j = i + 1; j < 4; ++j) c -= grid_.mu_d_[j][i] * (y_[j] - centre_[j]);
+  offset_[i] = c;
+  const double room = radius2_ - used_[i + 1];
+  if (room < 0) return false;
+  const double half = std::sqrt(room / grid_.norm2_d_[i]);
+  // Offsets stay exact integers in doubles; a wider level lies far past
+  // the levels where the search ends, and is left out.
+  if (!(std::fabs(c) + half < 0x1p50)) return false;
+  y_[i] = std::ceil(c - half);
+  hi_[i] = std::floor(c + half);
+  const double spread = std::sqrt(room);
+  return clip_to_box(i, c, spread) && clip_to_disk_and_arc(i, c, spread);
+}
+
+template <class Real>
+bool GridSearch<Real>::Walk::clip_to_box(int i, double c, double spread) {
+  // The box, with the room the levels from i down share: for each
+  // coordinate, d = y - c with fixed[i + 1] + d·b_i* within reach of it.
+  const double p1 = along_bound(fixed_[i + 1][0] - spread * grid_.reach_d_[i + 1][0]);
+  for (int e = 0; e < 4; ++e) {
+    const double a = grid_.star_d_[i][e], reach = spread * grid_.reach_d_[i][e] + margin_;
+    const double lo = e == 1 ? -p1 : low_[e], up = e == 1 ? p1 : high_[e];
+    const double from = lo - reach - fixed_[i + 1][e], to = up + reach - fixed_[i + 1][e];
+    if (a == 0) {
+      if (from > 0 || to < 0) return false;
+      continue;
     }
-    if (i > 0) return true;
-    const std::array<double, 4>& p = fixed[0];
-    const double bound2 = (s + margin) * (s + margin);
-    return p[0] * p[0] + p[1] * p[1] <= bound2 && p[2] * p[2] + p[3] * p[3] <= bound2 &&
-           p[0] <= high[0] - arc_d_ * p[1] * p[1] / s + margin;
-  };
-  auto open_level = [&](int i) {
-    double c = centre[i];
-    for (int j = i + 1; j < 4; ++j) c -= mu_d_[j][i] * (y[j] - centre[j]);
-    offset[i] = c;
-    const double room = radius2 - used[i + 1];
-    if (room < 0) return false;
-    const double half = std::sqrt(room / norm2_d_[i]);
-    // Offsets stay exact integers in doubles; a wider level lies far past
-    // the levels where the search ends, and is left out.
-    if (!(std::fabs(c) + half < 0x1p50)) return false;
-    y[i] = std::ceil(c - half);
-    hi[i] = std::floor(c + half);
-    // The box, with the room the levels from i down share: for each
-    // coordinate, d = y - c with fixed[i + 1] + d·b_i* within reach of it.
-    const double spread = std::sqrt(room);
-    const double p1 = along_bound(fixed[i + 1][0] - spread * reach_d_[i + 1][0]);
-    for (int e = 0; e < 4; ++e) {
-      const double a = star_d_[i][e], reach = spread * reach_d_[i][e] + margin;
-      const double lo = e == 1 ? -p1 : low[e], up = e == 1 ? p1 : high[e];
-      const double from = lo - reach - fixed[i + 1][e], to = up + reach - fixed[i + 1][e];
-      if (a == 0) {
-        if (from > 0 || to < 0) return false;
-        continue;
-      }
-      y[i] = std::max(y[i], std::ceil(c + (a > 0 ? from : to) / a));
-      hi[i] = std::min(hi[i], std::floor(c + (a > 0 ? to : from) / a));
-    }
-    // Where the lattice lies in planes, a plane's points can fill the box
-    // and miss R × disk: so the disk too (a quadratic in d), and on the last
-    // level R's arc p0 + d·a0 ≤ chord·s - arc·(p1 + d·a1)²/s.
-    double lo = -std::numeric_limits<double>::infinity(), up = -lo;  // bounds on d
-    const double q2 = fixed[i + 1][2], q3 = fixed[i + 1][3], a2 = star_d_[i][2], a3 = star_d_[i][3];
-    const double r = s + spread * std::hypot(reach_d_[i][2], reach_d_[i][3]) + margin;
-    if (!clip_quadratic(a2 * a2 + a3 * a3, 2 * (q2 * a2 + q3 * a3), q2 * q2 + q3 * q3 - r * r, lo, up)) {
+    y_[i] = std::max(y_[i], std::ceil(c + (a > 0 ? from : to) / a));
+    hi_[i] = std::min(hi_[i], std::floor(c + (a > 0 ? to : from) / a));
+  }
+  return true;
+}
+
+template <class Real>
+bool GridSearch<Real>::Walk::clip_to_disk_and_arc(int i, double c, double spread) {
+  // Where the lattice lies in planes, a plane's points can fill the box
+  // and miss R × disk: so the disk too (a quadratic in d), and on the last
+  // level R's arc p0 + d·a0 ≤ chord·s - arc·(p1 + d·a1)²/s.
+  double lo = -std::numeric_limits<double>::infinity(), up = -lo;  // bounds on d
+  const std::array<double, 4>& above = fixed_[i + 1];
+  const double q2 = above[2], q3 = above[3], a2 = grid_.star_d_[i][2], a3 = grid_.star_d_[i][3];
+  const double r = s_ + spread * grid_.reach_disk_d_[i] + margin_;
+  if (!clip_quadratic(a2 * a2 + a3 * a3, 2 * (q2 * a2 + q3 * a3), q2 * q2 + q3 * q3 - r * r, lo, up)) {
+    return false;
+  }
+  if (i == 0) {
+    const double bend = grid_.arc_d_ / s_, p0 = above[0], p1 = above[1];
+    const double a0 = grid_.star_d_[0][0], a1 = grid_.star_d_[0][1];
+    if (!clip_quadratic(bend * a1 * a1, 2 * bend * p1 * a1 + a0, bend * p1 * p1 + p0 - high_[0] - margin_,
+                        lo, up)) {
       return false;
     }
-    if (i == 0) {
-      const double bend = arc_d_ / s, p0 = fixed[1][0], p1 = fixed[1][1];
-      const double a0 = star_d_[0][0], a1 = star_d_[0][1];
-      if (!clip_quadratic(bend * a1 * a1, 2 * bend * p1 * a1 + a0, bend * p1 * p1 + p0 - high[0] - margin,
-                          lo, up)) {
-        return false;
-      }
+  }
+  y_[i] = std::max(y_[i], std::ceil(c + lo));
+  hi_[i] = std::min(hi_[i], std::floor(c + up));
+  return y_[i] <= hi_[i];
+}
+
+template <class Real>
+ZOmega GridSearch<Real>::Walk::leaf() {
+  if (!base_) {
+    base_.emplace();
+    for (int j = 0; j < 4; ++j) {
+      const Integer yj = y_base_[j].template convert_to<Integer>();
+      for (int c = 0; c < 4; ++c) base_->c[c] += yj * grid_.basis_.x[j][c];
     }
-    y[i] = std::max(y[i], std::ceil(c + lo));
-    hi[i] = std::min(hi[i], std::floor(c + up));
-    return y[i] <= hi[i];
-  };
+  }
+  ZOmega v = *base_;
+  for (int j = 0; j < 4; ++j) {
+    if (y_[j] == 0) continue;
+    const Integer yj(static_cast<long long>(y_[j]));
+    for (int c = 0; c < 4; ++c) v.c[c] += yj * grid_.basis_.x[j][c];
+  }
+  return v;
+}
+
+template <class Real>
+std::uint64_t GridSearch<Real>::Walk::run(std::size_t limit, std::uint64_t node_budget,
+                                          std::vector<ZOmega>& out) {
   int i = 3;
   bool open = open_level(3);
   std::uint64_t nodes = 0;
   while (true) {
-    if (!open || y[i] > hi[i]) {
-      if (i == 3) return;
+    if (!open || y_[i] > hi_[i]) {
+      if (i == 3) return nodes;
       ++i;
-      ++y[i];
+      ++y_[i];
       open = true;
       continue;
     }
-    if (++nodes > node_budget) return;
-    const double d = y[i] - offset[i];
-    used[i] = used[i + 1] + d * d * norm2_d_[i];
-    for (int c = 0; c < 4; ++c) fixed[i][c] = fixed[i + 1][c] + d * star_d_[i][c];
+    if (nodes == node_budget) return nodes;
+    ++nodes;
+    const double d = y_[i] - offset_[i];
+    used_[i] = used_[i + 1] + d * d * grid_.norm2_d_[i];
+    for (int c = 0; c < 4; ++c) fixed_[i][c] = fixed_[i + 1][c] + d * grid_.star_d_[i][c];
     if (!in_box(i)) {
-      ++y[i];
+      ++y_[i];
       continue;
     }
     if (i > 0) {
@@ -313,24 +386,16 @@ void GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_bu
       open = open_level(i);
       continue;
     }
-    // A leaf: x = Σ (y_base_j + y_j)·x_j.
-    if (!base) {
-      base.emplace();
-      for (int j = 0; j < 4; ++j) {
-        const Integer yj = y_base[j].template convert_to<Integer>();
-        for (int c = 0; c < 4; ++c) base->c[c] += yj * basis_.x[j][c];
-      }
-    }
-    ZOmega v = *base;
-    for (int j = 0; j < 4; ++j) {
-      if (y[j] == 0) continue;
-      const Integer yj(static_cast<long long>(y[j]));
-      for (int c = 0; c < 4; ++c) v.c[c] += yj * basis_.x[j][c];
-    }
-    out.push_back(std::move(v));
-    if (out.size() >= limit) return;
-    ++y[0];
+    out.push_back(leaf());
+    if (out.size() >= limit) return nodes;
+    ++y_[0];
   }
+}
+
+template <class Real>
+std::uint64_t GridSearch<Real>::enumerate(int k, std::size_t limit, std::uint64_t node_budget,
+                                          std::vector<ZOmega>& out) const {
+  return Walk(*this, k).run(limit, node_budget, out);
 }
 
 template class GridSearch<Real128>;

@@ -63,12 +63,14 @@ class GridSearch {
 
   // Appends to `out` the v in Z[ω] that the ball of level k holds, at most
   // `limit` of them, after visiting at most `node_budget` nodes of the search
-  // tree (both bounds only matter for inputs far outside the useful range).
-  void enumerate(int k, std::size_t limit, std::uint64_t node_budget,
-                 std::vector<ZOmega>& out) const;
+  // tree; returns the nodes visited. (The caller's budgets only bind where
+  // the ε-region lies within a few ε of an axis, or far outside the useful range.)
+  std::uint64_t enumerate(int k, std::size_t limit, std::uint64_t node_budget,
+                          std::vector<ZOmega>& out) const;
 
  private:
   using Vec = std::array<Real, 4>;
+  class Walk;  // one level's enumeration (grid_search.cpp)
   struct Basis {
     std::array<std::array<Integer, 4>, 4> x;  // each vector's integer coordinates
     std::array<Vec, 4> f;                     // each vector's image F·x
@@ -94,6 +96,7 @@ class GridSearch {
   // of b_0*, ..., b_{i-1}*, so how far coordinate c can still move once the
   // levels from i up are fixed, per unit of the length left to them.
   std::array<std::array<double, 4>, 5> reach_d_{};
+  std::array<double, 5> reach_disk_d_{};  // |(reach_d_[i][2], reach_d_[i][3])|: the same for v•
   double chord_d_ = 0;  // R's chord ε²/4 below the circle, in E's across half-widths
   double arc_d_ = 0;    // along² / (2·across): how fast R's arc falls, in E's units
 };

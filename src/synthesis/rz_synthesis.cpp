@@ -27,6 +27,16 @@ constexpr std::uint64_t kHardFactoringBudget = 200000;
 constexpr std::uint64_t kHardFactoringBudget512 = 20000;
 constexpr std::size_t kCandidateLimit = 4096;      // candidates per level and family
 constexpr std::uint64_t kNodeBudget = 1 << 20;     // search-tree nodes per level and family
+// Search-tree nodes over all levels and families of one search. Where the
+// ε-region lies within a few ε of an axis (at ε = 1e-15, 1e-16) a search can
+// reach no point at any level and would visit about 2.2·10^8 nodes before
+// its last level. Of 256 angles within 10ε of a multiple of π/4 there, the
+// searches that reach a point do so within 2^24 nodes but one (-2.5e-16 at
+// 1e-16: 1.9·10^7 nodes, 209 T; now the split, 326 T).
+constexpr std::uint64_t kSearchNodeBudget = std::uint64_t{1} << 24;
+// Second tries of factoring per search, in units of one candidate's budget
+// (the searches measured use at most 0.07 of one).
+constexpr std::uint64_t kHardTries = 2;
 
 // The m with a = ω^m·b, or -1.
 int phase_power(const ExactMatrix& a, const ExactMatrix& b) {
@@ -60,12 +70,21 @@ enum class Outcome { kRejected, kSolved, kOutOfBudget };
 template <class Real>
 class Search {
  public:
-  explicit Search(const Real& eps) : eps_(eps), inner_(1 - eps * eps / 2) {}
+  Search(const Real& eps, std::uint64_t hard_budget)
+      : eps_(eps), inner_(1 - eps * eps / 2), hard_budget_(hard_budget),
+        hard_left_(kHardTries * hard_budget) {}
+
+  // Lists level k's candidates for `target` and tries them, those factoring
+  // gave up on a second time (longer) only if the others did not meet
+  // `bound`, the level and family's least T count. False once the search's
+  // node budget is spent.
+  bool level(int k, const Integer& two_k, const Real& scale, const Target<Real>& target,
+             std::size_t bound);
 
   // Tries u = v/√2^k for `target`, with `budget` squarings for factoring;
   // `bound` is the least T count the level and family can give.
   Outcome consider(const ZOmega& v, int k, const Integer& two_k, const Real& scale,
-                   const Target<Real>& target, std::uint64_t budget, std::size_t bound);
+                   const Target<Real>& target, std::uint64_t& budget, std::size_t bound);
   // The best approximation with its distance and phase.
   RzApproximation finish() const;
 
@@ -82,13 +101,44 @@ class Search {
   Real eps_;
   Real inner_;                          // 1 - ε²/2, the least Re(u·z̄) allowed
   Real h_ = 1 / sqrt(Real(2));          // 1/√2
+  std::uint64_t hard_budget_;           // rho's squarings for one candidate's second try
+  std::uint64_t hard_left_;             // those left to the search's second tries
+  std::uint64_t nodes_left_ = kSearchNodeBudget;  // search-tree nodes left to the search
+  std::vector<ZOmega> candidates_, hard_;          // one level's candidates, and those to retry
 };
 
 template <class Real>
+bool Search<Real>::level(int k, const Integer& two_k, const Real& scale, const Target<Real>& target,
+                         std::size_t bound) {
+  auto met = [&] { return best && best->t_count <= bound; };
+  candidates_.clear();
+  hard_.clear();
+  const std::uint64_t nodes = std::min(kNodeBudget, nodes_left_);
+  nodes_left_ -= target.grid.enumerate(k, kCandidateLimit, nodes, candidates_);
+  for (const ZOmega& v : candidates_) {
+    std::uint64_t budget = kFactoringBudget;
+    const Outcome o = consider(v, k, two_k, scale, target, budget, bound);
+    if (o == Outcome::kOutOfBudget) hard_.push_back(v);
+    if (met()) break;
+  }
+  for (const ZOmega& v : hard_) {
+    if (met() || hard_left_ == 0) break;
+    std::uint64_t budget = std::min(hard_budget_, hard_left_);
+    const std::uint64_t given = budget;
+    consider(v, k, two_k, scale, target, budget, bound);
+    hard_left_ -= given - budget;
+  }
+  return nodes_left_ > 0;
+}
+
+template <class Real>
 Outcome Search<Real>::consider(const ZOmega& v, int k, const Integer& two_k, const Real& scale,
-                               const Target<Real>& target, std::uint64_t budget,
+                               const Target<Real>& target, std::uint64_t& budget,
                                std::size_t bound) {
   if (k > 0 && v.divisible_by_root2()) return Outcome::kRejected;  // seen at level k - 1
+  // In the second family only v with 1 + ω | v reach 2k - 3; the others
+  // give 2k - 1 at best, and a level can hold thousands of them.
+  if (best && best->t_count <= least_t_count(v, k, target.omega)) return Outcome::kRejected;
   const ZRoot2 abs2 = v.abs2();
   const ZRoot2 xi{two_k - abs2.a, -abs2.b};
   if (sign(xi) < 0 || sign(xi.dot()) < 0) return Outcome::kRejected;
@@ -138,7 +188,8 @@ RzApproximation Search<Real>::finish() const {
 }
 
 // The approximation of Rz(angle - shift) (the difference taken in Real) by
-// the search over levels and families, or none where it ran out of levels.
+// the search over levels and families, or none where it ran out of levels
+// or of nodes with no approximation found.
 template <class Real>
 std::optional<RzApproximation> search(double angle, double shift, double epsilon) {
   using boost::math::constants::pi;
@@ -158,35 +209,22 @@ std::optional<RzApproximation> search(double angle, double shift, double epsilon
   };
   const int k_max = 8 * static_cast<int>(std::ceil(std::log2(1 / epsilon))) + 64;
 
-  Search<Real> s(eps);
-  const std::uint64_t hard_budget =
-      epsilon >= kEpsilon256 ? kHardFactoringBudget : kHardFactoringBudget512;
+  Search<Real> s(eps, epsilon >= kEpsilon256 ? kHardFactoringBudget : kHardFactoringBudget512);
   auto met = [&s](std::size_t bound) { return s.best && s.best->t_count <= bound; };
-  std::vector<ZOmega> candidates, hard;
   const Real root2 = sqrt(Real(2));
   Real scale = 1;  // √2^k
   Integer two_k = 1;
   for (int k = 0; k <= k_max && !met(static_cast<std::size_t>(std::max(0, 2 * k - 3)));
        ++k, scale *= root2, two_k *= 2) {
+    // A solution at level k has 2k - 3 or 2k - 1 T gates in the second
+    // family and 2k - 2 or 2k in the first, so (k, family) pairs come in
+    // order of the lower bound, and the search ends when the best found
+    // meets the next pair's bound, or when its node budget is spent.
     for (const Target<Real>& target : targets) {
-      // A solution at level k has 2k - 3 or 2k - 1 T gates in the second
-      // family and 2k - 2 or 2k in the first, so (k, family) pairs come in
-      // order of the lower bound, and the search ends when the best found
-      // meets the next pair's bound. The candidates factoring gave up on get
-      // a second, longer try only when the easy ones did not meet the bound.
       const std::size_t bound = static_cast<std::size_t>(std::max(0, 2 * k - (target.omega ? 3 : 2)));
       if (met(bound)) break;
-      candidates.clear();
-      hard.clear();
-      target.grid.enumerate(k, kCandidateLimit, kNodeBudget, candidates);
-      for (const ZOmega& v : candidates) {
-        const Outcome o = s.consider(v, k, two_k, scale, target, kFactoringBudget, bound);
-        if (o == Outcome::kOutOfBudget) hard.push_back(v);
-        if (met(bound)) break;
-      }
-      for (const ZOmega& v : hard) {
-        if (met(bound)) break;
-        s.consider(v, k, two_k, scale, target, hard_budget, bound);
+      if (!s.level(k, two_k, scale, target, bound)) {
+        return s.best ? std::optional(s.finish()) : std::nullopt;
       }
     }
   }

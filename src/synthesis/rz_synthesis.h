@@ -17,14 +17,17 @@
 // written out as t and as ω·t (the two operators are T-conjugates, and their
 // T counts can differ by 2), and a candidate whose factoring ran out of
 // budget gets a second, longer try when its level's others did not reach
-// the level's least T count. Every step is
+// the level's least T count. Once an approximation is held, a candidate
+// whose T count cannot be lower (read off v alone: see least_t_count) is
+// passed over without factoring. Every step is
 // exact, in Boost's multiprecision floats, or in doubles through exactly
 // rounded operations only (grid_search.h), so the same angle and ε give
 // the same gates on every machine; the work is bounded by counts (the
-// factoring budget per candidate, the candidates per level), never by time.
+// factoring budget per candidate and per search, the candidates per level,
+// the search-tree nodes per level and per search), never by time.
 // Where the search reaches no point at any level (θ within about 3ε of an
-// axis, below ε = 1e-16), the result is rz(θ - π/8)·rz(π/8), each half
-// within ε/2.
+// axis, below ε = 1e-14), or spends its nodes before it does, the result
+// is rz(θ - π/8)·rz(π/8), each half within ε/2.
 // For example synthesize_rz(π/4, 1e-10) is the single gate t, and
 // synthesize_rz(0.1, 1e-10) has 100 T gates (3·log2(1e10) is 99.7).
 #pragma once

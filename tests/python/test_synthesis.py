@@ -101,10 +101,15 @@ def test_clifford_t_angles_are_exact(angle, t_count):
 # nearly along an axis: the direct search (about 4 log2(1/epsilon) T gates
 # there), and at theta = 3 epsilon below 1e-16, where no lattice point is
 # reachable, the split into rz(theta - pi/8) rz(pi/8) at epsilon/2 each.
+# Near zero (pi/2^25 .. pi/2^30 at 1e-10) one level holds thousands of
+# candidates, none of which reaches the level's least T count; at pi + 3e-15
+# no level has a point, and the search gives up at its node budget.
 @pytest.mark.parametrize("angle, epsilon, per_bit", [
     (7.3e-10, 1e-10, 4), (-7.3e-10, 1e-10, 4), (3e-8, 1e-10, 4),
     (math.pi / 4 + 5e-10, 1e-11, 4), (math.pi / 2 + 3e-10, 1e-10, 4),
-    (1e-13, 1e-15, 4), (2e-11, 1e-15, 4), (3e-21, 1e-21, 7), (3e-30, 1e-30, 7)])
+    (1e-13, 1e-15, 4), (2e-11, 1e-15, 4), (3e-21, 1e-21, 7), (3e-30, 1e-30, 7),
+    (math.pi / 2**25, 1e-10, 4), (math.pi / 2**28, 1e-10, 4), (math.pi / 2**30, 1e-10, 4),
+    (-math.pi / 2**27, 1e-10, 4), (math.pi / 2 - 3e-15, 1e-15, 4), (math.pi + 3e-15, 1e-15, 7)])
 def test_angles_beyond_an_axis_by_a_few_epsilon(angle, epsilon, per_bit):
     gates, count = kestrel.synthesize_rz(angle, epsilon)
     assert distance(gates, angle) <= epsilon

@@ -33,6 +33,37 @@ TEST(ExactSynthesis, RandomCircuitsRoundTrip) {
   }
 }
 
+TEST(ExactSynthesis, LeastTCountBoundsTheFewest) {
+  // least_t_count against the T count of the normal form (the fewest there
+  // is) on random circuits; it must also be reached on most of them (a bound
+  // far below would pass the first check).
+  const OpKind alphabet[] = {OpKind::H, OpKind::S, OpKind::T, OpKind::Tdg, OpKind::X};
+  std::mt19937 rng(41);
+  int reached = 0, tried = 0;
+  for (int length : {4, 10, 30}) {
+    for (int it = 0; it < 800; ++it) {
+      std::vector<OpKind> gates;
+      for (int i = 0; i < length; ++i) {
+        gates.push_back(OpKind::H);
+        gates.push_back(alphabet[rng() % 5]);
+      }
+      const ExactMatrix m = circuit_matrix(gates).reduced();
+      ZOmega v = m.e[0];
+      int k = m.k;
+      if (v == ZOmega{}) continue;
+      for (; v.divisible_by_root2(); --k) v = v.divide_by_root2();
+      const std::size_t fewest = t_count(synthesize_exact(m));
+      const std::size_t least = least_t_count(v, k, t_count(gates) % 2 != 0);
+      EXPECT_GE(fewest, least) << "length " << length << ", k " << k;
+      if (least < 4) continue;  // below that, Clifford+T counts near 0 reach any bound
+      reached += fewest == least;
+      ++tried;
+    }
+  }
+  EXPECT_GT(tried, 500);
+  EXPECT_GT(reached, tried / 2);
+}
+
 TEST(ExactSynthesis, LongCircuitsRoundTripThroughWideIntegers) {
   // 300 syllables H·T^±1 put the denominator past √2^130, where 64-bit
   // coordinates no longer hold the entries: the reduction then runs on Integer.
