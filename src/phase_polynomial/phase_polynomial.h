@@ -30,7 +30,14 @@
 // table of its odd parities reduced (src/gf2/reduction.h); the reduced
 // polynomial written as a parity network (src/gf2/parity_network.h, its
 // linear maps by src/gf2/linear_synthesis.h) with the Clifford difference,
-// between the diagonalising Clifford and its inverse (rewrite_blocks.h).
+// its cz gates folded into the network's phase gates
+// (src/gf2/cz_absorption.h), between the diagonalising Clifford and its
+// inverse (reduce_and_write.h, rewrite_blocks.h), or as a network that
+// copies the program's own cx gates after the anchor (block_guide.h,
+// src/gf2/cnot_phase_synthesis.h); the cost rule keeps the blocks that pay
+// (cost.h); the pairs of gates that then cancel go, and cz gates that meet
+// phase gates on passing parities become S powers
+// (src/cancellation/cz_to_phases.h).
 // With `ancillas`, each run of blocks between boundaries is tried once more
 // as one region with Hadamard gadgets (gadgets.h), kept as a sum over paths
 // (path_sum.h). This file's .cpp reads the program and writes the result.

@@ -13,6 +13,7 @@
 #include "src/pauli/inverse_tableau.h"
 #include "src/pauli/pauli.h"
 #include "src/pauli/span.h"
+#include "src/phase_polynomial/block_guide.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/cost.h"
 #include "src/phase_polynomial/diagonalise.h"
@@ -26,9 +27,6 @@ namespace {
 // Up to this many gadgets, a region that gains nothing is tried again with
 // one fewer; past it, with half as many.
 constexpr std::uint32_t kFewGadgets = 8;
-
-// How many steps past a block's anchor its guide is looked for at most.
-constexpr std::uint32_t kGuideReach = 1u << 12;
 
 std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops) {
   std::uint64_t n = 0;
@@ -68,9 +66,6 @@ class Rewriter {
     bool pinned = false;          // kept in place for good: it cannot be written anew
   };
 
-  std::vector<PlacedGate> guide(std::size_t b, std::span<const PlacedGate> diagonaliser,
-                                const std::vector<std::uint64_t>& used,
-                                const std::vector<std::uint32_t>& variable_of) const;
   void rewrite(std::size_t b, InverseTableau& frame);
   // A block's diagonalisation and its variables: the qubits its diagonal
   // products touch (`used`), renumbered (`variable_of`, `qubit_of`).
@@ -392,7 +387,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   std::uint64_t middle_two_qubit = 0;
   for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
   std::uint64_t network_two_qubit = middle_two_qubit;  // the network's own, the program's aside
-  const std::vector<PlacedGate> guide = this->guide(b, diagonal.gates, v.used, v.variable_of);
+  const std::vector<PlacedGate> guide = block_guide(program_, blocks_, anchor_, b, diagonal.gates, v.used, v.variable_of);
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
   if (!guide.empty()) {
     if (options_.deadline.passed()) {
@@ -445,96 +440,6 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
                                      options_.two_qubit_cost);
   written_[b].ops = std::move(ops);
   written_[b].phase = static_cast<std::uint8_t>(phase & 15);
-}
-
-// The program's cx gates from block b's anchor to its last rotation that a
-// network written at the anchor may copy, on the block's variables: those
-// with nothing before them on their wires since the anchor but rotations of
-// the block (which go) and other copied cx gates. Any other gate, rotation
-// or boundary closes its wires; the anchor of another block (where its
-// network may be written) ends the guide, and so does the step kGuideReach
-// past the anchor. A diagonaliser of h gates alone
-// (on distinct wires) leaves a wire it changes waiting for the program's
-// own h there, which cancels the h written after the network: the wire
-// opens after it and closes at anything else. Any other diagonaliser: no
-// guide.
-std::vector<PlacedGate> Rewriter::guide(std::size_t b, std::span<const PlacedGate> diagonaliser,
-                                        const std::vector<std::uint64_t>& used,
-                                        const std::vector<std::uint32_t>& variable_of) const {
-  std::vector<bool> waiting(program_.qubits, false);
-  for (const PlacedGate& g : diagonaliser) {
-    if (g.gate != Elementary::H || waiting[g.a]) return {};
-    waiting[g.a] = true;
-  }
-  const Block& block = blocks_.blocks[b];
-  std::vector<std::uint32_t> members;
-  for (std::uint32_t r : block.members) members.push_back(blocks_.rotations[r]);
-  std::sort(members.begin(), members.end());
-  const auto variable = [&](std::uint32_t q) { return ((used[q / 64] >> (q % 64)) & 1) != 0; };
-  // What may still pass a wire's gates since the anchor: any cx, a cx
-  // with its control there (those gates are diagonal), with its target
-  // there (they are x or cx targets), none.
-  enum class Wire : std::uint8_t { Open, Waiting, Control, Target, Closed };
-  const auto meet = [](Wire w, Wire also) { return w == Wire::Open ? also : w == also ? w : Wire::Closed; };
-  std::vector<Wire> wires(program_.qubits, Wire::Open);
-  for (std::uint32_t q = 0; q < program_.qubits; ++q) {
-    if (waiting[q]) wires[q] = Wire::Waiting;
-  }
-  std::vector<PlacedGate> out;
-  std::size_t next = 0;
-  const std::uint32_t end = std::min<std::uint32_t>(members.back() + 1, block.anchor + kGuideReach);
-  for (std::uint32_t s = block.anchor; s < end; ++s) {
-    if (next < members.size() && members[next] == s) {
-      ++next;
-      continue;
-    }
-    if (anchor_[s]) break;
-    const Step& step = program_.steps[s];
-    if (step.kind == StepKind::Boundary) {
-      for (std::uint32_t q : program_.qubits_of(step)) wires[q] = Wire::Closed;
-      continue;
-    }
-    const PlacedGate& g = step.gate;
-    Wire& a = wires[g.a];
-    switch (g.gate) {
-      case Elementary::H:
-        a = a == Wire::Waiting ? Wire::Open : Wire::Closed;
-        break;
-      case Elementary::CX: {
-        Wire& t = wires[g.b];
-        if ((a == Wire::Open || a == Wire::Control) && (t == Wire::Open || t == Wire::Target) &&
-            variable(g.a) && variable(g.b)) {
-          out.push_back({Elementary::CX, variable_of[g.a], variable_of[g.b]});
-        } else {
-          a = meet(a, Wire::Control);
-          t = meet(t, Wire::Target);
-        }
-        break;
-      }
-      case Elementary::CZ:
-        a = meet(a, Wire::Control);
-        wires[g.b] = meet(wires[g.b], Wire::Control);
-        break;
-      case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
-      case Elementary::Z:
-        a = meet(a, Wire::Control);
-        break;
-      case Elementary::X:
-        a = meet(a, Wire::Target);
-        break;
-      case Elementary::Y:
-      case Elementary::Rz:  // rotations of any angle are boundary steps; closed if ever met
-      case Elementary::Rx:
-      case Elementary::Ry:
-        a = Wire::Closed;
-        break;
-      case Elementary::Swap:
-        a = Wire::Closed;
-        wires[g.b] = Wire::Closed;
-        break;
-    }
-  }
-  return out;
 }
 
 // The second pass: each run of rotation blocks between boundaries as one
