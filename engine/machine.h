@@ -264,6 +264,35 @@ class Machine {
     top_ = out;
   }
 
+  // Backtracking: the innermost open choice with a candidate left takes it,
+  // its registers set, and `pc` becomes the instruction after it; false
+  // when no choice is left.
+  bool backtrack(const EGraph<L>& egraph, std::size_t& pc) {
+    while (open_ != 0) {
+      Choice& choice = choices_[open_ - 1];
+      const Instruction<L>& inst = program_.instructions[choice.pc];
+      if (!matches_by_kind<L>() && inst.kind == InstKind::Bind) {
+        while (choice.next < choice.end && !choice.nodes[choice.next].matches(inst.node)) {
+          ++choice.next;
+        }
+      }
+      if (choice.next == choice.end) {
+        --open_;
+        continue;
+      }
+      const std::uint32_t taken = choice.next++;
+      cut(inst.out);
+      if (inst.kind == InstKind::Bind) {
+        for (Id child : choice.nodes[taken].children()) reg_[top_++] = child;
+      } else {
+        reg_[top_++] = egraph.laid_out_classes()[taken];
+      }
+      pc = choice.pc + 1;
+      return true;
+    }
+    return false;
+  }
+
   // Whether the term of Lookup `inst`, rebuilt through the hash-cons with
   // the registers' classes, is the class of r[inst.i].
   bool lookup_matches(const EGraph<L>& egraph, const Program<L>& program,
@@ -436,27 +465,7 @@ Control Machine<L>::walk(const EGraph<L>& egraph, Id eclass, Source source, cons
       if (forward) ++pc;
       continue;
     }
-    // Backtrack: the innermost choice with a candidate left takes it.
-    if (open_ == 0) return Control::Continue;
-    Choice& choice = choices_[open_ - 1];
-    const Instruction<L>& inst = instructions[choice.pc];
-    if (!matches_by_kind<L>() && inst.kind == InstKind::Bind) {
-      while (choice.next < choice.end && !choice.nodes[choice.next].matches(inst.node)) {
-        ++choice.next;
-      }
-    }
-    if (choice.next == choice.end) {
-      --open_;
-      continue;
-    }
-    const std::uint32_t taken = choice.next++;
-    cut(inst.out);
-    if (inst.kind == InstKind::Bind) {
-      for (Id child : choice.nodes[taken].children()) reg_[top_++] = child;
-    } else {
-      reg_[top_++] = egraph.laid_out_classes()[taken];
-    }
-    pc = choice.pc + 1;
+    if (!backtrack(egraph, pc)) return Control::Continue;
     forward = true;
   }
 }
