@@ -14,8 +14,10 @@
 namespace kestrel {
 namespace {
 
-// The elimination's work (word operations) stays under this.
+// The elimination takes no new visit once its work (words read or written)
+// passes this, or once its kept rows hold this many words.
 constexpr std::uint64_t kWork = std::uint64_t{1} << 28;
+constexpr std::uint64_t kKeptWords = std::uint64_t{1} << 23;
 
 // A parity the circuit visits: after gate `at`, on `wire`; `flip` when the
 // gate at `at` is a T or T-dagger on that wire, changed in place.
@@ -83,52 +85,87 @@ std::size_t pair_index(std::size_t n, std::size_t i, std::size_t k) {
   return i * n - i * (i + 1) / 2 + (k - i - 1);
 }
 
-// Gaussian elimination on rows of `pair_words` words of pairs, then
-// `use_words` words naming the visits combined.
+// Gaussian elimination over the pairs, rows kept with their lowest pair as
+// pivot (so a kept row has no bit below it, and reducing by it touches only
+// the words from its pivot's on). How each kept row was made is recorded as
+// the earlier kept rows added to its visit (a bit each, triangular), not as a
+// set of visits carried through every addition: that costs the rank, not the
+// number of visits, and the visits a reduced row stands for are recovered at
+// the end by one pass down the kept rows. Every word read or written is
+// counted in `work`.
 class PairElimination {
  public:
-  PairElimination(std::size_t pairs, std::size_t visits)
-      : pair_words_(words_for(pairs)), width_(pair_words_ + words_for(visits)),
-        pivot_(pairs, kNone) {}
+  explicit PairElimination(std::size_t pairs)
+      : words_(words_for(pairs)), pivot_(pairs, kNone), reached_(words_, 0) {}
 
-  std::vector<std::uint64_t> row() const { return std::vector<std::uint64_t>(width_, 0); }
-  std::uint64_t* pairs_of(std::vector<std::uint64_t>& r) const { return r.data(); }
-  std::uint64_t* uses_of(std::vector<std::uint64_t>& r) const { return r.data() + pair_words_; }
+  std::size_t words() const { return words_; }
+  std::size_t rank() const { return visit_.size(); }
+  std::uint64_t work() const { return work_; }
+  std::uint64_t kept_words() const { return rows_.size(); }
 
-  // Reduces `r` by the rows kept; keeps it when something is left.
-  void add(std::vector<std::uint64_t> r) { reduce(r, true); }
-  // Reduces `r` by the rows kept, leaving the pairs no row reaches.
-  void reduce(std::vector<std::uint64_t>& r) { reduce(r, false); }
-
- private:
-  void reduce(std::vector<std::uint64_t>& r, bool keep) {
-    for (std::size_t w = 0; w < pair_words_; ++w) {
-      while (true) {
-        std::uint64_t word = r[w];
-        // The lowest bit of this word with a row for it.
-        std::uint32_t found = kNone;
-        for (; word != 0; word &= word - 1) {
-          const std::size_t p = w * 64 + static_cast<std::size_t>(std::countr_zero(word));
-          if (pivot_[p] != kNone) {
-            found = pivot_[p];
-            break;
-          }
-          if (keep) {
-            pivot_[p] = static_cast<std::uint32_t>(rows_.size() / width_);
-            rows_.insert(rows_.end(), r.begin(), r.end());
-            return;
-          }
-        }
-        if (found == kNone) break;
-        xor_words(r.data(), rows_.data() + std::size_t{found} * width_, width_);
-      }
-    }
+  // Reduces the pairs `r` of `visit`; keeps the row when something is left.
+  // Returns the pivot kept, or kNone.
+  std::uint32_t add(std::vector<std::uint64_t>& r, std::uint32_t visit) {
+    std::vector<std::uint64_t> made(words_for(rank() + 1), 0);
+    const std::uint32_t p = reduce(r, made, true);
+    if (p == kNone) return kNone;
+    pivot_[p] = static_cast<std::uint32_t>(rank());
+    set_bit(reached_.data(), p);
+    rows_.insert(rows_.end(), r.begin(), r.end());
+    work_ += words_ + made.size();
+    made_.push_back(std::move(made));
+    visit_.push_back(visit);
+    return p;
   }
 
-  std::size_t pair_words_;              // words of pairs per row
-  std::size_t width_;                   // words per row
-  std::vector<std::uint32_t> pivot_;    // per pair: the row whose lowest pair it is, or kNone
-  std::vector<std::uint64_t> rows_;     // the rows kept
+  // Reduces `r` by the rows kept, leaving the pairs no row reaches;
+  // `made` (a bit per kept row) flips at each row added.
+  void reduce(std::vector<std::uint64_t>& r, std::vector<std::uint64_t>& made) {
+    made.resize(words_for(rank()), 0);
+    reduce(r, made, false);
+  }
+
+  // The visits whose rows sum to the kept rows named in `made`.
+  std::vector<std::uint32_t> visits_of(std::vector<std::uint64_t> made) const {
+    std::vector<std::uint32_t> out;
+    for (std::size_t j = rank(); j-- > 0;) {
+      if (!test_bit(made.data(), j)) continue;
+      out.push_back(visit_[j]);
+      xor_words(made.data(), made_[j].data(), made_[j].size());
+      work_ += made_[j].size();
+    }
+    return out;
+  }
+
+ private:
+  // The lowest bit left without a row when `keep` (the row is then kept
+  // with it as pivot, by the caller), else kNone once nothing reachable is
+  // left.
+  std::uint32_t reduce(std::vector<std::uint64_t>& r, std::vector<std::uint64_t>& made, bool keep) {
+    for (std::size_t w = 0; w < words_; ++w) {
+      ++work_;
+      while (r[w] != 0) {
+        const std::uint64_t reached = r[w] & reached_[w], free = r[w] & ~reached_[w];
+        if (keep && free != 0 && (reached == 0 || std::countr_zero(free) < std::countr_zero(reached))) {
+          return static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(free)));
+        }
+        if (reached == 0) break;
+        const std::uint32_t row = pivot_[w * 64 + static_cast<std::size_t>(std::countr_zero(reached))];
+        xor_words(r.data() + w, rows_.data() + std::size_t{row} * words_ + w, words_ - w);
+        work_ += words_ - w;
+        flip_bit(made.data(), row);
+      }
+    }
+    return kNone;
+  }
+
+  std::size_t words_;                            // words of pairs per row
+  std::vector<std::uint32_t> pivot_;             // per pair: the kept row whose lowest pair it is, or kNone
+  std::vector<std::uint64_t> reached_;           // a bit per pair: it has a kept row
+  std::vector<std::uint64_t> rows_;              // the kept rows, `words_` each
+  std::vector<std::vector<std::uint64_t>> made_; // per kept row: the earlier kept rows added to its visit
+  std::vector<std::uint32_t> visit_;             // per kept row: its visit
+  mutable std::uint64_t work_ = 0;               // words read or written
 };
 
 // The wires of a parity, in order.
@@ -137,9 +174,17 @@ void wires_of(const std::uint64_t* parity, std::size_t words, std::vector<std::s
   for_each_bit(parity, words, [&](std::size_t i) { out.push_back(i); });
 }
 
+// The complete graph on `members` (wires in order), as pairs set in `r`.
+void set_graph(std::size_t n, const std::vector<std::size_t>& members, std::uint64_t* r) {
+  for (std::size_t x = 0; x < members.size(); ++x) {
+    for (std::size_t y = x + 1; y < members.size(); ++y) set_bit(r, pair_index(n, members[x], members[y]));
+  }
+}
+
 // The visits whose graphs sum to the pairs `left` leaves of the cz gates:
-// by elimination on the first visits (as many as kWork allows), then by
-// turning single visits on or off wherever that leaves fewer pairs.
+// by elimination on the visits in order (while kWork and kKeptWords allow,
+// stopping once the cz gates are reached), then by turning single visits on
+// or off wherever that leaves fewer pairs.
 std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
                                 std::span<const std::pair<std::uint32_t, std::uint32_t>> cz,
                                 std::vector<std::uint64_t>& left) {
@@ -152,33 +197,27 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
   }
   std::vector<std::size_t> members;
   const auto parity = [&](std::size_t v) { return visits.parities.data() + v * visits.words; };
-  std::size_t count = visits.visits.size();
-  const auto work = [&](std::size_t c) {
-    return std::uint64_t{c} * std::min(c, pairs) * (pair_words + words_for(c));
-  };
-  while (count > 0 && work(count) > kWork) count = count * 3 / 4;
-  if (count > 0) {
-    PairElimination elimination(pairs, count);
-    for (std::size_t v = 0; v < count; ++v) {
-      std::vector<std::uint64_t> r = elimination.row();
-      wires_of(parity(v), visits.words, members);
-      for (std::size_t x = 0; x < members.size(); ++x) {
-        for (std::size_t y = x + 1; y < members.size(); ++y) {
-          set_bit(elimination.pairs_of(r), pair_index(n, members[x], members[y]));
-        }
-      }
-      set_bit(elimination.uses_of(r), v);
-      elimination.add(std::move(r));
-    }
-    std::vector<std::uint64_t> target = elimination.row();
-    std::copy(left.begin(), left.end(), target.begin());
-    elimination.reduce(target);
-    if (count_bits(target.data(), pair_words) < cz.size()) {
-      std::copy(target.begin(), target.begin() + static_cast<std::ptrdiff_t>(pair_words), left.begin());
-      for_each_bit(elimination.uses_of(target), words_for(count), [&](std::size_t v) { used[v] = true; });
-    }
+  // The target is kept reduced as rows arrive: only a new pivot it holds
+  // needs it reduced again, and once nothing is left the search stops.
+  PairElimination elimination(pairs);
+  std::vector<std::uint64_t> target = left, made, r(pair_words);
+  for (std::size_t v = 0; v < visits.visits.size() && elimination.work() < kWork &&
+                          elimination.kept_words() < kKeptWords;
+       ++v) {
+    std::fill(r.begin(), r.end(), 0);
+    wires_of(parity(v), visits.words, members);
+    set_graph(n, members, r.data());
+    const std::uint32_t p = elimination.add(r, static_cast<std::uint32_t>(v));
+    if (p == kNone || !test_bit(target.data(), p)) continue;
+    elimination.reduce(target, made);
+    if (zero_words(target.data(), pair_words)) break;
   }
-  for (int pass = 0; pass < 3; ++pass) {
+  elimination.reduce(target, made);
+  if (count_bits(target.data(), pair_words) < cz.size()) {
+    left = target;
+    for (const std::uint32_t v : elimination.visits_of(made)) used[v] = !used[v];
+  }
+  for (int pass = 0; pass < 3 && !zero_words(left.data(), pair_words); ++pass) {
     bool changed = false;
     for (std::size_t v = 0; v < visits.visits.size(); ++v) {
       wires_of(parity(v), visits.words, members);
