@@ -17,7 +17,7 @@ namespace {
 // The elimination takes no new visit once its work (words read or written)
 // passes this, or once its kept rows hold this many words.
 constexpr std::uint64_t kWork = std::uint64_t{1} << 28;
-constexpr std::uint64_t kKeptWords = std::uint64_t{1} << 23;
+constexpr std::uint64_t kKeptWords = std::uint64_t{1} << 22;
 
 // A parity the circuit visits: after gate `at`, on `wire`; `flip` when the
 // gate at `at` is a T or T-dagger on that wire, changed in place.
@@ -86,8 +86,8 @@ std::size_t pair_index(std::size_t n, std::size_t i, std::size_t k) {
 }
 
 // Gaussian elimination over the pairs, rows kept with their lowest pair as
-// pivot (so a kept row has no bit below it, and reducing by it touches only
-// the words from its pivot's on). How each kept row was made is recorded as
+// pivot (so a kept row has no bit below it: it is stored, and reduces, from
+// its pivot's word on). How each kept row was made is recorded as
 // the earlier kept rows added to its visit (a bit each, triangular), not as a
 // set of visits carried through every addition: that costs the rank, not the
 // number of visits, and the visits a reduced row stands for are recovered at
@@ -111,8 +111,9 @@ class PairElimination {
     if (p == kNone) return kNone;
     pivot_[p] = static_cast<std::uint32_t>(rank());
     set_bit(reached_.data(), p);
-    rows_.insert(rows_.end(), r.begin(), r.end());
-    work_ += words_ + made.size();
+    start_.push_back(rows_.size());
+    rows_.insert(rows_.end(), r.begin() + p / 64, r.end());
+    work_ += words_ - p / 64 + made.size();
     made_.push_back(std::move(made));
     visit_.push_back(visit);
     return p;
@@ -151,7 +152,7 @@ class PairElimination {
         }
         if (reached == 0) break;
         const std::uint32_t row = pivot_[w * 64 + static_cast<std::size_t>(std::countr_zero(reached))];
-        xor_words(r.data() + w, rows_.data() + std::size_t{row} * words_ + w, words_ - w);
+        xor_words(r.data() + w, rows_.data() + start_[row], words_ - w);
         work_ += words_ - w;
         flip_bit(made.data(), row);
       }
@@ -162,24 +163,72 @@ class PairElimination {
   std::size_t words_;                            // words of pairs per row
   std::vector<std::uint32_t> pivot_;             // per pair: the kept row whose lowest pair it is, or kNone
   std::vector<std::uint64_t> reached_;           // a bit per pair: it has a kept row
-  std::vector<std::uint64_t> rows_;              // the kept rows, `words_` each
+  std::vector<std::uint64_t> rows_;              // the kept rows, each from its pivot's word on
+  std::vector<std::size_t> start_;               // per kept row: where it starts in `rows_`
   std::vector<std::vector<std::uint64_t>> made_; // per kept row: the earlier kept rows added to its visit
   std::vector<std::uint32_t> visit_;             // per kept row: its visit
   mutable std::uint64_t work_ = 0;               // words read or written
 };
 
-// The wires of a parity, in order.
-void wires_of(const std::uint64_t* parity, std::size_t words, std::vector<std::size_t>& out) {
-  out.clear();
-  for_each_bit(parity, words, [&](std::size_t i) { out.push_back(i); });
-}
-
-// The complete graph on `members` (wires in order), as pairs set in `r`.
-void set_graph(std::size_t n, const std::vector<std::size_t>& members, std::uint64_t* r) {
-  for (std::size_t x = 0; x < members.size(); ++x) {
-    for (std::size_t y = x + 1; y < members.size(); ++y) set_bit(r, pair_index(n, members[x], members[y]));
+// The complete graph of a parity, as runs of pairs: the pairs (x, y), y > x,
+// of a wire x of the parity are its bits above x, placed where x's pairs
+// start. With the parity shifted down by one (bit y - 1 for wire y), wire
+// x's pairs (x, y) sit at pair_index(n, x, x + 1) - x + (y - 1), a shift
+// that is never negative, so each word of the shifted parity lands whole at
+// one offset.
+class GraphOf {
+ public:
+  GraphOf(std::size_t n, const std::uint64_t* parity, std::size_t words) : n_(n), shifted_(words) {
+    for (std::size_t k = 0; k < words; ++k) {
+      shifted_[k] = (parity[k] >> 1) | (k + 1 < words ? parity[k + 1] << 63 : 0);
+      wires_ += count_ones(parity[k]);
+    }
+    for_each_bit(parity, words, [&](std::size_t x) { members_.push_back(x); });
   }
-}
+
+  std::size_t pairs() const { return wires_ * (wires_ - (wires_ > 0)) / 2; }
+
+  // f(at, m) for each run: bit i of m is the pair at index at + i.
+  template <typename F>
+  void for_each_run(F&& f) const {
+    for (const std::size_t x : members_) {
+      if (x + 1 >= n_) continue;
+      const std::size_t start = pair_index(n_, x, x + 1) - x;
+      for (std::size_t k = x / 64; k < shifted_.size(); ++k) {
+        std::uint64_t m = shifted_[k];
+        if (k == x / 64) m &= ~std::uint64_t{0} << (x % 64);
+        if (m != 0) f(start + 64 * k, m);
+      }
+    }
+  }
+
+  // Flips the graph's pairs in `r` (`size` words).
+  void flip_in(std::uint64_t* r, std::size_t size) const {
+    for_each_run([&](std::size_t at, std::uint64_t m) {
+      const std::size_t w = at / 64, s = at % 64;
+      r[w] ^= m << s;
+      if (s != 0 && (m >> (64 - s)) != 0) r[checked_index(size, w + 1)] ^= m >> (64 - s);
+    });
+  }
+
+  // The graph's pairs set in `r` (`size` words).
+  std::size_t met_in(const std::uint64_t* r, std::size_t size) const {
+    std::size_t met = 0;
+    for_each_run([&](std::size_t at, std::uint64_t m) {
+      const std::size_t w = at / 64, s = at % 64;
+      std::uint64_t bits = r[w] >> s;
+      if (s != 0 && w + 1 < size) bits |= r[w + 1] << (64 - s);
+      met += count_ones(bits & m);
+    });
+    return met;
+  }
+
+ private:
+  std::size_t n_;                       // wires
+  std::size_t wires_ = 0;               // wires of the parity
+  std::vector<std::uint64_t> shifted_;  // the parity, bit y - 1 for wire y
+  std::vector<std::size_t> members_;    // the parity's wires, in order
+};
 
 // The visits whose graphs sum to the pairs `left` leaves of the cz gates:
 // by elimination on the visits in order (while kWork and kKeptWords allow,
@@ -195,7 +244,6 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
     check(a < b && b < n, "a cz names two wires in order");
     flip_bit(left.data(), pair_index(n, a, b));
   }
-  std::vector<std::size_t> members;
   const auto parity = [&](std::size_t v) { return visits.parities.data() + v * visits.words; };
   // The target is kept reduced as rows arrive: only a new pivot it holds
   // needs it reduced again, and once nothing is left the search stops.
@@ -205,8 +253,7 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
                           elimination.kept_words() < kKeptWords;
        ++v) {
     std::fill(r.begin(), r.end(), 0);
-    wires_of(parity(v), visits.words, members);
-    set_graph(n, members, r.data());
+    GraphOf(n, parity(v), visits.words).flip_in(r.data(), pair_words);
     const std::uint32_t p = elimination.add(r, static_cast<std::uint32_t>(v));
     if (p == kNone || !test_bit(target.data(), p)) continue;
     elimination.reduce(target, made);
@@ -220,19 +267,9 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
   for (int pass = 0; pass < 3 && !zero_words(left.data(), pair_words); ++pass) {
     bool changed = false;
     for (std::size_t v = 0; v < visits.visits.size(); ++v) {
-      wires_of(parity(v), visits.words, members);
-      std::size_t met = 0, all = 0;
-      for (std::size_t x = 0; x < members.size(); ++x) {
-        for (std::size_t y = x + 1; y < members.size(); ++y, ++all) {
-          met += test_bit(left.data(), pair_index(n, members[x], members[y]));
-        }
-      }
-      if (2 * met <= all) continue;
-      for (std::size_t x = 0; x < members.size(); ++x) {
-        for (std::size_t y = x + 1; y < members.size(); ++y) {
-          flip_bit(left.data(), pair_index(n, members[x], members[y]));
-        }
-      }
+      const GraphOf graph(n, parity(v), visits.words);
+      if (2 * graph.met_in(left.data(), pair_words) <= graph.pairs()) continue;
+      graph.flip_in(left.data(), pair_words);
       used[v] = !used[v];
       changed = true;
     }
