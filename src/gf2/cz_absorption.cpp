@@ -95,8 +95,11 @@ std::size_t pair_index(std::size_t n, std::size_t i, std::size_t k) {
 // counted in `work`.
 class PairElimination {
  public:
-  explicit PairElimination(std::size_t pairs)
-      : words_(words_for(pairs)), pivot_(pairs, kNone), reached_(words_, 0) {}
+  // `hold`: the words the kept rows may reach (one row past it at most).
+  PairElimination(std::size_t pairs, std::uint64_t hold)
+      : words_(words_for(pairs)), pivot_(pairs, kNone), reached_(words_, 0) {
+    rows_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(hold + words_, std::uint64_t{pairs} * words_)));
+  }
 
   std::size_t words() const { return words_; }
   std::size_t rank() const { return visit_.size(); }
@@ -247,7 +250,7 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
   const auto parity = [&](std::size_t v) { return visits.parities.data() + v * visits.words; };
   // The target is kept reduced as rows arrive: only a new pivot it holds
   // needs it reduced again, and once nothing is left the search stops.
-  PairElimination elimination(pairs);
+  PairElimination elimination(pairs, kKeptWords);
   std::vector<std::uint64_t> target = left, made, r(pair_words);
   for (std::size_t v = 0; v < visits.visits.size() && elimination.work() < kWork &&
                           elimination.kept_words() < kKeptWords;
