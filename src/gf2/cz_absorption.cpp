@@ -91,7 +91,9 @@ std::size_t pair_index(std::size_t n, std::size_t i, std::size_t k) {
 // the earlier kept rows added to its visit (a bit each, triangular), not as a
 // set of visits carried through every addition: that costs the rank, not the
 // number of visits, and the visits a reduced row stands for are recovered at
-// the end by one pass down the kept rows. Every word read or written is
+// the end by one pass down the kept rows (those records hold no more words
+// than the rows: row j's takes j / 64, and the rows' distinct pivots make
+// them at least that long on the whole). Every word read or written is
 // counted in `work`.
 class PairElimination {
  public:
@@ -101,7 +103,6 @@ class PairElimination {
     rows_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(hold + words_, std::uint64_t{pairs} * words_)));
   }
 
-  std::size_t words() const { return words_; }
   std::size_t rank() const { return visit_.size(); }
   std::uint64_t work() const { return work_; }
   std::uint64_t kept_words() const { return rows_.size(); }
