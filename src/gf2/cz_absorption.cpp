@@ -14,8 +14,10 @@
 namespace kestrel {
 namespace {
 
-// The elimination's work (word operations) stays under this.
+// The elimination takes no new visit once its work (words read or written)
+// passes this, or once its kept rows hold this many words.
 constexpr std::uint64_t kWork = std::uint64_t{1} << 28;
+constexpr std::uint64_t kKeptWords = std::uint64_t{1} << 22;
 
 // A parity the circuit visits: after gate `at`, on `wire`; `flip` when the
 // gate at `at` is a T or T-dagger on that wire, changed in place.
@@ -83,63 +85,159 @@ std::size_t pair_index(std::size_t n, std::size_t i, std::size_t k) {
   return i * n - i * (i + 1) / 2 + (k - i - 1);
 }
 
-// Gaussian elimination on rows of `pair_words` words of pairs, then
-// `use_words` words naming the visits combined.
+// Gaussian elimination over the pairs, rows kept with their lowest pair as
+// pivot (so a kept row has no bit below it: it is stored, and reduces, from
+// its pivot's word on). How each kept row was made is recorded as
+// the earlier kept rows added to its visit (a bit each, triangular), not as a
+// set of visits carried through every addition: that costs the rank, not the
+// number of visits, and the visits a reduced row stands for are recovered at
+// the end by one pass down the kept rows (those records hold no more words
+// than the rows: row j's takes j / 64, and the rows' distinct pivots make
+// them at least that long on the whole). Every word read or written is
+// counted in `work`.
 class PairElimination {
  public:
-  PairElimination(std::size_t pairs, std::size_t visits)
-      : pair_words_(words_for(pairs)), width_(pair_words_ + words_for(visits)),
-        pivot_(pairs, kNone) {}
+  // `hold`: the words the kept rows may reach (one row past it at most).
+  PairElimination(std::size_t pairs, std::uint64_t hold)
+      : words_(words_for(pairs)), pivot_(pairs, kNone), reached_(words_, 0) {
+    rows_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(hold + words_, std::uint64_t{pairs} * words_)));
+  }
 
-  std::vector<std::uint64_t> row() const { return std::vector<std::uint64_t>(width_, 0); }
-  std::uint64_t* pairs_of(std::vector<std::uint64_t>& r) const { return r.data(); }
-  std::uint64_t* uses_of(std::vector<std::uint64_t>& r) const { return r.data() + pair_words_; }
+  std::size_t rank() const { return visit_.size(); }
+  std::uint64_t work() const { return work_; }
+  std::uint64_t kept_words() const { return rows_.size(); }
 
-  // Reduces `r` by the rows kept; keeps it when something is left.
-  void add(std::vector<std::uint64_t> r) { reduce(r, true); }
-  // Reduces `r` by the rows kept, leaving the pairs no row reaches.
-  void reduce(std::vector<std::uint64_t>& r) { reduce(r, false); }
+  // Reduces the pairs `r` of `visit`; keeps the row when something is left.
+  // Returns the pivot kept, or kNone.
+  std::uint32_t add(std::vector<std::uint64_t>& r, std::uint32_t visit) {
+    std::vector<std::uint64_t> made(words_for(rank() + 1), 0);
+    const std::uint32_t p = reduce(r, made, true);
+    if (p == kNone) return kNone;
+    pivot_[p] = static_cast<std::uint32_t>(rank());
+    set_bit(reached_.data(), p);
+    start_.push_back(rows_.size());
+    rows_.insert(rows_.end(), r.begin() + p / 64, r.end());
+    work_ += words_ - p / 64 + made.size();
+    made_.push_back(std::move(made));
+    visit_.push_back(visit);
+    return p;
+  }
+
+  // Reduces `r` by the rows kept, leaving the pairs no row reaches;
+  // `made` (a bit per kept row) flips at each row added.
+  void reduce(std::vector<std::uint64_t>& r, std::vector<std::uint64_t>& made) {
+    made.resize(words_for(rank()), 0);
+    reduce(r, made, false);
+  }
+
+  // The visits whose rows sum to the kept rows named in `made`.
+  std::vector<std::uint32_t> visits_of(std::vector<std::uint64_t> made) const {
+    std::vector<std::uint32_t> out;
+    for (std::size_t j = rank(); j-- > 0;) {
+      if (!test_bit(made.data(), j)) continue;
+      out.push_back(visit_[j]);
+      xor_words(made.data(), made_[j].data(), made_[j].size());
+      work_ += made_[j].size();
+    }
+    return out;
+  }
 
  private:
-  void reduce(std::vector<std::uint64_t>& r, bool keep) {
-    for (std::size_t w = 0; w < pair_words_; ++w) {
-      while (true) {
-        std::uint64_t word = r[w];
-        // The lowest bit of this word with a row for it.
-        std::uint32_t found = kNone;
-        for (; word != 0; word &= word - 1) {
-          const std::size_t p = w * 64 + static_cast<std::size_t>(std::countr_zero(word));
-          if (pivot_[p] != kNone) {
-            found = pivot_[p];
-            break;
-          }
-          if (keep) {
-            pivot_[p] = static_cast<std::uint32_t>(rows_.size() / width_);
-            rows_.insert(rows_.end(), r.begin(), r.end());
-            return;
-          }
+  // The lowest bit left without a row when `keep` (the row is then kept
+  // with it as pivot, by the caller), else kNone once nothing reachable is
+  // left.
+  std::uint32_t reduce(std::vector<std::uint64_t>& r, std::vector<std::uint64_t>& made, bool keep) {
+    for (std::size_t w = 0; w < words_; ++w) {
+      ++work_;
+      while (r[w] != 0) {
+        const std::uint64_t reached = r[w] & reached_[w], free = r[w] & ~reached_[w];
+        if (keep && free != 0 && (reached == 0 || std::countr_zero(free) < std::countr_zero(reached))) {
+          return static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(free)));
         }
-        if (found == kNone) break;
-        xor_words(r.data(), rows_.data() + std::size_t{found} * width_, width_);
+        if (reached == 0) break;
+        const std::uint32_t row = pivot_[w * 64 + static_cast<std::size_t>(std::countr_zero(reached))];
+        xor_words(r.data() + w, rows_.data() + start_[row], words_ - w);
+        work_ += words_ - w;
+        flip_bit(made.data(), row);
+      }
+    }
+    return kNone;
+  }
+
+  std::size_t words_;                            // words of pairs per row
+  std::vector<std::uint32_t> pivot_;             // per pair: the kept row whose lowest pair it is, or kNone
+  std::vector<std::uint64_t> reached_;           // a bit per pair: it has a kept row
+  std::vector<std::uint64_t> rows_;              // the kept rows, each from its pivot's word on
+  std::vector<std::size_t> start_;               // per kept row: where it starts in `rows_`
+  std::vector<std::vector<std::uint64_t>> made_; // per kept row: the earlier kept rows added to its visit
+  std::vector<std::uint32_t> visit_;             // per kept row: its visit
+  mutable std::uint64_t work_ = 0;               // words read or written
+};
+
+// The complete graph of a parity, as runs of pairs: the pairs (x, y), y > x,
+// of a wire x of the parity are its bits above x, placed where x's pairs
+// start. With the parity shifted down by one (bit y - 1 for wire y), wire
+// x's pairs (x, y) sit at pair_index(n, x, x + 1) - x + (y - 1), a shift
+// that is never negative, so each word of the shifted parity lands whole at
+// one offset.
+class GraphOf {
+ public:
+  GraphOf(std::size_t n, const std::uint64_t* parity, std::size_t words) : n_(n), shifted_(words) {
+    for (std::size_t k = 0; k < words; ++k) {
+      shifted_[k] = (parity[k] >> 1) | (k + 1 < words ? parity[k + 1] << 63 : 0);
+      wires_ += count_ones(parity[k]);
+    }
+    for_each_bit(parity, words, [&](std::size_t x) { members_.push_back(x); });
+  }
+
+  std::size_t pairs() const { return wires_ * (wires_ - (wires_ > 0)) / 2; }
+
+  // f(at, m) for each run: bit i of m is the pair at index at + i.
+  template <typename F>
+  void for_each_run(F&& f) const {
+    for (const std::size_t x : members_) {
+      if (x + 1 >= n_) continue;
+      const std::size_t start = pair_index(n_, x, x + 1) - x;
+      for (std::size_t k = x / 64; k < shifted_.size(); ++k) {
+        std::uint64_t m = shifted_[k];
+        if (k == x / 64) m &= ~std::uint64_t{0} << (x % 64);
+        if (m != 0) f(start + 64 * k, m);
       }
     }
   }
 
-  std::size_t pair_words_;              // words of pairs per row
-  std::size_t width_;                   // words per row
-  std::vector<std::uint32_t> pivot_;    // per pair: the row whose lowest pair it is, or kNone
-  std::vector<std::uint64_t> rows_;     // the rows kept
+  // Flips the graph's pairs in `r` (`size` words).
+  void flip_in(std::uint64_t* r, std::size_t size) const {
+    for_each_run([&](std::size_t at, std::uint64_t m) {
+      const std::size_t w = at / 64, s = at % 64;
+      r[w] ^= m << s;
+      if (s != 0 && (m >> (64 - s)) != 0) r[checked_index(size, w + 1)] ^= m >> (64 - s);
+    });
+  }
+
+  // The graph's pairs set in `r` (`size` words).
+  std::size_t met_in(const std::uint64_t* r, std::size_t size) const {
+    std::size_t met = 0;
+    for_each_run([&](std::size_t at, std::uint64_t m) {
+      const std::size_t w = at / 64, s = at % 64;
+      std::uint64_t bits = r[w] >> s;
+      if (s != 0 && w + 1 < size) bits |= r[w + 1] << (64 - s);
+      met += count_ones(bits & m);
+    });
+    return met;
+  }
+
+ private:
+  std::size_t n_;                       // wires
+  std::size_t wires_ = 0;               // wires of the parity
+  std::vector<std::uint64_t> shifted_;  // the parity, bit y - 1 for wire y
+  std::vector<std::size_t> members_;    // the parity's wires, in order
 };
 
-// The wires of a parity, in order.
-void wires_of(const std::uint64_t* parity, std::size_t words, std::vector<std::size_t>& out) {
-  out.clear();
-  for_each_bit(parity, words, [&](std::size_t i) { out.push_back(i); });
-}
-
 // The visits whose graphs sum to the pairs `left` leaves of the cz gates:
-// by elimination on the first visits (as many as kWork allows), then by
-// turning single visits on or off wherever that leaves fewer pairs.
+// by elimination on the visits in order (while kWork and kKeptWords allow,
+// stopping once the cz gates are reached), then by turning single visits on
+// or off wherever that leaves fewer pairs.
 std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
                                 std::span<const std::pair<std::uint32_t, std::uint32_t>> cz,
                                 std::vector<std::uint64_t>& left) {
@@ -150,50 +248,32 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
     check(a < b && b < n, "a cz names two wires in order");
     flip_bit(left.data(), pair_index(n, a, b));
   }
-  std::vector<std::size_t> members;
   const auto parity = [&](std::size_t v) { return visits.parities.data() + v * visits.words; };
-  std::size_t count = visits.visits.size();
-  const auto work = [&](std::size_t c) {
-    return std::uint64_t{c} * std::min(c, pairs) * (pair_words + words_for(c));
-  };
-  while (count > 0 && work(count) > kWork) count = count * 3 / 4;
-  if (count > 0) {
-    PairElimination elimination(pairs, count);
-    for (std::size_t v = 0; v < count; ++v) {
-      std::vector<std::uint64_t> r = elimination.row();
-      wires_of(parity(v), visits.words, members);
-      for (std::size_t x = 0; x < members.size(); ++x) {
-        for (std::size_t y = x + 1; y < members.size(); ++y) {
-          set_bit(elimination.pairs_of(r), pair_index(n, members[x], members[y]));
-        }
-      }
-      set_bit(elimination.uses_of(r), v);
-      elimination.add(std::move(r));
-    }
-    std::vector<std::uint64_t> target = elimination.row();
-    std::copy(left.begin(), left.end(), target.begin());
-    elimination.reduce(target);
-    if (count_bits(target.data(), pair_words) < cz.size()) {
-      std::copy(target.begin(), target.begin() + static_cast<std::ptrdiff_t>(pair_words), left.begin());
-      for_each_bit(elimination.uses_of(target), words_for(count), [&](std::size_t v) { used[v] = true; });
-    }
+  // The target is kept reduced as rows arrive: only a new pivot it holds
+  // needs it reduced again, and once nothing is left the search stops.
+  PairElimination elimination(pairs, kKeptWords);
+  std::vector<std::uint64_t> target = left, made, r(pair_words);
+  for (std::size_t v = 0; v < visits.visits.size() && elimination.work() < kWork &&
+                          elimination.kept_words() < kKeptWords;
+       ++v) {
+    std::fill(r.begin(), r.end(), 0);
+    GraphOf(n, parity(v), visits.words).flip_in(r.data(), pair_words);
+    const std::uint32_t p = elimination.add(r, static_cast<std::uint32_t>(v));
+    if (p == kNone || !test_bit(target.data(), p)) continue;
+    elimination.reduce(target, made);
+    if (zero_words(target.data(), pair_words)) break;
   }
-  for (int pass = 0; pass < 3; ++pass) {
+  elimination.reduce(target, made);
+  if (count_bits(target.data(), pair_words) < cz.size()) {
+    left = target;
+    for (const std::uint32_t v : elimination.visits_of(made)) used[v] = !used[v];
+  }
+  for (int pass = 0; pass < 3 && !zero_words(left.data(), pair_words); ++pass) {
     bool changed = false;
     for (std::size_t v = 0; v < visits.visits.size(); ++v) {
-      wires_of(parity(v), visits.words, members);
-      std::size_t met = 0, all = 0;
-      for (std::size_t x = 0; x < members.size(); ++x) {
-        for (std::size_t y = x + 1; y < members.size(); ++y, ++all) {
-          met += test_bit(left.data(), pair_index(n, members[x], members[y]));
-        }
-      }
-      if (2 * met <= all) continue;
-      for (std::size_t x = 0; x < members.size(); ++x) {
-        for (std::size_t y = x + 1; y < members.size(); ++y) {
-          flip_bit(left.data(), pair_index(n, members[x], members[y]));
-        }
-      }
+      const GraphOf graph(n, parity(v), visits.words);
+      if (2 * graph.met_in(left.data(), pair_words) <= graph.pairs()) continue;
+      graph.flip_in(left.data(), pair_words);
       used[v] = !used[v];
       changed = true;
     }

@@ -15,12 +15,14 @@
 //
 // The parities are those the wires hold after each cx (a T or T-dagger
 // there is changed in place; elsewhere an S-dagger is added after the cx);
-// the graphs are combined by Gaussian elimination over the pairs, on at most
-// as many parities as keep its work (parities x pairs x rank / 64) under a
-// fixed count, so the result is the same on every machine; then, over all
-// the parities, one is added or taken out wherever that leaves fewer pairs
-// (three passes at most). Only a combination that leaves fewer CZ gates than
-// it was given is used.
+// the graphs are combined by Gaussian elimination over the pairs, taking the
+// parities in order until the CZ gates are reached or its counted work (words
+// read or written) or the words its rows hold pass fixed bounds, so the
+// result is the same on every machine; its cost grows with the rank (at most
+// the number of pairs), not with the number of parities. Then, over all the
+// parities, one is added or taken out wherever that leaves fewer pairs (three
+// passes at most, none once no pair is left). Only a combination that leaves
+// fewer CZ gates than it was given is used.
 #pragma once
 
 #include <cstdint>

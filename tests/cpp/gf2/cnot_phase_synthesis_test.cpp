@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bitset>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -239,6 +242,8 @@ TEST(CzAbsorption, Table) {
       {"a pair no wire ever holds stays", 3, {cx(0, 1), t, cx(0, 1)}, {{1, 2}}, 1},
       {"no gate: nothing to fold into", 2, {}, {{0, 1}}, 1},
       {"no cz", 2, {cx(0, 1), t, cx(0, 1)}, {}, 0},
+      {"x0 x2 as the sum of three graphs", 3, {cx(0, 1), cx(1, 2), cx(0, 1), cx(0, 2)}, {{0, 2}}, 0},
+      {"a t and an sdg together", 3, {cx(0, 1), cx(1, 2), t, cx(0, 1), cx(0, 2)}, {{0, 1}, {0, 2}}, 0},
   };
   for (const Case& c : cases) {
     check_folding(c.n, c.gates, c.cz, c.name);
@@ -249,13 +254,48 @@ TEST(CzAbsorption, Table) {
   EXPECT_NE(fault_of([] { absorb_cz(2, std::vector<PlacedGate>{cx(0, 1)}, Pairs{{1, 0}}); }), "no fault");
 }
 
+// Whether the graph `cz` is a sum, over GF(2), of the complete graphs of
+// the parities of weight two or more that `gates` puts on a wire after a cx
+// or under a t or tdg: by plain elimination on pair masks (n <= 11).
+bool in_span_of_visits(std::uint32_t n, const std::vector<PlacedGate>& gates, const Pairs& cz) {
+  std::vector<std::uint64_t> wires(n), basis;
+  for (std::uint32_t q = 0; q < n; ++q) wires[q] = std::uint64_t{1} << q;
+  const auto graph = [&](std::uint64_t parity) {
+    std::uint64_t g = 0;
+    for (std::uint32_t a = 0, bit = 0; a < n; ++a) {
+      for (std::uint32_t b = a + 1; b < n; ++b, ++bit) {
+        if ((parity >> a) & (parity >> b) & 1) g |= std::uint64_t{1} << bit;
+      }
+    }
+    return g;
+  };
+  const auto reduce = [&](std::uint64_t g) {
+    for (const std::uint64_t row : basis) g = std::min(g, g ^ row);
+    return g;
+  };
+  const auto insert = [&](std::uint64_t g) {
+    g = reduce(g);
+    if (g == 0) return;
+    basis.push_back(g);
+    std::sort(basis.begin(), basis.end(), std::greater<>());
+  };
+  for (const PlacedGate& g : gates) {
+    if (g.gate == Elementary::CX) insert(graph(wires[g.b] ^= wires[g.a]));
+    if (g.gate == Elementary::T || g.gate == Elementary::Tdg) insert(graph(wires[g.a]));
+  }
+  std::uint64_t target = 0;
+  for (const auto& [a, b] : cz) target |= graph((std::uint64_t{1} << a) | (std::uint64_t{1} << b));
+  return reduce(target) == 0;
+}
+
 TEST(CzAbsorption, RandomNetworksAndGraphs) {
   std::mt19937_64 rng(41);
   const Elementary phases[] = {Elementary::T, Elementary::Tdg, Elementary::S, Elementary::Z};
-  for (int round = 0; round < 300; ++round) {
-    const std::uint32_t n = 2 + static_cast<std::uint32_t>(rng() % 6);
+  std::size_t spanned = 0;
+  for (int round = 0; round < 400; ++round) {
+    const std::uint32_t n = 2 + static_cast<std::uint32_t>(rng() % 9);
     std::vector<PlacedGate> gates;
-    const std::size_t length = rng() % 16;
+    const std::size_t length = rng() % (round < 200 ? 16 : 6 * n);
     for (std::size_t k = 0; k < length; ++k) {
       const std::uint32_t c = static_cast<std::uint32_t>(rng() % n);
       if (rng() % 3 == 0) {
@@ -270,7 +310,85 @@ TEST(CzAbsorption, RandomNetworksAndGraphs) {
         if (rng() % 2) cz.emplace_back(a, b);
       }
     }
-    check_folding(n, gates, cz, "round " + std::to_string(round));
+    const std::string name = "round " + std::to_string(round);
+    check_folding(n, gates, cz, name);
+    // Every graph the visits' graphs reach is folded whole, however many
+    // of them it takes.
+    if (in_span_of_visits(n, gates, cz)) {
+      ++spanned;
+      EXPECT_TRUE(absorb_cz(n, gates, cz).cz.empty()) << name;
+    }
+  }
+  EXPECT_GT(spanned, 100u);
+}
+
+using Wide = std::bitset<128>;
+
+// play() on up to 128 wires.
+unsigned play_wide(const std::vector<PlacedGate>& gates, Wide& x) {
+  unsigned phase = 0;
+  for (const PlacedGate& g : gates) {
+    if (g.gate == Elementary::CX) {
+      x[g.b] = x[g.b] ^ x[g.a];
+      continue;
+    }
+    std::uint64_t one = x[g.a];
+    phase += play({{g.gate, 0, 0}}, one);
+  }
+  return phase % 8;
+}
+
+TEST(CzAbsorption, WideCircuitsFoldEveryReachableGraph) {
+  // Parities and pairs spread over several words: the cz gates are the
+  // sum of the graphs of some parities the circuit visits, so all fold;
+  // checked on random basis states.
+  std::mt19937_64 rng(43);
+  for (const std::uint32_t n : {66u, 100u, 128u}) {
+    std::vector<PlacedGate> gates;
+    std::vector<Wide> wires(n);
+    for (std::uint32_t q = 0; q < n; ++q) wires[q].set(q);
+    std::vector<Wide> visited;
+    for (int k = 0; k < 6 * static_cast<int>(n); ++k) {
+      const auto c = static_cast<std::uint32_t>(rng() % n);
+      const auto t = static_cast<std::uint32_t>((c + 1 + rng() % (n - 1)) % n);
+      gates.push_back(cx(c, t));
+      wires[t] ^= wires[c];
+      if (rng() % 4 == 0) {
+        gates.push_back({rng() % 2 ? Elementary::T : Elementary::Tdg, t, 0});
+        if (wires[t].count() >= 2) visited.push_back(wires[t]);
+      }
+    }
+    std::vector<std::vector<bool>> graph(n, std::vector<bool>(n, false));
+    for (const Wide& parity : visited) {
+      if (rng() % 2) continue;
+      for (std::uint32_t a = 0; a < n; ++a) {
+        for (std::uint32_t b = a + 1; b < n; ++b) {
+          if (parity[a] && parity[b]) graph[a][b] = !graph[a][b];
+        }
+      }
+    }
+    Pairs cz;
+    for (std::uint32_t a = 0; a < n; ++a) {
+      for (std::uint32_t b = a + 1; b < n; ++b) {
+        if (graph[a][b]) cz.emplace_back(a, b);
+      }
+    }
+    SCOPED_TRACE("n = " + std::to_string(n));
+    ASSERT_GT(cz.size(), 100u);
+    const CzAbsorption folded = absorb_cz(n, gates, cz);
+    EXPECT_TRUE(folded.cz.empty());
+    EXPECT_EQ(cx_in(folded.gates), cx_in(gates));
+    for (int round = 0; round < 300; ++round) {
+      Wide x;
+      for (std::uint32_t q = 0; q < n; ++q) x[q] = rng() % 2;
+      Wide a = x, b = x;
+      unsigned want = play_wide(gates, a), got = play_wide(folded.gates, b);
+      for (const auto& [p, q] : cz) want += 4 * (x[p] && x[q]);
+      for (const auto& [p, q] : folded.cz) got += 4 * (x[p] && x[q]);
+      for (std::uint32_t q = 0; q < n; ++q) got += 2 * folded.s_powers[q] * x[q];
+      ASSERT_EQ(got % 8, want % 8) << "round " << round;
+      ASSERT_EQ(a, b);
+    }
   }
 }
 
