@@ -137,8 +137,10 @@ void join_sandwich(std::vector<Elementary>& now, std::vector<bool>& removed, std
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                     std::span<const std::uint32_t> barrier_qubits,
-                                    std::vector<Elementary>* merged, bool sandwiches) {
+                                    std::vector<Elementary>* merged, bool sandwiches,
+                                    bool* sandwich_met) {
   std::vector<bool> removed(items.size(), false);
+  if (sandwich_met != nullptr) *sandwich_met = false;
   std::vector<Elementary> now;  // with `merged`: each item's gate as left
   if (merged != nullptr) {
     for (const CancelItem& item : items) now.push_back(item.gate.gate);
@@ -188,8 +190,10 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     if (partner != kNone && two(g)) {
       const Between between = between_on(on[g.b], removed, static_cast<std::uint32_t>(partner),
                                          [&](std::uint32_t j) { return is_gate(j); }, gate_of, g);
-      if (!between.clear && sandwiches && merged != nullptr && g.gate == Elementary::CX &&
-          between.diagonal) {
+      const bool sandwich = !between.clear && merged != nullptr && g.gate == Elementary::CX &&
+                            between.diagonal;
+      if (sandwich && sandwich_met != nullptr) *sandwich_met = true;
+      if (sandwich && sandwiches) {
         join_sandwich(now, removed, static_cast<std::uint32_t>(partner), i, between.power);
         on[g.a].push(i);
         continue;

@@ -91,6 +91,7 @@ struct Left {
   std::uint64_t t = 0;
   std::uint64_t two_qubit = 0;
   std::uint64_t conditioned_two_qubit = 0;  // gadgets' corrections on two qubits, apart
+  bool sandwich_met = false;  // a cx pair around S powers met (pair_cancellation.h)
 };
 
 // Gate g as the cancellation of pairs left it: `now` on its qubits (a cx
@@ -161,7 +162,8 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
     items.push_back(barrier ? CancelItem{{}, step.first, step.count} : CancelItem{step.gate, 0, 0});
   }
   out.cancelled =
-      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches);
+      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches,
+                        &out.left.sandwich_met);
   cz_to_phases(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (out.cancelled[i] || items[i].count != 0) continue;
@@ -273,13 +275,16 @@ Composed cheapest(const QasmProgram& program, const RotationMergingResult& merge
                   const PhasePolynomialOptions& options) {
   std::optional<Composed> best;
   // Each composed with cx pairs around S powers made cz gates and without
-  // (a cz may stop a later pair).
+  // (a cz may stop a later pair); without such pairs, once.
   const auto consider = [&](const StepsRewrite& r, bool unguided) {
+    bool met = true;  // the composition without met such a pair
     for (bool sandwiches : {false, true}) {
+      if (sandwiches && !met) return;  // it would be the same again
       Composed c;
       c.phase = merged.phase.eighths + r.phase;
       c.rewrite = &r;
       c.edits = compose(program, merged.edits, steps, r, phases, unguided, sandwiches, c.phase, c.left);
+      met = c.left.sandwich_met;
       if (!best || (options.every_block && best->rewrite == &none) ||
           rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
                        options.two_qubit_cost)) {
