@@ -65,6 +65,10 @@ class Line {
     items_.push_back(item);
     links_.push_back(static_cast<std::int64_t>(items_.size()) - 2);
   }
+  void reserve(std::size_t entries) {
+    items_.reserve(entries);
+    links_.reserve(entries);
+  }
   std::int64_t last() const { return static_cast<std::int64_t>(items_.size()) - 1; }
   std::uint32_t item(std::int64_t k) const { return items_[static_cast<std::size_t>(k)]; }
   // The last entry at or before k whose item is still there, or kNone.
@@ -152,6 +156,22 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
   };
   std::vector<Line> on(qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
+  // Each line's room taken at once: the items on its qubit bound its entries.
+  {
+    std::vector<std::uint32_t> on_qubit(qubits, 0);
+    for (const CancelItem& item : items) {
+      if (item.count != 0) {
+        for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
+          const std::uint32_t q = barrier_qubits[item.first + k];
+          if (q < qubits) ++on_qubit[q];
+        }
+        continue;
+      }
+      if (item.gate.a < qubits) ++on_qubit[item.gate.a];
+      if (two(item.gate) && item.gate.b < qubits) ++on_qubit[item.gate.b];
+    }
+    for (std::uint32_t q = 0; q < qubits; ++q) on[q].reserve(on_qubit[q]);
+  }
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     const CancelItem& item = items[i];
     if (!is_gate(i)) {

@@ -126,6 +126,9 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
                             bool sandwiches) {
   const std::uint32_t n = steps.qubits;
   std::vector<CancelItem> items;
+  std::size_t inserted = 0;
+  for (const Insertion& insertion : rewrite.insertions) inserted += chosen(insertion, unguided).size();
+  items.reserve(steps.steps.size() + inserted);
   std::vector<std::uint32_t> barrier_qubits = steps.boundary_qubits;
   CancelledPairs out;
   out.step_item.assign(steps.steps.size(), kNoItem);
