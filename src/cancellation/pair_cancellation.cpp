@@ -137,6 +137,26 @@ void join_sandwich(std::vector<Elementary>& now, std::vector<bool>& removed, std
   now[second] = power == 1 ? Elementary::S : power == 2 ? Elementary::Z : Elementary::Sdg;
 }
 
+// Each line's room taken at once: the items on its qubit bound its entries.
+// Qubits out of range are left to the caller's checks.
+void reserve_lines(std::vector<Line>& on, std::span<const CancelItem> items,
+                   std::span<const std::uint32_t> barrier_qubits) {
+  const std::size_t qubits = on.size();
+  std::vector<std::uint32_t> on_qubit(qubits, 0);
+  for (const CancelItem& item : items) {
+    if (item.count != 0) {
+      for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
+        const std::uint32_t q = barrier_qubits[item.first + k];
+        if (q < qubits) ++on_qubit[q];
+      }
+      continue;
+    }
+    if (item.gate.a < qubits) ++on_qubit[item.gate.a];
+    if (two(item.gate) && item.gate.b < qubits) ++on_qubit[item.gate.b];
+  }
+  for (std::size_t q = 0; q < qubits; ++q) on[q].reserve(on_qubit[q]);
+}
+
 }  // namespace
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
@@ -156,22 +176,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
   };
   std::vector<Line> on(qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
-  // Each line's room taken at once: the items on its qubit bound its entries.
-  {
-    std::vector<std::uint32_t> on_qubit(qubits, 0);
-    for (const CancelItem& item : items) {
-      if (item.count != 0) {
-        for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
-          const std::uint32_t q = barrier_qubits[item.first + k];
-          if (q < qubits) ++on_qubit[q];
-        }
-        continue;
-      }
-      if (item.gate.a < qubits) ++on_qubit[item.gate.a];
-      if (two(item.gate) && item.gate.b < qubits) ++on_qubit[item.gate.b];
-    }
-    for (std::uint32_t q = 0; q < qubits; ++q) on[q].reserve(on_qubit[q]);
-  }
+  reserve_lines(on, items, barrier_qubits);
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     const CancelItem& item = items[i];
     if (!is_gate(i)) {
