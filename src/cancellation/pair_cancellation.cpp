@@ -65,6 +65,10 @@ class Line {
     items_.push_back(item);
     links_.push_back(static_cast<std::int64_t>(items_.size()) - 2);
   }
+  void reserve(std::size_t entries) {
+    items_.reserve(entries);
+    links_.reserve(entries);
+  }
   std::int64_t last() const { return static_cast<std::int64_t>(items_.size()) - 1; }
   std::uint32_t item(std::int64_t k) const { return items_[static_cast<std::size_t>(k)]; }
   // The last entry at or before k whose item is still there, or kNone.
@@ -133,12 +137,34 @@ void join_sandwich(std::vector<Elementary>& now, std::vector<bool>& removed, std
   now[second] = power == 1 ? Elementary::S : power == 2 ? Elementary::Z : Elementary::Sdg;
 }
 
+// Each line's room taken at once: the items on its qubit bound its entries.
+// Qubits out of range are left to the caller's checks.
+void reserve_lines(std::vector<Line>& on, std::span<const CancelItem> items,
+                   std::span<const std::uint32_t> barrier_qubits) {
+  const std::size_t qubits = on.size();
+  std::vector<std::uint32_t> on_qubit(qubits, 0);
+  for (const CancelItem& item : items) {
+    if (item.count != 0) {
+      for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
+        const std::uint32_t q = barrier_qubits[item.first + k];
+        if (q < qubits) ++on_qubit[q];
+      }
+      continue;
+    }
+    if (item.gate.a < qubits) ++on_qubit[item.gate.a];
+    if (two(item.gate) && item.gate.b < qubits) ++on_qubit[item.gate.b];
+  }
+  for (std::size_t q = 0; q < qubits; ++q) on[q].reserve(on_qubit[q]);
+}
+
 }  // namespace
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                     std::span<const std::uint32_t> barrier_qubits,
-                                    std::vector<Elementary>* merged, bool sandwiches) {
+                                    std::vector<Elementary>* merged, bool sandwiches,
+                                    bool* sandwich_met) {
   std::vector<bool> removed(items.size(), false);
+  if (sandwich_met != nullptr) *sandwich_met = false;
   std::vector<Elementary> now;  // with `merged`: each item's gate as left
   if (merged != nullptr) {
     for (const CancelItem& item : items) now.push_back(item.gate.gate);
@@ -150,6 +176,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
   };
   std::vector<Line> on(qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
+  reserve_lines(on, items, barrier_qubits);
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     const CancelItem& item = items[i];
     if (!is_gate(i)) {
@@ -188,8 +215,10 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     if (partner != kNone && two(g)) {
       const Between between = between_on(on[g.b], removed, static_cast<std::uint32_t>(partner),
                                          [&](std::uint32_t j) { return is_gate(j); }, gate_of, g);
-      if (!between.clear && sandwiches && merged != nullptr && g.gate == Elementary::CX &&
-          between.diagonal) {
+      const bool sandwich = !between.clear && merged != nullptr && g.gate == Elementary::CX &&
+                            between.diagonal;
+      if (sandwich && sandwich_met != nullptr) *sandwich_met = true;
+      if (sandwich && sandwiches) {
         join_sandwich(now, removed, static_cast<std::uint32_t>(partner), i, between.power);
         on[g.a].push(i);
         continue;

@@ -50,10 +50,12 @@ inline constexpr std::size_t kCancelReach = 64;
 // the first becomes that cz (or goes), the second the S^k on the control
 // (or goes), where `sandwiches` asks for it (a cz there may stop a later
 // pair that the cx would have let pass). `merged` gets each item's gate as left, on its qubits (for a
-// barrier, its gate as given).
+// barrier, its gate as given). `sandwich_met`, when given, is set when such
+// a cx pair was met, joined or not: when it stays false, the call with
+// `sandwiches` set gives the same result as the call without.
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                     std::span<const std::uint32_t> barrier_qubits,
                                     std::vector<Elementary>* merged = nullptr,
-                                    bool sandwiches = false);
+                                    bool sandwiches = false, bool* sandwich_met = nullptr);
 
 }  // namespace kestrel

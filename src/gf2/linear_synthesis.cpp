@@ -240,6 +240,10 @@ std::optional<std::vector<PlacedGate>> synthesise_linear_within(const BitMatrix&
                                                                 std::size_t limit) {
   const std::uint32_t n = m.size();
   if (m == BitMatrix::identity(n)) return limit > 0 ? std::optional(std::vector<PlacedGate>{}) : std::nullopt;
+  // Each cx changes one wire, so a map with r rows other than the
+  // identity's takes r gates at least: a circuit that short is final.
+  const std::size_t at_least = rows_moved(m);
+  if (at_least >= limit) return std::nullopt;
   const std::optional<BitMatrix> inverse = m.inverse();
   check(inverse.has_value(), "the matrix to synthesise is invertible");
   const BitMatrix transposed = m.transposed();
@@ -264,10 +268,6 @@ std::optional<std::vector<PlacedGate>> synthesise_linear_within(const BitMatrix&
   Elimination elimination(n, max_section);
   std::optional<std::vector<PlacedGate>> best;
   std::size_t fewest = limit;
-  // Each cx changes one wire, so a map with r rows other than the
-  // identity's takes r gates at least: a circuit that short is final.
-  const std::size_t at_least = rows_moved(m);
-  if (at_least >= limit) return std::nullopt;
   for (std::uint32_t section = min_section; section <= max_section; ++section) {
     for (const Variant& v : variants) {
       if (best && fewest == at_least) return best;

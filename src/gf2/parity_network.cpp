@@ -105,6 +105,13 @@ std::optional<std::vector<PlacedGate>> closing_gates(const OpenParityNetwork& ne
     if (it->gate == Elementary::CX) backwards.push_back(*it);
   }
   if (backwards.empty()) return backwards;
+  // The inverse moves the rows the map moves (e_r M^-1 = e_r exactly when
+  // e_r = e_r M), and takes a cx at least for each: when that is no fewer
+  // than the gates backwards, no synthesis beats them.
+  if (rows_moved(network.map) >= std::min(backwards.size(), limit)) {
+    if (backwards.size() < limit) return backwards;
+    return std::nullopt;
+  }
   const std::optional<BitMatrix> inverse = network.map.inverse();
   check(inverse.has_value(), "cx gates make an invertible map");
   std::optional<std::vector<PlacedGate>> synthesised =
@@ -119,12 +126,14 @@ std::optional<std::vector<PlacedGate>> closing_gates(const OpenParityNetwork& ne
 // times the inputs; the others keep theirs), and every term written in the
 // new wires' values. Three terms x0 + x1, x1 + x2 and x0 + x2 + x3, say,
 // become single wires and a parity of those three. Nothing when the basis
-// would be the inputs themselves.
+// would be the inputs themselves, or when the map there and back takes
+// `below` cx gates or more (at least one per wire it moves, each way):
+// such a network cannot beat one of `below`, so it is not searched.
 struct Rebased {
   BitMatrix map;
   Terms terms;
 };
-std::optional<Rebased> in_own_basis(const Terms& terms) {
+std::optional<Rebased> in_own_basis(const Terms& terms, std::size_t below) {
   const std::uint32_t n = terms.qubits;
   const std::size_t words = terms.words, m = terms.size();
   std::vector<std::uint32_t> order(m);
@@ -167,7 +176,7 @@ std::optional<Rebased> in_own_basis(const Terms& terms) {
     std::copy(a, a + words, map.row(pivot));
     moved = moved || weights[order[k]] > 1;
   }
-  if (!moved) return std::nullopt;
+  if (!moved || 2 * rows_moved(map) >= below) return std::nullopt;
   const std::optional<BitMatrix> inverse = map.inverse();
   check(inverse.has_value(), "independent terms on their pivot wires make an invertible map");
   // Term a is a . x = c . (map x) for c = map^-T a.
@@ -228,7 +237,8 @@ std::optional<Candidate> best_network(std::uint32_t qubits, std::span<const std:
     best = std::move(c);
   }
   if (runs(NetworkSearch::Rebased)) {
-    if (std::optional<Rebased> rebased = in_own_basis(terms)) {
+    const std::size_t below = best ? best->cx : std::numeric_limits<std::size_t>::max();
+    if (std::optional<Rebased> rebased = in_own_basis(terms, below)) {
       // The map there and back, around a network that leaves the new
       // wires as it found them: at least one cx per wire it moves, each way.
       std::optional<OpenParityNetwork> open = star_search(rebased->terms, deadline);

@@ -23,26 +23,29 @@ InverseTableau::InverseTableau(std::uint32_t qubits)
       low_(column_words_, 0),
       high_(column_words_, 0),
       rows_(2 * std::size_t{qubits} * 2 * words_, 0),
-      gathered_(2 * std::size_t{qubits}, 0) {
+      stale_(column_words_, 0) {
   for (std::size_t q = 0; q < qubits; ++q) {
     const std::size_t x_row = 2 * q, z_row = 2 * q + 1;
     column(2 * q)[x_row / 64] |= std::uint64_t{1} << (x_row % 64);
     column(2 * q + 1)[z_row / 64] |= std::uint64_t{1} << (z_row % 64);
+    rows_[x_row * 2 * words_ + q / 64] |= std::uint64_t{1} << (q % 64);
+    rows_[z_row * 2 * words_ + words_ + q / 64] |= std::uint64_t{1} << (q % 64);
   }
 }
 
 void InverseTableau::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
   checked_index(qubits_, a);
-  ++gates_;
   const std::size_t n = column_words_;
   std::uint64_t* xa = column(2 * std::size_t{a});
   std::uint64_t* za = column(2 * std::size_t{a} + 1);
   std::uint64_t* low = low_.data();
   std::uint64_t* high = high_.data();
+  std::uint64_t* stale = stale_.data();
   switch (gate) {
     case Elementary::H:
       for (std::size_t w = 0; w < n; ++w) {
         high[w] ^= xa[w] & za[w];
+        stale[w] |= xa[w] ^ za[w];
         std::swap(xa[w], za[w]);
       }
       return;
@@ -51,6 +54,7 @@ void InverseTableau::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
         high[w] ^= low[w] & xa[w];
         low[w] ^= xa[w];
         za[w] ^= xa[w];
+        stale[w] |= xa[w];
       }
       return;
     case Elementary::Sdg:
@@ -58,6 +62,7 @@ void InverseTableau::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
         high[w] ^= xa[w] & ~low[w];
         low[w] ^= xa[w];
         za[w] ^= xa[w];
+        stale[w] |= xa[w];
       }
       return;
     case Elementary::X:
@@ -85,18 +90,21 @@ void InverseTableau::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
   switch (gate) {
     case Elementary::CX:
       for (std::size_t w = 0; w < n; ++w) {
+        stale[w] |= xa[w] | zb[w];
         xb[w] ^= xa[w];
         za[w] ^= zb[w];
       }
       return;
     case Elementary::CZ:
       for (std::size_t w = 0; w < n; ++w) {
+        stale[w] |= xa[w] | xb[w];
         high[w] ^= xa[w] & xb[w];
         za[w] ^= xb[w];
         zb[w] ^= xa[w];
       }
       return;
     case Elementary::Swap:
+      for (std::size_t w = 0; w < n; ++w) stale[w] |= (xa[w] ^ xb[w]) | (za[w] ^ zb[w]);
       std::swap_ranges(xa, xa + n, xb);
       std::swap_ranges(za, za + n, zb);
       return;
@@ -106,17 +114,17 @@ void InverseTableau::apply(Elementary gate, std::uint32_t a, std::uint32_t b) {
 
 const std::uint64_t* InverseTableau::row(std::uint32_t r) {
   std::uint64_t* out = rows_.data() + std::size_t{r} * 2 * words_;
-  if (gathered_[r] == gates_ + 1) return out;
-  std::fill(out, out + 2 * words_, 0);
   const std::size_t word = r / 64;
   const unsigned bit = r % 64;
+  if (((stale_[word] >> bit) & 1) == 0) return out;
+  std::fill(out, out + 2 * words_, 0);
   for (std::size_t q = 0; q < qubits_; ++q) {
     const std::uint64_t x = (column(2 * q)[word] >> bit) & 1;
     const std::uint64_t z = (column(2 * q + 1)[word] >> bit) & 1;
     out[q / 64] |= x << (q % 64);
     out[words_ + q / 64] |= z << (q % 64);
   }
-  gathered_[r] = gates_ + 1;
+  stale_[word] &= ~(std::uint64_t{1} << bit);
   return out;
 }
 

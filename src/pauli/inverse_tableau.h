@@ -13,7 +13,13 @@
 // each qubit, its X letters and its Z letters over all 2n rows, and the
 // rows' phases as two bit planes), so a gate costs a few words per 64 rows.
 // `image` gathers the rows it needs from the columns and keeps them until
-// the next gate.
+// a gate changes their letters: a gate marks stale the rows with a letter
+// it changes (H on a: the rows whose x and z on a differ; S: those with x
+// on a; CX from a to b: those with x on a or z on b; a Pauli gate only
+// their phases, which are read from the columns), so a row gathered once
+// is gathered again only when it has changed. Wide programs whose gates
+// each touch a few rows then gather each row a few times, not at every
+// state of the frame.
 #pragma once
 
 #include <cstddef>
@@ -54,8 +60,7 @@ class InverseTableau {
   std::vector<std::uint64_t> low_;       // bit 0 of every row's power of i
   std::vector<std::uint64_t> high_;      // bit 1 of every row's power of i
   std::vector<std::uint64_t> rows_;      // rows gathered for `image`, 2 * words_ words each
-  std::vector<std::uint64_t> gathered_;  // per row: the gate count when it was gathered, plus one
-  std::uint64_t gates_ = 0;              // gates read
+  std::vector<std::uint64_t> stale_;     // one bit per row: its copy in rows_ may differ from the columns
 };
 
 }  // namespace kestrel

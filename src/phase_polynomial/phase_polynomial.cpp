@@ -91,6 +91,7 @@ struct Left {
   std::uint64_t t = 0;
   std::uint64_t two_qubit = 0;
   std::uint64_t conditioned_two_qubit = 0;  // gadgets' corrections on two qubits, apart
+  bool sandwich_met = false;  // a cx pair around S powers met (pair_cancellation.h)
 };
 
 // Gate g as the cancellation of pairs left it: `now` on its qubits (a cx
@@ -125,6 +126,9 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
                             bool sandwiches) {
   const std::uint32_t n = steps.qubits;
   std::vector<CancelItem> items;
+  std::size_t inserted = 0;
+  for (const Insertion& insertion : rewrite.insertions) inserted += chosen(insertion, unguided).size();
+  items.reserve(steps.steps.size() + inserted);
   std::vector<std::uint32_t> barrier_qubits = steps.boundary_qubits;
   CancelledPairs out;
   out.step_item.assign(steps.steps.size(), kNoItem);
@@ -161,7 +165,8 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
     items.push_back(barrier ? CancelItem{{}, step.first, step.count} : CancelItem{step.gate, 0, 0});
   }
   out.cancelled =
-      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches);
+      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches,
+                        &out.left.sandwich_met);
   cz_to_phases(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (out.cancelled[i] || items[i].count != 0) continue;
@@ -174,18 +179,16 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
 // Rotation merging's edits with the rewritten statements replaced: the
 // blocks written at their anchors (`unguided`: each without the program's cx
 // gates followed, where it has such a version), their rotations gone, and
-// then the pairs of gates that cancel once the rotations are out
-// (cancel_pairs). `left` gets what is left.
+// then the pairs of gates that cancel once the rotations are out, as
+// `pairs` (cancel_pairs of the same rewrite and `unguided`) has them.
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              bool unguided, bool sandwiches, int& phase, Left& left) {
+              bool unguided, const CancelledPairs& pairs, int& phase) {
   const std::uint32_t n = steps.qubits;
-  const CancelledPairs pairs = cancel_pairs(steps, rewrite, unguided, sandwiches);
   const std::vector<bool>& cancelled = pairs.cancelled;
   const std::vector<Elementary>& now = pairs.now;
   const std::vector<std::uint32_t>& step_item = pairs.step_item;
   const std::vector<std::uint32_t>& inserted_item = pairs.inserted_item;
-  left = pairs.left;
 
   Edits out;
   out.extra_qubits = rewrite.extra_qubits;
@@ -252,36 +255,35 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
   return out;
 }
 
-// One composition of the program: its edits, phase and what it leaves, and
-// the rewrite it writes (none: rotation merging's result, its pairs
-// cancelled).
-struct Composed {
-  Edits edits;
-  int phase = 0;
-  Left left;
+// One choice of how to compose the program: the rewrite it writes (none:
+// rotation merging's result, its pairs cancelled), whether unguided, and
+// the pairs that then cancel, with what is left. Only the chosen one is
+// composed into edits.
+struct Choice {
+  CancelledPairs pairs;
   const StepsRewrite* rewrite = nullptr;
+  bool unguided = false;
 };
 
-// Each choice of blocks of `rewrite` composed, with the blocks that follow
-// the program's cx gates written so and written plainly (either may leave
-// more gates once the pairs cancel); the cheapest by the cost rule wins.
-// The first choice, `none`, writes no block anew: rotation merging's result
-// with its pairs cancelled, which every rewrite must beat.
-Composed cheapest(const QasmProgram& program, const RotationMergingResult& merged,
-                  const ProgramSteps& steps, const std::vector<std::uint8_t>& phases,
-                  const StepsRewrite& none, const StepsRewrite& rewrite,
-                  const PhasePolynomialOptions& options) {
-  std::optional<Composed> best;
-  // Each composed with cx pairs around S powers made cz gates and without
-  // (a cz may stop a later pair).
+// Each choice of blocks of `rewrite` with its pairs cancelled, with the
+// blocks that follow the program's cx gates written so and written plainly
+// (either may leave more gates once the pairs cancel); the cheapest by the
+// cost rule wins. The first choice, `none`, writes no block anew: rotation
+// merging's result with its pairs cancelled, which every rewrite must beat.
+Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const StepsRewrite& rewrite,
+                const PhasePolynomialOptions& options) {
+  std::optional<Choice> best;
+  // Each with cx pairs around S powers made cz gates and without
+  // (a cz may stop a later pair); without such pairs, once.
   const auto consider = [&](const StepsRewrite& r, bool unguided) {
+    bool met = true;  // the composition without met such a pair
     for (bool sandwiches : {false, true}) {
-      Composed c;
-      c.phase = merged.phase.eighths + r.phase;
-      c.rewrite = &r;
-      c.edits = compose(program, merged.edits, steps, r, phases, unguided, sandwiches, c.phase, c.left);
+      if (sandwiches && !met) return;  // it would be the same again
+      Choice c{cancel_pairs(steps, r, unguided, sandwiches), &r, unguided};
+      const Left& left = c.pairs.left;
+      met = left.sandwich_met;
       if (!best || (options.every_block && best->rewrite == &none) ||
-          rewrite_pays(best->left.t, best->left.two_qubit, c.left.t, c.left.two_qubit,
+          rewrite_pays(best->pairs.left.t, best->pairs.left.two_qubit, left.t, left.two_qubit,
                        options.two_qubit_cost)) {
         best = std::move(c);
       }
@@ -328,13 +330,13 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
     // gates, as the choice below would make it (cost.h); at cost 0 the
     // choice is by T alone.
     rewrite_options.result_two_qubit = [&](const StepsRewrite& r) {
-      const Left left = cheapest(program, merged, steps, phases, none, r, options).left;
+      const Left left = cheapest(steps, none, r, options).pairs.left;
       return left.two_qubit + left.conditioned_two_qubit;
     };
   }
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   none.t_before = none.t_after = rewrite.t_before;
-  Composed best = cheapest(program, merged, steps, phases, none, rewrite, options);
+  const Choice best = cheapest(steps, none, rewrite, options);
   PhasePolynomialResult out;
   out.rounded = merged.rounded;
   // Where nothing is rewritten and nothing cancels, rotation merging's
@@ -343,13 +345,14 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   for (const Step& step : steps.steps) {
     merged_two_qubit += step.kind == StepKind::Clifford && elementary_info(step.gate.gate).qubits == 2;
   }
-  if (best.rewrite == &none && best.left.two_qubit == merged_two_qubit) {
+  if (best.rewrite == &none && best.pairs.left.two_qubit == merged_two_qubit) {
     out.edits = std::move(merged.edits);
     out.phase = merged.phase;
     return out;
   }
-  out.edits = std::move(best.edits);
-  out.phase = {static_cast<std::uint8_t>(best.phase & 15), merged.phase.radians};
+  int phase = merged.phase.eighths + best.rewrite->phase;
+  out.edits = compose(program, merged.edits, steps, *best.rewrite, phases, best.unguided, best.pairs, phase);
+  out.phase = {static_cast<std::uint8_t>(phase & 15), merged.phase.radians};
   out.extra_qubits = best.rewrite->extra_qubits;
   return out;
 }

@@ -24,6 +24,22 @@ Deadline reduction_deadline(const Deadline& deadline) {
   return Deadline(std::optional(now + (*at - now) * 4 / 5));
 }
 
+// The key of WrittenCache for f on at most 64 variables and its reduced
+// table: the variables, `open`, then each term's parity and coefficient in
+// order, then the reduced columns (a word each).
+std::vector<std::uint64_t> cache_key(const PhasePolynomial& f, const std::vector<std::uint64_t>& reduced,
+                                     bool open) {
+  std::vector<std::uint64_t> key{f.variables(), open, f.terms()};
+  for (std::size_t j = 0; j < f.terms(); ++j) {
+    key.push_back(f.parity(j)[0]);
+    key.push_back(f.coefficient(j));
+  }
+  key.insert(key.end(), reduced.begin(), reduced.end());
+  return key;
+}
+
+bool cacheable(const PhasePolynomial& f) { return f.words() == 1; }
+
 }  // namespace
 
 void ReductionAllowance::charge(std::uint64_t done) {
@@ -40,7 +56,7 @@ Elementary s_power_gate(std::uint8_t power) {
 }
 
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
-                                                  bool open) {
+                                                  bool open, WrittenCache* cache) {
   ParityTable table(f.variables());
   table.bits = f.odd_parities();
   std::vector<std::uint64_t> reduced = table.bits;
@@ -54,6 +70,11 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
     reduced = std::move(reduction.table.bits);
   }
   if (allowance.deadline.passed()) return std::nullopt;
+  std::vector<std::uint64_t> key;
+  if (cache && cacheable(f)) {
+    key = cache_key(f, reduced, open);
+    if (const auto found = cache->written.find(key); found != cache->written.end()) return found->second;
+  }
   const std::size_t t = f.words() == 0 ? 0 : reduced.size() / f.words();
   const DiagonalClifford correction = clifford_difference(f, reduced);
   const std::vector<std::uint8_t> ones(t, 1);
@@ -68,7 +89,9 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
     if (power != 0) clifford.push_back({s_power_gate(power), v, 0});
   }
   for (const auto& [a, b] : folded.cz) clifford.push_back({Elementary::CZ, a, b});
-  return WrittenPolynomial{t, std::move(reduced), std::move(clifford), correction, std::move(*network)};
+  WrittenPolynomial written{t, std::move(reduced), std::move(clifford), correction, std::move(*network)};
+  if (!key.empty()) cache->written.emplace(std::move(key), written);
+  return written;
 }
 
 // The gates of `guide` left once its pairs cancel among themselves, as
@@ -88,7 +111,16 @@ std::size_t guided_alone(std::span<const PlacedGate> guide) {
 // at its end (src/gf2/cz_absorption.h), where they can be, and the others
 // written first; `cx_left` counts those too.
 GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
-                             std::span<const PlacedGate> guide) {
+                             std::span<const PlacedGate> guide, WrittenCache* cache) {
+  std::vector<std::uint64_t> key;
+  if (cache && cacheable(f)) {
+    key = cache_key(f, reduced.parities, false);
+    for (const PlacedGate& g : guide) {
+      key.push_back(static_cast<std::uint64_t>(g.gate) << 32 | g.a);
+      key.push_back(g.b);
+    }
+    if (const auto found = cache->guided.find(key); found != cache->guided.end()) return found->second;
+  }
   const std::size_t fw = f.words();
   std::vector<std::uint64_t> columns = reduced.parities;
   std::vector<std::uint8_t> coefficients(reduced.t, 1);
@@ -112,6 +144,7 @@ GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& 
   gates.insert(gates.end(), guided.gates.begin() + static_cast<std::ptrdiff_t>(middle), guided.gates.end());
   guided.gates = std::move(gates);
   guided.cx_left += folded.cz.size();
+  if (!key.empty()) cache->guided.emplace(std::move(key), guided);
   return guided;
 }
 

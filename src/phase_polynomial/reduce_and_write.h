@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <vector>
@@ -51,6 +52,17 @@ struct WrittenPolynomial {
                                     // end at their inputs (map the identity)
 };
 
+// What `reduce_and_write` and `guided_network` wrote for polynomials met
+// before, by the polynomial's terms in order, its reduced table and (for the
+// guided network) the guide: both are functions of these alone, and along a
+// wide adder or a chain of Toffoli gates the same small block recurs, so its
+// networks are searched once. Only polynomials on at most 64 variables are
+// kept, each a few hundred bytes.
+struct WrittenCache {
+  std::map<std::vector<std::uint64_t>, WrittenPolynomial> written;  // by key(f, reduced, open)
+  std::map<std::vector<std::uint64_t>, GuidedNetwork> guided;       // by key(f, reduced) and the guide
+};
+
 // The gate for S to the power `power` (1 to 3): s, z or sdg.
 Elementary s_power_gate(std::uint8_t power);
 
@@ -59,9 +71,10 @@ Elementary s_power_gate(std::uint8_t power);
 // allowance's deadline has passed, before the network or while it is
 // searched (the caller leaves the rotations as they were). The reduction
 // itself stops at four fifths of the time left, leaving the rest for the
-// network.
+// network. With a `cache`, a polynomial whose reduced table was written
+// before is written as it was then (the reduction still runs and is charged).
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
-                                                  bool open);
+                                                  bool open, WrittenCache* cache = nullptr);
 
 // The guided network (src/gf2/cnot_phase_synthesis.h) of `reduced`'s T
 // gates and its Clifford difference's S powers, with the difference's cz
@@ -69,7 +82,7 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
 // (src/gf2/cz_absorption.h), where they can be, and the others written
 // first; `cx_left` counts those too.
 GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
-                             std::span<const PlacedGate> guide);
+                             std::span<const PlacedGate> guide, WrittenCache* cache = nullptr);
 
 // The gates of `guide` left once its pairs cancel among themselves, as
 // they do when the rotations between them go.

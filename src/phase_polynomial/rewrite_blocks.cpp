@@ -111,6 +111,7 @@ class Rewriter {
   std::uint64_t slack_ = std::numeric_limits<std::uint64_t>::max();
   bool bound_known_ = false;                 // set once the first region pays
   ReductionAllowance allowance_;             // what the reductions may still spend
+  WrittenCache cache_;                       // the blocks' networks written so far
 };
 
 StepsRewrite Rewriter::run() {
@@ -377,7 +378,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   // gates after the anchor, whose copies then cancel its last gates. The
   // one that adds fewer two-qubit gates is written.
   // Past the deadline the block keeps its rotations, as blocks never reached do.
-  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false);
+  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false, &cache_);
   if (!reduced_or_late) return;
   const WrittenPolynomial& reduced = *reduced_or_late;
   const std::size_t kept = reduced.t;
@@ -394,7 +395,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
       written_[b].t = count;  // kept as it was, as above
       return;
     }
-    GuidedNetwork guided = guided_network(f, reduced, guide);
+    GuidedNetwork guided = guided_network(f, reduced, guide, &cache_);
     // Both ways with the guide's gates after them, as they cancel.
     const std::size_t plain = middle_two_qubit + guided_alone(guide);
     if (guided.cx_left < plain) {
