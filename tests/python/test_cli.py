@@ -115,39 +115,18 @@ def test_json_with_an_output_file(files):
 # Usage errors: status 2, the usage line and the message, nothing on
 # standard output and no file written.
 @pytest.mark.parametrize("args, message", [
-    ([], "no input file: give one as FILE or --in FILE (- is standard input)"),
+    # One row per kind of refusal; every message is in the command-line
+    # reader's own table (tests/cpp/pipeline/options_test.cpp).
     (["--stats", "--out", "o.qasm"],
      "no input file: give one as FILE or --in FILE (- is standard input)"),
-    (["--in"], "--in needs a value (FILE)"),
     (["plain.qasm", "--out"], "--out needs a value (FILE)"),
-    (["plain.qasm", "--iter-limit"], "--iter-limit needs a value (N)"),
-    (["plain.qasm", "--bogus-flag"], "unknown option '--bogus-flag'"),
     (["plain.qasm", "--per_qubit"], "unknown option '--per_qubit' (did you mean '--per-qubit'?)"),
-    (["--input", "plain.qasm"], "unknown option '--input'"),
-    (["plain.qasm", "--IN", "plain.qasm"], "unknown option '--IN'"),
-    (["plain.qasm", "-x"], "unknown option '-x'"),
     (["plain.qasm", "stray", "--out", "o.qasm"],
      "unexpected argument 'stray': the input is already 'plain.qasm'"),
-    (["--in", "plain.qasm", "stray"],
-     "unexpected argument 'stray': the input is already 'plain.qasm'"),
-    (["tt.qasm", "--in", "plain.qasm"],
-     "unexpected argument 'plain.qasm': the input is already 'tt.qasm'"),
-    (["plain.qasm", "--stats=yes"], "--stats takes no value"),
-    (["plain.qasm", "--iter-limit", "0"],
-     "--iter-limit must be a whole number of at least 1, not '0'"),
-    (["plain.qasm", "--node-limit", "1e4"],
-     "--node-limit must be a whole number of at least 1, not '1e4'"),
-    (["plain.qasm", "--time-limit", "-1"],
-     "--time-limit must be a positive finite number of seconds, not '-1'"),
     (["plain.qasm", "--time-limit=nan"],
      "--time-limit must be a positive finite number of seconds, not 'nan'"),
-    (["plain.qasm", "--time-limit", "1e-400"],
-     "--time-limit must be a positive finite number of seconds, not '1e-400'"),
     (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
      "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
-    (["plain.qasm", "--report", "--per-qubit"],
-     "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
-     "--method"),
     (["plain.qasm", "--dot", "e.dot", "--method", "normal-form"],
      "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
      "--method"),
