@@ -15,63 +15,21 @@
 #include <vector>
 
 #include "src/phase_polynomial/rewrite_blocks.h"
-#include "tests/cpp/pauli/dense.h"
+#include "tests/model/matrices.h"
 
 namespace kestrel {
 namespace {
 
-using Complex = std::complex<double>;
-using State = std::vector<Complex>;
-using testing::Gate1;
+using model::Complex;
+using model::State;
 
-Gate1 matrix(Elementary g) {
-  switch (g) {
-    case Elementary::H: return testing::gate_h();
-    case Elementary::S: return testing::phase_gate(std::numbers::pi / 2);
-    case Elementary::Sdg: return testing::phase_gate(-std::numbers::pi / 2);
-    case Elementary::T: return testing::phase_gate(std::numbers::pi / 4);
-    case Elementary::Tdg: return testing::phase_gate(-std::numbers::pi / 4);
-    case Elementary::X: return testing::gate_x();
-    case Elementary::Y: return testing::gate_y();
-    case Elementary::Z: return testing::gate_z();
-    default: return {};
-  }
-}
-
-// g on qubit q, where every qubit of `controls` is 1.
-void apply1(State& psi, const Gate1& g, std::uint32_t q, std::vector<std::uint32_t> controls) {
-  std::size_t mask = 0;
-  for (std::uint32_t c : controls) mask |= std::size_t{1} << c;
-  const std::size_t bit = std::size_t{1} << q;
-  for (std::size_t i = 0; i < psi.size(); ++i) {
-    if ((i & bit) || (i & mask) != mask) continue;
-    const Complex a = psi[i], b = psi[i | bit];
-    psi[i] = g[0] * a + g[1] * b;
-    psi[i | bit] = g[2] * a + g[3] * b;
-  }
-}
-
+// g applied to `psi` where every qubit of `controls` is 1 (the shared model,
+// tests/model/matrices.h).
 void apply(State& psi, const PlacedGate& g, std::vector<std::uint32_t> controls = {}) {
-  switch (g.gate) {
-    case Elementary::CX:
-      controls.push_back(g.a);
-      apply1(psi, testing::gate_x(), g.b, controls);
-      return;
-    case Elementary::CZ:
-      controls.push_back(g.a);
-      apply1(psi, testing::gate_z(), g.b, controls);
-      return;
-    case Elementary::Swap: {
-      std::vector<std::uint32_t> c1 = controls, c2 = controls;
-      c1.push_back(g.a);
-      c2.push_back(g.b);
-      apply1(psi, testing::gate_x(), g.b, c1);
-      apply1(psi, testing::gate_x(), g.a, c2);
-      apply1(psi, testing::gate_x(), g.b, c1);
-      return;
-    }
-    default: apply1(psi, matrix(g.gate), g.a, controls);
-  }
+  const std::size_t c = controls.size();
+  controls.push_back(g.a);
+  if (elementary_info(g.gate).qubits == 2) controls.push_back(g.b);
+  model::apply(psi, controls, model::controlled(c, model::placed_matrix(g)));
 }
 
 ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length, int boundaries) {
@@ -108,7 +66,7 @@ ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length,
 void run_read(State& psi, const ProgramSteps& program) {
   for (const Step& step : program.steps) {
     if (step.kind == StepKind::Boundary) {
-      for (std::uint32_t q : program.qubits_of(step)) apply1(psi, testing::gate_rx(0.3), q, {});
+      for (std::uint32_t q : program.qubits_of(step)) apply(psi, {Elementary::Rx, q, 0, 0.6});
     } else {
       apply(psi, step.gate);
     }
@@ -127,7 +85,7 @@ void run_written(State& psi, const ProgramSteps& program, const StepsRewrite& re
     }
     const Step& step = program.steps[s];
     if (step.kind == StepKind::Boundary) {
-      for (std::uint32_t q : program.qubits_of(step)) apply1(psi, testing::gate_rx(0.3), q, {});
+      for (std::uint32_t q : program.qubits_of(step)) apply(psi, {Elementary::Rx, q, 0, 0.6});
     } else if (!rewrite.removed[s]) {
       apply(psi, step.gate);
     }
