@@ -240,15 +240,6 @@ def test_random_circuits_with_measurements_and_parameters(circuit, method, value
 # ---------------------------------------------------------------------------
 # The phase-polynomial method, through OpenQASM 2.0 text.
 
-@pytest.mark.parametrize("text", small_programs(folders=("tcount",), most_qubits=8))
-def test_phase_polynomials_in_the_pass(text):
-    circuit = load(text)
-    result = optimized(circuit, "phase-polynomial")
-    assert (result.qregs, result.cregs) == (circuit.qregs, circuit.cregs)
-    assert t_count(result) <= t_count(optimized(circuit))
-    assert Operator(result) == Operator(circuit)
-
-
 @settings(max_examples=scaled(40, 400), deadline=None)
 @given(circuit=circuits(boundaries=("barrier", "rz", "ccx", "custom", "measure")))
 def test_phase_polynomials_on_random_circuits(circuit):
