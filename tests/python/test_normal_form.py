@@ -12,7 +12,6 @@ of its T gates.
 
 import random
 
-import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 

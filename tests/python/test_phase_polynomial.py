@@ -13,9 +13,7 @@ does not depend on the input (no post-selection). The output must be
 OpenQASM 2.0 that Qiskit reads, and its statistics Qiskit's counts.
 """
 
-import json
 import re
-import subprocess
 
 import numpy as np
 import pytest
@@ -25,7 +23,7 @@ from qiskit import QuantumCircuit
 from qiskit.quantum_info import Operator, Statevector
 
 import kestrel
-from conftest import EXAMPLES, console_script, qasm, scaled
+from conftest import EXAMPLES, qasm, scaled
 from programs import deferred, figures, load, t_content, two_qubit_gates
 
 TCOUNT = EXAMPLES / "tcount"
@@ -339,37 +337,6 @@ def test_a_tiny_time_limit_still_gives_a_valid_result(name, k, limit):
         assert equal_on_program_qubits(text, out)
     else:
         assert equal_with_phase(text, out, stats["phase"])
-
-
-@pytest.mark.parametrize("name, args, options", [
-    ("tof_3", ["--ancillas", "2"], {"ancillas": 2}),
-    ("adder_8", ["--two-qubit-cost", "0.1"], {"two_qubit_cost": 0.1}),
-])
-def test_command_line(tmp_path, name, args, options):
-    (tmp_path / "in.qasm").write_text(tcount(name))
-    done = subprocess.run([str(console_script()), "in.qasm", "--method", "phase-polynomial",
-                           *args, "--json"], cwd=tmp_path, capture_output=True, text=True,
-                          timeout=300)
-    assert done.returncode == 0, done.stderr
-    out, stats = reduce(tcount(name), **options)
-    assert (done.stderr, json.loads(done.stdout)) == ("", {"qasm": out, "stats": stats})
-
-
-@pytest.mark.parametrize("args, message", [
-    (["--ancillas", "2"], "--ancillas applies to method 'phase-polynomial' only, not 'saturation'"),
-    (["--method", "rotation-merging", "--ancillas=0"],
-     "--ancillas applies to method 'phase-polynomial' only, not 'rotation-merging'"),
-    (["--method", "phase-polynomial", "--ancillas", "-1"],
-     "--ancillas must be a whole number of at least 0, not '-1'"),
-    (["--method", "phase-polynomial", "--ancillas", "two"],
-     "--ancillas must be a whole number of at least 0, not 'two'"),
-])
-def test_command_line_refuses(tmp_path, args, message):
-    (tmp_path / "tof.qasm").write_text(tcount("tof_3"))
-    refused = subprocess.run([str(console_script()), "tof.qasm", *args], cwd=tmp_path,
-                             capture_output=True, text=True, timeout=300)
-    assert refused.returncode == 2 and refused.stdout == ""
-    assert refused.stderr.endswith(f"kestrel: error: {message}\n")
 
 
 @pytest.mark.parametrize("text", [

@@ -2,7 +2,6 @@
 --version, and --out that never loses data."""
 
 import importlib.metadata
-import os
 import re
 import shutil
 import signal

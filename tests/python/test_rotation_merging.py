@@ -14,8 +14,6 @@ Qiskit's counts.
 """
 
 import re
-import subprocess
-import sys
 
 import pytest
 from hypothesis import given, settings
@@ -196,19 +194,6 @@ def test_past_the_time_limit_t_gates_stay():
     text = HEAD + "t q[0];\nt q[0];\n" * 3000
     out, stats = merge(text, time_limit=1e-9)
     assert out == text and stats["t_after"] == stats["t_before"]
-
-
-def test_command_line(tmp_path):
-    path = tmp_path / "in.qasm"
-    path.write_text(HEAD + "t q[0];\nt q[0];\n")
-    done = subprocess.run([sys.executable, "-m", "kestrel", "--in", str(path), "--method",
-                           "rotation-merging", "--stats"], capture_output=True, text=True)
-    assert done.returncode == 0
-    assert done.stdout == HEAD + "s q[0];\n"
-    assert "'t_before': 2, 't_after': 0" in done.stderr
-    refused = subprocess.run([sys.executable, "-m", "kestrel", "--in", str(path), "--method",
-                              "rotation-merging", "--report"], capture_output=True, text=True)
-    assert refused.returncode == 2 and "--report and --dot" in refused.stderr
 
 
 # ---------------------------------------------------------------------------
