@@ -103,25 +103,6 @@ def test_json_through_a_pipe(files, args, stderr):
     assert json.loads(pipeline.stdout) == TT_JSON
 
 
-# The methods and their options through the console script: --json prints
-# what optimize_qasm returns with the same options.
-@pytest.mark.parametrize("program, args, options", [
-    ("tcount/tof_3.qasm", ["--method", "rotation-merging", "--phase"],
-     {"method": "rotation-merging", "phase": True}),
-    ("tcount/tof_3.qasm", ["--method", "phase-polynomial", "--ancillas", "2"],
-     {"method": "phase-polynomial", "ancillas": 2}),
-    ("tcount/adder_8.qasm", ["--method", "phase-polynomial", "--two-qubit-cost", "0.1"],
-     {"method": "phase-polynomial", "two_qubit_cost": 0.1}),
-    ("angles/qft_4.qasm", ["--method", "phase-polynomial", "--epsilon", "1e-6", "--phase"],
-     {"method": "phase-polynomial", "epsilon": 1e-6, "phase": True}),
-])
-def test_methods_and_options_give_what_python_gives(program, args, options):
-    done = run([str(console_script()), program, *args, "--json"], EXAMPLES)
-    assert (done.returncode, done.stderr) == (0, b"")
-    out, stats = kestrel.optimize_qasm((EXAMPLES / program).read_text(), **options)
-    assert json.loads(done.stdout) == {"qasm": out, "stats": stats}
-
-
 def test_json_with_an_output_file(files):
     result = run(CLI + ["wide.qasm", "--json", "--phase", "--out", "o.qasm"], files)
     assert (files / "o.qasm").read_text() == WIDE
