@@ -104,7 +104,8 @@ def test_angles_beyond_an_axis_by_a_few_epsilon(angle, epsilon, per_bit):
 # nothing or t.
 @pytest.mark.parametrize("angle, epsilon, t_count, bound", [
     (0.0, 1e-10, 0, 1e-15), (math.pi / 4, 1e-10, 1, 1e-15), (math.pi / 2, 1e-10, 0, 1e-15),
-    (-math.pi / 4, 1e-10, 1, 1e-15), (math.pi, 1e-10, 0, 1e-15),
+    (-math.pi / 4, 1e-10, 1, 1e-15), (3 * math.pi / 4, 1e-10, 1, 1e-15),
+    (math.pi, 1e-10, 0, 1e-15), (4 * math.pi, 1e-10, 0, 1e-15),
     (3e-11, 1e-10, 0, 1e-10), (-1e-31, 1e-30, 0, 1e-30), (math.pi / 4 - 1e-12, 1e-10, 1, 1e-10),
     (-math.pi / 4 + 2e-11, 1e-10, 1, 1e-10)])
 def test_multiples_of_pi_4_and_angles_within_epsilon_of_one(angle, epsilon, t_count, bound):
