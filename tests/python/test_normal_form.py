@@ -158,12 +158,6 @@ def test_matsumoto_amano_words_keep_every_t_gate(seed, rotations):
     assert t_count(out) == rotations
 
 
-@settings(max_examples=scaled(100, 1000), deadline=None)
-@given(st.lists(st.sampled_from(ONE_QUBIT + ["cx"]), max_size=40))
-def test_short_wires(gates):
-    check_result(gates, *normal_form(gates))
-
-
 def test_default_method_is_unchanged_by_the_option():
     text = HEADER + gate_text(["t", "h", "h", "t"])
     assert kestrel.optimize_qasm(text, method="saturation") == kestrel.optimize_qasm(text)
