@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "src/phase_polynomial/rewrite_blocks.h"
+#include "tests/cpp/phase_polynomial/random_steps.h"
 #include "tests/model/matrices.h"
 
 namespace kestrel {
@@ -30,36 +31,6 @@ void apply(State& psi, const PlacedGate& g, std::vector<std::uint32_t> controls 
   controls.push_back(g.a);
   if (elementary_info(g.gate).qubits == 2) controls.push_back(g.b);
   model::apply(psi, controls, model::controlled(c, model::placed_matrix(g)));
-}
-
-ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length, int boundaries) {
-  constexpr Elementary kClifford[] = {Elementary::H, Elementary::H, Elementary::S, Elementary::Sdg,
-                                      Elementary::X, Elementary::Z, Elementary::CX, Elementary::CX,
-                                      Elementary::CZ};
-  ProgramSteps program;
-  program.qubits = qubits;
-  for (int k = 0; k < length; ++k) {
-    Step step{};
-    step.statement = static_cast<std::uint32_t>(k);
-    const std::uint32_t a = rng() % qubits;
-    const std::uint32_t b = (a + 1 + rng() % (qubits - 1)) % qubits;
-    const int roll = static_cast<int>(rng() % 100);
-    if (roll < boundaries) {
-      step.kind = StepKind::Boundary;
-      step.first = static_cast<std::uint32_t>(program.boundary_qubits.size());
-      step.count = 1;
-      program.boundary_qubits.push_back(a);
-    } else if (roll < boundaries + 45) {
-      step.kind = StepKind::Rotation;
-      step.gate = {rng() % 3 ? Elementary::T : Elementary::Tdg, a, 0};
-    } else {
-      step.kind = StepKind::Clifford;
-      const Elementary g = kClifford[rng() % std::size(kClifford)];
-      step.gate = {g, a, elementary_info(g).qubits == 2 ? b : 0};
-    }
-    program.steps.push_back(step);
-  }
-  return program;
 }
 
 // The program read, on the program's qubits of a state of `total` qubits.
@@ -117,8 +88,8 @@ TEST_P(GadgetsTest, TheProgramsQubitsEndAsTheProgramLeavesThem) {
   const Shape shape = GetParam();
   std::mt19937 rng(shape.qubits * 100 + shape.length + shape.ancillas);
   int with_gadgets = 0;
-  for (int trial = 0; trial < 60; ++trial) {
-    const ProgramSteps program = random_program(rng, shape.qubits, shape.length, shape.boundaries);
+  for (int trial = 0; trial < 90; ++trial) {
+    const ProgramSteps program = testing::random_program(rng, shape.qubits, shape.length, 45, shape.boundaries);
     RewriteOptions options;
     options.ancillas = shape.ancillas;
     options.every_block = trial % 2 == 0;
