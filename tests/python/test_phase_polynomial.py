@@ -24,7 +24,8 @@ from qiskit.quantum_info import Statevector
 
 import kestrel
 from conftest import EXAMPLES, qasm, scaled
-from programs import deferred, figures, load, same_operator, t_content, two_qubit_gates
+from programs import (clifford_t_programs, deferred, figures, load, same_operator, t_content,
+                      two_qubit_gates)
 
 TCOUNT = EXAMPLES / "tcount"
 HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
@@ -179,38 +180,11 @@ def test_regression_floors(name, k, c, floor):
 
 
 # ---------------------------------------------------------------------------
-# Random programs over the Clifford+T gates, with boundaries mixed in.
-
-GATES = ["h", "s", "sdg", "t", "tdg", "x", "z", "t", "tdg", "h"]
-
-
-@st.composite
-def programs(draw):
-    n = draw(st.integers(2, 5))
-    lines = [HEAD.strip(), f"qreg q[{n}];", "creg c[2];", "gate g a, b { cx a, b; t b; h a; }"]
-    distinct = st.permutations(range(n)).map(lambda p: p[:3])
-    measured = 0
-    for _ in range(draw(st.integers(1, 30))):
-        a, b, c = (draw(distinct) + [0])[:3]
-        kind = draw(st.integers(0, 9))
-        if kind <= 4:
-            lines.append(f"{draw(st.sampled_from(GATES))} q[{a}];")
-        elif kind <= 6:
-            lines.append(f"{draw(st.sampled_from(['cx', 'cz', 'swap']))} q[{a}],q[{b}];")
-        else:
-            choices = [f"rz(0.3) q[{a}];", f"rz(pi/4) q[{a}];", f"barrier q[{a}],q[{b}];",
-                       f"g q[{a}],q[{b}];"] + ([f"ccx q[{a}],q[{b}],q[{c}];"] if n > 2 else [])
-            if measured < 2:
-                choices += [f"measure q[{a}] -> c[{b % 2}];", f"if (c=={b % 4}) x q[{a}];",
-                            f"reset q[{a}];"]
-            line = draw(st.sampled_from(choices))
-            measured += line.startswith(("measure", "reset"))
-            lines.append(line)
-    return "\n".join(lines) + "\n"
-
+# Random programs over the Clifford+T gates, with boundaries mixed in
+# (programs.clifford_t_programs).
 
 @settings(max_examples=scaled(100, 1000), deadline=None)
-@given(text=programs())
+@given(text=clifford_t_programs(most_qubits=5))
 def test_random_programs(text):
     out, stats = reduce(text, phase=True)
     assert load(out).qregs == load(text).qregs
