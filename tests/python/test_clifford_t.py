@@ -183,10 +183,6 @@ def test_qiskit_pass_writes_clifford_t_within_its_error():
     assert 0 < error < 1e-6
     # The global phase is kept: no phase freedom in the comparison.
     assert np.linalg.norm(Operator(qc).data - Operator(out).data, 2) <= error + ROUNDING
-    with pytest.raises(ValueError, match="epsilon"):
-        KestrelOptimize("normal-form", epsilon=1e-8)
-    with pytest.raises(ValueError, match="epsilon"):
-        KestrelOptimize("phase-polynomial", epsilon=0.5)
 
 
 def test_qiskit_stage_with_epsilon_ends_in_clifford_t_on_the_same_pairs():

@@ -311,15 +311,18 @@ def test_nothing_to_do():
     assert optimized(measured.copy()) == measured
 
 
-def test_options_are_checked_when_the_pass_is_made():
-    with pytest.raises(ValueError, match="method must be"):
-        KestrelOptimize("fast")  # type: ignore[arg-type]
-    with pytest.raises(ValueError, match="iter_limit must be a whole number of at least 1"):
-        KestrelOptimize("saturation", iter_limit=0)
-    with pytest.raises(ValueError, match="time_limit must be"):
-        KestrelOptimize("phase-polynomial", time_limit=0)
-    with pytest.raises(TypeError, match="time_limit must be a number of seconds"):
-        KestrelOptimize(time_limit="1")  # type: ignore[arg-type]
+@pytest.mark.parametrize("args, kwargs, error, message", [
+    (("fast",), {}, ValueError, "method must be"),
+    (("saturation",), {"iter_limit": 0}, ValueError,
+     "iter_limit must be a whole number of at least 1"),
+    (("phase-polynomial",), {"time_limit": 0}, ValueError, "time_limit must be"),
+    ((), {"time_limit": "1"}, TypeError, "time_limit must be a number of seconds"),
+    (("normal-form",), {"epsilon": 1e-8}, ValueError, "epsilon applies to method"),
+    (("phase-polynomial",), {"epsilon": 0.5}, ValueError, "epsilon must be"),
+])
+def test_options_are_checked_when_the_pass_is_made(args, kwargs, error, message):
+    with pytest.raises(error, match=message):
+        KestrelOptimize(*args, **kwargs)
 
 
 # ---------------------------------------------------------------------------

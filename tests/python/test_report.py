@@ -155,11 +155,6 @@ def test_explain_takes_only_the_limits():
         kestrel.explain(T_PAIRS, method="saturation")
 
 
-def test_huge_limits_mean_no_limit():
-    assert kestrel.optimize_qasm(T_PAIRS, iter_limit=10**30, time_limit=1e300) == (
-        kestrel.optimize_qasm(T_PAIRS))
-
-
 class TestCommandLine:
     def test_limits_report_and_drawing(self, tmp_path):
         (tmp_path / "in.qasm").write_text(T_PAIRS)
@@ -181,6 +176,8 @@ class TestCommandLine:
                         f"{report.nodes} nodes in {report.classes} classes")
         assert (tmp_path / "e.dot").read_text() == report.dot
 
+    # Limits too large for the machine mean no limit, in Python as on the
+    # command line.
     def test_values_too_large_for_the_machine_mean_no_limit_as_in_python(self, tmp_path):
         (tmp_path / "in.qasm").write_text(T_PAIRS)
         huge = "1" + "0" * 400
