@@ -3,9 +3,11 @@
 // gates kept must multiply to the same 2^n x 2^n matrix as those given
 // (global phase included), with matrices written here from their definitions;
 // with T gates joined, the gates as left; then with cz gates made phases on
-// a passing network (src/cancellation/cz_to_phases.h).
+// a passing network (src/cancellation/cz_to_phases.h); then with the phase
+// gates that meet joined (src/cancellation/phase_joining.h).
 #include "src/cancellation/pair_cancellation.h"
 #include "src/cancellation/cz_to_phases.h"
+#include "src/cancellation/phase_joining.h"
 
 #include <gtest/gtest.h>
 
@@ -195,13 +197,15 @@ std::vector<PlacedGate> joined(std::vector<std::vector<PlacedGate>> parts) {
 }
 
 // The pair cancellation with T gates joined and cx pairs around S powers
-// made cz gates, then cz gates made phases: the gates kept, as left.
+// made cz gates, then cz gates made phases and the phase gates that meet
+// joined: the gates kept, as left.
 std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::span<const std::uint32_t> barrier_qubits,
                                   std::uint32_t n, std::size_t* dissolved = nullptr) {
   std::vector<Elementary> now;
   std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits, &now, true);
   const std::size_t gone = cz_to_phases(n, items, barrier_qubits, removed, now);
   if (dissolved != nullptr) *dissolved = gone;
+  join_phase_runs(n, items, barrier_qubits, removed, now);
   std::vector<PlacedGate> kept;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!removed[i] && items[i].count == 0) kept.push_back({now[i], items[i].gate.a, items[i].gate.b});
@@ -277,6 +281,52 @@ TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
     std::size_t dissolved = 0;
     cancelled(items, qubits, 4, &dissolved);
     EXPECT_EQ(dissolved, on == 2 ? 1u : 0u) << "a boundary on qubit " << qubits[on];
+  }
+}
+
+TEST(PairCancellation, PhaseGatesThatMeetJoinIntoTheFewest) {
+  using E = Elementary;
+  const CancelItem barrier{{}, 0, 1};  // on qubit 0
+  struct Case {
+    std::string name;
+    std::vector<CancelItem> items;
+    std::vector<E> kept;  // the gates kept, in order
+  };
+  const std::vector<Case> cases = {
+      {"s and sdg go", {gate(g1(E::S, 0)), gate(g1(E::Sdg, 0))}, {}},
+      {"across a cx's control", {gate(g1(E::S, 0)), gate(g2(E::CX, 0, 1)), gate(g1(E::Sdg, 0))}, {E::CX}},
+      {"across cz and rz", {gate(g1(E::T, 0)), gate(g2(E::CZ, 1, 0)), gate(rotation(E::Rz, 0)), gate(g1(E::Tdg, 0))},
+       {E::CZ, E::Rz}},
+      {"z and sdg make s", {gate(g1(E::Z, 0)), gate(g1(E::Sdg, 0))}, {E::S}},
+      {"two t make s", {gate(g1(E::T, 0)), gate(g2(E::CX, 0, 2)), gate(g1(E::T, 0))}, {E::S, E::CX}},
+      {"four sdg go", std::vector<CancelItem>(4, gate(g1(E::Sdg, 0))), {}},
+      {"t and s stay: already the fewest", {gate(g1(E::T, 0)), gate(g1(E::S, 0))}, {E::T, E::S}},
+      {"not across a cx's target", {gate(g1(E::S, 1)), gate(g2(E::CX, 0, 1)), gate(g1(E::Sdg, 1))},
+       {E::S, E::CX, E::Sdg}},
+      {"not across h", {gate(g1(E::S, 0)), gate(g1(E::H, 0)), gate(g1(E::Sdg, 0))}, {E::S, E::H, E::Sdg}},
+      {"not across a boundary", {gate(g1(E::S, 0)), barrier, gate(g1(E::Sdg, 0))}, {E::S, E::Sdg}},
+      {"a boundary elsewhere", {gate(g1(E::S, 1)), barrier, gate(g1(E::Sdg, 1))}, {}},
+  };
+  const std::vector<std::uint32_t> barrier_qubits = {0};
+  for (const Case& c : cases) {
+    std::vector<bool> removed(c.items.size(), false);
+    std::vector<E> now;
+    for (const CancelItem& item : c.items) now.push_back(item.gate.gate);
+    const std::size_t gone = join_phase_runs(3, c.items, barrier_qubits, removed, now);
+    std::vector<PlacedGate> given, kept;
+    std::vector<E> kept_gates;
+    for (std::size_t i = 0; i < c.items.size(); ++i) {
+      if (c.items[i].count != 0) continue;
+      given.push_back(c.items[i].gate);
+      if (removed[i]) continue;
+      PlacedGate g = c.items[i].gate;
+      g.gate = now[i];
+      kept.push_back(g);
+      kept_gates.push_back(now[i]);
+    }
+    EXPECT_EQ(kept_gates, c.kept) << c.name;
+    EXPECT_EQ(gone, given.size() - kept.size()) << c.name;
+    EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(given, 3))) << c.name;
   }
 }
 
