@@ -8,6 +8,8 @@
 
 #include "engine/fault.h"
 #include "src/cancellation/cz_to_phases.h"
+#include "src/cancellation/pairs_across_h.h"
+#include "src/cancellation/phase_joining.h"
 #include "src/cancellation/pair_cancellation.h"
 #include "src/phase_polynomial/blocks.h"
 #include "src/phase_polynomial/rewrite_blocks.h"
@@ -113,7 +115,10 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
 // barriers), with the pairs of gates that cancel once the rotations are out,
 // T gates joined (and, with `sandwiches`, cx pairs around S powers made cz
 // gates) (src/cancellation/pair_cancellation.h), then the cz gates that
-// become phases on a passing network (src/cancellation/cz_to_phases.h).
+// become phases on a passing network (src/cancellation/cz_to_phases.h),
+// the cx and cz pairs that meet across h gates (src/cancellation/
+// pairs_across_h.h), and the phase gates then left meeting on a qubit joined into the fewest
+// (src/cancellation/phase_joining.h).
 struct CancelledPairs {
   std::vector<bool> cancelled;               // per item
   std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
@@ -168,6 +173,8 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
       cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches,
                         &out.left.sandwich_met);
   cz_to_phases(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
+  cancel_pairs_across_h(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
+  join_phase_runs(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (out.cancelled[i] || items[i].count != 0) continue;
     out.left.t += elementary_info(out.now[i]).t;

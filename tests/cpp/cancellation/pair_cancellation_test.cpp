@@ -3,9 +3,13 @@
 // gates kept must multiply to the same 2^n x 2^n matrix as those given
 // (global phase included) in the shared model (tests/model/matrices.h);
 // with T gates joined, the gates as left; then with cz gates made phases on
-// a passing network (src/cancellation/cz_to_phases.h).
+// a passing network (src/cancellation/cz_to_phases.h); then with the pairs
+// that meet across h gates gone (src/cancellation/pairs_across_h.h) and the
+// phase gates that meet joined (src/cancellation/phase_joining.h).
 #include "src/cancellation/pair_cancellation.h"
 #include "src/cancellation/cz_to_phases.h"
+#include "src/cancellation/pairs_across_h.h"
+#include "src/cancellation/phase_joining.h"
 
 #include <gtest/gtest.h>
 
@@ -145,13 +149,18 @@ std::vector<PlacedGate> joined(std::vector<std::vector<PlacedGate>> parts) {
 }
 
 // The pair cancellation with T gates joined and cx pairs around S powers
-// made cz gates, then cz gates made phases: the gates kept, as left.
+// made cz gates, then cz gates made phases, then (with `across_h`) the
+// pairs that meet across h gates gone, and the phase gates that meet
+// joined: the gates kept, as left.
 std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::span<const std::uint32_t> barrier_qubits,
-                                  std::uint32_t n, std::size_t* dissolved = nullptr) {
+                                  std::uint32_t n, std::size_t* dissolved = nullptr,
+                                  std::size_t* across_h = nullptr) {
   std::vector<Elementary> now;
   std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits, &now, true);
   const std::size_t gone = cz_to_phases(n, items, barrier_qubits, removed, now);
   if (dissolved != nullptr) *dissolved = gone;
+  if (across_h != nullptr) *across_h = cancel_pairs_across_h(n, items, barrier_qubits, removed, now);
+  join_phase_runs(n, items, barrier_qubits, removed, now);
   std::vector<PlacedGate> kept;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!removed[i] && items[i].count == 0) kept.push_back({now[i], items[i].gate.a, items[i].gate.b});
@@ -228,6 +237,94 @@ TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
   }
 }
 
+TEST(PairCancellation, PhaseGatesThatMeetJoinIntoTheFewest) {
+  using E = Elementary;
+  const CancelItem barrier{{}, 0, 1};  // on qubit 0
+  struct Case {
+    std::string name;
+    std::vector<CancelItem> items;
+    std::vector<E> kept;  // the gates kept, in order
+  };
+  const std::vector<Case> cases = {
+      {"s and sdg go", {gate(g1(E::S, 0)), gate(g1(E::Sdg, 0))}, {}},
+      {"across a cx's control", {gate(g1(E::S, 0)), gate(g2(E::CX, 0, 1)), gate(g1(E::Sdg, 0))}, {E::CX}},
+      {"across cz and rz", {gate(g1(E::T, 0)), gate(g2(E::CZ, 1, 0)), gate(rotation(E::Rz, 0)), gate(g1(E::Tdg, 0))},
+       {E::CZ, E::Rz}},
+      {"z and sdg make s", {gate(g1(E::Z, 0)), gate(g1(E::Sdg, 0))}, {E::S}},
+      {"two t make s", {gate(g1(E::T, 0)), gate(g2(E::CX, 0, 2)), gate(g1(E::T, 0))}, {E::S, E::CX}},
+      {"four sdg go", std::vector<CancelItem>(4, gate(g1(E::Sdg, 0))), {}},
+      {"t and s stay: already the fewest", {gate(g1(E::T, 0)), gate(g1(E::S, 0))}, {E::T, E::S}},
+      {"not across a cx's target", {gate(g1(E::S, 1)), gate(g2(E::CX, 0, 1)), gate(g1(E::Sdg, 1))},
+       {E::S, E::CX, E::Sdg}},
+      {"not across h", {gate(g1(E::S, 0)), gate(g1(E::H, 0)), gate(g1(E::Sdg, 0))}, {E::S, E::H, E::Sdg}},
+      {"not across a boundary", {gate(g1(E::S, 0)), barrier, gate(g1(E::Sdg, 0))}, {E::S, E::Sdg}},
+      {"a boundary elsewhere", {gate(g1(E::S, 1)), barrier, gate(g1(E::Sdg, 1))}, {}},
+  };
+  const std::vector<std::uint32_t> barrier_qubits = {0};
+  for (const Case& c : cases) {
+    std::vector<bool> removed(c.items.size(), false);
+    std::vector<E> now;
+    for (const CancelItem& item : c.items) now.push_back(item.gate.gate);
+    const std::size_t gone = join_phase_runs(3, c.items, barrier_qubits, removed, now);
+    std::vector<PlacedGate> given, kept;
+    std::vector<E> kept_gates;
+    for (std::size_t i = 0; i < c.items.size(); ++i) {
+      if (c.items[i].count != 0) continue;
+      given.push_back(c.items[i].gate);
+      if (removed[i]) continue;
+      PlacedGate g = c.items[i].gate;
+      g.gate = now[i];
+      kept.push_back(g);
+      kept_gates.push_back(now[i]);
+    }
+    EXPECT_EQ(kept_gates, c.kept) << c.name;
+    EXPECT_EQ(gone, given.size() - kept.size()) << c.name;
+    EXPECT_TRUE(same(kept, given, 3)) << c.name;
+  }
+}
+
+TEST(PairCancellation, PairsMeetAcrossHGates) {
+  using E = Elementary;
+  const CancelItem barrier{{}, 0, 1};  // on qubit 1
+  struct Case {
+    std::string name;
+    std::vector<CancelItem> items;
+    std::size_t two_qubit;  // two-qubit gates kept
+  };
+  const auto cz = gate(g2(E::CZ, 0, 1)), cx = gate(g2(E::CX, 0, 1)), h0 = gate(g1(E::H, 0)),
+             h1 = gate(g1(E::H, 1));
+  const std::vector<Case> cases = {
+      {"a cz past sdg and h is the cx", {cz, gate(g1(E::Sdg, 1)), h1, cx}, 0},
+      {"h on both qubits turn a cx round", {h0, h1, gate(g2(E::CX, 1, 0)), h0, h1, cx}, 0},
+      {"past x where the letter is X", {cz, h1, gate(g1(E::X, 1)), cx}, 0},
+      {"past a cx's control where the letter is Z", {cz, gate(g2(E::CX, 0, 2)), h1, cx}, 1},
+      {"past a cx's target where the letter is X", {cz, h1, gate(g2(E::CX, 2, 1)), cx}, 1},
+      {"not h on the control alone", {cx, h0, cx}, 2},
+      {"not past t where the letter is X", {cz, h1, gate(g1(E::T, 1)), cx}, 2},
+      {"not past a cz where the letter is X", {cz, h1, gate(g2(E::CZ, 1, 2)), cx}, 3},
+      {"not past a boundary", {cz, barrier, h1, cx}, 2},
+      {"not past y", {cz, h1, gate(g1(E::Y, 1)), cx}, 2},
+  };
+  const std::vector<std::uint32_t> barrier_qubits = {1};
+  for (const Case& c : cases) {
+    std::vector<bool> removed(c.items.size(), false);
+    std::vector<E> now;
+    for (const CancelItem& item : c.items) now.push_back(item.gate.gate);
+    const std::size_t gone = cancel_pairs_across_h(3, c.items, barrier_qubits, removed, now);
+    std::vector<PlacedGate> given, kept;
+    for (std::size_t i = 0; i < c.items.size(); ++i) {
+      if (c.items[i].count != 0) continue;
+      given.push_back(c.items[i].gate);
+      if (!removed[i]) kept.push_back(c.items[i].gate);
+    }
+    std::size_t two_qubit = 0;
+    for (const PlacedGate& g : kept) two_qubit += elementary_info(g.gate).qubits == 2;
+    EXPECT_EQ(two_qubit, c.two_qubit) << c.name;
+    EXPECT_EQ(gone, given.size() - kept.size()) << c.name;
+    EXPECT_TRUE(same(kept, given, 3)) << c.name;
+  }
+}
+
 TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
   // Toffoli-like networks with random phases and controls, cz gates and
   // other gates between: the gates kept (as left) multiply to the product of
@@ -237,7 +334,7 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
   const E other[] = {E::H, E::T, E::Tdg, E::S, E::X, E::CX, E::CZ};
   std::mt19937_64 rng(37);
   const std::uint32_t n = 4;
-  std::size_t dissolved_in_all = 0;
+  std::size_t dissolved_in_all = 0, across_h_in_all = 0;
   for (int round = 0; round < 300; ++round) {
     std::vector<PlacedGate> gates;
     std::vector<std::uint32_t> controls = {0, 1};  // the last network's
@@ -273,9 +370,10 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
       }
     }
     const std::vector<CancelItem> items = items_of(gates);
-    std::size_t dissolved = 0;
-    const std::vector<PlacedGate> kept = cancelled(items, {}, n, &dissolved);
+    std::size_t dissolved = 0, across = 0;
+    const std::vector<PlacedGate> kept = cancelled(items, {}, n, &dissolved, &across);
     dissolved_in_all += dissolved;
+    across_h_in_all += across;
     std::size_t t[2] = {0, 0}, two_qubit[2] = {0, 0};
     for (const PlacedGate& g : gates) t[0] += elementary_info(g.gate).t, two_qubit[0] += elementary_info(g.gate).qubits == 2;
     for (const PlacedGate& g : kept) t[1] += elementary_info(g.gate).t, two_qubit[1] += elementary_info(g.gate).qubits == 2;
@@ -284,6 +382,7 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
     ASSERT_TRUE(same(kept, gates, n)) << "round " << round;
   }
   EXPECT_GT(dissolved_in_all, 20u);  // the lists do have cz gates to make phases
+  EXPECT_GT(across_h_in_all, 2u);    // and pairs that meet across h gates
 }
 
 TEST(PairCancellation, BoundariesStopTheSearchOnTheirQubitsOnly) {
