@@ -282,12 +282,15 @@ def test_a_huge_ancillas_is_as_many_as_needed():
     assert reduce(text, ancillas=2 ** 70) == reduce(text, ancillas=1000)
 
 
-@pytest.mark.parametrize("k", [0, 3])
-def test_deterministic(k):
+@pytest.mark.parametrize("method, options", [("phase-polynomial", {"ancillas": 0}),
+                                             ("phase-polynomial", {"ancillas": 3}),
+                                             ("rotation-merging", {})])
+def test_deterministic(method, options):
     text = tcount("barenco_tof_4")
-    assert reduce(text, ancillas=k) == reduce(text, ancillas=k)
-    # The method always reads the whole program: per_qubit changes nothing.
-    assert reduce(text, ancillas=k, per_qubit=True) == reduce(text, ancillas=k)
+    run = lambda **more: kestrel.optimize_qasm(text, method=method, **options, **more)
+    assert run() == run()
+    # The whole-program methods read the whole program: per_qubit changes nothing.
+    assert run(per_qubit=True) == run()
 
 
 # A time limit too short for the work (whichever step it cuts: rotation

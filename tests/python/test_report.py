@@ -139,13 +139,14 @@ def test_a_large_e_graph_is_not_drawn():
     ({"method": "fast"}, ValueError, "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     ({"method": 1}, TypeError, "method must be a str, not 'int'"),
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
+    ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
 ])
 def test_bad_options_name_the_argument(options, error, message):
     with pytest.raises(error) as caught:
         kestrel.optimize_qasm(T_PAIRS, **options)
     assert str(caught.value) == message
-    if "method" not in options and "per_qubit" not in options:
+    if not {"method", "per_qubit", "phase"} & set(options):
         with pytest.raises(error):
             kestrel.explain(T_PAIRS, **options)
 

@@ -170,11 +170,6 @@ def test_everything_else_stays_byte_for_byte():
     assert (stats["t_before"], stats["t_after"]) == (4, 2)
 
 
-def test_per_qubit_changes_nothing():
-    text = (TCOUNT / "tof_4.qasm").read_text()
-    assert merge(text, per_qubit=True) == merge(text)
-
-
 def test_a_program_too_large_is_refused():
     with pytest.raises(ValueError, match=r"Pauli products fit in 4\.0 GiB: its 1048576 qubits"):
         merge('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1048576];\nt q[0];\n')
