@@ -1,14 +1,16 @@
 """What the tests of whole-program methods share: the programs the
 repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
 program's statements as text, Qiskit's reading of a program, Qiskit's counts
-of it, its T gates with every gate seen through, and its deferral into one
-unitary by which two programs are compared."""
+of it, its T gates with every gate seen through, its deferral into one
+unitary by which two programs are compared, and random Clifford+T programs
+with boundaries."""
 
 import gzip
 import math
 import re
 
 import numpy as np
+from hypothesis import strategies as st
 from qiskit import QuantumCircuit, QuantumRegister, qasm2
 from qiskit.circuit import Clbit
 from qiskit.quantum_info import Operator
@@ -207,3 +209,61 @@ def same_operator(text, out, phase=None):
     if phase is None:
         return a.equiv(b)
     return np.allclose(a.data, np.exp(1j * phase * math.pi / 8) * b.data, atol=1e-9)
+
+
+# The one-qubit Clifford+T gates of the random programs, and the Clifford
+# gates they conjugate with (and their inverses).
+RANDOM_GATES = ["h", "s", "sdg", "t", "tdg", "x", "y", "z", "sx"]
+INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "x": "x", "y": "y", "z": "z", "sx": "sxdg",
+           "cx": "cx", "cz": "cz", "swap": "swap"}
+
+
+@st.composite
+def clifford_t_programs(draw, most_qubits=8):
+    """Programs of 2 to `most_qubits` qubits over the Clifford+T gates with
+    boundaries mixed in (measurements, resets, conditions, barriers, gates
+    seen through or not), each measurement or reset adding a qubit to the
+    deferred program: at most 9 in all."""
+    n = draw(st.integers(2, most_qubits))
+    most_boundaries = min(3, 9 - n)
+    lines = ['OPENQASM 2.0;', 'include "qelib1.inc";', f"qreg q[{n}];", "creg c[2];",
+             "gate g a, b { cx a, b; t b; }"]
+    qubit = st.integers(0, n - 1)
+
+    def clifford():
+        name = draw(st.sampled_from(sorted(INVERSE)))
+        if name in ("cx", "cz", "swap"):
+            return name, draw(st.permutations(range(n)))[:2]
+        return name, [draw(qubit)]
+
+    def text(name, qubits):
+        return f"{name} " + ",".join(f"q[{k}]" for k in qubits) + ";"
+
+    def boundary():
+        a, b, c = (draw(st.permutations(range(n)))[:3] + [None])[:3]
+        return draw(st.sampled_from([
+            f"measure q[{a}] -> c[{b % 2}];", f"reset q[{a}];", f"barrier q[{a}],q[{b}];",
+            f"if (c=={b % 4}) t q[{a}];", f"if (c=={b % 4}) x q[{a}];", f"rz(0.3) q[{a}];",
+            f"rz(pi/4) q[{a}];", f"g q[{a}],q[{b}];", "t q;", "h q;"]
+            + ([f"ccx q[{a}],q[{b}],q[{c}];"] if c is not None else [])))
+
+    boundaries = 0
+    for _ in range(draw(st.integers(1, 30))):
+        kind = draw(st.integers(0, 19))
+        if kind <= 8:
+            lines.append(f"{draw(st.sampled_from(RANDOM_GATES + ['t', 't', 'tdg']))} q[{draw(qubit)}];")
+        elif kind <= 12:
+            lines.append(text(*clifford()))
+        elif kind <= 15 and boundaries < most_boundaries:
+            # A boundary between two T gates of the same product: it decides
+            # whether they merge.
+            boundaries += 1
+            a = draw(qubit)
+            frame = [clifford() for _ in range(draw(st.integers(0, 3)))]
+            lines += [f"t q[{a}];"] + [text(*g) for g in frame] + [boundary()]
+            lines += [text(INVERSE[name], qubits) for name, qubits in reversed(frame)]
+            lines.append(f"{draw(st.sampled_from(['t', 'tdg']))} q[{a}];")
+        elif boundaries < most_boundaries:
+            boundaries += 1
+            lines.append(boundary())
+    return "\n".join(lines) + "\n"

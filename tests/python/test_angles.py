@@ -12,11 +12,12 @@ import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from qiskit import QuantumCircuit, qasm2
+from qiskit import QuantumCircuit
 from qiskit.quantum_info import Operator, Statevector
 
 import kestrel
 from conftest import EXAMPLES
+from programs import load, same_operator
 
 WHOLE = ["rotation-merging", "phase-polynomial"]
 ANGLES = EXAMPLES / "angles"
@@ -25,10 +26,6 @@ ANGLES = EXAMPLES / "angles"
 def program(qubits, *lines):
     return (f'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[{qubits}];\n'
             + "".join(line + "\n" for line in lines))
-
-
-def load(text):
-    return qasm2.loads(text, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
 
 
 def phase_of(stats):
@@ -41,9 +38,7 @@ def phase_of(stats):
 
 def exactly_equal(text, out, stats):
     """Whether the input equals e^(i phase) times the output, as matrices."""
-    a = Operator(load(text)).data
-    b = Operator(load(out)).data
-    return np.allclose(a, np.exp(1j * phase_of(stats)) * b, atol=1e-9)
+    return same_operator(text, out, phase_of(stats) * 8 / math.pi)
 
 
 def two_qubit(circuit):

@@ -9,7 +9,6 @@ computed from the eigenvalues of A^dagger B: for unitaries, min over p of
 ||A - e^(ip) B|| is 2 sin(w/4), w the shortest arc holding all eigenphases.
 """
 
-import json
 import math
 
 import numpy as np
@@ -20,7 +19,7 @@ from qiskit.quantum_info import Operator
 
 import kestrel
 
-from conftest import CLI, EXAMPLES, run
+from conftest import EXAMPLES
 
 ANGLES = EXAMPLES / "angles"
 CLIFFORD_T = {"h", "s", "sdg", "t", "tdg", "x", "y", "z", "cx", "cz"}
@@ -164,23 +163,6 @@ def test_epsilon_belongs_to_the_whole_program_methods(method):
         text, method=method)
 
 
-def test_command_line_epsilon(tmp_path):
-    source = ANGLES / "qft_4.qasm"
-    done = run(CLI + ["--in", str(source), "--method", "phase-polynomial", "--epsilon", "1e-6",
-                      "--json", "--phase"], tmp_path)
-    assert done.returncode == 0, done.stderr
-    result = json.loads(done.stdout)
-    out, stats = kestrel.optimize_qasm(source.read_text(), method="phase-polynomial",
-                                       epsilon=1e-6, phase=True)
-    assert result == {"qasm": out, "stats": stats}
-    refused = run(CLI + ["--in", str(source), "--epsilon", "1e-6"], tmp_path)
-    assert refused.returncode == 2
-    assert b"--epsilon applies to method" in refused.stderr
-    one = run(CLI + ["--rz", "0.3", "--epsilon", "1e-6"], tmp_path)
-    gates, _ = kestrel.synthesize_rz(0.3, 1e-6)
-    assert [line.split()[0] for line in one.stdout.decode().splitlines()[3:]] == gates
-
-
 def angle_circuit():
     from qiskit import QuantumCircuit
     qc = QuantumCircuit(3)
@@ -201,10 +183,6 @@ def test_qiskit_pass_writes_clifford_t_within_its_error():
     assert 0 < error < 1e-6
     # The global phase is kept: no phase freedom in the comparison.
     assert np.linalg.norm(Operator(qc).data - Operator(out).data, 2) <= error + ROUNDING
-    with pytest.raises(ValueError, match="epsilon"):
-        KestrelOptimize("normal-form", epsilon=1e-8)
-    with pytest.raises(ValueError, match="epsilon"):
-        KestrelOptimize("phase-polynomial", epsilon=0.5)
 
 
 def test_qiskit_stage_with_epsilon_ends_in_clifford_t_on_the_same_pairs():

@@ -111,7 +111,7 @@ def test_one_module_per_process():
     assert "ImportError" in result.stderr and "does not support subinterpreters" in result.stderr
 
 
-def test_type_checkers_see_the_stub(tmp_path):
+def test_type_checkers_see_the_stub_and_the_pass(tmp_path):
     (tmp_path / "use.py").write_text(textwrap.dedent("""
         import kestrel
         text, stats = kestrel.optimize_qasm("h q[0];")
@@ -124,6 +124,9 @@ def test_type_checkers_see_the_stub(tmp_path):
             reveal_type(panic)
         reveal_type(kestrel.explain("t q[0];", node_limit=5).iterations[0].applied)
         kestrel.optimize_qasm("t q[0];", method="fast")
+        from kestrel.qiskit import KestrelOptimize
+        KestrelOptimize('normal-form', time_limit=1.0)
+        KestrelOptimize('fast')
     """))
     out = python(["-m", "mypy", "--no-incremental", "use.py"], tmp_path).stdout.replace("builtins.", "")
     for expected in ['use.py:4: note: Revealed type is "tuple[str, dict[str, int], None]"',
@@ -131,5 +134,6 @@ def test_type_checkers_see_the_stub(tmp_path):
                      'use.py:6: error: Argument 1 to "optimize_qasm" has incompatible type "bytes"',
                      'use.py:10: note: Revealed type is "kestrel.PanicException"',
                      'use.py:11: note: Revealed type is "dict[str, int]"',
-                     'use.py:12: error: Argument "method" to "optimize_qasm" has incompatible type']:
+                     'use.py:12: error: Argument "method" to "optimize_qasm" has incompatible type',
+                     'use.py:15: error: Argument 1 to "KestrelOptimize" has incompatible type']:
         assert expected in out, out

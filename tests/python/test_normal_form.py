@@ -12,7 +12,6 @@ of its T gates.
 
 import random
 
-import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -157,12 +156,6 @@ def test_matsumoto_amano_words_keep_every_t_gate(seed, rotations):
     gates = ma_word(seed, rotations)
     out = check_result(gates, *normal_form(gates))
     assert t_count(out) == rotations
-
-
-@settings(max_examples=scaled(100, 1000), deadline=None)
-@given(st.lists(st.sampled_from(ONE_QUBIT + ["cx"]), max_size=40))
-def test_short_wires(gates):
-    check_result(gates, *normal_form(gates))
 
 
 def test_default_method_is_unchanged_by_the_option():

@@ -22,6 +22,7 @@ from qiskit.quantum_info import Operator
 
 import kestrel
 from conftest import EXAMPLES, scaled
+from model import ONE_QUBIT
 from programs import figures, load, program_name, program_paths, program_text, statements
 
 # One row per method; normal-form joins as a row of its own.
@@ -38,13 +39,7 @@ NOT_DENSE = {"adder_n433": "433 qubits", "wstate_n380": "380 qubits", "bwt_n21":
 REJECTED = {"cancellations": "line 8, column 1: expected distinct qubits in each application "
                              "of 'cx'"}
 
-R = 1 / np.sqrt(2)
-W = np.exp(1j * np.pi / 4)
-RUN_GATES = {
-    "h": np.array([[R, R], [R, -R]]), "s": np.diag([1, 1j]), "sdg": np.diag([1, -1j]),
-    "t": np.diag([1, W]), "tdg": np.diag([1, np.conj(W)]), "x": np.array([[0, 1], [1, 0]]),
-    "z": np.diag([1, -1]),
-}
+RUN_GATES = ONE_QUBIT  # Qiskit's matrices of the seven run gates
 RUN_STATEMENT = re.compile(r"(h|s|sdg|t|tdg|x|z)\s+[a-z]\w*\s*\[\s*\d+\s*\]\s*;")
 
 
@@ -188,15 +183,3 @@ def programs(draw):
 def test_random_programs(text, method):
     out, stats = kestrel.optimize_qasm(text, per_qubit=True, method=method)
     check_output(text, out, stats, dense=True)
-
-
-# Texts that are no programs raise ValueError in this mode too
-# (test_stress.py), at the positions and with the messages of the C++ tests;
-# the default mode reads them line by line.
-
-HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\n'
-
-
-def test_the_default_mode_still_reads_anything():
-    text = HEAD + "gate g a { h a;\nt q[0];\nt q[0];\n"
-    assert kestrel.optimize_qasm(text)[1]["t_before"] == 2

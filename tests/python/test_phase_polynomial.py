@@ -13,20 +13,19 @@ does not depend on the input (no post-selection). The output must be
 OpenQASM 2.0 that Qiskit reads, and its statistics Qiskit's counts.
 """
 
-import json
 import re
-import subprocess
 
 import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 from qiskit import QuantumCircuit
-from qiskit.quantum_info import Operator, Statevector
+from qiskit.quantum_info import Statevector
 
 import kestrel
-from conftest import EXAMPLES, console_script, qasm, scaled
-from programs import deferred, figures, load, t_content, two_qubit_gates
+from conftest import EXAMPLES, qasm, scaled
+from programs import (clifford_t_programs, deferred, figures, load, same_operator, t_content,
+                      two_qubit_gates)
 
 TCOUNT = EXAMPLES / "tcount"
 HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
@@ -41,13 +40,6 @@ def reduce(text, **options):
 
 def tcount(name):
     return (TCOUNT / f"{name}.qasm").read_text()
-
-
-def equal_with_phase(text, out, phase):
-    """Whether the program read is e^(i phase pi/8) times the program
-    written, measurements and conditions deferred on both sides."""
-    a, b = Operator(deferred(load(text))), Operator(deferred(load(out)))
-    return np.allclose(a.data, np.exp(1j * phase * np.pi / 8) * b.data, atol=1e-8)
 
 
 def equal_on_program_qubits(text, out, trials=2):
@@ -91,10 +83,6 @@ def equal_on_program_qubits(text, out, trials=2):
     return np.isclose(np.linalg.norm(rest), 1)
 
 
-def two_qubit(circuit):
-    return two_qubit_gates(circuit)
-
-
 def check_statistics(text, out, stats, ancillas=0):
     """The statistics are Qiskit's counts of the two programs, under these keys."""
     keys = {f"{k}_{side}" for k in ("t", "gates", "depth", "two_qubit", "rotations")
@@ -103,7 +91,7 @@ def check_statistics(text, out, stats, ancillas=0):
     before, after = load(text), load(out)
     for side, circuit in (("before", before), ("after", after)):
         assert {k: stats[f"{k}_{side}"] for k in ("t", "gates", "depth")} == figures(circuit)
-        assert stats[f"two_qubit_{side}"] == two_qubit(circuit)
+        assert stats[f"two_qubit_{side}"] == two_qubit_gates(circuit)
     if ancillas:
         assert stats["extra_qubits"] == after.num_qubits - before.num_qubits
         measured = [c.count_ops().get("measure", 0) for c in (before, after)]
@@ -118,7 +106,7 @@ def test_small_tcount_programs(name):
     assert t_content(out) <= t_content(kestrel.optimize_qasm(text, method="rotation-merging")[0])
     assert t_content(out) <= t_content(text)
     check_statistics(text, out, stats)
-    assert equal_with_phase(text, out, stats["phase"])
+    assert same_operator(text, out, stats["phase"])
 
 
 # (program, K): small enough that the program, its extra qubits and one
@@ -192,45 +180,18 @@ def test_regression_floors(name, k, c, floor):
 
 
 # ---------------------------------------------------------------------------
-# Random programs over the Clifford+T gates, with boundaries mixed in.
-
-GATES = ["h", "s", "sdg", "t", "tdg", "x", "z", "t", "tdg", "h"]
-
-
-@st.composite
-def programs(draw):
-    n = draw(st.integers(2, 5))
-    lines = [HEAD.strip(), f"qreg q[{n}];", "creg c[2];", "gate g a, b { cx a, b; t b; h a; }"]
-    distinct = st.permutations(range(n)).map(lambda p: p[:3])
-    measured = 0
-    for _ in range(draw(st.integers(1, 30))):
-        a, b, c = (draw(distinct) + [0])[:3]
-        kind = draw(st.integers(0, 9))
-        if kind <= 4:
-            lines.append(f"{draw(st.sampled_from(GATES))} q[{a}];")
-        elif kind <= 6:
-            lines.append(f"{draw(st.sampled_from(['cx', 'cz', 'swap']))} q[{a}],q[{b}];")
-        else:
-            choices = [f"rz(0.3) q[{a}];", f"rz(pi/4) q[{a}];", f"barrier q[{a}],q[{b}];",
-                       f"g q[{a}],q[{b}];"] + ([f"ccx q[{a}],q[{b}],q[{c}];"] if n > 2 else [])
-            if measured < 2:
-                choices += [f"measure q[{a}] -> c[{b % 2}];", f"if (c=={b % 4}) x q[{a}];",
-                            f"reset q[{a}];"]
-            line = draw(st.sampled_from(choices))
-            measured += line.startswith(("measure", "reset"))
-            lines.append(line)
-    return "\n".join(lines) + "\n"
-
+# Random programs over the Clifford+T gates, with boundaries mixed in
+# (programs.clifford_t_programs).
 
 @settings(max_examples=scaled(100, 1000), deadline=None)
-@given(text=programs())
+@given(text=clifford_t_programs(most_qubits=5))
 def test_random_programs(text):
     out, stats = reduce(text, phase=True)
     assert load(out).qregs == load(text).qregs
     merged = kestrel.optimize_qasm(text, method="rotation-merging")[0]
     assert t_content(out) <= t_content(merged) <= t_content(text)
     check_statistics(text, out, stats)
-    assert equal_with_phase(text, out, stats["phase"])
+    assert same_operator(text, out, stats["phase"])
 
 
 @st.composite
@@ -291,16 +252,29 @@ def test_extra_names_collide_with_nothing(program):
     assert equal_on_program_qubits(text, out)
 
 
-@pytest.mark.parametrize("value, error, message", [
-    (-1, ValueError, "ancillas must be a whole number of at least 0, not -1"),
-    (-2 ** 70, ValueError, "ancillas must be a whole number of at least 0"),
-    (1.0, TypeError, "ancillas must be an int, not 'float'"),
-    ("2", TypeError, "ancillas must be an int, not 'str'"),
-    (True, TypeError, "ancillas must be an int, not 'bool'"),
+@pytest.mark.parametrize("options, error, message", [
+    ({"ancillas": -1}, ValueError, "ancillas must be a whole number of at least 0, not -1"),
+    ({"ancillas": -2 ** 70}, ValueError, "ancillas must be a whole number of at least 0"),
+    ({"ancillas": 1.0}, TypeError, "ancillas must be an int, not 'float'"),
+    ({"ancillas": "2"}, TypeError, "ancillas must be an int, not 'str'"),
+    ({"ancillas": True}, TypeError, "ancillas must be an int, not 'bool'"),
+    ({"two_qubit_cost": -0.5}, ValueError,
+     "two_qubit_cost must be a finite number of at least 0, not -0.5"),
+    ({"two_qubit_cost": float("inf")}, ValueError,
+     "two_qubit_cost must be a finite number of at least 0, not inf"),
+    ({"two_qubit_cost": float("nan")}, ValueError,
+     "two_qubit_cost must be a finite number of at least 0, not nan"),
+    ({"two_qubit_cost": "1"}, TypeError, "two_qubit_cost must be a number, not 'str'"),
+    ({"two_qubit_cost": True}, TypeError, "two_qubit_cost must be a number, not 'bool'"),
+    *[({"method": m, "ancillas": k}, ValueError,
+       f"ancillas applies to method 'phase-polynomial' only, not '{m}'")
+      for m in ("saturation", "normal-form", "rotation-merging") for k in (0, 2)],
+    ({"method": "rotation-merging", "two_qubit_cost": 0.0}, ValueError,
+     "two_qubit_cost applies to method 'phase-polynomial' only, not 'rotation-merging'"),
 ])
-def test_bad_ancillas_are_refused(value, error, message):
+def test_bad_options_are_refused(options, error, message):
     with pytest.raises(error, match=re.escape(message)):
-        reduce(tcount("tof_3"), ancillas=value)
+        kestrel.optimize_qasm(tcount("tof_3"), **{"method": "phase-polynomial", **options})
 
 
 def test_a_huge_ancillas_is_as_many_as_needed():
@@ -308,20 +282,15 @@ def test_a_huge_ancillas_is_as_many_as_needed():
     assert reduce(text, ancillas=2 ** 70) == reduce(text, ancillas=1000)
 
 
-@pytest.mark.parametrize("method", ["saturation", "normal-form", "rotation-merging"])
-@pytest.mark.parametrize("k", [0, 2])
-def test_ancillas_with_another_method_are_refused(method, k):
-    with pytest.raises(ValueError, match=f"ancillas applies to method 'phase-polynomial' only, "
-                                         f"not '{method}'"):
-        kestrel.optimize_qasm(tcount("tof_3"), method=method, ancillas=k)
-
-
-@pytest.mark.parametrize("k", [0, 3])
-def test_deterministic(k):
+@pytest.mark.parametrize("method, options", [("phase-polynomial", {"ancillas": 0}),
+                                             ("phase-polynomial", {"ancillas": 3}),
+                                             ("rotation-merging", {})])
+def test_deterministic(method, options):
     text = tcount("barenco_tof_4")
-    assert reduce(text, ancillas=k) == reduce(text, ancillas=k)
-    # The method always reads the whole program: per_qubit changes nothing.
-    assert reduce(text, ancillas=k, per_qubit=True) == reduce(text, ancillas=k)
+    run = lambda **more: kestrel.optimize_qasm(text, method=method, **options, **more)
+    assert run() == run()
+    # The whole-program methods read the whole program: per_qubit changes nothing.
+    assert run(per_qubit=True) == run()
 
 
 # A time limit too short for the work (whichever step it cuts: rotation
@@ -337,34 +306,7 @@ def test_a_tiny_time_limit_still_gives_a_valid_result(name, k, limit):
     if k:
         assert equal_on_program_qubits(text, out)
     else:
-        assert equal_with_phase(text, out, stats["phase"])
-
-
-def test_command_line(tmp_path):
-    (tmp_path / "tof.qasm").write_text(tcount("tof_3"))
-    done = subprocess.run([str(console_script()), "tof.qasm", "--method", "phase-polynomial",
-                           "--ancillas", "2", "--json"], cwd=tmp_path, capture_output=True,
-                          text=True, timeout=300)
-    assert done.returncode == 0, done.stderr
-    out, stats = reduce(tcount("tof_3"), ancillas=2)
-    assert (done.stderr, json.loads(done.stdout)) == ("", {"qasm": out, "stats": stats})
-
-
-@pytest.mark.parametrize("args, message", [
-    (["--ancillas", "2"], "--ancillas applies to method 'phase-polynomial' only, not 'saturation'"),
-    (["--method", "rotation-merging", "--ancillas=0"],
-     "--ancillas applies to method 'phase-polynomial' only, not 'rotation-merging'"),
-    (["--method", "phase-polynomial", "--ancillas", "-1"],
-     "--ancillas must be a whole number of at least 0, not '-1'"),
-    (["--method", "phase-polynomial", "--ancillas", "two"],
-     "--ancillas must be a whole number of at least 0, not 'two'"),
-])
-def test_command_line_refuses(tmp_path, args, message):
-    (tmp_path / "tof.qasm").write_text(tcount("tof_3"))
-    refused = subprocess.run([str(console_script()), "tof.qasm", *args], cwd=tmp_path,
-                             capture_output=True, text=True, timeout=300)
-    assert refused.returncode == 2 and refused.stdout == ""
-    assert refused.stderr.endswith(f"kestrel: error: {message}\n")
+        assert same_operator(text, out, stats["phase"])
 
 
 @pytest.mark.parametrize("text", [
@@ -392,7 +334,7 @@ def cost(stats, c, side="after"):
 
 @pytest.mark.parametrize("name", ["adder_8", "csla_mux_3", "qcla_mod_7", "gf2^4_mult", "hwb6"])
 @pytest.mark.parametrize("c, k", [(0.0, 0), (0.01, 0), (0.1, 0), (1000.0, 0), (0.01, 1000),
-                                  (0.1, 1000)])
+                                  (0.1, 1000), (1000.0, 1000)])
 def test_the_result_pays_by_the_rule(name, c, k):
     # Never worse by the rule than rotation merging, which the method starts
     # from; the statistics are Qiskit's counts.
@@ -400,7 +342,11 @@ def test_the_result_pays_by_the_rule(name, c, k):
     merged_text = kestrel.optimize_qasm(text, method="rotation-merging")[0]
     out, stats = reduce(text, two_qubit_cost=c, ancillas=k)
     check_statistics(text, out, stats, k)
-    assert cost(stats, c) <= t_content(merged_text) + c * two_qubit(load(merged_text))
+    merged_two_qubit = two_qubit_gates(load(merged_text))
+    assert cost(stats, c) <= t_content(merged_text) + c * merged_two_qubit
+    if c == 1000.0:
+        # No block may add a two-qubit gate, nor a region a gadget.
+        assert stats["two_qubit_after"] <= merged_two_qubit and stats.get("extra_qubits", 0) == 0
     if k > 0 and c > 0:
         # Gadgets only while the result keeps within twice the program's
         # two-qubit gates, or the result without them where that is above.
@@ -412,17 +358,6 @@ def test_the_result_pays_by_the_rule(name, c, k):
         assert stats["t_after"] >= reduce(text, two_qubit_cost=0.0)[1]["t_after"]
 
 
-def test_a_high_cost_keeps_only_rewrites_that_add_no_two_qubit_gate():
-    # At 1000 per two-qubit gate no block may add one: the result has at
-    # most the two-qubit gates rotation merging leaves.
-    for name in ["adder_8", "qcla_adder_10", "gf2^4_mult"]:
-        text = tcount(name)
-        _, stats = reduce(text, two_qubit_cost=1000.0, ancillas=1000)
-        merged = load(kestrel.optimize_qasm(text, method="rotation-merging")[0])
-        assert stats["two_qubit_after"] <= two_qubit(merged), name
-        assert stats.get("extra_qubits", 0) == 0, name
-
-
 def test_the_default_cost_turns_down_gadgets_that_cost_too_many_two_qubit_gates():
     # adder_8's region with gadgets saves 47 T gates for some 950 more
     # two-qubit gates: kept at 0.01 (47 > 9.5), turned down at 0.1 (47 < 95).
@@ -431,31 +366,3 @@ def test_the_default_cost_turns_down_gadgets_that_cost_too_many_two_qubit_gates(
     _, dear = reduce(text, ancillas=1000, two_qubit_cost=0.1)
     assert cheap["extra_qubits"] > 0 and dear["extra_qubits"] == 0
     assert cheap["t_after"] < dear["t_after"] and cheap["two_qubit_after"] > dear["two_qubit_after"]
-
-
-@pytest.mark.parametrize("value, error, message", [
-    (-0.5, ValueError, "two_qubit_cost must be a finite number of at least 0, not -0.5"),
-    (float("inf"), ValueError, "two_qubit_cost must be a finite number of at least 0, not inf"),
-    (float("nan"), ValueError, "two_qubit_cost must be a finite number of at least 0, not nan"),
-    ("1", TypeError, "two_qubit_cost must be a number, not 'str'"),
-    (True, TypeError, "two_qubit_cost must be a number, not 'bool'"),
-])
-def test_bad_two_qubit_costs_are_refused(value, error, message):
-    with pytest.raises(error, match=re.escape(message)):
-        reduce(tcount("tof_3"), two_qubit_cost=value)
-
-
-def test_two_qubit_cost_with_another_method_is_refused():
-    with pytest.raises(ValueError, match="two_qubit_cost applies to method 'phase-polynomial' only, "
-                                         "not 'rotation-merging'"):
-        kestrel.optimize_qasm(tcount("tof_3"), method="rotation-merging", two_qubit_cost=0.0)
-
-
-def test_two_qubit_cost_on_the_command_line(tmp_path):
-    (tmp_path / "a.qasm").write_text(tcount("adder_8"))
-    done = subprocess.run([str(console_script()), "a.qasm", "--method", "phase-polynomial",
-                           "--two-qubit-cost", "0.1", "--json"], cwd=tmp_path,
-                          capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stderr
-    out, stats = reduce(tcount("adder_8"), two_qubit_cost=0.1)
-    assert json.loads(done.stdout) == {"qasm": out, "stats": stats}

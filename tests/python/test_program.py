@@ -2,7 +2,6 @@
 --version, and --out that never loses data."""
 
 import importlib.metadata
-import os
 import re
 import shutil
 import signal
@@ -40,15 +39,25 @@ def test_module_and_script_run_the_same_command_line(tt):
     assert results[0].stderr == results[1].stderr != b""
 
 
-@pytest.mark.parametrize("args, options", [
-    (["--method", "normal-form"], {"method": "normal-form"}),
-    (["--method", "saturation", "--iter-limit", "2", "--node-limit", "20"],
+# Every method and option: what the keywords give, and not the default.
+@pytest.mark.parametrize("name, args, options", [
+    ("t_pairs", ["--method", "normal-form"], {"method": "normal-form"}),
+    ("t_pairs", ["--method", "saturation", "--iter-limit", "2", "--node-limit", "20"],
      {"iter_limit": 2, "node_limit": 20}),
-    (["--per-qubit"], {"per_qubit": True}),
-    (["--per-qubit", "--method", "normal-form"], {"per_qubit": True, "method": "normal-form"}),
+    ("t_pairs", ["--per-qubit"], {"per_qubit": True}),
+    ("t_pairs", ["--per-qubit", "--method", "normal-form"],
+     {"per_qubit": True, "method": "normal-form"}),
+    ("tcount/tof_3", ["--method", "rotation-merging", "--phase"],
+     {"method": "rotation-merging", "phase": True}),
+    ("tcount/tof_3", ["--method", "phase-polynomial", "--ancillas", "2"],
+     {"method": "phase-polynomial", "ancillas": 2}),
+    ("tcount/adder_8", ["--method", "phase-polynomial", "--two-qubit-cost", "0.1"],
+     {"method": "phase-polynomial", "two_qubit_cost": 0.1}),
+    ("angles/qft_4", ["--method", "phase-polynomial", "--epsilon", "1e-6", "--phase"],
+     {"method": "phase-polynomial", "epsilon": 1e-6, "phase": True}),
 ])
-def test_options_give_what_the_keywords_give(tmp_path, args, options):
-    text = (REPO / "examples" / "t_pairs.qasm").read_text()
+def test_options_give_what_the_keywords_give(tmp_path, name, args, options):
+    text = (REPO / "examples" / f"{name}.qasm").read_text()
     (tmp_path / "in.qasm").write_text(text)
     result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--stats"] + args, tmp_path)
     optimized, stats = kestrel.optimize_qasm(text, **options)

@@ -14,18 +14,15 @@ Qiskit's counts.
 """
 
 import re
-import subprocess
-import sys
 
 import pytest
 from hypothesis import given, settings
-from hypothesis import strategies as st
 from qiskit.quantum_info import Operator
 
 import kestrel
 from conftest import EXAMPLES, scaled
-from programs import (figures, load, program_name, program_paths, program_text, same_operator,
-                      statements, t_content)
+from programs import (clifford_t_programs, figures, load, program_name, program_paths,
+                      program_text, same_operator, statements, t_content)
 
 PROGRAMS = program_paths("tcount")
 TCOUNT = EXAMPLES / "tcount"
@@ -173,11 +170,6 @@ def test_everything_else_stays_byte_for_byte():
     assert (stats["t_before"], stats["t_after"]) == (4, 2)
 
 
-def test_per_qubit_changes_nothing():
-    text = (TCOUNT / "tof_4.qasm").read_text()
-    assert merge(text, per_qubit=True) == merge(text)
-
-
 def test_a_program_too_large_is_refused():
     with pytest.raises(ValueError, match=r"Pauli products fit in 4\.0 GiB: its 1048576 qubits"):
         merge('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1048576];\nt q[0];\n')
@@ -198,77 +190,12 @@ def test_past_the_time_limit_t_gates_stay():
     assert out == text and stats["t_after"] == stats["t_before"]
 
 
-def test_command_line(tmp_path):
-    path = tmp_path / "in.qasm"
-    path.write_text(HEAD + "t q[0];\nt q[0];\n")
-    done = subprocess.run([sys.executable, "-m", "kestrel", "--in", str(path), "--method",
-                           "rotation-merging", "--stats"], capture_output=True, text=True)
-    assert done.returncode == 0
-    assert done.stdout == HEAD + "s q[0];\n"
-    assert "'t_before': 2, 't_after': 0" in done.stderr
-    refused = subprocess.run([sys.executable, "-m", "kestrel", "--in", str(path), "--method",
-                              "rotation-merging", "--report"], capture_output=True, text=True)
-    assert refused.returncode == 2 and "--report and --dot" in refused.stderr
-
-
 # ---------------------------------------------------------------------------
-# Random programs of 2 to 8 qubits, checked after deferral on both sides
-# (each measurement or reset adds a qubit: at most 9 in all, where Operator
-# still takes a fraction of a second).
-
-CLIFFORD_T = ["h", "s", "sdg", "t", "tdg", "x", "y", "z", "sx"]
-INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "x": "x", "y": "y", "z": "z", "sx": "sxdg",
-           "cx": "cx", "cz": "cz", "swap": "swap"}
-
-
-@st.composite
-def programs(draw):
-    n = draw(st.integers(2, 8))
-    most_boundaries = min(3, 9 - n)
-    lines = ['OPENQASM 2.0;', 'include "qelib1.inc";', f"qreg q[{n}];", "creg c[2];",
-             "gate g a, b { cx a, b; t b; }"]
-    qubit = st.integers(0, n - 1)
-
-    def clifford():
-        name = draw(st.sampled_from(sorted(INVERSE)))
-        if name in ("cx", "cz", "swap"):
-            return name, draw(st.permutations(range(n)))[:2]
-        return name, [draw(qubit)]
-
-    def text(name, qubits):
-        return f"{name} " + ",".join(f"q[{k}]" for k in qubits) + ";"
-
-    def boundary():
-        a, b = draw(st.permutations(range(n)))[:2]
-        return draw(st.sampled_from([
-            f"measure q[{a}] -> c[{b % 2}];", f"reset q[{a}];", f"barrier q[{a}],q[{b}];",
-            f"if (c=={b % 4}) t q[{a}];", f"rz(0.3) q[{a}];", f"g q[{a}],q[{b}];",
-            "t q;", "h q;"]))
-
-    boundaries = 0
-    for _ in range(draw(st.integers(1, 30))):
-        kind = draw(st.integers(0, 19))
-        if kind <= 8:
-            lines.append(f"{draw(st.sampled_from(CLIFFORD_T + ['t', 't', 'tdg']))} q[{draw(qubit)}];")
-        elif kind <= 12:
-            lines.append(text(*clifford()))
-        elif kind <= 15 and boundaries < most_boundaries:
-            # A boundary between two T gates of the same product: it decides
-            # whether they merge.
-            boundaries += 1
-            a = draw(qubit)
-            frame = [clifford() for _ in range(draw(st.integers(0, 3)))]
-            lines += [f"t q[{a}];"] + [text(*g) for g in frame] + [boundary()]
-            lines += [text(INVERSE[name], qubits) for name, qubits in reversed(frame)]
-            lines.append(f"{draw(st.sampled_from(['t', 'tdg']))} q[{a}];")
-        elif boundaries < most_boundaries:
-            boundaries += 1
-            lines.append(boundary())
-    return "\n".join(lines) + "\n"
-
+# Random programs of 2 to 8 qubits (programs.clifford_t_programs), checked
+# after deferral on both sides.
 
 @settings(max_examples=scaled(120, 1200), deadline=None)
-@given(text=programs())
+@given(text=clifford_t_programs())
 def test_random_programs(text):
     out, stats = merge(text)
     assert keeps_its_statements(text, out)

@@ -1,7 +1,7 @@
 // The pair cancellation on tables of gates that commute or do not, with and
 // without boundaries, and on random gate lists against a dense model: the
 // gates kept must multiply to the same 2^n x 2^n matrix as those given
-// (global phase included), with matrices written here from their definitions;
+// (global phase included) in the shared model (tests/model/matrices.h);
 // with T gates joined, the gates as left; then with cz gates made phases on
 // a passing network (src/cancellation/cz_to_phases.h); then with the pairs
 // that meet across h gates gone (src/cancellation/pairs_across_h.h) and the
@@ -13,78 +13,30 @@
 
 #include <gtest/gtest.h>
 
-#include <complex>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tests/cpp/helpers.h"
+#include "tests/model/matrices.h"
 
 namespace kestrel {
 namespace {
 
-using Complex = std::complex<double>;
-using Matrix = std::vector<Complex>;  // row-major, side 2^n
-
 PlacedGate g1(Elementary e, std::uint32_t q) { return {e, q, 0}; }
 PlacedGate g2(Elementary e, std::uint32_t a, std::uint32_t b) { return {e, a, b}; }
 CancelItem gate(PlacedGate g) { return {g, 0, 0}; }
+std::vector<CancelItem> items_of(const std::vector<PlacedGate>& gates) {
+  std::vector<CancelItem> items;
+  for (const PlacedGate& g : gates) items.push_back(gate(g));
+  return items;
+}
 PlacedGate rotation(Elementary e, std::uint32_t q) { return {e, q, 0, 0.3}; }
 
-// The matrix of `gates` on n qubits (basis bit q: qubit q), applied to the
-// columns of the identity one gate at a time.
-Matrix matrix_of(const std::vector<PlacedGate>& gates, std::uint32_t n) {
-  const std::size_t d = std::size_t{1} << n;
-  Matrix m(d * d, 0);
-  for (std::size_t i = 0; i < d; ++i) m[i * d + i] = 1;
-  const double r = 1 / std::sqrt(2.0);
-  const Complex w = std::polar(1.0, M_PI / 4), I(0, 1);
-  for (const PlacedGate& g : gates) {
-    Matrix next(d * d, 0);
-    for (std::size_t col = 0; col < d; ++col) {
-      for (std::size_t x = 0; x < d; ++x) {
-        const Complex v = m[x * d + col];
-        if (v == Complex(0)) continue;
-        const std::size_t a = (x >> g.a) & 1, b = (x >> g.b) & 1;
-        const auto put = [&](std::size_t y, Complex c) { next[y * d + col] += c * v; };
-        switch (g.gate) {
-          case Elementary::H:
-            put(x & ~(std::size_t{1} << g.a), r);
-            put(x | (std::size_t{1} << g.a), a ? -r : r);
-            break;
-          case Elementary::X: put(x ^ (std::size_t{1} << g.a), 1); break;
-          case Elementary::Y: put(x ^ (std::size_t{1} << g.a), a ? -I : I); break;
-          case Elementary::Z: put(x, a ? -1.0 : 1.0); break;
-          case Elementary::S: put(x, a ? I : 1.0); break;
-          case Elementary::Sdg: put(x, a ? -I : 1.0); break;
-          case Elementary::T: put(x, a ? w : 1.0); break;
-          case Elementary::Tdg: put(x, a ? std::conj(w) : 1.0); break;
-          case Elementary::CX: put(a ? x ^ (std::size_t{1} << g.b) : x, 1); break;
-          case Elementary::CZ: put(x, a && b ? -1.0 : 1.0); break;
-          case Elementary::Swap:
-            put(a == b ? x : x ^ (std::size_t{1} << g.a) ^ (std::size_t{1} << g.b), 1);
-            break;
-          case Elementary::Rz: put(x, std::polar(1.0, a ? g.angle / 2 : -g.angle / 2)); break;
-          case Elementary::Rx:
-            put(x, std::cos(g.angle / 2));
-            put(x ^ (std::size_t{1} << g.a), -I * std::sin(g.angle / 2));
-            break;
-          case Elementary::Ry: ADD_FAILURE() << "no ry here"; break;
-        }
-      }
-    }
-    m = std::move(next);
-  }
-  return m;
-}
-
-// Whether two matrices agree to rounding.
-bool same(const Matrix& a, const Matrix& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    if (std::abs(a[k] - b[k]) > 1e-9) return false;
-  }
-  return true;
+// Whether two lists of gates on n qubits multiply to the same matrix
+// (tests/model/matrices.h), global phase included.
+bool same(const std::vector<PlacedGate>& a, const std::vector<PlacedGate>& b, std::uint32_t n) {
+  return model::equal_up_to(model::product(n, a), model::product(n, b), 0);
 }
 
 // The gates kept, barriers left out.
@@ -124,16 +76,15 @@ TEST(PairCancellation, PairsThroughCommutingAndBlockingGates) {
       {"through rx on the target", {g2(E::CX, 0, 1), rotation(E::Rx, 1), g2(E::CX, 0, 1)}, 1},
   };
   // The model tells apart what the pass must not confuse.
-  EXPECT_FALSE(same(matrix_of({g2(E::CX, 0, 1)}, 3), matrix_of({g2(E::CX, 1, 0)}, 3)));
-  EXPECT_FALSE(same(matrix_of({g1(E::T, 0), g1(E::T, 0)}, 3), matrix_of({}, 3)));
-  EXPECT_FALSE(same(matrix_of({g1(E::S, 0), g1(E::S, 0)}, 3), matrix_of({}, 3)));  // z, not 1
+  EXPECT_FALSE(same({g2(E::CX, 0, 1)}, {g2(E::CX, 1, 0)}, 3));
+  EXPECT_FALSE(same({g1(E::T, 0), g1(E::T, 0)}, {}, 3));
+  EXPECT_FALSE(same({g1(E::S, 0), g1(E::S, 0)}, {}, 3));  // z, not 1
   for (const Case& c : cases) {
-    std::vector<CancelItem> items;
-    for (const PlacedGate& g : c.gates) items.push_back(gate(g));
+    const std::vector<CancelItem> items = items_of(c.gates);
     const std::vector<bool> removed = cancel_gate_pairs(3, items, {});
     const std::vector<PlacedGate> kept = kept_gates(items, removed);
     EXPECT_EQ(kept.size(), c.left) << c.name;
-    EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(c.gates, 3))) << c.name;
+    EXPECT_TRUE(same(kept, c.gates, 3)) << c.name;
   }
 }
 
@@ -166,8 +117,7 @@ TEST(PairCancellation, JoiningTGatesAndCxAroundSGates) {
        {E::CX, E::H, E::S, E::CX}},
   };
   for (const Case& c : cases) {
-    std::vector<CancelItem> items;
-    for (const PlacedGate& g : c.gates) items.push_back(gate(g));
+    const std::vector<CancelItem> items = items_of(c.gates);
     std::vector<Elementary> now;
     const std::vector<bool> removed = cancel_gate_pairs(3, items, {}, &now, true);
     ASSERT_EQ(now.size(), items.size()) << c.name;
@@ -179,7 +129,7 @@ TEST(PairCancellation, JoiningTGatesAndCxAroundSGates) {
       names.push_back(now[i]);
     }
     EXPECT_EQ(names, c.left) << c.name;
-    EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(c.gates, 3))) << c.name;
+    EXPECT_TRUE(same(kept, c.gates, 3)) << c.name;
   }
 }
 
@@ -263,8 +213,7 @@ TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
                 g2(E::CX, 1, 2), g1(E::Tdg, 2), g2(E::CX, 0, 2), g1(E::T, 2), g2(E::CZ, 0, 1)}}), 5},
   };
   for (const Case& c : cases) {
-    std::vector<CancelItem> items;
-    for (const PlacedGate& g : c.gates) items.push_back(gate(g));
+    const std::vector<CancelItem> items = items_of(c.gates);
     const std::vector<PlacedGate> kept = cancelled(items, {}, 4);
     std::size_t two_qubit = 0, t = 0, t_given = 0;
     for (const PlacedGate& g : kept) two_qubit += elementary_info(g.gate).qubits == 2, t += elementary_info(g.gate).t;
@@ -272,15 +221,14 @@ TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
     EXPECT_EQ(two_qubit, c.two_qubit) << c.name;
     EXPECT_EQ(t, t_given) << c.name;
     EXPECT_LE(kept.size(), c.gates.size()) << c.name;
-    EXPECT_TRUE(same(matrix_of(kept, 4), matrix_of(c.gates, 4))) << c.name;
+    EXPECT_TRUE(same(kept, c.gates, 4)) << c.name;
   }
   // A boundary on one of the cz's qubits between it and the network, or on
   // the target inside the network, keeps it; one elsewhere does not.
   const std::vector<std::uint32_t> qubits = {0, 2, 3};
   const std::size_t at[] = {8, 4, 4};  // where each goes among the network's gates
   for (std::uint32_t on = 0; on < 3; ++on) {
-    std::vector<CancelItem> items;
-    for (const PlacedGate& g : network(0, 1, 2, toffoli)) items.push_back(gate(g));
+    std::vector<CancelItem> items = items_of(network(0, 1, 2, toffoli));
     items.insert(items.begin() + static_cast<std::ptrdiff_t>(at[on]), CancelItem{{}, on, 1});
     items.push_back(gate(g2(E::CZ, 0, 1)));
     std::size_t dissolved = 0;
@@ -331,7 +279,7 @@ TEST(PairCancellation, PhaseGatesThatMeetJoinIntoTheFewest) {
     }
     EXPECT_EQ(kept_gates, c.kept) << c.name;
     EXPECT_EQ(gone, given.size() - kept.size()) << c.name;
-    EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(given, 3))) << c.name;
+    EXPECT_TRUE(same(kept, given, 3)) << c.name;
   }
 }
 
@@ -373,7 +321,7 @@ TEST(PairCancellation, PairsMeetAcrossHGates) {
     for (const PlacedGate& g : kept) two_qubit += elementary_info(g.gate).qubits == 2;
     EXPECT_EQ(two_qubit, c.two_qubit) << c.name;
     EXPECT_EQ(gone, given.size() - kept.size()) << c.name;
-    EXPECT_TRUE(same(matrix_of(kept, 3), matrix_of(given, 3))) << c.name;
+    EXPECT_TRUE(same(kept, given, 3)) << c.name;
   }
 }
 
@@ -421,8 +369,7 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
         gates.push_back(elementary_info(e).qubits == 2 ? g2(e, q[0], q[1]) : g1(e, q[0]));
       }
     }
-    std::vector<CancelItem> items;
-    for (const PlacedGate& g : gates) items.push_back(gate(g));
+    const std::vector<CancelItem> items = items_of(gates);
     std::size_t dissolved = 0, across = 0;
     const std::vector<PlacedGate> kept = cancelled(items, {}, n, &dissolved, &across);
     dissolved_in_all += dissolved;
@@ -432,7 +379,7 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
     for (const PlacedGate& g : kept) t[1] += elementary_info(g.gate).t, two_qubit[1] += elementary_info(g.gate).qubits == 2;
     EXPECT_LE(t[1], t[0]) << "round " << round;
     EXPECT_LE(two_qubit[1], two_qubit[0]) << "round " << round;
-    ASSERT_TRUE(same(matrix_of(kept, n), matrix_of(gates, n))) << "round " << round;
+    ASSERT_TRUE(same(kept, gates, n)) << "round " << round;
   }
   EXPECT_GT(dissolved_in_all, 20u);  // the lists do have cz gates to make phases
   EXPECT_GT(across_h_in_all, 2u);    // and pairs that meet across h gates
@@ -510,7 +457,7 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
       if (!removed[i] && round % 2) kept.back().gate = now[i];  // a one-qubit gate acts on `a`
       removed_in_all += removed[i];
     }
-    ASSERT_TRUE(same(matrix_of(kept, n), matrix_of(given, n))) << "round " << round;
+    ASSERT_TRUE(same(kept, given, n)) << "round " << round;
     // Without a cx pair around S powers met, the call with them made cz
     // gates gives the same gates.
     std::vector<Elementary> plain_now, sandwich_now;

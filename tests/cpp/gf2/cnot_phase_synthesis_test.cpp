@@ -20,10 +20,14 @@
 #include <vector>
 
 #include "src/cancellation/pair_cancellation.h"
+#include "tests/cpp/gf2/phase_model.h"
 #include "tests/cpp/helpers.h"
 
 namespace kestrel {
 namespace {
+
+using testing::cx_in;
+using testing::play;
 
 struct Terms {
   std::uint32_t n = 0;
@@ -43,30 +47,7 @@ struct Terms {
   }
 };
 
-// Plays cx and phase gates on basis state x (bit q: wire q); returns the
-// phase in eighths and leaves the wires' values in x.
-unsigned play(const std::vector<PlacedGate>& gates, std::uint64_t& x) {
-  unsigned phase = 0;
-  for (const PlacedGate& g : gates) {
-    const unsigned on = (x >> g.a) & 1;
-    switch (g.gate) {
-      case Elementary::CX: x ^= std::uint64_t{on} << g.b; break;
-      case Elementary::T: phase += on; break;
-      case Elementary::S: phase += 2 * on; break;
-      case Elementary::Z: phase += 4 * on; break;
-      case Elementary::Sdg: phase += 6 * on; break;
-      case Elementary::Tdg: phase += 7 * on; break;
-      default: ADD_FAILURE() << "a gate that is neither cx nor a phase gate";
-    }
-  }
-  return phase % 8;
-}
-
-std::size_t cx_in(const std::vector<PlacedGate>& gates) {
-  std::size_t c = 0;
-  for (const PlacedGate& g : gates) c += g.gate == Elementary::CX;
-  return c;
-}
+using Bits = std::bitset<64>;  // a basis state of up to 64 wires
 
 // Every property the header promises, on every basis state.
 void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, const std::string& name) {
@@ -80,9 +61,9 @@ void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, con
     EXPECT_TRUE(g.gate == Elementary::CX && g.a == guide[k].a && g.b == guide[k].b) << k;
   }
   for (std::uint64_t x = 0; x < (std::uint64_t{1} << terms.n); ++x) {
-    std::uint64_t wires = x;
+    Bits wires(x);
     ASSERT_EQ(play(net.gates, wires), terms.phase(x)) << "x = " << x;
-    ASSERT_EQ(wires, x) << "x = " << x;
+    ASSERT_EQ(wires, Bits(x)) << "x = " << x;
   }
   // The network, then the whole guide as the program has it: the pairs
   // cancel down to the guide's gates and the network's cx_left.
@@ -98,7 +79,7 @@ void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, con
   std::vector<PlacedGate> all(net.gates);
   all.insert(all.end(), guide.begin(), guide.end());
   for (std::uint64_t x = 0; x < (std::uint64_t{1} << terms.n); ++x) {
-    std::uint64_t a = x, b = x;
+    Bits a(x), b(x);
     ASSERT_EQ(play(kept, a), play(all, b)) << "x = " << x;
     ASSERT_EQ(a, b);
   }
@@ -214,8 +195,10 @@ void check_folding(std::uint32_t n, const std::vector<PlacedGate>& gates, const 
     EXPECT_EQ(folded.gates.size(), gates.size());
   }
   EXPECT_EQ(cx_in(folded.gates), cx_in(gates));
+  EXPECT_TRUE(std::none_of(folded.gates.begin(), folded.gates.end(),
+                           [](const PlacedGate& g) { return g.gate == Elementary::CZ; }));
   for (std::uint64_t x = 0; x < (std::uint64_t{1} << n); ++x) {
-    std::uint64_t a = x, b = x;
+    Bits a(x), b(x);
     unsigned want = cz_phase(cz, x) + play(gates, a);
     unsigned got = cz_phase(folded.cz, x) + play(folded.gates, b);
     for (std::uint32_t q = 0; q < n; ++q) got += 2 * folded.s_powers[q] * ((x >> q) & 1);
@@ -324,20 +307,6 @@ TEST(CzAbsorption, RandomNetworksAndGraphs) {
 
 using Wide = std::bitset<128>;
 
-// play() on up to 128 wires.
-unsigned play_wide(const std::vector<PlacedGate>& gates, Wide& x) {
-  unsigned phase = 0;
-  for (const PlacedGate& g : gates) {
-    if (g.gate == Elementary::CX) {
-      x[g.b] = x[g.b] ^ x[g.a];
-      continue;
-    }
-    std::uint64_t one = x[g.a];
-    phase += play({{g.gate, 0, 0}}, one);
-  }
-  return phase % 8;
-}
-
 TEST(CzAbsorption, WideCircuitsFoldEveryReachableGraph) {
   // Parities and pairs spread over several words: the cz gates are the
   // sum of the graphs of some parities the circuit visits, so all fold;
@@ -382,7 +351,7 @@ TEST(CzAbsorption, WideCircuitsFoldEveryReachableGraph) {
       Wide x;
       for (std::uint32_t q = 0; q < n; ++q) x[q] = rng() % 2;
       Wide a = x, b = x;
-      unsigned want = play_wide(gates, a), got = play_wide(folded.gates, b);
+      unsigned want = play(gates, a), got = play(folded.gates, b);
       for (const auto& [p, q] : cz) want += 4 * (x[p] && x[q]);
       for (const auto& [p, q] : folded.cz) got += 4 * (x[p] && x[q]);
       for (std::uint32_t q = 0; q < n; ++q) got += 2 * folded.s_powers[q] * x[q];

@@ -14,10 +14,14 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "tests/cpp/gf2/phase_model.h"
 #include "tests/cpp/helpers.h"
 
 namespace kestrel {
 namespace {
+
+using testing::cx_in;
+using testing::play;
 
 struct Table {
   explicit Table(std::uint32_t qubits) : n(qubits) {}
@@ -51,30 +55,6 @@ struct Table {
   }
 };
 
-// Plays `gates` on basis state x: the wires' final bits and the phase.
-unsigned play(const std::vector<PlacedGate>& gates, std::vector<bool>& wires) {
-  unsigned phase = 0;
-  for (const PlacedGate& g : gates) {
-    const bool two = g.gate == Elementary::CX || g.gate == Elementary::CZ;
-    if (g.a >= wires.size() || (two && g.b >= wires.size())) {
-      ADD_FAILURE() << "a gate outside the wires";
-      return 0;
-    }
-    const unsigned on = wires[g.a] ? 1 : 0;
-    switch (g.gate) {
-      case Elementary::CX: wires[g.b] = wires[g.b] != wires[g.a]; break;
-      case Elementary::CZ: phase += wires[g.b] ? 4 * on : 0; break;
-      case Elementary::T: phase += on; break;
-      case Elementary::S: phase += 2 * on; break;
-      case Elementary::Z: phase += 4 * on; break;
-      case Elementary::Sdg: phase += 6 * on; break;
-      case Elementary::Tdg: phase += 7 * on; break;
-      default: ADD_FAILURE() << "a gate that is neither cx, cz nor a phase gate";
-    }
-  }
-  return phase % 8;
-}
-
 // Checks the closed and the open network of `table` on its basis states.
 void check_table(const Table& table, const std::string& name, NetworkSearch search) {
   const std::vector<PlacedGate> closed =
@@ -99,11 +79,6 @@ void check_table(const Table& table, const std::string& name, NetworkSearch sear
       ASSERT_EQ(wires[i], parity) << name << " (open): wire " << i << ", state " << s;
     }
   }
-}
-
-std::size_t cx_in(const std::vector<PlacedGate>& gates) {
-  return std::count_if(gates.begin(), gates.end(),
-                       [](const PlacedGate& g) { return g.gate == Elementary::CX; });
 }
 
 std::string show(const std::vector<PlacedGate>& gates) {

@@ -1,7 +1,7 @@
 // The cheap test that a parity table has no move, held to two things it
 // must never contradict: every move (y, z) with y in the kernel of A, found
-// by trying all y and z on small tables against the signature tensor
-// computed entry by entry, and the reduction's own search (run with the
+// by trying all y and z on small tables against the plain model's tensor
+// (tensor_model.h), and the reduction's own search (run with the
 // test off) on larger tables, which must give a settled table back whole.
 #include "src/gf2/reduction_settled.h"
 
@@ -14,72 +14,32 @@
 #include <vector>
 
 #include "src/gf2/reduction.h"
+#include "tests/cpp/gf2/tensor_model.h"
 
 namespace kestrel {
 namespace {
 
-// Tables of up to 64 variables and columns: a column is one word.
-using Columns = std::vector<std::uint64_t>;
-
-ParityTable table_of(std::uint32_t n, const Columns& cols) {
-  ParityTable t(n);
-  for (const std::uint64_t c : cols) t.push_back(std::vector<std::uint64_t>{c});
-  return t;
-}
-
-// S_abc for a <= b <= c, as a set of the odd entries, one entry at a time.
-std::set<std::uint32_t> tensor(std::uint32_t n, const Columns& cols) {
-  std::set<std::uint32_t> odd;
-  for (std::uint32_t a = 0; a < n; ++a) {
-    for (std::uint32_t b = a; b < n; ++b) {
-      for (std::uint32_t c = b; c < n; ++c) {
-        int s = 0;
-        for (const std::uint64_t v : cols) s += ((v >> a) & (v >> b) & (v >> c)) & 1;
-        if (s % 2 == 1) odd.insert((a * 64 + b) * 64 + c);
-      }
-    }
-  }
-  return odd;
-}
-
-// The move (y, z): the columns in y become a + z, z joins when |y| is odd,
-// equal columns cancel in pairs, zero columns go.
-Columns moved(const Columns& cols, std::uint64_t y, std::uint64_t z) {
-  std::multiset<std::uint64_t> all;
-  for (std::size_t j = 0; j < cols.size(); ++j) all.insert((y >> j) & 1 ? cols[j] ^ z : cols[j]);
-  if (std::popcount(y) % 2 == 1) all.insert(z);
-  Columns out;
-  for (auto it = all.begin(); it != all.end(); it = all.upper_bound(*it)) {
-    if (*it != 0 && all.count(*it) % 2 == 1) out.push_back(*it);
-  }
-  return out;
-}
+using namespace reduction_model;
 
 // Whether some move (y, z) with A y = 0, y and z nonzero, keeps the tensor
-// and removes a column.
-bool gaining_move(std::uint32_t n, const Columns& cols) {
-  const std::set<std::uint32_t> s = tensor(n, cols);
+// and removes a column (tables of at most 6 variables and 20 columns).
+bool gaining_move(const ParityTable& table) {
+  const std::uint32_t n = table.variables;
+  const std::vector<Column> cols = columns(table);
+  const std::set<Triple> s = signature(n, cols);
   for (std::uint64_t y = 1; y < (std::uint64_t{1} << cols.size()); ++y) {
+    std::vector<std::size_t> moved;
     std::uint64_t sum = 0;
-    for (std::size_t j = 0; j < cols.size(); ++j) sum ^= (y >> j) & 1 ? cols[j] : 0;
+    for (std::size_t j = 0; j < cols.size(); ++j) {
+      if ((y >> j) & 1) moved.push_back(j), sum ^= cols[j][0];
+    }
     if (sum != 0) continue;
     for (std::uint64_t z = 1; z < (std::uint64_t{1} << n); ++z) {
-      const Columns after = moved(cols, y, z);
-      if (after.size() < cols.size() && tensor(n, after) == s) return true;
+      const std::vector<Column> after = moved_table(cols, moved, Column{z});
+      if (after.size() < cols.size() && signature(n, after) == s) return true;
     }
   }
   return false;
-}
-
-Columns random_columns(std::uint32_t n, std::size_t m, int density, std::mt19937_64& rng) {
-  std::set<std::uint64_t> seen;
-  Columns cols;
-  while (cols.size() < m) {
-    std::uint64_t v = 0;
-    for (std::uint32_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(static_cast<int>(rng() % density) == 0) << i;
-    if (v != 0 && seen.insert(v).second) cols.push_back(v);
-  }
-  return cols;
 }
 
 TEST(ReductionSettledTest, NoSettledTableHasAGainingMove) {
@@ -88,9 +48,9 @@ TEST(ReductionSettledTest, NoSettledTableHasAGainingMove) {
   for (std::uint32_t n = 3; n <= 6; ++n) {
     for (std::size_t m = n - 1; m <= n + 6 && m < (std::size_t{1} << n); ++m) {
       for (int rep = 0; rep < 12; ++rep) {
-        const Columns cols = random_columns(n, m, 2 + rep % 3, rng);
-        const Settled result = surely_no_move(table_of(n, cols));
-        const bool gains = gaining_move(n, cols);
+        const ParityTable table = random_table(n, m, 2 + rep % 3, rng);
+        const Settled result = surely_no_move(table);
+        const bool gains = gaining_move(table);
         SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " rep " << rep);
         EXPECT_FALSE(result.settled && gains) << "a table with a gaining move is settled";
         settled += result.settled;
@@ -109,7 +69,7 @@ TEST(ReductionSettledTest, SmallTables) {
   struct Case {
     const char* name;
     std::uint32_t n;
-    Columns cols;
+    std::vector<std::uint64_t> cols;  // one word each
     bool settled;  // by the test
     bool gains;    // some move gains
   };
@@ -124,8 +84,9 @@ TEST(ReductionSettledTest, SmallTables) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(surely_no_move(table_of(c.n, c.cols)).settled, c.settled);
-    EXPECT_EQ(gaining_move(c.n, c.cols), c.gains);
+    const ParityTable table = table_of(c.n, c.cols);
+    EXPECT_EQ(surely_no_move(table).settled, c.settled);
+    EXPECT_EQ(gaining_move(table), c.gains);
   }
 }
 

@@ -1,19 +1,19 @@
 // Circuits on a few qubits as dense unitary matrices: the plain model the
 // tests check the Clifford frame and the whole-program methods against, its
-// gates taken from the shared model of tests/model/matrices.h, and random
+// gates applied with the shared model of tests/model/matrices.h, and random
 // Clifford products applied to a frame and to a matrix alike.
 //
 // Qubit q is bit q of a basis state's index. Every gate multiplies the
 // matrix on the left, so after h q[0]; t q[0]; the matrix is T H.
 #pragma once
 
-#include <array>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <numbers>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "src/circuit/elementary.h"
@@ -21,69 +21,43 @@
 
 namespace kestrel::testing {
 
-using Complex = std::complex<double>;
-using Gate1 = std::array<Complex, 4>;  // row-major 2x2
+using model::Complex;
 
 inline const Complex kI{0, 1};
-// The one-qubit gates, from the shared model (tests/model/matrices.h).
-inline Gate1 one_qubit(const model::Matrix& m) { return {m.at(0, 0), m.at(0, 1), m.at(1, 0), m.at(1, 1)}; }
-inline Gate1 library_gate_matrix(QasmGate gate, double angle = 0) {
-  return one_qubit(*model::library_matrix(gate, std::span(&angle, 1)));
+// Library gates by their definitions (tests/model/matrices.h).
+inline model::Matrix library_gate(QasmGate gate, double angle = 0) {
+  return *model::library_matrix(gate, std::span(&angle, 1));
 }
-inline Gate1 gate_h() { return library_gate_matrix(QasmGate::h); }
-inline Gate1 phase_gate(double angle) { return library_gate_matrix(QasmGate::p, angle); }
-inline Gate1 gate_x() { return library_gate_matrix(QasmGate::x); }
-inline Gate1 gate_y() { return library_gate_matrix(QasmGate::y); }
-inline Gate1 gate_z() { return library_gate_matrix(QasmGate::z); }
-inline Gate1 gate_rx(double a) {  // exp(-i a X), a gate no Clifford frame follows
-  return library_gate_matrix(QasmGate::rx, 2 * a);
+inline model::Matrix gate_h() { return library_gate(QasmGate::h); }
+inline model::Matrix phase_gate(double angle) { return library_gate(QasmGate::p, angle); }
+inline model::Matrix gate_rx(double a) {  // exp(-i a X), a gate no Clifford frame follows
+  return library_gate(QasmGate::rx, 2 * a);
 }
 
 class Dense {
  public:
-  explicit Dense(int qubits) : qubits_(qubits), dim_(std::size_t{1} << qubits), m_(dim_ * dim_) {
-    for (std::size_t i = 0; i < dim_; ++i) at(i, i) = 1;
-  }
+  explicit Dense(int qubits) : qubits_(qubits), m_(model::Matrix::identity(std::size_t{1} << qubits)) {}
 
-  Complex& at(std::size_t r, std::size_t c) { return m_[r * dim_ + c]; }
-  Complex at(std::size_t r, std::size_t c) const { return m_[r * dim_ + c]; }
-  std::size_t dim() const { return dim_; }
+  Complex& at(std::size_t r, std::size_t c) { return m_.at(r, c); }
+  Complex at(std::size_t r, std::size_t c) const { return m_.at(r, c); }
+  std::size_t dim() const { return m_.side; }
 
-  // Multiplies by a one-qubit gate on qubit q from the left.
-  void apply(const Gate1& g, int q) {
-    const std::size_t bit = std::size_t{1} << q;
-    for (std::size_t c = 0; c < dim_; ++c) {
-      for (std::size_t r = 0; r < dim_; ++r) {
-        if (r & bit) continue;
-        const Complex a = at(r, c), b = at(r | bit, c);
-        at(r, c) = g[0] * a + g[1] * b;
-        at(r | bit, c) = g[2] * a + g[3] * b;
-      }
+  // Multiplies from the left by `g`, its operand j on qubit on[j].
+  void apply(const model::Matrix& g, const std::vector<std::uint32_t>& on) {
+    model::State column(m_.side);
+    for (std::size_t c = 0; c < m_.side; ++c) {
+      for (std::size_t r = 0; r < m_.side; ++r) column[r] = m_.at(r, c);
+      model::apply(column, on, g);
+      for (std::size_t r = 0; r < m_.side; ++r) m_.at(r, c) = column[r];
     }
   }
-  // Multiplies by a gate controlled on qubit c, acting with g on qubit t.
-  void apply_controlled(const Gate1& g, int control, int target) {
-    const std::size_t cbit = std::size_t{1} << control, tbit = std::size_t{1} << target;
-    for (std::size_t c = 0; c < dim_; ++c) {
-      for (std::size_t r = 0; r < dim_; ++r) {
-        if (!(r & cbit) || (r & tbit)) continue;
-        const Complex a = at(r, c), b = at(r | tbit, c);
-        at(r, c) = g[0] * a + g[1] * b;
-        at(r | tbit, c) = g[2] * a + g[3] * b;
-      }
-    }
-  }
-  void apply_swap(int a, int b) {
-    apply_controlled(gate_x(), a, b);
-    apply_controlled(gate_x(), b, a);
-    apply_controlled(gate_x(), a, b);
-  }
+  void apply(const model::Matrix& g, int q) { apply(g, std::vector{static_cast<std::uint32_t>(q)}); }
 
   // this = e^(i phase) other, entry by entry.
   bool equals(const Dense& other, double phase = 0) const {
     const Complex factor = std::exp(kI * phase);
-    for (std::size_t k = 0; k < m_.size(); ++k) {
-      if (std::abs(m_[k] - factor * other.m_[k]) > 1e-9) return false;
+    for (std::size_t k = 0; k < m_.entries.size(); ++k) {
+      if (std::abs(m_.entries[k] - factor * other.m_.entries[k]) > 1e-9) return false;
     }
     return true;
   }
@@ -92,9 +66,9 @@ class Dense {
   // halves are one word each.
   static Dense pauli(int qubits, const std::uint64_t* row, std::uint8_t k) {
     Dense p(qubits);
-    for (std::size_t i = 0; i < p.dim_ * p.dim_; ++i) p.m_[i] = 0;
+    for (Complex& e : p.m_.entries) e = 0;
     const Complex phase = std::pow(kI, static_cast<int>(k));
-    for (std::size_t b = 0; b < p.dim_; ++b) {
+    for (std::size_t b = 0; b < p.dim(); ++b) {
       const int sign = __builtin_parityll(row[1] & b) ? -1 : 1;  // Z^z |b>
       p.at(b ^ row[0], b) = phase * static_cast<double>(sign);   // then X^x
     }
@@ -103,27 +77,20 @@ class Dense {
 
   Dense times(const Dense& o) const {
     Dense out(qubits_);
-    for (std::size_t r = 0; r < dim_; ++r) {
-      for (std::size_t c = 0; c < dim_; ++c) {
-        Complex sum = 0;
-        for (std::size_t k = 0; k < dim_; ++k) sum += at(r, k) * o.at(k, c);
-        out.at(r, c) = sum;
-      }
-    }
+    out.m_ = model::times(m_, o.m_);
     return out;
   }
   Dense adjoint() const {
     Dense out(qubits_);
-    for (std::size_t r = 0; r < dim_; ++r) {
-      for (std::size_t c = 0; c < dim_; ++c) out.at(r, c) = std::conj(at(c, r));
+    for (std::size_t r = 0; r < dim(); ++r) {
+      for (std::size_t c = 0; c < dim(); ++c) out.at(r, c) = std::conj(at(c, r));
     }
     return out;
   }
 
  private:
   int qubits_;
-  std::size_t dim_;
-  std::vector<Complex> m_;
+  model::Matrix m_;
 };
 
 // The Clifford gates of the gate table.
@@ -132,25 +99,12 @@ inline constexpr Elementary kCliffordGates[] = {
     Elementary::Z, Elementary::CX, Elementary::CZ,  Elementary::Swap};
 
 // Applies the gate g of the gate table on qubits a (and b), turned by
-// `angle` if a rotation, its matrix taken from the shared model, not from
-// the table.
+// `angle` if a rotation: its matrix the shared model's, whose entries
+// elementary_test holds to the textbook's.
 inline void apply_elementary(Dense& d, Elementary g, int a, int b = 0, double angle = 0) {
-  switch (g) {
-    case Elementary::H: d.apply(gate_h(), a); break;
-    case Elementary::S: d.apply(phase_gate(std::numbers::pi / 2), a); break;
-    case Elementary::Sdg: d.apply(phase_gate(-std::numbers::pi / 2), a); break;
-    case Elementary::T: d.apply(phase_gate(std::numbers::pi / 4), a); break;
-    case Elementary::Tdg: d.apply(phase_gate(-std::numbers::pi / 4), a); break;
-    case Elementary::X: d.apply(gate_x(), a); break;
-    case Elementary::Y: d.apply(gate_y(), a); break;
-    case Elementary::Z: d.apply(gate_z(), a); break;
-    case Elementary::CX: d.apply_controlled(gate_x(), a, b); break;
-    case Elementary::CZ: d.apply_controlled(gate_z(), a, b); break;
-    case Elementary::Swap: d.apply_swap(a, b); break;
-    case Elementary::Rz: d.apply(library_gate_matrix(QasmGate::rz, angle), a); break;
-    case Elementary::Rx: d.apply(library_gate_matrix(QasmGate::rx, angle), a); break;
-    case Elementary::Ry: d.apply(library_gate_matrix(QasmGate::ry, angle), a); break;
-  }
+  const auto qa = static_cast<std::uint32_t>(a), qb = static_cast<std::uint32_t>(b);
+  const std::vector<std::uint32_t> on = elementary_info(g).qubits == 2 ? std::vector{qa, qb} : std::vector{qa};
+  d.apply(model::placed_matrix({g, qa, qb, angle}), on);
 }
 
 // Applies `length` Clifford gates drawn by `rng` to `frame` (a Tableau or an

@@ -134,23 +134,13 @@ struct StatsCase {
 };
 
 TEST(PerQubitPass, StatisticsOfWholePrograms) {
+  // Barriers, broadcasts, defined gates, measurements and conditioned
+  // gates are checked against Qiskit's counts on random programs
+  // (tests/python/test_per_qubit.py and others); conditioned measurements
+  // and resets, and a second register, only here.
   const StatsCase cases[] = {
       {"", {0, 0, 0}},
-      {"t q[0]; h q[1]; tdg q[0];", {2, 3, 2}},
-      // A barrier adds no level but aligns its qubits.
-      {"h q[0]; h q[0]; barrier q[0],q[1]; h q[1];", {0, 3, 3}},
-      {"h q[0]; barrier q; h q[2];", {0, 2, 2}},
-      // Broadcasts count once per instance; a custom gate is one operation,
-      // whose T gates count.
-      {"t q; cx q[0],q[1];", {3, 4, 2}},
-      {"gate g a, b { h a; t b; cx a, b; } g q[0], q[1]; g q[1], q[2];", {2, 2, 2}},
-      // A measurement takes its clbit; measure, reset and barrier are no gates.
-      {"measure q[0] -> c[0]; measure q[1] -> c[0];", {0, 0, 2}},
-      {"reset q[0]; reset q;", {0, 0, 2}},
-      // An `if` takes every bit of its register; a conditional T is a T.
-      {"measure q[0] -> c[1]; if (c==1) t q[2];", {1, 1, 2}},
       {"h q[1]; h q[1]; if (c==0) measure q[0] -> c[0]; h q[2];", {0, 3, 2}},
-      {"if (c==1) h q;", {0, 3, 3}},
       {"h q[1]; if (c==0) measure q[1] -> c[1]; measure q[0] -> c[0];", {0, 1, 3}},
       {"h q[0]; h q[0]; if(c==0) reset q[2]; creg d[1]; if (d==0) h q[1];", {0, 3, 2}},
   };

@@ -15,100 +15,29 @@
 #include <vector>
 
 #include "src/phase_polynomial/rewrite_blocks.h"
-#include "tests/cpp/pauli/dense.h"
+#include "tests/cpp/phase_polynomial/random_steps.h"
+#include "tests/model/matrices.h"
 
 namespace kestrel {
 namespace {
 
-using Complex = std::complex<double>;
-using State = std::vector<Complex>;
-using testing::Gate1;
+using model::Complex;
+using model::State;
 
-Gate1 matrix(Elementary g) {
-  switch (g) {
-    case Elementary::H: return testing::gate_h();
-    case Elementary::S: return testing::phase_gate(std::numbers::pi / 2);
-    case Elementary::Sdg: return testing::phase_gate(-std::numbers::pi / 2);
-    case Elementary::T: return testing::phase_gate(std::numbers::pi / 4);
-    case Elementary::Tdg: return testing::phase_gate(-std::numbers::pi / 4);
-    case Elementary::X: return testing::gate_x();
-    case Elementary::Y: return testing::gate_y();
-    case Elementary::Z: return testing::gate_z();
-    default: return {};
-  }
-}
-
-// g on qubit q, where every qubit of `controls` is 1.
-void apply1(State& psi, const Gate1& g, std::uint32_t q, std::vector<std::uint32_t> controls) {
-  std::size_t mask = 0;
-  for (std::uint32_t c : controls) mask |= std::size_t{1} << c;
-  const std::size_t bit = std::size_t{1} << q;
-  for (std::size_t i = 0; i < psi.size(); ++i) {
-    if ((i & bit) || (i & mask) != mask) continue;
-    const Complex a = psi[i], b = psi[i | bit];
-    psi[i] = g[0] * a + g[1] * b;
-    psi[i | bit] = g[2] * a + g[3] * b;
-  }
-}
-
+// g applied to `psi` where every qubit of `controls` is 1 (the shared model,
+// tests/model/matrices.h).
 void apply(State& psi, const PlacedGate& g, std::vector<std::uint32_t> controls = {}) {
-  switch (g.gate) {
-    case Elementary::CX:
-      controls.push_back(g.a);
-      apply1(psi, testing::gate_x(), g.b, controls);
-      return;
-    case Elementary::CZ:
-      controls.push_back(g.a);
-      apply1(psi, testing::gate_z(), g.b, controls);
-      return;
-    case Elementary::Swap: {
-      std::vector<std::uint32_t> c1 = controls, c2 = controls;
-      c1.push_back(g.a);
-      c2.push_back(g.b);
-      apply1(psi, testing::gate_x(), g.b, c1);
-      apply1(psi, testing::gate_x(), g.a, c2);
-      apply1(psi, testing::gate_x(), g.b, c1);
-      return;
-    }
-    default: apply1(psi, matrix(g.gate), g.a, controls);
-  }
-}
-
-ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length, int boundaries) {
-  constexpr Elementary kClifford[] = {Elementary::H, Elementary::H, Elementary::S, Elementary::Sdg,
-                                      Elementary::X, Elementary::Z, Elementary::CX, Elementary::CX,
-                                      Elementary::CZ};
-  ProgramSteps program;
-  program.qubits = qubits;
-  for (int k = 0; k < length; ++k) {
-    Step step{};
-    step.statement = static_cast<std::uint32_t>(k);
-    const std::uint32_t a = rng() % qubits;
-    const std::uint32_t b = (a + 1 + rng() % (qubits - 1)) % qubits;
-    const int roll = static_cast<int>(rng() % 100);
-    if (roll < boundaries) {
-      step.kind = StepKind::Boundary;
-      step.first = static_cast<std::uint32_t>(program.boundary_qubits.size());
-      step.count = 1;
-      program.boundary_qubits.push_back(a);
-    } else if (roll < boundaries + 45) {
-      step.kind = StepKind::Rotation;
-      step.gate = {rng() % 3 ? Elementary::T : Elementary::Tdg, a, 0};
-    } else {
-      step.kind = StepKind::Clifford;
-      const Elementary g = kClifford[rng() % std::size(kClifford)];
-      step.gate = {g, a, elementary_info(g).qubits == 2 ? b : 0};
-    }
-    program.steps.push_back(step);
-  }
-  return program;
+  const std::size_t c = controls.size();
+  controls.push_back(g.a);
+  if (elementary_info(g.gate).qubits == 2) controls.push_back(g.b);
+  model::apply(psi, controls, model::controlled(c, model::placed_matrix(g)));
 }
 
 // The program read, on the program's qubits of a state of `total` qubits.
 void run_read(State& psi, const ProgramSteps& program) {
   for (const Step& step : program.steps) {
     if (step.kind == StepKind::Boundary) {
-      for (std::uint32_t q : program.qubits_of(step)) apply1(psi, testing::gate_rx(0.3), q, {});
+      for (std::uint32_t q : program.qubits_of(step)) apply(psi, {Elementary::Rx, q, 0, 0.6});
     } else {
       apply(psi, step.gate);
     }
@@ -127,7 +56,7 @@ void run_written(State& psi, const ProgramSteps& program, const StepsRewrite& re
     }
     const Step& step = program.steps[s];
     if (step.kind == StepKind::Boundary) {
-      for (std::uint32_t q : program.qubits_of(step)) apply1(psi, testing::gate_rx(0.3), q, {});
+      for (std::uint32_t q : program.qubits_of(step)) apply(psi, {Elementary::Rx, q, 0, 0.6});
     } else if (!rewrite.removed[s]) {
       apply(psi, step.gate);
     }
@@ -159,8 +88,8 @@ TEST_P(GadgetsTest, TheProgramsQubitsEndAsTheProgramLeavesThem) {
   const Shape shape = GetParam();
   std::mt19937 rng(shape.qubits * 100 + shape.length + shape.ancillas);
   int with_gadgets = 0;
-  for (int trial = 0; trial < 60; ++trial) {
-    const ProgramSteps program = random_program(rng, shape.qubits, shape.length, shape.boundaries);
+  for (int trial = 0; trial < 90; ++trial) {
+    const ProgramSteps program = testing::random_program(rng, shape.qubits, shape.length, 45, shape.boundaries);
     RewriteOptions options;
     options.ancillas = shape.ancillas;
     options.every_block = trial % 2 == 0;

@@ -13,11 +13,13 @@
 
 #include "src/phase_polynomial/blocks.h"
 #include "tests/cpp/pauli/dense.h"
+#include "tests/cpp/phase_polynomial/random_steps.h"
 
 namespace kestrel {
 namespace {
 
 using testing::Dense;
+using testing::random_program;
 
 void apply(Dense& d, const PlacedGate& g) {
   testing::apply_elementary(d, g.gate, static_cast<int>(g.a), static_cast<int>(g.b), g.angle);
@@ -26,38 +28,6 @@ void apply(Dense& d, const PlacedGate& g) {
 // A boundary: a rotation no frame follows, on each qubit it names.
 void apply_boundary(Dense& d, const ProgramSteps& program, const Step& step) {
   for (std::uint32_t q : program.qubits_of(step)) d.apply(testing::gate_rx(0.3), static_cast<int>(q));
-}
-
-ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length, int t_percent,
-                            int boundary_percent) {
-  constexpr Elementary kClifford[] = {Elementary::H,  Elementary::S,  Elementary::Sdg,
-                                      Elementary::X,  Elementary::Y,  Elementary::Z,
-                                      Elementary::CX, Elementary::CZ, Elementary::Swap};
-  ProgramSteps program;
-  program.qubits = qubits;
-  for (int k = 0; k < length; ++k) {
-    Step step{};
-    step.statement = static_cast<std::uint32_t>(k);
-    const int roll = static_cast<int>(rng() % 100);
-    const std::uint32_t a = rng() % qubits;
-    const std::uint32_t b = (a + 1 + rng() % (qubits - 1)) % qubits;
-    if (roll < boundary_percent) {
-      step.kind = StepKind::Boundary;
-      step.first = static_cast<std::uint32_t>(program.boundary_qubits.size());
-      step.count = 1 + rng() % 2;
-      program.boundary_qubits.push_back(a);
-      if (step.count == 2) program.boundary_qubits.push_back(b);
-    } else if (roll < boundary_percent + t_percent) {
-      step.kind = StepKind::Rotation;
-      step.gate = {rng() % 2 ? Elementary::T : Elementary::Tdg, a, 0};
-    } else {
-      step.kind = StepKind::Clifford;
-      const Elementary g = kClifford[rng() % std::size(kClifford)];
-      step.gate = {g, a, elementary_info(g).qubits == 2 ? b : 0};
-    }
-    program.steps.push_back(step);
-  }
-  return program;
 }
 
 struct Shape {

@@ -220,6 +220,11 @@ TEST(CommandLine, Words) {
       {{"--rz", "0.5", "--epsilon", "nan"}, "--epsilon must be a number in (0, 0.1], not 'nan'"},
       {{"--rz", "inf", "--epsilon", "1e-3"}, "--rz must be a finite number, not 'inf'"},
       {{"--rz", "half", "--epsilon", "1e-3"}, "--rz must be a finite number, not 'half'"},
+      // The phase-polynomial method's own options.
+      {{"a.qasm", "--method", "rotation-merging", "--ancillas=0"},
+       "--ancillas applies to method 'phase-polynomial' only, not 'rotation-merging'"},
+      {{"a.qasm", "--method", "phase-polynomial", "--ancillas", "two"},
+       "--ancillas must be a whole number of at least 0, not 'two'"},
   };
   for (const auto& c : errors) {
     const CommandLine read = read_command_line(c.words);

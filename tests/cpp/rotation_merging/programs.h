@@ -80,7 +80,7 @@ inline MergeResult merge(std::uint32_t qubits, const std::vector<Operation>& pro
 
 // A boundary on `qubits`: gates no Clifford frame follows.
 inline void apply_boundary(Dense& d, const std::vector<std::uint32_t>& qubits) {
-  if (qubits.size() >= 2) d.apply_controlled(gate_rx(0.9), qubits[0], qubits[1]);
+  if (qubits.size() >= 2) d.apply(model::controlled(1, gate_rx(0.9)), std::vector{qubits[0], qubits[1]});
   for (std::uint32_t q : qubits) d.apply(gate_rx(0.37 + q), q);
 }
 

@@ -83,19 +83,6 @@ TEST(RzSynthesis, WithinEpsilonAndNoMoreTThanTheReference) {
   }
 }
 
-TEST(RzSynthesis, CliffordPlusTAnglesAreExact) {
-  const double pi = std::acos(-1.0);
-  const struct {
-    double angle;
-    std::size_t t;
-  } cases[] = {{0, 0}, {pi / 4, 1}, {pi / 2, 0}, {-pi / 4, 1}, {3 * pi / 4, 1}, {pi, 0}, {4 * pi, 0}};
-  for (const auto& c : cases) {
-    const RzApproximation r = synthesize_rz(c.angle, 1e-10);
-    EXPECT_EQ(r.t_count, c.t) << c.angle;
-    EXPECT_LE(distance(r.gates, c.angle, std::nullopt), Float(1e-15)) << c.angle;
-  }
-}
-
 TEST(RzSynthesis, TheSameCallGivesTheSameGates) {
   const RzApproximation a = synthesize_rz(0.3, 1e-8), b = synthesize_rz(0.3, 1e-8);
   EXPECT_EQ(a.gates, b.gates);
