@@ -315,6 +315,9 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options) {
+  // A deadline passed before any work (the reading took the limit) leaves
+  // the program as written: rotation merging would still walk all of it.
+  if (options.deadline.passed()) return {};
   RotationMergingResult merged = merge_rotations(program, options.deadline, options.tolerance);
   if (options.deadline.passed()) {
     return {std::move(merged.edits), merged.phase, 0, merged.rounded};
