@@ -310,7 +310,9 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
       // Past the deadline the parts are joined as they are: the sort that
       // takes out pairs of equal columns costs as much as a round of passes.
       current = ParityTable(n);
-      for (const ParityTable& part : parts) current.bits.insert(current.bits.end(), part.bits.begin(), part.bits.end());
+      for (const ParityTable& part : parts) {
+        current.bits.insert(current.bits.end(), part.bits.begin(), part.bits.end());
+      }
       break;
     }
     current = merged(n, parts);
