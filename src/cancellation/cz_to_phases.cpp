@@ -62,9 +62,10 @@ class Dissolver {
   Dissolver(const Dissolver&) = delete;
   Dissolver& operator=(const Dissolver&) = delete;
 
-  std::size_t run() {
+  std::size_t run(const Deadline& deadline) {
     std::size_t gone = 0;
     for (std::uint32_t i = 0; i < items_.size(); ++i) {
+      if (i % kClockStride == kClockStride - 1 && deadline.passed()) break;
       if (!removed_[i] && items_[i].count == 0 && now_[i] == Elementary::CZ) gone += dissolve(i);
     }
     return gone;
@@ -291,14 +292,14 @@ bool Dissolver::apply(const Slots& slots, std::uint32_t cz) {
 
 std::size_t cz_to_phases(std::uint32_t qubits, std::span<const CancelItem> items,
                          std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
-                         std::vector<Elementary>& now) {
+                         std::vector<Elementary>& now, const Deadline& deadline) {
   check(removed.size() == items.size() && now.size() == items.size(), "one state per item");
   bool any = false;
   for (std::size_t i = 0; i < items.size() && !any; ++i) {
     any = !removed[i] && items[i].count == 0 && now[i] == Elementary::CZ;
   }
-  if (!any) return 0;
-  return Dissolver(qubits, items, barrier_qubits, removed, now).run();
+  if (!any || deadline.passed()) return 0;
+  return Dissolver(qubits, items, barrier_qubits, removed, now).run(deadline);
 }
 
 }  // namespace kestrel

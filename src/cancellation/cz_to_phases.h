@@ -47,9 +47,10 @@ namespace kestrel {
 // Removes the cz gates it can among `items` (as `cancel_gate_pairs` took
 // them, with `removed` and `now` as it gave them back) and changes the
 // phase gates that take their place in `now`; a phase gate that becomes the
-// identity is removed. Returns how many cz gates went.
+// identity is removed. Returns how many cz gates went. Once `deadline` has
+// passed (read every kClockStride items), the cz gates from there on stay.
 std::size_t cz_to_phases(std::uint32_t qubits, std::span<const CancelItem> items,
                          std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
-                         std::vector<Elementary>& now);
+                         std::vector<Elementary>& now, const Deadline& deadline = {});
 
 }  // namespace kestrel

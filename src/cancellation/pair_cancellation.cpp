@@ -162,7 +162,7 @@ void reserve_lines(std::vector<Line>& on, std::span<const CancelItem> items,
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                     std::span<const std::uint32_t> barrier_qubits,
                                     std::vector<Elementary>* merged, bool sandwiches,
-                                    bool* sandwich_met) {
+                                    bool* sandwich_met, const Deadline& deadline) {
   std::vector<bool> removed(items.size(), false);
   if (sandwich_met != nullptr) *sandwich_met = false;
   std::vector<Elementary> now;  // with `merged`: each item's gate as left
@@ -178,6 +178,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
   reserve_lines(on, items, barrier_qubits);
   for (std::uint32_t i = 0; i < items.size(); ++i) {
+    if (i % kClockStride == kClockStride - 1 && deadline.passed()) break;
     const CancelItem& item = items[i];
     if (!is_gate(i)) {
       check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -40,6 +41,8 @@ static_assert(std::is_trivially_copyable_v<CancelItem>);
 
 // How many gates still there a search passes on one qubit.
 inline constexpr std::size_t kCancelReach = 64;
+// How many items a walk takes between two looks at the clock.
+inline constexpr std::uint32_t kClockStride = 4096;
 
 // Per item, whether it goes. `barrier_qubits` holds the barriers' qubits;
 // every qubit must be below `qubits`. With `merged`, two T gates (or two
@@ -52,10 +55,14 @@ inline constexpr std::size_t kCancelReach = 64;
 // pair that the cx would have let pass). `merged` gets each item's gate as left, on its qubits (for a
 // barrier, its gate as given). `sandwich_met`, when given, is set when such
 // a cx pair was met, joined or not: when it stays false, the call with
-// `sandwiches` set gives the same result as the call without.
+// `sandwiches` set gives the same result as the call without. Once
+// `deadline` has passed (the clock is read every kClockStride items) the
+// walk stops: the items from there on stay as they are, each pair removed
+// before them still an identity.
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                     std::span<const std::uint32_t> barrier_qubits,
                                     std::vector<Elementary>* merged = nullptr,
-                                    bool sandwiches = false, bool* sandwich_met = nullptr);
+                                    bool sandwiches = false, bool* sandwich_met = nullptr,
+                                    const Deadline& deadline = {});
 
 }  // namespace kestrel

@@ -178,15 +178,19 @@ std::size_t left_alone(std::uint32_t n, std::span<const PlacedGate> guide) {
 }
 
 // The network that copies the guide's first `prefix` gates, with the rest
-// written after them or before them.
-GuidedNetwork follow(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide,
-                     std::size_t prefix, bool rest_after) {
+// written after them or before them; nothing past the deadline.
+std::optional<GuidedNetwork> follow(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide,
+                                    std::size_t prefix, bool rest_after, const Deadline& deadline) {
   Replay replay(n, terms);
   for (std::size_t k = 0; k < prefix; ++k) replay.cx(guide[k].a, guide[k].b);
   std::vector<std::uint64_t> columns;
   std::vector<std::uint8_t> coefficients;
   rest_of(terms, replay, rest_after, n, columns, coefficients);
-  const std::vector<PlacedGate> rest = synthesise_parity_network(n, columns, coefficients);
+  if (deadline.passed()) return std::nullopt;
+  const std::optional<OpenParityNetwork> rest_or_late =
+      synthesise_parity_network_until(n, columns, coefficients, false, deadline);
+  if (!rest_or_late) return std::nullopt;
+  const std::vector<PlacedGate>& rest = rest_or_late->gates;
   GuidedNetwork out;
   out.gates = terms.z_gates;
   if (!rest_after) out.gates.insert(out.gates.end(), rest.begin(), rest.end());
@@ -205,11 +209,20 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
                                         std::span<const std::uint64_t> columns,
                                         std::span<const std::uint8_t> coefficients,
                                         std::span<const PlacedGate> guide) {
+  return *synthesise_guided_network_until(qubits, columns, coefficients, guide, Deadline());
+}
+
+std::optional<GuidedNetwork> synthesise_guided_network_until(std::uint32_t qubits,
+                                                             std::span<const std::uint64_t> columns,
+                                                             std::span<const std::uint8_t> coefficients,
+                                                             std::span<const PlacedGate> guide,
+                                                             const Deadline& deadline) {
   for (const PlacedGate& g : guide) {
     check(g.gate == Elementary::CX, "a guide holds cx gates only");
     check(g.a < qubits && g.b < qubits && g.a != g.b, "a guide's cx names two wires");
   }
   const Terms terms = merge(qubits, columns, coefficients);
+  if (deadline.passed()) return std::nullopt;
   // How far the guide brings terms onto wires.
   std::size_t useful = 0;
   if (terms.size() > 0) {
@@ -222,19 +235,21 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
     // The network that ignores the guide.
     GuidedNetwork plain;
     plain.gates = terms.z_gates;
-    const std::vector<PlacedGate> network =
-        synthesise_parity_network(qubits, terms.columns, terms.coefficients);
-    plain.gates.insert(plain.gates.end(), network.begin(), network.end());
+    const std::optional<OpenParityNetwork> network =
+        synthesise_parity_network_until(qubits, terms.columns, terms.coefficients, false, deadline);
+    if (!network) return std::nullopt;
+    plain.gates.insert(plain.gates.end(), network->gates.begin(), network->gates.end());
     plain.cx = count_cx(plain.gates);
     plain.cx_left = plain.cx + left_alone(qubits, guide);
     return plain;
   }
   // The rest after the copied gates; before them too on small tables, where
   // a second search is cheap.
-  GuidedNetwork best = follow(qubits, terms, guide, useful, true);
-  if (std::size_t{qubits} * terms.size() <= kSmallTable) {
-    GuidedNetwork before = follow(qubits, terms, guide, useful, false);
-    if (before.cx_left < best.cx_left) best = std::move(before);
+  std::optional<GuidedNetwork> best = follow(qubits, terms, guide, useful, true, deadline);
+  if (best && std::size_t{qubits} * terms.size() <= kSmallTable) {
+    std::optional<GuidedNetwork> before = follow(qubits, terms, guide, useful, false, deadline);
+    if (!before) return std::nullopt;
+    if (before->cx_left < best->cx_left) best = std::move(before);
   }
   return best;
 }

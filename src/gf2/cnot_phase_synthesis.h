@@ -40,10 +40,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -66,5 +68,13 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
                                         std::span<const std::uint64_t> columns,
                                         std::span<const std::uint8_t> coefficients,
                                         std::span<const PlacedGate> guide);
+
+// The same, or nothing once `deadline` has passed (read before and during
+// each network's search, src/gf2/parity_network.h).
+std::optional<GuidedNetwork> synthesise_guided_network_until(std::uint32_t qubits,
+                                                             std::span<const std::uint64_t> columns,
+                                                             std::span<const std::uint8_t> coefficients,
+                                                             std::span<const PlacedGate> guide,
+                                                             const Deadline& deadline);
 
 }  // namespace kestrel

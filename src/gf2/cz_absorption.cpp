@@ -237,10 +237,11 @@ class GraphOf {
 // The visits whose graphs sum to the pairs `left` leaves of the cz gates:
 // by elimination on the visits in order (while kWork and kKeptWords allow,
 // stopping once the cz gates are reached), then by turning single visits on
-// or off wherever that leaves fewer pairs.
+// or off wherever that leaves fewer pairs; either stops at the deadline.
 std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
                                 std::span<const std::pair<std::uint32_t, std::uint32_t>> cz,
-                                std::vector<std::uint64_t>& left) {
+                                std::vector<std::uint64_t>& left, const Deadline& deadline) {
+  const auto late = [&](std::size_t v) { return v % 64 == 63 && deadline.passed(); };
   const std::size_t pairs = n * (n - 1) / 2, pair_words = words_for(pairs);
   std::vector<bool> used(visits.visits.size(), false);
   left.assign(pair_words, 0);
@@ -256,6 +257,7 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
   for (std::size_t v = 0; v < visits.visits.size() && elimination.work() < kWork &&
                           elimination.kept_words() < kKeptWords;
        ++v) {
+    if (late(v)) break;
     std::fill(r.begin(), r.end(), 0);
     GraphOf(n, parity(v), visits.words).flip_in(r.data(), pair_words);
     const std::uint32_t p = elimination.add(r, static_cast<std::uint32_t>(v));
@@ -271,6 +273,7 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
   for (int pass = 0; pass < 3 && !zero_words(left.data(), pair_words); ++pass) {
     bool changed = false;
     for (std::size_t v = 0; v < visits.visits.size(); ++v) {
+      if (late(v)) return used;
       const GraphOf graph(n, parity(v), visits.words);
       if (2 * graph.met_in(left.data(), pair_words) <= graph.pairs()) continue;
       graph.flip_in(left.data(), pair_words);
@@ -285,7 +288,8 @@ std::vector<bool> choose_visits(std::size_t n, const Visits& visits,
 }  // namespace
 
 CzAbsorption absorb_cz(std::uint32_t wires, std::span<const PlacedGate> gates,
-                       std::span<const std::pair<std::uint32_t, std::uint32_t>> cz) {
+                       std::span<const std::pair<std::uint32_t, std::uint32_t>> cz,
+                       const Deadline& deadline) {
   CzAbsorption out;
   out.gates.assign(gates.begin(), gates.end());
   out.cz.assign(cz.begin(), cz.end());
@@ -294,7 +298,7 @@ CzAbsorption absorb_cz(std::uint32_t wires, std::span<const PlacedGate> gates,
   const std::size_t n = wires, pairs = n * (n - 1) / 2;
   const Visits visits = visits_of(wires, gates);
   std::vector<std::uint64_t> left;
-  const std::vector<bool> used = choose_visits(n, visits, cz, left);
+  const std::vector<bool> used = choose_visits(n, visits, cz, left, deadline);
   if (count_bits(left.data(), words_for(pairs)) >= cz.size()) return out;
 
   // The visits used: an S-dagger at each (a T turned into a T-dagger, or a

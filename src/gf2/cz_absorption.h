@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "src/circuit/elementary.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -44,8 +45,11 @@ struct CzAbsorption {
 // into `gates`, a circuit of cx and one-qubit diagonal gates on wires 0 to
 // wires - 1 that starts with each wire at its input; the result is the same
 // operator as the CZ gates followed by `gates`: the left CZ gates, the S
-// powers, then the new gates. Faults on any other gate.
+// powers, then the new gates. Faults on any other gate. Once `deadline`
+// has passed (read every 64 parities), the search stops with what it has
+// combined so far, used only if it leaves fewer CZ gates.
 CzAbsorption absorb_cz(std::uint32_t wires, std::span<const PlacedGate> gates,
-                       std::span<const std::pair<std::uint32_t, std::uint32_t>> cz);
+                       std::span<const std::pair<std::uint32_t, std::uint32_t>> cz,
+                       const Deadline& deadline = {});
 
 }  // namespace kestrel

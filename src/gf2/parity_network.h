@@ -89,8 +89,8 @@ OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
 // The best network as synthesise_open_parity_network writes it (with
 // `open`) or as synthesise_parity_network does (without: the map the
 // identity), or nothing once `deadline` has passed: the clock is read before
-// each search and between the star searches' targets, so that a caller
-// under a time limit writes no network past it.
+// each search and along the star searches' walks, so that a caller under a
+// time limit writes no network past it.
 std::optional<OpenParityNetwork> synthesise_parity_network_until(std::uint32_t qubits,
                                                                  std::span<const std::uint64_t> columns,
                                                                  std::span<const std::uint8_t> coefficients,

@@ -306,6 +306,15 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
       for (std::size_t j = start; j < std::min(current.columns(), start + size); ++j) part.push_back(current.column(j));
       parts.push_back(budget.stop() ? part : reduce_pass(part, options, false, false, budget, out.stats));
     }
+    if (budget.deadline.passed()) {
+      // Past the deadline the parts are joined as they are: the sort that
+      // takes out pairs of equal columns costs as much as a round of passes.
+      current = ParityTable(n);
+      for (const ParityTable& part : parts) {
+        current.bits.insert(current.bits.end(), part.bits.begin(), part.bits.end());
+      }
+      break;
+    }
     current = merged(n, parts);
     ++out.stats.chunk_passes;
     size *= 2;

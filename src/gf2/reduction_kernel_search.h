@@ -178,6 +178,14 @@ class KernelSearch {
     pool_.clear();
     return true;
   }
+  // The same at the deadline alone, for a step whose work is counted
+  // before it starts (the cap and the effort then cut it nowhere).
+  bool late() {
+    if (!budget_.deadline.passed()) return false;
+    cut_ = true;
+    pool_.clear();
+    return true;
+  }
 
   // Whether a candidate may have this fingerprint (a bit per bucket of
   // fingerprints, set for the candidates').
@@ -243,6 +251,7 @@ class KernelSearch {
       for (std::size_t k = i + 1; k < m; ++k) sorted.push_back(a ^ key[k]);
     }
     std::vector<Run> runs = repeated_prints(sorted);
+    if (cut_) return;
     const auto more = [](const Run& x, const Run& y) {
       return x.first != y.first ? x.first > y.first : x.second < y.second;
     };
@@ -280,7 +289,9 @@ class KernelSearch {
   // count: grouped by two rounds of counting sort on bits of a mix of them
   // (kSortBits bits, then as many as leave about four a bucket), the few in
   // each final bucket then sorted by insertion. Leaves `sorted` grouped.
-  static std::vector<Run> repeated_prints(std::vector<std::uint64_t>& sorted) {
+  // Stops at the deadline (late()), read every 64 buckets: on wide tables
+  // the pairs number millions.
+  std::vector<Run> repeated_prints(std::vector<std::uint64_t>& sorted) {
     constexpr std::size_t kBuckets = std::size_t{1} << kSortBits;
     std::vector<std::uint64_t> spare(sorted.size());
     const unsigned inner_bits =
@@ -289,6 +300,7 @@ class KernelSearch {
     counting_sort(sorted.data(), spare.data(), sorted.size(), 0, kSortBits, outer.data());
     std::vector<Run> runs;
     for (std::size_t d = 0; d < kBuckets; ++d) {
+      if (d % 64 == 63 && late()) return {};
       std::uint64_t* part = &sorted[outer[d]];
       const std::size_t size = outer[d + 1] - outer[d];
       counting_sort(&spare[outer[d]], part, size, kSortBits, inner_bits, inner.data());

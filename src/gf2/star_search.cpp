@@ -42,8 +42,9 @@ class TargetWalks {
   }
 
   // The shorter of the two walks of target t through the terms of `group`
-  // (k of them), appended to `gates`.
-  void write(std::uint32_t t, const std::uint32_t* group, std::size_t k, std::vector<PlacedGate>& gates) {
+  // (k of them), appended to `gates`; false once `deadline` has passed.
+  bool write(std::uint32_t t, const std::uint32_t* group, std::size_t k, std::vector<PlacedGate>& gates,
+             const Deadline& deadline) {
     t_ = t;
     group_ = group;
     k_ = k;
@@ -51,10 +52,10 @@ class TargetWalks {
     index_sets();
     walked_[0].clear();
     walked_[1].clear();
-    walk(false, walked_[0]);
-    walk(true, walked_[1]);
+    if (!walk(false, walked_[0], deadline) || !walk(true, walked_[1], deadline)) return false;
     const std::vector<PlacedGate>& shorter = cx_count(walked_[1]) < cx_count(walked_[0]) ? walked_[1] : walked_[0];
     gates.insert(gates.end(), shorter.begin(), shorter.end());
+    return true;
   }
 
  private:
@@ -232,14 +233,15 @@ class TargetWalks {
 
   // Walks the target through its sets and back: to a set one flip away
   // whenever there is one (with `one_flip_first`), else towards the nearest
-  // in the window.
-  void walk(bool one_flip_first, std::vector<PlacedGate>& gates) {
+  // in the window. False once `deadline` has passed (read every 256 moves).
+  bool walk(bool one_flip_first, std::vector<PlacedGate>& gates, const Deadline& deadline) {
     visited_.assign(k_, false);
     std::fill(current_.begin(), current_.end(), 0);
     current_hash_ = 0;
     cursor_ = 0;
     left_ = k_;
-    while (left_ > 0) {
+    for (std::size_t sets = 0; left_ > 0; ++sets) {
+      if (sets % 256 == 255 && deadline.passed()) return false;
       const std::uint32_t step = one_flip_first ? one_flip() : kNone;
       if (step != kNone) {
         flip(step, gates);
@@ -251,6 +253,7 @@ class TargetWalks {
     for_each_bit(current_.data(), words_, [&](std::size_t q) {
       gates.push_back({Elementary::CX, static_cast<std::uint32_t>(q), t_});
     });
+    return true;
   }
 
   const Terms& terms_;
@@ -335,7 +338,7 @@ std::optional<OpenParityNetwork> star_search(const Terms& terms, const Deadline&
     const std::size_t k = per_target[t + 1] - per_target[t];
     if (k == 0) continue;
     if (deadline.passed()) return std::nullopt;
-    walks.write(t, by_target.data() + per_target[t], k, out.gates);
+    if (!walks.write(t, by_target.data() + per_target[t], k, out.gates, deadline)) return std::nullopt;
   }
   return out;
 }

@@ -41,8 +41,9 @@ class RegionWriter {
  private:
   bool stretch(std::size_t first, std::size_t end);
   int add_paths(PathSum& sum, std::size_t first, std::size_t end, std::vector<std::uint32_t>& extras) const;
-  std::optional<BitMatrix> write_polynomial(const PathSum& sum, const std::vector<std::uint32_t>& extras);
-  void measure(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras);
+  bool write_polynomial(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras);
+  bool measure(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras,
+               std::vector<PlacedOperation>& ops) const;
   void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({OperationKind::Gate, {g, a, b}, 0}); }
   // The program qubit or extra qubit of a wire of the stretch at hand.
   std::uint32_t qubit_of_wire(std::uint32_t w) const {
@@ -68,6 +69,7 @@ RegionCircuit RegionWriter::write() {
   std::vector<std::uint64_t> rows;
   std::vector<std::uint64_t> used(words_, 0);
   for (const RegionBlock& block : blocks_) {
+    if (allowance_.deadline.passed()) return RegionCircuit{};
     const std::size_t count = block.phases.size();
     rows.assign(count * 2 * words_, 0);
     std::vector<std::uint8_t> phases(count);
@@ -182,15 +184,15 @@ int RegionWriter::add_paths(PathSum& sum, std::size_t first, std::size_t end,
 }
 
 // Writes the prepared extra qubits, the reduced polynomial with its
-// Clifford difference, and the wires brought to their final functions;
-// returns those functions' linear part, or nothing past the deadline.
-std::optional<BitMatrix> RegionWriter::write_polynomial(const PathSum& sum,
-                                                        const std::vector<std::uint32_t>& extras) {
+// Clifford difference, and the wires brought to their final functions
+// (their linear part `final_map`); false past the deadline.
+bool RegionWriter::write_polynomial(const PathSum& sum, const BitMatrix& final_map,
+                                    const std::vector<std::uint32_t>& extras) {
   const std::uint32_t wires = sum.wires();
   // The reduced polynomial and its Clifford difference.
   const PhasePolynomial& f = sum.polynomial();
   const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, true);
-  if (!reduced_or_late) return std::nullopt;
+  if (!reduced_or_late) return false;
   const WrittenPolynomial& reduced = *reduced_or_late;
   const OpenParityNetwork& network = reduced.network;
   const auto on_wires = [&](const PlacedGate& g) {
@@ -201,10 +203,6 @@ std::optional<BitMatrix> RegionWriter::write_polynomial(const PathSum& sum,
   for (const PlacedGate& g : network.gates) on_wires(g);
   out_.t += reduced.t;
   // The wires from the network's map to their final functions M v + c.
-  BitMatrix final_map(wires);
-  for (std::uint32_t w = 0; w < wires; ++w) {
-    std::copy(sum.wire(w), sum.wire(w) + sum.words(), final_map.row(w));
-  }
   const std::optional<BitMatrix> undo = network.map.inverse();
   check(undo.has_value(), "a parity network leaves an invertible map");
   // M N^-1: row w is the combination of the network's rows that gives M's row w.
@@ -222,13 +220,14 @@ std::optional<BitMatrix> RegionWriter::write_polynomial(const PathSum& sum,
   for (std::uint32_t w = 0; w < wires; ++w) {
     if (sum.constant(w)) gate(Elementary::X, qubit_of_wire(w));
   }
-  return final_map;
+  return true;
 }
 
 // The measurements of the extra qubits and their corrections, in the order
-// the gadgets came.
-void RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
-                           const std::vector<std::uint32_t>& extras) {
+// the gadgets came, into `ops`; false once the deadline has passed (read
+// before each gadget's correction).
+bool RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
+                           const std::vector<std::uint32_t>& extras, std::vector<PlacedOperation>& ops) const {
   const std::uint32_t wires = sum.wires();
   const PhasePolynomial& f = sum.polynomial();
   const std::optional<BitMatrix> inverse = final_map.inverse();
@@ -248,12 +247,13 @@ void RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
     return constant;
   };
   for (std::size_t t = 0; t < extras.size(); ++t) {
+    if (allowance_.deadline.passed()) return false;
     const std::uint32_t extra = extras[t];
     const std::uint32_t measured = stretch_extra_ + static_cast<std::uint32_t>(t) + first_extra_;
-    gate(Elementary::H, qubit_of_wire(extra));
-    out_.ops.push_back({OperationKind::Measure, {}, measured});
+    ops.push_back({OperationKind::Gate, {Elementary::H, qubit_of_wire(extra), 0}, 0});
+    ops.push_back({OperationKind::Measure, {}, measured});
     const auto conditioned = [&](Elementary g, std::uint32_t a, std::uint32_t b = 0) {
-      out_.ops.push_back({OperationKind::Conditioned, {g, a, b}, measured});
+      ops.push_back({OperationKind::Conditioned, {g, a, b}, measured});
     };
     // The wires the gadget's variable reaches.
     for (std::uint32_t w = 0; w < wires; ++w) {
@@ -284,6 +284,7 @@ void RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
     }
     for (const auto& [a, b] : d.cz) conditioned(Elementary::CZ, qubit_of_wire(a), qubit_of_wire(b));
   }
+  return true;
 }
 
 // Writes the stretch; false past the deadline.
@@ -294,9 +295,18 @@ bool RegionWriter::stretch(std::size_t first, std::size_t end) {
   PathSum sum(n_local + gadgets);
   std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
   const int phase = add_paths(sum, first, end, extras);
-  const std::optional<BitMatrix> final_map = write_polynomial(sum, extras);
-  if (!final_map) return false;
-  measure(sum, *final_map, extras);
+  // The wires' final functions M v + c, by their linear part M.
+  BitMatrix final_map(sum.wires());
+  for (std::uint32_t w = 0; w < sum.wires(); ++w) {
+    std::copy(sum.wire(w), sum.wire(w) + sum.words(), final_map.row(w));
+  }
+  // The measurements and corrections depend on the sum alone: made before
+  // the reduction, so that the reduction, which leaves the network its
+  // share of the time left, is the last long step before the deadline.
+  std::vector<PlacedOperation> corrections;
+  if (!measure(sum, final_map, extras, corrections)) return false;
+  if (!write_polynomial(sum, final_map, extras)) return false;
+  out_.ops.insert(out_.ops.end(), corrections.begin(), corrections.end());
   stretch_extra_ += gadgets;
   out_.gadgets += gadgets;
   out_.phase = static_cast<std::uint8_t>((out_.phase + phase) & 15);

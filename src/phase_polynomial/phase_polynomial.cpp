@@ -115,10 +115,11 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
 // barriers), with the pairs of gates that cancel once the rotations are out,
 // T gates joined (and, with `sandwiches`, cx pairs around S powers made cz
 // gates) (src/cancellation/pair_cancellation.h), then the cz gates that
-// become phases on a passing network (src/cancellation/cz_to_phases.h),
-// the cx and cz pairs that meet across h gates (src/cancellation/
-// pairs_across_h.h), and the phase gates then left meeting on a qubit joined into the fewest
-// (src/cancellation/phase_joining.h).
+// become phases on a passing network (src/cancellation/cz_to_phases.h);
+// both walks stop at the deadline, leaving the gates after as they are.
+// Then the cx and cz pairs that meet across h gates (src/cancellation/
+// pairs_across_h.h), and the phase gates left meeting on a qubit joined into
+// the fewest (src/cancellation/phase_joining.h): two short linear passes.
 struct CancelledPairs {
   std::vector<bool> cancelled;               // per item
   std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
@@ -128,7 +129,7 @@ struct CancelledPairs {
 };
 
 CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewrite, bool unguided,
-                            bool sandwiches) {
+                            bool sandwiches, const Deadline& deadline) {
   const std::uint32_t n = steps.qubits;
   std::vector<CancelItem> items;
   std::size_t inserted = 0;
@@ -171,8 +172,8 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
   }
   out.cancelled =
       cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches,
-                        &out.left.sandwich_met);
-  cz_to_phases(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
+                        &out.left.sandwich_met, deadline);
+  cz_to_phases(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now, deadline);
   cancel_pairs_across_h(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
   join_phase_runs(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -285,8 +286,8 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
   const auto consider = [&](const StepsRewrite& r, bool unguided) {
     bool met = true;  // the composition without met such a pair
     for (bool sandwiches : {false, true}) {
-      if (sandwiches && !met) return;  // it would be the same again
-      Choice c{cancel_pairs(steps, r, unguided, sandwiches), &r, unguided};
+      if (sandwiches && (!met || options.deadline.passed())) return;  // the same again, or late
+      Choice c{cancel_pairs(steps, r, unguided, sandwiches, options.deadline), &r, unguided};
       const Left& left = c.pairs.left;
       met = left.sandwich_met;
       if (!best || (options.every_block && best->rewrite == &none) ||
@@ -296,9 +297,10 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
       }
     }
   };
-  // Past the deadline the first composition is the one kept.
-  const auto both = [&](const StepsRewrite& r) {
-    if (best && options.deadline.passed()) return;
+  // Past the deadline only the rewrite itself, as written, is weighed
+  // against the first composition, each with the pairs cancelled by then.
+  const auto both = [&](const StepsRewrite& r, bool alternative) {
+    if (alternative && options.deadline.passed()) return;
     consider(r, false);
     if (!options.deadline.passed() &&
         std::any_of(r.insertions.begin(), r.insertions.end(),
@@ -307,8 +309,8 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
     }
   };
   consider(none, false);
-  if (options.every_block || !rewrite.insertions.empty()) both(rewrite);
-  for (const StepsRewrite& r : rewrite.alternatives) both(r);
+  if (options.every_block || !rewrite.insertions.empty()) both(rewrite, false);
+  for (const StepsRewrite& r : rewrite.alternatives) both(r, true);
   return std::move(*best);
 }
 
@@ -320,6 +322,9 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 
 PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
                                                const PhasePolynomialOptions& options) {
+  // A deadline passed before any work (the reading took the limit) leaves
+  // the program as written: rotation merging would still walk all of it.
+  if (options.deadline.passed()) return {};
   RotationMergingResult merged = merge_rotations(program, options.deadline, options.tolerance);
   if (options.deadline.passed()) {
     return {std::move(merged.edits), merged.phase, 0, merged.rounded};

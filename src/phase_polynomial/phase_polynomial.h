@@ -67,7 +67,9 @@ std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& pro
 
 struct PhasePolynomialOptions {
   // Rotation merging stops searching here, and blocks reached after it
-  // stay as rotation merging left them.
+  // stay as rotation merging left them; every long step reads it (the
+  // cancellation of pairs stops where it is). Passed at the start: the
+  // program comes back as written.
   Deadline deadline;
   // Write every block anew, even one whose table does not shrink (tests).
   bool every_block = false;

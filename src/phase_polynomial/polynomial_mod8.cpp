@@ -105,6 +105,13 @@ class Coefficients {
 
 DiagonalClifford clifford_difference(const PhasePolynomial& f,
                                      std::span<const std::uint64_t> parities) {
+  return *clifford_difference_until(f, parities, Deadline());
+}
+
+std::optional<DiagonalClifford> clifford_difference_until(const PhasePolynomial& f,
+                                                          std::span<const std::uint64_t> parities,
+                                                          const Deadline& deadline) {
+  const auto late = [&](std::size_t k) { return k % 256 == 255 && deadline.passed(); };
   const std::uint32_t n = f.variables();
   const std::size_t words = f.words();
   check(words > 0 || parities.empty(), "parities of a polynomial over no variable");
@@ -115,6 +122,7 @@ DiagonalClifford clifford_difference(const PhasePolynomial& f,
   std::vector<std::uint8_t> c(f.terms());
   for (std::size_t j = 0; j < f.terms(); ++j) c[j] = f.coefficient(j);
   for (std::size_t at = 0; at + words <= parities.size(); at += words) {
+    if (late(at / words)) return std::nullopt;
     const std::optional<std::size_t> j = f.term(parities.data() + at);
     if (j) {
       c[*j] = static_cast<std::uint8_t>((c[*j] + 7) & 7);  // minus 1
@@ -123,6 +131,7 @@ DiagonalClifford clifford_difference(const PhasePolynomial& f,
     }
   }
   for (std::size_t j = 0; j < f.terms(); ++j) {
+    if (late(j)) return std::nullopt;
     if (c[j] != 0) difference.add(f.parity(j), words, c[j]);
   }
   DiagonalClifford out;

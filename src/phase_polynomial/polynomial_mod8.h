@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "engine/hashing.h"
+#include "src/timing/deadline.h"
 
 namespace kestrel {
 
@@ -83,5 +84,11 @@ struct DiagonalClifford {
 // that is unless g's parities have the signature tensor of f's odd ones.
 DiagonalClifford clifford_difference(const PhasePolynomial& f,
                                      std::span<const std::uint64_t> parities);
+
+// The same, or nothing once `deadline` has passed (read every 256
+// parities: a wide table's quadratic terms take long).
+std::optional<DiagonalClifford> clifford_difference_until(const PhasePolynomial& f,
+                                                          std::span<const std::uint64_t> parities,
+                                                          const Deadline& deadline);
 
 }  // namespace kestrel

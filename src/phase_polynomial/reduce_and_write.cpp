@@ -76,12 +76,15 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
     if (const auto found = cache->written.find(key); found != cache->written.end()) return found->second;
   }
   const std::size_t t = f.words() == 0 ? 0 : reduced.size() / f.words();
-  const DiagonalClifford correction = clifford_difference(f, reduced);
+  const std::optional<DiagonalClifford> correction_or_late =
+      clifford_difference_until(f, reduced, allowance.deadline);
+  if (!correction_or_late) return std::nullopt;
+  const DiagonalClifford& correction = *correction_or_late;
   const std::vector<std::uint8_t> ones(t, 1);
   std::optional<OpenParityNetwork> network =
       synthesise_parity_network_until(f.variables(), reduced, ones, open, allowance.deadline);
   if (!network) return std::nullopt;
-  CzAbsorption folded = absorb_cz(f.variables(), network->gates, correction.cz);
+  CzAbsorption folded = absorb_cz(f.variables(), network->gates, correction.cz, allowance.deadline);
   network->gates = std::move(folded.gates);
   std::vector<PlacedGate> clifford;
   for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
@@ -109,9 +112,11 @@ std::size_t guided_alone(std::span<const PlacedGate> guide) {
 // polynomial's T gates and its Clifford difference's S powers, with the
 // difference's cz gates folded into its phase gates before the copied gates
 // at its end (src/gf2/cz_absorption.h), where they can be, and the others
-// written first; `cx_left` counts those too.
-GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
-                             std::span<const PlacedGate> guide, WrittenCache* cache) {
+// written first; `cx_left` counts those too. Nothing past the deadline.
+std::optional<GuidedNetwork> guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
+                                            std::span<const PlacedGate> guide, const Deadline& deadline,
+                                            WrittenCache* cache) {
+  if (deadline.passed()) return std::nullopt;
   std::vector<std::uint64_t> key;
   if (cache && cacheable(f)) {
     key = cache_key(f, reduced.parities, false);
@@ -131,10 +136,13 @@ GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& 
     columns[columns.size() - fw + v / 64] |= std::uint64_t{1} << (v % 64);
     coefficients.push_back(static_cast<std::uint8_t>(2 * powers[v]));
   }
-  GuidedNetwork guided = synthesise_guided_network(f.variables(), columns, coefficients, guide);
+  std::optional<GuidedNetwork> guided_or_late =
+      synthesise_guided_network_until(f.variables(), columns, coefficients, guide, deadline);
+  if (!guided_or_late) return std::nullopt;
+  GuidedNetwork& guided = *guided_or_late;
   const std::size_t middle = guided.gates.size() - guided.followed;
   const CzAbsorption folded =
-      absorb_cz(f.variables(), {guided.gates.data(), middle}, reduced.difference.cz);
+      absorb_cz(f.variables(), {guided.gates.data(), middle}, reduced.difference.cz, deadline);
   std::vector<PlacedGate> gates;
   for (std::uint32_t v = 0; v < folded.s_powers.size(); ++v) {
     if (folded.s_powers[v] != 0) gates.push_back({s_power_gate(folded.s_powers[v]), v, 0});

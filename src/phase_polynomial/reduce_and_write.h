@@ -71,8 +71,9 @@ Elementary s_power_gate(std::uint8_t power);
 // allowance's deadline has passed, before the network or while it is
 // searched (the caller leaves the rotations as they were). The reduction
 // itself stops at four fifths of the time left, leaving the rest for the
-// network. With a `cache`, a polynomial whose reduced table was written
-// before is written as it was then (the reduction still runs and is charged).
+// network; the cz gates folded into it stop at the deadline too. With a
+// `cache`, a polynomial whose reduced table was written before is written
+// as it was then (the reduction still runs and is charged).
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
                                                   bool open, WrittenCache* cache = nullptr);
 
@@ -80,9 +81,11 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
 // gates and its Clifford difference's S powers, with the difference's cz
 // gates folded into its phase gates before the copied gates at its end
 // (src/gf2/cz_absorption.h), where they can be, and the others written
-// first; `cx_left` counts those too.
-GuidedNetwork guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
-                             std::span<const PlacedGate> guide, WrittenCache* cache = nullptr);
+// first; `cx_left` counts those too. Nothing once `deadline` has passed
+// (the caller keeps the plain network).
+std::optional<GuidedNetwork> guided_network(const PhasePolynomial& f, const WrittenPolynomial& reduced,
+                                            std::span<const PlacedGate> guide, const Deadline& deadline,
+                                            WrittenCache* cache = nullptr);
 
 // The gates of `guide` left once its pairs cancel among themselves, as
 // they do when the rotations between them go.

@@ -328,6 +328,9 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
                              blocks_.phases[r], rows.data() + j * 2 * words);
   }
   const Diagonalisation diagonal = diagonalise(n, rows, phases);
+  // On a wide block each of these steps is long: the deadline is read
+  // between them, and past it the block keeps its rotations.
+  if (options_.deadline.passed()) return;
 
   // The variables: the qubits the diagonal products touch, renumbered.
   std::vector<std::uint64_t> used(words, 0);
@@ -360,6 +363,7 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     if (negative) phase += 2 * d;
     f.add(parity.data(), static_cast<std::uint8_t>(c & 7));
   }
+  if (options_.deadline.passed()) return;
 
   write_block(b, f, {diagonal, used, variable_of, qubit_of}, count, phase);
 }
@@ -391,14 +395,12 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   const std::vector<PlacedGate> guide = block_guide(program_, blocks_, anchor_, b, diagonal.gates, v.used, v.variable_of);
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
   if (!guide.empty()) {
-    if (options_.deadline.passed()) {
-      written_[b].t = count;  // kept as it was, as above
-      return;
-    }
-    GuidedNetwork guided = guided_network(f, reduced, guide, &cache_);
+    // Past the deadline there is no guided network: the plain one is written.
+    std::optional<GuidedNetwork> guided_or_late = guided_network(f, reduced, guide, options_.deadline, &cache_);
     // Both ways with the guide's gates after them, as they cancel.
     const std::size_t plain = middle_two_qubit + guided_alone(guide);
-    if (guided.cx_left < plain) {
+    if (guided_or_late && guided_or_late->cx_left < plain) {
+      GuidedNetwork& guided = *guided_or_late;
       unguided_middle = std::move(middle);
       network_two_qubit = guided.cx - guided.followed;  // its copies replace the program's
       middle = std::move(guided.gates);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -477,6 +478,54 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
   EXPECT_GT(removed_in_all, 100u);  // the lists do have pairs to cancel
   EXPECT_GT(sandwiches_met, 10u);   // and cx pairs around S powers, in some
   EXPECT_LT(sandwiches_met, 390u);  // but not all
+}
+
+// Once the deadline has passed, the walk stops at its first look at the
+// clock: the items before it go as they would alone, those from it on stay
+// as given, and the whole still has the matrix given; the cz gates then
+// stay cz gates.
+TEST(PairCancellation, PastTheDeadlineTheWalkStopsWhereItIs) {
+  using E = Elementary;
+  std::mt19937_64 rng(11);
+  const std::uint32_t n = 3;
+  const E kinds[] = {E::CX, E::CZ, E::T, E::Tdg, E::S, E::H};
+  std::vector<CancelItem> items;
+  while (items.size() < 2 * std::size_t{kClockStride}) {
+    const auto a = static_cast<std::uint32_t>(rng() % n);
+    const auto b = (a + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
+    const E e = kinds[rng() % 6];
+    items.push_back(gate(elementary_info(e).qubits == 2 ? g2(e, a, b) : g1(e, a)));
+    if (rng() % 2) items.push_back(items.back());  // a pair, or two T gates that join
+  }
+  const Deadline passed(std::chrono::nanoseconds(0));
+  std::vector<Elementary> now, alone_now;
+  std::vector<bool> removed = cancel_gate_pairs(n, items, {}, &now, true, nullptr, passed);
+  const std::size_t walked = kClockStride - 1;
+  const std::vector<bool> alone =
+      cancel_gate_pairs(n, std::span(items).first(walked), {}, &alone_now, true);
+  std::size_t gone = 0;
+  std::vector<PlacedGate> given, kept;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i < walked) {
+      EXPECT_EQ(removed[i], alone[i]) << i;
+      EXPECT_EQ(now[i], alone_now[i]) << i;
+    } else {
+      EXPECT_FALSE(removed[i]) << i;
+      EXPECT_EQ(now[i], items[i].gate.gate) << i;
+    }
+    gone += removed[i];
+    given.push_back(items[i].gate);
+    if (removed[i]) continue;
+    kept.push_back(items[i].gate);
+    kept.back().gate = now[i];  // a one-qubit gate acts on `a`
+  }
+  EXPECT_GT(gone, walked / 4);
+  EXPECT_TRUE(same(kept, given, n));
+  const std::vector<bool> before = removed;
+  const std::vector<Elementary> before_now = now;
+  EXPECT_EQ(cz_to_phases(n, items, {}, removed, now, passed), 0u);
+  EXPECT_EQ(removed, before);
+  EXPECT_EQ(now, before_now);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -142,6 +143,27 @@ TEST(PolynomialTest, TablesOfAnotherSignatureAreAFault) {
   f.add(&b, 1);
   const std::vector<std::uint64_t> fewer = {a};
   EXPECT_THROW(clifford_difference(f, fewer), Fault);
+}
+
+// Under a deadline not yet passed the difference is the one without it;
+// once it has passed, a polynomial of many terms gives none.
+TEST(PolynomialTest, ADeadlineGivesTheSameDifferenceOrNone) {
+  std::mt19937_64 rng(5);
+  const std::uint32_t n = 12;
+  PhasePolynomial f(n);
+  for (int k = 0; k < 600; ++k) {
+    const std::uint64_t parity = 1 + rng() % ((std::uint64_t{1} << n) - 1);
+    f.add(&parity, static_cast<std::uint8_t>(1 + rng() % 7));
+  }
+  ASSERT_GT(f.terms(), 256u);
+  const std::vector<std::uint64_t> g = f.odd_parities();
+  const DiagonalClifford plain = clifford_difference(f, g);
+  const std::optional<DiagonalClifford> timed =
+      clifford_difference_until(f, g, Deadline(std::chrono::hours(1)));
+  ASSERT_TRUE(timed.has_value());
+  EXPECT_EQ(timed->s_powers, plain.s_powers);
+  EXPECT_EQ(timed->cz, plain.cz);
+  EXPECT_FALSE(clifford_difference_until(f, g, Deadline(std::chrono::nanoseconds(0))));
 }
 
 }  // namespace
