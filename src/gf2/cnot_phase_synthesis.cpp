@@ -137,10 +137,25 @@ class Replay {
   std::vector<PlacedGate> gates_;
 };
 
-// The terms still live after `replay`, as columns over the inputs x
-// (`in_values` false) or over the wires' values after the replay (true).
-void rest_of(const Terms& terms, const Replay& replay, bool in_values, std::uint32_t n,
-             std::vector<std::uint64_t>& columns, std::vector<std::uint8_t>& coefficients) {
+// The terms a network must still write once the guide's first `prefix`
+// gates are copied, as columns over the inputs x (`in_values` false) or
+// over the wires' values after those gates (true).
+struct Rest {
+  std::vector<std::uint64_t> columns;
+  std::vector<std::uint8_t> coefficients;
+
+  bool operator==(const Rest&) const = default;
+};
+
+Replay replayed(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide, std::size_t prefix) {
+  Replay replay(n, terms);
+  for (std::size_t k = 0; k < prefix; ++k) replay.cx(guide[k].a, guide[k].b);
+  return replay;
+}
+
+Rest rest_of(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide, std::size_t prefix,
+             bool in_values) {
+  const Replay replay = replayed(n, terms, guide, prefix);
   const std::size_t words = terms.words;
   std::optional<BitMatrix> to_values;
   if (in_values) {
@@ -148,6 +163,8 @@ void rest_of(const Terms& terms, const Replay& replay, bool in_values, std::uint
     check(inverse.has_value(), "cx gates make an invertible map");
     to_values = inverse->transposed();
   }
+  Rest rest;
+  std::vector<std::uint64_t>& columns = rest.columns;
   for (std::size_t p = 0; p < terms.size(); ++p) {
     if (!replay.live(p)) continue;
     const std::uint64_t* a = terms.column(p);
@@ -164,8 +181,9 @@ void rest_of(const Terms& terms, const Replay& replay, bool in_values, std::uint
         columns[at + i / 64] |= std::uint64_t{static_cast<unsigned>(parity(meet))} << (i % 64);
       }
     }
-    coefficients.push_back(terms.coefficients[p]);
+    rest.coefficients.push_back(terms.coefficients[p]);
   }
+  return rest;
 }
 
 // The gates of `guide` left once its pairs cancel among themselves.
@@ -177,16 +195,13 @@ std::size_t left_alone(std::uint32_t n, std::span<const PlacedGate> guide) {
   return static_cast<std::size_t>(std::count(removed.begin(), removed.end(), false));
 }
 
-// The network that copies the guide's first `prefix` gates, with the rest
+// The network that copies the guide's first `prefix` gates, with `rest`
+// (rest_of the same prefix, in the wires' values or not as `rest_after`)
 // written after them or before them.
 GuidedNetwork follow(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide,
-                     std::size_t prefix, bool rest_after) {
-  Replay replay(n, terms);
-  for (std::size_t k = 0; k < prefix; ++k) replay.cx(guide[k].a, guide[k].b);
-  std::vector<std::uint64_t> columns;
-  std::vector<std::uint8_t> coefficients;
-  rest_of(terms, replay, rest_after, n, columns, coefficients);
-  const std::vector<PlacedGate> rest = synthesise_parity_network(n, columns, coefficients);
+                     std::size_t prefix, bool rest_after, const Rest& rest_terms) {
+  Replay replay = replayed(n, terms, guide, prefix);
+  const std::vector<PlacedGate> rest = synthesise_parity_network(n, rest_terms.columns, rest_terms.coefficients);
   GuidedNetwork out;
   out.gates = terms.z_gates;
   if (!rest_after) out.gates.insert(out.gates.end(), rest.begin(), rest.end());
@@ -231,10 +246,16 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
   }
   // The rest after the copied gates; before them too on small tables, where
   // a second search is cheap.
-  GuidedNetwork best = follow(qubits, terms, guide, useful, true);
+  const Rest after = rest_of(qubits, terms, guide, useful, true);
+  GuidedNetwork best = follow(qubits, terms, guide, useful, true, after);
   if (std::size_t{qubits} * terms.size() <= kSmallTable) {
-    GuidedNetwork before = follow(qubits, terms, guide, useful, false);
-    if (before.cx_left < best.cx_left) best = std::move(before);
+    // Where the copied gates leave the rest's terms as they were, the rest
+    // before them is the same network, with as many cx gates: not searched.
+    const Rest before_terms = rest_of(qubits, terms, guide, useful, false);
+    if (before_terms != after) {
+      GuidedNetwork before = follow(qubits, terms, guide, useful, false, before_terms);
+      if (before.cx_left < best.cx_left) best = std::move(before);
+    }
   }
   return best;
 }
