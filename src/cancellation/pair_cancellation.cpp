@@ -58,18 +58,20 @@ bool inverse(const PlacedGate& g, const PlacedGate& h) {
 constexpr std::int64_t kNone = -1;
 
 // One qubit's items in order, each entry linked to an earlier entry at or
-// after the last one still there before it.
+// after the last one still there before it: a view of that qubit's room
+// in Lines.
 class Line {
  public:
+  Line(std::uint32_t* items, std::int64_t* links, std::size_t& size, std::size_t room)
+      : items_(items), links_(links), size_(size), room_(room) {}
+
   void push(std::uint32_t item) {
-    items_.push_back(item);
-    links_.push_back(static_cast<std::int64_t>(items_.size()) - 2);
+    check(size_ < room_, "a line's entries fit the room counted for it");
+    items_[size_] = item;
+    links_[size_] = static_cast<std::int64_t>(size_) - 1;
+    ++size_;
   }
-  void reserve(std::size_t entries) {
-    items_.reserve(entries);
-    links_.reserve(entries);
-  }
-  std::int64_t last() const { return static_cast<std::int64_t>(items_.size()) - 1; }
+  std::int64_t last() const { return static_cast<std::int64_t>(size_) - 1; }
   std::uint32_t item(std::int64_t k) const { return items_[static_cast<std::size_t>(k)]; }
   // The last entry at or before k whose item is still there, or kNone.
   std::int64_t live_at_or_before(std::int64_t k, const std::vector<bool>& removed) {
@@ -85,8 +87,46 @@ class Line {
   }
 
  private:
+  std::uint32_t* items_;
+  std::int64_t* links_;  // per entry: an earlier entry, or kNone
+  std::size_t& size_;
+  std::size_t room_;
+};
+
+// Every qubit's line in two arrays, each line's room counted at once from
+// the items on its qubit. Qubits out of range are left to the caller's
+// checks.
+class Lines {
+ public:
+  Lines(std::size_t qubits, std::span<const CancelItem> items, std::span<const std::uint32_t> barrier_qubits)
+      : start_(qubits + 1, 0), size_(qubits, 0) {
+    const auto count = [&](std::uint32_t q) {
+      if (q < qubits) ++start_[q + 1];
+    };
+    for (const CancelItem& item : items) {
+      if (item.count != 0) {
+        for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
+          count(barrier_qubits[item.first + k]);
+        }
+        continue;
+      }
+      count(item.gate.a);
+      if (two(item.gate)) count(item.gate.b);
+    }
+    for (std::size_t q = 0; q < qubits; ++q) start_[q + 1] += start_[q];
+    items_.resize(start_[qubits]);
+    links_.resize(start_[qubits]);
+  }
+
+  Line operator[](std::uint32_t q) {
+    return {items_.data() + start_[q], links_.data() + start_[q], size_[q], start_[q + 1] - start_[q]};
+  }
+
+ private:
+  std::vector<std::size_t> start_;  // per qubit: its first entry; then the end of the last
+  std::vector<std::size_t> size_;   // per qubit: its entries so far
   std::vector<std::uint32_t> items_;
-  std::vector<std::int64_t> links_;  // per entry: an earlier entry, or kNone
+  std::vector<std::int64_t> links_;
 };
 
 // What lies between a two-qubit gate g and its inverse `partner` on g's
@@ -99,7 +139,7 @@ struct Between {
 };
 
 template <class IsGate, class GateOf>
-Between between_on(Line& line, const std::vector<bool>& removed, std::uint32_t partner,
+Between between_on(Line line, const std::vector<bool>& removed, std::uint32_t partner,
                    const IsGate& is_gate, const GateOf& gate_of, const PlacedGate& g) {
   Between out{true, true, 0};
   std::size_t seen = 0;
@@ -137,26 +177,6 @@ void join_sandwich(std::vector<Elementary>& now, std::vector<bool>& removed, std
   now[second] = power == 1 ? Elementary::S : power == 2 ? Elementary::Z : Elementary::Sdg;
 }
 
-// Each line's room taken at once: the items on its qubit bound its entries.
-// Qubits out of range are left to the caller's checks.
-void reserve_lines(std::vector<Line>& on, std::span<const CancelItem> items,
-                   std::span<const std::uint32_t> barrier_qubits) {
-  const std::size_t qubits = on.size();
-  std::vector<std::uint32_t> on_qubit(qubits, 0);
-  for (const CancelItem& item : items) {
-    if (item.count != 0) {
-      for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
-        const std::uint32_t q = barrier_qubits[item.first + k];
-        if (q < qubits) ++on_qubit[q];
-      }
-      continue;
-    }
-    if (item.gate.a < qubits) ++on_qubit[item.gate.a];
-    if (two(item.gate) && item.gate.b < qubits) ++on_qubit[item.gate.b];
-  }
-  for (std::size_t q = 0; q < qubits; ++q) on[q].reserve(on_qubit[q]);
-}
-
 }  // namespace
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
@@ -167,6 +187,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
   if (sandwich_met != nullptr) *sandwich_met = false;
   std::vector<Elementary> now;  // with `merged`: each item's gate as left
   if (merged != nullptr) {
+    now.reserve(items.size());
     for (const CancelItem& item : items) now.push_back(item.gate.gate);
   }
   const auto gate_of = [&](std::uint32_t i) {
@@ -174,9 +195,8 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     if (merged != nullptr) g.gate = now[i];
     return g;
   };
-  std::vector<Line> on(qubits);
+  Lines on(qubits, items, barrier_qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
-  reserve_lines(on, items, barrier_qubits);
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     const CancelItem& item = items[i];
     if (!is_gate(i)) {
@@ -191,7 +211,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     if (two(g)) checked_index(qubits, g.b);
     // Back along the first qubit to the inverse, past gates that commute.
     std::int64_t partner = kNone;
-    Line& first = on[g.a];
+    Line first = on[g.a];
     std::size_t seen = 0;
     for (std::int64_t k = first.live_at_or_before(first.last(), removed);
          k != kNone && seen < kCancelReach; k = first.live_at_or_before(k - 1, removed), ++seen) {
