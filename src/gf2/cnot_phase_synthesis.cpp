@@ -10,6 +10,7 @@
 
 #include "engine/fault.h"
 #include "src/cancellation/pair_cancellation.h"
+#include "src/gf2/bits.h"
 #include "src/gf2/linear_synthesis.h"
 #include "src/gf2/parity_network.h"
 #include "src/pauli/pauli.h"
@@ -118,7 +119,6 @@ class Replay {
   }
 
   std::vector<PlacedGate>& gates() { return gates_; }
-  const BitMatrix& rows() const { return rows_; }
   bool live(std::size_t p) const { return live_[p]; }
 
  private:
@@ -147,38 +147,20 @@ struct Rest {
   bool operator==(const Rest&) const = default;
 };
 
-Replay replayed(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide, std::size_t prefix) {
-  Replay replay(n, terms);
-  for (std::size_t k = 0; k < prefix; ++k) replay.cx(guide[k].a, guide[k].b);
-  return replay;
-}
-
-Rest rest_of(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide, std::size_t prefix,
+Rest rest_of(const Terms& terms, std::span<const PlacedGate> guide, std::size_t prefix, const Replay& replay,
              bool in_values) {
-  const Replay replay = replayed(n, terms, guide, prefix);
   const std::size_t words = terms.words;
-  std::optional<BitMatrix> to_values;
-  if (in_values) {
-    const std::optional<BitMatrix> inverse = replay.rows().inverse();
-    check(inverse.has_value(), "cx gates make an invertible map");
-    to_values = inverse->transposed();
-  }
   Rest rest;
-  std::vector<std::uint64_t>& columns = rest.columns;
   for (std::size_t p = 0; p < terms.size(); ++p) {
     if (!replay.live(p)) continue;
-    const std::uint64_t* a = terms.column(p);
-    const std::size_t at = columns.size();
-    columns.resize(at + words, 0);
-    if (!to_values) {
-      std::copy(a, a + words, columns.begin() + static_cast<std::ptrdiff_t>(at));
-    } else {
-      // a . x = b . (R x) for b = R^-T a.
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint64_t* r = to_values->row(i);
-        std::uint64_t meet = 0;
-        for (std::size_t w = 0; w < words; ++w) meet ^= r[w] & a[w];
-        columns[at + i / 64] |= std::uint64_t{static_cast<unsigned>(parity(meet))} << (i % 64);
+    const std::size_t at = rest.columns.size();
+    rest.columns.insert(rest.columns.end(), terms.column(p), terms.column(p) + words);
+    if (in_values) {
+      // a . x = b . (R x) for b = R^-T a: R is the copied gates, each cx(c, t)
+      // adding row c into row t, so b is a with a_c += a_t for each in turn.
+      std::uint64_t* b = rest.columns.data() + at;
+      for (std::size_t k = 0; k < prefix; ++k) {
+        if (test_bit(b, guide[k].b)) flip_bit(b, guide[k].a);
       }
     }
     rest.coefficients.push_back(terms.coefficients[p]);
@@ -199,8 +181,7 @@ std::size_t left_alone(std::uint32_t n, std::span<const PlacedGate> guide) {
 // (rest_of the same prefix, in the wires' values or not as `rest_after`)
 // written after them or before them.
 GuidedNetwork follow(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide,
-                     std::size_t prefix, bool rest_after, const Rest& rest_terms) {
-  Replay replay = replayed(n, terms, guide, prefix);
+                     std::size_t prefix, bool rest_after, Replay& replay, const Rest& rest_terms) {
   const std::vector<PlacedGate> rest = synthesise_parity_network(n, rest_terms.columns, rest_terms.coefficients);
   GuidedNetwork out;
   out.gates = terms.z_gates;
@@ -246,14 +227,16 @@ GuidedNetwork synthesise_guided_network(std::uint32_t qubits,
   }
   // The rest after the copied gates; before them too on small tables, where
   // a second search is cheap.
-  const Rest after = rest_of(qubits, terms, guide, useful, true);
-  GuidedNetwork best = follow(qubits, terms, guide, useful, true, after);
+  Replay replay(qubits, terms);
+  for (std::size_t k = 0; k < useful; ++k) replay.cx(guide[k].a, guide[k].b);
+  const Rest after = rest_of(terms, guide, useful, replay, true);
+  GuidedNetwork best = follow(qubits, terms, guide, useful, true, replay, after);
   if (std::size_t{qubits} * terms.size() <= kSmallTable) {
     // Where the copied gates leave the rest's terms as they were, the rest
     // before them is the same network, with as many cx gates: not searched.
-    const Rest before_terms = rest_of(qubits, terms, guide, useful, false);
+    const Rest before_terms = rest_of(terms, guide, useful, replay, false);
     if (before_terms != after) {
-      GuidedNetwork before = follow(qubits, terms, guide, useful, false, before_terms);
+      GuidedNetwork before = follow(qubits, terms, guide, useful, false, replay, before_terms);
       if (before.cx_left < best.cx_left) best = std::move(before);
     }
   }
