@@ -5,6 +5,7 @@
 #include "src/cancellation/pair_cancellation.h"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/fault.h"
 
@@ -18,31 +19,52 @@ enum class Axis : std::uint8_t {
   Other,  // anything else: h, y, swap
 };
 
-Axis axis(const PlacedGate& g, std::uint32_t q) {
-  switch (g.gate) {
+// A gate's axis on its first qubit and on its second (a cx: its control,
+// then its target).
+constexpr Axis axis(Elementary gate, bool second) {
+  switch (gate) {
     case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
     case Elementary::Z: case Elementary::CZ: case Elementary::Rz:
       return Axis::Z;
     case Elementary::X: case Elementary::Rx: return Axis::X;
-    case Elementary::CX: return q == g.a ? Axis::Z : Axis::X;
+    case Elementary::CX: return second ? Axis::X : Axis::Z;
     default: return Axis::Other;
   }
 }
 
-bool two(const PlacedGate& g) { return elementary_info(g.gate).qubits == 2; }
+// Per gate, what commuting reads of it, in a table: the inner loops look it
+// up once per gate met.
+struct Sides {
+  Axis first = Axis::Other;   // on its first qubit
+  Axis second = Axis::Other;  // on its second, if any
+  bool two = false;           // whether it has a second
+};
+constexpr std::array<Sides, kElementary.size()> kSides = [] {
+  std::array<Sides, kElementary.size()> sides{};
+  for (std::size_t k = 0; k < sides.size(); ++k) {
+    const auto gate = static_cast<Elementary>(k);
+    sides[k] = {axis(gate, false), axis(gate, true), kElementary[k].qubits == 2};
+  }
+  return sides;
+}();
+static_assert(kSides[static_cast<std::size_t>(Elementary::CX)].second == Axis::X && !kSides[0].two);
 
-bool touches(const PlacedGate& g, std::uint32_t q) { return g.a == q || (two(g) && g.b == q); }
+const Sides& sides(Elementary gate) { return kSides[static_cast<std::size_t>(gate)]; }
+
+bool two(const PlacedGate& g) { return sides(g.gate).two; }
 
 // Whether g and h surely commute: on every qubit they share, both diagonal
 // or both X-like.
 bool commute(const PlacedGate& g, const PlacedGate& h) {
-  const std::uint32_t qs[2] = {g.a, g.b};
-  for (std::size_t k = 0; k < (two(g) ? 2u : 1u); ++k) {
-    if (!touches(h, qs[k])) continue;
-    const Axis a = axis(g, qs[k]);
-    if (a == Axis::Other || a != axis(h, qs[k])) return false;
-  }
-  return true;
+  const Sides& on_g = sides(g.gate);
+  const Sides& on_h = sides(h.gate);
+  // Whether h, where it touches q, differs from `a` or a is neither axis.
+  const auto clash = [&](std::uint32_t q, Axis a) {
+    if (h.a == q) return a == Axis::Other || a != on_h.first;
+    if (on_h.two && h.b == q) return a == Axis::Other || a != on_h.second;
+    return false;
+  };
+  return !clash(g.a, on_g.first) && !(on_g.two && clash(g.b, on_g.second));
 }
 
 // Whether h g is the identity.
