@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "engine/fault.h"
 
@@ -136,19 +137,20 @@ class Lines {
       if (two(item.gate)) count(item.gate.b);
     }
     for (std::size_t q = 0; q < qubits; ++q) start_[q + 1] += start_[q];
-    items_.resize(start_[qubits]);
-    links_.resize(start_[qubits]);
+    // Each entry is written when pushed, before it is read.
+    items_ = std::make_unique_for_overwrite<std::uint32_t[]>(start_[qubits]);
+    links_ = std::make_unique_for_overwrite<std::int64_t[]>(start_[qubits]);
   }
 
   Line operator[](std::uint32_t q) {
-    return {items_.data() + start_[q], links_.data() + start_[q], size_[q], start_[q + 1] - start_[q]};
+    return {items_.get() + start_[q], links_.get() + start_[q], size_[q], start_[q + 1] - start_[q]};
   }
 
  private:
   std::vector<std::size_t> start_;  // per qubit: its first entry; then the end of the last
   std::vector<std::size_t> size_;   // per qubit: its entries so far
-  std::vector<std::uint32_t> items_;
-  std::vector<std::int64_t> links_;
+  std::unique_ptr<std::uint32_t[]> items_;  // every line's items, line by line
+  std::unique_ptr<std::int64_t[]> links_;   // and their links
 };
 
 // What lies between a two-qubit gate g and its inverse `partner` on g's
