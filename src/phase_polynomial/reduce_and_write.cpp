@@ -67,6 +67,7 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
     options.deadline = reduction_deadline(allowance.deadline);
     options.effort = allowance.effort;
     options.cap = allowance.cap;
+    if (cache && cacheable(f)) options.settled_cache = &cache->settled;
     Reduction reduction = reduce_parity_table(table, options);
     allowance.charge(reduction.stats.work);
     reduced = std::move(reduction.table.bits);
