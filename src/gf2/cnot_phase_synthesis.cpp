@@ -182,7 +182,8 @@ std::size_t left_alone(std::uint32_t n, std::span<const PlacedGate> guide) {
 // written after them or before them.
 GuidedNetwork follow(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide,
                      std::size_t prefix, bool rest_after, Replay& replay, const Rest& rest_terms) {
-  const std::vector<PlacedGate> rest = synthesise_parity_network(n, rest_terms.columns, rest_terms.coefficients);
+  const std::vector<PlacedGate> rest =
+      synthesise_parity_network(n, rest_terms.columns, rest_terms.coefficients);
   GuidedNetwork out;
   out.gates = terms.z_gates;
   if (!rest_after) out.gates.insert(out.gates.end(), rest.begin(), rest.end());

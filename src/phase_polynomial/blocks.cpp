@@ -26,7 +26,8 @@ struct Touched {
 
 // The qubits of `row` (pauli.h's layout) by word, the words it has none in
 // left out, in `touched`.
-std::span<const Touched> qubits_of(const std::uint64_t* row, std::size_t words, std::vector<Touched>& touched) {
+std::span<const Touched> qubits_of(const std::uint64_t* row, std::size_t words,
+                                   std::vector<Touched>& touched) {
   touched.clear();
   for (std::size_t w = 0; w < words; ++w) {
     if (const std::uint64_t bits = row[w] | row[words + w]; bits != 0) touched.push_back({w, bits});
