@@ -5,6 +5,8 @@
 #include "src/cancellation/pair_cancellation.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 
 #include "engine/fault.h"
 
@@ -18,31 +20,52 @@ enum class Axis : std::uint8_t {
   Other,  // anything else: h, y, swap
 };
 
-Axis axis(const PlacedGate& g, std::uint32_t q) {
-  switch (g.gate) {
+// A gate's axis on its first qubit and on its second (a cx: its control,
+// then its target).
+constexpr Axis axis(Elementary gate, bool second) {
+  switch (gate) {
     case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
     case Elementary::Z: case Elementary::CZ: case Elementary::Rz:
       return Axis::Z;
     case Elementary::X: case Elementary::Rx: return Axis::X;
-    case Elementary::CX: return q == g.a ? Axis::Z : Axis::X;
+    case Elementary::CX: return second ? Axis::X : Axis::Z;
     default: return Axis::Other;
   }
 }
 
-bool two(const PlacedGate& g) { return elementary_info(g.gate).qubits == 2; }
+// Per gate, what commuting reads of it, in a table: the inner loops look it
+// up once per gate met.
+struct Sides {
+  Axis first = Axis::Other;   // on its first qubit
+  Axis second = Axis::Other;  // on its second, if any
+  bool two = false;           // whether it has a second
+};
+constexpr std::array<Sides, kElementary.size()> kSides = [] {
+  std::array<Sides, kElementary.size()> sides{};
+  for (std::size_t k = 0; k < sides.size(); ++k) {
+    const auto gate = static_cast<Elementary>(k);
+    sides[k] = {axis(gate, false), axis(gate, true), kElementary[k].qubits == 2};
+  }
+  return sides;
+}();
+static_assert(kSides[static_cast<std::size_t>(Elementary::CX)].second == Axis::X && !kSides[0].two);
 
-bool touches(const PlacedGate& g, std::uint32_t q) { return g.a == q || (two(g) && g.b == q); }
+const Sides& sides(Elementary gate) { return kSides[static_cast<std::size_t>(gate)]; }
+
+bool two(const PlacedGate& g) { return sides(g.gate).two; }
 
 // Whether g and h surely commute: on every qubit they share, both diagonal
 // or both X-like.
 bool commute(const PlacedGate& g, const PlacedGate& h) {
-  const std::uint32_t qs[2] = {g.a, g.b};
-  for (std::size_t k = 0; k < (two(g) ? 2u : 1u); ++k) {
-    if (!touches(h, qs[k])) continue;
-    const Axis a = axis(g, qs[k]);
-    if (a == Axis::Other || a != axis(h, qs[k])) return false;
-  }
-  return true;
+  const Sides& on_g = sides(g.gate);
+  const Sides& on_h = sides(h.gate);
+  // Whether h, where it touches q, differs from `a` or a is neither axis.
+  const auto clash = [&](std::uint32_t q, Axis a) {
+    if (h.a == q) return a == Axis::Other || a != on_h.first;
+    if (on_h.two && h.b == q) return a == Axis::Other || a != on_h.second;
+    return false;
+  };
+  return !clash(g.a, on_g.first) && !(on_g.two && clash(g.b, on_g.second));
 }
 
 // Whether h g is the identity.
@@ -58,18 +81,20 @@ bool inverse(const PlacedGate& g, const PlacedGate& h) {
 constexpr std::int64_t kNone = -1;
 
 // One qubit's items in order, each entry linked to an earlier entry at or
-// after the last one still there before it.
+// after the last one still there before it: a view of that qubit's room
+// in Lines.
 class Line {
  public:
+  Line(std::uint32_t* items, std::int64_t* links, std::size_t& size, std::size_t room)
+      : items_(items), links_(links), size_(size), room_(room) {}
+
   void push(std::uint32_t item) {
-    items_.push_back(item);
-    links_.push_back(static_cast<std::int64_t>(items_.size()) - 2);
+    check(size_ < room_, "a line's entries fit the room counted for it");
+    items_[size_] = item;
+    links_[size_] = static_cast<std::int64_t>(size_) - 1;
+    ++size_;
   }
-  void reserve(std::size_t entries) {
-    items_.reserve(entries);
-    links_.reserve(entries);
-  }
-  std::int64_t last() const { return static_cast<std::int64_t>(items_.size()) - 1; }
+  std::int64_t last() const { return static_cast<std::int64_t>(size_) - 1; }
   std::uint32_t item(std::int64_t k) const { return items_[static_cast<std::size_t>(k)]; }
   // The last entry at or before k whose item is still there, or kNone.
   std::int64_t live_at_or_before(std::int64_t k, const std::vector<bool>& removed) {
@@ -85,8 +110,47 @@ class Line {
   }
 
  private:
-  std::vector<std::uint32_t> items_;
-  std::vector<std::int64_t> links_;  // per entry: an earlier entry, or kNone
+  std::uint32_t* items_;
+  std::int64_t* links_;  // per entry: an earlier entry, or kNone
+  std::size_t& size_;
+  std::size_t room_;
+};
+
+// Every qubit's line in two arrays, each line's room counted at once from
+// the items on its qubit. Qubits out of range are left to the caller's
+// checks.
+class Lines {
+ public:
+  Lines(std::size_t qubits, std::span<const CancelItem> items, std::span<const std::uint32_t> barrier_qubits)
+      : start_(qubits + 1, 0), size_(qubits, 0) {
+    const auto count = [&](std::uint32_t q) {
+      if (q < qubits) ++start_[q + 1];
+    };
+    for (const CancelItem& item : items) {
+      if (item.count != 0) {
+        for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
+          count(barrier_qubits[item.first + k]);
+        }
+        continue;
+      }
+      count(item.gate.a);
+      if (two(item.gate)) count(item.gate.b);
+    }
+    for (std::size_t q = 0; q < qubits; ++q) start_[q + 1] += start_[q];
+    // Each entry is written when pushed, before it is read.
+    items_ = std::make_unique_for_overwrite<std::uint32_t[]>(start_[qubits]);
+    links_ = std::make_unique_for_overwrite<std::int64_t[]>(start_[qubits]);
+  }
+
+  Line operator[](std::uint32_t q) {
+    return {items_.get() + start_[q], links_.get() + start_[q], size_[q], start_[q + 1] - start_[q]};
+  }
+
+ private:
+  std::vector<std::size_t> start_;  // per qubit: its first entry; then the end of the last
+  std::vector<std::size_t> size_;   // per qubit: its entries so far
+  std::unique_ptr<std::uint32_t[]> items_;  // every line's items, line by line
+  std::unique_ptr<std::int64_t[]> links_;   // and their links
 };
 
 // What lies between a two-qubit gate g and its inverse `partner` on g's
@@ -99,7 +163,7 @@ struct Between {
 };
 
 template <class IsGate, class GateOf>
-Between between_on(Line& line, const std::vector<bool>& removed, std::uint32_t partner,
+Between between_on(Line line, const std::vector<bool>& removed, std::uint32_t partner,
                    const IsGate& is_gate, const GateOf& gate_of, const PlacedGate& g) {
   Between out{true, true, 0};
   std::size_t seen = 0;
@@ -137,26 +201,6 @@ void join_sandwich(std::vector<Elementary>& now, std::vector<bool>& removed, std
   now[second] = power == 1 ? Elementary::S : power == 2 ? Elementary::Z : Elementary::Sdg;
 }
 
-// Each line's room taken at once: the items on its qubit bound its entries.
-// Qubits out of range are left to the caller's checks.
-void reserve_lines(std::vector<Line>& on, std::span<const CancelItem> items,
-                   std::span<const std::uint32_t> barrier_qubits) {
-  const std::size_t qubits = on.size();
-  std::vector<std::uint32_t> on_qubit(qubits, 0);
-  for (const CancelItem& item : items) {
-    if (item.count != 0) {
-      for (std::uint32_t k = 0; k < item.count && item.first + k < barrier_qubits.size(); ++k) {
-        const std::uint32_t q = barrier_qubits[item.first + k];
-        if (q < qubits) ++on_qubit[q];
-      }
-      continue;
-    }
-    if (item.gate.a < qubits) ++on_qubit[item.gate.a];
-    if (two(item.gate) && item.gate.b < qubits) ++on_qubit[item.gate.b];
-  }
-  for (std::size_t q = 0; q < qubits; ++q) on[q].reserve(on_qubit[q]);
-}
-
 }  // namespace
 
 std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
@@ -167,6 +211,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
   if (sandwich_met != nullptr) *sandwich_met = false;
   std::vector<Elementary> now;  // with `merged`: each item's gate as left
   if (merged != nullptr) {
+    now.reserve(items.size());
     for (const CancelItem& item : items) now.push_back(item.gate.gate);
   }
   const auto gate_of = [&](std::uint32_t i) {
@@ -174,9 +219,8 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     if (merged != nullptr) g.gate = now[i];
     return g;
   };
-  std::vector<Line> on(qubits);
+  Lines on(qubits, items, barrier_qubits);
   const auto is_gate = [&](std::uint32_t i) { return items[i].count == 0; };
-  reserve_lines(on, items, barrier_qubits);
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     if (i % kClockStride == kClockStride - 1 && deadline.passed()) break;
     const CancelItem& item = items[i];
@@ -192,7 +236,7 @@ std::vector<bool> cancel_gate_pairs(std::uint32_t qubits, std::span<const Cancel
     if (two(g)) checked_index(qubits, g.b);
     // Back along the first qubit to the inverse, past gates that commute.
     std::int64_t partner = kNone;
-    Line& first = on[g.a];
+    Line first = on[g.a];
     std::size_t seen = 0;
     for (std::int64_t k = first.live_at_or_before(first.last(), removed);
          k != kNone && seen < kCancelReach; k = first.live_at_or_before(k - 1, removed), ++seen) {

@@ -10,6 +10,7 @@
 
 #include "engine/fault.h"
 #include "src/cancellation/pair_cancellation.h"
+#include "src/gf2/bits.h"
 #include "src/gf2/linear_synthesis.h"
 #include "src/gf2/parity_network.h"
 #include "src/pauli/pauli.h"
@@ -118,7 +119,6 @@ class Replay {
   }
 
   std::vector<PlacedGate>& gates() { return gates_; }
-  const BitMatrix& rows() const { return rows_; }
   bool live(std::size_t p) const { return live_[p]; }
 
  private:
@@ -137,35 +137,35 @@ class Replay {
   std::vector<PlacedGate> gates_;
 };
 
-// The terms still live after `replay`, as columns over the inputs x
-// (`in_values` false) or over the wires' values after the replay (true).
-void rest_of(const Terms& terms, const Replay& replay, bool in_values, std::uint32_t n,
-             std::vector<std::uint64_t>& columns, std::vector<std::uint8_t>& coefficients) {
+// The terms a network must still write once the guide's first `prefix`
+// gates are copied, as columns over the inputs x (`in_values` false) or
+// over the wires' values after those gates (true).
+struct Rest {
+  std::vector<std::uint64_t> columns;
+  std::vector<std::uint8_t> coefficients;
+
+  bool operator==(const Rest&) const = default;
+};
+
+Rest rest_of(const Terms& terms, std::span<const PlacedGate> guide, std::size_t prefix, const Replay& replay,
+             bool in_values) {
   const std::size_t words = terms.words;
-  std::optional<BitMatrix> to_values;
-  if (in_values) {
-    const std::optional<BitMatrix> inverse = replay.rows().inverse();
-    check(inverse.has_value(), "cx gates make an invertible map");
-    to_values = inverse->transposed();
-  }
+  Rest rest;
   for (std::size_t p = 0; p < terms.size(); ++p) {
     if (!replay.live(p)) continue;
-    const std::uint64_t* a = terms.column(p);
-    const std::size_t at = columns.size();
-    columns.resize(at + words, 0);
-    if (!to_values) {
-      std::copy(a, a + words, columns.begin() + static_cast<std::ptrdiff_t>(at));
-    } else {
-      // a . x = b . (R x) for b = R^-T a.
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint64_t* r = to_values->row(i);
-        std::uint64_t meet = 0;
-        for (std::size_t w = 0; w < words; ++w) meet ^= r[w] & a[w];
-        columns[at + i / 64] |= std::uint64_t{static_cast<unsigned>(parity(meet))} << (i % 64);
+    const std::size_t at = rest.columns.size();
+    rest.columns.insert(rest.columns.end(), terms.column(p), terms.column(p) + words);
+    if (in_values) {
+      // a . x = b . (R x) for b = R^-T a: R is the copied gates, each cx(c, t)
+      // adding row c into row t, so b is a with a_c += a_t for each in turn.
+      std::uint64_t* b = rest.columns.data() + at;
+      for (std::size_t k = 0; k < prefix; ++k) {
+        if (test_bit(b, guide[k].b)) flip_bit(b, guide[k].a);
       }
     }
-    coefficients.push_back(terms.coefficients[p]);
+    rest.coefficients.push_back(terms.coefficients[p]);
   }
+  return rest;
 }
 
 // The gates of `guide` left once its pairs cancel among themselves.
@@ -177,18 +177,15 @@ std::size_t left_alone(std::uint32_t n, std::span<const PlacedGate> guide) {
   return static_cast<std::size_t>(std::count(removed.begin(), removed.end(), false));
 }
 
-// The network that copies the guide's first `prefix` gates, with the rest
+// The network that copies the guide's first `prefix` gates, with `rest`
+// (rest_of the same prefix, in the wires' values or not as `rest_after`)
 // written after them or before them; nothing past the deadline.
 std::optional<GuidedNetwork> follow(std::uint32_t n, const Terms& terms, std::span<const PlacedGate> guide,
-                                    std::size_t prefix, bool rest_after, const Deadline& deadline) {
-  Replay replay(n, terms);
-  for (std::size_t k = 0; k < prefix; ++k) replay.cx(guide[k].a, guide[k].b);
-  std::vector<std::uint64_t> columns;
-  std::vector<std::uint8_t> coefficients;
-  rest_of(terms, replay, rest_after, n, columns, coefficients);
+                                    std::size_t prefix, bool rest_after, Replay& replay,
+                                    const Rest& rest_terms, const Deadline& deadline) {
   if (deadline.passed()) return std::nullopt;
-  const std::optional<OpenParityNetwork> rest_or_late =
-      synthesise_parity_network_until(n, columns, coefficients, false, deadline);
+  const std::optional<OpenParityNetwork> rest_or_late = synthesise_parity_network_until(
+      n, rest_terms.columns, rest_terms.coefficients, false, deadline);
   if (!rest_or_late) return std::nullopt;
   const std::vector<PlacedGate>& rest = rest_or_late->gates;
   GuidedNetwork out;
@@ -245,11 +242,20 @@ std::optional<GuidedNetwork> synthesise_guided_network_until(std::uint32_t qubit
   }
   // The rest after the copied gates; before them too on small tables, where
   // a second search is cheap.
-  std::optional<GuidedNetwork> best = follow(qubits, terms, guide, useful, true, deadline);
+  Replay replay(qubits, terms);
+  for (std::size_t k = 0; k < useful; ++k) replay.cx(guide[k].a, guide[k].b);
+  const Rest after = rest_of(terms, guide, useful, replay, true);
+  std::optional<GuidedNetwork> best = follow(qubits, terms, guide, useful, true, replay, after, deadline);
   if (best && std::size_t{qubits} * terms.size() <= kSmallTable) {
-    std::optional<GuidedNetwork> before = follow(qubits, terms, guide, useful, false, deadline);
-    if (!before) return std::nullopt;
-    if (before->cx_left < best->cx_left) best = std::move(before);
+    // Where the copied gates leave the rest's terms as they were, the rest
+    // before them is the same network, with as many cx gates: not searched.
+    const Rest before_terms = rest_of(terms, guide, useful, replay, false);
+    if (before_terms != after) {
+      std::optional<GuidedNetwork> before =
+          follow(qubits, terms, guide, useful, false, replay, before_terms, deadline);
+      if (!before) return std::nullopt;
+      if (before->cx_left < best->cx_left) best = std::move(before);
+    }
   }
   return best;
 }

@@ -76,6 +76,20 @@ std::size_t pass_columns(std::uint32_t n, std::size_t budget) {
   return m;
 }
 
+// The cheap test of `table`, read from `cache` (when given) where the
+// table was met before.
+Settled settled_test(const ParityTable& table, SettledCache* cache) {
+  if (cache == nullptr) return surely_no_move(table);
+  std::vector<std::uint64_t> key;
+  key.reserve(1 + table.bits.size());
+  key.push_back(table.variables);
+  key.insert(key.end(), table.bits.begin(), table.bits.end());
+  if (const auto found = cache->find(key); found != cache->end()) return found->second;
+  const Settled quick = surely_no_move(table);
+  cache->emplace(std::move(key), quick);
+  return quick;
+}
+
 // The move (y, z) as a test sees it: the table before it and the columns it
 // moves.
 ReductionMove move_report(const Echelon& echelon, const std::vector<std::uint64_t>& y, const std::uint64_t* z,
@@ -266,7 +280,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   if (table.columns() <= whole) {
     // A table the cheap test shows to have no move at all (as most blocks
     // of adders and comparators) comes back as it is, its search skipped.
-    const Settled quick = options.settle ? surely_no_move(table) : Settled{};
+    const Settled quick = options.settle ? settled_test(table, options.settled_cache) : Settled{};
     if (quick.settled) {
       budget.work = quick.work;
       return finish(table);

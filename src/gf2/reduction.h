@@ -34,10 +34,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
 #include "src/gf2/parity_table.h"
+#include "src/gf2/reduction_settled.h"
 #include "src/timing/deadline.h"
 
 namespace kestrel {
@@ -57,6 +59,12 @@ struct ReductionMove {
   std::vector<std::uint64_t> z;
   bool widened = false;
 };
+
+// The cheap test's answers (reduction_settled.h) for tables met before,
+// by their variables and columns: the answer is a function of the table
+// alone, so a caller reducing the same small table many times (the blocks
+// along an adder) has it tested once.
+using SettledCache = std::map<std::vector<std::uint64_t>, Settled>;
 
 struct ReductionOptions {
   // Whether widened moves follow the kernel's own (more time, fewer columns).
@@ -89,6 +97,9 @@ struct ReductionOptions {
   // the same either way, the work (only the test's) is not. Tests turn it
   // off to hold the test to the search.
   bool settle = true;
+  // With a cache, the cheap test's answer for a table met before is read
+  // from it, and each new answer stored there.
+  SettledCache* settled_cache = nullptr;
   // For tests: called before each move with the move, and whether to
   // re-derive the echelon form of L(A) after every move and fault on any
   // difference (slow).

@@ -20,7 +20,8 @@ class SplitSearch {
  public:
   explicit SplitSearch(const Terms& terms)
       : net_(terms), n_(net_.wires()), m_(net_.terms()), qw_(words_for(n_)), pool_(m_), usable_(qw_, 0),
-        count_(n_), weight_(m_), some_wire_(m_), mask_(words_for(m_), 0) {
+        count_(n_), weight_(m_), some_wire_(m_), columns_(terms.columns) {
+    check(terms.words == qw_, "a column per term, a bit per wire");
     std::iota(pool_.begin(), pool_.end(), 0u);
     for (std::uint32_t j = 0; j < n_; ++j) set_bit(usable_.data(), j);
     push(0, static_cast<std::uint32_t>(m_), kNone);
@@ -72,30 +73,33 @@ class SplitSearch {
     return begin_ != end_;
   }
 
-  // Each term's weight and the number of terms including each wire: each
-  // row masked by the group's terms, so that the work goes with the group's
-  // bits rather than with wires times terms.
+  // Each term's weight and the number of terms including each wire, read
+  // from the group's own columns, so that the work goes with the group's
+  // bits rather than with wires times terms; some_wire_ is a term's last wire.
   void count_wires() {
+    std::fill(count_.begin(), count_.end(), 0u);
     for (std::uint32_t k = begin_; k < end_; ++k) {
-      weight_[pool_[k]] = 0;
-      set_bit(mask_.data(), pool_[k]);
+      const std::uint32_t p = pool_[k];
+      std::uint32_t weight = 0;
+      for_each_bit(column(p), qw_, [&](std::size_t j) {
+        ++count_[j];
+        ++weight;
+        some_wire_[p] = static_cast<std::uint32_t>(j);
+      });
+      weight_[p] = weight;
     }
-    const std::size_t rw = net_.row_words();
-    for (std::uint32_t j = 0; j < n_; ++j) {
-      const std::uint64_t* row = net_.row(j);
-      std::uint32_t c = 0;
-      for (std::size_t w = 0; w < rw; ++w) {
-        for (std::uint64_t x = row[w] & mask_[w]; x != 0; x &= x - 1) {
-          const std::size_t p = 64 * w + static_cast<std::size_t>(std::countr_zero(x));
-          ++c;
-          ++weight_[p];
-          some_wire_[p] = j;
-        }
-      }
-      count_[j] = c;
-    }
-    for (std::uint32_t k = begin_; k < end_; ++k) flip_bit(mask_.data(), pool_[k]);
   }
+
+  // cx(control, target) on the network and on the terms' columns: every
+  // term that includes the target gains or loses the control.
+  void cx(std::uint32_t control, std::uint32_t target) {
+    for_each_bit(net_.row(target), net_.row_words(), [&](std::size_t p) {
+      flip_bit(columns_.data() + p * qw_, control);
+    });
+    net_.cx(control, target);
+  }
+
+  std::uint64_t* column(std::uint32_t p) { return columns_.data() + std::size_t{p} * qw_; }
 
   // Drops the terms written; a term of weight one is on `wire_or_none`, or
   // on some_wire_ with none.
@@ -126,7 +130,7 @@ class SplitSearch {
             ++j;
             continue;
           }
-          net_.cx(j, target_);
+          cx(j, target_);
           count_[j] = 0;
           for (std::uint32_t k = begin_; k < end_; ++k) --weight_[pool_[k]];
           write_units(target_);
@@ -196,7 +200,7 @@ class SplitSearch {
   std::vector<std::uint64_t> usable_stack_;  // per group on the stack, qw_ words
   std::vector<std::uint64_t> usable_;        // the wires the group at hand may split on
   std::vector<std::uint32_t> count_, weight_, some_wire_, scratch_;
-  std::vector<std::uint64_t> mask_;          // the group's terms while counting, else none
+  std::vector<std::uint64_t> columns_;       // per term, qw_ words: the wires it includes now
   std::uint32_t begin_ = 0, end_ = 0, target_ = kNone;  // the group at hand
 };
 

@@ -117,12 +117,18 @@ const std::uint64_t* InverseTableau::row(std::uint32_t r) {
   const std::size_t word = r / 64;
   const unsigned bit = r % 64;
   if (((stale_[word] >> bit) & 1) == 0) return out;
-  std::fill(out, out + 2 * words_, 0);
-  for (std::size_t q = 0; q < qubits_; ++q) {
-    const std::uint64_t x = (column(2 * q)[word] >> bit) & 1;
-    const std::uint64_t z = (column(2 * q + 1)[word] >> bit) & 1;
-    out[q / 64] |= x << (q % 64);
-    out[words_ + q / 64] |= z << (q % 64);
+  // A word of the row at a time, 64 qubits' letters gathered in registers.
+  const std::uint64_t* letters = columns_.data() + word;  // qubit q's X letter word at 2 q column_words_
+  for (std::size_t w = 0; w < words_; ++w) {
+    std::uint64_t x = 0, z = 0;
+    const std::size_t end = std::min<std::size_t>(64, qubits_ - 64 * w);
+    for (std::size_t k = 0; k < end; ++k) {
+      const std::uint64_t* at = letters + 2 * (64 * w + k) * column_words_;
+      x |= ((at[0] >> bit) & 1) << k;
+      z |= ((at[column_words_] >> bit) & 1) << k;
+    }
+    out[w] = x;
+    out[words_ + w] = z;
   }
   stale_[word] &= ~(std::uint64_t{1} << bit);
   return out;

@@ -47,6 +47,9 @@ class PauliSpan {
     return false;
   }
 
+  // The qubits any product touches, one bit each.
+  const std::vector<std::uint64_t>& support() const { return support_; }
+
   void add(const std::uint64_t* row) {
     for (std::size_t w = 0; w < words_; ++w) support_[w] |= row[w] | row[words_ + w];
     scratch_.assign(row, row + 2 * words_);

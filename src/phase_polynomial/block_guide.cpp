@@ -24,6 +24,7 @@ std::vector<PlacedGate> block_guide(const ProgramSteps& program, const Blocks& b
   }
   const Block& block = blocks.blocks[b];
   std::vector<std::uint32_t> members;
+  members.reserve(block.members.size());
   for (std::uint32_t r : block.members) members.push_back(blocks.rotations[r]);
   std::sort(members.begin(), members.end());
   const auto variable = [&](std::uint32_t q) { return ((used[q / 64] >> (q % 64)) & 1) != 0; };

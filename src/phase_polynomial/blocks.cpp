@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 
 #include "engine/fault.h"
 #include "src/pauli/pauli.h"
@@ -17,6 +18,32 @@ namespace {
 // How many rotations are cut between two looks at the clock.
 constexpr std::size_t kRotationsPerLook = 256;
 
+// A product's qubits in one word of the support.
+struct Touched {
+  std::size_t word;
+  std::uint64_t bits;
+};
+
+// The qubits of `row` (pauli.h's layout) by word, the words it has none in
+// left out, in `touched`.
+std::span<const Touched> qubits_of(const std::uint64_t* row, std::size_t words,
+                                   std::vector<Touched>& touched) {
+  touched.clear();
+  for (std::size_t w = 0; w < words; ++w) {
+    if (const std::uint64_t bits = row[w] | row[words + w]; bits != 0) touched.push_back({w, bits});
+  }
+  return touched;
+}
+
+// Whether `row`, on the qubits `touched`, anticommutes with some product of
+// `span`: a span that touches none of them (as most a rotation passes)
+// is passed by reading those words of its support alone.
+bool anticommutes(const PauliSpan& span, const std::uint64_t* row, std::span<const Touched> touched) {
+  const bool meets = std::any_of(touched.begin(), touched.end(),
+                                 [&](const Touched& t) { return (span.support()[t.word] & t.bits) != 0; });
+  return meets && span.anticommutes(row);
+}
+
 }  // namespace
 
 Blocks cut_into_blocks(const ProgramSteps& program, const Deadline& deadline) {
@@ -28,6 +55,7 @@ Blocks cut_into_blocks(const ProgramSteps& program, const Deadline& deadline) {
   std::vector<PauliSpan> spans;
   std::size_t wall = 0;  // the newest boundary on every qubit, which stops every search
   std::vector<std::uint64_t> boundary_row(2 * words);
+  std::vector<Touched> touched;
   for (std::uint32_t s = 0; s < program.steps.size(); ++s) {
     const Step& step = program.steps[s];
     if (step.kind == StepKind::Clifford) {
@@ -71,7 +99,8 @@ Blocks cut_into_blocks(const ProgramSteps& program, const Deadline& deadline) {
     const std::size_t floor =
         std::max(wall, out.blocks.size() > kSearchedBlocks ? out.blocks.size() - kSearchedBlocks
                                                            : std::size_t{0});
-    while (target > floor && !spans[target - 1].anticommutes(row)) --target;
+    const std::span<const Touched> on = qubits_of(row, words, touched);
+    while (target > floor && !anticommutes(spans[target - 1], row, on)) --target;
     while (target < out.blocks.size() && out.blocks[target].boundary) ++target;
     if (target == out.blocks.size()) {
       Block block;

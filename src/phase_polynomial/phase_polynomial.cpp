@@ -112,31 +112,26 @@ const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool ungu
 
 // The program as written, gate by gate (each insertion before its anchor,
 // each step that stays; boundaries, measurements and conditioned gates as
-// barriers), with the pairs of gates that cancel once the rotations are out,
-// T gates joined (and, with `sandwiches`, cx pairs around S powers made cz
-// gates) (src/cancellation/pair_cancellation.h), then the cz gates that
-// become phases on a passing network (src/cancellation/cz_to_phases.h);
-// both walks stop at the deadline, leaving the gates after as they are.
-// Then the cx and cz pairs that meet across h gates (src/cancellation/
-// pairs_across_h.h), and the phase gates left meeting on a qubit joined into
-// the fewest (src/cancellation/phase_joining.h): two short linear passes.
-struct CancelledPairs {
-  std::vector<bool> cancelled;               // per item
-  std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
+// barriers), as pair cancellation reads it.
+struct ProgramItems {
+  std::uint32_t qubits = 0;                  // the program's and the rewrite's extra ones
+  std::vector<CancelItem> items;
+  std::vector<std::uint32_t> barrier_qubits; // the barriers' qubits
   std::vector<std::uint32_t> step_item;      // per step: its item, kNoItem when removed, kNoQubit
   std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
-  Left left;                                 // what is left
+  std::uint64_t conditioned_two_qubit = 0;   // gadgets' corrections on two qubits
 };
 
-CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewrite, bool unguided,
-                            bool sandwiches, const Deadline& deadline) {
+ProgramItems program_items(const ProgramSteps& steps, const StepsRewrite& rewrite, bool unguided) {
   const std::uint32_t n = steps.qubits;
-  std::vector<CancelItem> items;
+  ProgramItems out;
+  out.qubits = n + rewrite.extra_qubits;
+  std::vector<CancelItem>& items = out.items;
   std::size_t inserted = 0;
   for (const Insertion& insertion : rewrite.insertions) inserted += chosen(insertion, unguided).size();
   items.reserve(steps.steps.size() + inserted);
-  std::vector<std::uint32_t> barrier_qubits = steps.boundary_qubits;
-  CancelledPairs out;
+  std::vector<std::uint32_t>& barrier_qubits = out.barrier_qubits;
+  barrier_qubits = steps.boundary_qubits;
   out.step_item.assign(steps.steps.size(), kNoItem);
   std::size_t next = 0;
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
@@ -148,7 +143,7 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
           continue;
         }
         const auto at = static_cast<std::uint32_t>(barrier_qubits.size());
-        out.left.conditioned_two_qubit +=
+        out.conditioned_two_qubit +=
             op.kind == OperationKind::Conditioned && elementary_info(op.gate.gate).qubits == 2;
         barrier_qubits.push_back(n + op.extra);
         if (op.kind == OperationKind::Conditioned) {
@@ -170,12 +165,37 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
     }
     items.push_back(barrier ? CancelItem{{}, step.first, step.count} : CancelItem{step.gate, 0, 0});
   }
-  out.cancelled =
-      cancel_gate_pairs(n + rewrite.extra_qubits, items, barrier_qubits, &out.now, sandwiches,
-                        &out.left.sandwich_met, deadline);
-  cz_to_phases(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now, deadline);
-  cancel_pairs_across_h(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
-  join_phase_runs(n + rewrite.extra_qubits, items, barrier_qubits, out.cancelled, out.now);
+  return out;
+}
+
+// The program's items with the pairs of gates that cancel once the
+// rotations are out, T gates joined (and, with `sandwiches`, cx pairs
+// around S powers made cz gates) (src/cancellation/pair_cancellation.h),
+// then the cz gates that become phases on a passing network
+// (src/cancellation/cz_to_phases.h); both walks stop at the deadline,
+// leaving the gates after as they are. Then the cx and cz pairs that meet
+// across h gates (src/cancellation/pairs_across_h.h), and the phase gates
+// left meeting on a qubit joined into the fewest
+// (src/cancellation/phase_joining.h): two short linear passes.
+struct CancelledPairs {
+  std::vector<bool> cancelled;               // per item
+  std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
+  std::vector<std::uint32_t> step_item;      // per step: its item, kNoItem when removed, kNoQubit
+  std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
+  Left left;                                 // what is left
+};
+
+CancelledPairs cancel_pairs(const ProgramItems& program, bool sandwiches, const Deadline& deadline) {
+  const std::vector<CancelItem>& items = program.items;
+  CancelledPairs out;
+  out.step_item = program.step_item;
+  out.inserted_item = program.inserted_item;
+  out.left.conditioned_two_qubit = program.conditioned_two_qubit;
+  out.cancelled = cancel_gate_pairs(program.qubits, items, program.barrier_qubits, &out.now, sandwiches,
+                                    &out.left.sandwich_met, deadline);
+  cz_to_phases(program.qubits, items, program.barrier_qubits, out.cancelled, out.now, deadline);
+  cancel_pairs_across_h(program.qubits, items, program.barrier_qubits, out.cancelled, out.now);
+  join_phase_runs(program.qubits, items, program.barrier_qubits, out.cancelled, out.now);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (out.cancelled[i] || items[i].count != 0) continue;
     out.left.t += elementary_info(out.now[i]).t;
@@ -188,7 +208,8 @@ CancelledPairs cancel_pairs(const ProgramSteps& steps, const StepsRewrite& rewri
 // blocks written at their anchors (`unguided`: each without the program's cx
 // gates followed, where it has such a version), their rotations gone, and
 // then the pairs of gates that cancel once the rotations are out, as
-// `pairs` (cancel_pairs of the same rewrite and `unguided`) has them.
+// `pairs` (cancel_pairs of the program_items of the same rewrite and
+// `unguided`) has them.
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
               bool unguided, const CancelledPairs& pairs, int& phase) {
@@ -284,10 +305,11 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
   // Each with cx pairs around S powers made cz gates and without
   // (a cz may stop a later pair); without such pairs, once.
   const auto consider = [&](const StepsRewrite& r, bool unguided) {
+    const ProgramItems program = program_items(steps, r, unguided);
     bool met = true;  // the composition without met such a pair
     for (bool sandwiches : {false, true}) {
       if (sandwiches && (!met || options.deadline.passed())) return;  // the same again, or late
-      Choice c{cancel_pairs(steps, r, unguided, sandwiches, options.deadline), &r, unguided};
+      Choice c{cancel_pairs(program, sandwiches, options.deadline), &r, unguided};
       const Left& left = c.pairs.left;
       met = left.sandwich_met;
       if (!best || (options.every_block && best->rewrite == &none) ||

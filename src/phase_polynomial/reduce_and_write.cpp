@@ -29,7 +29,9 @@ Deadline reduction_deadline(const Deadline& deadline) {
 // order, then the reduced columns (a word each).
 std::vector<std::uint64_t> cache_key(const PhasePolynomial& f, const std::vector<std::uint64_t>& reduced,
                                      bool open) {
-  std::vector<std::uint64_t> key{f.variables(), open, f.terms()};
+  std::vector<std::uint64_t> key;
+  key.reserve(3 + 2 * f.terms() + reduced.size());
+  key.insert(key.end(), {f.variables(), open, f.terms()});
   for (std::size_t j = 0; j < f.terms(); ++j) {
     key.push_back(f.parity(j)[0]);
     key.push_back(f.coefficient(j));
@@ -65,6 +67,7 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
     options.deadline = reduction_deadline(allowance.deadline);
     options.effort = allowance.effort;
     options.cap = allowance.cap;
+    if (cache && cacheable(f)) options.settled_cache = &cache->settled;
     Reduction reduction = reduce_parity_table(table, options);
     allowance.charge(reduction.stats.work);
     reduced = std::move(reduction.table.bits);
@@ -120,6 +123,7 @@ std::optional<GuidedNetwork> guided_network(const PhasePolynomial& f, const Writ
   std::vector<std::uint64_t> key;
   if (cache && cacheable(f)) {
     key = cache_key(f, reduced.parities, false);
+    key.reserve(key.size() + 2 * guide.size());
     for (const PlacedGate& g : guide) {
       key.push_back(static_cast<std::uint64_t>(g.gate) << 32 | g.a);
       key.push_back(g.b);

@@ -23,6 +23,7 @@
 #include "src/circuit/elementary.h"
 #include "src/gf2/cnot_phase_synthesis.h"
 #include "src/gf2/parity_network.h"
+#include "src/gf2/reduction.h"
 #include "src/phase_polynomial/polynomial_mod8.h"
 #include "src/timing/deadline.h"
 
@@ -61,6 +62,7 @@ struct WrittenPolynomial {
 struct WrittenCache {
   std::map<std::vector<std::uint64_t>, WrittenPolynomial> written;  // by key(f, reduced, open)
   std::map<std::vector<std::uint64_t>, GuidedNetwork> guided;       // by key(f, reduced) and the guide
+  SettledCache settled;  // the reductions' cheap test, by table (src/gf2/reduction.h)
 };
 
 // The gate for S to the power `power` (1 to 3): s, z or sdg.

@@ -338,6 +338,9 @@ void Rewriter::rewrite(std::size_t b, InverseTableau& frame) {
     for (std::size_t w = 0; w < words; ++w) used[w] |= diagonal.z_bits[j * words + w];
   }
   std::vector<std::uint32_t> qubit_of, variable_of(n, 0);
+  std::size_t variables = 0;
+  for (const std::uint64_t w : used) variables += static_cast<std::size_t>(std::popcount(w));
+  qubit_of.reserve(variables);
   for (std::uint32_t q = 0; q < n; ++q) {
     if ((used[q / 64] >> (q % 64)) & 1) {
       variable_of[q] = static_cast<std::uint32_t>(qubit_of.size());
@@ -387,7 +390,9 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   const WrittenPolynomial& reduced = *reduced_or_late;
   const std::size_t kept = reduced.t;
   written_[b].t = kept;
-  std::vector<PlacedGate> middle = reduced.clifford;
+  std::vector<PlacedGate> middle;
+  middle.reserve(reduced.clifford.size() + reduced.network.gates.size());
+  middle.insert(middle.end(), reduced.clifford.begin(), reduced.clifford.end());
   middle.insert(middle.end(), reduced.network.gates.begin(), reduced.network.gates.end());
   std::uint64_t middle_two_qubit = 0;
   for (const PlacedGate& g : middle) middle_two_qubit += elementary_info(g.gate).qubits == 2;
@@ -411,6 +416,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   }
   const auto written = [&](const std::vector<PlacedGate>& gates) {
     std::vector<PlacedOperation> ops;
+    ops.reserve(2 * diagonal.gates.size() + gates.size());
     const auto gate = [&](const PlacedGate& g) { ops.push_back({OperationKind::Gate, g, 0}); };
     for (const PlacedGate& g : diagonal.gates) gate(g);
     for (const PlacedGate& g : gates) {
