@@ -81,8 +81,8 @@ def circuits(draw, max_qubits=3, max_gates=14, toffolis=True):
 @settings(max_examples=scaled(150, 1500), deadline=None)
 @given(circuits())
 def test_every_reduction_step_keeps_the_operator(closed, qc):
-    """Closed (PathSum.close), the sum is the operator's diagonal, which
-    can vanish (a unitary cannot)."""
+    """Closed (PathSum.close), the sum is the operator's diagonal (which
+    can vanish, unlike a unitary), and the second stage goes on from it."""
     want = np.diag(np.diag(operator(qc))) if closed else operator(qc)
     ps = path_sum(qc)
     if closed:
@@ -90,12 +90,13 @@ def test_every_reduction_step_keeps_the_operator(closed, qc):
     try:
         ps.reduce(every=True, on_step=lambda rule, y: np.testing.assert_allclose(
             ps.matrix(), want, atol=1e-9, err_msg=f"after {rule} on {y}"))
-        general = MultilinearPathSum(ps)
-        np.testing.assert_allclose(general.matrix(), want, atol=1e-9)
-        general.reduce(every=True, on_step=lambda rule, y: np.testing.assert_allclose(
-            general.matrix(), want, atol=1e-9, err_msg=f"after {rule} on {y}"))
+        if closed:
+            general = MultilinearPathSum(ps)
+            np.testing.assert_allclose(general.matrix(), want, atol=1e-9)
+            general.reduce(every=True, on_step=lambda rule, y: np.testing.assert_allclose(
+                general.matrix(), want, atol=1e-9, err_msg=f"after {rule} on {y}"))
     except Vanishing:
-        assert closed and not want.any()
+        assert closed and np.allclose(want, 0, atol=1e-9)
 
 
 def test_every_rule_is_exercised():
@@ -113,9 +114,13 @@ def test_every_rule_is_exercised():
             else:
                 getattr(qc, name)(rng.randrange(2))
         ps = path_sum(qc)
+        ps.close()
         g = MultilinearPathSum(ps)
-        ps.reduce(every=True)
-        g.reduce(every=True)
+        try:
+            ps.reduce(every=True)
+            g.reduce(every=True)
+        except Vanishing:
+            continue
         for k in affine:
             affine[k] += ps.counts[k]
             general[k] += g.counts[k]
