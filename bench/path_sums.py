@@ -2,8 +2,8 @@
 checker of the tests (tests/python/path_sum_equivalence.py), beside MQT
 QCEC's verdict on the same pair in the same run.
 
-For each T-count program of examples/tcount/ (hwb10 and gf2^128_mult only
-when named, the largest others only with --large) and seeded random 40-qubit Toffoli networks
+For each T-count program of examples/tcount/ (hwb10 only when named, the
+largest ones only with --large) and seeded random 40-qubit Toffoli networks
 (Qiskit's x, cx and ccx gates, written by Qiskit in Clifford+T), it runs
 kestrel with `phase=True`, checks the result with the phase kestrel reports,
 checks a copy with one T gate dropped (it must be rejected), and asks QCEC
