@@ -240,8 +240,8 @@ class PathSum(Sum):
     def close(self) -> None:
         """Keeps only the diagonal <x|.|x>: each wire f_j not x_j becomes
         x_j, its condition [f_j + x_j = 0] = 1/2 sum over a fresh z of
-        w^(4 z (f_j + x_j)) joining the phase. Of a unitary that is
-        e^(i pi g/8) times the identity on its diagonal, so is the whole."""
+        w^(4 z (f_j + x_j)) joining the phase. A unitary whose diagonal is
+        e^(i pi g/8) everywhere is that times the identity."""
         for j, (w, const) in enumerate(self.wires):
             if w != 1 << j or const:
                 self.add_product([[1 << self.fresh(), 0], [w ^ 1 << j, const]], 2)
