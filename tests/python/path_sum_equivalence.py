@@ -3,10 +3,13 @@
 `check(u, v)` builds the sum over paths of V^dagger U (U's gates, then V's
 inverted in reverse order), reducing it after each of V's Hadamard gates so
 that the path variables of matching Hadamard gates of U and V cancel from
-the middle out (path_sums.py has the representation and the rules); what
-the affine form leaves goes on with nonlinear wires
+the middle out (path_sums.py has the representation and the rules). Then
+only its diagonal is kept (PathSum.close: each output's condition f_j = x_j
+becomes a path variable of the phase, free for the rules), for a unitary
+whose diagonal is e^(i pi g/8) everywhere is that times the identity; what
+the affine form leaves goes on with nonlinear substitutions
 (path_sums_multilinear.py). The verdict:
-- "equivalent": the sum reduced to the identity times e^(i pi g/8), so
+- "equivalent": the diagonal reduced to e^(i pi g/8) on every input, so
   U = e^(i pi g/8) V; with `phase=k` given (kestrel's `phase=True` report:
   U = e^(i k pi/8) V), g must be k too;
 - "not equivalent", with a witness: a basis state |x> for which
@@ -35,7 +38,7 @@ from dataclasses import dataclass, field
 
 from qiskit import QuantumCircuit, qasm2
 
-from path_sums import PHASES, PathSum, TooLarge, close_to_power
+from path_sums import PHASES, PathSum, TooLarge, Vanishing, close_to_power
 from path_sums_multilinear import MultilinearPathSum
 
 TOLERANCE = 1e-6
@@ -135,7 +138,8 @@ def miter(n: int, u_ops: list[tuple], v_ops: list[tuple], on_step=None) -> PathS
     classical function, whose polynomials can grow without bound), then V's
     inverted, reducing after each Hadamard gate only the variables its
     gates touched, so that U's last gates and V's last ones cancel first and
-    the wires stay those of U's first gates."""
+    the wires stay those of U's first gates; then closed to its diagonal
+    and reduced again."""
     ps = PathSum(n)
     for op in u_ops:
         ps.apply(op)
@@ -144,6 +148,7 @@ def miter(n: int, u_ops: list[tuple], v_ops: list[tuple], on_step=None) -> PathS
         ps.apply(op)
         if op[0] == "h":
             ps.reduce(on_step=on_step)
+    ps.close()
     ps.reduce(every=True, on_step=on_step)
     return ps
 
@@ -154,7 +159,7 @@ def _candidates(ps: PathSum, n: int):
     the identity), then all of them (few qubits) or a seeded sample."""
     low_inputs = (1 << n) - 1
     seen = set()
-    rest = [p for p, _ in ps.wires] + sorted(ps.poly, key=lambda p: p.bit_count())
+    rest = [] if ps is None else sorted(ps.poly, key=lambda p: p.bit_count())
     for p in rest[:64]:
         x = p & low_inputs
         if x not in seen:
@@ -233,15 +238,18 @@ def check(u, v, phase: int | None = None, on_step=None) -> Result:
     except TooLarge as e:
         result.reason = str(e)
         return result
-    result.left, result.rules = len(ps.paths), dict(ps.counts)
-    if ps.is_identity() and (phase is None or ps.phase16 == phase % 16):
+    except Vanishing:   # zero all along the diagonal: the witness search shows it
+        ps = None
+    if ps is not None:
+        result.left, result.rules = len(ps.paths), dict(ps.counts)
+    if ps is not None and ps.is_identity() and (phase is None or ps.phase16 == phase % 16):
         result.verdict, result.phase16 = "equivalent", ps.phase16
-    elif ps.paths:
-        # Rules the affine form cannot hold may finish it: nonlinear wires.
+    elif ps is not None and ps.paths:
+        # Rules the affine form cannot hold may finish it: nonlinear substitutions.
         try:
             general = MultilinearPathSum(ps)
             general.reduce(every=True, on_step=on_step)
-        except TooLarge:
+        except (TooLarge, Vanishing):
             general = None
         if general is not None:
             result.left = len(general.paths)

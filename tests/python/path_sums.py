@@ -29,7 +29,9 @@ and the variables in an odd number of c_p-weighted r_p's mod 4 form L):
   everywhere and goes too;
 - omega (C = 2 or 6): the sum over y is sqrt(2) w^(1 - 2[G]) with
   G = [C = 6] + L.
-In both the terms holding y keep their value at y = 0. A sum reduced to no
+In both the terms holding y keep their value at y = 0. `close` keeps the
+diagonal alone, each wire's condition f_j = x_j a path variable of the phase
+(an HH rule on it sets a variable of f_j to the rest). A sum reduced to no
 path variable, scale 0, f_j = x_j and a phase that is constant as a function
 (checked on its multilinear form mod 8) is the identity times e^(i pi g/8).
 This module knows nothing of kestrel.
@@ -234,6 +236,17 @@ class PathSum(Sum):
             self.phase16 = (self.phase16 + args[0]) % 16
         else:
             getattr(self, name)(*args)
+
+    def close(self) -> None:
+        """Keeps only the diagonal <x|.|x>: each wire f_j not x_j becomes
+        x_j, its condition [f_j + x_j = 0] = 1/2 sum over a fresh z of
+        w^(4 z (f_j + x_j)) joining the phase. A unitary whose diagonal is
+        e^(i pi g/8) everywhere is that times the identity."""
+        for j, (w, const) in enumerate(self.wires):
+            if w != 1 << j or const:
+                self.add_product([[1 << self.fresh(), 0], [w ^ 1 << j, const]], 2)
+                self.scale += 2
+                self.set_wire(j, 1 << j, 0)
 
     # --- the rules --------------------------------------------------------
 

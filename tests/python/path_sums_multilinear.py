@@ -1,12 +1,13 @@
-"""The sums over paths of path_sums.py with nonlinear wires: the second stage
-of the equivalence check, for what the affine stage leaves.
+"""The closed sums over paths of path_sums.py (their diagonal: no wire but
+x_j on wire j) with a multilinear phase: the second stage of the
+equivalence check, for what the affine stage leaves.
 
 Where two circuits hold their Toffoli gates in different places, a path
 variable y can meet a phase 4 y (z + a b): summing it sets z := a b, which
-no affine wire holds. Here each wire is a polynomial over GF(2) (a set of
-monomials, each a bit mask of its variables; 0 is the constant 1) and the
-phase a multilinear polynomial mod 8 (monomial -> coefficient), the unique
-form of a function of bits, so that the rules read it directly:
+no parity holds. Here the phase is a multilinear polynomial mod 8 (monomial
+-> coefficient, each monomial a bit mask of its variables, 0 the constant
+1), the unique form of a function of bits, so that the rules read it
+directly:
 - elimination: y in no term sums to a factor 2;
 - HH: every term holding y has coefficient 4 (y alone: 0 or 4), the sum
   over y is 2 [R = 0] with R the sum mod 2 of those terms without y (plus 1
@@ -16,8 +17,9 @@ form of a function of bits, so that the rules read it directly:
   their product, zero mod 8 past three) replacing it in the phase;
 - omega: 2y (or 6y) alone plus terms 4 y Q: sqrt(2) w^(1 - 2Q) (or
   w^(-1 + 2Q)), Q lifted.
-`from_affine` takes an affine sum as it is; the phase's terms are then
-expanded once. A phase past MAX_TERMS terms gives up (TooLarge).
+`MultilinearPathSum(closed)` takes a closed affine sum as it is; the
+phase's terms are then expanded once. A phase past MAX_TERMS terms gives up
+(TooLarge).
 """
 
 from __future__ import annotations
@@ -26,23 +28,18 @@ from path_sums import Sum, Vanishing, lifted, multilinear, variables
 
 
 class MultilinearPathSum(Sum):
-    """A sum over paths with nonlinear wires (see the module's comment)."""
+    """A closed sum over paths with a multilinear phase (see the module's comment)."""
 
     def __init__(self, affine):
-        """The same sum as `affine` (a path_sums.PathSum)."""
+        """The same sum as `affine` (a closed path_sums.PathSum)."""
+        if any(w != [1 << j, 0] for j, w in enumerate(affine.wires)):
+            raise ValueError("close the sum first")
         self.n, self.paths = affine.n, set(affine.paths)
         self.phase16, self.scale = affine.phase16, affine.scale
-        self.wires = [{1 << v for v in variables(p)} | ({0} if k else set())
-                      for p, k in affine.wires]
         self.poly: dict[int, int] = {}
         self.holding: dict[int, set[int]] = {}
-        self.on_wires: dict[int, int] = {}
         self.touched: set[int] = set()
         self.counts = {"elimination": 0, "HH": 0, "omega": 0}
-        for q, f in enumerate(self.wires):
-            for mono in f:
-                for v in variables(mono):
-                    self.on_wires[v] = self.on_wires.get(v, 0) + 1
         for mono, c in multilinear(affine.poly).items():
             self.add(mono, c)
 
@@ -56,24 +53,9 @@ class MultilinearPathSum(Sum):
             return
         self._term(mono, c)
 
-    def toggle(self, q: int, mono: int) -> None:
-        """f_q += mono (mod 2)."""
-        f = self.wires[q]
-        step = -1 if mono in f else 1
-        f ^= {mono}
-        for v in variables(mono):
-            self.on_wires[v] = self.on_wires.get(v, 0) + step
-            self.touched.add(v)
-
     def substitute(self, x: int, r: set[int]) -> None:
-        """x := r (a polynomial over GF(2) without x) in the phase and the wires."""
+        """x := r (a polynomial over GF(2) without x) in the phase."""
         bit = 1 << x
-        if self.on_wires.get(x, 0):
-            for q, f in enumerate(self.wires):
-                for m in [m for m in f if m & bit]:
-                    self.toggle(q, m)
-                    for s in r:
-                        self.toggle(q, (m & ~bit) | s)
         hits = [(m, self.poly[m]) for m in self.holding.get(x, ())]
         if hits:
             lift = lifted(r)
@@ -82,7 +64,6 @@ class MultilinearPathSum(Sum):
                 for s, k in lift.items():
                     self.add((m & ~bit) | s, c * k)
         self.holding.pop(x, None)
-        self.on_wires.pop(x, None)
 
     def _pivot(self, r: set[int]) -> int | None:
         """The newest path variable alone in r and in no other monomial of it."""
@@ -100,7 +81,7 @@ class MultilinearPathSum(Sum):
 
     def try_reduce(self, y: int) -> str | None:
         """Applies a rule to path variable y if one fits; its name or None."""
-        if y not in self.paths or self.on_wires.get(y, 0):
+        if y not in self.paths:
             return None
         bit = 1 << y
         terms = [(m, self.poly[m]) for m in self.holding.get(y, ())]
@@ -123,7 +104,6 @@ class MultilinearPathSum(Sum):
             self.add(m, -c)
         self.paths.discard(y)
         self.holding.pop(y, None)
-        self.on_wires.pop(y, None)
         if alone in (0, 4):
             self.scale -= 2
             if not q:
@@ -141,26 +121,19 @@ class MultilinearPathSum(Sum):
 
     def is_identity(self) -> bool:
         """Whether it is the identity times e^(i pi g/8)."""
-        return (not self.paths and not self.poly and self.scale == 0
-                and all(f == {1 << j} for j, f in enumerate(self.wires)))
+        return not self.paths and not self.poly and self.scale == 0
 
     def matrix(self):
-        """The operator as a dense matrix, by summing every path (a few
-        qubits and path variables only); bit j of an index is qubit j."""
+        """The operator (diagonal) as a dense matrix, by summing every path
+        (a few qubits and path variables only); bit j of an index is qubit j."""
         import numpy as np
         ys = sorted(self.paths)
-        size = 1 << self.n
-        out = np.zeros((size, size), dtype=complex)
-
-        def value(f: set[int], assignment: int) -> int:
-            return sum(1 for m in f if m & assignment == m) % 2
-
-        for col in range(size):
+        out = np.zeros((1 << self.n, 1 << self.n), dtype=complex)
+        for col in range(1 << self.n):
             for choice in range(1 << len(ys)):
                 assignment = col
                 for i, y in enumerate(ys):
                     assignment |= ((choice >> i) & 1) << y
                 phase = sum(c for m, c in self.poly.items() if m & assignment == m)
-                row = sum(value(f, assignment) << j for j, f in enumerate(self.wires))
-                out[row, col] += np.exp(1j * np.pi * (2 * phase + self.phase16) / 8)
+                out[col, col] += np.exp(1j * np.pi * (2 * phase + self.phase16) / 8)
         return out * 2.0 ** (-self.scale / 2)
