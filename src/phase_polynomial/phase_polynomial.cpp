@@ -173,10 +173,9 @@ ProgramItems program_items(const ProgramSteps& steps, const StepsRewrite& rewrit
 // around S powers made cz gates) (src/cancellation/pair_cancellation.h),
 // then the cz gates that become phases on a passing network
 // (src/cancellation/cz_to_phases.h); both walks stop at the deadline,
-// leaving the gates after as they are. Then the cx and cz pairs that meet
-// across h gates (src/cancellation/pairs_across_h.h), and the phase gates
-// left meeting on a qubit joined into the fewest
-// (src/cancellation/phase_joining.h): two short linear passes.
+// leaving the gates after as they are. (The cx and cz pairs that meet
+// across h gates go, and the phase gates left meeting on a qubit join, in
+// the chosen composition alone: finish_choice.)
 struct CancelledPairs {
   std::vector<bool> cancelled;               // per item
   std::vector<Elementary> now;               // per item: its gate once pairs cancel and T gates join
@@ -194,8 +193,6 @@ CancelledPairs cancel_pairs(const ProgramItems& program, bool sandwiches, const 
   out.cancelled = cancel_gate_pairs(program.qubits, items, program.barrier_qubits, &out.now, sandwiches,
                                     &out.left.sandwich_met, deadline);
   cz_to_phases(program.qubits, items, program.barrier_qubits, out.cancelled, out.now, deadline);
-  cancel_pairs_across_h(program.qubits, items, program.barrier_qubits, out.cancelled, out.now);
-  join_phase_runs(program.qubits, items, program.barrier_qubits, out.cancelled, out.now);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (out.cancelled[i] || items[i].count != 0) continue;
     out.left.t += elementary_info(out.now[i]).t;
@@ -336,6 +333,19 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
   return std::move(*best);
 }
 
+// The chosen composition with the cx and cz pairs that meet across h gates
+// gone (src/cancellation/pairs_across_h.h) and then the phase gates left
+// meeting on a qubit joined into the fewest (src/cancellation/
+// phase_joining.h): T never grows, and two-qubit gates only go, so the
+// choice by the cost rule stands. Done once, for the chosen composition.
+void finish_choice(const ProgramSteps& steps, Choice& choice) {
+  const ProgramItems program = program_items(steps, *choice.rewrite, choice.unguided);
+  CancelledPairs& pairs = choice.pairs;
+  pairs.left.two_qubit -= cancel_pairs_across_h(program.qubits, program.items, program.barrier_qubits,
+                                                pairs.cancelled, pairs.now);
+  join_phase_runs(program.qubits, program.items, program.barrier_qubits, pairs.cancelled, pairs.now);
+}
+
 }  // namespace
 
 std::optional<std::string> too_large_for_phase_polynomial(const QasmProgram& program) {
@@ -370,7 +380,8 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   }
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   none.t_before = none.t_after = rewrite.t_before;
-  const Choice best = cheapest(steps, none, rewrite, options);
+  Choice best = cheapest(steps, none, rewrite, options);
+  finish_choice(steps, best);
   PhasePolynomialResult out;
   out.rounded = merged.rounded;
   // Where nothing is rewritten and nothing cancels, rotation merging's
