@@ -54,7 +54,6 @@ Blocks cut_into_blocks(const ProgramSteps& program, const Deadline& deadline) {
   Tableau frame(n);
   std::vector<PauliSpan> spans;
   std::size_t wall = 0;  // the newest boundary on every qubit, which stops every search
-  std::vector<std::uint64_t> boundary_row(2 * words);
   std::vector<Touched> touched;
   for (std::uint32_t s = 0; s < program.steps.size(); ++s) {
     const Step& step = program.steps[s];
