@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "engine/fault.h"
+#include "src/cancellation/item_lines.h"
 
 namespace kestrel {
 namespace {
@@ -27,37 +28,8 @@ class Dissolver {
   Dissolver(std::uint32_t qubits, std::span<const CancelItem> items,
             std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
             std::vector<Elementary>& now)
-      : items_(items), removed_(removed), now_(now), start_(qubits + std::size_t{1}, 0) {
-    // Counted first, then placed: one array for every qubit's items.
-    for (int placing = 0; placing < 2; ++placing) {
-      for (std::uint32_t i = 0; i < items.size(); ++i) {
-        if (removed[i]) continue;
-        const CancelItem& item = items[i];
-        const auto put = [&](std::uint32_t q) {
-          q = static_cast<std::uint32_t>(checked_index(qubits, q));
-          if (placing) {
-            entries_[start_[q + 1]++] = i;
-          } else {
-            ++start_[q + 1];
-          }
-        };
-        if (item.count != 0) {
-          check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");
-          for (std::uint32_t k = 0; k < item.count; ++k) put(barrier_qubits[item.first + k]);
-          continue;
-        }
-        const PlacedGate g = gate(i);
-        put(g.a);
-        if (two(g)) put(g.b);
-      }
-      if (placing) break;
-      // start_[q + 1] becomes where q's items start, and is moved on to
-      // where they end as they are placed.
-      for (std::size_t q = 1; q < start_.size(); ++q) start_[q] += start_[q - 1];
-      entries_.resize(start_.back());
-      for (std::size_t q = start_.size() - 1; q > 0; --q) start_[q] = start_[q - 1];
-    }
-  }
+      : items_(items), removed_(removed), now_(now),
+        lines_(qubits, items, barrier_qubits, removed, now) {}
 
   Dissolver(const Dissolver&) = delete;
   Dissolver& operator=(const Dissolver&) = delete;
@@ -91,7 +63,7 @@ class Dissolver {
   static bool two(const PlacedGate& g) { return elementary_info(g.gate).qubits == 2; }
   bool is_gate(std::uint32_t i) const { return items_[i].count == 0; }
   Line on(std::uint32_t q) const {
-    return Line(entries_).subspan(start_[q], start_[q + 1] - start_[q]);
+    return lines_.on(q);
   }
 
   // Whether the gate of item i is diagonal on q (a barrier is not).
@@ -120,8 +92,7 @@ class Dissolver {
   std::span<const CancelItem> items_;
   std::vector<bool>& removed_;     // per item, whether it is gone (the caller's)
   std::vector<Elementary>& now_;   // per item, its gate as left (the caller's)
-  std::vector<std::size_t> start_;     // per qubit, where its items start in `entries_`, and the end
-  std::vector<std::uint32_t> entries_;  // every qubit's items still there at the start, qubit by qubit
+  ItemLines lines_;  // every qubit's items still there at the start
   Stretch stretch_;                // the cz at hand's, kept for its buffer
 };
 

@@ -1,11 +1,12 @@
-// Each qubit keeps its items in order (those still there at the start),
-// and each item its place on its qubits' lists; a gate is carried back by
-// walking its two lists together from its own places, newest item first.
+// Each qubit's items in order (those still there at the start, item_lines.h);
+// a gate is carried back by walking its two qubits' lines together from its
+// own places, newest item first.
 #include "src/cancellation/pairs_across_h.h"
 
 #include <array>
 
 #include "engine/fault.h"
+#include "src/cancellation/item_lines.h"
 
 namespace kestrel {
 namespace {
@@ -40,40 +41,8 @@ class Carrier {
   Carrier(std::uint32_t qubits, std::span<const CancelItem> items,
           std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
           const std::vector<Elementary>& now)
-      : items_(items), removed_(removed), now_(now), start_(qubits + std::size_t{1}, 0),
-        place_(items.size(), {0, 0}) {
-    // Counted first, then placed: one array for every qubit's items.
-    for (int placing = 0; placing < 2; ++placing) {
-      for (std::uint32_t i = 0; i < items.size(); ++i) {
-        if (removed[i]) continue;
-        const CancelItem& item = items[i];
-        const auto put = [&](std::uint32_t q) {
-          q = static_cast<std::uint32_t>(checked_index(qubits, q));
-          if (!placing) {
-            ++start_[q + 1];
-            return std::uint32_t{0};
-          }
-          const std::size_t at = start_[q + 1]++;
-          entries_[at] = i;
-          return static_cast<std::uint32_t>(at - begin_[q]);
-        };
-        if (item.count != 0) {
-          check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits");
-          for (std::uint32_t k = 0; k < item.count; ++k) put(barrier_qubits[item.first + k]);
-          continue;
-        }
-        place_[i][0] = put(item.gate.a);
-        if (elementary_info(now[i]).qubits == 2) place_[i][1] = put(item.gate.b);
-      }
-      if (placing) break;
-      // start_[q + 1] becomes where q's items start, and is moved on to
-      // where they end as they are placed.
-      for (std::size_t q = 1; q < start_.size(); ++q) start_[q] += start_[q - 1];
-      entries_.resize(start_.back());
-      for (std::size_t q = start_.size() - 1; q > 0; --q) start_[q] = start_[q - 1];
-      begin_.assign(start_.begin() + 1, start_.end());
-    }
-  }
+      : items_(items), removed_(removed), now_(now),
+        lines_(qubits, items, barrier_qubits, removed, now) {}
 
   std::size_t run() {
     std::size_t gone = 0;
@@ -96,9 +65,9 @@ class Carrier {
     const std::array<std::uint32_t, 2> q = {g.a, g.b};
     std::array<bool, 2> x = {letter_x(now_[i], g, g.a), letter_x(now_[i], g, g.b)};
     // The next entry to look at on each line, counting down; kNone past the start.
-    std::array<std::int64_t, 2> at = {std::int64_t{place_[i][0]} - 1, std::int64_t{place_[i][1]} - 1};
+    std::array<std::int64_t, 2> at = {std::int64_t{lines_.place(i, 0)} - 1, std::int64_t{lines_.place(i, 1)} - 1};
     const auto item_at = [&](int s) {
-      return at[s] < 0 ? kNone : std::int64_t{entries_[begin_[q[s]] + static_cast<std::size_t>(at[s])]};
+      return at[s] < 0 ? kNone : std::int64_t{lines_.on(q[s])[static_cast<std::size_t>(at[s])]};
     };
     for (std::size_t walked = 0; walked < kReach; ++walked) {
       const std::int64_t on0 = item_at(0), on1 = item_at(1);
@@ -134,10 +103,7 @@ class Carrier {
   std::span<const CancelItem> items_;
   std::vector<bool>& removed_;
   const std::vector<Elementary>& now_;
-  std::vector<std::uint32_t> entries_;               // every qubit's items in order, qubit by qubit
-  std::vector<std::size_t> start_;                   // while placing: where each qubit's next entry goes
-  std::vector<std::size_t> begin_;                   // per qubit: where its items start in entries_
-  std::vector<std::array<std::uint32_t, 2>> place_;  // per gate, its place on its qubits' lines
+  ItemLines lines_;  // every qubit's items still there at the start
 };
 
 }  // namespace
@@ -145,7 +111,6 @@ class Carrier {
 std::size_t cancel_pairs_across_h(std::uint32_t qubits, std::span<const CancelItem> items,
                                   std::span<const std::uint32_t> barrier_qubits,
                                   std::vector<bool>& removed, const std::vector<Elementary>& now) {
-  check(removed.size() == items.size() && now.size() == items.size(), "a flag and a gate per item");
   Carrier carrier(qubits, items, barrier_qubits, removed, now);
   return carrier.run();
 }
