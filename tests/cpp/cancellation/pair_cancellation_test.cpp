@@ -238,6 +238,32 @@ TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
   }
 }
 
+// One pass (join_phase_runs or cancel_pairs_across_h) on `items` as given,
+// on 3 qubits: the gates given, those kept (as left), and how many went by
+// the pass's own count.
+struct PassRun {
+  std::vector<PlacedGate> given, kept;
+  std::size_t gone = 0;
+};
+
+template <class Pass>
+PassRun run_pass(const Pass& pass, const std::vector<CancelItem>& items,
+                 const std::vector<std::uint32_t>& barrier_qubits) {
+  std::vector<bool> removed(items.size(), false);
+  std::vector<Elementary> now;
+  for (const CancelItem& item : items) now.push_back(item.gate.gate);
+  PassRun out;
+  out.gone = pass(3, items, barrier_qubits, removed, now);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].count != 0) continue;
+    out.given.push_back(items[i].gate);
+    if (removed[i]) continue;
+    out.kept.push_back(items[i].gate);
+    out.kept.back().gate = now[i];
+  }
+  return out;
+}
+
 TEST(PairCancellation, PhaseGatesThatMeetJoinIntoTheFewest) {
   using E = Elementary;
   const CancelItem barrier{{}, 0, 1};  // on qubit 0
@@ -263,24 +289,12 @@ TEST(PairCancellation, PhaseGatesThatMeetJoinIntoTheFewest) {
   };
   const std::vector<std::uint32_t> barrier_qubits = {0};
   for (const Case& c : cases) {
-    std::vector<bool> removed(c.items.size(), false);
-    std::vector<E> now;
-    for (const CancelItem& item : c.items) now.push_back(item.gate.gate);
-    const std::size_t gone = join_phase_runs(3, c.items, barrier_qubits, removed, now);
-    std::vector<PlacedGate> given, kept;
+    const PassRun r = run_pass(join_phase_runs, c.items, barrier_qubits);
     std::vector<E> kept_gates;
-    for (std::size_t i = 0; i < c.items.size(); ++i) {
-      if (c.items[i].count != 0) continue;
-      given.push_back(c.items[i].gate);
-      if (removed[i]) continue;
-      PlacedGate g = c.items[i].gate;
-      g.gate = now[i];
-      kept.push_back(g);
-      kept_gates.push_back(now[i]);
-    }
+    for (const PlacedGate& g : r.kept) kept_gates.push_back(g.gate);
     EXPECT_EQ(kept_gates, c.kept) << c.name;
-    EXPECT_EQ(gone, given.size() - kept.size()) << c.name;
-    EXPECT_TRUE(same(kept, given, 3)) << c.name;
+    EXPECT_EQ(r.gone, r.given.size() - r.kept.size()) << c.name;
+    EXPECT_TRUE(same(r.kept, r.given, 3)) << c.name;
   }
 }
 
@@ -308,21 +322,12 @@ TEST(PairCancellation, PairsMeetAcrossHGates) {
   };
   const std::vector<std::uint32_t> barrier_qubits = {1};
   for (const Case& c : cases) {
-    std::vector<bool> removed(c.items.size(), false);
-    std::vector<E> now;
-    for (const CancelItem& item : c.items) now.push_back(item.gate.gate);
-    const std::size_t gone = cancel_pairs_across_h(3, c.items, barrier_qubits, removed, now);
-    std::vector<PlacedGate> given, kept;
-    for (std::size_t i = 0; i < c.items.size(); ++i) {
-      if (c.items[i].count != 0) continue;
-      given.push_back(c.items[i].gate);
-      if (!removed[i]) kept.push_back(c.items[i].gate);
-    }
+    const PassRun r = run_pass(cancel_pairs_across_h, c.items, barrier_qubits);
     std::size_t two_qubit = 0;
-    for (const PlacedGate& g : kept) two_qubit += elementary_info(g.gate).qubits == 2;
+    for (const PlacedGate& g : r.kept) two_qubit += elementary_info(g.gate).qubits == 2;
     EXPECT_EQ(two_qubit, c.two_qubit) << c.name;
-    EXPECT_EQ(gone, given.size() - kept.size()) << c.name;
-    EXPECT_TRUE(same(kept, given, 3)) << c.name;
+    EXPECT_EQ(r.gone, r.given.size() - r.kept.size()) << c.name;
+    EXPECT_TRUE(same(r.kept, r.given, 3)) << c.name;
   }
 }
 
