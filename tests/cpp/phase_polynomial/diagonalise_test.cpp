@@ -29,27 +29,9 @@ namespace {
 using testing::Complex;
 using testing::Dense;
 
-constexpr Elementary kCliffords[] = {Elementary::H, Elementary::S,  Elementary::Sdg,
-                                     Elementary::X, Elementary::Y,  Elementary::Z,
-                                     Elementary::CX, Elementary::CZ, Elementary::Swap};
-
-CliffordGate frame_gate(Elementary g) {
-  switch (g) {
-    case Elementary::H: return CliffordGate::H;
-    case Elementary::S: return CliffordGate::S;
-    case Elementary::Sdg: return CliffordGate::Sdg;
-    case Elementary::X: return CliffordGate::X;
-    case Elementary::Y: return CliffordGate::Y;
-    case Elementary::Z: return CliffordGate::Z;
-    case Elementary::CX: return CliffordGate::CX;
-    case Elementary::CZ: return CliffordGate::CZ;
-    case Elementary::Swap: return CliffordGate::Swap;
-    default: ADD_FAILURE() << "not a Clifford gate"; return CliffordGate::H;
-  }
-}
+using testing::kCliffordGates;
 
 void apply_dense(Dense& d, const PlacedGate& g) {
-  ASSERT_TRUE(elementary_info(g.gate).clifford) << "not a Clifford gate";
   testing::apply_elementary(d, g.gate, static_cast<int>(g.a), static_cast<int>(g.b));
 }
 
@@ -70,11 +52,11 @@ Products random_commuting(std::uint32_t n, std::size_t count, std::uint32_t reac
                           std::size_t gates, std::uint32_t sparsity, std::mt19937_64& rng) {
   Tableau frame(n);
   for (std::size_t k = 0; k < gates; ++k) {
-    const Elementary g = kCliffords[rng() % std::size(kCliffords)];
+    const Elementary g = kCliffordGates[rng() % std::size(kCliffordGates)];
     const std::uint32_t a = rng() % reach;
     const std::uint32_t b = reach < 2 ? a : (a + 1 + rng() % (reach - 1)) % reach;
     if (elementary_info(g).qubits == 2 && a == b) continue;
-    frame.apply(frame_gate(g), a, b);
+    frame.apply(g, a, b);
   }
   Products out{n, pauli_words(n), {}, {}};
   std::vector<std::uint64_t> row(2 * out.words);
@@ -126,7 +108,7 @@ void check_dense(const Products& p, const Diagonalisation& d, const std::string&
 // is P_j exactly.
 void check_frame(const Products& p, const Diagonalisation& d, const std::string& name) {
   Tableau frame(p.n);
-  for (const PlacedGate& g : d.gates) frame.apply(frame_gate(g.gate), g.a, g.b);
+  for (const PlacedGate& g : d.gates) frame.apply(g.gate, g.a, g.b);
   std::vector<std::uint64_t> row(2 * p.words);
   for (std::size_t j = 0; j < p.size(); ++j) {
     std::fill(row.begin(), row.end(), 0);
@@ -244,7 +226,7 @@ TEST(DiagonaliseTest, SmallSetsTakeTheGatesExpected) {
 
 TEST(DiagonaliseTest, ConjugationByEachGateAgreesWithDenseMatrices) {
   // G P G^-1 for every Clifford gate on two qubits and every signed product.
-  for (const Elementary g : kCliffords) {
+  for (const Elementary g : kCliffordGates) {
     for (const auto& [a, b] : {std::pair{0u, 1u}, {1u, 0u}}) {
       const PlacedGate gate{g, a, elementary_info(g).qubits == 2 ? b : 0};
       Dense matrix(2);
@@ -271,29 +253,14 @@ TEST(DiagonaliseTest, InverseGatesUndoTheCircuit) {
   for (int trial = 0; trial < 20; ++trial) {
     std::vector<PlacedGate> gates;
     for (int k = 0; k < 15; ++k) {
-      const Elementary g = trial % 2 ? kCliffords[rng() % std::size(kCliffords)]
+      const Elementary g = trial % 2 ? kCliffordGates[rng() % std::size(kCliffordGates)]
                                      : (rng() % 2 ? Elementary::T : Elementary::Tdg);
       const std::uint32_t a = rng() % 3, b = (a + 1 + rng() % 2) % 3;
       gates.push_back({g, a, elementary_info(g).qubits == 2 ? b : 0});
     }
-    Dense forward(3), both(3);
-    for (const PlacedGate& g : gates) {
-      if (g.gate == Elementary::T || g.gate == Elementary::Tdg) {
-        const double angle = (g.gate == Elementary::T ? 1 : -1) * std::numbers::pi / 4;
-        forward.apply(testing::phase_gate(angle), static_cast<int>(g.a));
-      } else {
-        apply_dense(forward, g);
-      }
-    }
-    both = forward;
-    for (const PlacedGate& g : inverse_gates(gates)) {
-      if (g.gate == Elementary::T || g.gate == Elementary::Tdg) {
-        const double angle = (g.gate == Elementary::T ? 1 : -1) * std::numbers::pi / 4;
-        both.apply(testing::phase_gate(angle), static_cast<int>(g.a));
-      } else {
-        apply_dense(both, g);
-      }
-    }
+    Dense both(3);
+    for (const PlacedGate& g : gates) apply_dense(both, g);
+    for (const PlacedGate& g : inverse_gates(gates)) apply_dense(both, g);
     EXPECT_TRUE(both.equals(Dense(3))) << "trial " << trial;
   }
 }
