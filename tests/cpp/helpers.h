@@ -1,8 +1,9 @@
 // What the C++ tests share: terms, patterns and rules read from text, the
-// text forms the tests compare against golden strings, and a seeded
-// generator whose draws are the same on every platform.
+// text forms the tests compare against golden strings, a T count, and a
+// seeded generator whose draws are the same on every platform.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -79,6 +80,12 @@ struct Lcg {
     return (state >> 33) % n;
   }
 };
+
+// The T and T-dagger gates among `gates`.
+inline std::size_t t_count(const std::vector<OpKind>& gates) {
+  return static_cast<std::size_t>(std::count_if(
+      gates.begin(), gates.end(), [](OpKind g) { return g == OpKind::T || g == OpKind::Tdg; }));
+}
 
 // The message of the Fault that `f` throws, or "no fault".
 inline std::string fault_of(const std::function<void()>& f) {

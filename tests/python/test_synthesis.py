@@ -117,6 +117,8 @@ def test_multiples_of_pi_4_and_angles_within_epsilon_of_one(angle, epsilon, t_co
 def test_the_same_call_gives_the_same_gates():
     assert kestrel.synthesize_rz(0.3, 1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
     assert kestrel.synthesize_rz(angle=0.3, epsilon=1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
+    # Rz has period 4 pi: the same rotation, as many T gates.
+    assert kestrel.synthesize_rz(0.3 + 4 * math.pi, 1e-8)[1] == kestrel.synthesize_rz(0.3, 1e-8)[1]
 
 
 @pytest.mark.parametrize("angle, epsilon, error, message", [

@@ -26,6 +26,7 @@
 #include "src/circuit/chain.h"
 #include "src/pipeline/pipeline.h"
 #include "src/text/qasm.h"
+#include "tests/cpp/helpers.h"
 
 namespace kestrel {
 namespace {
@@ -144,10 +145,6 @@ Key key(Unitary u) {
 
 const std::vector<OpKind> kGates = {OpKind::H,   OpKind::S, OpKind::Sdg, OpKind::T,
                                     OpKind::Tdg, OpKind::X, OpKind::Z};
-
-std::size_t t_count(const std::vector<OpKind>& gates) {
-  return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(), [](OpKind g) { return is_t(g); }));
-}
 
 // The operators that need at most `max_t` T gates, each with the fewest T
 // gates, then the fewest gates, of any circuit for it.

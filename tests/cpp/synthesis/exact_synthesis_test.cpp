@@ -8,14 +8,10 @@
 
 #include <random>
 
+#include "tests/cpp/helpers.h"
+
 namespace kestrel::synthesis {
 namespace {
-
-std::size_t t_count(const std::vector<OpKind>& gates) {
-  std::size_t n = 0;
-  for (OpKind g : gates) n += g == OpKind::T || g == OpKind::Tdg;
-  return n;
-}
 
 TEST(ExactSynthesis, RandomCircuitsRoundTrip) {
   const OpKind alphabet[] = {OpKind::H, OpKind::S, OpKind::Sdg, OpKind::T,

@@ -13,18 +13,13 @@
 #include <cmath>
 
 #include "src/synthesis/exact_synthesis.h"
+#include "tests/cpp/helpers.h"
 
 namespace kestrel::synthesis {
 namespace {
 
 using Float = boost::multiprecision::cpp_bin_float_100;
 using Complex = boost::multiprecision::cpp_complex_100;
-
-std::size_t t_count(const std::vector<OpKind>& gates) {
-  std::size_t n = 0;
-  for (OpKind g : gates) n += g == OpKind::T || g == OpKind::Tdg;
-  return n;
-}
 
 Complex value(const ZOmega& x) {
   const Float h = 1 / sqrt(Float(2));
@@ -81,14 +76,6 @@ TEST(RzSynthesis, WithinEpsilonAndNoMoreTThanTheReference) {
       EXPECT_GE(Float(r.distance), distance(r.gates, angles[i], std::nullopt) * (1 - 1e-12));
     }
   }
-}
-
-TEST(RzSynthesis, TheSameCallGivesTheSameGates) {
-  const RzApproximation a = synthesize_rz(0.3, 1e-8), b = synthesize_rz(0.3, 1e-8);
-  EXPECT_EQ(a.gates, b.gates);
-  EXPECT_EQ(a.phase, b.phase);
-  // Rz has period 4π: the same rotation, the same gates.
-  EXPECT_EQ(synthesize_rz(0.3 + 4 * std::acos(-1.0), 1e-8).t_count, a.t_count);
 }
 
 TEST(RzSynthesis, TCountGrowsAsThreeLogsOfOneOverEpsilon) {
