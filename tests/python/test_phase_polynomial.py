@@ -29,9 +29,6 @@ from programs import (clifford_t_programs, deferred, figures, load, same_operato
 
 TCOUNT = EXAMPLES / "tcount"
 HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
-# The T-count programs of at most 10 qubits, where Operator is quick.
-SMALL = ["barenco_tof_3", "barenco_tof_4", "fprenorm", "grover_5", "hwb6", "mod5_4", "qft_4",
-         "tof_3", "tof_4", "vbe_adder_3"]
 
 
 def reduce(text, **options):
@@ -96,17 +93,6 @@ def check_statistics(text, out, stats, ancillas=0):
         assert stats["extra_qubits"] == after.num_qubits - before.num_qubits
         measured = [c.count_ops().get("measure", 0) for c in (before, after)]
         assert stats["measurements"] == measured[1] - measured[0]
-
-
-@pytest.mark.parametrize("name", SMALL)
-def test_small_tcount_programs(name):
-    text = tcount(name)
-    out, stats = reduce(text, phase=True)
-    assert load(out).qregs == load(text).qregs
-    assert t_content(out) <= t_content(kestrel.optimize_qasm(text, method="rotation-merging")[0])
-    assert t_content(out) <= t_content(text)
-    check_statistics(text, out, stats)
-    assert same_operator(text, out, stats["phase"])
 
 
 # (program, K): small enough that the program, its extra qubits and one

@@ -124,11 +124,6 @@ HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
     # becomes S, the last goes, the middle stays.
     ("t q[0];\ncx q[1],q[0];\nt q[0];\ncx q[1],q[0];\nt q[0];\n",
      "s q[0];\ncx q[1],q[0];\nt q[0];\ncx q[1],q[0];\n"),
-    # The frame is C^-1 Z C: h t h s h t holds rotations about X and Y.
-    ("h q[0];\nt q[0];\nh q[0];\ns q[0];\nh q[0];\nt q[0];\n", None),
-    # The reset acts on q[0] where the second rotation, Z_0 Z_1 there, is
-    # not the identity: both T gates stay although both are on q[1].
-    ("t q[1];\ncx q[0],q[1];\nreset q[0];\ncx q[0],q[1];\nt q[1];\n", None),
     # A measurement of another qubit is passed.
     ("t q[0];\nmeasure q[1] -> c[1];\ntdg q[0];\n", "measure q[1] -> c[1];\n"),
     # So is a conditioned gate elsewhere; on the rotation's qubit it stops it.
@@ -149,7 +144,7 @@ HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
     # Three T gates are S then T, five Z then T.
     ("t q[0];\nt q[0];\nt q[0];\n", "s q[0];\nt q[0];\n"),
     ("t q[0];\nt q[0];\nt q[0];\nt q[0];\nt q[0];\n", "sdg q[0];\ntdg q[0];\n"),
-], ids=["commuting-pass", "frame-order", "reset-between", "measure-elsewhere",
+], ids=["commuting-pass", "measure-elsewhere",
         "if-elsewhere", "if-here", "t-under-if", "t-on-register", "barrier-all",
         "barrier-elsewhere", "y", "swap", "cz", "three", "five"])
 def test_cases(body, expected):
