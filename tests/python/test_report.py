@@ -30,7 +30,6 @@ def test_defaults_and_explain_give_the_result_of_a_plain_call(text):
 
 @pytest.mark.parametrize("options, reason, value", [
     ({"iter_limit": 2}, "iteration limit", 2),
-    ({"iter_limit": 1}, "iteration limit", 1),
     ({"node_limit": 40}, "node limit", None),
     ({"time_limit": 1e-9}, "time limit", None),
     ({}, "saturated", None),
