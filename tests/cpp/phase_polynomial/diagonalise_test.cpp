@@ -76,7 +76,10 @@ Products random_commuting(std::uint32_t n, std::size_t count, std::uint32_t reac
 void check_dense(const Products& p, const Diagonalisation& d, const std::string& name) {
   const int n = static_cast<int>(p.n);
   Dense e(n);
-  for (const PlacedGate& g : d.gates) apply_dense(e, g);
+  for (const PlacedGate& g : d.gates) {
+    ASSERT_TRUE(elementary_info(g.gate).clifford) << name << ": not a Clifford gate";
+    apply_dense(e, g);
+  }
   const std::size_t dim = e.dim();
   for (std::size_t j = 0; j < p.size(); ++j) {
     const std::uint64_t x = p.row(j)[0], z = p.row(j)[1], a = d.z_bits[j];
