@@ -101,13 +101,6 @@ def test_an_input_error_is_one_line_and_status_1(program, tt, args, error):
     assert result.stderr.decode() == f"kestrel: {error}\n"
 
 
-def test_cli_called_from_python_still_raises(tt):
-    code = ("import kestrel\ntry:\n    kestrel.cli()\nexcept FileNotFoundError as e:\n"
-            "    print(e.errno, e.strerror, e.filename)\n")
-    result = run([sys.executable, "-c", code, "--in", "missing.qasm"], tt)
-    assert result.stdout.decode() == "2 No such file or directory missing.qasm\n"
-
-
 def has_loaded_kestrel(pid: int) -> bool:
     """Whether the process has mapped kestrel's extension: past the
     interpreter's start and the imports, which a loaded machine can stretch
