@@ -158,16 +158,6 @@ def test_errors_after_the_words(files, args, stderr):
     assert sorted(p.name for p in files.iterdir()) == FILES
 
 
-def test_strict_from_the_console_script(files):
-    result = run([str(console_script()), "folded.qasm", "--strict", "--out", "o.qasm"], files)
-    assert (result.returncode, result.stdout.decode()) == (1, "")
-    assert result.stderr.decode().startswith(f"kestrel: folded.qasm: {FOLDED_WARNING}")
-    assert not (files / "o.qasm").exists()
-    for name, out in [("plain.qasm", PLAIN), ("wide.qasm", WIDE)]:
-        done = run([str(console_script()), name, "--strict", "--out", "o.qasm"], files)
-        assert (done.returncode, done.stderr, (files / "o.qasm").read_text()) == (0, b"", out)
-
-
 @pytest.mark.parametrize("stdin, args, stdout, stderr", [
     (qasm("t q[0];", "t q[0];"), ["-", "--stats"], qasm("s q[0];"), TT_STATS),
     (qasm("t q[0];", "t q[0];"), ["--in", "-"], qasm("s q[0];"), ""),

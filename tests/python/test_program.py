@@ -139,10 +139,6 @@ class TestOutputIsReplacedWhole:
         assert (tt / "link.qasm").is_symlink()
         assert (tt / "real.qasm").read_text() == qasm("s q[0];")
 
-    def test_the_input_file_as_output(self, tt):
-        run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "tt.qasm"], tt)
-        assert (tt / "tt.qasm").read_text() == qasm("s q[0];")
-
     def test_a_device_is_written_in_place(self, tt):
         result = run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "/dev/full"],
                      tt)
