@@ -328,6 +328,27 @@ TEST(ReductionTest, CapStopsAllTheWorkAtTheSamePlace) {
   }
 }
 
+// The same for a table too large for one pass: its rounds of chunks stop
+// at the cap at the same place every time, and the chunks reduced by then
+// and those left as they were still join into a table with the same tensor.
+TEST(ReductionTest, CapStopsTheChunkRoundsAtTheSamePlace) {
+  const ParityTable t = multiplier(8, 0b100011011);
+  ReductionOptions options;
+  options.memory_budget = reduction_bytes(t.variables, 64, std::size_t{1} << 40) + 32 * t.words * t.columns();
+  const Reduction full = reduce_parity_table(t, options);
+  ASSERT_GT(full.stats.chunk_passes, 1u);
+  for (const std::uint64_t share : {4, 2}) {
+    options.cap = full.stats.work / share;
+    const Reduction a = reduce_parity_table(t, options);
+    const Reduction b = reduce_parity_table(t, options);
+    EXPECT_EQ(a.table, b.table);
+    EXPECT_EQ(a.stats.work, b.stats.work);
+    EXPECT_TRUE(a.stats.cut);
+    EXPECT_LT(a.stats.work, full.stats.work);
+    EXPECT_EQ(signature(t.variables, columns(a.table)), signature(t.variables, columns(t)));
+  }
+}
+
 TEST(ReductionTest, CapGrowsWithTheLimit) {
   using Seconds = std::chrono::duration<double>;
   EXPECT_EQ(reduction_cap(Seconds(0)), 0u);
