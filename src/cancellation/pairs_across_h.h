@@ -16,9 +16,9 @@
 // cancellation (pair_cancellation.h) passes no h; this pass, run after it,
 // does. Exact, global phase included; only two-qubit gates go.
 //
-// Each cx or cz still there is carried back over at most 16 entries of its
-// two qubits' items, so the time is linear in the items; a barrier or any
-// other gate on its qubits stops it.
+// Each cx or cz still there is carried back (letter_walk.h) over at most
+// 16 entries of its two qubits' items, so the time is linear in the items;
+// a barrier or any other gate on its qubits stops it.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,8 @@
 
 #include "engine/fault.h"
 #include "src/cancellation/cz_to_phases.h"
+#include "src/cancellation/item_splice.h"
+#include "src/cancellation/pair_merging.h"
 #include "src/cancellation/pairs_across_h.h"
 #include "src/cancellation/phase_joining.h"
 #include "src/cancellation/pair_cancellation.h"
@@ -182,7 +184,28 @@ struct CancelledPairs {
   std::vector<std::uint32_t> step_item;      // per step: its item, kNoItem when removed, kNoQubit
   std::vector<std::uint32_t> inserted_item;  // per insertion: its first item
   Left left;                                 // what is left
+  // Once finish_choice merged pairs: the items with the merged gates
+  // spliced in (item_splice.h), which `cancelled` and `now` then follow,
+  // and per item (as step_item and inserted_item count them) its place.
+  std::vector<CancelItem> spliced;
+  std::vector<std::uint32_t> start;
 };
+
+// Where item k of the program's items stands in `pairs.cancelled` and
+// `pairs.now`.
+std::uint32_t place_of(const CancelledPairs& pairs, std::uint32_t k) {
+  return pairs.start.empty() ? k : pairs.start[k];
+}
+
+// The gates finish_choice wrote after item k, as left, appended to `out`;
+// whether there were any.
+bool write_added(const CancelledPairs& pairs, std::uint32_t k, std::vector<PlacedOperation>& out) {
+  if (pairs.start.empty() || pairs.start[k + 1] == pairs.start[k] + 1) return false;
+  for (std::uint32_t j = pairs.start[k] + 1; j < pairs.start[k + 1]; ++j) {
+    if (!pairs.cancelled[j]) out.push_back({OperationKind::Gate, as_left(pairs.spliced[j].gate, pairs.now[j]), 0});
+  }
+  return true;
+}
 
 CancelledPairs cancel_pairs(const ProgramItems& program, bool sandwiches, const Deadline& deadline) {
   const std::vector<CancelItem>& items = program.items;
@@ -234,21 +257,24 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
         touched = true;
         const auto& block = chosen(rewrite.insertions[next], unguided);
         for (std::uint32_t g = 0; g < block.size(); ++g) {
-          const std::uint32_t item = inserted_item[next] + g;
-          if (cancelled[item]) continue;
-          operations.push_back(block[g]);
-          if (block[g].kind == OperationKind::Gate) operations.back().gate = as_left(block[g].gate, now[item]);
+          const std::uint32_t item = place_of(pairs, inserted_item[next] + g);
+          if (!cancelled[item]) {
+            operations.push_back(block[g]);
+            if (block[g].kind == OperationKind::Gate) operations.back().gate = as_left(block[g].gate, now[item]);
+          }
+          write_added(pairs, inserted_item[next] + g, operations);
         }
         ++next;
       }
-      const std::uint32_t item = step_item[k];
-      if (item == kNoQubit) continue;
+      if (step_item[k] == kNoQubit) continue;
+      const std::uint32_t item = step_item[k] == kNoItem ? kNoItem : place_of(pairs, step_item[k]);
       if (item == kNoItem || cancelled[item]) {
         touched = true;
       } else if (steps.steps[k].kind != StepKind::Boundary || is_rotation(steps.steps[k].gate.gate)) {
         operations.push_back({OperationKind::Gate, as_left(steps.steps[k].gate, now[item]), 0});
         touched |= now[item] != steps.steps[k].gate.gate;
       }
+      if (item != kNoItem) touched |= write_added(pairs, step_item[k], operations);
     }
     if (touched) {
       // A statement rotation merging left as it was now becomes its gates.
@@ -334,16 +360,30 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
 }
 
 // The chosen composition with the cx and cz pairs that meet across h gates
-// gone (src/cancellation/pairs_across_h.h) and then the phase gates left
-// meeting on a qubit joined into the fewest (src/cancellation/
-// phase_joining.h): T never grows, and two-qubit gates only go, so the
-// choice by the cost rule stands. Done once, for the chosen composition.
+// gone (src/cancellation/pairs_across_h.h), those that meet agreeing on
+// one qubit merged (src/cancellation/pair_merging.h), and then
+// the phase gates left meeting on a qubit joined into the fewest
+// (src/cancellation/phase_joining.h): T never grows, and two-qubit gates
+// only go, so the choice by the cost rule stands. Done once, for the
+// chosen composition.
 void finish_choice(const ProgramSteps& steps, Choice& choice) {
   const ProgramItems program = program_items(steps, *choice.rewrite, choice.unguided);
   CancelledPairs& pairs = choice.pairs;
   pairs.left.two_qubit -= cancel_pairs_across_h(program.qubits, program.items, program.barrier_qubits,
                                                 pairs.cancelled, pairs.now);
-  join_phase_runs(program.qubits, program.items, program.barrier_qubits, pairs.cancelled, pairs.now);
+  std::vector<ItemAddition> additions;
+  pairs.left.two_qubit -= merge_pairs(program.qubits, program.items, program.barrier_qubits,
+                                      pairs.cancelled, pairs.now, additions);
+  if (additions.empty()) {
+    join_phase_runs(program.qubits, program.items, program.barrier_qubits, pairs.cancelled, pairs.now);
+    return;
+  }
+  SplicedItems spliced = splice_items(program.items, pairs.cancelled, pairs.now, additions);
+  join_phase_runs(program.qubits, spliced.items, program.barrier_qubits, spliced.removed, spliced.now);
+  pairs.cancelled = std::move(spliced.removed);
+  pairs.now = std::move(spliced.now);
+  pairs.spliced = std::move(spliced.items);
+  pairs.start = std::move(spliced.start);
 }
 
 }  // namespace

@@ -302,7 +302,7 @@ def test_a_tiny_time_limit_still_gives_a_valid_result(name, k, limit):
 @pytest.mark.parametrize("text", [
     "",
     HEAD + "qreg q[2];\n",
-    HEAD + "qreg q[2];\nh q[0];\ncx q[0],q[1];\ns q[1];\ncz q[0],q[1];\n",
+    HEAD + "qreg q[2];\nh q[0];\ncx q[0],q[1];\ns q[1];\ncx q[1],q[0];\n",
     HEAD + "qreg q[2];\ncreg c[2];\nrz(0.3) q[0];\nbarrier q;\nmeasure q -> c;\n"
            "if (c==1) x q[1];\nreset q[0];\n",
     qasm("t q[0];"),

@@ -4,10 +4,13 @@
 // (global phase included) in the shared model (tests/model/matrices.h);
 // with T gates joined, the gates as left; then with cz gates made phases on
 // a passing network (src/cancellation/cz_to_phases.h); then with the pairs
-// that meet across h gates gone (src/cancellation/pairs_across_h.h) and the
-// phase gates that meet joined (src/cancellation/phase_joining.h).
+// that meet across h gates gone (src/cancellation/pairs_across_h.h), those
+// that meet agreeing on one qubit merged (src/cancellation/pair_merging.h)
+// and the phase gates that meet joined (src/cancellation/phase_joining.h).
 #include "src/cancellation/pair_cancellation.h"
 #include "src/cancellation/cz_to_phases.h"
+#include "src/cancellation/item_splice.h"
+#include "src/cancellation/pair_merging.h"
 #include "src/cancellation/pairs_across_h.h"
 #include "src/cancellation/phase_joining.h"
 
@@ -16,6 +19,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "tests/cpp/helpers.h"
@@ -151,20 +155,26 @@ std::vector<PlacedGate> joined(std::vector<std::vector<PlacedGate>> parts) {
 
 // The pair cancellation with T gates joined and cx pairs around S powers
 // made cz gates, then cz gates made phases, then (with `across_h`) the
-// pairs that meet across h gates gone, and the phase gates that meet
-// joined: the gates kept, as left.
+// pairs that meet across h gates gone and those that meet agreeing on one
+// qubit merged, and the phase gates that meet joined: the gates kept, as
+// left.
 std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::span<const std::uint32_t> barrier_qubits,
                                   std::uint32_t n, std::size_t* dissolved = nullptr,
-                                  std::size_t* across_h = nullptr) {
+                                  std::size_t* across_h = nullptr, std::size_t* merged = nullptr) {
   std::vector<Elementary> now;
   std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits, &now, true);
   const std::size_t gone = cz_to_phases(n, items, barrier_qubits, removed, now);
   if (dissolved != nullptr) *dissolved = gone;
-  if (across_h != nullptr) *across_h = cancel_pairs_across_h(n, items, barrier_qubits, removed, now);
-  join_phase_runs(n, items, barrier_qubits, removed, now);
+  std::vector<ItemAddition> additions;
+  if (across_h != nullptr) {
+    *across_h = cancel_pairs_across_h(n, items, barrier_qubits, removed, now);
+    *merged = merge_pairs(n, items, barrier_qubits, removed, now, additions);
+  }
+  SplicedItems s = splice_items(items, removed, now, additions);
+  join_phase_runs(n, s.items, barrier_qubits, s.removed, s.now);
   std::vector<PlacedGate> kept;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (!removed[i] && items[i].count == 0) kept.push_back({now[i], items[i].gate.a, items[i].gate.b});
+  for (std::size_t i = 0; i < s.items.size(); ++i) {
+    if (!s.removed[i] && s.items[i].count == 0) kept.push_back({s.now[i], s.items[i].gate.a, s.items[i].gate.b});
   }
   return kept;
 }
@@ -238,9 +248,10 @@ TEST(PairCancellation, CzGatesBecomePhasesOnANetworkThatPassesTheirParities) {
   }
 }
 
-// One pass (join_phase_runs or cancel_pairs_across_h) on `items` as given,
-// on 3 qubits: the gates given, those kept (as left), and how many went by
-// the pass's own count.
+// One pass (join_phase_runs, cancel_pairs_across_h or merge_pairs) on
+// `items` as given, on 3 qubits: the gates given, those kept (as left, with
+// the pass's additions spliced in), and how many went (or merged) by the
+// pass's own count.
 struct PassRun {
   std::vector<PlacedGate> given, kept;
   std::size_t gone = 0;
@@ -253,13 +264,22 @@ PassRun run_pass(const Pass& pass, const std::vector<CancelItem>& items,
   std::vector<Elementary> now;
   for (const CancelItem& item : items) now.push_back(item.gate.gate);
   PassRun out;
-  out.gone = pass(3, items, barrier_qubits, removed, now);
+  std::vector<ItemAddition> additions;
+  if constexpr (std::is_invocable_v<Pass, std::uint32_t, const std::vector<CancelItem>&,
+                                    const std::vector<std::uint32_t>&, std::vector<bool>&,
+                                    std::vector<Elementary>&, std::vector<ItemAddition>&>) {
+    out.gone = pass(3, items, barrier_qubits, removed, now, additions);
+  } else {
+    out.gone = pass(3, items, barrier_qubits, removed, now);
+  }
+  const SplicedItems s = splice_items(items, removed, now, additions);
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].count != 0) continue;
-    out.given.push_back(items[i].gate);
-    if (removed[i]) continue;
-    out.kept.push_back(items[i].gate);
-    out.kept.back().gate = now[i];
+    if (items[i].count == 0) out.given.push_back(items[i].gate);
+  }
+  for (std::size_t i = 0; i < s.items.size(); ++i) {
+    if (s.items[i].count != 0 || s.removed[i]) continue;
+    out.kept.push_back(s.items[i].gate);
+    out.kept.back().gate = s.now[i];
   }
   return out;
 }
@@ -331,6 +351,53 @@ TEST(PairCancellation, PairsMeetAcrossHGates) {
   }
 }
 
+TEST(PairCancellation, PairsAgreeingOnOneQubitMerge) {
+  using E = Elementary;
+  const CancelItem on_1{{}, 0, 1}, on_2{{}, 1, 1};  // a boundary (a measurement, a conditioned gate)
+  struct Case {
+    std::string name;
+    std::vector<CancelItem> items;
+    std::size_t two_qubit;  // two-qubit gates kept
+  };
+  const auto cx = [](std::uint32_t a, std::uint32_t b) { return gate(g2(E::CX, a, b)); };
+  const auto one = [](E e, std::uint32_t q) { return gate(g1(e, q)); };
+  const auto cz = gate(g2(E::CZ, 0, 1));
+  const std::vector<Case> cases = {
+      {"cx then cz: Z on the control", {cx(0, 1), cz}, 1},
+      {"cz then cx", {cz, cx(0, 1)}, 1},
+      {"cz then cx from the other qubit", {cz, cx(1, 0)}, 1},
+      {"a cx turned round across h on its control", {cx(1, 0), one(E::H, 1), cx(0, 1)}, 1},
+      {"X on the shared qubit at both places", {cx(1, 0), one(E::H, 1), cx(1, 0)}, 1},
+      {"at the later place: h gates alone on the other qubit", {cx(1, 0), one(E::H, 0), one(E::H, 1), cz}, 1},
+      {"at the earlier place: an s on the other qubit", {cx(1, 0), one(E::H, 0), one(E::H, 1), one(E::S, 1), cz}, 1},
+      {"past t and x where they commute", {cx(0, 1), one(E::T, 0), one(E::H, 1), one(E::X, 1), cx(0, 1)}, 1},
+      {"past a cx's control on a third qubit", {cz, gate(g2(E::CX, 0, 2)), cx(0, 1)}, 2},
+      {"not past t where the letter is X", {cz, one(E::H, 1), one(E::T, 1), cx(0, 1)}, 2},
+      {"not past a swap on its qubits", {cz, gate(g2(E::Swap, 0, 1)), cx(0, 1)}, 3},
+      {"not past y", {cz, one(E::Y, 0), cx(0, 1)}, 2},
+      {"not across a boundary on one of its qubits", {cx(0, 1), on_1, cz}, 2},
+      {"across one elsewhere", {cx(0, 1), on_2, cz}, 1},
+      {"not with letters agreeing on neither qubit", {cx(0, 1), cx(1, 0)}, 2},
+      {"not with letters agreeing on both: left to the cancellation", {cx(0, 1), cx(0, 1)}, 2},
+      {"not again across a merged pair", {cx(0, 1), cz, cx(0, 1)}, 2},
+  };
+  const std::vector<std::uint32_t> barrier_qubits = {1, 2};
+  for (const Case& c : cases) {
+    const PassRun r = run_pass(merge_pairs, c.items, barrier_qubits);
+    std::size_t two_qubit[2] = {0, 0}, t[2] = {0, 0};
+    for (const PlacedGate& g : r.given) two_qubit[0] += elementary_info(g.gate).qubits == 2, t[0] += elementary_info(g.gate).t;
+    for (const PlacedGate& g : r.kept) two_qubit[1] += elementary_info(g.gate).qubits == 2, t[1] += elementary_info(g.gate).t;
+    EXPECT_EQ(two_qubit[1], c.two_qubit) << c.name;
+    EXPECT_EQ(r.gone, two_qubit[0] - two_qubit[1]) << c.name;
+    EXPECT_EQ(t[1], t[0]) << c.name;
+    EXPECT_TRUE(same(r.kept, r.given, 3)) << c.name;
+  }
+  // The model tells the phase on the shared qubit from its inverse.
+  const std::vector<PlacedGate> merged = {g1(E::Sdg, 1), g2(E::CX, 0, 1), g1(E::S, 1), g1(E::S, 0)};
+  EXPECT_TRUE(same(merged, {g2(E::CX, 0, 1), g2(E::CZ, 0, 1)}, 2));
+  EXPECT_FALSE(same({merged[0], merged[1], merged[2], g1(E::Sdg, 0)}, {g2(E::CX, 0, 1), g2(E::CZ, 0, 1)}, 2));
+}
+
 TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
   // Toffoli-like networks with random phases and controls, cz gates and
   // other gates between: the gates kept (as left) multiply to the product of
@@ -340,7 +407,7 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
   const E other[] = {E::H, E::T, E::Tdg, E::S, E::X, E::CX, E::CZ};
   std::mt19937_64 rng(37);
   const std::uint32_t n = 4;
-  std::size_t dissolved_in_all = 0, across_h_in_all = 0;
+  std::size_t dissolved_in_all = 0, across_h_in_all = 0, merged_in_all = 0;
   for (int round = 0; round < 300; ++round) {
     std::vector<PlacedGate> gates;
     std::vector<std::uint32_t> controls = {0, 1};  // the last network's
@@ -376,10 +443,11 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
       }
     }
     const std::vector<CancelItem> items = items_of(gates);
-    std::size_t dissolved = 0, across = 0;
-    const std::vector<PlacedGate> kept = cancelled(items, {}, n, &dissolved, &across);
+    std::size_t dissolved = 0, across = 0, merged = 0;
+    const std::vector<PlacedGate> kept = cancelled(items, {}, n, &dissolved, &across, &merged);
     dissolved_in_all += dissolved;
     across_h_in_all += across;
+    merged_in_all += merged;
     std::size_t t[2] = {0, 0}, two_qubit[2] = {0, 0};
     for (const PlacedGate& g : gates) t[0] += elementary_info(g.gate).t, two_qubit[0] += elementary_info(g.gate).qubits == 2;
     for (const PlacedGate& g : kept) t[1] += elementary_info(g.gate).t, two_qubit[1] += elementary_info(g.gate).qubits == 2;
@@ -389,6 +457,7 @@ TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
   }
   EXPECT_GT(dissolved_in_all, 20u);  // the lists do have cz gates to make phases
   EXPECT_GT(across_h_in_all, 2u);    // and pairs that meet across h gates
+  EXPECT_GT(merged_in_all, 10u);     // and pairs that merge
 }
 
 TEST(PairCancellation, BoundariesStopTheSearchOnTheirQubitsOnly) {

@@ -1,0 +1,70 @@
+// The two qubits' lines walked together from the gate's own places, newest
+// item first: each step takes the later of the two lines' next items.
+#include "src/cancellation/letter_walk.h"
+
+namespace kestrel {
+namespace {
+
+// Whether a gate leaves P_q alone for the letter `x` on q: diagonal there
+// for Z, X-like for X.
+bool passes(Elementary gate, const PlacedGate& g, std::uint32_t q, bool x) {
+  switch (gate) {
+    case Elementary::S: case Elementary::Sdg: case Elementary::T: case Elementary::Tdg:
+    case Elementary::Z: case Elementary::CZ: case Elementary::Rz:
+      return !x;
+    case Elementary::X: case Elementary::Rx: return x;
+    case Elementary::CX: return x == (q == g.b);
+    default: return false;
+  }
+}
+
+}  // namespace
+
+Meeting LetterWalk::carry(std::uint32_t i, const std::vector<bool>* stops) const {
+  constexpr std::int64_t kNone = -1;
+  const PlacedGate& g = items_[i].gate;
+  const std::array<std::uint32_t, 2> q = {g.a, g.b};
+  Meeting out;
+  out.x = {letter_x(now_[i], g, g.a), letter_x(now_[i], g, g.b)};
+  // The next entry to look at on each line, counting down; kNone past the start.
+  std::array<std::int64_t, 2> at = {std::int64_t{lines_.place(i, 0)} - 1, std::int64_t{lines_.place(i, 1)} - 1};
+  const auto item_at = [&](int s) {
+    return at[s] < 0 ? kNone : std::int64_t{lines_.on(q[s])[static_cast<std::size_t>(at[s])]};
+  };
+  for (std::size_t walked = 0; walked < kLetterReach; ++walked) {
+    const std::int64_t on0 = item_at(0), on1 = item_at(1);
+    const std::int64_t j = on0 > on1 ? on0 : on1;
+    if (j == kNone) return {};
+    const auto k = static_cast<std::size_t>(j);
+    for (int s = 0; s < 2; ++s) {
+      if (item_at(s) == j) --at[s];
+    }
+    if (stops != nullptr && (*stops)[k]) return {};
+    if (removed_[k]) continue;
+    const CancelItem& item = items_[k];
+    if (item.count != 0) return {};
+    const Elementary gate = now_[k];
+    const PlacedGate& h = item.gate;
+    const bool two = elementary_info(gate).qubits == 2;
+    if ((gate == Elementary::CX || gate == Elementary::CZ) &&
+        ((h.a == q[0] && h.b == q[1]) || (h.a == q[1] && h.b == q[0]))) {
+      out.item = j;
+      return out;
+    }
+    for (int s = 0; s < 2; ++s) {
+      const bool on = h.a == q[s] || (two && h.b == q[s]);
+      if (!on) continue;
+      if (gate == Elementary::H) {
+        out.x[s] = !out.x[s];
+        out.flipped[s] = !out.flipped[s];
+      } else if (passes(gate, h, q[s], out.x[s])) {
+        out.only_h[s] = false;
+      } else {
+        return {};
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace kestrel

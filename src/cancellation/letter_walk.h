@@ -1,0 +1,75 @@
+// A cx or cz carried back along its two qubits by its letters, to the first
+// cx or cz on the same two qubits that it meets.
+//
+// A cx or cz is (I + P_a + Q_b - P_a Q_b) / 2 for one-qubit Paulis P on its
+// first qubit a and Q on its second b (its letters): cx is (Z, X), cz is
+// (Z, Z), a cx from b to a is (X, Z). Carried back over an h on one of its
+// qubits it keeps its form with that qubit's letter changed (H Z H = X);
+// over a gate that commutes with the letter there (diagonal for Z: s, t, z,
+// rz, cz, a cx's control; X-like for X: x, rx, a cx's target) unchanged.
+// In `cx q[0],q[1]; h q[1]; cz q[0],q[1];` the cz, carried back over the
+// h, meets the cx with letters (Z, X): the same as the cx's. What the two
+// gates then make is for the pass to say (pairs_across_h.h,
+// pair_merging.h); the walk only finds them.
+//
+// The walk passes at most `kLetterReach` entries of the two qubits' lines
+// (item_lines.h), so a pass that carries every gate is linear in the items;
+// a barrier, a gate it does not pass, or an item marked as a stop ends it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "src/cancellation/item_lines.h"
+#include "src/cancellation/pair_cancellation.h"
+
+namespace kestrel {
+
+// How many entries of its two lines a gate is carried back over, at most.
+// The pairs across h on the T-count programs are all found within 16 (the
+// same outputs at 16, 32 and 256); the merging finds one pair more at 32
+// (ham15-med, 359 -> 358 two-qubit gates) and no other up to 256 (the
+// five largest programs not tried). The walk is the passes' whole cost.
+inline constexpr std::size_t kLetterReach = 16;
+
+// The letter of the cx or cz `gate` placed as g on qubit q: true for X.
+constexpr bool letter_x(Elementary gate, const PlacedGate& g, std::uint32_t q) {
+  return gate == Elementary::CX && q == g.b;
+}
+
+// Where a carried gate ends: the cx or cz met, and the gate's letters there.
+struct Meeting {
+  std::int64_t item = -1;         // the cx or cz met on the same two qubits, or -1
+  std::array<bool, 2> x{};        // the carried gate's letters there on its qubits a and b: true for X
+  std::array<bool, 2> flipped{};  // per qubit a and b, whether the h gates passed changed its letter
+  std::array<bool, 2> only_h{true, true};  // per qubit a and b, whether every gate passed there was an h
+};
+
+class LetterWalk {
+ public:
+  // Reads `removed` and `now` (the caller's, as they change) at each walk;
+  // the lines hold the items not removed at construction.
+  LetterWalk(std::uint32_t qubits, std::span<const CancelItem> items,
+             std::span<const std::uint32_t> barrier_qubits, const std::vector<bool>& removed,
+             const std::vector<Elementary>& now)
+      : items_(items), removed_(removed), now_(now),
+        lines_(qubits, items, barrier_qubits, removed, now) {}
+
+  LetterWalk(const LetterWalk&) = delete;
+  LetterWalk& operator=(const LetterWalk&) = delete;
+
+  // Carries the cx or cz of item i (there at construction) back; ends
+  // without a meeting at an item of `stops` (when given), removed or not.
+  Meeting carry(std::uint32_t i, const std::vector<bool>* stops = nullptr) const;
+
+ private:
+  std::span<const CancelItem> items_;
+  const std::vector<bool>& removed_;     // per item, whether it is gone (the caller's)
+  const std::vector<Elementary>& now_;   // per item, its gate as left (the caller's)
+  ItemLines lines_;                      // every qubit's items there at construction
+};
+
+}  // namespace kestrel

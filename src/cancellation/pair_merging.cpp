@@ -1,0 +1,69 @@
+// Each cx or cz still there is carried back (letter_walk.h); at the cx or
+// cz it meets, the letters on its two qubits say whether they merge and
+// into what. Both merged items become stops for the walks after.
+#include "src/cancellation/pair_merging.h"
+
+#include <algorithm>
+#include <array>
+
+#include "engine/fault.h"
+#include "src/cancellation/letter_walk.h"
+
+namespace kestrel {
+namespace {
+
+// The gates of C(P_a, Q_b) then C(P_a, R_b) for the shared letter P
+// (`p_x`: X) and Q != R (`first_x`: Q is X), in order.
+void write_merged(std::uint32_t item, std::uint32_t a, std::uint32_t b, bool p_x, bool first_x,
+                  std::vector<ItemAddition>& out) {
+  const auto put = [&](Elementary e, std::uint32_t q) { out.push_back({item, {e, q, 0}}); };
+  if (p_x) put(Elementary::H, a);
+  put(Elementary::Sdg, b);
+  out.push_back({item, {Elementary::CX, a, b}});
+  put(Elementary::S, b);
+  // RQ = ZX = iY when Q is X, XZ = -iY when Q is Z.
+  put(first_x ? Elementary::S : Elementary::Sdg, a);
+  if (p_x) put(Elementary::H, a);
+}
+
+}  // namespace
+
+std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
+                        std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
+                        const std::vector<Elementary>& now, std::vector<ItemAddition>& additions) {
+  check(removed.size() == items.size() && now.size() == items.size(), "a flag and a gate per item");
+  const LetterWalk walk(qubits, items, barrier_qubits, removed, now);
+  std::vector<bool> stops(items.size(), false);
+  const std::size_t given = additions.size();
+  std::size_t merged = 0;
+  for (std::uint32_t i = 0; i < items.size(); ++i) {
+    if (removed[i] || items[i].count != 0) continue;
+    if (now[i] != Elementary::CX && now[i] != Elementary::CZ) continue;
+    const Meeting met = walk.carry(i, &stops);
+    if (met.item < 0) continue;
+    const auto j = static_cast<std::uint32_t>(met.item);
+    const std::array<std::uint32_t, 2> q = {items[i].gate.a, items[i].gate.b};
+    // The earlier gate's letters at its place, and the later's at its own.
+    const std::array<bool, 2> first = {letter_x(now[j], items[j].gate, q[0]), letter_x(now[j], items[j].gate, q[1])};
+    const std::array<bool, 2> second = {letter_x(now[i], items[i].gate, q[0]), letter_x(now[i], items[i].gate, q[1])};
+    if ((first[0] == met.x[0]) == (first[1] == met.x[1])) continue;  // both agree, or neither
+    const int s = first[0] == met.x[0] ? 0 : 1;  // the qubit they agree on
+    // At the earlier place the later gate has letters met.x. The earlier
+    // gate, carried on, passes the gates between on b only when they are h
+    // gates (no other passes both letters); then at the later place it has
+    // its own letters with their flips.
+    if (!first[s] || second[s] || !met.only_h[1 - s]) {
+      write_merged(j, q[s], q[1 - s], first[s], first[1 - s], additions);
+    } else {
+      write_merged(i, q[s], q[1 - s], false, first[1 - s] != met.flipped[1 - s], additions);
+    }
+    removed[i] = removed[j] = true;
+    stops[i] = stops[j] = true;
+    ++merged;
+  }
+  std::stable_sort(additions.begin() + static_cast<std::ptrdiff_t>(given), additions.end(),
+                   [](const ItemAddition& x, const ItemAddition& y) { return x.item < y.item; });
+  return merged;
+}
+
+}  // namespace kestrel
