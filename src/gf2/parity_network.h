@@ -33,7 +33,10 @@
 // invertible map of the inputs, undone by `synthesise_linear` or by their cx
 // gates read backwards, whichever is shorter. The star runs on every table;
 // the other three, which win by a few percent on small blocks, only on
-// tables of at most 2^16 wire-term bits, where they are cheap.
+// tables of at most 2^16 wire-term bits, where they are cheap, and the
+// nearest term also on tables of at most 2^19 (as the reduced table of a
+// GF(2^32) multiplier, 96 wires and 2,851 terms, where it beats the star by
+// a tenth).
 //
 // The star's work is a few hash probes per cx and a sort of the terms: a
 // table of n = 385 wires and 65,536 terms takes about a tenth of a second.
