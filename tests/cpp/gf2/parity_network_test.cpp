@@ -153,6 +153,7 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     for (const auto& [search, label] : {std::pair{NetworkSearch::Star, ", star"},
                                         {NetworkSearch::Split, ", split"},
                                         {NetworkSearch::Nearest, ", nearest"},
+                                        {NetworkSearch::Shared, ", shared"},
                                         {NetworkSearch::Rebased, ", rebased"},
                                         {NetworkSearch::Best, ""}}) {
       if (c.table.n > 130 && search != NetworkSearch::Best) continue;
@@ -175,7 +176,8 @@ TEST(ParityNetworkTest, ManySmallRandomTables) {
       }
       t.add(qubits, static_cast<std::uint8_t>(1 + rng() % 7));
     }
-    for (NetworkSearch search : {NetworkSearch::Split, NetworkSearch::Nearest, NetworkSearch::Star}) {
+    for (NetworkSearch search :
+         {NetworkSearch::Split, NetworkSearch::Nearest, NetworkSearch::Shared, NetworkSearch::Star}) {
       check_table(t, "trial " + std::to_string(trial), search);
     }
   }
@@ -245,8 +247,9 @@ TEST(ParityNetworkTest, SmallNetworksAsExpected) {
 
 // Many terms in a span of few parities, each the sum of two of 50 random
 // three-wire parities on 96 wires: past the small tables, the nearest term
-// still runs beside the star, and wins there (2,485 cx to the star's 3,362),
-// as on the reduced table of a GF(2^32) multiplier (6,500 to 7,110).
+// (both ways) still runs beside the star, and wins there (2,485 cx to the
+// star's 3,362), as on the reduced table of a GF(2^32) multiplier (6,474 to
+// 7,110).
 TEST(ParityNetworkTest, AMiddleTableGetsTheNearestTerm) {
   std::mt19937_64 rng(47);
   std::vector<std::vector<std::uint32_t>> base(50);
@@ -268,7 +271,7 @@ TEST(ParityNetworkTest, AMiddleTableGetsTheNearestTerm) {
   const auto cx_of = [&](NetworkSearch search) {
     return cx_in(synthesise_parity_network(t.n, t.columns, t.coefficients, search));
   };
-  const std::size_t nearest = cx_of(NetworkSearch::Nearest);
+  const std::size_t nearest = std::min(cx_of(NetworkSearch::Nearest), cx_of(NetworkSearch::Shared));
   ASSERT_LT(nearest, cx_of(NetworkSearch::Star));
   EXPECT_EQ(cx_of(NetworkSearch::Best), nearest);
   check_table(t, "middle table", NetworkSearch::Best);
