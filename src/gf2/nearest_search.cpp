@@ -1,6 +1,7 @@
 // The nearest-term search for a parity network: the term with the fewest
 // wires in their present values is brought onto one of them, then the next
-// (parity_network_terms.h).
+// (parity_network_terms.h); the wire it is brought onto chosen one of two
+// ways.
 #include <algorithm>
 #include <bit>
 #include <limits>
