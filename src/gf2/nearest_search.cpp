@@ -1,6 +1,7 @@
 // The nearest-term search for a parity network: the term with the fewest
 // wires in their present values is brought onto one of them, then the next
-// (parity_network_terms.h).
+// (parity_network_terms.h); the wire it is brought onto chosen one of two
+// ways.
 #include <algorithm>
 #include <bit>
 #include <limits>
@@ -59,16 +60,45 @@ bool at_input(const BitMatrix& map, std::uint32_t wire) {
   return at;
 }
 
+// The first of `support` that holds something other than its input, or
+// its first.
+std::uint32_t first_moved(const std::vector<std::uint32_t>& support, const std::vector<bool>& moved) {
+  for (std::uint32_t j : support) {
+    if (moved[j]) return j;
+  }
+  return support.front();
+}
+
+// The wire of `support` that the most live terms include, among those that
+// hold something other than their inputs where there are some; the first
+// on a tie.
+std::uint32_t most_shared(const Network& net, const std::vector<std::uint32_t>& support,
+                          const std::vector<bool>& moved) {
+  const bool any_moved = std::any_of(support.begin(), support.end(), [&](std::uint32_t j) { return moved[j]; });
+  std::uint32_t best = kNone;
+  std::size_t most = 0;
+  for (std::uint32_t j : support) {
+    if (any_moved && !moved[j]) continue;
+    std::size_t terms = 0;
+    for (std::size_t w = 0; w < net.row_words(); ++w) terms += count_ones(net.row(j)[w] & net.live_words()[w]);
+    if (best == kNone || terms > most) best = j, most = terms;
+  }
+  return best;
+}
+
 }  // namespace
 
 // The nearest-term search: repeatedly the term with the fewest wires (in the
 // wires' present values) is brought onto one of them by cx gates from the
 // others, onto a wire that already holds something other than its input
-// where there is one (so that fewer wires wander from their inputs). Every
+// where there is one (so that fewer wires wander from their inputs): the
+// first such, or with `shared` the one the most terms still to write
+// include (so that the sum it comes to hold is on the wire most of them
+// need). Every
 // term that a cx leaves on its target alone is written on the spot. Terms
 // sit in lists by weight, so the lightest is found at once and a cx moves
 // only the terms that include its target.
-OpenParityNetwork nearest_search(const Terms& terms) {
+OpenParityNetwork nearest_search(const Terms& terms, bool shared) {
   Network net(terms);
   const std::uint32_t n = net.wires();
   const std::size_t m = net.terms();
@@ -94,13 +124,7 @@ OpenParityNetwork nearest_search(const Terms& terms) {
     for (std::uint32_t j = 0; j < n; ++j) {
       if (net.bit(j, p)) support.push_back(j);
     }
-    std::uint32_t target = support.front();
-    for (std::uint32_t j : support) {
-      if (moved[j]) {
-        target = j;
-        break;
-      }
-    }
+    const std::uint32_t target = shared ? most_shared(net, support, moved) : first_moved(support, moved);
     for (std::uint32_t control : support) {
       if (control == target) continue;
       net.cx(control, target);

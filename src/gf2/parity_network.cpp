@@ -1,7 +1,7 @@
 // The choice between the searches for a parity network: the terms merged
 // and their z terms taken out, the searches run (star_search.cpp,
-// split_search.cpp, nearest_search.cpp; the star again in the terms' own
-// basis), each open network closed by the shorter of two ways back, and the
+// split_search.cpp, nearest_search.cpp two ways; the star again in the
+// terms' own basis), each open network closed by the shorter of two ways back, and the
 // one with the fewest cx gates in all kept.
 #include "src/gf2/parity_network.h"
 
@@ -197,6 +197,16 @@ std::optional<Rebased> in_own_basis(const Terms& terms, std::size_t below) {
 
 // Tables of at most this many wire-term bits (n times m) get every search.
 constexpr std::size_t kSmallTable = std::size_t{1} << 16;
+// Tables of at most this many get the nearest-term search besides the star,
+// both ways of choosing the wire a term is gathered onto: its work grows
+// with the cx gates times the terms' words, a tenth of a second each at
+// n = 96 and m = 2,851 (a GF(2^32) multiplier's one block, where they write
+// 6,500 and 6,474 cx gates to the star's 7,110). The second way (`Shared`)
+// also wins on some small tables, but there it changes which of the block's
+// writings the method keeps, and its result went up by a few two-qubit gates
+// on two programs (gf2^16_mult, qcla_adder_10 with gadgets): small tables
+// keep the searches they had.
+constexpr std::size_t kMiddleTable = std::size_t{1} << 19;
 
 struct Candidate {
   OpenParityNetwork open;
@@ -213,18 +223,25 @@ std::optional<Candidate> best_network(std::uint32_t qubits, std::span<const std:
   const std::vector<PlacedGate> z_gates = take_z_terms(terms);
   // The star search runs on every table; the others, whose work grows
   // faster with the table and which win by a few percent on small blocks
-  // only, where they are cheap.
-  const bool small = std::size_t{qubits} * terms.size() <= kSmallTable;
+  // only, where they are cheap; the nearest term, both ways, also on middle
+  // ones, where it wins by more on some (see kMiddleTable).
+  const std::size_t bits = std::size_t{qubits} * terms.size();
+  const bool small = bits <= kSmallTable;
+  const bool middle = bits <= kMiddleTable;
   const auto runs = [&](NetworkSearch search) {
-    return which == search || (which == NetworkSearch::Best && (search == NetworkSearch::Star || small));
+    if (which != NetworkSearch::Best) return which == search;
+    if (search == NetworkSearch::Shared) return middle && !small;
+    return search == NetworkSearch::Star || small || (middle && search == NetworkSearch::Nearest);
   };
   std::optional<Candidate> best;
-  for (NetworkSearch search : {NetworkSearch::Star, NetworkSearch::Split, NetworkSearch::Nearest}) {
+  for (NetworkSearch search :
+       {NetworkSearch::Star, NetworkSearch::Split, NetworkSearch::Nearest, NetworkSearch::Shared}) {
     if (!runs(search)) continue;
     if (deadline.passed()) return std::nullopt;
-    std::optional<OpenParityNetwork> open = search == NetworkSearch::Star    ? star_search(terms, deadline)
-                                            : search == NetworkSearch::Split ? split_search(terms)
-                                                                             : nearest_search(terms);
+    std::optional<OpenParityNetwork> open =
+        search == NetworkSearch::Star    ? star_search(terms, deadline)
+        : search == NetworkSearch::Split ? split_search(terms)
+                                         : nearest_search(terms, search == NetworkSearch::Shared);
     if (!open) return std::nullopt;
     Candidate c{std::move(*open), {}, 0};
     c.cx = cx_count(c.open.gates);

@@ -117,7 +117,9 @@ inline std::size_t cx_count(std::span<const PlacedGate> gates) {
 // parities, no coefficient 0 or 4) and leaves the wires holding the map it
 // returns.
 OpenParityNetwork split_search(const Terms& terms);
-OpenParityNetwork nearest_search(const Terms& terms);
+// `shared`: each term gathered onto its wire that the most terms include
+// (nearest_search.cpp).
+OpenParityNetwork nearest_search(const Terms& terms, bool shared);
 OpenParityNetwork star_search(const Terms& terms);
 // The star search that looks at the clock between targets: nothing once
 // `deadline` has passed.
