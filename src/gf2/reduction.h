@@ -13,11 +13,12 @@
 // columns that become equal cancel in pairs and zero columns go. With
 // z = a_i + a_k, y_i = 1 and y_k = 0, column i becomes a_k and both go.
 // Kernel moves are taken while any gains, the best first (most columns
-// gone, then the lightest y). Then widened moves: a y with L(A) y equal to
-// (0, z ^ w) for some w, where (z ^ w) has a 1 in row (a, b) when
-// z_a w_b + z_b w_a is odd, keeps S with that z and no other; such moves are
-// sought z by z, each followed by kernel moves again, until a whole cycle of
-// z values gains nothing.
+// gone, then the lightest y, then, where |y| is odd and z joins, the
+// lightest z, whose network needs fewer cx gates). Then widened moves: a y
+// with L(A) y equal to (0, z ^ w) for some w, where (z ^ w) has a 1 in row
+// (a, b) when z_a w_b + z_b w_a is odd, keeps S with that z and no other;
+// such moves are sought z by z, each followed by kernel moves again, until
+// a whole cycle of z values gains nothing.
 //
 // Example: the 15 nonzero parities of 4 variables have a zero tensor and go
 // altogether; the seven parities of a doubly controlled Z stay as they are;

@@ -19,10 +19,11 @@ namespace kestrel {
 namespace reduction_detail {
 
 // A move found by a search: the gain (columns fewer after it), the kernel
-// vector's weight, the free slot whose kernel vector it is and z.
+// vector's weight, z's weight, the free slot whose kernel vector it is and z.
 struct Move {
   long gain = 0;
   std::size_t weight = 0;
+  std::size_t z_weight = 0;
   std::uint32_t slot = kNone;
   std::vector<std::uint64_t> z;
 };
@@ -454,10 +455,17 @@ class KernelSearch {
     }
     const long gain = 2 * split - 1 + (one_zero ? 1 : 0);
     if (gain < best.gain) return;
+    // Among vectors of equal odd weight the lightest z: the move appends z,
+    // and a narrower column needs fewer cx gates in the network
+    // (gf2^6_mult: 227 two-qubit gates instead of 238 at the same T).
+    const std::size_t z_weight = count_bits(z, e_.words());
+    budget_.work += e_.words();
     for_each_bit(most_.data(), kw_, [&](std::size_t q) {
-      if (gain > best.gain || weights_[q] < best.weight) {
+      if (gain > best.gain || weights_[q] < best.weight ||
+          (weights_[q] == best.weight && weights_[q] % 2 == 1 && z_weight < best.z_weight)) {
         best.gain = gain;
         best.weight = weights_[q];
+        best.z_weight = z_weight;
         best.slot = free_[q];
         best.z.assign(z, z + e_.words());
       }
