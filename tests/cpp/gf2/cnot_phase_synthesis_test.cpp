@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -53,9 +54,12 @@ using Bits = std::bitset<64>;  // a basis state of up to 64 wires
 
 // Every property the header promises, on every basis state; under a
 // deadline not yet passed the same network, and none once it has passed.
-void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, const std::string& name) {
+// The network goes to `out`, when given.
+void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, const std::string& name,
+                   GuidedNetwork* out = nullptr) {
   SCOPED_TRACE(name);
   const GuidedNetwork net = synthesise_guided_network(terms.n, terms.columns, terms.coefficients, guide);
+  if (out != nullptr) *out = net;
   const std::optional<GuidedNetwork> timed = synthesise_guided_network_until(
       terms.n, terms.columns, terms.coefficients, guide, Deadline(std::chrono::hours(1)));
   ASSERT_TRUE(timed.has_value());
@@ -108,20 +112,20 @@ TEST(GuidedNetwork, AGuideThatWritesEveryTermAddsNoCx) {
   // The guide brings x1+x2, x0+x1+x2, x0+x2 and x0+x1 onto wires: with the
   // three single wires, all seven parities of the ccz.
   const std::vector<PlacedGate> guide = {cx(1, 2), cx(0, 2), cx(1, 2), cx(0, 1)};
-  const GuidedNetwork net = synthesise_guided_network(3, ccz().columns, ccz().coefficients, guide);
+  GuidedNetwork net;
+  check_network(ccz(), guide, "ccz guided", &net);
   EXPECT_EQ(net.followed, 4u);
   EXPECT_EQ(net.cx_left, guide.size());  // the guide's own four, as copied
-  check_network(ccz(), guide, "ccz guided");
 }
 
 TEST(GuidedNetwork, GuideGatesPastTheLastTermWrittenAreNotFollowed) {
   Terms t{3, {}, {}};
   t.add(0b011, 1);
   const std::vector<PlacedGate> guide = {cx(0, 1), cx(1, 2), cx(0, 2)};
-  const GuidedNetwork net = synthesise_guided_network(3, t.columns, t.coefficients, guide);
+  GuidedNetwork net;
+  check_network(t, guide, "one term", &net);
   EXPECT_EQ(net.followed, 1u);
   EXPECT_EQ(net.cx_left, 3u);  // the guide's three
-  check_network(t, guide, "one term");
 }
 
 TEST(GuidedNetwork, WithoutAUsefulGuideItIsAPlainNetwork) {
@@ -135,9 +139,9 @@ TEST(GuidedNetwork, WithoutAUsefulGuideItIsAPlainNetwork) {
        {std::tuple{ccz(), std::vector<PlacedGate>{}, "no guide"},
         std::tuple{wide, std::vector<PlacedGate>{cx(0, 3), cx(1, 3)}, "useless guide"},
         std::tuple{zs, std::vector<PlacedGate>{cx(0, 1)}, "z terms"}}) {
-    const GuidedNetwork net = synthesise_guided_network(terms.n, terms.columns, terms.coefficients, guide);
+    GuidedNetwork net;
+    check_network(terms, guide, name, &net);
     EXPECT_EQ(net.followed, 0u) << name;
-    check_network(terms, guide, name);
   }
   const GuidedNetwork z = synthesise_guided_network(3, zs.columns, zs.coefficients, {});
   EXPECT_EQ(z.cx, 0u);
@@ -218,7 +222,7 @@ void check_folding(std::uint32_t n, const std::vector<PlacedGate>& gates, const 
 }
 
 TEST(CzAbsorption, Table) {
-  const PlacedGate t{Elementary::T, 1, 0}, tdg{Elementary::Tdg, 1, 0};
+  const PlacedGate t{Elementary::T, 1, 0};
   struct Case {
     const char* name;
     std::uint32_t n;
@@ -228,7 +232,6 @@ TEST(CzAbsorption, Table) {
   };
   const std::vector<Case> cases = {
       {"a t on x0 + x1 turns into a tdg", 2, {cx(0, 1), t, cx(0, 1)}, {{0, 1}}, 0},
-      {"a tdg on x0 + x1 turns into a t", 2, {cx(0, 1), tdg, cx(0, 1)}, {{0, 1}}, 0},
       {"an sdg after a cx with no phase gate", 3, {cx(0, 2), cx(1, 2), cx(1, 2), cx(0, 2)}, {{0, 2}}, 0},
       {"x0 + x1 + x2 writes a triangle", 3, {cx(0, 2), cx(1, 2), cx(1, 2), cx(0, 2)},
        {{0, 1}, {0, 2}, {1, 2}}, 0},
@@ -338,21 +341,16 @@ TEST(CzAbsorption, WideCircuitsFoldEveryReachableGraph) {
         if (wires[t].count() >= 2) visited.push_back(wires[t]);
       }
     }
-    std::vector<std::vector<bool>> graph(n, std::vector<bool>(n, false));
+    std::set<std::pair<std::uint32_t, std::uint32_t>> graph;  // the pairs on an odd number of times
     for (const Wide& parity : visited) {
       if (rng() % 2) continue;
       for (std::uint32_t a = 0; a < n; ++a) {
         for (std::uint32_t b = a + 1; b < n; ++b) {
-          if (parity[a] && parity[b]) graph[a][b] = !graph[a][b];
+          if (parity[a] && parity[b] && !graph.erase({a, b})) graph.emplace(a, b);
         }
       }
     }
-    Pairs cz;
-    for (std::uint32_t a = 0; a < n; ++a) {
-      for (std::uint32_t b = a + 1; b < n; ++b) {
-        if (graph[a][b]) cz.emplace_back(a, b);
-      }
-    }
+    const Pairs cz(graph.begin(), graph.end());
     SCOPED_TRACE("n = " + std::to_string(n));
     ASSERT_GT(cz.size(), 100u);
     const CzAbsorption all = absorb_cz(n, gates, cz);
