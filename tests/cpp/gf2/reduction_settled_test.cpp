@@ -117,25 +117,20 @@ TEST(ReductionSettledTest, ACachedAnswerGivesTheSameReduction) {
 // Z terms on neighbouring variables and their sums, plus random sparse
 // columns, kept distinct.
 ParityTable chain_table(std::uint32_t n, std::size_t extra, std::mt19937_64& rng) {
-  std::set<std::vector<std::uint64_t>> seen;
+  std::set<Column> seen;
   ParityTable t(n);
-  const auto add = [&](std::vector<std::uint64_t> v) {
-    if (std::any_of(v.begin(), v.end(), [](std::uint64_t w) { return w != 0; }) && seen.insert(v).second) {
-      t.push_back(v);
-    }
+  const auto add = [&](const Column& v) {
+    if (!is_zero(v) && seen.insert(v).second) t.push_back(v);
   };
+  const auto flip = [](Column& c, std::uint32_t v) { c[v / 64] ^= std::uint64_t{1} << (v % 64); };
   for (std::uint32_t v = 0; v < n; ++v) {
-    std::vector<std::uint64_t> col(t.words, 0);
-    col[v / 64] |= std::uint64_t{1} << (v % 64);
-    if (v + 1 < n && v % 3 == 0) col[(v + 1) / 64] |= std::uint64_t{1} << ((v + 1) % 64);
+    Column col = unit(n, v);
+    if (v + 1 < n && v % 3 == 0) flip(col, v + 1);
     add(col);
   }
   for (std::size_t e = 0; e < extra; ++e) {
-    std::vector<std::uint64_t> col(t.words, 0);
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t v = static_cast<std::uint32_t>(rng() % n);
-      col[v / 64] ^= std::uint64_t{1} << (v % 64);
-    }
+    Column col(t.words, 0);
+    for (int k = 0; k < 3; ++k) flip(col, static_cast<std::uint32_t>(rng() % n));
     add(col);
   }
   return t;
