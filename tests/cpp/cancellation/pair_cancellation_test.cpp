@@ -109,7 +109,6 @@ TEST(PairCancellation, JoiningTGatesAndCxAroundSGates) {
     std::vector<Elementary> left;  // the gates kept, in order
   };
   const std::vector<Case> cases = {
-      {"t t is s", {g1(E::T, 0), g1(E::T, 0)}, {E::S}},
       {"tdg tdg through a control is sdg", {g1(E::Tdg, 0), g2(E::CX, 0, 1), g1(E::Tdg, 0)}, {E::Sdg, E::CX}},
       {"t t not through a target", {g1(E::T, 1), g2(E::CX, 0, 1), g1(E::T, 1)}, {E::T, E::CX, E::T}},
       {"t tdg still cancel", {g1(E::T, 0), g1(E::S, 0), g1(E::Tdg, 0)}, {E::S}},
