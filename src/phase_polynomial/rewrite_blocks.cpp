@@ -385,7 +385,8 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   // parities' T gates; or one network for both (a CZ on x_i, x_k is the
   // terms 2 x_i + 2 x_k + 6 (x_i + x_k)) that follows the program's own cx
   // gates after the anchor, whose copies then cancel its last gates. The
-  // one that adds fewer two-qubit gates is written.
+  // one that adds fewer two-qubit gates by the estimate is written, and the
+  // other kept beside it: the composition weighs both by what cancels.
   // Past the deadline the block keeps its rotations, as blocks never reached do.
   const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false, &cache_);
   if (!reduced_or_late) return;
