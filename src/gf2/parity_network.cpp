@@ -202,10 +202,12 @@ constexpr std::size_t kSmallTable = std::size_t{1} << 16;
 // with the cx gates times the terms' words, a tenth of a second each at
 // n = 96 and m = 2,851 (a GF(2^32) multiplier's one block, where they write
 // 6,500 and 6,474 cx gates to the star's 7,110). The second way (`Shared`)
-// also wins on some small tables, but there it changes which of the block's
-// writings the method keeps, and its result went up by a few two-qubit gates
-// on two programs (gf2^16_mult, qcla_adder_10 with gadgets): small tables
-// keep the searches they had.
+// runs on small tables too for closed networks (a block's, written plainly
+// or following the program's cx gates: the method keeps both and chooses by
+// what cancels), where it wins on some (gf2^7_mult's two-qubit gates 304 to
+// 282); open networks (a region's with gadgets, whose map the gates after it
+// take up) keep the searches they had there, as the change moved which
+// regions keep their gadgets (hwb6 with 4 of them: 158 to 159).
 constexpr std::size_t kMiddleTable = std::size_t{1} << 19;
 
 struct Candidate {
@@ -215,10 +217,11 @@ struct Candidate {
 };
 
 // The best network, or nothing once `deadline` has passed (looked at
-// before each search and inside the star searches).
+// before each search and inside the star searches); `open_network`: for a
+// caller that keeps it open (see kMiddleTable).
 std::optional<Candidate> best_network(std::uint32_t qubits, std::span<const std::uint64_t> columns,
                                       std::span<const std::uint8_t> coefficients, NetworkSearch which,
-                                      const Deadline& deadline) {
+                                      const Deadline& deadline, bool open_network) {
   Terms terms = merge_terms(qubits, columns, coefficients);
   const std::vector<PlacedGate> z_gates = take_z_terms(terms);
   // The star search runs on every table; the others, whose work grows
@@ -230,7 +233,7 @@ std::optional<Candidate> best_network(std::uint32_t qubits, std::span<const std:
   const bool middle = bits <= kMiddleTable;
   const auto runs = [&](NetworkSearch search) {
     if (which != NetworkSearch::Best) return which == search;
-    if (search == NetworkSearch::Shared) return middle && !small;
+    if (search == NetworkSearch::Shared) return middle && (!open_network || !small);
     return search == NetworkSearch::Star || small || (middle && search == NetworkSearch::Nearest);
   };
   std::optional<Candidate> best;
@@ -287,7 +290,7 @@ std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
                                                   std::span<const std::uint64_t> columns,
                                                   std::span<const std::uint8_t> coefficients,
                                                   NetworkSearch search) {
-  Candidate best = *best_network(qubits, columns, coefficients, search, Deadline());
+  Candidate best = *best_network(qubits, columns, coefficients, search, Deadline(), false);
   std::vector<PlacedGate> gates = std::move(best.open.gates);
   gates.insert(gates.end(), best.closing.begin(), best.closing.end());
   return gates;
@@ -297,14 +300,14 @@ OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
                                                  std::span<const std::uint64_t> columns,
                                                  std::span<const std::uint8_t> coefficients,
                                                  NetworkSearch search) {
-  return std::move(best_network(qubits, columns, coefficients, search, Deadline())->open);
+  return std::move(best_network(qubits, columns, coefficients, search, Deadline(), true)->open);
 }
 
 std::optional<OpenParityNetwork> synthesise_parity_network_until(std::uint32_t qubits,
                                                                  std::span<const std::uint64_t> columns,
                                                                  std::span<const std::uint8_t> coefficients,
                                                                  bool open, const Deadline& deadline) {
-  std::optional<Candidate> best = best_network(qubits, columns, coefficients, NetworkSearch::Best, deadline);
+  std::optional<Candidate> best = best_network(qubits, columns, coefficients, NetworkSearch::Best, deadline, open);
   if (!best) return std::nullopt;
   if (!open) {
     best->open.gates.insert(best->open.gates.end(), best->closing.begin(), best->closing.end());

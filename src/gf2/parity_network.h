@@ -87,6 +87,8 @@ std::vector<PlacedGate> synthesise_parity_network(std::uint32_t qubits,
 
 // The same without the final cx gates that bring the wires back, for a
 // caller that folds that linear map into the Clifford gates that follow.
+// On small tables it leaves out the `Shared` search, which the closed one
+// also runs there.
 OpenParityNetwork synthesise_open_parity_network(std::uint32_t qubits,
                                                  std::span<const std::uint64_t> columns,
                                                  std::span<const std::uint8_t> coefficients,

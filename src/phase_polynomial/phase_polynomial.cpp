@@ -106,10 +106,16 @@ PlacedGate as_left(PlacedGate g, Elementary now) {
   return g;
 }
 
-// The insertion's operations: as written, or without the program's cx gates
-// followed where it has such a version.
-const std::vector<PlacedOperation>& chosen(const Insertion& insertion, bool unguided) {
-  return unguided && !insertion.unguided.empty() ? insertion.unguided : insertion.ops;
+// Which of its writings each insertion gives: as the rewrite chose by its
+// estimate, the plain one, or the one that follows the program's cx gates;
+// an insertion without the one asked gives its own.
+enum class Writing : std::uint8_t { Chosen, Unguided, Guided };
+
+// The insertion's operations in `writing`.
+const std::vector<PlacedOperation>& chosen(const Insertion& insertion, Writing writing) {
+  if (writing == Writing::Unguided && !insertion.unguided.empty()) return insertion.unguided;
+  if (writing == Writing::Guided && !insertion.guided.empty()) return insertion.guided;
+  return insertion.ops;
 }
 
 // The program as written, gate by gate (each insertion before its anchor,
@@ -124,13 +130,13 @@ struct ProgramItems {
   std::uint64_t conditioned_two_qubit = 0;   // gadgets' corrections on two qubits
 };
 
-ProgramItems program_items(const ProgramSteps& steps, const StepsRewrite& rewrite, bool unguided) {
+ProgramItems program_items(const ProgramSteps& steps, const StepsRewrite& rewrite, Writing writing) {
   const std::uint32_t n = steps.qubits;
   ProgramItems out;
   out.qubits = n + rewrite.extra_qubits;
   std::vector<CancelItem>& items = out.items;
   std::size_t inserted = 0;
-  for (const Insertion& insertion : rewrite.insertions) inserted += chosen(insertion, unguided).size();
+  for (const Insertion& insertion : rewrite.insertions) inserted += chosen(insertion, writing).size();
   items.reserve(steps.steps.size() + inserted);
   std::vector<std::uint32_t>& barrier_qubits = out.barrier_qubits;
   barrier_qubits = steps.boundary_qubits;
@@ -139,7 +145,7 @@ ProgramItems program_items(const ProgramSteps& steps, const StepsRewrite& rewrit
   for (std::uint32_t s = 0; s < steps.steps.size(); ++s) {
     if (next < rewrite.insertions.size() && rewrite.insertions[next].step == s) {
       out.inserted_item.push_back(static_cast<std::uint32_t>(items.size()));
-      for (const PlacedOperation& op : chosen(rewrite.insertions[next++], unguided)) {
+      for (const PlacedOperation& op : chosen(rewrite.insertions[next++], writing)) {
         if (op.kind == OperationKind::Gate) {
           items.push_back({op.gate, 0, 0});
           continue;
@@ -225,14 +231,13 @@ CancelledPairs cancel_pairs(const ProgramItems& program, bool sandwiches, const 
 }
 
 // Rotation merging's edits with the rewritten statements replaced: the
-// blocks written at their anchors (`unguided`: each without the program's cx
-// gates followed, where it has such a version), their rotations gone, and
-// then the pairs of gates that cancel once the rotations are out, as
+// blocks written at their anchors (each in `writing`), their rotations gone,
+// and then the pairs of gates that cancel once the rotations are out, as
 // `pairs` (cancel_pairs of the program_items of the same rewrite and
-// `unguided`) has them.
+// `writing`) has them.
 Edits compose(const QasmProgram& program, const Edits& merged, const ProgramSteps& steps,
               const StepsRewrite& rewrite, const std::vector<std::uint8_t>& phases,
-              bool unguided, const CancelledPairs& pairs, int& phase) {
+              Writing writing, const CancelledPairs& pairs, int& phase) {
   const std::uint32_t n = steps.qubits;
   const std::vector<bool>& cancelled = pairs.cancelled;
   const std::vector<Elementary>& now = pairs.now;
@@ -255,7 +260,7 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
     for (std::uint32_t k = first; k < step; ++k) {
       if (next < rewrite.insertions.size() && rewrite.insertions[next].step == k) {
         touched = true;
-        const auto& block = chosen(rewrite.insertions[next], unguided);
+        const auto& block = chosen(rewrite.insertions[next], writing);
         for (std::uint32_t g = 0; g < block.size(); ++g) {
           const std::uint32_t item = place_of(pairs, inserted_item[next] + g);
           if (!cancelled[item]) {
@@ -308,18 +313,20 @@ Edits compose(const QasmProgram& program, const Edits& merged, const ProgramStep
 }
 
 // One choice of how to compose the program: the rewrite it writes (none:
-// rotation merging's result, its pairs cancelled), whether unguided, and
+// rotation merging's result, its pairs cancelled), the writing of its blocks, and
 // the pairs that then cancel, with what is left. Only the chosen one is
 // composed into edits.
 struct Choice {
   CancelledPairs pairs;
   const StepsRewrite* rewrite = nullptr;
-  bool unguided = false;
+  Writing writing = Writing::Chosen;  // which writing of each block
 };
 
 // Each choice of blocks of `rewrite` with its pairs cancelled, with the
-// blocks that follow the program's cx gates written so and written plainly
-// (either may leave more gates once the pairs cancel); the cheapest by the
+// blocks written as their estimates chose, all plainly, and all following
+// the program's cx gates where they can (the estimates are off by tens of
+// gates on wide blocks, and any may leave more once the pairs cancel: one
+// composition more each way beats keeping a worse writing); the cheapest by the
 // cost rule wins. The first choice, `none`, writes no block anew: rotation
 // merging's result with its pairs cancelled, which every rewrite must beat.
 Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const StepsRewrite& rewrite,
@@ -327,12 +334,12 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
   std::optional<Choice> best;
   // Each with cx pairs around S powers made cz gates and without
   // (a cz may stop a later pair); without such pairs, once.
-  const auto consider = [&](const StepsRewrite& r, bool unguided) {
-    const ProgramItems program = program_items(steps, r, unguided);
+  const auto consider = [&](const StepsRewrite& r, Writing writing) {
+    const ProgramItems program = program_items(steps, r, writing);
     bool met = true;  // the composition without met such a pair
     for (bool sandwiches : {false, true}) {
       if (sandwiches && (!met || options.deadline.passed())) return;  // the same again, or late
-      Choice c{cancel_pairs(program, sandwiches, options.deadline), &r, unguided};
+      Choice c{cancel_pairs(program, sandwiches, options.deadline), &r, writing};
       const Left& left = c.pairs.left;
       met = left.sandwich_met;
       if (!best || (options.every_block && best->rewrite == &none) ||
@@ -346,14 +353,19 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
   // against the first composition, each with the pairs cancelled by then.
   const auto both = [&](const StepsRewrite& r, bool alternative) {
     if (alternative && options.deadline.passed()) return;
-    consider(r, false);
+    consider(r, Writing::Chosen);
     if (!options.deadline.passed() &&
         std::any_of(r.insertions.begin(), r.insertions.end(),
                     [](const Insertion& i) { return !i.unguided.empty(); })) {
-      consider(r, true);
+      consider(r, Writing::Unguided);
+    }
+    if (!options.deadline.passed() &&
+        std::any_of(r.insertions.begin(), r.insertions.end(),
+                    [](const Insertion& i) { return !i.guided.empty(); })) {
+      consider(r, Writing::Guided);
     }
   };
-  consider(none, false);
+  consider(none, Writing::Chosen);
   if (options.every_block || !rewrite.insertions.empty()) both(rewrite, false);
   for (const StepsRewrite& r : rewrite.alternatives) both(r, true);
   return std::move(*best);
@@ -367,7 +379,7 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
 // only go, so the choice by the cost rule stands. Done once, for the
 // chosen composition.
 void finish_choice(const ProgramSteps& steps, Choice& choice) {
-  const ProgramItems program = program_items(steps, *choice.rewrite, choice.unguided);
+  const ProgramItems program = program_items(steps, *choice.rewrite, choice.writing);
   CancelledPairs& pairs = choice.pairs;
   pairs.left.two_qubit -= cancel_pairs_across_h(program.qubits, program.items, program.barrier_qubits,
                                                 pairs.cancelled, pairs.now);
@@ -436,7 +448,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
     return out;
   }
   int phase = merged.phase.eighths + best.rewrite->phase;
-  out.edits = compose(program, merged.edits, steps, *best.rewrite, phases, best.unguided, best.pairs, phase);
+  out.edits = compose(program, merged.edits, steps, *best.rewrite, phases, best.writing, best.pairs, phase);
   out.phase = {static_cast<std::uint8_t>(phase & 15), merged.phase.radians};
   out.extra_qubits = best.rewrite->extra_qubits;
   return out;

@@ -48,6 +48,7 @@ class Rewriter {
   struct Written {
     std::optional<std::vector<PlacedOperation>> ops;  // written anew; nothing: cannot be
     std::vector<PlacedOperation> unguided;     // when `ops` follow the program's cx gates: without
+    std::vector<PlacedOperation> guided;       // when `ops` are plain though a guided writing exists: it
     std::uint64_t t = 0;                       // T gates then written
     std::uint64_t two_qubit = 0;               // two-qubit gates it adds to the program
     std::uint8_t phase = 0;                    // as StepsRewrite::phase, for its rotations
@@ -233,7 +234,8 @@ StepsRewrite Rewriter::assemble(bool hopeful) {
       for (std::uint32_t r : blocks_.blocks[b].members) out.removed[blocks_.rotations[r]] = true;
     }
     out.insertions.push_back(
-        {blocks_.blocks[unit.first].anchor, *unit.written->ops, unit.written->unguided});
+        {blocks_.blocks[unit.first].anchor, *unit.written->ops, unit.written->unguided,
+         unit.written->guided});
     if (regions_[unit.first] && region_kept_[unit.first]) {
       // A region's extra qubits, numbered on from those of the regions
       // written before it (those between that are not written leave none).
@@ -383,7 +385,8 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   // parities' T gates; or one network for both (a CZ on x_i, x_k is the
   // terms 2 x_i + 2 x_k + 6 (x_i + x_k)) that follows the program's own cx
   // gates after the anchor, whose copies then cancel its last gates. The
-  // one that adds fewer two-qubit gates is written.
+  // one that adds fewer two-qubit gates by the estimate is written, and the
+  // other kept beside it: the composition weighs both by what cancels.
   // Past the deadline the block keeps its rotations, as blocks never reached do.
   const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false, &cache_);
   if (!reduced_or_late) return;
@@ -399,6 +402,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   std::uint64_t network_two_qubit = middle_two_qubit;  // the network's own, the program's aside
   const std::vector<PlacedGate> guide = block_guide(program_, blocks_, anchor_, b, diagonal.gates, v.used, v.variable_of);
   std::vector<PlacedGate> unguided_middle;  // the middle without the guide, when it follows one
+  std::vector<PlacedGate> guided_middle;    // the guided middle, when the plain one is written
   if (!guide.empty()) {
     // Past the deadline there is no guided network: the plain one is written.
     std::optional<GuidedNetwork> guided_or_late = guided_network(f, reduced, guide, options_.deadline, &cache_);
@@ -412,6 +416,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
       middle_two_qubit = guided.cx_left;
     } else {
       middle_two_qubit = plain;
+      if (guided_or_late) guided_middle = std::move(guided_or_late->gates);
     }
   }
   const auto written = [&](const std::vector<PlacedGate>& gates) {
@@ -428,6 +433,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   };
   std::vector<PlacedOperation> ops = written(middle);
   if (!unguided_middle.empty()) written_[b].unguided = written(unguided_middle);
+  if (!guided_middle.empty()) written_[b].guided = written(guided_middle);
   // The rule, on the program's two-qubit gates between the block's anchor
   // and its last rotation: as the guide's estimate has them (only those
   // copied, or cancelling among themselves, go), and in the best case (all
@@ -547,7 +553,7 @@ bool Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
     if (pays) {
       know_bound();
       region_before_[first] = {before, before_two_qubit, extra_qubits_};
-      regions_[first] = Written{std::move(circuit.ops), {}, circuit.t, two_qubit, circuit.phase, true};
+      regions_[first] = Written{std::move(circuit.ops), {}, {}, circuit.t, two_qubit, circuit.phase, true};
       region_end_[first] = end;
       if (within_bound(two_qubit - std::min(two_qubit, before_two_qubit))) {
         extra_qubits_ += circuit.gadgets;

@@ -47,6 +47,10 @@ struct Insertion {
   // the same block written without them, which the caller may prefer once
   // it sees what cancels; else empty.
   std::vector<PlacedOperation> unguided;
+  // When `ops` are written plainly though a writing that follows those cx
+  // gates exists (its estimate was higher, yet more may cancel): that one;
+  // else empty.
+  std::vector<PlacedOperation> guided;
 };
 
 struct StepsRewrite {

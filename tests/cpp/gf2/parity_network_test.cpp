@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include <random>
@@ -275,6 +276,31 @@ TEST(ParityNetworkTest, AMiddleTableGetsTheNearestTerm) {
   ASSERT_LT(nearest, cx_of(NetworkSearch::Star));
   EXPECT_EQ(cx_of(NetworkSearch::Best), nearest);
   check_table(t, "middle table", NetworkSearch::Best);
+}
+
+// On small tables too the closed network takes the nearest term's second
+// way (`Shared`) when it is the shortest, as it is on some random ones.
+TEST(ParityNetworkTest, ASmallTableGetsTheSharedWay) {
+  std::mt19937_64 rng(53);
+  int shared_shortest = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    Table t(6 + trial % 7);
+    for (int k = 0; k < 10 + trial % 30; ++k) {
+      std::vector<std::uint32_t> qubits;
+      for (std::uint32_t q = 0; q < t.n; ++q) {
+        if (rng() % 3 == 0) qubits.push_back(q);
+      }
+      t.add(qubits, static_cast<std::uint8_t>(1 + rng() % 7));
+    }
+    const auto cx_of = [&](NetworkSearch search) {
+      return cx_in(synthesise_parity_network(t.n, t.columns, t.coefficients, search));
+    };
+    const std::size_t shared = cx_of(NetworkSearch::Shared);
+    EXPECT_LE(cx_of(NetworkSearch::Best), shared) << "trial " << trial;
+    shared_shortest += shared < std::min({cx_of(NetworkSearch::Star), cx_of(NetworkSearch::Split),
+                                          cx_of(NetworkSearch::Nearest)});
+  }
+  EXPECT_GT(shared_shortest, 0);
 }
 
 TEST(ParityNetworkTest, RefusesMalformedTables) {
