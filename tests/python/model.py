@@ -51,3 +51,11 @@ def gate_text(gates):
 
 def t_count(gates):
     return sum(name in ("t", "tdg") for name in gates)
+
+
+def same_up_to_phase(a, b):
+    """Whether matrices a and b are equal up to a global phase."""
+    k = np.argmax(np.abs(a))
+    if abs(b.flat[k]) < 1e-9:
+        return False
+    return np.allclose(a * (b.flat[k] / a.flat[k]), b, atol=1e-9)
