@@ -71,17 +71,18 @@ def read(program) -> QuantumCircuit:
     return qasm2.loads(program, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
 
 
-def _phase16(angle: float, what: str) -> int:
-    k = close_to_power(angle, math.pi / 8)
+def _power(angle: float, d: int, what: str) -> int:
+    """k with angle = k pi/d, or Unsupported."""
+    k = close_to_power(angle, math.pi / d)
     if k is None:
-        raise Unsupported(f"{what}: angle {angle} is no multiple of pi/8")
-    return k % 16
+        raise Unsupported(f"{what}: angle {angle} is no multiple of pi/{d}")
+    return k
 
 
 def _flatten_into(circuit: QuantumCircuit, wires: list[int], ops: list, depth: int) -> None:
     if depth > 20:
         raise Unsupported("gate definitions nested too deep")
-    ops.append(("global", _phase16(float(circuit.global_phase), "global phase")))
+    ops.append(("global", _power(float(circuit.global_phase), 8, "global phase") % 16))
     for inst in circuit.data:
         op = inst.operation
         name = op.name
@@ -99,10 +100,7 @@ def _flatten_into(circuit: QuantumCircuit, wires: list[int], ops: list, depth: i
         elif name in ("cx", "cz", "swap", "ccx", "ccz"):
             ops.append((name, *qs))
         elif name in ("p", "u1", "rz"):
-            angle = float(op.params[0])
-            k = close_to_power(angle, math.pi / 4)
-            if k is None:
-                raise Unsupported(f"{name}: angle {angle} is no multiple of pi/4")
+            k = _power(float(op.params[0]), 4, name)
             ops.append(("p", qs[0], k % 8))
             if name == "rz":   # rz(k pi/4) = e^(-i k pi/8) p(k pi/4)
                 ops.append(("global", -k % 16))

@@ -40,6 +40,7 @@ This module knows nothing of kestrel.
 from __future__ import annotations
 
 import math
+from copy import deepcopy
 
 import numpy as np
 
@@ -312,7 +313,7 @@ class PathSum(Sum):
                 return None
             if pivot is None and total:
                 raise Vanishing(f"path variable {y} sums to zero")
-        self._restrict(y)
+        self.substitute(y, 0, 0)   # the terms holding y take their value at y = 0
         self.paths.discard(y)
         if total % 4 == 0:
             self.scale -= 2
@@ -325,16 +326,6 @@ class PathSum(Sum):
         self.phase16 = (self.phase16 + 2) % 16
         self.add(ell, 6, 1 if total == 6 else 0)
         return "omega"
-
-    def _restrict(self, y: int) -> None:
-        """The terms holding y take their value at y = 0."""
-        bit = 1 << y
-        for p in list(self.holding.get(y, ())):
-            c = self.poly[p]
-            self.add(p, -c)
-            self.add(p ^ bit, c)
-        self.holding.pop(y, None)
-        self.on_wires.pop(y, None)
 
     # --- reading it -------------------------------------------------------
 
@@ -398,22 +389,10 @@ class PathSum(Sum):
         size = 1 << self.n
         out = np.zeros((size, size), dtype=complex)
         for col in range(size):
-            copy = self.copy()
+            copy = deepcopy(self)
             copy.fix_inputs([(col >> j) & 1 for j in range(self.n)])
             for row, a in copy.amplitudes(max_paths=24).items():
                 out[row, col] = a
-        return out
-
-    def copy(self) -> "PathSum":
-        out = PathSum.__new__(PathSum)
-        out.n, out.next_var = self.n, self.next_var
-        out.wires = [list(w) for w in self.wires]
-        out.poly = dict(self.poly)
-        out.holding = {v: set(s) for v, s in self.holding.items()}
-        out.on_wires = dict(self.on_wires)
-        out.phase16, out.scale = self.phase16, self.scale
-        out.paths, out.touched = set(self.paths), set(self.touched)
-        out.counts = dict(self.counts)
         return out
 
 
