@@ -102,10 +102,11 @@ def test_every_reduction_step_keeps_the_operator(closed, qc):
 
 def test_every_rule_is_exercised():
     """The step test above means something only if the rules fire: over a
-    seeded batch, the HH and omega rules of each stage do."""
+    seeded batch, every rule of each stage does, and some sums vanish."""
     rng = random.Random(7)
     affine = {"elimination": 0, "HH": 0, "omega": 0}
     general = dict(affine)
+    vanished = 0
     for _ in range(300):
         qc = QuantumCircuit(2)
         for _ in range(rng.randint(1, 10)):
@@ -121,29 +122,12 @@ def test_every_rule_is_exercised():
             ps.reduce(every=True)
             g.reduce(every=True)
         except Vanishing:
+            vanished += 1
             continue
         for k in affine:
             affine[k] += ps.counts[k]
             general[k] += g.counts[k]
-    assert affine["HH"] and affine["omega"] and general["HH"] and general["omega"], (affine, general)
-
-
-@pytest.mark.parametrize("stage", ["affine", "multilinear"])
-def test_elimination_and_a_vanishing_sum(stage):
-    """A path variable in no term and on no wire sums to a factor 2; one
-    whose whole phase is 4y sums to zero, which no unitary does."""
-    ps = PathSum(1)
-    ps.fresh()
-    ps.scale += 2   # 1/2 times a sum of two equal terms: the identity
-    ps = ps if stage == "affine" else MultilinearPathSum(ps)
-    ps.reduce(every=True)
-    assert ps.counts["elimination"] == 1 and ps.is_identity()
-    ps = PathSum(1)
-    y = ps.fresh()
-    ps.add(1 << y, 4)
-    ps = ps if stage == "affine" else MultilinearPathSum(ps)
-    with pytest.raises(Vanishing):
-        ps.reduce(every=True)
+    assert all(affine.values()) and all(general.values()) and vanished, (affine, general)
 
 
 def phase_between(u, v):
@@ -188,25 +172,18 @@ def test_equal_circuits_are_proved_equal(qc, rng):
 def mutants(qc):
     """Copies of qc with one change each: a gate changed (t to tdg, s to
     sdg, h to s), a T gate dropped, a cx's control and target swapped."""
-    change = {"t": "tdg", "tdg": "t", "s": "sdg", "sdg": "s", "h": "s"}
+    change = {"t": ["tdg", None], "tdg": ["t", None], "s": ["sdg"], "sdg": ["s"], "h": ["s"],
+              "cx": ["reversed"]}
     for i, inst in enumerate(qc.data):
-        name = inst.operation.name
-        if name not in change and name != "cx":
-            continue
-        variants = []
-        if name in change:
-            variants.append((change[name], inst.qubits))
-        if name in ("t", "tdg"):
-            variants.append((None, inst.qubits))
-        if name == "cx":
-            variants.append(("cx", inst.qubits[::-1]))
-        for new, qubits in variants:
+        for new in change.get(inst.operation.name, []):
             out = qc.copy_empty_like()
             for j, other in enumerate(qc.data):
                 if j != i:
                     out.append(other)
+                elif new == "reversed":
+                    out.cx(*inst.qubits[::-1])
                 elif new is not None:
-                    getattr(out, new)(*qubits)
+                    getattr(out, new)(*inst.qubits)
             yield out
 
 
