@@ -108,10 +108,6 @@ def test_qcec_tells_a_wrong_result():
     assert not equivalent_by_qcec(load(text), load(broken))
 
 
-def test_the_programs_are_there():
-    assert {program_name(p) for p in PROGRAMS} == set(PEERS)
-
-
 HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
 
 
