@@ -1,5 +1,6 @@
 """A plain model of the circuits kestrel reads and writes: gate matrices (as
-Qiskit gives them) and the unitary of a gate list.
+Qiskit gives them), the unitary of a gate list, and matrices compared up to
+a global phase.
 
 Every one-qubit gate acts on qubit 0 of a two-qubit space and CNOT has
 control 0 and target 1, so each identity of the rule set holds exactly,

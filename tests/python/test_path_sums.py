@@ -277,5 +277,3 @@ def test_reads_gates_through_their_definitions():
             "qreg q[3];\nh q[0];\ntwice q[0], q[1], q[2];\n")
     expanded = read(text).decompose(gates_to_decompose=["twice"])
     assert check(text, expanded).verdict == "equivalent"
-    head = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n'
-    assert check(head + "u1(pi/4) q[0];\n", head + "t q[0];\n", phase=0).verdict == "equivalent"
