@@ -51,17 +51,11 @@ def equal_on_program_qubits(text, out, phase=None, trials=2):
     a, deferred_out = deferred(program), deferred(written)
     n, extra = program.num_qubits, written.num_qubits - program.num_qubits
     m = a.num_qubits - n  # fresh qubits of the program's own measurements
-    def place(q):
-        """Where qubit q of deferred_out goes: it holds the program's qubits,
-        the extra ones, the program's fresh qubits, then the extra ones'
-        fresh qubits; b holds a's qubits first."""
-        if n <= q < n + extra:
-            return q + m
-        if n + extra <= q < n + extra + m:
-            return q - extra
-        return q
-    b = QuantumCircuit(deferred_out.num_qubits).compose(
-        deferred_out, qubits=[place(q) for q in range(deferred_out.num_qubits)])
+    # deferred_out holds the program's qubits, the extra ones, the program's
+    # fresh qubits, then the extra ones' fresh qubits; b holds a's qubits first.
+    width = deferred_out.num_qubits
+    place = [*range(n), *range(n + m, n + m + extra), *range(n, n + m), *range(n + m + extra, width)]
+    b = QuantumCircuit(width).compose(deferred_out, qubits=place)
     k = b.num_qubits - a.num_qubits
     rng = np.random.default_rng(7)
     rest = None
