@@ -11,12 +11,8 @@ import rotation_merging  # noqa: E402
 
 
 def cell(t_after=None, median=None, status="ok", **extra):
-    c = {"status": status, "runs": [], **extra}
-    if t_after is not None:
-        c["t_after"] = t_after
-    if median is not None:
-        c["median"] = median
-    return c
+    given = {"t_after": t_after, "median": median}
+    return {"status": status, "runs": [], **extra, **{k: v for k, v in given.items() if v is not None}}
 
 
 RESULTS = {

@@ -146,13 +146,8 @@ def rewritten(qc, rng):
     for inst in qc.data:
         out.append(inst.operation, [out.qubits[qc.find_bit(q).index] for q in inst.qubits])
         q = rng.randrange(qc.num_qubits)
-        pick = rng.randrange(4)
-        if pick == 0:
-            out.h(q), out.h(q)
-        elif pick == 1:
-            out.t(q), out.t(q), out.sdg(q)
-        elif pick == 2:
-            out.x(q), out.z(q), out.x(q), out.z(q)
+        for name in [["h", "h"], ["t", "t", "sdg"], ["x", "z", "x", "z"], []][rng.randrange(4)]:
+            getattr(out, name)(q)
     return out
 
 
