@@ -1,11 +1,14 @@
-// Rotation merging on small programs: a table of cases that show each kind
-// of merge, pass and stop, random programs whose written form is checked
-// against the input as dense matrices, global phase included, and the fast
-// search against the search as stated on registers of many words.
+// Rotation merging on small programs: tables of cases that show each kind
+// of merge, pass and stop, for T gates and for rotations of any angle;
+// random programs whose written form is checked against the input as dense
+// matrices, global phase included; wide registers (where searches walk the
+// program first) merged as narrow ones; and the fast search against the
+// search as stated on registers of many words.
 #include "src/rotation_merging/merger.h"
 
 #include <gtest/gtest.h>
 
+#include <numbers>
 #include <random>
 #include <span>
 #include <string>
@@ -18,7 +21,9 @@ namespace kestrel {
 namespace {
 
 using testing::merge;
+using testing::Operation;
 using testing::parse;
+constexpr double kPi = std::numbers::pi;
 
 TEST(MergerTest, Cases) {
   constexpr std::int8_t M = MergeResult::kMerged;
@@ -52,6 +57,61 @@ TEST(MergerTest, Cases) {
   for (const Case& c : cases) {
     const MergeResult result = merge(c.qubits, parse(c.program));
     EXPECT_EQ(result.written, c.written) << c.why;
+  }
+}
+
+// Rotations of any angle: the frames, passes and stops of the table above
+// hold for them as for T gates; what is new is how angles add and land.
+TEST(MergingAngles, Cases) {
+  constexpr std::int8_t M = MergeResult::kMerged, R = MergeResult::kRotation;
+  struct Case {
+    const char* why;
+    std::vector<Operation> program;
+    std::vector<std::int8_t> written;
+    std::vector<double> angles;  // where written is R
+  };
+  const Case cases[] = {
+      {"two rotations about Z add", {{"rz", {0}, 0.3}, {"rz", {0}, 0.4}}, {R, M}, {0.7, 0}},
+      {"a T joins a rotation: pi/4 more", {{"rz", {0}, 0.3}, {"t", {0}}}, {R, M}, {0.3 + kPi / 4, 0}},
+      {"a rotation joins a T, written as rz at the T's place",
+       {{"t", {0}}, {"rz", {0}, 0.3}}, {R, M}, {0.3 + kPi / 4, 0}},
+      {"opposite angles: nothing", {{"rz", {0}, 0.3}, {"rz", {0}, -0.3}}, {0, M}, {0, 0}},
+      {"a sum of pi/4 is a T", {{"rz", {0}, 0.3}, {"rz", {0}, kPi / 4 - 0.3}}, {1, M}, {0, 0}},
+      {"a sum of pi/2 about X is an S about X",
+       {{"rx", {0}, 1.0}, {"rx", {0}, kPi / 2 - 1.0}}, {2, M}, {0, 0}},
+      {"rotations about X and Z stay apart", {{"rz", {0}, 0.3}, {"rx", {0}, 0.3}}, {R, R}, {0.3, 0.3}},
+      {"H turns Z into X", {{"rx", {0}, 0.3}, {"h", {0}}, {"rz", {0}, 0.2}}, {R, M}, {0.5, 0}},
+      {"S turns X into -Y", {{"ry", {0}, 0.3}, {"s", {0}}, {"rx", {0}, 0.2}}, {R, M}, {0.1, 0}},
+      {"an anticommuting rotation of any angle is never passed",
+       {{"rz", {0}, 0.1}, {"rx", {0}, 0.2}, {"rz", {0}, 0.3}}, {R, R, R}, {0.1, 0.2, 0.3}},
+      {"a Clifford group (two T gates) is passed, a group with an angle is not",
+       {{"t", {0}}, {"t", {0}}, {"h", {0}}, {"rz", {0}, 0.3}, {"h", {0}}, {"rz", {0}, 0.5}},
+       {2, M, R, R}, {0, 0, 0.3, 0.5}},
+      {"angles summing to pi/2 are an S, passed: X becomes -Y and joins the ry",
+       {{"ry", {0}, 0.5}, {"rz", {0}, 0.3}, {"rz", {0}, kPi / 2 - 0.3}, {"rx", {0}, 0.2}},
+       {R, 2, M, M}, {0.3, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    const MergeResult result = merge(2, c.program);
+    EXPECT_EQ(result.written, c.written) << c.why;
+    for (std::size_t k = 0; k < c.written.size() && k < result.written.size(); ++k) {
+      if (c.written[k] == R) {
+        EXPECT_DOUBLE_EQ(result.angles[k], c.angles[k]) << c.why << " " << k;
+      }
+    }
+  }
+}
+
+TEST(MergingAngles, WideRegistersMergeAsNarrowOnes) {
+  // On 300 qubits (five words a half row) searches walk the program first.
+  std::mt19937 rng(36);
+  for (int trial = 0; trial < 100; ++trial) {
+    const std::vector<Operation> program = testing::random_program(rng, 4, 400, testing::kAngleDraws, 3, false);
+    const MergeResult narrow = merge(4, program);
+    const MergeResult wide = merge(300, program, 70);
+    EXPECT_EQ(wide.written, narrow.written) << trial;
+    EXPECT_EQ(wide.angles, narrow.angles) << trial;
+    EXPECT_EQ(wide.phase, narrow.phase) << trial;
   }
 }
 
