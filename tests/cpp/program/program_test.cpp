@@ -1,7 +1,8 @@
 // Tests of the statement reader: golden dumps of what programs read as (one
-// line per statement: its kind, its text and its operands), the parameter
-// values kept per statement, and a table of texts that are not programs,
-// each with the position and message it gives.
+// line per statement: its kind, its text and its operands), and a table of
+// texts that are not programs, each with the position and message it gives.
+// (The parameter values each statement reads: instance_walk_test.cpp and
+// expansion_test.cpp, and end to end test_angles.py.)
 #include "src/program/program.h"
 
 #include <gtest/gtest.h>
@@ -222,30 +223,6 @@ TEST(StatementReader, WholeTexts) {
                                 "this reader knows, found '\"" + std::string(38, 'a') + "...'"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(dump(text), expected) << text;
-}
-
-// Each gate statement's parameter values are kept as read, in order; a
-// gate body's expressions, which name its parameters, are not values.
-TEST(StatementReader, KeepsEveryGateStatementsParameterValues) {
-  const std::string text = std::string(kHead) +
-                           "qreg q[2]; creg c[1];\n"
-                           "gate g(a, b) x { rz(a + b) x; }\n"
-                           "rz(pi/2) q[0]; cx q[0],q[1]; u3(0.1, -pi, 2*0.25) q;\n"
-                           "if (c==1) rz(-(1e-3)) q[1]; g(1, ln(1)) q[0]; h q[0];\n";
-  auto read = read_program(text);
-  ASSERT_TRUE(std::holds_alternative<QasmProgram>(read));
-  const QasmProgram& program = std::get<QasmProgram>(read);
-  const double pi = 3.14159265358979323846;
-  EXPECT_EQ(program.values, (std::vector<double>{pi / 2, 0.1, -pi, 0.5, -1e-3, 1.0, 0.0}));
-  std::vector<std::pair<std::string, std::uint32_t>> firsts;
-  for (const Statement& st : program.statements) {
-    if (st.kind != StatementKind::Gate) continue;
-    firsts.emplace_back(std::string(text.substr(st.begin, st.end - st.begin)), st.first_value);
-  }
-  const std::vector<std::pair<std::string, std::uint32_t>> expected = {
-      {"rz(pi/2) q[0];", 0}, {"cx q[0],q[1];", 1},     {"u3(0.1, -pi, 2*0.25) q;", 1},
-      {"if (c==1) rz(-(1e-3)) q[1];", 4}, {"g(1, ln(1)) q[0];", 5}};
-  EXPECT_EQ(firsts, expected);
 }
 
 }  // namespace
