@@ -217,21 +217,6 @@ TEST(NormalFormWire, CnotsSplitRunsAndCancelAroundNothing) {
   }
 }
 
-TEST(NormalFormWire, StatisticsAndIgnoredLinesAsInTheDefault) {
-  // Lines the one-wire reader passes over in a text that is one wire.
-  const std::string text =
-      "qreg q[1];\ncreg c[2];\nbarrier q[0];\n// t q[0];\nt q[0];\n  tdg q[0];\nt q[0];\n"
-      "cx q[0],q[0];\nt q[0];\n";
-  const PipelineResult result = run_pipeline(text, kNormalForm);
-  EXPECT_EQ(result.qasm, std::string(kQasmHeader) + "t q[0];\ncx q[0],q[0];\nt q[0];\n");
-  EXPECT_EQ(result.before, (CircuitStats{.t = 4, .gates = 5, .depth = 5}));
-  EXPECT_EQ(result.after, (CircuitStats{.t = 2, .gates = 3, .depth = 3}));
-  EXPECT_EQ(result.reading, TextReading::OneWire);
-  const PipelineResult empty = run_pipeline("creg c[1];\n", kNormalForm);
-  EXPECT_EQ(empty.qasm, kQasmHeader);
-  EXPECT_EQ(empty.after, CircuitStats{});
-}
-
 TEST(OptimizeRun, SaturationGivesWhatThePipelineGives) {
   const std::string text = lines_of({"h", "t", "t", "cx", "cx", "h", "x", "h", "t", "tdg", "s"});
   const RecExpr<Op> read = parse_qasm(text);
