@@ -135,9 +135,7 @@ TEST(Pattern, SearchesEveryClassWithinALimit) {
   const Pattern<Op> p = pat("(seq I ?x)");
   EXPECT_EQ(show(p.search_with_limit(g, 100)), "2:{?x: 1} 4:{?x: 3}");
   EXPECT_EQ(show(p.search_with_limit(g, 1)), "2:{?x: 1}");
-  EXPECT_EQ(show(p.search_with_limit(g, 0)), "");
   EXPECT_EQ(show(p.search(g)), "2:{?x: 1} 4:{?x: 3}");
-  EXPECT_EQ(p.n_matches(g), 2u);
   EXPECT_EQ(show(pat("?x").search_with_limit(g, 3)), "0:{?x: 0} 1:{?x: 1} 2:{?x: 2}");
   EXPECT_EQ(show(pat("(seq ?a (seq ?b ?c))").search_with_limit(g, 100)), "");
   EXPECT_EQ(pat("(seq (seq ?b ?a) (seq ?a ?c))").vars(), (std::vector<Var>{var("?b"), var("?a"), var("?c")}));
@@ -154,7 +152,6 @@ TEST(Pattern, SearchesEveryClassWithinALimit) {
   s.insert(var("?a"), 1);
   EXPECT_EQ(pat("(seq ?a I)").apply_one(g, 6, s, GlobalSymbol("r")), std::vector<Id>{6});
   EXPECT_TRUE(pat("?a").apply_one(g, 1, s, GlobalSymbol("r")).empty());
-  EXPECT_EQ(p.get_pattern_ast(), &p.ast());
 }
 
 TEST(Pattern, GroundPatternsFindOnlyTheClassOfTheirTerm) {

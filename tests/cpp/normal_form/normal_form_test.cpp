@@ -1,9 +1,10 @@
-// Tests of the normal form against a plain exact model of one-qubit gates.
+// Tests of the normal form against exact matrices of one-qubit gates.
 //
-// The model holds a unitary as M / sqrt2^k with the entries of M in Z[w],
-// w = e^(i pi/4), written a + b w + c w^2 + d w^3 with integers: every gate
-// of the language is exact there, and two products are equal up to a global
-// phase exactly when their reduced forms differ by a power of w. A search
+// The matrices of src/synthesis/ (which the normal form does not use; their
+// ring is checked against the complex numbers in rings_test.cpp) hold a
+// unitary as M / sqrt2^k with the entries of M in Z[w], w = e^(i pi/4):
+// every gate of the language is exact there, and two products are equal up
+// to a global phase exactly when their reduced forms differ by a power of w. A search
 // over the group from the identity, cheapest first, gives each operator's
 // fewest T gates and, among circuits with that many, fewest gates. Every
 // circuit of up to six gates must come back as the same operator with
@@ -25,123 +26,37 @@
 
 #include "src/circuit/chain.h"
 #include "src/pipeline/pipeline.h"
+#include "src/synthesis/exact_synthesis.h"
 #include "src/text/qasm.h"
 #include "tests/cpp/helpers.h"
 
 namespace kestrel {
 namespace {
 
-// a + b w + c w^2 + d w^3, w^4 = -1.
-using Ring = std::array<std::int64_t, 4>;
-
-Ring times_w(const Ring& x) { return {-x[3], x[0], x[1], x[2]}; }
-
-Ring times(const Ring& x, const Ring& y) {
-  Ring out{};
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      const std::int64_t p = x[i] * y[j];
-      if (i + j < 4) {
-        out[i + j] += p;
-      } else {
-        out[i + j - 4] -= p;
-      }
-    }
-  }
-  return out;
-}
-
-Ring plus(const Ring& x, const Ring& y) {
-  return {x[0] + y[0], x[1] + y[1], x[2] + y[2], x[3] + y[3]};
-}
-
-// x * sqrt2, with sqrt2 = w - w^3.
-Ring times_sqrt2(const Ring& x) { return {x[1] - x[3], x[0] + x[2], x[1] + x[3], x[2] - x[0]}; }
-
-// M / sqrt2^k.
-struct Unitary {
-  std::array<std::array<Ring, 2>, 2> m{};  // the numerator
-  int k = 0;                               // the power of sqrt2 below it
-};
-
-Unitary gate_matrix(OpKind gate) {
-  const Ring zero{}, one{1, 0, 0, 0}, minus_one{-1, 0, 0, 0};
-  const auto diagonal = [&](Ring d) { return Unitary{{{{one, zero}, {zero, d}}}, 0}; };
-  switch (gate) {
-    case OpKind::H: return Unitary{{{{one, one}, {one, minus_one}}}, 1};
-    case OpKind::S: return diagonal({0, 0, 1, 0});
-    case OpKind::Sdg: return diagonal({0, 0, -1, 0});
-    case OpKind::T: return diagonal({0, 1, 0, 0});
-    case OpKind::Tdg: return diagonal({0, 0, 0, -1});
-    case OpKind::X: return Unitary{{{{zero, one}, {one, zero}}}, 0};
-    case OpKind::Z: return diagonal(minus_one);
-    default: break;
-  }
-  ADD_FAILURE() << "no matrix for " << Op(gate).debug();
-  return {};
-}
-
-// Divides the numerator by sqrt2 while it can: the same unitary, with the
-// smallest k, which makes the form unique.
-void reduce(Unitary& u) {
-  while (true) {
-    Unitary half = u;
-    bool even = true;
-    for (auto& row : half.m) {
-      for (Ring& x : row) {
-        x = times_sqrt2(x);  // x / sqrt2 = x sqrt2 / 2
-        for (std::int64_t& coefficient : x) {
-          even = even && coefficient % 2 == 0;
-          coefficient /= 2;
-        }
-      }
-    }
-    if (!even) return;
-    u = half;
-    --u.k;
-  }
-}
-
-// g * u: the gate applied after u.
-Unitary then(const Unitary& u, OpKind gate) {
-  const Unitary g = gate_matrix(gate);
-  Unitary out;
-  out.k = u.k + g.k;
-  for (int r = 0; r < 2; ++r) {
-    for (int c = 0; c < 2; ++c) {
-      out.m[r][c] = plus(times(g.m[r][0], u.m[0][c]), times(g.m[r][1], u.m[1][c]));
-    }
-  }
-  if (g.k > 0) reduce(out);
-  return out;
-}
-
-Unitary unitary(const std::vector<OpKind>& gates) {
-  Unitary u;
-  u.m[0][0] = u.m[1][1] = Ring{1, 0, 0, 0};
-  for (OpKind g : gates) u = then(u, g);
-  return u;
-}
+using synthesis::ExactMatrix;
+using synthesis::Integer;
 
 // The same operator for every global phase: the least of the reduced
-// form's eight multiples by powers of w.
-using Key = std::array<std::int64_t, 17>;
+// form's eight multiples by powers of w (w (a, b, c, d) = (-d, a, b, c)).
+using Key = std::array<Integer, 17>;
 
-Key key(Unitary u) {
+Key key(const ExactMatrix& u) {
+  ExactMatrix m = u.reduced();
   Key best{};
   for (int phase = 0; phase < 8; ++phase) {
     Key k{};
-    k[0] = u.k;
-    for (int r = 0; r < 2; ++r) {
-      for (int c = 0; c < 2; ++c) {
-        for (int i = 0; i < 4; ++i) k[1 + 8 * r + 4 * c + i] = u.m[r][c][i];
-        u.m[r][c] = times_w(u.m[r][c]);
-      }
+    k[0] = m.k;
+    for (int e = 0; e < 4; ++e) {
+      for (int i = 0; i < 4; ++i) k[1 + 4 * e + i] = m.e[e].c[i];
+      auto& c = m.e[e].c;
+      c = {-c[3], c[0], c[1], c[2]};
     }
     if (phase == 0 || k < best) best = k;
   }
   return best;
 }
+
+ExactMatrix then(const ExactMatrix& u, OpKind gate) { return synthesis::gate_matrix(gate) * u; }
 
 const std::vector<OpKind> kGates = {OpKind::H,   OpKind::S, OpKind::Sdg, OpKind::T,
                                     OpKind::Tdg, OpKind::X, OpKind::Z};
@@ -149,7 +64,7 @@ const std::vector<OpKind> kGates = {OpKind::H,   OpKind::S, OpKind::Sdg, OpKind:
 // The operators that need at most `max_t` T gates, each with the fewest T
 // gates, then the fewest gates, of any circuit for it.
 struct Group {
-  std::vector<Unitary> unitary;                      // each operator, by number
+  std::vector<ExactMatrix> unitary;                     // each operator, by number
   std::vector<std::pair<std::size_t, std::size_t>> cheapest;  // its T gates and gates
   std::map<Key, std::size_t> number;                 // the number of each operator
 };
@@ -159,7 +74,7 @@ Group search_group(std::size_t max_t) {
   Group group;
   std::vector<bool> settled;
   std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
-  const auto reach = [&](const Unitary& u, std::size_t t, std::size_t gates) {
+  const auto reach = [&](const ExactMatrix& u, std::size_t t, std::size_t gates) {
     const auto [it, added] = group.number.emplace(key(u), group.unitary.size());
     if (added) {
       group.unitary.push_back(u);
@@ -168,7 +83,7 @@ Group search_group(std::size_t max_t) {
     }
     if (!settled[it->second]) queue.emplace(t, gates, it->second);
   };
-  reach(unitary({}), 0, 0);
+  reach(synthesis::identity_matrix(), 0, 0);
   while (!queue.empty()) {
     const auto [t, gates, n] = queue.top();
     queue.pop();
@@ -218,7 +133,7 @@ TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalShortestAndCanonical) {
     std::vector<OpKind> gates;  // the circuit
     std::size_t op = 0;         // its operator's number
   };
-  std::vector<Circuit> todo{{{}, group.number.at(key(unitary({})))}};
+  std::vector<Circuit> todo{{{}, group.number.at(key(synthesis::identity_matrix()))}};
   std::size_t circuits = 0;
   while (!todo.empty()) {
     const Circuit c = std::move(todo.back());
@@ -228,7 +143,7 @@ TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalShortestAndCanonical) {
     if (written[c.op]) {
       ASSERT_EQ(show(out), show(*written[c.op])) << show(c.gates);
     } else {
-      ASSERT_EQ(group.number.at(key(unitary(out))), c.op) << show(c.gates) << " -> " << show(out);
+      ASSERT_EQ(group.number.at(key(synthesis::circuit_matrix(out))), c.op) << show(c.gates) << " -> " << show(out);
       const auto [t, gates] = group.cheapest[c.op];
       ASSERT_EQ(t_count(out), t) << show(c.gates) << " -> " << show(out);
       ASSERT_EQ(out.size(), gates) << show(c.gates) << " -> " << show(out);
@@ -300,21 +215,6 @@ TEST(NormalFormWire, CnotsSplitRunsAndCancelAroundNothing) {
     const std::string text = lines_of(c.in);
     EXPECT_EQ(result_lines(text), c.out) << text;
   }
-}
-
-TEST(NormalFormWire, StatisticsAndIgnoredLinesAsInTheDefault) {
-  // Lines the one-wire reader passes over in a text that is one wire.
-  const std::string text =
-      "qreg q[1];\ncreg c[2];\nbarrier q[0];\n// t q[0];\nt q[0];\n  tdg q[0];\nt q[0];\n"
-      "cx q[0],q[0];\nt q[0];\n";
-  const PipelineResult result = run_pipeline(text, kNormalForm);
-  EXPECT_EQ(result.qasm, std::string(kQasmHeader) + "t q[0];\ncx q[0],q[0];\nt q[0];\n");
-  EXPECT_EQ(result.before, (CircuitStats{.t = 4, .gates = 5, .depth = 5}));
-  EXPECT_EQ(result.after, (CircuitStats{.t = 2, .gates = 3, .depth = 3}));
-  EXPECT_EQ(result.reading, TextReading::OneWire);
-  const PipelineResult empty = run_pipeline("creg c[1];\n", kNormalForm);
-  EXPECT_EQ(empty.qasm, kQasmHeader);
-  EXPECT_EQ(empty.after, CircuitStats{});
 }
 
 TEST(OptimizeRun, SaturationGivesWhatThePipelineGives) {

@@ -102,50 +102,37 @@ TEST(Edits, RunGateAndPlacedEditsMix) {
 }
 
 TEST(Edits, AListThatBreaksTheRulesIsAFault) {
-  const std::string text = std::string(kHead) + "t q[0]; cx q[0],q[1]; t q[1];\n";
-  const QasmProgram program = read(text);  // statements 3, 4, 5
+  const std::string text = std::string(kHead) + "creg c[1];\nt q[0]; cx q[0],q[1]; t q[1];\n"
+                           "h q[0];\nif (c==1) h q[1];\nmeasure q[0] -> c[0];\n";
+  const QasmProgram program = read(text);  // creg 3, t 4, cx 5, t 6, h 7, if 8, measure 9
+  using E = Elementary;
   const auto edits = [](std::vector<Edit> list, std::vector<OpKind> gates) {
     Edits e;
     e.list = std::move(list);
     e.gates = std::move(gates);
     return e;
   };
-  const Edits bad[] = {
-      edits({{4, 0, 0}}, {}),                         // a cx is no run gate
-      edits({{5, 0, 0}, {3, 0, 0}}, {}),              // out of order
-      edits({{3, 0, 0}, {3, 0, 0}}, {}),              // twice
-      edits({{9, 0, 0}}, {}),                         // past the last statement
-      edits({{3, 0, 2}}, {OpKind::S}),                // past the gates
-      edits({{3, 0, 1}}, {OpKind::CNOT}),             // not a run gate
-  };
-  for (const Edits& e : bad) {
-    EXPECT_THROW(write_program(text, program, e), Fault);
-    EXPECT_THROW(program_stats(program, e), Fault);
-  }
-}
-
-TEST(Edits, APlacedEditThatBreaksTheRulesIsAFault) {
-  const std::string text = std::string(kHead) +
-                           "creg c[1];\nh q[0];\nif (c==1) h q[1];\nmeasure q[0] -> c[0];\n";
-  const QasmProgram program = read(text);  // statements 4 (h), 5 (if), 6 (measure)
-  using E = Elementary;
   const auto placed = [](std::uint32_t statement, std::vector<PlacedGate> gates) {
     Edits e;
     e.place(statement, gates);
     return e;
   };
-  Edits past;
-  past.list.push_back({4, 0, 1, EditKind::Placed});  // no placed gates at all
   const Edits bad[] = {
+      edits({{5, 0, 0}}, {}),                         // a cx is no run gate
+      edits({{6, 0, 0}, {4, 0, 0}}, {}),              // out of order
+      edits({{4, 0, 0}, {4, 0, 0}}, {}),              // twice
+      edits({{12, 0, 0}}, {}),                        // past the last statement
+      edits({{4, 0, 2}}, {OpKind::S}),                // past the gates
+      edits({{4, 0, 1}}, {OpKind::CNOT}),             // not a run gate
+      edits({{7, 0, 1, EditKind::Placed}}, {}),       // no placed gates at all
       placed(3, {}),                                  // a declaration
-      placed(5, {{E::H, 1, 0}}),                      // a conditioned gate
-      placed(6, {}),                                  // a measurement
-      placed(4, {{E::H, 2, 0}}),                      // past the program's qubits
-      placed(4, {{E::CX, 1, 1}}),                     // one qubit twice
-      placed(4, {{E::CX, 0, 2}}),                     // a second qubit past the last
-      placed(4, {{E::H, 0, 1}}),                      // a second qubit on a one-qubit gate
-      placed(4, {{static_cast<E>(kElementary.size()), 0, 0}}),  // no gate
-      past,
+      placed(8, {{E::H, 1, 0}}),                      // a conditioned gate
+      placed(9, {}),                                  // a measurement
+      placed(7, {{E::H, 2, 0}}),                      // past the program's qubits
+      placed(7, {{E::CX, 1, 1}}),                     // one qubit twice
+      placed(7, {{E::CX, 0, 2}}),                     // a second qubit past the last
+      placed(7, {{E::H, 0, 1}}),                      // a second qubit on a one-qubit gate
+      placed(7, {{static_cast<E>(kElementary.size()), 0, 0}}),  // no gate
   };
   for (const Edits& e : bad) {
     EXPECT_THROW(write_program(text, program, e), Fault);

@@ -1,13 +1,16 @@
 // Every library gate expanded, checked against its matrix by definition
 // (tests/model/matrices.h), global phase included: the product of its
-// elementary gates times e^(i phase pi/8) must be the gate. Angles are
-// taken at every multiple of pi/4 (and a few of pi/2 for the controlled
-// gates), and the gates that cannot be exact must say so.
+// elementary gates times e^(i (eighths pi/8 + radians)) must be the gate.
+// Without rotations angles are taken at every multiple of pi/4 (and a few
+// of pi/2 for the controlled gates), and the gates that cannot be exact
+// must say so; with rotations every gate with parameters reads, with the
+// fewest rotations.
 #include "src/program/expansion.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -17,38 +20,46 @@
 namespace kestrel {
 namespace {
 
-using model::product;
-
 struct Expanded {
   bool exact = false;
   std::vector<PlacedGate> gates;
-  std::uint8_t phase = 0;
+  Phase phase;
 };
 
-Expanded expand(QasmGate gate, std::vector<double> params) {
-  Expander expander(nullptr);
+Expanded expand(QasmGate gate, const std::vector<double>& params, bool rotations = false) {
+  Expander expander(nullptr, rotations);
   Expanded e;
-  e.exact = expander.expand({static_cast<std::uint32_t>(gate), false}, params, e.gates, e.phase);
+  const GateRef ref{static_cast<std::uint32_t>(gate), false};
+  if (rotations) {
+    e.exact = expander.expand(ref, params, e.gates, e.phase);
+  } else {
+    e.exact = expander.expand(ref, params, e.gates, e.phase.eighths);
+  }
   return e;
 }
 
-int t_count(const std::vector<PlacedGate>& gates) {
-  int t = 0;
-  for (const PlacedGate& g : gates) t += elementary_info(g.gate).t;
-  return t;
-}
-
 // Checks gate `gate` with `params` against its matrix when it expands.
-void check(QasmGate gate, const std::vector<double>& params, bool exact) {
+Expanded check(QasmGate gate, const std::vector<double>& params, bool exact, bool rotations = false) {
   SCOPED_TRACE(std::string(library_name(gate)) + " with " + std::to_string(params.size()) +
                " parameters, the first " + (params.empty() ? "-" : std::to_string(params[0])));
-  const Expanded e = expand(gate, params);
-  ASSERT_EQ(e.exact, exact);
-  if (!exact) return;
+  const Expanded e = expand(gate, params, rotations);
+  EXPECT_EQ(e.exact, exact);
+  if (!e.exact) return e;
   const std::optional<model::Matrix> m = model::library_matrix(gate, params);
-  ASSERT_TRUE(m.has_value());
-  EXPECT_TRUE(model::equal_up_to(*m, product(library_info(gate).qubits, e.gates), e.phase));
+  EXPECT_TRUE(m.has_value());
+  const model::Matrix read = model::scaled(std::polar(1.0, e.phase.radians),
+                                           model::product(library_info(gate).qubits, e.gates));
+  EXPECT_TRUE(m && model::equal_up_to(*m, read, e.phase.eighths));
+  return e;
 }
+
+int count(const std::vector<PlacedGate>& gates, bool (*pick)(const PlacedGate&)) {
+  int n = 0;
+  for (const PlacedGate& g : gates) n += pick(g);
+  return n;
+}
+bool is_t(const PlacedGate& g) { return elementary_info(g.gate).t; }
+bool rotates(const PlacedGate& g) { return is_rotation(g.gate); }
 
 TEST(Expansion, GatesWithoutParametersAreTheirMatrices) {
   const std::pair<QasmGate, int> exact[] = {
@@ -59,12 +70,8 @@ TEST(Expansion, GatesWithoutParametersAreTheirMatrices) {
       {QasmGate::ch, 2},  {QasmGate::ccx, 7}, {QasmGate::cswap, 7}, {QasmGate::csx, 3},
       {QasmGate::rccx, 4}, {QasmGate::rc3x, 8}};
   for (const auto& [gate, t] : exact) {
-    check(gate, {}, true);
-    EXPECT_EQ(t_count(expand(gate, {}).gates), t) << library_name(gate);
+    EXPECT_EQ(count(check(gate, {}, true).gates, is_t), t) << library_name(gate);
   }
-  // Their matrices need rotations by pi/8: no Clifford+T circuit on their
-  // qubits alone is exactly them.
-  for (QasmGate gate : {QasmGate::c3x, QasmGate::c3sqrtx, QasmGate::c4x}) check(gate, {}, false);
 }
 
 TEST(Expansion, AngleGatesAtEveryMultipleOfAQuarterTurn) {
@@ -91,7 +98,7 @@ TEST(Expansion, AngleGatesAtEveryMultipleOfAQuarterTurn) {
   const Expanded t = expand(QasmGate::rz, {q});
   ASSERT_EQ(t.gates.size(), 1u);
   EXPECT_EQ(t.gates[0].gate, Elementary::T);
-  EXPECT_EQ(t.phase, 15);
+  EXPECT_EQ(t.phase.eighths, 15);
 }
 
 TEST(Expansion, AnglesOffAQuarterTurnAreNoCliffordT) {
@@ -105,6 +112,38 @@ TEST(Expansion, AnglesOffAQuarterTurnAreNoCliffordT) {
   }
   // u0's angle is a duration, not a rotation.
   check(QasmGate::u0, {0.3}, true);
+}
+
+TEST(Expansion, WithRotationsEveryGateWithParametersReads) {
+  const double pi = std::numbers::pi;
+  const struct {
+    QasmGate gate;
+    std::vector<double> params;
+    int rotations;  // rz, rx and ry gates in the expansion
+  } cases[] = {
+      {QasmGate::rz, {0.3}, 1},  {QasmGate::rx, {-1.1}, 1}, {QasmGate::ry, {2.5}, 1},
+      {QasmGate::p, {0.3}, 1},   {QasmGate::u1, {-7.2}, 1}, {QasmGate::u3, {0.3, 0.2, 0.1}, 3},
+      {QasmGate::u3, {0.3, pi / 2, -pi / 4}, 1},  // the rz by multiples of pi/4 are Clifford+T
+      {QasmGate::u3, {pi / 2, 0.7, pi}, 1},       {QasmGate::U, {1.0, 2.0, 3.0}, 3},
+      {QasmGate::u, {-1.0, 0.5, 0.25}, 3},        {QasmGate::u2, {0.4, 0.9}, 2},
+      {QasmGate::u2, {pi / 4, 0.9}, 1},           {QasmGate::crz, {0.3}, 2},
+      {QasmGate::crx, {0.3}, 2},  {QasmGate::cry, {0.3}, 2},  {QasmGate::cp, {0.3}, 3},
+      {QasmGate::cu1, {-0.3}, 3}, {QasmGate::rzz, {0.3}, 1},  {QasmGate::rxx, {0.3}, 1},
+      {QasmGate::cu3, {0.3, 0.2, 0.1}, 6},        {QasmGate::cu, {0.3, 0.2, 0.1, 0.4}, 7},
+      {QasmGate::c3x, {}, 15},    {QasmGate::c3sqrtx, {}, 21}, {QasmGate::c4x, {}, 30 + 21},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(count(check(c.gate, c.params, true, true).gates, rotates), c.rotations)
+        << library_name(c.gate);
+    // Without rotations the same gate is no Clifford+T gate.
+    EXPECT_FALSE(expand(c.gate, c.params).exact) << library_name(c.gate);
+  }
+  // Angles that are no finite number leave the gate unread.
+  for (const double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+    EXPECT_FALSE(expand(QasmGate::rz, {bad}, true).exact);
+    EXPECT_FALSE(expand(QasmGate::u3, {0.3, bad, 0.1}, true).exact);
+    EXPECT_FALSE(expand(QasmGate::cp, {bad}, true).exact);
+  }
 }
 
 }  // namespace

@@ -34,9 +34,7 @@ TEST(Expressions, ValuesAsTheLanguageHasThem) {
   const double pi = std::numbers::pi;
   const std::pair<std::string, double> cases[] = {
       {"pi/4", pi / 4},
-      {"0.25*pi", pi / 4},
       {"-pi/4+2*pi", 7 * pi / 4},
-      {"7*pi/4", 7 * pi / 4},
       {"1e-1+.5", 0.6},
       {"-2^2", -4},          // the sign applies to the power
       {"2^-1", 0.5},
@@ -96,9 +94,7 @@ TEST(Expressions, NestingCostsNoStack) {
   constexpr int kDepth = 1000000;
   const std::string text = std::string(kDepth, '(') + "-a" + std::string(kDepth, ')') + "*4";
   EXPECT_EQ(value(text), -2.0);
-  std::string signs;
-  for (int k = 0; k < kDepth; ++k) signs += "-";
-  EXPECT_EQ(value(signs + "1"), 1.0);
+  EXPECT_EQ(value(std::string(kDepth, '-') + "1"), 1.0);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The one-wire reader and writer, and the one-wire statistics.
+// The one-wire readers (the term and the gate list) and writer, and the
+// one-wire statistics.
 #include "src/text/qasm.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,17 @@
 namespace kestrel {
 namespace {
 
-// The gates read from `text`, a letter each.
-std::string gates_read(std::string_view text) { return gate_letters(parse_qasm(text)); }
+// The gates read from `text`, a letter each. The gate list read in place of
+// the term past the node limit must hold the same gates, with the same
+// statistics.
+std::string gates_read(std::string_view text) {
+  const RecExpr<Op> expr = parse_qasm(text);
+  const WireGates listed = read_wire(text);
+  EXPECT_EQ(print_qasm(listed.gates), print_qasm(expr)) << text;
+  EXPECT_EQ(listed.stats, wire_stats(expr)) << text;
+  EXPECT_EQ(listed.stats, wire_stats(listed.gates)) << text;
+  return gate_letters(expr);
+}
 
 TEST(QasmReader, GateLines) {
   EXPECT_EQ(show(parse_qasm(std::string(kQasmHeader) + "h q[0];\nt q[0];\nt q[0];\n")),
