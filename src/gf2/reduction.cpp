@@ -174,7 +174,7 @@ ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& option
     echelon.add_column(table.column(j).data());
   }
   if (options.self_check) echelon.verify();
-  KernelSearch search(echelon, budget);
+  KernelSearch search(echelon, budget, options.light_z);
   std::vector<std::uint64_t> y;
   // Applies the move (y, z), reporting it first when asked.
   const auto take = [&](const std::uint64_t* z, long gain, bool is_widened) {
