@@ -70,12 +70,17 @@ std::size_t pass_bytes(std::uint32_t n, std::size_t m, bool widened) {
 constexpr std::size_t kPassCells = std::size_t{1} << 28;
 // The fewest columns a pass takes: below that, chunks gain too little.
 constexpr std::size_t kLeastPass = 64;
-// The columns of the first round's chunks. Small chunks gain the most per
-// unit of work, and each round's doubled chunks take what joins them: the
-// multiplier over GF(2^64) (192 variables) loses 3,096 of its 16,448
-// columns in 512-column chunks for 3.1e8 units of work, 4,016 in
-// 4,096-column chunks for 2.8e9.
+// The columns of the first round's chunks: kFirstChunk, or twice the
+// variables rounded up to a power of two where that is more. Small chunks
+// gain the most per unit of work, and each round's doubled chunks take what
+// joins them: the multiplier over GF(2^64) (192 variables) loses 3,096 of
+// its 16,448 columns in 512-column chunks for 3.1e8 units of work, 4,016
+// in 4,096-column chunks for 2.8e9; the one over GF(2^128) (384
+// variables) comes down from 65,664 to 58,588 columns in 1,024-column
+// chunks within the default cap, to 61,154 in 512-column chunks and then
+// 1,024-column ones, where the narrower chunks' moves took a part each.
 constexpr std::size_t kFirstChunk = 512;
+std::size_t first_chunk(std::uint32_t n) { return std::max(kFirstChunk, std::bit_ceil(std::size_t{2} * n)); }
 std::size_t pass_columns(std::uint32_t n, std::size_t budget) {
   std::size_t m = std::max<std::size_t>(1, kPassCells / std::max<std::size_t>(1, rows_of(n)));
   while (m > 1 && pass_bytes(n, m, false) > budget) m /= 2;
@@ -174,7 +179,7 @@ ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& option
     echelon.add_column(table.column(j).data());
   }
   if (options.self_check) echelon.verify();
-  KernelSearch search(echelon, budget);
+  KernelSearch search(echelon, budget, options.light_z);
   std::vector<std::uint64_t> y;
   // Applies the move (y, z), reporting it first when asked.
   const auto take = [&](const std::uint64_t* z, long gain, bool is_widened) {
@@ -264,6 +269,42 @@ ParityTable merged(std::uint32_t n, const std::vector<ParityTable>& parts) {
   return out;
 }
 
+// One pass over `part` on the variables some column of it has, in order:
+// L(A) holds a row per variable and per pair of them, so a chunk that has
+// few of the table's variables costs a fraction of its pass on all of them
+// (gf2^128_mult's first chunks of 512 columns have 128 to 259 of its 384
+// variables, 8,000 to 33,500 rows against 73,920). The moves are the same
+// moves, on columns written with fewer bits: the kernel of L(A) does not
+// see a variable no column has.
+ParityTable narrowed_pass(const ParityTable& part, const ReductionOptions& options, Budget& budget,
+                          ReductionStats& stats) {
+  std::vector<std::uint64_t> any(part.words, 0);
+  for (std::size_t j = 0; j < part.columns(); ++j) {
+    for (std::size_t w = 0; w < part.words; ++w) any[w] |= part.column(j)[w];
+  }
+  std::vector<std::uint32_t> kept;  // the narrow table's variable i is the part's kept[i]
+  for_each_bit(any.data(), part.words, [&](std::size_t v) { kept.push_back(static_cast<std::uint32_t>(v)); });
+  if (kept.size() == part.variables) return reduce_pass(part, options, false, false, budget, stats);
+  ParityTable narrow(static_cast<std::uint32_t>(kept.size()));
+  std::vector<std::uint64_t> column(narrow.words);
+  for (std::size_t j = 0; j < part.columns(); ++j) {
+    std::fill(column.begin(), column.end(), 0);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      if (test_bit(part.column(j).data(), kept[i])) set_bit(column.data(), i);
+    }
+    narrow.push_back(column);
+  }
+  const ParityTable reduced = reduce_pass(narrow, options, false, false, budget, stats);
+  ParityTable out(part.variables);
+  column.assign(part.words, 0);
+  for (std::size_t j = 0; j < reduced.columns(); ++j) {
+    std::fill(column.begin(), column.end(), 0);
+    for_each_bit(reduced.column(j).data(), reduced.words, [&](std::size_t i) { set_bit(column.data(), kept[i]); });
+    out.push_back(column);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns, std::size_t budget) {
@@ -325,10 +366,10 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
   }
   // Too many columns for one pass: passes over chunks of them, each chunk
   // reduced on its own (its tensor kept, so the sum's too), the chunks
-  // doubling in size from kFirstChunk columns while the cap lasts, at least
+  // doubling in size from first_chunk(n) columns while the cap lasts, at least
   // until one pass takes the rest and on to half a pass.
   ParityTable current = table;
-  std::size_t size = std::min(kFirstChunk, std::bit_floor(whole / 2));
+  std::size_t size = std::min(first_chunk(n), std::bit_floor(whole / 2));
   budget.limit.reset();
   while ((current.columns() > whole || (size <= whole / 2 && size < current.columns())) && size <= whole &&
          !budget.stop()) {
@@ -336,7 +377,7 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
     for (std::size_t start = 0; start < current.columns(); start += size) {
       ParityTable part(n);
       for (std::size_t j = start; j < std::min(current.columns(), start + size); ++j) part.push_back(current.column(j));
-      parts.push_back(budget.stop() ? part : reduce_pass(part, options, false, false, budget, out.stats));
+      parts.push_back(budget.stop() ? part : narrowed_pass(part, options, budget, out.stats));
     }
     if (budget.deadline.passed()) {
       // Past the deadline the parts are joined as they are: the sort that

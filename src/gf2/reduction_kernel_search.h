@@ -69,9 +69,10 @@ class KernelSearch {
   static constexpr std::size_t kPool = 4096;         // most candidates kept
   static constexpr std::size_t kPairCap = 1u << 21;  // most pairs counted to find candidates
 
-  KernelSearch(Echelon& echelon, Budget& budget)
+  KernelSearch(Echelon& echelon, Budget& budget, bool light_z = false)
       : e_(echelon),
         budget_(budget),
+        light_z_(light_z),
         fingerprints_(echelon.variables()),
         zero_row_(static_cast<std::uint32_t>(echelon.slots())),
         print_(echelon.slots(), 0),
@@ -457,12 +458,13 @@ class KernelSearch {
     if (gain < best.gain) return;
     // Among vectors of equal odd weight the lightest z: the move appends z,
     // and a narrower column needs fewer cx gates in the network
-    // (gf2^6_mult: 227 two-qubit gates instead of 238 at the same T).
+    // (gf2^6_mult: 227 two-qubit gates instead of 238 at the same T). With
+    // `light_z`, at any equal weight: the moved columns become a_j + z.
     const std::size_t z_weight = count_bits(z, e_.words());
     budget_.work += e_.words();
     for_each_bit(most_.data(), kw_, [&](std::size_t q) {
       if (gain > best.gain || weights_[q] < best.weight ||
-          (weights_[q] == best.weight && weights_[q] % 2 == 1 && z_weight < best.z_weight)) {
+          (weights_[q] == best.weight && (light_z_ || weights_[q] % 2 == 1) && z_weight < best.z_weight)) {
         best.gain = gain;
         best.weight = weights_[q];
         best.z_weight = z_weight;
@@ -474,6 +476,7 @@ class KernelSearch {
 
   Echelon& e_;
   Budget& budget_;
+  bool light_z_;                          // the lightest z among equal moves whatever |y|
   bool cut_ = false;                      // the budget ran out during a search
   Fingerprints fingerprints_;
   std::uint32_t zero_row_;                // the virtual zero column's slot number

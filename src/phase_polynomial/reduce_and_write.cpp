@@ -57,37 +57,45 @@ Elementary s_power_gate(std::uint8_t power) {
   return gates.gates[0];
 }
 
-std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
-                                                  bool open, WrittenCache* cache) {
+namespace {
+
+// f's odd parities reduced within `allowance` (charged with the work) by
+// the tie rule `light_z` (src/gf2/reduction.h), or as they are where the
+// reduction does not fit its memory budget.
+std::vector<std::uint64_t> reduced_parities(const PhasePolynomial& f, ReductionAllowance& allowance, bool light_z,
+                                            WrittenCache* cache) {
   ParityTable table(f.variables());
   table.bits = f.odd_parities();
-  std::vector<std::uint64_t> reduced = table.bits;
-  if (reduction_fits(table.variables, table.columns())) {
-    ReductionOptions options;
-    options.deadline = reduction_deadline(allowance.deadline);
-    options.effort = allowance.effort;
-    options.cap = allowance.cap;
-    if (cache && cacheable(f)) options.settled_cache = &cache->settled;
-    Reduction reduction = reduce_parity_table(table, options);
-    allowance.charge(reduction.stats.work);
-    reduced = std::move(reduction.table.bits);
-  }
-  if (allowance.deadline.passed()) return std::nullopt;
+  if (!reduction_fits(table.variables, table.columns())) return std::move(table.bits);
+  ReductionOptions options;
+  options.deadline = reduction_deadline(allowance.deadline);
+  options.effort = allowance.effort;
+  options.cap = allowance.cap;
+  options.light_z = light_z;
+  if (cache && cacheable(f)) options.settled_cache = &cache->settled;
+  Reduction reduction = reduce_parity_table(table, options);
+  allowance.charge(reduction.stats.work);
+  return std::move(reduction.table.bits);
+}
+
+// f written with `reduced` for its odd parities; nothing past the deadline.
+std::optional<WrittenPolynomial> write_reduced(const PhasePolynomial& f, std::vector<std::uint64_t> reduced,
+                                               const Deadline& deadline, bool open, WrittenCache* cache) {
+  if (deadline.passed()) return std::nullopt;
   std::vector<std::uint64_t> key;
   if (cache && cacheable(f)) {
     key = cache_key(f, reduced, open);
     if (const auto found = cache->written.find(key); found != cache->written.end()) return found->second;
   }
   const std::size_t t = f.words() == 0 ? 0 : reduced.size() / f.words();
-  const std::optional<DiagonalClifford> correction_or_late =
-      clifford_difference_until(f, reduced, allowance.deadline);
+  const std::optional<DiagonalClifford> correction_or_late = clifford_difference_until(f, reduced, deadline);
   if (!correction_or_late) return std::nullopt;
   const DiagonalClifford& correction = *correction_or_late;
   const std::vector<std::uint8_t> ones(t, 1);
   std::optional<OpenParityNetwork> network =
-      synthesise_parity_network_until(f.variables(), reduced, ones, open, allowance.deadline);
+      synthesise_parity_network_until(f.variables(), reduced, ones, open, deadline);
   if (!network) return std::nullopt;
-  CzAbsorption folded = absorb_cz(f.variables(), network->gates, correction.cz, allowance.deadline);
+  CzAbsorption folded = absorb_cz(f.variables(), network->gates, correction.cz, deadline);
   network->gates = std::move(folded.gates);
   std::vector<PlacedGate> clifford;
   for (std::uint32_t v = 0; v < correction.s_powers.size(); ++v) {
@@ -98,6 +106,29 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
   WrittenPolynomial written{t, std::move(reduced), std::move(clifford), correction, std::move(*network)};
   if (!key.empty()) cache->written.emplace(std::move(key), written);
   return written;
+}
+
+std::size_t two_qubit_gates(const WrittenPolynomial& written) {
+  std::size_t n = 0;
+  for (const PlacedGate& g : written.network.gates) n += elementary_info(g.gate).qubits == 2 ? 1 : 0;
+  for (const PlacedGate& g : written.clifford) n += elementary_info(g.gate).qubits == 2 ? 1 : 0;
+  return n;
+}
+
+}  // namespace
+
+std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
+                                                  bool open, WrittenCache* cache, bool both_tie_rules) {
+  std::vector<std::uint64_t> reduced = reduced_parities(f, allowance, false, cache);
+  const bool both = both_tie_rules && f.terms() <= kBothTieRulesTerms && !allowance.exhausted();
+  std::vector<std::uint64_t> other;
+  if (both) other = reduced_parities(f, allowance, true, cache);
+  std::optional<WrittenPolynomial> written = write_reduced(f, std::move(reduced), allowance.deadline, open, cache);
+  if (!written || !both || other == written->parities) return written;
+  std::optional<WrittenPolynomial> light = write_reduced(f, std::move(other), allowance.deadline, open, cache);
+  if (!light) return std::nullopt;
+  const auto rank = [](const WrittenPolynomial& w) { return std::pair(w.t, two_qubit_gates(w)); };
+  return rank(*light) < rank(*written) ? light : written;
 }
 
 // The gates of `guide` left once its pairs cancel among themselves, as

@@ -68,6 +68,12 @@ struct WrittenCache {
 // The gate for S to the power `power` (1 to 3): s, z or sdg.
 Elementary s_power_gate(std::uint8_t power);
 
+// Polynomials of at most this many terms are reduced by both tie rules of
+// src/gf2/reduction.h (ReductionOptions::light_z), both charged, and the
+// writing with fewer T gates kept, then the one with fewer two-qubit gates:
+// gf2^4_mult's one block is written with 87 two-qubit gates instead of 114.
+inline constexpr std::size_t kBothTieRulesTerms = 8192;
+
 // f reduced within `allowance` (charged with the work) where the reduction
 // fits its memory budget, else as it is, and written; nothing once the
 // allowance's deadline has passed, before the network or while it is
@@ -77,7 +83,8 @@ Elementary s_power_gate(std::uint8_t power);
 // `cache`, a polynomial whose reduced table was written before is written
 // as it was then (the reduction still runs and is charged).
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
-                                                  bool open, WrittenCache* cache = nullptr);
+                                                  bool open, WrittenCache* cache = nullptr,
+                                                  bool both_tie_rules = false);
 
 // The guided network (src/gf2/cnot_phase_synthesis.h) of `reduced`'s T
 // gates and its Clifford difference's S powers, with the difference's cz

@@ -388,7 +388,7 @@ void Rewriter::write_block(std::size_t b, const PhasePolynomial& f, const BlockV
   // one that adds fewer two-qubit gates by the estimate is written, and the
   // other kept beside it: the composition weighs both by what cancels.
   // Past the deadline the block keeps its rotations, as blocks never reached do.
-  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false, &cache_);
+  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, false, &cache_, true);
   if (!reduced_or_late) return;
   const WrittenPolynomial& reduced = *reduced_or_late;
   const std::size_t kept = reduced.t;
