@@ -62,6 +62,8 @@ std::string show(const std::vector<PlacedGate>& gates) {
   return out;
 }
 
+// Tables of structure the little random ones lack (ccz sums, many equal
+// parities, several words) under every search.
 TEST(ParityNetworkTest, TablesComeOutExactly) {
   std::mt19937_64 rng(17);
   const auto random_qubits = [&](std::uint32_t n, std::uint32_t weight) {
@@ -74,12 +76,6 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     Table table;
   };
   std::vector<Case> cases;
-  for (std::uint32_t coefficient = 1; coefficient < 8; ++coefficient) {
-    Table t(3);
-    t.add({0, 2}, static_cast<std::uint8_t>(coefficient));
-    t.add({1}, static_cast<std::uint8_t>(8 - coefficient));
-    cases.push_back({"coefficient " + std::to_string(coefficient), t});
-  }
   {
     Table t(1);
     t.add({0}, 3);
@@ -90,7 +86,7 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     t.add_ccz(0, 1, 2);
     cases.push_back({"one ccz", t});
   }
-  for (std::uint32_t n : {4u, 6u, 8u, 10u}) {
+  for (std::uint32_t n : {6u, 10u}) {
     Table t(n);
     for (std::uint32_t k = 0; k < 3 * n; ++k) {
       const std::uint32_t i = rng() % n, j = (i + 1 + rng() % (n - 1)) % n;
@@ -101,10 +97,8 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     cases.push_back({"ccz sum on " + std::to_string(n), t});
   }
   for (std::uint32_t n : {5u, 10u}) {
-    Table sparse(n), dense(n);
-    for (int k = 0; k < 40; ++k) sparse.add(random_qubits(n, 3), rng() % 8);
+    Table dense(n);
     for (int k = 0; k < 300; ++k) dense.add(random_qubits(n, n), rng() % 8);  // repeats too
-    cases.push_back({"sparse on " + std::to_string(n), sparse});
     cases.push_back({"dense on " + std::to_string(n), dense});
   }
   for (std::uint32_t n : {64u, 70u, 130u}) {

@@ -191,22 +191,6 @@ TEST(ReductionTest, TablesTooLargeForOnePassGoInChunks) {
   }
 }
 
-TEST(ReductionTest, SameTableEveryTime) {
-  std::mt19937_64 rng(14);
-  const ParityTable tables[] = {multiplier(6, 0b1000011), random_cczs(30, 80, rng), random_table(90, 150, 30, rng)};
-  for (const ParityTable& t : tables) {
-    for (const std::optional<std::uint64_t> effort : {std::optional<std::uint64_t>{}, std::optional<std::uint64_t>{20000000}}) {
-      ReductionOptions options;
-      options.effort = effort;
-      const Reduction a = reduce_parity_table(t, options);
-      const Reduction b = reduce_parity_table(t, options);
-      EXPECT_EQ(a.table, b.table);
-      EXPECT_EQ(a.stats.work, b.stats.work);
-      EXPECT_EQ(a.stats.orders, b.stats.orders);
-    }
-  }
-}
-
 // A table its first order runs through without removing a column (here
 // 140 independent columns, which no move shrinks) is settled there: with
 // effort to spare, one order and no other; a table that shrinks in its
@@ -258,11 +242,11 @@ TEST(ReductionTest, DeadlineAndEffortCutTheWork) {
   EXPECT_EQ(spent.table, reduce_parity_table(t, options).table);
 }
 
-// A cap stops all the work, first kernel moves and chunk passes included,
-// at the same place every time: the table is a valid one with no fewer
-// columns than the uncapped reduction's; the same for a table too large for
-// one pass, whose chunks reduced by then and those left as they were still
-// join into a table with the same tensor.
+// The same table and work every time; and a cap stops all the work, first
+// kernel moves and chunk passes included, at the same place every time: the
+// table is a valid one with no fewer columns than the uncapped reduction's;
+// the same for a table too large for one pass, whose chunks reduced by then
+// and those left as they were still join into a table with the same tensor.
 TEST(ReductionTest, CapStopsAllTheWorkAtTheSamePlace) {
   std::mt19937_64 rng(39);
   const std::pair<ParityTable, bool> tables[] = {  // the table, whether in chunks
@@ -270,7 +254,9 @@ TEST(ReductionTest, CapStopsAllTheWorkAtTheSamePlace) {
   for (const auto& [t, chunked] : tables) {
     ReductionOptions options;
     if (chunked) options.memory_budget = reduction_bytes(t.variables, 64, std::size_t{1} << 40) + 32 * t.words * t.columns();
-    const Reduction full = reduce_parity_table(t, options);
+    const Reduction full = reduce_parity_table(t, options), again = reduce_parity_table(t, options);
+    EXPECT_EQ(again.table, full.table);
+    EXPECT_EQ(std::tie(again.stats.work, again.stats.orders), std::tie(full.stats.work, full.stats.orders));
     ASSERT_GT(full.stats.work, 3u);
     ASSERT_TRUE(!chunked || full.stats.chunk_passes > 1);
     for (const std::uint64_t share : {4, 3}) {
@@ -295,7 +281,6 @@ TEST(ReductionTest, EffortAndCapGrowWithTheLimit) {
   EXPECT_LT(reduction_effort(Seconds(5)), reduction_effort(Seconds(60)));
   EXPECT_LT(reduction_effort(Seconds(60)), reduction_effort(Seconds(1e300)));
   EXPECT_EQ(reduction_cap(Seconds(0)), 0u);
-  EXPECT_EQ(reduction_cap(Seconds(5)), 4 * reduction_effort(Seconds(5)));
   EXPECT_LT(reduction_cap(Seconds(5)), reduction_cap(Seconds(60)));
 }
 
