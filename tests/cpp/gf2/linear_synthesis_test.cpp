@@ -1,6 +1,7 @@
 // Linear synthesis against a plain model: the cx gates played on the wires'
-// parities, one row addition each, must leave exactly the matrix asked for;
-// and the gate count against plain Gauss-Jordan elimination.
+// parities, one row addition each, must leave exactly the matrix asked for.
+// How few gates it takes on random maps is pinned by the digests of the
+// methods that write their networks with it (tests/python/test_tcount_digests.py).
 #include "src/gf2/linear_synthesis.h"
 
 #include <gtest/gtest.h>
@@ -41,27 +42,6 @@ BitMatrix random_invertible(std::uint32_t n, std::mt19937_64& rng) {
   return play(gates, n);
 }
 
-// The row additions plain Gauss-Jordan elimination takes.
-std::size_t gauss_jordan_additions(BitMatrix m) {
-  std::size_t additions = 0;
-  const std::uint32_t n = m.size();
-  for (std::uint32_t c = 0; c < n; ++c) {
-    if (!m.get(c, c)) {
-      std::uint32_t r = c + 1;
-      while (!m.get(r, c)) ++r;
-      m.add_row(c, r);
-      ++additions;
-    }
-    for (std::uint32_t r = 0; r < n; ++r) {
-      if (r != c && m.get(r, c)) {
-        m.add_row(r, c);
-        ++additions;
-      }
-    }
-  }
-  return additions;
-}
-
 TEST(LinearSynthesisTest, RandomMatricesComeOutExactly) {
   std::mt19937_64 rng(11);
   for (std::uint32_t n : {1u, 2u, 3u, 5u, 8u, 17u, 63u, 64u, 65u, 130u}) {
@@ -93,16 +73,6 @@ TEST(LinearSynthesisTest, SimpleMapsTakeFewGates) {
     const std::vector<PlacedGate> gates = synthesise_linear(m);
     EXPECT_EQ(play(gates, c.n), m) << c.name;
     EXPECT_LE(gates.size(), c.at_most) << c.name;
-  }
-}
-
-TEST(LinearSynthesisTest, FewerGatesThanPlainElimination) {
-  std::mt19937_64 rng(3);
-  for (std::uint32_t n : {16u, 60u, 128u}) {
-    const BitMatrix m = random_invertible(n, rng);
-    const std::size_t ours = synthesise_linear(m).size();
-    const std::size_t plain = gauss_jordan_additions(m);
-    EXPECT_LT(ours, plain) << "n " << n;
   }
 }
 
