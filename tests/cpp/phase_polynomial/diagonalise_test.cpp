@@ -114,17 +114,9 @@ void check_frame(const Products& p, const Diagonalisation& d, const std::string&
   }
 }
 
-std::size_t with_x(const Products& p) {
-  std::size_t count = 0;
-  for (std::size_t j = 0; j < p.size(); ++j) {
-    const std::uint64_t* r = p.row(j);
-    count += std::any_of(r, r + p.words, [](std::uint64_t w) { return w != 0; });
-  }
-  return count;
-}
-
 // Up to 8 qubits against dense matrices and the frame, beyond against the
-// frame alone; a set with no X part takes no gate.
+// frame alone. (That a set with no X part takes no gate is SmallSets'
+// first row.)
 TEST(DiagonaliseTest, RandomCommutingSets) {
   struct Case {
     std::uint32_t n;
@@ -152,7 +144,6 @@ TEST(DiagonaliseTest, RandomCommutingSets) {
     const std::string name = std::to_string(c.n) + " qubits, " + std::to_string(c.count) + " products";
     if (c.n <= 8) check_dense(p, d, name);
     check_frame(p, d, name);
-    EXPECT_TRUE(with_x(p) > 0 || d.gates.empty()) << name;
   }
 }
 
