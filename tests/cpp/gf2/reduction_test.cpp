@@ -6,6 +6,7 @@
 // terms and on multipliers over GF(2^k); and the lightest z taken among
 // moves of equal gain that append it.
 #include "src/gf2/reduction.h"
+#include "src/gf2/reduction_settled.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <bit>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <tuple>
@@ -284,25 +286,36 @@ TEST(ReductionTest, EffortAndCapGrowWithTheLimit) {
   EXPECT_LT(reduction_cap(Seconds(5)), reduction_cap(Seconds(60)));
 }
 
+// Small tables: what the reduction leaves, and whether the cheap test
+// (reduction_settled.h) settles them, which it must do exactly where no
+// kernel move gains (by trying every y and z).
 TEST(ReductionTest, SmallAndOddTables) {
   struct Case {
     const char* name;
     std::uint32_t n;
     std::vector<std::uint64_t> columns;  // one word each
-    std::size_t after;                   // columns after
+    std::optional<std::size_t> after;    // columns after
+    std::optional<bool> settled;         // by the cheap test
   };
   const Case cases[] = {
-      {"empty", 3, {}, 0},
-      {"one column", 1, {1}, 1},
-      {"a doubly controlled Z", 3, {1, 2, 4, 3, 5, 6, 7}, 7},
-      {"every parity of two variables", 2, {1, 2, 3}, 3},
-      // All 15 nonzero parities of 4 variables: their tensor is zero.
-      {"every parity of four variables", 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 0},
+      {"empty", 3, {}, 0, {}},
+      {"one column", 1, {1}, 1, true},
+      {"a doubly controlled Z's seven parities", 3, {1, 2, 4, 3, 5, 6, 7}, 7, true},
+      {"every parity of two variables", 2, {1, 2, 3}, 3, {}},
+      {"every parity of four variables: tensor zero, a kernel too large", 4,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 0, false},
+      {"independent columns", 4, {0b0001, 0b0011, 0b0110, 0b1100}, {}, true},
+      {"the seven and x3: a kernel move", 4, {1, 2, 3, 4, 5, 6, 7, 8}, {}, false},
+      {"the seven but x0 + x1 + x2: a kernel, no move", 3, {1, 2, 3, 4, 5, 6}, {}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Reduction r = checked_reduction(table_of(c.n, c.columns), true);
-    EXPECT_EQ(r.table.columns(), c.after);
+    const ParityTable table = table_of(c.n, c.columns);
+    const Reduction r = checked_reduction(table, true);
+    EXPECT_EQ(r.table.columns(), c.after.value_or(r.table.columns()));
+    if (!c.settled) continue;
+    EXPECT_EQ(surely_no_move(table).settled, *c.settled);
+    EXPECT_EQ(gaining_move(table), !*c.settled);
   }
 }
 
