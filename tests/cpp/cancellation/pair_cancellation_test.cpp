@@ -66,63 +66,48 @@ Counts counts(const std::vector<PlacedGate>& gates) {
   return c;
 }
 
-// The pairs that cancel, and how; a pair cancelled where it should not be
-// changes the matrix, which RandomListsKeepTheirMatrix checks on lists of
-// the same gates.
+// The pairs that cancel, and how; then (`join`) with T gates joined and cx
+// pairs around S powers made cz gates. A pair cancelled where it should
+// not be changes the matrix, which RandomListsKeepTheirMatrix checks on
+// lists of the same gates.
 TEST(PairCancellation, PairsThroughCommutingGates) {
   using E = Elementary;
   struct Case {
     std::string name;
-    std::vector<PlacedGate> gates;
-    std::size_t left;  // gates kept
-  };
-  const std::vector<Case> cases = {
-      {"adjacent cx", {g2(E::CX, 0, 1), g2(E::CX, 0, 1)}, 0},
-      {"through a shared control", {g2(E::CX, 0, 1), g2(E::CX, 0, 2), g2(E::CX, 0, 1)}, 1},
-      {"through a shared target", {g2(E::CX, 0, 2), g2(E::CX, 1, 2), g2(E::CX, 0, 2)}, 1},
-      {"through t on the control", {g2(E::CX, 0, 1), g1(E::T, 0), g2(E::CX, 0, 1)}, 1},
-      {"through x on the target", {g2(E::CX, 0, 1), g1(E::X, 1), g2(E::CX, 0, 1)}, 1},
-      {"cz either way round, through s", {g2(E::CZ, 0, 1), g1(E::S, 1), g2(E::CZ, 1, 0)}, 1},
-      {"nested pairs", {g2(E::CX, 0, 1), g2(E::CX, 1, 2), g2(E::CX, 1, 2), g2(E::CX, 0, 1)}, 0},
-      {"one-qubit inverses", {g1(E::T, 0), g1(E::Tdg, 0), g1(E::S, 1), g1(E::Sdg, 1), g1(E::H, 2), g1(E::H, 2)}, 0},
-      {"swap either way round", {g2(E::Swap, 0, 1), g2(E::Swap, 1, 0)}, 0},
-      {"through rz on the control", {g2(E::CX, 0, 1), rotation(E::Rz, 0), g2(E::CX, 0, 1)}, 1},
-      {"through rx on the target", {g2(E::CX, 0, 1), rotation(E::Rx, 1), g2(E::CX, 0, 1)}, 1},
-  };
-  for (const Case& c : cases) {
-    const std::vector<CancelItem> items = items_of(c.gates);
-    const std::vector<bool> removed = cancel_gate_pairs(3, items, {});
-    const std::vector<PlacedGate> kept = kept_gates(items, removed);
-    EXPECT_EQ(kept.size(), c.left) << c.name;
-    EXPECT_TRUE(same(kept, c.gates, 3)) << c.name;
-  }
-}
-
-TEST(PairCancellation, JoiningTGatesAndCxAroundSGates) {
-  using E = Elementary;
-  struct Case {
-    std::string name;
+    bool join;
     std::vector<PlacedGate> gates;
     std::vector<Elementary> left;  // the gates kept, in order
   };
   const std::vector<Case> cases = {
-      {"tdg tdg through a control is sdg", {g1(E::Tdg, 0), g2(E::CX, 0, 1), g1(E::Tdg, 0)}, {E::Sdg, E::CX}},
-      {"t tdg still cancel", {g1(E::T, 0), g1(E::S, 0), g1(E::Tdg, 0)}, {E::S}},
-      {"t t t: s then t", {g1(E::T, 0), g1(E::T, 0), g1(E::T, 0)}, {E::S, E::T}},
-      {"cx s cx is cz, s, s", {g2(E::CX, 0, 1), g1(E::S, 1), g2(E::CX, 0, 1)}, {E::CZ, E::S, E::S}},
-      {"cx z cx is z z", {g2(E::CX, 0, 1), g1(E::Z, 1), g2(E::CX, 0, 1)}, {E::Z, E::Z}},
-      {"cx s sdg cx: the s pair goes first, then the cx pair",
+      {"adjacent cx", false, {g2(E::CX, 0, 1), g2(E::CX, 0, 1)}, {}},
+      {"through a shared control", false, {g2(E::CX, 0, 1), g2(E::CX, 0, 2), g2(E::CX, 0, 1)}, {E::CX}},
+      {"through a shared target", false, {g2(E::CX, 0, 2), g2(E::CX, 1, 2), g2(E::CX, 0, 2)}, {E::CX}},
+      {"through t on the control", false, {g2(E::CX, 0, 1), g1(E::T, 0), g2(E::CX, 0, 1)}, {E::T}},
+      {"through x on the target", false, {g2(E::CX, 0, 1), g1(E::X, 1), g2(E::CX, 0, 1)}, {E::X}},
+      {"cz either way round, through s", false, {g2(E::CZ, 0, 1), g1(E::S, 1), g2(E::CZ, 1, 0)}, {E::S}},
+      {"nested pairs", false, {g2(E::CX, 0, 1), g2(E::CX, 1, 2), g2(E::CX, 1, 2), g2(E::CX, 0, 1)}, {}},
+      {"one-qubit inverses", false,
+       {g1(E::T, 0), g1(E::Tdg, 0), g1(E::S, 1), g1(E::Sdg, 1), g1(E::H, 2), g1(E::H, 2)}, {}},
+      {"swap either way round", false, {g2(E::Swap, 0, 1), g2(E::Swap, 1, 0)}, {}},
+      {"through rz on the control", false, {g2(E::CX, 0, 1), rotation(E::Rz, 0), g2(E::CX, 0, 1)}, {E::Rz}},
+      {"through rx on the target", false, {g2(E::CX, 0, 1), rotation(E::Rx, 1), g2(E::CX, 0, 1)}, {E::Rx}},
+      {"tdg tdg through a control is sdg", true, {g1(E::Tdg, 0), g2(E::CX, 0, 1), g1(E::Tdg, 0)}, {E::Sdg, E::CX}},
+      {"t tdg still cancel", true, {g1(E::T, 0), g1(E::S, 0), g1(E::Tdg, 0)}, {E::S}},
+      {"t t t: s then t", true, {g1(E::T, 0), g1(E::T, 0), g1(E::T, 0)}, {E::S, E::T}},
+      {"cx s cx is cz, s, s", true, {g2(E::CX, 0, 1), g1(E::S, 1), g2(E::CX, 0, 1)}, {E::CZ, E::S, E::S}},
+      {"cx z cx is z z", true, {g2(E::CX, 0, 1), g1(E::Z, 1), g2(E::CX, 0, 1)}, {E::Z, E::Z}},
+      {"cx s sdg cx: the s pair goes first, then the cx pair", true,
        {g2(E::CX, 0, 1), g1(E::S, 1), g1(E::Sdg, 1), g2(E::CX, 0, 1)}, {}},
-      {"cx sdg sdg s cx past t on the control",
+      {"cx sdg sdg s cx past t on the control", true,
        {g2(E::CX, 0, 1), g1(E::T, 0), g1(E::Sdg, 1), g1(E::Sdg, 1), g1(E::S, 1), g2(E::CX, 0, 1)},
        {E::CZ, E::T, E::Sdg, E::Sdg}},
   };
   for (const Case& c : cases) {
     const std::vector<CancelItem> items = items_of(c.gates);
     std::vector<Elementary> now;
-    const std::vector<bool> removed = cancel_gate_pairs(3, items, {}, &now, true);
-    ASSERT_EQ(now.size(), items.size()) << c.name;
-    const std::vector<PlacedGate> kept = kept_gates(items, removed, &now);
+    const std::vector<bool> removed = cancel_gate_pairs(3, items, {}, c.join ? &now : nullptr, c.join);
+    ASSERT_TRUE(!c.join || now.size() == items.size()) << c.name;
+    const std::vector<PlacedGate> kept = kept_gates(items, removed, c.join ? &now : nullptr);
     std::vector<Elementary> names;
     for (const PlacedGate& g : kept) names.push_back(g.gate);
     EXPECT_EQ(names, c.left) << c.name;
