@@ -12,9 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
-#include <map>
 #include <optional>
 #include <random>
 #include <set>
