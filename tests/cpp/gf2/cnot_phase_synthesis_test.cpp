@@ -32,23 +32,7 @@ namespace {
 using testing::cx_in;
 using testing::play;
 
-struct Terms {
-  std::uint32_t n = 0;
-  std::vector<std::uint64_t> columns;  // one word per term (n <= 64 here)
-  std::vector<std::uint8_t> coefficients;
-
-  void add(std::uint64_t parity, std::uint8_t c) {
-    columns.push_back(parity);
-    coefficients.push_back(c);
-  }
-  unsigned phase(std::uint64_t x) const {
-    unsigned sum = 0;
-    for (std::size_t p = 0; p < columns.size(); ++p) {
-      sum += __builtin_parityll(columns[p] & x) ? coefficients[p] : 0;
-    }
-    return sum % 8;
-  }
-};
+using Terms = testing::Table;
 
 using Bits = std::bitset<64>;  // a basis state of up to 64 wires
 
@@ -76,7 +60,7 @@ void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, con
   }
   for (std::uint64_t x = 0; x < (std::uint64_t{1} << terms.n); ++x) {
     Bits wires(x);
-    ASSERT_EQ(play(net.gates, wires), terms.phase(x)) << "x = " << x;
+    ASSERT_EQ(play(net.gates, wires), terms.phase(Bits(x))) << "x = " << x;
     ASSERT_EQ(wires, Bits(x)) << "x = " << x;
   }
   // The network, then the whole guide as the program has it: the pairs
@@ -101,48 +85,47 @@ void check_network(const Terms& terms, const std::vector<PlacedGate>& guide, con
 
 PlacedGate cx(std::uint32_t c, std::uint32_t t) { return {Elementary::CX, c, t}; }
 
-Terms ccz() {
-  Terms t{3, {}, {}};
-  t.add(0b001, 1), t.add(0b010, 1), t.add(0b100, 1), t.add(0b011, 7), t.add(0b101, 7);
-  t.add(0b110, 7), t.add(0b111, 1);
+Terms terms(std::uint32_t n, const std::vector<std::pair<std::uint64_t, std::uint8_t>>& list) {
+  Terms t(n);
+  for (const auto& [parity, c] : list) t.add_word(parity, c);
   return t;
 }
 
-TEST(GuidedNetwork, AGuideThatWritesEveryTermAddsNoCx) {
-  // The guide brings x1+x2, x0+x1+x2, x0+x2 and x0+x1 onto wires: with the
-  // three single wires, all seven parities of the ccz.
-  const std::vector<PlacedGate> guide = {cx(1, 2), cx(0, 2), cx(1, 2), cx(0, 1)};
-  GuidedNetwork net;
-  check_network(ccz(), guide, "ccz guided", &net);
-  EXPECT_EQ(net.followed, 4u);
-  EXPECT_EQ(net.cx_left, guide.size());  // the guide's own four, as copied
+Terms ccz() {
+  Terms t(3);
+  t.add_ccz(0, 1, 2);
+  return t;
 }
 
-TEST(GuidedNetwork, GuideGatesPastTheLastTermWrittenAreNotFollowed) {
-  Terms t{3, {}, {}};
-  t.add(0b011, 1);
-  const std::vector<PlacedGate> guide = {cx(0, 1), cx(1, 2), cx(0, 2)};
-  GuidedNetwork net;
-  check_network(t, guide, "one term", &net);
-  EXPECT_EQ(net.followed, 1u);
-  EXPECT_EQ(net.cx_left, 3u);  // the guide's three
-}
-
-TEST(GuidedNetwork, WithoutAUsefulGuideItIsAPlainNetwork) {
-  // No guide, a guide that never makes a term, terms of coefficient 4 and 0
-  // only (z gates, nothing), equal parities that add up.
+TEST(GuidedNetwork, FollowsTheGuideUpToItsLastTermWritten) {
+  // A guide that brings x1+x2, x0+x1+x2, x0+x2 and x0+x1 onto wires writes,
+  // with the three single wires, all seven parities of the ccz: no cx of
+  // its own. Gates past the last term written are not followed; a guide
+  // that never makes a term, or terms of coefficient 4 and 0 only (z
+  // gates, nothing; equal parities add up), are not followed at all.
   Terms wide = ccz();
   wide.n = 4;  // a fourth wire, which the guide alone moves
-  Terms zs{3, {}, {}};
-  zs.add(0b011, 4), zs.add(0b110, 0), zs.add(0b101, 3), zs.add(0b101, 5);
-  for (const auto& [terms, guide, name] :
-       {std::tuple{ccz(), std::vector<PlacedGate>{}, "no guide"},
-        std::tuple{wide, std::vector<PlacedGate>{cx(0, 3), cx(1, 3)}, "useless guide"},
-        std::tuple{zs, std::vector<PlacedGate>{cx(0, 1)}, "z terms"}}) {
+  struct Case {
+    const char* name;
+    Terms terms;
+    std::vector<PlacedGate> guide;
+    std::size_t followed;
+    std::optional<std::size_t> cx_left;  // the guide's own, as copied
+  };
+  const Case cases[] = {
+      {"ccz guided", ccz(), {cx(1, 2), cx(0, 2), cx(1, 2), cx(0, 1)}, 4, 4},
+      {"one term", terms(3, {{0b011, 1}}), {cx(0, 1), cx(1, 2), cx(0, 2)}, 1, 3},
+      {"no guide", ccz(), {}, 0, {}},
+      {"useless guide", wide, {cx(0, 3), cx(1, 3)}, 0, {}},
+      {"z terms", terms(3, {{0b011, 4}, {0b110, 0}, {0b101, 3}, {0b101, 5}}), {cx(0, 1)}, 0, {}},
+  };
+  for (const Case& c : cases) {
     GuidedNetwork net;
-    check_network(terms, guide, name, &net);
-    EXPECT_EQ(net.followed, 0u) << name;
+    check_network(c.terms, c.guide, c.name, &net);
+    EXPECT_EQ(net.followed, c.followed) << c.name;
+    EXPECT_EQ(net.cx_left, c.cx_left.value_or(net.cx_left)) << c.name;
   }
+  const Terms zs = terms(3, {{0b011, 4}, {0b110, 0}, {0b101, 3}, {0b101, 5}});
   const GuidedNetwork z = synthesise_guided_network(3, zs.columns, zs.coefficients, {});
   EXPECT_EQ(z.cx, 0u);
   EXPECT_EQ(z.gates.size(), 2u);  // a z on wire 0 and one on wire 1
@@ -164,8 +147,7 @@ TEST(GuidedNetwork, FaultsOnBadInput) {
 TEST(GuidedNetwork, RandomTermsAndGuides) {
   std::mt19937_64 rng(37);
   for (int round = 0; round < 300; ++round) {
-    Terms terms;
-    terms.n = 2 + static_cast<std::uint32_t>(rng() % 7);
+    Terms terms(2 + static_cast<std::uint32_t>(rng() % 7));
     std::vector<PlacedGate> guide;
     const std::size_t length = rng() % 12;
     for (std::size_t k = 0; k < length; ++k) {
@@ -182,7 +164,7 @@ TEST(GuidedNetwork, RandomTermsAndGuides) {
     for (std::size_t k = 0; k < count; ++k) {
       const std::uint64_t parity = !made.empty() && rng() % 2 ? made[rng() % made.size()]
                                                              : rng() & ((std::uint64_t{1} << terms.n) - 1);
-      terms.add(parity, static_cast<std::uint8_t>(rng() % 8));
+      terms.add_word(parity, static_cast<std::uint8_t>(rng() % 8));
     }
     check_network(terms, guide, "round " + std::to_string(round));
   }
@@ -221,30 +203,7 @@ void check_folding(std::uint32_t n, const std::vector<PlacedGate>& gates, const 
   }
 }
 
-TEST(CzAbsorption, Table) {
-  const PlacedGate t{Elementary::T, 1, 0};
-  struct Case {
-    const char* name;
-    std::uint32_t n;
-    std::vector<PlacedGate> gates;
-    Pairs cz;
-    std::size_t left;  // cz gates left
-  };
-  const std::vector<Case> cases = {
-      {"a t on x0 + x1 turns into a tdg", 2, {cx(0, 1), t, cx(0, 1)}, {{0, 1}}, 0},
-      {"an sdg after a cx with no phase gate", 3, {cx(0, 2), cx(1, 2), cx(1, 2), cx(0, 2)}, {{0, 2}}, 0},
-      {"x0 + x1 + x2 writes a triangle", 3, {cx(0, 2), cx(1, 2), cx(1, 2), cx(0, 2)},
-       {{0, 1}, {0, 2}, {1, 2}}, 0},
-      {"a pair no wire ever holds stays", 3, {cx(0, 1), t, cx(0, 1)}, {{1, 2}}, 1},
-      {"no gate: nothing to fold into", 2, {}, {{0, 1}}, 1},
-      {"no cz", 2, {cx(0, 1), t, cx(0, 1)}, {}, 0},
-      {"x0 x2 as the sum of three graphs", 3, {cx(0, 1), cx(1, 2), cx(0, 1), cx(0, 2)}, {{0, 2}}, 0},
-      {"a t and an sdg together", 3, {cx(0, 1), cx(1, 2), t, cx(0, 1), cx(0, 2)}, {{0, 1}, {0, 2}}, 0},
-  };
-  for (const Case& c : cases) {
-    check_folding(c.n, c.gates, c.cz, c.name);
-    EXPECT_EQ(absorb_cz(c.n, c.gates, c.cz).cz.size(), c.left) << c.name;
-  }
+TEST(CzAbsorption, FaultsOnBadInput) {
   EXPECT_NE(fault_of([] { absorb_cz(2, std::vector<PlacedGate>{{Elementary::H, 0, 0}}, Pairs{{0, 1}}); }),
             "no fault");
   EXPECT_NE(fault_of([] { absorb_cz(2, std::vector<PlacedGate>{cx(0, 1)}, Pairs{{1, 0}}); }), "no fault");
@@ -284,6 +243,9 @@ bool in_span_of_visits(std::uint32_t n, const std::vector<PlacedGate>& gates, co
   return reduce(target) == 0;
 }
 
+// Random circuits and graphs: every fold exact on every basis state, and
+// every graph the circuit's visits reach (a t or tdg turned round, an sdg
+// after a cx, sums of several) folded whole.
 TEST(CzAbsorption, RandomNetworksAndGraphs) {
   std::mt19937_64 rng(41);
   const Elementary phases[] = {Elementary::T, Elementary::Tdg, Elementary::S, Elementary::Z};

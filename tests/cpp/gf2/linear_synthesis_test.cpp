@@ -1,6 +1,7 @@
 // Linear synthesis against a plain model: the cx gates played on the wires'
-// parities, one row addition each, must leave exactly the matrix asked for;
-// and the gate count against plain Gauss-Jordan elimination.
+// parities, one row addition each, must leave exactly the matrix asked for.
+// How few gates it takes on random maps is pinned by the digests of the
+// methods that write their networks with it (tests/python/test_tcount_digests.py).
 #include "src/gf2/linear_synthesis.h"
 
 #include <gtest/gtest.h>
@@ -14,73 +15,31 @@
 namespace kestrel {
 namespace {
 
-// The parities the wires hold after `gates`, as rows of bools.
-std::vector<std::vector<bool>> play(const std::vector<PlacedGate>& gates, std::uint32_t n) {
+// The parities the wires hold after the cx gates `gates`, played one row
+// of bools at a time.
+BitMatrix play(const std::vector<PlacedGate>& gates, std::uint32_t n) {
   std::vector<std::vector<bool>> wires(n, std::vector<bool>(n, false));
   for (std::uint32_t i = 0; i < n; ++i) wires[i][i] = true;
   for (const PlacedGate& g : gates) {
-    EXPECT_EQ(g.gate, Elementary::CX);
-    EXPECT_LT(g.a, n);
-    EXPECT_LT(g.b, n);
-    EXPECT_NE(g.a, g.b);
+    EXPECT_TRUE(g.gate == Elementary::CX && g.a < n && g.b < n && g.a != g.b);
     if (g.a >= n || g.b >= n) break;
     for (std::uint32_t c = 0; c < n; ++c) wires[g.b][c] = wires[g.b][c] != wires[g.a][c];
   }
-  return wires;
-}
-
-bool same(const std::vector<std::vector<bool>>& wires, const BitMatrix& m) {
-  for (std::uint32_t r = 0; r < m.size(); ++r) {
-    for (std::uint32_t c = 0; c < m.size(); ++c) {
-      if (wires[r][c] != m.get(r, c)) return false;
-    }
-  }
-  return true;
-}
-
-// A random invertible matrix: a random lower unitriangular times a random
-// upper unitriangular one, rows permuted.
-BitMatrix random_invertible(std::uint32_t n, std::mt19937_64& rng) {
-  std::vector<std::vector<bool>> lower(n, std::vector<bool>(n)), upper = lower;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    for (std::uint32_t j = 0; j < n; ++j) {
-      lower[i][j] = i == j || (j < i && rng() % 2);
-      upper[i][j] = i == j || (j > i && rng() % 2);
-    }
-  }
-  std::vector<std::uint32_t> perm(n);
-  for (std::uint32_t i = 0; i < n; ++i) perm[i] = i;
-  std::shuffle(perm.begin(), perm.end(), rng);
   BitMatrix m(n);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    for (std::uint32_t j = 0; j < n; ++j) {
-      bool v = false;
-      for (std::uint32_t k = 0; k < n; ++k) v = v != (lower[perm[i]][k] && upper[k][j]);
-      m.set(i, j, v);
-    }
+  for (std::uint32_t r = 0; r < n; ++r) {
+    for (std::uint32_t c = 0; c < n; ++c) m.set(r, c, wires[r][c]);
   }
   return m;
 }
 
-// The row additions plain Gauss-Jordan elimination takes.
-std::size_t gauss_jordan_additions(BitMatrix m) {
-  std::size_t additions = 0;
-  const std::uint32_t n = m.size();
-  for (std::uint32_t c = 0; c < n; ++c) {
-    if (!m.get(c, c)) {
-      std::uint32_t r = c + 1;
-      while (!m.get(r, c)) ++r;
-      m.add_row(c, r);
-      ++additions;
-    }
-    for (std::uint32_t r = 0; r < n; ++r) {
-      if (r != c && m.get(r, c)) {
-        m.add_row(r, c);
-        ++additions;
-      }
-    }
+// A random invertible matrix: the map of n^2 / 2 random cx gates.
+BitMatrix random_invertible(std::uint32_t n, std::mt19937_64& rng) {
+  std::vector<PlacedGate> gates;
+  for (std::uint32_t k = 0; n > 1 && k < n * n / 2; ++k) {
+    const auto a = static_cast<std::uint32_t>(rng() % n);
+    gates.push_back({Elementary::CX, a, static_cast<std::uint32_t>((a + 1 + rng() % (n - 1)) % n)});
   }
-  return additions;
+  return play(gates, n);
 }
 
 TEST(LinearSynthesisTest, RandomMatricesComeOutExactly) {
@@ -89,7 +48,7 @@ TEST(LinearSynthesisTest, RandomMatricesComeOutExactly) {
     for (int trial = 0; trial < (n < 64 ? 20 : 3); ++trial) {
       const BitMatrix m = random_invertible(n, rng);
       const std::vector<PlacedGate> gates = synthesise_linear(m);
-      EXPECT_TRUE(same(play(gates, n), m)) << "n " << n << ", trial " << trial;
+      EXPECT_EQ(play(gates, n), m) << "n " << n << ", trial " << trial;
       EXPECT_EQ(linear_map_of(gates, n), m);
     }
   }
@@ -112,18 +71,8 @@ TEST(LinearSynthesisTest, SimpleMapsTakeFewGates) {
   for (const Case& c : cases) {
     const BitMatrix m = linear_map_of(c.made_by, c.n);
     const std::vector<PlacedGate> gates = synthesise_linear(m);
-    EXPECT_TRUE(same(play(gates, c.n), m)) << c.name;
+    EXPECT_EQ(play(gates, c.n), m) << c.name;
     EXPECT_LE(gates.size(), c.at_most) << c.name;
-  }
-}
-
-TEST(LinearSynthesisTest, FewerGatesThanPlainElimination) {
-  std::mt19937_64 rng(3);
-  for (std::uint32_t n : {16u, 60u, 128u}) {
-    const BitMatrix m = random_invertible(n, rng);
-    const std::size_t ours = synthesise_linear(m).size();
-    const std::size_t plain = gauss_jordan_additions(m);
-    EXPECT_LT(ours, plain) << "n " << n;
   }
 }
 
@@ -134,7 +83,7 @@ TEST(LinearSynthesisTest, AWithinLimitSearchFindsOnlyShorterCircuits) {
   const std::optional<std::vector<PlacedGate>> generous = synthesise_linear_within(m, full + 1);
   ASSERT_TRUE(generous.has_value());
   EXPECT_EQ(generous->size(), full);
-  EXPECT_TRUE(same(play(*generous, 40), m));
+  EXPECT_EQ(play(*generous, 40), m);
   EXPECT_FALSE(synthesise_linear_within(m, full).has_value());
   // Every row of a fan-out moves but one: fewer gates than rows moved is
   // refused before any search.

@@ -24,38 +24,7 @@ namespace {
 
 using testing::cx_in;
 using testing::play;
-
-struct Table {
-  explicit Table(std::uint32_t qubits) : n(qubits) {}
-
-  std::uint32_t n;
-  std::vector<std::uint64_t> columns;      // (n + 63) / 64 words per term
-  std::vector<std::uint8_t> coefficients;  // per term
-
-  std::size_t words() const { return (n + 63) / 64; }
-  void add(const std::vector<std::uint32_t>& qubits, std::uint8_t c) {
-    const std::size_t at = columns.size();
-    columns.resize(at + words(), 0);
-    for (std::uint32_t q : qubits) columns[at + q / 64] ^= std::uint64_t{1} << (q % 64);
-    coefficients.push_back(c);
-  }
-  void add_ccz(std::uint32_t i, std::uint32_t j, std::uint32_t k) {
-    add({i}, 1), add({j}, 1), add({k}, 1), add({i, j}, 7), add({i, k}, 7), add({j, k}, 7);
-    add({i, j, k}, 1);
-  }
-  // The phase the table gives basis state x, in eighths.
-  unsigned phase(const std::vector<bool>& x) const {
-    std::vector<std::uint64_t> packed(words(), 0);
-    for (std::uint32_t q = 0; q < n; ++q) packed[q / 64] |= std::uint64_t{x[q]} << (q % 64);
-    unsigned sum = 0;
-    for (std::size_t p = 0; p < coefficients.size(); ++p) {
-      std::uint64_t meet = 0;
-      for (std::size_t w = 0; w < words(); ++w) meet ^= columns[p * words() + w] & packed[w];
-      sum += __builtin_parityll(meet) ? coefficients[p] : 0;
-    }
-    return sum % 8;
-  }
-};
+using testing::Table;
 
 // Checks the closed and the open network of `table` on its basis states.
 void check_table(const Table& table, const std::string& name, NetworkSearch search) {
@@ -93,6 +62,8 @@ std::string show(const std::vector<PlacedGate>& gates) {
   return out;
 }
 
+// Tables of structure the little random ones lack (ccz sums, many equal
+// parities, several words) under every search.
 TEST(ParityNetworkTest, TablesComeOutExactly) {
   std::mt19937_64 rng(17);
   const auto random_qubits = [&](std::uint32_t n, std::uint32_t weight) {
@@ -105,12 +76,6 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     Table table;
   };
   std::vector<Case> cases;
-  for (std::uint32_t coefficient = 1; coefficient < 8; ++coefficient) {
-    Table t(3);
-    t.add({0, 2}, static_cast<std::uint8_t>(coefficient));
-    t.add({1}, static_cast<std::uint8_t>(8 - coefficient));
-    cases.push_back({"coefficient " + std::to_string(coefficient), t});
-  }
   {
     Table t(1);
     t.add({0}, 3);
@@ -121,7 +86,7 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     t.add_ccz(0, 1, 2);
     cases.push_back({"one ccz", t});
   }
-  for (std::uint32_t n : {4u, 6u, 8u, 10u}) {
+  for (std::uint32_t n : {6u, 10u}) {
     Table t(n);
     for (std::uint32_t k = 0; k < 3 * n; ++k) {
       const std::uint32_t i = rng() % n, j = (i + 1 + rng() % (n - 1)) % n;
@@ -132,10 +97,8 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     cases.push_back({"ccz sum on " + std::to_string(n), t});
   }
   for (std::uint32_t n : {5u, 10u}) {
-    Table sparse(n), dense(n);
-    for (int k = 0; k < 40; ++k) sparse.add(random_qubits(n, 3), rng() % 8);
+    Table dense(n);
     for (int k = 0; k < 300; ++k) dense.add(random_qubits(n, n), rng() % 8);  // repeats too
-    cases.push_back({"sparse on " + std::to_string(n), sparse});
     cases.push_back({"dense on " + std::to_string(n), dense});
   }
   for (std::uint32_t n : {64u, 70u, 130u}) {
@@ -163,52 +126,49 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
   }
 }
 
+// Little random tables, each qubit in a term `in` times in three: every
+// search on every basis state; under a deadline not yet passed the network
+// (closed and open) is the one written without it, and once it has passed
+// there is none; the closed network is the shortest of the searches', and
+// on some tables that is the nearest term's second way (`Shared`).
 TEST(ParityNetworkTest, ManySmallRandomTables) {
-  // Dense little tables: every search, every basis state, many shapes.
   std::mt19937_64 rng(41);
+  int shared_shortest = 0;
   for (int trial = 0; trial < 300; ++trial) {
-    const std::uint32_t n = 3 + trial % 6;
+    const std::uint32_t n = 3 + trial % 10;
     Table t(n);
-    const int m = 3 + static_cast<int>(rng() % 30);
-    for (int k = 0; k < m; ++k) {
+    for (int k = 0, m = 3 + static_cast<int>(rng() % 30); k < m; ++k) {
       std::vector<std::uint32_t> qubits;
       for (std::uint32_t q = 0; q < n; ++q) {
-        if (rng() % 3 != 0) qubits.push_back(q);
+        if (rng() % 3 < 1u + trial % 2) qubits.push_back(q);
       }
       t.add(qubits, static_cast<std::uint8_t>(1 + rng() % 7));
     }
+    const std::string name = "trial " + std::to_string(trial);
+    const auto cx_of = [&](NetworkSearch search) {
+      return cx_in(synthesise_parity_network(n, t.columns, t.coefficients, search));
+    };
     for (NetworkSearch search :
          {NetworkSearch::Split, NetworkSearch::Nearest, NetworkSearch::Shared, NetworkSearch::Star}) {
-      check_table(t, "trial " + std::to_string(trial), search);
+      check_table(t, name, search);
     }
-  }
-}
-
-// Under a deadline not yet passed the network is the one written without
-// it, closed and open; once it has passed, there is none.
-TEST(ParityNetworkTest, ADeadlineGivesTheSameNetworkOrNone) {
-  std::mt19937_64 rng(43);
-  for (int trial = 0; trial < 40; ++trial) {
-    const std::uint32_t n = 3 + trial % 8;
-    Table t(n);
-    for (int k = 0; k < 20; ++k) {
-      std::vector<std::uint32_t> qubits;
-      for (std::uint32_t q = 0; q < n; ++q) {
-        if (rng() % 2 != 0) qubits.push_back(q);
-      }
-      t.add(qubits, static_cast<std::uint8_t>(1 + rng() % 7));
-    }
+    const std::vector<PlacedGate> best = synthesise_parity_network(n, t.columns, t.coefficients);
+    const std::size_t others =
+        std::min({cx_of(NetworkSearch::Star), cx_of(NetworkSearch::Split), cx_of(NetworkSearch::Nearest)});
+    EXPECT_LE(cx_in(best), std::min(others, cx_of(NetworkSearch::Shared))) << name;
+    shared_shortest += cx_of(NetworkSearch::Shared) < others;
     const Deadline later(std::chrono::hours(1)), passed(std::chrono::nanoseconds(0));
     const auto closed = synthesise_parity_network_until(n, t.columns, t.coefficients, false, later);
     const auto open = synthesise_parity_network_until(n, t.columns, t.coefficients, true, later);
     ASSERT_TRUE(closed && open);
-    EXPECT_EQ(closed->gates, synthesise_parity_network(n, t.columns, t.coefficients)) << "trial " << trial;
+    EXPECT_EQ(closed->gates, best) << name;
     EXPECT_EQ(closed->map, BitMatrix::identity(n));
     const OpenParityNetwork plain = synthesise_open_parity_network(n, t.columns, t.coefficients);
-    EXPECT_EQ(open->gates, plain.gates) << "trial " << trial;
-    EXPECT_EQ(open->map, plain.map) << "trial " << trial;
+    EXPECT_EQ(open->gates, plain.gates) << name;
+    EXPECT_EQ(open->map, plain.map) << name;
     EXPECT_FALSE(synthesise_parity_network_until(n, t.columns, t.coefficients, true, passed));
   }
+  EXPECT_GT(shared_shortest, 0);
 }
 
 TEST(ParityNetworkTest, NothingToWriteWritesNothing) {
@@ -276,31 +236,6 @@ TEST(ParityNetworkTest, AMiddleTableGetsTheNearestTerm) {
   ASSERT_LT(nearest, cx_of(NetworkSearch::Star));
   EXPECT_EQ(cx_of(NetworkSearch::Best), nearest);
   check_table(t, "middle table", NetworkSearch::Best);
-}
-
-// On small tables too the closed network takes the nearest term's second
-// way (`Shared`) when it is the shortest, as it is on some random ones.
-TEST(ParityNetworkTest, ASmallTableGetsTheSharedWay) {
-  std::mt19937_64 rng(53);
-  int shared_shortest = 0;
-  for (int trial = 0; trial < 60; ++trial) {
-    Table t(6 + trial % 7);
-    for (int k = 0; k < 10 + trial % 30; ++k) {
-      std::vector<std::uint32_t> qubits;
-      for (std::uint32_t q = 0; q < t.n; ++q) {
-        if (rng() % 3 == 0) qubits.push_back(q);
-      }
-      t.add(qubits, static_cast<std::uint8_t>(1 + rng() % 7));
-    }
-    const auto cx_of = [&](NetworkSearch search) {
-      return cx_in(synthesise_parity_network(t.n, t.columns, t.coefficients, search));
-    };
-    const std::size_t shared = cx_of(NetworkSearch::Shared);
-    EXPECT_LE(cx_of(NetworkSearch::Best), shared) << "trial " << trial;
-    shared_shortest += shared < std::min({cx_of(NetworkSearch::Star), cx_of(NetworkSearch::Split),
-                                          cx_of(NetworkSearch::Nearest)});
-  }
-  EXPECT_GT(shared_shortest, 0);
 }
 
 TEST(ParityNetworkTest, RefusesMalformedTables) {

@@ -1,7 +1,8 @@
 // The plain model the reduction tests hold parity tables to, computed from
 // the columns one entry at a time: the signature tensor, the kernel of
-// L(A), a move (y, z) replayed, and tables to reduce (random ones, sums of
-// doubly controlled Z terms, multipliers over GF(2^k)).
+// L(A), a move (y, z) replayed, whether any kernel move gains (every y and
+// z tried), and tables to reduce (random ones, sums of doubly controlled Z
+// terms, multipliers over GF(2^k)).
 #pragma once
 
 #include <algorithm>
@@ -172,6 +173,27 @@ inline ParityTable multiplier(std::uint32_t k, std::uint64_t poly) {
     }
   }
   return odd_terms(n, terms);
+}
+
+// Whether some move (y, z) with A y = 0, y and z nonzero, keeps the tensor
+// and removes a column (tables of at most 6 variables and 20 columns).
+inline bool gaining_move(const ParityTable& table) {
+  const std::uint32_t n = table.variables;
+  const std::vector<Column> cols = columns(table);
+  const std::set<Triple> s = signature(n, cols);
+  for (std::uint64_t y = 1; y < (std::uint64_t{1} << cols.size()); ++y) {
+    std::vector<std::size_t> moved;
+    std::uint64_t sum = 0;
+    for (std::size_t j = 0; j < cols.size(); ++j) {
+      if ((y >> j) & 1) moved.push_back(j), sum ^= cols[j][0];
+    }
+    if (sum != 0) continue;
+    for (std::uint64_t z = 1; z < (std::uint64_t{1} << n); ++z) {
+      const std::vector<Column> after = moved_table(cols, moved, Column{z});
+      if (after.size() < cols.size() && signature(n, after) == s) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace kestrel::reduction_model

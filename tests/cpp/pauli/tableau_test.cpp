@@ -1,12 +1,16 @@
-// The Clifford frame against two plain models: dense matrices on three
-// qubits (C^-1 X_q C and C^-1 Z_q C computed as products), and Pauli strings
-// multiplied letter by letter on 130 qubits, where rows span three words.
+// The Clifford frame and the frame read backwards against dense matrices
+// of three qubits (C^-1 P C and C P C^-1 computed as products), the three
+// placed on qubits 0 to 2 of a three-qubit frame and on qubits 1, 64 and
+// 129 of a 130-qubit one, whose rows span three words. The backward frame
+// takes images between gates too, so rows kept from an earlier image must
+// be gathered again exactly when a gate changed them.
+#include "src/pauli/inverse_tableau.h"
 #include "src/pauli/tableau.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "src/pauli/pauli.h"
@@ -16,103 +20,82 @@ namespace kestrel {
 namespace {
 
 using testing::Dense;
-using testing::kCliffordGates;
 
-TEST(TableauTest, RowsAreTheConjugatedPaulisOfDenseMatrices) {
-  constexpr int kQubits = 3;
-  std::mt19937 rng(7);
-  for (int trial = 0; trial < 200; ++trial) {
-    Tableau frame(kQubits);
-    const Dense c = testing::random_cliffords(rng, kQubits, 1 + trial % 12, frame);
-    for (int q = 0; q < kQubits; ++q) {
-      std::uint64_t x_bit[2] = {1u << q, 0}, z_bit[2] = {0, 1u << q};
-      const Dense x = c.adjoint().times(Dense::pauli(kQubits, x_bit, 0)).times(c);
-      const Dense z = c.adjoint().times(Dense::pauli(kQubits, z_bit, 0)).times(c);
-      EXPECT_TRUE(x.equals(Dense::pauli(kQubits, frame.x_row(q), frame.x_phase(q))))
-          << "trial " << trial << ", X row of qubit " << q;
-      EXPECT_TRUE(z.equals(Dense::pauli(kQubits, frame.z_row(q), frame.z_phase(q))))
-          << "trial " << trial << ", Z row of qubit " << q;
+// A frame whose qubit j is the dense model's qubit j placed at on[j].
+template <class Frame>
+struct Placed {
+  Frame& frame;
+  std::array<std::uint32_t, 3> on;
+
+  void apply(Elementary g, std::uint32_t a, std::uint32_t b) { frame.apply(g, on[a], on[b]); }
+  // A model row (a word a half) on the frame's qubits.
+  std::vector<std::uint64_t> spread(const std::uint64_t* p) const {
+    std::vector<std::uint64_t> out(2 * frame.words(), 0);
+    for (std::size_t half = 0; half < 2; ++half) {
+      for (std::size_t j = 0; j < 3; ++j) {
+        if ((p[half] >> j) & 1) out[half * frame.words() + on[j] / 64] |= std::uint64_t{1} << (on[j] % 64);
+      }
     }
+    return out;
   }
-}
-
-// A Pauli string letter by letter, with its phase as a power of i.
-struct Letters {
-  std::string letters;  // 'I', 'X', 'Y', 'Z' per qubit
-  int k = 0;            // power of i
-
-  // this * o, with the one-qubit products XY = iZ and cyclically.
-  Letters times(const Letters& o) const {
-    Letters out{letters, k + o.k};
-    for (std::size_t q = 0; q < letters.size(); ++q) {
-      const char a = letters[q], b = o.letters[q];
-      if (a == 'I') { out.letters[q] = b; continue; }
-      if (b == 'I') { out.letters[q] = a; continue; }
-      if (a == b) { out.letters[q] = 'I'; continue; }
-      const std::string cycle = "XYZ";
-      const std::size_t ia = cycle.find(a), ib = cycle.find(b);
-      out.letters[q] = cycle[3 - ia - ib];
-      out.k += (ib == (ia + 1) % 3) ? 1 : 3;
+  // A frame row as a model row; a letter on any other qubit fails.
+  std::array<std::uint64_t, 2> gather(const std::uint64_t* row) const {
+    std::array<std::uint64_t, 2> out = {0, 0};
+    for (std::size_t half = 0; half < 2; ++half) {
+      for (std::size_t j = 0; j < 3; ++j) {
+        out[half] |= ((row[half * frame.words() + on[j] / 64] >> (on[j] % 64)) & 1) << j;
+      }
     }
-    out.k &= 3;
+    EXPECT_EQ(spread(out.data()), std::vector<std::uint64_t>(row, row + 2 * frame.words()));
     return out;
   }
 };
 
-// The letters of a packed row: Y where both bits are set, which is i X Z, so
-// the packed phase k gives the letters' phase k minus the number of Y.
-Letters from_row(const std::uint64_t* row, std::uint8_t k, std::size_t qubits, std::size_t words) {
-  Letters out{std::string(qubits, 'I'), k};
-  for (std::size_t q = 0; q < qubits; ++q) {
-    const bool x = (row[q / 64] >> (q % 64)) & 1, z = (row[words + q / 64] >> (q % 64)) & 1;
-    out.letters[q] = x && z ? 'Y' : x ? 'X' : z ? 'Z' : 'I';
-    if (x && z) out.k += 3;
-  }
-  out.k &= 3;
-  return out;
-}
+struct Placement {
+  std::uint32_t qubits;
+  std::array<std::uint32_t, 3> on;
+};
+constexpr Placement kPlacements[] = {{3, {0, 1, 2}}, {130, {1, 64, 129}}};
 
-TEST(TableauTest, RowsAcrossWordsFollowLetterByLetterProducts) {
-  constexpr std::size_t kQubits = 130;  // three words a half row
-  std::mt19937 rng(11);
-  Tableau frame(kQubits);
-  std::vector<Letters> xs, zs;  // the model's rows
-  for (std::size_t q = 0; q < kQubits; ++q) {
-    xs.push_back({std::string(kQubits, 'I'), 0});
-    zs.push_back({std::string(kQubits, 'I'), 0});
-    xs.back().letters[q] = 'X';
-    zs.back().letters[q] = 'Z';
-  }
-  // Gates near the word boundaries 63/64 and 127/128, and anywhere.
-  const std::uint32_t hot[] = {0, 62, 63, 64, 65, 127, 128, 129};
-  for (int k = 0; k < 3000; ++k) {
-    const CliffordGate g = kCliffordGates[rng() % std::size(kCliffordGates)];
-    const std::uint32_t a = k % 3 ? hot[rng() % std::size(hot)] : rng() % kQubits;
-    std::uint32_t b = hot[rng() % std::size(hot)];
-    if (b == a) b = (a + 1) % kQubits;
-    frame.apply(g, a, b);
-    const Letters minus_i{std::string(kQubits, 'I'), 3}, plus_i{std::string(kQubits, 'I'), 1};
-    const Letters minus{std::string(kQubits, 'I'), 2};
-    switch (g) {
-      case CliffordGate::H: std::swap(xs[a], zs[a]); break;
-      case CliffordGate::S: xs[a] = minus_i.times(xs[a]).times(zs[a]); break;
-      case CliffordGate::Sdg: xs[a] = plus_i.times(xs[a]).times(zs[a]); break;
-      case CliffordGate::X: zs[a] = minus.times(zs[a]); break;
-      case CliffordGate::Y: xs[a] = minus.times(xs[a]); zs[a] = minus.times(zs[a]); break;
-      case CliffordGate::Z: xs[a] = minus.times(xs[a]); break;
-      case CliffordGate::CX: xs[a] = xs[a].times(xs[b]); zs[b] = zs[a].times(zs[b]); break;
-      case CliffordGate::CZ: xs[a] = xs[a].times(zs[b]); xs[b] = zs[a].times(xs[b]); break;
-      case CliffordGate::Swap: std::swap(xs[a], xs[b]); std::swap(zs[a], zs[b]); break;
-      default: break;
+TEST(TableauTest, RowsAreTheConjugatedPaulisOfDenseMatrices) {
+  for (const auto& [qubits, on] : kPlacements) {
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 200; ++trial) {
+      Tableau frame(qubits);
+      Placed<Tableau> placed{frame, on};
+      const Dense c = testing::random_cliffords(rng, 3, 1 + trial % 12, placed);
+      for (std::uint32_t q = 0; q < 3; ++q) {
+        std::uint64_t x_bit[2] = {1u << q, 0}, z_bit[2] = {0, 1u << q};
+        const Dense x = c.adjoint().times(Dense::pauli(3, x_bit, 0)).times(c);
+        const Dense z = c.adjoint().times(Dense::pauli(3, z_bit, 0)).times(c);
+        EXPECT_TRUE(x.equals(Dense::pauli(3, placed.gather(frame.x_row(on[q])).data(), frame.x_phase(on[q]))))
+            << qubits << " qubits, trial " << trial << ", X row of qubit " << q;
+        EXPECT_TRUE(z.equals(Dense::pauli(3, placed.gather(frame.z_row(on[q])).data(), frame.z_phase(on[q]))))
+            << qubits << " qubits, trial " << trial << ", Z row of qubit " << q;
+      }
     }
   }
-  for (std::uint32_t q = 0; q < kQubits; ++q) {
-    const Letters x = from_row(frame.x_row(q), frame.x_phase(q), kQubits, frame.words());
-    const Letters z = from_row(frame.z_row(q), frame.z_phase(q), kQubits, frame.words());
-    EXPECT_EQ(x.letters, xs[q].letters) << q;
-    EXPECT_EQ(x.k, xs[q].k) << q;
-    EXPECT_EQ(z.letters, zs[q].letters) << q;
-    EXPECT_EQ(z.k, zs[q].k) << q;
+}
+
+TEST(InverseTableauTest, ImagesAreTheConjugatedProductsOfDenseMatrices) {
+  for (const auto& [qubits, on] : kPlacements) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 300; ++trial) {
+      InverseTableau frame(qubits);
+      Placed<InverseTableau> placed{frame, on};
+      Dense c(3);
+      for (int stretch = 0; stretch < 4; ++stretch) {
+        c = testing::random_cliffords(rng, 3, (trial + stretch) % 5, placed).times(c);
+        // A Hermitian product: k = x.z mod 2, with a random sign.
+        std::uint64_t p[2] = {rng() % 8, rng() % 8};
+        const std::uint8_t k = static_cast<std::uint8_t>((__builtin_popcountll(p[0] & p[1]) & 1) + 2 * (rng() % 2));
+        std::vector<std::uint64_t> out(2 * frame.words());
+        const std::uint8_t phase = frame.image(placed.spread(p).data(), k, out.data());
+        const Dense expected = c.times(Dense::pauli(3, p, k)).times(c.adjoint());
+        EXPECT_TRUE(expected.equals(Dense::pauli(3, placed.gather(out.data()).data(), phase)))
+            << qubits << " qubits, trial " << trial << " stretch " << stretch;
+      }
+    }
   }
 }
 
