@@ -116,21 +116,42 @@ TEST(ReductionTest, ShrinksMultipliersByAFifthOrMore) {
   }
 }
 
+// The columns of `t` with variable i moved to `places[i]`, on n variables.
+ParityTable placed(const ParityTable& t, const std::vector<std::uint32_t>& places, std::uint32_t n) {
+  ParityTable out(n);
+  std::vector<std::uint64_t> column(out.words);
+  for (std::size_t j = 0; j < t.columns(); ++j) {
+    std::fill(column.begin(), column.end(), 0);
+    for (std::uint32_t i = 0; i < t.variables; ++i) {
+      if ((t.column(j)[i / 64] >> (i % 64)) & 1) column[places[i] / 64] |= std::uint64_t{1} << (places[i] % 64);
+    }
+    out.push_back(column);
+  }
+  return out;
+}
+
 // A budget too small for one pass over the table: passes over chunks of
 // its columns, each move still checked, the chunks' results merged. Chunks
 // shrink a table only where they hold columns dependent in L(A): always
-// when they have more columns than L(A) has rows.
+// when they have more columns than L(A) has rows. A chunk whose columns
+// have few of the table's variables is reduced on those alone (the moves
+// then come on narrower tables), and its columns come back in place.
 TEST(ReductionTest, TablesTooLargeForOnePassGoInChunks) {
   struct Case {
     const char* name;
     ParityTable table;
     std::size_t pass;  // columns the budget allows a pass about
     bool shrinks;
+    bool narrowed;  // a chunk surely has fewer variables than the table
   };
-  std::mt19937_64 rng(15);
+  std::mt19937_64 rng(15), other_rng(16);
+  ParityTable apart = placed(random_cczs(9, 150, other_rng), {0, 3, 62, 63, 64, 65, 100, 128, 129}, 130);
+  const ParityTable second = placed(random_cczs(8, 150, other_rng), {1, 2, 4, 61, 66, 90, 101, 127}, 130);
+  apart.bits.insert(apart.bits.end(), second.bits.begin(), second.bits.end());
   const Case cases[] = {
-      {"doubly controlled Z terms on 9 variables", random_cczs(9, 150, rng), 64, true},
-      {"multiplier over GF(2^8)", multiplier(8, 0b100011011), 180, false},
+      {"doubly controlled Z terms on 9 variables", random_cczs(9, 150, rng), 64, true, false},
+      {"multiplier over GF(2^8)", multiplier(8, 0b100011011), 180, false, false},
+      {"two sets of such terms, spread over three words", apart, 64, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -138,14 +159,17 @@ TEST(ReductionTest, TablesTooLargeForOnePassGoInChunks) {
     ReductionOptions options;
     options.memory_budget = reduction_bytes(n, c.pass, std::size_t{1} << 40) + 32 * c.table.words * c.table.columns();
     options.self_check = true;
-    std::size_t checked = 0;
+    std::size_t checked = 0, narrow = 0;
     options.on_move = [&](const ReductionMove& move) {
+      const std::uint32_t k = move.before.variables;
       const std::vector<Column> before = columns(move.before);
-      EXPECT_EQ(signature(n, moved_table(before, move.moved, move.z)), signature(n, before));
+      EXPECT_EQ(signature(k, moved_table(before, move.moved, move.z)), signature(k, before));
       ++checked;
+      narrow += k < n ? 1 : 0;
     };
     const Reduction r = reduce_parity_table(c.table, options);
     EXPECT_GT(r.stats.chunk_passes, 0u);
+    if (c.narrowed) EXPECT_GT(narrow, 0u);
     EXPECT_EQ(signature(n, columns(r.table)), signature(n, columns(c.table)));
     EXPECT_LE(r.table.columns(), c.table.columns());
     if (c.shrinks) {
