@@ -2,9 +2,9 @@
 errors and what the others end with, files, streams, --json through a pipe,
 and the warning about texts that are neither one wire nor a program."""
 
+import ast
 import json
 import os
-import re
 import shlex
 import subprocess
 import sys
@@ -28,9 +28,7 @@ PLAIN_STATS = ("{'t_before': 2, 't_after': 2, 'depth_before': 6, 'depth_after': 
                "'gates_before': 6, 'gates_after': 6}\n")
 TT_STATS = ("{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, "
             "'gates_before': 2, 'gates_after': 1}\n")
-TT_JSON = {"qasm": qasm("s q[0];"), "stats": {"t_before": 2, "t_after": 0, "depth_before": 2,
-                                               "depth_after": 1, "gates_before": 2,
-                                               "gates_after": 1}}
+TT_JSON = {"qasm": qasm("s q[0];"), "stats": ast.literal_eval(TT_STATS)}
 # Three qubits: read per qubit, as --per-qubit reads it.
 WIDE = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\nt q[0];\ncx q[0],q[1];\nt q[2];\n'
         'rz(0.3) q[1];\n')
@@ -44,7 +42,6 @@ FOLDED_WARNING = ('the input was read as one wire, but line 2 applies a gate to 
 @pytest.fixture
 def files(tmp_path):
     (tmp_path / "plain.qasm").write_text(PLAIN)
-    (tmp_path / "--stats").write_text(PLAIN)
     (tmp_path / "tt.qasm").write_text(qasm("t q[0];", "t q[0];"))
     (tmp_path / "wide.qasm").write_text(WIDE)
     (tmp_path / "folded.qasm").write_text(FOLDED)
@@ -52,20 +49,16 @@ def files(tmp_path):
     return tmp_path
 
 
-FILES = ["--stats", "empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.qasm"]
+FILES = ["empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.qasm"]
 
 
 @pytest.mark.parametrize("args, stdout, stderr", [
     (["plain.qasm"], PLAIN, ""),
     (["--in", "plain.qasm"], PLAIN, ""),
-    (["--in=plain.qasm"], PLAIN, ""),
     (["--stats", "tt.qasm"], qasm("s q[0];"), TT_STATS),
     (["tt.qasm", "--stats", "--phase"], qasm("s q[0];"), TT_STATS[:-2] + ", 'phase': 0}\n"),
     (["tt.qasm", "--phase"], qasm("s q[0];"),
      "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
-    (["--in", "--stats"], PLAIN, ""),  # the word after --in, whatever it is
-    (["--", "--stats"], PLAIN, ""),
-    (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),  # a later --in replaces
     (["wide.qasm", "--stats"], WIDE,
      "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, "
      "'gates_after': 4}\n"),
@@ -115,22 +108,15 @@ def test_json_with_an_output_file(files):
 # Usage errors: status 2, the usage line and the message, nothing on
 # standard output and no file written.
 @pytest.mark.parametrize("args, message", [
-    # One row per kind of refusal; every message is in the command-line
-    # reader's own table (tests/cpp/pipeline/options_test.cpp).
+    # The words are the process's own; every message, and which error comes
+    # first, is in CommandLine.Words (C++). With --out: nothing written.
     (["--stats", "--out", "o.qasm"],
      "no input file: give one as FILE or --in FILE (- is standard input)"),
-    (["plain.qasm", "--out"], "--out needs a value (FILE)"),
-    (["plain.qasm", "--per_qubit"], "unknown option '--per_qubit' (did you mean '--per-qubit'?)"),
-    (["plain.qasm", "stray", "--out", "o.qasm"],
-     "unexpected argument 'stray': the input is already 'plain.qasm'"),
-    (["plain.qasm", "--time-limit=nan"],
-     "--time-limit must be a positive finite number of seconds, not 'nan'"),
     (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
      "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     (["plain.qasm", "--dot", "e.dot", "--method", "normal-form"],
      "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
      "--method"),
-    (["--bogus", "plain.qasm", "stray"], "unknown option '--bogus'"),  # the first one
 ])
 def test_usage_errors(files, args, message):
     for command in (CLI, [str(console_script())]):
@@ -160,7 +146,6 @@ def test_errors_after_the_words(files, args, stderr):
 
 @pytest.mark.parametrize("stdin, args, stdout, stderr", [
     (qasm("t q[0];", "t q[0];"), ["-", "--stats"], qasm("s q[0];"), TT_STATS),
-    (qasm("t q[0];", "t q[0];"), ["--in", "-"], qasm("s q[0];"), ""),
     ("", ["-"], qasm(), "kestrel: warning: the input was read as one wire and holds no gate, so "
                         "the result is the empty circuit\n"),
 ])
@@ -173,16 +158,6 @@ def test_standard_input_that_is_not_utf8(files):
     result = run(CLI + ["-"], files, input=b"// caf\xe9\n")
     assert (result.returncode, result.stderr) == (
         1, b"OSError: [Errno 84] stream did not contain valid UTF-8\n")
-
-
-def test_help_and_version_win_over_every_other_word(files):
-    help_text = run(CLI + ["--help"], files)
-    assert (help_text.returncode, help_text.stderr) == (0, b"")
-    assert help_text.stdout.decode().startswith(USAGE)
-    for args in (["-h"], ["--bogus", "-h", "stray"], ["plain.qasm", "--stats", "--help"]):
-        assert run(CLI + args, files).stdout == help_text.stdout, args
-    version = run(CLI + ["x.qasm", "--version", "--bogus"], files)
-    assert (version.returncode, version.stdout) == (0, f"kestrel {kestrel.__version__}\n".encode())
 
 
 def test_output_files_and_the_order_of_output(files):
@@ -231,22 +206,14 @@ def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
 EXAMPLE_FILES = sorted(EXAMPLES.glob("*.qasm")) + sorted((EXAMPLES / "qasmbench").glob("*.qasm"))
 
 
+# The examples (one wire, and programs read per qubit) give what Python
+# gives, with no warning in either; --strict refuses none of them.
 @pytest.mark.parametrize("example", EXAMPLE_FILES, ids=lambda p: p.name)
 def test_examples_through_the_console_script(example):
-    with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        text, stats = kestrel.optimize_qasm(example.read_bytes().decode())
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        text, stats = kestrel.optimize_qasm(example.read_bytes().decode(), strict=True)
     result = run([str(console_script()), str(example), "--stats"], EXAMPLES)
-    assert (result.returncode, result.stdout.decode()) == (0, text)
-    printed = result.stderr.decode()
-    assert printed.endswith(f"{stats}\n")
-    # The command line warns where Python does, with the same finding.
-    if caught:
-        finding = re.search(r"one wire, (.*?)\. The result", str(caught[0].message)).group(1)
-        assert printed.startswith("kestrel: warning: the input was read as one wire, " + finding)
-    else:
-        assert printed == f"{stats}\n"
+    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, text, f"{stats}\n")
     strict = run([str(console_script()), str(example), "--strict", "--json"], EXAMPLES)
-    assert strict.returncode == (1 if caught else 0)
-    if not caught:
-        assert json.loads(strict.stdout) == {"qasm": text, "stats": stats}
+    assert json.loads(strict.stdout) == {"qasm": text, "stats": stats}
