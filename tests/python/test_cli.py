@@ -56,13 +56,11 @@ FILES = ["empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.qasm"]
     (["plain.qasm"], PLAIN, ""),
     (["--in", "plain.qasm"], PLAIN, ""),
     (["--stats", "tt.qasm"], qasm("s q[0];"), TT_STATS),
-    (["tt.qasm", "--stats", "--phase"], qasm("s q[0];"), TT_STATS[:-2] + ", 'phase': 0}\n"),
     (["tt.qasm", "--phase"], qasm("s q[0];"),
      "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
     (["wide.qasm", "--stats"], WIDE,
      "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, "
      "'gates_after': 4}\n"),
-    (["wide.qasm", "--per-qubit"], WIDE, ""),
     (["folded.qasm"], qasm("t q[0];", "s q[0];"), f"kestrel: warning: {FOLDED_WARNING}"),
     # An empty file gives the header, whatever the method.
     (["empty.qasm", "--method", "rotation-merging"], qasm(), ""),

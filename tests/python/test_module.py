@@ -25,17 +25,9 @@ def test_panic_exception_escapes_except_exception():
         kestrel.cli("--in")
 
 
-def test_signature_shows_the_options():
-    assert str(inspect.signature(kestrel.optimize_qasm)) == (
-        "(qasm, *, method='saturation', per_qubit=False, phase=False, strict=False, "
-        "iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0, epsilon=None, "
-        "two_qubit_cost=0.01)")
-
-
+# The signatures' text is Options.TextsFromTheTables (C++); here, that the
+# module gives it to inspect, and the stub agrees.
 def test_the_command_line_entry_says_what_it_is():
-    assert kestrel.cli.__doc__.startswith(
-        "CLI entrypoint with no Python args (usable via console_scripts).\n"
-        "Parses argv: kestrel --in file.qasm [--out out.qasm] [--stats]")
     assert kestrel.cli.__text_signature__ == "()"
     stub = definitions(Path(kestrel.__file__).with_name("__init__.pyi"))["cli"]
     assert ast.get_docstring(stub).startswith(kestrel.cli.__doc__.split("\n\n")[0])

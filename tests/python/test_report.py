@@ -62,24 +62,17 @@ def test_a_higher_node_limit_lets_a_long_circuit_lose_t_gates():
 
 
 def test_the_report_agrees_with_itself():
+    # The runs' traces themselves are Runner.Traces (C++); here, their record.
     report = kestrel.explain(T_PAIRS)
-    sizes = [(it.nodes, it.classes) for it in report.iterations] + [
-        (report.nodes, report.classes)]
-    assert [n for n, _ in sizes] == sorted(n for n, _ in sizes)  # nodes are never removed
-    # An iteration that applies nothing leaves the e-graph as it found it.
-    for it, (nodes, classes) in zip(report.iterations, sizes[1:]):
-        if not it.applied:
-            assert (it.nodes, it.classes) == (nodes, classes)
     rule_order = ["seq-assoc-lr", "seq-assoc-rl", "t-t-to-s", "s-s-to-z"]
     for it in report.iterations:
         assert list(it.applied) == [r for r in rule_order if r in it.applied]
         assert all(count > 0 for count in it.applied.values())
         assert min(it.search_time, it.apply_time, it.rebuild_time) >= 0
-    first = report.iterations[0]
     # Eight gate lines: the leaves H and T once each, and seven seq nodes.
-    assert (first.nodes, first.classes) == (9, 9)
     assert repr(report).startswith("Report(stop_reason='saturated', stop_value=None,")
-    assert repr(first).startswith("Iteration(nodes=9, classes=9, applied={'seq-assoc-lr': 6},")
+    assert repr(report.iterations[0]).startswith(
+        "Iteration(nodes=9, classes=9, applied={'seq-assoc-lr': 6},")
 
 
 def drawn_counts(dot: str) -> tuple[int, int, int]:
