@@ -18,6 +18,7 @@ from qiskit.circuit.random import random_circuit
 from qiskit.quantum_info import Operator
 
 import kestrel
+from programs import load
 
 from conftest import EXAMPLES
 
@@ -36,18 +37,13 @@ def up_to_phase(a: np.ndarray, b: np.ndarray) -> float:
     return 2 * math.sin((2 * math.pi - gaps.max()) / 4)
 
 
-def operator(text: str) -> np.ndarray:
-    return Operator(qasm2.loads(text, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)).data
-
-
 def check_written(text: str, method: str, epsilon: float) -> dict:
     """Runs the method with `epsilon` and checks its output against `text`."""
     out, stats = kestrel.optimize_qasm(text, method=method, epsilon=epsilon, phase=True)
-    circuit = qasm2.loads(out, custom_instructions=qasm2.LEGACY_CUSTOM_INSTRUCTIONS)
-    names = {i.operation.name for i in circuit.data}
+    names = {i.operation.name for i in load(out).data}
     assert names <= CLIFFORD_T | NOT_GATES, names - CLIFFORD_T
     assert stats["rotations_after"] == 0
-    a, b = operator(text), operator(out)
+    a, b = Operator(load(text)).data, Operator(load(out)).data
     bound = stats["synthesis_error"] + ROUNDING
     assert up_to_phase(a, b) <= bound
     assert np.linalg.norm(a - np.exp(1j * stats["phase_radians"]) * b, 2) <= bound

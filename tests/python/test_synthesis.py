@@ -20,16 +20,11 @@ from conftest import scaled
 mpmath.mp.dps = 50
 R2 = 1 / mpmath.sqrt(2)
 W = mpmath.exp(1j * mpmath.pi / 4)
-GATES = {
-    "h": mpmath.matrix([[R2, R2], [R2, -R2]]),
-    "s": mpmath.matrix([[1, 0], [0, 1j]]),
-    "sdg": mpmath.matrix([[1, 0], [0, -1j]]),
-    "t": mpmath.matrix([[1, 0], [0, W]]),
-    "tdg": mpmath.matrix([[1, 0], [0, mpmath.conj(W)]]),
-    "x": mpmath.matrix([[0, 1], [1, 0]]),
-    "y": mpmath.matrix([[0, -1j], [1j, 0]]),
-    "z": mpmath.matrix([[1, 0], [0, -1]]),
-}
+# The diagonal gates are diag(1, W^k).
+GATES = {"h": mpmath.matrix([[R2, R2], [R2, -R2]]), "x": mpmath.matrix([[0, 1], [1, 0]]),
+         "y": mpmath.matrix([[0, -1j], [1j, 0]]),
+         **{name: mpmath.diag([1, W**k]) for name, k in [("s", 2), ("sdg", -2), ("t", 1), ("tdg", -1),
+                                                         ("z", 4)]}}
 
 
 def distance(gates, angle):
