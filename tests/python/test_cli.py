@@ -42,6 +42,7 @@ FOLDED_WARNING = ('the input was read as one wire, but line 2 applies a gate to 
 @pytest.fixture
 def files(tmp_path):
     (tmp_path / "plain.qasm").write_text(PLAIN)
+    (tmp_path / "--stats").write_text(PLAIN)
     (tmp_path / "tt.qasm").write_text(qasm("t q[0];", "t q[0];"))
     (tmp_path / "wide.qasm").write_text(WIDE)
     (tmp_path / "folded.qasm").write_text(FOLDED)
@@ -49,15 +50,19 @@ def files(tmp_path):
     return tmp_path
 
 
-FILES = ["empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.qasm"]
+FILES = ["--stats", "empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.qasm"]
 
 
 @pytest.mark.parametrize("args, stdout, stderr", [
     (["plain.qasm"], PLAIN, ""),
     (["--in", "plain.qasm"], PLAIN, ""),
+    (["--in=plain.qasm"], PLAIN, ""),
     (["--stats", "tt.qasm"], qasm("s q[0];"), TT_STATS),
     (["tt.qasm", "--phase"], qasm("s q[0];"),
      "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
+    (["--in", "--stats"], PLAIN, ""),  # the word after --in, whatever it is
+    (["--", "--stats"], PLAIN, ""),
+    (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),  # a later --in replaces
     (["wide.qasm", "--stats"], WIDE,
      "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, "
      "'gates_after': 4}\n"),
@@ -106,15 +111,22 @@ def test_json_with_an_output_file(files):
 # Usage errors: status 2, the usage line and the message, nothing on
 # standard output and no file written.
 @pytest.mark.parametrize("args, message", [
-    # The words are the process's own; every message, and which error comes
-    # first, is in CommandLine.Words (C++). With --out: nothing written.
+    # One row per kind of refusal; every message is in the command-line
+    # reader's own table (tests/cpp/pipeline/options_test.cpp).
     (["--stats", "--out", "o.qasm"],
      "no input file: give one as FILE or --in FILE (- is standard input)"),
+    (["plain.qasm", "--out"], "--out needs a value (FILE)"),
+    (["plain.qasm", "--per_qubit"], "unknown option '--per_qubit' (did you mean '--per-qubit'?)"),
+    (["plain.qasm", "stray", "--out", "o.qasm"],
+     "unexpected argument 'stray': the input is already 'plain.qasm'"),
+    (["plain.qasm", "--time-limit=nan"],
+     "--time-limit must be a positive finite number of seconds, not 'nan'"),
     (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
      "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     (["plain.qasm", "--dot", "e.dot", "--method", "normal-form"],
      "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
      "--method"),
+    (["--bogus", "plain.qasm", "stray"], "unknown option '--bogus'"),  # the first one
 ])
 def test_usage_errors(files, args, message):
     for command in (CLI, [str(console_script())]):
@@ -128,6 +140,8 @@ def test_usage_errors(files, args, message):
 # and "<type>: <message>" through the CLI wrapper; the console script
 # prints "kestrel: <message>"), nothing written after it.
 @pytest.mark.parametrize("args, stderr", [
+    (["missing.qasm", "--out", "o.qasm", "--stats"],
+     "FileNotFoundError: [Errno 2] No such file or directory: 'missing.qasm'\n"),
     (["tt.qasm", "--out", "no/such/dir.qasm", "--stats"],
      TT_STATS + "FileNotFoundError: [Errno 2] No such file or directory: 'no/such/dir.qasm'\n"),
     (["folded.qasm", "--strict", "--out", "o.qasm", "--stats"],
@@ -154,6 +168,16 @@ def test_standard_input_that_is_not_utf8(files):
     result = run(CLI + ["-"], files, input=b"// caf\xe9\n")
     assert (result.returncode, result.stderr) == (
         1, b"OSError: [Errno 84] stream did not contain valid UTF-8\n")
+
+
+def test_help_and_version_win_over_every_other_word(files):
+    help_text = run(CLI + ["--help"], files)
+    assert (help_text.returncode, help_text.stderr) == (0, b"")
+    assert help_text.stdout.decode().startswith(USAGE)
+    for args in (["-h"], ["--bogus", "-h", "stray"], ["plain.qasm", "--stats", "--help"]):
+        assert run(CLI + args, files).stdout == help_text.stdout, args
+    version = run(CLI + ["x.qasm", "--version", "--bogus"], files)
+    assert (version.returncode, version.stdout) == (0, f"kestrel {kestrel.__version__}\n".encode())
 
 
 def test_output_files_and_the_order_of_output(files):

@@ -50,7 +50,10 @@ NOT_ONE_WIRE = [
      'line 4 holds a gate the reader drops (it reads the one gate a line starts with)'),
     (qasm("gate g a", "{", "  t a;", "}", "g q[0];", "g q[0];"),
      'line 6, in a gate definition, is read as a gate of the wire: "t a;"'),
-    # (Texts with no gate the line reader reads: WireCheck.FirstFinding in C++.)
+    # No gate the line reader reads, but a program all the same.
+    (HEADER3 + "ccx q[0],q[1],q[2];\n",
+     'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
+    (qasm("creg c[1];", "measure q[0] -> c[0];"), 'line 5 holds a measurement'),
 ]
 
 
@@ -108,14 +111,21 @@ NO_PROGRAM = [
      'the text was read as one wire, but line 2 applies a gate to a qubit other than q[0]: '
      '"t q[2];". The result is not equivalent to the program, and the text is no whole program '
      'either: line 1, column 1: expected '),
+    (HEADER3 + "h q[0];\ncx q[0],q[0];\n",
+     'the text was read as one wire, but line 3 declares more than one qubit (3 in all): '
+     '"qreg q[3];". The result is not equivalent to the program, and the text is no whole '
+     "program either: line 5, column 1: expected distinct qubits in each application of 'cx': "
+     '"cx q[0],q[0];"'),
     # A wrong number of qubits: the line is quoted.
     (HEADER3 + "ccx q[0],q[1];\n",
      "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
      "file name given in place of the file's text is the usual cause (pass open(name).read()), "
      "and the text is no whole program either: line 4, column 1: expected 0 parameters and 3 "
      "qubits for 'ccx', found 0 and 2: \"ccx q[0],q[1];\""),
-    ("examples/t_pairs.qasm", "the text was read as one wire and holds no gate, so the result "
-     "is the empty circuit; a file name given in place"),
+    ("examples/t_pairs.qasm",
+     "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
+     "file name given in place of the file's text is the usual cause (pass open(name).read()), "
+     "and the text is no whole program either: line 1, column 1: "),
 ]
 
 

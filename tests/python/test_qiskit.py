@@ -375,6 +375,17 @@ def test_a_target_without_t_is_left_to_qiskits_own_stage():
 # ---------------------------------------------------------------------------
 # optimize_qasm's phase.
 
+@pytest.mark.parametrize("method, per_qubit", [
+    ("rotation-merging", False), ("normal-form", True), ("saturation", True)])
+@pytest.mark.parametrize("text", small_programs(["tcount"], 8, most_qubits=7))
+def test_optimize_qasm_phase(text, method, per_qubit):
+    out, stats = kestrel.optimize_qasm(text, method=method, per_qubit=per_qubit, phase=True)
+    before, after = Operator(load(text)), Operator(load(out))
+    assert before == np.exp(1j * math.pi * stats["phase"] / 8) * after
+    assert kestrel.optimize_qasm(text, method=method, per_qubit=per_qubit)[1] == \
+        {k: v for k, v in stats.items() if k != "phase"}
+
+
 @settings(max_examples=scaled(100, 1000), deadline=None)
 @given(gates=st.lists(st.sampled_from(sorted(RUN_GATES)), max_size=40))
 def test_one_wire_phase(gates):

@@ -109,17 +109,20 @@ def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
 
 
 @pytest.mark.parametrize("options, error, message", [
-    # Each conversion once: the values' own messages are those of the table
-    # (Options.ValuesAndTheirMessages in C++).
+    ({"iter_limit": 0}, ValueError, "iter_limit must be a whole number of at least 1, not 0"),
     ({"node_limit": -5}, ValueError, "node_limit must be a whole number of at least 1, not -5"),
     ({"iter_limit": 2.0}, TypeError, "iter_limit must be an int, not 'float'"),
     ({"node_limit": True}, TypeError, "node_limit must be an int, not 'bool'"),
+    ({"time_limit": 0}, ValueError, "time_limit must be a positive finite number of seconds, not 0"),
+    ({"time_limit": float("inf")}, ValueError,
+     "time_limit must be a positive finite number of seconds, not inf"),
     ({"time_limit": float("nan")}, ValueError,
      "time_limit must be a positive finite number of seconds, not nan"),
     ({"time_limit": "5"}, TypeError, "time_limit must be a number of seconds, not 'str'"),
     ({"method": "fast"}, ValueError, "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     ({"method": 1}, TypeError, "method must be a str, not 'int'"),
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
+    ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
     ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
 ])
