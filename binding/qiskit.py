@@ -197,7 +197,8 @@ class KestrelOptimize(TransformationPass):
         if (list(itertools.chain.from_iterable(circuit.qregs)) != circuit.qubits
                 or list(itertools.chain.from_iterable(circuit.cregs)) != circuit.clbits
                 or any(isinstance(i.operation, ControlFlowOp) for i in circuit.data)
-                or isinstance(dag.global_phase, ParameterExpression)):
+                or isinstance(dag.global_phase, ParameterExpression)
+                or _misnamed(circuit)):
             return None
         try:
             text = qasm2.dumps(circuit)
@@ -218,6 +219,31 @@ class KestrelOptimize(TransformationPass):
         phase = (stats["phase"] * math.pi / 8 if "phase" in stats else stats["phase_radians"])
         result.global_phase = dag.global_phase + phase
         return result
+
+
+# What qasm2.dumps writes by its name alone, as the standard gate of that
+# name: a gate of another kind under such a name (a custom gate called
+# "h") comes back from the text as the standard one.
+_NAMED_BY_STANDARD = {c.name: c.constructor for c in qasm2.LEGACY_CUSTOM_INSTRUCTIONS}
+
+
+def _misnamed(circuit: QuantumCircuit) -> bool:
+    """Whether `circuit`, or a definition it writes out, holds a gate under
+    a standard gate's name that is not that gate."""
+    stack, seen = [circuit], set()
+    while stack:
+        for instruction in stack.pop().data:
+            operation = instruction.operation
+            standard = _NAMED_BY_STANDARD.get(operation.name)
+            if standard is not None:
+                if not isinstance(operation, standard):
+                    return True
+                continue
+            definition = getattr(operation, "definition", None)
+            if isinstance(operation, Gate) and definition is not None and id(definition) not in seen:
+                seen.add(id(definition))
+                stack.append(definition)
+    return False
 
 
 def _unbound_parameters(dag: DAGCircuit) -> list[str]:
