@@ -48,7 +48,11 @@ def test_within_epsilon_with_about_three_log_t_gates(angle, epsilon):
     assert set(gates) <= set(GATES)
     assert t_count == sum(g in ("t", "tdg") for g in gates)
     assert distance(gates, angle) <= epsilon
-    assert t_count <= 3 * math.log2(1 / epsilon) + 10
+    # Within sqrt(epsilon) of a multiple of pi/4 the epsilon-region lies
+    # nearly along an axis: about four T gates a bit there (the next test).
+    off_axis = abs(math.remainder(angle, math.pi / 4))
+    per_bit = 4 if off_axis < math.sqrt(epsilon) else 3
+    assert t_count <= per_bit * math.log2(1 / epsilon) + 10
 
 
 # Angles just beyond a multiple of pi/4, where the epsilon-region lies
