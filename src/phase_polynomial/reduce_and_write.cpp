@@ -120,7 +120,8 @@ std::size_t two_qubit_gates(const WrittenPolynomial& written) {
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
                                                   bool open, WrittenCache* cache, bool both_tie_rules) {
   std::vector<std::uint64_t> reduced = reduced_parities(f, allowance, false, cache);
-  const bool both = both_tie_rules && f.terms() <= kBothTieRulesTerms && !allowance.exhausted();
+  const bool spent = allowance.exhausted() || (allowance.effort && *allowance.effort == 0);
+  const bool both = both_tie_rules && f.terms() <= kBothTieRulesTerms && !spent;
   std::vector<std::uint64_t> other;
   if (both) other = reduced_parities(f, allowance, true, cache);
   std::optional<WrittenPolynomial> written = write_reduced(f, std::move(reduced), allowance.deadline, open, cache);
