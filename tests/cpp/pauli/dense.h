@@ -43,14 +43,7 @@ class Dense {
   std::size_t dim() const { return m_.side; }
 
   // Multiplies from the left by `g`, its operand j on qubit on[j].
-  void apply(const model::Matrix& g, const std::vector<std::uint32_t>& on) {
-    model::State column(m_.side);
-    for (std::size_t c = 0; c < m_.side; ++c) {
-      for (std::size_t r = 0; r < m_.side; ++r) column[r] = m_.at(r, c);
-      model::apply(column, on, g);
-      for (std::size_t r = 0; r < m_.side; ++r) m_.at(r, c) = column[r];
-    }
-  }
+  void apply(const model::Matrix& g, const std::vector<std::uint32_t>& on) { model::apply_left(m_, on, g); }
   void apply(const model::Matrix& g, int q) { apply(g, std::vector{static_cast<std::uint32_t>(q)}); }
 
   // this = e^(i phase) other, entry by entry.
