@@ -197,7 +197,7 @@ TEST(GuidedNetworkAndCzAbsorption, FaultOnBadInput) {
       [&] { synthesise_guided_network(3, t.columns, eight, {}); },
       [&] { absorb_cz(2, h, Pairs{{0, 1}}); },
       [&] { absorb_cz(2, one, Pairs{{1, 0}}); }};
-  for (const auto& f : bad) EXPECT_NE(fault_of(f), "no fault");
+  for (std::size_t k = 0; k < std::size(bad); ++k) EXPECT_NE(fault_of(bad[k]), "no fault") << "row " << k;
 }
 
 // Whether the graph `cz` is a sum, over GF(2), of the complete graphs of
