@@ -64,10 +64,10 @@ def test_each_gate_is_its_matrix(gate, qubits):
 
 
 @st.composite
-def circuits(draw, max_qubits=3, max_gates=14, toffolis=True):
+def circuits(draw, max_qubits=3, max_gates=14):
     n = draw(st.integers(1, max_qubits))
     qc = QuantumCircuit(n)
-    names = ONE_QUBIT[:-1] + ["h", "t", "cx", "cz"] + (["ccx"] if toffolis else [])
+    names = ONE_QUBIT[:-1] + ["h", "t", "cx", "cz", "ccx"]
     for _ in range(draw(st.integers(0, max_gates))):
         name = draw(st.sampled_from(names))
         width = {"cx": 2, "cz": 2, "ccx": 3}.get(name, 1)
