@@ -29,10 +29,6 @@ using testing::Dense;
 
 using testing::kCliffordGates;
 
-void apply_dense(Dense& d, const PlacedGate& g) {
-  testing::apply_elementary(d, g.gate, static_cast<int>(g.a), static_cast<int>(g.b));
-}
-
 // Commuting Hermitian products: rows and phases as diagonalise takes them.
 struct Products {
   std::uint32_t n;
@@ -163,7 +159,7 @@ TEST(DiagonaliseTest, ConjugationByEachGateAgreesWithDenseMatrices) {
     for (const auto& [a, b] : {std::pair{0u, 1u}, {1u, 0u}}) {
       const PlacedGate gate{g, a, elementary_info(g).qubits == 2 ? b : 0};
       Dense matrix(2);
-      apply_dense(matrix, gate);
+      testing::apply_elementary(matrix, g, static_cast<int>(gate.a), static_cast<int>(gate.b));
       for (std::uint64_t x = 0; x < 4; ++x) {
         for (std::uint64_t z = 0; z < 4; ++z) {
           for (std::uint8_t sign : {0, 2}) {
