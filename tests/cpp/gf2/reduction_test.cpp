@@ -163,7 +163,7 @@ TEST(ReductionTest, TablesTooLargeForOnePassGoInChunks) {
     };
     const Reduction r = reduce_parity_table(c.table, options);
     EXPECT_GT(r.stats.chunk_passes, 0u);
-    if (c.narrowed) EXPECT_GT(narrow, 0u);
+    if (c.narrowed) { EXPECT_GT(narrow, 0u); }
     EXPECT_EQ(signature(n, columns(r.table)), signature(n, columns(c.table)));
     EXPECT_LE(r.table.columns(), c.table.columns());
     if (c.shrinks) {

@@ -68,7 +68,7 @@ TEST(ReduceAndWriteTest, BothTieRulesWriteExactlyAndNeverWorse) {
       }
     }
     EXPECT_LE(b->t, a->t);
-    if (b->t == a->t) EXPECT_LE(two_qubit(*b), two_qubit(*a));
+    if (b->t == a->t) { EXPECT_LE(two_qubit(*b), two_qubit(*a)); }
     fewer += b->t < a->t || two_qubit(*b) < two_qubit(*a) ? 1 : 0;
   }
   EXPECT_GT(fewer, 0);
