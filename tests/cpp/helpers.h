@@ -1,6 +1,7 @@
 // What the C++ tests share: terms, patterns and rules read from text, the
-// text forms the tests compare against golden strings, a T count, and a
-// seeded generator whose draws are the same on every platform.
+// text forms the tests compare against golden strings (terms, e-graphs and
+// placed gates), a T count, and a seeded generator whose draws are the same
+// on every platform.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "engine/expr_reader.h"
 #include "engine/pattern.h"
 #include "engine/rewrite.h"
+#include "src/circuit/elementary.h"
 #include "src/circuit/op.h"
 
 namespace kestrel {
@@ -45,6 +47,17 @@ std::string show(const RecExpr<L>& expr) {
   std::string out = "[";
   for (const L& node : expr.nodes()) out += (out.size() > 1 ? ", " : "") + node.debug();
   return out + "]";
+}
+
+// Placed gates as OpenQASM lines on q: "t q[0]; cx q[1],q[0]; ".
+inline std::string show(const std::vector<PlacedGate>& gates) {
+  std::string out;
+  for (const PlacedGate& g : gates) {
+    out += std::string(elementary_info(g.gate).qasm_name) + " q[" + std::to_string(g.a) + "]";
+    if (elementary_info(g.gate).qubits == 2) out += ",q[" + std::to_string(g.b) + "]";
+    out += "; ";
+  }
+  return out;
 }
 
 // The gates of a one-wire term in circuit order, a letter each: ".hsStTxz12c"

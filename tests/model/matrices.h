@@ -108,25 +108,6 @@ inline Matrix controlled(std::size_t controls, const Matrix& u) {
   return m;
 }
 
-// The matrix of `m` on operands `on` of a gate of `operands` operands: the
-// unitary of applying m to those (on[j] takes m's operand j).
-inline Matrix on_operands(std::size_t operands, std::span<const std::uint32_t> on, const Matrix& m) {
-  const std::size_t side = std::size_t{1} << operands;
-  Matrix out{side, std::vector<Complex>(side * side)};
-  for (std::size_t col = 0; col < side; ++col) {
-    std::size_t in = 0;
-    for (std::size_t j = 0; j < on.size(); ++j) in |= ((col >> on[j]) & 1) << j;
-    for (std::size_t r = 0; r < m.side; ++r) {
-      std::size_t row = col;
-      for (std::size_t j = 0; j < on.size(); ++j) {
-        row = (row & ~(std::size_t{1} << on[j])) | (((r >> j) & 1) << on[j]);
-      }
-      out.at(row, col) += m.at(r, in);
-    }
-  }
-  return out;
-}
-
 // Applies `m` to `qubits` of `state` (operand j of the matrix is qubits[j]).
 inline void apply(State& state, std::span<const std::uint32_t> qubits, const Matrix& m) {
   std::size_t mask = 0;
@@ -147,6 +128,25 @@ inline void apply(State& state, std::span<const std::uint32_t> qubits, const Mat
       state[base + offset[r]] = sum;
     }
   }
+}
+
+// Multiplies `a` from the left by `m` on its operands `on` (on[j] takes
+// m's operand j), one column at a time.
+inline void apply_left(Matrix& a, std::span<const std::uint32_t> on, const Matrix& m) {
+  State column(a.side);
+  for (std::size_t c = 0; c < a.side; ++c) {
+    for (std::size_t r = 0; r < a.side; ++r) column[r] = a.at(r, c);
+    apply(column, on, m);
+    for (std::size_t r = 0; r < a.side; ++r) a.at(r, c) = column[r];
+  }
+}
+
+// The matrix of `m` on operands `on` of a gate of `operands` operands: the
+// unitary of applying m to those (on[j] takes m's operand j).
+inline Matrix on_operands(std::size_t operands, std::span<const std::uint32_t> on, const Matrix& m) {
+  Matrix out = Matrix::identity(std::size_t{1} << operands);
+  apply_left(out, on, m);
+  return out;
 }
 
 namespace detail {
@@ -180,7 +180,7 @@ struct Step {
 };
 inline Matrix circuit(std::size_t operands, const std::vector<Step>& steps) {
   Matrix m = Matrix::identity(std::size_t{1} << operands);
-  for (const Step& s : steps) m = times(on_operands(operands, s.on, s.matrix), m);
+  for (const Step& s : steps) apply_left(m, s.on, s.matrix);
   return m;
 }
 
@@ -277,7 +277,7 @@ inline Matrix product(std::size_t operands, std::span<const PlacedGate> gates) {
   Matrix m = Matrix::identity(std::size_t{1} << operands);
   for (const PlacedGate& g : gates) {
     const std::uint32_t on[] = {g.a, g.b};
-    m = times(on_operands(operands, std::span(on, elementary_info(g.gate).qubits), placed_matrix(g)), m);
+    apply_left(m, std::span(on, elementary_info(g.gate).qubits), placed_matrix(g));
   }
   return m;
 }

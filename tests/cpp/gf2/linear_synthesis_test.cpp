@@ -1,7 +1,11 @@
 // Linear synthesis against a plain model: the cx gates played on the wires'
 // parities, one row addition each, must leave exactly the matrix asked for.
+// (The inverse and the transpose are held to it there too: a circuit for
+// either, read backwards, is taken when it is shorter.)
 // How few gates it takes on random maps is pinned by the digests of the
-// methods that write their networks with it (tests/python/test_tcount_digests.py).
+// methods that write their networks with it (tests/python/test_tcount_digests.py);
+// on the smallest maps (a fan-out, one cx, a swap) it is held here, as the
+// digests do not see a single cx written as three.
 #include "src/gf2/linear_synthesis.h"
 
 #include <gtest/gtest.h>
@@ -54,28 +58,6 @@ TEST(LinearSynthesisTest, RandomMatricesComeOutExactly) {
   }
 }
 
-TEST(LinearSynthesisTest, SimpleMapsTakeFewGates) {
-  struct Case {
-    const char* name;
-    std::uint32_t n;
-    std::vector<PlacedGate> made_by;  // a circuit that makes the map
-    std::size_t at_most;              // gates the synthesis may take
-  };
-  const Case cases[] = {
-      {"identity", 6, {}, 0},
-      {"one cx", 6, {{Elementary::CX, 4, 1}}, 1},
-      {"one cx across words", 70, {{Elementary::CX, 3, 68}}, 1},
-      {"a swap", 5, {{Elementary::Swap, 0, 4}}, 3},
-      {"fan-out", 8, {{Elementary::CX, 0, 1}, {Elementary::CX, 0, 2}, {Elementary::CX, 0, 3}}, 3},
-  };
-  for (const Case& c : cases) {
-    const BitMatrix m = linear_map_of(c.made_by, c.n);
-    const std::vector<PlacedGate> gates = synthesise_linear(m);
-    EXPECT_EQ(play(gates, c.n), m) << c.name;
-    EXPECT_LE(gates.size(), c.at_most) << c.name;
-  }
-}
-
 TEST(LinearSynthesisTest, AWithinLimitSearchFindsOnlyShorterCircuits) {
   std::mt19937_64 rng(7);
   const BitMatrix m = random_invertible(40, rng);
@@ -86,31 +68,18 @@ TEST(LinearSynthesisTest, AWithinLimitSearchFindsOnlyShorterCircuits) {
   EXPECT_EQ(play(*generous, 40), m);
   EXPECT_FALSE(synthesise_linear_within(m, full).has_value());
   // Every row of a fan-out moves but one: fewer gates than rows moved is
-  // refused before any search.
+  // refused before any search, and that many is found.
   const std::vector<PlacedGate> fan = {{Elementary::CX, 0, 1}, {Elementary::CX, 0, 2}};
   const BitMatrix f = linear_map_of(fan, 3);
   EXPECT_EQ(rows_moved(f), 2u);
   EXPECT_FALSE(synthesise_linear_within(f, 2).has_value());
   EXPECT_EQ(synthesise_linear_within(f, 3)->size(), 2u);
+  // The same without a limit, across words; a swap takes three.
+  const std::vector<PlacedGate> across = {{Elementary::CX, 3, 68}}, swap = {{Elementary::Swap, 0, 4}};
+  EXPECT_EQ(synthesise_linear(linear_map_of(across, 70)).size(), 1u);
+  EXPECT_EQ(synthesise_linear(linear_map_of(swap, 5)).size(), 3u);
   EXPECT_FALSE(synthesise_linear_within(BitMatrix::identity(3), 0).has_value());
   EXPECT_TRUE(synthesise_linear_within(BitMatrix::identity(3), 1)->empty());
-}
-
-TEST(LinearSynthesisTest, InverseAndTransposeAgreeWithTheModel) {
-  std::mt19937_64 rng(5);
-  for (std::uint32_t n : {3u, 64u, 100u}) {
-    const BitMatrix m = random_invertible(n, rng);
-    const BitMatrix inv = m.inverse().value();
-    const BitMatrix t = m.transposed();
-    for (std::uint32_t i = 0; i < n; ++i) {
-      for (std::uint32_t j = 0; j < n; ++j) {
-        bool product = false;
-        for (std::uint32_t k = 0; k < n; ++k) product = product != (m.get(i, k) && inv.get(k, j));
-        ASSERT_EQ(product, i == j);
-        ASSERT_EQ(t.get(i, j), m.get(j, i));
-      }
-    }
-  }
 }
 
 TEST(LinearSynthesisTest, RefusesWhatIsNotInvertibleOrLinear) {

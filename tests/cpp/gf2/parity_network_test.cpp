@@ -52,16 +52,6 @@ void check_table(const Table& table, const std::string& name, NetworkSearch sear
   }
 }
 
-std::string show(const std::vector<PlacedGate>& gates) {
-  std::string out;
-  for (const PlacedGate& g : gates) {
-    out += std::string(elementary_info(g.gate).qasm_name) + " q[" + std::to_string(g.a) + "]";
-    if (elementary_info(g.gate).qubits == 2) out += ",q[" + std::to_string(g.b) + "]";
-    out += "; ";
-  }
-  return out;
-}
-
 // Tables of structure the little random ones lack (ccz sums, many equal
 // parities, several words) under every search.
 TEST(ParityNetworkTest, TablesComeOutExactly) {

@@ -82,6 +82,20 @@ TEST(ReductionTest, EveryMoveKeepsTheTensor) {
   }
 }
 
+// The columns of `t` with variable i moved to `places[i]`, on n variables.
+ParityTable placed(const ParityTable& t, const std::vector<std::uint32_t>& places, std::uint32_t n) {
+  ParityTable out(n);
+  std::vector<std::uint64_t> column(out.words);
+  for (std::size_t j = 0; j < t.columns(); ++j) {
+    std::fill(column.begin(), column.end(), 0);
+    for (std::uint32_t i = 0; i < t.variables; ++i) {
+      if ((t.column(j)[i / 64] >> (i % 64)) & 1) column[places[i] / 64] |= std::uint64_t{1} << (places[i] % 64);
+    }
+    out.push_back(column);
+  }
+  return out;
+}
+
 // Multipliers over GF(2^k), as they are and (stride > 0) with their
 // variables spread over two or three words a column (variable v becomes
 // stride * v + 1), so that every part runs on columns of several words.
@@ -99,35 +113,15 @@ TEST(ReductionTest, ShrinksMultipliersByAFifthOrMore) {
     ParityTable t = multiplier(c.k, c.poly);
     ASSERT_EQ(t.columns(), c.columns);
     if (c.stride > 0) {
-      ParityTable wide(c.stride * t.variables + 1);
-      for (const Column& column : columns(t)) {
-        Column spread(wide.words, 0);
-        for (std::uint32_t v = 0; v < t.variables; ++v) {
-          if (bit(column, v)) spread[(c.stride * v + 1) / 64] |= std::uint64_t{1} << ((c.stride * v + 1) % 64);
-        }
-        wide.push_back(spread);
-      }
-      ASSERT_GT(wide.words, 1u);
-      t = wide;
+      std::vector<std::uint32_t> places(t.variables);
+      for (std::uint32_t v = 0; v < t.variables; ++v) places[v] = c.stride * v + 1;
+      t = placed(t, places, c.stride * t.variables + 1);
+      ASSERT_GT(t.words, 1u);
     }
     const Reduction r = checked_reduction(t, true);
     EXPECT_LE(5 * r.table.columns(), 4 * c.columns);
     EXPECT_GT(r.stats.widened_moves, 0u) << "the widened moves find what the kernel's do not";
   }
-}
-
-// The columns of `t` with variable i moved to `places[i]`, on n variables.
-ParityTable placed(const ParityTable& t, const std::vector<std::uint32_t>& places, std::uint32_t n) {
-  ParityTable out(n);
-  std::vector<std::uint64_t> column(out.words);
-  for (std::size_t j = 0; j < t.columns(); ++j) {
-    std::fill(column.begin(), column.end(), 0);
-    for (std::uint32_t i = 0; i < t.variables; ++i) {
-      if ((t.column(j)[i / 64] >> (i % 64)) & 1) column[places[i] / 64] |= std::uint64_t{1} << (places[i] % 64);
-    }
-    out.push_back(column);
-  }
-  return out;
 }
 
 // A budget too small for one pass over the table: passes over chunks of
@@ -169,7 +163,7 @@ TEST(ReductionTest, TablesTooLargeForOnePassGoInChunks) {
     };
     const Reduction r = reduce_parity_table(c.table, options);
     EXPECT_GT(r.stats.chunk_passes, 0u);
-    if (c.narrowed) EXPECT_GT(narrow, 0u);
+    if (c.narrowed) { EXPECT_GT(narrow, 0u); }
     EXPECT_EQ(signature(n, columns(r.table)), signature(n, columns(c.table)));
     EXPECT_LE(r.table.columns(), c.table.columns());
     if (c.shrinks) {

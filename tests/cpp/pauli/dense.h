@@ -14,6 +14,7 @@
 #include <numbers>
 #include <random>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "src/circuit/elementary.h"
@@ -34,30 +35,22 @@ inline model::Matrix gate_rx(double a) {  // exp(-i a X), a gate no Clifford fra
   return library_gate(QasmGate::rx, 2 * a);
 }
 
-class Dense {
- public:
-  explicit Dense(int qubits) : qubits_(qubits), m_(model::Matrix::identity(std::size_t{1} << qubits)) {}
+// A model matrix of `qubits` qubits, the identity to start with.
+struct Dense : model::Matrix {
+  explicit Dense(int qubits) : model::Matrix(model::Matrix::identity(std::size_t{1} << qubits)) {}
+  explicit Dense(model::Matrix m) : model::Matrix(std::move(m)) {}
 
-  Complex& at(std::size_t r, std::size_t c) { return m_.at(r, c); }
-  Complex at(std::size_t r, std::size_t c) const { return m_.at(r, c); }
-  std::size_t dim() const { return m_.side; }
+  std::size_t dim() const { return side; }
 
   // Multiplies from the left by `g`, its operand j on qubit on[j].
-  void apply(const model::Matrix& g, const std::vector<std::uint32_t>& on) {
-    model::State column(m_.side);
-    for (std::size_t c = 0; c < m_.side; ++c) {
-      for (std::size_t r = 0; r < m_.side; ++r) column[r] = m_.at(r, c);
-      model::apply(column, on, g);
-      for (std::size_t r = 0; r < m_.side; ++r) m_.at(r, c) = column[r];
-    }
-  }
+  void apply(const model::Matrix& g, const std::vector<std::uint32_t>& on) { model::apply_left(*this, on, g); }
   void apply(const model::Matrix& g, int q) { apply(g, std::vector{static_cast<std::uint32_t>(q)}); }
 
   // this = e^(i phase) other, entry by entry.
   bool equals(const Dense& other, double phase = 0) const {
     const Complex factor = std::exp(kI * phase);
-    for (std::size_t k = 0; k < m_.entries.size(); ++k) {
-      if (std::abs(m_.entries[k] - factor * other.m_.entries[k]) > 1e-9) return false;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+      if (std::abs(entries[k] - factor * other.entries[k]) > 1e-9) return false;
     }
     return true;
   }
@@ -65,8 +58,7 @@ class Dense {
   // The matrix of i^k X^x Z^z over `qubits` qubits, from a packed row whose
   // halves are one word each.
   static Dense pauli(int qubits, const std::uint64_t* row, std::uint8_t k) {
-    Dense p(qubits);
-    for (Complex& e : p.m_.entries) e = 0;
+    Dense p(model::Matrix{std::size_t{1} << qubits, std::vector<Complex>(std::size_t{1} << (2 * qubits))});
     const Complex phase = std::pow(kI, static_cast<int>(k));
     for (std::size_t b = 0; b < p.dim(); ++b) {
       const int sign = __builtin_parityll(row[1] & b) ? -1 : 1;  // Z^z |b>
@@ -75,22 +67,14 @@ class Dense {
     return p;
   }
 
-  Dense times(const Dense& o) const {
-    Dense out(qubits_);
-    out.m_ = model::times(m_, o.m_);
-    return out;
-  }
+  Dense times(const Dense& o) const { return Dense(model::times(*this, o)); }
   Dense adjoint() const {
-    Dense out(qubits_);
+    Dense out(*this);
     for (std::size_t r = 0; r < dim(); ++r) {
       for (std::size_t c = 0; c < dim(); ++c) out.at(r, c) = std::conj(at(c, r));
     }
     return out;
   }
-
- private:
-  int qubits_;
-  model::Matrix m_;
 };
 
 // The Clifford gates of the gate table.

@@ -1,7 +1,9 @@
 // The Clifford difference of two polynomials checked by evaluating both on
 // every input: f(x) = g(x) + 2 sum_i s_i x_i + 4 sum_cz x_i x_k (mod 8),
 // with g's table taken from f's odd parities with sets of zero signature
-// tensor toggled in or out.
+// tensor toggled in or out. (Terms of one parity adding up, and the odd
+// ones, are held to a plain evaluation by reduce_and_write_test, path_sum_test
+// and rewrite_blocks_test, whose polynomials repeat parities.)
 #include "src/phase_polynomial/polynomial_mod8.h"
 
 #include <gtest/gtest.h>
@@ -19,19 +21,6 @@ namespace kestrel {
 namespace {
 
 int dot(std::uint64_t a, std::uint64_t x) { return std::popcount(a & x) & 1; }
-
-TEST(PolynomialTest, TermsWithOneParityAddUp) {
-  PhasePolynomial f(3);
-  const std::uint64_t a = 0b101, b = 0b010;
-  f.add(&a, 1);
-  f.add(&b, 7);
-  f.add(&a, 1);
-  ASSERT_EQ(f.terms(), 2u);
-  EXPECT_EQ(f.coefficient(0), 2);
-  EXPECT_EQ(f.coefficient(1), 7);
-  EXPECT_EQ(f.odd_terms(), 1u);
-  EXPECT_EQ(f.odd_parities(), std::vector<std::uint64_t>{b});
-}
 
 // The 15 nonzero sums of four parities p_i have a zero signature tensor:
 // for any three variables, the sums lambda . p that are 1 on all three are

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "src/phase_polynomial/program_steps.h"
+#include "tests/cpp/pauli/dense.h"
 
 namespace kestrel::testing {
 
@@ -15,9 +16,6 @@ namespace kestrel::testing {
 // `t_percent` of the time, a boundary `boundary_percent`, else a Clifford.
 inline ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length, int t_percent,
                             int boundary_percent) {
-  constexpr Elementary kClifford[] = {Elementary::H,  Elementary::S,  Elementary::Sdg,
-                                      Elementary::X,  Elementary::Y,  Elementary::Z,
-                                      Elementary::CX, Elementary::CZ, Elementary::Swap};
   ProgramSteps program;
   program.qubits = qubits;
   for (int k = 0; k < length; ++k) {
@@ -37,7 +35,7 @@ inline ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int 
       step.gate = {rng() % 2 ? Elementary::T : Elementary::Tdg, a, 0};
     } else {
       step.kind = StepKind::Clifford;
-      const Elementary g = kClifford[rng() % std::size(kClifford)];
+      const Elementary g = kCliffordGates[rng() % std::size(kCliffordGates)];
       step.gate = {g, a, elementary_info(g).qubits == 2 ? b : 0};
     }
     program.steps.push_back(step);

@@ -1,7 +1,8 @@
 // Tests of programs given as gate lists: the lists refused with their
 // messages, and random lists whose edits and phase under every method are
 // those of the same program read from text (the statements made are shown
-// as the instance walk reads them in instance_walk_test.cpp).
+// as the instance walk reads them in instance_walk_test.cpp, where a list's
+// Toffoli is a boundary, as it is to rotation merging).
 #include "src/program/gate_list.h"
 
 #include <gtest/gtest.h>
@@ -135,18 +136,6 @@ TEST(GateList, SameEditsAsTheText) {
       EXPECT_TRUE(a.phase.has_value());
     }
   }
-}
-
-// A gate list's caller takes run-gate edits only, so rotation merging reads
-// its Toffoli as a boundary and changes nothing (in a text it is seen
-// through: test_seeing_through.py).
-TEST(GateList, AToffoliIsABoundaryForRotationMerging) {
-  PipelineOptions options;
-  options.method = Method::RotationMerging;
-  const auto listed = make({code(QasmGate::t), code(QasmGate::ccx), code(QasmGate::t)},
-                           {0, 0, 1, 2, 0}, 3);
-  ASSERT_TRUE(std::holds_alternative<QasmProgram>(listed));
-  EXPECT_TRUE(optimize_program(std::get<QasmProgram>(listed), options).edits.list.empty());
 }
 
 }  // namespace

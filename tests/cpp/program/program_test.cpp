@@ -1,6 +1,8 @@
 // Tests of the statement reader: golden dumps of what programs read as (one
 // line per statement: its kind, its text and its operands), and a table of
-// texts that are not programs, each with the position and message it gives.
+// texts that are not programs, each with the position and message it gives
+// (those of an undeclared register, a qubit named twice and a wrong number
+// of qubits are read end to end by test_program.py and test_one_wire.py).
 // (The parameter values each statement reads: instance_walk_test.cpp and
 // expansion_test.cpp, and end to end test_angles.py.)
 #include "src/program/program.h"
@@ -115,8 +117,6 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
       {"gate g a { h a; { }", "line 3, column 17: expected a gate application, 'barrier' or "
                               "'}', found '{'"},
       // Operands.
-      {"qreg q[2];\nh r[0];", "line 4, column 3: expected a quantum register declared before "
-                              "this statement, found 'r'"},
       {"qreg q[2];\nh q[2];", "line 4, column 5: expected an index below 2, the size of 'q', "
                               "found '2'"},
       {"qreg q[2]; creg c[2];\nh c[0];", "line 4, column 3: expected a quantum register "
@@ -124,8 +124,6 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
       {"qreg q[2];\nh q[01];", "line 4, column 5: expected an integer without leading zeros, "
                                "found '01'"},
       {"qreg q[2];\nh q[-1];", "line 4, column 5: expected an index, found '-'"},
-      {"qreg q[2];\ncx q[0],q[0];", "line 4, column 1: expected distinct qubits in each "
-                                    "application of 'cx'"},
       {"qreg q[2];\ncx q[1],q;", "line 4, column 1: expected distinct qubits in each "
                                  "application of 'cx'"},
       {"qreg q[2]; qreg r[3];\ncx q,r;", "line 4, column 6: expected a register of size 2, "
@@ -143,8 +141,6 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
       // Gates.
       {"qreg q[2];\nfoo q[0];", "line 4, column 1: expected a gate defined before this "
                                 "statement, found 'foo'"},
-      {"qreg q[2];\ncx q[0];", "line 4, column 1: expected 0 parameters and 2 qubits for "
-                               "'cx', found 0 and 1"},
       {"qreg q[2];\nq q[0];", "line 4, column 1: expected a gate name, not a register, found 'q'"},
       {"qreg q[2];\nrz(pi/) q[0];", "line 4, column 7: expected a number, 'pi', a parameter, "
                                     "a function or '(', found ')'"},
@@ -183,10 +179,6 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
       {"qreg q[1]; creg c[1];\nif (c[0]==1) x q[0];", "line 4, column 6: expected '==', "
                                                       "found '['"},
       // The header.
-      {"OPENQASM 2.0;", "line 3, column 1: expected the version only as the first statement, "
-                        "found 'OPENQASM'"},
-      {"include \"other.inc\";", "line 3, column 9: expected \"qelib1.inc\", the only file "
-                                 "this reader knows, found '\"other.inc\"'"},
       {"include \"qelib1.inc\";", "line 3, column 9: expected \"qelib1.inc\" only once, "
                                   "found '\"qelib1.inc\"'"},
       {"include \"qelib1.inc;\n", "line 3, column 9: expected a closing \" on the line of the "
@@ -205,7 +197,8 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
 }
 
 // Texts read whole: the header's place and version, a gate named like a
-// library gate without the library, and a long token cut at a character.
+// library gate without the library, and another file included, its long
+// name cut at a character.
 TEST(StatementReader, WholeTexts) {
   const std::string file = "\"" + std::string(38, 'a') + "é.inc\"";  // 40 bytes end inside é
   const std::pair<std::string, std::string> cases[] = {

@@ -80,16 +80,9 @@ TEST(WireCheck, FirstFinding) {
   }
 }
 
+// (The qubit count, the quoted text of a finding and whether a gate was
+// read show in the warnings of test_one_wire.py.)
 TEST(WireCheck, WhatAFindingHolds) {
-  const WireFinding qubits = read_wire("qreg a[2];\nqreg b[3];\nh a[0];\n").wire;
-  EXPECT_EQ(qubits.kind, Kind::Qubits);
-  EXPECT_EQ(qubits.line, 1u);
-  EXPECT_EQ(qubits.qubits, 2u);
-  EXPECT_EQ(qubits.text, "qreg a[2];");
-
-  // Whether a gate was read, also past the finding.
-  EXPECT_FALSE(qubits.no_gate);
-  EXPECT_TRUE(read_wire("qreg a[2];\nccx a[0],a[1];\n").wire.no_gate);
   EXPECT_EQ(quoted_line("h q[0];\n\t ccx a[0],a[1];  \r\nt q[0];", 2), "ccx a[0],a[1];");
   EXPECT_EQ(quoted_line("h q[0];\n", 3), "");
 
