@@ -158,10 +158,11 @@ def test_regression_floors(name, floor):
 def test_random_programs(text):
     out, stats = reduce(text, phase=True)
     assert load(out).qregs == load(text).qregs
+    # Rotation merging, which the method starts from, checked here too.
     merged = kestrel.optimize_qasm(text, method="rotation-merging")[0]
     assert t_content(out) <= t_content(merged) <= t_content(text)
     check_statistics(text, out, stats)
-    assert same_operator(text, out, stats["phase"])
+    assert same_operator(text, out, stats["phase"]) and same_operator(text, merged)
 
 
 @st.composite
