@@ -3,8 +3,10 @@ errors and what the others end with, files, streams, --json through a pipe,
 and the warning about texts that are neither one wire nor a program."""
 
 import ast
+import importlib.metadata
 import json
 import os
+import re
 import shlex
 import subprocess
 import sys
@@ -14,7 +16,7 @@ import pytest
 
 import kestrel
 
-from conftest import CLI, EXAMPLES, USAGE, console_script, qasm, run
+from conftest import CLI, EXAMPLES, REPO, USAGE, console_script, qasm, run
 
 # The command line as a shell runs it, and a reader of its standard output
 # at the other end of a pipe, as `jq` would be.
@@ -174,10 +176,15 @@ def test_help_and_version_win_over_every_other_word(files):
     help_text = run(CLI + ["--help"], files)
     assert (help_text.returncode, help_text.stderr) == (0, b"")
     assert help_text.stdout.decode().startswith(USAGE)
+    # Every option listed once, and each one the docs document.
+    listed = re.findall(r"^  (?:-[a-z], )?(--[a-z-]+)", help_text.stdout.decode(), re.MULTILINE)
+    page = (REPO / "docs" / "command-line.md").read_text()
+    assert sorted(listed) == sorted(set(re.findall(r"^\| `(--[a-z-]+)", page, re.MULTILINE)))
     for args in (["-h"], ["--bogus", "-h", "stray"], ["plain.qasm", "--stats", "--help"]):
         assert run(CLI + args, files).stdout == help_text.stdout, args
     version = run(CLI + ["x.qasm", "--version", "--bogus"], files)
-    assert (version.returncode, version.stdout) == (0, f"kestrel {kestrel.__version__}\n".encode())
+    assert (version.returncode, version.stdout) == (
+        0, f"kestrel {importlib.metadata.version('kestrel-tcount')}\n".encode())
 
 
 def test_output_files_and_the_order_of_output(files):
