@@ -56,16 +56,6 @@ def rotations(circuit):
     return n
 
 
-@pytest.mark.parametrize("method", WHOLE)
-def test_merges_across_cnot_frames_and_past_boundaries_elsewhere(method):
-    text = program(3, "rz(0.1) q[0];", "cx q[1],q[0];", "rz(0.2) q[0];", "measure q[2] -> c[0];",
-                   "cx q[1],q[0];", "rz(0.3) q[0];").replace("qreg q[3];", "qreg q[3];\ncreg c[1];")
-    out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
-    assert (stats["rotations_before"], stats["rotations_after"]) == (3, 2)
-    assert "rz(0.4) q[0];" in out  # 0.1 + 0.3, written at the first rotation's place
-    assert out.count("measure") == 1
-
-
 @pytest.mark.parametrize("lines,written,t_after,rotations_after", [
     # Sums that land on multiples of pi/4 become phase gates or nothing.
     (["rz(0.3) q[0];", "rz(-0.3) q[0];"], [], 0, 0),

@@ -10,13 +10,12 @@ import re
 import shlex
 import subprocess
 import sys
-import warnings
 
 import pytest
 
 import kestrel
 
-from conftest import CLI, EXAMPLES, REPO, USAGE, console_script, qasm, run
+from conftest import CLI, REPO, USAGE, console_script, qasm, run
 
 # The command line as a shell runs it, and a reader of its standard output
 # at the other end of a pipe, as `jq` would be.
@@ -156,16 +155,6 @@ def test_errors_after_the_words(files, args, stderr):
     assert sorted(p.name for p in files.iterdir()) == FILES
 
 
-@pytest.mark.parametrize("stdin, args, stdout, stderr", [
-    (qasm("t q[0];", "t q[0];"), ["-", "--stats"], qasm("s q[0];"), TT_STATS),
-    ("", ["-"], qasm(), "kestrel: warning: the input was read as one wire and holds no gate, so "
-                        "the result is the empty circuit\n"),
-])
-def test_standard_input(files, stdin, args, stdout, stderr):
-    result = run(CLI + args, files, input=stdin.encode())
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, stdout, stderr)
-
-
 def test_standard_input_that_is_not_utf8(files):
     result = run(CLI + ["-"], files, input=b"// caf\xe9\n")
     assert (result.returncode, result.stderr) == (
@@ -228,19 +217,3 @@ def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
     refused = run(CLI + [b"circuit-\xff.qasm", b"--\xff"], tmp_path)
     assert (refused.returncode, refused.stderr) == (
         2, USAGE.encode() + b"kestrel: error: unknown option '--\xff'\n")
-
-
-EXAMPLE_FILES = sorted(EXAMPLES.glob("*.qasm")) + sorted((EXAMPLES / "qasmbench").glob("*.qasm"))
-
-
-# The examples (one wire, and programs read per qubit) give what Python
-# gives, with no warning in either; --strict refuses none of them.
-@pytest.mark.parametrize("example", EXAMPLE_FILES, ids=lambda p: p.name)
-def test_examples_through_the_console_script(example):
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        text, stats = kestrel.optimize_qasm(example.read_bytes().decode(), strict=True)
-    result = run([str(console_script()), str(example), "--stats"], EXAMPLES)
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, text, f"{stats}\n")
-    strict = run([str(console_script()), str(example), "--strict", "--json"], EXAMPLES)
-    assert json.loads(strict.stdout) == {"qasm": text, "stats": stats}

@@ -114,15 +114,31 @@ def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
     ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
+    # The phase-polynomial method's own: at least 0, any size; a finite cost.
+    ({"method": "phase-polynomial", "ancillas": -1}, ValueError,
+     "ancillas must be a whole number of at least 0, not -1"),
+    ({"method": "phase-polynomial", "ancillas": -2 ** 70}, ValueError,
+     f"ancillas must be a whole number of at least 0, not {-2 ** 70}"),
+    ({"method": "phase-polynomial", "two_qubit_cost": float("nan")}, ValueError,
+     "two_qubit_cost must be a finite number of at least 0, not nan"),
+    ({"method": "phase-polynomial", "two_qubit_cost": "1"}, TypeError,
+     "two_qubit_cost must be a number, not 'str'"),
+    ({"method": "phase-polynomial", "two_qubit_cost": True}, TypeError,
+     "two_qubit_cost must be a number, not 'bool'"),
+    # Given to another method, even at its default value.
+    ({"method": "saturation", "ancillas": 0}, ValueError,
+     "ancillas applies to method 'phase-polynomial' only, not 'saturation'"),
+    ({"method": "rotation-merging", "two_qubit_cost": 0.01}, ValueError,
+     "two_qubit_cost applies to method 'phase-polynomial' only, not 'rotation-merging'"),
 ])
 def test_bad_options_name_the_argument(options, error, message):
     with pytest.raises(error) as caught:
         kestrel.optimize_qasm(T_PAIRS, **options)
     assert str(caught.value) == message
     # explain takes the limits only.
-    unknown = {"method", "per_qubit", "phase", "iterations"} & set(options)
+    unknown = set(options) - {"iter_limit", "node_limit", "time_limit"}
     with pytest.raises(TypeError if unknown else error,
-                       match=f"explain\\(\\) got an unexpected keyword argument '{min(unknown)}'"
+                       match=f"explain\\(\\) got an unexpected keyword argument '({'|'.join(unknown)})'"
                        if unknown else None):
         kestrel.explain(T_PAIRS, **options)
 

