@@ -12,11 +12,10 @@ import sys
 import warnings
 
 import pytest
-from qiskit import QuantumCircuit, qasm2
 
 import kestrel
 from conftest import REPO, qasm
-from programs import load, same_operator
+from programs import same_operator
 
 sys.path.insert(0, str(REPO / "bench"))
 import circuits  # noqa: E402
@@ -71,37 +70,6 @@ def test_a_program_that_is_not_one_wire_is_read_per_qubit(text, reason, method):
         assert report.reading == "per qubit" and report.reading_reason.startswith(reason)
         assert (report.stop_reason, report.iterations, report.dot) == (None, [], None)
         assert repr(report).startswith("Report(reading='per qubit', reading_reason='line ")
-
-
-def library_circuits():
-    """Circuits of Qiskit's library as qasm2.dumps writes them, their blocks
-    as gate definitions: what the default once returned unreadable."""
-    from qiskit.circuit.library import (CDKMRippleCarryAdder, HRSCumulativeMultiplier,
-                                        IntegerComparator, MCXGate, grover_operator)
-    oracle = QuantumCircuit(3)
-    oracle.h(2)
-    oracle.ccx(0, 1, 2)
-    oracle.h(2)
-    mcx = QuantumCircuit(4)
-    mcx.append(MCXGate(3), [0, 1, 2, 3])
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", DeprecationWarning)
-        made = {"ripple-carry adder": CDKMRippleCarryAdder(2),
-                "comparator": IntegerComparator(2, 1), "grover": grover_operator(oracle),
-                "mcx": mcx, "multiplier": HRSCumulativeMultiplier(1)}
-    return {name: qasm2.dumps(circuit) for name, circuit in made.items()}
-
-
-@pytest.mark.parametrize("method", METHODS)
-@pytest.mark.parametrize("name, text", list(library_circuits().items()))
-def test_library_circuits_come_back_equivalent(name, text, method):
-    # (The repository's programs read per qubit: test_per_qubit.py.)
-    with warnings.catch_warnings():
-        warnings.simplefilter("error", kestrel.OneWireWarning)
-        out, stats = kestrel.optimize_qasm(text, method=method)
-    assert load(out).num_qubits == load(text).num_qubits  # Qiskit reads what was written
-    assert same_operator(text, out)
-    assert stats["gates_after"] <= stats["gates_before"]
 
 
 # Texts that are no program: the one-wire reading, with a warning that says
