@@ -21,7 +21,7 @@ import sys
 
 import numpy as np
 import pytest
-from hypothesis import assume, given, settings
+from hypothesis import given, settings
 from hypothesis import strategies as st
 from qiskit import QuantumCircuit, QuantumRegister, ClassicalRegister, qasm2, transpile
 from qiskit.circuit import Gate, Parameter
