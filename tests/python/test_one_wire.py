@@ -8,17 +8,13 @@ kestrel.OneWireWarning, and strict=True makes that an error. Texts that are
 one wire are read line by line, as always (their bytes: test_bench_golden.py
 and test_small_digests.py)."""
 
-import sys
 import warnings
 
 import pytest
 
 import kestrel
-from conftest import REPO, qasm
+from conftest import qasm
 from programs import same_operator
-
-sys.path.insert(0, str(REPO / "bench"))
-import circuits  # noqa: E402
 
 HEADER3 = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\n'
 METHODS = ["saturation", "normal-form"]
@@ -145,13 +141,3 @@ def test_explain_warns_and_refuses_as_optimize_qasm_does():
     assert (report.reading, report.reading_reason) == ("one wire", None)
     with pytest.raises(ValueError, match="line 2 applies"):
         kestrel.explain(text, strict=True)
-
-
-def test_the_benchmarks_families_are_one_wire():
-    # What the golden and digest checks read: both families, the one with cx
-    # written "cx q[0],q[0];", are one wire and read line by line.
-    for gates in circuits.QUICK_SIZES:
-        for family in circuits.FAMILIES:
-            text = circuits.circuit(family, gates)
-            (_, stats), caught = call(text, method="normal-form")
-            assert not caught and stats["gates_before"] == gates, (family, gates)
