@@ -215,7 +215,7 @@ def circuits(draw, boundaries=("barrier", "rz", "u", "ccx", "custom", "cx0", "fa
        method=st.sampled_from(METHODS), value=st.floats(-3, 3))
 def test_random_circuits(circuit, method, value):
     result = optimized(circuit.copy(), method)
-    check_pass(circuit, result)
+    check_pass(circuit, result, method)
     # Every measurement deferred on both sides: one that the result leaves
     # last on its qubit may not be last in the input.
     same = lambda c: Operator(deferred(c.assign_parameters({p: value for p in c.parameters})))
