@@ -3,18 +3,19 @@ errors and what the others end with, files, streams, --json through a pipe,
 and the warning about texts that are neither one wire nor a program."""
 
 import ast
+import importlib.metadata
 import json
 import os
+import re
 import shlex
 import subprocess
 import sys
-import warnings
 
 import pytest
 
 import kestrel
 
-from conftest import CLI, EXAMPLES, USAGE, console_script, qasm, run
+from conftest import CLI, REPO, USAGE, console_script, qasm, run
 
 # The command line as a shell runs it, and a reader of its standard output
 # at the other end of a pipe, as `jq` would be.
@@ -67,9 +68,9 @@ FILES = ["--stats", "empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.
      "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, "
      "'gates_after': 4}\n"),
     (["folded.qasm"], qasm("t q[0];", "s q[0];"), f"kestrel: warning: {FOLDED_WARNING}"),
-    # An empty file gives the header, whatever the method.
+    # An empty file gives the header, whatever the method (phase-polynomial:
+    # test_phase_polynomial's test_nothing_to_do).
     (["empty.qasm", "--method", "rotation-merging"], qasm(), ""),
-    (["empty.qasm", "--method", "phase-polynomial"], qasm(), ""),
     (["empty.qasm", "--per-qubit"], qasm(), ""),
     (["empty.qasm", "--method", "normal-form"], qasm(),
      "kestrel: warning: the input was read as one wire and holds no gate, so the result is the "
@@ -154,16 +155,6 @@ def test_errors_after_the_words(files, args, stderr):
     assert sorted(p.name for p in files.iterdir()) == FILES
 
 
-@pytest.mark.parametrize("stdin, args, stdout, stderr", [
-    (qasm("t q[0];", "t q[0];"), ["-", "--stats"], qasm("s q[0];"), TT_STATS),
-    ("", ["-"], qasm(), "kestrel: warning: the input was read as one wire and holds no gate, so "
-                        "the result is the empty circuit\n"),
-])
-def test_standard_input(files, stdin, args, stdout, stderr):
-    result = run(CLI + args, files, input=stdin.encode())
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, stdout, stderr)
-
-
 def test_standard_input_that_is_not_utf8(files):
     result = run(CLI + ["-"], files, input=b"// caf\xe9\n")
     assert (result.returncode, result.stderr) == (
@@ -174,10 +165,15 @@ def test_help_and_version_win_over_every_other_word(files):
     help_text = run(CLI + ["--help"], files)
     assert (help_text.returncode, help_text.stderr) == (0, b"")
     assert help_text.stdout.decode().startswith(USAGE)
+    # Every option listed once, and each one the docs document.
+    listed = re.findall(r"^  (?:-[a-z], )?(--[a-z-]+)", help_text.stdout.decode(), re.MULTILINE)
+    page = (REPO / "docs" / "command-line.md").read_text()
+    assert sorted(listed) == sorted(set(re.findall(r"^\| `(--[a-z-]+)", page, re.MULTILINE)))
     for args in (["-h"], ["--bogus", "-h", "stray"], ["plain.qasm", "--stats", "--help"]):
         assert run(CLI + args, files).stdout == help_text.stdout, args
     version = run(CLI + ["x.qasm", "--version", "--bogus"], files)
-    assert (version.returncode, version.stdout) == (0, f"kestrel {kestrel.__version__}\n".encode())
+    assert (version.returncode, version.stdout) == (
+        0, f"kestrel {importlib.metadata.version('kestrel-tcount')}\n".encode())
 
 
 def test_output_files_and_the_order_of_output(files):
@@ -221,19 +217,3 @@ def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
     refused = run(CLI + [b"circuit-\xff.qasm", b"--\xff"], tmp_path)
     assert (refused.returncode, refused.stderr) == (
         2, USAGE.encode() + b"kestrel: error: unknown option '--\xff'\n")
-
-
-EXAMPLE_FILES = sorted(EXAMPLES.glob("*.qasm")) + sorted((EXAMPLES / "qasmbench").glob("*.qasm"))
-
-
-# The examples (one wire, and programs read per qubit) give what Python
-# gives, with no warning in either; --strict refuses none of them.
-@pytest.mark.parametrize("example", EXAMPLE_FILES, ids=lambda p: p.name)
-def test_examples_through_the_console_script(example):
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        text, stats = kestrel.optimize_qasm(example.read_bytes().decode(), strict=True)
-    result = run([str(console_script()), str(example), "--stats"], EXAMPLES)
-    assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (0, text, f"{stats}\n")
-    strict = run([str(console_script()), str(example), "--strict", "--json"], EXAMPLES)
-    assert json.loads(strict.stdout) == {"qasm": text, "stats": stats}

@@ -25,13 +25,6 @@ def test_panic_exception_escapes_except_exception():
         kestrel.cli("--in")
 
 
-def test_signature_shows_the_options():
-    assert str(inspect.signature(kestrel.optimize_qasm)) == (
-        "(qasm, *, method='saturation', per_qubit=False, phase=False, strict=False, "
-        "iter_limit=30, node_limit=10000, time_limit=5.0, ancillas=0, epsilon=None, "
-        "two_qubit_cost=0.01)")
-
-
 def test_the_command_line_entry_says_what_it_is():
     assert kestrel.cli.__text_signature__ == "()"
     stub = definitions(Path(kestrel.__file__).with_name("__init__.pyi"))["cli"]

@@ -8,18 +8,13 @@ kestrel.OneWireWarning, and strict=True makes that an error. Texts that are
 one wire are read line by line, as always (their bytes: test_bench_golden.py
 and test_small_digests.py)."""
 
-import sys
 import warnings
 
 import pytest
-from qiskit import QuantumCircuit, qasm2
 
 import kestrel
-from conftest import REPO, qasm
-from programs import load, same_operator
-
-sys.path.insert(0, str(REPO / "bench"))
-import circuits  # noqa: E402
+from conftest import qasm
+from programs import same_operator
 
 HEADER3 = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\n'
 METHODS = ["saturation", "normal-form"]
@@ -71,37 +66,6 @@ def test_a_program_that_is_not_one_wire_is_read_per_qubit(text, reason, method):
         assert report.reading == "per qubit" and report.reading_reason.startswith(reason)
         assert (report.stop_reason, report.iterations, report.dot) == (None, [], None)
         assert repr(report).startswith("Report(reading='per qubit', reading_reason='line ")
-
-
-def library_circuits():
-    """Circuits of Qiskit's library as qasm2.dumps writes them, their blocks
-    as gate definitions: what the default once returned unreadable."""
-    from qiskit.circuit.library import (CDKMRippleCarryAdder, HRSCumulativeMultiplier,
-                                        IntegerComparator, MCXGate, grover_operator)
-    oracle = QuantumCircuit(3)
-    oracle.h(2)
-    oracle.ccx(0, 1, 2)
-    oracle.h(2)
-    mcx = QuantumCircuit(4)
-    mcx.append(MCXGate(3), [0, 1, 2, 3])
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", DeprecationWarning)
-        made = {"ripple-carry adder": CDKMRippleCarryAdder(2),
-                "comparator": IntegerComparator(2, 1), "grover": grover_operator(oracle),
-                "mcx": mcx, "multiplier": HRSCumulativeMultiplier(1)}
-    return {name: qasm2.dumps(circuit) for name, circuit in made.items()}
-
-
-@pytest.mark.parametrize("method", METHODS)
-@pytest.mark.parametrize("name, text", list(library_circuits().items()))
-def test_library_circuits_come_back_equivalent(name, text, method):
-    # (The repository's programs read per qubit: test_per_qubit.py.)
-    with warnings.catch_warnings():
-        warnings.simplefilter("error", kestrel.OneWireWarning)
-        out, stats = kestrel.optimize_qasm(text, method=method)
-    assert load(out).num_qubits == load(text).num_qubits  # Qiskit reads what was written
-    assert same_operator(text, out)
-    assert stats["gates_after"] <= stats["gates_before"]
 
 
 # Texts that are no program: the one-wire reading, with a warning that says
@@ -177,13 +141,3 @@ def test_explain_warns_and_refuses_as_optimize_qasm_does():
     assert (report.reading, report.reading_reason) == ("one wire", None)
     with pytest.raises(ValueError, match="line 2 applies"):
         kestrel.explain(text, strict=True)
-
-
-def test_the_benchmarks_families_are_one_wire():
-    # What the golden and digest checks read: both families, the one with cx
-    # written "cx q[0],q[0];", are one wire and read line by line.
-    for gates in circuits.QUICK_SIZES:
-        for family in circuits.FAMILIES:
-            text = circuits.circuit(family, gates)
-            (_, stats), caught = call(text, method="normal-form")
-            assert not caught and stats["gates_before"] == gates, (family, gates)

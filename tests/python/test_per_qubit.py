@@ -20,7 +20,8 @@ from hypothesis import strategies as st
 import kestrel
 from conftest import EXAMPLES, scaled
 from model import ONE_QUBIT, same_up_to_phase
-from programs import figures, load, program_name, program_paths, program_text, statements
+from programs import (clifford_t_programs, figures, load, program_name, program_paths,
+                      program_text, statements)
 
 # One row per method; normal-form joins as a row of its own.
 METHODS = ["saturation", "normal-form"]
@@ -94,60 +95,26 @@ def test_the_programs_are_there():
 
 
 # ---------------------------------------------------------------------------
-# Random programs: two quantum registers over 1 to 6 qubits, one classical
-# register, run gates (often in runs that some identity rewrites), cx, ccx,
-# rz, barriers, whole-register gates, a defined gate, final measurements,
-# comments, and several statements on a line.
+# Random programs (programs.clifford_t_programs: run gates, cx, ccx, rz,
+# barriers, whole-register gates, a defined gate, measurements, resets and
+# conditions), the qubits from the m-th on moved to a second register, each
+# statement followed by a line end, a comment, or a blank that puts the next
+# statement on the same line.
 
-REDEXES = [["t", "t"], ["t", "t", "t", "t"], ["s", "s"], ["t", "tdg"], ["tdg", "t"],
-           ["h", "z", "h"], ["h", "x", "h"]]
 SEPARATORS = [" ", "\n", "\n", "\n", " // note\n", "\n\n", "\t", "  \n"]
 
 
 @st.composite
 def programs(draw):
-    n = draw(st.integers(1, 6))
-    k = draw(st.integers(1, n))
-    registers = [("q", k)] + ([("r", n - k)] if n > k else [])
-    qubits = [f"{name}[{i}]" for name, size in registers for i in range(size)]
-    defined = n >= 2 and draw(st.booleans())
-    head = ["OPENQASM 2.0;", "include \"qelib1.inc\";", "// random program\n"]
-    head += [f"qreg {name}[{size}];" for name, size in registers] + [f"creg c[{n}];"]
-    if defined:
-        head.append("gate g(theta) a, b { cx a, b; rz(theta) b; t a; }")
-
-    def one():
-        choice = draw(st.integers(0, 9))
-        if choice <= 3:
-            return [f"{draw(st.sampled_from(sorted(RUN_GATES)))} {draw(st.sampled_from(qubits))};"]
-        if choice == 4:
-            qubit = draw(st.sampled_from(qubits))
-            return [f"{g} {qubit};" for g in draw(st.sampled_from(REDEXES))]
-        if choice == 5 and n >= 2:
-            a, b = draw(st.permutations(qubits))[:2]
-            return [f"cx {a},{b};"]
-        if choice == 6 and n >= 3:
-            a, b, c = draw(st.permutations(qubits))[:3]
-            return [f"ccx {a},{b},{c};"]
-        if choice == 7:
-            angle = draw(st.sampled_from(["pi/4", "-pi/2", "0.3", "2*pi/3"]))
-            return [f"rz({angle}) {draw(st.sampled_from(qubits))};"]
-        if choice == 8:
-            if draw(st.booleans()):
-                return [f"barrier {draw(st.sampled_from([r for r, _ in registers]))};"]
-            return [f"{draw(st.sampled_from(['h', 't', 'x']))} {registers[0][0]};"]
-        if defined:
-            a, b = draw(st.permutations(qubits))[:2]
-            return [f"g(pi/8) {a}, {b};"]
-        return ["barrier " + ",".join(draw(st.permutations(qubits))[:2]) + ";"]
-
-    body = [s for _ in range(draw(st.integers(0, 30))) for s in one()]
-    if draw(st.booleans()):
-        body += [f"measure {q} -> c[{i}];" for i, q in enumerate(qubits)]
-    parts = []
-    for statement in head + body:
-        parts += [statement, draw(st.sampled_from(SEPARATORS))]
-    return "".join(parts)
+    text = draw(clifford_t_programs(most_qubits=6))
+    n = int(re.search(r"qreg q\[(\d+)\];", text).group(1))
+    m = draw(st.integers(1, n))
+    if m < n:
+        moved = lambda q: q.group() if int(q.group(1)) < m else f"r[{int(q.group(1)) - m}]"
+        text = re.sub(r"\bq\[(\d+)\]", moved, text).replace(
+            f"qreg r[{n - m}];", f"qreg q[{m}];\nqreg r[{n - m}];")
+    lines = text.splitlines()
+    return "".join(line + draw(st.sampled_from(SEPARATORS)) for line in lines)
 
 
 @pytest.mark.parametrize("method", METHODS)

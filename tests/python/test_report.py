@@ -16,23 +16,12 @@ T_PAIRS = (EXAMPLES / "t_pairs.qasm").read_text()
 # Long enough that the default node limit leaves it untouched.
 LONG = "".join(f"{g} q[0];\n" for g in random.Random(1).choices(
     ["h", "s", "t", "tdg", "x", "z", "t", "t"], k=12_000))
-INPUTS = [T_PAIRS, qasm("t q[0];", "tdg q[0];", "cx q[0],q[1];", "cx q[0],q[1];", "s q[0];"),
-          (EXAMPLES / "cancellations.qasm").read_text(), ""]
-
-
-@pytest.mark.parametrize("text", INPUTS)
-def test_defaults_and_explain_give_the_result_of_a_plain_call(text):
-    plain = kestrel.optimize_qasm(text)
-    assert kestrel.optimize_qasm(text, iter_limit=30, node_limit=10000, time_limit=5.0) == plain
-    report = kestrel.explain(text)
-    assert (report.text, report.stats) == plain
-
-
 @pytest.mark.parametrize("options, reason, value", [
     ({"iter_limit": 2}, "iteration limit", 2),
     ({"node_limit": 40}, "node limit", None),
     ({"time_limit": 1e-9}, "time limit", None),
-    ({}, "saturated", None),
+    # The defaults given: the plain call's result.
+    ({"iter_limit": 30, "node_limit": 10000, "time_limit": 5.0}, "saturated", None),
     # Limits too large for the machine mean no limit (on the command line:
     # CommandLine.Words in C++).
     ({"iter_limit": 10**400, "node_limit": 10**400, "time_limit": 1e300}, "saturated", None),
@@ -49,6 +38,7 @@ def test_each_limit_stops_the_run_with_its_reason(options, reason, value):
         assert isinstance(report.stop_value, float) and report.stop_value > 1e-9
     if reason == "saturated":
         assert report.stop_value is None and report.iterations[-1].applied == {}
+        assert (report.text, report.stats) == kestrel.optimize_qasm(T_PAIRS)
     assert (report.text, report.stats) == kestrel.optimize_qasm(T_PAIRS, **options)
 
 
@@ -123,17 +113,32 @@ def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
     ({"method": 1}, TypeError, "method must be a str, not 'int'"),
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
     ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
-    ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
+    # The phase-polynomial method's own: at least 0, any size; a finite cost.
+    ({"method": "phase-polynomial", "ancillas": -1}, ValueError,
+     "ancillas must be a whole number of at least 0, not -1"),
+    ({"method": "phase-polynomial", "ancillas": -2 ** 70}, ValueError,
+     f"ancillas must be a whole number of at least 0, not {-2 ** 70}"),
+    ({"method": "phase-polynomial", "two_qubit_cost": float("nan")}, ValueError,
+     "two_qubit_cost must be a finite number of at least 0, not nan"),
+    ({"method": "phase-polynomial", "two_qubit_cost": "1"}, TypeError,
+     "two_qubit_cost must be a number, not 'str'"),
+    ({"method": "phase-polynomial", "two_qubit_cost": True}, TypeError,
+     "two_qubit_cost must be a number, not 'bool'"),
+    # Given to another method, even at its default value.
+    ({"method": "saturation", "ancillas": 0}, ValueError,
+     "ancillas applies to method 'phase-polynomial' only, not 'saturation'"),
+    ({"method": "rotation-merging", "two_qubit_cost": 0.01}, ValueError,
+     "two_qubit_cost applies to method 'phase-polynomial' only, not 'rotation-merging'"),
 ])
 def test_bad_options_name_the_argument(options, error, message):
     with pytest.raises(error) as caught:
         kestrel.optimize_qasm(T_PAIRS, **options)
     assert str(caught.value) == message
     # explain takes the limits only.
-    unknown = {"method", "per_qubit", "phase", "iterations"} & set(options)
+    unknown = set(options) - {"iter_limit", "node_limit", "time_limit"}
     with pytest.raises(TypeError if unknown else error,
-                       match=f"explain\\(\\) got an unexpected keyword argument '{min(unknown)}'"
+                       match=f"explain\\(\\) got an unexpected keyword argument '({'|'.join(unknown)})'"
                        if unknown else None):
         kestrel.explain(T_PAIRS, **options)
 
@@ -147,14 +152,9 @@ class TestCommandLine:
         assert result.returncode == 0, result.stderr
         report = kestrel.explain(T_PAIRS, iter_limit=2, node_limit=500, time_limit=9.5)
         assert result.stdout.decode() == report.text
+        # The table's columns and rows: docs/how-it-works.md's example (test_readme).
         stats, reading, header, *rows, last = result.stderr.decode().splitlines()
-        assert stats == str(report.stats)
-        assert (reading, report.reading, report.reading_reason) == (
-            "read as one wire", "one wire", None)
-        assert header.split() == ["iteration", "nodes", "classes", "search", "ms", "apply", "ms",
-                                  "rebuild", "ms", "applied", "banned"]
-        assert [row.split()[:3] for row in rows] == [
-            [str(k + 1), str(it.nodes), str(it.classes)] for k, it in enumerate(report.iterations)]
+        assert (stats, reading, len(rows)) == (str(report.stats), "read as one wire", 2)
         assert last == (f"stopped: iteration limit (2) after 2 iterations; final e-graph: "
                         f"{report.nodes} nodes in {report.classes} classes")
         assert (tmp_path / "e.dot").read_text() == report.dot

@@ -1,67 +1,28 @@
 """Rotation merging (method="rotation-merging") against independent checkers.
 
-The T-count benchmark programs must come back with at most the T count the
-peers reach (the published figures of PyZX's teleport_reduce and quizx's
-full_simp), every statement that is no phase gate unchanged and in order,
-and statistics that are Qiskit's counts; test_path_sums proves the results
-equivalent, MQT QCEC the one it leaves out. Random programs over the
-Clifford+T gates with boundaries mixed in (measurements, resets, conditions,
-barriers, gates the method does not follow) are checked with Operator after
-the same deferral on both sides: a measurement becomes a CX onto a fresh
+Its results on the T-count programs are pinned byte for byte by
+test_tcount_digests.py and proved equivalent by test_path_sums, but for
+hwb10, which MQT QCEC takes in the long checks. Here: what it passes and
+what stops it, hand-written cases checked with Qiskit's Operator after the
+same deferral on both sides (a measurement becomes a CX onto a fresh
 qubit, a reset a swap with a fresh qubit, and a condition the gate
-controlled by the qubits that hold its bits.
+controlled by the qubits that hold its bits), and the text it keeps. Random
+programs with boundaries: test_phase_polynomial.test_random_programs.
 """
 
 import re
 
 import pytest
-from hypothesis import given, settings
 
 import kestrel
-from conftest import EXAMPLES, scaled
-from programs import (clifford_t_programs, figures, load, program_name, program_paths,
-                      program_text, same_operator, statements, t_content)
+from conftest import EXAMPLES, LONG_CHECKS
+from programs import load, program_paths, program_text, same_operator
 
-PROGRAMS = program_paths("tcount")
 TCOUNT = EXAMPLES / "tcount"
-
-# T after PyZX's teleport_reduce and quizx's full_simp (the smaller where
-# both finished), as published for these programs.
-PEERS = {
-    "adder_8": 173, "barenco_tof_10": 100, "barenco_tof_3": 16, "barenco_tof_4": 28,
-    "csla_mux_3": 62, "fprenorm": 94, "gf2^10_mult": 410, "gf2^16_mult": 1040,
-    "gf2^32_mult": 4128, "gf2^4_mult": 68, "gf2^5_mult": 115, "gf2^6_mult": 150,
-    "gf2^7_mult": 217, "gf2^8_mult": 264, "grover_5": 166, "ham15-low": 97, "ham15-med": 212,
-    "hwb10": 15891, "hwb6": 75, "mod5_4": 8, "mod_adder_1024": 1011, "mod_red_21": 73,
-    "qcla_adder_10": 162, "qcla_mod_7": 237, "qft_4": 67, "rc_adder_6": 47, "tof_10": 71,
-    "tof_3": 15, "tof_4": 23, "vbe_adder_3": 24,
-    # 4n^2 + n, which merging reaches on every multiplier of the family,
-    # under the default time limit.
-    "gf2^64_mult": 16448, "gf2^128_mult": 65664,
-}
-# Left out of test_path_sums (the sum takes minutes): checked by QCEC in the
-# long run only.
-BY_QCEC = {"hwb10"}
-T_STATEMENT = re.compile(r"(t|tdg|s|sdg|z)\s+q\[\d+\];")
 
 
 def merge(text, **options):
     return kestrel.optimize_qasm(text, method="rotation-merging", **options)
-
-
-def non_phase_statements(text):
-    """The statements that are no phase gate on one qubit: what merging keeps."""
-    return [s for s in statements(text) if not T_STATEMENT.fullmatch(s)]
-
-
-GATE_STATEMENT = re.compile(r"[a-z][a-z0-9_]*\s*(\([^;]*\))?\s+[a-z][^;]*;")
-
-
-def fixed_statements(text):
-    """The statements that are no gate applied without a condition: merging
-    keeps them, in order, and may write a gate it sees through as its gates."""
-    return [s for s in statements(text)
-            if not GATE_STATEMENT.fullmatch(s) or s.startswith(("measure", "reset", "barrier"))]
 
 
 def equivalent_by_qcec(a, b):
@@ -71,20 +32,10 @@ def equivalent_by_qcec(a, b):
         "equivalent", "equivalent_up_to_global_phase")
 
 
-@pytest.mark.parametrize("path", PROGRAMS, ids=program_name)
-def test_tcount_programs(path):
-    text = program_text(path)
-    # Under the default time limit: gf2^128_mult takes tens of milliseconds,
-    # so a search that walks too far shows as a missed count.
-    out, stats = merge(text)
-    assert stats["t_after"] <= PEERS[program_name(path)]
-    before, after = load(text), load(out)
-    assert {k: stats[k + "_before"] for k in ("t", "gates", "depth")} == figures(before)
-    assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(after)
-    # Only T statements change: every other one stays, in order.
-    assert non_phase_statements(out) == non_phase_statements(text)
-    if program_name(path) in BY_QCEC and scaled(False, True):
-        assert equivalent_by_qcec(before, after)
+@pytest.mark.skipif(not LONG_CHECKS, reason="the long checks only (minutes)")
+def test_hwb10_by_qcec():
+    text = program_text(next(p for p in program_paths("tcount") if p.name.startswith("hwb10.")))
+    assert equivalent_by_qcec(load(text), load(merge(text)[0]))
 
 
 def test_qcec_tells_a_wrong_result():
@@ -116,10 +67,8 @@ HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
     ("t q[0];\ny q[0];\nt q[0];\n", "y q[0];\n"),
     ("t q[0];\nswap q[0],q[1];\nt q[1];\n", "s q[0];\nswap q[0],q[1];\n"),
     ("t q[1];\ncz q[0],q[1];\nt q[1];\n", "s q[1];\ncz q[0],q[1];\n"),
-    # Five T gates are Z then T.
-    ("t q[0];\nt q[0];\nt q[0];\nt q[0];\nt q[0];\n", "sdg q[0];\ntdg q[0];\n"),
 ], ids=["measure-elsewhere", "if-elsewhere", "if-here", "t-under-if", "t-on-register",
-        "barrier-elsewhere", "y", "swap", "cz", "five"])
+        "barrier-elsewhere", "y", "swap", "cz"])
 def test_cases(body, expected):
     out, _ = merge(HEAD + body)
     assert out == HEAD + (body if expected is None else expected)
@@ -141,27 +90,3 @@ def test_everything_else_stays_byte_for_byte():
 def test_a_program_too_large_is_refused():
     with pytest.raises(ValueError, match=r"Pauli products fit in 4\.0 GiB: its 1048576 qubits"):
         merge('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1048576];\nt q[0];\n')
-
-
-def test_texts_that_are_no_programs_raise_as_in_the_per_qubit_mode():
-    text = HEAD + "t q[3];\n"
-    with pytest.raises(ValueError) as per_qubit:
-        kestrel.optimize_qasm(text, per_qubit=True)
-    with pytest.raises(ValueError) as merging:
-        merge(text)
-    assert str(merging.value) == str(per_qubit.value)
-
-
-# ---------------------------------------------------------------------------
-# Random programs of 2 to 8 qubits (programs.clifford_t_programs), checked
-# after deferral on both sides.
-
-@settings(max_examples=scaled(120, 1200), deadline=None)
-@given(text=clifford_t_programs())
-def test_random_programs(text):
-    out, stats = merge(text)
-    assert fixed_statements(out) == fixed_statements(text)
-    assert t_content(out) <= t_content(text)
-    before, after = load(text), load(out)
-    assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(after)
-    assert same_operator(text, out)

@@ -8,7 +8,7 @@ definitions of the gates) must equal that of the program written times the
 phase kestrel reports, exactly; MQT QCEC takes the programs too wide for
 Operator. That each gate expands to its matrix is Expansion's test (C++,
 against a model of the matrices, every angle at multiples of pi/4), and the
-reading of angle expressions is Expressions'; here the random programs
+reading of angle expressions is Expressions'; test_angles' random programs
 draw every such gate, Clifford ones and angles in several spellings.
 """
 
@@ -16,12 +16,10 @@ import math
 import sys
 
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
 from qiskit import qasm2, transpile
 
 import kestrel
-from conftest import EXAMPLES, REPO, scaled
+from conftest import EXAMPLES, REPO
 from programs import CLIFFORD_T_BASIS as BASIS
 from programs import figures, load, same_operator, t_content
 
@@ -34,12 +32,6 @@ def merge(text):
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
     phase = stats["phase"] if "phase" in stats else stats["phase_radians"] * 8 / math.pi
     return out, phase, stats
-
-
-DEFINED = ("gate g1(a) x { rz(a) x; h x; }\n"
-           "gate g2(a, b) x, y { g1(a/2) x; cx x, y; g1(b/4) y; }\n"
-           "gate g3(c) x, y, z { g2(c, 2*c) z, x; g1(-c/2) y; ccx x, y, z; }\n"
-           "gate maj a, b, c { cx c, b; cx c, a; ccx a, b, c; }\n")
 
 
 @pytest.mark.parametrize("definition, line, boundary", [
@@ -112,52 +104,3 @@ def test_programs_as_written_reach_their_expanded_t_count(name):
     assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(load(out))
     if name.startswith("tcount/") or load(written).num_qubits <= 5:
         assert same_operator(written, out, phase)
-
-
-# Random programs over the gates merging sees through and the boundaries
-# beside them, on 3 to 6 qubits (with at most two measurements or resets,
-# deferred onto fresh qubits on both sides).
-SEEN = ["ccx {a},{b},{c}", "cswap {a},{b},{c}", "ch {a},{b}", "csx {a},{b}", "rccx {a},{b},{c}",
-        "rc3x {a},{b},{c},{d}", "cu1(pi/2) {a},{b}", "crz(-pi/2) {a},{b}", "rz(pi/4) {a}",
-        "u1(-pi/4) {a}", "p(-pi/4) {a}", "ry(3*pi/4) {a}", "u3(pi/4,pi/2,-pi/4) {a}",
-        "u(3*pi/4,pi/4,pi) {a}", "U(pi/4,0,pi/4) {a}", "u2(pi/4,pi/2) {a}", "cp(-pi/2) {a},{b}",
-        "crx(pi/2) {a},{b}", "cry(-pi/2) {a},{b}", "cu3(pi/2,pi/2,0) {a},{b}",
-        "cu(pi/2,0,pi/2,pi/4) {a},{b}", "rzz(3*pi/4) {a},{b}", "rxx(3*pi/4) {a},{b}",
-        "rx(pi/4) {a}", "t q", "tdg q", "g3(pi/2) {a},{b},{c}", "maj {a},{b},{c}",
-        "rz(sin(pi/2)*pi/4) {a}", "u1(-pi/4+2*pi) {a}", "p(pi/2^3*2) {a}", "rx((1e0+.5*2)*pi/8) {a}",
-        # Clifford gates: no T gate, but a frame the T gates around must follow.
-        "cy {a},{b}", "sx {a}", "sxdg {a}", "swap {a},{b}", "cz {a},{b}", "id {a}", "u2(0,pi) {a}",
-        "rx(pi/2) {a}", "ry(pi) {a}", "rzz(pi) {a},{b}", "cu1(pi) {a},{b}", "crx(pi) {a},{b}",
-        "u0(3) {a}"]
-OTHERS = ["t {a}", "tdg {a}", "t {a}", "h {a}", "s {a}", "cx {a},{b}", "x {a}", "cz {a},{b}"]
-BOUNDARIES = ["rz(0.3) {a}", "c3x {a},{b},{c},{d}", "measure {a} -> c[0]", "reset {a}",
-              "barrier {a},{b}", "if (c==1) ccx {a},{b},{c}", "rz(pi/4+1e-6) {a}"]
-
-
-@st.composite
-def seen_programs(draw):
-    n = draw(st.integers(4, 6))
-    lines = [HEAD.rstrip("\n"), DEFINED.rstrip("\n"), f"qreg q[{n}];", "creg c[1];"]
-    deferrals = 0
-    for _ in range(draw(st.integers(1, 25))):
-        a, b, c, d = [f"q[{k}]" for k in draw(st.permutations(range(n)))[:4]]
-        kind = draw(st.integers(0, 9))
-        pool = SEEN if kind < 6 else OTHERS if kind < 9 else BOUNDARIES
-        line = draw(st.sampled_from(pool)).format(a=a, b=b, c=c, d=d)
-        if line.startswith(("measure", "reset")):
-            if deferrals == 2:
-                continue
-            deferrals += 1
-        lines.append(line + ";")
-    return "\n".join(lines) + "\n"
-
-
-@settings(max_examples=scaled(100, 1000), deadline=None)
-@given(text=seen_programs())
-def test_random_programs_seen_through(text):
-    out, phase, stats = merge(text)
-    # T gates come only from T gates, or from rotations of other angles that
-    # merged into them (the thirty pi/8 rotations of two c3x sum to fifteen).
-    assert t_content(out) <= t_content(text) + stats["rotations_before"] - stats["rotations_after"]
-    assert {k: stats[k + "_after"] for k in ("t", "gates", "depth")} == figures(load(out))
-    assert same_operator(text, out, phase)
