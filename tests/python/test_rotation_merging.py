@@ -60,15 +60,17 @@ HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
     # register is a rotation per qubit, written back as one line each.
     ("t q[0];\nif (c==1) t q[0];\nt q[0];\n", None),
     ("t q[0];\nt q;\nt q[0];\n", "s q[0];\nt q[0];\nt q[1];\nt q[2];\n"),
-    # A barrier elsewhere is passed.
+    # A barrier elsewhere is passed; one on the rotation's qubit (last of
+    # its operands) stops it.
     ("t q[0];\nbarrier q[1],q[2];\nt q[0];\n", "s q[0];\nbarrier q[1],q[2];\n"),
+    ("t q[0];\nbarrier q[1],q[0];\nt q[0];\n", None),
     # Gates the frame follows besides the seven: y, cz, swap, sx.
     # (Y turns Z to -Z: the two rotations cancel.)
     ("t q[0];\ny q[0];\nt q[0];\n", "y q[0];\n"),
     ("t q[0];\nswap q[0],q[1];\nt q[1];\n", "s q[0];\nswap q[0],q[1];\n"),
     ("t q[1];\ncz q[0],q[1];\nt q[1];\n", "s q[1];\ncz q[0],q[1];\n"),
 ], ids=["measure-elsewhere", "if-elsewhere", "if-here", "t-under-if", "t-on-register",
-        "barrier-elsewhere", "y", "swap", "cz"])
+        "barrier-elsewhere", "barrier-here", "y", "swap", "cz"])
 def test_cases(body, expected):
     out, _ = merge(HEAD + body)
     assert out == HEAD + (body if expected is None else expected)
