@@ -1,5 +1,7 @@
 // The optimiser end to end: gates the digests do not reach, inputs past the
-// node limit, and extraction against whole sweeps.
+// node limit (and the pipeline's test of the limit on the gates it read,
+// which must be the loaded e-graph's: it then writes them straight back),
+// and extraction against whole sweeps.
 #include "src/saturation/optimize.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +97,26 @@ TEST(Optimize, InputsPastTheNodeLimitComeBackAsTheyAre) {
   for (std::uint64_t seed : {5, 7}) {
     const RecExpr<Op> e = random_term(seed, 300, 8);
     EXPECT_TRUE(same_term(optimize_expr(e), load_run_extract(e))) << seed;
+  }
+}
+
+// Chains around the limit, over one to eight gate kinds: the test says past
+// the limit exactly when the loaded e-graph holds more nodes.
+TEST(PastNodeLimit, AgreesWithTheLoadedEGraph) {
+  const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n",
+                         "cx q[0],q[1];\n", "sdg q[0];\n", "tdg q[0];\n", "z q[0];\n"};
+  constexpr std::size_t kLimit = 10'000;
+  Lcg draw{1};
+  for (std::size_t kinds = 1; kinds <= 8; ++kinds) {
+    for (std::size_t n = kLimit - 8; n <= kLimit + 2; ++n) {
+      std::string text(kQasmHeader);
+      for (std::size_t k = 0; k < n; ++k) text += lines[k < kinds ? k : draw(kinds)];
+      EGraph<Op> g;
+      g.add_expr_internal(parse_qasm(text));
+      const WireGates read = read_wire(text);
+      EXPECT_EQ(past_node_limit(read.gates.size() - 1, read.kinds, kLimit), g.node_count() > kLimit)
+          << kinds << " kinds, " << n << " gates";
+    }
   }
 }
 
