@@ -31,11 +31,6 @@ namespace {
 PlacedGate g1(Elementary e, std::uint32_t q) { return {e, q, 0}; }
 PlacedGate g2(Elementary e, std::uint32_t a, std::uint32_t b) { return {e, a, b}; }
 CancelItem gate(PlacedGate g) { return {g, 0, 0}; }
-std::vector<CancelItem> items_of(const std::vector<PlacedGate>& gates) {
-  std::vector<CancelItem> items;
-  for (const PlacedGate& g : gates) items.push_back(gate(g));
-  return items;
-}
 PlacedGate rotation(Elementary e, std::uint32_t q) { return {e, q, 0, 0.3}; }
 
 // Whether two lists of gates on n qubits multiply to the same matrix
@@ -265,65 +260,6 @@ TEST(PairCancellation, EachStep) {
   EXPECT_NE(fault_of([&] { cancel_gate_pairs(3, parse("cx 0 5").items, {}); }), "no fault");
 }
 
-TEST(PairCancellation, RandomNetworksAndCzGatesKeepTheirMatrix) {
-  // Toffoli-like networks with random phases and controls, cz gates and
-  // other gates between: the gates kept (as left) multiply to the product of
-  // those given; T gates never grow in number, nor do two-qubit gates.
-  using E = Elementary;
-  const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
-  const E other[] = {E::H, E::T, E::Tdg, E::S, E::X, E::CX, E::CZ};
-  std::mt19937_64 rng(37);
-  const std::uint32_t n = 4;
-  std::size_t dissolved_in_all = 0, across_h_in_all = 0, merged_in_all = 0;
-  for (int round = 0; round < 300; ++round) {
-    std::vector<PlacedGate> gates;
-    std::vector<std::uint32_t> controls = {0, 1};  // the last network's
-    for (std::size_t k = 0, parts = 2 + rng() % 4; k < parts; ++k) {
-      std::vector<std::uint32_t> q = {0, 1, 2, 3};
-      std::shuffle(q.begin(), q.end(), rng);
-      const unsigned kind = rng() % 4;
-      if (kind == 0) {
-        // Half the networks a Toffoli's phases (or their inverses), the rest
-        // phases at random.
-        std::vector<E> at;
-        const bool toffoli = rng() % 2, up = rng() % 2;
-        for (int p = 0; p < 4; ++p) {
-          at.push_back(toffoli ? ((p % 2 == 0) == up ? E::Tdg : E::T)
-                               : rng() % 3 ? (rng() % 2 ? E::T : E::Tdg) : phases[rng() % 5]);
-        }
-        const auto part = network(q[0], q[1], q[2], at);
-        gates.insert(gates.end(), part.begin(), part.end());
-        controls = {q[0], q[1]};
-      } else if (kind == 1) {
-        gates.push_back(rng() % 2 ? g2(E::CZ, controls[1], controls[0]) : g2(E::CZ, q[0], q[1]));
-      } else if (kind == 2) {
-        // A cx with phase gates on both sides of its target and on its
-        // control, and a cz on its qubits before or after it.
-        const auto phase = [&](std::uint32_t on) { return g1(phases[rng() % 5], on); };
-        const bool cz_first = rng() % 2;
-        if (cz_first) gates.push_back(g2(E::CZ, q[0], q[1]));
-        for (const PlacedGate& g : {phase(q[1]), g2(E::CX, q[0], q[1]), phase(q[1]), phase(q[0])}) gates.push_back(g);
-        if (!cz_first) gates.push_back(g2(E::CZ, q[1], q[0]));
-      } else {
-        const E e = other[rng() % 7];
-        gates.push_back(elementary_info(e).qubits == 2 ? g2(e, q[0], q[1]) : g1(e, q[0]));
-      }
-    }
-    const std::vector<CancelItem> items = items_of(gates);
-    std::size_t dissolved = 0, across = 0, merged = 0;
-    const std::vector<PlacedGate> kept = cancelled(items, {}, n, &dissolved, &across, &merged);
-    dissolved_in_all += dissolved;
-    across_h_in_all += across;
-    merged_in_all += merged;
-    EXPECT_LE(counts(kept).t, counts(gates).t) << "round " << round;
-    EXPECT_LE(counts(kept).two_qubit, counts(gates).two_qubit) << "round " << round;
-    ASSERT_TRUE(same(kept, gates, n)) << "round " << round;
-  }
-  EXPECT_GT(dissolved_in_all, 20u);  // the lists do have cz gates to make phases
-  EXPECT_GT(across_h_in_all, 2u);    // and pairs that meet across h gates
-  EXPECT_GT(merged_in_all, 10u);     // and pairs that merge
-}
-
 TEST(PairCancellation, LongNetworksMeetTheirCopiesHoweverManyPairsCancelBetween) {
   // A chain of k cx gates of which no two neighbours commute, then the same
   // k reversed and the k again: the reversed ones cancel the copies after
@@ -341,53 +277,72 @@ TEST(PairCancellation, LongNetworksMeetTheirCopiesHoweverManyPairsCancelBetween)
 }
 
 TEST(PairCancellation, RandomListsKeepTheirMatrix) {
+  // Toffoli-like networks with random phases and controls, cz gates, cx
+  // gates with phases around them, and other gates, repeats and boundaries
+  // between: the gates kept by the pair cancellation, and by every step
+  // after it, multiply to the product of those given (where a boundary
+  // stops a step is the table's test); T gates never grow in number, nor do
+  // two-qubit gates.
   using E = Elementary;
-  const E one[] = {E::H, E::S, E::Sdg, E::T, E::Tdg, E::X, E::Y, E::Z};
-  const E two_qubit[] = {E::CX, E::CZ, E::Swap};
-  std::mt19937_64 rng(2026);
-  const std::uint32_t n = 3;
-  std::size_t removed_in_all = 0, sandwiches_met = 0;
+  const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
+  const E one[] = {E::H, E::S, E::Sdg, E::T, E::Tdg, E::X, E::Y, E::Z, E::Rz, E::Rx};
+  std::mt19937_64 rng(37);
+  std::size_t removed_in_all = 0, sandwiches_met = 0, dissolved_in_all = 0, across_h_in_all = 0, merged_in_all = 0;
   for (int round = 0; round < 400; ++round) {
+    const std::uint32_t n = 3 + round % 2;
     std::vector<CancelItem> items;
     std::vector<std::uint32_t> barrier_qubits;
-    const std::size_t length = 4 + rng() % 20;
-    for (std::size_t k = 0; k < length; ++k) {
-      const std::uint32_t a = static_cast<std::uint32_t>(rng() % n);
-      const std::uint32_t b = (a + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
-      const unsigned pick = rng() % 10;
-      if (pick < 5) {
-        // Mostly cx and cz, and often a repeat of a recent gate.
+    std::vector<std::uint32_t> controls = {0, 1};  // the last network's
+    for (std::size_t k = 0, parts = 2 + rng() % 10; k < parts; ++k) {
+      std::vector<std::uint32_t> q = {0, 1, 2, 3};
+      std::shuffle(q.begin(), q.begin() + n, rng);
+      const auto add = [&](const std::vector<PlacedGate>& gates) {
+        for (const PlacedGate& g : gates) items.push_back(gate(g));
+      };
+      const auto phase = [&](std::uint32_t on) { return g1(phases[rng() % 5], on); };
+      const unsigned kind = rng() % 8;
+      if (kind == 0) {
+        // Half the networks a Toffoli's phases (or their inverses), the rest
+        // phases at random.
+        std::vector<E> at;
+        const bool toffoli = rng() % 2, up = rng() % 2;
+        for (int p = 0; p < 4; ++p) {
+          at.push_back(toffoli ? ((p % 2 == 0) == up ? E::Tdg : E::T) : rng() % 3 ? (rng() % 2 ? E::T : E::Tdg) : phases[rng() % 5]);
+        }
+        add(network(q[0], q[1], q[2], at));
+        controls = {q[0], q[1]};
+      } else if (kind == 1) {
+        add({rng() % 2 ? g2(E::CZ, controls[1], controls[0]) : g2(E::CZ, q[0], q[1])});
+      } else if (kind == 2) {
+        // A cx with phase gates on both sides of its target and on its
+        // control, and a cz on its qubits before or after it.
+        const bool cz_first = rng() % 2;
+        if (cz_first) add({g2(E::CZ, q[0], q[1])});
+        add({phase(q[1]), g2(E::CX, q[0], q[1]), phase(q[1]), phase(q[0])});
+        if (!cz_first) add({g2(E::CZ, q[1], q[0])});
+      } else if (kind < 5) {
+        // Two-qubit gates, often a repeat of a recent one.
         if (!items.empty() && rng() % 2 && items.back().count == 0) {
           items.push_back(items[items.size() - 1 - rng() % std::min<std::size_t>(items.size(), 3)]);
         } else {
-          items.push_back(gate(g2(rng() % 4 ? two_qubit[rng() % 2] : E::Swap, a, b)));
+          add({g2(rng() % 4 ? (rng() % 2 ? E::CX : E::CZ) : E::Swap, q[0], q[1])});
         }
-      } else if (pick < 9) {
-        items.push_back(gate(rng() % 8 ? g1(one[rng() % 8], a) : rotation(rng() % 2 ? E::Rz : E::Rx, a)));
+      } else if (kind < 7) {
+        const E e = one[rng() % 10];
+        add({is_rotation(e) ? rotation(e, q[0]) : g1(e, q[0])});
       } else {
         items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), 1});
-        barrier_qubits.push_back(a);
+        barrier_qubits.push_back(q[0]);
       }
     }
+    const std::vector<PlacedGate> given = kept_gates(items, std::vector<bool>(items.size(), false));
     // Every other round with T gates joined, half of those with cx pairs
-    // around S powers made cz gates too.
+    // around S powers made cz gates too; barriers are never removed.
     std::vector<Elementary> now;
-    const std::vector<bool> removed =
-        cancel_gate_pairs(n, items, barrier_qubits, round % 2 ? &now : nullptr, round % 4 == 3);
-    // Barriers are never removed; the gates kept multiply to the product
-    // of those given (where barriers stop a pair is the table's test).
-    std::vector<PlacedGate> given, kept;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items[i].count != 0) {
-        EXPECT_FALSE(removed[i]);
-        continue;
-      }
-      given.push_back(items[i].gate);
-      if (!removed[i]) kept.push_back(items[i].gate);
-      if (!removed[i] && round % 2) kept.back().gate = now[i];  // a one-qubit gate acts on `a`
-      removed_in_all += removed[i];
-    }
-    ASSERT_TRUE(same(kept, given, n)) << "round " << round;
+    const std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits, round % 2 ? &now : nullptr, round % 4 == 3);
+    for (std::size_t i = 0; i < items.size(); ++i) EXPECT_FALSE(items[i].count != 0 && removed[i]);
+    for (bool r : removed) removed_in_all += r;
+    ASSERT_TRUE(same(kept_gates(items, removed, round % 2 ? &now : nullptr), given, n)) << "round " << round;
     // Without a cx pair around S powers met, the call with them made cz
     // gates gives the same gates.
     std::vector<Elementary> plain_now, sandwich_now;
@@ -398,10 +353,21 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
       EXPECT_EQ(cancel_gate_pairs(n, items, barrier_qubits, &sandwich_now, true), plain) << "round " << round;
       EXPECT_EQ(sandwich_now, plain_now) << "round " << round;
     }
+    std::size_t dissolved = 0, across = 0, merged = 0;
+    const std::vector<PlacedGate> kept = cancelled(items, barrier_qubits, n, &dissolved, &across, &merged);
+    dissolved_in_all += dissolved;
+    across_h_in_all += across;
+    merged_in_all += merged;
+    EXPECT_LE(counts(kept).t, counts(given).t) << "round " << round;
+    EXPECT_LE(counts(kept).two_qubit, counts(given).two_qubit) << "round " << round;
+    ASSERT_TRUE(same(kept, given, n)) << "round " << round;
   }
   EXPECT_GT(removed_in_all, 100u);  // the lists do have pairs to cancel
   EXPECT_GT(sandwiches_met, 10u);   // and cx pairs around S powers, in some
   EXPECT_LT(sandwiches_met, 390u);  // but not all
+  EXPECT_GT(dissolved_in_all, 20u);  // and cz gates to make phases
+  EXPECT_GT(across_h_in_all, 2u);    // and pairs that meet across h gates
+  EXPECT_GT(merged_in_all, 10u);     // and pairs that merge
 }
 
 // Once the deadline has passed, the walk stops at its first look at the
