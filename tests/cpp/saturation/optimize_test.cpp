@@ -23,6 +23,10 @@
 namespace kestrel {
 namespace {
 
+// Lines of one-wire texts, drawn from in turn or at random.
+constexpr const char* kLines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n",
+                                  "cx q[0],q[1];\n", "sdg q[0];\n", "tdg q[0];\n", "z q[0];\n"};
+
 // Every circuit of up to four gates over h, s, sdg, t, tdg, x, z and cx,
 // and random ones, come out as bench/small_golden.json holds them
 // (test_small_digests.py); the gates that no text the line reader reads
@@ -70,10 +74,9 @@ TEST(Optimize, InputsPastTheNodeLimitComeBackAsTheyAre) {
   // A chain of n gates over five distinct gates loads as n + 4 nodes: the
   // shortcut starts above 9,996 gates.
   for (std::size_t n : {9'995u, 9'996u, 9'997u, 12'000u}) {
-    const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n", "cx q[0],q[1];\n"};
     std::string text;
     Lcg draw{n};
-    for (std::size_t k = 0; k < n; ++k) text += lines[draw(5)];
+    for (std::size_t k = 0; k < n; ++k) text += kLines[draw(5)];
     const RecExpr<Op> expr = parse_qasm(text);
     EXPECT_TRUE(same_term(optimize_expr(expr), load_run_extract(expr))) << n;
   }
@@ -103,14 +106,12 @@ TEST(Optimize, InputsPastTheNodeLimitComeBackAsTheyAre) {
 // Chains around the limit, over one to eight gate kinds: the test says past
 // the limit exactly when the loaded e-graph holds more nodes.
 TEST(PastNodeLimit, AgreesWithTheLoadedEGraph) {
-  const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n",
-                         "cx q[0],q[1];\n", "sdg q[0];\n", "tdg q[0];\n", "z q[0];\n"};
   constexpr std::size_t kLimit = 10'000;
   Lcg draw{1};
   for (std::size_t kinds = 1; kinds <= 8; ++kinds) {
     for (std::size_t n = kLimit - 8; n <= kLimit + 2; ++n) {
       std::string text(kQasmHeader);
-      for (std::size_t k = 0; k < n; ++k) text += lines[k < kinds ? k : draw(kinds)];
+      for (std::size_t k = 0; k < n; ++k) text += kLines[k < kinds ? k : draw(kinds)];
       EGraph<Op> g;
       g.add_expr_internal(parse_qasm(text));
       const WireGates read = read_wire(text);
@@ -150,15 +151,13 @@ std::pair<std::vector<std::optional<std::pair<TCost::Cost, Op>>>, int> full_swee
 
 TEST(Optimize, ExtractionRecordsWhatWholeSweepsRecord) {
   // Saturated e-graphs of random circuits, some needing several sweeps.
-  const char* lines[] = {"h q[0];\n", "t q[0];\n", "tdg q[0];\n", "s q[0];\n",
-                         "x q[0];\n", "z q[0];\n", "cx q[0],q[1];\n"};
   // And random terms with random classes merged, where parents often come
   // before their children in the class order.
   std::vector<EGraph<Op>> graphs;
   for (std::uint64_t seed = 1; seed <= 12; ++seed) {
     std::string text;
     Lcg draw{seed};
-    for (std::uint64_t k = 0; k < 40 * seed; ++k) text += lines[draw(7)];
+    for (std::uint64_t k = 0; k < 40 * seed; ++k) text += kLines[draw(8)];
     EGraph<Op> g;
     g.add_expr_internal(parse_qasm(text));
     graphs.push_back(Runner<Op>().with_egraph(std::move(g)).run(rules()).egraph);
