@@ -165,86 +165,87 @@ StepRun run_step(Step step, const Items& in, std::uint32_t n) {
 // What each step does, and where boundaries, y and swap gates stop it. A
 // step taken where it should not be changes the matrix, which each row
 // checks, and which the random lists below check on the same gates.
+using enum Step;
+const std::string toffoli = "cx 1 2; tdg 2; cx 0 2; t 2; cx 1 2; tdg 2; cx 0 2; t 2; ";
+struct StepCase {
+  std::string name;
+  Step step;
+  std::string given;
+  const char* kept;  // the names of the gates kept, in order
+};
+const StepCase kStepCases[] = {
+    {"adjacent cx", Pairs, "cx 0 1; cx 0 1", ""},
+    {"through a shared control", Pairs, "cx 0 1; cx 0 2; cx 0 1", "cx"},
+    {"through a shared target", Pairs, "cx 0 2; cx 1 2; cx 0 2", "cx"},
+    {"through t on the control", Pairs, "cx 0 1; t 0; cx 0 1", "t"},
+    {"through x on the target", Pairs, "cx 0 1; x 1; cx 0 1", "x"},
+    {"cz either way round, through s", Pairs, "cz 0 1; s 1; cz 1 0", "s"},
+    {"nested pairs", Pairs, "cx 0 1; cx 1 2; cx 1 2; cx 0 1", ""},
+    {"one-qubit inverses", Pairs, "t 0; tdg 0; s 1; sdg 1; h 2; h 2", ""},
+    {"swap either way round", Pairs, "swap 0 1; swap 1 0", ""},
+    {"through rz on the control", Pairs, "cx 0 1; rz 0; cx 0 1", "rz"},
+    {"through rx on the target", Pairs, "cx 0 1; rx 1; cx 0 1", "rx"},
+    {"not across a boundary on a qubit of the pair", Pairs, "cx 0 1; b 1; cx 0 1", "cx cx"},
+    {"across one elsewhere", Pairs, "cx 0 1; b 2; cx 0 1", ""},
+    {"tdg tdg through a control is sdg", Joined, "tdg 0; cx 0 1; tdg 0", "sdg cx"},
+    {"t tdg still cancel", Joined, "t 0; s 0; tdg 0", "s"},
+    {"t t t: s then t", Joined, "t 0; t 0; t 0", "s t"},
+    {"cx s cx is cz, s, s", Joined, "cx 0 1; s 1; cx 0 1", "cz s s"},
+    {"cx z cx is z z", Joined, "cx 0 1; z 1; cx 0 1", "z z"},
+    {"cx s sdg cx: the s pair goes first, then the cx pair", Joined, "cx 0 1; s 1; sdg 1; cx 0 1", ""},
+    {"cx sdg sdg s cx past t on the control", Joined, "cx 0 1; t 0; sdg 1; sdg 1; s 1; cx 0 1", "cz t sdg sdg"},
+    // A cz on a network that passes its parities becomes phases.
+    {"a cz after the network", Phases, toffoli + "cz 0 1", "cx t cx tdg cx t cx tdg"},
+    {"before it, either way round", Phases, "cz 1 0; " + toffoli, "cx t cx tdg cx t cx tdg"},
+    {"the inverse phases", Phases, "cx 1 2; t 2; cx 0 2; tdg 2; cx 1 2; t 2; cx 0 2; tdg 2; cz 0 1", "cx tdg cx t cx tdg cx t"},
+    {"past phases and controls on its qubits", Phases, toffoli + "t 0; cx 1 3; cz 0 1", "cx t cx tdg cx t cx tdg t cx"},
+    {"s, sdg and z take either sign", Phases, "cx 1 2; s 2; cx 0 2; sdg 2; cx 1 2; z 2; cx 0 2; s 2; cz 0 1", "cx z cx z cx sdg cx"},
+    {"a run after h on the target", Phases, "h 2; " + toffoli + "cz 0 1", "h cx t cx tdg cx t cx tdg"},
+    {"beside a cx from its first qubit, into s and sdg gates", Phases, "s 1; cx 0 1; sdg 1; sdg 0; cz 0 1", "cx"},
+    {"beside a cx, into t and tdg gates", Phases, "t 1; cx 0 1; tdg 1; tdg 0; cz 0 1", "tdg cx t t"},
+    {"before a cx from its second qubit", Phases, "tdg 1; s 0; cz 0 1; cx 1 0; sdg 0", "t z cx z"},
+    {"not past a boundary on its qubit", Phases, toffoli + "b 0; cz 0 1", "cx tdg cx t cx tdg cx t cz"},
+    {"nor past one on the target inside the network", Phases,
+     "cx 1 2; tdg 2; cx 0 2; t 2; b 2; cx 1 2; tdg 2; cx 0 2; t 2; cz 0 1", "cx tdg cx t cx tdg cx t cz"},
+    {"past one elsewhere", Phases, "cx 1 2; tdg 2; cx 0 2; t 2; b 3; cx 1 2; tdg 2; cx 0 2; t 2; cz 0 1", "cx t cx tdg cx t cx tdg"},
+    // Phase gates that meet join into the fewest.
+    {"s and sdg go", Join, "s 0; sdg 0", ""},
+    {"across a cx's control", Join, "s 0; cx 0 1; sdg 0", "cx"},
+    {"across cz and rz", Join, "t 0; cz 1 0; rz 0; tdg 0", "cz rz"},
+    {"z and sdg make s", Join, "z 0; sdg 0", "s"},
+    {"two t make s", Join, "t 0; cx 0 2; t 0", "s cx"},
+    {"four sdg go", Join, "sdg 0; sdg 0; sdg 0; sdg 0", ""},
+    {"t and s stay: already the fewest", Join, "t 0; s 0", "t s"},
+    {"not across a boundary", Join, "s 0; b 0; sdg 0", "s sdg"},
+    {"a boundary elsewhere", Join, "s 1; b 0; sdg 1", ""},
+    // Pairs that meet across h gates go.
+    {"a cz past sdg and h is the cx", AcrossH, "cz 0 1; sdg 1; h 1; cx 0 1", "sdg h"},
+    {"h on both qubits turn a cx round", AcrossH, "h 0; h 1; cx 1 0; h 0; h 1; cx 0 1", "h h h h"},
+    {"past x where the letter is X", AcrossH, "cz 0 1; h 1; x 1; cx 0 1", "h x"},
+    {"past a cx's control where the letter is Z", AcrossH, "cz 0 1; cx 0 2; h 1; cx 0 1", "cx h"},
+    {"past a cx's target where the letter is X", AcrossH, "cz 0 1; h 1; cx 2 1; cx 0 1", "h cx"},
+    {"not past a boundary", AcrossH, "cz 0 1; b 1; h 1; cx 0 1", "cz h cx"},
+    {"not past y", AcrossH, "cz 0 1; h 1; y 1; cx 0 1", "cz h y cx"},
+    // Pairs that meet agreeing on one qubit merge into one gate.
+    {"cx then cz: Z on the control", Merge, "cx 0 1; cz 0 1", "sdg cx s s"},
+    {"cz then cx", Merge, "cz 0 1; cx 0 1", "sdg cx s sdg"},
+    {"cz then cx from the other qubit", Merge, "cz 0 1; cx 1 0", "sdg cx s sdg"},
+    {"a cx turned round across h on its control", Merge, "cx 1 0; h 1; cx 0 1", "sdg cx s s h"},
+    {"X on the shared qubit at both places", Merge, "cx 1 0; h 1; cx 1 0", "h sdg cx s sdg h h"},
+    {"at the later place: h gates alone on the other qubit", Merge, "cx 1 0; h 0; h 1; cz 0 1", "h h sdg cx s s"},
+    {"at the earlier place: an s on the other qubit", Merge, "cx 1 0; h 0; h 1; s 1; cz 0 1", "h sdg cx s sdg h h h s"},
+    {"past t and x where they commute", Merge, "cx 0 1; t 0; h 1; x 1; cx 0 1", "sdg cx s s t h x"},
+    {"past a cx's control on a third qubit", Merge, "cz 0 1; cx 0 2; cx 0 1", "sdg cx s sdg cx"},
+    {"not past a swap on its qubits", Merge, "cz 0 1; swap 0 1; cx 0 1", "cz swap cx"},
+    {"not past y", Merge, "cz 0 1; y 0; cx 0 1", "cz y cx"},
+    {"not across a boundary on one of its qubits", Merge, "cx 0 1; b 1; cz 0 1", "cx cz"},
+    {"across one elsewhere", Merge, "cx 0 1; b 2; cz 0 1", "sdg cx s s"},
+    {"not with letters agreeing on both: left to the cancellation", Merge, "cx 0 1; cx 0 1", "cx cx"},
+    {"not again across a merged pair", Merge, "cx 0 1; cz 0 1; cx 0 1", "sdg cx s s cx"},
+};
+
 TEST(PairCancellation, EachStep) {
-  using enum Step;
-  const std::string toffoli = "cx 1 2; tdg 2; cx 0 2; t 2; cx 1 2; tdg 2; cx 0 2; t 2; ";
-  struct Case {
-    std::string name;
-    Step step;
-    std::string given;
-    const char* kept;  // the names of the gates kept, in order
-  };
-  const Case cases[] = {
-      {"adjacent cx", Pairs, "cx 0 1; cx 0 1", ""},
-      {"through a shared control", Pairs, "cx 0 1; cx 0 2; cx 0 1", "cx"},
-      {"through a shared target", Pairs, "cx 0 2; cx 1 2; cx 0 2", "cx"},
-      {"through t on the control", Pairs, "cx 0 1; t 0; cx 0 1", "t"},
-      {"through x on the target", Pairs, "cx 0 1; x 1; cx 0 1", "x"},
-      {"cz either way round, through s", Pairs, "cz 0 1; s 1; cz 1 0", "s"},
-      {"nested pairs", Pairs, "cx 0 1; cx 1 2; cx 1 2; cx 0 1", ""},
-      {"one-qubit inverses", Pairs, "t 0; tdg 0; s 1; sdg 1; h 2; h 2", ""},
-      {"swap either way round", Pairs, "swap 0 1; swap 1 0", ""},
-      {"through rz on the control", Pairs, "cx 0 1; rz 0; cx 0 1", "rz"},
-      {"through rx on the target", Pairs, "cx 0 1; rx 1; cx 0 1", "rx"},
-      {"not across a boundary on a qubit of the pair", Pairs, "cx 0 1; b 1; cx 0 1", "cx cx"},
-      {"across one elsewhere", Pairs, "cx 0 1; b 2; cx 0 1", ""},
-      {"tdg tdg through a control is sdg", Joined, "tdg 0; cx 0 1; tdg 0", "sdg cx"},
-      {"t tdg still cancel", Joined, "t 0; s 0; tdg 0", "s"},
-      {"t t t: s then t", Joined, "t 0; t 0; t 0", "s t"},
-      {"cx s cx is cz, s, s", Joined, "cx 0 1; s 1; cx 0 1", "cz s s"},
-      {"cx z cx is z z", Joined, "cx 0 1; z 1; cx 0 1", "z z"},
-      {"cx s sdg cx: the s pair goes first, then the cx pair", Joined, "cx 0 1; s 1; sdg 1; cx 0 1", ""},
-      {"cx sdg sdg s cx past t on the control", Joined, "cx 0 1; t 0; sdg 1; sdg 1; s 1; cx 0 1", "cz t sdg sdg"},
-      // A cz on a network that passes its parities becomes phases.
-      {"a cz after the network", Phases, toffoli + "cz 0 1", "cx t cx tdg cx t cx tdg"},
-      {"before it, either way round", Phases, "cz 1 0; " + toffoli, "cx t cx tdg cx t cx tdg"},
-      {"the inverse phases", Phases, "cx 1 2; t 2; cx 0 2; tdg 2; cx 1 2; t 2; cx 0 2; tdg 2; cz 0 1", "cx tdg cx t cx tdg cx t"},
-      {"past phases and controls on its qubits", Phases, toffoli + "t 0; cx 1 3; cz 0 1", "cx t cx tdg cx t cx tdg t cx"},
-      {"s, sdg and z take either sign", Phases, "cx 1 2; s 2; cx 0 2; sdg 2; cx 1 2; z 2; cx 0 2; s 2; cz 0 1", "cx z cx z cx sdg cx"},
-      {"a run after h on the target", Phases, "h 2; " + toffoli + "cz 0 1", "h cx t cx tdg cx t cx tdg"},
-      {"beside a cx from its first qubit, into s and sdg gates", Phases, "s 1; cx 0 1; sdg 1; sdg 0; cz 0 1", "cx"},
-      {"beside a cx, into t and tdg gates", Phases, "t 1; cx 0 1; tdg 1; tdg 0; cz 0 1", "tdg cx t t"},
-      {"before a cx from its second qubit", Phases, "tdg 1; s 0; cz 0 1; cx 1 0; sdg 0", "t z cx z"},
-      {"not past a boundary on its qubit", Phases, toffoli + "b 0; cz 0 1", "cx tdg cx t cx tdg cx t cz"},
-      {"nor past one on the target inside the network", Phases,
-       "cx 1 2; tdg 2; cx 0 2; t 2; b 2; cx 1 2; tdg 2; cx 0 2; t 2; cz 0 1", "cx tdg cx t cx tdg cx t cz"},
-      {"past one elsewhere", Phases, "cx 1 2; tdg 2; cx 0 2; t 2; b 3; cx 1 2; tdg 2; cx 0 2; t 2; cz 0 1", "cx t cx tdg cx t cx tdg"},
-      // Phase gates that meet join into the fewest.
-      {"s and sdg go", Join, "s 0; sdg 0", ""},
-      {"across a cx's control", Join, "s 0; cx 0 1; sdg 0", "cx"},
-      {"across cz and rz", Join, "t 0; cz 1 0; rz 0; tdg 0", "cz rz"},
-      {"z and sdg make s", Join, "z 0; sdg 0", "s"},
-      {"two t make s", Join, "t 0; cx 0 2; t 0", "s cx"},
-      {"four sdg go", Join, "sdg 0; sdg 0; sdg 0; sdg 0", ""},
-      {"t and s stay: already the fewest", Join, "t 0; s 0", "t s"},
-      {"not across a boundary", Join, "s 0; b 0; sdg 0", "s sdg"},
-      {"a boundary elsewhere", Join, "s 1; b 0; sdg 1", ""},
-      // Pairs that meet across h gates go.
-      {"a cz past sdg and h is the cx", AcrossH, "cz 0 1; sdg 1; h 1; cx 0 1", "sdg h"},
-      {"h on both qubits turn a cx round", AcrossH, "h 0; h 1; cx 1 0; h 0; h 1; cx 0 1", "h h h h"},
-      {"past x where the letter is X", AcrossH, "cz 0 1; h 1; x 1; cx 0 1", "h x"},
-      {"past a cx's control where the letter is Z", AcrossH, "cz 0 1; cx 0 2; h 1; cx 0 1", "cx h"},
-      {"past a cx's target where the letter is X", AcrossH, "cz 0 1; h 1; cx 2 1; cx 0 1", "h cx"},
-      {"not past a boundary", AcrossH, "cz 0 1; b 1; h 1; cx 0 1", "cz h cx"},
-      {"not past y", AcrossH, "cz 0 1; h 1; y 1; cx 0 1", "cz h y cx"},
-      // Pairs that meet agreeing on one qubit merge into one gate.
-      {"cx then cz: Z on the control", Merge, "cx 0 1; cz 0 1", "sdg cx s s"},
-      {"cz then cx", Merge, "cz 0 1; cx 0 1", "sdg cx s sdg"},
-      {"cz then cx from the other qubit", Merge, "cz 0 1; cx 1 0", "sdg cx s sdg"},
-      {"a cx turned round across h on its control", Merge, "cx 1 0; h 1; cx 0 1", "sdg cx s s h"},
-      {"X on the shared qubit at both places", Merge, "cx 1 0; h 1; cx 1 0", "h sdg cx s sdg h h"},
-      {"at the later place: h gates alone on the other qubit", Merge, "cx 1 0; h 0; h 1; cz 0 1", "h h sdg cx s s"},
-      {"at the earlier place: an s on the other qubit", Merge, "cx 1 0; h 0; h 1; s 1; cz 0 1", "h sdg cx s sdg h h h s"},
-      {"past t and x where they commute", Merge, "cx 0 1; t 0; h 1; x 1; cx 0 1", "sdg cx s s t h x"},
-      {"past a cx's control on a third qubit", Merge, "cz 0 1; cx 0 2; cx 0 1", "sdg cx s sdg cx"},
-      {"not past a swap on its qubits", Merge, "cz 0 1; swap 0 1; cx 0 1", "cz swap cx"},
-      {"not past y", Merge, "cz 0 1; y 0; cx 0 1", "cz y cx"},
-      {"not across a boundary on one of its qubits", Merge, "cx 0 1; b 1; cz 0 1", "cx cz"},
-      {"across one elsewhere", Merge, "cx 0 1; b 2; cz 0 1", "sdg cx s s"},
-      {"not with letters agreeing on both: left to the cancellation", Merge, "cx 0 1; cx 0 1", "cx cx"},
-      {"not again across a merged pair", Merge, "cx 0 1; cz 0 1; cx 0 1", "sdg cx s s cx"},
-  };
-  for (const Case& c : cases) {
+  for (const StepCase& c : kStepCases) {
     const Items in = parse(c.given);
     const std::vector<PlacedGate> given = kept_gates(in.items, std::vector<bool>(in.items.size(), false));
     const StepRun r = run_step(c.step, in, 4);
@@ -276,65 +277,71 @@ TEST(PairCancellation, LongNetworksMeetTheirCopiesHoweverManyPairsCancelBetween)
   EXPECT_EQ(kept_gates(items, removed).size(), chain.size());
 }
 
-TEST(PairCancellation, RandomListsKeepTheirMatrix) {
-  // Toffoli-like networks with random phases and controls, cz gates, cx
-  // gates with phases around them, and other gates, repeats and boundaries
-  // between: the gates kept by the pair cancellation, and by every step
-  // after it, multiply to the product of those given (where a boundary
-  // stops a step is the table's test); T gates never grow in number, nor do
-  // two-qubit gates.
+// A random list on n qubits (3 or 4): Toffoli-like networks with random
+// phases and controls, cz gates, cx gates with phases around them, and
+// other gates, repeats and boundaries between.
+Items random_items(std::mt19937_64& rng, std::uint32_t n) {
   using E = Elementary;
   const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
   const E one[] = {E::H, E::S, E::Sdg, E::T, E::Tdg, E::X, E::Y, E::Z, E::Rz, E::Rx};
+  Items out;
+  std::vector<CancelItem>& items = out.items;
+  std::vector<std::uint32_t>& barrier_qubits = out.barrier_qubits;
+  std::vector<std::uint32_t> controls = {0, 1};  // the last network's
+  for (std::size_t k = 0, parts = 2 + rng() % 10; k < parts; ++k) {
+    std::vector<std::uint32_t> q = {0, 1, 2, 3};
+    std::shuffle(q.begin(), q.begin() + n, rng);
+    const auto add = [&](const std::vector<PlacedGate>& gates) {
+      for (const PlacedGate& g : gates) items.push_back(gate(g));
+    };
+    const auto phase = [&](std::uint32_t on) { return g1(phases[rng() % 5], on); };
+    const unsigned kind = rng() % 8;
+    if (kind == 0) {
+      // Half the networks a Toffoli's phases (or their inverses), the rest
+      // phases at random.
+      std::vector<E> at;
+      const bool toffoli = rng() % 2, up = rng() % 2;
+      for (int p = 0; p < 4; ++p) {
+        at.push_back(toffoli ? ((p % 2 == 0) == up ? E::Tdg : E::T) : rng() % 3 ? (rng() % 2 ? E::T : E::Tdg) : phases[rng() % 5]);
+      }
+      add(network(q[0], q[1], q[2], at));
+      controls = {q[0], q[1]};
+    } else if (kind == 1) {
+      add({rng() % 2 ? g2(E::CZ, controls[1], controls[0]) : g2(E::CZ, q[0], q[1])});
+    } else if (kind == 2) {
+      // A cx with phase gates on both sides of its target and on its
+      // control, and a cz on its qubits before or after it.
+      const bool cz_first = rng() % 2;
+      if (cz_first) add({g2(E::CZ, q[0], q[1])});
+      add({phase(q[1]), g2(E::CX, q[0], q[1]), phase(q[1]), phase(q[0])});
+      if (!cz_first) add({g2(E::CZ, q[1], q[0])});
+    } else if (kind < 5) {
+      // Two-qubit gates, often a repeat of a recent one.
+      if (!items.empty() && rng() % 2 && items.back().count == 0) {
+        items.push_back(items[items.size() - 1 - rng() % std::min<std::size_t>(items.size(), 3)]);
+      } else {
+        add({g2(rng() % 4 ? (rng() % 2 ? E::CX : E::CZ) : E::Swap, q[0], q[1])});
+      }
+    } else if (kind < 7) {
+      const E e = one[rng() % 10];
+      add({is_rotation(e) ? rotation(e, q[0]) : g1(e, q[0])});
+    } else {
+      items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), 1});
+      barrier_qubits.push_back(q[0]);
+    }
+  }
+  return out;
+}
+
+TEST(PairCancellation, RandomListsKeepTheirMatrix) {
+  // The gates kept by the pair cancellation, and by every step after it,
+  // multiply to the product of those given (where a boundary stops a step is
+  // the table's test); T gates never grow in number, nor do two-qubit gates.
   std::mt19937_64 rng(37);
   std::size_t removed_in_all = 0, sandwiches_met = 0, dissolved_in_all = 0, across_h_in_all = 0, merged_in_all = 0;
   for (int round = 0; round < 400; ++round) {
     const std::uint32_t n = 3 + round % 2;
-    std::vector<CancelItem> items;
-    std::vector<std::uint32_t> barrier_qubits;
-    std::vector<std::uint32_t> controls = {0, 1};  // the last network's
-    for (std::size_t k = 0, parts = 2 + rng() % 10; k < parts; ++k) {
-      std::vector<std::uint32_t> q = {0, 1, 2, 3};
-      std::shuffle(q.begin(), q.begin() + n, rng);
-      const auto add = [&](const std::vector<PlacedGate>& gates) {
-        for (const PlacedGate& g : gates) items.push_back(gate(g));
-      };
-      const auto phase = [&](std::uint32_t on) { return g1(phases[rng() % 5], on); };
-      const unsigned kind = rng() % 8;
-      if (kind == 0) {
-        // Half the networks a Toffoli's phases (or their inverses), the rest
-        // phases at random.
-        std::vector<E> at;
-        const bool toffoli = rng() % 2, up = rng() % 2;
-        for (int p = 0; p < 4; ++p) {
-          at.push_back(toffoli ? ((p % 2 == 0) == up ? E::Tdg : E::T) : rng() % 3 ? (rng() % 2 ? E::T : E::Tdg) : phases[rng() % 5]);
-        }
-        add(network(q[0], q[1], q[2], at));
-        controls = {q[0], q[1]};
-      } else if (kind == 1) {
-        add({rng() % 2 ? g2(E::CZ, controls[1], controls[0]) : g2(E::CZ, q[0], q[1])});
-      } else if (kind == 2) {
-        // A cx with phase gates on both sides of its target and on its
-        // control, and a cz on its qubits before or after it.
-        const bool cz_first = rng() % 2;
-        if (cz_first) add({g2(E::CZ, q[0], q[1])});
-        add({phase(q[1]), g2(E::CX, q[0], q[1]), phase(q[1]), phase(q[0])});
-        if (!cz_first) add({g2(E::CZ, q[1], q[0])});
-      } else if (kind < 5) {
-        // Two-qubit gates, often a repeat of a recent one.
-        if (!items.empty() && rng() % 2 && items.back().count == 0) {
-          items.push_back(items[items.size() - 1 - rng() % std::min<std::size_t>(items.size(), 3)]);
-        } else {
-          add({g2(rng() % 4 ? (rng() % 2 ? E::CX : E::CZ) : E::Swap, q[0], q[1])});
-        }
-      } else if (kind < 7) {
-        const E e = one[rng() % 10];
-        add({is_rotation(e) ? rotation(e, q[0]) : g1(e, q[0])});
-      } else {
-        items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), 1});
-        barrier_qubits.push_back(q[0]);
-      }
-    }
+    const auto& [items, barrier_qubits] = random_items(rng, n);
     const std::vector<PlacedGate> given = kept_gates(items, std::vector<bool>(items.size(), false));
     // Every other round with T gates joined, half of those with cx pairs
     // around S powers made cz gates too; barriers are never removed.
