@@ -121,12 +121,8 @@ TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalShortestAndCanonical) {
   // Clifford+T operators needing at most k T gates: 24 (1 + 3 (2^k - 1)).
   ASSERT_EQ(group.unitary.size(), 24u * (1 + 3 * ((1u << kMaxGates) - 1)));
 
-  // The operator of a circuit one gate longer, looked up once per operator
-  // and gate; and the first result written for each operator. Every other
-  // circuit for that operator must come back as the same gates.
-  constexpr std::size_t kUnknown = ~std::size_t{0};
-  std::vector<std::array<std::size_t, 7>> longer(group.unitary.size());
-  for (auto& row : longer) row.fill(kUnknown);
+  // The first result written for each operator: every other circuit for
+  // that operator must come back as the same gates.
   std::vector<std::optional<std::vector<OpKind>>> written(group.unitary.size());
 
   struct Circuit {
@@ -150,11 +146,9 @@ TEST(NormalForm, EveryCircuitUpToSixGatesIsTOptimalShortestAndCanonical) {
       written[c.op] = out;
     }
     if (c.gates.size() == kMaxGates) continue;
-    for (std::size_t g = 0; g < kGates.size(); ++g) {
-      std::size_t& next = longer[c.op][g];
-      if (next == kUnknown) next = group.number.at(key(then(group.unitary[c.op], kGates[g])));
-      Circuit child{c.gates, next};
-      child.gates.push_back(kGates[g]);
+    for (OpKind g : kGates) {
+      Circuit child{c.gates, group.number.at(key(then(group.unitary[c.op], g)))};
+      child.gates.push_back(g);
       todo.push_back(std::move(child));
     }
   }

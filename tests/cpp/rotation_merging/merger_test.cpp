@@ -1,4 +1,4 @@
-// Rotation merging on small programs: tables of cases that show each kind
+// Rotation merging on small programs: a table of cases that show each kind
 // of merge, pass and stop, for T gates and for rotations of any angle;
 // random programs whose written form is checked against the input as dense
 // matrices, global phase included; wide registers (where searches walk the
@@ -22,9 +22,9 @@
 
 // Small programs: operations named as in OpenQASM ("h", "cx", "t", "rz",
 // ...) plus "b" for a boundary, fed to a RotationMerger, and replayed on
-// dense matrices beside their written form. parse("t 0; cx 1 0; b 0 1")
-// gives a T on qubit 0, a CNOT with control 1, and a boundary on qubits 0
-// and 1; a rotation's angle is set in code.
+// dense matrices beside their written form. parse("t 0; cx 1 0; b 0 1;
+// rz(0.3) 1") gives a T on qubit 0, a CNOT with control 1, a boundary on
+// qubits 0 and 1, and a rotation by 0.3.
 namespace kestrel::testing {
 
 struct Operation {
@@ -41,6 +41,10 @@ inline std::vector<Operation> parse(const std::string& text) {
     std::istringstream words(statement);
     Operation op;
     if (!(words >> op.name)) continue;
+    if (const std::size_t open = op.name.find('('); open != std::string::npos) {
+      op.angle = std::stod(op.name.substr(open + 1));
+      op.name.resize(open);
+    }
     for (std::uint32_t q; words >> q;) op.qubits.push_back(q);
     out.push_back(op);
   }
@@ -184,13 +188,19 @@ using testing::Operation;
 using testing::parse;
 constexpr double kPi = std::numbers::pi;
 
+// Each kind of merge, pass and stop, for T gates and then for rotations of
+// any angle, for which what is new is how angles add and land. (Sums that
+// land on nothing, T or S, and a sum written at a T's place, are
+// test_angles.py's, end to end with the exact phase; that nothing merges
+// that should not, the random programs' below.)
 TEST(MergerTest, Cases) {
-  constexpr std::int8_t M = MergeResult::kMerged;
+  constexpr std::int8_t M = MergeResult::kMerged, R = MergeResult::kRotation;
   struct Case {
     const char* why;
     std::uint32_t qubits;
     const char* program;
     std::vector<std::int8_t> written;  // per rotation
+    std::vector<double> angles = {};   // per rotation, where written is R
   };
   const Case cases[] = {
       {"two T gates are one S", 1, "t 0; t 0", {2, M}},
@@ -212,44 +222,21 @@ TEST(MergerTest, Cases) {
       {"a boundary on every qubit stops every search", 2, "t 0; b 0 1; t 0", {1, 1}},
       {"a boundary whose qubits the product does not reach is passed", 3,
        "t 0; cx 1 2; b 2; cx 1 2; t 0", {2, M}},
+      {"two rotations about Z add", 2, "rz(0.3) 0; rz(0.4) 0", {R, M}, {0.7, 0}},
+      {"a T joins a rotation: pi/4 more", 2, "rz(0.3) 0; t 0", {R, M}, {0.3 + kPi / 4, 0}},
+      {"H turns Z into X", 2, "rx(0.3) 0; h 0; rz(0.2) 0", {R, M}, {0.5, 0}},
+      {"S turns X into -Y", 2, "ry(0.3) 0; s 0; rx(0.2) 0", {R, M}, {0.1, 0}},
+      {"an anticommuting rotation of any angle is never passed", 2, "rz(0.1) 0; rx(0.2) 0; rz(0.3) 0",
+       {R, R, R}, {0.1, 0.2, 0.3}},
+      {"a Clifford group (two T gates) is passed, a group with an angle is not", 2,
+       "t 0; t 0; h 0; rz(0.3) 0; h 0; rz(0.5) 0", {2, M, R, R}, {0, 0, 0.3, 0.5}},
+      {"angles summing to pi/2 are an S, passed: X becomes -Y and joins the ry", 2,
+       "ry(0.5) 0; rz(0.3) 0; rz(1.2707963267948965) 0; rx(0.2) 0", {R, 2, M, M}, {0.3, 0, 0, 0}},
   };
   for (const Case& c : cases) {
     const MergeResult result = merge(c.qubits, parse(c.program));
     EXPECT_EQ(result.written, c.written) << c.why;
-  }
-}
-
-// Rotations of any angle: the frames, passes and stops of the table above
-// hold for them as for T gates; what is new is how angles add and land.
-// (Sums that land on nothing, T or S, and a sum written at a T's place, are
-// test_angles.py's, end to end with the exact phase.)
-TEST(MergingAngles, Cases) {
-  constexpr std::int8_t M = MergeResult::kMerged, R = MergeResult::kRotation;
-  struct Case {
-    const char* why;
-    std::vector<Operation> program;
-    std::vector<std::int8_t> written;
-    std::vector<double> angles;  // where written is R
-  };
-  const Case cases[] = {
-      {"two rotations about Z add", {{"rz", {0}, 0.3}, {"rz", {0}, 0.4}}, {R, M}, {0.7, 0}},
-      {"a T joins a rotation: pi/4 more", {{"rz", {0}, 0.3}, {"t", {0}}}, {R, M}, {0.3 + kPi / 4, 0}},
-      {"rotations about X and Z stay apart", {{"rz", {0}, 0.3}, {"rx", {0}, 0.3}}, {R, R}, {0.3, 0.3}},
-      {"H turns Z into X", {{"rx", {0}, 0.3}, {"h", {0}}, {"rz", {0}, 0.2}}, {R, M}, {0.5, 0}},
-      {"S turns X into -Y", {{"ry", {0}, 0.3}, {"s", {0}}, {"rx", {0}, 0.2}}, {R, M}, {0.1, 0}},
-      {"an anticommuting rotation of any angle is never passed",
-       {{"rz", {0}, 0.1}, {"rx", {0}, 0.2}, {"rz", {0}, 0.3}}, {R, R, R}, {0.1, 0.2, 0.3}},
-      {"a Clifford group (two T gates) is passed, a group with an angle is not",
-       {{"t", {0}}, {"t", {0}}, {"h", {0}}, {"rz", {0}, 0.3}, {"h", {0}}, {"rz", {0}, 0.5}},
-       {2, M, R, R}, {0, 0, 0.3, 0.5}},
-      {"angles summing to pi/2 are an S, passed: X becomes -Y and joins the ry",
-       {{"ry", {0}, 0.5}, {"rz", {0}, 0.3}, {"rz", {0}, kPi / 2 - 0.3}, {"rx", {0}, 0.2}},
-       {R, 2, M, M}, {0.3, 0, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    const MergeResult result = merge(2, c.program);
-    EXPECT_EQ(result.written, c.written) << c.why;
-    for (std::size_t k = 0; k < c.written.size() && k < result.written.size(); ++k) {
+    for (std::size_t k = 0; k < c.angles.size() && k < result.written.size(); ++k) {
       if (c.written[k] == R) {
         EXPECT_DOUBLE_EQ(result.angles[k], c.angles[k]) << c.why << " " << k;
       }

@@ -1,5 +1,7 @@
 // The optimiser end to end: gates the digests do not reach, inputs past the
-// node limit, and extraction against whole sweeps.
+// node limit (and the pipeline's test of the limit on the gates it read,
+// which must be the loaded e-graph's: it then writes them straight back),
+// and extraction against whole sweeps.
 #include "src/saturation/optimize.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,10 @@
 
 namespace kestrel {
 namespace {
+
+// Lines of one-wire texts, drawn from in turn or at random.
+constexpr const char* kLines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n",
+                                  "cx q[0],q[1];\n", "sdg q[0];\n", "tdg q[0];\n", "z q[0];\n"};
 
 // Every circuit of up to four gates over h, s, sdg, t, tdg, x, z and cx,
 // and random ones, come out as bench/small_golden.json holds them
@@ -68,10 +74,9 @@ TEST(Optimize, InputsPastTheNodeLimitComeBackAsTheyAre) {
   // A chain of n gates over five distinct gates loads as n + 4 nodes: the
   // shortcut starts above 9,996 gates.
   for (std::size_t n : {9'995u, 9'996u, 9'997u, 12'000u}) {
-    const char* lines[] = {"h q[0];\n", "t q[0];\n", "s q[0];\n", "x q[0];\n", "cx q[0],q[1];\n"};
     std::string text;
     Lcg draw{n};
-    for (std::size_t k = 0; k < n; ++k) text += lines[draw(5)];
+    for (std::size_t k = 0; k < n; ++k) text += kLines[draw(5)];
     const RecExpr<Op> expr = parse_qasm(text);
     EXPECT_TRUE(same_term(optimize_expr(expr), load_run_extract(expr))) << n;
   }
@@ -95,6 +100,24 @@ TEST(Optimize, InputsPastTheNodeLimitComeBackAsTheyAre) {
   for (std::uint64_t seed : {5, 7}) {
     const RecExpr<Op> e = random_term(seed, 300, 8);
     EXPECT_TRUE(same_term(optimize_expr(e), load_run_extract(e))) << seed;
+  }
+}
+
+// Chains around the limit, over one to eight gate kinds: the test says past
+// the limit exactly when the loaded e-graph holds more nodes.
+TEST(PastNodeLimit, AgreesWithTheLoadedEGraph) {
+  constexpr std::size_t kLimit = 10'000;
+  Lcg draw{1};
+  for (std::size_t kinds = 1; kinds <= 8; ++kinds) {
+    for (std::size_t n = kLimit - 8; n <= kLimit + 2; ++n) {
+      std::string text(kQasmHeader);
+      for (std::size_t k = 0; k < n; ++k) text += kLines[k < kinds ? k : draw(kinds)];
+      EGraph<Op> g;
+      g.add_expr_internal(parse_qasm(text));
+      const WireGates read = read_wire(text);
+      EXPECT_EQ(past_node_limit(read.gates.size() - 1, read.kinds, kLimit), g.node_count() > kLimit)
+          << kinds << " kinds, " << n << " gates";
+    }
   }
 }
 
@@ -128,15 +151,13 @@ std::pair<std::vector<std::optional<std::pair<TCost::Cost, Op>>>, int> full_swee
 
 TEST(Optimize, ExtractionRecordsWhatWholeSweepsRecord) {
   // Saturated e-graphs of random circuits, some needing several sweeps.
-  const char* lines[] = {"h q[0];\n", "t q[0];\n", "tdg q[0];\n", "s q[0];\n",
-                         "x q[0];\n", "z q[0];\n", "cx q[0],q[1];\n"};
   // And random terms with random classes merged, where parents often come
   // before their children in the class order.
   std::vector<EGraph<Op>> graphs;
   for (std::uint64_t seed = 1; seed <= 12; ++seed) {
     std::string text;
     Lcg draw{seed};
-    for (std::uint64_t k = 0; k < 40 * seed; ++k) text += lines[draw(7)];
+    for (std::uint64_t k = 0; k < 40 * seed; ++k) text += kLines[draw(8)];
     EGraph<Op> g;
     g.add_expr_internal(parse_qasm(text));
     graphs.push_back(Runner<Op>().with_egraph(std::move(g)).run(rules()).egraph);
