@@ -131,13 +131,10 @@ def inverse(ops: list[tuple]) -> list[tuple]:
 
 
 def miter(n: int, u_ops: list[tuple], v_ops: list[tuple], on_step=None) -> PathSum:
-    """V^dagger U as a sum over paths, reduced from the middle out: U's
-    gates are applied unreduced (reducing U alone would rebuild its
-    classical function, whose polynomials can grow without bound), then V's
-    inverted, reducing after each Hadamard gate only the variables its
-    gates touched, so that U's last gates and V's last ones cancel first and
-    the wires stay those of U's first gates; then closed to its diagonal
-    and reduced again."""
+    """V^dagger U as a sum over paths, reduced from the middle out: U's gates are applied unreduced (reducing U alone
+    would rebuild its classical function, whose polynomials can grow without bound), then V's inverted, reducing
+    after each Hadamard gate only the variables its gates touched, so that U's last gates and V's last ones cancel
+    first and the wires stay those of U's first gates; then closed to its diagonal and reduced again."""
     ps = PathSum(n)
     for op in u_ops:
         ps.apply(op)
@@ -152,9 +149,8 @@ def miter(n: int, u_ops: list[tuple], v_ops: list[tuple], on_step=None) -> PathS
 
 
 def _candidates(ps: PathSum, n: int):
-    """Inputs to try for a witness: first those that switch on the inputs
-    of the lowest terms left (where the operator most likely differs from
-    the identity), then all of them (few qubits) or a seeded sample."""
+    """Inputs to try for a witness: first those that switch on the inputs of the lowest terms left (where the operator
+    most likely differs from the identity), then all of them (few qubits) or a seeded sample."""
     low_inputs = (1 << n) - 1
     seen = set()
     rest = [] if ps is None else sorted(ps.poly, key=lambda p: p.bit_count())
@@ -175,8 +171,8 @@ def _candidates(ps: PathSum, n: int):
 
 
 def state_sum(n: int, x: int, u_ops: list[tuple], v_ops: list[tuple]) -> PathSum:
-    """V^dagger U |x> as a sum over paths, reduced after every Hadamard gate
-    of both (with the inputs fixed, U's gates reduce among themselves too)."""
+    """V^dagger U |x> as a sum over paths, reduced after every Hadamard gate of both (with the inputs fixed, U's gates
+    reduce among themselves too)."""
     ps = PathSum(n)
     ps.fix_inputs([(x >> j) & 1 for j in range(n)])
     for op in u_ops + inverse(v_ops):
@@ -188,10 +184,9 @@ def state_sum(n: int, x: int, u_ops: list[tuple], v_ops: list[tuple]) -> PathSum
 
 
 def _witness(ps: PathSum, n: int, u_ops, v_ops, phase: int | None):
-    """A witness that V^dagger U is not e^(i pi phase/8) times the identity
-    (any multiple of it where phase is None), or None; and how many inputs
-    had too many path variables left to sum. `ps` (the reduced miter)
-    suggests the inputs to try first."""
+    """A witness that V^dagger U is not e^(i pi phase/8) times the identity (any multiple of it where phase is None), or
+    None; and how many inputs had too many path variables left to sum. `ps` (the reduced miter) suggests the inputs
+    to try first."""
     reference = None
     skipped = 0
     for x in _candidates(ps, n):
@@ -215,9 +210,8 @@ def _witness(ps: PathSum, n: int, u_ops, v_ops, phase: int | None):
 
 
 def check(u, v, phase: int | None = None, on_step=None) -> Result:
-    """Whether programs u and v (text or QuantumCircuit) are the same
-    operator: exactly U = e^(i pi phase/8) V if `phase` is given, else up to
-    a global phase."""
+    """Whether programs u and v (text or QuantumCircuit) are the same operator: exactly U = e^(i pi phase/8) V if
+    `phase` is given, else up to a global phase."""
     start = time.perf_counter()
     cu, cv = read(u), read(v)
     result = Result("unknown", qubits=cu.num_qubits)

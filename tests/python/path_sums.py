@@ -4,19 +4,16 @@ A circuit on n qubits maps a basis state |x> to
 
     2^(-scale/2) * e^(i pi g/8) * sum over y of  w^P(x, y) |f(x, y)>
 
-where w = e^(i pi/4), y are the path variables (one per Hadamard gate), each
-output wire f_j is an affine function over GF(2) of the variables x and y
-(a parity, held as a bit mask, plus a constant bit), and the phase P is a
-sum of parities with coefficients mod 8, sum of c_p [p(x, y)] with [.] the
-parity's value 0 or 1 as an integer. g is mod 16, for the global phases of
-rz(k pi/4) (e^(-i k pi/8)). For example `h q[0]; t q[0]; h q[0];` on |x0> is
+where w = e^(i pi/4), y are the path variables (one per Hadamard gate), each output wire f_j is an affine function over
+GF(2) of the variables x and y (a parity, held as a bit mask, plus a constant bit), and the phase P is a sum of parities
+with coefficients mod 8, sum of c_p [p(x, y)] with [.] the parity's value 0 or 1 as an integer. g is mod 16, for the
+global phases of rz(k pi/4) (e^(-i k pi/8)). For example `h q[0]; t q[0]; h q[0];` on |x0> is
 
     1/2 * sum over y1, y2 of  w^(2[y1] + 2[x0] - 2[x0+y1] + [y1] + 2[y1] + 2[y2] - 2[y1+y2]) |y2>
 
-since 4ab = 2[a] + 2[b] - 2[a+b] for bits a, b. Gates: x flips a wire's
-constant, cx adds one wire to another, a phase gate diag(1, w^k) adds
-k [f]; h makes a fresh y, adds 4 y f and puts y on the wire; cz and ccz add
-4 fa fb and 4 fa fb fc as parities the same way; ccx is h ccz h.
+since 4ab = 2[a] + 2[b] - 2[a+b] for bits a, b. Gates: x flips a wire's constant, cx adds one wire to another, a phase
+gate diag(1, w^k) adds k [f]; h makes a fresh y, adds 4 y f and puts y on the wire; cz and ccz add 4 fa fb and 4 fa fb
+fc as parities the same way; ccx is h ccz h.
 
 A path variable y on no wire is summed out by a rule once the phase's
 dependence on it is simple. Write P = A + y B with B(x) = P(y=1) - P(y=0) =
@@ -76,10 +73,9 @@ def put(out: dict[int, int], key: int, c: int) -> None:
 
 
 def lifted(monomials, c: int = 1, out: dict[int, int] | None = None) -> dict[int, int]:
-    """c times the sum mod 2 of `monomials` (bit masks; 0 is the constant)
-    lifted to the integers mod 8, added into `out`: [a1 + ... + am] is the
-    sum over nonempty subsets S of (-2)^(|S|-1) times their product, zero
-    mod 8 past three factors."""
+    """c times the sum mod 2 of `monomials` (bit masks; 0 is the constant) lifted to the integers mod 8, added into
+    `out`: [a1 + ... + am] is the sum over nonempty subsets S of (-2)^(|S|-1) times their product, zero mod 8 past
+    three factors."""
     out = {} if out is None else out
     terms = sorted(monomials)
     for i, a in enumerate(terms):
@@ -94,8 +90,8 @@ def lifted(monomials, c: int = 1, out: dict[int, int] | None = None) -> dict[int
 
 
 def multilinear(poly: dict[int, int]) -> dict[int, int]:
-    """The phase sum c_p [p] as its unique multilinear polynomial mod 8
-    (monomial bit mask -> coefficient; the constant under 0)."""
+    """The phase sum c_p [p] as its unique multilinear polynomial mod 8 (monomial bit mask -> coefficient; the constant
+    under 0)."""
     out: dict[int, int] = {}
     for p, c in poly.items():
         lifted([1 << v for v in variables(p)], c, out)
@@ -103,8 +99,8 @@ def multilinear(poly: dict[int, int]) -> dict[int, int]:
 
 
 class Sum:
-    """What both stages share: the phase with its index of the terms that
-    hold each variable, the rules' counts and the loop that applies them."""
+    """What both stages share: the phase with its index of the terms that hold each variable, the rules' counts and the
+    loop that applies them."""
 
     def _term(self, key: int, c: int) -> None:
         """poly[key] += c (mod 8), c nonzero mod 8, the index kept."""
@@ -124,9 +120,8 @@ class Sum:
             raise TooLarge(f"more than {MAX_TERMS} phase terms")
 
     def reduce(self, every: bool = False, on_step=None) -> None:
-        """Applies rules until none fits, to the variables touched since the
-        last call (every path variable with `every`); on_step(rule, y)
-        after each."""
+        """Applies rules until none fits, to the variables touched since the last call (every path variable with
+        `every`); on_step(rule, y) after each."""
         if every:
             self.touched |= self.paths
         while self.touched:
@@ -139,8 +134,8 @@ class Sum:
 
 
 class PathSum(Sum):
-    """A sum over paths on `n` qubits, starting as the identity; inputs are
-    variables 0..n-1, path variables get the next numbers."""
+    """A sum over paths on `n` qubits, starting as the identity; inputs are variables 0..n-1, path variables get the
+    next numbers."""
 
     def __init__(self, n: int):
         self.n = n
@@ -169,8 +164,8 @@ class PathSum(Sum):
             self._term(p, c)
 
     def add_product(self, fs: list[list[int]], c: int) -> None:
-        """P += c * 2^(len(fs)-1) * (product of the affine fs), written as
-        parities: 2^(m-1) a1...am = sum over nonempty S of (-1)^(|S|-1) [sum of S]."""
+        """P += c * 2^(len(fs)-1) * (product of the affine fs), written as parities: 2^(m-1) a1...am = sum over nonempty
+        S of (-1)^(|S|-1) [sum of S]."""
         m = len(fs)
         for subset in range(1, 1 << m):
             p, const = 0, 0
@@ -239,10 +234,9 @@ class PathSum(Sum):
             getattr(self, name)(*args)
 
     def close(self) -> None:
-        """Keeps only the diagonal <x|.|x>: each wire f_j not x_j becomes
-        x_j, its condition [f_j + x_j = 0] = 1/2 sum over a fresh z of
-        w^(4 z (f_j + x_j)) joining the phase. A unitary whose diagonal is
-        e^(i pi g/8) everywhere is that times the identity."""
+        """Keeps only the diagonal <x|.|x>: each wire f_j not x_j becomes x_j, its condition [f_j + x_j = 0] = 1/2 sum
+        over a fresh z of w^(4 z (f_j + x_j)) joining the phase. A unitary whose diagonal is e^(i pi g/8) everywhere
+        is that times the identity."""
         for j, (w, const) in enumerate(self.wires):
             if w != 1 << j or const:
                 self.add_product([[1 << self.fresh(), 0], [w ^ 1 << j, const]], 2)
@@ -266,8 +260,7 @@ class PathSum(Sum):
         self.on_wires.pop(v, None)
 
     def derivative(self, y: int) -> tuple[int, int] | None:
-        """(C, L) with P(y=1) - P(y=0) = C + 4[L] (mod 8), or None where the
-        difference is no such function."""
+        """(C, L) with P(y=1) - P(y=0) = C + 4[L] (mod 8), or None where the difference is no such function."""
         bit = 1 << y
         total, weight = 0, {}
         odd: list[int] = []
@@ -330,8 +323,7 @@ class PathSum(Sum):
     # --- reading it -------------------------------------------------------
 
     def is_identity(self) -> bool:
-        """Whether it is the identity times e^(i pi g/8); the phase's
-        constant part moves into g."""
+        """Whether it is the identity times e^(i pi g/8); the phase's constant part moves into g."""
         if self.paths or self.scale or any(w != [1 << j, 0] for j, w in enumerate(self.wires)):
             return False
         form = multilinear(self.poly)
@@ -343,16 +335,15 @@ class PathSum(Sum):
         return True
 
     def fix_inputs(self, bits_of_x: list[int]) -> None:
-        """Input j := bits_of_x[j]: the sum is then the state the operator
-        gives |x>, as a function of the path variables alone."""
+        """Input j := bits_of_x[j]: the sum is then the state the operator gives |x>, as a function of the path
+        variables alone."""
         for j, b in enumerate(bits_of_x):
             self.substitute(j, 0, b)
             self.touched.update(self.paths)
 
     def amplitudes(self, max_paths: int = 20) -> dict[int, complex] | None:
-        """With the inputs fixed: each output basis state's amplitude (bit j
-        of the key is qubit j), summed over the remaining path variables;
-        None past `max_paths` of them."""
+        """With the inputs fixed: each output basis state's amplitude (bit j of the key is qubit j), summed over the
+        remaining path variables; None past `max_paths` of them."""
         ys = sorted(self.paths)
         if len(ys) > max_paths:
             return None
@@ -384,8 +375,7 @@ class PathSum(Sum):
         return {k: a for k, a in out.items() if abs(a) > 1e-9}
 
     def matrix(self) -> np.ndarray:
-        """The operator as a dense matrix (a few qubits only), in Qiskit's
-        order: bit j of an index is qubit j."""
+        """The operator as a dense matrix (a few qubits only), in Qiskit's order: bit j of an index is qubit j."""
         size = 1 << self.n
         out = np.zeros((size, size), dtype=complex)
         for col in range(size):

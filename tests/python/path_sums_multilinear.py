@@ -1,6 +1,5 @@
-"""The closed sums over paths of path_sums.py (their diagonal: no wire but
-x_j on wire j) with a multilinear phase: the second stage of the
-equivalence check, for what the affine stage leaves.
+"""The closed sums over paths of path_sums.py (their diagonal: no wire but x_j on wire j) with a multilinear phase: the
+second stage of the equivalence check, for what the affine stage leaves.
 
 Where two circuits hold their Toffoli gates in different places, a path
 variable y can meet a phase 4 y (z + a b): summing it sets z := a b, which
@@ -124,8 +123,8 @@ class MultilinearPathSum(Sum):
         return not self.paths and not self.poly and self.scale == 0
 
     def matrix(self):
-        """The operator (diagonal) as a dense matrix, by summing every path
-        (a few qubits and path variables only); bit j of an index is qubit j."""
+        """The operator (diagonal) as a dense matrix, by summing every path (a few qubits and path variables only); bit
+        j of an index is qubit j."""
         import numpy as np
         ys = sorted(self.paths)
         out = np.zeros((1 << self.n, 1 << self.n), dtype=complex)

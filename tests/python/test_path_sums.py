@@ -1,13 +1,11 @@
-"""The equivalence checker by sums over paths (path_sums.py,
-path_sums_multilinear.py, path_sum_equivalence.py) and what it proves.
+"""The equivalence checker by sums over paths (path_sums.py, path_sums_multilinear.py, path_sum_equivalence.py) and what
+it proves.
 
-The checker is held to Qiskit's Operator where Operator can hold the
-circuits: every gate's sum, every reduction step of both stages, every
-verdict on random circuits and on their one-gate mutants (whose witness
-must be Operator's own amplitude). Then it proves kestrel's results on the
-T-count programs equivalent, the phase kestrel reports included, and
-rejects each result with one T gate dropped. The largest programs are
-marked slow: `pytest --run-slow` (or the long checks) runs them.
+The checker is held to Qiskit's Operator where Operator can hold the circuits: every gate's sum, every reduction step of
+both stages, every verdict on random circuits and on their one-gate mutants (whose witness must be Operator's own
+amplitude). Then it proves kestrel's results on the T-count programs equivalent, the phase kestrel reports included, and
+rejects each result with one T gate dropped. The largest programs are marked slow: `pytest --run-slow` (or the long
+checks) runs them.
 """
 
 import math
@@ -82,8 +80,8 @@ def circuits(draw, max_qubits=3, max_gates=14):
 @settings(max_examples=scaled(150, 1500), deadline=None)
 @given(circuits())
 def test_every_reduction_step_keeps_the_operator(closed, qc):
-    """Closed (PathSum.close), the sum is the operator's diagonal (which
-    can vanish, unlike a unitary), and the second stage goes on from it."""
+    """Closed (PathSum.close), the sum is the operator's diagonal (which can vanish, unlike a unitary), and the second
+    stage goes on from it."""
     want = np.diag(np.diag(operator(qc))) if closed else operator(qc)
     ps = path_sum(qc)
     if closed:
@@ -101,8 +99,8 @@ def test_every_reduction_step_keeps_the_operator(closed, qc):
 
 
 def test_every_rule_is_exercised():
-    """The step test above means something only if the rules fire: over a
-    seeded batch, every rule of each stage does, and some sums vanish."""
+    """The step test above means something only if the rules fire: over a seeded batch, every rule of each stage does,
+    and some sums vanish."""
     rng = random.Random(7)
     affine = {"elimination": 0, "HH": 0, "omega": 0}
     general = dict(affine)
@@ -140,8 +138,7 @@ def phase_between(u, v):
 
 
 def rewritten(qc, rng):
-    """qc with identities put in at random places: the same operator up to
-    a known global phase (x z x z = -1)."""
+    """qc with identities put in at random places: the same operator up to a known global phase (x z x z = -1)."""
     out = QuantumCircuit(qc.num_qubits)
     for inst in qc.data:
         out.append(inst.operation, [out.qubits[qc.find_bit(q).index] for q in inst.qubits])
@@ -165,8 +162,8 @@ def test_equal_circuits_are_proved_equal(qc, rng):
 
 
 def mutants(qc):
-    """Copies of qc with one change each: a gate changed (t to tdg, s to
-    sdg, h to s), a T gate dropped, a cx's control and target swapped."""
+    """Copies of qc with one change each: a gate changed (t to tdg, s to sdg, h to s), a T gate dropped, a cx's control
+    and target swapped."""
     change = {"t": ["tdg", None], "tdg": ["t", None], "s": ["sdg"], "sdg": ["s"], "h": ["s"],
               "cx": ["reversed"]}
     for i, inst in enumerate(qc.data):
@@ -185,9 +182,8 @@ def mutants(qc):
 @settings(max_examples=scaled(60, 600), deadline=None)
 @given(circuits(max_qubits=4, max_gates=16))
 def test_mutants_are_rejected_with_a_true_witness(qc):
-    """Where Operator says a mutant differs, the checker says so, and its
-    witness is Operator's amplitude <x|V^dagger U|x>; where Operator says
-    they are equal, the checker does not refute it."""
+    """Where Operator says a mutant differs, the checker says so, and its witness is Operator's amplitude <x|V^dagger
+    U|x>; where Operator says they are equal, the checker does not refute it."""
     for mutant in list(mutants(qc))[:6]:
         truth = phase_between(qc, mutant)
         result = check(qc, mutant)
@@ -238,8 +234,7 @@ def test_tcount_results_are_proved(name, method):
 
 
 def toffoli_network(qubits, gates, seed):
-    """A seeded random network of x, cx and ccx gates (Qiskit's), written
-    by Qiskit in Clifford+T."""
+    """A seeded random network of x, cx and ccx gates (Qiskit's), written by Qiskit in Clifford+T."""
     rng = random.Random(seed)
     qc = QuantumCircuit(qubits)
     for _ in range(gates):
