@@ -1,12 +1,14 @@
 // What the C++ tests share: terms, patterns and rules read from text, the
 // text forms the tests compare against golden strings (terms, e-graphs and
-// placed gates), a T count, and a seeded generator whose draws are the same
-// on every platform.
+// placed gates), small gate lists read from text, a T count, and a seeded
+// generator whose draws are the same on every platform.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -82,6 +84,41 @@ std::string show(const EGraph<L>& g) {
     out += "}";
   }
   return out;
+}
+
+// A statement of the tests' gate lists, "rz(0.3) 1" or "b 0 2": a gate's
+// OpenQASM name (or a test's own word, such as "b" for a boundary), its
+// operands, and its angle when the name carries one.
+struct GateText {
+  std::string name;
+  std::vector<std::uint32_t> qubits;
+  double angle = 0;
+};
+
+// The statements of `text`, separated by ';': parse_gates("t 0; cx 1 0; rz(0.3) 1").
+inline std::vector<GateText> parse_gates(const std::string& text) {
+  std::vector<GateText> out;
+  std::istringstream statements(text);
+  for (std::string statement; std::getline(statements, statement, ';');) {
+    std::istringstream words(statement);
+    GateText op;
+    if (!(words >> op.name)) continue;
+    if (const std::size_t open = op.name.find('('); open != std::string::npos) {
+      op.angle = std::stod(op.name.substr(open + 1));
+      op.name.resize(open);
+    }
+    for (std::uint32_t q; words >> q;) op.qubits.push_back(q);
+    out.push_back(op);
+  }
+  return out;
+}
+
+// The gate table's row named `name`; throws when there is none.
+inline Elementary gate_named(const std::string& name) {
+  for (std::size_t k = 0; k < kElementary.size(); ++k) {
+    if (kElementary[k].qasm_name == name) return static_cast<Elementary>(k);
+  }
+  throw std::invalid_argument("no gate " + name);
 }
 
 // Draws in [0, n) from a linear congruential sequence: unlike the

@@ -18,7 +18,6 @@
 
 #include <random>
 #include <span>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,8 +62,7 @@ Counts counts(const std::vector<PlacedGate>& gates) {
 
 // A Toffoli's network on target w with controls a and b: w holds w^b,
 // w^a^b, w^a and w at the four phase gates `at` (in that order).
-std::vector<PlacedGate> network(std::uint32_t a, std::uint32_t b, std::uint32_t w,
-                                const std::vector<Elementary>& at) {
+std::vector<PlacedGate> network(std::uint32_t a, std::uint32_t b, std::uint32_t w, const std::vector<Elementary>& at) {
   using E = Elementary;
   return {g2(E::CX, b, w), g1(at[0], w), g2(E::CX, a, w), g1(at[1], w),
           g2(E::CX, b, w), g1(at[2], w), g2(E::CX, a, w), g1(at[3], w)};
@@ -101,22 +99,14 @@ struct Items {
 };
 Items parse(const std::string& text) {
   Items out;
-  std::istringstream statements(text);
-  for (std::string statement; std::getline(statements, statement, ';');) {
-    std::istringstream words(statement);
-    std::string name;
-    std::vector<std::uint32_t> q;
-    if (!(words >> name)) continue;
-    for (std::uint32_t k; words >> k;) q.push_back(k);
-    if (name == "b") {
+  for (const GateText& op : parse_gates(text)) {
+    const std::vector<std::uint32_t>& q = op.qubits;
+    if (op.name == "b") {
       out.items.push_back({{}, static_cast<std::uint32_t>(out.barrier_qubits.size()), static_cast<std::uint32_t>(q.size())});
       out.barrier_qubits.insert(out.barrier_qubits.end(), q.begin(), q.end());
       continue;
     }
-    std::size_t g = 0;
-    while (g < kElementary.size() && kElementary[g].qasm_name != name) ++g;
-    EXPECT_LT(g, kElementary.size()) << name;
-    const auto e = static_cast<Elementary>(g);
+    const Elementary e = gate_named(op.name);
     out.items.push_back(gate({e, q.at(0), q.size() > 1 ? q[1] : 0, is_rotation(e) ? 0.3 : 0}));
   }
   return out;
@@ -398,8 +388,7 @@ TEST(PairCancellation, PastTheDeadlineTheWalkStopsWhereItIs) {
   std::vector<Elementary> now, alone_now;
   std::vector<bool> removed = cancel_gate_pairs(n, items, {}, &now, true, nullptr, passed);
   const std::size_t walked = kClockStride - 1;
-  const std::vector<bool> alone =
-      cancel_gate_pairs(n, std::span(items).first(walked), {}, &alone_now, true);
+  const std::vector<bool> alone = cancel_gate_pairs(n, std::span(items).first(walked), {}, &alone_now, true);
   std::size_t gone = 0;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i < walked) {

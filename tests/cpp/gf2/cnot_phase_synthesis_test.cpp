@@ -168,8 +168,7 @@ bool folds_exactly(const std::vector<PlacedGate>& gates, const Pairs& cz, const 
 
 // The folded circuit is the cz gates then the circuit, on every basis
 // state; it leaves fewer cz gates, or returns everything as it was given.
-void check_folding(std::uint32_t n, const std::vector<PlacedGate>& gates, const Pairs& cz,
-                   const std::string& name) {
+void check_folding(std::uint32_t n, const std::vector<PlacedGate>& gates, const Pairs& cz, const std::string& name) {
   SCOPED_TRACE(name);
   const CzAbsorption folded = absorb_cz(n, gates, cz);
   ASSERT_EQ(folded.s_powers.size(), n);

@@ -28,10 +28,8 @@ using testing::Table;
 
 // Checks the closed and the open network of `table` on its basis states.
 void check_table(const Table& table, const std::string& name, NetworkSearch search) {
-  const std::vector<PlacedGate> closed =
-      synthesise_parity_network(table.n, table.columns, table.coefficients, search);
-  const OpenParityNetwork open =
-      synthesise_open_parity_network(table.n, table.columns, table.coefficients, search);
+  const std::vector<PlacedGate> closed = synthesise_parity_network(table.n, table.columns, table.coefficients, search);
+  const OpenParityNetwork open = synthesise_open_parity_network(table.n, table.columns, table.coefficients, search);
   std::mt19937_64 rng(table.n);
   const bool every = table.n <= 10;
   const std::size_t states = every ? std::size_t{1} << table.n : 200;
@@ -65,17 +63,9 @@ TEST(ParityNetworkTest, TablesComeOutExactly) {
     std::string name;
     Table table;
   };
-  std::vector<Case> cases;
-  {
-    Table t(1);
-    t.add({0}, 3);
-    cases.push_back({"one qubit", t});
-  }
-  {
-    Table t(3);
-    t.add_ccz(0, 1, 2);
-    cases.push_back({"one ccz", t});
-  }
+  std::vector<Case> cases = {{"one qubit", Table(1)}, {"one ccz", Table(3)}};
+  cases[0].table.add({0}, 3);
+  cases[1].table.add_ccz(0, 1, 2);
   for (std::uint32_t n : {6u, 10u}) {
     Table t(n);
     for (std::uint32_t k = 0; k < 3 * n; ++k) {
@@ -185,13 +175,11 @@ TEST(ParityNetworkTest, SmallNetworksAsExpected) {
   for (std::uint32_t i = 0; i < 8; ++i) {
     for (std::uint32_t j = 0; j < 8; ++j) multiplier.add_ccz(i, 8 + j, 16 + (i + j) % 8);
   }
-  EXPECT_LE(cx_in(synthesise_parity_network(24, multiplier.columns, multiplier.coefficients)),
-            6u * 64);
+  EXPECT_LE(cx_in(synthesise_parity_network(24, multiplier.columns, multiplier.coefficients)), 6u * 64);
   // Coefficient 4 is a z on each wire, no cx: here x0, x2 and x4 twice.
   Table z_parities(5);
   z_parities.add({0, 2, 4}, 4), z_parities.add({1, 2}, 4), z_parities.add({0, 4}, 4);
-  const std::vector<PlacedGate> zs =
-      synthesise_parity_network(5, z_parities.columns, z_parities.coefficients);
+  const std::vector<PlacedGate> zs = synthesise_parity_network(5, z_parities.columns, z_parities.coefficients);
   EXPECT_EQ(show(zs), "z q[1]; ");  // (-1)^(a.x) (-1)^(b.x) = (-1)^((a xor b).x)
   check_table(z_parities, "z parities", NetworkSearch::Best);
 }

@@ -300,13 +300,8 @@ TEST(ReductionTest, SmallAndOddTables) {
 }
 
 TEST(ReductionTest, RefusesRepeatedOrZeroColumns) {
-  ParityTable repeated(3);
-  repeated.push_back(std::vector<std::uint64_t>{5});
-  repeated.push_back(std::vector<std::uint64_t>{5});
-  EXPECT_THROW(reduce_parity_table(repeated), Fault);
-  ParityTable zero(3);
-  zero.push_back(std::vector<std::uint64_t>{0});
-  EXPECT_THROW(reduce_parity_table(zero), Fault);
+  EXPECT_THROW(reduce_parity_table(table_of(3, {5, 5})), Fault);
+  EXPECT_THROW(reduce_parity_table(table_of(3, {0})), Fault);
 }
 
 TEST(ReductionTest, MemoryBudget) {

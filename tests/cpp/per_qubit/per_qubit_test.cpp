@@ -64,13 +64,11 @@ TEST(PerQubitPass, WhereResultsAreWritten) {
        one_s, " s q[0];\ns q[1]; // why\n"},
       {"a segment ends at each statement naming its qubit, and only there",
        "h q[0];\nbarrier q;\nh q[0];\nmeasure q[0] -> c[0];\nh q[0];\nreset q[0];\n"
-       "h q[0];\nif (c==1) x q[2];\nh q[0];\nt q;\nh q[0];\n",
-       one_s,
+       "h q[0];\nif (c==1) x q[2];\nh q[0];\nt q;\nh q[0];\n", one_s,
        "s q[0];\nbarrier q;\ns q[0];\nmeasure q[0] -> c[0];\ns q[0];\nreset q[0];\n"
        "if (c==1) x q[2];\ns q[0];\nt q;\ns q[0];\n"},
       {"an empty result removes lines that held only gates",
-       "  t q[0];\n\t tdg q[0] ;\r\nx q[1]; cx q[1],q[2];\n", nothing,
-       " cx q[1],q[2];\n"},
+       "  t q[0];\n\t tdg q[0] ;\r\nx q[1]; cx q[1],q[2];\n", nothing, " cx q[1],q[2];\n"},
       {"also lines that held several of them", "  t q[0];  tdg q[0]; \nh q[1];\th q[1];\n// c\n",
        nothing, "// c\n"},
       {"but not a line that holds something else too", "t q[0]; h q[1]; // c\nh q[0];\n", nothing,

@@ -89,8 +89,7 @@ TEST(PolynomialTest, ADeadlineGivesTheSameDifferenceOrNone) {
   ASSERT_GT(f.terms(), 256u);
   const std::vector<std::uint64_t> g = f.odd_parities();
   const DiagonalClifford plain = clifford_difference(f, g);
-  const std::optional<DiagonalClifford> timed =
-      clifford_difference_until(f, g, Deadline(std::chrono::hours(1)));
+  const std::optional<DiagonalClifford> timed = clifford_difference_until(f, g, Deadline(std::chrono::hours(1)));
   ASSERT_TRUE(timed.has_value());
   EXPECT_EQ(timed->s_powers, plain.s_powers);
   EXPECT_EQ(timed->cz, plain.cz);

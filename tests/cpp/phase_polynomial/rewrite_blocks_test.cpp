@@ -139,15 +139,11 @@ TEST(BlocksTest, TheWorkedExampleOfTheHeader) {
   // t q[0]; h q[0]; t q[0]; h q[0]; t q[1]; t q[0];
   ProgramSteps program;
   program.qubits = 2;
-  const auto gate = [&](StepKind kind, Elementary g, std::uint32_t a) {
+  for (const auto& [g, a] : {std::pair{Elementary::T, 0u}, {Elementary::H, 0u}, {Elementary::T, 0u},
+                              {Elementary::H, 0u}, {Elementary::T, 1u}, {Elementary::T, 0u}}) {
+    const StepKind kind = g == Elementary::T ? StepKind::Rotation : StepKind::Clifford;
     program.steps.push_back({kind, {g, a, 0}, static_cast<std::uint32_t>(program.steps.size()), 0, 0, 0});
-  };
-  gate(StepKind::Rotation, Elementary::T, 0);
-  gate(StepKind::Clifford, Elementary::H, 0);
-  gate(StepKind::Rotation, Elementary::T, 0);
-  gate(StepKind::Clifford, Elementary::H, 0);
-  gate(StepKind::Rotation, Elementary::T, 1);
-  gate(StepKind::Rotation, Elementary::T, 0);
+  }
   const Blocks blocks = cut_into_blocks(program);
   ASSERT_EQ(blocks.blocks.size(), 3u);
   EXPECT_EQ(blocks.blocks[0].members, (std::vector<std::uint32_t>{0, 2}));

@@ -12,61 +12,29 @@
 #include <numbers>
 #include <random>
 #include <span>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "src/circuit/elementary.h"
 #include "src/pauli/pauli.h"
+#include "tests/cpp/helpers.h"
 #include "tests/cpp/pauli/dense.h"
 
-// Small programs: operations named as in OpenQASM ("h", "cx", "t", "rz",
-// ...) plus "b" for a boundary, fed to a RotationMerger, and replayed on
-// dense matrices beside their written form. parse("t 0; cx 1 0; b 0 1;
-// rz(0.3) 1") gives a T on qubit 0, a CNOT with control 1, a boundary on
-// qubits 0 and 1, and a rotation by 0.3.
+// Small programs read by the shared parse_gates (tests/cpp/helpers.h): gates named
+// as in OpenQASM plus "b" for a boundary, fed to a RotationMerger, and
+// replayed on dense matrices beside their written form. "t 0; cx 1 0; b 0 1;
+// rz(0.3) 1" is a T on qubit 0, a CNOT with control 1, a boundary on qubits
+// 0 and 1, and a rotation by 0.3.
 namespace kestrel::testing {
 
-struct Operation {
-  std::string name;                  // an elementary gate's name, or "b"
-  std::vector<std::uint32_t> qubits;  // its operands
-  double angle = 0;                  // a rotation's angle
-};
-
-inline std::vector<Operation> parse(const std::string& text) {
-  std::vector<Operation> out;
-  std::istringstream statements(text);
-  std::string statement;
-  while (std::getline(statements, statement, ';')) {
-    std::istringstream words(statement);
-    Operation op;
-    if (!(words >> op.name)) continue;
-    if (const std::size_t open = op.name.find('('); open != std::string::npos) {
-      op.angle = std::stod(op.name.substr(open + 1));
-      op.name.resize(open);
-    }
-    for (std::uint32_t q; words >> q;) op.qubits.push_back(q);
-    out.push_back(op);
-  }
-  return out;
-}
-
-// The gate table's row named `name`; a test failure when there is none.
-inline Elementary gate_named(const std::string& name) {
-  for (std::size_t k = 0; k < kElementary.size(); ++k) {
-    if (kElementary[k].qasm_name == name) return static_cast<Elementary>(k);
-  }
-  ADD_FAILURE() << "no gate " << name;
-  return Elementary::H;
-}
+using Operation = GateText;
 
 inline bool is_rotation(const std::string& name) {
   return name == "t" || name == "tdg" || name[0] == 'r';
 }
 
 // `stride` spreads the qubits, to put the program on a wide register.
-inline MergeResult merge(std::uint32_t qubits, const std::vector<Operation>& program,
-                         std::uint32_t stride = 1) {
+inline MergeResult merge(std::uint32_t qubits, const std::vector<Operation>& program, std::uint32_t stride = 1) {
   RotationMerger merger(qubits);
   for (const Operation& op : program) {
     std::vector<std::uint32_t> on;
@@ -174,8 +142,7 @@ inline bool equals_its_written_form(std::uint32_t qubits, const std::vector<Oper
     apply_written(out, op.name, w, result.angles.at(rotation), a);
     ++rotation;
   }
-  return rotation == result.written.size() && result.phase < 16 &&
-         in.equals(out, result.phase * std::numbers::pi / 8);
+  return rotation == result.written.size() && result.phase < 16 && in.equals(out, result.phase * std::numbers::pi / 8);
 }
 
 }  // namespace kestrel::testing
@@ -185,7 +152,6 @@ namespace {
 
 using testing::merge;
 using testing::Operation;
-using testing::parse;
 constexpr double kPi = std::numbers::pi;
 
 // Each kind of merge, pass and stop, for T gates and then for rotations of
@@ -209,19 +175,16 @@ TEST(MergerTest, Cases) {
        {0, M, M, M, M, M, M, M}},
       {"five T gates: Z then T", 1, "t 0; t 0; t 0; t 0; t 0", {-3, M, M, M, M}},
       {"X between flips the sign", 1, "t 0; x 0; t 0", {0, M}},
-      {"merged across a CNOT pair, passing a commuting rotation", 2,
-       "t 0; cx 1 0; t 0; cx 1 0; t 0", {2, 1, M}},
+      {"merged across a CNOT pair, passing a commuting rotation", 2, "t 0; cx 1 0; t 0; cx 1 0; t 0", {2, 1, M}},
       {"rotations about X and Z do not merge", 1, "t 0; h 0; t 0", {1, 1}},
       {"C^-1 Z C, not C Z C^-1: h t h s h t stays", 1, "h 0; t 0; h 0; s 0; h 0; t 0", {1, 1}},
       {"a group of angle pi/4 is passed with the product conjugated", 1,
        "t 0; h 0; s 0; t 0; t 0; h 0; t 0", {0, 2, M, M}},
       {"a boundary on an unrelated qubit is passed", 2, "t 0; b 1; t 0", {2, M}},
       {"a boundary on the rotation's qubit stops it", 1, "t 0; b 0; t 0", {1, 1}},
-      {"a reset between two CNOTs stops it, though the T gates are on q1", 2,
-       "t 1; cx 0 1; b 0; cx 0 1; t 1", {1, 1}},
+      {"a reset between two CNOTs stops it, though the T gates are on q1", 2, "t 1; cx 0 1; b 0; cx 0 1; t 1", {1, 1}},
       {"a boundary on every qubit stops every search", 2, "t 0; b 0 1; t 0", {1, 1}},
-      {"a boundary whose qubits the product does not reach is passed", 3,
-       "t 0; cx 1 2; b 2; cx 1 2; t 0", {2, M}},
+      {"a boundary whose qubits the product does not reach is passed", 3, "t 0; cx 1 2; b 2; cx 1 2; t 0", {2, M}},
       {"two rotations about Z add", 2, "rz(0.3) 0; rz(0.4) 0", {R, M}, {0.7, 0}},
       {"a T joins a rotation: pi/4 more", 2, "rz(0.3) 0; t 0", {R, M}, {0.3 + kPi / 4, 0}},
       {"H turns Z into X", 2, "rx(0.3) 0; h 0; rz(0.2) 0", {R, M}, {0.5, 0}},
@@ -234,7 +197,7 @@ TEST(MergerTest, Cases) {
        "ry(0.5) 0; rz(0.3) 0; rz(1.2707963267948965) 0; rx(0.2) 0", {R, 2, M, M}, {0.3, 0, 0, 0}},
   };
   for (const Case& c : cases) {
-    const MergeResult result = merge(c.qubits, parse(c.program));
+    const MergeResult result = merge(c.qubits, parse_gates(c.program));
     EXPECT_EQ(result.written, c.written) << c.why;
     for (std::size_t k = 0; k < c.angles.size() && k < result.written.size(); ++k) {
       if (c.written[k] == R) {
@@ -275,8 +238,7 @@ TEST(MergerTest, RandomProgramsEqualTheirWrittenFormTimesThePhase) {
       const std::uint32_t qubits = 1 + rng() % f.max_qubits;
       const auto program = testing::random_program(rng, qubits, 1 + static_cast<int>(rng() % 40),
                                                    f.names, f.boundary_odds, f.pair_boundaries);
-      EXPECT_TRUE(testing::equals_its_written_form(qubits, program, merge(qubits, program),
-                                                   merged, landed))
+      EXPECT_TRUE(testing::equals_its_written_form(qubits, program, merge(qubits, program), merged, landed))
           << "seed " << f.seed << ", trial " << trial;
     }
     EXPECT_GT(merged, f.min_merged);
@@ -431,8 +393,7 @@ TEST(MergerTest, AgreesWithThePlainSearchAtEveryWidth) {
           plain.clifford(g, a, b);
         }
       }
-      EXPECT_EQ(fast.finish().written, plain.written())
-          << w.qubits << " qubits, program " << trial;
+      EXPECT_EQ(fast.finish().written, plain.written()) << w.qubits << " qubits, program " << trial;
     }
   }
 }

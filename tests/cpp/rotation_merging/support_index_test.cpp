@@ -71,8 +71,7 @@ TEST(SupportIndexTest, FindsWhatAPlainScanFinds) {
       const auto below = static_cast<std::uint32_t>(rng() % (n + 2));
       const std::uint32_t above =
           rng() % 3 == 0 || below == 0 ? SupportIndex::kNone : static_cast<std::uint32_t>(rng() % below);
-      EXPECT_EQ(index.latest(probe.data(), below, above),
-                scan(rows, probe.data(), below, above, c.words))
+      EXPECT_EQ(index.latest(probe.data(), below, above), scan(rows, probe.data(), below, above, c.words))
           << "words " << c.words << ", product " << n << ", below " << below;
     }
   }
