@@ -75,8 +75,9 @@ TEST(PerQubitPass, WhereResultsAreWritten) {
        "  // c\n"},
       {"several gates are written one per line, indented like the last",
        "h q[0];\n   t q[0];\ncx q[0],q[1];\n", unchanged, "   h q[0];\n   t q[0];\ncx q[0],q[1];\n"},
-      {"a gate in a definition's body is not a segment", "gate g a { t a; t a; }\ng q[0];\n", one_s,
-       "gate g a { t a; t a; }\ng q[0];\n"},
+      {"a gate in a definition's body is not a segment; a defined gate, parameterised too, ends one",
+       "gate g(theta) a { t a; rz(theta) a; }\nt q[0];\ng(0.5) q[0];\nh q[0];\n", one_s,
+       "gate g(theta) a { t a; rz(theta) a; }\ns q[0];\ng(0.5) q[0];\ns q[0];\n"},
       {"the operand is written plainly", "t q [ 2 ] ;", unchanged, "t q[2];"},
   };
   for (const WriteCase& c : cases) {
