@@ -204,8 +204,7 @@ def _witness(ps: PathSum, n: int, u_ops, v_ops, phase: int | None):
         elif reference is None:
             reference = (x, a)
         elif abs(a - reference[1]) > TOLERANCE:
-            return {"input": x, "amplitude": a, "other_input": reference[0],
-                    "other_amplitude": reference[1]}, skipped
+            return {"input": x, "amplitude": a, "other_input": reference[0], "other_amplitude": reference[1]}, skipped
     return None, skipped
 
 

@@ -48,8 +48,7 @@ def path_sum(circuit):
 
 
 @pytest.mark.parametrize("gate, qubits", [(g, [1]) for g in ONE_QUBIT] + [
-    ("cx", [2, 0]), ("cz", [0, 2]), ("swap", [0, 1]), ("ccx", [2, 0, 1]), ("ccz", [0, 1, 2]),
-    ("rz", [1]), ("p", [0])])
+    ("cx", [2, 0]), ("cz", [0, 2]), ("swap", [0, 1]), ("ccx", [2, 0, 1]), ("ccz", [0, 1, 2]), ("rz", [1]), ("p", [0])])
 def test_each_gate_is_its_matrix(gate, qubits):
     qc = QuantumCircuit(3)
     qc.h([0, 1, 2])   # not diagonal going in: phases and wires both show
@@ -164,8 +163,7 @@ def test_equal_circuits_are_proved_equal(qc, rng):
 def mutants(qc):
     """Copies of qc with one change each: a gate changed (t to tdg, s to sdg, h to s), a T gate dropped, a cx's control
     and target swapped."""
-    change = {"t": ["tdg", None], "tdg": ["t", None], "s": ["sdg"], "sdg": ["s"], "h": ["s"],
-              "cx": ["reversed"]}
+    change = {"t": ["tdg", None], "tdg": ["t", None], "s": ["sdg"], "sdg": ["s"], "h": ["s"], "cx": ["reversed"]}
     for i, inst in enumerate(qc.data):
         for new in change.get(inst.operation.name, []):
             out = qc.copy_empty_like()
@@ -240,8 +238,7 @@ def toffoli_network(qubits, gates, seed):
     for _ in range(gates):
         k = rng.choice([1, 2, 3, 3, 3])
         [qc.x, qc.cx, qc.ccx][k - 1](*rng.sample(range(qubits), k))
-    return transpile(qc, basis_gates=["h", "t", "tdg", "s", "sdg", "z", "x", "cx"],
-                     optimization_level=0)
+    return transpile(qc, basis_gates=["h", "t", "tdg", "s", "sdg", "z", "x", "cx"], optimization_level=0)
 
 
 @pytest.mark.parametrize("method", ["rotation-merging", "phase-polynomial"])

@@ -178,16 +178,10 @@ TEST(DiagonaliseTest, ConjugationByEachGateAgreesWithDenseMatrices) {
 }
 
 TEST(DiagonaliseTest, RefusesWhatItCannotDiagonalise) {
-  const std::vector<std::uint64_t> x_and_z = {1, 0, 0, 1};  // X, Z on one qubit
-  const std::vector<std::uint8_t> zero2 = {0, 0};
-  EXPECT_NE(fault_of([&] { diagonalise(1, x_and_z, zero2); }), "no fault");
-  const std::vector<std::uint64_t> x = {1, 0};
-  const std::vector<std::uint8_t> odd = {1};
-  EXPECT_NE(fault_of([&] { diagonalise(1, x, odd); }), "no fault");  // iX is not Hermitian
-  EXPECT_NE(fault_of([&] { diagonalise(1, x, zero2); }), "no fault");
-  const std::vector<std::uint64_t> outside = {0b10, 0};
-  const std::vector<std::uint8_t> zero1 = {0};
-  EXPECT_NE(fault_of([&] { diagonalise(1, outside, zero1); }), "no fault");
+  // X and Z together; iX, not Hermitian; more phases than products; a letter past the one qubit.
+  const std::pair<std::vector<std::uint64_t>, std::vector<std::uint8_t>> bad[] = {
+      {{1, 0, 0, 1}, {0, 0}}, {{1, 0}, {1}}, {{1, 0}, {0, 0}}, {{0b10, 0}, {0}}};
+  for (const auto& b : bad) EXPECT_NE(fault_of([&] { diagonalise(1, b.first, b.second); }), "no fault") << b.first[0];
 }
 
 }  // namespace
