@@ -1,28 +1,19 @@
 """Equivalence of two Clifford+T programs decided by a sum over paths.
 
-`check(u, v)` builds the sum over paths of V^dagger U (U's gates, then V's
-inverted in reverse order), reducing it after each of V's Hadamard gates so
-that the path variables of matching Hadamard gates of U and V cancel from
-the middle out (path_sums.py has the representation and the rules). Then
-only its diagonal is kept (PathSum.close: each output's condition f_j = x_j
-becomes a path variable of the phase, free for the rules), for a unitary
-whose diagonal is e^(i pi g/8) everywhere is that times the identity; what
-the affine form leaves goes on with nonlinear substitutions
+`check(u, v)` builds the sum over paths of V^dagger U (U's gates, then V's inverted in reverse order), reducing it after
+each of V's Hadamard gates so that the path variables of matching Hadamard gates of U and V cancel from the middle out
+(path_sums.py has the representation and the rules). Then only its diagonal is kept (PathSum.close: each output's
+condition f_j = x_j becomes a path variable of the phase, free for the rules), for a unitary whose diagonal is e^(i pi
+g/8) everywhere is that times the identity; what the affine form leaves goes on with nonlinear substitutions
 (path_sums_multilinear.py). The verdict:
-- "equivalent": the diagonal reduced to e^(i pi g/8) on every input, so
-  U = e^(i pi g/8) V; with `phase=k` given (kestrel's `phase=True` report:
-  U = e^(i k pi/8) V), g must be k too;
-- "not equivalent", with a witness: a basis state |x> for which
-  <x|V^dagger U|x> (V^dagger U |x> built as a sum with x fixed, reduced,
-  then summed over the path variables left) is not e^(i pi k/8) (phase
-  given), has modulus below 1, or
-  differs from another input's (the operator is then no multiple of the
-  identity);
-- "unknown": the rules left path variables and no input tried gave a
-  witness, or a gate is not one this reads.
-It reads programs through Qiskit's OpenQASM 2.0 reader (gates named by
-Qiskit's standard library, others through their definitions) and uses no
-part of kestrel. For example
+- "equivalent": the diagonal reduced to e^(i pi g/8) on every input, so U = e^(i pi g/8) V; with `phase=k` given
+  (kestrel's `phase=True` report: U = e^(i k pi/8) V), g must be k too;
+- "not equivalent", with a witness: a basis state |x> for which <x|V^dagger U|x> (V^dagger U |x> built as a sum with x
+  fixed, reduced, then summed over the path variables left) is not e^(i pi k/8) (phase given), has modulus below 1, or
+  differs from another input's (the operator is then no multiple of the identity);
+- "unknown": the rules left path variables and no input tried gave a witness, or a gate is not one this reads.
+It reads programs through Qiskit's OpenQASM 2.0 reader (gates named by Qiskit's standard library, others through their
+definitions) and uses no part of kestrel. For example
 
     >>> check("OPENQASM 2.0; include \\"qelib1.inc\\"; qreg q[1]; s q[0];",
     ...       "OPENQASM 2.0; include \\"qelib1.inc\\"; qreg q[1]; t q[0]; t q[0];").verdict

@@ -15,23 +15,17 @@ since 4ab = 2[a] + 2[b] - 2[a+b] for bits a, b. Gates: x flips a wire's constant
 gate diag(1, w^k) adds k [f]; h makes a fresh y, adds 4 y f and puts y on the wire; cz and ccz add 4 fa fb and 4 fa fb
 fc as parities the same way; ccx is h ccz h.
 
-A path variable y on no wire is summed out by a rule once the phase's
-dependence on it is simple. Write P = A + y B with B(x) = P(y=1) - P(y=0) =
-sum over the terms holding y of c_p (1 - 2[r_p]), r_p the parity p without y.
-Where the terms' r_p give B = C + 4[L] for a constant C and a parity L
-(checked exactly: the odd-coefficient r_p must have even overlaps pairwise,
-and the variables in an odd number of c_p-weighted r_p's mod 4 form L):
-- HH (C = 0 or 4): the sum over y is 2 [C/4 + L = 0]; no L: a factor 2
-  (elimination); else a path variable v of L is set to the rest of it
-  everywhere and goes too;
-- omega (C = 2 or 6): the sum over y is sqrt(2) w^(1 - 2[G]) with
-  G = [C = 6] + L.
-In both the terms holding y keep their value at y = 0. `close` keeps the
-diagonal alone, each wire's condition f_j = x_j a path variable of the phase
-(an HH rule on it sets a variable of f_j to the rest). A sum reduced to no
-path variable, scale 0, f_j = x_j and a phase that is constant as a function
-(checked on its multilinear form mod 8) is the identity times e^(i pi g/8).
-This module knows nothing of kestrel.
+A path variable y on no wire is summed out by a rule once the phase's dependence on it is simple. Write P = A + y B with
+B(x) = P(y=1) - P(y=0) = sum over the terms holding y of c_p (1 - 2[r_p]), r_p the parity p without y. Where the terms'
+r_p give B = C + 4[L] for a constant C and a parity L (checked exactly: the odd-coefficient r_p must have even overlaps
+pairwise, and the variables in an odd number of c_p-weighted r_p's mod 4 form L):
+- HH (C = 0 or 4): the sum over y is 2 [C/4 + L = 0]; no L: a factor 2 (elimination); else a path variable v of L is set
+  to the rest of it everywhere and goes too;
+- omega (C = 2 or 6): the sum over y is sqrt(2) w^(1 - 2[G]) with G = [C = 6] + L.
+In both the terms holding y keep their value at y = 0. `close` keeps the diagonal alone, each wire's condition f_j = x_j
+a path variable of the phase (an HH rule on it sets a variable of f_j to the rest). A sum reduced to no path variable,
+scale 0, f_j = x_j and a phase that is constant as a function (checked on its multilinear form mod 8) is the identity
+times e^(i pi g/8). This module knows nothing of kestrel.
 """
 
 from __future__ import annotations

@@ -1,24 +1,18 @@
 """The closed sums over paths of path_sums.py (their diagonal: no wire but x_j on wire j) with a multilinear phase: the
 second stage of the equivalence check, for what the affine stage leaves.
 
-Where two circuits hold their Toffoli gates in different places, a path
-variable y can meet a phase 4 y (z + a b): summing it sets z := a b, which
-no parity holds. Here the phase is a multilinear polynomial mod 8 (monomial
--> coefficient, each monomial a bit mask of its variables, 0 the constant
-1), the unique form of a function of bits, so that the rules read it
-directly:
+Where two circuits hold their Toffoli gates in different places, a path variable y can meet a phase 4 y (z + a b):
+summing it sets z := a b, which no parity holds. Here the phase is a multilinear polynomial mod 8 (monomial ->
+coefficient, each monomial a bit mask of its variables, 0 the constant 1), the unique form of a function of bits, so
+that the rules read it directly:
 - elimination: y in no term sums to a factor 2;
-- HH: every term holding y has coefficient 4 (y alone: 0 or 4), the sum
-  over y is 2 [R = 0] with R the sum mod 2 of those terms without y (plus 1
-  where y stands alone); a path variable v alone in R and in no other
-  monomial of it is set to the rest of R everywhere, its lift to the
-  integers (sum over subsets S of R's monomials of (-2)^(|S|-1) times
+- HH: every term holding y has coefficient 4 (y alone: 0 or 4), the sum over y is 2 [R = 0] with R the sum mod 2 of
+  those terms without y (plus 1 where y stands alone); a path variable v alone in R and in no other monomial of it is
+  set to the rest of R everywhere, its lift to the integers (sum over subsets S of R's monomials of (-2)^(|S|-1) times
   their product, zero mod 8 past three) replacing it in the phase;
-- omega: 2y (or 6y) alone plus terms 4 y Q: sqrt(2) w^(1 - 2Q) (or
-  w^(-1 + 2Q)), Q lifted.
-`MultilinearPathSum(closed)` takes a closed affine sum as it is; the
-phase's terms are then expanded once. A phase past MAX_TERMS terms gives up
-(TooLarge).
+- omega: 2y (or 6y) alone plus terms 4 y Q: sqrt(2) w^(1 - 2Q) (or w^(-1 + 2Q)), Q lifted.
+`MultilinearPathSum(closed)` takes a closed affine sum as it is; the phase's terms are then expanded once. A phase past
+MAX_TERMS terms gives up (TooLarge).
 """
 
 from __future__ import annotations
