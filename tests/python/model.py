@@ -1,6 +1,5 @@
-"""A plain model of the circuits kestrel reads and writes: gate matrices (as
-Qiskit gives them), the unitary of a gate list, and matrices compared up to
-a global phase.
+"""A plain model of the circuits kestrel reads and writes: gate matrices (as Qiskit gives them),
+each gate's inverse, the unitary of a gate list, and matrices compared up to a global phase.
 
 Every one-qubit gate acts on qubit 0 of a two-qubit space and CNOT has
 control 0 and target 1, so each identity of the rule set holds exactly,
@@ -25,6 +24,7 @@ ONE_QUBIT = {gate.name: gate.to_matrix()
 GATES = {name: np.kron(np.eye(2), m) for name, m in ONE_QUBIT.items()}
 GATES["cx"] = np.eye(4)[[0, 3, 2, 1]]
 NAMES = sorted(GATES)
+INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "t": "tdg", "tdg": "t", "x": "x", "z": "z", "cx": "cx"}
 
 # The lines the writer produces, one per gate.
 WRITTEN = {f"{name} q[0];": name for name in ONE_QUBIT} | {"cx q[0],q[0];": "cx"}

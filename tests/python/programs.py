@@ -2,8 +2,8 @@
 repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
 program's statements as text, Qiskit's reading of a program, Qiskit's counts
 of it, its T gates with every gate seen through, its deferral into one
-unitary by which two programs are compared, and random Clifford+T programs
-with boundaries."""
+unitary by which two programs are compared, the phase a result reports, and
+random Clifford+T programs with boundaries."""
 
 import gzip
 import math
@@ -199,6 +199,21 @@ def deferred(circuit):
         else:
             out.append(op, instruction.qubits)
     return out
+
+
+def reported_phase(stats):
+    """The phase a result reports with phase=True, in eighths of pi: `phase`, a whole number, or
+    `phase_radians` in [0, 2 pi) where it is no multiple of pi/8; never both."""
+    if "phase" in stats:
+        assert "phase_radians" not in stats
+        return stats["phase"]
+    assert 0 <= stats["phase_radians"] < 2 * math.pi
+    return stats["phase_radians"] * 8 / math.pi
+
+
+def pairs(circuit):
+    """The pairs of qubits that two-qubit operations stand on."""
+    return {frozenset(circuit.find_bit(q).index for q in i.qubits) for i in circuit.data if len(i.qubits) == 2}
 
 
 def same_operator(text, out, phase=None):

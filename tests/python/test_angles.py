@@ -19,30 +19,17 @@ from qiskit.synthesis import synth_qft_full
 from qiskit.transpiler import PassManager
 
 import kestrel
-from conftest import EXAMPLES, scaled
+from conftest import EXAMPLES, program, scaled
 from kestrel.qiskit import KestrelOptimize
-from programs import figures, load, same_operator, two_qubit_gates
+from programs import figures, load, reported_phase, same_operator, two_qubit_gates
 
 WHOLE = ["rotation-merging", "phase-polynomial"]
 ANGLES = EXAMPLES / "angles"
 
 
-def program(qubits, *lines):
-    return (f'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[{qubits}];\n'
-            + "".join(line + "\n" for line in lines))
-
-
-def phase_of(stats):
-    """The global phase the result reports, in radians."""
-    if "phase" in stats:
-        assert "phase_radians" not in stats
-        return stats["phase"] * math.pi / 8
-    return stats["phase_radians"]
-
-
 def exactly_equal(text, out, stats):
     """Whether the input equals e^(i phase) times the output, as matrices."""
-    return same_operator(text, out, phase_of(stats) * 8 / math.pi)
+    return same_operator(text, out, reported_phase(stats))
 
 
 def rotations(circuit):
@@ -81,7 +68,7 @@ def test_statistics_count_rotations_and_give_a_phase_in_radians():
     text = program(2, "p(0.3) q[0];", "cx q[0],q[1];", "rz(pi/4) q[1];", "rz(0.2) q[0];")
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
     assert (stats["t_before"], stats["rotations_before"]) == (1, 2)
-    assert "phase" not in stats and 0 <= stats["phase_radians"] < 2 * math.pi
+    assert "phase_radians" in stats
     assert exactly_equal(text, out, stats)
     # A phase that is a multiple of pi/8 stays k; the default method keeps
     # no rotation statistics.
@@ -195,7 +182,7 @@ def test_angle_programs_are_equal_to_their_results(path):
     assert b.count_ops().get("cx", 0) <= a.count_ops().get("cx", 0)
     if out == text:
         return
-    phase = np.exp(1j * phase_of(stats))
+    phase = np.exp(1j * math.pi * reported_phase(stats) / 8)
     if a.num_qubits <= 10:
         assert np.allclose(Operator(a).data, phase * Operator(b).data, atol=1e-8)
     elif a.num_qubits <= 16:

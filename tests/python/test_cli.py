@@ -15,7 +15,7 @@ import pytest
 
 import kestrel
 
-from conftest import CLI, REPO, USAGE, console_script, qasm, run
+from conftest import CLI, REPO, USAGE, console_script, program, qasm, run
 
 # The command line as a shell runs it, and a reader of its standard output
 # at the other end of a pipe, as `jq` would be.
@@ -31,8 +31,7 @@ TT_STATS = ("{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, 
             "'gates_before': 2, 'gates_after': 1}\n")
 TT_JSON = {"qasm": qasm("s q[0];"), "stats": ast.literal_eval(TT_STATS)}
 # Three qubits: read per qubit, as --per-qubit reads it.
-WIDE = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\nt q[0];\ncx q[0],q[1];\nt q[2];\n'
-        'rz(0.3) q[1];\n')
+WIDE = program(3, "t q[0];", "cx q[0],q[1];", "t q[2];", "rz(0.3) q[1];")
 # No program: read as one wire, with a warning; --strict refuses.
 FOLDED = "t q[0];\nt q[2];\nt q[0];\n"
 FOLDED_WARNING = ('the input was read as one wire, but line 2 applies a gate to a qubit other '

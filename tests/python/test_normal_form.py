@@ -16,12 +16,10 @@ from hypothesis import strategies as st
 
 import kestrel
 from conftest import HEADER, scaled
-from model import gate_text, same_up_to_phase, t_count, unitary, written_gates
+from model import INVERSE, gate_text, same_up_to_phase, t_count, unitary, written_gates
 
 NORMAL_FORM = "normal-form"
 ONE_QUBIT = ["h", "s", "sdg", "t", "tdg", "x", "z"]
-INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "t": "tdg", "tdg": "t", "x": "x", "z": "z",
-           "cx": "cx"}
 
 
 def normal_form(gates):

@@ -23,12 +23,11 @@ from qiskit import QuantumCircuit
 from qiskit.quantum_info import Statevector
 
 import kestrel
-from conftest import EXAMPLES, qasm, scaled
+from conftest import EXAMPLES, HEAD, HEADER, program, qasm, scaled
 from programs import (clifford_t_programs, deferred, figures, load, same_operator, t_content,
                       two_qubit_gates)
 
 TCOUNT = EXAMPLES / "tcount"
-HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
 
 
 def reduce(text, **options):
@@ -123,8 +122,7 @@ def test_the_checker_is_not_blind():
 
 # Whole-register gates between T gates: the region with three gadgets gains
 # nothing, with two it gains a T gate.
-FEWER_GADGETS_GAIN = HEAD + ("qreg q[3];\nh q;\nt q;\nh q;\nt q;\nh q[1];\n"
-                             "ccx q[0],q[1],q[2];\nh q[1];\nt q;\n")
+FEWER_GADGETS_GAIN = program(3, "h q;", "t q;", "h q;", "t q;", "h q[1];", "ccx q[0],q[1],q[2];", "h q[1];", "t q;")
 
 
 @pytest.mark.parametrize("text", [
@@ -246,18 +244,14 @@ def test_a_tiny_time_limit_still_gives_a_valid_result(name, k, limit):
 
 
 @pytest.mark.parametrize("text", [
-    "",
-    HEAD + "qreg q[2];\n",
-    HEAD + "qreg q[2];\nh q[0];\ncx q[0],q[1];\ns q[1];\ncx q[1],q[0];\n",
-    HEAD + "qreg q[2];\ncreg c[2];\nrz(0.3) q[0];\nbarrier q;\nmeasure q -> c;\n"
-           "if (c==1) x q[1];\nreset q[0];\n",
-    qasm("t q[0];"),
-    HEAD + "qreg q[1];\nbarrier;\nbarrier;\n",
+    "", program(2), program(2, "h q[0];", "cx q[0],q[1];", "s q[1];", "cx q[1],q[0];"),
+    program(2, "creg c[2];", "rz(0.3) q[0];", "barrier q;", "measure q -> c;", "if (c==1) x q[1];", "reset q[0];"),
+    qasm("t q[0];"), qasm("barrier;", "barrier;"),
 ], ids=["empty", "declarations", "clifford", "boundaries", "one-t", "barriers-on-no-qubit"])
 @pytest.mark.parametrize("k", [0, 2])
 def test_nothing_to_do(text, k):
     out, stats = reduce(text, ancillas=k)
-    assert out == (text or 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n')
+    assert out == (text or HEADER)
     assert stats["t_after"] == stats["t_before"]
 
 

@@ -32,14 +32,13 @@ from qiskit.quantum_info import Operator
 from qiskit.transpiler import PassManager
 
 import kestrel
-from conftest import scaled
+from conftest import HEAD, qasm, scaled
 from kestrel.qiskit import KestrelOptimize
-from programs import deferred, load, program_name, program_paths, program_text, t_content
+from programs import deferred, load, pairs, program_name, program_paths, program_text, t_content
 
 METHODS = ["rotation-merging", "normal-form", "saturation"]
 RUN_GATES = {"h", "s", "sdg", "t", "tdg", "x", "z"}  # the gates kestrel removes and writes
 CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx"]
-HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
 
 
 def small_programs(folders=("qasmbench", "tcount"), count=None, most_qubits=10):
@@ -111,12 +110,6 @@ def written_out(circuit):
         else:
             out.compose(replaced, instruction.qubits, inplace=True)
     return out
-
-
-def pairs(circuit):
-    """The pairs of qubits that two-qubit operations stand on."""
-    return {frozenset(circuit.find_bit(q).index for q in i.qubits)
-            for i in circuit.data if len(i.qubits) == 2}
 
 
 def through_text(circuit):
@@ -363,7 +356,7 @@ def test_optimize_qasm_phase(text, method, per_qubit):
 @settings(max_examples=scaled(100, 1000), deadline=None)
 @given(gates=st.lists(st.sampled_from(sorted(RUN_GATES)), max_size=40))
 def test_one_wire_phase(gates):
-    text = HEAD + "qreg q[1];\n" + "".join(f"{g} q[0];\n" for g in gates)
+    text = qasm(*(f"{g} q[0];" for g in gates))
     for method in ("normal-form", "saturation"):
         out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
         assert Operator(load(text)) == np.exp(1j * math.pi * stats["phase"] / 8) * Operator(load(out))

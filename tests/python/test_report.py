@@ -10,7 +10,7 @@ import pydot
 import pytest
 
 import kestrel
-from conftest import EXAMPLES, qasm, run
+from conftest import EXAMPLES, program, qasm, run
 
 T_PAIRS = (EXAMPLES / "t_pairs.qasm").read_text()
 # Long enough that the default node limit leaves it untouched.
@@ -161,7 +161,7 @@ class TestCommandLine:
 
     # No drawing: the text read per qubit (no e-graph), or an e-graph too large.
     @pytest.mark.parametrize("text, args, stderr", [
-        ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\nt q[0];\nt q[0];\ncx q[0],q[1];\n',
+        (program(2, "t q[0];", "t q[0];", "cx q[0],q[1];"),
          ["--report"], re.escape(
              'read per qubit, since line 3 declares more than one qubit (2 in all): "qreg q[2];"; '
              "each qubit's runs were saturated on their own, with no report of the runs\n"

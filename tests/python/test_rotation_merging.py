@@ -15,7 +15,7 @@ import re
 import pytest
 
 import kestrel
-from conftest import EXAMPLES, LONG_CHECKS
+from conftest import EXAMPLES, HEAD, LONG_CHECKS, program
 from programs import load, program_paths, program_text, same_operator
 
 TCOUNT = EXAMPLES / "tcount"
@@ -47,7 +47,7 @@ def test_qcec_tells_a_wrong_result():
     assert not equivalent_by_qcec(load(text), load(broken))
 
 
-HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
+REGISTERS = program(3, "creg c[3];")
 
 
 @pytest.mark.parametrize("body, expected", [
@@ -72,23 +72,20 @@ HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\ncreg c[3];\n'
 ], ids=["measure-elsewhere", "if-elsewhere", "if-here", "t-under-if", "t-on-register",
         "barrier-elsewhere", "barrier-here", "y", "swap", "cz"])
 def test_cases(body, expected):
-    out, _ = merge(HEAD + body)
-    assert out == HEAD + (body if expected is None else expected)
-    assert same_operator(HEAD + body, out)
+    out, _ = merge(REGISTERS + body)
+    assert out == REGISTERS + (body if expected is None else expected)
+    assert same_operator(REGISTERS + body, out)
 
 
 def test_everything_else_stays_byte_for_byte():
-    text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\n// a comment\nqreg a[2];  qreg b[1];\n'
-            "gate g x { t x; }\n  t a[0];   cx a[1],a[0];// note\n\tt a[0]; g b[0];\n"
-            "cx a[1],a[0];\r\n  t a[0];\n")
+    start = HEAD + "// a comment\nqreg a[2];  qreg b[1];\ngate g x { t x; }\n"
+    text = start + "  t a[0];   cx a[1],a[0];// note\n\tt a[0]; g b[0];\ncx a[1],a[0];\r\n  t a[0];\n"
     out, stats = merge(text)
-    assert out == ('OPENQASM 2.0;\ninclude "qelib1.inc";\n// a comment\nqreg a[2];  qreg b[1];\n'
-                   "gate g x { t x; }\n  s a[0];   cx a[1],a[0];// note\n\tt a[0]; g b[0];\n"
-                   "cx a[1],a[0];\r\n")
+    assert out == start + "  s a[0];   cx a[1],a[0];// note\n\tt a[0]; g b[0];\ncx a[1],a[0];\r\n"
     # The T inside g b[0] counts on both sides.
     assert (stats["t_before"], stats["t_after"]) == (4, 2)
 
 
 def test_a_program_too_large_is_refused():
     with pytest.raises(ValueError, match=r"Pauli products fit in 4\.0 GiB: its 1048576 qubits"):
-        merge('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1048576];\nt q[0];\n')
+        merge(program(1048576, "t q[0];"))

@@ -12,26 +12,21 @@ reading of angle expressions is Expressions'; test_angles' random programs
 draw every such gate, Clifford ones and angles in several spellings.
 """
 
-import math
 import sys
 
 import pytest
 from qiskit import qasm2, transpile
 
 import kestrel
-from conftest import EXAMPLES, REPO
+from conftest import EXAMPLES, HEAD, REPO
 from programs import CLIFFORD_T_BASIS as BASIS
-from programs import figures, load, same_operator, t_content
-
-HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
-
+from programs import figures, load, reported_phase, same_operator, t_content
 
 def merge(text):
     """The result, its phase in eighths of pi (a float where the phase is
     given in radians) and the statistics."""
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
-    phase = stats["phase"] if "phase" in stats else stats["phase_radians"] * 8 / math.pi
-    return out, phase, stats
+    return out, reported_phase(stats), stats
 
 
 @pytest.mark.parametrize("definition, line, boundary", [
