@@ -45,8 +45,7 @@ NOT_ONE_WIRE = [
     (qasm("gate g a", "{", "  t a;", "}", "g q[0];", "g q[0];"),
      'line 6, in a gate definition, is read as a gate of the wire: "t a;"'),
     # No gate the line reader reads, but a program all the same.
-    (program(3, "ccx q[0],q[1],q[2];"),
-     'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
+    (program(3, "ccx q[0],q[1],q[2];"), 'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
     (qasm("creg c[1];", "measure q[0] -> c[0];"), 'line 5 holds a measurement'),
 ]
 
@@ -71,24 +70,21 @@ def test_a_program_that_is_not_one_wire_is_read_per_qubit(text, reason, method):
 # where it parts from the program and why the text is no program either.
 NO_PROGRAM = [
     ("t q[0];\nt q[2];\n",
-     'the text was read as one wire, but line 2 applies a gate to a qubit other than q[0]: '
-     '"t q[2];". The result is not equivalent to the program, and the text is no whole program '
-     'either: line 1, column 1: expected '),
+     'the text was read as one wire, but line 2 applies a gate to a qubit other than q[0]: "t q[2];". The result is '
+     'not equivalent to the program, and the text is no whole program either: line 1, column 1: expected '),
     (program(3, "h q[0];", "cx q[0],q[0];"),
-     'the text was read as one wire, but line 3 declares more than one qubit (3 in all): '
-     '"qreg q[3];". The result is not equivalent to the program, and the text is no whole '
-     "program either: line 5, column 1: expected distinct qubits in each application of 'cx': "
-     '"cx q[0],q[0];"'),
+     'the text was read as one wire, but line 3 declares more than one qubit (3 in all): "qreg q[3];". The result is '
+     "not equivalent to the program, and the text is no whole program either: line 5, column 1: expected distinct "
+     'qubits in each application of \'cx\': "cx q[0],q[0];"'),
     # A wrong number of qubits: the line is quoted.
     (program(3, "ccx q[0],q[1];"),
-     "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
-     "file name given in place of the file's text is the usual cause (pass open(name).read()), "
-     "and the text is no whole program either: line 4, column 1: expected 0 parameters and 3 "
-     "qubits for 'ccx', found 0 and 2: \"ccx q[0],q[1];\""),
+     "the text was read as one wire and holds no gate, so the result is the empty circuit; a file name given in place "
+     "of the file's text is the usual cause (pass open(name).read()), and the text is no whole program either: line 4, "
+     "column 1: expected 0 parameters and 3 qubits for 'ccx', found 0 and 2: \"ccx q[0],q[1];\""),
     ("examples/t_pairs.qasm",
-     "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
-     "file name given in place of the file's text is the usual cause (pass open(name).read()), "
-     "and the text is no whole program either: line 1, column 1: "),
+     "the text was read as one wire and holds no gate, so the result is the empty circuit; a file name given in place "
+     "of the file's text is the usual cause (pass open(name).read()), and the text is no whole program either: line 1, "
+     "column 1: "),
 ]
 
 

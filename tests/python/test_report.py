@@ -14,8 +14,9 @@ from conftest import EXAMPLES, program, qasm, run
 
 T_PAIRS = (EXAMPLES / "t_pairs.qasm").read_text()
 # Long enough that the default node limit leaves it untouched.
-LONG = "".join(f"{g} q[0];\n" for g in random.Random(1).choices(
-    ["h", "s", "t", "tdg", "x", "z", "t", "t"], k=12_000))
+LONG = "".join(f"{g} q[0];\n" for g in random.Random(1).choices(["h", "s", "t", "tdg", "x", "z", "t", "t"], k=12_000))
+
+
 @pytest.mark.parametrize("options, reason, value", [
     ({"iter_limit": 2}, "iteration limit", 2),
     ({"node_limit": 40}, "node limit", None),
@@ -104,27 +105,22 @@ def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
     ({"iter_limit": 2.0}, TypeError, "iter_limit must be an int, not 'float'"),
     ({"node_limit": True}, TypeError, "node_limit must be an int, not 'bool'"),
     ({"time_limit": 0}, ValueError, "time_limit must be a positive finite number of seconds, not 0"),
-    ({"time_limit": float("inf")}, ValueError,
-     "time_limit must be a positive finite number of seconds, not inf"),
-    ({"time_limit": float("nan")}, ValueError,
-     "time_limit must be a positive finite number of seconds, not nan"),
+    ({"time_limit": float("inf")}, ValueError, "time_limit must be a positive finite number of seconds, not inf"),
+    ({"time_limit": float("nan")}, ValueError, "time_limit must be a positive finite number of seconds, not nan"),
     ({"time_limit": "5"}, TypeError, "time_limit must be a number of seconds, not 'str'"),
-    ({"method": "fast"}, ValueError, "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
+    ({"method": "fast"}, ValueError,
+     "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     ({"method": 1}, TypeError, "method must be a str, not 'int'"),
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
     ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
     # The phase-polynomial method's own: at least 0, any size; a finite cost.
-    ({"method": "phase-polynomial", "ancillas": -1}, ValueError,
-     "ancillas must be a whole number of at least 0, not -1"),
-    ({"method": "phase-polynomial", "ancillas": -2 ** 70}, ValueError,
-     f"ancillas must be a whole number of at least 0, not {-2 ** 70}"),
+    *[({"method": "phase-polynomial", "ancillas": n}, ValueError,
+       f"ancillas must be a whole number of at least 0, not {n}") for n in (-1, -2 ** 70)],
     ({"method": "phase-polynomial", "two_qubit_cost": float("nan")}, ValueError,
      "two_qubit_cost must be a finite number of at least 0, not nan"),
-    ({"method": "phase-polynomial", "two_qubit_cost": "1"}, TypeError,
-     "two_qubit_cost must be a number, not 'str'"),
-    ({"method": "phase-polynomial", "two_qubit_cost": True}, TypeError,
-     "two_qubit_cost must be a number, not 'bool'"),
+    ({"method": "phase-polynomial", "two_qubit_cost": "1"}, TypeError, "two_qubit_cost must be a number, not 'str'"),
+    ({"method": "phase-polynomial", "two_qubit_cost": True}, TypeError, "two_qubit_cost must be a number, not 'bool'"),
     # Given to another method, even at its default value.
     ({"method": "saturation", "ancillas": 0}, ValueError,
      "ancillas applies to method 'phase-polynomial' only, not 'saturation'"),
