@@ -235,14 +235,13 @@ INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "x": "x", "y": "y", "z": "z", "sx":
 
 @st.composite
 def clifford_t_programs(draw, most_qubits=8):
-    """Programs of 2 to `most_qubits` qubits over the Clifford+T gates with
-    boundaries mixed in (measurements, resets, conditions, barriers, gates
-    seen through or not), each measurement or reset adding a qubit to the
-    deferred program: at most 9 in all."""
+    """Programs of 2 to `most_qubits` qubits over the Clifford+T gates with boundaries mixed in (measurements,
+    resets, conditions, barriers, gates seen through or not, among them a defined gate with a parameter), each
+    measurement or reset adding a qubit to the deferred program: at most 9 in all."""
     n = draw(st.integers(2, most_qubits))
     most_boundaries = min(3, 9 - n)
     lines = ['OPENQASM 2.0;', 'include "qelib1.inc";', f"qreg q[{n}];", "creg c[2];",
-             "gate g a, b { cx a, b; t b; }"]
+             "gate g(p) a, b { cx a, b; u1(p) b; }"]
     qubit = st.integers(0, n - 1)
 
     def clifford():
@@ -259,7 +258,7 @@ def clifford_t_programs(draw, most_qubits=8):
         return draw(st.sampled_from([
             f"measure q[{a}] -> c[{b % 2}];", f"reset q[{a}];", f"barrier q[{a}],q[{b}];",
             f"if (c=={b % 4}) t q[{a}];", f"if (c=={b % 4}) x q[{a}];", f"rz(0.3) q[{a}];",
-            f"rz(pi/4) q[{a}];", f"g q[{a}],q[{b}];", "t q;", "h q;"]
+            f"rz(pi/4) q[{a}];", f"g(pi/4) q[{a}],q[{b}];", "t q;", "h q;"]
             + ([f"ccx q[{a}],q[{b}],q[{c}];"] if c is not None else [])))
 
     boundaries = 0

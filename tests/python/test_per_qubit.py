@@ -96,7 +96,7 @@ def test_the_programs_are_there():
 
 # ---------------------------------------------------------------------------
 # Random programs (programs.clifford_t_programs: run gates, cx, ccx, rz,
-# barriers, whole-register gates, a defined gate, measurements, resets and
+# barriers, whole-register gates, a defined gate g(p), measurements, resets and
 # conditions), the qubits from the m-th on moved to a second register, each
 # statement followed by a line end, a comment, or a blank that puts the next
 # statement on the same line.
