@@ -78,7 +78,6 @@ def run(argv, cwd, **kwargs) -> subprocess.CompletedProcess:
 
 
 def default_sigint() -> None:
-    """For a child that is to be interrupted: SIGINT back to its default
-    action, which a shell's background job starts without (ignored), so
-    that the child's Python installs its KeyboardInterrupt handler."""
+    """For a child that is to be interrupted: SIGINT back to its default action, which a shell's background job starts
+    without (ignored), so that the child's Python installs its KeyboardInterrupt handler."""
     signal.signal(signal.SIGINT, signal.SIG_DFL)

@@ -1,9 +1,7 @@
-"""What the tests of whole-program methods share: the programs the
-repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
-program's statements as text, Qiskit's reading of a program, Qiskit's counts
-of it, its T gates with every gate seen through, its deferral into one
-unitary by which two programs are compared, the phase a result reports, and
-random Clifford+T programs with boundaries."""
+"""What the tests of whole-program methods share: the programs the repository holds (examples/tcount/,
+examples/qasmbench/, some gzipped), a program's statements as text, Qiskit's reading of a program, Qiskit's counts of
+it, its T gates with every gate seen through, its deferral into one unitary by which two programs are compared, the
+phase a result reports, and random Clifford+T programs with boundaries."""
 
 import gzip
 import math
@@ -63,9 +61,8 @@ def load(text):
 
 
 def figures(circuit):
-    """Qiskit's counts for a circuit: T gates (`t_gates`: those inside every
-    gate too), gate applications (a conditional gate counts as its gate;
-    measure, reset and barrier do not) and depth."""
+    """Qiskit's counts for a circuit: T gates (`t_gates`: those inside every gate too), gate applications (a conditional
+    gate counts as its gate; measure, reset and barrier do not) and depth."""
     gates = 0
     for instruction in circuit.data:
         name = instruction.operation.name
@@ -94,15 +91,12 @@ def t_content(text):
 
 
 def t_gates(circuit):
-    """The T gates of a circuit as Qiskit defines its gates: t and tdg one
-    each; a rotation whose angles are all multiples of pi/4 its odd ones (a
-    u3 turning by a whole turn about Y is the phase gate of its two other
-    angles), any other rotation none; a Clifford gate of CLIFFORDS none; and
-    any other gate those of Qiskit's own definition of it (a ccx its seven, a
-    c3x, made of pi/8 rotations, none); inside conditions too. Each gate is
-    counted through its own definition, never through a translation of the
-    whole program, whose choice of decompositions depends on the other gates
-    the program holds."""
+    """The T gates of a circuit as Qiskit defines its gates: t and tdg one each; a rotation whose angles are all
+    multiples of pi/4 its odd ones (a u3 turning by a whole turn about Y is the phase gate of its two other angles), any
+    other rotation none; a Clifford gate of CLIFFORDS none; and any other gate those of Qiskit's own definition of it (a
+    ccx its seven, a c3x, made of pi/8 rotations, none); inside conditions too. Each gate is counted through its own
+    definition, never through a translation of the whole program, whose choice of decompositions depends on the other
+    gates the program holds."""
     known = {}  # (name, qubits, angles) -> the T gates of that gate's definition
 
     def rotation(op):
@@ -134,9 +128,8 @@ def t_gates(circuit):
 
 
 def two_qubit_gates(circuit):
-    """The two-qubit gates (cx, cz, swap) of a circuit with every gate seen
-    through as `t_gates` sees it: a ccx holds six; an opaque gate on two or
-    more qubits is one; inside conditions too."""
+    """The two-qubit gates (cx, cz, swap) of a circuit with every gate seen through as `t_gates` sees it: a ccx holds
+    six; an opaque gate on two or more qubits is one; inside conditions too."""
     def count(circuit):
         n = 0
         for instruction in circuit.data:
@@ -156,11 +149,9 @@ def two_qubit_gates(circuit):
 
 
 def deferred(circuit):
-    """The circuit with each measurement a CX onto a fresh qubit, each reset
-    a swap with a fresh qubit and each condition the gate controlled by the
-    qubits that hold its bits last: a unitary on more qubits. The k-th
-    measurement or reset on a qubit gets the same fresh qubit whatever the
-    order of the operations on other wires."""
+    """The circuit with each measurement a CX onto a fresh qubit, each reset a swap with a fresh qubit and each
+    condition the gate controlled by the qubits that hold its bits last: a unitary on more qubits. The k-th measurement
+    or reset on a qubit gets the same fresh qubit whatever the order of the operations on other wires."""
     places = []  # (qubit, k) per measurement or reset, k counting per qubit
     seen = {}
     for instruction in circuit.data:
@@ -217,9 +208,8 @@ def pairs(circuit):
 
 
 def same_operator(text, out, phase=None):
-    """Whether Qiskit reads program `text` as e^(i phase pi/8) times program
-    `out` (times any global phase where `phase` is None), measurements,
-    resets and conditions deferred onto extra qubits on both sides."""
+    """Whether Qiskit reads program `text` as e^(i phase pi/8) times program `out` (times any global phase where `phase`
+    is None), measurements, resets and conditions deferred onto extra qubits on both sides."""
     a, b = Operator(deferred(load(text))), Operator(deferred(load(out)))
     if phase is None:
         return a.equiv(b)

@@ -1,9 +1,7 @@
-"""Rotations of any angle in the whole-program methods: every gate with
-parameters read with its exact phase, rotations merged across Clifford
-frames and boundaries, the statistics, angles that are no finite number
-refused by every method, and the angle programs of examples/angles/
-equivalent to their results (Qiskit's Operator up to 10 qubits, state
-vectors up to 16, MQT QCEC above)."""
+"""Rotations of any angle in the whole-program methods: every gate with parameters read with its exact phase, rotations
+merged across Clifford frames and boundaries, the statistics, angles that are no finite number refused by every method,
+and the angle programs of examples/angles/ equivalent to their results (Qiskit's Operator up to 10 qubits, state vectors
+up to 16, MQT QCEC above)."""
 
 import math
 import re

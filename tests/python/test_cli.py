@@ -1,6 +1,5 @@
-"""The command line: words from the process's argument vector, the usage
-errors and what the others end with, files, streams, --json through a pipe,
-and the warning about texts that are neither one wire nor a program."""
+"""The command line: words from the process's argument vector, the usage errors and what the others end with, files,
+streams, --json through a pipe, and the warning about texts that are neither one wire nor a program."""
 
 import ast
 import importlib.metadata

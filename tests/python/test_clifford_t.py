@@ -1,12 +1,10 @@
 """Programs with angles written in Clifford+T with `epsilon`, checked by Qiskit.
 
-The output must hold only h, s, sdg, t, tdg, x, y, z, cx and cz (besides what
-is no gate), with the phase-polynomial method no more two-qubit gates than the
-input, and its operator must lie
-within `synthesis_error` of the input's, both up to the best global phase and
-with the phase reported (`phase_radians`). The distance up to a phase is
-computed from the eigenvalues of A^dagger B: for unitaries, min over p of
-||A - e^(ip) B|| is 2 sin(w/4), w the shortest arc holding all eigenphases.
+The output must hold only h, s, sdg, t, tdg, x, y, z, cx and cz (besides what is no gate), with the phase-polynomial
+method no more two-qubit gates than the input, and its operator must lie within `synthesis_error` of the input's, both
+up to the best global phase and with the phase reported (`phase_radians`). The distance up to a phase is computed from
+the eigenvalues of A^dagger B: for unitaries, min over p of ||A - e^(ip) B|| is 2 sin(w/4), w the shortest arc holding
+all eigenphases.
 """
 
 import math

@@ -1,9 +1,8 @@
 """Optimised circuits are equivalent to their input.
 
-Random programs mix gate lines in the spellings the reader accepts with lines
-it must ignore. The model computes the unitary of what was generated and of
-what came back, which must be the same matrix, and the statistics must count
-the gates of both texts.
+Random programs mix gate lines in the spellings the reader accepts with lines it must ignore. The model computes the
+unitary of what was generated and of what came back, which must be the same matrix, and the statistics must count the
+gates of both texts.
 """
 
 from hypothesis import given, settings

@@ -1,12 +1,10 @@
 """optimize_qasm(text, method="normal-form") on long runs against model.py.
 
-A result must be its input's matrix (model.unitary, one-qubit gates on
-qubit 0 and cx with control 0 and target 1) up to a global phase, with no
-more T gates. Two families of runs have a known T count: a run followed by
-its inverse is the identity, and a Matsumoto-Amano word (T or nothing, then
-HT or SHT any number of times, then Cliffords) needs every one of its T
-gates. The exact model of tests/cpp/normal_form holds every run of up to six
-gates to its fewest T gates and gates; these runs are thousands long.
+A result must be its input's matrix (model.unitary, one-qubit gates on qubit 0 and cx with control 0 and target 1) up to
+a global phase, with no more T gates. Two families of runs have a known T count: a run followed by its inverse is the
+identity, and a Matsumoto-Amano word (T or nothing, then HT or SHT any number of times, then Cliffords) needs every one
+of its T gates. The exact model of tests/cpp/normal_form holds every run of up to six gates to its fewest T gates and
+gates; these runs are thousands long.
 """
 
 import random

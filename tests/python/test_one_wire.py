@@ -1,12 +1,9 @@
-"""The one-wire methods (the default, saturation, and the normal form) on
-texts that are not one wire: a program of several qubits, or one holding
-lines the line reader drops, is read per qubit, exactly as per_qubit=True
-reads it, and the result is a program equivalent to it (Qiskit's Operator);
-explain() says which reading was used and why. Only a text that holds no
-gate, or that is neither one wire nor a program, warns with
-kestrel.OneWireWarning, and strict=True makes that an error. Texts that are
-one wire are read line by line, as always (their bytes: test_bench_golden.py
-and test_small_digests.py)."""
+"""The one-wire methods (the default, saturation, and the normal form) on texts that are not one wire: a program of
+several qubits, or one holding lines the line reader drops, is read per qubit, exactly as per_qubit=True reads it, and
+the result is a program equivalent to it (Qiskit's Operator); explain() says which reading was used and why. Only a text
+that holds no gate, or that is neither one wire nor a program, warns with kestrel.OneWireWarning, and strict=True makes
+that an error. Texts that are one wire are read line by line, as always (their bytes: test_bench_golden.py and
+test_small_digests.py)."""
 
 import warnings
 

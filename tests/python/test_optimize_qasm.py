@@ -1,5 +1,4 @@
-"""optimize_qasm: its arguments, its result, memory. (The interpreter lock
-released during a call: test_stress.py.)"""
+"""optimize_qasm: its arguments, its result, memory. (The interpreter lock released during a call: test_stress.py.)"""
 
 import pathlib
 import subprocess

@@ -1,13 +1,10 @@
 """The per-qubit mode against Qiskit, on real programs and random ones.
 
-Each output must be a program Qiskit reads, keep every statement that is no
-run gate unchanged and in order, be the input's circuit up to a global phase,
-and come with statistics that are Qiskit's figures for the input and the
-output. Equivalence is checked segment by segment: between two operations
-that are not run gates, each qubit's run must be the same 2x2 matrix up to
-phase, and the operations themselves must be the same, which makes the
-circuits the same up to a global phase at any size, with measurements,
-resets and conditions anywhere.
+Each output must be a program Qiskit reads, keep every statement that is no run gate unchanged and in order, be the
+input's circuit up to a global phase, and come with statistics that are Qiskit's figures for the input and the output.
+Equivalence is checked segment by segment: between two operations that are not run gates, each qubit's run must be the
+same 2x2 matrix up to phase, and the operations themselves must be the same, which makes the circuits the same up to a
+global phase at any size, with measurements, resets and conditions anywhere.
 """
 
 import re

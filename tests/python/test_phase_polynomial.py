@@ -1,15 +1,11 @@
 """The phase-polynomial method (method="phase-polynomial") against Qiskit.
 
-Without extra qubits the result must equal the program read times the
-global phase kestrel reports, by Qiskit's Operator (after deferral where the
-program measures: a measurement becomes a CX onto a fresh qubit and a
-condition a controlled gate), on the same registers, with no more T gates
-than rotation merging leaves. With `ancillas=K` the result may add one
-register of at most K qubits, measured, with corrections conditioned on
-the outcomes: deferred, and run by Qiskit from random states of the
-program's qubits with the extra ones in |0>, it must end in the program's
-final state on the program's qubits times one state of the others that
-does not depend on the input (no post-selection). The output must be
+Without extra qubits the result must equal the program read times the global phase kestrel reports, by Qiskit's Operator
+(after deferral where the program measures: a measurement becomes a CX onto a fresh qubit and a condition a controlled
+gate), on the same registers, with no more T gates than rotation merging leaves. With `ancillas=K` the result may add
+one register of at most K qubits, measured, with corrections conditioned on the outcomes: deferred, and run by Qiskit
+from random states of the program's qubits with the extra ones in |0>, it must end in the program's final state on the
+program's qubits times one state of the others that does not depend on the input (no post-selection). The output must be
 OpenQASM 2.0 that Qiskit reads, and its statistics Qiskit's counts.
 """
 
@@ -39,13 +35,10 @@ def tcount(name):
 
 
 def equal_on_program_qubits(text, out, phase=None, trials=2):
-    """Whether `out`, deferred, run from a state of the program's qubits
-    with every other qubit in |0>, ends in the state `text` ends in
-    (deferred too) times one state of the other qubits, the same for every
-    start (up to a global phase): the extra qubits are given back, whatever
-    the outcomes. With `phase` (kestrel's, in eighths of pi), the branch
-    where every extra qubit ends in 0 must carry exactly that phase: input
-    = e^(i phase pi/8) result there."""
+    """Whether `out`, deferred, run from a state of the program's qubits with every other qubit in |0>, ends in the
+    state `text` ends in (deferred too) times one state of the other qubits, the same for every start (up to a global
+    phase): the extra qubits are given back, whatever the outcomes. With `phase` (kestrel's, in eighths of pi), the
+    branch where every extra qubit ends in 0 must carry exactly that phase: input = e^(i phase pi/8) result there."""
     program, written = load(text), load(out)
     a, deferred_out = deferred(program), deferred(written)
     n, extra = program.num_qubits, written.num_qubits - program.num_qubits
@@ -111,8 +104,7 @@ def test_gadgets_on_tcount_programs(name, k):
 
 
 def test_the_checker_is_not_blind():
-    """A gadget's correction on a program qubit dropped: the result then
-    depends on the outcome."""
+    """A gadget's correction on a program qubit dropped: the result then depends on the outcome."""
     text = tcount("tof_3")
     out, stats = reduce(text, ancillas=2)
     assert stats["extra_qubits"] > 0
@@ -165,9 +157,8 @@ def test_random_programs(text):
 
 @st.composite
 def hadamard_regions(draw):
-    """Blocks of phase gates (t, tdg, s, cx, ccx, t q) on 2 to 4 qubits with a
-    Hadamard gate, now and then a boundary, between two blocks: the T
-    regions a gadget joins (about a third of them use one)."""
+    """Blocks of phase gates (t, tdg, s, cx, ccx, t q) on 2 to 4 qubits with a Hadamard gate, now and then a boundary,
+    between two blocks: the T regions a gadget joins (about a third of them use one)."""
     n = draw(st.integers(2, 4))
     lines = [HEAD.strip(), f"qreg q[{n}];", "creg c[2];", "gate g a, b { cx a, b; t b; }"]
     distinct = st.permutations(range(n)).map(lambda p: p[:2])

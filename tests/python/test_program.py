@@ -70,10 +70,8 @@ def test_an_input_error_is_one_line_and_status_1(program, tt, args, error):
 
 
 def has_loaded_kestrel(pid: int) -> bool:
-    """Whether the process has mapped kestrel's extension: past the
-    interpreter's start and the imports, which a loaded machine can stretch
-    past any fixed pause (an interrupt there is Python's own, with a
-    traceback)."""
+    """Whether the process has mapped kestrel's extension: past the interpreter's start and the imports, which a loaded
+    machine can stretch past any fixed pause (an interrupt there is Python's own, with a traceback)."""
     return "kestrel/__init__" in Path(f"/proc/{pid}/maps").read_text()
 
 

@@ -1,17 +1,12 @@
-"""kestrel.qiskit, the transpiler pass and the optimization stage, against
-Qiskit's own Operator, global phase included.
+"""kestrel.qiskit, the transpiler pass and the optimization stage, against Qiskit's own Operator, global phase included.
 
-Every method must return a circuit whose Operator equals the input's exactly:
-on the repository's QASMBench and T-count programs of at most 10 qubits, and on
-random circuits of Clifford+T gates mixed with barriers and parameterised
-gates. Circuits with mid-circuit measurements, resets, conditions or unbound
-parameters are compared after the same rewrite of both sides (deferral, and
-the same random values bound). Everything that is no h, s, sdg, t, tdg, x or
-z gate must come back unchanged and in order on every wire, with the
-circuit's name, metadata and registers, and the T count never grows. The
-stage is found through the installed wheel's entry point and checked at
-every level, with and without a target or basis gates. The exact phase that
-optimize_qasm(..., phase=True) reports is checked the same way.
+Every method must return a circuit whose Operator equals the input's exactly: on the repository's QASMBench and T-count
+programs of at most 10 qubits, and on random circuits of Clifford+T gates mixed with barriers and parameterised gates.
+Circuits with mid-circuit measurements, resets, conditions or unbound parameters are compared after the same rewrite of
+both sides (deferral, and the same random values bound). Everything that is no h, s, sdg, t, tdg, x or z gate must come
+back unchanged and in order on every wire, with the circuit's name, metadata and registers, and the T count never grows.
+The stage is found through the installed wheel's entry point and checked at every level, with and without a target or
+basis gates. The exact phase that optimize_qasm(..., phase=True) reports is checked the same way.
 """
 
 import math
@@ -42,8 +37,7 @@ CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx"]
 
 
 def small_programs(folders=("qasmbench", "tcount"), count=None, most_qubits=10):
-    """The repository's programs of at most `most_qubits` qubits, as
-    parameters (the text)."""
+    """The repository's programs of at most `most_qubits` qubits, as parameters (the text)."""
     out = []
     for name in folders:
         for path in program_paths(name):
@@ -64,8 +58,7 @@ def t_count(circuit):
 
 
 def unitary_of(circuit):
-    """The Operator of the circuit with final measurements removed and the
-    others deferred."""
+    """The Operator of the circuit with final measurements removed and the others deferred."""
     return Operator(deferred(circuit.remove_final_measurements(inplace=False)))
 
 
@@ -113,8 +106,7 @@ def written_out(circuit):
 
 
 def through_text(circuit):
-    """Whether rotation merging takes the circuit through OpenQASM 2.0 text:
-    it holds a gate with an angle."""
+    """Whether rotation merging takes the circuit through OpenQASM 2.0 text: it holds a gate with an angle."""
     return any(i.is_standard_gate() and i.operation.params for i in circuit.data)
 
 

@@ -69,9 +69,8 @@ def test_the_report_agrees_with_itself():
 
 
 def drawn_counts(dot: str) -> tuple[int, int, int]:
-    """The clusters, boxes and edges of a drawing as pydot reads the DOT text
-    (no Graphviz needed), checked against what Graphviz draws of it where its
-    `dot` program is installed (scripts/test.sh installs it)."""
+    """The clusters, boxes and edges of a drawing as pydot reads the DOT text (no Graphviz needed), checked against what
+    Graphviz draws of it where its `dot` program is installed (scripts/test.sh installs it)."""
     (graph,) = pydot.graph_from_dot_data(dot)
     clusters = [g for g in graph.get_subgraphs() if g.get_name().startswith("cluster_")]
     counts = (len(clusters), sum(len(c.get_nodes()) for c in clusters), len(graph.get_edges()))

@@ -1,15 +1,12 @@
-"""Rotation merging on programs as users write them: qelib1.inc's composite
-gates, angle gates at multiples of pi/4 and gates the program defines, each
-seen through as its Clifford+T gates and written back as them when one of
-its T gates changes.
+"""Rotation merging on programs as users write them: qelib1.inc's composite gates, angle gates at multiples of pi/4 and
+gates the program defines, each seen through as its Clifford+T gates and written back as them when one of its T gates
+changes.
 
-Every check is Qiskit's: its Operator of the program read (with Qiskit's own
-definitions of the gates) must equal that of the program written times the
-phase kestrel reports, exactly; MQT QCEC takes the programs too wide for
-Operator. That each gate expands to its matrix is Expansion's test (C++,
-against a model of the matrices, every angle at multiples of pi/4), and the
-reading of angle expressions is Expressions'; test_angles' random programs
-draw every such gate, Clifford ones and angles in several spellings.
+Every check is Qiskit's: its Operator of the program read (with Qiskit's own definitions of the gates) must equal that
+of the program written times the phase kestrel reports, exactly; MQT QCEC takes the programs too wide for Operator. That
+each gate expands to its matrix is Expansion's test (C++, against a model of the matrices, every angle at multiples of
+pi/4), and the reading of angle expressions is Expressions'; test_angles' random programs draw every such gate, Clifford
+ones and angles in several spellings.
 """
 
 import sys
@@ -23,8 +20,7 @@ from programs import CLIFFORD_T_BASIS as BASIS
 from programs import figures, load, reported_phase, same_operator, t_content
 
 def merge(text):
-    """The result, its phase in eighths of pi (a float where the phase is
-    given in radians) and the statistics."""
+    """The result, its phase in eighths of pi (a float where the phase is given in radians) and the statistics."""
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
     return out, reported_phase(stats), stats
 
@@ -73,9 +69,8 @@ def test_untouched_statements_stay_byte_for_byte():
 
 
 def written_and_expanded(name):
-    """A program as written and as Clifford+T gates: a QASMBench program and
-    Qiskit's translation of it, or bench/toffolis.py's collapse of a T-count
-    program (whose file is the expanded one) and the file."""
+    """A program as written and as Clifford+T gates: a QASMBench program and Qiskit's translation of it, or
+    bench/toffolis.py's collapse of a T-count program (whose file is the expanded one) and the file."""
     text = (EXAMPLES / f"{name}.qasm").read_text()
     if name.startswith("qasmbench/"):
         return text, qasm2.dumps(transpile(load(text), basis_gates=BASIS, optimization_level=0))

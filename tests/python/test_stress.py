@@ -1,6 +1,5 @@
-"""Large inputs, interrupts, many threads and many calls: no crash, no leak,
-no drift. The sizes are those a test run affords; scripts/long-checks.sh
-runs them larger (`scaled`)."""
+"""Large inputs, interrupts, many threads and many calls: no crash, no leak, no drift. The sizes are those a test run
+affords; scripts/long-checks.sh runs them larger (`scaled`)."""
 
 import os
 import random

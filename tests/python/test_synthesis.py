@@ -1,10 +1,9 @@
 """kestrel.synthesize_rz against an independent computation in mpmath.
 
-Each returned gate's 2x2 matrix is multiplied out in 50-digit arithmetic and
-compared with rz(angle) = diag(e^(-i angle/2), e^(i angle/2)): the operator-norm
-distance up to a global phase (from the eigenvalues of rz(angle)^dagger U)
-must be at most epsilon, the T count must be the number of t and tdg gates,
-and close to 3 log2(1/epsilon). Bad epsilons and angles are ValueErrors.
+Each returned gate's 2x2 matrix is multiplied out in 50-digit arithmetic and compared with rz(angle) = diag(e^(-i
+angle/2), e^(i angle/2)): the operator-norm distance up to a global phase (from the eigenvalues of rz(angle)^dagger U)
+must be at most epsilon, the T count must be the number of t and tdg gates, and close to 3 log2(1/epsilon). Bad epsilons
+and angles are ValueErrors.
 """
 
 import math
