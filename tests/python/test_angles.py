@@ -107,8 +107,7 @@ ANGLE_CHOICES = ["0.3", "-0.3", "0.7", "pi/8", "pi/4-0.3", "1e-3", "2.5", "pi/2"
                  "3*pi/4", "pi", "sin(pi/2)*pi/4", "-pi/4+2*pi", "pi/2^3*2", "(1e0+.5*2)*pi/8",
                  "pi/4+1e-6"]
 # Lines on one qubit: the boundaries, and u0 (whose argument is a whole number).
-ONE_QUBIT_LINES = ["measure q[{}] -> c[0];", "reset q[{}];", "barrier q[{}];",
-                   "if (c==1) t q[{}];", "u0(3) q[{}];"]
+ONE_QUBIT_LINES = ["measure q[{}] -> c[0];", "reset q[{}];", "barrier q[{}];", "if (c==1) t q[{}];", "u0(3) q[{}];"]
 
 
 @st.composite
@@ -128,8 +127,7 @@ def mixed_programs(draw):
             continue
         on = draw(st.permutations(range(qubits)))[:width]
         values = [draw(st.sampled_from(ANGLE_CHOICES)) for _ in range(angles)]
-        lines.append(gate + (f"({','.join(values)})" if values else "") + " "
-                     + ",".join(f"q[{k}]" for k in on) + ";")
+        lines.append(gate + (f"({','.join(values)})" if values else "") + " " + ",".join(f"q[{k}]" for k in on) + ";")
     return program(qubits, *lines)
 
 
@@ -214,7 +212,6 @@ def test_the_qiskit_pass_merges_bound_angles_with_the_exact_phase():
 def test_the_stage_translates_merged_rotations_back_into_the_basis():
     qft = synth_qft_full(4)
     basis = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx", "u1"]
-    out = transpile(qft, basis_gates=basis, optimization_method="kestrel",
-                    optimization_level=2, seed_transpiler=0)
+    out = transpile(qft, basis_gates=basis, optimization_method="kestrel", optimization_level=2, seed_transpiler=0)
     assert set(out.count_ops()) <= set(basis)
     assert Operator.from_circuit(out).equiv(Operator(qft))

@@ -76,8 +76,7 @@ def test_gf2_table_states_the_growth_per_step_and_the_count_reached():
          "pyzx-tr": cell(status="cut off"), "quizx": cell(status="cut off")}
         for n, t, m in [(16, 1_040, 1e-4), (32, 4_128, 1e-3), (64, 16_448, 8e-3),
                         (128, 70_000, 1.5)]]
-    results = {**RESULTS, "rotation_merging": {**RESULTS["rotation_merging"],
-                                               "programs": programs}}
+    results = {**RESULTS, "rotation_merging": {**RESULTS["rotation_merging"], "programs": programs}}
     text = "\n".join(rotation_merging.gf2_table(results["rotation_merging"], "##"))
     # gf2^16_mult is below the family's first size; 8 ms to 1.5 s is 187.5 times.
     assert "gf2^16_mult" not in text

@@ -155,8 +155,7 @@ def test_errors_after_the_words(files, args, stderr):
 
 def test_standard_input_that_is_not_utf8(files):
     result = run(CLI + ["-"], files, input=b"// caf\xe9\n")
-    assert (result.returncode, result.stderr) == (
-        1, b"OSError: [Errno 84] stream did not contain valid UTF-8\n")
+    assert (result.returncode, result.stderr) == (1, b"OSError: [Errno 84] stream did not contain valid UTF-8\n")
 
 
 def test_help_and_version_win_over_every_other_word(files):
@@ -200,8 +199,7 @@ def test_standard_output_that_cannot_be_written(files):
     os.close(read_end)
     result = run(CLI + ["--in", "tt.qasm"], files, stdout=write_end)
     os.close(write_end)
-    assert result.stderr.decode() == (
-        "BrokenPipeError: [Errno 32] failed printing to stdout: Broken pipe\n")
+    assert result.stderr.decode() == "BrokenPipeError: [Errno 32] failed printing to stdout: Broken pipe\n"
 
 
 def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
@@ -213,5 +211,4 @@ def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
     with open(os.path.join(directory, b"out-\xfe.qasm"), "rb") as file:
         assert file.read() == PLAIN.encode()
     refused = run(CLI + [b"circuit-\xff.qasm", b"--\xff"], tmp_path)
-    assert (refused.returncode, refused.stderr) == (
-        2, USAGE.encode() + b"kestrel: error: unknown option '--\xff'\n")
+    assert (refused.returncode, refused.stderr) == (2, USAGE.encode() + b"kestrel: error: unknown option '--\xff'\n")

@@ -117,8 +117,7 @@ def test_bad_epsilons_are_refused(method, epsilon, error):
     text = (ANGLES / "qft_4.qasm").read_text()
     with pytest.raises(error, match="epsilon applies to method" if epsilon == 1e-3 else "epsilon"):
         kestrel.optimize_qasm(text, method=method, epsilon=epsilon)
-    assert kestrel.optimize_qasm(text, method=method, epsilon=None) == kestrel.optimize_qasm(
-        text, method=method)
+    assert kestrel.optimize_qasm(text, method=method, epsilon=None) == kestrel.optimize_qasm(text, method=method)
 
 
 def angle_circuit():

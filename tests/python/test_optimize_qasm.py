@@ -67,6 +67,5 @@ try:
 except MemoryError:
     print("MemoryError")
 """
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                            timeout=120, check=False)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120, check=False)
     assert (result.returncode, result.stdout) == (0, "MemoryError\n"), result.stderr

@@ -72,8 +72,7 @@ def equal_on_program_qubits(text, out, phase=None, trials=2):
 
 def check_statistics(text, out, stats, ancillas=0):
     """The statistics are Qiskit's counts of the two programs, under these keys."""
-    keys = {f"{k}_{side}" for k in ("t", "gates", "depth", "two_qubit", "rotations")
-            for side in ("before", "after")}
+    keys = {f"{k}_{side}" for k in ("t", "gates", "depth", "two_qubit", "rotations") for side in ("before", "after")}
     assert set(stats) - {"phase"} == keys | ({"extra_qubits", "measurements"} if ancillas else set())
     before, after = load(text), load(out)
     for side, circuit in (("before", before), ("after", after)):
@@ -131,8 +130,7 @@ def test_more_extra_qubits_never_cost_t_gates(text):
 # Regression guards: the T counts kestrel reaches today with gadgets at
 # cost 0, where T alone decides (the default cost's results are pinned by
 # tcount_digests.json). A lower count is progress: lower the figure here.
-FLOORS = [("adder_8", 121), ("tof_10", 55), ("barenco_tof_10", 83), ("hwb6", 51), ("qft_4", 53),
-          ("csla_mux_3", 39)]
+FLOORS = [("adder_8", 121), ("tof_10", 55), ("barenco_tof_10", 83), ("hwb6", 51), ("qft_4", 53), ("csla_mux_3", 39)]
 
 
 @pytest.mark.parametrize("name, floor", FLOORS, ids=[n for n, _ in FLOORS])

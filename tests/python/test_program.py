@@ -92,8 +92,7 @@ class TestOutputIsReplacedWhole:
     def test_permissions_of_an_existing_file_are_kept(self, tt):
         (tt / "out.qasm").write_text("old")
         (tt / "out.qasm").chmod(0o640)
-        assert run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"],
-                   tt).returncode == 0
+        assert run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"], tt).returncode == 0
         assert (tt / "out.qasm").read_text() == qasm("s q[0];")
         assert stat.S_IMODE((tt / "out.qasm").stat().st_mode) == 0o640
         assert sorted(p.name for p in tt.iterdir()) == ["out.qasm", "tt.qasm"]
@@ -119,8 +118,7 @@ class TestOutputIsReplacedWhole:
         if b"status" not in result.stdout:
             pytest.skip(f"cannot mount a tmpfs here: {result.stderr.decode().strip()}")
         assert result.stdout.decode() == "status 1\nout.qasm\nold\n"
-        assert result.stderr.decode() == (
-            f"kestrel: [Errno 28] No space left on device: '{disk}/out.qasm'\n")
+        assert result.stderr.decode() == f"kestrel: [Errno 28] No space left on device: '{disk}/out.qasm'\n"
 
     @pytest.mark.skipif(shutil.which("unshare") is None, reason="no unshare")
     def test_a_read_only_file_is_refused_and_kept(self, tt):
@@ -133,6 +131,5 @@ class TestOutputIsReplacedWhole:
                       "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"], tt)
         if b"kestrel" not in result.stderr:
             pytest.skip(f"cannot run in a user namespace here: {result.stderr.decode().strip()}")
-        assert (result.returncode, result.stderr) == (
-            1, b"kestrel: [Errno 13] Permission denied: 'out.qasm'\n")
+        assert (result.returncode, result.stderr) == (1, b"kestrel: [Errno 13] Permission denied: 'out.qasm'\n")
         assert (tt / "out.qasm").read_text() == "old"

@@ -251,10 +251,8 @@ def test_the_pass_edits_in_place_and_keeps_layouts():
     assert t_count(dag_to_circuit(dag)) == 2
     # Through transpile, onto a line of three qubits with a Clifford+T basis:
     # the layout and routing stand, the optimised circuit fits them.
-    backend = GenericBackendV2(3, basis_gates=CLIFFORD_T_BASIS, coupling_map=[[0, 1], [1, 2]],
-                               seed=1)
-    result = transpile(qc, backend, optimization_method="kestrel", optimization_level=2,
-                       seed_transpiler=1)
+    backend = GenericBackendV2(3, basis_gates=CLIFFORD_T_BASIS, coupling_map=[[0, 1], [1, 2]], seed=1)
+    result = transpile(qc, backend, optimization_method="kestrel", optimization_level=2, seed_transpiler=1)
     assert result.layout is not None and t_count(result) == 2
     assert Operator.from_circuit(result) == Operator(qc)
 

@@ -64,8 +64,7 @@ def test_the_report_agrees_with_itself():
         assert min(it.search_time, it.apply_time, it.rebuild_time) >= 0
     # Eight gate lines: the leaves H and T once each, and seven seq nodes.
     assert repr(report).startswith("Report(stop_reason='saturated', stop_value=None,")
-    assert repr(report.iterations[0]).startswith(
-        "Iteration(nodes=9, classes=9, applied={'seq-assoc-lr': 6},")
+    assert repr(report.iterations[0]).startswith("Iteration(nodes=9, classes=9, applied={'seq-assoc-lr': 6},")
 
 
 def drawn_counts(dot: str) -> tuple[int, int, int]:
@@ -75,10 +74,8 @@ def drawn_counts(dot: str) -> tuple[int, int, int]:
     clusters = [g for g in graph.get_subgraphs() if g.get_name().startswith("cluster_")]
     counts = (len(clusters), sum(len(c.get_nodes()) for c in clusters), len(graph.get_edges()))
     if shutil.which("dot") is not None:
-        svg = subprocess.run(["dot", "-Tsvg"], input=dot, capture_output=True, text=True,
-                             check=True, timeout=60).stdout
-        assert (svg.count('class="cluster"'), svg.count('class="node"'),
-                svg.count('class="edge"')) == counts
+        svg = subprocess.run(["dot", "-Tsvg"], input=dot, capture_output=True, text=True, check=True, timeout=60).stdout
+        assert (svg.count('class="cluster"'), svg.count('class="node"'), svg.count('class="edge"')) == counts
     return counts
 
 
@@ -166,8 +163,7 @@ class TestCommandLine:
     ], ids=["per qubit", "too large"])
     def test_no_drawing_says_why_and_writes_nothing(self, tmp_path, text, args, stderr):
         (tmp_path / "in.qasm").write_text(text)
-        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--dot", "e.dot", *args],
-                     tmp_path)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--dot", "e.dot", *args], tmp_path)
         limits = {"node_limit": int(args[1])} if len(args) > 1 else {}
         assert (result.returncode, result.stdout.decode()) == (0, kestrel.optimize_qasm(text, **limits)[0])
         assert re.fullmatch(stderr, result.stderr.decode())

@@ -27,8 +27,7 @@ def merge(text, **options):
 def equivalent_by_qcec(a, b):
     from mqt import qcec
     result = qcec.verify(a, b)
-    return str(result.equivalence).rsplit(".", 1)[-1] in (
-        "equivalent", "equivalent_up_to_global_phase")
+    return str(result.equivalence).rsplit(".", 1)[-1] in ("equivalent", "equivalent_up_to_global_phase")
 
 
 @pytest.mark.skipif(not LONG_CHECKS, reason="the long checks only (minutes)")

@@ -41,8 +41,7 @@ def test_boundaries_and_rotations_inside_gates(definition, line, boundary):
     if boundary:
         assert out == text
     else:
-        assert (stats["t_after"] < stats["t_before"]
-                or stats["rotations_after"] < stats["rotations_before"])
+        assert stats["t_after"] < stats["t_before"] or stats["rotations_after"] < stats["rotations_before"]
         assert same_operator(text, out, phase)
 
 
