@@ -76,8 +76,7 @@ def test_statistics_count_rotations_and_give_a_phase_in_radians():
     assert "rotations_before" not in kestrel.optimize_qasm(text)[1]
 
 
-@pytest.mark.parametrize("method", ["rotation-merging", "phase-polynomial", "normal-form",
-                                    "saturation"])
+@pytest.mark.parametrize("method", ["rotation-merging", "phase-polynomial", "normal-form", "saturation"])
 @pytest.mark.parametrize("angle,column", [("7*pi/0", 4), ("1e400", 4), ("pi/(1-1)", 4)])
 def test_an_angle_that_is_no_finite_number_is_refused_with_its_place(method, angle, column):
     text = program(1, "h q[0];", f"rz({angle}) q[0];")

@@ -16,8 +16,7 @@ def cell(t_after=None, median=None, status="ok", **extra):
 
 
 RESULTS = {
-    "settings": {"run_limit": 10.0, "min_runs": 3, "max_runs": 21, "budget": 0.3,
-                 "stop_at": 3.0},
+    "settings": {"run_limit": 10.0, "min_runs": 3, "max_runs": 21, "budget": 0.3, "stop_at": 3.0},
     "rotation_merging": {
         "tools": {n: {"label": label, "pipeline": pipeline, "installed": True}
                   for n, (label, pipeline) in
@@ -74,8 +73,7 @@ def test_gf2_table_states_the_growth_per_step_and_the_count_reached():
         {"program": f"gf2^{n}_mult", "qubits": 3 * n + 1, "statements": 10 * n * n,
          "gates": 10 * n * n, "t_before": 7 * n * n, "kestrel-rm": cell(t, m),
          "pyzx-tr": cell(status="cut off"), "quizx": cell(status="cut off")}
-        for n, t, m in [(16, 1_040, 1e-4), (32, 4_128, 1e-3), (64, 16_448, 8e-3),
-                        (128, 70_000, 1.5)]]
+        for n, t, m in [(16, 1_040, 1e-4), (32, 4_128, 1e-3), (64, 16_448, 8e-3), (128, 70_000, 1.5)]]
     results = {**RESULTS, "rotation_merging": {**RESULTS["rotation_merging"], "programs": programs}}
     text = "\n".join(rotation_merging.gf2_table(results["rotation_merging"], "##"))
     # gf2^16_mult is below the family's first size; 8 ms to 1.5 s is 187.5 times.

@@ -57,8 +57,7 @@ FILES = ["--stats", "empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.
     (["--in", "plain.qasm"], PLAIN, ""),
     (["--in=plain.qasm"], PLAIN, ""),
     (["--stats", "tt.qasm"], qasm("s q[0];"), TT_STATS),
-    (["tt.qasm", "--phase"], qasm("s q[0];"),
-     "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
+    (["tt.qasm", "--phase"], qasm("s q[0];"), "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
     (["--in", "--stats"], PLAIN, ""),  # the word after --in, whatever it is
     (["--", "--stats"], PLAIN, ""),
     (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),  # a later --in replaces
@@ -112,14 +111,11 @@ def test_json_with_an_output_file(files):
 @pytest.mark.parametrize("args, message", [
     # One row per kind of refusal; every message is in the command-line
     # reader's own table (tests/cpp/pipeline/options_test.cpp).
-    (["--stats", "--out", "o.qasm"],
-     "no input file: give one as FILE or --in FILE (- is standard input)"),
+    (["--stats", "--out", "o.qasm"], "no input file: give one as FILE or --in FILE (- is standard input)"),
     (["plain.qasm", "--out"], "--out needs a value (FILE)"),
     (["plain.qasm", "--per_qubit"], "unknown option '--per_qubit' (did you mean '--per-qubit'?)"),
-    (["plain.qasm", "stray", "--out", "o.qasm"],
-     "unexpected argument 'stray': the input is already 'plain.qasm'"),
-    (["plain.qasm", "--time-limit=nan"],
-     "--time-limit must be a positive finite number of seconds, not 'nan'"),
+    (["plain.qasm", "stray", "--out", "o.qasm"], "unexpected argument 'stray': the input is already 'plain.qasm'"),
+    (["plain.qasm", "--time-limit=nan"], "--time-limit must be a positive finite number of seconds, not 'nan'"),
     (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
      "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     (["plain.qasm", "--dot", "e.dot", "--method", "normal-form"],
@@ -143,8 +139,7 @@ def test_usage_errors(files, args, message):
      "FileNotFoundError: [Errno 2] No such file or directory: 'missing.qasm'\n"),
     (["tt.qasm", "--out", "no/such/dir.qasm", "--stats"],
      TT_STATS + "FileNotFoundError: [Errno 2] No such file or directory: 'no/such/dir.qasm'\n"),
-    (["folded.qasm", "--strict", "--out", "o.qasm", "--stats"],
-     f"ValueError: folded.qasm: {FOLDED_WARNING}"),
+    (["folded.qasm", "--strict", "--out", "o.qasm", "--stats"], f"ValueError: folded.qasm: {FOLDED_WARNING}"),
 ])
 def test_errors_after_the_words(files, args, stderr):
     result = run(CLI + args, files)

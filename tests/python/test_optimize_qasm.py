@@ -17,8 +17,7 @@ from conftest import qasm
     (("a",), {"qasm": "a"}, "optimize_qasm() got multiple values for argument 'qasm'"),
     ((b"t q[0];",), {}, "argument 'qasm': 'bytes' object cannot be converted to 'str'"),
     ((None,), {}, "argument 'qasm': 'NoneType' object cannot be converted to 'str'"),
-    ((pathlib.PurePosixPath("c.qasm"),), {},
-     "argument 'qasm': 'PurePosixPath' object cannot be converted to 'str'"),
+    ((pathlib.PurePosixPath("c.qasm"),), {}, "argument 'qasm': 'PurePosixPath' object cannot be converted to 'str'"),
 ])
 def test_argument_errors(args, kwargs, message):
     with pytest.raises(TypeError) as caught:

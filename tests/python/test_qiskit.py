@@ -267,8 +267,7 @@ def test_nothing_to_do():
 
 @pytest.mark.parametrize("args, kwargs, error, message", [
     (("fast",), {}, ValueError, "method must be"),
-    (("saturation",), {"iter_limit": 0}, ValueError,
-     "iter_limit must be a whole number of at least 1"),
+    (("saturation",), {"iter_limit": 0}, ValueError, "iter_limit must be a whole number of at least 1"),
     (("phase-polynomial",), {"time_limit": 0}, ValueError, "time_limit must be"),
     ((), {"time_limit": "1"}, TypeError, "time_limit must be a number of seconds"),
     (("normal-form",), {"epsilon": 1e-8}, ValueError, "epsilon applies to method"),

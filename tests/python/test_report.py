@@ -79,8 +79,7 @@ def drawn_counts(dot: str) -> tuple[int, int, int]:
     return counts
 
 
-@pytest.mark.parametrize("text", [T_PAIRS, qasm("h q[0];", "z q[0];", "h q[0];"),
-                                  qasm("t q[0];", "tdg q[0];")])
+@pytest.mark.parametrize("text", [T_PAIRS, qasm("h q[0];", "z q[0];", "h q[0];"), qasm("t q[0];", "tdg q[0];")])
 def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
     report = kestrel.explain(text)
     dot = report.dot

@@ -81,8 +81,7 @@ def written_and_expanded(name):
 
 
 @pytest.mark.parametrize("name", [
-    *(f"qasmbench/{n}" for n in ["adder_n4", "toffoli_n3", "fredkin_n3", "wstate_n3", "qft_n4",
-                                 "adder_n433"]),
+    *(f"qasmbench/{n}" for n in ["adder_n4", "toffoli_n3", "fredkin_n3", "wstate_n3", "qft_n4", "adder_n433"]),
     *(f"tcount/{n}" for n in ["tof_3", "barenco_tof_4", "mod5_4", "fprenorm", "grover_5", "qft_4",
                               "hwb6", "vbe_adder_3", "mod_red_21"])])
 def test_programs_as_written_reach_their_expanded_t_count(name):

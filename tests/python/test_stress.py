@@ -188,8 +188,7 @@ def saturating():
 
 LONG_CALLS = {
     "saturation": lambda: (kestrel.explain, saturating(), {"node_limit": 100_000, "time_limit": 600}),
-    "rotation merging": lambda: (kestrel.optimize_qasm, random_program(3, 64, 400_000),
-                                 {"method": "rotation-merging"}),
+    "rotation merging": lambda: (kestrel.optimize_qasm, random_program(3, 64, 400_000), {"method": "rotation-merging"}),
 }
 
 

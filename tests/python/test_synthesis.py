@@ -22,8 +22,7 @@ W = mpmath.exp(1j * mpmath.pi / 4)
 # The diagonal gates are diag(1, W^k).
 GATES = {"h": mpmath.matrix([[R2, R2], [R2, -R2]]), "x": mpmath.matrix([[0, 1], [1, 0]]),
          "y": mpmath.matrix([[0, -1j], [1j, 0]]),
-         **{name: mpmath.diag([1, W**k]) for name, k in [("s", 2), ("sdg", -2), ("t", 1), ("tdg", -1),
-                                                         ("z", 4)]}}
+         **{name: mpmath.diag([1, W**k]) for name, k in [("s", 2), ("sdg", -2), ("t", 1), ("tdg", -1), ("z", 4)]}}
 
 
 def distance(gates, angle):
