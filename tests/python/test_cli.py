@@ -19,15 +19,13 @@ from conftest import CLI, REPO, USAGE, console_script, program, qasm, run
 # The command line as a shell runs it, and a reader of its standard output
 # at the other end of a pipe, as `jq` would be.
 CLI_SHELL = [shlex.quote(word) for word in CLI]
-READER = shlex.join([sys.executable, "-c", "import json, sys; json.dump(json.load(sys.stdin), "
-                                           "sys.stdout)"])
+READER = shlex.join([sys.executable, "-c", "import json, sys; json.dump(json.load(sys.stdin), sys.stdout)"])
 
 # A circuit no rule simplifies: the output equals the input.
 PLAIN = qasm("h q[0];", "t q[0];", "sdg q[0];", "x q[0];", "tdg q[0];", "h q[0];")
 PLAIN_STATS = ("{'t_before': 2, 't_after': 2, 'depth_before': 6, 'depth_after': 6, "
                "'gates_before': 6, 'gates_after': 6}\n")
-TT_STATS = ("{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, "
-            "'gates_before': 2, 'gates_after': 1}\n")
+TT_STATS = "{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, 'gates_before': 2, 'gates_after': 1}\n"
 TT_JSON = {"qasm": qasm("s q[0];"), "stats": ast.literal_eval(TT_STATS)}
 # Three qubits: read per qubit, as --per-qubit reads it.
 WIDE = program(3, "t q[0];", "cx q[0],q[1];", "t q[2];", "rz(0.3) q[1];")
@@ -62,16 +60,14 @@ FILES = ["--stats", "empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.
     (["--", "--stats"], PLAIN, ""),
     (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),  # a later --in replaces
     (["wide.qasm", "--stats"], WIDE,
-     "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, "
-     "'gates_after': 4}\n"),
+     "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, 'gates_after': 4}\n"),
     (["folded.qasm"], qasm("t q[0];", "s q[0];"), f"kestrel: warning: {FOLDED_WARNING}"),
     # An empty file gives the header, whatever the method (phase-polynomial:
     # test_phase_polynomial's test_nothing_to_do).
     (["empty.qasm", "--method", "rotation-merging"], qasm(), ""),
     (["empty.qasm", "--per-qubit"], qasm(), ""),
     (["empty.qasm", "--method", "normal-form"], qasm(),
-     "kestrel: warning: the input was read as one wire and holds no gate, so the result is the "
-     "empty circuit\n"),
+     "kestrel: warning: the input was read as one wire and holds no gate, so the result is the empty circuit\n"),
 ])
 def test_invocations_that_run(files, args, stdout, stderr):
     result = run(CLI + args, files)
@@ -119,8 +115,7 @@ def test_json_with_an_output_file(files):
     (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
      "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     (["plain.qasm", "--dot", "e.dot", "--method", "normal-form"],
-     "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
-     "--method"),
+     "--report and --dot describe a saturation run on one wire, not --per-qubit or another --method"),
     (["--bogus", "plain.qasm", "stray"], "unknown option '--bogus'"),  # the first one
 ])
 def test_usage_errors(files, args, message):

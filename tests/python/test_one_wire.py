@@ -104,9 +104,8 @@ def test_no_gate_at_all_warns_and_names_the_usual_cause(text):
     (out, stats), caught = call(text)
     assert out == qasm() and stats["gates_before"] == 0
     assert caught == [(kestrel.OneWireWarning,
-                       "the text was read as one wire and holds no gate, so the result is the "
-                       "empty circuit; a file name given in place of the file's text is the "
-                       "usual cause (pass open(name).read())")]
+                       "the text was read as one wire and holds no gate, so the result is the empty circuit; a file "
+                       "name given in place of the file's text is the usual cause (pass open(name).read())")]
 
 
 def test_the_warning_points_at_the_caller_and_follows_the_filters():

@@ -57,8 +57,7 @@ def test_options_give_what_the_keywords_give(tmp_path, name, args, options):
 @pytest.mark.parametrize("args, error", [
     (["--in", "missing.qasm"], "[Errno 2] No such file or directory: 'missing.qasm'"),
     (["--in", "tt.qasm", "--per-qubit"],
-     "tt.qasm: line 3, column 3: expected a quantum register declared before this "
-     "statement, found 'q'"),
+     "tt.qasm: line 3, column 3: expected a quantum register declared before this statement, found 'q'"),
 ])
 def test_an_input_error_is_one_line_and_status_1(program, tt, args, error):
     (tt / "tt.qasm").write_text(NO_REGISTER)
