@@ -11,15 +11,16 @@ import math
 
 import numpy as np
 import pytest
-from qiskit import qasm2
+from qiskit import QuantumCircuit, qasm2
 from qiskit.circuit.random import random_circuit
 from qiskit.quantum_info import Operator
+from qiskit.transpiler import PassManager, PassManagerConfig
 
 import kestrel
+from conftest import EXAMPLES, program
+from kestrel.qiskit import KestrelOptimize, KestrelStage
 from model import INVERSE
 from programs import load, pairs
-
-from conftest import EXAMPLES, program
 
 ANGLES = EXAMPLES / "angles"
 CLIFFORD_T = {"h", "s", "sdg", "t", "tdg", "x", "y", "z", "cx", "cz"}
@@ -120,19 +121,10 @@ def test_bad_epsilons_are_refused(method, epsilon, error):
     assert kestrel.optimize_qasm(text, method=method, epsilon=None) == kestrel.optimize_qasm(text, method=method)
 
 
-def angle_circuit():
-    from qiskit import QuantumCircuit
-    qc = QuantumCircuit(3)
+def test_the_qiskit_pass_and_stage_write_clifford_t_within_the_error():
+    qc = QuantumCircuit(3, global_phase=0.6)
     qc.h(0); qc.rz(0.3, 0); qc.cx(0, 1); qc.rx(-1.1, 1); qc.ry(0.7, 2)
     qc.cp(0.4, 1, 2); qc.u(0.2, 0.5, -0.9, 0); qc.rzz(0.25, 1, 2); qc.t(1)
-    qc.global_phase = 0.6
-    return qc
-
-
-def test_the_qiskit_pass_and_stage_write_clifford_t_within_the_error():
-    from qiskit.transpiler import PassManager, PassManagerConfig
-    from kestrel.qiskit import KestrelOptimize, KestrelStage
-    qc = angle_circuit()
     manager = PassManager(KestrelOptimize("phase-polynomial", epsilon=1e-8))
     out = manager.run(qc)
     error = manager.property_set["kestrel_synthesis_error"]
