@@ -163,11 +163,7 @@ def test_huge_angles_merge_as_their_remainders(lines, method):
     assert exactly_equal(text, out, stats), out
 
 
-def angle_programs():
-    return sorted(ANGLES.glob("*.qasm"))
-
-
-@pytest.mark.parametrize("path", angle_programs(), ids=lambda p: p.stem)
+@pytest.mark.parametrize("path", sorted(ANGLES.glob("*.qasm")), ids=lambda p: p.stem)
 def test_angle_programs_are_equal_to_their_results(path):
     text = path.read_text()
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)

@@ -105,17 +105,13 @@ def written_out(circuit):
     return out
 
 
-def through_text(circuit):
-    """Whether rotation merging takes the circuit through OpenQASM 2.0 text: it holds a gate with an angle."""
-    return any(i.is_standard_gate() and i.operation.params for i in circuit.data)
-
-
 def check_pass(circuit, result, method="rotation-merging"):
     """Everything the pass promises besides equality."""
     reference = written_out(circuit)
     assert (result.name, result.metadata, result.qregs, result.cregs) == \
         (circuit.name, circuit.metadata, circuit.qregs, circuit.cregs)
-    if method == "rotation-merging" and through_text(circuit):
+    # Rotation merging takes a circuit that holds a gate with an angle through OpenQASM 2.0 text.
+    if method == "rotation-merging" and any(i.is_standard_gate() and i.operation.params for i in circuit.data):
         # Rotations of any angle merge through the text: gates stay on the
         # qubits of the gates they came from, no T gate is added but where
         # a sum of rotations lands on pi/4.
