@@ -90,21 +90,18 @@ def test_an_angle_that_is_no_finite_number_is_refused_with_its_place(method, ang
 # its Clifford+T gates), and now and then a boundary: each gate read with its
 # exact phase (the comparison is of matrices, measurements and resets
 # deferred), merged and written back. Gate: (angles, qubits).
-SHAPES = {"h": (0, 1), "s": (0, 1), "t": (0, 1), "tdg": (0, 1), "x": (0, 1), "cx": (0, 2),
-          "rz": (1, 1), "rx": (1, 1), "ry": (1, 1), "p": (1, 1), "u1": (1, 1), "u2": (2, 1),
-          "u3": (3, 1), "u": (3, 1), "U": (3, 1), "cp": (1, 2), "crz": (1, 2), "crx": (1, 2),
-          "cry": (1, 2), "cu1": (1, 2), "rzz": (1, 2), "rxx": (1, 2), "cu3": (3, 2), "cu": (4, 2),
-          "g": (2, 2), "c3x": (0, 4), "c3sqrtx": (0, 4), "c4x": (0, 5), "ccx": (0, 3),
-          "cswap": (0, 3), "ch": (0, 2), "csx": (0, 2), "rccx": (0, 3), "rc3x": (0, 4),
-          "g3": (1, 3), "maj": (0, 3), "cy": (0, 2), "sx": (0, 1), "sxdg": (0, 1), "swap": (0, 2),
-          "cz": (0, 2), "id": (0, 1)}
+SHAPES = {"h": (0, 1), "s": (0, 1), "t": (0, 1), "tdg": (0, 1), "x": (0, 1), "cx": (0, 2), "rz": (1, 1), "rx": (1, 1),
+          "ry": (1, 1), "p": (1, 1), "u1": (1, 1), "u2": (2, 1), "u3": (3, 1), "u": (3, 1), "U": (3, 1), "cp": (1, 2),
+          "crz": (1, 2), "crx": (1, 2), "cry": (1, 2), "cu1": (1, 2), "rzz": (1, 2), "rxx": (1, 2), "cu3": (3, 2),
+          "cu": (4, 2), "g": (2, 2), "c3x": (0, 4), "c3sqrtx": (0, 4), "c4x": (0, 5), "ccx": (0, 3), "cswap": (0, 3),
+          "ch": (0, 2), "csx": (0, 2), "rccx": (0, 3), "rc3x": (0, 4), "g3": (1, 3), "maj": (0, 3), "cy": (0, 2),
+          "sx": (0, 1), "sxdg": (0, 1), "swap": (0, 2), "cz": (0, 2), "id": (0, 1)}
 DEFINED = ["gate g(a,b) x,y { rz(a) x; cx x,y; ry(b/2) y; }", "gate g1(a) x { rz(a) x; h x; }",
            "gate g2(a, b) x, y { g1(a/2) x; cx x, y; g1(b/4) y; }",
            "gate g3(c) x, y, z { g2(c, 2*c) z, x; g1(-c/2) y; ccx x, y, z; }",
            "gate maj a, b, c { cx c, b; cx c, a; ccx a, b, c; }", "creg c[1];"]
-ANGLE_CHOICES = ["0.3", "-0.3", "0.7", "pi/8", "pi/4-0.3", "1e-3", "2.5", "pi/2", "pi/4", "-pi/2",
-                 "3*pi/4", "pi", "sin(pi/2)*pi/4", "-pi/4+2*pi", "pi/2^3*2", "(1e0+.5*2)*pi/8",
-                 "pi/4+1e-6"]
+ANGLE_CHOICES = ["0.3", "-0.3", "0.7", "pi/8", "pi/4-0.3", "1e-3", "2.5", "pi/2", "pi/4", "-pi/2", "3*pi/4", "pi",
+                 "sin(pi/2)*pi/4", "-pi/4+2*pi", "pi/2^3*2", "(1e0+.5*2)*pi/8", "pi/4+1e-6"]
 # Lines on one qubit: the boundaries, and u0 (whose argument is a whole number).
 ONE_QUBIT_LINES = ["measure q[{}] -> c[0];", "reset q[{}];", "barrier q[{}];", "if (c==1) t q[{}];", "u0(3) q[{}];"]
 

@@ -28,9 +28,8 @@ def check_result(gates, text, stats):
     """The checks every result passes; returns the result's gates."""
     out = written_gates(text)
     assert same_up_to_phase(unitary(gates), unitary(out))
-    assert stats == {"t_before": t_count(gates), "t_after": t_count(out),
-                     "depth_before": len(gates), "depth_after": len(out),
-                     "gates_before": len(gates), "gates_after": len(out)}
+    assert stats == {"t_before": t_count(gates), "t_after": t_count(out), "depth_before": len(gates),
+                     "depth_after": len(out), "gates_before": len(gates), "gates_after": len(out)}
     assert t_count(out) <= t_count(gates)
     if t_count(out) == t_count(gates):
         assert len(out) <= len(gates)

@@ -137,9 +137,8 @@ def test_bad_options_name_the_argument(options, error, message):
 class TestCommandLine:
     def test_limits_report_and_drawing(self, tmp_path):
         (tmp_path / "in.qasm").write_text(T_PAIRS)
-        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--stats", "--report",
-                      "--iter-limit", "2", "--node-limit", "500", "--time-limit", "9.5",
-                      "--dot", "e.dot"], tmp_path)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--stats", "--report", "--iter-limit", "2",
+                      "--node-limit", "500", "--time-limit", "9.5", "--dot", "e.dot"], tmp_path)
         assert result.returncode == 0, result.stderr
         report = kestrel.explain(T_PAIRS, iter_limit=2, node_limit=500, time_limit=9.5)
         assert result.stdout.decode() == report.text

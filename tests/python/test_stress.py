@@ -89,8 +89,7 @@ def test_interrupt_while_writing_to_a_full_pipe(tmp_path):
     assert written_gates(stdout.decode()) == gates
 
 
-INPUTS = [qasm("t q[0];", "t q[0];"),
-          qasm("h q[0];", "z q[0];", "h q[0];", "cx q[0],q[1];", "cx q[1],q[0];"),
+INPUTS = [qasm("t q[0];", "t q[0];"), qasm("h q[0];", "z q[0];", "h q[0];", "cx q[0],q[1];", "cx q[1],q[0];"),
           qasm(*["t q[0];", "h q[0];", "tdg q[0];", "s q[0];", "t q[0];", "t q[0];"] * 4),
           HEADER + gate_text(["t", "h", "s", "x", "tdg"] * 10_000), "", "// nothing\n"]
 
@@ -134,8 +133,7 @@ def outcome(function, text, options):
     except ValueError as error:
         return "ValueError", str(error)
     if isinstance(result, kestrel.Report):
-        return (result.text, result.stats, result.stop_reason, result.skipped, result.nodes,
-                result.classes, result.dot,
+        return (result.text, result.stats, result.stop_reason, result.skipped, result.nodes, result.classes, result.dot,
                 [(i.nodes, i.classes, i.applied, i.banned) for i in result.iterations])
     return result
 
@@ -282,8 +280,7 @@ print(*rss)
 # per-qubit modes and rotation merging have two texts each), 5.6 million in
 # all, about half an hour.
 @pytest.mark.parametrize("entry, calls", [("optimize_qasm", scaled(100_000, 1_000_000)),
-                                          ("cli", scaled(20_000, 200_000)),
-                                          ("methods", scaled(1_000, 50_000))])
+                                          ("cli", scaled(20_000, 200_000)), ("methods", scaled(1_000, 50_000))])
 def test_resident_memory_stays_flat(tmp_path, entry, calls):
     (tmp_path / "in.qasm").write_text(qasm("t q[0];", "t q[0];", "h q[0];"))
     # The words after the code are the command line's own.
