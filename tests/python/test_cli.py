@@ -12,8 +12,6 @@ import sys
 
 import pytest
 
-import kestrel
-
 from conftest import CLI, REPO, USAGE, console_script, program, qasm, run
 
 # The command line as a shell runs it, and a reader of its standard output
