@@ -9,7 +9,8 @@ from pathlib import Path
 import pytest
 from hypothesis import settings
 
-HEADER = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n'
+HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
+HEADER = HEAD + "qreg q[1];\n"
 USAGE = "usage: kestrel [options] FILE\n"
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
@@ -49,9 +50,14 @@ CLI = [sys.executable, "-c", "import sys, kestrel\ntry:\n    kestrel.cli()\n"
        "except BaseException as e:\n    sys.exit(f'{type(e).__qualname__}: {e}')"]
 
 
+def program(qubits: int, *lines: str) -> str:
+    """A program of one register q of `qubits` qubits, then `lines`, each ended by a line feed."""
+    return HEAD + f"qreg q[{qubits}];\n" + "".join(line + "\n" for line in lines)
+
+
 def qasm(*gate_lines: str) -> str:
-    """The header followed by `gate_lines`, each ended by a line feed."""
-    return HEADER + "".join(line + "\n" for line in gate_lines)
+    """The header of one qubit followed by `gate_lines`, each ended by a line feed."""
+    return program(1, *gate_lines)
 
 
 def scaled(quick, long):
@@ -72,7 +78,6 @@ def run(argv, cwd, **kwargs) -> subprocess.CompletedProcess:
 
 
 def default_sigint() -> None:
-    """For a child that is to be interrupted: SIGINT back to its default
-    action, which a shell's background job starts without (ignored), so
-    that the child's Python installs its KeyboardInterrupt handler."""
+    """For a child that is to be interrupted: SIGINT back to its default action, which a shell's background job starts
+    without (ignored), so that the child's Python installs its KeyboardInterrupt handler."""
     signal.signal(signal.SIGINT, signal.SIG_DFL)

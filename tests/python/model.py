@@ -1,12 +1,9 @@
-"""A plain model of the circuits kestrel reads and writes: gate matrices (as
-Qiskit gives them), the unitary of a gate list, and matrices compared up to
-a global phase.
+"""A plain model of the circuits kestrel reads and writes: gate matrices (as Qiskit gives them), each gate's inverse,
+the unitary of a gate list, and matrices compared up to a global phase.
 
-Every one-qubit gate acts on qubit 0 of a two-qubit space and CNOT has
-control 0 and target 1, so each identity of the rule set holds exactly,
-global phase included: T·T = S, S·S = Z, T·T† = I, H·Z·H = X, H·X·H = Z,
-CNOT·CNOT = I. An optimised circuit must therefore be the same matrix as its
-input, not just the same up to phase.
+Every one-qubit gate acts on qubit 0 of a two-qubit space and CNOT has control 0 and target 1, so each identity of the
+rule set holds exactly, global phase included: T·T = S, S·S = Z, T·T† = I, H·Z·H = X, H·X·H = Z, CNOT·CNOT = I. An
+optimised circuit must therefore be the same matrix as its input, not just the same up to phase.
 """
 
 import functools
@@ -25,6 +22,7 @@ ONE_QUBIT = {gate.name: gate.to_matrix()
 GATES = {name: np.kron(np.eye(2), m) for name, m in ONE_QUBIT.items()}
 GATES["cx"] = np.eye(4)[[0, 3, 2, 1]]
 NAMES = sorted(GATES)
+INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "t": "tdg", "tdg": "t", "x": "x", "z": "z", "cx": "cx"}
 
 # The lines the writer produces, one per gate.
 WRITTEN = {f"{name} q[0];": name for name in ONE_QUBIT} | {"cx q[0],q[0];": "cx"}

@@ -1,9 +1,7 @@
-"""What the tests of whole-program methods share: the programs the
-repository holds (examples/tcount/, examples/qasmbench/, some gzipped), a
-program's statements as text, Qiskit's reading of a program, Qiskit's counts
-of it, its T gates with every gate seen through, its deferral into one
-unitary by which two programs are compared, and random Clifford+T programs
-with boundaries."""
+"""What the tests of whole-program methods share: the programs the repository holds (examples/tcount/,
+examples/qasmbench/, some gzipped), a program's statements as text, Qiskit's reading of a program, Qiskit's counts of
+it, its T gates with every gate seen through, its deferral into one unitary by which two programs are compared, the
+phase a result reports, and random Clifford+T programs with boundaries."""
 
 import gzip
 import math
@@ -63,9 +61,8 @@ def load(text):
 
 
 def figures(circuit):
-    """Qiskit's counts for a circuit: T gates (`t_gates`: those inside every
-    gate too), gate applications (a conditional gate counts as its gate;
-    measure, reset and barrier do not) and depth."""
+    """Qiskit's counts for a circuit: T gates (`t_gates`: those inside every gate too), gate applications (a conditional
+    gate counts as its gate; measure, reset and barrier do not) and depth."""
     gates = 0
     for instruction in circuit.data:
         name = instruction.operation.name
@@ -94,15 +91,12 @@ def t_content(text):
 
 
 def t_gates(circuit):
-    """The T gates of a circuit as Qiskit defines its gates: t and tdg one
-    each; a rotation whose angles are all multiples of pi/4 its odd ones (a
-    u3 turning by a whole turn about Y is the phase gate of its two other
-    angles), any other rotation none; a Clifford gate of CLIFFORDS none; and
-    any other gate those of Qiskit's own definition of it (a ccx its seven, a
-    c3x, made of pi/8 rotations, none); inside conditions too. Each gate is
-    counted through its own definition, never through a translation of the
-    whole program, whose choice of decompositions depends on the other gates
-    the program holds."""
+    """The T gates of a circuit as Qiskit defines its gates: t and tdg one each; a rotation whose angles are all
+    multiples of pi/4 its odd ones (a u3 turning by a whole turn about Y is the phase gate of its two other angles), any
+    other rotation none; a Clifford gate of CLIFFORDS none; and any other gate those of Qiskit's own definition of it (a
+    ccx its seven, a c3x, made of pi/8 rotations, none); inside conditions too. Each gate is counted through its own
+    definition, never through a translation of the whole program, whose choice of decompositions depends on the other
+    gates the program holds."""
     known = {}  # (name, qubits, angles) -> the T gates of that gate's definition
 
     def rotation(op):
@@ -134,9 +128,8 @@ def t_gates(circuit):
 
 
 def two_qubit_gates(circuit):
-    """The two-qubit gates (cx, cz, swap) of a circuit with every gate seen
-    through as `t_gates` sees it: a ccx holds six; an opaque gate on two or
-    more qubits is one; inside conditions too."""
+    """The two-qubit gates (cx, cz, swap) of a circuit with every gate seen through as `t_gates` sees it: a ccx holds
+    six; an opaque gate on two or more qubits is one; inside conditions too."""
     def count(circuit):
         n = 0
         for instruction in circuit.data:
@@ -156,11 +149,9 @@ def two_qubit_gates(circuit):
 
 
 def deferred(circuit):
-    """The circuit with each measurement a CX onto a fresh qubit, each reset
-    a swap with a fresh qubit and each condition the gate controlled by the
-    qubits that hold its bits last: a unitary on more qubits. The k-th
-    measurement or reset on a qubit gets the same fresh qubit whatever the
-    order of the operations on other wires."""
+    """The circuit with each measurement a CX onto a fresh qubit, each reset a swap with a fresh qubit and each
+    condition the gate controlled by the qubits that hold its bits last: a unitary on more qubits. The k-th measurement
+    or reset on a qubit gets the same fresh qubit whatever the order of the operations on other wires."""
     places = []  # (qubit, k) per measurement or reset, k counting per qubit
     seen = {}
     for instruction in circuit.data:
@@ -201,10 +192,24 @@ def deferred(circuit):
     return out
 
 
+def reported_phase(stats):
+    """The phase a result reports with phase=True, in eighths of pi: `phase`, a whole number, or
+    `phase_radians` in [0, 2 pi) where it is no multiple of pi/8; never both."""
+    if "phase" in stats:
+        assert "phase_radians" not in stats
+        return stats["phase"]
+    assert 0 <= stats["phase_radians"] < 2 * math.pi
+    return stats["phase_radians"] * 8 / math.pi
+
+
+def pairs(circuit):
+    """The pairs of qubits that two-qubit operations stand on."""
+    return {frozenset(circuit.find_bit(q).index for q in i.qubits) for i in circuit.data if len(i.qubits) == 2}
+
+
 def same_operator(text, out, phase=None):
-    """Whether Qiskit reads program `text` as e^(i phase pi/8) times program
-    `out` (times any global phase where `phase` is None), measurements,
-    resets and conditions deferred onto extra qubits on both sides."""
+    """Whether Qiskit reads program `text` as e^(i phase pi/8) times program `out` (times any global phase where `phase`
+    is None), measurements, resets and conditions deferred onto extra qubits on both sides."""
     a, b = Operator(deferred(load(text))), Operator(deferred(load(out)))
     if phase is None:
         return a.equiv(b)
@@ -220,14 +225,13 @@ INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "x": "x", "y": "y", "z": "z", "sx":
 
 @st.composite
 def clifford_t_programs(draw, most_qubits=8):
-    """Programs of 2 to `most_qubits` qubits over the Clifford+T gates with
-    boundaries mixed in (measurements, resets, conditions, barriers, gates
-    seen through or not), each measurement or reset adding a qubit to the
-    deferred program: at most 9 in all."""
+    """Programs of 2 to `most_qubits` qubits over the Clifford+T gates with boundaries mixed in (measurements,
+    resets, conditions, barriers, gates seen through or not, among them a defined gate with a parameter), each
+    measurement or reset adding a qubit to the deferred program: at most 9 in all."""
     n = draw(st.integers(2, most_qubits))
     most_boundaries = min(3, 9 - n)
     lines = ['OPENQASM 2.0;', 'include "qelib1.inc";', f"qreg q[{n}];", "creg c[2];",
-             "gate g a, b { cx a, b; t b; }"]
+             "gate g(p) a, b { cx a, b; u1(p) b; }"]
     qubit = st.integers(0, n - 1)
 
     def clifford():
@@ -244,7 +248,7 @@ def clifford_t_programs(draw, most_qubits=8):
         return draw(st.sampled_from([
             f"measure q[{a}] -> c[{b % 2}];", f"reset q[{a}];", f"barrier q[{a}],q[{b}];",
             f"if (c=={b % 4}) t q[{a}];", f"if (c=={b % 4}) x q[{a}];", f"rz(0.3) q[{a}];",
-            f"rz(pi/4) q[{a}];", f"g q[{a}],q[{b}];", "t q;", "h q;"]
+            f"rz(pi/4) q[{a}];", f"g(pi/4) q[{a}],q[{b}];", "t q;", "h q;"]
             + ([f"ccx q[{a}],q[{b}],q[{c}];"] if c is not None else [])))
 
     boundaries = 0

@@ -25,8 +25,7 @@ def test_every_result_equals_a_sequential_call_and_a_failure_does_not_stop_the_r
     result = run([sys.executable, str(REPO / "examples" / "batch_dask.py"), str(inputs),
                   "--out", str(tmp_path / "out"), "--workers", "2"], tmp_path)
     assert result.returncode == 1, result.stderr.decode()
-    assert f"failed: {inputs / 'broken.qasm'}: [Errno 2] No such file or directory" in (
-        result.stderr.decode())
+    assert f"failed: {inputs / 'broken.qasm'}: [Errno 2] No such file or directory" in result.stderr.decode()
     assert f"files                 {len(texts)} of {len(texts) + 1}" in result.stdout.decode()
     written = {p.relative_to(tmp_path / "out") for p in (tmp_path / "out").rglob("*.qasm")}
     assert written == set(texts)

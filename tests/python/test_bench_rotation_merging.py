@@ -16,29 +16,24 @@ def cell(t_after=None, median=None, status="ok", **extra):
 
 
 RESULTS = {
-    "settings": {"run_limit": 10.0, "min_runs": 3, "max_runs": 21, "budget": 0.3,
-                 "stop_at": 3.0},
+    "settings": {"run_limit": 10.0, "min_runs": 3, "max_runs": 21, "budget": 0.3, "stop_at": 3.0},
     "rotation_merging": {
         "tools": {n: {"label": label, "pipeline": pipeline, "installed": True}
-                  for n, (label, pipeline) in
-                  rotation_merging.tools.ROTATION_MERGING_TOOLS.items()},
+                  for n, (label, pipeline) in rotation_merging.tools.ROTATION_MERGING_TOOLS.items()},
         "programs": [
             {"program": "tof_3", "qubits": 5, "statements": 48, "gates": 45, "t_before": 21,
              "kestrel-rm": cell(15, 1e-5), "pyzx-tr": cell(15, 0.01), "quizx": cell(16, 2e-4)},
             {"program": "mod5_4", "qubits": 5, "statements": 66, "gates": 63, "t_before": 28,
-             "kestrel-rm": cell(9, 2e-5), "pyzx-tr": cell(status="cut off"),
-             "quizx": cell(8, 1e-3)},
-            {"program": "hwb10", "qubits": 16, "statements": 74_537, "gates": 74_534,
-             "t_before": 29_939, "kestrel-rm": cell(15_000, 0.5),
-             "pyzx-tr": cell(status="cut off", skipped=True), "quizx": cell(status="cut off")},
+             "kestrel-rm": cell(9, 2e-5), "pyzx-tr": cell(status="cut off"), "quizx": cell(8, 1e-3)},
+            {"program": "hwb10", "qubits": 16, "statements": 74_537, "gates": 74_534, "t_before": 29_939,
+             "kestrel-rm": cell(15_000, 0.5), "pyzx-tr": cell(status="cut off", skipped=True),
+             "quizx": cell(status="cut off")},
         ],
         "families": [
-            {"family": "cx_t", "qubits": 64, "gates": g,
-             "cell": cell(g // 3, g * 1e-7 * f, t_before=g // 2),
+            {"family": "cx_t", "qubits": 64, "gates": g, "cell": cell(g // 3, g * 1e-7 * f, t_before=g // 2),
              "memory": {"bytes_per_gate": 120.0}} for g, f in [(8_192, 1.0), (65_536, 1.25)]],
-        "widths": [
-            {"qubits": q, "reach": None, "gates": 1_000, "cell": cell(1, m)}
-            for q, m in [(64, 1e-3), (256, 5e-3), (1_024, 4e-3)]],
+        "widths": [{"qubits": q, "reach": None, "gates": 1_000, "cell": cell(1, m)}
+                   for q, m in [(64, 1e-3), (256, 5e-3), (1_024, 4e-3)]],
     },
 }
 
@@ -74,10 +69,8 @@ def test_gf2_table_states_the_growth_per_step_and_the_count_reached():
         {"program": f"gf2^{n}_mult", "qubits": 3 * n + 1, "statements": 10 * n * n,
          "gates": 10 * n * n, "t_before": 7 * n * n, "kestrel-rm": cell(t, m),
          "pyzx-tr": cell(status="cut off"), "quizx": cell(status="cut off")}
-        for n, t, m in [(16, 1_040, 1e-4), (32, 4_128, 1e-3), (64, 16_448, 8e-3),
-                        (128, 70_000, 1.5)]]
-    results = {**RESULTS, "rotation_merging": {**RESULTS["rotation_merging"],
-                                               "programs": programs}}
+        for n, t, m in [(16, 1_040, 1e-4), (32, 4_128, 1e-3), (64, 16_448, 8e-3), (128, 70_000, 1.5)]]
+    results = {**RESULTS, "rotation_merging": {**RESULTS["rotation_merging"], "programs": programs}}
     text = "\n".join(rotation_merging.gf2_table(results["rotation_merging"], "##"))
     # gf2^16_mult is below the family's first size; 8 ms to 1.5 s is 187.5 times.
     assert "gf2^16_mult" not in text

@@ -1,6 +1,5 @@
-"""The command line: words from the process's argument vector, the usage
-errors and what the others end with, files, streams, --json through a pipe,
-and the warning about texts that are neither one wire nor a program."""
+"""The command line: words from the process's argument vector, the usage errors and what the others end with, files,
+streams, --json through a pipe, and the warning about texts that are neither one wire nor a program."""
 
 import ast
 import importlib.metadata
@@ -13,26 +12,21 @@ import sys
 
 import pytest
 
-import kestrel
-
-from conftest import CLI, REPO, USAGE, console_script, qasm, run
+from conftest import CLI, REPO, USAGE, console_script, program, qasm, run
 
 # The command line as a shell runs it, and a reader of its standard output
 # at the other end of a pipe, as `jq` would be.
 CLI_SHELL = [shlex.quote(word) for word in CLI]
-READER = shlex.join([sys.executable, "-c", "import json, sys; json.dump(json.load(sys.stdin), "
-                                           "sys.stdout)"])
+READER = shlex.join([sys.executable, "-c", "import json, sys; json.dump(json.load(sys.stdin), sys.stdout)"])
 
 # A circuit no rule simplifies: the output equals the input.
 PLAIN = qasm("h q[0];", "t q[0];", "sdg q[0];", "x q[0];", "tdg q[0];", "h q[0];")
 PLAIN_STATS = ("{'t_before': 2, 't_after': 2, 'depth_before': 6, 'depth_after': 6, "
                "'gates_before': 6, 'gates_after': 6}\n")
-TT_STATS = ("{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, "
-            "'gates_before': 2, 'gates_after': 1}\n")
+TT_STATS = "{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, 'gates_before': 2, 'gates_after': 1}\n"
 TT_JSON = {"qasm": qasm("s q[0];"), "stats": ast.literal_eval(TT_STATS)}
 # Three qubits: read per qubit, as --per-qubit reads it.
-WIDE = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\nt q[0];\ncx q[0],q[1];\nt q[2];\n'
-        'rz(0.3) q[1];\n')
+WIDE = program(3, "t q[0];", "cx q[0],q[1];", "t q[2];", "rz(0.3) q[1];")
 # No program: read as one wire, with a warning; --strict refuses.
 FOLDED = "t q[0];\nt q[2];\nt q[0];\n"
 FOLDED_WARNING = ('the input was read as one wire, but line 2 applies a gate to a qubit other '
@@ -59,22 +53,19 @@ FILES = ["--stats", "empty.qasm", "folded.qasm", "plain.qasm", "tt.qasm", "wide.
     (["--in", "plain.qasm"], PLAIN, ""),
     (["--in=plain.qasm"], PLAIN, ""),
     (["--stats", "tt.qasm"], qasm("s q[0];"), TT_STATS),
-    (["tt.qasm", "--phase"], qasm("s q[0];"),
-     "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
+    (["tt.qasm", "--phase"], qasm("s q[0];"), "phase 0 (the input is e^(i*0*pi/8) times the result)\n"),
     (["--in", "--stats"], PLAIN, ""),  # the word after --in, whatever it is
     (["--", "--stats"], PLAIN, ""),
     (["--in", "missing.qasm", "--in", "plain.qasm"], PLAIN, ""),  # a later --in replaces
     (["wide.qasm", "--stats"], WIDE,
-     "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, "
-     "'gates_after': 4}\n"),
+     "{'t_before': 2, 't_after': 2, 'depth_before': 3, 'depth_after': 3, 'gates_before': 4, 'gates_after': 4}\n"),
     (["folded.qasm"], qasm("t q[0];", "s q[0];"), f"kestrel: warning: {FOLDED_WARNING}"),
     # An empty file gives the header, whatever the method (phase-polynomial:
     # test_phase_polynomial's test_nothing_to_do).
     (["empty.qasm", "--method", "rotation-merging"], qasm(), ""),
     (["empty.qasm", "--per-qubit"], qasm(), ""),
     (["empty.qasm", "--method", "normal-form"], qasm(),
-     "kestrel: warning: the input was read as one wire and holds no gate, so the result is the "
-     "empty circuit\n"),
+     "kestrel: warning: the input was read as one wire and holds no gate, so the result is the empty circuit\n"),
 ])
 def test_invocations_that_run(files, args, stdout, stderr):
     result = run(CLI + args, files)
@@ -114,19 +105,15 @@ def test_json_with_an_output_file(files):
 @pytest.mark.parametrize("args, message", [
     # One row per kind of refusal; every message is in the command-line
     # reader's own table (tests/cpp/pipeline/options_test.cpp).
-    (["--stats", "--out", "o.qasm"],
-     "no input file: give one as FILE or --in FILE (- is standard input)"),
+    (["--stats", "--out", "o.qasm"], "no input file: give one as FILE or --in FILE (- is standard input)"),
     (["plain.qasm", "--out"], "--out needs a value (FILE)"),
     (["plain.qasm", "--per_qubit"], "unknown option '--per_qubit' (did you mean '--per-qubit'?)"),
-    (["plain.qasm", "stray", "--out", "o.qasm"],
-     "unexpected argument 'stray': the input is already 'plain.qasm'"),
-    (["plain.qasm", "--time-limit=nan"],
-     "--time-limit must be a positive finite number of seconds, not 'nan'"),
+    (["plain.qasm", "stray", "--out", "o.qasm"], "unexpected argument 'stray': the input is already 'plain.qasm'"),
+    (["plain.qasm", "--time-limit=nan"], "--time-limit must be a positive finite number of seconds, not 'nan'"),
     (["plain.qasm", "--method", "fast", "--out", "o.qasm"],
      "--method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     (["plain.qasm", "--dot", "e.dot", "--method", "normal-form"],
-     "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
-     "--method"),
+     "--report and --dot describe a saturation run on one wire, not --per-qubit or another --method"),
     (["--bogus", "plain.qasm", "stray"], "unknown option '--bogus'"),  # the first one
 ])
 def test_usage_errors(files, args, message):
@@ -145,8 +132,7 @@ def test_usage_errors(files, args, message):
      "FileNotFoundError: [Errno 2] No such file or directory: 'missing.qasm'\n"),
     (["tt.qasm", "--out", "no/such/dir.qasm", "--stats"],
      TT_STATS + "FileNotFoundError: [Errno 2] No such file or directory: 'no/such/dir.qasm'\n"),
-    (["folded.qasm", "--strict", "--out", "o.qasm", "--stats"],
-     f"ValueError: folded.qasm: {FOLDED_WARNING}"),
+    (["folded.qasm", "--strict", "--out", "o.qasm", "--stats"], f"ValueError: folded.qasm: {FOLDED_WARNING}"),
 ])
 def test_errors_after_the_words(files, args, stderr):
     result = run(CLI + args, files)
@@ -157,8 +143,7 @@ def test_errors_after_the_words(files, args, stderr):
 
 def test_standard_input_that_is_not_utf8(files):
     result = run(CLI + ["-"], files, input=b"// caf\xe9\n")
-    assert (result.returncode, result.stderr) == (
-        1, b"OSError: [Errno 84] stream did not contain valid UTF-8\n")
+    assert (result.returncode, result.stderr) == (1, b"OSError: [Errno 84] stream did not contain valid UTF-8\n")
 
 
 def test_help_and_version_win_over_every_other_word(files):
@@ -202,8 +187,7 @@ def test_standard_output_that_cannot_be_written(files):
     os.close(read_end)
     result = run(CLI + ["--in", "tt.qasm"], files, stdout=write_end)
     os.close(write_end)
-    assert result.stderr.decode() == (
-        "BrokenPipeError: [Errno 32] failed printing to stdout: Broken pipe\n")
+    assert result.stderr.decode() == "BrokenPipeError: [Errno 32] failed printing to stdout: Broken pipe\n"
 
 
 def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
@@ -215,5 +199,4 @@ def test_non_utf8_words_are_bytes_used_as_given(tmp_path):
     with open(os.path.join(directory, b"out-\xfe.qasm"), "rb") as file:
         assert file.read() == PLAIN.encode()
     refused = run(CLI + [b"circuit-\xff.qasm", b"--\xff"], tmp_path)
-    assert (refused.returncode, refused.stderr) == (
-        2, USAGE.encode() + b"kestrel: error: unknown option '--\xff'\n")
+    assert (refused.returncode, refused.stderr) == (2, USAGE.encode() + b"kestrel: error: unknown option '--\xff'\n")

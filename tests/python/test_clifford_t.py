@@ -1,26 +1,26 @@
 """Programs with angles written in Clifford+T with `epsilon`, checked by Qiskit.
 
-The output must hold only h, s, sdg, t, tdg, x, y, z, cx and cz (besides what
-is no gate), with the phase-polynomial method no more two-qubit gates than the
-input, and its operator must lie
-within `synthesis_error` of the input's, both up to the best global phase and
-with the phase reported (`phase_radians`). The distance up to a phase is
-computed from the eigenvalues of A^dagger B: for unitaries, min over p of
-||A - e^(ip) B|| is 2 sin(w/4), w the shortest arc holding all eigenphases.
+The output must hold only h, s, sdg, t, tdg, x, y, z, cx and cz (besides what is no gate), with the phase-polynomial
+method no more two-qubit gates than the input, and its operator must lie within `synthesis_error` of the input's, both
+up to the best global phase and with the phase reported (`phase_radians`). The distance up to a phase is computed from
+the eigenvalues of A^dagger B: for unitaries, min over p of ||A - e^(ip) B|| is 2 sin(w/4), w the shortest arc holding
+all eigenphases.
 """
 
 import math
 
 import numpy as np
 import pytest
-from qiskit import qasm2
+from qiskit import QuantumCircuit, qasm2
 from qiskit.circuit.random import random_circuit
 from qiskit.quantum_info import Operator
+from qiskit.transpiler import PassManager, PassManagerConfig
 
 import kestrel
-from programs import load
-
-from conftest import EXAMPLES
+from conftest import EXAMPLES, program
+from kestrel.qiskit import KestrelOptimize, KestrelStage
+from model import INVERSE
+from programs import load, pairs
 
 ANGLES = EXAMPLES / "angles"
 CLIFFORD_T = {"h", "s", "sdg", "t", "tdg", "x", "y", "z", "cx", "cz"}
@@ -83,8 +83,7 @@ def test_a_sum_near_zero_is_kept_below_the_default_tolerance():
     # The two rotations on q[0] merge to rz(7.3e-10), which the default
     # tolerance (1e-9) takes for no rotation at all; it is synthesised only at
     # an epsilon below that. The lone rz(7.3e-10) is kept at any epsilon.
-    text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\n'
-            'rz(0.3) q[0];\nrz(-0.29999999926999998) q[0];\nrz(7.3e-10) q[1];\n')
+    text = program(2, "rz(0.3) q[0];", "rz(-0.29999999926999998) q[0];", "rz(7.3e-10) q[1];")
     assert kestrel.optimize_qasm(text, method="rotation-merging")[1]["t_after"] == 0
     stats = check_written(text, "rotation-merging", 1e-11)
     assert stats["rotations_synthesised"] == 2 and stats["t_after"] > 0
@@ -96,14 +95,10 @@ def lines_on(out: str, qubit: int) -> list[str]:
     return [line.split()[0] for line in out.splitlines() if line.endswith(f" q[{qubit}];")]
 
 
-INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "t": "tdg", "tdg": "t", "x": "x", "z": "z"}
-
-
 def test_one_angle_is_synthesised_once():
     # rz(-0.25) is rz(0.25) inverted, and rz(0.25 + pi/2) is rz(0.25) and an
     # s (0.25 + pi/2 - pi/2 is 0.25 exactly in doubles, unlike 0.3).
-    text = ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[4];\n'
-            'rz(0.25) q[0];\nrz(0.25) q[1];\nrz(-0.25) q[2];\nrz(0.25+pi/2) q[3];\n')
+    text = program(4, "rz(0.25) q[0];", "rz(0.25) q[1];", "rz(-0.25) q[2];", "rz(0.25+pi/2) q[3];")
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", epsilon=1e-6)
     assert stats["synthesised_angles"] == 1 and stats["rotations_synthesised"] == 4
     gates, t_count = kestrel.synthesize_rz(0.25, 1e-6)
@@ -123,23 +118,13 @@ def test_bad_epsilons_are_refused(method, epsilon, error):
     text = (ANGLES / "qft_4.qasm").read_text()
     with pytest.raises(error, match="epsilon applies to method" if epsilon == 1e-3 else "epsilon"):
         kestrel.optimize_qasm(text, method=method, epsilon=epsilon)
-    assert kestrel.optimize_qasm(text, method=method, epsilon=None) == kestrel.optimize_qasm(
-        text, method=method)
-
-
-def angle_circuit():
-    from qiskit import QuantumCircuit
-    qc = QuantumCircuit(3)
-    qc.h(0); qc.rz(0.3, 0); qc.cx(0, 1); qc.rx(-1.1, 1); qc.ry(0.7, 2)
-    qc.cp(0.4, 1, 2); qc.u(0.2, 0.5, -0.9, 0); qc.rzz(0.25, 1, 2); qc.t(1)
-    qc.global_phase = 0.6
-    return qc
+    assert kestrel.optimize_qasm(text, method=method, epsilon=None) == kestrel.optimize_qasm(text, method=method)
 
 
 def test_the_qiskit_pass_and_stage_write_clifford_t_within_the_error():
-    from qiskit.transpiler import PassManager, PassManagerConfig
-    from kestrel.qiskit import KestrelOptimize, KestrelStage
-    qc = angle_circuit()
+    qc = QuantumCircuit(3, global_phase=0.6)
+    qc.h(0); qc.rz(0.3, 0); qc.cx(0, 1); qc.rx(-1.1, 1); qc.ry(0.7, 2)
+    qc.cp(0.4, 1, 2); qc.u(0.2, 0.5, -0.9, 0); qc.rzz(0.25, 1, 2); qc.t(1)
     manager = PassManager(KestrelOptimize("phase-polynomial", epsilon=1e-8))
     out = manager.run(qc)
     error = manager.property_set["kestrel_synthesis_error"]
@@ -149,6 +134,4 @@ def test_the_qiskit_pass_and_stage_write_clifford_t_within_the_error():
     out = KestrelStage(epsilon=1e-8).pass_manager(PassManagerConfig(), 3).run(qc)
     assert set(out.count_ops()) <= CLIFFORD_T
     assert up_to_phase(Operator(qc).data, Operator(out).data) <= 1e-6
-    pairs = lambda c: {frozenset(c.find_bit(q).index for q in i.qubits) for i in c.data
-                       if len(i.qubits) == 2}
     assert pairs(out) == pairs(qc)  # routed stays routed

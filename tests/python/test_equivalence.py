@@ -1,9 +1,8 @@
 """Optimised circuits are equivalent to their input.
 
-Random programs mix gate lines in the spellings the reader accepts with lines
-it must ignore. The model computes the unitary of what was generated and of
-what came back, which must be the same matrix, and the statistics must count
-the gates of both texts.
+Random programs mix gate lines in the spellings the reader accepts with lines it must ignore. The model computes the
+unitary of what was generated and of what came back, which must be the same matrix, and the statistics must count the
+gates of both texts.
 """
 
 from hypothesis import given, settings
@@ -30,12 +29,11 @@ def gate_spellings(name):
 
 # Lines the reader must ignore.
 JUNK = [
-    "", "OPENQASM 2.0;", 'include "qelib1.inc";', "qreg q[2];", "creg c[2];",
-    "// t q[0];", "//h q[0];", "measure q[0] -> c[0];", "barrier q[0],q[1];",
-    "rz(pi/4) q[0];", "rz(pi/2) q[0];", "y q[0];", "id q[0];", "u1(0.5) q[0];", "sx q[0];",
-    "swap q[0],q[1];", "reset q[0];", "if(c==1) x q[0];", "gate g a { h a; }",
-    "H q[0];", "T q[0];", "CX q[0],q[1];", "t\tq[0];", "x\tq[0];", "cx\tq[0],q[1];",
-    "tq[0];", "hq[0];", "h", "t", "x", "cx", "z\u00a0q[0];", "\u00e9t\u00e9 q[0];",
+    "", "OPENQASM 2.0;", 'include "qelib1.inc";', "qreg q[2];", "creg c[2];", "// t q[0];", "//h q[0];",
+    "measure q[0] -> c[0];", "barrier q[0],q[1];", "rz(pi/4) q[0];", "rz(pi/2) q[0];", "y q[0];", "id q[0];",
+    "u1(0.5) q[0];", "sx q[0];", "swap q[0],q[1];", "reset q[0];", "if(c==1) x q[0];", "gate g a { h a; }", "H q[0];",
+    "T q[0];", "CX q[0],q[1];", "t\tq[0];", "x\tq[0];", "cx\tq[0],q[1];", "tq[0];", "hq[0];", "h", "t", "x", "cx",
+    "z\u00a0q[0];", "\u00e9t\u00e9 q[0];",
 ]
 INDENT = ["", " ", "   ", "\t", "\u00a0", "\u3000", "\x0b", "\x0c", "\x85"]
 TRAILING = ["", " ", "\t ", "\u2003", "\x0c"]

@@ -58,8 +58,7 @@ def test_the_stub_declares_what_the_table_gives(name):
     stub = definitions(REPO / "binding" / "kestrel.pyi")[name].args
     declared = [(a.arg, ast.literal_eval(d)) for a, d in zip(stub.kwonlyargs, stub.kw_defaults)]
     assert declared == keyword_options(getattr(kestrel, name))
-    assert [ast.unparse(a.annotation) for a in stub.kwonlyargs] == [
-        annotation(default) for _, default in declared]
+    assert [ast.unparse(a.annotation) for a in stub.kwonlyargs] == [annotation(default) for _, default in declared]
     positional = [p.name for p in inspect.signature(getattr(kestrel, name)).parameters.values()
                   if p.kind is not inspect.Parameter.KEYWORD_ONLY]
     assert [a.arg for a in stub.args] == positional
@@ -81,8 +80,7 @@ def test_the_qiskit_pass_takes_what_the_table_gives():
 
 
 def python(code, cwd=None):
-    return subprocess.run([sys.executable, *code], cwd=cwd, capture_output=True, text=True,
-                          timeout=300, check=False)
+    return subprocess.run([sys.executable, *code], cwd=cwd, capture_output=True, text=True, timeout=300, check=False)
 
 
 def test_one_module_per_process():

@@ -1,12 +1,10 @@
 """optimize_qasm(text, method="normal-form") on long runs against model.py.
 
-A result must be its input's matrix (model.unitary, one-qubit gates on
-qubit 0 and cx with control 0 and target 1) up to a global phase, with no
-more T gates. Two families of runs have a known T count: a run followed by
-its inverse is the identity, and a Matsumoto-Amano word (T or nothing, then
-HT or SHT any number of times, then Cliffords) needs every one of its T
-gates. The exact model of tests/cpp/normal_form holds every run of up to six
-gates to its fewest T gates and gates; these runs are thousands long.
+A result must be its input's matrix (model.unitary, one-qubit gates on qubit 0 and cx with control 0 and target 1) up to
+a global phase, with no more T gates. Two families of runs have a known T count: a run followed by its inverse is the
+identity, and a Matsumoto-Amano word (T or nothing, then HT or SHT any number of times, then Cliffords) needs every one
+of its T gates. The exact model of tests/cpp/normal_form holds every run of up to six gates to its fewest T gates and
+gates; these runs are thousands long.
 """
 
 import random
@@ -16,12 +14,10 @@ from hypothesis import strategies as st
 
 import kestrel
 from conftest import HEADER, scaled
-from model import gate_text, same_up_to_phase, t_count, unitary, written_gates
+from model import INVERSE, gate_text, same_up_to_phase, t_count, unitary, written_gates
 
 NORMAL_FORM = "normal-form"
 ONE_QUBIT = ["h", "s", "sdg", "t", "tdg", "x", "z"]
-INVERSE = {"h": "h", "s": "sdg", "sdg": "s", "t": "tdg", "tdg": "t", "x": "x", "z": "z",
-           "cx": "cx"}
 
 
 def normal_form(gates):
@@ -32,9 +28,8 @@ def check_result(gates, text, stats):
     """The checks every result passes; returns the result's gates."""
     out = written_gates(text)
     assert same_up_to_phase(unitary(gates), unitary(out))
-    assert stats == {"t_before": t_count(gates), "t_after": t_count(out),
-                     "depth_before": len(gates), "depth_after": len(out),
-                     "gates_before": len(gates), "gates_after": len(out)}
+    assert stats == {"t_before": t_count(gates), "t_after": t_count(out), "depth_before": len(gates),
+                     "depth_after": len(out), "gates_before": len(gates), "gates_after": len(out)}
     assert t_count(out) <= t_count(gates)
     if t_count(out) == t_count(gates):
         assert len(out) <= len(gates)

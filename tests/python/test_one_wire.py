@@ -1,22 +1,18 @@
-"""The one-wire methods (the default, saturation, and the normal form) on
-texts that are not one wire: a program of several qubits, or one holding
-lines the line reader drops, is read per qubit, exactly as per_qubit=True
-reads it, and the result is a program equivalent to it (Qiskit's Operator);
-explain() says which reading was used and why. Only a text that holds no
-gate, or that is neither one wire nor a program, warns with
-kestrel.OneWireWarning, and strict=True makes that an error. Texts that are
-one wire are read line by line, as always (their bytes: test_bench_golden.py
-and test_small_digests.py)."""
+"""The one-wire methods (the default, saturation, and the normal form) on texts that are not one wire: a program of
+several qubits, or one holding lines the line reader drops, is read per qubit, exactly as per_qubit=True reads it, and
+the result is a program equivalent to it (Qiskit's Operator); explain() says which reading was used and why. Only a text
+that holds no gate, or that is neither one wire nor a program, warns with kestrel.OneWireWarning, and strict=True makes
+that an error. Texts that are one wire are read line by line, as always (their bytes: test_bench_golden.py and
+test_small_digests.py)."""
 
 import warnings
 
 import pytest
 
 import kestrel
-from conftest import qasm
+from conftest import HEADER, program, qasm
 from programs import same_operator
 
-HEADER3 = 'OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[3];\n'
 METHODS = ["saturation", "normal-form"]
 
 
@@ -30,7 +26,7 @@ def call(text, **options):
 
 # Programs the line reader would misread, and the line it would part at.
 NOT_ONE_WIRE = [
-    (HEADER3 + "t q[0];\ncx q[0],q[1];\nt q[2];\nrz(0.3) q[1];\nt q[0];\n",
+    (program(3, "t q[0];", "cx q[0],q[1];", "t q[2];", "rz(0.3) q[1];", "t q[0];"),
      'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
     (qasm("creg c[1];", "h q[0];", "measure q[0] -> c[0];", "t q[0];", "t q[0];"),
      'line 6 holds a measurement, which the reader drops: "measure q[0] -> c[0];"'),
@@ -46,8 +42,7 @@ NOT_ONE_WIRE = [
     (qasm("gate g a", "{", "  t a;", "}", "g q[0];", "g q[0];"),
      'line 6, in a gate definition, is read as a gate of the wire: "t a;"'),
     # No gate the line reader reads, but a program all the same.
-    (HEADER3 + "ccx q[0],q[1],q[2];\n",
-     'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
+    (program(3, "ccx q[0],q[1],q[2];"), 'line 3 declares more than one qubit (3 in all): "qreg q[3];"'),
     (qasm("creg c[1];", "measure q[0] -> c[0];"), 'line 5 holds a measurement'),
 ]
 
@@ -72,24 +67,21 @@ def test_a_program_that_is_not_one_wire_is_read_per_qubit(text, reason, method):
 # where it parts from the program and why the text is no program either.
 NO_PROGRAM = [
     ("t q[0];\nt q[2];\n",
-     'the text was read as one wire, but line 2 applies a gate to a qubit other than q[0]: '
-     '"t q[2];". The result is not equivalent to the program, and the text is no whole program '
-     'either: line 1, column 1: expected '),
-    (HEADER3 + "h q[0];\ncx q[0],q[0];\n",
-     'the text was read as one wire, but line 3 declares more than one qubit (3 in all): '
-     '"qreg q[3];". The result is not equivalent to the program, and the text is no whole '
-     "program either: line 5, column 1: expected distinct qubits in each application of 'cx': "
-     '"cx q[0],q[0];"'),
+     'the text was read as one wire, but line 2 applies a gate to a qubit other than q[0]: "t q[2];". The result is '
+     'not equivalent to the program, and the text is no whole program either: line 1, column 1: expected '),
+    (program(3, "h q[0];", "cx q[0],q[0];"),
+     'the text was read as one wire, but line 3 declares more than one qubit (3 in all): "qreg q[3];". The result is '
+     "not equivalent to the program, and the text is no whole program either: line 5, column 1: expected distinct "
+     'qubits in each application of \'cx\': "cx q[0],q[0];"'),
     # A wrong number of qubits: the line is quoted.
-    (HEADER3 + "ccx q[0],q[1];\n",
-     "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
-     "file name given in place of the file's text is the usual cause (pass open(name).read()), "
-     "and the text is no whole program either: line 4, column 1: expected 0 parameters and 3 "
-     "qubits for 'ccx', found 0 and 2: \"ccx q[0],q[1];\""),
+    (program(3, "ccx q[0],q[1];"),
+     "the text was read as one wire and holds no gate, so the result is the empty circuit; a file name given in place "
+     "of the file's text is the usual cause (pass open(name).read()), and the text is no whole program either: line 4, "
+     "column 1: expected 0 parameters and 3 qubits for 'ccx', found 0 and 2: \"ccx q[0],q[1];\""),
     ("examples/t_pairs.qasm",
-     "the text was read as one wire and holds no gate, so the result is the empty circuit; a "
-     "file name given in place of the file's text is the usual cause (pass open(name).read()), "
-     "and the text is no whole program either: line 1, column 1: "),
+     "the text was read as one wire and holds no gate, so the result is the empty circuit; a file name given in place "
+     "of the file's text is the usual cause (pass open(name).read()), and the text is no whole program either: line 1, "
+     "column 1: "),
 ]
 
 
@@ -104,7 +96,7 @@ def test_a_text_that_is_no_program_warns_and_strict_refuses(text, message, metho
     with pytest.raises(ValueError) as refused:
         kestrel.optimize_qasm(text, method=method, strict=True)
     assert str(refused.value) == said
-    assert out.startswith('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[1];\n')
+    assert out.startswith(HEADER)
 
 
 @pytest.mark.parametrize("text", ["", "   \n", qasm(), qasm("creg c[1];", "barrier q[0];")])
@@ -112,9 +104,8 @@ def test_no_gate_at_all_warns_and_names_the_usual_cause(text):
     (out, stats), caught = call(text)
     assert out == qasm() and stats["gates_before"] == 0
     assert caught == [(kestrel.OneWireWarning,
-                       "the text was read as one wire and holds no gate, so the result is the "
-                       "empty circuit; a file name given in place of the file's text is the "
-                       "usual cause (pass open(name).read())")]
+                       "the text was read as one wire and holds no gate, so the result is the empty circuit; a file "
+                       "name given in place of the file's text is the usual cause (pass open(name).read())")]
 
 
 def test_the_warning_points_at_the_caller_and_follows_the_filters():

@@ -1,5 +1,4 @@
-"""optimize_qasm: its arguments, its result, memory. (The interpreter lock
-released during a call: test_stress.py.)"""
+"""optimize_qasm: its arguments, its result, memory. (The interpreter lock released during a call: test_stress.py.)"""
 
 import pathlib
 import subprocess
@@ -18,8 +17,7 @@ from conftest import qasm
     (("a",), {"qasm": "a"}, "optimize_qasm() got multiple values for argument 'qasm'"),
     ((b"t q[0];",), {}, "argument 'qasm': 'bytes' object cannot be converted to 'str'"),
     ((None,), {}, "argument 'qasm': 'NoneType' object cannot be converted to 'str'"),
-    ((pathlib.PurePosixPath("c.qasm"),), {},
-     "argument 'qasm': 'PurePosixPath' object cannot be converted to 'str'"),
+    ((pathlib.PurePosixPath("c.qasm"),), {}, "argument 'qasm': 'PurePosixPath' object cannot be converted to 'str'"),
 ])
 def test_argument_errors(args, kwargs, message):
     with pytest.raises(TypeError) as caught:
@@ -68,6 +66,5 @@ try:
 except MemoryError:
     print("MemoryError")
 """
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                            timeout=120, check=False)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120, check=False)
     assert (result.returncode, result.stdout) == (0, "MemoryError\n"), result.stderr

@@ -1,13 +1,10 @@
 """The per-qubit mode against Qiskit, on real programs and random ones.
 
-Each output must be a program Qiskit reads, keep every statement that is no
-run gate unchanged and in order, be the input's circuit up to a global phase,
-and come with statistics that are Qiskit's figures for the input and the
-output. Equivalence is checked segment by segment: between two operations
-that are not run gates, each qubit's run must be the same 2x2 matrix up to
-phase, and the operations themselves must be the same, which makes the
-circuits the same up to a global phase at any size, with measurements,
-resets and conditions anywhere.
+Each output must be a program Qiskit reads, keep every statement that is no run gate unchanged and in order, be the
+input's circuit up to a global phase, and come with statistics that are Qiskit's figures for the input and the output.
+Equivalence is checked segment by segment: between two operations that are not run gates, each qubit's run must be the
+same 2x2 matrix up to phase, and the operations themselves must be the same, which makes the circuits the same up to a
+global phase at any size, with measurements, resets and conditions anywhere.
 """
 
 import re
@@ -29,8 +26,7 @@ METHODS = ["saturation", "normal-form"]
 # The examples and the QASMBench programs (the T-count programs hold only run
 # gates and cx: rotation merging's tests read them), but cancellations.qasm,
 # one wire that is no program (cx q[0],q[0]).
-PROGRAMS = [p for p in sorted(EXAMPLES.glob("*.qasm")) + program_paths("qasmbench")
-            if p.name != "cancellations.qasm"]
+PROGRAMS = [p for p in sorted(EXAMPLES.glob("*.qasm")) + program_paths("qasmbench") if p.name != "cancellations.qasm"]
 
 RUN_GATES = ONE_QUBIT  # Qiskit's matrices of the seven run gates
 RUN_STATEMENT = re.compile(r"(h|s|sdg|t|tdg|x|z)\s+[a-z]\w*\s*\[\s*\d+\s*\]\s*;")
@@ -59,8 +55,7 @@ def segments(circuit):
             runs[k].append(current[k])
             current[k] = np.eye(2, dtype=complex)
         params = tuple(round(float(p), 12) for p in op.params if isinstance(p, (int, float)))
-        others.append((op.name, tuple(qubits), tuple(clbits[c] for c in instruction.clbits),
-                       params))
+        others.append((op.name, tuple(qubits), tuple(clbits[c] for c in instruction.clbits), params))
     for k, matrix in enumerate(current):
         runs[k].append(matrix)
     return runs, others
@@ -96,7 +91,7 @@ def test_the_programs_are_there():
 
 # ---------------------------------------------------------------------------
 # Random programs (programs.clifford_t_programs: run gates, cx, ccx, rz,
-# barriers, whole-register gates, a defined gate, measurements, resets and
+# barriers, whole-register gates, a defined gate g(p), measurements, resets and
 # conditions), the qubits from the m-th on moved to a second register, each
 # statement followed by a line end, a comment, or a blank that puts the next
 # statement on the same line.
@@ -111,8 +106,7 @@ def programs(draw):
     m = draw(st.integers(1, n))
     if m < n:
         moved = lambda q: q.group() if int(q.group(1)) < m else f"r[{int(q.group(1)) - m}]"
-        text = re.sub(r"\bq\[(\d+)\]", moved, text).replace(
-            f"qreg r[{n - m}];", f"qreg q[{m}];\nqreg r[{n - m}];")
+        text = re.sub(r"\bq\[(\d+)\]", moved, text).replace(f"qreg r[{n - m}];", f"qreg q[{m}];\nqreg r[{n - m}];")
     lines = text.splitlines()
     return "".join(line + draw(st.sampled_from(SEPARATORS)) for line in lines)
 

@@ -36,10 +36,8 @@ def tt(tmp_path):
     ("t_pairs", ["--method", "saturation", "--iter-limit", "2", "--node-limit", "20"],
      {"iter_limit": 2, "node_limit": 20}),
     ("t_pairs", ["--per-qubit"], {"per_qubit": True}),
-    ("t_pairs", ["--per-qubit", "--method", "normal-form"],
-     {"per_qubit": True, "method": "normal-form"}),
-    ("tcount/tof_3", ["--method", "rotation-merging", "--phase"],
-     {"method": "rotation-merging", "phase": True}),
+    ("t_pairs", ["--per-qubit", "--method", "normal-form"], {"per_qubit": True, "method": "normal-form"}),
+    ("tcount/tof_3", ["--method", "rotation-merging", "--phase"], {"method": "rotation-merging", "phase": True}),
     ("tcount/tof_3", ["--method", "phase-polynomial", "--ancillas", "2"],
      {"method": "phase-polynomial", "ancillas": 2}),
     ("tcount/adder_8", ["--method", "phase-polynomial", "--two-qubit-cost", "0.1"],
@@ -59,8 +57,7 @@ def test_options_give_what_the_keywords_give(tmp_path, name, args, options):
 @pytest.mark.parametrize("args, error", [
     (["--in", "missing.qasm"], "[Errno 2] No such file or directory: 'missing.qasm'"),
     (["--in", "tt.qasm", "--per-qubit"],
-     "tt.qasm: line 3, column 3: expected a quantum register declared before this "
-     "statement, found 'q'"),
+     "tt.qasm: line 3, column 3: expected a quantum register declared before this statement, found 'q'"),
 ])
 def test_an_input_error_is_one_line_and_status_1(program, tt, args, error):
     (tt / "tt.qasm").write_text(NO_REGISTER)
@@ -70,10 +67,8 @@ def test_an_input_error_is_one_line_and_status_1(program, tt, args, error):
 
 
 def has_loaded_kestrel(pid: int) -> bool:
-    """Whether the process has mapped kestrel's extension: past the
-    interpreter's start and the imports, which a loaded machine can stretch
-    past any fixed pause (an interrupt there is Python's own, with a
-    traceback)."""
+    """Whether the process has mapped kestrel's extension: past the interpreter's start and the imports, which a loaded
+    machine can stretch past any fixed pause (an interrupt there is Python's own, with a traceback)."""
     return "kestrel/__init__" in Path(f"/proc/{pid}/maps").read_text()
 
 
@@ -94,8 +89,7 @@ class TestOutputIsReplacedWhole:
     def test_permissions_of_an_existing_file_are_kept(self, tt):
         (tt / "out.qasm").write_text("old")
         (tt / "out.qasm").chmod(0o640)
-        assert run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"],
-                   tt).returncode == 0
+        assert run([sys.executable, "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"], tt).returncode == 0
         assert (tt / "out.qasm").read_text() == qasm("s q[0];")
         assert stat.S_IMODE((tt / "out.qasm").stat().st_mode) == 0o640
         assert sorted(p.name for p in tt.iterdir()) == ["out.qasm", "tt.qasm"]
@@ -121,8 +115,7 @@ class TestOutputIsReplacedWhole:
         if b"status" not in result.stdout:
             pytest.skip(f"cannot mount a tmpfs here: {result.stderr.decode().strip()}")
         assert result.stdout.decode() == "status 1\nout.qasm\nold\n"
-        assert result.stderr.decode() == (
-            f"kestrel: [Errno 28] No space left on device: '{disk}/out.qasm'\n")
+        assert result.stderr.decode() == f"kestrel: [Errno 28] No space left on device: '{disk}/out.qasm'\n"
 
     @pytest.mark.skipif(shutil.which("unshare") is None, reason="no unshare")
     def test_a_read_only_file_is_refused_and_kept(self, tt):
@@ -135,6 +128,5 @@ class TestOutputIsReplacedWhole:
                       "-m", "kestrel", "--in", "tt.qasm", "--out", "out.qasm"], tt)
         if b"kestrel" not in result.stderr:
             pytest.skip(f"cannot run in a user namespace here: {result.stderr.decode().strip()}")
-        assert (result.returncode, result.stderr) == (
-            1, b"kestrel: [Errno 13] Permission denied: 'out.qasm'\n")
+        assert (result.returncode, result.stderr) == (1, b"kestrel: [Errno 13] Permission denied: 'out.qasm'\n")
         assert (tt / "out.qasm").read_text() == "old"

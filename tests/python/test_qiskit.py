@@ -1,17 +1,12 @@
-"""kestrel.qiskit, the transpiler pass and the optimization stage, against
-Qiskit's own Operator, global phase included.
+"""kestrel.qiskit, the transpiler pass and the optimization stage, against Qiskit's own Operator, global phase included.
 
-Every method must return a circuit whose Operator equals the input's exactly:
-on the repository's QASMBench and T-count programs of at most 10 qubits, and on
-random circuits of Clifford+T gates mixed with barriers and parameterised
-gates. Circuits with mid-circuit measurements, resets, conditions or unbound
-parameters are compared after the same rewrite of both sides (deferral, and
-the same random values bound). Everything that is no h, s, sdg, t, tdg, x or
-z gate must come back unchanged and in order on every wire, with the
-circuit's name, metadata and registers, and the T count never grows. The
-stage is found through the installed wheel's entry point and checked at
-every level, with and without a target or basis gates. The exact phase that
-optimize_qasm(..., phase=True) reports is checked the same way.
+Every method must return a circuit whose Operator equals the input's exactly: on the repository's QASMBench and T-count
+programs of at most 10 qubits, and on random circuits of Clifford+T gates mixed with barriers and parameterised gates.
+Circuits with mid-circuit measurements, resets, conditions or unbound parameters are compared after the same rewrite of
+both sides (deferral, and the same random values bound). Everything that is no h, s, sdg, t, tdg, x or z gate must come
+back unchanged and in order on every wire, with the circuit's name, metadata and registers, and the T count never grows.
+The stage is found through the installed wheel's entry point and checked at every level, with and without a target or
+basis gates. The exact phase that optimize_qasm(..., phase=True) reports is checked the same way.
 """
 
 import math
@@ -32,19 +27,17 @@ from qiskit.quantum_info import Operator
 from qiskit.transpiler import PassManager
 
 import kestrel
-from conftest import scaled
+from conftest import HEAD, qasm, scaled
 from kestrel.qiskit import KestrelOptimize
-from programs import deferred, load, program_name, program_paths, program_text, t_content
+from programs import deferred, load, pairs, program_name, program_paths, program_text, t_content
 
 METHODS = ["rotation-merging", "normal-form", "saturation"]
 RUN_GATES = {"h", "s", "sdg", "t", "tdg", "x", "z"}  # the gates kestrel removes and writes
 CLIFFORD_T_BASIS = ["h", "s", "sdg", "t", "tdg", "x", "z", "cx"]
-HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
 
 
 def small_programs(folders=("qasmbench", "tcount"), count=None, most_qubits=10):
-    """The repository's programs of at most `most_qubits` qubits, as
-    parameters (the text)."""
+    """The repository's programs of at most `most_qubits` qubits, as parameters (the text)."""
     out = []
     for name in folders:
         for path in program_paths(name):
@@ -65,8 +58,7 @@ def t_count(circuit):
 
 
 def unitary_of(circuit):
-    """The Operator of the circuit with final measurements removed and the
-    others deferred."""
+    """The Operator of the circuit with final measurements removed and the others deferred."""
     return Operator(deferred(circuit.remove_final_measurements(inplace=False)))
 
 
@@ -113,24 +105,13 @@ def written_out(circuit):
     return out
 
 
-def pairs(circuit):
-    """The pairs of qubits that two-qubit operations stand on."""
-    return {frozenset(circuit.find_bit(q).index for q in i.qubits)
-            for i in circuit.data if len(i.qubits) == 2}
-
-
-def through_text(circuit):
-    """Whether rotation merging takes the circuit through OpenQASM 2.0 text:
-    it holds a gate with an angle."""
-    return any(i.is_standard_gate() and i.operation.params for i in circuit.data)
-
-
 def check_pass(circuit, result, method="rotation-merging"):
     """Everything the pass promises besides equality."""
     reference = written_out(circuit)
     assert (result.name, result.metadata, result.qregs, result.cregs) == \
         (circuit.name, circuit.metadata, circuit.qregs, circuit.cregs)
-    if method == "rotation-merging" and through_text(circuit):
+    # Rotation merging takes a circuit that holds a gate with an angle through OpenQASM 2.0 text.
+    if method == "rotation-merging" and any(i.is_standard_gate() and i.operation.params for i in circuit.data):
         # Rotations of any angle merge through the text: gates stay on the
         # qubits of the gates they came from, no T gate is added but where
         # a sum of rotations lands on pi/4.
@@ -266,10 +247,8 @@ def test_the_pass_edits_in_place_and_keeps_layouts():
     assert t_count(dag_to_circuit(dag)) == 2
     # Through transpile, onto a line of three qubits with a Clifford+T basis:
     # the layout and routing stand, the optimised circuit fits them.
-    backend = GenericBackendV2(3, basis_gates=CLIFFORD_T_BASIS, coupling_map=[[0, 1], [1, 2]],
-                               seed=1)
-    result = transpile(qc, backend, optimization_method="kestrel", optimization_level=2,
-                       seed_transpiler=1)
+    backend = GenericBackendV2(3, basis_gates=CLIFFORD_T_BASIS, coupling_map=[[0, 1], [1, 2]], seed=1)
+    result = transpile(qc, backend, optimization_method="kestrel", optimization_level=2, seed_transpiler=1)
     assert result.layout is not None and t_count(result) == 2
     assert Operator.from_circuit(result) == Operator(qc)
 
@@ -284,8 +263,7 @@ def test_nothing_to_do():
 
 @pytest.mark.parametrize("args, kwargs, error, message", [
     (("fast",), {}, ValueError, "method must be"),
-    (("saturation",), {"iter_limit": 0}, ValueError,
-     "iter_limit must be a whole number of at least 1"),
+    (("saturation",), {"iter_limit": 0}, ValueError, "iter_limit must be a whole number of at least 1"),
     (("phase-polynomial",), {"time_limit": 0}, ValueError, "time_limit must be"),
     ((), {"time_limit": "1"}, TypeError, "time_limit must be a number of seconds"),
     (("normal-form",), {"epsilon": 1e-8}, ValueError, "epsilon applies to method"),
@@ -363,7 +341,7 @@ def test_optimize_qasm_phase(text, method, per_qubit):
 @settings(max_examples=scaled(100, 1000), deadline=None)
 @given(gates=st.lists(st.sampled_from(sorted(RUN_GATES)), max_size=40))
 def test_one_wire_phase(gates):
-    text = HEAD + "qreg q[1];\n" + "".join(f"{g} q[0];\n" for g in gates)
+    text = qasm(*(f"{g} q[0];" for g in gates))
     for method in ("normal-form", "saturation"):
         out, stats = kestrel.optimize_qasm(text, method=method, phase=True)
         assert Operator(load(text)) == np.exp(1j * math.pi * stats["phase"] / 8) * Operator(load(out))

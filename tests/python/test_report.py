@@ -10,12 +10,13 @@ import pydot
 import pytest
 
 import kestrel
-from conftest import EXAMPLES, qasm, run
+from conftest import EXAMPLES, program, qasm, run
 
 T_PAIRS = (EXAMPLES / "t_pairs.qasm").read_text()
 # Long enough that the default node limit leaves it untouched.
-LONG = "".join(f"{g} q[0];\n" for g in random.Random(1).choices(
-    ["h", "s", "t", "tdg", "x", "z", "t", "t"], k=12_000))
+LONG = "".join(f"{g} q[0];\n" for g in random.Random(1).choices(["h", "s", "t", "tdg", "x", "z", "t", "t"], k=12_000))
+
+
 @pytest.mark.parametrize("options, reason, value", [
     ({"iter_limit": 2}, "iteration limit", 2),
     ({"node_limit": 40}, "node limit", None),
@@ -63,27 +64,22 @@ def test_the_report_agrees_with_itself():
         assert min(it.search_time, it.apply_time, it.rebuild_time) >= 0
     # Eight gate lines: the leaves H and T once each, and seven seq nodes.
     assert repr(report).startswith("Report(stop_reason='saturated', stop_value=None,")
-    assert repr(report.iterations[0]).startswith(
-        "Iteration(nodes=9, classes=9, applied={'seq-assoc-lr': 6},")
+    assert repr(report.iterations[0]).startswith("Iteration(nodes=9, classes=9, applied={'seq-assoc-lr': 6},")
 
 
 def drawn_counts(dot: str) -> tuple[int, int, int]:
-    """The clusters, boxes and edges of a drawing as pydot reads the DOT text
-    (no Graphviz needed), checked against what Graphviz draws of it where its
-    `dot` program is installed (scripts/test.sh installs it)."""
+    """The clusters, boxes and edges of a drawing as pydot reads the DOT text (no Graphviz needed), checked against what
+    Graphviz draws of it where its `dot` program is installed (scripts/test.sh installs it)."""
     (graph,) = pydot.graph_from_dot_data(dot)
     clusters = [g for g in graph.get_subgraphs() if g.get_name().startswith("cluster_")]
     counts = (len(clusters), sum(len(c.get_nodes()) for c in clusters), len(graph.get_edges()))
     if shutil.which("dot") is not None:
-        svg = subprocess.run(["dot", "-Tsvg"], input=dot, capture_output=True, text=True,
-                             check=True, timeout=60).stdout
-        assert (svg.count('class="cluster"'), svg.count('class="node"'),
-                svg.count('class="edge"')) == counts
+        svg = subprocess.run(["dot", "-Tsvg"], input=dot, capture_output=True, text=True, check=True, timeout=60).stdout
+        assert (svg.count('class="cluster"'), svg.count('class="node"'), svg.count('class="edge"')) == counts
     return counts
 
 
-@pytest.mark.parametrize("text", [T_PAIRS, qasm("h q[0];", "z q[0];", "h q[0];"),
-                                  qasm("t q[0];", "tdg q[0];")])
+@pytest.mark.parametrize("text", [T_PAIRS, qasm("h q[0];", "z q[0];", "h q[0];"), qasm("t q[0];", "tdg q[0];")])
 def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
     report = kestrel.explain(text)
     dot = report.dot
@@ -104,27 +100,22 @@ def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
     ({"iter_limit": 2.0}, TypeError, "iter_limit must be an int, not 'float'"),
     ({"node_limit": True}, TypeError, "node_limit must be an int, not 'bool'"),
     ({"time_limit": 0}, ValueError, "time_limit must be a positive finite number of seconds, not 0"),
-    ({"time_limit": float("inf")}, ValueError,
-     "time_limit must be a positive finite number of seconds, not inf"),
-    ({"time_limit": float("nan")}, ValueError,
-     "time_limit must be a positive finite number of seconds, not nan"),
+    ({"time_limit": float("inf")}, ValueError, "time_limit must be a positive finite number of seconds, not inf"),
+    ({"time_limit": float("nan")}, ValueError, "time_limit must be a positive finite number of seconds, not nan"),
     ({"time_limit": "5"}, TypeError, "time_limit must be a number of seconds, not 'str'"),
-    ({"method": "fast"}, ValueError, "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
+    ({"method": "fast"}, ValueError,
+     "method must be 'saturation', 'normal-form', 'rotation-merging' or 'phase-polynomial', not 'fast'"),
     ({"method": 1}, TypeError, "method must be a str, not 'int'"),
     ({"per_qubit": 1}, TypeError, "per_qubit must be a bool, not 'int'"),
     ({"phase": 1}, TypeError, "phase must be a bool, not 'int'"),
     ({"iterations": 3}, TypeError, "optimize_qasm() got an unexpected keyword argument 'iterations'"),
     # The phase-polynomial method's own: at least 0, any size; a finite cost.
-    ({"method": "phase-polynomial", "ancillas": -1}, ValueError,
-     "ancillas must be a whole number of at least 0, not -1"),
-    ({"method": "phase-polynomial", "ancillas": -2 ** 70}, ValueError,
-     f"ancillas must be a whole number of at least 0, not {-2 ** 70}"),
+    *[({"method": "phase-polynomial", "ancillas": n}, ValueError,
+       f"ancillas must be a whole number of at least 0, not {n}") for n in (-1, -2 ** 70)],
     ({"method": "phase-polynomial", "two_qubit_cost": float("nan")}, ValueError,
      "two_qubit_cost must be a finite number of at least 0, not nan"),
-    ({"method": "phase-polynomial", "two_qubit_cost": "1"}, TypeError,
-     "two_qubit_cost must be a number, not 'str'"),
-    ({"method": "phase-polynomial", "two_qubit_cost": True}, TypeError,
-     "two_qubit_cost must be a number, not 'bool'"),
+    ({"method": "phase-polynomial", "two_qubit_cost": "1"}, TypeError, "two_qubit_cost must be a number, not 'str'"),
+    ({"method": "phase-polynomial", "two_qubit_cost": True}, TypeError, "two_qubit_cost must be a number, not 'bool'"),
     # Given to another method, even at its default value.
     ({"method": "saturation", "ancillas": 0}, ValueError,
      "ancillas applies to method 'phase-polynomial' only, not 'saturation'"),
@@ -146,9 +137,8 @@ def test_bad_options_name_the_argument(options, error, message):
 class TestCommandLine:
     def test_limits_report_and_drawing(self, tmp_path):
         (tmp_path / "in.qasm").write_text(T_PAIRS)
-        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--stats", "--report",
-                      "--iter-limit", "2", "--node-limit", "500", "--time-limit", "9.5",
-                      "--dot", "e.dot"], tmp_path)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--stats", "--report", "--iter-limit", "2",
+                      "--node-limit", "500", "--time-limit", "9.5", "--dot", "e.dot"], tmp_path)
         assert result.returncode == 0, result.stderr
         report = kestrel.explain(T_PAIRS, iter_limit=2, node_limit=500, time_limit=9.5)
         assert result.stdout.decode() == report.text
@@ -161,7 +151,7 @@ class TestCommandLine:
 
     # No drawing: the text read per qubit (no e-graph), or an e-graph too large.
     @pytest.mark.parametrize("text, args, stderr", [
-        ('OPENQASM 2.0;\ninclude "qelib1.inc";\nqreg q[2];\nt q[0];\nt q[0];\ncx q[0],q[1];\n',
+        (program(2, "t q[0];", "t q[0];", "cx q[0],q[1];"),
          ["--report"], re.escape(
              'read per qubit, since line 3 declares more than one qubit (2 in all): "qreg q[2];"; '
              "each qubit's runs were saturated on their own, with no report of the runs\n"
@@ -171,8 +161,7 @@ class TestCommandLine:
     ], ids=["per qubit", "too large"])
     def test_no_drawing_says_why_and_writes_nothing(self, tmp_path, text, args, stderr):
         (tmp_path / "in.qasm").write_text(text)
-        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--dot", "e.dot", *args],
-                     tmp_path)
+        result = run([sys.executable, "-m", "kestrel", "--in", "in.qasm", "--dot", "e.dot", *args], tmp_path)
         limits = {"node_limit": int(args[1])} if len(args) > 1 else {}
         assert (result.returncode, result.stdout.decode()) == (0, kestrel.optimize_qasm(text, **limits)[0])
         assert re.fullmatch(stderr, result.stderr.decode())

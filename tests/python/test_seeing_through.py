@@ -1,37 +1,28 @@
-"""Rotation merging on programs as users write them: qelib1.inc's composite
-gates, angle gates at multiples of pi/4 and gates the program defines, each
-seen through as its Clifford+T gates and written back as them when one of
-its T gates changes.
+"""Rotation merging on programs as users write them: qelib1.inc's composite gates, angle gates at multiples of pi/4 and
+gates the program defines, each seen through as its Clifford+T gates and written back as them when one of its T gates
+changes.
 
-Every check is Qiskit's: its Operator of the program read (with Qiskit's own
-definitions of the gates) must equal that of the program written times the
-phase kestrel reports, exactly; MQT QCEC takes the programs too wide for
-Operator. That each gate expands to its matrix is Expansion's test (C++,
-against a model of the matrices, every angle at multiples of pi/4), and the
-reading of angle expressions is Expressions'; test_angles' random programs
-draw every such gate, Clifford ones and angles in several spellings.
+Every check is Qiskit's: its Operator of the program read (with Qiskit's own definitions of the gates) must equal that
+of the program written times the phase kestrel reports, exactly; MQT QCEC takes the programs too wide for Operator. That
+each gate expands to its matrix is Expansion's test (C++, against a model of the matrices, every angle at multiples of
+pi/4), and the reading of angle expressions is Expressions'; test_angles' random programs draw every such gate, Clifford
+ones and angles in several spellings.
 """
 
-import math
 import sys
 
 import pytest
 from qiskit import qasm2, transpile
 
 import kestrel
-from conftest import EXAMPLES, REPO
+from conftest import EXAMPLES, HEAD, REPO
 from programs import CLIFFORD_T_BASIS as BASIS
-from programs import figures, load, same_operator, t_content
-
-HEAD = 'OPENQASM 2.0;\ninclude "qelib1.inc";\n'
-
+from programs import figures, load, reported_phase, same_operator, t_content
 
 def merge(text):
-    """The result, its phase in eighths of pi (a float where the phase is
-    given in radians) and the statistics."""
+    """The result, its phase in eighths of pi (a float where the phase is given in radians) and the statistics."""
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
-    phase = stats["phase"] if "phase" in stats else stats["phase_radians"] * 8 / math.pi
-    return out, phase, stats
+    return out, reported_phase(stats), stats
 
 
 @pytest.mark.parametrize("definition, line, boundary", [
@@ -50,8 +41,7 @@ def test_boundaries_and_rotations_inside_gates(definition, line, boundary):
     if boundary:
         assert out == text
     else:
-        assert (stats["t_after"] < stats["t_before"]
-                or stats["rotations_after"] < stats["rotations_before"])
+        assert stats["t_after"] < stats["t_before"] or stats["rotations_after"] < stats["rotations_before"]
         assert same_operator(text, out, phase)
 
 
@@ -78,9 +68,8 @@ def test_untouched_statements_stay_byte_for_byte():
 
 
 def written_and_expanded(name):
-    """A program as written and as Clifford+T gates: a QASMBench program and
-    Qiskit's translation of it, or bench/toffolis.py's collapse of a T-count
-    program (whose file is the expanded one) and the file."""
+    """A program as written and as Clifford+T gates: a QASMBench program and Qiskit's translation of it, or
+    bench/toffolis.py's collapse of a T-count program (whose file is the expanded one) and the file."""
     text = (EXAMPLES / f"{name}.qasm").read_text()
     if name.startswith("qasmbench/"):
         return text, qasm2.dumps(transpile(load(text), basis_gates=BASIS, optimization_level=0))
@@ -92,8 +81,7 @@ def written_and_expanded(name):
 
 
 @pytest.mark.parametrize("name", [
-    *(f"qasmbench/{n}" for n in ["adder_n4", "toffoli_n3", "fredkin_n3", "wstate_n3", "qft_n4",
-                                 "adder_n433"]),
+    *(f"qasmbench/{n}" for n in ["adder_n4", "toffoli_n3", "fredkin_n3", "wstate_n3", "qft_n4", "adder_n433"]),
     *(f"tcount/{n}" for n in ["tof_3", "barenco_tof_4", "mod5_4", "fprenorm", "grover_5", "qft_4",
                               "hwb6", "vbe_adder_3", "mod_red_21"])])
 def test_programs_as_written_reach_their_expanded_t_count(name):

@@ -1,10 +1,9 @@
 """kestrel.synthesize_rz against an independent computation in mpmath.
 
-Each returned gate's 2x2 matrix is multiplied out in 50-digit arithmetic and
-compared with rz(angle) = diag(e^(-i angle/2), e^(i angle/2)): the operator-norm
-distance up to a global phase (from the eigenvalues of rz(angle)^dagger U)
-must be at most epsilon, the T count must be the number of t and tdg gates,
-and close to 3 log2(1/epsilon). Bad epsilons and angles are ValueErrors.
+Each returned gate's 2x2 matrix is multiplied out in 50-digit arithmetic and compared with rz(angle) = diag(e^(-i
+angle/2), e^(i angle/2)): the operator-norm distance up to a global phase (from the eigenvalues of rz(angle)^dagger U)
+must be at most epsilon, the T count must be the number of t and tdg gates, and close to 3 log2(1/epsilon). Bad epsilons
+and angles are ValueErrors.
 """
 
 import math
@@ -23,8 +22,7 @@ W = mpmath.exp(1j * mpmath.pi / 4)
 # The diagonal gates are diag(1, W^k).
 GATES = {"h": mpmath.matrix([[R2, R2], [R2, -R2]]), "x": mpmath.matrix([[0, 1], [1, 0]]),
          "y": mpmath.matrix([[0, -1j], [1j, 0]]),
-         **{name: mpmath.diag([1, W**k]) for name, k in [("s", 2), ("sdg", -2), ("t", 1), ("tdg", -1),
-                                                         ("z", 4)]}}
+         **{name: mpmath.diag([1, W**k]) for name, k in [("s", 2), ("sdg", -2), ("t", 1), ("tdg", -1), ("z", 4)]}}
 
 
 def distance(gates, angle):
@@ -63,11 +61,10 @@ def test_within_epsilon_with_about_three_log_t_gates(angle, epsilon):
 # candidates, none of which reaches the level's least T count; at pi + 3e-15
 # no level has a point, and the search gives up at its node budget.
 @pytest.mark.parametrize("angle, epsilon, per_bit", [
-    (7.3e-10, 1e-10, 4), (-7.3e-10, 1e-10, 4), (3e-8, 1e-10, 4),
-    (math.pi / 4 + 5e-10, 1e-11, 4), (math.pi / 2 + 3e-10, 1e-10, 4),
-    (1e-13, 1e-15, 4), (2e-11, 1e-15, 4), (3e-21, 1e-21, 7), (3e-30, 1e-30, 7),
-    (math.pi / 2**25, 1e-10, 4), (math.pi / 2**28, 1e-10, 4), (math.pi / 2**30, 1e-10, 4),
-    (-math.pi / 2**27, 1e-10, 4), (math.pi / 2 - 3e-15, 1e-15, 4), (math.pi + 3e-15, 1e-15, 7)])
+    (7.3e-10, 1e-10, 4), (-7.3e-10, 1e-10, 4), (3e-8, 1e-10, 4), (math.pi / 4 + 5e-10, 1e-11, 4),
+    (math.pi / 2 + 3e-10, 1e-10, 4), (1e-13, 1e-15, 4), (2e-11, 1e-15, 4), (3e-21, 1e-21, 7), (3e-30, 1e-30, 7),
+    (math.pi / 2**25, 1e-10, 4), (math.pi / 2**28, 1e-10, 4), (math.pi / 2**30, 1e-10, 4), (-math.pi / 2**27, 1e-10, 4),
+    (math.pi / 2 - 3e-15, 1e-15, 4), (math.pi + 3e-15, 1e-15, 7)])
 def test_angles_beyond_an_axis_by_a_few_epsilon(angle, epsilon, per_bit):
     gates, count = kestrel.synthesize_rz(angle, epsilon)
     assert distance(gates, angle) <= epsilon
@@ -79,10 +76,9 @@ def test_angles_beyond_an_axis_by_a_few_epsilon(angle, epsilon, per_bit):
 # nothing or t.
 @pytest.mark.parametrize("angle, epsilon, t_count, bound", [
     (0.0, 1e-10, 0, 1e-15), (math.pi / 4, 1e-10, 1, 1e-15), (math.pi / 2, 1e-10, 0, 1e-15),
-    (-math.pi / 4, 1e-10, 1, 1e-15), (3 * math.pi / 4, 1e-10, 1, 1e-15),
-    (math.pi, 1e-10, 0, 1e-15), (4 * math.pi, 1e-10, 0, 1e-15),
-    (3e-11, 1e-10, 0, 1e-10), (-1e-31, 1e-30, 0, 1e-30), (math.pi / 4 - 1e-12, 1e-10, 1, 1e-10),
-    (-math.pi / 4 + 2e-11, 1e-10, 1, 1e-10)])
+    (-math.pi / 4, 1e-10, 1, 1e-15), (3 * math.pi / 4, 1e-10, 1, 1e-15), (math.pi, 1e-10, 0, 1e-15),
+    (4 * math.pi, 1e-10, 0, 1e-15), (3e-11, 1e-10, 0, 1e-10), (-1e-31, 1e-30, 0, 1e-30),
+    (math.pi / 4 - 1e-12, 1e-10, 1, 1e-10), (-math.pi / 4 + 2e-11, 1e-10, 1, 1e-10)])
 def test_multiples_of_pi_4_and_angles_within_epsilon_of_one(angle, epsilon, t_count, bound):
     gates, count = kestrel.synthesize_rz(angle, epsilon)
     assert (count, distance(gates, angle) <= bound) == (t_count, True)
