@@ -63,8 +63,7 @@ TEST(Options, HelpFromTheTables) {
 
 TEST(CommandLine, Words) {
   const CommandLine plain = words({"--in", "c.qasm", "--method=normal-form", "--stats",
-                                   "--iter-limit", "7", "--in", "d.qasm", "--phase", "--strict",
-                                   "--json"});
+                                   "--iter-limit", "7", "--in", "d.qasm", "--phase", "--strict", "--json"});
   ASSERT_FALSE(plain.error) << *plain.error;
   const Invocation& o = plain.invocation;
   EXPECT_EQ(o.in, "d.qasm");  // a later --in replaces the earlier one
@@ -97,15 +96,13 @@ TEST(CommandLine, Words) {
        "--time-limit must be a positive finite number of seconds, not '1e-400'"},
       {{"a.qasm", "--stats=yes"}, "--stats takes no value"},
       {{"a.qasm", "--report", "--per-qubit"},
-       "--report and --dot describe a saturation run on one wire, not --per-qubit or another "
-       "--method"},
+       "--report and --dot describe a saturation run on one wire, not --per-qubit or another --method"},
       // Synthesis of one rotation: both values, no file; with a file, the
       // precision of the whole-program methods' synthesis.
       {{"--rz=-2", "--epsilon=0.1"}, "(accepted)"},
       {{"--rz", "0.5"}, "--rz needs --epsilon E, the precision, in (0, 0.1]"},
       {{"a.qasm", "--epsilon", "1e-3"},
-       "--epsilon applies to method 'rotation-merging' or 'phase-polynomial' only, not "
-       "'saturation'"},
+       "--epsilon applies to method 'rotation-merging' or 'phase-polynomial' only, not 'saturation'"},
       {{"a.qasm", "--method", "phase-polynomial", "--epsilon", "1e-3"}, "(accepted)"},
       {{"--rz", "0.5", "--epsilon", "1e-3", "a.qasm"},
        "--rz reads no input file, but 'a.qasm' was given"},
