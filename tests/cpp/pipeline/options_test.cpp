@@ -33,19 +33,16 @@ CommandLine words(std::vector<std::string> list, const Tables& tables = {}) {
 // the command line (test_cli.py and the words below).
 TEST(Options, ValuesPastTheirTypes) {
   Invocation into;
-  EXPECT_FALSE(set_option(row("--node-limit"), std::optional(WholeNumber{0, 1}), "10**30",
-                          Spelling::Python, into));
+  EXPECT_FALSE(set_option(row("--node-limit"), std::optional(WholeNumber{0, 1}), "10**30", Spelling::Python, into));
   EXPECT_EQ(into.pipeline.limits.node_limit, std::numeric_limits<std::size_t>::max());
-  EXPECT_EQ(set_option(row("--node-limit"), std::optional(WholeNumber{0, -1}), "-10**30",
-                       Spelling::Python, into),
+  EXPECT_EQ(set_option(row("--node-limit"), std::optional(WholeNumber{0, -1}), "-10**30", Spelling::Python, into),
             "node_limit must be a whole number of at least 1, not -10**30");
   EXPECT_FALSE(set_option(row("--time-limit"), std::optional(Seconds{0, true}), "'1e400'",
                           Spelling::CommandLine, into));  // no limit
   EXPECT_EQ(set_option(row("--two-qubit-cost"), std::optional(Seconds{0, true}), "'1e400'",
                        Spelling::CommandLine, into),
             "--two-qubit-cost must be a finite number of at least 0, not '1e400'");
-  EXPECT_FALSE(set_option(row("--time-limit"), std::optional(Seconds{0.25}), "", Spelling::Python,
-                          into));
+  EXPECT_FALSE(set_option(row("--time-limit"), std::optional(Seconds{0.25}), "", Spelling::Python, into));
   EXPECT_EQ(into.pipeline.limits.time_limit, std::chrono::milliseconds(250));
 }
 

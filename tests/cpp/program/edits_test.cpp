@@ -95,8 +95,7 @@ TEST(Edits, RunGateAndPlacedEditsMix) {
   const PlacedGate expansion[] = {{Elementary::H, 1, 0}, {Elementary::CX, 0, 1}, {Elementary::H, 1, 0}};
   edits.place(4, expansion);
   edits.add(5, 0, 0);
-  EXPECT_EQ(write_program(text, program, edits),
-            std::string(kHead) + "s q[0];\nh q[1];\ncx q[0],q[1];\nh q[1];\n");
+  EXPECT_EQ(write_program(text, program, edits), std::string(kHead) + "s q[0];\nh q[1];\ncx q[0],q[1];\nh q[1];\n");
   EXPECT_EQ(program_stats(program, edits).before, (CircuitStats{2, 3, 3}));
   EXPECT_EQ(program_stats(program, edits).after, (CircuitStats{0, 4, 3}));
 }
