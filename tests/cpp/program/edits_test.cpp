@@ -63,14 +63,11 @@ TEST(Edits, PlacedGatesAreWrittenOneALineWithTheProgramsRegisters) {
        {1, 5, 5}},
       // A broadcast statement sharing its line: the first gate where it
       // stood, the others on lines of their own without an indent.
-      {"x anc[0]; h q; t q[1];\n", 1, {{E::H, 0, 0}, {E::S, 1, 0}},
-       "x anc[0]; h q[0];\ns q[1]; t q[1];\n", {1, 4, 2}},
+      {"x anc[0]; h q; t q[1];\n", 1, {{E::H, 0, 0}, {E::S, 1, 0}}, "x anc[0]; h q[0];\ns q[1]; t q[1];\n", {1, 4, 2}},
       // A run gate replaced by placed gates on other qubits too.
-      {"t q[0];\n  t q[1];\n", 1, {{E::CZ, 1, 0}, {E::T, 1, 0}},
-       "t q[0];\n  cz q[1],q[0];\n  t q[1];\n", {2, 3, 3}},
+      {"t q[0];\n  t q[1];\n", 1, {{E::CZ, 1, 0}, {E::T, 1, 0}}, "t q[0];\n  cz q[1],q[0];\n  t q[1];\n", {2, 3, 3}},
       // No gates: the statement goes, and its line with it.
-      {"h q[0];\n   cswap anc[0],q[0],q[1];  \nh q[1];\n", 1, {}, "h q[0];\nh q[1];\n",
-       {0, 2, 1}},
+      {"h q[0];\n   cswap anc[0],q[0],q[1];  \nh q[1];\n", 1, {}, "h q[0];\nh q[1];\n", {0, 2, 1}},
   };
   for (const PlacedCase& c : cases) {
     const std::string text = std::string(head) + std::string(c.body);

@@ -35,8 +35,7 @@ struct Refused {
 
 TEST(GateList, Refusals) {
   const Refused cases[] = {
-      {{code(QasmGate::rz)}, {0}, 1,
-       "operation 0: expected the code of a library gate without parameters, not 21"},
+      {{code(QasmGate::rz)}, {0}, 1, "operation 0: expected the code of a library gate without parameters, not 21"},
       {{200}, {0}, 1, "operation 0: expected the code of a library gate without parameters, not 200"},
       {{code(QasmGate::h), code(QasmGate::h)}, {0, 1}, 1, "operation 1: expected a qubit below 1, not 1"},
       {{code(QasmGate::cx)}, {1, 1}, 2, "operation 0: qubit 1 is named twice"},
