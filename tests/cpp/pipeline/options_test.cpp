@@ -1,7 +1,7 @@
 // The tables of methods and options as the front ends read them: values and
 // their messages in both spellings, the command line's words, the help made
-// from the tables, a method and its options added as one row each, and the
-// one-wire reading of texts that are no programs.
+// from the tables, tables that break their rules, and the one-wire reading
+// of texts that are no programs.
 #include "src/pipeline/options.h"
 
 #include <gtest/gtest.h>
@@ -47,13 +47,16 @@ TEST(Options, ValuesPastTheirTypes) {
 }
 
 // The signatures the tables write are held to the stub by test_module.py,
-// and the options the help lists to the docs' by test_program.py.
+// and the options the help lists to the docs' by test_cli.py; a method's own
+// options are read from the command line in test_program.py and refused
+// with another method in test_report.py (and by the words below).
 TEST(Options, HelpFromTheTables) {
   const std::string help = help_text();
   for (std::string_view line :
        {"  --iter-limit N        iterations of saturation at most (default 30)\n",
         "  -h, --help            print this help and exit\n",
-        "  rotation-merging      the T gates of a whole program merged across its\n"}) {
+        "  rotation-merging      the T gates of a whole program merged across its\n",
+        "  phase-polynomial      rotation merging, then", "  --ancillas K", "  --two-qubit-cost C", "0.01)\n"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line << "\nin\n" << help;
   }
 }
@@ -108,29 +111,6 @@ TEST(CommandLine, Words) {
     const CommandLine read = read_command_line(c.words);
     EXPECT_EQ(read.error.value_or("(accepted)"), c.error) << c.words.size();
   }
-}
-
-// A method and its own options are one row each: the phase-polynomial
-// method's `ancillas` and `two_qubit_cost` are read, checked, refused with
-// another method and shown in the help from their rows.
-TEST(Options, AMethodAndItsOptionAreOneRowEach) {
-  const std::string help = help_text();
-  for (std::string_view part : {"  --ancillas K", "  phase-polynomial      rotation merging, then",
-                                "  --two-qubit-cost C", "0.01)\n"}) {
-    EXPECT_NE(help.find(part), std::string::npos) << part << "\nin\n" << help;
-  }
-  const CommandLine read = words({"a.qasm", "--method", "phase-polynomial", "--ancillas", "2",
-                                  "--two-qubit-cost", "0.5"});
-  ASSERT_FALSE(read.error) << *read.error;
-  EXPECT_EQ(read.invocation.pipeline.method, Method::PhasePolynomial);
-  EXPECT_EQ(read.invocation.pipeline.ancillas, 2u);
-  EXPECT_EQ(read.invocation.pipeline.two_qubit_cost, 0.5);
-  EXPECT_EQ(words({"a.qasm", "--ancillas", "2"}).error,
-            "--ancillas applies to method 'phase-polynomial' only, not 'saturation'");
-  EXPECT_EQ(words({"a.qasm", "--method", "phase-polynomial", "--ancillas=-1"}).error,
-            "--ancillas must be a whole number of at least 0, not '-1'");
-  EXPECT_EQ(words({"a.qasm", "--two-qubit-cost", "0"}).error,
-            "--two-qubit-cost applies to method 'phase-polynomial' only, not 'saturation'");
 }
 
 TEST(Options, AMalformedTableIsRefused) {
