@@ -12,8 +12,7 @@
 namespace kestrel {
 namespace {
 
-constexpr std::string_view kHead =
-    "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[5];\ncreg c[1];\n";
+constexpr std::string_view kHead = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[5];\ncreg c[1];\n";
 
 // The counts of the last statement of `body` after the header.
 GateCounts last_counts(const std::string& body) {

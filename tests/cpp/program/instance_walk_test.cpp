@@ -22,8 +22,7 @@ constexpr std::string_view kHead = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n";
 struct Dump : InstanceVisitor {
   std::string out;
   void gate(PlacedGate g, std::uint32_t s, std::uint32_t position) {
-    out += "s" + std::to_string(s) + " " + std::string(elementary_info(g.gate).qasm_name) + " " +
-           std::to_string(g.a);
+    out += "s" + std::to_string(s) + " " + std::string(elementary_info(g.gate).qasm_name) + " " + std::to_string(g.a);
     if (elementary_info(g.gate).qubits == 2) out += "," + std::to_string(g.b);
     if (position > 0) out += " @" + std::to_string(position);
     out += "\n";
