@@ -83,20 +83,6 @@ TEST(Edits, PlacedGatesAreWrittenOneALineWithTheProgramsRegisters) {
   }
 }
 
-TEST(Edits, RunGateAndPlacedEditsMix) {
-  const std::string text = std::string(kHead) + "t q[0];\ncz q[0],q[1];\nt q[1];\n";
-  const QasmProgram program = read(text);  // statements 3, 4, 5
-  Edits edits;
-  edits.gates = {OpKind::S};
-  edits.add(3, 0, 1);
-  const PlacedGate expansion[] = {{Elementary::H, 1, 0}, {Elementary::CX, 0, 1}, {Elementary::H, 1, 0}};
-  edits.place(4, expansion);
-  edits.add(5, 0, 0);
-  EXPECT_EQ(write_program(text, program, edits), std::string(kHead) + "s q[0];\nh q[1];\ncx q[0],q[1];\nh q[1];\n");
-  EXPECT_EQ(program_stats(program, edits).before, (CircuitStats{2, 3, 3}));
-  EXPECT_EQ(program_stats(program, edits).after, (CircuitStats{0, 4, 3}));
-}
-
 TEST(Edits, AListThatBreaksTheRulesIsAFault) {
   const std::string text = std::string(kHead) + "creg c[1];\nt q[0]; cx q[0],q[1]; t q[1];\n"
                            "h q[0];\nif (c==1) h q[1];\nmeasure q[0] -> c[0];\n";
