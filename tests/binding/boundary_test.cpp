@@ -58,10 +58,8 @@ TEST(Boundary, EachExceptionBecomesItsPythonException) {
        "<class 'PermissionError'>: [Errno 13] Permission denied: '\\udcff.qasm'", ""},
       {[]() -> PyObject* { throw OsError(EILSEQ, "in.qasm", "stream did not contain valid UTF-8"); },
        "<class 'OSError'>: [Errno 84] stream did not contain valid UTF-8: 'in.qasm'", ""},
-      {[]() -> PyObject* { throw std::out_of_range("vector"); }, panic + "vector",
-       "kestrel: internal fault: vector\n"},
-      {[]() -> PyObject* { throw 42; }, panic + "unknown exception",
-       "kestrel: internal fault: unknown exception\n"},
+      {[]() -> PyObject* { throw std::out_of_range("vector"); }, panic + "vector", "kestrel: internal fault: vector\n"},
+      {[]() -> PyObject* { throw 42; }, panic + "unknown exception", "kestrel: internal fault: unknown exception\n"},
   };
   for (const auto& c : cases) {
     testing::internal::CaptureStderr();

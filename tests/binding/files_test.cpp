@@ -19,17 +19,12 @@ TEST(Files, Utf8IsWellFormedUtf8Only) {
   } cases[] = {
       {"", true}, {"\x7f\xc2\x80", true}, {"\xed\x9f\xbf\xee\x80\x80", true}, {"\xef\xbf\xbf", true},
       {"\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", true},  // the edges of each length
-      {"\x80", false},              // a lone continuation byte
-      {"\xc0\xaf", false},          // overlong forms
-      {"\xe0\x9f\xbf", false},
-      {"\xf0\x8f\xbf\xbf", false},
-      {"\xed\xa0\x80", false},      // an encoded surrogate
-      {"\xf4\x90\x80\x80", false},  // past U+10FFFF
-      {"\xf5\x80\x80\x80", false},
-      {"a\xc3", false},             // cut short
-      {"\xe2\x82", false},
-      {"\xf0\x9f\x98", false},
-      {"\xe2\x28\xa1", false},      // a continuation missing in the middle
+      {"\x80", false},                                                            // a lone continuation byte
+      {"\xc0\xaf", false}, {"\xe0\x9f\xbf", false}, {"\xf0\x8f\xbf\xbf", false},  // overlong forms
+      {"\xed\xa0\x80", false},                                                    // an encoded surrogate
+      {"\xf4\x90\x80\x80", false}, {"\xf5\x80\x80\x80", false},                   // past U+10FFFF
+      {"a\xc3", false}, {"\xe2\x82", false}, {"\xf0\x9f\x98", false},             // cut short
+      {"\xe2\x28\xa1", false},                                                    // a continuation missing inside
   };
   for (const auto& c : cases) EXPECT_EQ(is_utf8(c.bytes), c.utf8) << testing::PrintToString(c.bytes);
 }

@@ -29,8 +29,7 @@ std::string extract(const char* root, std::vector<std::pair<const char*, const c
 TEST(Extractor, CheapestTermAndItsCost) {
   // Costs are (T gates, depth, gates): Seq adds depths, Par is one deeper
   // than its deeper side, I is free. The last child is laid out first.
-  EXPECT_EQ(extract("(seq (seq H T) (par T X))"),
-            "[X, T, Par([1, 0]), H, Seq([3, 1]), Seq([4, 2])] 2,4,4");
+  EXPECT_EQ(extract("(seq (seq H T) (par T X))"), "[X, T, Par([1, 0]), H, Seq([3, 1]), Seq([4, 2])] 2,4,4");
   EXPECT_EQ(extract("(seq I I)"), "[I, Seq([0, 0])] 0,0,0");
   EXPECT_EQ(extract("(par I I)"), "[I, Par([0, 0])] 0,1,0");
   EXPECT_EQ(extract("(seq Tdg CNOT)"), "[CNOT, Tdg, Seq([1, 0])] 1,2,2");

@@ -141,8 +141,7 @@ TEST(DeferredSearch, ApplyingAsFoundEqualsProducingThenApplying) {
   const std::string before = show(g);
   const std::size_t ids = g.id_count();
   const Pattern<Op> lhs = pat("(seq ?a ?b)");
-  EXPECT_EQ(pat("(seq ?a ?z)").apply_as_found(lhs, g, lhs.search_with_limit_deferred(g, 100)),
-            std::nullopt);
+  EXPECT_EQ(pat("(seq ?a ?z)").apply_as_found(lhs, g, lhs.search_with_limit_deferred(g, 100)), std::nullopt);
   EXPECT_EQ(g.id_count(), ids);
   EXPECT_TRUE(g.clean());
   EXPECT_EQ(show(g), before);

@@ -71,8 +71,7 @@ TEST(Runner, Traces) {
       // leaves nothing to apply is cut short, and the threshold has doubled.
       {t_chain(1000), {kTLeft}, 30, 10000, "1001/1001 t-left=1000 | 2002/1002 | Saturated"},
       {t_chain(1001), {kTLeft}, 30, 10000, "1002/1002 | 1002/1002 t-left=1001 | 2004/1003 | Saturated"},
-      {t_chain(2500), {kTLeft}, 30, 10000,
-       "2501/2501 | 2501/2501 | 2501/2501 t-left=2500 | 5002/2502 | Saturated"},
+      {t_chain(2500), {kTLeft}, 30, 10000, "2501/2501 | 2501/2501 | 2501/2501 t-left=2500 | 5002/2502 | Saturated"},
       // While another rule applies in every iteration no ban is cut short:
       // t-left, banned in iteration 0, is searched again in iteration 5.
       {"(par " + t_chain(1001) + " (seq H H))", {kTLeft, rule("h-grow", "(seq ?a H)", "(seq (par ?a H) H)")},

@@ -63,14 +63,11 @@ TEST(Edits, PlacedGatesAreWrittenOneALineWithTheProgramsRegisters) {
        {1, 5, 5}},
       // A broadcast statement sharing its line: the first gate where it
       // stood, the others on lines of their own without an indent.
-      {"x anc[0]; h q; t q[1];\n", 1, {{E::H, 0, 0}, {E::S, 1, 0}},
-       "x anc[0]; h q[0];\ns q[1]; t q[1];\n", {1, 4, 2}},
+      {"x anc[0]; h q; t q[1];\n", 1, {{E::H, 0, 0}, {E::S, 1, 0}}, "x anc[0]; h q[0];\ns q[1]; t q[1];\n", {1, 4, 2}},
       // A run gate replaced by placed gates on other qubits too.
-      {"t q[0];\n  t q[1];\n", 1, {{E::CZ, 1, 0}, {E::T, 1, 0}},
-       "t q[0];\n  cz q[1],q[0];\n  t q[1];\n", {2, 3, 3}},
+      {"t q[0];\n  t q[1];\n", 1, {{E::CZ, 1, 0}, {E::T, 1, 0}}, "t q[0];\n  cz q[1],q[0];\n  t q[1];\n", {2, 3, 3}},
       // No gates: the statement goes, and its line with it.
-      {"h q[0];\n   cswap anc[0],q[0],q[1];  \nh q[1];\n", 1, {}, "h q[0];\nh q[1];\n",
-       {0, 2, 1}},
+      {"h q[0];\n   cswap anc[0],q[0],q[1];  \nh q[1];\n", 1, {}, "h q[0];\nh q[1];\n", {0, 2, 1}},
   };
   for (const PlacedCase& c : cases) {
     const std::string text = std::string(head) + std::string(c.body);
@@ -84,21 +81,6 @@ TEST(Edits, PlacedGatesAreWrittenOneALineWithTheProgramsRegisters) {
     const std::string written = write_program(text, program, edits);
     EXPECT_EQ(program_stats(read(written), Edits{}).before, c.after);
   }
-}
-
-TEST(Edits, RunGateAndPlacedEditsMix) {
-  const std::string text = std::string(kHead) + "t q[0];\ncz q[0],q[1];\nt q[1];\n";
-  const QasmProgram program = read(text);  // statements 3, 4, 5
-  Edits edits;
-  edits.gates = {OpKind::S};
-  edits.add(3, 0, 1);
-  const PlacedGate expansion[] = {{Elementary::H, 1, 0}, {Elementary::CX, 0, 1}, {Elementary::H, 1, 0}};
-  edits.place(4, expansion);
-  edits.add(5, 0, 0);
-  EXPECT_EQ(write_program(text, program, edits),
-            std::string(kHead) + "s q[0];\nh q[1];\ncx q[0],q[1];\nh q[1];\n");
-  EXPECT_EQ(program_stats(program, edits).before, (CircuitStats{2, 3, 3}));
-  EXPECT_EQ(program_stats(program, edits).after, (CircuitStats{0, 4, 3}));
 }
 
 TEST(Edits, AListThatBreaksTheRulesIsAFault) {

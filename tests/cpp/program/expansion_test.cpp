@@ -133,8 +133,7 @@ TEST(Expansion, WithRotationsEveryGateWithParametersReads) {
       {QasmGate::c3x, {}, 15},    {QasmGate::c3sqrtx, {}, 21}, {QasmGate::c4x, {}, 30 + 21},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(count(check(c.gate, c.params, true, true).gates, rotates), c.rotations)
-        << library_name(c.gate);
+    EXPECT_EQ(count(check(c.gate, c.params, true, true).gates, rotates), c.rotations) << library_name(c.gate);
     // Without rotations the same gate is no Clifford+T gate.
     EXPECT_FALSE(expand(c.gate, c.params).exact) << library_name(c.gate);
   }

@@ -33,21 +33,13 @@ std::optional<double> value(const std::string& text) {
 TEST(Expressions, ValuesAsTheLanguageHasThem) {
   const double pi = std::numbers::pi;
   const std::pair<std::string, double> cases[] = {
-      {"pi/4", pi / 4},
-      {"-pi/4+2*pi", 7 * pi / 4},
-      {"1e-1+.5", 0.6},
-      {"-2^2", -4},          // the sign applies to the power
+      {"pi/4", pi / 4}, {"-pi/4+2*pi", 7 * pi / 4}, {"1e-1+.5", 0.6},
+      {"-2^2", -4},  // the sign applies to the power
       {"2^-1", 0.5},
-      {"2^3^2", 512},        // `^` groups to the right
-      {"8/2/2", 2},          // `/` to the left
-      {"2-3-4", -5},
-      {"--+-1", -1},
-      {"a*-b", -1.5},
-      {"(a+b)*2", 7},
-      {"sin(pi/2)*pi/4", pi / 4},
-      {"cos(0)+tan(0)+exp(0)+ln(1)+sqrt(4)", 4},
-      {"-(pi)/(4)", -pi / 4},
-      {"b^a^2", std::pow(3.0, 0.25)},
+      {"2^3^2", 512},  // `^` groups to the right
+      {"8/2/2", 2},    // `/` to the left
+      {"2-3-4", -5}, {"--+-1", -1}, {"a*-b", -1.5}, {"(a+b)*2", 7}, {"sin(pi/2)*pi/4", pi / 4},
+      {"cos(0)+tan(0)+exp(0)+ln(1)+sqrt(4)", 4}, {"-(pi)/(4)", -pi / 4}, {"b^a^2", std::pow(3.0, 0.25)},
   };
   for (const auto& [text, expected] : cases) {
     const std::optional<double> v = value(text);

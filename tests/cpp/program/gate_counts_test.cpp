@@ -12,8 +12,7 @@
 namespace kestrel {
 namespace {
 
-constexpr std::string_view kHead =
-    "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[5];\ncreg c[1];\n";
+constexpr std::string_view kHead = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[5];\ncreg c[1];\n";
 
 // The counts of the last statement of `body` after the header.
 GateCounts last_counts(const std::string& body) {
@@ -51,9 +50,7 @@ TEST(GateCounts, WhatAStatementHolds) {
       {"c3x q[0],q[1],q[2],q[3];", {0, 14}},
       // Defined gates: their bodies, parameters put in, at any depth.
       {"gate g a, b { h a; t b; cx a, b; }\ng q[0],q[1];", {1, 1}},
-      {"gate r(x) a { rz(x) a; }\ngate rr(x) a, b { r(x) a; r(x/2) b; cx a, b; }\n"
-       "rr(pi/2) q[0],q[1];",
-       {1, 1}},
+      {"gate r(x) a { rz(x) a; }\ngate rr(x) a, b { r(x) a; r(x/2) b; cx a, b; }\nrr(pi/2) q[0],q[1];", {1, 1}},
       {"gate m a, b, c { cx c, b; cx c, a; ccx a, b, c; }\nif (c==0) m q[2],q[0],q[1];", {7, 8}},
       {"gate e a, b { }\ne q[0],q[1];", {0, 0}},
       {"opaque o a, b;\no q[0],q[1];", {0, 1}},

@@ -35,8 +35,7 @@ struct Refused {
 
 TEST(GateList, Refusals) {
   const Refused cases[] = {
-      {{code(QasmGate::rz)}, {0}, 1,
-       "operation 0: expected the code of a library gate without parameters, not 21"},
+      {{code(QasmGate::rz)}, {0}, 1, "operation 0: expected the code of a library gate without parameters, not 21"},
       {{200}, {0}, 1, "operation 0: expected the code of a library gate without parameters, not 200"},
       {{code(QasmGate::h), code(QasmGate::h)}, {0, 1}, 1, "operation 1: expected a qubit below 1, not 1"},
       {{code(QasmGate::cx)}, {1, 1}, 2, "operation 0: qubit 1 is named twice"},
@@ -70,8 +69,7 @@ Pair random_pair(std::mt19937& random, std::uint32_t width, int length, bool tof
                             QasmGate::x, QasmGate::z, QasmGate::y,   QasmGate::sx, QasmGate::cx,
                             QasmGate::cz, QasmGate::swap, QasmGate::cy, QasmGate::ccx};
   Pair pair;
-  pair.text = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[" + std::to_string(width) +
-              "];\ncreg c[1];\n";
+  pair.text = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[" + std::to_string(width) + "];\ncreg c[1];\n";
   const auto name = [](std::uint32_t q) { return "q[" + std::to_string(q) + "]"; };
   for (int k = 0; k < length; ++k) {
     const std::uint32_t a = random() % width;

@@ -22,8 +22,7 @@ constexpr std::string_view kHead = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n";
 struct Dump : InstanceVisitor {
   std::string out;
   void gate(PlacedGate g, std::uint32_t s, std::uint32_t position) {
-    out += "s" + std::to_string(s) + " " + std::string(elementary_info(g.gate).qasm_name) + " " +
-           std::to_string(g.a);
+    out += "s" + std::to_string(s) + " " + std::string(elementary_info(g.gate).qasm_name) + " " + std::to_string(g.a);
     if (elementary_info(g.gate).qubits == 2) out += "," + std::to_string(g.b);
     if (position > 0) out += " @" + std::to_string(position);
     out += "\n";
@@ -75,10 +74,8 @@ TEST(InstanceWalk, WhatAVisitorIsTold) {
        "", "s3 t 0\ns3 ~15\ns4 h 1\ns5 | 2\ns6 | 0 1 2 3\n"},
       // Defined gates nested three deep, their parameters substituted: g1(a)
       // is rz(a) then h; g3(pi/2) applies g2(pi/2, pi) to x,y and then g1.
-      {"gate g1(a) x { rz(a) x; h x; }\n"
-       "gate g2(a, b) x, y { g1(a/2) x; cx x, y; g1(b/4) y; }\n"
-       "gate g3(c) x, y, z { g2(c, 2*c) z, x; g1(-c/2) y; }\n"
-       "qreg q[3];\ng3(pi/2) q[0], q[1], q[2];\n",
+      {"gate g1(a) x { rz(a) x; h x; }\ngate g2(a, b) x, y { g1(a/2) x; cx x, y; g1(b/4) y; }\n"
+       "gate g3(c) x, y, z { g2(c, 2*c) z, x; g1(-c/2) y; }\nqreg q[3];\ng3(pi/2) q[0], q[1], q[2];\n",
        "s6 | 0 1 2\n",
        "s6 t 2\ns6 h 2 @1\ns6 cx 2,0 @2\ns6 t 0 @3\ns6 h 0 @4\ns6 tdg 1 @5\ns6 h 1 @6\ns6 ~15\n"},
       // A body holding a barrier or a boundary gate is a boundary, and so is
@@ -101,8 +98,7 @@ TEST(InstanceWalk, WhatAVisitorIsTold) {
 // dump without its boundaries.
 TEST(InstanceWalk, GatesOfAStatementAreThoseTheWalkReports) {
   const QasmProgram program = read(
-      "gate g(a) x, y, z { cu1(a) x, y; ccx x, y, z; }\n"
-      "qreg q[3]; qreg r[3]; creg c[3];\n"
+      "gate g(a) x, y, z { cu1(a) x, y; ccx x, y, z; }\nqreg q[3]; qreg r[3]; creg c[3];\n"
       "g(pi) q[0], q[1], r[1]; t r; ch q, r; rx(-3*pi/4) q[2]; measure q -> c; cswap q[2], r[0], q[0];\n");
   InstanceWalk walk(program, Sight::CliffordT);
   Dump from_gates_of;

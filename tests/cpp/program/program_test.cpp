@@ -67,8 +67,8 @@ TEST(StatementReader, WhatProgramsReadAs) {
   const Case cases[] = {
       // Several statements on a line, one over two lines, comments between.
       {"qreg q[2]; creg c[2];\nh q[0]; cx q[0],\n  q[1]; // entangle\nmeasure q -> c;\n",
-       "decl 'qreg q[2];'\ndecl 'creg c[2];'\nrun(h) 'h q[0];' q[0]\n"
-       "gate(cx) 'cx q[0],\n  q[1];' q[0] q[1]\nmeasure 'measure q -> c;' q c\n"},
+       "decl 'qreg q[2];'\ndecl 'creg c[2];'\nrun(h) 'h q[0];' q[0]\ngate(cx) 'cx q[0],\n  q[1];' q[0] q[1]\n"
+       "measure 'measure q -> c;' q c\n"},
       // Blanks inside operands and several registers.
       {"qreg a[1];qreg b [ 3 ] ;\ntdg b [ 2 ] ;\ncx a[0] , b[1];\n",
        "decl 'qreg a[1];'\ndecl 'qreg b [ 3 ] ;'\nrun(tdg) 'tdg b [ 2 ] ;' b[2]\n"
@@ -78,11 +78,10 @@ TEST(StatementReader, WhatProgramsReadAs) {
        "decl 'qreg q[2];'\ndecl 'creg c[1];'\ngate(t) 't q;' q\ngate(t) 'if (c==1) t q[1];' q[1] if c\n"
        "gate(rz) 'rz(pi/4) q[0];' q[0]\nrun(sdg) 'sdg q[1];' q[1]\n"},
       // Definitions are declarations; their gates are plain gates.
-      {"gate g(theta) a, b { cx a, b; rz(-theta*2^sin(pi)) b; barrier a, b; }\n"
-       "opaque o a;\nqreg q[2];\ng(0.5e-1) q[1], q[0]; o q[0];\n",
-       "decl 'gate g(theta) a, b { cx a, b; rz(-theta*2^sin(pi)) b; barrier a, b; }'\n"
-       "decl 'opaque o a;'\ndecl 'qreg q[2];'\ngate 'g(0.5e-1) q[1], q[0];' q[1] q[0]\n"
-       "gate 'o q[0];' q[0]\n"},
+      {"gate g(theta) a, b { cx a, b; rz(-theta*2^sin(pi)) b; barrier a, b; }\nopaque o a;\nqreg q[2];\n"
+       "g(0.5e-1) q[1], q[0]; o q[0];\n",
+       "decl 'gate g(theta) a, b { cx a, b; rz(-theta*2^sin(pi)) b; barrier a, b; }'\ndecl 'opaque o a;'\n"
+       "decl 'qreg q[2];'\ngate 'g(0.5e-1) q[1], q[0];' q[1] q[0]\ngate 'o q[0];' q[0]\n"},
       // Every library gate is told apart, the seven run gates' variants as well.
       {"qreg q[2];\ny q[0]; cz q[0],q[1]; swap q[1],q[0]; id q[1]; x q; cu(1,2,3,4) q[0],q[1];\n",
        "decl 'qreg q[2];'\ngate(y) 'y q[0];' q[0]\ngate(cz) 'cz q[0],q[1];' q[0] q[1]\n"
@@ -109,46 +108,38 @@ TEST(StatementReader, WhatProgramsReadAs) {
 TEST(StatementReader, TextsThatAreNoPrograms) {
   const Case cases[] = {
       // Braces.
-      {"gate g a { h a;\n", "line 4, column 1: expected '}' closing the body opened at line 3, "
-                            "column 10, found the end of the text"},
+      {"gate g a { h a;\n",
+       "line 4, column 1: expected '}' closing the body opened at line 3, column 10, found the end of the text"},
       {"}\n", "line 3, column 1: expected a statement (no gate body is open), found '}'"},
-      {"gate g a { gate f b { } }", "line 3, column 12: expected a gate application, 'barrier' "
-                                    "or '}', found 'gate'"},
-      {"gate g a { h a; { }", "line 3, column 17: expected a gate application, 'barrier' or "
-                              "'}', found '{'"},
+      {"gate g a { gate f b { } }", "line 3, column 12: expected a gate application, 'barrier' or '}', found 'gate'"},
+      {"gate g a { h a; { }", "line 3, column 17: expected a gate application, 'barrier' or '}', found '{'"},
       // Operands.
-      {"qreg q[2];\nh q[2];", "line 4, column 5: expected an index below 2, the size of 'q', "
-                              "found '2'"},
-      {"qreg q[2]; creg c[2];\nh c[0];", "line 4, column 3: expected a quantum register "
-                                         "declared before this statement, found 'c'"},
-      {"qreg q[2];\nh q[01];", "line 4, column 5: expected an integer without leading zeros, "
-                               "found '01'"},
+      {"qreg q[2];\nh q[2];", "line 4, column 5: expected an index below 2, the size of 'q', found '2'"},
+      {"qreg q[2]; creg c[2];\nh c[0];",
+       "line 4, column 3: expected a quantum register declared before this statement, found 'c'"},
+      {"qreg q[2];\nh q[01];", "line 4, column 5: expected an integer without leading zeros, found '01'"},
       {"qreg q[2];\nh q[-1];", "line 4, column 5: expected an index, found '-'"},
-      {"qreg q[2];\ncx q[1],q;", "line 4, column 1: expected distinct qubits in each "
-                                 "application of 'cx'"},
-      {"qreg q[2]; qreg r[3];\ncx q,r;", "line 4, column 6: expected a register of size 2, "
-                                         "like the register before it, found 'r' of size 3"},
-      {"qreg q[2]; creg c[2];\nmeasure q[0] -> c;", "line 4, column 17: expected one "
-                                                    "classical bit, as the qubit is one"},
-      {"qreg q[2]; creg c[3];\nmeasure q -> c;", "line 4, column 14: expected a classical "
-                                                 "register of size 2, the size of the "
-                                                 "quantum register"},
-      {"qreg q[2]; creg c[2];\nmeasure q -> c[0];", "line 4, column 14: expected a whole "
-                                                   "classical register, as the qubits are one"},
+      {"qreg q[2];\ncx q[1],q;", "line 4, column 1: expected distinct qubits in each application of 'cx'"},
+      {"qreg q[2]; qreg r[3];\ncx q,r;",
+       "line 4, column 6: expected a register of size 2, like the register before it, found 'r' of size 3"},
+      {"qreg q[2]; creg c[2];\nmeasure q[0] -> c;",
+       "line 4, column 17: expected one classical bit, as the qubit is one"},
+      {"qreg q[2]; creg c[3];\nmeasure q -> c;",
+       "line 4, column 14: expected a classical register of size 2, the size of the quantum register"},
+      {"qreg q[2]; creg c[2];\nmeasure q -> c[0];",
+       "line 4, column 14: expected a whole classical register, as the qubits are one"},
       // Statements that do not end.
       {"qreg q[2];\nh q[0]", "line 4, column 7: expected ',' or ';', found the end of the text"},
       {"qreg q[2]\nh q[0];", "line 4, column 1: expected ';', found 'h'"},
       // Gates.
-      {"qreg q[2];\nfoo q[0];", "line 4, column 1: expected a gate defined before this "
-                                "statement, found 'foo'"},
+      {"qreg q[2];\nfoo q[0];", "line 4, column 1: expected a gate defined before this statement, found 'foo'"},
       {"qreg q[2];\nq q[0];", "line 4, column 1: expected a gate name, not a register, found 'q'"},
-      {"qreg q[2];\nrz(pi/) q[0];", "line 4, column 7: expected a number, 'pi', a parameter, "
-                                    "a function or '(', found ')'"},
+      {"qreg q[2];\nrz(pi/) q[0];",
+       "line 4, column 7: expected a number, 'pi', a parameter, a function or '(', found ')'"},
       {"qreg q[2];\nrz(pi q[0];", "line 4, column 7: expected an operator, ',' or ')', found 'q'"},
-      {"qreg q[2];\nrz(sin pi) q[0];", "line 4, column 8: expected '(' after the function, "
-                                       "found 'pi'"},
-      {"qreg q[2];\nrz(theta) q[0];", "line 4, column 4: expected a number, 'pi', a parameter, "
-                                      "a function or '(', found 'theta'"},
+      {"qreg q[2];\nrz(sin pi) q[0];", "line 4, column 8: expected '(' after the function, found 'pi'"},
+      {"qreg q[2];\nrz(theta) q[0];",
+       "line 4, column 4: expected a number, 'pi', a parameter, a function or '(', found 'theta'"},
       // A definition's parameters and qubit arguments end with it.
       {"gate g(theta) a { rz(theta) a; }\nqreg q[1];\nrz(theta) q[0];",
        "line 5, column 4: expected a number, 'pi', a parameter, a function or '(', found 'theta'"},
@@ -159,35 +150,24 @@ TEST(StatementReader, TextsThatAreNoPrograms) {
       {"gate g a { }\nqreg q[1];\nh a;",
        "line 5, column 3: expected a quantum register declared before this statement, found 'a'"},
       {"gate g(x) a { h x; }", "line 3, column 17: expected a qubit argument of 'g', found 'x'"},
-      {"gate g a, a { }", "line 3, column 11: expected a name not used before in this "
-                          "definition, found 'a'"},
-      {"gate g a { g a; }", "line 3, column 12: expected a gate defined before this statement, "
-                            "found 'g'"},
+      {"gate g a, a { }", "line 3, column 11: expected a name not used before in this definition, found 'a'"},
+      {"gate g a { g a; }", "line 3, column 12: expected a gate defined before this statement, found 'g'"},
       {"gate h a { }", "line 3, column 6: expected a name not defined before, found 'h'"},
-      {"qreg q[1]; creg q[1];", "line 3, column 17: expected a name not defined before, "
-                                "found 'q'"},
+      {"qreg q[1]; creg q[1];", "line 3, column 17: expected a name not defined before, found 'q'"},
       {"qreg Q[1];", "line 3, column 6: expected a register name, found 'Q'"},
       {"qreg measure[1];", "line 3, column 6: expected a register name, found 'measure'"},
-      {"qreg q[1048577];", "line 3, column 8: expected at most 1048576 qubits in all, "
-                           "found '1048577'"},
+      {"qreg q[1048577];", "line 3, column 8: expected at most 1048576 qubits in all, found '1048577'"},
       // Conditions.
-      {"qreg q[1]; creg c[1];\nif (q==1) x q[0];", "line 4, column 5: expected a classical "
-                                                   "register, found 'q'"},
-      {"qreg q[1]; creg c[1];\nif (c==1) barrier q;", "line 4, column 11: expected a gate "
-                                                      "application, 'measure' or 'reset', "
-                                                      "found 'barrier'"},
-      {"qreg q[1]; creg c[1];\nif (c[0]==1) x q[0];", "line 4, column 6: expected '==', "
-                                                      "found '['"},
+      {"qreg q[1]; creg c[1];\nif (q==1) x q[0];", "line 4, column 5: expected a classical register, found 'q'"},
+      {"qreg q[1]; creg c[1];\nif (c==1) barrier q;",
+       "line 4, column 11: expected a gate application, 'measure' or 'reset', found 'barrier'"},
+      {"qreg q[1]; creg c[1];\nif (c[0]==1) x q[0];", "line 4, column 6: expected '==', found '['"},
       // The header.
-      {"include \"qelib1.inc\";", "line 3, column 9: expected \"qelib1.inc\" only once, "
-                                  "found '\"qelib1.inc\"'"},
-      {"include \"qelib1.inc;\n", "line 3, column 9: expected a closing \" on the line of the "
-                                  "string"},
+      {"include \"qelib1.inc\";", "line 3, column 9: expected \"qelib1.inc\" only once, found '\"qelib1.inc\"'"},
+      {"include \"qelib1.inc;\n", "line 3, column 9: expected a closing \" on the line of the string"},
       // Bytes that start no token.
-      {"qreg q[1];\x0ch q[0];", "line 3, column 11: expected a token of OpenQASM 2.0, found "
-                                "the byte 0x0C"},
-      {"qreg q[1]; // é\nh\xc2\xa0q[0];", "line 4, column 2: expected a token of OpenQASM 2.0, "
-                                          "found the byte 0xC2"},
+      {"qreg q[1];\x0ch q[0];", "line 3, column 11: expected a token of OpenQASM 2.0, found the byte 0x0C"},
+      {"qreg q[1]; // é\nh\xc2\xa0q[0];", "line 4, column 2: expected a token of OpenQASM 2.0, found the byte 0xC2"},
   };
   for (const Case& c : cases) {
     const std::string text = std::string(kHead) + std::string(c.text);

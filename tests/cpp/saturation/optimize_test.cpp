@@ -125,8 +125,7 @@ TEST(PastNodeLimit, AgreesWithTheLoadedEGraph) {
 // changes nothing, as extraction is defined, and the number of sweeps; the
 // extractor skips classes whose children have not changed and must record
 // the same nodes.
-std::pair<std::vector<std::optional<std::pair<TCost::Cost, Op>>>, int> full_sweeps(
-    const EGraph<Op>& g) {
+std::pair<std::vector<std::optional<std::pair<TCost::Cost, Op>>>, int> full_sweeps(const EGraph<Op>& g) {
   std::vector<std::optional<std::pair<TCost::Cost, Op>>> best(g.class_count());
   int sweeps = 0;
   for (bool changed = true; changed; ++sweeps) {
@@ -135,8 +134,7 @@ std::pair<std::vector<std::optional<std::pair<TCost::Cost, Op>>>, int> full_swee
       std::optional<std::pair<TCost::Cost, Op>> found;
       for (const Op& node : c.nodes) {
         if (!all_children(node, [&](Id k) { return best[g.class_index(k)].has_value(); })) continue;
-        const TCost::Cost cost =
-            TCost{}.cost(node, [&](Id k) { return best[g.class_index(k)]->first; });
+        const TCost::Cost cost = TCost{}.cost(node, [&](Id k) { return best[g.class_index(k)]->first; });
         if (!found || cost < found->first) found = {{cost, node}};
       }
       auto& slot = best[g.class_index(c.id)];

@@ -31,8 +31,7 @@ TEST(WireCheck, FirstFinding) {
       {kHeader + "creg c[2];\nbarrier q;\n// t q[1];\n\n  h q[0] ;  // comment\nh q;\n",
        Kind::None},
       {kHeader + "h\tq[0];\r\nt  q [ 0 ] ;\nx q[0]\n", Kind::None},
-      {"OPENQASM 2.0; include \"qelib1.inc\";\nqreg q[1];\ngate g a { h a; t a; }\nh q[0];\n",
-       Kind::None},
+      {"OPENQASM 2.0; include \"qelib1.inc\";\nqreg q[1];\ngate g a { h a; t a; }\nh q[0];\n", Kind::None},
       {"opaque o a;\ns q[0];\n", Kind::None},
       // No gate at all.
       {"", Kind::NoGate},
