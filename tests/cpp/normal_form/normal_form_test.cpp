@@ -98,8 +98,7 @@ Group search_group(std::size_t max_t) {
   return group;
 }
 
-const PipelineOptions kNormalForm = {
-    .method = Method::NormalForm, .per_qubit = false, .limits = {}};
+const PipelineOptions kNormalForm = {.method = Method::NormalForm};
 
 std::vector<OpKind> normal_form(const std::vector<OpKind>& gates) {
   NormalFormWire wire;

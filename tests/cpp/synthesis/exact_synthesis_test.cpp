@@ -33,7 +33,9 @@ TEST(ExactSynthesis, RandomCircuitsRoundTrip) {
       for (OpKind g : gates) product = gate_matrix(g) * product;
       const ExactMatrix m = circuit_matrix(gates);
       ASSERT_EQ(m.reduced(), product.reduced()) << "length " << length;
-      if (length < 0) ASSERT_GT(m.reduced().k, 130);
+      if (length < 0) {
+        ASSERT_GT(m.reduced().k, 130);
+      }
       const std::vector<OpKind> out = synthesize_exact(m);
       EXPECT_TRUE(equal_up_to_phase(circuit_matrix(out), m)) << "length " << length;
       EXPECT_LE(t_count(out), t_count(gates));
