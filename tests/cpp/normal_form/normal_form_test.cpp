@@ -98,7 +98,11 @@ Group search_group(std::size_t max_t) {
   return group;
 }
 
-const PipelineOptions kNormalForm = {.method = Method::NormalForm};
+const PipelineOptions kNormalForm = [] {
+  PipelineOptions options;
+  options.method = Method::NormalForm;
+  return options;
+}();
 
 std::vector<OpKind> normal_form(const std::vector<OpKind>& gates) {
   NormalFormWire wire;
