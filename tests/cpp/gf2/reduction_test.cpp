@@ -299,12 +299,7 @@ TEST(ReductionTest, SmallAndOddTables) {
   }
 }
 
-TEST(ReductionTest, RefusesRepeatedOrZeroColumns) {
-  EXPECT_THROW(reduce_parity_table(table_of(3, {5, 5})), Fault);
-  EXPECT_THROW(reduce_parity_table(table_of(3, {0})), Fault);
-}
-
-TEST(ReductionTest, MemoryBudget) {
+TEST(ReductionTest, MemoryBudgetAndRefusals) {
   // The largest multiplier fits the budget the method gives, in passes over
   // chunks of its columns; a tighter budget makes the passes smaller; too
   // many variables, or a budget below the least pass, do not fit.
@@ -315,10 +310,13 @@ TEST(ReductionTest, MemoryBudget) {
   EXPECT_FALSE(reduction_fits(100, 500, std::size_t{1} << 20));
   EXPECT_LE(reduction_bytes(50, 1000), reduction_bytes(51, 1000));
   EXPECT_LE(reduction_bytes(50, 1000), reduction_bytes(50, 1001));
-  // A table that does not fit its budget is refused.
+  // A table that does not fit its budget is refused, as is one with a
+  // repeated or a zero column.
   ReductionOptions options;
   options.memory_budget = std::size_t{1} << 20;
   EXPECT_THROW(reduce_parity_table(multiplier(4, 0b10011), options), Fault);
+  EXPECT_THROW(reduce_parity_table(table_of(3, {5, 5})), Fault);
+  EXPECT_THROW(reduce_parity_table(table_of(3, {0})), Fault);
 }
 
 }  // namespace

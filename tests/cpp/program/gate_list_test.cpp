@@ -20,12 +20,6 @@ namespace {
 constexpr auto code(QasmGate g) { return static_cast<std::uint8_t>(g); }
 constexpr std::uint8_t kBoundary = 0;
 
-std::variant<QasmProgram, std::string> make(const std::vector<std::uint8_t>& gates,
-                                            const std::vector<std::uint32_t>& qubits,
-                                            std::uint32_t width) {
-  return program_from_gates({gates, qubits, width});
-}
-
 struct Refused {
   std::vector<std::uint8_t> gates;
   std::vector<std::uint32_t> qubits;
@@ -48,11 +42,11 @@ TEST(GateList, Refusals) {
       {{}, {}, kMaxBits + 1, "expected at most 1048576 qubits, not 1048577"},
   };
   for (const Refused& c : cases) {
-    const auto made = make(c.gates, c.qubits, c.width);
+    const auto made = program_from_gates({c.gates, c.qubits, c.width});
     ASSERT_TRUE(std::holds_alternative<std::string>(made)) << c.message;
     EXPECT_EQ(std::get<std::string>(made), c.message);
   }
-  EXPECT_TRUE(std::holds_alternative<QasmProgram>(make({}, {}, 0)));
+  EXPECT_TRUE(std::holds_alternative<QasmProgram>(program_from_gates({{}, {}, 0})));
 }
 
 // A random circuit as a gate list and as the text the reader would take,
@@ -112,8 +106,9 @@ TEST(GateList, SameEditsAsTheText) {
     options.phase = true;
     for (int trial = 0; trial < 40; ++trial) {
       // Rotation merging sees a text's Toffoli through but not a list's.
-      const Pair pair = random_pair(random, 3 + trial % 4, 60, method != Method::RotationMerging);
-      const auto listed = make(pair.gates, pair.qubits, 3 + trial % 4);
+      const std::uint32_t width = 3 + trial % 4;
+      const Pair pair = random_pair(random, width, 60, method != Method::RotationMerging);
+      const auto listed = program_from_gates({pair.gates, pair.qubits, width});
       const auto read = read_program(pair.text);
       ASSERT_TRUE(std::holds_alternative<QasmProgram>(listed));
       ASSERT_TRUE(std::holds_alternative<QasmProgram>(read)) << pair.text;
