@@ -15,12 +15,14 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <iterator>
 #include <numbers>
 #include <random>
 #include <vector>
 
 #include "src/phase_polynomial/blocks.h"
-#include "tests/cpp/phase_polynomial/random_steps.h"
+#include "src/phase_polynomial/program_steps.h"
+#include "tests/cpp/pauli/dense.h"
 #include "tests/model/matrices.h"
 
 namespace kestrel {
@@ -61,6 +63,37 @@ void run(State& psi, const ProgramSteps& program, const StepsRewrite* rewrite = 
   }
 }
 
+// A random program as the method's steps see them: `length` steps on
+// `qubits` qubits (at least two): a T gate (or T-dagger) `t_percent` of the
+// time, a boundary (on one or two qubits) `boundary_percent`, else a Clifford.
+ProgramSteps random_program(std::mt19937& rng, std::uint32_t qubits, int length, int t_percent, int boundary_percent) {
+  ProgramSteps program;
+  program.qubits = qubits;
+  for (int k = 0; k < length; ++k) {
+    Step step{};
+    step.statement = static_cast<std::uint32_t>(k);
+    const int roll = static_cast<int>(rng() % 100);
+    const std::uint32_t a = rng() % qubits;
+    const std::uint32_t b = (a + 1 + rng() % (qubits - 1)) % qubits;
+    if (roll < boundary_percent) {
+      step.kind = StepKind::Boundary;
+      step.first = static_cast<std::uint32_t>(program.boundary_qubits.size());
+      step.count = 1 + rng() % 2;
+      program.boundary_qubits.push_back(a);
+      if (step.count == 2) program.boundary_qubits.push_back(b);
+    } else if (roll < boundary_percent + t_percent) {
+      step.kind = StepKind::Rotation;
+      step.gate = {rng() % 2 ? Elementary::T : Elementary::Tdg, a, 0};
+    } else {
+      step.kind = StepKind::Clifford;
+      const Elementary g = testing::kCliffordGates[rng() % std::size(testing::kCliffordGates)];
+      step.gate = {g, a, elementary_info(g).qubits == 2 ? b : 0};
+    }
+    program.steps.push_back(step);
+  }
+  return program;
+}
+
 State random_state(std::mt19937& rng, std::size_t size) {
   std::normal_distribution<double> normal;
   State psi(size);
@@ -85,8 +118,7 @@ TEST_P(RewriteTest, TheProgramsQubitsEndAsTheProgramLeavesThem) {
   std::mt19937 rng(shape.qubits * 100 + shape.length + shape.ancillas);
   int with_gadgets = 0;
   for (int trial = 0; trial < 60; ++trial) {
-    const ProgramSteps program =
-        testing::random_program(rng, shape.qubits, shape.length, shape.t_percent, shape.boundaries);
+    const ProgramSteps program = random_program(rng, shape.qubits, shape.length, shape.t_percent, shape.boundaries);
     // Every block written anew, or (without gadgets) a random choice of
     // them, the others kept in place where the order allows.
     RewriteOptions options;
@@ -157,7 +189,7 @@ TEST(BlocksTest, TheWorkedExampleOfTheHeader) {
 // the cut to look at the clock.
 TEST(BlocksTest, PastTheDeadlineNothingIsCutOrWritten) {
   std::mt19937 rng(7);
-  const ProgramSteps program = testing::random_program(rng, 5, 2000, 50, 2);
+  const ProgramSteps program = random_program(rng, 5, 2000, 50, 2);
   const Deadline passed(std::chrono::nanoseconds(0));
   EXPECT_FALSE(cut_into_blocks(program).blocks.empty());
   const Blocks none = cut_into_blocks(program, passed);
