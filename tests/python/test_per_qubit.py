@@ -17,8 +17,7 @@ from hypothesis import strategies as st
 import kestrel
 from conftest import EXAMPLES, scaled
 from model import ONE_QUBIT, same_up_to_phase
-from programs import (clifford_t_programs, figures, load, program_name, program_paths,
-                      program_text, statements)
+from programs import clifford_t_programs, figures, load, program_name, program_paths, program_text, statements
 
 # One row per method; normal-form joins as a row of its own.
 METHODS = ["saturation", "normal-form"]
