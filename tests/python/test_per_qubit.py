@@ -27,7 +27,6 @@ METHODS = ["saturation", "normal-form"]
 # one wire that is no program (cx q[0],q[0]).
 PROGRAMS = [p for p in sorted(EXAMPLES.glob("*.qasm")) + program_paths("qasmbench") if p.name != "cancellations.qasm"]
 
-RUN_GATES = ONE_QUBIT  # Qiskit's matrices of the seven run gates
 RUN_STATEMENT = re.compile(r"(h|s|sdg|t|tdg|x|z)\s+[a-z]\w*\s*\[\s*\d+\s*\]\s*;")
 
 
@@ -47,8 +46,8 @@ def segments(circuit):
     for instruction in circuit.data:
         op = instruction.operation
         qubits = [index[q] for q in instruction.qubits]
-        if op.name in RUN_GATES and len(qubits) == 1:
-            current[qubits[0]] = RUN_GATES[op.name] @ current[qubits[0]]
+        if op.name in ONE_QUBIT and len(qubits) == 1:  # a run gate (Qiskit's matrices)
+            current[qubits[0]] = ONE_QUBIT[op.name] @ current[qubits[0]]
             continue
         for k in qubits:
             runs[k].append(current[k])
