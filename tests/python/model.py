@@ -9,8 +9,7 @@ optimised circuit must therefore be the same matrix as its input, not just the s
 import functools
 
 import numpy as np
-from qiskit.circuit.library import (HGate, SdgGate, SGate, TdgGate, TGate, XGate,
-                                    ZGate)
+from qiskit.circuit.library import HGate, SdgGate, SGate, TdgGate, TGate, XGate, ZGate
 
 from conftest import HEADER
 

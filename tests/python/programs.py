@@ -184,8 +184,7 @@ def deferred(circuit):
             state = "".join(str(w) for _, w in reversed(controls))
             for inner in body.data:
                 targets = [instruction.qubits[body.qubits.index(q)] for q in inner.qubits]
-                gate = inner.operation.control(len(controls), ctrl_state=state) if controls \
-                    else inner.operation
+                gate = inner.operation.control(len(controls), ctrl_state=state) if controls else inner.operation
                 out.append(gate, [q for q, _ in controls] + targets)
         else:
             out.append(op, instruction.qubits)

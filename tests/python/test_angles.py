@@ -62,18 +62,18 @@ def test_sums_are_written_at_the_first_rotations_place(lines, written, t_after, 
     assert exactly_equal(text, out, stats)
 
 
-def test_statistics_count_rotations_and_give_a_phase_in_radians():
-    text = program(2, "p(0.3) q[0];", "cx q[0],q[1];", "rz(pi/4) q[1];", "rz(0.2) q[0];")
+# (That the default method keeps no rotation statistics: test_cli's exact --stats lines.)
+@pytest.mark.parametrize("lines, t_and_rotations, radians", [
+    # p(0.3) is a rotation and rz(pi/4) a T gate; the phase, no multiple of pi/8, is given in radians.
+    (["p(0.3) q[0];", "cx q[0],q[1];", "rz(pi/4) q[1];", "rz(0.2) q[0];"], (1, 2), True),
+    # A phase that is a multiple of pi/8 stays k.
+    (["rz(0.3) q[0];", "rz(0.4) q[0];", "t q[0];", "t q[0];"], (2, 2), False),
+])
+def test_statistics_count_rotations_and_give_a_phase_in_radians(lines, t_and_rotations, radians):
+    text = program(2, *lines)
     out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
-    assert (stats["t_before"], stats["rotations_before"]) == (1, 2)
-    assert "phase_radians" in stats
+    assert ((stats["t_before"], stats["rotations_before"]), "phase_radians" in stats) == (t_and_rotations, radians)
     assert exactly_equal(text, out, stats)
-    # A phase that is a multiple of pi/8 stays k; the default method keeps
-    # no rotation statistics.
-    text = program(1, "rz(0.3) q[0];", "rz(0.4) q[0];", "t q[0];", "t q[0];")
-    out, stats = kestrel.optimize_qasm(text, method="rotation-merging", phase=True)
-    assert "phase_radians" not in stats and exactly_equal(text, out, stats)
-    assert "rotations_before" not in kestrel.optimize_qasm(text)[1]
 
 
 @pytest.mark.parametrize("method", ["rotation-merging", "phase-polynomial", "normal-form", "saturation"])

@@ -43,8 +43,7 @@ def test_tables_state_each_target_and_what_misses_it():
     # mod5_4 keeps 9 T gates where quizx keeps 8; tof_3 equals PyZX's 15
     # although quizx measured 16 here, above its reference count; hwb10 is
     # judged by the reference count alone, both peers being cut off.
-    assert "at most the peers' on 2 of 3 programs (target: all); above on mod5_4 (9 against " \
-           "8);" in text
+    assert "at most the peers' on 2 of 3 programs (target: all); above on mod5_4 (9 against 8);" in text
     assert "tof_3 (quizx full_simp 16, reference 15)" in text
     # PyZX was cut off on mod5_4 after 10 s: the speed-up is at least 10 / 2e-5.
     assert "> 500,000×" in text

@@ -21,8 +21,6 @@ READER = shlex.join([sys.executable, "-c", "import json, sys; json.dump(json.loa
 
 # A circuit no rule simplifies: the output equals the input.
 PLAIN = qasm("h q[0];", "t q[0];", "sdg q[0];", "x q[0];", "tdg q[0];", "h q[0];")
-PLAIN_STATS = ("{'t_before': 2, 't_after': 2, 'depth_before': 6, 'depth_after': 6, "
-               "'gates_before': 6, 'gates_after': 6}\n")
 TT_STATS = "{'t_before': 2, 't_after': 0, 'depth_before': 2, 'depth_after': 1, 'gates_before': 2, 'gates_after': 1}\n"
 TT_JSON = {"qasm": qasm("s q[0];"), "stats": ast.literal_eval(TT_STATS)}
 # Three qubits: read per qubit, as --per-qubit reads it.

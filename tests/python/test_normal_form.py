@@ -14,14 +14,11 @@ from hypothesis import strategies as st
 
 import kestrel
 from conftest import HEADER, scaled
-from model import INVERSE, gate_text, same_up_to_phase, t_count, unitary, written_gates
-
-NORMAL_FORM = "normal-form"
-ONE_QUBIT = ["h", "s", "sdg", "t", "tdg", "x", "z"]
+from model import INVERSE, ONE_QUBIT, gate_text, same_up_to_phase, t_count, unitary, written_gates
 
 
 def normal_form(gates):
-    return kestrel.optimize_qasm(HEADER + gate_text(gates), method=NORMAL_FORM)
+    return kestrel.optimize_qasm(HEADER + gate_text(gates), method="normal-form")
 
 
 def check_result(gates, text, stats):
@@ -34,7 +31,7 @@ def check_result(gates, text, stats):
     if t_count(out) == t_count(gates):
         assert len(out) <= len(gates)
     # Read back, the text gives the same counts, and a second pass keeps it.
-    again, reread = kestrel.optimize_qasm(text, method=NORMAL_FORM)
+    again, reread = kestrel.optimize_qasm(text, method="normal-form")
     assert again == text
     assert (reread["t_before"], reread["gates_before"]) == (stats["t_after"], stats["gates_after"])
     return out
@@ -42,7 +39,7 @@ def check_result(gates, text, stats):
 
 def random_gates(seed, size, cx_share):
     rng = random.Random(seed)
-    return ["cx" if rng.random() < cx_share else rng.choice(ONE_QUBIT) for _ in range(size)]
+    return ["cx" if rng.random() < cx_share else rng.choice(list(ONE_QUBIT)) for _ in range(size)]
 
 
 def ma_word(seed, rotations):

@@ -17,8 +17,7 @@ from hypothesis import strategies as st
 import kestrel
 from conftest import EXAMPLES, scaled
 from model import ONE_QUBIT, same_up_to_phase
-from programs import (clifford_t_programs, figures, load, program_name, program_paths,
-                      program_text, statements)
+from programs import clifford_t_programs, figures, load, program_name, program_paths, program_text, statements
 
 # One row per method; normal-form joins as a row of its own.
 METHODS = ["saturation", "normal-form"]
@@ -28,7 +27,6 @@ METHODS = ["saturation", "normal-form"]
 # one wire that is no program (cx q[0],q[0]).
 PROGRAMS = [p for p in sorted(EXAMPLES.glob("*.qasm")) + program_paths("qasmbench") if p.name != "cancellations.qasm"]
 
-RUN_GATES = ONE_QUBIT  # Qiskit's matrices of the seven run gates
 RUN_STATEMENT = re.compile(r"(h|s|sdg|t|tdg|x|z)\s+[a-z]\w*\s*\[\s*\d+\s*\]\s*;")
 
 
@@ -48,8 +46,8 @@ def segments(circuit):
     for instruction in circuit.data:
         op = instruction.operation
         qubits = [index[q] for q in instruction.qubits]
-        if op.name in RUN_GATES and len(qubits) == 1:
-            current[qubits[0]] = RUN_GATES[op.name] @ current[qubits[0]]
+        if op.name in ONE_QUBIT and len(qubits) == 1:  # a run gate (Qiskit's matrices)
+            current[qubits[0]] = ONE_QUBIT[op.name] @ current[qubits[0]]
             continue
         for k in qubits:
             runs[k].append(current[k])

@@ -20,8 +20,7 @@ from qiskit.quantum_info import Statevector
 
 import kestrel
 from conftest import EXAMPLES, HEAD, HEADER, program, qasm, scaled
-from programs import (clifford_t_programs, deferred, figures, load, same_operator, t_content,
-                      two_qubit_gates)
+from programs import clifford_t_programs, deferred, figures, load, same_operator, t_content, two_qubit_gates
 
 TCOUNT = EXAMPLES / "tcount"
 
@@ -111,15 +110,11 @@ def test_the_checker_is_not_blind():
     assert broken != out and not equal_on_program_qubits(text, broken)
 
 
-# Whole-register gates between T gates: the region with three gadgets gains
-# nothing, with two it gains a T gate.
-FEWER_GADGETS_GAIN = program(3, "h q;", "t q;", "h q;", "t q;", "h q[1];", "ccx q[0],q[1],q[2];", "h q[1];", "t q;")
-
-
 @pytest.mark.parametrize("text", [
-    # Three gadgets gain nothing there and two do: a region is tried again
-    # with fewer.
-    pytest.param(FEWER_GADGETS_GAIN, id="broadcast"),
+    # Whole-register gates between T gates: three gadgets gain nothing there and two gain a T gate, so a region is
+    # tried again with fewer.
+    pytest.param(program(3, "h q;", "t q;", "h q;", "t q;", "h q[1];", "ccx q[0],q[1],q[2];", "h q[1];", "t q;"),
+                 id="broadcast"),
     *[pytest.param(tcount(name), id=name) for name in ("tof_4", "barenco_tof_4", "hwb6", "qft_4")],
 ])
 def test_more_extra_qubits_never_cost_t_gates(text):

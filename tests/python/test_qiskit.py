@@ -176,7 +176,7 @@ def circuits(draw, boundaries=("barrier", "rz", "u", "ccx", "custom", "cx0", "fa
                         metadata={"seed": draw(st.integers(0, 9))})
     qc.global_phase = draw(st.sampled_from([0.0, 0.25, math.pi / 8]))
     placed = 0
-    for _ in range(draw(st.integers(1, 40))):
+    for _ in range(draw(st.integers(0, 40))):
         order = draw(st.permutations(range(n)))
         a, b, c = order[0], order[1], order[2] if n > 2 else None
         kind = draw(st.integers(0, 9))
@@ -254,8 +254,7 @@ def test_the_pass_edits_in_place_and_keeps_layouts():
 
 
 def test_nothing_to_do():
-    empty = QuantumCircuit(2)
-    assert optimized(empty) == empty
+    # (The empty circuit: random circuits of no gate, drawn above.)
     measured = QuantumCircuit(1, 1)
     measured.measure(0, 0)
     assert optimized(measured.copy()) == measured

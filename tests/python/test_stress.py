@@ -162,17 +162,15 @@ for thread in threads:
 
 def test_the_command_line_in_eight_threads_writes_what_one_call_writes(tmp_path):
     # Eight threads, one text, the same two files written over and over: each
-    # written whole, the text and drawing of a single call, that of explain.
+    # written whole, the text and drawing of a single call, that of explain
+    # (what one call writes there: test_report's TestCommandLine).
     text = qasm("t q[0];", "h q[0];", "t q[0];", "x q[0];", "tdg q[0];")
     (tmp_path / "in.qasm").write_text(text)
-    files = ["--in", "in.qasm", "--out", "out.qasm", "--dot", "drawing.dot"]
-    for code in (CLI, [sys.executable, "-c", CLI_THREADS]):
-        result = run(code + files, tmp_path)
-        assert (result.returncode, result.stderr) == (0, b"")
-        assert (tmp_path / "out.qasm").read_text() == kestrel.optimize_qasm(text)[0]
-        assert (tmp_path / "drawing.dot").read_text() == kestrel.explain(text).dot
-        (tmp_path / "out.qasm").unlink()
-        (tmp_path / "drawing.dot").unlink()
+    result = run([sys.executable, "-c", CLI_THREADS, "--in", "in.qasm", "--out", "out.qasm", "--dot", "drawing.dot"],
+                 tmp_path)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert (tmp_path / "out.qasm").read_text() == kestrel.optimize_qasm(text)[0]
+    assert (tmp_path / "drawing.dot").read_text() == kestrel.explain(text).dot
 
 
 # Calls that each last long enough for another thread to be scheduled, and
