@@ -8,6 +8,7 @@
 
 #include "engine/fault.h"
 #include "src/cancellation/cz_to_phases.h"
+#include "src/cancellation/floating_phases.h"
 #include "src/cancellation/item_splice.h"
 #include "src/cancellation/pair_merging.h"
 #include "src/cancellation/pairs_across_h.h"
@@ -373,12 +374,15 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
 
 // The chosen composition with the cx and cz pairs that meet across h gates
 // gone (src/cancellation/pairs_across_h.h), those that meet agreeing on
-// one qubit merged (src/cancellation/pair_merging.h), and then
-// the phase gates left meeting on a qubit joined into the fewest
+// one qubit merged (src/cancellation/pair_merging.h), the stretches of cx,
+// x and phase gates rid of the cx pairs whose phase gates can move and, on
+// up to four wires, written with the fewest cx gates
+// (src/cancellation/floating_phases.h), and then the phase gates left
+// meeting on a qubit joined into the fewest
 // (src/cancellation/phase_joining.h): T never grows, and two-qubit gates
 // only go, so the choice by the cost rule stands. Done once, for the
 // chosen composition.
-void finish_choice(const ProgramSteps& steps, Choice& choice) {
+void finish_choice(const ProgramSteps& steps, Choice& choice, const Deadline& deadline) {
   const ProgramItems program = program_items(steps, *choice.rewrite, choice.writing);
   CancelledPairs& pairs = choice.pairs;
   pairs.left.two_qubit -= cancel_pairs_across_h(program.qubits, program.items, program.barrier_qubits,
@@ -386,16 +390,31 @@ void finish_choice(const ProgramSteps& steps, Choice& choice) {
   std::vector<ItemAddition> additions;
   pairs.left.two_qubit -= merge_pairs(program.qubits, program.items, program.barrier_qubits,
                                       pairs.cancelled, pairs.now, additions);
-  if (additions.empty()) {
-    join_phase_runs(program.qubits, program.items, program.barrier_qubits, pairs.cancelled, pairs.now);
-    return;
+  if (!additions.empty()) {
+    SplicedItems spliced = splice_items(program.items, pairs.cancelled, pairs.now, additions);
+    pairs.cancelled = std::move(spliced.removed);
+    pairs.now = std::move(spliced.now);
+    pairs.spliced = std::move(spliced.items);
+    pairs.start = std::move(spliced.start);
   }
-  SplicedItems spliced = splice_items(program.items, pairs.cancelled, pairs.now, additions);
-  join_phase_runs(program.qubits, spliced.items, program.barrier_qubits, spliced.removed, spliced.now);
-  pairs.cancelled = std::move(spliced.removed);
-  pairs.now = std::move(spliced.now);
-  pairs.spliced = std::move(spliced.items);
-  pairs.start = std::move(spliced.start);
+  std::span<const CancelItem> items = pairs.start.empty() ? std::span<const CancelItem>(program.items)
+                                                          : std::span<const CancelItem>(pairs.spliced);
+  std::vector<ItemAddition> moved;
+  pairs.left.two_qubit -= cancel_floating_pairs(program.qubits, items, program.barrier_qubits, pairs.cancelled,
+                                                pairs.now, moved, deadline);
+  if (!moved.empty()) {
+    SplicedItems spliced = splice_items(items, pairs.cancelled, pairs.now, moved);
+    if (pairs.start.empty()) {
+      pairs.start = std::move(spliced.start);
+    } else {
+      for (std::uint32_t& at : pairs.start) at = spliced.start[at];
+    }
+    pairs.cancelled = std::move(spliced.removed);
+    pairs.now = std::move(spliced.now);
+    pairs.spliced = std::move(spliced.items);
+    items = pairs.spliced;
+  }
+  join_phase_runs(program.qubits, items, program.barrier_qubits, pairs.cancelled, pairs.now);
 }
 
 }  // namespace
@@ -433,7 +452,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   none.t_before = none.t_after = rewrite.t_before;
   Choice best = cheapest(steps, none, rewrite, options);
-  finish_choice(steps, best);
+  finish_choice(steps, best, options.deadline);
   PhasePolynomialResult out;
   out.rounded = merged.rounded;
   // Where nothing is rewritten and nothing cancels, rotation merging's

@@ -1,0 +1,455 @@
+// The regions of cx, x and phase gates found in one walk, then in each the
+// wires' parities by segments (a segment of a wire starts at each cx onto
+// it and each x on it), the cx pairs removed where every phase gate's
+// parity is still held by some segment, and the phase gates whose segment
+// changed moved to the first segment that holds their parity.
+#include "src/cancellation/floating_phases.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+#include <unordered_map>
+
+#include "engine/fault.h"
+#include "src/gf2/fewest_cx.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::int32_t kNone = -1;
+// A region takes at most this many wires; a cx that would bring in more
+// starts a region of its own.
+constexpr std::uint32_t kMostWires = 512;
+
+bool is_phase(Elementary e) { return elementary_info(e).diagonal != kNotDiagonal; }
+
+struct Region {
+  std::int64_t first = 0;            // its first item
+  bool lost = false;                 // a wire has left it
+  bool merged = false;               // another region joined it: `items` are out of order
+  std::int64_t after = -1;           // the last item outside it on a wire before the wire joined
+  std::int64_t until = INT64_MAX;    // the first item outside it on a wire after the wire left
+  std::vector<std::uint32_t> wires;  // its qubits, in the order they joined
+  std::vector<std::uint32_t> items;  // its gates, in order
+};
+
+// The walk that cuts the items into regions.
+struct Regions {
+  explicit Regions(std::uint32_t qubits) : of(qubits, kNone), last(qubits, -1) {}
+
+  // Takes q out of its region at `item`.
+  void leave(std::uint32_t q, std::int64_t item) {
+    if (of[q] != kNone) {
+      all[of[q]].lost = true;
+      all[of[q]].until = std::min(all[of[q]].until, item);
+    }
+    of[q] = kNone;
+  }
+  void outside(std::uint32_t q, std::int64_t item) {
+    leave(q, item);
+    last[q] = item;
+  }
+  std::int32_t open(std::int64_t item) {
+    all.push_back({item, false, false, -1, INT64_MAX, {}, {}});
+    return static_cast<std::int32_t>(all.size() - 1);
+  }
+  void join(std::int32_t r, std::uint32_t q) {
+    of[q] = r;
+    all[r].wires.push_back(q);
+    all[r].after = std::max(all[r].after, last[q]);
+  }
+  // Whether q (in another region or none) may join region r at `item`:
+  // every gate it has had precedes r's first.
+  bool may_join(std::int32_t r, std::uint32_t q) const {
+    return r != kNone && last[q] < all[r].first && all[r].wires.size() < kMostWires;
+  }
+  void add(std::int32_t r, std::uint32_t item, std::initializer_list<std::uint32_t> qubits) {
+    all[r].items.push_back(item);
+    for (std::uint32_t q : qubits) last[q] = item;
+  }
+  void one_qubit(std::uint32_t item, std::uint32_t q) {
+    if (of[q] == kNone) join(open(item), q);
+    add(of[q], item, {q});
+  }
+  void cx(std::uint32_t item, std::uint32_t c, std::uint32_t t) {
+    const std::int32_t rc = of[c], rt = of[t];
+    if (rc != kNone && rc == rt) return add(rc, item, {c, t});
+    if (rc != kNone && rt != kNone && !all[rc].lost && !all[rt].lost &&
+        all[rc].wires.size() + all[rt].wires.size() <= kMostWires) {
+      // Neither region has a gate outside it after one of its own: they
+      // are one region (the smaller joins the larger; the items are put in
+      // order once the walk ends).
+      const bool c_larger = all[rc].items.size() >= all[rt].items.size();
+      const std::int32_t keep = c_larger ? rc : rt;
+      Region& into = all[keep];
+      Region& from = all[c_larger ? rt : rc];
+      for (std::uint32_t q : from.wires) of[q] = keep;
+      into.wires.insert(into.wires.end(), from.wires.begin(), from.wires.end());
+      into.items.insert(into.items.end(), from.items.begin(), from.items.end());
+      into.first = std::min(into.first, from.first);
+      into.after = std::max(into.after, from.after);
+      into.merged = true;
+      from = Region{};
+      return add(keep, item, {c, t});
+    }
+    for (const auto [q, r] : {std::pair(t, rc), std::pair(c, rt)}) {
+      if (!may_join(r, q)) continue;
+      leave(q, item);
+      join(r, q);
+      return add(r, item, {c, t});
+    }
+    leave(c, item);
+    leave(t, item);
+    const std::int32_t r = open(item);
+    join(r, c);
+    join(r, t);
+    add(r, item, {c, t});
+  }
+
+  std::vector<std::int32_t> of;    // per qubit: its region, or kNone
+  std::vector<std::int64_t> last;  // per qubit: its last item so far
+  std::vector<Region> all;
+};
+
+struct ParityHash {
+  std::size_t operator()(const std::vector<std::uint64_t>& p) const {
+    std::uint64_t h = 0x9e3779b97f4a7c15ull;
+    for (std::uint64_t w : p) h = (h ^ w) * 0xff51afd7ed558ccdull;
+    return static_cast<std::size_t>(h ^ (h >> 32));
+  }
+};
+using ParityCount = std::unordered_map<std::vector<std::uint64_t>, std::uint32_t, ParityHash>;
+
+struct Segment {
+  std::uint32_t wire;
+  std::int64_t after;  // a gate written after this item is in the segment; -1: nowhere
+  std::uint32_t rank;  // its place among its wire's segments
+};
+
+// One region's pairs and moves.
+class RegionPass {
+ public:
+  RegionPass(const Region& region, std::span<const CancelItem> items, const std::vector<Elementary>& now,
+             std::vector<std::int32_t>& wire_of)
+      : region_(region), items_(items), now_(now), wire_of_(wire_of) {
+    for (std::uint32_t w = 0; w < region.wires.size(); ++w) wire_of_[region.wires[w]] = static_cast<std::int32_t>(w);
+    words_ = (region.wires.size() + 1 + 63) / 64;  // the last bit: the constant
+    read();
+  }
+  ~RegionPass() {
+    for (std::uint32_t q : region_.wires) wire_of_[q] = kNone;
+  }
+
+  std::size_t run(std::vector<bool>& removed, std::vector<ItemAddition>& additions, FewestCxSearch& search) {
+    if (const std::size_t saved = rewrite_small(removed, additions, search); saved > 0) return saved;
+    std::size_t gone = 0;
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      if (gates_[g].cx && !removed[region_.items[g]]) gone += 2 * try_pair(g, removed);
+    }
+    if (gone > 0) move_phases(removed, additions);
+    return gone;
+  }
+
+ private:
+  struct Gate {
+    bool cx = false;
+    std::uint32_t a = 0, b = 0;              // wires (b: a cx's target)
+    std::uint32_t next_a = kEnd, next_b = kEnd;  // the next gate on each wire
+    std::uint32_t segment = 0;               // a cx's or an x's segment on b (a), a phase gate's
+    std::uint32_t control_segment = 0;       // a cx's control's segment
+  };
+  static constexpr std::uint32_t kEnd = 0xffffffffu;
+
+  std::uint64_t* parity(std::uint32_t s) { return &parities_[s * words_]; }
+  std::vector<std::uint64_t> key(std::uint32_t s) const {
+    return {parities_.begin() + s * words_, parities_.begin() + (s + 1) * words_};
+  }
+
+  std::uint32_t new_segment(std::uint32_t w, std::int64_t after, const std::uint64_t* p) {
+    const auto s = static_cast<std::uint32_t>(segments_.size());
+    segments_.push_back({w, after, static_cast<std::uint32_t>(wire_segments_[w].size())});
+    wire_segments_[w].push_back(s);
+    parities_.insert(parities_.end(), p, p + words_);
+    current_[w] = s;
+    return s;
+  }
+
+  // The gates, the segments and what the phase gates need.
+  void read() {
+    const std::size_t n = region_.wires.size();
+    wire_segments_.assign(n, {});
+    current_.assign(n, kEnd);
+    std::vector<std::uint32_t> last(n, kEnd);
+    gates_.resize(region_.items.size());
+    std::vector<std::uint64_t> p(words_);
+    for (std::uint32_t g = 0; g < region_.items.size(); ++g) {
+      const std::uint32_t item = region_.items[g];
+      const PlacedGate& pg = items_[item].gate;
+      Gate& gate = gates_[g];
+      gate.cx = now_[item] == Elementary::CX;
+      gate.a = static_cast<std::uint32_t>(wire_of_[pg.a]);
+      gate.b = gate.cx ? static_cast<std::uint32_t>(wire_of_[pg.b]) : gate.a;
+      for (std::uint32_t w : {gate.a, gate.b}) {
+        if (current_[w] != kEnd) continue;
+        std::fill(p.begin(), p.end(), 0);
+        p[w / 64] |= std::uint64_t{1} << (w % 64);
+        new_segment(w, static_cast<std::int64_t>(item) - 1, p.data());
+      }
+      for (std::uint32_t w : {gate.a, gate.b}) {
+        if (last[w] == kEnd) continue;
+        Gate& before = gates_[last[w]];
+        (before.a == w ? before.next_a : before.next_b) = g;
+      }
+      last[gate.a] = last[gate.b] = g;
+      if (gate.cx) {
+        gate.control_segment = current_[gate.a];
+        std::copy_n(parity(current_[gate.b]), words_, p.begin());
+        const std::uint64_t* c = parity(current_[gate.a]);
+        for (std::size_t k = 0; k < words_; ++k) p[k] ^= c[k];
+        gate.segment = new_segment(gate.b, item, p.data());
+      } else if (now_[item] == Elementary::X) {
+        std::copy_n(parity(current_[gate.a]), words_, p.begin());
+        p[n / 64] ^= std::uint64_t{1} << (n % 64);
+        gate.segment = new_segment(gate.a, item, p.data());
+      } else {
+        gate.segment = current_[gate.a];
+        ++needed_[key(gate.segment)];
+      }
+    }
+    original_ = parities_;
+    for (std::uint32_t s = 0; s < segments_.size(); ++s) {
+      if (segments_[s].after >= 0) ++held_[key(s)];
+    }
+  }
+
+  // A region of at most four wires and no x gate written anew with the
+  // fewest cx gates (src/gf2/fewest_cx.h) after the item where all its
+  // wires have joined and none has left, where that takes fewer cx gates:
+  // each phase gate where its parity is first met. Returns the cx saved.
+  std::size_t rewrite_small(std::vector<bool>& removed, std::vector<ItemAddition>& additions,
+                            FewestCxSearch& search) {
+    const std::size_t n = region_.wires.size();
+    if (n > kFewestCxWires) return 0;
+    std::size_t cx = 0;
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      if (now_[region_.items[g]] == Elementary::X) return 0;
+      cx += gates_[g].cx;
+    }
+    const std::int64_t at = std::min(region_.until - 1, static_cast<std::int64_t>(region_.items.back()));
+    if (at < 0 || at < region_.after) return 0;
+    FewestCxQuestion question;
+    question.wires = static_cast<std::uint32_t>(n);
+    question.below = cx;
+    for (std::uint32_t w = 0; w < n; ++w) {
+      question.map.push_back(static_cast<std::uint8_t>(parities_[wire_segments_[w].back() * words_]));
+    }
+    std::vector<std::int32_t> asked(16, -1);  // per parity value: its place in question.parities
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      if (gates_[g].cx) continue;
+      const auto p = static_cast<std::uint8_t>(original_[gates_[g].segment * words_]);
+      if (asked[p] >= 0) continue;
+      if (question.parities.size() == kFewestCxParities) return 0;
+      asked[p] = static_cast<std::int32_t>(question.parities.size());
+      question.parities.push_back(p);
+    }
+    const std::optional<FewestCxAnswer> answer = fewest_cx(question, search);
+    if (!answer) return 0;
+    for (std::uint32_t item : region_.items) removed[item] = true;
+    const auto item = static_cast<std::uint32_t>(at);
+    const auto phases_after = [&](std::uint32_t step) {
+      for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+        if (gates_[g].cx) continue;
+        const auto p = static_cast<std::uint8_t>(original_[gates_[g].segment * words_]);
+        const auto [when, wire] = answer->met[asked[p]];
+        if (when == step) additions.push_back({item, {now_[region_.items[g]], region_.wires[wire], 0}});
+      }
+    };
+    phases_after(0);
+    for (std::uint32_t k = 0; k < answer->cx.size(); ++k) {
+      const auto [c, t] = answer->cx[k];
+      additions.push_back({item, {Elementary::CX, region_.wires[c], region_.wires[t]}});
+      phases_after(k + 1);
+    }
+    return cx - answer->cx.size();
+  }
+
+  std::uint32_t next_on(std::uint32_t g, std::uint32_t w) const {
+    return gates_[g].a == w ? gates_[g].next_a : gates_[g].next_b;
+  }
+
+  // The copy of cx g that it meets, or kEnd.
+  std::uint32_t copy_of(std::uint32_t g, const std::vector<bool>& removed) const {
+    const std::uint32_t c = gates_[g].a, t = gates_[g].b;
+    std::uint32_t on_c = next_on(g, c), on_t = next_on(g, t);
+    std::size_t passed = 0;
+    while (on_c != kEnd || on_t != kEnd) {
+      const std::uint32_t h = std::min(on_c, on_t);
+      const Gate& gate = gates_[h];
+      const bool gone = removed[region_.items[h]];
+      if (!gone && ++passed > kCancelReach) return kEnd;
+      if (on_c == on_t) {  // a cx on both wires
+        if (!gone) {
+          if (gate.a == c) return h;
+          return kEnd;
+        }
+      } else if (!gone && gate.cx) {
+        // On c alone it must share the control; on t alone, the target.
+        if (h == on_c ? gate.a != c : gate.b != t) return kEnd;
+      } else if (!gone && h == on_c && now_[region_.items[h]] == Elementary::X) {
+        return kEnd;
+      }
+      if (h == on_c) on_c = next_on(h, c);
+      if (h == on_t) on_t = next_on(h, t);
+    }
+    return kEnd;
+  }
+
+  void count(std::uint32_t s, int by) {
+    if (segments_[s].after < 0) return;
+    auto it = held_.find(key(s));
+    if (by > 0) {
+      if (it == held_.end()) held_.emplace(key(s), 1);
+      else ++it->second;
+    } else {
+      check(it != held_.end() && it->second > 0, "a segment counted once");
+      --it->second;
+    }
+  }
+  bool needs(std::uint32_t s) const {
+    if (segments_[s].after < 0) return false;
+    const std::vector<std::uint64_t> k = key(s);
+    const auto held = held_.find(k);
+    if (held != held_.end() && held->second > 0) return false;
+    const auto need = needed_.find(k);
+    return need != needed_.end() && need->second > 0;
+  }
+
+  // Removes cx g with its copy where every phase gate keeps a place.
+  bool try_pair(std::uint32_t g, std::vector<bool>& removed) {
+    const std::uint32_t j = copy_of(g, removed);
+    if (j == kEnd) return false;
+    const std::uint32_t t = gates_[g].b;
+    const std::vector<std::uint64_t> c = key(gates_[g].control_segment);
+    const std::vector<std::uint32_t>& on_t = wire_segments_[t];
+    const std::uint32_t from = segments_[gates_[g].segment].rank, to = segments_[gates_[j].segment].rank;
+    const auto flip = [&] {
+      for (std::uint32_t r = from; r < to; ++r) {
+        count(on_t[r], -1);
+        std::uint64_t* p = parity(on_t[r]);
+        for (std::size_t k = 0; k < words_; ++k) p[k] ^= c[k];
+        count(on_t[r], +1);
+      }
+    };
+    flip();
+    // What the flipped segments held before is now c away from it.
+    bool kept = true;
+    std::vector<std::uint64_t> before(words_);
+    for (std::uint32_t r = from; r < to && kept; ++r) {
+      const std::uint32_t s = on_t[r];
+      if (segments_[s].after < 0) continue;
+      for (std::size_t k = 0; k < words_; ++k) before[k] = parities_[s * words_ + k] ^ c[k];
+      const auto held = held_.find(before);
+      const auto need = needed_.find(before);
+      kept = (held != held_.end() && held->second > 0) || need == needed_.end() || need->second == 0;
+    }
+    if (!kept) {
+      flip();
+      return false;
+    }
+    removed[region_.items[g]] = removed[region_.items[j]] = true;
+    return true;
+  }
+
+  // Each phase gate whose segment no longer holds its parity goes to the
+  // first segment that does.
+  void move_phases(std::vector<bool>& removed, std::vector<ItemAddition>& additions) {
+    ParityCount first;  // parity -> segment + 1, the first placeable one
+    std::vector<std::uint32_t> order(segments_.size());
+    for (std::uint32_t s = 0; s < order.size(); ++s) order[s] = s;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t x, std::uint32_t y) { return segments_[x].after < segments_[y].after; });
+    for (std::uint32_t s : order) {
+      if (segments_[s].after >= 0) first.emplace(key(s), s + 1);
+    }
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      const std::uint32_t item = region_.items[g];
+      if (gates_[g].cx || now_[item] == Elementary::X || removed[item]) continue;
+      const std::uint32_t s = gates_[g].segment;
+      const auto begin = original_.begin() + s * words_;
+      if (std::equal(begin, begin + words_, parities_.begin() + s * words_)) continue;
+      const auto to = first.find(std::vector<std::uint64_t>(begin, begin + words_));
+      check(to != first.end(), "a moved phase gate finds its parity");
+      const Segment& home = segments_[to->second - 1];
+      removed[item] = true;
+      additions.push_back({static_cast<std::uint32_t>(home.after), {now_[item], region_.wires[home.wire], 0}});
+    }
+  }
+
+  const Region& region_;
+  std::span<const CancelItem> items_;
+  const std::vector<Elementary>& now_;
+  std::vector<std::int32_t>& wire_of_;
+  std::size_t words_ = 1;
+  std::vector<Gate> gates_;
+  std::vector<Segment> segments_;
+  std::vector<std::vector<std::uint32_t>> wire_segments_;  // per wire, its segments in order
+  std::vector<std::uint32_t> current_;                     // per wire, while reading: its last segment
+  std::vector<std::uint64_t> parities_, original_;         // per segment, words_ words: now and as read
+  ParityCount needed_;                                     // the phase gates' parities, as read
+  ParityCount held_;                                       // the placeable segments' parities, now
+};
+
+}  // namespace
+
+std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
+                                  std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
+                                  const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,
+                                  const Deadline& deadline) {
+  check(removed.size() == items.size() && now.size() == items.size(), "a flag and a gate per item");
+  Regions regions(qubits);
+  for (std::uint32_t i = 0; i < items.size(); ++i) {
+    const CancelItem& item = items[i];
+    if (item.count != 0) {
+      check(std::size_t{item.first} + item.count <= barrier_qubits.size(), "a barrier's qubits are given");
+      for (std::uint32_t k = 0; k < item.count; ++k) {
+        const std::uint32_t q = barrier_qubits[item.first + k];
+        check(q < qubits, "a barrier's qubit is in the program");
+        regions.outside(q, i);
+      }
+      continue;
+    }
+    if (removed[i]) continue;
+    const PlacedGate& g = item.gate;
+    const ElementaryInfo& info = elementary_info(now[i]);
+    check(g.a < qubits && (info.qubits == 1 || g.b < qubits), "a gate's qubits are in the program");
+    if (now[i] == Elementary::CX) {
+      regions.cx(i, g.a, g.b);
+    } else if (info.qubits == 1 && (now[i] == Elementary::X || is_phase(now[i]))) {
+      regions.one_qubit(i, g.a);
+    } else {
+      regions.outside(g.a, i);
+      if (info.qubits == 2) regions.outside(g.b, i);
+    }
+  }
+  std::vector<std::int32_t> wire_of(qubits, kNone);
+  FewestCxSearch search;
+  std::size_t gone = 0;
+  std::vector<ItemAddition> moved;
+  for (std::uint32_t r = 0; r < regions.all.size(); ++r) {
+    if ((r % 256) == 0 && deadline.passed()) break;
+    Region& region = regions.all[r];
+    if (region.merged) std::sort(region.items.begin(), region.items.end());
+    std::size_t cx = 0;
+    for (std::uint32_t item : region.items) cx += now[item] == Elementary::CX;
+    if (cx < 2) continue;
+    RegionPass pass(region, items, now, wire_of);
+    gone += pass.run(removed, moved, search);
+  }
+  std::stable_sort(moved.begin(), moved.end(),
+                   [](const ItemAddition& x, const ItemAddition& y) { return x.item < y.item; });
+  additions.insert(additions.end(), moved.begin(), moved.end());
+  return gone;
+}
+
+}  // namespace kestrel

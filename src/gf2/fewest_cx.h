@@ -1,0 +1,61 @@
+// The fewest cx gates on at most four wires that bring given parities onto
+// a wire, each at some point, and end at a given linear map, found by
+// breadth-first search.
+//
+// The wires start at x_0 .. x_{n-1}; a cx(c, t) adds wire c into wire t.
+// The search's states are the wires' values (n rows of n bits) and which of
+// the parities asked for some wire has held so far; the first state at the
+// map with every parity met is reached by the fewest cx gates. For the map
+// that is the identity on three wires and the parities x1 + x2, x0 + x1 +
+// x2 and x0 + x1, four gates suffice where a Toffoli gate's usual network
+// has six:
+//
+//   cx q[0],q[1]; (x0 + x1) cx q[2],q[1]; (x0 + x1 + x2) cx q[0],q[1]; (x1 + x2) cx q[2],q[1];
+//
+// Every search is bounded by the states it may visit; searches of the same
+// question are answered from a cache. Both make the answer a function of
+// the question and the bounds alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace kestrel {
+
+// The largest number of wires searched.
+inline constexpr std::uint32_t kFewestCxWires = 4;
+// The largest number of distinct parities asked for.
+inline constexpr std::size_t kFewestCxParities = 12;
+
+struct FewestCxQuestion {
+  std::uint32_t wires = 0;             // n, 1 to kFewestCxWires
+  std::vector<std::uint8_t> map;       // per wire, the parity it must end at (bit k: x_k)
+  std::vector<std::uint8_t> parities;  // the parities asked for, each nonzero
+  std::size_t below = 0;               // only a circuit of fewer cx gates is an answer
+};
+
+struct FewestCxAnswer {
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> cx;  // (control, target), in order
+  // Per parity asked for: after how many of the gates some wire first holds
+  // it (0: at the start), and which wire.
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> met;
+};
+
+// Cached answers, and the states the searches may still visit in all.
+struct FewestCxSearch {
+  std::uint64_t states_left = std::uint64_t{1} << 20;
+  std::map<std::vector<std::uint8_t>, std::optional<FewestCxAnswer>> cache;
+};
+
+// The fewest cx gates for `question`, where fewer than `question.below`
+// do and the search finds them within `kFewestCxStates` states (and what
+// `search` has left); else nothing.
+inline constexpr std::uint64_t kFewestCxStates = std::uint64_t{1} << 14;
+std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& question, FewestCxSearch& search);
+
+}  // namespace kestrel

@@ -1,0 +1,212 @@
+// The cx pairs removed where the phase gates between them can move, and the
+// small regions written with the fewest cx gates: on tables of regions that
+// do and do not allow it, and on random lists against the dense model
+// (tests/model/matrices.h), global phase included. The fewest-cx search
+// against a plain enumeration of every cx sequence.
+#include "src/cancellation/floating_phases.h"
+#include "src/gf2/fewest_cx.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/cpp/helpers.h"
+#include "tests/model/matrices.h"
+
+namespace kestrel {
+namespace {
+
+using E = Elementary;
+
+struct Passed {
+  std::vector<PlacedGate> given, kept;
+  std::size_t gone = 0;
+};
+
+// The pass on `items` (barriers on `barrier_qubits`), its additions spliced in.
+Passed run(const std::vector<CancelItem>& items, const std::vector<std::uint32_t>& barrier_qubits, std::uint32_t n) {
+  Passed out;
+  std::vector<bool> removed(items.size(), false);
+  std::vector<Elementary> now;
+  for (const CancelItem& item : items) {
+    now.push_back(item.gate.gate);
+    if (item.count == 0) out.given.push_back(item.gate);
+  }
+  std::vector<ItemAddition> additions;
+  out.gone = cancel_floating_pairs(n, items, barrier_qubits, removed, now, additions);
+  const SplicedItems s = splice_items(items, removed, now, additions);
+  for (std::size_t i = 0; i < s.items.size(); ++i) {
+    if (!s.removed[i] && s.items[i].count == 0) out.kept.push_back({s.now[i], s.items[i].gate.a, s.items[i].gate.b});
+  }
+  return out;
+}
+
+std::vector<CancelItem> parse(const std::string& text, std::vector<std::uint32_t>& barrier_qubits) {
+  std::vector<CancelItem> items;
+  for (const GateText& op : parse_gates(text)) {
+    if (op.name == "b") {
+      items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), static_cast<std::uint32_t>(op.qubits.size())});
+      barrier_qubits.insert(barrier_qubits.end(), op.qubits.begin(), op.qubits.end());
+    } else {
+      items.push_back({{gate_named(op.name), op.qubits.at(0), op.qubits.size() > 1 ? op.qubits[1] : 0}, 0, 0});
+    }
+  }
+  return items;
+}
+
+std::size_t count(const std::vector<PlacedGate>& gates, const std::function<bool(E)>& kind) {
+  return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(), [&](const PlacedGate& g) { return kind(g.gate); }));
+}
+bool is_cx(E e) { return e == E::CX; }
+bool is_t(E e) { return elementary_info(e).t; }
+
+struct Case {
+  const char* name;
+  std::uint32_t n;
+  const char* given;
+  std::size_t gone;  // cx gates removed
+};
+const Case kCases[] = {
+    // x3 + x4, x2 + x3 + x4, x3 and x2 + x3 on three wires, the identity at the end: four cx, not six.
+    {"a Toffoli's phases on three wires", 5,
+     "h 4; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3; h 4", 2},
+    {"the same with an h on a wire between: two regions", 5,
+     "h 4; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; h 3; cx 2 3; tdg 3; cx 2 3; h 4", 0},
+    {"nor across a boundary", 5, "cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; b 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3", 0},
+    // On five wires (past the exhaustive search): the t on x0 + x1 moves to
+    // wire 0 after cx 1 0, so the pair on 0, 1 goes.
+    {"a pair whose phase gate finds its parity on another wire", 5,
+     "cx 0 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; h 0; h 1; h 2; h 3; h 4", 2},
+    {"not where the parity is nowhere else", 5,
+     "cx 0 1; t 1; cx 0 1; cx 2 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; h 0; h 1; h 2; h 3; h 4", 0},
+    {"nor where a cx between reads the target", 5,
+     "cx 0 1; t 1; cx 1 3; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; h 0; h 1; h 2; h 3; h 4", 0},
+    // x0 + x1 + 1, with the x on wire 1 kept: wire 0 holds it after cx 1 0.
+    {"x on the target passes, the parity found with its constant", 5,
+     "cx 0 1; x 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; h 0; h 1; h 2; h 3; h 4", 2},
+    {"not with another constant", 5,
+     "cx 0 1; x 1; t 1; cx 0 1; x 0; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; h 0; h 1; h 2; h 3; h 4", 0},
+};
+
+TEST(FloatingPhases, Table) {
+  for (const Case& c : kCases) {
+    std::vector<std::uint32_t> barrier_qubits;
+    const std::vector<CancelItem> items = parse(c.given, barrier_qubits);
+    const Passed r = run(items, barrier_qubits, c.n);
+    EXPECT_EQ(r.gone, c.gone) << c.name;
+    EXPECT_EQ(count(r.given, is_cx) - count(r.kept, is_cx), c.gone) << c.name;
+    EXPECT_EQ(count(r.kept, is_t), count(r.given, is_t)) << c.name;
+    EXPECT_TRUE(model::equal_up_to(model::product(c.n, r.kept), model::product(c.n, r.given), 0)) << c.name;
+  }
+}
+
+// Random lists of cx gates (often repeats of a recent one, so that pairs
+// meet), phase gates, x, and now and then h, cz or a boundary, on 3 to 7
+// qubits: the pass keeps the matrix exactly and the T gates, never adds a
+// cx, and removes some on few wires (the exhaustive search) and on many
+// (the pairs).
+TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
+  std::mt19937_64 rng(5);
+  const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
+  std::size_t gone_few = 0, gone_many = 0;
+  for (int round = 0; round < 300; ++round) {
+    const auto n = static_cast<std::uint32_t>(3 + round % 5);
+    std::vector<CancelItem> items;
+    std::vector<std::uint32_t> barrier_qubits;
+    std::vector<PlacedGate> recent;
+    for (int k = 0, size = 10 + static_cast<int>(rng() % 40); k < size; ++k) {
+      const auto a = static_cast<std::uint32_t>(rng() % n);
+      const auto b = (a + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
+      const unsigned kind = rng() % 20;
+      PlacedGate g{E::CX, a, b};
+      if (kind < 4 && !recent.empty()) g = recent[rng() % recent.size()];
+      else if (kind < 11) g = {phases[rng() % 5], a, 0};
+      else if (kind == 11) g = {E::X, a, 0};
+      else if (kind == 12) g = {E::H, a, 0};
+      else if (kind == 13) g = {E::CZ, a, b};
+      if (kind == 14) {
+        items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), 1});
+        barrier_qubits.push_back(a);
+        continue;
+      }
+      items.push_back({g, 0, 0});
+      if (g.gate == E::CX) recent.push_back(g);
+      if (recent.size() > 4) recent.erase(recent.begin());
+    }
+    const Passed r = run(items, barrier_qubits, n);
+    ASSERT_TRUE(model::equal_up_to(model::product(n, r.kept), model::product(n, r.given), 0)) << "round " << round;
+    EXPECT_EQ(count(r.kept, is_t), count(r.given, is_t)) << "round " << round;
+    EXPECT_EQ(count(r.given, is_cx) - count(r.kept, is_cx), r.gone) << "round " << round;
+    (n <= kFewestCxWires ? gone_few : gone_many) += r.gone;
+  }
+  EXPECT_GT(gone_few, 20u);
+  EXPECT_GT(gone_many, 20u);
+}
+
+// Every sequence of cx gates of length `length` on n wires, depth first:
+// whether one ends at `map` having met every parity of `parities`.
+bool some_sequence(std::uint32_t n, std::vector<std::uint8_t> rows, std::uint32_t met, std::size_t length,
+                   const std::vector<std::uint8_t>& map, const std::vector<std::uint8_t>& parities) {
+  for (std::size_t k = 0; k < parities.size(); ++k) {
+    for (std::uint8_t r : rows) met |= (r == parities[k]) << k;
+  }
+  if (length == 0) return rows == map && met == (1u << parities.size()) - 1;
+  for (std::uint32_t c = 0; c < n; ++c) {
+    for (std::uint32_t t = 0; t < n; ++t) {
+      if (c == t) continue;
+      std::vector<std::uint8_t> next = rows;
+      next[t] ^= next[c];
+      if (some_sequence(n, next, met, length - 1, map, parities)) return true;
+    }
+  }
+  return false;
+}
+
+TEST(FewestCx, MatchesEveryShorterSequenceTried) {
+  std::mt19937_64 rng(3);
+  FewestCxSearch search;
+  for (int round = 0; round < 60; ++round) {
+    const auto n = static_cast<std::uint32_t>(2 + round % 2);
+    // A map and parities that some random sequence of up to six cx meets.
+    std::vector<std::uint8_t> rows;
+    for (std::uint32_t w = 0; w < n; ++w) rows.push_back(static_cast<std::uint8_t>(1u << w));
+    std::vector<std::uint8_t> seen;
+    for (int k = 0, length = static_cast<int>(rng() % 7); k < length; ++k) {
+      const auto c = static_cast<std::uint32_t>(rng() % n), t = (c + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
+      rows[t] ^= rows[c];
+      if (rng() % 2 && std::find(seen.begin(), seen.end(), rows[t]) == seen.end()) seen.push_back(rows[t]);
+    }
+    const FewestCxQuestion question{n, rows, seen, 8};
+    const std::optional<FewestCxAnswer> answer = fewest_cx(question, search);
+    ASSERT_TRUE(answer) << "round " << round;
+    // The answer replays to the map, meeting each parity where it says.
+    std::vector<std::uint8_t> replay;
+    for (std::uint32_t w = 0; w < n; ++w) replay.push_back(static_cast<std::uint8_t>(1u << w));
+    for (std::size_t k = 0; k < seen.size(); ++k) {
+      std::vector<std::uint8_t> at = replay;
+      for (std::uint32_t g = 0; g < answer->met[k].first; ++g) at[answer->cx[g].second] ^= at[answer->cx[g].first];
+      EXPECT_EQ(at[answer->met[k].second], seen[k]) << "round " << round;
+    }
+    for (const auto& [c, t] : answer->cx) replay[t] ^= replay[c];
+    EXPECT_EQ(replay, rows) << "round " << round;
+    // No shorter sequence does it.
+    std::vector<std::uint8_t> start;
+    for (std::uint32_t w = 0; w < n; ++w) start.push_back(static_cast<std::uint8_t>(1u << w));
+    for (std::size_t length = 0; length < answer->cx.size(); ++length) {
+      EXPECT_FALSE(some_sequence(n, start, 0, length, rows, seen)) << "round " << round;
+    }
+    // Asked for fewer than that, there is no answer.
+    EXPECT_FALSE(fewest_cx({n, rows, seen, answer->cx.size()}, search)) << "round " << round;
+  }
+  // The Toffoli's parities: four cx.
+  const std::optional<FewestCxAnswer> toffoli = fewest_cx({3, {1, 2, 4}, {6, 7, 3}, 6}, search);
+  ASSERT_TRUE(toffoli);
+  EXPECT_EQ(toffoli->cx.size(), 4u);
+}
+
+}  // namespace
+}  // namespace kestrel
