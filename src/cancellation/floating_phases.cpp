@@ -13,6 +13,8 @@
 
 #include "engine/fault.h"
 #include "src/gf2/fewest_cx.h"
+#include "src/gf2/linear_synthesis.h"
+#include "src/gf2/parity_network.h"
 
 namespace kestrel {
 namespace {
@@ -21,6 +23,8 @@ constexpr std::int32_t kNone = -1;
 // A region takes at most this many wires; a cx that would bring in more
 // starts a region of its own.
 constexpr std::uint32_t kMostWires = 512;
+// A region of at most this many wires may be written as a parity network.
+constexpr std::uint32_t kNetworkWires = 64;
 
 bool is_phase(Elementary e) { return elementary_info(e).diagonal != kNotDiagonal; }
 
@@ -143,6 +147,7 @@ class RegionPass {
 
   std::size_t run(std::vector<bool>& removed, std::vector<ItemAddition>& additions, FewestCxSearch& search) {
     if (const std::size_t saved = rewrite_small(removed, additions, search); saved > 0) return saved;
+    if (const std::size_t saved = rewrite_by_network(removed, additions, search); saved > 0) return saved;
     std::size_t gone = 0;
     for (std::uint32_t g = 0; g < gates_.size(); ++g) {
       if (gates_[g].cx && !removed[region_.items[g]]) gone += 2 * try_pair(g, removed);
@@ -236,8 +241,8 @@ class RegionPass {
       if (now_[region_.items[g]] == Elementary::X) return 0;
       cx += gates_[g].cx;
     }
-    const std::int64_t at = std::min(region_.until - 1, static_cast<std::int64_t>(region_.items.back()));
-    if (at < 0 || at < region_.after) return 0;
+    const std::int64_t at = write_at();
+    if (at < 0) return 0;
     FewestCxQuestion question;
     question.wires = static_cast<std::uint32_t>(n);
     question.below = cx;
@@ -272,6 +277,101 @@ class RegionPass {
       phases_after(k + 1);
     }
     return cx - answer->cx.size();
+  }
+
+  // The item after which a region may be written anew: all its wires have
+  // joined it and none has left; or -1.
+  std::int64_t write_at() const {
+    const std::int64_t at = std::min(region_.until - 1, static_cast<std::int64_t>(region_.items.back()));
+    return at < 0 || at < region_.after ? -1 : at;
+  }
+
+  // A region of more wires (up to kNetworkWires) and no x gate written anew
+  // as the parity network of its phase polynomial, then the cx gates of its
+  // linear map (src/gf2/parity_network.h, linear_synthesis.h), where that
+  // takes fewer cx gates. Returns the cx saved.
+  std::size_t rewrite_by_network(std::vector<bool>& removed, std::vector<ItemAddition>& additions,
+                                 FewestCxSearch& search) {
+    const auto n = static_cast<std::uint32_t>(region_.wires.size());
+    if (n <= kFewestCxWires || n > kNetworkWires) return 0;
+    std::size_t cx = 0;
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      if (now_[region_.items[g]] == Elementary::X) return 0;
+      cx += gates_[g].cx;
+    }
+    const std::int64_t at = write_at();
+    if (at < 0) return 0;
+    // The polynomial: per distinct parity, the sum of its phase gates' powers.
+    ParityCount column;
+    std::vector<std::uint64_t> columns;
+    std::vector<std::uint8_t> coefficients;
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      if (gates_[g].cx) continue;
+      std::vector<std::uint64_t> p(original_.begin() + gates_[g].segment * words_,
+                                   original_.begin() + (gates_[g].segment + 1) * words_);
+      const auto [it, added] = column.emplace(p, static_cast<std::uint32_t>(coefficients.size()));
+      if (added) {
+        columns.insert(columns.end(), p.begin(), p.end());
+        coefficients.push_back(0);
+      }
+      coefficients[it->second] = static_cast<std::uint8_t>((coefficients[it->second] + 8 +
+                                                              elementary_info(now_[region_.items[g]]).diagonal) % 8);
+    }
+    const std::uint64_t work = std::uint64_t{n} * coefficients.size();
+    if (work > search.network_work_left) return 0;
+    search.network_work_left -= work;
+    BitMatrix map(n);
+    for (std::uint32_t w = 0; w < n; ++w) {
+      const std::uint64_t* p = parity(wire_segments_[w].back());
+      for (std::uint32_t v = 0; v < n; ++v) map.set(w, v, (p[v / 64] >> (v % 64)) & 1);
+    }
+    // Each column padded to the network's words: the region's words hold the constant's bit too.
+    const std::size_t net_words = (n + 63) / 64;
+    std::vector<std::uint64_t> packed;
+    for (std::size_t j = 0; j < coefficients.size(); ++j) {
+      packed.insert(packed.end(), columns.begin() + j * words_, columns.begin() + j * words_ + net_words);
+    }
+    // The network back at the inputs, then the map; or the open network,
+    // then what takes its map to the region's (M A^-1 after A is M).
+    std::vector<PlacedGate> network = synthesise_parity_network(n, packed, coefficients);
+    const auto cx_of = [](const std::vector<PlacedGate>& gates) {
+      return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(),
+                                                    [](const PlacedGate& g) { return g.gate == Elementary::CX; }));
+    };
+    std::size_t network_cx = cx_of(network);
+    std::optional<std::vector<PlacedGate>> linear;
+    if (network_cx < cx) linear = synthesise_linear_within(map, cx - network_cx);
+    OpenParityNetwork open = synthesise_open_parity_network(n, packed, coefficients);
+    const std::size_t open_cx = cx_of(open.gates);
+    const std::size_t best = linear ? network_cx + linear->size() : cx;
+    if (open_cx < best) {
+      const std::optional<BitMatrix> undo = open.map.inverse();
+      check(undo.has_value(), "an open network's map is invertible");
+      BitMatrix rest(n);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        for (std::uint32_t j = 0; j < n; ++j) {
+          if (!map.get(i, j)) continue;
+          for (std::size_t k = 0; k < rest.words(); ++k) rest.row(i)[k] ^= undo->row(j)[k];
+        }
+      }
+      std::optional<std::vector<PlacedGate>> after = synthesise_linear_within(rest, best - open_cx);
+      if (after) {
+        network = std::move(open.gates);
+        network_cx = open_cx;
+        linear = std::move(after);
+      }
+    }
+    if (!linear) return 0;
+    for (std::uint32_t item : region_.items) removed[item] = true;
+    const auto item = static_cast<std::uint32_t>(at);
+    const auto write = [&](const std::vector<PlacedGate>& gates) {
+      for (const PlacedGate& g : gates) {
+        additions.push_back({item, {g.gate, region_.wires[g.a], g.gate == Elementary::CX ? region_.wires[g.b] : 0}});
+      }
+    };
+    write(network);
+    write(*linear);
+    return cx - network_cx - linear->size();
   }
 
   std::uint32_t next_on(std::uint32_t g, std::uint32_t w) const {

@@ -1,30 +1,34 @@
-// cx pairs that cancel once the phase gates between them move to another
-// place where the same parity is on a wire.
+// Stretches of cx, x and phase gates written with fewer cx gates, the
+// phase gates moved to other places where a wire holds their parity.
 //
 // Within a stretch of a program made of cx, x and one-qubit phase gates
 // (t, tdg, s, sdg, z) alone, every wire holds at each point an affine
 // parity of the stretch's inputs, and a phase gate only asks for its
 // parity: it may go to any point of the stretch where some wire holds the
-// same one, exactly, global phase included. So a cx that meets its copy
-// with only phase gates, x gates on its target, and cx gates that share its
-// control or its target between them (all of which it commutes with, but
-// for the phase gates on its target) cancels with it wherever every phase
-// gate on the target between them still finds its parity somewhere:
+// same one, exactly, global phase included. Each region (stretch), where
+// all its wires can be written at one place (after an item where they
+// have all joined it and none has left), is written anew where that takes
+// fewer cx gates:
+// - on at most four wires without x gates, with the fewest cx gates that
+//   bring every phase gate's parity onto a wire and end at the region's
+//   linear map (src/gf2/fewest_cx.h), each phase gate where its parity is
+//   first met: a Toffoli gate's seven T gates on three wires, written with
+//   six cx gates, take four;
+// - on up to 64 wires without x gates, as the parity network of its phase
+//   polynomial (src/gf2/parity_network.h; phase gates on one parity add up,
+//   so T gates never grow in number) and then the cx gates of its linear
+//   map (src/gf2/linear_synthesis.h).
+// Where neither applies or pays, a cx that meets its copy with only phase gates, x
+// gates on its target, and cx gates that share its control or its target
+// between them (all of which it commutes with, but for the phase gates on
+// its target) goes with it wherever every phase gate on the target between
+// them still finds its parity somewhere: in
 //
-//     cx q[0],q[1]; t q[1]; cx q[0],q[1]; cx q[0],q[2]; t q[2]; tdg q[2]; ...
+//     cx q[0],q[1]; t q[1]; cx q[0],q[1]; cx q[1],q[0]; tdg q[0]; ...
 //
-// is written without the cx pair, the t moved after `cx q[0],q[2]` on q[2],
-// where x0 ^ x2 is too. The other phase gates stay where they are unless
-// their wire's parity there changed; T gates and other gates never change
-// in number, and only cx gates go.
-//
-// A region of at most four wires and no x gate is first written anew, where
-// that takes fewer cx gates, with the fewest cx gates that bring every
-// phase gate's parity onto a wire and end at the region's linear map
-// (src/gf2/fewest_cx.h), each phase gate where its parity is first met: a
-// Toffoli gate's seven T gates on three wires, written with six cx gates,
-// take four. The new gates go after an item where all its wires have
-// joined it and none has left (where there is none, the pairs are tried).
+// the pair goes and the t moves after `cx q[1],q[0]` on q[0], where x0 ^ x1
+// is too. Other phase gates stay where they are unless their wire's parity
+// there changed. Only cx gates go.
 //
 // The stretches (regions) are found in one walk over the items: a wire
 // joins the region of a cx or a phase gate on it where it has none, and a
@@ -49,11 +53,11 @@
 
 namespace kestrel {
 
-// Rewrites the small regions and removes the cx pairs it finds among `items` (with `removed` and `now` as
-// the passes before left them) and moves the phase gates that must move:
-// each goes from its item (removed) to an addition after the item where
-// its parity is found, and a small region's gates to additions after one
-// item (`additions`, ascending by item; none given before).
+// Rewrites the regions among `items` (with `removed` and `now` as the
+// passes before left them) and removes the cx pairs it finds: a region
+// written anew goes from its items (removed) to additions after one item,
+// and a phase gate that must move to an addition after the item where its
+// parity is found (`additions`, ascending by item; none given before).
 // Returns how many cx gates went. Past `deadline` the regions not yet
 // looked at stay as they are.
 std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelItem> items,

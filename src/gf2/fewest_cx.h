@@ -49,6 +49,9 @@ struct FewestCxAnswer {
 // Cached answers, and the states the searches may still visit in all.
 struct FewestCxSearch {
   std::uint64_t states_left = std::uint64_t{1} << 20;
+  // For callers that write larger stretches as parity networks: the work
+  // (wires times terms) those may still take.
+  std::uint64_t network_work_left = std::uint64_t{1} << 24;
   std::map<std::vector<std::uint8_t>, std::optional<FewestCxAnswer>> cache;
 };
 

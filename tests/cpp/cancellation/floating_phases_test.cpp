@@ -106,9 +106,9 @@ TEST(FloatingPhases, Table) {
 
 // Random lists of cx gates (often repeats of a recent one, so that pairs
 // meet), phase gates, x, and now and then h, cz or a boundary, on 3 to 7
-// qubits: the pass keeps the matrix exactly and the T gates, never adds a
-// cx, and removes some on few wires (the exhaustive search) and on many
-// (the pairs).
+// qubits: the pass keeps the matrix exactly, never adds a T gate or a cx,
+// and removes some cx on few wires (the exhaustive search) and on many
+// (the networks and the pairs).
 TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
   std::mt19937_64 rng(5);
   const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
@@ -139,7 +139,7 @@ TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
     }
     const Passed r = run(items, barrier_qubits, n);
     ASSERT_TRUE(model::equal_up_to(model::product(n, r.kept), model::product(n, r.given), 0)) << "round " << round;
-    EXPECT_EQ(count(r.kept, is_t), count(r.given, is_t)) << "round " << round;
+    EXPECT_LE(count(r.kept, is_t), count(r.given, is_t)) << "round " << round;
     EXPECT_EQ(count(r.given, is_cx) - count(r.kept, is_cx), r.gone) << "round " << round;
     (n <= kFewestCxWires ? gone_few : gone_many) += r.gone;
   }
