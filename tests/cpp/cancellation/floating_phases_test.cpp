@@ -105,7 +105,7 @@ TEST(FloatingPhases, Table) {
 }
 
 // Random lists of cx gates (often repeats of a recent one, so that pairs
-// meet), phase gates, x, and now and then h, cz or a boundary, on 3 to 7
+// meet), phase gates, and (every other list) x, and now and then h, cz or a boundary, on 3 to 7
 // qubits: the pass keeps the matrix exactly, never adds a T gate or a cx,
 // and removes some cx on few wires (the exhaustive search) and on many
 // (the networks and the pairs).
@@ -118,10 +118,13 @@ TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
     std::vector<CancelItem> items;
     std::vector<std::uint32_t> barrier_qubits;
     std::vector<PlacedGate> recent;
-    for (int k = 0, size = 10 + static_cast<int>(rng() % 40); k < size; ++k) {
+    const bool stretch = round % 2;
+    for (int k = 0, size = (stretch ? 40 : 10) + static_cast<int>(rng() % 40); k < size; ++k) {
       const auto a = static_cast<std::uint32_t>(rng() % n);
       const auto b = (a + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
-      const unsigned kind = rng() % 20;
+      // Every other round one longer stretch of cx and phase gates alone.
+      unsigned kind = rng() % 20;
+      if (stretch && kind >= 11) kind = 15;  // a new cx
       PlacedGate g{E::CX, a, b};
       if (kind < 4 && !recent.empty()) g = recent[rng() % recent.size()];
       else if (kind < 11) g = {phases[rng() % 5], a, 0};
