@@ -286,14 +286,14 @@ class RegionPass {
     return at < 0 || at < region_.after ? -1 : at;
   }
 
-  // A region of more wires (up to kNetworkWires) and no x gate written anew
+  // A region of up to kNetworkWires wires and no x gate written anew
   // as the parity network of its phase polynomial, then the cx gates of its
   // linear map (src/gf2/parity_network.h, linear_synthesis.h), where that
   // takes fewer cx gates. Returns the cx saved.
   std::size_t rewrite_by_network(std::vector<bool>& removed, std::vector<ItemAddition>& additions,
                                  FewestCxSearch& search) {
     const auto n = static_cast<std::uint32_t>(region_.wires.size());
-    if (n <= kFewestCxWires || n > kNetworkWires) return 0;
+    if (n > kNetworkWires) return 0;
     std::size_t cx = 0;
     for (std::uint32_t g = 0; g < gates_.size(); ++g) {
       if (now_[region_.items[g]] == Elementary::X) return 0;

@@ -14,21 +14,22 @@
 //   linear map (src/gf2/fewest_cx.h), each phase gate where its parity is
 //   first met: a Toffoli gate's seven T gates on three wires, written with
 //   six cx gates, take four;
-// - on up to 64 wires without x gates, as the parity network of its phase
-//   polynomial (src/gf2/parity_network.h; phase gates on one parity add up,
-//   so T gates never grow in number) and then the cx gates of its linear
-//   map (src/gf2/linear_synthesis.h).
-// Where neither applies or pays, a cx that meets its copy with only phase gates, x
-// gates on its target, and cx gates that share its control or its target
-// between them (all of which it commutes with, but for the phase gates on
-// its target) goes with it wherever every phase gate on the target between
-// them still finds its parity somewhere: in
+// - failing that, on up to 64 wires without x gates, as the parity network
+//   of its phase polynomial (src/gf2/parity_network.h; phase gates on one
+//   parity add up, so T gates never grow in number) and then the cx gates
+//   of its linear map (src/gf2/linear_synthesis.h), or as the network left
+//   open and the cx gates from its map to the region's.
+// Where neither applies or pays, a cx that meets its copy with only phase
+// gates, x gates on its target, and cx gates that share its control or its
+// target between them (all of which it commutes with, but for the phase
+// gates on its target) goes with it wherever every phase gate on the
+// target between them still finds its parity somewhere: in
 //
 //     cx q[0],q[1]; t q[1]; cx q[0],q[1]; cx q[1],q[0]; tdg q[0]; ...
 //
 // the pair goes and the t moves after `cx q[1],q[0]` on q[0], where x0 ^ x1
 // is too. Other phase gates stay where they are unless their wire's parity
-// there changed. Only cx gates go.
+// there changed. T gates never grow in number, and cx gates only go.
 //
 // The stretches (regions) are found in one walk over the items: a wire
 // joins the region of a cx or a phase gate on it where it has none, and a
@@ -36,10 +37,12 @@
 // of its own region) only if all its gates so far precede the region's
 // first (so no gate outside a region ever sits between two of its gates);
 // any other gate (h, cz, a barrier, a rotation of any angle) or a cx that
-// cannot join takes its wires out of their regions. A region that has lost no wire
-// merges with another by a cx between them. Each cx then looks forward on
-// its two wires for its copy, passing at most kCancelReach gates, so the
-// time is linear in the items.
+// cannot join takes its wires out of their regions. A region that has lost
+// no wire merges with another by a cx between them. Each cx then looks
+// forward on its two wires for its copy, passing at most kCancelReach
+// gates; the searches and the networks are bounded by counted work
+// (src/gf2/fewest_cx.h), so the time is linear in the items and the result
+// a function of them alone.
 #pragma once
 
 #include <cstddef>
