@@ -25,6 +25,8 @@ constexpr std::int32_t kNone = -1;
 constexpr std::uint32_t kMostWires = 512;
 // A region of at most this many wires may be written as a parity network.
 constexpr std::uint32_t kNetworkWires = 64;
+// A region of at most this many cx gates, no two the same, is left as it is.
+constexpr std::size_t kFewCx = 8;
 
 bool is_phase(Elementary e) { return elementary_info(e).diagonal != kNotDiagonal; }
 
@@ -534,15 +536,24 @@ std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelIt
   }
   std::vector<std::int32_t> wire_of(qubits, kNone);
   FewestCxSearch search;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
   std::size_t gone = 0;
   std::vector<ItemAddition> moved;
   for (std::uint32_t r = 0; r < regions.all.size(); ++r) {
     if ((r % 256) == 0 && deadline.passed()) break;
     Region& region = regions.all[r];
     if (region.merged) std::sort(region.items.begin(), region.items.end());
-    std::size_t cx = 0;
-    for (std::uint32_t item : region.items) cx += now[item] == Elementary::CX;
-    if (cx < 2) continue;
+    // A region of a few cx gates, no two of them the same, has little to
+    // gain that is worth the search: the pairs need a copy, and a shorter
+    // writing nearly always does too. Most regions of a program of random
+    // Clifford gates are such.
+    pairs.clear();
+    for (std::uint32_t item : region.items) {
+      if (now[item] == Elementary::CX) pairs.emplace_back(items[item].gate.a, items[item].gate.b);
+    }
+    if (pairs.size() < 2) continue;
+    std::sort(pairs.begin(), pairs.end());
+    if (pairs.size() <= kFewCx && std::adjacent_find(pairs.begin(), pairs.end()) == pairs.end()) continue;
     RegionPass pass(region, items, now, wire_of);
     gone += pass.run(removed, moved, search);
   }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <unordered_map>
 
 #include "engine/fault.h"
@@ -65,12 +66,18 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
       goal = static_cast<std::uint32_t>(head);
       break;
     }
-    if (node.depth + 1 >= q.below) continue;
     for (std::uint8_t c = 0; c < n && !goal; ++c) {
       for (std::uint8_t t = 0; t < n; ++t) {
         if (c == t) continue;
         const auto next = static_cast<std::uint16_t>(rows ^ (row(rows, c) << (4 * t)));
-        const std::uint32_t state = pack(next, meets(next, met, t));
+        const std::uint16_t met_next = meets(next, met, t);
+        // Each cx changes one wire: it meets at most one parity more and
+        // brings at most one wire to its row of the map.
+        std::uint32_t rows_off = 0;
+        for (std::uint32_t w = 0; w < n; ++w) rows_off += row(next, w) != q.map[w];
+        const auto unmet = static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(full & ~met_next)));
+        if (node.depth + 1 + std::max(rows_off, unmet) >= q.below) continue;
+        const std::uint32_t state = pack(next, met_next);
         if (seen.contains(state)) continue;
         if (nodes.size() >= bound) break;
         seen.emplace(state, static_cast<std::uint32_t>(nodes.size()));
