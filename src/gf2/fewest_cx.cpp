@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <unordered_map>
 
 #include "engine/fault.h"
 
@@ -16,6 +15,9 @@ namespace {
 std::uint32_t pack(std::uint16_t rows, std::uint16_t met) { return rows | (std::uint32_t{met} << 16); }
 
 std::uint8_t row(std::uint16_t rows, std::uint32_t w) { return (rows >> (4 * w)) & 15; }
+
+// No state: its mask would meet more parities than are asked.
+constexpr std::uint32_t kEmpty = 0xffffffffu;
 
 }  // namespace
 
@@ -55,7 +57,17 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     std::uint32_t depth;
   };
   std::vector<Node> nodes{{pack(start, met0), 0, 0, 0, 0}};
-  std::unordered_map<std::uint32_t, std::uint32_t> seen{{nodes[0].state, 0}};
+  // The states seen: an open-addressing set in the search's scratch table
+  // (twice the most states a search visits), emptied again at the end.
+  std::vector<std::uint32_t>& seen = search.seen;
+  if (seen.empty()) seen.assign(2 * kFewestCxStates, kEmpty);
+  const auto slot = [&](std::uint32_t state) {
+    std::size_t k = (state * 0x9e3779b1u) & (seen.size() - 1);
+    while (seen[k] != kEmpty && seen[k] != state) k = (k + 1) & (seen.size() - 1);
+    return k;
+  };
+  std::vector<std::size_t> filled{slot(nodes[0].state)};
+  seen[filled[0]] = nodes[0].state;
   std::optional<std::uint32_t> goal;
   const std::uint64_t bound = std::min(kFewestCxStates, search.states_left);
   for (std::size_t head = 0; head < nodes.size() && !goal; ++head) {
@@ -78,9 +90,11 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
         const auto unmet = static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(full & ~met_next)));
         if (node.depth + 1 + std::max(rows_off, unmet) >= q.below) continue;
         const std::uint32_t state = pack(next, met_next);
-        if (seen.contains(state)) continue;
+        const std::size_t at = slot(state);
+        if (seen[at] == state) continue;
         if (nodes.size() >= bound) break;
-        seen.emplace(state, static_cast<std::uint32_t>(nodes.size()));
+        seen[at] = state;
+        filled.push_back(at);
         nodes.push_back({state, static_cast<std::uint32_t>(head), c, t, node.depth + 1});
       }
     }
@@ -95,6 +109,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
       }
     }
   }
+  for (std::size_t k : filled) seen[k] = kEmpty;
   search.states_left -= std::min<std::uint64_t>(search.states_left, nodes.size());
   std::optional<FewestCxAnswer> answer;
   if (goal) {
