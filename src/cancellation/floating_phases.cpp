@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 #include <unordered_map>
 
@@ -238,13 +239,9 @@ class RegionPass {
                             FewestCxSearch& search) {
     const std::size_t n = region_.wires.size();
     if (n > kFewestCxWires) return 0;
-    std::size_t cx = 0;
-    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
-      if (now_[region_.items[g]] == Elementary::X) return 0;
-      cx += gates_[g].cx;
-    }
-    const std::int64_t at = write_at();
-    if (at < 0) return 0;
+    const std::optional<Writable> writable = writable_at();
+    if (!writable) return 0;
+    const auto [cx, at] = *writable;
     FewestCxQuestion question;
     question.wires = static_cast<std::uint32_t>(n);
     question.below = cx;
@@ -281,11 +278,21 @@ class RegionPass {
     return cx - answer->cx.size();
   }
 
-  // The item after which a region may be written anew: all its wires have
-  // joined it and none has left; or -1.
-  std::int64_t write_at() const {
+  // A region without x gates that may be written anew after one item (all
+  // its wires have joined it and none has left): its cx gates and the item.
+  struct Writable {
+    std::size_t cx;
+    std::int64_t at;
+  };
+  std::optional<Writable> writable_at() const {
+    std::size_t cx = 0;
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      if (now_[region_.items[g]] == Elementary::X) return std::nullopt;
+      cx += gates_[g].cx;
+    }
     const std::int64_t at = std::min(region_.until - 1, static_cast<std::int64_t>(region_.items.back()));
-    return at < 0 || at < region_.after ? -1 : at;
+    if (at < 0 || at < region_.after) return std::nullopt;
+    return Writable{cx, at};
   }
 
   // A region of up to kNetworkWires wires and no x gate written anew
@@ -296,13 +303,9 @@ class RegionPass {
                                  FewestCxSearch& search) {
     const auto n = static_cast<std::uint32_t>(region_.wires.size());
     if (n > kNetworkWires) return 0;
-    std::size_t cx = 0;
-    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
-      if (now_[region_.items[g]] == Elementary::X) return 0;
-      cx += gates_[g].cx;
-    }
-    const std::int64_t at = write_at();
-    if (at < 0) return 0;
+    const std::optional<Writable> writable = writable_at();
+    if (!writable) return 0;
+    const auto [cx, at] = *writable;
     // The polynomial: per distinct parity, the sum of its phase gates' powers.
     ParityCount column;
     std::vector<std::uint64_t> columns;
