@@ -100,7 +100,7 @@ struct Regions {
       from = Region{};
       return add(keep, item, {c, t});
     }
-    for (const auto [q, r] : {std::pair(t, rc), std::pair(c, rt)}) {
+    for (const auto& [q, r] : {std::pair(t, rc), std::pair(c, rt)}) {
       if (!may_join(r, q)) continue;
       leave(q, item);
       join(r, q);

@@ -25,7 +25,8 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   const std::uint32_t n = q.wires;
   check(n >= 1 && n <= kFewestCxWires && q.map.size() == n, "a map of one to four wires");
   check(q.parities.size() <= kFewestCxParities, "at most twelve parities asked for");
-  std::vector<std::uint8_t> key{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(std::min<std::size_t>(q.below, 255))};
+  std::vector<std::uint8_t> key{static_cast<std::uint8_t>(n),
+                                static_cast<std::uint8_t>(std::min<std::size_t>(q.below, 255))};
   key.insert(key.end(), q.map.begin(), q.map.end());
   key.insert(key.end(), q.parities.begin(), q.parities.end());
   if (q.below == 0) return std::nullopt;

@@ -49,7 +49,8 @@ std::vector<CancelItem> parse(const std::string& text, std::vector<std::uint32_t
   std::vector<CancelItem> items;
   for (const GateText& op : parse_gates(text)) {
     if (op.name == "b") {
-      items.push_back({{}, static_cast<std::uint32_t>(barrier_qubits.size()), static_cast<std::uint32_t>(op.qubits.size())});
+      const auto first = static_cast<std::uint32_t>(barrier_qubits.size());
+      items.push_back({{}, first, static_cast<std::uint32_t>(op.qubits.size())});
       barrier_qubits.insert(barrier_qubits.end(), op.qubits.begin(), op.qubits.end());
     } else {
       items.push_back({{gate_named(op.name), op.qubits.at(0), op.qubits.size() > 1 ? op.qubits[1] : 0}, 0, 0});
@@ -59,7 +60,8 @@ std::vector<CancelItem> parse(const std::string& text, std::vector<std::uint32_t
 }
 
 std::size_t count(const std::vector<PlacedGate>& gates, const std::function<bool(E)>& kind) {
-  return static_cast<std::size_t>(std::count_if(gates.begin(), gates.end(), [&](const PlacedGate& g) { return kind(g.gate); }));
+  return static_cast<std::size_t>(
+      std::count_if(gates.begin(), gates.end(), [&](const PlacedGate& g) { return kind(g.gate); }));
 }
 bool is_cx(E e) { return e == E::CX; }
 bool is_t(E e) { return elementary_info(e).t; }
@@ -179,7 +181,8 @@ TEST(FewestCx, MatchesEveryShorterSequenceTried) {
     for (std::uint32_t w = 0; w < n; ++w) rows.push_back(static_cast<std::uint8_t>(1u << w));
     std::vector<std::uint8_t> seen;
     for (int k = 0, length = static_cast<int>(rng() % 7); k < length; ++k) {
-      const auto c = static_cast<std::uint32_t>(rng() % n), t = (c + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
+      const auto c = static_cast<std::uint32_t>(rng() % n);
+      const auto t = (c + 1 + static_cast<std::uint32_t>(rng() % (n - 1))) % n;
       rows[t] ^= rows[c];
       if (rng() % 2 && std::find(seen.begin(), seen.end(), rows[t]) == seen.end()) seen.push_back(rows[t]);
     }
