@@ -1,10 +1,11 @@
-// Breadth-first search over the wires' values and the parities met, with a
+// Best-first search over the wires' values and the parities met, with a
 // parent per state to read the gates back.
 #include "src/gf2/fewest_cx.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <queue>
 
 #include "engine/fault.h"
 
@@ -57,11 +58,22 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     std::uint8_t c, t;
     std::uint32_t depth;
   };
+  // The lower bound on the cx gates still needed from a state: each cx
+  // changes one wire, so it meets at most one parity more and brings at
+  // most one wire to its row of the map. It falls by at most one a gate,
+  // so the first state at the goal taken below is reached by the fewest.
+  const auto still = [&](std::uint16_t rows, std::uint16_t met) {
+    std::uint32_t off = 0;
+    for (std::uint32_t w = 0; w < n; ++w) off += row(rows, w) != q.map[w];
+    return std::max(off, static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(full & ~met))));
+  };
   std::vector<Node> nodes{{pack(start, met0), 0, 0, 0, 0}};
-  // The states seen: an open-addressing set in the search's scratch table
-  // (twice the most states a search visits), emptied again at the end.
+  // The states seen, with the fewest gates found to each: an
+  // open-addressing table in the search's scratch (twice the most states a
+  // search keeps), emptied again at the end.
   std::vector<std::uint32_t>& seen = search.seen;
-  if (seen.empty()) seen.assign(2 * kFewestCxStates, kEmpty);
+  std::vector<std::uint32_t>& fewest = search.fewest;
+  if (seen.empty()) seen.assign(2 * kFewestCxStates, kEmpty), fewest.assign(2 * kFewestCxStates, 0);
   const auto slot = [&](std::uint32_t state) {
     std::size_t k = (state * 0x9e3779b1u) & (seen.size() - 1);
     while (seen[k] != kEmpty && seen[k] != state) k = (k + 1) & (seen.size() - 1);
@@ -69,46 +81,56 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   };
   std::vector<std::size_t> filled{slot(nodes[0].state)};
   seen[filled[0]] = nodes[0].state;
+  // Best first by gates so far plus the bound; among equals the deeper,
+  // then the earlier kept.
+  struct Open {
+    std::uint32_t f, depth, node;
+    bool operator<(const Open& o) const {  // "taken later than"
+      return f != o.f ? f > o.f : depth != o.depth ? depth < o.depth : node > o.node;
+    }
+  };
+  std::priority_queue<Open> open;
+  open.push({still(start, met0), 0, 0});
   std::optional<std::uint32_t> goal;
   const std::uint64_t bound = std::min(kFewestCxStates, search.states_left);
-  for (std::size_t head = 0; head < nodes.size() && !goal; ++head) {
-    const Node node = nodes[head];
+  bool full_up = false;
+  while (!open.empty() && !goal && !full_up) {
+    const Open top = open.top();
+    open.pop();
+    const Node node = nodes[top.node];
+    if (node.depth > fewest[slot(node.state)]) continue;  // reached by fewer since
     const auto rows = static_cast<std::uint16_t>(node.state & 0xffff);
     const auto met = static_cast<std::uint16_t>(node.state >> 16);
     if (rows == target && met == full) {
-      goal = static_cast<std::uint32_t>(head);
+      goal = top.node;
       break;
     }
-    for (std::uint8_t c = 0; c < n && !goal; ++c) {
+    for (std::uint8_t c = 0; c < n && !full_up; ++c) {
       for (std::uint8_t t = 0; t < n; ++t) {
         if (c == t) continue;
         const auto next = static_cast<std::uint16_t>(rows ^ (row(rows, c) << (4 * t)));
         const std::uint16_t met_next = meets(next, met, t);
-        // Each cx changes one wire: it meets at most one parity more and
-        // brings at most one wire to its row of the map.
-        std::uint32_t rows_off = 0;
-        for (std::uint32_t w = 0; w < n; ++w) rows_off += row(next, w) != q.map[w];
-        const auto unmet = static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(full & ~met_next)));
-        if (node.depth + 1 + std::max(rows_off, unmet) >= q.below) continue;
+        const std::uint32_t depth = node.depth + 1, f = depth + still(next, met_next);
+        if (f >= q.below) continue;
         const std::uint32_t state = pack(next, met_next);
         const std::size_t at = slot(state);
-        if (seen[at] == state) continue;
-        if (nodes.size() >= bound) break;
-        seen[at] = state;
-        filled.push_back(at);
-        nodes.push_back({state, static_cast<std::uint32_t>(head), c, t, node.depth + 1});
+        if (seen[at] == state && fewest[at] <= depth) continue;
+        if (nodes.size() >= bound) {
+          full_up = true;
+          break;
+        }
+        if (seen[at] != state) seen[at] = state, filled.push_back(at);
+        fewest[at] = depth;
+        open.push({f, depth, static_cast<std::uint32_t>(nodes.size())});
+        nodes.push_back({state, top.node, c, t, depth});
       }
     }
-    if (nodes.size() >= bound) break;
   }
-  // The goal may be among the states added last.
-  if (!goal) {
-    for (std::size_t k = 0; k < nodes.size(); ++k) {
-      if ((nodes[k].state & 0xffff) == target && (nodes[k].state >> 16) == full) {
-        goal = static_cast<std::uint32_t>(k);
-        break;
-      }
-    }
+  // Stopped at the bound: a goal kept but not yet taken, the fewest gates
+  // first.
+  for (std::size_t k = 0; k < nodes.size() && full_up; ++k) {
+    const bool at_goal = (nodes[k].state & 0xffff) == target && (nodes[k].state >> 16) == full;
+    if (at_goal && (!goal || nodes[k].depth < nodes[*goal].depth)) goal = static_cast<std::uint32_t>(k);
   }
   for (std::size_t k : filled) seen[k] = kEmpty;
   search.states_left -= std::min<std::uint64_t>(search.states_left, nodes.size());

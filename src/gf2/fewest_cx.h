@@ -1,11 +1,14 @@
 // The fewest cx gates on at most four wires that bring given parities onto
-// a wire, each at some point, and end at a given linear map, found by
-// breadth-first search.
+// a wire, each at some point, and end at a given linear map, found by a
+// best-first search.
 //
 // The wires start at x_0 .. x_{n-1}; a cx(c, t) adds wire c into wire t.
 // The search's states are the wires' values (n rows of n bits) and which of
-// the parities asked for some wire has held so far; the first state at the
-// map with every parity met is reached by the fewest cx gates. For the map
+// the parities asked for some wire has held so far, taken in the order of
+// the gates that reach them plus a lower bound on the gates still needed
+// (the wires not yet at their row of the map, the parities not yet met:
+// a cx changes one wire); the first state taken at the map with every
+// parity met is reached by the fewest cx gates. For the map
 // that is the identity on three wires and the parities x1 + x2, x0 + x1 +
 // x2 and x0 + x1, four gates suffice where a Toffoli gate's usual network
 // has six:
@@ -48,18 +51,18 @@ struct FewestCxAnswer {
 
 // Cached answers, and the states the searches may still visit in all.
 struct FewestCxSearch {
-  std::uint64_t states_left = std::uint64_t{1} << 20;
+  std::uint64_t states_left = std::uint64_t{1} << 21;
   // For callers that write larger stretches as parity networks: the work
   // (wires times terms) those may still take.
   std::uint64_t network_work_left = std::uint64_t{1} << 24;
   std::map<std::vector<std::uint8_t>, std::optional<FewestCxAnswer>> cache;
-  std::vector<std::uint32_t> seen;  // the searches' scratch table
+  std::vector<std::uint32_t> seen, fewest;  // the searches' scratch tables
 };
 
 // The fewest cx gates for `question`, where fewer than `question.below`
 // do and the search finds them within `kFewestCxStates` states (and what
 // `search` has left); else nothing.
-inline constexpr std::uint64_t kFewestCxStates = std::uint64_t{1} << 14;
+inline constexpr std::uint64_t kFewestCxStates = std::uint64_t{1} << 17;
 std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& question, FewestCxSearch& search);
 
 }  // namespace kestrel
