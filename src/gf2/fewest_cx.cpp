@@ -69,11 +69,11 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   };
   std::vector<Node> nodes{{pack(start, met0), 0, 0, 0, 0}};
   // The states seen, with the fewest gates found to each: an
-  // open-addressing table in the search's scratch (twice the most states a
-  // search keeps), emptied again at the end.
+  // open-addressing table in the search's scratch, at least twice as large
+  // as the states it holds (doubled as they grow), emptied again at the end.
   std::vector<std::uint32_t>& seen = search.seen;
   std::vector<std::uint32_t>& fewest = search.fewest;
-  if (seen.empty()) seen.assign(2 * kFewestCxStates, kEmpty), fewest.assign(2 * kFewestCxStates, 0);
+  if (seen.empty()) seen.assign(1024, kEmpty), fewest.assign(1024, 0);
   const auto slot = [&](std::uint32_t state) {
     std::size_t k = (state * 0x9e3779b1u) & (seen.size() - 1);
     while (seen[k] != kEmpty && seen[k] != state) k = (k + 1) & (seen.size() - 1);
@@ -81,6 +81,18 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   };
   std::vector<std::size_t> filled{slot(nodes[0].state)};
   seen[filled[0]] = nodes[0].state;
+  const auto grow = [&] {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> held;
+    for (std::size_t k : filled) held.emplace_back(seen[k], fewest[k]), seen[k] = kEmpty;
+    seen.assign(2 * seen.size(), kEmpty);
+    fewest.assign(seen.size(), 0);
+    filled.clear();
+    for (const auto& [state, depth] : held) {
+      const std::size_t at = slot(state);
+      seen[at] = state, fewest[at] = depth;
+      filled.push_back(at);
+    }
+  };
   // Best first by gates so far plus the bound; among equals the deeper,
   // then the earlier kept.
   struct Open {
@@ -113,6 +125,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
         const std::uint32_t depth = node.depth + 1, f = depth + still(next, met_next);
         if (f >= q.below) continue;
         const std::uint32_t state = pack(next, met_next);
+        if (2 * (filled.size() + 1) > seen.size()) grow();
         const std::size_t at = slot(state);
         if (seen[at] == state && fewest[at] <= depth) continue;
         if (nodes.size() >= bound) {
