@@ -10,9 +10,9 @@
 #include <initializer_list>
 #include <optional>
 #include <utility>
-#include <unordered_map>
 
 #include "engine/fault.h"
+#include "engine/hashing.h"
 #include "src/gf2/fewest_cx.h"
 #include "src/gf2/linear_synthesis.h"
 #include "src/gf2/parity_network.h"
@@ -121,12 +121,12 @@ struct Regions {
 
 struct ParityHash {
   std::size_t operator()(const std::vector<std::uint64_t>& p) const {
-    std::uint64_t h = 0x9e3779b97f4a7c15ull;
-    for (std::uint64_t w : p) h = (h ^ w) * 0xff51afd7ed558ccdull;
-    return static_cast<std::size_t>(h ^ (h >> 32));
+    std::uint64_t h = 0;
+    for (std::uint64_t w : p) h = hash_combine(h, w);
+    return static_cast<std::size_t>(h);
   }
 };
-using ParityCount = std::unordered_map<std::vector<std::uint64_t>, std::uint32_t, ParityHash>;
+using ParityCount = HashMap<std::vector<std::uint64_t>, std::uint32_t, ParityHash>;
 
 struct Segment {
   std::uint32_t wire;

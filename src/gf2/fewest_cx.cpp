@@ -8,6 +8,7 @@
 #include <queue>
 
 #include "engine/fault.h"
+#include "engine/hashing.h"
 
 namespace kestrel {
 namespace {
@@ -17,8 +18,6 @@ std::uint32_t pack(std::uint16_t rows, std::uint16_t met) { return rows | (std::
 
 std::uint8_t row(std::uint16_t rows, std::uint32_t w) { return (rows >> (4 * w)) & 15; }
 
-// No state: its mask would meet more parities than are asked.
-constexpr std::uint32_t kEmpty = 0xffffffffu;
 
 }  // namespace
 
@@ -68,31 +67,8 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     return std::max(off, static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(full & ~met))));
   };
   std::vector<Node> nodes{{pack(start, met0), 0, 0, 0, 0}};
-  // The states seen, with the fewest gates found to each: an
-  // open-addressing table in the search's scratch, at least twice as large
-  // as the states it holds (doubled as they grow), emptied again at the end.
-  std::vector<std::uint32_t>& seen = search.seen;
-  std::vector<std::uint32_t>& fewest = search.fewest;
-  if (seen.empty()) seen.assign(1024, kEmpty), fewest.assign(1024, 0);
-  const auto slot = [&](std::uint32_t state) {
-    std::size_t k = (state * 0x9e3779b1u) & (seen.size() - 1);
-    while (seen[k] != kEmpty && seen[k] != state) k = (k + 1) & (seen.size() - 1);
-    return k;
-  };
-  std::vector<std::size_t> filled{slot(nodes[0].state)};
-  seen[filled[0]] = nodes[0].state;
-  const auto grow = [&] {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> held;
-    for (std::size_t k : filled) held.emplace_back(seen[k], fewest[k]), seen[k] = kEmpty;
-    seen.assign(2 * seen.size(), kEmpty);
-    fewest.assign(seen.size(), 0);
-    filled.clear();
-    for (const auto& [state, depth] : held) {
-      const std::size_t at = slot(state);
-      seen[at] = state, fewest[at] = depth;
-      filled.push_back(at);
-    }
-  };
+  // The states seen, with the fewest gates found to each.
+  HashMap<std::uint32_t, std::uint32_t, IntHash> fewest{{nodes[0].state, 0}};
   // Best first by gates so far plus the bound; among equals the deeper,
   // then the earlier kept.
   struct Open {
@@ -110,7 +86,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     const Open top = open.top();
     open.pop();
     const Node node = nodes[top.node];
-    if (node.depth > fewest[slot(node.state)]) continue;  // reached by fewer since
+    if (node.depth > fewest.at(node.state)) continue;  // reached by fewer since
     const auto rows = static_cast<std::uint16_t>(node.state & 0xffff);
     const auto met = static_cast<std::uint16_t>(node.state >> 16);
     if (rows == target && met == full) {
@@ -125,15 +101,13 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
         const std::uint32_t depth = node.depth + 1, f = depth + still(next, met_next);
         if (f >= q.below) continue;
         const std::uint32_t state = pack(next, met_next);
-        if (2 * (filled.size() + 1) > seen.size()) grow();
-        const std::size_t at = slot(state);
-        if (seen[at] == state && fewest[at] <= depth) continue;
+        const auto seen = fewest.find(state);
+        if (seen != fewest.end() && seen->second <= depth) continue;
         if (nodes.size() >= bound) {
           full_up = true;
           break;
         }
-        if (seen[at] != state) seen[at] = state, filled.push_back(at);
-        fewest[at] = depth;
+        fewest.insert_or_assign(state, depth);
         open.push({f, depth, static_cast<std::uint32_t>(nodes.size())});
         nodes.push_back({state, top.node, c, t, depth});
       }
@@ -145,7 +119,6 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     const bool at_goal = (nodes[k].state & 0xffff) == target && (nodes[k].state >> 16) == full;
     if (at_goal && (!goal || nodes[k].depth < nodes[*goal].depth)) goal = static_cast<std::uint32_t>(k);
   }
-  for (std::size_t k : filled) seen[k] = kEmpty;
   search.states_left -= std::min<std::uint64_t>(search.states_left, nodes.size());
   std::optional<FewestCxAnswer> answer;
   if (goal) {

@@ -56,7 +56,6 @@ struct FewestCxSearch {
   // (wires times terms) those may still take.
   std::uint64_t network_work_left = std::uint64_t{1} << 24;
   std::map<std::vector<std::uint8_t>, std::optional<FewestCxAnswer>> cache;
-  std::vector<std::uint32_t> seen, fewest;  // the searches' scratch tables
 };
 
 // The fewest cx gates for `question`, where fewer than `question.below`
