@@ -150,7 +150,20 @@ StepsRewrite Rewriter::run() {
   regions();
   const bool any_region = std::any_of(regions_.begin(), regions_.end(),
                                       [](const std::optional<Written>& r) { return r.has_value(); });
-  return any_region && bounded ? bound_regions(bound_) : with_alternatives();
+  if (!any_region) return with_alternatives();
+  StepsRewrite out = bounded ? bound_regions(bound_) : with_alternatives();
+  if (options_.every_block) return out;
+  // The result without gadgets, for the caller to weigh as well: a region
+  // that pays by its blocks' own counts may still leave more T gates once
+  // the pairs of the whole program cancel (its blocks' T gates no longer
+  // meet those around them).
+  const std::vector<bool> kept = std::exchange(region_kept_, std::vector<bool>(region_kept_.size(), false));
+  StepsRewrite plain = with_alternatives();
+  region_kept_ = kept;
+  for (StepsRewrite& r : plain.alternatives) out.alternatives.push_back(std::move(r));
+  plain.alternatives.clear();
+  out.alternatives.push_back(std::move(plain));
+  return out;
 }
 
 // The rewrite with the blocks that pay, and, where some pay only in the
