@@ -130,7 +130,7 @@ using ParityCount = HashMap<std::vector<std::uint64_t>, std::uint32_t, ParityHas
 
 struct Segment {
   std::uint32_t wire;
-  std::int64_t after;  // a gate written after this item is in the segment; -1: nowhere
+  std::int64_t after;  // a gate written after this item (a gate's) is in the segment; -1: nowhere
   std::uint32_t rank;  // its place among its wire's segments
 };
 
@@ -202,7 +202,8 @@ class RegionPass {
         if (current_[w] != kEnd) continue;
         std::fill(p.begin(), p.end(), 0);
         p[w / 64] |= std::uint64_t{1} << (w % 64);
-        new_segment(w, static_cast<std::int64_t>(item) - 1, p.data());
+        const std::int64_t before = static_cast<std::int64_t>(item) - 1;
+        new_segment(w, gate_item(before) ? before : -1, p.data());
       }
       for (std::uint32_t w : {gate.a, gate.b}) {
         if (last[w] == kEnd) continue;
@@ -290,7 +291,8 @@ class RegionPass {
       if (now_[region_.items[g]] == Elementary::X) return std::nullopt;
       cx += gates_[g].cx;
     }
-    const std::int64_t at = std::min(region_.until - 1, static_cast<std::int64_t>(region_.items.back()));
+    std::int64_t at = std::min(region_.until - 1, static_cast<std::int64_t>(region_.items.back()));
+    while (at >= 0 && at >= region_.after && !gate_item(at)) --at;
     if (at < 0 || at < region_.after) return std::nullopt;
     return Writable{cx, at};
   }
@@ -378,6 +380,10 @@ class RegionPass {
     write(*linear);
     return cx - network_cx - linear->size();
   }
+
+  // Whether gates may be written after item k: a gate's, whose statement
+  // can be written anew (not a boundary's: a measurement, a conditioned gate).
+  bool gate_item(std::int64_t k) const { return k >= 0 && items_[static_cast<std::size_t>(k)].count == 0; }
 
   std::uint32_t next_on(std::uint32_t g, std::uint32_t w) const {
     return gates_[g].a == w ? gates_[g].next_a : gates_[g].next_b;

@@ -13,7 +13,7 @@ import re
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 from qiskit import QuantumCircuit
 from qiskit.quantum_info import Statevector
@@ -173,6 +173,13 @@ def hadamard_regions(draw):
 
 @settings(max_examples=scaled(100, 1000), deadline=None)
 @given(text=hadamard_regions(), k=st.integers(1, 3))
+# A stretch of cx and phase gates whose one place to be written anew came
+# right after a measurement; a gadget that left more T gates than the result
+# without one.
+@example(text=HEAD + "qreg q[4];\ncreg c[2];\nccx q[0],q[1],q[3];\ntdg q[1];\ns q[0];\ntdg q[0];\nt q[0];\nt q[0];\n"
+         "measure q[2] -> c[0];\nh q[0];\nccx q[0],q[1],q[3];\ncx q[3],q[1];\nccx q[0],q[1],q[3];\ns q[2];\n", k=1)
+@example(text=HEAD + "qreg q[4];\ncreg c[2];\nt q[0];\nt q;\nh q[2];\nccx q[0],q[1],q[3];\ncx q[3],q[2];\n"
+         "ccx q[0],q[1],q[3];\nmeasure q[0] -> c[1];\nh q[0];\nt q[0];\nt q[3];\n", k=1)
 def test_random_programs_with_gadgets(text, k):
     out, stats = reduce(text, ancillas=k, phase=True)
     assert stats["extra_qubits"] <= k

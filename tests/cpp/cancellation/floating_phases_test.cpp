@@ -38,6 +38,9 @@ Passed run(const std::vector<CancelItem>& items, const std::vector<std::uint32_t
   }
   std::vector<ItemAddition> additions;
   out.gone = cancel_floating_pairs(n, items, barrier_qubits, removed, now, additions);
+  // Gates are written after gates only: a boundary's statement (a
+  // measurement, a conditioned gate) cannot take them.
+  for (const ItemAddition& a : additions) EXPECT_EQ(items.at(a.item).count, 0u) << "after item " << a.item;
   const SplicedItems s = splice_items(items, removed, now, additions);
   for (std::size_t i = 0; i < s.items.size(); ++i) {
     if (!s.removed[i] && s.items[i].count == 0) out.kept.push_back({s.now[i], s.items[i].gate.a, s.items[i].gate.b});
@@ -78,6 +81,9 @@ const Case kCases[] = {
      "h 4; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3; h 4", 2},
     {"the same with an h on a wire between: two regions", 5,
      "h 4; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; h 3; cx 2 3; tdg 3; cx 2 3; h 4", 0},
+    // The place to write it is before the h; the boundary just before that is passed over.
+    {"written before the boundary that precedes a wire's leaving", 5,
+     "cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; t 3; b 0; h 4; cx 2 3; tdg 3; cx 2 3", 2},
     {"nor across a boundary", 5, "cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; b 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3", 0},
     // On five wires (past the exhaustive search): the t on x0 + x1 moves to
     // wire 0 after cx 1 0, so the pair on 0, 1 goes.
