@@ -232,7 +232,7 @@ class RegionPass {
     }
   }
 
-  // A region of at most four wires and no x gate written anew with the
+  // A region of at most six wires and no x gate written anew with the
   // fewest cx gates (src/gf2/fewest_cx.h) after the item where all its
   // wires have joined and none has left, where that takes fewer cx gates:
   // each phase gate where its parity is first met. Returns the cx saved.
@@ -249,7 +249,7 @@ class RegionPass {
     for (std::uint32_t w = 0; w < n; ++w) {
       question.map.push_back(static_cast<std::uint8_t>(parities_[wire_segments_[w].back() * words_]));
     }
-    std::vector<std::int32_t> asked(16, -1);  // per parity value: its place in question.parities
+    std::vector<std::int32_t> asked(std::size_t{1} << kFewestCxWires, -1);  // per parity value: its place in question.parities
     for (std::uint32_t g = 0; g < gates_.size(); ++g) {
       if (gates_[g].cx) continue;
       const auto p = static_cast<std::uint8_t>(original_[gates_[g].segment * words_]);

@@ -13,18 +13,28 @@
 namespace kestrel {
 namespace {
 
-// A state: the n rows, four bits each, then the mask of parities met.
-std::uint32_t pack(std::uint16_t rows, std::uint16_t met) { return rows | (std::uint32_t{met} << 16); }
+// A state: the n rows, kRowBits bits each, then the mask of parities met.
+constexpr std::uint32_t kRowBits = kFewestCxWires;
+constexpr std::uint32_t kRowsBits = kRowBits * kFewestCxWires;
+constexpr std::uint32_t kRowMask = (1u << kRowBits) - 1;
+using Rows = std::uint64_t;
+using Met = std::uint16_t;
+static_assert(kRowsBits + kFewestCxParities <= 64 && kFewestCxParities <= 16);
+std::uint64_t pack(Rows rows, Met met) { return rows | (std::uint64_t{met} << kRowsBits); }
+Rows rows_of(std::uint64_t state) { return static_cast<Rows>(state & ((std::uint64_t{1} << kRowsBits) - 1)); }
+Met met_of(std::uint64_t state) { return static_cast<Met>(state >> kRowsBits); }
 
-std::uint8_t row(std::uint16_t rows, std::uint32_t w) { return (rows >> (4 * w)) & 15; }
+std::uint8_t row(Rows rows, std::uint32_t w) { return (rows >> (kRowBits * w)) & kRowMask; }
+// The rows after cx(c, t): row t gains row c.
+Rows after_cx(Rows rows, std::uint32_t c, std::uint32_t t) { return rows ^ (Rows{row(rows, c)} << (kRowBits * t)); }
 
 
 }  // namespace
 
 std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearch& search) {
   const std::uint32_t n = q.wires;
-  check(n >= 1 && n <= kFewestCxWires && q.map.size() == n, "a map of one to four wires");
-  check(q.parities.size() <= kFewestCxParities, "at most twelve parities asked for");
+  check(n >= 1 && n <= kFewestCxWires && q.map.size() == n, "a map of one to six wires");
+  check(q.parities.size() <= kFewestCxParities, "at most sixteen parities asked for");
   std::vector<std::uint8_t> key{static_cast<std::uint8_t>(n),
                                 static_cast<std::uint8_t>(std::min<std::size_t>(q.below, 255))};
   key.insert(key.end(), q.map.begin(), q.map.end());
@@ -32,43 +42,58 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   if (q.below == 0) return std::nullopt;
   if (const auto found = search.cache.find(key); found != search.cache.end()) return found->second;
 
-  std::array<std::int8_t, 16> index;  // per parity value, its place among those asked, or -1
+  std::array<std::int8_t, std::size_t{1} << kFewestCxWires> index;  // per parity value: its place among those asked, or -1
   index.fill(-1);
   for (std::size_t k = 0; k < q.parities.size(); ++k) {
     check(q.parities[k] != 0 && q.parities[k] < (1u << n), "a parity on the wires");
     index[q.parities[k]] = static_cast<std::int8_t>(k);
   }
-  const auto full = static_cast<std::uint16_t>((1u << q.parities.size()) - 1);
-  std::uint16_t target = 0, start = 0;
+  const auto full = static_cast<Met>((1u << q.parities.size()) - 1);
+  Rows target = 0, start = 0;
   for (std::uint32_t w = 0; w < n; ++w) {
-    target |= static_cast<std::uint16_t>(q.map[w] << (4 * w));
-    start |= static_cast<std::uint16_t>((1u << w) << (4 * w));
+    check(q.map[w] < (1u << n), "a map row on the wires");
+    target |= Rows{q.map[w]} << (kRowBits * w);
+    start |= Rows{1u << w} << (kRowBits * w);
   }
-  const auto meets = [&](std::uint16_t rows, std::uint16_t met, std::uint32_t w) {
+  const auto meets = [&](Rows rows, Met met, std::uint32_t w) {
     const std::int8_t k = index[row(rows, w)];
-    return k < 0 ? met : static_cast<std::uint16_t>(met | (1u << k));
+    return k < 0 ? met : static_cast<Met>(met | (1u << k));
   };
-  std::uint16_t met0 = 0;
+  Met met0 = 0;
   for (std::uint32_t w = 0; w < n; ++w) met0 = meets(start, met0, w);
 
   struct Node {
-    std::uint32_t state;
+    std::uint64_t state;
     std::uint32_t parent;
     std::uint8_t c, t;
     std::uint32_t depth;
   };
-  // The lower bound on the cx gates still needed from a state: each cx
+  // The lower bound on the cx gates still needed from a state. A cx
   // changes one wire, so it meets at most one parity more and brings at
-  // most one wire to its row of the map. It falls by at most one a gate,
-  // so the first state at the goal taken below is reached by the fewest.
-  const auto still = [&](std::uint16_t rows, std::uint16_t met) {
+  // most one wire to its row of the map; it does both only where the
+  // parity it meets is that wire's row. So the parities not yet met that
+  // are no row of a wire still off each take a gate of their own, besides
+  // the larger of the wires off and the parities unmet among their rows.
+  // The bound falls by at most one a gate (a wire leaving its row adds
+  // its row to those, taking the parity from the first count), so the
+  // first state at the goal taken below is reached by the fewest.
+  std::array<Met, std::size_t{1} << kFewestCxWires> asked_bit{};  // per parity value, its bit in the mask
+  for (std::size_t k = 0; k < q.parities.size(); ++k) asked_bit[q.parities[k]] = static_cast<Met>(1u << k);
+  const auto still = [&](Rows rows, Met met) {
     std::uint32_t off = 0;
-    for (std::uint32_t w = 0; w < n; ++w) off += row(rows, w) != q.map[w];
-    return std::max(off, static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(full & ~met))));
+    Met rows_off = 0;  // the parities asked for that are rows of the wires off
+    for (std::uint32_t w = 0; w < n; ++w) {
+      if (row(rows, w) == q.map[w]) continue;
+      ++off;
+      rows_off |= asked_bit[q.map[w]];
+    }
+    const Met unmet = full & ~met;
+    const auto alone = static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(unmet & ~rows_off)));
+    return alone + std::max(off, static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(unmet & rows_off))));
   };
   std::vector<Node> nodes{{pack(start, met0), 0, 0, 0, 0}};
   // The states seen, with the fewest gates found to each.
-  HashMap<std::uint32_t, std::uint32_t, IntHash> fewest{{nodes[0].state, 0}};
+  HashMap<std::uint64_t, std::uint32_t, IntHash> fewest{{nodes[0].state, 0}};
   // Best first by gates so far plus the bound; among equals the deeper,
   // then the earlier kept.
   struct Open {
@@ -87,8 +112,8 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     open.pop();
     const Node node = nodes[top.node];
     if (node.depth > fewest.at(node.state)) continue;  // reached by fewer since
-    const auto rows = static_cast<std::uint16_t>(node.state & 0xffff);
-    const auto met = static_cast<std::uint16_t>(node.state >> 16);
+    const Rows rows = rows_of(node.state);
+    const Met met = met_of(node.state);
     if (rows == target && met == full) {
       goal = top.node;
       break;
@@ -96,11 +121,11 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     for (std::uint8_t c = 0; c < n && !full_up; ++c) {
       for (std::uint8_t t = 0; t < n; ++t) {
         if (c == t) continue;
-        const auto next = static_cast<std::uint16_t>(rows ^ (row(rows, c) << (4 * t)));
-        const std::uint16_t met_next = meets(next, met, t);
+        const Rows next = after_cx(rows, c, t);
+        const Met met_next = meets(next, met, t);
         const std::uint32_t depth = node.depth + 1, f = depth + still(next, met_next);
         if (f >= q.below) continue;
-        const std::uint32_t state = pack(next, met_next);
+        const std::uint64_t state = pack(next, met_next);
         const auto seen = fewest.find(state);
         if (seen != fewest.end() && seen->second <= depth) continue;
         if (nodes.size() >= bound) {
@@ -116,7 +141,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   // Stopped at the bound: a goal kept but not yet taken, the fewest gates
   // first.
   for (std::size_t k = 0; k < nodes.size() && full_up; ++k) {
-    const bool at_goal = (nodes[k].state & 0xffff) == target && (nodes[k].state >> 16) == full;
+    const bool at_goal = rows_of(nodes[k].state) == target && met_of(nodes[k].state) == full;
     if (at_goal && (!goal || nodes[k].depth < nodes[*goal].depth)) goal = static_cast<std::uint32_t>(k);
   }
   search.states_left -= std::min<std::uint64_t>(search.states_left, nodes.size());
@@ -128,7 +153,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     // Replay for where each parity is first met.
     a.met.assign(q.parities.size(), {0, 0});
     std::vector<bool> done(q.parities.size(), false);
-    std::uint16_t rows = start;
+    Rows rows = start;
     const auto note = [&](std::uint32_t after, std::uint32_t w) {
       const std::int8_t k = index[row(rows, w)];
       if (k >= 0 && !done[k]) done[k] = true, a.met[k] = {after, static_cast<std::uint8_t>(w)};
@@ -136,7 +161,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     for (std::uint32_t w = 0; w < n; ++w) note(0, w);
     for (std::uint32_t g = 0; g < a.cx.size(); ++g) {
       const auto [c, t] = a.cx[g];
-      rows = static_cast<std::uint16_t>(rows ^ (row(rows, c) << (4 * t)));
+      rows = after_cx(rows, c, t);
       note(g + 1, t);
     }
     check(rows == target && std::all_of(done.begin(), done.end(), [](bool d) { return d; }),

@@ -1,4 +1,4 @@
-// The fewest cx gates on at most four wires that bring given parities onto
+// The fewest cx gates on at most six wires that bring given parities onto
 // a wire, each at some point, and end at a given linear map, found by a
 // best-first search.
 //
@@ -6,9 +6,12 @@
 // The search's states are the wires' values (n rows of n bits) and which of
 // the parities asked for some wire has held so far, taken in the order of
 // the gates that reach them plus a lower bound on the gates still needed
-// (the wires not yet at their row of the map, the parities not yet met:
-// a cx changes one wire); the first state taken at the map with every
-// parity met is reached by the fewest cx gates. For the map
+// (a cx changes one wire, so it brings at most one wire to its row of the
+// map and meets at most one parity, both only where that parity is the
+// wire's row: the parities not met that are no row of a wire still off,
+// plus the larger of the wires off and the unmet parities among their
+// rows); the first state taken at the map with every parity met is
+// reached by the fewest cx gates. For the map
 // that is the identity on three wires and the parities x1 + x2, x0 + x1 +
 // x2 and x0 + x1, four gates suffice where a Toffoli gate's usual network
 // has six:
@@ -31,9 +34,9 @@
 namespace kestrel {
 
 // The largest number of wires searched.
-inline constexpr std::uint32_t kFewestCxWires = 4;
+inline constexpr std::uint32_t kFewestCxWires = 6;
 // The largest number of distinct parities asked for.
-inline constexpr std::size_t kFewestCxParities = 12;
+inline constexpr std::size_t kFewestCxParities = 16;
 
 struct FewestCxQuestion {
   std::uint32_t wires = 0;             // n, 1 to kFewestCxWires
