@@ -232,7 +232,7 @@ class RegionPass {
     }
   }
 
-  // A region of at most six wires and no x gate written anew with the
+  // A region of at most eight wires and no x gate written anew with the
   // fewest cx gates (src/gf2/fewest_cx.h) after the item where all its
   // wires have joined and none has left, where that takes fewer cx gates:
   // each phase gate where its parity is first met. Returns the cx saved.

@@ -9,7 +9,7 @@
 // all its wires can be written at one place (after an item where they
 // have all joined it and none has left), is written anew where that takes
 // fewer cx gates:
-// - on at most six wires without x gates, with the fewest cx gates that
+// - on at most eight wires without x gates, with the fewest cx gates that
 //   bring every phase gate's parity onto a wire and end at the region's
 //   linear map (src/gf2/fewest_cx.h), each phase gate where its parity is
 //   first met: a Toffoli gate's seven T gates on three wires, written with

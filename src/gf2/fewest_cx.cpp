@@ -19,10 +19,25 @@ constexpr std::uint32_t kRowsBits = kRowBits * kFewestCxWires;
 constexpr std::uint32_t kRowMask = (1u << kRowBits) - 1;
 using Rows = std::uint64_t;
 using Met = std::uint16_t;
-static_assert(kRowsBits + kFewestCxParities <= 64 && kFewestCxParities <= 16);
-std::uint64_t pack(Rows rows, Met met) { return rows | (std::uint64_t{met} << kRowsBits); }
-Rows rows_of(std::uint64_t state) { return static_cast<Rows>(state & ((std::uint64_t{1} << kRowsBits) - 1)); }
-Met met_of(std::uint64_t state) { return static_cast<Met>(state >> kRowsBits); }
+static_assert(kRowsBits <= 64 && kFewestCxParities <= 16);
+// A state: the rows, then the parities met above them.
+using State = unsigned __int128;
+struct StateHash {
+  using is_avalanching = void;
+  std::size_t operator()(State s) const noexcept {
+    return mix64(static_cast<std::uint64_t>(s) ^ mix64(static_cast<std::uint64_t>(s >> 64)));
+  }
+};
+State pack(Rows rows, Met met) { return State{rows} | (State{met} << 64); }
+Rows rows_of(State state) { return static_cast<Rows>(state); }
+Met met_of(State state) { return static_cast<Met>(state >> 64); }
+
+// Ones per byte.
+constexpr std::array<std::uint8_t, 256> kOnes = [] {
+  std::array<std::uint8_t, 256> ones{};
+  for (std::size_t b = 1; b < 256; ++b) ones[b] = static_cast<std::uint8_t>(ones[b / 2] + (b & 1));
+  return ones;
+}();
 
 std::uint8_t row(Rows rows, std::uint32_t w) { return (rows >> (kRowBits * w)) & kRowMask; }
 // The rows after cx(c, t): row t gains row c.
@@ -33,7 +48,7 @@ Rows after_cx(Rows rows, std::uint32_t c, std::uint32_t t) { return rows ^ (Rows
 
 std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearch& search) {
   const std::uint32_t n = q.wires;
-  check(n >= 1 && n <= kFewestCxWires && q.map.size() == n, "a map of one to six wires");
+  check(n >= 1 && n <= kFewestCxWires && q.map.size() == n, "a map of one to eight wires");
   check(q.parities.size() <= kFewestCxParities, "at most sixteen parities asked for");
   std::vector<std::uint8_t> key{static_cast<std::uint8_t>(n),
                                 static_cast<std::uint8_t>(std::min<std::size_t>(q.below, 255))};
@@ -52,6 +67,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   Rows target = 0, start = 0;
   for (std::uint32_t w = 0; w < n; ++w) {
     check(q.map[w] < (1u << n), "a map row on the wires");
+    for (std::uint32_t v = 0; v < w; ++v) check(q.map[v] != q.map[w], "the map's rows differ");
     target |= Rows{q.map[w]} << (kRowBits * w);
     start |= Rows{1u << w} << (kRowBits * w);
   }
@@ -63,7 +79,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   for (std::uint32_t w = 0; w < n; ++w) met0 = meets(start, met0, w);
 
   struct Node {
-    std::uint64_t state;
+    State state;
     std::uint32_t parent;
     std::uint8_t c, t;
     std::uint32_t depth;
@@ -79,21 +95,37 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   // first state at the goal taken below is reached by the fewest.
   std::array<Met, std::size_t{1} << kFewestCxWires> asked_bit{};  // per parity value, its bit in the mask
   for (std::size_t k = 0; k < q.parities.size(); ++k) asked_bit[q.parities[k]] = static_cast<Met>(1u << k);
-  const auto still = [&](Rows rows, Met met) {
-    std::uint32_t off = 0;
-    Met rows_off = 0;  // the parities asked for that are rows of the wires off
+  // Per state, kept from one gate to the next: the wires off their row and
+  // the parities asked for that are rows of those wires (the map's rows
+  // differ, so a wire's bit there is its own).
+  struct Off {
+    std::uint32_t wires = 0;
+    Met rows = 0;
+  };
+  const auto off_of = [&](Rows rows) {
+    Off off;
     for (std::uint32_t w = 0; w < n; ++w) {
       if (row(rows, w) == q.map[w]) continue;
-      ++off;
-      rows_off |= asked_bit[q.map[w]];
+      ++off.wires;
+      off.rows |= asked_bit[q.map[w]];
     }
+    return off;
+  };
+  // The same after cx(c, t) on `rows`, which changes wire t alone.
+  const auto off_after = [&](Off off, Rows rows, Rows next, std::uint32_t t) {
+    const bool was_on = row(rows, t) == q.map[t], now_on = row(next, t) == q.map[t];
+    off.wires = off.wires + was_on - now_on;
+    off.rows = now_on ? static_cast<Met>(off.rows & ~asked_bit[q.map[t]]) : static_cast<Met>(off.rows | asked_bit[q.map[t]]);
+    return off;
+  };
+  const auto ones = [](Met m) { return static_cast<std::uint32_t>(kOnes[m & 255] + kOnes[m >> 8]); };
+  const auto still = [&](Off off, Met met) {
     const Met unmet = full & ~met;
-    const auto alone = static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(unmet & ~rows_off)));
-    return alone + std::max(off, static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(unmet & rows_off))));
+    return ones(unmet & ~off.rows) + std::max(off.wires, ones(unmet & off.rows));
   };
   std::vector<Node> nodes{{pack(start, met0), 0, 0, 0, 0}};
   // The states seen, with the fewest gates found to each.
-  HashMap<std::uint64_t, std::uint32_t, IntHash> fewest{{nodes[0].state, 0}};
+  HashMap<State, std::uint32_t, StateHash> fewest{{nodes[0].state, 0}};
   // Best first by gates so far plus the bound; among equals the deeper,
   // then the earlier kept.
   struct Open {
@@ -103,9 +135,10 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     }
   };
   std::priority_queue<Open> open;
-  open.push({still(start, met0), 0, 0});
+  open.push({still(off_of(start), met0), 0, 0});
   std::optional<std::uint32_t> goal;
-  const std::uint64_t bound = std::min(kFewestCxStates, search.states_left);
+  std::uint64_t& left = n <= kFewestCxNarrow ? search.states_left : search.wide_states_left;
+  const std::uint64_t bound = std::min(kFewestCxStates, left);
   bool full_up = false;
   while (!open.empty() && !goal && !full_up) {
     const Open top = open.top();
@@ -118,14 +151,15 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
       goal = top.node;
       break;
     }
+    const Off off = off_of(rows);
     for (std::uint8_t c = 0; c < n && !full_up; ++c) {
       for (std::uint8_t t = 0; t < n; ++t) {
         if (c == t) continue;
         const Rows next = after_cx(rows, c, t);
         const Met met_next = meets(next, met, t);
-        const std::uint32_t depth = node.depth + 1, f = depth + still(next, met_next);
+        const std::uint32_t depth = node.depth + 1, f = depth + still(off_after(off, rows, next, t), met_next);
         if (f >= q.below) continue;
-        const std::uint64_t state = pack(next, met_next);
+        const State state = pack(next, met_next);
         const auto seen = fewest.find(state);
         if (seen != fewest.end() && seen->second <= depth) continue;
         if (nodes.size() >= bound) {
@@ -144,7 +178,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     const bool at_goal = rows_of(nodes[k].state) == target && met_of(nodes[k].state) == full;
     if (at_goal && (!goal || nodes[k].depth < nodes[*goal].depth)) goal = static_cast<std::uint32_t>(k);
   }
-  search.states_left -= std::min<std::uint64_t>(search.states_left, nodes.size());
+  left -= std::min<std::uint64_t>(left, nodes.size());
   std::optional<FewestCxAnswer> answer;
   if (goal) {
     FewestCxAnswer a;

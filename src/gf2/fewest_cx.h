@@ -1,4 +1,4 @@
-// The fewest cx gates on at most six wires that bring given parities onto
+// The fewest cx gates on at most eight wires that bring given parities onto
 // a wire, each at some point, and end at a given linear map, found by a
 // best-first search.
 //
@@ -34,7 +34,10 @@
 namespace kestrel {
 
 // The largest number of wires searched.
-inline constexpr std::uint32_t kFewestCxWires = 6;
+inline constexpr std::uint32_t kFewestCxWires = 8;
+// Searches on more wires than this draw on states of their own, so that
+// their longer searches leave the narrow ones what they had.
+inline constexpr std::uint32_t kFewestCxNarrow = 6;
 // The largest number of distinct parities asked for.
 inline constexpr std::size_t kFewestCxParities = 16;
 
@@ -54,7 +57,8 @@ struct FewestCxAnswer {
 
 // Cached answers, and the states the searches may still visit in all.
 struct FewestCxSearch {
-  std::uint64_t states_left = std::uint64_t{1} << 21;
+  std::uint64_t states_left = std::uint64_t{1} << 21;  // by searches on up to kFewestCxNarrow wires
+  std::uint64_t wide_states_left = std::uint64_t{1} << 17;  // by those on more
   // For callers that write larger stretches as parity networks: the work
   // (wires times terms) those may still take.
   std::uint64_t network_work_left = std::uint64_t{1} << 24;

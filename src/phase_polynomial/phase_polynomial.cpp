@@ -376,7 +376,7 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
 // gone (src/cancellation/pairs_across_h.h), those that meet agreeing on
 // one qubit merged (src/cancellation/pair_merging.h), the stretches of cx,
 // x and phase gates rid of the cx pairs whose phase gates can move and, on
-// up to six wires, written with the fewest cx gates
+// up to eight wires, written with the fewest cx gates
 // (src/cancellation/floating_phases.h), and then the phase gates left
 // meeting on a qubit joined into the fewest
 // (src/cancellation/phase_joining.h): T never grows, and two-qubit gates

@@ -1,18 +1,21 @@
 // The cx pairs removed where the phase gates between them can move, and the
 // small regions written with the fewest cx gates: on tables of regions that
 // do and do not allow it, and on random lists against the dense model
-// (tests/model/matrices.h), global phase included. The fewest-cx search
-// against a plain enumeration of every cx sequence.
+// (tests/model/matrices.h; its matrices, or random states on eight qubits
+// and more), global phase included. The fewest-cx search against a plain
+// breadth-first walk over every cx sequence.
 #include "src/cancellation/floating_phases.h"
 #include "src/gf2/fewest_cx.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <complex>
 #include <functional>
 #include <optional>
 #include <random>
-#include <unordered_set>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -71,6 +74,36 @@ std::size_t count(const std::vector<PlacedGate>& gates, const std::function<bool
 bool is_cx(E e) { return e == E::CX; }
 bool is_t(E e) { return elementary_info(e).t; }
 
+// Whether `a` and `b` take two random states to the same states exactly,
+// global phase included: for lists on more qubits than a whole matrix is
+// worth.
+bool same_on_random_states(std::uint32_t n, const std::vector<PlacedGate>& a, const std::vector<PlacedGate>& b) {
+  std::mt19937_64 rng(n);
+  for (int trial = 0; trial < 2; ++trial) {
+    model::State start(std::size_t{1} << n);
+    std::normal_distribution<double> normal;
+    for (model::Complex& z : start) z = {normal(rng), normal(rng)};
+    model::State x = start, y = start;
+    for (const auto& [gates, state] : {std::pair{&a, &x}, std::pair{&b, &y}}) {
+      for (const PlacedGate& g : *gates) {
+        const std::uint32_t on[] = {g.a, g.b};
+        model::apply(*state, std::span(on, elementary_info(g.gate).qubits), model::placed_matrix(g));
+      }
+    }
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      if (std::abs(x[i] - y[i]) > 1e-9) return false;
+    }
+  }
+  return true;
+}
+
+// The same operator, global phase included: on up to seven qubits by the
+// whole matrices.
+bool same(std::uint32_t n, const std::vector<PlacedGate>& a, const std::vector<PlacedGate>& b) {
+  if (n > 7) return same_on_random_states(n, a, b);
+  return model::equal_up_to(model::product(n, a), model::product(n, b), 0);
+}
+
 struct Case {
   const char* name;
   std::uint32_t n;
@@ -87,19 +120,19 @@ const Case kCases[] = {
     {"written before the boundary that precedes a wire's leaving", 5,
      "cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; t 3; b 0; h 4; cx 2 3; tdg 3; cx 2 3", 2},
     {"nor across a boundary", 5, "cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; b 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3", 0},
-    // On seven wires (past the search for the fewest): the t on x0 + x1 moves to
+    // On nine wires (past the search for the fewest): the t on x0 + x1 moves to
     // wire 0 after cx 1 0, so the pair on 0, 1 goes.
-    {"a pair whose phase gate finds its parity on another wire", 7,
-     "cx 0 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; h 0; h 1; h 2; h 3; h 4; h 5; h 6", 2},
-    {"not where the parity is nowhere else", 7,
-     "cx 0 1; t 1; cx 0 1; cx 2 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; h 0; h 1; h 2; h 3; h 4; h 5; h 6", 0},
-    {"nor where a cx between reads the target", 7,
-     "cx 0 1; t 1; cx 1 3; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; h 0; h 1; h 2; h 3; h 4; h 5; h 6", 0},
+    {"a pair whose phase gate finds its parity on another wire", 9,
+     "cx 0 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 2},
+    {"not where the parity is nowhere else", 9,
+     "cx 0 1; t 1; cx 0 1; cx 2 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 0},
+    {"nor where a cx between reads the target", 9,
+     "cx 0 1; t 1; cx 1 3; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 0},
     // x0 + x1 + 1, with the x on wire 1 kept: wire 0 holds it after cx 1 0.
-    {"x on the target passes, the parity found with its constant", 7,
-     "cx 0 1; x 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; h 0; h 1; h 2; h 3; h 4; h 5; h 6", 2},
-    {"not with another constant", 7,
-     "cx 0 1; x 1; t 1; cx 0 1; x 0; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; h 0; h 1; h 2; h 3; h 4; h 5; h 6", 0},
+    {"x on the target passes, the parity found with its constant", 9,
+     "cx 0 1; x 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 2},
+    {"not with another constant", 9,
+     "cx 0 1; x 1; t 1; cx 0 1; x 0; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 0},
 };
 
 TEST(FloatingPhases, Table) {
@@ -110,21 +143,22 @@ TEST(FloatingPhases, Table) {
     EXPECT_EQ(r.gone, c.gone) << c.name;
     EXPECT_EQ(count(r.given, is_cx) - count(r.kept, is_cx), c.gone) << c.name;
     EXPECT_EQ(count(r.kept, is_t), count(r.given, is_t)) << c.name;
-    EXPECT_TRUE(model::equal_up_to(model::product(c.n, r.kept), model::product(c.n, r.given), 0)) << c.name;
+    EXPECT_TRUE(same(c.n, r.kept, r.given)) << c.name;
   }
 }
 
 // Random lists of cx gates (often repeats of a recent one, so that pairs
-// meet), phase gates, and (every other list) x, and now and then h, cz or a boundary, on 3 to 7
-// qubits: the pass keeps the matrix exactly, never adds a T gate or a cx,
-// and removes some cx on few wires (the exhaustive search) and on many
-// (the networks and the pairs).
+// meet), phase gates, and (every other list) x, and now and then h, cz or a
+// boundary, on 3 to 10 qubits: the pass keeps the matrix exactly (from 8
+// qubits on, checked on random states), never adds a T gate or a cx, and
+// removes some cx on few wires (the search for the fewest) and on many (the
+// networks and the pairs).
 TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
   std::mt19937_64 rng(5);
   const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
   std::size_t gone_few = 0, gone_many = 0;
   for (int round = 0; round < 300; ++round) {
-    const auto n = static_cast<std::uint32_t>(3 + round % 5);
+    const auto n = static_cast<std::uint32_t>(3 + round % 8);
     std::vector<CancelItem> items;
     std::vector<std::uint32_t> barrier_qubits;
     std::vector<PlacedGate> recent;
@@ -151,7 +185,7 @@ TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
       if (recent.size() > 4) recent.erase(recent.begin());
     }
     const Passed r = run(items, barrier_qubits, n);
-    ASSERT_TRUE(model::equal_up_to(model::product(n, r.kept), model::product(n, r.given), 0)) << "round " << round;
+    ASSERT_TRUE(same(n, r.kept, r.given)) << "round " << round;
     EXPECT_LE(count(r.kept, is_t), count(r.given, is_t)) << "round " << round;
     EXPECT_EQ(count(r.given, is_cx) - count(r.kept, is_cx), r.gone) << "round " << round;
     (n <= kFewestCxWires ? gone_few : gone_many) += r.gone;
@@ -163,34 +197,34 @@ TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
 // The fewest cx gates on n wires that end at `map` having met every parity
 // of `parities`, by a plain breadth-first walk over the wires' values and
 // the parities met (no bound, no order), or nothing within `most` gates.
-// A state packs the rows, six bits each, and the parities met above them.
+// A state: the rows, eight bits each, and the mask of parities met.
 std::optional<std::size_t> fewest_by_breadth(std::uint32_t n, const std::vector<std::uint8_t>& map,
                                              const std::vector<std::uint8_t>& parities, std::size_t most) {
-  const auto row = [](std::uint64_t state, std::uint32_t w) { return (state >> (6 * w)) & 63; };
-  const auto meet = [&](std::uint64_t state) {
+  using State = std::pair<std::uint64_t, std::uint32_t>;
+  const auto row = [](std::uint64_t rows, std::uint32_t w) { return (rows >> (8 * w)) & 255; };
+  const auto meet = [&](State s) {
     for (std::size_t k = 0; k < parities.size(); ++k) {
       for (std::uint32_t w = 0; w < n; ++w) {
-        if (row(state, w) == parities[k]) state |= std::uint64_t{1} << (36 + k);
+        if (row(s.first, w) == parities[k]) s.second |= 1u << k;
       }
     }
-    return state;
+    return s;
   };
-  std::uint64_t start = 0, goal = 0;
+  State start{0, 0}, goal{0, (1u << parities.size()) - 1};
   for (std::uint32_t w = 0; w < n; ++w) {
-    start |= std::uint64_t{1} << (w + 6 * w);
-    goal |= std::uint64_t{map[w]} << (6 * w);
+    start.first |= std::uint64_t{1} << (w + 8 * w);
+    goal.first |= std::uint64_t{map[w]} << (8 * w);
   }
-  goal |= ((std::uint64_t{1} << parities.size()) - 1) << 36;
-  std::unordered_set<std::uint64_t> seen{meet(start)};
-  std::vector<std::uint64_t> level{meet(start)};
+  std::set<State> seen{meet(start)};
+  std::vector<State> level{meet(start)};
   for (std::size_t length = 0; length <= most; ++length) {
     if (std::find(level.begin(), level.end(), goal) != level.end()) return length;
-    std::vector<std::uint64_t> next;
-    for (const std::uint64_t state : level) {
+    std::vector<State> next;
+    for (const State& s : level) {
       for (std::uint32_t c = 0; c < n; ++c) {
         for (std::uint32_t t = 0; t < n; ++t) {
           if (c == t) continue;
-          const std::uint64_t after = meet(state ^ (row(state, c) << (6 * t)));
+          const State after = meet({s.first ^ (row(s.first, c) << (8 * t)), s.second});
           if (seen.insert(after).second) next.push_back(after);
         }
       }
@@ -203,11 +237,11 @@ std::optional<std::size_t> fewest_by_breadth(std::uint32_t n, const std::vector<
 TEST(FewestCx, MatchesABreadthFirstWalk) {
   std::mt19937_64 rng(3);
   FewestCxSearch search;
-  for (int round = 0; round < 75; ++round) {
-    // On two to six wires; a map and parities that some random sequence of
-    // up to six cx (five on five wires, four on six) meets.
-    const auto n = static_cast<std::uint32_t>(2 + round % 5);
-    const int longest = n <= 4 ? 6 : n == 5 ? 5 : 4;
+  for (int round = 0; round < 84; ++round) {
+    // On two to eight wires; a map and parities that some random sequence
+    // of up to six cx (five on five wires, four on six, three on more) meets.
+    const auto n = static_cast<std::uint32_t>(2 + round % 7);
+    const int longest = n <= 4 ? 6 : n == 5 ? 5 : n == 6 ? 4 : 3;
     std::vector<std::uint8_t> rows;
     for (std::uint32_t w = 0; w < n; ++w) rows.push_back(static_cast<std::uint8_t>(1u << w));
     std::vector<std::uint8_t> seen;
