@@ -13,6 +13,7 @@
 
 #include "engine/fault.h"
 #include "engine/hashing.h"
+#include "src/cancellation/stretch_windows.h"
 #include "src/gf2/fewest_cx.h"
 #include "src/gf2/linear_synthesis.h"
 #include "src/gf2/parity_network.h"
@@ -39,17 +40,21 @@ struct Region {
   std::int64_t until = INT64_MAX;    // the first item outside it on a wire after the wire left
   std::vector<std::uint32_t> wires;  // its qubits, in the order they joined
   std::vector<std::uint32_t> items;  // its gates, in order
+  // Per wire: the last item outside it on the wire before it joined (-1:
+  // none), the first after it left (INT64_MAX: none).
+  std::vector<std::int64_t> wire_after, wire_until;
 };
 
 // The walk that cuts the items into regions.
 struct Regions {
-  explicit Regions(std::uint32_t qubits) : of(qubits, kNone), last(qubits, -1) {}
+  explicit Regions(std::uint32_t qubits) : of(qubits, kNone), slot(qubits, 0), last(qubits, -1) {}
 
   // Takes q out of its region at `item`.
   void leave(std::uint32_t q, std::int64_t item) {
     if (of[q] != kNone) {
       all[of[q]].lost = true;
       all[of[q]].until = std::min(all[of[q]].until, item);
+      all[of[q]].wire_until[slot[q]] = item;
     }
     of[q] = kNone;
   }
@@ -58,12 +63,15 @@ struct Regions {
     last[q] = item;
   }
   std::int32_t open(std::int64_t item) {
-    all.push_back({item, false, false, -1, INT64_MAX, {}, {}});
+    all.push_back({item, false, false, -1, INT64_MAX, {}, {}, {}, {}});
     return static_cast<std::int32_t>(all.size() - 1);
   }
   void join(std::int32_t r, std::uint32_t q) {
     of[q] = r;
+    slot[q] = static_cast<std::uint32_t>(all[r].wires.size());
     all[r].wires.push_back(q);
+    all[r].wire_after.push_back(last[q]);
+    all[r].wire_until.push_back(INT64_MAX);
     all[r].after = std::max(all[r].after, last[q]);
   }
   // Whether q (in another region or none) may join region r at `item`:
@@ -91,8 +99,10 @@ struct Regions {
       const std::int32_t keep = c_larger ? rc : rt;
       Region& into = all[keep];
       Region& from = all[c_larger ? rt : rc];
-      for (std::uint32_t q : from.wires) of[q] = keep;
+      for (std::uint32_t q : from.wires) of[q] = keep, slot[q] += static_cast<std::uint32_t>(into.wires.size());
       into.wires.insert(into.wires.end(), from.wires.begin(), from.wires.end());
+      into.wire_after.insert(into.wire_after.end(), from.wire_after.begin(), from.wire_after.end());
+      into.wire_until.insert(into.wire_until.end(), from.wire_until.begin(), from.wire_until.end());
       into.items.insert(into.items.end(), from.items.begin(), from.items.end());
       into.first = std::min(into.first, from.first);
       into.after = std::max(into.after, from.after);
@@ -114,8 +124,9 @@ struct Regions {
     add(r, item, {c, t});
   }
 
-  std::vector<std::int32_t> of;    // per qubit: its region, or kNone
-  std::vector<std::int64_t> last;  // per qubit: its last item so far
+  std::vector<std::int32_t> of;      // per qubit: its region, or kNone
+  std::vector<std::uint32_t> slot;  // per qubit in a region: its place among the region's wires
+  std::vector<std::int64_t> last;   // per qubit: its last item so far
   std::vector<Region> all;
 };
 
@@ -148,15 +159,35 @@ class RegionPass {
     for (std::uint32_t q : region_.wires) wire_of_[q] = kNone;
   }
 
-  std::size_t run(std::vector<bool>& removed, std::vector<ItemAddition>& additions, FewestCxSearch& search) {
+  std::size_t run(std::vector<bool>& removed, std::vector<ItemAddition>& additions, FewestCxSearch& search,
+                  FewestCxSearch& window_search) {
     if (const std::size_t saved = rewrite_small(removed, additions, search); saved > 0) return saved;
     if (const std::size_t saved = rewrite_by_network(removed, additions, search); saved > 0) return saved;
+    // The windows that the search writes with fewer cx gates, and the cx
+    // pairs that can go: whichever saves more (the pairs on a tie).
+    std::vector<StretchGate> stretch;
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) {
+      stretch.push_back({region_.items[g], now_[region_.items[g]], gates_[g].a, gates_[g].b});
+    }
+    std::vector<std::uint32_t> window_items;
+    std::vector<ItemAddition> window_additions;
+    const std::size_t by_windows =
+        rewrite_windows(stretch, {region_.wires, region_.wire_after, region_.wire_until}, window_items,
+                        window_additions, window_search);
+    std::vector<bool> was_removed;
+    for (std::uint32_t item : region_.items) was_removed.push_back(removed[item]);
     std::size_t gone = 0;
     for (std::uint32_t g = 0; g < gates_.size(); ++g) {
       if (gates_[g].cx && !removed[region_.items[g]]) gone += 2 * try_pair(g, removed);
     }
-    if (gone > 0) move_phases(removed, additions);
-    return gone;
+    if (gone > 0 && gone >= by_windows) {
+      move_phases(removed, additions);
+      return gone;
+    }
+    for (std::uint32_t g = 0; g < gates_.size(); ++g) removed[region_.items[g]] = was_removed[g];
+    for (std::uint32_t item : window_items) removed[item] = true;
+    additions.insert(additions.end(), window_additions.begin(), window_additions.end());
+    return by_windows;
   }
 
  private:
@@ -545,6 +576,10 @@ std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelIt
   }
   std::vector<std::int32_t> wire_of(qubits, kNone);
   FewestCxSearch search;
+  // The windows of the stretches the search does not take whole search
+  // within states of their own, so that they leave the whole stretches
+  // after them what those had.
+  FewestCxSearch window_search;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
   std::size_t gone = 0;
   std::vector<ItemAddition> moved;
@@ -564,7 +599,7 @@ std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelIt
     std::sort(pairs.begin(), pairs.end());
     if (pairs.size() <= kFewCx && std::adjacent_find(pairs.begin(), pairs.end()) == pairs.end()) continue;
     RegionPass pass(region, items, now, wire_of);
-    gone += pass.run(removed, moved, search);
+    gone += pass.run(removed, moved, search, window_search);
   }
   std::stable_sort(moved.begin(), moved.end(),
                    [](const ItemAddition& x, const ItemAddition& y) { return x.item < y.item; });

@@ -116,6 +116,17 @@ const Case kCases[] = {
      "h 4; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3; h 4", 2},
     {"the same with an h on a wire between: two regions", 5,
      "h 4; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; h 3; cx 2 3; tdg 3; cx 2 3; h 4", 0},
+    // On nine wires the whole stretch is past the search, but its first
+    // window (up to a fifth wire) is not: seven cx gates take five.
+    {"a window of a wider stretch", 9,
+     "h 4; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3; cx 5 6; cx 6 7; cx 7 8; cx 8 0; "
+     "cx 0 1; h 4",
+     2},
+    // An x splits it: the window after it takes one cx fewer.
+    {"less where an x splits it", 9,
+     "h 4; cx 3 4; tdg 4; cx 2 4; t 4; x 3; cx 3 4; cx 2 4; t 3; cx 2 3; tdg 3; cx 2 3; cx 5 6; cx 6 7; cx 7 8; "
+     "cx 8 0; cx 0 1; h 4",
+     1},
     // The place to write it is before the h; the boundary just before that is passed over.
     {"written before the boundary that precedes a wire's leaving", 5,
      "cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; t 3; b 0; h 4; cx 2 3; tdg 3; cx 2 3", 2},
@@ -126,8 +137,10 @@ const Case kCases[] = {
      "cx 0 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 2},
     {"not where the parity is nowhere else", 9,
      "cx 0 1; t 1; cx 0 1; cx 2 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 0},
+    // The pair stays, but the first window (wires 0 to 4) is written with
+    // two cx fewer.
     {"nor where a cx between reads the target", 9,
-     "cx 0 1; t 1; cx 1 3; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 0},
+     "cx 0 1; t 1; cx 1 3; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 2},
     // x0 + x1 + 1, with the x on wire 1 kept: wire 0 holds it after cx 1 0.
     {"x on the target passes, the parity found with its constant", 9,
      "cx 0 1; x 1; t 1; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 2},
