@@ -19,7 +19,10 @@
 //   parity add up, so T gates never grow in number) and then the cx gates
 //   of its linear map (src/gf2/linear_synthesis.h), or as the network left
 //   open and the cx gates from its map to the region's.
-// Where neither applies or pays, a cx that meets its copy with only phase
+// Where neither applies or pays, the region's windows (runs of its gates on
+// at most five wires) are written with the fewest cx gates where that
+// takes fewer (src/cancellation/stretch_windows.h), or, where that saves
+// more, a cx that meets its copy with only phase
 // gates, x gates on its target, and cx gates that share its control or its
 // target between them (all of which it commutes with, but for the phase
 // gates on its target) goes with it wherever every phase gate on the

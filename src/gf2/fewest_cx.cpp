@@ -20,17 +20,37 @@ constexpr std::uint32_t kRowMask = (1u << kRowBits) - 1;
 using Rows = std::uint64_t;
 using Met = std::uint16_t;
 static_assert(kRowsBits <= 64 && kFewestCxParities <= 16);
-// A state: the rows, then the parities met above them.
-using State = unsigned __int128;
-struct StateHash {
-  using is_avalanching = void;
-  std::size_t operator()(State s) const noexcept {
-    return mix64(static_cast<std::uint64_t>(s) ^ mix64(static_cast<std::uint64_t>(s >> 64)));
-  }
+// A state: the rows, then the parities met above them. On up to
+// kFewestCxNarrow wires the rows take 48 bits and a state fits 64; wider
+// ones take 128. (Only the size differs: the search is the same.)
+struct Narrow {
+  using State = std::uint64_t;
+  using Hash = IntHash;
+  static constexpr std::uint32_t kMetShift = kRowBits * kFewestCxNarrow;
 };
-State pack(Rows rows, Met met) { return State{rows} | (State{met} << 64); }
-Rows rows_of(State state) { return static_cast<Rows>(state); }
-Met met_of(State state) { return static_cast<Met>(state >> 64); }
+struct Wide {
+  using State = unsigned __int128;
+  struct Hash {
+    using is_avalanching = void;
+    std::size_t operator()(State s) const noexcept {
+      return mix64(static_cast<std::uint64_t>(s) ^ mix64(static_cast<std::uint64_t>(s >> 64)));
+    }
+  };
+  static constexpr std::uint32_t kMetShift = 64;
+};
+static_assert(Narrow::kMetShift + kFewestCxParities <= 64);
+template <class P>
+typename P::State pack(Rows rows, Met met) {
+  return typename P::State{rows} | (typename P::State{met} << P::kMetShift);
+}
+template <class P>
+Rows rows_of(typename P::State state) {
+  return static_cast<Rows>(state & ((typename P::State{1} << P::kMetShift) - 1));
+}
+template <class P>
+Met met_of(typename P::State state) {
+  return static_cast<Met>(state >> P::kMetShift);
+}
 
 // Ones per byte.
 constexpr std::array<std::uint8_t, 256> kOnes = [] {
@@ -78,12 +98,6 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
   Met met0 = 0;
   for (std::uint32_t w = 0; w < n; ++w) met0 = meets(start, met0, w);
 
-  struct Node {
-    State state;
-    std::uint32_t parent;
-    std::uint8_t c, t;
-    std::uint32_t depth;
-  };
   // The lower bound on the cx gates still needed from a state. A cx
   // changes one wire, so it meets at most one parity more and brings at
   // most one wire to its row of the map; it does both only where the
@@ -123,67 +137,85 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     const Met unmet = full & ~met;
     return ones(unmet & ~off.rows) + std::max(off.wires, ones(unmet & off.rows));
   };
-  std::vector<Node> nodes{{pack(start, met0), 0, 0, 0, 0}};
-  // The states seen, with the fewest gates found to each.
-  HashMap<State, std::uint32_t, StateHash> fewest{{nodes[0].state, 0}};
-  // Best first by gates so far plus the bound; among equals the deeper,
-  // then the earlier kept.
-  struct Open {
-    std::uint32_t f, depth, node;
-    bool operator<(const Open& o) const {  // "taken later than"
-      return f != o.f ? f > o.f : depth != o.depth ? depth < o.depth : node > o.node;
-    }
-  };
-  std::priority_queue<Open> open;
-  open.push({still(off_of(start), met0), 0, 0});
-  std::optional<std::uint32_t> goal;
   std::uint64_t& left = n <= kFewestCxNarrow ? search.states_left : search.wide_states_left;
   const std::uint64_t bound = std::min(kFewestCxStates, left);
-  bool full_up = false;
-  while (!open.empty() && !goal && !full_up) {
-    const Open top = open.top();
-    open.pop();
-    const Node node = nodes[top.node];
-    if (node.depth > fewest.at(node.state)) continue;  // reached by fewer since
-    const Rows rows = rows_of(node.state);
-    const Met met = met_of(node.state);
-    if (rows == target && met == full) {
-      goal = top.node;
-      break;
-    }
-    const Off off = off_of(rows);
-    for (std::uint8_t c = 0; c < n && !full_up; ++c) {
-      for (std::uint8_t t = 0; t < n; ++t) {
-        if (c == t) continue;
-        const Rows next = after_cx(rows, c, t);
-        const Met met_next = meets(next, met, t);
-        const std::uint32_t depth = node.depth + 1, f = depth + still(off_after(off, rows, next, t), met_next);
-        if (f >= q.below) continue;
-        const State state = pack(next, met_next);
-        const auto seen = fewest.find(state);
-        if (seen != fewest.end() && seen->second <= depth) continue;
-        if (nodes.size() >= bound) {
-          full_up = true;
-          break;
+  // The best-first search: the gates to the goal, if found.
+  std::optional<std::vector<std::pair<std::uint8_t, std::uint8_t>>> found;
+  const auto best_first = [&]<class P>(P) {
+    struct Node {
+      typename P::State state;
+      std::uint32_t parent;
+      std::uint8_t c, t;
+      std::uint32_t depth;
+    };
+    std::vector<Node> nodes{{pack<P>(start, met0), 0, 0, 0, 0}};
+    // The states seen, with the fewest gates found to each.
+    HashMap<typename P::State, std::uint32_t, typename P::Hash> fewest{{nodes[0].state, 0}};
+    // Best first by gates so far plus the bound; among equals the deeper,
+    // then the earlier kept.
+    struct Open {
+      std::uint32_t f, depth, node;
+      bool operator<(const Open& o) const {  // "taken later than"
+        return f != o.f ? f > o.f : depth != o.depth ? depth < o.depth : node > o.node;
+      }
+    };
+    std::priority_queue<Open> open;
+    open.push({still(off_of(start), met0), 0, 0});
+    std::optional<std::uint32_t> goal;
+    bool full_up = false;
+    while (!open.empty() && !goal && !full_up) {
+      const Open top = open.top();
+      open.pop();
+      const Node node = nodes[top.node];
+      if (node.depth > fewest.at(node.state)) continue;  // reached by fewer since
+      const Rows rows = rows_of<P>(node.state);
+      const Met met = met_of<P>(node.state);
+      if (rows == target && met == full) {
+        goal = top.node;
+        break;
+      }
+      const Off off = off_of(rows);
+      for (std::uint8_t c = 0; c < n && !full_up; ++c) {
+        for (std::uint8_t t = 0; t < n; ++t) {
+          if (c == t) continue;
+          const Rows next = after_cx(rows, c, t);
+          const Met met_next = meets(next, met, t);
+          const std::uint32_t depth = node.depth + 1, f = depth + still(off_after(off, rows, next, t), met_next);
+          if (f >= q.below) continue;
+          const typename P::State state = pack<P>(next, met_next);
+          const auto seen = fewest.find(state);
+          if (seen != fewest.end() && seen->second <= depth) continue;
+          if (nodes.size() >= bound) {
+            full_up = true;
+            break;
+          }
+          fewest.insert_or_assign(state, depth);
+          open.push({f, depth, static_cast<std::uint32_t>(nodes.size())});
+          nodes.push_back({state, top.node, c, t, depth});
         }
-        fewest.insert_or_assign(state, depth);
-        open.push({f, depth, static_cast<std::uint32_t>(nodes.size())});
-        nodes.push_back({state, top.node, c, t, depth});
       }
     }
+    // Stopped at the bound: a goal kept but not yet taken, the fewest gates
+    // first.
+    for (std::size_t k = 0; k < nodes.size() && full_up; ++k) {
+      const bool at_goal = rows_of<P>(nodes[k].state) == target && met_of<P>(nodes[k].state) == full;
+      if (at_goal && (!goal || nodes[k].depth < nodes[*goal].depth)) goal = static_cast<std::uint32_t>(k);
+    }
+    left -= std::min<std::uint64_t>(left, nodes.size());
+    if (!goal) return;
+    found.emplace();
+    for (std::uint32_t k = *goal; k != 0; k = nodes[k].parent) found->emplace_back(nodes[k].c, nodes[k].t);
+    std::reverse(found->begin(), found->end());
+  };
+  if (n <= kFewestCxNarrow) {
+    best_first(Narrow{});
+  } else {
+    best_first(Wide{});
   }
-  // Stopped at the bound: a goal kept but not yet taken, the fewest gates
-  // first.
-  for (std::size_t k = 0; k < nodes.size() && full_up; ++k) {
-    const bool at_goal = rows_of(nodes[k].state) == target && met_of(nodes[k].state) == full;
-    if (at_goal && (!goal || nodes[k].depth < nodes[*goal].depth)) goal = static_cast<std::uint32_t>(k);
-  }
-  left -= std::min<std::uint64_t>(left, nodes.size());
   std::optional<FewestCxAnswer> answer;
-  if (goal) {
+  if (found) {
     FewestCxAnswer a;
-    for (std::uint32_t k = *goal; k != 0; k = nodes[k].parent) a.cx.emplace_back(nodes[k].c, nodes[k].t);
-    std::reverse(a.cx.begin(), a.cx.end());
+    a.cx = std::move(*found);
     // Replay for where each parity is first met.
     a.met.assign(q.parities.size(), {0, 0});
     std::vector<bool> done(q.parities.size(), false);
