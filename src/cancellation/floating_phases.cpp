@@ -1,8 +1,11 @@
 // The regions of cx, x and phase gates found in one walk, then in each the
 // wires' parities by segments (a segment of a wire starts at each cx onto
-// it and each x on it), the cx pairs removed where every phase gate's
-// parity is still held by some segment, and the phase gates whose segment
-// changed moved to the first segment that holds their parity.
+// it and each x on it); a region written anew whole (the fewest-cx search
+// on up to eight wires, else a parity network) where that takes fewer cx
+// gates, else either its windows (stretch_windows.cpp) or its cx pairs
+// removed where every phase gate's parity is still held by some segment,
+// the phase gates whose segment changed moved to the first segment that
+// holds their parity, whichever saves more.
 #include "src/cancellation/floating_phases.h"
 
 #include <algorithm>

@@ -183,6 +183,62 @@ PipelineResult clifford_t_pipeline(std::string_view text, const QasmProgram& pro
   return result;
 }
 
+// Rounds of the phase-polynomial method, at most, on a result without
+// extra qubits (the later rounds take none): each reads the program the
+// round before wrote, where other blocks and stretches form, and the rounds
+// end where T + c (two-qubit gates) stops falling. On the T-count programs: csla_mux_3 81 -> 78 two-qubit gates,
+// qcla_adder_10 206 -> 190, adder_8 168 -> 166 T, fprenorm 92 -> 89 T and
+// 115 -> 110; a fourth round found nothing more. Programs of more gates
+// than kRoundsGates take one round (on gf2^32_mult, 13,562 gates, a second
+// found nothing in a third of the first's time).
+constexpr int kPolynomialRounds = 3;
+constexpr std::uint64_t kRoundsGates = 8192;
+
+// The extra qubits a phase-polynomial result uses (none without `ancillas`).
+std::uint64_t extra_qubits(const ProgramEdits& edited) {
+  for (const auto& [name, value] : edited.figures) {
+    if (name == "extra_qubits") return value;
+  }
+  return 0;
+}
+
+// The phase-polynomial method's later rounds on `first`, its first round's
+// result on `program` (read from `text`), run with `run` (the phase asked
+// for, no extra qubits); the result as program_pipeline gives it.
+PipelineResult polynomial_rounds(std::string_view text, const QasmProgram& program, const PipelineOptions& options,
+                                 const PipelineOptions& run, const Deadline& deadline, const ProgramEdits& first) {
+  ProgramStats stats = program_stats(program, first.edits);
+  std::string written = write_program(text, program, first.edits);
+  Phase phase = phase_of(first);
+  const auto cost = [&](const ProgramStats& s) {
+    return static_cast<double>(s.after.t) + options.two_qubit_cost * static_cast<double>(s.two_qubit_after);
+  };
+  const bool small = stats.before.gates <= kRoundsGates;
+  for (int round = 1; round < kPolynomialRounds && small && !deadline.passed(); ++round) {
+    const QasmProgram again = read_written(written);  // points into `written`
+    const ProgramEdits next = optimize_program(again, run, deadline);
+    if (next.refusal) break;
+    const ProgramStats next_stats = program_stats(again, next.edits);
+    if (cost(next_stats) >= cost(stats)) break;
+    stats.after = next_stats.after;
+    stats.two_qubit_after = next_stats.two_qubit_after;
+    phase += phase_of(next);
+    std::string rewritten = write_program(written, again, next.edits);
+    written = std::move(rewritten);
+  }
+  PipelineResult result;
+  result.reading = TextReading::Program;
+  result.qasm = std::move(written);
+  if (options.phase) {
+    ProgramEdits reported;
+    report_phase(phase, reported);
+    result.phase = reported.phase;
+    result.phase_radians = reported.phase_radians;
+  }
+  add_program_figures(result, options, stats, first.figures);
+  return result;
+}
+
 // What follows a whole-program method, in multiples of the reading's time.
 constexpr int kAfterMethod = 4;
 
@@ -207,10 +263,17 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
   const Deadline::Clock::duration reading = Deadline::Clock::now() - start;
   const std::chrono::nanoseconds limit = options.limits.time_limit;
   const Deadline deadline(std::max(std::chrono::nanoseconds(0), limit - kAfterMethod * reading), start);
-  ProgramEdits edited = optimize_program(program, options, deadline);
+  const bool polynomial = options.method == Method::PhasePolynomial;
+  PipelineOptions run = options;
+  run.phase = run.phase || polynomial;  // the rounds' phases add up
+  ProgramEdits edited = optimize_program(program, run, deadline);
   if (edited.refusal) {
     result.refusal = std::move(edited.refusal);
     return result;
+  }
+  if (polynomial && !program.statements.empty() && extra_qubits(edited) == 0) {
+    run.ancillas = 0;
+    return polynomial_rounds(text, program, options, run, deadline, edited);
   }
   result.reading = method_info(options.method).reading == Reading::WholeProgram
                        ? TextReading::Program
