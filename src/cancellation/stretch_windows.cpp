@@ -27,7 +27,7 @@ struct Window {
 };
 
 // The window that starts at gate `first`: as many gates as keep it within
-// kFewestCxWires wires, up to the first x gate.
+// kWindowWires wires, up to the first x gate.
 Window window_at(std::span<const StretchGate> gates, std::size_t first, std::vector<std::uint32_t>& local) {
   Window w{first, first, {}};
   for (; w.end < gates.size(); ++w.end) {
