@@ -5,7 +5,8 @@
 # against that wheel installed into build/venv; then the quick reliability
 # checks: the C++ tests again, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in the fuzz targets' build (build/fuzz), and each
-# fuzz target for 20 seconds, two at a time (80 seconds for the eight).
+# fuzz target for 20 seconds (the phase-polynomial one 80), two at a time
+# (140 seconds for the eight).
 # It installs the Debian packages it needs (scripts/setup-deps.sh, as root);
 # the Python tests alone need pip only:
 #   pip install '.[test]' && python -m pytest tests/python
