@@ -26,8 +26,9 @@
 # takes seconds and gigabytes over: about 1.4 MB in all; for phase_polynomial,
 # 27 programs of at most four qubits on which its Hadamard gadgets pay (three
 # written by hand, gadget_region_* drawn as tests/python/test_phase_polynomial.py
-# draws them) and the inputs of two minutes' run, merged the same way) and in
-# build/fuzz/corpus/<target>, where it keeps the inputs that reach new code,
+# draws them) and the inputs of two minutes' run, merged the same way; for
+# rotation_merging besides, u3_with_quarter_turns, a false finding's input)
+# and in build/fuzz/corpus/<target>, where it keeps the inputs that reach new code,
 # with seeds from examples/ (the examples, and the QASMBench and T-count
 # programs, the gzipped ones unpacked), copied at run time. It ends with one line
 # per target: inputs run, inputs per second, new coverage, findings. A
