@@ -186,9 +186,11 @@ PipelineResult clifford_t_pipeline(std::string_view text, const QasmProgram& pro
 // Rounds of the phase-polynomial method, at most, on a result without
 // extra qubits (the later rounds take none): each reads the program the
 // round before wrote, where other blocks and stretches form, and the rounds
-// end where T + c (two-qubit gates) stops falling. On the T-count programs: csla_mux_3 81 -> 78 two-qubit gates,
-// qcla_adder_10 206 -> 190, adder_8 168 -> 166 T, fprenorm 92 -> 89 T and
-// 115 -> 110; a fourth round found nothing more. Programs of more gates
+// end where T + c (two-qubit gates) stops falling. On the T-count programs:
+// csla_mux_3 81 -> 78 two-qubit gates, qcla_adder_10 206 -> 190, adder_8
+// 168 -> 166 T, fprenorm 92 -> 89 T and 115 -> 110; a fourth round found
+// nothing more. The loop is merge_again's (above) with another test for
+// going on and the round's statistics kept. Programs of more gates
 // than kRoundsGates take one round (on gf2^32_mult, 13,562 gates, a second
 // found nothing in a third of the first's time).
 constexpr int kPolynomialRounds = 3;
