@@ -5,8 +5,10 @@
 // is private to this file.
 #include "src/program/gate_counts.h"
 
+#include <array>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,8 @@ class GateCounter::Walk {
   std::uint64_t work_ = 0;     // body calls walked
   std::uint32_t last_ = std::numeric_limits<std::uint32_t>::max();  // the statement counted last
   GateCounts last_counts_;     // and its counts
+  // Per library gate without parameters: what it holds, once counted.
+  std::array<std::optional<GateCounts>, std::size_t{1} << (8 * sizeof(QasmGate))> plain_;
 };
 
 GateCounter::GateCounter(const QasmProgram& program) : walk_(std::make_unique<Walk>(program)) {}
@@ -78,6 +82,14 @@ GateCounts GateCounter::gate(const Definitions* program, GateRef gate,
 GateCounts GateCounter::Walk::statement(std::uint32_t s) {
   if (s == last_) return last_counts_;  // the next instance of a broadcast statement
   const Statement& st = program_.statements[checked_index(program_.statements.size(), s)];
+  // A library gate without parameters holds the same wherever it stands.
+  const bool plain = st.library != QasmGate::None && library_info(st.library).params == 0;
+  std::optional<GateCounts>& known = plain_[static_cast<std::size_t>(st.library)];
+  if (plain && known) {
+    last_ = s;
+    last_counts_ = *known;
+    return *known;
+  }
   // Past the work bound, or where the gate cannot be read back: the gate
   // the statement names alone.
   GateCounts counts{is_t(st.gate) ? 1u : 0u, st.operand_count >= 2 ? 1u : 0u};
@@ -87,6 +99,7 @@ GateCounts GateCounter::Walk::statement(std::uint32_t s) {
   }
   last_ = s;
   last_counts_ = counts;
+  if (plain) known = counts;
   return counts;
 }
 
