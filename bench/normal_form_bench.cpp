@@ -57,8 +57,10 @@ int main(int argc, char** argv) {
     print = std::min(print, ms_since(start));
     written = out.size();
     start = Clock::now();
-    const auto result = kestrel::run_pipeline(
-        text, {.method = kestrel::Method::NormalForm, .per_qubit = false, .limits = {}});
+    kestrel::PipelineOptions options;
+    options.method = kestrel::Method::NormalForm;
+    options.per_qubit = false;
+    const auto result = kestrel::run_pipeline(text, options);
     pipeline = std::min(pipeline, ms_since(start));
     if (result.qasm != qasm) std::puts("unexpected");
   }
