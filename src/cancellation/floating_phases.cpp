@@ -14,8 +14,6 @@
 #include <optional>
 #include <utility>
 
-#include <boost/container/small_vector.hpp>
-
 #include "engine/fault.h"
 #include "engine/hashing.h"
 #include "src/cancellation/stretch_windows.h"
@@ -43,13 +41,11 @@ struct Region {
   bool merged = false;               // another region joined it: `items` are out of order
   std::int64_t after = -1;           // the last item outside it on a wire before the wire joined
   std::int64_t until = INT64_MAX;    // the first item outside it on a wire after the wire left
-  // Most regions are a few gates on a few wires: their lists sit in the
-  // region itself until they outgrow it.
-  boost::container::small_vector<std::uint32_t, 4> wires;  // its qubits, in the order they joined
-  boost::container::small_vector<std::uint32_t, 8> items;  // its gates, in order
+  std::vector<std::uint32_t> wires;  // its qubits, in the order they joined
+  std::vector<std::uint32_t> items;  // its gates, in order
   // Per wire: the last item outside it on the wire before it joined (-1:
   // none), the first after it left (INT64_MAX: none).
-  boost::container::small_vector<std::int64_t, 4> wire_after, wire_until;
+  std::vector<std::int64_t> wire_after, wire_until;
 };
 
 // The walk that cuts the items into regions.
