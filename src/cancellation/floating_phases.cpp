@@ -162,10 +162,10 @@ class RegionPass {
     for (std::uint32_t q : region_.wires) wire_of_[q] = kNone;
   }
 
-  std::size_t run(std::vector<bool>& removed, std::vector<ItemAddition>& additions, FewestCxSearch& search,
-                  FewestCxSearch& window_search) {
+  std::size_t run(std::vector<bool>& removed, std::vector<ItemAddition>& additions, PhaseSearches& search,
+                  PhaseSearches& window_search) {
     if (const std::size_t saved = rewrite_small(removed, additions, search); saved > 0) return saved;
-    if (const std::size_t saved = rewrite_by_network(removed, additions, search); saved > 0) return saved;
+    if (const std::size_t saved = rewrite_by_network(removed, additions, search.given); saved > 0) return saved;
     // The windows that the search writes with fewer cx gates, and the cx
     // pairs that can go: whichever saves more (the pairs on a tie).
     std::vector<StretchGate> stretch;
@@ -269,48 +269,31 @@ class RegionPass {
   // A region of at most eight wires and no x gate written anew with the
   // fewest cx gates (src/gf2/fewest_cx.h) after the item where all its
   // wires have joined and none has left, where that takes fewer cx gates:
-  // each phase gate where its parity is first met. Returns the cx saved.
+  // each phase gate where its parity is first met, or its odd parities
+  // alone (src/gf2/fewest_cx_phases.h). Returns the cx saved.
   std::size_t rewrite_small(std::vector<bool>& removed, std::vector<ItemAddition>& additions,
-                            FewestCxSearch& search) {
+                            PhaseSearches& search) {
     const std::size_t n = region_.wires.size();
     if (n > kFewestCxWires) return 0;
     const std::optional<Writable> writable = writable_at();
     if (!writable) return 0;
     const auto [cx, at] = *writable;
-    FewestCxQuestion question;
-    question.wires = static_cast<std::uint32_t>(n);
-    question.below = cx;
+    std::vector<std::uint8_t> map;
     for (std::uint32_t w = 0; w < n; ++w) {
-      question.map.push_back(static_cast<std::uint8_t>(parities_[wire_segments_[w].back() * words_]));
+      map.push_back(static_cast<std::uint8_t>(parities_[wire_segments_[w].back() * words_]));
     }
-    std::vector<std::int32_t> asked(std::size_t{1} << kFewestCxWires, -1);  // per parity value: its place in question.parities
+    std::vector<StretchPhase> phases;
     for (std::uint32_t g = 0; g < gates_.size(); ++g) {
       if (gates_[g].cx) continue;
-      const auto p = static_cast<std::uint8_t>(original_[gates_[g].segment * words_]);
-      if (asked[p] >= 0) continue;
-      if (question.parities.size() == kFewestCxParities) return 0;
-      asked[p] = static_cast<std::int32_t>(question.parities.size());
-      question.parities.push_back(p);
+      phases.push_back({static_cast<std::uint8_t>(original_[gates_[g].segment * words_]),
+                        elementary_info(now_[region_.items[g]]).diagonal});
     }
-    const std::optional<FewestCxAnswer> answer = fewest_cx(question, search);
-    if (!answer) return 0;
+    const std::optional<PhaseWriting> writing =
+        write_on_fewest_cx(static_cast<std::uint32_t>(n), map, phases, cx, search);
+    if (!writing) return 0;
     for (std::uint32_t item : region_.items) removed[item] = true;
-    const auto item = static_cast<std::uint32_t>(at);
-    const auto phases_after = [&](std::uint32_t step) {
-      for (std::uint32_t g = 0; g < gates_.size(); ++g) {
-        if (gates_[g].cx) continue;
-        const auto p = static_cast<std::uint8_t>(original_[gates_[g].segment * words_]);
-        const auto [when, wire] = answer->met[asked[p]];
-        if (when == step) additions.push_back({item, {now_[region_.items[g]], region_.wires[wire], 0}});
-      }
-    };
-    phases_after(0);
-    for (std::uint32_t k = 0; k < answer->cx.size(); ++k) {
-      const auto [c, t] = answer->cx[k];
-      additions.push_back({item, {Elementary::CX, region_.wires[c], region_.wires[t]}});
-      phases_after(k + 1);
-    }
-    return cx - answer->cx.size();
+    write_stretch(*writing, static_cast<std::uint32_t>(at), region_.wires, additions);
+    return cx - writing->cx.size();
   }
 
   // A region without x gates that may be written anew after one item (all
@@ -578,11 +561,11 @@ std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelIt
     }
   }
   std::vector<std::int32_t> wire_of(qubits, kNone);
-  FewestCxSearch search;
+  PhaseSearches search;
   // The windows of the stretches the search does not take whole search
   // within states of their own, so that they leave the whole stretches
   // after them what those had.
-  FewestCxSearch window_search;
+  PhaseSearches window_search;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
   std::size_t gone = 0;
   std::vector<ItemAddition> moved;

@@ -12,8 +12,13 @@
 // - on at most eight wires without x gates, with the fewest cx gates that
 //   bring every phase gate's parity onto a wire and end at the region's
 //   linear map (src/gf2/fewest_cx.h), each phase gate where its parity is
-//   first met: a Toffoli gate's seven T gates on three wires, written with
-//   six cx gates, take four;
+//   first met: the three T gates on a Toffoli gate's target, written with
+//   six cx gates, take four; or, with fewer, only the parities whose
+//   gates' powers add up to an odd number, the S gates left written where
+//   those cx gates happen to visit the parities they need
+//   (src/gf2/fewest_cx_phases.h): where two Toffoli gates on one target
+//   and one control left S gates (their T gates merged), four cx gates
+//   where the gates as they are need six;
 // - failing that, on up to 64 wires without x gates, as the parity network
 //   of its phase polynomial (src/gf2/parity_network.h; phase gates on one
 //   parity add up, so T gates never grow in number) and then the cx gates

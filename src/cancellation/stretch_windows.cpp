@@ -48,44 +48,55 @@ Window window_at(std::span<const StretchGate> gates, std::size_t first, std::vec
 
 }  // namespace
 
+void write_stretch(const PhaseWriting& writing, std::uint32_t after, std::span<const std::uint32_t> qubit_of,
+                   std::vector<ItemAddition>& additions) {
+  std::size_t next = 0;  // the next phase gate to write
+  const auto phases_after = [&](std::uint32_t step) {
+    for (; next < writing.phases.size() && writing.phases[next].after == step; ++next) {
+      const PhaseWriting::Phase& ph = writing.phases[next];
+      const PhaseGates& gates = phase_gates(ph.power);
+      for (std::size_t k = 0; k < gates.count; ++k) additions.push_back({after, {gates.gates[k], qubit_of[ph.wire], 0}});
+    }
+  };
+  phases_after(0);
+  for (std::uint32_t k = 0; k < writing.cx.size(); ++k) {
+    const auto [c, t] = writing.cx[k];
+    additions.push_back({after, {Elementary::CX, qubit_of[c], qubit_of[t]}});
+    phases_after(k + 1);
+  }
+  check(next == writing.phases.size(), "every phase gate of a writing is written");
+}
+
 std::size_t rewrite_windows(std::span<const StretchGate> gates, const StretchWires& wires,
                             std::vector<std::uint32_t>& removed, std::vector<ItemAddition>& additions,
-                            FewestCxSearch& search) {
+                            PhaseSearches& search) {
   const std::span<const std::uint32_t> qubit_of = wires.qubit_of;
   check(wires.after.size() == qubit_of.size() && wires.until.size() == qubit_of.size(),
         "a stretch's wires each with their bounds");
   std::vector<std::uint32_t> local(qubit_of.size(), kNoWire);
   std::size_t saved = 0;
-  std::vector<std::uint8_t> rows, parity_of;
-  std::vector<std::int32_t> asked(std::size_t{1} << kFewestCxWires);
+  std::vector<std::uint8_t> rows;
+  std::vector<StretchPhase> phases;
+  std::vector<std::uint32_t> qubits;
   for (std::size_t first = 0; first < gates.size();) {
     const Window w = window_at(gates, first, local);
     first = std::max(w.end, first + 1);
     // The wires' parities of the window's inputs, and each phase gate's.
-    FewestCxQuestion question;
-    question.wires = static_cast<std::uint32_t>(w.wires.size());
     rows.assign(w.wires.size(), 0);
     for (std::size_t k = 0; k < rows.size(); ++k) rows[k] = static_cast<std::uint8_t>(1u << k);
-    std::fill(asked.begin(), asked.end(), -1);
-    parity_of.clear();
+    phases.clear();
     std::size_t cx = 0;
-    bool fits = true;
-    for (std::size_t g = w.first; g < w.end && fits; ++g) {
+    for (std::size_t g = w.first; g < w.end; ++g) {
       const StretchGate& gate = gates[g];
       if (gate.gate == Elementary::CX) {
         ++cx;
         rows[local[gate.b]] ^= rows[local[gate.a]];
         continue;
       }
-      const std::uint8_t p = rows[local[gate.a]];
-      parity_of.push_back(p);
-      if (asked[p] >= 0) continue;
-      if (question.parities.size() == kFewestCxParities) fits = false;
-      asked[p] = static_cast<std::int32_t>(question.parities.size());
-      question.parities.push_back(p);
+      phases.push_back({rows[local[gate.a]], elementary_info(gate.gate).diagonal});
     }
     for (std::uint32_t q : w.wires) local[q] = kNoWire;
-    if (!fits || cx < 2) continue;
+    if (cx < 2) continue;
     // The place: the window's first gate after every wire's joining and
     // before any wire's leaving.
     std::int64_t joined = -1, left = std::numeric_limits<std::int64_t>::max();
@@ -96,29 +107,15 @@ std::size_t rewrite_windows(std::span<const StretchGate> gates, const StretchWir
     std::size_t at = w.first;
     while (at < w.end && static_cast<std::int64_t>(gates[at].item) < joined) ++at;
     if (at == w.end || static_cast<std::int64_t>(gates[at].item) >= left) continue;
-    question.map = rows;
-    question.below = cx;
-    const std::optional<FewestCxAnswer> answer = fewest_cx(question, search);
-    if (!answer) continue;
-    // Each phase gate where its parity is first met.
-    const std::uint32_t after = gates[at].item;
-    const auto phases_after = [&](std::uint32_t step) {
-      std::size_t phase = 0;
-      for (std::size_t g = w.first; g < w.end; ++g) {
-        if (gates[g].gate == Elementary::CX) continue;
-        const auto [when, wire] = answer->met[static_cast<std::size_t>(asked[parity_of[phase++]])];
-        if (when == step) additions.push_back({after, {gates[g].gate, qubit_of[w.wires[wire]], 0}});
-      }
-    };
+    const std::optional<PhaseWriting> writing =
+        write_on_fewest_cx(static_cast<std::uint32_t>(w.wires.size()), rows, phases, cx, search);
+    if (!writing) continue;
     for (std::size_t g = w.first; g < w.end; ++g) removed.push_back(gates[g].item);
-    phases_after(0);
-    for (std::uint32_t k = 0; k < answer->cx.size(); ++k) {
-      const auto [c, t] = answer->cx[k];
-      additions.push_back({after, {Elementary::CX, qubit_of[w.wires[c]], qubit_of[w.wires[t]]}});
-      phases_after(k + 1);
-    }
-    check(answer->cx.size() < cx, "a window is written anew only with fewer cx gates");
-    saved += cx - answer->cx.size();
+    qubits.clear();
+    for (std::uint32_t q : w.wires) qubits.push_back(qubit_of[q]);
+    write_stretch(*writing, gates[at].item, qubits, additions);
+    check(writing->cx.size() < cx, "a window is written anew only with fewer cx gates");
+    saved += cx - writing->cx.size();
   }
   return saved;
 }

@@ -138,7 +138,7 @@ std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& q, FewestCxSearc
     return ones(unmet & ~off.rows) + std::max(off.wires, ones(unmet & off.rows));
   };
   std::uint64_t& left = n <= kFewestCxNarrow ? search.states_left : search.wide_states_left;
-  const std::uint64_t bound = std::min(kFewestCxStates, left);
+  const std::uint64_t bound = std::min({kFewestCxStates, search.states_per_search, left});
   // The best-first search: the gates to the goal, if found.
   std::optional<std::vector<std::pair<std::uint8_t, std::uint8_t>>> found;
   const auto best_first = [&]<class P>(P) {

@@ -62,12 +62,14 @@ struct FewestCxSearch {
   // For callers that write larger stretches as parity networks: the work
   // (wires times terms) those may still take.
   std::uint64_t network_work_left = std::uint64_t{1} << 24;
+  // The states one search may visit at most (kFewestCxStates unless lower).
+  std::uint64_t states_per_search = std::uint64_t{1} << 17;
   std::map<std::vector<std::uint8_t>, std::optional<FewestCxAnswer>> cache;
 };
 
 // The fewest cx gates for `question`, where fewer than `question.below`
 // do and the search finds them within `kFewestCxStates` states (and what
-// `search` has left); else nothing.
+// `search` has left and allows one search); else nothing.
 inline constexpr std::uint64_t kFewestCxStates = std::uint64_t{1} << 17;
 std::optional<FewestCxAnswer> fewest_cx(const FewestCxQuestion& question, FewestCxSearch& search);
 

@@ -138,7 +138,7 @@ const Case kCases[] = {
     {"not where the parity is nowhere else", 9,
      "cx 0 1; t 1; cx 0 1; cx 2 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 0},
     // The pair stays, but the first window (wires 0 to 4) is written with
-    // two cx fewer.
+    // two cx fewer, and without its t and tdg, both on x0 + x1.
     {"nor where a cx between reads the target", 9,
      "cx 0 1; t 1; cx 1 3; cx 0 1; cx 1 0; tdg 0; cx 2 3; cx 3 4; t 4; cx 0 4; cx 4 5; cx 5 6; cx 6 7; cx 7 8; h 0; h 1; h 2; h 3; h 4; h 5; h 6; h 7; h 8", 2},
     // x0 + x1 + 1, with the x on wire 1 kept: wire 0 holds it after cx 1 0.
@@ -155,7 +155,7 @@ TEST(FloatingPhases, Table) {
     const Passed r = run(items, barrier_qubits, c.n);
     EXPECT_EQ(r.gone, c.gone) << c.name;
     EXPECT_EQ(count(r.given, is_cx) - count(r.kept, is_cx), c.gone) << c.name;
-    EXPECT_EQ(count(r.kept, is_t), count(r.given, is_t)) << c.name;
+    EXPECT_LE(count(r.kept, is_t), count(r.given, is_t)) << c.name;
     EXPECT_TRUE(same(c.n, r.kept, r.given)) << c.name;
   }
 }
