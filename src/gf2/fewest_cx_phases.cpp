@@ -200,9 +200,6 @@ std::optional<PhaseWriting> write_on_fewest_cx(std::uint32_t wires, std::span<co
                                                std::span<const StretchPhase> phases, std::size_t below,
                                                PhaseSearches& searches) {
   check(wires >= 1 && wires <= kFewestCxWires && map.size() == wires, "a map of one to eight wires");
-  std::optional<PhaseWriting> writing = as_given(wires, map, phases, below, searches.given);
-  // The odd part asks for the same parities unless some parity's powers
-  // add up to an even number or several gates share one.
   std::array<int, 256> power{};
   std::array<int, 256> count{};
   for (const StretchPhase& ph : phases) {
@@ -210,6 +207,9 @@ std::optional<PhaseWriting> write_on_fewest_cx(std::uint32_t wires, std::span<co
     power[ph.parity] += ph.power;
     ++count[ph.parity];
   }
+  std::optional<PhaseWriting> writing = as_given(wires, map, phases, below, searches.given);
+  // The odd part asks for the same parities unless some parity's powers
+  // add up to an even number or several gates share one.
   bool differs = false;
   std::size_t odd_parities = 0;
   for (std::size_t p = 0; p < 256; ++p) {
