@@ -163,8 +163,8 @@ class RegionPass {
   }
 
   std::size_t run(std::vector<bool>& removed, std::vector<ItemAddition>& additions, PhaseSearches& search,
-                  PhaseSearches& window_search) {
-    if (const std::size_t saved = rewrite_small(removed, additions, search); saved > 0) return saved;
+                  PhaseSearches& window_search, std::uint8_t* phase) {
+    if (const std::size_t saved = rewrite_small(removed, additions, search, phase); saved > 0) return saved;
     if (const std::size_t saved = rewrite_by_network(removed, additions, search.given); saved > 0) return saved;
     // The windows that the search writes with fewer cx gates, and the cx
     // pairs that can go: whichever saves more (the pairs on a tie).
@@ -272,40 +272,60 @@ class RegionPass {
   // each phase gate where its parity is first met, or its odd parities
   // alone (src/gf2/fewest_cx_phases.h). Returns the cx saved.
   std::size_t rewrite_small(std::vector<bool>& removed, std::vector<ItemAddition>& additions,
-                            PhaseSearches& search) {
+                            PhaseSearches& search, std::uint8_t* phase) {
     const std::size_t n = region_.wires.size();
     if (n > kFewestCxWires) return 0;
-    const std::optional<Writable> writable = writable_at();
+    const std::optional<Writable> writable = writable_at(phase != nullptr);
     if (!writable) return 0;
     const auto [cx, at] = *writable;
+    // A parity's bits below n are its linear part, bit n its constant.
+    const std::uint64_t linear = (std::uint64_t{1} << n) - 1;
     std::vector<std::uint8_t> map;
+    std::vector<std::uint32_t> x_at_end;
     for (std::uint32_t w = 0; w < n; ++w) {
-      map.push_back(static_cast<std::uint8_t>(parities_[wire_segments_[w].back() * words_]));
+      const std::uint64_t p = parities_[wire_segments_[w].back() * words_];
+      map.push_back(static_cast<std::uint8_t>(p & linear));
+      if ((p >> n) & 1) x_at_end.push_back(w);
     }
     std::vector<StretchPhase> phases;
+    std::size_t gates = cx;  // the region's gates
+    int constant = 0;        // the powers on parities with a constant, in eighths of 2 pi
     for (std::uint32_t g = 0; g < gates_.size(); ++g) {
       if (gates_[g].cx) continue;
-      phases.push_back({static_cast<std::uint8_t>(original_[gates_[g].segment * words_]),
-                        elementary_info(now_[region_.items[g]]).diagonal});
+      ++gates;
+      if (now_[region_.items[g]] == Elementary::X) continue;
+      const std::uint64_t p = original_[gates_[g].segment * words_];
+      const int r = elementary_info(now_[region_.items[g]]).diagonal;
+      const bool with_constant = (p >> n) & 1;
+      if (with_constant) constant += r;
+      phases.push_back({static_cast<std::uint8_t>(p & linear), static_cast<std::int8_t>(with_constant ? -r : r)});
     }
     const std::optional<PhaseWriting> writing =
         write_on_fewest_cx(static_cast<std::uint32_t>(n), map, phases, cx, search);
     if (!writing) return 0;
+    std::size_t written = writing->cx.size() + x_at_end.size();
+    for (const PhaseWriting::Phase& ph : writing->phases) written += phase_gates(ph.power).count;
+    if (written > gates) return 0;
     for (std::uint32_t item : region_.items) removed[item] = true;
     write_stretch(*writing, static_cast<std::uint32_t>(at), region_.wires, additions);
+    for (std::uint32_t w : x_at_end) {
+      additions.push_back({static_cast<std::uint32_t>(at), {Elementary::X, region_.wires[w], 0}});
+    }
+    if (phase != nullptr) *phase = static_cast<std::uint8_t>((*phase + 2 * constant) & 15);
     return cx - writing->cx.size();
   }
 
-  // A region without x gates that may be written anew after one item (all
-  // its wires have joined it and none has left): its cx gates and the item.
+  // A region (without x gates, unless `with_x`) that may be written anew
+  // after one item (all its wires have joined it and none has left): its
+  // cx gates and the item.
   struct Writable {
     std::size_t cx;
     std::int64_t at;
   };
-  std::optional<Writable> writable_at() const {
+  std::optional<Writable> writable_at(bool with_x = false) const {
     std::size_t cx = 0;
     for (std::uint32_t g = 0; g < gates_.size(); ++g) {
-      if (now_[region_.items[g]] == Elementary::X) return std::nullopt;
+      if (now_[region_.items[g]] == Elementary::X && !with_x) return std::nullopt;
       cx += gates_[g].cx;
     }
     std::int64_t at = std::min(region_.until - 1, static_cast<std::int64_t>(region_.items.back()));
@@ -533,7 +553,7 @@ class RegionPass {
 std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                   std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
                                   const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,
-                                  const Deadline& deadline) {
+                                  const Deadline& deadline, std::uint8_t* phase) {
   check(removed.size() == items.size() && now.size() == items.size(), "a flag and a gate per item");
   Regions regions(qubits);
   for (std::uint32_t i = 0; i < items.size(); ++i) {
@@ -585,7 +605,7 @@ std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelIt
     std::sort(pairs.begin(), pairs.end());
     if (pairs.size() <= kFewCx && std::adjacent_find(pairs.begin(), pairs.end()) == pairs.end()) continue;
     RegionPass pass(region, items, now, wire_of);
-    gone += pass.run(removed, moved, search, window_search);
+    gone += pass.run(removed, moved, search, window_search, phase);
   }
   std::stable_sort(moved.begin(), moved.end(),
                    [](const ItemAddition& x, const ItemAddition& y) { return x.item < y.item; });

@@ -70,10 +70,16 @@ namespace kestrel {
 // and a phase gate that must move to an addition after the item where its
 // parity is found (`additions`, ascending by item; none given before).
 // Returns how many cx gates went. Past `deadline` the regions not yet
-// looked at stay as they are.
+// looked at stay as they are. With `phase`, a region on at most eight
+// wires that holds x gates is also written anew with the fewest cx gates
+// where that takes fewer (and no more gates in all): its phase gates on the
+// linear parts of their wires' parities (a power r on x ^ 1 is e^(i r pi/4)
+// times the power -r on x), its x gates at its end, on the wires whose
+// value ends with a constant; the items then equal e^(i phase pi/8) times
+// what is written, and `phase` (eighths of pi, 0 to 15) is added to.
 std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                   std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
                                   const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,
-                                  const Deadline& deadline = {});
+                                  const Deadline& deadline = {}, std::uint8_t* phase = nullptr);
 
 }  // namespace kestrel

@@ -196,6 +196,9 @@ struct CancelledPairs {
   // and per item (as step_item and inserted_item count them) its place.
   std::vector<CancelItem> spliced;
   std::vector<std::uint32_t> start;
+  // What finish_choice's rewriting of stretches with x gates moved into the
+  // phase: the program read equals e^(i phase pi/8) times it as written.
+  std::uint8_t phase = 0;
 };
 
 // Where item k of the program's items stands in `pairs.cancelled` and
@@ -401,7 +404,7 @@ void finish_choice(const ProgramSteps& steps, Choice& choice, const Deadline& de
                                                           : std::span<const CancelItem>(pairs.spliced);
   std::vector<ItemAddition> moved;
   pairs.left.two_qubit -= cancel_floating_pairs(program.qubits, items, program.barrier_qubits, pairs.cancelled,
-                                                pairs.now, moved, deadline);
+                                                pairs.now, moved, deadline, &pairs.phase);
   if (!moved.empty()) {
     SplicedItems spliced = splice_items(items, pairs.cancelled, pairs.now, moved);
     if (pairs.start.empty()) {
@@ -466,7 +469,7 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
     out.phase = merged.phase;
     return out;
   }
-  int phase = merged.phase.eighths + best.rewrite->phase;
+  int phase = merged.phase.eighths + best.rewrite->phase + best.pairs.phase;
   out.edits = compose(program, merged.edits, steps, *best.rewrite, phases, best.writing, best.pairs, phase);
   out.phase = {static_cast<std::uint8_t>(phase & 15), merged.phase.radians};
   out.extra_qubits = best.rewrite->extra_qubits;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <complex>
 #include <functional>
+#include <numbers>
 #include <optional>
 #include <random>
 #include <set>
@@ -30,10 +31,13 @@ using E = Elementary;
 struct Passed {
   std::vector<PlacedGate> given, kept;
   std::size_t gone = 0;
+  std::uint8_t phase = 0;  // with_phase: given = e^(i phase pi/8) kept
 };
 
-// The pass on `items` (barriers on `barrier_qubits`), its additions spliced in.
-Passed run(const std::vector<CancelItem>& items, const std::vector<std::uint32_t>& barrier_qubits, std::uint32_t n) {
+// The pass on `items` (barriers on `barrier_qubits`), its additions spliced
+// in; `with_phase`: stretches with x gates may be written anew too.
+Passed run(const std::vector<CancelItem>& items, const std::vector<std::uint32_t>& barrier_qubits, std::uint32_t n,
+           bool with_phase = false) {
   Passed out;
   std::vector<bool> removed(items.size(), false);
   std::vector<Elementary> now;
@@ -42,7 +46,8 @@ Passed run(const std::vector<CancelItem>& items, const std::vector<std::uint32_t
     if (item.count == 0) out.given.push_back(item.gate);
   }
   std::vector<ItemAddition> additions;
-  out.gone = cancel_floating_pairs(n, items, barrier_qubits, removed, now, additions);
+  out.gone = cancel_floating_pairs(n, items, barrier_qubits, removed, now, additions, {},
+                                   with_phase ? &out.phase : nullptr);
   // Gates are written after gates only: a boundary's statement (a
   // measurement, a conditioned gate) cannot take them.
   for (const ItemAddition& a : additions) EXPECT_EQ(items.at(a.item).count, 0u) << "after item " << a.item;
@@ -77,7 +82,9 @@ bool is_t(E e) { return elementary_info(e).t; }
 // Whether `a` and `b` take two random states to the same states exactly,
 // global phase included: for lists on more qubits than a whole matrix is
 // worth.
-bool same_on_random_states(std::uint32_t n, const std::vector<PlacedGate>& a, const std::vector<PlacedGate>& b) {
+bool same_on_random_states(std::uint32_t n, const std::vector<PlacedGate>& a, const std::vector<PlacedGate>& b,
+                           int eighths) {
+  const model::Complex factor = std::polar(1.0, eighths * std::numbers::pi / 8);
   std::mt19937_64 rng(n);
   for (int trial = 0; trial < 2; ++trial) {
     model::State start(std::size_t{1} << n);
@@ -91,17 +98,17 @@ bool same_on_random_states(std::uint32_t n, const std::vector<PlacedGate>& a, co
       }
     }
     for (std::size_t i = 0; i < x.size(); ++i) {
-      if (std::abs(x[i] - y[i]) > 1e-9) return false;
+      if (std::abs(x[i] - factor * y[i]) > 1e-9) return false;
     }
   }
   return true;
 }
 
-// The same operator, global phase included: on up to seven qubits by the
-// whole matrices.
-bool same(std::uint32_t n, const std::vector<PlacedGate>& a, const std::vector<PlacedGate>& b) {
-  if (n > 7) return same_on_random_states(n, a, b);
-  return model::equal_up_to(model::product(n, a), model::product(n, b), 0);
+// Whether a = e^(i eighths pi/8) b, global phase included: on up to seven
+// qubits by the whole matrices.
+bool same(std::uint32_t n, const std::vector<PlacedGate>& a, const std::vector<PlacedGate>& b, int eighths = 0) {
+  if (n > 7) return same_on_random_states(n, a, b, eighths);
+  return model::equal_up_to(model::product(n, a), model::product(n, b), eighths);
 }
 
 struct Case {
@@ -169,7 +176,7 @@ TEST(FloatingPhases, Table) {
 TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
   std::mt19937_64 rng(5);
   const E phases[] = {E::T, E::Tdg, E::S, E::Sdg, E::Z};
-  std::size_t gone_few = 0, gone_many = 0;
+  std::size_t gone_few = 0, gone_many = 0, phased = 0;
   for (int round = 0; round < 300; ++round) {
     const auto n = static_cast<std::uint32_t>(3 + round % 8);
     std::vector<CancelItem> items;
@@ -197,14 +204,39 @@ TEST(FloatingPhases, RandomListsKeepTheirMatrix) {
       if (g.gate == E::CX) recent.push_back(g);
       if (recent.size() > 4) recent.erase(recent.begin());
     }
-    const Passed r = run(items, barrier_qubits, n);
-    ASSERT_TRUE(same(n, r.kept, r.given)) << "round " << round;
+    // Every third round the stretches with x gates may be written anew,
+    // their x gates' constants moved into the phase reported.
+    const bool with_phase = round % 3 == 0;
+    const Passed r = run(items, barrier_qubits, n, with_phase);
+    ASSERT_TRUE(same(n, r.kept, r.given, -r.phase)) << "round " << round;
     EXPECT_LE(count(r.kept, is_t), count(r.given, is_t)) << "round " << round;
     EXPECT_EQ(count(r.given, is_cx) - count(r.kept, is_cx), r.gone) << "round " << round;
     (n <= kFewestCxWires ? gone_few : gone_many) += r.gone;
+    phased += r.phase != 0;
   }
   EXPECT_GT(gone_few, 20u);
   EXPECT_GT(gone_many, 20u);
+  EXPECT_GT(phased, 0u);
+}
+
+// Phases of a Toffoli gate's target and of its controls' sum, with an x on
+// a control before them: the stretch is written with four cx gates and the
+// x at its end, the phase gates on x3 + 1 and its sums becoming their
+// inverses on x3 and its sums, the phase taking the difference (tdg, t and
+// tdg on parities with a constant: e^(-i pi/4)); without a phase to report
+// the stretch keeps its x and is written window by window.
+TEST(FloatingPhases, StretchWithAnXMovesItsConstantsIntoThePhase) {
+  const char* text = "h 4; x 3; cx 3 4; tdg 4; cx 2 4; t 4; cx 3 4; cx 2 4; cx 2 3; tdg 3; cx 2 3; h 4";
+  std::vector<std::uint32_t> barrier_qubits;
+  const std::vector<CancelItem> items = parse(text, barrier_qubits);
+  const Passed r = run(items, barrier_qubits, 5, true);
+  EXPECT_EQ(r.gone, 2u);
+  EXPECT_EQ(r.phase, 14u);
+  EXPECT_TRUE(same(5, r.kept, r.given, -r.phase));
+  EXPECT_EQ(count(r.kept, [](E e) { return e == E::X; }), 1u);
+  const Passed without = run(items, barrier_qubits, 5);
+  EXPECT_EQ(without.phase, 0u);
+  EXPECT_TRUE(same(5, without.kept, without.given));
 }
 
 // The fewest cx gates on n wires that end at `map` having met every parity
