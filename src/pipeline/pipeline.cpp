@@ -277,6 +277,36 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
     run.ancillas = 0;
     return polynomial_rounds(text, program, options, run, deadline, edited);
   }
+  if (polynomial && !program.statements.empty()) {
+    // A result with gadgets takes no later round, but the result without
+    // them may gain in its rounds what the gadgets gained in the first: on
+    // a program the rounds take, that one is given where it is cheaper by
+    // the cost rule (T first at cost 0), so that extra qubits never cost a
+    // T gate (t q[0] four times, a measurement and two Toffoli gates around
+    // an h on their target: 10 T with one extra qubit, 9 without).
+    const ProgramStats stats = program_stats(program, edited.edits);
+    if (stats.before.gates <= kRoundsGates && !deadline.passed()) {
+      PipelineOptions plain = run;
+      plain.ancillas = 0;
+      ProgramEdits without = optimize_program(program, plain, deadline);
+      if (!without.refusal && extra_qubits(without) == 0) {
+        without.figures.emplace_back("extra_qubits", 0);
+        PipelineResult alternative = polynomial_rounds(text, program, options, plain, deadline, without);
+        const auto cost = [&](const CircuitStats& after, std::uint64_t two_qubit) {
+          return static_cast<double>(after.t) + options.two_qubit_cost * static_cast<double>(two_qubit);
+        };
+        const double with_gadgets = cost(stats.after, stats.two_qubit_after);
+        std::uint64_t alone_two_qubit = 0;
+        for (const auto& [name, value] : alternative.figures) {
+          if (name == "two_qubit_after") alone_two_qubit = value;
+        }
+        const double alone = cost(alternative.after, alone_two_qubit);
+        if (alone < with_gadgets || (alone == with_gadgets && alternative.after.t < stats.after.t)) {
+          return alternative;
+        }
+      }
+    }
+  }
   result.reading = method_info(options.method).reading == Reading::WholeProgram
                        ? TextReading::Program
                        : TextReading::PerQubit;

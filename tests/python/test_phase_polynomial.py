@@ -198,6 +198,11 @@ def hadamard_regions(draw):
          "measure q[2] -> c[0];\nh q[0];\nccx q[0],q[1],q[3];\ncx q[3],q[1];\nccx q[0],q[1],q[3];\ns q[2];\n", k=1)
 @example(text=HEAD + "qreg q[4];\ncreg c[2];\nt q[0];\nt q;\nh q[2];\nccx q[0],q[1],q[3];\ncx q[3],q[2];\n"
          "ccx q[0],q[1],q[3];\nmeasure q[0] -> c[1];\nh q[0];\nt q[0];\nt q[3];\n", k=1)
+# A gadget's result that takes no later round, where the result without
+# gadgets gains a T gate more in its rounds.
+@example(text=HEAD + "qreg q[4];\ncreg c[2];\nt q[0];\nt q[0];\nt q[0];\nt q[0];\nt q;\nmeasure q[0] -> c[1];\n"
+         "h q[1];\nccx q[0],q[1],q[3];\ncx q[2],q[1];\nccx q[0],q[1],q[3];\nt q[0];\nt q[0];\nh q[1];\nt q[1];\n"
+         "t q[2];\n", k=1)
 def test_random_programs_with_gadgets(text, k):
     out, stats = reduce(text, ancillas=k, phase=True)
     assert stats["extra_qubits"] <= k
