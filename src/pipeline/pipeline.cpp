@@ -16,6 +16,7 @@
 #include "src/per_qubit/per_qubit.h"
 #include "src/program/program_stats.h"
 #include "src/program/writer.h"
+#include "src/phase_polynomial/cost.h"
 #include "src/phase_polynomial/phase_polynomial.h"
 #include "src/gf2/reduction.h"
 #include "src/rotation_merging/rotation_merging.h"
@@ -212,16 +213,16 @@ PipelineResult polynomial_rounds(std::string_view text, const QasmProgram& progr
   ProgramStats stats = program_stats(program, first.edits);
   std::string written = write_program(text, program, first.edits);
   Phase phase = phase_of(first);
-  const auto cost = [&](const ProgramStats& s) {
-    return static_cast<double>(s.after.t) + options.two_qubit_cost * static_cast<double>(s.two_qubit_after);
-  };
   const bool small = stats.before.gates <= kRoundsGates;
   for (int round = 1; round < kPolynomialRounds && small && !deadline.passed(); ++round) {
     const QasmProgram again = read_written(written);  // points into `written`
     const ProgramEdits next = optimize_program(again, run, deadline);
     if (next.refusal) break;
     const ProgramStats next_stats = program_stats(again, next.edits);
-    if (cost(next_stats) >= cost(stats)) break;
+    if (!rewrite_pays(stats.after.t, stats.two_qubit_after, next_stats.after.t, next_stats.two_qubit_after,
+                      options.two_qubit_cost)) {
+      break;
+    }
     stats.after = next_stats.after;
     stats.two_qubit_after = next_stats.two_qubit_after;
     phase += phase_of(next);
@@ -277,40 +278,36 @@ PipelineResult program_pipeline(std::string_view text, const PipelineOptions& op
     run.ancillas = 0;
     return polynomial_rounds(text, program, options, run, deadline, edited);
   }
-  if (polynomial && !program.statements.empty()) {
+  const ProgramStats stats = program_stats(program, edited.edits);
+  if (polynomial && !program.statements.empty() && stats.before.gates <= kRoundsGates && !deadline.passed()) {
     // A result with gadgets takes no later round, but the result without
     // them may gain in its rounds what the gadgets gained in the first: on
     // a program the rounds take, that one is given where it is cheaper by
-    // the cost rule (T first at cost 0), so that extra qubits never cost a
-    // T gate (t q[0] four times, a measurement and two Toffoli gates around
-    // an h on their target: 10 T with one extra qubit, 9 without).
-    const ProgramStats stats = program_stats(program, edited.edits);
-    if (stats.before.gates <= kRoundsGates && !deadline.passed()) {
-      PipelineOptions plain = run;
-      plain.ancillas = 0;
-      ProgramEdits without = optimize_program(program, plain, deadline);
-      if (!without.refusal && extra_qubits(without) == 0) {
-        without.figures.emplace_back("extra_qubits", 0);
-        PipelineResult alternative = polynomial_rounds(text, program, options, plain, deadline, without);
-        const auto cost = [&](const CircuitStats& after, std::uint64_t two_qubit) {
-          return static_cast<double>(after.t) + options.two_qubit_cost * static_cast<double>(two_qubit);
-        };
-        const double with_gadgets = cost(stats.after, stats.two_qubit_after);
-        std::uint64_t alone_two_qubit = 0;
-        for (const auto& [name, value] : alternative.figures) {
-          if (name == "two_qubit_after") alone_two_qubit = value;
-        }
-        const double alone = cost(alternative.after, alone_two_qubit);
-        if (alone < with_gadgets || (alone == with_gadgets && alternative.after.t < stats.after.t)) {
-          return alternative;
-        }
+    // the cost rule (src/phase_polynomial/cost.h; as cheap and fewer T
+    // too), so that extra qubits never cost a T gate (t q[0] four times, a
+    // measurement and two Toffoli gates around an h on their target: 10 T
+    // with one extra qubit, 9 without).
+    PipelineOptions plain = run;
+    plain.ancillas = 0;
+    ProgramEdits without = optimize_program(program, plain, deadline);
+    if (!without.refusal && extra_qubits(without) == 0) {
+      without.figures.emplace_back("extra_qubits", 0);
+      PipelineResult alternative = polynomial_rounds(text, program, options, plain, deadline, without);
+      std::uint64_t alone = 0;  // its two-qubit gates
+      for (const auto& [name, value] : alternative.figures) {
+        if (name == "two_qubit_after") alone = value;
+      }
+      const double c = options.two_qubit_cost;
+      const std::uint64_t t = stats.after.t, alone_t = alternative.after.t;
+      if (rewrite_pays(t, stats.two_qubit_after, alone_t, alone, c) ||
+          (!rewrite_pays(alone_t, alone, t, stats.two_qubit_after, c) && alone_t < t)) {
+        return alternative;
       }
     }
   }
   result.reading = method_info(options.method).reading == Reading::WholeProgram
                        ? TextReading::Program
                        : TextReading::PerQubit;
-  const ProgramStats stats = program_stats(program, edited.edits);
   // A text without a statement (an empty file) comes back as the header, as
   // the one-wire methods write it, so that every method gives a program.
   result.qasm = program.statements.empty() ? std::string(kQasmHeader)
