@@ -75,16 +75,27 @@ struct Visit {
 // S powers on single wires and S gates where the visits cover the CZ pairs;
 // nothing where the search finds no fewer than `below` or the visits do
 // not cover them.
-std::optional<PhaseWriting> by_odd_part(std::uint32_t wires, std::span<const std::uint8_t> map,
-                                        std::span<const StretchPhase> phases, std::size_t below,
-                                        FewestCxSearch& search) {
-  std::array<int, 256> power{};  // per parity: its powers added up, 0 to 7
-  std::vector<std::uint8_t> order;  // the parities as they first appear
-  std::array<bool, 256> seen{};
+// The phases' powers added up per parity, and the parities in the order
+// they first appear.
+struct Sums {
+  std::array<int, 256> power{};  // 0 to 7
+  std::array<int, 256> count{};  // the gates on each
+  std::vector<std::uint8_t> order;
+};
+
+Sums sums_of(std::span<const StretchPhase> phases) {
+  Sums sums;
   for (const StretchPhase& ph : phases) {
-    power[ph.parity] = ((power[ph.parity] + ph.power) % 8 + 8) % 8;
-    if (!seen[ph.parity]) seen[ph.parity] = true, order.push_back(ph.parity);
+    sums.power[ph.parity] = ((sums.power[ph.parity] + ph.power) % 8 + 8) % 8;
+    if (sums.count[ph.parity]++ == 0) sums.order.push_back(ph.parity);
   }
+  return sums;
+}
+
+std::optional<PhaseWriting> by_odd_part(std::uint32_t wires, std::span<const std::uint8_t> map, const Sums& sums,
+                                        std::size_t below, FewestCxSearch& search) {
+  const std::array<int, 256>& power = sums.power;
+  const std::vector<std::uint8_t>& order = sums.order;
   FewestCxQuestion question{wires, {map.begin(), map.end()}, {}, below};
   std::array<std::int8_t, 256> asked;
   asked.fill(-1);
@@ -200,21 +211,18 @@ std::optional<PhaseWriting> write_on_fewest_cx(std::uint32_t wires, std::span<co
                                                std::span<const StretchPhase> phases, std::size_t below,
                                                PhaseSearches& searches) {
   check(wires >= 1 && wires <= kFewestCxWires && map.size() == wires, "a map of one to eight wires");
-  std::array<int, 256> power{};
-  std::array<int, 256> count{};
   for (const StretchPhase& ph : phases) {
     check(ph.parity != 0 && ph.parity < (1u << wires), "a phase gate's parity on the wires");
-    power[ph.parity] += ph.power;
-    ++count[ph.parity];
   }
+  const Sums sums = sums_of(phases);
   std::optional<PhaseWriting> writing = as_given(wires, map, phases, below, searches.given);
   // The odd part asks for the same parities unless some parity's powers
   // add up to an even number or several gates share one.
   bool differs = false;
   std::size_t odd_parities = 0;
-  for (std::size_t p = 0; p < 256; ++p) {
-    differs = differs || (count[p] > 1 || (count[p] > 0 && power[p] % 2 == 0));
-    odd_parities += power[p] % 2 != 0;
+  for (const std::uint8_t p : sums.order) {
+    differs = differs || sums.count[p] > 1 || sums.power[p] % 2 == 0;
+    odd_parities += sums.power[p] % 2 != 0;
   }
   if (!differs) return writing;
   // No more gates in all than the writing as given, or the stretch as it
@@ -225,7 +233,7 @@ std::optional<PhaseWriting> write_on_fewest_cx(std::uint32_t wires, std::span<co
   if (writing) gates = gates_in(*writing), t = t_in(*writing);
   // As many cx gates as the writing as given only where T gates would go.
   const std::size_t odd_below = !writing ? below : writing->cx.size() + (odd_parities < t ? 1 : 0);
-  std::optional<PhaseWriting> odd = by_odd_part(wires, map, phases, odd_below, searches.odd);
+  std::optional<PhaseWriting> odd = by_odd_part(wires, map, sums, odd_below, searches.odd);
   if (odd && gates_in(*odd) <= gates &&
       (!writing || odd->cx.size() < writing->cx.size() || t_in(*odd) < t)) {
     return odd;
