@@ -266,7 +266,8 @@ class RegionPass {
     }
   }
 
-  // A region of at most eight wires and no x gate written anew with the
+  // A region of at most eight wires (with x gates only where `phase` takes
+  // what they move, see cancel_floating_pairs) written anew with the
   // fewest cx gates (src/gf2/fewest_cx.h) after the item where all its
   // wires have joined and none has left, where that takes fewer cx gates:
   // each phase gate where its parity is first met, or its odd parities
@@ -303,9 +304,7 @@ class RegionPass {
     const std::optional<PhaseWriting> writing =
         write_on_fewest_cx(static_cast<std::uint32_t>(n), map, phases, cx, search);
     if (!writing) return 0;
-    std::size_t written = writing->cx.size() + x_at_end.size();
-    for (const PhaseWriting::Phase& ph : writing->phases) written += phase_gates(ph.power).count;
-    if (written > gates) return 0;
+    if (gates_in(*writing) + x_at_end.size() > gates) return 0;
     for (std::uint32_t item : region_.items) removed[item] = true;
     write_stretch(*writing, static_cast<std::uint32_t>(at), region_.wires, additions);
     for (std::uint32_t w : x_at_end) {

@@ -193,12 +193,6 @@ std::optional<PhaseWriting> by_odd_part(std::uint32_t wires, std::span<const std
   return writing;
 }
 
-std::size_t gates_in(const PhaseWriting& w) {
-  std::size_t gates = w.cx.size();
-  for (const PhaseWriting::Phase& ph : w.phases) gates += gates_of(ph.power);
-  return gates;
-}
-
 std::size_t t_in(const PhaseWriting& w) {
   std::size_t t = 0;
   for (const PhaseWriting::Phase& ph : w.phases) t += ph.power % 2 != 0;
@@ -206,6 +200,12 @@ std::size_t t_in(const PhaseWriting& w) {
 }
 
 }  // namespace
+
+std::size_t gates_in(const PhaseWriting& w) {
+  std::size_t gates = w.cx.size();
+  for (const PhaseWriting::Phase& ph : w.phases) gates += gates_of(ph.power);
+  return gates;
+}
 
 std::optional<PhaseWriting> write_on_fewest_cx(std::uint32_t wires, std::span<const std::uint8_t> map,
                                                std::span<const StretchPhase> phases, std::size_t below,

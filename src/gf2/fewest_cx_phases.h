@@ -51,6 +51,9 @@ struct PhaseWriting {
   std::vector<Phase> phases;                               // by `after`, then as given
 };
 
+// The gates a writing writes: its cx gates and its phase gates'.
+std::size_t gates_in(const PhaseWriting& writing);
+
 // The states the searches may visit: the phase gates as given draw on
 // `given`, as they did before the odd part was tried, and the odd part on
 // a pool of its own, so that trying it never leaves a later stretch fewer
