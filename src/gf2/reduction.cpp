@@ -213,33 +213,6 @@ ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& option
   return echelon.table();
 }
 
-// The table's columns in the order of variant v: 1 reversed, 2 heaviest
-// first, 3 lightest first, 4 ascending as words, later ones shuffled by a
-// fixed sequence. The moves depend on the order (which columns become
-// pivot slots, and ties), and the results differ by several per cent.
-ParityTable reordered(const ParityTable& table, std::size_t v) {
-  std::vector<std::size_t> order(table.columns());
-  for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
-  const auto weight = [&](std::size_t j) { return count_bits(table.column(j).data(), table.words); };
-  const auto below = [&](std::size_t x, std::size_t y) {
-    return std::lexicographical_compare(table.column(x).begin(), table.column(x).end(), table.column(y).begin(),
-                                        table.column(y).end());
-  };
-  if (v == 1) std::reverse(order.begin(), order.end());
-  if (v == 2) std::stable_sort(order.begin(), order.end(), [&](auto x, auto y) { return weight(x) > weight(y); });
-  if (v == 3) std::stable_sort(order.begin(), order.end(), [&](auto x, auto y) { return weight(x) < weight(y); });
-  if (v == 4) std::sort(order.begin(), order.end(), below);
-  if (v >= 5) {
-    std::uint64_t state = 0x2545f4914f6cdd1dULL * v;
-    for (std::size_t j = order.size(); j > 1; --j) {
-      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-      std::swap(order[j - 1], order[(state >> 33) % j]);
-    }
-  }
-  ParityTable out(table.variables);
-  for (const std::size_t j : order) out.push_back(table.column(j));
-  return out;
-}
 
 // The columns of the tables given, in their order, each column once if it
 // occurs an odd number of times (a pair of equal columns is an S-type term,
@@ -306,6 +279,30 @@ ParityTable narrowed_pass(const ParityTable& part, const ReductionOptions& optio
 }
 
 }  // namespace
+
+ParityTable reordered(const ParityTable& table, std::size_t v) {
+  std::vector<std::size_t> order(table.columns());
+  for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
+  const auto weight = [&](std::size_t j) { return count_bits(table.column(j).data(), table.words); };
+  const auto below = [&](std::size_t x, std::size_t y) {
+    return std::lexicographical_compare(table.column(x).begin(), table.column(x).end(), table.column(y).begin(),
+                                        table.column(y).end());
+  };
+  if (v == 1) std::reverse(order.begin(), order.end());
+  if (v == 2) std::stable_sort(order.begin(), order.end(), [&](auto x, auto y) { return weight(x) > weight(y); });
+  if (v == 3) std::stable_sort(order.begin(), order.end(), [&](auto x, auto y) { return weight(x) < weight(y); });
+  if (v == 4) std::sort(order.begin(), order.end(), below);
+  if (v >= 5) {
+    std::uint64_t state = 0x2545f4914f6cdd1dULL * v;
+    for (std::size_t j = order.size(); j > 1; --j) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      std::swap(order[j - 1], order[(state >> 33) % j]);
+    }
+  }
+  ParityTable out(table.variables);
+  for (const std::size_t j : order) out.push_back(table.column(j));
+  return out;
+}
 
 std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns, std::size_t budget) {
   const std::size_t pass = std::min(columns, std::max<std::size_t>(kLeastPass, pass_columns(variables, budget)));

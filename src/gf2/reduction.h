@@ -148,6 +148,13 @@ Reduction reduce_parity_table(const ParityTable& table, const ReductionOptions& 
 std::size_t reduction_bytes(std::uint32_t variables, std::size_t columns,
                             std::size_t budget = kReductionBudget);
 
+// The table's columns in the order of variant v: 0 as they are, 1
+// reversed, 2 heaviest first, 3 lightest first, 4 ascending as words, later
+// ones shuffled by a fixed sequence (the same on every machine). The moves
+// depend on the order (which columns become pivot slots, and ties), and the
+// results differ by several per cent.
+ParityTable reordered(const ParityTable& table, std::size_t v);
+
 // Whether a reduction fits the budget (a pass of at least 64 columns, or
 // the whole table, within it).
 bool reduction_fits(std::uint32_t variables, std::size_t columns, std::size_t budget = kReductionBudget);

@@ -59,13 +59,16 @@ Elementary s_power_gate(std::uint8_t power) {
 
 namespace {
 
-// f's odd parities reduced within `allowance` (charged with the work) by
-// the tie rule `light_z` (src/gf2/reduction.h), or as they are where the
-// reduction does not fit its memory budget.
+// f's odd parities, their columns in the order `order` of reordered
+// (src/gf2/reduction.h), reduced
+// within `allowance` (charged with the work) by the tie rule `light_z`
+// (src/gf2/reduction.h), or as they are where the reduction does not fit
+// its memory budget.
 std::vector<std::uint64_t> reduced_parities(const PhasePolynomial& f, ReductionAllowance& allowance, bool light_z,
-                                            WrittenCache* cache) {
+                                            WrittenCache* cache, std::uint64_t order = 0) {
   ParityTable table(f.variables());
   table.bits = f.odd_parities();
+  if (order != 0) table = reordered(table, order);
   if (!reduction_fits(table.variables, table.columns())) return std::move(table.bits);
   ReductionOptions options;
   options.deadline = reduction_deadline(allowance.deadline);
@@ -119,16 +122,26 @@ std::size_t two_qubit_gates(const WrittenPolynomial& written) {
 
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
                                                   bool open, WrittenCache* cache, bool both_tie_rules) {
+  const auto spent = [&] { return allowance.exhausted() || (allowance.effort && *allowance.effort == 0); };
+  const auto rank = [](const WrittenPolynomial& w) { return std::pair(w.t, two_qubit_gates(w)); };
   std::vector<std::uint64_t> reduced = reduced_parities(f, allowance, false, cache);
-  const bool spent = allowance.exhausted() || (allowance.effort && *allowance.effort == 0);
-  const bool both = both_tie_rules && f.terms() <= kBothTieRulesTerms && !spent;
+  const bool both = both_tie_rules && f.terms() <= kBothTieRulesTerms && !spent();
   std::vector<std::uint64_t> other;
   if (both) other = reduced_parities(f, allowance, true, cache);
   std::optional<WrittenPolynomial> written = write_reduced(f, std::move(reduced), allowance.deadline, open, cache);
-  if (!written || !both || other == written->parities) return written;
+  if (!written || !both) return written;
+  // The other column orders first, then the other tie rule: on a tie the
+  // writing met first stays.
+  for (std::uint64_t order = 1; f.terms() <= kColumnOrdersTerms && order <= kColumnOrders && !spent(); ++order) {
+    std::vector<std::uint64_t> again = reduced_parities(f, allowance, false, cache, order);
+    if (again == written->parities) continue;
+    std::optional<WrittenPolynomial> alternative = write_reduced(f, std::move(again), allowance.deadline, open, cache);
+    if (!alternative) return std::nullopt;
+    if (rank(*alternative) < rank(*written)) written = std::move(alternative);
+  }
+  if (other == written->parities) return written;
   std::optional<WrittenPolynomial> light = write_reduced(f, std::move(other), allowance.deadline, open, cache);
   if (!light) return std::nullopt;
-  const auto rank = [](const WrittenPolynomial& w) { return std::pair(w.t, two_qubit_gates(w)); };
   return rank(*light) < rank(*written) ? light : written;
 }
 

@@ -74,6 +74,16 @@ Elementary s_power_gate(std::uint8_t power);
 // gf2^4_mult's one block is written with 87 two-qubit gates instead of 114.
 inline constexpr std::size_t kBothTieRulesTerms = 8192;
 
+// Polynomials of at most kColumnOrdersTerms terms are also reduced with
+// their columns in kColumnOrders other fixed orders (each charged): the
+// reduction's moves depend on the order, and tables with the same T count
+// can take different parity networks. The writing with fewer T gates is
+// kept, then the one with fewer two-qubit gates, the first on a tie:
+// csla_mux_3's blocks, read again in later rounds, are written with 72
+// two-qubit gates in all where they took 78.
+inline constexpr std::size_t kColumnOrdersTerms = 32;
+inline constexpr std::uint64_t kColumnOrders = 8;
+
 // f reduced within `allowance` (charged with the work) where the reduction
 // fits its memory budget, else as it is, and written; nothing once the
 // allowance's deadline has passed, before the network or while it is
@@ -81,7 +91,9 @@ inline constexpr std::size_t kBothTieRulesTerms = 8192;
 // itself stops at four fifths of the time left, leaving the rest for the
 // network; the cz gates folded into it stop at the deadline too. With a
 // `cache`, a polynomial whose reduced table was written before is written
-// as it was then (the reduction still runs and is charged).
+// as it was then (the reduction still runs and is charged). With
+// `both_tie_rules`, small polynomials are reduced in other column orders
+// too (kColumnOrdersTerms).
 std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
                                                   bool open, WrittenCache* cache = nullptr,
                                                   bool both_tie_rules = false);
