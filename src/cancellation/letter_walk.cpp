@@ -1,5 +1,6 @@
-// The two qubits' lines walked together from the gate's own places, newest
-// item first: each step takes the later of the two lines' next items.
+// The two qubits' lines walked together from the gate's own places: going
+// back, newest item first, each step taking the later of the two lines'
+// next items; going on, the earlier.
 #include "src/cancellation/letter_walk.h"
 
 namespace kestrel {
@@ -20,24 +21,30 @@ bool passes(Elementary gate, const PlacedGate& g, std::uint32_t q, bool x) {
 
 }  // namespace
 
-Meeting LetterWalk::carry(std::uint32_t i, const std::vector<bool>* stops) const {
+Meeting LetterWalk::carry(std::uint32_t i, const std::vector<bool>* stops, bool forward) const {
   constexpr std::int64_t kNone = -1;
   const PlacedGate& g = items_[i].gate;
   const std::array<std::uint32_t, 2> q = {g.a, g.b};
   Meeting out;
   out.x = {letter_x(now_[i], g, g.a), letter_x(now_[i], g, g.b)};
-  // The next entry to look at on each line, counting down; kNone past the start.
-  std::array<std::int64_t, 2> at = {std::int64_t{lines_.place(i, 0)} - 1, std::int64_t{lines_.place(i, 1)} - 1};
+  // The next entry to look at on each line: counting down from the gate
+  // back (kNone past the start), or up from it on (kNone past the end).
+  const std::int64_t step = forward ? 1 : -1;
+  std::array<std::int64_t, 2> at = {std::int64_t{lines_.place(i, 0)} + step, std::int64_t{lines_.place(i, 1)} + step};
   const auto item_at = [&](int s) {
-    return at[s] < 0 ? kNone : std::int64_t{lines_.on(q[s])[static_cast<std::size_t>(at[s])]};
+    const std::span<const std::uint32_t> line = lines_.on(q[s]);
+    return at[s] < 0 || at[s] >= std::ssize(line) ? kNone : std::int64_t{line[static_cast<std::size_t>(at[s])]};
   };
   for (std::size_t walked = 0; walked < kLetterReach; ++walked) {
     const std::int64_t on0 = item_at(0), on1 = item_at(1);
-    const std::int64_t j = on0 > on1 ? on0 : on1;
+    // The nearer of the two lines' next items: the later going back, the
+    // earlier going on.
+    std::int64_t j = on0 > on1 ? on0 : on1;
+    if (forward && on0 != kNone && on1 != kNone) j = on0 < on1 ? on0 : on1;
     if (j == kNone) return {};
     const auto k = static_cast<std::size_t>(j);
     for (int s = 0; s < 2; ++s) {
-      if (item_at(s) == j) --at[s];
+      if (item_at(s) == j) at[s] += step;
     }
     if (stops != nullptr && (*stops)[k]) return {};
     if (removed_[k]) continue;

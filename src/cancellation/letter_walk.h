@@ -61,9 +61,11 @@ class LetterWalk {
   LetterWalk(const LetterWalk&) = delete;
   LetterWalk& operator=(const LetterWalk&) = delete;
 
-  // Carries the cx or cz of item i (there at construction) back; ends
-  // without a meeting at an item of `stops` (when given), removed or not.
-  Meeting carry(std::uint32_t i, const std::vector<bool>* stops = nullptr) const;
+  // Carries the cx or cz of item i (there at construction) back, or with
+  // `forward` on (the same rules hold each way: a gate that commutes with
+  // the letter there lets it pass, an h changes the letter); ends without
+  // a meeting at an item of `stops` (when given), removed or not.
+  Meeting carry(std::uint32_t i, const std::vector<bool>* stops = nullptr, bool forward = false) const;
 
  private:
   std::span<const CancelItem> items_;

@@ -30,7 +30,8 @@ void write_merged(std::uint32_t item, std::uint32_t a, std::uint32_t b, bool p_x
 
 std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                         std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
-                        const std::vector<Elementary>& now, std::vector<ItemAddition>& additions) {
+                        const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,
+                        bool carry_on, std::size_t* carried_on) {
   check(removed.size() == items.size() && now.size() == items.size(), "a flag and a gate per item");
   const LetterWalk walk(qubits, items, barrier_qubits, removed, now);
   std::vector<bool> stops(items.size(), false);
@@ -39,10 +40,29 @@ std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     if (removed[i] || items[i].count != 0) continue;
     if (now[i] != Elementary::CX && now[i] != Elementary::CZ) continue;
-    const Meeting met = walk.carry(i, &stops);
-    if (met.item < 0) continue;
-    const auto j = static_cast<std::uint32_t>(met.item);
     const std::array<std::uint32_t, 2> q = {items[i].gate.a, items[i].gate.b};
+    const Meeting met = walk.carry(i, &stops);
+    if (met.item < 0 && !carry_on) continue;
+    if (met.item < 0) {
+      // Carried on instead, to a later gate j: there it has letters met.x,
+      // and the two are C(met.x) then j's own, written after j.
+      const Meeting on = walk.carry(i, &stops, true);
+      if (on.item < 0) continue;
+      const auto j = static_cast<std::uint32_t>(on.item);
+      // A pair that j, carried back, meets too is merged at j's turn, as
+      // without `carry_on`.
+      if (walk.carry(j, &stops).item == static_cast<std::int64_t>(i)) continue;
+      const std::array<bool, 2> later = {letter_x(now[j], items[j].gate, q[0]), letter_x(now[j], items[j].gate, q[1])};
+      if ((later[0] == on.x[0]) == (later[1] == on.x[1])) continue;  // both agree, or neither
+      const int s = later[0] == on.x[0] ? 0 : 1;
+      write_merged(j, q[s], q[1 - s], on.x[s], on.x[1 - s], additions);
+      removed[i] = removed[j] = true;
+      stops[i] = stops[j] = true;
+      ++merged;
+      if (carried_on != nullptr) ++*carried_on;
+      continue;
+    }
+    const auto j = static_cast<std::uint32_t>(met.item);
     // The earlier gate's letters at its place, and the later's at its own.
     const std::array<bool, 2> first = {letter_x(now[j], items[j].gate, q[0]), letter_x(now[j], items[j].gate, q[1])};
     const std::array<bool, 2> second = {letter_x(now[i], items[i].gate, q[0]), letter_x(now[i], items[i].gate, q[1])};

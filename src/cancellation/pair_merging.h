@@ -19,6 +19,10 @@
 // is Z and the gates between on the other qubit are h gates alone (the
 // first, carried on, passes no other gate there: none leaves both X and Z
 // alone).
+// With `carry_on`, a gate that meets none going back is carried on the
+// same way, and where it meets a later gate so (`cx q[7],q[8]; cx
+// q[10],q[8]; cz q[7],q[8];`: the cx passes the other's target, a cz going
+// back does not), the merged gates take the later's place.
 //
 // The pass runs after the pair cancellations, on what they left; the
 // merged gates are written as additions (item_splice.h) after the item
@@ -40,9 +44,11 @@ namespace kestrel {
 // Merges the pairs it finds among `items` (with `removed` and `now` as the
 // passes before left them): both gates of a pair removed, the merged gates
 // appended to `additions` (ascending by item). Returns how many pairs
-// merged.
+// merged; with `carry_on`, gates that meet none going back are carried on,
+// and `carried_on` (when given) counts the pairs merged so.
 std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                         std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
-                        const std::vector<Elementary>& now, std::vector<ItemAddition>& additions);
+                        const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,
+                        bool carry_on = false, std::size_t* carried_on = nullptr);
 
 }  // namespace kestrel

@@ -71,11 +71,12 @@ std::vector<PlacedGate> network(std::uint32_t a, std::uint32_t b, std::uint32_t 
 // The pair cancellation with T gates joined and cx pairs around S powers
 // made cz gates, then cz gates made phases, then (with `across_h`) the
 // pairs that meet across h gates gone and those that meet agreeing on one
-// qubit merged, and the phase gates that meet joined: the gates kept, as
-// left.
+// qubit merged (with `carry_on`, those met going on too), and the phase
+// gates that meet joined: the gates kept, as left.
 std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::span<const std::uint32_t> barrier_qubits,
                                   std::uint32_t n, std::size_t* dissolved = nullptr,
-                                  std::size_t* across_h = nullptr, std::size_t* merged = nullptr) {
+                                  std::size_t* across_h = nullptr, std::size_t* merged = nullptr,
+                                  bool carry_on = false) {
   std::vector<Elementary> now;
   std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits, &now, true);
   const std::size_t gone = cz_to_phases(n, items, barrier_qubits, removed, now);
@@ -83,7 +84,7 @@ std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::spa
   std::vector<ItemAddition> additions;
   if (across_h != nullptr) {
     *across_h = cancel_pairs_across_h(n, items, barrier_qubits, removed, now);
-    *merged = merge_pairs(n, items, barrier_qubits, removed, now, additions);
+    *merged = merge_pairs(n, items, barrier_qubits, removed, now, additions, carry_on);
   }
   SplicedItems s = splice_items(items, removed, now, additions);
   join_phase_runs(n, s.items, barrier_qubits, s.removed, s.now);
@@ -122,8 +123,8 @@ std::string names(const std::vector<PlacedGate>& gates) {
 // joined and cx pairs around S powers made cz gates; that then with cz gates
 // made phases and phase gates joined (`cancelled`); and, on the items as
 // given, joining phase gates, cancelling pairs that meet across h gates, and
-// merging pairs that meet agreeing on one qubit.
-enum class Step { Pairs, Joined, Phases, Join, AcrossH, Merge };
+// merging pairs that meet agreeing on one qubit (going back, or on too).
+enum class Step { Pairs, Joined, Phases, Join, AcrossH, Merge, MergeOn };
 
 struct StepRun {
   std::vector<PlacedGate> kept;  // as left, the step's additions spliced in
@@ -146,7 +147,9 @@ StepRun run_step(Step step, const Items& in, std::uint32_t n) {
   StepRun out;
   if (step == Step::Join) out.gone = join_phase_runs(n, items, in.barrier_qubits, removed, now);
   if (step == Step::AcrossH) out.gone = cancel_pairs_across_h(n, items, in.barrier_qubits, removed, now);
-  if (step == Step::Merge) out.gone = merge_pairs(n, items, in.barrier_qubits, removed, now, additions);
+  if (step == Step::Merge || step == Step::MergeOn) {
+    out.gone = merge_pairs(n, items, in.barrier_qubits, removed, now, additions, step == Step::MergeOn);
+  }
   const SplicedItems s = splice_items(items, removed, now, additions);
   out.kept = kept_gates(s.items, s.removed, &s.now);
   return out;
@@ -232,6 +235,16 @@ const StepCase kStepCases[] = {
     {"across one elsewhere", Merge, "cx 0 1; b 2; cz 0 1", "sdg cx s s"},
     {"not with letters agreeing on both: left to the cancellation", Merge, "cx 0 1; cx 0 1", "cx cx"},
     {"not again across a merged pair", Merge, "cx 0 1; cz 0 1; cx 0 1", "sdg cx s s cx"},
+    // Carried on too: going back a gate may stop where the other, going on,
+    // passes (a cx's target stops Z, not X).
+    {"a cz going back stops at a cx's target", Merge, "cx 0 1; cx 2 1; cz 0 1", "cx cx cz"},
+    {"the cx going on passes it: merged at the later place", MergeOn, "cx 0 1; cx 2 1; cz 0 1", "cx sdg cx s s"},
+    {"on across h on its target, which a cx going back meets with Z", MergeOn, "cx 0 1; cx 2 1; h 1; cx 0 1",
+     "cx h sdg cx s sdg"},
+    {"a pair met going back too is merged so, at the earlier place", MergeOn, "cz 0 1; cx 0 2; cx 0 1",
+     "sdg cx s sdg cx"},
+    {"not on past a boundary", MergeOn, "cx 0 1; cx 2 1; b 1; cz 0 1", "cx cx cz"},
+    {"not on past y", MergeOn, "cx 0 1; y 1; cz 0 1", "cx y cz"},
 };
 
 TEST(PairCancellation, EachStep) {
@@ -241,7 +254,7 @@ TEST(PairCancellation, EachStep) {
     const StepRun r = run_step(c.step, in, 4);
     EXPECT_EQ(names(r.kept), c.kept) << c.name;
     EXPECT_TRUE(same(r.kept, given, 4)) << c.name;
-    const std::size_t went = c.step == Merge ? counts(given).two_qubit - counts(r.kept).two_qubit
+    const std::size_t went = c.step >= Merge ? counts(given).two_qubit - counts(r.kept).two_qubit
                                              : given.size() - r.kept.size();
     EXPECT_TRUE(c.step < Join || r.gone == went) << c.name << ": the step's own count";
   }
@@ -329,6 +342,7 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
   // the table's test); T gates never grow in number, nor do two-qubit gates.
   std::mt19937_64 rng(37);
   std::size_t removed_in_all = 0, sandwiches_met = 0, dissolved_in_all = 0, across_h_in_all = 0, merged_in_all = 0;
+  std::size_t carried_on_more = 0;  // rounds where going on merged more
   for (int round = 0; round < 400; ++round) {
     const std::uint32_t n = 3 + round % 2;
     const auto& [items, barrier_qubits] = random_items(rng, n);
@@ -351,7 +365,14 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
       EXPECT_EQ(sandwich_now, plain_now) << "round " << round;
     }
     std::size_t dissolved = 0, across = 0, merged = 0;
-    const std::vector<PlacedGate> kept = cancelled(items, barrier_qubits, n, &dissolved, &across, &merged);
+    // Every third round merges pairs met going on too.
+    const bool carry_on = round % 3 == 1;
+    const std::vector<PlacedGate> kept = cancelled(items, barrier_qubits, n, &dissolved, &across, &merged, carry_on);
+    if (carry_on) {
+      std::size_t back_only = 0, unused = 0;
+      cancelled(items, barrier_qubits, n, &unused, &unused, &back_only);
+      carried_on_more += merged > back_only;
+    }
     dissolved_in_all += dissolved;
     across_h_in_all += across;
     merged_in_all += merged;
@@ -365,6 +386,7 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
   EXPECT_GT(dissolved_in_all, 20u);  // and cz gates to make phases
   EXPECT_GT(across_h_in_all, 2u);    // and pairs that meet across h gates
   EXPECT_GT(merged_in_all, 10u);     // and pairs that merge
+  EXPECT_GT(carried_on_more, 2u);    // some only when carried on
 }
 
 // Once the deadline has passed, the walk stops at its first look at the
