@@ -74,8 +74,9 @@ Elementary s_power_gate(std::uint8_t power);
 // gf2^4_mult's one block is written with 87 two-qubit gates instead of 114.
 inline constexpr std::size_t kBothTieRulesTerms = 8192;
 
-// Polynomials of at most kColumnOrdersTerms terms are also reduced with
-// their columns in kColumnOrders other fixed orders (each charged): the
+// Polynomials of at most kColumnOrdersTerms terms whose reduction moved
+// any column are also reduced with their columns in kColumnOrders other
+// fixed orders (each charged): the
 // reduction's moves depend on the order, and tables with the same T count
 // can take different parity networks. The writing with fewer T gates is
 // kept, then the one with fewer two-qubit gates, the first on a tie:
