@@ -21,7 +21,7 @@ bool passes(Elementary gate, const PlacedGate& g, std::uint32_t q, bool x) {
 
 }  // namespace
 
-Meeting LetterWalk::carry(std::uint32_t i, const std::vector<bool>* stops, bool forward) const {
+Meeting LetterWalk::carry(std::uint32_t i, const std::vector<bool>* stops, bool forward, bool sandwich) const {
   constexpr std::int64_t kNone = -1;
   const PlacedGate& g = items_[i].gate;
   const std::array<std::uint32_t, 2> q = {g.a, g.b};
@@ -61,6 +61,16 @@ Meeting LetterWalk::carry(std::uint32_t i, const std::vector<bool>* stops, bool 
     for (int s = 0; s < 2; ++s) {
       const bool on = h.a == q[s] || (two && h.b == q[s]);
       if (!on) continue;
+      const int power = gate == Elementary::S ? 1 : gate == Elementary::Z ? 2 : gate == Elementary::Sdg ? 3 : 0;
+      if (out.run == s || (sandwich && out.run < 0 && out.x[s] && power != 0)) {
+        // In a run of s, sdg and z gates where the letter is X: only those
+        // until the meeting.
+        if (power == 0) return {};
+        out.run = s;
+        out.power = static_cast<std::uint8_t>((out.power + power) % 4);
+        out.only_h[s] = false;
+        continue;
+      }
       if (gate == Elementary::H) {
         out.x[s] = !out.x[s];
         out.flipped[s] = !out.flipped[s];

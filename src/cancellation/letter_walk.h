@@ -46,6 +46,11 @@ struct Meeting {
   std::array<bool, 2> x{};        // the carried gate's letters there on its qubits a and b: true for X
   std::array<bool, 2> flipped{};  // per qubit a and b, whether the h gates passed changed its letter
   std::array<bool, 2> only_h{true, true};  // per qubit a and b, whether every gate passed there was an h
+  // With `sandwich`: the qubit (0 for a, 1 for b) whose last gates before
+  // the meeting were s, sdg or z gates where its letter was X, or -1; and
+  // their power of S in all, mod 4.
+  int run = -1;
+  std::uint8_t power = 0;
 };
 
 class LetterWalk {
@@ -64,8 +69,13 @@ class LetterWalk {
   // Carries the cx or cz of item i (there at construction) back, or with
   // `forward` on (the same rules hold each way: a gate that commutes with
   // the letter there lets it pass, an h changes the letter); ends without
-  // a meeting at an item of `stops` (when given), removed or not.
-  Meeting carry(std::uint32_t i, const std::vector<bool>* stops = nullptr, bool forward = false) const;
+  // a meeting at an item of `stops` (when given), removed or not. With
+  // `sandwich`, an s, sdg or z gate on a qubit whose letter is X (which
+  // does not commute with it) lets it on where only such gates follow on
+  // that qubit up to the meeting (Meeting::run): a cx met so, with those
+  // phase gates between, makes phase gates and at most one cz.
+  Meeting carry(std::uint32_t i, const std::vector<bool>* stops = nullptr, bool forward = false,
+                bool sandwich = false) const;
 
  private:
   std::span<const CancelItem> items_;

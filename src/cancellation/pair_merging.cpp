@@ -26,6 +26,19 @@ void write_merged(std::uint32_t item, std::uint32_t a, std::uint32_t b, bool p_x
   if (p_x) put(Elementary::H, a);
 }
 
+// A cx met across a run of phase gates on its target t (power k of S in
+// all): cx S^k cx is S^k on both qubits and, for odd k, a cz (S^k on t
+// holds t^c, and k (t^c) = k t + k c - 2k tc mod 4), written after `item`
+// as the cz and S^k on the control c; the run stays. Returns how many
+// two-qubit gates go.
+std::size_t write_sandwich(std::uint32_t item, std::uint32_t c, std::uint32_t t, std::uint8_t k,
+                           std::vector<ItemAddition>& out) {
+  if (k % 2 == 1) out.push_back({item, {Elementary::CZ, c, t}});
+  check(k >= 1 && k <= 3, "a run's power of S, 1 to 3");
+  out.push_back({item, {k == 1 ? Elementary::S : k == 2 ? Elementary::Z : Elementary::Sdg, c, 0}});
+  return k % 2 == 1 ? 1 : 2;
+}
+
 }  // namespace
 
 std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
@@ -41,13 +54,29 @@ std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
     if (removed[i] || items[i].count != 0) continue;
     if (now[i] != Elementary::CX && now[i] != Elementary::CZ) continue;
     const std::array<std::uint32_t, 2> q = {items[i].gate.a, items[i].gate.b};
-    const Meeting met = walk.carry(i, &stops);
-    if (met.item < 0 && !carry_on) continue;
-    if (met.item < 0) {
+    // A cx that meets its own letters across a run of phase gates on its
+    // target: the pair goes, written as phase gates and at most one cz at
+    // j's place (with `carry_on` only).
+    const auto sandwiched = [&](const Meeting& m) {
+      if (m.item < 0 || m.run < 0 || m.power == 0) return false;
+      const auto j = static_cast<std::uint32_t>(m.item);
+      if (letter_x(now[j], items[j].gate, q[0]) != m.x[0] || letter_x(now[j], items[j].gate, q[1]) != m.x[1]) {
+        return false;
+      }
+      merged += write_sandwich(j, q[1 - m.run], q[m.run], m.power, additions);
+      removed[i] = removed[j] = true;
+      stops[i] = stops[j] = true;
+      if (carried_on != nullptr) ++*carried_on;
+      return true;
+    };
+    const Meeting met = walk.carry(i, &stops, false, carry_on);
+    if (sandwiched(met)) continue;
+    if ((met.item < 0 || met.run >= 0) && !carry_on) continue;
+    if (met.item < 0 || met.run >= 0) {
       // Carried on instead, to a later gate j: there it has letters met.x,
       // and the two are C(met.x) then j's own, written after j.
-      const Meeting on = walk.carry(i, &stops, true);
-      if (on.item < 0) continue;
+      const Meeting on = walk.carry(i, &stops, true, true);
+      if (sandwiched(on) || on.item < 0 || on.run >= 0) continue;
       const auto j = static_cast<std::uint32_t>(on.item);
       // A pair that j, carried back, meets too is merged at j's turn, as
       // without `carry_on`.

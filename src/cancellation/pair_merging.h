@@ -22,7 +22,12 @@
 // With `carry_on`, a gate that meets none going back is carried on the
 // same way, and where it meets a later gate so (`cx q[7],q[8]; cx
 // q[10],q[8]; cz q[7],q[8];`: the cx passes the other's target, a cz going
-// back does not), the merged gates take the later's place.
+// back does not), the merged gates take the later's place. Carried so, a
+// cx may also pass a run of s, sdg and z gates on its target right before
+// it meets its own letters (letter_walk.h, `sandwich`): cx S^k cx is S^k on
+// both qubits and, for odd k, a cz, written at the place of the gate met,
+// the run left where it is (`cx q[0],q[1]; h q[1]; t q[1]; h q[1]; s q[1];
+// cx q[0],q[1];` keeps one two-qubit gate, a cz).
 //
 // The pass runs after the pair cancellations, on what they left; the
 // merged gates are written as additions (item_splice.h) after the item
@@ -43,9 +48,10 @@ namespace kestrel {
 
 // Merges the pairs it finds among `items` (with `removed` and `now` as the
 // passes before left them): both gates of a pair removed, the merged gates
-// appended to `additions` (ascending by item). Returns how many pairs
-// merged; with `carry_on`, gates that meet none going back are carried on,
-// and `carried_on` (when given) counts the pairs merged so.
+// appended to `additions` (ascending by item). Returns how many two-qubit
+// gates went (one a merged pair, one or two a pair around a run); with
+// `carry_on`, gates that meet none going back are carried on, and runs
+// passed, and `carried_on` (when given) counts the pairs merged so.
 std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                         std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
                         const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,

@@ -244,6 +244,17 @@ const StepCase kStepCases[] = {
     {"a pair met going back too is merged so, at the earlier place", MergeOn, "cz 0 1; cx 0 2; cx 0 1",
      "sdg cx s sdg cx"},
     {"not on past a boundary", MergeOn, "cx 0 1; cx 2 1; b 1; cz 0 1", "cx cx cz"},
+    // A cx met across a run of s, sdg and z gates on its target, once h
+    // gates turned its letter there back to X: phase gates and a cz.
+    {"across h, t, h and s: cz and s on the control", MergeOn, "cx 0 1; h 1; t 1; h 1; s 1; cx 0 1",
+     "h t h s cz s"},
+    {"a run of power two: z on both, no cz", MergeOn, "cx 0 1; h 1; t 1; h 1; s 1; s 1; cx 0 1", "h t h s s z"},
+    {"going back, the run right after the earlier gate", MergeOn, "cx 0 1; sdg 1; h 1; t 1; h 1; cx 0 1",
+     "cz sdg sdg h t h"},
+    {"not with another gate on the target after the run", MergeOn, "cx 0 1; h 1; s 1; t 1; h 1; cx 0 1",
+     "cx h s t h cx"},
+    {"not where the letters at the meeting differ", MergeOn, "cx 0 1; h 0; s 1; cx 0 1", "cx h s cx"},
+    {"not without carry_on", Merge, "cx 0 1; h 1; t 1; h 1; s 1; cx 0 1", "cx h t h s cx"},
     {"not on past y", MergeOn, "cx 0 1; y 1; cz 0 1", "cx y cz"},
 };
 
