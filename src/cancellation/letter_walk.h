@@ -1,5 +1,5 @@
-// A cx or cz carried back along its two qubits by its letters, to the first
-// cx or cz on the same two qubits that it meets.
+// A cx or cz carried back (or on) along its two qubits by its letters, to
+// the first cx or cz on the same two qubits that it meets.
 //
 // A cx or cz is (I + P_a + Q_b - P_a Q_b) / 2 for one-qubit Paulis P on its
 // first qubit a and Q on its second b (its letters): cx is (Z, X), cz is
@@ -10,7 +10,8 @@
 // In `cx q[0],q[1]; h q[1]; cz q[0],q[1];` the cz, carried back over the
 // h, meets the cx with letters (Z, X): the same as the cx's. What the two
 // gates then make is for the pass to say (pairs_across_h.h,
-// pair_merging.h); the walk only finds them.
+// pair_merging.h); the walk only finds them. Carried on (forward), the same
+// rules hold.
 //
 // The walk passes at most `kLetterReach` entries of the two qubits' lines
 // (item_lines.h), so a pass that carries every gate is linear in the items;
