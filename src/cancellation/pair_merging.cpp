@@ -54,6 +54,14 @@ std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
     if (removed[i] || items[i].count != 0) continue;
     if (now[i] != Elementary::CX && now[i] != Elementary::CZ) continue;
     const std::array<std::uint32_t, 2> q = {items[i].gate.a, items[i].gate.b};
+    // The pair of i and j gone (their gates written as additions), `gone`
+    // two-qubit gates fewer; `carried`: found only with `carry_on`.
+    const auto take = [&](std::uint32_t j, std::size_t gone, bool carried) {
+      removed[i] = removed[j] = true;
+      stops[i] = stops[j] = true;
+      merged += gone;
+      if (carried && carried_on != nullptr) ++*carried_on;
+    };
     // A cx that meets its own letters across a run of phase gates on its
     // target: the pair goes, written as phase gates and at most one cz at
     // j's place (with `carry_on` only).
@@ -63,10 +71,7 @@ std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
       if (letter_x(now[j], items[j].gate, q[0]) != m.x[0] || letter_x(now[j], items[j].gate, q[1]) != m.x[1]) {
         return false;
       }
-      merged += write_sandwich(j, q[1 - m.run], q[m.run], m.power, additions);
-      removed[i] = removed[j] = true;
-      stops[i] = stops[j] = true;
-      if (carried_on != nullptr) ++*carried_on;
+      take(j, write_sandwich(j, q[1 - m.run], q[m.run], m.power, additions), true);
       return true;
     };
     const Meeting met = walk.carry(i, &stops, false, carry_on);
@@ -85,10 +90,7 @@ std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
       if ((later[0] == on.x[0]) == (later[1] == on.x[1])) continue;  // both agree, or neither
       const int s = later[0] == on.x[0] ? 0 : 1;
       write_merged(j, q[s], q[1 - s], on.x[s], on.x[1 - s], additions);
-      removed[i] = removed[j] = true;
-      stops[i] = stops[j] = true;
-      ++merged;
-      if (carried_on != nullptr) ++*carried_on;
+      take(j, 1, true);
       continue;
     }
     const auto j = static_cast<std::uint32_t>(met.item);
@@ -106,9 +108,7 @@ std::size_t merge_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
     } else {
       write_merged(i, q[s], q[1 - s], false, first[1 - s] != met.flipped[1 - s], additions);
     }
-    removed[i] = removed[j] = true;
-    stops[i] = stops[j] = true;
-    ++merged;
+    take(j, 1, false);
   }
   std::stable_sort(additions.begin() + static_cast<std::ptrdiff_t>(given), additions.end(),
                    [](const ItemAddition& x, const ItemAddition& y) { return x.item < y.item; });

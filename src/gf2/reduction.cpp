@@ -213,7 +213,6 @@ ParityTable reduce_pass(const ParityTable& table, const ReductionOptions& option
   return echelon.table();
 }
 
-
 // The columns of the tables given, in their order, each column once if it
 // occurs an odd number of times (a pair of equal columns is an S-type term,
 // no T), at its first place. Kept in order, columns that met in one chunk

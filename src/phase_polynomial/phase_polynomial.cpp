@@ -395,14 +395,18 @@ std::size_t merge_and_splice(const ProgramItems& program, CancelledPairs& pairs,
   return carried_on;
 }
 
+// The items `pairs` follows: the program's, or those with gates spliced in.
+std::span<const CancelItem> items_of(const ProgramItems& program, const CancelledPairs& pairs) {
+  return pairs.start.empty() ? std::span<const CancelItem>(program.items) : std::span<const CancelItem>(pairs.spliced);
+}
+
 // `pairs` (merged) with the stretches of cx, x and phase gates rid of the
 // cx pairs whose phase gates can move and, on up to eight wires, written
 // with the fewest cx gates (src/cancellation/floating_phases.h), and then
 // the phase gates left meeting on a qubit joined into the fewest
 // (src/cancellation/phase_joining.h).
 void finish_stretches(const ProgramItems& program, CancelledPairs& pairs, const Deadline& deadline) {
-  std::span<const CancelItem> items = pairs.start.empty() ? std::span<const CancelItem>(program.items)
-                                                          : std::span<const CancelItem>(pairs.spliced);
+  std::span<const CancelItem> items = items_of(program, pairs);
   std::vector<ItemAddition> moved;
   pairs.left.two_qubit -= cancel_floating_pairs(program.qubits, items, program.barrier_qubits, pairs.cancelled,
                                                 pairs.now, moved, deadline, &pairs.phase);
@@ -423,12 +427,10 @@ void finish_stretches(const ProgramItems& program, CancelledPairs& pairs, const 
 
 // The T gates among the items `pairs` leaves.
 std::uint64_t t_left(const ProgramItems& program, const CancelledPairs& pairs) {
-  const std::span<const CancelItem> items = pairs.start.empty() ? std::span<const CancelItem>(program.items)
-                                                                : std::span<const CancelItem>(pairs.spliced);
+  const std::span<const CancelItem> items = items_of(program, pairs);
   std::uint64_t t = 0;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    const Elementary g = pairs.now[i];
-    t += !pairs.cancelled[i] && items[i].count == 0 && (g == Elementary::T || g == Elementary::Tdg);
+    if (!pairs.cancelled[i] && items[i].count == 0) t += elementary_info(pairs.now[i]).t;
   }
   return t;
 }

@@ -60,11 +60,10 @@ Elementary s_power_gate(std::uint8_t power) {
 
 namespace {
 
-// f's odd parities, their columns in the order `order` of reordered
-// (src/gf2/reduction.h), reduced
-// within `allowance` (charged with the work) by the tie rule `light_z`
-// (src/gf2/reduction.h), or as they are where the reduction does not fit
-// its memory budget.
+// f's odd parities, their columns in the order `order` of `reordered`,
+// reduced within `allowance` (charged with the work) by the tie rule
+// `light_z` (both src/gf2/reduction.h), or as they are where the reduction
+// does not fit its memory budget.
 std::vector<std::uint64_t> reduced_parities(const PhasePolynomial& f, ReductionAllowance& allowance, bool light_z,
                                             WrittenCache* cache, std::uint64_t order = 0) {
   ParityTable table(f.variables());
