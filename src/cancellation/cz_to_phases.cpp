@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <iterator>
+#include <utility>
 
 #include "engine/fault.h"
 #include "src/cancellation/item_lines.h"
@@ -49,7 +50,9 @@ class Dissolver {
   struct Stretch {
     std::int64_t after = kBefore;            // the item it may not float back past on either qubit
     std::int64_t before = 0;                 // the item it may not float on past on either qubit
-    std::vector<std::uint32_t> targets;      // wires a network on its qubits may run along
+    // Wires a network on its qubits may run along, each with the first cx
+    // gate from them onto it met there.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> targets;
   };
   // Per parity (bit 0 the cz's first qubit, bit 1 its second) and per sign
   // of the S power it needs, a phase gate there that takes it, or none.
@@ -64,6 +67,10 @@ class Dissolver {
   bool is_gate(std::uint32_t i) const { return items_[i].count == 0; }
   Line on(std::uint32_t q) const {
     return lines_.on(q);
+  }
+  // Where two-qubit gate i, there at the start, stands on q's line.
+  std::ptrdiff_t place_on(std::uint32_t i, std::uint32_t q) const {
+    return lines_.place(i, items_[i].gate.a == q ? 0 : 1);
   }
 
   // Whether the gate of item i is diagonal on q (a barrier is not).
@@ -83,7 +90,7 @@ class Dissolver {
 
   bool dissolve(std::uint32_t cz);
   Bounds bound(std::uint32_t cz, std::uint32_t q, Stretch& s);
-  bool runs_on(std::uint32_t w, std::uint32_t cz, const Stretch& s);
+  bool runs_on(std::uint32_t w, std::uint32_t cx, std::uint32_t cz, const Stretch& s);
   bool apply(const Slots& slots, std::uint32_t cz);
   bool beside_cx(std::uint32_t cz, std::uint32_t a, std::uint32_t b, Bounds on_a, Bounds on_b);
   std::int64_t slot(std::uint32_t q, std::int64_t from, Bounds within, int power) const;
@@ -100,7 +107,7 @@ class Dissolver {
 // gates q controls there.
 Dissolver::Bounds Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s) {
   const Line line = on(q);
-  const std::ptrdiff_t at = std::lower_bound(line.begin(), line.end(), cz) - line.begin();
+  const std::ptrdiff_t at = place_on(cz, q);
   // The first item each way the cz may not pass (or the last the reach
   // allows), and the targets of cx gates q controls on the way.
   const auto walk = [&](std::ptrdiff_t k, std::ptrdiff_t step, std::int64_t end) {
@@ -111,7 +118,7 @@ Dissolver::Bounds Dissolver::bound(std::uint32_t cz, std::uint32_t q, Stretch& s
       if (removed_[j]) continue;
       if (!diagonal_on(j, q)) return static_cast<std::int64_t>(j);
       const PlacedGate g = gate(j);
-      if (g.gate == Elementary::CX && g.a == q) s.targets.push_back(g.b);
+      if (g.gate == Elementary::CX && g.a == q) s.targets.emplace_back(g.b, j);
     }
     return end;
   };
@@ -127,9 +134,11 @@ bool Dissolver::dissolve(std::uint32_t cz) {
   s.after = std::max(on_a.after, on_b.after);
   s.before = std::min(on_a.before, on_b.before);
   std::sort(s.targets.begin(), s.targets.end());
-  s.targets.erase(std::unique(s.targets.begin(), s.targets.end()), s.targets.end());
+  s.targets.erase(std::unique(s.targets.begin(), s.targets.end(),
+                              [](const auto& x, const auto& y) { return x.first == y.first; }),
+                  s.targets.end());
   for (std::size_t k = 0; k < s.targets.size() && k < kCandidates; ++k) {
-    if (runs_on(s.targets[k], cz, s)) return true;
+    if (runs_on(s.targets[k].first, s.targets[k].second, cz, s)) return true;
   }
   return beside_cx(cz, g.a, g.b, on_a, on_b) || beside_cx(cz, g.b, g.a, on_b, on_a);
 }
@@ -168,13 +177,12 @@ bool Dissolver::beside_cx(std::uint32_t cz, std::uint32_t a, std::uint32_t b, Bo
 // gate, or -1.
 std::int64_t Dissolver::slot(std::uint32_t q, std::int64_t from, Bounds within, int power) const {
   const Line line = on(q);
-  const std::ptrdiff_t at = std::lower_bound(line.begin(), line.end(), static_cast<std::uint32_t>(from)) - line.begin();
-  const bool listed = at < std::ssize(line) && line[static_cast<std::size_t>(at)] == from;
+  const std::ptrdiff_t at = place_on(static_cast<std::uint32_t>(from), q);
   std::int64_t best = -1;
   std::int64_t best_distance = 0;
   for (const std::ptrdiff_t step : {std::ptrdiff_t{-1}, std::ptrdiff_t{1}}) {
     std::size_t seen = 0;
-    for (std::ptrdiff_t k = step < 0 ? at - 1 : at + listed; k >= 0 && k < std::ssize(line); k += step) {
+    for (std::ptrdiff_t k = at + step; k >= 0 && k < std::ssize(line); k += step) {
       const std::uint32_t j = line[static_cast<std::size_t>(k)];
       if (++seen > 2 * kCancelReach || j <= within.after || j >= within.before) break;
       if (removed_[j]) continue;
@@ -200,15 +208,31 @@ void Dissolver::join(std::uint32_t j, int power) {
   }
 }
 
-// Walks the runs on w inside the stretch; dissolves the cz into the first
-// that holds all four parities.
-bool Dissolver::runs_on(std::uint32_t w, std::uint32_t cz, const Stretch& s) {
+// Walks the runs on w inside the stretch (where `cx`, a gate onto w, is);
+// dissolves the cz into the first that holds all four parities.
+bool Dissolver::runs_on(std::uint32_t w, std::uint32_t cx, std::uint32_t cz, const Stretch& s) {
   const PlacedGate g = gate(cz);
   const Line line = on(w);
-  auto k = static_cast<std::size_t>(
-      std::upper_bound(line.begin(), line.end(), s.after,
-                       [](std::int64_t v, std::uint32_t j) { return v < static_cast<std::int64_t>(j); }) -
-      line.begin());
+  // The first item on w inside the stretch: searched from the cx's place,
+  // in steps that double, then halving, so the search is short where the
+  // stretch is. Between them, `low` is -1 or outside, `high` inside or the
+  // line's end.
+  const auto inside = [&](std::ptrdiff_t k) { return static_cast<std::int64_t>(line[static_cast<std::size_t>(k)]) > s.after; };
+  const std::ptrdiff_t at = place_on(cx, w);
+  std::ptrdiff_t low = at;
+  std::ptrdiff_t high = at;
+  if (inside(at)) {
+    for (std::ptrdiff_t step = 1; low >= 0 && inside(low); step *= 2) high = low, low -= step;
+    low = std::max<std::ptrdiff_t>(low, -1);
+  } else {
+    for (std::ptrdiff_t step = 1; high < std::ssize(line) && !inside(high); step *= 2) low = high, high += step;
+    high = std::min(high, std::ssize(line));
+  }
+  while (high - low > 1) {
+    const std::ptrdiff_t mid = low + (high - low) / 2;
+    (inside(mid) ? high : low) = mid;
+  }
+  auto k = static_cast<std::size_t>(high);
   constexpr std::int64_t kNoSlot = -1;
   Slots slots;
   const auto reset = [&] {
