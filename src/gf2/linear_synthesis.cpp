@@ -65,8 +65,10 @@ std::optional<BitMatrix> BitMatrix::inverse() const {
     std::uint32_t pivot = c;
     while (pivot < n_ && (bits[pivot * words_ + word] & mask) == 0) ++pivot;
     if (pivot == n_) return std::nullopt;
-    a.swap_rows(c, pivot);
-    inv.swap_rows(c, pivot);
+    if (pivot != c) {
+      a.swap_rows(c, pivot);
+      inv.swap_rows(c, pivot);
+    }
     for (std::uint32_t r = 0; r < n_; ++r) {
       if (r != c && (bits[r * words_ + word] & mask) != 0) {
         a.add_row(r, c);
@@ -239,27 +241,36 @@ std::vector<PlacedGate> synthesise_linear(const BitMatrix& m) {
 std::optional<std::vector<PlacedGate>> synthesise_linear_within(const BitMatrix& m,
                                                                 std::size_t limit) {
   const std::uint32_t n = m.size();
-  if (m == BitMatrix::identity(n)) return limit > 0 ? std::optional(std::vector<PlacedGate>{}) : std::nullopt;
   // Each cx changes one wire, so a map with r rows other than the
   // identity's takes r gates at least: a circuit that short is final.
   const std::size_t at_least = rows_moved(m);
+  if (at_least == 0) return limit > 0 ? std::optional(std::vector<PlacedGate>{}) : std::nullopt;
   if (at_least >= limit) return std::nullopt;
-  const std::optional<BitMatrix> inverse = m.inverse();
-  check(inverse.has_value(), "the matrix to synthesise is invertible");
-  const BitMatrix transposed = m.transposed();
-  const BitMatrix inverse_transposed = inverse->transposed();
   // A circuit for M^-1 read backwards is one for M; one for M^T read
   // backwards with control and target exchanged, too; one for M^-T with
-  // them exchanged in order.
+  // them exchanged in order. Each form is made when first tried (a
+  // circuit of `at_least` gates ends the search before the others).
+  std::optional<BitMatrix> inverse, transposed, inverse_transposed;
+  const auto form = [&](int k) -> const BitMatrix& {
+    if (k == 0) return m;
+    if (!inverse) {
+      inverse = m.inverse();
+      check(inverse.has_value(), "the matrix to synthesise is invertible");
+    }
+    if (k == 1) return *inverse;
+    if (k == 2) {
+      if (!transposed) transposed = m.transposed();
+      return *transposed;
+    }
+    if (!inverse_transposed) inverse_transposed = inverse->transposed();
+    return *inverse_transposed;
+  };
   struct Variant {
-    const BitMatrix* matrix;
+    int form;
     bool reverse;
     bool exchange;
   };
-  const Variant variants[] = {{&m, false, false},
-                              {&*inverse, true, false},
-                              {&transposed, true, true},
-                              {&inverse_transposed, false, true}};
+  const Variant variants[] = {{0, false, false}, {1, true, false}, {2, true, true}, {3, false, true}};
   // The best section size is near log2(n) / 2 (2 for 16 wires, 4 for 64
   // and 128, 5 for 256 and 385 on random maps): three sizes around it.
   const std::uint32_t middle = static_cast<std::uint32_t>(std::bit_width(n)) / 2;
@@ -271,7 +282,7 @@ std::optional<std::vector<PlacedGate>> synthesise_linear_within(const BitMatrix&
   for (std::uint32_t section = min_section; section <= max_section; ++section) {
     for (const Variant& v : variants) {
       if (best && fewest == at_least) return best;
-      const std::size_t count = elimination.run(*v.matrix, section, fewest);
+      const std::size_t count = elimination.run(form(v.form), section, fewest);
       if (count >= fewest) continue;
       best = elimination.gates();
       fewest = count;

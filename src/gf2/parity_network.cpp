@@ -266,12 +266,16 @@ std::optional<Candidate> best_network(std::uint32_t qubits, std::span<const std:
       Candidate c{std::move(*open), {}, 0};
       c.cx = cx_count(c.open.gates);
       if (!best || c.cx + 2 * rows_moved(rebased->map) < best->cx) {
-        std::vector<PlacedGate> gates = synthesise_linear(rebased->map);
-        c.closing.assign(gates.rbegin(), gates.rend());
-        c.cx += 2 * gates.size();
-        gates.insert(gates.end(), c.open.gates.begin(), c.open.gates.end());
-        c.open = {std::move(gates), std::move(rebased->map)};
-        if (!best || c.cx < best->cx) best = std::move(c);
+        // Only a map of fewer than half the gates the network leaves to
+        // the best can make it shorter.
+        const std::size_t limit = best ? (best->cx - c.cx + 1) / 2 : std::numeric_limits<std::size_t>::max();
+        if (std::optional<std::vector<PlacedGate>> gates = synthesise_linear_within(rebased->map, limit)) {
+          c.closing.assign(gates->rbegin(), gates->rend());
+          c.cx += 2 * gates->size();
+          gates->insert(gates->end(), c.open.gates.begin(), c.open.gates.end());
+          c.open = {std::move(*gates), std::move(rebased->map)};
+          if (!best || c.cx < best->cx) best = std::move(c);
+        }
       }
     }
   }
