@@ -26,6 +26,8 @@ struct PlacedOperation {
   OperationKind kind = OperationKind::Gate;
   PlacedGate gate{};        // for Gate and Conditioned
   std::uint32_t extra = 0;  // for Measure and Conditioned: the extra qubit's number (from 0)
+
+  bool operator==(const PlacedOperation&) const = default;
 };
 static_assert(std::is_trivially_copyable_v<PlacedOperation>);
 

@@ -1,12 +1,14 @@
 // The region's blocks diagonalised in a chain, cut where the gadget budget
-// runs out, and each stretch written from its sum over paths: the extra
-// qubits prepared, the reduced polynomial with its Clifford difference, the
-// wires brought to their final functions, then the measurements with their
-// corrections.
+// runs out; each stretch's sum over paths made and its polynomial reduced,
+// all of them first; then, unless the caller turns the region down by
+// then, each stretch written: the extra qubits prepared, the reduced
+// polynomial with its Clifford difference, the wires brought to their
+// final functions, then the measurements with their corrections.
 #include "src/phase_polynomial/gadgets.h"
 
 #include <algorithm>
 #include <bit>
+#include <deque>
 #include <optional>
 
 #include "engine/fault.h"
@@ -29,6 +31,20 @@ std::size_t hadamards(const std::vector<PlacedGate>& gates) {
 
 bool bit(const std::uint64_t* bits, std::size_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
 
+// A stretch with its polynomial reduced, not yet written.
+struct ReducedStretch {
+  ReducedStretch(std::size_t from, std::uint32_t extra_before, std::uint32_t wires)
+      : first(from), extra_before(extra_before), sum(wires), final_map(wires) {}
+
+  std::size_t first;           // its first block, whose diagonalising gates come before it
+  std::uint32_t extra_before;  // the extra qubits the stretches before it used
+  PathSum sum;
+  BitMatrix final_map;                      // the wires' final functions M v + c, by M
+  std::vector<std::uint32_t> extras;        // the gadgets' extra wires, in order
+  std::vector<PlacedOperation> corrections; // the measurements and their corrections
+  ReducedTables tables;
+};
+
 class RegionWriter {
  public:
   RegionWriter(std::uint32_t qubits, std::span<const RegionBlock> blocks, std::uint32_t budget,
@@ -36,12 +52,12 @@ class RegionWriter {
       : n_(qubits), blocks_(blocks), budget_(budget), first_extra_(first_extra),
         allowance_(allowance), words_(pauli_words(qubits)) {}
 
-  RegionCircuit write();
+  RegionCircuit write(const MayPay& may_pay);
 
  private:
-  bool stretch(std::size_t first, std::size_t end);
+  bool reduce_stretch(std::size_t first, std::size_t end, std::deque<ReducedStretch>& out);
   int add_paths(PathSum& sum, std::size_t first, std::size_t end, std::vector<std::uint32_t>& extras) const;
-  bool write_polynomial(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras);
+  bool write_polynomial(ReducedStretch& stretch);
   bool measure(const PathSum& sum, const BitMatrix& final_map, const std::vector<std::uint32_t>& extras,
                std::vector<PlacedOperation>& ops) const;
   void gate(Elementary g, std::uint32_t a, std::uint32_t b = 0) { out_.ops.push_back({OperationKind::Gate, {g, a, b}, 0}); }
@@ -63,7 +79,7 @@ class RegionWriter {
   RegionCircuit out_;
 };
 
-RegionCircuit RegionWriter::write() {
+RegionCircuit RegionWriter::write(const MayPay& may_pay) {
   // The chain of frames.
   InverseTableau chain(n_);
   std::vector<std::uint64_t> rows;
@@ -119,22 +135,42 @@ RegionCircuit RegionWriter::write() {
     }
   }
   starts.push_back(diagonal_.size());
-  for (const PlacedGate& g : diagonal_[0].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
   // Once the cap is spent, each block left is a stretch of its own, with no
   // gadget: the cheapest way to finish writing the region. Once the
   // deadline has passed, the region is given up.
+  std::deque<ReducedStretch> stretches;
   for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
     const bool late = allowance_.exhausted();
     for (std::size_t k = starts[s]; k < starts[s + 1]; k = late ? k + 1 : starts[s + 1]) {
-      if (k > 0) {
-        for (const PlacedGate& g : diagonal_[k].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
+      if (allowance_.deadline.passed() || !reduce_stretch(k, late ? k + 1 : starts[s + 1], stretches)) {
+        return RegionCircuit{};
       }
-      if (allowance_.deadline.passed() || !stretch(k, late ? k + 1 : starts[s + 1])) return RegionCircuit{};
     }
   }
+  // The gates written whatever the networks: the diagonalising gates
+  // before each stretch, the corrections, the inverse of them all at the end.
   std::vector<PlacedGate> all;
   for (const Diagonalisation& d : diagonal_) all.insert(all.end(), d.gates.begin(), d.gates.end());
-  for (const PlacedGate& g : inverse_gates(all)) out_.ops.push_back({OperationKind::Gate, g, 0});
+  const std::vector<PlacedGate> undo = inverse_gates(all);
+  const auto two_qubit_of = [](std::span<const PlacedGate> gates) {
+    return static_cast<std::uint64_t>(std::count_if(gates.begin(), gates.end(), [](const PlacedGate& g) {
+      return elementary_info(g.gate).qubits == 2;
+    }));
+  };
+  std::uint64_t surely = two_qubit_of(undo);
+  for (const ReducedStretch& stretch : stretches) {
+    surely += two_qubit_of(diagonal_[stretch.first].gates) + two_qubit_gates(stretch.corrections);
+  }
+  if (may_pay && !may_pay(out_.t, surely)) {
+    out_.written = false;
+    return std::move(out_);
+  }
+  for (ReducedStretch& stretch : stretches) {
+    for (const PlacedGate& g : diagonal_[stretch.first].gates) out_.ops.push_back({OperationKind::Gate, g, 0});
+    if (allowance_.deadline.passed() || !write_polynomial(stretch)) return RegionCircuit{};
+    out_.ops.insert(out_.ops.end(), stretch.corrections.begin(), stretch.corrections.end());
+  }
+  for (const PlacedGate& g : undo) out_.ops.push_back({OperationKind::Gate, g, 0});
   return std::move(out_);
 }
 
@@ -186,22 +222,26 @@ int RegionWriter::add_paths(PathSum& sum, std::size_t first, std::size_t end,
 // Writes the prepared extra qubits, the reduced polynomial with its
 // Clifford difference, and the wires brought to their final functions
 // (their linear part `final_map`); false past the deadline.
-bool RegionWriter::write_polynomial(const PathSum& sum, const BitMatrix& final_map,
-                                    const std::vector<std::uint32_t>& extras) {
+bool RegionWriter::write_polynomial(ReducedStretch& stretch) {
+  stretch_extra_ = stretch.extra_before;
+  const PathSum& sum = stretch.sum;
+  const BitMatrix& final_map = stretch.final_map;
   const std::uint32_t wires = sum.wires();
   // The reduced polynomial and its Clifford difference.
   const PhasePolynomial& f = sum.polynomial();
-  const std::optional<WrittenPolynomial> reduced_or_late = reduce_and_write(f, allowance_, true);
+  const std::size_t t = stretch.tables.t(f.words());
+  const std::optional<WrittenPolynomial> reduced_or_late =
+      write_tables(f, std::move(stretch.tables), allowance_.deadline, true, nullptr);
   if (!reduced_or_late) return false;
   const WrittenPolynomial& reduced = *reduced_or_late;
+  check(reduced.t == t, "a stretch is written with the T gates its tables counted");
   const OpenParityNetwork& network = reduced.network;
   const auto on_wires = [&](const PlacedGate& g) {
     gate(g.gate, qubit_of_wire(g.a), elementary_info(g.gate).qubits == 2 ? qubit_of_wire(g.b) : 0);
   };
-  for (std::uint32_t extra : extras) gate(Elementary::H, qubit_of_wire(extra));
+  for (std::uint32_t extra : stretch.extras) gate(Elementary::H, qubit_of_wire(extra));
   for (const PlacedGate& g : reduced.clifford) on_wires(g);
   for (const PlacedGate& g : network.gates) on_wires(g);
-  out_.t += reduced.t;
   // The wires from the network's map to their final functions M v + c.
   const std::optional<BitMatrix> undo = network.map.inverse();
   check(undo.has_value(), "a parity network leaves an invertible map");
@@ -287,26 +327,24 @@ bool RegionWriter::measure(const PathSum& sum, const BitMatrix& final_map,
   return true;
 }
 
-// Writes the stretch; false past the deadline.
-bool RegionWriter::stretch(std::size_t first, std::size_t end) {
+// Makes the stretch's sum over paths, its measurements and corrections, and
+// reduces its polynomial, appending it to `out`; false past the deadline.
+bool RegionWriter::reduce_stretch(std::size_t first, std::size_t end, std::deque<ReducedStretch>& out) {
   const auto n_local = static_cast<std::uint32_t>(local_.size());
   std::uint32_t gadgets = 0;
   for (std::size_t k = first + 1; k < end; ++k) gadgets += static_cast<std::uint32_t>(hadamards(diagonal_[k].gates));
-  PathSum sum(n_local + gadgets);
-  std::vector<std::uint32_t> extras;  // the gadgets' extra wires, in order
-  const int phase = add_paths(sum, first, end, extras);
-  // The wires' final functions M v + c, by their linear part M.
-  BitMatrix final_map(sum.wires());
+  ReducedStretch& stretch = out.emplace_back(first, stretch_extra_, n_local + gadgets);
+  PathSum& sum = stretch.sum;
+  const int phase = add_paths(sum, first, end, stretch.extras);
   for (std::uint32_t w = 0; w < sum.wires(); ++w) {
-    std::copy(sum.wire(w), sum.wire(w) + sum.words(), final_map.row(w));
+    std::copy(sum.wire(w), sum.wire(w) + sum.words(), stretch.final_map.row(w));
   }
   // The measurements and corrections depend on the sum alone: made before
   // the reduction, so that the reduction, which leaves the network its
   // share of the time left, is the last long step before the deadline.
-  std::vector<PlacedOperation> corrections;
-  if (!measure(sum, final_map, extras, corrections)) return false;
-  if (!write_polynomial(sum, final_map, extras)) return false;
-  out_.ops.insert(out_.ops.end(), corrections.begin(), corrections.end());
+  if (!measure(sum, stretch.final_map, stretch.extras, stretch.corrections)) return false;
+  stretch.tables = reduce_tables(sum.polynomial(), allowance_, nullptr, false);
+  out_.t += stretch.tables.t(sum.polynomial().words());
   stretch_extra_ += gadgets;
   out_.gadgets += gadgets;
   out_.phase = static_cast<std::uint8_t>((out_.phase + phase) & 15);
@@ -315,11 +353,19 @@ bool RegionWriter::stretch(std::size_t first, std::size_t end) {
 
 }  // namespace
 
+std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops) {
+  std::uint64_t n = 0;
+  for (const PlacedOperation& op : ops) {
+    n += op.kind != OperationKind::Measure && elementary_info(op.gate.gate).qubits == 2;
+  }
+  return n;
+}
+
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           ReductionAllowance& allowance) {
+                           ReductionAllowance& allowance, const MayPay& may_pay) {
   check(!blocks.empty(), "a region holds a block");
-  return RegionWriter(qubits, blocks, budget, first_extra, allowance).write();
+  return RegionWriter(qubits, blocks, budget, first_extra, allowance).write(may_pay);
 }
 
 }  // namespace kestrel

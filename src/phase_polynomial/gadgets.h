@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -54,14 +55,29 @@ struct RegionCircuit {
   std::uint32_t gadgets = 0;     // extra qubits used
   std::uint64_t t = 0;           // T gates written (none is conditioned)
   std::uint8_t phase = 0;        // the rotations equal e^(i phase pi/8) times the ops
+  // Whether `ops` was written: not where the caller's `may_pay` turned the
+  // region down by its T gates and the two-qubit gates it surely has.
+  bool written = true;
 };
+
+// The two-qubit gates among `ops` (a measurement is none).
+std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops);
+
+// Whether a region of `t` T gates and `two_qubit` two-qubit gates or more
+// may still be kept; all of them, when none is given.
+using MayPay = std::function<bool(std::uint64_t t, std::uint64_t two_qubit)>;
 
 // The region of `blocks` (on `qubits` qubits) with at most `budget`
 // gadgets, their extra qubits numbered from `first_extra`; its reductions
 // take their work off the allowance's effort, one stretch after the other
-// (reduce_and_write.h). Past the allowance's deadline: an empty circuit.
+// (reduce_and_write.h). All the stretches are reduced before any is
+// written: where `may_pay(T, two-qubit gates)` is false for the
+// region's T count and the two-qubit gates written whatever the networks
+// (the diagonalising gates and the corrections), the networks are not
+// written at all (`written` false; the reductions, and so what they
+// charge, are the same). Past the allowance's deadline: an empty circuit.
 RegionCircuit write_region(std::uint32_t qubits, std::span<const RegionBlock> blocks,
                            std::uint32_t budget, std::uint32_t first_extra,
-                           ReductionAllowance& allowance);
+                           ReductionAllowance& allowance, const MayPay& may_pay = {});
 
 }  // namespace kestrel

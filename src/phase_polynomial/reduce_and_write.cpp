@@ -133,33 +133,56 @@ std::size_t two_qubit_gates(const WrittenPolynomial& written) {
 
 }  // namespace
 
-std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
-                                                  bool open, WrittenCache* cache, bool both_tie_rules) {
+std::size_t ReducedTables::t(std::size_t words) const {
+  if (words == 0) return 0;
+  std::size_t fewest = first.size() / words;
+  for (const std::vector<std::uint64_t>& table : orders) fewest = std::min(fewest, table.size() / words);
+  if (other) fewest = std::min(fewest, other->size() / words);
+  return fewest;
+}
+
+ReducedTables reduce_tables(const PhasePolynomial& f, ReductionAllowance& allowance, WrittenCache* cache,
+                            bool both_tie_rules) {
   const auto spent = [&] { return allowance.exhausted() || (allowance.effort && *allowance.effort == 0); };
-  const auto rank = [](const WrittenPolynomial& w) { return std::pair(w.t, two_qubit_gates(w)); };
-  std::vector<std::uint64_t> reduced = reduced_parities(f, allowance, false, cache);
+  ReducedTables tables;
+  tables.first = reduced_parities(f, allowance, false, cache);
   const bool both = both_tie_rules && f.terms() <= kBothTieRulesTerms && !spent();
-  std::vector<std::uint64_t> other;
-  if (both) other = reduced_parities(f, allowance, true, cache);
-  std::optional<WrittenPolynomial> written = write_reduced(f, std::move(reduced), allowance.deadline, open, cache);
-  if (!written || !both) return written;
-  // The other column orders first, then the other tie rule: on a tie the
-  // writing met first stays. A table the reduction left as it was (no move
-  // at all) is not tried again: no other order gained there on the T-count
-  // programs, and on hwb10 those tries took a third of the method's time.
+  if (!both) return tables;
+  tables.other = reduced_parities(f, allowance, true, cache);
+  // A table the reduction left as it was (no move at all) is not tried
+  // again: no other order gained there on the T-count programs, and on
+  // hwb10 those tries took a third of the method's time.
   const bool small = f.terms() <= kColumnOrdersTerms;
-  const bool moved = small && !same_columns(f.odd_parities(), written->parities, f.words());
-  for (std::uint64_t order = 1; moved && order <= kColumnOrders && !spent(); ++order) {
-    std::vector<std::uint64_t> again = reduced_parities(f, allowance, false, cache, order);
+  const bool moved = small && !same_columns(f.odd_parities(), tables.first, f.words());
+  for (std::uint64_t order = 1; moved && order <= kColumnOrders && !spent() && !allowance.deadline.passed();
+       ++order) {
+    tables.orders.push_back(reduced_parities(f, allowance, false, cache, order));
+  }
+  return tables;
+}
+
+std::optional<WrittenPolynomial> write_tables(const PhasePolynomial& f, ReducedTables tables,
+                                              const Deadline& deadline, bool open, WrittenCache* cache) {
+  const auto rank = [](const WrittenPolynomial& w) { return std::pair(w.t, two_qubit_gates(w)); };
+  std::optional<WrittenPolynomial> written = write_reduced(f, std::move(tables.first), deadline, open, cache);
+  if (!written || !tables.other) return written;
+  // The other column orders first, then the other tie rule: on a tie the
+  // writing met first stays.
+  for (std::vector<std::uint64_t>& again : tables.orders) {
     if (again == written->parities) continue;
-    std::optional<WrittenPolynomial> alternative = write_reduced(f, std::move(again), allowance.deadline, open, cache);
+    std::optional<WrittenPolynomial> alternative = write_reduced(f, std::move(again), deadline, open, cache);
     if (!alternative) return std::nullopt;
     if (rank(*alternative) < rank(*written)) written = std::move(alternative);
   }
-  if (other == written->parities) return written;
-  std::optional<WrittenPolynomial> light = write_reduced(f, std::move(other), allowance.deadline, open, cache);
+  if (*tables.other == written->parities) return written;
+  std::optional<WrittenPolynomial> light = write_reduced(f, std::move(*tables.other), deadline, open, cache);
   if (!light) return std::nullopt;
   return rank(*light) < rank(*written) ? light : written;
+}
+
+std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, ReductionAllowance& allowance,
+                                                  bool open, WrittenCache* cache, bool both_tie_rules) {
+  return write_tables(f, reduce_tables(f, allowance, cache, both_tie_rules), allowance.deadline, open, cache);
 }
 
 // The gates of `guide` left once its pairs cancel among themselves, as

@@ -99,6 +99,24 @@ std::optional<WrittenPolynomial> reduce_and_write(const PhasePolynomial& f, Redu
                                                   bool open, WrittenCache* cache = nullptr,
                                                   bool both_tie_rules = false);
 
+// reduce_and_write in its two steps, for a caller that reads the T count
+// before it writes anything: the tables it reduces, in its order, each
+// charged as there (none in other column orders once the deadline has
+// passed)...
+struct ReducedTables {
+  std::vector<std::uint64_t> first;                 // by the default tie rule
+  std::optional<std::vector<std::uint64_t>> other;  // by the other, where both are tried
+  std::vector<std::vector<std::uint64_t>> orders;   // in other column orders, in turn
+  // The T gates of the writing kept: the fewest columns of any table
+  // (`words` words a column).
+  std::size_t t(std::size_t words) const;
+};
+ReducedTables reduce_tables(const PhasePolynomial& f, ReductionAllowance& allowance, WrittenCache* cache,
+                            bool both_tie_rules);
+// ... and the writing kept of those tables.
+std::optional<WrittenPolynomial> write_tables(const PhasePolynomial& f, ReducedTables tables,
+                                              const Deadline& deadline, bool open, WrittenCache* cache);
+
 // The guided network (src/gf2/cnot_phase_synthesis.h) of `reduced`'s T
 // gates and its Clifford difference's S powers, with the difference's cz
 // gates folded into its phase gates before the copied gates at its end

@@ -28,14 +28,6 @@ namespace {
 // one fewer; past it, with half as many.
 constexpr std::uint32_t kFewGadgets = 8;
 
-std::uint64_t two_qubit_gates(std::span<const PlacedOperation> ops) {
-  std::uint64_t n = 0;
-  for (const PlacedOperation& op : ops) {
-    n += op.kind != OperationKind::Measure && elementary_info(op.gate.gate).qubits == 2;
-  }
-  return n;
-}
-
 class Rewriter {
  public:
   Rewriter(const ProgramSteps& program, const Blocks& blocks, const RewriteOptions& options)
@@ -556,13 +548,17 @@ bool Rewriter::region(std::size_t first, std::size_t end, InverseTableau& frame)
   // A region that gains nothing with its gadgets may gain with fewer: one
   // fewer while they are few, half as many past that.
   std::uint32_t budget = options_.ancillas - extra_qubits_;
+  // A region that cannot pay by its T gates and the two-qubit gates it
+  // surely has is not written (its reductions still run, and are charged).
+  const auto may_pay = [&](std::uint64_t t, std::uint64_t two_qubit) {
+    return options_.every_block || rewrite_pays(before, before_two_qubit, t, two_qubit, options_.two_qubit_cost);
+  };
   while (true) {
     RegionCircuit circuit =
-        write_region(program_.qubits, blocks, budget, extra_qubits_, allowance_);
+        write_region(program_.qubits, blocks, budget, extra_qubits_, allowance_, may_pay);
     if (circuit.gadgets == 0) return false;
     const std::uint64_t two_qubit = two_qubit_gates(circuit.ops);
-    const bool pays = options_.every_block ||
-                      rewrite_pays(before, before_two_qubit, circuit.t, two_qubit, options_.two_qubit_cost);
+    const bool pays = circuit.written && may_pay(circuit.t, two_qubit);
     if (pays) {
       know_bound();
       region_before_[first] = {before, before_two_qubit, extra_qubits_};

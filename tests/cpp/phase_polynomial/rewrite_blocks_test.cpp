@@ -252,5 +252,36 @@ TEST(GadgetsEffortTest, ARegionsReductionsChargeTheSharedEffortAndStopAtTheDeadl
   EXPECT_EQ(late.work, 0u);
 }
 
+// A region the caller turns down once it is reduced is not written, but its
+// reductions are the same, and charged the same; what the caller is asked
+// is the region's T count and no more two-qubit gates than it would have.
+TEST(GadgetsEffortTest, ARegionTurnedDownIsReducedAsOneWrittenAndNotWritten) {
+  const std::vector<RegionBlock> blocks = z_then_x_region();
+  ReductionAllowance plain, declined, accepted;
+  const RegionCircuit written = write_region(kRegionQubits, blocks, kRegionQubits, 0, plain);
+  ASSERT_TRUE(written.written);
+  ASSERT_GT(written.gadgets, 0u);
+  std::uint64_t asked_t = 0, asked_two_qubit = 0;
+  const RegionCircuit turned_down = write_region(kRegionQubits, blocks, kRegionQubits, 0, declined,
+                                                 [&](std::uint64_t t, std::uint64_t two_qubit) {
+                                                   asked_t = t;
+                                                   asked_two_qubit = two_qubit;
+                                                   return false;
+                                                 });
+  EXPECT_FALSE(turned_down.written);
+  EXPECT_TRUE(turned_down.ops.empty());
+  EXPECT_EQ(declined.work, plain.work);
+  EXPECT_EQ(turned_down.t, written.t);
+  EXPECT_EQ(turned_down.gadgets, written.gadgets);
+  EXPECT_EQ(turned_down.phase, written.phase);
+  EXPECT_EQ(asked_t, written.t);
+  EXPECT_GT(asked_two_qubit, 0u);
+  EXPECT_LE(asked_two_qubit, two_qubit_gates(written.ops));
+  const RegionCircuit kept = write_region(kRegionQubits, blocks, kRegionQubits, 0, accepted,
+                                          [](std::uint64_t, std::uint64_t) { return true; });
+  EXPECT_TRUE(kept.written);
+  EXPECT_EQ(kept.ops, written.ops);
+}
+
 }  // namespace
 }  // namespace kestrel
