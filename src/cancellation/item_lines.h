@@ -31,6 +31,10 @@ class ItemLines {
   // Where gate `item` stands on the line of its first (`which` 0) or
   // second (1) qubit.
   std::uint32_t place(std::uint32_t item, int which) const { return place_[item][which]; }
+  // Where qubit q's line starts among all lines' entries, and how many
+  // entries the lines hold in all.
+  std::size_t offset(std::uint32_t q) const { return start_[q]; }
+  std::size_t size() const { return entries_.size(); }
 
  private:
   std::vector<std::size_t> start_;                   // per qubit, where its line starts; then the end

@@ -18,6 +18,7 @@
 // a barrier, a gate it does not pass, or an item marked as a stop ends it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -52,6 +53,19 @@ struct Meeting {
   // their power of S in all, mod 4.
   int run = -1;
   std::uint8_t power = 0;
+  // With `across`: the one cx or cz on a third qubit that the gate did not
+  // pass yet was carried over (it shares the gate's qubit `across_side`, 0
+  // for a and 1 for b), or -1; and the gate's letters right after it.
+  std::int64_t across = -1;
+  int across_side = -1;
+  std::array<bool, 2> across_x{};
+  // Without a meeting: the first gate on its qubit `blocked_side` that it
+  // did not pass (with `across`, the one carried over, if any), or -1 (a
+  // boundary, a stop, a place written or the reach ended it first); `x`
+  // its letters there, and `at` the next entries of the two lines past it.
+  std::int64_t blocked = -1;
+  int blocked_side = -1;
+  std::array<std::int64_t, 2> at{};
 };
 
 class LetterWalk {
@@ -61,7 +75,7 @@ class LetterWalk {
   LetterWalk(std::uint32_t qubits, std::span<const CancelItem> items,
              std::span<const std::uint32_t> barrier_qubits, const std::vector<bool>& removed,
              const std::vector<Elementary>& now)
-      : items_(items), removed_(removed), now_(now),
+      : qubits_(qubits), items_(items), removed_(removed), now_(now),
         lines_(qubits, items, barrier_qubits, removed, now) {}
 
   LetterWalk(const LetterWalk&) = delete;
@@ -74,15 +88,46 @@ class LetterWalk {
   // `sandwich`, an s, sdg or z gate on a qubit whose letter is X (which
   // does not commute with it) lets it on where only such gates follow on
   // that qubit up to the meeting (Meeting::run): a cx met so, with those
-  // phase gates between, makes phase gates and at most one cz.
+  // phase gates between, makes phase gates and at most one cz. With
+  // `across`, one cx or cz that shares one qubit with it and does not
+  // commute with it is carried over as if it did (Meeting::across): a copy
+  // met beyond it makes the two around it one gate beside it
+  // (pair_conjugation.h).
   Meeting carry(std::uint32_t i, const std::vector<bool>* stops = nullptr, bool forward = false,
-                bool sandwich = false) const;
+                bool sandwich = false, bool across = false) const;
+  // A cx or cz on the qubits `q` with the letters `x`, not an item, carried
+  // back (or on) from the entries `at` of their lines (as Meeting::at gives
+  // them).
+  Meeting carry_from(std::array<std::uint32_t, 2> q, std::array<std::int64_t, 2> at, std::array<bool, 2> x,
+                     const std::vector<bool>* stops, bool forward) const;
+  // Where gate `item` stands on the line of its first (`which` 0) or
+  // second (1) qubit.
+  std::int64_t place(std::uint32_t item, int which) const { return lines_.place(item, which); }
+  // Says that gates were written on qubit q right after item `item` (as
+  // additions, item_splice.h): the walks after end where they would pass
+  // that place (between the two entries of q's line around it).
+  void written_after(std::uint32_t item, std::uint32_t q);
+  // Whether no gates were written on qubit q in that place yet.
+  bool clean_after(std::uint32_t item, std::uint32_t q) const;
 
  private:
+  Meeting walk(std::array<std::uint32_t, 2> q, std::array<std::int64_t, 2> at, std::array<bool, 2> x,
+               const std::vector<bool>* stops, bool forward, bool sandwich, bool across) const;
+
+  std::uint32_t qubits_;
   std::span<const CancelItem> items_;
   const std::vector<bool>& removed_;     // per item, whether it is gone (the caller's)
   const std::vector<Elementary>& now_;   // per item, its gate as left (the caller's)
   ItemLines lines_;                      // every qubit's items there at construction
+  // Per line, per gap between two entries (and before the first and after
+  // the last), whether gates were written there; empty until some are.
+  std::vector<bool> written_;
+  // The gap of qubit q's line after its entry e (-1: before the first).
+  std::size_t gap(std::uint32_t q, std::int64_t e) const {
+    return lines_.offset(q) + q + static_cast<std::size_t>(e + 1);
+  }
+  // The gap of qubit q's line right after item `item`.
+  std::size_t gap_after_item(std::uint32_t item, std::uint32_t q) const;
 };
 
 }  // namespace kestrel

@@ -6,10 +6,13 @@
 // a passing network (src/cancellation/cz_to_phases.h); then with the pairs
 // that meet across h gates gone (src/cancellation/pairs_across_h.h), those
 // that meet agreeing on one qubit merged (src/cancellation/pair_merging.h)
-// and the phase gates that meet joined (src/cancellation/phase_joining.h).
+// and the phase gates that meet joined (src/cancellation/phase_joining.h),
+// and three two-qubit gates around one they do not commute with written as
+// two (src/cancellation/pair_conjugation.h).
 #include "src/cancellation/pair_cancellation.h"
 #include "src/cancellation/cz_to_phases.h"
 #include "src/cancellation/item_splice.h"
+#include "src/cancellation/pair_conjugation.h"
 #include "src/cancellation/pair_merging.h"
 #include "src/cancellation/pairs_across_h.h"
 #include "src/cancellation/phase_joining.h"
@@ -71,12 +74,13 @@ std::vector<PlacedGate> network(std::uint32_t a, std::uint32_t b, std::uint32_t 
 // The pair cancellation with T gates joined and cx pairs around S powers
 // made cz gates, then cz gates made phases, then (with `across_h`) the
 // pairs that meet across h gates gone and those that meet agreeing on one
-// qubit merged (with `carry_on`, those met going on too), and the phase
-// gates that meet joined: the gates kept, as left.
+// qubit merged (with `carry_on`, those met going on too), then (with
+// `conjugated`) three two-qubit gates written as two, and the phase gates
+// that meet joined: the gates kept, as left.
 std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::span<const std::uint32_t> barrier_qubits,
                                   std::uint32_t n, std::size_t* dissolved = nullptr,
                                   std::size_t* across_h = nullptr, std::size_t* merged = nullptr,
-                                  bool carry_on = false) {
+                                  bool carry_on = false, std::size_t* conjugated = nullptr) {
   std::vector<Elementary> now;
   std::vector<bool> removed = cancel_gate_pairs(n, items, barrier_qubits, &now, true);
   const std::size_t gone = cz_to_phases(n, items, barrier_qubits, removed, now);
@@ -87,6 +91,12 @@ std::vector<PlacedGate> cancelled(const std::vector<CancelItem>& items, std::spa
     *merged = merge_pairs(n, items, barrier_qubits, removed, now, additions, carry_on);
   }
   SplicedItems s = splice_items(items, removed, now, additions);
+  if (conjugated != nullptr) {
+    std::vector<ItemAddition> written;
+    *conjugated = conjugate_pairs(n, s.items, barrier_qubits, s.removed, s.now, written);
+    const std::vector<CancelItem> merged_items = s.items;
+    s = splice_items(merged_items, s.removed, s.now, written);
+  }
   join_phase_runs(n, s.items, barrier_qubits, s.removed, s.now);
   return kept_gates(s.items, s.removed, &s.now);
 }
@@ -124,7 +134,7 @@ std::string names(const std::vector<PlacedGate>& gates) {
 // made phases and phase gates joined (`cancelled`); and, on the items as
 // given, joining phase gates, cancelling pairs that meet across h gates, and
 // merging pairs that meet agreeing on one qubit (going back, or on too).
-enum class Step { Pairs, Joined, Phases, Join, AcrossH, Merge, MergeOn };
+enum class Step { Pairs, Joined, Phases, Join, AcrossH, Merge, MergeOn, Conjugate };
 
 struct StepRun {
   std::vector<PlacedGate> kept;  // as left, the step's additions spliced in
@@ -150,6 +160,7 @@ StepRun run_step(Step step, const Items& in, std::uint32_t n) {
   if (step == Step::Merge || step == Step::MergeOn) {
     out.gone = merge_pairs(n, items, in.barrier_qubits, removed, now, additions, step == Step::MergeOn);
   }
+  if (step == Step::Conjugate) out.gone = conjugate_pairs(n, items, in.barrier_qubits, removed, now, additions);
   const SplicedItems s = splice_items(items, removed, now, additions);
   out.kept = kept_gates(s.items, s.removed, &s.now);
   return out;
@@ -256,6 +267,21 @@ const StepCase kStepCases[] = {
     {"not where the letters at the meeting differ", MergeOn, "cx 0 1; h 0; s 1; cx 0 1", "cx h s cx"},
     {"not without carry_on", Merge, "cx 0 1; h 1; t 1; h 1; s 1; cx 0 1", "cx h t h s cx"},
     {"not on past y", MergeOn, "cx 0 1; y 1; cz 0 1", "cx y cz"},
+    // Three two-qubit gates around one they do not commute with: two.
+    {"copies around a cx from their target", Conjugate, "cx 0 1; cx 1 2; cx 0 1", "cx cx"},
+    {"around a cz on their target", Conjugate, "cx 0 1; cz 1 2; cx 0 1", "cz cz"},
+    {"around a cx onto their control", Conjugate, "cx 0 1; cx 2 0; cx 0 1", "cx cx"},
+    {"cz copies around a cx onto one of their qubits", Conjugate, "cz 0 1; cx 2 1; cz 1 0", "cx cz"},
+    {"past commuting gates, the copies' letters turned by h", Conjugate, "cx 0 1; t 0; h 0; cx 1 2; h 0; cx 0 1",
+     "t h cx h cx h h"},
+    {"a gate carried on past one leaves the gate met after it", Conjugate, "cx 0 1; cx 1 2; cx 0 2", "cx cx"},
+    {"the same carried back", Conjugate, "cx 0 2; cx 1 2; cx 0 1", "cx cx"},
+    {"carried on past x where it commutes", Conjugate, "cx 0 1; cx 1 2; x 2; cx 0 2", "cx cx x"},
+    {"not across two gates it does not commute with", Conjugate, "cx 0 1; cx 1 2; cx 1 3; cx 0 1",
+     "cx cx cx cx"},
+    {"not past a t on the qubit they share", Conjugate, "cx 0 1; t 1; cx 1 2; cx 0 1", "cx t cx cx"},
+    {"not across a boundary", Conjugate, "cx 0 1; cx 1 2; b 0; cx 0 1", "cx cx cx"},
+    {"not where the gate met is not a copy", Conjugate, "cx 0 1; cx 1 2; cz 0 1", "cx cx cz"},
 };
 
 TEST(PairCancellation, EachStep) {
@@ -353,6 +379,7 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
   // the table's test); T gates never grow in number, nor do two-qubit gates.
   std::mt19937_64 rng(37);
   std::size_t removed_in_all = 0, sandwiches_met = 0, dissolved_in_all = 0, across_h_in_all = 0, merged_in_all = 0;
+  std::size_t conjugated_in_all = 0;
   std::size_t carried_on_more = 0;  // rounds where going on merged more
   for (int round = 0; round < 400; ++round) {
     const std::uint32_t n = 3 + round % 2;
@@ -375,10 +402,11 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
       EXPECT_EQ(cancel_gate_pairs(n, items, barrier_qubits, &sandwich_now, true), plain) << "round " << round;
       EXPECT_EQ(sandwich_now, plain_now) << "round " << round;
     }
-    std::size_t dissolved = 0, across = 0, merged = 0;
+    std::size_t dissolved = 0, across = 0, merged = 0, conjugated = 0;
     // Every third round merges pairs met going on too.
     const bool carry_on = round % 3 == 1;
-    const std::vector<PlacedGate> kept = cancelled(items, barrier_qubits, n, &dissolved, &across, &merged, carry_on);
+    const std::vector<PlacedGate> kept =
+        cancelled(items, barrier_qubits, n, &dissolved, &across, &merged, carry_on, &conjugated);
     if (carry_on) {
       std::size_t back_only = 0, unused = 0;
       cancelled(items, barrier_qubits, n, &unused, &unused, &back_only);
@@ -387,6 +415,7 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
     dissolved_in_all += dissolved;
     across_h_in_all += across;
     merged_in_all += merged;
+    conjugated_in_all += conjugated;
     EXPECT_LE(counts(kept).t, counts(given).t) << "round " << round;
     EXPECT_LE(counts(kept).two_qubit, counts(given).two_qubit) << "round " << round;
     ASSERT_TRUE(same(kept, given, n)) << "round " << round;
@@ -398,6 +427,43 @@ TEST(PairCancellation, RandomListsKeepTheirMatrix) {
   EXPECT_GT(across_h_in_all, 2u);    // and pairs that meet across h gates
   EXPECT_GT(merged_in_all, 10u);     // and pairs that merge
   EXPECT_GT(carried_on_more, 2u);    // some only when carried on
+  EXPECT_GT(conjugated_in_all, 4u);   // and three gates to write as two
+}
+
+// Dense random networks of cx and cz gates with h, phase and x gates and
+// boundaries between: every change of the pass that writes three two-qubit
+// gates as two keeps the matrix, however many it makes in one walk over
+// the list (a gate written makes the walks after it end at its place), and
+// takes one two-qubit gate each.
+TEST(PairConjugation, DenseRandomNetworksKeepTheirMatrix) {
+  using E = Elementary;
+  std::mt19937_64 rng(5);
+  std::size_t changes_in_all = 0, several = 0;
+  for (int round = 0; round < 300; ++round) {
+    const std::uint32_t n = 3 + round % 2;
+    Items in;
+    for (std::size_t k = 0, size = 6 + rng() % 24; k < size; ++k) {
+      const std::uint32_t a = rng() % n, b = (a + 1 + rng() % (n - 1)) % n;
+      const unsigned kind = rng() % 20;
+      if (kind < 12) {
+        in.items.push_back(gate(g2(kind % 3 ? E::CX : E::CZ, a, b)));
+      } else if (kind < 19) {
+        const E one[] = {E::H, E::H, E::T, E::S, E::X, E::Tdg, E::Z};
+        in.items.push_back(gate(g1(one[kind - 12], a)));
+      } else {
+        in.items.push_back({{}, static_cast<std::uint32_t>(in.barrier_qubits.size()), 1});
+        in.barrier_qubits.push_back(a);
+      }
+    }
+    const std::vector<PlacedGate> given = kept_gates(in.items, std::vector<bool>(in.items.size(), false));
+    const StepRun r = run_step(Step::Conjugate, in, n);
+    ASSERT_TRUE(same(r.kept, given, n)) << "round " << round;
+    EXPECT_EQ(counts(given).two_qubit - counts(r.kept).two_qubit, r.gone) << "round " << round;
+    changes_in_all += r.gone;
+    several += r.gone > 1;
+  }
+  EXPECT_GT(changes_in_all, 100u);
+  EXPECT_GT(several, 20u);
 }
 
 // Once the deadline has passed, the walk stops at its first look at the
