@@ -552,7 +552,7 @@ class RegionPass {
 std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                   std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
                                   const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,
-                                  const Deadline& deadline, std::uint8_t* phase) {
+                                  const Deadline& deadline, std::uint8_t* phase, FloatingSearches* searches) {
   check(removed.size() == items.size() && now.size() == items.size(), "a flag and a gate per item");
   Regions regions(qubits);
   for (std::uint32_t i = 0; i < items.size(); ++i) {
@@ -580,11 +580,9 @@ std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelIt
     }
   }
   std::vector<std::int32_t> wire_of(qubits, kNone);
-  PhaseSearches search;
-  // The windows of the stretches the search does not take whole search
-  // within states of their own, so that they leave the whole stretches
-  // after them what those had.
-  PhaseSearches window_search;
+  FloatingSearches own;
+  PhaseSearches& search = (searches != nullptr ? *searches : own).whole;
+  PhaseSearches& window_search = (searches != nullptr ? *searches : own).windows;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
   std::size_t gone = 0;
   std::vector<ItemAddition> moved;

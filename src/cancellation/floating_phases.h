@@ -60,9 +60,21 @@
 
 #include "src/cancellation/item_splice.h"
 #include "src/cancellation/pair_cancellation.h"
+#include "src/gf2/fewest_cx_phases.h"
 #include "src/timing/deadline.h"
 
 namespace kestrel {
+
+// The searches of one writing of the stretches: those of whole stretches,
+// and those of the windows of the stretches the search does not take
+// whole, within states of their own, so that they leave the whole
+// stretches after them what those had. A caller that writes the same
+// items' stretches again may hand them on: a stretch asked again is
+// answered from their caches.
+struct FloatingSearches {
+  PhaseSearches whole;
+  PhaseSearches windows;
+};
 
 // Rewrites the regions among `items` (with `removed` and `now` as the
 // passes before left them) and removes the cx pairs it finds: a region
@@ -77,9 +89,12 @@ namespace kestrel {
 // times the power -r on x), its x gates at its end, on the wires whose
 // value ends with a constant; the items then equal e^(i phase pi/8) times
 // what is written, and `phase` (eighths of pi, 0 to 15) is added to.
+// With `searches`, the searches draw on those (their answers so far and
+// the states they may still visit), else on their own.
 std::size_t cancel_floating_pairs(std::uint32_t qubits, std::span<const CancelItem> items,
                                   std::span<const std::uint32_t> barrier_qubits, std::vector<bool>& removed,
                                   const std::vector<Elementary>& now, std::vector<ItemAddition>& additions,
-                                  const Deadline& deadline = {}, std::uint8_t* phase = nullptr);
+                                  const Deadline& deadline = {}, std::uint8_t* phase = nullptr,
+                                  FloatingSearches* searches = nullptr);
 
 }  // namespace kestrel

@@ -417,10 +417,11 @@ void splice_into(const ProgramItems& program, CancelledPairs& pairs, std::span<c
 
 // `pairs` with the stretches of cx, x and phase gates rid of the cx pairs
 // whose phase gates can move (src/cancellation/floating_phases.h).
-void float_phases(const ProgramItems& program, CancelledPairs& pairs, const Deadline& deadline) {
+void float_phases(const ProgramItems& program, CancelledPairs& pairs, const Deadline& deadline,
+                  FloatingSearches& searches) {
   std::vector<ItemAddition> moved;
   pairs.left.two_qubit -= cancel_floating_pairs(program.qubits, items_of(program, pairs), program.barrier_qubits,
-                                                pairs.cancelled, pairs.now, moved, deadline, &pairs.phase);
+                                                pairs.cancelled, pairs.now, moved, deadline, &pairs.phase, &searches);
   splice_into(program, pairs, moved);
 }
 
@@ -442,7 +443,10 @@ constexpr int kConjugationRounds = 3;
 // again, while the first changes any; and then the phase gates left
 // meeting on a qubit joined into the fewest (src/cancellation/phase_joining.h).
 void finish_stretches(const ProgramItems& program, CancelledPairs& pairs, const Deadline& deadline) {
-  float_phases(program, pairs, deadline);
+  // The rounds' searches answer the stretches they left as they were from
+  // the first's answers.
+  FloatingSearches searches;
+  float_phases(program, pairs, deadline, searches);
   for (int round = 0; round < kConjugationRounds && program.items.size() <= kBothFinishesItems; ++round) {
     if (deadline.passed()) break;
     std::vector<ItemAddition> added;
@@ -451,7 +455,7 @@ void finish_stretches(const ProgramItems& program, CancelledPairs& pairs, const 
     if (changes == 0) break;
     pairs.left.two_qubit -= changes;
     splice_into(program, pairs, added);
-    float_phases(program, pairs, deadline);
+    float_phases(program, pairs, deadline, searches);
   }
   join_phase_runs(program.qubits, items_of(program, pairs), program.barrier_qubits, pairs.cancelled, pairs.now);
 }
