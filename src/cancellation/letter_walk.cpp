@@ -3,6 +3,8 @@
 // next items; going on, the earlier.
 #include "src/cancellation/letter_walk.h"
 
+#include <algorithm>
+
 namespace kestrel {
 namespace {
 

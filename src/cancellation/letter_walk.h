@@ -10,15 +10,17 @@
 // In `cx q[0],q[1]; h q[1]; cz q[0],q[1];` the cz, carried back over the
 // h, meets the cx with letters (Z, X): the same as the cx's. What the two
 // gates then make is for the pass to say (pairs_across_h.h,
-// pair_merging.h); the walk only finds them. Carried on (forward), the same
-// rules hold.
+// pair_merging.h, pair_conjugation.h); the walk only finds them. Carried on
+// (forward), the same rules hold. A walk that meets nothing says which gate
+// it did not pass, and where it stood, so that a pass can carry another
+// gate on from there.
 //
 // The walk passes at most `kLetterReach` entries of the two qubits' lines
 // (item_lines.h), so a pass that carries every gate is linear in the items;
-// a barrier, a gate it does not pass, or an item marked as a stop ends it.
+// a barrier, a gate it does not pass, an item marked as a stop, or a place
+// where the pass wrote gates ends it.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>

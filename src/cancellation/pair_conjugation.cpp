@@ -75,11 +75,13 @@ class Conjugation {
     if (!has_letters(items_, now_, j, {g.a, g.b}, met.x)) return false;  // only its own copy
     const auto m = static_cast<std::uint32_t>(met.across);
     const Sides s = sides(i, m, met.across_side);
-    // N goes right after M; the walk passed that place on a, not on c.
-    if (!walk_.clean_after(m, s.c)) return false;
+    // N goes right after M, where no gates may have been written on its
+    // qubits or M's (the walk passed that place on a, not on c).
+    for (std::uint32_t q : {s.a, s.b, s.c}) {
+      if (!walk_.clean_after(m, q)) return false;
+    }
     write_gate(m, s.a, s.c, met.across_x[1 - met.across_side], letter_x(now_[m], items_[m].gate, s.c), additions_);
-    walk_.written_after(m, s.a);
-    walk_.written_after(m, s.c);
+    for (std::uint32_t q : {s.a, s.b, s.c}) walk_.written_after(m, q);
     removed_[i] = removed_[j] = true;
     return true;
   }
@@ -89,7 +91,7 @@ class Conjugation {
   bool past(std::uint32_t g, const Meeting& met, bool forward) {
     if (met.blocked < 0) return false;
     const auto m = static_cast<std::uint32_t>(met.blocked);
-    if (!two_qubit_phase_gate(now_[m]) || (!forward && m == 0)) return false;
+    if (!two_qubit_phase_gate(now_[m])) return false;
     const int shared = met.blocked_side;
     const Sides s = sides(g, m, shared);
     const std::array<bool, 2> n_letters = {met.x[1 - shared], letter_x(now_[m], items_[m].gate, s.c)};
@@ -99,14 +101,23 @@ class Conjugation {
     if (copy.item < 0) return false;
     const auto n = static_cast<std::uint32_t>(copy.item);
     if (!has_letters(items_, now_, n, {s.a, s.c}, copy.x)) return false;
-    // G, with its letters at M, right after M (carried on) or right before:
-    // on b, where no walk passed.
-    const std::uint32_t after = forward ? m : m - 1;
-    if (!walk_.clean_after(after, s.b)) return false;
+    // Written after M: G with its letters at M, after M (carried on), or
+    // before it, M then written again after G and gone from its place (so
+    // that what is written follows a gate of the program: the item before M
+    // may be any statement). Nothing may have been written there yet on the
+    // three qubits; walks after end at that place on each.
+    for (std::uint32_t q : {s.a, s.b, s.c}) {
+      if (!walk_.clean_after(m, q)) return false;
+    }
+    PlacedGate between = items_[m].gate;
+    between.gate = now_[m];
+    if (!forward) {
+      removed_[m] = true;
+    }
     const PlacedGate& gate = items_[g].gate;
-    write_gate(after, gate.a, gate.b, met.x[0], met.x[1], additions_);
-    walk_.written_after(after, gate.a);
-    walk_.written_after(after, gate.b);
+    write_gate(m, gate.a, gate.b, met.x[0], met.x[1], additions_);
+    if (!forward) additions_.push_back({m, between});
+    for (std::uint32_t q : {s.a, s.b, s.c}) walk_.written_after(m, q);
     removed_[g] = removed_[n] = true;
     return true;
   }

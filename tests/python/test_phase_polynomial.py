@@ -156,6 +156,10 @@ def test_regression_floors(name, floor):
 
 @settings(max_examples=scaled(100, 1000), deadline=None)
 @given(text=clifford_t_programs(most_qubits=5))
+# A cx carried back to a cx it does not commute with, whose gate left there
+# meets its copy: the cx is written again before the one met, which came
+# right after a rotation's statement.
+@example(text=HEAD + "qreg q[3];\ncx q[2],q[0];\nrz(-pi/16) q[1];\ncx q[1],q[0];\ncx q[2],q[1];\n")
 def test_random_programs(text):
     out, stats = reduce(text, phase=True)
     assert load(out).qregs == load(text).qregs
