@@ -125,9 +125,11 @@ Meeting LetterWalk::walk(std::array<std::uint32_t, 2> q, std::array<std::int64_t
       blocked.blocked_side = s;
       blocked.x = out.x;
       blocked.at = at;
-      if (!across || out.run >= 0 || (gate != Elementary::CX && gate != Elementary::CZ)) return blocked;
+      const bool crossed = gate == Elementary::CX || gate == Elementary::CZ || gate == Elementary::X ||
+                           gate == Elementary::Y || gate == Elementary::Z;
+      if (!across || out.run >= 0 || !crossed) return blocked;
       // A cx or cz on one of its qubits and a third (one on both was met
-      // above), carried over once.
+      // above), or an x, y or z, carried over once.
       at_across = blocked;
       out.across = j;
       out.across_side = s;

@@ -55,9 +55,10 @@ struct Meeting {
   // their power of S in all, mod 4.
   int run = -1;
   std::uint8_t power = 0;
-  // With `across`: the one cx or cz on a third qubit that the gate did not
-  // pass yet was carried over (it shares the gate's qubit `across_side`, 0
-  // for a and 1 for b), or -1; and the gate's letters right after it.
+  // With `across`: the one cx or cz on a third qubit, or x, y or z gate,
+  // that the gate did not pass yet was carried over (it is on the gate's
+  // qubit `across_side`, 0 for a and 1 for b), or -1; and the gate's
+  // letters right after it.
   std::int64_t across = -1;
   int across_side = -1;
   std::array<bool, 2> across_x{};
@@ -91,10 +92,10 @@ class LetterWalk {
   // does not commute with it) lets it on where only such gates follow on
   // that qubit up to the meeting (Meeting::run): a cx met so, with those
   // phase gates between, makes phase gates and at most one cz. With
-  // `across`, one cx or cz that shares one qubit with it and does not
-  // commute with it is carried over as if it did (Meeting::across): a copy
-  // met beyond it makes the two around it one gate beside it
-  // (pair_conjugation.h).
+  // `across`, one cx or cz that shares one qubit with it, or one x, y or z
+  // gate, that does not commute with it is carried over as if it did
+  // (Meeting::across): a copy met beyond it makes the two around it one
+  // gate beside it, or none (pair_conjugation.h).
   Meeting carry(std::uint32_t i, const std::vector<bool>* stops = nullptr, bool forward = false,
                 bool sandwich = false, bool across = false) const;
   // A cx or cz on the qubits `q` with the letters `x`, not an item, carried

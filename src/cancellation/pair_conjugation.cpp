@@ -44,13 +44,14 @@ class Conjugation {
       : items_(items), removed_(removed), now_(now), additions_(additions),
         walk_(qubits, items, barrier_qubits, removed, now) {}
 
-  // Tries each change for the cx or cz of item i; whether one was made.
-  bool change(std::uint32_t i) {
+  // Tries each change for the cx or cz of item i; the two-qubit gates that
+  // went.
+  std::size_t change(std::uint32_t i) {
     const Meeting back = walk_.carry(i, nullptr, false, false, true);
     if (back.item >= 0) {
-      return back.across >= 0 && around(i, back);
+      return back.across >= 0 ? around(i, back) : 0;
     }
-    return (back.blocked >= 0 && past(i, back, false)) || past(i, walk_.carry(i, nullptr, true), true);
+    return (back.blocked >= 0 && past(i, back, false)) || past(i, walk_.carry(i, nullptr, true), true) ? 1 : 0;
   }
 
  private:
@@ -68,22 +69,40 @@ class Conjugation {
     return out;
   }
 
-  // G M G: item i carried back over M to its copy.
-  bool around(std::uint32_t i, const Meeting& met) {
+  // G M G: item i carried back over M to its copy. Returns the two-qubit
+  // gates that went.
+  std::size_t around(std::uint32_t i, const Meeting& met) {
     const PlacedGate& g = items_[i].gate;
     const auto j = static_cast<std::uint32_t>(met.item);
-    if (!has_letters(items_, now_, j, {g.a, g.b}, met.x)) return false;  // only its own copy
+    if (!has_letters(items_, now_, j, {g.a, g.b}, met.x)) return 0;  // only its own copy
     const auto m = static_cast<std::uint32_t>(met.across);
+    if (!two_qubit_phase_gate(now_[m])) return around_pauli(i, j, met.across_side);
     const Sides s = sides(i, m, met.across_side);
     // N goes right after M, where no gates may have been written on its
     // qubits or M's (the walk passed that place on a, not on c).
     for (std::uint32_t q : {s.a, s.b, s.c}) {
-      if (!walk_.clean_after(m, q)) return false;
+      if (!walk_.clean_after(m, q)) return 0;
     }
     write_gate(m, s.a, s.c, met.across_x[1 - met.across_side], letter_x(now_[m], items_[m].gate, s.c), additions_);
     for (std::uint32_t q : {s.a, s.b, s.c}) walk_.written_after(m, q);
     removed_[i] = removed_[j] = true;
-    return true;
+    return 1;
+  }
+
+  // G A G for an x, y or z gate A on G's qubit a (`side` 0) or b that does
+  // not commute with G's letter there: A C(P_a, Q_b) A = C(P_a, Q_b) Q_b
+  // (A swaps P's two eigenspaces), so G A G = A Q_b and both copies go. Q_b
+  // is written after the later copy (items i, j; so written, it follows a
+  // gate of the program), carried there over the gates between that G
+  // passed: G's own letter there. Returns the two-qubit gates that went.
+  std::size_t around_pauli(std::uint32_t i, std::uint32_t j, int side) {
+    const PlacedGate& g = items_[i].gate;
+    const std::uint32_t other = side == 0 ? g.b : g.a;
+    if (!walk_.clean_after(i, other)) return 0;
+    additions_.push_back({i, {letter_x(now_[i], g, other) ? Elementary::X : Elementary::Z, other, 0}});
+    walk_.written_after(i, other);
+    removed_[i] = removed_[j] = true;
+    return 2;
   }
 
   // G M N (`forward`) or N M G: item g stopped at M, the N it leaves there
@@ -137,14 +156,14 @@ std::size_t conjugate_pairs(std::uint32_t qubits, std::span<const CancelItem> it
   check(removed.size() == items.size() && now.size() == items.size(), "a flag and a gate per item");
   const std::size_t given = additions.size();
   Conjugation conjugation(qubits, items, barrier_qubits, removed, now, additions);
-  std::size_t changes = 0;
+  std::size_t gone = 0;
   for (std::uint32_t i = 0; i < items.size(); ++i) {
     if (removed[i] || items[i].count != 0 || !two_qubit_phase_gate(now[i])) continue;
-    changes += conjugation.change(i);
+    gone += conjugation.change(i);
   }
   std::stable_sort(additions.begin() + static_cast<std::ptrdiff_t>(given), additions.end(),
                    [](const ItemAddition& x, const ItemAddition& y) { return x.item < y.item; });
-  return changes;
+  return gone;
 }
 
 }  // namespace kestrel

@@ -450,10 +450,10 @@ void finish_stretches(const ProgramItems& program, CancelledPairs& pairs, const 
   for (int round = 0; round < kConjugationRounds && program.items.size() <= kBothFinishesItems; ++round) {
     if (deadline.passed()) break;
     std::vector<ItemAddition> added;
-    const std::size_t changes = conjugate_pairs(program.qubits, items_of(program, pairs), program.barrier_qubits,
-                                                pairs.cancelled, pairs.now, added);
-    if (changes == 0) break;
-    pairs.left.two_qubit -= changes;
+    const std::size_t gone = conjugate_pairs(program.qubits, items_of(program, pairs), program.barrier_qubits,
+                                             pairs.cancelled, pairs.now, added);
+    if (gone == 0) break;
+    pairs.left.two_qubit -= gone;
     splice_into(program, pairs, added);
     float_phases(program, pairs, deadline, searches);
   }

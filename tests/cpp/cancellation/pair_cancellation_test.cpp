@@ -282,6 +282,11 @@ const StepCase kStepCases[] = {
     {"not past a t on the qubit they share", Conjugate, "cx 0 1; t 1; cx 1 2; cx 0 1", "cx t cx cx"},
     {"not across a boundary", Conjugate, "cx 0 1; cx 1 2; b 0; cx 0 1", "cx cx cx"},
     {"not where the gate met is not a copy", Conjugate, "cx 0 1; cx 1 2; cz 0 1", "cx cx cz"},
+    // Two copies around a Pauli gate they do not commute with: none.
+    {"cz copies around x on one qubit: z on the other", Conjugate, "cz 0 1; x 0; cz 0 1", "x z"},
+    {"cx copies around z on their target: z on the control", Conjugate, "cx 0 1; t 0; z 1; cx 0 1", "t z z"},
+    {"around y on their control, past h on the target", Conjugate, "cx 0 1; h 1; y 0; h 1; cx 0 1", "h y h x"},
+    {"not around two of them", Conjugate, "cz 0 1; x 0; x 1; cz 0 1", "cz x x cz"},
 };
 
 TEST(PairCancellation, EachStep) {
@@ -448,7 +453,7 @@ TEST(PairConjugation, DenseRandomNetworksKeepTheirMatrix) {
       if (kind < 12) {
         in.items.push_back(gate(g2(kind % 3 ? E::CX : E::CZ, a, b)));
       } else if (kind < 19) {
-        const E one[] = {E::H, E::H, E::T, E::S, E::X, E::Tdg, E::Z};
+        const E one[] = {E::H, E::H, E::T, E::S, E::X, E::Y, E::Z};
         in.items.push_back(gate(g1(one[kind - 12], a)));
       } else {
         in.items.push_back({{}, static_cast<std::uint32_t>(in.barrier_qubits.size()), 1});
