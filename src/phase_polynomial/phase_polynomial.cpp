@@ -326,56 +326,8 @@ struct Choice {
   CancelledPairs pairs;
   const StepsRewrite* rewrite = nullptr;
   Writing writing = Writing::Chosen;  // which writing of each block
+  bool finished = false;              // whether finish_choice has run on it
 };
-
-// Each choice of blocks of `rewrite` with its pairs cancelled, with the
-// blocks written as their estimates chose, all plainly, and all following
-// the program's cx gates where they can (the estimates are off by tens of
-// gates on wide blocks, and any may leave more once the pairs cancel: one
-// composition more each way beats keeping a worse writing); the cheapest by the
-// cost rule wins. The first choice, `none`, writes no block anew: rotation
-// merging's result with its pairs cancelled, which every rewrite must beat.
-Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const StepsRewrite& rewrite,
-                const PhasePolynomialOptions& options) {
-  std::optional<Choice> best;
-  // Each with cx pairs around S powers made cz gates and without
-  // (a cz may stop a later pair); without such pairs, once.
-  const auto consider = [&](const StepsRewrite& r, Writing writing) {
-    const ProgramItems program = program_items(steps, r, writing);
-    bool met = true;  // the composition without met such a pair
-    for (bool sandwiches : {false, true}) {
-      if (sandwiches && (!met || options.deadline.passed())) return;  // the same again, or late
-      Choice c{cancel_pairs(program, sandwiches, options.deadline), &r, writing};
-      const Left& left = c.pairs.left;
-      met = left.sandwich_met;
-      if (!best || (options.every_block && best->rewrite == &none) ||
-          rewrite_pays(best->pairs.left.t, best->pairs.left.two_qubit, left.t, left.two_qubit,
-                       options.two_qubit_cost)) {
-        best = std::move(c);
-      }
-    }
-  };
-  // Past the deadline only the rewrite itself, as written, is weighed
-  // against the first composition, each with the pairs cancelled by then.
-  const auto both = [&](const StepsRewrite& r, bool alternative) {
-    if (alternative && options.deadline.passed()) return;
-    consider(r, Writing::Chosen);
-    if (!options.deadline.passed() &&
-        std::any_of(r.insertions.begin(), r.insertions.end(),
-                    [](const Insertion& i) { return !i.unguided.empty(); })) {
-      consider(r, Writing::Unguided);
-    }
-    if (!options.deadline.passed() &&
-        std::any_of(r.insertions.begin(), r.insertions.end(),
-                    [](const Insertion& i) { return !i.guided.empty(); })) {
-      consider(r, Writing::Guided);
-    }
-  };
-  consider(none, Writing::Chosen);
-  if (options.every_block || !rewrite.insertions.empty()) both(rewrite, false);
-  for (const StepsRewrite& r : rewrite.alternatives) both(r, true);
-  return std::move(*best);
-}
 
 // `pairs` with the pairs that meet agreeing on one qubit merged
 // (src/cancellation/pair_merging.h; with `carry_on`, those met going on
@@ -431,6 +383,14 @@ void float_phases(const ProgramItems& program, CancelledPairs& pairs, const Dead
 // third longer on a million random Clifford gates, for the same gates
 // there and on hwb10, and one round of conjugate pairs a quarter longer.
 constexpr std::size_t kBothFinishesItems = 8192;
+// Programs of at most kFinishEachSteps steps, without extra qubits, have
+// every composition the choice weighs finished before it is weighed
+// (cheapest, `finish_each`): qcla_mod_7 296 -> 289 two-qubit gates, tof_10
+// 70 -> 68, grover_5 200 -> 197, at four times the time on qcla_mod_7
+// (about 1 s). gf2^16_mult (3,438 gates) took 1.7 times as long, and
+// qcla_mod_7 with gadgets 2.4 s (the regions' choices are many), so those
+// weigh them unfinished.
+constexpr std::size_t kFinishEachSteps = 2048;
 // How many rounds of conjugate pairs and stretches at most: on the T-count
 // programs none gains in a fourth.
 constexpr int kConjugationRounds = 3;
@@ -442,10 +402,12 @@ constexpr int kConjugationRounds = 3;
 // two (src/cancellation/pair_conjugation.h) and the stretches are written
 // again, while the first changes any; and then the phase gates left
 // meeting on a qubit joined into the fewest (src/cancellation/phase_joining.h).
-void finish_stretches(const ProgramItems& program, CancelledPairs& pairs, const Deadline& deadline) {
+void finish_stretches(const ProgramItems& program, CancelledPairs& pairs, const Deadline& deadline,
+                      FloatingSearches* shared) {
   // The rounds' searches answer the stretches they left as they were from
-  // the first's answers.
-  FloatingSearches searches;
+  // the first's answers (and from those of the searches `shared`, if given).
+  FloatingSearches own;
+  FloatingSearches& searches = shared != nullptr ? *shared : own;
   float_phases(program, pairs, deadline, searches);
   for (int round = 0; round < kConjugationRounds && program.items.size() <= kBothFinishesItems; ++round) {
     if (deadline.passed()) break;
@@ -482,27 +444,87 @@ std::uint64_t t_left(const ProgramItems& program, const CancelledPairs& pairs) {
 // fprenorm's rounds ended at 111 two-qubit gates, where they end at 110
 // without it and 109 so). Programs of more than kBothFinishesItems items
 // (those the rounds do not take) are finished once.
-void finish_choice(const ProgramSteps& steps, Choice& choice, const PhasePolynomialOptions& options) {
+void finish_choice(const ProgramSteps& steps, Choice& choice, const PhasePolynomialOptions& options,
+                   FloatingSearches* shared = nullptr) {
   const ProgramItems program = program_items(steps, *choice.rewrite, choice.writing);
   CancelledPairs& pairs = choice.pairs;
   pairs.left.two_qubit -= cancel_pairs_across_h(program.qubits, program.items, program.barrier_qubits,
                                                 pairs.cancelled, pairs.now);
   if (program.items.size() > kBothFinishesItems) {
     merge_and_splice(program, pairs, true);
-    finish_stretches(program, pairs, options.deadline);
+    finish_stretches(program, pairs, options.deadline, shared);
     return;
   }
   CancelledPairs on = pairs;
   merge_and_splice(program, pairs, false);
   const bool both = merge_and_splice(program, on, true) > 0;
-  finish_stretches(program, pairs, options.deadline);
+  finish_stretches(program, pairs, options.deadline, shared);
   if (!both || options.deadline.passed()) return;
-  finish_stretches(program, on, options.deadline);
+  finish_stretches(program, on, options.deadline, shared);
   const std::uint64_t t_back = t_left(program, pairs), t_on = t_left(program, on);
   const std::uint64_t q_back = pairs.left.two_qubit, q_on = on.left.two_qubit;
   if (rewrite_pays(t_back, q_back, t_on, q_on, options.two_qubit_cost) || (t_on == t_back && q_on < q_back)) {
     pairs = std::move(on);
   }
+}
+
+// Each choice of blocks of `rewrite` with its pairs cancelled, with the
+// blocks written as their estimates chose, all plainly, and all following
+// the program's cx gates where they can (the estimates are off by tens of
+// gates on wide blocks, and any may leave more once the pairs cancel: one
+// composition more each way beats keeping a worse writing); the cheapest by the
+// cost rule wins. The first choice, `none`, writes no block anew: rotation
+// merging's result with its pairs cancelled, which every rewrite must beat.
+// With `finish_each`, each is finished (finish_choice) before it is
+// weighed, the stretches' searches shared among them (a stretch that two
+// compositions share is searched once): a composition that leaves more
+// before its finish may leave fewer after it.
+Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const StepsRewrite& rewrite,
+                const PhasePolynomialOptions& options, bool finish_each = false) {
+  std::optional<Choice> best;
+  FloatingSearches searches;  // shared by the finishes
+  // Each with cx pairs around S powers made cz gates and without
+  // (a cz may stop a later pair); without such pairs, once.
+  const auto consider = [&](const StepsRewrite& r, Writing writing) {
+    const ProgramItems program = program_items(steps, r, writing);
+    bool met = true;  // the composition without met such a pair
+    for (bool sandwiches : {false, true}) {
+      if (sandwiches && (!met || options.deadline.passed())) return;  // the same again, or late
+      Choice c{cancel_pairs(program, sandwiches, options.deadline), &r, writing};
+      if (finish_each) {
+        finish_choice(steps, c, options, &searches);
+        c.pairs.left.t = t_left(program, c.pairs);
+        c.finished = true;
+      }
+      const Left& left = c.pairs.left;
+      met = left.sandwich_met;
+      if (!best || (options.every_block && best->rewrite == &none) ||
+          rewrite_pays(best->pairs.left.t, best->pairs.left.two_qubit, left.t, left.two_qubit,
+                       options.two_qubit_cost)) {
+        best = std::move(c);
+      }
+    }
+  };
+  // Past the deadline only the rewrite itself, as written, is weighed
+  // against the first composition, each with the pairs cancelled by then.
+  const auto both = [&](const StepsRewrite& r, bool alternative) {
+    if (alternative && options.deadline.passed()) return;
+    consider(r, Writing::Chosen);
+    if (!options.deadline.passed() &&
+        std::any_of(r.insertions.begin(), r.insertions.end(),
+                    [](const Insertion& i) { return !i.unguided.empty(); })) {
+      consider(r, Writing::Unguided);
+    }
+    if (!options.deadline.passed() &&
+        std::any_of(r.insertions.begin(), r.insertions.end(),
+                    [](const Insertion& i) { return !i.guided.empty(); })) {
+      consider(r, Writing::Guided);
+    }
+  };
+  consider(none, Writing::Chosen);
+  if (options.every_block || !rewrite.insertions.empty()) both(rewrite, false);
+  for (const StepsRewrite& r : rewrite.alternatives) both(r, true);
+  return std::move(*best);
 }
 
 }  // namespace
@@ -539,8 +561,9 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   }
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   none.t_before = none.t_after = rewrite.t_before;
-  Choice best = cheapest(steps, none, rewrite, options);
-  finish_choice(steps, best, options);
+  Choice best = cheapest(steps, none, rewrite, options,
+                         options.ancillas == 0 && steps.steps.size() <= kFinishEachSteps);
+  if (!best.finished) finish_choice(steps, best, options);
   PhasePolynomialResult out;
   out.rounded = merged.rounded;
   // Where nothing is rewritten and nothing cancels, rotation merging's
