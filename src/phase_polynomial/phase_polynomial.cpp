@@ -326,7 +326,6 @@ struct Choice {
   CancelledPairs pairs;
   const StepsRewrite* rewrite = nullptr;
   Writing writing = Writing::Chosen;  // which writing of each block
-  bool finished = false;              // whether finish_choice has run on it
 };
 
 // `pairs` with the pairs that meet agreeing on one qubit merged
@@ -385,12 +384,31 @@ void float_phases(const ProgramItems& program, CancelledPairs& pairs, const Dead
 constexpr std::size_t kBothFinishesItems = 8192;
 // Programs of at most kFinishEachSteps steps, without extra qubits, have
 // every composition the choice weighs finished before it is weighed
-// (cheapest, `finish_each`): qcla_mod_7 296 -> 289 two-qubit gates, tof_10
-// 70 -> 68, grover_5 200 -> 197, at four times the time on qcla_mod_7
-// (about 1 s). gf2^16_mult (3,438 gates) took 1.7 times as long, and
-// qcla_mod_7 with gadgets 2.4 s (the regions' choices are many), so those
-// weigh them unfinished.
+// (cheapest, `finish_each`): qcla_mod_7 296 -> 283 two-qubit gates, tof_10
+// 70 -> 68, grover_5 200 -> 197. gf2^16_mult (3,438 gates) took 1.7 times
+// as long, and qcla_mod_7 with gadgets 2.4 s (the regions' choices are
+// many), so those weigh them unfinished.
 constexpr std::size_t kFinishEachSteps = 2048;
+// The finishes that weigh the compositions search for the fewest cx gates
+// on a stretch within this many states a search (2^17 in the one finish of
+// the chosen composition), and within kWeighingStates in all, a sixteenth
+// of that on more than six wires. Finished so, the compositions rank as
+// finished in full on the T-count programs, and the choice takes a third
+// of the time that full finishes took on qcla_mod_7 and adder_8.
+constexpr std::uint64_t kWeighingStatesPerSearch = std::uint64_t{1} << 10;
+constexpr std::uint64_t kWeighingStates = std::uint64_t{1} << 14;
+
+// Searches for the weighing finishes, with kWeighingStates' bounds.
+FloatingSearches weighing_searches() {
+  FloatingSearches searches;
+  for (FewestCxSearch* search : {&searches.whole.given, &searches.whole.odd, &searches.windows.given,
+                                 &searches.windows.odd}) {
+    search->states_left = kWeighingStates;
+    search->wide_states_left = kWeighingStates / 16;
+    search->states_per_search = std::min(search->states_per_search, kWeighingStatesPerSearch);
+  }
+  return searches;
+}
 // How many rounds of conjugate pairs and stretches at most: on the T-count
 // programs none gains in a fourth.
 constexpr int kConjugationRounds = 3;
@@ -475,14 +493,16 @@ void finish_choice(const ProgramSteps& steps, Choice& choice, const PhasePolynom
 // composition more each way beats keeping a worse writing); the cheapest by the
 // cost rule wins. The first choice, `none`, writes no block anew: rotation
 // merging's result with its pairs cancelled, which every rewrite must beat.
-// With `finish_each`, each is finished (finish_choice) before it is
-// weighed, the stretches' searches shared among them (a stretch that two
-// compositions share is searched once): a composition that leaves more
-// before its finish may leave fewer after it.
+// With `finish_each`, each is weighed finished (finish_choice, with the
+// small searches of weighing_searches, shared among them: a stretch that
+// two compositions share is searched once): a composition that leaves
+// more before its finish may leave fewer after it. The one returned is
+// unfinished either way: the caller finishes it in full.
 Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const StepsRewrite& rewrite,
                 const PhasePolynomialOptions& options, bool finish_each = false) {
   std::optional<Choice> best;
-  FloatingSearches searches;  // shared by the finishes
+  Left best_left;  // what `best` leaves as weighed
+  FloatingSearches searches = weighing_searches();  // shared by the weighing finishes
   // Each with cx pairs around S powers made cz gates and without
   // (a cz may stop a later pair); without such pairs, once.
   const auto consider = [&](const StepsRewrite& r, Writing writing) {
@@ -491,17 +511,18 @@ Choice cheapest(const ProgramSteps& steps, const StepsRewrite& none, const Steps
     for (bool sandwiches : {false, true}) {
       if (sandwiches && (!met || options.deadline.passed())) return;  // the same again, or late
       Choice c{cancel_pairs(program, sandwiches, options.deadline), &r, writing};
-      if (finish_each) {
-        finish_choice(steps, c, options, &searches);
-        c.pairs.left.t = t_left(program, c.pairs);
-        c.finished = true;
-      }
-      const Left& left = c.pairs.left;
+      Left left = c.pairs.left;
       met = left.sandwich_met;
+      if (finish_each) {
+        Choice weighed = c;
+        finish_choice(steps, weighed, options, &searches);
+        left = weighed.pairs.left;
+        left.t = t_left(program, weighed.pairs);
+      }
       if (!best || (options.every_block && best->rewrite == &none) ||
-          rewrite_pays(best->pairs.left.t, best->pairs.left.two_qubit, left.t, left.two_qubit,
-                       options.two_qubit_cost)) {
+          rewrite_pays(best_left.t, best_left.two_qubit, left.t, left.two_qubit, options.two_qubit_cost)) {
         best = std::move(c);
+        best_left = left;
       }
     }
   };
@@ -561,9 +582,14 @@ PhasePolynomialResult reduce_phase_polynomials(const QasmProgram& program,
   }
   const StepsRewrite rewrite = rewrite_blocks(steps, rewrite_options);
   none.t_before = none.t_after = rewrite.t_before;
-  Choice best = cheapest(steps, none, rewrite, options,
-                         options.ancillas == 0 && steps.steps.size() <= kFinishEachSteps);
-  if (!best.finished) finish_choice(steps, best, options);
+  const bool finish_each = options.ancillas == 0 && steps.steps.size() <= kFinishEachSteps;
+  Choice best = cheapest(steps, none, rewrite, options, finish_each);
+  // Where the compositions were weighed finished, the chosen one's finishes
+  // (with the merges going back, and going on) share their searches, as
+  // the weighing finishes do: on qcla_mod_7 the rounds then reach 283
+  // two-qubit gates, where with searches of their own they reach 296.
+  FloatingSearches shared;
+  finish_choice(steps, best, options, finish_each ? &shared : nullptr);
   PhasePolynomialResult out;
   out.rounded = merged.rounded;
   // Where nothing is rewritten and nothing cancels, rotation merging's
