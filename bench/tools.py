@@ -244,7 +244,7 @@ def _pyzx_tr() -> Pipeline:
 
     def run(text: str) -> tuple[str, Any]:
         graph = zx.Circuit.from_qasm(text).to_graph()
-        graph = zx.simplify.teleport_reduce(graph, quiet=True)
+        graph = zx.simplify.teleport_reduce(graph)
         out = zx.Circuit.from_graph(graph).to_basic_gates()
         return out.to_qasm(), out
 

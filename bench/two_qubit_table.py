@@ -11,9 +11,18 @@ method now (at the default limits and `two_qubit_cost`, through
 (`two_qubit_published.nam_heavy` in examples/tcount/frontier.json, where
 recorded), and with `ancillas=1000000` at REF and now. Programs the digest
 file leaves out of a mode (at REF) are left out of that mode's columns;
-gf2^128_mult is left out. Prints the markdown table; `--write` puts it in
-place of the table of the section "The phase-polynomial method's two-qubit
-gates" of bench/results.md.
+gf2^128_mult is left out.
+
+    python bench/two_qubit_table.py --pyzx PROGRAM [PROGRAM ...]
+
+prints instead, for the named programs, the method beside PyZX's
+`teleport_reduce` then `basic_optimization` in one process: T and
+two-qubit gates of each output (both counted by Qiskit from the text) and
+the processor seconds of each call.
+
+Prints the markdown table; `--write` puts it in
+place of the table with the same header in the section "The
+phase-polynomial method's two-qubit gates" of bench/results.md.
 """
 
 from __future__ import annotations
@@ -22,6 +31,7 @@ import argparse
 import gzip
 import json
 import subprocess
+import time
 from pathlib import Path
 
 import kestrel
@@ -67,26 +77,66 @@ def rows(before: dict) -> list[str]:
     return out
 
 
+HEAD = ("| program | input T / 2q | before T / 2q | now T / 2q | Nam heavy T / 2q "
+        "| gadgets before T / 2q | gadgets now T / 2q |")
+
+
 def table(before_ref: str) -> str:
     before = json.loads(subprocess.check_output(["git", "show", f"{before_ref}:{DIGESTS}"], cwd=ROOT))
-    head = ("| program | input T / 2q | before T / 2q | now T / 2q | Nam heavy T / 2q "
-            "| gadgets before T / 2q | gadgets now T / 2q |\n|---|---:|---:|---:|---:|---:|---:|")
-    return head + "\n" + "\n".join(rows(before))
+    return HEAD + "\n|---|---:|---:|---:|---:|---:|---:|\n" + "\n".join(rows(before))
 
 
 def write(new_table: str) -> None:
     text = RESULTS.read_text()
+    # The section holds other tables (PyZX beside kestrel): this one is
+    # found by its own header line.
     start = text.index(SECTION)
-    first = text.index("\n| program |", start) + 1
+    first = text.index("\n" + HEAD, start) + 1
     end = text.index("\n\n", first)
     RESULTS.write_text(text[:first] + new_table + text[end:])
+
+
+def counted(text: str, t: int | None = None) -> str:
+    """T / two-qubit gates of a program, counted by Qiskit from its text
+    (T given where the text writes T gates as rz(±π/4), as PyZX does)."""
+    from qiskit import QuantumCircuit
+
+    circuit = QuantumCircuit.from_qasm_str(text)
+    ops = circuit.count_ops()
+    two_qubit = sum(1 for item in circuit.data if len(item.qubits) == 2)
+    return pair(ops.get("t", 0) + ops.get("tdg", 0) if t is None else t, two_qubit)
+
+
+def beside_pyzx(names: list[str]) -> str:
+    import pyzx as zx
+
+    out = ["| program | kestrel T / 2q | kestrel s | PyZX T / 2q | PyZX s |",
+           "|---|---:|---:|---:|---:|"]
+    for name in names:
+        text = text_of(next(PROGRAMS.glob(f"{name}.qasm*")))
+        start = time.process_time()
+        ours, _ = kestrel.optimize_qasm(text, method="phase-polynomial")
+        ours_s = time.process_time() - start
+        start = time.process_time()
+        graph = zx.Circuit.from_qasm(text).to_graph()
+        graph = zx.simplify.teleport_reduce(graph)
+        theirs = zx.optimize.basic_optimization(zx.Circuit.from_graph(graph).to_basic_gates())
+        theirs_s = time.process_time() - start
+        out.append(f"| {name} | {counted(ours)} | {ours_s:.3f} | "
+                   f"{counted(theirs.to_qasm(), theirs.tcount())} | {theirs_s:.3f} |")
+    return "\n".join(out)
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--before", default="HEAD", help="the commit whose digests are 'before'")
     parser.add_argument("--write", action="store_true", help="replace the table in bench/results.md")
+    parser.add_argument("--pyzx", nargs="+", metavar="PROGRAM",
+                        help="print these programs beside PyZX instead")
     args = parser.parse_args()
+    if args.pyzx:
+        print(beside_pyzx(args.pyzx))
+        return
     new_table = table(args.before)
     print(new_table)
     if args.write:
