@@ -22,6 +22,7 @@ def optimize_qasm(
     ancillas: int = 0,
     epsilon: float | None = None,
     two_qubit_cost: float = 0.01,
+    both_ways: bool = False,
 ) -> tuple[str, dict[str, int]]:
     """optimize_qasm(qasm: str) -> (optimized_qasm: str, stats: dict)
 
@@ -66,7 +67,13 @@ def optimize_qasm(
     in (0, 0.1] (and be at least 1e-30), else ValueError.
     two_qubit_cost: phase-polynomial only: a block (or a region with
     gadgets) is rewritten only where that lowers T + two_qubit_cost *
-    (two-qubit gates); 0 looks at T alone."""
+    (two-qubit gates); 0 looks at T alone.
+    both_ways: phase-polynomial only: the method also runs on the inverse
+    of its result (read from the end) and on the inverse of the program,
+    up to twice each way, and keeps what is cheaper by the rule above;
+    programs of at most 2,048 gates whose gates all have inverses in
+    qelib1 (t, tdg, s, sdg, h, x, y, z, cx, cz, ccx, swap, ...). Up to six
+    times the method's time."""
 
 def _optimize_gates(
     gates: bytes,

@@ -100,6 +100,9 @@ struct PipelineOptions {
   // phase-polynomial: what a two-qubit gate costs against a T gate in the
   // rule that keeps a rewrite (src/phase_polynomial/cost.h)
   double two_qubit_cost = kDefaultTwoQubitCost;
+  // phase-polynomial: the method run on the program's inverse too, and on
+  // its result's (src/pipeline/pipeline.cpp, turns)
+  bool both_ways = false;
   // The whole-program methods: every rotation of any angle left written in
   // Clifford+T within this operator-norm distance (src/clifford_t/clifford_t.h),
   // the tolerance of merging min(kAngleTolerance, 2 epsilon). For --rz, its
@@ -235,6 +238,12 @@ inline constexpr Option kOptions[] = {
      .help = "keep a rewrite only where it lowers T + C x (two-qubit gates); 0 looks at T "
              "alone (phase-polynomial)",
      .slot = [](Invocation& o) -> double& { return o.pipeline.two_qubit_cost; }},
+    {.name = "both_ways", .flag = "--both-ways", .kind = OptionKind::Switch,
+     .callers = kOptimizeQasm | kCommandLine, .methods = only(Method::PhasePolynomial),
+     .help = "also run on the inverse of the program and of the result, keeping what is cheaper "
+             "by the cost rule (programs of at most 2,048 gates with inverses in qelib1; up to "
+             "six times the time; phase-polynomial)",
+     .slot = [](Invocation& o) -> bool& { return o.pipeline.both_ways; }},
     {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
      .help = "print how the text was read and what the saturation run did on standard error",
      .slot = [](Invocation& o) -> bool& { return o.report; }},

@@ -121,6 +121,9 @@ def test_the_drawing_has_a_cluster_per_class_and_a_box_per_node(text):
      "ancillas applies to method 'phase-polynomial' only, not 'saturation'"),
     ({"method": "rotation-merging", "two_qubit_cost": 0.01}, ValueError,
      "two_qubit_cost applies to method 'phase-polynomial' only, not 'rotation-merging'"),
+    ({"method": "normal-form", "both_ways": True}, ValueError,
+     "both_ways applies to method 'phase-polynomial' only, not 'normal-form'"),
+    ({"method": "phase-polynomial", "both_ways": 1}, TypeError, "both_ways must be a bool, not 'int'"),
 ])
 def test_bad_options_name_the_argument(options, error, message):
     with pytest.raises(error) as caught:
