@@ -20,6 +20,12 @@ prints instead, for the named programs, the method beside PyZX's
 two-qubit gates of each output (both counted by Qiskit from the text) and
 the processor seconds of each call.
 
+    python bench/two_qubit_table.py --both-ways
+
+prints instead, per program of at most 2,048 gates, the method by default
+and with `both_ways=True`: T / two-qubit gates and the processor seconds of
+one call each, in one process.
+
 Prints the markdown table; `--write` puts it in
 place of the table with the same header in the section "The
 phase-polynomial method's two-qubit gates" of bench/results.md.
@@ -127,13 +133,34 @@ def beside_pyzx(names: list[str]) -> str:
     return "\n".join(out)
 
 
+def both_ways() -> str:
+    out = ["| program | input T / 2q | default T / 2q | s | both_ways T / 2q | s |",
+           "|---|---:|---:|---:|---:|---:|"]
+    for path in sorted(PROGRAMS.glob("*.qasm")):
+        text = text_of(path)
+        cells = []
+        for both in (False, True):
+            start = time.process_time()
+            _, stats = kestrel.optimize_qasm(text, method="phase-polynomial", both_ways=both)
+            cells.append(f"{pair(stats['t_after'], stats['two_qubit_after'])} | {time.process_time() - start:.3f}")
+        if stats["gates_before"] <= 2048:
+            out.append(f"| {path.name.split('.qasm')[0]} | {pair(stats['t_before'], stats['two_qubit_before'])} | "
+                       + " | ".join(cells) + " |")
+    return "\n".join(out)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--before", default="HEAD", help="the commit whose digests are 'before'")
     parser.add_argument("--write", action="store_true", help="replace the table in bench/results.md")
     parser.add_argument("--pyzx", nargs="+", metavar="PROGRAM",
                         help="print these programs beside PyZX instead")
+    parser.add_argument("--both-ways", action="store_true",
+                        help="print the method by default and with both_ways=True instead")
     args = parser.parse_args()
+    if args.both_ways:
+        print(both_ways())
+        return
     if args.pyzx:
         print(beside_pyzx(args.pyzx))
         return

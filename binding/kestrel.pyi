@@ -72,7 +72,7 @@ def optimize_qasm(
     of its result (read from the end) and on the inverse of the program,
     up to twice each way, and keeps what is cheaper by the rule above;
     programs of at most 2,048 gates whose gates all have inverses in
-    qelib1 (t, tdg, s, sdg, h, x, y, z, cx, cz, ccx, swap, ...). Up to six
+    qelib1 (t, tdg, s, sdg, h, x, y, z, cx, cz, ccx, swap, ...). Up to ten
     times the method's time."""
 
 def _optimize_gates(

@@ -242,7 +242,7 @@ inline constexpr Option kOptions[] = {
      .callers = kOptimizeQasm | kCommandLine, .methods = only(Method::PhasePolynomial),
      .help = "also run on the inverse of the program and of the result, keeping what is cheaper "
              "by the cost rule (programs of at most 2,048 gates with inverses in qelib1; up to "
-             "six times the time; phase-polynomial)",
+             "ten times the time; phase-polynomial)",
      .slot = [](Invocation& o) -> bool& { return o.pipeline.both_ways; }},
     {.flag = "--report", .kind = OptionKind::Switch, .callers = kCommandLine,
      .help = "print how the text was read and what the saturation run did on standard error",

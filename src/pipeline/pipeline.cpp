@@ -207,10 +207,10 @@ std::uint64_t extra_qubits(const ProgramEdits& edited) {
 }
 
 // Turns of the phase-polynomial method with `both_ways`, at most, each
-// way: the method's
-// choices go from a program's start to its end (which block a gate joins,
-// which pair cancels first, where a stretch begins), and on the program's
-// inverse, read from its end, other blocks and pairs form. A turn writes
+// way: the method's choices go from a program's start to its end (which
+// block a gate joins, which pair cancels first, where a stretch begins),
+// and on the program's inverse, read from its end, other blocks and pairs
+// form. A turn writes
 // the inverse of the result so far (where every gate of it has one the
 // library names: src/program/reversal.h), runs the method and its rounds
 // on that, and keeps what they give where it is cheaper by the cost rule,
@@ -225,7 +225,7 @@ std::uint64_t extra_qubits(const ProgramEdits& edited) {
 // third turn each way gained nothing there, at up to twice the time. Only
 // on programs of at most kTurnsGates gates: each turn runs the whole method
 // again, and gf2^16_mult (3,435 gates) would take twice its second. Not by
-// default: up to six times the method's time (qcla_adder_10 0.11 -> 0.71
+// default: up to ten times the method's time (qcla_adder_10 0.12 -> 0.99
 // s), and results that do not follow the program's order any more, which
 // an equivalence check that cancels the two programs from the middle out
 // may not get through (a random Toffoli network of 40 qubits, 1,880 gates).
