@@ -73,7 +73,8 @@ def optimize_qasm(
     up to twice each way, and keeps what is cheaper by the rule above;
     programs of at most 2,048 gates whose gates all have inverses in
     qelib1 (t, tdg, s, sdg, h, x, y, z, cx, cz, ccx, swap, ...). Up to ten
-    times the method's time."""
+    times the method's time. A result a run on an inverse gave is written
+    a statement a line, without the program's comments."""
 
 def _optimize_gates(
     gates: bytes,

@@ -1,5 +1,6 @@
 // Arbitrary bytes as a whole program through the phase-polynomial method,
-// twice. Without extra qubits, checked as fuzz/program_check.h says (the
+// twice (three times, with both_ways, for a quarter of them). Without extra
+// qubits, and with both_ways, checked as fuzz/program_check.h says (the
 // same states up to exactly the reported global phase, on every branch
 // followed). With up to kAncillas extra qubits for Hadamard gadgets, the
 // output must read as the program's registers, in their order, plus one
@@ -157,6 +158,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       .method = Method::PhasePolynomial, .per_qubit = false, .limits = {}, .phase = true};
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   check_program_method(text, kOptions);
+  // With both_ways on a quarter of the inputs (by their size): the method
+  // then runs up to ten times over, on the inverses of the program and of
+  // its results, and that must keep the program too.
+  static constexpr PipelineOptions kBothWays{.method = Method::PhasePolynomial, .per_qubit = false,
+                                             .limits = {}, .phase = true, .both_ways = true};
+  if (size % 4 == 0) check_program_method(text, kBothWays);
   check_gadgets(text);
   return 0;
 }
