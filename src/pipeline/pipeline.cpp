@@ -210,12 +210,11 @@ std::uint64_t extra_qubits(const ProgramEdits& edited) {
 // way: the method's choices go from a program's start to its end (which
 // block a gate joins, which pair cancels first, where a stretch begins),
 // and on the program's inverse, read from its end, other blocks and pairs
-// form. A turn writes
-// the inverse of the result so far (where every gate of it has one the
-// library names: src/program/reversal.h), runs the method and its rounds
-// on that, and keeps what they give where it is cheaper by the cost rule,
-// read the other way from then on; a result read backward at the end is
-// written forward again. The turns go on from the rounds' result, and
+// form. A turn writes the inverse of the result so far (where every gate
+// of it has one the library names: src/program/reversal.h), runs the
+// method and its rounds on that, and keeps what they give where it is
+// cheaper by the cost rule, read the other way from then on; a result read
+// backward at the end is written forward again. The turns go on from the rounds' result, and
 // again from the program read, its first turn being the method on its
 // inverse; the cheaper of the two ways is given (the first on a tie). On
 // the T-count programs: qcla_adder_10 157 -> 148 T (187 -> 204 two-qubit
@@ -246,11 +245,11 @@ Phase negated(const Phase& phase) {
   return Phase{static_cast<std::uint8_t>((16 - phase.eighths) % 16), -phase.radians};
 }
 
-// Rounds of the method on `at.written` while they pay, `rounds` in all
-// counting the one that wrote it.
-void more_rounds(Rounds& at, int rounds, const PipelineOptions& options, const PipelineOptions& run,
+// Rounds of the method on `at.written` while they pay, kPolynomialRounds
+// in all counting the one that wrote it.
+void more_rounds(Rounds& at, const PipelineOptions& options, const PipelineOptions& run,
                  const Deadline& deadline) {
-  for (int round = 1; round < rounds && !deadline.passed(); ++round) {
+  for (int round = 1; round < kPolynomialRounds && !deadline.passed(); ++round) {
     const QasmProgram again = read_written(at.written);  // points into `at.written`
     const ProgramEdits next = optimize_program(again, run, deadline);
     if (next.refusal) break;
@@ -277,7 +276,7 @@ bool turn(Rounds& at, const PipelineOptions& options, const PipelineOptions& run
   if (first.refusal) return false;
   Rounds turned{write_program(*inverse, program, first.edits), phase_of(first), program_stats(program, first.edits),
                 !at.backward};
-  more_rounds(turned, kPolynomialRounds, options, run, deadline);
+  more_rounds(turned, options, run, deadline);
   if (!rewrite_pays(at.stats.after.t, at.stats.two_qubit_after, turned.stats.after.t,
                     turned.stats.two_qubit_after, options.two_qubit_cost) ||
       !reversed_program(read_written(turned.written))) {
@@ -308,7 +307,7 @@ PipelineResult polynomial_rounds(std::string_view text, const QasmProgram& progr
                                  const PipelineOptions& run, const Deadline& deadline, const ProgramEdits& first) {
   Rounds at{write_program(text, program, first.edits), phase_of(first), program_stats(program, first.edits)};
   if (options.both_ways && at.stats.before.gates <= kTurnsGates) {
-    more_rounds(at, kPolynomialRounds, options, run, deadline);
+    more_rounds(at, options, run, deadline);
     turns(at, kTurns, options, run, deadline);
     // The same from the program read backward, the cheaper kept (the one
     // above on a tie).
@@ -321,7 +320,7 @@ PipelineResult polynomial_rounds(std::string_view text, const QasmProgram& progr
       }
     }
   } else if (at.stats.before.gates <= kRoundsGates) {
-    more_rounds(at, kPolynomialRounds, options, run, deadline);
+    more_rounds(at, options, run, deadline);
   }
   if (at.backward) {  // turned back, which turn() made sure it can be
     const std::optional<std::string> inverse = reversed_program(read_written(at.written));

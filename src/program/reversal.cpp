@@ -4,30 +4,27 @@
 
 #include <string_view>
 
+#include "src/circuit/elementary.h"
+#include "src/program/library.h"
+
 namespace kestrel {
 namespace {
 
-// A library gate without parameters that is its own inverse.
-bool self_inverse(QasmGate gate) {
-  switch (gate) {
-    case QasmGate::CX: case QasmGate::cx: case QasmGate::id: case QasmGate::x: case QasmGate::y:
-    case QasmGate::z: case QasmGate::h: case QasmGate::cz: case QasmGate::cy: case QasmGate::swap:
-    case QasmGate::ch: case QasmGate::ccx: case QasmGate::cswap: case QasmGate::c3x: case QasmGate::c4x:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// The name of the inverse of gate `gate` (s for sdg, ...), or empty where
-// it is written as it is.
+// The name the inverse of library gate `gate` is written with: an
+// elementary gate's from its table (tdg for t, h for h, ...; not the
+// rotations, which take parameters), the library's other gates that are
+// their own inverses as they are named; else empty.
 std::string_view inverse_name(QasmGate gate) {
+  for (std::size_t k = 0; k < kElementary.size(); ++k) {
+    const auto e = static_cast<Elementary>(k);
+    if (!is_rotation(e) && library_gate(e) == gate) return elementary_info(kElementary[k].inverse).qasm_name;
+  }
   switch (gate) {
-    case QasmGate::s: return "sdg";
-    case QasmGate::sdg: return "s";
-    case QasmGate::t: return "tdg";
-    case QasmGate::tdg: return "t";
-    default: return {};
+    case QasmGate::CX: case QasmGate::id: case QasmGate::cy: case QasmGate::ch: case QasmGate::ccx:
+    case QasmGate::cswap: case QasmGate::c3x: case QasmGate::c4x:
+      return library_info(gate).name;
+    default:
+      return {};
   }
 }
 
@@ -63,7 +60,7 @@ std::optional<std::string> reversed_program(const QasmProgram& program) {
       return std::nullopt;
     }
     std::string_view written = text.substr(st.begin, st.end - st.begin);
-    if (gate && !self_inverse(st.library)) {
+    if (gate) {
       const std::string_view name = inverse_name(st.library);
       if (name.empty()) return std::nullopt;  // parameters, or a gate the program defines
       std::size_t at = 0;
